@@ -1,0 +1,31 @@
+# Shared by ./run and ./test: installs the Debian packages that are missing and
+# configures and builds the project in build/ (or $DRAVIK_BUILD_DIR).
+
+DRAVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+DRAVIK_BUILD_DIR=${DRAVIK_BUILD_DIR:-$DRAVIK_ROOT/build}
+
+# Packages to build the engine and the command line.
+DRAVIK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev)
+# Tools that make and check the test images.
+DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g fdisk sleuthkit 7zip libvhdi-utils)
+
+dravik_install_missing() {
+  local missing=()
+  local package
+  for package in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing missing packages: ${missing[*]}" >&2
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2 || return 1
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+}
+
+dravik_build() {
+  cmake -S "$DRAVIK_ROOT" -B "$DRAVIK_BUILD_DIR" -G Ninja "$@" >&2 || return 1
+  cmake --build "$DRAVIK_BUILD_DIR" >&2
+}

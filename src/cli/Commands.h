@@ -1,0 +1,28 @@
+#pragma once
+// The verbs of the dravik command. Each takes the arguments after the verb and
+// returns the process exit code: 0 done, 1 failed, 2 wrong usage.
+
+#include <string>
+#include <vector>
+
+namespace dravik {
+class VirtualDisk;
+}
+
+namespace dravik::cli {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+int RunInfo(const std::vector<std::string>& args);
+int RunCat(const std::vector<std::string>& args);
+
+// Prints a verb's usage text to standard error and returns kExitUsage.
+int UsageError(const std::string& problem, const char* usage);
+
+// Opens the image for a verb; on failure prints the message (and, with
+// verbose, what the reader found) to standard error.
+bool OpenForCommand(VirtualDisk& disk, const std::string& path, bool quickScan, bool verbose);
+
+}  // namespace dravik::cli

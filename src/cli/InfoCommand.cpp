@@ -1,0 +1,81 @@
+#include <cstdio>
+
+#include "cli/Args.h"
+#include "cli/Commands.h"
+#include "cli/Json.h"
+#include "disk/DriveInfo.h"
+#include "vdisk/VirtualDisk.h"
+
+namespace dravik::cli {
+
+namespace {
+
+constexpr const char* kInfoUsage =
+    "Usage: dravik info IMAGE [--json] [--verbose]\n"
+    "\n"
+    "Shows what the drive pane shows for the image's disk: the model, the capacity,\n"
+    "and for a VHD its cylinders, heads and sectors per track, for a VHDX its disk\n"
+    "type, data block count and total BAT entries; then the virtual size in bytes.\n"
+    "\n"
+    "Options:\n"
+    "  --json       print one JSON object instead of the text lines\n"
+    "  --verbose    also say on standard error what the reader had to work around\n"
+    "  --help       show this text\n";
+
+std::string InfoJson(const VirtualDisk& disk, const std::vector<InfoLine>& lines) {
+  JsonObject json;
+  json.Add("model", lines.front().value).Add("capacity", lines[1].value);
+  if (const VhdImage* vhd = disk.Vhd()) {
+    json.Add("format", "VHD")
+        .Add("diskType", vhd::DiskTypeName(vhd->DiskType()))
+        .Add("diskTypeCode", vhd->DiskType())
+        .Add("virtualSize", vhd->Size())
+        .Add("blockSize", vhd->BlockSize())
+        .Add("blockCount", std::uint64_t{vhd->BlockCount()})
+        .Add("cylinders", vhd->Cylinders())
+        .Add("heads", vhd->Heads())
+        .Add("sectorsPerTrack", vhd->SectorsPerTrack());
+  } else if (const VhdxImage* vhdx = disk.Vhdx()) {
+    json.Add("format", "VHDX")
+        .Add("diskType", vhdx->DiskTypeText())
+        .Add("virtualSize", vhdx->VirtualDiskSize())
+        .Add("blockSize", vhdx->BlockSize())
+        .Add("logicalSectorSize", vhdx->LogicalSectorSize())
+        .Add("physicalSectorSize", vhdx->PhysicalSectorSize())
+        .Add("chunkRatio", vhdx->ChunkRatio())
+        .Add("dataBlockCount", vhdx->DataBlockCount())
+        .Add("totalBatEntries", vhdx->TotalBatEntries())
+        .Add("allocatedSize", vhdx->AllocatedSize());
+  }
+  return json.Str();
+}
+
+}  // namespace
+
+int RunInfo(const std::vector<std::string>& args) {
+  const ParsedArgs parsed = ParseArgs(args, {{"json"}, {"verbose"}, {"help"}});
+  if (!parsed.error.empty()) return UsageError(parsed.error, kInfoUsage);
+  if (parsed.Has("help")) {
+    std::fputs(kInfoUsage, stdout);
+    return kExitOk;
+  }
+  if (parsed.positionals.size() != 1) return UsageError("info takes one IMAGE", kInfoUsage);
+
+  VirtualDisk disk;
+  if (!OpenForCommand(disk, parsed.positionals[0], false, parsed.Has("verbose"))) return kExitFailed;
+  DriveTable drives;
+  RegisterImage(drives, disk);
+  const ImageKind kind = disk.Vhd() ? ImageKind::kVhd : ImageKind::kVhdx;
+  const std::vector<InfoLine> lines = DiskInfoLines(drives, 0, disk, kind);
+
+  if (parsed.Has("json")) {
+    std::printf("%s\n", InfoJson(disk, lines).c_str());
+    return kExitOk;
+  }
+  std::printf("Format\t\t\t: %s\n", kind == ImageKind::kVhd ? "VHD" : "VHDX");
+  for (const InfoLine& line : lines) std::printf("%s %s\n", line.label.c_str(), line.value.c_str());
+  std::printf("Virtual Size\t\t: %llu bytes\n", static_cast<unsigned long long>(disk.Size()));
+  return kExitOk;
+}
+
+}  // namespace dravik::cli

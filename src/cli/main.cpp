@@ -1,0 +1,55 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "vdisk/VirtualDisk.h"
+
+namespace dravik::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: dravik VERB [options] IMAGE\n"
+    "\n"
+    "Reads VHD and VHDX images (read-only) and recovers data from them.\n"
+    "\n"
+    "Verbs:\n"
+    "  info IMAGE        show the disk's model, capacity, geometry or block table\n"
+    "  cat IMAGE         write the virtual disk's bytes to standard output\n"
+    "\n"
+    "Run 'dravik VERB --help' for the options of a verb.\n";
+
+}  // namespace
+
+int UsageError(const std::string& problem, const char* usage) {
+  std::fprintf(stderr, "dravik: %s\n\n%s", problem.c_str(), usage);
+  return kExitUsage;
+}
+
+bool OpenForCommand(VirtualDisk& disk, const std::string& path, bool quickScan, bool verbose) {
+  const OpenResult result = OpenImage(disk, path, quickScan);
+  const std::string diagnostic = disk.Diagnostic();
+  if (verbose && !diagnostic.empty()) std::fprintf(stderr, "dravik: %s: %s\n", path.c_str(), diagnostic.c_str());
+  if (!result.ok) std::fprintf(stderr, "%s\n", result.message.c_str());
+  return result.ok;
+}
+
+int Main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return UsageError("no verb given", kUsage);
+  const std::string verb = args.front();
+  args.erase(args.begin());
+  if (verb == "--help" || verb == "-h" || verb == "help") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (verb == "info") return RunInfo(args);
+  if (verb == "cat") return RunCat(args);
+  return UsageError("unknown verb '" + verb + "'", kUsage);
+}
+
+}  // namespace dravik::cli
+
+int main(int argc, char** argv) { return dravik::cli::Main(argc, argv); }

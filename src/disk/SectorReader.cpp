@@ -1,0 +1,17 @@
+#include "disk/SectorReader.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace dravik {
+
+bool SectorReader::Read(std::uint64_t firstSector, std::uint32_t count, std::span<std::uint8_t> buffer) const {
+  const std::size_t bytes = std::size_t{count} * kSectorSize;
+  if (buffer.size() < bytes || firstSector > std::numeric_limits<std::uint64_t>::max() / kSectorSize) {
+    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+    return false;
+  }
+  return disk_->ReadAt(firstSector * kSectorSize, buffer.first(bytes));
+}
+
+}  // namespace dravik

@@ -1,0 +1,45 @@
+#pragma once
+// The read path shared by the VHD and VHDX readers: the virtual disk is a row
+// of equal blocks, each either at a file offset or absent (reading as zeros).
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+
+#include "vdisk/ByteSource.h"
+
+namespace dravik {
+
+// Zeros the bytes a read could not deliver; the read has failed.
+inline bool FailWithZeros(std::span<std::uint8_t> rest) {
+  std::fill(rest.begin(), rest.end(), std::uint8_t{0});
+  return false;
+}
+
+// dataOffsetOf(block) gives the file offset of a block's first data byte, 0
+// when the block is absent. A read that reaches past the last block, or whose
+// file read falls short, fails; the bytes it could not deliver are zero.
+template <typename DataOffsetOf>
+bool ReadMappedBlocks(const ByteSource& file, std::uint64_t blockSize, std::uint64_t blockCount,
+                      std::uint64_t offset, std::span<std::uint8_t> out, DataOffsetOf dataOffsetOf) {
+  if (blockSize == 0) return FailWithZeros(out);
+  std::uint64_t block = offset / blockSize;
+  std::uint64_t inBlock = offset % blockSize;
+  while (!out.empty()) {
+    if (block >= blockCount) return FailWithZeros(out);
+    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(blockSize - inBlock, out.size()));
+    const auto part = out.first(take);
+    const std::uint64_t data = dataOffsetOf(block);
+    if (data == 0) {
+      std::fill(part.begin(), part.end(), std::uint8_t{0});
+    } else if (!file.ReadAt(data + inBlock, part)) {
+      return FailWithZeros(out.subspan(take));
+    }
+    out = out.subspan(take);
+    ++block;
+    inBlock = 0;
+  }
+  return true;
+}
+
+}  // namespace dravik

@@ -1,0 +1,39 @@
+#pragma once
+// A positional, read-only source of bytes: an image file, a virtual disk, or a
+// buffer in memory. There is no shared file position, so callers on different
+// threads never interleave a seek and a read.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace dravik {
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+
+  // Fills out with the bytes at offset. Returns true when every byte was
+  // delivered; otherwise the bytes that could not be read are set to zero.
+  virtual bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
+
+  virtual std::uint64_t Size() const = 0;
+};
+
+// Reads length bytes at offset into a new buffer; missing bytes read as zero.
+// ok (when given) tells whether every byte was there.
+std::vector<std::uint8_t> ReadBlock(const ByteSource& source, std::uint64_t offset, std::size_t length,
+                                    bool* ok = nullptr);
+
+class MemorySource final : public ByteSource {
+ public:
+  explicit MemorySource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+  std::uint64_t Size() const override { return bytes_.size(); }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+}  // namespace dravik

@@ -1,0 +1,31 @@
+#pragma once
+// An image file opened read-only. Every read is positional (pread), so the file
+// can be shared by a scan and a preview without a file position between them.
+
+#include <filesystem>
+#include <memory>
+
+#include "vdisk/ByteSource.h"
+
+namespace dravik {
+
+class ImageFile final : public ByteSource {
+ public:
+  // Opens an existing file for reading; null when it cannot be opened.
+  static std::unique_ptr<ImageFile> Open(const std::filesystem::path& path);
+
+  ~ImageFile() override;
+  ImageFile(const ImageFile&) = delete;
+  ImageFile& operator=(const ImageFile&) = delete;
+
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+  std::uint64_t Size() const override { return size_; }
+
+ private:
+  ImageFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+
+  int fd_;
+  std::uint64_t size_;
+};
+
+}  // namespace dravik

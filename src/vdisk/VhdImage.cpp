@@ -1,0 +1,104 @@
+#include "vdisk/VhdImage.h"
+
+#include <algorithm>
+
+#include "vdisk/BlockMap.h"
+#include "vdisk/ImageFile.h"
+
+namespace dravik {
+
+using namespace vhd;
+
+bool VhdImage::Open(const std::filesystem::path& path) {
+  auto file = ImageFile::Open(path);
+  if (!file) return Fail("the file cannot be opened for reading");
+  return Open(std::move(file));
+}
+
+bool VhdImage::Open(std::unique_ptr<ByteSource> file) {
+  Close();
+  file_ = std::move(file);
+  if (!ReadFooter()) return false;
+  if (ReadsThroughBat(footer_.diskTypeCode) && !ReadBlockTable()) return false;
+  return true;
+}
+
+void VhdImage::Close() {
+  file_.reset();
+  footer_ = {};
+  blockSize_ = 0;
+  batOffset_ = 0;
+  blockOffsets_.clear();
+  diagnostic_.clear();
+}
+
+bool VhdImage::Fail(std::string why) {
+  diagnostic_ = std::move(why);
+  file_.reset();
+  blockOffsets_.clear();
+  return false;
+}
+
+// The footer is the last 512 bytes. Dynamic disks keep a copy at offset 0,
+// which is used when the end of the file is not a footer (a truncated image).
+bool VhdImage::ReadFooter() {
+  const std::uint64_t fileSize = file_->Size();
+  if (fileSize < kFooterSize) return Fail("the file is smaller than a VHD footer");
+  bool ok = false;
+  auto footer = ReadBlock(*file_, fileSize - kFooterSize, kFooterSize, &ok);
+  if (!ok) return Fail("the footer cannot be read");
+  if (!HasAscii(footer, kFooterCookieOffset, kFooterCookie)) {
+    auto copy = ReadBlock(*file_, 0, kFooterSize);
+    if (HasAscii(copy, kFooterCookieOffset, kFooterCookie) && ReadsThroughBat(ParseFooter(copy).diskTypeCode)) {
+      footer = std::move(copy);
+      diagnostic_ = "the last 512 bytes are no footer (truncated image?); the copy at offset 0 is used";
+    }
+  }
+  footer_ = ParseFooter(footer);
+  return true;
+}
+
+// The dynamic header is taken from the footer's data offset and the BAT from
+// the header's table offset when they point at a valid header; otherwise from
+// the usual places, 512 and 1536.
+bool VhdImage::ReadBlockTable() {
+  const std::uint64_t fileSize = file_->Size();
+  std::uint64_t headerOffset = kDefaultDynamicHeaderOffset;
+  if (footer_.dataOffset <= fileSize && fileSize - footer_.dataOffset >= kDynamicHeaderSize &&
+      ParseDynamicHeader(ReadBlock(*file_, footer_.dataOffset, kDynamicHeaderSize)).hasCookie)
+    headerOffset = footer_.dataOffset;
+
+  bool ok = false;
+  const auto headerBytes = ReadBlock(*file_, headerOffset, kDynamicHeaderSize, &ok);
+  if (!ok) return Fail("the dynamic header cannot be read");
+  const DynamicHeader header = ParseDynamicHeader(headerBytes);
+  blockSize_ = header.blockSize;
+
+  const std::uint64_t batBytes = std::uint64_t{header.maxTableEntries} * 4;
+  const auto fits = [&](std::uint64_t offset) { return offset <= fileSize && fileSize - offset >= batBytes; };
+  batOffset_ = kDefaultBatOffset;
+  if (header.hasCookie && fits(header.tableOffset)) batOffset_ = header.tableOffset;
+  if (!fits(batOffset_))
+    return Fail("the block table of " + std::to_string(header.maxTableEntries) +
+                " entries does not fit in the file: damaged header or truncated image?");
+
+  const auto bat = ReadBlock(*file_, batOffset_, static_cast<std::size_t>(batBytes), &ok);
+  if (!ok) return Fail("the block table cannot be read");
+  const std::uint64_t bitmapBytes = std::uint64_t{BitmapSectors(blockSize_)} * kSectorSize;
+  blockOffsets_.resize(header.maxTableEntries);
+  for (std::size_t i = 0; i < blockOffsets_.size(); ++i) {
+    const std::uint32_t entry = be32(bat, i * 4);
+    blockOffsets_[i] = entry == kAbsentBlock ? 0 : std::uint64_t{entry} * kSectorSize + bitmapBytes;
+  }
+  return true;
+}
+
+bool VhdImage::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+  if (!file_) return FailWithZeros(out);
+  if (!ReadsThroughBat(footer_.diskTypeCode)) return file_->ReadAt(offset, out);
+  return ReadMappedBlocks(*file_, blockSize_, blockOffsets_.size(), offset, out, [this](std::uint64_t block) {
+    return blockOffsets_[static_cast<std::size_t>(block)];
+  });
+}
+
+}  // namespace dravik

@@ -1,0 +1,51 @@
+#pragma once
+// Reads a VHD image (fixed, dynamic or differencing) as the bytes of its
+// virtual disk. Fixed and unknown types read the file as it lies; dynamic and
+// differencing images read through the block allocation table, absent blocks
+// as zeros. A differencing image's parent is never opened.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vdisk/ByteSource.h"
+#include "vdisk/VhdFormat.h"
+
+namespace dravik {
+
+class VhdImage final : public ByteSource {
+ public:
+  bool Open(const std::filesystem::path& path);
+  bool Open(std::unique_ptr<ByteSource> file);
+  void Close();
+
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+  std::uint64_t Size() const override { return footer_.size; }
+
+  std::uint32_t DiskType() const { return footer_.diskTypeCode; }
+  std::uint32_t Cylinders() const { return footer_.cylinders; }
+  std::uint32_t Heads() const { return footer_.heads; }
+  std::uint32_t SectorsPerTrack() const { return footer_.sectorsPerTrack; }
+  std::uint32_t BlockSize() const { return blockSize_; }
+  std::size_t BlockCount() const { return blockOffsets_.size(); }
+  std::uint64_t BatOffset() const { return batOffset_; }
+  // Why the last Open failed, or what it had to work around; for --verbose output.
+  const std::string& Diagnostic() const { return diagnostic_; }
+
+ private:
+  bool ReadFooter();
+  bool ReadBlockTable();
+  bool Fail(std::string why);
+
+  std::unique_ptr<ByteSource> file_;
+  vhd::Footer footer_;
+  std::uint32_t blockSize_ = 0;
+  std::uint64_t batOffset_ = 0;
+  // File offset of each block's data; 0 when the block is absent.
+  std::vector<std::uint64_t> blockOffsets_;
+  std::string diagnostic_;
+};
+
+}  // namespace dravik

@@ -1,0 +1,80 @@
+#pragma once
+// Reads a VHDX image as the bytes of its virtual disk, through the payload
+// entries of its block allocation table; absent blocks read as zeros. The log
+// is never replayed and checksums are not verified: a damaged image opens as
+// far as its structures can be read, and without a block table every read fails.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vdisk/ByteSource.h"
+#include "vdisk/VhdxFormat.h"
+
+namespace dravik {
+
+class VhdxImage final : public ByteSource {
+ public:
+  struct Region {
+    vhdx::KnownItem item;
+    std::uint64_t fileOffset;
+    std::uint32_t length;
+  };
+
+  struct MetadataItem {
+    vhdx::KnownItem item;  // kInvalid for items the reader does not use, Page 83 data included
+    bool isUser;
+    bool isVirtualDisk;
+    bool isRequired;
+    std::uint32_t offset;  // from the start of the metadata region
+  };
+
+  bool Open(const std::filesystem::path& path);
+  bool Open(std::unique_ptr<ByteSource> file);
+  void Close();
+
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+  std::uint64_t Size() const override { return virtualDiskSize_; }
+
+  std::uint64_t VirtualDiskSize() const { return virtualDiskSize_; }
+  const std::string& DiskTypeText() const { return diskTypeText_; }
+  std::int32_t DataBlockCount() const;
+  std::int32_t TotalBatEntries() const;
+  std::uint32_t BlockSize() const { return blockSize_; }
+  std::uint32_t LogicalSectorSize() const { return logicalSectorSize_; }
+  std::uint32_t PhysicalSectorSize() const { return physicalSectorSize_; }
+  double ChunkRatio() const { return geometry_.chunkRatio; }
+  bool HasParent() const { return hasParent_; }
+  std::uint64_t AllocatedSize() const { return std::uint64_t{blockSize_} * geometry_.dataBlockCount; }
+  std::size_t PayloadBlockCount() const { return payloadBlocks_.size(); }
+  const std::vector<Region>& Regions() const { return regions_; }
+  const std::vector<MetadataItem>& Metadata() const { return metadata_; }
+  // What the last Open could not read, for --verbose output.
+  const std::string& Diagnostic() const { return diagnostic_; }
+
+ private:
+  void ReadRegionTable();
+  void ReadMetadataTable(const Region& region);
+  void ReadMetadataValues(const Region& region);
+  void LoadBat(const Region& region);
+  void Note(std::string what);
+
+  std::unique_ptr<ByteSource> file_;
+  std::vector<Region> regions_;
+  std::vector<MetadataItem> metadata_;
+  // Payload BAT entries as stored, in virtual block order: bits 0-2 state,
+  // bits 20-63 the file offset in MiB (0 = absent).
+  std::vector<std::uint64_t> payloadBlocks_;
+  std::uint32_t blockSize_ = 0;
+  bool hasParent_ = false;
+  std::string diskTypeText_;
+  std::uint64_t virtualDiskSize_ = 0;
+  std::uint32_t logicalSectorSize_ = 0;
+  std::uint32_t physicalSectorSize_ = 0;
+  vhdx::BlockGeometry geometry_;
+  std::string diagnostic_;
+};
+
+}  // namespace dravik

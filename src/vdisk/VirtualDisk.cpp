@@ -1,0 +1,133 @@
+#include "vdisk/VirtualDisk.h"
+
+#include <algorithm>
+#include <cctype>
+#include <system_error>
+
+#include "vdisk/BlockMap.h"
+
+namespace dravik {
+
+std::optional<ImageKind> ImageKindFromPath(const std::filesystem::path& path) {
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == ".vhd") return ImageKind::kVhd;
+  if (extension == ".vhdx") return ImageKind::kVhdx;
+  return std::nullopt;
+}
+
+const char* OpenFailureMessage(ImageKind kind, bool quickScan) {
+  if (kind == ImageKind::kVhd)
+    return quickScan ? "This VHD file is either not readable using Quick Scan or highly corrupted. Please select "
+                       "extensive scan to recover."
+                     : "This VHD file is highly corrupted or Invalid file type. Please select other file to recover.";
+  return quickScan ? "This VHDX file is either not readable using Quick Scan or highly corrupted. Please select "
+                     "extensive scan to recover."
+                   : "This VHDX file is highly corrupted or Invalid file type. Please select other file to recover.";
+}
+
+void VirtualDisk::Create(Kind kind) {
+  kind_ = kind;
+  if (kind == kVhd) vhd_ = std::make_unique<VhdImage>();
+  if (kind == kVhdx) vhdx_ = std::make_unique<VhdxImage>();
+}
+
+bool VirtualDisk::Open(const std::filesystem::path& path) {
+  if (kind_ == kVhd && vhd_) return vhd_->Open(path);
+  if (kind_ == kVhdx && vhdx_) return vhdx_->Open(path);
+  return false;
+}
+
+bool VirtualDisk::Open(std::unique_ptr<ByteSource> file) {
+  if (kind_ == kVhd && vhd_) return vhd_->Open(std::move(file));
+  if (kind_ == kVhdx && vhdx_) return vhdx_->Open(std::move(file));
+  return false;
+}
+
+void VirtualDisk::Close() {
+  if (kind_ == kVhd && vhd_) vhd_->Close();
+  if (kind_ == kVhdx && vhdx_) vhdx_->Close();
+}
+
+void VirtualDisk::Destroy() {
+  vhdx_.reset();
+  vhd_.reset();
+}
+
+const ByteSource* VirtualDisk::Reader() const {
+  if (kind_ == kVhd) return vhd_.get();
+  if (kind_ == kVhdx) return vhdx_.get();
+  return nullptr;
+}
+
+bool VirtualDisk::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+  const ByteSource* reader = Reader();
+  return reader ? reader->ReadAt(offset, out) : FailWithZeros(out);
+}
+
+std::uint64_t VirtualDisk::Size() const {
+  const ByteSource* reader = Reader();
+  return reader ? reader->Size() : 0;
+}
+
+std::int32_t VirtualDisk::Cylinders() const {
+  if (const VhdImage* vhd = Vhd()) cylinders_ = static_cast<std::int32_t>(vhd->Cylinders());
+  return cylinders_;
+}
+
+std::int32_t VirtualDisk::Heads() const {
+  if (const VhdImage* vhd = Vhd()) heads_ = static_cast<std::int32_t>(vhd->Heads());
+  return heads_;
+}
+
+std::int32_t VirtualDisk::SectorsPerTrack() const {
+  const VhdImage* vhd = Vhd();
+  return vhd ? static_cast<std::int32_t>(vhd->SectorsPerTrack()) : 0;
+}
+
+std::uint64_t VirtualDisk::VirtualDiskSize() const {
+  const VhdxImage* vhdx = Vhdx();
+  return vhdx ? vhdx->VirtualDiskSize() : 0;
+}
+
+std::string VirtualDisk::DiskTypeText() const {
+  const VhdxImage* vhdx = Vhdx();
+  return vhdx ? vhdx->DiskTypeText() : std::string{};
+}
+
+std::int32_t VirtualDisk::DataBlockCount() const {
+  const VhdxImage* vhdx = Vhdx();
+  return vhdx ? vhdx->DataBlockCount() : 0;
+}
+
+std::int32_t VirtualDisk::TotalBatEntries() const {
+  const VhdxImage* vhdx = Vhdx();
+  return vhdx ? vhdx->TotalBatEntries() : 0;
+}
+
+std::string VirtualDisk::Diagnostic() const {
+  if (const VhdImage* vhd = Vhd()) return vhd->Diagnostic();
+  if (const VhdxImage* vhdx = Vhdx()) return vhdx->Diagnostic();
+  return {};
+}
+
+OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool quickScan) {
+  OpenResult result;
+  result.kind = ImageKindFromPath(path);
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) {
+    result.message = path.string() + " file does not exists.";
+    return result;
+  }
+  if (!result.kind) {
+    result.message = path.string() + ": not a VHD or VHDX image (the name must end in .vhd or .vhdx).";
+    return result;
+  }
+  disk.Create(*result.kind == ImageKind::kVhd ? VirtualDisk::kVhd : VirtualDisk::kVhdx);
+  result.ok = disk.Open(path);
+  if (!result.ok) result.message = OpenFailureMessage(*result.kind, quickScan);
+  return result;
+}
+
+}  // namespace dravik

@@ -1,0 +1,83 @@
+#pragma once
+// The one object through which the rest of the engine reaches the chosen
+// image. It owns at most one VHD reader and one VHDX reader, remembers which
+// is in use and reads through it. Reads are positional: a scan and a preview
+// can share it without a seek position between them.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "vdisk/ByteSource.h"
+#include "vdisk/VhdImage.h"
+#include "vdisk/VhdxImage.h"
+
+namespace dravik {
+
+// The image kind as the scanners and the information texts ask for it.
+enum class ImageKind { kVhd = 0, kVhdx = 1 };
+
+// The kind named by the path's extension, compared without regard to case;
+// none for any other extension. The file's content is not looked at.
+std::optional<ImageKind> ImageKindFromPath(const std::filesystem::path& path);
+
+// The message shown when an image cannot be opened, for a Quick Scan or for
+// the other scan modes.
+const char* OpenFailureMessage(ImageKind kind, bool quickScan);
+
+class VirtualDisk final : public ByteSource {
+ public:
+  enum Kind : std::uint32_t { kNone = 0, kVhd = 1, kVhdx = 2 };
+
+  // Makes a new empty reader of the kind (replacing an older one of that
+  // kind) and makes it the one in use.
+  void Create(Kind kind);
+  bool Open(const std::filesystem::path& path);
+  bool Open(std::unique_ptr<ByteSource> file);
+  void Close();
+  void Destroy();
+
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+  // The virtual disk's size in bytes, for either kind.
+  std::uint64_t Size() const override;
+
+  Kind CurrentKind() const { return kind_; }
+  std::int32_t Cylinders() const;
+  std::int32_t Heads() const;
+  std::int32_t SectorsPerTrack() const;
+  std::uint64_t VirtualDiskSize() const;
+  std::string DiskTypeText() const;
+  std::int32_t DataBlockCount() const;
+  std::int32_t TotalBatEntries() const;
+
+  // The reader in use, for details beyond the questions above; null when the
+  // other kind is in use.
+  const VhdImage* Vhd() const { return kind_ == kVhd ? vhd_.get() : nullptr; }
+  const VhdxImage* Vhdx() const { return kind_ == kVhdx ? vhdx_.get() : nullptr; }
+  // Why the last open failed or what it worked around.
+  std::string Diagnostic() const;
+
+ private:
+  const ByteSource* Reader() const;
+
+  Kind kind_ = kNone;
+  std::unique_ptr<VhdImage> vhd_;
+  std::unique_ptr<VhdxImage> vhdx_;
+  // The geometry last fetched from a VHD reader, answered while a VHDX is in use.
+  mutable std::int32_t cylinders_ = 0;
+  mutable std::int32_t heads_ = 0;
+};
+
+struct OpenResult {
+  bool ok = false;
+  std::optional<ImageKind> kind;
+  std::string message;  // empty on success
+};
+
+// Chooses the reader from the extension, creates it and opens the image; on
+// failure the message is the one the front ends show.
+OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool quickScan);
+
+}  // namespace dravik

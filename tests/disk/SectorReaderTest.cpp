@@ -1,0 +1,101 @@
+// Sector reads over the opened image, the drive table and the disk texts.
+
+#include <gtest/gtest.h>
+
+#include "TestFiles.h"
+#include "VhdWriter.h"
+#include "disk/DriveInfo.h"
+#include "disk/DriveTable.h"
+#include "disk/SectorReader.h"
+#include "vdisk/VirtualDisk.h"
+
+namespace dravik {
+namespace {
+
+TEST(SectorReaderTest, ReadsSectorsOfTheImage) {
+  VirtualDisk disk;
+  const auto image = test::Fixture("vhd-fixed.vhd");
+  ASSERT_TRUE(OpenImage(disk, image, false).ok);
+  const auto file = test::ReadFileBytes(image);
+  const SectorReader reader(disk);
+
+  std::vector<std::uint8_t> buffer(3 * 512);
+  ASSERT_TRUE(reader.Read(0, 1, buffer));
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 512, file.begin()));
+  ASSERT_TRUE(reader.Read(1000, 3, buffer));
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), file.begin() + 1000 * 512));
+  EXPECT_TRUE(reader.Read(5, 0, buffer));  // an empty read
+  EXPECT_FALSE(reader.Read(0, 4, buffer)) << "a buffer too small for the sectors is refused";
+}
+
+TEST(SectorReaderTest, FailedReadLeavesZerosNotTheLastSectorRead) {
+  VirtualDisk disk;
+  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-dynamic.vhdx"), false).ok);
+  const SectorReader reader(disk);
+  std::vector<std::uint8_t> buffer(2 * 512);
+  ASSERT_TRUE(reader.Read(0, 2, buffer));
+  const std::uint64_t last = reader.SectorCount() - 1;
+  ASSERT_TRUE(reader.Read(last, 1, buffer));
+  EXPECT_FALSE(reader.Read(last + 100000, 2, buffer));
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_FALSE(reader.Read(~std::uint64_t{0} / 256, 1, buffer));  // sector number whose byte offset overflows
+}
+
+TEST(DriveTableTest, RegisterImageFillsSlotZero) {
+  VirtualDisk disk;
+  DriveTable table;
+  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhd-dynamic.vhd"), false).ok);
+  RegisterImage(table, disk);
+  EXPECT_EQ(table.driveCount, 1);
+  const DriveSlot& slot = table.slots[0];
+  EXPECT_EQ(slot.model, "Virtual Hard Disk");
+  EXPECT_EQ(slot.totalSectors, slot.cylinders * slot.heads * slot.sectorsPerTrack);
+  EXPECT_GT(slot.totalSectors, 0u);
+
+  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-dynamic.vhdx"), false).ok);
+  RegisterImage(table, disk);
+  EXPECT_EQ(table.slots[0].model, "Virtual Hard Disk");
+  EXPECT_EQ(table.slots[0].totalSectors, 0u);
+  EXPECT_EQ(table.slots[0].cylinders, 0u);
+}
+
+TEST(DriveInfoTest, VhdLinesFromTheGeometry) {
+  test::TempDir dir;
+  const auto path = dir / "geometry.vhd";
+  test::WriteFixedVhd(path, std::vector<std::uint8_t>(4096, 0), 16383, 16, 63);
+  VirtualDisk disk;
+  DriveTable table;
+  ASSERT_TRUE(OpenImage(disk, path, false).ok);
+  RegisterImage(table, disk);
+  const auto lines = DiskInfoLines(table, 0, disk, ImageKind::kVhd);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0].label, "Model\t\t\t:");
+  EXPECT_EQ(lines[0].value, "Virtual Hard Disk");
+  EXPECT_EQ(lines[1].label, "Capacity\t\t:");
+  EXPECT_EQ(lines[1].value, "8063 MB (Approx)");
+  EXPECT_EQ(lines[2].label, "Cylinders\t\t:");
+  EXPECT_EQ(lines[2].value, "16383");
+  EXPECT_EQ(lines[3].label, "Head\t\t\t:");
+  EXPECT_EQ(lines[3].value, "16");
+  EXPECT_EQ(lines[4].label, "Sectors Per Track\t:");
+  EXPECT_EQ(lines[4].value, "63");
+}
+
+TEST(DriveInfoTest, VhdxLinesFromTheBlockTable) {
+  VirtualDisk disk;
+  DriveTable table;
+  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-10g.vhdx"), false).ok);
+  RegisterImage(table, disk);
+  const auto lines = DiskInfoLines(table, 0, disk, ImageKind::kVhdx);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[1].value, "10240 MB ");
+  EXPECT_EQ(lines[2].label, "Disk Type\t\t:");
+  EXPECT_EQ(lines[2].value, "Dynamic Disk");
+  EXPECT_EQ(lines[3].label, "Data Block Count\t:");
+  EXPECT_EQ(lines[3].value, std::to_string(disk.DataBlockCount()));
+  EXPECT_EQ(lines[4].label, "Total Bat Entries\t:");
+  EXPECT_EQ(lines[4].value, std::to_string(disk.TotalBatEntries()));
+}
+
+}  // namespace
+}  // namespace dravik

@@ -1,0 +1,80 @@
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+
+namespace dravik::test {
+
+namespace fs = std::filesystem;
+
+fs::path Fixture(const std::string& name) {
+  const fs::path path = fs::path(DRAVIK_FIXTURE_DIR) / name;
+  if (!fs::exists(path)) ADD_FAILURE() << "missing test image " << path << ": did the fixture scripts run?";
+  return path;
+}
+
+fs::path SharedTestData(const std::string& relative) {
+  const fs::path path = fs::path(DRAVIK_SHARED_TESTDATA) / relative;
+  if (!fs::exists(path)) ADD_FAILURE() << "missing shared test data " << path;
+  return path;
+}
+
+fs::path CliPath() { return DRAVIK_CLI_PATH; }
+
+std::vector<std::uint8_t> ReadFileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFileBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void PatchFile(const fs::path& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  if (!file) throw std::runtime_error("cannot open " + path.string());
+  file.seekp(static_cast<std::streamoff>(offset));
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!file) throw std::runtime_error("cannot patch " + path.string());
+}
+
+CommandResult RunShell(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[65536];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
+  const int status = ::pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string Quote(const fs::path& path) {
+  std::string quoted = "'";
+  for (const char c : path.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+TempDir::TempDir() {
+  const fs::path base = fs::path(DRAVIK_TEST_TMP);
+  fs::create_directories(base);
+  std::string pattern = (base / "tmp-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+}  // namespace dravik::test

@@ -1,0 +1,45 @@
+#pragma once
+// Paths of the test images, temporary folders and small file helpers.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace dravik::test {
+
+// An image made by the fixture scripts; the test fails when it is missing.
+std::filesystem::path Fixture(const std::string& name);
+// A file of the test data kept beside the project (made by others).
+std::filesystem::path SharedTestData(const std::string& relative);
+// The built dravik command.
+std::filesystem::path CliPath();
+
+std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+// Writes bytes at offset, extending the file (sparsely) when needed.
+void PatchFile(const std::filesystem::path& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+
+// Runs a shell command; returns its exit status and what it wrote to stdout.
+struct CommandResult {
+  int status = -1;
+  std::string out;
+};
+CommandResult RunShell(const std::string& command);
+std::string Quote(const std::filesystem::path& path);
+
+// A fresh folder under the build's temporary area, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace dravik::test
