@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "disk/PartitionSearch.h"
+
 namespace dravik {
 class VirtualDisk;
+class ScanControl;
 }
 
 namespace dravik::cli {
@@ -17,6 +20,17 @@ constexpr int kExitUsage = 2;
 
 int RunInfo(const std::vector<std::string>& args);
 int RunCat(const std::vector<std::string>& args);
+int RunPartitions(const std::vector<std::string>& args);
+int RunParams(const std::vector<std::string>& args);
+
+// When the disk is searched for partitions beyond its table.
+enum class SearchRule { kWhenTableEmpty, kAlways, kNever };
+
+// The partitions of the opened disk: its table, then the search by the rule.
+PartitionTable FindPartitions(const VirtualDisk& disk, SearchRule rule, ScanControl& control);
+DiskGeometry DriveGeometry(const VirtualDisk& disk);
+void PrintPartitions(const PartitionTable& table);
+std::string PartitionsJsonArray(const PartitionTable& table);
 
 // Prints a verb's usage text to standard error and returns kExitUsage.
 int UsageError(const std::string& problem, const char* usage);

@@ -3,6 +3,7 @@
 #include "cli/Args.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
+#include "cli/Progress.h"
 #include "disk/DriveInfo.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -11,18 +12,20 @@ namespace dravik::cli {
 namespace {
 
 constexpr const char* kInfoUsage =
-    "Usage: dravik info IMAGE [--json] [--verbose]\n"
+    "Usage: dravik info IMAGE [--json] [--quiet] [--verbose]\n"
     "\n"
     "Shows what the drive pane shows for the image's disk: the model, the capacity,\n"
     "and for a VHD its cylinders, heads and sectors per track, for a VHDX its disk\n"
-    "type, data block count and total BAT entries; then the virtual size in bytes.\n"
+    "type, data block count and total BAT entries; then the virtual size in bytes\n"
+    "and the partitions (as 'dravik partitions' lists them).\n"
     "\n"
     "Options:\n"
     "  --json       print one JSON object instead of the text lines\n"
+    "  --quiet      no progress line on standard error\n"
     "  --verbose    also say on standard error what the reader had to work around\n"
     "  --help       show this text\n";
 
-std::string InfoJson(const VirtualDisk& disk, const std::vector<InfoLine>& lines) {
+std::string InfoJson(const VirtualDisk& disk, const std::vector<InfoLine>& lines, const PartitionTable& table) {
   JsonObject json;
   json.Add("model", lines.front().value).Add("capacity", lines[1].value);
   if (const VhdImage* vhd = disk.Vhd()) {
@@ -47,13 +50,14 @@ std::string InfoJson(const VirtualDisk& disk, const std::vector<InfoLine>& lines
         .Add("totalBatEntries", vhdx->TotalBatEntries())
         .Add("allocatedSize", vhdx->AllocatedSize());
   }
+  json.AddRaw("partitions", PartitionsJsonArray(table));
   return json.Str();
 }
 
 }  // namespace
 
 int RunInfo(const std::vector<std::string>& args) {
-  const ParsedArgs parsed = ParseArgs(args, {{"json"}, {"verbose"}, {"help"}});
+  const ParsedArgs parsed = ParseArgs(args, {{"json"}, {"quiet"}, {"verbose"}, {"help"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kInfoUsage);
   if (parsed.Has("help")) {
     std::fputs(kInfoUsage, stdout);
@@ -68,13 +72,18 @@ int RunInfo(const std::vector<std::string>& args) {
   const ImageKind kind = disk.Vhd() ? ImageKind::kVhd : ImageKind::kVhdx;
   const std::vector<InfoLine> lines = DiskInfoLines(drives, 0, disk, kind);
 
+  ProgressLine progress(parsed.Has("quiet"));
+  ScanControl control(progress.Sink());
+  const PartitionTable table = FindPartitions(disk, SearchRule::kWhenTableEmpty, control);
+
   if (parsed.Has("json")) {
-    std::printf("%s\n", InfoJson(disk, lines).c_str());
+    std::printf("%s\n", InfoJson(disk, lines, table).c_str());
     return kExitOk;
   }
   std::printf("Format\t\t\t: %s\n", kind == ImageKind::kVhd ? "VHD" : "VHDX");
   for (const InfoLine& line : lines) std::printf("%s %s\n", line.label.c_str(), line.value.c_str());
-  std::printf("Virtual Size\t\t: %llu bytes\n", static_cast<unsigned long long>(disk.Size()));
+  std::printf("Virtual Size\t\t: %llu bytes\n\n", static_cast<unsigned long long>(disk.Size()));
+  PrintPartitions(table);
   return kExitOk;
 }
 

@@ -18,6 +18,8 @@ constexpr const char* kUsage =
     "Verbs:\n"
     "  info IMAGE        show the disk's model, capacity, geometry or block table\n"
     "  cat IMAGE         write the virtual disk's bytes to standard output\n"
+    "  partitions IMAGE  list the disk's FAT16, FAT32 and NTFS partitions (table and search)\n"
+    "  params IMAGE      show the file-system parameters of one partition\n"
     "\n"
     "Run 'dravik VERB --help' for the options of a verb.\n";
 
@@ -47,6 +49,8 @@ int Main(int argc, char** argv) {
   }
   if (verb == "info") return RunInfo(args);
   if (verb == "cat") return RunCat(args);
+  if (verb == "partitions") return RunPartitions(args);
+  if (verb == "params") return RunParams(args);
   return UsageError("unknown verb '" + verb + "'", kUsage);
 }
 

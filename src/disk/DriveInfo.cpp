@@ -1,5 +1,7 @@
 #include "disk/DriveInfo.h"
 
+#include <algorithm>
+
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
@@ -23,6 +25,62 @@ std::vector<InfoLine> DiskInfoLines(const DriveTable& table, std::uint16_t drive
           {"Disk Type\t\t:", disk.DiskTypeText()},
           {"Data Block Count\t:", std::to_string(disk.DataBlockCount())},
           {"Total Bat Entries\t:", std::to_string(disk.TotalBatEntries())}};
+}
+
+std::vector<InfoLine> PartitionInfoLines(const PartitionEntry* selected) {
+  std::vector<InfoLine> lines{{"Partition type\t\t:", ""},
+                              {"Partition Start\t\t:", ""},
+                              {"Partition End\t\t:", ""},
+                              {"Partition Size\t\t:", ""}};
+  if (!selected) return lines;
+  std::string end = std::to_string(std::int64_t{selected->start} + selected->sectors - 1);
+  end.erase(std::remove(end.begin(), end.end(), '-'), end.end());
+  lines[0].value = FsName(selected->code);
+  lines[1].value = std::to_string(selected->start);
+  lines[2].value = end;
+  lines[3].value = ApproxMegabytes(selected->sectors);
+  return lines;
+}
+
+namespace {
+
+std::uint32_t SliceColor(std::uint16_t code) {
+  switch (code) {
+    case kFat16: return 0x8FA7F8;
+    case kFat32: return 0xFF7777;
+    case kNtfs: return 0x77FF77;
+    default: return 0xFFFFFF;
+  }
+}
+
+constexpr std::uint32_t kFreeColor = 0xFF00FF;
+
+}  // namespace
+
+std::vector<CapacitySlice> CapacityShares(const PartitionTable& table, std::uint64_t diskSectors) {
+  std::vector<CapacitySlice> slices;
+  std::uint32_t used = 0;
+  for (const PartitionEntry& entry : table.Entries()) {
+    const std::uint64_t share = diskSectors ? std::min<std::uint64_t>(100, std::uint64_t{entry.sectors} * 100 / diskSectors) : 0;
+    slices.push_back({FsName(entry.code), static_cast<std::uint32_t>(share), SliceColor(entry.code)});
+    used += static_cast<std::uint32_t>(share);
+  }
+  if (used < 100) slices.push_back({"FREE", 100 - used, kFreeColor});
+  return slices;
+}
+
+std::vector<InfoLine> DriveInformationLines(const FsParams& params, const ScanCounts& counts) {
+  const bool ntfs = params.fsType == kNtfs;
+  const bool known = params.fsType == kNtfs || params.fsType == kFat16 || params.fsType == kFat32;
+  const std::string notApplicable = "N/A";
+  return {{"File System          :", known ? FsName(params.fsType) : ""},
+          {"Start Sector          :", std::to_string(params.clusterBase)},
+          {"Directories           :", counts.mode == ScanMode::kFileTrace ? "0" : std::to_string(counts.folderCount)},
+          {"Files                      :", std::to_string(counts.fileCount)},
+          {"SPC                       :", std::to_string(params.sectorsPerCluster)},
+          {"First FAT                :", ntfs ? notApplicable : std::to_string(params.firstFatLba)},
+          {"Second FAT          :", ntfs ? notApplicable : std::to_string(params.secondFatLba)},
+          {"MFT Start               :", ntfs ? std::to_string(params.mftStart) : notApplicable}};
 }
 
 }  // namespace dravik

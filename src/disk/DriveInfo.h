@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "disk/DriveTable.h"
+#include "disk/FsParams.h"
+#include "disk/PartitionTable.h"
+#include "fs/ScanMode.h"
 
 namespace dravik {
 
@@ -20,6 +23,30 @@ struct InfoLine {
 // The five lines of the drive pane for the disk in slot driveIndex.
 std::vector<InfoLine> DiskInfoLines(const DriveTable& table, std::uint16_t driveIndex, const VirtualDisk& disk,
                                     ImageKind kind);
+
+// The four lines of the partition pane; empty values when nothing is selected.
+std::vector<InfoLine> PartitionInfoLines(const PartitionEntry* selected);
+
+// One slice of the capacity chart: a partition by its file system, or "FREE".
+struct CapacitySlice {
+  std::string label;
+  std::uint32_t percent;
+  std::uint32_t color;  // 0x00BBGGRR
+};
+
+// The partitions' shares of the disk's sectors, in table order, then "FREE"
+// for what is left (when anything is).
+std::vector<CapacitySlice> CapacityShares(const PartitionTable& table, std::uint64_t diskSectors);
+
+// The counts the "Drive Information" dialog shows beside the file system.
+struct ScanCounts {
+  ScanMode mode = ScanMode::kQuick;
+  std::uint32_t folderCount = 0;
+  std::uint32_t fileCount = 0;  // found files for File Trace; NTFS file records for an extensive NTFS scan
+};
+
+// The eight lines of the "Drive Information" dialog.
+std::vector<InfoLine> DriveInformationLines(const FsParams& params, const ScanCounts& counts);
 
 // The capacity texts: "%d MB (Approx)" of sectors / 2048, and "%ld MB " of bytes / 1 MiB.
 std::string ApproxMegabytes(std::uint32_t sectors);

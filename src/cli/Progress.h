@@ -1,0 +1,29 @@
+#pragma once
+// The progress line on standard error: the work's own text and percentage,
+// redrawn in place, shown only when standard error is a terminal.
+
+#include <string>
+
+#include "util/ScanControl.h"
+
+namespace dravik::cli {
+
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool quiet);
+  ~ProgressLine();
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  ScanControl::Sink Sink();
+
+ private:
+  void Show(const ProgressUpdate& update);
+
+  bool enabled_;
+  bool shown_ = false;
+  std::string text_;
+  int percent_ = 0;
+};
+
+}  // namespace dravik::cli

@@ -1,0 +1,99 @@
+#include "disk/PartitionSearch.h"
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "disk/BootSector.h"
+#include "disk/SectorReader.h"
+#include "util/ScanControl.h"
+
+namespace dravik {
+
+namespace {
+
+constexpr std::uint32_t kTranslatedHeads = 255;
+constexpr std::uint32_t kTranslatedSectors = 63;
+constexpr std::uint64_t kAlignment = 2048;  // 1 MiB in sectors
+
+class Searcher {
+ public:
+  Searcher(const SectorReader& reader, PartitionTable& table) : reader_(reader), table_(table), sector_(kSectorSize) {}
+
+  // Reads a candidate; true when it carries the boot signature.
+  bool Signed(std::uint64_t lba) {
+    return reader_.Read(lba, 1, sector_) && boot::HasSignature(sector_);
+  }
+
+  // Lists the signed sector just read when it is a boot sector not yet in
+  // the table; false when the table is full.
+  bool Take(std::uint64_t lba) {
+    const boot::FoundBootSector found = boot::RecogniseBootSector(sector_);
+    if (found.code == 0 || lba > std::numeric_limits<std::uint32_t>::max()) return true;
+    const auto start = static_cast<std::uint32_t>(lba);
+    if (!table_.Contains(start)) table_.Add({start, found.sectors, found.code});
+    return table_.Count() <= 24;
+  }
+
+ private:
+  const SectorReader& reader_;
+  PartitionTable& table_;
+  std::vector<std::uint8_t> sector_;
+};
+
+}  // namespace
+
+DiskGeometry SearchGeometry(const DiskGeometry& drive, std::uint64_t diskSectors) {
+  if (drive.sectorsPerTrack == 63 && drive.heads != 0) return drive;
+  std::uint64_t total = std::uint64_t{drive.cylinders} * drive.heads * drive.sectorsPerTrack;
+  if (total == 0) total = diskSectors;
+  const std::uint64_t cylinders = total / (kTranslatedHeads * kTranslatedSectors);
+  return {static_cast<std::uint32_t>(std::min<std::uint64_t>(cylinders, std::numeric_limits<std::uint32_t>::max())),
+          kTranslatedHeads, kTranslatedSectors};
+}
+
+std::string PartitionLabel(std::size_t index) { return "Partition " + std::to_string(index); }
+
+bool SearchPartitions(const SectorReader& reader, const DiskGeometry& geometry, PartitionTable& table,
+                      const std::function<PartitionChoice()>& ask, ScanControl& control) {
+  const bool search = table.Empty() || (ask && ask() == PartitionChoice::kSearch);
+  if (!search || table.Full()) return false;
+  control.Report(SearchTexts::kSearching, 0);
+
+  Searcher searcher(reader, table);
+  const std::uint64_t cylinderSectors = std::uint64_t{geometry.heads} * geometry.sectorsPerTrack;
+  const std::uint64_t diskSectors = reader.SectorCount();
+  const std::uint64_t cylinderEnd = std::uint64_t{geometry.cylinders} * cylinderSectors;
+  const std::uint64_t end = std::max(diskSectors, cylinderEnd);
+
+  // 1 MiB-aligned starts in [from, to) that are not cylinder candidates.
+  std::uint64_t nextAligned = 0;
+  const auto searchAligned = [&](std::uint64_t to, std::uint64_t candidate1, std::uint64_t candidate2) {
+    for (; nextAligned < to; nextAligned += kAlignment) {
+      if (nextAligned == candidate1 || nextAligned == candidate2) continue;
+      if (searcher.Signed(nextAligned) && !searcher.Take(nextAligned)) return false;
+    }
+    return true;
+  };
+
+  for (std::uint64_t c = 0; c < geometry.cylinders; ++c) {
+    if (!control.Continue()) return true;
+    if (c % 64 == 0) control.ReportPercent(static_cast<int>(100 * c / geometry.cylinders));
+    const std::uint64_t first = c * cylinderSectors;
+    const std::uint64_t secondTrack = first + geometry.sectorsPerTrack;
+    if (searcher.Signed(secondTrack)) {
+      if (!searcher.Take(secondTrack)) return true;
+    } else if (searcher.Signed(first) && !searcher.Take(first)) {
+      return true;
+    }
+    if (!searchAligned(first + cylinderSectors, first, secondTrack)) return true;
+  }
+  while (nextAligned < end) {
+    if (!control.Continue()) return true;
+    control.ReportPercent(static_cast<int>(100 * nextAligned / end));
+    if (!searchAligned(std::min(end, nextAligned + 64 * kAlignment), end, end)) return true;
+  }
+  return true;
+}
+
+}  // namespace dravik

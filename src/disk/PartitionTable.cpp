@@ -1,0 +1,154 @@
+#include "disk/PartitionTable.h"
+
+#include <algorithm>
+#include <limits>
+#include <set>
+
+#include "disk/BootSector.h"
+#include "disk/Gpt.h"
+#include "disk/SectorReader.h"
+
+namespace dravik {
+
+namespace {
+
+// Partition records: four 16-byte entries in an MBR, two used in an extended
+// boot record.
+constexpr std::size_t kFirstEntryOffset = 446;
+constexpr std::size_t kEntrySize = 16;
+constexpr std::size_t kTypeOffset = 4;
+constexpr std::size_t kStartOffset = 8;
+constexpr std::size_t kCountOffset = 12;
+
+constexpr std::uint8_t kEmpty = 0x00;
+constexpr std::uint8_t kGptProtective = 0xEE;
+
+struct RecordEntry {
+  std::uint8_t type;
+  std::uint32_t start;
+  std::uint32_t sectors;
+};
+
+RecordEntry EntryAt(Bytes record, int index) {
+  const std::size_t at = kFirstEntryOffset + kEntrySize * static_cast<std::size_t>(index);
+  return {u8(record, at + kTypeOffset), le32(record, at + kStartOffset), le32(record, at + kCountOffset)};
+}
+
+bool IsExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F; }
+
+// The code a partition type gives when no boot-sector label matched.
+std::uint16_t CodeForType(std::uint8_t type, bool inExtendedRecord) {
+  switch (type) {
+    case 0x01: case 0x04: case 0x06: case 0x0E: return kFat16;
+    case 0x0B: case 0x0C: return kFat32;
+    case 0x07: return kNtfs;
+    case kGptProtective: return inExtendedRecord ? kFat32 : kNtfs;
+    default: return 0;
+  }
+}
+
+// Labels first, then a GPT header, then the partition type.
+std::uint16_t CodeForPartition(Bytes bootSector, std::uint8_t type, bool inExtendedRecord) {
+  if (const std::uint16_t code = boot::FsCodeFromLabels(bootSector)) return code;
+  if (boot::LooksLikeGptHeader(bootSector)) return inExtendedRecord ? kFat32 : kNtfs;
+  return CodeForType(type, inExtendedRecord);
+}
+
+std::vector<std::uint8_t> ReadSector(const SectorReader& reader, std::uint64_t lba) {
+  std::vector<std::uint8_t> sector(kSectorSize);
+  reader.Read(lba, 1, sector);  // a failed read leaves zeros, which match no signature
+  return sector;
+}
+
+// Lists the GPT's partitions that hold a FAT or NTFS boot sector; false when
+// neither GPT header is usable.
+bool AddGptPartitions(const SectorReader& reader, PartitionTable& table) {
+  const auto entries = gpt::ReadEntries(reader);
+  if (!entries) return false;
+  constexpr std::uint64_t kMax32 = std::numeric_limits<std::uint32_t>::max();
+  for (const gpt::Entry& entry : *entries) {
+    if (entry.lastLba < entry.firstLba || entry.firstLba > kMax32 || entry.lastLba - entry.firstLba >= kMax32) continue;
+    const std::uint16_t code = boot::FsCodeFromLabels(ReadSector(reader, entry.firstLba));
+    if (code == 0) continue;
+    if (!table.Add({static_cast<std::uint32_t>(entry.firstLba),
+                    static_cast<std::uint32_t>(entry.lastLba - entry.firstLba + 1), code}))
+      return true;
+  }
+  return true;
+}
+
+// Follows the chain of extended boot records from the extended partition's
+// start. Each record's data entry is relative to the record, each link
+// relative to the extended partition. A record met twice ends the chain.
+void ReadExtendedChain(const SectorReader& reader, std::uint64_t extendedStart, PartitionTable& table) {
+  std::set<std::uint64_t> visited;
+  std::uint64_t relative = 0;
+  while (!table.Full() && visited.insert(relative).second) {
+    const std::uint64_t recordLba = extendedStart + relative;
+    const auto record = ReadSector(reader, recordLba);
+    bool linked = false;
+    for (int i = 0; i < 2; ++i) {
+      const RecordEntry entry = EntryAt(record, i);
+      if (entry.type == kEmpty) continue;
+      if (IsExtended(entry.type)) {
+        relative = entry.start;
+        linked = true;
+        continue;
+      }
+      const std::uint64_t start = recordLba + entry.start;
+      if (start > std::numeric_limits<std::uint32_t>::max()) continue;
+      const std::uint16_t code = CodeForPartition(ReadSector(reader, start), entry.type, true);
+      if (code != 0 && !table.Add({static_cast<std::uint32_t>(start), entry.sectors, code})) return;
+    }
+    if (!linked) return;
+  }
+}
+
+}  // namespace
+
+const char* FsName(std::uint16_t code) {
+  switch (code) {
+    case kFat16: return "FAT16";
+    case kFat32: return "FAT32";
+    case kNtfs: return "NTFS";
+    default: return "UNKNOWN";
+  }
+}
+
+bool PartitionTable::Add(const PartitionEntry& entry) {
+  if (Full()) return false;
+  entries_.push_back(entry);
+  return true;
+}
+
+bool PartitionTable::Contains(std::uint32_t start) const {
+  return std::any_of(entries_.begin(), entries_.end(), [&](const PartitionEntry& e) { return e.start == start; });
+}
+
+void ReadPartitionTable(const SectorReader& reader, std::uint32_t tableSector, PartitionTable& table) {
+  table.Clear();
+  const auto mbr = ReadSector(reader, tableSector);
+  if (!boot::HasEitherSignatureByte(mbr)) return;
+  std::optional<std::uint32_t> extendedStart;
+  for (int i = 0; i < 4 && !table.Full(); ++i) {
+    const RecordEntry entry = EntryAt(mbr, i);
+    if (entry.type == kEmpty) continue;
+    if (IsExtended(entry.type)) {
+      extendedStart = entry.start;
+      continue;
+    }
+    if (entry.type == kGptProtective && AddGptPartitions(reader, table)) continue;
+    const std::uint16_t code = CodeForPartition(ReadSector(reader, entry.start), entry.type, false);
+    if (code != 0) table.Add({entry.start, entry.sectors, code});
+  }
+  if (extendedStart && !table.Full()) ReadExtendedChain(reader, *extendedStart, table);
+}
+
+void ReadDrivePartitions(const SectorReader& reader, PartitionTable& table) {
+  for (const std::uint32_t sector : {0u, 0u, 61u, 62u}) {
+    ReadPartitionTable(reader, sector, table);
+    if (!table.Empty()) return;
+  }
+}
+
+}  // namespace dravik
