@@ -63,15 +63,15 @@ bool VhdImage::ReadFooter() {
 // the usual places, 512 and 1536.
 bool VhdImage::ReadBlockTable() {
   const std::uint64_t fileSize = file_->Size();
-  std::uint64_t headerOffset = kDefaultDynamicHeaderOffset;
-  if (footer_.dataOffset <= fileSize && fileSize - footer_.dataOffset >= kDynamicHeaderSize &&
-      ParseDynamicHeader(ReadBlock(*file_, footer_.dataOffset, kDynamicHeaderSize)).hasCookie)
-    headerOffset = footer_.dataOffset;
-
   bool ok = false;
-  const auto headerBytes = ReadBlock(*file_, headerOffset, kDynamicHeaderSize, &ok);
-  if (!ok) return Fail("the dynamic header cannot be read");
-  const DynamicHeader header = ParseDynamicHeader(headerBytes);
+  DynamicHeader header;
+  if (footer_.dataOffset <= fileSize && fileSize - footer_.dataOffset >= kDynamicHeaderSize)
+    header = ParseDynamicHeader(ReadBlock(*file_, footer_.dataOffset, kDynamicHeaderSize));
+  if (!header.hasCookie) {
+    const auto headerBytes = ReadBlock(*file_, kDefaultDynamicHeaderOffset, kDynamicHeaderSize, &ok);
+    if (!ok) return Fail("the dynamic header cannot be read");
+    header = ParseDynamicHeader(headerBytes);
+  }
   blockSize_ = header.blockSize;
 
   const std::uint64_t batBytes = std::uint64_t{header.maxTableEntries} * 4;
