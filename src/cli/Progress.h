@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "save/SaveControl.h"
 #include "util/ScanControl.h"
 
 namespace dravik::cli {
@@ -16,9 +17,14 @@ class ProgressLine {
   ProgressLine& operator=(const ProgressLine&) = delete;
 
   ScanControl::Sink Sink();
+  // For a save: the file being written and how many were begun.
+  SaveControl::Sink SaveSink();
+  // Erases the line, so that a message can follow.
+  void Clear();
 
  private:
   void Show(const ProgressUpdate& update);
+  void Draw(const std::string& line);
 
   bool enabled_;
   bool shown_ = false;

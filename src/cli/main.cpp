@@ -20,6 +20,8 @@ constexpr const char* kUsage =
     "  cat IMAGE         write the virtual disk's bytes to standard output\n"
     "  partitions IMAGE  list the disk's FAT16, FAT32 and NTFS partitions (table and search)\n"
     "  params IMAGE      show the file-system parameters of one partition\n"
+    "  scan quick IMAGE  list the folders and files of a partition, live and deleted,\n"
+    "                    and recover them into a folder (--recover DIR)\n"
     "\n"
     "Run 'dravik VERB --help' for the options of a verb.\n";
 
@@ -51,6 +53,7 @@ int Main(int argc, char** argv) {
   if (verb == "cat") return RunCat(args);
   if (verb == "partitions") return RunPartitions(args);
   if (verb == "params") return RunParams(args);
+  if (verb == "scan") return RunScan(args);
   return UsageError("unknown verb '" + verb + "'", kUsage);
 }
 

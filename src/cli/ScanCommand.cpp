@@ -1,0 +1,247 @@
+#include <cstdio>
+#include <functional>
+#include <unordered_map>
+
+#include "cli/Args.h"
+#include "cli/Commands.h"
+#include "cli/Json.h"
+#include "cli/Progress.h"
+#include "disk/SectorReader.h"
+#include "fs/QuickScan.h"
+#include "fs/ResultTree.h"
+#include "save/SafeName.h"
+#include "save/SaveDriver.h"
+#include "util/Utf.h"
+#include "vdisk/VirtualDisk.h"
+
+namespace dravik::cli {
+
+namespace {
+
+constexpr const char* kScanUsage =
+    "Usage: dravik scan quick IMAGE [--partition N] [--list | --json] [--recover DIR]\n"
+    "                               [--select PATH]... [--deleted include|only|exclude]\n"
+    "                               [--duplicates rename|overwrite|skip] [--filter PATTERN]...\n"
+    "                               [--quiet] [--verbose]\n"
+    "\n"
+    "Quick Scan: reads the folders and files of a FAT16, FAT32 or NTFS partition\n"
+    "from its own structures, deleted ones included, and prints them as a tree\n"
+    "(deleted items are marked). Partitions are numbered as 'dravik partitions'\n"
+    "lists them.\n"
+    "\n"
+    "Options:\n"
+    "  --partition N        the partition to scan (default 0)\n"
+    "  --list               one line per item: kind, live or deleted, size, path\n"
+    "  --json               {\"items\":[{\"kind\",\"path\",\"name\",\"size\",\"deleted\",\"id\",\n"
+    "                       \"created\",\"modified\"}, ...]}; paths join the names below\n"
+    "                       the root with \"/\"\n"
+    "  --recover DIR        save into DIR: the root's files into DIR, every folder\n"
+    "                       recreated below it (created when missing)\n"
+    "  --select PATH        save only this folder (recreated with its path) or file\n"
+    "                       (written into DIR itself); may be repeated\n"
+    "  --deleted MODE       include (default), only or exclude deleted files\n"
+    "  --duplicates MODE    for a name that exists already: rename (default, to\n"
+    "                       \"Copy (n ) of NAME\"), overwrite or skip\n"
+    "  --filter PATTERN     list and save only files whose names match (\"*\" any run\n"
+    "                       of characters, \"?\" one character, no wildcard: the\n"
+    "                       name contains it; case does not matter); may be repeated\n"
+    "  --quiet              no progress line on standard error\n"
+    "  --verbose            also say on standard error what the image reader had to\n"
+    "                       work around\n"
+    "  --help               show this text\n";
+
+struct Item {
+  bool folder;
+  std::u16string path;
+  const ListRow* row;
+};
+
+// Every item in tree order: a folder, its files, then its sub-folders.
+void WalkItems(const ResultTree& tree, const FilterList& filter, const std::function<void(const Item&, int)>& visit) {
+  std::function<void(std::size_t, int)> walk = [&](std::size_t node, int depth) {
+    const std::u16string base = tree.PathOf(node);
+    const auto rows = tree.ShowFolder(tree.Node(node).folderId, filter);
+    std::unordered_map<std::uint64_t, const ListRow*> folderRows;
+    for (const ListRow& row : rows) {
+      if (row.kind == ListRow::Kind::kFolder) folderRows.emplace(row.id, &row);
+      if (row.kind == ListRow::Kind::kFile) visit({false, base.empty() ? row.name : base + u"/" + row.name, &row}, depth);
+    }
+    for (const std::size_t child : tree.Node(node).children) {
+      if (const auto it = folderRows.find(child); it != folderRows.end()) visit({true, tree.PathOf(child), it->second}, depth);
+      walk(child, depth + 1);
+    }
+  };
+  walk(ResultTree::kRoot, 0);
+}
+
+void PrintTree(const ResultTree& tree, const FilterList& filter) {
+  std::printf("Root/\n");
+  WalkItems(tree, filter, [](const Item& item, int depth) {
+    const std::string indent(static_cast<std::size_t>(depth + 1) * 2, ' ');
+    const std::string name = ToUtf8(item.row->name);
+    const char* deleted = item.row->deleted ? "  [deleted]" : "";
+    if (item.folder)
+      std::printf("%s%s/%s\n", indent.c_str(), name.c_str(), deleted);
+    else
+      std::printf("%s%s  (%llu bytes)%s\n", indent.c_str(), name.c_str(),
+                  static_cast<unsigned long long>(item.row->size.value_or(0)), deleted);
+  });
+}
+
+void PrintList(const ResultTree& tree, const FilterList& filter) {
+  WalkItems(tree, filter, [](const Item& item, int) {
+    std::printf("%s\t%s\t%s\t%s\n", item.folder ? "folder" : "file", item.row->deleted ? "deleted" : "live",
+                item.folder ? "-" : std::to_string(item.row->size.value_or(0)).c_str(), ToUtf8(item.path).c_str());
+  });
+}
+
+void PrintJson(const ResultTree& tree, const RecoveryStore& store, const FilterList& filter) {
+  std::string items;
+  WalkItems(tree, filter, [&](const Item& item, int) {
+    JsonObject json;
+    json.Add("kind", item.folder ? "folder" : "file").Add("path", ToUtf8(item.path)).Add("name", ToUtf8(item.row->name));
+    if (!item.folder) json.Add("size", item.row->size.value_or(0));
+    std::uint64_t id = item.row->id;
+    if (item.folder) id = tree.Family() == FsFamily::kFat ? store.FatFolders()[item.row->record].id
+                                                          : store.NtfsFolders()[item.row->record].id;
+    json.Add("deleted", item.row->deleted).Add("id", id).Add("created", item.row->created).Add("modified", item.row->modified);
+    if (!items.empty()) items += ",";
+    items += json.Str();
+  });
+  std::printf("{\"items\":[%s]}\n", items.c_str());
+}
+
+std::optional<DeletedMode> ParseDeletedMode(const std::string& text) {
+  if (text == "include") return DeletedMode::kInclude;
+  if (text == "only") return DeletedMode::kOnly;
+  if (text == "exclude") return DeletedMode::kExclude;
+  return std::nullopt;
+}
+
+std::optional<DuplicateMode> ParseDuplicateMode(const std::string& text) {
+  if (text == "rename") return DuplicateMode::kRename;
+  if (text == "overwrite") return DuplicateMode::kOverwrite;
+  if (text == "skip") return DuplicateMode::kSkip;
+  return std::nullopt;
+}
+
+// Checks what --select names: folders by their path, files by folder path
+// and name. False (with a message) when a path names nothing.
+bool SelectPaths(ResultTree& tree, const std::vector<std::string>& paths) {
+  tree.SetCheck(ResultTree::kRoot, false);
+  for (const std::string& text : paths) {
+    std::u16string path = FromUtf8(text);
+    while (!path.empty() && path.back() == u'/') path.pop_back();
+    while (!path.empty() && path.front() == u'/') path.erase(0, 1);
+    if (const auto node = tree.FindFolder(path); node && *node != ResultTree::kRoot) {
+      tree.SetCheck(*node, true);
+      continue;
+    }
+    const auto slash = path.rfind(u'/');
+    const std::u16string folderPath = slash == std::u16string::npos ? u"" : path.substr(0, slash);
+    const std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
+    bool found = false;
+    if (const auto folder = tree.FindFolder(folderPath)) {
+      for (const ListRow& row : tree.ShowFolder(tree.Node(*folder).folderId, FilterList{})) {
+        if (row.kind == ListRow::Kind::kFile && row.name == name) {
+          tree.CheckFile(row.id, true);
+          found = true;
+        }
+      }
+    }
+    if (!found) {
+      std::fprintf(stderr, "dravik: --select %s: no such folder or file in the scan result\n", text.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunScan(const std::vector<std::string>& args) {
+  const ParsedArgs parsed = ParseArgs(args, {{"partition", true}, {"list"}, {"json"}, {"recover", true},
+                                             {"select", true}, {"deleted", true}, {"duplicates", true},
+                                             {"filter", true}, {"quiet"}, {"verbose"}, {"help"}});
+  if (!parsed.error.empty()) return UsageError(parsed.error, kScanUsage);
+  if (parsed.Has("help")) {
+    std::fputs(kScanUsage, stdout);
+    return kExitOk;
+  }
+  if (parsed.positionals.size() != 2 || parsed.positionals[0] != "quick")
+    return UsageError("scan takes the mode 'quick' and one IMAGE", kScanUsage);
+  if (parsed.Has("list") && parsed.Has("json")) return UsageError("--list and --json exclude each other", kScanUsage);
+  const auto partition = ParseByteCount(parsed.Value("partition").value_or("0"));
+  if (!partition) return UsageError("--partition needs a number", kScanUsage);
+  RecoverySettings settings;
+  if (auto mode = parsed.Value("deleted")) {
+    const auto value = ParseDeletedMode(*mode);
+    if (!value) return UsageError("--deleted takes include, only or exclude", kScanUsage);
+    settings.deleted = *value;
+  }
+  if (auto mode = parsed.Value("duplicates")) {
+    const auto value = ParseDuplicateMode(*mode);
+    if (!value) return UsageError("--duplicates takes rename, overwrite or skip", kScanUsage);
+    settings.duplicates = *value;
+  }
+  FilterList filter;
+  if (parsed.Has("filter")) {
+    for (const std::string& pattern : parsed.values.at("filter")) {
+      const auto added = filter.Add(FromUtf8(pattern));
+      if (added != FilterList::AddResult::kAdded)
+        return UsageError("--filter " + pattern + ": " + FilterList::Message(added), kScanUsage);
+    }
+  }
+  if (parsed.Has("select") && !parsed.Has("recover")) return UsageError("--select needs --recover DIR", kScanUsage);
+
+  VirtualDisk disk;
+  if (!OpenForCommand(disk, parsed.positionals[1], true, parsed.Has("verbose"))) return kExitFailed;
+  ProgressLine progress(parsed.Has("quiet"));
+  ScanControl control(progress.Sink());
+  const PartitionTable table = FindPartitions(disk, SearchRule::kWhenTableEmpty, control);
+  if (*partition >= table.Count()) {
+    std::fprintf(stderr, "dravik: there is no partition %llu; the disk has %zu (see 'dravik partitions')\n",
+                 *partition, table.Count());
+    return kExitFailed;
+  }
+  const SectorReader reader(disk);
+  RecoveryStore store;
+  const QuickScanResult result = RunQuickScan(reader, table.Entries()[*partition], store, control);
+  if (!result.scanned) {
+    progress.Clear();
+    std::fprintf(stderr, "%s\n", result.message.c_str());
+    return kExitFailed;
+  }
+  const FsFamily family = result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat;
+  ResultTree tree = ResultTree::Build(store, family, &control);
+  progress.Clear();
+  std::fprintf(stderr, "%s\n", result.message.c_str());
+
+  if (parsed.Has("json"))
+    PrintJson(tree, store, filter);
+  else if (parsed.Has("list"))
+    PrintList(tree, filter);
+  else if (!parsed.Has("recover"))
+    PrintTree(tree, filter);
+
+  const auto destination = parsed.Value("recover");
+  if (!destination) return kExitOk;
+  if (parsed.Has("select")) {
+    if (!SelectPaths(tree, parsed.values.at("select"))) return kExitFailed;
+  } else {
+    for (const std::uint64_t key : tree.FilesOf(tree.RootId())) tree.CheckFile(key, true);
+  }
+  SaveControl saveControl(progress.SaveSink());
+  const SaveContext context{reader, result.params, settings, filter, saveControl};
+  MakeFolderPath(*destination);
+  SaveCheckedTree(context, store, tree, *destination);
+  progress.Clear();
+  std::FILE* out = parsed.Has("json") ? stderr : stdout;
+  std::fprintf(out, "%u files saved into %s\n", saveControl.SavedCount(), destination->c_str());
+  if (saveControl.FailedReads() > 0)
+    std::fprintf(stderr, "dravik: %u sector reads failed; those parts of the files were written as zeros\n",
+                 saveControl.FailedReads());
+  return kExitOk;
+}
+
+}  // namespace dravik::cli

@@ -1,0 +1,35 @@
+#pragma once
+// The Quick Scan of one partition: its parameters from the boot sector (or
+// calculated), then the scan of its file system into the store.
+
+#include <string>
+
+#include "disk/FsParams.h"
+#include "disk/PartitionTable.h"
+#include "fs/RecoveryStore.h"
+
+namespace dravik {
+
+class SectorReader;
+class ScanControl;
+
+struct QuickScanTexts {
+  static constexpr const char* kCalculating = "Please wait, Calculating partition parameters...";
+  static constexpr const char* kSearching = "Please wait, Searching for Data...";
+  static constexpr const char* kNothingFound =
+      "Please perform Extensive Scan to recover data \nbecause no information found in Quick Scan.";
+  static constexpr const char* kFound =
+      "If you don't find the required File(s) and Folder(s) here then please go back \r\nto Home Page and select "
+      "Extensive Scan for recovery.";
+};
+
+struct QuickScanResult {
+  bool scanned = false;  // false when the parameters could not be found
+  FsParams params;
+  std::string message;  // what the front end shows afterwards
+};
+
+QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& partition, RecoveryStore& store,
+                             ScanControl& control);
+
+}  // namespace dravik

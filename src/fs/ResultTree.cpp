@@ -1,0 +1,280 @@
+#include "fs/ResultTree.h"
+
+#include <algorithm>
+
+#include "fs/TimeText.h"
+#include "util/ScanControl.h"
+
+namespace dravik {
+
+namespace {
+
+struct FolderFacts {
+  const std::u16string* name;
+  std::uint32_t id;
+  std::uint32_t parentId;
+  bool deleted;
+};
+
+std::vector<FolderFacts> FoldersOf(const RecoveryStore& store, FsFamily family) {
+  std::vector<FolderFacts> facts;
+  if (family == FsFamily::kFat) {
+    for (const auto& f : store.FatFolders()) facts.push_back({&f.name, f.id, f.parentId, f.deleted});
+  } else {
+    for (const auto& f : store.NtfsFolders()) facts.push_back({&f.name, f.id, f.parentId, f.deleted});
+  }
+  return facts;
+}
+
+void SetTreeItem(RecoveryStore& store, FsFamily family, std::size_t folder, std::size_t node) {
+  const auto item = static_cast<std::uint32_t>(node);
+  if (family == FsFamily::kFat)
+    store.FatFolders()[folder].treeItem = item;
+  else
+    store.NtfsFolders()[folder].treeItem = item;
+}
+
+std::u16string ExtensionOf(std::u16string_view name) {
+  const auto dot = name.rfind(u'.');
+  if (dot == std::u16string_view::npos) return {};
+  return std::u16string(name.substr(dot + 1));
+}
+
+}  // namespace
+
+std::string FileTypeText(std::u16string_view name, bool deleted) {
+  std::string type;
+  for (const char16_t c : ExtensionOf(name)) {
+    if (c < 0x80)
+      type += static_cast<char>(c >= u'a' && c <= u'z' ? c - 0x20 : c);
+    else
+      type += '?';
+  }
+  type = type.empty() ? "File" : type + " File";
+  return deleted ? "Deleted " + type : type;
+}
+
+ResultTree ResultTree::Build(RecoveryStore& store, FsFamily family, ScanControl* control) {
+  ResultTree tree(store, family);
+  const std::vector<FolderFacts> folders = FoldersOf(store, family);
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> childrenOf;
+  for (std::size_t i = 0; i < folders.size(); ++i) childrenOf[folders[i].parentId].push_back(i);
+
+  TreeNode root;
+  root.label = u"Root";
+  root.folderId = tree.RootId();
+  tree.nodes_.push_back(root);
+
+  // Depth first, children in the order their folders were found.
+  struct Frame {
+    std::size_t node;
+    const std::vector<std::size_t>* children;
+    std::size_t next;
+  };
+  static const std::vector<std::size_t> kNone;
+  const auto childrenFor = [&](std::uint32_t id) {
+    const auto it = childrenOf.find(id);
+    return it == childrenOf.end() ? &kNone : &it->second;
+  };
+  std::vector<bool> placed(folders.size(), false);
+  std::vector<Frame> stack{{kRoot, childrenFor(tree.RootId()), 0}};
+  const std::size_t total = std::max<std::size_t>(folders.size(), 1);
+  if (control) control->Report(kCreatingTreeText, 0);
+  while (!stack.empty()) {
+    if (control && control->StopRequested()) break;
+    Frame& frame = stack.back();
+    if (frame.next == frame.children->size()) {
+      stack.pop_back();
+      continue;
+    }
+    const std::size_t folder = (*frame.children)[frame.next++];
+    if (placed[folder]) continue;
+    placed[folder] = true;
+    TreeNode node;
+    node.label = *folders[folder].name;
+    node.parent = frame.node;
+    node.deleted = folders[folder].deleted;
+    node.folder = folder;
+    node.folderId = folders[folder].id;
+    const std::size_t index = tree.nodes_.size();
+    tree.nodes_[frame.node].children.push_back(index);
+    tree.nodes_.push_back(std::move(node));
+    SetTreeItem(store, family, folder, index);
+    if (control && index % 256 == 0) control->ReportPercent(static_cast<int>(100 * (index - 1) / total));
+    stack.push_back({index, childrenFor(folders[folder].id), 0});
+  }
+
+  if (family == FsFamily::kFat) {
+    for (std::size_t i = 0; i < store.FatFiles().size(); ++i) tree.filesByParent_[store.FatFiles()[i].parentId].push_back(i);
+  } else {
+    for (std::size_t i = 0; i < store.NtfsFiles().size(); ++i)
+      tree.filesByParent_[store.NtfsFiles()[i].parentId].push_back(i);
+  }
+  tree.SetCheck(kRoot, true);
+  return tree;
+}
+
+std::optional<std::size_t> ResultTree::FindFolder(const std::u16string& path) const {
+  std::size_t node = kRoot;
+  std::size_t from = 0;
+  while (from < path.size()) {
+    std::size_t to = path.find(u'/', from);
+    if (to == std::u16string::npos) to = path.size();
+    const std::u16string_view part(path.data() + from, to - from);
+    if (!part.empty()) {
+      const auto& children = nodes_[node].children;
+      const auto it = std::find_if(children.begin(), children.end(),
+                                   [&](std::size_t child) { return nodes_[child].label == part; });
+      if (it == children.end()) return std::nullopt;
+      node = *it;
+    }
+    from = to + 1;
+  }
+  return node;
+}
+
+std::u16string ResultTree::PathOf(std::size_t node, char16_t separator) const {
+  std::vector<const std::u16string*> parts;
+  for (; node != kRoot; node = nodes_[node].parent) parts.push_back(&nodes_[node].label);
+  std::u16string path;
+  for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
+    if (!path.empty() && path.back() != separator) path += separator;
+    path += **it;
+  }
+  return path;
+}
+
+void ResultTree::SetSubtree(std::size_t node, CheckState state) {
+  std::vector<std::size_t> pending{node};
+  while (!pending.empty()) {
+    const std::size_t n = pending.back();
+    pending.pop_back();
+    nodes_[n].state = state;
+    pending.insert(pending.end(), nodes_[n].children.begin(), nodes_[n].children.end());
+  }
+}
+
+bool ResultTree::AllChildren(std::size_t node, CheckState state) const {
+  const auto& children = nodes_[node].children;
+  return std::all_of(children.begin(), children.end(), [&](std::size_t c) { return nodes_[c].state == state; });
+}
+
+bool ResultTree::AnyChildChecked(std::size_t node) const {
+  const auto& children = nodes_[node].children;
+  return std::any_of(children.begin(), children.end(),
+                     [&](std::size_t c) { return nodes_[c].state != CheckState::kUnchecked; });
+}
+
+bool ResultTree::HasCheckedFile(std::uint32_t folderId) const {
+  for (const std::uint64_t key : FilesOf(folderId))
+    if (FileChecked(key)) return true;
+  return false;
+}
+
+void ResultTree::SettleAncestors(std::size_t node, bool checked) {
+  while (node != kRoot) {
+    node = nodes_[node].parent;
+    TreeNode& f = nodes_[node];
+    if (!checked) {
+      if (AllChildren(node, CheckState::kChecked))
+        f.state = CheckState::kChecked;
+      else if (AllChildren(node, CheckState::kUnchecked))
+        f.state = HasCheckedFile(f.folderId) ? CheckState::kPartial : CheckState::kUnchecked;
+      else
+        f.state = CheckState::kPartial;
+    } else if (!AllChildren(node, CheckState::kChecked)) {
+      f.state = CheckState::kPartial;
+    } else {
+      const bool ownFilesUnchecked = !FilesOf(f.folderId).empty() && !HasCheckedFile(f.folderId);
+      f.state = ownFilesUnchecked ? CheckState::kPartial : CheckState::kChecked;
+    }
+  }
+}
+
+void ResultTree::SetCheck(std::size_t node, bool checked) {
+  SetSubtree(node, checked ? CheckState::kChecked : CheckState::kUnchecked);
+  SettleAncestors(node, checked);
+}
+
+void ResultTree::ClickFolder(std::size_t node) {
+  const TreeNode& n = nodes_.at(node);
+  if (n.state == CheckState::kUnchecked || !AllChildren(node, CheckState::kChecked)) {
+    SetCheck(node, true);
+    return;
+  }
+  if (node == kRoot) {
+    SetSubtree(kRoot, CheckState::kUnchecked);
+    return;
+  }
+  SetSubtree(node, CheckState::kUnchecked);
+  for (std::size_t up = nodes_[node].parent; up != kRoot; up = nodes_[up].parent) {
+    if (AnyChildChecked(up)) return;
+    nodes_[up].state = CheckState::kUnchecked;
+  }
+  if (!AnyChildChecked(kRoot)) nodes_[kRoot].state = CheckState::kUnchecked;
+}
+
+void ResultTree::CheckFile(std::uint64_t key, bool checked) {
+  if (checked)
+    checkedFiles_.insert(key);
+  else
+    checkedFiles_.erase(key);
+}
+
+std::vector<std::size_t> ResultTree::CheckedFolders() const {
+  std::vector<std::size_t> checked;
+  for (std::size_t i = 1; i < nodes_.size(); ++i)
+    if (nodes_[i].state == CheckState::kChecked) checked.push_back(i);
+  return checked;
+}
+
+std::vector<std::uint64_t> ResultTree::FilesOf(std::uint32_t folderId) const {
+  std::vector<std::uint64_t> keys;
+  const auto it = filesByParent_.find(folderId);
+  if (it == filesByParent_.end()) return keys;
+  for (const std::size_t i : it->second)
+    keys.push_back(family_ == FsFamily::kFat ? store_->FatFiles()[i].serial : store_->NtfsFiles()[i].dataRecordLba);
+  return keys;
+}
+
+std::vector<ListRow> ResultTree::ShowFolder(std::uint32_t folderId, const FilterList& filter) const {
+  std::vector<ListRow> rows;
+  if (folderId != RootId()) rows.push_back({ListRow::Kind::kParent, u"Parent...", "", {}, "", "", 0, false, 0});
+  const bool fat = family_ == FsFamily::kFat;
+  const auto folderRow = [&](std::size_t i, const std::u16string& name, bool deleted, std::uint32_t treeItem,
+                             std::string created, std::string modified) {
+    rows.push_back({ListRow::Kind::kFolder, name, deleted ? "Deleted Folder" : "Folder", {}, std::move(created),
+                    std::move(modified), treeItem, deleted, i});
+  };
+  if (fat) {
+    const auto& folders = store_->FatFolders();
+    for (std::size_t i = 0; i < folders.size(); ++i)
+      if (folders[i].parentId == folderId)
+        folderRow(i, folders[i].name, folders[i].deleted, folders[i].treeItem, FatDateText(folders[i].date1),
+                  FatDateText(folders[i].date2));
+  } else {
+    const auto& folders = store_->NtfsFolders();
+    for (std::size_t i = 0; i < folders.size(); ++i)
+      if (folders[i].parentId == folderId)
+        folderRow(i, folders[i].name, folders[i].deleted, folders[i].treeItem, NtfsTimeText(folders[i].creationTime),
+                  NtfsTimeText(folders[i].changeTime));
+  }
+  const auto it = filesByParent_.find(folderId);
+  if (it == filesByParent_.end()) return rows;
+  for (const std::size_t i : it->second) {
+    if (fat) {
+      const FatFileRecord& f = store_->FatFiles()[i];
+      if (!filter.Accepts(f.name)) continue;
+      rows.push_back({ListRow::Kind::kFile, f.name, FileTypeText(f.name, f.deleted), f.size, FatDateText(f.date1),
+                      FatDateText(f.date2), f.serial, f.deleted, i});
+    } else {
+      const NtfsFileRecord& f = store_->NtfsFiles()[i];
+      if (!filter.Accepts(f.name)) continue;
+      rows.push_back({ListRow::Kind::kFile, f.name, FileTypeText(f.name, f.deleted), f.size,
+                      NtfsTimeText(f.creationTime), NtfsTimeText(f.changeTime), f.dataRecordLba, f.deleted, i});
+    }
+  }
+  return rows;
+}
+
+}  // namespace dravik

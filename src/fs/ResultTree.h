@@ -1,0 +1,104 @@
+#pragma once
+// The result tree over a store: one node per folder under "Root", in the
+// order the folders were found, with three check states; and the rows of a
+// folder's contents. Files are never nodes; they appear only in the rows.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "fs/NameMatch.h"
+#include "fs/RecoveryStore.h"
+
+namespace dravik {
+
+class ScanControl;
+
+enum class FsFamily { kFat, kNtfs };
+
+enum class CheckState : std::uint8_t { kUnchecked = 1, kChecked = 2, kPartial = 3 };
+
+struct TreeNode {
+  std::u16string label;
+  std::size_t parent = 0;  // the root is its own parent
+  std::vector<std::size_t> children;
+  CheckState state = CheckState::kUnchecked;
+  bool deleted = false;
+  std::optional<std::size_t> folder;  // index in the store's folder list; none for "Root"
+  std::uint32_t folderId = 0;
+};
+
+struct ListRow {
+  enum class Kind { kParent, kFolder, kFile };
+  Kind kind = Kind::kFile;
+  std::u16string name;
+  std::string type;
+  std::optional<std::uint64_t> size;
+  std::string created;
+  std::string modified;
+  std::uint64_t id = 0;  // folders: tree node; files: identifier (FAT serial, NTFS record sector)
+  bool deleted = false;
+  std::size_t record = 0;  // index in the store's folder or file list
+};
+
+inline constexpr const char* kCreatingTreeText = "Please wait creating tree...";
+
+// "TXT File" for a.txt, "File" without an extension; "Deleted " in front
+// for a deleted file.
+std::string FileTypeText(std::u16string_view name, bool deleted);
+
+class ResultTree {
+ public:
+  static constexpr std::size_t kRoot = 0;
+
+  // Builds the tree of the store's folders of the family under "Root" and
+  // records each folder's node in its treeItem. A folder is placed once,
+  // so a damaged file system whose folders name each other as parents
+  // cannot make the tree endless. Checks every node, as after a scan.
+  static ResultTree Build(RecoveryStore& store, FsFamily family, ScanControl* control = nullptr);
+
+  FsFamily Family() const { return family_; }
+  std::uint32_t RootId() const { return family_ == FsFamily::kFat ? kFatRootId : kNtfsRootId; }
+  const std::vector<TreeNode>& Nodes() const { return nodes_; }
+  const TreeNode& Node(std::size_t node) const { return nodes_.at(node); }
+  // The node of a folder path below "Root" ("a/b"), if any.
+  std::optional<std::size_t> FindFolder(const std::u16string& path) const;
+  // The folder's path below "Root", names joined by separator.
+  std::u16string PathOf(std::size_t node, char16_t separator = u'/') const;
+
+  // Gives the node and its descendants the state, then settles the ancestors.
+  void SetCheck(std::size_t node, bool checked);
+  // A click on a folder's check box, decided by its state before the click:
+  // an unchecked folder, or one with a child folder not checked, is checked;
+  // otherwise it is unchecked, and so is every ancestor left without a
+  // checked or partial child folder (the root: everything is unchecked).
+  void ClickFolder(std::size_t node);
+  void CheckFile(std::uint64_t key, bool checked);
+  bool FileChecked(std::uint64_t key) const { return checkedFiles_.count(key) != 0; }
+  const std::unordered_set<std::uint64_t>& CheckedFiles() const { return checkedFiles_; }
+  // Nodes whose check box is set (the root excluded: it has no folder record).
+  std::vector<std::size_t> CheckedFolders() const;
+
+  std::vector<ListRow> ShowFolder(std::uint32_t folderId, const FilterList& filter) const;
+  // The file identifiers in a folder (in list order).
+  std::vector<std::uint64_t> FilesOf(std::uint32_t folderId) const;
+
+ private:
+  ResultTree(const RecoveryStore& store, FsFamily family) : store_(&store), family_(family) {}
+  void SettleAncestors(std::size_t node, bool checked);
+  void SetSubtree(std::size_t node, CheckState state);
+  bool AllChildren(std::size_t node, CheckState state) const;
+  bool AnyChildChecked(std::size_t node) const;
+  bool HasCheckedFile(std::uint32_t folderId) const;
+
+  const RecoveryStore* store_;
+  FsFamily family_;
+  std::vector<TreeNode> nodes_;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> filesByParent_;
+  std::unordered_set<std::uint64_t> checkedFiles_;
+};
+
+}  // namespace dravik

@@ -1,0 +1,51 @@
+#pragma once
+// Cluster chains read from a FAT16 or FAT32 allocation table.
+
+#include <cstdint>
+#include <vector>
+
+#include "disk/FsParams.h"
+
+namespace dravik {
+
+class SectorReader;
+
+namespace fat {
+
+bool IsFat32(const FsParams& params);
+// The highest cluster number the volume has (its data area ends after it).
+std::uint32_t LastCluster(const FsParams& params);
+// First sector of a cluster.
+std::uint64_t ClusterSector(const FsParams& params, std::uint32_t cluster);
+
+class FatTable {
+ public:
+  FatTable(const SectorReader& reader, const FsParams& params, std::uint32_t fatLba)
+      : reader_(reader), params_(params), fatLba_(fatLba) {}
+
+  // The chain of a folder: from start until an end mark or free entry, a
+  // cluster already in the chain, or a cluster past the volume's end.
+  std::vector<std::uint32_t> DirectoryChain(std::uint32_t start);
+
+  // The chain of a file, at most limit clusters long.
+  std::vector<std::uint32_t> Chain(std::uint32_t start, std::size_t limit);
+
+ private:
+  // The next cluster, or none at the chain's end or on a failed read.
+  bool Next(std::uint32_t cluster, std::uint32_t& next);
+
+  const SectorReader& reader_;
+  const FsParams& params_;
+  std::uint32_t fatLba_;
+  std::uint64_t cachedLba_ = ~std::uint64_t{0};
+  std::vector<std::uint8_t> cached_;
+};
+
+// The clusters of a file of size bytes: its chain in the first FAT when that
+// holds exactly the clusters needed, else in the second, else the clusters
+// that follow the first one.
+std::vector<std::uint32_t> FileClusters(const SectorReader& reader, const FsParams& params, std::uint32_t firstCluster,
+                                        std::uint64_t size);
+
+}  // namespace fat
+}  // namespace dravik

@@ -1,0 +1,90 @@
+#include "save/SaveDriver.h"
+
+#include <unordered_map>
+#include <unordered_set>
+
+#include "save/FatWriter.h"
+#include "save/SafeName.h"
+
+namespace dravik {
+
+namespace {
+
+// Writes one file record of the family into folder.
+void WriteFile(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index,
+               const std::filesystem::path& folder) {
+  if (family == FsFamily::kFat) {
+    const FatFileRecord& file = store.FatFiles()[index];
+    std::u16string name = file.name;
+    ExtractFatFile(context, folder, file, true, name);
+  }
+}
+
+template <typename Records, typename Key>
+std::unordered_map<std::uint64_t, std::size_t> IndexBy(const Records& records, Key key) {
+  std::unordered_map<std::uint64_t, std::size_t> index;
+  for (std::size_t i = 0; i < records.size(); ++i) index.emplace(key(records[i]), i);
+  return index;
+}
+
+std::unordered_map<std::uint64_t, std::size_t> FileIndex(const RecoveryStore& store, FsFamily family) {
+  if (family == FsFamily::kFat) return IndexBy(store.FatFiles(), [](const FatFileRecord& f) { return f.serial; });
+  return IndexBy(store.NtfsFiles(), [](const NtfsFileRecord& f) { return f.dataRecordLba; });
+}
+
+}  // namespace
+
+void MakeFolderPath(const std::filesystem::path& path) {
+  std::error_code ignored;
+  std::filesystem::create_directories(path, ignored);
+}
+
+void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, FsFamily family,
+                     const std::filesystem::path& parent, const std::filesystem::path& relative,
+                     std::uint32_t folderId) {
+  if (context.control.StopRequested()) return;
+  const std::filesystem::path folder = parent / relative;
+  MakeFolderPath(folder);
+  const std::size_t count = family == FsFamily::kFat ? store.FatFiles().size() : store.NtfsFiles().size();
+  for (std::size_t i = 0; i < count && !context.control.StopRequested(); ++i) {
+    const std::uint32_t parentId =
+        family == FsFamily::kFat ? store.FatFiles()[i].parentId : store.NtfsFiles()[i].parentId;
+    if (parentId == folderId) WriteFile(context, store, family, i, folder);
+  }
+}
+
+void SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
+                     const std::filesystem::path& destination) {
+  const FsFamily family = tree.Family();
+  for (const std::size_t node : tree.CheckedFolders()) {
+    const std::filesystem::path relative = SafeRelativePath(tree.PathOf(node));
+    MakeFolderPath(destination / relative);
+    SaveFolderFiles(context, store, family, destination, relative, tree.Node(node).folderId);
+  }
+  const auto index = FileIndex(store, family);
+  for (const std::uint64_t key : tree.CheckedFiles()) {
+    if (context.control.StopRequested()) return;
+    if (const auto it = index.find(key); it != index.end()) WriteFile(context, store, family, it->second, destination);
+  }
+}
+
+std::uint64_t SelectedBytes(const RecoveryStore& store, const ResultTree& tree) {
+  const FsFamily family = tree.Family();
+  const auto index = FileIndex(store, family);
+  std::unordered_set<std::uint64_t> counted(tree.CheckedFiles().begin(), tree.CheckedFiles().end());
+  for (const std::size_t node : tree.CheckedFolders())
+    for (const std::uint64_t key : tree.FilesOf(tree.Node(node).folderId)) counted.insert(key);
+  std::uint64_t bytes = 0;
+  for (const std::uint64_t key : counted) {
+    const auto it = index.find(key);
+    if (it == index.end()) continue;
+    bytes += family == FsFamily::kFat ? store.FatFiles()[it->second].size : store.NtfsFiles()[it->second].size;
+  }
+  return bytes;
+}
+
+std::string SelectedSizeText(std::uint64_t bytes) {
+  return "Selected Size : " + std::to_string(bytes / 1024 / 1024) + " MB";
+}
+
+}  // namespace dravik

@@ -1,0 +1,33 @@
+#pragma once
+// Saving what is checked in the result tree: checked folders are recreated
+// below the destination with their files; files checked on their own are
+// written flat into the destination.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "fs/RecoveryStore.h"
+#include "fs/ResultTree.h"
+#include "save/FileWriter.h"
+
+namespace dravik {
+
+// Creates every level of the path; failures are ignored.
+void MakeFolderPath(const std::filesystem::path& path);
+
+// Creates parent/relative and writes into it the files whose parent id is
+// folderId.
+void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, FsFamily family,
+                     const std::filesystem::path& parent, const std::filesystem::path& relative,
+                     std::uint32_t folderId);
+
+void SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
+                     const std::filesystem::path& destination);
+
+// The bytes of the checked files and of the files of checked folders, and
+// the text "Selected Size : N MB" of it.
+std::uint64_t SelectedBytes(const RecoveryStore& store, const ResultTree& tree);
+std::string SelectedSizeText(std::uint64_t bytes);
+
+}  // namespace dravik
