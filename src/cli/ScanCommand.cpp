@@ -9,6 +9,7 @@
 #include "disk/SectorReader.h"
 #include "fs/QuickScan.h"
 #include "fs/ResultTree.h"
+#include "fs/ntfs/MftRuns.h"
 #include "save/SafeName.h"
 #include "save/SaveDriver.h"
 #include "util/Utf.h"
@@ -232,7 +233,9 @@ int RunScan(const std::vector<std::string>& args) {
     for (const std::uint64_t key : tree.FilesOf(tree.RootId())) tree.CheckFile(key, true);
   }
   SaveControl saveControl(progress.SaveSink());
-  const SaveContext context{reader, result.params, settings, filter, saveControl};
+  std::optional<ntfs::MftRunTable> mftRuns;
+  if (family == FsFamily::kNtfs) mftRuns = ntfs::MftRunTable::Read(reader, result.params);
+  const SaveContext context{reader, result.params, settings, filter, saveControl, mftRuns ? &*mftRuns : nullptr};
   MakeFolderPath(*destination);
   SaveCheckedTree(context, store, tree, *destination);
   progress.Clear();

@@ -2,6 +2,7 @@
 
 #include "disk/FsParamsReader.h"
 #include "fs/fat/FatQuickScan.h"
+#include "fs/ntfs/NtfsQuickScan.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
@@ -18,14 +19,16 @@ QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& p
     }
   }
   store.Clear();
-  if (partition.code != kFat16 && partition.code != kFat32) {
-    result.message = "The Quick Scan of NTFS partitions is not available in this version.";
-    return result;
+  if (partition.code == kNtfs) {
+    ScanNtfsQuick(reader, result.params, store, control);
+  } else {
+    control.Report(QuickScanTexts::kSearching, 0);
+    ScanFatQuick(reader, result.params, store, control);
   }
-  control.Report(QuickScanTexts::kSearching, 0);
-  ScanFatQuick(reader, result.params, store, control);
   result.scanned = true;
-  const bool empty = store.FatFolders().empty() && store.FatFiles().empty() && store.NtfsFolders().empty() &&
+  // An NTFS result always holds "Lost Dir"; it is empty when nothing else was found.
+  const std::size_t lostDir = partition.code == kNtfs ? 1 : 0;
+  const bool empty = store.FatFolders().empty() && store.FatFiles().empty() && store.NtfsFolders().size() <= lostDir &&
                      store.NtfsFiles().empty();
   result.message = empty ? QuickScanTexts::kNothingFound : QuickScanTexts::kFound;
   return result;

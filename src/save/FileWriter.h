@@ -17,6 +17,9 @@
 namespace dravik {
 
 class SectorReader;
+namespace ntfs {
+class MftRunTable;
+}
 
 struct SaveContext {
   const SectorReader& reader;
@@ -24,6 +27,8 @@ struct SaveContext {
   const RecoverySettings& settings;
   const FilterList& filter;
   SaveControl& control;
+  // The MFT's runs, to follow a file's data into extension records.
+  const ntfs::MftRunTable* mftRuns = nullptr;
 };
 
 // The destination of a file in folder, or none when it is passed over. For

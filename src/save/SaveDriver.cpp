@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "save/FatWriter.h"
+#include "save/NtfsWriter.h"
 #include "save/SafeName.h"
 
 namespace dravik {
@@ -17,6 +18,10 @@ void WriteFile(const SaveContext& context, const RecoveryStore& store, FsFamily 
     const FatFileRecord& file = store.FatFiles()[index];
     std::u16string name = file.name;
     ExtractFatFile(context, folder, file, true, name);
+  } else {
+    const NtfsFileRecord& file = store.NtfsFiles()[index];
+    std::u16string name = file.name;
+    ExtractNtfsFile(context, folder, file, true, name);
   }
 }
 

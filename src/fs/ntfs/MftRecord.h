@@ -1,0 +1,96 @@
+#pragma once
+// An MFT record of 1024 bytes: header, update sequence, and attributes.
+//
+//   0  "FILE"      4  update sequence offset   6  update sequence count
+//   20 first attribute offset   22 flags (bit 0 in use, bit 1 directory)
+//   32 base record reference (extension records)
+// Attribute header: 0 type, 4 length, 8 non-resident, 9 name length,
+// 12 flags; resident: 16 value length, 20 value offset; non-resident:
+// 16 first VCN, 32 run list offset, 34 compression unit, 48 real size.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "util/Bytes.h"
+
+namespace dravik::ntfs {
+
+constexpr std::size_t kRecordSize = 1024;
+constexpr std::uint32_t kRecordSectors = 2;
+constexpr std::size_t kUpdateSequenceOffset = 4;
+constexpr std::size_t kUpdateSequenceCountOffset = 6;
+constexpr std::size_t kFirstAttributeOffset = 20;
+constexpr std::size_t kFlagsOffset = 22;
+constexpr std::size_t kBaseRecordOffset = 32;
+
+constexpr std::uint32_t kStandardInformation = 0x10;
+constexpr std::uint32_t kAttributeList = 0x20;
+constexpr std::uint32_t kFileName = 0x30;
+constexpr std::uint32_t kData = 0x80;
+constexpr std::uint32_t kIndexAllocation = 0xA0;
+
+constexpr std::size_t kAttrTypeOffset = 0;
+constexpr std::size_t kAttrLengthOffset = 4;
+constexpr std::size_t kAttrNonResidentOffset = 8;
+constexpr std::size_t kAttrNameLengthOffset = 9;
+constexpr std::size_t kAttrFlagsOffset = 12;
+constexpr std::size_t kAttrValueLengthOffset = 16;
+constexpr std::size_t kAttrValueOffsetOffset = 20;
+constexpr std::size_t kAttrFirstVcnOffset = 16;
+constexpr std::size_t kAttrRunListOffset = 32;
+constexpr std::size_t kAttrCompressionUnitOffset = 34;
+constexpr std::size_t kAttrRealSizeOffset = 48;
+constexpr std::uint16_t kAttrCompressed = 0x0001;
+
+// $FILE_NAME value.
+constexpr std::size_t kFileNameParentOffset = 0;
+constexpr std::size_t kFileNameCreationOffset = 8;
+constexpr std::size_t kFileNameChangeOffset = 24;
+constexpr std::size_t kFileNameLengthOffset = 64;
+constexpr std::size_t kFileNameNamespaceOffset = 65;
+constexpr std::size_t kFileNameCharsOffset = 66;
+
+bool IsRecord(Bytes record);
+
+// Puts back the last two bytes of each sector from the update sequence array.
+void ApplyFixup(std::span<std::uint8_t> record);
+
+std::uint8_t RecordFlags(Bytes record);
+
+// Offsets of the record's attributes, walked from the first-attribute offset
+// by their lengths: a type of 0 or 0xFFFFFFFF, an offset of 1023 or more or
+// a length of 0 or above 1023 ends the walk.
+std::vector<std::size_t> AttributeOffsets(Bytes record);
+
+struct FileName {
+  std::u16string name;
+  std::uint32_t parentId = 0;
+  std::uint64_t creationTime = 0;
+  std::uint64_t changeTime = 0;
+};
+
+// The first unnamed $FILE_NAME of the namespace: 1 takes POSIX (0) or Win32
+// (1) names; 2 (DOS) and 3 (Win32 and DOS) take only their own.
+std::optional<FileName> FindFileName(Bytes record, std::uint8_t wantedNamespace);
+
+// The unnamed $DATA attribute of a record.
+struct DataAttribute {
+  std::size_t offset = 0;  // in the record
+  bool resident = false;
+  std::uint64_t size = 0;  // value length (resident) or real size
+  std::uint64_t firstVcn = 0;
+  bool compressed = false;
+  std::uint32_t compressionUnitClusters = 0;
+  Bytes runList;  // non-resident only
+  Bytes value;    // resident only
+};
+
+std::optional<DataAttribute> FindData(Bytes record);
+
+// Record numbers named by a resident $ATTRIBUTE_LIST, of every attribute or
+// only of the wanted type, in list order.
+std::vector<std::uint32_t> AttributeListRecords(Bytes record, std::optional<std::uint32_t> wantedType = std::nullopt);
+
+}  // namespace dravik::ntfs

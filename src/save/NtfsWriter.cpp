@@ -1,0 +1,182 @@
+#include "save/NtfsWriter.h"
+
+#include <algorithm>
+#include <map>
+
+#include "disk/SectorReader.h"
+#include "fs/ntfs/Lznt1.h"
+#include "fs/ntfs/MftRecord.h"
+#include "fs/ntfs/MftRuns.h"
+#include "fs/ntfs/RunList.h"
+#include "save/FileTimes.h"
+
+namespace dravik {
+
+namespace {
+
+using namespace ntfs;
+
+constexpr std::size_t kResidentLimit = 1023;
+
+struct FileData {
+  bool resident = false;
+  std::vector<std::uint8_t> value;
+  DecodedRuns runs;
+  bool compressed = false;
+  std::uint32_t unitClusters = 0;
+};
+
+// Record number of the base record an extension record belongs to; 0 for a
+// base record.
+std::uint32_t BaseRecord(Bytes record) { return static_cast<std::uint32_t>(le64(record, kBaseRecordOffset) & 0xFFFFFFFFFFFF); }
+
+// The runs of the data spread over the records of the base record's
+// attribute list, in VCN order; none when there is nothing beyond the first.
+std::optional<DecodedRuns> RunsAcrossRecords(const SaveContext& context, Bytes record) {
+  if (!context.mftRuns) return std::nullopt;
+  std::vector<std::uint8_t> base(record.begin(), record.end());
+  if (const std::uint32_t number = BaseRecord(record); number != 0 && !context.mftRuns->ReadRecord(context.reader, number, base))
+    return std::nullopt;
+  const auto listed = AttributeListRecords(base, kData);
+  if (listed.size() < 2) return std::nullopt;
+  std::map<std::uint64_t, DecodedRuns> pieces;
+  std::vector<std::uint8_t> other;
+  for (const std::uint32_t number : listed) {
+    if (!context.mftRuns->ReadRecord(context.reader, number, other)) continue;
+    const auto data = FindData(other);
+    if (data && !data->resident) pieces.emplace(data->firstVcn, DecodeRunList(data->runList));
+  }
+  if (pieces.size() < 2 || pieces.begin()->first != 0) return std::nullopt;
+  DecodedRuns all;
+  std::uint64_t nextVcn = 0;
+  for (auto& [vcn, piece] : pieces) {
+    if (vcn != nextVcn) break;  // a piece is missing: what follows cannot be placed
+    for (const Run& run : piece.runs) nextVcn += run.clusters;
+    all.runs.insert(all.runs.end(), piece.runs.begin(), piece.runs.end());
+    all.ok = all.ok && piece.ok;
+  }
+  return all;
+}
+
+std::optional<FileData> LocateData(const SaveContext& context, std::uint32_t recordLba) {
+  std::vector<std::uint8_t> record(kRecordSize, 0);
+  context.reader.Read(recordLba, kRecordSectors, record);
+  if (!IsRecord(record)) return std::nullopt;
+  ApplyFixup(record);
+  const auto data = FindData(record);
+  if (!data) return std::nullopt;
+  FileData file;
+  file.resident = data->resident;
+  if (data->resident) {
+    if (data->offset + le16(record, data->offset + kAttrValueOffsetOffset) + data->size > kResidentLimit)
+      return std::nullopt;
+    file.value.assign(data->value.begin(), data->value.end());
+    return file;
+  }
+  file.compressed = data->compressed && data->compressionUnitClusters > 0;
+  file.unitClusters = data->compressionUnitClusters;
+  auto across = data->firstVcn == 0 ? RunsAcrossRecords(context, record) : std::nullopt;
+  file.runs = across ? std::move(*across) : DecodeRunList(data->runList);
+  return file;
+}
+
+std::vector<SectorRun> SectorRunsOf(const FsParams& params, const std::vector<Run>& runs) {
+  std::vector<SectorRun> sectors;
+  for (const Run& run : runs) {
+    SectorRun s;
+    if (run.firstCluster) s.firstSector = params.clusterBase + *run.firstCluster * params.sectorsPerCluster;
+    s.sectors = run.clusters * params.sectorsPerCluster;
+    sectors.push_back(s);
+  }
+  return sectors;
+}
+
+// The cluster of each VCN of a compression unit (none where sparse or past
+// the runs), walking the runs with a cursor.
+class VcnCursor {
+ public:
+  explicit VcnCursor(const std::vector<Run>& runs) : runs_(runs) {}
+  bool Next(std::optional<std::uint64_t>& cluster) {
+    while (run_ < runs_.size() && inRun_ >= runs_[run_].clusters) {
+      ++run_;
+      inRun_ = 0;
+    }
+    if (run_ == runs_.size()) return false;
+    const Run& r = runs_[run_];
+    cluster = r.firstCluster ? std::optional<std::uint64_t>(*r.firstCluster + inRun_) : std::nullopt;
+    ++inRun_;
+    return true;
+  }
+
+ private:
+  const std::vector<Run>& runs_;
+  std::size_t run_ = 0;
+  std::uint64_t inRun_ = 0;
+};
+
+// Compressed data: each unit whose clusters are all on disk is stored as it
+// is; a unit with sparse clusters holds LZNT1 data in the clusters it has; a
+// unit without clusters is zeros.
+void CopyCompressed(const SaveContext& context, OutputFile& out, const FileData& data, std::uint64_t size, bool forSave) {
+  const std::uint64_t clusterBytes = std::uint64_t{context.params.sectorsPerCluster} * kSectorSize;
+  const std::size_t unitBytes = static_cast<std::size_t>(clusterBytes * data.unitClusters);
+  std::vector<std::uint8_t> stored(unitBytes);
+  std::vector<std::uint8_t> unit(unitBytes);
+  VcnCursor cursor(data.runs.runs);
+  for (std::uint64_t written = 0; written < size;) {
+    if (context.control.StopRequested() || context.control.SkipRequested()) return;
+    if (forSave) context.control.ReportPercent(static_cast<int>(written * 100 / size));
+    std::size_t present = 0;
+    std::uint32_t inUnit = 0;
+    std::optional<std::uint64_t> cluster;
+    for (; inUnit < data.unitClusters && cursor.Next(cluster); ++inUnit) {
+      if (!cluster) continue;
+      const std::span<std::uint8_t> target(stored.data() + present * clusterBytes, clusterBytes);
+      if (!context.reader.Read(context.params.clusterBase + *cluster * context.params.sectorsPerCluster,
+                               context.params.sectorsPerCluster, target))
+        context.control.CountFailedRead();
+      ++present;
+    }
+    if (inUnit == 0) return;  // the runs end before the size: the file comes out short
+    const std::uint64_t bytes = std::min<std::uint64_t>(unitBytes, size - written);
+    if (present == 0) {
+      out.Skip(bytes);
+    } else if (present == data.unitClusters) {
+      out.Write(stored.data(), static_cast<std::size_t>(bytes));
+    } else {
+      std::fill(unit.begin(), unit.end(), std::uint8_t{0});
+      DecompressLznt1(Bytes(stored.data(), present * clusterBytes), unit);
+      out.Write(unit.data(), static_cast<std::size_t>(bytes));
+    }
+    written += bytes;
+  }
+}
+
+}  // namespace
+
+bool ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& folder, const NtfsFileRecord& file,
+                     bool forSave, std::u16string& name) {
+  if (context.control.StopRequested()) return false;
+  context.control.ClearSkip();
+  const auto path = ChooseDestination(context, folder, name, forSave, file.deleted);
+  if (!path) return false;
+  const auto data = LocateData(context, file.dataRecordLba);
+  if (!data) return false;
+  if (!data->resident && data->runs.runs.empty()) return true;
+  if (!data->resident && !data->runs.ok) return false;
+  if (forSave) context.control.Begin(*path, name);
+  auto output = OutputFile::Create(*path);
+  if (!output) return true;
+  if (data->resident) {
+    output->Write(data->value.data(), std::min<std::size_t>(data->value.size(), static_cast<std::size_t>(file.size)));
+  } else if (data->compressed) {
+    CopyCompressed(context, *output, *data, file.size, forSave);
+  } else {
+    CopySectorRuns(context, *output, SectorRunsOf(context.params, data->runs.runs), file.size, forSave);
+  }
+  output->Close();
+  ApplyNtfsTimes(*path, file.creationTime);
+  return true;
+}
+
+}  // namespace dravik
