@@ -57,7 +57,7 @@ std::string FileTypeText(std::u16string_view name, bool deleted) {
 ResultTree ResultTree::Build(RecoveryStore& store, FsFamily family, ScanControl* control) {
   ResultTree tree(store, family);
   const std::vector<FolderFacts> folders = FoldersOf(store, family);
-  std::unordered_map<std::uint32_t, std::vector<std::size_t>> childrenOf;
+  auto& childrenOf = tree.foldersByParent_;
   for (std::size_t i = 0; i < folders.size(); ++i) childrenOf[folders[i].parentId].push_back(i);
 
   TreeNode root;
@@ -246,18 +246,16 @@ std::vector<ListRow> ResultTree::ShowFolder(std::uint32_t folderId, const Filter
     rows.push_back({ListRow::Kind::kFolder, name, deleted ? "Deleted Folder" : "Folder", {}, std::move(created),
                     std::move(modified), treeItem, deleted, i});
   };
-  if (fat) {
-    const auto& folders = store_->FatFolders();
-    for (std::size_t i = 0; i < folders.size(); ++i)
-      if (folders[i].parentId == folderId)
-        folderRow(i, folders[i].name, folders[i].deleted, folders[i].treeItem, FatDateText(folders[i].date1),
-                  FatDateText(folders[i].date2));
-  } else {
-    const auto& folders = store_->NtfsFolders();
-    for (std::size_t i = 0; i < folders.size(); ++i)
-      if (folders[i].parentId == folderId)
-        folderRow(i, folders[i].name, folders[i].deleted, folders[i].treeItem, NtfsTimeText(folders[i].creationTime),
-                  NtfsTimeText(folders[i].changeTime));
+  if (const auto folders = foldersByParent_.find(folderId); folders != foldersByParent_.end()) {
+    for (const std::size_t i : folders->second) {
+      if (fat) {
+        const FatFolderRecord& f = store_->FatFolders()[i];
+        folderRow(i, f.name, f.deleted, f.treeItem, FatDateText(f.date1), FatDateText(f.date2));
+      } else {
+        const NtfsFolderRecord& f = store_->NtfsFolders()[i];
+        folderRow(i, f.name, f.deleted, f.treeItem, NtfsTimeText(f.creationTime), NtfsTimeText(f.changeTime));
+      }
+    }
   }
   const auto it = filesByParent_.find(folderId);
   if (it == filesByParent_.end()) return rows;

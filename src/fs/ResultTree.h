@@ -97,6 +97,7 @@ class ResultTree {
   const RecoveryStore* store_;
   FsFamily family_;
   std::vector<TreeNode> nodes_;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> foldersByParent_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> filesByParent_;
   std::unordered_set<std::uint64_t> checkedFiles_;
 };
