@@ -66,11 +66,11 @@ bool SearchPartitions(const SectorReader& reader, const DiskGeometry& geometry, 
   const std::uint64_t cylinderEnd = std::uint64_t{geometry.cylinders} * cylinderSectors;
   const std::uint64_t end = std::max(diskSectors, cylinderEnd);
 
-  // 1 MiB-aligned starts in [from, to) that are not cylinder candidates.
+  // 1 MiB-aligned starts below `to` that the cylinder candidates did not test.
   std::uint64_t nextAligned = 0;
-  const auto searchAligned = [&](std::uint64_t to, std::uint64_t candidate1, std::uint64_t candidate2) {
+  const auto searchAligned = [&](std::uint64_t to, std::uint64_t tested1, std::uint64_t tested2) {
     for (; nextAligned < to; nextAligned += kAlignment) {
-      if (nextAligned == candidate1 || nextAligned == candidate2) continue;
+      if (nextAligned == tested1 || nextAligned == tested2) continue;
       if (searcher.Signed(nextAligned) && !searcher.Take(nextAligned)) return false;
     }
     return true;
@@ -81,12 +81,13 @@ bool SearchPartitions(const SectorReader& reader, const DiskGeometry& geometry, 
     if (c % 64 == 0) control.ReportPercent(static_cast<int>(100 * c / geometry.cylinders));
     const std::uint64_t first = c * cylinderSectors;
     const std::uint64_t secondTrack = first + geometry.sectorsPerTrack;
-    if (searcher.Signed(secondTrack)) {
+    const bool secondTrackSigned = searcher.Signed(secondTrack);
+    if (secondTrackSigned) {
       if (!searcher.Take(secondTrack)) return true;
     } else if (searcher.Signed(first) && !searcher.Take(first)) {
       return true;
     }
-    if (!searchAligned(first + cylinderSectors, first, secondTrack)) return true;
+    if (!searchAligned(first + cylinderSectors, secondTrack, secondTrackSigned ? secondTrack : first)) return true;
   }
   while (nextAligned < end) {
     if (!control.Continue()) return true;

@@ -130,6 +130,7 @@ void ReadPartitionTable(const SectorReader& reader, std::uint32_t tableSector, P
   const auto mbr = ReadSector(reader, tableSector);
   if (!boot::HasEitherSignatureByte(mbr)) return;
   std::optional<std::uint32_t> extendedStart;
+  bool gptListed = false;
   for (int i = 0; i < 4 && !table.Full(); ++i) {
     const RecordEntry entry = EntryAt(mbr, i);
     if (entry.type == kEmpty) continue;
@@ -137,7 +138,8 @@ void ReadPartitionTable(const SectorReader& reader, std::uint32_t tableSector, P
       extendedStart = entry.start;
       continue;
     }
-    if (entry.type == kGptProtective && AddGptPartitions(reader, table)) continue;
+    // A GPT is listed once, however many protective entries point at it.
+    if (entry.type == kGptProtective && (gptListed || (gptListed = AddGptPartitions(reader, table)))) continue;
     const std::uint16_t code = CodeForPartition(ReadSector(reader, entry.start), entry.type, false);
     if (code != 0) table.Add({entry.start, entry.sectors, code});
   }

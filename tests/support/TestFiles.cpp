@@ -18,6 +18,12 @@ fs::path Fixture(const std::string& name) {
   return path;
 }
 
+fs::path FixtureIn(const std::string& folder, const std::string& name) {
+  const fs::path path = fs::path(DRAVIK_FIXTURE_ROOT) / folder / name;
+  if (!fs::exists(path)) ADD_FAILURE() << "missing test file " << path << ": did the fixture scripts run?";
+  return path;
+}
+
 fs::path SharedTestData(const std::string& relative) {
   const fs::path path = fs::path(DRAVIK_SHARED_TESTDATA) / relative;
   if (!fs::exists(path)) ADD_FAILURE() << "missing shared test data " << path;

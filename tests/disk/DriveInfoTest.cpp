@@ -1,0 +1,74 @@
+// The partition pane's lines and the capacity chart's shares.
+
+#include <gtest/gtest.h>
+
+#include "disk/DriveInfo.h"
+
+namespace dravik {
+namespace {
+
+TEST(PartitionInfoTest, LinesOfTheSelectedPartition) {
+  const PartitionEntry entry{63, 204800, kNtfs};
+  const auto lines = PartitionInfoLines(&entry);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].label, "Partition type\t\t:");
+  EXPECT_EQ(lines[1].label, "Partition Start\t\t:");
+  EXPECT_EQ(lines[2].label, "Partition End\t\t:");
+  EXPECT_EQ(lines[3].label, "Partition Size\t\t:");
+  EXPECT_EQ(lines[0].value, "NTFS");
+  EXPECT_EQ(lines[1].value, "63");
+  EXPECT_EQ(lines[2].value, "204862");
+  EXPECT_EQ(lines[3].value, "100 MB (Approx)");
+
+  const PartitionEntry fat{2048, 4095, kFat16};
+  const auto fatLines = PartitionInfoLines(&fat);
+  EXPECT_EQ(fatLines[0].value, "FAT16");
+  EXPECT_EQ(fatLines[2].value, "6142");
+  EXPECT_EQ(fatLines[3].value, "1 MB (Approx)") << "sizes are rounded down";
+
+  const auto none = PartitionInfoLines(nullptr);
+  ASSERT_EQ(none.size(), 4u);
+  for (const InfoLine& line : none) EXPECT_EQ(line.value, "") << line.label;
+  EXPECT_EQ(none[0].label, "Partition type\t\t:");
+}
+
+TEST(CapacityShareTest, PartitionsThenWhatIsFree) {
+  PartitionTable table;
+  table.Add({2048, 300000, kFat32});
+  table.Add({302048, 400000, kNtfs});
+  const auto slices = CapacityShares(table, 1000000);
+  ASSERT_EQ(slices.size(), 3u);
+  EXPECT_EQ(slices[0].label, "FAT32");
+  EXPECT_EQ(slices[0].percent, 30u);
+  EXPECT_EQ(slices[1].label, "NTFS");
+  EXPECT_EQ(slices[1].percent, 40u);
+  EXPECT_EQ(slices[2].label, "FREE");
+  EXPECT_EQ(slices[2].percent, 30u);
+  EXPECT_NE(slices[0].color, slices[1].color);
+  EXPECT_NE(slices[2].color, slices[0].color);
+
+  // A disk filled by its partitions has no free slice.
+  PartitionTable full;
+  full.Add({0, 500000, kFat16});
+  full.Add({500000, 500000, kNtfs});
+  const auto fullSlices = CapacityShares(full, 1000000);
+  ASSERT_EQ(fullSlices.size(), 2u);
+  EXPECT_EQ(fullSlices[0].percent + fullSlices[1].percent, 100u);
+
+  // Shares are rounded down; what they leave is free.
+  PartitionTable thirds;
+  for (std::uint32_t i = 0; i < 3; ++i) thirds.Add({i * 333334, 333334, kFat16});
+  const auto thirdSlices = CapacityShares(thirds, 1000002);
+  ASSERT_EQ(thirdSlices.size(), 4u);
+  EXPECT_EQ(thirdSlices[0].percent, 33u);
+  EXPECT_EQ(thirdSlices[3].label, "FREE");
+  EXPECT_EQ(thirdSlices[3].percent, 1u);
+
+  const auto empty = CapacityShares(PartitionTable{}, 1000000);
+  ASSERT_EQ(empty.size(), 1u);
+  EXPECT_EQ(empty[0].label, "FREE");
+  EXPECT_EQ(empty[0].percent, 100u);
+}
+
+}  // namespace
+}  // namespace dravik

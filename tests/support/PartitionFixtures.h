@@ -1,0 +1,92 @@
+#pragma once
+// The partitioned test disks of make-partition-fixtures.sh: their layout
+// files, the two independent oracles run on their raw forms (mmls for the
+// partitions, fsstat for the file systems), and damaged copies of them.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "disk/FsParams.h"
+#include "disk/PartitionTable.h"
+#include "vdisk/ByteSource.h"
+
+namespace dravik {
+
+// How gtest shows a partition entry when a comparison fails.
+inline void PrintTo(const PartitionEntry& e, std::ostream* os) {
+  *os << "{start " << e.start << ", " << e.sectors << " sectors, code " << e.code << "}";
+}
+
+}  // namespace dravik
+
+namespace dravik::test {
+
+// A file of the partition fixtures: "mbr.vhdx", "gpt.raw", "classic.layout"...
+std::filesystem::path PartitionFixture(const std::string& name);
+
+// NAME.layout: every partition the script made, in table order; code 0 marks
+// one the table must not list.
+std::vector<PartitionEntry> ReadLayout(const std::string& disk);
+// What a partition table reading should give for the layout: the entries
+// with a code, at most the table's capacity.
+std::vector<PartitionEntry> ListedEntries(const std::vector<PartitionEntry>& layout);
+
+// One allocated partition as mmls shows it.
+struct MmlsRow {
+  std::uint64_t start = 0;
+  std::uint64_t length = 0;
+  bool operator==(const MmlsRow&) const = default;
+};
+std::vector<MmlsRow> Mmls(const std::filesystem::path& raw);
+
+// What fsstat -o START reports about a volume, in sectors relative to START
+// (absent values are nullopt).
+struct FsstatReport {
+  std::string type;  // "FAT16", "FAT32", "NTFS"
+  std::uint32_t sectorSize = 0;
+  std::uint32_t clusterBytes = 0;
+  std::optional<std::uint32_t> reservedEnd, fat0Start, fat0End, fat1Start, clusterAreaStart, rootDirStart;
+  std::optional<std::uint32_t> mftCluster, mftMirrorCluster, mftEntryBytes, indexRecordBytes;
+  std::optional<std::uint32_t> totalEnd;  // last sector of the volume as its boot sector gives it
+};
+FsstatReport Fsstat(const std::filesystem::path& raw, std::uint32_t start);
+
+// Compares the parameters read for a partition with fsstat's report on the
+// intact raw disk, field by field (only the fields fsstat can tell).
+void ExpectParamsMatchFsstat(const FsParams& params, const FsstatReport& report, std::uint32_t start);
+
+// A sparse copy of a fixture's raw disk in a temporary folder, to be damaged
+// by byte edits and then opened raw or wrapped in a VHDX.
+class DiskCopy {
+ public:
+  explicit DiskCopy(const std::string& disk);
+
+  std::vector<std::uint8_t> Sector(std::uint64_t lba) const;
+  void WriteSector(std::uint64_t lba, const std::vector<std::uint8_t>& sector);
+  void ZeroSector(std::uint64_t lba) { WriteSector(lba, std::vector<std::uint8_t>(512, 0)); }
+  void Patch(std::uint64_t byteOffset, const std::vector<std::uint8_t>& bytes);
+
+  const std::filesystem::path& Raw() const { return raw_; }
+  // The copy as it is now, read as a plain file.
+  std::unique_ptr<ByteSource> OpenRaw() const;
+  // The copy as it is now, converted by qemu-img to a dynamic VHD or a VHDX
+  // (by the extension, "vhd" or "vhdx").
+  std::filesystem::path Wrapped(const std::string& extension) const;
+
+ private:
+  TempDir dir_;
+  std::filesystem::path raw_;
+};
+
+// One 16-byte partition record entry (type, start, count), for edits of MBRs
+// and extended boot records.
+std::vector<std::uint8_t> RecordEntry(std::uint8_t type, std::uint32_t start, std::uint32_t sectors);
+constexpr std::uint64_t RecordEntryOffset(int index) { return 446 + 16 * static_cast<std::uint64_t>(index); }
+
+}  // namespace dravik::test
