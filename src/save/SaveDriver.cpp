@@ -44,12 +44,24 @@ void MakeFolderPath(const std::filesystem::path& path) {
   std::filesystem::create_directories(path, ignored);
 }
 
+void MakeFolderBelow(const std::filesystem::path& parent, const std::filesystem::path& relative) {
+  MakeFolderPath(parent);
+  std::error_code ignored;
+  std::filesystem::path path = parent;
+  for (const std::filesystem::path& level : relative) {
+    path /= level;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ignored)))
+      std::filesystem::remove(path, ignored);
+    std::filesystem::create_directory(path, ignored);
+  }
+}
+
 void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, FsFamily family,
                      const std::filesystem::path& parent, const std::filesystem::path& relative,
                      std::uint32_t folderId) {
   if (context.control.StopRequested()) return;
   const std::filesystem::path folder = parent / relative;
-  MakeFolderPath(folder);
+  MakeFolderBelow(parent, relative);
   const std::size_t count = family == FsFamily::kFat ? store.FatFiles().size() : store.NtfsFiles().size();
   for (std::size_t i = 0; i < count && !context.control.StopRequested(); ++i) {
     const std::uint32_t parentId =
@@ -63,7 +75,7 @@ void SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, con
   const FsFamily family = tree.Family();
   for (const std::size_t node : tree.CheckedFolders()) {
     const std::filesystem::path relative = SafeRelativePath(tree.PathOf(node));
-    MakeFolderPath(destination / relative);
+    MakeFolderBelow(destination, relative);
     SaveFolderFiles(context, store, family, destination, relative, tree.Node(node).folderId);
   }
   const auto index = FileIndex(store, family);

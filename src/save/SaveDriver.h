@@ -15,9 +15,13 @@ namespace dravik {
 
 // Creates every level of the path; failures are ignored.
 void MakeFolderPath(const std::filesystem::path& path);
+// Creates parent, then every level of relative below it. A link standing
+// where a level goes is replaced by a folder, never followed, so nothing
+// saved lands outside parent. Failures are ignored.
+void MakeFolderBelow(const std::filesystem::path& parent, const std::filesystem::path& relative);
 
-// Creates parent/relative and writes into it the files whose parent id is
-// folderId.
+// Creates parent/relative (as MakeFolderBelow) and writes into it the files
+// whose parent id is folderId.
 void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, FsFamily family,
                      const std::filesystem::path& parent, const std::filesystem::path& relative,
                      std::uint32_t folderId);

@@ -9,8 +9,10 @@ namespace dravik::fat {
 
 namespace {
 
-constexpr std::uint32_t kFat16End = 0xFFFF;
-constexpr std::uint32_t kFat32End = 0x0FFFFFFF;
+// A chain ends at the first value from these up: the bad-cluster mark, then
+// the end marks (systems write different ones: 0xFFF8 as well as 0xFFFF).
+constexpr std::uint32_t kFat16Bad = 0xFFF7;
+constexpr std::uint32_t kFat32Bad = 0x0FFFFFF7;
 
 }  // namespace
 
@@ -43,7 +45,7 @@ bool FatTable::Next(std::uint32_t cluster, std::uint32_t& next) {
   }
   const std::size_t index = cluster % perSector;
   next = fat32 ? le32(cached_, index * 4) : le16(cached_, index * 2);
-  return next >= 2 && next < (fat32 ? kFat32End : kFat16End);
+  return next >= 2 && next < (fat32 ? kFat32Bad : kFat16Bad);
 }
 
 std::vector<std::uint32_t> FatTable::DirectoryChain(std::uint32_t start) {
