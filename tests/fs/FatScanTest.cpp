@@ -1,0 +1,444 @@
+// The FAT Quick Scan: against the Sleuth Kit on disks made by mkfs.fat and
+// mtools, and on hand-made directory sectors for what real tools never write.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+#include "FatFixtures.h"
+#include "MemoryFatVolume.h"
+#include "disk/SectorReader.h"
+#include "fs/fat/FatTable.h"
+#include "util/Utf.h"
+
+namespace dravik {
+namespace {
+
+using test::DirSlot;
+using test::FatDate;
+using test::ListedItem;
+using test::LongNameSlots;
+using test::MemoryFatVolume;
+using test::ShortSlot;
+
+std::vector<ListedItem> Sorted(std::vector<ListedItem> items) {
+  std::sort(items.begin(), items.end());
+  return items;
+}
+
+// The items of one list missing from the other, for a readable failure.
+std::string Difference(const std::vector<ListedItem>& ours, const std::vector<ListedItem>& theirs) {
+  std::vector<ListedItem> onlyOurs, onlyTheirs;
+  std::set_difference(ours.begin(), ours.end(), theirs.begin(), theirs.end(), std::back_inserter(onlyOurs));
+  std::set_difference(theirs.begin(), theirs.end(), ours.begin(), ours.end(), std::back_inserter(onlyTheirs));
+  std::ostringstream text;
+  for (const auto& item : onlyOurs) text << "  only in the scan: " << item << "\n";
+  for (const auto& item : onlyTheirs) text << "  only in fls:      " << item << "\n";
+  return text.str();
+}
+
+std::string ParentKey(const std::string& key) {
+  const auto slash = key.rfind('/');
+  return slash == std::string::npos ? "" : key.substr(0, slash);
+}
+
+// --- The fixtures against the Sleuth Kit -------------------------------------
+
+TEST(FatScanOracleTest, ListingMatchesSleuthKit) {
+  for (const std::string disk : test::kFatDisks) {
+    SCOPED_TRACE(disk);
+    const auto volume = test::ScanImage(test::FatFixture(disk + ".vhd"));
+    ASSERT_TRUE(volume);
+    const auto layout = test::ReadFatLayout(disk);
+    const auto ours = Sorted(test::ScanItems(volume->store));
+    const auto theirs = Sorted(test::FlsItems(test::FatFixture(disk + ".raw"), layout.start));
+    ASSERT_FALSE(theirs.empty());
+    EXPECT_TRUE(ours == theirs) << Difference(ours, theirs);
+
+    // File sizes as the entries give them.
+    std::map<std::pair<std::string, bool>, std::uint64_t> flsSizes;
+    for (const auto& item : theirs)
+      if (!item.folder) flsSizes[{item.key, item.deleted}] = item.size;
+    for (const auto& item : ours) {
+      if (item.folder) continue;
+      const auto it = flsSizes.find({item.key, item.deleted});
+      if (it != flsSizes.end()) {
+        EXPECT_EQ(item.size, it->second) << item;
+      }
+    }
+  }
+}
+
+TEST(FatScanOracleTest, RecordsKeepDiscoveryOrderRootFirstThenBreadthFirst) {
+  for (const std::string disk : test::kFatDisks) {
+    SCOPED_TRACE(disk);
+    const auto volume = test::ScanImage(test::FatFixture(disk + ".vhd"));
+    ASSERT_TRUE(volume);
+    const auto& folders = volume->store.FatFolders();
+    std::unordered_map<std::uint32_t, long> position{{kFatRootId, -1}};
+    for (std::size_t i = 0; i < folders.size(); ++i) position.emplace(folders[i].id, static_cast<long>(i));
+
+    // A folder is read after every folder found before it: parents appear in
+    // the order the folders were found, for folders and files alike.
+    long last = -1;
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+      const long parent = position.at(folders[i].parentId);
+      EXPECT_LT(parent, static_cast<long>(i)) << ToUtf8(folders[i].name);
+      EXPECT_GE(parent, last) << ToUtf8(folders[i].name) << " is listed out of breadth-first order";
+      last = parent;
+    }
+    last = -1;
+    for (const auto& file : volume->store.FatFiles()) {
+      const long parent = position.at(file.parentId);
+      EXPECT_GE(parent, last) << ToUtf8(file.name) << " is listed out of breadth-first order";
+      last = parent;
+    }
+
+    // Within a folder, the order of its entries on disk, which fls keeps.
+    const auto ours = test::ScanItems(volume->store);
+    const auto theirs = test::FlsItems(test::FatFixture(disk + ".raw"), test::ReadFatLayout(disk).start);
+    const auto childrenByParent = [](const std::vector<ListedItem>& items) {
+      std::map<std::pair<std::string, bool>, std::vector<std::string>> children;
+      for (const auto& item : items) children[{ParentKey(item.key), item.folder}].push_back(item.key);
+      return children;
+    };
+    EXPECT_EQ(childrenByParent(ours), childrenByParent(theirs));
+  }
+}
+
+TEST(FatScanOracleTest, FolderOfMoreThanHundredClustersIsReadToItsEnd) {
+  // The fixture script checked with istat that many/ spans more than 100
+  // clusters of 512 bytes.
+  const auto volume = test::ScanImage(test::FatFixture("fat32.vhd"));
+  ASSERT_TRUE(volume);
+  std::vector<std::string> expected, listed;
+  for (const auto& file : test::ReadManifest("fat32"))
+    if (file.path.rfind("many/", 0) == 0) expected.push_back(file.key);
+  for (const auto& item : test::ScanItems(volume->store))
+    if (item.key.rfind("many/", 0) == 0 || item.key.rfind("MANY/", 0) == 0) listed.push_back(item.key);
+  ASSERT_EQ(expected.size(), 850u);
+  std::sort(expected.begin(), expected.end());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, expected);
+}
+
+TEST(FatScanOracleTest, VhdAndVhdxOfOneVolumeListTheSame) {
+  for (const std::string disk : test::kFatDisks) {
+    SCOPED_TRACE(disk);
+    const auto vhd = test::ScanImage(test::FatFixture(disk + ".vhd"));
+    const auto vhdx = test::ScanImage(test::FatFixture(disk + ".vhdx"));
+    ASSERT_TRUE(vhd && vhdx);
+    EXPECT_EQ(vhd->partition, vhdx->partition);
+    const auto& a = vhd->store;
+    const auto& b = vhdx->store;
+    ASSERT_EQ(a.FatFolders().size(), b.FatFolders().size());
+    ASSERT_EQ(a.FatFiles().size(), b.FatFiles().size());
+    ASSERT_GT(a.FatFiles().size(), 20u);
+    for (std::size_t i = 0; i < a.FatFolders().size(); ++i) {
+      const auto& x = a.FatFolders()[i];
+      const auto& y = b.FatFolders()[i];
+      EXPECT_TRUE(x.name == y.name && x.id == y.id && x.parentId == y.parentId && x.date1 == y.date1 &&
+                  x.date2 == y.date2 && x.deleted == y.deleted)
+          << "folder " << i << ": " << ToUtf8(x.name) << " / " << ToUtf8(y.name);
+    }
+    for (std::size_t i = 0; i < a.FatFiles().size(); ++i) {
+      const auto& x = a.FatFiles()[i];
+      const auto& y = b.FatFiles()[i];
+      EXPECT_TRUE(x.name == y.name && x.firstCluster == y.firstCluster && x.parentId == y.parentId &&
+                  x.date1 == y.date1 && x.date2 == y.date2 && x.size == y.size && x.deleted == y.deleted &&
+                  x.serial == y.serial)
+          << "file " << i << ": " << ToUtf8(x.name) << " / " << ToUtf8(y.name);
+    }
+  }
+}
+
+// --- Hand-made directories -----------------------------------------------------
+
+std::vector<std::u16string> FileNames(const RecoveryStore& store) {
+  std::vector<std::u16string> names;
+  for (const auto& f : store.FatFiles()) names.push_back(f.name);
+  return names;
+}
+
+std::vector<std::u16string> FolderNames(const RecoveryStore& store) {
+  std::vector<std::u16string> names;
+  for (const auto& f : store.FatFolders()) names.push_back(f.name);
+  return names;
+}
+
+// Fills slots [from, to) of a sector with short-named files F00.TXT, F01.TXT...
+std::vector<DirSlot> Fillers(int count, int first, std::uint32_t cluster) {
+  std::vector<DirSlot> slots;
+  for (int i = 0; i < count; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "F%02d     TXT", (first + i) % 100);
+    slots.push_back(ShortSlot(name, 0x20, cluster, 1));
+  }
+  return slots;
+}
+
+std::vector<std::u16string> FillerNames(int count, int first) {
+  std::vector<std::u16string> names;
+  for (int i = 0; i < count; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "F%02d.TXT", (first + i) % 100);
+    names.push_back(FromUtf8(name));
+  }
+  return names;
+}
+
+template <typename T>
+std::vector<T> Join(std::initializer_list<std::vector<T>> parts) {
+  std::vector<T> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+TEST(FatDirectoryRulesTest, DeletedAndLiveEntriesInOneSector) {
+  for (const bool fat32 : {false, true}) {
+    SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
+    MemoryFatVolume v(fat32);
+    const auto root = v.RootSector(0);
+    std::vector<DirSlot> slots{test::Deleted(ShortSlot("GONE    TXT", 0x20, 5, 10)), ShortSlot("KEPT    TXT", 0x20, 6, 20)};
+    for (const auto& slot : LongNameSlots(u"deleted long name.txt", "DELETE~1TXT")) slots.push_back(test::Deleted(slot));
+    slots.push_back(test::Deleted(ShortSlot("DELETE~1TXT", 0x20, 7, 30)));
+    slots.push_back(ShortSlot("LAST    TXT", 0x20, 8, 40));
+    const std::size_t end = v.PutSlots(root, 0, slots);
+    // A free entry ends the directory: what follows it is never read.
+    v.PutSlot(root, end + 1, ShortSlot("AFTER   TXT", 0x20, 9, 50));
+
+    const RecoveryStore store = v.Scan();
+    ASSERT_EQ(FileNames(store), (std::vector<std::u16string>{u"xONE.TXT", u"KEPT.TXT", u"deleted long name.txt", u"LAST.TXT"}));
+    const auto& files = store.FatFiles();
+    EXPECT_TRUE(files[0].deleted);
+    EXPECT_FALSE(files[1].deleted);
+    EXPECT_TRUE(files[2].deleted);
+    EXPECT_FALSE(files[3].deleted);
+    EXPECT_EQ(files[2].size, 30u);
+    EXPECT_EQ(files[2].firstCluster, 7u);
+    for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(files[i].serial, i);
+  }
+}
+
+TEST(FatDirectoryRulesTest, LongNamesComeOnlyFromTheEntriesBeforeTheShortOneInItsSector) {
+  MemoryFatVolume v(false);
+  // Sector 0: 14 files, then the two long-name entries of a file whose short
+  // entry starts sector 1: it keeps its short name.
+  std::vector<DirSlot> slots = Fillers(14, 0, 10);
+  const auto starts = LongNameSlots(u"starts a sector.txt", "STARTS~1TXT");
+  ASSERT_EQ(starts.size(), 2u);
+  slots.insert(slots.end(), starts.begin(), starts.end());
+  slots.push_back(ShortSlot("STARTS~1TXT", 0x20, 11, 1));
+  // Sector 1: a long name of three entries wholly in the sector.
+  const auto whole = LongNameSlots(u"a long name that is kept whole.txt", "ALONGN~1TXT");
+  ASSERT_EQ(whole.size(), 3u);
+  slots.insert(slots.end(), whole.begin(), whole.end());
+  slots.push_back(ShortSlot("ALONGN~1TXT", 0x20, 12, 1));
+  slots = Join<DirSlot>({slots, Fillers(9, 14, 13)});
+  // Sector 1 ends with two of three long-name entries; the third and the
+  // short entry open sector 2: only the part in sector 2 names the file.
+  const auto split = LongNameSlots(u"split across the sector end.txt", "SPLITA~1TXT");
+  ASSERT_EQ(split.size(), 3u);
+  slots.insert(slots.end(), split.begin(), split.end());
+  slots.push_back(ShortSlot("SPLITA~1TXT", 0x20, 14, 1));
+  ASSERT_EQ(v.PutSlots(v.RootSector(0), 0, slots), 34u);
+
+  const RecoveryStore store = v.Scan();
+  EXPECT_EQ(FileNames(store), Join<std::u16string>({FillerNames(14, 0),
+                                                    {u"STARTS~1.TXT", u"a long name that is kept whole.txt"},
+                                                    FillerNames(9, 14),
+                                                    {u"split across "}}));
+}
+
+TEST(FatDirectoryRulesTest, NamesWithForbiddenCharactersAndEntriesWithoutClustersAreSkipped) {
+  MemoryFatVolume v(true);
+  std::vector<DirSlot> slots;
+  const auto withLongName = [&](std::u16string name, const char* name11, std::uint32_t cluster) {
+    const auto lfn = LongNameSlots(name, name11);
+    slots.insert(slots.end(), lfn.begin(), lfn.end());
+    slots.push_back(ShortSlot(name11, 0x20, cluster, 1));
+  };
+  slots.push_back(ShortSlot("DRAVIK     ", 0x08, 0));       // volume label: no cluster
+  slots.push_back(ShortSlot("EMPTY   TXT", 0x20, 0, 0));    // empty file: no cluster
+  slots.push_back(ShortSlot("A?B     TXT", 0x20, 20, 1));
+  slots.push_back(ShortSlot("A*B     TXT", 0x20, 21, 1));
+  slots.push_back(ShortSlot("A<B     TXT", 0x20, 22, 1));
+  slots.push_back(ShortSlot("A>B|    TXT", 0x20, 23, 1));
+  slots.push_back(ShortSlot("A\"B     TXT", 0x20, 24, 1));
+  slots.push_back(ShortSlot("A\x01" "B     TXT", 0x20, 25, 1));
+  withLongName(u"a/b.txt", "AB~1    TXT", 26);
+  withLongName(u"a\\b.txt", "AB~2    TXT", 27);
+  withLongName(u"tab\there.txt", "TABHER~1TXT", 28);
+  withLongName(u"pipe|d.txt", "PIPED~1 TXT", 29);
+  withLongName(u"Café ok.txt", "CAFOK~1 TXT", 30);
+  slots.push_back(ShortSlot("PLAIN   TXT", 0x20, 31, 1));
+  slots.push_back(ShortSlot("SUBDIR     ", 0x10, 0));       // a folder entry without a cluster
+  // The root takes two clusters here.
+  v.Chain({2, 3});
+  ASSERT_EQ(v.PutSlots(v.ClusterSector(2), 0, slots), 20u);
+
+  const RecoveryStore store = v.Scan();
+  EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"Café ok.txt", u"PLAIN.TXT"}));
+  EXPECT_TRUE(store.FatFolders().empty());
+}
+
+TEST(FatDirectoryRulesTest, DeletedThenLiveFolderWithTheSameClusterIsOneLiveFolder) {
+  MemoryFatVolume v(false);
+  v.PutSlots(v.RootSector(0), 0,
+             {test::Deleted(ShortSlot("OLDDIR     ", 0x10, 10)), ShortSlot("NEWDIR     ", 0x10, 10),
+              ShortSlot("OTHER      ", 0x10, 11)});
+  v.StartFolder(10, 0);
+  v.PutSlot(v.ClusterSector(10), 2, ShortSlot("INSIDE  TXT", 0x20, 20, 5));
+  v.Chain({10});
+  v.StartFolder(11, 0);
+  v.Chain({11});
+
+  const RecoveryStore store = v.Scan();
+  ASSERT_EQ(FolderNames(store), (std::vector<std::u16string>{u"NEWDIR", u"OTHER"}));
+  EXPECT_FALSE(store.FatFolders()[0].deleted);
+  EXPECT_EQ(store.FatFolders()[0].id, 10u);
+  ASSERT_EQ(FileNames(store), (std::vector<std::u16string>{u"INSIDE.TXT"}));
+  EXPECT_FALSE(store.FatFiles()[0].deleted);
+  EXPECT_EQ(store.FatFiles()[0].parentId, 10u);
+}
+
+TEST(FatDirectoryRulesTest, EverythingInADeletedFolderIsDeleted) {
+  MemoryFatVolume v(true);
+  v.PutSlots(v.RootSector(0), 0, {test::Deleted(ShortSlot("GONE       ", 0x10, 10)), ShortSlot("LIVE    TXT", 0x20, 30, 1)});
+  v.StartFolder(10, 0);
+  // Entries inside that were never marked themselves.
+  v.PutSlots(v.ClusterSector(10), 2, {ShortSlot("STILL   TXT", 0x20, 20, 1), ShortSlot("SUB        ", 0x10, 11)});
+  v.StartFolder(11, 10);
+  v.PutSlot(v.ClusterSector(11), 2, ShortSlot("DEEP    TXT", 0x20, 21, 1));
+
+  const RecoveryStore store = v.Scan();
+  ASSERT_EQ(FolderNames(store), (std::vector<std::u16string>{u"xONE", u"SUB"}));
+  for (const auto& f : store.FatFolders()) EXPECT_TRUE(f.deleted) << ToUtf8(f.name);
+  ASSERT_EQ(FileNames(store), (std::vector<std::u16string>{u"LIVE.TXT", u"STILL.TXT", u"DEEP.TXT"}));
+  EXPECT_FALSE(store.FatFiles()[0].deleted);
+  EXPECT_TRUE(store.FatFiles()[1].deleted);
+  EXPECT_TRUE(store.FatFiles()[2].deleted);
+}
+
+TEST(FatDirectoryRulesTest, RootThenFoldersBreadthFirst) {
+  MemoryFatVolume v(false);
+  v.PutSlots(v.RootSector(0), 0,
+             {ShortSlot("A          ", 0x10, 10), ShortSlot("B          ", 0x10, 20), ShortSlot("R1      TXT", 0x20, 30, 1)});
+  v.StartFolder(10, 0);
+  v.PutSlots(v.ClusterSector(10), 2, {ShortSlot("A1         ", 0x10, 11), ShortSlot("A       TXT", 0x20, 31, 1)});
+  v.StartFolder(11, 10);
+  v.PutSlot(v.ClusterSector(11), 2, ShortSlot("X       TXT", 0x20, 32, 1));
+  v.StartFolder(20, 0);
+  v.PutSlot(v.ClusterSector(20), 2, ShortSlot("B       TXT", 0x20, 33, 1));
+
+  const RecoveryStore store = v.Scan();
+  EXPECT_EQ(FolderNames(store), (std::vector<std::u16string>{u"A", u"B", u"A1"}));
+  EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"R1.TXT", u"A.TXT", u"B.TXT", u"X.TXT"}));
+}
+
+TEST(FatDirectoryRulesTest, FolderChainsAreFollowedThroughTheFatWithoutALengthLimit) {
+  for (const bool fat32 : {false, true}) {
+    SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
+    MemoryFatVolume v(fat32);
+    v.PutSlots(v.RootSector(0), 0,
+               {ShortSlot("CHAIN      ", 0x10, 10), ShortSlot("LOOP       ", 0x10, 20), ShortSlot("BEYOND     ", 0x10, 30),
+                ShortSlot("LONG       ", 0x10, 40), ShortSlot("NODOTS     ", 0x10, 200), ShortSlot("ENDMARK    ", 0x10, 210)});
+    const auto file = [](int n, std::uint32_t cluster) {
+      char name[32];
+      std::snprintf(name, sizeof name, "N%03d    TXT", n % 1000);
+      return ShortSlot(name, 0x20, cluster, 1);
+    };
+    // Unused slots: deleted entries without a cluster, which are skipped.
+    const auto fillCluster = [&](std::uint32_t cluster, std::size_t from, int n) {
+      v.PutSlot(v.ClusterSector(cluster), from, file(n, 250));
+      for (std::size_t i = from + 1; i < 16; ++i) v.PutSlot(v.ClusterSector(cluster), i, test::Deleted(ShortSlot("UNUSED  TXT", 0x20, 0)));
+    };
+
+    // Three clusters out of order, to the end mark.
+    v.StartFolder(10, 0);
+    fillCluster(10, 2, 1);
+    fillCluster(15, 0, 2);
+    fillCluster(12, 0, 3);
+    v.Chain({10, 15, 12});
+    // A chain that comes back to its start.
+    v.StartFolder(20, 0);
+    fillCluster(20, 2, 4);
+    fillCluster(21, 0, 5);
+    v.Chain({20, 21});
+    v.SetFat(21, 20);
+    // A chain that leaves the volume: the sector it names exists on the
+    // memory disk, holding an entry that must not be listed.
+    v.StartFolder(30, 0);
+    fillCluster(30, 2, 6);
+    v.SetFat(30, 300);
+    v.PutSlot(v.ClusterSector(300), 0, file(7, 251));
+    // 150 clusters.
+    std::vector<std::uint32_t> longChain;
+    for (std::uint32_t c = 40; c < 190; ++c) longChain.push_back(c);
+    v.Chain(longChain);
+    v.StartFolder(40, 0);
+    for (std::size_t i = 0; i < longChain.size(); ++i) fillCluster(longChain[i], i == 0 ? 2 : 0, 100 + static_cast<int>(i));
+    // A folder whose first cluster was overwritten: no dot entries.
+    v.PutSlot(v.ClusterSector(200), 0, file(8, 252));
+    v.Chain({200});
+    // An end mark other than the highest value ends the chain.
+    v.StartFolder(210, 0);
+    fillCluster(210, 2, 9);
+    v.Chain({210, 211}, fat32 ? 0x0FFFFFF8 : 0xFFF8);
+    fillCluster(211, 0, 10);
+
+    const RecoveryStore store = v.Scan();
+    std::map<std::u16string, std::vector<std::u16string>> filesByFolder;
+    std::unordered_map<std::uint32_t, std::u16string> folderName;
+    for (const auto& f : store.FatFolders()) folderName[f.id] = f.name;
+    for (const auto& f : store.FatFiles()) filesByFolder[folderName[f.parentId]].push_back(f.name);
+
+    EXPECT_EQ(filesByFolder[u"CHAIN"], (std::vector<std::u16string>{u"N001.TXT", u"N002.TXT", u"N003.TXT"}));
+    EXPECT_EQ(filesByFolder[u"LOOP"], (std::vector<std::u16string>{u"N004.TXT", u"N005.TXT"}));
+    EXPECT_EQ(filesByFolder[u"BEYOND"], (std::vector<std::u16string>{u"N006.TXT"}));
+    ASSERT_EQ(filesByFolder[u"LONG"].size(), 150u);
+    EXPECT_EQ(filesByFolder[u"LONG"].back(), u"N249.TXT");
+    EXPECT_TRUE(filesByFolder[u"NODOTS"].empty());
+    EXPECT_EQ(filesByFolder[u"ENDMARK"], (std::vector<std::u16string>{u"N009.TXT", u"N010.TXT"}));
+    EXPECT_EQ(FolderNames(store).size(), 6u);
+  }
+}
+
+// --- Where a file's data is ------------------------------------------------------
+
+TEST(FatFileClustersTest, FirstFatThenSecondFatThenConsecutiveClusters) {
+  for (const bool fat32 : {false, true}) {
+    SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
+    MemoryFatVolume v(fat32);
+    const FsParams params = v.Params();
+    // A fragmented file in both FATs.
+    v.Chain({60, 70, 65});
+    // Only the second FAT still holds the chain (the first was cleared).
+    v.Chain({80, 90, 95});
+    v.SetFat(80, 0, true, false);
+    v.SetFat(90, 0, true, false);
+    v.SetFat(95, 0, true, false);
+    // A deleted file: both FATs cleared.
+    // Chains that end with the other end marks written by some systems.
+    v.Chain({110, 120}, fat32 ? 0x0FFFFFF8 : 0xFFF8);
+    v.Chain({130, 125}, fat32 ? 0x0FFFFFFE : 0xFFFE);
+    const MemorySource source = v.Source();
+    const SectorReader reader(source);
+    const auto clusters = [&](std::uint32_t first, std::uint64_t size) {
+      return fat::FileClusters(reader, params, first, size);
+    };
+    using C = std::vector<std::uint32_t>;
+    EXPECT_EQ(clusters(60, 3 * 512), (C{60, 70, 65}));
+    EXPECT_EQ(clusters(60, 2 * 512 + 1), (C{60, 70, 65}));
+    EXPECT_EQ(clusters(80, 3 * 512), (C{80, 90, 95}));
+    EXPECT_EQ(clusters(100, 3 * 512 - 7), (C{100, 101, 102}));
+    EXPECT_EQ(clusters(110, 1024), (C{110, 120}));
+    EXPECT_EQ(clusters(130, 1000), (C{130, 125}));
+    EXPECT_TRUE(clusters(60, 0).empty());
+  }
+}
+
+}  // namespace
+}  // namespace dravik

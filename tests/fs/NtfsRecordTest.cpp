@@ -1,0 +1,217 @@
+// The NTFS record readers on hand-built bytes, for what the fixture volume
+// cannot show on its own: run lists with every offset width and damaged ones,
+// the update sequence fix-up, LZNT1 chunks of each kind, and the $FILE_NAME
+// namespaces.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "NtfsRecordBuilder.h"
+#include "fs/ntfs/Lznt1.h"
+#include "fs/ntfs/MftRecord.h"
+#include "fs/ntfs/RunList.h"
+
+namespace dravik {
+namespace {
+
+namespace b = test::ntfs;
+using ntfs::DecodeRunList;
+
+struct Expected {
+  std::optional<std::uint64_t> cluster;
+  std::uint64_t clusters;
+};
+
+void ExpectRuns(const ntfs::DecodedRuns& got, const std::vector<Expected>& want) {
+  ASSERT_EQ(got.runs.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(got.runs[i].firstCluster, want[i].cluster) << "run " << i;
+    EXPECT_EQ(got.runs[i].clusters, want[i].clusters) << "run " << i;
+  }
+}
+
+TEST(NtfsRunListTest, OffsetsOfOneToFourBytesNegativeOffsetsAndSparseRuns) {
+  const std::vector<std::uint8_t> list = {
+      0x11, 0x10, 0x20,                    // 16 clusters at 0x20 (1-byte offset)
+      0x21, 0x08, 0x34, 0x12,              // 8 at 0x20 + 0x1234 (2 bytes)
+      0x31, 0x02, 0x00, 0x00, 0x01,        // 2 at + 0x010000 (3 bytes)
+      0x41, 0x01, 0x00, 0x00, 0x00, 0x01,  // 1 at + 0x01000000 (4 bytes)
+      0x11, 0x03, 0xF0,                    // 3 at - 16 (1-byte negative)
+      0x01, 0x05,                          // 5 sparse clusters
+      0x21, 0x04, 0x00, 0xFF,              // 4 at - 256, relative to the run before the hole
+      0x00};
+  const auto runs = DecodeRunList(list);
+  EXPECT_TRUE(runs.ok);
+  const std::uint64_t third = 0x20 + 0x1234 + 0x010000;
+  ExpectRuns(runs, {{0x20, 16},
+                    {0x20 + 0x1234, 8},
+                    {third, 2},
+                    {third + 0x01000000, 1},
+                    {third + 0x01000000 - 16, 3},
+                    {std::nullopt, 5},
+                    {third + 0x01000000 - 16 - 256, 4}});
+}
+
+TEST(NtfsRunListTest, TheBuildersEncodingRoundTrips) {
+  // Large lengths and offsets in both directions, as the crafted records use.
+  const std::vector<b::RunPiece> pieces = {
+      {70000, false, 5000000}, {1, false, 12}, {300, true, 0}, {2, false, 0x7FFFFFFF}, {9, false, 200}};
+  const auto runs = DecodeRunList(b::EncodeRuns(pieces));
+  EXPECT_TRUE(runs.ok);
+  ExpectRuns(runs, {{5000000, 70000}, {12, 1}, {std::nullopt, 300}, {0x7FFFFFFF, 2}, {200, 9}});
+}
+
+TEST(NtfsRunListTest, DamagedListsKeepTheRunsBeforeTheDamage) {
+  // A header whose fields run past the list.
+  auto runs = DecodeRunList(std::vector<std::uint8_t>{0x11, 0x04, 0x10, 0x31, 0x10, 0x00});
+  EXPECT_FALSE(runs.ok);
+  ExpectRuns(runs, {{0x10, 4}});
+  // A length of more than 8 bytes, and a length of no bytes.
+  runs = DecodeRunList(std::vector<std::uint8_t>{0x11, 0x04, 0x10, 0x09, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00});
+  EXPECT_FALSE(runs.ok);
+  ExpectRuns(runs, {{0x10, 4}});
+  runs = DecodeRunList(std::vector<std::uint8_t>{0x10, 0x05, 0x00});
+  EXPECT_FALSE(runs.ok);
+  EXPECT_TRUE(runs.runs.empty());
+  // An offset that lands before cluster 0.
+  runs = DecodeRunList(std::vector<std::uint8_t>{0x11, 0x04, 0x10, 0x11, 0x01, 0xE0, 0x00});
+  EXPECT_FALSE(runs.ok);
+  ExpectRuns(runs, {{0x10, 4}});
+  // No end mark before the attribute ends.
+  runs = DecodeRunList(std::vector<std::uint8_t>{0x11, 0x04, 0x10});
+  EXPECT_FALSE(runs.ok);
+  ExpectRuns(runs, {{0x10, 4}});
+}
+
+TEST(NtfsRecordTest, FixupPutsBackTheEndOfEachSector) {
+  // Resident data over both sector ends, so the update sequence hides real bytes.
+  std::vector<std::uint8_t> value(900);
+  for (std::size_t i = 0; i < value.size(); ++i) value[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  const b::RecordBuilder builder = b::RecordBuilder().Resident(b::kTypeData, value);
+  std::vector<std::uint8_t> onDisk = builder.Protected(0x0A0B);
+  const std::vector<std::uint8_t> plain = builder.Plain();
+  ASSERT_NE(onDisk, plain);
+  EXPECT_EQ(onDisk[510], 0x0B);
+  EXPECT_EQ(onDisk[1023], 0x0A);
+
+  ntfs::ApplyFixup(onDisk);
+  // Everything after the update sequence array is as it was built.
+  EXPECT_EQ(std::vector<std::uint8_t>(onDisk.begin() + 56, onDisk.end()),
+            std::vector<std::uint8_t>(plain.begin() + 56, plain.end()));
+  const auto data = ntfs::FindData(onDisk);
+  ASSERT_TRUE(data);
+  EXPECT_TRUE(data->resident);
+  EXPECT_EQ(std::vector<std::uint8_t>(data->value.begin(), data->value.end()), value);
+}
+
+TEST(NtfsRecordTest, FileNameNamespacePreference) {
+  const auto record = b::RecordBuilder()
+                          .Resident(b::kTypeFileName, b::FileNameValue(5, u"LONGNA~1.TXT", b::kDos, 1000))
+                          .Resident(b::kTypeFileName, b::FileNameValue(77, u"long name.txt", b::kWin32, 2000))
+                          .Plain();
+  const auto win32 = ntfs::FindFileName(record, 1);
+  ASSERT_TRUE(win32);
+  EXPECT_EQ(win32->name, u"long name.txt");
+  EXPECT_EQ(win32->parentId, 77u);
+  EXPECT_EQ(win32->creationTime, 2000u);
+  const auto dos = ntfs::FindFileName(record, 2);
+  ASSERT_TRUE(dos);
+  EXPECT_EQ(dos->name, u"LONGNA~1.TXT");
+  EXPECT_FALSE(ntfs::FindFileName(record, 3));
+
+  // A POSIX name counts as a Win32 one; a Win32-and-DOS name only as itself.
+  const auto posix = b::RecordBuilder().Resident(b::kTypeFileName, b::FileNameValue(5, u"a:b", b::kPosix)).Plain();
+  ASSERT_TRUE(ntfs::FindFileName(posix, 1));
+  EXPECT_EQ(ntfs::FindFileName(posix, 1)->name, u"a:b");
+  const auto both = b::RecordBuilder().Resident(b::kTypeFileName, b::FileNameValue(5, u"SHORT.TXT", b::kWin32AndDos)).Plain();
+  EXPECT_FALSE(ntfs::FindFileName(both, 1));
+  ASSERT_TRUE(ntfs::FindFileName(both, 3));
+  EXPECT_EQ(ntfs::FindFileName(both, 3)->name, u"SHORT.TXT");
+
+  // A named attribute of the type is not a file name.
+  const auto named = b::RecordBuilder().Resident(b::kTypeFileName, b::FileNameValue(5, u"x", b::kWin32), u"n").Plain();
+  EXPECT_FALSE(ntfs::FindFileName(named, 1));
+}
+
+TEST(NtfsRecordTest, AttributeListNamesItsRecordsInOrder) {
+  const auto list = b::AttributeListValue({{b::kTypeStandardInformation, 0, 40, 0},
+                                           {b::kTypeFileName, 0, 40, 2},
+                                           {b::kTypeData, 0, 91, 0},
+                                           {b::kTypeData, 150, 57, 0}});
+  const auto record = b::RecordBuilder(1, 0, 40).Resident(b::kTypeAttributeList, list).Plain();
+  EXPECT_EQ(ntfs::AttributeListRecords(record), (std::vector<std::uint32_t>{40, 40, 91, 57}));
+  EXPECT_EQ(ntfs::AttributeListRecords(record, ntfs::kData), (std::vector<std::uint32_t>{91, 57}));
+}
+
+// LZNT1 chunk headers: bits 0-11 the stored size minus 3 (header included),
+// bit 15 set for a compressed chunk, bits 12-14 the signature 3.
+std::vector<std::uint8_t> Chunk(bool compressed, const std::vector<std::uint8_t>& data) {
+  const std::uint16_t header =
+      static_cast<std::uint16_t>((compressed ? 0x8000 : 0) | 0x3000 | ((data.size() - 1) & 0x0FFF));
+  std::vector<std::uint8_t> chunk = {static_cast<std::uint8_t>(header), static_cast<std::uint8_t>(header >> 8)};
+  chunk.insert(chunk.end(), data.begin(), data.end());
+  return chunk;
+}
+
+TEST(NtfsLznt1Test, LiteralBackReferenceAndStoredChunks) {
+  // Chunk 1: eight literals under one flag byte; the chunk stands for 4096 bytes.
+  const std::vector<std::uint8_t> literal = {0x00, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
+  // Chunk 2: stored as it is.
+  std::vector<std::uint8_t> stored(4096);
+  for (std::size_t i = 0; i < stored.size(); ++i) stored[i] = static_cast<std::uint8_t>(i % 251);
+  // Chunk 3: "abc", then a copy of 9 bytes from 3 back (overlapping itself):
+  // near the start a token has 12 length bits, (offset - 1) << 12 | (length - 3).
+  // Then 17 more literals, then at position 29, where the offset takes 5
+  // bits (29 - 1 >= 16), a copy of 5 bytes from 20 back: (20 - 1) << 11 | (5 - 3).
+  // A flag byte covers the next eight items, bit 0 first (set: a copy).
+  const std::string more = "0123456789ABCDEFG";
+  const std::vector<std::uint8_t> refs = {0x08, 'a', 'b', 'c', 0x06, 0x20, '0', '1', '2', '3',
+                                          0x00, '4', '5', '6', '7', '8', '9', 'A', 'B',
+                                          0x20, 'C', 'D', 'E', 'F', 'G', 0x02, 0x98};
+
+  std::vector<std::uint8_t> stream = Chunk(true, literal);
+  const auto second = Chunk(false, stored);
+  const auto third = Chunk(true, refs);
+  stream.insert(stream.end(), second.begin(), second.end());
+  stream.insert(stream.end(), third.begin(), third.end());
+  stream.push_back(0);
+  stream.push_back(0);
+
+  std::vector<std::uint8_t> out(3 * 4096, 0xEE);
+  EXPECT_EQ(ntfs::DecompressLznt1(stream, out), 3 * 4096u);
+  std::vector<std::uint8_t> want(3 * 4096, 0);
+  const std::string first = "abcdefgh";
+  std::copy(first.begin(), first.end(), want.begin());
+  std::copy(stored.begin(), stored.end(), want.begin() + 4096);
+  std::string thirdText = "abcabcabcabc" + more;
+  thirdText += thirdText.substr(thirdText.size() - 20, 5);
+  std::copy(thirdText.begin(), thirdText.end(), want.begin() + 8192);
+  EXPECT_EQ(std::string(out.begin() + 8192, out.begin() + 8192 + 40), std::string(want.begin() + 8192, want.begin() + 8192 + 40));
+  EXPECT_TRUE(out == want);
+}
+
+TEST(NtfsLznt1Test, StopsAtTheEndMarkAndAtADamagedChunk) {
+  const std::vector<std::uint8_t> literal = {0x00, 'x', 'y'};
+  std::vector<std::uint8_t> stream = Chunk(true, literal);
+  stream.push_back(0);
+  stream.push_back(0);
+  stream.push_back(0x55);  // after the end mark: never read
+  std::vector<std::uint8_t> out(8192, 0xEE);
+  EXPECT_EQ(ntfs::DecompressLznt1(stream, out), 4096u);
+  EXPECT_EQ(out[0], 'x');
+  EXPECT_EQ(out[1], 'y');
+  EXPECT_EQ(out[2], 0);
+  EXPECT_EQ(out[4096], 0xEE) << "bytes past the data stay as they were";
+
+  // A chunk whose size runs past the input.
+  std::vector<std::uint8_t> cut = Chunk(true, literal);
+  const auto big = Chunk(true, std::vector<std::uint8_t>(100, 0));
+  cut.insert(cut.end(), big.begin(), big.begin() + 50);
+  std::fill(out.begin(), out.end(), 0xEE);
+  EXPECT_EQ(ntfs::DecompressLznt1(cut, out), 4096u);
+  EXPECT_EQ(out[4096], 0xEE);
+}
+
+}  // namespace
+}  // namespace dravik

@@ -1,0 +1,364 @@
+// The NTFS Quick Scan on the ntfs-3g volume of make-ntfs-fixtures.sh, against
+// what Sleuth Kit's fls and 7-Zip list on the same disk, and on damaged and
+// hand-edited copies of it.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "NtfsFixtures.h"
+#include "NtfsRecordBuilder.h"
+
+namespace dravik {
+namespace {
+
+using test::FlsItem;
+using test::NtfsDiskCopy;
+using test::NtfsFixture;
+using test::NtfsScan;
+using test::NtfsStart;
+using test::NtfsItem;
+namespace b = test::ntfs;
+
+// What the oracles know of one record: the paths of all its names (hard
+// links give several), whether it is a folder, deleted, and the size of its
+// unnamed data when they list one.
+struct Known {
+  std::set<std::string> paths;
+  bool folder = false;
+  bool deleted = false;
+  std::optional<std::uint64_t> size;
+};
+
+// fls's items by record. fls lists each named stream or index of a file as
+// "FILE:NAME" (e.g. "$Secure:$SDS", "$Extend/$Quota:$Q"); the scan lists the
+// file once, so the stream name is cut off and only an unnamed entry gives
+// the size. The virtual "$OrphanFiles" folder holds records fls could not
+// place: the reserved records 16-23, which have no name and so are not
+// listed by the scan either.
+std::map<std::uint32_t, Known> FlsByRecord() {
+  std::map<std::uint32_t, Known> known;
+  for (const FlsItem& item : test::Fls(NtfsFixture("ntfs.raw"), NtfsStart())) {
+    if (item.path.rfind("$OrphanFiles", 0) == 0) continue;
+    const auto colon = item.path.find(':');
+    Known& k = known[item.record];
+    k.paths.insert(item.path.substr(0, colon));
+    k.folder = item.folder;
+    k.deleted = item.deleted;
+    if (colon == std::string::npos && !item.folder) k.size = item.size;
+  }
+  return known;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Records that are extension records of another (their base reference is
+// set), read from the disk.
+std::set<std::uint32_t> ExtensionRecords(const std::vector<NtfsItem>& items) {
+  const NtfsDiskCopy disk;
+  std::set<std::uint32_t> extensions;
+  for (const NtfsItem& item : items) {
+    if (item.record == kLostDirId || item.folder) continue;
+    std::vector<std::uint8_t> record = disk.ReadRecord(item.record);
+    if (b::BaseRecordOf(record) != 0) extensions.insert(item.record);
+  }
+  return extensions;
+}
+
+// Compares the scan with the oracle's records. Every record the oracle knows
+// is listed once, under one of its paths; a hard-linked file's other names
+// live in extension records, which the scan lists as files of their own (it
+// lists every record with a name): those must carry a name of their base
+// file, in the same folder, and no data.
+// Returns the number of such extension-record items.
+std::size_t ExpectScanMatches(const std::vector<NtfsItem>& items, const std::map<std::uint32_t, Known>& known,
+                              bool liveOnly, bool compareSizes) {
+  const auto extensions = ExtensionRecords(items);
+  std::map<std::string, std::set<std::string>> namesInFolder;
+  for (const auto& [record, k] : known)
+    for (const std::string& path : k.paths) namesInFolder[FolderOf(path)].insert(NameOf(path));
+
+  std::set<std::uint32_t> seen;
+  for (const NtfsItem& item : items) {
+    if (liveOnly && item.deleted) continue;
+    if (item.record == kLostDirId) {
+      EXPECT_EQ(item.path, "Lost Dir");
+      continue;
+    }
+    EXPECT_EQ(item.path.rfind("Lost Dir/", 0), std::string::npos) << "nothing is lost on the intact volume: " << item.path;
+    if (extensions.count(item.record)) {
+      EXPECT_FALSE(item.folder);
+      EXPECT_EQ(item.size, 0u) << item.path;
+      EXPECT_EQ(namesInFolder[FolderOf(item.path)].count(NameOf(item.path)), 1u)
+          << "extension record " << item.record << " listed as " << item.path;
+      continue;
+    }
+    const auto it = known.find(item.record);
+    if (it == known.end()) {
+      ADD_FAILURE() << "the scan lists record " << item.record << " (" << item.path << "), the oracle does not";
+      continue;
+    }
+    EXPECT_TRUE(seen.insert(item.record).second) << "record " << item.record << " listed twice: " << item.path;
+    EXPECT_EQ(it->second.paths.count(item.path), 1u) << "record " << item.record << " listed as " << item.path
+                                                     << ", the oracle names it " << *it->second.paths.begin();
+    EXPECT_EQ(item.folder, it->second.folder) << item.path;
+    EXPECT_EQ(item.deleted, it->second.deleted) << item.path;
+    if (compareSizes && !item.folder && it->second.size) {
+      EXPECT_EQ(item.size, *it->second.size) << item.path;
+    }
+  }
+  for (const auto& [record, k] : known) {
+    if (!(liveOnly && k.deleted)) {
+      EXPECT_TRUE(seen.count(record)) << "the scan misses " << *k.paths.begin();
+    }
+  }
+  return extensions.size();
+}
+
+TEST(NtfsScanTest, ListingMatchesFlsLiveAndDeleted) {
+  NtfsScan scan(NtfsFixture("ntfs.vhdx"));
+  ASSERT_TRUE(scan.Result().scanned);
+  EXPECT_EQ(scan.Result().message, QuickScanTexts::kFound);
+  const auto known = FlsByRecord();
+  // The 300-link file's extra names fill extension records.
+  EXPECT_GT(ExpectScanMatches(scan.Items(), known, false, true), 0u);
+
+  // What the fixture is there for must be in the listing.
+  for (const char* path : {"names/Café.txt", "names/日本語.txt", "names/Ünïcödé/inner.txt", "names/Long File Name.text",
+                           "$MFT", "$Extend/$ObjId", "oldtree/sub/deeper/tiny.txt", "compressed/mixed.bin"}) {
+    EXPECT_TRUE(scan.Find(path)) << path;
+  }
+  const auto deleted = scan.Find("oldtree/sub");
+  ASSERT_TRUE(deleted);
+  EXPECT_TRUE(deleted->folder && deleted->deleted);
+  std::size_t deletedFiles = 0;
+  for (const NtfsItem& item : scan.Items()) deletedFiles += !item.folder && item.deleted;
+  EXPECT_EQ(deletedFiles, test::ReadNtfsManifest("deleted.manifest").size());
+}
+
+TEST(NtfsScanTest, LiveItemsMatchSevenZip) {
+  // 7-Zip opens the VHDX, its MBR and the NTFS inside and lists the live
+  // items; it puts the system files under "[SYSTEM]/" and lists the root's
+  // own record there as "[SYSTEM]/.".
+  std::map<std::uint32_t, Known> known;
+  for (const auto& item : test::SevenZipList(NtfsFixture("ntfs.vhdx"))) {
+    std::string path = item.path;
+    if (path.rfind("[SYSTEM]/", 0) == 0) path.erase(0, 9);
+    if (path == ".") continue;
+    Known& k = known[item.record];
+    k.paths.insert(path);
+    k.folder = item.folder;
+    if (!item.folder) k.size = item.size;
+  }
+  ASSERT_GT(known.size(), 2000u);
+  NtfsScan scan(NtfsFixture("ntfs.vhdx"));
+  ExpectScanMatches(scan.Items(), known, true, true);
+}
+
+TEST(NtfsScanTest, VhdVhdxAndRawGiveTheSameResult) {
+  const NtfsScan vhdx(NtfsFixture("ntfs.vhdx"));
+  const NtfsScan vhd(NtfsFixture("ntfs.vhd"));
+  const NtfsScan raw(NtfsFixture("ntfs.raw"));
+  ASSERT_GT(vhdx.Items().size(), 2000u);
+  EXPECT_TRUE(vhd.Items() == vhdx.Items());
+  EXPECT_TRUE(raw.Items() == vhdx.Items());
+}
+
+// The intact listing with the items of some records left out.
+std::vector<NtfsItem> Without(std::vector<NtfsItem> items, const std::set<std::uint32_t>& records) {
+  std::erase_if(items, [&](const NtfsItem& item) { return records.count(item.record) != 0; });
+  return items;
+}
+
+std::uint32_t RecordOf(const NtfsScan& scan, const std::string& path) {
+  const auto item = scan.Find(path);
+  if (!item) throw std::runtime_error("no " + path + " in the intact scan");
+  return item->record;
+}
+
+void ClearSignature(NtfsDiskCopy& disk, std::uint32_t record) {
+  disk.Patch(disk.RecordOffset(record), {0, 0, 0, 0});
+}
+
+std::string Show(const NtfsItem& item) {
+  return (item.folder ? "folder " : "file ") + item.path + (item.deleted ? " [deleted]" : "") + " record " +
+         std::to_string(item.record) + " size " + std::to_string(item.size);
+}
+
+// The same items, in any order; the differences are shown.
+void ExpectSameItems(const std::vector<NtfsItem>& got, const std::vector<NtfsItem>& want) {
+  std::multiset<std::string> a, c;
+  for (const NtfsItem& item : got) a.insert(Show(item));
+  for (const NtfsItem& item : want) c.insert(Show(item));
+  std::vector<std::string> extra, missing;
+  std::set_difference(a.begin(), a.end(), c.begin(), c.end(), std::back_inserter(extra));
+  std::set_difference(c.begin(), c.end(), a.begin(), a.end(), std::back_inserter(missing));
+  for (const std::string& e : extra) ADD_FAILURE() << "unexpected: " << e;
+  for (const std::string& m : missing) ADD_FAILURE() << "missing: " << m;
+}
+
+TEST(NtfsDamageTest, RecordWithoutSignatureTakesOnlyItsFile) {
+  const NtfsScan intact(NtfsFixture("ntfs.vhdx"));
+  const std::uint32_t record = RecordOf(intact, "docs/reports/summary.txt");
+  NtfsDiskCopy disk;
+  ClearSignature(disk, record);
+  const NtfsScan damaged(disk.Wrapped("vhd"));
+  EXPECT_FALSE(damaged.Find("docs/reports/summary.txt"));
+  EXPECT_TRUE(damaged.Items() == Without(intact.Items(), {record}));
+}
+
+TEST(NtfsDamageTest, ChildrenOfLostFoldersGoUnderLostDir) {
+  const NtfsScan intact(NtfsFixture("ntfs.vhdx"));
+  // One lost folder with a sub-folder, one with only a file: "Dir" numbers
+  // go to the parents that folders name first, then to those only files name.
+  const std::uint32_t withFolder = RecordOf(intact, "docs/reports/2024");
+  const std::uint32_t withFile = RecordOf(intact, "names/Ünïcödé");
+  NtfsDiskCopy disk;
+  ClearSignature(disk, withFolder);
+  ClearSignature(disk, withFile);
+  const NtfsScan damaged(disk.Raw());
+
+  std::vector<NtfsItem> want = Without(intact.Items(), {withFolder, withFile});
+  for (NtfsItem& item : want) {
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"docs/reports/2024/", "Lost Dir/Dir0/"},
+                                   {"names/Ünïcödé/", "Lost Dir/Dir1/"}})
+      if (item.path.rfind(from, 0) == 0) item.path = to + item.path.substr(from.size());
+  }
+  want.push_back({true, false, withFolder, "Lost Dir/Dir0", 0});
+  want.push_back({true, false, withFile, "Lost Dir/Dir1", 0});
+  ExpectSameItems(damaged.Items(), want);
+  EXPECT_TRUE(damaged.Find("Lost Dir/Dir0/q1/figures.csv"));
+  EXPECT_TRUE(damaged.Find("Lost Dir/Dir1/inner.txt"));
+}
+
+TEST(NtfsDamageTest, UnreadableRecordZeroOrRootLeavesOnlyLostDir) {
+  for (const std::uint32_t record : {0u, 5u}) {
+    NtfsDiskCopy disk;
+    ClearSignature(disk, record);
+    const NtfsScan damaged(disk.Raw());
+    ASSERT_TRUE(damaged.Result().scanned) << "record " << record;
+    EXPECT_EQ(damaged.Result().message, QuickScanTexts::kNothingFound) << "record " << record;
+    EXPECT_TRUE(damaged.Items() == (std::vector<NtfsItem>{{true, false, kLostDirId, "Lost Dir", 0}}))
+        << "record " << record << ": " << damaged.Items().size() << " items";
+  }
+}
+
+// Records ntfs-3g does not write, put in place of ten small files' records.
+class NtfsCraftedTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const auto& entry : test::ReadNtfsManifest("live.manifest"))
+      if (entry.path.rfind("many/d19/file199", 0) == 0) slots_.push_back(entry.record);
+    ASSERT_EQ(slots_.size(), 10u);
+    std::sort(slots_.begin(), slots_.end());
+  }
+  std::vector<std::uint32_t> slots_;
+};
+
+std::vector<std::uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
+
+TEST_F(NtfsCraftedTest, NamesByNamespacePreferenceAndThroughAttributeLists) {
+  const NtfsScan intact(NtfsFixture("ntfs.vhdx"));
+  NtfsDiskCopy disk;
+  const auto fileName = [](const std::u16string& name, std::uint8_t space) {
+    return b::FileNameValue(kNtfsRootId, name, space, 132000000000000000ULL);
+  };
+  // Only a DOS name; a DOS name before a POSIX one; a DOS name before a
+  // Win32-and-DOS one.
+  disk.WriteRecord(slots_[0], b::RecordBuilder(1, 0, slots_[0])
+                                  .Resident(b::kTypeFileName, fileName(u"ONLYDOS.TXT", b::kDos))
+                                  .Resident(b::kTypeData, Text("dos only\n"))
+                                  .Protected());
+  disk.WriteRecord(slots_[1], b::RecordBuilder(1, 0, slots_[1])
+                                  .Resident(b::kTypeFileName, fileName(u"PREFER~1.TXT", b::kDos))
+                                  .Resident(b::kTypeFileName, fileName(u"preferred name.txt", b::kPosix))
+                                  .Resident(b::kTypeData, Text("posix\n"))
+                                  .Protected());
+  disk.WriteRecord(slots_[2], b::RecordBuilder(1, 0, slots_[2])
+                                  .Resident(b::kTypeFileName, fileName(u"BOTH~1.TXT", b::kDos))
+                                  .Resident(b::kTypeFileName, fileName(u"Both.txt", b::kWin32AndDos))
+                                  .Resident(b::kTypeData, Text("both\n"))
+                                  .Protected());
+  // A base record whose name lives in an extension record its (resident)
+  // attribute list names; the extension record is in use and named, so it
+  // is listed too, without data.
+  const std::uint32_t base = slots_[6], named = slots_[7];
+  disk.WriteRecord(base, b::RecordBuilder(1, 0, base)
+                             .Resident(b::kTypeAttributeList, b::AttributeListValue({{b::kTypeFileName, 0, named, 0},
+                                                                                     {b::kTypeData, 0, base, 1}}))
+                             .Resident(b::kTypeData, Text("found through the list\n"))
+                             .Protected());
+  disk.WriteRecord(named, b::RecordBuilder(1, base, named)
+                              .Resident(b::kTypeFileName, fileName(u"name-in-extension.txt", b::kWin32))
+                              .Protected());
+
+  const NtfsScan crafted(disk.Raw());
+  std::vector<NtfsItem> want = Without(intact.Items(), {slots_[0], slots_[1], slots_[2], base, named});
+  want.push_back({false, false, slots_[0], "ONLYDOS.TXT", 9});
+  want.push_back({false, false, slots_[1], "preferred name.txt", 6});
+  want.push_back({false, false, slots_[2], "Both.txt", 5});
+  want.push_back({false, false, base, "name-in-extension.txt", 23});
+  want.push_back({false, false, named, "name-in-extension.txt", 0});
+  ExpectSameItems(crafted.Items(), want);
+}
+
+TEST(NtfsCraftedMftTest, MftRunsContinuedInAnExtensionRecord) {
+  // Record 0 keeps the first 16 clusters of the MFT's runs and names, in a
+  // resident attribute list, the reserved record 20 for the rest.
+  const NtfsScan intact(NtfsFixture("ntfs.vhdx"));
+  const auto mftRuns = test::IstatRuns(NtfsFixture("ntfs.raw"), NtfsStart(), 0);
+  std::vector<b::RunPiece> head, tail;
+  std::uint64_t vcn = 0;
+  constexpr std::uint64_t kSplit = 16;
+  for (const auto& [first, clusters] : mftRuns) {
+    if (vcn + clusters <= kSplit) {
+      head.push_back({clusters, false, first});
+    } else if (vcn >= kSplit) {
+      tail.push_back({clusters, false, first});
+    } else {
+      head.push_back({kSplit - vcn, false, first});
+      tail.push_back({vcn + clusters - kSplit, false, first + kSplit - vcn});
+    }
+    vcn += clusters;
+  }
+  ASSERT_FALSE(tail.empty());
+  const auto mft = intact.Find("$MFT");
+  ASSERT_TRUE(mft);
+
+  NtfsDiskCopy disk;
+  disk.WriteRecord(0, b::RecordBuilder(1, 0, 0)
+                          .Resident(b::kTypeStandardInformation, std::vector<std::uint8_t>(72, 0))
+                          .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"$MFT", b::kWin32AndDos))
+                          .Resident(b::kTypeAttributeList, b::AttributeListValue({{b::kTypeStandardInformation, 0, 0, 0},
+                                                                                  {b::kTypeFileName, 0, 0, 1},
+                                                                                  {b::kTypeData, 0, 0, 3},
+                                                                                  {b::kTypeData, kSplit, 20, 0}}))
+                          .NonResident(b::kTypeData, head, 0, kSplit - 1, mft->size, vcn * 4096)
+                          .Protected());
+  disk.WriteRecord(20, b::RecordBuilder(1, 0, 20).NonResident(b::kTypeData, tail, kSplit, vcn - 1, 0, 0).Protected());
+  const NtfsScan crafted(disk.Raw());
+  EXPECT_GT(crafted.Items().size(), 2000u);
+  EXPECT_TRUE(crafted.Items() == intact.Items());
+
+  // Without the attribute list only the first 64 records are read.
+  disk.WriteRecord(0, b::RecordBuilder(1, 0, 0)
+                          .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"$MFT", b::kWin32AndDos))
+                          .NonResident(b::kTypeData, head, 0, kSplit - 1, mft->size, vcn * 4096)
+                          .Protected());
+  const NtfsScan cut(disk.Raw());
+  EXPECT_FALSE(cut.Find("many"));
+  EXPECT_TRUE(cut.Find("$UpCase"));
+}
+
+}  // namespace
+}  // namespace dravik

@@ -1,0 +1,306 @@
+// Saving the files of the ntfs-3g volume of make-ntfs-fixtures.sh: what comes
+// out must be what went in (the manifests' checksums), or what Sleuth Kit's
+// icat reads for files the manifests do not cover (system files, deleted
+// files), with sparse runs left as holes and the $FILE_NAME creation time.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "NtfsFixtures.h"
+#include "NtfsRecordBuilder.h"
+
+namespace dravik {
+namespace {
+
+using test::NtfsDiskCopy;
+using test::NtfsFixture;
+using test::NtfsScan;
+using test::NtfsStart;
+using test::NtfsItem;
+namespace b = test::ntfs;
+namespace fs = std::filesystem;
+
+// Every live file of the volume saved once for the suite.
+class NtfsSaveTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::TempDir;
+    scan_ = new NtfsScan(NtfsFixture("ntfs.vhdx"));
+    scan_->SelectAll();
+    scan_->Save(dir_->Path() / "live", DeletedMode::kExclude);
+    sums_ = new std::map<std::string, std::string>(test::Sha256Tree(dir_->Path() / "live"));
+  }
+  static void TearDownTestSuite() {
+    delete sums_;
+    delete scan_;
+    delete dir_;
+  }
+  static fs::path Live() { return dir_->Path() / "live"; }
+
+  static inline test::TempDir* dir_ = nullptr;
+  static inline NtfsScan* scan_ = nullptr;
+  static inline std::map<std::string, std::string>* sums_ = nullptr;
+};
+
+// Every record of the manifest comes back under one of its names (a
+// hard-linked file is listed under one name) with the same checksum.
+void ExpectManifestSaved(const std::vector<test::NtfsManifestEntry>& manifest, const std::map<std::string, std::string>& sums) {
+  std::map<std::uint32_t, std::vector<const test::NtfsManifestEntry*>> byRecord;
+  for (const auto& entry : manifest) byRecord[entry.record].push_back(&entry);
+  for (const auto& [record, entries] : byRecord) {
+    bool found = false;
+    for (const auto* entry : entries) {
+      const auto it = sums.find(entry->path);
+      if (it == sums.end()) continue;
+      found = true;
+      EXPECT_EQ(it->second, entry->sha256) << entry->path << " (" << entry->size << " bytes) differs";
+    }
+    EXPECT_TRUE(found) << entries.front()->path << " (record " << record << ") was not saved";
+  }
+}
+
+TEST_F(NtfsSaveTest, EveryLiveFileMatchesTheManifestOrIcat) {
+  const auto manifest = test::ReadNtfsManifest("live.manifest");
+  ExpectManifestSaved(manifest, *sums_);
+
+  // What the manifest does not hold are the system files: icat reads them.
+  std::set<std::string> listed;
+  for (const auto& entry : manifest) listed.insert(entry.path);
+  std::size_t systemFiles = 0;
+  for (const auto& [path, sum] : *sums_) {
+    if (listed.count(path)) continue;
+    EXPECT_EQ(path[path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1], '$') << path << " was not expected";
+    const auto item = scan_->Find(path);
+    ASSERT_TRUE(item) << path;
+    EXPECT_EQ(sum, test::Sha256Bytes(test::Icat(NtfsFixture("ntfs.raw"), NtfsStart(), item->record))) << path;
+    ++systemFiles;
+  }
+  EXPECT_GE(systemFiles, 8u);  // $MFT, $MFTMirr, $LogFile, $AttrDef, $Bitmap, $Boot, $UpCase, ...
+  // The cases the fixture was made for, by name, so that none is lost unseen.
+  for (const auto& [name, record] : test::NtfsCaseRecords()) {
+    bool saved = false;
+    for (const auto& entry : manifest) saved |= entry.record == record && sums_->count(entry.path);
+    EXPECT_TRUE(saved) << name;
+  }
+}
+
+TEST_F(NtfsSaveTest, FragmentedFilesHaveManyRuns) {
+  // The fixture's point: istat must see the interleaved files in pieces.
+  for (const char* name : {"big/frag-a.bin", "big/frag-b.bin", "big/frag-c.bin"}) {
+    const auto runs = test::IstatRuns(NtfsFixture("ntfs.raw"), NtfsStart(), test::NtfsCaseRecords().at(name));
+    EXPECT_GE(runs.size(), 10u) << name;
+  }
+}
+
+TEST_F(NtfsSaveTest, SparseRunsAreWrittenAsHoles) {
+  const auto cases = test::NtfsCaseRecords();
+  const std::uint32_t record = cases.at("sparse/holes.bin");
+  std::uint64_t dataBytes = 0;
+  for (const auto& [first, clusters] : test::IstatRuns(NtfsFixture("ntfs.raw"), NtfsStart(), record))
+    dataBytes += clusters * 4096;
+  struct stat st {};
+  ASSERT_EQ(::stat((Live() / "sparse/holes.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 20 * 1024 * 1024);
+  EXPECT_GT(st.st_blocks, 0);
+  // Only the clusters on disk take room (with some slack for the host file
+  // system's allocation unit).
+  EXPECT_LE(static_cast<std::uint64_t>(st.st_blocks) * 512, dataBytes + 64 * 1024)
+      << "the holes were written out as zeros";
+}
+
+TEST_F(NtfsSaveTest, TimesAreTheFileNameCreationTime) {
+  // Saved again and looked at before anything reads them (reading moves the
+  // access time on).
+  NtfsScan scan(NtfsFixture("ntfs.vhdx"));
+  test::TempDir out;
+  for (const auto& [name, record] : test::NtfsCaseRecords()) {
+    const auto item = scan.ItemsOf(record);
+    ASSERT_FALSE(item.empty()) << name;
+    scan.SelectOnly(item.front().path);
+    scan.Save(out.Path());
+    const auto [seconds, nanoseconds] = test::IstatFileNameCreated(NtfsFixture("ntfs.raw"), NtfsStart(), record);
+    struct stat st {};
+    ASSERT_EQ(::stat((out / fs::path(item.front().path).filename().string()).c_str(), &st), 0) << item.front().path;
+    EXPECT_EQ(st.st_mtim.tv_sec, seconds) << name;
+    EXPECT_EQ(st.st_mtim.tv_nsec, nanoseconds) << name;
+    EXPECT_EQ(st.st_atim.tv_sec, seconds) << name;
+    EXPECT_EQ(st.st_atim.tv_nsec, nanoseconds) << name;
+  }
+}
+
+TEST_F(NtfsSaveTest, DeletedFilesComeBackAsIcatReadsThem) {
+  test::TempDir out;
+  NtfsScan scan(NtfsFixture("ntfs.vhd"));
+  scan.SelectAll();
+  scan.Save(out.Path(), DeletedMode::kOnly);
+  const auto sums = test::Sha256Tree(out.Path());
+  std::size_t deletedFiles = 0;
+  for (const NtfsItem& item : scan.Items()) {
+    if (item.folder || !item.deleted) continue;
+    ++deletedFiles;
+    const auto it = sums.find(item.path);
+    ASSERT_NE(it, sums.end()) << item.path << " was not saved";
+    EXPECT_EQ(it->second, test::Sha256Bytes(test::Icat(NtfsFixture("ntfs.raw"), NtfsStart(), item.record))) << item.path;
+  }
+  EXPECT_EQ(sums.size(), deletedFiles) << "only deleted files are saved";
+  // Nothing was written after they were deleted, so they are whole.
+  const auto deleted = test::ReadNtfsManifest("deleted.manifest");
+  ExpectManifestSaved(deleted, sums);
+}
+
+void ExpectSameTree(const std::map<std::string, std::string>& got, const std::map<std::string, std::string>& want) {
+  for (const auto& [path, sum] : got) {
+    const auto it = want.find(path);
+    if (it == want.end()) ADD_FAILURE() << "unexpected file " << path;
+    else EXPECT_EQ(sum, it->second) << path;
+  }
+  for (const auto& [path, sum] : want) EXPECT_TRUE(got.count(path)) << "missing " << path;
+}
+
+TEST_F(NtfsSaveTest, GarbageInARunListSkipsOnlyThatFile) {
+  const std::uint32_t record = test::NtfsCaseRecords().at("big/frag-b.bin");
+  NtfsDiskCopy disk;
+  std::vector<std::uint8_t> bytes = disk.ReadRecord(record);
+  b::UndoUpdateSequence(bytes);
+  const std::size_t data = b::FindAttribute(bytes, b::kTypeData);
+  ASSERT_NE(data, b::kNoAttribute);
+  ASSERT_EQ(bytes[data + 8], 1) << "frag-b.bin's data is not non-resident";
+  // The fourth run's header gets 9 length bytes, which no run list has.
+  std::size_t at = data + bytes[data + 32] + 256u * bytes[data + 33];
+  for (int run = 0; run < 3; ++run) at += 1u + (bytes[at] & 0x0Fu) + (bytes[at] >> 4u);
+  bytes[at] = 0x09;
+  b::RedoUpdateSequence(bytes);
+  disk.WriteRecord(record, bytes);
+
+  NtfsScan damaged(disk.Wrapped("vhdx"));
+  damaged.SelectAll();
+  test::TempDir out;
+  damaged.Save(out.Path(), DeletedMode::kExclude);
+  auto want = *sums_;
+  ASSERT_EQ(want.erase("big/frag-b.bin"), 1u);
+  // $MFT holds the edited record.
+  auto got = test::Sha256Tree(out.Path());
+  ASSERT_EQ(got.erase("$MFT"), 1u);
+  want.erase("$MFT");
+  ExpectSameTree(got, want);
+}
+
+// Records ntfs-3g does not write, in place of small files' records: a file
+// whose data is spread over two extension records that a resident attribute
+// list names (the piece with VCN 0 in the higher record), and a file whose
+// resident data claims to run past the record.
+TEST_F(NtfsSaveTest, CraftedAttributeListAndOverlongResidentData) {
+  std::vector<std::uint32_t> slots;
+  for (const auto& entry : test::ReadNtfsManifest("live.manifest"))
+    if (entry.path.rfind("many/d18/file18", 0) == 0) slots.push_back(entry.record);
+  ASSERT_GE(slots.size(), 4u);
+  std::sort(slots.begin(), slots.end());
+  const std::uint32_t base = slots[0], tailRecord = slots[1], headRecord = slots[2], overlong = slots[3];
+
+  // The data: two pieces of big/contiguous.bin's clusters, swapped, with a
+  // hole between them.
+  const std::uint32_t source = test::NtfsCaseRecords().at("big/contiguous.bin");
+  const auto runs = test::IstatRuns(NtfsFixture("ntfs.raw"), NtfsStart(), source);
+  ASSERT_EQ(runs.size(), 1u);
+  ASSERT_GE(runs[0].second, 200u);
+  const std::uint64_t c = runs[0].first;
+  constexpr std::uint64_t kPiece = 100, kHole = 10, kCluster = 4096;
+  constexpr std::uint64_t kClusters = 2 * kPiece + kHole;
+  constexpr std::uint64_t kSize = kClusters * kCluster - 1000;
+  const std::vector<std::uint8_t> original = test::Icat(NtfsFixture("ntfs.raw"), NtfsStart(), source);
+  std::vector<std::uint8_t> want(original.begin() + kPiece * kCluster, original.begin() + 2 * kPiece * kCluster);
+  want.resize(want.size() + kHole * kCluster, 0);
+  want.insert(want.end(), original.begin(), original.begin() + kPiece * kCluster - 1000);
+  ASSERT_EQ(want.size(), kSize);
+
+  NtfsDiskCopy disk;
+  disk.WriteRecord(base, b::RecordBuilder(1, 0, base)
+                             .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"spread.bin", b::kWin32))
+                             .Resident(b::kTypeAttributeList, b::AttributeListValue({{b::kTypeFileName, 0, base, 0},
+                                                                                     {b::kTypeData, 0, headRecord, 0},
+                                                                                     {b::kTypeData, kPiece, tailRecord, 0}}))
+                             .Protected());
+  disk.WriteRecord(headRecord, b::RecordBuilder(1, base, headRecord)
+                                   .NonResident(b::kTypeData, {{kPiece, false, c + kPiece}}, 0, kPiece - 1, kSize,
+                                                kClusters * kCluster)
+                                   .Protected());
+  disk.WriteRecord(tailRecord, b::RecordBuilder(1, base, tailRecord)
+                                   .NonResident(b::kTypeData, {{kHole, true, 0}, {kPiece, false, c}}, kPiece,
+                                                kClusters - 1, 0, 0)
+                                   .Protected());
+  std::vector<std::uint8_t> claim = b::RecordBuilder(1, 0, overlong)
+                                        .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"overlong.txt", b::kWin32))
+                                        .Resident(b::kTypeData, std::vector<std::uint8_t>(100, 'x'))
+                                        .Plain();
+  const std::size_t data = b::FindAttribute(claim, b::kTypeData);
+  claim[data + 16] = 0xD0;  // value length 2000
+  claim[data + 17] = 0x07;
+  b::RedoUpdateSequence(claim);
+  disk.WriteRecord(overlong, claim);
+
+  NtfsScan crafted(disk.Raw());
+  const auto spread = crafted.Find("spread.bin");
+  ASSERT_TRUE(spread);
+  EXPECT_EQ(spread->size, kSize);
+  const auto claimed = crafted.Find("overlong.txt");
+  ASSERT_TRUE(claimed);
+  EXPECT_EQ(claimed->size, 2000u);
+
+  test::TempDir out;
+  crafted.SelectOnly("spread.bin");
+  crafted.Save(out.Path());
+  ASSERT_TRUE(fs::exists(out / "spread.bin"));
+  EXPECT_TRUE(test::ReadFileBytes(out / "spread.bin") == want) << "the pieces were not joined in VCN order";
+
+  crafted.SelectOnly("overlong.txt");
+  crafted.Save(out.Path());
+  EXPECT_FALSE(fs::exists(out / "overlong.txt"));
+}
+
+// A file of more than 4 GiB (one cluster of data, then a hole): its size is
+// kept whole, and the hole takes no room.
+TEST_F(NtfsSaveTest, SizeBeyondFourGiB) {
+  std::uint32_t slot = 0;
+  for (const auto& entry : test::ReadNtfsManifest("live.manifest"))
+    if (entry.path == "many/d17/file1700.dat") slot = entry.record;
+  ASSERT_NE(slot, 0u);
+  const std::uint32_t source = test::NtfsCaseRecords().at("big/contiguous.bin");
+  const auto runs = test::IstatRuns(NtfsFixture("ntfs.raw"), NtfsStart(), source);
+  constexpr std::uint64_t kSize = 5ULL * 1024 * 1024 * 1024 + 100;
+  constexpr std::uint64_t kClusters = (kSize + 4095) / 4096;
+  NtfsDiskCopy disk;
+  disk.WriteRecord(slot, b::RecordBuilder(1, 0, slot)
+                             .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"huge.bin", b::kWin32))
+                             .NonResident(b::kTypeData, {{1, false, runs.at(0).first}, {kClusters - 1, true, 0}}, 0,
+                                          kClusters - 1, kSize, kClusters * 4096)
+                             .Protected());
+  NtfsScan crafted(disk.Raw());
+  const auto huge = crafted.Find("huge.bin");
+  ASSERT_TRUE(huge);
+  EXPECT_EQ(huge->size, kSize);
+  test::TempDir out;
+  crafted.SelectOnly("huge.bin");
+  crafted.Save(out.Path());
+  struct stat st {};
+  ASSERT_EQ(::stat((out / "huge.bin").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), kSize);
+  EXPECT_LE(st.st_blocks * 512, 1024 * 1024);
+  const auto original = test::Icat(NtfsFixture("ntfs.raw"), NtfsStart(), source);
+  std::ifstream in(out / "huge.bin", std::ios::binary);
+  std::vector<char> head(4096), tail(100, 1);
+  in.read(head.data(), 4096);
+  EXPECT_TRUE(std::equal(head.begin(), head.end(), original.begin(),
+                         [](char a, std::uint8_t c) { return static_cast<std::uint8_t>(a) == c; }));
+  in.seekg(static_cast<std::streamoff>(kSize - 100));
+  in.read(tail.data(), 100);
+  EXPECT_EQ(in.gcount(), 100);
+  EXPECT_TRUE(std::all_of(tail.begin(), tail.end(), [](char c) { return c == 0; }));
+}
+
+}  // namespace
+}  // namespace dravik

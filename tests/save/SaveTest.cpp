@@ -1,0 +1,390 @@
+// Saving from the FAT fixtures: content against the manifest, dates, the
+// duplicate, deleted and filter settings, stop and skip, and names or links
+// that try to lead outside the destination.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+
+#include "FatFixtures.h"
+#include "MemoryFatVolume.h"
+#include "TestFiles.h"
+#include "fs/ResultTree.h"
+#include "save/SaveDriver.h"
+#include "util/Utf.h"
+
+namespace dravik {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ManifestFile;
+using test::ScannedVolume;
+
+struct SaveRun {
+  RecoverySettings settings;
+  FilterList filter;
+  SaveControl::Sink sink;
+};
+
+// Saves what the tree has checked; returns the count of files begun.
+std::uint32_t Save(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree, const fs::path& dest,
+                   const SaveRun& run = {}) {
+  SaveControl control(run.sink);
+  const SaveContext context{*v.reader, v.result.params, run.settings, run.filter, control};
+  fs::create_directories(dest);
+  SaveCheckedTree(context, store, tree, dest);
+  return control.SavedCount();
+}
+
+// The tree as the command saves a whole volume: every folder, and the root's files.
+ResultTree WholeVolume(ScannedVolume& v) {
+  ResultTree tree = ResultTree::Build(v.store, FsFamily::kFat);
+  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
+  return tree;
+}
+
+std::size_t NodeByKey(const ResultTree& tree, const std::string& key) {
+  for (std::size_t i = 1; i < tree.Nodes().size(); ++i)
+    if (test::CanonicalSavedPath(ToUtf8(tree.PathOf(i))) == test::CanonicalSavedPath(key)) return i;
+  throw std::runtime_error("no folder " + key);
+}
+
+// The serial of the file the scan lists under the canonical key.
+std::uint32_t SerialByKey(const ScannedVolume& v, const std::string& key) {
+  const auto items = test::ScanItems(v.store);
+  const std::size_t folders = v.store.FatFolders().size();
+  for (std::size_t i = folders; i < items.size(); ++i)
+    if (items[i].key == key) return v.store.FatFiles()[i - folders].serial;
+  throw std::runtime_error("no file " + key);
+}
+
+const ManifestFile& ManifestEntry(const std::vector<ManifestFile>& manifest, const std::string& path) {
+  for (const auto& f : manifest)
+    if (f.path == path) return f;
+  throw std::runtime_error("not in the manifest: " + path);
+}
+
+// Saved files by canonical path, with their hashes.
+std::map<std::string, std::string> SavedByKey(const fs::path& dest) {
+  std::map<std::string, std::string> saved;
+  for (const auto& [path, sha] : test::HashTree(dest)) saved[test::CanonicalSavedPath(path)] = sha;
+  return saved;
+}
+
+std::set<std::string> Keys(const std::map<std::string, std::string>& saved) {
+  std::set<std::string> keys;
+  for (const auto& entry : saved) keys.insert(entry.first);
+  return keys;
+}
+
+std::string Sha(const fs::path& file) {
+  const auto out = test::RunShell("sha256sum < " + test::Quote(file));
+  return out.out.substr(0, 64);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// --- Whole volumes ---------------------------------------------------------------
+
+TEST(SaveFixtureTest, EveryLiveAndUntouchedDeletedFileComesBackWithItsDate) {
+  for (const std::string disk : test::kFatDisks) {
+    SCOPED_TRACE(disk);
+    auto v = test::ScanImage(test::FatFixture(disk + ".vhd"));
+    ASSERT_TRUE(v);
+    const ResultTree tree = WholeVolume(*v);
+    test::TempDir dir;
+    const std::uint32_t begun = Save(*v, v->store, tree, dir.Path());
+
+    const auto saved = SavedByKey(dir.Path());
+    // One file for every file the scan lists, under the path it lists.
+    std::set<std::string> listed;
+    for (const auto& item : test::ScanItems(v->store))
+      if (!item.folder) listed.insert(item.key);
+    EXPECT_EQ(Keys(saved), listed);
+    EXPECT_EQ(begun, v->store.FatFiles().size());
+
+    std::map<std::string, std::string> savedPath;  // canonical key -> relative path
+    for (const auto& [path, sha] : test::HashTree(dir.Path())) savedPath[test::CanonicalSavedPath(path)] = path;
+    std::size_t checked = 0;
+    for (const ManifestFile& file : test::ReadManifest(disk)) {
+      if (file.size == 0) continue;  // no cluster: not listed, not saved
+      SCOPED_TRACE(file.path);
+      const auto it = saved.find(file.key);
+      ASSERT_NE(it, saved.end()) << "not saved";
+      EXPECT_EQ(it->second, file.sha256);
+      const fs::path written = dir.Path() / savedPath.at(file.key);
+      EXPECT_EQ(fs::file_size(written), file.size);
+      EXPECT_EQ(test::MtimeDateUtc(written), file.date);
+      ++checked;
+    }
+    EXPECT_GT(checked, 20u);
+  }
+}
+
+TEST(SaveFixtureTest, EmptyFileIsWrittenWithItsDate) {
+  auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
+  ASSERT_TRUE(v);
+  RecoveryStore store;
+  store.AddFatFile({u"empty.dat", 2, kFatRootId, test::FatDate(2004, 2, 29), 0, 0, false, 0});
+  ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
+  tree.CheckFile(0, true);
+  test::TempDir dir;
+  EXPECT_EQ(Save(*v, store, tree, dir.Path()), 1u);
+  const fs::path written = dir / "empty.dat";
+  ASSERT_TRUE(fs::is_regular_file(written));
+  EXPECT_EQ(fs::file_size(written), 0u);
+  EXPECT_EQ(test::MtimeDateUtc(written), "2004-02-29");
+}
+
+// --- Settings ----------------------------------------------------------------------
+
+TEST(SaveSettingsTest, DuplicateNamesAreRenamedSkippedOrOverwritten) {
+  auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
+  ASSERT_TRUE(v);
+  const auto manifest = test::ReadManifest("fat16");
+  const ManifestFile& report = ManifestEntry(manifest, "Docs/Report.txt");
+  ResultTree tree = ResultTree::Build(v->store, FsFamily::kFat);
+  tree.SetCheck(ResultTree::kRoot, false);
+  tree.CheckFile(SerialByKey(*v, report.key), true);
+
+  test::TempDir dir;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Save(*v, v->store, tree, dir.Path()), 1u);
+  const auto renamed = test::HashTree(dir.Path());
+  EXPECT_EQ(renamed, (std::map<std::string, std::string>{{"Report.txt", report.sha256},
+                                                         {"Copy (1 ) of Report.txt", report.sha256},
+                                                         {"Copy (2 ) of Report.txt", report.sha256}}));
+
+  SaveRun skip;
+  skip.settings.duplicates = DuplicateMode::kSkip;
+  test::TempDir other;
+  { std::ofstream(other / "Report.txt") << "sentinel"; }
+  EXPECT_EQ(Save(*v, v->store, tree, other.Path(), skip), 0u);
+  EXPECT_EQ(test::ListTree(other.Path()), std::vector<std::string>{"Report.txt"});
+  EXPECT_EQ(test::ReadFileBytes(other / "Report.txt"), (std::vector<std::uint8_t>{'s', 'e', 'n', 't', 'i', 'n', 'e', 'l'}));
+
+  SaveRun overwrite;
+  overwrite.settings.duplicates = DuplicateMode::kOverwrite;
+  EXPECT_EQ(Save(*v, v->store, tree, other.Path(), overwrite), 1u);
+  EXPECT_EQ(test::HashTree(other.Path()), (std::map<std::string, std::string>{{"Report.txt", report.sha256}}));
+}
+
+TEST(SaveSettingsTest, DeletedSettingChoosesTheFilesFoldersAreAlwaysMade) {
+  auto v = test::ScanImage(test::FatFixture("fat32-4k.vhd"));
+  ASSERT_TRUE(v);
+  const auto manifest = test::ReadManifest("fat32-4k");
+  ResultTree tree = ResultTree::Build(v->store, FsFamily::kFat);
+  tree.SetCheck(ResultTree::kRoot, false);
+  tree.SetCheck(NodeByKey(tree, "trash"), true);
+
+  std::map<std::string, std::string> live, deleted;
+  for (const auto& f : manifest)
+    if (f.key.rfind("TRASH/", 0) == 0) (f.deleted ? deleted : live)[f.key] = f.sha256;
+  ASSERT_EQ(live.size(), 1u);
+  ASSERT_GE(deleted.size(), 5u);
+
+  for (const DeletedMode mode : {DeletedMode::kInclude, DeletedMode::kOnly, DeletedMode::kExclude}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    SaveRun run;
+    run.settings.deleted = mode;
+    test::TempDir dir;
+    const std::uint32_t begun = Save(*v, v->store, tree, dir.Path(), run);
+    std::map<std::string, std::string> expected;
+    if (mode != DeletedMode::kOnly) expected.insert(live.begin(), live.end());
+    if (mode != DeletedMode::kExclude) expected.insert(deleted.begin(), deleted.end());
+    EXPECT_EQ(SavedByKey(dir.Path()), expected);
+    EXPECT_EQ(begun, expected.size());
+    if (mode == DeletedMode::kOnly) {
+      EXPECT_TRUE(fs::is_directory(dir / "TRASH"));
+      EXPECT_TRUE(fs::is_directory(dir / "TRASH" / "Deleted Tree" / "xNNER"));
+    }
+  }
+}
+
+TEST(SaveSettingsTest, FiltersLetOnlyMatchingNamesThrough) {
+  auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
+  ASSERT_TRUE(v);
+  const ResultTree tree = WholeVolume(*v);
+  SaveRun run;
+  ASSERT_EQ(run.filter.Add(u"*.BIN"), FilterList::AddResult::kAdded);
+  ASSERT_EQ(run.filter.Add(u"report"), FilterList::AddResult::kAdded);
+  test::TempDir dir;
+  const std::uint32_t begun = Save(*v, v->store, tree, dir.Path(), run);
+
+  std::set<std::string> expected;
+  for (const auto& item : test::ScanItems(v->store)) {
+    if (item.folder) continue;
+    const std::string name = Lower(item.path.substr(item.path.rfind('/') + 1));
+    const bool bin = name.size() > 4 && name.compare(name.size() - 4, 4, ".bin") == 0;
+    if (bin || name.find("report") != std::string::npos) expected.insert(item.key);
+  }
+  ASSERT_GE(expected.size(), 5u);  // one-cluster.bin, big.bin, LEAF.BIN, two reports, Old Report.txt
+  EXPECT_EQ(Keys(SavedByKey(dir.Path())), expected);
+  EXPECT_EQ(begun, expected.size());
+}
+
+// --- Stop and skip -------------------------------------------------------------------
+
+class SaveControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    v_ = test::ScanImage(test::FatFixture("fat32-4k.vhd"));
+    ASSERT_TRUE(v_);
+    manifest_ = test::ReadManifest("fat32-4k");
+    tree_ = std::make_unique<ResultTree>(ResultTree::Build(v_->store, FsFamily::kFat));
+    tree_->SetCheck(ResultTree::kRoot, false);
+    tree_->SetCheck(NodeByKey(*tree_, "sizes"), true);
+    tree_->CheckFile(SerialByKey(*v_, "README.TXT"), true);
+    // The large file whole, as the reference for the part written.
+    Save(*v_, v_->store, *tree_, reference_.Path());
+    ASSERT_EQ(Sha(reference_ / "SIZES" / "BIG.BIN"), ManifestEntry(manifest_, "sizes/big.bin").sha256);
+  }
+
+  // A save that asks for stop or skip at the first progress report of the
+  // large file's copying (the report before its first read).
+  std::uint32_t SaveInterrupted(const fs::path& dest, bool stop) {
+    SaveControl* control = nullptr;
+    int reports = 0;
+    SaveRun run;
+    run.sink = [&](const SaveProgress& progress) {
+      if (progress.fileName != u"BIG.BIN" || ++reports != 2) return;  // the first call announces the file
+      if (stop)
+        control->RequestStop();
+      else
+        control->SkipCurrentFile();
+    };
+    SaveControl saveControl(run.sink);
+    control = &saveControl;
+    const SaveContext context{*v_->reader, v_->result.params, run.settings, run.filter, saveControl};
+    SaveCheckedTree(context, v_->store, *tree_, dest);
+    EXPECT_EQ(reports, 2) << "no report after the stop or skip";
+    return saveControl.SavedCount();
+  }
+
+  void ExpectPartOfBigFile(const fs::path& dest) {
+    const auto whole = test::ReadFileBytes(reference_ / "SIZES" / "BIG.BIN");
+    const fs::path part = dest / "SIZES" / "BIG.BIN";
+    ASSERT_TRUE(fs::is_regular_file(part));
+    const auto bytes = test::ReadFileBytes(part);
+    EXPECT_GT(bytes.size(), 0u);
+    EXPECT_LT(bytes.size(), whole.size());
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), whole.begin())) << "the part is not the file's beginning";
+    EXPECT_EQ(test::MtimeDateUtc(part), ManifestEntry(manifest_, "sizes/big.bin").date);
+  }
+
+  std::unique_ptr<ScannedVolume> v_;
+  std::vector<ManifestFile> manifest_;
+  std::unique_ptr<ResultTree> tree_;
+  test::TempDir reference_;
+};
+
+TEST_F(SaveControlTest, StopKeepsThePartWrittenAndEndsTheSave) {
+  test::TempDir dir;
+  EXPECT_EQ(SaveInterrupted(dir.Path(), true), 3u);  // one-cluster.bin, odd-size.dat, big.bin
+  ExpectPartOfBigFile(dir.Path());
+  EXPECT_FALSE(fs::exists(dir / "README.TXT"));
+  EXPECT_EQ(Sha(dir / "SIZES" / "ODD-SIZE.DAT"), ManifestEntry(manifest_, "sizes/odd-size.dat").sha256);
+}
+
+TEST_F(SaveControlTest, SkipKeepsThePartWrittenAndGoesOnWithTheNextFile) {
+  test::TempDir dir;
+  EXPECT_EQ(SaveInterrupted(dir.Path(), false), 4u);
+  ExpectPartOfBigFile(dir.Path());
+  EXPECT_EQ(Sha(dir / "README.TXT"), ManifestEntry(manifest_, "README.TXT").sha256);
+}
+
+// --- Names and links ---------------------------------------------------------------
+
+TEST(SaveSafetyTest, HostileNamesStayInsideTheDestination) {
+  auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
+  ASSERT_TRUE(v);
+  const auto manifest = test::ReadManifest("fat16");
+  const ManifestFile& readme = ManifestEntry(manifest, "README.TXT");
+  const auto& real = v->store.FatFiles()[SerialByKey(*v, "README.TXT")];
+
+  RecoveryStore store;
+  store.AddFatFolder({u"..", 1000, kFatRootId, 0, 0, 0, false});
+  store.AddFatFolder({u"../../up", 1001, 1000, 0, 0, 0, false});
+  store.AddFatFolder({u"a/../../b", 1002, kFatRootId, 0, 0, 0, false});
+  store.AddFatFolder({u".", 1003, kFatRootId, 0, 0, 0, false});
+  const std::u16string names[] = {u"../../evil", u".", u"/abs/path", std::u16string(u"nul\0name", 8), u"..", u"../x"};
+  const std::uint32_t parents[] = {kFatRootId, 1000, 1001, 1002, 1003, 1001};
+  for (std::uint32_t i = 0; i < 6; ++i)
+    store.AddFatFile({names[i], real.firstCluster, parents[i], real.date1, 0, real.size, false, i});
+  ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
+  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
+
+  test::TempDir top;
+  const fs::path dest = top / "one" / "two" / "dest";
+  EXPECT_EQ(Save(*v, store, tree, dest), 6u);
+  for (const std::string& entry : test::ListTree(top.Path()))
+    EXPECT_TRUE(entry == "one" || entry == "one/two" || entry.rfind("one/two/dest", 0) == 0) << entry;
+  const auto saved = test::HashTree(dest);
+  EXPECT_EQ(saved.size(), 6u);
+  for (const auto& [path, sha] : saved) EXPECT_EQ(sha, readme.sha256) << path;
+}
+
+class SaveLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    v_ = test::ScanImage(test::FatFixture("fat16.vhd"));
+    ASSERT_TRUE(v_);
+    manifest_ = test::ReadManifest("fat16");
+    outside_ = top_ / "outside";
+    dest_ = top_ / "dest";
+    fs::create_directories(outside_);
+    fs::create_directories(dest_);
+    { std::ofstream(outside_ / "target.txt") << "keep me"; }
+  }
+
+  std::unique_ptr<ScannedVolume> v_;
+  std::vector<ManifestFile> manifest_;
+  test::TempDir top_;
+  fs::path outside_, dest_;
+};
+
+TEST_F(SaveLinkTest, ALinkWhereAFileGoesIsReplacedNotFollowed) {
+  ResultTree tree = ResultTree::Build(v_->store, FsFamily::kFat);
+  tree.SetCheck(ResultTree::kRoot, false);
+  tree.CheckFile(SerialByKey(*v_, "README.TXT"), true);
+  tree.CheckFile(SerialByKey(*v_, "NOTES.TXT"), true);
+  fs::create_symlink(outside_ / "target.txt", dest_ / "README.TXT");
+  fs::create_symlink(outside_ / "missing.txt", dest_ / "NOTES.TXT");  // a dangling link
+
+  // Renaming leaves the links alone.
+  EXPECT_EQ(Save(*v_, v_->store, tree, dest_), 2u);
+  EXPECT_TRUE(fs::is_symlink(dest_ / "README.TXT"));
+  EXPECT_EQ(Sha(dest_ / "Copy (1 ) of README.TXT"), ManifestEntry(manifest_, "README.TXT").sha256);
+
+  SaveRun overwrite;
+  overwrite.settings.duplicates = DuplicateMode::kOverwrite;
+  EXPECT_EQ(Save(*v_, v_->store, tree, dest_, overwrite), 2u);
+  EXPECT_FALSE(fs::is_symlink(dest_ / "README.TXT"));
+  EXPECT_FALSE(fs::is_symlink(dest_ / "NOTES.TXT"));
+  EXPECT_EQ(Sha(dest_ / "README.TXT"), ManifestEntry(manifest_, "README.TXT").sha256);
+  EXPECT_EQ(Sha(dest_ / "NOTES.TXT"), ManifestEntry(manifest_, "notes.txt").sha256);
+  EXPECT_EQ(test::ListTree(outside_), std::vector<std::string>{"target.txt"});
+  EXPECT_EQ(test::ReadFileBytes(outside_ / "target.txt"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+}
+
+TEST_F(SaveLinkTest, ALinkWhereAFolderGoesIsReplacedNotFollowed) {
+  ResultTree tree = ResultTree::Build(v_->store, FsFamily::kFat);
+  tree.SetCheck(ResultTree::kRoot, false);
+  tree.SetCheck(NodeByKey(tree, "Docs"), true);
+  fs::create_symlink(outside_, dest_ / "Docs");
+
+  EXPECT_GT(Save(*v_, v_->store, tree, dest_), 0u);
+  EXPECT_EQ(test::ListTree(outside_), std::vector<std::string>{"target.txt"});
+  EXPECT_FALSE(fs::is_symlink(dest_ / "Docs"));
+  EXPECT_EQ(Sha(dest_ / "Docs" / "Report.txt"), ManifestEntry(manifest_, "Docs/Report.txt").sha256);
+  EXPECT_EQ(Sha(dest_ / "Docs" / "Sub Folder" / "Deep" / "deeper file.txt"),
+            ManifestEntry(manifest_, "Docs/Sub Folder/Deep/deeper file.txt").sha256);
+}
+
+}  // namespace
+}  // namespace dravik

@@ -1,0 +1,298 @@
+#include "FatFixtures.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <unordered_map>
+
+#include "TestFiles.h"
+#include "disk/PartitionTable.h"
+#include "util/ScanControl.h"
+#include "util/Utf.h"
+
+namespace dravik::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t to = text.find(separator, from);
+    parts.push_back(text.substr(from, to == std::string::npos ? std::string::npos : to - from));
+    if (to == std::string::npos) return parts;
+    from = to + 1;
+  }
+}
+
+bool IsShortNameChar(char c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+  return std::string_view("!#$%&'()-@^_`{}~").find(c) != std::string_view::npos;
+}
+
+// Letters all upper or all lower case.
+bool OneCase(std::string_view part) {
+  const bool upper = std::any_of(part.begin(), part.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  const bool lower = std::any_of(part.begin(), part.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+  return !(upper && lower);
+}
+
+// A name a short entry can hold on its own, with the case flags some
+// creators set: 8.3, short-name characters, each part in one case.
+bool ShortOnlyForm(std::string_view name) {
+  const std::size_t dot = name.find('.');
+  const std::string_view base = name.substr(0, dot);
+  const std::string_view ext = dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
+  if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+  if (dot != std::string_view::npos && ext.empty()) return false;
+  if (!std::all_of(base.begin(), base.end(), IsShortNameChar)) return false;
+  if (!std::all_of(ext.begin(), ext.end(), IsShortNameChar)) return false;
+  return OneCase(base) && OneCase(ext);
+}
+
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return upper;
+}
+
+}  // namespace
+
+fs::path FatFixture(const std::string& name) {
+  const fs::path path = fs::path(DRAVIK_FIXTURE_DIR).parent_path() / "fat" / name;
+  if (!fs::exists(path)) ADD_FAILURE() << "missing FAT fixture " << path << ": did make-fat-fixtures.sh run?";
+  return path;
+}
+
+FatLayout ReadFatLayout(const std::string& disk) {
+  std::ifstream in(FatFixture(disk + ".layout"));
+  FatLayout layout;
+  in >> layout.start >> layout.sectors >> layout.clusterBytes >> layout.fatBits;
+  if (!in) ADD_FAILURE() << "unreadable layout of " << disk;
+  return layout;
+}
+
+std::string CanonicalName(std::string_view name, bool deleted, NameSource source) {
+  // A deleted short name: its first letter is gone.
+  if (deleted && !name.empty()) {
+    const std::string rest(name.substr(1));
+    const bool markOk = source == NameSource::kManifest || name[0] == (source == NameSource::kScan ? 'x' : '_');
+    if (ShortOnlyForm("_" + rest)) return markOk ? "x" + Upper(rest) : std::string(name);
+  }
+  if (ShortOnlyForm(name)) return Upper(name);
+  return std::string(name);
+}
+
+std::string CanonicalPath(const std::vector<PathLevel>& levels, NameSource source) {
+  std::string path;
+  for (const PathLevel& level : levels) {
+    if (!path.empty()) path += '/';
+    path += CanonicalName(level.name, level.deleted, source);
+  }
+  return path;
+}
+
+std::string CanonicalSavedPath(const std::string& relative) {
+  std::vector<PathLevel> levels;
+  for (const std::string& name : Split(relative, '/')) levels.push_back({name, false});
+  return CanonicalPath(levels, NameSource::kScan);
+}
+
+std::vector<ManifestFile> ReadManifest(const std::string& disk) {
+  std::ifstream in(FatFixture(disk + ".manifest"));
+  std::vector<ManifestFile> files;
+  std::string line;
+  while (std::getline(in, line)) {
+    const auto f = Split(line, '\t');
+    ManifestFile file;
+    std::vector<PathLevel> levels;
+    std::size_t next = 0;
+    if (f.size() == 5 && f[0] == "live") {
+      file.path = f[1];
+      for (const std::string& name : Split(f[1], '/')) levels.push_back({name, false});
+      next = 2;
+    } else if (f.size() == 6 && f[0] == "deleted") {
+      file.deleted = true;
+      file.path = f[1].empty() ? f[2] : f[1] + "/" + f[2];
+      if (!f[1].empty())
+        for (const std::string& name : Split(f[1], '/')) levels.push_back({name, false});
+      for (const std::string& name : Split(f[2], '/')) levels.push_back({name, true});
+      next = 3;
+    } else {
+      ADD_FAILURE() << "bad manifest line of " << disk << ": " << line;
+      continue;
+    }
+    file.size = std::stoull(f[next]);
+    file.sha256 = f[next + 1];
+    file.date = f[next + 2];
+    file.key = CanonicalPath(levels, NameSource::kManifest);
+    files.push_back(std::move(file));
+  }
+  if (files.empty()) ADD_FAILURE() << "empty manifest of " << disk;
+  return files;
+}
+
+std::unique_ptr<ScannedVolume> ScanImage(const fs::path& image, std::size_t partition) {
+  auto volume = std::make_unique<ScannedVolume>();
+  volume->disk = std::make_unique<VirtualDisk>();
+  const OpenResult opened = OpenImage(*volume->disk, image, true);
+  if (!opened.ok) {
+    ADD_FAILURE() << "cannot open " << image << ": " << opened.message;
+    return nullptr;
+  }
+  volume->reader = std::make_unique<SectorReader>(*volume->disk);
+  PartitionTable table;
+  ReadDrivePartitions(*volume->reader, table);
+  if (partition >= table.Count()) {
+    ADD_FAILURE() << image << " has no partition " << partition;
+    return nullptr;
+  }
+  volume->partition = table.Entries()[partition];
+  ScanControl control;
+  volume->result = RunQuickScan(*volume->reader, volume->partition, volume->store, control);
+  if (!volume->result.scanned) {
+    ADD_FAILURE() << "Quick Scan of " << image << " failed: " << volume->result.message;
+    return nullptr;
+  }
+  return volume;
+}
+
+bool ListedItem::operator<(const ListedItem& o) const {
+  return std::tie(key, deleted, folder) < std::tie(o.key, o.deleted, o.folder);
+}
+
+std::ostream& operator<<(std::ostream& os, const ListedItem& item) {
+  return os << (item.folder ? "folder " : "file ") << (item.deleted ? "deleted " : "live ") << item.path;
+}
+
+std::vector<ListedItem> ScanItems(const RecoveryStore& store) {
+  const auto& folders = store.FatFolders();
+  std::unordered_map<std::uint32_t, std::size_t> byId;
+  for (std::size_t i = 0; i < folders.size(); ++i) byId.emplace(folders[i].id, i);
+  // The levels above an item: its parent folder and that folder's parents.
+  const auto levelsOf = [&](std::uint32_t parentId) {
+    std::vector<PathLevel> levels;
+    for (std::size_t steps = 0; parentId != kFatRootId && steps <= folders.size(); ++steps) {
+      const auto it = byId.find(parentId);
+      if (it == byId.end()) {
+        levels.push_back({"?", false});
+        break;
+      }
+      levels.push_back({ToUtf8(folders[it->second].name), folders[it->second].deleted});
+      parentId = folders[it->second].parentId;
+    }
+    std::reverse(levels.begin(), levels.end());
+    return levels;
+  };
+  const auto item = [](std::vector<PathLevel> levels, PathLevel own, bool folder, std::uint64_t size) {
+    levels.push_back(std::move(own));
+    ListedItem listed;
+    listed.key = CanonicalPath(levels, NameSource::kScan);
+    for (const PathLevel& level : levels) listed.path += (listed.path.empty() ? "" : "/") + level.name;
+    listed.deleted = levels.back().deleted;
+    listed.folder = folder;
+    listed.size = size;
+    return listed;
+  };
+  std::vector<ListedItem> items;
+  for (const FatFolderRecord& f : folders) items.push_back(item(levelsOf(f.parentId), {ToUtf8(f.name), f.deleted}, true, 0));
+  for (const FatFileRecord& f : store.FatFiles())
+    items.push_back(item(levelsOf(f.parentId), {ToUtf8(f.name), f.deleted}, false, f.size));
+  return items;
+}
+
+std::vector<ListedItem> FlsItems(const fs::path& raw, std::uint32_t start) {
+  const auto fls = RunShell("fls -r -p -l -o " + std::to_string(start) + " " + Quote(raw));
+  if (fls.status != 0) ADD_FAILURE() << "fls failed on " << raw;
+  struct Row {
+    std::string path;
+    bool deleted;
+    bool folder;
+    std::uint64_t size;
+  };
+  std::vector<Row> rows;
+  std::unordered_map<std::string, bool> deletedByPath;
+  std::istringstream lines(fls.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto f = Split(line, '\t');
+    if (f.size() < 7) continue;
+    const std::string& type = f[0];
+    if (type.empty() || type[0] == 'v' || type[0] == 'V') continue;  // $MBR, $FAT1, $FAT2, $OrphanFiles
+    if (f[1].rfind("$OrphanFiles", 0) == 0) continue;
+    Row row{f[1], type.find(" * ") != std::string::npos, type.rfind("d/d", 0) == 0, std::stoull(f[6])};
+    deletedByPath[row.path] = row.deleted;
+    const std::string name = row.path.substr(row.path.rfind('/') + 1);
+    if (name == "." || name == "..") continue;
+    if (!row.folder && row.size == 0) continue;  // no cluster: empty files, the volume label
+    rows.push_back(std::move(row));
+  }
+  std::vector<ListedItem> items;
+  for (const Row& row : rows) {
+    std::vector<PathLevel> levels;
+    std::string prefix;
+    for (const std::string& name : Split(row.path, '/')) {
+      prefix += (prefix.empty() ? "" : "/") + name;
+      const auto it = deletedByPath.find(prefix);
+      levels.push_back({name, it != deletedByPath.end() && it->second});
+    }
+    ListedItem listed;
+    listed.key = CanonicalPath(levels, NameSource::kFls);
+    listed.path = row.path;
+    listed.deleted = row.deleted;
+    listed.folder = row.folder;
+    listed.size = row.size;
+    items.push_back(std::move(listed));
+  }
+  return items;
+}
+
+std::map<std::string, std::string> HashTree(const fs::path& dir) {
+  const auto out = RunShell("cd " + Quote(dir) + " && find . -type f -print0 | xargs -0 -r sha256sum");
+  std::map<std::string, std::string> hashes;
+  std::istringstream lines(out.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.size() < 67 || line.compare(64, 4, "  ./") != 0) {
+      ADD_FAILURE() << "unexpected sha256sum line: " << line;
+      continue;
+    }
+    hashes[line.substr(68)] = line.substr(0, 64);
+  }
+  return hashes;
+}
+
+std::vector<std::string> ListTree(const fs::path& dir) {
+  std::vector<std::string> entries;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(dir, error); it != fs::recursive_directory_iterator();
+       it.increment(error))
+    entries.push_back(fs::relative(it->path(), dir).generic_string());
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+std::string MtimeDateUtc(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return "missing";
+  std::tm tm{};
+  ::gmtime_r(&st.st_mtime, &tm);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
+  return text;
+}
+
+std::string FatDateIso(std::uint16_t date) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", 1980 + (date >> 9), (date >> 5) & 15, date & 31);
+  return text;
+}
+
+}  // namespace dravik::test

@@ -1,0 +1,107 @@
+#pragma once
+// The FAT test disks of make-fat-fixtures.sh: their layout and manifest, a
+// Quick Scan of them, what the Sleuth Kit lists on their raw forms, and the
+// comparison of names between the three.
+//
+// Names are compared in a canonical form. A short name stored without a long
+// name comes out of the scan as its bytes (upper case), while fls and the
+// manifest show it in the case its flags or its creator asked for; such
+// names (8.3, each part in one case) are compared in upper case. A deleted
+// short name has lost its first letter: the scan shows "x", fls "_", the
+// manifest the original; the canonical form puts "x" there. Every other name
+// (a long name) must match exactly.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "disk/SectorReader.h"
+#include "fs/QuickScan.h"
+#include "fs/RecoveryStore.h"
+#include "vdisk/VirtualDisk.h"
+
+namespace dravik::test {
+
+inline constexpr const char* kFatDisks[] = {"fat16", "fat32", "fat32-4k"};
+
+// A file of the FAT fixtures: "fat16.vhd", "fat32.raw", "fat32-4k.manifest"...
+std::filesystem::path FatFixture(const std::string& name);
+
+struct FatLayout {
+  std::uint32_t start = 0;
+  std::uint32_t sectors = 0;
+  std::uint32_t clusterBytes = 0;
+  std::uint32_t fatBits = 0;
+};
+FatLayout ReadFatLayout(const std::string& disk);
+
+struct ManifestFile {
+  bool deleted = false;
+  std::string path;  // as written on the volume, folders joined by "/"
+  std::uint64_t size = 0;
+  std::string sha256;
+  std::string date;  // yyyy-mm-dd, the write date
+  std::string key;   // canonical path, as the scan should list it
+};
+std::vector<ManifestFile> ReadManifest(const std::string& disk);
+
+// Who shows a name, and so what stands first in a deleted short name: the
+// scan "x", fls "_", the manifest the original letter.
+enum class NameSource { kScan, kFls, kManifest };
+
+// Canonical form of one name (see above) and of a path of names with the
+// deleted flag of each level. A deleted short name whose first character is
+// not the one its source puts there keeps its form, so it matches nothing.
+std::string CanonicalName(std::string_view name, bool deleted, NameSource source);
+struct PathLevel {
+  std::string name;
+  bool deleted = false;
+};
+std::string CanonicalPath(const std::vector<PathLevel>& levels, NameSource source);
+// Canonical form of a path below a save's destination (names the scan gave,
+// taken as they are).
+std::string CanonicalSavedPath(const std::string& relative);
+
+// An image opened and Quick-Scanned as the command does it.
+struct ScannedVolume {
+  std::unique_ptr<VirtualDisk> disk;
+  std::unique_ptr<SectorReader> reader;
+  PartitionEntry partition;
+  RecoveryStore store;
+  QuickScanResult result;
+};
+std::unique_ptr<ScannedVolume> ScanImage(const std::filesystem::path& image, std::size_t partition = 0);
+
+struct ListedItem {
+  std::string key;   // canonical path
+  std::string path;  // the names as listed, joined by "/"
+  bool deleted = false;
+  bool folder = false;
+  std::uint64_t size = 0;
+  bool operator<(const ListedItem& o) const;
+  bool operator==(const ListedItem& o) const { return key == o.key && deleted == o.deleted && folder == o.folder; }
+};
+std::ostream& operator<<(std::ostream& os, const ListedItem& item);
+
+// The scan's folders and files, paths built from the parent ids, in the
+// store's order (folders first).
+std::vector<ListedItem> ScanItems(const RecoveryStore& store);
+// fls -r -p -l of the volume at start, without fls's virtual entries, its
+// $OrphanFiles and entries without clusters (empty files, the volume label),
+// in fls's order.
+std::vector<ListedItem> FlsItems(const std::filesystem::path& raw, std::uint32_t start);
+
+// sha256 of every regular file below dir, by path relative to it.
+std::map<std::string, std::string> HashTree(const std::filesystem::path& dir);
+// Paths relative to dir of every entry below it ("a", "a/b.txt"...).
+std::vector<std::string> ListTree(const std::filesystem::path& dir);
+// The date of a file's modification time in UTC, yyyy-mm-dd.
+std::string MtimeDateUtc(const std::filesystem::path& path);
+// A FAT date as yyyy-mm-dd.
+std::string FatDateIso(std::uint16_t date);
+
+}  // namespace dravik::test

@@ -1,0 +1,140 @@
+#pragma once
+// The NTFS test disk of make-ntfs-fixtures.sh: its manifests, what the
+// oracles (fls, istat, icat, 7zz) say about it, damaged copies of it, and the
+// engine's Quick Scan and save run on it through the library.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "fs/QuickScan.h"
+#include "fs/RecoveryStore.h"
+#include "fs/ResultTree.h"
+#include "save/RecoverySettings.h"
+#include "vdisk/ByteSource.h"
+
+namespace dravik::test {
+
+// A file of the NTFS fixtures: "ntfs.raw", "ntfs.vhd", "ntfs.vhdx",
+// "live.manifest"...; the test fails when it is missing.
+std::filesystem::path NtfsFixture(const std::string& name);
+// The partition's first sector (ntfs.start).
+std::uint32_t NtfsStart();
+
+struct NtfsManifestEntry {
+  std::string sha256;
+  std::uint64_t size = 0;
+  std::uint32_t record = 0;
+  std::string path;
+};
+// "live.manifest" or "deleted.manifest".
+std::vector<NtfsManifestEntry> ReadNtfsManifest(const std::string& name);
+// cases.list: name -> MFT record.
+std::map<std::string, std::uint32_t> NtfsCaseRecords();
+
+// sha256sum of every file below dir, by path relative to dir.
+std::map<std::string, std::string> Sha256Tree(const std::filesystem::path& dir);
+std::string Sha256Bytes(const std::vector<std::uint8_t>& bytes);
+
+// One item as fls -r -p -l lists it.
+struct FlsItem {
+  bool folder = false;
+  bool deleted = false;
+  std::uint32_t record = 0;
+  std::string path;
+  std::uint64_t size = 0;
+};
+// Every line of fls -r -p -l -o START RAW, as fls prints it.
+std::vector<FlsItem> Fls(const std::filesystem::path& raw, std::uint32_t start);
+
+// One live item as 7zz l -slt lists the volume inside an image.
+struct SevenZipItem {
+  bool folder = false;
+  std::uint32_t record = 0;
+  std::string path;
+  std::uint64_t size = 0;
+};
+std::vector<SevenZipItem> SevenZipList(const std::filesystem::path& image);
+
+// icat -o START RAW RECORD.
+std::vector<std::uint8_t> Icat(const std::filesystem::path& raw, std::uint32_t start, std::uint32_t record);
+// The runs of the unnamed $DATA of a record as istat -r gives them:
+// (first cluster, clusters).
+std::vector<std::pair<std::uint64_t, std::uint64_t>> IstatRuns(const std::filesystem::path& raw, std::uint32_t start,
+                                                                std::uint32_t record);
+// The creation time of the record's $FILE_NAME, in seconds and nanoseconds
+// since 1970 (istat's "$FILE_NAME Attribute Values" section).
+std::pair<std::int64_t, long> IstatFileNameCreated(const std::filesystem::path& raw, std::uint32_t start,
+                                                   std::uint32_t record);
+
+// One item of the engine's result, as the tree shows it.
+struct NtfsItem {
+  bool folder = false;
+  bool deleted = false;
+  std::uint32_t record = 0;  // NTFS record number (the folder's id)
+  std::string path;          // below "Root", joined with "/"
+  std::uint64_t size = 0;
+  bool operator==(const NtfsItem&) const = default;
+};
+
+// A Quick Scan of partition 0 of a disk, kept with the disk so that files
+// can be saved from it.
+class NtfsScan {
+ public:
+  // Opens a VHD or VHDX, or a raw disk (any other extension).
+  explicit NtfsScan(const std::filesystem::path& image);
+
+  const QuickScanResult& Result() const { return result_; }
+  const RecoveryStore& Store() const { return *store_; }
+  ResultTree& Tree() { return *tree_; }
+  // Every folder and file in tree order.
+  const std::vector<NtfsItem>& Items() const { return items_; }
+  // The items of one record (several for "Lost Dir" folders and hard links).
+  std::vector<NtfsItem> ItemsOf(std::uint32_t record) const;
+  std::optional<NtfsItem> Find(const std::string& path) const;
+
+  // Saves what is checked in the tree into destination (SaveCheckedTree);
+  // returns the number of files begun.
+  std::uint32_t Save(const std::filesystem::path& destination, DeletedMode deleted = DeletedMode::kInclude);
+  // Checks only the file at the path (a scan item) in the tree.
+  void SelectOnly(const std::string& path);
+  // Checks every folder and the root's own files, as a save of everything.
+  void SelectAll();
+
+ private:
+  std::unique_ptr<ByteSource> disk_;
+  std::unique_ptr<RecoveryStore> store_;
+  QuickScanResult result_;
+  std::optional<ResultTree> tree_;
+  std::vector<NtfsItem> items_;
+};
+
+// A sparse copy of ntfs.raw in a temporary folder, to be damaged by byte
+// edits of its MFT records and then scanned raw or wrapped in a VHD or VHDX.
+class NtfsDiskCopy {
+ public:
+  NtfsDiskCopy();
+
+  const std::filesystem::path& Raw() const { return raw_; }
+  // Byte offset of an MFT record on the disk, from the $MFT runs istat gives.
+  std::uint64_t RecordOffset(std::uint32_t record) const;
+  std::vector<std::uint8_t> ReadRecord(std::uint32_t record) const;  // as on disk
+  void WriteRecord(std::uint32_t record, const std::vector<std::uint8_t>& bytes);
+  void Patch(std::uint64_t byteOffset, const std::vector<std::uint8_t>& bytes);
+  // The copy converted by qemu-img ("vhd": dynamic VHD, "vhdx").
+  std::filesystem::path Wrapped(const std::string& extension) const;
+
+ private:
+  TempDir dir_;
+  std::filesystem::path raw_;
+  std::uint32_t start_;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> mftRuns_;
+};
+
+}  // namespace dravik::test
