@@ -39,12 +39,12 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
       inlineValue = name.substr(eq + 1);
       name.resize(eq);
     }
-    const auto spec = std::find_if(options.begin(), options.end(), [&](const OptionSpec& o) { return o.name == name; });
-    if (spec == options.end()) {
+    const auto option = std::find_if(options.begin(), options.end(), [&](const OptionSpec& o) { return o.name == name; });
+    if (option == options.end()) {
       parsed.error = "unknown option --" + name;
       return parsed;
     }
-    if (!spec->takesValue) {
+    if (!option->takesValue) {
       if (inlineValue) {
         parsed.error = "option --" + name + " takes no value";
         return parsed;

@@ -22,22 +22,19 @@ struct FileData {
   bool resident = false;
   std::vector<std::uint8_t> value;
   DecodedRuns runs;
+  std::uint64_t initializedSize = 0;
   bool compressed = false;
   std::uint32_t unitClusters = 0;
 };
-
-// Record number of the base record an extension record belongs to; 0 for a
-// base record.
-std::uint32_t BaseRecord(Bytes record) { return static_cast<std::uint32_t>(le64(record, kBaseRecordOffset) & 0xFFFFFFFFFFFF); }
 
 // The runs of the data spread over the records of the base record's
 // attribute list, in VCN order; none when there is nothing beyond the first.
 std::optional<DecodedRuns> RunsAcrossRecords(const SaveContext& context, Bytes record) {
   if (!context.mftRuns) return std::nullopt;
   std::vector<std::uint8_t> base(record.begin(), record.end());
-  if (const std::uint32_t number = BaseRecord(record); number != 0 && !context.mftRuns->ReadRecord(context.reader, number, base))
+  if (const std::uint32_t number = BaseRecordNumber(record); number != 0 && !context.mftRuns->ReadRecord(context.reader, number, base))
     return std::nullopt;
-  const auto listed = AttributeListRecords(base, kData);
+  const auto listed = AttributeListRecords(context.reader, context.params, base, kData);
   if (listed.size() < 2) return std::nullopt;
   std::map<std::uint64_t, DecodedRuns> pieces;
   std::vector<std::uint8_t> other;
@@ -73,6 +70,7 @@ std::optional<FileData> LocateData(const SaveContext& context, std::uint32_t rec
     file.value.assign(data->value.begin(), data->value.end());
     return file;
   }
+  file.initializedSize = data->initializedSize;
   file.compressed = data->compressed && data->compressionUnitClusters > 0;
   file.unitClusters = data->compressionUnitClusters;
   auto across = data->firstVcn == 0 ? RunsAcrossRecords(context, record) : std::nullopt;
@@ -172,7 +170,11 @@ bool ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& fo
   } else if (data->compressed) {
     CopyCompressed(context, *output, *data, file.size, forSave);
   } else {
-    CopySectorRuns(context, *output, SectorRunsOf(context.params, data->runs.runs), file.size, forSave);
+    // Past the initialized size the clusters hold whatever was there before: it reads as zeros.
+    const std::uint64_t initialized = std::min(file.size, data->initializedSize);
+    const std::uint64_t copied = CopySectorRuns(context, *output, SectorRunsOf(context.params, data->runs.runs),
+                                                initialized, forSave);
+    if (copied == initialized && initialized < file.size) output->Skip(file.size - initialized);
   }
   output->Close();
   ApplyNtfsTimes(*path, file.creationTime);

@@ -79,6 +79,7 @@ std::optional<DataAttribute> FindData(Bytes record) {
       data.value = Slice(record, at + le16(record, at + kAttrValueOffsetOffset), static_cast<std::size_t>(data.size));
     } else {
       data.size = le64(record, at + kAttrRealSizeOffset);
+      data.initializedSize = le64(record, at + kAttrInitializedSizeOffset);
       data.firstVcn = le64(record, at + kAttrFirstVcnOffset);
       data.compressed = (le16(record, at + kAttrFlagsOffset) & kAttrCompressed) != 0;
       const std::uint16_t unit = le16(record, at + kAttrCompressionUnitOffset);
@@ -91,22 +92,46 @@ std::optional<DataAttribute> FindData(Bytes record) {
   return std::nullopt;
 }
 
-std::vector<std::uint32_t> AttributeListRecords(Bytes record, std::optional<std::uint32_t> wantedType) {
-  std::vector<std::uint32_t> records;
+std::optional<AttributeListAttribute> FindAttributeList(Bytes record) {
   for (const std::size_t at : AttributeOffsets(record)) {
-    if (le32(record, at) != kAttributeList || u8(record, at + kAttrNonResidentOffset) != 0) continue;
-    const Bytes list = Slice(record, at + le16(record, at + kAttrValueOffsetOffset), le32(record, at + kAttrValueLengthOffset));
-    std::size_t entry = 0;
-    while (entry + kListEntryRecordOffset + 4 <= list.size()) {
-      const std::uint32_t type = le32(list, entry + kListEntryTypeOffset);
-      const std::uint16_t length = le16(list, entry + kListEntryLengthOffset);
-      if (type == 0 || type == 0xFFFFFFFF || length == 0) break;
-      if (!wantedType || type == *wantedType) records.push_back(le32(list, entry + kListEntryRecordOffset));
-      entry += length;
+    if (le32(record, at) != kAttributeList) continue;
+    AttributeListAttribute list;
+    list.resident = u8(record, at + kAttrNonResidentOffset) == 0;
+    const std::size_t length = le32(record, at + kAttrLengthOffset);
+    if (list.resident) {
+      list.size = le32(record, at + kAttrValueLengthOffset);
+      list.value = Slice(record, at + le16(record, at + kAttrValueOffsetOffset), static_cast<std::size_t>(list.size));
+    } else {
+      list.size = le64(record, at + kAttrRealSizeOffset);
+      const std::size_t runs = le16(record, at + kAttrRunListOffset);
+      if (runs < length) list.runList = Slice(record, at + runs, length - runs);
     }
-    break;
+    return list;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::uint32_t> ListedRecords(Bytes list, std::optional<std::uint32_t> wantedType) {
+  std::vector<std::uint32_t> records;
+  std::size_t entry = 0;
+  while (entry + kListEntryRecordOffset + 4 <= list.size()) {
+    const std::uint32_t type = le32(list, entry + kListEntryTypeOffset);
+    const std::uint16_t length = le16(list, entry + kListEntryLengthOffset);
+    if (type == 0 || type == 0xFFFFFFFF || length == 0) break;
+    if (!wantedType || type == *wantedType) records.push_back(le32(list, entry + kListEntryRecordOffset));
+    entry += length;
   }
   return records;
+}
+
+std::vector<std::uint32_t> AttributeListRecords(Bytes record, std::optional<std::uint32_t> wantedType) {
+  const auto list = FindAttributeList(record);
+  if (!list || !list->resident) return {};
+  return ListedRecords(list->value, wantedType);
+}
+
+std::uint32_t BaseRecordNumber(Bytes record) {
+  return static_cast<std::uint32_t>(le64(record, kBaseRecordOffset) & 0xFFFFFFFFFFFFULL);
 }
 
 }  // namespace dravik::ntfs

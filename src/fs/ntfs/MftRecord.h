@@ -42,6 +42,7 @@ constexpr std::size_t kAttrFirstVcnOffset = 16;
 constexpr std::size_t kAttrRunListOffset = 32;
 constexpr std::size_t kAttrCompressionUnitOffset = 34;
 constexpr std::size_t kAttrRealSizeOffset = 48;
+constexpr std::size_t kAttrInitializedSizeOffset = 56;
 constexpr std::uint16_t kAttrCompressed = 0x0001;
 
 // $FILE_NAME value.
@@ -80,6 +81,7 @@ struct DataAttribute {
   std::size_t offset = 0;  // in the record
   bool resident = false;
   std::uint64_t size = 0;  // value length (resident) or real size
+  std::uint64_t initializedSize = 0;  // non-resident: bytes written so far; the rest reads as zeros
   std::uint64_t firstVcn = 0;
   bool compressed = false;
   std::uint32_t compressionUnitClusters = 0;
@@ -89,8 +91,24 @@ struct DataAttribute {
 
 std::optional<DataAttribute> FindData(Bytes record);
 
-// Record numbers named by a resident $ATTRIBUTE_LIST, of every attribute or
-// only of the wanted type, in list order.
+// A record's $ATTRIBUTE_LIST: its value when resident, its run list when not.
+struct AttributeListAttribute {
+  bool resident = false;
+  Bytes value;
+  Bytes runList;
+  std::uint64_t size = 0;
+};
+
+std::optional<AttributeListAttribute> FindAttributeList(Bytes record);
+
+// Record numbers named by the entries of an attribute list, of every
+// attribute or only of the wanted type, in list order.
+std::vector<std::uint32_t> ListedRecords(Bytes list, std::optional<std::uint32_t> wantedType = std::nullopt);
+
+// The same for a record whose attribute list is resident.
 std::vector<std::uint32_t> AttributeListRecords(Bytes record, std::optional<std::uint32_t> wantedType = std::nullopt);
+
+// The base record an extension record belongs to; 0 for a base record.
+std::uint32_t BaseRecordNumber(Bytes record);
 
 }  // namespace dravik::ntfs

@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::uint32_t kRootRecord = 5;
 constexpr std::size_t kMaxExtensions = 50;
+constexpr std::uint64_t kMaxAttributeListBytes = 1024 * 1024;
 
 bool ReadRecordAt(const SectorReader& reader, std::uint64_t lba, std::vector<std::uint8_t>& buffer) {
   buffer.assign(kRecordSize, 0);
@@ -21,6 +22,28 @@ bool ReadRecordAt(const SectorReader& reader, std::uint64_t lba, std::vector<std
 
 }  // namespace
 
+std::vector<std::uint32_t> AttributeListRecords(const SectorReader& reader, const FsParams& params, Bytes record,
+                                                std::optional<std::uint32_t> wantedType) {
+  const auto list = FindAttributeList(record);
+  if (!list) return {};
+  if (list->resident) return ListedRecords(list->value, wantedType);
+  // A list kept in clusters: read its runs, no further than its size.
+  const std::uint64_t size = std::min(list->size, kMaxAttributeListBytes);
+  std::vector<std::uint8_t> bytes;
+  const std::uint64_t clusterBytes = std::uint64_t{params.sectorsPerCluster} * kSectorSize;
+  for (const Run& run : DecodeRunList(list->runList).runs) {
+    if (bytes.size() >= size || clusterBytes == 0) break;
+    const std::uint64_t take = std::min(run.clusters * clusterBytes, (size - bytes.size() + clusterBytes - 1) / clusterBytes * clusterBytes);
+    const std::size_t at = bytes.size();
+    bytes.resize(static_cast<std::size_t>(at + take), 0);
+    if (run.firstCluster)
+      reader.Read(params.clusterBase + *run.firstCluster * params.sectorsPerCluster,
+                  static_cast<std::uint32_t>(take / kSectorSize), std::span(bytes).subspan(at));
+  }
+  bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), size)));
+  return ListedRecords(bytes, wantedType);
+}
+
 // The root folder's record must be readable too; then record 0's $DATA runs
 // are taken, and the runs of the extension records its attribute list names.
 MftRunTable MftRunTable::Read(const SectorReader& reader, const FsParams& params) {
@@ -29,7 +52,7 @@ MftRunTable MftRunTable::Read(const SectorReader& reader, const FsParams& params
   if (!ReadRecordAt(reader, std::uint64_t{params.mftStart} + kRootRecord * kRecordSectors, record)) return table;
   if (!ReadRecordAt(reader, params.mftStart, record)) return table;
   table.AppendRuns(reader, params, params.mftStart);
-  std::vector<std::uint32_t> extensions = AttributeListRecords(record, kData);
+  std::vector<std::uint32_t> extensions = AttributeListRecords(reader, params, record, kData);
   if (extensions.size() > kMaxExtensions) extensions.resize(kMaxExtensions);
   bool first = true;
   for (const std::uint32_t number : extensions) {

@@ -7,12 +7,18 @@
 #include <vector>
 
 #include "disk/FsParams.h"
+#include "util/Bytes.h"
 
 namespace dravik {
 
 class SectorReader;
 
 namespace ntfs {
+
+// Record numbers named by a record's attribute list, resident or kept in
+// clusters of its own (as ntfs-3g keeps every list), in list order.
+std::vector<std::uint32_t> AttributeListRecords(const SectorReader& reader, const FsParams& params,
+                                                Bytes record, std::optional<std::uint32_t> wantedType = std::nullopt);
 
 struct MftRun {
   std::optional<std::uint64_t> startSector;  // none: a sparse run

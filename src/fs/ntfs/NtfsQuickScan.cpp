@@ -23,7 +23,7 @@ constexpr std::uint8_t kNamespaces[] = {1, 3, 2};
 class NtfsQuickScanner {
  public:
   NtfsQuickScanner(const SectorReader& reader, const FsParams& params, RecoveryStore& store, ScanControl& control)
-      : reader_(reader), store_(store), control_(control), runs_(MftRunTable::Read(reader, params)) {}
+      : reader_(reader), params_(params), store_(store), control_(control), runs_(MftRunTable::Read(reader, params)) {}
 
   void Run() {
     const std::uint64_t total = runs_.TotalSectors();
@@ -57,7 +57,7 @@ class NtfsQuickScanner {
   // The record itself, then the records its attribute list names.
   std::vector<std::uint32_t> ExtensionList(Bytes record, std::uint32_t number) const {
     std::vector<std::uint32_t> list{number};
-    for (const std::uint32_t other : AttributeListRecords(record)) {
+    for (const std::uint32_t other : AttributeListRecords(reader_, params_, record)) {
       if (list.size() >= kMaxExtensionRecords) break;
       if (std::find(list.begin(), list.end(), other) == list.end()) list.push_back(other);
     }
@@ -76,9 +76,11 @@ class NtfsQuickScanner {
     }
   }
 
+  // Extension records are read with their base record, never on their own.
   void Examine(std::span<std::uint8_t> record, std::uint32_t number, std::uint64_t lba) {
     if (!IsRecord(record)) return;
     ApplyFixup(record);
+    if (BaseRecordNumber(record) != 0) return;
     const auto list = ExtensionList(record, number);
     std::optional<FileName> name;
     ForEachRecord(record, lba, list, [&](Bytes bytes, std::uint64_t) {
@@ -109,6 +111,7 @@ class NtfsQuickScanner {
   }
 
   const SectorReader& reader_;
+  const FsParams& params_;
   RecoveryStore& store_;
   ScanControl& control_;
   MftRunTable runs_;
