@@ -14,4 +14,10 @@ bool SectorReader::Read(std::uint64_t firstSector, std::uint32_t count, std::spa
   return disk_->ReadAt(firstSector * kSectorSize, buffer.first(bytes));
 }
 
+std::optional<FileSpan> SectorReader::Locate(std::uint64_t firstSector, std::uint64_t count) const {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max() / kSectorSize;
+  if (firstSector > kMax || count > kMax) return std::nullopt;
+  return disk_->Locate(firstSector * kSectorSize, count * kSectorSize);
+}
+
 }  // namespace dravik

@@ -20,6 +20,10 @@ class SectorReader {
   // that could not be read are zero.
   bool Read(std::uint64_t firstSector, std::uint32_t count, std::span<std::uint8_t> buffer) const;
 
+  // Where sectors lie in the image file as they are, as far as they run on
+  // contiguously there (see ByteSource::Locate).
+  std::optional<FileSpan> Locate(std::uint64_t firstSector, std::uint64_t count) const;
+
   std::uint64_t SectorCount() const { return disk_->Size() / kSectorSize; }
 
  private:

@@ -75,6 +75,27 @@ bool OutputFile::Write(const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+bool OutputFile::CopyFrom(const FileSpan& source) {
+  if (!kernelCopy_) return false;
+  auto in = static_cast<off_t>(source.offset);
+  auto out = static_cast<off_t>(position_);
+  std::uint64_t left = source.length;
+  while (left > 0) {
+    const ssize_t copied = ::copy_file_range(source.fd, &in, fd_, &out, static_cast<std::size_t>(left), 0);
+    if (copied < 0 && errno == EINTR) continue;
+    if (copied <= 0) {
+      // Not possible between these files (or the source ended): the caller
+      // reads and writes the bytes instead, over what was copied.
+      if (copied < 0 && errno != EIO) kernelCopy_ = false;
+      return false;
+    }
+    left -= static_cast<std::uint64_t>(copied);
+  }
+  position_ += source.length;
+  extendAtClose_ = false;
+  return true;
+}
+
 bool OutputFile::Skip(std::uint64_t size) {
   position_ += size;
   extendAtClose_ = size > 0 || extendAtClose_;
@@ -88,27 +109,43 @@ void OutputFile::Close() {
   fd_ = -1;
 }
 
+namespace {
+
+// Copies up to bytes of the sectors from lba without a buffer when they lie
+// in the image file as they are; the bytes copied, 0 when not done.
+std::uint64_t CopyInKernel(const SaveContext& context, OutputFile& file, std::uint64_t lba, std::uint64_t bytes) {
+  const auto span = context.reader.Locate(lba, (bytes + kSectorSize - 1) / kSectorSize);
+  if (!span || span->length < kSectorSize) return 0;
+  const std::uint64_t take = std::min(bytes, span->length / kSectorSize * kSectorSize);
+  return file.CopyFrom({span->fd, span->offset, take}) ? take : 0;
+}
+
+}  // namespace
+
 std::uint64_t CopySectorRuns(const SaveContext& context, OutputFile& file, const std::vector<SectorRun>& runs,
                              std::uint64_t size, bool forSave) {
   std::uint64_t written = 0;
   std::vector<std::uint8_t> buffer;
   const auto interrupted = [&] { return context.control.StopRequested() || context.control.SkipRequested(); };
   for (const SectorRun& run : runs) {
-    for (std::uint64_t done = 0; done < run.sectors && written < size;) {
+    const std::uint64_t runBytes = run.sectors * kSectorSize;
+    for (std::uint64_t at = 0; at < runBytes && written < size;) {
       if (interrupted()) return written;
       if (forSave) context.control.ReportPercent(size ? static_cast<int>(written * 100 / size) : 0);
-      const std::uint64_t sectors = std::min(kMaxReadSectors, run.sectors - done);
-      const std::uint64_t bytes = std::min(sectors * kSectorSize, size - written);
+      std::uint64_t bytes = std::min({kMaxReadSectors * kSectorSize, runBytes - at, size - written});
+      const std::uint64_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
       if (!run.firstSector) {
         file.Skip(bytes);
+      } else if (const std::uint64_t copied = CopyInKernel(context, file, *run.firstSector + at / kSectorSize, bytes)) {
+        bytes = copied;
       } else {
         buffer.resize(static_cast<std::size_t>(sectors * kSectorSize));
-        if (!context.reader.Read(*run.firstSector + done, static_cast<std::uint32_t>(sectors), buffer))
+        if (!context.reader.Read(*run.firstSector + at / kSectorSize, static_cast<std::uint32_t>(sectors), buffer))
           context.control.CountFailedRead();
         if (!file.Write(buffer.data(), static_cast<std::size_t>(bytes))) return written;
       }
       written += bytes;
-      done += sectors;
+      at += bytes;
     }
   }
   return written;

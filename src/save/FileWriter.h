@@ -11,6 +11,7 @@
 
 #include "disk/FsParams.h"
 #include "fs/NameMatch.h"
+#include "vdisk/ByteSource.h"
 #include "save/RecoverySettings.h"
 #include "save/SaveControl.h"
 
@@ -53,6 +54,9 @@ class OutputFile {
   ~OutputFile();
 
   bool Write(const std::uint8_t* data, std::size_t size);
+  // Copies bytes of another file in the kernel, without a buffer; false
+  // (with nothing counted as written) when that cannot be done.
+  bool CopyFrom(const FileSpan& source);
   // Leaves a hole of zeros (the file is sized when it is closed).
   bool Skip(std::uint64_t size);
   void Close();
@@ -62,6 +66,7 @@ class OutputFile {
   int fd_;
   std::uint64_t position_ = 0;
   bool extendAtClose_ = false;
+  bool kernelCopy_ = true;
 };
 
 // Writes exactly size bytes of the runs into the file, stopping early on a

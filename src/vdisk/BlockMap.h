@@ -42,4 +42,16 @@ bool ReadMappedBlocks(const ByteSource& file, std::uint64_t blockSize, std::uint
   return true;
 }
 
+// Where a virtual offset lies in the file, within its block; none for an
+// absent block or past the last one.
+template <typename DataOffsetOf>
+std::optional<FileSpan> LocateMappedBlock(const ByteSource& file, std::uint64_t blockSize, std::uint64_t blockCount,
+                                          std::uint64_t offset, std::uint64_t length, DataOffsetOf dataOffsetOf) {
+  if (blockSize == 0 || offset / blockSize >= blockCount) return std::nullopt;
+  const std::uint64_t inBlock = offset % blockSize;
+  const std::uint64_t data = dataOffsetOf(offset / blockSize);
+  if (data == 0) return std::nullopt;
+  return file.Locate(data + inBlock, std::min(length, blockSize - inBlock));
+}
+
 }  // namespace dravik

@@ -4,14 +4,32 @@
 // threads never interleave a seek and a read.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 namespace dravik {
 
+// Bytes [offset, offset + length) of an open file, for copies that the
+// kernel can make without passing them through a buffer.
+struct FileSpan {
+  int fd = -1;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+};
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
+
+  // Where the bytes at offset lie in a file as they are, for as long as they
+  // run on contiguously there (at most length); none when they do not (an
+  // absent block, a buffer in memory).
+  virtual std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const {
+    (void)offset;
+    (void)length;
+    return std::nullopt;
+  }
 
   // Fills out with the bytes at offset. Returns true when every byte was
   // delivered; otherwise the bytes that could not be read are set to zero.

@@ -43,4 +43,9 @@ bool ImageFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const 
   return done == out.size();
 }
 
+std::optional<FileSpan> ImageFile::Locate(std::uint64_t offset, std::uint64_t length) const {
+  if (offset >= size_ || length == 0) return std::nullopt;
+  return FileSpan{fd_, offset, std::min(length, size_ - offset)};
+}
+
 }  // namespace dravik

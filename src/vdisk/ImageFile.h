@@ -20,6 +20,7 @@ class ImageFile final : public ByteSource {
 
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
   std::uint64_t Size() const override { return size_; }
+  std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
 
  private:
   ImageFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}

@@ -101,4 +101,12 @@ bool VhdImage::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
   });
 }
 
+std::optional<FileSpan> VhdImage::Locate(std::uint64_t offset, std::uint64_t length) const {
+  if (!file_) return std::nullopt;
+  if (!ReadsThroughBat(footer_.diskTypeCode)) return file_->Locate(offset, length);
+  return LocateMappedBlock(*file_, blockSize_, blockOffsets_.size(), offset, length, [this](std::uint64_t block) {
+    return blockOffsets_[static_cast<std::size_t>(block)];
+  });
+}
+
 }  // namespace dravik

@@ -22,6 +22,7 @@ class VhdImage final : public ByteSource {
   void Close();
 
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+  std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
   std::uint64_t Size() const override { return footer_.size; }
 
   std::uint32_t DiskType() const { return footer_.diskTypeCode; }

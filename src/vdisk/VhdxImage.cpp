@@ -167,4 +167,11 @@ bool VhdxImage::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const 
   });
 }
 
+std::optional<FileSpan> VhdxImage::Locate(std::uint64_t offset, std::uint64_t length) const {
+  if (!file_) return std::nullopt;
+  return LocateMappedBlock(*file_, blockSize_, payloadBlocks_.size(), offset, length, [this](std::uint64_t block) {
+    return payloadBlocks_[static_cast<std::size_t>(block)] & kBatFileOffsetMask;
+  });
+}
+
 }  // namespace dravik

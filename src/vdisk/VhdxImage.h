@@ -36,6 +36,7 @@ class VhdxImage final : public ByteSource {
   void Close();
 
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+  std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
   std::uint64_t Size() const override { return virtualDiskSize_; }
 
   std::uint64_t VirtualDiskSize() const { return virtualDiskSize_; }

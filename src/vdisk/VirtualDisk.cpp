@@ -66,6 +66,11 @@ bool VirtualDisk::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) cons
   return reader ? reader->ReadAt(offset, out) : FailWithZeros(out);
 }
 
+std::optional<FileSpan> VirtualDisk::Locate(std::uint64_t offset, std::uint64_t length) const {
+  const ByteSource* reader = Reader();
+  return reader ? reader->Locate(offset, length) : std::nullopt;
+}
+
 std::uint64_t VirtualDisk::Size() const {
   const ByteSource* reader = Reader();
   return reader ? reader->Size() : 0;

@@ -40,6 +40,7 @@ class VirtualDisk final : public ByteSource {
   void Destroy();
 
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+  std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
   // The virtual disk's size in bytes, for either kind.
   std::uint64_t Size() const override;
 
