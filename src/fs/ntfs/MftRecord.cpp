@@ -67,47 +67,42 @@ std::optional<FileName> FindFileName(Bytes record, std::uint8_t wantedNamespace)
   return std::nullopt;
 }
 
+AttributeValue ReadAttributeValue(Bytes record, std::size_t at) {
+  AttributeValue v;
+  v.resident = u8(record, at + kAttrNonResidentOffset) == 0;
+  if (v.resident) {
+    v.size = le32(record, at + kAttrValueLengthOffset);
+    v.value = Slice(record, at + le16(record, at + kAttrValueOffsetOffset), static_cast<std::size_t>(v.size));
+  } else {
+    v.size = le64(record, at + kAttrRealSizeOffset);
+    const std::size_t length = le32(record, at + kAttrLengthOffset);
+    const std::size_t runs = le16(record, at + kAttrRunListOffset);
+    if (runs < length) v.runList = Slice(record, at + runs, length - runs);
+  }
+  return v;
+}
+
 std::optional<DataAttribute> FindData(Bytes record) {
   for (const std::size_t at : AttributeOffsets(record)) {
     if (le32(record, at) != kData || !Unnamed(record, at)) continue;
     DataAttribute data;
+    static_cast<AttributeValue&>(data) = ReadAttributeValue(record, at);
     data.offset = at;
-    data.resident = u8(record, at + kAttrNonResidentOffset) == 0;
-    const std::size_t length = le32(record, at + kAttrLengthOffset);
-    if (data.resident) {
-      data.size = le32(record, at + kAttrValueLengthOffset);
-      data.value = Slice(record, at + le16(record, at + kAttrValueOffsetOffset), static_cast<std::size_t>(data.size));
-    } else {
-      data.size = le64(record, at + kAttrRealSizeOffset);
+    if (!data.resident) {
       data.initializedSize = le64(record, at + kAttrInitializedSizeOffset);
       data.firstVcn = le64(record, at + kAttrFirstVcnOffset);
       data.compressed = (le16(record, at + kAttrFlagsOffset) & kAttrCompressed) != 0;
       const std::uint16_t unit = le16(record, at + kAttrCompressionUnitOffset);
       data.compressionUnitClusters = unit > 0 && unit < 16 ? 1u << unit : 0;
-      const std::size_t runs = le16(record, at + kAttrRunListOffset);
-      if (runs < length) data.runList = Slice(record, at + runs, length - runs);
     }
     return data;
   }
   return std::nullopt;
 }
 
-std::optional<AttributeListAttribute> FindAttributeList(Bytes record) {
-  for (const std::size_t at : AttributeOffsets(record)) {
-    if (le32(record, at) != kAttributeList) continue;
-    AttributeListAttribute list;
-    list.resident = u8(record, at + kAttrNonResidentOffset) == 0;
-    const std::size_t length = le32(record, at + kAttrLengthOffset);
-    if (list.resident) {
-      list.size = le32(record, at + kAttrValueLengthOffset);
-      list.value = Slice(record, at + le16(record, at + kAttrValueOffsetOffset), static_cast<std::size_t>(list.size));
-    } else {
-      list.size = le64(record, at + kAttrRealSizeOffset);
-      const std::size_t runs = le16(record, at + kAttrRunListOffset);
-      if (runs < length) list.runList = Slice(record, at + runs, length - runs);
-    }
-    return list;
-  }
+std::optional<AttributeValue> FindAttributeList(Bytes record) {
+  for (const std::size_t at : AttributeOffsets(record))
+    if (le32(record, at) == kAttributeList) return ReadAttributeValue(record, at);
   return std::nullopt;
 }
 

@@ -76,30 +76,30 @@ struct FileName {
 // (1) names; 2 (DOS) and 3 (Win32 and DOS) take only their own.
 std::optional<FileName> FindFileName(Bytes record, std::uint8_t wantedNamespace);
 
-// The unnamed $DATA attribute of a record.
-struct DataAttribute {
-  std::size_t offset = 0;  // in the record
+// Where an attribute's value is: in the record (resident) or in the clusters
+// its run list names.
+struct AttributeValue {
   bool resident = false;
   std::uint64_t size = 0;  // value length (resident) or real size
+  Bytes value;             // resident only
+  Bytes runList;           // non-resident only
+};
+
+AttributeValue ReadAttributeValue(Bytes record, std::size_t attribute);
+
+// The unnamed $DATA attribute of a record.
+struct DataAttribute : AttributeValue {
+  std::size_t offset = 0;  // in the record
   std::uint64_t initializedSize = 0;  // non-resident: bytes written so far; the rest reads as zeros
   std::uint64_t firstVcn = 0;
   bool compressed = false;
   std::uint32_t compressionUnitClusters = 0;
-  Bytes runList;  // non-resident only
-  Bytes value;    // resident only
 };
 
 std::optional<DataAttribute> FindData(Bytes record);
 
-// A record's $ATTRIBUTE_LIST: its value when resident, its run list when not.
-struct AttributeListAttribute {
-  bool resident = false;
-  Bytes value;
-  Bytes runList;
-  std::uint64_t size = 0;
-};
-
-std::optional<AttributeListAttribute> FindAttributeList(Bytes record);
+// A record's $ATTRIBUTE_LIST.
+std::optional<AttributeValue> FindAttributeList(Bytes record);
 
 // Record numbers named by the entries of an attribute list, of every
 // attribute or only of the wanted type, in list order.
