@@ -11,4 +11,10 @@ FsParams FsParams::ForPartition(const PartitionEntry& entry) {
   return params;
 }
 
+std::uint64_t FsParams::VolumeClusters(std::uint64_t diskSectors) const {
+  if (sectorsPerCluster == 0) return 0;
+  const std::uint64_t end = partitionSectors ? std::uint64_t{partitionStart} + partitionSectors : diskSectors;
+  return end > clusterBase ? (end - clusterBase) / sectorsPerCluster : 0;
+}
+
 }  // namespace dravik

@@ -31,6 +31,10 @@ struct FsParams {
   // The starting point for a partition of the table: type, start, length
   // and last sector.
   static FsParams ForPartition(const PartitionEntry& entry);
+
+  // Clusters from the volume's start to the end of the partition (or of the
+  // disk, when the partition's length is not known).
+  std::uint64_t VolumeClusters(std::uint64_t diskSectors) const;
 };
 
 }  // namespace dravik

@@ -75,6 +75,9 @@ std::optional<FileData> LocateData(const SaveContext& context, std::uint32_t rec
   file.unitClusters = data->compressionUnitClusters;
   auto across = data->firstVcn == 0 ? RunsAcrossRecords(context, record) : std::nullopt;
   file.runs = across ? std::move(*across) : DecodeRunList(data->runList);
+  const std::size_t decoded = file.runs.runs.size();
+  file.runs.runs = RunsWithinVolume(file.runs.runs, context.params.VolumeClusters(context.reader.SectorCount()));
+  file.runs.ok = file.runs.ok && file.runs.runs.size() == decoded;
   return file;
 }
 

@@ -337,6 +337,21 @@ TEST(NtfsCraftedMftTest, MftRunsContinuedInAnExtensionRecord) {
   const NtfsScan cut(disk.Raw());
   EXPECT_FALSE(cut.Find("many"));
   EXPECT_TRUE(cut.Find("$UpCase"));
+
+  // A damaged run list that makes the MFT longer than the volume: the runs
+  // that fit are read, and the scan ends instead of walking a huge sparse
+  // run or clusters past the volume.
+  std::vector<b::RunPiece> hostile = head;
+  hostile.push_back({1ULL << 40, true, 0});
+  hostile.push_back({1ULL << 30, false, 100});
+  disk.WriteRecord(0, b::RecordBuilder(1, 0, 0)
+                          .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"$MFT", b::kWin32AndDos))
+                          .NonResident(b::kTypeData, hostile, 0, (1ULL << 40) + (1ULL << 30) + kSplit, mft->size,
+                                       vcn * 4096)
+                          .Protected());
+  const NtfsScan bounded(disk.Raw());
+  EXPECT_TRUE(bounded.Find("$UpCase"));
+  EXPECT_FALSE(bounded.Find("many"));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "fs/ntfs/MftRuns.h"
 
+#include <algorithm>
+
 #include "disk/SectorReader.h"
 #include "fs/ntfs/MftRecord.h"
 #include "fs/ntfs/RunList.h"
@@ -70,7 +72,13 @@ void MftRunTable::AppendRuns(const SectorReader& reader, const FsParams& params,
   if (!ReadRecordAt(reader, recordLba, record)) return;
   const auto data = FindData(record);
   if (!data || data->resident) return;
-  for (const Run& run : DecodeRunList(data->runList).runs) {
+  // The MFT lies inside its volume: runs past it, or more of them than the
+  // volume holds, come from a damaged list.
+  const std::uint64_t volumeClusters = params.VolumeClusters(reader.SectorCount());
+  std::uint64_t clusters = TotalSectors() / std::max<std::uint32_t>(params.sectorsPerCluster, 1);
+  for (const Run& run : RunsWithinVolume(DecodeRunList(data->runList).runs, volumeClusters)) {
+    if (run.clusters > volumeClusters - std::min(clusters, volumeClusters)) break;
+    clusters += run.clusters;
     MftRun mftRun;
     if (run.firstCluster) mftRun.startSector = params.partitionStart + *run.firstCluster * params.sectorsPerCluster;
     mftRun.sectors = run.clusters * params.sectorsPerCluster;

@@ -38,4 +38,13 @@ DecodedRuns DecodeRunList(Bytes list) {
   return result;
 }
 
+std::vector<Run> RunsWithinVolume(const std::vector<Run>& runs, std::uint64_t volumeClusters) {
+  std::vector<Run> within;
+  for (const Run& run : runs) {
+    if (run.firstCluster && (run.clusters > volumeClusters || *run.firstCluster > volumeClusters - run.clusters)) break;
+    within.push_back(run);
+  }
+  return within;
+}
+
 }  // namespace dravik::ntfs

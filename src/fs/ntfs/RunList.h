@@ -24,4 +24,9 @@ struct DecodedRuns {
 
 DecodedRuns DecodeRunList(Bytes list);
 
+// The runs up to the first whose clusters reach past the volume's last
+// cluster: a damaged list can name clusters anywhere, and must not make a
+// save read on for ever. Sparse runs take no clusters and are kept.
+std::vector<Run> RunsWithinVolume(const std::vector<Run>& runs, std::uint64_t volumeClusters);
+
 }  // namespace dravik::ntfs
