@@ -341,14 +341,6 @@ void NtfsDiskCopy::Patch(std::uint64_t byteOffset, const std::vector<std::uint8_
   PatchFile(raw_, byteOffset, bytes);
 }
 
-fs::path NtfsDiskCopy::Wrapped(const std::string& extension) const {
-  if (extension != "vhd" && extension != "vhdx") throw std::invalid_argument("no image kind " + extension);
-  const fs::path image = dir_ / ("damaged." + extension);
-  const std::string format = extension == "vhd" ? "vpc -o subformat=dynamic" : "vhdx";
-  const CommandResult convert =
-      RunShell("qemu-img convert -f raw -O " + format + " " + Quote(raw_) + " " + Quote(image) + " 2>&1");
-  if (convert.status != 0) throw std::runtime_error("qemu-img convert failed: " + convert.out);
-  return image;
-}
+fs::path NtfsDiskCopy::Wrapped(const std::string& extension) const { return WrapRawDisk(raw_, dir_.Path(), "damaged", extension); }
 
 }  // namespace dravik::test

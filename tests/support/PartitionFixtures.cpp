@@ -172,15 +172,7 @@ std::unique_ptr<ByteSource> DiskCopy::OpenRaw() const {
   return file;
 }
 
-fs::path DiskCopy::Wrapped(const std::string& extension) const {
-  if (extension != "vhd" && extension != "vhdx") throw std::invalid_argument("no image kind " + extension);
-  const fs::path image = dir_ / ("damaged." + extension);
-  const std::string format = extension == "vhd" ? "vpc -o subformat=dynamic" : "vhdx";
-  const CommandResult convert =
-      RunShell("qemu-img convert -f raw -O " + format + " " + Quote(raw_) + " " + Quote(image) + " 2>&1");
-  if (convert.status != 0) throw std::runtime_error("qemu-img convert failed: " + convert.out);
-  return image;
-}
+fs::path DiskCopy::Wrapped(const std::string& extension) const { return WrapRawDisk(raw_, dir_.Path(), "damaged", extension); }
 
 std::vector<std::uint8_t> RecordEntry(std::uint8_t type, std::uint32_t start, std::uint32_t sectors) {
   std::vector<std::uint8_t> entry(16, 0);

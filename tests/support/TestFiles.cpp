@@ -70,6 +70,16 @@ std::string Quote(const fs::path& path) {
   return quoted + "'";
 }
 
+fs::path WrapRawDisk(const fs::path& raw, const fs::path& dir, const std::string& name, const std::string& extension) {
+  if (extension != "vhd" && extension != "vhdx") throw std::invalid_argument("no image kind " + extension);
+  const fs::path image = dir / (name + "." + extension);
+  const std::string format = extension == "vhd" ? "vpc -o subformat=dynamic" : "vhdx";
+  const CommandResult convert =
+      RunShell("qemu-img convert -f raw -O " + format + " " + Quote(raw) + " " + Quote(image) + " 2>&1");
+  if (convert.status != 0) throw std::runtime_error("qemu-img convert failed: " + convert.out);
+  return image;
+}
+
 TempDir::TempDir() {
   const fs::path base = fs::path(DRAVIK_TEST_TMP);
   fs::create_directories(base);

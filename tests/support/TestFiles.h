@@ -31,6 +31,10 @@ struct CommandResult {
 CommandResult RunShell(const std::string& command);
 std::string Quote(const std::filesystem::path& path);
 
+// The raw disk wrapped by qemu-img as dir/NAME.vhd (dynamic) or NAME.vhdx.
+std::filesystem::path WrapRawDisk(const std::filesystem::path& raw, const std::filesystem::path& dir,
+                                  const std::string& name, const std::string& extension);
+
 // A fresh folder under the build's temporary area, removed with the object.
 class TempDir {
  public:
