@@ -14,7 +14,8 @@ namespace dravik {
 
 namespace {
 
-constexpr std::uint64_t kMaxReadSectors = 2048;  // 1 MiB per read
+constexpr std::uint64_t kBufferedPiece = 1024 * 1024;  // read and written through a buffer
+constexpr std::uint64_t kKernelPiece = 8 * 1024 * 1024;  // copied by the kernel
 
 bool Exists(const std::filesystem::path& path) {
   std::error_code error;
@@ -132,13 +133,16 @@ std::uint64_t CopySectorRuns(const SaveContext& context, OutputFile& file, const
     for (std::uint64_t at = 0; at < runBytes && written < size;) {
       if (interrupted()) return written;
       if (forSave) context.control.ReportPercent(size ? static_cast<int>(written * 100 / size) : 0);
-      std::uint64_t bytes = std::min({kMaxReadSectors * kSectorSize, runBytes - at, size - written});
-      const std::uint64_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
+      const std::uint64_t left = std::min(runBytes - at, size - written);
+      std::uint64_t bytes = left;
       if (!run.firstSector) {
         file.Skip(bytes);
-      } else if (const std::uint64_t copied = CopyInKernel(context, file, *run.firstSector + at / kSectorSize, bytes)) {
+      } else if (const std::uint64_t copied =
+                     CopyInKernel(context, file, *run.firstSector + at / kSectorSize, std::min(left, kKernelPiece))) {
         bytes = copied;
       } else {
+        bytes = std::min(left, kBufferedPiece);
+        const std::uint64_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
         buffer.resize(static_cast<std::size_t>(sectors * kSectorSize));
         if (!context.reader.Read(*run.firstSector + at / kSectorSize, static_cast<std::uint32_t>(sectors), buffer))
           context.control.CountFailedRead();
