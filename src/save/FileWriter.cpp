@@ -15,7 +15,7 @@ namespace dravik {
 namespace {
 
 constexpr std::uint64_t kBufferedPiece = 1024 * 1024;  // read and written through a buffer
-constexpr std::uint64_t kKernelPiece = 8 * 1024 * 1024;  // copied by the kernel
+constexpr std::uint64_t kKernelPiece = 64 * 1024 * 1024;  // copied by the kernel
 
 bool Exists(const std::filesystem::path& path) {
   std::error_code error;

@@ -42,16 +42,21 @@ bool ReadMappedBlocks(const ByteSource& file, std::uint64_t blockSize, std::uint
   return true;
 }
 
-// Where a virtual offset lies in the file, within its block; none for an
-// absent block or past the last one.
+// Where a virtual offset lies in the file, through the following blocks as
+// long as each lies right after the one before in the file (as tools that
+// append blocks in order leave them); none for an absent block or past the
+// last one.
 template <typename DataOffsetOf>
 std::optional<FileSpan> LocateMappedBlock(const ByteSource& file, std::uint64_t blockSize, std::uint64_t blockCount,
                                           std::uint64_t offset, std::uint64_t length, DataOffsetOf dataOffsetOf) {
   if (blockSize == 0 || offset / blockSize >= blockCount) return std::nullopt;
+  std::uint64_t block = offset / blockSize;
   const std::uint64_t inBlock = offset % blockSize;
-  const std::uint64_t data = dataOffsetOf(offset / blockSize);
+  const std::uint64_t data = dataOffsetOf(block);
   if (data == 0) return std::nullopt;
-  return file.Locate(data + inBlock, std::min(length, blockSize - inBlock));
+  std::uint64_t span = blockSize - inBlock;
+  while (span < length && ++block < blockCount && dataOffsetOf(block) == data - inBlock + (span + inBlock)) span += blockSize;
+  return file.Locate(data + inBlock, std::min(length, span));
 }
 
 }  // namespace dravik
