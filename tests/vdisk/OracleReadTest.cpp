@@ -112,6 +112,35 @@ TEST_P(WholeImageTest, ReadPastTheEndFailsAndZeroesWhatItCouldNotRead) {
   EXPECT_TRUE(std::all_of(beyond.begin(), beyond.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
+// Where Locate says bytes lie in the image file, the file holds the disk's
+// bytes; where it says nothing, the disk reads zeros there or the bytes lie
+// in no file span (VHD blocks never run on: a bitmap stands between them).
+TEST_P(WholeImageTest, LocatedSpansHoldTheDisksBytes) {
+  const auto image = Fixture(GetParam().image);
+  const VirtualDisk disk = OpenOrFail(image);
+  Oracle oracle(image.string() + ".raw");
+  Oracle file(image);
+  std::uint64_t located = 0;
+  for (std::uint64_t offset = 0; offset < oracle.Size();) {
+    const std::uint64_t length = std::min<std::uint64_t>(oracle.Size() - offset, 40 << 20);
+    const auto span = disk.Locate(offset, length);
+    if (!span) {
+      offset += 512;
+      continue;
+    }
+    ASSERT_GT(span->length, 0u);
+    ASSERT_LE(span->length, length);
+    const std::size_t check = static_cast<std::size_t>(std::min<std::uint64_t>(span->length, 1 << 20));
+    ASSERT_TRUE(file.Read(span->offset, check) == oracle.Read(offset, check)) << "span at virtual offset " << offset;
+    const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(span->length, 4096));
+    ASSERT_TRUE(file.Read(span->offset + span->length - tail, tail) == oracle.Read(offset + span->length - tail, tail))
+        << "end of the span at virtual offset " << offset;
+    located += span->length;
+    offset += span->length;
+  }
+  EXPECT_GT(located, 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(QemuImages, WholeImageTest,
                          ::testing::Values(OracleCase{"vhd-fixed.vhd", 0}, OracleCase{"vhd-dynamic.vhd", 2 << 20},
                                            OracleCase{"vhdx-fixed.vhdx", 8 << 20},
