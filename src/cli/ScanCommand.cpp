@@ -235,7 +235,8 @@ int RunScan(const std::vector<std::string>& args) {
   SaveControl saveControl(progress.SaveSink());
   std::optional<ntfs::MftRunTable> mftRuns;
   if (family == FsFamily::kNtfs) mftRuns = ntfs::MftRunTable::Read(reader, result.params);
-  const SaveContext context{reader, result.params, settings, filter, saveControl, mftRuns ? &*mftRuns : nullptr};
+  const SaveContext context{reader,      result.params, settings, filter, saveControl, mftRuns ? &*mftRuns : nullptr,
+                            parsed.positionals[1]};
   MakeFolderPath(*destination);
   SaveCheckedTree(context, store, tree, *destination);
   progress.Clear();

@@ -26,18 +26,26 @@ bool PassedOverAsDeleted(DeletedMode mode, bool deleted) {
   return (mode == DeletedMode::kOnly && !deleted) || (mode == DeletedMode::kExclude && deleted);
 }
 
+bool IsImage(const SaveContext& context, const std::filesystem::path& path) {
+  std::error_code error;
+  return !context.image.empty() && std::filesystem::equivalent(path, context.image, error);
+}
+
 }  // namespace
 
 std::optional<std::filesystem::path> ChooseDestination(const SaveContext& context, const std::filesystem::path& folder,
                                                        std::u16string& name, bool forSave, bool deleted) {
   std::filesystem::path path = folder / PathFromName(SafeFileName(name));
-  if (!forSave) return path;
+  if (!forSave && !IsImage(context, path)) return path;
+  if (!forSave) return std::nullopt;
   if (!context.filter.Accepts(name)) return std::nullopt;
   if (PassedOverAsDeleted(context.settings.deleted, deleted)) return std::nullopt;
   if (!Exists(path)) return path;
   switch (context.settings.duplicates) {
     case DuplicateMode::kSkip: return std::nullopt;
-    case DuplicateMode::kOverwrite: return path;
+    case DuplicateMode::kOverwrite:
+      if (!IsImage(context, path)) return path;
+      break;
     case DuplicateMode::kRename: break;
   }
   for (std::uint32_t n = 1;; ++n) {

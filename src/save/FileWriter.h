@@ -30,6 +30,9 @@ struct SaveContext {
   SaveControl& control;
   // The MFT's runs, to follow a file's data into extension records.
   const ntfs::MftRunTable* mftRuns = nullptr;
+  // The image being read: a recovered file of the same name in the same
+  // folder is never written over it, whatever the duplicate setting says.
+  std::filesystem::path image = {};
 };
 
 // The destination of a file in folder, or none when it is passed over. For

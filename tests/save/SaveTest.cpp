@@ -26,13 +26,14 @@ struct SaveRun {
   RecoverySettings settings;
   FilterList filter;
   SaveControl::Sink sink;
+  fs::path image;
 };
 
 // Saves what the tree has checked; returns the count of files begun.
 std::uint32_t Save(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree, const fs::path& dest,
                    const SaveRun& run = {}) {
   SaveControl control(run.sink);
-  const SaveContext context{*v.reader, v.result.params, run.settings, run.filter, control};
+  const SaveContext context{*v.reader, v.result.params, run.settings, run.filter, control, nullptr, run.image};
   fs::create_directories(dest);
   SaveCheckedTree(context, store, tree, dest);
   return control.SavedCount();
@@ -170,6 +171,14 @@ TEST(SaveSettingsTest, DuplicateNamesAreRenamedSkippedOrOverwritten) {
 
   SaveRun overwrite;
   overwrite.settings.duplicates = DuplicateMode::kOverwrite;
+  // A file of the image's own name next to it is renamed, never written over the image.
+  overwrite.image = other / "Report.txt";
+  EXPECT_EQ(Save(*v, v->store, tree, other.Path(), overwrite), 1u);
+  EXPECT_EQ(test::ReadFileBytes(other / "Report.txt"), (std::vector<std::uint8_t>{'s', 'e', 'n', 't', 'i', 'n', 'e', 'l'}));
+  EXPECT_EQ(test::HashTree(other.Path()).at("Copy (1 ) of Report.txt"), report.sha256);
+
+  overwrite.image.clear();
+  fs::remove(other / "Copy (1 ) of Report.txt");
   EXPECT_EQ(Save(*v, v->store, tree, other.Path(), overwrite), 1u);
   EXPECT_EQ(test::HashTree(other.Path()), (std::map<std::string, std::string>{{"Report.txt", report.sha256}}));
 }
