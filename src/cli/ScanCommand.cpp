@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <functional>
+#include <variant>
 #include <unordered_map>
 
 #include "cli/Args.h"
@@ -158,9 +159,22 @@ bool SelectPaths(ResultTree& tree, const std::vector<std::string>& paths) {
   return true;
 }
 
-}  // namespace
+struct ScanOptions {
+  std::string image;
+  unsigned long long partition = 0;
+  RecoverySettings settings;
+  FilterList filter;
+  std::optional<std::string> destination;
+  std::vector<std::string> selected;
+  bool list = false;
+  bool json = false;
+  bool quiet = false;
+  bool verbose = false;
+};
 
-int RunScan(const std::vector<std::string>& args) {
+// The options of the command, or the exit status when they are wrong or
+// only help was asked for.
+std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& args) {
   const ParsedArgs parsed = ParseArgs(args, {{"partition", true}, {"list"}, {"json"}, {"recover", true},
                                              {"select", true}, {"deleted", true}, {"duplicates", true},
                                              {"filter", true}, {"quiet"}, {"verbose"}, {"help"}});
@@ -171,81 +185,97 @@ int RunScan(const std::vector<std::string>& args) {
   }
   if (parsed.positionals.size() != 2 || parsed.positionals[0] != "quick")
     return UsageError("scan takes the mode 'quick' and one IMAGE", kScanUsage);
-  if (parsed.Has("list") && parsed.Has("json")) return UsageError("--list and --json exclude each other", kScanUsage);
+  ScanOptions options;
+  options.image = parsed.positionals[1];
+  options.list = parsed.Has("list");
+  options.json = parsed.Has("json");
+  options.quiet = parsed.Has("quiet");
+  options.verbose = parsed.Has("verbose");
+  options.destination = parsed.Value("recover");
+  if (parsed.Has("select")) options.selected = parsed.values.at("select");
+  if (options.list && options.json) return UsageError("--list and --json exclude each other", kScanUsage);
+  if (!options.selected.empty() && !options.destination) return UsageError("--select needs --recover DIR", kScanUsage);
   const auto partition = ParseByteCount(parsed.Value("partition").value_or("0"));
   if (!partition) return UsageError("--partition needs a number", kScanUsage);
-  RecoverySettings settings;
+  options.partition = *partition;
   if (auto mode = parsed.Value("deleted")) {
     const auto value = ParseDeletedMode(*mode);
     if (!value) return UsageError("--deleted takes include, only or exclude", kScanUsage);
-    settings.deleted = *value;
+    options.settings.deleted = *value;
   }
   if (auto mode = parsed.Value("duplicates")) {
     const auto value = ParseDuplicateMode(*mode);
     if (!value) return UsageError("--duplicates takes rename, overwrite or skip", kScanUsage);
-    settings.duplicates = *value;
+    options.settings.duplicates = *value;
   }
-  FilterList filter;
   if (parsed.Has("filter")) {
     for (const std::string& pattern : parsed.values.at("filter")) {
-      const auto added = filter.Add(FromUtf8(pattern));
+      const auto added = options.filter.Add(FromUtf8(pattern));
       if (added != FilterList::AddResult::kAdded)
         return UsageError("--filter " + pattern + ": " + FilterList::Message(added), kScanUsage);
     }
   }
-  if (parsed.Has("select") && !parsed.Has("recover")) return UsageError("--select needs --recover DIR", kScanUsage);
+  return options;
+}
 
-  VirtualDisk disk;
-  if (!OpenForCommand(disk, parsed.positionals[1], true, parsed.Has("verbose"))) return kExitFailed;
-  ProgressLine progress(parsed.Has("quiet"));
-  ScanControl control(progress.Sink());
-  const PartitionTable table = FindPartitions(disk, SearchRule::kWhenTableEmpty, control);
-  if (*partition >= table.Count()) {
-    std::fprintf(stderr, "dravik: there is no partition %llu; the disk has %zu (see 'dravik partitions')\n",
-                 *partition, table.Count());
-    return kExitFailed;
-  }
-  const SectorReader reader(disk);
-  RecoveryStore store;
-  const QuickScanResult result = RunQuickScan(reader, table.Entries()[*partition], store, control);
-  if (!result.scanned) {
-    progress.Clear();
-    std::fprintf(stderr, "%s\n", result.message.c_str());
-    return kExitFailed;
-  }
-  const FsFamily family = result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat;
-  ResultTree tree = ResultTree::Build(store, family, &control);
-  progress.Clear();
-  std::fprintf(stderr, "%s\n", result.message.c_str());
-
-  if (parsed.Has("json"))
-    PrintJson(tree, store, filter);
-  else if (parsed.Has("list"))
-    PrintList(tree, filter);
-  else if (!parsed.Has("recover"))
-    PrintTree(tree, filter);
-
-  const auto destination = parsed.Value("recover");
-  if (!destination) return kExitOk;
-  if (parsed.Has("select")) {
-    if (!SelectPaths(tree, parsed.values.at("select"))) return kExitFailed;
+// Saves what is selected (or, without a selection, everything: every folder
+// and the root's files) and says how many files were saved.
+int Recover(const ScanOptions& options, const SectorReader& reader, const QuickScanResult& result,
+            const RecoveryStore& store, ResultTree& tree, ProgressLine& progress) {
+  if (!options.selected.empty()) {
+    if (!SelectPaths(tree, options.selected)) return kExitFailed;
   } else {
     for (const std::uint64_t key : tree.FilesOf(tree.RootId())) tree.CheckFile(key, true);
   }
   SaveControl saveControl(progress.SaveSink());
   std::optional<ntfs::MftRunTable> mftRuns;
-  if (family == FsFamily::kNtfs) mftRuns = ntfs::MftRunTable::Read(reader, result.params);
-  const SaveContext context{reader,      result.params, settings, filter, saveControl, mftRuns ? &*mftRuns : nullptr,
-                            parsed.positionals[1]};
-  MakeFolderPath(*destination);
-  SaveCheckedTree(context, store, tree, *destination);
+  if (tree.Family() == FsFamily::kNtfs) mftRuns = ntfs::MftRunTable::Read(reader, result.params);
+  const SaveContext context{reader,      result.params, options.settings, options.filter,
+                            saveControl, mftRuns ? &*mftRuns : nullptr, options.image};
+  MakeFolderPath(*options.destination);
+  SaveCheckedTree(context, store, tree, *options.destination);
   progress.Clear();
-  std::FILE* out = parsed.Has("json") ? stderr : stdout;
-  std::fprintf(out, "%u files saved into %s\n", saveControl.SavedCount(), destination->c_str());
+  std::fprintf(options.json ? stderr : stdout, "%u files saved into %s\n", saveControl.SavedCount(),
+               options.destination->c_str());
   if (saveControl.FailedReads() > 0)
     std::fprintf(stderr, "dravik: %u sector reads failed; those parts of the files were written as zeros\n",
                  saveControl.FailedReads());
   return kExitOk;
+}
+
+}  // namespace
+
+int RunScan(const std::vector<std::string>& args) {
+  auto parsed = ParseScanOptions(args);
+  if (const int* status = std::get_if<int>(&parsed)) return *status;
+  const ScanOptions& options = std::get<ScanOptions>(parsed);
+
+  VirtualDisk disk;
+  if (!OpenForCommand(disk, options.image, true, options.verbose)) return kExitFailed;
+  ProgressLine progress(options.quiet);
+  ScanControl control(progress.Sink());
+  const PartitionTable table = FindPartitions(disk, SearchRule::kWhenTableEmpty, control);
+  if (options.partition >= table.Count()) {
+    std::fprintf(stderr, "dravik: there is no partition %llu; the disk has %zu (see 'dravik partitions')\n",
+                 options.partition, table.Count());
+    return kExitFailed;
+  }
+  const SectorReader reader(disk);
+  RecoveryStore store;
+  const QuickScanResult result = RunQuickScan(reader, table.Entries()[options.partition], store, control);
+  progress.Clear();
+  std::fprintf(stderr, "%s\n", result.message.c_str());
+  if (!result.scanned) return kExitFailed;
+  ResultTree tree = ResultTree::Build(store, result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
+
+  if (options.json)
+    PrintJson(tree, store, options.filter);
+  else if (options.list)
+    PrintList(tree, options.filter);
+  else if (!options.destination)
+    PrintTree(tree, options.filter);
+  if (!options.destination) return kExitOk;
+  return Recover(options, reader, result, store, tree, progress);
 }
 
 }  // namespace dravik::cli
