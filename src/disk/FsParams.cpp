@@ -1,5 +1,7 @@
 #include "disk/FsParams.h"
 
+#include <algorithm>
+
 namespace dravik {
 
 FsParams FsParams::ForPartition(const PartitionEntry& entry) {
@@ -13,7 +15,8 @@ FsParams FsParams::ForPartition(const PartitionEntry& entry) {
 
 std::uint64_t FsParams::VolumeClusters(std::uint64_t diskSectors) const {
   if (sectorsPerCluster == 0) return 0;
-  const std::uint64_t end = partitionSectors ? std::uint64_t{partitionStart} + partitionSectors : diskSectors;
+  std::uint64_t end = diskSectors;
+  if (partitionSectors) end = std::min(end, std::uint64_t{partitionStart} + partitionSectors);
   return end > clusterBase ? (end - clusterBase) / sectorsPerCluster : 0;
 }
 

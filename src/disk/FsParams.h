@@ -32,8 +32,8 @@ struct FsParams {
   // and last sector.
   static FsParams ForPartition(const PartitionEntry& entry);
 
-  // Clusters from the volume's start to the end of the partition (or of the
-  // disk, when the partition's length is not known).
+  // Clusters from the volume's start to the end of the partition or of the
+  // disk, whichever comes first.
   std::uint64_t VolumeClusters(std::uint64_t diskSectors) const;
 };
 

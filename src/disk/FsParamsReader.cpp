@@ -217,16 +217,21 @@ bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl
     return false;
   }
 
+  // A damaged table can give a length far past the disk's end; the
+  // sectors there read as zeros and hold no folder.
+  const std::uint64_t diskSectors = reader.SectorCount();
+  const std::uint32_t sectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+      params.partitionSectors, diskSectors > params.partitionStart ? diskSectors - params.partitionStart : 0));
   constexpr std::uint32_t kChunkSectors = 256;
   const std::uint64_t clusterLimit = fat32 ? 0xFFFFFFFFULL : 0xFFFFULL;
   std::vector<std::uint8_t> chunk(std::size_t{kChunkSectors} * kSectorSize);
   std::optional<DirectoryStart> first;
-  for (std::uint32_t done = 0; done < params.partitionSectors;) {
-    const std::uint32_t count = std::min(kChunkSectors, params.partitionSectors - done);
+  for (std::uint32_t done = 0; done < sectors;) {
+    const std::uint32_t count = std::min(kChunkSectors, sectors - done);
     reader.Read(std::uint64_t{params.partitionStart} + done, count, chunk);
     for (std::uint32_t i = 0; i < count; ++i, ++done) {
       if (done % 500 == 0) {
-        control.ReportPercent(static_cast<int>(100ULL * done / params.partitionSectors));
+        control.ReportPercent(static_cast<int>(100ULL * done / sectors));
         if (!control.Continue()) return false;
       }
       const Bytes sector(chunk.data() + std::size_t{i} * kSectorSize, kSectorSize);
