@@ -56,32 +56,42 @@ void MakeFolderBelow(const std::filesystem::path& parent, const std::filesystem:
   }
 }
 
-void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, FsFamily family,
+namespace {
+
+using FileIndexMap = std::unordered_map<std::uint64_t, std::size_t>;
+
+void SaveFolder(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
+                const FileIndexMap& index, const std::filesystem::path& parent, const std::filesystem::path& relative,
+                std::uint32_t folderId) {
+  if (context.control.StopRequested()) return;
+  MakeFolderBelow(parent, relative);
+  for (const std::uint64_t key : tree.FilesOf(folderId)) {
+    if (context.control.StopRequested()) return;
+    if (const auto it = index.find(key); it != index.end())
+      WriteFile(context, store, tree.Family(), it->second, parent / relative);
+  }
+}
+
+}  // namespace
+
+void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                      const std::filesystem::path& parent, const std::filesystem::path& relative,
                      std::uint32_t folderId) {
-  if (context.control.StopRequested()) return;
-  const std::filesystem::path folder = parent / relative;
-  MakeFolderBelow(parent, relative);
-  const std::size_t count = family == FsFamily::kFat ? store.FatFiles().size() : store.NtfsFiles().size();
-  for (std::size_t i = 0; i < count && !context.control.StopRequested(); ++i) {
-    const std::uint32_t parentId =
-        family == FsFamily::kFat ? store.FatFiles()[i].parentId : store.NtfsFiles()[i].parentId;
-    if (parentId == folderId) WriteFile(context, store, family, i, folder);
-  }
+  SaveFolder(context, store, tree, FileIndex(store, tree.Family()), parent, relative, folderId);
 }
 
 void SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                      const std::filesystem::path& destination) {
-  const FsFamily family = tree.Family();
+  const FileIndexMap index = FileIndex(store, tree.Family());
   for (const std::size_t node : tree.CheckedFolders()) {
     const std::filesystem::path relative = SafeRelativePath(tree.PathOf(node));
     MakeFolderBelow(destination, relative);
-    SaveFolderFiles(context, store, family, destination, relative, tree.Node(node).folderId);
+    SaveFolder(context, store, tree, index, destination, relative, tree.Node(node).folderId);
   }
-  const auto index = FileIndex(store, family);
   for (const std::uint64_t key : tree.CheckedFiles()) {
     if (context.control.StopRequested()) return;
-    if (const auto it = index.find(key); it != index.end()) WriteFile(context, store, family, it->second, destination);
+    if (const auto it = index.find(key); it != index.end())
+      WriteFile(context, store, tree.Family(), it->second, destination);
   }
 }
 

@@ -21,8 +21,8 @@ void MakeFolderPath(const std::filesystem::path& path);
 void MakeFolderBelow(const std::filesystem::path& parent, const std::filesystem::path& relative);
 
 // Creates parent/relative (as MakeFolderBelow) and writes into it the files
-// whose parent id is folderId.
-void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, FsFamily family,
+// of the folder folderId, in the order they were found.
+void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                      const std::filesystem::path& parent, const std::filesystem::path& relative,
                      std::uint32_t folderId);
 
