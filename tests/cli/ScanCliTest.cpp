@@ -21,178 +21,40 @@ using test::RunShell;
 
 std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
 
-// --- A small JSON reader, enough for the item list -----------------------------
-
-struct JsonValue {
-  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = Kind::kNull;
-  bool boolean = false;
-  double number = 0;
-  std::string text;
-  std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
-
-  const JsonValue& At(const std::string& key) const {
-    for (const auto& [name, value] : members)
-      if (name == key) return value;
-    throw std::runtime_error("no member " + key);
-  }
-  bool Has(const std::string& key) const {
-    return std::any_of(members.begin(), members.end(), [&](const auto& m) { return m.first == key; });
-  }
-  const std::string& Str() const { return Is(Kind::kString).text; }
-  double Num() const { return Is(Kind::kNumber).number; }
-  bool Bool() const { return Is(Kind::kBool).boolean; }
-  const std::vector<JsonValue>& Arr() const { return Is(Kind::kArray).items; }
-
- private:
-  const JsonValue& Is(Kind wanted) const {
-    if (kind != wanted) throw std::runtime_error("JSON value of another kind");
-    return *this;
-  }
-};
-
-class JsonReader {
- public:
-  explicit JsonReader(const std::string& text) : s_(text) {}
-  JsonValue Document() {
-    JsonValue value = Value();
-    Blank();
-    if (i_ != s_.size()) throw std::runtime_error("text after the JSON value");
-    return value;
-  }
-
- private:
-  void Blank() {
-    while (i_ < s_.size() && std::string_view(" \t\r\n").find(s_[i_]) != std::string_view::npos) ++i_;
-  }
-  char Peek() {
-    Blank();
-    if (i_ >= s_.size()) throw std::runtime_error("JSON ends early");
-    return s_[i_];
-  }
-  void Expect(char c) {
-    if (Peek() != c) throw std::runtime_error(std::string("JSON: expected ") + c + " at " + std::to_string(i_));
-    ++i_;
-  }
-  JsonValue Value() {
-    const char c = Peek();
-    JsonValue value;
-    if (c == '{' || c == '[') {
-      const char close = c == '{' ? '}' : ']';
-      value.kind = c == '{' ? JsonValue::Kind::kObject : JsonValue::Kind::kArray;
-      ++i_;
-      if (Peek() == close) return ++i_, value;
-      while (true) {
-        if (c == '{') {
-          std::string key = String();
-          Expect(':');
-          value.members.emplace_back(std::move(key), Value());
-        } else {
-          value.items.push_back(Value());
-        }
-        if (Peek() != ',') break;
-        ++i_;
-      }
-      Expect(close);
-      return value;
-    }
-    if (c == '"') {
-      value.kind = JsonValue::Kind::kString;
-      value.text = String();
-      return value;
-    }
-    for (const char* word : {"true", "false", "null"}) {
-      if (s_.compare(i_, std::strlen(word), word) != 0) continue;
-      i_ += std::strlen(word);
-      value.kind = word[0] == 'n' ? JsonValue::Kind::kNull : JsonValue::Kind::kBool;
-      value.boolean = word[0] == 't';
-      return value;
-    }
-    std::size_t used = 0;
-    value.kind = JsonValue::Kind::kNumber;
-    value.number = std::stod(s_.substr(i_, 40), &used);
-    i_ += used;
-    return value;
-  }
-  static void Utf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  std::uint32_t Hex4() {
-    const std::uint32_t value = static_cast<std::uint32_t>(std::stoul(s_.substr(i_, 4), nullptr, 16));
-    i_ += 4;
-    return value;
-  }
-  std::string String() {
-    Expect('"');
-    std::string out;
-    while (true) {
-      if (i_ >= s_.size()) throw std::runtime_error("JSON string ends early");
-      const char c = s_[i_++];
-      if (c == '"') return out;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      const char e = s_[i_++];
-      switch (e) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'u': {
-          std::uint32_t code = Hex4();
-          if (code >= 0xD800 && code < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
-            i_ += 2;
-            code = 0x10000 + ((code - 0xD800) << 10) + (Hex4() - 0xDC00);
-          }
-          Utf8(out, code);
-          break;
-        }
-        default: out += e;
-      }
-    }
-  }
-
-  const std::string& s_;
-  std::size_t i_ = 0;
-};
-
 struct JsonItem {
   std::string kind, path, name, created;
   std::uint64_t size = 0;
   bool deleted = false;
 };
 
+// The items of the JSON listing as Python's json module reads them (which
+// also proves the output valid JSON), one tab-separated line per item.
 std::vector<JsonItem> ScanJson(const fs::path& image) {
-  const auto result = RunShell(Dravik("scan quick --json --quiet " + Quote(image) + " 2>/dev/null"));
-  EXPECT_EQ(result.status, 0);
+  const std::string reader =
+      "import json, sys\n"
+      "for o in json.load(sys.stdin)['items']:\n"
+      "    assert 'id' in o and 'modified' in o, o['path']\n"
+      "    print('\\t'.join([o['kind'], o['path'], o['name'], o['created'], str(o.get('size', 0)),\n"
+      "                     '1' if o['deleted'] else '0']))\n";
+  const auto result = RunShell(Dravik("scan quick --json --quiet " + Quote(image)) +
+                               " 2>/dev/null | python3 -c " + Quote(reader));
+  EXPECT_EQ(result.status, 0) << "the listing is no valid JSON or lacks a field";
   std::vector<JsonItem> items;
-  try {
-    const JsonValue document = JsonReader(result.out).Document();
-    for (const JsonValue& o : document.At("items").Arr()) {
-      JsonItem item{o.At("kind").Str(), o.At("path").Str(), o.At("name").Str(), o.At("created").Str()};
-      if (o.Has("size")) item.size = static_cast<std::uint64_t>(o.At("size").Num());
-      item.deleted = o.At("deleted").Bool();
-      EXPECT_TRUE(o.Has("id") && o.Has("modified")) << item.path;
-      items.push_back(std::move(item));
+  std::size_t from = 0;
+  while (from < result.out.size()) {
+    const std::size_t end = result.out.find('\n', from);
+    std::vector<std::string> fields;
+    for (std::size_t at = from; at <= end;) {
+      const std::size_t tab = std::min(result.out.find('\t', at), end);
+      fields.push_back(result.out.substr(at, tab - at));
+      at = tab + 1;
     }
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "bad JSON (" << e.what() << "): " << result.out.substr(0, 400);
+    from = end + 1;
+    if (fields.size() != 6) {
+      ADD_FAILURE() << "unexpected line from the JSON reader";
+      continue;
+    }
+    items.push_back({fields[0], fields[1], fields[2], fields[3], std::stoull(fields[4]), fields[5] == "1"});
   }
   return items;
 }
