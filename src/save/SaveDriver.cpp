@@ -60,11 +60,10 @@ namespace {
 
 using FileIndexMap = std::unordered_map<std::uint64_t, std::size_t>;
 
+// Writes a folder's files into parent/relative, which exists already.
 void SaveFolder(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                 const FileIndexMap& index, const std::filesystem::path& parent, const std::filesystem::path& relative,
                 std::uint32_t folderId) {
-  if (context.control.StopRequested()) return;
-  MakeFolderBelow(parent, relative);
   for (const std::uint64_t key : tree.FilesOf(folderId)) {
     if (context.control.StopRequested()) return;
     if (const auto it = index.find(key); it != index.end())
@@ -77,6 +76,8 @@ void SaveFolder(const SaveContext& context, const RecoveryStore& store, const Re
 void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                      const std::filesystem::path& parent, const std::filesystem::path& relative,
                      std::uint32_t folderId) {
+  if (context.control.StopRequested()) return;
+  MakeFolderBelow(parent, relative);
   SaveFolder(context, store, tree, FileIndex(store, tree.Family()), parent, relative, folderId);
 }
 
@@ -85,6 +86,7 @@ void SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, con
   const FileIndexMap index = FileIndex(store, tree.Family());
   for (const std::size_t node : tree.CheckedFolders()) {
     const std::filesystem::path relative = SafeRelativePath(tree.PathOf(node));
+    // Folders are made even after a stop, empty; their files are not written.
     MakeFolderBelow(destination, relative);
     SaveFolder(context, store, tree, index, destination, relative, tree.Node(node).folderId);
   }

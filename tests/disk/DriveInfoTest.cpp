@@ -1,8 +1,12 @@
-// The partition pane's lines and the capacity chart's shares.
+// The drive and partition panes' lines and the capacity chart's shares.
 
 #include <gtest/gtest.h>
 
+#include "TestFiles.h"
+#include "VhdWriter.h"
 #include "disk/DriveInfo.h"
+#include "disk/DriveTable.h"
+#include "vdisk/VirtualDisk.h"
 
 namespace dravik {
 namespace {
@@ -68,6 +72,44 @@ TEST(CapacityShareTest, PartitionsThenWhatIsFree) {
   ASSERT_EQ(empty.size(), 1u);
   EXPECT_EQ(empty[0].label, "FREE");
   EXPECT_EQ(empty[0].percent, 100u);
+}
+
+TEST(DriveInfoTest, VhdLinesFromTheGeometry) {
+  test::TempDir dir;
+  const auto path = dir / "geometry.vhd";
+  test::WriteFixedVhd(path, std::vector<std::uint8_t>(4096, 0), 16383, 16, 63);
+  VirtualDisk disk;
+  DriveTable table;
+  ASSERT_TRUE(OpenImage(disk, path, false).ok);
+  RegisterImage(table, disk);
+  const auto lines = DiskInfoLines(table, 0, disk, ImageKind::kVhd);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0].label, "Model\t\t\t:");
+  EXPECT_EQ(lines[0].value, "Virtual Hard Disk");
+  EXPECT_EQ(lines[1].label, "Capacity\t\t:");
+  EXPECT_EQ(lines[1].value, "8063 MB (Approx)");
+  EXPECT_EQ(lines[2].label, "Cylinders\t\t:");
+  EXPECT_EQ(lines[2].value, "16383");
+  EXPECT_EQ(lines[3].label, "Head\t\t\t:");
+  EXPECT_EQ(lines[3].value, "16");
+  EXPECT_EQ(lines[4].label, "Sectors Per Track\t:");
+  EXPECT_EQ(lines[4].value, "63");
+}
+
+TEST(DriveInfoTest, VhdxLinesFromTheBlockTable) {
+  VirtualDisk disk;
+  DriveTable table;
+  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-10g.vhdx"), false).ok);
+  RegisterImage(table, disk);
+  const auto lines = DiskInfoLines(table, 0, disk, ImageKind::kVhdx);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[1].value, "10240 MB ");
+  EXPECT_EQ(lines[2].label, "Disk Type\t\t:");
+  EXPECT_EQ(lines[2].value, "Dynamic Disk");
+  EXPECT_EQ(lines[3].label, "Data Block Count\t:");
+  EXPECT_EQ(lines[3].value, std::to_string(disk.DataBlockCount()));
+  EXPECT_EQ(lines[4].label, "Total Bat Entries\t:");
+  EXPECT_EQ(lines[4].value, std::to_string(disk.TotalBatEntries()));
 }
 
 }  // namespace
