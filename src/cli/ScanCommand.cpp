@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <variant>
 #include <unordered_map>
@@ -38,7 +39,9 @@ constexpr const char* kScanUsage =
     "                       \"created\",\"modified\"}, ...]}; paths join the names below\n"
     "                       the root with \"/\"\n"
     "  --recover DIR        save into DIR: the root's files into DIR, every folder\n"
-    "                       recreated below it (created when missing)\n"
+    "                       recreated below it (created when missing); a file that\n"
+    "                       cannot be written whole is removed, named on standard\n"
+    "                       error with the reason, and makes the exit status 1\n"
     "  --select PATH        save only this folder (recreated with its path) or file\n"
     "                       (written into DIR itself); may be repeated\n"
     "  --deleted MODE       include (default), only or exclude deleted files\n"
@@ -218,8 +221,31 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
   return options;
 }
 
+// "1 file" or "N files".
+std::string Files(std::uint32_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
+
+// What did not go well in a save, on standard error: the files that could
+// not be saved with the first reasons, and the files with unreadable parts.
+void ReportTrouble(const SaveSummary& summary) {
+  constexpr std::size_t kShownFailures = 5;
+  if (summary.failed > 0)
+    std::fprintf(stderr, "dravik: %s could not be saved:\n", Files(summary.failed).c_str());
+  else if (!summary.failures.empty())
+    std::fprintf(stderr, "dravik: not every folder could be made:\n");
+  for (std::size_t i = 0; i < summary.failures.size() && i < kShownFailures; ++i)
+    std::fprintf(stderr, "dravik:   %s\n", summary.failures[i].Text().c_str());
+  if (summary.unreadable > 0)
+    std::fprintf(stderr,
+                 "dravik: %s saved with parts the disk could not give: %u sector reads failed (written as "
+                 "zeros), or the data ends before the recorded size\n",
+                 Files(summary.unreadable).c_str(), summary.failedReads);
+  else if (summary.failedReads > 0)
+    std::fprintf(stderr, "dravik: %u sector reads failed\n", summary.failedReads);
+}
+
 // Saves what is selected (or, without a selection, everything: every folder
-// and the root's files) and says how many files were saved.
+// and the root's files) and says how many files were saved whole. Fails when
+// the destination cannot be made, or when any file could not be saved whole.
 int Recover(const ScanOptions& options, const SectorReader& reader, const QuickScanResult& result,
             const RecoveryStore& store, ResultTree& tree, ProgressLine& progress) {
   if (!options.selected.empty()) {
@@ -227,20 +253,27 @@ int Recover(const ScanOptions& options, const SectorReader& reader, const QuickS
   } else {
     for (const std::uint64_t key : tree.FilesOf(tree.RootId())) tree.CheckFile(key, true);
   }
+  if (const auto failure = MakeFolderPath(*options.destination)) {
+    const std::string reason = std::strerror(failure->error);
+    if (failure->path == std::filesystem::path(*options.destination))
+      std::fprintf(stderr, "dravik: cannot save into %s: %s\n", options.destination->c_str(), reason.c_str());
+    else
+      std::fprintf(stderr, "dravik: cannot save into %s: cannot make the folder %s: %s\n",
+                   options.destination->c_str(), failure->path.c_str(), reason.c_str());
+    return kExitFailed;
+  }
   SaveControl saveControl(progress.SaveSink());
   std::optional<ntfs::MftRunTable> mftRuns;
   if (tree.Family() == FsFamily::kNtfs) mftRuns = ntfs::MftRunTable::Read(reader, result.params);
   const SaveContext context{reader,      result.params, options.settings, options.filter,
                             saveControl, mftRuns ? &*mftRuns : nullptr, options.image};
-  MakeFolderPath(*options.destination);
-  SaveCheckedTree(context, store, tree, *options.destination);
+  const SaveSummary summary = SaveCheckedTree(context, store, tree, *options.destination);
   progress.Clear();
-  std::fprintf(options.json ? stderr : stdout, "%u files saved into %s\n", saveControl.SavedCount(),
+  std::fprintf(options.json ? stderr : stdout, "%u files saved into %s\n", summary.saved,
                options.destination->c_str());
-  if (saveControl.FailedReads() > 0)
-    std::fprintf(stderr, "dravik: %u sector reads failed; those parts of the files were written as zeros\n",
-                 saveControl.FailedReads());
-  return kExitOk;
+  std::fflush(stdout);
+  ReportTrouble(summary);
+  return summary.Complete() ? kExitOk : kExitFailed;
 }
 
 }  // namespace

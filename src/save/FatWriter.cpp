@@ -1,5 +1,8 @@
 #include "save/FatWriter.h"
 
+#include <algorithm>
+
+#include "disk/SectorReader.h"
 #include "fs/fat/FatTable.h"
 #include "save/FileTimes.h"
 
@@ -22,20 +25,30 @@ std::vector<SectorRun> RunsOfClusters(const FsParams& params, const std::vector<
 
 }  // namespace
 
-bool ExtractFatFile(const SaveContext& context, const std::filesystem::path& folder, const FatFileRecord& file,
-                    bool forSave, std::u16string& name) {
-  if (context.control.StopRequested()) return false;
+FileOutcome ExtractFatFile(const SaveContext& context, const std::filesystem::path& folder, const FatFileRecord& file,
+                           bool forSave, std::u16string& name) {
+  if (context.control.StopRequested()) return FileOutcome::kInterrupted;
   context.control.ClearSkip();
-  const auto path = ChooseDestination(context, folder, name, forSave, file.deleted);
-  if (!path) return false;
-  auto output = OutputFile::Create(*path);
-  if (!output) return true;
-  if (forSave) context.control.Begin(*path, name);
-  const auto clusters = fat::FileClusters(context.reader, context.params, file.firstCluster, file.size);
-  CopySectorRuns(context, *output, RunsOfClusters(context.params, clusters), file.size, forSave);
-  output->Close();
-  ApplyFatDate(*path, file.date1);
-  return true;
+  const Destination destination = ChooseDestination(context, folder, name, forSave, file.deleted);
+  if (destination.choice != Destination::Choice::kWrite) return CountRefused(context, destination);
+  const std::filesystem::path& path = destination.path;
+  if (forSave) context.control.Begin(path, name);
+  int error = 0;
+  auto output = OutputFile::Create(path, error);
+  if (!output) return CountNotCreated(context, path, error);
+  const std::uint32_t readsBefore = context.control.FailedReads();
+  const auto clusters = fat::FileClusters(context.reader, context.params, file.firstCluster, file.size, file.deleted);
+  // A size beyond the clusters the file has is a damaged entry: the file is
+  // written only as far as its clusters go.
+  const std::uint64_t held = clusters.size() * std::uint64_t{context.params.sectorsPerCluster} * kSectorSize;
+  const std::uint64_t size = std::min<std::uint64_t>(file.size, held);
+  const std::uint64_t written =
+      CopySectorRuns(context, *output, RunsOfClusters(context.params, clusters), size, forSave);
+  const int writeError = output->Close();
+  const SavedTimes times{UnixTimeFromFatDateTime(file.date2, 0), UnixTimeFromFatDateTime(file.date1, file.time1)};
+  const int timesError = writeError != 0 ? 0 : ApplyTimes(path, times);
+  const bool unreadable = size < file.size || context.control.FailedReads() > readsBefore;
+  return EndFile(context, path, {written, size, writeError, timesError, unreadable});
 }
 
 }  // namespace dravik

@@ -11,9 +11,9 @@
 
 namespace dravik {
 
-// True when done with the file (written, or given up without an error worth
-// reporting); false when it was passed over. name may be changed by a rename.
-bool ExtractFatFile(const SaveContext& context, const std::filesystem::path& folder, const FatFileRecord& file,
-                    bool forSave, std::u16string& name);
+// Writes the file into folder and counts how it went in the context's
+// SaveControl; name becomes the name it is written under.
+FileOutcome ExtractFatFile(const SaveContext& context, const std::filesystem::path& folder, const FatFileRecord& file,
+                           bool forSave, std::u16string& name);
 
 }  // namespace dravik

@@ -1,6 +1,7 @@
 #include "save/FileWriter.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,13 +18,16 @@ namespace {
 constexpr std::uint64_t kBufferedPiece = 1024 * 1024;  // read and written through a buffer
 constexpr std::uint64_t kKernelPiece = 64 * 1024 * 1024;  // copied by the kernel
 
-bool Exists(const std::filesystem::path& path) {
-  std::error_code error;
-  return std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found;
-}
+// No more renamed copies than this are tried for one name.
+constexpr std::uint32_t kMaxCopies = 1'000'000;
 
-bool PassedOverAsDeleted(DeletedMode mode, bool deleted) {
-  return (mode == DeletedMode::kOnly && !deleted) || (mode == DeletedMode::kExclude && deleted);
+// 0 when nothing stands at path, EEXIST when something does (a link too,
+// wherever it points), otherwise the errno that keeps the path from being
+// examined: a folder that cannot be searched, a link loop, a path too long.
+int Probe(const std::filesystem::path& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) == 0) return EEXIST;
+  return errno == ENOENT ? 0 : errno;
 }
 
 bool IsImage(const SaveContext& context, const std::filesystem::path& path) {
@@ -31,51 +35,75 @@ bool IsImage(const SaveContext& context, const std::filesystem::path& path) {
   return !context.image.empty() && std::filesystem::equivalent(path, context.image, error);
 }
 
+Destination Write(std::filesystem::path path) { return {Destination::Choice::kWrite, std::move(path), 0}; }
+Destination Fail(std::filesystem::path path, int error) { return {Destination::Choice::kFail, std::move(path), error}; }
+Destination PassOver(std::filesystem::path path) { return {Destination::Choice::kPassOver, std::move(path), 0}; }
+
 }  // namespace
 
-std::optional<std::filesystem::path> ChooseDestination(const SaveContext& context, const std::filesystem::path& folder,
-                                                       std::u16string& name, bool forSave, bool deleted) {
+bool PassedOver(const SaveContext& context, std::u16string_view name, bool deleted) {
+  const DeletedMode mode = context.settings.deleted;
+  if ((mode == DeletedMode::kOnly && !deleted) || (mode == DeletedMode::kExclude && deleted)) return true;
+  return !context.filter.Accepts(name);
+}
+
+Destination ChooseDestination(const SaveContext& context, const std::filesystem::path& folder, std::u16string& name,
+                              bool forSave, bool deleted) {
   std::filesystem::path path = folder / PathFromName(SafeFileName(name));
-  if (!forSave && !IsImage(context, path)) return path;
-  if (!forSave) return std::nullopt;
-  if (!context.filter.Accepts(name)) return std::nullopt;
-  if (PassedOverAsDeleted(context.settings.deleted, deleted)) return std::nullopt;
-  if (!Exists(path)) return path;
+  const std::u16string original = name;
+  name = FromUtf8(path.filename().string());
+  if (!forSave) return IsImage(context, path) ? PassOver(path) : Write(path);
+  if (PassedOver(context, original, deleted)) return PassOver(path);
+  const int found = Probe(path);
+  if (found == 0) return Write(path);
+  if (found != EEXIST) return Fail(path, found);
   switch (context.settings.duplicates) {
-    case DuplicateMode::kSkip: return std::nullopt;
+    case DuplicateMode::kSkip: return PassOver(path);
     case DuplicateMode::kOverwrite:
-      if (!IsImage(context, path)) return path;
+      if (!IsImage(context, path)) return Write(path);
       break;
     case DuplicateMode::kRename: break;
   }
-  for (std::uint32_t n = 1;; ++n) {
-    const std::u16string candidate = u"Copy (" + FromUtf8(std::to_string(n)) + u" ) of " + name;
+  for (std::uint32_t n = 1; n <= kMaxCopies; ++n) {
+    const std::u16string candidate = u"Copy (" + FromUtf8(std::to_string(n)) + u" ) of " + original;
     path = folder / PathFromName(SafeFileName(candidate));
-    if (!Exists(path)) {
-      name = candidate;
-      return path;
+    const int taken = Probe(path);
+    if (taken == 0) {
+      name = FromUtf8(path.filename().string());
+      return Write(path);
     }
+    if (taken != EEXIST) return Fail(path, taken);
   }
+  return Fail(path, EEXIST);
 }
 
-std::optional<OutputFile> OutputFile::Create(const std::filesystem::path& path) {
+std::optional<OutputFile> OutputFile::Create(const std::filesystem::path& path, int& error) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0 && errno == ELOOP) {
     // A link stands where the file goes: replace the link, never its target.
-    ::unlink(path.c_str());
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (::unlink(path.c_str()) == 0)
+      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   }
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) {
+    error = errno;
+    return std::nullopt;
+  }
+  error = 0;
   return OutputFile(fd);
 }
 
 OutputFile::~OutputFile() { Close(); }
 
 bool OutputFile::Write(const std::uint8_t* data, std::size_t size) {
+  if (error_ != 0) return false;
   while (size > 0) {
     const ssize_t written = ::pwrite(fd_, data, size, static_cast<off_t>(position_));
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written <= 0) {
+      // A write that takes nothing without saying why is taken as a full device.
+      error_ = written < 0 ? errno : ENOSPC;
+      return false;
+    }
     data += written;
     size -= static_cast<std::size_t>(written);
     position_ += static_cast<std::uint64_t>(written);
@@ -85,7 +113,7 @@ bool OutputFile::Write(const std::uint8_t* data, std::size_t size) {
 }
 
 bool OutputFile::CopyFrom(const FileSpan& source) {
-  if (!kernelCopy_) return false;
+  if (!kernelCopy_ || error_ != 0) return false;
   auto in = static_cast<off_t>(source.offset);
   auto out = static_cast<off_t>(position_);
   std::uint64_t left = source.length;
@@ -105,17 +133,54 @@ bool OutputFile::CopyFrom(const FileSpan& source) {
   return true;
 }
 
-bool OutputFile::Skip(std::uint64_t size) {
+void OutputFile::Skip(std::uint64_t size) {
   position_ += size;
   extendAtClose_ = size > 0 || extendAtClose_;
-  return true;
 }
 
-void OutputFile::Close() {
-  if (fd_ < 0) return;
-  if (extendAtClose_) (void)::ftruncate(fd_, static_cast<off_t>(position_));
-  ::close(fd_);
+int OutputFile::Close() {
+  if (fd_ < 0) return error_;
+  if (extendAtClose_ && error_ == 0 && ::ftruncate(fd_, static_cast<off_t>(position_)) != 0) error_ = errno;
+  // The descriptor is gone whatever close says, so it is never retried.
+  if (::close(fd_) != 0 && error_ == 0 && errno != EINTR) error_ = errno;
   fd_ = -1;
+  return error_;
+}
+
+FileOutcome CountRefused(const SaveContext& context, const Destination& destination) {
+  if (destination.choice == Destination::Choice::kFail) return CountNotCreated(context, destination.path, destination.error);
+  context.control.CountPassedOver();
+  return FileOutcome::kPassedOver;
+}
+
+FileOutcome CountNotCreated(const SaveContext& context, const std::filesystem::path& path, int error) {
+  context.control.CountFailed({path, error, SaveFailure::Step::kFile});
+  return FileOutcome::kFailed;
+}
+
+FileOutcome EndFile(const SaveContext& context, const std::filesystem::path& path, const WrittenFile& file) {
+  SaveControl& control = context.control;
+  if (file.writeError != 0) {
+    ::unlink(path.c_str());
+    control.CountFailed({path, file.writeError, SaveFailure::Step::kFile});
+    return FileOutcome::kFailed;
+  }
+  if (file.bytes < file.size) {
+    if (control.StopRequested() || control.SkipRequested()) {
+      control.CountInterrupted();
+      return FileOutcome::kInterrupted;
+    }
+    // The data ended before the size without a request: a cut-off file.
+    ::unlink(path.c_str());
+    control.CountFailed({path, 0, SaveFailure::Step::kDamaged});
+    return FileOutcome::kFailed;
+  }
+  if (file.timesError != 0) {
+    control.CountFailed({path, file.timesError, SaveFailure::Step::kTimes});
+    return FileOutcome::kFailed;
+  }
+  control.CountSaved(file.unreadable);
+  return FileOutcome::kSaved;
 }
 
 namespace {

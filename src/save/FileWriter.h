@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "disk/FsParams.h"
@@ -35,12 +36,26 @@ struct SaveContext {
   std::filesystem::path image = {};
 };
 
-// The destination of a file in folder, or none when it is passed over. For
-// a save (forSave) the filter, the deleted setting and the duplicate setting
-// apply; a renamed duplicate's new name is written back into name. For a
-// preview the file is written under the given name, replacing what is there.
-std::optional<std::filesystem::path> ChooseDestination(const SaveContext& context, const std::filesystem::path& folder,
-                                                       std::u16string& name, bool forSave, bool deleted);
+// True when the filter or the deleted setting leaves the file out of a save.
+bool PassedOver(const SaveContext& context, std::u16string_view name, bool deleted);
+
+// Where a file goes, or why it does not.
+struct Destination {
+  enum class Choice { kWrite, kPassOver, kFail };
+  Choice choice = Choice::kWrite;
+  std::filesystem::path path;  // where it is written; for kFail the path that was refused
+  int error = 0;               // kFail: the errno of the refusal
+};
+
+// The destination of a file in folder. For a save (forSave) the filter, the
+// deleted setting and the duplicate setting apply: a name that exists is
+// renamed to "Copy (n ) of NAME", skipped or overwritten. For a preview the
+// file is written under the given name, replacing what is there. A name too
+// long for the destination is shortened (see PathFromName). name becomes the
+// name the file is written under. A path that cannot be examined (a folder
+// that cannot be searched, a link loop, a path too long) fails the file.
+Destination ChooseDestination(const SaveContext& context, const std::filesystem::path& folder, std::u16string& name,
+                              bool forSave, bool deleted);
 
 // A run of sectors of the source, or a hole of zeros.
 struct SectorRun {
@@ -48,21 +63,32 @@ struct SectorRun {
   std::uint64_t sectors = 0;
 };
 
+// A file being written. The first failure of a write, of sizing the file
+// or of closing it is kept: once something failed, writes do nothing.
 class OutputFile {
  public:
-  // Creates or truncates the file; never follows a link in its place.
-  static std::optional<OutputFile> Create(const std::filesystem::path& path);
-  OutputFile(OutputFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  // Creates or truncates the file; never follows a link in its place. None,
+  // with error set to the errno, when it cannot be created.
+  static std::optional<OutputFile> Create(const std::filesystem::path& path, int& error);
+  OutputFile(OutputFile&& other) noexcept
+      : fd_(other.fd_), position_(other.position_), extendAtClose_(other.extendAtClose_),
+        kernelCopy_(other.kernelCopy_), error_(other.error_) {
+    other.fd_ = -1;
+  }
   OutputFile& operator=(OutputFile&&) = delete;
   ~OutputFile();
 
   bool Write(const std::uint8_t* data, std::size_t size);
   // Copies bytes of another file in the kernel, without a buffer; false
-  // (with nothing counted as written) when that cannot be done.
+  // (with nothing counted as written) when that cannot be done: the caller
+  // then writes the bytes itself.
   bool CopyFrom(const FileSpan& source);
   // Leaves a hole of zeros (the file is sized when it is closed).
-  bool Skip(std::uint64_t size);
-  void Close();
+  void Skip(std::uint64_t size);
+  // Sizes the file over a hole at its end and closes it. Returns the first
+  // failure's errno, 0 when every write, the sizing and the closing worked.
+  int Close();
+  int Error() const { return error_; }
 
  private:
   explicit OutputFile(int fd) : fd_(fd) {}
@@ -70,10 +96,43 @@ class OutputFile {
   std::uint64_t position_ = 0;
   bool extendAtClose_ = false;
   bool kernelCopy_ = true;
+  int error_ = 0;
 };
 
+// How the writing of one file went.
+enum class FileOutcome {
+  kSaved,        // written whole
+  kFailed,       // not written whole, for the reason SaveControl keeps
+  kInterrupted,  // cut short by a stop or skip request
+  kPassedOver,   // left out by the settings, or nothing to write
+};
+
+// What a writer hands to EndFile once the file is closed.
+struct WrittenFile {
+  std::uint64_t bytes = 0;  // written
+  std::uint64_t size = 0;   // that should have been written
+  int writeError = 0;       // OutputFile::Close's result
+  int timesError = 0;       // ApplyTimes's result
+  bool unreadable = false;  // parts the disk could not give were written as zeros
+};
+
+// Counts a file that is not written because its destination was refused
+// (kFailed) or because the settings pass it over (kPassedOver).
+FileOutcome CountRefused(const SaveContext& context, const Destination& destination);
+// Counts a file that could not be created at path.
+FileOutcome CountNotCreated(const SaveContext& context, const std::filesystem::path& path, int error);
+
+// Counts the file in the context's SaveControl and says how it went. A file
+// that could not be written whole is removed, so that no cut-off file is
+// mistaken for a good one; a file cut short by a stop or skip request is
+// kept as far as it was written, as the user asked; a file whose times could
+// not be set is kept (its bytes are whole) but counted as failed.
+FileOutcome EndFile(const SaveContext& context, const std::filesystem::path& path, const WrittenFile& file);
+
 // Writes exactly size bytes of the runs into the file, stopping early on a
-// stop or skip request. Returns the bytes written.
+// stop or skip request or a failed write (see OutputFile::Error). Sectors
+// that cannot be read are written as zeros and counted. Returns the bytes
+// written.
 std::uint64_t CopySectorRuns(const SaveContext& context, OutputFile& file, const std::vector<SectorRun>& runs,
                              std::uint64_t size, bool forSave);
 

@@ -25,6 +25,7 @@ struct FileData {
   std::uint64_t initializedSize = 0;
   bool compressed = false;
   std::uint32_t unitClusters = 0;
+  bool damaged = false;  // the record no longer describes the data
 };
 
 // The runs of the data spread over the records of the base record's
@@ -55,18 +56,25 @@ std::optional<DecodedRuns> RunsAcrossRecords(const SaveContext& context, Bytes r
   return all;
 }
 
+// The file's data as its record describes it; none when the record has no
+// data attribute (nothing to write).
 std::optional<FileData> LocateData(const SaveContext& context, std::uint32_t recordLba) {
   std::vector<std::uint8_t> record(kRecordSize, 0);
+  FileData file;
   context.reader.Read(recordLba, kRecordSectors, record);
-  if (!IsRecord(record)) return std::nullopt;
+  if (!IsRecord(record)) {
+    file.damaged = true;
+    return file;
+  }
   ApplyFixup(record);
   const auto data = FindData(record);
   if (!data) return std::nullopt;
-  FileData file;
   file.resident = data->resident;
   if (data->resident) {
-    if (data->offset + le16(record, data->offset + kAttrValueOffsetOffset) + data->size > kResidentLimit)
-      return std::nullopt;
+    if (data->offset + le16(record, data->offset + kAttrValueOffsetOffset) + data->size > kResidentLimit) {
+      file.damaged = true;
+      return file;
+    }
     file.value.assign(data->value.begin(), data->value.end());
     return file;
   }
@@ -117,15 +125,18 @@ class VcnCursor {
 
 // Compressed data: each unit whose clusters are all on disk is stored as it
 // is; a unit with sparse clusters holds LZNT1 data in the clusters it has; a
-// unit without clusters is zeros.
-void CopyCompressed(const SaveContext& context, OutputFile& out, const FileData& data, std::uint64_t size, bool forSave) {
+// unit without clusters is zeros. Returns the bytes written: fewer than size
+// after a stop or skip request, a failed write, or where the runs end.
+std::uint64_t CopyCompressed(const SaveContext& context, OutputFile& out, const FileData& data, std::uint64_t size,
+                             bool forSave) {
   const std::uint64_t clusterBytes = std::uint64_t{context.params.sectorsPerCluster} * kSectorSize;
   const std::size_t unitBytes = static_cast<std::size_t>(clusterBytes * data.unitClusters);
   std::vector<std::uint8_t> stored(unitBytes);
   std::vector<std::uint8_t> unit(unitBytes);
   VcnCursor cursor(data.runs.runs);
-  for (std::uint64_t written = 0; written < size;) {
-    if (context.control.StopRequested() || context.control.SkipRequested()) return;
+  std::uint64_t written = 0;
+  while (written < size) {
+    if (context.control.StopRequested() || context.control.SkipRequested()) return written;
     if (forSave) context.control.ReportPercent(static_cast<int>(written * 100 / size));
     std::size_t present = 0;
     std::uint32_t inUnit = 0;
@@ -138,50 +149,71 @@ void CopyCompressed(const SaveContext& context, OutputFile& out, const FileData&
         context.control.CountFailedRead();
       ++present;
     }
-    if (inUnit == 0) return;  // the runs end before the size: the file comes out short
+    if (inUnit == 0) return written;  // the runs end before the size: the file comes out short
     const std::uint64_t bytes = std::min<std::uint64_t>(unitBytes, size - written);
     if (present == 0) {
       out.Skip(bytes);
     } else if (present == data.unitClusters) {
-      out.Write(stored.data(), static_cast<std::size_t>(bytes));
+      if (!out.Write(stored.data(), static_cast<std::size_t>(bytes))) return written;
     } else {
       std::fill(unit.begin(), unit.end(), std::uint8_t{0});
       DecompressLznt1(Bytes(stored.data(), present * clusterBytes), unit);
-      out.Write(unit.data(), static_cast<std::size_t>(bytes));
+      if (!out.Write(unit.data(), static_cast<std::size_t>(bytes))) return written;
     }
     written += bytes;
   }
+  return written;
 }
 
 }  // namespace
 
-bool ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& folder, const NtfsFileRecord& file,
-                     bool forSave, std::u16string& name) {
-  if (context.control.StopRequested()) return false;
+FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& folder, const NtfsFileRecord& file,
+                            bool forSave, std::u16string& name) {
+  if (context.control.StopRequested()) return FileOutcome::kInterrupted;
   context.control.ClearSkip();
-  const auto path = ChooseDestination(context, folder, name, forSave, file.deleted);
-  if (!path) return false;
+  const Destination destination = ChooseDestination(context, folder, name, forSave, file.deleted);
+  if (destination.choice != Destination::Choice::kWrite) return CountRefused(context, destination);
+  const std::filesystem::path& path = destination.path;
   const auto data = LocateData(context, file.dataRecordLba);
-  if (!data) return false;
-  if (!data->resident && data->runs.runs.empty()) return true;
-  if (!data->resident && !data->runs.ok) return false;
-  if (forSave) context.control.Begin(*path, name);
-  auto output = OutputFile::Create(*path);
-  if (!output) return true;
+  if (data && (data->damaged || (!data->resident && !data->runs.ok))) {
+    context.control.CountFailed({path, 0, SaveFailure::Step::kDamaged});
+    return FileOutcome::kFailed;
+  }
+  if (!data || (!data->resident && data->runs.runs.empty())) {  // nothing to write
+    context.control.CountPassedOver();
+    return FileOutcome::kPassedOver;
+  }
+  if (forSave) context.control.Begin(path, name);
+  int error = 0;
+  auto output = OutputFile::Create(path, error);
+  if (!output) return CountNotCreated(context, path, error);
+  const std::uint32_t readsBefore = context.control.FailedReads();
+  // The bytes to write: a resident value shorter than the recorded size is
+  // the whole file; data whose runs end before its size comes out short.
+  std::uint64_t size = file.size;
+  std::uint64_t written = 0;
   if (data->resident) {
-    output->Write(data->value.data(), std::min<std::size_t>(data->value.size(), static_cast<std::size_t>(file.size)));
+    size = std::min<std::uint64_t>(data->value.size(), file.size);
+    if (output->Write(data->value.data(), static_cast<std::size_t>(size))) written = size;
   } else if (data->compressed) {
-    CopyCompressed(context, *output, *data, file.size, forSave);
+    written = CopyCompressed(context, *output, *data, file.size, forSave);
   } else {
     // Past the initialized size the clusters hold whatever was there before: it reads as zeros.
     const std::uint64_t initialized = std::min(file.size, data->initializedSize);
-    const std::uint64_t copied = CopySectorRuns(context, *output, SectorRunsOf(context.params, data->runs.runs),
-                                                initialized, forSave);
-    if (copied == initialized && initialized < file.size) output->Skip(file.size - initialized);
+    written = CopySectorRuns(context, *output, SectorRunsOf(context.params, data->runs.runs), initialized, forSave);
+    if (written == initialized && initialized < file.size) {
+      output->Skip(file.size - initialized);
+      written = file.size;
+    }
   }
-  output->Close();
-  ApplyNtfsTimes(*path, file.creationTime);
-  return true;
+  const bool interrupted = context.control.StopRequested() || context.control.SkipRequested();
+  const bool cutShort = written < size && output->Error() == 0 && !interrupted;
+  if (cutShort) size = written;
+  const int writeError = output->Close();
+  const SavedTimes times{UnixTimeFromFileTime(file.accessTime), UnixTimeFromFileTime(file.modificationTime)};
+  const int timesError = writeError != 0 ? 0 : ApplyTimes(path, times);
+  const bool unreadable = cutShort || context.control.FailedReads() > readsBefore;
+  return EndFile(context, path, {written, size, writeError, timesError, unreadable});
 }
 
 }  // namespace dravik

@@ -12,10 +12,11 @@
 
 namespace dravik {
 
-// True when done with the file (written, or given up without an error worth
-// reporting); false when it was passed over or cannot be written (no data
-// attribute, resident data running past the record, a damaged run list).
-bool ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& folder, const NtfsFileRecord& file,
-                     bool forSave, std::u16string& name);
+// Writes the file into folder and counts how it went in the context's
+// SaveControl; name becomes the name it is written under. A record without
+// data is passed over; one whose data it no longer describes (resident data
+// running past the record, a damaged run list) fails the file unwritten.
+FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& folder, const NtfsFileRecord& file,
+                            bool forSave, std::u16string& name);
 
 }  // namespace dravik

@@ -1,5 +1,9 @@
 #include "save/SaveDriver.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -25,6 +29,18 @@ void WriteFile(const SaveContext& context, const RecoveryStore& store, FsFamily 
   }
 }
 
+// Counts a file that cannot be written because its folder could not be
+// made: failed, unless the settings pass it over anyway.
+void CountUnwritable(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index) {
+  const bool passedOver = family == FsFamily::kFat
+                              ? PassedOver(context, store.FatFiles()[index].name, store.FatFiles()[index].deleted)
+                              : PassedOver(context, store.NtfsFiles()[index].name, store.NtfsFiles()[index].deleted);
+  if (passedOver)
+    context.control.CountPassedOver();
+  else
+    context.control.CountFailedFiles(1);
+}
+
 template <typename Records, typename Key>
 std::unordered_map<std::uint64_t, std::size_t> IndexBy(const Records& records, Key key) {
   std::unordered_map<std::uint64_t, std::size_t> index;
@@ -37,23 +53,43 @@ std::unordered_map<std::uint64_t, std::size_t> FileIndex(const RecoveryStore& st
   return IndexBy(store.NtfsFiles(), [](const NtfsFileRecord& f) { return f.dataRecordLba; });
 }
 
-}  // namespace
-
-void MakeFolderPath(const std::filesystem::path& path) {
-  std::error_code ignored;
-  std::filesystem::create_directories(path, ignored);
+// Makes one folder; with followLinks false a link standing there is removed
+// first. 0, or the errno of the failure.
+int MakeLevel(const std::filesystem::path& path, bool followLinks) {
+  struct stat status {};
+  if (!followLinks && ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode) && ::unlink(path.c_str()) != 0)
+    return errno;
+  if (::mkdir(path.c_str(), 0777) == 0) return 0;
+  if (errno != EEXIST) return errno;
+  const int found = followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
+  if (found != 0) return errno;
+  return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
 }
 
-void MakeFolderBelow(const std::filesystem::path& parent, const std::filesystem::path& relative) {
-  MakeFolderPath(parent);
-  std::error_code ignored;
+SaveFailure FolderFailure(const std::filesystem::path& path, int error) {
+  return {path, error, SaveFailure::Step::kFolder};
+}
+
+}  // namespace
+
+std::optional<SaveFailure> MakeFolderPath(const std::filesystem::path& path) {
+  std::filesystem::path level;
+  for (const std::filesystem::path& part : path) {
+    level /= part;
+    if (part.empty()) continue;
+    if (const int error = MakeLevel(level, true)) return FolderFailure(level, error);
+  }
+  return std::nullopt;
+}
+
+std::optional<SaveFailure> MakeFolderBelow(const std::filesystem::path& parent, const std::filesystem::path& relative) {
+  if (auto failure = MakeFolderPath(parent)) return failure;
   std::filesystem::path path = parent;
   for (const std::filesystem::path& level : relative) {
     path /= level;
-    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ignored)))
-      std::filesystem::remove(path, ignored);
-    std::filesystem::create_directory(path, ignored);
+    if (const int error = MakeLevel(path, false)) return FolderFailure(path, error);
   }
+  return std::nullopt;
 }
 
 namespace {
@@ -71,30 +107,56 @@ void SaveFolder(const SaveContext& context, const RecoveryStore& store, const Re
   }
 }
 
+// A folder that could not be made: kept as a failure, its files counted.
+void FailFolder(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
+                const FileIndexMap& index, const SaveFailure& failure, std::uint32_t folderId) {
+  context.control.RecordFolderFailure(failure);
+  if (context.control.StopRequested()) return;
+  for (const std::uint64_t key : tree.FilesOf(folderId))
+    if (const auto it = index.find(key); it != index.end()) CountUnwritable(context, store, tree.Family(), it->second);
+}
+
 }  // namespace
 
 void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                      const std::filesystem::path& parent, const std::filesystem::path& relative,
                      std::uint32_t folderId) {
   if (context.control.StopRequested()) return;
-  MakeFolderBelow(parent, relative);
-  SaveFolder(context, store, tree, FileIndex(store, tree.Family()), parent, relative, folderId);
+  const FileIndexMap index = FileIndex(store, tree.Family());
+  if (const auto failure = MakeFolderBelow(parent, relative)) {
+    FailFolder(context, store, tree, index, *failure, folderId);
+    return;
+  }
+  SaveFolder(context, store, tree, index, parent, relative, folderId);
 }
 
-void SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
-                     const std::filesystem::path& destination) {
+SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
+                            const std::filesystem::path& destination) {
   const FileIndexMap index = FileIndex(store, tree.Family());
+  // Without the destination nothing can be written: every file fails.
+  const std::optional<SaveFailure> noDestination = MakeFolderPath(destination);
   for (const std::size_t node : tree.CheckedFolders()) {
     const std::filesystem::path relative = SafeRelativePath(tree.PathOf(node));
     // Folders are made even after a stop, empty; their files are not written.
-    MakeFolderBelow(destination, relative);
+    const auto failure = noDestination ? noDestination : MakeFolderBelow(destination, relative);
+    if (failure) {
+      FailFolder(context, store, tree, index, *failure, tree.Node(node).folderId);
+      continue;
+    }
     SaveFolder(context, store, tree, index, destination, relative, tree.Node(node).folderId);
   }
   for (const std::uint64_t key : tree.CheckedFiles()) {
-    if (context.control.StopRequested()) return;
-    if (const auto it = index.find(key); it != index.end())
+    if (context.control.StopRequested()) break;
+    const auto it = index.find(key);
+    if (it == index.end()) continue;
+    if (noDestination) {
+      context.control.RecordFolderFailure(*noDestination);
+      CountUnwritable(context, store, tree.Family(), it->second);
+    } else {
       WriteFile(context, store, tree.Family(), it->second, destination);
+    }
   }
+  return context.control.Summary();
 }
 
 std::uint64_t SelectedBytes(const RecoveryStore& store, const ResultTree& tree) {

@@ -1,10 +1,12 @@
 #pragma once
 // Saving what is checked in the result tree: checked folders are recreated
 // below the destination with their files; files checked on their own are
-// written flat into the destination.
+// written flat into the destination. How every file went is counted in the
+// context's SaveControl (see SaveControl::Summary).
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "fs/RecoveryStore.h"
@@ -13,21 +15,29 @@
 
 namespace dravik {
 
-// Creates every level of the path; failures are ignored.
-void MakeFolderPath(const std::filesystem::path& path);
+// Creates every level of the path that is missing, following links the
+// path holds (it is the user's own). None when it exists as a folder
+// afterwards; otherwise the level that could not be made and why (a file
+// standing there gives ENOTDIR).
+std::optional<SaveFailure> MakeFolderPath(const std::filesystem::path& path);
 // Creates parent, then every level of relative below it. A link standing
 // where a level goes is replaced by a folder, never followed, so nothing
-// saved lands outside parent. Failures are ignored.
-void MakeFolderBelow(const std::filesystem::path& parent, const std::filesystem::path& relative);
+// saved lands outside parent. None when done; otherwise the level that
+// could not be made and why.
+std::optional<SaveFailure> MakeFolderBelow(const std::filesystem::path& parent, const std::filesystem::path& relative);
 
 // Creates parent/relative (as MakeFolderBelow) and writes into it the files
-// of the folder folderId, in the order they were found.
+// of the folder folderId, in the order they were found. When the folder
+// cannot be made, that is kept as a failure and its files are counted as
+// failed.
 void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                      const std::filesystem::path& parent, const std::filesystem::path& relative,
                      std::uint32_t folderId);
 
-void SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
-                     const std::filesystem::path& destination);
+// Saves every checked folder and file into destination (made when missing).
+// Returns the counts, as context.control.Summary() gives them.
+SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
+                            const std::filesystem::path& destination);
 
 // The bytes of the checked files and of the files of checked folders, and
 // the text "Selected Size : N MB" of it.

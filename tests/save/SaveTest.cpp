@@ -29,14 +29,17 @@ struct SaveRun {
   fs::path image;
 };
 
-// Saves what the tree has checked; returns the count of files begun.
+// Saves what the tree has checked; returns the count of files saved whole.
 std::uint32_t Save(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree, const fs::path& dest,
-                   const SaveRun& run = {}) {
+                   const SaveRun& run = {}, SaveSummary* summary = nullptr) {
   SaveControl control(run.sink);
   const SaveContext context{*v.reader, v.result.params, run.settings, run.filter, control, nullptr, run.image};
-  fs::create_directories(dest);
-  SaveCheckedTree(context, store, tree, dest);
-  return control.SavedCount();
+  const SaveSummary done = SaveCheckedTree(context, store, tree, dest);
+  EXPECT_EQ(done.failed, 0u);
+  EXPECT_TRUE(done.failures.empty()) << done.failures.front().Text();
+  EXPECT_EQ(done.saved, control.SavedCount());
+  if (summary) *summary = done;
+  return done.saved;
 }
 
 // The tree as the command saves a whole volume: every folder, and the root's files.
@@ -100,7 +103,8 @@ TEST(SaveFixtureTest, EveryLiveAndUntouchedDeletedFileComesBackWithItsDate) {
     ASSERT_TRUE(v);
     const ResultTree tree = WholeVolume(*v);
     test::TempDir dir;
-    const std::uint32_t begun = Save(*v, v->store, tree, dir.Path());
+    SaveSummary summary;
+    const std::uint32_t savedCount = Save(*v, v->store, tree, dir.Path(), {}, &summary);
 
     const auto saved = SavedByKey(dir.Path());
     // One file for every file the scan lists, under the path it lists.
@@ -108,7 +112,9 @@ TEST(SaveFixtureTest, EveryLiveAndUntouchedDeletedFileComesBackWithItsDate) {
     for (const auto& item : test::ScanItems(v->store))
       if (!item.folder) listed.insert(item.key);
     EXPECT_EQ(Keys(saved), listed);
-    EXPECT_EQ(begun, v->store.FatFiles().size());
+    EXPECT_EQ(savedCount, v->store.FatFiles().size());
+    EXPECT_TRUE(summary.Complete());
+    EXPECT_EQ(summary.begun, summary.saved);
 
     std::map<std::string, std::string> savedPath;  // canonical key -> relative path
     for (const auto& [path, sha] : test::HashTree(dir.Path())) savedPath[test::CanonicalSavedPath(path)] = path;
@@ -165,7 +171,10 @@ TEST(SaveSettingsTest, DuplicateNamesAreRenamedSkippedOrOverwritten) {
   skip.settings.duplicates = DuplicateMode::kSkip;
   test::TempDir other;
   { std::ofstream(other / "Report.txt") << "sentinel"; }
-  EXPECT_EQ(Save(*v, v->store, tree, other.Path(), skip), 0u);
+  SaveSummary skipped;
+  EXPECT_EQ(Save(*v, v->store, tree, other.Path(), skip, &skipped), 0u);
+  EXPECT_EQ(skipped.passedOver, 1u);
+  EXPECT_TRUE(skipped.Complete());
   EXPECT_EQ(test::ListTree(other.Path()), std::vector<std::string>{"Report.txt"});
   EXPECT_EQ(test::ReadFileBytes(other / "Report.txt"), (std::vector<std::uint8_t>{'s', 'e', 'n', 't', 'i', 'n', 'e', 'l'}));
 
@@ -202,12 +211,12 @@ TEST(SaveSettingsTest, DeletedSettingChoosesTheFilesFoldersAreAlwaysMade) {
     SaveRun run;
     run.settings.deleted = mode;
     test::TempDir dir;
-    const std::uint32_t begun = Save(*v, v->store, tree, dir.Path(), run);
+    const std::uint32_t savedCount = Save(*v, v->store, tree, dir.Path(), run);
     std::map<std::string, std::string> expected;
     if (mode != DeletedMode::kOnly) expected.insert(live.begin(), live.end());
     if (mode != DeletedMode::kExclude) expected.insert(deleted.begin(), deleted.end());
     EXPECT_EQ(SavedByKey(dir.Path()), expected);
-    EXPECT_EQ(begun, expected.size());
+    EXPECT_EQ(savedCount, expected.size());
     if (mode == DeletedMode::kOnly) {
       EXPECT_TRUE(fs::is_directory(dir / "TRASH"));
       EXPECT_TRUE(fs::is_directory(dir / "TRASH" / "Deleted Tree" / "xNNER"));
@@ -223,7 +232,8 @@ TEST(SaveSettingsTest, FiltersLetOnlyMatchingNamesThrough) {
   ASSERT_EQ(run.filter.Add(u"*.BIN"), FilterList::AddResult::kAdded);
   ASSERT_EQ(run.filter.Add(u"report"), FilterList::AddResult::kAdded);
   test::TempDir dir;
-  const std::uint32_t begun = Save(*v, v->store, tree, dir.Path(), run);
+  SaveSummary summary;
+  const std::uint32_t savedCount = Save(*v, v->store, tree, dir.Path(), run, &summary);
 
   std::set<std::string> expected;
   for (const auto& item : test::ScanItems(v->store)) {
@@ -234,7 +244,8 @@ TEST(SaveSettingsTest, FiltersLetOnlyMatchingNamesThrough) {
   }
   ASSERT_GE(expected.size(), 5u);  // one-cluster.bin, big.bin, LEAF.BIN, two reports, Old Report.txt
   EXPECT_EQ(Keys(SavedByKey(dir.Path())), expected);
-  EXPECT_EQ(begun, expected.size());
+  EXPECT_EQ(savedCount, expected.size());
+  EXPECT_EQ(summary.saved + summary.passedOver, v->store.FatFiles().size());
 }
 
 // --- Stop and skip -------------------------------------------------------------------
@@ -256,7 +267,7 @@ class SaveControlTest : public ::testing::Test {
 
   // A save that asks for stop or skip at the first progress report of the
   // large file's copying (the report before its first read).
-  std::uint32_t SaveInterrupted(const fs::path& dest, bool stop) {
+  SaveSummary SaveInterrupted(const fs::path& dest, bool stop) {
     SaveControl* control = nullptr;
     int reports = 0;
     SaveRun run;
@@ -270,9 +281,13 @@ class SaveControlTest : public ::testing::Test {
     SaveControl saveControl(run.sink);
     control = &saveControl;
     const SaveContext context{*v_->reader, v_->result.params, run.settings, run.filter, saveControl};
-    SaveCheckedTree(context, v_->store, *tree_, dest);
+    const SaveSummary summary = SaveCheckedTree(context, v_->store, *tree_, dest);
     EXPECT_EQ(reports, 2) << "no report after the stop or skip";
-    return saveControl.SavedCount();
+    // The cut file is neither saved nor failed.
+    EXPECT_EQ(summary.interrupted, 1u);
+    EXPECT_EQ(summary.failed, 0u);
+    EXPECT_EQ(summary.saved + 1, summary.begun);
+    return summary;
   }
 
   void ExpectPartOfBigFile(const fs::path& dest) {
@@ -294,7 +309,7 @@ class SaveControlTest : public ::testing::Test {
 
 TEST_F(SaveControlTest, StopKeepsThePartWrittenAndEndsTheSave) {
   test::TempDir dir;
-  EXPECT_EQ(SaveInterrupted(dir.Path(), true), 3u);  // one-cluster.bin, odd-size.dat, big.bin
+  EXPECT_EQ(SaveInterrupted(dir.Path(), true).begun, 3u);  // one-cluster.bin, odd-size.dat, big.bin
   ExpectPartOfBigFile(dir.Path());
   EXPECT_FALSE(fs::exists(dir / "README.TXT"));
   EXPECT_EQ(Sha(dir / "SIZES" / "ODD-SIZE.DAT"), ManifestEntry(manifest_, "sizes/odd-size.dat").sha256);
@@ -302,7 +317,7 @@ TEST_F(SaveControlTest, StopKeepsThePartWrittenAndEndsTheSave) {
 
 TEST_F(SaveControlTest, SkipKeepsThePartWrittenAndGoesOnWithTheNextFile) {
   test::TempDir dir;
-  EXPECT_EQ(SaveInterrupted(dir.Path(), false), 4u);
+  EXPECT_EQ(SaveInterrupted(dir.Path(), false).begun, 4u);
   ExpectPartOfBigFile(dir.Path());
   EXPECT_EQ(Sha(dir / "README.TXT"), ManifestEntry(manifest_, "README.TXT").sha256);
 }
