@@ -34,10 +34,12 @@ constexpr const char* kScanUsage =
     "\n"
     "Options:\n"
     "  --partition N        the partition to scan (default 0)\n"
-    "  --list               one line per item: kind, live or deleted, size, path\n"
+    "  --list               one line per item, tab-separated: kind, live or deleted,\n"
+    "                       size, modification time (UTC, ISO 8601, or -), path\n"
     "  --json               {\"items\":[{\"kind\",\"path\",\"name\",\"size\",\"deleted\",\"id\",\n"
-    "                       \"created\",\"modified\"}, ...]}; paths join the names below\n"
-    "                       the root with \"/\"\n"
+    "                       \"created\",\"modified\",\"createdUtc\",\"modifiedUtc\"}, ...]};\n"
+    "                       paths join the names below the root with \"/\"; the\n"
+    "                       *Utc members are ISO 8601 or null where not recorded\n"
     "  --recover DIR        save into DIR: the root's files into DIR, every folder\n"
     "                       recreated below it (created when missing); a file that\n"
     "                       cannot be written whole is removed, named on standard\n"
@@ -93,11 +95,21 @@ void PrintTree(const ResultTree& tree, const FilterList& filter) {
   });
 }
 
+std::string IsoOrDash(const std::optional<UnixTime>& time) { return time ? IsoUtcText(*time) : "-"; }
+
 void PrintList(const ResultTree& tree, const FilterList& filter) {
   WalkItems(tree, filter, [](const Item& item, int) {
-    std::printf("%s\t%s\t%s\t%s\n", item.folder ? "folder" : "file", item.row->deleted ? "deleted" : "live",
-                item.folder ? "-" : std::to_string(item.row->size.value_or(0)).c_str(), ToUtf8(item.path).c_str());
+    std::printf("%s\t%s\t%s\t%s\t%s\n", item.folder ? "folder" : "file", item.row->deleted ? "deleted" : "live",
+                item.folder ? "-" : std::to_string(item.row->size.value_or(0)).c_str(),
+                IsoOrDash(item.row->modifiedAt).c_str(), ToUtf8(item.path).c_str());
   });
+}
+
+void AddMoment(JsonObject& json, std::string_view key, const std::optional<UnixTime>& time) {
+  if (time)
+    json.Add(key, IsoUtcText(*time));
+  else
+    json.AddRaw(key, "null");
 }
 
 void PrintJson(const ResultTree& tree, const RecoveryStore& store, const FilterList& filter) {
@@ -110,6 +122,8 @@ void PrintJson(const ResultTree& tree, const RecoveryStore& store, const FilterL
     if (item.folder) id = tree.Family() == FsFamily::kFat ? store.FatFolders()[item.row->record].id
                                                           : store.NtfsFolders()[item.row->record].id;
     json.Add("deleted", item.row->deleted).Add("id", id).Add("created", item.row->created).Add("modified", item.row->modified);
+    AddMoment(json, "createdUtc", item.row->createdAt);
+    AddMoment(json, "modifiedUtc", item.row->modifiedAt);
     if (!items.empty()) items += ",";
     items += json.Str();
   });

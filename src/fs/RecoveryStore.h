@@ -27,6 +27,7 @@ struct FatFolderRecord {
   std::uint16_t date2 = 0;     // last-access date
   std::uint32_t treeItem = 0;  // node of the result tree; 0 until it is built
   bool deleted = false;
+  std::uint16_t time1 = 0;     // last-write time of day, with date1
 };
 
 struct FatFileRecord {
@@ -38,27 +39,30 @@ struct FatFileRecord {
   std::uint32_t size = 0;
   bool deleted = false;
   std::uint32_t serial = 0;  // files listed before this one; identifies the file
+  std::uint16_t time1 = 0;   // last-write time of day, with date1
 };
 
 struct NtfsFolderRecord {
   std::u16string name;
   std::uint32_t id = 0;  // MFT record number
   std::uint32_t parentId = 0;
-  std::uint64_t creationTime = 0;  // FILETIME
-  std::uint64_t changeTime = 0;
+  std::uint64_t creationTime = 0;      // FILETIME, of $FILE_NAME
+  std::uint64_t modificationTime = 0;  // of $STANDARD_INFORMATION, else of $FILE_NAME
   std::uint32_t treeItem = 0;
   bool deleted = false;
+  std::uint64_t accessTime = 0;  // as modificationTime
 };
 
 struct NtfsFileRecord {
   std::u16string name;
   std::uint32_t id = 0;
   std::uint32_t parentId = 0;
-  std::uint64_t creationTime = 0;
-  std::uint64_t changeTime = 0;
+  std::uint64_t creationTime = 0;      // FILETIME, of $FILE_NAME
+  std::uint64_t modificationTime = 0;  // of $STANDARD_INFORMATION, else of $FILE_NAME
   std::uint64_t size = 0;
   bool deleted = false;
   std::uint32_t dataRecordLba = 0;  // sector of the MFT record holding the unnamed $DATA; identifies the file
+  std::uint64_t accessTime = 0;     // as modificationTime
 };
 
 class RecoveryStore {

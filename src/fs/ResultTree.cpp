@@ -239,21 +239,26 @@ std::vector<std::uint64_t> ResultTree::FilesOf(std::uint32_t folderId) const {
 
 std::vector<ListRow> ResultTree::ShowFolder(std::uint32_t folderId, const FilterList& filter) const {
   std::vector<ListRow> rows;
-  if (folderId != RootId()) rows.push_back({ListRow::Kind::kParent, u"Parent...", "", {}, "", "", 0, false, 0});
+  if (folderId != RootId()) rows.push_back({ListRow::Kind::kParent, u"Parent...", "", {}, "", "", 0, false, 0, {}, {}});
   const bool fat = family_ == FsFamily::kFat;
   const auto folderRow = [&](std::size_t i, const std::u16string& name, bool deleted, std::uint32_t treeItem,
                              std::string created, std::string modified) {
     rows.push_back({ListRow::Kind::kFolder, name, deleted ? "Deleted Folder" : "Folder", {}, std::move(created),
-                    std::move(modified), treeItem, deleted, i});
+                    std::move(modified), treeItem, deleted, i, {}, {}});
+    return &rows.back();
   };
   if (const auto folders = foldersByParent_.find(folderId); folders != foldersByParent_.end()) {
     for (const std::size_t i : folders->second) {
       if (fat) {
         const FatFolderRecord& f = store_->FatFolders()[i];
-        folderRow(i, f.name, f.deleted, f.treeItem, FatDateText(f.date1), FatDateText(f.date2));
+        folderRow(i, f.name, f.deleted, f.treeItem, FatDateText(f.date1), FatDateTimeText(f.date1, f.time1))
+            ->modifiedAt = UnixTimeFromFatDateTime(f.date1, f.time1);
       } else {
         const NtfsFolderRecord& f = store_->NtfsFolders()[i];
-        folderRow(i, f.name, f.deleted, f.treeItem, NtfsTimeText(f.creationTime), NtfsTimeText(f.changeTime));
+        ListRow* row =
+            folderRow(i, f.name, f.deleted, f.treeItem, NtfsTimeText(f.creationTime), NtfsTimeText(f.modificationTime));
+        row->createdAt = UnixTimeFromFileTime(f.creationTime);
+        row->modifiedAt = UnixTimeFromFileTime(f.modificationTime);
       }
     }
   }
@@ -264,12 +269,15 @@ std::vector<ListRow> ResultTree::ShowFolder(std::uint32_t folderId, const Filter
       const FatFileRecord& f = store_->FatFiles()[i];
       if (!filter.Accepts(f.name)) continue;
       rows.push_back({ListRow::Kind::kFile, f.name, FileTypeText(f.name, f.deleted), f.size, FatDateText(f.date1),
-                      FatDateText(f.date2), f.serial, f.deleted, i});
+                      FatDateTimeText(f.date1, f.time1), f.serial, f.deleted, i, {}, {}});
+      rows.back().modifiedAt = UnixTimeFromFatDateTime(f.date1, f.time1);
     } else {
       const NtfsFileRecord& f = store_->NtfsFiles()[i];
       if (!filter.Accepts(f.name)) continue;
       rows.push_back({ListRow::Kind::kFile, f.name, FileTypeText(f.name, f.deleted), f.size,
-                      NtfsTimeText(f.creationTime), NtfsTimeText(f.changeTime), f.dataRecordLba, f.deleted, i});
+                      NtfsTimeText(f.creationTime), NtfsTimeText(f.modificationTime), f.dataRecordLba, f.deleted, i, {}, {}});
+      rows.back().createdAt = UnixTimeFromFileTime(f.creationTime);
+      rows.back().modifiedAt = UnixTimeFromFileTime(f.modificationTime);
     }
   }
   return rows;

@@ -12,6 +12,7 @@
 
 #include "fs/NameMatch.h"
 #include "fs/RecoveryStore.h"
+#include "fs/TimeText.h"
 
 namespace dravik {
 
@@ -42,6 +43,10 @@ struct ListRow {
   std::uint64_t id = 0;  // folders: tree node; files: identifier (FAT serial, NTFS record sector)
   bool deleted = false;
   std::size_t record = 0;  // index in the store's folder or file list
+  // The moments behind the texts, where the file system records them (a
+  // FAT entry's creation column shows its write date: no moment).
+  std::optional<UnixTime> createdAt;
+  std::optional<UnixTime> modifiedAt;
 };
 
 inline constexpr const char* kCreatingTreeText = "Please wait creating tree...";

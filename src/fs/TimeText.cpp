@@ -68,4 +68,57 @@ std::string FatDateText(std::uint16_t date) {
   return text;
 }
 
+namespace {
+
+struct FatTimeOfDay {
+  int hour, minute, second;
+};
+
+std::optional<FatTimeOfDay> TimeOfDay(std::uint16_t time) {
+  const int hour = time >> 11;
+  const int minute = (time >> 5) & 63;
+  const int second = (time & 31) * 2;
+  if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
+  return FatTimeOfDay{hour, minute, second};
+}
+
+}  // namespace
+
+std::string FatDateTimeText(std::uint16_t date, std::uint16_t time) {
+  const FatTimeOfDay t = TimeOfDay(time).value_or(FatTimeOfDay{0, 0, 0});
+  char text[32];
+  std::snprintf(text, sizeof text, "%d:%d:%d", t.hour, t.minute, t.second);
+  return FatDateText(date) + text;
+}
+
+std::optional<UnixTime> UnixTimeFromFileTime(std::uint64_t fileTime) {
+  if (fileTime == 0) return std::nullopt;
+  return UnixTime{static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kSecondsFrom1601To1970,
+                  static_cast<std::int32_t>(fileTime % kTicksPerSecond) * 100};
+}
+
+std::optional<UnixTime> UnixTimeFromFatDateTime(std::uint16_t date, std::uint16_t time) {
+  const int day = date & 31;
+  const int month = (date >> 5) & 15;
+  const int year = 1980 + (date >> 9);
+  if (day < 1 || month < 1 || month > 12) return std::nullopt;
+  const FatTimeOfDay t = TimeOfDay(time).value_or(FatTimeOfDay{0, 0, 0});
+  return UnixTime{UnixSecondsFromCivil(year, month, day, t.hour, t.minute, t.second), 0};
+}
+
+std::string IsoUtcText(const UnixTime& time) {
+  std::int64_t days = time.seconds / 86400;
+  std::int64_t rest = time.seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(days, year, month, day);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, month, day, static_cast<int>(rest / 3600),
+                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  return text;
+}
+
 }  // namespace dravik

@@ -1,17 +1,22 @@
 #pragma once
 // Stamping written files with the times their file system recorded.
 
-#include <cstdint>
 #include <filesystem>
+#include <optional>
+
+#include "fs/TimeText.h"
 
 namespace dravik {
 
-// Access and modification time from a FILETIME (creation time is not kept
-// by this platform's file systems).
-void ApplyNtfsTimes(const std::filesystem::path& path, std::uint64_t fileTime);
+// The access and modification times a saved file gets; a time that is not
+// known leaves the file's own time as it is.
+struct SavedTimes {
+  std::optional<UnixTime> access;
+  std::optional<UnixTime> modification;
+};
 
-// The day of a FAT date at the time of day of saving (UTC). An invalid date
-// leaves the times as they are.
-void ApplyFatDate(const std::filesystem::path& path, std::uint16_t date);
+// Sets the times on the file at path (a link there is not followed).
+// Returns 0, or the errno of the failure.
+int ApplyTimes(const std::filesystem::path& path, const SavedTimes& times);
 
 }  // namespace dravik

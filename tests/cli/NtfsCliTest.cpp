@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "NtfsFixtures.h"
 
@@ -63,9 +64,19 @@ TEST(NtfsCliTest, ListingShowsTheManifestsAndIsTheSameForVhdAndVhdx) {
   ASSERT_EQ(vhdx.status, 0);
   EXPECT_EQ(vhd.out, vhdx.out);
 
+  // Each line is kind, state, size, modification time, path; the times are
+  // checked against the disk's own elsewhere, here only their form.
   std::set<std::string> lines;
   std::istringstream in(vhdx.out);
-  for (std::string line; std::getline(in, line);) lines.insert(line);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::istringstream parts(line);
+    for (std::string field; std::getline(parts, field, '\t');) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 5u) << line;
+    EXPECT_TRUE(fields[3] == "-" || (fields[3].size() == 20 && fields[3][10] == 'T' && fields[3].back() == 'Z'))
+        << line;
+    lines.insert(fields[0] + "\t" + fields[1] + "\t" + fields[2] + "\t" + fields[4]);
+  }
   std::map<std::uint32_t, bool> listed;
   for (const auto& entry : test::ReadNtfsManifest("live.manifest"))
     listed[entry.record] |= lines.count("file\tlive\t" + std::to_string(entry.size) + "\t" + entry.path) != 0;

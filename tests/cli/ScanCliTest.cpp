@@ -22,7 +22,7 @@ using test::RunShell;
 std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
 
 struct JsonItem {
-  std::string kind, path, name, created;
+  std::string kind, path, name, created, modifiedUtc;
   std::uint64_t size = 0;
   bool deleted = false;
 };
@@ -33,9 +33,9 @@ std::vector<JsonItem> ScanJson(const fs::path& image) {
   const std::string reader =
       "import json, sys\n"
       "for o in json.load(sys.stdin)['items']:\n"
-      "    assert 'id' in o and 'modified' in o, o['path']\n"
+      "    assert 'id' in o and 'modified' in o and o['createdUtc'] is None, o['path']\n"
       "    print('\\t'.join([o['kind'], o['path'], o['name'], o['created'], str(o.get('size', 0)),\n"
-      "                     '1' if o['deleted'] else '0']))\n";
+      "                     '1' if o['deleted'] else '0', o['modifiedUtc'] or '-']))\n";
   const auto result = RunShell(Dravik("scan quick --json --quiet " + Quote(image)) +
                                " 2>/dev/null | python3 -c " + Quote(reader));
   EXPECT_EQ(result.status, 0) << "the listing is no valid JSON or lacks a field";
@@ -50,11 +50,11 @@ std::vector<JsonItem> ScanJson(const fs::path& image) {
       at = tab + 1;
     }
     from = end + 1;
-    if (fields.size() != 6) {
+    if (fields.size() != 7) {
       ADD_FAILURE() << "unexpected line from the JSON reader";
       continue;
     }
-    items.push_back({fields[0], fields[1], fields[2], fields[3], std::stoull(fields[4]), fields[5] == "1"});
+    items.push_back({fields[0], fields[1], fields[2], fields[3], fields[6], std::stoull(fields[4]), fields[5] == "1"});
   }
   return items;
 }
@@ -104,12 +104,11 @@ long Recover(const fs::path& image, const fs::path& dir, const std::string& opti
   return std::stol(result.out.substr(start == std::string::npos ? 0 : start + 1));
 }
 
-TEST(ScanCliTest, JsonListsTheManifestFilesWithSizesDatesAndDeletedFlags) {
+TEST(ScanCliTest, JsonListsTheManifestFilesWithSizesTimesAndDeletedFlags) {
   const auto items = ScanJson(test::FatFixture("fat32.vhd"));
   const auto byKey = ByKey(items);
   std::size_t checked = 0;
   for (const auto& file : test::ReadManifest("fat32")) {
-    if (file.size == 0) continue;
     SCOPED_TRACE(file.path);
     const auto it = byKey.find(file.key);
     ASSERT_NE(it, byKey.end()) << "not listed";
@@ -117,6 +116,7 @@ TEST(ScanCliTest, JsonListsTheManifestFilesWithSizesDatesAndDeletedFlags) {
     EXPECT_EQ(it->second->size, file.size);
     EXPECT_EQ(it->second->deleted, file.deleted);
     EXPECT_EQ(it->second->created, ListDate(file.date));
+    EXPECT_EQ(it->second->modifiedUtc, file.date + "T" + file.time + "Z");
     EXPECT_EQ(it->second->name, it->second->path.substr(it->second->path.rfind('/') + 1));
     ++checked;
   }

@@ -222,37 +222,105 @@ TEST(FatDirectoryRulesTest, DeletedAndLiveEntriesInOneSector) {
   }
 }
 
-TEST(FatDirectoryRulesTest, LongNamesComeOnlyFromTheEntriesBeforeTheShortOneInItsSector) {
-  MemoryFatVolume v(false);
-  // Sector 0: 14 files, then the two long-name entries of a file whose short
-  // entry starts sector 1: it keeps its short name.
-  std::vector<DirSlot> slots = Fillers(14, 0, 10);
-  const auto starts = LongNameSlots(u"starts a sector.txt", "STARTS~1TXT");
-  ASSERT_EQ(starts.size(), 2u);
-  slots.insert(slots.end(), starts.begin(), starts.end());
-  slots.push_back(ShortSlot("STARTS~1TXT", 0x20, 11, 1));
-  // Sector 1: a long name of three entries wholly in the sector.
-  const auto whole = LongNameSlots(u"a long name that is kept whole.txt", "ALONGN~1TXT");
-  ASSERT_EQ(whole.size(), 3u);
-  slots.insert(slots.end(), whole.begin(), whole.end());
-  slots.push_back(ShortSlot("ALONGN~1TXT", 0x20, 12, 1));
-  slots = Join<DirSlot>({slots, Fillers(9, 14, 13)});
-  // Sector 1 ends with two of three long-name entries; the third and the
-  // short entry open sector 2: only the part in sector 2 names the file.
-  const auto split = LongNameSlots(u"split across the sector end.txt", "SPLITA~1TXT");
-  ASSERT_EQ(split.size(), 3u);
-  slots.insert(slots.end(), split.begin(), split.end());
-  slots.push_back(ShortSlot("SPLITA~1TXT", 0x20, 14, 1));
-  ASSERT_EQ(v.PutSlots(v.RootSector(0), 0, slots), 34u);
+TEST(FatDirectoryRulesTest, LongNamesRunAcrossSectorsAndClusters) {
+  for (const bool fat32 : {false, true}) {
+    SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
+    MemoryFatVolume v(fat32);
+    // Sector 0: 14 files, then the two long-name entries of a file whose
+    // short entry opens sector 1.
+    std::vector<DirSlot> slots = Fillers(14, 0, 10);
+    const auto starts = LongNameSlots(u"starts a sector.txt", "STARTS~1TXT");
+    slots.insert(slots.end(), starts.begin(), starts.end());
+    slots.push_back(ShortSlot("STARTS~1TXT", 0x20, 11, 1));
+    slots = Join<DirSlot>({slots, Fillers(13, 14, 13)});
+    // Two of three long-name entries end sector 1 (in FAT32 the root's
+    // second cluster); the third and the short entry open the next one.
+    const auto split = LongNameSlots(u"split across the sector end.txt", "SPLITA~1TXT");
+    ASSERT_EQ(split.size(), 3u);
+    slots.insert(slots.end(), split.begin(), split.end());
+    slots.push_back(ShortSlot("SPLITA~1TXT", 0x20, 14, 1));
+    ASSERT_EQ(slots.size(), 34u);
+    if (fat32) {
+      // One sector per cluster, and the root's clusters apart from each other.
+      const std::vector<std::uint32_t> chain{2, 40, 7};
+      v.Chain(chain);
+      for (std::size_t c = 0; c < chain.size(); ++c) {
+        const auto from = slots.begin() + static_cast<std::ptrdiff_t>(16 * c);
+        const auto to = slots.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(16 * c + 16, slots.size()));
+        v.PutSlots(v.ClusterSector(chain[c]), 0, std::vector<DirSlot>(from, to));
+      }
+    } else {
+      v.PutSlots(v.RootSector(0), 0, slots);
+    }
 
-  const RecoveryStore store = v.Scan();
-  EXPECT_EQ(FileNames(store), Join<std::u16string>({FillerNames(14, 0),
-                                                    {u"STARTS~1.TXT", u"a long name that is kept whole.txt"},
-                                                    FillerNames(9, 14),
-                                                    {u"split across "}}));
+    const RecoveryStore store = v.Scan();
+    EXPECT_EQ(FileNames(store), Join<std::u16string>({FillerNames(14, 0), {u"starts a sector.txt"},
+                                                      FillerNames(13, 14), {u"split across the sector end.txt"}}));
+  }
 }
 
-TEST(FatDirectoryRulesTest, NamesWithForbiddenCharactersAndEntriesWithoutClustersAreSkipped) {
+TEST(FatDirectoryRulesTest, ALongNameRunThatFailsItsChecksOrOrdinalsIsNotUsed) {
+  MemoryFatVolume v(false);
+  std::vector<DirSlot> slots;
+  // Stale pieces of a deleted file before a live short entry: other checksum.
+  for (const auto& slot : LongNameSlots(u"an old deleted long name.txt", "ANOLDD~1TXT")) slots.push_back(test::Deleted(slot));
+  slots.push_back(ShortSlot("NEW     TXT", 0x20, 10, 1));
+  // A live run with an ordinal missing (the middle entry lost).
+  auto gap = LongNameSlots(u"three entries of name here.txt", "THREEE~1TXT");
+  gap.erase(gap.begin() + 1);
+  slots.insert(slots.end(), gap.begin(), gap.end());
+  slots.push_back(ShortSlot("THREEE~1TXT", 0x20, 11, 1));
+  // A live run whose first entry (the 0x40 one) is lost.
+  auto headless = LongNameSlots(u"headless name of two.txt", "HEADLE~1TXT");
+  headless.erase(headless.begin());
+  slots.insert(slots.end(), headless.begin(), headless.end());
+  slots.push_back(ShortSlot("HEADLE~1TXT", 0x20, 12, 1));
+  // The pieces of a deleted run right before a live entry's own whole run.
+  slots.push_back(test::Deleted(LongNameSlots(u"stale.txt", "STALE   TXT")[0]));
+  const auto own = LongNameSlots(u"own long name.txt", "OWNLON~1TXT");
+  slots.insert(slots.end(), own.begin(), own.end());
+  slots.push_back(ShortSlot("OWNLON~1TXT", 0x20, 13, 1));
+  // A deleted entry keeps the surviving pieces that carry its checksum, but
+  // not those of another file in front of them.
+  slots.push_back(test::Deleted(LongNameSlots(u"someone else.txt", "SOMEON~1TXT")[0]));
+  auto lost = LongNameSlots(u"a deleted name that lost its head.txt", "ADELET~1TXT");
+  for (std::size_t i = 1; i < lost.size(); ++i) slots.push_back(test::Deleted(lost[i]));
+  slots.push_back(test::Deleted(ShortSlot("ADELET~1TXT", 0x20, 14, 1)));
+  // A deleted run whose checksum needs a first byte the long name does not
+  // begin with: pieces of another file.
+  for (const auto& slot : LongNameSlots(u"zebra.txt", "ZEBRA~1 TXT")) slots.push_back(test::Deleted(slot));
+  slots.push_back(test::Deleted(ShortSlot("QUAGGA  TXT", 0x20, 15, 1)));
+  v.PutSlots(v.RootSector(0), 0, slots);
+
+  const RecoveryStore store = v.Scan();
+  EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"NEW.TXT", u"THREEE~1.TXT", u"HEADLE~1.TXT",
+                                                           u"own long name.txt", u"a deleted name that lost i",
+                                                           u"xUAGGA.TXT"}));
+}
+
+TEST(FatDirectoryRulesTest, ShortNamesTakeTheCaseTheirFlagsAsk) {
+  MemoryFatVolume v(true);
+  const auto flagged = [](const char* name11, std::uint8_t flags, std::uint32_t cluster, bool deleted = false) {
+    DirSlot slot = ShortSlot(name11, 0x20, cluster, 1);
+    slot[12] = flags;
+    return deleted ? test::Deleted(slot) : slot;
+  };
+  DirSlot folder = ShortSlot("MANY       ", 0x10, 30);
+  folder[12] = 0x08;
+  v.Chain({2});
+  v.Chain({30});
+  v.StartFolder(30, 0);
+  v.PutSlots(v.ClusterSector(2), 0,
+             {flagged("README  TXT", 0x18, 10), flagged("README  TXT", 0x08, 11), flagged("README  TXT", 0x10, 12),
+              flagged("NOEXT      ", 0x18, 13), flagged("GONE    TXT", 0x18, 14, true), folder});
+
+  const RecoveryStore store = v.Scan();
+  EXPECT_EQ(FileNames(store),
+            (std::vector<std::u16string>{u"readme.txt", u"readme.TXT", u"README.txt", u"noext", u"xone.txt"}));
+  EXPECT_EQ(FolderNames(store), (std::vector<std::u16string>{u"many"}));
+}
+
+TEST(FatDirectoryRulesTest, ForbiddenCharactersLabelsAndEntriesWithoutDataAreSkippedEmptyFilesListed) {
   MemoryFatVolume v(true);
   std::vector<DirSlot> slots;
   const auto withLongName = [&](std::u16string name, const char* name11, std::uint32_t cluster) {
@@ -261,7 +329,8 @@ TEST(FatDirectoryRulesTest, NamesWithForbiddenCharactersAndEntriesWithoutCluster
     slots.push_back(ShortSlot(name11, 0x20, cluster, 1));
   };
   slots.push_back(ShortSlot("DRAVIK     ", 0x08, 0));       // volume label: no cluster
-  slots.push_back(ShortSlot("EMPTY   TXT", 0x20, 0, 0));    // empty file: no cluster
+  slots.push_back(ShortSlot("EMPTY   TXT", 0x20, 0, 0));    // empty file: no cluster, listed
+  slots.push_back(ShortSlot("NODATA  TXT", 0x20, 0, 100));  // bytes but no cluster: nothing to read
   slots.push_back(ShortSlot("A?B     TXT", 0x20, 20, 1));
   slots.push_back(ShortSlot("A*B     TXT", 0x20, 21, 1));
   slots.push_back(ShortSlot("A<B     TXT", 0x20, 22, 1));
@@ -277,10 +346,10 @@ TEST(FatDirectoryRulesTest, NamesWithForbiddenCharactersAndEntriesWithoutCluster
   slots.push_back(ShortSlot("SUBDIR     ", 0x10, 0));       // a folder entry without a cluster
   // The root takes two clusters here.
   v.Chain({2, 3});
-  ASSERT_EQ(v.PutSlots(v.ClusterSector(2), 0, slots), 20u);
+  ASSERT_EQ(v.PutSlots(v.ClusterSector(2), 0, slots), 21u);
 
   const RecoveryStore store = v.Scan();
-  EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"Café ok.txt", u"PLAIN.TXT"}));
+  EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"EMPTY.TXT", u"Café ok.txt", u"PLAIN.TXT"}));
   EXPECT_TRUE(store.FatFolders().empty());
 }
 
@@ -350,10 +419,10 @@ TEST(FatDirectoryRulesTest, FolderChainsAreFollowedThroughTheFatWithoutALengthLi
       std::snprintf(name, sizeof name, "N%03d    TXT", n % 1000);
       return ShortSlot(name, 0x20, cluster, 1);
     };
-    // Unused slots: deleted entries without a cluster, which are skipped.
+    // Unused slots: deleted entries with bytes but no cluster, which are skipped.
     const auto fillCluster = [&](std::uint32_t cluster, std::size_t from, int n) {
       v.PutSlot(v.ClusterSector(cluster), from, file(n, 250));
-      for (std::size_t i = from + 1; i < 16; ++i) v.PutSlot(v.ClusterSector(cluster), i, test::Deleted(ShortSlot("UNUSED  TXT", 0x20, 0)));
+      for (std::size_t i = from + 1; i < 16; ++i) v.PutSlot(v.ClusterSector(cluster), i, test::Deleted(ShortSlot("UNUSED  TXT", 0x20, 0, 1)));
     };
 
     // Three clusters out of order, to the end mark.
@@ -426,8 +495,8 @@ TEST(FatFileClustersTest, FirstFatThenSecondFatThenConsecutiveClusters) {
     v.Chain({130, 125}, fat32 ? 0x0FFFFFFE : 0xFFFE);
     const MemorySource source = v.Source();
     const SectorReader reader(source);
-    const auto clusters = [&](std::uint32_t first, std::uint64_t size) {
-      return fat::FileClusters(reader, params, first, size);
+    const auto clusters = [&](std::uint32_t first, std::uint64_t size, bool deleted = false) {
+      return fat::FileClusters(reader, params, first, size, deleted);
     };
     using C = std::vector<std::uint32_t>;
     EXPECT_EQ(clusters(60, 3 * 512), (C{60, 70, 65}));
@@ -437,6 +506,13 @@ TEST(FatFileClustersTest, FirstFatThenSecondFatThenConsecutiveClusters) {
     EXPECT_EQ(clusters(110, 1024), (C{110, 120}));
     EXPECT_EQ(clusters(130, 1000), (C{130, 125}));
     EXPECT_TRUE(clusters(60, 0).empty());
+    // A damaged size far beyond the chain: a live file keeps to its chain,
+    // a deleted one to the clusters up to the volume's end.
+    EXPECT_EQ(clusters(60, 0x0FFFFFFF), (C{60, 70, 65}));
+    const std::uint32_t last = fat::LastCluster(params);
+    const auto tail = clusters(last - 2, 0x0FFFFFFF, true);
+    EXPECT_EQ(tail, (C{last - 2, last - 1, last}));
+    EXPECT_TRUE(clusters(last + 1, 512, true).empty());
   }
 }
 

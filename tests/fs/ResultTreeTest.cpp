@@ -10,6 +10,9 @@
 namespace dravik {
 namespace {
 
+// 13:45:58 as a FAT time of day.
+constexpr std::uint16_t kTimeOfDay = (13 << 11) | (45 << 5) | 29;
+
 using test::FatDate;
 constexpr auto kOn = CheckState::kChecked;
 constexpr auto kOff = CheckState::kUnchecked;
@@ -27,7 +30,7 @@ class ResultTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto folder = [&](std::u16string name, std::uint32_t id, std::uint32_t parent, bool deleted = false) {
-      store_.AddFatFolder({std::move(name), id, parent, FatDate(2001, 2, 3), FatDate(2002, 3, 4), 0, deleted});
+      store_.AddFatFolder({std::move(name), id, parent, FatDate(2001, 2, 3), FatDate(2002, 3, 4), 0, deleted, 0});
     };
     folder(u"A", 10, 0);
     folder(u"B", 20, 0);
@@ -38,7 +41,7 @@ class ResultTreeTest : public ::testing::Test {
     const auto file = [&](std::u16string name, std::uint32_t parent, std::uint32_t size, bool deleted = false) {
       const auto serial = static_cast<std::uint32_t>(store_.FatFiles().size());
       store_.AddFatFile({std::move(name), 100 + serial, parent, FatDate(2004, 2, 29), FatDate(1999, 12, 31), size,
-                         deleted, serial});
+                         deleted, serial, kTimeOfDay});
     };
     file(u"notes.txt", 0, 1500);
     file(u"a.txt", 10, 10);
@@ -225,7 +228,10 @@ TEST_F(ResultTreeTest, FolderRows) {
   EXPECT_EQ(root[3].type, "TXT File");
   EXPECT_EQ(root[3].size, 1500u);
   EXPECT_EQ(root[3].created, "29-02-2004 ");
-  EXPECT_EQ(root[3].modified, "31-12-1999 ");
+  EXPECT_EQ(root[3].modified, "29-02-2004 13:45:58");
+  ASSERT_TRUE(root[3].modifiedAt);
+  EXPECT_EQ(IsoUtcText(*root[3].modifiedAt), "2004-02-29T13:45:58Z");
+  EXPECT_FALSE(root[3].createdAt);
   EXPECT_EQ(root[3].id, 0u);
   EXPECT_EQ(root[4].name, u"README");
   EXPECT_EQ(root[4].type, "File");
@@ -264,6 +270,22 @@ TEST(FatDateTextTest, DayMonthYearWithATrailingBlank) {
   EXPECT_EQ(FatDateText(FatDate(2004, 2, 29)), "29-02-2004 ");
   EXPECT_EQ(FatDateText(FatDate(1980, 1, 1)), "01-01-1980 ");
   EXPECT_EQ(FatDateText(FatDate(2107, 12, 31)), "31-12-2107 ");
+}
+
+TEST(FatDateTextTest, TimesOfDayAndMomentsAsTheEntryHoldsThem) {
+  EXPECT_EQ(FatDateTimeText(FatDate(2004, 2, 29), kTimeOfDay), "29-02-2004 13:45:58");
+  EXPECT_EQ(FatDateTimeText(FatDate(1980, 1, 1), 0), "01-01-1980 0:0:0");
+  // Two-second units: 29 is the 58th second; hour 24 is out of range.
+  const auto moment = UnixTimeFromFatDateTime(FatDate(2107, 12, 31), (23 << 11) | (59 << 5) | 29);
+  ASSERT_TRUE(moment);
+  EXPECT_EQ(IsoUtcText(*moment), "2107-12-31T23:59:58Z");
+  EXPECT_EQ(IsoUtcText(*UnixTimeFromFatDateTime(FatDate(2000, 3, 1), 24 << 11)), "2000-03-01T00:00:00Z");
+  EXPECT_FALSE(UnixTimeFromFatDateTime(0, kTimeOfDay));
+  EXPECT_FALSE(UnixTimeFromFatDateTime(FatDate(2001, 13, 1), 0));
+  // FILETIME 0 is "not recorded"; 1601 and 1970 as they are.
+  EXPECT_FALSE(UnixTimeFromFileTime(0));
+  EXPECT_EQ(IsoUtcText(*UnixTimeFromFileTime(116444736000000000ULL)), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(IsoUtcText(*UnixTimeFromFileTime(1)), "1601-01-01T00:00:00Z");
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ std::string Lower(std::string text) {
 
 // --- Whole volumes ---------------------------------------------------------------
 
-TEST(SaveFixtureTest, EveryLiveAndUntouchedDeletedFileComesBackWithItsDate) {
+TEST(SaveFixtureTest, EveryLiveAndUntouchedDeletedFileComesBackWithItsTime) {
   for (const std::string disk : test::kFatDisks) {
     SCOPED_TRACE(disk);
     auto v = test::ScanImage(test::FatFixture(disk + ".vhd"));
@@ -120,14 +120,13 @@ TEST(SaveFixtureTest, EveryLiveAndUntouchedDeletedFileComesBackWithItsDate) {
     for (const auto& [path, sha] : test::HashTree(dir.Path())) savedPath[test::CanonicalSavedPath(path)] = path;
     std::size_t checked = 0;
     for (const ManifestFile& file : test::ReadManifest(disk)) {
-      if (file.size == 0) continue;  // no cluster: not listed, not saved
       SCOPED_TRACE(file.path);
       const auto it = saved.find(file.key);
       ASSERT_NE(it, saved.end()) << "not saved";
       EXPECT_EQ(it->second, file.sha256);
       const fs::path written = dir.Path() / savedPath.at(file.key);
       EXPECT_EQ(fs::file_size(written), file.size);
-      EXPECT_EQ(test::MtimeDateUtc(written), file.date);
+      EXPECT_EQ(test::MtimeUtc(written), file.date + " " + file.time);
       ++checked;
     }
     EXPECT_GT(checked, 20u);
@@ -138,7 +137,7 @@ TEST(SaveFixtureTest, EmptyFileIsWrittenWithItsDate) {
   auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
   ASSERT_TRUE(v);
   RecoveryStore store;
-  store.AddFatFile({u"empty.dat", 2, kFatRootId, test::FatDate(2004, 2, 29), 0, 0, false, 0});
+  store.AddFatFile({u"empty.dat", 2, kFatRootId, test::FatDate(2004, 2, 29), 0, 0, false, 0, 0});
   ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
   tree.CheckFile(0, true);
   test::TempDir dir;
@@ -147,6 +146,36 @@ TEST(SaveFixtureTest, EmptyFileIsWrittenWithItsDate) {
   ASSERT_TRUE(fs::is_regular_file(written));
   EXPECT_EQ(fs::file_size(written), 0u);
   EXPECT_EQ(test::MtimeDateUtc(written), "2004-02-29");
+}
+
+TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
+  // mtools writes the access date as the write date: this volume keeps them apart.
+  test::MemoryFatVolume v(false);
+  test::DirSlot slot = test::ShortSlot("TIMES   TXT", 0x20, 10, 5, test::FatDate(2010, 6, 15));
+  const std::uint16_t access = test::FatDate(2011, 7, 20);
+  const std::uint16_t time = (17 << 11) | (42 << 5) | 18;  // 17:42:36
+  slot[18] = static_cast<std::uint8_t>(access & 0xFF);
+  slot[19] = static_cast<std::uint8_t>(access >> 8);
+  slot[22] = static_cast<std::uint8_t>(time & 0xFF);
+  slot[23] = static_cast<std::uint8_t>(time >> 8);
+  v.PutSlot(v.RootSector(0), 0, slot);
+  v.Chain({10});
+  RecoveryStore store = v.Scan();
+  ASSERT_EQ(store.FatFiles().size(), 1u);
+  ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
+  tree.CheckFile(store.FatFiles()[0].serial, true);
+
+  const MemorySource source = v.Source();
+  const SectorReader reader(source);
+  SaveControl control;
+  const RecoverySettings settings;
+  const FilterList filter;
+  const FsParams params = v.Params();
+  const SaveContext context{reader, params, settings, filter, control, nullptr, {}};
+  test::TempDir dir;
+  SaveCheckedTree(context, store, tree, dir.Path());
+  EXPECT_EQ(test::MtimeUtc(dir / "TIMES.TXT"), "2010-06-15 17:42:36");
+  EXPECT_EQ(test::AtimeDateUtc(dir / "TIMES.TXT"), "2011-07-20");
 }
 
 // --- Settings ----------------------------------------------------------------------
@@ -202,7 +231,7 @@ TEST(SaveSettingsTest, DeletedSettingChoosesTheFilesFoldersAreAlwaysMade) {
 
   std::map<std::string, std::string> live, deleted;
   for (const auto& f : manifest)
-    if (f.key.rfind("TRASH/", 0) == 0) (f.deleted ? deleted : live)[f.key] = f.sha256;
+    if (f.key.rfind("trash/", 0) == 0) (f.deleted ? deleted : live)[f.key] = f.sha256;
   ASSERT_EQ(live.size(), 1u);
   ASSERT_GE(deleted.size(), 5u);
 
@@ -218,8 +247,8 @@ TEST(SaveSettingsTest, DeletedSettingChoosesTheFilesFoldersAreAlwaysMade) {
     EXPECT_EQ(SavedByKey(dir.Path()), expected);
     EXPECT_EQ(savedCount, expected.size());
     if (mode == DeletedMode::kOnly) {
-      EXPECT_TRUE(fs::is_directory(dir / "TRASH"));
-      EXPECT_TRUE(fs::is_directory(dir / "TRASH" / "Deleted Tree" / "xNNER"));
+      EXPECT_TRUE(fs::is_directory(dir / "trash"));
+      EXPECT_TRUE(fs::is_directory(dir / "trash" / "Deleted Tree" / "xnner"));
     }
   }
 }
@@ -262,7 +291,7 @@ class SaveControlTest : public ::testing::Test {
     tree_->CheckFile(SerialByKey(*v_, "README.TXT"), true);
     // The large file whole, as the reference for the part written.
     Save(*v_, v_->store, *tree_, reference_.Path());
-    ASSERT_EQ(Sha(reference_ / "SIZES" / "BIG.BIN"), ManifestEntry(manifest_, "sizes/big.bin").sha256);
+    ASSERT_EQ(Sha(reference_ / "sizes" / "big.bin"), ManifestEntry(manifest_, "sizes/big.bin").sha256);
   }
 
   // A save that asks for stop or skip at the first progress report of the
@@ -272,7 +301,7 @@ class SaveControlTest : public ::testing::Test {
     int reports = 0;
     SaveRun run;
     run.sink = [&](const SaveProgress& progress) {
-      if (progress.fileName != u"BIG.BIN" || ++reports != 2) return;  // the first call announces the file
+      if (progress.fileName != u"big.bin" || ++reports != 2) return;  // the first call announces the file
       if (stop)
         control->RequestStop();
       else
@@ -291,8 +320,8 @@ class SaveControlTest : public ::testing::Test {
   }
 
   void ExpectPartOfBigFile(const fs::path& dest) {
-    const auto whole = test::ReadFileBytes(reference_ / "SIZES" / "BIG.BIN");
-    const fs::path part = dest / "SIZES" / "BIG.BIN";
+    const auto whole = test::ReadFileBytes(reference_ / "sizes" / "big.bin");
+    const fs::path part = dest / "sizes" / "big.bin";
     ASSERT_TRUE(fs::is_regular_file(part));
     const auto bytes = test::ReadFileBytes(part);
     EXPECT_GT(bytes.size(), 0u);
@@ -312,7 +341,7 @@ TEST_F(SaveControlTest, StopKeepsThePartWrittenAndEndsTheSave) {
   EXPECT_EQ(SaveInterrupted(dir.Path(), true).begun, 3u);  // one-cluster.bin, odd-size.dat, big.bin
   ExpectPartOfBigFile(dir.Path());
   EXPECT_FALSE(fs::exists(dir / "README.TXT"));
-  EXPECT_EQ(Sha(dir / "SIZES" / "ODD-SIZE.DAT"), ManifestEntry(manifest_, "sizes/odd-size.dat").sha256);
+  EXPECT_EQ(Sha(dir / "sizes" / "odd-size.dat"), ManifestEntry(manifest_, "sizes/odd-size.dat").sha256);
 }
 
 TEST_F(SaveControlTest, SkipKeepsThePartWrittenAndGoesOnWithTheNextFile) {
@@ -332,14 +361,14 @@ TEST(SaveSafetyTest, HostileNamesStayInsideTheDestination) {
   const auto& real = v->store.FatFiles()[SerialByKey(*v, "README.TXT")];
 
   RecoveryStore store;
-  store.AddFatFolder({u"..", 1000, kFatRootId, 0, 0, 0, false});
-  store.AddFatFolder({u"../../up", 1001, 1000, 0, 0, 0, false});
-  store.AddFatFolder({u"a/../../b", 1002, kFatRootId, 0, 0, 0, false});
-  store.AddFatFolder({u".", 1003, kFatRootId, 0, 0, 0, false});
+  store.AddFatFolder({u"..", 1000, kFatRootId, 0, 0, 0, false, 0});
+  store.AddFatFolder({u"../../up", 1001, 1000, 0, 0, 0, false, 0});
+  store.AddFatFolder({u"a/../../b", 1002, kFatRootId, 0, 0, 0, false, 0});
+  store.AddFatFolder({u".", 1003, kFatRootId, 0, 0, 0, false, 0});
   const std::u16string names[] = {u"../../evil", u".", u"/abs/path", std::u16string(u"nul\0name", 8), u"..", u"../x"};
   const std::uint32_t parents[] = {kFatRootId, 1000, 1001, 1002, 1003, 1001};
   for (std::uint32_t i = 0; i < 6; ++i)
-    store.AddFatFile({names[i], real.firstCluster, parents[i], real.date1, 0, real.size, false, i});
+    store.AddFatFile({names[i], real.firstCluster, parents[i], real.date1, 0, real.size, false, i, real.time1});
   ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
   for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
 
@@ -376,9 +405,9 @@ TEST_F(SaveLinkTest, ALinkWhereAFileGoesIsReplacedNotFollowed) {
   ResultTree tree = ResultTree::Build(v_->store, FsFamily::kFat);
   tree.SetCheck(ResultTree::kRoot, false);
   tree.CheckFile(SerialByKey(*v_, "README.TXT"), true);
-  tree.CheckFile(SerialByKey(*v_, "NOTES.TXT"), true);
+  tree.CheckFile(SerialByKey(*v_, "notes.txt"), true);
   fs::create_symlink(outside_ / "target.txt", dest_ / "README.TXT");
-  fs::create_symlink(outside_ / "missing.txt", dest_ / "NOTES.TXT");  // a dangling link
+  fs::create_symlink(outside_ / "missing.txt", dest_ / "notes.txt");  // a dangling link
 
   // Renaming leaves the links alone.
   EXPECT_EQ(Save(*v_, v_->store, tree, dest_), 2u);
@@ -389,9 +418,9 @@ TEST_F(SaveLinkTest, ALinkWhereAFileGoesIsReplacedNotFollowed) {
   overwrite.settings.duplicates = DuplicateMode::kOverwrite;
   EXPECT_EQ(Save(*v_, v_->store, tree, dest_, overwrite), 2u);
   EXPECT_FALSE(fs::is_symlink(dest_ / "README.TXT"));
-  EXPECT_FALSE(fs::is_symlink(dest_ / "NOTES.TXT"));
+  EXPECT_FALSE(fs::is_symlink(dest_ / "notes.txt"));
   EXPECT_EQ(Sha(dest_ / "README.TXT"), ManifestEntry(manifest_, "README.TXT").sha256);
-  EXPECT_EQ(Sha(dest_ / "NOTES.TXT"), ManifestEntry(manifest_, "notes.txt").sha256);
+  EXPECT_EQ(Sha(dest_ / "notes.txt"), ManifestEntry(manifest_, "notes.txt").sha256);
   EXPECT_EQ(test::ListTree(outside_), std::vector<std::string>{"target.txt"});
   EXPECT_EQ(test::ReadFileBytes(outside_ / "target.txt"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
 }

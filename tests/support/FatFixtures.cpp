@@ -56,12 +56,6 @@ bool ShortOnlyForm(std::string_view name) {
   return OneCase(base) && OneCase(ext);
 }
 
-std::string Upper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return upper;
-}
 
 }  // namespace
 
@@ -84,9 +78,8 @@ std::string CanonicalName(std::string_view name, bool deleted, NameSource source
   if (deleted && !name.empty()) {
     const std::string rest(name.substr(1));
     const bool markOk = source == NameSource::kManifest || name[0] == (source == NameSource::kScan ? 'x' : '_');
-    if (ShortOnlyForm("_" + rest)) return markOk ? "x" + Upper(rest) : std::string(name);
+    if (ShortOnlyForm("_" + rest)) return markOk ? "x" + rest : std::string(name);
   }
-  if (ShortOnlyForm(name)) return Upper(name);
   return std::string(name);
 }
 
@@ -114,11 +107,11 @@ std::vector<ManifestFile> ReadManifest(const std::string& disk) {
     ManifestFile file;
     std::vector<PathLevel> levels;
     std::size_t next = 0;
-    if (f.size() == 5 && f[0] == "live") {
+    if (f.size() == 6 && f[0] == "live") {
       file.path = f[1];
       for (const std::string& name : Split(f[1], '/')) levels.push_back({name, false});
       next = 2;
-    } else if (f.size() == 6 && f[0] == "deleted") {
+    } else if (f.size() == 7 && f[0] == "deleted") {
       file.deleted = true;
       file.path = f[1].empty() ? f[2] : f[1] + "/" + f[2];
       if (!f[1].empty())
@@ -132,6 +125,7 @@ std::vector<ManifestFile> ReadManifest(const std::string& disk) {
     file.size = std::stoull(f[next]);
     file.sha256 = f[next + 1];
     file.date = f[next + 2];
+    file.time = f[next + 3];
     file.key = CanonicalPath(levels, NameSource::kManifest);
     files.push_back(std::move(file));
   }
@@ -231,7 +225,7 @@ std::vector<ListedItem> FlsItems(const fs::path& raw, std::uint32_t start) {
     deletedByPath[row.path] = row.deleted;
     const std::string name = row.path.substr(row.path.rfind('/') + 1);
     if (name == "." || name == "..") continue;
-    if (!row.folder && row.size == 0) continue;  // no cluster: empty files, the volume label
+    if (name.find("(Volume Label Entry)") != std::string::npos) continue;
     rows.push_back(std::move(row));
   }
   std::vector<ListedItem> items;
@@ -279,6 +273,9 @@ std::vector<std::string> ListTree(const fs::path& dir) {
   return entries;
 }
 
+std::string MtimeUtc(const fs::path& path) { return FileTimeUtc(path, false); }
+std::string AtimeDateUtc(const fs::path& path) { return FileTimeUtc(path, true).substr(0, 10); }
+
 std::string MtimeDateUtc(const fs::path& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return "missing";
@@ -286,6 +283,16 @@ std::string MtimeDateUtc(const fs::path& path) {
   ::gmtime_r(&st.st_mtime, &tm);
   char text[16];
   std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
+  return text;
+}
+
+std::string FileTimeUtc(const fs::path& path, bool access) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return "missing";
+  std::tm tm{};
+  ::gmtime_r(access ? &st.st_atime : &st.st_mtime, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
   return text;
 }
 

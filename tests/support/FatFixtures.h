@@ -3,13 +3,10 @@
 // Quick Scan of them, what the Sleuth Kit lists on their raw forms, and the
 // comparison of names between the three.
 //
-// Names are compared in a canonical form. A short name stored without a long
-// name comes out of the scan as its bytes (upper case), while fls and the
-// manifest show it in the case its flags or its creator asked for; such
-// names (8.3, each part in one case) are compared in upper case. A deleted
-// short name has lost its first letter: the scan shows "x", fls "_", the
-// manifest the original; the canonical form puts "x" there. Every other name
-// (a long name) must match exactly.
+// Names are compared in a canonical form. A deleted short name has lost its
+// first letter: the scan shows "x", fls "_", the manifest the original; the
+// canonical form puts "x" there. Every other name must match exactly, short
+// names in the case their flags ask for.
 
 #include <cstdint>
 #include <filesystem>
@@ -26,7 +23,7 @@
 
 namespace dravik::test {
 
-inline constexpr const char* kFatDisks[] = {"fat16", "fat32", "fat32-4k"};
+inline constexpr const char* kFatDisks[] = {"fat16", "fat32", "fat32-4k", "fat16-32k"};
 
 // A file of the FAT fixtures: "fat16.vhd", "fat32.raw", "fat32-4k.manifest"...
 std::filesystem::path FatFixture(const std::string& name);
@@ -45,6 +42,7 @@ struct ManifestFile {
   std::uint64_t size = 0;
   std::string sha256;
   std::string date;  // yyyy-mm-dd, the write date
+  std::string time;  // hh:mm:ss, the write time (UTC)
   std::string key;   // canonical path, as the scan should list it
 };
 std::vector<ManifestFile> ReadManifest(const std::string& disk);
@@ -91,8 +89,7 @@ std::ostream& operator<<(std::ostream& os, const ListedItem& item);
 // store's order (folders first).
 std::vector<ListedItem> ScanItems(const RecoveryStore& store);
 // fls -r -p -l of the volume at start, without fls's virtual entries, its
-// $OrphanFiles and entries without clusters (empty files, the volume label),
-// in fls's order.
+// $OrphanFiles and the volume label, in fls's order.
 std::vector<ListedItem> FlsItems(const std::filesystem::path& raw, std::uint32_t start);
 
 // sha256 of every regular file below dir, by path relative to it.
@@ -101,6 +98,10 @@ std::map<std::string, std::string> HashTree(const std::filesystem::path& dir);
 std::vector<std::string> ListTree(const std::filesystem::path& dir);
 // The date of a file's modification time in UTC, yyyy-mm-dd.
 std::string MtimeDateUtc(const std::filesystem::path& path);
+// A file's modification or access time in UTC, "yyyy-mm-dd hh:mm:ss".
+std::string FileTimeUtc(const std::filesystem::path& path, bool access);
+std::string MtimeUtc(const std::filesystem::path& path);
+std::string AtimeDateUtc(const std::filesystem::path& path);
 // A FAT date as yyyy-mm-dd.
 std::string FatDateIso(std::uint16_t date);
 

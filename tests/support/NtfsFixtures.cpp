@@ -200,14 +200,15 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> IstatRuns(const fs::path& r
   return runs;
 }
 
-std::pair<std::int64_t, long> IstatFileNameCreated(const fs::path& raw, std::uint32_t start, std::uint32_t record) {
+std::pair<std::int64_t, long> IstatTime(const fs::path& raw, std::uint32_t start, std::uint32_t record,
+                                        const std::string& attribute, const std::string& label) {
   std::istringstream lines(Istat(raw, start, record, false));
-  static const std::regex created(R"(^Created:\s+(\d+)-(\d+)-(\d+) (\d+):(\d+):(\d+)\.(\d{9}) \(UTC\))");
-  bool inFileName = false;
+  const std::regex time("^" + label + R"(:\s+(\d+)-(\d+)-(\d+) (\d+):(\d+):(\d+)\.(\d{9}) \(UTC\))");
+  bool inAttribute = false;
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("$FILE_NAME Attribute Values", 0) == 0) inFileName = true;
+    if (line.rfind("$", 0) == 0) inAttribute = line.rfind(attribute + " Attribute Values", 0) == 0;
     std::smatch m;
-    if (inFileName && std::regex_search(line, m, created)) {
+    if (inAttribute && std::regex_search(line, m, time)) {
       std::tm tm{};
       tm.tm_year = std::stoi(m[1]) - 1900;
       tm.tm_mon = std::stoi(m[2]) - 1;
@@ -218,7 +219,7 @@ std::pair<std::int64_t, long> IstatFileNameCreated(const fs::path& raw, std::uin
       return {static_cast<std::int64_t>(timegm(&tm)), std::stol(m[7])};
     }
   }
-  ADD_FAILURE() << "istat gave no $FILE_NAME creation time for record " << record;
+  ADD_FAILURE() << "istat gave no " << attribute << " " << label << " time for record " << record;
   return {0, 0};
 }
 

@@ -68,10 +68,11 @@ std::vector<std::uint8_t> Icat(const std::filesystem::path& raw, std::uint32_t s
 // (first cluster, clusters).
 std::vector<std::pair<std::uint64_t, std::uint64_t>> IstatRuns(const std::filesystem::path& raw, std::uint32_t start,
                                                                 std::uint32_t record);
-// The creation time of the record's $FILE_NAME, in seconds and nanoseconds
-// since 1970 (istat's "$FILE_NAME Attribute Values" section).
-std::pair<std::int64_t, long> IstatFileNameCreated(const std::filesystem::path& raw, std::uint32_t start,
-                                                   std::uint32_t record);
+// A time istat shows for the record, in seconds and nanoseconds since 1970:
+// attribute "$STANDARD_INFORMATION" or "$FILE_NAME", label "Created",
+// "File Modified", "MFT Modified" or "Accessed".
+std::pair<std::int64_t, long> IstatTime(const std::filesystem::path& raw, std::uint32_t start, std::uint32_t record,
+                                        const std::string& attribute, const std::string& label);
 
 // One item of the engine's result, as the tree shows it.
 struct NtfsItem {

@@ -1,38 +1,31 @@
 #include "fs/fat/DirEntry.h"
 
+#include <algorithm>
+
 namespace dravik::fat {
 
 namespace {
 
+// Characters of one long-name entry, in order: 5 at 1, 6 at 14, 2 at 28.
+constexpr std::size_t kLongNameCharOffsets[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+constexpr std::size_t kMaxRunEntries = (kMaxLongName + 12) / 13;
+
+char16_t Lowered(std::uint8_t c, bool lower) {
+  return static_cast<char16_t>(lower && c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+}
+
+// The 8.3 name, lower-cased where the case flags ask for it.
 std::u16string ShortName(Bytes entry) {
+  const std::uint8_t flags = entry[kCaseFlagsOffset];
   std::u16string name;
   for (std::size_t i = 0; i < 8; ++i)
-    if (entry[kNameOffset + i] != ' ') name += static_cast<char16_t>(entry[kNameOffset + i]);
+    if (entry[kNameOffset + i] != ' ') name += Lowered(entry[kNameOffset + i], flags & kLowerCaseName);
   if (entry[kExtensionOffset] != ' ') {
     name += u'.';
     for (std::size_t i = 0; i < 3; ++i)
-      if (entry[kExtensionOffset + i] != ' ') name += static_cast<char16_t>(entry[kExtensionOffset + i]);
+      if (entry[kExtensionOffset + i] != ' ')
+        name += Lowered(entry[kExtensionOffset + i], flags & kLowerCaseExtension);
   }
-  return name;
-}
-
-// Characters of one long-name entry, in order: 5 at 1, 6 at 14, 2 at 28.
-constexpr std::size_t kLongNameCharOffsets[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-
-std::optional<std::u16string> LongName(Bytes sector, std::size_t index) {
-  std::u16string name;
-  bool any = false;
-  for (std::size_t i = index; i-- > 0;) {
-    const Bytes entry = sector.subspan(i * kEntrySize, kEntrySize);
-    if (entry[kAttributesOffset] != kLongNameAttributes) break;
-    any = true;
-    for (const std::size_t offset : kLongNameCharOffsets) {
-      const char16_t c = le16(entry, offset);
-      if (c == 0 || name.size() >= kMaxLongName) return name;
-      name += c;
-    }
-  }
-  if (!any) return std::nullopt;
   return name;
 }
 
@@ -45,34 +38,97 @@ bool HasForbiddenCharacter(const std::u16string& name) {
   return false;
 }
 
+std::uint8_t ChecksumWithFirst(Bytes entry, std::uint8_t first) {
+  std::uint8_t sum = first;
+  for (std::size_t i = 1; i < 11; ++i) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
+  return sum;
+}
+
+// Deleting a short entry overwrites its first name byte, which the checksum
+// covers. The one first byte that gives the run's checksum must then be the
+// one a system derives from the long name: its first character upper-cased,
+// or "_" (or a code-page byte) for one an 8.3 name cannot hold.
+bool DeletedRunMatches(Bytes entry, std::uint8_t checksum, const std::u16string& longName) {
+  std::uint8_t first = 0;
+  while (ChecksumWithFirst(entry, first) != checksum) ++first;  // exactly one byte matches
+  const auto lead = std::find_if(longName.begin(), longName.end(), [](char16_t c) { return c != u'.' && c != u' '; });
+  if (lead == longName.end()) return false;
+  const char16_t c = *lead;
+  if (c >= u'a' && c <= u'z') return first == c - u'a' + u'A';
+  if (c < 0x80) return first == c || first == '_';
+  return first == '_' || first >= 0x80;
+}
+
+void AppendChars(Bytes entry, std::u16string& name, bool& ended) {
+  for (const std::size_t offset : kLongNameCharOffsets) {
+    const char16_t c = le16(entry, offset);
+    if (c == 0 || name.size() >= kMaxLongName) {
+      ended = true;
+      return;
+    }
+    name += c;
+  }
+}
+
 }  // namespace
 
-ParsedEntry ParseEntry(Bytes sector, std::size_t index, bool fat32, bool parentDeleted) {
-  const Bytes entry = Slice(sector, index * kEntrySize, kEntrySize);
-  if (entry.size() < kEntrySize) return {EntryKind::kEndOfDirectory, {}};
-  if (entry[0] == 0) return {EntryKind::kEndOfDirectory, {}};
+std::uint8_t ShortNameChecksum(Bytes entry) { return ChecksumWithFirst(entry, entry[0]); }
+
+std::optional<std::u16string> DirectoryReader::LongName(Bytes shortEntry, bool deleted) const {
+  if (run_.empty()) return std::nullopt;
+  const std::uint8_t checksum = deleted ? run_.back()[kChecksumOffset] : ShortNameChecksum(shortEntry);
+  // The run is read back from the short entry: ordinal 1 holds the first characters.
+  std::u16string name;
+  bool ended = false;
+  bool complete = false;
+  std::uint8_t ordinal = 1;
+  for (auto it = run_.rbegin(); it != run_.rend() && !ended; ++it, ++ordinal) {
+    const Bytes piece(it->data(), it->size());
+    if (piece[kChecksumOffset] != checksum) break;
+    if (!deleted && (piece[kOrdinalOffset] & ~kLastLongEntry) != ordinal) return std::nullopt;
+    AppendChars(piece, name, ended);
+    if (!deleted && (piece[kOrdinalOffset] & kLastLongEntry)) {
+      complete = true;
+      break;
+    }
+  }
+  if (name.empty()) return std::nullopt;
+  if (!deleted) return complete ? std::optional(name) : std::nullopt;
+  return DeletedRunMatches(shortEntry, checksum, name) ? std::optional(name) : std::nullopt;
+}
+
+std::optional<DirEntry> DirectoryReader::Take(Bytes entry) {
   const std::uint8_t attributes = entry[kAttributesOffset];
-  if (attributes == kLongNameAttributes) return {EntryKind::kSkipped, {}};
+  if (attributes == kLongNameAttributes) {
+    if (run_.size() == kMaxRunEntries) run_.erase(run_.begin());
+    std::copy(entry.begin(), entry.end(), run_.emplace_back().begin());
+    return std::nullopt;
+  }
+  const bool deletedEntry = entry[0] == kDeletedMark;
+  std::optional<std::u16string> longName = LongName(entry, deletedEntry);
+  run_.clear();
 
   DirEntry d;
-  d.firstCluster = le16(entry, kClusterLowOffset);
-  if (fat32) d.firstCluster += 65536u * le16(entry, kClusterHighOffset);
-  if (d.firstCluster == 0) return {EntryKind::kSkipped, {}};
-
-  d.deleted = parentDeleted;
-  d.name = ShortName(entry);
-  if (entry[0] == kDeletedMark) {
-    d.name[0] = u'x';
-    d.deleted = true;
-  }
-  if (auto longName = LongName(sector, index); longName && !longName->empty()) d.name = std::move(*longName);
-  if (d.name.empty() || HasForbiddenCharacter(d.name)) return {EntryKind::kSkipped, {}};
-
   d.directory = (attributes & kDirectoryAttribute) != 0;
-  d.writeDate = le16(entry, kWriteDateOffset);
-  d.accessDate = le16(entry, kAccessDateOffset);
   d.size = le32(entry, kSizeOffset);
-  return {EntryKind::kEntry, std::move(d)};
+  d.firstCluster = le16(entry, kClusterLowOffset);
+  if (fat32_) d.firstCluster += 65536u * le16(entry, kClusterHighOffset);
+  if (attributes & kVolumeLabelAttribute) return std::nullopt;
+  const bool emptyFile = !d.directory && d.size == 0;
+  if (d.firstCluster == 0 && !emptyFile) return std::nullopt;
+
+  d.deleted = parentDeleted_ || deletedEntry;
+  if (longName) {
+    d.name = std::move(*longName);
+  } else {
+    d.name = ShortName(entry);
+    if (deletedEntry && !d.name.empty()) d.name[0] = u'x';
+  }
+  if (d.name.empty() || HasForbiddenCharacter(d.name)) return std::nullopt;
+  d.writeDate = le16(entry, kWriteDateOffset);
+  d.writeTime = le16(entry, kWriteTimeOffset);
+  d.accessDate = le16(entry, kAccessDateOffset);
+  return d;
 }
 
 bool StartsWithDotEntries(Bytes sector) {

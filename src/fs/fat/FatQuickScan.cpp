@@ -1,5 +1,6 @@
 #include "fs/fat/FatQuickScan.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "disk/SectorReader.h"
@@ -10,6 +11,8 @@
 namespace dravik {
 
 namespace {
+
+constexpr std::uint32_t kRootPieceSectors = 64;
 
 class FatQuickScanner {
  public:
@@ -30,11 +33,16 @@ class FatQuickScanner {
       ReadClusters(fat_.DirectoryChain(params_.rootStart), kFatRootId, false, false);
       return;
     }
+    // The FAT16 root is a fixed row of sectors after the second FAT.
     const std::uint64_t first = std::uint64_t{params_.partitionStart} + params_.reservedSectors + 2ULL * params_.fatSize;
-    std::vector<std::uint8_t> sector(kSectorSize);
-    for (std::uint32_t i = 0; i < params_.rootDirSectors && control_.Continue(); ++i) {
-      reader_.Read(first + i, 1, sector);
-      if (ParseSector(sector, kFatRootId, false)) return;
+    fat::DirectoryReader directory(false, false);
+    std::vector<std::uint8_t> piece;
+    for (std::uint32_t done = 0; done < params_.rootDirSectors && control_.Continue();) {
+      const std::uint32_t count = std::min(params_.rootDirSectors - done, kRootPieceSectors);
+      piece.resize(std::size_t{count} * kSectorSize);
+      reader_.Read(first + done, count, piece);
+      if (!ReadPiece(directory, piece, kFatRootId)) return;
+      done += count;
     }
   }
 
@@ -43,32 +51,25 @@ class FatQuickScanner {
     ReadClusters(fat_.DirectoryChain(folder.id), folder.id, folder.deleted, true);
   }
 
-  // Reads a directory cluster by cluster and parses it sector by sector. A
-  // folder must begin with its "." and ".." entries, or it was overwritten.
+  // Reads a directory cluster by cluster as one row of entries. A folder
+  // must begin with its "." and ".." entries, or it was overwritten.
   void ReadClusters(const std::vector<std::uint32_t>& chain, std::uint32_t parentId, bool parentDeleted,
                     bool needDotEntries) {
     const std::uint32_t spc = params_.sectorsPerCluster;
     if (spc == 0) return;
+    fat::DirectoryReader directory(fat32_, parentDeleted);
     std::vector<std::uint8_t> cluster(std::size_t{spc} * kSectorSize);
     for (std::size_t c = 0; c < chain.size(); ++c) {
       if (!control_.Continue()) return;
       reader_.Read(fat::ClusterSector(params_, chain[c]), spc, cluster);
       if (c == 0 && needDotEntries && !fat::StartsWithDotEntries(cluster)) return;
-      for (std::uint32_t s = 0; s < spc; ++s) {
-        const Bytes sector(cluster.data() + std::size_t{s} * kSectorSize, kSectorSize);
-        if (ParseSector(sector, parentId, parentDeleted)) return;
-      }
+      if (!ReadPiece(directory, cluster, parentId)) return;
     }
   }
 
-  // True at the end of the directory.
-  bool ParseSector(Bytes sector, std::uint32_t parentId, bool parentDeleted) {
-    for (std::size_t i = 0; i < fat::kEntriesPerSector; ++i) {
-      fat::ParsedEntry parsed = fat::ParseEntry(sector, i, fat32_, parentDeleted);
-      if (parsed.kind == fat::EntryKind::kEndOfDirectory) return true;
-      if (parsed.kind == fat::EntryKind::kEntry) Record(std::move(parsed.entry), parentId);
-    }
-    return false;
+  // False at the end of the directory.
+  bool ReadPiece(fat::DirectoryReader& directory, Bytes piece, std::uint32_t parentId) {
+    return directory.Read(piece, [&](fat::DirEntry entry) { Record(std::move(entry), parentId); });
   }
 
   void Record(fat::DirEntry entry, std::uint32_t parentId) {
@@ -76,10 +77,10 @@ class FatQuickScanner {
     if (entry.directory && (entry.name == u"." || entry.name == u"..")) return;
     if (entry.directory) {
       store_.AddFatFolder({std::move(entry.name), entry.firstCluster, parentId, entry.writeDate, entry.accessDate, 0,
-                           entry.deleted});
+                           entry.deleted, entry.writeTime});
     } else {
       store_.AddFatFile({std::move(entry.name), entry.firstCluster, parentId, entry.writeDate, entry.accessDate,
-                         entry.size, entry.deleted, store_.fileCount});
+                         entry.size, entry.deleted, store_.fileCount, entry.writeTime});
       ++store_.fileCount;
       store_.totalBytes += entry.size;
     }

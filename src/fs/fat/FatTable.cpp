@@ -1,5 +1,6 @@
 #include "fs/fat/FatTable.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "disk/SectorReader.h"
@@ -58,27 +59,44 @@ std::vector<std::uint32_t> FatTable::DirectoryChain(std::uint32_t start) {
   return chain;
 }
 
-std::vector<std::uint32_t> FatTable::Chain(std::uint32_t start, std::size_t limit) {
-  std::vector<std::uint32_t> chain{start};
+bool FatTable::IsEndMark(std::uint32_t value) const {
+  return value > (IsFat32(params_) ? kFat32Bad : kFat16Bad);
+}
+
+FatTable::FileChain FatTable::Chain(std::uint32_t start, std::size_t limit) {
+  FileChain chain{{start}, false};
   if (fatLba_ == 0) return chain;
+  const std::uint32_t last = LastCluster(params_);
   std::uint32_t next = 0;
-  while (chain.size() < limit && Next(chain.back(), next)) chain.push_back(next);
+  while (chain.clusters.size() < limit) {
+    if (!Next(chain.clusters.back(), next)) {
+      chain.endMarked = IsEndMark(next);
+      break;
+    }
+    if (next > last) break;
+    chain.clusters.push_back(next);
+  }
   return chain;
 }
 
 std::vector<std::uint32_t> FileClusters(const SectorReader& reader, const FsParams& params, std::uint32_t firstCluster,
-                                        std::uint64_t size) {
+                                        std::uint64_t size, bool deleted) {
   const std::uint64_t clusterBytes = std::uint64_t{params.sectorsPerCluster} * kSectorSize;
-  if (clusterBytes == 0) return {};
-  const auto needed = static_cast<std::size_t>((size + clusterBytes - 1) / clusterBytes);
+  const std::uint32_t last = LastCluster(params);
+  if (clusterBytes == 0 || size == 0 || firstCluster < 2 || firstCluster > last) return {};
+  const std::uint64_t needed = (size + clusterBytes - 1) / clusterBytes;
+  std::vector<FatTable::FileChain> chains;
   for (const std::uint32_t fatLba : {params.firstFatLba, params.secondFatLba}) {
     if (fatLba == 0) continue;
     FatTable table(reader, params, fatLba);
-    auto chain = table.Chain(firstCluster, needed + 1);
-    if (chain.size() == needed) return chain;
+    chains.push_back(table.Chain(firstCluster, static_cast<std::size_t>(std::min<std::uint64_t>(needed + 1, last))));
+    if (chains.back().clusters.size() == needed) return std::move(chains.back().clusters);
   }
-  std::vector<std::uint32_t> contiguous(needed);
-  for (std::size_t i = 0; i < needed; ++i) contiguous[i] = firstCluster + static_cast<std::uint32_t>(i);
+  for (FatTable::FileChain& chain : chains)
+    if (!deleted && chain.endMarked) return std::move(chain.clusters);
+  const std::uint64_t count = std::min<std::uint64_t>(needed, std::uint64_t{last} - firstCluster + 1);
+  std::vector<std::uint32_t> contiguous(static_cast<std::size_t>(count));
+  for (std::size_t i = 0; i < contiguous.size(); ++i) contiguous[i] = firstCluster + static_cast<std::uint32_t>(i);
   return contiguous;
 }
 

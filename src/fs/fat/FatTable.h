@@ -27,12 +27,17 @@ class FatTable {
   // cluster already in the chain, or a cluster past the volume's end.
   std::vector<std::uint32_t> DirectoryChain(std::uint32_t start);
 
-  // The chain of a file, at most limit clusters long.
-  std::vector<std::uint32_t> Chain(std::uint32_t start, std::size_t limit);
+  struct FileChain {
+    std::vector<std::uint32_t> clusters;
+    bool endMarked = false;  // ended at an end mark, not at a free or bad entry or the volume's end
+  };
+  // The chain of a file, at most limit clusters long, within the volume.
+  FileChain Chain(std::uint32_t start, std::size_t limit);
 
  private:
   // The next cluster, or none at the chain's end or on a failed read.
   bool Next(std::uint32_t cluster, std::uint32_t& next);
+  bool IsEndMark(std::uint32_t value) const;
 
   const SectorReader& reader_;
   const FsParams& params_;
@@ -42,10 +47,12 @@ class FatTable {
 };
 
 // The clusters of a file of size bytes: its chain in the first FAT when that
-// holds exactly the clusters needed, else in the second, else the clusters
-// that follow the first one.
+// holds exactly the clusters needed, else in the second; else, for a live
+// file, a chain that ends at an end mark before the size is reached (the
+// size is what was damaged); else the clusters that follow the first one. Never a cluster
+// past the volume's end, so a file may come out shorter than its size.
 std::vector<std::uint32_t> FileClusters(const SectorReader& reader, const FsParams& params, std::uint32_t firstCluster,
-                                        std::uint64_t size);
+                                        std::uint64_t size, bool deleted);
 
 }  // namespace fat
 }  // namespace dravik

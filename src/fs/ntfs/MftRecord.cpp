@@ -61,8 +61,19 @@ std::optional<FileName> FindFileName(Bytes record, std::uint8_t wantedNamespace)
     for (std::size_t i = 0; i < length; ++i) name.name += static_cast<char16_t>(le16(chars, 2 * i));
     name.parentId = le32(record, value + kFileNameParentOffset);
     name.creationTime = le64(record, value + kFileNameCreationOffset);
-    name.changeTime = le64(record, value + kFileNameChangeOffset);
+    name.modificationTime = le64(record, value + kFileNameModificationOffset);
+    name.accessTime = le64(record, value + kFileNameAccessOffset);
     return name;
+  }
+  return std::nullopt;
+}
+
+std::optional<StandardTimes> FindStandardTimes(Bytes record) {
+  for (const std::size_t at : AttributeOffsets(record)) {
+    if (le32(record, at) != kStandardInformation || u8(record, at + kAttrNonResidentOffset) != 0) continue;
+    const AttributeValue v = ReadAttributeValue(record, at);
+    if (v.value.size() < kStandardTimesSize) return std::nullopt;
+    return StandardTimes{le64(v.value, kStandardModificationOffset), le64(v.value, kStandardAccessOffset)};
   }
   return std::nullopt;
 }

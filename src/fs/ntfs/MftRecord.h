@@ -48,10 +48,16 @@ constexpr std::uint16_t kAttrCompressed = 0x0001;
 // $FILE_NAME value.
 constexpr std::size_t kFileNameParentOffset = 0;
 constexpr std::size_t kFileNameCreationOffset = 8;
-constexpr std::size_t kFileNameChangeOffset = 24;
+constexpr std::size_t kFileNameModificationOffset = 16;
+constexpr std::size_t kFileNameAccessOffset = 32;
 constexpr std::size_t kFileNameLengthOffset = 64;
 constexpr std::size_t kFileNameNamespaceOffset = 65;
 constexpr std::size_t kFileNameCharsOffset = 66;
+
+// $STANDARD_INFORMATION value: the times the file system shows for a file.
+constexpr std::size_t kStandardModificationOffset = 8;
+constexpr std::size_t kStandardAccessOffset = 24;
+constexpr std::size_t kStandardTimesSize = 32;
 
 bool IsRecord(Bytes record);
 
@@ -69,12 +75,22 @@ struct FileName {
   std::u16string name;
   std::uint32_t parentId = 0;
   std::uint64_t creationTime = 0;
-  std::uint64_t changeTime = 0;
+  std::uint64_t modificationTime = 0;
+  std::uint64_t accessTime = 0;
 };
 
 // The first unnamed $FILE_NAME of the namespace: 1 takes POSIX (0) or Win32
 // (1) names; 2 (DOS) and 3 (Win32 and DOS) take only their own.
 std::optional<FileName> FindFileName(Bytes record, std::uint8_t wantedNamespace);
+
+// The modification and access times of the record's $STANDARD_INFORMATION,
+// which (unlike those of $FILE_NAME) follow every change of the file.
+struct StandardTimes {
+  std::uint64_t modificationTime = 0;
+  std::uint64_t accessTime = 0;
+};
+
+std::optional<StandardTimes> FindStandardTimes(Bytes record);
 
 // Where an attribute's value is: in the record (resident) or in the clusters
 // its run list names.

@@ -89,16 +89,19 @@ class NtfsQuickScanner {
       return false;
     });
     if (!name) return;
+    const StandardTimes times =
+        FindStandardTimes(record).value_or(StandardTimes{name->modificationTime, name->accessTime});
 
     const std::uint8_t flags = RecordFlags(record);
     if (flags == 3 || flags == 2) {
       if (name->name == u".") return;
-      store_.AddNtfsFolder({std::move(name->name), number, name->parentId, name->creationTime, name->changeTime, 0,
-                            flags == 2});
+      store_.AddNtfsFolder({std::move(name->name), number, name->parentId, name->creationTime, times.modificationTime,
+                            0, flags == 2, times.accessTime});
       return;
     }
-    NtfsFileRecord file{std::move(name->name), number, name->parentId, name->creationTime, name->changeTime,
-                        0, flags == 0, static_cast<std::uint32_t>(lba)};
+    NtfsFileRecord file{std::move(name->name), number,  name->parentId,
+                        name->creationTime,    times.modificationTime,
+                        0,                     flags == 0, static_cast<std::uint32_t>(lba), times.accessTime};
     ForEachRecord(record, lba, list, [&](Bytes bytes, std::uint64_t at) {
       const auto data = FindData(bytes);
       if (!data) return false;
