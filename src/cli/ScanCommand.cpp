@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "cli/Progress.h"
+#include "cli/ScanShared.h"
 #include "disk/SectorReader.h"
 #include "fs/QuickScan.h"
 #include "fs/ResultTree.h"
@@ -26,14 +27,25 @@ constexpr const char* kScanUsage =
     "                               [--select PATH]... [--deleted include|only|exclude]\n"
     "                               [--duplicates rename|overwrite|skip] [--filter PATTERN]...\n"
     "                               [--quiet] [--verbose]\n"
+    "       dravik scan extensive IMAGE --fs fat32|fat16 [--start S] [--end E]\n"
+    "                               [--pick K [the listing and saving options]]\n"
     "\n"
     "Quick Scan: reads the folders and files of a FAT16, FAT32 or NTFS partition\n"
     "from its own structures, deleted ones included, and prints them as a tree\n"
     "(deleted items are marked). Partitions are numbered as 'dravik partitions'\n"
     "lists them.\n"
     "\n"
+    "Extensive Scan: searches every sector of a range (the whole image by default)\n"
+    "for FAT boot sectors and directories and lists the file systems they reveal,\n"
+    "one a line: \"FAT32 @ N\" (N the sector of cluster 0), cluster size, size;\n"
+    "--json prints {\"fileSystems\":[{\"index\",\"type\",\"start\",\"sectorsPerCluster\",\n"
+    "\"end\"}]}. --pick K extracts the K-th of them and goes on as the Quick Scan.\n"
+    "\n"
     "Options:\n"
     "  --partition N        the partition to scan (default 0)\n"
+    "  --fs KIND            extensive: the kind of file system sought, fat32 or fat16\n"
+    "  --start S, --end E   extensive: the first and last sector searched\n"
+    "  --pick K             extensive: extract found file system K (from 1)\n"
     "  --list               one line per item, tab-separated: kind, live or deleted,\n"
     "                       size, modification time (UTC, ISO 8601, or -), path\n"
     "  --json               {\"items\":[{\"kind\",\"path\",\"name\",\"size\",\"deleted\",\"id\",\n"
@@ -176,33 +188,49 @@ bool SelectPaths(ResultTree& tree, const std::vector<std::string>& paths) {
   return true;
 }
 
-struct ScanOptions {
-  std::string image;
-  unsigned long long partition = 0;
-  RecoverySettings settings;
-  FilterList filter;
-  std::optional<std::string> destination;
-  std::vector<std::string> selected;
-  bool list = false;
-  bool json = false;
-  bool quiet = false;
-  bool verbose = false;
-};
+// The options of the Extensive Scan, or the exit status when they are wrong.
+std::optional<int> ParseExtensiveOptions(const ParsedArgs& parsed, ScanOptions& options) {
+  const bool extensive = options.mode == "extensive";
+  for (const char* name : {"fs", "start", "end", "pick"})
+    if (!extensive && parsed.Has(name))
+      return UsageError(std::string("--") + name + " belongs to 'scan extensive'", kScanUsage);
+  if (!extensive) return std::nullopt;
+  if (parsed.Has("partition")) return UsageError("--partition belongs to 'scan quick'", kScanUsage);
+  const std::string kind = parsed.Value("fs").value_or("");
+  if (kind == "fat32")
+    options.fsType = kFat32;
+  else if (kind == "fat16")
+    options.fsType = kFat16;
+  else
+    return UsageError("scan extensive needs --fs fat32 or --fs fat16", kScanUsage);
+  options.start = parsed.Value("start").value_or("0");
+  options.end = parsed.Value("end");
+  if (auto pick = parsed.Value("pick")) {
+    const auto number = ParseByteCount(*pick);
+    if (!number || *number == 0) return UsageError("--pick needs a number from 1", kScanUsage);
+    options.pick = *number;
+  }
+  if (!options.pick && (options.list || options.destination || !options.filter.Empty()))
+    return UsageError("--list, --filter and --recover need --pick K", kScanUsage);
+  return std::nullopt;
+}
 
 // The options of the command, or the exit status when they are wrong or
 // only help was asked for.
 std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& args) {
   const ParsedArgs parsed = ParseArgs(args, {{"partition", true}, {"list"}, {"json"}, {"recover", true},
                                              {"select", true}, {"deleted", true}, {"duplicates", true},
-                                             {"filter", true}, {"quiet"}, {"verbose"}, {"help"}});
+                                             {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"fs", true},
+                                             {"start", true}, {"end", true}, {"pick", true}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kScanUsage);
   if (parsed.Has("help")) {
     std::fputs(kScanUsage, stdout);
     return kExitOk;
   }
-  if (parsed.positionals.size() != 2 || parsed.positionals[0] != "quick")
-    return UsageError("scan takes the mode 'quick' and one IMAGE", kScanUsage);
+  if (parsed.positionals.size() != 2 || (parsed.positionals[0] != "quick" && parsed.positionals[0] != "extensive"))
+    return UsageError("scan takes the mode 'quick' or 'extensive' and one IMAGE", kScanUsage);
   ScanOptions options;
+  options.mode = parsed.positionals[0];
   options.image = parsed.positionals[1];
   options.list = parsed.Has("list");
   options.json = parsed.Has("json");
@@ -232,6 +260,7 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
         return UsageError("--filter " + pattern + ": " + FilterList::Message(added), kScanUsage);
     }
   }
+  if (auto status = ParseExtensiveOptions(parsed, options)) return *status;
   return options;
 }
 
@@ -292,10 +321,23 @@ int Recover(const ScanOptions& options, const SectorReader& reader, const QuickS
 
 }  // namespace
 
+int ShowScanResult(const ScanOptions& options, const SectorReader& reader, const QuickScanResult& result,
+                   const RecoveryStore& store, ResultTree& tree, ProgressLine& progress) {
+  if (options.json)
+    PrintJson(tree, store, options.filter);
+  else if (options.list)
+    PrintList(tree, options.filter);
+  else if (!options.destination)
+    PrintTree(tree, options.filter);
+  if (!options.destination) return kExitOk;
+  return Recover(options, reader, result, store, tree, progress);
+}
+
 int RunScan(const std::vector<std::string>& args) {
   auto parsed = ParseScanOptions(args);
   if (const int* status = std::get_if<int>(&parsed)) return *status;
   const ScanOptions& options = std::get<ScanOptions>(parsed);
+  if (options.mode == "extensive") return RunExtensiveScanCommand(options);
 
   VirtualDisk disk;
   if (!OpenForCommand(disk, options.image, true, options.verbose)) return kExitFailed;
@@ -314,15 +356,7 @@ int RunScan(const std::vector<std::string>& args) {
   std::fprintf(stderr, "%s\n", result.message.c_str());
   if (!result.scanned) return kExitFailed;
   ResultTree tree = ResultTree::Build(store, result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
-
-  if (options.json)
-    PrintJson(tree, store, options.filter);
-  else if (options.list)
-    PrintList(tree, options.filter);
-  else if (!options.destination)
-    PrintTree(tree, options.filter);
-  if (!options.destination) return kExitOk;
-  return Recover(options, reader, result, store, tree, progress);
+  return ShowScanResult(options, reader, result, store, tree, progress);
 }
 
 }  // namespace dravik::cli

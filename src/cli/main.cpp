@@ -22,6 +22,9 @@ constexpr const char* kUsage =
     "  params IMAGE      show the file-system parameters of one partition\n"
     "  scan quick IMAGE  list the folders and files of a partition, live and deleted,\n"
     "                    and recover them into a folder (--recover DIR)\n"
+    "  scan extensive IMAGE --fs fat32|fat16\n"
+    "                    search a sector range for damaged FAT volumes; --pick K\n"
+    "                    lists and recovers one of them as 'scan quick' does\n"
     "\n"
     "Run 'dravik VERB --help' for the options of a verb.\n";
 

@@ -1,0 +1,20 @@
+#pragma once
+// The Extensive Scan of a sector range: the findings are emptied, the range
+// searched for the structures of the kind asked for, and the file systems
+// they reveal identified. A stop ends the search; identification still runs
+// on what was collected.
+
+#include <cstdint>
+
+#include "fs/extensive/ExtensiveFindings.h"
+
+namespace dravik {
+
+class SectorReader;
+class ScanControl;
+
+// fsType: kFat32 or kFat16. blockSectors: the sectors read at a time.
+void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uint64_t start, std::uint64_t sectors,
+                      std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control);
+
+}  // namespace dravik

@@ -1,0 +1,150 @@
+#include "fs/extensive/FatIdentify.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "disk/SectorReader.h"
+#include "fs/extensive/ExtensiveTexts.h"
+#include "util/ScanControl.h"
+
+namespace dravik {
+
+namespace {
+
+// Boot sector fields.
+constexpr std::size_t kSectorsPerClusterOffset = 13;
+constexpr std::size_t kReservedSectorsOffset = 14;
+constexpr std::size_t kRootEntriesOffset = 17;
+constexpr std::size_t kSmallTotalSectorsOffset = 19;
+constexpr std::size_t kFat16SizeOffset = 22;
+constexpr std::size_t kTotalSectorsOffset = 32;
+constexpr std::size_t kFat32SizeOffset = 36;
+constexpr std::size_t kFat32RootClusterOffset = 44;
+constexpr std::size_t kFat32LabelDigits = 85;
+constexpr std::size_t kFat16LabelDigits = 57;
+
+// A cluster base at or below this lies where no volume's data area can.
+constexpr std::uint64_t kMinClusterBase = 62;
+constexpr std::uint32_t kLargestFat16Cluster = 0xFFFF;
+
+bool PowerOfTwoClusterSize(std::uint64_t sectors) {
+  return sectors >= 1 && sectors <= 128 && (sectors & (sectors - 1)) == 0;
+}
+
+// The next 1-based file-system number.
+std::int16_t NextNumber(const ExtensiveFindings& findings) {
+  return static_cast<std::int16_t>(findings.fileSystems.size() + 1);
+}
+
+// Gives number to every unassigned directory start at the sector its cluster
+// has in a file system of this base and cluster size, up to last; returns
+// how many took it and the largest cluster among them.
+std::size_t AssignMatching(ExtensiveFindings& findings, std::uint64_t base, std::uint32_t sectorsPerCluster,
+                           std::uint64_t last, std::int16_t number, std::uint32_t& largestCluster) {
+  std::size_t assigned = 0;
+  for (DirClusterRecord& record : findings.dirClusters) {
+    if (record.sector > last) break;
+    if (record.fsNumber != 0) continue;
+    if (record.sector != base + std::uint64_t{record.cluster} * sectorsPerCluster) continue;
+    record.fsNumber = number;
+    largestCluster = std::max(largestCluster, record.cluster);
+    ++assigned;
+  }
+  return assigned;
+}
+
+}  // namespace
+
+std::optional<FoundFileSystem> FatFromBootSector(Bytes sector, std::uint64_t s) {
+  if (sector.size() < kSectorSize) return std::nullopt;
+  FoundFileSystem found;
+  found.sectorsPerCluster = sector[kSectorsPerClusterOffset];
+  if (!PowerOfTwoClusterSize(found.sectorsPerCluster)) return std::nullopt;
+  found.reservedSectors = le16(sector, kReservedSectorsOffset);
+  found.bootSector = s;
+  // Small volumes keep their size in the 16-bit field.
+  std::uint64_t total = le32(sector, kTotalSectorsOffset);
+  if (total == 0) total = le16(sector, kSmallTotalSectorsOffset);
+  found.fsEnd = s + std::max<std::uint64_t>(total, 1) - 1;
+  const std::int64_t twoClusters = 2 * std::int64_t{found.sectorsPerCluster};
+  std::int64_t base = 0;
+  if (sector[kFat32LabelDigits] == '3' && sector[kFat32LabelDigits + 1] == '2') {
+    found.fsType = kFat32;
+    found.fatSize = le32(sector, kFat32SizeOffset);
+    found.rootStart = le32(sector, kFat32RootClusterOffset);
+    found.firstFatLba = s + found.reservedSectors;
+    found.secondFatLba = found.firstFatLba + found.fatSize;
+    base = static_cast<std::int64_t>(s + found.reservedSectors + 2 * std::uint64_t{found.fatSize}) - twoClusters;
+  } else if (sector[kFat16LabelDigits] == '1' && sector[kFat16LabelDigits + 1] == '6') {
+    found.fsType = kFat16;
+    found.fatSize = le16(sector, kFat16SizeOffset);
+    found.rootDirSectors = le16(sector, kRootEntriesOffset) / 16;
+    found.firstFatLba = s + found.reservedSectors;
+    found.secondFatLba = found.firstFatLba + found.fatSize;
+    found.rootStart = s + found.reservedSectors + 2 * std::uint64_t{found.fatSize};
+    base = static_cast<std::int64_t>(s + found.reservedSectors + found.rootDirSectors +
+                                     2 * std::uint64_t{found.fatSize}) - twoClusters;
+  } else {
+    return std::nullopt;
+  }
+  found.clusterBase = base > 0 ? static_cast<std::uint64_t>(base) : 0;
+  return found;
+}
+
+void IdentifyFatFileSystems(const SectorReader& reader, std::uint16_t requestedType, ExtensiveFindings& findings,
+                            ScanControl& control) {
+  control.Report(ExtensiveTexts::kAnalyzing, 0);
+  const std::size_t directories = findings.dirClusters.size();
+  std::size_t assignedTotal = 0;
+  const auto report = [&] {
+    if (directories > 0) control.ReportPercent(static_cast<int>(assignedTotal * 100 / directories));
+  };
+
+  std::vector<std::uint8_t> sector(kSectorSize);
+  for (const std::uint64_t s : findings.bootSectors) {
+    if (!reader.Read(s, 1, sector)) continue;
+    auto found = FatFromBootSector(sector, s);
+    if (!found || found->clusterBase <= kMinClusterBase) continue;
+    std::uint32_t largest = 0;
+    const std::size_t assigned = AssignMatching(findings, found->clusterBase, found->sectorsPerCluster, found->fsEnd,
+                                                NextNumber(findings), largest);
+    if (assigned == 0) continue;
+    found->tag = 1;
+    findings.fileSystems.push_back(*found);
+    assignedTotal += assigned;
+    report();
+  }
+
+  const std::uint64_t lastSector = findings.dirClusters.empty() ? 0 : findings.dirClusters.back().sector;
+  for (std::size_t i = 0; i < findings.dirClusters.size(); ++i) {
+    const DirClusterRecord first = findings.dirClusters[i];
+    if (first.fsNumber != 0) continue;
+    bool paired = false;
+    for (std::size_t j = i + 1; j < findings.dirClusters.size() && !paired; ++j) {
+      const DirClusterRecord& second = findings.dirClusters[j];
+      if (second.fsNumber != 0 || second.cluster <= first.cluster || second.sector <= first.sector) continue;
+      const std::uint64_t sectorStep = second.sector - first.sector;
+      const std::uint64_t clusterStep = second.cluster - first.cluster;
+      if (sectorStep % clusterStep != 0 || !PowerOfTwoClusterSize(sectorStep / clusterStep)) continue;
+      const auto sectorsPerCluster = static_cast<std::uint32_t>(sectorStep / clusterStep);
+      const std::uint64_t offset = std::uint64_t{first.cluster} * sectorsPerCluster;
+      if (first.sector < offset) continue;
+      const std::uint64_t base = first.sector - offset;
+      std::uint32_t largest = 0;
+      assignedTotal += AssignMatching(findings, base, sectorsPerCluster, lastSector, NextNumber(findings), largest);
+      FoundFileSystem found;
+      found.fsType = requestedType == kFat32 || largest > kLargestFat16Cluster ? kFat32 : kFat16;
+      found.sectorsPerCluster = sectorsPerCluster;
+      found.clusterBase = base;
+      found.rootStart = found.fsType == kFat32 ? 2 : 0;
+      found.fsEnd = reader.SectorCount() > 0 ? reader.SectorCount() - 1 : 0;
+      found.tag = 1;
+      findings.fileSystems.push_back(found);
+      paired = true;
+      report();
+    }
+    if (!paired) findings.dirClusters[i].fsNumber = kNoFileSystem;
+  }
+}
+
+}  // namespace dravik

@@ -1,0 +1,38 @@
+#pragma once
+// The sector search of a FAT Extensive Scan: every sector of a range is
+// tested for a FAT boot sector or the first sector of a directory.
+//
+//   boot sector: 510 55 AA; FAT32 label "FAT32" at 82, FAT16 "FAT16" at 54
+//   directory:   0 "." entry, 32 ".." entry (cluster words at 20 and 26)
+
+#include <cstdint>
+#include <optional>
+
+#include "fs/extensive/ExtensiveFindings.h"
+#include "util/Bytes.h"
+
+namespace dravik {
+
+class SectorReader;
+class ScanControl;
+
+// At most this many boot sectors are collected.
+constexpr std::size_t kMaxBootSectors = 60000;
+// Progress is posted every this many blocks.
+constexpr std::uint64_t kProgressBlocks = 88;
+
+// True for a sector ending in 55 AA that carries a FAT32 or FAT16 label.
+bool IsFatBootSector(Bytes sector);
+// The directory start at sector number s, when the sector begins with "."
+// and ".." entries whose clusters can be a folder's: the folder's cluster
+// above 2 and below s, neither cluster 0xFFFFFFFF.
+std::optional<DirClusterRecord> ParseDirStart(Bytes sector, std::uint64_t s);
+
+// Searches sectors [start, start + sectors) in blocks of blockSectors,
+// appending to findings. Sectors the image does not hold are passed over.
+// Stops at a stop request or when the boot sectors exceed the limit; what was
+// found stays.
+void SearchFatStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
+                         std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control);
+
+}  // namespace dravik

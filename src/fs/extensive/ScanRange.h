@@ -1,0 +1,21 @@
+#pragma once
+// The sector range of an Extensive Scan, checked as the user gave it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace dravik {
+
+struct ScanRange {
+  std::uint64_t start = 0;
+  std::uint64_t sectors = 0;  // end - start
+  std::string message;        // empty when the range is good, else what is wrong
+  bool Valid() const { return message.empty(); }
+};
+
+// start and end as typed; no end means the whole image from start on
+// (end = start + imageSectors - 1).
+ScanRange CheckScanRange(const std::string& start, const std::optional<std::string>& end, std::uint64_t imageSectors);
+
+}  // namespace dravik

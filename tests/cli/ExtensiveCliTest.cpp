@@ -1,0 +1,102 @@
+// dravik scan extensive on the damaged FAT disks: the list of the volumes
+// found (text and JSON), recovery of a picked volume byte for byte, and the
+// messages of a bad range and of a range where nothing is found.
+
+#include <gtest/gtest.h>
+
+#include "ExtensiveFixtures.h"
+#include "FatFixtures.h"
+#include "TestFiles.h"
+#include "fs/extensive/ExtensiveTexts.h"
+
+namespace dravik {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Quote;
+using test::RunShell;
+
+std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
+
+std::string Image(const std::string& name) { return Quote(test::ExtensiveFixture(name)); }
+
+TEST(ExtensiveCliTest, ListsTheVolumesFoundAsTextAndJson) {
+  const auto truth = test::ReadTruth("twin");
+  const auto text = RunShell(Dravik("scan extensive --fs fat32 --quiet " + Image("twin.vhd")));
+  ASSERT_EQ(text.status, 0);
+  std::string expected;
+  for (std::size_t i = 0; i < truth.size(); ++i)
+    expected += std::to_string(i + 1) + "\t" + truth[i].type + " @ " + std::to_string(truth[i].clusterBase) + "\t" +
+                std::to_string(truth[i].sectorsPerCluster * 512) + " bytes per cluster\t";
+  std::string listed;
+  std::size_t from = 0;
+  // The sizes follow the last tab of each line; the rest is compared whole.
+  while (from < text.out.size()) {
+    const std::size_t end = text.out.find('\n', from);
+    const std::string line = text.out.substr(from, end - from);
+    listed += line.substr(0, line.rfind('\t') + 1);
+    from = end + 1;
+  }
+  EXPECT_EQ(listed, expected);
+
+  const std::string reader =
+      "import json, sys\n"
+      "for o in json.load(sys.stdin)['fileSystems']:\n"
+      "    print(o['index'], o['type'], o['start'], o['sectorsPerCluster'], o['end'] > o['start'])\n";
+  const auto json =
+      RunShell(Dravik("scan extensive --fs fat32 --json --quiet " + Image("twin.vhd")) + " | python3 -c " + Quote(reader));
+  ASSERT_EQ(json.status, 0);
+  std::string wanted;
+  for (std::size_t i = 0; i < truth.size(); ++i)
+    wanted += std::to_string(i + 1) + " " + truth[i].type + " " + std::to_string(truth[i].clusterBase) + " " +
+              std::to_string(truth[i].sectorsPerCluster) + " True\n";
+  EXPECT_EQ(json.out, wanted);
+}
+
+TEST(ExtensiveCliTest, RecoversAPickedVolumeByteForByte) {
+  // The FAT32 volume of twin has lost its boot sectors; searched from its start.
+  const auto truth = test::ReadTruth("twin");
+  test::TempDir dir;
+  const auto saved = RunShell(Dravik("scan extensive --fs fat32 --quiet --start " + std::to_string(truth[1].start) +
+                                     " --pick 1 --recover " + Quote(dir / "out") + " " + Image("twin.vhd")));
+  EXPECT_EQ(saved.status, 0);
+  EXPECT_EQ(test::HashTree(dir / "out"), test::VolumeFiles("twin", 2));
+
+  // noroot's files below its lost root come back under "Dir" + cluster.
+  const auto folders = test::LostRootFolders();
+  std::map<std::string, std::string> expected;
+  for (const auto& [path, sum] : test::VolumeFiles("noroot", 1)) {
+    const auto slash = path.find('/');
+    if (slash != std::string::npos)
+      expected["Dir" + std::to_string(folders.at(path.substr(0, slash))) + path.substr(slash)] = sum;
+  }
+  const auto lost = RunShell(Dravik("scan extensive --fs fat16 --quiet --pick 1 --recover " + Quote(dir / "lost") +
+                                    " " + Image("noroot.vhd")));
+  EXPECT_EQ(lost.status, 0);
+  EXPECT_EQ(test::HashTree(dir / "lost"), expected);
+}
+
+TEST(ExtensiveCliTest, BadRangesAndEmptyRangesSayWhy) {
+  const auto none = RunShell(Dravik("scan extensive --fs fat16 --quiet --end 2000 " + Image("twin.vhd")) +
+                             " 2>&1 >/dev/null");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, std::string(ExtensiveTexts::kNoneFoundMessage) + "\n");
+
+  const auto start = RunShell(Dravik("scan extensive --fs fat16 --start x1 " + Image("twin.vhd")) + " 2>&1");
+  EXPECT_EQ(start.status, 2);
+  EXPECT_EQ(start.out, std::string(ExtensiveTexts::kStartNotValid) + "\n");
+  const auto order = RunShell(Dravik("scan extensive --fs fat16 --start 100 --end 50 " + Image("twin.vhd")) + " 2>&1");
+  EXPECT_EQ(order.status, 2);
+  EXPECT_EQ(order.out, std::string(ExtensiveTexts::kEndNotBigger) + "\n");
+
+  EXPECT_EQ(RunShell(Dravik("scan extensive " + Image("twin.vhd")) + " 2>/dev/null").status, 2) << "no --fs";
+  EXPECT_EQ(RunShell(Dravik("scan extensive --fs fat32 --recover /tmp/x " + Image("twin.vhd")) + " 2>/dev/null").status,
+            2)
+      << "--recover without --pick";
+  EXPECT_EQ(RunShell(Dravik("scan quick --fs fat32 " + Image("twin.vhd")) + " 2>/dev/null").status, 2);
+  EXPECT_EQ(RunShell(Dravik("scan extensive --fs fat32 --quiet --pick 3 " + Image("twin.vhd")) + " 2>/dev/null").status,
+            1);
+}
+
+}  // namespace
+}  // namespace dravik

@@ -1,0 +1,48 @@
+#include "ExtensiveFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "TestFiles.h"
+
+namespace dravik::test {
+
+std::filesystem::path ExtensiveFixture(const std::string& name) { return FixtureIn("extensive", name); }
+
+std::vector<VolumeTruth> ReadTruth(const std::string& disk) {
+  std::ifstream in(ExtensiveFixture(disk + ".truth"));
+  std::vector<VolumeTruth> volumes;
+  VolumeTruth v;
+  while (in >> v.type >> v.start >> v.clusterBase >> v.sectorsPerCluster >> v.firstFat >> v.fatSectors)
+    volumes.push_back(v);
+  EXPECT_FALSE(volumes.empty()) << disk << ".truth lists no volume";
+  return volumes;
+}
+
+std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volume) {
+  std::ifstream in(ExtensiveFixture(disk + ".manifest"));
+  std::map<std::string, std::string> files;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+    if (fields.size() == 4 && std::stoi(fields[0]) == volume) files[fields[1]] = fields[3];
+  }
+  EXPECT_FALSE(files.empty()) << disk << ".manifest lists no file of volume " << volume;
+  return files;
+}
+
+std::map<std::string, std::uint32_t> LostRootFolders() {
+  std::ifstream in(ExtensiveFixture("noroot.dirs"));
+  std::map<std::string, std::uint32_t> folders;
+  std::string name;
+  std::uint32_t cluster = 0;
+  while (in >> name >> cluster) folders[name] = cluster;
+  EXPECT_FALSE(folders.empty()) << "noroot.dirs lists no folder";
+  return folders;
+}
+
+}  // namespace dravik::test

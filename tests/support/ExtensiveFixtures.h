@@ -1,0 +1,31 @@
+#pragma once
+// The disks of make-extensive-fixtures.sh: what their volumes were before
+// the damage, the files written to them, and the folders of the lost root.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace dravik::test {
+
+std::filesystem::path ExtensiveFixture(const std::string& name);
+
+struct VolumeTruth {
+  std::string type;  // "FAT16" or "FAT32"
+  std::uint64_t start = 0;
+  std::uint64_t clusterBase = 0;
+  std::uint32_t sectorsPerCluster = 0;
+  std::uint64_t firstFat = 0;
+  std::uint32_t fatSectors = 0;
+};
+std::vector<VolumeTruth> ReadTruth(const std::string& disk);
+
+// sha256 by path of the files written to volume (1-based) of the disk.
+std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volume);
+
+// Name -> first cluster of the folders that stood in noroot's root.
+std::map<std::string, std::uint32_t> LostRootFolders();
+
+}  // namespace dravik::test
