@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Whole-disk read throughput of `dravik cat` against two peers, on a dynamic
-# VHD and a dynamic VHDX that each hold about 1.2 GiB of allocated data.
+# VHD and a dynamic VHDX that each hold about 1.2 GiB of allocated data with
+# absent blocks between, and on a VHDX that `qemu-img convert -O vhdx` made
+# from 1.5 GiB of random data (16 MiB blocks, every one allocated, lying in
+# the file in disk order).
 #
 # Usage:
 #   bench/cat_throughput.sh [WORKDIR]
@@ -31,7 +34,7 @@
 # Before the timings, dravik's output is compared byte for byte with
 # qemu-img's raw conversion of the same image, so a fast but wrong read shows.
 #
-# The images take about 2.5 GiB in WORKDIR; the comparison needs about 1.2 GiB
+# The images take about 4 GiB in WORKDIR; the comparison needs about 1.5 GiB
 # more while it runs, in /dev/shm when it has room, else in WORKDIR. This
 # script only measures: it never fails on a figure.
 
@@ -91,10 +94,24 @@ make_images() {
   mv "$WORKDIR/cat.tmp.vhdx" "$WORKDIR/cat.vhdx"
 }
 
+# 1536 MiB of noise, converted with qemu-img's defaults.
+make_random_image() {
+  local raw=$WORKDIR/cat-random.raw
+  echo "making the random image in $WORKDIR (once) ..." >&2
+  rm -f "$raw" "$WORKDIR"/cat-random.tmp.vhdx
+  noise 0f1e2d3c4b5a69788796a5b4c3d2e1f0 | head -c $((VIRTUAL_MIB * MiB)) > "$raw"
+  qemu-img convert -q -f raw -O vhdx "$raw" "$WORKDIR/cat-random.tmp.vhdx"
+  rm -f "$raw"
+  mv "$WORKDIR/cat-random.tmp.vhdx" "$WORKDIR/cat-random.vhdx"
+}
+
 [[ -s $WORKDIR/cat.vhd && -s $WORKDIR/cat.vhdx ]] || make_images
+[[ -s $WORKDIR/cat-random.vhdx ]] || make_random_image
 
 VHD=$WORKDIR/cat.vhd
 VHDX=$WORKDIR/cat.vhdx
+RANDOM_VHDX=$WORKDIR/cat-random.vhdx
+IMAGES=("$VHD" "$VHDX" "$RANDOM_VHDX")
 format_of() { [[ $1 == *.vhdx ]] && echo vhdx || echo vpc; }
 file_bytes() { stat -c %s "$1"; }
 virtual_bytes() {
@@ -105,6 +122,8 @@ qemu_read_cmd() {
 }
 
 # --- correctness: dravik's bytes against qemu-img's, once per run -----------
+# dravik cat writes through a pipe here, which takes kernel copies as
+# /dev/null does.
 # The raw copy goes to memory when there is room for it, to spare the disk.
 check_dir() {
   local avail_kib
@@ -154,23 +173,23 @@ time_command() {
 
 echo "dravik:   $DRAVIK"
 echo "images:   $WORKDIR"
-for image in "$VHD" "$VHDX"; do
-  printf '  %-9s file %6.1f MiB, virtual disk %6.1f MiB\n' "$(basename "$image")" \
+for image in "${IMAGES[@]}"; do
+  printf '  %-16s file %6.1f MiB, virtual disk %6.1f MiB\n' "$(basename "$image")" \
     "$(awk -v b="$(file_bytes "$image")" 'BEGIN {print b / 1048576}')" \
     "$(awk -v b="$(virtual_bytes "$image")" 'BEGIN {print b / 1048576}')"
 done
 echo
 echo "correctness (dravik cat against qemu-img convert -O raw):"
-for image in "$VHD" "$VHDX"; do
-  printf '  %-9s %s\n' "$(basename "$image")" "$(verify "$image")"
+for image in "${IMAGES[@]}"; do
+  printf '  %-16s %s\n' "$(basename "$image")" "$(verify "$image")"
 done
 echo
 
 # Warm the page cache so all three tools read from memory.
-cat "$VHD" "$VHDX" >/dev/null
+cat "${IMAGES[@]}" >/dev/null
 
 declare -A SECONDS_OF
-for image in "$VHD" "$VHDX"; do
+for image in "${IMAGES[@]}"; do
   name=$(basename "$image")
   SECONDS_OF[$name/dravik]=$(time_command "$image" "'$DRAVIK' cat '$image'")
   SECONDS_OF[$name/cat]=$(time_command "$image" "cat '$image'")
@@ -180,23 +199,26 @@ done
 cache="page cache warm"
 if [[ $COLD == 1 ]]; then cache="image dropped from the page cache before each run"; fi
 echo "throughput, $cache, mean of $RUNS runs after 1 warm-up (MiB/s = image file MiB / s):"
-printf '  %-9s %-9s %9s %9s\n' image tool seconds MiB/s
-for image in "$VHD" "$VHDX"; do
+printf '  %-16s %-9s %9s %9s\n' image tool seconds MiB/s
+for image in "${IMAGES[@]}"; do
   name=$(basename "$image")
   for tool in dravik cat qemu-img; do
     awk -v n="$name" -v t="$tool" -v s="${SECONDS_OF[$name/$tool]}" -v b="$(file_bytes "$image")" \
-      'BEGIN {printf "  %-9s %-9s %9.3f %9.0f\n", n, t, s, b / 1048576 / s}'
+      'BEGIN {printf "  %-16s %-9s %9.3f %9.0f\n", n, t, s, b / 1048576 / s}'
   done
 done
 echo
 echo "ratios (dravik throughput / peer throughput):"
-printf '  %-9s %-16s %s\n' image dravik/cat dravik/qemu-img
-for image in "$VHD" "$VHDX"; do
+printf '  %-16s %-16s %s\n' image dravik/cat dravik/qemu-img
+for image in "${IMAGES[@]}"; do
   name=$(basename "$image")
   awk -v n="$name" -v d="${SECONDS_OF[$name/dravik]}" -v c="${SECONDS_OF[$name/cat]}" \
     -v q="${SECONDS_OF[$name/qemu-img]}" 'BEGIN {
       rc = c / d; rq = q / d
-      printf "  %-9s %5.2fx %-9s %5.2fx %s\n", n, rc, (rc >= 0.8 ? "(met)" : "(missed)"), rq, (rq > 1.0 ? "(met)" : "(missed)")
+      goal = n == "cat-random.vhdx" ? 0.90 : 0.80
+      printf "  %-16s %5.2fx %-9s %5.2fx %s\n", n, rc, (rc >= goal ? "(met)" : "(missed)"), rq, (rq > 1.0 ? "(met)" : "(missed)")
     }'
 done
-echo "  targets: dravik/cat >= 0.80x, dravik/qemu-img > 1.00x"
+echo "  targets: dravik/cat >= 0.90x on cat-random.vhdx and >= 0.80x on the others, dravik/qemu-img > 1.00x"
+echo "  (standard output is /dev/null for every tool: dravik copies the blocks that lie in the file as they are"
+echo "   with sendfile, which /dev/null takes; cat reads and writes through a buffer)"

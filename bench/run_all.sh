@@ -8,7 +8,8 @@
 #             (default: build/bench-images under the repository, the same
 #             place bench/cat_throughput.sh uses, so both share the images)
 #
-# Environment: RUNS and COLD are passed on to bench/cat_throughput.sh.
+# Environment: RUNS and COLD are passed on to bench/cat_throughput.sh, RUNS
+# also to bench/sparse_partitions.sh.
 #
 # Steps:
 #   1. configures and builds build-bench/ (Release, no tests, benchmarks on);
@@ -18,8 +19,10 @@
 #      and a 2040 GiB dynamic VHD, the largest a VHD can describe; all nearly
 #      empty, about 100 MiB on disk together;
 #   3. runs build-bench/bench/dravik_bench_open on them (time per open);
-#   4. runs bench/cat_throughput.sh (whole-disk read against cat and qemu-img).
-# Takes a few minutes the first time (build and images), about two after that.
+#   4. runs bench/cat_throughput.sh (whole-disk read against cat and qemu-img);
+#   5. runs bench/sparse_partitions.sh (dravik info and dravik partitions on an
+#      empty 64 TB VHDX and on a 2 TB VHDX with data at both ends).
+# Takes a few minutes the first time (build and images), about three after that.
 # Only measures: a figure off its target is reported, never an error.
 
 set -euo pipefail
@@ -67,3 +70,7 @@ echo
 
 echo "== cat: whole-disk read throughput"
 DRAVIK=$BUILD/dravik "$ROOT/bench/cat_throughput.sh" "$WORKDIR"
+echo
+
+echo "== partitions: searching large sparse VHDX images without a table"
+DRAVIK=$BUILD/dravik "$ROOT/bench/sparse_partitions.sh" "$WORKDIR"

@@ -16,14 +16,44 @@ constexpr std::uint32_t kTranslatedHeads = 255;
 constexpr std::uint32_t kTranslatedSectors = 63;
 constexpr std::uint64_t kAlignment = 2048;  // 1 MiB in sectors
 
+constexpr std::uint64_t kNoSector = std::numeric_limits<std::uint64_t>::max();
+
+// Which sectors the image holds, asked of the reader as the search moves on.
+// The last answer is kept: from the sector asked about, the sectors up to its
+// run are absent and those of the run held, so candidates within that stretch
+// cost no lookup.
+class HeldSectors {
+ public:
+  explicit HeldSectors(const SectorReader& reader) : reader_(reader) {}
+
+  // The first sector at or after lba that may hold data; kNoSector when the
+  // image holds nothing from lba on.
+  std::uint64_t NextFrom(std::uint64_t lba) {
+    if (lba < askedFrom_ || lba >= run_.end) {
+      askedFrom_ = lba;
+      run_ = reader_.PresentSectors(lba).value_or(SectorRange{kNoSector, kNoSector});
+    }
+    return std::max(lba, run_.first);
+  }
+
+ private:
+  const SectorReader& reader_;
+  std::uint64_t askedFrom_ = kNoSector;
+  SectorRange run_{kNoSector, kNoSector};
+};
+
 class Searcher {
  public:
-  Searcher(const SectorReader& reader, PartitionTable& table) : reader_(reader), table_(table), sector_(kSectorSize) {}
+  Searcher(const SectorReader& reader, PartitionTable& table)
+      : reader_(reader), table_(table), held_(reader), sector_(kSectorSize) {}
 
-  // Reads a candidate; true when it carries the boot signature.
+  // Reads a candidate; true when it carries the boot signature. A sector the
+  // image does not hold reads as zeros and is not read at all.
   bool Signed(std::uint64_t lba) {
-    return reader_.Read(lba, 1, sector_) && boot::HasSignature(sector_);
+    return held_.NextFrom(lba) == lba && reader_.Read(lba, 1, sector_) && boot::HasSignature(sector_);
   }
+
+  std::uint64_t NextHeld(std::uint64_t lba) { return held_.NextFrom(lba); }
 
   // Lists the signed sector just read when it is a boot sector not yet in
   // the table; false when the table is full.
@@ -38,8 +68,11 @@ class Searcher {
  private:
   const SectorReader& reader_;
   PartitionTable& table_;
+  HeldSectors held_;
   std::vector<std::uint8_t> sector_;
 };
+
+std::uint64_t AlignUp(std::uint64_t lba) { return (lba + kAlignment - 1) / kAlignment * kAlignment; }
 
 }  // namespace
 
@@ -76,10 +109,22 @@ bool SearchPartitions(const SectorReader& reader, const DiskGeometry& geometry, 
     return true;
   };
 
+  // Candidates in sectors the image does not hold read as zeros and can
+  // never be boot sectors: a cylinder without a held sector is passed over,
+  // and so is every absent stretch after the cylinders, which leaves the
+  // order of the candidates read, and so the table, as a full walk has them.
   for (std::uint64_t c = 0; c < geometry.cylinders; ++c) {
     if (!control.Continue()) return true;
     if (c % 64 == 0) control.ReportPercent(static_cast<int>(100 * c / geometry.cylinders));
     const std::uint64_t first = c * cylinderSectors;
+    if (const std::uint64_t held = searcher.NextHeld(first); cylinderSectors != 0 && held >= first + cylinderSectors) {
+      if (held >= cylinderEnd) break;
+      const std::uint64_t next = held / cylinderSectors;  // the cylinder of the next held sector
+      nextAligned = std::max(nextAligned, AlignUp(next * cylinderSectors));
+      control.ReportPercent(static_cast<int>(100 * next / geometry.cylinders));
+      c = next - 1;
+      continue;
+    }
     const std::uint64_t secondTrack = first + geometry.sectorsPerTrack;
     const bool secondTrackSigned = searcher.Signed(secondTrack);
     if (secondTrackSigned) {
@@ -92,6 +137,9 @@ bool SearchPartitions(const SectorReader& reader, const DiskGeometry& geometry, 
   while (nextAligned < end) {
     if (!control.Continue()) return true;
     control.ReportPercent(static_cast<int>(100 * nextAligned / end));
+    const std::uint64_t held = searcher.NextHeld(nextAligned);
+    if (held >= end) break;
+    nextAligned = std::max(nextAligned, AlignUp(held));
     if (!searchAligned(std::min(end, nextAligned + 64 * kAlignment), end, end)) return true;
   }
   return true;

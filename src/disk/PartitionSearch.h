@@ -2,7 +2,9 @@
 // Finds partitions by their boot sectors when the partition table cannot be
 // trusted: at the two classic candidates of every cylinder (the second track's
 // first sector, then the cylinder's first sector) and at every 1 MiB-aligned
-// sector, where modern tools put partitions.
+// sector, where modern tools put partitions. Candidates in sectors the image
+// does not hold (absent blocks, sectors past the file's data) are passed over
+// unread, so the search costs what the image holds, not what its size claims.
 
 #include <cstdint>
 #include <functional>

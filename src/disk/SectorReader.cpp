@@ -20,4 +20,13 @@ std::optional<FileSpan> SectorReader::Locate(std::uint64_t firstSector, std::uin
   return disk_->Locate(firstSector * kSectorSize, count * kSectorSize);
 }
 
+std::optional<SectorRange> SectorReader::PresentSectors(std::uint64_t firstSector) const {
+  if (firstSector > std::numeric_limits<std::uint64_t>::max() / kSectorSize) return std::nullopt;
+  const auto range = disk_->PresentRange(firstSector * kSectorSize);
+  if (!range) return std::nullopt;
+  // A sector counts when any of its bytes is held.
+  const std::uint64_t end = range->end / kSectorSize + (range->end % kSectorSize != 0);
+  return SectorRange{std::max(firstSector, range->begin / kSectorSize), end};
+}
+
 }  // namespace dravik

@@ -3,6 +3,7 @@
 // through a SectorReader over the opened image.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "vdisk/ByteSource.h"
@@ -10,6 +11,12 @@
 namespace dravik {
 
 constexpr std::uint32_t kSectorSize = 512;
+
+// Sectors [first, end).
+struct SectorRange {
+  std::uint64_t first = 0;
+  std::uint64_t end = 0;
+};
 
 class SectorReader {
  public:
@@ -23,6 +30,11 @@ class SectorReader {
   // Where sectors lie in the image file as they are, as far as they run on
   // contiguously there (see ByteSource::Locate).
   std::optional<FileSpan> Locate(std::uint64_t firstSector, std::uint64_t count) const;
+
+  // The first run of sectors at or after firstSector that hold any byte the
+  // image really holds (see ByteSource::PresentRange); none when no such
+  // sector is left. The sectors before the run read as zeros or fail to read.
+  std::optional<SectorRange> PresentSectors(std::uint64_t firstSector) const;
 
   std::uint64_t SectorCount() const { return disk_->Size() / kSectorSize; }
 

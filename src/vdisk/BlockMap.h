@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <span>
 
 #include "vdisk/ByteSource.h"
@@ -57,6 +59,32 @@ std::optional<FileSpan> LocateMappedBlock(const ByteSource& file, std::uint64_t 
   std::uint64_t span = blockSize - inBlock;
   while (span < length && ++block < blockCount && dataOffsetOf(block) == data - inBlock + (span + inBlock)) span += blockSize;
   return file.Locate(data + inBlock, std::min(length, span));
+}
+
+// The run of present blocks at or after offset (see ByteSource::PresentRange):
+// blocks with a file offset whose data begins inside the file, each cut where
+// the file ends, as the reads above deliver them. Only the table entries from
+// offset's block to the end of the run are looked at, so a caller moving
+// forward through the disk walks the table once.
+template <typename DataOffsetOf>
+std::optional<ByteRange> PresentMappedRange(std::uint64_t fileSize, std::uint64_t blockSize, std::uint64_t blockCount,
+                                            std::uint64_t offset, DataOffsetOf dataOffsetOf) {
+  if (blockSize == 0) return std::nullopt;
+  // Past this block a virtual offset no longer fits in 64 bits.
+  const std::uint64_t blocks = std::min(blockCount, std::numeric_limits<std::uint64_t>::max() / blockSize);
+  const auto heldBytes = [&](std::uint64_t block) -> std::uint64_t {
+    const std::uint64_t data = dataOffsetOf(block);
+    return data == 0 || data >= fileSize ? 0 : std::min(blockSize, fileSize - data);
+  };
+  for (std::uint64_t block = offset / blockSize; block < blocks; ++block) {
+    std::uint64_t held = heldBytes(block);
+    const std::uint64_t start = block * blockSize;
+    if (held == 0 || start + held <= offset) continue;
+    std::uint64_t end = start + held;
+    while (held == blockSize && ++block < blocks && (held = heldBytes(block)) > 0) end += held;
+    return ByteRange{std::max(offset, start), end};
+  }
+  return std::nullopt;
 }
 
 }  // namespace dravik

@@ -18,6 +18,13 @@ struct FileSpan {
   std::uint64_t length = 0;
 };
 
+// Bytes [begin, end) of a source.
+struct ByteRange {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+  bool operator==(const ByteRange&) const = default;
+};
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
@@ -34,6 +41,19 @@ class ByteSource {
   // Fills out with the bytes at offset. Returns true when every byte was
   // delivered; otherwise the bytes that could not be read are set to zero.
   virtual bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
+
+  // The first run of bytes at or after offset that the source really holds
+  // (the data of an image file, not its absent blocks), cut to begin no
+  // earlier than offset; none when it holds nothing from offset on. Runs are
+  // as long as they go: the byte at end is not held. Every byte outside the
+  // runs reads as zero or fails to read, so a search may pass over it
+  // unread. A run ends where the file's data ends, whatever size the image
+  // claims, and may reach past Size() where a reader delivers bytes there.
+  // The default holds everything below Size().
+  virtual std::optional<ByteRange> PresentRange(std::uint64_t offset) const {
+    if (offset >= Size()) return std::nullopt;
+    return ByteRange{offset, Size()};
+  }
 
   virtual std::uint64_t Size() const = 0;
 };

@@ -6,18 +6,53 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 
 namespace dravik {
 
-std::unique_ptr<ImageFile> ImageFile::Open(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+namespace {
+
+// What a file of this mode is, when it is nothing an image can be read from;
+// null for a regular file or a block device.
+const char* UnreadableKind(mode_t mode) {
+  if (S_ISREG(mode) || S_ISBLK(mode)) return nullptr;
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode)) return "a character device";
+  return "a special file";
+}
+
+std::unique_ptr<ImageFile> Refuse(std::string* why, std::string text) {
+  if (why) *why = std::move(text);
+  return nullptr;
+}
+
+std::string KindText(const char* kind) { return std::string("it is ") + kind + ", not an image file"; }
+
+}  // namespace
+
+// The file's kind is checked before it is opened, since opening a FIFO for
+// reading waits for a writer; O_NONBLOCK keeps that from happening to a file
+// that turns into a FIFO between the two steps, and the descriptor is checked
+// again once open.
+std::unique_ptr<ImageFile> ImageFile::Open(const std::filesystem::path& path, std::string* why) {
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (::stat(path.c_str(), &info) != 0) return Refuse(why, std::strerror(errno));
+  if (const char* kind = UnreadableKind(info.st_mode)) return Refuse(why, KindText(kind));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return Refuse(why, std::strerror(errno));
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
     ::close(fd);
-    return nullptr;
+    return Refuse(why, std::strerror(error));
   }
+  if (const char* kind = UnreadableKind(info.st_mode)) {
+    ::close(fd);
+    return Refuse(why, KindText(kind));
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   // A block device reports its size through lseek, a regular file through stat.
   std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
   if (!S_ISREG(info.st_mode)) {

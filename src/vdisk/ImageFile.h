@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "vdisk/ByteSource.h"
 
@@ -11,8 +12,12 @@ namespace dravik {
 
 class ImageFile final : public ByteSource {
  public:
-  // Opens an existing file for reading; null when it cannot be opened.
-  static std::unique_ptr<ImageFile> Open(const std::filesystem::path& path);
+  // Opens an existing regular file or block device for reading; null when it
+  // cannot be opened. why (when given) then says what stood in the way: the
+  // system's error text ("Permission denied"), or the kind of file that can
+  // hold no image (a FIFO, a socket, a character device, a folder). A FIFO is
+  // refused without waiting for a writer.
+  static std::unique_ptr<ImageFile> Open(const std::filesystem::path& path, std::string* why = nullptr);
 
   ~ImageFile() override;
   ImageFile(const ImageFile&) = delete;

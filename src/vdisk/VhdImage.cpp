@@ -10,8 +10,9 @@ namespace dravik {
 using namespace vhd;
 
 bool VhdImage::Open(const std::filesystem::path& path) {
-  auto file = ImageFile::Open(path);
-  if (!file) return Fail("the file cannot be opened for reading");
+  std::string why;
+  auto file = ImageFile::Open(path, &why);
+  if (!file) return Fail("the file cannot be opened for reading: " + why);
   return Open(std::move(file));
 }
 
@@ -28,6 +29,7 @@ void VhdImage::Close() {
   footer_ = {};
   blockSize_ = 0;
   batOffset_ = 0;
+  dataEnd_ = 0;
   blockOffsets_.clear();
   diagnostic_.clear();
 }
@@ -47,7 +49,9 @@ bool VhdImage::ReadFooter() {
   bool ok = false;
   auto footer = ReadBlock(*file_, fileSize - kFooterSize, kFooterSize, &ok);
   if (!ok) return Fail("the footer cannot be read");
-  if (!HasAscii(footer, kFooterCookieOffset, kFooterCookie)) {
+  const bool footerAtEnd = HasAscii(footer, kFooterCookieOffset, kFooterCookie);
+  dataEnd_ = footerAtEnd ? fileSize - kFooterSize : fileSize;
+  if (!footerAtEnd) {
     auto copy = ReadBlock(*file_, 0, kFooterSize);
     if (HasAscii(copy, kFooterCookieOffset, kFooterCookie) && ReadsThroughBat(ParseFooter(copy).diskTypeCode)) {
       footer = std::move(copy);
@@ -93,9 +97,17 @@ bool VhdImage::ReadBlockTable() {
   return true;
 }
 
+// The footer of a fixed disk is no part of its data: a read that reaches it
+// fails there, whatever size the footer claims.
 bool VhdImage::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
   if (!file_) return FailWithZeros(out);
-  if (!ReadsThroughBat(footer_.diskTypeCode)) return file_->ReadAt(offset, out);
+  if (!ReadsThroughBat(footer_.diskTypeCode)) {
+    const std::uint64_t left = offset < dataEnd_ ? dataEnd_ - offset : 0;
+    const auto inData = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), left));
+    const bool ok = file_->ReadAt(offset, out.first(inData));
+    if (inData < out.size()) return FailWithZeros(out.subspan(inData));
+    return ok;
+  }
   return ReadMappedBlocks(*file_, blockSize_, blockOffsets_.size(), offset, out, [this](std::uint64_t block) {
     return blockOffsets_[static_cast<std::size_t>(block)];
   });
@@ -103,8 +115,22 @@ bool VhdImage::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
 
 std::optional<FileSpan> VhdImage::Locate(std::uint64_t offset, std::uint64_t length) const {
   if (!file_) return std::nullopt;
-  if (!ReadsThroughBat(footer_.diskTypeCode)) return file_->Locate(offset, length);
+  if (!ReadsThroughBat(footer_.diskTypeCode)) {
+    if (offset >= dataEnd_) return std::nullopt;
+    return file_->Locate(offset, std::min(length, dataEnd_ - offset));
+  }
   return LocateMappedBlock(*file_, blockSize_, blockOffsets_.size(), offset, length, [this](std::uint64_t block) {
+    return blockOffsets_[static_cast<std::size_t>(block)];
+  });
+}
+
+std::optional<ByteRange> VhdImage::PresentRange(std::uint64_t offset) const {
+  if (!file_) return std::nullopt;
+  if (!ReadsThroughBat(footer_.diskTypeCode)) {
+    if (offset >= dataEnd_) return std::nullopt;
+    return ByteRange{offset, dataEnd_};
+  }
+  return PresentMappedRange(file_->Size(), blockSize_, blockOffsets_.size(), offset, [this](std::uint64_t block) {
     return blockOffsets_[static_cast<std::size_t>(block)];
   });
 }

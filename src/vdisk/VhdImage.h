@@ -1,8 +1,9 @@
 #pragma once
 // Reads a VHD image (fixed, dynamic or differencing) as the bytes of its
-// virtual disk. Fixed and unknown types read the file as it lies; dynamic and
-// differencing images read through the block allocation table, absent blocks
-// as zeros. A differencing image's parent is never opened.
+// virtual disk. Fixed and unknown types read the file as it lies, up to the
+// footer at its end; dynamic and differencing images read through the block
+// allocation table, absent blocks as zeros. A differencing image's parent is
+// never opened.
 
 #include <cstdint>
 #include <filesystem>
@@ -24,6 +25,7 @@ class VhdImage final : public ByteSource {
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
   std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
   std::uint64_t Size() const override { return footer_.size; }
+  std::optional<ByteRange> PresentRange(std::uint64_t offset) const override;
 
   std::uint32_t DiskType() const { return footer_.diskTypeCode; }
   std::uint32_t Cylinders() const { return footer_.cylinders; }
@@ -44,6 +46,9 @@ class VhdImage final : public ByteSource {
   vhd::Footer footer_;
   std::uint32_t blockSize_ = 0;
   std::uint64_t batOffset_ = 0;
+  // Where the data of a fixed or unknown type ends in the file: at the footer
+  // when the file ends in one, else at the end of the file.
+  std::uint64_t dataEnd_ = 0;
   // File offset of each block's data; 0 when the block is absent.
   std::vector<std::uint64_t> blockOffsets_;
   std::string diagnostic_;

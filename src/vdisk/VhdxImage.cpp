@@ -22,10 +22,11 @@ std::int32_t ClampToInt32(std::uint64_t value) {
 }  // namespace
 
 bool VhdxImage::Open(const std::filesystem::path& path) {
-  auto file = ImageFile::Open(path);
+  std::string why;
+  auto file = ImageFile::Open(path, &why);
   if (!file) {
     Close();
-    Note("the file cannot be opened for reading");
+    Note("the file cannot be opened for reading: " + why);
     return false;
   }
   return Open(std::move(file));
@@ -170,6 +171,13 @@ bool VhdxImage::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const 
 std::optional<FileSpan> VhdxImage::Locate(std::uint64_t offset, std::uint64_t length) const {
   if (!file_) return std::nullopt;
   return LocateMappedBlock(*file_, blockSize_, payloadBlocks_.size(), offset, length, [this](std::uint64_t block) {
+    return payloadBlocks_[static_cast<std::size_t>(block)] & kBatFileOffsetMask;
+  });
+}
+
+std::optional<ByteRange> VhdxImage::PresentRange(std::uint64_t offset) const {
+  if (!file_) return std::nullopt;
+  return PresentMappedRange(file_->Size(), blockSize_, payloadBlocks_.size(), offset, [this](std::uint64_t block) {
     return payloadBlocks_[static_cast<std::size_t>(block)] & kBatFileOffsetMask;
   });
 }

@@ -38,6 +38,7 @@ class VhdxImage final : public ByteSource {
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
   std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
   std::uint64_t Size() const override { return virtualDiskSize_; }
+  std::optional<ByteRange> PresentRange(std::uint64_t offset) const override;
 
   std::uint64_t VirtualDiskSize() const { return virtualDiskSize_; }
   const std::string& DiskTypeText() const { return diskTypeText_; }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "vdisk/BlockMap.h"
+#include "vdisk/ImageFile.h"
 
 namespace dravik {
 
@@ -71,6 +72,11 @@ std::optional<FileSpan> VirtualDisk::Locate(std::uint64_t offset, std::uint64_t 
   return reader ? reader->Locate(offset, length) : std::nullopt;
 }
 
+std::optional<ByteRange> VirtualDisk::PresentRange(std::uint64_t offset) const {
+  const ByteSource* reader = Reader();
+  return reader ? reader->PresentRange(offset) : std::nullopt;
+}
+
 std::uint64_t VirtualDisk::Size() const {
   const ByteSource* reader = Reader();
   return reader ? reader->Size() : 0;
@@ -122,15 +128,27 @@ OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool 
   result.kind = ImageKindFromPath(path);
   std::error_code error;
   if (!std::filesystem::exists(path, error)) {
-    result.message = path.string() + " file does not exists.";
+    // A path that cannot even be looked at (a folder on the way that may not
+    // be searched) says why rather than that nothing is there.
+    result.message = error ? path.string() + ": cannot be opened: " + error.message()
+                           : path.string() + " file does not exists.";
     return result;
   }
   if (!result.kind) {
     result.message = path.string() + ": not a VHD or VHDX image (the name must end in .vhd or .vhdx).";
     return result;
   }
+  // A file that cannot be opened at all is not a damaged image: the message
+  // says what stood in the way, and the corruption message is kept for files
+  // that open but do not read as an image.
   disk.Create(*result.kind == ImageKind::kVhd ? VirtualDisk::kVhd : VirtualDisk::kVhdx);
-  result.ok = disk.Open(path);
+  std::string why;
+  auto file = ImageFile::Open(path, &why);
+  if (!file) {
+    result.message = path.string() + ": cannot be opened: " + why;
+    return result;
+  }
+  result.ok = disk.Open(std::move(file));
   if (!result.ok) result.message = OpenFailureMessage(*result.kind, quickScan);
   return result;
 }

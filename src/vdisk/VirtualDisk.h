@@ -41,6 +41,10 @@ class VirtualDisk final : public ByteSource {
 
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
   std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
+  // The bytes the image really holds (see ByteSource::PresentRange): all of a
+  // fixed disk as far as the file's data goes, the present blocks of a
+  // dynamic or differencing one; none before an image is open.
+  std::optional<ByteRange> PresentRange(std::uint64_t offset) const override;
   // The virtual disk's size in bytes, for either kind.
   std::uint64_t Size() const override;
 
@@ -78,7 +82,10 @@ struct OpenResult {
 };
 
 // Chooses the reader from the extension, creates it and opens the image; on
-// failure the message is the one the front ends show.
+// failure the message is the one the front ends show: the corruption message
+// of the kind for a file that does not read as an image, what stood in the
+// way for one that cannot be opened at all ("... cannot be opened: Permission
+// denied", a FIFO or other file that holds no image).
 OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool quickScan);
 
 }  // namespace dravik

@@ -99,14 +99,19 @@ TEST_P(WholeImageTest, ReadPastTheEndFailsAndZeroesWhatItCouldNotRead) {
   const auto image = Fixture(GetParam().image);
   const VirtualDisk disk = OpenOrFail(image);
   Oracle oracle(image.string() + ".raw");
-  // A fixed VHD reads its footer as the last sector, as the file lies; every
-  // image fails a read that reaches past the end of its file or its block table.
+  // A fixed VHD's data ends where its footer begins: the footer is never
+  // read as a sector of the disk. Every image fails a read that reaches past
+  // the end of its data or its block table.
   const std::uint64_t end = GetParam().blockSize
                                 ? (oracle.Size() + GetParam().blockSize - 1) / GetParam().blockSize * GetParam().blockSize
-                                : std::filesystem::file_size(image);
+                                : std::filesystem::file_size(image) - 512;
   std::vector<std::uint8_t> tail(1024, 0xCD);
   EXPECT_FALSE(disk.ReadAt(end - 512, tail));
   EXPECT_TRUE(std::all_of(tail.begin() + 512, tail.end(), [](std::uint8_t b) { return b == 0; }));
+  if (GetParam().blockSize == 0) {
+    const auto last = oracle.Read(oracle.Size() - 512, 512);
+    EXPECT_TRUE(std::equal(last.begin(), last.end(), tail.begin())) << "the last sector is still read";
+  }
   std::vector<std::uint8_t> beyond(512, 0xCD);
   EXPECT_FALSE(disk.ReadAt(end + 4096, beyond));
   EXPECT_TRUE(std::all_of(beyond.begin(), beyond.end(), [](std::uint8_t b) { return b == 0; }));

@@ -2,6 +2,7 @@
 // the front ends show when that fails.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "TestFiles.h"
 #include "vdisk/VirtualDisk.h"
@@ -55,6 +56,26 @@ TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.message.find("not a VHD or VHDX"), std::string::npos);
   EXPECT_FALSE(OpenImage(disk, dir.Path(), false).ok);  // a folder named like nothing
+}
+
+// Files that can hold no image are refused before anything is read from
+// them, with what they are; a FIFO without a writer must not be waited on.
+TEST(VirtualDiskTest, FilesThatHoldNoImageAreRefusedWithWhatTheyAre) {
+  TempDir dir;
+  const auto fifo = dir / "pipe.vhd";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder.vhdx");
+  std::filesystem::create_symlink("/dev/zero", dir / "zero.vhd");
+  const std::pair<std::filesystem::path, const char*> cases[] = {
+      {fifo, "it is a FIFO (named pipe), not an image file"},
+      {dir / "folder.vhdx", "it is a folder, not an image file"},
+      {dir / "zero.vhd", "it is a character device, not an image file"}};
+  for (const auto& [path, why] : cases) {
+    VirtualDisk disk;
+    const OpenResult result = OpenImage(disk, path, true);
+    EXPECT_FALSE(result.ok) << path;
+    EXPECT_EQ(result.message, path.string() + ": cannot be opened: " + why);
+  }
 }
 
 TEST(VirtualDiskTest, ReadersOfBothKindsAndTheirQuestions) {
