@@ -109,8 +109,9 @@ PartitionTable FindPartitions(const VirtualDisk& disk, SearchRule rule, ScanCont
 void PrintPartitions(const PartitionTable& table) {
   for (std::size_t i = 0; i < table.Count(); ++i) {
     const auto lines = PartitionInfoLines(&table.Entries()[i]);
-    std::printf("%s: %s, start %s, %u sectors, end %s, %s\n", PartitionLabel(i).c_str(), lines[0].value.c_str(),
-                lines[1].value.c_str(), table.Entries()[i].sectors, lines[2].value.c_str(), lines[3].value.c_str());
+    std::printf("%s: %s, start %s, %llu sectors, end %s, %s\n", PartitionLabel(i).c_str(), lines[0].value.c_str(),
+                lines[1].value.c_str(), static_cast<unsigned long long>(table.Entries()[i].sectors),
+                lines[2].value.c_str(), lines[3].value.c_str());
   }
   if (table.Empty()) std::printf("No FAT16, FAT32 or NTFS partition was found.\n");
 }
@@ -177,12 +178,13 @@ int RunParams(const std::vector<std::string>& args) {
   const auto lines = DriveInformationLines(params, {});
   for (std::size_t i = 0; i < lines.size(); ++i)
     if (i != 2 && i != 3) std::printf("%s %s\n", lines[i].label.c_str(), lines[i].value.c_str());
-  std::printf("Partition Start       : %u\nPartition Sectors     : %u\nReserved Sectors      : %u\n"
-              "FAT Size              : %u\nRoot Start            : %u\nRoot Dir Sectors      : %u\n"
-              "MFT Mirror Start      : %u\nIndex Record Sectors  : %u\nLast Sector           : %u\n",
-              params.partitionStart, params.partitionSectors, params.reservedSectors, params.fatSize,
-              params.rootStart, params.rootDirSectors, params.mftMirrorStart, params.indexRecordSectors,
-              params.lastSector);
+  using ull = unsigned long long;
+  std::printf("Partition Start       : %llu\nPartition Sectors     : %llu\nReserved Sectors      : %u\n"
+              "FAT Size              : %u\nRoot Start            : %llu\nRoot Dir Sectors      : %u\n"
+              "MFT Mirror Start      : %llu\nIndex Record Sectors  : %u\nLast Sector           : %llu\n",
+              ull{params.partitionStart}, ull{params.partitionSectors}, params.reservedSectors, params.fatSize,
+              ull{params.rootStart}, params.rootDirSectors, ull{params.mftMirrorStart}, params.indexRecordSectors,
+              ull{params.lastSector});
   return kExitOk;
 }
 

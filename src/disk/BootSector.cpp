@@ -29,7 +29,7 @@ FoundBootSector RecogniseBootSector(Bytes sector) {
   if (HasAscii(sector, kFat32DigitsOffset, "32")) return {kFat32, fatSectors()};
   if (HasAscii(sector, kFat16DigitsOffset, "16")) return {kFat16, fatSectors()};
   if (HasAscii(sector, kNtfsOemOffset, "NTFS"))
-    return {kNtfs, static_cast<std::uint32_t>(le64(sector, kNtfsTotalSectorsOffset))};
+    return {kNtfs, le64(sector, kNtfsTotalSectorsOffset)};
   return {};
 }
 

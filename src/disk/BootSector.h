@@ -32,7 +32,7 @@ bool LooksLikeGptHeader(Bytes sector);
 // sector count its boot sector gives, or code 0.
 struct FoundBootSector {
   std::uint16_t code = 0;
-  std::uint32_t sectors = 0;
+  std::uint64_t sectors = 0;
 };
 FoundBootSector RecogniseBootSector(Bytes sector);
 

@@ -6,7 +6,7 @@
 
 namespace dravik {
 
-std::string ApproxMegabytes(std::uint32_t sectors) { return std::to_string(sectors >> 11) + " MB (Approx)"; }
+std::string ApproxMegabytes(std::uint64_t sectors) { return std::to_string(sectors >> 11) + " MB (Approx)"; }
 
 std::string Megabytes(std::uint64_t bytes) { return std::to_string(bytes / 1048576) + " MB "; }
 
@@ -33,7 +33,9 @@ std::vector<InfoLine> PartitionInfoLines(const PartitionEntry* selected) {
                               {"Partition End\t\t:", ""},
                               {"Partition Size\t\t:", ""}};
   if (!selected) return lines;
-  std::string end = std::to_string(std::int64_t{selected->start} + selected->sectors - 1);
+  // An empty entry at sector 0 gives "-1", shown without its sign.
+  std::string end = std::to_string(static_cast<std::int64_t>(selected->start) +
+                                   static_cast<std::int64_t>(selected->sectors) - 1);
   end.erase(std::remove(end.begin(), end.end(), '-'), end.end());
   lines[0].value = FsName(selected->code);
   lines[1].value = std::to_string(selected->start);

@@ -49,7 +49,7 @@ struct ScanCounts {
 std::vector<InfoLine> DriveInformationLines(const FsParams& params, const ScanCounts& counts);
 
 // The capacity texts: "%d MB (Approx)" of sectors / 2048, and "%ld MB " of bytes / 1 MiB.
-std::string ApproxMegabytes(std::uint32_t sectors);
+std::string ApproxMegabytes(std::uint64_t sectors);
 std::string Megabytes(std::uint64_t bytes);
 
 }  // namespace dravik

@@ -39,11 +39,6 @@ bool IsClusterSize(std::uint64_t sectors) {
   return sectors >= 1 && sectors <= 128 && (sectors & (sectors - 1)) == 0;
 }
 
-std::optional<std::uint32_t> To32(std::uint64_t value) {
-  if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-  return static_cast<std::uint32_t>(value);
-}
-
 void SetFatPositions(FsParams& p) {
   p.firstFatLba = p.partitionStart + p.reservedSectors;
   p.secondFatLba = p.firstFatLba + p.fatSize;
@@ -106,13 +101,15 @@ std::optional<NtfsBoot> ReadNtfsBoot(const SectorReader& reader, const FsParams&
 
 // The sector of the MFT (or its mirror) that a boot sector names, when it
 // begins with "FILE"; otherwise the same from the other copy; otherwise 0.
-std::uint32_t FindRecordTable(const SectorReader& reader, const FsParams& p, const NtfsBoot& boot,
+std::uint64_t FindRecordTable(const SectorReader& reader, const FsParams& p, const NtfsBoot& boot,
                               std::size_t clusterOffset) {
   for (const Sector* copy : {&boot.sector, &boot.other}) {
     const std::uint64_t spc = IsClusterSize(u8(*copy, kSectorsPerClusterOffset)) ? u8(*copy, kSectorsPerClusterOffset)
                                                                                  : p.sectorsPerCluster;
-    const auto lba = To32(std::uint64_t{le32(*copy, clusterOffset)} * spc + p.partitionStart);
-    if (lba && HasAscii(ReadSector(reader, *lba), 0, "FILE")) return *lba;
+    const std::uint64_t cluster = le64(*copy, clusterOffset);
+    if (spc == 0 || cluster > (std::numeric_limits<std::uint64_t>::max() - p.partitionStart) / spc) continue;
+    const std::uint64_t lba = cluster * spc + p.partitionStart;
+    if (HasAscii(ReadSector(reader, lba), 0, "FILE")) return lba;
   }
   return 0;
 }
@@ -174,12 +171,13 @@ bool SolveFromDirectories(const DirectoryStart& a, const DirectoryStart& b, bool
   if (base != b.sector - spc * b.cluster || base < 0) return false;
   const std::int64_t rootSectors = fat32 ? 0 : 32;
   const auto fatArea = [&](const DirectoryStart& d) {
-    return d.sector - (d.cluster - 2) * spc - p.partitionStart - p.reservedSectors - rootSectors;
+    return d.sector - (d.cluster - 2) * spc - static_cast<std::int64_t>(p.partitionStart) - p.reservedSectors -
+           rootSectors;
   };
   const std::int64_t d = fatArea(a);
   if (d != fatArea(b) || d <= 0) return false;
   p.sectorsPerCluster = static_cast<std::uint32_t>(spc);
-  p.clusterBase = static_cast<std::uint32_t>(base);
+  p.clusterBase = static_cast<std::uint64_t>(base);
   p.fatSize = static_cast<std::uint32_t>(d / 2);
   SetFatPositions(p);
   if (!fat32) p.rootStart = p.secondFatLba + p.fatSize;
@@ -220,15 +218,15 @@ bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl
   // A damaged table can give a length far past the disk's end; the
   // sectors there read as zeros and hold no folder.
   const std::uint64_t diskSectors = reader.SectorCount();
-  const std::uint32_t sectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-      params.partitionSectors, diskSectors > params.partitionStart ? diskSectors - params.partitionStart : 0));
+  const std::uint64_t sectors = std::min<std::uint64_t>(
+      params.partitionSectors, diskSectors > params.partitionStart ? diskSectors - params.partitionStart : 0);
   constexpr std::uint32_t kChunkSectors = 256;
   const std::uint64_t clusterLimit = fat32 ? 0xFFFFFFFFULL : 0xFFFFULL;
   std::vector<std::uint8_t> chunk(std::size_t{kChunkSectors} * kSectorSize);
   std::optional<DirectoryStart> first;
-  for (std::uint32_t done = 0; done < sectors;) {
-    const std::uint32_t count = std::min(kChunkSectors, sectors - done);
-    reader.Read(std::uint64_t{params.partitionStart} + done, count, chunk);
+  for (std::uint64_t done = 0; done < sectors;) {
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkSectors, sectors - done));
+    reader.Read(params.partitionStart + done, count, chunk);
     for (std::uint32_t i = 0; i < count; ++i, ++done) {
       if (done % 500 == 0) {
         control.ReportPercent(static_cast<int>(100ULL * done / sectors));
@@ -238,7 +236,7 @@ bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl
       if (!IsDirectoryStart(sector)) continue;
       const std::uint64_t cluster = DirectoryCluster(sector, fat32);
       if (cluster <= 1 || cluster >= clusterLimit) continue;
-      const DirectoryStart here{static_cast<std::int64_t>(params.partitionStart) + done,
+      const DirectoryStart here{static_cast<std::int64_t>(params.partitionStart + done),
                                 static_cast<std::int64_t>(cluster)};
       if (!first) {
         first = here;

@@ -59,9 +59,8 @@ class Searcher {
   // the table; false when the table is full.
   bool Take(std::uint64_t lba) {
     const boot::FoundBootSector found = boot::RecogniseBootSector(sector_);
-    if (found.code == 0 || lba > std::numeric_limits<std::uint32_t>::max()) return true;
-    const auto start = static_cast<std::uint32_t>(lba);
-    if (!table_.Contains(start)) table_.Add({start, found.sectors, found.code});
+    if (found.code == 0) return true;
+    if (!table_.Contains(lba)) table_.Add({lba, found.sectors, found.code});
     return table_.Count() <= 24;
   }
 

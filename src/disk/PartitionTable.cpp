@@ -65,14 +65,11 @@ std::vector<std::uint8_t> ReadSector(const SectorReader& reader, std::uint64_t l
 bool AddGptPartitions(const SectorReader& reader, PartitionTable& table) {
   const auto entries = gpt::ReadEntries(reader);
   if (!entries) return false;
-  constexpr std::uint64_t kMax32 = std::numeric_limits<std::uint32_t>::max();
   for (const gpt::Entry& entry : *entries) {
-    if (entry.lastLba < entry.firstLba || entry.firstLba > kMax32 || entry.lastLba - entry.firstLba >= kMax32) continue;
+    if (entry.lastLba < entry.firstLba || entry.lastLba == std::numeric_limits<std::uint64_t>::max()) continue;
     const std::uint16_t code = boot::FsCodeFromLabels(ReadSector(reader, entry.firstLba));
     if (code == 0) continue;
-    if (!table.Add({static_cast<std::uint32_t>(entry.firstLba),
-                    static_cast<std::uint32_t>(entry.lastLba - entry.firstLba + 1), code}))
-      return true;
+    if (!table.Add({entry.firstLba, entry.lastLba - entry.firstLba + 1, code})) return true;
   }
   return true;
 }
@@ -96,9 +93,8 @@ void ReadExtendedChain(const SectorReader& reader, std::uint64_t extendedStart, 
         continue;
       }
       const std::uint64_t start = recordLba + entry.start;
-      if (start > std::numeric_limits<std::uint32_t>::max()) continue;
       const std::uint16_t code = CodeForPartition(ReadSector(reader, start), entry.type, true);
-      if (code != 0 && !table.Add({static_cast<std::uint32_t>(start), entry.sectors, code})) return;
+      if (code != 0 && !table.Add({start, entry.sectors, code})) return;
     }
     if (!linked) return;
   }
@@ -121,11 +117,11 @@ bool PartitionTable::Add(const PartitionEntry& entry) {
   return true;
 }
 
-bool PartitionTable::Contains(std::uint32_t start) const {
+bool PartitionTable::Contains(std::uint64_t start) const {
   return std::any_of(entries_.begin(), entries_.end(), [&](const PartitionEntry& e) { return e.start == start; });
 }
 
-void ReadPartitionTable(const SectorReader& reader, std::uint32_t tableSector, PartitionTable& table) {
+void ReadPartitionTable(const SectorReader& reader, std::uint64_t tableSector, PartitionTable& table) {
   table.Clear();
   const auto mbr = ReadSector(reader, tableSector);
   if (!boot::HasEitherSignatureByte(mbr)) return;

@@ -16,8 +16,8 @@ enum FsCode : std::uint16_t { kFat16 = 100, kFat32 = 200, kNtfs = 300 };
 const char* FsName(std::uint16_t code);
 
 struct PartitionEntry {
-  std::uint32_t start = 0;    // absolute LBA of the boot sector
-  std::uint32_t sectors = 0;  // as the table or the boot sector gives it
+  std::uint64_t start = 0;    // absolute LBA of the boot sector
+  std::uint64_t sectors = 0;  // as the table or the boot sector gives it
   std::uint16_t code = 0;     // FsCode
   bool operator==(const PartitionEntry&) const = default;
 };
@@ -29,7 +29,7 @@ class PartitionTable {
   // Appends the entry unless the table is full; false when it was full.
   bool Add(const PartitionEntry& entry);
   bool Full() const { return entries_.size() >= kCapacity; }
-  bool Contains(std::uint32_t start) const;
+  bool Contains(std::uint64_t start) const;
   void Clear() { entries_.clear(); }
 
   const std::vector<PartitionEntry>& Entries() const { return entries_; }
@@ -43,7 +43,7 @@ class PartitionTable {
 // Reads the partition table at sector tableSector (an MBR and its chain of
 // extended boot records, or a GPT behind a protective entry) into table,
 // which is emptied first.
-void ReadPartitionTable(const SectorReader& reader, std::uint32_t tableSector, PartitionTable& table);
+void ReadPartitionTable(const SectorReader& reader, std::uint64_t tableSector, PartitionTable& table);
 
 // The drive page's sequence: sector 0, again 0, then 61, then 62, until one
 // leaves an entry.

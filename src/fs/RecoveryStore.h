@@ -61,7 +61,7 @@ struct NtfsFileRecord {
   std::uint64_t modificationTime = 0;  // of $STANDARD_INFORMATION, else of $FILE_NAME
   std::uint64_t size = 0;
   bool deleted = false;
-  std::uint32_t dataRecordLba = 0;  // sector of the MFT record holding the unnamed $DATA; identifies the file
+  std::uint64_t dataRecordLba = 0;  // sector of the MFT record holding the unnamed $DATA; identifies the file
   std::uint64_t accessTime = 0;     // as modificationTime
 };
 

@@ -58,7 +58,7 @@ std::optional<DecodedRuns> RunsAcrossRecords(const SaveContext& context, Bytes r
 
 // The file's data as its record describes it; none when the record has no
 // data attribute (nothing to write).
-std::optional<FileData> LocateData(const SaveContext& context, std::uint32_t recordLba) {
+std::optional<FileData> LocateData(const SaveContext& context, std::uint64_t recordLba) {
   std::vector<std::uint8_t> record(kRecordSize, 0);
   FileData file;
   context.reader.Read(recordLba, kRecordSectors, record);

@@ -49,7 +49,7 @@ std::vector<PartitionEntry> SortedByStart(std::vector<PartitionEntry> entries) {
 }
 
 void ExpectUniqueStarts(const PartitionTable& table) {
-  std::set<std::uint32_t> starts;
+  std::set<std::uint64_t> starts;
   for (const PartitionEntry& e : table.Entries())
     EXPECT_TRUE(starts.insert(e.start).second) << "start " << e.start << " listed twice";
 }

@@ -36,7 +36,7 @@ PartitionTable TableAt(const ByteSource& source, std::uint32_t sector) {
 }
 
 void ExpectUniqueStarts(const PartitionTable& table) {
-  std::set<std::uint32_t> starts;
+  std::set<std::uint64_t> starts;
   for (const PartitionEntry& e : table.Entries()) EXPECT_TRUE(starts.insert(e.start).second) << "start " << e.start << " listed twice";
 }
 

@@ -89,8 +89,8 @@ MemoryFatVolume::MemoryFatVolume(bool fat32) : fat32_(fat32), bytes_(std::size_t
 }
 
 void MemoryFatVolume::SetFat(std::uint32_t cluster, std::uint32_t value, bool first, bool second) {
-  const auto write = [&](std::uint32_t fatLba) {
-    const std::size_t offset = std::size_t{fatLba} * kSectorSize + cluster * (fat32_ ? 4u : 2u);
+  const auto write = [&](std::uint64_t fatLba) {
+    const std::size_t offset = static_cast<std::size_t>(fatLba) * kSectorSize + cluster * (fat32_ ? 4u : 2u);
     if (fat32_)
       Put32(&bytes_[offset], value);
     else

@@ -68,7 +68,7 @@ std::optional<Range> ParseRange(const std::string& value) {
 
 }  // namespace
 
-FsstatReport Fsstat(const fs::path& raw, std::uint32_t start) {
+FsstatReport Fsstat(const fs::path& raw, std::uint64_t start) {
   const CommandResult result = RunShell("fsstat -o " + std::to_string(start) + " " + Quote(raw));
   EXPECT_EQ(result.status, 0) << "fsstat failed at sector " << start << " of " << raw;
   // The first value of each key wins; the layout keys come before the
@@ -115,7 +115,7 @@ FsstatReport Fsstat(const fs::path& raw, std::uint32_t start) {
   return report;
 }
 
-void ExpectParamsMatchFsstat(const FsParams& p, const FsstatReport& r, std::uint32_t start) {
+void ExpectParamsMatchFsstat(const FsParams& p, const FsstatReport& r, std::uint64_t start) {
   ASSERT_EQ(r.sectorSize, 512u);
   const std::uint32_t spc = r.clusterBytes / r.sectorSize;
   EXPECT_EQ(FsName(p.fsType), r.type);
@@ -174,7 +174,7 @@ std::unique_ptr<ByteSource> DiskCopy::OpenRaw() const {
 
 fs::path DiskCopy::Wrapped(const std::string& extension) const { return WrapRawDisk(raw_, dir_.Path(), "damaged", extension); }
 
-std::vector<std::uint8_t> RecordEntry(std::uint8_t type, std::uint32_t start, std::uint32_t sectors) {
+std::vector<std::uint8_t> RecordEntry(std::uint8_t type, std::uint64_t start, std::uint64_t sectors) {
   std::vector<std::uint8_t> entry(16, 0);
   entry[4] = type;
   for (int i = 0; i < 4; ++i) {

@@ -55,11 +55,11 @@ struct FsstatReport {
   std::optional<std::uint32_t> mftCluster, mftMirrorCluster, mftEntryBytes, indexRecordBytes;
   std::optional<std::uint32_t> totalEnd;  // last sector of the volume as its boot sector gives it
 };
-FsstatReport Fsstat(const std::filesystem::path& raw, std::uint32_t start);
+FsstatReport Fsstat(const std::filesystem::path& raw, std::uint64_t start);
 
 // Compares the parameters read for a partition with fsstat's report on the
 // intact raw disk, field by field (only the fields fsstat can tell).
-void ExpectParamsMatchFsstat(const FsParams& params, const FsstatReport& report, std::uint32_t start);
+void ExpectParamsMatchFsstat(const FsParams& params, const FsstatReport& report, std::uint64_t start);
 
 // A sparse copy of a fixture's raw disk in a temporary folder, to be damaged
 // by byte edits and then opened raw or wrapped in a VHDX.
@@ -86,7 +86,7 @@ class DiskCopy {
 
 // One 16-byte partition record entry (type, start, count), for edits of MBRs
 // and extended boot records.
-std::vector<std::uint8_t> RecordEntry(std::uint8_t type, std::uint32_t start, std::uint32_t sectors);
+std::vector<std::uint8_t> RecordEntry(std::uint8_t type, std::uint64_t start, std::uint64_t sectors);
 constexpr std::uint64_t RecordEntryOffset(int index) { return 446 + 16 * static_cast<std::uint64_t>(index); }
 
 }  // namespace dravik::test

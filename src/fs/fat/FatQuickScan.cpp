@@ -30,7 +30,7 @@ class FatQuickScanner {
  private:
   void ReadRoot() {
     if (fat32_) {
-      ReadClusters(fat_.DirectoryChain(params_.rootStart), kFatRootId, false, false);
+      ReadClusters(fat_.DirectoryChain(static_cast<std::uint32_t>(params_.rootStart)), kFatRootId, false, false);
       return;
     }
     // The FAT16 root is a fixed row of sectors after the second FAT.

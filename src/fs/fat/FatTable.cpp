@@ -86,7 +86,7 @@ std::vector<std::uint32_t> FileClusters(const SectorReader& reader, const FsPara
   if (clusterBytes == 0 || size == 0 || firstCluster < 2 || firstCluster > last) return {};
   const std::uint64_t needed = (size + clusterBytes - 1) / clusterBytes;
   std::vector<FatTable::FileChain> chains;
-  for (const std::uint32_t fatLba : {params.firstFatLba, params.secondFatLba}) {
+  for (const std::uint64_t fatLba : {params.firstFatLba, params.secondFatLba}) {
     if (fatLba == 0) continue;
     FatTable table(reader, params, fatLba);
     chains.push_back(table.Chain(firstCluster, static_cast<std::size_t>(std::min<std::uint64_t>(needed + 1, last))));

@@ -20,7 +20,7 @@ std::uint64_t ClusterSector(const FsParams& params, std::uint32_t cluster);
 
 class FatTable {
  public:
-  FatTable(const SectorReader& reader, const FsParams& params, std::uint32_t fatLba)
+  FatTable(const SectorReader& reader, const FsParams& params, std::uint64_t fatLba)
       : reader_(reader), params_(params), fatLba_(fatLba) {}
 
   // The chain of a folder: from start until an end mark or free entry, a
@@ -41,7 +41,7 @@ class FatTable {
 
   const SectorReader& reader_;
   const FsParams& params_;
-  std::uint32_t fatLba_;
+  std::uint64_t fatLba_;
   std::uint64_t cachedLba_ = ~std::uint64_t{0};
   std::vector<std::uint8_t> cached_;
 };

@@ -101,12 +101,12 @@ class NtfsQuickScanner {
     }
     NtfsFileRecord file{std::move(name->name), number,  name->parentId,
                         name->creationTime,    times.modificationTime,
-                        0,                     flags == 0, static_cast<std::uint32_t>(lba), times.accessTime};
+                        0,                     flags == 0, lba, times.accessTime};
     ForEachRecord(record, lba, list, [&](Bytes bytes, std::uint64_t at) {
       const auto data = FindData(bytes);
       if (!data) return false;
       file.size = data->size;
-      file.dataRecordLba = static_cast<std::uint32_t>(at);
+      file.dataRecordLba = at;
       return true;
     });
     store_.AddNtfsFile(std::move(file));
