@@ -225,6 +225,13 @@ bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl
   std::vector<std::uint8_t> chunk(std::size_t{kChunkSectors} * kSectorSize);
   std::optional<DirectoryStart> first;
   for (std::uint64_t done = 0; done < sectors;) {
+    // Sectors the image does not hold read as zeros and begin no folder.
+    const auto held = reader.PresentSectors(params.partitionStart + done);
+    if (!held) break;
+    if (held->first > params.partitionStart + done) {
+      done = std::min(sectors, held->first - params.partitionStart);
+      continue;
+    }
     const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkSectors, sectors - done));
     reader.Read(params.partitionStart + done, count, chunk);
     for (std::uint32_t i = 0; i < count; ++i, ++done) {
