@@ -12,6 +12,7 @@
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "fs/extensive/FatExtract.h"
+#include "fs/extensive/NtfsExtract.h"
 #include "fs/extensive/ScanRange.h"
 #include "util/ScanControl.h"
 #include "vdisk/VirtualDisk.h"
@@ -20,7 +21,9 @@ namespace dravik::cli {
 
 namespace {
 
-const char* TypeName(std::uint16_t fsType) { return fsType == kFat32 ? "FAT32" : "FAT16"; }
+const char* TypeName(std::uint16_t fsType) {
+  return fsType == kNtfs ? "NTFS" : fsType == kFat32 ? "FAT32" : "FAT16";
+}
 
 std::uint64_t SizeSectors(const FoundFileSystem& found) {
   return found.fsEnd >= found.Start() ? found.fsEnd - found.Start() + 1 : 0;
@@ -95,7 +98,9 @@ int RunExtensiveScanCommand(const ScanOptions& options) {
   result.scanned = true;
   result.params = ParamsOfFound(findings, static_cast<std::uint16_t>(*options.pick), searched);
   RecoveryStore store;
-  ResultTree tree = ExtractFatFileSystem(reader, findings, result.params, store, control);
+  ResultTree tree = result.params.fsType == kNtfs
+                        ? ExtractNtfsFileSystem(findings, result.params, store, control)
+                        : ExtractFatFileSystem(reader, findings, result.params, store, control);
   progress.Clear();
   return ShowScanResult(options, reader, result, store, tree, progress);
 }

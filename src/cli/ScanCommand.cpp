@@ -27,7 +27,7 @@ constexpr const char* kScanUsage =
     "                               [--select PATH]... [--deleted include|only|exclude]\n"
     "                               [--duplicates rename|overwrite|skip] [--filter PATTERN]...\n"
     "                               [--quiet] [--verbose]\n"
-    "       dravik scan extensive IMAGE --fs fat32|fat16 [--start S] [--end E]\n"
+    "       dravik scan extensive IMAGE --fs ntfs|fat32|fat16 [--start S] [--end E]\n"
     "                               [--pick K [the listing and saving options]]\n"
     "\n"
     "Quick Scan: reads the folders and files of a FAT16, FAT32 or NTFS partition\n"
@@ -36,14 +36,17 @@ constexpr const char* kScanUsage =
     "lists them.\n"
     "\n"
     "Extensive Scan: searches every sector of a range (the whole image by default)\n"
-    "for FAT boot sectors and directories and lists the file systems they reveal,\n"
-    "one a line: \"FAT32 @ N\" (N the sector of cluster 0), cluster size, size;\n"
+    "for FAT boot sectors and directories, or NTFS boot sectors, MFT records and\n"
+    "index records, and lists the file systems they reveal, one a line:\n"
+    "\"FAT32 @ N\" (N the sector of cluster 0) or \"NTFS @ N\" (N the volume's\n"
+    "first sector), cluster size, size;\n"
     "--json prints {\"fileSystems\":[{\"index\",\"type\",\"start\",\"sectorsPerCluster\",\n"
     "\"end\"}]}. --pick K extracts the K-th of them and goes on as the Quick Scan.\n"
     "\n"
     "Options:\n"
     "  --partition N        the partition to scan (default 0)\n"
-    "  --fs KIND            extensive: the kind of file system sought, fat32 or fat16\n"
+    "  --fs KIND            extensive: the kind of file system sought: ntfs, fat32\n"
+    "                       or fat16\n"
     "  --start S, --end E   extensive: the first and last sector searched\n"
     "  --pick K             extensive: extract found file system K (from 1)\n"
     "  --list               one line per item, tab-separated: kind, live or deleted,\n"
@@ -197,12 +200,14 @@ std::optional<int> ParseExtensiveOptions(const ParsedArgs& parsed, ScanOptions& 
   if (!extensive) return std::nullopt;
   if (parsed.Has("partition")) return UsageError("--partition belongs to 'scan quick'", kScanUsage);
   const std::string kind = parsed.Value("fs").value_or("");
-  if (kind == "fat32")
+  if (kind == "ntfs")
+    options.fsType = kNtfs;
+  else if (kind == "fat32")
     options.fsType = kFat32;
   else if (kind == "fat16")
     options.fsType = kFat16;
   else
-    return UsageError("scan extensive needs --fs fat32 or --fs fat16", kScanUsage);
+    return UsageError("scan extensive needs --fs ntfs, --fs fat32 or --fs fat16", kScanUsage);
   options.start = parsed.Value("start").value_or("0");
   options.end = parsed.Value("end");
   if (auto pick = parsed.Value("pick")) {

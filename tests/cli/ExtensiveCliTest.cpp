@@ -76,6 +76,36 @@ TEST(ExtensiveCliTest, RecoversAPickedVolumeByteForByte) {
   EXPECT_EQ(test::HashTree(dir / "lost"), expected);
 }
 
+TEST(ExtensiveCliTest, FindsAnNtfsVolumeWithAndWithoutBootSectorsAndRecoversItsFiles) {
+  const auto truth = test::ReadTruth("ntfslost");
+  const std::string found = std::to_string(truth[0].start);
+  const std::string cluster = std::to_string(truth[0].sectorsPerCluster * 512);
+  const auto intact = RunShell(Dravik("scan extensive --fs ntfs --quiet " + Image("ntfsok.vhd")));
+  ASSERT_EQ(intact.status, 0);
+  EXPECT_EQ(intact.out, "1\tNTFS @ " + found + "\t" + cluster + " bytes per cluster\t49152 sectors\n");
+
+  const std::string reader =
+      "import json, sys\n"
+      "for o in json.load(sys.stdin)['fileSystems']:\n"
+      "    print(o['index'], o['type'], o['start'], o['sectorsPerCluster'], o['end'] > o['start'])\n";
+  const auto json = RunShell(Dravik("scan extensive --fs ntfs --json --quiet " + Image("ntfslost.vhd")) +
+                             " | python3 -c " + Quote(reader));
+  ASSERT_EQ(json.status, 0);
+  EXPECT_EQ(json.out, "1 NTFS " + found + " " + std::to_string(truth[0].sectorsPerCluster) + " True\n");
+
+  test::TempDir dir;
+  const auto saved = RunShell(Dravik("scan extensive --fs ntfs --quiet --pick 1 --recover " + Quote(dir / "out") +
+                                     " --select Alpha --select Beta --select " + Quote("top file.txt") + " " +
+                                     Image("ntfslost.vhd")));
+  EXPECT_EQ(saved.status, 0);
+  EXPECT_EQ(test::HashTree(dir / "out"), test::VolumeFiles("ntfslost", 1));
+
+  const auto none = RunShell(Dravik("scan extensive --fs ntfs --quiet --end " + std::to_string(truth[0].start - 1) +
+                                    " " + Image("ntfslost.vhd")) + " 2>&1 >/dev/null");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, std::string(ExtensiveTexts::kNoneFoundMessage) + "\n");
+}
+
 TEST(ExtensiveCliTest, BadRangesAndEmptyRangesSayWhy) {
   const auto none = RunShell(Dravik("scan extensive --fs fat16 --quiet --end 2000 " + Image("twin.vhd")) +
                              " 2>&1 >/dev/null");

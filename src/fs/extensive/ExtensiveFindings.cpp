@@ -3,7 +3,8 @@
 namespace dravik {
 
 std::string FoundFileSystem::Label() const {
-  return std::string(fsType == kFat32 ? "FAT32 @ " : "FAT16 @ ") + std::to_string(clusterBase);
+  const char* kind = fsType == kNtfs ? "NTFS @ " : fsType == kFat32 ? "FAT32 @ " : "FAT16 @ ";
+  return kind + std::to_string(clusterBase);
 }
 
 FsParams ParamsOfFound(const ExtensiveFindings& findings, std::uint16_t index, const FsParams& range) {
@@ -19,6 +20,10 @@ FsParams ParamsOfFound(const ExtensiveFindings& findings, std::uint16_t index, c
   params.rootDirSectors = found.rootDirSectors;
   params.rootStart = found.rootStart;
   params.clusterBase = found.clusterBase;
+  params.mftStart = found.mftStart;
+  params.mftMirrorStart = found.mftMirrorStart;
+  params.mftRecordSectors = found.mftRecordSectors;
+  params.indexRecordSectors = found.indexRecordSectors;
   params.fsEnd = found.fsEnd;
   params.fsIndex = index;
   params.partitionStart = found.Start();

@@ -26,8 +26,45 @@ struct DirClusterRecord {
 
 constexpr std::int16_t kNoFileSystem = -1;
 
+// A directory's MFT record found by the NTFS sector search.
+struct NtfsFoundFolder {
+  std::u16string name;
+  std::uint64_t recordLba = 0;
+  std::uint32_t parentId = 0;
+  std::uint32_t mftNumber = 0;  // 0: not known yet
+  std::int16_t fsNumber = 0;    // as DirClusterRecord::fsNumber
+  std::uint64_t creationTime = 0;  // of $FILE_NAME
+  std::uint64_t changeTime = 0;    // modification, of $STANDARD_INFORMATION (else $FILE_NAME)
+  std::uint64_t accessTime = 0;    // as changeTime
+  std::uint64_t indexStartCluster = 0;  // first cluster of its "$I30" index allocation; 0 = none
+  bool deleted = false;
+};
+
+// A file's MFT record found by the NTFS sector search; listed in a found
+// file system when its record lies within that file system.
+struct NtfsFoundFile {
+  std::u16string name;
+  std::uint64_t recordLba = 0;
+  std::uint32_t parentId = 0;
+  std::uint64_t creationTime = 0;
+  std::uint64_t changeTime = 0;
+  std::uint64_t accessTime = 0;
+  std::uint64_t size = 0;
+  std::int16_t fsNumber = 0;
+  bool deleted = false;
+};
+
+// An "INDX" record found by the NTFS sector search.
+struct IndexRecordEntry {
+  std::uint64_t sector = 0;
+  std::uint32_t ownerMft = 0;  // the parent number of its first entry: the folder it indexes
+  std::uint32_t vcn = 0;
+  std::int16_t fsNumber = kNoFileSystem;
+  std::uint8_t sectors = 0;  // its length in sectors
+};
+
 struct FoundFileSystem {
-  std::uint16_t fsType = 0;  // FsCode: FAT16 or FAT32
+  std::uint16_t fsType = 0;  // FsCode: FAT16, FAT32 or NTFS
   std::uint32_t fatSize = 0;
   std::uint32_t sectorsPerCluster = 0;
   std::uint32_t rootDirSectors = 0;
@@ -36,11 +73,16 @@ struct FoundFileSystem {
   std::uint64_t clusterBase = 0;
   std::uint64_t firstFatLba = 0;   // 0 = unknown
   std::uint64_t secondFatLba = 0;  // 0 = unknown
+  std::uint64_t mftStart = 0;        // NTFS, from its boot sector; 0 = unknown
+  std::uint64_t mftMirrorStart = 0;
+  std::uint32_t mftRecordSectors = 0;
+  std::uint32_t indexRecordSectors = 0;
   std::uint64_t bootSector = 0;    // the boot sector it was found by; 0 = none
   std::uint64_t fsEnd = 0;         // last sector
   std::uint32_t tag = 0;           // 1: a FAT file system whose directories matched
 
-  // "FAT32 @ 4196", the name under which it is listed.
+  // "FAT32 @ 4196" or "NTFS @ 2048", the name under which it is listed: the
+  // sector of cluster 0, for NTFS the volume's first sector.
   std::string Label() const;
   // The first sector it is known to hold: its boot sector, else cluster 0.
   std::uint64_t Start() const { return bootSector != 0 ? bootSector : clusterBase; }
@@ -51,6 +93,9 @@ struct ExtensiveFindings {
   std::uint64_t rangeSectors = 0;
   std::vector<std::uint64_t> bootSectors;  // the boot-sector list
   std::vector<DirClusterRecord> dirClusters;
+  std::vector<NtfsFoundFolder> ntfsFolders;
+  std::vector<NtfsFoundFile> ntfsFiles;
+  std::vector<IndexRecordEntry> indexRecords;
   std::vector<FoundFileSystem> fileSystems;
   bool tooManyStructures = false;  // the search stopped at the boot-sector limit
 

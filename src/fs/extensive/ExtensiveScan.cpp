@@ -2,6 +2,8 @@
 
 #include "fs/extensive/FatIdentify.h"
 #include "fs/extensive/FatStructureSearch.h"
+#include "fs/extensive/NtfsAnalysis.h"
+#include "fs/extensive/NtfsStructureSearch.h"
 
 namespace dravik {
 
@@ -10,6 +12,11 @@ void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uin
   findings.Clear();
   findings.rangeStart = start;
   findings.rangeSectors = sectors;
+  if (fsType == kNtfs) {
+    SearchNtfsStructures(reader, start, sectors, blockSectors, findings, control);
+    AnalyzeNtfsFindings(reader, findings, control);
+    return;
+  }
   SearchFatStructures(reader, start, sectors, blockSectors, findings, control);
   IdentifyFatFileSystems(reader, fsType, findings, control);
 }

@@ -13,7 +13,7 @@ namespace dravik {
 class SectorReader;
 class ScanControl;
 
-// fsType: kFat32 or kFat16. blockSectors: the sectors read at a time.
+// fsType: kNtfs, kFat32 or kFat16. blockSectors: the sectors read at a time.
 void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uint64_t start, std::uint64_t sectors,
                       std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control);
 

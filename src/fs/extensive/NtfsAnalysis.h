@@ -1,0 +1,44 @@
+#pragma once
+// The passes that turn the MFT and index records of an NTFS sector search
+// into found file systems, in this order: each found folder is given its MFT
+// record number (from the index entries that name it, else from its place
+// beside a numbered folder), only the first index record of each folder is
+// kept, folders are given to the volumes their boot sectors describe when
+// their index records lie where those say, then to volumes that pairs of
+// folders and their index records reveal, and the folders left over to the
+// volume of the folder before them. The passes run whole also after a
+// stopped search, on what it collected.
+
+#include <cstdint>
+
+#include "fs/extensive/ExtensiveFindings.h"
+
+namespace dravik {
+
+class SectorReader;
+class ScanControl;
+
+struct NtfsAnalysisTexts {
+  static constexpr const char* kAssignStep2 = "Assigning MFT numbers ( Step 2/2 )...";
+  static constexpr const char* kDeleting = "Deleting unused index entries...";
+  static constexpr const char* kUnassigned = "Searching for unassigned entries...";
+  static constexpr const char* kClassifyStep1 = "Analyzing Classification ( Step 1/2 ) - ";
+  static constexpr const char* kClassifyStep2 = "Analyzing Classification ( Step 2/2 ) - ";
+};
+
+void AssignMftNumbers(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control);
+void DeleteUnusedIndexEntries(ExtensiveFindings& findings, ScanControl& control);
+void ClassifyWithBootSectors(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control);
+void ClassifyWithoutBootSectors(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control);
+void AssignUnassignedEntries(ExtensiveFindings& findings, ScanControl& control);
+
+// Gives the unassigned folders with records in (low, high] whose first index
+// record lies, for a volume of this cluster 0 and cluster size, at its
+// cluster, the next file-system number; true when any took it.
+bool Classify(const SectorReader& reader, ExtensiveFindings& findings, std::uint64_t base,
+              std::uint32_t sectorsPerCluster, std::uint64_t low, std::uint64_t high, int step, ScanControl& control);
+
+// The five passes, in order.
+void AnalyzeNtfsFindings(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control);
+
+}  // namespace dravik

@@ -1,0 +1,63 @@
+#include "fs/extensive/NtfsExtract.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "util/ScanControl.h"
+#include "util/Utf.h"
+
+namespace dravik {
+
+namespace {
+
+int Percent(std::uint64_t done, std::uint64_t total) {
+  return total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done * 100 / total, 99));
+}
+
+}  // namespace
+
+ResultTree ExtractNtfsFileSystem(const ExtensiveFindings& findings, const FsParams& params, RecoveryStore& store,
+                                 ScanControl& control) {
+  store.Clear();
+  const auto number = static_cast<std::int16_t>(params.fsIndex);
+  std::unordered_set<std::uint32_t> ids;
+
+  control.Report(NtfsExtractTexts::kExtracting, 0);
+  const std::size_t total = findings.ntfsFolders.size();
+  for (std::size_t i = 0; i < total && control.Continue(); ++i) {
+    const NtfsFoundFolder& folder = findings.ntfsFolders[i];
+    if (folder.fsNumber != number || folder.mftNumber == kNtfsRootId || folder.name == u".") continue;
+    // Copies of one record (a deleted folder's old record, a stale copy) keep
+    // the first found.
+    if (!ids.insert(folder.mftNumber).second) continue;
+    store.AddNtfsFolder({folder.name, folder.mftNumber, folder.parentId, folder.creationTime, folder.changeTime, 0,
+                         folder.deleted, folder.accessTime});
+    if (i % 256 == 0) control.ReportPercent(Percent(i, total));
+  }
+
+  control.Report(NtfsExtractTexts::kLost, 0);
+  const std::size_t found = store.NtfsFolders().size();
+  store.AddNtfsFolder({kLostDirName, kLostDirId, kNtfsRootId, 0, 0, 0, false});
+  std::uint32_t k = 0;
+  for (std::size_t i = 0; i < found; ++i) {
+    const std::uint32_t parent = store.NtfsFolders()[i].parentId;
+    if (parent == kNtfsRootId || !ids.insert(parent).second) continue;
+    store.AddNtfsFolder({u"Dir" + FromUtf8(std::to_string(k++)), parent, kLostDirId, 0, 0, 0, false});
+  }
+
+  // The files whose records lie after the file system's start and not
+  // beyond its end.
+  const std::uint64_t start = params.partitionStart;
+  for (const NtfsFoundFile& file : findings.ntfsFiles) {
+    if (file.recordLba <= start || file.recordLba > params.fsEnd) continue;
+    store.AddNtfsFile({file.name, 0, file.parentId, file.creationTime, file.changeTime, file.size, file.deleted,
+                       file.recordLba, file.accessTime});
+    ++store.fileCount;
+    store.totalBytes += file.size;
+  }
+
+  control.Report(NtfsExtractTexts::kTree, 0);
+  return ResultTree::Build(store, FsFamily::kNtfs);
+}
+
+}  // namespace dravik

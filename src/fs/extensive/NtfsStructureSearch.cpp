@@ -1,0 +1,185 @@
+#include "fs/extensive/NtfsStructureSearch.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "disk/SectorReader.h"
+#include "fs/extensive/FatStructureSearch.h"
+#include "fs/ntfs/MftRecord.h"
+#include "fs/ntfs/RunList.h"
+#include "util/ScanControl.h"
+
+namespace dravik {
+
+namespace {
+
+using namespace ntfs;
+
+constexpr std::size_t kSignatureOffset = 510;
+constexpr std::size_t kOemIdOffset = 3;
+constexpr std::size_t kAllocatedSizeOffset = 28;
+constexpr std::uint32_t kIndexRoot = 0x90;
+constexpr std::size_t kAttrNameOffsetOffset = 10;
+// $INDEX_ROOT value: 16 the node header, whose first u32 is the offset of
+// the first entry from the header.
+constexpr std::size_t kRootNodeOffset = 16;
+constexpr std::uint8_t kNamespaces[] = {1, 3, 2};
+constexpr std::uint32_t kRootFolder = 5;
+constexpr std::uint32_t kExtendFolder = 11;
+constexpr std::uint32_t kNoNumber = 0xFFFFFFFF;
+// Index records owned by the first records (the MFT and its companions) are
+// not folders' indexes.
+constexpr std::uint32_t kFirstFolderNumber = 5;
+
+// The attribute of this type named "$I30", if the record has one.
+std::optional<std::size_t> FindI30(Bytes record, std::uint32_t type) {
+  for (const std::size_t at : AttributeOffsets(record)) {
+    if (le32(record, at) != type || u8(record, at + kAttrNameLengthOffset) != 4) continue;
+    const std::size_t name = at + le16(record, at + kAttrNameOffsetOffset);
+    if (le16(record, name) == '$' && le16(record, name + 2) == 'I' && le16(record, name + 4) == '3' &&
+        le16(record, name + 6) == '0')
+      return at;
+  }
+  return std::nullopt;
+}
+
+// The parent number the first entry of the folder's index root names: the
+// folder's own record number. 0 when the root holds no entry.
+std::uint32_t NumberFromIndexRoot(Bytes record) {
+  const auto root = FindI30(record, kIndexRoot);
+  if (!root || u8(record, *root + kAttrNonResidentOffset) != 0) return 0;
+  const AttributeValue value = ReadAttributeValue(record, *root);
+  const std::size_t entry = kRootNodeOffset + le32(value.value, kRootNodeOffset);
+  if (entry + kEntryParentOffset + 4 > value.value.size()) return 0;
+  if ((le32(value.value, entry + kEntryFlagsOffset) & kEntryLast) != 0) return 0;
+  const std::uint32_t parent = le32(value.value, entry + kEntryParentOffset);
+  return parent == kNoNumber ? 0 : parent;
+}
+
+std::uint64_t IndexStartCluster(Bytes record) {
+  const auto allocation = FindI30(record, kIndexAllocation);
+  if (!allocation || u8(record, *allocation + kAttrNonResidentOffset) == 0) return 0;
+  const DecodedRuns runs = DecodeRunList(ReadAttributeValue(record, *allocation).runList);
+  if (runs.runs.empty() || !runs.runs.front().firstCluster) return 0;
+  return *runs.runs.front().firstCluster;
+}
+
+}  // namespace
+
+bool IsNtfsBootSector(Bytes sector) {
+  if (sector.size() < kSectorSize) return false;
+  return sector[kSignatureOffset] == 0x55 && sector[kSignatureOffset + 1] == 0xAA &&
+         HasAscii(sector, kOemIdOffset, "NTFS");
+}
+
+HarvestedRecord HarvestMftRecord(Bytes record, std::uint64_t s) {
+  HarvestedRecord harvested;
+  // An extension record carries attributes of its base record, never a file
+  // of its own.
+  if (BaseRecordNumber(record) != 0) return harvested;
+  std::optional<FileName> name;
+  for (const std::uint8_t wanted : kNamespaces)
+    if ((name = FindFileName(record, wanted))) break;
+  if (!name) return harvested;
+  const StandardTimes times =
+      FindStandardTimes(record).value_or(StandardTimes{name->modificationTime, name->accessTime});
+  const std::uint8_t flags = RecordFlags(record);
+  if (flags == 3 || flags == 2) {
+    NtfsFoundFolder folder;
+    folder.recordLba = s;
+    folder.parentId = name->parentId;
+    folder.creationTime = name->creationTime;
+    folder.changeTime = times.modificationTime;
+    folder.accessTime = times.accessTime;
+    folder.deleted = flags == 2;
+    folder.mftNumber = name->name == u"."         ? kRootFolder
+                       : name->name == u"$Extend" ? kExtendFolder
+                                                  : NumberFromIndexRoot(record);
+    folder.indexStartCluster = IndexStartCluster(record);
+    folder.name = std::move(name->name);
+    harvested.folder = std::move(folder);
+  } else if (flags == 1 || flags == 0) {
+    NtfsFoundFile file;
+    file.recordLba = s;
+    file.parentId = name->parentId;
+    file.creationTime = name->creationTime;
+    file.changeTime = times.modificationTime;
+    file.accessTime = times.accessTime;
+    file.deleted = flags == 0;
+    if (const auto data = FindData(record)) file.size = data->size;
+    file.name = std::move(name->name);
+    harvested.file = std::move(file);
+  }
+  return harvested;
+}
+
+std::optional<std::size_t> IndexRecordBytes(Bytes start) {
+  const std::size_t length = std::size_t{le32(start, kIndexAllocatedOffset)} + kIndexNodeOffset;
+  if (length > kMaxIndexRecordBytes) return std::nullopt;
+  return length;
+}
+
+std::optional<IndexRecordEntry> HarvestIndexRecord(Bytes record, std::uint64_t s) {
+  IndexRecordEntry entry;
+  entry.sector = s;
+  entry.vcn = le32(record, kIndexVcnOffset);
+  const std::size_t first = kIndexNodeOffset + le32(record, kIndexFirstEntryOffset);
+  if (first + kEntryParentOffset + 4 > record.size()) return std::nullopt;
+  entry.ownerMft = le32(record, first + kEntryParentOffset);
+  if (entry.ownerMft < kFirstFolderNumber || entry.ownerMft == kNoNumber) return std::nullopt;
+  entry.sectors = static_cast<std::uint8_t>(std::min<std::size_t>(record.size() / kSectorSize, 0xFF));
+  return entry;
+}
+
+void SearchNtfsStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
+                          std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control) {
+  blockSectors = std::max<std::uint32_t>(blockSectors, 1);
+  const std::uint64_t end = start + std::min(sectors, reader.SectorCount() > start ? reader.SectorCount() - start : 0);
+  std::vector<std::uint8_t> block(std::size_t{blockSectors} * kSectorSize);
+  std::vector<std::uint8_t> record;
+  std::optional<SectorRange> present = reader.PresentSectors(start);
+  std::uint64_t blocks = 0;
+  for (std::uint64_t s = start; s < end && control.Continue();) {
+    // Blocks the image does not hold read as zeros: nothing to find there.
+    if (present && present->end <= s) present = reader.PresentSectors(s);
+    if (!present || present->first >= end) break;
+    if (present->first > s) s = present->first;
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSectors, end - s));
+    const Bytes held = Bytes(block).first(std::size_t{count} * kSectorSize);
+    reader.Read(s, count, std::span(block).first(held.size()));
+    // A record's bytes, from the block when it lies wholly in it.
+    const auto take = [&](std::uint32_t i, std::size_t bytes) {
+      const std::size_t at = std::size_t{i} * kSectorSize;
+      record.assign(bytes, 0);
+      if (at + bytes <= held.size())
+        std::copy_n(held.begin() + static_cast<std::ptrdiff_t>(at), bytes, record.begin());
+      else
+        reader.Read(s + i, static_cast<std::uint32_t>((bytes + kSectorSize - 1) / kSectorSize), record);
+      ApplyFixup(record);
+    };
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const Bytes sector = held.subspan(std::size_t{i} * kSectorSize, kSectorSize);
+      if (IsNtfsBootSector(sector)) {
+        findings.bootSectors.push_back(s + i);
+      } else if (IsRecord(sector) && le16(sector, kAllocatedSizeOffset) == kRecordSize) {
+        take(i, kRecordSize);
+        HarvestedRecord harvested = HarvestMftRecord(record, s + i);
+        if (harvested.folder) findings.ntfsFolders.push_back(std::move(*harvested.folder));
+        if (harvested.file) findings.ntfsFiles.push_back(std::move(*harvested.file));
+      } else if (HasAscii(sector, 0, "INDX")) {
+        const auto bytes = IndexRecordBytes(sector);
+        if (!bytes || *bytes < kSectorSize) continue;
+        take(i, *bytes);
+        if (auto entry = HarvestIndexRecord(record, s + i)) findings.indexRecords.push_back(*entry);
+      }
+    }
+    s += count;
+    if (++blocks % kProgressBlocks == 0) {
+      const std::uint64_t done = s - start;
+      control.Report("Reading Sector " + std::to_string(done) + " Of " + std::to_string(sectors),
+                     static_cast<int>(std::min<std::uint64_t>(done * 100 / std::max<std::uint64_t>(sectors, 1), 99)));
+    }
+  }
+}
+
+}  // namespace dravik

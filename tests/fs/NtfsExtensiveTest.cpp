@@ -1,0 +1,204 @@
+// The NTFS Extensive Scan on a volume that mkntfs and ntfs-3g made: found
+// through its boot sector, and, with its MBR and both boot sectors zeroed,
+// from its folders' records and index records alone; the numbering of the
+// found folders, and the extraction of the files the fixture wrote.
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <unordered_map>
+
+#include "ExtensiveFixtures.h"
+#include "TestFiles.h"
+#include "disk/SectorReader.h"
+#include "fs/extensive/ExtensiveScan.h"
+#include "fs/extensive/NtfsExtract.h"
+#include "fs/extensive/NtfsStructureSearch.h"
+#include "util/ScanControl.h"
+#include "util/Utf.h"
+#include "vdisk/VirtualDisk.h"
+
+namespace dravik {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Opened {
+  std::unique_ptr<VirtualDisk> disk = std::make_unique<VirtualDisk>();
+  std::unique_ptr<SectorReader> reader;
+};
+
+Opened Open(const fs::path& image) {
+  Opened opened;
+  EXPECT_TRUE(OpenImage(*opened.disk, image, true).ok) << image;
+  opened.reader = std::make_unique<SectorReader>(*opened.disk);
+  return opened;
+}
+
+ExtensiveFindings SearchWhole(const SectorReader& reader) {
+  ScanControl control;
+  ExtensiveFindings findings;
+  RunExtensiveScan(reader, kNtfs, 0, reader.SectorCount(), 100, findings, control);
+  return findings;
+}
+
+const NtfsFoundFolder* FolderNamed(const ExtensiveFindings& findings, const std::u16string& name) {
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders)
+    if (folder.name == name) return &folder;
+  return nullptr;
+}
+
+// The paths of the store's files, system files ("$...") and those under
+// "Lost Dir" left out.
+std::set<std::string> UserFilePaths(const RecoveryStore& store) {
+  std::unordered_map<std::uint32_t, const NtfsFolderRecord*> byId;
+  for (const NtfsFolderRecord& folder : store.NtfsFolders()) byId.emplace(folder.id, &folder);
+  std::set<std::string> paths;
+  for (const NtfsFileRecord& file : store.NtfsFiles()) {
+    std::string path = ToUtf8(file.name);
+    bool lost = false;
+    for (std::uint32_t parent = file.parentId; parent != kNtfsRootId && !lost;) {
+      const auto it = byId.find(parent);
+      lost = it == byId.end() || parent == kLostDirId;
+      if (!lost) {
+        path = ToUtf8(it->second->name) + "/" + path;
+        parent = it->second->parentId;
+      }
+    }
+    if (!lost && path[0] != '$') paths.insert(path);
+  }
+  return paths;
+}
+
+std::set<std::string> Keys(const std::map<std::string, std::string>& files) {
+  std::set<std::string> keys;
+  for (const auto& [path, sum] : files) keys.insert(path);
+  return keys;
+}
+
+TEST(NtfsExtensiveSearchTest, FindsAnIntactVolumeThroughItsBootSectorAndNumbersItsFolders) {
+  const auto truth = test::ReadTruth("ntfsok");
+  const Opened opened = Open(test::ExtensiveFixture("ntfsok.vhd"));
+  const ExtensiveFindings findings = SearchWhole(*opened.reader);
+  // The boot sector and its copy in the volume's last sector.
+  ASSERT_EQ(findings.bootSectors.size(), 2u);
+  EXPECT_EQ(findings.bootSectors[0], truth[0].start);
+  ASSERT_EQ(findings.fileSystems.size(), 1u);
+  const FoundFileSystem& found = findings.fileSystems[0];
+  EXPECT_EQ(found.Label(), "NTFS @ " + std::to_string(truth[0].start));
+  EXPECT_EQ(found.bootSector, truth[0].start);
+  EXPECT_EQ(found.sectorsPerCluster, truth[0].sectorsPerCluster);
+  EXPECT_EQ(found.fsEnd, findings.bootSectors[1]);
+  EXPECT_EQ(found.indexRecordSectors, 8u);
+  // The root is record 5 of the MFT the boot sector names.
+  const NtfsFoundFolder* root = FolderNamed(findings, u".");
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->recordLba, found.mftStart + 2 * 5);
+  // Every folder has the number its place in the MFT (one run here) gives,
+  // whether an index entry, its index root or its neighbour told it.
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders) {
+    ASSERT_GE(folder.recordLba, found.mftStart) << ToUtf8(folder.name);
+    EXPECT_EQ(folder.mftNumber, (folder.recordLba - found.mftStart) / 2) << ToUtf8(folder.name);
+    EXPECT_EQ(folder.fsNumber, 1) << ToUtf8(folder.name);
+  }
+  for (const char16_t* name : {u"Alpha", u"Beta", u"Inner", u"Void", u"$Extend"})
+    EXPECT_TRUE(FolderNamed(findings, name)) << ToUtf8(name);
+  EXPECT_NE(FolderNamed(findings, u"Alpha")->indexStartCluster, 0u) << "30 files need an index record";
+  EXPECT_EQ(FolderNamed(findings, u"Inner")->indexStartCluster, 0u) << "2 files fit in the index root";
+}
+
+TEST(NtfsExtensiveSearchTest, FindsAVolumeWithoutBootSectorsAtItsTrueStartAndClusterSize) {
+  const auto truth = test::ReadTruth("ntfslost");
+  const Opened opened = Open(test::ExtensiveFixture("ntfslost.vhd"));
+  const ExtensiveFindings findings = SearchWhole(*opened.reader);
+  EXPECT_TRUE(findings.bootSectors.empty());
+  ASSERT_EQ(findings.fileSystems.size(), 1u);
+  const FoundFileSystem& found = findings.fileSystems[0];
+  EXPECT_EQ(found.clusterBase, truth[0].start);
+  EXPECT_EQ(found.sectorsPerCluster, truth[0].sectorsPerCluster);
+  EXPECT_EQ(found.bootSector, 0u);
+  EXPECT_EQ(found.fsEnd, opened.reader->SectorCount() - 1);
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders) EXPECT_EQ(folder.fsNumber, 1) << ToUtf8(folder.name);
+}
+
+// The boot sector's cluster size doubled: the folders' index records are not
+// where it says, so the volume is found only as one without a boot sector.
+TEST(NtfsExtensiveSearchTest, BootSectorWhoseClustersMissTheIndexRecordsIsPassedOver) {
+  const auto truth = test::ReadTruth("ntfsok");
+  test::TempDir dir;
+  const fs::path raw = dir / "ntfs.raw";
+  ASSERT_EQ(test::RunShell("qemu-img convert -f vpc -O raw " + test::Quote(test::ExtensiveFixture("ntfsok.vhd")) +
+                           " " + test::Quote(raw)).status, 0);
+  test::PatchFile(raw, truth[0].start * kSectorSize + 13, {static_cast<std::uint8_t>(2 * truth[0].sectorsPerCluster)});
+  const Opened opened = Open(test::WrapRawDisk(raw, dir.Path(), "doubled", "vhd"));
+  const ExtensiveFindings findings = SearchWhole(*opened.reader);
+  ASSERT_EQ(findings.fileSystems.size(), 1u);
+  EXPECT_EQ(findings.fileSystems[0].bootSector, 0u);
+  EXPECT_EQ(findings.fileSystems[0].clusterBase, truth[0].start);
+  EXPECT_EQ(findings.fileSystems[0].sectorsPerCluster, truth[0].sectorsPerCluster);
+}
+
+TEST(NtfsExtensiveSearchTest, NothingFoundWhereNoStructureLies) {
+  const Opened opened = Open(test::ExtensiveFixture("ntfsok.vhd"));
+  ScanControl control;
+  ExtensiveFindings findings;
+  RunExtensiveScan(*opened.reader, kNtfs, 0, 2000, 100, findings, control);
+  EXPECT_TRUE(findings.fileSystems.empty());
+  EXPECT_TRUE(findings.ntfsFolders.empty());
+  EXPECT_TRUE(findings.ntfsFiles.empty());
+}
+
+// Index records longer than 64 KiB are not read; those whose first entry
+// names one of the first records are not a folder's.
+TEST(NtfsIndexRecordTest, TakesOnlyRecordsOfPlausibleLengthAndOwner) {
+  std::vector<std::uint8_t> record(4096, 0);
+  const auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (std::size_t i = 0; i < 4; ++i) record[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  std::copy_n("INDX", 4, record.begin());
+  put32(ntfs::kIndexAllocatedOffset, 4096 - 24);
+  put32(ntfs::kIndexFirstEntryOffset, 40);
+  put32(ntfs::kIndexVcnOffset, 3);
+  put32(24 + 40 + ntfs::kEntryParentOffset, 64);
+  EXPECT_EQ(IndexRecordBytes(record), std::optional<std::size_t>(4096));
+  const auto entry = HarvestIndexRecord(record, 777);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->ownerMft, 64u);
+  EXPECT_EQ(entry->vcn, 3u);
+  EXPECT_EQ(entry->sectors, 8u);
+  EXPECT_EQ(entry->sector, 777u);
+  for (const std::uint32_t owner : {0u, 4u, 0xFFFFFFFFu}) {
+    put32(24 + 40 + ntfs::kEntryParentOffset, owner);
+    EXPECT_FALSE(HarvestIndexRecord(record, 777)) << owner;
+  }
+  put32(ntfs::kIndexAllocatedOffset, 65536);
+  EXPECT_FALSE(IndexRecordBytes(record));
+}
+
+TEST(NtfsExtractTest, ListsTheFilesOfAVolumeWithoutBootSectors) {
+  const Opened opened = Open(test::ExtensiveFixture("ntfslost.vhd"));
+  const ExtensiveFindings findings = SearchWhole(*opened.reader);
+  ASSERT_EQ(findings.fileSystems.size(), 1u);
+  FsParams range;
+  range.partitionSectors = opened.reader->SectorCount();
+  const FsParams params = ParamsOfFound(findings, 1, range);
+  RecoveryStore store;
+  ScanControl control;
+  const ResultTree tree = ExtractNtfsFileSystem(findings, params, store, control);
+  EXPECT_EQ(UserFilePaths(store), Keys(test::VolumeFiles("ntfslost", 1)));
+  EXPECT_TRUE(tree.FindFolder(u"Beta/Inner/Void"));
+  EXPECT_TRUE(tree.FindFolder(u"Lost Dir"));
+  // One folder per number, though the search may meet a record twice.
+  std::set<std::uint32_t> ids;
+  for (const NtfsFolderRecord& folder : store.NtfsFolders()) EXPECT_TRUE(ids.insert(folder.id).second) << folder.id;
+  // Files beyond the volume are not its own.
+  FsParams narrow = params;
+  narrow.fsEnd = FolderNamed(findings, u".")->recordLba;
+  RecoveryStore few;
+  ExtractNtfsFileSystem(findings, narrow, few, control);
+  EXPECT_LT(few.NtfsFiles().size(), store.NtfsFiles().size());
+  for (const NtfsFileRecord& file : few.NtfsFiles()) EXPECT_LE(file.dataRecordLba, narrow.fsEnd);
+}
+
+}  // namespace
+}  // namespace dravik
