@@ -9,7 +9,7 @@ namespace dravik {
 
 namespace {
 
-timespec Spec(const std::optional<UnixTime>& time) {
+timespec ToTimespec(const std::optional<UnixTime>& time) {
   if (!time) return {0, UTIME_OMIT};
   return {static_cast<time_t>(time->seconds), static_cast<long>(time->nanoseconds)};
 }
@@ -18,7 +18,7 @@ timespec Spec(const std::optional<UnixTime>& time) {
 
 int ApplyTimes(const std::filesystem::path& path, const SavedTimes& times) {
   if (!times.access && !times.modification) return 0;
-  const timespec specs[2] = {Spec(times.access), Spec(times.modification)};
+  const timespec specs[2] = {ToTimespec(times.access), ToTimespec(times.modification)};
   return ::utimensat(AT_FDCWD, path.c_str(), specs, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 

@@ -25,18 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Opened {
-  std::unique_ptr<VirtualDisk> disk = std::make_unique<VirtualDisk>();
-  std::unique_ptr<SectorReader> reader;
-};
-
-Opened Open(const fs::path& image) {
-  Opened opened;
-  EXPECT_TRUE(OpenImage(*opened.disk, image, true).ok) << image;
-  opened.reader = std::make_unique<SectorReader>(*opened.disk);
-  return opened;
-}
-
 std::vector<std::uint8_t> ReadSector(const SectorReader& reader, std::uint64_t sector) {
   std::vector<std::uint8_t> bytes(kSectorSize);
   EXPECT_TRUE(reader.Read(sector, 1, bytes));
@@ -85,7 +73,7 @@ TEST(ScanRangeTest, TakesWholeNumbersAndNamesWhatIsWrong) {
 TEST(FatBootSectorTest, GivesTheVolumeOnlyForPowerOfTwoClusterSizes) {
   const auto truth = test::ReadTruth("twin");
   ASSERT_EQ(truth.size(), 2u);
-  const Opened opened = Open(test::ExtensiveFixture("twin.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
   std::vector<std::uint8_t> sector = ReadSector(*opened.reader, truth[0].start);
   ASSERT_TRUE(IsFatBootSector(sector));
   const auto found = FatFromBootSector(sector, truth[0].start);
@@ -107,7 +95,7 @@ TEST(FatBootSectorTest, GivesTheVolumeOnlyForPowerOfTwoClusterSizes) {
 TEST(FatDirStartTest, TakesFolderStartsWhoseClustersCanBeAFolders) {
   const auto truth = test::ReadTruth("noroot");
   const std::uint32_t docs = test::LostRootFolders().at("Docs");
-  const Opened opened = Open(test::ExtensiveFixture("noroot.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("noroot.vhd"));
   const std::uint64_t at = truth[0].clusterBase + std::uint64_t{docs} * truth[0].sectorsPerCluster;
   std::vector<std::uint8_t> sector = ReadSector(*opened.reader, at);
   const auto record = ParseDirStart(sector, at);
@@ -129,7 +117,7 @@ TEST(FatDirStartTest, TakesFolderStartsWhoseClustersCanBeAFolders) {
 
 TEST(ExtensiveSearchTest, FindsAnIntactAndABootlessVolumeAtTheirTrueBasesAndClusterSizes) {
   const auto truth = test::ReadTruth("twin");
-  const Opened opened = Open(test::ExtensiveFixture("twin.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
   ScanControl control;
   const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat32, control);
   ASSERT_EQ(findings.fileSystems.size(), 2u);
@@ -157,7 +145,7 @@ TEST(ExtensiveSearchTest, BootSectorWithABadClusterSizeIsPassedOver) {
   ASSERT_EQ(test::RunShell("qemu-img convert -f vpc -O raw " + test::Quote(test::ExtensiveFixture("twin.vhd")) + " " +
                            test::Quote(raw)).status, 0);
   test::PatchFile(raw, truth[0].start * kSectorSize + 13, {3});
-  const Opened opened = Open(test::WrapRawDisk(raw, dir.Path(), "bad-cluster", "vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::WrapRawDisk(raw, dir.Path(), "bad-cluster", "vhd"));
   ScanControl control;
   const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat16, control);
   // Still found from its folders, but not through the boot sector.
@@ -169,7 +157,7 @@ TEST(ExtensiveSearchTest, BootSectorWithABadClusterSizeIsPassedOver) {
 
 TEST(ExtensiveSearchTest, StopKeepsWhatWasFoundBeforeIt) {
   const auto truth = test::ReadTruth("twin");
-  const Opened opened = Open(test::ExtensiveFixture("twin.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
   ScanControl* self = nullptr;
   ScanControl control([&](const ProgressUpdate& update) {
     if (update.text.rfind("Reading Sector ", 0) == 0) self->RequestStop();
@@ -189,7 +177,7 @@ TEST(ExtensiveSearchTest, StopKeepsWhatWasFoundBeforeIt) {
 // A disk of nothing but copies of twin's FAT16 boot sector.
 TEST(ExtensiveSearchTest, StopsAtTheBootSectorLimitSayingSo) {
   const auto truth = test::ReadTruth("twin");
-  const Opened twin = Open(test::ExtensiveFixture("twin.vhd"));
+  const test::OpenedImage twin = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
   const std::vector<std::uint8_t> boot = ReadSector(*twin.reader, truth[0].start);
   constexpr std::size_t kCopies = kMaxBootSectors + 10;
   std::vector<std::uint8_t> bytes;
@@ -206,7 +194,7 @@ TEST(ExtensiveSearchTest, StopsAtTheBootSectorLimitSayingSo) {
 }
 
 TEST(ExtensiveSearchTest, NothingFoundWhereNoStructureLies) {
-  const Opened opened = Open(test::ExtensiveFixture("twin.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
   ScanControl control;
   ExtensiveFindings findings;
   RunExtensiveScan(*opened.reader, kFat32, 0, 2000, 100, findings, control);
@@ -217,7 +205,7 @@ TEST(ExtensiveSearchTest, NothingFoundWhereNoStructureLies) {
 // Both volumes of twin, extracted one after the other from one search.
 TEST(FatExtractTest, ListsEveryFileOfBothVolumesAndFindsTheLostFats) {
   const auto truth = test::ReadTruth("twin");
-  const Opened opened = Open(test::ExtensiveFixture("twin.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
   ScanControl control;
   const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat32, control);
   ASSERT_EQ(findings.fileSystems.size(), 2u);
@@ -237,7 +225,7 @@ TEST(FatExtractTest, ListsEveryFileOfBothVolumesAndFindsTheLostFats) {
 
 TEST(FatExtractTest, FoldersOfALostRootComeBackAsDirFoldersWithTheirContents) {
   const auto truth = test::ReadTruth("noroot");
-  const Opened opened = Open(test::ExtensiveFixture("noroot.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("noroot.vhd"));
   ScanControl control;
   const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat16, control);
   ASSERT_EQ(findings.fileSystems.size(), 1u);

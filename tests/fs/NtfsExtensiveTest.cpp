@@ -23,18 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Opened {
-  std::unique_ptr<VirtualDisk> disk = std::make_unique<VirtualDisk>();
-  std::unique_ptr<SectorReader> reader;
-};
-
-Opened Open(const fs::path& image) {
-  Opened opened;
-  EXPECT_TRUE(OpenImage(*opened.disk, image, true).ok) << image;
-  opened.reader = std::make_unique<SectorReader>(*opened.disk);
-  return opened;
-}
-
 ExtensiveFindings SearchWhole(const SectorReader& reader) {
   ScanControl control;
   ExtensiveFindings findings;
@@ -78,7 +66,7 @@ std::set<std::string> Keys(const std::map<std::string, std::string>& files) {
 
 TEST(NtfsExtensiveSearchTest, FindsAnIntactVolumeThroughItsBootSectorAndNumbersItsFolders) {
   const auto truth = test::ReadTruth("ntfsok");
-  const Opened opened = Open(test::ExtensiveFixture("ntfsok.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
   const ExtensiveFindings findings = SearchWhole(*opened.reader);
   // The boot sector and its copy in the volume's last sector.
   ASSERT_EQ(findings.bootSectors.size(), 2u);
@@ -109,7 +97,7 @@ TEST(NtfsExtensiveSearchTest, FindsAnIntactVolumeThroughItsBootSectorAndNumbersI
 
 TEST(NtfsExtensiveSearchTest, FindsAVolumeWithoutBootSectorsAtItsTrueStartAndClusterSize) {
   const auto truth = test::ReadTruth("ntfslost");
-  const Opened opened = Open(test::ExtensiveFixture("ntfslost.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfslost.vhd"));
   const ExtensiveFindings findings = SearchWhole(*opened.reader);
   EXPECT_TRUE(findings.bootSectors.empty());
   ASSERT_EQ(findings.fileSystems.size(), 1u);
@@ -130,7 +118,7 @@ TEST(NtfsExtensiveSearchTest, BootSectorWhoseClustersMissTheIndexRecordsIsPassed
   ASSERT_EQ(test::RunShell("qemu-img convert -f vpc -O raw " + test::Quote(test::ExtensiveFixture("ntfsok.vhd")) +
                            " " + test::Quote(raw)).status, 0);
   test::PatchFile(raw, truth[0].start * kSectorSize + 13, {static_cast<std::uint8_t>(2 * truth[0].sectorsPerCluster)});
-  const Opened opened = Open(test::WrapRawDisk(raw, dir.Path(), "doubled", "vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::WrapRawDisk(raw, dir.Path(), "doubled", "vhd"));
   const ExtensiveFindings findings = SearchWhole(*opened.reader);
   ASSERT_EQ(findings.fileSystems.size(), 1u);
   EXPECT_EQ(findings.fileSystems[0].bootSector, 0u);
@@ -139,7 +127,7 @@ TEST(NtfsExtensiveSearchTest, BootSectorWhoseClustersMissTheIndexRecordsIsPassed
 }
 
 TEST(NtfsExtensiveSearchTest, NothingFoundWhereNoStructureLies) {
-  const Opened opened = Open(test::ExtensiveFixture("ntfsok.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
   ScanControl control;
   ExtensiveFindings findings;
   RunExtensiveScan(*opened.reader, kNtfs, 0, 2000, 100, findings, control);
@@ -176,7 +164,7 @@ TEST(NtfsIndexRecordTest, TakesOnlyRecordsOfPlausibleLengthAndOwner) {
 }
 
 TEST(NtfsExtractTest, ListsTheFilesOfAVolumeWithoutBootSectors) {
-  const Opened opened = Open(test::ExtensiveFixture("ntfslost.vhd"));
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfslost.vhd"));
   const ExtensiveFindings findings = SearchWhole(*opened.reader);
   ASSERT_EQ(findings.fileSystems.size(), 1u);
   FsParams range;

@@ -11,6 +11,13 @@ namespace dravik::test {
 
 std::filesystem::path ExtensiveFixture(const std::string& name) { return FixtureIn("extensive", name); }
 
+OpenedImage OpenForSearch(const std::filesystem::path& image) {
+  OpenedImage opened;
+  EXPECT_TRUE(OpenImage(*opened.disk, image, true).ok) << image;
+  opened.reader = std::make_unique<SectorReader>(*opened.disk);
+  return opened;
+}
+
 std::vector<VolumeTruth> ReadTruth(const std::string& disk) {
   std::ifstream in(ExtensiveFixture(disk + ".truth"));
   std::vector<VolumeTruth> volumes;

@@ -5,12 +5,24 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "disk/SectorReader.h"
+#include "vdisk/VirtualDisk.h"
 
 namespace dravik::test {
 
 std::filesystem::path ExtensiveFixture(const std::string& name);
+
+// An image opened as the command opens it, with a reader over it; the test
+// fails when it cannot be opened.
+struct OpenedImage {
+  std::unique_ptr<VirtualDisk> disk = std::make_unique<VirtualDisk>();
+  std::unique_ptr<SectorReader> reader;
+};
+OpenedImage OpenForSearch(const std::filesystem::path& image);
 
 struct VolumeTruth {
   std::string type;  // "FAT16" or "FAT32"

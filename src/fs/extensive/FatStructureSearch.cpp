@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "disk/SectorReader.h"
+#include "fs/extensive/BlockWalk.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "fs/fat/DirEntry.h"
 #include "util/ScanControl.h"
@@ -53,38 +54,22 @@ std::optional<DirClusterRecord> ParseDirStart(Bytes sector, std::uint64_t s) {
 
 void SearchFatStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
                          std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control) {
-  blockSectors = std::max<std::uint32_t>(blockSectors, 1);
-  const std::uint64_t end = start + std::min(sectors, reader.SectorCount() > start ? reader.SectorCount() - start : 0);
-  std::vector<std::uint8_t> block(std::size_t{blockSectors} * kSectorSize);
-  std::optional<SectorRange> present = reader.PresentSectors(start);
-  std::uint64_t blocks = 0;
-  for (std::uint64_t s = start; s < end && control.Continue();) {
-    // Blocks the image does not hold read as zeros: nothing to find there.
-    if (present && present->end <= s) present = reader.PresentSectors(s);
-    if (!present || present->first >= end) break;
-    if (present->first > s) s = present->first;
-    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSectors, end - s));
-    reader.Read(s, count, std::span(block).first(std::size_t{count} * kSectorSize));
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const Bytes sector = Bytes(block).subspan(std::size_t{i} * kSectorSize, kSectorSize);
+  WalkRangeBlocks(reader, start, sectors, blockSectors, control, [&](std::uint64_t first, Bytes block) {
+    for (std::size_t i = 0; i < block.size() / kSectorSize; ++i) {
+      const Bytes sector = block.subspan(i * kSectorSize, kSectorSize);
       if (IsFatBootSector(sector)) {
-        findings.bootSectors.push_back(s + i);
+        findings.bootSectors.push_back(first + i);
         if (findings.bootSectors.size() > kMaxBootSectors) {
           findings.tooManyStructures = true;
           control.Report(ExtensiveTexts::kTooMany);
-          return;
+          return false;
         }
-      } else if (auto record = ParseDirStart(sector, s + i)) {
+      } else if (auto record = ParseDirStart(sector, first + i)) {
         findings.dirClusters.push_back(*record);
       }
     }
-    s += count;
-    if (++blocks % kProgressBlocks == 0) {
-      const std::uint64_t done = s - start;
-      control.Report("Reading Sector " + std::to_string(done) + " Of " + std::to_string(sectors),
-                     static_cast<int>(done * 100 / std::max<std::uint64_t>(sectors, 1)));
-    }
-  }
+    return true;
+  });
 }
 
 }  // namespace dravik

@@ -18,8 +18,6 @@ class ScanControl;
 
 // At most this many boot sectors are collected.
 constexpr std::size_t kMaxBootSectors = 60000;
-// Progress is posted every this many blocks.
-constexpr std::uint64_t kProgressBlocks = 88;
 
 // True for a sector ending in 55 AA that carries a FAT32 or FAT16 label.
 bool IsFatBootSector(Bytes sector);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "disk/SectorReader.h"
+#include "fs/extensive/BlockWalk.h"
 #include "fs/extensive/FatStructureSearch.h"
 #include "fs/ntfs/MftRecord.h"
 #include "fs/ntfs/RunList.h"
@@ -133,53 +134,36 @@ std::optional<IndexRecordEntry> HarvestIndexRecord(Bytes record, std::uint64_t s
 
 void SearchNtfsStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
                           std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control) {
-  blockSectors = std::max<std::uint32_t>(blockSectors, 1);
-  const std::uint64_t end = start + std::min(sectors, reader.SectorCount() > start ? reader.SectorCount() - start : 0);
-  std::vector<std::uint8_t> block(std::size_t{blockSectors} * kSectorSize);
   std::vector<std::uint8_t> record;
-  std::optional<SectorRange> present = reader.PresentSectors(start);
-  std::uint64_t blocks = 0;
-  for (std::uint64_t s = start; s < end && control.Continue();) {
-    // Blocks the image does not hold read as zeros: nothing to find there.
-    if (present && present->end <= s) present = reader.PresentSectors(s);
-    if (!present || present->first >= end) break;
-    if (present->first > s) s = present->first;
-    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSectors, end - s));
-    const Bytes held = Bytes(block).first(std::size_t{count} * kSectorSize);
-    reader.Read(s, count, std::span(block).first(held.size()));
+  WalkRangeBlocks(reader, start, sectors, blockSectors, control, [&](std::uint64_t first, Bytes block) {
     // A record's bytes, from the block when it lies wholly in it.
-    const auto take = [&](std::uint32_t i, std::size_t bytes) {
-      const std::size_t at = std::size_t{i} * kSectorSize;
+    const auto take = [&](std::size_t i, std::size_t bytes) {
+      const std::size_t at = i * kSectorSize;
       record.assign(bytes, 0);
-      if (at + bytes <= held.size())
-        std::copy_n(held.begin() + static_cast<std::ptrdiff_t>(at), bytes, record.begin());
+      if (at + bytes <= block.size())
+        std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(at), bytes, record.begin());
       else
-        reader.Read(s + i, static_cast<std::uint32_t>((bytes + kSectorSize - 1) / kSectorSize), record);
+        reader.Read(first + i, static_cast<std::uint32_t>((bytes + kSectorSize - 1) / kSectorSize), record);
       ApplyFixup(record);
     };
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const Bytes sector = held.subspan(std::size_t{i} * kSectorSize, kSectorSize);
+    for (std::size_t i = 0; i < block.size() / kSectorSize; ++i) {
+      const Bytes sector = block.subspan(i * kSectorSize, kSectorSize);
       if (IsNtfsBootSector(sector)) {
-        findings.bootSectors.push_back(s + i);
+        findings.bootSectors.push_back(first + i);
       } else if (IsRecord(sector) && le16(sector, kAllocatedSizeOffset) == kRecordSize) {
         take(i, kRecordSize);
-        HarvestedRecord harvested = HarvestMftRecord(record, s + i);
+        HarvestedRecord harvested = HarvestMftRecord(record, first + i);
         if (harvested.folder) findings.ntfsFolders.push_back(std::move(*harvested.folder));
         if (harvested.file) findings.ntfsFiles.push_back(std::move(*harvested.file));
       } else if (HasAscii(sector, 0, "INDX")) {
         const auto bytes = IndexRecordBytes(sector);
         if (!bytes || *bytes < kSectorSize) continue;
         take(i, *bytes);
-        if (auto entry = HarvestIndexRecord(record, s + i)) findings.indexRecords.push_back(*entry);
+        if (auto entry = HarvestIndexRecord(record, first + i)) findings.indexRecords.push_back(*entry);
       }
     }
-    s += count;
-    if (++blocks % kProgressBlocks == 0) {
-      const std::uint64_t done = s - start;
-      control.Report("Reading Sector " + std::to_string(done) + " Of " + std::to_string(sectors),
-                     static_cast<int>(std::min<std::uint64_t>(done * 100 / std::max<std::uint64_t>(sectors, 1), 99)));
-    }
-  }
+    return true;
+  });
 }
 
 }  // namespace dravik
