@@ -1,8 +1,10 @@
-// dravik scan extensive on the damaged FAT disks: the list of the volumes
-// found (text and JSON), recovery of a picked volume byte for byte, and the
-// messages of a bad range and of a range where nothing is found.
+// dravik scan extensive on the damaged FAT and NTFS disks: the list of the
+// volumes found (text and JSON), recovery of a picked volume byte for byte,
+// and the messages of a bad range and of a range where nothing is found.
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
@@ -104,6 +106,33 @@ TEST(ExtensiveCliTest, FindsAnNtfsVolumeWithAndWithoutBootSectorsAndRecoversItsF
                                     " " + Image("ntfslost.vhd")) + " 2>&1 >/dev/null");
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.out, std::string(ExtensiveTexts::kNoneFoundMessage) + "\n");
+}
+
+// ntfspair: a volume whose MFT record 0 and its copy are gone, with a
+// deleted folder, and one without boot sectors; each picked in turn from
+// one search's list.
+TEST(ExtensiveCliTest, RecoversBothVolumesOfADiskDeletedFilesIncluded) {
+  const auto truth = test::ReadTruth("ntfspair");
+  const auto listed = RunShell(Dravik("scan extensive --fs ntfs --quiet " + Image("ntfspair.vhd")) + " | cut -f1,2");
+  ASSERT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.out, "1\tNTFS @ " + std::to_string(truth[0].start) + "\n2\tNTFS @ " +
+                            std::to_string(truth[1].start) + "\n");
+  // The files of "Gone" were deleted last, so nothing took their clusters.
+  std::map<std::string, std::string> first = test::VolumeFiles("ntfspair", 1);
+  std::ifstream deleted(test::ExtensiveFixture("ntfspair.deleted"));
+  for (std::string volume, path, size, sum; deleted >> std::ws && std::getline(deleted, volume, '\t') &&
+                                            std::getline(deleted, path, '\t') && std::getline(deleted, size, '\t') &&
+                                            std::getline(deleted, sum);)
+    first[path] = sum;
+  test::TempDir dir;
+  const auto one = RunShell(Dravik("scan extensive --fs ntfs --quiet --pick 1 --select Kept --select Gone --recover " +
+                                   Quote(dir / "one") + " " + Image("ntfspair.vhd")));
+  EXPECT_EQ(one.status, 0);
+  EXPECT_EQ(test::HashTree(dir / "one"), first);
+  const auto two = RunShell(Dravik("scan extensive --fs ntfs --quiet --pick 2 --select North --select South --recover " +
+                                   Quote(dir / "two") + " " + Image("ntfspair.vhd")));
+  EXPECT_EQ(two.status, 0);
+  EXPECT_EQ(test::HashTree(dir / "two"), test::VolumeFiles("ntfspair", 2));
 }
 
 TEST(ExtensiveCliTest, BadRangesAndEmptyRangesSayWhy) {

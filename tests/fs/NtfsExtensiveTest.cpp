@@ -1,7 +1,10 @@
 // The NTFS Extensive Scan on a volume that mkntfs and ntfs-3g made: found
 // through its boot sector, and, with its MBR and both boot sectors zeroed,
 // from its folders' records and index records alone; the numbering of the
-// found folders, and the extraction of the files the fixture wrote.
+// found folders, and the extraction of the files the fixture wrote. Two
+// volumes in one disk, one without its first MFT record and with a deleted
+// folder, the other without boot sectors; stops in the search and in the
+// extraction.
 
 #include <gtest/gtest.h>
 
@@ -12,10 +15,12 @@
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
 #include "fs/extensive/ExtensiveScan.h"
+#include "fs/extensive/NtfsAnalysis.h"
 #include "fs/extensive/NtfsExtract.h"
 #include "fs/extensive/NtfsStructureSearch.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
+#include "vdisk/ByteSource.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
@@ -186,6 +191,136 @@ TEST(NtfsExtractTest, ListsTheFilesOfAVolumeWithoutBootSectors) {
   ExtractNtfsFileSystem(findings, narrow, few, control);
   EXPECT_LT(few.NtfsFiles().size(), store.NtfsFiles().size());
   for (const NtfsFileRecord& file : few.NtfsFiles()) EXPECT_LE(file.dataRecordLba, narrow.fsEnd);
+}
+
+// ntfspair: the same record numbers in both volumes, since mkntfs made both
+// alike; each folder must be given to the volume it lies in.
+TEST(NtfsExtensiveSearchTest, FindsTwoVolumesOfOneDiskEachWithItsOwnFolders) {
+  const auto truth = test::ReadTruth("ntfspair");
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
+  const ExtensiveFindings findings = SearchWhole(*opened.reader);
+  ASSERT_EQ(findings.fileSystems.size(), 2u);
+  const FoundFileSystem& first = findings.fileSystems[0];
+  const FoundFileSystem& second = findings.fileSystems[1];
+  // The first through its boot sector, though its MFT record 0 and the copy
+  // in $MFTMirr are gone; the second from its folders alone.
+  EXPECT_EQ(first.bootSector, truth[0].start);
+  EXPECT_EQ(first.sectorsPerCluster, truth[0].sectorsPerCluster);
+  EXPECT_EQ(second.bootSector, 0u);
+  EXPECT_EQ(second.clusterBase, truth[1].start);
+  EXPECT_EQ(second.sectorsPerCluster, truth[1].sectorsPerCluster);
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders) {
+    EXPECT_EQ(folder.fsNumber, folder.recordLba < truth[1].start ? 1 : 2) << ToUtf8(folder.name);
+    if (folder.recordLba < truth[1].start) {
+      EXPECT_EQ(folder.mftNumber, (folder.recordLba - first.mftStart) / 2) << ToUtf8(folder.name);
+    }
+  }
+  // The deleted folder, with no index entry left to name it, is numbered by
+  // its place in the MFT.
+  const NtfsFoundFolder* gone = FolderNamed(findings, u"Gone");
+  ASSERT_TRUE(gone);
+  EXPECT_TRUE(gone->deleted);
+  EXPECT_FALSE(FolderNamed(findings, u"Kept")->deleted);
+}
+
+TEST(NtfsExtractTest, ADeletedFolderComesBackWithItsDeletedFiles) {
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
+  const ExtensiveFindings findings = SearchWhole(*opened.reader);
+  ASSERT_EQ(findings.fileSystems.size(), 2u);
+  FsParams range;
+  range.partitionSectors = opened.reader->SectorCount();
+  RecoveryStore store;
+  ScanControl control;
+  ExtractNtfsFileSystem(findings, ParamsOfFound(findings, 1, range), store, control);
+  const NtfsFolderRecord* gone = nullptr;
+  for (const NtfsFolderRecord& folder : store.NtfsFolders())
+    if (folder.name == u"Gone") gone = &folder;
+  ASSERT_TRUE(gone);
+  EXPECT_TRUE(gone->deleted);
+  EXPECT_EQ(gone->parentId, kNtfsRootId);
+  std::size_t inGone = 0;
+  for (const NtfsFileRecord& file : store.NtfsFiles())
+    if (file.parentId == gone->id) {
+      ++inGone;
+      EXPECT_TRUE(file.deleted) << ToUtf8(file.name);
+    }
+  EXPECT_EQ(inGone, 24u);
+  // The second volume's files are its own, not the first's.
+  std::set<std::string> paths = UserFilePaths(store);
+  for (const auto& path : paths) EXPECT_TRUE(path.rfind("Kept/", 0) == 0 || path.rfind("Gone/", 0) == 0) << path;
+}
+
+TEST(NtfsExtensiveSearchTest, StopEndsTheSearchAndWhatWasReadIsAnalysed) {
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
+  const ExtensiveFindings whole = SearchWhole(*opened.reader);
+  ASSERT_FALSE(whole.ntfsFolders.empty());
+  // Stopped at the first report (one every 88 blocks of what the image
+  // holds) past the first folder.
+  std::uint64_t stoppedAt = 0;
+  ScanControl* self = nullptr;
+  ScanControl control([&](const ProgressUpdate& update) {
+    if (update.text.rfind("Reading Sector ", 0) != 0 || stoppedAt != 0) return;
+    const std::uint64_t done = std::stoull(update.text.substr(std::string("Reading Sector ").size()));
+    if (done <= whole.ntfsFolders.front().recordLba) return;
+    stoppedAt = done;
+    self->RequestStop();
+  });
+  self = &control;
+  ExtensiveFindings findings;
+  RunExtensiveScan(*opened.reader, kNtfs, 0, opened.reader->SectorCount(), 10, findings, control);
+  ASSERT_NE(stoppedAt, 0u);
+  std::vector<std::uint64_t> expected;
+  for (const NtfsFoundFolder& folder : whole.ntfsFolders)
+    if (folder.recordLba < stoppedAt) expected.push_back(folder.recordLba);
+  std::vector<std::uint64_t> found;
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders) {
+    found.push_back(folder.recordLba);
+    EXPECT_NE(folder.mftNumber, 0u) << "numbered after the stop: " << ToUtf8(folder.name);
+  }
+  EXPECT_FALSE(found.empty());
+  EXPECT_LT(found.size(), whole.ntfsFolders.size());
+  EXPECT_EQ(found, expected);
+}
+
+TEST(NtfsExtractTest, StopLeavesTheFoldersTakenSoFarInAWholeTree) {
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
+  const ExtensiveFindings findings = SearchWhole(*opened.reader);
+  ASSERT_EQ(findings.fileSystems.size(), 1u);
+  FsParams range;
+  range.partitionSectors = opened.reader->SectorCount();
+  const FsParams params = ParamsOfFound(findings, 1, range);
+  ScanControl* self = nullptr;
+  ScanControl control([&](const ProgressUpdate& update) {
+    if (update.text == NtfsExtractTexts::kExtracting) self->RequestStop();
+  });
+  self = &control;
+  RecoveryStore store;
+  const ResultTree tree = ExtractNtfsFileSystem(findings, params, store, control);
+  // Only "Lost Dir" and what it holds; the tree stands, with nothing lost.
+  for (const NtfsFolderRecord& folder : store.NtfsFolders())
+    EXPECT_TRUE(folder.id == kLostDirId || folder.parentId == kLostDirId) << ToUtf8(folder.name);
+  EXPECT_TRUE(tree.FindFolder(u"Lost Dir"));
+  EXPECT_FALSE(tree.FindFolder(u"Alpha"));
+}
+
+// Folders with no index entry to name them take their number from the
+// folder before them: half the sector distance on, or the next number when
+// the distance is odd or there is no folder before.
+TEST(NtfsNumberingTest, FoldersWithoutIndexEntriesAreNumberedByTheirPlace) {
+  const MemorySource disk(std::vector<std::uint8_t>(64 * kSectorSize, 0));
+  const SectorReader reader(disk);
+  ExtensiveFindings findings;
+  for (const std::uint64_t lba : {900u, 1000u, 1002u, 1007u, 1011u}) {
+    NtfsFoundFolder folder;
+    folder.recordLba = lba;
+    findings.ntfsFolders.push_back(folder);
+  }
+  findings.ntfsFolders[1].mftNumber = 40;  // as an index entry would have told
+  ScanControl control;
+  AssignMftNumbers(reader, findings, control);
+  std::vector<std::uint32_t> numbers;
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders) numbers.push_back(folder.mftNumber);
+  EXPECT_EQ(numbers, (std::vector<std::uint32_t>{2, 40, 41, 42, 44}));
 }
 
 }  // namespace

@@ -94,6 +94,15 @@ class EntryMatcher {
   std::multimap<Key, std::size_t> byKey_;  // unnumbered folders, in list order per key
 };
 
+// Marks the index record at this sector as the given file system's, so
+// that a folder of another volume with the same MFT number is not paired
+// with it.
+void ClaimIndexRecord(std::vector<IndexRecordEntry>& records, std::uint64_t sector, std::int16_t number) {
+  const auto it = std::lower_bound(records.begin(), records.end(), sector,
+                                   [](const IndexRecordEntry& entry, std::uint64_t s) { return entry.sector < s; });
+  if (it != records.end() && it->sector == sector) it->fsNumber = number;
+}
+
 }  // namespace
 
 void AssignMftNumbers(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control) {
@@ -149,6 +158,7 @@ bool Classify(const SectorReader& reader, ExtensiveFindings& findings, std::uint
     const std::uint64_t at = base + folder.indexStartCluster * sectorsPerCluster;
     if (!reader.Read(at, 1, sector) || !HasAscii(sector, 0, "INDX")) continue;
     folder.fsNumber = number;
+    ClaimIndexRecord(findings.indexRecords, at, number);
     assigned = true;
     ++count;
     control.Report((step == 1 ? NtfsAnalysisTexts::kClassifyStep1 : NtfsAnalysisTexts::kClassifyStep2) +
@@ -181,14 +191,19 @@ void ClassifyWithBootSectors(const SectorReader& reader, ExtensiveFindings& find
 }
 
 void ClassifyWithoutBootSectors(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control) {
-  // The sector of the first index record each folder number owns.
-  std::unordered_map<std::uint32_t, std::uint64_t> indexOf;
+  // The first index records of each folder number, in sector order. Every
+  // volume numbers its records from 0, so one number may own records in
+  // several volumes; the first not yet given to a volume is the folder's.
+  std::unordered_map<std::uint32_t, std::vector<const IndexRecordEntry*>> indexesOf;
   for (const IndexRecordEntry& entry : findings.indexRecords)
-    if (entry.vcn == 0 && entry.fsNumber == kNoFileSystem) indexOf.emplace(entry.ownerMft, entry.sector);
+    if (entry.vcn == 0) indexesOf[entry.ownerMft].push_back(&entry);
   const auto indexSector = [&](const NtfsFoundFolder& folder) -> std::uint64_t {
     if (folder.indexStartCluster == 0) return 0;
-    const auto it = indexOf.find(folder.mftNumber);
-    return it == indexOf.end() ? 0 : it->second;
+    const auto it = indexesOf.find(folder.mftNumber);
+    if (it == indexesOf.end()) return 0;
+    for (const IndexRecordEntry* entry : it->second)
+      if (entry->fsNumber == kNoFileSystem) return entry->sector;
+    return 0;
   };
   const std::uint64_t lastSector = LastSector(reader, findings);
   auto& folders = findings.ntfsFolders;
