@@ -223,6 +223,37 @@ TEST(FatExtractTest, ListsEveryFileOfBothVolumesAndFindsTheLostFats) {
   }
 }
 
+// A stop while the folders are read keeps what was read and the whole tree.
+TEST(FatExtractTest, StopWhileReadingFoldersKeepsWhatWasRead) {
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
+  ScanControl plain;
+  const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat16, plain);
+  ASSERT_FALSE(findings.fileSystems.empty());
+  FsParams range;
+  range.partitionSectors = opened.reader->SectorCount();
+  bool reading = false;
+  ScanControl* self = nullptr;
+  ScanControl control([&](const ProgressUpdate& update) {
+    if (update.text == ExtensiveTexts::kExtractStep4) reading = true;
+    else if (reading && update.text.empty()) self->RequestStop();  // after the root and one folder
+  });
+  self = &control;
+  FsParams params = ParamsOfFound(findings, 1, range);
+  RecoveryStore store;
+  const ResultTree tree = ExtractFatFileSystem(*opened.reader, findings, params, store, control);
+  const std::set<std::string> read = FilePaths(store);
+  const std::set<std::string> all = Keys(test::VolumeFiles("twin", 1));
+  EXPECT_TRUE(read.count("root file.txt"));
+  EXPECT_LT(read.size(), all.size());
+  for (const std::string& path : read) EXPECT_TRUE(all.count(path)) << path;
+  // Every folder found stays, named by its entry or, not read yet, by its cluster.
+  FsParams again = ParamsOfFound(findings, 1, range);
+  RecoveryStore whole;
+  ExtractFatFileSystem(*opened.reader, findings, again, whole, plain);
+  EXPECT_EQ(store.FatFolders().size(), whole.FatFolders().size());
+  EXPECT_EQ(tree.Nodes().size(), whole.FatFolders().size() + 1);
+}
+
 TEST(FatExtractTest, FoldersOfALostRootComeBackAsDirFoldersWithTheirContents) {
   const auto truth = test::ReadTruth("noroot");
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("noroot.vhd"));
