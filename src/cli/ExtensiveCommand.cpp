@@ -8,6 +8,7 @@
 #include "cli/Json.h"
 #include "cli/Progress.h"
 #include "cli/ScanShared.h"
+#include "disk/DriveTable.h"
 #include "disk/SectorReader.h"
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
@@ -55,9 +56,10 @@ void PrintFoundJson(const ExtensiveFindings& findings) {
 
 }  // namespace
 
-int RunExtensiveScanCommand(const ScanOptions& options) {
+int RunExtensiveScanCommand(ScanOptions& options) {
   VirtualDisk disk;
   if (!OpenForCommand(disk, options.image, true, options.verbose)) return kExitFailed;
+  if (auto status = CheckSnapshotTarget(options)) return *status;
   const SectorReader reader(disk);
   const ScanRange range = CheckScanRange(options.start, options.end, reader.SectorCount());
   if (!range.Valid()) {
@@ -102,7 +104,10 @@ int RunExtensiveScanCommand(const ScanOptions& options) {
                         ? ExtractNtfsFileSystem(findings, result.params, store, control)
                         : ExtractFatFileSystem(reader, findings, result.params, store, control);
   progress.Clear();
-  return ShowScanResult(options, reader, result, store, tree, progress);
+  const SnapshotInfo info{ScanMode::kExtensive, {options.fsType, 0}, result.params,
+                          {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};
+  if (auto status = SaveResultSnapshot(options, info, store)) return *status;
+  return ShowScanResult(options, &reader, result, store, tree, progress);
 }
 
 }  // namespace dravik::cli

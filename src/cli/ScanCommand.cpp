@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <variant>
 #include <unordered_map>
@@ -9,12 +10,15 @@
 #include "cli/Json.h"
 #include "cli/Progress.h"
 #include "cli/ScanShared.h"
+#include "disk/DriveTable.h"
 #include "disk/SectorReader.h"
 #include "fs/QuickScan.h"
 #include "fs/ResultTree.h"
 #include "fs/ntfs/MftRuns.h"
 #include "save/SafeName.h"
 #include "save/SaveDriver.h"
+#include "snapshot/SnapshotFile.h"
+#include "snapshot/SnapshotTexts.h"
 #include "util/Utf.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -67,6 +71,10 @@ constexpr const char* kScanUsage =
     "  --filter PATTERN     list and save only files whose names match (\"*\" any run\n"
     "                       of characters, \"?\" one character, no wildcard: the\n"
     "                       name contains it; case does not matter); may be repeated\n"
+    "  --save-snapshot FILE keep the result in FILE (\".dvsf\" appended unless it ends\n"
+    "                       so), to list and recover later with 'dravik snapshot';\n"
+    "                       extensive: with --pick\n"
+    "  --replace            write over an existing snapshot FILE\n"
     "  --quiet              no progress line on standard error\n"
     "  --verbose            also say on standard error what the image reader had to\n"
     "                       work around\n"
@@ -220,13 +228,76 @@ std::optional<int> ParseExtensiveOptions(const ParsedArgs& parsed, ScanOptions& 
   return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<int> ParseResultOptions(const ParsedArgs& parsed, ScanOptions& options, const char* usage) {
+  options.list = parsed.Has("list");
+  options.json = parsed.Has("json");
+  options.quiet = parsed.Has("quiet");
+  options.verbose = parsed.Has("verbose");
+  options.destination = parsed.Value("recover");
+  if (parsed.Has("select")) options.selected = parsed.values.at("select");
+  if (options.list && options.json) return UsageError("--list and --json exclude each other", usage);
+  if (!options.selected.empty() && !options.destination) return UsageError("--select needs --recover DIR", usage);
+  if (auto mode = parsed.Value("deleted")) {
+    const auto value = ParseDeletedMode(*mode);
+    if (!value) return UsageError("--deleted takes include, only or exclude", usage);
+    options.settings.deleted = *value;
+  }
+  if (auto mode = parsed.Value("duplicates")) {
+    const auto value = ParseDuplicateMode(*mode);
+    if (!value) return UsageError("--duplicates takes rename, overwrite or skip", usage);
+    options.settings.duplicates = *value;
+  }
+  if (parsed.Has("filter")) {
+    for (const std::string& pattern : parsed.values.at("filter")) {
+      const auto added = options.filter.Add(FromUtf8(pattern));
+      if (added != FilterList::AddResult::kAdded)
+        return UsageError("--filter " + pattern + ": " + FilterList::Message(added), usage);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<int> CheckSnapshotTarget(ScanOptions& options) {
+  if (!options.snapshot) return std::nullopt;
+  const std::filesystem::path path = WithSnapshotExtension(*options.snapshot);
+  options.snapshot = path.string();
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec) && !options.replaceSnapshot) {
+    std::fprintf(stderr, "dravik: %s already exists (--replace writes over it)\n", path.c_str());
+    return kExitFailed;
+  }
+  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+  if (!std::filesystem::is_directory(folder, ec)) {
+    std::fprintf(stderr, "dravik: cannot save the snapshot into %s: no such folder\n", folder.c_str());
+    return kExitFailed;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> SaveResultSnapshot(const ScanOptions& options, const SnapshotInfo& info,
+                                      const RecoveryStore& store) {
+  if (!options.snapshot) return std::nullopt;
+  if (const int error = WriteSnapshotFile(*options.snapshot, EncodeFileSystemSnapshot(info, store)); error != 0) {
+    std::fprintf(stderr, "%s\ndravik: %s: %s\n", SnapshotTexts::kCannotOpen, options.snapshot->c_str(),
+                 std::strerror(error));
+    return kExitFailed;
+  }
+  if (!options.quiet) std::fprintf(stderr, "Snapshot saved into %s\n", options.snapshot->c_str());
+  return std::nullopt;
+}
+
+namespace {
+
 // The options of the command, or the exit status when they are wrong or
 // only help was asked for.
 std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& args) {
   const ParsedArgs parsed = ParseArgs(args, {{"partition", true}, {"list"}, {"json"}, {"recover", true},
                                              {"select", true}, {"deleted", true}, {"duplicates", true},
                                              {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"fs", true},
-                                             {"start", true}, {"end", true}, {"pick", true}});
+                                             {"start", true}, {"end", true}, {"pick", true},
+                                             {"save-snapshot", true}, {"replace"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kScanUsage);
   if (parsed.Has("help")) {
     std::fputs(kScanUsage, stdout);
@@ -237,35 +308,16 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
   ScanOptions options;
   options.mode = parsed.positionals[0];
   options.image = parsed.positionals[1];
-  options.list = parsed.Has("list");
-  options.json = parsed.Has("json");
-  options.quiet = parsed.Has("quiet");
-  options.verbose = parsed.Has("verbose");
-  options.destination = parsed.Value("recover");
-  if (parsed.Has("select")) options.selected = parsed.values.at("select");
-  if (options.list && options.json) return UsageError("--list and --json exclude each other", kScanUsage);
-  if (!options.selected.empty() && !options.destination) return UsageError("--select needs --recover DIR", kScanUsage);
+  if (auto status = ParseResultOptions(parsed, options, kScanUsage)) return *status;
   const auto partition = ParseByteCount(parsed.Value("partition").value_or("0"));
   if (!partition) return UsageError("--partition needs a number", kScanUsage);
   options.partition = *partition;
-  if (auto mode = parsed.Value("deleted")) {
-    const auto value = ParseDeletedMode(*mode);
-    if (!value) return UsageError("--deleted takes include, only or exclude", kScanUsage);
-    options.settings.deleted = *value;
-  }
-  if (auto mode = parsed.Value("duplicates")) {
-    const auto value = ParseDuplicateMode(*mode);
-    if (!value) return UsageError("--duplicates takes rename, overwrite or skip", kScanUsage);
-    options.settings.duplicates = *value;
-  }
-  if (parsed.Has("filter")) {
-    for (const std::string& pattern : parsed.values.at("filter")) {
-      const auto added = options.filter.Add(FromUtf8(pattern));
-      if (added != FilterList::AddResult::kAdded)
-        return UsageError("--filter " + pattern + ": " + FilterList::Message(added), kScanUsage);
-    }
-  }
+  options.snapshot = parsed.Value("save-snapshot");
+  options.replaceSnapshot = parsed.Has("replace");
+  if (options.replaceSnapshot && !options.snapshot) return UsageError("--replace needs --save-snapshot FILE", kScanUsage);
   if (auto status = ParseExtensiveOptions(parsed, options)) return *status;
+  if (options.snapshot && options.mode == "extensive" && !options.pick)
+    return UsageError("--save-snapshot keeps a picked file system: it needs --pick K", kScanUsage);
   return options;
 }
 
@@ -326,7 +378,7 @@ int Recover(const ScanOptions& options, const SectorReader& reader, const QuickS
 
 }  // namespace
 
-int ShowScanResult(const ScanOptions& options, const SectorReader& reader, const QuickScanResult& result,
+int ShowScanResult(const ScanOptions& options, const SectorReader* reader, const QuickScanResult& result,
                    const RecoveryStore& store, ResultTree& tree, ProgressLine& progress) {
   if (options.json)
     PrintJson(tree, store, options.filter);
@@ -335,17 +387,22 @@ int ShowScanResult(const ScanOptions& options, const SectorReader& reader, const
   else if (!options.destination)
     PrintTree(tree, options.filter);
   if (!options.destination) return kExitOk;
-  return Recover(options, reader, result, store, tree, progress);
+  if (!reader) {
+    std::fprintf(stderr, "dravik: --recover reads the files from the image: give the IMAGE as well\n");
+    return kExitUsage;
+  }
+  return Recover(options, *reader, result, store, tree, progress);
 }
 
 int RunScan(const std::vector<std::string>& args) {
   auto parsed = ParseScanOptions(args);
   if (const int* status = std::get_if<int>(&parsed)) return *status;
-  const ScanOptions& options = std::get<ScanOptions>(parsed);
+  ScanOptions& options = std::get<ScanOptions>(parsed);
   if (options.mode == "extensive") return RunExtensiveScanCommand(options);
 
   VirtualDisk disk;
   if (!OpenForCommand(disk, options.image, true, options.verbose)) return kExitFailed;
+  if (auto status = CheckSnapshotTarget(options)) return *status;
   ProgressLine progress(options.quiet);
   ScanControl control(progress.Sink());
   const PartitionTable table = FindPartitions(disk, SearchRule::kWhenTableEmpty, control);
@@ -360,8 +417,12 @@ int RunScan(const std::vector<std::string>& args) {
   progress.Clear();
   std::fprintf(stderr, "%s\n", result.message.c_str());
   if (!result.scanned) return kExitFailed;
+  const PartitionEntry& partition = table.Entries()[options.partition];
+  const SnapshotInfo info{ScanMode::kQuick, {partition.code, static_cast<std::uint16_t>(options.partition)},
+                          result.params, {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};
+  if (auto status = SaveResultSnapshot(options, info, store)) return *status;
   ResultTree tree = ResultTree::Build(store, result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
-  return ShowScanResult(options, reader, result, store, tree, progress);
+  return ShowScanResult(options, &reader, result, store, tree, progress);
 }
 
 }  // namespace dravik::cli

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/Args.h"
 #include "fs/NameMatch.h"
 #include "fs/QuickScan.h"
 #include "fs/RecoveryStore.h"
 #include "fs/ResultTree.h"
 #include "save/RecoverySettings.h"
+#include "snapshot/Snapshot.h"
 
 namespace dravik {
 class SectorReader;
@@ -38,14 +40,31 @@ struct ScanOptions {
   std::string start = "0";
   std::optional<std::string> end;
   std::optional<unsigned long long> pick;
+  // --save-snapshot: where the result is kept (".dvsf" appended by the rule).
+  std::optional<std::string> snapshot;
+  bool replaceSnapshot = false;
 };
 
 // Lists the result as the options ask (tree, --list or --json) and, with
-// --recover, saves it; returns the exit status.
-int ShowScanResult(const ScanOptions& options, const SectorReader& reader, const QuickScanResult& result,
+// --recover, saves it from the reader (which --recover needs); returns the
+// exit status.
+int ShowScanResult(const ScanOptions& options, const SectorReader* reader, const QuickScanResult& result,
                    const RecoveryStore& store, ResultTree& tree, ProgressLine& progress);
 
+// The options every verb that shows a result shares (--list, --json,
+// --recover, --select, --deleted, --duplicates, --filter, --quiet,
+// --verbose), read into options; the exit status when one is wrong.
+std::optional<int> ParseResultOptions(const ParsedArgs& parsed, ScanOptions& options, const char* usage);
+
+// The path --save-snapshot names, or the exit status when there is none to
+// write to: a file there and no --replace, or a folder that does not exist.
+std::optional<int> CheckSnapshotTarget(ScanOptions& options);
+// Writes the result into the snapshot --save-snapshot named, if any; the
+// exit status when that failed.
+std::optional<int> SaveResultSnapshot(const ScanOptions& options, const SnapshotInfo& info,
+                                      const RecoveryStore& store);
+
 // dravik scan extensive.
-int RunExtensiveScanCommand(const ScanOptions& options);
+int RunExtensiveScanCommand(ScanOptions& options);
 
 }  // namespace dravik::cli

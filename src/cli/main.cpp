@@ -22,9 +22,12 @@ constexpr const char* kUsage =
     "  params IMAGE      show the file-system parameters of one partition\n"
     "  scan quick IMAGE  list the folders and files of a partition, live and deleted,\n"
     "                    and recover them into a folder (--recover DIR)\n"
-    "  scan extensive IMAGE --fs fat32|fat16\n"
-    "                    search a sector range for damaged FAT volumes; --pick K\n"
+    "  scan extensive IMAGE --fs ntfs|fat32|fat16\n"
+    "                    search a sector range for damaged volumes; --pick K\n"
     "                    lists and recovers one of them as 'scan quick' does\n"
+    "  snapshot [IMAGE] FILE.dvsf\n"
+    "                    list a result kept with --save-snapshot, and recover it\n"
+    "                    from IMAGE; --info shows what the snapshot holds\n"
     "\n"
     "Run 'dravik VERB --help' for the options of a verb.\n";
 
@@ -57,6 +60,7 @@ int Main(int argc, char** argv) {
   if (verb == "partitions") return RunPartitions(args);
   if (verb == "params") return RunParams(args);
   if (verb == "scan") return RunScan(args);
+  if (verb == "snapshot") return RunSnapshot(args);
   return UsageError("unknown verb '" + verb + "'", kUsage);
 }
 

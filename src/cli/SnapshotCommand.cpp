@@ -1,0 +1,125 @@
+// dravik snapshot: a scan's result read back from its snapshot, listed and
+// recovered as the scan that made it would; --info shows what it holds.
+
+#include <cstdio>
+
+#include "cli/Commands.h"
+#include "cli/Progress.h"
+#include "cli/ScanShared.h"
+#include "disk/SectorReader.h"
+#include "snapshot/SnapshotFile.h"
+#include "util/Utf.h"
+#include "vdisk/VirtualDisk.h"
+
+namespace dravik::cli {
+
+namespace {
+
+constexpr const char* kSnapshotUsage =
+    "Usage: dravik snapshot [IMAGE] FILE.dvsf [--list | --json] [--recover DIR]\n"
+    "                       [--select PATH]... [--deleted include|only|exclude]\n"
+    "                       [--duplicates rename|overwrite|skip] [--filter PATTERN]...\n"
+    "                       [--quiet] [--verbose]\n"
+    "       dravik snapshot --info FILE.dvsf\n"
+    "\n"
+    "Reads a snapshot that 'dravik scan ... --save-snapshot' (or the desktop\n"
+    "program) wrote and shows its result as the scan did: a tree, --list or\n"
+    "--json. Listing needs only the snapshot; --recover reads the files from the\n"
+    "IMAGE the snapshot was made of, which must then be given. \".dvsf\" is\n"
+    "appended to FILE unless it ends so.\n"
+    "\n"
+    "Options:\n"
+    "  --info               print the snapshot's mode, version, partition, file\n"
+    "                       system and record counts\n"
+    "  the listing and saving options of 'dravik scan' (see 'dravik scan --help')\n";
+
+const char* FsName(std::uint16_t code) {
+  return code == kNtfs ? "NTFS" : code == kFat32 ? "FAT32" : code == kFat16 ? "FAT16" : "none";
+}
+
+void PrintInfo(const Snapshot& s) {
+  const SnapshotInfo& info = s.info;
+  const FsParams& p = info.params;
+  const auto n = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
+  std::printf("Mode:                 %s\n", ScanModeName(info.mode));
+  std::printf("Version:              %s\n", s.wide ? "2.0 (64-bit sector numbers)" : "1.0");
+  std::printf("Partition:            %u (%s), sectors %llu to %llu (%llu sectors)\n", info.partition.number,
+              FsName(info.partition.code), n(p.partitionStart), n(p.lastSector), n(p.partitionSectors));
+  std::printf("File system:          %s, %u sectors per cluster, cluster 0 at sector %llu\n", FsName(p.fsType),
+              p.sectorsPerCluster, n(p.clusterBase));
+  if (p.fsType == kFat16 || p.fsType == kFat32)
+    std::printf("FATs:                 %u sectors each, at %llu and %llu; %u reserved, %u root sectors\n", p.fatSize,
+                n(p.firstFatLba), n(p.secondFatLba), p.reservedSectors, p.rootDirSectors);
+  if (p.fsType == kNtfs)
+    std::printf("MFT:                  at %llu, mirror at %llu; index records of %u sectors\n", n(p.mftStart),
+                n(p.mftMirrorStart), p.indexRecordSectors);
+  if (info.mode == ScanMode::kExtensive)
+    std::printf("Found file system:    %u, last sector %llu\n", p.fsIndex, n(p.fsEnd));
+  if (info.mode == ScanMode::kFileTrace) {
+    std::printf("Signature groups:     %zu\n", s.groups.size());
+    std::printf("Found files:          %zu\n", s.tracedFiles.size());
+  } else {
+    const bool ntfs = p.fsType == kNtfs;
+    std::printf("Folders:              %zu\n", ntfs ? s.store.NtfsFolders().size() : s.store.FatFolders().size());
+    std::printf("Files:                %zu\n", ntfs ? s.store.NtfsFiles().size() : s.store.FatFiles().size());
+  }
+  std::printf("Source:               drive %u, device kind %u\n", info.source.driveIndex, info.source.deviceKind);
+}
+
+}  // namespace
+
+int RunSnapshot(const std::vector<std::string>& args) {
+  const ParsedArgs parsed =
+      ParseArgs(args, {{"info"}, {"list"}, {"json"}, {"recover", true}, {"select", true}, {"deleted", true},
+                       {"duplicates", true}, {"filter", true}, {"quiet"}, {"verbose"}, {"help"}});
+  if (!parsed.error.empty()) return UsageError(parsed.error, kSnapshotUsage);
+  if (parsed.Has("help")) {
+    std::fputs(kSnapshotUsage, stdout);
+    return kExitOk;
+  }
+  const std::size_t given = parsed.positionals.size();
+  if (given < 1 || given > 2) return UsageError("snapshot takes FILE.dvsf, or IMAGE and FILE.dvsf", kSnapshotUsage);
+  ScanOptions options;
+  if (auto status = ParseResultOptions(parsed, options, kSnapshotUsage)) return *status;
+  const std::string file = parsed.positionals.back();
+  if (given == 2) options.image = parsed.positionals.front();
+
+  LoadedSnapshot loaded = LoadSnapshotFile(file, std::nullopt);
+  if (!loaded.snapshot) {
+    std::fprintf(stderr, "%s\n", loaded.message.c_str());
+    return kExitFailed;
+  }
+  Snapshot& snapshot = *loaded.snapshot;
+  if (parsed.Has("info")) {
+    PrintInfo(snapshot);
+    return kExitOk;
+  }
+  if (snapshot.info.mode == ScanMode::kFileTrace) {
+    std::fprintf(stderr, "dravik: File Trace snapshots can be shown with --info only\n");
+    return kExitFailed;
+  }
+  if (options.destination && given < 2)
+    return UsageError("--recover reads the files from the image: give IMAGE before FILE.dvsf", kSnapshotUsage);
+
+  VirtualDisk disk;
+  std::optional<SectorReader> reader;
+  if (given == 2) {
+    if (!OpenForCommand(disk, options.image, snapshot.info.mode == ScanMode::kQuick, options.verbose))
+      return kExitFailed;
+    reader.emplace(disk);
+    if (!SnapshotFitsDisk(snapshot, *reader)) {
+      std::fprintf(stderr, "dravik: %s does not hold the sectors the snapshot names: it is not the image the "
+                           "snapshot was made of\n", options.image.c_str());
+      return kExitFailed;
+    }
+  }
+  QuickScanResult result;
+  result.scanned = true;
+  result.params = snapshot.info.params;
+  ResultTree tree =
+      ResultTree::Build(snapshot.store, result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
+  ProgressLine progress(options.quiet);
+  return ShowScanResult(options, reader ? &*reader : nullptr, result, snapshot.store, tree, progress);
+}
+
+}  // namespace dravik::cli

@@ -1,0 +1,486 @@
+#include "snapshot/Snapshot.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+#include "snapshot/SnapshotTexts.h"
+
+namespace dravik {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 7> kTag = {0x64, 0x00, 0x76, 0x00, 0x73, 0x00, 0x34};
+constexpr std::array<std::uint8_t, 3> kVersion = {0x31, 0x00, 0x2E};      // "1.0"
+constexpr std::array<std::uint8_t, 3> kWideVersion = {0x32, 0x00, 0x2E};  // "2.0"
+
+// A record's length word is its text field's size plus this; the reader
+// subtracts it to know the field's size.
+constexpr std::uint16_t kFatFolderFixed = 15;
+constexpr std::uint16_t kFatFileFixed = 21;
+constexpr std::uint16_t kNtfsFolderFixed = 27;
+constexpr std::uint16_t kNtfsFileFixed = 37;
+constexpr std::uint16_t kGroupTextFixed = 15;
+constexpr std::uint16_t kTracedTextFixed = 21;
+// A 64-bit record sector makes an NTFS file record 4 bytes longer.
+constexpr std::uint16_t kWideExtra = 4;
+
+constexpr std::uint64_t kNarrowLimit = std::numeric_limits<std::uint32_t>::max();
+
+char16_t ModeLetter(ScanMode mode) {
+  switch (mode) {
+    case ScanMode::kQuick: return u'D';
+    case ScanMode::kExtensive: return u'A';
+    case ScanMode::kFileTrace: return u'R';
+  }
+  return u'D';
+}
+
+// Appends little-endian fields.
+class Writer {
+ public:
+  explicit Writer(bool wide) : wide_(wide) {}
+
+  void U8(std::uint8_t v) { out_.push_back(v); }
+  void U16(std::uint16_t v) { Little(v, 2); }
+  void U32(std::uint32_t v) { Little(v, 4); }
+  void U64(std::uint64_t v) { Little(v, 8); }
+  // A sector number: 32 bits, or 64 in a wide snapshot.
+  void Sector(std::uint64_t v) { Little(v, wide_ ? 8 : 4); }
+  void Raw(std::span<const std::uint8_t> bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+  // The text, its terminator and then pad zero bytes.
+  void Text(const std::u16string& text, std::size_t pad = 0) {
+    for (const char16_t c : text) U16(static_cast<std::uint16_t>(c));
+    U16(0);
+    out_.insert(out_.end(), pad, 0);
+  }
+  // A length word: the record's fixed bytes plus its text field.
+  void Length(std::size_t textBytes, std::uint16_t fixed) {
+    U16(static_cast<std::uint16_t>(std::min<std::size_t>(textBytes + fixed, 0xFFFF)));
+  }
+  bool Wide() const { return wide_; }
+  std::vector<std::uint8_t> Take() { return std::move(out_); }
+
+ private:
+  void Little(std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+
+  bool wide_;
+  std::vector<std::uint8_t> out_;
+};
+
+// Reads fields in order; once a read runs past the end every later read
+// gives 0 and Ok() stays false.
+class Cursor {
+ public:
+  Cursor(Bytes bytes, std::size_t at) : bytes_(bytes), at_(at) {}
+
+  std::uint8_t U8() { return static_cast<std::uint8_t>(Little(1)); }
+  std::uint16_t U16() { return static_cast<std::uint16_t>(Little(2)); }
+  std::uint32_t U32() { return static_cast<std::uint32_t>(Little(4)); }
+  std::uint64_t U64() { return Little(8); }
+  std::uint64_t Sector() { return Little(wide_ ? 8 : 4); }
+  Bytes Take(std::size_t n) {
+    if (!ok_ || bytes_.size() - at_ < n) {
+      ok_ = false;
+      return {};
+    }
+    const Bytes taken = bytes_.subspan(at_, n);
+    at_ += n;
+    return taken;
+  }
+  void Fail() { ok_ = false; }
+  void SetWide(bool wide) { wide_ = wide; }
+  bool Wide() const { return wide_; }
+  bool Ok() const { return ok_; }
+
+ private:
+  std::uint64_t Little(std::size_t n) {
+    const Bytes field = Take(n);
+    std::uint64_t v = 0;
+    for (std::size_t i = field.size(); i-- > 0;) v = (v << 8) | field[i];
+    return v;
+  }
+
+  Bytes bytes_;
+  std::size_t at_;
+  bool ok_ = true;
+  bool wide_ = false;
+};
+
+// The UTF-16 text of a field up to its terminator; none when the field
+// holds no terminator.
+std::optional<std::u16string> TextOfField(Bytes field) {
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < field.size(); i += 2) {
+    const auto c = static_cast<char16_t>(le16(field, i));
+    if (c == 0) return text;
+    text += c;
+  }
+  return std::nullopt;
+}
+
+// The 8-bit text of a field up to its first zero byte.
+std::optional<std::string> NarrowTextOfField(Bytes field) {
+  std::string text;
+  for (const std::uint8_t b : field) {
+    if (b == 0) return text;
+    text += static_cast<char>(b);
+  }
+  return std::nullopt;
+}
+
+// A length word and the text field it announces, at least minimum bytes
+// of an even count.
+std::optional<Bytes> TextField(Cursor& in, std::uint16_t fixed, std::size_t minimum) {
+  const std::uint16_t length = in.U16();
+  if (!in.Ok() || length < fixed + minimum || (length - fixed) % 2 != 0) {
+    in.Fail();
+    return std::nullopt;
+  }
+  const Bytes field = in.Take(length - fixed);
+  if (!in.Ok()) return std::nullopt;
+  return field;
+}
+
+std::optional<std::u16string> ReadText(Cursor& in, std::uint16_t fixed, std::size_t minimum) {
+  const auto field = TextField(in, fixed, minimum);
+  if (!field) return std::nullopt;
+  auto text = TextOfField(*field);
+  if (!text) in.Fail();
+  return text;
+}
+
+bool Wide(std::uint64_t v) { return v > kNarrowLimit; }
+
+bool NeedsWideNumbers(const SnapshotInfo& info) {
+  const FsParams& p = info.params;
+  for (const std::uint64_t v : {p.partitionStart, p.partitionSectors, p.lastSector, p.clusterBase, p.firstFatLba,
+                                p.secondFatLba, p.mftStart, p.mftMirrorStart, p.fsEnd})
+    if (Wide(v)) return true;
+  return false;
+}
+
+void WriteHead(Writer& out, const SnapshotInfo& info) {
+  out.U16(ModeLetter(info.mode));
+  out.Raw(kTag);
+  out.Raw(out.Wide() ? kWideVersion : kVersion);
+  const FsParams& p = info.params;
+  out.U16(info.partition.code);
+  out.Sector(p.partitionStart);
+  out.Sector(p.partitionSectors);
+  out.Sector(p.lastSector);
+  out.U16(info.partition.number);
+  out.U16(p.fsType);
+  out.U32(p.fatSize);
+  out.U32(p.sectorsPerCluster);
+  out.U32(p.rootDirSectors);
+  out.U32(p.reservedSectors);
+  out.Sector(p.clusterBase);
+  out.Sector(p.firstFatLba);
+  out.Sector(p.secondFatLba);
+  out.Sector(p.mftStart);
+  out.Sector(p.mftMirrorStart);
+  out.U32(p.mftRecordSectors);
+  out.U32(p.indexRecordSectors);
+  out.Sector(p.fsEnd);
+  out.U16(p.fsIndex);
+}
+
+void ReadPartition(Cursor& in, SnapshotInfo& info) {
+  FsParams& p = info.params;
+  info.partition.code = in.U16();
+  p.partitionStart = in.Sector();
+  p.partitionSectors = in.Sector();
+  p.lastSector = in.Sector();
+  info.partition.number = in.U16();
+  p.fsType = in.U16();
+  p.fatSize = in.U32();
+  p.sectorsPerCluster = in.U32();
+  p.rootDirSectors = in.U32();
+  p.reservedSectors = in.U32();
+  p.clusterBase = in.Sector();
+  p.firstFatLba = in.Sector();
+  p.secondFatLba = in.Sector();
+  p.mftStart = in.Sector();
+  p.mftMirrorStart = in.Sector();
+  p.mftRecordSectors = in.U32();
+  p.indexRecordSectors = in.U32();
+  p.fsEnd = in.Sector();
+  p.fsIndex = in.U16();
+}
+
+std::size_t TextBytes(const std::u16string& text, std::size_t pad) { return 2 * text.size() + 2 + pad; }
+
+void WriteFat(Writer& out, const RecoveryStore& store) {
+  out.U32(static_cast<std::uint32_t>(store.FatFolders().size()));
+  for (const FatFolderRecord& f : store.FatFolders()) {
+    out.Length(TextBytes(f.name, 0), kFatFolderFixed);
+    out.Text(f.name);
+    out.U32(f.id);
+    out.U32(f.parentId);
+    out.U16(f.date1);
+    out.U16(f.date2);
+    out.U8(f.deleted ? 1 : 0);
+    out.U16(f.time1);  // the spare bytes
+  }
+  out.U32(static_cast<std::uint32_t>(store.FatFiles().size()));
+  for (const FatFileRecord& f : store.FatFiles()) {
+    out.Length(TextBytes(f.name, 2), kFatFileFixed);
+    out.Text(f.name);
+    out.U16(f.time1);  // the 2 bytes after the terminator
+    out.U32(f.firstCluster);
+    out.U32(f.parentId);
+    out.U16(f.date1);
+    out.U16(f.date2);
+    out.U32(f.size);
+    out.U8(f.deleted ? 1 : 0);
+    out.U32(f.serial);
+  }
+}
+
+bool ReadFat(Cursor& in, RecoveryStore& store) {
+  for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
+    FatFolderRecord f;
+    auto name = ReadText(in, kFatFolderFixed, 2);
+    if (!name) return false;
+    f.name = std::move(*name);
+    f.id = in.U32();
+    f.parentId = in.U32();
+    f.date1 = in.U16();
+    f.date2 = in.U16();
+    f.deleted = in.U8() != 0;
+    f.time1 = in.U16();
+    if (in.Ok()) store.AddFatFolder(std::move(f));
+  }
+  for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
+    FatFileRecord f;
+    const auto field = TextField(in, kFatFileFixed, 4);
+    if (!field) return false;
+    auto name = TextOfField(field->first(field->size() - 2));
+    if (!name) return false;
+    f.name = std::move(*name);
+    f.time1 = le16(*field, field->size() - 2);
+    f.firstCluster = in.U32();
+    f.parentId = in.U32();
+    f.date1 = in.U16();
+    f.date2 = in.U16();
+    f.size = in.U32();
+    f.deleted = in.U8() != 0;
+    in.U32();  // the stored serial: loaded files are numbered afresh
+    f.serial = store.fileCount;
+    if (!in.Ok()) return false;
+    store.totalBytes += f.size;
+    ++store.fileCount;
+    store.AddFatFile(std::move(f));
+  }
+  return in.Ok();
+}
+
+void WriteNtfs(Writer& out, const RecoveryStore& store) {
+  out.U32(static_cast<std::uint32_t>(store.NtfsFolders().size()));
+  for (const NtfsFolderRecord& f : store.NtfsFolders()) {
+    out.Length(TextBytes(f.name, 2), kNtfsFolderFixed);
+    out.Text(f.name, 2);
+    out.U32(f.id);
+    out.U32(f.parentId);
+    out.U64(f.creationTime);
+    out.U64(f.modificationTime);
+    out.U8(f.deleted ? 1 : 0);
+    out.U16(0);
+  }
+  out.U32(static_cast<std::uint32_t>(store.NtfsFiles().size()));
+  for (const NtfsFileRecord& f : store.NtfsFiles()) {
+    out.Length(TextBytes(f.name, 2), kNtfsFileFixed + (out.Wide() ? kWideExtra : 0));
+    out.Sector(f.dataRecordLba);
+    out.Text(f.name, 2);
+    out.U32(f.id);
+    out.U32(f.parentId);
+    out.U64(f.creationTime);
+    out.U64(f.modificationTime);
+    out.U8(f.deleted ? 1 : 0);
+    out.U64(f.size);
+  }
+}
+
+bool ReadNtfs(Cursor& in, RecoveryStore& store) {
+  for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
+    NtfsFolderRecord f;
+    auto name = ReadText(in, kNtfsFolderFixed, 4);
+    if (!name) return false;
+    f.name = std::move(*name);
+    f.id = in.U32();
+    f.parentId = in.U32();
+    f.creationTime = in.U64();
+    f.modificationTime = in.U64();
+    f.accessTime = f.modificationTime;
+    f.deleted = in.U8() != 0;
+    in.U16();
+    if (in.Ok()) store.AddNtfsFolder(std::move(f));
+  }
+  // The record sector comes before the name, inside the length word's count.
+  const auto fileFixed = static_cast<std::uint16_t>(kNtfsFileFixed + (in.Wide() ? kWideExtra : 0));
+  for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
+    NtfsFileRecord f;
+    const std::uint16_t length = in.U16();
+    if (!in.Ok() || length < fileFixed + 4 || (length - fileFixed) % 2 != 0) return false;
+    f.dataRecordLba = in.Sector();
+    auto name = TextOfField(in.Take(length - fileFixed));
+    if (!in.Ok() || !name) return false;
+    f.name = std::move(*name);
+    f.id = in.U32();
+    f.parentId = in.U32();
+    f.creationTime = in.U64();
+    f.modificationTime = in.U64();
+    f.accessTime = f.modificationTime;
+    f.deleted = in.U8() != 0;
+    f.size = in.U64();
+    if (!in.Ok()) return false;
+    store.totalBytes += f.size;
+    ++store.fileCount;
+    store.AddNtfsFile(std::move(f));
+  }
+  return in.Ok();
+}
+
+// The signature's hexadecimal text as 8-bit characters in a field the size
+// of that text in UTF-16.
+void WriteSignature(Writer& out, const std::string& signature) {
+  out.Length(2 * signature.size() + 2, kGroupTextFixed);
+  for (const char c : signature) out.U8(static_cast<std::uint8_t>(c));
+  for (std::size_t i = 0; i < signature.size() + 2; ++i) out.U8(0);
+}
+
+void WriteTrace(Writer& out, std::span<const SignatureGroup> groups, std::span<const TracedFile> files) {
+  out.U32(static_cast<std::uint32_t>(groups.size()));
+  for (const SignatureGroup& g : groups) {
+    out.Length(TextBytes(g.extension, 0), kGroupTextFixed);
+    out.Text(g.extension);
+    out.Length(TextBytes(g.typeName, 0), kGroupTextFixed);
+    out.Text(g.typeName);
+    WriteSignature(out, g.signature);
+    out.U32(g.signatureLength);
+    out.U32(g.extraValue);
+  }
+  out.U32(static_cast<std::uint32_t>(files.size()));
+  for (const TracedFile& f : files) {
+    for (const std::u16string* text : {&f.extension, &f.name, &f.typeName}) {
+      out.Length(TextBytes(*text, 2), kTracedTextFixed);
+      out.Text(*text, 2);
+    }
+    out.U32(f.fileNumber);
+    out.Sector(f.firstSector);
+  }
+}
+
+bool ReadTrace(Cursor& in, Snapshot& s) {
+  for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
+    SignatureGroup g;
+    auto extension = ReadText(in, kGroupTextFixed, 2);
+    auto typeName = ReadText(in, kGroupTextFixed, 2);
+    if (!extension || !typeName) return false;
+    const auto field = TextField(in, kGroupTextFixed, 2);
+    auto signature = field ? NarrowTextOfField(*field) : std::nullopt;
+    if (!signature) return false;
+    g.extension = std::move(*extension);
+    g.typeName = std::move(*typeName);
+    g.signature = std::move(*signature);
+    g.signatureLength = in.U32();
+    g.extraValue = in.U32();
+    if (in.Ok()) s.groups.push_back(std::move(g));
+  }
+  for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
+    TracedFile f;
+    for (std::u16string* text : {&f.extension, &f.name, &f.typeName}) {
+      auto read = ReadText(in, kTracedTextFixed, 4);
+      if (!read) return false;
+      *text = std::move(*read);
+    }
+    f.fileNumber = in.U32();
+    f.firstSector = in.Sector();
+    if (in.Ok()) s.tracedFiles.push_back(std::move(f));
+  }
+  return in.Ok();
+}
+
+}  // namespace
+
+std::optional<ScanMode> SnapshotModeOf(Bytes firstBytes) {
+  if (firstBytes.size() < 2 || firstBytes[1] != 0) return std::nullopt;
+  for (const ScanMode mode : {ScanMode::kQuick, ScanMode::kExtensive, ScanMode::kFileTrace})
+    if (firstBytes[0] == ModeLetter(mode)) return mode;
+  return std::nullopt;
+}
+
+const char* ScanModeName(ScanMode mode) {
+  switch (mode) {
+    case ScanMode::kQuick: return "Quick Scan";
+    case ScanMode::kExtensive: return "Extensive Scan";
+    case ScanMode::kFileTrace: return "File Trace";
+  }
+  return "Quick Scan";
+}
+
+void WriteTrailer(Writer& out, const SnapshotInfo& info) {
+  out.U16(info.source.driveIndex);
+  out.U16(info.source.deviceKind);
+}
+
+std::vector<std::uint8_t> EncodeFileSystemSnapshot(const SnapshotInfo& info, const RecoveryStore& store) {
+  bool wide = NeedsWideNumbers(info);
+  for (const NtfsFileRecord& file : store.NtfsFiles()) wide = wide || Wide(file.dataRecordLba);
+  Writer out(wide);
+  WriteHead(out, info);
+  if (info.params.fsType == kFat16 || info.params.fsType == kFat32)
+    WriteFat(out, store);
+  else if (info.params.fsType == kNtfs)
+    WriteNtfs(out, store);
+  WriteTrailer(out, info);
+  return out.Take();
+}
+
+std::vector<std::uint8_t> EncodeTraceSnapshot(const SnapshotInfo& info, std::span<const SignatureGroup> groups,
+                                              std::span<const TracedFile> files) {
+  bool wide = NeedsWideNumbers(info);
+  for (const TracedFile& file : files) wide = wide || Wide(file.firstSector);
+  Writer out(wide);
+  WriteHead(out, info);
+  WriteTrace(out, groups, files);
+  WriteTrailer(out, info);
+  return out.Take();
+}
+
+DecodedSnapshot DecodeSnapshot(Bytes file) {
+  const auto mode = SnapshotModeOf(file);
+  if (!mode) return {std::nullopt, SnapshotTexts::kInvalidSnapshot};
+  const auto holds = [&](std::size_t at, std::span<const std::uint8_t> expected) {
+    const Bytes got = Slice(file, at, expected.size());
+    return got.size() == expected.size() && std::equal(got.begin(), got.end(), expected.begin());
+  };
+  if (!holds(2, kTag)) return {std::nullopt, SnapshotTexts::kWrongTag};
+  const bool narrow = holds(2 + kTag.size(), kVersion);
+  const bool wide = holds(2 + kTag.size(), kWideVersion);
+  if (!narrow && !wide) return {std::nullopt, SnapshotTexts::kWrongVersion};
+
+  Snapshot s;
+  s.info.mode = *mode;
+  s.wide = wide;
+  Cursor in(file, 2 + kTag.size() + kVersion.size());
+  in.SetWide(wide);
+  ReadPartition(in, s.info);
+  const std::uint16_t fsType = s.info.params.fsType;
+  bool ok = in.Ok();
+  if (ok && s.info.mode == ScanMode::kFileTrace)
+    ok = ReadTrace(in, s);
+  else if (ok && (fsType == kFat16 || fsType == kFat32))
+    ok = ReadFat(in, s.store);
+  else if (ok && fsType == kNtfs)
+    ok = ReadNtfs(in, s.store);
+  s.info.source.driveIndex = in.U16();
+  s.info.source.deviceKind = in.U16();
+  if (!ok || !in.Ok()) return {std::nullopt, SnapshotTexts::kMismatch};
+  return {std::move(s), {}};
+}
+
+}  // namespace dravik

@@ -1,0 +1,126 @@
+#include "snapshot/SnapshotFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "disk/SectorReader.h"
+#include "snapshot/SnapshotTexts.h"
+
+namespace dravik {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int WriteAll(int fd, std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace
+
+std::string DefaultSnapshotName(const fs::path& image, ScanMode mode, const std::tm& localTime) {
+  char moment[64];
+  const char* format = mode == ScanMode::kFileTrace ? "%d-%m-%Y_%H.%M.%S" : "%m-%d-%Y_%H.%M.%S";
+  std::strftime(moment, sizeof moment, format, &localTime);
+  return image.filename().string() + "_" + ScanModeName(mode) + "_" + moment;
+}
+
+fs::path WithSnapshotExtension(const fs::path& path) {
+  const std::string text = path.string();
+  const std::string extension = SnapshotTexts::kExtension;
+  if (text.size() >= extension.size() && text.compare(text.size() - extension.size(), extension.size(), extension) == 0)
+    return path;
+  return fs::path(text + extension);
+}
+
+std::string ReplaceQuestion(const fs::path& path) { return path.string() + SnapshotTexts::kReplaceQuestion; }
+
+std::string ModeMismatchMessage(ScanMode stored) {
+  const std::string name = ScanModeName(stored);
+  return "Snapshot was saved using " + name + ". Select " + name + " mode and then load Snapshot.";
+}
+
+int WriteSnapshotFile(const fs::path& path, std::span<const std::uint8_t> bytes) {
+  std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return errno;
+  int error = WriteAll(fd, bytes);
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  // mkstemp makes the file readable by its owner only; a snapshot gets the
+  // permissions any new file of the user gets.
+  if (error == 0) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::chmod(temporary.c_str(), 0666 & ~mask) != 0) error = errno;
+  }
+  if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) ::unlink(temporary.c_str());
+  return error;
+}
+
+LoadedSnapshot LoadSnapshotFile(const fs::path& given, std::optional<ScanMode> expectedMode) {
+  const fs::path path = WithSnapshotExtension(given);
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return {std::nullopt, path.string() + SnapshotTexts::kDoesNotExist};
+  const auto bytes = ReadWhole(path);
+  if (!bytes) return {std::nullopt, SnapshotTexts::kCannotOpen};
+  const auto mode = SnapshotModeOf(*bytes);
+  if (!mode) return {std::nullopt, SnapshotTexts::kInvalidSnapshot};
+  if (expectedMode && *mode != *expectedMode) return {std::nullopt, ModeMismatchMessage(*mode)};
+  DecodedSnapshot decoded = DecodeSnapshot(*bytes);
+  return {std::move(decoded.snapshot), std::move(decoded.message)};
+}
+
+bool SnapshotFitsDisk(const Snapshot& snapshot, const SectorReader& reader) {
+  const std::uint64_t sectors = reader.SectorCount();
+  const FsParams& p = snapshot.info.params;
+  const auto within = [&](std::uint64_t sector) { return sector < sectors; };
+  if (!within(p.partitionStart) || (p.fsEnd != 0 && !within(p.fsEnd))) return false;
+  for (const std::uint64_t sector : {p.clusterBase, p.firstFatLba, p.secondFatLba, p.mftStart, p.mftMirrorStart})
+    if (sector != 0 && !within(sector)) return false;
+  const auto& files = snapshot.store.NtfsFiles();
+  for (const NtfsFileRecord& file : files)
+    if (!within(file.dataRecordLba)) return false;
+  for (const TracedFile& file : snapshot.tracedFiles)
+    if (!within(file.firstSector)) return false;
+
+  std::vector<std::uint8_t> sector(kSectorSize);
+  const auto begins = [&](std::uint64_t at, Bytes expected) {
+    return reader.Read(at, 1, sector) && std::equal(expected.begin(), expected.end(), sector.begin());
+  };
+  // An NTFS result: a sample of its files' records must be MFT records.
+  constexpr std::size_t kSampled = 16;
+  const std::uint8_t record[] = {'F', 'I', 'L', 'E'};
+  for (std::size_t i = 0; i < kSampled && i < files.size(); ++i)
+    if (!begins(files[i * files.size() / std::min(files.size(), kSampled)].dataRecordLba, record)) return false;
+  // A FAT result whose FAT is known: the FAT begins with the media byte
+  // (0xF0 or above) and then 0xFF.
+  if ((p.fsType == kFat16 || p.fsType == kFat32) && p.firstFatLba != 0)
+    if (!reader.Read(p.firstFatLba, 1, sector) || sector[0] < 0xF0 || sector[1] != 0xFF) return false;
+  return true;
+}
+
+}  // namespace dravik

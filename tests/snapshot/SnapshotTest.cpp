@@ -1,0 +1,298 @@
+// Snapshot bytes: small known results against the bytes the layout gives
+// them (written out here by hand), 64-bit sector numbers, hostile files
+// (every truncation, byte flips, absurd counts and lengths), the file rules
+// (".dvsf", missing files, other modes) and writing that never leaves a
+// cut-off snapshot.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+
+#include "TestFiles.h"
+#include "snapshot/Snapshot.h"
+#include "snapshot/SnapshotFile.h"
+#include "snapshot/SnapshotTexts.h"
+
+namespace dravik {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> Hex(const std::string& text) {
+  std::vector<std::uint8_t> bytes;
+  std::istringstream in(text);
+  for (std::string byte; in >> byte;) bytes.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
+  return bytes;
+}
+
+const std::string kHeaderTail = "64 00 76 00 73 00 34  31 00 2E ";
+
+// A FAT32 Quick Scan: folders "A" and "" (write time 13:28:58 kept in the
+// spare bytes), one file of no name.
+SnapshotInfo FatInfo() {
+  SnapshotInfo info;
+  info.mode = ScanMode::kQuick;
+  info.partition = {kFat32, 1};
+  FsParams& p = info.params;
+  p.partitionStart = 2048;
+  p.partitionSectors = 1000;
+  p.lastSector = 3047;
+  p.fsType = kFat32;
+  p.fatSize = 8;
+  p.sectorsPerCluster = 1;
+  p.reservedSectors = 32;
+  p.clusterBase = 2072;
+  p.firstFatLba = 2080;
+  p.secondFatLba = 2088;
+  info.source = {0, 1};
+  return info;
+}
+
+RecoveryStore FatStore() {
+  RecoveryStore store;
+  store.AddFatFolder({u"A", 3, 0, 0x5021, 0x5022, 0, false, 0x6B9D});
+  store.AddFatFolder({u"", 9, 3, 0, 0, 0, true, 0});
+  store.AddFatFile({u"", 4, 3, 0x5021, 0x5022, 10, true, 0, 0x0001});
+  return store;
+}
+
+const std::string kFatBytes =
+    "44 00 " + kHeaderTail +
+    "C8 00  00 08 00 00  E8 03 00 00  E7 0B 00 00  01 00 "          // partition
+    "C8 00  08 00 00 00  01 00 00 00  00 00 00 00  20 00 00 00 "    // fsType, FAT size, cluster, root, reserved
+    "18 08 00 00  20 08 00 00  28 08 00 00  00 00 00 00  00 00 00 00 "  // base, FATs, MFT, mirror
+    "00 00 00 00  00 00 00 00  00 00 00 00  00 00 "                 // record sizes, fsEnd, fsIndex
+    "02 00 00 00 "
+    "13 00  41 00 00 00  03 00 00 00  00 00 00 00  21 50  22 50  00  9D 6B "
+    "11 00  00 00  09 00 00 00  03 00 00 00  00 00  00 00  01  00 00 "
+    "01 00 00 00 "
+    "19 00  00 00 01 00  04 00 00 00  03 00 00 00  21 50  22 50  0A 00 00 00  01  00 00 00 00 "
+    "00 00 01 00";
+
+// An NTFS Quick Scan: a deleted folder of no name, files "b" and "".
+SnapshotInfo NtfsInfo() {
+  SnapshotInfo info;
+  info.mode = ScanMode::kQuick;
+  info.partition = {kNtfs, 0};
+  info.params.fsType = kNtfs;
+  info.params.partitionStart = 63;
+  info.params.clusterBase = 63;
+  info.params.sectorsPerCluster = 8;
+  return info;
+}
+
+RecoveryStore NtfsStore() {
+  RecoveryStore store;
+  store.AddNtfsFolder({u"", 64, 5, 0x0102030405060708, 0x1112131415161718, 0, true, 0x1112131415161718});
+  store.AddNtfsFile({u"b", 65, 64, 0x0102030405060708, 0x1112131415161718, 0x100000001, false, 4096,
+                     0x1112131415161718});
+  store.AddNtfsFile({u"", 66, 64, 0, 0, 0, true, 4098, 0});
+  return store;
+}
+
+const std::string kNtfsBytes =
+    "44 00 " + kHeaderTail +
+    "2C 01  3F 00 00 00  00 00 00 00  00 00 00 00  00 00 "
+    "2C 01  00 00 00 00  08 00 00 00  00 00 00 00  00 00 00 00 "
+    "3F 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 "
+    "00 00 00 00  00 00 00 00  00 00 00 00  00 00 "
+    "01 00 00 00 "
+    "1F 00  00 00 00 00  40 00 00 00  05 00 00 00  08 07 06 05 04 03 02 01  18 17 16 15 14 13 12 11  01  00 00 "
+    "02 00 00 00 "
+    "2B 00  00 10 00 00  62 00 00 00 00 00  41 00 00 00  40 00 00 00  08 07 06 05 04 03 02 01 "
+    "18 17 16 15 14 13 12 11  00  01 00 00 00 01 00 00 00 "
+    "29 00  02 10 00 00  00 00 00 00  42 00 00 00  40 00 00 00  00 00 00 00 00 00 00 00 "
+    "00 00 00 00 00 00 00 00  01  00 00 00 00 00 00 00 00 "
+    "00 00 00 00";
+
+// A File Trace: one group, one file found at sector 100.
+const std::string kTraceBytes =
+    "52 00 " + kHeaderTail +
+    "2C 01  00 08 00 00  E8 03 00 00  E7 0B 00 00  00 00 "
+    "2C 01  00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 "
+    "00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 "
+    "00 00 00 00  00 00 00 00  00 00 00 00  00 00 "
+    "01 00 00 00 "
+    "19 00  2E 00 6A 00 70 00 67 00 00 00 "
+    "19 00  4A 00 50 00 45 00 47 00 00 00 "
+    "1D 00  46 46 44 38 46 46 00 00 00 00 00 00 00 00 "
+    "03 00 00 00  07 00 00 00 "
+    "01 00 00 00 "
+    "21 00  2E 00 6A 00 70 00 67 00 00 00 00 00 "
+    "23 00  31 00 2E 00 6A 00 70 00 67 00 00 00 00 00 "
+    "21 00  4A 00 50 00 45 00 47 00 00 00 00 00 "
+    "01 00 00 00  64 00 00 00 "
+    "00 00 03 00";
+
+SnapshotInfo TraceInfo() {
+  SnapshotInfo info;
+  info.mode = ScanMode::kFileTrace;
+  info.partition = {kNtfs, 0};
+  info.params.fsType = kNtfs;
+  info.params.partitionStart = 2048;
+  info.params.partitionSectors = 1000;
+  info.params.lastSector = 3047;
+  info.source = {0, 3};
+  return info;
+}
+
+const std::vector<SignatureGroup> kGroups = {{u".jpg", u"JPEG", 3, "FFD8FF", 7}};
+const std::vector<TracedFile> kTraced = {{u".jpg", u"1.jpg", u"JPEG", 1, 100}};
+
+Snapshot Decoded(const std::vector<std::uint8_t>& bytes) {
+  DecodedSnapshot decoded = DecodeSnapshot(bytes);
+  EXPECT_TRUE(decoded.snapshot) << decoded.message;
+  return decoded.snapshot ? std::move(*decoded.snapshot) : Snapshot{};
+}
+
+TEST(SnapshotBytesTest, KnownResultsGiveTheLayoutsBytesAndReadBack) {
+  EXPECT_EQ(EncodeFileSystemSnapshot(FatInfo(), FatStore()), Hex(kFatBytes));
+  EXPECT_EQ(EncodeFileSystemSnapshot(NtfsInfo(), NtfsStore()), Hex(kNtfsBytes));
+  EXPECT_EQ(EncodeTraceSnapshot(TraceInfo(), kGroups, kTraced), Hex(kTraceBytes));
+
+  const Snapshot fat = Decoded(Hex(kFatBytes));
+  EXPECT_EQ(fat.info.mode, ScanMode::kQuick);
+  EXPECT_EQ(fat.info.partition.number, 1);
+  EXPECT_EQ(fat.info.params.secondFatLba, 2088u);
+  ASSERT_EQ(fat.store.FatFolders().size(), 2u);
+  EXPECT_EQ(fat.store.FatFolders()[0].name, u"A");
+  EXPECT_EQ(fat.store.FatFolders()[0].time1, 0x6B9D);
+  EXPECT_TRUE(fat.store.FatFolders()[1].deleted);
+  ASSERT_EQ(fat.store.FatFiles().size(), 1u);
+  EXPECT_EQ(fat.store.FatFiles()[0].time1, 1);
+  EXPECT_EQ(fat.store.FatFiles()[0].size, 10u);
+  EXPECT_EQ(fat.store.totalBytes, 10u);
+
+  const Snapshot ntfs = Decoded(Hex(kNtfsBytes));
+  ASSERT_EQ(ntfs.store.NtfsFiles().size(), 2u);
+  const NtfsFileRecord& b = ntfs.store.NtfsFiles()[0];
+  EXPECT_EQ(b.name, u"b");
+  EXPECT_EQ(b.dataRecordLba, 4096u);
+  EXPECT_EQ(b.size, 0x100000001u);
+  EXPECT_EQ(b.accessTime, b.modificationTime) << "no slot: the modification time stands in";
+  EXPECT_EQ(ntfs.store.NtfsFolders()[0].id, 64u);
+
+  const Snapshot trace = Decoded(Hex(kTraceBytes));
+  ASSERT_EQ(trace.groups.size(), 1u);
+  EXPECT_EQ(trace.groups[0].signature, "FFD8FF");
+  EXPECT_EQ(trace.groups[0].extraValue, 7u);
+  ASSERT_EQ(trace.tracedFiles.size(), 1u);
+  EXPECT_EQ(trace.tracedFiles[0].name, u"1.jpg");
+  EXPECT_EQ(trace.tracedFiles[0].firstSector, 100u);
+  EXPECT_EQ(trace.info.source.deviceKind, 3);
+}
+
+// A result on a disk past 2 TiB: version 2.0, sector numbers of 64 bits,
+// and an NTFS file record 4 bytes longer.
+TEST(SnapshotBytesTest, SectorNumbersPast32BitsWidenTheLayout) {
+  SnapshotInfo info = NtfsInfo();
+  info.params.partitionStart = info.params.clusterBase = 5'000'000'000;
+  RecoveryStore store;
+  store.AddNtfsFile({u"", 70, 5, 0, 0, 1, false, 5'000'000'100, 0});
+  const std::vector<std::uint8_t> bytes = EncodeFileSystemSnapshot(info, store);
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 9, bytes.begin() + 12), Hex("32 00 2E"));
+  const Snapshot back = Decoded(bytes);
+  EXPECT_TRUE(back.wide);
+  EXPECT_EQ(back.info.params.clusterBase, 5'000'000'000u);
+  ASSERT_EQ(back.store.NtfsFiles().size(), 1u);
+  EXPECT_EQ(back.store.NtfsFiles()[0].dataRecordLba, 5'000'000'100u);
+  // The file record's length word: 41 for a name of no characters, plus 4.
+  const std::size_t files = bytes.size() - 4 - (2 + 8 + 4 + 4 + 4 + 8 + 8 + 1 + 8) - 4;
+  EXPECT_EQ(le16(bytes, files + 4), 45u);
+  // One that fits keeps version 1.0.
+  EXPECT_EQ(EncodeFileSystemSnapshot(NtfsInfo(), store)[9], 0x32) << "the record sector alone needs 64 bits";
+  EXPECT_EQ(EncodeFileSystemSnapshot(NtfsInfo(), NtfsStore())[9], 0x31);
+}
+
+TEST(SnapshotBytesTest, HeadersThatAreNotOursSayWhich) {
+  std::vector<std::uint8_t> bytes = Hex(kFatBytes);
+  bytes[0] = 'X';
+  EXPECT_EQ(DecodeSnapshot(bytes).message, SnapshotTexts::kInvalidSnapshot);
+  bytes = Hex(kFatBytes);
+  bytes[8] = '5';
+  EXPECT_EQ(DecodeSnapshot(bytes).message, SnapshotTexts::kWrongTag);
+  bytes = Hex(kFatBytes);
+  bytes[9] = '3';
+  EXPECT_EQ(DecodeSnapshot(bytes).message, SnapshotTexts::kWrongVersion);
+  EXPECT_EQ(DecodeSnapshot(Hex("44 00 64")).message, SnapshotTexts::kWrongTag);
+  EXPECT_EQ(DecodeSnapshot({}).message, SnapshotTexts::kInvalidSnapshot);
+}
+
+// Every way a file can lie ends in the message, never in a partial result.
+TEST(SnapshotBytesTest, CutShortLyingOrFlippedFilesGiveNoResult) {
+  for (const std::string& text : {kFatBytes, kNtfsBytes, kTraceBytes}) {
+    const std::vector<std::uint8_t> whole = Hex(text);
+    for (std::size_t size = 12; size < whole.size(); ++size) {
+      const DecodedSnapshot cut = DecodeSnapshot(Bytes(whole).first(size));
+      EXPECT_FALSE(cut.snapshot) << "cut at " << size;
+      EXPECT_EQ(cut.message, SnapshotTexts::kMismatch) << "cut at " << size;
+    }
+  }
+  const std::size_t body = 12 + 68;
+  std::vector<std::uint8_t> bytes = Hex(kFatBytes);
+  bytes[body] = bytes[body + 1] = bytes[body + 2] = bytes[body + 3] = 0xFF;  // 4 billion folders
+  EXPECT_EQ(DecodeSnapshot(bytes).message, SnapshotTexts::kMismatch);
+  bytes = Hex(kFatBytes);
+  bytes[body + 4] = 14;  // a length word below the record's fixed size
+  EXPECT_EQ(DecodeSnapshot(bytes).message, SnapshotTexts::kMismatch);
+  bytes = Hex(kFatBytes);
+  bytes[body + 8] = 'B';  // "A" loses its terminator
+  EXPECT_EQ(DecodeSnapshot(bytes).message, SnapshotTexts::kMismatch);
+  bytes = Hex(kFatBytes);
+  bytes[body + 4] = 0xFF;  // a length word past the end
+  bytes[body + 5] = 0xFF;
+  EXPECT_EQ(DecodeSnapshot(bytes).message, SnapshotTexts::kMismatch);
+
+  // Random flips: a result or the message, and what is read stays within
+  // the file (names no longer than it).
+  std::mt19937 random(7);
+  for (const std::string& text : {kFatBytes, kNtfsBytes, kTraceBytes}) {
+    const std::vector<std::uint8_t> whole = Hex(text);
+    for (int round = 0; round < 1500; ++round) {
+      std::vector<std::uint8_t> flipped = whole;
+      for (int k = 0; k < 3; ++k)
+        flipped[random() % flipped.size()] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+      const DecodedSnapshot decoded = DecodeSnapshot(flipped);
+      if (!decoded.snapshot) {
+        EXPECT_FALSE(decoded.message.empty());
+        continue;
+      }
+      for (const FatFolderRecord& f : decoded.snapshot->store.FatFolders()) EXPECT_LT(f.name.size(), whole.size());
+      for (const NtfsFileRecord& f : decoded.snapshot->store.NtfsFiles()) EXPECT_LT(f.name.size(), whole.size());
+    }
+  }
+}
+
+TEST(SnapshotFileTest, NamesExtensionAndModeRules) {
+  std::tm moment{};
+  moment.tm_year = 126;
+  moment.tm_mon = 11;
+  moment.tm_mday = 7;
+  moment.tm_hour = 4;
+  moment.tm_min = 5;
+  moment.tm_sec = 6;
+  EXPECT_EQ(DefaultSnapshotName("/images/disk.vhdx", ScanMode::kQuick, moment), "disk.vhdx_Quick Scan_12-07-2026_04.05.06");
+  EXPECT_EQ(DefaultSnapshotName("disk.vhd", ScanMode::kFileTrace, moment), "disk.vhd_File Trace_07-12-2026_04.05.06");
+  EXPECT_EQ(WithSnapshotExtension("a/result"), fs::path("a/result.dvsf"));
+  EXPECT_EQ(WithSnapshotExtension("a/result.dvsf"), fs::path("a/result.dvsf"));
+  EXPECT_EQ(WithSnapshotExtension("RESULT.DVSF"), fs::path("RESULT.DVSF.dvsf"));
+  EXPECT_EQ(ReplaceQuestion("x.dvsf"), "x.dvsf already exists.\r\nDo you want to replace it?");
+
+  test::TempDir dir;
+  const fs::path saved = dir / "quick.dvsf";
+  ASSERT_EQ(WriteSnapshotFile(saved, Hex(kFatBytes)), 0);
+  EXPECT_EQ(test::ReadFileBytes(saved), Hex(kFatBytes));
+  EXPECT_TRUE(LoadSnapshotFile(dir / "quick", ScanMode::kQuick).snapshot) << "found with .dvsf appended";
+  EXPECT_EQ(LoadSnapshotFile(saved, ScanMode::kExtensive).message,
+            "Snapshot was saved using Quick Scan. Select Quick Scan mode and then load Snapshot.");
+  EXPECT_EQ(LoadSnapshotFile(dir / "none", std::nullopt).message, (dir / "none.dvsf").string() + " does not exists.");
+  test::WriteFileBytes(dir / "other.dvsf", Hex("41 42 43 44"));
+  EXPECT_EQ(LoadSnapshotFile(dir / "other.dvsf", ScanMode::kQuick).message, SnapshotTexts::kInvalidSnapshot);
+  // A write that cannot be done leaves nothing, and never the old file cut.
+  EXPECT_NE(WriteSnapshotFile(dir / "missing" / "x.dvsf", Hex(kFatBytes)), 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);
+}
+
+}  // namespace
+}  // namespace dravik
