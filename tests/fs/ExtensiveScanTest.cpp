@@ -158,18 +158,15 @@ TEST(ExtensiveSearchTest, BootSectorWithABadClusterSizeIsPassedOver) {
 TEST(ExtensiveSearchTest, StopKeepsWhatWasFoundBeforeIt) {
   const auto truth = test::ReadTruth("twin");
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
-  ScanControl* self = nullptr;
-  ScanControl control([&](const ProgressUpdate& update) {
-    if (update.text.rfind("Reading Sector ", 0) == 0) self->RequestStop();
-  });
-  self = &control;
+  const auto control =
+      test::StopWhen([](const ProgressUpdate& update) { return update.text.rfind("Reading Sector ", 0) == 0; });
   // The first report comes after 88 blocks of 10 sectors, past the FAT16
   // volume's folders but well before the FAT32 volume.
   constexpr std::uint32_t kBlock = 10;
   ASSERT_LT(truth[0].start + 88 * kBlock, truth[1].start);
   ExtensiveFindings findings;
   RunExtensiveScan(*opened.reader, kFat32, truth[0].start, opened.reader->SectorCount() - truth[0].start, kBlock,
-                   findings, control);
+                   findings, *control);
   ASSERT_EQ(findings.fileSystems.size(), 1u);
   EXPECT_EQ(findings.fileSystems[0].clusterBase, truth[0].clusterBase);
 }
@@ -209,10 +206,8 @@ TEST(FatExtractTest, ListsEveryFileOfBothVolumesAndFindsTheLostFats) {
   ScanControl control;
   const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat32, control);
   ASSERT_EQ(findings.fileSystems.size(), 2u);
-  FsParams range;
-  range.partitionSectors = opened.reader->SectorCount();
   for (std::uint16_t index = 1; index <= 2; ++index) {
-    FsParams params = ParamsOfFound(findings, index, range);
+    FsParams params = test::FoundOnDisk(findings, index, *opened.reader);
     RecoveryStore store;
     const ResultTree tree = ExtractFatFileSystem(*opened.reader, findings, params, store, control);
     EXPECT_EQ(FilePaths(store), Keys(test::VolumeFiles("twin", index))) << "volume " << index;
@@ -229,25 +224,21 @@ TEST(FatExtractTest, StopWhileReadingFoldersKeepsWhatWasRead) {
   ScanControl plain;
   const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat16, plain);
   ASSERT_FALSE(findings.fileSystems.empty());
-  FsParams range;
-  range.partitionSectors = opened.reader->SectorCount();
   bool reading = false;
-  ScanControl* self = nullptr;
-  ScanControl control([&](const ProgressUpdate& update) {
+  const auto control = test::StopWhen([&](const ProgressUpdate& update) {
     if (update.text == ExtensiveTexts::kExtractStep4) reading = true;
-    else if (reading && update.text.empty()) self->RequestStop();  // after the root and one folder
+    return reading && update.text.empty();  // after the root and one folder
   });
-  self = &control;
-  FsParams params = ParamsOfFound(findings, 1, range);
+  FsParams params = test::FoundOnDisk(findings, 1, *opened.reader);
   RecoveryStore store;
-  const ResultTree tree = ExtractFatFileSystem(*opened.reader, findings, params, store, control);
+  const ResultTree tree = ExtractFatFileSystem(*opened.reader, findings, params, store, *control);
   const std::set<std::string> read = FilePaths(store);
   const std::set<std::string> all = Keys(test::VolumeFiles("twin", 1));
   EXPECT_TRUE(read.count("root file.txt"));
   EXPECT_LT(read.size(), all.size());
   for (const std::string& path : read) EXPECT_TRUE(all.count(path)) << path;
   // Every folder found stays, named by its entry or, not read yet, by its cluster.
-  FsParams again = ParamsOfFound(findings, 1, range);
+  FsParams again = test::FoundOnDisk(findings, 1, *opened.reader);
   RecoveryStore whole;
   ExtractFatFileSystem(*opened.reader, findings, again, whole, plain);
   EXPECT_EQ(store.FatFolders().size(), whole.FatFolders().size());
@@ -264,9 +255,7 @@ TEST(FatExtractTest, FoldersOfALostRootComeBackAsDirFoldersWithTheirContents) {
   EXPECT_EQ(findings.fileSystems[0].clusterBase, truth[0].clusterBase);
   EXPECT_EQ(findings.fileSystems[0].sectorsPerCluster, truth[0].sectorsPerCluster);
 
-  FsParams range;
-  range.partitionSectors = opened.reader->SectorCount();
-  FsParams params = ParamsOfFound(findings, 1, range);
+  FsParams params = test::FoundOnDisk(findings, 1, *opened.reader);
   RecoveryStore store;
   ExtractFatFileSystem(*opened.reader, findings, params, store, control);
   // Each file below a folder of the lost root, with "Dir" + cluster for the folder.

@@ -172,9 +172,7 @@ TEST(NtfsExtractTest, ListsTheFilesOfAVolumeWithoutBootSectors) {
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfslost.vhd"));
   const ExtensiveFindings findings = SearchWhole(*opened.reader);
   ASSERT_EQ(findings.fileSystems.size(), 1u);
-  FsParams range;
-  range.partitionSectors = opened.reader->SectorCount();
-  const FsParams params = ParamsOfFound(findings, 1, range);
+  const FsParams params = test::FoundOnDisk(findings, 1, *opened.reader);
   RecoveryStore store;
   ScanControl control;
   const ResultTree tree = ExtractNtfsFileSystem(findings, params, store, control);
@@ -227,11 +225,9 @@ TEST(NtfsExtractTest, ADeletedFolderComesBackWithItsDeletedFiles) {
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
   const ExtensiveFindings findings = SearchWhole(*opened.reader);
   ASSERT_EQ(findings.fileSystems.size(), 2u);
-  FsParams range;
-  range.partitionSectors = opened.reader->SectorCount();
   RecoveryStore store;
   ScanControl control;
-  ExtractNtfsFileSystem(findings, ParamsOfFound(findings, 1, range), store, control);
+  ExtractNtfsFileSystem(findings, test::FoundOnDisk(findings, 1, *opened.reader), store, control);
   const NtfsFolderRecord* gone = nullptr;
   for (const NtfsFolderRecord& folder : store.NtfsFolders())
     if (folder.name == u"Gone") gone = &folder;
@@ -257,17 +253,15 @@ TEST(NtfsExtensiveSearchTest, StopEndsTheSearchAndWhatWasReadIsAnalysed) {
   // Stopped at the first report (one every 88 blocks of what the image
   // holds) past the first folder.
   std::uint64_t stoppedAt = 0;
-  ScanControl* self = nullptr;
-  ScanControl control([&](const ProgressUpdate& update) {
-    if (update.text.rfind("Reading Sector ", 0) != 0 || stoppedAt != 0) return;
+  const auto control = test::StopWhen([&](const ProgressUpdate& update) {
+    if (update.text.rfind("Reading Sector ", 0) != 0 || stoppedAt != 0) return false;
     const std::uint64_t done = std::stoull(update.text.substr(std::string("Reading Sector ").size()));
-    if (done <= whole.ntfsFolders.front().recordLba) return;
+    if (done <= whole.ntfsFolders.front().recordLba) return false;
     stoppedAt = done;
-    self->RequestStop();
+    return true;
   });
-  self = &control;
   ExtensiveFindings findings;
-  RunExtensiveScan(*opened.reader, kNtfs, 0, opened.reader->SectorCount(), 10, findings, control);
+  RunExtensiveScan(*opened.reader, kNtfs, 0, opened.reader->SectorCount(), 10, findings, *control);
   ASSERT_NE(stoppedAt, 0u);
   std::vector<std::uint64_t> expected;
   for (const NtfsFoundFolder& folder : whole.ntfsFolders)
@@ -286,16 +280,11 @@ TEST(NtfsExtractTest, StopLeavesTheFoldersTakenSoFarInAWholeTree) {
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
   const ExtensiveFindings findings = SearchWhole(*opened.reader);
   ASSERT_EQ(findings.fileSystems.size(), 1u);
-  FsParams range;
-  range.partitionSectors = opened.reader->SectorCount();
-  const FsParams params = ParamsOfFound(findings, 1, range);
-  ScanControl* self = nullptr;
-  ScanControl control([&](const ProgressUpdate& update) {
-    if (update.text == NtfsExtractTexts::kExtracting) self->RequestStop();
-  });
-  self = &control;
+  const auto control =
+      test::StopWhen([](const ProgressUpdate& update) { return update.text == NtfsExtractTexts::kExtracting; });
   RecoveryStore store;
-  const ResultTree tree = ExtractNtfsFileSystem(findings, params, store, control);
+  const ResultTree tree =
+      ExtractNtfsFileSystem(findings, test::FoundOnDisk(findings, 1, *opened.reader), store, *control);
   // Only "Lost Dir" and what it holds; the tree stands, with nothing lost.
   for (const NtfsFolderRecord& folder : store.NtfsFolders())
     EXPECT_TRUE(folder.id == kLostDirId || folder.parentId == kLostDirId) << ToUtf8(folder.name);

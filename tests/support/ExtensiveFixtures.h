@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "disk/SectorReader.h"
+#include "fs/extensive/ExtensiveFindings.h"
+#include "util/ScanControl.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::test {
@@ -23,6 +26,14 @@ struct OpenedImage {
   std::unique_ptr<SectorReader> reader;
 };
 OpenedImage OpenForSearch(const std::filesystem::path& image);
+
+// The parameters under which found file system index (from 1) of a search
+// over the whole disk is extracted.
+FsParams FoundOnDisk(const ExtensiveFindings& findings, std::uint16_t index, const SectorReader& reader);
+
+// A control that requests a stop at the first progress update stopAt
+// holds true for.
+std::unique_ptr<ScanControl> StopWhen(std::function<bool(const ProgressUpdate&)> stopAt);
 
 struct VolumeTruth {
   std::string type;  // "FAT16" or "FAT32"
