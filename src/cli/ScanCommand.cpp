@@ -314,7 +314,8 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
   options.partition = *partition;
   options.snapshot = parsed.Value("save-snapshot");
   options.replaceSnapshot = parsed.Has("replace");
-  if (options.replaceSnapshot && !options.snapshot) return UsageError("--replace needs --save-snapshot FILE", kScanUsage);
+  if (options.replaceSnapshot && !options.snapshot)
+    return UsageError("--replace needs --save-snapshot FILE", kScanUsage);
   if (auto status = ParseExtensiveOptions(parsed, options)) return *status;
   if (options.snapshot && options.mode == "extensive" && !options.pick)
     return UsageError("--save-snapshot keeps a picked file system: it needs --pick K", kScanUsage);

@@ -80,7 +80,8 @@ TEST(SnapshotCliTest, WhatCannotBeDoneIsRefusedAndNothingIsWritten) {
   test::TempDir dir;
   const auto ntfs = Quote(test::NtfsFixture("ntfs.vhdx"));
   const fs::path kept = dir / "kept.dvsf";
-  ASSERT_EQ(RunShell(Dravik("scan quick --quiet --save-snapshot " + Quote(kept) + " " + ntfs + " >/dev/null")).status, 0);
+  ASSERT_EQ(RunShell(Dravik("scan quick --quiet --save-snapshot " + Quote(kept) + " " + ntfs + " >/dev/null")).status,
+            0);
   const auto before = test::ReadFileBytes(kept);
 
   // An existing snapshot is not written over without --replace.

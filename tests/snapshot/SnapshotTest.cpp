@@ -272,7 +272,8 @@ TEST(SnapshotFileTest, NamesExtensionAndModeRules) {
   moment.tm_hour = 4;
   moment.tm_min = 5;
   moment.tm_sec = 6;
-  EXPECT_EQ(DefaultSnapshotName("/images/disk.vhdx", ScanMode::kQuick, moment), "disk.vhdx_Quick Scan_12-07-2026_04.05.06");
+  EXPECT_EQ(DefaultSnapshotName("/images/disk.vhdx", ScanMode::kQuick, moment),
+            "disk.vhdx_Quick Scan_12-07-2026_04.05.06");
   EXPECT_EQ(DefaultSnapshotName("disk.vhd", ScanMode::kFileTrace, moment), "disk.vhd_File Trace_07-12-2026_04.05.06");
   EXPECT_EQ(WithSnapshotExtension("a/result"), fs::path("a/result.dvsf"));
   EXPECT_EQ(WithSnapshotExtension("a/result.dvsf"), fs::path("a/result.dvsf"));
