@@ -24,6 +24,7 @@ int RunPartitions(const std::vector<std::string>& args);
 int RunParams(const std::vector<std::string>& args);
 int RunScan(const std::vector<std::string>& args);
 int RunSnapshot(const std::vector<std::string>& args);
+int RunTypes(const std::vector<std::string>& args);
 
 // When the disk is searched for partitions beyond its table.
 enum class SearchRule { kWhenTableEmpty, kAlways, kNever };

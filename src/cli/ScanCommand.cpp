@@ -2,6 +2,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <variant>
 #include <unordered_map>
 
@@ -33,6 +34,8 @@ constexpr const char* kScanUsage =
     "                               [--quiet] [--verbose]\n"
     "       dravik scan extensive IMAGE --fs ntfs|fat32|fat16 [--start S] [--end E]\n"
     "                               [--pick K [the listing and saving options]]\n"
+    "       dravik scan trace IMAGE --types .EXT[,.EXT...] [--partition N | --whole-disk]\n"
+    "                               [--size MIB] [--list | --json] [--recover DIR]\n"
     "\n"
     "Quick Scan: reads the folders and files of a FAT16, FAT32 or NTFS partition\n"
     "from its own structures, deleted ones included, and prints them as a tree\n"
@@ -47,12 +50,24 @@ constexpr const char* kScanUsage =
     "--json prints {\"fileSystems\":[{\"index\",\"type\",\"start\",\"sectorsPerCluster\",\n"
     "\"end\"}]}. --pick K extracts the K-th of them and goes on as the Quick Scan.\n"
     "\n"
+    "File Trace: reads every sector of the partition (or the disk) and takes each\n"
+    "one that begins with the signature of a chosen type ('dravik types' lists\n"
+    "them) as a found file, named by its number and extension and listed under\n"
+    "its type and extension; a found file is recovered as the carve size from\n"
+    "its first sector. --json prints {\"items\":[{\"kind\",\"path\",\"name\",\n"
+    "\"firstSector\",\"id\"}]}.\n"
+    "\n"
     "Options:\n"
     "  --partition N        the partition to scan (default 0)\n"
     "  --fs KIND            extensive: the kind of file system sought: ntfs, fat32\n"
     "                       or fat16\n"
     "  --start S, --end E   extensive: the first and last sector searched\n"
     "  --pick K             extensive: extract found file system K (from 1)\n"
+    "  --types LIST         trace: the extensions sought, comma separated\n"
+    "                       (\".jpg,.pdf\"); every catalogue type of each is sought\n"
+    "  --size MIB           trace: the size of each recovered file, 1 to 50\n"
+    "                       mebibytes (default 2)\n"
+    "  --whole-disk         trace: the whole disk rather than a partition\n"
     "  --list               one line per item, tab-separated: kind, live or deleted,\n"
     "                       size, modification time (UTC, ISO 8601, or -), path\n"
     "  --json               {\"items\":[{\"kind\",\"path\",\"name\",\"size\",\"deleted\",\"id\",\n"
@@ -276,19 +291,54 @@ std::optional<int> CheckSnapshotTarget(ScanOptions& options) {
   return std::nullopt;
 }
 
-std::optional<int> SaveResultSnapshot(const ScanOptions& options, const SnapshotInfo& info,
-                                      const RecoveryStore& store) {
-  if (!options.snapshot) return std::nullopt;
-  if (const int error = WriteSnapshotFile(*options.snapshot, EncodeFileSystemSnapshot(info, store)); error != 0) {
-    std::fprintf(stderr, "%s\ndravik: %s: %s\n", SnapshotTexts::kCannotOpen, options.snapshot->c_str(),
-                 std::strerror(error));
+namespace {
+
+std::optional<int> WriteResultSnapshot(const ScanOptions& options, const std::vector<std::uint8_t>& bytes,
+                                       const char* cannotOpen) {
+  if (const int error = WriteSnapshotFile(*options.snapshot, bytes); error != 0) {
+    std::fprintf(stderr, "%s\ndravik: %s: %s\n", cannotOpen, options.snapshot->c_str(), std::strerror(error));
     return kExitFailed;
   }
   if (!options.quiet) std::fprintf(stderr, "Snapshot saved into %s\n", options.snapshot->c_str());
   return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<int> SaveResultSnapshot(const ScanOptions& options, const SnapshotInfo& info,
+                                      const RecoveryStore& store) {
+  if (!options.snapshot) return std::nullopt;
+  return WriteResultSnapshot(options, EncodeFileSystemSnapshot(info, store), SnapshotTexts::kCannotOpen);
+}
+
+std::optional<int> SaveTraceSnapshot(const ScanOptions& options, const SnapshotInfo& info,
+                                     std::span<const SignatureGroup> groups, std::span<const FoundFile> files) {
+  if (!options.snapshot) return std::nullopt;
+  return WriteResultSnapshot(options, EncodeTraceSnapshot(info, groups, files), SnapshotTexts::kCannotOpenTrace);
+}
+
 namespace {
+
+// The options of File Trace, or the exit status when they are wrong.
+std::optional<int> ParseTraceOptions(const ParsedArgs& parsed, ScanOptions& options) {
+  const bool trace = options.mode == "trace";
+  for (const char* name : {"types", "size", "whole-disk"})
+    if (!trace && parsed.Has(name)) return UsageError(std::string("--") + name + " belongs to 'scan trace'", kScanUsage);
+  if (!trace) return std::nullopt;
+  if (parsed.Has("whole-disk") && parsed.Has("partition"))
+    return UsageError("--whole-disk and --partition exclude each other", kScanUsage);
+  options.wholeDisk = parsed.Has("whole-disk");
+  std::stringstream list(parsed.Value("types").value_or(""));
+  for (std::string type; std::getline(list, type, ',');)
+    if (!type.empty()) options.types.push_back(type);
+  if (options.types.empty()) return UsageError("scan trace needs --types .EXT[,.EXT...] (see 'dravik types')", kScanUsage);
+  if (auto size = parsed.Value("size")) {
+    const auto mib = ParseByteCount(*size);
+    if (!mib || *mib < 1 || *mib > 50) return UsageError("--size takes 1 to 50 (mebibytes)", kScanUsage);
+    options.carveSizeMiB = static_cast<std::uint32_t>(*mib);
+  }
+  return std::nullopt;
+}
 
 // The options of the command, or the exit status when they are wrong or
 // only help was asked for.
@@ -297,14 +347,16 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
                                              {"select", true}, {"deleted", true}, {"duplicates", true},
                                              {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"fs", true},
                                              {"start", true}, {"end", true}, {"pick", true},
-                                             {"save-snapshot", true}, {"replace"}});
+                                             {"save-snapshot", true}, {"replace"}, {"types", true},
+                                             {"size", true}, {"whole-disk"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kScanUsage);
   if (parsed.Has("help")) {
     std::fputs(kScanUsage, stdout);
     return kExitOk;
   }
-  if (parsed.positionals.size() != 2 || (parsed.positionals[0] != "quick" && parsed.positionals[0] != "extensive"))
-    return UsageError("scan takes the mode 'quick' or 'extensive' and one IMAGE", kScanUsage);
+  const auto modeIs = [&](const char* mode) { return parsed.positionals[0] == mode; };
+  if (parsed.positionals.size() != 2 || !(modeIs("quick") || modeIs("extensive") || modeIs("trace")))
+    return UsageError("scan takes the mode 'quick', 'extensive' or 'trace' and one IMAGE", kScanUsage);
   ScanOptions options;
   options.mode = parsed.positionals[0];
   options.image = parsed.positionals[1];
@@ -317,6 +369,7 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
   if (options.replaceSnapshot && !options.snapshot)
     return UsageError("--replace needs --save-snapshot FILE", kScanUsage);
   if (auto status = ParseExtensiveOptions(parsed, options)) return *status;
+  if (auto status = ParseTraceOptions(parsed, options)) return *status;
   if (options.snapshot && options.mode == "extensive" && !options.pick)
     return UsageError("--save-snapshot keeps a picked file system: it needs --pick K", kScanUsage);
   return options;
@@ -325,9 +378,9 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
 // "1 file" or "N files".
 std::string Files(std::uint32_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
 
-// What did not go well in a save, on standard error: the files that could
-// not be saved with the first reasons, and the files with unreadable parts.
-void ReportTrouble(const SaveSummary& summary) {
+}  // namespace
+
+void ReportSaveTrouble(const SaveSummary& summary) {
   constexpr std::size_t kShownFailures = 5;
   if (summary.failed > 0)
     std::fprintf(stderr, "dravik: %s could not be saved:\n", Files(summary.failed).c_str());
@@ -343,6 +396,8 @@ void ReportTrouble(const SaveSummary& summary) {
   else if (summary.failedReads > 0)
     std::fprintf(stderr, "dravik: %u sector reads failed\n", summary.failedReads);
 }
+
+namespace {
 
 // Saves what is selected (or, without a selection, everything: every folder
 // and the root's files) and says how many files were saved whole. Fails when
@@ -373,7 +428,7 @@ int Recover(const ScanOptions& options, const SectorReader& reader, const QuickS
   std::fprintf(options.json ? stderr : stdout, "%u files saved into %s\n", summary.saved,
                options.destination->c_str());
   std::fflush(stdout);
-  ReportTrouble(summary);
+  ReportSaveTrouble(summary);
   return summary.Complete() ? kExitOk : kExitFailed;
 }
 
@@ -400,6 +455,7 @@ int RunScan(const std::vector<std::string>& args) {
   if (const int* status = std::get_if<int>(&parsed)) return *status;
   ScanOptions& options = std::get<ScanOptions>(parsed);
   if (options.mode == "extensive") return RunExtensiveScanCommand(options);
+  if (options.mode == "trace") return RunTraceScanCommand(options);
 
   VirtualDisk disk;
   if (!OpenForCommand(disk, options.image, true, options.verbose)) return kExitFailed;

@@ -3,6 +3,8 @@
 // scan's result is listed and saved.
 
 #include <cstdint>
+#include <filesystem>
+#include <span>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "fs/QuickScan.h"
 #include "fs/RecoveryStore.h"
 #include "fs/ResultTree.h"
+#include "raw/SignatureScan.h"
 #include "save/RecoverySettings.h"
 #include "snapshot/Snapshot.h"
 
@@ -40,6 +43,11 @@ struct ScanOptions {
   std::string start = "0";
   std::optional<std::string> end;
   std::optional<unsigned long long> pick;
+  // File Trace: the extensions sought, the carve size, the whole disk
+  // rather than a partition.
+  std::vector<std::string> types;
+  std::uint32_t carveSizeMiB = 2;
+  bool wholeDisk = false;
   // --save-snapshot: where the result is kept (".dvsf" appended by the rule).
   std::optional<std::string> snapshot;
   bool replaceSnapshot = false;
@@ -66,5 +74,24 @@ std::optional<int> SaveResultSnapshot(const ScanOptions& options, const Snapshot
 
 // dravik scan extensive.
 int RunExtensiveScanCommand(ScanOptions& options);
+
+// dravik scan trace.
+int RunTraceScanCommand(ScanOptions& options);
+// Lists a File Trace's found files as the options ask and, with --recover,
+// saves them from the reader; returns the exit status.
+int ShowTraceResult(const ScanOptions& options, const SectorReader* reader, std::span<const FoundFile> files,
+                    ProgressLine& progress);
+
+// Writes a File Trace's result into the snapshot --save-snapshot named, if
+// any; the exit status when that failed.
+std::optional<int> SaveTraceSnapshot(const ScanOptions& options, const SnapshotInfo& info,
+                                     std::span<const SignatureGroup> groups, std::span<const FoundFile> files);
+
+// What did not go well in a save, on standard error: the files that could
+// not be saved with the first reasons, and the files with unreadable parts.
+void ReportSaveTrouble(const SaveSummary& summary);
+
+// Where the programs keep the File Trace catalogue: Raw.dat beside them.
+std::filesystem::path CataloguePath();
 
 }  // namespace dravik::cli

@@ -31,6 +31,8 @@ constexpr const char* kSnapshotUsage =
     "Options:\n"
     "  --info               print the snapshot's mode, version, partition, file\n"
     "                       system and record counts\n"
+    "  --size MIB           File Trace: the size of each recovered file (default 2;\n"
+    "                       the snapshot does not keep the size the scan used)\n"
     "  the listing and saving options of 'dravik scan' (see 'dravik scan --help')\n";
 
 const char* FsName(std::uint16_t code) {
@@ -71,7 +73,7 @@ void PrintInfo(const Snapshot& s) {
 int RunSnapshot(const std::vector<std::string>& args) {
   const ParsedArgs parsed =
       ParseArgs(args, {{"info"}, {"list"}, {"json"}, {"recover", true}, {"select", true}, {"deleted", true},
-                       {"duplicates", true}, {"filter", true}, {"quiet"}, {"verbose"}, {"help"}});
+                       {"duplicates", true}, {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"size", true}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kSnapshotUsage);
   if (parsed.Has("help")) {
     std::fputs(kSnapshotUsage, stdout);
@@ -81,6 +83,11 @@ int RunSnapshot(const std::vector<std::string>& args) {
   if (given < 1 || given > 2) return UsageError("snapshot takes FILE.dvsf, or IMAGE and FILE.dvsf", kSnapshotUsage);
   ScanOptions options;
   if (auto status = ParseResultOptions(parsed, options, kSnapshotUsage)) return *status;
+  if (auto size = parsed.Value("size")) {
+    const auto mib = ParseByteCount(*size);
+    if (!mib || *mib < 1 || *mib > 50) return UsageError("--size takes 1 to 50 (mebibytes)", kSnapshotUsage);
+    options.carveSizeMiB = static_cast<std::uint32_t>(*mib);
+  }
   const std::string file = parsed.positionals.back();
   if (given == 2) options.image = parsed.positionals.front();
 
@@ -93,10 +100,6 @@ int RunSnapshot(const std::vector<std::string>& args) {
   if (parsed.Has("info")) {
     PrintInfo(snapshot);
     return kExitOk;
-  }
-  if (snapshot.info.mode == ScanMode::kFileTrace) {
-    std::fprintf(stderr, "dravik: File Trace snapshots can be shown with --info only\n");
-    return kExitFailed;
   }
   if (options.destination && given < 2)
     return UsageError("--recover reads the files from the image: give IMAGE before FILE.dvsf", kSnapshotUsage);
@@ -113,12 +116,14 @@ int RunSnapshot(const std::vector<std::string>& args) {
       return kExitFailed;
     }
   }
+  ProgressLine progress(options.quiet);
+  if (snapshot.info.mode == ScanMode::kFileTrace)
+    return ShowTraceResult(options, reader ? &*reader : nullptr, snapshot.tracedFiles, progress);
   QuickScanResult result;
   result.scanned = true;
   result.params = snapshot.info.params;
   ResultTree tree =
       ResultTree::Build(snapshot.store, result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
-  ProgressLine progress(options.quiet);
   return ShowScanResult(options, reader ? &*reader : nullptr, result, snapshot.store, tree, progress);
 }
 

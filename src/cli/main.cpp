@@ -25,6 +25,10 @@ constexpr const char* kUsage =
     "  scan extensive IMAGE --fs ntfs|fat32|fat16\n"
     "                    search a sector range for damaged volumes; --pick K\n"
     "                    lists and recovers one of them as 'scan quick' does\n"
+    "  scan trace IMAGE --types .EXT,...\n"
+    "                    search a partition (or the disk) for files by their first\n"
+    "                    bytes and recover them as carved files\n"
+    "  types             list the file types File Trace can look for\n"
     "  snapshot [IMAGE] FILE.dvsf\n"
     "                    list a result kept with --save-snapshot, and recover it\n"
     "                    from IMAGE; --info shows what the snapshot holds\n"
@@ -61,6 +65,7 @@ int Main(int argc, char** argv) {
   if (verb == "params") return RunParams(args);
   if (verb == "scan") return RunScan(args);
   if (verb == "snapshot") return RunSnapshot(args);
+  if (verb == "types") return RunTypes(args);
   return UsageError("unknown verb '" + verb + "'", kUsage);
 }
 

@@ -352,7 +352,7 @@ void WriteSignature(Writer& out, const std::string& signature) {
   for (std::size_t i = 0; i < signature.size() + 2; ++i) out.U8(0);
 }
 
-void WriteTrace(Writer& out, std::span<const SignatureGroup> groups, std::span<const TracedFile> files) {
+void WriteTrace(Writer& out, std::span<const SignatureGroup> groups, std::span<const FoundFile> files) {
   out.U32(static_cast<std::uint32_t>(groups.size()));
   for (const SignatureGroup& g : groups) {
     out.Length(TextBytes(g.extension, 0), kGroupTextFixed);
@@ -364,7 +364,7 @@ void WriteTrace(Writer& out, std::span<const SignatureGroup> groups, std::span<c
     out.U32(g.extraValue);
   }
   out.U32(static_cast<std::uint32_t>(files.size()));
-  for (const TracedFile& f : files) {
+  for (const FoundFile& f : files) {
     for (const std::u16string* text : {&f.extension, &f.name, &f.typeName}) {
       out.Length(TextBytes(*text, 2), kTracedTextFixed);
       out.Text(*text, 2);
@@ -391,7 +391,7 @@ bool ReadTrace(Cursor& in, Snapshot& s) {
     if (in.Ok()) s.groups.push_back(std::move(g));
   }
   for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
-    TracedFile f;
+    FoundFile f;
     for (std::u16string* text : {&f.extension, &f.name, &f.typeName}) {
       auto read = ReadText(in, kTracedTextFixed, 4);
       if (!read) return false;
@@ -441,9 +441,9 @@ std::vector<std::uint8_t> EncodeFileSystemSnapshot(const SnapshotInfo& info, con
 }
 
 std::vector<std::uint8_t> EncodeTraceSnapshot(const SnapshotInfo& info, std::span<const SignatureGroup> groups,
-                                              std::span<const TracedFile> files) {
+                                              std::span<const FoundFile> files) {
   bool wide = NeedsWideNumbers(info);
-  for (const TracedFile& file : files) wide = wide || Wide(file.firstSector);
+  for (const FoundFile& file : files) wide = wide || Wide(file.firstSector);
   Writer out(wide);
   WriteHead(out, info);
   WriteTrace(out, groups, files);

@@ -41,6 +41,7 @@
 #include "fs/RecoveryStore.h"
 #include "fs/ScanMode.h"
 #include "raw/Catalogue.h"
+#include "raw/SignatureScan.h"
 #include "util/Bytes.h"
 
 namespace dravik {
@@ -53,15 +54,6 @@ struct SnapshotPartition {
 struct SnapshotSource {
   std::uint16_t driveIndex = 0;
   std::uint16_t deviceKind = 0;
-};
-
-// A file that File Trace found at a sector where its type's signature begins.
-struct TracedFile {
-  std::u16string extension;
-  std::u16string name;
-  std::u16string typeName;
-  std::uint32_t fileNumber = 0;
-  std::uint64_t firstSector = 0;
 };
 
 // What every snapshot holds besides its records.
@@ -79,7 +71,7 @@ struct Snapshot {
   RecoveryStore store;
   // File Trace.
   std::vector<SignatureGroup> groups;
-  std::vector<TracedFile> tracedFiles;
+  std::vector<FoundFile> tracedFiles;
   bool wide = false;  // read from a snapshot of 64-bit sector numbers
 };
 
@@ -92,7 +84,7 @@ const char* ScanModeName(ScanMode mode);
 std::vector<std::uint8_t> EncodeFileSystemSnapshot(const SnapshotInfo& info, const RecoveryStore& store);
 // The bytes of a File Trace snapshot.
 std::vector<std::uint8_t> EncodeTraceSnapshot(const SnapshotInfo& info, std::span<const SignatureGroup> groups,
-                                              std::span<const TracedFile> files);
+                                              std::span<const FoundFile> files);
 
 struct DecodedSnapshot {
   std::optional<Snapshot> snapshot;

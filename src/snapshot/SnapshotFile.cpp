@@ -104,7 +104,7 @@ bool SnapshotFitsDisk(const Snapshot& snapshot, const SectorReader& reader) {
   const auto& files = snapshot.store.NtfsFiles();
   for (const NtfsFileRecord& file : files)
     if (!within(file.dataRecordLba)) return false;
-  for (const TracedFile& file : snapshot.tracedFiles)
+  for (const FoundFile& file : snapshot.tracedFiles)
     if (!within(file.firstSector)) return false;
 
   std::vector<std::uint8_t> sector(kSectorSize);

@@ -138,7 +138,7 @@ SnapshotInfo TraceInfo() {
 }
 
 const std::vector<SignatureGroup> kGroups = {{u".jpg", u"JPEG", 3, "FFD8FF", 7}};
-const std::vector<TracedFile> kTraced = {{u".jpg", u"1.jpg", u"JPEG", 1, 100}};
+const std::vector<FoundFile> kTraced = {{u".jpg", u"1.jpg", u"JPEG", 1, 100}};
 
 Snapshot Decoded(const std::vector<std::uint8_t>& bytes) {
   DecodedSnapshot decoded = DecodeSnapshot(bytes);

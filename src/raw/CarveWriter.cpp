@@ -1,0 +1,73 @@
+#include "raw/CarveWriter.h"
+
+#include <algorithm>
+
+#include "disk/SectorReader.h"
+#include "save/SaveDriver.h"
+
+namespace dravik {
+
+namespace {
+
+constexpr std::uint64_t kSectorsPerMiB = 2048;
+
+// The context with the deleted setting lifted: it sorts live from deleted
+// files, which found files are neither.
+struct CarveContext {
+  RecoverySettings settings;
+  SaveContext context;
+  explicit CarveContext(const SaveContext& base)
+      : settings(base.settings),
+        context{base.reader, base.params, settings, base.filter, base.control, base.mftRuns, base.image} {
+    settings.deleted = DeletedMode::kInclude;
+  }
+};
+
+}  // namespace
+
+FileOutcome ExtractCarvedFile(const SaveContext& base, const std::filesystem::path& folder, const FoundFile& file,
+                              std::uint32_t carveSizeMiB, bool forSave, std::u16string& name) {
+  const CarveContext carve(base);
+  const SaveContext& context = carve.context;
+  if (context.control.StopRequested()) return FileOutcome::kInterrupted;
+  context.control.ClearSkip();
+  const Destination destination = ChooseDestination(context, folder, name, forSave, false);
+  if (destination.choice != Destination::Choice::kWrite) return CountRefused(context, destination);
+  const std::filesystem::path& path = destination.path;
+  if (forSave) context.control.Begin(path, name);
+  int error = 0;
+  auto output = OutputFile::Create(path, error);
+  if (!output) return CountNotCreated(context, path, error);
+  const std::uint32_t readsBefore = context.control.FailedReads();
+  const std::uint64_t sectors = std::uint64_t{carveSizeMiB} * kSectorsPerMiB;
+  const std::uint64_t disk = context.reader.SectorCount();
+  const std::uint64_t held = file.firstSector < disk ? std::min(sectors, disk - file.firstSector) : 0;
+  std::vector<SectorRun> runs;
+  if (held > 0) runs.push_back({file.firstSector, held});
+  if (held < sectors) runs.push_back({std::nullopt, sectors - held});
+  const std::uint64_t size = sectors * kSectorSize;
+  const std::uint64_t written = CopySectorRuns(context, *output, runs, size, forSave);
+  const int writeError = output->Close();
+  // A carved file has no recorded time: it keeps the time of saving.
+  return EndFile(context, path, {written, size, writeError, 0, context.control.FailedReads() > readsBefore});
+}
+
+SaveSummary SaveCarvedFiles(const SaveContext& context, std::span<const FoundFile> files,
+                            const std::unordered_set<std::uint32_t>& checked, std::uint32_t carveSizeMiB,
+                            const std::filesystem::path& destination) {
+  // Without the destination nothing can be written: every checked file fails.
+  if (const auto failure = MakeFolderPath(destination)) {
+    context.control.RecordFolderFailure(*failure);
+    context.control.CountFailedFiles(static_cast<std::uint32_t>(checked.size()));
+    return context.control.Summary();
+  }
+  for (const FoundFile& file : files) {
+    if (context.control.StopRequested()) break;
+    if (checked.count(file.fileNumber) == 0) continue;
+    std::u16string name = file.name;
+    ExtractCarvedFile(context, destination, file, carveSizeMiB, true, name);
+  }
+  return context.control.Summary();
+}
+
+}  // namespace dravik

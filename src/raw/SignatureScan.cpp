@@ -1,0 +1,170 @@
+#include "raw/SignatureScan.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <unordered_map>
+
+#include "disk/SectorReader.h"
+#include "util/ScanControl.h"
+#include "util/Utf.h"
+
+namespace dravik {
+
+namespace {
+
+constexpr std::uint32_t kReadSectors = 64;
+// "Reading Sector n Of m" every this many reads.
+constexpr std::uint64_t kProgressReads = 64;
+
+char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
+std::u16string LowerCase(std::u16string text) {
+  for (char16_t& c : text) c = Lower(c);
+  return text;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A group's signature as bytes. A sector's first min(length, 15) bytes
+// written as hexadecimal can equal the group's text only when the text is
+// that many bytes of hexadecimal digits; other groups never match.
+struct Pattern {
+  std::size_t group = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+std::optional<Pattern> PatternOf(const SignatureGroup& group, std::size_t index) {
+  const std::size_t n = std::min<std::size_t>(group.signatureLength, kMaxSignatureBytes);
+  if (group.signature.size() != 2 * n) return std::nullopt;
+  Pattern pattern{index, {}};
+  for (std::size_t i = 0; i < n; ++i) {
+    const int high = HexDigit(group.signature[2 * i]);
+    const int low = HexDigit(group.signature[2 * i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    pattern.bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+  }
+  return pattern;
+}
+
+// The patterns that can match a sector, by its first byte, each list in
+// group order (an empty signature matches every sector).
+class PatternTable {
+ public:
+  explicit PatternTable(std::span<const SignatureGroup> groups) {
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+      const auto pattern = PatternOf(groups[i], i);
+      if (!pattern) continue;
+      if (pattern->bytes.empty()) {
+        for (auto& list : byFirst_) list.push_back(*pattern);
+      } else {
+        byFirst_[pattern->bytes[0]].push_back(*pattern);
+      }
+    }
+  }
+
+  // The first group whose signature the sector begins with.
+  std::optional<std::size_t> Match(const std::uint8_t* sector) const {
+    for (const Pattern& p : byFirst_[sector[0]])
+      if (std::memcmp(sector, p.bytes.data(), p.bytes.size()) == 0) return p.group;
+    return std::nullopt;
+  }
+
+ private:
+  std::array<std::vector<Pattern>, 256> byFirst_;
+};
+
+bool IsCompoundDocument(const std::u16string& extension) {
+  return SameIgnoringCase(extension, u".doc") || SameIgnoringCase(extension, u".docx");
+}
+
+// The extension a hit of the group takes.
+std::u16string ExtensionOfHit(std::span<const SignatureGroup> groups, const SignatureGroup& group,
+                              std::uint64_t sector, const OfficeKind& officeKind) {
+  if (!IsCompoundDocument(group.extension) || !officeKind) return group.extension;
+  const std::u16string kind = officeKind(sector);
+  for (const SignatureGroup& other : groups)
+    if (SameIgnoringCase(other.extension, kind)) return kind;
+  return group.extension;
+}
+
+}  // namespace
+
+bool SameIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t first, std::uint64_t last,
+                                      std::span<const SignatureGroup> groups, const OfficeKind& officeKind,
+                                      ScanControl& control) {
+  std::vector<FoundFile> found;
+  const PatternTable table(groups);
+  std::vector<std::uint8_t> buffer(std::size_t{kReadSectors} * kSectorSize);
+  const std::uint64_t total = std::max<std::uint64_t>(last, 1);
+  std::uint64_t reads = 0;
+  int shownPercent = -1;
+  bool lastRead = false;
+  for (std::uint64_t s = first; !lastRead;) {
+    if (reads++ % kProgressReads == 0)
+      control.Report("Reading Sector " + std::to_string(s) + " Of " + std::to_string(last));
+    reader.Read(s, kReadSectors, buffer);
+    for (std::uint32_t i = 0; i < kReadSectors; ++i, ++s) {
+      if (!control.Continue()) return found;
+      if (s > last) lastRead = true;
+      // The bar moves only while the hit count is a multiple of 10.
+      if (found.size() % 10 == 0) {
+        const auto percent = static_cast<int>(std::min<std::uint64_t>((s - first) * 100 / total, 99));
+        if (percent != shownPercent) control.ReportPercent(shownPercent = percent);
+      }
+      const auto group = table.Match(buffer.data() + std::size_t{i} * kSectorSize);
+      if (!group) continue;
+      FoundFile file;
+      file.fileNumber = static_cast<std::uint32_t>(found.size() + 1);
+      file.firstSector = s;
+      file.typeName = groups[*group].typeName;
+      file.extension = ExtensionOfHit(groups, groups[*group], s, officeKind);
+      file.name = FromUtf8(std::to_string(file.fileNumber)) + file.extension;
+      found.push_back(std::move(file));
+    }
+  }
+  return found;
+}
+
+std::vector<TraceTypeItem> BuildTraceTree(std::span<const FoundFile> files, ScanControl* control) {
+  if (control) control->Report(TraceTexts::kTree);
+  // The extension items of each type, from one walk over the files: a type
+  // that comes back gets the same items again without another walk.
+  std::unordered_map<std::u16string, std::vector<std::u16string>> extensionsOf;
+  for (const FoundFile& file : files) {
+    std::vector<std::u16string>& extensions = extensionsOf[LowerCase(file.typeName)];
+    if (extensions.empty() || !SameIgnoringCase(extensions.back(), file.extension))
+      extensions.push_back(file.extension);
+  }
+  std::vector<TraceTypeItem> items;
+  for (const FoundFile& file : files) {
+    if (control && !control->Continue()) break;
+    if (!items.empty() && SameIgnoringCase(items.back().typeName, file.typeName)) continue;
+    items.push_back({file.typeName, extensionsOf[LowerCase(file.typeName)]});
+  }
+  return items;
+}
+
+std::vector<const FoundFile*> FilesOfItem(std::span<const FoundFile> files, const std::u16string& typeName,
+                                          const std::u16string* extension) {
+  std::vector<const FoundFile*> listed;
+  for (const FoundFile& file : files)
+    if (SameIgnoringCase(file.typeName, typeName) && (!extension || SameIgnoringCase(file.extension, *extension)))
+      listed.push_back(&file);
+  return listed;
+}
+
+}  // namespace dravik

@@ -1,0 +1,100 @@
+// dravik types and dravik scan trace on a disk of real files made by the
+// tools that write them: every file found at the sector where Sleuth Kit
+// says it begins, with its type's extension, deleted ones too; the carved
+// files begin with the files' own bytes; a kept snapshot lists the same.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "TestFiles.h"
+
+namespace dravik {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Quote;
+using test::RunShell;
+
+std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
+
+struct TracedFileTruth {
+  std::string extension;
+  std::uint64_t sector = 0;
+  bool deleted = false;
+  std::uint64_t size = 0;
+  std::string sha256;
+  std::string name;
+};
+
+std::vector<TracedFileTruth> Manifest() {
+  std::ifstream in(test::FixtureIn("trace", "trace.manifest"));
+  std::vector<TracedFileTruth> files;
+  TracedFileTruth t;
+  int deleted = 0;
+  while (in >> t.extension >> t.sector >> deleted >> t.size >> t.sha256 >> t.name) {
+    t.deleted = deleted != 0;
+    files.push_back(t);
+  }
+  EXPECT_GE(files.size(), 15u);
+  return files;
+}
+
+std::string Types(const std::vector<TracedFileTruth>& files) {
+  std::string types;
+  for (const auto& f : files) types += (types.empty() ? "" : ",") + f.extension;
+  return types;
+}
+
+TEST(TraceCliTest, EveryFileIsFoundAtItsFirstSectorAndCarvedWithItsBytes) {
+  const auto files = Manifest();
+  const std::string image = Quote(test::FixtureIn("trace", "trace.vhdx"));
+  test::TempDir dir;
+  const auto listed = RunShell(Dravik("scan trace --quiet --list --types " + Types(files) + " --save-snapshot " +
+                                      Quote(dir / "kept") + " " + image));
+  ASSERT_EQ(listed.status, 0);
+  std::map<std::uint64_t, std::string> found;  // sector -> listed path
+  std::istringstream lines(listed.out);
+  for (std::string kind, sector, path; lines >> kind >> sector && std::getline(lines >> std::ws, path);)
+    found[std::stoull(sector)] = path;
+  for (const auto& f : files) {
+    const auto it = found.find(f.sector);
+    ASSERT_NE(it, found.end()) << f.name << " at " << f.sector << (f.deleted ? " (deleted)" : "");
+    const std::string& path = it->second;
+    EXPECT_EQ(path.substr(path.size() - f.extension.size()), f.extension) << f.name;
+  }
+  // The snapshot lists the same, without the image.
+  const auto again = RunShell(Dravik("snapshot --quiet --list " + Quote(dir / "kept")));
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.out, listed.out);
+
+  const auto saved = RunShell(Dravik("scan trace --quiet --size 1 --types " + Types(files) + " --recover " +
+                                     Quote(dir / "out") + " " + image));
+  ASSERT_EQ(saved.status, 0);
+  for (const auto& f : files) {
+    const std::string path = found[f.sector];
+    const fs::path carved = dir / "out" / path.substr(path.rfind('/') + 1);
+    ASSERT_EQ(fs::file_size(carved), 1048576u) << carved;
+    const auto head = RunShell("head -c " + std::to_string(f.size) + " " + Quote(carved) + " | sha256sum");
+    EXPECT_EQ(head.out.substr(0, 64), f.sha256) << f.name;
+  }
+}
+
+TEST(TraceCliTest, TypesAndTheirMistakes) {
+  const auto types = RunShell(Dravik("types"));
+  ASSERT_EQ(types.status, 0);
+  EXPECT_NE(types.out.find("Graphics Files\t.png\tPNG Image\t89504E470D0A1A0A\n"), std::string::npos);
+  const std::string image = Quote(test::FixtureIn("trace", "trace.vhdx"));
+  EXPECT_EQ(RunShell(Dravik("scan trace --quiet " + image + " 2>/dev/null")).status, 2) << "no --types";
+  EXPECT_EQ(RunShell(Dravik("scan trace --quiet --types .nosuch " + image + " 2>/dev/null")).status, 2);
+  EXPECT_EQ(RunShell(Dravik("scan trace --quiet --types .png --size 51 " + image + " 2>/dev/null")).status, 2);
+  EXPECT_EQ(RunShell(Dravik("scan quick --types .png " + image + " 2>/dev/null")).status, 2);
+  // The whole disk holds the partition's files too.
+  const auto whole = RunShell(Dravik("scan trace --quiet --whole-disk --list --types .png " + image));
+  EXPECT_EQ(whole.status, 0);
+  EXPECT_NE(whole.out.find("PNG Image/.png/1.png"), std::string::npos) << whole.out;
+}
+
+}  // namespace
+}  // namespace dravik

@@ -1,0 +1,151 @@
+// The signature scan on disks of known bytes: which group decides a hit,
+// signatures shorter than what they are compared with, the sectors past the
+// range's end that the last read covers, compound documents, a stop; the
+// tree of types and extensions; carved files of exactly the carve size.
+
+#include <gtest/gtest.h>
+
+#include "TestFiles.h"
+#include "disk/SectorReader.h"
+#include "raw/CarveWriter.h"
+#include "raw/SignatureScan.h"
+#include "util/ScanControl.h"
+#include "vdisk/ByteSource.h"
+
+namespace dravik {
+namespace {
+
+// A disk of sectors, each beginning with the given bytes (the rest zeros).
+std::vector<std::uint8_t> Disk(std::size_t sectors, const std::vector<std::pair<std::size_t, std::string>>& starts) {
+  std::vector<std::uint8_t> bytes(sectors * kSectorSize, 0);
+  for (const auto& [sector, text] : starts) std::copy(text.begin(), text.end(), bytes.data() + sector * kSectorSize);
+  return bytes;
+}
+
+SignatureGroup Group(const char16_t* extension, const char16_t* type, const std::string& ascii) {
+  std::string hex;
+  static constexpr char kDigits[] = "0123456789abcdef";  // case does not matter
+  for (const char c : ascii) {
+    hex += kDigits[static_cast<unsigned char>(c) >> 4];
+    hex += kDigits[static_cast<unsigned char>(c) & 15];
+  }
+  return {extension, type, static_cast<std::uint32_t>(ascii.size()), hex, 0};
+}
+
+std::vector<std::pair<std::uint64_t, std::u16string>> Hits(const std::vector<FoundFile>& files) {
+  std::vector<std::pair<std::uint64_t, std::u16string>> hits;
+  for (const FoundFile& f : files) hits.emplace_back(f.firstSector, f.name);
+  return hits;
+}
+
+TEST(SignatureScanTest, FirstGroupThatMatchesDecidesEachHit) {
+  const MemorySource disk(Disk(200, {{3, "PK\x03\x04rest"}, {10, "GIF89a"}, {11, "PKxx"}, {150, "GIF89a"}}));
+  const SectorReader reader(disk);
+  const std::vector<SignatureGroup> groups = {Group(u".zip", u"ZIP Archive", "PK\x03\x04"),
+                                              Group(u".pk", u"Any PK", "PK"), Group(u".gif", u"GIF Image", "GIF8")};
+  ScanControl control;
+  // The range ends at sector 100, but the last read reaches 127.
+  const auto files = ScanSignatures(reader, 0, 100, groups, nullptr, control);
+  EXPECT_EQ(Hits(files), (std::vector<std::pair<std::uint64_t, std::u16string>>{
+                             {3, u"1.zip"}, {10, u"2.gif"}, {11, u"3.pk"}}));
+  const auto wider = ScanSignatures(reader, 64, 199, groups, nullptr, control);
+  ASSERT_EQ(wider.size(), 1u);
+  EXPECT_EQ(wider[0].firstSector, 150u);
+  EXPECT_EQ(wider[0].fileNumber, 1u);
+  EXPECT_EQ(wider[0].typeName, u"GIF Image");
+  EXPECT_TRUE(ScanSignatures(reader, 0, 199, {}, nullptr, control).empty());
+
+  // A signature whose text is not its length in bytes never matches.
+  SignatureGroup odd = Group(u".zip", u"ZIP", "PK");
+  odd.signatureLength = 3;
+  EXPECT_TRUE(ScanSignatures(reader, 0, 199, std::vector{odd}, nullptr, control).empty());
+}
+
+TEST(SignatureScanTest, CompoundDocumentsTakeTheKindTheirContentNames) {
+  const std::string cfb = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+  const MemorySource disk(Disk(64, {{5, cfb}, {9, cfb}}));
+  const SectorReader reader(disk);
+  const OfficeKind kind = [](std::uint64_t sector) { return sector == 5 ? std::u16string(u".xls") : u".pub"; };
+  ScanControl control;
+  std::vector<SignatureGroup> groups = {Group(u".doc", u"Office Document", cfb), Group(u".xls", u"Excel", "XLSX")};
+  auto files = ScanSignatures(reader, 0, 63, groups, kind, control);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].name, u"1.xls") << "a group of that kind is sought";
+  EXPECT_EQ(files[0].typeName, u"Office Document") << "the type stays the matching group's";
+  EXPECT_EQ(files[1].name, u"2.doc") << "no .pub group: the extension stays";
+}
+
+// The bar moves only while the hit count is a multiple of 10: ten hits
+// early, a stop at half way, and the hit beyond is never reached.
+TEST(SignatureScanTest, StopEndsTheScanWithTheHitsSoFar) {
+  std::vector<std::pair<std::size_t, std::string>> starts;
+  for (std::size_t s = 100; s < 110; ++s) starts.emplace_back(s, "GIF8");
+  starts.emplace_back(600, "GIF8");
+  const MemorySource disk(Disk(640, starts));
+  const SectorReader reader(disk);
+  const std::vector<SignatureGroup> gif = {Group(u".gif", u"GIF", "GIF8")};
+  ScanControl* self = nullptr;
+  std::vector<int> percents;
+  ScanControl control([&](const ProgressUpdate& update) {
+    if (update.percent >= 0) percents.push_back(update.percent);
+    if (update.percent >= 50) self->RequestStop();
+  });
+  self = &control;
+  const auto files = ScanSignatures(reader, 0, 639, gif, nullptr, control);
+  EXPECT_EQ(files.size(), 10u);
+  ASSERT_FALSE(percents.empty());
+  EXPECT_EQ(percents.back(), 50);
+  // Between the first hit (sector 100, 15 %) and the tenth the bar stands
+  // still: 16 % (sectors 103 to 108) is never shown.
+  EXPECT_NE(std::find(percents.begin(), percents.end(), 15), percents.end());
+  EXPECT_EQ(std::find(percents.begin(), percents.end(), 16), percents.end());
+  EXPECT_NE(std::find(percents.begin(), percents.end(), 17), percents.end());
+  ScanControl stopAtStart([&](const ProgressUpdate&) { self->RequestStop(); });
+  self = &stopAtStart;
+  EXPECT_TRUE(ScanSignatures(reader, 0, 639, gif, nullptr, stopAtStart).empty());
+}
+
+TEST(TraceTreeTest, ATypeThatComesBackGetsASecondItem) {
+  const std::vector<FoundFile> files = {{u".jpg", u"1.jpg", u"JPEG", 1, 0}, {u".JPEG", u"2.JPEG", u"jpeg", 2, 1},
+                                        {u".png", u"3.png", u"PNG", 3, 2}, {u".jpg", u"4.jpg", u"JPEG", 4, 3}};
+  const auto items = BuildTraceTree(files);
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].typeName, u"JPEG");
+  EXPECT_EQ(items[0].extensions, (std::vector<std::u16string>{u".jpg", u".JPEG", u".jpg"}));
+  EXPECT_EQ(items[1].typeName, u"PNG");
+  EXPECT_EQ(items[2].extensions, items[0].extensions);
+  EXPECT_EQ(FilesOfItem(files, u"jpeg").size(), 3u);
+  const std::u16string jpg = u".JPG";
+  EXPECT_EQ(FilesOfItem(files, u"JPEG", &jpg).size(), 2u);
+  EXPECT_TRUE(BuildTraceTree({}).empty());
+}
+
+TEST(CarveWriterTest, CarvedFilesHaveTheCarveSizeAndZerosPastTheDisk) {
+  std::vector<std::uint8_t> bytes(3000 * kSectorSize);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 512);
+  const MemorySource disk(bytes);
+  const SectorReader reader(disk);
+  const FsParams params;
+  const RecoverySettings settings;
+  const FilterList filter;
+  SaveControl control;
+  const SaveContext context{reader, params, settings, filter, control};
+  const std::vector<FoundFile> files = {{u".bin", u"1.bin", u"Bin", 1, 100}, {u".bin", u"2.bin", u"Bin", 2, 2500},
+                                        {u".bin", u"3.bin", u"Bin", 3, 7}};
+  test::TempDir dir;
+  const SaveSummary summary = SaveCarvedFiles(context, files, {1, 2}, 1, dir.Path());
+  EXPECT_EQ(summary.saved, 2u);
+  EXPECT_TRUE(summary.Complete());
+  const auto first = test::ReadFileBytes(dir / "1.bin");
+  ASSERT_EQ(first.size(), 1048576u);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), bytes.data() + 100 * kSectorSize));
+  // 500 sectors of the disk, then zeros.
+  const auto last = test::ReadFileBytes(dir / "2.bin");
+  ASSERT_EQ(last.size(), 1048576u);
+  EXPECT_TRUE(std::equal(last.data(), last.data() + 500 * kSectorSize, bytes.data() + 2500 * kSectorSize));
+  EXPECT_TRUE(std::all_of(last.data() + 500 * kSectorSize, last.data() + last.size(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_FALSE(std::filesystem::exists(dir / "3.bin")) << "not checked";
+}
+
+}  // namespace
+}  // namespace dravik
