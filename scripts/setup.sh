@@ -8,7 +8,8 @@ DRAVIK_BUILD_DIR=${DRAVIK_BUILD_DIR:-$DRAVIK_ROOT/build}
 DRAVIK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev)
 # Tools that make and check the test images.
 DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g fdisk sleuthkit 7zip python3 locales
-                      gzip bzip2 xz-utils zip imagemagick sox ffmpeg sqlite3)
+                      gzip bzip2 xz-utils zip imagemagick sox ffmpeg sqlite3
+                      libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui)
 
 dravik_install_missing() {
   local missing=()

@@ -17,6 +17,7 @@
 #include "disk/FsParamsReader.h"
 #include "disk/SectorReader.h"
 #include "raw/CarveWriter.h"
+#include "raw/CompoundFile.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
 #include "vdisk/VirtualDisk.h"
@@ -230,7 +231,8 @@ int RunTraceScanCommand(ScanOptions& options) {
   }
   control.Report(TraceTexts::kSearching);
   const std::vector<FoundFile> files =
-      ScanSignatures(reader, params.partitionStart, params.lastSector, *groups, nullptr, control);
+      ScanSignatures(reader, params.partitionStart, params.lastSector, *groups,
+                     [&](std::uint64_t sector) { return DetermineOfficeKind(reader, sector); }, control);
   progress.Clear();
   const SnapshotInfo info{ScanMode::kFileTrace, partition, params, {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};
   if (auto status = SaveTraceSnapshot(options, info, *groups, files)) return *status;

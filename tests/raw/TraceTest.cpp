@@ -8,6 +8,7 @@
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
 #include "raw/CarveWriter.h"
+#include "raw/CompoundFile.h"
 #include "raw/SignatureScan.h"
 #include "util/ScanControl.h"
 #include "vdisk/ByteSource.h"
@@ -145,6 +146,24 @@ TEST(CarveWriterTest, CarvedFilesHaveTheCarveSizeAndZerosPastTheDisk) {
   EXPECT_TRUE(std::equal(last.data(), last.data() + 500 * kSectorSize, bytes.data() + 2500 * kSectorSize));
   EXPECT_TRUE(std::all_of(last.data() + 500 * kSectorSize, last.data() + last.size(), [](std::uint8_t b) { return b == 0; }));
   EXPECT_FALSE(std::filesystem::exists(dir / "3.bin")) << "not checked";
+}
+
+// LibreOffice's files name no program; the kind comes from their streams.
+// nokind.pub has none of the known streams left.
+TEST(CompoundFileTest, TellsOfficeFilesApartByAppNameOrStreams) {
+  for (const auto& [name, kind] : std::vector<std::pair<std::string, std::u16string>>{
+           {"report.doc", u".doc"}, {"sheet.xls", u".xls"}, {"slides.ppt", u".ppt"}, {"nokind.pub", u".pub"}}) {
+    const auto bytes = test::ReadFileBytes(test::FixtureIn("trace", name));
+    ASSERT_FALSE(bytes.empty()) << name;
+    EXPECT_EQ(OfficeKindOfCompound(bytes), kind) << name;
+    // Cut to its first sectors: a compound file no longer.
+    EXPECT_EQ(OfficeKindOfCompound(Bytes(bytes).first(700)), u".pub") << name;
+  }
+  EXPECT_EQ(OfficeExtensionOfAppName("Microsoft Office PowerPoint"), u".ppt");
+  EXPECT_EQ(OfficeExtensionOfAppName("Microsoft Excel"), u".xls");
+  EXPECT_EQ(OfficeExtensionOfAppName("Microsoft Office Word"), u".doc");
+  EXPECT_EQ(OfficeExtensionOfAppName("word"), u".pub") << "the search minds case";
+  EXPECT_EQ(OfficeKindOfCompound({}), u".pub");
 }
 
 }  // namespace
