@@ -74,3 +74,7 @@ echo
 
 echo "== partitions: searching large sparse VHDX images without a table"
 DRAVIK=$BUILD/dravik "$ROOT/bench/sparse_partitions.sh" "$WORKDIR"
+echo
+
+echo "== File Trace against cat and PhotoRec"
+DRAVIK=$BUILD/dravik "$ROOT/bench/trace_scan.sh" "$WORKDIR/../bench-ntfs"
