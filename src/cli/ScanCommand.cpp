@@ -54,7 +54,9 @@ constexpr const char* kScanUsage =
     "one that begins with the signature of a chosen type ('dravik types' lists\n"
     "them) as a found file, named by its number and extension and listed under\n"
     "its type and extension; a found file is recovered as the carve size from\n"
-    "its first sector. --json prints {\"items\":[{\"kind\",\"path\",\"name\",\n"
+    "its first sector, cut where its format records its end (JPEG, PNG, GIF,\n"
+    "PDF, ZIP and its kin, RIFF, BMP, SQLite, 7-Zip, MP4 and QuickTime, compound\n"
+    "files). --json prints {\"items\":[{\"kind\",\"path\",\"name\",\n"
     "\"firstSector\",\"id\"}]}.\n"
     "\n"
     "Options:\n"
@@ -68,6 +70,8 @@ constexpr const char* kScanUsage =
     "  --size MIB           trace: the size of each recovered file, 1 to 50\n"
     "                       mebibytes (default 2)\n"
     "  --whole-disk         trace: the whole disk rather than a partition\n"
+    "  --no-trim            trace: write every recovered file at the full size, not\n"
+    "                       cut where its format records its end\n"
     "  --list               one line per item, tab-separated: kind, live or deleted,\n"
     "                       size, modification time (UTC, ISO 8601, or -), path\n"
     "  --json               {\"items\":[{\"kind\",\"path\",\"name\",\"size\",\"deleted\",\"id\",\n"
@@ -322,12 +326,13 @@ namespace {
 // The options of File Trace, or the exit status when they are wrong.
 std::optional<int> ParseTraceOptions(const ParsedArgs& parsed, ScanOptions& options) {
   const bool trace = options.mode == "trace";
-  for (const char* name : {"types", "size", "whole-disk"})
+  for (const char* name : {"types", "size", "whole-disk", "no-trim"})
     if (!trace && parsed.Has(name)) return UsageError(std::string("--") + name + " belongs to 'scan trace'", kScanUsage);
   if (!trace) return std::nullopt;
   if (parsed.Has("whole-disk") && parsed.Has("partition"))
     return UsageError("--whole-disk and --partition exclude each other", kScanUsage);
   options.wholeDisk = parsed.Has("whole-disk");
+  options.settings.trimCarved = !parsed.Has("no-trim");
   std::stringstream list(parsed.Value("types").value_or(""));
   for (std::string type; std::getline(list, type, ',');)
     if (!type.empty()) options.types.push_back(type);
@@ -348,7 +353,7 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
                                              {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"fs", true},
                                              {"start", true}, {"end", true}, {"pick", true},
                                              {"save-snapshot", true}, {"replace"}, {"types", true},
-                                             {"size", true}, {"whole-disk"}});
+                                             {"size", true}, {"whole-disk"}, {"no-trim"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kScanUsage);
   if (parsed.Has("help")) {
     std::fputs(kScanUsage, stdout);

@@ -33,6 +33,7 @@ constexpr const char* kSnapshotUsage =
     "                       system and record counts\n"
     "  --size MIB           File Trace: the size of each recovered file (default 2;\n"
     "                       the snapshot does not keep the size the scan used)\n"
+    "  --no-trim            File Trace: write every file at that full size\n"
     "  the listing and saving options of 'dravik scan' (see 'dravik scan --help')\n";
 
 const char* FsName(std::uint16_t code) {
@@ -73,7 +74,7 @@ void PrintInfo(const Snapshot& s) {
 int RunSnapshot(const std::vector<std::string>& args) {
   const ParsedArgs parsed =
       ParseArgs(args, {{"info"}, {"list"}, {"json"}, {"recover", true}, {"select", true}, {"deleted", true},
-                       {"duplicates", true}, {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"size", true}});
+                       {"duplicates", true}, {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"size", true}, {"no-trim"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kSnapshotUsage);
   if (parsed.Has("help")) {
     std::fputs(kSnapshotUsage, stdout);
@@ -88,6 +89,7 @@ int RunSnapshot(const std::vector<std::string>& args) {
     if (!mib || *mib < 1 || *mib > 50) return UsageError("--size takes 1 to 50 (mebibytes)", kSnapshotUsage);
     options.carveSizeMiB = static_cast<std::uint32_t>(*mib);
   }
+  options.settings.trimCarved = !parsed.Has("no-trim");
   const std::string file = parsed.positionals.back();
   if (given == 2) options.image = parsed.positionals.front();
 

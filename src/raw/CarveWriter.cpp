@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "disk/SectorReader.h"
+#include "raw/CarveEnd.h"
 #include "save/SaveDriver.h"
 
 namespace dravik {
@@ -22,6 +23,18 @@ struct CarveContext {
     settings.deleted = DeletedMode::kInclude;
   }
 };
+
+// The bytes to write: up to the end the file's format records within the
+// carved sectors, else all of them.
+std::uint64_t TrimmedSize(const SaveContext& context, const FoundFile& file, std::uint64_t held,
+                          std::uint64_t sectors) {
+  const std::uint64_t whole = sectors * kSectorSize;
+  if (!HasEndRule(file.extension)) return whole;
+  std::vector<std::uint8_t> carved(static_cast<std::size_t>(whole), 0);
+  context.reader.Read(file.firstSector, static_cast<std::uint32_t>(held),
+                      std::span(carved).first(static_cast<std::size_t>(held * kSectorSize)));
+  return CarvedFileEnd(file.extension, carved).value_or(whole);
+}
 
 }  // namespace
 
@@ -45,7 +58,8 @@ FileOutcome ExtractCarvedFile(const SaveContext& base, const std::filesystem::pa
   std::vector<SectorRun> runs;
   if (held > 0) runs.push_back({file.firstSector, held});
   if (held < sectors) runs.push_back({std::nullopt, sectors - held});
-  const std::uint64_t size = sectors * kSectorSize;
+  const std::uint64_t size =
+      context.settings.trimCarved ? TrimmedSize(context, file, held, sectors) : sectors * kSectorSize;
   const std::uint64_t written = CopySectorRuns(context, *output, runs, size, forSave);
   const int writeError = output->Close();
   // A carved file has no recorded time: it keeps the time of saving.

@@ -1,8 +1,8 @@
 #pragma once
 // Writing the files File Trace found: each is the carve size from its first
-// sector, flat into the destination under the name it is listed with. What
-// lies past the end of the disk is written as zeros, so every carved file
-// has the carve size.
+// sector, flat into the destination under the name it is listed with, cut
+// where its format records its end when the trim setting is on. What lies
+// past the end of the disk is written as zeros.
 
 #include <cstdint>
 #include <filesystem>

@@ -67,6 +67,15 @@ class CompoundFile {
     return std::nullopt;
   }
 
+  // The bytes up to the end of the last sector in use: the header sector,
+  // then every sector the FAT does not mark free.
+  std::optional<std::uint64_t> Length() const {
+    constexpr std::uint32_t kFree = 0xFFFFFFFF;
+    for (std::size_t i = fat_.size(); i-- > 0;)
+      if (fat_[i] != kFree) return (std::uint64_t{i} + 2) * sectorBytes_;
+    return std::nullopt;
+  }
+
   bool HasEntry(const std::u16string& name) const {
     for (std::size_t at = 0; at + kEntryBytes <= directory_.size(); at += kEntryBytes)
       if (NameIs(Bytes(directory_.data() + at, kEntryBytes), name)) return true;
@@ -195,6 +204,12 @@ std::u16string OfficeKindOfCompound(Bytes file) {
   if (compound.HasEntry(u"Workbook") || compound.HasEntry(u"Book")) return u".xls";
   if (compound.HasEntry(u"WordDocument")) return u".doc";
   return u".pub";
+}
+
+std::optional<std::uint64_t> CompoundFileLength(Bytes file) {
+  CompoundFile compound(file);
+  if (!compound.Open()) return std::nullopt;
+  return compound.Length();
 }
 
 std::u16string DetermineOfficeKind(const SectorReader& reader, std::uint64_t firstSector) {

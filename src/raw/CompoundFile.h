@@ -5,6 +5,7 @@
 // program that wrote it.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "util/Bytes.h"
@@ -26,6 +27,10 @@ std::u16string OfficeExtensionOfAppName(const std::string& appName);
 // above, else (no AppName) by the stream its program keeps the document in
 // ("PowerPoint Document", "Workbook" or "Book", "WordDocument"), else ".pub".
 std::u16string OfficeKindOfCompound(Bytes file);
+
+// The length of the compound file these bytes begin with: up to its last
+// sector in use; none when they hold no compound file.
+std::optional<std::uint64_t> CompoundFileLength(Bytes file);
 
 // The kind of the compound file at the sector, from its first MiB.
 std::u16string DetermineOfficeKind(const SectorReader& reader, std::uint64_t firstSector);

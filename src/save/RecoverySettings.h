@@ -13,6 +13,9 @@ struct RecoverySettings {
   DeletedMode deleted = DeletedMode::kInclude;
   std::uint32_t sectorsPerRead = 100;  // the sector search's read size
   std::uint16_t retries = 3;
+  // Carved files end where their format records its end (within the carve
+  // size); off, every carved file has the carve size.
+  bool trimCarved = true;
 };
 
 }  // namespace dravik

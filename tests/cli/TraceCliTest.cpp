@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "TestFiles.h"
@@ -73,15 +74,30 @@ TEST(TraceCliTest, EveryFileIsFoundAtItsFirstSectorAndCarvedWithItsBytes) {
   EXPECT_EQ(again.status, 0);
   EXPECT_EQ(again.out, listed.out);
 
-  const auto saved = RunShell(Dravik("scan trace --quiet --size 1 --types " + Types(files) + " --recover " +
+  // Untrimmed: each carved file is the carve size and begins with the file.
+  const auto saved = RunShell(Dravik("scan trace --quiet --no-trim --size 1 --types " + Types(files) + " --recover " +
                                      Quote(dir / "out") + " " + image));
   ASSERT_EQ(saved.status, 0);
+  // Trimmed (the default): the formats that record their end give back the
+  // file itself; the others keep the carve size.
+  const auto trimmed = RunShell(Dravik("scan trace --quiet --size 1 --types " + Types(files) + " --recover " +
+                                       Quote(dir / "trim") + " " + image));
+  ASSERT_EQ(trimmed.status, 0);
+  const std::set<std::string> untrimmed = {".mkv", ".tif", ".bz2", ".gz", ".xz", ".flac"};
   for (const auto& f : files) {
     const std::string path = found[f.sector];
-    const fs::path carved = dir / "out" / path.substr(path.rfind('/') + 1);
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const fs::path carved = dir / "out" / name;
     ASSERT_EQ(fs::file_size(carved), 1048576u) << carved;
     const auto head = RunShell("head -c " + std::to_string(f.size) + " " + Quote(carved) + " | sha256sum");
     EXPECT_EQ(head.out.substr(0, 64), f.sha256) << f.name;
+    const fs::path cut = dir / "trim" / name;
+    if (untrimmed.count(f.extension)) {
+      EXPECT_EQ(fs::file_size(cut), 1048576u) << f.name;
+    } else {
+      EXPECT_EQ(fs::file_size(cut), f.size) << f.name;
+      EXPECT_EQ(RunShell("sha256sum < " + Quote(cut)).out.substr(0, 64), f.sha256) << f.name;
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
+#include "raw/CarveEnd.h"
 #include "raw/CarveWriter.h"
 #include "raw/CompoundFile.h"
 #include "raw/SignatureScan.h"
@@ -146,6 +147,35 @@ TEST(CarveWriterTest, CarvedFilesHaveTheCarveSizeAndZerosPastTheDisk) {
   EXPECT_TRUE(std::equal(last.data(), last.data() + 500 * kSectorSize, bytes.data() + 2500 * kSectorSize));
   EXPECT_TRUE(std::all_of(last.data() + 500 * kSectorSize, last.data() + last.size(), [](std::uint8_t b) { return b == 0; }));
   EXPECT_FALSE(std::filesystem::exists(dir / "3.bin")) << "not checked";
+}
+
+// Ends the real files of the fixture cannot show: markers inside a JPEG's
+// scan, a ZIP that holds another ZIP, ends beyond the carved bytes.
+TEST(CarveEndTest, EndsAreFoundOnlyWhereTheFormatPutsThem) {
+  const auto bytes = [](std::initializer_list<int> list) {
+    std::vector<std::uint8_t> v;
+    for (const int b : list) v.push_back(static_cast<std::uint8_t>(b));
+    return v;
+  };
+  // SOI, a 4-byte APP0, SOS of 4 bytes, scan data with a stuffed FF00 and a
+  // restart marker, EOI; then trailing bytes.
+  const auto jpeg = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0, 4, 1, 2, 0xFF, 0xDA, 0, 4, 9, 9, 0x11, 0xFF, 0, 0x22, 0xFF,
+                           0xD3, 0x33, 0xFF, 0xD9, 0xAA, 0xBB});
+  EXPECT_EQ(CarvedFileEnd(u".JPG", jpeg), std::optional<std::uint64_t>(23));
+  EXPECT_FALSE(CarvedFileEnd(u".jpg", Bytes(jpeg).first(21))) << "cut before its end";
+  // An inner end-of-directory whose directory does not end where it
+  // stands, then the outer one (directory of 0 bytes at 30).
+  std::vector<std::uint8_t> zip(30, 0);
+  const auto inner = bytes({'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 3, 0, 0, 0, 0, 0});
+  std::copy(inner.begin(), inner.end(), zip.begin() + 4);
+  const auto outer = bytes({'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 52, 0, 0, 0, 2, 0, 'h', 'i', 7});
+  zip.insert(zip.end(), 22, 0);
+  zip.insert(zip.end(), outer.begin(), outer.end());
+  EXPECT_EQ(CarvedFileEnd(u".zip", zip), std::optional<std::uint64_t>(52 + 24));
+  // A RIFF whose size points past the carved bytes is not cut.
+  const auto riff = bytes({'R', 'I', 'F', 'F', 0xFF, 0xFF, 0, 0, 'W', 'A', 'V', 'E'});
+  EXPECT_FALSE(CarvedFileEnd(u".wav", riff));
+  EXPECT_FALSE(HasEndRule(u".flac"));
 }
 
 // LibreOffice's files name no program; the kind comes from their streams.

@@ -1,0 +1,24 @@
+#pragma once
+// Where a carved file ends, for the formats that record it: a JPEG's end
+// marker after its last scan, a PNG's IEND chunk, a GIF's trailer, a PDF's
+// last "%%EOF", a ZIP's end of central directory, the sizes of RIFF, BMP,
+// SQLite and 7-Zip files, the top-level boxes of MP4 and QuickTime files,
+// the sectors of a compound file. A carved file is cut there, never beyond
+// the bytes carved.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "util/Bytes.h"
+
+namespace dravik {
+
+// The length of the file that the carved bytes begin with, by the rule of
+// its extension (compared without regard to case); none when the
+// extension has no rule or the end does not lie within the bytes.
+std::optional<std::uint64_t> CarvedFileEnd(const std::u16string& extension, Bytes carved);
+// True when files of the extension have such a rule.
+bool HasEndRule(const std::u16string& extension);
+
+}  // namespace dravik
