@@ -383,8 +383,7 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
 // "1 file" or "N files".
 std::string Files(std::uint32_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
 
-}  // namespace
-
+// What did not go well in a save, on standard error.
 void ReportSaveTrouble(const SaveSummary& summary) {
   constexpr std::size_t kShownFailures = 5;
   if (summary.failed > 0)
@@ -400,6 +399,17 @@ void ReportSaveTrouble(const SaveSummary& summary) {
                  Files(summary.unreadable).c_str(), summary.failedReads);
   else if (summary.failedReads > 0)
     std::fprintf(stderr, "dravik: %u sector reads failed\n", summary.failedReads);
+}
+
+}  // namespace
+
+int EndSave(const ScanOptions& options, const SaveSummary& summary, ProgressLine& progress) {
+  progress.Clear();
+  std::fprintf(options.json ? stderr : stdout, "%u files saved into %s\n", summary.saved,
+               options.destination->c_str());
+  std::fflush(stdout);
+  ReportSaveTrouble(summary);
+  return summary.Complete() ? kExitOk : kExitFailed;
 }
 
 namespace {
@@ -428,13 +438,7 @@ int Recover(const ScanOptions& options, const SectorReader& reader, const QuickS
   if (tree.Family() == FsFamily::kNtfs) mftRuns = ntfs::MftRunTable::Read(reader, result.params);
   const SaveContext context{reader,      result.params, options.settings, options.filter,
                             saveControl, mftRuns ? &*mftRuns : nullptr, options.image};
-  const SaveSummary summary = SaveCheckedTree(context, store, tree, *options.destination);
-  progress.Clear();
-  std::fprintf(options.json ? stderr : stdout, "%u files saved into %s\n", summary.saved,
-               options.destination->c_str());
-  std::fflush(stdout);
-  ReportSaveTrouble(summary);
-  return summary.Complete() ? kExitOk : kExitFailed;
+  return EndSave(options, SaveCheckedTree(context, store, tree, *options.destination), progress);
 }
 
 }  // namespace

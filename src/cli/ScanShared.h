@@ -87,9 +87,11 @@ int ShowTraceResult(const ScanOptions& options, const SectorReader* reader, std:
 std::optional<int> SaveTraceSnapshot(const ScanOptions& options, const SnapshotInfo& info,
                                      std::span<const SignatureGroup> groups, std::span<const FoundFile> files);
 
-// What did not go well in a save, on standard error: the files that could
-// not be saved with the first reasons, and the files with unreadable parts.
-void ReportSaveTrouble(const SaveSummary& summary);
+// The end of a save: "N files saved into DIR", then on standard error what
+// did not go well (the files that could not be saved with the first
+// reasons, the files with unreadable parts); the exit status: failed unless
+// every file was saved whole.
+int EndSave(const ScanOptions& options, const SaveSummary& summary, ProgressLine& progress);
 
 // Where the programs keep the File Trace catalogue: Raw.dat beside them.
 std::filesystem::path CataloguePath();

@@ -188,13 +188,8 @@ int ShowTraceResult(const ScanOptions& options, const SectorReader* reader, std:
   SaveControl saveControl(progress.SaveSink());
   const FsParams params;
   const SaveContext context{*reader, params, options.settings, options.filter, saveControl, nullptr, options.image};
-  const SaveSummary summary = SaveCarvedFiles(context, files, *checked, options.carveSizeMiB, *options.destination);
-  progress.Clear();
-  std::fprintf(options.json ? stderr : stdout, "%u files saved into %s\n", summary.saved,
-               options.destination->c_str());
-  std::fflush(stdout);
-  ReportSaveTrouble(summary);
-  return summary.Complete() ? kExitOk : kExitFailed;
+  return EndSave(options, SaveCarvedFiles(context, files, *checked, options.carveSizeMiB, *options.destination),
+                 progress);
 }
 
 int RunTraceScanCommand(ScanOptions& options) {

@@ -11,7 +11,7 @@ using test::Fixture;
 using test::Quote;
 using test::RunShell;
 
-std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
+using test::Dravik;
 
 // The value text of "key": in a flat JSON object (qemu-img puts blanks after colons).
 std::string Field(const std::string& text, const std::string& key) {

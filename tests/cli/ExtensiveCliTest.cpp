@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using test::Quote;
 using test::RunShell;
 
-std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
+using test::Dravik;
 
 std::string Image(const std::string& name) { return Quote(test::ExtensiveFixture(name)); }
 

@@ -25,7 +25,7 @@ using test::RunShell;
 
 fs::path LargeFixture(const std::string& name) { return test::FixtureIn("large", name); }
 
-std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
+using test::Dravik;
 
 struct LayoutLine {
   std::uint64_t start = 0;

@@ -17,7 +17,7 @@ using test::NtfsFixture;
 using test::Quote;
 using test::RunShell;
 
-std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
+using test::Dravik;
 
 // Every manifest record is recovered under one of its names with its checksum.
 void ExpectRecovered(const std::vector<test::NtfsManifestEntry>& manifest, const std::map<std::string, std::string>& sums) {

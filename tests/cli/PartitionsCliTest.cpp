@@ -15,7 +15,7 @@ using test::PartitionFixture;
 using test::Quote;
 using test::RunShell;
 
-std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
+using test::Dravik;
 
 // The "partitions" array of `dravik partitions --json`, with each index
 // checked against its position.

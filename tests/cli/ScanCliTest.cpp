@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 using test::Quote;
 using test::RunShell;
 
-std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
+using test::Dravik;
 
 struct JsonItem {
   std::string kind, path, name, created, modifiedUtc;

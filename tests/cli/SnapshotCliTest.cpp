@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using test::Quote;
 using test::RunShell;
 
-std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
+using test::Dravik;
 
 // Path, size and modification time of the files below dir, one a line
 // (folders take the time of saving; so do NTFS system files, which are

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using test::Quote;
 using test::RunShell;
 
-std::string Dravik(const std::string& args) { return Quote(test::CliPath()) + " " + args; }
+using test::Dravik;
 
 struct TracedFileTruth {
   std::string extension;

@@ -32,6 +32,8 @@ fs::path SharedTestData(const std::string& relative) {
 
 fs::path CliPath() { return DRAVIK_CLI_PATH; }
 
+std::string Dravik(const std::string& args) { return Quote(CliPath()) + " " + args; }
+
 std::vector<std::uint8_t> ReadFileBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());

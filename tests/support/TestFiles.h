@@ -17,6 +17,8 @@ std::filesystem::path FixtureIn(const std::string& folder, const std::string& na
 std::filesystem::path SharedTestData(const std::string& relative);
 // The built dravik command.
 std::filesystem::path CliPath();
+// A shell command running the dravik under test with these arguments.
+std::string Dravik(const std::string& args);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
