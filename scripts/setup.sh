@@ -5,11 +5,12 @@ DRAVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 DRAVIK_BUILD_DIR=${DRAVIK_BUILD_DIR:-$DRAVIK_ROOT/build}
 
 # Packages to build the engine and the command line.
-DRAVIK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev)
+DRAVIK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev qt6-base-dev)
 # Tools that make and check the test images.
 DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g fdisk sleuthkit 7zip python3 locales
                       gzip bzip2 xz-utils zip imagemagick sox ffmpeg sqlite3
-                      libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui)
+                      libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+                      xvfb xauth fonts-dejavu-core)
 
 dravik_install_missing() {
   local missing=()

@@ -214,6 +214,70 @@ void ResultTree::ClickFolder(std::size_t node) {
   if (!AnyChildChecked(kRoot)) nodes_[kRoot].state = CheckState::kUnchecked;
 }
 
+void ResultTree::SetRootFiles(bool checked) {
+  for (const std::uint64_t key : FilesOf(RootId())) CheckFile(key, checked);
+}
+
+// A checked folder saves all its files; a file of it also checked on its
+// own would be written a second time, flat into the destination.
+void ResultTree::LetGoFilesOfChecked() {
+  if (checkedFiles_.empty()) return;
+  for (std::size_t i = 1; i < nodes_.size(); ++i)
+    if (nodes_[i].state == CheckState::kChecked)
+      for (const std::uint64_t key : FilesOf(nodes_[i].folderId)) checkedFiles_.erase(key);
+}
+
+void ResultTree::ClickFolderBox(std::size_t node) {
+  ClickFolder(node);
+  if (node == kRoot) {
+    if (nodes_[kRoot].state == CheckState::kUnchecked) checkedFiles_.clear();
+    SetRootFiles(nodes_[kRoot].state != CheckState::kUnchecked);
+  } else {
+    std::vector<std::size_t> pending{node};
+    while (!pending.empty()) {
+      const std::size_t n = pending.back();
+      pending.pop_back();
+      for (const std::uint64_t key : FilesOf(nodes_[n].folderId)) checkedFiles_.erase(key);
+      pending.insert(pending.end(), nodes_[n].children.begin(), nodes_[n].children.end());
+    }
+  }
+  LetGoFilesOfChecked();
+}
+
+bool ResultTree::FileShownChecked(std::size_t folderNode, std::uint64_t key) const {
+  if (FileChecked(key)) return true;
+  return folderNode != kRoot && nodes_.at(folderNode).state == CheckState::kChecked;
+}
+
+void ResultTree::ClickFile(std::size_t folderNode, std::uint64_t key) {
+  TreeNode& folder = nodes_.at(folderNode);
+  if (folderNode != kRoot && folder.state == CheckState::kChecked) {
+    for (const std::uint64_t other : FilesOf(folder.folderId))
+      if (other != key) checkedFiles_.insert(other);
+    folder.state = CheckState::kPartial;
+  } else {
+    CheckFile(key, !FileChecked(key));
+    if (folderNode != kRoot && folder.state == CheckState::kUnchecked && HasCheckedFile(folder.folderId))
+      folder.state = CheckState::kPartial;
+    else if (folderNode != kRoot && folder.state == CheckState::kPartial && !HasCheckedFile(folder.folderId) &&
+             AllChildren(folderNode, CheckState::kUnchecked))
+      folder.state = CheckState::kUnchecked;
+    else if (folderNode != kRoot && folder.state == CheckState::kPartial && AllChildren(folderNode, CheckState::kChecked)) {
+      const auto files = FilesOf(folder.folderId);
+      if (std::all_of(files.begin(), files.end(), [&](std::uint64_t k) { return FileChecked(k); }))
+        folder.state = CheckState::kChecked;
+    }
+  }
+  SettleAncestors(folderNode, folder.state == CheckState::kChecked);
+  LetGoFilesOfChecked();
+}
+
+void ResultTree::CheckEverything() {
+  SetCheck(kRoot, true);
+  checkedFiles_.clear();
+  SetRootFiles(true);
+}
+
 void ResultTree::CheckFile(std::uint64_t key, bool checked) {
   if (checked)
     checkedFiles_.insert(key);

@@ -81,6 +81,20 @@ class ResultTree {
   // otherwise it is unchecked, and so is every ancestor left without a
   // checked or partial child folder (the root: everything is unchecked).
   void ClickFolder(std::size_t node);
+  // The folder's click as above, with the files of the list following it:
+  // the folders it checked bring all their files, those it unchecked none,
+  // so files checked one by one there are let go. The root brings no files
+  // when it is saved, so its own files are checked one by one with it.
+  void ClickFolderBox(std::size_t node);
+  // Whether a file row of the folder's list shows as checked: checked on its
+  // own, or brought by its checked folder (the root brings none).
+  bool FileShownChecked(std::size_t folderNode, std::uint64_t key) const;
+  // A click on a file row's check box in the list of the folder. Unchecking
+  // a file that its checked folder brings keeps the folder's other files
+  // checked one by one and leaves the folder partly checked.
+  void ClickFile(std::size_t folderNode, std::uint64_t key);
+  // After a scan: everything checked, the root's own files included.
+  void CheckEverything();
   void CheckFile(std::uint64_t key, bool checked);
   bool FileChecked(std::uint64_t key) const { return checkedFiles_.count(key) != 0; }
   const std::unordered_set<std::uint64_t>& CheckedFiles() const { return checkedFiles_; }
@@ -98,6 +112,8 @@ class ResultTree {
   bool AllChildren(std::size_t node, CheckState state) const;
   bool AnyChildChecked(std::size_t node) const;
   bool HasCheckedFile(std::uint32_t folderId) const;
+  void SetRootFiles(bool checked);
+  void LetGoFilesOfChecked();
 
   const RecoveryStore* store_;
   FsFamily family_;

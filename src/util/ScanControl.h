@@ -18,6 +18,15 @@ struct ProgressUpdate {
   int percent = -1;     // -1: keep the percentage shown last
 };
 
+// The counters a scan keeps while it works, for a front end that shows
+// them: read at any time from another thread.
+struct ScanTally {
+  std::uint32_t folders = 0;
+  std::uint32_t files = 0;
+  std::uint64_t sector = 0;      // the sector being read
+  std::u16string lastName;       // the folder or file found last
+};
+
 class ScanControl {
  public:
   using Sink = std::function<void(const ProgressUpdate&)>;
@@ -57,12 +66,35 @@ class ScanControl {
   }
   void ReportPercent(int percent) const { Report({}, percent); }
 
+  // The scanner's counters; cheap enough to call for every record.
+  void Count(std::uint32_t folders, std::uint32_t files, std::uint64_t sector) {
+    folders_.store(folders, std::memory_order_relaxed);
+    files_.store(files, std::memory_order_relaxed);
+    sector_.store(sector, std::memory_order_relaxed);
+  }
+  void CountName(const std::u16string& name) {
+    std::lock_guard lock(nameMutex_);
+    lastName_ = name;
+  }
+  ScanTally Counts() const {
+    ScanTally counts{folders_.load(std::memory_order_relaxed), files_.load(std::memory_order_relaxed),
+                      sector_.load(std::memory_order_relaxed), {}};
+    std::lock_guard lock(nameMutex_);
+    counts.lastName = lastName_;
+    return counts;
+  }
+
  private:
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::condition_variable resumed_;
   bool paused_ = false;
   Sink sink_;
+  std::atomic<std::uint32_t> folders_{0};
+  std::atomic<std::uint32_t> files_{0};
+  std::atomic<std::uint64_t> sector_{0};
+  mutable std::mutex nameMutex_;
+  std::u16string lastName_;
 };
 
 }  // namespace dravik

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "MemoryFatVolume.h"
 #include "fs/ResultTree.h"
 #include "fs/TimeText.h"
@@ -209,6 +211,58 @@ TEST_F(ResultTreeTest, ClickOnTheCheckedRootUnchecksEverything) {
   tree_->ClickFolder(ResultTree::kRoot);
   EXPECT_EQ(All(), std::vector<CheckState>(7, kOn));
   EXPECT_EQ(tree_->CheckedFolders().size(), 6u);
+}
+
+// The list's check boxes: files follow their folder, are let go when the
+// folder decides for them, and are never checked twice (once by their
+// folder, once on their own), which would save them twice.
+TEST_F(ResultTreeTest, FileRowsFollowTheirFolderAndAreNeverCheckedTwice) {
+  tree_->CheckEverything();
+  const std::size_t a = N(u"A");
+  // The root's own files are checked one by one; the others come with their folders.
+  EXPECT_EQ(tree_->CheckedFiles(), (std::unordered_set<std::uint64_t>{0, 3, 4}));
+  EXPECT_TRUE(tree_->FileShownChecked(a, 1));
+  EXPECT_TRUE(tree_->FileShownChecked(ResultTree::kRoot, 0));
+
+  // Unchecking a.txt in the checked A leaves A partial and a.txt alone out.
+  tree_->ClickFile(a, 1);
+  EXPECT_FALSE(tree_->FileShownChecked(a, 1));
+  EXPECT_EQ(S(u"A"), kPart);
+  EXPECT_EQ(S(u""), kPart);
+  EXPECT_EQ(S(u"A/A1"), kOn);
+  const auto folders = tree_->CheckedFolders();
+  EXPECT_EQ(std::count(folders.begin(), folders.end(), a), 0);
+  // Checking it again: A is whole again, and a.txt is not also checked on its own.
+  tree_->ClickFile(a, 1);
+  EXPECT_TRUE(tree_->FileShownChecked(a, 1));
+  EXPECT_EQ(S(u"A"), kOn);
+  EXPECT_FALSE(tree_->FileChecked(1));
+
+  // Clicking a folder decides for its files: unchecked A brings none.
+  tree_->ClickFile(a, 1);
+  tree_->ClickFile(a, 1);
+  tree_->ClickFolderBox(a);
+  EXPECT_EQ(S(u"A"), kOff);
+  EXPECT_FALSE(tree_->FileShownChecked(a, 1));
+  EXPECT_FALSE(tree_->FileShownChecked(N(u"A/A1"), 2));
+
+  // A file checked in an unchecked folder makes it, and its ancestors, partial;
+  // unchecking it again clears them.
+  tree_->ClickFile(N(u"A/A1"), 2);
+  EXPECT_EQ(S(u"A/A1"), kPart);
+  EXPECT_EQ(S(u"A"), kPart);
+  tree_->ClickFile(N(u"A/A1"), 2);
+  EXPECT_EQ(S(u"A/A1"), kOff);
+  EXPECT_EQ(S(u"A"), kOff);
+
+  // The root's click: a partial root checks everything, its own files too;
+  // the next click unchecks everything.
+  tree_->ClickFolderBox(ResultTree::kRoot);
+  EXPECT_EQ(All(), std::vector<CheckState>(7, kOn));
+  EXPECT_EQ(tree_->CheckedFiles(), (std::unordered_set<std::uint64_t>{0, 3, 4}));
+  tree_->ClickFolderBox(ResultTree::kRoot);
+  EXPECT_EQ(All(), std::vector<CheckState>(7, kOff));
+  EXPECT_TRUE(tree_->CheckedFiles().empty());
 }
 
 TEST_F(ResultTreeTest, FolderRows) {

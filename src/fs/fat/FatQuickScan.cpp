@@ -40,7 +40,8 @@ class FatQuickScanner {
     for (std::uint32_t done = 0; done < params_.rootDirSectors && control_.Continue();) {
       const std::uint32_t count = std::min(params_.rootDirSectors - done, kRootPieceSectors);
       piece.resize(std::size_t{count} * kSectorSize);
-      reader_.Read(first + done, count, piece);
+      sector_ = first + done;
+      reader_.Read(sector_, count, piece);
       if (!ReadPiece(directory, piece, kFatRootId)) return;
       done += count;
     }
@@ -61,7 +62,8 @@ class FatQuickScanner {
     std::vector<std::uint8_t> cluster(std::size_t{spc} * kSectorSize);
     for (std::size_t c = 0; c < chain.size(); ++c) {
       if (!control_.Continue()) return;
-      reader_.Read(fat::ClusterSector(params_, chain[c]), spc, cluster);
+      sector_ = fat::ClusterSector(params_, chain[c]);
+      reader_.Read(sector_, spc, cluster);
       if (c == 0 && needDotEntries && !fat::StartsWithDotEntries(cluster)) return;
       if (!ReadPiece(directory, cluster, parentId)) return;
     }
@@ -85,6 +87,9 @@ class FatQuickScanner {
       store_.totalBytes += entry.size;
     }
     ++store_.entryCount;
+    control_.Count(store_.folderCount, store_.fileCount, sector_);
+    if (store_.entryCount % 64 == 1)
+      control_.CountName(entry.directory ? store_.FatFolders().back().name : store_.FatFiles().back().name);
     const std::uint64_t clusters = params_.sectorsPerCluster ? params_.partitionSectors / params_.sectorsPerCluster : 0;
     if (store_.entryCount % 64 == 0 && clusters > 0)
       control_.ReportPercent(static_cast<int>(std::uint64_t{store_.entryCount} * 100 / clusters));
@@ -96,6 +101,7 @@ class FatQuickScanner {
   ScanControl& control_;
   fat::FatTable fat_;
   bool fat32_;
+  std::uint64_t sector_ = 0;  // the directory sector being read
 };
 
 }  // namespace

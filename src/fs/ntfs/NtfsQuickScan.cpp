@@ -44,6 +44,8 @@ class NtfsQuickScanner {
             Examine(record, recordNumber, *run.startSector + step + r * kRecordSectors);
           }
           sectorsRead += kRecordSectors;
+          if (run.startSector) control_.Count(store_.folderCount, store_.fileCount, *run.startSector + step + r * kRecordSectors);
+          if (recordNumber % 64 == 0 && !store_.NtfsFiles().empty()) control_.CountName(store_.NtfsFiles().back().name);
           if (recordNumber % 20 == 0 && total > 0)
             control_.Report("Reading Sector " + std::to_string(sectorsRead) + " Of " + std::to_string(total),
                             static_cast<int>(sectorsRead * 100 / total));

@@ -1,0 +1,233 @@
+#include "app/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QUrl>
+
+#include "app/AppTexts.h"
+#include "app/DriveInformationDialog.h"
+#include "app/RecoverySettingsDialog.h"
+#include "app/wizard/DrivePage.h"
+#include "app/wizard/PartitionPage.h"
+#include "app/wizard/ResultsPage.h"
+#include "app/wizard/Wizard.h"
+#include "disk/DriveInfo.h"
+
+namespace dravik::app {
+
+namespace {
+
+constexpr int kRecentFiles = 4;
+
+bool IsImage(const QString& path) {
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  return suffix == QLatin1String("vhd") || suffix == QLatin1String("vhdx") || suffix == QLatin1String("avhd") ||
+         suffix == QLatin1String("avhdx");
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle(AppTexts::kProduct);
+  setMinimumSize(875, 690);
+  setAcceptDrops(true);
+  wizard_ = new Wizard(this);
+  setCentralWidget(wizard_);
+
+  QMenu* recovery = menuBar()->addMenu(tr("&Recovery"));
+  recovery->addAction(Add("open", tr("&Open"), QKeySequence::Open, &MainWindow::OnOpen));
+  recovery->addAction(Add("recover", tr("&Recover Selected..."), QKeySequence(Qt::CTRL | Qt::Key_R), &MainWindow::OnRecover));
+  recovery->addAction(Add("saveAll", tr("Save All"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &MainWindow::OnSaveAll));
+  recovery->addSeparator();
+  recovery->addAction(Add("saveSnapshot", tr("&Save Recovery Snapshot..."), QKeySequence::Save, &MainWindow::OnSaveSnapshot));
+  recovery->addAction(Add("loadSnapshot", tr("&Load Recovery Snapshot..."), QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::OnLoadSnapshot));
+  recovery->addSeparator();
+  recovery->addAction(Add("exit", tr("E&xit..."), QKeySequence::Quit, &MainWindow::OnExit));
+  QMenu* view = menuBar()->addMenu(tr("&View"));
+  view->addAction(Add("icons", tr("&Icons"), QKeySequence(Qt::CTRL | Qt::Key_1), &MainWindow::OnIcons));
+  view->addAction(Add("list", tr("&List"), QKeySequence(Qt::CTRL | Qt::Key_2), &MainWindow::OnList));
+  view->addAction(Add("details", tr("&Details"), QKeySequence(Qt::CTRL | Qt::Key_3), &MainWindow::OnDetails));
+  QMenu* tools = menuBar()->addMenu(tr("&Tools"));
+  tools->addAction(Add("findFiles", tr("&Find Files"), QKeySequence::Find, &MainWindow::OnFindFiles));
+  tools->addAction(Add("fileFilters", tr("File Fi&lters"), QKeySequence(), &MainWindow::OnFileFilters));
+  tools->addAction(Add("settings", tr("&Settings"), QKeySequence::Preferences, &MainWindow::OnSettings));
+  tools->addAction(Add("driveInformation", tr("&Drive Information"), QKeySequence(Qt::CTRL | Qt::Key_I), &MainWindow::OnDriveInformation));
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  help->addAction(Add("help", tr("&Help"), QKeySequence::HelpContents, &MainWindow::OnHelp));
+  help->addAction(Add("about", tr("&About Dravik for VHD"), QKeySequence(), &MainWindow::OnAbout));
+
+  QToolBar* bar = addToolBar(tr("Standard"));
+  bar->setObjectName(QStringLiteral("Standard"));
+  bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  Command("open")->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+  Command("recover")->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  Command("saveAll")->setIcon(style()->standardIcon(QStyle::SP_DriveFDIcon));
+  Command("settings")->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+  Command("driveInformation")->setIcon(style()->standardIcon(QStyle::SP_DriveHDIcon));
+  Command("help")->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
+  for (const char* name : {"open", "recover", "saveAll", "settings", "driveInformation", "help"}) bar->addAction(Command(name));
+
+  statusBar()->showMessage(tr("Ready"));
+  connect(wizard_, &Wizard::CommandsChanged, this, &MainWindow::UpdateCommands);
+  RestoreSettings();
+  UpdateCommands();
+}
+
+QAction* MainWindow::Add(const QString& name, const QString& text, const QKeySequence& keys, void (MainWindow::*slot)()) {
+  auto* action = new QAction(text, this);
+  action->setObjectName(name);
+  action->setShortcut(keys);
+  connect(action, &QAction::triggered, this, slot);
+  return action;
+}
+
+QAction* MainWindow::Command(const QString& name) const { return findChild<QAction*>(name); }
+
+void MainWindow::UpdateCommands() {
+  const Session& s = wizard_->session();
+  const int page = wizard_->CurrentPage();
+  const bool busy = wizard_->Busy();
+  const bool results = s.ResultsAvailable() && page == Wizard::kResults;
+  const bool trace = s.mode == ScanMode::kFileTrace;
+  Command("open")->setEnabled(page == Wizard::kStart);
+  Command("recover")->setEnabled(results);
+  Command("saveAll")->setEnabled(results);
+  Command("saveSnapshot")->setEnabled(false);
+  Command("loadSnapshot")->setEnabled(false);
+  for (const char* name : {"icons", "list", "details", "fileFilters"}) Command(name)->setEnabled(results);
+  Command("findFiles")->setEnabled(false);
+  Command("settings")->setEnabled(!trace && !busy);
+  Command("driveInformation")->setEnabled(results);
+  static const char* const kPages[] = {"Choose an image and a scan mode", "Choose the drive", "Choose the partition",
+                                       "Choose a file system", "Recovered folders and files"};
+  QString message = tr(kPages[page]);
+  if (busy) message += tr(" — working…");
+  statusBar()->showMessage(message);
+}
+
+void MainWindow::OpenPath(const QString& given) {
+  QString path = given;
+  path.remove(QLatin1Char('"'));
+  if (path.endsWith(QLatin1String(".dvsf"), Qt::CaseInsensitive)) {
+    QFile file(path);
+    QByteArray head;
+    if (file.open(QIODevice::ReadOnly)) head = file.read(2);
+    const bool known = head.size() == 2 && head[1] == 0 && (head[0] == 'D' || head[0] == 'A' || head[0] == 'R');
+    wizard_->messenger().Show(known ? tr("Snapshots cannot be loaded by this version yet.") : AppTexts::kInvalidFile,
+                              known ? MessageKind::kInformation : MessageKind::kQuestion);
+    return;
+  }
+  wizard_->SetImagePath(path);
+  if (IsImage(path)) RememberImage(path);
+}
+
+void MainWindow::RememberImage(const QString& path) {
+  recent_.removeAll(path);
+  recent_.prepend(path);
+  while (recent_.size() > kRecentFiles) recent_.removeLast();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  const auto urls = event->mimeData()->urls();
+  if (urls.size() == 1 && urls.front().isLocalFile()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const auto urls = event->mimeData()->urls();
+  if (!urls.isEmpty()) OpenPath(urls.front().toLocalFile());
+}
+
+void MainWindow::RestoreSettings() {
+  QSettings settings;
+  recent_ = settings.value(QStringLiteral("Recent File List")).toStringList();
+  restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
+  restoreState(settings.value(QStringLiteral("CommandBars")).toByteArray());
+  const auto splitters = findChildren<QSplitter*>();
+  for (int i = 0; i < splitters.size(); ++i) {
+    const QByteArray state = settings.value(QStringLiteral("splt/init_v%1").arg(i)).toByteArray();
+    if (!state.isEmpty()) splitters[i]->restoreState(state);
+  }
+  if (!recent_.isEmpty()) wizard_->SetImagePath(recent_.front());
+}
+
+void MainWindow::SaveSettings() {
+  QSettings settings;
+  settings.setValue(QStringLiteral("Recent File List"), recent_);
+  settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+  settings.setValue(QStringLiteral("CommandBars"), saveState());
+  const auto splitters = findChildren<QSplitter*>();
+  for (int i = 0; i < splitters.size(); ++i)
+    settings.setValue(QStringLiteral("splt/init_v%1").arg(i), splitters[i]->saveState());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!confirmed_) {
+    if (isMinimized()) showNormal();
+    if (!wizard_->messenger().Ask(AppTexts::kCloseQuestion)) {
+      event->ignore();
+      return;
+    }
+  }
+  wizard_->StopAndWait();
+  if (!wizard_->session().lastImage.empty())
+    RememberImage(QFile::decodeName(QByteArray::fromStdString(wizard_->session().lastImage)));
+  SaveSettings();
+  event->accept();
+}
+
+void MainWindow::OnOpen() {
+  if (wizard_->CurrentPage() == Wizard::kStart) wizard_->Browse();
+}
+void MainWindow::OnRecover() { wizard_->Recover(); }
+void MainWindow::OnSaveAll() { wizard_->SaveAll(); }
+void MainWindow::OnSaveSnapshot() {}
+void MainWindow::OnLoadSnapshot() {}
+void MainWindow::OnExit() { close(); }
+void MainWindow::OnIcons() { wizard_->results->SetViewStyle(ResultsPage::ViewStyle::kIcons); }
+void MainWindow::OnList() { wizard_->results->SetViewStyle(ResultsPage::ViewStyle::kList); }
+void MainWindow::OnDetails() { wizard_->results->SetViewStyle(ResultsPage::ViewStyle::kDetails); }
+void MainWindow::OnFindFiles() {}
+void MainWindow::OnFileFilters() {}
+
+void MainWindow::OnSettings() {
+  RecoverySettingsDialog dialog(wizard_->session().settings, this);
+  dialog.exec();
+}
+
+void MainWindow::OnDriveInformation() {
+  const Session& s = wizard_->session();
+  ScanCounts counts{s.mode, s.store.folderCount, s.store.fileCount};
+  DriveInformationDialog dialog(DriveInformationLines(s.params, counts), this);
+  dialog.exec();
+}
+
+void MainWindow::OnHelp() {
+  const QString file = QCoreApplication::applicationDirPath() + QLatin1Char('/') + AppTexts::kHelpFile;
+  if (QFileInfo::exists(file)) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+    return;
+  }
+  wizard_->messenger().Show(AppTexts::kHelpMissing, MessageKind::kError);
+}
+
+void MainWindow::OnAbout() {
+  QMessageBox::about(this, tr("About Dravik for VHD"),
+                     QStringLiteral("<h3>%1</h3><p>%2</p><p>Recovers folders and files from VHD and VHDX images.</p>")
+                         .arg(AppTexts::kProduct, AppTexts::kVersion));
+}
+
+}  // namespace dravik::app

@@ -1,0 +1,58 @@
+#pragma once
+// The main window: the wizard in the middle, the four menus and a tool bar
+// sharing one set of commands whose availability follows the wizard, a
+// status bar, and the settings kept between runs (recent images, window
+// geometry and state, splitter positions).
+
+#include <QMainWindow>
+#include <QStringList>
+
+class QAction;
+
+namespace dravik::app {
+
+class Wizard;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  Wizard* wizard() const { return wizard_; }
+  // A path from the command line or a drop: a snapshot or an image.
+  void OpenPath(const QString& path);
+  QAction* Command(const QString& name) const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  QAction* Add(const QString& name, const QString& text, const QKeySequence& keys, void (MainWindow::*slot)());
+  void UpdateCommands();
+  void RememberImage(const QString& path);
+  void RestoreSettings();
+  void SaveSettings();
+  void OnOpen();
+  void OnRecover();
+  void OnSaveAll();
+  void OnSaveSnapshot();
+  void OnLoadSnapshot();
+  void OnExit();
+  void OnIcons();
+  void OnList();
+  void OnDetails();
+  void OnFindFiles();
+  void OnFileFilters();
+  void OnSettings();
+  void OnDriveInformation();
+  void OnHelp();
+  void OnAbout();
+
+  Wizard* wizard_;
+  QStringList recent_;
+  bool confirmed_ = false;
+};
+
+}  // namespace dravik::app

@@ -1,0 +1,37 @@
+#include "app/Messenger.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "app/AppTexts.h"
+
+namespace dravik::app {
+
+Messenger::Messenger(QWidget* parent)
+    : function_([parent](const QString& text, MessageKind kind, bool yesNo) {
+        return ShowMessageBox(parent, text, kind, yesNo);
+      }) {}
+
+int ShowMessageBox(QWidget* parent, const QString& text, MessageKind kind, bool yesNo) {
+  QMessageBox box(parent);
+  box.setWindowTitle(AppTexts::kProduct);
+  // The texts carry the line breaks and tabs of their layout; a message box
+  // shows them as plain text, trimmed of the leading break some begin with.
+  box.setText(text.trimmed());
+  switch (kind) {
+    case MessageKind::kInformation: box.setIcon(QMessageBox::Information); break;
+    case MessageKind::kError: box.setIcon(QMessageBox::Critical); break;
+    case MessageKind::kQuestion: box.setIcon(QMessageBox::Question); break;
+    case MessageKind::kNotice: box.setIconPixmap(QApplication::windowIcon().pixmap(48, 48)); break;
+  }
+  if (yesNo) {
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes ? kYes : kNo;
+  }
+  box.setStandardButtons(QMessageBox::Ok);
+  box.exec();
+  return kYes;
+}
+
+}  // namespace dravik::app

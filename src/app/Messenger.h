@@ -1,0 +1,37 @@
+#pragma once
+// Every message to the user goes through one function with a text and a
+// kind; the caption is always the product name. Tests put a function of
+// their own in its place and answer the questions.
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace dravik::app {
+
+enum class MessageKind { kInformation = 1, kError = 2, kQuestion = 3, kNotice = 4 };
+
+// Answers: 1 for Yes (or OK), 2 for No.
+constexpr int kYes = 1;
+constexpr int kNo = 2;
+
+class Messenger {
+ public:
+  // text, kind, whether Yes and No are asked (otherwise only OK).
+  using Function = std::function<int(const QString& text, MessageKind kind, bool yesNo)>;
+
+  explicit Messenger(QWidget* parent = nullptr);
+  void SetFunction(Function function) { function_ = std::move(function); }
+
+  int Show(const QString& text, MessageKind kind) const { return function_(text, kind, false); }
+  bool Ask(const QString& text) const { return function_(text, MessageKind::kQuestion, true) == kYes; }
+
+ private:
+  Function function_;
+};
+
+// The message box on screen.
+int ShowMessageBox(QWidget* parent, const QString& text, MessageKind kind, bool yesNo);
+
+}  // namespace dravik::app

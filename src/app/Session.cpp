@@ -1,0 +1,19 @@
+#include "app/Session.h"
+
+namespace dravik::app {
+
+void Session::FreeResults() {
+  tree.reset();
+  mftRuns.reset();
+  store.Clear();
+}
+
+void Session::FreeScan() {
+  FreeResults();
+  findings.Clear();
+  params = {};
+  partitions.Clear();
+  selectedPartition = -1;
+}
+
+}  // namespace dravik::app

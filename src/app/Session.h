@@ -1,0 +1,59 @@
+#pragma once
+// Everything one recovery holds, owned by the wizard and passed by
+// reference: the open image and its drive table, the partitions, the
+// parameters and results of the last scan, the Extensive Scan's findings,
+// the Recovery Settings and the destination chosen last.
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "disk/DriveTable.h"
+#include "disk/FsParams.h"
+#include "disk/PartitionTable.h"
+#include "disk/SectorReader.h"
+#include "fs/NameMatch.h"
+#include "fs/RecoveryStore.h"
+#include "fs/ResultTree.h"
+#include "fs/ScanMode.h"
+#include "fs/extensive/ExtensiveFindings.h"
+#include "fs/ntfs/MftRuns.h"
+#include "save/RecoverySettings.h"
+#include "vdisk/VirtualDisk.h"
+
+namespace dravik::app {
+
+struct Session {
+  VirtualDisk disk;
+  SectorReader reader{disk};
+  DriveTable drives;
+  std::optional<ImageKind> imageKind;
+  std::string lastImage;  // the image opened last, as typed
+
+  ScanMode mode = ScanMode::kQuick;
+  std::array<int, 3> stage{};  // of each mode, indexed by ScanMode
+  bool scanStarted = false;
+
+  PartitionTable partitions;
+  int selectedPartition = -1;
+  FsParams params;
+  RecoveryStore store;
+  std::optional<ResultTree> tree;
+  std::optional<ntfs::MftRunTable> mftRuns;
+  ExtensiveFindings findings;
+  FsParams searchedRange;  // the range of the last Extensive Scan
+
+  RecoverySettings settings;
+  FilterList filter;
+  std::filesystem::path destination;
+
+  int& Stage() { return stage[static_cast<std::size_t>(mode)]; }
+  bool ResultsAvailable() const { return tree.has_value(); }
+  // Frees the results of a scan (tree, store, runs).
+  void FreeResults();
+  // Frees everything a scan built, the partitions and findings too.
+  void FreeScan();
+};
+
+}  // namespace dravik::app

@@ -1,0 +1,140 @@
+#include "app/results/FileListModel.h"
+
+#include <QApplication>
+#include <QBrush>
+#include <QStyle>
+#include <algorithm>
+
+namespace dravik::app {
+
+namespace {
+
+const QColor kDeletedText(255, 0, 0);
+const QColor kParentGround(255, 202, 149);
+
+}  // namespace
+
+FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void FileListModel::SetTree(ResultTree* tree) {
+  beginResetModel();
+  tree_ = tree;
+  rows_.clear();
+  node_ = ResultTree::kRoot;
+  endResetModel();
+}
+
+void FileListModel::ShowFolder(std::size_t node, const FilterList& filter) {
+  beginResetModel();
+  node_ = node;
+  rows_ = tree_ ? tree_->ShowFolder(tree_->Node(node).folderId, filter) : std::vector<ListRow>{};
+  endResetModel();
+}
+
+const ListRow* FileListModel::Row(int row) const {
+  return row >= 0 && static_cast<std::size_t>(row) < rows_.size() ? &rows_[static_cast<std::size_t>(row)] : nullptr;
+}
+
+int FileListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const char* const kTitles[] = {"File Name", "Type", "Size", "Creation Time", "Modification Time", "ID"};
+  return section >= 0 && section < kColumns ? QString::fromLatin1(kTitles[section]) : QVariant();
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
+  const ListRow* row = Row(index.row());
+  if (!row || !tree_) return {};
+  const bool parentRow = row->kind == ListRow::Kind::kParent;
+  switch (role) {
+    case Qt::DisplayRole:
+      switch (index.column()) {
+        case kName: return QString::fromStdU16String(row->name);
+        case kType: return QString::fromStdString(row->type);
+        case kSize: return row->size ? QVariant(QString::number(*row->size)) : QVariant();
+        case kCreated: return QString::fromStdString(row->created).trimmed();
+        case kModified: return QString::fromStdString(row->modified).trimmed();
+        case kId: return parentRow ? QVariant() : QVariant(QString::number(row->id));
+        default: return {};
+      }
+    case Qt::TextAlignmentRole:
+      if (index.column() == kSize || index.column() == kId) return int(Qt::AlignRight | Qt::AlignVCenter);
+      return {};
+    case Qt::CheckStateRole: {
+      if (index.column() != kName || parentRow) return {};
+      if (row->kind == ListRow::Kind::kFolder) {
+        const CheckState state = tree_->Node(static_cast<std::size_t>(row->id)).state;
+        return state == CheckState::kChecked   ? Qt::Checked
+               : state == CheckState::kPartial ? Qt::PartiallyChecked
+                                               : Qt::Unchecked;
+      }
+      return tree_->FileShownChecked(node_, row->id) ? Qt::Checked : Qt::Unchecked;
+    }
+    case Qt::DecorationRole:
+      if (index.column() != kName) return {};
+      if (parentRow) return QApplication::style()->standardIcon(QStyle::SP_FileDialogToParent);
+      return QApplication::style()->standardIcon(row->kind == ListRow::Kind::kFolder ? QStyle::SP_DirIcon
+                                                                                     : QStyle::SP_FileIcon);
+    case Qt::ForegroundRole:
+      if (parentRow || row->deleted) return QBrush(kDeletedText);
+      return {};
+    case Qt::BackgroundRole:
+      if (parentRow) return QBrush(kParentGround);
+      return {};
+    default: return {};
+  }
+}
+
+bool FileListModel::setData(const QModelIndex& index, const QVariant&, int role) {
+  const ListRow* row = Row(index.row());
+  if (!row || !tree_ || role != Qt::CheckStateRole || row->kind == ListRow::Kind::kParent) return false;
+  if (row->kind == ListRow::Kind::kFolder)
+    tree_->ClickFolderBox(static_cast<std::size_t>(row->id));
+  else
+    tree_->ClickFile(node_, row->id);
+  RefreshChecks();
+  Q_EMIT ChecksChanged();
+  return true;
+}
+
+void FileListModel::RefreshChecks() {
+  if (!rows_.empty()) Q_EMIT dataChanged(index(0, kName), index(rowCount() - 1, kName), {Qt::CheckStateRole});
+}
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
+  const ListRow* row = Row(index.row());
+  if (!row) return Qt::NoItemFlags;
+  Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  if (index.column() == kName && row->kind != ListRow::Kind::kParent) flags |= Qt::ItemIsUserCheckable;
+  return flags;
+}
+
+void FileListModel::sort(int column, Qt::SortOrder order) {
+  if (rows_.empty()) return;
+  beginResetModel();
+  // "Parent..." stays first, folders before files.
+  const auto first = rows_.front().kind == ListRow::Kind::kParent ? rows_.begin() + 1 : rows_.begin();
+  const auto key = [column](const ListRow& a, const ListRow& b) {
+    if (a.kind != b.kind) return a.kind == ListRow::Kind::kFolder;
+    switch (column) {
+      case kType: return a.type < b.type;
+      case kSize: return a.size.value_or(0) < b.size.value_or(0);
+      case kCreated: return a.createdAt.value_or(UnixTime{}).seconds < b.createdAt.value_or(UnixTime{}).seconds;
+      case kModified: return a.modifiedAt.value_or(UnixTime{}).seconds < b.modifiedAt.value_or(UnixTime{}).seconds;
+      case kId: return a.id < b.id;
+      default: return ToLower(a.name) < ToLower(b.name);
+    }
+  };
+  std::stable_sort(first, rows_.end(), [&](const ListRow& a, const ListRow& b) {
+    if (a.kind != b.kind) return a.kind == ListRow::Kind::kFolder;
+    return order == Qt::AscendingOrder ? key(a, b) : key(b, a);
+  });
+  endResetModel();
+}
+
+}  // namespace dravik::app

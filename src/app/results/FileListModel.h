@@ -1,0 +1,44 @@
+#pragma once
+// The contents of the folder shown: the "Parent..." row, the sub-folders
+// and the files, as the engine lists them, with their check boxes kept in
+// the engine's ResultTree.
+
+#include <QAbstractTableModel>
+#include <vector>
+
+#include "fs/ResultTree.h"
+
+namespace dravik::app {
+
+class FileListModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { kName, kType, kSize, kCreated, kModified, kId, kColumns };
+
+  explicit FileListModel(QObject* parent = nullptr);
+  void SetTree(ResultTree* tree);
+  // Lists the folder of the node.
+  void ShowFolder(std::size_t node, const FilterList& filter);
+  std::size_t FolderNode() const { return node_; }
+  const ListRow* Row(int row) const;
+  void RefreshChecks();
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  void sort(int column, Qt::SortOrder order) override;
+
+ Q_SIGNALS:
+  void ChecksChanged();
+
+ private:
+  ResultTree* tree_ = nullptr;
+  std::size_t node_ = ResultTree::kRoot;
+  std::vector<ListRow> rows_;
+};
+
+}  // namespace dravik::app

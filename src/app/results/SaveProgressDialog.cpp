@@ -1,0 +1,180 @@
+#include "app/results/SaveProgressDialog.h"
+
+#include <QCloseEvent>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/AppTexts.h"
+#include "app/Session.h"
+#include "save/SaveDriver.h"
+
+namespace dravik::app {
+
+namespace {
+
+QString Files(std::uint32_t count) { return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count); }
+
+}  // namespace
+
+QString SaveProgressDialog::SummaryText(const SaveSummary& summary) {
+  if (summary.Complete()) return AppTexts::kSavedSuccessfully;
+  QString text = QStringLiteral("Not every file could be saved.\n\n%1 saved whole.").arg(Files(summary.saved));
+  if (summary.failed > 0) text += QStringLiteral("\n%1 could not be written.").arg(Files(summary.failed));
+  if (summary.unreadable > 0)
+    text += QStringLiteral("\n%1 saved with parts the disk could not give (written as zeros).").arg(Files(summary.unreadable));
+  if (summary.failedReads > 0) text += QStringLiteral("\n%1 sector reads failed.").arg(summary.failedReads);
+  if (!summary.failures.empty()) {
+    text += QStringLiteral("\n");
+    for (std::size_t i = 0; i < summary.failures.size() && i < 5; ++i)
+      text += QStringLiteral("\n") + QString::fromStdString(summary.failures[i].Text());
+  }
+  return text;
+}
+
+SaveProgressDialog::SaveProgressDialog(Session& session, const Messenger& messenger, QWidget* parent)
+    : QDialog(parent), session_(session), messenger_(messenger),
+      control_([this](const SaveProgress& progress) { Receive(progress); }) {
+  setWindowTitle(AppTexts::kSaveTitle);
+  setModal(true);
+  setMinimumWidth(520);
+  auto* layout = new QVBoxLayout(this);
+  auto* form = new QFormLayout;
+  path_ = new QLabel;
+  path_->setWordWrap(true);
+  path_->setTextFormat(Qt::PlainText);
+  name_ = new QLabel;
+  name_->setTextFormat(Qt::PlainText);
+  total_ = new QLabel(QStringLiteral("0"));
+  form->addRow(tr("Path:"), path_);
+  form->addRow(tr("File Name:"), name_);
+  form->addRow(tr("Total Files:"), total_);
+  layout->addLayout(form);
+  bar_ = new QProgressBar;
+  bar_->setRange(0, 100);
+  bar_->setFormat(QStringLiteral("%p%"));
+  layout->addWidget(bar_);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  skip_ = new QPushButton(AppTexts::kSkipFile);
+  skip_->setToolTip(AppTexts::kSkipFileTip);
+  stop_ = new QPushButton(AppTexts::kStopSaving);
+  stop_->setToolTip(AppTexts::kStopSavingTip);
+  buttons->addWidget(skip_);
+  buttons->addWidget(stop_);
+  layout->addLayout(buttons);
+  connect(skip_, &QPushButton::clicked, this, [this] { control_.SkipCurrentFile(); });
+  connect(stop_, &QPushButton::clicked, this, &SaveProgressDialog::OnStop);
+}
+
+SaveProgressDialog::~SaveProgressDialog() {
+  control_.RequestStop();
+  Hold(false);
+  if (thread_.joinable()) thread_.join();
+}
+
+int SaveProgressDialog::exec() {
+  // The save runs with the session as it stands; the dialog is modal, so
+  // nothing changes the tree or the settings meanwhile.
+  thread_ = std::thread([this] {
+    Session& s = session_;
+    std::optional<ntfs::MftRunTable> runs;
+    if (s.tree->Family() == FsFamily::kNtfs) runs = ntfs::MftRunTable::Read(s.reader, s.params);
+    const SaveContext context{s.reader, s.params, s.settings, s.filter, control_, runs ? &*runs : nullptr,
+                              s.lastImage};
+    SaveSummary summary = SaveCheckedTree(context, s.store, *s.tree, s.destination);
+    QMetaObject::invokeMethod(this, [this, summary = std::move(summary)] {
+      summary_ = summary;
+      Finish();
+    }, Qt::QueuedConnection);
+    done_ = true;
+  });
+  return QDialog::exec();
+}
+
+// The save's own thread: the latest progress is kept and one delivery at a
+// time is queued. While a question is open the save waits here, between
+// two blocks.
+void SaveProgressDialog::Receive(const SaveProgress& progress) {
+  std::unique_lock lock(mutex_);
+  latest_ = progress;
+  if (!pending_) {
+    pending_ = true;
+    QMetaObject::invokeMethod(this, [this] { Deliver(); }, Qt::QueuedConnection);
+  }
+  released_.wait(lock, [this] { return !held_; });
+}
+
+void SaveProgressDialog::Deliver() {
+  SaveProgress progress;
+  {
+    std::lock_guard lock(mutex_);
+    pending_ = false;
+    progress = latest_;
+  }
+  path_->setText(QString::fromStdString(progress.path.string()));
+  name_->setText(QString::fromStdU16String(progress.fileName));
+  total_->setText(QString::number(progress.totalFiles));
+  bar_->setValue(progress.percent);
+}
+
+void SaveProgressDialog::Hold(bool held) {
+  {
+    std::lock_guard lock(mutex_);
+    held_ = held;
+  }
+  if (!held) released_.notify_all();
+}
+
+void SaveProgressDialog::OnStop() {
+  if (control_.StopRequested()) return;
+  Hold(true);
+  const bool yes = messenger_.Ask(AppTexts::kStopSavingQuestion);
+  if (yes) {
+    stop_->setEnabled(false);
+    control_.RequestStop();
+    stopped_ = true;
+  }
+  Hold(false);
+}
+
+void SaveProgressDialog::Finish() {
+  if (thread_.joinable()) thread_.join();
+  Deliver();
+  if (!stopped_ && summary_) {
+    stop_->setEnabled(false);
+    skip_->setEnabled(false);
+    bar_->setValue(summary_->Complete() ? 100 : bar_->value());
+    messenger_.Show(SummaryText(*summary_), summary_->Complete() ? MessageKind::kInformation : MessageKind::kError);
+  }
+  closing_ = true;
+  accept();
+}
+
+void SaveProgressDialog::closeEvent(QCloseEvent* event) {
+  if (closing_) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  Hold(true);
+  messenger_.Show(AppTexts::kStopSavingFirst, MessageKind::kInformation);
+  Hold(false);
+}
+
+void SaveProgressDialog::reject() {
+  if (closing_) {
+    QDialog::reject();
+    return;
+  }
+  Hold(true);
+  messenger_.Show(AppTexts::kStopSavingFirst, MessageKind::kInformation);
+  Hold(false);
+}
+
+}  // namespace dravik::app

@@ -1,0 +1,77 @@
+#pragma once
+// Runs one save of the checked items on a thread of its own and shows which
+// file is written and how far it has got. Stop Saving asks first (the save
+// waits at its next block while the question is open); Skip File ends the
+// file being written; the window does not close while the save runs. At the
+// end it says plainly how the save went: success only when every file was
+// written whole.
+
+#include <QDialog>
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "app/Messenger.h"
+#include "save/SaveControl.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace dravik::app {
+
+struct Session;
+
+class SaveProgressDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  SaveProgressDialog(Session& session, const Messenger& messenger, QWidget* parent = nullptr);
+  ~SaveProgressDialog() override;
+  // Starts the save when the dialog is shown; returns when it has closed.
+  int exec() override;
+  const std::optional<SaveSummary>& Summary() const { return summary_; }
+  bool Stopped() const { return stopped_; }
+  QPushButton* StopButton() const { return stop_; }
+  QPushButton* SkipButton() const { return skip_; }
+
+  // The text shown at the end of a save that was not stopped.
+  static QString SummaryText(const SaveSummary& summary);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  void Receive(const SaveProgress& progress);
+  void Deliver();
+  void OnStop();
+  void Finish();
+  void Hold(bool held);
+
+  Session& session_;
+  const Messenger& messenger_;
+  QLabel* path_;
+  QLabel* name_;
+  QLabel* total_;
+  QProgressBar* bar_;
+  QPushButton* stop_;
+  QPushButton* skip_;
+  SaveControl control_;
+  std::thread thread_;
+  std::atomic<bool> done_{false};
+  bool stopped_ = false;
+  bool closing_ = false;
+  std::optional<SaveSummary> summary_;
+
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool held_ = false;
+  bool pending_ = false;
+  SaveProgress latest_;
+};
+
+}  // namespace dravik::app

@@ -1,0 +1,88 @@
+#include "app/wizard/DrivePage.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/AppTexts.h"
+#include "app/wizard/CapacityChart.h"
+#include "app/wizard/InfoPane.h"
+#include "app/wizard/ProgressPane.h"
+
+namespace dravik::app {
+
+DrivePage::DrivePage(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  mode = new QLabel;
+  layout->addWidget(mode);
+  splitter = new QSplitter;
+  devices = new QTreeWidget;
+  devices->setHeaderHidden(true);
+  devices->setMinimumWidth(200);
+  splitter->addWidget(devices);
+  auto* right = new QWidget;
+  auto* pane = new QVBoxLayout(right);
+  info = new InfoPane(tr("Drive Information"));
+  pane->addWidget(info);
+  chart = new CapacityChart;
+  pane->addWidget(chart);
+  hint = new QLabel(AppTexts::kDriveHint);
+  hint->setWordWrap(true);
+  pane->addWidget(hint);
+  progress = new ProgressPane;
+  progress->ToggleButton()->hide();
+  progress->hide();
+  pane->addWidget(progress);
+  pane->addStretch();
+  splitter->addWidget(right);
+  splitter->setStretchFactor(1, 1);
+  splitter->setSizes({260, 600});
+  layout->addWidget(splitter, 1);
+  auto* buttons = new QHBoxLayout;
+  home = new QPushButton(style()->standardIcon(QStyle::SP_DirHomeIcon), tr("Home"));
+  back = new QPushButton(style()->standardIcon(QStyle::SP_ArrowBack), tr("Back"));
+  stop = new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), tr("Stop"));
+  next = new QPushButton(style()->standardIcon(QStyle::SP_ArrowForward), tr("Next"));
+  next->setDefault(true);
+  buttons->addWidget(home);
+  buttons->addStretch();
+  buttons->addWidget(stop);
+  buttons->addWidget(back);
+  buttons->addWidget(next);
+  layout->addLayout(buttons);
+  stop->hide();
+  FillDevices(false);
+}
+
+void DrivePage::FillDevices(bool withImage) {
+  devices->clear();
+  auto* computer = new QTreeWidgetItem(devices, {tr("My Computer")});
+  computer->setIcon(0, style()->standardIcon(QStyle::SP_ComputerIcon));
+  physical = new QTreeWidgetItem(computer, {tr("Physical Devices")});
+  physical->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
+  logical = new QTreeWidgetItem(computer, {tr("Logical Devices")});
+  logical->setIcon(0, style()->standardIcon(QStyle::SP_DriveNetIcon));
+  image = nullptr;
+  if (withImage) {
+    image = new QTreeWidgetItem(physical, {QStringLiteral("Virtual Hard Disk 0 ")});
+    image->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
+  }
+  devices->expandAll();
+}
+
+void DrivePage::SetBusy(bool busy) {
+  stop->setVisible(busy);
+  next->setVisible(!busy);
+  back->setVisible(!busy);
+  home->setVisible(!busy);
+  devices->setEnabled(!busy);
+  progress->setVisible(busy);
+  hint->setText(busy ? AppTexts::kPleaseWait : AppTexts::kDriveHint);
+}
+
+}  // namespace dravik::app

@@ -1,0 +1,88 @@
+#include "app/wizard/PartitionPage.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSplitter>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/wizard/InfoPane.h"
+#include "app/wizard/ProgressPane.h"
+
+namespace dravik::app {
+
+PartitionPage::PartitionPage(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  mode = new QLabel;
+  layout->addWidget(mode);
+  splitter = new QSplitter;
+  partitions = new QTreeWidget;
+  partitions->setHeaderHidden(true);
+  partitions->setMinimumWidth(200);
+  splitter->addWidget(partitions);
+  auto* right = new QWidget;
+  auto* pane = new QVBoxLayout(right);
+  info = new InfoPane(tr("Partition Information"));
+  pane->addWidget(info);
+  range = new QGroupBox(tr("Sectors to search"));
+  auto* form = new QFormLayout(range);
+  fileSystem = new QComboBox;
+  fileSystem->addItems({QStringLiteral("NTFS"), QStringLiteral("FAT 32"), QStringLiteral("FAT 16")});
+  form->addRow(tr("Select File System:"), fileSystem);
+  startSector = new QLineEdit;
+  endSector = new QLineEdit;
+  form->addRow(tr("Start Sector:"), startSector);
+  form->addRow(tr("End Sector:"), endSector);
+  pane->addWidget(range);
+  hint = new QLabel;
+  hint->setWordWrap(true);
+  pane->addWidget(hint);
+  progress = new ProgressPane;
+  progress->hide();
+  pane->addWidget(progress);
+  pane->addStretch();
+  splitter->addWidget(right);
+  splitter->setStretchFactor(1, 1);
+  splitter->setSizes({260, 600});
+  layout->addWidget(splitter, 1);
+  auto* buttons = new QHBoxLayout;
+  home = new QPushButton(style()->standardIcon(QStyle::SP_DirHomeIcon), tr("Home"));
+  back = new QPushButton(style()->standardIcon(QStyle::SP_ArrowBack), tr("Back"));
+  stop = new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), tr("Stop"));
+  scan = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), tr("Scan"));
+  scan->setDefault(true);
+  buttons->addWidget(home);
+  buttons->addStretch();
+  buttons->addWidget(stop);
+  buttons->addWidget(back);
+  buttons->addWidget(scan);
+  layout->addLayout(buttons);
+  stop->hide();
+}
+
+void PartitionPage::SetBusy(bool busy) {
+  stop->setVisible(busy);
+  scan->setVisible(!busy);
+  back->setVisible(!busy);
+  home->setVisible(!busy);
+  partitions->setEnabled(!busy);
+  range->setEnabled(!busy);
+  progress->setVisible(busy);
+  hint->setVisible(!busy);
+}
+
+int PartitionPage::Selected() const {
+  const auto items = partitions->selectedItems();
+  if (items.isEmpty()) return -1;
+  const QVariant index = items.front()->data(0, Qt::UserRole);
+  return index.isValid() ? index.toInt() : -1;
+}
+
+}  // namespace dravik::app

@@ -1,0 +1,86 @@
+#include "app/wizard/ProgressPane.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/AppTexts.h"
+#include "app/wizard/InfoPane.h"
+
+namespace dravik::app {
+
+ProgressPane::ProgressPane(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  status_ = new QLabel;
+  status_->setWordWrap(true);
+  layout->addWidget(status_);
+  bar_ = new QProgressBar;
+  bar_->setRange(0, 100);
+  layout->addWidget(bar_);
+  grid_ = new QGridLayout;
+  grid_->setColumnStretch(1, 1);
+  grid_->setHorizontalSpacing(16);
+  layout->addLayout(grid_);
+  auto* hint = new QLabel(AppTexts::kProgressHint);
+  hint->setWordWrap(true);
+  hint->setEnabled(false);
+  toggle_ = new QPushButton(AppTexts::kHideProgress);
+  auto* row = new QHBoxLayout;
+  row->addWidget(hint, 1);
+  row->addWidget(toggle_, 0, Qt::AlignTop);
+  layout->addLayout(row);
+  layout->addStretch();
+  connect(toggle_, &QPushButton::clicked, this, [this] { ShowDetails(!shown_); });
+}
+
+void ProgressPane::SetLabels(const std::vector<QString>& labels) {
+  for (auto& [label, value] : counters_) {
+    delete label;
+    delete value;
+  }
+  counters_.clear();
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    auto* label = new QLabel(PlainLabel(labels[i].toStdString()));
+    auto* value = new QLabel(QStringLiteral("0"));
+    value->setTextFormat(Qt::PlainText);
+    grid_->addWidget(label, static_cast<int>(i), 0);
+    grid_->addWidget(value, static_cast<int>(i), 1);
+    counters_.emplace_back(label, value);
+  }
+}
+
+void ProgressPane::Reset() {
+  status_->clear();
+  bar_->setValue(0);
+  for (auto& [label, value] : counters_) value->setText(QStringLiteral("0"));
+  ShowDetails(true);
+}
+
+void ProgressPane::SetStatus(const QString& text, int percent) {
+  // Progress counters in the status line ("Reading Sector ...") are details.
+  if (!text.isEmpty() && (shown_ || !text.startsWith(QStringLiteral("Reading Sector ")))) status_->setText(text);
+  if (percent >= 0) bar_->setValue(std::min(percent, 99));
+}
+
+void ProgressPane::SetCounts(const ScanTally& counts) {
+  if (!shown_) return;
+  const QString values[] = {QString::number(counts.folders), QString::number(counts.files),
+                            QString::number(counts.sector), QString::fromStdU16String(counts.lastName)};
+  for (std::size_t i = 0; i < counters_.size() && i < 4; ++i) counters_[i].second->setText(values[i]);
+}
+
+void ProgressPane::ShowDetails(bool shown) {
+  shown_ = shown;
+  toggle_->setText(shown ? AppTexts::kHideProgress : AppTexts::kShowProgress);
+}
+
+int ProgressPane::Percent() const { return bar_->value(); }
+
+QString ProgressPane::Counter(int row) const {
+  return row >= 0 && static_cast<std::size_t>(row) < counters_.size() ? counters_[static_cast<std::size_t>(row)].second->text()
+                                                                     : QString();
+}
+
+}  // namespace dravik::app

@@ -1,0 +1,145 @@
+#include "app/wizard/ResultsPage.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "app/AppTexts.h"
+#include "app/results/FileListModel.h"
+#include "app/results/FolderTreeModel.h"
+#include "save/SaveDriver.h"
+
+namespace dravik::app {
+
+ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  mode = new QLabel;
+  layout->addWidget(mode);
+  treeModel = new FolderTreeModel(this);
+  listModel = new FileListModel(this);
+  splitter = new QSplitter;
+  folders = new QTreeView;
+  folders->setModel(treeModel);
+  folders->setHeaderHidden(true);
+  folders->setUniformRowHeights(true);
+  folders->setMinimumWidth(200);
+  splitter->addWidget(folders);
+  views = new QStackedWidget;
+  details = new QTreeView;
+  details->setModel(listModel);
+  details->setRootIsDecorated(false);
+  details->setUniformRowHeights(true);
+  details->setAllColumnsShowFocus(true);
+  details->setSortingEnabled(true);
+  details->sortByColumn(-1, Qt::AscendingOrder);
+  details->setContextMenuPolicy(Qt::CustomContextMenu);
+  const int widths[] = {200, 100, 100, 150, 150, 150};
+  for (int c = 0; c < FileListModel::kColumns; ++c) details->setColumnWidth(c, widths[c]);
+  icons = new QListView;
+  icons->setModel(listModel);
+  icons->setContextMenuPolicy(Qt::CustomContextMenu);
+  views->addWidget(details);
+  views->addWidget(icons);
+  splitter->addWidget(views);
+  splitter->setStretchFactor(1, 1);
+  splitter->setSizes({260, 640});
+  layout->addWidget(splitter, 1);
+  auto* buttons = new QHBoxLayout;
+  home = new QPushButton(style()->standardIcon(QStyle::SP_DirHomeIcon), tr("Home"));
+  back = new QPushButton(style()->standardIcon(QStyle::SP_ArrowBack), tr("Back"));
+  selectedSize = new QLabel(QString::fromStdString(SelectedSizeText(0)));
+  recover = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), AppTexts::kRecoverButton);
+  recover->setDefault(true);
+  buttons->addWidget(home);
+  buttons->addWidget(back);
+  buttons->addStretch();
+  buttons->addWidget(selectedSize);
+  buttons->addSpacing(12);
+  buttons->addWidget(recover);
+  layout->addLayout(buttons);
+
+  connect(folders, &QTreeView::clicked, this, [this](const QModelIndex& index) { ShowNode(treeModel->NodeOf(index)); });
+  connect(folders->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& index) { if (index.isValid()) ShowNode(treeModel->NodeOf(index)); });
+  connect(details, &QTreeView::activated, this, [this](const QModelIndex& index) { OpenRow(index.row()); });
+  connect(icons, &QListView::activated, this, [this](const QModelIndex& index) { OpenRow(index.row()); });
+  connect(treeModel, &FolderTreeModel::ChecksChanged, this, [this] {
+    listModel->RefreshChecks();
+    UpdateSelectedSize();
+  });
+  connect(listModel, &FileListModel::ChecksChanged, this, [this] {
+    treeModel->RefreshChecks();
+    UpdateSelectedSize();
+  });
+  const auto menu = [this](QAbstractItemView* view) {
+    return [this, view](const QPoint& at) {
+      if (view->indexAt(at).isValid()) Q_EMIT ContextMenuAsked(view->viewport()->mapToGlobal(at));
+    };
+  };
+  connect(details, &QWidget::customContextMenuRequested, this, menu(details));
+  connect(icons, &QWidget::customContextMenuRequested, this, menu(icons));
+}
+
+void ResultsPage::SetResult(ResultTree* tree, const RecoveryStore* store, const FilterList* filter) {
+  tree_ = tree;
+  store_ = store;
+  filter_ = filter;
+  treeModel->SetTree(tree);
+  listModel->SetTree(tree);
+  if (tree) {
+    folders->expand(treeModel->IndexOf(ResultTree::kRoot));
+    ShowNode(ResultTree::kRoot);
+    folders->setCurrentIndex(treeModel->IndexOf(ResultTree::kRoot));
+  }
+  UpdateSelectedSize();
+}
+
+void ResultsPage::ShowNode(std::size_t node) {
+  if (!tree_ || !filter_) return;
+  if (listModel->FolderNode() == node && listModel->rowCount() > 0) return;
+  listModel->ShowFolder(node, *filter_);
+}
+
+void ResultsPage::OpenRow(int row) {
+  const ListRow* item = listModel->Row(row);
+  if (!item || !tree_) return;
+  std::size_t node;
+  if (item->kind == ListRow::Kind::kParent)
+    node = tree_->Node(listModel->FolderNode()).parent;
+  else if (item->kind == ListRow::Kind::kFolder)
+    node = static_cast<std::size_t>(item->id);
+  else
+    return;
+  const QModelIndex index = treeModel->IndexOf(node);
+  folders->expand(index);
+  folders->setCurrentIndex(index);
+  listModel->ShowFolder(node, *filter_);
+}
+
+void ResultsPage::SetViewStyle(ViewStyle style) {
+  if (style == ViewStyle::kDetails) {
+    views->setCurrentWidget(details);
+    return;
+  }
+  icons->setViewMode(style == ViewStyle::kIcons ? QListView::IconMode : QListView::ListMode);
+  icons->setFlow(style == ViewStyle::kIcons ? QListView::LeftToRight : QListView::TopToBottom);
+  icons->setWrapping(true);
+  icons->setResizeMode(QListView::Adjust);
+  icons->setGridSize(style == ViewStyle::kIcons ? QSize(120, 80) : QSize());
+  icons->setWordWrap(style == ViewStyle::kIcons);
+  views->setCurrentWidget(icons);
+}
+
+void ResultsPage::UpdateSelectedSize() {
+  const std::uint64_t bytes = tree_ && store_ ? SelectedBytes(*store_, *tree_) : 0;
+  selectedSize->setText(QString::fromStdString(SelectedSizeText(bytes)));
+}
+
+}  // namespace dravik::app

@@ -1,0 +1,561 @@
+#include "app/wizard/Wizard.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include "app/AppTexts.h"
+#include "app/results/FileListModel.h"
+#include "app/results/FolderTreeModel.h"
+#include "app/results/SaveProgressDialog.h"
+#include "app/wizard/CapacityChart.h"
+#include "app/wizard/DrivePage.h"
+#include "app/wizard/FileSystemPage.h"
+#include "app/wizard/InfoPane.h"
+#include "app/wizard/ModeButton.h"
+#include "app/wizard/PartitionPage.h"
+#include "app/wizard/ProgressPane.h"
+#include "app/wizard/ResultsPage.h"
+#include "app/wizard/StartPage.h"
+#include "disk/DriveInfo.h"
+#include "fs/extensive/ExtensiveScan.h"
+#include "fs/extensive/ExtensiveTexts.h"
+#include "fs/extensive/FatExtract.h"
+#include "fs/extensive/NtfsExtract.h"
+#include "fs/extensive/ScanRange.h"
+#include "save/SaveDriver.h"
+
+namespace dravik::app {
+
+QString ModeName(ScanMode mode) {
+  switch (mode) {
+    case ScanMode::kQuick: return QStringLiteral("Quick Scan");
+    case ScanMode::kExtensive: return QStringLiteral("Extensive Scan");
+    case ScanMode::kFileTrace: return QStringLiteral("File Trace");
+  }
+  return {};
+}
+
+namespace {
+
+const std::vector<QString> kQuickCounters = {AppTexts::kFoldersFound, AppTexts::kFilesFound, AppTexts::kCurrentSector,
+                                             AppTexts::kLastItem};
+const std::vector<QString> kNtfsSearchCounters = {QStringLiteral("Boot Sector(s) Found\t   :"),
+                                                  QStringLiteral("Index Entries Found\t   :"),
+                                                  QStringLiteral("File(s) Found\t\t   :"),
+                                                  QStringLiteral("Folder(s) Found\t\t   :"),
+                                                  QStringLiteral("Current Sector\t\t   :")};
+
+}  // namespace
+
+Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
+  start = new StartPage;
+  drive = new DrivePage;
+  partition = new PartitionPage;
+  fileSystem = new FileSystemPage;
+  results = new ResultsPage;
+  for (QWidget* page : std::initializer_list<QWidget*>{start, drive, partition, fileSystem, results}) addWidget(page);
+
+  askPartitionChoice = [] { return PartitionChoice::kUseExisting; };
+  chooseImage = [this] {
+    return QFileDialog::getOpenFileName(this, AppTexts::kBrowseTitle, QString(),
+                                        tr("Virtual Hard Disk (*.vhd *.vhdx *.VHD *.VHDX *.avhd *.avhdx)"));
+  };
+  chooseDestination = [this] {
+    return QFileDialog::getExistingDirectory(this, AppTexts::kChooseDestination,
+                                             QString::fromStdString(session_.destination.string()));
+  };
+
+  connect(start->select, &QPushButton::clicked, this, &Wizard::Browse);
+  connect(start->path, &QLineEdit::returnPressed, this, [this] { ChooseMode(ScanMode::kQuick); });
+  connect(start->quick, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kQuick); });
+  connect(start->extensive, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kExtensive); });
+  connect(start->trace, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kFileTrace); });
+  connect(drive->next, &QPushButton::clicked, this, &Wizard::DriveNext);
+  connect(partition->scan, &QPushButton::clicked, this, &Wizard::PartitionScan);
+  connect(fileSystem->next, &QPushButton::clicked, this, &Wizard::FileSystemNext);
+  for (QPushButton* button : {drive->stop, partition->stop, fileSystem->stop})
+    connect(button, &QPushButton::clicked, this, &Wizard::Stop);
+  for (QPushButton* button : {drive->back, partition->back, fileSystem->back, results->back})
+    connect(button, &QPushButton::clicked, this, &Wizard::Back);
+  for (QPushButton* button : {drive->home, partition->home, fileSystem->home, results->home})
+    connect(button, &QPushButton::clicked, this, &Wizard::Home);
+  connect(results->recover, &QPushButton::clicked, this, &Wizard::Recover);
+  connect(drive->devices, &QTreeWidget::itemSelectionChanged, this, &Wizard::ShowDriveInfo);
+  connect(partition->partitions, &QTreeWidget::itemSelectionChanged, this, &Wizard::ShowPartitionInfo);
+  connect(&worker_, &ScanWorker::Progress, this, &Wizard::OnProgress);
+  poll_.setInterval(kPollMs);
+  connect(&poll_, &QTimer::timeout, this, &Wizard::Poll);
+  ShowPage(kStart);
+}
+
+Wizard::~Wizard() { StopAndWait(); }
+
+void Wizard::ShowPage(int page) {
+  if (currentIndex() == page && page != kStart) return;
+  setCurrentIndex(page);
+  Q_EMIT CommandsChanged();
+}
+
+void Wizard::SetImagePath(const QString& path) {
+  if (currentIndex() != kStart) Home();
+  start->path->setText(path);
+}
+
+// Page 0.
+
+void Wizard::Browse() {
+  const QString path = chooseImage();
+  if (path.isEmpty()) return;
+  if (!QFileInfo::exists(path)) {
+    messenger_.Show(path.trimmed() + AppTexts::kNotExists, MessageKind::kQuestion);
+    return;
+  }
+  start->path->setText(path);
+}
+
+bool Wizard::OpenImage(bool quick) {
+  const QString path = start->path->text().trimmed();
+  if (path.isEmpty()) {
+    messenger_.Show(AppTexts::kEmptyPath, MessageKind::kInformation);
+    return false;
+  }
+  if (!QFileInfo::exists(path)) {
+    messenger_.Show(path + AppTexts::kNotExists, MessageKind::kQuestion);
+    return false;
+  }
+  const std::string native = QFile::encodeName(path).toStdString();
+  if (native == session_.lastImage && session_.disk.CurrentKind() != VirtualDisk::kNone) return true;
+  const OpenResult opened = dravik::OpenImage(session_.disk, native, quick);
+  if (!opened.ok) {
+    start->path->clear();
+    messenger_.Show(QString::fromStdString(opened.message), MessageKind::kError);
+    session_.lastImage.clear();
+    drive->FillDevices(false);
+    return false;
+  }
+  session_.imageKind = opened.kind;
+  session_.drives = {};
+  RegisterImage(session_.drives, session_.disk);
+  session_.lastImage = native;
+  drive->FillDevices(true);
+  return true;
+}
+
+void Wizard::ChooseMode(ScanMode mode) {
+  if (currentIndex() != kStart) return;
+  quickAttempt_ = mode == ScanMode::kQuick;
+  if (!OpenImage(quickAttempt_)) {
+    quickAttempt_ = false;
+    return;
+  }
+  session_.mode = mode;
+  session_.Stage() = 1;
+  ModeText(false);
+  drive->devices->setCurrentItem(drive->image);
+  ShowDriveInfo();
+  ShowPage(kDrive);
+}
+
+void Wizard::ModeText(bool withDrive) {
+  QString text = QStringLiteral("Selected Mode : ") + ModeName(session_.mode);
+  const QString shown = withDrive ? text + QStringLiteral("   ·   Drive Type : Virtual Hard Disk") : text;
+  for (QLabel* label : {drive->mode, partition->mode, fileSystem->mode, results->mode}) label->setText(shown);
+}
+
+// Page 1.
+
+void Wizard::ShowDriveInfo() {
+  const auto items = drive->devices->selectedItems();
+  QTreeWidgetItem* item = items.isEmpty() ? nullptr : items.front();
+  if (item && item == drive->image && session_.imageKind) {
+    drive->info->SetLines(DiskInfoLines(session_.drives, 0, session_.disk, *session_.imageKind));
+    PartitionTable table;
+    ReadDrivePartitions(session_.reader, table);
+    drive->chart->SetSlices(CapacityShares(table, session_.drives.slots[0].totalSectors));
+    drive->chart->show();
+    return;
+  }
+  drive->chart->hide();
+  if (item == drive->logical) {
+    drive->info->SetLines({{"Volume Name\t\t:", ""}, {"Capacity\t\t:", ""}, {"SPC\t\t\t:", ""},
+                           {"Byte Per Sector\t\t:", ""}, {"File System\t\t:", ""}});
+  } else if (item == drive->physical && session_.imageKind) {
+    auto lines = DiskInfoLines(session_.drives, 0, session_.disk, *session_.imageKind);
+    for (InfoLine& line : lines) line.value.clear();
+    drive->info->SetLines(lines);
+  } else {
+    drive->info->SetLines({});
+  }
+}
+
+void Wizard::DriveNext() {
+  if (Busy()) return;
+  if (drive->devices->currentItem() != drive->image || !drive->image) {
+    messenger_.Show(AppTexts::kNoDrive, MessageKind::kError);
+    return;
+  }
+  session_.selectedPartition = -1;
+  session_.partitions.Clear();
+  ReadDrivePartitions(session_.reader, session_.partitions);
+  const PartitionChoice choice = session_.partitions.Empty() ? PartitionChoice::kSearch : askPartitionChoice();
+  ModeText(true);
+  drive->SetBusy(true);
+  drive->progress->SetLabels({});
+  drive->progress->Reset();
+  const DriveSlot& slot = session_.drives.slots[0];
+  const DiskGeometry geometry = SearchGeometry({slot.cylinders, slot.heads, slot.sectorsPerTrack},
+                                               session_.reader.SectorCount());
+  StartJob(Job::kPartitionSearch, [this, geometry, choice](ScanControl& control) {
+    if (choice == PartitionChoice::kCancel) return;
+    SearchPartitions(session_.reader, geometry, session_.partitions, [choice] { return choice; }, control);
+  });
+}
+
+void Wizard::FillPartitions() {
+  partition->partitions->clear();
+  auto* disk = new QTreeWidgetItem(partition->partitions, {QStringLiteral("Virtual Hard Disk 0 ")});
+  disk->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
+  for (std::size_t i = 0; i < session_.partitions.Count(); ++i) {
+    const PartitionEntry& entry = session_.partitions.Entries()[i];
+    auto* item = new QTreeWidgetItem(disk, {QString::fromStdString(PartitionLabel(i)) + QStringLiteral("  (") +
+                                            QString::fromLatin1(FsName(entry.code)) + QStringLiteral(")")});
+    item->setData(0, Qt::UserRole, static_cast<int>(i));
+    item->setIcon(0, style()->standardIcon(QStyle::SP_DriveCDIcon));
+  }
+  partition->partitions->expandAll();
+  if (session_.partitions.Count() > 0) partition->partitions->setCurrentItem(disk->child(0));
+}
+
+void Wizard::EndPartitionSearch() {
+  drive->SetBusy(false);
+  session_.Stage() = 2;
+  FillPartitions();
+  const bool extensive = session_.mode == ScanMode::kExtensive;
+  partition->range->setVisible(extensive);
+  partition->hint->setText(session_.mode == ScanMode::kQuick ? AppTexts::kQuickPartitionHint : AppTexts::kPartitionHint);
+  if (extensive) {
+    partition->fileSystem->setCurrentIndex(0);
+    partition->startSector->setText(QStringLiteral("0"));
+    partition->endSector->setText(QString::number(session_.reader.SectorCount()));
+  }
+  partition->progress->Reset();
+  ShowPartitionInfo();
+  ShowPage(kPartition);
+  if (session_.mode == ScanMode::kQuick && session_.partitions.Empty()) {
+    messenger_.Show(AppTexts::kNoPartitionFound, MessageKind::kInformation);
+    Home();
+  }
+}
+
+// Page 2.
+
+void Wizard::ShowPartitionInfo() {
+  const int index = partition->Selected();
+  session_.selectedPartition = index;
+  const PartitionEntry* entry =
+      index >= 0 && static_cast<std::size_t>(index) < session_.partitions.Count() ? &session_.partitions.Entries()[static_cast<std::size_t>(index)] : nullptr;
+  partition->info->SetLines(PartitionInfoLines(entry));
+}
+
+void Wizard::PartitionScan() {
+  if (Busy()) return;
+  const int index = partition->Selected();
+  if (session_.mode == ScanMode::kFileTrace) {
+    messenger_.Show(AppTexts::kTraceUnavailable, MessageKind::kInformation);
+    return;
+  }
+  if (session_.mode == ScanMode::kQuick) {
+    if (index < 0) {
+      messenger_.Show(AppTexts::kNoPartitionSelected, MessageKind::kInformation);
+      return;
+    }
+    const PartitionEntry entry = session_.partitions.Entries()[static_cast<std::size_t>(index)];
+    session_.FreeResults();
+    quickResult_.reset();
+    partition->progress->SetLabels(kQuickCounters);
+    partition->progress->Reset();
+    partition->SetBusy(true);
+    session_.Stage() = 3;
+    session_.scanStarted = true;
+    StartJob(Job::kQuickScan, [this, entry](ScanControl& control) {
+      QuickScanResult result = RunQuickScan(session_.reader, entry, session_.store, control);
+      if (result.scanned) {
+        session_.tree.emplace(ResultTree::Build(
+            session_.store, result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat, nullptr));
+      }
+      quickResult_ = std::move(result);
+    });
+    return;
+  }
+  // Extensive Scan.
+  if (session_.imageKind == ImageKind::kVhdx && index < 0 && partition->partitions->currentItem() == nullptr) {
+    messenger_.Show(AppTexts::kNoPartitionSelected, MessageKind::kInformation);
+    return;
+  }
+  static constexpr std::uint16_t kCodes[] = {kNtfs, kFat32, kFat16};
+  const std::uint16_t fsType = kCodes[std::clamp(partition->fileSystem->currentIndex(), 0, 2)];
+  const QString endText = partition->endSector->text().trimmed();
+  const ScanRange range =
+      CheckScanRange(partition->startSector->text().trimmed().toStdString(),
+                     endText.isEmpty() ? std::nullopt : std::optional<std::string>(endText.toStdString()),
+                     session_.reader.SectorCount());
+  if (!range.Valid()) {
+    messenger_.Show(QString::fromStdString(range.message), MessageKind::kError);
+    return;
+  }
+  session_.FreeResults();
+  session_.searchedRange = {};
+  session_.searchedRange.fsType = fsType;
+  session_.searchedRange.partitionStart = range.start;
+  session_.searchedRange.partitionSectors = range.sectors;
+  session_.searchedRange.lastSector = range.start + range.sectors;
+  partition->progress->SetLabels(fsType == kNtfs ? kNtfsSearchCounters : std::vector<QString>{});
+  partition->progress->Reset();
+  partition->SetBusy(true);
+  fileSystem->hint->setText(QString::fromLatin1(AppTexts::kFileSystemHint).trimmed());
+  session_.Stage() = 3;
+  session_.scanStarted = true;
+  const std::uint32_t block = session_.settings.sectorsPerRead;
+  StartJob(Job::kExtensiveScan, [this, fsType, range, block](ScanControl& control) {
+    RunExtensiveScan(session_.reader, fsType, range.start, range.sectors, block, session_.findings, control);
+  });
+}
+
+void Wizard::EndQuickScan() {
+  partition->SetBusy(false);
+  const QuickScanResult result = quickResult_.value_or(QuickScanResult{});
+  if (!result.scanned) {
+    session_.FreeResults();
+    messenger_.Show(AppTexts::kNoParams, MessageKind::kError);
+    Home();
+    return;
+  }
+  session_.params = result.params;
+  const bool found = !session_.store.FatFolders().empty() || !session_.store.FatFiles().empty() ||
+                     !session_.store.NtfsFolders().empty() || !session_.store.NtfsFiles().empty();
+  if (!found || !session_.tree) {
+    session_.FreeResults();
+    messenger_.Show(QuickScanTexts::kNothingFound, MessageKind::kNotice);
+    session_.scanStarted = false;
+    Home();
+    return;
+  }
+  ShowResults();
+  messenger_.Show(QuickScanTexts::kFound, MessageKind::kInformation);
+}
+
+void Wizard::ShowResults() {
+  session_.tree->CheckEverything();
+  results->SetResult(&*session_.tree, &session_.store, &session_.filter);
+  ShowPage(kResults);
+  Q_EMIT CommandsChanged();
+}
+
+void Wizard::EndExtensiveScan() {
+  partition->SetBusy(false);
+  fileSystem->list->clear();
+  for (std::size_t i = 0; i < session_.findings.fileSystems.size(); ++i) {
+    const FoundFileSystem& found = session_.findings.fileSystems[i];
+    auto* item = new QTreeWidgetItem(fileSystem->list,
+                                     {QString::fromStdString(found.Label()), QString::number(found.Start()),
+                                      QString::number(found.fsEnd),
+                                      QStringLiteral("%1 bytes").arg(found.sectorsPerCluster * kSectorSize)});
+    item->setData(0, Qt::UserRole, static_cast<int>(i + 1));
+  }
+  ShowPage(kFileSystem);
+  if (session_.findings.fileSystems.empty()) {
+    fileSystem->hint->setText(AppTexts::kNoFileSystemHint);
+    messenger_.Show(ExtensiveTexts::kNoneFoundMessage, MessageKind::kError);
+  } else {
+    fileSystem->list->setCurrentItem(fileSystem->list->topLevelItem(0));
+  }
+}
+
+// Page 3.
+
+void Wizard::FileSystemNext() {
+  if (Busy()) return;
+  const int number = fileSystem->Selected();
+  if (number <= 0) {
+    messenger_.Show(AppTexts::kNoFileSystemSelected, MessageKind::kInformation);
+    return;
+  }
+  session_.FreeResults();
+  session_.params = ParamsOfFound(session_.findings, static_cast<std::uint16_t>(number), session_.searchedRange);
+  fileSystem->progress->SetLabels({});
+  fileSystem->progress->Reset();
+  fileSystem->SetBusy(true);
+  session_.Stage() = 4;
+  session_.scanStarted = true;
+  StartJob(Job::kFileSystemScan, [this](ScanControl& control) {
+    if (session_.params.fsType == kNtfs)
+      session_.tree.emplace(ExtractNtfsFileSystem(session_.findings, session_.params, session_.store, control));
+    else
+      session_.tree.emplace(
+          ExtractFatFileSystem(session_.reader, session_.findings, session_.params, session_.store, control));
+  });
+}
+
+void Wizard::EndFileSystemScan() {
+  fileSystem->SetBusy(false);
+  if (!session_.tree) return;
+  ShowResults();
+}
+
+// Workers.
+
+void Wizard::StartJob(Job job, ScanWorker::Job body) {
+  job_ = job;
+  worker_.Start(std::move(body));
+  poll_.start();
+  Q_EMIT CommandsChanged();
+}
+
+void Wizard::Poll() {
+  if (job_ == Job::kNone) {
+    poll_.stop();
+    return;
+  }
+  ProgressPane* pane = job_ == Job::kPartitionSearch ? drive->progress
+                       : job_ == Job::kFileSystemScan ? fileSystem->progress
+                                                      : partition->progress;
+  pane->SetCounts(worker_.Counts());
+  if (worker_.Running() || !worker_.Finished()) return;
+  poll_.stop();
+  // A confirmed stop marks the work finished before the worker has left its
+  // current step: wait for it before reading what it built.
+  worker_.Join();
+  worker_.Flush();
+  const Job ended = job_;
+  job_ = Job::kNone;
+  switch (ended) {
+    case Job::kPartitionSearch: EndPartitionSearch(); break;
+    case Job::kQuickScan: EndQuickScan(); break;
+    case Job::kExtensiveScan: EndExtensiveScan(); break;
+    case Job::kFileSystemScan: EndFileSystemScan(); break;
+    case Job::kNone: break;
+  }
+  Q_EMIT CommandsChanged();
+}
+
+void Wizard::OnProgress(const QString& text, int percent) {
+  ProgressPane* pane = job_ == Job::kPartitionSearch ? drive->progress
+                       : job_ == Job::kFileSystemScan ? fileSystem->progress
+                                                      : partition->progress;
+  pane->SetStatus(text, percent);
+}
+
+void Wizard::Stop() {
+  if (!worker_.Running() || worker_.Finished()) return;
+  worker_.Pause();
+  const char* question = job_ == Job::kPartitionSearch  ? AppTexts::kStopPartitionSearch
+                         : job_ == Job::kFileSystemScan ? AppTexts::kStopFileSystemScan
+                                                        : AppTexts::kStopScan;
+  if (messenger_.Ask(question)) {
+    worker_.ConfirmStop();
+    for (QPushButton* stop : {drive->stop, partition->stop, fileSystem->stop}) stop->hide();
+  } else {
+    worker_.Resume();
+  }
+}
+
+void Wizard::StopAndWait() {
+  if (job_ == Job::kNone) return;
+  worker_.ConfirmStop();
+  worker_.Join();
+  poll_.stop();
+  job_ = Job::kNone;
+}
+
+// Back and Home.
+
+void Wizard::BackFromResults() {
+  results->SetResult(nullptr, nullptr, nullptr);
+  session_.FreeResults();
+  partition->progress->Reset();
+  if (session_.mode == ScanMode::kExtensive) {
+    session_.Stage() = 3;
+    ShowPage(kFileSystem);
+  } else {
+    session_.Stage() = 2;
+    ShowPage(kPartition);
+  }
+}
+
+void Wizard::BackFromFileSystem() {
+  fileSystem->list->clear();
+  session_.FreeResults();
+  session_.findings.Clear();
+  session_.Stage() = 3;
+  session_.scanStarted = false;
+  partition->hint->setText(AppTexts::kPartitionHint);
+  ShowPage(kPartition);
+}
+
+void Wizard::BackFromPartition() {
+  partition->partitions->clear();
+  partition->progress->Reset();
+  session_.FreeScan();
+  session_.Stage() = 2;
+  session_.scanStarted = false;
+  drive->SetBusy(false);
+  ModeText(false);
+  ShowPage(kDrive);
+}
+
+void Wizard::BackFromDrive() {
+  session_.FreeScan();
+  session_.stage = {};
+  session_.scanStarted = false;
+  ShowPage(kStart);
+}
+
+void Wizard::Back() {
+  if (Busy()) return;
+  switch (currentIndex()) {
+    case kResults: BackFromResults(); break;
+    case kFileSystem: BackFromFileSystem(); break;
+    case kPartition: BackFromPartition(); break;
+    case kDrive: BackFromDrive(); break;
+    default: break;
+  }
+  Q_EMIT CommandsChanged();
+}
+
+void Wizard::Home() {
+  if (Busy()) return;
+  while (currentIndex() != kStart) Back();
+}
+
+// Saving.
+
+void Wizard::Recover() {
+  if (!session_.tree || currentIndex() != kResults) return;
+  if (session_.tree->CheckedFolders().empty() && session_.tree->CheckedFiles().empty()) {
+    messenger_.Show(AppTexts::kNothingMarked, MessageKind::kInformation);
+    return;
+  }
+  const QString folder = chooseDestination();
+  if (folder.isEmpty()) return;
+  session_.destination = QFile::encodeName(folder).toStdString();
+  SaveProgressDialog dialog(session_, messenger_, this);
+  dialog.exec();
+}
+
+void Wizard::SaveAll() {
+  if (!session_.tree) return;
+  session_.tree->CheckEverything();
+  results->treeModel->RefreshChecks();
+  results->listModel->RefreshChecks();
+  results->UpdateSelectedSize();
+  Recover();
+}
+
+}  // namespace dravik::app

@@ -1,0 +1,108 @@
+#pragma once
+// The five pages and the road between them: the image and mode on page 0,
+// the drive and the partition search on page 1, the partition and the scan
+// on page 2, the Extensive Scan's file systems on page 3, the results on
+// page 4. Every scan runs on the one ScanWorker; the page that started it
+// polls it once a second and runs its end-of-work step once, after the
+// worker has returned.
+
+#include <QStackedWidget>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+#include "app/Messenger.h"
+#include "app/Session.h"
+#include "app/workers/ScanWorker.h"
+#include "disk/PartitionSearch.h"
+#include "fs/QuickScan.h"
+
+namespace dravik::app {
+
+class StartPage;
+class DrivePage;
+class PartitionPage;
+class FileSystemPage;
+class ResultsPage;
+
+class Wizard : public QStackedWidget {
+  Q_OBJECT
+
+ public:
+  enum Page { kStart = 0, kDrive = 1, kPartition = 2, kFileSystem = 3, kResults = 4 };
+  static constexpr int kPollMs = 1000;
+
+  explicit Wizard(QWidget* parent = nullptr);
+  ~Wizard() override;
+
+  Session& session() { return session_; }
+  Messenger& messenger() { return messenger_; }
+  ScanWorker& worker() { return worker_; }
+  // Choices made in dialogs, replaceable by tests.
+  std::function<PartitionChoice()> askPartitionChoice;
+  std::function<QString()> chooseImage;
+  std::function<QString()> chooseDestination;
+
+  StartPage* start;
+  DrivePage* drive;
+  PartitionPage* partition;
+  FileSystemPage* fileSystem;
+  ResultsPage* results;
+
+  void ShowPage(int page);
+  int CurrentPage() const { return currentIndex(); }
+  bool Busy() const { return job_ != Job::kNone; }
+
+  // The page actions, as their buttons and the menus call them.
+  void Browse();
+  void ChooseMode(ScanMode mode);
+  void DriveNext();
+  void PartitionScan();
+  void FileSystemNext();
+  void Stop();
+  void Back();
+  void Home();
+  void Recover();
+  void SaveAll();
+  // Puts a path into the start page's box, ready for a mode button.
+  void SetImagePath(const QString& path);
+  // Stops a running worker and waits for it (closing the program).
+  void StopAndWait();
+
+ Q_SIGNALS:
+  void CommandsChanged();
+
+ private:
+  enum class Job { kNone, kPartitionSearch, kQuickScan, kExtensiveScan, kFileSystemScan };
+
+  bool OpenImage(bool quick);
+  void ShowDriveInfo();
+  void ShowPartitionInfo();
+  void FillPartitions();
+  void StartJob(Job job, ScanWorker::Job body);
+  void Poll();
+  void EndPartitionSearch();
+  void EndQuickScan();
+  void EndExtensiveScan();
+  void EndFileSystemScan();
+  void ShowResults();
+  void ModeText(bool withDrive);
+  void BackFromResults();
+  void BackFromFileSystem();
+  void BackFromPartition();
+  void BackFromDrive();
+  void OnProgress(const QString& text, int percent);
+
+  Session session_;
+  Messenger messenger_;
+  ScanWorker worker_;
+  QTimer poll_;
+  Job job_ = Job::kNone;
+  std::optional<QuickScanResult> quickResult_;
+  bool quickAttempt_ = false;
+};
+
+// The mode's display name.
+QString ModeName(ScanMode mode);
+
+}  // namespace dravik::app

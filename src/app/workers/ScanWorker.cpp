@@ -1,0 +1,77 @@
+#include "app/workers/ScanWorker.h"
+
+#include <QMetaObject>
+
+namespace dravik::app {
+
+ScanWorker::ScanWorker(QObject* parent) : QObject(parent) {}
+
+ScanWorker::~ScanWorker() {
+  if (control_) control_->RequestStop();
+  Join();
+}
+
+void ScanWorker::Start(Job job) {
+  Join();
+  {
+    std::lock_guard lock(mutex_);
+    text_.clear();
+    percent_ = -1;
+    pending_ = false;
+  }
+  control_ = std::make_unique<ScanControl>([this](const ProgressUpdate& update) { Receive(update); });
+  finished_ = false;
+  running_ = true;
+  thread_ = std::thread([this, job = std::move(job)] {
+    job(*control_);
+    running_ = false;
+    finished_ = true;
+  });
+}
+
+void ScanWorker::Pause() {
+  if (control_) control_->Pause();
+}
+
+void ScanWorker::Resume() {
+  if (control_) control_->Resume();
+}
+
+void ScanWorker::ConfirmStop() {
+  finished_ = true;
+  running_ = false;
+  if (control_) control_->RequestStop();
+}
+
+void ScanWorker::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+ScanTally ScanWorker::Counts() const { return control_ ? control_->Counts() : ScanTally{}; }
+
+void ScanWorker::Receive(const ProgressUpdate& update) {
+  std::lock_guard lock(mutex_);
+  if (!update.text.empty()) text_ = QString::fromStdString(update.text);
+  if (update.percent >= 0) percent_ = update.percent;
+  const auto now = std::chrono::steady_clock::now();
+  if (pending_ || (now - last_ < kMinInterval && update.text.empty())) return;
+  pending_ = true;
+  last_ = now;
+  QMetaObject::invokeMethod(this, [this] { Deliver(); }, Qt::QueuedConnection);
+}
+
+void ScanWorker::Deliver() {
+  QString text;
+  int percent;
+  {
+    std::lock_guard lock(mutex_);
+    pending_ = false;
+    text = text_;
+    percent = percent_;
+  }
+  Q_EMIT Progress(text, percent);
+}
+
+void ScanWorker::Flush() { Deliver(); }
+
+}  // namespace dravik::app

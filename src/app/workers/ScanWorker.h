@@ -1,0 +1,64 @@
+#pragma once
+// Runs one long job off the interface thread. The page that starts it polls
+// Running() and Finished() with its timer; progress reaches the page through
+// a queued signal that is coalesced, so however often the engine reports, at
+// most one delivery is pending and deliveries come at most every
+// kMinInterval. Stop pauses the job at its next check while the question is
+// open; a confirmed stop ends it there.
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "util/ScanControl.h"
+
+namespace dravik::app {
+
+class ScanWorker : public QObject {
+  Q_OBJECT
+
+ public:
+  using Job = std::function<void(ScanControl&)>;
+  static constexpr std::chrono::milliseconds kMinInterval{50};
+
+  explicit ScanWorker(QObject* parent = nullptr);
+  ~ScanWorker() override;
+
+  void Start(Job job);
+  bool Running() const { return running_.load(); }
+  bool Finished() const { return finished_.load(); }
+  // The stop question: Pause before asking, then Resume (No) or ConfirmStop (Yes).
+  void Pause();
+  void Resume();
+  void ConfirmStop();
+  // Waits for the job's thread to return. The end-of-work step calls it
+  // before it touches what the job built.
+  void Join();
+  ScanTally Counts() const;
+  // The latest text and percentage, delivered now.
+  void Flush();
+
+ Q_SIGNALS:
+  void Progress(const QString& text, int percent);
+
+ private:
+  void Receive(const ProgressUpdate& update);
+  void Deliver();
+
+  std::thread thread_;
+  std::unique_ptr<ScanControl> control_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> finished_{false};
+  std::mutex mutex_;
+  QString text_;
+  int percent_ = -1;
+  bool pending_ = false;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+}  // namespace dravik::app

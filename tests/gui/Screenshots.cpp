@@ -1,0 +1,69 @@
+// Walks the wizard on an image (the demo image by default) and writes one
+// PNG of the window per page into a folder, so that the layout of every page
+// can be looked at. Messages are not shown; the path of each PNG is printed.
+//
+//   dravik_gui_screens IMAGE OUTDIR
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTreeWidget>
+#include <cstdio>
+
+#include "app/MainWindow.h"
+#include "app/wizard/DrivePage.h"
+#include "app/wizard/ModeButton.h"
+#include "app/wizard/PartitionPage.h"
+#include "app/wizard/ResultsPage.h"
+#include "app/wizard/StartPage.h"
+#include "app/wizard/Wizard.h"
+
+using namespace dravik::app;
+
+int main(int argc, char** argv) {
+  QStandardPaths::setTestModeEnabled(true);
+  QApplication application(argc, argv);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: dravik_gui_screens IMAGE OUTDIR\n");
+    return 2;
+  }
+  const QString out = QString::fromLocal8Bit(argv[2]);
+  QDir().mkpath(out);
+  MainWindow window;
+  Wizard* wizard = window.wizard();
+  wizard->messenger().SetFunction([](const QString&, MessageKind, bool) { return kNo; });
+  window.resize(window.minimumSize());
+  window.show();
+  int shot = 0;
+  const auto grab = [&](const char* name) {
+    QTest::qWait(100);
+    const QString path = QStringLiteral("%1/%2-%3.png").arg(out).arg(shot++).arg(QLatin1String(name));
+    window.grab().save(path);
+    std::printf("%s\n", path.toLocal8Bit().constData());
+  };
+  wizard->start->path->setText(QString::fromLocal8Bit(argv[1]));
+  grab("start");
+  QTest::mouseClick(wizard->start->quick, Qt::LeftButton);
+  grab("drive");
+  QTest::mouseClick(wizard->drive->next, Qt::LeftButton);
+  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000);
+  grab("partition");
+  wizard->partition->partitions->setCurrentItem(wizard->partition->partitions->topLevelItem(0)->child(1));
+  QTest::mouseClick(wizard->partition->scan, Qt::LeftButton);
+  grab("scanning");
+  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 60000);
+  wizard->results->OpenRow(1);
+  grab("results");
+  wizard->Home();
+  QTest::mouseClick(wizard->start->extensive, Qt::LeftButton);
+  QTest::mouseClick(wizard->drive->next, Qt::LeftButton);
+  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000);
+  grab("extensive-range");
+  QTest::mouseClick(wizard->partition->scan, Qt::LeftButton);
+  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kFileSystem; }, 120000);
+  grab("file-systems");
+  return 0;
+}
