@@ -35,7 +35,7 @@ StartPage::StartPage(QWidget* parent) : QWidget(parent) {
   auto* buttons = new QHBoxLayout;
   buttons->setSpacing(18);
   quick = new ModeButton(tr("Quick Scan"), QStyle::SP_FileDialogContentsView);
-  extensive = new ModeButton(tr("Extensive Scan"), QStyle::SP_DriveHDIcon);
+  extensive = new ModeButton(tr("Extensive Scan"), QStyle::SP_FileDialogInfoView);
   trace = new ModeButton(tr("File Trace"), QStyle::SP_FileDialogDetailedView);
   buttons->addWidget(quick);
   buttons->addWidget(extensive);

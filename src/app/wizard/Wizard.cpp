@@ -178,7 +178,10 @@ void Wizard::ShowDriveInfo() {
     drive->info->SetLines(DiskInfoLines(session_.drives, 0, session_.disk, *session_.imageKind));
     PartitionTable table;
     ReadDrivePartitions(session_.reader, table);
-    drive->chart->SetSlices(CapacityShares(table, session_.drives.slots[0].totalSectors));
+    // A VHDX records no geometry; its shares are taken of its virtual size.
+    const std::uint64_t sectors = session_.drives.slots[0].totalSectors != 0 ? session_.drives.slots[0].totalSectors
+                                                                              : session_.reader.SectorCount();
+    drive->chart->SetSlices(CapacityShares(table, sectors));
     drive->chart->show();
     return;
   }
@@ -331,7 +334,8 @@ void Wizard::PartitionScan() {
 void Wizard::EndQuickScan() {
   partition->SetBusy(false);
   const QuickScanResult result = quickResult_.value_or(QuickScanResult{});
-  if (!result.scanned) {
+  // Stopped before the parameters were read: an empty result, not a damaged partition.
+  if (!result.scanned && !stopped_) {
     session_.FreeResults();
     messenger_.Show(AppTexts::kNoParams, MessageKind::kError);
     Home();
@@ -413,6 +417,7 @@ void Wizard::EndFileSystemScan() {
 
 void Wizard::StartJob(Job job, ScanWorker::Job body) {
   job_ = job;
+  stopped_ = false;
   worker_.Start(std::move(body));
   poll_.start();
   Q_EMIT CommandsChanged();
@@ -460,6 +465,7 @@ void Wizard::Stop() {
                                                         : AppTexts::kStopScan;
   if (messenger_.Ask(question)) {
     worker_.ConfirmStop();
+    stopped_ = true;
     for (QPushButton* stop : {drive->stop, partition->stop, fileSystem->stop}) stop->hide();
   } else {
     worker_.Resume();

@@ -100,6 +100,7 @@ class Wizard : public QStackedWidget {
   Job job_ = Job::kNone;
   std::optional<QuickScanResult> quickResult_;
   bool quickAttempt_ = false;
+  bool stopped_ = false;  // the user stopped the job that ran last
 };
 
 // The mode's display name.

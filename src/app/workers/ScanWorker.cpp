@@ -20,6 +20,8 @@ void ScanWorker::Start(Job job) {
     pending_ = false;
   }
   control_ = std::make_unique<ScanControl>([this](const ProgressUpdate& update) { Receive(update); });
+  if (holdNext_) control_->Pause();
+  holdNext_ = false;
   finished_ = false;
   running_ = true;
   thread_ = std::thread([this, job = std::move(job)] {

@@ -30,6 +30,9 @@ class ScanWorker : public QObject {
   ~ScanWorker() override;
 
   void Start(Job job);
+  // The next job starts held at its first check, as if the stop question
+  // were open, until Resume or ConfirmStop.
+  void HoldNextStart() { holdNext_ = true; }
   bool Running() const { return running_.load(); }
   bool Finished() const { return finished_.load(); }
   // The stop question: Pause before asking, then Resume (No) or ConfirmStop (Yes).
@@ -58,6 +61,7 @@ class ScanWorker : public QObject {
   QString text_;
   int percent_ = -1;
   bool pending_ = false;
+  bool holdNext_ = false;
   std::chrono::steady_clock::time_point last_{};
 };
 
