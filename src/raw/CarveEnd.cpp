@@ -110,7 +110,15 @@ End SqliteEnd(Bytes b) {
   return Within(b, std::uint64_t{pageSize} * be32(b, 28));
 }
 
-End SevenZipEnd(Bytes b) { return Within(b, 32 + le64(b, 12) + le64(b, 20)); }
+// The signature header, then the next header at its offset: sizes that add
+// up past 64 bits cannot lie within the bytes.
+End SevenZipEnd(Bytes b) {
+  constexpr std::uint64_t kHeader = 32;
+  const std::uint64_t offset = le64(b, 12);
+  const std::uint64_t size = le64(b, 20);
+  if (offset > b.size() || size > b.size()) return std::nullopt;
+  return Within(b, kHeader + offset + size);
+}
 
 // Top-level boxes while their types are four printable characters.
 End BoxesEnd(Bytes b) {
@@ -121,6 +129,9 @@ End BoxesEnd(Bytes b) {
     std::uint64_t size = be32(b, at);
     if (size == 1) size = be64(b, at + 8);
     if (size < 8) break;  // 0: to the end of the file, which is not known
+    // A box that runs past the bytes leaves the end unknown; adding its size
+    // could even wrap the position round to the start.
+    if (size > b.size() - at) return std::nullopt;
     at += size;
   }
   return at > 0 ? Within(b, at) : std::nullopt;

@@ -178,6 +178,23 @@ TEST(CarveEndTest, EndsAreFoundOnlyWhereTheFormatPutsThem) {
   EXPECT_FALSE(HasEndRule(u".flac"));
 }
 
+// Sizes the carved bytes give may be anything: a 64-bit box size that
+// wraps the walk back to its start, 7-Zip header fields whose sum wraps to
+// a small number. Neither may hang the walk or make up an end.
+TEST(CarveEndTest, SizesThatWrapRoundGiveNoEnd) {
+  std::vector<std::uint8_t> movie(4096, 0);
+  const std::uint8_t boxes[] = {0, 0, 0, 16,   'f',  't',  'y',  'p',  'i',  's',  'o',  'm', 0, 0, 2, 0,
+                                0, 0, 0, 1,    'm',  'd',  'a',  't',  0xFF, 0xFF, 0xFF, 0xFF,
+                                0xFF, 0xFF, 0xFF, 0xF0};
+  std::copy(std::begin(boxes), std::end(boxes), movie.begin());
+  EXPECT_FALSE(CarvedFileEnd(u".mp4", movie));
+  std::vector<std::uint8_t> archive(4096, 0);
+  const std::uint8_t header[] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 0, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF,
+                                 0xFF, 0xFF, 0xFF, 0xFF, 0x30, 0, 0, 0, 0, 0, 0, 0};
+  std::copy(std::begin(header), std::end(header), archive.begin());
+  EXPECT_FALSE(CarvedFileEnd(u".7z", archive));
+}
+
 // LibreOffice's files name no program; the kind comes from their streams.
 // nokind.pub has none of the known streams left.
 TEST(CompoundFileTest, TellsOfficeFilesApartByAppNameOrStreams) {
