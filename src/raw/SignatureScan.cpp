@@ -116,9 +116,11 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
   for (std::uint64_t s = first; !lastRead;) {
     if (reads++ % kProgressReads == 0)
       control.Report("Reading Sector " + std::to_string(s) + " Of " + std::to_string(last));
+    // The pause gate takes a lock: once a read; a stop is seen at every sector.
+    if (!control.Continue()) return found;
     reader.Read(s, kReadSectors, buffer);
     for (std::uint32_t i = 0; i < kReadSectors; ++i, ++s) {
-      if (!control.Continue()) return found;
+      if (control.StopRequested()) return found;
       if (s > last) lastRead = true;
       // The bar moves only while the hit count is a multiple of 10.
       if (found.size() % 10 == 0) {

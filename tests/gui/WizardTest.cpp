@@ -59,10 +59,10 @@ class WizardTest : public ::testing::Test {
   void ScanToResults(const std::filesystem::path& image) {
     Open(image);
     ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
-    QTest::mouseClick(wizard_->drive->next, Qt::LeftButton);
+    QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
     ASSERT_EQ(wizard_->partition->Selected(), 0);
-    QTest::mouseClick(wizard_->partition->scan, Qt::LeftButton);
+    QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
   }
 
@@ -126,7 +126,7 @@ TEST_F(WizardTest, StartPageRefusesEmptyMissingAndCorruptImages) {
 
 TEST_F(WizardTest, StopAnsweredNoGoesOnAndYesEndsWithWhatWasFound) {
   Open(test::FatFixture("fat32.vhd"));
-  QTest::mouseClick(wizard_->drive->next, Qt::LeftButton);
+  QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
 
   // No: the worker is held while the question is open, then goes on to the
@@ -164,10 +164,10 @@ TEST_F(WizardTest, BackAndHomeFromEveryPageFreeWhatThePageBuilt) {
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
   EXPECT_FALSE(wizard_->session().tree.has_value());
   EXPECT_TRUE(wizard_->session().store.FatFiles().empty());
-  QTest::mouseClick(wizard_->partition->back, Qt::LeftButton);
+  QTest::mouseClick(wizard_->partition->buttons.back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
   EXPECT_TRUE(wizard_->session().partitions.Empty());
-  QTest::mouseClick(wizard_->drive->back, Qt::LeftButton);
+  QTest::mouseClick(wizard_->drive->buttons.back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
   EXPECT_TRUE(window_->Command("open")->isEnabled());
 
@@ -181,7 +181,7 @@ TEST_F(WizardTest, BackAndHomeFromEveryPageFreeWhatThePageBuilt) {
   EXPECT_EQ(wizard_->session().stage, (std::array<int, 3>{}));
   Open(test::FatFixture("fat16.vhdx"));
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
-  QTest::mouseClick(wizard_->drive->home, Qt::LeftButton);
+  QTest::mouseClick(wizard_->drive->buttons.home, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
 }
 

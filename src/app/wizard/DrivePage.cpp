@@ -43,19 +43,7 @@ DrivePage::DrivePage(QWidget* parent) : QWidget(parent) {
   splitter->setStretchFactor(1, 1);
   splitter->setSizes({260, 600});
   layout->addWidget(splitter, 1);
-  auto* buttons = new QHBoxLayout;
-  home = new QPushButton(style()->standardIcon(QStyle::SP_DirHomeIcon), tr("Home"));
-  back = new QPushButton(style()->standardIcon(QStyle::SP_ArrowBack), tr("Back"));
-  stop = new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), tr("Stop"));
-  next = new QPushButton(style()->standardIcon(QStyle::SP_ArrowForward), tr("Next"));
-  next->setDefault(true);
-  buttons->addWidget(home);
-  buttons->addStretch();
-  buttons->addWidget(stop);
-  buttons->addWidget(back);
-  buttons->addWidget(next);
-  layout->addLayout(buttons);
-  stop->hide();
+  buttons = PageButtons::AddTo(this, layout, QStyle::SP_ArrowForward, tr("Next"));
   FillDevices(false);
 }
 
@@ -76,10 +64,7 @@ void DrivePage::FillDevices(bool withImage) {
 }
 
 void DrivePage::SetBusy(bool busy) {
-  stop->setVisible(busy);
-  next->setVisible(!busy);
-  back->setVisible(!busy);
-  home->setVisible(!busy);
+  buttons.SetBusy(busy);
   devices->setEnabled(!busy);
   progress->setVisible(busy);
   hint->setText(busy ? AppTexts::kPleaseWait : AppTexts::kDriveHint);

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include "app/wizard/PageButtons.h"
+
 class QLabel;
 class QPushButton;
 class QTreeWidget;
@@ -30,11 +32,8 @@ class DrivePage : public QWidget {
   CapacityChart* chart;
   QLabel* hint;
   ProgressPane* progress;
+  PageButtons buttons;  // forward: Next
   QSplitter* splitter;
-  QPushButton* next;
-  QPushButton* back;
-  QPushButton* stop;
-  QPushButton* home;
   // Empties the tree and lists the image as "Virtual Hard Disk 0 ".
   void FillDevices(bool withImage);
   void SetBusy(bool busy);

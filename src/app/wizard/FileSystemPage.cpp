@@ -28,26 +28,11 @@ FileSystemPage::FileSystemPage(QWidget* parent) : QWidget(parent) {
   progress->ToggleButton()->hide();
   progress->hide();
   layout->addWidget(progress);
-  auto* buttons = new QHBoxLayout;
-  home = new QPushButton(style()->standardIcon(QStyle::SP_DirHomeIcon), tr("Home"));
-  back = new QPushButton(style()->standardIcon(QStyle::SP_ArrowBack), tr("Back"));
-  stop = new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), tr("Stop"));
-  next = new QPushButton(style()->standardIcon(QStyle::SP_ArrowForward), tr("Next"));
-  next->setDefault(true);
-  buttons->addWidget(home);
-  buttons->addStretch();
-  buttons->addWidget(stop);
-  buttons->addWidget(back);
-  buttons->addWidget(next);
-  layout->addLayout(buttons);
-  stop->hide();
+  buttons = PageButtons::AddTo(this, layout, QStyle::SP_ArrowForward, tr("Next"));
 }
 
 void FileSystemPage::SetBusy(bool busy) {
-  stop->setVisible(busy);
-  next->setVisible(!busy);
-  back->setVisible(!busy);
-  home->setVisible(!busy);
+  buttons.SetBusy(busy);
   list->setEnabled(!busy);
   progress->setVisible(busy);
 }

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include "app/wizard/PageButtons.h"
+
 class QLabel;
 class QPushButton;
 class QTreeWidget;
@@ -21,10 +23,7 @@ class FileSystemPage : public QWidget {
   QTreeWidget* list;
   QLabel* hint;
   ProgressPane* progress;
-  QPushButton* next;
-  QPushButton* back;
-  QPushButton* stop;
-  QPushButton* home;
+  PageButtons buttons;  // forward: Next
   void SetBusy(bool busy);
   // The selected file system's number (from 1); 0 for none.
   int Selected() const;

@@ -52,26 +52,11 @@ PartitionPage::PartitionPage(QWidget* parent) : QWidget(parent) {
   splitter->setStretchFactor(1, 1);
   splitter->setSizes({260, 600});
   layout->addWidget(splitter, 1);
-  auto* buttons = new QHBoxLayout;
-  home = new QPushButton(style()->standardIcon(QStyle::SP_DirHomeIcon), tr("Home"));
-  back = new QPushButton(style()->standardIcon(QStyle::SP_ArrowBack), tr("Back"));
-  stop = new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), tr("Stop"));
-  scan = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), tr("Scan"));
-  scan->setDefault(true);
-  buttons->addWidget(home);
-  buttons->addStretch();
-  buttons->addWidget(stop);
-  buttons->addWidget(back);
-  buttons->addWidget(scan);
-  layout->addLayout(buttons);
-  stop->hide();
+  buttons = PageButtons::AddTo(this, layout, QStyle::SP_MediaPlay, tr("Scan"));
 }
 
 void PartitionPage::SetBusy(bool busy) {
-  stop->setVisible(busy);
-  scan->setVisible(!busy);
-  back->setVisible(!busy);
-  home->setVisible(!busy);
+  buttons.SetBusy(busy);
   partitions->setEnabled(!busy);
   range->setEnabled(!busy);
   progress->setVisible(busy);

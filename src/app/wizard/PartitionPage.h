@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include "app/wizard/PageButtons.h"
+
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -31,11 +33,8 @@ class PartitionPage : public QWidget {
   QLineEdit* endSector;
   QLabel* hint;
   ProgressPane* progress;
+  PageButtons buttons;  // forward: Scan
   QSplitter* splitter;
-  QPushButton* scan;
-  QPushButton* back;
-  QPushButton* stop;
-  QPushButton* home;
   void SetBusy(bool busy);
   // The selected partition's index; -1 for none.
   int Selected() const;

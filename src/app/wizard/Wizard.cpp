@@ -77,14 +77,14 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   connect(start->quick, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kQuick); });
   connect(start->extensive, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kExtensive); });
   connect(start->trace, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kFileTrace); });
-  connect(drive->next, &QPushButton::clicked, this, &Wizard::DriveNext);
-  connect(partition->scan, &QPushButton::clicked, this, &Wizard::PartitionScan);
-  connect(fileSystem->next, &QPushButton::clicked, this, &Wizard::FileSystemNext);
-  for (QPushButton* button : {drive->stop, partition->stop, fileSystem->stop})
+  connect(drive->buttons.forward, &QPushButton::clicked, this, &Wizard::DriveNext);
+  connect(partition->buttons.forward, &QPushButton::clicked, this, &Wizard::PartitionScan);
+  connect(fileSystem->buttons.forward, &QPushButton::clicked, this, &Wizard::FileSystemNext);
+  for (QPushButton* button : {drive->buttons.stop, partition->buttons.stop, fileSystem->buttons.stop})
     connect(button, &QPushButton::clicked, this, &Wizard::Stop);
-  for (QPushButton* button : {drive->back, partition->back, fileSystem->back, results->back})
+  for (QPushButton* button : {drive->buttons.back, partition->buttons.back, fileSystem->buttons.back, results->back})
     connect(button, &QPushButton::clicked, this, &Wizard::Back);
-  for (QPushButton* button : {drive->home, partition->home, fileSystem->home, results->home})
+  for (QPushButton* button : {drive->buttons.home, partition->buttons.home, fileSystem->buttons.home, results->home})
     connect(button, &QPushButton::clicked, this, &Wizard::Home);
   connect(results->recover, &QPushButton::clicked, this, &Wizard::Recover);
   connect(drive->devices, &QTreeWidget::itemSelectionChanged, this, &Wizard::ShowDriveInfo);
@@ -466,7 +466,7 @@ void Wizard::Stop() {
   if (messenger_.Ask(question)) {
     worker_.ConfirmStop();
     stopped_ = true;
-    for (QPushButton* stop : {drive->stop, partition->stop, fileSystem->stop}) stop->hide();
+    for (QPushButton* stop : {drive->buttons.stop, partition->buttons.stop, fileSystem->buttons.stop}) stop->hide();
   } else {
     worker_.Resume();
   }
