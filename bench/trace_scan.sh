@@ -65,8 +65,12 @@ if command -v photorec >/dev/null && [ -f "$RAW" ]; then
   pr_s=$(cd "$out" && seconds photorec /d "$out/found" /cmd "$RAW" \
     "partition_none,options,paranoid_no,fileopt,everything,disable,$kinds,search")
   rm -rf "$out"
-  printf '   %-14s %6s s   (the raw copy)   dravik faster: %s\n' "photorec" "$pr_s" \
-    "$(awk -v a="$trace_s" -v b="$pr_s" 'BEGIN { print (a < b ? "met" : "MISSED") }')"
+  if awk -v t="${pr_s:-0}" 'BEGIN { exit !(t < 0.05) }'; then
+    echo "   photorec       did not run its search (check: photorec /d DIR /cmd $RAW ...)"
+  else
+    printf '   %-14s %6s s   (the raw copy)   dravik faster: %s\n' "photorec" "$pr_s" \
+      "$(awk -v a="$trace_s" -v b="$pr_s" 'BEGIN { print (a < b ? "met" : "MISSED") }')"
+  fi
 else
   echo "   photorec       not measured (testdisk not installed, or no raw copy)"
 fi
