@@ -7,7 +7,7 @@ DRAVIK_BUILD_DIR=${DRAVIK_BUILD_DIR:-$DRAVIK_ROOT/build}
 # Packages to build the engine and the command line.
 DRAVIK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev)
 # Tools that make and check the test images.
-DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g fdisk sleuthkit 7zip python3 locales)
+DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g fdisk sleuthkit 7zip python3 locales libvhdi-utils fuse3)
 
 dravik_install_missing() {
   local missing=()
