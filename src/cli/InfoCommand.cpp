@@ -17,7 +17,9 @@ constexpr const char* kInfoUsage =
     "Shows what the drive pane shows for the image's disk: the model, the capacity,\n"
     "and for a VHD its cylinders, heads and sectors per track, for a VHDX its disk\n"
     "type, data block count and total BAT entries; then the virtual size in bytes\n"
-    "and the partitions (as 'dravik partitions' lists them).\n"
+    "and the partitions (as 'dravik partitions' lists them). A differencing image\n"
+    "(or a Hyper-V checkpoint, .avhd/.avhdx) lists its chain of parents, each found\n"
+    "or missing, and a VHDX says whether its log was replayed (in memory only).\n"
     "\n"
     "Options:\n"
     "  --json       print one JSON object instead of the text lines\n"
@@ -50,6 +52,17 @@ std::string InfoJson(const VirtualDisk& disk, const std::vector<InfoLine>& lines
         .Add("totalBatEntries", vhdx->TotalBatEntries())
         .Add("allocatedSize", vhdx->AllocatedSize());
   }
+  std::string chain = "[";
+  for (const ChainImage& image : disk.Chain().images) {
+    JsonObject entry;
+    entry.Add("path", image.path.string()).Add("format", image.format).Add("diskType", image.type);
+    entry.Add("found", image.found).Add("logReplayed", image.logReplayed);
+    chain += (chain.size() > 1 ? "," : "") + entry.Str();
+  }
+  json.AddRaw("chain", chain + "]");
+  std::string warnings = "[";
+  for (const std::string& warning : disk.Chain().warnings) warnings += (warnings.size() > 1 ? "," : "") + JsonQuote(warning);
+  json.AddRaw("warnings", warnings + "]");
   json.AddRaw("partitions", PartitionsJsonArray(table));
   return json.Str();
 }
@@ -82,7 +95,22 @@ int RunInfo(const std::vector<std::string>& args) {
   }
   std::printf("Format\t\t\t: %s\n", kind == ImageKind::kVhd ? "VHD" : "VHDX");
   for (const InfoLine& line : lines) std::printf("%s %s\n", line.label.c_str(), line.value.c_str());
-  std::printf("Virtual Size\t\t: %llu bytes\n\n", static_cast<unsigned long long>(disk.Size()));
+  std::printf("Virtual Size\t\t: %llu bytes\n", static_cast<unsigned long long>(disk.Size()));
+  const ChainReport& chain = disk.Chain();
+  if (chain.images.size() > 1) {
+    std::printf("Chain\t\t\t:\n");
+    for (std::size_t i = 0; i < chain.images.size(); ++i) {
+      const ChainImage& image = chain.images[i];
+      if (image.found)
+        std::printf("  %zu\t%s\t%s\t%s%s\n", i, image.format.c_str(), image.type.c_str(), image.path.string().c_str(),
+                    image.logReplayed ? "\t(log replayed)" : "");
+      else
+        std::printf("  %zu\tmissing parent\t%s\n", i, image.path.string().c_str());
+    }
+  }
+  if (!chain.images.empty() && chain.images.front().format == "VHDX")
+    std::printf("Log\t\t\t: %s\n", chain.images.front().logReplayed ? "replayed in memory" : "clean (nothing to replay)");
+  std::printf("\n");
   PrintPartitions(table);
   return kExitOk;
 }

@@ -46,6 +46,9 @@ bool OpenForCommand(VirtualDisk& disk, const std::string& path, bool quickScan, 
   const OpenResult result = OpenImage(disk, path, quickScan);
   const std::string diagnostic = disk.Diagnostic();
   if (verbose && !diagnostic.empty()) std::fprintf(stderr, "dravik: %s: %s\n", path.c_str(), diagnostic.c_str());
+  // Missing or mismatched parents and logs left unreplayed change what the
+  // disk shows, so they are said even without --verbose.
+  for (const std::string& warning : disk.Chain().warnings) std::fprintf(stderr, "dravik: warning: %s\n", warning.c_str());
   if (!result.ok) std::fprintf(stderr, "%s\n", result.message.c_str());
   return result.ok;
 }

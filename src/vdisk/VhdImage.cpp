@@ -4,6 +4,7 @@
 
 #include "vdisk/BlockMap.h"
 #include "vdisk/ImageFile.h"
+#include "vdisk/VhdParentLocator.h"
 
 namespace dravik {
 
@@ -27,7 +28,13 @@ bool VhdImage::Open(std::unique_ptr<ByteSource> file) {
 void VhdImage::Close() {
   file_.reset();
   footer_ = {};
+  warnings_.clear();
+  uniqueId_ = {};
+  hasFooterCookie_ = false;
+  parentLink_.reset();
+  parent_.reset();
   blockSize_ = 0;
+  bitmapBytes_ = 0;
   batOffset_ = 0;
   dataEnd_ = 0;
   blockOffsets_.clear();
@@ -59,6 +66,8 @@ bool VhdImage::ReadFooter() {
     }
   }
   footer_ = ParseFooter(footer);
+  hasFooterCookie_ = HasAscii(footer, kFooterCookieOffset, kFooterCookie);
+  uniqueId_ = FooterUniqueId(footer);
   return true;
 }
 
@@ -68,15 +77,19 @@ bool VhdImage::ReadFooter() {
 bool VhdImage::ReadBlockTable() {
   const std::uint64_t fileSize = file_->Size();
   bool ok = false;
+  std::vector<std::uint8_t> headerBytes;
   DynamicHeader header;
-  if (footer_.dataOffset <= fileSize && fileSize - footer_.dataOffset >= kDynamicHeaderSize)
-    header = ParseDynamicHeader(ReadBlock(*file_, footer_.dataOffset, kDynamicHeaderSize));
+  if (footer_.dataOffset <= fileSize && fileSize - footer_.dataOffset >= kDynamicHeaderSize) {
+    headerBytes = ReadBlock(*file_, footer_.dataOffset, kDynamicHeaderSize);
+    header = ParseDynamicHeader(headerBytes);
+  }
   if (!header.hasCookie) {
-    const auto headerBytes = ReadBlock(*file_, kDefaultDynamicHeaderOffset, kDynamicHeaderSize, &ok);
+    headerBytes = ReadBlock(*file_, kDefaultDynamicHeaderOffset, kDynamicHeaderSize, &ok);
     if (!ok) return Fail("the dynamic header cannot be read");
     header = ParseDynamicHeader(headerBytes);
   }
   blockSize_ = header.blockSize;
+  if (IsDifferencing()) parentLink_ = ReadParentLink(*file_, headerBytes);
 
   const std::uint64_t batBytes = std::uint64_t{header.maxTableEntries} * 4;
   const auto fits = [&](std::uint64_t offset) { return offset <= fileSize && fileSize - offset >= batBytes; };
@@ -88,11 +101,11 @@ bool VhdImage::ReadBlockTable() {
 
   const auto bat = ReadBlock(*file_, batOffset_, static_cast<std::size_t>(batBytes), &ok);
   if (!ok) return Fail("the block table cannot be read");
-  const std::uint64_t bitmapBytes = std::uint64_t{BitmapSectors(blockSize_)} * kSectorSize;
+  bitmapBytes_ = BitmapSectors(blockSize_) * kSectorSize;
   blockOffsets_.resize(header.maxTableEntries);
   for (std::size_t i = 0; i < blockOffsets_.size(); ++i) {
     const std::uint32_t entry = be32(bat, i * 4);
-    blockOffsets_[i] = entry == kAbsentBlock ? 0 : std::uint64_t{entry} * kSectorSize + bitmapBytes;
+    blockOffsets_[i] = entry == kAbsentBlock ? 0 : std::uint64_t{entry} * kSectorSize + bitmapBytes_;
   }
   return true;
 }
@@ -108,6 +121,14 @@ bool VhdImage::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
     if (inData < out.size()) return FailWithZeros(out.subspan(inData));
     return ok;
   }
+  if (IsDifferencing()) {
+    return ReadChildBlocks(*file_, parent_.get(), blockSize_, blockOffsets_.size(), SectorBitmapLayout{kSectorSize, true},
+                           offset, out, [this](std::uint64_t block) {
+                             const std::uint64_t data = blockOffsets_[static_cast<std::size_t>(block)];
+                             if (data == 0) return ChildBlock{};
+                             return ChildBlock{ChildBlock::kBitmap, data, data - bitmapBytes_};
+                           });
+  }
   return ReadMappedBlocks(*file_, blockSize_, blockOffsets_.size(), offset, out, [this](std::uint64_t block) {
     return blockOffsets_[static_cast<std::size_t>(block)];
   });
@@ -119,6 +140,8 @@ std::optional<FileSpan> VhdImage::Locate(std::uint64_t offset, std::uint64_t len
     if (offset >= dataEnd_) return std::nullopt;
     return file_->Locate(offset, std::min(length, dataEnd_ - offset));
   }
+  // A differencing image's bytes may come from two files within one block.
+  if (IsDifferencing()) return std::nullopt;
   return LocateMappedBlock(*file_, blockSize_, blockOffsets_.size(), offset, length, [this](std::uint64_t block) {
     return blockOffsets_[static_cast<std::size_t>(block)];
   });
@@ -130,9 +153,14 @@ std::optional<ByteRange> VhdImage::PresentRange(std::uint64_t offset) const {
     if (offset >= dataEnd_) return std::nullopt;
     return ByteRange{offset, dataEnd_};
   }
-  return PresentMappedRange(file_->Size(), blockSize_, blockOffsets_.size(), offset, [this](std::uint64_t block) {
-    return blockOffsets_[static_cast<std::size_t>(block)];
-  });
+  const auto own = [this](std::uint64_t at) {
+    return PresentMappedRange(file_->Size(), blockSize_, blockOffsets_.size(), at, [this](std::uint64_t block) {
+      return blockOffsets_[static_cast<std::size_t>(block)];
+    });
+  };
+  if (!parent_) return own(offset);
+  // A sector is present when the child or any image behind it holds it.
+  return UnitePresentRanges(offset, own, [this](std::uint64_t at) { return parent_->PresentRange(at); });
 }
 
 }  // namespace dravik

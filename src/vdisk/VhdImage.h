@@ -1,9 +1,10 @@
 #pragma once
 // Reads a VHD image (fixed, dynamic or differencing) as the bytes of its
 // virtual disk. Fixed and unknown types read the file as it lies, up to the
-// footer at its end; dynamic and differencing images read through the block
-// allocation table, absent blocks as zeros. A differencing image's parent is
-// never opened.
+// footer at its end; dynamic images read through the block allocation table,
+// absent blocks as zeros. A differencing image reads its present blocks
+// sector by sector through their bitmaps and everything else through its
+// parent once one is attached (zeros until then).
 
 #include <cstdint>
 #include <filesystem>
@@ -12,20 +13,29 @@
 #include <vector>
 
 #include "vdisk/ByteSource.h"
+#include "vdisk/DiskImage.h"
 #include "vdisk/VhdFormat.h"
 
 namespace dravik {
 
-class VhdImage final : public ByteSource {
+class VhdImage final : public DiskImage {
  public:
   bool Open(const std::filesystem::path& path);
-  bool Open(std::unique_ptr<ByteSource> file);
+  bool Open(std::unique_ptr<ByteSource> file) override;
   void Close();
 
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
   std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
   std::uint64_t Size() const override { return footer_.size; }
   std::optional<ByteRange> PresentRange(std::uint64_t offset) const override;
+
+  const char* FormatName() const override { return "VHD"; }
+  std::string TypeText() const override { return vhd::DiskTypeName(footer_.diskTypeCode); }
+  ImageId Identity() const override { return uniqueId_; }
+  std::optional<ParentLink> ParentToFind() const override { return parentLink_; }
+  // Whether the footer in use carries the "conectix" cookie; any readable
+  // file opens, as a flat disk when it has no footer.
+  bool HasFooterCookie() const { return hasFooterCookie_; }
 
   std::uint32_t DiskType() const { return footer_.diskTypeCode; }
   std::uint32_t Cylinders() const { return footer_.cylinders; }
@@ -35,16 +45,21 @@ class VhdImage final : public ByteSource {
   std::size_t BlockCount() const { return blockOffsets_.size(); }
   std::uint64_t BatOffset() const { return batOffset_; }
   // Why the last Open failed, or what it had to work around; for --verbose output.
-  const std::string& Diagnostic() const { return diagnostic_; }
+  const std::string& Diagnostic() const override { return diagnostic_; }
 
  private:
   bool ReadFooter();
   bool ReadBlockTable();
   bool Fail(std::string why);
+  bool IsDifferencing() const { return footer_.diskTypeCode == vhd::kDifferencing; }
 
   std::unique_ptr<ByteSource> file_;
   vhd::Footer footer_;
+  ImageId uniqueId_;
+  bool hasFooterCookie_ = false;
+  std::optional<ParentLink> parentLink_;
   std::uint32_t blockSize_ = 0;
+  std::uint32_t bitmapBytes_ = 0;
   std::uint64_t batOffset_ = 0;
   // Where the data of a fixed or unknown type ends in the file: at the footer
   // when the file ends in one, else at the end of the file.

@@ -44,6 +44,7 @@ constexpr std::size_t kMetadataEntriesOffset = 32;
 constexpr std::size_t kMetadataEntrySize = 32;
 constexpr std::size_t kMetadataGuidOffset = 0;
 constexpr std::size_t kMetadataItemOffsetOffset = 16;
+constexpr std::size_t kMetadataLengthOffset = 20;
 constexpr std::size_t kMetadataFlagsOffset = 24;
 
 // File Parameters item.

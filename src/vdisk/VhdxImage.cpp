@@ -5,6 +5,9 @@
 
 #include "vdisk/BlockMap.h"
 #include "vdisk/ImageFile.h"
+#include "vdisk/PatchedSource.h"
+#include "vdisk/VhdxLog.h"
+#include "vdisk/VhdxParentLocator.h"
 
 namespace dravik {
 
@@ -13,7 +16,16 @@ using namespace vhdx;
 namespace {
 
 constexpr std::size_t kBatReadSize = 1024 * 1024;
-constexpr std::uint32_t kDefaultLogicalSectorSize = 512;
+
+// Payload block states.
+constexpr std::uint64_t kBlockNotPresent = 0;
+constexpr std::uint64_t kBlockUndefined = 1;
+constexpr std::uint64_t kBlockZero = 2;
+constexpr std::uint64_t kBlockUnmapped = 3;
+constexpr std::uint64_t kBlockFullyPresent = 6;
+constexpr std::uint64_t kBlockPartiallyPresent = 7;
+// Sector bitmap block state.
+constexpr std::uint64_t kBitmapPresent = 6;
 
 std::int32_t ClampToInt32(std::uint64_t value) {
   return static_cast<std::int32_t>(std::min<std::uint64_t>(value, std::numeric_limits<std::int32_t>::max()));
@@ -40,6 +52,9 @@ bool VhdxImage::Open(std::unique_ptr<ByteSource> file) {
     return false;
   }
   file_ = std::move(file);
+  header_ = CurrentHeader(*file_);
+  if (!header_) Note("neither header is valid");
+  if (header_ && !header_->logGuid.IsZero()) ReplayLog();
   ReadRegionTable();
   for (const Region& region : regions_)
     if (region.item == KnownItem::kMetadata) ReadMetadataTable(region);
@@ -51,6 +66,37 @@ bool VhdxImage::Open(std::unique_ptr<ByteSource> file) {
 }
 
 void VhdxImage::Close() { *this = VhdxImage{}; }
+
+// The replayed writes are laid over the file in memory. A log that cannot be
+// replayed leaves the file as it is, with a warning: its structures may then
+// be older than the data that the log was protecting.
+void VhdxImage::ReplayLog() {
+  LogReplay replay = ReadLog(*file_, *header_);
+  if (!replay.problem.empty()) {
+    warnings_.push_back("the log was not replayed: " + replay.problem + "; the image is read as it lies");
+    return;
+  }
+  const std::uint64_t fileSize = file_->Size();
+  auto patched = std::make_unique<PatchedSource>(std::move(file_));
+  // A hostile last file offset cannot make the file seem endlessly long.
+  patched->ExtendTo(std::min<std::uint64_t>(replay.lastFileOffset, fileSize + kMaxLogLength));
+  for (const LogWrite& write : replay.writes) {
+    if (!write.bytes.empty()) {
+      patched->Write(write.fileOffset, write.bytes);
+    } else if (write.fileOffset < patched->Size()) {
+      patched->Zero(write.fileOffset, std::min(write.zeroLength, patched->Size() - write.fileOffset));
+    }
+  }
+  file_ = std::move(patched);
+  logEntries_ = replay.entryCount;
+  Note("the log was replayed in memory: " + std::to_string(replay.entryCount) + " entries, sequence numbers " +
+       std::to_string(replay.firstSequence) + " to " + std::to_string(replay.lastSequence));
+}
+
+std::optional<ParentLink> VhdxImage::ParentToFind() const {
+  if (!hasParent_) return std::nullopt;
+  return parentLink_ ? parentLink_ : ParentLink{};
+}
 
 void VhdxImage::Note(std::string what) {
   if (!diagnostic_.empty()) diagnostic_ += "; ";
@@ -102,7 +148,7 @@ void VhdxImage::ReadMetadataTable(const Region& region) {
       item = KnownItem::kInvalid;
     const std::uint32_t flags = le32(table, entry + kMetadataFlagsOffset);
     metadata_.push_back({item, (flags & 1) != 0, (flags & 2) != 0, (flags & 4) != 0,
-                         le32(table, entry + kMetadataItemOffsetOffset)});
+                         le32(table, entry + kMetadataItemOffsetOffset), le32(table, entry + kMetadataLengthOffset)});
   }
 }
 
@@ -120,6 +166,16 @@ void VhdxImage::ReadMetadataValues(const Region& region) {
       case KnownItem::kVirtualDiskSize: virtualDiskSize_ = le64(value, 0); break;
       case KnownItem::kLogicalSectorSize: logicalSectorSize_ = le32(value, 0); break;
       case KnownItem::kPhysicalSectorSize: physicalSectorSize_ = le32(value, 0); break;
+      case KnownItem::kParentLocator: {
+        if (m.length > kMaxMetadataItemLength) {
+          warnings_.push_back("the parent locator claims " + std::to_string(m.length) + " bytes and is not read");
+          break;
+        }
+        std::string problems;
+        parentLink_ = ParseParentLocator(ReadBlock(*file_, region.fileOffset + m.offset, m.length), &problems);
+        if (!problems.empty()) warnings_.push_back("parent locator: " + problems.substr(0, problems.size() - 2));
+        break;
+      }
       default: break;
     }
   }
@@ -130,8 +186,7 @@ void VhdxImage::ReadMetadataValues(const Region& region) {
 // No more entries are read than the region and the file hold, so a damaged
 // size can never make the table huge.
 void VhdxImage::LoadBat(const Region& region) {
-  const std::uint32_t sectorSize = logicalSectorSize_ ? logicalSectorSize_ : kDefaultLogicalSectorSize;
-  geometry_ = ComputeBlockGeometry(virtualDiskSize_, blockSize_, sectorSize, hasParent_);
+  geometry_ = ComputeBlockGeometry(virtualDiskSize_, blockSize_, SectorSize(), hasParent_);
   if (!geometry_.usable) {
     Note("block size " + std::to_string(blockSize_) + " leaves no block table");
     return;
@@ -151,6 +206,7 @@ void VhdxImage::LoadBat(const Region& region) {
     file_->ReadAt(region.fileOffset + first * kBatEntrySize, buffer);
     for (std::uint64_t k = 0; k < count; ++k) {
       if (inChunk == chunk) {
+        bitmapBlocks_.push_back(le64(buffer, static_cast<std::size_t>(k * kBatEntrySize)));
         inChunk = 0;
         continue;
       }
@@ -161,15 +217,44 @@ void VhdxImage::LoadBat(const Region& region) {
   }
 }
 
+// How a differencing image holds a block, by its state: not present ones
+// come from the parent, undefined, zero and unmapped ones read as zeros, and
+// partly present ones go sector by sector through their chunk's bitmap.
+ChildBlock VhdxImage::PlaceOf(std::uint64_t block) const {
+  const std::uint64_t entry = payloadBlocks_[static_cast<std::size_t>(block)];
+  const std::uint64_t data = entry & kBatFileOffsetMask;
+  switch (entry & kBatStateMask) {
+    case kBlockUndefined:
+    case kBlockZero:
+    case kBlockUnmapped: return {ChildBlock::kZeros, 0, 0};
+    case kBlockFullyPresent: return data ? ChildBlock{ChildBlock::kOwn, data, 0} : ChildBlock{};
+    case kBlockPartiallyPresent: {
+      const auto chunk = static_cast<std::uint64_t>(geometry_.chunkRatio);
+      const std::size_t index = static_cast<std::size_t>(block / chunk);
+      const std::uint64_t bitmap = index < bitmapBlocks_.size() ? bitmapBlocks_[index] : 0;
+      if (data == 0 || (bitmap & kBatStateMask) != kBitmapPresent || (bitmap & kBatFileOffsetMask) == 0) return {};
+      const std::uint64_t sectorsPerBlock = blockSize_ / SectorSize();
+      return {ChildBlock::kBitmap, data, (bitmap & kBatFileOffsetMask) + (block % chunk) * sectorsPerBlock / 8};
+    }
+    case kBlockNotPresent:
+    default: return {};
+  }
+}
+
 bool VhdxImage::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
   if (!file_) return FailWithZeros(out);
+  if (hasParent_) {
+    return ReadChildBlocks(*file_, parent_.get(), blockSize_, payloadBlocks_.size(), SectorBitmapLayout{SectorSize(), false},
+                           offset, out, [this](std::uint64_t block) { return PlaceOf(block); });
+  }
   return ReadMappedBlocks(*file_, blockSize_, payloadBlocks_.size(), offset, out, [this](std::uint64_t block) {
     return payloadBlocks_[static_cast<std::size_t>(block)] & kBatFileOffsetMask;
   });
 }
 
 std::optional<FileSpan> VhdxImage::Locate(std::uint64_t offset, std::uint64_t length) const {
-  if (!file_) return std::nullopt;
+  // A differencing image's bytes may come from two files within one block.
+  if (!file_ || hasParent_) return std::nullopt;
   return LocateMappedBlock(*file_, blockSize_, payloadBlocks_.size(), offset, length, [this](std::uint64_t block) {
     return payloadBlocks_[static_cast<std::size_t>(block)] & kBatFileOffsetMask;
   });
@@ -177,9 +262,14 @@ std::optional<FileSpan> VhdxImage::Locate(std::uint64_t offset, std::uint64_t le
 
 std::optional<ByteRange> VhdxImage::PresentRange(std::uint64_t offset) const {
   if (!file_) return std::nullopt;
-  return PresentMappedRange(file_->Size(), blockSize_, payloadBlocks_.size(), offset, [this](std::uint64_t block) {
-    return payloadBlocks_[static_cast<std::size_t>(block)] & kBatFileOffsetMask;
-  });
+  const auto own = [this](std::uint64_t at) {
+    return PresentMappedRange(file_->Size(), blockSize_, payloadBlocks_.size(), at, [this](std::uint64_t block) {
+      return payloadBlocks_[static_cast<std::size_t>(block)] & kBatFileOffsetMask;
+    });
+  };
+  if (!parent_) return own(offset);
+  // A sector is present when the child or any image behind it holds it.
+  return UnitePresentRanges(offset, own, [this](std::uint64_t at) { return parent_->PresentRange(at); });
 }
 
 }  // namespace dravik

@@ -1,21 +1,30 @@
 #pragma once
 // Reads a VHDX image as the bytes of its virtual disk, through the payload
-// entries of its block allocation table; absent blocks read as zeros. The log
-// is never replayed and checksums are not verified: a damaged image opens as
-// far as its structures can be read, and without a block table every read fails.
+// entries of its block allocation table; absent blocks read as zeros. A
+// differencing image reads blocks that are not present, and the clear
+// sectors of partly present ones, through its parent once one is attached.
+// When the current header names a log, its active sequence is replayed in
+// memory first, so every structure and block is read as the log leaves it;
+// the file is never written. Region and metadata checksums are not verified:
+// a damaged image opens as far as its structures can be read, and without a
+// block table every read fails.
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "vdisk/BlockMap.h"
 #include "vdisk/ByteSource.h"
+#include "vdisk/DiskImage.h"
+#include "vdisk/VhdxHeader.h"
 #include "vdisk/VhdxFormat.h"
 
 namespace dravik {
 
-class VhdxImage final : public ByteSource {
+class VhdxImage final : public DiskImage {
  public:
   struct Region {
     vhdx::KnownItem item;
@@ -29,16 +38,26 @@ class VhdxImage final : public ByteSource {
     bool isVirtualDisk;
     bool isRequired;
     std::uint32_t offset;  // from the start of the metadata region
+    std::uint32_t length;
   };
 
   bool Open(const std::filesystem::path& path);
-  bool Open(std::unique_ptr<ByteSource> file);
+  bool Open(std::unique_ptr<ByteSource> file) override;
   void Close();
 
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
   std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
   std::uint64_t Size() const override { return virtualDiskSize_; }
   std::optional<ByteRange> PresentRange(std::uint64_t offset) const override;
+
+  const char* FormatName() const override { return "VHDX"; }
+  std::string TypeText() const override { return diskTypeText_; }
+  // The current header's data write GUID, which a child's parent_linkage names.
+  ImageId Identity() const override { return header_ ? header_->dataWriteGuid : ImageId{}; }
+  std::optional<ParentLink> ParentToFind() const override;
+  // Whether the log was replayed, and how many of its entries.
+  bool LogReplayed() const override { return logEntries_ > 0; }
+  std::size_t LogEntriesReplayed() const { return logEntries_; }
 
   std::uint64_t VirtualDiskSize() const { return virtualDiskSize_; }
   const std::string& DiskTypeText() const { return diskTypeText_; }
@@ -54,14 +73,17 @@ class VhdxImage final : public ByteSource {
   const std::vector<Region>& Regions() const { return regions_; }
   const std::vector<MetadataItem>& Metadata() const { return metadata_; }
   // What the last Open could not read, for --verbose output.
-  const std::string& Diagnostic() const { return diagnostic_; }
+  const std::string& Diagnostic() const override { return diagnostic_; }
 
  private:
   void ReadRegionTable();
   void ReadMetadataTable(const Region& region);
   void ReadMetadataValues(const Region& region);
   void LoadBat(const Region& region);
+  void ReplayLog();
   void Note(std::string what);
+  ChildBlock PlaceOf(std::uint64_t block) const;
+  std::uint32_t SectorSize() const { return logicalSectorSize_ ? logicalSectorSize_ : 512; }
 
   std::unique_ptr<ByteSource> file_;
   std::vector<Region> regions_;
@@ -69,6 +91,11 @@ class VhdxImage final : public ByteSource {
   // Payload BAT entries as stored, in virtual block order: bits 0-2 state,
   // bits 20-63 the file offset in MiB (0 = absent).
   std::vector<std::uint64_t> payloadBlocks_;
+  // Sector bitmap BAT entries, one per chunk, as stored.
+  std::vector<std::uint64_t> bitmapBlocks_;
+  std::optional<vhdx::Header> header_;
+  std::optional<ParentLink> parentLink_;
+  std::size_t logEntries_ = 0;
   std::uint32_t blockSize_ = 0;
   bool hasParent_ = false;
   std::string diskTypeText_;

@@ -9,15 +9,6 @@
 
 namespace dravik {
 
-std::optional<ImageKind> ImageKindFromPath(const std::filesystem::path& path) {
-  std::string extension = path.extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (extension == ".vhd") return ImageKind::kVhd;
-  if (extension == ".vhdx") return ImageKind::kVhdx;
-  return std::nullopt;
-}
-
 const char* OpenFailureMessage(ImageKind kind, bool quickScan) {
   if (kind == ImageKind::kVhd)
     return quickScan ? "This VHD file is either not readable using Quick Scan or highly corrupted. Please select "
@@ -35,23 +26,37 @@ void VirtualDisk::Create(Kind kind) {
 }
 
 bool VirtualDisk::Open(const std::filesystem::path& path) {
-  if (kind_ == kVhd && vhd_) return vhd_->Open(path);
-  if (kind_ == kVhdx && vhdx_) return vhdx_->Open(path);
-  return false;
+  chain_ = {};
+  DiskImage* image = Image();
+  if (!image) return false;
+  const bool ok = kind_ == kVhd ? vhd_->Open(path) : vhdx_->Open(path);
+  if (ok) chain_ = AttachParents(*image, path, FileOpener());
+  return ok;
 }
 
-bool VirtualDisk::Open(std::unique_ptr<ByteSource> file) {
-  if (kind_ == kVhd && vhd_) return vhd_->Open(std::move(file));
-  if (kind_ == kVhdx && vhdx_) return vhdx_->Open(std::move(file));
-  return false;
+bool VirtualDisk::Open(std::unique_ptr<ByteSource> file, const std::filesystem::path& path, const SourceOpener& open) {
+  chain_ = {};
+  DiskImage* image = Image();
+  if (!image || !image->Open(std::move(file))) return false;
+  if (!path.empty() && open) chain_ = AttachParents(*image, path, open);
+  else chain_.images.push_back({path, image->FormatName(), image->TypeText(), true, image->LogReplayed()});
+  return true;
+}
+
+DiskImage* VirtualDisk::Image() {
+  if (kind_ == kVhd) return vhd_.get();
+  if (kind_ == kVhdx) return vhdx_.get();
+  return nullptr;
 }
 
 void VirtualDisk::Close() {
+  chain_ = {};
   if (kind_ == kVhd && vhd_) vhd_->Close();
   if (kind_ == kVhdx && vhdx_) vhdx_->Close();
 }
 
 void VirtualDisk::Destroy() {
+  chain_ = {};
   vhdx_.reset();
   vhd_.reset();
 }
@@ -135,7 +140,7 @@ OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool 
     return result;
   }
   if (!result.kind) {
-    result.message = path.string() + ": not a VHD or VHDX image (the name must end in .vhd or .vhdx).";
+    result.message = path.string() + ": not a VHD or VHDX image (the name must end in .vhd, .vhdx, .avhd or .avhdx).";
     return result;
   }
   // A file that cannot be opened at all is not a damaged image: the message
@@ -148,7 +153,7 @@ OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool 
     result.message = path.string() + ": cannot be opened: " + why;
     return result;
   }
-  result.ok = disk.Open(std::move(file));
+  result.ok = disk.Open(std::move(file), path);
   if (!result.ok) result.message = OpenFailureMessage(*result.kind, quickScan);
   return result;
 }

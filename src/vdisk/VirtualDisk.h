@@ -1,7 +1,8 @@
 #pragma once
 // The one object through which the rest of the engine reaches the chosen
 // image. It owns at most one VHD reader and one VHDX reader, remembers which
-// is in use and reads through it. Reads are positional: a scan and a preview
+// is in use and reads through it; a differencing image reads through the
+// parents that were found for it when it was opened. Reads are positional: a scan and a preview
 // can share it without a seek position between them.
 
 #include <cstdint>
@@ -11,17 +12,11 @@
 #include <string>
 
 #include "vdisk/ByteSource.h"
+#include "vdisk/ImageChain.h"
 #include "vdisk/VhdImage.h"
 #include "vdisk/VhdxImage.h"
 
 namespace dravik {
-
-// The image kind as the scanners and the information texts ask for it.
-enum class ImageKind { kVhd = 0, kVhdx = 1 };
-
-// The kind named by the path's extension, compared without regard to case;
-// none for any other extension. The file's content is not looked at.
-std::optional<ImageKind> ImageKindFromPath(const std::filesystem::path& path);
 
 // The message shown when an image cannot be opened, for a Quick Scan or for
 // the other scan modes.
@@ -34,8 +29,11 @@ class VirtualDisk final : public ByteSource {
   // Makes a new empty reader of the kind (replacing an older one of that
   // kind) and makes it the one in use.
   void Create(Kind kind);
+  // Opens the image and attaches the parents of a differencing one, found
+  // beside path through open (files of the file system by default).
   bool Open(const std::filesystem::path& path);
-  bool Open(std::unique_ptr<ByteSource> file);
+  bool Open(std::unique_ptr<ByteSource> file, const std::filesystem::path& path = {},
+            const SourceOpener& open = FileOpener());
   void Close();
   void Destroy();
 
@@ -63,13 +61,19 @@ class VirtualDisk final : public ByteSource {
   const VhdxImage* Vhdx() const { return kind_ == kVhdx ? vhdx_.get() : nullptr; }
   // Why the last open failed or what it worked around.
   std::string Diagnostic() const;
+  // The images the disk is read through, the opened one first, and what
+  // the user should be warned of (missing or mismatched parents, a log that
+  // was not replayed).
+  const ChainReport& Chain() const { return chain_; }
 
  private:
   const ByteSource* Reader() const;
+  DiskImage* Image();
 
   Kind kind_ = kNone;
   std::unique_ptr<VhdImage> vhd_;
   std::unique_ptr<VhdxImage> vhdx_;
+  ChainReport chain_;
   // The geometry last fetched from a VHD reader, answered while a VHDX is in use.
   mutable std::int32_t cylinders_ = 0;
   mutable std::int32_t heads_ = 0;

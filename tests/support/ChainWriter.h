@@ -1,0 +1,73 @@
+#pragma once
+// Turns images that qemu-img made into the images that qemu-img cannot make:
+// differencing VHDs and VHDXs that name a parent (locators, parent id,
+// sector bitmaps with some sectors left to the parent), and VHDXs whose
+// header names a log of entries written from the format's description.
+// The edits keep every checksum right, so other tools read the results.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace dravik::test {
+
+// A run of 512-byte sectors of the virtual disk.
+struct SectorRun {
+  std::uint64_t first = 0;
+  std::uint64_t count = 0;
+};
+
+struct VhdChildOptions {
+  std::vector<std::string> relativeLocators;  // "W2ru" entries, UTF-16LE
+  std::vector<std::string> absoluteLocators;  // "W2ku" entries
+  std::string parentName;                      // the header's parent name; empty: none
+  bool wrongParentId = false;                  // record an id the parent does not have
+  // Sectors of the child's present blocks whose bitmap bits are cleared, so
+  // that the parent's sectors show through.
+  std::vector<SectorRun> parentSectors;
+};
+
+// Makes the dynamic VHD vhd a differencing child of parent (a VHD made by qemu-img).
+void MakeVhdChild(const std::filesystem::path& vhd, const std::filesystem::path& parent, const VhdChildOptions& options);
+
+struct VhdxChildOptions {
+  std::string relativePath;       // relative_path; empty: none
+  std::string absoluteWin32Path;  // absolute_win32_path; empty: none
+  bool wrongLinkage = false;      // parent_linkage names another GUID
+  // Sectors left to the parent: their blocks become partly present, with a
+  // sector bitmap that clears exactly these sectors.
+  std::vector<SectorRun> parentSectors;
+};
+
+// Makes the dynamic VHDX vhdx (one chunk of blocks at most) a differencing
+// child of parent.
+void MakeVhdxChild(const std::filesystem::path& vhdx, const std::filesystem::path& parent,
+                   const VhdxChildOptions& options);
+
+// One descriptor of a log entry: a 4 KiB sector of data, or a run of zeros.
+struct LogDescriptorSpec {
+  std::uint64_t fileOffset = 0;
+  std::vector<std::uint8_t> data;  // 4096 bytes; empty for zeros
+  std::uint64_t zeroLength = 0;
+};
+
+struct LogEntrySpec {
+  std::vector<LogDescriptorSpec> descriptors;
+  bool torn = false;  // written with a checksum that does not fit, as a crash mid-write leaves it
+};
+
+// Writes the entries one after the other from the start of the VHDX's log,
+// with consecutive sequence numbers and the first entry as tail, and names
+// the log in both headers. lastFileOffset is the size the entries give the
+// file (0: its size now).
+void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntrySpec>& entries,
+                  std::uint64_t lastFileOffset = 0);
+
+// Where the VHDX's BAT lies in the file.
+std::uint64_t VhdxBatOffset(const std::filesystem::path& vhdx);
+
+// The file offset of the data of a VHDX payload block; 0 when not present.
+std::uint64_t VhdxBlockFileOffset(const std::filesystem::path& vhdx, std::uint64_t block);
+
+}  // namespace dravik::test
