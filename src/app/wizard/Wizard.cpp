@@ -65,7 +65,7 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   askPartitionChoice = [] { return PartitionChoice::kUseExisting; };
   chooseImage = [this] {
     return QFileDialog::getOpenFileName(this, AppTexts::kBrowseTitle, QString(),
-                                        tr("Virtual Hard Disk (*.vhd *.vhdx *.VHD *.VHDX *.avhd *.avhdx)"));
+                                        tr("Virtual Hard Disk (*.vhd *.vhdx *.avhd *.avhdx *.VHD *.VHDX *.AVHD *.AVHDX)"));
   };
   chooseDestination = [this] {
     return QFileDialog::getExistingDirectory(this, AppTexts::kChooseDestination,
