@@ -46,6 +46,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setMinimumSize(875, 690);
   setAcceptDrops(true);
   wizard_ = new Wizard(this);
+  showMenu = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
   setCentralWidget(wizard_);
 
   QMenu* recovery = menuBar()->addMenu(tr("&Recovery"));
@@ -55,6 +56,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   recovery->addSeparator();
   recovery->addAction(Add("saveSnapshot", tr("&Save Recovery Snapshot..."), QKeySequence::Save, &MainWindow::OnSaveSnapshot));
   recovery->addAction(Add("loadSnapshot", tr("&Load Recovery Snapshot..."), QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::OnLoadSnapshot));
+  recovery->addSeparator();
+  recentMenu_ = recovery->addMenu(tr("Recent &Files"));
   recovery->addSeparator();
   recovery->addAction(Add("exit", tr("E&xit..."), QKeySequence::Quit, &MainWindow::OnExit));
   QMenu* view = menuBar()->addMenu(tr("&View"));
@@ -83,6 +86,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
   statusBar()->showMessage(tr("Ready"));
   connect(wizard_, &Wizard::CommandsChanged, this, &MainWindow::UpdateCommands);
+  connect(wizard_, &Wizard::ImageOpened, this, &MainWindow::RememberImage);
+  connect(wizard_->results, &ResultsPage::ContextMenuAsked, this, &MainWindow::ShowContextMenu);
   RestoreSettings();
   UpdateCommands();
 }
@@ -104,6 +109,7 @@ void MainWindow::UpdateCommands() {
   const bool results = s.ResultsAvailable() && page == Wizard::kResults;
   const bool trace = s.mode == ScanMode::kFileTrace;
   Command("open")->setEnabled(page == Wizard::kStart);
+  recentMenu_->setEnabled(page == Wizard::kStart && !recent_.isEmpty());
   Command("recover")->setEnabled(results);
   Command("saveAll")->setEnabled(results);
   Command("saveSnapshot")->setEnabled(false);
@@ -132,13 +138,52 @@ void MainWindow::OpenPath(const QString& given) {
     return;
   }
   wizard_->SetImagePath(path);
-  if (IsImage(path)) RememberImage(path);
 }
 
 void MainWindow::RememberImage(const QString& path) {
-  recent_.removeAll(path);
-  recent_.prepend(path);
+  const QString full = QFileInfo(path).absoluteFilePath();
+  recent_.removeAll(full);
+  recent_.prepend(full);
   while (recent_.size() > kRecentFiles) recent_.removeLast();
+  FillRecentMenu();
+}
+
+void MainWindow::FillRecentMenu() {
+  recentMenu_->clear();
+  for (int i = 0; i < recent_.size(); ++i) {
+    const QString path = recent_[i];
+    QAction* entry = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+    entry->setToolTip(path);
+    entry->setStatusTip(path);
+    connect(entry, &QAction::triggered, this, [this, path] { OpenRecent(path); });
+  }
+  recentMenu_->setEnabled(!recent_.isEmpty());
+}
+
+void MainWindow::OpenRecent(const QString& path) {
+  if (!QFileInfo::exists(path)) {
+    wizard_->messenger().Show(tr("%1\nwas not found; it is taken off the recent files.").arg(path), MessageKind::kError);
+    recent_.removeAll(path);
+    FillRecentMenu();
+    return;
+  }
+  OpenPath(path);
+}
+
+void MainWindow::ShowContextMenu(const QPoint& global) {
+  ResultsPage* page = wizard_->results;
+  QMenu menu(this);
+  menu.addAction(tr("&Recover Selected..."), this, &MainWindow::OnRecover);
+  QMenu* view = menu.addMenu(tr("&View"));
+  view->addAction(tr("Ico&ns"), this, &MainWindow::OnIcons);
+  view->addAction(tr("&List"), this, &MainWindow::OnList);
+  view->addAction(tr("&Details"), this, &MainWindow::OnDetails);
+  if (wizard_->session().mode != ScanMode::kFileTrace)
+    menu.addAction(tr("&Find Files..."), this, &MainWindow::OnFindFiles)->setEnabled(Command("findFiles")->isEnabled());
+  menu.addAction(tr("Re&name"), page, &ResultsPage::RenameCurrent);
+  menu.addAction(tr("&Settings..."), this, &MainWindow::OnSettings)->setEnabled(Command("settings")->isEnabled());
+  menu.addAction(tr("&Properties..."), page, &ResultsPage::ShowProperties);
+  showMenu(menu, global);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -161,6 +206,7 @@ void MainWindow::RestoreSettings() {
     const QByteArray state = settings.value(QStringLiteral("splt/init_v%1").arg(i)).toByteArray();
     if (!state.isEmpty()) splitters[i]->restoreState(state);
   }
+  FillRecentMenu();
   if (!recent_.isEmpty()) wizard_->SetImagePath(recent_.front());
 }
 

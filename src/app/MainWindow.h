@@ -6,8 +6,10 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <functional>
 
 class QAction;
+class QMenu;
 
 namespace dravik::app {
 
@@ -22,6 +24,9 @@ class MainWindow : public QMainWindow {
   // A path from the command line or a drop: a snapshot or an image.
   void OpenPath(const QString& path);
   QAction* Command(const QString& name) const;
+  // Shows the results list's context menu; tests look at it instead.
+  std::function<void(QMenu&, const QPoint&)> showMenu;
+  const QStringList& RecentFiles() const { return recent_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -49,8 +54,12 @@ class MainWindow : public QMainWindow {
   void OnDriveInformation();
   void OnHelp();
   void OnAbout();
+  void ShowContextMenu(const QPoint& global);
+  void FillRecentMenu();
+  void OpenRecent(const QString& path);
 
   Wizard* wizard_;
+  QMenu* recentMenu_ = nullptr;
   QStringList recent_;
   bool confirmed_ = false;
 };

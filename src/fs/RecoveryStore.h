@@ -78,9 +78,11 @@ class RecoveryStore {
 
   std::vector<FatFolderRecord>& FatFolders() { return fatFolders_; }
   const std::vector<FatFolderRecord>& FatFolders() const { return fatFolders_; }
+  std::vector<FatFileRecord>& FatFiles() { return fatFiles_; }
   const std::vector<FatFileRecord>& FatFiles() const { return fatFiles_; }
   std::vector<NtfsFolderRecord>& NtfsFolders() { return ntfsFolders_; }
   const std::vector<NtfsFolderRecord>& NtfsFolders() const { return ntfsFolders_; }
+  std::vector<NtfsFileRecord>& NtfsFiles() { return ntfsFiles_; }
   const std::vector<NtfsFileRecord>& NtfsFiles() const { return ntfsFiles_; }
 
   // Counters: folders and files added, directory entries examined by the FAT

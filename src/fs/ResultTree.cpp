@@ -301,6 +301,26 @@ std::vector<std::uint64_t> ResultTree::FilesOf(std::uint32_t folderId) const {
   return keys;
 }
 
+const std::vector<std::size_t>& ResultTree::FileRecordsOf(std::uint32_t folderId) const {
+  static const std::vector<std::size_t> kNone;
+  const auto it = filesByParent_.find(folderId);
+  return it == filesByParent_.end() ? kNone : it->second;
+}
+
+bool ResultTree::Rename(RecoveryStore& store, const ListRow& row, std::u16string name) {
+  if (name.empty() || row.kind == ListRow::Kind::kParent || &store != store_) return false;
+  const bool fat = family_ == FsFamily::kFat;
+  if (row.kind == ListRow::Kind::kFile) {
+    std::u16string& stored = fat ? store.FatFiles().at(row.record).name : store.NtfsFiles().at(row.record).name;
+    stored = std::move(name);
+    return true;
+  }
+  std::u16string& stored = fat ? store.FatFolders().at(row.record).name : store.NtfsFolders().at(row.record).name;
+  nodes_.at(static_cast<std::size_t>(row.id)).label = name;
+  stored = std::move(name);
+  return true;
+}
+
 std::vector<ListRow> ResultTree::ShowFolder(std::uint32_t folderId, const FilterList& filter) const {
   std::vector<ListRow> rows;
   if (folderId != RootId()) rows.push_back({ListRow::Kind::kParent, u"Parent...", "", {}, "", "", 0, false, 0, {}, {}});

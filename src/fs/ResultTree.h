@@ -104,6 +104,13 @@ class ResultTree {
   std::vector<ListRow> ShowFolder(std::uint32_t folderId, const FilterList& filter) const;
   // The file identifiers in a folder (in list order).
   std::vector<std::uint64_t> FilesOf(std::uint32_t folderId) const;
+  // The files of a folder as indexes in the store's file list of the family.
+  const std::vector<std::size_t>& FileRecordsOf(std::uint32_t folderId) const;
+
+  // Gives the folder or file of a listed row a new name in store (the one
+  // the tree was built from), and a folder's node too, so that it is shown
+  // and saved under it. An empty name and the "Parent..." row change nothing.
+  bool Rename(RecoveryStore& store, const ListRow& row, std::u16string name);
 
  private:
   ResultTree(const RecoveryStore& store, FsFamily family) : store_(&store), family_(family) {}

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "MemoryFatVolume.h"
+#include "fs/ItemProperties.h"
 #include "fs/ResultTree.h"
 #include "fs/TimeText.h"
 
@@ -310,6 +311,49 @@ TEST_F(ResultTreeTest, FolderRows) {
   for (const auto& row : filtered) names.push_back(row.name);
   EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"B", u"Gone", u"notes.txt", u"x.txt"}));
   EXPECT_EQ(tree_->FilesOf(kFatRootId), (std::vector<std::uint64_t>{0, 3, 4}));
+}
+
+TEST_F(ResultTreeTest, RenameReachesTheRowsTheTreeAndTheStore) {
+  const FilterList none;
+  auto root = tree_->ShowFolder(kFatRootId, none);
+  EXPECT_FALSE(tree_->Rename(store_, root[3], u"")) << "an empty name keeps the old one";
+  EXPECT_TRUE(tree_->Rename(store_, root[3], u"renamed.doc"));
+  EXPECT_TRUE(tree_->Rename(store_, root[0], u"Alpha"));
+  root = tree_->ShowFolder(kFatRootId, none);
+  EXPECT_EQ(root[0].name, u"Alpha");
+  EXPECT_EQ(root[3].name, u"renamed.doc");
+  EXPECT_EQ(root[3].type, "DOC File");
+  EXPECT_EQ(store_.FatFiles()[0].name, u"renamed.doc");
+  EXPECT_EQ(tree_->FindFolder(u"Alpha/A1"), N(u"Alpha/A1")) << "the sub-folders follow the renamed node";
+  EXPECT_FALSE(tree_->FindFolder(u"A"));
+  EXPECT_EQ(tree_->PathOf(N(u"Alpha/A1")), u"Alpha/A1");
+
+  const auto inA = tree_->ShowFolder(10, none);
+  EXPECT_FALSE(tree_->Rename(store_, inA[0], u"x")) << "the Parent... row has no item to rename";
+  RecoveryStore other;
+  EXPECT_FALSE(tree_->Rename(other, inA[1], u"x")) << "only the store the tree was built from";
+}
+
+TEST_F(ResultTreeTest, PropertiesCountTheWholeSubtree) {
+  const FilterList none;
+  const auto root = tree_->ShowFolder(kFatRootId, none);
+  const auto a = PropertiesOf(store_, *tree_, root[0]);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->name, u"A");
+  EXPECT_EQ(a->contains, "2 File(s) and 3 Folder(s)") << "A1, A2 and A1x; a.txt and A1 data";
+  EXPECT_EQ(a->size, "Less than 1 MB");
+  EXPECT_EQ(a->created, root[0].created);
+  const auto notes = PropertiesOf(store_, *tree_, root[3]);
+  EXPECT_EQ(notes->size, "2 KB");
+  EXPECT_EQ(notes->contains, "");
+  EXPECT_EQ(notes->modified, "29-02-2004 13:45:58");
+  EXPECT_EQ(PropertiesOf(store_, *tree_, root[4])->size, "1 KB") << "an empty file";
+  EXPECT_FALSE(PropertiesOf(store_, *tree_, tree_->ShowFolder(10, none)[0]));
+
+  EXPECT_EQ(FolderSizeText(1048575), "Less than 1 MB");
+  EXPECT_EQ(FolderSizeText(1048576), "1 MB");
+  EXPECT_EQ(FileSizeText(1023), "1 KB");
+  EXPECT_EQ(FileSizeText(1024), "2 KB");
 }
 
 TEST(FileTypeTextTest, ExtensionInCapitalsOrPlainFile) {

@@ -10,11 +10,14 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTreeView>
 #include <fstream>
+#include <set>
 
 #include "FatFixtures.h"
 #include "TestFiles.h"
@@ -257,12 +260,147 @@ TEST_F(WizardTest, SaveIntoAFolderThatCannotBeMadeReportsTheFailure) {
   EXPECT_EQ(messages_.back().second, MessageKind::kError);
 }
 
+// The rows of the shown list by name.
+int RowNamed(const FileListModel& list, const std::u16string& name) {
+  for (int r = 0; r < list.rowCount(); ++r)
+    if (list.Row(r)->name == name) return r;
+  return -1;
+}
+
+TEST_F(WizardTest, RenamedItemsAreSavedUnderTheirNewNamesAndPropertiesCountTheSubtree) {
+  ScanToResults(test::FatFixture("fat32.vhdx"));
+  ResultsPage* results = wizard_->results;
+  FileListModel* list = results->listModel;
+  const ResultTree& tree = *wizard_->session().tree;
+  results->folders->setCurrentIndex(results->treeModel->IndexOf(*tree.FindFolder(u"Docs")));
+
+  // A file renamed through the list's editor, as F2 starts it; an empty name keeps the old one.
+  const int report = RowNamed(*list, u"REPORT.TXT") >= 0 ? RowNamed(*list, u"REPORT.TXT") : RowNamed(*list, u"Report.txt");
+  ASSERT_GE(report, 0);
+  results->details->setCurrentIndex(list->index(report, FileListModel::kName));
+  EXPECT_FALSE(list->setData(list->index(report, FileListModel::kName), QString(), Qt::EditRole));
+  results->RenameCurrent();
+  auto* editor = results->details->viewport()->findChild<QLineEdit*>();
+  ASSERT_NE(editor, nullptr) << "Rename opens the name's editor";
+  editor->setText(QStringLiteral("Renamed.md"));
+  QTest::keyClick(editor, Qt::Key_Return);
+  // The editor hands its text over once the key's event has been handled.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return list->Row(report)->name == u"Renamed.md"; }, 5000));
+  EXPECT_EQ(list->data(list->index(report, FileListModel::kType), Qt::DisplayRole).toString(), QStringLiteral("MD File"));
+
+  // Properties, counted against the fixture's manifest: every file and folder below Docs.
+  std::uint64_t files = 0, bytes = 0;
+  std::set<std::string> folders;
+  std::string reportSum;
+  for (const test::ManifestFile& file : test::ReadManifest("fat32")) {
+    if (file.deleted || file.path.rfind("Docs/", 0) != 0) continue;
+    ++files;
+    bytes += file.size;
+    if (file.path == "Docs/Report.txt") reportSum = file.sha256;
+    for (auto slash = file.path.find('/', 5); slash != std::string::npos; slash = file.path.find('/', slash + 1))
+      folders.insert(file.path.substr(0, slash));
+  }
+  ASSERT_LT(bytes, 1u << 20);
+  const auto fileProperties = results->CurrentProperties();
+  ASSERT_TRUE(fileProperties);
+  EXPECT_EQ(fileProperties->size, "3 KB") << "3000 bytes";
+  const int sub = RowNamed(*list, u"Sub Folder");
+  ASSERT_GE(sub, 0);
+  results->details->setCurrentIndex(list->index(sub, FileListModel::kName));
+  ASSERT_TRUE(list->setData(list->index(sub, FileListModel::kName), QStringLiteral("Moved"), Qt::EditRole));
+  EXPECT_EQ(results->treeModel->data(results->treeModel->IndexOf(*tree.FindFolder(u"Docs/Moved")), Qt::DisplayRole),
+            QStringLiteral("Moved"));
+  results->OpenRow(0);
+  const int docs = RowNamed(*list, u"Docs");
+  ASSERT_GE(docs, 0);
+  results->details->setCurrentIndex(list->index(docs, FileListModel::kName));
+  const auto docsProperties = results->CurrentProperties();
+  ASSERT_TRUE(docsProperties);
+  EXPECT_EQ(docsProperties->contains,
+            std::to_string(files) + " File(s) and " + std::to_string(folders.size()) + " Folder(s)");
+  EXPECT_EQ(docsProperties->size, "Less than 1 MB");
+
+  // Only Docs saved: the renamed file and folder under their new names.
+  results->treeModel->setData(results->treeModel->IndexOf(0), Qt::Unchecked, Qt::CheckStateRole);
+  results->treeModel->setData(results->treeModel->IndexOf(*tree.FindFolder(u"Docs")), Qt::Checked, Qt::CheckStateRole);
+  test::TempDir out;
+  wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
+  QTest::mouseClick(results->recover, Qt::LeftButton);
+  EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
+  const auto saved = test::HashTree(out.Path());
+  ASSERT_TRUE(saved.count("Docs/Renamed.md")) << "saved under the new name";
+  EXPECT_EQ(saved.at("Docs/Renamed.md"), reportSum);
+  EXPECT_TRUE(saved.count("Docs/Moved/Deep/deeper file.txt"));
+  EXPECT_FALSE(saved.count("Docs/Report.txt"));
+  EXPECT_EQ(saved.size(), files);
+}
+
+TEST_F(WizardTest, ContextMenuOnARowButNotOnItsCheckBox) {
+  std::vector<QStringList> menus;
+  window_->showMenu = [&](QMenu& menu, const QPoint&) {
+    QStringList texts;
+    for (QAction* action : menu.actions())
+      if (!action->isSeparator()) texts << action->text();
+    menus.push_back(texts);
+  };
+  ScanToResults(test::FatFixture("fat16.vhdx"));
+  QTreeView* view = wizard_->results->details;
+  const QRect name = view->visualRect(wizard_->results->listModel->index(1, FileListModel::kName));
+  const QRect type = view->visualRect(wizard_->results->listModel->index(1, FileListModel::kType));
+  Q_EMIT view->customContextMenuRequested(QPoint(name.left() + 4, name.center().y()));
+  EXPECT_TRUE(menus.empty()) << "a right click on the check box shows no menu";
+  Q_EMIT view->customContextMenuRequested(type.center());
+  ASSERT_EQ(menus.size(), 1u);
+  EXPECT_EQ(menus[0], (QStringList{"&Recover Selected...", "&View", "&Find Files...", "Re&name", "&Settings...",
+                                   "&Properties..."}));
+  Q_EMIT view->customContextMenuRequested(QPoint(type.center().x(), view->viewport()->height() - 2));
+  EXPECT_EQ(menus.size(), 1u) << "no menu below the last row";
+}
+
+TEST_F(WizardTest, OpenedImagesAreRememberedAndAMissingOneLeavesTheList) {
+  test::TempDir dir;
+  const auto copy = dir.Path() / "copy.vhdx";
+  std::filesystem::copy_file(test::FatFixture("fat16.vhdx"), copy);
+  Open(copy);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  ASSERT_FALSE(window_->RecentFiles().isEmpty());
+  EXPECT_EQ(window_->RecentFiles().front(), QString::fromStdString(copy.string()));
+  QTest::mouseClick(wizard_->drive->buttons.home, Qt::LeftButton);
+  wizard_->session().disk.Close();
+  std::filesystem::remove(copy);
+  const auto menu = window_->findChildren<QMenu*>();
+  QAction* entry = nullptr;
+  for (QMenu* m : menu)
+    for (QAction* a : m->actions())
+      if (a->toolTip() == QString::fromStdString(copy.string())) entry = a;
+  ASSERT_NE(entry, nullptr) << "the recent-file menu lists it";
+  entry->trigger();
+  EXPECT_TRUE(Last().contains(QStringLiteral("was not found"))) << Last().toStdString();
+  EXPECT_FALSE(window_->RecentFiles().contains(QString::fromStdString(copy.string())));
+}
+
+TEST_F(WizardTest, AChildWithoutItsParentOpensOnlyWhenTheUserGoesOn) {
+  test::TempDir dir;
+  const auto child = dir.Path() / "image-differential.vhd";
+  std::filesystem::copy_file(test::SharedTestData("vhd-differencing/image-differential.vhd"), child);
+  onQuestion_ = [](const QString&) { return kNo; };
+  Open(child);
+  EXPECT_TRUE(Last().contains(QStringLiteral("go on"))) << Last().toStdString();
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
+  onQuestion_ = [](const QString&) { return kYes; };
+  Open(child);
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+}
+
 }  // namespace
 }  // namespace dravik::app
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QStandardPaths::setTestModeEnabled(true);
+  // The settings the window keeps (recent files) go to a folder of this run.
+  QTemporaryDir settings;
+  qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
   QApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -16,9 +16,10 @@ const QColor kParentGround(255, 202, 149);
 
 FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void FileListModel::SetTree(ResultTree* tree) {
+void FileListModel::SetTree(ResultTree* tree, RecoveryStore* store) {
   beginResetModel();
   tree_ = tree;
+  store_ = store;
   rows_.clear();
   node_ = ResultTree::kRoot;
   endResetModel();
@@ -52,6 +53,8 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   if (!row || !tree_) return {};
   const bool parentRow = row->kind == ListRow::Kind::kParent;
   switch (role) {
+    case Qt::EditRole:
+      return index.column() == kName ? QVariant(QString::fromStdU16String(row->name)) : QVariant();
     case Qt::DisplayRole:
       switch (index.column()) {
         case kName: return QString::fromStdU16String(row->name);
@@ -90,15 +93,27 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   }
 }
 
-bool FileListModel::setData(const QModelIndex& index, const QVariant&, int role) {
+bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   const ListRow* row = Row(index.row());
-  if (!row || !tree_ || role != Qt::CheckStateRole || row->kind == ListRow::Kind::kParent) return false;
+  if (!row || !tree_ || row->kind == ListRow::Kind::kParent) return false;
+  if (role == Qt::EditRole) return index.column() == kName && Rename(index.row(), value.toString());
+  if (role != Qt::CheckStateRole) return false;
   if (row->kind == ListRow::Kind::kFolder)
     tree_->ClickFolderBox(static_cast<std::size_t>(row->id));
   else
     tree_->ClickFile(node_, row->id);
   RefreshChecks();
   Q_EMIT ChecksChanged();
+  return true;
+}
+
+bool FileListModel::Rename(int row, const QString& name) {
+  ListRow& item = rows_[static_cast<std::size_t>(row)];
+  if (!store_ || !tree_->Rename(*store_, item, name.toStdU16String())) return false;
+  item.name = name.toStdU16String();
+  if (item.kind == ListRow::Kind::kFile) item.type = FileTypeText(item.name, item.deleted);
+  Q_EMIT dataChanged(index(row, kName), index(row, kType));
+  if (item.kind == ListRow::Kind::kFolder) Q_EMIT FolderRenamed(static_cast<std::size_t>(item.id));
   return true;
 }
 
@@ -110,7 +125,8 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
   const ListRow* row = Row(index.row());
   if (!row) return Qt::NoItemFlags;
   Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-  if (index.column() == kName && row->kind != ListRow::Kind::kParent) flags |= Qt::ItemIsUserCheckable;
+  if (index.column() == kName && row->kind != ListRow::Kind::kParent)
+    flags |= Qt::ItemIsUserCheckable | Qt::ItemIsEditable;
   return flags;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The contents of the folder shown: the "Parent..." row, the sub-folders
 // and the files, as the engine lists them, with their check boxes kept in
-// the engine's ResultTree.
+// the engine's ResultTree. Names are editable: a rename reaches the store,
+// so the item is saved under its new name.
 
 #include <QAbstractTableModel>
 #include <vector>
@@ -17,7 +18,7 @@ class FileListModel : public QAbstractTableModel {
   enum Column { kName, kType, kSize, kCreated, kModified, kId, kColumns };
 
   explicit FileListModel(QObject* parent = nullptr);
-  void SetTree(ResultTree* tree);
+  void SetTree(ResultTree* tree, RecoveryStore* store);
   // Lists the folder of the node.
   void ShowFolder(std::size_t node, const FilterList& filter);
   std::size_t FolderNode() const { return node_; }
@@ -34,9 +35,14 @@ class FileListModel : public QAbstractTableModel {
 
  Q_SIGNALS:
   void ChecksChanged();
+  // A folder listed here was renamed; its tree node carries the new name.
+  void FolderRenamed(std::size_t node);
 
  private:
+  bool Rename(int row, const QString& name);
+
   ResultTree* tree_ = nullptr;
+  RecoveryStore* store_ = nullptr;
   std::size_t node_ = ResultTree::kRoot;
   std::vector<ListRow> rows_;
 };

@@ -95,4 +95,9 @@ Qt::ItemFlags FolderTreeModel::flags(const QModelIndex& index) const {
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable;
 }
 
+void FolderTreeModel::RefreshLabel(std::size_t node) {
+  const QModelIndex at = IndexOf(node);
+  if (at.isValid()) Q_EMIT dataChanged(at, at, {Qt::DisplayRole});
+}
+
 }  // namespace dravik::app

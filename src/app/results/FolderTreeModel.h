@@ -22,6 +22,8 @@ class FolderTreeModel : public QAbstractItemModel {
   std::size_t NodeOf(const QModelIndex& index) const;
   // Tells the views that check states may have changed anywhere.
   void RefreshChecks();
+  // Tells the views that the node's label changed.
+  void RefreshLabel(std::size_t node);
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;

@@ -14,6 +14,7 @@
 #include "app/AppTexts.h"
 #include "app/results/FileListModel.h"
 #include "app/results/FolderTreeModel.h"
+#include "app/results/PropertiesDialog.h"
 #include "save/SaveDriver.h"
 
 namespace dravik::app {
@@ -40,11 +41,13 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   details->setSortingEnabled(true);
   details->sortByColumn(-1, Qt::AscendingOrder);
   details->setContextMenuPolicy(Qt::CustomContextMenu);
+  details->setEditTriggers(QAbstractItemView::EditKeyPressed);
   const int widths[] = {200, 100, 100, 150, 150, 150};
   for (int c = 0; c < FileListModel::kColumns; ++c) details->setColumnWidth(c, widths[c]);
   icons = new QListView;
   icons->setModel(listModel);
   icons->setContextMenuPolicy(Qt::CustomContextMenu);
+  icons->setEditTriggers(QAbstractItemView::EditKeyPressed);
   views->addWidget(details);
   views->addWidget(icons);
   splitter->addWidget(views);
@@ -74,25 +77,27 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
     listModel->RefreshChecks();
     UpdateSelectedSize();
   });
+  connect(listModel, &FileListModel::FolderRenamed, treeModel, &FolderTreeModel::RefreshLabel);
   connect(listModel, &FileListModel::ChecksChanged, this, [this] {
     treeModel->RefreshChecks();
     UpdateSelectedSize();
   });
   const auto menu = [this](QAbstractItemView* view) {
     return [this, view](const QPoint& at) {
-      if (view->indexAt(at).isValid()) Q_EMIT ContextMenuAsked(view->viewport()->mapToGlobal(at));
+      if (view->indexAt(at).isValid() && !OnCheckBox(view, at))
+        Q_EMIT ContextMenuAsked(view->viewport()->mapToGlobal(at));
     };
   };
   connect(details, &QWidget::customContextMenuRequested, this, menu(details));
   connect(icons, &QWidget::customContextMenuRequested, this, menu(icons));
 }
 
-void ResultsPage::SetResult(ResultTree* tree, const RecoveryStore* store, const FilterList* filter) {
+void ResultsPage::SetResult(ResultTree* tree, RecoveryStore* store, const FilterList* filter) {
   tree_ = tree;
   store_ = store;
   filter_ = filter;
   treeModel->SetTree(tree);
-  listModel->SetTree(tree);
+  listModel->SetTree(tree, store);
   if (tree) {
     folders->expand(treeModel->IndexOf(ResultTree::kRoot));
     ShowNode(ResultTree::kRoot);
@@ -140,6 +145,49 @@ void ResultsPage::SetViewStyle(ViewStyle style) {
 void ResultsPage::UpdateSelectedSize() {
   const std::uint64_t bytes = tree_ && store_ ? SelectedBytes(*store_, *tree_) : 0;
   selectedSize->setText(QString::fromStdString(SelectedSizeText(bytes)));
+}
+
+QAbstractItemView* ResultsPage::ShownView() const {
+  return views->currentWidget() == details ? static_cast<QAbstractItemView*>(details) : icons;
+}
+
+bool ResultsPage::OnCheckBox(QAbstractItemView* view, const QPoint& at) const {
+  const QModelIndex index = view->indexAt(at);
+  if (!index.isValid() || !(listModel->flags(index) & Qt::ItemIsUserCheckable)) return false;
+  // The box is drawn first in the cell, after the item's margin.
+  const QStyle* look = view->style();
+  const int margin = look->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+  const int box = look->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, view);
+  const int offset = at.x() - view->visualRect(index).left();
+  return view == details && offset >= 0 && offset < 2 * margin + box;
+}
+
+int ResultsPage::CurrentRow() const {
+  const QModelIndex index = ShownView()->currentIndex();
+  return index.isValid() ? index.row() : -1;
+}
+
+void ResultsPage::RenameCurrent() {
+  const int row = CurrentRow();
+  if (row < 0) return;
+  QAbstractItemView* view = ShownView();
+  const QModelIndex name = listModel->index(row, FileListModel::kName);
+  if (!(listModel->flags(name) & Qt::ItemIsEditable)) return;
+  view->setCurrentIndex(name);
+  view->edit(name);
+}
+
+std::optional<ItemProperties> ResultsPage::CurrentProperties() const {
+  const ListRow* row = listModel->Row(CurrentRow());
+  if (!row || !tree_ || !store_) return std::nullopt;
+  return PropertiesOf(*store_, *tree_, *row);
+}
+
+void ResultsPage::ShowProperties() {
+  const auto properties = CurrentProperties();
+  if (!properties) return;
+  PropertiesDialog dialog(*properties, this);
+  dialog.exec();
 }
 
 }  // namespace dravik::app

@@ -1,9 +1,15 @@
 #pragma once
 // Page 4: the recovered folder tree with check boxes beside the list of the
-// selected folder, the size of what is checked, and Recover.
+// selected folder, the size of what is checked, and Recover. Rows of the
+// list can be renamed (F2) and their properties shown; a right click on a
+// row, not on its check box, asks for the context menu.
 
 #include <QWidget>
+#include <optional>
 
+#include "fs/ItemProperties.h"
+
+class QAbstractItemView;
 class QLabel;
 class QListView;
 class QPushButton;
@@ -29,12 +35,18 @@ class ResultsPage : public QWidget {
   enum class ViewStyle { kIcons, kList, kDetails };
 
   explicit ResultsPage(QWidget* parent = nullptr);
-  void SetResult(ResultTree* tree, const RecoveryStore* store, const FilterList* filter);
+  void SetResult(ResultTree* tree, RecoveryStore* store, const FilterList* filter);
   void ShowNode(std::size_t node);
   // Opens a row of the list: a folder, or "Parent...".
   void OpenRow(int row);
   void SetViewStyle(ViewStyle style);
   void UpdateSelectedSize();
+  // The row under the selection mark of the list shown, -1 without one.
+  int CurrentRow() const;
+  // Starts editing the current row's name.
+  void RenameCurrent();
+  std::optional<ItemProperties> CurrentProperties() const;
+  void ShowProperties();
 
   QLabel* mode;
   QTreeView* folders;
@@ -53,8 +65,12 @@ class ResultsPage : public QWidget {
   void ContextMenuAsked(const QPoint& global);
 
  private:
+  QAbstractItemView* ShownView() const;
+  // Whether the point of the view lies on a row's check box.
+  bool OnCheckBox(QAbstractItemView* view, const QPoint& at) const;
+
   ResultTree* tree_ = nullptr;
-  const RecoveryStore* store_ = nullptr;
+  RecoveryStore* store_ = nullptr;
   const FilterList* filter_ = nullptr;
 };
 

@@ -140,12 +140,29 @@ bool Wizard::OpenImage(bool quick) {
     drive->FillDevices(false);
     return false;
   }
+  if (!AcceptChainWarnings()) {
+    session_.disk.Close();
+    session_.lastImage.clear();
+    drive->FillDevices(false);
+    return false;
+  }
   session_.imageKind = opened.kind;
   session_.drives = {};
   RegisterImage(session_.drives, session_.disk);
   session_.lastImage = native;
   drive->FillDevices(true);
+  Q_EMIT ImageOpened(path);
   return true;
+}
+
+bool Wizard::AcceptChainWarnings() {
+  const auto& warnings = session_.disk.Chain().warnings;
+  if (warnings.empty()) return true;
+  QString text = tr("The image opened, but:");
+  for (const std::string& warning : warnings) text += QStringLiteral("\n• ") + QString::fromStdString(warning);
+  text += tr("\n\nWhat the missing or mismatched parts hold reads as zeros or may not belong to this disk."
+             "\nDo you want to go on with this image?");
+  return messenger_.Ask(text);
 }
 
 void Wizard::ChooseMode(ScanMode mode) {

@@ -71,11 +71,15 @@ class Wizard : public QStackedWidget {
 
  Q_SIGNALS:
   void CommandsChanged();
+  // An image was opened from the start page's path.
+  void ImageOpened(const QString& path);
 
  private:
   enum class Job { kNone, kPartitionSearch, kQuickScan, kExtensiveScan, kFileSystemScan };
 
   bool OpenImage(bool quick);
+  // Asks whether to go on with an image whose parents are missing or do not match.
+  bool AcceptChainWarnings();
   void ShowDriveInfo();
   void ShowPartitionInfo();
   void FillPartitions();
