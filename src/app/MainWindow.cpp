@@ -26,6 +26,7 @@
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/Wizard.h"
 #include "disk/DriveInfo.h"
+#include "snapshot/SnapshotTexts.h"
 
 namespace dravik::app {
 
@@ -87,6 +88,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   statusBar()->showMessage(tr("Ready"));
   connect(wizard_, &Wizard::CommandsChanged, this, &MainWindow::UpdateCommands);
   connect(wizard_, &Wizard::ImageOpened, this, &MainWindow::RememberImage);
+  connect(wizard_, &Wizard::SnapshotUsed, this, &MainWindow::RememberSnapshot);
   connect(wizard_->results, &ResultsPage::ContextMenuAsked, this, &MainWindow::ShowContextMenu);
   RestoreSettings();
   UpdateCommands();
@@ -112,8 +114,8 @@ void MainWindow::UpdateCommands() {
   recentMenu_->setEnabled(page == Wizard::kStart && !recent_.isEmpty());
   Command("recover")->setEnabled(results);
   Command("saveAll")->setEnabled(results);
-  Command("saveSnapshot")->setEnabled(false);
-  Command("loadSnapshot")->setEnabled(false);
+  Command("saveSnapshot")->setEnabled(wizard_->CanSaveSnapshot());
+  Command("loadSnapshot")->setEnabled(wizard_->CanLoadSnapshot());
   for (const char* name : {"icons", "list", "details", "fileFilters"}) Command(name)->setEnabled(results);
   Command("findFiles")->setEnabled(false);
   Command("settings")->setEnabled(!trace && !busy);
@@ -128,16 +130,21 @@ void MainWindow::UpdateCommands() {
 void MainWindow::OpenPath(const QString& given) {
   QString path = given;
   path.remove(QLatin1Char('"'));
-  if (path.endsWith(QLatin1String(".dvsf"), Qt::CaseInsensitive)) {
-    QFile file(path);
-    QByteArray head;
-    if (file.open(QIODevice::ReadOnly)) head = file.read(2);
-    const bool known = head.size() == 2 && head[1] == 0 && (head[0] == 'D' || head[0] == 'A' || head[0] == 'R');
-    wizard_->messenger().Show(known ? tr("Snapshots cannot be loaded by this version yet.") : AppTexts::kInvalidFile,
-                              known ? MessageKind::kInformation : MessageKind::kQuestion);
+  if (IsImage(path)) {
+    wizard_->SetImagePath(path);
     return;
   }
-  wizard_->SetImagePath(path);
+  // Anything else is taken for a snapshot, known by its first two bytes.
+  QFile file(path);
+  QByteArray head;
+  if (file.open(QIODevice::ReadOnly)) head = file.read(2);
+  const bool known = head.size() == 2 && head[1] == 0 && (head[0] == 'D' || head[0] == 'A' || head[0] == 'R');
+  if (!known) {
+    wizard_->messenger().Show(AppTexts::kInvalidFile, MessageKind::kQuestion);
+    return;
+  }
+  if (wizard_->CurrentPage() != Wizard::kStart) wizard_->Home();
+  wizard_->OpenSnapshot(path);
 }
 
 void MainWindow::RememberImage(const QString& path) {
@@ -146,6 +153,16 @@ void MainWindow::RememberImage(const QString& path) {
   recent_.prepend(full);
   while (recent_.size() > kRecentFiles) recent_.removeLast();
   FillRecentMenu();
+}
+
+void MainWindow::RememberSnapshot(const QString& path) {
+  QSettings().setValue(QStringLiteral("Most Recent Check Book File/File"), QFileInfo(path).absoluteFilePath());
+  RememberImage(path);
+}
+
+void MainWindow::OpenLastDocument() {
+  const QString last = QSettings().value(QStringLiteral("Most Recent Check Book File/File")).toString();
+  if (!last.isEmpty() && QFileInfo::exists(last)) OpenPath(last);
 }
 
 void MainWindow::FillRecentMenu() {
@@ -222,6 +239,7 @@ void MainWindow::SaveSettings() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (!confirmed_) {
+    wizard_->OfferSnapshot(SnapshotTexts::kSaveOnClose);
     if (isMinimized()) showNormal();
     if (!wizard_->messenger().Ask(AppTexts::kCloseQuestion)) {
       event->ignore();
@@ -240,8 +258,8 @@ void MainWindow::OnOpen() {
 }
 void MainWindow::OnRecover() { wizard_->Recover(); }
 void MainWindow::OnSaveAll() { wizard_->SaveAll(); }
-void MainWindow::OnSaveSnapshot() {}
-void MainWindow::OnLoadSnapshot() {}
+void MainWindow::OnSaveSnapshot() { wizard_->SaveSnapshot(); }
+void MainWindow::OnLoadSnapshot() { wizard_->LoadSnapshot(); }
 void MainWindow::OnExit() { close(); }
 void MainWindow::OnIcons() { wizard_->results->SetViewStyle(ResultsPage::ViewStyle::kIcons); }
 void MainWindow::OnList() { wizard_->results->SetViewStyle(ResultsPage::ViewStyle::kList); }

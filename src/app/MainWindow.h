@@ -23,6 +23,8 @@ class MainWindow : public QMainWindow {
   Wizard* wizard() const { return wizard_; }
   // A path from the command line or a drop: a snapshot or an image.
   void OpenPath(const QString& path);
+  // At start without a path: the snapshot used last, if it is still there.
+  void OpenLastDocument();
   QAction* Command(const QString& name) const;
   // Shows the results list's context menu; tests look at it instead.
   std::function<void(QMenu&, const QPoint&)> showMenu;
@@ -37,6 +39,7 @@ class MainWindow : public QMainWindow {
   QAction* Add(const QString& name, const QString& text, const QKeySequence& keys, void (MainWindow::*slot)());
   void UpdateCommands();
   void RememberImage(const QString& path);
+  void RememberSnapshot(const QString& path);
   void RestoreSettings();
   void SaveSettings();
   void OnOpen();

@@ -6,6 +6,7 @@ void Session::FreeResults() {
   tree.reset();
   mftRuns.reset();
   store.Clear();
+  snapshot.reset();
 }
 
 void Session::FreeScan() {

@@ -20,6 +20,7 @@
 #include "fs/extensive/ExtensiveFindings.h"
 #include "fs/ntfs/MftRuns.h"
 #include "save/RecoverySettings.h"
+#include "snapshot/Snapshot.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::app {
@@ -44,12 +45,17 @@ struct Session {
   ExtensiveFindings findings;
   FsParams searchedRange;  // the range of the last Extensive Scan
 
+  // Set while the results shown were loaded from a snapshot: what it says
+  // of the partition and the file system the records came from.
+  std::optional<SnapshotInfo> snapshot;
+
   RecoverySettings settings;
   FilterList filter;
   std::filesystem::path destination;
 
   int& Stage() { return stage[static_cast<std::size_t>(mode)]; }
   bool ResultsAvailable() const { return tree.has_value(); }
+  bool ImageOpen() const { return disk.IsOpen(); }
   // Frees the results of a scan (tree, store, runs).
   void FreeResults();
   // Frees everything a scan built, the partitions and findings too.

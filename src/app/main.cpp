@@ -24,6 +24,9 @@ int main(int argc, char** argv) {
   dravik::app::MainWindow window;
   window.show();
   const QStringList args = QApplication::arguments();
-  if (args.size() > 1) window.OpenPath(args.at(1));
+  if (args.size() > 1)
+    window.OpenPath(args.at(1));
+  else
+    window.OpenLastDocument();
   return QApplication::exec();
 }

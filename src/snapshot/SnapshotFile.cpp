@@ -95,16 +95,21 @@ LoadedSnapshot LoadSnapshotFile(const fs::path& given, std::optional<ScanMode> e
 }
 
 bool SnapshotFitsDisk(const Snapshot& snapshot, const SectorReader& reader) {
+  return SnapshotFitsDisk(snapshot.info, snapshot.store, snapshot.tracedFiles, reader);
+}
+
+bool SnapshotFitsDisk(const SnapshotInfo& info, const RecoveryStore& store, std::span<const FoundFile> tracedFiles,
+                      const SectorReader& reader) {
   const std::uint64_t sectors = reader.SectorCount();
-  const FsParams& p = snapshot.info.params;
+  const FsParams& p = info.params;
   const auto within = [&](std::uint64_t sector) { return sector < sectors; };
   if (!within(p.partitionStart) || (p.fsEnd != 0 && !within(p.fsEnd))) return false;
   for (const std::uint64_t sector : {p.clusterBase, p.firstFatLba, p.secondFatLba, p.mftStart, p.mftMirrorStart})
     if (sector != 0 && !within(sector)) return false;
-  const auto& files = snapshot.store.NtfsFiles();
+  const auto& files = store.NtfsFiles();
   for (const NtfsFileRecord& file : files)
     if (!within(file.dataRecordLba)) return false;
-  for (const FoundFile& file : snapshot.tracedFiles)
+  for (const FoundFile& file : tracedFiles)
     if (!within(file.firstSector)) return false;
 
   std::vector<std::uint8_t> sector(kSectorSize);

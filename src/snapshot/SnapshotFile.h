@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "snapshot/Snapshot.h"
@@ -46,5 +47,8 @@ LoadedSnapshot LoadSnapshotFile(const std::filesystem::path& path, std::optional
 // records, and a FAT it knows begins as a FAT does. A snapshot of another
 // image never sends saving past the end or into unrelated sectors unnoticed.
 bool SnapshotFitsDisk(const Snapshot& snapshot, const SectorReader& reader);
+// The same check for a snapshot whose records were taken out of it.
+bool SnapshotFitsDisk(const SnapshotInfo& info, const RecoveryStore& store, std::span<const FoundFile> tracedFiles,
+                      const SectorReader& reader);
 
 }  // namespace dravik

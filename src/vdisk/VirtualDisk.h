@@ -47,6 +47,9 @@ class VirtualDisk final : public ByteSource {
   std::uint64_t Size() const override;
 
   Kind CurrentKind() const { return kind_; }
+  // Whether the reader in use holds an image (Close keeps the reader but
+  // lets its image go).
+  bool IsOpen() const { return Size() != 0; }
   std::int32_t Cylinders() const;
   std::int32_t Heads() const;
   std::int32_t SectorsPerTrack() const;

@@ -30,6 +30,8 @@
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
+#include "snapshot/SnapshotFile.h"
+#include "snapshot/SnapshotTexts.h"
 #include "app/wizard/DrivePage.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -390,6 +392,120 @@ TEST_F(WizardTest, AChildWithoutItsParentOpensOnlyWhenTheUserGoesOn) {
   onQuestion_ = [](const QString&) { return kYes; };
   Open(child);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+}
+
+// Every live file of the manifest saved with its bytes.
+void ExpectManifestSaved(const std::filesystem::path& out, const std::string& disk) {
+  const auto saved = test::HashTree(out);
+  for (const test::ManifestFile& file : test::ReadManifest(disk)) {
+    if (file.deleted) continue;
+    const auto it = saved.find(file.path);
+    ASSERT_NE(it, saved.end()) << file.path;
+    EXPECT_EQ(it->second, file.sha256) << file.path;
+  }
+}
+
+TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheBytes) {
+  ScanToResults(test::FatFixture("fat32.vhdx"));
+  const std::size_t nodes = wizard_->session().tree->Nodes().size();
+  test::TempDir dir;
+  QString suggested;
+  wizard_->chooseSnapshotToSave = [&](const QString& name) {
+    suggested = name;
+    return QString::fromStdString((dir.Path() / "kept").string());
+  };
+  ASSERT_TRUE(window_->Command("saveSnapshot")->isEnabled());
+  window_->Command("saveSnapshot")->trigger();
+  const auto file = dir.Path() / "kept.dvsf";
+  ASSERT_TRUE(std::filesystem::exists(file)) << "the extension is added";
+  EXPECT_TRUE(suggested.startsWith(QStringLiteral("fat32.vhdx_Quick Scan_"))) << suggested.toStdString();
+  const auto size = std::filesystem::file_size(file);
+
+  // Saving again over it asks first; No leaves the file as it was.
+  onQuestion_ = [](const QString&) { return kNo; };
+  std::filesystem::resize_file(file, 10);
+  EXPECT_FALSE(wizard_->SaveSnapshot());
+  EXPECT_EQ(Last(), QString::fromStdString(ReplaceQuestion(file)));
+  EXPECT_EQ(std::filesystem::file_size(file), 10u);
+  onQuestion_ = [](const QString&) { return kYes; };
+  EXPECT_TRUE(wizard_->SaveSnapshot());
+  EXPECT_EQ(std::filesystem::file_size(file), size);
+
+  // Home after a scan offers to keep it; then the snapshot loads on the drive page.
+  messages_.clear();
+  onQuestion_ = [](const QString&) { return kNo; };
+  QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
+  EXPECT_TRUE(Shown(SnapshotTexts::kSaveOnBack));
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kStart);
+  Open(test::FatFixture("fat32.vhdx"));
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  ASSERT_TRUE(window_->Command("loadSnapshot")->isEnabled());
+  wizard_->chooseSnapshotToLoad = [&] { return QString::fromStdString((dir.Path() / "kept").string()); };
+  window_->Command("loadSnapshot")->trigger();
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kResults) << Last().toStdString();
+  EXPECT_EQ(wizard_->session().tree->Nodes().size(), nodes);
+  test::TempDir out;
+  wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
+  QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
+  EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
+  ExpectManifestSaved(out.Path(), "fat32");
+
+  // Back from a loaded snapshot returns to the drive page, without the snapshot question.
+  messages_.clear();
+  QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  EXPECT_FALSE(Shown(SnapshotTexts::kSaveOnBack));
+
+  // A snapshot of another mode, and a damaged one, are refused with nothing shown.
+  QTest::mouseClick(wizard_->drive->buttons.back, Qt::LeftButton);
+  Open(test::FatFixture("fat32.vhdx"), ScanMode::kExtensive);
+  window_->Command("loadSnapshot")->trigger();
+  EXPECT_EQ(Last(), QString::fromStdString(ModeMismatchMessage(ScanMode::kQuick)));
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  QTest::mouseClick(wizard_->drive->buttons.back, Qt::LeftButton);
+  Open(test::FatFixture("fat32.vhdx"));
+  std::filesystem::resize_file(file, size - 7);
+  window_->Command("loadSnapshot")->trigger();
+  EXPECT_EQ(Last(), QString(SnapshotTexts::kMismatch));
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  EXPECT_FALSE(wizard_->session().tree.has_value());
+}
+
+TEST_F(WizardTest, ASnapshotFromTheCommandLineAsksForItsImageWhenFilesAreSaved) {
+  ScanToResults(test::FatFixture("fat16.vhdx"));
+  test::TempDir dir;
+  const auto file = dir.Path() / "fat16.dvsf";
+  wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString(file.string()); };
+  ASSERT_TRUE(wizard_->SaveSnapshot());
+  onQuestion_ = [](const QString&) { return kNo; };
+  QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
+  wizard_->session().disk.Close();
+
+  // As the command line gives it: in quotes.
+  window_->OpenPath(QStringLiteral("\"%1\"").arg(QString::fromStdString(file.string())));
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kResults) << Last().toStdString();
+  EXPECT_FALSE(wizard_->session().ImageOpen());
+  EXPECT_EQ(window_->RecentFiles().front(), QString::fromStdString(file.string()));
+
+  // Another image is refused; the one it was made of is taken.
+  test::TempDir out;
+  wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
+  wizard_->chooseImage = [] { return QString::fromStdString(test::FatFixture("fat32.vhdx").string()); };
+  QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
+  EXPECT_EQ(Last(), QString(SnapshotTexts::kMismatch));
+  EXPECT_TRUE(std::filesystem::is_empty(out.Path()));
+  wizard_->chooseImage = [] { return QString::fromStdString(test::FatFixture("fat16.vhdx").string()); };
+  QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
+  EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
+  ExpectManifestSaved(out.Path(), "fat16");
+
+  // Not a snapshot at all.
+  QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
+  const auto junk = dir.Path() / "junk.dvsf";
+  std::ofstream(junk) << "XX";
+  window_->OpenPath(QString::fromStdString(junk.string()));
+  EXPECT_EQ(Last(), QString(AppTexts::kInvalidFile));
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
 }
 
 }  // namespace

@@ -101,11 +101,14 @@ TEST(VirtualDiskTest, ReadersOfBothKindsAndTheirQuestions) {
   EXPECT_EQ(disk.VirtualDiskSize(), disk.Size());
   EXPECT_GT(disk.TotalBatEntries(), 0);
 
+  EXPECT_TRUE(disk.IsOpen());
   disk.Close();
+  EXPECT_FALSE(disk.IsOpen());
   EXPECT_FALSE(disk.ReadAt(0, sector));
   ASSERT_TRUE(OpenImage(disk, Fixture("vhd-fixed.vhd"), false).ok);
   EXPECT_TRUE(disk.ReadAt(0, sector));
   disk.Destroy();
+  EXPECT_FALSE(disk.IsOpen());
   EXPECT_FALSE(disk.ReadAt(0, sector));
 }
 

@@ -30,6 +30,7 @@
 #include "fs/extensive/NtfsExtract.h"
 #include "fs/extensive/ScanRange.h"
 #include "save/SaveDriver.h"
+#include "snapshot/SnapshotTexts.h"
 
 namespace dravik::app {
 
@@ -70,6 +71,16 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   chooseDestination = [this] {
     return QFileDialog::getExistingDirectory(this, AppTexts::kChooseDestination,
                                              QString::fromStdString(session_.destination.string()));
+  };
+
+  chooseSnapshotToSave = [this](const QString& suggested) {
+    return QFileDialog::getSaveFileName(this, SnapshotTexts::kSaveTitle, suggested,
+                                        tr("Recovery snapshots (%1)").arg(SnapshotTexts::kFilter));
+  };
+  chooseSnapshotToLoad = [this] {
+    const QStringList chosen = QFileDialog::getOpenFileNames(this, tr("Load Recovery Snapshot"), QString(),
+                                                             tr("Recovery snapshots (%1)").arg(SnapshotTexts::kFilter));
+    return chosen.isEmpty() ? QString() : chosen.back();
   };
 
   connect(start->select, &QPushButton::clicked, this, &Wizard::Browse);
@@ -131,7 +142,7 @@ bool Wizard::OpenImage(bool quick) {
     return false;
   }
   const std::string native = QFile::encodeName(path).toStdString();
-  if (native == session_.lastImage && session_.disk.CurrentKind() != VirtualDisk::kNone) return true;
+  if (native == session_.lastImage && session_.ImageOpen()) return true;
   const OpenResult opened = dravik::OpenImage(session_.disk, native, quick);
   if (!opened.ok) {
     start->path->clear();
@@ -500,10 +511,21 @@ void Wizard::StopAndWait() {
 // Back and Home.
 
 void Wizard::BackFromResults() {
+  OfferSnapshot(SnapshotTexts::kSaveOnBack);
+  const bool fromSnapshot = session_.snapshot.has_value();
   results->SetResult(nullptr, nullptr, nullptr);
   session_.FreeResults();
   partition->progress->Reset();
-  if (session_.mode == ScanMode::kExtensive) {
+  if (fromSnapshot) {
+    // The snapshot was loaded on the drive page, or at start without an image.
+    session_.Stage() = 1;
+    if (session_.ImageOpen()) {
+      ModeText(false);
+      ShowPage(kDrive);
+    } else {
+      BackFromDrive();
+    }
+  } else if (session_.mode == ScanMode::kExtensive) {
     session_.Stage() = 3;
     ShowPage(kFileSystem);
   } else {
@@ -565,6 +587,7 @@ void Wizard::Recover() {
     messenger_.Show(AppTexts::kNothingMarked, MessageKind::kInformation);
     return;
   }
+  if (session_.snapshot && !EnsureSnapshotImage()) return;
   const QString folder = chooseDestination();
   if (folder.isEmpty()) return;
   session_.destination = QFile::encodeName(folder).toStdString();

@@ -42,6 +42,9 @@ class Wizard : public QStackedWidget {
   std::function<PartitionChoice()> askPartitionChoice;
   std::function<QString()> chooseImage;
   std::function<QString()> chooseDestination;
+  // The snapshot file to write, offered under a default name; to read.
+  std::function<QString(const QString& suggested)> chooseSnapshotToSave;
+  std::function<QString()> chooseSnapshotToLoad;
 
   StartPage* start;
   DrivePage* drive;
@@ -64,6 +67,19 @@ class Wizard : public QStackedWidget {
   void Home();
   void Recover();
   void SaveAll();
+  // Writes the results shown into a snapshot the user names; false when
+  // nothing was written.
+  bool SaveSnapshot();
+  // Loads a snapshot of the chosen mode over the image opened (drive page).
+  void LoadSnapshot();
+  // Opens a snapshot of any mode from the start page, with no image yet:
+  // its image is asked for when files are saved.
+  bool OpenSnapshot(const QString& path);
+  bool CanLoadSnapshot() const { return currentIndex() == kDrive && !Busy(); }
+  bool CanSaveSnapshot() const;
+  // After a scan of this run, asks whether to keep its results in a
+  // snapshot before they are freed.
+  void OfferSnapshot(const char* question);
   // Puts a path into the start page's box, ready for a mode button.
   void SetImagePath(const QString& path);
   // Stops a running worker and waits for it (closing the program).
@@ -73,6 +89,8 @@ class Wizard : public QStackedWidget {
   void CommandsChanged();
   // An image was opened from the start page's path.
   void ImageOpened(const QString& path);
+  // A snapshot was written or read.
+  void SnapshotUsed(const QString& path);
 
  private:
   enum class Job { kNone, kPartitionSearch, kQuickScan, kExtensiveScan, kFileSystemScan };
@@ -96,6 +114,11 @@ class Wizard : public QStackedWidget {
   void BackFromPartition();
   void BackFromDrive();
   void OnProgress(const QString& text, int percent);
+  bool ShowSnapshot(const QString& path, std::optional<ScanMode> expected);
+  // A snapshot's results read from the image the user chooses, once it
+  // proves to be the one the snapshot was made of.
+  bool EnsureSnapshotImage();
+  SnapshotInfo CurrentSnapshotInfo() const;
 
   Session session_;
   Messenger messenger_;

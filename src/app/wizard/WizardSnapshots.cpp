@@ -1,0 +1,147 @@
+// The wizard's snapshots: the results shown written into a ".dvsf" file,
+// and a file read back into the results page, over the image opened or
+// with the image asked for when files are to be saved.
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <ctime>
+
+#include "app/AppTexts.h"
+#include "app/wizard/ResultsPage.h"
+#include "app/wizard/Wizard.h"
+#include "disk/DriveTable.h"
+#include "snapshot/SnapshotFile.h"
+#include "snapshot/SnapshotTexts.h"
+
+namespace dravik::app {
+
+namespace {
+
+std::filesystem::path NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+std::tm LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+}  // namespace
+
+bool Wizard::CanSaveSnapshot() const {
+  return session_.tree.has_value() && currentIndex() == kResults && session_.mode != ScanMode::kFileTrace && !Busy();
+}
+
+SnapshotInfo Wizard::CurrentSnapshotInfo() const {
+  if (session_.snapshot) return *session_.snapshot;
+  SnapshotInfo info;
+  info.mode = session_.mode;
+  info.params = session_.params;
+  info.source = {0, static_cast<std::uint16_t>(DeviceKind::kDisk)};
+  const auto& entries = session_.partitions.Entries();
+  if (session_.selectedPartition >= 0 && static_cast<std::size_t>(session_.selectedPartition) < entries.size() &&
+      session_.mode == ScanMode::kQuick)
+    info.partition = {entries[static_cast<std::size_t>(session_.selectedPartition)].code,
+                      static_cast<std::uint16_t>(session_.selectedPartition)};
+  else
+    info.partition = {session_.params.fsType, 0};
+  return info;
+}
+
+bool Wizard::SaveSnapshot() {
+  if (!CanSaveSnapshot()) return false;
+  const std::filesystem::path image = session_.lastImage.empty() ? std::string("snapshot") : session_.lastImage;
+  const QString suggested = QString::fromStdString(DefaultSnapshotName(image, session_.mode, LocalNow()));
+  const QString chosen = chooseSnapshotToSave(suggested);
+  if (chosen.isEmpty()) return false;
+  const std::filesystem::path path = WithSnapshotExtension(NativePath(chosen));
+  if (std::filesystem::exists(path) && !messenger_.Ask(QString::fromStdString(ReplaceQuestion(path)))) return false;
+  const auto bytes = EncodeFileSystemSnapshot(CurrentSnapshotInfo(), session_.store);
+  if (WriteSnapshotFile(path, bytes) != 0) {
+    messenger_.Show(SnapshotTexts::kCannotOpen, MessageKind::kError);
+    return false;
+  }
+  Q_EMIT SnapshotUsed(QFile::decodeName(QByteArray::fromStdString(path.string())));
+  return true;
+}
+
+void Wizard::LoadSnapshot() {
+  if (!CanLoadSnapshot()) return;
+  const QString chosen = chooseSnapshotToLoad();
+  if (!chosen.isEmpty()) ShowSnapshot(chosen, session_.mode);
+}
+
+bool Wizard::OpenSnapshot(const QString& path) {
+  if (currentIndex() != kStart || Busy()) return false;
+  // An image left open from before need not be the snapshot's: it is asked for when needed.
+  session_.disk.Close();
+  session_.lastImage.clear();
+  return ShowSnapshot(path, std::nullopt);
+}
+
+bool Wizard::ShowSnapshot(const QString& path, std::optional<ScanMode> expected) {
+  LoadedSnapshot loaded = LoadSnapshotFile(NativePath(path), expected);
+  if (!loaded.snapshot) {
+    messenger_.Show(QString::fromStdString(loaded.message), MessageKind::kError);
+    return false;
+  }
+  Snapshot& snapshot = *loaded.snapshot;
+  if (snapshot.info.mode == ScanMode::kFileTrace) {
+    messenger_.Show(tr("This version shows File Trace snapshots on the command line only:\n"
+                       "dravik snapshot IMAGE FILE.dvsf"),
+                    MessageKind::kInformation);
+    return false;
+  }
+  if (session_.ImageOpen() && !SnapshotFitsDisk(snapshot, session_.reader)) {
+    messenger_.Show(SnapshotTexts::kMismatch, MessageKind::kError);
+    return false;
+  }
+  session_.FreeResults();
+  session_.mode = snapshot.info.mode;
+  session_.params = snapshot.info.params;
+  session_.store = std::move(snapshot.store);
+  session_.tree = ResultTree::Build(session_.store, session_.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
+  session_.snapshot = snapshot.info;
+  session_.scanStarted = false;
+  session_.Stage() = session_.mode == ScanMode::kExtensive ? 4 : 3;
+  ModeText(session_.ImageOpen());
+  ShowResults();
+  Q_EMIT SnapshotUsed(QFile::decodeName(QByteArray::fromStdString(WithSnapshotExtension(NativePath(path)).string())));
+  return true;
+}
+
+bool Wizard::EnsureSnapshotImage() {
+  if (session_.ImageOpen()) return true;
+  messenger_.Show(tr("The files are read from the image the snapshot was made of. Please choose that image."),
+                  MessageKind::kInformation);
+  const QString chosen = chooseImage();
+  if (chosen.isEmpty()) return false;
+  const OpenResult opened = dravik::OpenImage(session_.disk, NativePath(chosen), session_.mode == ScanMode::kQuick);
+  if (!opened.ok) {
+    messenger_.Show(QString::fromStdString(opened.message), MessageKind::kError);
+    return false;
+  }
+  if (!AcceptChainWarnings()) {
+    session_.disk.Close();
+    return false;
+  }
+  if (!SnapshotFitsDisk(*session_.snapshot, session_.store, {}, session_.reader)) {
+    messenger_.Show(SnapshotTexts::kMismatch, MessageKind::kError);
+    session_.disk.Close();
+    return false;
+  }
+  session_.imageKind = opened.kind;
+  session_.lastImage = NativePath(chosen).string();
+  session_.drives = {};
+  RegisterImage(session_.drives, session_.disk);
+  Q_EMIT ImageOpened(chosen);
+  return true;
+}
+
+void Wizard::OfferSnapshot(const char* question) {
+  if (session_.scanStarted && CanSaveSnapshot() && messenger_.Ask(question)) SaveSnapshot();
+}
+
+}  // namespace dravik::app
