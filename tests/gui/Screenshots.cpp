@@ -10,10 +10,16 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "app/DriveInformationDialog.h"
 #include "app/MainWindow.h"
+#include "app/RecoverySettingsDialog.h"
+#include "app/results/FileListModel.h"
+#include "app/results/PropertiesDialog.h"
+#include "disk/DriveInfo.h"
 #include "app/wizard/DrivePage.h"
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
@@ -38,11 +44,18 @@ int main(int argc, char** argv) {
   window.resize(window.minimumSize());
   window.show();
   int shot = 0;
-  const auto grab = [&](const char* name) {
+  const auto grabWidget = [&](QWidget& widget, const char* name) {
     QTest::qWait(100);
     const QString path = QStringLiteral("%1/%2-%3.png").arg(out).arg(shot++).arg(QLatin1String(name));
-    window.grab().save(path);
+    widget.grab().save(path);
     std::printf("%s\n", path.toLocal8Bit().constData());
+  };
+  const auto grab = [&](const char* name) { grabWidget(window, name); };
+  // A dialog shown beside the window, grabbed, and closed again.
+  const auto grabDialog = [&](QDialog& dialog, const char* name) {
+    dialog.show();
+    grabWidget(dialog, name);
+    dialog.close();
   };
   wizard->start->path->setText(QString::fromLocal8Bit(argv[1]));
   grab("start");
@@ -57,6 +70,20 @@ int main(int argc, char** argv) {
   QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 60000);
   wizard->results->OpenRow(1);
   grab("results");
+  {
+    ResultsPage* results = wizard->results;
+    results->details->setCurrentIndex(results->listModel->index(1, 0));
+    if (const auto properties = results->CurrentProperties()) {
+      PropertiesDialog dialog(*properties, &window);
+      grabDialog(dialog, "properties");
+    }
+    RecoverySettingsDialog settings(wizard->session().settings, &window);
+    grabDialog(settings, "recovery-settings");
+    const Session& s = wizard->session();
+    DriveInformationDialog information(
+        dravik::DriveInformationLines(s.params, {s.mode, s.store.folderCount, s.store.fileCount}), &window);
+    grabDialog(information, "drive-information");
+  }
   wizard->Home();
   QTest::mouseClick(wizard->start->extensive, Qt::LeftButton);
   QTest::mouseClick(wizard->drive->buttons.forward, Qt::LeftButton);

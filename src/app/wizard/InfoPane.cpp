@@ -21,6 +21,7 @@ InfoPane::InfoPane(const QString& heading, QWidget* parent) : QWidget(parent) {
   bold.setPointSizeF(bold.pointSizeF() * 1.15);
   heading_->setFont(bold);
   layout->addWidget(heading_);
+  heading_->setVisible(!heading.isEmpty());
   grid_ = new QGridLayout;
   grid_->setColumnStretch(1, 1);
   grid_->setHorizontalSpacing(16);
@@ -28,7 +29,10 @@ InfoPane::InfoPane(const QString& heading, QWidget* parent) : QWidget(parent) {
   layout->addStretch();
 }
 
-void InfoPane::SetHeading(const QString& heading) { heading_->setText(heading); }
+void InfoPane::SetHeading(const QString& heading) {
+  heading_->setText(heading);
+  heading_->setVisible(!heading.isEmpty());
+}
 
 void InfoPane::SetLines(const std::vector<InfoLine>& lines) {
   for (auto& [label, value] : rows_) {
