@@ -1,5 +1,6 @@
 #include "app/wizard/ResultsPage.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -18,6 +19,19 @@
 #include "save/SaveDriver.h"
 
 namespace dravik::app {
+
+namespace {
+
+// The wait cursor while a large folder is listed on the interface thread.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace
 
 ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   auto* layout = new QVBoxLayout(this);
@@ -109,6 +123,7 @@ void ResultsPage::SetResult(ResultTree* tree, RecoveryStore* store, const Filter
 void ResultsPage::ShowNode(std::size_t node) {
   if (!tree_ || !filter_) return;
   if (listModel->FolderNode() == node && listModel->rowCount() > 0) return;
+  WaitCursor wait;
   listModel->ShowFolder(node, *filter_);
 }
 
@@ -124,6 +139,7 @@ void ResultsPage::OpenRow(int row) {
     return;
   const QModelIndex index = treeModel->IndexOf(node);
   folders->expand(index);
+  WaitCursor wait;
   folders->setCurrentIndex(index);
   listModel->ShowFolder(node, *filter_);
 }
