@@ -163,6 +163,37 @@ TEST_F(WizardTest, StopAnsweredNoGoesOnAndYesEndsWithWhatWasFound) {
   EXPECT_FALSE(wizard_->session().tree.has_value());
 }
 
+TEST_F(WizardTest, ClosingDuringAScanStopsTheWorkerAndWaitsForIt) {
+  Open(test::FatFixture("fat32.vhdx"));
+  QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
+  // Held at its first check, the scan is surely running when the window closes.
+  wizard_->worker().HoldNextStart();
+  wizard_->PartitionScan();
+  ASSERT_TRUE(wizard_->Busy());
+  onQuestion_ = [](const QString&) { return kNo; };
+  EXPECT_FALSE(window_->close()) << "No keeps the window and the scan";
+  EXPECT_TRUE(wizard_->Busy());
+  EXPECT_EQ(Last(), QString(AppTexts::kCloseQuestion));
+  EXPECT_FALSE(Shown(SnapshotTexts::kSaveOnClose)) << "no snapshot of a scan that has not ended";
+  onQuestion_ = [](const QString&) { return kYes; };
+  EXPECT_TRUE(window_->close());
+  EXPECT_FALSE(wizard_->Busy());
+  EXPECT_FALSE(wizard_->worker().Running());
+}
+
+TEST_F(WizardTest, ClosingAfterAScanOffersASnapshotFirst) {
+  ScanToResults(test::FatFixture("fat16.vhdx"));
+  test::TempDir dir;
+  wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString((dir.Path() / "end").string()); };
+  onQuestion_ = [](const QString&) { return kYes; };
+  EXPECT_TRUE(window_->close());
+  ASSERT_GE(messages_.size(), 2u);
+  EXPECT_EQ(messages_[messages_.size() - 2].first, QString(SnapshotTexts::kSaveOnClose));
+  EXPECT_EQ(Last(), QString(AppTexts::kCloseQuestion));
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "end.dvsf"));
+}
+
 TEST_F(WizardTest, BackAndHomeFromEveryPageFreeWhatThePageBuilt) {
   ScanToResults(test::FatFixture("fat16.vhdx"));
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
