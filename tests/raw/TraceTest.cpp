@@ -11,6 +11,7 @@
 #include "raw/CarveWriter.h"
 #include "raw/CompoundFile.h"
 #include "raw/SignatureScan.h"
+#include "raw/TraceTree.h"
 #include "util/ScanControl.h"
 #include "vdisk/ByteSource.h"
 
@@ -120,6 +121,32 @@ TEST(TraceTreeTest, ATypeThatComesBackGetsASecondItem) {
   const std::u16string jpg = u".JPG";
   EXPECT_EQ(FilesOfItem(files, u"JPEG", &jpg).size(), 2u);
   EXPECT_TRUE(BuildTraceTree({}).empty());
+}
+
+TEST(TraceTreeTest, NodeChecksFollowTheirFilesAndReachEveryNodeListingThem) {
+  const std::vector<FoundFile> files = {{u".jpg", u"1.jpg", u"JPEG", 1, 0}, {u".png", u"2.png", u"PNG", 2, 1},
+                                        {u".jpg", u"3.jpg", u"JPEG", 3, 2}, {u".gif", u"4.gif", u"GIF", 4, 3}};
+  TraceTree tree = TraceTree::Build(files);
+  // Root, JPEG (.jpg), PNG (.png), JPEG again (.jpg), GIF (.gif).
+  ASSERT_EQ(tree.Nodes().size(), 9u);
+  EXPECT_EQ(tree.Node(0).files.size(), 4u);
+  const std::size_t jpeg = tree.Node(0).children[0];
+  const std::size_t jpg = tree.Node(jpeg).children[0];
+  const std::size_t jpegAgain = tree.Node(0).children[2];
+  EXPECT_EQ(tree.Node(jpg).label, u".jpg");
+  EXPECT_EQ(tree.Node(jpg).files, (std::vector<std::size_t>{0, 2}));
+  EXPECT_EQ(tree.State(0), CheckState::kChecked) << "everything is checked after a scan";
+
+  tree.SetFile(3, false);
+  EXPECT_EQ(tree.State(jpg), CheckState::kPartial);
+  EXPECT_EQ(tree.State(jpegAgain), CheckState::kPartial) << "both items of the type list file 3";
+  EXPECT_EQ(tree.State(0), CheckState::kPartial);
+  tree.SetNode(jpeg, false);
+  EXPECT_EQ(tree.State(jpegAgain), CheckState::kUnchecked);
+  EXPECT_EQ(tree.Checked(), (std::unordered_set<std::uint32_t>{2, 4}));
+  tree.SetNode(0, true);
+  EXPECT_EQ(tree.Checked().size(), 4u);
+  EXPECT_EQ(TraceTree::Build({}).State(0), CheckState::kUnchecked) << "nothing found: nothing to check";
 }
 
 TEST(CarveWriterTest, CarvedFilesHaveTheCarveSizeAndZerosPastTheDisk) {
