@@ -59,8 +59,11 @@ struct AppTexts {
       "Please select a File System from the left panel and then click [Next] to continue with recovery.";
   static constexpr const char* kNoFileSystemHint =
       "Dravik for VHD was unable to identify a file system in the selected sector range.";
-  static constexpr const char* kTraceUnavailable =
-      "File Trace is not available in this version: the file-type catalogue is not installed.";
+  static constexpr const char* kTraceNoPartitionSelected =
+      "Please select the partition that you want to recover \r\nfrom the left panel and click [Next].";
+  static constexpr const char* kTraceDamaged =
+      "Please use the Extensive Scan, as the selected file is damaged and unable to perform File Trace.";
+  static constexpr const char* kSearchingLostData = "Searching for lost data. Please wait...";
 
   // Progress pane.
   static constexpr const char* kHideProgress = "Hide Progress";

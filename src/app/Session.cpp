@@ -7,6 +7,9 @@ void Session::FreeResults() {
   mftRuns.reset();
   store.Clear();
   snapshot.reset();
+  traceTree.reset();
+  traced.clear();
+  traceChoice = {};
 }
 
 void Session::FreeScan() {

@@ -19,6 +19,7 @@
 #include "fs/ScanMode.h"
 #include "fs/extensive/ExtensiveFindings.h"
 #include "fs/ntfs/MftRuns.h"
+#include "raw/TraceTree.h"
 #include "save/RecoverySettings.h"
 #include "snapshot/Snapshot.h"
 #include "vdisk/VirtualDisk.h"
@@ -43,6 +44,12 @@ struct Session {
   std::optional<ResultTree> tree;
   std::optional<ntfs::MftRunTable> mftRuns;
   ExtensiveFindings findings;
+  // File Trace: the types sought and the carve size, the files found and
+  // their tree; the carve size chosen last is offered again.
+  TraceChoice traceChoice;
+  std::vector<FoundFile> traced;
+  std::optional<TraceTree> traceTree;
+  std::uint32_t lastCarveSizeMiB = 0;
   FsParams searchedRange;  // the range of the last Extensive Scan
 
   // Set while the results shown were loaded from a snapshot: what it says
@@ -54,7 +61,7 @@ struct Session {
   std::filesystem::path destination;
 
   int& Stage() { return stage[static_cast<std::size_t>(mode)]; }
-  bool ResultsAvailable() const { return tree.has_value(); }
+  bool ResultsAvailable() const { return tree.has_value() || traceTree.has_value(); }
   bool ImageOpen() const { return disk.IsOpen(); }
   // Frees the results of a scan (tree, store, runs).
   void FreeResults();

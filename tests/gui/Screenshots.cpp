@@ -5,6 +5,8 @@
 //   dravik_gui_screens IMAGE OUTDIR
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +21,7 @@
 #include "app/RecoverySettingsDialog.h"
 #include "app/results/FileListModel.h"
 #include "app/results/PropertiesDialog.h"
+#include "app/trace/FileTypesDialog.h"
 #include "disk/DriveInfo.h"
 #include "app/wizard/DrivePage.h"
 #include "app/wizard/ModeButton.h"
@@ -92,5 +95,27 @@ int main(int argc, char** argv) {
   QTest::mouseClick(wizard->partition->buttons.forward, Qt::LeftButton);
   QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kFileSystem; }, 120000);
   grab("file-systems");
+
+  // File Trace of the images, pictures and archives, through the File Types dialog.
+  wizard->chooseTraceTypes = [&](std::uint32_t last) -> std::optional<dravik::TraceChoice> {
+    const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/../Raw.dat");
+    FileTypesDialog dialog(dravik::LoadCatalogue(QFile::encodeName(file).toStdString()), last, wizard->messenger(),
+                           &window);
+    dialog.CheckExtensions({".bmp", ".jpg", ".png", ".pdf", ".zip"});
+    for (int i = 0; i < dialog.types->topLevelItem(0)->childCount(); ++i)
+      dialog.types->topLevelItem(0)->child(i)->setExpanded(i < 2);
+    grabDialog(dialog, "file-types");
+    dialog.accept();
+    return dialog.Choice();
+  };
+  wizard->Home();
+  QTest::mouseClick(wizard->start->trace, Qt::LeftButton);
+  QTest::mouseClick(wizard->drive->buttons.forward, Qt::LeftButton);
+  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000);
+  wizard->partition->partitions->setCurrentItem(wizard->partition->partitions->topLevelItem(0)->child(0));
+  QTest::mouseClick(wizard->partition->buttons.forward, Qt::LeftButton);
+  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 120000);
+  wizard->results->folders->expandAll();
+  grab("trace-results");
   return 0;
 }

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,6 +20,7 @@
 #include <QTest>
 #include <QTreeView>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "FatFixtures.h"
@@ -30,6 +34,9 @@
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
+#include "app/results/TraceModels.h"
+#include "app/trace/FileTypesDialog.h"
+#include "raw/TraceTree.h"
 #include "snapshot/SnapshotFile.h"
 #include "snapshot/SnapshotTexts.h"
 #include "app/wizard/DrivePage.h"
@@ -55,9 +62,10 @@ class WizardTest : public ::testing::Test {
 
   void Open(const std::filesystem::path& image, ScanMode mode = ScanMode::kQuick) {
     wizard_->start->path->setText(QString::fromStdString(image.string()));
-    QTest::mouseClick(mode == ScanMode::kQuick ? static_cast<QWidget*>(wizard_->start->quick)
-                                                : static_cast<QWidget*>(wizard_->start->extensive),
-                      Qt::LeftButton);
+    QWidget* button = mode == ScanMode::kQuick       ? static_cast<QWidget*>(wizard_->start->quick)
+                      : mode == ScanMode::kExtensive ? static_cast<QWidget*>(wizard_->start->extensive)
+                                                     : static_cast<QWidget*>(wizard_->start->trace);
+    QTest::mouseClick(button, Qt::LeftButton);
   }
 
   // From the start page to the results of a Quick Scan of the first partition.
@@ -537,6 +545,93 @@ TEST_F(WizardTest, ASnapshotFromTheCommandLineAsksForItsImageWhenFilesAreSaved) 
   window_->OpenPath(QString::fromStdString(junk.string()));
   EXPECT_EQ(Last(), QString(AppTexts::kInvalidFile));
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
+}
+
+// The files of the File Trace fixture: extension, first sector, bytes, sum.
+struct TracedTruth {
+  std::string extension;
+  std::uint64_t sector = 0;
+  std::uint64_t size = 0;
+  std::string sha256;
+};
+
+std::vector<TracedTruth> TraceManifest(const std::set<std::string>& extensions) {
+  std::ifstream in(test::FixtureIn("trace", "trace.manifest"));
+  std::vector<TracedTruth> files;
+  TracedTruth t;
+  std::string deleted, name;
+  while (in >> t.extension >> t.sector >> deleted >> t.size >> t.sha256 >> name)
+    if (extensions.count(t.extension)) files.push_back(t);
+  return files;
+}
+
+TEST_F(WizardTest, FileTraceFindsTheChosenTypesAndSavesThemWhole) {
+  const std::set<std::string> kinds = {".jpg", ".pdf", ".zip"};
+  const auto truth = TraceManifest(kinds);
+  ASSERT_GE(truth.size(), 3u);
+  // The File Types dialog over the catalogue beside the program: OK with
+  // nothing checked says so; then the three types, 1 MB per file.
+  int asked = 0;
+  wizard_->chooseTraceTypes = [&](std::uint32_t last) -> std::optional<TraceChoice> {
+    ++asked;
+    const auto catalogue = LoadCatalogue(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() +
+                                         "/../Raw.dat");
+    EXPECT_TRUE(catalogue.has_value());
+    FileTypesDialog dialog(catalogue, last, wizard_->messenger());
+    dialog.accept();
+    EXPECT_EQ(Last(), QString(CatalogueTexts::kNothingChecked));
+    dialog.CheckExtensions({".jpg", ".pdf", ".zip"});
+    dialog.size->setCurrentIndex(0);
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    return dialog.Choice();
+  };
+  Open(test::FixtureIn("trace", "trace.vhdx"), ScanMode::kFileTrace);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+  QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
+  QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs))
+      << Last().toStdString();
+  EXPECT_EQ(asked, 1);
+
+  // Every file of the three types at its first sector, and nothing of other types.
+  const Session& session = wizard_->session();
+  std::map<std::uint64_t, const FoundFile*> found;
+  for (const FoundFile& f : session.traced) {
+    found[f.firstSector] = &f;
+    EXPECT_TRUE(kinds.count(QString::fromStdU16String(f.extension).toLower().toStdString())) << f.firstSector;
+  }
+  for (const TracedTruth& t : truth) EXPECT_TRUE(found.count(t.sector)) << t.extension << " at " << t.sector;
+  ResultsPage* results = wizard_->results;
+  ASSERT_TRUE(results->ShowsTrace());
+  EXPECT_EQ(results->traceListModel->rowCount(), static_cast<int>(session.traced.size())) << "Root lists them all";
+  EXPECT_EQ(results->traceTreeModel->rowCount(results->traceTreeModel->IndexOf(TraceTree::kRoot)), 3);
+
+  // Unchecking the PDF type keeps its files out of the save.
+  const TraceTree& tree = *session.traceTree;
+  std::size_t pdfNode = 0;
+  for (const std::size_t type : tree.Node(TraceTree::kRoot).children)
+    if (tree.File(tree.Node(type).files.front()).extension == u".pdf") pdfNode = type;
+  ASSERT_NE(pdfNode, 0u);
+  results->traceTreeModel->setData(results->traceTreeModel->IndexOf(pdfNode), Qt::Unchecked, Qt::CheckStateRole);
+  EXPECT_EQ(results->traceTreeModel->data(results->traceTreeModel->IndexOf(TraceTree::kRoot), Qt::CheckStateRole),
+            Qt::PartiallyChecked);
+  test::TempDir out;
+  wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
+  QTest::mouseClick(results->recover, Qt::LeftButton);
+  EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
+  // JPEG, PDF and ZIP record their end: a found file saved is the file itself.
+  for (const TracedTruth& t : truth) {
+    const FoundFile* f = found[t.sector];
+    const auto path = out.Path() / QString::fromStdU16String(f->name).toStdString();
+    if (t.extension == ".pdf") {
+      EXPECT_FALSE(std::filesystem::exists(path)) << path;
+      continue;
+    }
+    ASSERT_TRUE(std::filesystem::exists(path)) << path;
+    EXPECT_EQ(test::HashTree(out.Path()).at(path.filename().string()), t.sha256) << path;
+  }
 }
 
 }  // namespace

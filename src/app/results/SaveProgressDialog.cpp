@@ -12,6 +12,7 @@
 
 #include "app/AppTexts.h"
 #include "app/Session.h"
+#include "raw/CarveWriter.h"
 #include "save/SaveDriver.h"
 
 namespace dravik::app {
@@ -84,10 +85,12 @@ int SaveProgressDialog::exec() {
   thread_ = std::thread([this] {
     Session& s = session_;
     std::optional<ntfs::MftRunTable> runs;
-    if (s.tree->Family() == FsFamily::kNtfs) runs = ntfs::MftRunTable::Read(s.reader, s.params);
+    if (s.tree && s.tree->Family() == FsFamily::kNtfs) runs = ntfs::MftRunTable::Read(s.reader, s.params);
     const SaveContext context{s.reader, s.params, s.settings, s.filter, control_, runs ? &*runs : nullptr,
                               s.lastImage};
-    SaveSummary summary = SaveCheckedTree(context, s.store, *s.tree, s.destination);
+    SaveSummary summary =
+        s.traceTree ? SaveCarvedFiles(context, s.traced, s.traceTree->Checked(), s.traceChoice.carveSizeMiB, s.destination)
+                    : SaveCheckedTree(context, s.store, *s.tree, s.destination);
     QMetaObject::invokeMethod(this, [this, summary = std::move(summary)] {
       summary_ = summary;
       Finish();

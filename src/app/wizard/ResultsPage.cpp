@@ -16,6 +16,7 @@
 #include "app/results/FileListModel.h"
 #include "app/results/FolderTreeModel.h"
 #include "app/results/PropertiesDialog.h"
+#include "app/results/TraceModels.h"
 #include "save/SaveDriver.h"
 
 namespace dravik::app {
@@ -39,16 +40,16 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   layout->addWidget(mode);
   treeModel = new FolderTreeModel(this);
   listModel = new FileListModel(this);
+  traceTreeModel = new TraceTreeModel(this);
+  traceListModel = new TraceListModel(this);
   splitter = new QSplitter;
   folders = new QTreeView;
-  folders->setModel(treeModel);
   folders->setHeaderHidden(true);
   folders->setUniformRowHeights(true);
   folders->setMinimumWidth(200);
   splitter->addWidget(folders);
   views = new QStackedWidget;
   details = new QTreeView;
-  details->setModel(listModel);
   details->setRootIsDecorated(false);
   details->setUniformRowHeights(true);
   details->setAllColumnsShowFocus(true);
@@ -56,10 +57,7 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   details->sortByColumn(-1, Qt::AscendingOrder);
   details->setContextMenuPolicy(Qt::CustomContextMenu);
   details->setEditTriggers(QAbstractItemView::EditKeyPressed);
-  const int widths[] = {200, 100, 100, 150, 150, 150};
-  for (int c = 0; c < FileListModel::kColumns; ++c) details->setColumnWidth(c, widths[c]);
   icons = new QListView;
-  icons->setModel(listModel);
   icons->setContextMenuPolicy(Qt::CustomContextMenu);
   icons->setEditTriggers(QAbstractItemView::EditKeyPressed);
   views->addWidget(details);
@@ -82,15 +80,17 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   buttons->addWidget(recover);
   layout->addLayout(buttons);
 
-  connect(folders, &QTreeView::clicked, this, [this](const QModelIndex& index) { ShowNode(treeModel->NodeOf(index)); });
-  connect(folders->selectionModel(), &QItemSelectionModel::currentChanged, this,
-          [this](const QModelIndex& index) { if (index.isValid()) ShowNode(treeModel->NodeOf(index)); });
+  AttachModels(treeModel, listModel, {200, 100, 100, 150, 150, 150});
+  // Both tree models number their nodes in the indexes' internal ids.
+  connect(folders, &QTreeView::clicked, this, [this](const QModelIndex& index) { ShowNode(index.internalId()); });
   connect(details, &QTreeView::activated, this, [this](const QModelIndex& index) { OpenRow(index.row()); });
   connect(icons, &QListView::activated, this, [this](const QModelIndex& index) { OpenRow(index.row()); });
   connect(treeModel, &FolderTreeModel::ChecksChanged, this, [this] {
     listModel->RefreshChecks();
     UpdateSelectedSize();
   });
+  connect(traceTreeModel, &TraceTreeModel::ChecksChanged, traceListModel, &TraceListModel::RefreshChecks);
+  connect(traceListModel, &TraceListModel::ChecksChanged, traceTreeModel, &TraceTreeModel::RefreshChecks);
   connect(listModel, &FileListModel::FolderRenamed, treeModel, &FolderTreeModel::RefreshLabel);
   connect(listModel, &FileListModel::ChecksChanged, this, [this] {
     treeModel->RefreshChecks();
@@ -106,7 +106,43 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   connect(icons, &QWidget::customContextMenuRequested, this, menu(icons));
 }
 
+void ResultsPage::AttachModels(QAbstractItemModel* tree, QAbstractItemModel* list, const std::vector<int>& widths) {
+  // A view does not free the selection model of the model it lets go.
+  const auto replace = [](QAbstractItemView* view, QAbstractItemModel* model) {
+    QItemSelectionModel* old = view->selectionModel();
+    view->setModel(model);
+    delete old;
+  };
+  if (folders->model() != tree) {
+    replace(folders, tree);
+    connect(folders->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& index) { if (index.isValid()) ShowNode(index.internalId()); });
+  }
+  if (details->model() != list) {
+    replace(details, list);
+    replace(icons, list);
+    for (std::size_t c = 0; c < widths.size(); ++c) details->setColumnWidth(static_cast<int>(c), widths[c]);
+  }
+}
+
+void ResultsPage::SetTraceResult(TraceTree* tree) {
+  SetResult(nullptr, nullptr, nullptr);
+  trace_ = tree;
+  traceTreeModel->SetTree(tree);
+  traceListModel->SetTree(tree);
+  if (!tree) return;
+  AttachModels(traceTreeModel, traceListModel, {200, 100, 150});
+  selectedSize->hide();
+  folders->expand(traceTreeModel->IndexOf(TraceTree::kRoot));
+  folders->setCurrentIndex(traceTreeModel->IndexOf(TraceTree::kRoot));
+}
+
 void ResultsPage::SetResult(ResultTree* tree, RecoveryStore* store, const FilterList* filter) {
+  trace_ = nullptr;
+  traceTreeModel->SetTree(nullptr);
+  traceListModel->SetTree(nullptr);
+  AttachModels(treeModel, listModel, {200, 100, 100, 150, 150, 150});
+  selectedSize->show();
   tree_ = tree;
   store_ = store;
   filter_ = filter;
@@ -121,6 +157,10 @@ void ResultsPage::SetResult(ResultTree* tree, RecoveryStore* store, const Filter
 }
 
 void ResultsPage::ShowNode(std::size_t node) {
+  if (trace_) {
+    traceListModel->ShowNode(node);
+    return;
+  }
   if (!tree_ || !filter_) return;
   if (listModel->FolderNode() == node && listModel->rowCount() > 0) return;
   WaitCursor wait;
@@ -128,6 +168,7 @@ void ResultsPage::ShowNode(std::size_t node) {
 }
 
 void ResultsPage::OpenRow(int row) {
+  if (trace_) return;
   const ListRow* item = listModel->Row(row);
   if (!item || !tree_) return;
   std::size_t node;
@@ -169,7 +210,7 @@ QAbstractItemView* ResultsPage::ShownView() const {
 
 bool ResultsPage::OnCheckBox(QAbstractItemView* view, const QPoint& at) const {
   const QModelIndex index = view->indexAt(at);
-  if (!index.isValid() || !(listModel->flags(index) & Qt::ItemIsUserCheckable)) return false;
+  if (!index.isValid() || !(view->model()->flags(index) & Qt::ItemIsUserCheckable)) return false;
   // The box is drawn first in the cell, after the item's margin.
   const QStyle* look = view->style();
   const int margin = look->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
@@ -185,7 +226,7 @@ int ResultsPage::CurrentRow() const {
 
 void ResultsPage::RenameCurrent() {
   const int row = CurrentRow();
-  if (row < 0) return;
+  if (row < 0 || trace_) return;
   QAbstractItemView* view = ShownView();
   const QModelIndex name = listModel->index(row, FileListModel::kName);
   if (!(listModel->flags(name) & Qt::ItemIsEditable)) return;
@@ -194,7 +235,7 @@ void ResultsPage::RenameCurrent() {
 }
 
 std::optional<ItemProperties> ResultsPage::CurrentProperties() const {
-  const ListRow* row = listModel->Row(CurrentRow());
+  const ListRow* row = trace_ ? nullptr : listModel->Row(CurrentRow());
   if (!row || !tree_ || !store_) return std::nullopt;
   return PropertiesOf(*store_, *tree_, *row);
 }

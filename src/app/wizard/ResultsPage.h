@@ -6,9 +6,11 @@
 
 #include <QWidget>
 #include <optional>
+#include <vector>
 
 #include "fs/ItemProperties.h"
 
+class QAbstractItemModel;
 class QAbstractItemView;
 class QLabel;
 class QListView;
@@ -19,6 +21,7 @@ class QTreeView;
 
 namespace dravik {
 class FilterList;
+class TraceTree;
 class ResultTree;
 class RecoveryStore;
 }
@@ -27,6 +30,8 @@ namespace dravik::app {
 
 class FileListModel;
 class FolderTreeModel;
+class TraceListModel;
+class TraceTreeModel;
 
 class ResultsPage : public QWidget {
   Q_OBJECT
@@ -36,6 +41,9 @@ class ResultsPage : public QWidget {
 
   explicit ResultsPage(QWidget* parent = nullptr);
   void SetResult(ResultTree* tree, RecoveryStore* store, const FilterList* filter);
+  // Shows the found files of a File Trace instead of a folder tree.
+  void SetTraceResult(TraceTree* tree);
+  bool ShowsTrace() const { return trace_ != nullptr; }
   void ShowNode(std::size_t node);
   // Opens a row of the list: a folder, or "Parent...".
   void OpenRow(int row);
@@ -60,18 +68,23 @@ class ResultsPage : public QWidget {
   QPushButton* home;
   FolderTreeModel* treeModel;
   FileListModel* listModel;
+  TraceTreeModel* traceTreeModel;
+  TraceListModel* traceListModel;
 
  Q_SIGNALS:
   void ContextMenuAsked(const QPoint& global);
 
  private:
   QAbstractItemView* ShownView() const;
+  // Puts the models of the result shown under the views.
+  void AttachModels(QAbstractItemModel* tree, QAbstractItemModel* list, const std::vector<int>& widths);
   // Whether the point of the view lies on a row's check box.
   bool OnCheckBox(QAbstractItemView* view, const QPoint& at) const;
 
   ResultTree* tree_ = nullptr;
   RecoveryStore* store_ = nullptr;
   const FilterList* filter_ = nullptr;
+  TraceTree* trace_ = nullptr;
 };
 
 }  // namespace dravik::app

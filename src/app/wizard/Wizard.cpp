@@ -1,6 +1,7 @@
 #include "app/wizard/Wizard.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -14,6 +15,8 @@
 #include "app/results/FileListModel.h"
 #include "app/results/FolderTreeModel.h"
 #include "app/results/SaveProgressDialog.h"
+#include "app/results/TraceModels.h"
+#include "app/trace/FileTypesDialog.h"
 #include "app/wizard/CapacityChart.h"
 #include "app/wizard/DrivePage.h"
 #include "app/wizard/FileSystemPage.h"
@@ -73,6 +76,12 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
                                              QString::fromStdString(session_.destination.string()));
   };
 
+  chooseTraceTypes = [this](std::uint32_t lastCarveSizeMiB) -> std::optional<TraceChoice> {
+    const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/Raw.dat");
+    FileTypesDialog dialog(LoadCatalogue(QFile::encodeName(file).toStdString()), lastCarveSizeMiB, messenger_, this);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.Choice();
+  };
   chooseSnapshotToSave = [this](const QString& suggested) {
     return QFileDialog::getSaveFileName(this, SnapshotTexts::kSaveTitle, suggested,
                                         tr("Recovery snapshots (%1)").arg(SnapshotTexts::kFilter));
@@ -299,7 +308,7 @@ void Wizard::PartitionScan() {
   if (Busy()) return;
   const int index = partition->Selected();
   if (session_.mode == ScanMode::kFileTrace) {
-    messenger_.Show(AppTexts::kTraceUnavailable, MessageKind::kInformation);
+    StartTraceScan(index);
     return;
   }
   if (session_.mode == ScanMode::kQuick) {
@@ -473,6 +482,7 @@ void Wizard::Poll() {
     case Job::kQuickScan: EndQuickScan(); break;
     case Job::kExtensiveScan: EndExtensiveScan(); break;
     case Job::kFileSystemScan: EndFileSystemScan(); break;
+    case Job::kTraceScan: EndTraceScan(); break;
     case Job::kNone: break;
   }
   Q_EMIT CommandsChanged();
@@ -582,8 +592,10 @@ void Wizard::Home() {
 // Saving.
 
 void Wizard::Recover() {
-  if (!session_.tree || currentIndex() != kResults) return;
-  if (session_.tree->CheckedFolders().empty() && session_.tree->CheckedFiles().empty()) {
+  if (!session_.ResultsAvailable() || currentIndex() != kResults) return;
+  const bool nothing = session_.traceTree ? session_.traceTree->Checked().empty()
+                                          : session_.tree->CheckedFolders().empty() && session_.tree->CheckedFiles().empty();
+  if (nothing) {
     messenger_.Show(AppTexts::kNothingMarked, MessageKind::kInformation);
     return;
   }
@@ -596,10 +608,17 @@ void Wizard::Recover() {
 }
 
 void Wizard::SaveAll() {
-  if (!session_.tree) return;
-  session_.tree->CheckEverything();
-  results->treeModel->RefreshChecks();
-  results->listModel->RefreshChecks();
+  if (session_.traceTree) {
+    session_.traceTree->SetNode(TraceTree::kRoot, true);
+    results->traceTreeModel->RefreshChecks();
+    results->traceListModel->RefreshChecks();
+  } else if (session_.tree) {
+    session_.tree->CheckEverything();
+    results->treeModel->RefreshChecks();
+    results->listModel->RefreshChecks();
+  } else {
+    return;
+  }
   results->UpdateSelectedSize();
   Recover();
 }

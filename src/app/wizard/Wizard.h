@@ -42,6 +42,8 @@ class Wizard : public QStackedWidget {
   std::function<PartitionChoice()> askPartitionChoice;
   std::function<QString()> chooseImage;
   std::function<QString()> chooseDestination;
+  // The File Trace types and carve size; none when the choice was cancelled.
+  std::function<std::optional<TraceChoice>(std::uint32_t lastCarveSizeMiB)> chooseTraceTypes;
   // The snapshot file to write, offered under a default name; to read.
   std::function<QString(const QString& suggested)> chooseSnapshotToSave;
   std::function<QString()> chooseSnapshotToLoad;
@@ -93,7 +95,7 @@ class Wizard : public QStackedWidget {
   void SnapshotUsed(const QString& path);
 
  private:
-  enum class Job { kNone, kPartitionSearch, kQuickScan, kExtensiveScan, kFileSystemScan };
+  enum class Job { kNone, kPartitionSearch, kQuickScan, kExtensiveScan, kFileSystemScan, kTraceScan };
 
   bool OpenImage(bool quick);
   // Asks whether to go on with an image whose parents are missing or do not match.
@@ -107,6 +109,8 @@ class Wizard : public QStackedWidget {
   void EndQuickScan();
   void EndExtensiveScan();
   void EndFileSystemScan();
+  void StartTraceScan(int partitionIndex);
+  void EndTraceScan();
   void ShowResults();
   void ModeText(bool withDrive);
   void BackFromResults();
@@ -127,7 +131,8 @@ class Wizard : public QStackedWidget {
   Job job_ = Job::kNone;
   std::optional<QuickScanResult> quickResult_;
   bool quickAttempt_ = false;
-  bool stopped_ = false;  // the user stopped the job that ran last
+  bool stopped_ = false;
+  bool traceParamsFound_ = false;  // the user stopped the job that ran last
 };
 
 // The mode's display name.

@@ -1,0 +1,65 @@
+// The wizard's File Trace: the types asked for, the signature scan of the
+// chosen partition on the worker, and its found files on the results page.
+
+#include "app/AppTexts.h"
+#include "app/wizard/PartitionPage.h"
+#include "app/wizard/ProgressPane.h"
+#include "app/wizard/ResultsPage.h"
+#include "app/wizard/Wizard.h"
+#include "disk/FsParamsReader.h"
+#include "raw/CompoundFile.h"
+
+namespace dravik::app {
+
+void Wizard::StartTraceScan(int partitionIndex) {
+  if (session_.partitions.Empty()) {
+    messenger_.Show(AppTexts::kTraceDamaged, MessageKind::kInformation);
+    Home();
+    return;
+  }
+  if (partitionIndex < 0) {
+    messenger_.Show(AppTexts::kTraceNoPartitionSelected, MessageKind::kInformation);
+    return;
+  }
+  const std::optional<TraceChoice> choice = chooseTraceTypes(session_.lastCarveSizeMiB);
+  if (!choice) return;
+  const PartitionEntry entry = session_.partitions.Entries()[static_cast<std::size_t>(partitionIndex)];
+  session_.FreeResults();
+  session_.traceChoice = *choice;
+  session_.lastCarveSizeMiB = choice->carveSizeMiB;
+  traceParamsFound_ = false;
+  partition->progress->SetLabels({});
+  partition->progress->Reset();
+  partition->progress->SetStatus(AppTexts::kSearchingLostData, 0);
+  partition->SetBusy(true);
+  session_.Stage() = 3;
+  session_.scanStarted = true;
+  StartJob(Job::kTraceScan, [this, entry](ScanControl& control) {
+    FsParams params = FsParams::ForPartition(entry);
+    if (!ReadFsParams(session_.reader, params, control)) return;
+    traceParamsFound_ = true;
+    session_.params = params;
+    control.Report(TraceTexts::kSearching);
+    const SectorReader& reader = session_.reader;
+    session_.traced = ScanSignatures(reader, params.partitionStart, params.lastSector, session_.traceChoice.groups,
+                                     [&reader](std::uint64_t sector) { return DetermineOfficeKind(reader, sector); },
+                                     control);
+    session_.traceTree.emplace(TraceTree::Build(session_.traced));
+  });
+}
+
+void Wizard::EndTraceScan() {
+  partition->SetBusy(false);
+  if (!traceParamsFound_ || !session_.traceTree) {
+    session_.FreeResults();
+    if (!stopped_) messenger_.Show(AppTexts::kNoParams, MessageKind::kError);
+    Home();
+    return;
+  }
+  results->SetTraceResult(&*session_.traceTree);
+  ShowPage(kResults);
+  if (session_.traced.empty())
+    messenger_.Show(tr("No file of the chosen types was found in the partition."), MessageKind::kInformation);
+}
+
+}  // namespace dravik::app
