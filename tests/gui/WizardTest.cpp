@@ -632,6 +632,28 @@ TEST_F(WizardTest, FileTraceFindsTheChosenTypesAndSavesThemWhole) {
     ASSERT_TRUE(std::filesystem::exists(path)) << path;
     EXPECT_EQ(test::HashTree(out.Path()).at(path.filename().string()), t.sha256) << path;
   }
+
+  // Kept in a snapshot and opened again without the image: the same files,
+  // saved with the same bytes once the image is given.
+  test::TempDir dir;
+  wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString((dir.Path() / "trace").string()); };
+  ASSERT_TRUE(wizard_->SaveSnapshot());
+  const std::size_t count = session.traced.size();
+  onQuestion_ = [](const QString&) { return kNo; };
+  QTest::mouseClick(results->home, Qt::LeftButton);
+  window_->OpenPath(QString::fromStdString((dir.Path() / "trace.dvsf").string()));
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kResults) << Last().toStdString();
+  ASSERT_TRUE(results->ShowsTrace());
+  EXPECT_EQ(session.traced.size(), count);
+  test::TempDir again;
+  wizard_->chooseDestination = [&] { return QString::fromStdString(again.Path().string()); };
+  wizard_->chooseImage = [] { return QString::fromStdString(test::FixtureIn("trace", "trace.vhdx").string()); };
+  QTest::mouseClick(results->recover, Qt::LeftButton);
+  EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
+  const auto first = test::HashTree(out.Path());
+  const auto second = test::HashTree(again.Path());
+  EXPECT_EQ(second.size(), count) << "everything is checked in a loaded snapshot";
+  for (const auto& [name, sum] : first) EXPECT_EQ(second.count(name) ? second.at(name) : "", sum) << name;
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ std::tm LocalNow() {
 }  // namespace
 
 bool Wizard::CanSaveSnapshot() const {
-  return session_.tree.has_value() && currentIndex() == kResults && session_.mode != ScanMode::kFileTrace && !Busy();
+  return session_.ResultsAvailable() && currentIndex() == kResults && !Busy();
 }
 
 SnapshotInfo Wizard::CurrentSnapshotInfo() const {
@@ -42,7 +42,7 @@ SnapshotInfo Wizard::CurrentSnapshotInfo() const {
   info.source = {0, static_cast<std::uint16_t>(DeviceKind::kDisk)};
   const auto& entries = session_.partitions.Entries();
   if (session_.selectedPartition >= 0 && static_cast<std::size_t>(session_.selectedPartition) < entries.size() &&
-      session_.mode == ScanMode::kQuick)
+      session_.mode != ScanMode::kExtensive)
     info.partition = {entries[static_cast<std::size_t>(session_.selectedPartition)].code,
                       static_cast<std::uint16_t>(session_.selectedPartition)};
   else
@@ -58,9 +58,11 @@ bool Wizard::SaveSnapshot() {
   if (chosen.isEmpty()) return false;
   const std::filesystem::path path = WithSnapshotExtension(NativePath(chosen));
   if (std::filesystem::exists(path) && !messenger_.Ask(QString::fromStdString(ReplaceQuestion(path)))) return false;
-  const auto bytes = EncodeFileSystemSnapshot(CurrentSnapshotInfo(), session_.store);
+  const bool trace = session_.traceTree.has_value();
+  const auto bytes = trace ? EncodeTraceSnapshot(CurrentSnapshotInfo(), session_.traceChoice.groups, session_.traced)
+                           : EncodeFileSystemSnapshot(CurrentSnapshotInfo(), session_.store);
   if (WriteSnapshotFile(path, bytes) != 0) {
-    messenger_.Show(SnapshotTexts::kCannotOpen, MessageKind::kError);
+    messenger_.Show(trace ? SnapshotTexts::kCannotOpenTrace : SnapshotTexts::kCannotOpen, MessageKind::kError);
     return false;
   }
   Q_EMIT SnapshotUsed(QFile::decodeName(QByteArray::fromStdString(path.string())));
@@ -88,12 +90,6 @@ bool Wizard::ShowSnapshot(const QString& path, std::optional<ScanMode> expected)
     return false;
   }
   Snapshot& snapshot = *loaded.snapshot;
-  if (snapshot.info.mode == ScanMode::kFileTrace) {
-    messenger_.Show(tr("This version shows File Trace snapshots on the command line only:\n"
-                       "dravik snapshot IMAGE FILE.dvsf"),
-                    MessageKind::kInformation);
-    return false;
-  }
   if (session_.ImageOpen() && !SnapshotFitsDisk(snapshot, session_.reader)) {
     messenger_.Show(SnapshotTexts::kMismatch, MessageKind::kError);
     return false;
@@ -101,13 +97,25 @@ bool Wizard::ShowSnapshot(const QString& path, std::optional<ScanMode> expected)
   session_.FreeResults();
   session_.mode = snapshot.info.mode;
   session_.params = snapshot.info.params;
-  session_.store = std::move(snapshot.store);
-  session_.tree = ResultTree::Build(session_.store, session_.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
   session_.snapshot = snapshot.info;
   session_.scanStarted = false;
   session_.Stage() = session_.mode == ScanMode::kExtensive ? 4 : 3;
   ModeText(session_.ImageOpen());
-  ShowResults();
+  if (session_.mode == ScanMode::kFileTrace) {
+    // The carve size is not kept in snapshots: the one chosen last, else the usual 2 MB.
+    session_.traceChoice = {std::move(snapshot.groups),
+                            session_.lastCarveSizeMiB ? session_.lastCarveSizeMiB : CarveSizeOfEntry(1)};
+    session_.traced = std::move(snapshot.tracedFiles);
+    session_.traceTree.emplace(TraceTree::Build(session_.traced));
+    results->SetTraceResult(&*session_.traceTree);
+    ShowPage(kResults);
+    Q_EMIT CommandsChanged();
+  } else {
+    session_.store = std::move(snapshot.store);
+    session_.tree =
+        ResultTree::Build(session_.store, session_.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
+    ShowResults();
+  }
   Q_EMIT SnapshotUsed(QFile::decodeName(QByteArray::fromStdString(WithSnapshotExtension(NativePath(path)).string())));
   return true;
 }
@@ -127,7 +135,7 @@ bool Wizard::EnsureSnapshotImage() {
     session_.disk.Close();
     return false;
   }
-  if (!SnapshotFitsDisk(*session_.snapshot, session_.store, {}, session_.reader)) {
+  if (!SnapshotFitsDisk(*session_.snapshot, session_.store, session_.traced, session_.reader)) {
     messenger_.Show(SnapshotTexts::kMismatch, MessageKind::kError);
     session_.disk.Close();
     return false;
