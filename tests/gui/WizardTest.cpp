@@ -19,10 +19,12 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <fstream>
 #include <map>
 #include <set>
 
+#include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
 #include "TestFiles.h"
 #include "app/AppTexts.h"
@@ -40,6 +42,7 @@
 #include "snapshot/SnapshotFile.h"
 #include "snapshot/SnapshotTexts.h"
 #include "app/wizard/DrivePage.h"
+#include "app/wizard/FileSystemPage.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::app {
@@ -654,6 +657,52 @@ TEST_F(WizardTest, FileTraceFindsTheChosenTypesAndSavesThemWhole) {
   const auto second = test::HashTree(again.Path());
   EXPECT_EQ(second.size(), count) << "everything is checked in a loaded snapshot";
   for (const auto& [name, sum] : first) EXPECT_EQ(second.count(name) ? second.at(name) : "", sum) << name;
+}
+
+TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsFiles) {
+  // ntfslost: the MBR and both NTFS boot sectors are zeros.
+  const auto truth = test::ReadTruth("ntfslost");
+  Open(test::ExtensiveFixture("ntfslost.vhd"), ScanMode::kExtensive);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+  QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
+  EXPECT_EQ(wizard_->partition->fileSystem->currentText(), QStringLiteral("NTFS"));
+  QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kFileSystem; }, kScanTimeoutMs))
+      << Last().toStdString();
+  QTreeWidget* found = wizard_->fileSystem->list;
+  ASSERT_EQ(found->topLevelItemCount(), 1);
+  EXPECT_EQ(found->topLevelItem(0)->text(0), QStringLiteral("NTFS @ %1").arg(truth[0].start));
+  QTest::mouseClick(wizard_->fileSystem->buttons.forward, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs))
+      << Last().toStdString();
+
+  // The folders and the root file the volume was given, nothing of NTFS's own.
+  ResultsPage* results = wizard_->results;
+  const ResultTree& tree = *wizard_->session().tree;
+  FolderTreeModel* model = results->treeModel;
+  model->setData(model->IndexOf(0), Qt::Unchecked, Qt::CheckStateRole);
+  for (const char16_t* name : {u"Alpha", u"Beta"}) {
+    const auto node = tree.FindFolder(name);
+    ASSERT_TRUE(node) << QString::fromStdU16String(name).toStdString();
+    model->setData(model->IndexOf(*node), Qt::Checked, Qt::CheckStateRole);
+  }
+  results->ShowNode(ResultTree::kRoot);
+  const int top = RowNamed(*results->listModel, u"top file.txt");
+  ASSERT_GE(top, 0);
+  results->listModel->setData(results->listModel->index(top, 0), Qt::Checked, Qt::CheckStateRole);
+  test::TempDir out;
+  wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
+  QTest::mouseClick(results->recover, Qt::LeftButton);
+  EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
+  EXPECT_EQ(test::HashTree(out.Path()), test::VolumeFiles("ntfslost", 1));
+
+  // Back to the list of file systems: the same volume opens again without a new search.
+  QTest::mouseClick(results->back, Qt::LeftButton);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kFileSystem);
+  EXPECT_EQ(found->topLevelItemCount(), 1);
+  QTest::mouseClick(wizard_->fileSystem->buttons.forward, Qt::LeftButton);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
 }
 
 }  // namespace
