@@ -608,19 +608,27 @@ void Wizard::Recover() {
 }
 
 void Wizard::SaveAll() {
-  if (session_.traceTree) {
+  if (!session_.ResultsAvailable()) return;
+  // Everything is saved, and the user's own checks come back afterwards.
+  const std::optional<ResultTree> folderChecks = session_.tree;
+  const std::optional<TraceTree> traceChecks = session_.traceTree;
+  if (session_.traceTree)
     session_.traceTree->SetNode(TraceTree::kRoot, true);
-    results->traceTreeModel->RefreshChecks();
-    results->traceListModel->RefreshChecks();
-  } else if (session_.tree) {
+  else
     session_.tree->CheckEverything();
-    results->treeModel->RefreshChecks();
-    results->listModel->RefreshChecks();
-  } else {
-    return;
-  }
-  results->UpdateSelectedSize();
+  RefreshChecks();
   Recover();
+  if (traceChecks) *session_.traceTree = *traceChecks;
+  if (folderChecks) *session_.tree = *folderChecks;
+  RefreshChecks();
+}
+
+void Wizard::RefreshChecks() {
+  results->treeModel->RefreshChecks();
+  results->listModel->RefreshChecks();
+  results->traceTreeModel->RefreshChecks();
+  results->traceListModel->RefreshChecks();
+  results->UpdateSelectedSize();
 }
 
 }  // namespace dravik::app

@@ -112,6 +112,8 @@ class Wizard : public QStackedWidget {
   void StartTraceScan(int partitionIndex);
   void EndTraceScan();
   void ShowResults();
+  // Tells the result views that check states may have changed.
+  void RefreshChecks();
   void ModeText(bool withDrive);
   void BackFromResults();
   void BackFromFileSystem();
