@@ -87,7 +87,8 @@ int SaveProgressDialog::exec() {
     if (s.tree->Family() == FsFamily::kNtfs) runs = ntfs::MftRunTable::Read(s.reader, s.params);
     const SaveContext context{s.reader, s.params, s.settings, s.filter, control_, runs ? &*runs : nullptr,
                               s.lastImage};
-    SaveSummary summary = SaveCheckedTree(context, s.store, *s.tree, s.destination);
+    SaveSummary summary = records_ ? SaveCheckedList(context, s.store, s.tree->Family(), *records_, s.destination)
+                                   : SaveCheckedTree(context, s.store, *s.tree, s.destination);
     QMetaObject::invokeMethod(this, [this, summary = std::move(summary)] {
       summary_ = summary;
       Finish();

@@ -112,6 +112,10 @@ void ResultsPage::ShowNode(std::size_t node) {
   listModel->ShowFolder(node, *filter_);
 }
 
+void ResultsPage::RefreshList() {
+  if (tree_ && filter_) listModel->ShowFolder(listModel->FolderNode(), *filter_);
+}
+
 void ResultsPage::OpenRow(int row) {
   const ListRow* item = listModel->Row(row);
   if (!item || !tree_) return;

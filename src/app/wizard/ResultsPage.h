@@ -37,6 +37,8 @@ class ResultsPage : public QWidget {
   explicit ResultsPage(QWidget* parent = nullptr);
   void SetResult(ResultTree* tree, RecoveryStore* store, const FilterList* filter);
   void ShowNode(std::size_t node);
+  // Lists the folder shown again, as the file filters now ask.
+  void RefreshList();
   // Opens a row of the list: a folder, or "Parent...".
   void OpenRow(int row);
   void SetViewStyle(ViewStyle style);
