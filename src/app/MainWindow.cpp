@@ -21,6 +21,8 @@
 #include "app/AppTexts.h"
 #include "app/DriveInformationDialog.h"
 #include "app/RecoverySettingsDialog.h"
+#include "app/search/FileFiltersDialog.h"
+#include "app/search/FindFilesDialog.h"
 #include "app/wizard/DrivePage.h"
 #include "app/wizard/PartitionPage.h"
 #include "app/wizard/ResultsPage.h"
@@ -117,7 +119,7 @@ void MainWindow::UpdateCommands() {
   Command("saveSnapshot")->setEnabled(wizard_->CanSaveSnapshot());
   Command("loadSnapshot")->setEnabled(wizard_->CanLoadSnapshot());
   for (const char* name : {"icons", "list", "details", "fileFilters"}) Command(name)->setEnabled(results);
-  Command("findFiles")->setEnabled(false);
+  Command("findFiles")->setEnabled(results && !trace);
   Command("settings")->setEnabled(!trace && !busy);
   Command("driveInformation")->setEnabled(results);
   static const char* const kPages[] = {"Choose an image and a scan mode", "Choose the drive", "Choose the partition",
@@ -188,6 +190,7 @@ void MainWindow::OpenRecent(const QString& path) {
 }
 
 void MainWindow::ShowContextMenu(const QPoint& global) {
+  if (findDialog_) return;
   ResultsPage* page = wizard_->results;
   QMenu menu(this);
   menu.addAction(tr("&Recover Selected..."), this, &MainWindow::OnRecover);
@@ -264,8 +267,21 @@ void MainWindow::OnExit() { close(); }
 void MainWindow::OnIcons() { wizard_->results->SetViewStyle(ResultsPage::ViewStyle::kIcons); }
 void MainWindow::OnList() { wizard_->results->SetViewStyle(ResultsPage::ViewStyle::kList); }
 void MainWindow::OnDetails() { wizard_->results->SetViewStyle(ResultsPage::ViewStyle::kDetails); }
-void MainWindow::OnFindFiles() {}
-void MainWindow::OnFileFilters() {}
+
+void MainWindow::OnFindFiles() {
+  if (!Command("findFiles")->isEnabled() || findDialog_) return;
+  FindFilesDialog dialog(*wizard_, this);
+  findDialog_ = &dialog;
+  dialog.exec();
+  findDialog_ = nullptr;
+}
+
+void MainWindow::OnFileFilters() {
+  if (!Command("fileFilters")->isEnabled()) return;
+  FileFiltersDialog dialog(wizard_->session().filter, wizard_->messenger(), this);
+  connect(&dialog, &FileFiltersDialog::Changed, wizard_->results, &ResultsPage::RefreshList);
+  dialog.exec();
+}
 
 void MainWindow::OnSettings() {
   RecoverySettingsDialog dialog(wizard_->session().settings, this);

@@ -13,6 +13,7 @@ class QMenu;
 
 namespace dravik::app {
 
+class FindFilesDialog;
 class Wizard;
 
 class MainWindow : public QMainWindow {
@@ -63,6 +64,8 @@ class MainWindow : public QMainWindow {
 
   Wizard* wizard_;
   QMenu* recentMenu_ = nullptr;
+  // Set while Find File(s) is open: the results list shows no context menu then.
+  FindFilesDialog* findDialog_ = nullptr;
   QStringList recent_;
   bool confirmed_ = false;
 };

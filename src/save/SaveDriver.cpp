@@ -107,6 +107,18 @@ void SaveFolder(const SaveContext& context, const RecoveryStore& store, const Re
   }
 }
 
+// Writes a file straight into destination; when the destination could not
+// be made, the file is counted against that failure instead.
+void WriteFlat(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index,
+               const std::filesystem::path& destination, const std::optional<SaveFailure>& noDestination) {
+  if (noDestination) {
+    context.control.RecordFolderFailure(*noDestination);
+    CountUnwritable(context, store, family, index);
+  } else {
+    WriteFile(context, store, family, index, destination);
+  }
+}
+
 // A folder that could not be made: kept as a failure, its files counted.
 void FailFolder(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                 const FileIndexMap& index, const SaveFailure& failure, std::uint32_t folderId) {
@@ -148,13 +160,18 @@ SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& sto
   for (const std::uint64_t key : tree.CheckedFiles()) {
     if (context.control.StopRequested()) break;
     const auto it = index.find(key);
-    if (it == index.end()) continue;
-    if (noDestination) {
-      context.control.RecordFolderFailure(*noDestination);
-      CountUnwritable(context, store, tree.Family(), it->second);
-    } else {
-      WriteFile(context, store, tree.Family(), it->second, destination);
-    }
+    if (it != index.end()) WriteFlat(context, store, tree.Family(), it->second, destination, noDestination);
+  }
+  return context.control.Summary();
+}
+
+SaveSummary SaveCheckedList(const SaveContext& context, const RecoveryStore& store, FsFamily family,
+                            const std::vector<std::size_t>& records, const std::filesystem::path& destination) {
+  const std::optional<SaveFailure> noDestination = MakeFolderPath(destination);
+  const std::size_t files = family == FsFamily::kFat ? store.FatFiles().size() : store.NtfsFiles().size();
+  for (const std::size_t record : records) {
+    if (context.control.StopRequested()) break;
+    if (record < files) WriteFlat(context, store, family, record, destination, noDestination);
   }
   return context.control.Summary();
 }

@@ -1,13 +1,15 @@
 #pragma once
 // Saving what is checked in the result tree: checked folders are recreated
 // below the destination with their files; files checked on their own are
-// written flat into the destination. How every file went is counted in the
+// written flat into the destination. Saving the files checked in the search
+// results: flat into the destination. How every file went is counted in the
 // context's SaveControl (see SaveControl::Summary).
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fs/RecoveryStore.h"
 #include "fs/ResultTree.h"
@@ -38,6 +40,14 @@ void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, con
 // Returns the counts, as context.control.Summary() gives them.
 SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                             const std::filesystem::path& destination);
+
+// Saves the files at these indexes of the family's file list, in this order,
+// flat into destination (made when missing), as the search results hand
+// them over; the result tree and its check marks play no part. Indexes past
+// the list are left out. Returns the counts, as context.control.Summary()
+// gives them.
+SaveSummary SaveCheckedList(const SaveContext& context, const RecoveryStore& store, FsFamily family,
+                            const std::vector<std::size_t>& records, const std::filesystem::path& destination);
 
 // The bytes of the checked files and of the files of checked folders, and
 // the text "Selected Size : N MB" of it.

@@ -55,13 +55,18 @@ std::size_t NodeByKey(const ResultTree& tree, const std::string& key) {
   throw std::runtime_error("no folder " + key);
 }
 
-// The serial of the file the scan lists under the canonical key.
-std::uint32_t SerialByKey(const ScannedVolume& v, const std::string& key) {
+// The index in the store's file list of the file the scan lists under the
+// canonical key.
+std::size_t RecordByKey(const ScannedVolume& v, const std::string& key) {
   const auto items = test::ScanItems(v.store);
   const std::size_t folders = v.store.FatFolders().size();
   for (std::size_t i = folders; i < items.size(); ++i)
-    if (items[i].key == key) return v.store.FatFiles()[i - folders].serial;
+    if (items[i].key == key) return i - folders;
   throw std::runtime_error("no file " + key);
+}
+
+std::uint32_t SerialByKey(const ScannedVolume& v, const std::string& key) {
+  return v.store.FatFiles()[RecordByKey(v, key)].serial;
 }
 
 const ManifestFile& ManifestEntry(const std::vector<ManifestFile>& manifest, const std::string& path) {
@@ -275,6 +280,49 @@ TEST(SaveSettingsTest, FiltersLetOnlyMatchingNamesThrough) {
   EXPECT_EQ(Keys(SavedByKey(dir.Path())), expected);
   EXPECT_EQ(savedCount, expected.size());
   EXPECT_EQ(summary.saved + summary.passedOver, v->store.FatFiles().size());
+}
+
+// --- The files of a search's results ------------------------------------------------
+
+TEST(SaveListTest, OnlyTheGivenFilesAreWrittenFlatWithTheirBytes) {
+  auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
+  ASSERT_TRUE(v);
+  const auto manifest = test::ReadManifest("fat16");
+  const std::vector<std::string> paths = {"sizes/odd-size.dat", "Docs/Report.txt", "archive/readme.txt"};
+  std::vector<std::size_t> records;
+  for (const std::string& path : paths) records.push_back(RecordByKey(*v, path));
+  records.push_back(v->store.FatFiles().size());  // past the list: left out
+
+  const auto save = [&](const fs::path& dest, const SaveRun& run) {
+    SaveControl control;
+    const SaveContext context{*v->reader, v->result.params, run.settings, run.filter, control};
+    return SaveCheckedList(context, v->store, FsFamily::kFat, records, dest);
+  };
+  test::TempDir dir;
+  const SaveSummary summary = save(dir.Path() / "made", {});
+  EXPECT_TRUE(summary.Complete());
+  EXPECT_EQ(summary.saved, 3u);
+  EXPECT_EQ(test::ListTree(dir.Path() / "made"),
+            (std::vector<std::string>{"Report.txt", "odd-size.dat", "readme.txt"}));
+  for (const std::string& path : paths)
+    EXPECT_EQ(Sha(dir.Path() / "made" / fs::path(path).filename()), ManifestEntry(manifest, path).sha256) << path;
+
+  // The filter still decides which of them are written.
+  SaveRun filtered;
+  ASSERT_EQ(filtered.filter.Add(u"*.txt"), FilterList::AddResult::kAdded);
+  test::TempDir only;
+  const SaveSummary some = save(only.Path(), filtered);
+  EXPECT_EQ(some.saved, 2u);
+  EXPECT_EQ(some.passedOver, 1u);
+  EXPECT_EQ(test::ListTree(only.Path()), (std::vector<std::string>{"Report.txt", "readme.txt"}));
+
+  // Without a destination every file fails, for that one reason.
+  const fs::path blocker = only.Path() / "Report.txt";
+  const SaveSummary none = save(blocker / "inside", {});
+  EXPECT_EQ(none.saved, 0u);
+  EXPECT_EQ(none.failed, 3u);
+  ASSERT_EQ(none.failures.size(), 1u);
+  EXPECT_EQ(none.failures[0].step, SaveFailure::Step::kFolder);
 }
 
 // --- Stop and skip -------------------------------------------------------------------

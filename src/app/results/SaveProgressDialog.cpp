@@ -90,6 +90,7 @@ int SaveProgressDialog::exec() {
                               s.lastImage};
     SaveSummary summary =
         s.traceTree ? SaveCarvedFiles(context, s.traced, s.traceTree->Checked(), s.traceChoice.carveSizeMiB, s.destination)
+        : records_  ? SaveCheckedList(context, s.store, s.tree->Family(), *records_, s.destination)
                     : SaveCheckedTree(context, s.store, *s.tree, s.destination);
     QMetaObject::invokeMethod(this, [this, summary = std::move(summary)] {
       summary_ = summary;

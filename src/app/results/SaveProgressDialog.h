@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "app/Messenger.h"
 #include "save/SaveControl.h"
@@ -31,6 +32,9 @@ class SaveProgressDialog : public QDialog {
  public:
   SaveProgressDialog(Session& session, const Messenger& messenger, QWidget* parent = nullptr);
   ~SaveProgressDialog() override;
+  // Saves only the files at these indexes of the store's file list, flat
+  // into the destination, instead of what the tree has checked.
+  void SaveOnly(std::vector<std::size_t> records) { records_ = std::move(records); }
   // Starts the save when the dialog is shown; returns when it has closed.
   int exec() override;
   const std::optional<SaveSummary>& Summary() const { return summary_; }
@@ -66,6 +70,7 @@ class SaveProgressDialog : public QDialog {
   bool stopped_ = false;
   bool closing_ = false;
   std::optional<SaveSummary> summary_;
+  std::optional<std::vector<std::size_t>> records_;
 
   std::mutex mutex_;
   std::condition_variable released_;

@@ -167,6 +167,10 @@ void ResultsPage::ShowNode(std::size_t node) {
   listModel->ShowFolder(node, *filter_);
 }
 
+void ResultsPage::RefreshList() {
+  if (tree_ && filter_) listModel->ShowFolder(listModel->FolderNode(), *filter_);
+}
+
 void ResultsPage::OpenRow(int row) {
   if (trace_) return;
   const ListRow* item = listModel->Row(row);

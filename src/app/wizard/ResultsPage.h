@@ -45,6 +45,8 @@ class ResultsPage : public QWidget {
   void SetTraceResult(TraceTree* tree);
   bool ShowsTrace() const { return trace_ != nullptr; }
   void ShowNode(std::size_t node);
+  // Lists the folder shown again, as the file filters now ask.
+  void RefreshList();
   // Opens a row of the list: a folder, or "Parent...".
   void OpenRow(int row);
   void SetViewStyle(ViewStyle style);

@@ -599,11 +599,25 @@ void Wizard::Recover() {
     messenger_.Show(AppTexts::kNothingMarked, MessageKind::kInformation);
     return;
   }
+  RunSave(std::nullopt);
+}
+
+void Wizard::SaveFound(std::vector<std::size_t> records) {
+  if (!session_.tree) return;
+  if (records.empty()) {
+    messenger_.Show(AppTexts::kNothingMarked, MessageKind::kInformation);
+    return;
+  }
+  RunSave(std::move(records));
+}
+
+void Wizard::RunSave(std::optional<std::vector<std::size_t>> records) {
   if (session_.snapshot && !EnsureSnapshotImage()) return;
   const QString folder = chooseDestination();
   if (folder.isEmpty()) return;
   session_.destination = QFile::encodeName(folder).toStdString();
   SaveProgressDialog dialog(session_, messenger_, this);
+  if (records) dialog.SaveOnly(std::move(*records));
   dialog.exec();
 }
 

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "app/Messenger.h"
 #include "app/Session.h"
@@ -69,6 +70,10 @@ class Wizard : public QStackedWidget {
   void Home();
   void Recover();
   void SaveAll();
+  // Saves the files at these indexes of the store's file list (the checked
+  // rows of Find File(s)) flat into a folder the user chooses; the result
+  // tree's check marks play no part.
+  void SaveFound(std::vector<std::size_t> records);
   // Writes the results shown into a snapshot the user names; false when
   // nothing was written.
   bool SaveSnapshot();
@@ -125,6 +130,9 @@ class Wizard : public QStackedWidget {
   // proves to be the one the snapshot was made of.
   bool EnsureSnapshotImage();
   SnapshotInfo CurrentSnapshotInfo() const;
+  // Asks for the image of a snapshot and the destination, then runs the
+  // save: of what the tree has checked, or only of the records given.
+  void RunSave(std::optional<std::vector<std::size_t>> records);
 
   Session session_;
   Messenger messenger_;
