@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QDir>
 #include <QLineEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
@@ -21,6 +22,8 @@
 #include "app/RecoverySettingsDialog.h"
 #include "app/results/FileListModel.h"
 #include "app/results/PropertiesDialog.h"
+#include "app/search/FileFiltersDialog.h"
+#include "app/search/FindFilesDialog.h"
 #include "app/trace/FileTypesDialog.h"
 #include "disk/DriveInfo.h"
 #include "app/wizard/DrivePage.h"
@@ -86,6 +89,18 @@ int main(int argc, char** argv) {
     DriveInformationDialog information(
         dravik::DriveInformationLines(s.params, {s.mode, s.store.folderCount, s.store.fileCount}), &window);
     grabDialog(information, "drive-information");
+
+    FindFilesDialog find(*wizard, &window);
+    find.pattern->setText(QStringLiteral("*.txt"));
+    find.show();
+    find.StartSearch();
+    QTest::qWaitFor([&] { return !find.Searching(); }, 60000);
+    grabDialog(find, "find-files");
+    dravik::FilterList filters;
+    filters.Add(u"*.txt");
+    filters.Add(u"report*");
+    FileFiltersDialog filtersDialog(filters, wizard->messenger(), &window);
+    grabDialog(filtersDialog, "file-filters");
   }
   wizard->Home();
   QTest::mouseClick(wizard->start->extensive, Qt::LeftButton);
