@@ -1,6 +1,7 @@
 #include "app/RecoverySettingsDialog.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -44,6 +45,9 @@ RecoverySettingsDialog::RecoverySettingsDialog(RecoverySettings& settings, QWidg
   sectors_->setCurrentIndex(static_cast<int>(settings.sectorsPerRead) - 1);
   form->addRow(tr("Sectors to read in single attempt"), sectors_);
   layout->addLayout(form);
+  trim_ = new QCheckBox(tr("Cut files found by File Trace where their format records the end"));
+  trim_->setChecked(settings.trimCarved);
+  layout->addWidget(trim_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -54,6 +58,7 @@ void RecoverySettingsDialog::accept() {
   settings_.duplicates = static_cast<DuplicateMode>(duplicates_->checkedId());
   settings_.deleted = static_cast<DeletedMode>(deleted_->checkedId());
   settings_.sectorsPerRead = static_cast<std::uint32_t>(sectors_->currentIndex() + 1);
+  settings_.trimCarved = trim_->isChecked();
   QDialog::accept();
 }
 

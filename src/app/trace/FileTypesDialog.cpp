@@ -1,5 +1,6 @@
 #include "app/trace/FileTypesDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -57,6 +58,10 @@ FileTypesDialog::FileTypesDialog(std::optional<Catalogue> catalogue, std::uint32
   for (const std::string& entry : CarveSizeEntries()) size->addItem(QString::fromStdString(entry));
   size->setCurrentIndex(static_cast<int>(PreselectedCarveEntry(lastCarveSizeMiB)));
   sizeRow->addWidget(size);
+  sizeRow->addSpacing(12);
+  trim = new QCheckBox(tr("Cut where the format records the end"));
+  trim->setChecked(true);
+  sizeRow->addWidget(trim);
   sizeRow->addStretch();
   layout->addLayout(sizeRow);
 
@@ -66,6 +71,9 @@ FileTypesDialog::FileTypesDialog(std::optional<Catalogue> catalogue, std::uint32
   layout->addWidget(buttons);
   resize(fontMetrics().averageCharWidth() * 70, fontMetrics().height() * 30);
 }
+
+void FileTypesDialog::SetTrim(bool on) { trim->setChecked(on); }
+bool FileTypesDialog::Trim() const { return trim->isChecked(); }
 
 void FileTypesDialog::CheckExtensions(const QStringList& extensions) {
   for (QTreeWidgetItemIterator it(types); *it; ++it)

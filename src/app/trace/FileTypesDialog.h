@@ -9,6 +9,7 @@
 #include "app/Messenger.h"
 #include "raw/Catalogue.h"
 
+class QCheckBox;
 class QComboBox;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -22,6 +23,9 @@ class FileTypesDialog : public QDialog {
   // catalogue is none when it could not be read: only the root is offered.
   FileTypesDialog(std::optional<Catalogue> catalogue, std::uint32_t lastCarveSizeMiB, const Messenger& messenger,
                   QWidget* parent = nullptr);
+  // The trim setting, shown beside the size, as it was and as it is left.
+  void SetTrim(bool trim);
+  bool Trim() const;
   // The types and size confirmed by OK.
   const TraceChoice& Choice() const { return choice_; }
   // Checks the type items of these extensions (for tests and defaults).
@@ -29,6 +33,7 @@ class FileTypesDialog : public QDialog {
 
   QTreeWidget* types;
   QComboBox* size;
+  QCheckBox* trim;
 
   void accept() override;
 

@@ -79,7 +79,9 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   chooseTraceTypes = [this](std::uint32_t lastCarveSizeMiB) -> std::optional<TraceChoice> {
     const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/Raw.dat");
     FileTypesDialog dialog(LoadCatalogue(QFile::encodeName(file).toStdString()), lastCarveSizeMiB, messenger_, this);
+    dialog.SetTrim(session_.settings.trimCarved);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    session_.settings.trimCarved = dialog.Trim();
     return dialog.Choice();
   };
   chooseSnapshotToSave = [this](const QString& suggested) {
