@@ -702,7 +702,28 @@ TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsF
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kFileSystem);
   EXPECT_EQ(found->topLevelItemCount(), 1);
   QTest::mouseClick(wizard_->fileSystem->buttons.forward, Qt::LeftButton);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
+
+  // Its snapshot, opened from the command line, lists the same tree and saves the same files.
+  const std::size_t nodes = wizard_->session().tree->Nodes().size();
+  test::TempDir dir;
+  wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString((dir.Path() / "ntfs").string()); };
+  ASSERT_TRUE(wizard_->SaveSnapshot());
+  onQuestion_ = [](const QString&) { return kNo; };
+  QTest::mouseClick(results->home, Qt::LeftButton);
+  window_->OpenPath(QString::fromStdString((dir.Path() / "ntfs.dvsf").string()));
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kResults) << Last().toStdString();
+  EXPECT_EQ(wizard_->session().mode, ScanMode::kExtensive);
+  EXPECT_EQ(wizard_->session().tree->Nodes().size(), nodes);
+  test::TempDir again;
+  wizard_->chooseDestination = [&] { return QString::fromStdString(again.Path().string()); };
+  wizard_->chooseImage = [] { return QString::fromStdString(test::ExtensiveFixture("ntfslost.vhd").string()); };
+  QTest::mouseClick(results->recover, Qt::LeftButton);
+  const auto saved = test::HashTree(again.Path());
+  for (const auto& [path, sum] : test::VolumeFiles("ntfslost", 1)) {
+    ASSERT_TRUE(saved.count(path)) << path;
+    EXPECT_EQ(saved.at(path), sum) << path;
+  }
 }
 
 }  // namespace
