@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "FatFixtures.h"
+#include "QtPrinters.h"
 #include "TestFiles.h"
 #include "app/AppTexts.h"
 #include "app/MainWindow.h"
