@@ -30,8 +30,8 @@ constexpr const char* kTypesUsage =
     "Usage: dravik types [--json]\n"
     "\n"
     "Lists the file types File Trace can look for, from the catalogue Raw.dat\n"
-    "beside the program: category, extension, type name and signature, one a\n"
-    "line, tab separated.\n";
+    "(beside the program, or in share/dravik of its installation): category,\n"
+    "extension, type name and signature, one a line, tab separated.\n";
 
 std::optional<Catalogue> LoadOrSay() {
   auto catalogue = LoadCatalogue(CataloguePath());
@@ -143,7 +143,14 @@ std::optional<std::unordered_set<std::uint32_t>> Checked(const ScanOptions& opti
 std::filesystem::path CataloguePath() {
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (ec ? std::filesystem::path(".") : self.parent_path()) / "Raw.dat";
+  const std::filesystem::path folder = ec ? std::filesystem::path(".") : self.parent_path();
+  // The build keeps Raw.dat beside the programs; an installed dravik finds it
+  // in its data folder, at the same place relative to the program wherever
+  // the installation was put.
+  const std::filesystem::path beside = folder / "Raw.dat";
+  if (std::filesystem::exists(beside, ec)) return beside;
+  const std::filesystem::path installed = (folder / DRAVIK_DATA_FROM_BIN / "Raw.dat").lexically_normal();
+  return std::filesystem::exists(installed, ec) ? installed : beside;
 }
 
 int RunTypes(const std::vector<std::string>& args) {

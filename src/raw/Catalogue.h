@@ -1,7 +1,8 @@
 #pragma once
 // The catalogue of file types that File Trace can look for, read from
-// "Raw.dat" beside the program, and the choice the user makes from it: the
-// signature groups the scan looks for and the carve size.
+// "Raw.dat" (beside the program, or in share/dravik of its installation),
+// and the choice the user makes from it: the signature groups the scan
+// looks for and the carve size.
 //
 // Raw.dat is a run of records up to the end of the file, no header. Lengths
 // are 16-bit little-endian; texts are 8-bit characters without terminator.
