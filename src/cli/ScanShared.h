@@ -93,7 +93,8 @@ std::optional<int> SaveTraceSnapshot(const ScanOptions& options, const SnapshotI
 // every file was saved whole.
 int EndSave(const ScanOptions& options, const SaveSummary& summary, ProgressLine& progress);
 
-// Where the programs keep the File Trace catalogue: Raw.dat beside them.
+// Where the programs keep the File Trace catalogue: Raw.dat beside them, or,
+// once installed, in the data folder (share/dravik) of their installation.
 std::filesystem::path CataloguePath();
 
 }  // namespace dravik::cli

@@ -30,8 +30,8 @@ constexpr const char* kTypesUsage =
     "Usage: dravik types [--json]\n"
     "\n"
     "Lists the file types File Trace can look for, from the catalogue Raw.dat\n"
-    "beside the program: category, extension, type name and signature, one a\n"
-    "line, tab separated.\n";
+    "(beside the program, or in share/dravik of its installation): category,\n"
+    "extension, type name and signature, one a line, tab separated.\n";
 
 std::optional<Catalogue> LoadOrSay() {
   auto catalogue = LoadCatalogue(CataloguePath());
@@ -143,7 +143,7 @@ std::optional<std::unordered_set<std::uint32_t>> Checked(const ScanOptions& opti
 std::filesystem::path CataloguePath() {
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (ec ? std::filesystem::path(".") : self.parent_path()) / "Raw.dat";
+  return CatalogueFileOf(ec ? std::filesystem::path(".") : self.parent_path(), DRAVIK_DATA_FROM_BIN);
 }
 
 int RunTypes(const std::vector<std::string>& args) {

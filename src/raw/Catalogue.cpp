@@ -144,4 +144,12 @@ bool ConfirmTypes(const Catalogue& catalogue, std::span<const std::size_t> check
   return true;
 }
 
+std::filesystem::path CatalogueFileOf(const std::filesystem::path& programFolder, const std::string& dataFromProgram) {
+  std::error_code ec;
+  const std::filesystem::path beside = programFolder / "Raw.dat";
+  if (std::filesystem::exists(beside, ec)) return beside;
+  const std::filesystem::path installed = (programFolder / dataFromProgram / "Raw.dat").lexically_normal();
+  return std::filesystem::exists(installed, ec) ? installed : beside;
+}
+
 }  // namespace dravik

@@ -1,7 +1,8 @@
 #pragma once
 // The catalogue of file types that File Trace can look for, read from
-// "Raw.dat" beside the program, and the choice the user makes from it: the
-// signature groups the scan looks for and the carve size.
+// "Raw.dat" (beside the program, or in share/dravik of its installation),
+// and the choice the user makes from it: the signature groups the scan
+// looks for and the carve size.
 //
 // Raw.dat is a run of records up to the end of the file, no header. Lengths
 // are 16-bit little-endian; texts are 8-bit characters without terminator.
@@ -54,6 +55,12 @@ struct Catalogue {
 // "Archive Files" for '0' ... "Other Files" for '9'; any other byte names
 // its category by that character itself.
 std::string CategoryName(char digit);
+
+// Where a program in programFolder keeps the catalogue: Raw.dat beside it
+// (as in the build), else in the data folder of its installation, reached
+// from the program's folder by dataFromProgram (as "../share/dravik"), so an
+// installation works wherever it was put. Beside it when neither exists.
+std::filesystem::path CatalogueFileOf(const std::filesystem::path& programFolder, const std::string& dataFromProgram);
 
 // Reads records until the end of the bytes; a record cut short by the end
 // is read with the bytes that remain (the missing ones as zeros).

@@ -63,9 +63,12 @@ struct SaveSummary {
   std::uint32_t interrupted = 0;  // cut short by a stop or skip request; the part written is kept
   std::vector<SaveFailure> failures;  // the first kKeptFailures, in the order they happened
 
+  // Nothing went wrong: every sector was read and every file and folder
+  // made; files may still have been cut short on request.
+  bool NothingFailed() const { return failed == 0 && unreadable == 0 && failedReads == 0 && failures.empty(); }
   // Every file that was begun is saved whole, with every sector read, and
   // every folder was made.
-  bool Complete() const { return failed == 0 && unreadable == 0 && failedReads == 0 && failures.empty(); }
+  bool Complete() const { return NothingFailed() && interrupted == 0; }
 };
 
 class SaveControl {

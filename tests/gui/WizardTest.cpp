@@ -26,6 +26,7 @@
 
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
+#include "QtPrinters.h"
 #include "TestFiles.h"
 #include "app/AppTexts.h"
 #include "app/MainWindow.h"

@@ -23,9 +23,13 @@ QString Files(std::uint32_t count) { return count == 1 ? QStringLiteral("1 file"
 
 }  // namespace
 
-QString SaveProgressDialog::SummaryText(const SaveSummary& summary) {
-  if (summary.Complete()) return AppTexts::kSavedSuccessfully;
-  QString text = QStringLiteral("Not every file could be saved.\n\n%1 saved whole.").arg(Files(summary.saved));
+QString SaveProgressDialog::SummaryText(const SaveSummary& summary, bool stopped) {
+  // A file cut short by Skip File is not saved whole, though nothing failed.
+  if (!stopped && summary.Complete()) return AppTexts::kSavedSuccessfully;
+  QString text = stopped ? QStringLiteral("Saving was stopped.\n\n%1 saved whole.").arg(Files(summary.saved))
+                         : QStringLiteral("Not every file could be saved.\n\n%1 saved whole.").arg(Files(summary.saved));
+  if (summary.interrupted > 0)
+    text += QStringLiteral("\n%1 skipped or stopped part way (kept as far as written).").arg(Files(summary.interrupted));
   if (summary.failed > 0) text += QStringLiteral("\n%1 could not be written.").arg(Files(summary.failed));
   if (summary.unreadable > 0)
     text += QStringLiteral("\n%1 saved with parts the disk could not give (written as zeros).").arg(Files(summary.unreadable));
@@ -105,6 +109,7 @@ int SaveProgressDialog::exec() {
 // time is queued. While a question is open the save waits here, between
 // two blocks.
 void SaveProgressDialog::Receive(const SaveProgress& progress) {
+  if (onProgress) onProgress(progress);
   std::unique_lock lock(mutex_);
   latest_ = progress;
   if (!pending_) {
@@ -150,11 +155,14 @@ void SaveProgressDialog::OnStop() {
 void SaveProgressDialog::Finish() {
   if (thread_.joinable()) thread_.join();
   Deliver();
-  if (!stopped_ && summary_) {
+  if (summary_) {
     stop_->setEnabled(false);
     skip_->setEnabled(false);
-    bar_->setValue(summary_->Complete() ? 100 : bar_->value());
-    messenger_.Show(SummaryText(*summary_), summary_->Complete() ? MessageKind::kInformation : MessageKind::kError);
+    const QString text = SummaryText(*summary_, stopped_);
+    if (text == AppTexts::kSavedSuccessfully) bar_->setValue(100);
+    // What the user asked for (a skip, a stop) is told as information;
+    // files that could not be written or read as an error.
+    messenger_.Show(text, summary_->NothingFailed() ? MessageKind::kInformation : MessageKind::kError);
   }
   closing_ = true;
   accept();

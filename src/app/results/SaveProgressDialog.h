@@ -4,12 +4,13 @@
 // waits at its next block while the question is open); Skip File ends the
 // file being written; the window does not close while the save runs. At the
 // end it says plainly how the save went: success only when every file was
-// written whole.
+// written whole, otherwise what was saved (also after a stop).
 
 #include <QDialog>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -42,8 +43,13 @@ class SaveProgressDialog : public QDialog {
   QPushButton* StopButton() const { return stop_; }
   QPushButton* SkipButton() const { return skip_; }
 
-  // The text shown at the end of a save that was not stopped.
-  static QString SummaryText(const SaveSummary& summary);
+  // Called on the save's thread with every progress report, before the save
+  // goes on from it: a fixed point of the save at which a test can act
+  // (through a blocking call into the dialog's thread).
+  std::function<void(const SaveProgress&)> onProgress;
+
+  // The text shown at the end of a save; stopped: the user stopped it.
+  static QString SummaryText(const SaveSummary& summary, bool stopped);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -77,8 +77,9 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   };
 
   chooseTraceTypes = [this](std::uint32_t lastCarveSizeMiB) -> std::optional<TraceChoice> {
-    const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/Raw.dat");
-    FileTypesDialog dialog(LoadCatalogue(QFile::encodeName(file).toStdString()), lastCarveSizeMiB, messenger_, this);
+    const std::filesystem::path folder = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+    FileTypesDialog dialog(LoadCatalogue(CatalogueFileOf(folder, DRAVIK_DATA_FROM_BIN)), lastCarveSizeMiB, messenger_,
+                           this);
     dialog.SetTrim(session_.settings.trimCarved);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     session_.settings.trimCarved = dialog.Trim();
