@@ -28,6 +28,7 @@ void ScanWorker::Start(Job job) {
     job(*control_);
     running_ = false;
     finished_ = true;
+    QMetaObject::invokeMethod(this, [this] { Q_EMIT Returned(); }, Qt::QueuedConnection);
   });
 }
 

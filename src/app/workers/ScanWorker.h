@@ -1,6 +1,8 @@
 #pragma once
 // Runs one long job off the interface thread. The page that starts it polls
-// Running() and Finished() with its timer; progress reaches the page through
+// Running() and Finished() with its timer, and Returned tells it at once when
+// the job has returned, so that the end-of-work step does not wait for the
+// timer's next tick; progress reaches the page through
 // a queued signal that is coalesced, so however often the engine reports, at
 // most one delivery is pending and deliveries come at most every
 // kMinInterval. Stop pauses the job at its next check while the question is
@@ -48,6 +50,8 @@ class ScanWorker : public QObject {
 
  Q_SIGNALS:
   void Progress(const QString& text, int percent);
+  // Queued from the job's thread as its last act: the job has returned.
+  void Returned();
 
  private:
   void Receive(const ProgressUpdate& update);
