@@ -15,11 +15,10 @@
 #   RUNS      timed runs per command after one warm-up run (default: 3); the
 #             median is printed
 #
-# The first run makes, once (about 3 minutes): a 2 GiB NTFS volume (mkntfs)
-# filled through an ntfs-3g FUSE mount with 100 folders of 1,000 small files
-# and a folder "large" of eight 128 MiB files; an MBR disk around it, kept raw
-# (for fls) and converted to a dynamic VHDX (qemu-img); and a plain copy of
-# "large" taken from the mount, for cp. About 4.5 GiB in WORKDIR.
+# The first run makes, once, through bench/ntfs_image.sh (about 3 minutes):
+# a 2 GiB NTFS volume with 100 folders of 1,000 small files and a folder
+# "large" of eight 128 MiB files, as a raw MBR disk (for fls) and as a
+# dynamic VHDX, and a plain copy of "large" (for cp). About 4.5 GiB in WORKDIR.
 #
 # Then, from one run, with the files in the page cache:
 #   scan      dravik scan quick IMAGE --list --quiet >/dev/null
@@ -41,12 +40,9 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 WORKDIR=${1:-$ROOT/build/bench-ntfs}
 RUNS=${RUNS:-3}
-START=2048
-VOLUME_BYTES=$((2 * 1024 * 1024 * 1024))
-FOLDERS=100
-FILES_PER_FOLDER=1000
-LARGE_FILES=8
-LARGE_MIB=128
+source "$ROOT/bench/ntfs_image.sh"
+START=$NTFS_BENCH_START
+LARGE_FILES=$NTFS_BENCH_LARGE_FILES
 
 for tool in mkntfs ntfs-3g sfdisk qemu-img 7zz fls python3; do
   command -v "$tool" >/dev/null || { echo "ntfs_scan_save: needs $tool" >&2; exit 1; }
@@ -69,52 +65,7 @@ IMAGE=$WORKDIR/ntfs-bench.vhdx
 RAW=$WORKDIR/ntfs-bench.raw
 PLAIN=$WORKDIR/plain/large
 
-make_image() {
-  local work=$WORKDIR/make
-  rm -rf "$work" "$WORKDIR/plain" "$IMAGE" "$RAW"
-  mkdir -p "$work/mnt" "$WORKDIR/plain"
-  truncate -s "$VOLUME_BYTES" "$work/volume"
-  mkntfs -Q -F -q -p "$START" -H 255 -S 63 -L BENCH "$work/volume" 2>/dev/null
-  ntfs-3g -o no_detach "$work/volume" "$work/mnt" 2>"$work/ntfs-3g.log" &
-  local pid=$!
-  for _ in $(seq 100); do mountpoint -q "$work/mnt" && break; sleep 0.1; done
-  mountpoint -q "$work/mnt" || { cat "$work/ntfs-3g.log" >&2; echo "ntfs_scan_save: cannot mount" >&2; exit 1; }
-
-  echo "   $((FOLDERS * FILES_PER_FOLDER)) small files..."
-  python3 - "$work/mnt" "$FOLDERS" "$FILES_PER_FOLDER" <<'EOF'
-import os, sys
-root, folders, per = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-for d in range(folders):
-    folder = os.path.join(root, "small", "f%03d" % d)
-    os.makedirs(folder)
-    for i in range(per):
-        with open(os.path.join(folder, "file%04d.txt" % i), "wb") as f:
-            f.write(b"small file %d of folder %d\n" % (i, d))
-EOF
-  echo "   $LARGE_FILES files of $LARGE_MIB MiB..."
-  mkdir -p "$work/mnt/large"
-  for i in $(seq 1 "$LARGE_FILES"); do
-    head -c $((LARGE_MIB * 1024 * 1024)) /dev/urandom > "$work/mnt/large/large$i.bin"
-  done
-  cp -r "$work/mnt/large" "$WORKDIR/plain/"
-  umount "$work/mnt"
-  wait "$pid"
-
-  truncate -s $((VOLUME_BYTES + (START + 2048) * 512)) "$work/disk.raw"
-  printf 'label: dos\n%s,%s,7\n' "$START" $((VOLUME_BYTES / 512)) | sfdisk -q "$work/disk.raw"
-  dd if="$work/volume" of="$work/disk.raw" bs=4M seek=$((START * 512)) oflag=seek_bytes conv=notrunc,sparse \
-    status=none
-  rm "$work/volume"
-  qemu-img convert -f raw -O vhdx -o subformat=dynamic "$work/disk.raw" "$work/image.vhdx"
-  mv "$work/disk.raw" "$RAW"
-  mv "$work/image.vhdx" "$IMAGE"
-  rm -rf "$work"
-}
-
-if [[ ! -s $IMAGE || ! -s $RAW || ! -d $PLAIN ]]; then
-  echo "== making $IMAGE (once)"
-  make_image
-fi
+ntfs_bench_image "$WORKDIR"
 
 # Arithmetic on decimals.
 calc() { awk "BEGIN { print $1 }"; }

@@ -21,7 +21,11 @@
 #   3. runs build-bench/bench/dravik_bench_open on them (time per open);
 #   4. runs bench/cat_throughput.sh (whole-disk read against cat and qemu-img);
 #   5. runs bench/sparse_partitions.sh (dravik info and dravik partitions on an
-#      empty 64 TB VHDX and on a 2 TB VHDX with data at both ends).
+#      empty 64 TB VHDX and on a 2 TB VHDX with data at both ends);
+#   6. runs bench/trace_scan.sh (File Trace against cat and PhotoRec) and
+#      bench/gui_scan.sh (the desktop program's Quick Scan against the command
+#      line's, its longest event-loop gap, and a folder of 200,000 files), both
+#      on the NTFS image of bench/ntfs_image.sh in bench-ntfs beside WORKDIR.
 # Takes a few minutes the first time (build and images), about three after that.
 # Only measures: a figure off its target is reported, never an error.
 
@@ -78,3 +82,7 @@ echo
 
 echo "== File Trace against cat and PhotoRec"
 DRAVIK=$BUILD/dravik "$ROOT/bench/trace_scan.sh" "$WORKDIR/../bench-ntfs"
+echo
+
+echo "== desktop program: Quick Scan to results, event-loop gap, a folder of 200,000 files"
+BUILD=$BUILD "$ROOT/bench/gui_scan.sh" "$WORKDIR/../bench-ntfs" || echo "   not measured (see above)"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # File Trace speed, from one run each with the image in the page cache, on
 # the 2 GiB dynamic VHDX of bench/ntfs_scan_save.sh (an NTFS volume with
-# 100,021 files and 1 GiB of larger ones), which that script makes when it
-# is missing (about 3 minutes, 4.5 GiB in WORKDIR).
+# 100,021 files and 1 GiB of larger ones), which bench/ntfs_image.sh makes
+# when it is missing (about 3 minutes, 4.5 GiB in WORKDIR).
 #
 # Usage:
 #   bench/trace_scan.sh [WORKDIR]
@@ -31,10 +31,7 @@ IMAGE=$WORKDIR/ntfs-bench.vhdx
 RAW=$WORKDIR/ntfs-bench.raw
 
 [ -x "$DRAVIK" ] || { echo "trace_scan: no dravik at $DRAVIK (run ./run or set DRAVIK)" >&2; exit 1; }
-if [ ! -f "$IMAGE" ]; then
-  echo "== making the image through bench/ntfs_scan_save.sh"
-  RUNS=1 DRAVIK="$DRAVIK" "$ROOT/bench/ntfs_scan_save.sh" "$WORKDIR" >/dev/null
-fi
+"$ROOT/bench/ntfs_image.sh" "$WORKDIR"
 if ! command -v photorec >/dev/null; then
   apt-get install -y -qq testdisk >/dev/null 2>&1 || true
 fi

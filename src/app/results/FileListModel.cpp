@@ -4,6 +4,7 @@
 #include <QBrush>
 #include <QStyle>
 #include <algorithm>
+#include <numeric>
 
 namespace dravik::app {
 
@@ -14,7 +15,11 @@ const QColor kParentGround(255, 202, 149);
 
 }  // namespace
 
-FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
+FileListModel::FileListModel(QObject* parent)
+    : QAbstractTableModel(parent),
+      parentIcon_(QApplication::style()->standardIcon(QStyle::SP_FileDialogToParent)),
+      folderIcon_(QApplication::style()->standardIcon(QStyle::SP_DirIcon)),
+      fileIcon_(QApplication::style()->standardIcon(QStyle::SP_FileIcon)) {}
 
 void FileListModel::SetTree(ResultTree* tree, RecoveryStore* store) {
   beginResetModel();
@@ -80,9 +85,8 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::DecorationRole:
       if (index.column() != kName) return {};
-      if (parentRow) return QApplication::style()->standardIcon(QStyle::SP_FileDialogToParent);
-      return QApplication::style()->standardIcon(row->kind == ListRow::Kind::kFolder ? QStyle::SP_DirIcon
-                                                                                     : QStyle::SP_FileIcon);
+      if (parentRow) return parentIcon_;
+      return row->kind == ListRow::Kind::kFolder ? folderIcon_ : fileIcon_;
     case Qt::ForegroundRole:
       if (parentRow || row->deleted) return QBrush(kDeletedText);
       return {};
@@ -133,23 +137,59 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
 void FileListModel::sort(int column, Qt::SortOrder order) {
   if (rows_.empty()) return;
   beginResetModel();
-  // "Parent..." stays first, folders before files.
-  const auto first = rows_.front().kind == ListRow::Kind::kParent ? rows_.begin() + 1 : rows_.begin();
-  const auto key = [column](const ListRow& a, const ListRow& b) {
-    if (a.kind != b.kind) return a.kind == ListRow::Kind::kFolder;
-    switch (column) {
-      case kType: return a.type < b.type;
-      case kSize: return a.size.value_or(0) < b.size.value_or(0);
-      case kCreated: return a.createdAt.value_or(UnixTime{}).seconds < b.createdAt.value_or(UnixTime{}).seconds;
-      case kModified: return a.modifiedAt.value_or(UnixTime{}).seconds < b.modifiedAt.value_or(UnixTime{}).seconds;
-      case kId: return a.id < b.id;
-      default: return ToLower(a.name) < ToLower(b.name);
-    }
+  // "Parent..." stays first, folders before files, then the column's order,
+  // ties kept in list order. The sort runs over the rows' positions and their
+  // keys taken out once into small arrays (each name lowered once, not at
+  // every comparison); the rows, some 200 bytes each, then move into place
+  // once. A folder of 200,000 files sorts in a fraction of the time that
+  // sorting the rows themselves takes.
+  const std::size_t first = rows_.front().kind == ListRow::Kind::kParent ? 1 : 0;
+  const std::size_t count = rows_.size();
+  const bool byName = column <= kName || column >= kColumns;  // also a column without a key of its own
+  const bool byType = column == kType;
+  const auto seconds = [](const std::optional<UnixTime>& time) {
+    // Flipping the sign bit keeps the order of signed seconds as unsigned numbers.
+    return static_cast<std::uint64_t>(time.value_or(UnixTime{}).seconds) ^ (std::uint64_t{1} << 63);
   };
-  std::stable_sort(first, rows_.end(), [&](const ListRow& a, const ListRow& b) {
-    if (a.kind != b.kind) return a.kind == ListRow::Kind::kFolder;
-    return order == Qt::AscendingOrder ? key(a, b) : key(b, a);
+  std::vector<std::uint8_t> isFile(count);
+  std::vector<std::u16string> names;
+  std::vector<std::uint64_t> numbers;
+  for (std::size_t i = 0; i < count; ++i) {
+    const ListRow& row = rows_[i];
+    isFile[i] = row.kind == ListRow::Kind::kFile;
+    if (byName)
+      names.push_back(ToLower(row.name));
+    else if (!byType)
+      numbers.push_back(column == kSize       ? row.size.value_or(0)
+                        : column == kCreated  ? seconds(row.createdAt)
+                        : column == kModified ? seconds(row.modifiedAt)
+                                              : row.id);
+  }
+  const auto less = [&](std::size_t i, std::size_t j) {
+    if (byName) return names[i] < names[j];
+    if (byType) return rows_[i].type < rows_[j].type;
+    return numbers[i] < numbers[j];
+  };
+  std::vector<std::size_t> positions(count - first);
+  std::iota(positions.begin(), positions.end(), first);
+  std::stable_sort(positions.begin(), positions.end(), [&](std::size_t i, std::size_t j) {
+    if (isFile[i] != isFile[j]) return isFile[i] < isFile[j];
+    return order == Qt::AscendingOrder ? less(i, j) : less(j, i);
   });
+  // The row at positions[k - first] goes to k: each cycle of moves is followed once.
+  std::vector<bool> placed(count);
+  for (std::size_t k = first; k < count; ++k) {
+    if (placed[k]) continue;
+    ListRow held = std::move(rows_[k]);
+    std::size_t to = k;
+    for (std::size_t from = positions[to - first]; from != k; from = positions[to - first]) {
+      rows_[to] = std::move(rows_[from]);
+      placed[to] = true;
+      to = from;
+    }
+    rows_[to] = std::move(held);
+    placed[to] = true;
+  }
   endResetModel();
 }
 

@@ -5,6 +5,7 @@
 // so the item is saved under its new name.
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <vector>
 
 #include "fs/ResultTree.h"
@@ -45,6 +46,11 @@ class FileListModel : public QAbstractTableModel {
   RecoveryStore* store_ = nullptr;
   std::size_t node_ = ResultTree::kRoot;
   std::vector<ListRow> rows_;
+  // The style's icons, made once: the style builds an icon anew at each
+  // request, reading its images, and the view asks for one per row painted.
+  QIcon parentIcon_;
+  QIcon folderIcon_;
+  QIcon fileIcon_;
 };
 
 }  // namespace dravik::app

@@ -6,7 +6,8 @@
 
 namespace dravik::app {
 
-FolderTreeModel::FolderTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
+FolderTreeModel::FolderTreeModel(QObject* parent)
+    : QAbstractItemModel(parent), folderIcon_(QApplication::style()->standardIcon(QStyle::SP_DirIcon)) {}
 
 void FolderTreeModel::SetTree(ResultTree* tree) {
   beginResetModel();
@@ -60,7 +61,7 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
       return node.state == CheckState::kChecked   ? Qt::Checked
              : node.state == CheckState::kPartial ? Qt::PartiallyChecked
                                                   : Qt::Unchecked;
-    case Qt::DecorationRole: return QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+    case Qt::DecorationRole: return folderIcon_;
     case Qt::ForegroundRole:
       if (node.deleted) return QBrush(QColor(255, 0, 0));
       return {};

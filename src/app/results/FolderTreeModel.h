@@ -4,6 +4,7 @@
 // states and changed through the tree's own click rule.
 
 #include <QAbstractItemModel>
+#include <QIcon>
 #include <vector>
 
 #include "fs/ResultTree.h"
@@ -39,6 +40,7 @@ class FolderTreeModel : public QAbstractItemModel {
  private:
   ResultTree* tree_ = nullptr;
   std::vector<int> rowOf_;  // each node's row among its siblings
+  QIcon folderIcon_;        // made once: the style reads its images at each request
 };
 
 }  // namespace dravik::app

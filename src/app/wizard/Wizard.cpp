@@ -115,6 +115,7 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   connect(&worker_, &ScanWorker::Progress, this, &Wizard::OnProgress);
   poll_.setInterval(kPollMs);
   connect(&poll_, &QTimer::timeout, this, &Wizard::Poll);
+  connect(&worker_, &ScanWorker::Returned, this, &Wizard::Poll);
   ShowPage(kStart);
 }
 

@@ -3,8 +3,9 @@
 // the drive and the partition search on page 1, the partition and the scan
 // on page 2, the Extensive Scan's file systems on page 3, the results on
 // page 4. Every scan runs on the one ScanWorker; the page that started it
-// polls it once a second and runs its end-of-work step once, after the
-// worker has returned.
+// polls it once a second for its counts and runs its end-of-work step once,
+// after the worker has returned: at the poll that finds it so, or at once
+// when the worker says it has returned.
 
 #include <QStackedWidget>
 #include <QTimer>

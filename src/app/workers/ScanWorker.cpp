@@ -4,7 +4,10 @@
 
 namespace dravik::app {
 
-ScanWorker::ScanWorker(QObject* parent) : QObject(parent) {}
+ScanWorker::ScanWorker(QObject* parent) : QObject(parent) {
+  delay_.setSingleShot(true);
+  connect(&delay_, &QTimer::timeout, this, &ScanWorker::Deliver);
+}
 
 ScanWorker::~ScanWorker() {
   if (control_) control_->RequestStop();
@@ -13,6 +16,7 @@ ScanWorker::~ScanWorker() {
 
 void ScanWorker::Start(Job job) {
   Join();
+  delay_.stop();
   {
     std::lock_guard lock(mutex_);
     text_.clear();
@@ -28,6 +32,7 @@ void ScanWorker::Start(Job job) {
     job(*control_);
     running_ = false;
     finished_ = true;
+    QMetaObject::invokeMethod(this, [this] { Q_EMIT Returned(); }, Qt::QueuedConnection);
   });
 }
 
@@ -55,14 +60,21 @@ void ScanWorker::Receive(const ProgressUpdate& update) {
   std::lock_guard lock(mutex_);
   if (!update.text.empty()) text_ = QString::fromStdString(update.text);
   if (update.percent >= 0) percent_ = update.percent;
-  const auto now = std::chrono::steady_clock::now();
-  if (pending_ || (now - last_ < kMinInterval && update.text.empty())) return;
+  if (pending_) return;
   pending_ = true;
-  last_ = now;
-  QMetaObject::invokeMethod(this, [this] { Deliver(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, [this] { Schedule(); }, Qt::QueuedConnection);
+}
+
+void ScanWorker::Schedule() {
+  const auto since = std::chrono::steady_clock::now() - lastDelivery_;
+  if (since >= kMinInterval)
+    Deliver();
+  else
+    delay_.start(std::chrono::ceil<std::chrono::milliseconds>(kMinInterval - since));
 }
 
 void ScanWorker::Deliver() {
+  delay_.stop();
   QString text;
   int percent;
   {
@@ -71,6 +83,7 @@ void ScanWorker::Deliver() {
     text = text_;
     percent = percent_;
   }
+  lastDelivery_ = std::chrono::steady_clock::now();
   Q_EMIT Progress(text, percent);
 }
 

@@ -1,13 +1,17 @@
 #pragma once
 // Runs one long job off the interface thread. The page that starts it polls
-// Running() and Finished() with its timer; progress reaches the page through
-// a queued signal that is coalesced, so however often the engine reports, at
-// most one delivery is pending and deliveries come at most every
-// kMinInterval. Stop pauses the job at its next check while the question is
+// Running() and Finished() with its timer, and Returned tells it at once when
+// the job has returned, so that the end-of-work step does not wait for the
+// timer's next tick; progress reaches the page through a queued signal that
+// is coalesced, so however often the engine reports (texts as well as
+// percentages), at most one delivery is pending and deliveries come at most
+// every kMinInterval; what comes sooner waits for the end of the interval,
+// never longer. Stop pauses the job at its next check while the question is
 // open; a confirmed stop ends it there.
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -48,9 +52,14 @@ class ScanWorker : public QObject {
 
  Q_SIGNALS:
   void Progress(const QString& text, int percent);
+  // Queued from the job's thread as its last act: the job has returned.
+  void Returned();
 
  private:
   void Receive(const ProgressUpdate& update);
+  // On the interface thread: delivers now, or when kMinInterval has passed
+  // since the last delivery.
+  void Schedule();
   void Deliver();
 
   std::thread thread_;
@@ -62,7 +71,9 @@ class ScanWorker : public QObject {
   int percent_ = -1;
   bool pending_ = false;
   bool holdNext_ = false;
-  std::chrono::steady_clock::time_point last_{};
+  // The interface thread's: when the last delivery went, and the wait for the next.
+  std::chrono::steady_clock::time_point lastDelivery_{};
+  QTimer delay_;
 };
 
 }  // namespace dravik::app
