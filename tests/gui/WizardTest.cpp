@@ -305,6 +305,8 @@ TEST_F(WizardTest, SaveIntoAFolderThatCannotBeMadeReportsTheFailure) {
   EXPECT_EQ(messages_.back().second, MessageKind::kError);
 }
 
+void ExpectManifestSaved(const std::filesystem::path& out, const std::string& disk);
+
 // The rows of the shown list by name.
 int RowNamed(const FileListModel& list, const std::u16string& name) {
   for (int r = 0; r < list.rowCount(); ++r)
@@ -378,6 +380,24 @@ TEST_F(WizardTest, RenamedItemsAreSavedUnderTheirNewNamesAndPropertiesCountTheSu
   EXPECT_TRUE(saved.count("Docs/Moved/Deep/deeper file.txt"));
   EXPECT_FALSE(saved.count("Docs/Report.txt"));
   EXPECT_EQ(saved.size(), files);
+}
+
+TEST_F(WizardTest, SaveAllSavesEverythingAndGivesTheChecksBack) {
+  ScanToResults(test::FatFixture("fat32.vhdx"));
+  ResultsPage* results = wizard_->results;
+  FolderTreeModel* model = results->treeModel;
+  const ResultTree& tree = *wizard_->session().tree;
+  model->setData(model->IndexOf(0), Qt::Unchecked, Qt::CheckStateRole);
+  const std::size_t docs = *tree.FindFolder(u"Docs");
+  model->setData(model->IndexOf(docs), Qt::Checked, Qt::CheckStateRole);
+  test::TempDir out;
+  wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
+  window_->Command("saveAll")->trigger();
+  EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
+  ExpectManifestSaved(out.Path(), "fat32");
+  EXPECT_EQ(model->data(model->IndexOf(docs), Qt::CheckStateRole).toInt(), Qt::Checked);
+  EXPECT_EQ(model->data(model->IndexOf(0), Qt::CheckStateRole).toInt(), Qt::PartiallyChecked)
+      << "only Docs is checked again";
 }
 
 TEST_F(WizardTest, ContextMenuOnARowButNotOnItsCheckBox) {
