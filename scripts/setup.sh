@@ -5,7 +5,8 @@ DRAVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 DRAVIK_BUILD_DIR=${DRAVIK_BUILD_DIR:-$DRAVIK_ROOT/build}
 
 # Packages to build the engine and the command line.
-DRAVIK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev qt6-base-dev)
+DRAVIK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev qt6-base-dev
+                       qt6-image-formats-plugins)
 # Tools that make and check the test images.
 DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g fdisk sleuthkit 7zip python3 locales
                       gzip bzip2 xz-utils zip imagemagick sox ffmpeg sqlite3

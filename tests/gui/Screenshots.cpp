@@ -101,6 +101,15 @@ int main(int argc, char** argv) {
     filters.Add(u"report*");
     FileFiltersDialog filtersDialog(filters, wizard->messenger(), &window);
     grabDialog(filtersDialog, "file-filters");
+
+    // A text file of the first sub-folder in the preview pane.
+    results->OpenRow(1);
+    for (int r = 0; r < results->listModel->rowCount(); ++r)
+      if (results->listModel->Row(r)->kind == dravik::ListRow::Kind::kFile) {
+        results->details->setCurrentIndex(results->listModel->index(r, 0));
+        break;
+      }
+    grab("preview-text");
   }
   wizard->Home();
   QTest::mouseClick(wizard->start->extensive, Qt::LeftButton);

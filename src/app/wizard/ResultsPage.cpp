@@ -17,6 +17,7 @@
 #include "app/results/FolderTreeModel.h"
 #include "app/results/PropertiesDialog.h"
 #include "app/results/TraceModels.h"
+#include "preview/PreviewPane.h"
 #include "save/SaveDriver.h"
 
 namespace dravik::app {
@@ -62,7 +63,14 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   icons->setEditTriggers(QAbstractItemView::EditKeyPressed);
   views->addWidget(details);
   views->addWidget(icons);
-  splitter->addWidget(views);
+  listAndPreview = new QSplitter(Qt::Vertical);
+  listAndPreview->addWidget(views);
+  preview = new preview::PreviewPane;
+  listAndPreview->addWidget(preview);
+  listAndPreview->setStretchFactor(0, 3);
+  listAndPreview->setStretchFactor(1, 2);
+  listAndPreview->setSizes({300, 220});
+  splitter->addWidget(listAndPreview);
   splitter->setStretchFactor(1, 1);
   splitter->setSizes({260, 640});
   layout->addWidget(splitter, 1);
@@ -121,6 +129,9 @@ void ResultsPage::AttachModels(QAbstractItemModel* tree, QAbstractItemModel* lis
   if (details->model() != list) {
     replace(details, list);
     replace(icons, list);
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(details), static_cast<QAbstractItemView*>(icons)})
+      connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+              [this](const QModelIndex& index) { if (index.isValid()) Q_EMIT RowChosen(index.row()); });
     for (std::size_t c = 0; c < widths.size(); ++c) details->setColumnWidth(static_cast<int>(c), widths[c]);
   }
 }
@@ -138,6 +149,7 @@ void ResultsPage::SetTraceResult(TraceTree* tree) {
 }
 
 void ResultsPage::SetResult(ResultTree* tree, RecoveryStore* store, const FilterList* filter) {
+  preview->Clear();
   trace_ = nullptr;
   traceTreeModel->SetTree(nullptr);
   traceListModel->SetTree(nullptr);

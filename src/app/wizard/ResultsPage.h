@@ -26,6 +26,10 @@ class ResultTree;
 class RecoveryStore;
 }
 
+namespace dravik::preview {
+class PreviewPane;
+}
+
 namespace dravik::app {
 
 class FileListModel;
@@ -51,6 +55,8 @@ class ResultsPage : public QWidget {
   void OpenRow(int row);
   void SetViewStyle(ViewStyle style);
   void UpdateSelectedSize();
+  // The list view shown (details, or icons and list).
+  QAbstractItemView* ShownList() const { return ShownView(); }
   // The row under the selection mark of the list shown, -1 without one.
   int CurrentRow() const;
   // Starts editing the current row's name.
@@ -65,6 +71,8 @@ class ResultsPage : public QWidget {
   QListView* icons;
   QLabel* selectedSize;
   QSplitter* splitter;
+  QSplitter* listAndPreview;
+  preview::PreviewPane* preview;
   QPushButton* recover;
   QPushButton* back;
   QPushButton* home;
@@ -75,6 +83,8 @@ class ResultsPage : public QWidget {
 
  Q_SIGNALS:
   void ContextMenuAsked(const QPoint& global);
+  // A row of the list became current (a click, the arrow keys): the preview follows it.
+  void RowChosen(int row);
 
  private:
   QAbstractItemView* ShownView() const;

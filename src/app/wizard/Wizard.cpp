@@ -95,6 +95,7 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
     return chosen.isEmpty() ? QString() : chosen.back();
   };
 
+  connect(results, &ResultsPage::RowChosen, this, &Wizard::PreviewRow);
   connect(start->select, &QPushButton::clicked, this, &Wizard::Browse);
   connect(start->path, &QLineEdit::returnPressed, this, [this] { ChooseMode(ScanMode::kQuick); });
   connect(start->quick, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kQuick); });

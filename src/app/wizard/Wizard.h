@@ -8,8 +8,10 @@
 // when the worker says it has returned.
 
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -85,6 +87,11 @@ class Wizard : public QStackedWidget {
   bool OpenSnapshot(const QString& path);
   bool CanLoadSnapshot() const { return currentIndex() == kDrive && !Busy(); }
   bool CanSaveSnapshot() const;
+  // Shows the file of a list row in the preview pane, written into the
+  // run's private folder first; the same file twice is written once.
+  void PreviewRow(int row);
+  int PreviewExtractions() const { return previewExtractions_; }
+  const QString& LastPreviewPath() const { return lastPreviewPath_; }
   // After a scan of this run, asks whether to keep its results in a
   // snapshot before they are freed.
   void OfferSnapshot(const char* question);
@@ -131,6 +138,10 @@ class Wizard : public QStackedWidget {
   // proves to be the one the snapshot was made of.
   bool EnsureSnapshotImage();
   SnapshotInfo CurrentSnapshotInfo() const;
+  // A free name "tmpN.ext" in the preview folder; empty when it cannot be made.
+  QString NextPreviewPath(const QString& extension);
+  // Writes the file of the row into path; false when it was not written whole.
+  bool ExtractForPreview(int row, const QString& path);
   // Asks for the image of a snapshot and the destination, then runs the
   // save: of what the tree has checked, or only of the records given.
   void RunSave(std::optional<std::vector<std::size_t>> records);
@@ -143,7 +154,15 @@ class Wizard : public QStackedWidget {
   std::optional<QuickScanResult> quickResult_;
   bool quickAttempt_ = false;
   bool stopped_ = false;
-  bool traceParamsFound_ = false;  // the user stopped the job that ran last
+  bool traceParamsFound_ = false;
+  // The preview's private folder (removed at exit), its running number and
+  // the file shown last (path in the tree and identifier).
+  std::unique_ptr<QTemporaryDir> previewFolder_;
+  int previewCounter_ = 0;
+  QString lastPreview_;
+  std::uint64_t lastPreviewId_ = 0;
+  int previewExtractions_ = 0;
+  QString lastPreviewPath_;  // the user stopped the job that ran last
 };
 
 // The mode's display name.

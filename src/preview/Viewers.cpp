@@ -1,0 +1,89 @@
+#include "preview/Viewers.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStringDecoder>
+#include <QVBoxLayout>
+
+namespace dravik::preview {
+
+QString DecodeText(const QByteArray& bytes) {
+  if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+    QStringDecoder utf16(bytes.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+                         QStringDecoder::Flag::Stateless);
+    return utf16.decode(bytes.mid(2));
+  }
+  const QByteArray body = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  const QString text = utf8.decode(body);
+  if (!utf8.hasError()) return text;
+  return QString::fromLatin1(bytes);
+}
+
+ImageViewer::ImageViewer(QWidget* parent) : Viewer(parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  label_ = new QLabel;
+  label_->setAlignment(Qt::AlignCenter);
+  label_->setMinimumSize(1, 1);
+  layout->addWidget(label_);
+}
+
+bool ImageViewer::Load(const QString& path) {
+  // The reader keeps its own bound on what a picture may allocate, so a
+  // damaged header that claims a vast picture fails instead of exhausting memory.
+  QImageReader reader(path);
+  reader.setDecideFormatFromContent(true);
+  const QImage image = reader.read();
+  if (image.isNull()) return false;
+  picture_ = QPixmap::fromImage(image);
+  Fit();
+  return true;
+}
+
+void ImageViewer::resizeEvent(QResizeEvent* event) {
+  Viewer::resizeEvent(event);
+  Fit();
+}
+
+void ImageViewer::Fit() {
+  if (picture_.isNull()) return;
+  const QSize room = label_->size() * devicePixelRatioF();
+  QPixmap shown = picture_.width() > room.width() || picture_.height() > room.height()
+                      ? picture_.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                      : picture_;
+  shown.setDevicePixelRatio(devicePixelRatioF());
+  label_->setPixmap(shown);
+}
+
+TextViewer::TextViewer(QWidget* parent) : Viewer(parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  text_ = new QPlainTextEdit;
+  text_->setReadOnly(true);
+  text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  layout->addWidget(text_);
+}
+
+bool TextViewer::Load(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  text_->setPlainText(DecodeText(file.readAll()));
+  return true;
+}
+
+QString TextViewer::Text() const { return text_->toPlainText(); }
+
+NoticeViewer::NoticeViewer(const QString& notice, QWidget* parent) : Viewer(parent) {
+  auto* layout = new QVBoxLayout(this);
+  label_ = new QLabel(notice);
+  label_->setAlignment(Qt::AlignCenter);
+  label_->setWordWrap(true);
+  layout->addWidget(label_);
+}
+
+QString NoticeViewer::Notice() const { return label_->text(); }
+
+}  // namespace dravik::preview
