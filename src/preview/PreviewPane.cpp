@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "preview/ArchiveViewer.h"
 #include "preview/Viewers.h"
 
 namespace dravik::preview {
@@ -33,6 +34,7 @@ void PreviewPane::Show(ViewerKind kind, const QString& path) {
   switch (kind) {
     case ViewerKind::kImage: viewer = new ImageViewer; break;
     case ViewerKind::kText: viewer = new TextViewer; break;
+    case ViewerKind::kArchive: viewer = new ArchiveViewer; break;
     case ViewerKind::kLargeFile: viewer = new NoticeViewer(tr(kTooLarge)); break;
     case ViewerKind::kNone: break;
   }

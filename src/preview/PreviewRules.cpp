@@ -15,6 +15,8 @@ ViewerKind ViewerFor(const QString& extension) {
   static const QStringList kTexts = {".txt", ".ini", ".xml", ".log", ".cpp", ".hpp", ".c", ".h"};
   if (kImages.contains(extension)) return ViewerKind::kImage;
   if (kTexts.contains(extension)) return ViewerKind::kText;
+  static const QStringList kArchives = {".zip", ".cab", ".rar", ".gz"};
+  if (kArchives.contains(extension)) return ViewerKind::kArchive;
   return ViewerKind::kNone;
 }
 

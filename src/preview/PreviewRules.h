@@ -11,7 +11,7 @@ namespace dravik::preview {
 // Files larger than this are shown as too large, never extracted.
 inline constexpr std::uint64_t kPreviewLimit = 5242880;
 
-enum class ViewerKind { kNone, kLargeFile, kImage, kText };
+enum class ViewerKind { kNone, kLargeFile, kImage, kText, kArchive };
 
 // ".zip" for "A.ZIP"; a name without a dot gives "." and the whole name.
 QString PreviewExtension(const QString& name);

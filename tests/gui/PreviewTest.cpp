@@ -19,6 +19,7 @@
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
 #include "app/wizard/ModeButton.h"
+#include "preview/ArchiveViewer.h"
 #include "preview/PreviewPane.h"
 #include "preview/Viewers.h"
 
@@ -60,6 +61,27 @@ TEST(PreviewViewersTest, PicturesFromImageMagickAndTheirDamagedCopies) {
   EXPECT_EQ(dynamic_cast<NoticeViewer*>(pane.Current())->Notice(), QString(kNoPreview));
   pane.Show(ViewerKind::kLargeFile);
   EXPECT_EQ(dynamic_cast<NoticeViewer*>(pane.Current())->Notice(), QString(kTooLarge));
+}
+
+TEST(PreviewViewersTest, ArchivesFromZipAndGzipListTheirEntriesAndDamagedOnesDoNot) {
+  test::TempDir dir;
+  const std::string d = test::Quote(dir.Path());
+  ASSERT_EQ(test::RunShell("cd " + d + " && mkdir -p in/sub && head -c 5000 /dev/urandom > in/a.bin && "
+                           "printf hello > in/sub/b.txt && zip -qr pack.zip in && gzip -k in/a.bin").status, 0);
+  ArchiveViewer zip;
+  ASSERT_TRUE(zip.Load(QString::fromStdString((dir.Path() / "pack.zip").string())));
+  EXPECT_TRUE(zip.Names().contains(QStringLiteral("in/a.bin"))) << zip.Names().join(',').toStdString();
+  EXPECT_TRUE(zip.Names().contains(QStringLiteral("in/sub/b.txt")));
+  EXPECT_EQ(zip.SizeOf(QStringLiteral("in/a.bin")), QStringLiteral("5000"));
+  ArchiveViewer gz;
+  EXPECT_TRUE(gz.Load(QString::fromStdString((dir.Path() / "in/a.bin.gz").string())));
+  EXPECT_EQ(gz.Names().size(), 1);
+
+  ArchiveViewer plain;
+  EXPECT_FALSE(plain.Load(QString::fromStdString((dir.Path() / "in/a.bin").string()))) << "not an archive";
+  std::filesystem::resize_file(dir.Path() / "pack.zip", 20);
+  ArchiveViewer cut;
+  EXPECT_FALSE(cut.Load(QString::fromStdString((dir.Path() / "pack.zip").string())));
 }
 
 TEST(PreviewViewersTest, TextIsDecodedByItsMarkOrAsUtf8OrLatin1) {
