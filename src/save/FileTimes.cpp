@@ -18,8 +18,8 @@ timespec ToTimespec(const std::optional<UnixTime>& time) {
 
 int ApplyTimes(const std::filesystem::path& path, const SavedTimes& times) {
   if (!times.access && !times.modification) return 0;
-  const timespec specs[2] = {ToTimespec(times.access), ToTimespec(times.modification)};
-  return ::utimensat(AT_FDCWD, path.c_str(), specs, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+  const timespec stamps[2] = {ToTimespec(times.access), ToTimespec(times.modification)};
+  return ::utimensat(AT_FDCWD, path.c_str(), stamps, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
 }  // namespace dravik

@@ -1,5 +1,7 @@
 #pragma once
-// CRC-32 (IEEE 802.3, reflected, as GPT headers and entry arrays use it).
+// The two reflected 32-bit CRCs the images use: CRC-32 (IEEE 802.3, as GPT
+// headers and entry arrays use it) and CRC-32C (Castagnoli, the checksum of
+// VHDX headers and log entries). They differ only in their polynomial.
 
 #include <cstdint>
 
@@ -8,5 +10,6 @@
 namespace dravik {
 
 std::uint32_t Crc32(Bytes bytes, std::uint32_t crc = 0);
+std::uint32_t Crc32c(Bytes bytes, std::uint32_t crc = 0);
 
 }  // namespace dravik

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "util/Crc32c.h"
+#include "util/Crc32.h"
 #include "vdisk/VhdxFormat.h"
 
 namespace dravik::vhdx {

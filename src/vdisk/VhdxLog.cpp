@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "util/Crc32c.h"
+#include "util/Crc32.h"
 
 namespace dravik::vhdx {
 

@@ -34,6 +34,7 @@
 #include "TestFiles.h"
 #include "app/AppTexts.h"
 #include "app/DriveInformationDialog.h"
+#include "WindowTest.h"
 #include "app/MainWindow.h"
 #include "app/RecoverySettingsDialog.h"
 #include "app/results/FolderTreeModel.h"
@@ -56,18 +57,8 @@ constexpr int kScanTimeoutMs = 60000;
 
 // A fresh main window whose messages are kept and whose questions are
 // answered by onQuestion_ (No when it is not set).
-class DialogsTest : public ::testing::Test {
+class DialogsTest : public WindowTest {
  protected:
-  void SetUp() override {
-    window_ = std::make_unique<MainWindow>();
-    wizard_ = window_->wizard();
-    wizard_->messenger().SetFunction([this](const QString& text, MessageKind kind, bool yesNo) {
-      messages_.push_back({text, kind});
-      if (yesNo && onQuestion_) return onQuestion_(text);
-      return yesNo ? kNo : kYes;
-    });
-    window_->show();
-  }
 
   // The start page's Quick Scan with the image, to the drive page.
   void Open(const fs::path& image) {
@@ -123,15 +114,10 @@ class DialogsTest : public ::testing::Test {
     QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
   }
 
-  QString Last() const { return messages_.empty() ? QString() : messages_.back().first; }
   int Count(const QString& text) const {
     return static_cast<int>(std::count_if(messages_.begin(), messages_.end(), [&](const auto& m) { return m.first == text; }));
   }
 
-  std::unique_ptr<MainWindow> window_;
-  Wizard* wizard_ = nullptr;
-  std::vector<std::pair<QString, MessageKind>> messages_;
-  std::function<int(const QString&)> onQuestion_;
 };
 
 // "1 file saved whole", "3 files saved whole", as the save dialog counts.

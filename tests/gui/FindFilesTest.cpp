@@ -23,6 +23,7 @@
 #include "NtfsFixtures.h"
 #include "TestFiles.h"
 #include "app/AppTexts.h"
+#include "WindowTest.h"
 #include "app/MainWindow.h"
 #include "app/results/FileListModel.h"
 #include "app/results/FolderTreeModel.h"
@@ -57,18 +58,8 @@ std::string PathOf(const SearchHit& hit) {
   return folder == "Root" ? name : folder.substr(std::string("Root/").size()) + "/" + name;
 }
 
-class FindFilesTest : public ::testing::Test {
+class FindFilesTest : public WindowTest {
  protected:
-  void SetUp() override {
-    window_ = std::make_unique<MainWindow>();
-    wizard_ = window_->wizard();
-    wizard_->messenger().SetFunction([this](const QString& text, MessageKind kind, bool yesNo) {
-      messages_.push_back({text, kind});
-      if (yesNo && onQuestion_) return onQuestion_(text);
-      return yesNo ? kNo : kYes;
-    });
-    window_->show();
-  }
 
   // From the start page to the results of a Quick Scan of the first partition.
   void ScanToResults(const std::filesystem::path& image) {
@@ -118,12 +109,7 @@ class FindFilesTest : public ::testing::Test {
     return records;
   }
 
-  QString Last() const { return messages_.empty() ? QString() : messages_.back().first; }
 
-  std::unique_ptr<MainWindow> window_;
-  Wizard* wizard_ = nullptr;
-  std::vector<std::pair<QString, MessageKind>> messages_;
-  std::function<int(const QString&)> onQuestion_;
 };
 
 std::vector<std::size_t> Records(const std::vector<SearchHit>& hits) {

@@ -29,6 +29,7 @@
 #include "QtPrinters.h"
 #include "TestFiles.h"
 #include "app/AppTexts.h"
+#include "WindowTest.h"
 #include "app/MainWindow.h"
 #include "app/results/FileListModel.h"
 #include "app/results/FolderTreeModel.h"
@@ -51,18 +52,8 @@ namespace {
 
 constexpr int kScanTimeoutMs = 60000;
 
-class WizardTest : public ::testing::Test {
+class WizardTest : public WindowTest {
  protected:
-  void SetUp() override {
-    window_ = std::make_unique<MainWindow>();
-    wizard_ = window_->wizard();
-    wizard_->messenger().SetFunction([this](const QString& text, MessageKind kind, bool yesNo) {
-      messages_.push_back({text, kind});
-      if (yesNo && onQuestion_) return onQuestion_(text);
-      return yesNo ? kNo : kYes;
-    });
-    window_->show();
-  }
 
   void Open(const std::filesystem::path& image, ScanMode mode = ScanMode::kQuick) {
     wizard_->start->path->setText(QString::fromStdString(image.string()));
@@ -83,15 +74,7 @@ class WizardTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
   }
 
-  QString Last() const { return messages_.empty() ? QString() : messages_.back().first; }
-  bool Shown(const QString& text) const {
-    return std::any_of(messages_.begin(), messages_.end(), [&](const auto& m) { return m.first == text; });
-  }
 
-  std::unique_ptr<MainWindow> window_;
-  Wizard* wizard_ = nullptr;
-  std::vector<std::pair<QString, MessageKind>> messages_;
-  std::function<int(const QString&)> onQuestion_;
 };
 
 TEST_F(WizardTest, QuickScanRecoversTheCheckedTreeAsTheManifestHasIt) {

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "TestFiles.h"
-#include "util/Crc32c.h"
+#include "util/Crc32.h"
 
 namespace dravik::test {
 
@@ -242,7 +242,7 @@ void MakeVhdxChild(const std::filesystem::path& vhdx, const std::filesystem::pat
   WriteFileBytes(vhdx, b);
 }
 
-void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntrySpec>& entries,
+void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryPlan>& entries,
                   std::uint64_t lastFileOffset) {
   Buffer b = ReadFileBytes(vhdx);
   const VhdxLayout l = ReadLayout(b);
@@ -252,22 +252,22 @@ void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryS
                                              0x50, 0x60, 0x70, 0x80, 0x90, 0xa0, 0xb0, 0xc0};
   std::uint64_t position = 0;
   std::uint64_t sequence = 0x1122334455;
-  for (const LogEntrySpec& spec : entries) {
+  for (const LogEntryPlan& planned : entries) {
     std::uint64_t dataCount = 0;
-    for (const auto& d : spec.descriptors) dataCount += d.data.empty() ? 0 : 1;
-    const std::uint64_t descriptorSectors = (64 + 32 * spec.descriptors.size() + 4095) / 4096;
+    for (const auto& d : planned.descriptors) dataCount += d.data.empty() ? 0 : 1;
+    const std::uint64_t descriptorSectors = (64 + 32 * planned.descriptors.size() + 4095) / 4096;
     Buffer entry((descriptorSectors + dataCount) * 4096, 0);
     PutText(entry, 0, "loge");
     Put(entry, 8, entry.size(), 4, false);
     Put(entry, 12, 0, 4, false);  // tail: the first entry
     Put(entry, 16, sequence, 8, false);
-    Put(entry, 24, spec.descriptors.size(), 4, false);
+    Put(entry, 24, planned.descriptors.size(), 4, false);
     std::copy(logGuid.begin(), logGuid.end(), entry.begin() + 32);
     Put(entry, 48, b.size(), 8, false);
     Put(entry, 56, lastFileOffset ? lastFileOffset : b.size(), 8, false);
     std::uint64_t dataSector = descriptorSectors;
-    for (std::size_t i = 0; i < spec.descriptors.size(); ++i) {
-      const LogDescriptorSpec& d = spec.descriptors[i];
+    for (std::size_t i = 0; i < planned.descriptors.size(); ++i) {
+      const LogDescriptorPlan& d = planned.descriptors[i];
       const std::size_t at = 64 + 32 * i;
       Put(entry, at + 16, d.fileOffset, 8, false);
       Put(entry, at + 24, sequence, 8, false);
@@ -286,7 +286,7 @@ void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryS
       Put(entry, s + 4092, sequence & 0xFFFFFFFF, 4, false);
     }
     SetVhdxChecksum(entry, 0, entry.size(), 4);
-    if (spec.torn) entry.back() ^= 0xFF;
+    if (planned.torn) entry.back() ^= 0xFF;
     if (position + entry.size() > logLength) throw std::runtime_error("the log is full");
     std::copy(entry.begin(), entry.end(), b.begin() + static_cast<std::ptrdiff_t>(logOffset + position));
     position += entry.size();

@@ -46,14 +46,14 @@ void MakeVhdxChild(const std::filesystem::path& vhdx, const std::filesystem::pat
                    const VhdxChildOptions& options);
 
 // One descriptor of a log entry: a 4 KiB sector of data, or a run of zeros.
-struct LogDescriptorSpec {
+struct LogDescriptorPlan {
   std::uint64_t fileOffset = 0;
   std::vector<std::uint8_t> data;  // 4096 bytes; empty for zeros
   std::uint64_t zeroLength = 0;
 };
 
-struct LogEntrySpec {
-  std::vector<LogDescriptorSpec> descriptors;
+struct LogEntryPlan {
+  std::vector<LogDescriptorPlan> descriptors;
   bool torn = false;  // written with a checksum that does not fit, as a crash mid-write leaves it
 };
 
@@ -61,7 +61,7 @@ struct LogEntrySpec {
 // with consecutive sequence numbers and the first entry as tail, and names
 // the log in both headers. lastFileOffset is the size the entries give the
 // file (0: its size now).
-void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntrySpec>& entries,
+void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryPlan>& entries,
                   std::uint64_t lastFileOffset = 0);
 
 // Where the VHDX's BAT lies in the file.

@@ -15,8 +15,8 @@ namespace dravik {
 namespace {
 
 namespace fs = std::filesystem;
-using test::LogDescriptorSpec;
-using test::LogEntrySpec;
+using test::LogDescriptorPlan;
+using test::LogEntryPlan;
 using test::Quote;
 using test::RunShell;
 
@@ -88,10 +88,10 @@ TEST(VhdxLogTest, DataAndZeroDescriptorsOfSeveralEntriesAreReplayedAndATornEntry
   DirtyImage image;
   ASSERT_NE(image.block0, 0u);
   ASSERT_NE(image.block4, 0u);
-  LogEntrySpec first{{LogDescriptorSpec{image.block0, Sector(0xA0), 0}, LogDescriptorSpec{image.block0 + 8192, Sector(0xA2), 0}}};
-  LogEntrySpec second{{LogDescriptorSpec{image.block4 + 4096, {}, 8192}, LogDescriptorSpec{image.block0 + 4096, Sector(0xB1), 0},
-                       LogDescriptorSpec{image.block0, Sector(0xB0), 0}}};
-  LogEntrySpec torn{{LogDescriptorSpec{image.block0 + 12288, Sector(0xCC), 0}}, true};
+  LogEntryPlan first{{LogDescriptorPlan{image.block0, Sector(0xA0), 0}, LogDescriptorPlan{image.block0 + 8192, Sector(0xA2), 0}}};
+  LogEntryPlan second{{LogDescriptorPlan{image.block4 + 4096, {}, 8192}, LogDescriptorPlan{image.block0 + 4096, Sector(0xB1), 0},
+                       LogDescriptorPlan{image.block0, Sector(0xB0), 0}}};
+  LogEntryPlan torn{{LogDescriptorPlan{image.block0 + 12288, Sector(0xCC), 0}}, true};
   test::WriteVhdxLog(image.path, {first, second, torn});
   const auto fileBefore = test::ReadFileBytes(image.path);
 
@@ -132,8 +132,8 @@ TEST(VhdxLogTest, ReplayedBlockTableMapsANewBlock) {
   batSector.resize(4096);
   const std::uint64_t entry = newBlock | 6;  // block 2, fully present
   for (int i = 0; i < 8; ++i) batSector[16 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(entry >> (8 * i));
-  test::WriteVhdxLog(image.path, {LogEntrySpec{{LogDescriptorSpec{batOffset, batSector, 0},
-                                                LogDescriptorSpec{newBlock, Sector(0x5A), 0}}}},
+  test::WriteVhdxLog(image.path, {LogEntryPlan{{LogDescriptorPlan{batOffset, batSector, 0},
+                                                LogDescriptorPlan{newBlock, Sector(0x5A), 0}}}},
                      newBlock + kMiB);
 
   std::vector<std::uint8_t> want = image.clean;
@@ -149,7 +149,7 @@ TEST(VhdxLogTest, ReplayedBlockTableMapsANewBlock) {
 // A log that names no complete entry is reported, and the image reads as it lies.
 TEST(VhdxLogTest, UnreplayableLogWarnsAndReadsTheFileAsItLies) {
   DirtyImage image;
-  test::WriteVhdxLog(image.path, {LogEntrySpec{{LogDescriptorSpec{image.block0, Sector(0x77), 0}}, true}});
+  test::WriteVhdxLog(image.path, {LogEntryPlan{{LogDescriptorPlan{image.block0, Sector(0x77), 0}}, true}});
   VirtualDisk disk;
   ASSERT_TRUE(OpenImage(disk, image.path, false).ok);
   EXPECT_FALSE(disk.Vhdx()->LogReplayed());

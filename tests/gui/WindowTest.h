@@ -1,0 +1,44 @@
+#pragma once
+// A fresh main window for a test: every message it shows is kept, and its
+// questions are answered by onQuestion_ (No when it is not set).
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "app/MainWindow.h"
+#include "app/Messenger.h"
+#include "app/wizard/Wizard.h"
+
+namespace dravik::app {
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_ = std::make_unique<MainWindow>();
+    wizard_ = window_->wizard();
+    wizard_->messenger().SetFunction([this](const QString& text, MessageKind kind, bool yesNo) {
+      messages_.push_back({text, kind});
+      if (yesNo && onQuestion_) return onQuestion_(text);
+      return yesNo ? kNo : kYes;
+    });
+    window_->show();
+  }
+
+  QString Last() const { return messages_.empty() ? QString() : messages_.back().first; }
+  bool Shown(const QString& text) const {
+    return std::any_of(messages_.begin(), messages_.end(), [&](const auto& m) { return m.first == text; });
+  }
+
+  std::unique_ptr<MainWindow> window_;
+  Wizard* wizard_ = nullptr;
+  std::vector<std::pair<QString, MessageKind>> messages_;
+  std::function<int(const QString&)> onQuestion_;
+};
+
+}  // namespace dravik::app
