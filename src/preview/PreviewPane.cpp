@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "preview/ArchiveViewer.h"
+#include "preview/ViewerFactory.h"
 #include "preview/Viewers.h"
 
 namespace dravik::preview {
@@ -30,25 +30,35 @@ void PreviewPane::Clear() {
 
 void PreviewPane::Show(ViewerKind kind, const QString& path) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  Viewer* viewer = nullptr;
-  switch (kind) {
-    case ViewerKind::kImage: viewer = new ImageViewer; break;
-    case ViewerKind::kText: viewer = new TextViewer; break;
-    case ViewerKind::kArchive: viewer = new ArchiveViewer; break;
-    case ViewerKind::kLargeFile: viewer = new NoticeViewer(tr(kTooLarge)); break;
-    case ViewerKind::kNone: break;
-  }
+  Viewer* viewer = kind == ViewerKind::kLargeFile ? new NoticeViewer(tr(kTooLarge)) : MakeViewer(kind);
   if (viewer && !viewer->Load(path)) {
     delete viewer;
     viewer = nullptr;
   }
-  shown_ = viewer ? kind : ViewerKind::kNone;
-  Replace(viewer ? viewer : new NoticeViewer(tr(kNoPreview)));
+  if (viewer) {
+    shown_ = kind;
+    connect(
+        viewer, &Viewer::Failed, this, [this, viewer] { if (viewer_ == viewer) ShowNoPreview(); },
+        Qt::QueuedConnection);
+    Replace(viewer);
+  } else {
+    ShowNoPreview();
+  }
   QApplication::restoreOverrideCursor();
 }
 
+void PreviewPane::ShowNoPreview() {
+  shown_ = ViewerKind::kNone;
+  Replace(new NoticeViewer(tr(kNoPreview)));
+}
+
 void PreviewPane::Replace(Viewer* viewer) {
-  delete viewer_;
+  // A viewer may be replaced from its own signal: deleteLater lets it return first.
+  if (viewer_) {
+    viewer_->hide();
+    layout_->removeWidget(viewer_);
+    viewer_->deleteLater();
+  }
   viewer_ = viewer;
   if (!viewer_) return;
   hint_->hide();

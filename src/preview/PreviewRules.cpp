@@ -1,8 +1,44 @@
 #include "preview/PreviewRules.h"
 
-#include <QStringList>
+#include <QHash>
 
 namespace dravik::preview {
+
+namespace {
+
+struct Entry {
+  const char* extensions;
+  ViewerKind kind;
+};
+
+// Every extension a viewer is chosen for, by viewer.
+constexpr Entry kTable[] = {
+    {".png .j2k .jp2 .j2c .jpc .jpeg .pcx .pnm .pgm .ppm .bmp .tga .tif .tiff .jpg .ico", ViewerKind::kImage},
+    {".gif", ViewerKind::kAnimation},
+    {".htm .html .mht .ddoc", ViewerKind::kHtml},
+    {".pdf", ViewerKind::kPdf},
+    {".rtf", ViewerKind::kRichText},
+    {".txt .ini .xml .log .cpp .hpp .c .h", ViewerKind::kText},
+    {".zip .cab .rar .gz", ViewerKind::kArchive},
+    {".psd", ViewerKind::kPsd},
+    {".dbf", ViewerKind::kDbf},
+    {".mdb", ViewerKind::kMdb},
+    {".dxf", ViewerKind::kDxf},
+    {".avi .wmv .asf .wm .wma .wav .snd .au .aif .mpeg .mpg .m1v .mp2 .mpa .mid .rmi .midi .dvr-ms .wvx .wmx .asx "
+     ".mp3 .dat .mp4",
+     ViewerKind::kMedia},
+    {".doc .docx .xls .xlsx .ppt .pptx .emf", ViewerKind::kOffice},
+};
+
+QHash<QString, ViewerKind> BuildTable() {
+  QHash<QString, ViewerKind> table;
+  for (const Entry& entry : kTable)
+    for (const QString& extension : QString::fromLatin1(entry.extensions).split(QLatin1Char(' ')))
+      table.insert(extension, entry.kind);
+  return table;
+}
+
+}  // namespace
 
 QString PreviewExtension(const QString& name) {
   const QString lower = name.toLower();
@@ -10,14 +46,8 @@ QString PreviewExtension(const QString& name) {
 }
 
 ViewerKind ViewerFor(const QString& extension) {
-  static const QStringList kImages = {".png", ".j2k", ".jp2", ".j2c", ".jpc",  ".jpeg", ".pcx", ".pnm",
-                                      ".pgm", ".ppm", ".bmp", ".tga", ".tif", ".tiff", ".jpg", ".gif", ".ico"};
-  static const QStringList kTexts = {".txt", ".ini", ".xml", ".log", ".cpp", ".hpp", ".c", ".h"};
-  if (kImages.contains(extension)) return ViewerKind::kImage;
-  if (kTexts.contains(extension)) return ViewerKind::kText;
-  static const QStringList kArchives = {".zip", ".cab", ".rar", ".gz"};
-  if (kArchives.contains(extension)) return ViewerKind::kArchive;
-  return ViewerKind::kNone;
+  static const QHash<QString, ViewerKind> table = BuildTable();
+  return table.value(extension, ViewerKind::kNone);
 }
 
 ViewerKind ViewerForFile(const QString& name, std::uint64_t size) {

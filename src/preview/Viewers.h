@@ -16,6 +16,11 @@ class Viewer : public QWidget {
   using QWidget::QWidget;
   // False when the file cannot be shown; the pane then shows the no-preview notice.
   virtual bool Load(const QString& path) = 0;
+
+ Q_SIGNALS:
+  // A viewer that finishes loading after Load returned (a converter in
+  // another process) says so when it fails after all.
+  void Failed();
 };
 
 // A picture scaled to the pane, keeping its aspect.
