@@ -31,25 +31,27 @@ void PreviewPane::Clear() {
 void PreviewPane::Show(ViewerKind kind, const QString& path) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   Viewer* viewer = kind == ViewerKind::kLargeFile ? new NoticeViewer(tr(kTooLarge)) : MakeViewer(kind);
+  QString reason;
   if (viewer && !viewer->Load(path)) {
+    reason = viewer->Problem();
     delete viewer;
     viewer = nullptr;
   }
   if (viewer) {
     shown_ = kind;
     connect(
-        viewer, &Viewer::Failed, this, [this, viewer] { if (viewer_ == viewer) ShowNoPreview(); },
+        viewer, &Viewer::Failed, this, [this, viewer] { if (viewer_ == viewer) ShowNoPreview(viewer->Problem()); },
         Qt::QueuedConnection);
     Replace(viewer);
   } else {
-    ShowNoPreview();
+    ShowNoPreview(reason);
   }
   QApplication::restoreOverrideCursor();
 }
 
-void PreviewPane::ShowNoPreview() {
+void PreviewPane::ShowNoPreview(const QString& reason) {
   shown_ = ViewerKind::kNone;
-  Replace(new NoticeViewer(tr(kNoPreview)));
+  Replace(new NoticeViewer(tr(kNoPreview), reason));
 }
 
 void PreviewPane::Replace(Viewer* viewer) {

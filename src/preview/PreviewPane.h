@@ -31,7 +31,7 @@ class PreviewPane : public QWidget {
   ViewerKind Shown() const { return shown_; }
 
  private:
-  void ShowNoPreview();
+  void ShowNoPreview(const QString& reason = {});
   void Replace(Viewer* viewer);
 
   QLabel* hint_;

@@ -1,6 +1,8 @@
 #include "preview/ViewerFactory.h"
 
 #include "preview/ArchiveViewer.h"
+#include "preview/HtmlViewer.h"
+#include "preview/PdfViewer.h"
 #include "preview/Viewers.h"
 
 namespace dravik::preview {
@@ -10,6 +12,9 @@ Viewer* MakeViewer(ViewerKind kind) {
     case ViewerKind::kImage: return new ImageViewer;
     case ViewerKind::kText: return new TextViewer;
     case ViewerKind::kArchive: return new ArchiveViewer;
+    case ViewerKind::kAnimation: return new AnimationViewer;
+    case ViewerKind::kHtml: return new HtmlViewer;
+    case ViewerKind::kPdf: return new PdfViewer;
     default: return nullptr;
   }
 }

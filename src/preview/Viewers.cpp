@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QLabel>
+#include <QMovie>
 #include <QPlainTextEdit>
 #include <QStringDecoder>
 #include <QVBoxLayout>
@@ -76,14 +77,61 @@ bool TextViewer::Load(const QString& path) {
 
 QString TextViewer::Text() const { return text_->toPlainText(); }
 
-NoticeViewer::NoticeViewer(const QString& notice, QWidget* parent) : Viewer(parent) {
+NoticeViewer::NoticeViewer(const QString& notice, const QString& reason, QWidget* parent) : Viewer(parent) {
   auto* layout = new QVBoxLayout(this);
+  layout->addStretch(1);
   label_ = new QLabel(notice);
-  label_->setAlignment(Qt::AlignCenter);
-  label_->setWordWrap(true);
-  layout->addWidget(label_);
+  reason_ = new QLabel(reason);
+  for (QLabel* label : {label_, reason_}) {
+    label->setAlignment(Qt::AlignCenter);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+  }
+  reason_->setVisible(!reason.isEmpty());
+  reason_->setForegroundRole(QPalette::PlaceholderText);
+  layout->addStretch(1);
 }
 
 QString NoticeViewer::Notice() const { return label_->text(); }
+QString NoticeViewer::Reason() const { return reason_->text(); }
+
+AnimationViewer::AnimationViewer(QWidget* parent) : Viewer(parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  label_ = new QLabel;
+  label_->setAlignment(Qt::AlignCenter);
+  label_->setMinimumSize(1, 1);
+  layout->addWidget(label_);
+}
+
+bool AnimationViewer::Load(const QString& path) {
+  // The first frame must decode: a file cut after its header is refused here
+  // rather than shown as an empty movie.
+  QImageReader first(path);
+  first.setDecideFormatFromContent(true);
+  if (first.read().isNull()) return false;
+  movie_ = new QMovie(path, QByteArray(), this);
+  if (!movie_->isValid() || !movie_->jumpToFrame(0)) return false;
+  size_ = movie_->currentImage().size();
+  label_->setMovie(movie_);
+  Fit();
+  movie_->start();
+  return true;
+}
+
+int AnimationViewer::FrameCount() const { return movie_ ? movie_->frameCount() : 0; }
+
+void AnimationViewer::resizeEvent(QResizeEvent* event) {
+  Viewer::resizeEvent(event);
+  Fit();
+}
+
+void AnimationViewer::Fit() {
+  if (!movie_ || size_.isEmpty()) return;
+  const QSize room = label_->size();
+  movie_->setScaledSize(size_.width() > room.width() || size_.height() > room.height()
+                            ? size_.scaled(room, Qt::KeepAspectRatio)
+                            : size_);
+}
 
 }  // namespace dravik::preview

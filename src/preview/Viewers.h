@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QLabel;
+class QMovie;
 class QPlainTextEdit;
 
 namespace dravik::preview {
@@ -16,6 +17,8 @@ class Viewer : public QWidget {
   using QWidget::QWidget;
   // False when the file cannot be shown; the pane then shows the no-preview notice.
   virtual bool Load(const QString& path) = 0;
+  // Why the last Load failed, when the viewer can say more than that it did.
+  virtual QString Problem() const { return {}; }
 
  Q_SIGNALS:
   // A viewer that finishes loading after Load returned (a converter in
@@ -55,17 +58,40 @@ class TextViewer : public Viewer {
   QPlainTextEdit* text_;
 };
 
-// A sentence in the middle of the pane: no preview, too large.
+// A sentence in the middle of the pane (no preview, too large), with the
+// reason in a second line when there is one.
 class NoticeViewer : public Viewer {
   Q_OBJECT
 
  public:
-  explicit NoticeViewer(const QString& notice, QWidget* parent = nullptr);
+  explicit NoticeViewer(const QString& notice, const QString& reason = {}, QWidget* parent = nullptr);
   bool Load(const QString&) override { return true; }
   QString Notice() const;
+  QString Reason() const;
 
  private:
   QLabel* label_;
+  QLabel* reason_;
+};
+
+// A picture that may move: the frames of a GIF played in turn, scaled to the pane.
+class AnimationViewer : public Viewer {
+  Q_OBJECT
+
+ public:
+  explicit AnimationViewer(QWidget* parent = nullptr);
+  bool Load(const QString& path) override;
+  int FrameCount() const;
+  QSize PictureSize() const { return size_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void Fit();
+  QLabel* label_;
+  QMovie* movie_ = nullptr;
+  QSize size_;
 };
 
 // Decodes text by its byte-order mark, as UTF-8 when valid, else as Latin-1.
