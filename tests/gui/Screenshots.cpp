@@ -2,11 +2,15 @@
 // PNG of the window per page into a folder, so that the layout of every page
 // can be looked at. Messages are not shown; the path of each PNG is printed.
 //
-//   dravik_gui_screens IMAGE OUTDIR
+//   dravik_gui_screens IMAGE OUTDIR [PREVIEWDIR]
+//
+// PREVIEWDIR holds sample files (picture.png, document.pdf, archive.zip,
+// notes.txt, ...) shown in the results page's preview pane one after another.
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QDir>
 #include <QLineEdit>
 #include <QLabel>
@@ -32,14 +36,15 @@
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
+#include "preview/PreviewPane.h"
 
 using namespace dravik::app;
 
 int main(int argc, char** argv) {
   QStandardPaths::setTestModeEnabled(true);
   QApplication application(argc, argv);
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: dravik_gui_screens IMAGE OUTDIR\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: dravik_gui_screens IMAGE OUTDIR [PREVIEWDIR]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[2]);
@@ -110,6 +115,18 @@ int main(int argc, char** argv) {
         break;
       }
     grab("preview-text");
+
+    // The pane on the sample files, and on a file no viewer shows.
+    if (argc == 4) {
+      const QDir samples(QString::fromLocal8Bit(argv[3]));
+      for (const QString& name : samples.entryList(QDir::Files, QDir::Name)) {
+        const QString path = samples.filePath(name);
+        results->preview->Show(dravik::preview::ViewerForFile(name, QFileInfo(path).size()), path);
+        grab(("preview-" + QFileInfo(name).completeBaseName()).toLocal8Bit().constData());
+      }
+    }
+    results->preview->Show(dravik::preview::ViewerKind::kNone);
+    grab("preview-none");
   }
   wizard->Home();
   QTest::mouseClick(wizard->start->extensive, Qt::LeftButton);

@@ -12,12 +12,28 @@ BUILD=${1:-$ROOT/build}
 IMAGE=${2:-$ROOT/samples/demo.vhdx}
 SCREENS=$BUILD/tests/dravik_gui_screens
 [ -x "$SCREENS" ] || { echo "screenshots: build $SCREENS first" >&2; exit 1; }
+
+# Sample files for the preview pane, made by the tools the tests use.
+SAMPLES=$BUILD/screenshots/preview-samples
+rm -rf "$SAMPLES" && mkdir -p "$SAMPLES/in"
+(
+  set -e
+  cd "$SAMPLES"
+  font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+  convert -size 320x200 plasma:fractal -blur 0x2 1-picture.png
+  convert -size 420x300 xc:white -font "$font" -fill black -pointsize 22 -annotate +30+50 'Quarterly report' \
+    -pointsize 14 -annotate +30+90 'Sales rose in every region.' -type TrueColor -depth 8 -compress lzw page.tif
+  tiff2pdf -o 2-document.pdf page.tif && rm page.tif
+  seq 1 40 | sed 's/^/Line /' > in/notes.txt && convert -size 64x64 xc:blue in/blue.png && printf 'a,b\n1,2\n' > in/table.csv
+  (cd in && zip -q ../3-archive.zip notes.txt blue.png table.csv) && rm -r in
+  printf 'Shopping list\n- bread\n- milk\n' > 4-notes.txt
+) || { echo "screenshots: could not make the preview samples" >&2; exit 1; }
 for scale in 1 2; do
   out=$BUILD/screenshots/scale-$scale
   rm -rf "$out"
   if command -v xvfb-run >/dev/null; then
-    QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 2560x1600x24" "$SCREENS" "$IMAGE" "$out"
+    QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 2560x1600x24" "$SCREENS" "$IMAGE" "$out" "$SAMPLES"
   else
-    QT_SCALE_FACTOR=$scale QT_QPA_PLATFORM=offscreen "$SCREENS" "$IMAGE" "$out"
+    QT_SCALE_FACTOR=$scale QT_QPA_PLATFORM=offscreen "$SCREENS" "$IMAGE" "$out" "$SAMPLES"
   fi
 done
