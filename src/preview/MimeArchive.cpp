@@ -26,12 +26,14 @@ Part SplitPart(const QByteArray& bytes) {
     end = lf;
     gap = 2;
   }
-  if (end < 0) end = bytes.size(), gap = 0;
+  if (end < 0) {
+    end = bytes.size();
+    gap = 0;
+  }
   QByteArray last;
   for (QByteArray line : bytes.left(end).split('\n')) {
-    line = line.trimmed().isEmpty() ? QByteArray() : line;
     if (line.endsWith('\r')) line.chop(1);
-    if (line.isEmpty()) continue;
+    if (line.trimmed().isEmpty()) continue;
     if ((line[0] == ' ' || line[0] == '\t') && !last.isEmpty()) {
       part.headers[last] += ' ' + line.trimmed();
       continue;
