@@ -3,6 +3,8 @@
 #include "preview/ArchiveViewer.h"
 #include "preview/HtmlViewer.h"
 #include "preview/PdfViewer.h"
+#include "preview/DxfViewer.h"
+#include "preview/RichTextViewer.h"
 #include "preview/Viewers.h"
 
 namespace dravik::preview {
@@ -15,6 +17,8 @@ Viewer* MakeViewer(ViewerKind kind) {
     case ViewerKind::kAnimation: return new AnimationViewer;
     case ViewerKind::kHtml: return new HtmlViewer;
     case ViewerKind::kPdf: return new PdfViewer;
+    case ViewerKind::kDxf: return new DxfViewer;
+    case ViewerKind::kRichText: return new RichTextViewer;
     default: return nullptr;
   }
 }
