@@ -3,6 +3,8 @@
 #include "preview/ArchiveViewer.h"
 #include "preview/HtmlViewer.h"
 #include "preview/PdfViewer.h"
+#include "preview/PsdViewer.h"
+#include "preview/DbfViewer.h"
 #include "preview/DxfViewer.h"
 #include "preview/RichTextViewer.h"
 #include "preview/Viewers.h"
@@ -19,6 +21,8 @@ Viewer* MakeViewer(ViewerKind kind) {
     case ViewerKind::kPdf: return new PdfViewer;
     case ViewerKind::kDxf: return new DxfViewer;
     case ViewerKind::kRichText: return new RichTextViewer;
+    case ViewerKind::kPsd: return new PsdViewer;
+    case ViewerKind::kDbf: return new DbfViewer;
     default: return nullptr;
   }
 }
