@@ -1,6 +1,8 @@
 #include "preview/ViewerFactory.h"
 
 #include "preview/ArchiveViewer.h"
+#include "preview/MdbViewer.h"
+#include "preview/MediaViewer.h"
 #include "preview/Viewers.h"
 
 namespace dravik::preview {
@@ -10,6 +12,8 @@ Viewer* MakeViewer(ViewerKind kind) {
     case ViewerKind::kImage: return new ImageViewer;
     case ViewerKind::kText: return new TextViewer;
     case ViewerKind::kArchive: return new ArchiveViewer;
+    case ViewerKind::kMedia: return new MediaViewer;
+    case ViewerKind::kMdb: return new MdbViewer;
     default: return nullptr;
   }
 }
