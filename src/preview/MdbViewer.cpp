@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "preview/MdbRecordModel.h"
+#include "preview/MdbTrial.h"
 #include "preview/PreviewRules.h"
 
 namespace dravik::preview {
@@ -51,7 +52,9 @@ MdbViewer::~MdbViewer() = default;
 bool MdbViewer::Load(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly) || quint64(file.size()) > kPreviewLimit) return false;
-  database_ = MdbDatabase::Open(file.readAll());
+  const QByteArray bytes = file.readAll();
+  if (MdbDatabase::PageSizeOf(bytes) == 0 || !MdbTrialSucceeds(bytes)) return false;
+  database_ = MdbDatabase::Open(bytes);
   if (!database_) return false;
   Fill();
   return true;

@@ -30,7 +30,10 @@ QString MediaTime(qint64 ms) {
   const qint64 seconds = qMax<qint64>(ms, 0) / 1000;
   const QChar zero(u'0');
   if (seconds < 3600) return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, zero);
-  return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(seconds / 60 % 60, 2, 10, zero).arg(seconds % 60, 2, 10, zero);
+  return QStringLiteral("%1:%2:%3")
+      .arg(seconds / 3600)
+      .arg(seconds / 60 % 60, 2, 10, zero)
+      .arg(seconds % 60, 2, 10, zero);
 }
 
 MediaViewer::MediaViewer(QWidget* parent) : Viewer(parent) {

@@ -173,6 +173,11 @@ TEST(PreviewMdbTest, TheTreeAndEveryTableOfAnAccessDatabaseMatchMdbtools) {
   ASSERT_FALSE(tables.isEmpty());
   EXPECT_EQ(Children(root->child(0)), tables) << "the user tables, none of the MSys ones";
   EXPECT_EQ(Children(root->child(2)), Lines(Out("mdb-queries -1 " + db)));
+  // Access keeps a relation's name in the first field of MSysRelationships, one row per joined column.
+  QStringList relations = Lines(Out("mdb-export -H -Q " + db + " MSysRelationships | cut -d, -f1"));
+  relations.removeDuplicates();
+  ASSERT_FALSE(relations.isEmpty());
+  EXPECT_EQ(Children(root->child(1)), relations);
 
   for (const QString& table : tables) {
     QTreeWidgetItem* item = Child(root->child(0), table);
@@ -221,6 +226,10 @@ TEST(PreviewMdbTest, ForeignFilesAndDamagedCopiesAreRefused) {
                            "insert into t values(1)' && : > empty.mdb").status, 0);
   files.push_back(dir / "other.mdb");
   files.push_back(dir / "empty.mdb");
+  // Found by fuzz/FuzzMdb.cpp: a mutated catalog on which libmdb allocates without end.
+  ASSERT_EQ(test::RunShell("gzip -dc " + test::Quote(Fruit().parent_path() / "catalog-loop.mdb.gz") + " > " +
+                           test::Quote(dir / "catalog-loop.mdb")).status, 0);
+  files.push_back(dir / "catalog-loop.mdb");
   for (const fs::path& file : files) {
     MdbViewer viewer;
     EXPECT_FALSE(viewer.Load(Q(file))) << file.filename();
