@@ -1,5 +1,6 @@
 #include "preview/MdbTrial.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -36,6 +37,12 @@ void LimitMemory() {
 [[noreturn]] void RunTrial(const QByteArray& bytes) {
   alarm(static_cast<unsigned>(kMdbTrialMs / 1000 + 1));
   LimitMemory();
+  // libmdb dumps damaged pages to the standard streams; the trial keeps quiet.
+  const int quiet = open("/dev/null", O_WRONLY);
+  if (quiet >= 0) {
+    dup2(quiet, STDOUT_FILENO);
+    dup2(quiet, STDERR_FILENO);
+  }
   auto database = MdbDatabase::Open(bytes);
   if (!database) _exit(kTrialRefused);
   for (const QString& table : database->Tables()) database->Read(table);
