@@ -4,12 +4,15 @@
 DRAVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 DRAVIK_BUILD_DIR=${DRAVIK_BUILD_DIR:-$DRAVIK_ROOT/build}
 
-# Packages to build the engine and the command line.
+# Packages to build the engine and the command line. The GStreamer plugins are
+# what Qt Multimedia plays audio and video through at run time.
 DRAVIK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev qt6-base-dev
-                       qt6-image-formats-plugins libarchive-dev qt6-pdf-dev libminizip-dev)
+                       qt6-image-formats-plugins libarchive-dev qt6-pdf-dev libminizip-dev
+                       qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+                       mdbtools-dev)
 # Tools that make and check the test images.
 DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g fdisk sleuthkit 7zip python3 locales
-                      gzip bzip2 xz-utils zip imagemagick sox ffmpeg sqlite3
+                      gzip bzip2 xz-utils zip imagemagick sox ffmpeg sqlite3 mdbtools
                       libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
                       libtiff-tools qpdf pandoc python3-ezdxf python3-dbf python3-dbfread python3-pil
                       xvfb xauth fonts-dejavu-core libvhdi-utils fuse3 desktop-file-utils libxml2-utils)

@@ -2,6 +2,8 @@
 
 #include "preview/ArchiveViewer.h"
 #include "preview/HtmlViewer.h"
+#include "preview/MdbViewer.h"
+#include "preview/MediaViewer.h"
 #include "preview/PdfViewer.h"
 #include "preview/PsdViewer.h"
 #include "preview/DbfViewer.h"
@@ -23,6 +25,8 @@ Viewer* MakeViewer(ViewerKind kind) {
     case ViewerKind::kRichText: return new RichTextViewer;
     case ViewerKind::kPsd: return new PsdViewer;
     case ViewerKind::kDbf: return new DbfViewer;
+    case ViewerKind::kMedia: return new MediaViewer;
+    case ViewerKind::kMdb: return new MdbViewer;
     default: return nullptr;
   }
 }

@@ -1,0 +1,246 @@
+// The media viewer on sound made by sox and video made by ffmpeg, compared
+// with soxi's and ffprobe's reading of the same files; the database viewer
+// on a database written by Access, compared with mdbtools' command-line
+// tools; damaged copies of both refused.
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "TestFiles.h"
+#include "preview/MdbRecordModel.h"
+#include "preview/MdbViewer.h"
+#include "preview/MediaViewer.h"
+#include "preview/PreviewPane.h"
+
+namespace dravik::preview {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWaitMs = 30000;
+
+QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+std::string Out(const std::string& command) {
+  const test::CommandResult result = test::RunShell(command);
+  EXPECT_EQ(result.status, 0) << command;
+  return result.out;
+}
+
+QStringList Lines(const std::string& text) {
+  QStringList lines = QString::fromStdString(text).split(u'\n', Qt::SkipEmptyParts);
+  lines.sort();
+  return lines;
+}
+
+void WriteRandom(const fs::path& path, std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<std::uint8_t> bytes(size);
+  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+  test::WriteFileBytes(path, bytes);
+}
+
+// Opens the file and waits for the viewer to say it loaded or failed.
+bool LoadAndWait(MediaViewer& viewer, const fs::path& file) {
+  QSignalSpy failed(&viewer, &Viewer::Failed);
+  if (!viewer.Load(Q(file))) return false;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return viewer.IsLoaded() || failed.count() > 0; }, kWaitMs)) << file;
+  return viewer.IsLoaded() && failed.isEmpty();
+}
+
+TEST(PreviewMediaTest, SoundFromSoxOpensPausedWithTheDurationSoxiGives) {
+  test::TempDir dir;
+  for (const char* name : {"tone.wav", "tone.au", "tone.snd"}) {
+    const fs::path file = dir / name;
+    const std::string type = fs::path(name).extension() == ".snd" ? "-t au " : "";
+    ASSERT_EQ(test::RunShell("sox -n -r 8000 " + type + test::Quote(file) + " synth 1.5 sine 440").status, 0);
+    const double seconds = std::stod(Out("soxi -D " + test::Quote(file)));
+    MediaViewer viewer;
+    ASSERT_TRUE(LoadAndWait(viewer, file)) << name << ": " << viewer.Problem().toStdString();
+    EXPECT_NEAR(viewer.DurationMs(), seconds * 1000, 50) << name;
+    EXPECT_FALSE(viewer.HasVideo()) << name;
+    EXPECT_FALSE(viewer.IsPlaying()) << name << ": a preview never starts the sound by itself";
+  }
+}
+
+TEST(PreviewMediaTest, VideoFromFfmpegHasTheDurationAndFrameSizeFfprobeGivesAndPlaysOnTheButton) {
+  test::TempDir dir;
+  struct Case {
+    const char* name;
+    const char* codec;
+    const char* size;
+  };
+  for (const Case& c : {Case{"clip.avi", "mpeg4", "64x48"}, Case{"clip.mp4", "mpeg4", "80x64"},
+                        Case{"clip2.avi", "mjpeg", "96x32"}}) {
+    const fs::path file = dir / c.name;
+    ASSERT_EQ(test::RunShell("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=" + std::string(c.size) +
+                             ":rate=10 -t 2 -c:v " + c.codec + " " + test::Quote(file)).status, 0);
+    const QStringList probe = QString::fromStdString(Out("ffprobe -v error -select_streams v:0 -show_entries "
+                                                         "stream=width,height:format=duration -of csv=p=0 " +
+                                                         test::Quote(file))).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(probe.size(), 2) << c.name;
+    const QStringList size = probe[0].split(u',');
+    const double seconds = probe[1].toDouble();
+
+    MediaViewer viewer;
+    viewer.show();
+    ASSERT_TRUE(LoadAndWait(viewer, file)) << c.name << ": " << viewer.Problem().toStdString();
+    EXPECT_TRUE(viewer.HasVideo()) << c.name;
+    EXPECT_NEAR(viewer.DurationMs(), seconds * 1000, 100) << c.name;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !viewer.FrameSize().isEmpty(); }, kWaitMs)) << c.name;
+    EXPECT_EQ(viewer.FrameSize(), QSize(size[0].toInt(), size[1].toInt())) << c.name;
+    EXPECT_FALSE(viewer.IsPlaying()) << c.name;
+
+    auto* play = viewer.findChild<QPushButton*>();
+    ASSERT_NE(play, nullptr);
+    QTest::mouseClick(play, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return viewer.IsPlaying(); }, kWaitMs)) << c.name;
+    QTest::mouseClick(play, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !viewer.IsPlaying(); }, kWaitMs)) << c.name;
+  }
+}
+
+TEST(PreviewMediaTest, DamagedAndForeignFilesFailAndThePaneShowsTheNotice) {
+  test::TempDir dir;
+  const std::string d = test::Quote(dir.Path());
+  ASSERT_EQ(test::RunShell("cd " + d + " && sox -n -r 8000 tone.wav synth 1.5 sine 440 && "
+                           "ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=10 -t 2 -c:v mpeg4 clip.avi && "
+                           "cp clip.avi clip.mp4 && printf 'plain words, no sound' > words.mp3 && : > empty.wav").status, 0);
+  for (const char* name : {"tone.wav", "clip.avi", "clip.mp4"}) fs::resize_file(dir / name, 100);
+  WriteRandom(dir / "noise.mp4", 30000, 7);
+  WriteRandom(dir / "noise.wav", 30000, 8);
+  for (const char* name : {"tone.wav", "clip.avi", "clip.mp4", "noise.mp4", "noise.wav", "words.mp3", "empty.wav",
+                           "missing.avi"}) {
+    MediaViewer viewer;
+    EXPECT_FALSE(LoadAndWait(viewer, dir / name)) << name;
+    EXPECT_FALSE(viewer.IsLoaded()) << name;
+  }
+
+  PreviewPane pane;
+  pane.Show(ViewerKind::kMedia, Q(dir / "noise.mp4"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return pane.Shown() == ViewerKind::kNone; }, kWaitMs));
+  auto* notice = dynamic_cast<NoticeViewer*>(pane.Current());
+  ASSERT_NE(notice, nullptr);
+  EXPECT_EQ(notice->Notice(), QString(kNoPreview));
+}
+
+fs::path Fruit() { return fs::path(DRAVIK_TEST_DATA) / "mdb" / "fruit.mdb"; }
+
+QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text) {
+  for (int i = 0; i < parent->childCount(); ++i)
+    if (parent->child(i)->text(0) == text) return parent->child(i);
+  return nullptr;
+}
+
+QStringList Children(QTreeWidgetItem* parent) {
+  QStringList names;
+  for (int i = 0; i < parent->childCount(); ++i) names << parent->child(i)->text(0);
+  names.sort();
+  return names;
+}
+
+// mdb-json writes numbers bare and text quoted; both become the text a cell shows.
+QString JsonText(const QJsonValue& value) {
+  if (value.isNull() || value.isUndefined()) return {};
+  if (value.isBool()) return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+  if (value.isDouble()) return QString::number(value.toDouble(), 'g', 15);
+  return value.toString();
+}
+
+TEST(PreviewMdbTest, TheTreeAndEveryTableOfAnAccessDatabaseMatchMdbtools) {
+  const std::string db = test::Quote(Fruit());
+  MdbViewer viewer;
+  viewer.resize(800, 600);
+  viewer.show();
+  ASSERT_TRUE(viewer.Load(Q(Fruit())));
+  ASSERT_EQ(viewer.Tree()->topLevelItemCount(), 1);
+  QTreeWidgetItem* root = viewer.Tree()->topLevelItem(0);
+  EXPECT_EQ(root->text(0), QStringLiteral("Access DataBase"));
+  ASSERT_EQ(root->childCount(), 3);
+  EXPECT_EQ(root->child(0)->text(0), QStringLiteral("Tables"));
+  EXPECT_EQ(root->child(1)->text(0), QStringLiteral("Relations"));
+  EXPECT_EQ(root->child(2)->text(0), QStringLiteral("QueryDefs"));
+  const QStringList tables = Lines(Out("mdb-tables -1 " + db));
+  ASSERT_FALSE(tables.isEmpty());
+  EXPECT_EQ(Children(root->child(0)), tables) << "the user tables, none of the MSys ones";
+  EXPECT_EQ(Children(root->child(2)), Lines(Out("mdb-queries -1 " + db)));
+  // Access keeps a relation's name in the first field of MSysRelationships, one row per joined column.
+  QStringList relations = Lines(Out("mdb-export -H -Q " + db + " MSysRelationships | cut -d, -f1"));
+  relations.removeDuplicates();
+  ASSERT_FALSE(relations.isEmpty());
+  EXPECT_EQ(Children(root->child(1)), relations);
+
+  for (const QString& table : tables) {
+    QTreeWidgetItem* item = Child(root->child(0), table);
+    ASSERT_NE(item, nullptr);
+    viewer.Tree()->scrollToItem(item);
+    QTest::mouseClick(viewer.Tree()->viewport(), Qt::LeftButton, {},
+                      viewer.Tree()->visualItemRect(item).center());
+    const std::string name = test::Quote(fs::path(table.toStdString()));
+    const int count = std::stoi(Out("mdb-count " + db + " " + name));
+    EXPECT_EQ(viewer.Status(), QStringLiteral("Loaded %1 of %1 total records").arg(count)) << table.toStdString();
+
+    const MdbRecords& records = viewer.Records()->Records();
+    const QStringList json = QString::fromStdString(Out("mdb-json " + db + " " + name)).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(records.rows.size(), json.size()) << table.toStdString();
+    for (int r = 0; r < json.size(); ++r) {
+      const QJsonObject row = QJsonDocument::fromJson(json[r].toUtf8()).object();
+      for (int c = 0; c < records.columns.size(); ++c)
+        EXPECT_EQ(records.rows[r][c], JsonText(row.value(records.columns[c])))
+            << table.toStdString() << " row " << r << " " << records.columns[c].toStdString();
+    }
+    EXPECT_EQ(viewer.Records()->columnCount(), records.columns.size());
+    EXPECT_EQ(viewer.Records()->headerData(0, Qt::Horizontal).toString(), records.columns.value(0));
+  }
+}
+
+TEST(PreviewMdbTest, ForeignFilesAndDamagedCopiesAreRefused) {
+  test::TempDir dir;
+  const std::vector<std::uint8_t> good = test::ReadFileBytes(Fruit());
+  auto damaged = [&](const std::string& name, std::vector<std::uint8_t> bytes) {
+    test::WriteFileBytes(dir / name, bytes);
+    return dir / name;
+  };
+  std::vector<fs::path> files;
+  files.push_back(damaged("cut100.mdb", {good.begin(), good.begin() + 100}));
+  files.push_back(damaged("cut-in-page.mdb", {good.begin(), good.begin() + 3 * 4096 + 1000}));
+  files.push_back(damaged("header-only.mdb", {good.begin(), good.begin() + 4096}));
+  std::vector<std::uint8_t> blank = good;
+  std::fill(blank.begin() + 4096, blank.end(), 0);
+  files.push_back(damaged("blank-pages.mdb", blank));
+  std::vector<std::uint8_t> resigned = good;
+  resigned[4] = 'X';
+  files.push_back(damaged("other-format.mdb", resigned));
+  WriteRandom(dir / "noise.mdb", 16 * 4096, 3);
+  files.push_back(dir / "noise.mdb");
+  ASSERT_EQ(test::RunShell("cd " + test::Quote(dir.Path()) + " && sqlite3 other.mdb 'create table t(a); "
+                           "insert into t values(1)' && : > empty.mdb").status, 0);
+  files.push_back(dir / "other.mdb");
+  files.push_back(dir / "empty.mdb");
+  // Found by fuzz/FuzzMdb.cpp: a mutated catalog on which libmdb allocates without end.
+  ASSERT_EQ(test::RunShell("gzip -dc " + test::Quote(Fruit().parent_path() / "catalog-loop.mdb.gz") + " > " +
+                           test::Quote(dir / "catalog-loop.mdb")).status, 0);
+  files.push_back(dir / "catalog-loop.mdb");
+  for (const fs::path& file : files) {
+    MdbViewer viewer;
+    EXPECT_FALSE(viewer.Load(Q(file))) << file.filename();
+  }
+
+  PreviewPane pane;
+  pane.Show(ViewerKind::kMdb, Q(dir / "other.mdb"));
+  EXPECT_EQ(pane.Shown(), ViewerKind::kNone);
+  pane.Show(ViewerKind::kMdb, Q(Fruit()));
+  EXPECT_EQ(pane.Shown(), ViewerKind::kMdb);
+}
+
+}  // namespace
+}  // namespace dravik::preview
