@@ -499,6 +499,17 @@ void AddArc(Box& box, const DxfEntity& arc) {
     if (Normalised(quadrant - start) <= span) box.Add(OnCircle(centre, arc.radius, quadrant));
 }
 
+// The box a line of text takes, its width guessed from the character count,
+// so that the words at the edge of a drawing are not cut off.
+void AddText(Box& box, const DxfEntity& text) {
+  const DxfPoint at = text.points.front();
+  const double width = 0.6 * text.height * static_cast<double>(text.text.size());
+  const double turn = text.rotation * 3.14159265358979323846 / 180;
+  const double c = std::cos(turn), s = std::sin(turn);
+  for (const auto& [dx, dy] : {std::pair{0.0, 0.0}, {width, 0.0}, {0.0, text.height}, {width, text.height}})
+    box.Add({at.x + dx * c - dy * s, at.y + dx * s + dy * c});
+}
+
 }  // namespace
 
 std::optional<DxfExtents> ExtentsOf(const std::vector<DxfEntity>& entities) {
@@ -513,6 +524,7 @@ std::optional<DxfExtents> ExtentsOf(const std::vector<DxfEntity>& entities) {
         break;
       }
       case DxfShape::kArc: AddArc(box, entity); break;
+      case DxfShape::kText: AddText(box, entity); break;
       default:
         for (const DxfPoint& p : entity.points) box.Add(p);
         break;

@@ -27,6 +27,25 @@ rm -rf "$SAMPLES" && mkdir -p "$SAMPLES/in"
   seq 1 40 | sed 's/^/Line /' > in/notes.txt && convert -size 64x64 xc:blue in/blue.png && printf 'a,b\n1,2\n' > in/table.csv
   (cd in && zip -q ../3-archive.zip notes.txt blue.png table.csv) && rm -r in
   printf 'Shopping list\n- bread\n- milk\n' > 4-notes.txt
+  convert -size 200x120 gradient:orange-purple 5-layered.psd
+  /usr/bin/python3 - <<'PY'
+import dbf, datetime, ezdxf
+table = dbf.Table('6-customers.dbf', 'name C(20); city C(16); since D; active L; balance N(9,2)', dbf_type='db3')
+table.open(dbf.READ_WRITE)
+for row in [('Ada Byron', 'London', datetime.date(2019, 5, 1), True, 120.5),
+            ('Blaise Pascal', 'Clermont', datetime.date(2021, 2, 14), False, 0),
+            ('Carl Gauss', 'Brunswick', datetime.date(2020, 11, 30), True, 987.25)]:
+    table.append(row)
+table.close()
+doc = ezdxf.new('R2010')
+msp = doc.modelspace()
+msp.add_lwpolyline([(0, 0), (100, 0), (100, 60), (0, 60)], close=True)
+msp.add_circle((30, 30), 18)
+msp.add_arc((70, 30), 18, 0, 180)
+msp.add_line((0, 0), (100, 60))
+msp.add_text('Floor plan', dxfattribs={'height': 6}).set_placement((5, 65))
+doc.saveas('7-plan.dxf')
+PY
 ) || { echo "screenshots: could not make the preview samples" >&2; exit 1; }
 for scale in 1 2; do
   out=$BUILD/screenshots/scale-$scale
