@@ -1,6 +1,7 @@
 #include "preview/ViewerFactory.h"
 
 #include "preview/ArchiveViewer.h"
+#include "preview/OfficeViewer.h"
 #include "preview/Viewers.h"
 
 namespace dravik::preview {
@@ -10,6 +11,7 @@ Viewer* MakeViewer(ViewerKind kind) {
     case ViewerKind::kImage: return new ImageViewer;
     case ViewerKind::kText: return new TextViewer;
     case ViewerKind::kArchive: return new ArchiveViewer;
+    case ViewerKind::kOffice: return new OfficeViewer;
     default: return nullptr;
   }
 }

@@ -1,0 +1,278 @@
+// The office-document viewer on documents that LibreOffice itself wrote (Word,
+// Excel and PowerPoint in both generations, EMF from Draw): the page count is
+// pdfinfo's on LibreOffice's own PDF of the file, the shown first page is
+// compared with pdftoppm's rendering of that PDF. Damaged copies, documents
+// LibreOffice cannot read, no LibreOffice at all, and a viewer destroyed
+// while its converter runs.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+#include <cmath>
+#include <fstream>
+#include <random>
+
+#include "TestFiles.h"
+#include "preview/OfficeViewer.h"
+#include "preview/PreviewPane.h"
+
+namespace dravik::preview {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Documents made once per run with one LibreOffice profile, and LibreOffice's
+// own PDF of each (made in one call) as the oracle.
+class OfficeFiles {
+ public:
+  static const OfficeFiles& Get() {
+    static const OfficeFiles files;
+    return files;
+  }
+  const std::vector<std::string>& Extensions() const { return extensions_; }
+  fs::path Document(const std::string& extension) const { return dir_ / "made" / ("document." + extension); }
+  fs::path Reference(const std::string& extension) const { return dir_ / "pdf" / (extension + ".pdf"); }
+  fs::path Folder() const { return dir_.Path(); }
+  std::string Soffice(const std::string& args) const {
+    return "cd " + test::Quote(dir_.Path()) + " && soffice --headless --norestore -env:UserInstallation=file://" +
+           (dir_ / "profile").string() + " " + args + " >/dev/null 2>&1";
+  }
+
+ private:
+  OfficeFiles() {
+    // The first page full of lines, the others short: a wrong page shows as a different picture.
+    std::ofstream(dir_ / "document.html")
+        << "<html><body><h1>First</h1>" << Lines(30) << "<p style='page-break-before:always'>Second</p>"
+        << "<p style='page-break-before:always'>Third</p></body></html>";
+    std::ofstream(dir_ / "document.csv") << "name,count\nalpha,1\nbeta,2\ngamma,3\n";
+    std::ofstream(dir_ / "document.svg") << "<svg xmlns='http://www.w3.org/2000/svg' width='300' height='200'>"
+                                            "<rect x='20' y='20' width='260' height='160' fill='navy'/></svg>";
+    std::ofstream(dir_ / "document.fodp") << Presentation();
+    const std::vector<std::pair<std::string, std::string>> steps = {
+        {"--infilter='HTML (StarWriter)' --convert-to docx", "document.html"},
+        {"--convert-to doc", "made/document.docx"},
+        {"--convert-to xlsx", "document.csv"},
+        {"--convert-to xls", "document.csv"},
+        {"--convert-to pptx", "document.fodp"},
+        {"--convert-to ppt", "document.fodp"},
+        {"--convert-to emf", "document.svg"},
+    };
+    for (const auto& [convert, source] : steps) test::RunShell(Soffice(convert + " --outdir made " + source));
+    // One PDF per extension: the documents share a name, so each goes in under its extension.
+    fs::create_directories(dir_ / "named");
+    std::string all;
+    for (const std::string& extension : extensions_) {
+      fs::copy_file(Document(extension), dir_ / "named" / (extension + "." + extension));
+      all += " named/" + extension + "." + extension;
+    }
+    test::RunShell(Soffice("--convert-to pdf --outdir pdf" + all));
+  }
+
+  static std::string Lines(int count) {
+    std::string html;
+    for (int i = 0; i < count; ++i) html += "<p>Line " + std::to_string(i) + " of the first page, set in full</p>";
+    return html;
+  }
+
+  // Flat ODF is recognised by its text, which LibreOffice expects in double quotes.
+  static std::string Presentation() {
+    std::string slides;
+    for (const std::string name : {"one", "two", "three"}) {
+      slides += R"(<draw:page draw:name=")" + name +
+                R"("><draw:frame svg:x="1cm" svg:y="1cm" svg:width="24cm" )"
+                R"(svg:height="16cm"><draw:text-box>)";
+      for (int i = 0; i < (name == "one" ? 12 : 1); ++i)
+        slides += "<text:p>Slide " + name + " line " + std::to_string(i) + "</text:p>";
+      slides += "</draw:text-box></draw:frame></draw:page>";
+    }
+    return R"(<?xml version="1.0" encoding="UTF-8"?><office:document )"
+           R"(xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" )"
+           R"(xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" )"
+           R"(xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" )"
+           R"(xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.2" )"
+           R"(office:mimetype="application/vnd.oasis.opendocument.presentation"><office:body><office:presentation>)" +
+           slides + "</office:presentation></office:body></office:document>";
+  }
+
+  test::TempDir dir_;
+  std::vector<std::string> extensions_ = {"docx", "doc", "xlsx", "xls", "pptx", "ppt", "emf"};
+};
+
+QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+// pdfinfo's "Pages:" and "Page size:" of a PDF.
+struct PdfFacts {
+  int pages = 0;
+  double width = 0;
+  double height = 0;
+};
+
+PdfFacts Pdfinfo(const fs::path& pdf) {
+  PdfFacts facts;
+  const std::string out = test::RunShell("pdfinfo " + test::Quote(pdf)).out;
+  std::sscanf(out.c_str() + out.find("Pages:"), "Pages: %d", &facts.pages);
+  std::sscanf(out.c_str() + out.find("Page size:"), "Page size: %lf x %lf", &facts.width, &facts.height);
+  return facts;
+}
+
+// Poppler's rendering of one page at exactly this size.
+QImage Pdftoppm(const fs::path& pdf, int page, QSize size, const fs::path& dir) {
+  const fs::path out = dir / ("page" + std::to_string(page));
+  test::RunShell("pdftoppm -png -singlefile -f " + std::to_string(page) + " -l " + std::to_string(page) +
+                 " -scale-to-x " + std::to_string(size.width()) + " -scale-to-y " + std::to_string(size.height()) +
+                 " " + test::Quote(pdf) + " " + test::Quote(out));
+  return QImage(Q(out) + ".png");
+}
+
+// Mean difference of the grey levels (0..255) of two pictures of one size,
+// both reduced eightfold first so that the renderers' smoothing of glyph edges
+// averages out and what is on the page remains.
+double MeanDifference(const QImage& a, const QImage& b) {
+  const QSize coarse = (a.size() / 8).expandedTo({1, 1});
+  const QImage x =
+      a.scaled(coarse, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_Grayscale8);
+  const QImage y =
+      b.scaled(coarse, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_Grayscale8);
+  if (x.size() != y.size() || x.isNull()) return 255;
+  double sum = 0;
+  for (int row = 0; row < x.height(); ++row)
+    for (int col = 0; col < x.width(); ++col)
+      sum += std::abs(int(x.constScanLine(row)[col]) - int(y.constScanLine(row)[col]));
+  return sum / (double(x.width()) * x.height());
+}
+
+// Waits for the viewer's end; true when it converted, false when it failed.
+bool WaitForEnd(OfficeViewer& viewer) {
+  QSignalSpy converted(&viewer, &OfficeViewer::Converted);
+  QSignalSpy failed(&viewer, &Viewer::Failed);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !converted.isEmpty() || !failed.isEmpty(); }, 2 * OfficeViewer::kTimeoutMs));
+  EXPECT_FALSE(viewer.Converting());
+  return !converted.isEmpty();
+}
+
+void ExpectFits(QSize image, QSize bound, const PdfFacts& page, const std::string& what) {
+  EXPECT_TRUE(image.width() <= bound.width() && image.height() <= bound.height()) << what;
+  EXPECT_TRUE(image.width() >= bound.width() - 1 || image.height() >= bound.height() - 1) << what << " fills one side";
+  EXPECT_NEAR(double(image.width()) / image.height(), page.width / page.height, 0.02) << what << " keeps the aspect";
+}
+
+TEST(PreviewOfficeTest, EveryTypeConvertsAndShowsItsFirstPageAndDamagedCopiesDoNot) {
+  const OfficeFiles& files = OfficeFiles::Get();
+  test::TempDir dir;
+  for (const std::string& extension : files.Extensions()) {
+    const PdfFacts facts = Pdfinfo(files.Reference(extension));
+    ASSERT_GT(facts.pages, 0) << "LibreOffice made no " << extension;
+    OfficeViewer viewer;
+    viewer.resize(400, 300);
+    viewer.show();
+    ASSERT_TRUE(viewer.Load(Q(files.Document(extension)))) << extension;
+    EXPECT_TRUE(viewer.Converting()) << "Load returns while the converter runs";
+    EXPECT_EQ(viewer.Notice(), QStringLiteral("Converting the document for preview..."));
+    ASSERT_TRUE(WaitForEnd(viewer)) << extension << ": " << viewer.Problem().toStdString();
+    EXPECT_EQ(viewer.PageCount(), facts.pages) << extension;
+    const QImage page = viewer.PageImage();
+    ExpectFits(page.size(), {400, 300}, facts, extension);
+    const double first = MeanDifference(page, Pdftoppm(files.Reference(extension), 1, page.size(), dir.Path()));
+    EXPECT_LT(first, 2) << extension << ": the first page as poppler renders it";
+    if (facts.pages > 1)
+      EXPECT_LT(first * 2, MeanDifference(page, Pdftoppm(files.Reference(extension), 2, page.size(), dir.Path())))
+          << extension << ": not the second page";
+    viewer.resize(300, 500);
+    QTest::qWait(0);
+    ExpectFits(viewer.PageImage().size(), {300, 500}, facts, extension + " after a resize");
+
+    // Cut short, and random bytes under the same name: refused before any converter starts.
+    const fs::path cut = dir / ("cut." + extension);
+    fs::copy_file(files.Document(extension), cut);
+    fs::resize_file(cut, std::min<std::uintmax_t>(300, fs::file_size(cut) / 2));
+    std::vector<std::uint8_t> noise(4096);
+    std::mt19937 random(7);
+    for (auto& byte : noise) byte = std::uint8_t(random());
+    test::WriteFileBytes(dir / ("noise." + extension), noise);
+    for (const fs::path& damaged : {cut, dir / ("noise." + extension)}) {
+      OfficeViewer refused;
+      EXPECT_FALSE(refused.Load(Q(damaged))) << damaged;
+      EXPECT_FALSE(refused.Converting()) << damaged;
+    }
+  }
+}
+
+TEST(PreviewOfficeTest, DocumentsLibreOfficeCannotReadEndInTheNoPreviewNotice) {
+  const OfficeFiles& files = OfficeFiles::Get();
+  test::TempDir dir;
+  // Whole zips that are no Word document: one without its body, one of a text file.
+  fs::copy_file(files.Document("docx"), dir / "gutted.docx");
+  ASSERT_EQ(test::RunShell("cd " + test::Quote(dir.Path()) +
+                           " && zip -qd gutted.docx word/document.xml && "
+                           "printf 'plain words' > words.txt && zip -q words.docx words.txt")
+                .status,
+            0);
+  for (const char* name : {"gutted.docx", "words.docx"}) {
+    OfficeViewer viewer;
+    ASSERT_TRUE(viewer.Load(Q(dir / name))) << name;
+    EXPECT_FALSE(WaitForEnd(viewer)) << name;
+    EXPECT_EQ(viewer.PageCount(), 0) << name;
+  }
+  PreviewPane pane;
+  pane.Show(ViewerKind::kOffice, Q(dir / "gutted.docx"));
+  EXPECT_EQ(pane.Shown(), ViewerKind::kOffice) << "converting";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Shown() == ViewerKind::kNone; }, 2 * OfficeViewer::kTimeoutMs));
+  auto* notice = dynamic_cast<NoticeViewer*>(pane.Current());
+  ASSERT_NE(notice, nullptr);
+  EXPECT_EQ(notice->Notice(), QString(kNoPreview));
+}
+
+TEST(PreviewOfficeTest, WithoutLibreOfficeTheNoticeSaysWhatToInstall) {
+  const OfficeFiles& files = OfficeFiles::Get();
+  OfficeViewer absent{QString()};
+  ASSERT_TRUE(absent.Load(Q(files.Document("pptx"))));
+  EXPECT_FALSE(absent.Converting());
+  EXPECT_EQ(absent.Notice(), QStringLiteral("Install LibreOffice to preview office documents."));
+  // A converter that is named but cannot be run fails rather than staying busy.
+  OfficeViewer missing(Q(files.Folder() / "no-such-soffice"));
+  QSignalSpy failed(&missing, &Viewer::Failed);
+  if (missing.Load(Q(files.Document("pptx")))) EXPECT_TRUE(QTest::qWaitFor([&] { return !failed.isEmpty(); }, 10000));
+  EXPECT_FALSE(missing.Converting());
+}
+
+// The processes of a group that still run (zombies aside), by name.
+std::vector<std::string> RunningInGroup(pid_t group) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    int pgrp = 0;
+    if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %c %d %d", &state, &parent, &pgrp) != 3) continue;
+    if (pgrp == group && state != 'Z')
+      names.push_back(line.substr(line.find('(') + 1, line.rfind(')') - line.find('(') - 1));
+  }
+  return names;
+}
+
+TEST(PreviewOfficeTest, DestroyingTheViewerEndsItsConverterAndTheOfficeItStarted) {
+  const OfficeFiles& files = OfficeFiles::Get();
+  auto viewer = std::make_unique<OfficeViewer>();
+  ASSERT_TRUE(viewer->Load(Q(files.Document("docx"))));
+  const auto launcher = pid_t(viewer->ConverterId());
+  ASSERT_GT(launcher, 0);
+  // The launcher starts the office as a child of its own: wait until it runs, then end the viewer.
+  const bool office = QTest::qWaitFor(
+      [&] {
+        const std::vector<std::string> names = RunningInGroup(launcher);
+        return std::find(names.begin(), names.end(), "soffice.bin") != names.end() || !viewer->Converting();
+      },
+      30000);
+  EXPECT_TRUE(office && viewer->Converting()) << "the office ran in the converter's group";
+  viewer.reset();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return RunningInGroup(launcher).empty(); }, 10000));
+  EXPECT_FALSE(fs::exists("/proc/" + std::to_string(launcher))) << "the launcher was waited for: no zombie";
+}
+
+}  // namespace
+}  // namespace dravik::preview
