@@ -81,8 +81,9 @@ bool LooksLikeWholeCompoundFile(const QByteArray& bytes) {
     return false;
   const std::uint16_t shift = *Le16(bytes, kCompoundSectorShift);
   if (shift != 9 && shift != 12) return false;
+  // Sector n starts at (n + 1) * size: the 512-byte header fills the whole first 4096-byte sector of version 4.
   const qsizetype sectorSize = qsizetype(1) << shift;
-  const qsizetype sectors = (bytes.size() - kCompoundHeaderSize) / sectorSize + ((bytes.size() % sectorSize) ? 1 : 0);
+  const qsizetype sectors = (bytes.size() - 1) / sectorSize;
   auto inside = [&](std::uint32_t sector) { return sector < kCompoundLastRegular && qsizetype(sector) < sectors; };
   if (!inside(*Le32(bytes, kCompoundDirectoryStart))) return false;
   const std::uint32_t fatSectors = *Le32(bytes, kCompoundFatSectorCount);
@@ -92,7 +93,7 @@ bool LooksLikeWholeCompoundFile(const QByteArray& bytes) {
   for (int i = 0; i < listed; ++i) {
     const std::uint32_t fat = *Le32(bytes, kCompoundHeaderFat + 4 * i);
     if (!inside(fat)) return false;
-    const qsizetype start = kCompoundHeaderSize + qsizetype(fat) * sectorSize;
+    const qsizetype start = (qsizetype(fat) + 1) * sectorSize;
     for (qsizetype entry = 0; entry < sectorSize / 4; ++entry) {
       const std::optional<std::uint32_t> next = Le32(bytes, start + 4 * entry);
       if (!next) return false;

@@ -24,82 +24,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Documents made once per run with one LibreOffice profile, and LibreOffice's
-// own PDF of each (made in one call) as the oracle.
-class OfficeFiles {
- public:
-  static const OfficeFiles& Get() {
-    static const OfficeFiles files;
-    return files;
-  }
-  const std::vector<std::string>& Extensions() const { return extensions_; }
-  fs::path Document(const std::string& extension) const { return dir_ / "made" / ("document." + extension); }
-  fs::path Reference(const std::string& extension) const { return dir_ / "pdf" / (extension + ".pdf"); }
-  fs::path Folder() const { return dir_.Path(); }
-  std::string Soffice(const std::string& args) const {
-    return "cd " + test::Quote(dir_.Path()) + " && soffice --headless --norestore -env:UserInstallation=file://" +
-           (dir_ / "profile").string() + " " + args + " >/dev/null 2>&1";
-  }
-
- private:
-  OfficeFiles() {
-    // The first page full of lines, the others short: a wrong page shows as a different picture.
-    std::ofstream(dir_ / "document.html")
-        << "<html><body><h1>First</h1>" << Lines(30) << "<p style='page-break-before:always'>Second</p>"
-        << "<p style='page-break-before:always'>Third</p></body></html>";
-    std::ofstream(dir_ / "document.csv") << "name,count\nalpha,1\nbeta,2\ngamma,3\n";
-    std::ofstream(dir_ / "document.svg") << "<svg xmlns='http://www.w3.org/2000/svg' width='300' height='200'>"
-                                            "<rect x='20' y='20' width='260' height='160' fill='navy'/></svg>";
-    std::ofstream(dir_ / "document.fodp") << Presentation();
-    const std::vector<std::pair<std::string, std::string>> steps = {
-        {"--infilter='HTML (StarWriter)' --convert-to docx", "document.html"},
-        {"--convert-to doc", "made/document.docx"},
-        {"--convert-to xlsx", "document.csv"},
-        {"--convert-to xls", "document.csv"},
-        {"--convert-to pptx", "document.fodp"},
-        {"--convert-to ppt", "document.fodp"},
-        {"--convert-to emf", "document.svg"},
-    };
-    for (const auto& [convert, source] : steps) test::RunShell(Soffice(convert + " --outdir made " + source));
-    // One PDF per extension: the documents share a name, so each goes in under its extension.
-    fs::create_directories(dir_ / "named");
-    std::string all;
-    for (const std::string& extension : extensions_) {
-      fs::copy_file(Document(extension), dir_ / "named" / (extension + "." + extension));
-      all += " named/" + extension + "." + extension;
-    }
-    test::RunShell(Soffice("--convert-to pdf --outdir pdf" + all));
-  }
-
-  static std::string Lines(int count) {
-    std::string html;
-    for (int i = 0; i < count; ++i) html += "<p>Line " + std::to_string(i) + " of the first page, set in full</p>";
-    return html;
-  }
-
-  // Flat ODF is recognised by its text, which LibreOffice expects in double quotes.
-  static std::string Presentation() {
-    std::string slides;
-    for (const std::string name : {"one", "two", "three"}) {
-      slides += R"(<draw:page draw:name=")" + name +
-                R"("><draw:frame svg:x="1cm" svg:y="1cm" svg:width="24cm" )"
-                R"(svg:height="16cm"><draw:text-box>)";
-      for (int i = 0; i < (name == "one" ? 12 : 1); ++i)
-        slides += "<text:p>Slide " + name + " line " + std::to_string(i) + "</text:p>";
-      slides += "</draw:text-box></draw:frame></draw:page>";
-    }
-    return R"(<?xml version="1.0" encoding="UTF-8"?><office:document )"
-           R"(xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" )"
-           R"(xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" )"
-           R"(xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" )"
-           R"(xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.2" )"
-           R"(office:mimetype="application/vnd.oasis.opendocument.presentation"><office:body><office:presentation>)" +
-           slides + "</office:presentation></office:body></office:document>";
-  }
-
-  test::TempDir dir_;
-  std::vector<std::string> extensions_ = {"docx", "doc", "xlsx", "xls", "pptx", "ppt", "emf"};
-};
+// The documents of make-office-fixtures.sh and LibreOffice's PDF of each.
+const std::vector<std::string> kExtensions = {"docx", "doc", "xlsx", "xls", "pptx", "ppt", "emf"};
+fs::path Document(const std::string& extension) { return test::FixtureIn("office", "document." + extension); }
+fs::path Reference(const std::string& extension) { return test::FixtureIn("office", "pdf/" + extension + ".pdf"); }
 
 QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
 
@@ -160,39 +88,43 @@ void ExpectFits(QSize image, QSize bound, const PdfFacts& page, const std::strin
 }
 
 TEST(PreviewOfficeTest, EveryTypeConvertsAndShowsItsFirstPageAndDamagedCopiesDoNot) {
-  const OfficeFiles& files = OfficeFiles::Get();
   test::TempDir dir;
-  for (const std::string& extension : files.Extensions()) {
-    const PdfFacts facts = Pdfinfo(files.Reference(extension));
+  for (const std::string& extension : kExtensions) {
+    const PdfFacts facts = Pdfinfo(Reference(extension));
     ASSERT_GT(facts.pages, 0) << "LibreOffice made no " << extension;
     OfficeViewer viewer;
     viewer.resize(400, 300);
     viewer.show();
-    ASSERT_TRUE(viewer.Load(Q(files.Document(extension)))) << extension;
+    ASSERT_TRUE(viewer.Load(Q(Document(extension)))) << extension;
     EXPECT_TRUE(viewer.Converting()) << "Load returns while the converter runs";
     EXPECT_EQ(viewer.Notice(), QStringLiteral("Converting the document for preview..."));
     ASSERT_TRUE(WaitForEnd(viewer)) << extension << ": " << viewer.Problem().toStdString();
     EXPECT_EQ(viewer.PageCount(), facts.pages) << extension;
     const QImage page = viewer.PageImage();
     ExpectFits(page.size(), {400, 300}, facts, extension);
-    const double first = MeanDifference(page, Pdftoppm(files.Reference(extension), 1, page.size(), dir.Path()));
+    const double first = MeanDifference(page, Pdftoppm(Reference(extension), 1, page.size(), dir.Path()));
     EXPECT_LT(first, 2) << extension << ": the first page as poppler renders it";
     if (facts.pages > 1)
-      EXPECT_LT(first * 2, MeanDifference(page, Pdftoppm(files.Reference(extension), 2, page.size(), dir.Path())))
+      EXPECT_LT(first * 2, MeanDifference(page, Pdftoppm(Reference(extension), 2, page.size(), dir.Path())))
           << extension << ": not the second page";
     viewer.resize(300, 500);
     QTest::qWait(0);
     ExpectFits(viewer.PageImage().size(), {300, 500}, facts, extension + " after a resize");
 
-    // Cut short, and random bytes under the same name: refused before any converter starts.
-    const fs::path cut = dir / ("cut." + extension);
-    fs::copy_file(files.Document(extension), cut);
-    fs::resize_file(cut, std::min<std::uintmax_t>(300, fs::file_size(cut) / 2));
+    // Cut in half, short of its last 512 bytes (the headers and tables whole, a sector they list
+    // gone), and random bytes under the same name: refused before any converter starts.
+    const std::uintmax_t size = fs::file_size(Document(extension));
+    const fs::path half = dir / ("half." + extension);
+    const fs::path short512 = dir / ("short." + extension);
+    fs::copy_file(Document(extension), half);
+    fs::copy_file(Document(extension), short512);
+    fs::resize_file(half, size / 2);
+    fs::resize_file(short512, size - 512);
     std::vector<std::uint8_t> noise(4096);
     std::mt19937 random(7);
     for (auto& byte : noise) byte = std::uint8_t(random());
     test::WriteFileBytes(dir / ("noise." + extension), noise);
-    for (const fs::path& damaged : {cut, dir / ("noise." + extension)}) {
+    for (const fs::path& damaged : {half, short512, dir / ("noise." + extension)}) {
       OfficeViewer refused;
       EXPECT_FALSE(refused.Load(Q(damaged))) << damaged;
       EXPECT_FALSE(refused.Converting()) << damaged;
@@ -201,10 +133,9 @@ TEST(PreviewOfficeTest, EveryTypeConvertsAndShowsItsFirstPageAndDamagedCopiesDoN
 }
 
 TEST(PreviewOfficeTest, DocumentsLibreOfficeCannotReadEndInTheNoPreviewNotice) {
-  const OfficeFiles& files = OfficeFiles::Get();
   test::TempDir dir;
   // Whole zips that are no Word document: one without its body, one of a text file.
-  fs::copy_file(files.Document("docx"), dir / "gutted.docx");
+  fs::copy_file(Document("docx"), dir / "gutted.docx");
   ASSERT_EQ(test::RunShell("cd " + test::Quote(dir.Path()) +
                            " && zip -qd gutted.docx word/document.xml && "
                            "printf 'plain words' > words.txt && zip -q words.docx words.txt")
@@ -226,15 +157,15 @@ TEST(PreviewOfficeTest, DocumentsLibreOfficeCannotReadEndInTheNoPreviewNotice) {
 }
 
 TEST(PreviewOfficeTest, WithoutLibreOfficeTheNoticeSaysWhatToInstall) {
-  const OfficeFiles& files = OfficeFiles::Get();
   OfficeViewer absent{QString()};
-  ASSERT_TRUE(absent.Load(Q(files.Document("pptx"))));
+  ASSERT_TRUE(absent.Load(Q(Document("pptx"))));
   EXPECT_FALSE(absent.Converting());
   EXPECT_EQ(absent.Notice(), QStringLiteral("Install LibreOffice to preview office documents."));
   // A converter that is named but cannot be run fails rather than staying busy.
-  OfficeViewer missing(Q(files.Folder() / "no-such-soffice"));
+  test::TempDir dir;
+  OfficeViewer missing(Q(dir / "no-such-soffice"));
   QSignalSpy failed(&missing, &Viewer::Failed);
-  if (missing.Load(Q(files.Document("pptx")))) EXPECT_TRUE(QTest::qWaitFor([&] { return !failed.isEmpty(); }, 10000));
+  if (missing.Load(Q(Document("pptx")))) EXPECT_TRUE(QTest::qWaitFor([&] { return !failed.isEmpty(); }, 10000));
   EXPECT_FALSE(missing.Converting());
 }
 
@@ -256,9 +187,8 @@ std::vector<std::string> RunningInGroup(pid_t group) {
 }
 
 TEST(PreviewOfficeTest, DestroyingTheViewerEndsItsConverterAndTheOfficeItStarted) {
-  const OfficeFiles& files = OfficeFiles::Get();
   auto viewer = std::make_unique<OfficeViewer>();
-  ASSERT_TRUE(viewer->Load(Q(files.Document("docx"))));
+  ASSERT_TRUE(viewer->Load(Q(Document("docx"))));
   const auto launcher = pid_t(viewer->ConverterId());
   ASSERT_GT(launcher, 0);
   // The launcher starts the office as a child of its own: wait until it runs, then end the viewer.
