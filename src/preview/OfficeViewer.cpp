@@ -25,9 +25,10 @@ namespace {
 
 // LibreOffice profiles private to this run, so the user's own settings are
 // never touched and a LibreOffice the user runs never receives our documents.
-// A profile is lent to one converter at a time: the next file's converter may
-// start before the previous viewer (and its converter) is gone, and two
-// instances on one profile would hand the document to each other. Profiles
+// A profile is lent to one converter at a time: the pane starts the next
+// file's converter before it deletes the previous viewer, and a LibreOffice
+// that finds another one running on its profile hands its document over to
+// it instead of converting it itself. Profiles
 // are kept for the run, as a new one costs LibreOffice several seconds to set up.
 class Profiles {
  public:

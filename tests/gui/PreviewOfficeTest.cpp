@@ -41,8 +41,10 @@ struct PdfFacts {
 PdfFacts Pdfinfo(const fs::path& pdf) {
   PdfFacts facts;
   const std::string out = test::RunShell("pdfinfo " + test::Quote(pdf)).out;
-  std::sscanf(out.c_str() + out.find("Pages:"), "Pages: %d", &facts.pages);
-  std::sscanf(out.c_str() + out.find("Page size:"), "Page size: %lf x %lf", &facts.width, &facts.height);
+  if (const auto at = out.find("Pages:"); at != std::string::npos)
+    std::sscanf(out.c_str() + at, "Pages: %d", &facts.pages);
+  if (const auto at = out.find("Page size:"); at != std::string::npos)
+    std::sscanf(out.c_str() + at, "Page size: %lf x %lf", &facts.width, &facts.height);
   return facts;
 }
 
@@ -202,6 +204,20 @@ TEST(PreviewOfficeTest, DestroyingTheViewerEndsItsConverterAndTheOfficeItStarted
   viewer.reset();
   EXPECT_TRUE(QTest::qWaitFor([&] { return RunningInGroup(launcher).empty(); }, 10000));
   EXPECT_FALSE(fs::exists("/proc/" + std::to_string(launcher))) << "the launcher was waited for: no zombie";
+
+  // Another file clicked while the first converts: the first converter ends, the second file shows.
+  PreviewPane pane;
+  pane.Show(ViewerKind::kOffice, Q(Document("docx")));
+  auto* first = dynamic_cast<OfficeViewer*>(pane.Current());
+  ASSERT_NE(first, nullptr);
+  const auto firstLauncher = pid_t(first->ConverterId());
+  QTest::qWaitFor([&] { return RunningInGroup(firstLauncher).size() > 1 || !first->Converting(); }, 30000);
+  pane.Show(ViewerKind::kOffice, Q(Document("pptx")));
+  auto* second = dynamic_cast<OfficeViewer*>(pane.Current());
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return RunningInGroup(firstLauncher).empty(); }, 10000));
+  EXPECT_TRUE(WaitForEnd(*second)) << second->Problem().toStdString();
+  EXPECT_EQ(second->PageCount(), Pdfinfo(Reference("pptx")).pages);
 }
 
 }  // namespace
