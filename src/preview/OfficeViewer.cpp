@@ -205,6 +205,8 @@ void OfficeViewer::resizeEvent(QResizeEvent* event) {
 
 void OfficeViewer::ShowNotice(const QString& notice) { label_->setText(notice); }
 
+void OfficeViewer::SetTimeout(int milliseconds) { timeout_->setInterval(milliseconds); }
+
 bool OfficeViewer::Converting() const { return process_ != nullptr; }
 
 qint64 OfficeViewer::ConverterId() const { return process_ ? process_->processId() : 0; }

@@ -37,6 +37,9 @@ class OfficeViewer : public Viewer {
   // Why the file shows no preview, when it does not.
   QString Problem() const { return problem_; }
 
+  // How long a converter may run (kTimeoutMs unless set); for the next Load.
+  void SetTimeout(int milliseconds);
+
   bool Converting() const;
   // The converter's process id while it runs, 0 otherwise.
   qint64 ConverterId() const;

@@ -2,8 +2,8 @@
 // Excel and PowerPoint in both generations, EMF from Draw): the page count is
 // pdfinfo's on LibreOffice's own PDF of the file, the shown first page is
 // compared with pdftoppm's rendering of that PDF. Damaged copies, documents
-// LibreOffice cannot read, no LibreOffice at all, and a viewer destroyed
-// while its converter runs.
+// LibreOffice cannot read, no LibreOffice at all, and the converter ended (with
+// the office it started) by the viewer's end, its time limit or the next file.
 
 #include <gtest/gtest.h>
 
@@ -188,7 +188,7 @@ std::vector<std::string> RunningInGroup(pid_t group) {
   return names;
 }
 
-TEST(PreviewOfficeTest, DestroyingTheViewerEndsItsConverterAndTheOfficeItStarted) {
+TEST(PreviewOfficeTest, TheConverterAndTheOfficeItStartedEndWithTheViewerTheirTimeOrTheNextFile) {
   auto viewer = std::make_unique<OfficeViewer>();
   ASSERT_TRUE(viewer->Load(Q(Document("docx"))));
   const auto launcher = pid_t(viewer->ConverterId());
@@ -204,6 +204,15 @@ TEST(PreviewOfficeTest, DestroyingTheViewerEndsItsConverterAndTheOfficeItStarted
   viewer.reset();
   EXPECT_TRUE(QTest::qWaitFor([&] { return RunningInGroup(launcher).empty(); }, 10000));
   EXPECT_FALSE(fs::exists("/proc/" + std::to_string(launcher))) << "the launcher was waited for: no zombie";
+
+  // A converter that outlives its time is ended the same way, and the viewer fails.
+  OfficeViewer slow;
+  slow.SetTimeout(1);
+  ASSERT_TRUE(slow.Load(Q(Document("docx"))));
+  const auto slowLauncher = pid_t(slow.ConverterId());
+  EXPECT_FALSE(WaitForEnd(slow));
+  EXPECT_EQ(slow.Problem(), QStringLiteral("The document took too long to convert."));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return RunningInGroup(slowLauncher).empty(); }, 10000));
 
   // Another file clicked while the first converts: the first converter ends, the second file shows.
   PreviewPane pane;
