@@ -40,7 +40,6 @@ constexpr qsizetype kCompoundFatSectorCount = 44;
 constexpr qsizetype kCompoundDirectoryStart = 48;
 constexpr qsizetype kCompoundHeaderFat = 76;
 constexpr int kCompoundHeaderFatEntries = 109;
-constexpr std::uint32_t kCompoundLastRegular = 0xFFFFFFF9;  // above: end of chain, free and special marks
 constexpr std::uint32_t kCompoundFree = 0xFFFFFFFF;
 
 // EMF: records of type, size; the header record carries the file's size.
@@ -84,7 +83,8 @@ bool LooksLikeWholeCompoundFile(const QByteArray& bytes) {
   // Sector n starts at (n + 1) * size: the 512-byte header fills the whole first 4096-byte sector of version 4.
   const qsizetype sectorSize = qsizetype(1) << shift;
   const qsizetype sectors = (bytes.size() - 1) / sectorSize;
-  auto inside = [&](std::uint32_t sector) { return sector < kCompoundLastRegular && qsizetype(sector) < sectors; };
+  // The end-of-chain and free marks (0xFFFFFFFE, 0xFFFFFFFF) lie past any file of preview size.
+  auto inside = [&](std::uint32_t sector) { return qsizetype(sector) < sectors; };
   if (!inside(*Le32(bytes, kCompoundDirectoryStart))) return false;
   const std::uint32_t fatSectors = *Le32(bytes, kCompoundFatSectorCount);
   if (fatSectors == 0) return false;
