@@ -9,6 +9,7 @@
 #include "preview/DbfViewer.h"
 #include "preview/DxfViewer.h"
 #include "preview/RichTextViewer.h"
+#include "preview/OfficeViewer.h"
 #include "preview/Viewers.h"
 
 namespace dravik::preview {
@@ -27,6 +28,7 @@ Viewer* MakeViewer(ViewerKind kind) {
     case ViewerKind::kDbf: return new DbfViewer;
     case ViewerKind::kMedia: return new MediaViewer;
     case ViewerKind::kMdb: return new MdbViewer;
+    case ViewerKind::kOffice: return new OfficeViewer;
     default: return nullptr;
   }
 }

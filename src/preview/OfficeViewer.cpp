@@ -1,0 +1,218 @@
+#include "preview/OfficeViewer.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <vector>
+
+#include "preview/OfficeCheck.h"
+#include "preview/PreviewRules.h"
+
+namespace dravik::preview {
+
+namespace {
+
+// LibreOffice profiles private to this run, so the user's own settings are
+// never touched and a LibreOffice the user runs never receives our documents.
+// A profile is lent to one converter at a time: the pane starts the next
+// file's converter before it deletes the previous viewer, and a LibreOffice
+// that finds another one running on its profile hands its document over to
+// it instead of converting it itself. Profiles
+// are kept for the run, as a new one costs LibreOffice several seconds to set up.
+class Profiles {
+ public:
+  static Profiles& Run() {
+    static Profiles profiles;
+    return profiles;
+  }
+  // The index of a free profile, or -1 when no private folder could be made.
+  int Acquire() {
+    if (!root_.isValid()) return -1;
+    for (std::size_t i = 0; i < busy_.size(); ++i)
+      if (!busy_[i]) return Take(int(i));
+    busy_.push_back(false);
+    return Take(int(busy_.size() - 1));
+  }
+  void Release(int index) {
+    if (index >= 0 && std::size_t(index) < busy_.size()) busy_[std::size_t(index)] = false;
+  }
+  QString Url(int index) const {
+    return QUrl::fromLocalFile(root_.filePath(QStringLiteral("profile%1").arg(index))).toString();
+  }
+
+ private:
+  int Take(int index) {
+    busy_[std::size_t(index)] = true;
+    return index;
+  }
+  QTemporaryDir root_;
+  std::vector<bool> busy_;
+};
+
+// The converter runs in a process group of its own: LibreOffice's launcher
+// starts the office itself as a child, and ending the group ends both.
+void OwnProcessGroup() { ::setpgid(0, 0); }
+
+// Rendered pages are never larger than this on either side, whatever the pane.
+constexpr int kMaxRenderSide = 4096;
+
+}  // namespace
+
+QString OfficeViewer::FindConverter() {
+  for (const char* name : {"soffice", "libreoffice"}) {
+    const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    if (!program.isEmpty()) return program;
+  }
+  return {};
+}
+
+OfficeViewer::OfficeViewer(QWidget* parent) : OfficeViewer(FindConverter(), parent) {}
+
+OfficeViewer::OfficeViewer(const QString& converter, QWidget* parent)
+    : Viewer(parent), converter_(converter), document_(new QPdfDocument(this)), timeout_(new QTimer(this)) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  label_ = new QLabel;
+  label_->setAlignment(Qt::AlignCenter);
+  label_->setWordWrap(true);
+  label_->setMinimumSize(1, 1);
+  layout->addWidget(label_);
+  timeout_->setSingleShot(true);
+  timeout_->setInterval(kTimeoutMs);
+  connect(timeout_, &QTimer::timeout, this, [this] {
+    EndConverter();
+    Fail(tr("The document took too long to convert."));
+  });
+}
+
+OfficeViewer::~OfficeViewer() { EndConverter(); }
+
+bool OfficeViewer::Load(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(kPreviewLimit)) {
+    problem_ = tr("Unable to open.");
+    return false;
+  }
+  if (!LooksLikeWholeOfficeFile(file.read(qint64(kPreviewLimit)), PreviewExtension(path))) {
+    problem_ = tr("The document is damaged.");
+    return false;
+  }
+  if (converter_.isEmpty()) {
+    ShowNotice(tr("Install LibreOffice to preview office documents."));
+    return true;
+  }
+  return Start(path);
+}
+
+bool OfficeViewer::Start(const QString& path) {
+  output_ = std::make_unique<QTemporaryDir>();
+  profile_ = Profiles::Run().Acquire();
+  if (!output_->isValid() || profile_ < 0) {
+    problem_ = tr("No temporary folder for the conversion.");
+    return false;
+  }
+  process_ = new QProcess(this);
+  process_->setProgram(converter_);
+  // An absolute path, so that a file name never reads as an option.
+  process_->setArguments({QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--nolockcheck"),
+                          QStringLiteral("-env:UserInstallation=") + Profiles::Run().Url(profile_),
+                          QStringLiteral("--convert-to"), QStringLiteral("pdf"), QStringLiteral("--outdir"),
+                          output_->path(), QFileInfo(path).absoluteFilePath()});
+  // What the converter prints is of no use and must not pile up in memory.
+  process_->setStandardOutputFile(QProcess::nullDevice());
+  process_->setStandardErrorFile(QProcess::nullDevice());
+  process_->setChildProcessModifier(OwnProcessGroup);
+  connect(process_, &QProcess::finished, this, &OfficeViewer::Finished);
+  connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;
+    EndConverter();
+    Fail(tr("LibreOffice could not be started."));
+  });
+  process_->start();
+  // A program that cannot be started may say so at once, before anyone listens to Failed().
+  if (!process_) return false;
+  // Set from this side too, so that the group exists even before the child gets to it.
+  if (process_->processId() > 0) ::setpgid(pid_t(process_->processId()), pid_t(process_->processId()));
+  timeout_->start();
+  ShowNotice(tr("Converting the document for preview..."));
+  return true;
+}
+
+void OfficeViewer::Finished() {
+  const bool crashed = process_->exitStatus() != QProcess::NormalExit;
+  EndConverter();
+  if (crashed) return Fail(tr("LibreOffice stopped while converting the document."));
+  // LibreOffice exits with 0 when it cannot read a document; only the PDF tells.
+  const QStringList pdfs = QDir(output_->path()).entryList({QStringLiteral("*.pdf")}, QDir::Files);
+  if (pdfs.size() != 1 || document_->load(QDir(output_->path()).filePath(pdfs.front())) != QPdfDocument::Error::None ||
+      document_->pageCount() <= 0)
+    return Fail(tr("LibreOffice could not convert the document."));
+  Render();
+  Q_EMIT Converted();
+}
+
+void OfficeViewer::Fail(const QString& problem) {
+  problem_ = problem;
+  Q_EMIT Failed();
+}
+
+void OfficeViewer::EndConverter() {
+  timeout_->stop();
+  Profiles::Run().Release(profile_);
+  profile_ = -1;
+  if (!process_) return;
+  process_->disconnect(this);
+  if (process_->state() != QProcess::NotRunning) {
+    // Never 0 here: kill(0) would end this program's own group.
+    if (process_->processId() > 0) ::kill(-pid_t(process_->processId()), SIGKILL);
+    process_->kill();
+    process_->waitForFinished();
+  }
+  process_->deleteLater();
+  process_ = nullptr;
+}
+
+void OfficeViewer::Render() {
+  if (document_->pageCount() <= 0) return;
+  const QSizeF points = document_->pagePointSize(0);
+  if (points.isEmpty()) return;
+  const qreal ratio = devicePixelRatioF();
+  const QSize bound = (QSizeF(label_->size()) * ratio).toSize().boundedTo({kMaxRenderSide, kMaxRenderSide});
+  const QSize size = points.scaled(QSizeF(bound), Qt::KeepAspectRatio).toSize().expandedTo({1, 1});
+  // The renderer leaves the paper transparent; the page is shown on white, as printed.
+  page_ = QImage(size, QImage::Format_RGB32);
+  page_.fill(Qt::white);
+  QPainter(&page_).drawImage(0, 0, document_->render(0, size));
+  page_.setDevicePixelRatio(ratio);
+  label_->setPixmap(QPixmap::fromImage(page_));
+}
+
+void OfficeViewer::resizeEvent(QResizeEvent* event) {
+  Viewer::resizeEvent(event);
+  if (document_->pageCount() > 0) Render();
+}
+
+void OfficeViewer::ShowNotice(const QString& notice) { label_->setText(notice); }
+
+void OfficeViewer::SetTimeout(int milliseconds) { timeout_->setInterval(milliseconds); }
+
+bool OfficeViewer::Converting() const { return process_ != nullptr; }
+
+qint64 OfficeViewer::ConverterId() const { return process_ ? process_->processId() : 0; }
+
+QString OfficeViewer::Notice() const { return label_->text(); }
+
+int OfficeViewer::PageCount() const { return document_->pageCount(); }
+
+}  // namespace dravik::preview

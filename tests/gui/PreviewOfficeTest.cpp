@@ -1,0 +1,233 @@
+// The office-document viewer on documents that LibreOffice itself wrote (Word,
+// Excel and PowerPoint in both generations, EMF from Draw): the page count is
+// pdfinfo's on LibreOffice's own PDF of the file, the shown first page is
+// compared with pdftoppm's rendering of that PDF. Damaged copies, documents
+// LibreOffice cannot read, no LibreOffice at all, and the converter ended (with
+// the office it started) by the viewer's end, its time limit or the next file.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+#include <cmath>
+#include <fstream>
+#include <random>
+
+#include "TestFiles.h"
+#include "preview/OfficeViewer.h"
+#include "preview/PreviewPane.h"
+
+namespace dravik::preview {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The documents of make-office-fixtures.sh and LibreOffice's PDF of each.
+const std::vector<std::string> kExtensions = {"docx", "doc", "xlsx", "xls", "pptx", "ppt", "emf"};
+fs::path Document(const std::string& extension) { return test::FixtureIn("office", "document." + extension); }
+fs::path Reference(const std::string& extension) { return test::FixtureIn("office", "pdf/" + extension + ".pdf"); }
+
+QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+// pdfinfo's "Pages:" and "Page size:" of a PDF.
+struct PdfFacts {
+  int pages = 0;
+  double width = 0;
+  double height = 0;
+};
+
+PdfFacts Pdfinfo(const fs::path& pdf) {
+  PdfFacts facts;
+  const std::string out = test::RunShell("pdfinfo " + test::Quote(pdf)).out;
+  if (const auto at = out.find("Pages:"); at != std::string::npos)
+    std::sscanf(out.c_str() + at, "Pages: %d", &facts.pages);
+  if (const auto at = out.find("Page size:"); at != std::string::npos)
+    std::sscanf(out.c_str() + at, "Page size: %lf x %lf", &facts.width, &facts.height);
+  return facts;
+}
+
+// Poppler's rendering of one page at exactly this size.
+QImage Pdftoppm(const fs::path& pdf, int page, QSize size, const fs::path& dir) {
+  const fs::path out = dir / ("page" + std::to_string(page));
+  test::RunShell("pdftoppm -png -singlefile -f " + std::to_string(page) + " -l " + std::to_string(page) +
+                 " -scale-to-x " + std::to_string(size.width()) + " -scale-to-y " + std::to_string(size.height()) +
+                 " " + test::Quote(pdf) + " " + test::Quote(out));
+  return QImage(Q(out) + ".png");
+}
+
+// Mean difference of the grey levels (0..255) of two pictures of one size,
+// both reduced eightfold first so that the renderers' smoothing of glyph edges
+// averages out and what is on the page remains.
+double MeanDifference(const QImage& a, const QImage& b) {
+  const QSize coarse = (a.size() / 8).expandedTo({1, 1});
+  const QImage x =
+      a.scaled(coarse, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_Grayscale8);
+  const QImage y =
+      b.scaled(coarse, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_Grayscale8);
+  if (x.size() != y.size() || x.isNull()) return 255;
+  double sum = 0;
+  for (int row = 0; row < x.height(); ++row)
+    for (int col = 0; col < x.width(); ++col)
+      sum += std::abs(int(x.constScanLine(row)[col]) - int(y.constScanLine(row)[col]));
+  return sum / (double(x.width()) * x.height());
+}
+
+// Waits for the viewer's end; true when it converted, false when it failed.
+bool WaitForEnd(OfficeViewer& viewer) {
+  QSignalSpy converted(&viewer, &OfficeViewer::Converted);
+  QSignalSpy failed(&viewer, &Viewer::Failed);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !converted.isEmpty() || !failed.isEmpty(); }, 2 * OfficeViewer::kTimeoutMs));
+  EXPECT_FALSE(viewer.Converting());
+  return !converted.isEmpty();
+}
+
+void ExpectFits(QSize image, QSize bound, const PdfFacts& page, const std::string& what) {
+  EXPECT_TRUE(image.width() <= bound.width() && image.height() <= bound.height()) << what;
+  EXPECT_TRUE(image.width() >= bound.width() - 1 || image.height() >= bound.height() - 1) << what << " fills one side";
+  EXPECT_NEAR(double(image.width()) / image.height(), page.width / page.height, 0.02) << what << " keeps the aspect";
+}
+
+TEST(PreviewOfficeTest, EveryTypeConvertsAndShowsItsFirstPageAndDamagedCopiesDoNot) {
+  test::TempDir dir;
+  for (const std::string& extension : kExtensions) {
+    const PdfFacts facts = Pdfinfo(Reference(extension));
+    ASSERT_GT(facts.pages, 0) << "LibreOffice made no " << extension;
+    OfficeViewer viewer;
+    viewer.resize(400, 300);
+    viewer.show();
+    ASSERT_TRUE(viewer.Load(Q(Document(extension)))) << extension;
+    EXPECT_TRUE(viewer.Converting()) << "Load returns while the converter runs";
+    EXPECT_EQ(viewer.Notice(), QStringLiteral("Converting the document for preview..."));
+    ASSERT_TRUE(WaitForEnd(viewer)) << extension << ": " << viewer.Problem().toStdString();
+    EXPECT_EQ(viewer.PageCount(), facts.pages) << extension;
+    const QImage page = viewer.PageImage();
+    ExpectFits(page.size(), {400, 300}, facts, extension);
+    const double first = MeanDifference(page, Pdftoppm(Reference(extension), 1, page.size(), dir.Path()));
+    EXPECT_LT(first, 2) << extension << ": the first page as poppler renders it";
+    if (facts.pages > 1)
+      EXPECT_LT(first * 2, MeanDifference(page, Pdftoppm(Reference(extension), 2, page.size(), dir.Path())))
+          << extension << ": not the second page";
+    viewer.resize(300, 500);
+    QTest::qWait(0);
+    ExpectFits(viewer.PageImage().size(), {300, 500}, facts, extension + " after a resize");
+
+    // Cut in half, short of its last 512 bytes (the headers and tables whole, a sector they list
+    // gone), and random bytes under the same name: refused before any converter starts.
+    const std::uintmax_t size = fs::file_size(Document(extension));
+    const fs::path half = dir / ("half." + extension);
+    const fs::path short512 = dir / ("short." + extension);
+    fs::copy_file(Document(extension), half);
+    fs::copy_file(Document(extension), short512);
+    fs::resize_file(half, size / 2);
+    fs::resize_file(short512, size - 512);
+    std::vector<std::uint8_t> noise(4096);
+    std::mt19937 random(7);
+    for (auto& byte : noise) byte = std::uint8_t(random());
+    test::WriteFileBytes(dir / ("noise." + extension), noise);
+    for (const fs::path& damaged : {half, short512, dir / ("noise." + extension)}) {
+      OfficeViewer refused;
+      EXPECT_FALSE(refused.Load(Q(damaged))) << damaged;
+      EXPECT_FALSE(refused.Converting()) << damaged;
+    }
+  }
+}
+
+TEST(PreviewOfficeTest, DocumentsLibreOfficeCannotReadEndInTheNoPreviewNotice) {
+  test::TempDir dir;
+  // Whole zips that are no Word document: one without its body, one of a text file.
+  fs::copy_file(Document("docx"), dir / "gutted.docx");
+  ASSERT_EQ(test::RunShell("cd " + test::Quote(dir.Path()) +
+                           " && zip -qd gutted.docx word/document.xml && "
+                           "printf 'plain words' > words.txt && zip -q words.docx words.txt")
+                .status,
+            0);
+  for (const char* name : {"gutted.docx", "words.docx"}) {
+    OfficeViewer viewer;
+    ASSERT_TRUE(viewer.Load(Q(dir / name))) << name;
+    EXPECT_FALSE(WaitForEnd(viewer)) << name;
+    EXPECT_EQ(viewer.PageCount(), 0) << name;
+  }
+  PreviewPane pane;
+  pane.Show(ViewerKind::kOffice, Q(dir / "gutted.docx"));
+  EXPECT_EQ(pane.Shown(), ViewerKind::kOffice) << "converting";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Shown() == ViewerKind::kNone; }, 2 * OfficeViewer::kTimeoutMs));
+  auto* notice = dynamic_cast<NoticeViewer*>(pane.Current());
+  ASSERT_NE(notice, nullptr);
+  EXPECT_EQ(notice->Notice(), QString(kNoPreview));
+}
+
+TEST(PreviewOfficeTest, WithoutLibreOfficeTheNoticeSaysWhatToInstall) {
+  OfficeViewer absent{QString()};
+  ASSERT_TRUE(absent.Load(Q(Document("pptx"))));
+  EXPECT_FALSE(absent.Converting());
+  EXPECT_EQ(absent.Notice(), QStringLiteral("Install LibreOffice to preview office documents."));
+  // A converter that is named but cannot be run fails rather than staying busy.
+  test::TempDir dir;
+  OfficeViewer missing(Q(dir / "no-such-soffice"));
+  QSignalSpy failed(&missing, &Viewer::Failed);
+  if (missing.Load(Q(Document("pptx")))) EXPECT_TRUE(QTest::qWaitFor([&] { return !failed.isEmpty(); }, 10000));
+  EXPECT_FALSE(missing.Converting());
+}
+
+// The processes of a group that still run (zombies aside), by name.
+std::vector<std::string> RunningInGroup(pid_t group) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    int pgrp = 0;
+    if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %c %d %d", &state, &parent, &pgrp) != 3) continue;
+    if (pgrp == group && state != 'Z')
+      names.push_back(line.substr(line.find('(') + 1, line.rfind(')') - line.find('(') - 1));
+  }
+  return names;
+}
+
+TEST(PreviewOfficeTest, TheConverterAndTheOfficeItStartedEndWithTheViewerTheirTimeOrTheNextFile) {
+  auto viewer = std::make_unique<OfficeViewer>();
+  ASSERT_TRUE(viewer->Load(Q(Document("docx"))));
+  const auto launcher = pid_t(viewer->ConverterId());
+  ASSERT_GT(launcher, 0);
+  // The launcher starts the office as a child of its own: wait until it runs, then end the viewer.
+  const bool office = QTest::qWaitFor(
+      [&] {
+        const std::vector<std::string> names = RunningInGroup(launcher);
+        return std::find(names.begin(), names.end(), "soffice.bin") != names.end() || !viewer->Converting();
+      },
+      30000);
+  EXPECT_TRUE(office && viewer->Converting()) << "the office ran in the converter's group";
+  viewer.reset();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return RunningInGroup(launcher).empty(); }, 10000));
+  EXPECT_FALSE(fs::exists("/proc/" + std::to_string(launcher))) << "the launcher was waited for: no zombie";
+
+  // A converter that outlives its time is ended the same way, and the viewer fails.
+  OfficeViewer slow;
+  slow.SetTimeout(1);
+  ASSERT_TRUE(slow.Load(Q(Document("docx"))));
+  const auto slowLauncher = pid_t(slow.ConverterId());
+  EXPECT_FALSE(WaitForEnd(slow));
+  EXPECT_EQ(slow.Problem(), QStringLiteral("The document took too long to convert."));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return RunningInGroup(slowLauncher).empty(); }, 10000));
+
+  // Another file clicked while the first converts: the first converter ends, the second file shows.
+  PreviewPane pane;
+  pane.Show(ViewerKind::kOffice, Q(Document("docx")));
+  auto* first = dynamic_cast<OfficeViewer*>(pane.Current());
+  ASSERT_NE(first, nullptr);
+  const auto firstLauncher = pid_t(first->ConverterId());
+  QTest::qWaitFor([&] { return RunningInGroup(firstLauncher).size() > 1 || !first->Converting(); }, 30000);
+  pane.Show(ViewerKind::kOffice, Q(Document("pptx")));
+  auto* second = dynamic_cast<OfficeViewer*>(pane.Current());
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return RunningInGroup(firstLauncher).empty(); }, 10000));
+  EXPECT_TRUE(WaitForEnd(*second)) << second->Problem().toStdString();
+  EXPECT_EQ(second->PageCount(), Pdfinfo(Reference("pptx")).pages);
+}
+
+}  // namespace
+}  // namespace dravik::preview
