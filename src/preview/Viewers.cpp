@@ -37,9 +37,12 @@ bool ImageViewer::Load(const QString& path) {
   // damaged header that claims a vast picture fails instead of exhausting memory.
   QImageReader reader(path);
   reader.setDecideFormatFromContent(true);
-  const QImage image = reader.read();
-  if (image.isNull()) return false;
-  picture_ = QPixmap::fromImage(image);
+  return Show(reader.read());
+}
+
+bool ImageViewer::Show(QImage picture) {
+  if (picture.isNull()) return false;
+  picture_ = std::move(picture);
   Fit();
   return true;
 }
@@ -52,9 +55,9 @@ void ImageViewer::resizeEvent(QResizeEvent* event) {
 void ImageViewer::Fit() {
   if (picture_.isNull()) return;
   const QSize room = label_->size() * devicePixelRatioF();
-  QPixmap shown = picture_.width() > room.width() || picture_.height() > room.height()
-                      ? picture_.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                      : picture_;
+  QPixmap shown = QPixmap::fromImage(picture_.width() > room.width() || picture_.height() > room.height()
+                                         ? picture_.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                                         : picture_);
   shown.setDevicePixelRatio(devicePixelRatioF());
   label_->setPixmap(shown);
 }

@@ -2,6 +2,7 @@
 // The viewers of the preview pane, each a widget that loads a file by path
 // and says whether it could show it.
 
+#include <QImage>
 #include <QWidget>
 
 class QLabel;
@@ -34,14 +35,18 @@ class ImageViewer : public Viewer {
   explicit ImageViewer(QWidget* parent = nullptr);
   bool Load(const QString& path) override;
   QSize PictureSize() const { return picture_.size(); }
+  // The decoded picture at full size.
+  const QImage& Picture() const { return picture_; }
 
  protected:
+  // Shows a picture decoded by other means; false when it is empty.
+  bool Show(QImage picture);
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   void Fit();
   QLabel* label_;
-  QPixmap picture_;
+  QImage picture_;
 };
 
 // Plain text, read-only: UTF-16 with its byte-order mark, UTF-8 when the
