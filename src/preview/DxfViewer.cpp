@@ -1,13 +1,12 @@
 #include "preview/DxfViewer.h"
 
-#include <QFile>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include "preview/PreviewRules.h"
+#include "preview/PreviewFile.h"
 
 namespace dravik::preview {
 
@@ -110,10 +109,9 @@ DxfViewer::DxfViewer(QWidget* parent) : Viewer(parent) {
 }
 
 bool DxfViewer::Load(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() > static_cast<qint64>(kPreviewLimit)) return false;
-  const QByteArray bytes = file.readAll();
-  auto drawing = ReadDxf(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  const std::optional<QByteArray> bytes = ReadPreviewFile(path);
+  if (!bytes) return false;
+  auto drawing = ReadDxf(std::string_view(bytes->constData(), static_cast<std::size_t>(bytes->size())));
   if (!drawing) return false;
   drawing_ = std::move(*drawing);
   update();

@@ -1,12 +1,12 @@
 #include "preview/HtmlViewer.h"
 
-#include <QFile>
 #include <QStringDecoder>
 #include <QTextDocument>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "preview/MimeArchive.h"
+#include "preview/PreviewFile.h"
 
 namespace dravik::preview {
 
@@ -51,10 +51,9 @@ HtmlViewer::HtmlViewer(QWidget* parent) : Viewer(parent) {
 }
 
 bool HtmlViewer::Load(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QByteArray bytes = file.readAll();
-  if (bytes.isEmpty()) return false;
+  const std::optional<QByteArray> maybeBytes = ReadPreviewFile(path);
+  if (!maybeBytes || maybeBytes->isEmpty()) return false;
+  const QByteArray& bytes = *maybeBytes;
   if (path.endsWith(QLatin1String(".mht"), Qt::CaseInsensitive)) {
     std::optional<MimeArchive> archive = ReadMimeArchive(bytes);
     if (!archive) return false;

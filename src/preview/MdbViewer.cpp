@@ -1,6 +1,5 @@
 #include "preview/MdbViewer.h"
 
-#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QSplitter>
@@ -10,7 +9,7 @@
 
 #include "preview/MdbRecordModel.h"
 #include "preview/MdbTrial.h"
-#include "preview/PreviewRules.h"
+#include "preview/PreviewFile.h"
 
 namespace dravik::preview {
 
@@ -50,11 +49,9 @@ MdbViewer::MdbViewer(QWidget* parent) : Viewer(parent) {
 MdbViewer::~MdbViewer() = default;
 
 bool MdbViewer::Load(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || quint64(file.size()) > kPreviewLimit) return false;
-  const QByteArray bytes = file.readAll();
-  if (MdbDatabase::PageSizeOf(bytes) == 0 || !MdbTrialSucceeds(bytes)) return false;
-  database_ = MdbDatabase::Open(bytes);
+  const std::optional<QByteArray> bytes = ReadPreviewFile(path);
+  if (!bytes || MdbDatabase::PageSizeOf(*bytes) == 0 || !MdbTrialSucceeds(*bytes)) return false;
+  database_ = MdbDatabase::Open(*bytes);
   if (!database_) return false;
   Fill();
   return true;

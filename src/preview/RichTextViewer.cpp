@@ -1,12 +1,11 @@
 #include "preview/RichTextViewer.h"
 
-#include <QFile>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include "preview/PreviewRules.h"
+#include "preview/PreviewFile.h"
 
 namespace dravik::preview {
 
@@ -50,10 +49,9 @@ RichTextViewer::RichTextViewer(QWidget* parent) : Viewer(parent) {
 }
 
 bool RichTextViewer::Load(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() > static_cast<qint64>(kPreviewLimit)) return false;
-  const QByteArray bytes = file.readAll();
-  const auto rtf = ReadRtf(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  const std::optional<QByteArray> bytes = ReadPreviewFile(path);
+  if (!bytes) return false;
+  const auto rtf = ReadRtf(std::string_view(bytes->constData(), static_cast<std::size_t>(bytes->size())));
   if (!rtf) return false;
   FillDocument(*rtf, *text_->document());
   text_->moveCursor(QTextCursor::Start);

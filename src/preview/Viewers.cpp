@@ -1,5 +1,7 @@
 #include "preview/Viewers.h"
 
+#include "preview/PreviewFile.h"
+
 #include <QFile>
 #include <QImageReader>
 #include <QLabel>
@@ -72,9 +74,9 @@ TextViewer::TextViewer(QWidget* parent) : Viewer(parent) {
 }
 
 bool TextViewer::Load(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  text_->setPlainText(DecodeText(file.readAll()));
+  const std::optional<QByteArray> bytes = ReadPreviewFile(path);
+  if (!bytes) return false;
+  text_->setPlainText(DecodeText(*bytes));
   return true;
 }
 
