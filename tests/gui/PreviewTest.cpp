@@ -93,6 +93,12 @@ TEST(PreviewViewersTest, ArchivesListTheirEntriesAsZipAndGzipSeeThemAndDamagedOn
   EXPECT_EQ(listed, zip.Names().size());
   EXPECT_LT(zip.Cell(QStringLiteral("in/sub/b.txt"), ArchiveViewer::kPacked).toInt(), 20000) << "text packs well";
 
+  // 60 MB of zeros packed into some sixty kilobytes: listed from its headers, never unpacked.
+  ASSERT_EQ(test::RunShell("cd " + d + " && head -c 60000000 /dev/zero | zip -q bomb.zip -").status, 0);
+  ArchiveViewer bomb;
+  ASSERT_TRUE(bomb.Load(QString::fromStdString((dir.Path() / "bomb.zip").string())));
+  EXPECT_EQ(bomb.Cell(QStringLiteral("-"), ArchiveViewer::kSize), QStringLiteral("60000000"));
+
   ArchiveViewer gz;
   EXPECT_TRUE(gz.Load(QString::fromStdString((dir.Path() / "in/a.bin.gz").string())));
   EXPECT_EQ(gz.Names().size(), 1);
