@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QProcess>
@@ -86,8 +89,13 @@ OfficeViewer::OfficeViewer(const QString& converter, QWidget* parent)
   label_ = new QLabel;
   label_->setAlignment(Qt::AlignCenter);
   label_->setWordWrap(true);
-  label_->setMinimumSize(1, 1);
-  layout->addWidget(label_);
+  // A page is as wide as the pane and scrolls: fitted whole into a pane a
+  // few lines high, a portrait page could not be read.
+  scroll_ = new QScrollArea;
+  scroll_->setWidget(label_);
+  scroll_->setWidgetResizable(true);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  layout->addWidget(scroll_);
   timeout_->setSingleShot(true);
   timeout_->setInterval(kTimeoutMs);
   connect(timeout_, &QTimer::timeout, this, [this] {
@@ -188,13 +196,22 @@ void OfficeViewer::Render() {
   const QSizeF points = document_->pagePointSize(0);
   if (points.isEmpty()) return;
   const qreal ratio = devicePixelRatioF();
-  const QSize bound = (QSizeF(label_->size()) * ratio).toSize().boundedTo({kMaxRenderSide, kMaxRenderSide});
-  const QSize size = points.scaled(QSizeF(bound), Qt::KeepAspectRatio).toSize().expandedTo({1, 1});
+  const QSize room = scroll_->maximumViewportSize();
+  qreal width = room.width();
+  // A page taller than the pane brings the scroll bar, which takes its width from the page.
+  if (width * points.height() / points.width() > room.height())
+    width -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll_->verticalScrollBar());
+  const QSizeF wanted(width * ratio, width * ratio * points.height() / points.width());
+  const QSize size = wanted.scaled(QSizeF(kMaxRenderSide, kMaxRenderSide), Qt::KeepAspectRatio)
+                         .boundedTo(wanted)
+                         .toSize()
+                         .expandedTo({1, 1});
   // The renderer leaves the paper transparent; the page is shown on white, as printed.
   page_ = QImage(size, QImage::Format_RGB32);
   page_.fill(Qt::white);
   QPainter(&page_).drawImage(0, 0, document_->render(0, size));
   page_.setDevicePixelRatio(ratio);
+  label_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   label_->setPixmap(QPixmap::fromImage(page_));
 }
 

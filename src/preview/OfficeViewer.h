@@ -1,7 +1,7 @@
 #pragma once
 // Office documents (Word, Excel, PowerPoint, EMF) through LibreOffice when it
 // is installed: the file is converted to PDF by a separate headless process,
-// and the first page (the first slide) is shown scaled to the pane. The
+// and the first page (the first slide) is shown as wide as the pane. The
 // interface never waits for the converter; a converter that fails, crashes,
 // writes no PDF or takes too long ends in Failed(). The converter is ended
 // with the viewer, so only the shown file's conversion ever runs.
@@ -12,6 +12,7 @@
 #include "preview/Viewers.h"
 
 class QLabel;
+class QScrollArea;
 class QPdfDocument;
 class QProcess;
 class QTimer;
@@ -66,6 +67,7 @@ class OfficeViewer : public Viewer {
 
   QString converter_;
   QLabel* label_;
+  QScrollArea* scroll_;
   QPdfDocument* document_;
   QProcess* process_ = nullptr;
   QTimer* timeout_;

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
@@ -36,6 +37,7 @@
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
+#include "preview/OfficeViewer.h"
 #include "preview/PreviewPane.h"
 
 using namespace dravik::app;
@@ -122,7 +124,15 @@ int main(int argc, char** argv) {
       for (const QString& name : samples.entryList(QDir::Files, QDir::Name)) {
         const QString path = samples.filePath(name);
         results->preview->Show(dravik::preview::ViewerForFile(name, QFileInfo(path).size()), path);
-        grab(("preview-" + QFileInfo(name).completeBaseName()).toLocal8Bit().constData());
+        const QByteArray shotName = ("preview-" + QFileInfo(name).completeBaseName()).toLocal8Bit();
+        // A document goes through the converter first: its busy notice, then its page.
+        const QPointer<dravik::preview::OfficeViewer> office =
+            qobject_cast<dravik::preview::OfficeViewer*>(results->preview->Current());
+        if (office && office->Converting()) {
+          grab((shotName + "-converting").constData());
+          QTest::qWaitFor([&] { return !office || !office->Converting(); }, 90000);
+        }
+        grab(shotName.constData());
       }
     }
     results->preview->Show(dravik::preview::ViewerKind::kNone);

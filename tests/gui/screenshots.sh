@@ -8,7 +8,7 @@
 # build/). Build first (./test builds dravik_gui_screens).
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-BUILD=${1:-$ROOT/build}
+BUILD=$(cd "${1:-$ROOT/build}" && pwd)
 IMAGE=${2:-$ROOT/samples/demo.vhdx}
 SCREENS=$BUILD/tests/dravik_gui_screens
 [ -x "$SCREENS" ] || { echo "screenshots: build $SCREENS first" >&2; exit 1; }
@@ -28,6 +28,9 @@ rm -rf "$SAMPLES" && mkdir -p "$SAMPLES/in"
   (cd in && zip -q ../3-archive.zip notes.txt blue.png table.csv) && rm -r in
   printf 'Shopping list\n- bread\n- milk\n' > 4-notes.txt
   convert -size 200x120 gradient:orange-purple 5-layered.psd
+  printf 'Region,Q1,Q2,Q3\nNorth,120,135,150\nSouth,98,101,117\nEast,143,139,160\n' > sales.csv
+  timeout 120 soffice --headless --norestore "-env:UserInstallation=file://$SAMPLES/profile" --convert-to xlsx sales.csv \
+    >/dev/null 2>&1 && mv sales.xlsx 8-sales.xlsx && rm -rf sales.csv profile
   /usr/bin/python3 - <<'PY'
 import dbf, datetime, ezdxf
 table = dbf.Table('6-customers.dbf', 'name C(20); city C(16); since D; active L; balance N(9,2)', dbf_type='db3')
