@@ -31,6 +31,9 @@ rm -rf "$SAMPLES" && mkdir -p "$SAMPLES/in"
   printf 'Region,Q1,Q2,Q3\nNorth,120,135,150\nSouth,98,101,117\nEast,143,139,160\n' > sales.csv
   timeout 120 soffice --headless --norestore "-env:UserInstallation=file://$SAMPLES/profile" --convert-to xlsx sales.csv \
     >/dev/null 2>&1 && mv sales.xlsx 8-sales.xlsx && rm -rf sales.csv profile
+  printf '<html><body><h2>Trip notes</h2><p>Day <b>one</b>: the <i>old town</i>.</p><ul><li>Museum</li><li>Market</li></ul>'\
+'<img src="http://example.com/photo.jpg"></body></html>' > 9-trip.html
+  printf '# Letter\n\nDear **Ada**,\n\nthank you for the *caf\xc3\xa9* recipe.\n' | pandoc -s -f markdown -o 9-letter.rtf
   /usr/bin/python3 - <<'PY'
 import dbf, datetime, ezdxf
 table = dbf.Table('6-customers.dbf', 'name C(20); city C(16); since D; active L; balance N(9,2)', dbf_type='db3')
