@@ -7,7 +7,7 @@
 #include <numbers>
 #include <variant>
 
-#include "preview/AppendUtf8.h"
+#include "util/Utf.h"
 
 namespace dravik::preview {
 

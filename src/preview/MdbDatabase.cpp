@@ -5,6 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include "preview/PreviewFile.h"
+#include "util/Bytes.h"
+
 namespace dravik::preview {
 
 namespace {
@@ -27,12 +30,6 @@ constexpr size_t kBindSize = 16384;
 // Jet allows 255 columns a table; a definition claiming more is damaged.
 constexpr unsigned kMaxColumns = 255;
 
-quint32 Le32(const QByteArray& bytes, int offset) {
-  if (offset < 0 || offset + 4 > bytes.size()) return 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData() + offset);
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<quint32>(p[3]) << 24;
-}
-
 QString FromLibmdb(const char* text, size_t limit) { return QString::fromUtf8(text, qsizetype(strnlen(text, limit))); }
 
 }  // namespace
@@ -49,7 +46,7 @@ int MdbDatabase::PageSizeOf(const QByteArray& bytes) {
   const char* format = bytes.constData() + kFormatOffset;
   if (std::memcmp(format, kJetFormat, kFormatLength) != 0 && std::memcmp(format, kAceFormat, kFormatLength) != 0)
     return 0;
-  const quint32 version = Le32(bytes, kVersionOffset);
+  const quint32 version = le32(AsBytes(bytes), kVersionOffset);
   if (version > kLastVersion) return 0;
   return version == kVersionJet3 ? kJet3PageSize : kPageSize;
 }

@@ -4,21 +4,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "preview/PreviewFile.h"
+#include "util/Bytes.h"
+
 namespace dravik::preview {
 
 namespace {
-
-std::optional<std::uint32_t> Le32(const QByteArray& bytes, qsizetype offset) {
-  if (offset < 0 || offset > bytes.size() - 4) return std::nullopt;
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData() + offset);
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-std::optional<std::uint16_t> Le16(const QByteArray& bytes, qsizetype offset) {
-  if (offset < 0 || offset > bytes.size() - 2) return std::nullopt;
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData() + offset);
-  return std::uint16_t(p[0] | p[1] << 8);
-}
 
 // Zip: the end-of-central-directory record and the headers it points to.
 constexpr std::uint32_t kZipLocalSignature = 0x04034B50;
@@ -53,11 +44,12 @@ constexpr std::uint32_t kEmfMinHeaderSize = 88;
 constexpr std::uint32_t kEmfMinRecordSize = 8;
 
 qsizetype FindZipEnd(const QByteArray& bytes) {
+  const Bytes file = AsBytes(bytes);
   const qsizetype lowest = std::max<qsizetype>(0, bytes.size() - kZipEndSize - kZipMaxComment);
   for (qsizetype at = bytes.size() - kZipEndSize; at >= lowest; --at) {
-    if (Le32(bytes, at) != kZipEndSignature) continue;
+    if (le32(file, std::size_t(at)) != kZipEndSignature) continue;
     // The comment must reach exactly to the end of the file, else these four bytes are data.
-    if (at + kZipEndSize + *Le16(bytes, at + kZipEndCommentLength) == bytes.size()) return at;
+    if (at + kZipEndSize + le16(file, std::size_t(at + kZipEndCommentLength)) == bytes.size()) return at;
   }
   return -1;
 }
@@ -65,58 +57,62 @@ qsizetype FindZipEnd(const QByteArray& bytes) {
 }  // namespace
 
 bool LooksLikeWholeZip(const QByteArray& bytes) {
-  if (Le32(bytes, 0) != kZipLocalSignature) return false;
+  const Bytes file = AsBytes(bytes);
+  if (le32(file, 0) != kZipLocalSignature) return false;
   const qsizetype end = FindZipEnd(bytes);
   if (end < 0) return false;
-  const std::uint32_t size = *Le32(bytes, end + kZipEndDirectorySize);
-  const std::uint32_t offset = *Le32(bytes, end + kZipEndDirectoryOffset);
+  const std::uint32_t size = le32(file, std::size_t(end + kZipEndDirectorySize));
+  const std::uint32_t offset = le32(file, std::size_t(end + kZipEndDirectoryOffset));
   // Zip64 keeps the real values in a record before the end record: its locator is enough here.
-  if (offset == 0xFFFFFFFF || size == 0xFFFFFFFF) return Le32(bytes, end - kZip64LocatorSize) == kZip64LocatorSignature;
-  return std::uint64_t(offset) + size <= std::uint64_t(end) && Le32(bytes, offset) == kZipCentralSignature;
+  if (offset == 0xFFFFFFFF || size == 0xFFFFFFFF)
+    return end >= kZip64LocatorSize && le32(file, std::size_t(end - kZip64LocatorSize)) == kZip64LocatorSignature;
+  return std::uint64_t(offset) + size <= std::uint64_t(end) && le32(file, offset) == kZipCentralSignature;
 }
 
 bool LooksLikeWholeCompoundFile(const QByteArray& bytes) {
   if (bytes.size() < kCompoundHeaderSize || !bytes.startsWith(QByteArray::fromRawData(kCompoundSignature, 8)))
     return false;
-  const std::uint16_t shift = *Le16(bytes, kCompoundSectorShift);
+  const Bytes file = AsBytes(bytes);
+  const std::uint16_t shift = le16(file, kCompoundSectorShift);
   if (shift != 9 && shift != 12) return false;
   // Sector n starts at (n + 1) * size: the 512-byte header fills the whole first 4096-byte sector of version 4.
   const qsizetype sectorSize = qsizetype(1) << shift;
   const qsizetype sectors = (bytes.size() - 1) / sectorSize;
   // The end-of-chain and free marks (0xFFFFFFFE, 0xFFFFFFFF) lie past any file of preview size.
   auto inside = [&](std::uint32_t sector) { return qsizetype(sector) < sectors; };
-  if (!inside(*Le32(bytes, kCompoundDirectoryStart))) return false;
-  const std::uint32_t fatSectors = *Le32(bytes, kCompoundFatSectorCount);
+  if (!inside(le32(file, kCompoundDirectoryStart))) return false;
+  const std::uint32_t fatSectors = le32(file, kCompoundFatSectorCount);
   if (fatSectors == 0) return false;
   // Every sector in use must be in the file: a cut copy keeps the table but loses what it lists.
   const int listed = int(std::min<std::uint32_t>(fatSectors, kCompoundHeaderFatEntries));
   for (int i = 0; i < listed; ++i) {
-    const std::uint32_t fat = *Le32(bytes, kCompoundHeaderFat + 4 * i);
+    const std::uint32_t fat = le32(file, std::size_t(kCompoundHeaderFat + 4 * i));
     if (!inside(fat)) return false;
     const qsizetype start = (qsizetype(fat) + 1) * sectorSize;
+    if (start + sectorSize > bytes.size()) return false;
     for (qsizetype entry = 0; entry < sectorSize / 4; ++entry) {
-      const std::optional<std::uint32_t> next = Le32(bytes, start + 4 * entry);
-      if (!next) return false;
-      if (*next != kCompoundFree && !inside(std::uint32_t(i * (sectorSize / 4) + entry))) return false;
+      const std::uint32_t next = le32(file, std::size_t(start + 4 * entry));
+      if (next != kCompoundFree && !inside(std::uint32_t(i * (sectorSize / 4) + entry))) return false;
     }
   }
   return true;
 }
 
 bool LooksLikeWholeEmf(const QByteArray& bytes) {
-  if (Le32(bytes, 0) != kEmfHeaderType || Le32(bytes, kEmfSignatureOffset) != kEmfSignature) return false;
-  const std::uint32_t fileSize = Le32(bytes, kEmfFileSize).value_or(0);
-  if (fileSize == 0 || fileSize > std::uint64_t(bytes.size()) || *Le32(bytes, kEmfRecordSize) < kEmfMinHeaderSize)
+  const Bytes file = AsBytes(bytes);
+  if (le32(file, 0) != kEmfHeaderType || le32(file, kEmfSignatureOffset) != kEmfSignature) return false;
+  const std::uint32_t fileSize = le32(file, kEmfFileSize);
+  if (fileSize == 0 || fileSize > std::uint64_t(bytes.size()) || le32(file, kEmfRecordSize) < kEmfMinHeaderSize)
     return false;
   // Each record at least 8 bytes and 4-aligned, so the walk ends within size / 8 steps.
   qsizetype at = 0;
   std::uint32_t type = 0;
   while (at < qsizetype(fileSize)) {
-    const std::optional<std::uint32_t> kind = Le32(bytes, at);
-    const std::optional<std::uint32_t> size = Le32(bytes, at + kEmfRecordSize);
-    if (!kind || !size || *size < kEmfMinRecordSize || *size % 4 != 0 || *size > fileSize - at) return false;
-    type = *kind;
-    at += *size;
+    // A record's two fields must be in the file; a size of 0 read past the end fails below.
+    const std::uint32_t size = le32(file, std::size_t(at + kEmfRecordSize));
+    if (size < kEmfMinRecordSize || size % 4 != 0 || size > fileSize - at) return false;
+    type = le32(file, std::size_t(at));
+    at += size;
   }
   return type == kEmfEofType;
 }

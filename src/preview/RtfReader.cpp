@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <map>
 
-#include "preview/AppendUtf8.h"
+#include "util/Utf.h"
 
 namespace dravik::preview {
 

@@ -25,13 +25,24 @@ QString DecodeText(const QByteArray& bytes) {
   return QString::fromLatin1(bytes);
 }
 
-ImageViewer::ImageViewer(QWidget* parent) : Viewer(parent) {
-  auto* layout = new QVBoxLayout(this);
+namespace {
+
+// A label filling the viewer, its picture centred; it may shrink below the
+// picture, which is then scaled down to fit.
+QLabel* FillWithPictureLabel(QWidget* viewer) {
+  auto* layout = new QVBoxLayout(viewer);
   layout->setContentsMargins(0, 0, 0, 0);
-  label_ = new QLabel;
-  label_->setAlignment(Qt::AlignCenter);
-  label_->setMinimumSize(1, 1);
-  layout->addWidget(label_);
+  auto* label = new QLabel;
+  label->setAlignment(Qt::AlignCenter);
+  label->setMinimumSize(1, 1);
+  layout->addWidget(label);
+  return label;
+}
+
+}  // namespace
+
+ImageViewer::ImageViewer(QWidget* parent) : Viewer(parent) {
+  label_ = FillWithPictureLabel(this);
 }
 
 bool ImageViewer::Load(const QString& path) {
@@ -101,12 +112,7 @@ QString NoticeViewer::Notice() const { return label_->text(); }
 QString NoticeViewer::Reason() const { return reason_->text(); }
 
 AnimationViewer::AnimationViewer(QWidget* parent) : Viewer(parent) {
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  label_ = new QLabel;
-  label_->setAlignment(Qt::AlignCenter);
-  label_->setMinimumSize(1, 1);
-  layout->addWidget(label_);
+  label_ = FillWithPictureLabel(this);
 }
 
 bool AnimationViewer::Load(const QString& path) {
