@@ -279,7 +279,7 @@ bool FolderRun(int files, Figures& figures) {
   };
 
   painted("results page shown (root listed, painted)", [&] {
-    results->SetResult(&*session.tree, &session.store, &session.filter);
+    results->SetResult(&*session.tree, &session.store);
     wizard->ShowPage(Wizard::kResults);
   });
   const std::size_t big = session.tree->FindFolder(u"big").value();

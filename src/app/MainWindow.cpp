@@ -286,6 +286,8 @@ void MainWindow::OnFileFilters() {
 void MainWindow::OnSettings() {
   RecoverySettingsDialog dialog(wizard_->session().settings, this);
   dialog.exec();
+  // The deleted setting changes what a save would write.
+  wizard_->results->UpdateSelectedSize();
 }
 
 void MainWindow::OnDriveInformation() {

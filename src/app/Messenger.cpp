@@ -4,12 +4,17 @@
 #include <QMessageBox>
 
 #include "app/AppTexts.h"
+#include "app/results/SaveReportDialog.h"
 
 namespace dravik::app {
 
 Messenger::Messenger(QWidget* parent)
     : function_([parent](const QString& text, MessageKind kind, bool yesNo) {
         return ShowMessageBox(parent, text, kind, yesNo);
+      }),
+      report_([parent](const QString& text, MessageKind kind, const QStringList& lines) {
+        SaveReportDialog dialog(text, kind, lines, parent);
+        dialog.exec();
       }) {}
 
 int ShowMessageBox(QWidget* parent, const QString& text, MessageKind kind, bool yesNo) {

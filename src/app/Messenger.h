@@ -4,6 +4,7 @@
 // their own in its place and answer the questions.
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -21,14 +22,31 @@ class Messenger {
   // text, kind, whether Yes and No are asked (otherwise only OK).
   using Function = std::function<int(const QString& text, MessageKind kind, bool yesNo)>;
 
+  // text, kind, and the lines of a list that goes with it (files a save could not write whole).
+  using ReportFunction = std::function<void(const QString& text, MessageKind kind, const QStringList& lines)>;
+
   explicit Messenger(QWidget* parent = nullptr);
-  void SetFunction(Function function) { function_ = std::move(function); }
+  // Replaces the message boxes; reports then come as their text alone,
+  // until SetReportFunction gives them a function of their own.
+  void SetFunction(Function function) {
+    function_ = std::move(function);
+    report_ = nullptr;
+  }
+  void SetReportFunction(ReportFunction report) { report_ = std::move(report); }
 
   int Show(const QString& text, MessageKind kind) const { return function_(text, kind, false); }
   bool Ask(const QString& text) const { return function_(text, MessageKind::kQuestion, true) == kYes; }
+  // A message with a list below it; a plain message when the list is empty.
+  void Report(const QString& text, MessageKind kind, const QStringList& lines) const {
+    if (report_ && !lines.isEmpty())
+      report_(text, kind, lines);
+    else
+      Show(text, kind);
+  }
 
  private:
   Function function_;
+  ReportFunction report_;
 };
 
 // The message box on screen.

@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "cli/Progress.h"
+#include "cli/SaveReport.h"
 #include "cli/ScanShared.h"
 #include "disk/DriveTable.h"
 #include "disk/SectorReader.h"
@@ -29,7 +30,8 @@ namespace {
 
 constexpr const char* kScanUsage =
     "Usage: dravik scan quick IMAGE [--partition N] [--list | --json] [--recover DIR]\n"
-    "                               [--select PATH]... [--deleted include|only|exclude]\n"
+    "                               [--report FILE] [--select PATH]...\n"
+    "                               [--deleted include|only|exclude]\n"
     "                               [--duplicates rename|overwrite|skip] [--filter PATTERN]...\n"
     "                               [--quiet] [--verbose]\n"
     "       dravik scan extensive IMAGE --fs ntfs|fat32|fat16 [--start S] [--end E]\n"
@@ -79,9 +81,17 @@ constexpr const char* kScanUsage =
     "                       paths join the names below the root with \"/\"; the\n"
     "                       *Utc members are ISO 8601 or null where not recorded\n"
     "  --recover DIR        save into DIR: the root's files into DIR, every folder\n"
-    "                       recreated below it (created when missing); a file that\n"
-    "                       cannot be written whole is removed, named on standard\n"
-    "                       error with the reason, and makes the exit status 1\n"
+    "                       recreated below it (created when missing). The exit\n"
+    "                       status is 1 unless every file was saved whole and at\n"
+    "                       least one was saved. Every file that is not whole is\n"
+    "                       named on standard error (the first 20) with the reason:\n"
+    "                       one that could not be written is removed; one cut\n"
+    "                       short by an interrupt is kept as NAME.partial; one\n"
+    "                       with parts the image could not give keeps its name,\n"
+    "                       zeros standing for the missing bytes\n"
+    "  --report FILE        with --recover: write every file that is not whole into\n"
+    "                       FILE as JSON: {\"saved\",\"failed\",\"incomplete\",\"files\":\n"
+    "                       [{\"path\",\"status\",\"reason\",\"missingBytes\"}]}\n"
     "  --select PATH        save only this folder (recreated with its path) or file\n"
     "                       (written into DIR itself); may be repeated\n"
     "  --deleted MODE       include (default), only or exclude deleted files\n"
@@ -255,9 +265,11 @@ std::optional<int> ParseResultOptions(const ParsedArgs& parsed, ScanOptions& opt
   options.quiet = parsed.Has("quiet");
   options.verbose = parsed.Has("verbose");
   options.destination = parsed.Value("recover");
+  options.report = parsed.Value("report");
   if (parsed.Has("select")) options.selected = parsed.values.at("select");
   if (options.list && options.json) return UsageError("--list and --json exclude each other", usage);
   if (!options.selected.empty() && !options.destination) return UsageError("--select needs --recover DIR", usage);
+  if (options.report && !options.destination) return UsageError("--report needs --recover DIR", usage);
   if (auto mode = parsed.Value("deleted")) {
     const auto value = ParseDeletedMode(*mode);
     if (!value) return UsageError("--deleted takes include, only or exclude", usage);
@@ -349,7 +361,7 @@ std::optional<int> ParseTraceOptions(const ParsedArgs& parsed, ScanOptions& opti
 // only help was asked for.
 std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& args) {
   const ParsedArgs parsed = ParseArgs(args, {{"partition", true}, {"list"}, {"json"}, {"recover", true},
-                                             {"select", true}, {"deleted", true}, {"duplicates", true},
+                                             {"report", true}, {"select", true}, {"deleted", true}, {"duplicates", true},
                                              {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"fs", true},
                                              {"start", true}, {"end", true}, {"pick", true},
                                              {"save-snapshot", true}, {"replace"}, {"types", true},
@@ -379,40 +391,6 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
     return UsageError("--save-snapshot keeps a picked file system: it needs --pick K", kScanUsage);
   return options;
 }
-
-// "1 file" or "N files".
-std::string Files(std::uint32_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
-
-// What did not go well in a save, on standard error.
-void ReportSaveTrouble(const SaveSummary& summary) {
-  constexpr std::size_t kShownFailures = 5;
-  if (summary.failed > 0)
-    std::fprintf(stderr, "dravik: %s could not be saved:\n", Files(summary.failed).c_str());
-  else if (!summary.failures.empty())
-    std::fprintf(stderr, "dravik: not every folder could be made:\n");
-  for (std::size_t i = 0; i < summary.failures.size() && i < kShownFailures; ++i)
-    std::fprintf(stderr, "dravik:   %s\n", summary.failures[i].Text().c_str());
-  if (summary.unreadable > 0)
-    std::fprintf(stderr,
-                 "dravik: %s saved with parts the disk could not give: %u sector reads failed (written as "
-                 "zeros), or the data ends before the recorded size\n",
-                 Files(summary.unreadable).c_str(), summary.failedReads);
-  else if (summary.failedReads > 0)
-    std::fprintf(stderr, "dravik: %u sector reads failed\n", summary.failedReads);
-}
-
-}  // namespace
-
-int EndSave(const ScanOptions& options, const SaveSummary& summary, ProgressLine& progress) {
-  progress.Clear();
-  std::fprintf(options.json ? stderr : stdout, "%u files saved into %s\n", summary.saved,
-               options.destination->c_str());
-  std::fflush(stdout);
-  ReportSaveTrouble(summary);
-  return summary.Complete() ? kExitOk : kExitFailed;
-}
-
-namespace {
 
 // Saves what is selected (or, without a selection, everything: every folder
 // and the root's files) and says how many files were saved whole. Fails when

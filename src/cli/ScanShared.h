@@ -33,6 +33,8 @@ struct ScanOptions {
   RecoverySettings settings;
   FilterList filter;
   std::optional<std::string> destination;
+  // --report: where the JSON list of every file not saved whole goes.
+  std::optional<std::string> report;
   std::vector<std::string> selected;
   bool list = false;
   bool json = false;
@@ -86,12 +88,6 @@ int ShowTraceResult(const ScanOptions& options, const SectorReader* reader, std:
 // any; the exit status when that failed.
 std::optional<int> SaveTraceSnapshot(const ScanOptions& options, const SnapshotInfo& info,
                                      std::span<const SignatureGroup> groups, std::span<const FoundFile> files);
-
-// The end of a save: "N files saved into DIR", then on standard error what
-// did not go well (the files that could not be saved with the first
-// reasons, the files with unreadable parts); the exit status: failed unless
-// every file was saved whole.
-int EndSave(const ScanOptions& options, const SaveSummary& summary, ProgressLine& progress);
 
 // Where the programs keep the File Trace catalogue: Raw.dat beside them, or,
 // once installed, in the data folder (share/dravik) of their installation.

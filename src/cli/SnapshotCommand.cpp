@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kSnapshotUsage =
     "Usage: dravik snapshot [IMAGE] FILE.dvsf [--list | --json] [--recover DIR]\n"
-    "                       [--select PATH]... [--deleted include|only|exclude]\n"
+    "                       [--report FILE] [--select PATH]... [--deleted include|only|exclude]\n"
     "                       [--duplicates rename|overwrite|skip] [--filter PATTERN]...\n"
     "                       [--quiet] [--verbose]\n"
     "       dravik snapshot --info FILE.dvsf\n"
@@ -73,7 +73,7 @@ void PrintInfo(const Snapshot& s) {
 
 int RunSnapshot(const std::vector<std::string>& args) {
   const ParsedArgs parsed =
-      ParseArgs(args, {{"info"}, {"list"}, {"json"}, {"recover", true}, {"select", true}, {"deleted", true},
+      ParseArgs(args, {{"info"}, {"list"}, {"json"}, {"recover", true}, {"report", true}, {"select", true}, {"deleted", true},
                        {"duplicates", true}, {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"size", true}, {"no-trim"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kSnapshotUsage);
   if (parsed.Has("help")) {

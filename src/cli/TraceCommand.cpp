@@ -12,6 +12,7 @@
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "cli/Progress.h"
+#include "cli/SaveReport.h"
 #include "cli/ScanShared.h"
 #include "disk/DriveTable.h"
 #include "disk/FsParamsReader.h"

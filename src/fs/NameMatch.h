@@ -25,6 +25,7 @@ class FilterList {
   // The message shown for a refused pattern; empty for kAdded.
   static const char* Message(AddResult result);
   void Remove(std::size_t index);
+  void Clear() { patterns_.clear(); }
 
   // True while the list is empty, or when the name matches a pattern.
   bool Accepts(std::u16string_view name) const;

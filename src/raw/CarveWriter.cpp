@@ -4,6 +4,7 @@
 
 #include "disk/SectorReader.h"
 #include "raw/CarveEnd.h"
+#include "save/SafeName.h"
 #include "save/SaveDriver.h"
 
 namespace dravik {
@@ -51,7 +52,6 @@ FileOutcome ExtractCarvedFile(const SaveContext& base, const std::filesystem::pa
   int error = 0;
   auto output = OutputFile::Create(path, error);
   if (!output) return CountNotCreated(context, path, error);
-  const std::uint32_t readsBefore = context.control.FailedReads();
   const std::uint64_t sectors = std::uint64_t{carveSizeMiB} * kSectorsPerMiB;
   const std::uint64_t disk = context.reader.SectorCount();
   const std::uint64_t held = file.firstSector < disk ? std::min(sectors, disk - file.firstSector) : 0;
@@ -60,10 +60,10 @@ FileOutcome ExtractCarvedFile(const SaveContext& base, const std::filesystem::pa
   if (held < sectors) runs.push_back({std::nullopt, sectors - held});
   const std::uint64_t size =
       context.settings.trimCarved ? TrimmedSize(context, file, held, sectors) : sectors * kSectorSize;
-  const std::uint64_t written = CopySectorRuns(context, *output, runs, size, forSave);
+  const CopiedBytes copied = CopySectorRuns(context, *output, runs, size, forSave);
   const int writeError = output->Close();
   // A carved file has no recorded time: it keeps the time of saving.
-  return EndFile(context, path, {written, size, writeError, 0, context.control.FailedReads() > readsBefore});
+  return EndFile(context, path, {copied.written, size, writeError, copied.unreadable, std::nullopt});
 }
 
 SaveSummary SaveCarvedFiles(const SaveContext& context, std::span<const FoundFile> files,
@@ -72,7 +72,10 @@ SaveSummary SaveCarvedFiles(const SaveContext& context, std::span<const FoundFil
   // Without the destination nothing can be written: every checked file fails.
   if (const auto failure = MakeFolderPath(destination)) {
     context.control.RecordFolderFailure(*failure);
-    context.control.CountFailedFiles(static_cast<std::uint32_t>(checked.size()));
+    for (const FoundFile& file : files)
+      if (checked.count(file.fileNumber) != 0)
+        context.control.CountFailed({destination / PathFromName(SafeFileName(file.name)), failure->error,
+                                     SaveFailure::Step::kNoFolder, 0});
     return context.control.Summary();
   }
   for (const FoundFile& file : files) {

@@ -36,19 +36,15 @@ FileOutcome ExtractFatFile(const SaveContext& context, const std::filesystem::pa
   int error = 0;
   auto output = OutputFile::Create(path, error);
   if (!output) return CountNotCreated(context, path, error);
-  const std::uint32_t readsBefore = context.control.FailedReads();
   const auto clusters = fat::FileClusters(context.reader, context.params, file.firstCluster, file.size, file.deleted);
   // A size beyond the clusters the file has is a damaged entry: the file is
-  // written only as far as its clusters go.
+  // written only as far as its clusters go, and named as incomplete.
   const std::uint64_t held = clusters.size() * std::uint64_t{context.params.sectorsPerCluster} * kSectorSize;
   const std::uint64_t size = std::min<std::uint64_t>(file.size, held);
-  const std::uint64_t written =
-      CopySectorRuns(context, *output, RunsOfClusters(context.params, clusters), size, forSave);
+  const CopiedBytes copied = CopySectorRuns(context, *output, RunsOfClusters(context.params, clusters), size, forSave);
   const int writeError = output->Close();
   const SavedTimes times{UnixTimeFromFatDateTime(file.date2, 0), UnixTimeFromFatDateTime(file.date1, file.time1)};
-  const int timesError = writeError != 0 ? 0 : ApplyTimes(path, times);
-  const bool unreadable = size < file.size || context.control.FailedReads() > readsBefore;
-  return EndFile(context, path, {written, size, writeError, timesError, unreadable});
+  return EndFile(context, path, {copied.written, size, writeError, copied.unreadable + (file.size - size), times});
 }
 
 }  // namespace dravik

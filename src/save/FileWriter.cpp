@@ -1,10 +1,12 @@
 #include "save/FileWriter.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 
 #include "disk/SectorReader.h"
@@ -37,14 +39,22 @@ bool IsImage(const SaveContext& context, const std::filesystem::path& path) {
 
 Destination Write(std::filesystem::path path) { return {Destination::Choice::kWrite, std::move(path), 0}; }
 Destination Fail(std::filesystem::path path, int error) { return {Destination::Choice::kFail, std::move(path), error}; }
-Destination PassOver(std::filesystem::path path) { return {Destination::Choice::kPassOver, std::move(path), 0}; }
+Destination PassOver(std::filesystem::path path, bool byFilter = false) {
+  return {Destination::Choice::kPassOver, std::move(path), 0, byFilter};
+}
 
 }  // namespace
 
+LeftOut LeftOutBySettings(const RecoverySettings& settings, const FilterList& filter, std::u16string_view name,
+                          bool deleted) {
+  const DeletedMode mode = settings.deleted;
+  if ((mode == DeletedMode::kOnly && !deleted) || (mode == DeletedMode::kExclude && deleted))
+    return LeftOut::kByDeletedSetting;
+  return filter.Accepts(name) ? LeftOut::kNo : LeftOut::kByFilter;
+}
+
 bool PassedOver(const SaveContext& context, std::u16string_view name, bool deleted) {
-  const DeletedMode mode = context.settings.deleted;
-  if ((mode == DeletedMode::kOnly && !deleted) || (mode == DeletedMode::kExclude && deleted)) return true;
-  return !context.filter.Accepts(name);
+  return LeftOutBySettings(context.settings, context.filter, name, deleted) != LeftOut::kNo;
 }
 
 Destination ChooseDestination(const SaveContext& context, const std::filesystem::path& folder, std::u16string& name,
@@ -53,7 +63,8 @@ Destination ChooseDestination(const SaveContext& context, const std::filesystem:
   const std::u16string original = name;
   name = FromUtf8(path.filename().string());
   if (!forSave) return IsImage(context, path) ? PassOver(path) : Write(path);
-  if (PassedOver(context, original, deleted)) return PassOver(path);
+  if (const LeftOut left = LeftOutBySettings(context.settings, context.filter, original, deleted); left != LeftOut::kNo)
+    return PassOver(path, left == LeftOut::kByFilter);
   const int found = Probe(path);
   if (found == 0) return Write(path);
   if (found != EEXIST) return Fail(path, found);
@@ -149,7 +160,7 @@ int OutputFile::Close() {
 
 FileOutcome CountRefused(const SaveContext& context, const Destination& destination) {
   if (destination.choice == Destination::Choice::kFail) return CountNotCreated(context, destination.path, destination.error);
-  context.control.CountPassedOver();
+  context.control.CountPassedOver(destination.byFilter);
   return FileOutcome::kPassedOver;
 }
 
@@ -158,29 +169,83 @@ FileOutcome CountNotCreated(const SaveContext& context, const std::filesystem::p
   return FileOutcome::kFailed;
 }
 
+namespace {
+
+// No more "NAME (n).partial" names than this are tried for one cut file.
+constexpr std::uint32_t kMaxPartialNames = 1000;
+
+// Renames from to to unless something stands at to: 0, or the errno.
+int RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+  // The destination's file system cannot refuse by itself: look first.
+  if (const int found = Probe(to)) return found;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// Moves a file cut short on request to "NAME.partial" (or "NAME (n).partial"
+// when that is taken), never replacing anything. Returns where it is now;
+// when no such name can be had it is removed and none is returned.
+std::optional<std::filesystem::path> KeepAsPartial(const std::filesystem::path& path) {
+  const std::filesystem::path folder = path.parent_path();
+  const std::string name = path.filename().string();
+  for (std::uint32_t n = 1; n <= kMaxPartialNames; ++n) {
+    const std::string suffix = n == 1 ? ".partial" : " (" + std::to_string(n) + ").partial";
+    const std::filesystem::path target = folder / (FitNameLength(name, kMaxNameBytes - suffix.size()) + suffix);
+    const int error = RenameWithoutReplacing(path, target);
+    if (error == 0) return target;
+    if (error != EEXIST) break;
+  }
+  ::unlink(path.c_str());
+  return std::nullopt;
+}
+
+}  // namespace
+
 FileOutcome EndFile(const SaveContext& context, const std::filesystem::path& path, const WrittenFile& file) {
   SaveControl& control = context.control;
   if (file.writeError != 0) {
     ::unlink(path.c_str());
-    control.CountFailed({path, file.writeError, SaveFailure::Step::kFile});
+    control.CountFailed({path, file.writeError, SaveFailure::Step::kFile, file.size});
     return FileOutcome::kFailed;
   }
   if (file.bytes < file.size) {
     if (control.StopRequested() || control.SkipRequested()) {
-      control.CountInterrupted();
+      const auto kept = KeepAsPartial(path);
+      control.CountInterrupted(kept.value_or(path), file.size - (kept ? file.bytes : 0));
       return FileOutcome::kInterrupted;
     }
     // The data ended before the size without a request: a cut-off file.
     ::unlink(path.c_str());
-    control.CountFailed({path, 0, SaveFailure::Step::kDamaged});
+    control.CountFailed({path, 0, SaveFailure::Step::kDamaged, file.size});
     return FileOutcome::kFailed;
   }
-  if (file.timesError != 0) {
-    control.CountFailed({path, file.timesError, SaveFailure::Step::kTimes});
-    return FileOutcome::kFailed;
+  if (file.times) {
+    if (const int error = ApplyTimes(path, *file.times)) {
+      control.CountFailed({path, error, SaveFailure::Step::kTimes, 0});
+      return FileOutcome::kFailed;
+    }
   }
-  control.CountSaved(file.unreadable);
+  if (file.missing > 0)
+    control.CountIncomplete(path, file.missing);
+  else
+    control.CountSaved();
   return FileOutcome::kSaved;
+}
+
+std::uint64_t CountUnreadableBytes(const SaveContext& context, std::uint64_t first, std::uint64_t count,
+                                   std::uint64_t bytes) {
+  std::array<std::uint8_t, kSectorSize> sector{};
+  std::uint64_t missing = 0;
+  std::uint32_t failed = 0;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    if (context.reader.Read(first + i, 1, sector)) continue;
+    ++failed;
+    const std::uint64_t at = i * kSectorSize;
+    if (at < bytes) missing += std::min<std::uint64_t>(kSectorSize, bytes - at);
+  }
+  context.control.CountFailedReads(failed);
+  return missing;
 }
 
 namespace {
@@ -196,15 +261,16 @@ std::uint64_t CopyInKernel(const SaveContext& context, OutputFile& file, std::ui
 
 }  // namespace
 
-std::uint64_t CopySectorRuns(const SaveContext& context, OutputFile& file, const std::vector<SectorRun>& runs,
-                             std::uint64_t size, bool forSave) {
-  std::uint64_t written = 0;
+CopiedBytes CopySectorRuns(const SaveContext& context, OutputFile& file, const std::vector<SectorRun>& runs,
+                           std::uint64_t size, bool forSave) {
+  CopiedBytes result;
+  std::uint64_t& written = result.written;
   std::vector<std::uint8_t> buffer;
   const auto interrupted = [&] { return context.control.StopRequested() || context.control.SkipRequested(); };
   for (const SectorRun& run : runs) {
     const std::uint64_t runBytes = run.sectors * kSectorSize;
     for (std::uint64_t at = 0; at < runBytes && written < size;) {
-      if (interrupted()) return written;
+      if (interrupted()) return result;
       if (forSave) context.control.ReportPercent(size ? static_cast<int>(written * 100 / size) : 0);
       const std::uint64_t left = std::min(runBytes - at, size - written);
       std::uint64_t bytes = left;
@@ -217,15 +283,18 @@ std::uint64_t CopySectorRuns(const SaveContext& context, OutputFile& file, const
         bytes = std::min(left, kBufferedPiece);
         const std::uint64_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
         buffer.resize(static_cast<std::size_t>(sectors * kSectorSize));
-        if (!context.reader.Read(*run.firstSector + at / kSectorSize, static_cast<std::uint32_t>(sectors), buffer))
-          context.control.CountFailedRead();
-        if (!file.Write(buffer.data(), static_cast<std::size_t>(bytes))) return written;
+        const std::uint64_t first = *run.firstSector + at / kSectorSize;
+        // The sectors that could be read are in the buffer, the others are
+        // zeros: read one by one, they tell how much of the file is missing.
+        if (!context.reader.Read(first, static_cast<std::uint32_t>(sectors), buffer))
+          result.unreadable += CountUnreadableBytes(context, first, sectors, bytes);
+        if (!file.Write(buffer.data(), static_cast<std::size_t>(bytes))) return result;
       }
       written += bytes;
       at += bytes;
     }
   }
-  return written;
+  return result;
 }
 
 }  // namespace dravik

@@ -13,6 +13,7 @@
 #include "disk/FsParams.h"
 #include "fs/NameMatch.h"
 #include "vdisk/ByteSource.h"
+#include "save/FileTimes.h"
 #include "save/RecoverySettings.h"
 #include "save/SaveControl.h"
 
@@ -36,6 +37,10 @@ struct SaveContext {
   std::filesystem::path image = {};
 };
 
+// Why the settings leave a file out of a save, if they do.
+enum class LeftOut { kNo, kByDeletedSetting, kByFilter };
+LeftOut LeftOutBySettings(const RecoverySettings& settings, const FilterList& filter, std::u16string_view name,
+                          bool deleted);
 // True when the filter or the deleted setting leaves the file out of a save.
 bool PassedOver(const SaveContext& context, std::u16string_view name, bool deleted);
 
@@ -45,6 +50,7 @@ struct Destination {
   Choice choice = Choice::kWrite;
   std::filesystem::path path;  // where it is written; for kFail the path that was refused
   int error = 0;               // kFail: the errno of the refusal
+  bool byFilter = false;       // kPassOver: the file filters left it out
 };
 
 // The destination of a file in folder. For a save (forSave) the filter, the
@@ -109,11 +115,18 @@ enum class FileOutcome {
 
 // What a writer hands to EndFile once the file is closed.
 struct WrittenFile {
-  std::uint64_t bytes = 0;  // written
-  std::uint64_t size = 0;   // that should have been written
-  int writeError = 0;       // OutputFile::Close's result
-  int timesError = 0;       // ApplyTimes's result
-  bool unreadable = false;  // parts the disk could not give were written as zeros
+  std::uint64_t bytes = 0;    // written
+  std::uint64_t size = 0;     // that should have been written
+  int writeError = 0;         // OutputFile::Close's result
+  std::uint64_t missing = 0;  // of the recorded size, bytes the image could not give (zeros, or left out)
+  std::optional<SavedTimes> times;  // the recorded times; none keeps the time of saving
+};
+
+// The bytes CopySectorRuns wrote, and how many of them are zeros because
+// their sectors could not be read.
+struct CopiedBytes {
+  std::uint64_t written = 0;
+  std::uint64_t unreadable = 0;
 };
 
 // Counts a file that is not written because its destination was refused
@@ -123,17 +136,25 @@ FileOutcome CountRefused(const SaveContext& context, const Destination& destinat
 FileOutcome CountNotCreated(const SaveContext& context, const std::filesystem::path& path, int error);
 
 // Counts the file in the context's SaveControl and says how it went. A file
-// that could not be written whole is removed, so that no cut-off file is
-// mistaken for a good one; a file cut short by a stop or skip request is
-// kept as far as it was written, as the user asked; a file whose times could
-// not be set is kept (its bytes are whole) but counted as failed.
+// that could not be written is removed, so that no cut-off file is mistaken
+// for a good one. A file cut short by a stop or skip request is kept as far
+// as it was written, as the user asked, but renamed to "NAME.partial" and
+// left with the time of saving, so it never passes for the whole file. A
+// file with parts the image could not give keeps its name and times (its
+// bytes are the best there are) and is named as incomplete. A file whose
+// times could not be set is kept (its bytes are whole) but counted as failed.
 FileOutcome EndFile(const SaveContext& context, const std::filesystem::path& path, const WrittenFile& file);
 
 // Writes exactly size bytes of the runs into the file, stopping early on a
 // stop or skip request or a failed write (see OutputFile::Error). Sectors
-// that cannot be read are written as zeros and counted. Returns the bytes
-// written.
-std::uint64_t CopySectorRuns(const SaveContext& context, OutputFile& file, const std::vector<SectorRun>& runs,
-                             std::uint64_t size, bool forSave);
+// that cannot be read are written as zeros and counted.
+CopiedBytes CopySectorRuns(const SaveContext& context, OutputFile& file, const std::vector<SectorRun>& runs,
+                           std::uint64_t size, bool forSave);
+
+// Reads count sectors from first one at a time and counts in the context's
+// SaveControl those that fail; returns the bytes of them among the first
+// bytes of the range (the part that belongs to the file).
+std::uint64_t CountUnreadableBytes(const SaveContext& context, std::uint64_t first, std::uint64_t count,
+                                   std::uint64_t bytes);
 
 }  // namespace dravik

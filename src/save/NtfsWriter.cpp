@@ -125,44 +125,48 @@ class VcnCursor {
 
 // Compressed data: each unit whose clusters are all on disk is stored as it
 // is; a unit with sparse clusters holds LZNT1 data in the clusters it has; a
-// unit without clusters is zeros. Returns the bytes written: fewer than size
-// after a stop or skip request, a failed write, or where the runs end.
-std::uint64_t CopyCompressed(const SaveContext& context, OutputFile& out, const FileData& data, std::uint64_t size,
-                             bool forSave) {
+// unit without clusters is zeros. Returns the bytes written (fewer than size
+// after a stop or skip request, a failed write, or where the runs end), and
+// as unreadable the whole of every unit a cluster of which could not be read.
+CopiedBytes CopyCompressed(const SaveContext& context, OutputFile& out, const FileData& data, std::uint64_t size,
+                           bool forSave) {
   const std::uint64_t clusterBytes = std::uint64_t{context.params.sectorsPerCluster} * kSectorSize;
   const std::size_t unitBytes = static_cast<std::size_t>(clusterBytes * data.unitClusters);
   std::vector<std::uint8_t> stored(unitBytes);
   std::vector<std::uint8_t> unit(unitBytes);
   VcnCursor cursor(data.runs.runs);
-  std::uint64_t written = 0;
+  CopiedBytes result;
+  std::uint64_t& written = result.written;
   while (written < size) {
-    if (context.control.StopRequested() || context.control.SkipRequested()) return written;
+    if (context.control.StopRequested() || context.control.SkipRequested()) return result;
     if (forSave) context.control.ReportPercent(static_cast<int>(written * 100 / size));
     std::size_t present = 0;
     std::uint32_t inUnit = 0;
     std::optional<std::uint64_t> cluster;
+    bool unreadable = false;
     for (; inUnit < data.unitClusters && cursor.Next(cluster); ++inUnit) {
       if (!cluster) continue;
       const std::span<std::uint8_t> target(stored.data() + present * clusterBytes, clusterBytes);
-      if (!context.reader.Read(context.params.clusterBase + *cluster * context.params.sectorsPerCluster,
-                               context.params.sectorsPerCluster, target))
-        context.control.CountFailedRead();
+      const std::uint64_t first = context.params.clusterBase + *cluster * context.params.sectorsPerCluster;
+      if (!context.reader.Read(first, context.params.sectorsPerCluster, target))
+        unreadable = CountUnreadableBytes(context, first, context.params.sectorsPerCluster, clusterBytes) > 0;
       ++present;
     }
-    if (inUnit == 0) return written;  // the runs end before the size: the file comes out short
+    if (inUnit == 0) return result;  // the runs end before the size: the file comes out short
     const std::uint64_t bytes = std::min<std::uint64_t>(unitBytes, size - written);
     if (present == 0) {
       out.Skip(bytes);
     } else if (present == data.unitClusters) {
-      if (!out.Write(stored.data(), static_cast<std::size_t>(bytes))) return written;
+      if (!out.Write(stored.data(), static_cast<std::size_t>(bytes))) return result;
     } else {
       std::fill(unit.begin(), unit.end(), std::uint8_t{0});
       DecompressLznt1(Bytes(stored.data(), present * clusterBytes), unit);
-      if (!out.Write(unit.data(), static_cast<std::size_t>(bytes))) return written;
+      if (!out.Write(unit.data(), static_cast<std::size_t>(bytes))) return result;
     }
+    if (unreadable) result.unreadable += bytes;
     written += bytes;
   }
-  return written;
+  return result;
 }
 
 }  // namespace
@@ -176,44 +180,42 @@ FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::p
   const std::filesystem::path& path = destination.path;
   const auto data = LocateData(context, file.dataRecordLba);
   if (data && (data->damaged || (!data->resident && !data->runs.ok))) {
-    context.control.CountFailed({path, 0, SaveFailure::Step::kDamaged});
+    context.control.CountFailed({path, 0, SaveFailure::Step::kDamaged, file.size});
     return FileOutcome::kFailed;
   }
   if (!data || (!data->resident && data->runs.runs.empty())) {  // nothing to write
-    context.control.CountPassedOver();
+    context.control.CountPassedOver(false);
     return FileOutcome::kPassedOver;
   }
   if (forSave) context.control.Begin(path, name);
   int error = 0;
   auto output = OutputFile::Create(path, error);
   if (!output) return CountNotCreated(context, path, error);
-  const std::uint32_t readsBefore = context.control.FailedReads();
   // The bytes to write: a resident value shorter than the recorded size is
   // the whole file; data whose runs end before its size comes out short.
   std::uint64_t size = file.size;
-  std::uint64_t written = 0;
+  CopiedBytes copied;
   if (data->resident) {
     size = std::min<std::uint64_t>(data->value.size(), file.size);
-    if (output->Write(data->value.data(), static_cast<std::size_t>(size))) written = size;
+    if (output->Write(data->value.data(), static_cast<std::size_t>(size))) copied.written = size;
   } else if (data->compressed) {
-    written = CopyCompressed(context, *output, *data, file.size, forSave);
+    copied = CopyCompressed(context, *output, *data, file.size, forSave);
   } else {
     // Past the initialized size the clusters hold whatever was there before: it reads as zeros.
     const std::uint64_t initialized = std::min(file.size, data->initializedSize);
-    written = CopySectorRuns(context, *output, SectorRunsOf(context.params, data->runs.runs), initialized, forSave);
-    if (written == initialized && initialized < file.size) {
+    copied = CopySectorRuns(context, *output, SectorRunsOf(context.params, data->runs.runs), initialized, forSave);
+    if (copied.written == initialized && initialized < file.size) {
       output->Skip(file.size - initialized);
-      written = file.size;
+      copied.written = file.size;
     }
   }
   const bool interrupted = context.control.StopRequested() || context.control.SkipRequested();
-  const bool cutShort = written < size && output->Error() == 0 && !interrupted;
-  if (cutShort) size = written;
+  // Runs that end before the size: the file is kept as far as they go.
+  const std::uint64_t cutShort = copied.written < size && output->Error() == 0 && !interrupted ? size - copied.written : 0;
+  size -= cutShort;
   const int writeError = output->Close();
   const SavedTimes times{UnixTimeFromFileTime(file.accessTime), UnixTimeFromFileTime(file.modificationTime)};
-  const int timesError = writeError != 0 ? 0 : ApplyTimes(path, times);
-  const bool unreadable = cutShort || context.control.FailedReads() > readsBefore;
-  return EndFile(context, path, {written, size, writeError, timesError, unreadable});
+  return EndFile(context, path, {copied.written, size, writeError, copied.unreadable + cutShort, times});
 }
 
 }  // namespace dravik

@@ -29,16 +29,35 @@ void WriteFile(const SaveContext& context, const RecoveryStore& store, FsFamily 
   }
 }
 
+// The name, deletion and size of one file record of the family.
+struct FileFacts {
+  std::u16string_view name;
+  bool deleted = false;
+  std::uint64_t size = 0;
+};
+
+FileFacts FactsOf(const RecoveryStore& store, FsFamily family, std::size_t index) {
+  if (family == FsFamily::kFat) {
+    const FatFileRecord& file = store.FatFiles()[index];
+    return {file.name, file.deleted, file.size};
+  }
+  const NtfsFileRecord& file = store.NtfsFiles()[index];
+  return {file.name, file.deleted, file.size};
+}
+
 // Counts a file that cannot be written because its folder could not be
-// made: failed, unless the settings pass it over anyway.
-void CountUnwritable(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index) {
-  const bool passedOver = family == FsFamily::kFat
-                              ? PassedOver(context, store.FatFiles()[index].name, store.FatFiles()[index].deleted)
-                              : PassedOver(context, store.NtfsFiles()[index].name, store.NtfsFiles()[index].deleted);
-  if (passedOver)
-    context.control.CountPassedOver();
-  else
-    context.control.CountFailedFiles(1);
+// made (failure): failed, and named where it would have gone, unless the
+// settings pass it over anyway.
+void CountUnwritable(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index,
+                     const std::filesystem::path& folder, const SaveFailure& failure) {
+  const FileFacts file = FactsOf(store, family, index);
+  const LeftOut left = LeftOutBySettings(context.settings, context.filter, file.name, file.deleted);
+  if (left != LeftOut::kNo) {
+    context.control.CountPassedOver(left == LeftOut::kByFilter);
+    return;
+  }
+  context.control.CountFailed({folder / PathFromName(SafeFileName(file.name)), failure.error,
+                               SaveFailure::Step::kNoFolder, file.size});
 }
 
 template <typename Records, typename Key>
@@ -96,13 +115,24 @@ namespace {
 
 using FileIndexMap = std::unordered_map<std::uint64_t, std::size_t>;
 
-// Writes a folder's files into parent/relative, which exists already.
+// Live files are written before deleted ones, so that a deleted file whose
+// name a live one also has gets the renamed copy (or is skipped), never the
+// live file's own name.
+enum class Pass { kLive, kDeleted };
+constexpr Pass kPasses[] = {Pass::kLive, Pass::kDeleted};
+
+bool InPass(const RecoveryStore& store, FsFamily family, std::size_t index, Pass pass) {
+  return FactsOf(store, family, index).deleted == (pass == Pass::kDeleted);
+}
+
+// Writes the folder's files of this pass into parent/relative, which exists already.
 void SaveFolder(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                 const FileIndexMap& index, const std::filesystem::path& parent, const std::filesystem::path& relative,
-                std::uint32_t folderId) {
+                std::uint32_t folderId, Pass pass) {
   for (const std::uint64_t key : tree.FilesOf(folderId)) {
     if (context.control.StopRequested()) return;
-    if (const auto it = index.find(key); it != index.end())
+    const auto it = index.find(key);
+    if (it != index.end() && InPass(store, tree.Family(), it->second, pass))
       WriteFile(context, store, tree.Family(), it->second, parent / relative);
   }
 }
@@ -113,19 +143,22 @@ void WriteFlat(const SaveContext& context, const RecoveryStore& store, FsFamily 
                const std::filesystem::path& destination, const std::optional<SaveFailure>& noDestination) {
   if (noDestination) {
     context.control.RecordFolderFailure(*noDestination);
-    CountUnwritable(context, store, family, index);
+    CountUnwritable(context, store, family, index, destination, *noDestination);
   } else {
     WriteFile(context, store, family, index, destination);
   }
 }
 
-// A folder that could not be made: kept as a failure, its files counted.
+// A folder that could not be made (at the level failure names, folder or
+// one above it): kept as a failure, its files counted and named.
 void FailFolder(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
-                const FileIndexMap& index, const SaveFailure& failure, std::uint32_t folderId) {
+                const FileIndexMap& index, const std::filesystem::path& folder, const SaveFailure& failure,
+                std::uint32_t folderId) {
   context.control.RecordFolderFailure(failure);
   if (context.control.StopRequested()) return;
   for (const std::uint64_t key : tree.FilesOf(folderId))
-    if (const auto it = index.find(key); it != index.end()) CountUnwritable(context, store, tree.Family(), it->second);
+    if (const auto it = index.find(key); it != index.end())
+      CountUnwritable(context, store, tree.Family(), it->second, folder, failure);
 }
 
 }  // namespace
@@ -136,10 +169,10 @@ void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, con
   if (context.control.StopRequested()) return;
   const FileIndexMap index = FileIndex(store, tree.Family());
   if (const auto failure = MakeFolderBelow(parent, relative)) {
-    FailFolder(context, store, tree, index, *failure, folderId);
+    FailFolder(context, store, tree, index, parent / relative, *failure, folderId);
     return;
   }
-  SaveFolder(context, store, tree, index, parent, relative, folderId);
+  for (const Pass pass : kPasses) SaveFolder(context, store, tree, index, parent, relative, folderId, pass);
 }
 
 SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
@@ -147,20 +180,29 @@ SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& sto
   const FileIndexMap index = FileIndex(store, tree.Family());
   // Without the destination nothing can be written: every file fails.
   const std::optional<SaveFailure> noDestination = MakeFolderPath(destination);
+  // Folders are made in the first pass, even after a stop (empty then).
+  std::vector<bool> made;
   for (const std::size_t node : tree.CheckedFolders()) {
     const std::filesystem::path relative = SafeRelativePath(tree.PathOf(node));
-    // Folders are made even after a stop, empty; their files are not written.
     const auto failure = noDestination ? noDestination : MakeFolderBelow(destination, relative);
-    if (failure) {
-      FailFolder(context, store, tree, index, *failure, tree.Node(node).folderId);
-      continue;
-    }
-    SaveFolder(context, store, tree, index, destination, relative, tree.Node(node).folderId);
+    if (failure) FailFolder(context, store, tree, index, destination / relative, *failure, tree.Node(node).folderId);
+    made.push_back(!failure);
   }
-  for (const std::uint64_t key : tree.CheckedFiles()) {
-    if (context.control.StopRequested()) break;
-    const auto it = index.find(key);
-    if (it != index.end()) WriteFlat(context, store, tree.Family(), it->second, destination, noDestination);
+  // Two folders of the tree may share one destination folder (a deleted
+  // folder of a live one's name): every live file goes before every deleted one.
+  for (const Pass pass : kPasses) {
+    std::size_t at = 0;
+    for (const std::size_t node : tree.CheckedFolders()) {
+      if (made[at++])
+        SaveFolder(context, store, tree, index, destination, SafeRelativePath(tree.PathOf(node)),
+                   tree.Node(node).folderId, pass);
+    }
+    for (const std::uint64_t key : tree.CheckedFiles()) {
+      if (context.control.StopRequested()) break;
+      const auto it = index.find(key);
+      if (it != index.end() && InPass(store, tree.Family(), it->second, pass))
+        WriteFlat(context, store, tree.Family(), it->second, destination, noDestination);
+    }
   }
   return context.control.Summary();
 }
@@ -169,26 +211,38 @@ SaveSummary SaveCheckedList(const SaveContext& context, const RecoveryStore& sto
                             const std::vector<std::size_t>& records, const std::filesystem::path& destination) {
   const std::optional<SaveFailure> noDestination = MakeFolderPath(destination);
   const std::size_t files = family == FsFamily::kFat ? store.FatFiles().size() : store.NtfsFiles().size();
-  for (const std::size_t record : records) {
-    if (context.control.StopRequested()) break;
-    if (record < files) WriteFlat(context, store, family, record, destination, noDestination);
+  for (const Pass pass : kPasses) {
+    for (const std::size_t record : records) {
+      if (context.control.StopRequested()) break;
+      if (record < files && InPass(store, family, record, pass))
+        WriteFlat(context, store, family, record, destination, noDestination);
+    }
   }
   return context.control.Summary();
 }
 
-std::uint64_t SelectedBytes(const RecoveryStore& store, const ResultTree& tree) {
+SelectedFiles CountSelected(const RecoveryStore& store, const ResultTree& tree, const RecoverySettings& settings,
+                            const FilterList& filter) {
   const FsFamily family = tree.Family();
   const auto index = FileIndex(store, family);
   std::unordered_set<std::uint64_t> counted(tree.CheckedFiles().begin(), tree.CheckedFiles().end());
   for (const std::size_t node : tree.CheckedFolders())
     for (const std::uint64_t key : tree.FilesOf(tree.Node(node).folderId)) counted.insert(key);
-  std::uint64_t bytes = 0;
+  SelectedFiles selected;
   for (const std::uint64_t key : counted) {
     const auto it = index.find(key);
     if (it == index.end()) continue;
-    bytes += family == FsFamily::kFat ? store.FatFiles()[it->second].size : store.NtfsFiles()[it->second].size;
+    const FileFacts file = FactsOf(store, family, it->second);
+    switch (LeftOutBySettings(settings, filter, file.name, file.deleted)) {
+      case LeftOut::kNo:
+        ++selected.files;
+        selected.bytes += file.size;
+        break;
+      case LeftOut::kByFilter: ++selected.filteredOut; break;
+      case LeftOut::kByDeletedSetting: ++selected.deletedLeftOut; break;
+    }
   }
-  return bytes;
+  return selected;
 }
 
 std::string SelectedSizeText(std::uint64_t bytes) {

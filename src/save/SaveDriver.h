@@ -37,21 +37,30 @@ void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, con
                      std::uint32_t folderId);
 
 // Saves every checked folder and file into destination (made when missing).
-// Returns the counts, as context.control.Summary() gives them.
+// Live files go before deleted ones, so a deleted file never takes a live
+// file's name. Returns the counts, as context.control.Summary() gives them.
 SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                             const std::filesystem::path& destination);
 
 // Saves the files at these indexes of the family's file list, in this order,
 // flat into destination (made when missing), as the search results hand
-// them over; the result tree and its check marks play no part. Indexes past
+// them over (live ones first); the result tree and its check marks play no part. Indexes past
 // the list are left out. Returns the counts, as context.control.Summary()
 // gives them.
 SaveSummary SaveCheckedList(const SaveContext& context, const RecoveryStore& store, FsFamily family,
                             const std::vector<std::size_t>& records, const std::filesystem::path& destination);
 
-// The bytes of the checked files and of the files of checked folders, and
-// the text "Selected Size : N MB" of it.
-std::uint64_t SelectedBytes(const RecoveryStore& store, const ResultTree& tree);
+// What a save of the checked files and of the files of checked folders
+// would write under these settings and filters, and what they leave out.
+struct SelectedFiles {
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+  std::uint64_t filteredOut = 0;     // checked files the file filters leave out
+  std::uint64_t deletedLeftOut = 0;  // checked files the deleted setting leaves out
+};
+SelectedFiles CountSelected(const RecoveryStore& store, const ResultTree& tree, const RecoverySettings& settings,
+                            const FilterList& filter);
+// "Selected Size : N MB".
 std::string SelectedSizeText(std::uint64_t bytes);
 
 }  // namespace dravik

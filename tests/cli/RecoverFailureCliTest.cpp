@@ -1,8 +1,9 @@
 // dravik scan quick --recover where the save cannot be done whole: a
-// destination that fills up, destinations that cannot be made, and a user
-// who may not write there. The command ends (a hang ends in timeout's
-// status), names the failures with the system's reasons, exits with 1 and
-// writes nothing outside the destination.
+// destination that fills up, destinations that cannot be made, a user who
+// may not write there, and an image cut short. The command ends (a hang ends
+// in timeout's status), names every file that is not whole with the
+// system's reasons (all of them in --report FILE), exits with 1 and writes
+// nothing outside the destination.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,7 +12,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
+#include <sstream>
 
 #include "FatFixtures.h"
 #include "SaveFixtures.h"
@@ -81,8 +84,9 @@ TEST(RecoverFailureCliTest, AFullDestinationEndsWithTheCountsTheFirstReasonsAndS
   EXPECT_GE(failed, 10u);
   EXPECT_NE(run.err.find("dravik: " + std::to_string(failed) + " files could not be saved:\n"), std::string::npos)
       << run.err;
-  EXPECT_EQ(CountLines(run.err, (dest / "fill").string() + "/part-"), 5u) << run.err;
-  EXPECT_EQ(CountLines(run.err, ": " + Reason(ENOSPC)), 5u) << run.err;
+  // Every failed file is named, each once with its reason, as failed.
+  EXPECT_EQ(CountLines(run.err, "failed\t" + (dest / "fill").string() + "/part-"), std::min<std::size_t>(failed, 20)) << run.err;
+  EXPECT_EQ(CountLines(run.err, ": " + Reason(ENOSPC)), std::min<std::size_t>(failed, 20)) << run.err;
   EXPECT_EQ(test::ListTree(small.Path()).front(), "out");
 }
 
@@ -135,8 +139,8 @@ TEST(RecoverFailureCliTest, AUserWhoMayNotWriteThereIsToldPermissionDenied) {
     EXPECT_EQ(run.out, "0 files saved into " + dest.string() + "\n");
     EXPECT_NE(run.err.find("dravik: " + std::to_string(files) + " files could not be saved:\n"), std::string::npos)
         << run.err;
-    EXPECT_EQ(CountLines(run.err, dest.string() + "/"), 5u) << run.err;
-    EXPECT_EQ(CountLines(run.err, Reason(EACCES)), 5u) << run.err;
+    EXPECT_EQ(CountLines(run.err, dest.string() + "/"), std::min<std::size_t>(files, 20)) << run.err;
+    EXPECT_EQ(CountLines(run.err, Reason(EACCES)), std::min<std::size_t>(files, 20)) << run.err;
   }
   const fs::path below = dir / "readonly" / "new";
   const Outcome run = RecoverFill(below, dir.Path(), nobody);
@@ -144,6 +148,72 @@ TEST(RecoverFailureCliTest, AUserWhoMayNotWriteThereIsToldPermissionDenied) {
   EXPECT_NE(run.err.find("dravik: cannot save into " + below.string() + ": " + Reason(EACCES) + "\n"), std::string::npos)
       << run.err;
   EXPECT_EQ(test::ListTree(dir.Path()), before);
+}
+
+TEST(RecoverFailureCliTest, AnImageCutShortNamesEveryFileWithHolesAndTheBytesItLacks) {
+  test::TempDir dir;
+  const fs::path cut = dir / "cut.vhd";
+  fs::copy_file(test::SaveFixture("fill.vhd"), cut);
+  fs::resize_file(cut, fs::file_size(cut) * 7 / 10);
+  const fs::path dest = dir / "out";
+  const fs::path report = dir / "report.json";
+  const auto run = test::RunShell("timeout 60 " + Quote(test::CliPath()) + " scan quick --quiet " + Quote(cut) +
+                                  " --recover " + Quote(dest) + " --report " + Quote(report) + " 2>" +
+                                  Quote(dir / "err"));
+  EXPECT_EQ(run.status, 1);
+  const std::string reader =
+      "import json, sys\n"
+      "r = json.load(open(sys.argv[1]))\n"
+      "print(r['saved'], r['failed'], r['incomplete'])\n"
+      "for f in r['files']: print(f['status'], f['missingBytes'], f['path'], sep='\\t')\n";
+  const auto parsed = test::RunShell("python3 -c " + Quote(reader) + " " + Quote(report));
+  ASSERT_EQ(parsed.status, 0) << "the report is no JSON of the promised shape";
+  std::istringstream lines(parsed.out);
+  std::size_t saved = 0, failed = 0, incomplete = 0;
+  lines >> saved >> failed >> incomplete;
+  std::map<std::string, std::uint64_t> named;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) continue;
+    const auto tab = line.find('\t');
+    const auto tab2 = line.find('\t', tab + 1);
+    EXPECT_EQ(line.substr(0, tab), "incomplete") << line;
+    named[line.substr(tab2 + 1)] = std::stoull(line.substr(tab + 1, tab2 - tab - 1));
+  }
+  EXPECT_EQ(failed, 0u);
+  EXPECT_EQ(incomplete, named.size());
+
+  // The files' own bytes hold no NUL: every NUL in a saved file stands for
+  // a byte the cut image could not give. A file is named exactly when it
+  // is not the original, with as many bytes missing as it holds NULs, up to
+  // the part of the one sector the cut went through (missing bytes are
+  // counted in the sectors that cannot be read whole).
+  const auto manifest = test::ReadFillManifest();
+  std::size_t whole = 0;
+  for (const auto& [path, sha] : test::HashTree(dest)) {
+    const std::string original = test::OriginalPath(path, manifest);
+    ASSERT_FALSE(original.empty()) << path;
+    const auto bytes = test::ReadFileBytes(dest / path);
+    const auto zeros = static_cast<std::uint64_t>(std::count(bytes.begin(), bytes.end(), std::uint8_t{0}));
+    const auto it = named.find((dest / path).string());
+    if (sha == manifest.at(original)) {
+      ++whole;
+      EXPECT_EQ(it, named.end()) << path << " is whole but named";
+    } else {
+      ASSERT_NE(it, named.end()) << path << " is not whole but not named";
+      EXPECT_GE(it->second, zeros) << path;
+      EXPECT_LT(it->second, zeros + 512) << path;
+    }
+  }
+  EXPECT_EQ(saved, whole);
+  EXPECT_GE(named.size(), 5u) << "a cut at 70 % takes several of the 800 KiB files";
+  EXPECT_EQ(whole + named.size(), manifest.size());
+  // The terminal names the first 20 of them too.
+  const auto err = test::ReadFileBytes(dir / "err");
+  const std::string text(err.begin(), err.end());
+  EXPECT_EQ(CountLines(text, "dravik:   incomplete\t"), std::min<std::size_t>(named.size(), 20)) << text;
+  EXPECT_NE(text.find("dravik: " + std::to_string(named.size()) + " files saved with parts the image could not give"),
+            std::string::npos)
+      << text;
 }
 
 }  // namespace

@@ -90,17 +90,24 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// Runs a recovery; returns the count its last line gives.
-long Recover(const fs::path& image, const fs::path& dir, const std::string& options) {
+// Runs a recovery; returns the count its last line gives, and in leftOut
+// how many checked files it says the filters left out (0 when it says none).
+long Recover(const fs::path& image, const fs::path& dir, const std::string& options, long* leftOut = nullptr) {
   const auto result =
       RunShell(Dravik("scan quick --quiet " + Quote(image) + " --recover " + Quote(dir) + " " + options + " 2>/dev/null"));
   EXPECT_EQ(result.status, 0) << options;
-  const std::string tail = " files saved into " + dir.string() + "\n";
-  if (result.out.size() < tail.size() || result.out.compare(result.out.size() - tail.size(), tail.size(), tail) != 0) {
+  const std::string middle = " files saved into " + dir.string();
+  const std::size_t at = result.out.rfind(middle);
+  if (at == std::string::npos || result.out.back() != '\n') {
     ADD_FAILURE() << "no closing count line: " << result.out;
     return -1;
   }
-  const std::size_t start = result.out.rfind('\n', result.out.size() - tail.size() - 1);
+  const std::string rest = result.out.substr(at + middle.size());
+  long filtered = 0;
+  if (rest != "\n" && std::sscanf(rest.c_str(), "; the filters left out %ld checked file", &filtered) != 1)
+    ADD_FAILURE() << "the count line ends in " << rest;
+  if (leftOut) *leftOut = filtered;
+  const std::size_t start = at == 0 ? std::string::npos : result.out.rfind('\n', at - 1);
   return std::stol(result.out.substr(start == std::string::npos ? 0 : start + 1));
 }
 
@@ -201,17 +208,37 @@ TEST(ScanCliTest, DeletedOnlyAndFilterChooseTheFilesSaved) {
   }
 
   test::TempDir filtered;
-  const long txt = Recover(image, filtered.Path(), "--filter '*.txt'");
+  long leftOut = -1;
+  const long txt = Recover(image, filtered.Path(), "--filter '*.txt'", &leftOut);
   expected.clear();
   got.clear();
+  long others = 0;
   for (const auto& [key, item] : byKey) {
     const std::string name = Lower(item->name);
-    if (item->kind == "file" && name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) expected.insert(key);
+    if (item->kind != "file") continue;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0)
+      expected.insert(key);
+    else
+      ++others;
   }
   for (const auto& [path, sha] : test::HashTree(filtered.Path())) got.insert(test::CanonicalSavedPath(path));
   EXPECT_EQ(got, expected);
   EXPECT_EQ(txt, static_cast<long>(expected.size()));
   EXPECT_GT(expected.size(), 10u);
+  EXPECT_EQ(leftOut, others) << "every checked file that is no .txt is counted as left out";
+  EXPECT_GT(others, 0);
+
+  // A filter nothing matches saves nothing, says so and fails.
+  test::TempDir none;
+  const auto nothing = RunShell(Dravik("scan quick --quiet " + Quote(image) + " --recover " + Quote(none.Path()) +
+                                       " --filter '*.nomatch'") + " 2>&1");
+  EXPECT_EQ(nothing.status, 1);
+  EXPECT_NE(nothing.out.find("0 files saved into " + none.Path().string() + "; the filters left out " +
+                             std::to_string(expected.size() + static_cast<std::size_t>(others)) + " checked files\n"),
+            std::string::npos)
+      << nothing.out;
+  EXPECT_NE(nothing.out.find("dravik: nothing was saved: the filters left out all"), std::string::npos) << nothing.out;
+  EXPECT_TRUE(test::HashTree(none.Path()).empty());
 }
 
 TEST(ScanCliTest, WrongOptionsExitWithUsageStatus) {

@@ -320,7 +320,7 @@ TEST(FatDirectoryRulesTest, ShortNamesTakeTheCaseTheirFlagsAsk) {
   EXPECT_EQ(FolderNames(store), (std::vector<std::u16string>{u"many"}));
 }
 
-TEST(FatDirectoryRulesTest, ForbiddenCharactersLabelsAndEntriesWithoutDataAreSkippedEmptyFilesListed) {
+TEST(FatDirectoryRulesTest, ForbiddenShortNamesLabelsAndEntriesWithoutDataAreSkippedLongNamesMadeSafe) {
   MemoryFatVolume v(true);
   std::vector<DirSlot> slots;
   const auto withLongName = [&](std::u16string name, const char* name11, std::uint32_t cluster) {
@@ -349,7 +349,10 @@ TEST(FatDirectoryRulesTest, ForbiddenCharactersLabelsAndEntriesWithoutDataAreSki
   ASSERT_EQ(v.PutSlots(v.ClusterSector(2), 0, slots), 21u);
 
   const RecoveryStore store = v.Scan();
-  EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"EMPTY.TXT", u"Café ok.txt", u"PLAIN.TXT"}));
+  // A long name that a clean short entry vouches for is kept, each character
+  // no name may hold made "_"; a short name holding one is junk.
+  EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"EMPTY.TXT", u"a_b.txt", u"a_b.txt", u"tab_here.txt",
+                                                           u"pipe_d.txt", u"Café ok.txt", u"PLAIN.TXT"}));
   EXPECT_TRUE(store.FatFolders().empty());
 }
 

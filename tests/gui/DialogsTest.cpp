@@ -20,7 +20,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -39,6 +41,7 @@
 #include "app/RecoverySettingsDialog.h"
 #include "app/results/FolderTreeModel.h"
 #include "app/results/SaveProgressDialog.h"
+#include "app/results/SaveReportDialog.h"
 #include "app/wizard/CapacityChart.h"
 #include "app/wizard/DrivePage.h"
 #include "app/wizard/InfoPane.h"
@@ -182,7 +185,17 @@ class SaveDialogTest : public DialogsTest {
     return whole;
   }
 
-  std::uintmax_t BigSize() const { return fs::file_size(out_ / "sizes" / "big.bin"); }
+  // big.bin, cut short, is kept under a name that says so.
+  fs::path BigPart() const { return out_ / "sizes" / "big.bin.partial"; }
+  std::uintmax_t BigSize() const { return fs::file_size(BigPart()); }
+
+  // The one line of the report: big.bin cut, and how much of it is missing.
+  void ExpectBigNamedAsCut() const {
+    ASSERT_EQ(reportLines_.size(), 1) << reportLines_.join(u'\n').toStdString();
+    EXPECT_EQ(reportLines_[0], QStringLiteral("interrupted\t%1: cut short on request (%2 bytes missing)")
+                                   .arg(QString::fromStdString(BigPart().string()))
+                                   .arg(bigSize_ - BigSize()));
+  }
 
   static constexpr const char* kBig = "sizes/big.bin";
   test::TempDir out_;
@@ -197,16 +210,17 @@ TEST_F(SaveDialogTest, SkipFileSkipsTheFileBeingWrittenOnlyAndTheReportSaysSo) {
   EXPECT_FALSE(outcome.stopped);
 
   // Every other file whole, the ones saved after it too; big.bin kept as far
-  // as it was written: begun, not whole.
+  // as it was written, as big.bin.partial: begun, not whole.
   std::map<std::string, std::string> others = expected_;
   others.erase(kBig);
   std::map<std::string, std::string> saved = Saved();
-  ASSERT_EQ(saved.count(kBig), 1u);
-  EXPECT_NE(saved[kBig], expected_[kBig]);
+  EXPECT_EQ(saved.count(kBig), 0u);
+  ASSERT_TRUE(fs::is_regular_file(BigPart()));
   EXPECT_GT(BigSize(), 0u);
   EXPECT_LT(BigSize(), bigSize_);
-  saved.erase(kBig);
+  saved.erase(test::CanonicalSavedPath("sizes/big.bin.partial"));
   EXPECT_EQ(saved, others);
+  ExpectBigNamedAsCut();
 
   EXPECT_EQ(outcome.summary->saved, others.size());
   EXPECT_EQ(outcome.summary->interrupted, 1u);
@@ -254,7 +268,9 @@ TEST_F(SaveDialogTest, StopAnsweredYesEndsTheSaveAndReportsWhatWasSaved) {
   EXPECT_EQ(whole.count(kBig), 0u);
   EXPECT_GT(BigSize(), 0u);
   EXPECT_LT(BigSize(), bigSize_);
-  for (const auto& [key, sha] : Saved()) EXPECT_TRUE(whole.count(key) || key == kBig) << key;
+  ExpectBigNamedAsCut();
+  for (const auto& [key, sha] : Saved())
+    EXPECT_TRUE(whole.count(key) || key == test::CanonicalSavedPath("sizes/big.bin.partial")) << key;
   for (const auto& key : whole) EXPECT_EQ(key.rfind("sizes/", 0), 0u) << key;
   EXPECT_LT(whole.size(), expected_.size() - 1);
   EXPECT_EQ(outcome.summary->saved, whole.size());
@@ -263,6 +279,22 @@ TEST_F(SaveDialogTest, StopAnsweredYesEndsTheSaveAndReportsWhatWasSaved) {
   EXPECT_NE(Last(), QString(AppTexts::kSavedSuccessfully));
   EXPECT_TRUE(Last().startsWith(QStringLiteral("Saving was stopped."))) << Last().toStdString();
   EXPECT_TRUE(Last().contains(SavedWhole(whole.size()))) << Last().toStdString();
+}
+
+TEST(SaveReportDialogTest, SaveListWritesTheTextAndEveryLineOrSaysItCouldNot) {
+  const QStringList lines = {QStringLiteral("interrupted\t/out/big.bin.partial: cut short on request (5 bytes missing)"),
+                             QStringLiteral("failed\t/out/gone.txt: No space left on device (7 bytes missing)")};
+  SaveReportDialog dialog(QStringLiteral("Not every file could be saved."), MessageKind::kError, lines);
+  EXPECT_EQ(dialog.list->toPlainText(), lines.join(u'\n'));
+  test::TempDir dir;
+  const fs::path file = dir / "list.txt";
+  ASSERT_TRUE(dialog.SaveList(QString::fromStdString(file.string())));
+  const auto bytes = test::ReadFileBytes(file);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
+            "Not every file could be saved.\n\n" + lines.join(u'\n').toStdString() + "\n");
+  EXPECT_TRUE(dialog.saved->text().contains(QStringLiteral("is saved"))) << dialog.saved->text().toStdString();
+  EXPECT_FALSE(dialog.SaveList(QString::fromStdString((dir / "no-such-folder" / "list.txt").string())));
+  EXPECT_TRUE(dialog.saved->text().contains(QStringLiteral("could not be written")));
 }
 
 TEST_F(SaveDialogTest, RefusesToCloseWhileSavingAndTheSaveGoesOn) {

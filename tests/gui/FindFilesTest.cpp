@@ -28,6 +28,7 @@
 #include "app/results/FileListModel.h"
 #include "app/results/FolderTreeModel.h"
 #include "app/search/FileFiltersDialog.h"
+#include "save/SaveDriver.h"
 #include "app/search/FindFilesDialog.h"
 #include "app/search/FoundFilesModel.h"
 #include "app/search/SearchTexts.h"
@@ -394,6 +395,16 @@ TEST_F(FindFilesTest, AFilterHidesOtherFilesFromTheListAndKeepsThemOutOfASave) {
     QTest::mouseClick(dialog.add, Qt::LeftButton);
   });
   ASSERT_EQ(wizard_->session().filter.Patterns().size(), 1u);
+  // The page says the filter is on, and the size counts only what a save would write.
+  EXPECT_TRUE(results->filterBar->isVisible());
+  EXPECT_TRUE(results->filterText->text().contains(QStringLiteral("*.BIN"))) << results->filterText->text().toStdString();
+  std::uint64_t binBytes = 0, allBytes = 0;
+  for (const test::ManifestFile& file : manifest) {
+    allBytes += file.size;
+    if (Matches(FromUtf8(BaseName(file.path)), u"*.bin")) binBytes += file.size;
+  }
+  EXPECT_EQ(results->selectedSize->text().toStdString(), SelectedSizeText(binBytes));
+  EXPECT_TRUE(results->selectedSize->toolTip().contains(QStringLiteral("left out by the File Filters")));
   // The folder shown is listed again with only the matching files; every folder stays.
   const std::set<std::string> binaries = manifestFiles("sizes", true);
   EXPECT_EQ(rows(ListRow::Kind::kFile), binaries);
@@ -414,6 +425,27 @@ TEST_F(FindFilesTest, AFilterHidesOtherFilesFromTheListAndKeepsThemOutOfASave) {
     if (!file.deleted && Matches(FromUtf8(BaseName(file.path)), u"*.bin")) wanted[file.path] = file.sha256;
   EXPECT_EQ(test::HashTree(out.Path()), wanted);
   EXPECT_TRUE(std::filesystem::is_directory(out.Path() / "Docs")) << "a folder without a matching file";
+
+  // A filter that no checked file matches: Recover says so and saves nothing.
+  wizard_->session().filter.Clear();
+  ASSERT_EQ(wizard_->session().filter.Add(u"*.nomatch"), FilterList::AddResult::kAdded);
+  results->RefreshList();
+  EXPECT_EQ(results->selectedSize->text().toStdString(), SelectedSizeText(0));
+  bool asked = false;
+  wizard_->chooseDestination = [&] {
+    asked = true;
+    return QString();
+  };
+  QTest::mouseClick(results->recover, Qt::LeftButton);
+  EXPECT_FALSE(asked);
+  EXPECT_TRUE(Last().startsWith(QStringLiteral("None of the"))) << Last().toStdString();
+  EXPECT_EQ(messages_.back().second, MessageKind::kError);
+
+  // Clear Filters turns them off where the user sees them.
+  QTest::mouseClick(results->clearFilters, Qt::LeftButton);
+  EXPECT_TRUE(wizard_->session().filter.Empty());
+  EXPECT_FALSE(results->filterBar->isVisible());
+  EXPECT_EQ(results->selectedSize->text().toStdString(), SelectedSizeText(allBytes));
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #pragma once
-// A fresh main window for a test: every message it shows is kept, and its
-// questions are answered by onQuestion_ (No when it is not set).
+// A fresh main window for a test: every message it shows is kept (with the
+// list of the last report), and its questions are answered by onQuestion_
+// (No when it is not set).
 
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <QStringList>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -27,6 +29,10 @@ class WindowTest : public ::testing::Test {
       if (yesNo && onQuestion_) return onQuestion_(text);
       return yesNo ? kNo : kYes;
     });
+    wizard_->messenger().SetReportFunction([this](const QString& text, MessageKind kind, const QStringList& lines) {
+      messages_.push_back({text, kind});
+      reportLines_ = lines;
+    });
     window_->show();
   }
 
@@ -39,6 +45,7 @@ class WindowTest : public ::testing::Test {
   Wizard* wizard_ = nullptr;
   std::vector<std::pair<QString, MessageKind>> messages_;
   std::function<int(const QString&)> onQuestion_;
+  QStringList reportLines_;
 };
 
 }  // namespace dravik::app

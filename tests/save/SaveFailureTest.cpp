@@ -89,8 +89,9 @@ TEST_F(SaveFailureTest, AFullDestinationFailsTheFilesThatDoNotFitAndKeepsNoPartO
   EXPECT_EQ(summary.saved + summary.failed, manifest_.size());
   EXPECT_GE(summary.failed, 10u) << "24 files of 800 KiB cannot all fit into 2 MiB";
   EXPECT_FALSE(summary.Complete());
-  EXPECT_EQ(summary.unreadable, 0u);
-  ASSERT_EQ(summary.failures.size(), SaveControl::kKeptFailures);
+  EXPECT_EQ(summary.incomplete, 0u);
+  // Every file that failed is named, each once.
+  ASSERT_EQ(summary.failures.size(), summary.failed);
   for (const SaveFailure& failure : summary.failures) {
     SCOPED_TRACE(failure.Text());
     EXPECT_EQ(failure.error, ENOSPC);
@@ -208,7 +209,7 @@ TEST_F(SaveFailureTest, ShorteningNeverSplitsACharacter) {
   }
 }
 
-TEST_F(SaveFailureTest, AFileWhoseSectorsCannotBeReadIsSavedAndCountedAsUnreadable) {
+TEST_F(SaveFailureTest, AFileWhoseSectorsCannotBeReadIsKeptAndNamedWithTheBytesItLacks) {
   FatFileRecord record = volume_->store.FatFiles().front();
   record.name = u"beyond.bin";
   // Clusters past the end of the disk: every read of them fails.
@@ -220,10 +221,14 @@ TEST_F(SaveFailureTest, AFileWhoseSectorsCannotBeReadIsSavedAndCountedAsUnreadab
   tree.CheckFile(record.serial, true);
   test::TempDir dir;
   const SaveSummary summary = Save(store, tree, dir.Path());
-  EXPECT_EQ(summary.saved, 1u);
-  EXPECT_EQ(summary.unreadable, 1u);
+  EXPECT_EQ(summary.saved, 0u);
+  EXPECT_EQ(summary.incomplete, 1u);
   EXPECT_FALSE(summary.Complete());
   EXPECT_TRUE(fs::exists(dir / "beyond.bin"));
+  ASSERT_EQ(summary.failures.size(), 1u);
+  EXPECT_EQ(summary.failures[0].path, dir / "beyond.bin");
+  EXPECT_STREQ(summary.failures[0].Status(), "incomplete");
+  EXPECT_EQ(summary.failures[0].missingBytes, record.size) << "not one sector of it could be read";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <set>
 
@@ -316,13 +317,18 @@ TEST(SaveListTest, OnlyTheGivenFilesAreWrittenFlatWithTheirBytes) {
   EXPECT_EQ(some.passedOver, 1u);
   EXPECT_EQ(test::ListTree(only.Path()), (std::vector<std::string>{"Report.txt", "readme.txt"}));
 
-  // Without a destination every file fails, for that one reason.
+  // Without a destination every file fails, for that one reason, and is named.
   const fs::path blocker = only.Path() / "Report.txt";
   const SaveSummary none = save(blocker / "inside", {});
   EXPECT_EQ(none.saved, 0u);
   EXPECT_EQ(none.failed, 3u);
-  ASSERT_EQ(none.failures.size(), 1u);
+  ASSERT_EQ(none.failures.size(), 4u);
   EXPECT_EQ(none.failures[0].step, SaveFailure::Step::kFolder);
+  for (std::size_t i = 1; i < 4; ++i) {
+    EXPECT_EQ(none.failures[i].step, SaveFailure::Step::kNoFolder);
+    EXPECT_EQ(none.failures[i].path.parent_path(), blocker / "inside");
+    EXPECT_EQ(none.failures[i].error, ENOTDIR);
+  }
 }
 
 // --- Stop and skip -------------------------------------------------------------------
@@ -360,22 +366,32 @@ class SaveControlTest : public ::testing::Test {
     const SaveContext context{*v_->reader, v_->result.params, run.settings, run.filter, saveControl};
     const SaveSummary summary = SaveCheckedTree(context, v_->store, *tree_, dest);
     EXPECT_EQ(reports, 2) << "no report after the stop or skip";
-    // The cut file is neither saved nor failed.
+    // The cut file is neither saved nor failed, and it is named.
     EXPECT_EQ(summary.interrupted, 1u);
     EXPECT_EQ(summary.failed, 0u);
     EXPECT_EQ(summary.saved + 1, summary.begun);
+    EXPECT_FALSE(summary.Complete());
+    EXPECT_TRUE(summary.NothingFailed());
     return summary;
   }
 
-  void ExpectPartOfBigFile(const fs::path& dest) {
+  // big.bin is kept cut, under a name that says so and with the time of
+  // saving, never under its own name and time as if it were whole; the
+  // report names it with the bytes it lacks.
+  void ExpectPartOfBigFile(const fs::path& dest, const SaveSummary& summary) {
     const auto whole = test::ReadFileBytes(reference_ / "sizes" / "big.bin");
-    const fs::path part = dest / "sizes" / "big.bin";
+    EXPECT_FALSE(fs::exists(dest / "sizes" / "big.bin"));
+    const fs::path part = dest / "sizes" / "big.bin.partial";
     ASSERT_TRUE(fs::is_regular_file(part));
     const auto bytes = test::ReadFileBytes(part);
     EXPECT_GT(bytes.size(), 0u);
     EXPECT_LT(bytes.size(), whole.size());
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), whole.begin())) << "the part is not the file's beginning";
-    EXPECT_EQ(test::MtimeDateUtc(part), ManifestEntry(manifest_, "sizes/big.bin").date);
+    EXPECT_NE(test::MtimeDateUtc(part), ManifestEntry(manifest_, "sizes/big.bin").date);
+    ASSERT_EQ(summary.failures.size(), 1u);
+    EXPECT_EQ(summary.failures[0].path, part);
+    EXPECT_STREQ(summary.failures[0].Status(), "interrupted");
+    EXPECT_EQ(summary.failures[0].missingBytes, whole.size() - bytes.size());
   }
 
   std::unique_ptr<ScannedVolume> v_;
@@ -386,16 +402,18 @@ class SaveControlTest : public ::testing::Test {
 
 TEST_F(SaveControlTest, StopKeepsThePartWrittenAndEndsTheSave) {
   test::TempDir dir;
-  EXPECT_EQ(SaveInterrupted(dir.Path(), true).begun, 3u);  // one-cluster.bin, odd-size.dat, big.bin
-  ExpectPartOfBigFile(dir.Path());
+  const SaveSummary summary = SaveInterrupted(dir.Path(), true);
+  EXPECT_EQ(summary.begun, 3u);  // one-cluster.bin, odd-size.dat, big.bin
+  ExpectPartOfBigFile(dir.Path(), summary);
   EXPECT_FALSE(fs::exists(dir / "README.TXT"));
   EXPECT_EQ(Sha(dir / "sizes" / "odd-size.dat"), ManifestEntry(manifest_, "sizes/odd-size.dat").sha256);
 }
 
 TEST_F(SaveControlTest, SkipKeepsThePartWrittenAndGoesOnWithTheNextFile) {
   test::TempDir dir;
-  EXPECT_EQ(SaveInterrupted(dir.Path(), false).begun, 4u);
-  ExpectPartOfBigFile(dir.Path());
+  const SaveSummary summary = SaveInterrupted(dir.Path(), false);
+  EXPECT_EQ(summary.begun, 4u);
+  ExpectPartOfBigFile(dir.Path(), summary);
   EXPECT_EQ(Sha(dir / "README.TXT"), ManifestEntry(manifest_, "README.TXT").sha256);
 }
 

@@ -21,25 +21,42 @@ namespace {
 
 QString Files(std::uint32_t count) { return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count); }
 
+// Why a save that wrote no file did not, or empty when it wrote some.
+QString NothingSavedText(const SaveSummary& summary) {
+  if (summary.begun > 0 || summary.failed > 0) return {};
+  if (summary.filteredOut > 0 && summary.filteredOut == summary.passedOver)
+    return QStringLiteral("Nothing was saved: none of the %1 checked matches the File Filters.")
+        .arg(Files(summary.filteredOut));
+  if (summary.passedOver > 0)
+    return QStringLiteral("Nothing was saved: the Recovery Settings left out all %1 checked "
+                          "(deleted files, or names that exist in the folder already).")
+        .arg(Files(summary.passedOver));
+  return QStringLiteral("Nothing was saved: there was no file to save.");
+}
+
 }  // namespace
 
 QString SaveProgressDialog::SummaryText(const SaveSummary& summary, bool stopped) {
   // A file cut short by Skip File is not saved whole, though nothing failed.
-  if (!stopped && summary.Complete()) return AppTexts::kSavedSuccessfully;
+  if (!stopped && summary.Succeeded()) return AppTexts::kSavedSuccessfully;
+  if (const QString nothing = NothingSavedText(summary); !stopped && !nothing.isEmpty()) return nothing;
   QString text = stopped ? QStringLiteral("Saving was stopped.\n\n%1 saved whole.").arg(Files(summary.saved))
                          : QStringLiteral("Not every file could be saved.\n\n%1 saved whole.").arg(Files(summary.saved));
   if (summary.interrupted > 0)
-    text += QStringLiteral("\n%1 skipped or stopped part way (kept as far as written).").arg(Files(summary.interrupted));
+    text += QStringLiteral("\n%1 skipped or stopped part way (kept as NAME.partial).").arg(Files(summary.interrupted));
   if (summary.failed > 0) text += QStringLiteral("\n%1 could not be written.").arg(Files(summary.failed));
-  if (summary.unreadable > 0)
-    text += QStringLiteral("\n%1 saved with parts the disk could not give (written as zeros).").arg(Files(summary.unreadable));
-  if (summary.failedReads > 0) text += QStringLiteral("\n%1 sector reads failed.").arg(summary.failedReads);
-  if (!summary.failures.empty()) {
-    text += QStringLiteral("\n");
-    for (std::size_t i = 0; i < summary.failures.size() && i < 5; ++i)
-      text += QStringLiteral("\n") + QString::fromStdString(summary.failures[i].Text());
-  }
+  if (summary.incomplete > 0)
+    text += QStringLiteral("\n%1 saved with parts the image could not give (written as zeros).").arg(Files(summary.incomplete));
+  if (summary.failedReads > 0) text += QStringLiteral("\n%1 sectors could not be read.").arg(summary.failedReads);
+  if (summary.filteredOut > 0) text += QStringLiteral("\n%1 left out by the File Filters.").arg(Files(summary.filteredOut));
   return text;
+}
+
+QStringList SaveProgressDialog::ReportLines(const SaveSummary& summary) {
+  QStringList lines;
+  lines.reserve(qsizetype(summary.failures.size()));
+  for (const SaveFailure& failure : summary.failures) lines << QString::fromStdString(failure.ReportLine());
+  return lines;
 }
 
 SaveProgressDialog::SaveProgressDialog(Session& session, const Messenger& messenger, QWidget* parent)
@@ -161,8 +178,11 @@ void SaveProgressDialog::Finish() {
     const QString text = SummaryText(*summary_, stopped_);
     if (text == AppTexts::kSavedSuccessfully) bar_->setValue(100);
     // What the user asked for (a skip, a stop) is told as information;
-    // files that could not be written or read as an error.
-    messenger_.Show(text, summary_->NothingFailed() ? MessageKind::kInformation : MessageKind::kError);
+    // files that could not be written or read, and a save that wrote
+    // nothing, as an error.
+    const bool wroteSome = summary_->saved + summary_->interrupted > 0 || stopped_;
+    const bool information = summary_->NothingFailed() && wroteSome;
+    messenger_.Report(text, information ? MessageKind::kInformation : MessageKind::kError, ReportLines(*summary_));
   }
   closing_ = true;
   accept();

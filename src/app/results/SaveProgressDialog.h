@@ -4,7 +4,8 @@
 // waits at its next block while the question is open); Skip File ends the
 // file being written; the window does not close while the save runs. At the
 // end it says plainly how the save went: success only when every file was
-// written whole, otherwise what was saved (also after a stop).
+// written whole and at least one was written, otherwise what was saved (also
+// after a stop) with the list of every file that is not whole.
 
 #include <QDialog>
 #include <atomic>
@@ -50,6 +51,8 @@ class SaveProgressDialog : public QDialog {
 
   // The text shown at the end of a save; stopped: the user stopped it.
   static QString SummaryText(const SaveSummary& summary, bool stopped);
+  // One line for every file that is not whole and every folder not made.
+  static QStringList ReportLines(const SaveSummary& summary);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

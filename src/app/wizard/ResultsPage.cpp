@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListView>
@@ -39,6 +40,27 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   auto* layout = new QVBoxLayout(this);
   mode = new QLabel;
   layout->addWidget(mode);
+  filterBar = new QFrame;
+  static_cast<QFrame*>(filterBar)->setFrameShape(QFrame::StyledPanel);
+  filterBar->setBackgroundRole(QPalette::ToolTipBase);
+  filterBar->setAutoFillBackground(true);
+  auto* filterLayout = new QHBoxLayout(filterBar);
+  filterLayout->setContentsMargins(6, 3, 6, 3);
+  auto* filterIcon = new QLabel;
+  const int iconSide = style()->pixelMetric(QStyle::PM_SmallIconSize);
+  filterIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(iconSide, iconSide));
+  filterLayout->addWidget(filterIcon);
+  filterText = new QLabel;
+  filterText->setTextFormat(Qt::PlainText);
+  filterText->setWordWrap(true);
+  filterText->setForegroundRole(QPalette::ToolTipText);
+  filterLayout->addWidget(filterText, 1);
+  clearFilters = new QPushButton(tr("Clear Filters"));
+  clearFilters->setAutoDefault(false);
+  filterLayout->addWidget(clearFilters);
+  filterBar->hide();
+  layout->addWidget(filterBar);
+  connect(clearFilters, &QPushButton::clicked, this, &ResultsPage::ClearFilters);
   treeModel = new FolderTreeModel(this);
   listModel = new FileListModel(this);
   traceTreeModel = new TraceTreeModel(this);
@@ -136,8 +158,14 @@ void ResultsPage::AttachModels(QAbstractItemModel* tree, QAbstractItemModel* lis
   }
 }
 
+void ResultsPage::UseSaveRules(FilterList& filter, const RecoverySettings& settings) {
+  filter_ = &filter;
+  settings_ = &settings;
+  UpdateFilterBar();
+}
+
 void ResultsPage::SetTraceResult(TraceTree* tree) {
-  SetResult(nullptr, nullptr, nullptr);
+  SetResult(nullptr, nullptr);
   trace_ = tree;
   traceTreeModel->SetTree(tree);
   traceListModel->SetTree(tree);
@@ -148,7 +176,7 @@ void ResultsPage::SetTraceResult(TraceTree* tree) {
   folders->setCurrentIndex(traceTreeModel->IndexOf(TraceTree::kRoot));
 }
 
-void ResultsPage::SetResult(ResultTree* tree, RecoveryStore* store, const FilterList* filter) {
+void ResultsPage::SetResult(ResultTree* tree, RecoveryStore* store) {
   preview->Clear();
   trace_ = nullptr;
   traceTreeModel->SetTree(nullptr);
@@ -157,7 +185,6 @@ void ResultsPage::SetResult(ResultTree* tree, RecoveryStore* store, const Filter
   selectedSize->show();
   tree_ = tree;
   store_ = store;
-  filter_ = filter;
   treeModel->SetTree(tree);
   listModel->SetTree(tree, store);
   if (tree) {
@@ -181,6 +208,26 @@ void ResultsPage::ShowNode(std::size_t node) {
 
 void ResultsPage::RefreshList() {
   if (tree_ && filter_) listModel->ShowFolder(listModel->FolderNode(), *filter_);
+  UpdateFilterBar();
+  UpdateSelectedSize();
+}
+
+void ResultsPage::ClearFilters() {
+  if (!filter_) return;
+  filter_->Clear();
+  RefreshList();
+}
+
+void ResultsPage::UpdateFilterBar() {
+  if (!filter_ || filter_->Empty()) {
+    filterBar->hide();
+    return;
+  }
+  QStringList patterns;
+  for (const std::u16string& pattern : filter_->Patterns()) patterns << QString::fromStdU16String(pattern);
+  filterText->setText(tr("File Filters are on: only files whose names match %1 are listed and saved.")
+                          .arg(patterns.join(QStringLiteral(", "))));
+  filterBar->show();
 }
 
 void ResultsPage::OpenRow(int row) {
@@ -216,8 +263,13 @@ void ResultsPage::SetViewStyle(ViewStyle style) {
 }
 
 void ResultsPage::UpdateSelectedSize() {
-  const std::uint64_t bytes = tree_ && store_ ? SelectedBytes(*store_, *tree_) : 0;
-  selectedSize->setText(QString::fromStdString(SelectedSizeText(bytes)));
+  SelectedFiles selected;
+  if (tree_ && store_ && filter_ && settings_) selected = CountSelected(*store_, *tree_, *settings_, *filter_);
+  selectedSize->setText(QString::fromStdString(SelectedSizeText(selected.bytes)));
+  selectedSize->setToolTip(
+      selected.filteredOut > 0
+          ? tr("%1 checked files are left out by the File Filters and not counted.").arg(selected.filteredOut)
+          : QString());
 }
 
 QAbstractItemView* ResultsPage::ShownView() const {

@@ -1,6 +1,8 @@
 #pragma once
 // Page 4: the recovered folder tree with check boxes beside the list of the
-// selected folder, the size of what is checked, and Recover. Rows of the
+// selected folder, the size of what a save of the checked items would
+// write, and Recover. While File Filters are on, a bar above the list names
+// them and offers to clear them. Rows of the
 // list can be renamed (F2) and their properties shown; a right click on a
 // row, not on its check box, asks for the context menu.
 
@@ -21,6 +23,7 @@ class QTreeView;
 
 namespace dravik {
 class FilterList;
+struct RecoverySettings;
 class TraceTree;
 class ResultTree;
 class RecoveryStore;
@@ -44,13 +47,19 @@ class ResultsPage : public QWidget {
   enum class ViewStyle { kIcons, kList, kDetails };
 
   explicit ResultsPage(QWidget* parent = nullptr);
-  void SetResult(ResultTree* tree, RecoveryStore* store, const FilterList* filter);
+  // The file filters and settings every list and save follows; they
+  // outlive the page.
+  void UseSaveRules(FilterList& filter, const RecoverySettings& settings);
+  void SetResult(ResultTree* tree, RecoveryStore* store);
   // Shows the found files of a File Trace instead of a folder tree.
   void SetTraceResult(TraceTree* tree);
   bool ShowsTrace() const { return trace_ != nullptr; }
   void ShowNode(std::size_t node);
-  // Lists the folder shown again, as the file filters now ask.
+  // Lists the folder shown again, as the file filters now ask, and says
+  // which filters are on.
   void RefreshList();
+  // Turns the file filters off.
+  void ClearFilters();
   // Opens a row of the list: a folder, or "Parent...".
   void OpenRow(int row);
   void SetViewStyle(ViewStyle style);
@@ -70,6 +79,9 @@ class ResultsPage : public QWidget {
   QTreeView* details;
   QListView* icons;
   QLabel* selectedSize;
+  QWidget* filterBar;
+  QLabel* filterText;
+  QPushButton* clearFilters;
   QSplitter* splitter;
   QSplitter* listAndPreview;
   preview::PreviewPane* preview;
@@ -92,10 +104,12 @@ class ResultsPage : public QWidget {
   void AttachModels(QAbstractItemModel* tree, QAbstractItemModel* list, const std::vector<int>& widths);
   // Whether the point of the view lies on a row's check box.
   bool OnCheckBox(QAbstractItemView* view, const QPoint& at) const;
+  void UpdateFilterBar();
 
   ResultTree* tree_ = nullptr;
   RecoveryStore* store_ = nullptr;
-  const FilterList* filter_ = nullptr;
+  FilterList* filter_ = nullptr;
+  const RecoverySettings* settings_ = nullptr;
   TraceTree* trace_ = nullptr;
 };
 

@@ -111,6 +111,7 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   for (QPushButton* button : {drive->buttons.home, partition->buttons.home, fileSystem->buttons.home, results->home})
     connect(button, &QPushButton::clicked, this, &Wizard::Home);
   connect(results->recover, &QPushButton::clicked, this, &Wizard::Recover);
+  results->UseSaveRules(session_.filter, session_.settings);
   connect(drive->devices, &QTreeWidget::itemSelectionChanged, this, &Wizard::ShowDriveInfo);
   connect(partition->partitions, &QTreeWidget::itemSelectionChanged, this, &Wizard::ShowPartitionInfo);
   connect(&worker_, &ScanWorker::Progress, this, &Wizard::OnProgress);
@@ -399,7 +400,7 @@ void Wizard::EndQuickScan() {
 
 void Wizard::ShowResults() {
   session_.tree->CheckEverything();
-  results->SetResult(&*session_.tree, &session_.store, &session_.filter);
+  results->SetResult(&*session_.tree, &session_.store);
   ShowPage(kResults);
   Q_EMIT CommandsChanged();
 }
@@ -528,7 +529,7 @@ void Wizard::StopAndWait() {
 void Wizard::BackFromResults() {
   OfferSnapshot(SnapshotTexts::kSaveOnBack);
   const bool fromSnapshot = session_.snapshot.has_value();
-  results->SetResult(nullptr, nullptr, nullptr);
+  results->SetResult(nullptr, nullptr);
   session_.FreeResults();
   partition->progress->Reset();
   if (fromSnapshot) {
@@ -603,6 +604,16 @@ void Wizard::Recover() {
   if (nothing) {
     messenger_.Show(AppTexts::kNothingMarked, MessageKind::kInformation);
     return;
+  }
+  if (session_.tree) {
+    const SelectedFiles selected = CountSelected(session_.store, *session_.tree, session_.settings, session_.filter);
+    if (selected.files == 0 && selected.filteredOut > 0) {
+      messenger_.Show(tr("None of the %1 checked files matches the File Filters, so nothing would be saved.\n\n"
+                         "Clear the filters (above the list) or check other files.")
+                          .arg(selected.filteredOut),
+                      MessageKind::kError);
+      return;
+    }
   }
   RunSave(std::nullopt);
 }

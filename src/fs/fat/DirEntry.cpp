@@ -18,8 +18,11 @@ char16_t Lowered(std::uint8_t c, bool lower) {
 std::u16string ShortName(Bytes entry) {
   const std::uint8_t flags = entry[kCaseFlagsOffset];
   std::u16string name;
-  for (std::size_t i = 0; i < 8; ++i)
-    if (entry[kNameOffset + i] != ' ') name += Lowered(entry[kNameOffset + i], flags & kLowerCaseName);
+  for (std::size_t i = 0; i < 8; ++i) {
+    // A first byte 0x05 stands for 0xE5, which would read as the deletion mark.
+    const std::uint8_t c = i == 0 && entry[kNameOffset] == kE5Stand ? kDeletedMark : entry[kNameOffset + i];
+    if (c != ' ') name += Lowered(c, flags & kLowerCaseName);
+  }
   if (entry[kExtensionOffset] != ' ') {
     name += u'.';
     for (std::size_t i = 0; i < 3; ++i)
@@ -29,13 +32,20 @@ std::u16string ShortName(Bytes entry) {
   return name;
 }
 
-bool HasForbiddenCharacter(const std::u16string& name) {
-  for (const char16_t c : name) {
-    if ((c >= 1 && c <= 31) || c == u'"' || c == u'\\' || c == u'/' || c == u'?' || c == u'*' || c == u'<' ||
-        c == u'>' || c == u'|')
-      return true;
-  }
-  return false;
+bool IsForbidden(char16_t c) {
+  return (c >= 1 && c <= 31) || c == u'"' || c == u'\\' || c == u'/' || c == u'?' || c == u'*' || c == u'<' ||
+         c == u'>' || c == u'|';
+}
+
+bool HasForbiddenCharacter(const std::u16string& name) { return std::any_of(name.begin(), name.end(), IsForbidden); }
+
+// A long name that a clean short entry vouches for (its checksum ties them)
+// is a real file's even when it holds characters no name may hold (a damaged
+// or hostile volume): each such character becomes "_", so the name can
+// neither climb out of a folder nor break a path.
+std::u16string SafeLongName(std::u16string name) {
+  std::replace_if(name.begin(), name.end(), IsForbidden, u'_');
+  return name;
 }
 
 std::uint8_t ChecksumWithFirst(Bytes entry, std::uint8_t first) {
@@ -118,13 +128,12 @@ std::optional<DirEntry> DirectoryReader::Take(Bytes entry) {
   if (d.firstCluster == 0 && !emptyFile) return std::nullopt;
 
   d.deleted = parentDeleted_ || deletedEntry;
-  if (longName) {
-    d.name = std::move(*longName);
-  } else {
-    d.name = ShortName(entry);
-    if (deletedEntry && !d.name.empty()) d.name[0] = u'x';
-  }
-  if (d.name.empty() || HasForbiddenCharacter(d.name)) return std::nullopt;
+  // The character rule tells junk from entries: it holds for the short name
+  // whatever long name goes with it.
+  std::u16string shortName = ShortName(entry);
+  if (deletedEntry && !shortName.empty()) shortName[0] = u'x';
+  if (shortName.empty() || HasForbiddenCharacter(shortName)) return std::nullopt;
+  d.name = longName && !longName->empty() ? SafeLongName(std::move(*longName)) : std::move(shortName);
   d.writeDate = le16(entry, kWriteDateOffset);
   d.writeTime = le16(entry, kWriteTimeOffset);
   d.accessDate = le16(entry, kAccessDateOffset);

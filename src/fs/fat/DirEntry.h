@@ -40,6 +40,8 @@ constexpr std::uint8_t kLowerCaseName = 0x08;
 constexpr std::uint8_t kLowerCaseExtension = 0x10;
 constexpr std::uint8_t kLastLongEntry = 0x40;
 constexpr std::uint8_t kDeletedMark = 0xE5;
+// A live name that begins with the byte 0xE5 holds 0x05 there instead.
+constexpr std::uint8_t kE5Stand = 0x05;
 constexpr std::size_t kMaxLongName = 255;
 
 struct DirEntry {

@@ -1,0 +1,90 @@
+#include "app/results/SaveReportDialog.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "app/AppTexts.h"
+
+namespace dravik::app {
+
+namespace {
+
+QIcon IconOf(MessageKind kind, const QStyle* style) {
+  switch (kind) {
+    case MessageKind::kError: return style->standardIcon(QStyle::SP_MessageBoxCritical);
+    case MessageKind::kQuestion: return style->standardIcon(QStyle::SP_MessageBoxQuestion);
+    default: return style->standardIcon(QStyle::SP_MessageBoxInformation);
+  }
+}
+
+}  // namespace
+
+SaveReportDialog::SaveReportDialog(const QString& text, MessageKind kind, const QStringList& lines, QWidget* parent)
+    : QDialog(parent), text_(text.trimmed()), lines_(lines) {
+  setWindowTitle(AppTexts::kProduct);
+  auto* layout = new QVBoxLayout(this);
+  auto* top = new QHBoxLayout;
+  auto* icon = new QLabel;
+  const int side = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+  icon->setPixmap(IconOf(kind, style()).pixmap(side, side));
+  icon->setAlignment(Qt::AlignTop);
+  top->addWidget(icon);
+  auto* message = new QLabel(text_);
+  message->setTextFormat(Qt::PlainText);
+  message->setWordWrap(true);
+  message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  top->addWidget(message, 1);
+  layout->addLayout(top);
+  layout->addWidget(new QLabel(tr("Files that are not whole:")));
+  list = new QPlainTextEdit;
+  list->setReadOnly(true);
+  list->setLineWrapMode(QPlainTextEdit::NoWrap);
+  list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  list->setPlainText(lines_.join(QLatin1Char('\n')));
+  // A few lines tall at any scale; the window can be made larger.
+  list->setMinimumHeight(list->fontMetrics().lineSpacing() * 6);
+  layout->addWidget(list, 1);
+  saved = new QLabel;
+  saved->setTextFormat(Qt::PlainText);
+  saved->setWordWrap(true);
+  saved->hide();
+  layout->addWidget(saved);
+  auto* buttons = new QDialogButtonBox;
+  saveList = buttons->addButton(tr("Save List..."), QDialogButtonBox::ActionRole);
+  ok = buttons->addButton(QDialogButtonBox::Ok);
+  ok->setDefault(true);
+  layout->addWidget(buttons);
+  connect(saveList, &QPushButton::clicked, this, &SaveReportDialog::AskAndSave);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
+  resize(em * 60, sizeHint().height() + list->fontMetrics().lineSpacing() * 8);
+}
+
+void SaveReportDialog::AskAndSave() {
+  const QString path = QFileDialog::getSaveFileName(this, tr("Save the list"), QStringLiteral("not-saved-whole.txt"),
+                                                    tr("Text files (*.txt);;All files (*)"));
+  if (!path.isEmpty()) SaveList(path);
+}
+
+bool SaveReportDialog::SaveList(const QString& path) {
+  QSaveFile file(path);
+  bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+  if (written) {
+    file.write((text_ + QStringLiteral("\n\n") + lines_.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    written = file.commit();
+  }
+  saved->setText(written ? tr("The list is saved in %1.").arg(path) : tr("The list could not be written to %1.").arg(path));
+  saved->show();
+  return written;
+}
+
+}  // namespace dravik::app
