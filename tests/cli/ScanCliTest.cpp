@@ -241,6 +241,20 @@ TEST(ScanCliTest, DeletedOnlyAndFilterChooseTheFilesSaved) {
   EXPECT_TRUE(test::HashTree(none.Path()).empty());
 }
 
+TEST(ScanCliTest, AVolumeWithNothingToSaveIsNoSuccess) {
+  // A FAT16 volume as mkfs.fat leaves it: no file at all.
+  test::TempDir dir;
+  const fs::path raw = dir / "empty.raw";
+  const fs::path image = dir / "empty.vhd";
+  const auto made = RunShell("truncate -s 8M " + Quote(raw) + " && mkfs.fat -F 16 -s 1 " + Quote(raw) +
+                             " >/dev/null && qemu-img convert -f raw -O vpc " + Quote(raw) + " " + Quote(image) + " 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  const auto run = RunShell(Dravik("scan quick --quiet " + Quote(image) + " --recover " + Quote(dir / "out")) + " 2>&1");
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("0 files saved into " + (dir / "out").string() + "\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("dravik: nothing was saved: there are no files to save\n"), std::string::npos) << run.out;
+}
+
 TEST(ScanCliTest, WrongOptionsExitWithUsageStatus) {
   const auto image = Quote(test::FatFixture("fat16.vhd"));
   test::TempDir dir;
