@@ -36,7 +36,7 @@ void ReportTrouble(const ScanOptions& options, const SaveSummary& summary) {
 
 // Why a save wrote nothing, when it did not.
 void ReportNothingSaved(const SaveSummary& summary) {
-  if (summary.begun > 0 || summary.failed > 0) return;  // the trouble above says why
+  if (summary.incomplete + summary.interrupted + summary.failed > 0) return;  // the trouble above says why
   if (summary.filteredOut > 0 && summary.filteredOut == summary.passedOver)
     std::fprintf(stderr, "dravik: nothing was saved: the filters left out all %s checked\n",
                  Files(summary.filteredOut).c_str());

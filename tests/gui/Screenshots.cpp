@@ -27,6 +27,8 @@
 #include "app/RecoverySettingsDialog.h"
 #include "app/results/FileListModel.h"
 #include "app/results/PropertiesDialog.h"
+#include "app/results/SaveProgressDialog.h"
+#include "app/results/SaveReportDialog.h"
 #include "app/search/FileFiltersDialog.h"
 #include "app/search/FindFilesDialog.h"
 #include "app/trace/FileTypesDialog.h"
@@ -108,6 +110,28 @@ int main(int argc, char** argv) {
     filters.Add(u"report*");
     FileFiltersDialog filtersDialog(filters, wizard->messenger(), &window);
     grabDialog(filtersDialog, "file-filters");
+
+    // The results page while filters are on, then with them cleared.
+    wizard->session().filter.Add(u"*.txt");
+    wizard->session().filter.Add(u"report*");
+    results->RefreshList();
+    grab("results-filtered");
+    results->ClearFilters();
+
+    // The end of a save that could not write every file whole.
+    dravik::SaveSummary summary;
+    summary.begun = 324;
+    summary.saved = 321;
+    summary.incomplete = 2;
+    summary.interrupted = 1;
+    summary.failedReads = 1536;
+    summary.failures = {
+        {"/home/ada/recovered/Videos/holiday-2019.mp4.partial", 0, dravik::SaveFailure::Step::kInterrupted, 815925248},
+        {"/home/ada/recovered/Photos/IMG_2041.JPG", 0, dravik::SaveFailure::Step::kUnreadable, 524288},
+        {"/home/ada/recovered/Documents/thesis-final-final.docx", 0, dravik::SaveFailure::Step::kUnreadable, 262144}};
+    SaveReportDialog report(SaveProgressDialog::SummaryText(summary, false), MessageKind::kError,
+                            SaveProgressDialog::ReportLines(summary), &window);
+    grabDialog(report, "save-report");
 
     // A text file of the first sub-folder in the preview pane.
     results->OpenRow(1);

@@ -23,7 +23,7 @@ QString Files(std::uint32_t count) { return count == 1 ? QStringLiteral("1 file"
 
 // Why a save that wrote no file did not, or empty when it wrote some.
 QString NothingSavedText(const SaveSummary& summary) {
-  if (summary.begun > 0 || summary.failed > 0) return {};
+  if (summary.saved + summary.incomplete + summary.interrupted + summary.failed > 0) return {};
   if (summary.filteredOut > 0 && summary.filteredOut == summary.passedOver)
     return QStringLiteral("Nothing was saved: none of the %1 checked matches the File Filters.")
         .arg(Files(summary.filteredOut));

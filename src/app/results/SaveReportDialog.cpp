@@ -47,8 +47,12 @@ SaveReportDialog::SaveReportDialog(const QString& text, MessageKind kind, const 
   layout->addWidget(new QLabel(tr("Files that are not whole:")));
   list = new QPlainTextEdit;
   list->setReadOnly(true);
-  list->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // Long paths wrap rather than hide their reason behind a scroll bar; the
+  // status words line up at one tab stop.
+  list->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  list->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  list->setTabStopDistance(list->fontMetrics().horizontalAdvance(QStringLiteral("interrupted  ")));
   list->setPlainText(lines_.join(QLatin1Char('\n')));
   // A few lines tall at any scale; the window can be made larger.
   list->setMinimumHeight(list->fontMetrics().lineSpacing() * 6);
