@@ -1,7 +1,8 @@
 // The media viewer on sound made by sox and video made by ffmpeg, compared
 // with soxi's and ffprobe's reading of the same files; the database viewer
 // on a database written by Access, compared with mdbtools' command-line
-// tools; damaged copies of both refused.
+// tools; damaged copies of both refused, and databases on which libmdb
+// itself crashes, exhausts memory or loops end in the no-preview notice.
 
 #include <gtest/gtest.h>
 
@@ -11,11 +12,13 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "TestFiles.h"
+#include "preview/MdbChildRead.h"
 #include "preview/MdbRecordModel.h"
 #include "preview/MdbViewer.h"
 #include "preview/MediaViewer.h"
@@ -238,6 +241,42 @@ TEST(PreviewMdbTest, ForeignFilesAndDamagedCopiesAreRefused) {
   PreviewPane pane;
   pane.Show(ViewerKind::kMdb, Q(dir / "other.mdb"));
   EXPECT_EQ(pane.Shown(), ViewerKind::kNone);
+  pane.Show(ViewerKind::kMdb, Q(Fruit()));
+  EXPECT_EQ(pane.Shown(), ViewerKind::kMdb);
+}
+
+// The most memory this process has held at once, in KiB (VmHWM).
+long PeakMemoryKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+TEST(PreviewMdbTest, DatabasesThatBreakLibmdbEndInTheNoticeWithoutHarmingTheProgram) {
+  // libmdb reads out of range or follows a null pointer (crash), allocates
+  // gigabytes (oom) or never returns (loop) on these; see their README.
+  const std::vector<std::string> names = {"crash-1", "crash-2", "loop-1", "loop-2", "loop-3", "oom-1", "oom-2", "oom-3"};
+  const long peakBefore = PeakMemoryKiB();
+  ASSERT_GT(peakBefore, 0);
+  PreviewPane pane;
+  for (const std::string& name : names) {
+    const fs::path file = test::SharedTestData("mdb-faults/" + name + ".mdb");
+    ASSERT_TRUE(fs::is_regular_file(file)) << "the databases that break libmdb are missing: " << file;
+    const auto start = std::chrono::steady_clock::now();
+    pane.Show(ViewerKind::kMdb, Q(file));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(pane.Shown(), ViewerKind::kNone) << name;
+    auto* notice = dynamic_cast<NoticeViewer*>(pane.Current());
+    ASSERT_NE(notice, nullptr) << name;
+    EXPECT_EQ(notice->Notice(), QString(kNoPreview)) << name;
+    // Not a measure of speed: a reading that does not end is cut off at the
+    // child's time limit; the margin covers ending it on a busy machine.
+    EXPECT_LT(took, std::chrono::milliseconds(kMdbChildMs + 5000)) << name << " was not cut off";
+  }
+  EXPECT_LT(PeakMemoryKiB() - peakBefore, 128 * 1024) << "libmdb's allocations reached this process";
+  // The pane still shows a sound database afterwards.
   pane.Show(ViewerKind::kMdb, Q(Fruit()));
   EXPECT_EQ(pane.Shown(), ViewerKind::kMdb);
 }
