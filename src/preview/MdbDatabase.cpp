@@ -2,6 +2,7 @@
 
 #include <mdbtools.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -31,6 +32,14 @@ constexpr size_t kBindSize = 16384;
 constexpr unsigned kMaxColumns = 255;
 
 QString FromLibmdb(const char* text, size_t limit) { return QString::fromUtf8(text, qsizetype(strnlen(text, limit))); }
+
+// Access gives every object of its catalog a name without control characters.
+// A catalog that libmdb read with other names is damaged: on one such file
+// libmdb read past the end of a property block and came back with every name
+// empty.
+bool IsPlausibleObjectName(const QString& name) {
+  return !name.isEmpty() && std::none_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x20; });
+}
 
 }  // namespace
 
@@ -66,6 +75,7 @@ std::optional<MdbDatabase> MdbDatabase::Open(QByteArray bytes) {
   for (unsigned i = 0; i < mdb->num_catalog; ++i) {
     auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
     const QString name = FromLibmdb(entry->object_name, sizeof entry->object_name);
+    if (!IsPlausibleObjectName(name)) return std::nullopt;
     if (entry->object_type == MDB_TABLE && !mdb_is_system_table(entry)) database.tables_ << name;
     if (entry->object_type == MDB_QUERY) database.queries_ << name;
     if (entry->object_type == MDB_RELATIONSHIP) database.relations_ << name;

@@ -29,7 +29,8 @@ class MdbDatabase {
   static constexpr int kMaxRows = 100000;
   static constexpr qint64 kMaxTextBytes = 64 * 1024 * 1024;
 
-  // Nothing when the bytes are not a Jet database libmdb can open.
+  // Nothing when the bytes are not a Jet database libmdb can open, or when
+  // libmdb reads its catalog with objects that have no plausible name.
   static std::optional<MdbDatabase> Open(QByteArray bytes);
   // The page size the header names, 0 when the bytes are no Jet database.
   static int PageSizeOf(const QByteArray& bytes);

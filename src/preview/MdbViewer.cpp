@@ -7,8 +7,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "preview/MdbChildRead.h"
 #include "preview/MdbRecordModel.h"
-#include "preview/MdbTrial.h"
 #include "preview/PreviewFile.h"
 
 namespace dravik::preview {
@@ -50,23 +50,24 @@ MdbViewer::~MdbViewer() = default;
 
 bool MdbViewer::Load(const QString& path) {
   const std::optional<QByteArray> bytes = ReadPreviewFile(path);
-  if (!bytes || MdbDatabase::PageSizeOf(*bytes) == 0 || !MdbTrialSucceeds(*bytes)) return false;
-  database_ = MdbDatabase::Open(*bytes);
-  if (!database_) return false;
-  Fill();
+  if (!bytes || MdbDatabase::PageSizeOf(*bytes) == 0) return false;
+  const std::optional<MdbCatalog> catalog = ReadMdbCatalogApart(*bytes);
+  if (!catalog) return false;
+  bytes_ = *bytes;
+  Fill(*catalog);
   return true;
 }
 
-void MdbViewer::Fill() {
+void MdbViewer::Fill(const MdbCatalog& catalog) {
   tree_->clear();
   auto* root = new QTreeWidgetItem(tree_, {tr("Access DataBase")});
   auto* tables = new QTreeWidgetItem(root, {tr("Tables")});
-  for (const QString& name : database_->Tables()) new QTreeWidgetItem(tables, {name});
+  for (const QString& name : catalog.tables) new QTreeWidgetItem(tables, {name});
   for (int i = 0; i < tables->childCount(); ++i) tables->child(i)->setData(0, kTableRole, true);
   auto* relations = new QTreeWidgetItem(root, {tr("Relations")});
-  for (const QString& name : database_->Relations()) new QTreeWidgetItem(relations, {name});
+  for (const QString& name : catalog.relations) new QTreeWidgetItem(relations, {name});
   auto* queries = new QTreeWidgetItem(root, {tr("QueryDefs")});
-  for (const QString& name : database_->Queries()) new QTreeWidgetItem(queries, {name});
+  for (const QString& name : catalog.queries) new QTreeWidgetItem(queries, {name});
   root->setExpanded(true);
   tables->setExpanded(true);
 }
@@ -76,7 +77,7 @@ void MdbViewer::OnItemClicked(QTreeWidgetItem* item) {
 }
 
 bool MdbViewer::ShowTable(const QString& name) {
-  std::optional<MdbRecords> records = database_ ? database_->Read(name) : std::nullopt;
+  std::optional<MdbRecords> records = bytes_.isEmpty() ? std::nullopt : ReadMdbTableApart(bytes_, name);
   if (!records) {
     model_->SetRecords({});
     status_->setText(tr("The records of %1 cannot be read.").arg(name));

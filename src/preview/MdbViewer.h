@@ -1,11 +1,12 @@
 #pragma once
 // A Jet database: a tree of its tables, relations and queries under
 // "Access DataBase"; clicking a table lists its records below with a
-// status line of how many were loaded.
+// status line of how many were loaded. Every reading of the file happens in
+// a child process (MdbChildRead.h): the viewer keeps the file's bytes and
+// what the children handed back, never a libmdb handle.
 
-#include <optional>
+#include <QByteArray>
 
-#include "preview/MdbDatabase.h"
 #include "preview/Viewers.h"
 
 class QLabel;
@@ -16,6 +17,7 @@ class QTreeWidgetItem;
 namespace dravik::preview {
 
 class MdbRecordModel;
+struct MdbCatalog;
 
 class MdbViewer : public Viewer {
   Q_OBJECT
@@ -33,13 +35,13 @@ class MdbViewer : public Viewer {
 
  private:
   void OnItemClicked(QTreeWidgetItem* item);
-  void Fill();
+  void Fill(const MdbCatalog& catalog);
 
   QTreeWidget* tree_;
   QTableView* table_;
   MdbRecordModel* model_;
   QLabel* status_;
-  std::optional<MdbDatabase> database_;
+  QByteArray bytes_;
 };
 
 }  // namespace dravik::preview

@@ -1,9 +1,13 @@
 #include "preview/MediaViewer.h"
 
+#include <QAudioDecoder>
+#include <QAudioDevice>
+#include <QAudioFormat>
 #include <QAudioOutput>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMediaDevices>
 #include <QMediaMetaData>
 #include <QMediaPlayer>
 #include <QPushButton>
@@ -15,6 +19,8 @@
 #include <QVideoSink>
 #include <QVideoWidget>
 
+#include "preview/PreviewWorkspace.h"
+
 namespace dravik::preview {
 
 namespace {
@@ -23,6 +29,16 @@ namespace {
 // with GStreamer on a cut AVI opened after another damaged one): after this
 // long it counts as a file that does not open.
 constexpr int kOpenTimeoutMs = 10000;
+
+// What the decoder turns sound into when it only measures it. Without a format
+// of its own it fails on files it otherwise reads (Sun audio, MP3).
+QAudioFormat MeasuringFormat() {
+  QAudioFormat format;
+  format.setSampleFormat(QAudioFormat::Int16);
+  format.setChannelCount(2);
+  format.setSampleRate(48000);
+  return format;
+}
 
 }  // namespace
 
@@ -36,14 +52,18 @@ QString MediaTime(qint64 ms) {
       .arg(seconds % 60, 2, 10, zero);
 }
 
-MediaViewer::MediaViewer(QWidget* parent) : Viewer(parent) {
+MediaViewer::MediaViewer(const std::shared_ptr<PreviewWorkspace>& workspace, Sound sound, QWidget* parent)
+    : Viewer(parent) {
+  if (workspace) workspace->KeepMediaRegistryInside();
   player_ = new QMediaPlayer(this);
-  // The audio output is set even where the machine has no sound device: without
-  // one the audio-only pipelines of this Qt version fail to open at all.
-  audio_ = new QAudioOutput(this);
-  player_->setAudioOutput(audio_);
+  if (sound == Sound::kDetect && !QMediaDevices::audioOutputs().isEmpty()) {
+    audio_ = new QAudioOutput(this);
+    player_->setAudioOutput(audio_);
+  }
   video_ = new QVideoWidget;
   player_->setVideoOutput(video_);
+  notice_ = new QLabel(audio_ ? QString() : tr("Sound cannot be played on this computer."));
+  notice_->setVisible(!audio_);
 
   play_ = new QPushButton(tr("Play"));
   play_->setEnabled(false);
@@ -57,6 +77,7 @@ MediaViewer::MediaViewer(QWidget* parent) : Viewer(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(video_, 1);
+  layout->addWidget(notice_);
   layout->addLayout(controls);
 
   connect(player_, &QMediaPlayer::mediaStatusChanged, this, &MediaViewer::OnStatus);
@@ -86,32 +107,68 @@ bool MediaViewer::Load(const QString& path) {
   return !failed_;
 }
 
-qint64 MediaViewer::DurationMs() const { return player_->duration(); }
+qint64 MediaViewer::DurationMs() const { return measured_ms_ > 0 ? measured_ms_ : player_->duration(); }
 
 bool MediaViewer::HasVideo() const { return player_->hasVideo(); }
 
 bool MediaViewer::IsPlaying() const { return player_->playbackState() == QMediaPlayer::PlayingState; }
 
+QString MediaViewer::SoundNotice() const { return notice_->text(); }
+
 void MediaViewer::OnStatus() {
+  if (decoder_) return;
   const QMediaPlayer::MediaStatus status = player_->mediaStatus();
-  if (status == QMediaPlayer::InvalidMedia) return Fail(player_->errorString());
+  if (status == QMediaPlayer::InvalidMedia) return OnError();
   if (status != QMediaPlayer::LoadedMedia || loaded_ || failed_) return;
+  // Without an audio output the player cannot run a file that holds only sound.
+  if (!audio_ && !player_->hasVideo()) return MeasureSound();
   // A stream whose header survived but whose data did not opens with nothing to play.
   if (!player_->hasVideo() && (!player_->hasAudio() || player_->duration() <= 0))
     return Fail(tr("The file holds nothing that can be played."));
-  loaded_ = true;
   const QSize described = player_->metaData().value(QMediaMetaData::Resolution).toSize();
   if (described.isValid() && !described.isEmpty()) frame_size_ = described;
-  slider_->setRange(0, static_cast<int>(qMin<qint64>(player_->duration(), INT_MAX)));
-  slider_->setEnabled(player_->isSeekable());
-  play_->setEnabled(true);
+  ShowLoaded();
+}
+
+void MediaViewer::OnError() {
+  if (decoder_) return;
+  if (!audio_ && !player_->hasVideo() && !loaded_) return MeasureSound();
+  Fail(player_->errorString());
+}
+
+void MediaViewer::MeasureSound() {
+  if (decoder_ || loaded_ || failed_) return;
+  decoder_ = new QAudioDecoder(this);
+  decoder_->setAudioFormat(MeasuringFormat());
+  // Decoded sound is not kept: the decoder stops once it knows the duration.
+  connect(decoder_, &QAudioDecoder::bufferReady, this, [this] { decoder_->read(); });
+  connect(decoder_, &QAudioDecoder::durationChanged, this, [this](qint64 ms) {
+    if (ms <= 0 || loaded_ || failed_) return;
+    measured_ms_ = ms;
+    ShowLoaded();
+    decoder_->stop();
+  });
+  connect(decoder_, qOverload<QAudioDecoder::Error>(&QAudioDecoder::error), this, [this] {
+    if (!loaded_) Fail(decoder_->errorString());
+  });
+  connect(decoder_, &QAudioDecoder::finished, this, [this] {
+    if (!loaded_) Fail(tr("The file holds nothing that can be played."));
+  });
+  decoder_->setSource(player_->source());
+  decoder_->start();
+}
+
+void MediaViewer::ShowLoaded() {
+  loaded_ = true;
+  const bool playable = player_->hasVideo() || audio_;
+  slider_->setRange(0, static_cast<int>(qMin<qint64>(DurationMs(), INT_MAX)));
+  slider_->setEnabled(playable && player_->isSeekable());
+  play_->setEnabled(playable);
   ShowPosition(0);
   // Paused, not stopped: the pipeline prerolls and the video area shows the first frame.
   if (player_->hasVideo()) player_->pause();
   Q_EMIT Loaded();
 }
-
-void MediaViewer::OnError() { Fail(player_->errorString()); }
 
 void MediaViewer::OnFrame(const QVideoFrame& frame) {
   if (frame_size_.isEmpty() && frame.isValid() && !frame.size().isEmpty()) frame_size_ = frame.size();
@@ -126,7 +183,7 @@ void MediaViewer::TogglePlay() {
 
 void MediaViewer::ShowPosition(qint64 position) {
   if (!slider_->isSliderDown()) slider_->setValue(static_cast<int>(qMin<qint64>(position, INT_MAX)));
-  time_->setText(MediaTime(position) + QStringLiteral(" / ") + MediaTime(player_->duration()));
+  time_->setText(MediaTime(position) + QStringLiteral(" / ") + MediaTime(DurationMs()));
 }
 
 void MediaViewer::Fail(const QString& problem) {

@@ -15,53 +15,15 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
-#include <vector>
 
 #include "preview/OfficeCheck.h"
 #include "preview/PreviewRules.h"
+#include "preview/PreviewWorkspace.h"
 
 namespace dravik::preview {
 
 namespace {
-
-// LibreOffice profiles private to this run, so the user's own settings are
-// never touched and a LibreOffice the user runs never receives our documents.
-// A profile is lent to one converter at a time: the pane starts the next
-// file's converter before it deletes the previous viewer, and a LibreOffice
-// that finds another one running on its profile hands its document over to
-// it instead of converting it itself. Profiles
-// are kept for the run, as a new one costs LibreOffice several seconds to set up.
-class Profiles {
- public:
-  static Profiles& Run() {
-    static Profiles profiles;
-    return profiles;
-  }
-  // The index of a free profile, or -1 when no private folder could be made.
-  int Acquire() {
-    if (!root_.isValid()) return -1;
-    for (std::size_t i = 0; i < busy_.size(); ++i)
-      if (!busy_[i]) return Take(int(i));
-    busy_.push_back(false);
-    return Take(int(busy_.size() - 1));
-  }
-  void Release(int index) {
-    if (index >= 0 && std::size_t(index) < busy_.size()) busy_[std::size_t(index)] = false;
-  }
-  QString Url(int index) const {
-    return QUrl::fromLocalFile(root_.filePath(QStringLiteral("profile%1").arg(index))).toString();
-  }
-
- private:
-  int Take(int index) {
-    busy_[std::size_t(index)] = true;
-    return index;
-  }
-  QTemporaryDir root_;
-  std::vector<bool> busy_;
-};
 
 // The converter runs in a process group of its own: LibreOffice's launcher
 // starts the office itself as a child, and ending the group ends both.
@@ -80,10 +42,15 @@ QString OfficeViewer::FindConverter() {
   return {};
 }
 
-OfficeViewer::OfficeViewer(QWidget* parent) : OfficeViewer(FindConverter(), parent) {}
+OfficeViewer::OfficeViewer(std::shared_ptr<PreviewWorkspace> workspace, QWidget* parent)
+    : OfficeViewer(std::move(workspace), FindConverter(), parent) {}
 
-OfficeViewer::OfficeViewer(const QString& converter, QWidget* parent)
-    : Viewer(parent), converter_(converter), document_(new QPdfDocument(this)), timeout_(new QTimer(this)) {
+OfficeViewer::OfficeViewer(std::shared_ptr<PreviewWorkspace> workspace, const QString& converter, QWidget* parent)
+    : Viewer(parent),
+      workspace_(std::move(workspace)),
+      converter_(converter),
+      document_(new QPdfDocument(this)),
+      timeout_(new QTimer(this)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   label_ = new QLabel;
@@ -124,19 +91,26 @@ bool OfficeViewer::Load(const QString& path) {
 }
 
 bool OfficeViewer::Start(const QString& path) {
-  output_ = std::make_unique<QTemporaryDir>();
-  profile_ = Profiles::Run().Acquire();
-  if (!output_->isValid() || profile_ < 0) {
+  output_ = workspace_->NewFolder(QStringLiteral("convert"));
+  const std::optional<QProcessEnvironment> environment = workspace_->HelperEnvironment();
+  profile_ = workspace_->AcquireProfile();
+  if (!output_ || !environment || profile_ < 0) {
     problem_ = tr("No temporary folder for the conversion.");
     return false;
   }
   process_ = new QProcess(this);
   process_->setProgram(converter_);
-  // An absolute path, so that a file name never reads as an option.
+  // Every path as an encoded file URL: the workspace's name holds blanks, and
+  // LibreOffice cuts a profile URL at a raw blank. It then fails, and its next
+  // start runs in safe mode, which moves every entry of the folder it took for
+  // the profile (the whole temporary folder) aside. URLs also keep a file name
+  // from reading as an option.
   process_->setArguments({QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--nolockcheck"),
-                          QStringLiteral("-env:UserInstallation=") + Profiles::Run().Url(profile_),
+                          QStringLiteral("-env:UserInstallation=") + workspace_->ProfileUrl(profile_),
                           QStringLiteral("--convert-to"), QStringLiteral("pdf"), QStringLiteral("--outdir"),
-                          output_->path(), QFileInfo(path).absoluteFilePath()});
+                          EncodedFileUrl(output_->path()), EncodedFileUrl(QFileInfo(path).absoluteFilePath())});
+  process_->setProcessEnvironment(*environment);
+  process_->setWorkingDirectory(environment->value(QStringLiteral("TMPDIR")));
   // What the converter prints is of no use and must not pile up in memory.
   process_->setStandardOutputFile(QProcess::nullDevice());
   process_->setStandardErrorFile(QProcess::nullDevice());
@@ -177,7 +151,7 @@ void OfficeViewer::Fail(const QString& problem) {
 
 void OfficeViewer::EndConverter() {
   timeout_->stop();
-  Profiles::Run().Release(profile_);
+  workspace_->ReleaseProfile(profile_);
   profile_ = -1;
   if (!process_) return;
   process_->disconnect(this);

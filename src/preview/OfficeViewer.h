@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QTemporaryDir>
+#include <memory>
 
 #include "preview/Viewers.h"
 
@@ -19,6 +20,8 @@ class QTimer;
 
 namespace dravik::preview {
 
+class PreviewWorkspace;
+
 class OfficeViewer : public Viewer {
   Q_OBJECT
 
@@ -29,9 +32,9 @@ class OfficeViewer : public Viewer {
   // The LibreOffice program on the PATH, empty when none is installed.
   static QString FindConverter();
 
-  explicit OfficeViewer(QWidget* parent = nullptr);
+  explicit OfficeViewer(std::shared_ptr<PreviewWorkspace> workspace, QWidget* parent = nullptr);
   // converter: the program to run; empty means that none is installed.
-  explicit OfficeViewer(const QString& converter, QWidget* parent = nullptr);
+  OfficeViewer(std::shared_ptr<PreviewWorkspace> workspace, const QString& converter, QWidget* parent = nullptr);
   ~OfficeViewer() override;
 
   bool Load(const QString& path) override;
@@ -65,6 +68,7 @@ class OfficeViewer : public Viewer {
   void Render();
   void ShowNotice(const QString& notice);
 
+  std::shared_ptr<PreviewWorkspace> workspace_;
   QString converter_;
   QLabel* label_;
   QScrollArea* scroll_;

@@ -4,12 +4,13 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "preview/PreviewWorkspace.h"
 #include "preview/ViewerFactory.h"
 #include "preview/Viewers.h"
 
 namespace dravik::preview {
 
-PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
+PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent), workspace_(std::make_shared<PreviewWorkspace>()) {
   layout_ = new QVBoxLayout(this);
   layout_->setContentsMargins(0, 0, 0, 0);
   auto* caption = new QLabel(tr("Preview:"));
@@ -30,7 +31,7 @@ void PreviewPane::Clear() {
 
 void PreviewPane::Show(ViewerKind kind, const QString& path) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  Viewer* viewer = kind == ViewerKind::kLargeFile ? new NoticeViewer(tr(kTooLarge)) : MakeViewer(kind);
+  Viewer* viewer = kind == ViewerKind::kLargeFile ? new NoticeViewer(tr(kTooLarge)) : MakeViewer(kind, workspace_);
   QString reason;
   if (viewer && !viewer->Load(path)) {
     reason = viewer->Problem();

@@ -1,8 +1,11 @@
 #pragma once
 // The preview pane below the results list: "Preview:" and its hint until a
-// file is shown, then exactly one viewer, replaced on every dispatch.
+// file is shown, then exactly one viewer, replaced on every dispatch. The pane
+// owns the preview workspace, the private folder its viewers work in; a
+// viewer keeps it while it lives, so it goes with the last of them.
 
 #include <QWidget>
+#include <memory>
 
 #include "preview/PreviewRules.h"
 
@@ -11,6 +14,7 @@ class QVBoxLayout;
 
 namespace dravik::preview {
 
+class PreviewWorkspace;
 class Viewer;
 
 inline constexpr const char* kNoPreview = "No preview is available for this file.";
@@ -34,6 +38,7 @@ class PreviewPane : public QWidget {
   void ShowNoPreview(const QString& reason = {});
   void Replace(Viewer* viewer);
 
+  std::shared_ptr<PreviewWorkspace> workspace_;
   QLabel* hint_;
   QVBoxLayout* layout_;
   Viewer* viewer_ = nullptr;

@@ -14,7 +14,7 @@
 
 namespace dravik::preview {
 
-Viewer* MakeViewer(ViewerKind kind) {
+Viewer* MakeViewer(ViewerKind kind, const std::shared_ptr<PreviewWorkspace>& workspace) {
   switch (kind) {
     case ViewerKind::kImage: return new ImageViewer;
     case ViewerKind::kText: return new TextViewer;
@@ -26,9 +26,9 @@ Viewer* MakeViewer(ViewerKind kind) {
     case ViewerKind::kRichText: return new RichTextViewer;
     case ViewerKind::kPsd: return new PsdViewer;
     case ViewerKind::kDbf: return new DbfViewer;
-    case ViewerKind::kMedia: return new MediaViewer;
+    case ViewerKind::kMedia: return new MediaViewer(workspace);
     case ViewerKind::kMdb: return new MdbViewer;
-    case ViewerKind::kOffice: return new OfficeViewer;
+    case ViewerKind::kOffice: return new OfficeViewer(workspace);
     default: return nullptr;
   }
 }

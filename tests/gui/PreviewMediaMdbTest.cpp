@@ -1,25 +1,31 @@
 // The media viewer on sound made by sox and video made by ffmpeg, compared
-// with soxi's and ffprobe's reading of the same files; the database viewer
+// with soxi's and ffprobe's reading of the same files, with the machine's
+// audio output (when it has one) and without any; the database viewer
 // on a database written by Access, compared with mdbtools' command-line
-// tools; damaged copies of both refused.
+// tools; damaged copies of both refused, and databases on which libmdb
+// itself crashes, exhausts memory or loops end in the no-preview notice.
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "TestFiles.h"
+#include "preview/MdbChildRead.h"
 #include "preview/MdbRecordModel.h"
 #include "preview/MdbViewer.h"
 #include "preview/MediaViewer.h"
 #include "preview/PreviewPane.h"
+#include "preview/PreviewWorkspace.h"
 
 namespace dravik::preview {
 namespace {
@@ -27,6 +33,24 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kWaitMs = 30000;
+
+using Sound = MediaViewer::Sound;
+// With the machine's own audio output, whatever it has, and with none at all.
+constexpr Sound kBothWays[] = {Sound::kDetect, Sound::kNone};
+const char* Named(Sound sound) { return sound == Sound::kNone ? " without sound" : " with the machine's sound"; }
+
+// What the viewer says about sound, and that it offers to play only what it can.
+void ExpectSoundNotice(const MediaViewer& viewer, bool playable, const std::string& what) {
+  auto* play = viewer.findChild<QPushButton*>();
+  ASSERT_NE(play, nullptr);
+  if (viewer.PlaysSound()) {
+    EXPECT_EQ(viewer.SoundNotice(), QString()) << what;
+    EXPECT_TRUE(play->isEnabled()) << what;
+  } else {
+    EXPECT_EQ(viewer.SoundNotice(), QStringLiteral("Sound cannot be played on this computer.")) << what;
+    EXPECT_EQ(play->isEnabled(), playable) << what;
+  }
+}
 
 QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
 
@@ -59,16 +83,30 @@ bool LoadAndWait(MediaViewer& viewer, const fs::path& file) {
 
 TEST(PreviewMediaTest, SoundFromSoxOpensPausedWithTheDurationSoxiGives) {
   test::TempDir dir;
+  const bool registryChosen = qEnvironmentVariableIsSet("GST_REGISTRY") || qEnvironmentVariableIsSet("GST_REGISTRY_1_0");
+  const auto workspace = std::make_shared<PreviewWorkspace>();
   for (const char* name : {"tone.wav", "tone.au", "tone.snd"}) {
     const fs::path file = dir / name;
     const std::string type = fs::path(name).extension() == ".snd" ? "-t au " : "";
     ASSERT_EQ(test::RunShell("sox -n -r 8000 " + type + test::Quote(file) + " synth 1.5 sine 440").status, 0);
     const double seconds = std::stod(Out("soxi -D " + test::Quote(file)));
-    MediaViewer viewer;
-    ASSERT_TRUE(LoadAndWait(viewer, file)) << name << ": " << viewer.Problem().toStdString();
-    EXPECT_NEAR(viewer.DurationMs(), seconds * 1000, 50) << name;
-    EXPECT_FALSE(viewer.HasVideo()) << name;
-    EXPECT_FALSE(viewer.IsPlaying()) << name << ": a preview never starts the sound by itself";
+    for (const Sound sound : kBothWays) {
+      const std::string what = name + std::string(Named(sound));
+      MediaViewer viewer(workspace, sound);
+      if (sound == Sound::kNone) EXPECT_FALSE(viewer.PlaysSound());
+      ASSERT_TRUE(LoadAndWait(viewer, file)) << what << ": " << viewer.Problem().toStdString();
+      EXPECT_NEAR(viewer.DurationMs(), seconds * 1000, 50) << what;
+      EXPECT_FALSE(viewer.HasVideo()) << what;
+      EXPECT_FALSE(viewer.IsPlaying()) << what << ": a preview never starts the sound by itself";
+      ExpectSoundNotice(viewer, false, what);
+    }
+  }
+  // The media framework keeps its plugin registry in the workspace, not under HOME,
+  // unless the user chose a place (or an earlier viewer of this process did).
+  if (!registryChosen) {
+    const QString registry = workspace->Path() + QStringLiteral("/gstreamer.registry");
+    EXPECT_EQ(qEnvironmentVariable("GST_REGISTRY"), registry);
+    EXPECT_TRUE(QFileInfo(registry).size() > 0) << "the framework wrote its registry there";
   }
 }
 
@@ -78,12 +116,15 @@ TEST(PreviewMediaTest, VideoFromFfmpegHasTheDurationAndFrameSizeFfprobeGivesAndP
     const char* name;
     const char* codec;
     const char* size;
+    bool sound;
   };
-  for (const Case& c : {Case{"clip.avi", "mpeg4", "64x48"}, Case{"clip.mp4", "mpeg4", "80x64"},
-                        Case{"clip2.avi", "mjpeg", "96x32"}}) {
+  const auto workspace = std::make_shared<PreviewWorkspace>();
+  for (const Case& c : {Case{"clip.avi", "mpeg4", "64x48", false}, Case{"clip.mp4", "mpeg4", "80x64", false},
+                        Case{"clip2.avi", "mjpeg", "96x32", false}, Case{"sound.avi", "mpeg4", "64x48", true}}) {
     const fs::path file = dir / c.name;
-    ASSERT_EQ(test::RunShell("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=" + std::string(c.size) +
-                             ":rate=10 -t 2 -c:v " + c.codec + " " + test::Quote(file)).status, 0);
+    const std::string tone = c.sound ? " -f lavfi -i sine=frequency=440" : "";
+    ASSERT_EQ(test::RunShell("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=" + std::string(c.size) + ":rate=10" +
+                             tone + " -t 2 -c:v " + c.codec + " " + test::Quote(file)).status, 0);
     const QStringList probe = QString::fromStdString(Out("ffprobe -v error -select_streams v:0 -show_entries "
                                                          "stream=width,height:format=duration -of csv=p=0 " +
                                                          test::Quote(file))).split(u'\n', Qt::SkipEmptyParts);
@@ -91,21 +132,26 @@ TEST(PreviewMediaTest, VideoFromFfmpegHasTheDurationAndFrameSizeFfprobeGivesAndP
     const QStringList size = probe[0].split(u',');
     const double seconds = probe[1].toDouble();
 
-    MediaViewer viewer;
-    viewer.show();
-    ASSERT_TRUE(LoadAndWait(viewer, file)) << c.name << ": " << viewer.Problem().toStdString();
-    EXPECT_TRUE(viewer.HasVideo()) << c.name;
-    EXPECT_NEAR(viewer.DurationMs(), seconds * 1000, 100) << c.name;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !viewer.FrameSize().isEmpty(); }, kWaitMs)) << c.name;
-    EXPECT_EQ(viewer.FrameSize(), QSize(size[0].toInt(), size[1].toInt())) << c.name;
-    EXPECT_FALSE(viewer.IsPlaying()) << c.name;
+    for (const Sound sound : kBothWays) {
+      const std::string what = c.name + std::string(Named(sound));
+      MediaViewer viewer(workspace, sound);
+      viewer.show();
+      ASSERT_TRUE(LoadAndWait(viewer, file)) << what << ": " << viewer.Problem().toStdString();
+      EXPECT_TRUE(viewer.HasVideo()) << what;
+      EXPECT_NEAR(viewer.DurationMs(), seconds * 1000, 100) << what;
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !viewer.FrameSize().isEmpty(); }, kWaitMs)) << what;
+      EXPECT_EQ(viewer.FrameSize(), QSize(size[0].toInt(), size[1].toInt())) << what;
+      EXPECT_FALSE(viewer.IsPlaying()) << what;
+      ExpectSoundNotice(viewer, true, what);
 
-    auto* play = viewer.findChild<QPushButton*>();
-    ASSERT_NE(play, nullptr);
-    QTest::mouseClick(play, Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return viewer.IsPlaying(); }, kWaitMs)) << c.name;
-    QTest::mouseClick(play, Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !viewer.IsPlaying(); }, kWaitMs)) << c.name;
+      // Played with its sound, or silently where there is no audio output.
+      auto* play = viewer.findChild<QPushButton*>();
+      ASSERT_NE(play, nullptr);
+      QTest::mouseClick(play, Qt::LeftButton);
+      EXPECT_TRUE(QTest::qWaitFor([&] { return viewer.IsPlaying(); }, kWaitMs)) << what;
+      QTest::mouseClick(play, Qt::LeftButton);
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !viewer.IsPlaying(); }, kWaitMs)) << what;
+    }
   }
 }
 
@@ -118,11 +164,14 @@ TEST(PreviewMediaTest, DamagedAndForeignFilesFailAndThePaneShowsTheNotice) {
   for (const char* name : {"tone.wav", "clip.avi", "clip.mp4"}) fs::resize_file(dir / name, 100);
   WriteRandom(dir / "noise.mp4", 30000, 7);
   WriteRandom(dir / "noise.wav", 30000, 8);
+  const auto workspace = std::make_shared<PreviewWorkspace>();
   for (const char* name : {"tone.wav", "clip.avi", "clip.mp4", "noise.mp4", "noise.wav", "words.mp3", "empty.wav",
                            "missing.avi"}) {
-    MediaViewer viewer;
-    EXPECT_FALSE(LoadAndWait(viewer, dir / name)) << name;
-    EXPECT_FALSE(viewer.IsLoaded()) << name;
+    for (const Sound sound : kBothWays) {
+      MediaViewer viewer(workspace, sound);
+      EXPECT_FALSE(LoadAndWait(viewer, dir / name)) << name << Named(sound);
+      EXPECT_FALSE(viewer.IsLoaded()) << name << Named(sound);
+    }
   }
 
   PreviewPane pane;
@@ -238,6 +287,42 @@ TEST(PreviewMdbTest, ForeignFilesAndDamagedCopiesAreRefused) {
   PreviewPane pane;
   pane.Show(ViewerKind::kMdb, Q(dir / "other.mdb"));
   EXPECT_EQ(pane.Shown(), ViewerKind::kNone);
+  pane.Show(ViewerKind::kMdb, Q(Fruit()));
+  EXPECT_EQ(pane.Shown(), ViewerKind::kMdb);
+}
+
+// The most memory this process has held at once, in KiB (VmHWM).
+long PeakMemoryKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+TEST(PreviewMdbTest, DatabasesThatBreakLibmdbEndInTheNoticeWithoutHarmingTheProgram) {
+  // libmdb reads out of range or follows a null pointer (crash), allocates
+  // gigabytes (oom) or never returns (loop) on these; see their README.
+  const std::vector<std::string> names = {"crash-1", "crash-2", "loop-1", "loop-2", "loop-3", "oom-1", "oom-2", "oom-3"};
+  const long peakBefore = PeakMemoryKiB();
+  ASSERT_GT(peakBefore, 0);
+  PreviewPane pane;
+  for (const std::string& name : names) {
+    const fs::path file = test::SharedTestData("mdb-faults/" + name + ".mdb");
+    ASSERT_TRUE(fs::is_regular_file(file)) << "the databases that break libmdb are missing: " << file;
+    const auto start = std::chrono::steady_clock::now();
+    pane.Show(ViewerKind::kMdb, Q(file));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(pane.Shown(), ViewerKind::kNone) << name;
+    auto* notice = dynamic_cast<NoticeViewer*>(pane.Current());
+    ASSERT_NE(notice, nullptr) << name;
+    EXPECT_EQ(notice->Notice(), QString(kNoPreview)) << name;
+    // Not a measure of speed: a reading that does not end is cut off at the
+    // child's time limit; the margin covers ending it on a busy machine.
+    EXPECT_LT(took, std::chrono::milliseconds(kMdbChildMs + 5000)) << name << " was not cut off";
+  }
+  EXPECT_LT(PeakMemoryKiB() - peakBefore, 128 * 1024) << "libmdb's allocations reached this process";
+  // The pane still shows a sound database afterwards.
   pane.Show(ViewerKind::kMdb, Q(Fruit()));
   EXPECT_EQ(pane.Shown(), ViewerKind::kMdb);
 }

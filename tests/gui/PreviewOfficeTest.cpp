@@ -9,17 +9,23 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStyle>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <random>
+#include <sstream>
 
 #include "TestFiles.h"
 #include "preview/OfficeViewer.h"
 #include "preview/PreviewPane.h"
+#include "preview/PreviewWorkspace.h"
 
 namespace dravik::preview {
 namespace {
@@ -95,10 +101,11 @@ void ExpectFits(QSize image, QSize bound, const PdfFacts& page, const std::strin
 
 TEST(PreviewOfficeTest, EveryTypeConvertsAndShowsItsFirstPageAndDamagedCopiesDoNot) {
   test::TempDir dir;
+  const auto workspace = std::make_shared<PreviewWorkspace>();
   for (const std::string& extension : kExtensions) {
     const PdfFacts facts = Pdfinfo(Reference(extension));
     ASSERT_GT(facts.pages, 0) << "LibreOffice made no " << extension;
-    OfficeViewer viewer;
+    OfficeViewer viewer(workspace);
     viewer.resize(400, 300);
     viewer.show();
     ASSERT_TRUE(viewer.Load(Q(Document(extension)))) << extension;
@@ -131,7 +138,7 @@ TEST(PreviewOfficeTest, EveryTypeConvertsAndShowsItsFirstPageAndDamagedCopiesDoN
     for (auto& byte : noise) byte = std::uint8_t(random());
     test::WriteFileBytes(dir / ("noise." + extension), noise);
     for (const fs::path& damaged : {half, short512, dir / ("noise." + extension)}) {
-      OfficeViewer refused;
+      OfficeViewer refused(workspace);
       EXPECT_FALSE(refused.Load(Q(damaged))) << damaged;
       EXPECT_FALSE(refused.Converting()) << damaged;
     }
@@ -147,8 +154,9 @@ TEST(PreviewOfficeTest, DocumentsLibreOfficeCannotReadEndInTheNoPreviewNotice) {
                            "printf 'plain words' > words.txt && zip -q words.docx words.txt")
                 .status,
             0);
+  const auto workspace = std::make_shared<PreviewWorkspace>();
   for (const char* name : {"gutted.docx", "words.docx"}) {
-    OfficeViewer viewer;
+    OfficeViewer viewer(workspace);
     ASSERT_TRUE(viewer.Load(Q(dir / name))) << name;
     EXPECT_FALSE(WaitForEnd(viewer)) << name;
     EXPECT_EQ(viewer.PageCount(), 0) << name;
@@ -163,16 +171,134 @@ TEST(PreviewOfficeTest, DocumentsLibreOfficeCannotReadEndInTheNoPreviewNotice) {
 }
 
 TEST(PreviewOfficeTest, WithoutLibreOfficeTheNoticeSaysWhatToInstall) {
-  OfficeViewer absent{QString()};
+  const auto workspace = std::make_shared<PreviewWorkspace>();
+  OfficeViewer absent(workspace, QString());
   ASSERT_TRUE(absent.Load(Q(Document("pptx"))));
   EXPECT_FALSE(absent.Converting());
   EXPECT_EQ(absent.Notice(), QStringLiteral("Install LibreOffice to preview office documents."));
   // A converter that is named but cannot be run fails rather than staying busy.
   test::TempDir dir;
-  OfficeViewer missing(Q(dir / "no-such-soffice"));
+  OfficeViewer missing(workspace, Q(dir / "no-such-soffice"));
   QSignalSpy failed(&missing, &Viewer::Failed);
   if (missing.Load(Q(Document("pptx")))) EXPECT_TRUE(QTest::qWaitFor([&] { return !failed.isEmpty(); }, 10000));
   EXPECT_FALSE(missing.Converting());
+}
+
+// Every entry under root by its relative path: a folder, or a file's size,
+// modification time and contents.
+std::map<std::string, std::string> Listing(const fs::path& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string& what = entries[fs::relative(entry.path(), root).string()];
+    if (!entry.is_regular_file()) {
+      what = entry.is_directory() ? "folder" : "other";
+      continue;
+    }
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    what = std::to_string(entry.file_size()) + " " +
+           std::to_string(entry.last_write_time().time_since_epoch().count()) + " " + contents.str();
+  }
+  return entries;
+}
+
+// The NUL-separated fields of /proc/PID/cmdline or /proc/PID/environ.
+std::vector<std::string> ProcFields(qint64 pid, const char* file) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file, std::ios::binary);
+  std::vector<std::string> fields;
+  for (std::string field; std::getline(in, field, '\0');) fields.push_back(field);
+  return fields;
+}
+
+std::string ProcValue(const std::vector<std::string>& fields, const std::string& prefix) {
+  for (const std::string& field : fields)
+    if (field.rfind(prefix, 0) == 0) return field.substr(prefix.size());
+  return {};
+}
+
+// The temporary folder and the program's name as the real program has them,
+// both with blanks, for one test; the previous ones come back after it.
+class BlankTemporaryFolder {
+ public:
+  explicit BlankTemporaryFolder(const fs::path& folder)
+      : tmpdir_(qgetenv("TMPDIR")), had_tmpdir_(qEnvironmentVariableIsSet("TMPDIR")), name_(QApplication::applicationName()) {
+    qputenv("TMPDIR", QFile::encodeName(Q(folder)));
+    QApplication::setApplicationName(QStringLiteral("Dravik for VHD"));
+  }
+  ~BlankTemporaryFolder() {
+    if (had_tmpdir_)
+      qputenv("TMPDIR", tmpdir_);
+    else
+      qunsetenv("TMPDIR");
+    QApplication::setApplicationName(name_);
+  }
+
+ private:
+  QByteArray tmpdir_;
+  bool had_tmpdir_;
+  QString name_;
+};
+
+TEST(PreviewOfficeTest, TwoDocumentsInARowTouchNothingOutsideTheRunsFolder) {
+  test::TempDir dir;
+  // Other programs' files in the temporary folder and beside it. Given a
+  // profile URL with raw blanks, LibreOffice cut it at the first blank and, on
+  // its second start, moved every entry of the folder where the cut ended
+  // into a "SafeMode" folder: the temporary folder, or the one holding it.
+  const fs::path temp = dir / "temporary files";
+  fs::create_directories(temp / "another program");
+  std::ofstream(dir / "sentinel.txt") << "left beside the temporary folder";
+  std::ofstream(temp / "sentinel.txt") << "left here by another program";
+  std::ofstream(temp / "another program" / "work.dat") << "still being written";
+  const std::map<std::string, std::string> before = Listing(dir.Path());
+  {
+    BlankTemporaryFolder blanks(temp);
+    PreviewPane pane;
+    QString runFolder;
+    for (const std::string& extension : {"docx", "xlsx"}) {
+      pane.Show(ViewerKind::kOffice, Q(Document(extension)));
+      auto* viewer = dynamic_cast<OfficeViewer*>(pane.Current());
+      ASSERT_NE(viewer, nullptr) << extension;
+      // The converter as it runs: its profile an encoded URL, its home and temporary folders in the run's folder.
+      const qint64 pid = viewer->ConverterId();
+      std::vector<std::string> arguments;
+      EXPECT_TRUE(QTest::qWaitFor([&] {
+        arguments = ProcFields(pid, "cmdline");
+        return std::find(arguments.begin(), arguments.end(), "--convert-to") != arguments.end();
+      }, 10000)) << extension << ": the converter runs";
+      const std::string profile = ProcValue(arguments, "-env:UserInstallation=");
+      EXPECT_NE(profile.find("%20"), std::string::npos) << extension << ": " << profile;
+      EXPECT_EQ(profile.find(' '), std::string::npos) << extension << ": " << profile;
+      const QString profileFolder = QUrl(QString::fromStdString(profile)).toLocalFile();
+      if (runFolder.isEmpty()) runFolder = QFileInfo(profileFolder).path();
+      EXPECT_EQ(QFileInfo(runFolder).path(), Q(temp)) << extension << ": the run's folder lies in TMPDIR";
+      EXPECT_TRUE(QFileInfo(runFolder).fileName().startsWith(QStringLiteral("Dravik for VHD-"))) << extension;
+      EXPECT_EQ(QFileInfo(profileFolder).path(), runFolder) << extension << ": one run folder for both";
+      const std::vector<std::string> environment = ProcFields(pid, "environ");
+      for (const char* name : {"HOME", "TMPDIR", "TMP", "TEMP", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME",
+                               "XDG_RUNTIME_DIR"})
+        EXPECT_EQ(ProcValue(environment, std::string(name) + "=").rfind(runFolder.toStdString() + "/", 0), 0)
+            << extension << ": " << name;
+      EXPECT_EQ(ProcValue(environment, "DBUS_SESSION_BUS_ADDRESS="), "") << extension;
+
+      ASSERT_TRUE(WaitForEnd(*viewer)) << extension << ": " << viewer->Problem().toStdString();
+      EXPECT_EQ(viewer->PageCount(), Pdfinfo(Reference(extension)).pages) << extension;
+      EXPECT_EQ(pane.Shown(), ViewerKind::kOffice) << extension;
+    }
+    // Meanwhile the run's folder is the only thing that is new.
+    const fs::path run = fs::path("temporary files") / QFileInfo(runFolder).fileName().toStdString();
+    std::map<std::string, std::string> during = Listing(dir.Path());
+    EXPECT_EQ(during[run.string()], "folder");
+    std::erase_if(during, [&](const auto& entry) {
+      const fs::path path(entry.first);
+      return std::distance(path.begin(), path.end()) >= 2 && *path.begin() == *run.begin() &&
+             *std::next(path.begin()) == run.filename();
+    });
+    EXPECT_EQ(during, before);
+  }
+  // The pane and its viewers are gone, and with them the run's folder.
+  EXPECT_EQ(Listing(dir.Path()), before);
 }
 
 // The processes of a group that still run (zombies aside), by name.
@@ -193,7 +319,8 @@ std::vector<std::string> RunningInGroup(pid_t group) {
 }
 
 TEST(PreviewOfficeTest, TheConverterAndTheOfficeItStartedEndWithTheViewerTheirTimeOrTheNextFile) {
-  auto viewer = std::make_unique<OfficeViewer>();
+  const auto workspace = std::make_shared<PreviewWorkspace>();
+  auto viewer = std::make_unique<OfficeViewer>(workspace);
   ASSERT_TRUE(viewer->Load(Q(Document("docx"))));
   const auto launcher = pid_t(viewer->ConverterId());
   ASSERT_GT(launcher, 0);
@@ -210,7 +337,7 @@ TEST(PreviewOfficeTest, TheConverterAndTheOfficeItStartedEndWithTheViewerTheirTi
   EXPECT_FALSE(fs::exists("/proc/" + std::to_string(launcher))) << "the launcher was waited for: no zombie";
 
   // A converter that outlives its time is ended the same way, and the viewer fails.
-  OfficeViewer slow;
+  OfficeViewer slow(workspace);
   slow.SetTimeout(1);
   ASSERT_TRUE(slow.Load(Q(Document("docx"))));
   const auto slowLauncher = pid_t(slow.ConverterId());
