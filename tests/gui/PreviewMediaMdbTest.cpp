@@ -155,6 +155,33 @@ TEST(PreviewMediaTest, VideoFromFfmpegHasTheDurationAndFrameSizeFfprobeGivesAndP
   }
 }
 
+TEST(PreviewMediaTest, AVideoClickedAfterASoundFileOpensEveryTime) {
+  // The pane's own flow, as a person clicks down a folder: a sound file
+  // (measured by decoding where there is no audio output), then an H.264
+  // video, then both again.
+  test::TempDir dir;
+  ASSERT_EQ(test::RunShell("cd " + test::Quote(dir.Path()) +
+                           " && sox -n -r 44100 -c 2 tone.wav synth 2 sine 440 && ffmpeg -loglevel error -y -f lavfi"
+                           " -i testsrc=duration=2:size=160x120:rate=25 -pix_fmt yuv420p clip.mp4").status, 0);
+  PreviewPane pane;
+  pane.resize(400, 300);
+  pane.show();
+  for (int round = 0; round < 2; ++round) {
+    for (const char* name : {"tone.wav", "clip.mp4"}) {
+      SCOPED_TRACE(std::string(name) + " in round " + std::to_string(round));
+      pane.Show(ViewerKind::kMedia, Q(dir / name));
+      ASSERT_TRUE(QTest::qWaitFor([&] {
+        auto* media = qobject_cast<MediaViewer*>(pane.Current());
+        return !media || media->IsLoaded();
+      }, kWaitMs));
+      auto* media = qobject_cast<MediaViewer*>(pane.Current());
+      ASSERT_NE(media, nullptr) << "the pane shows the notice: "
+                                << (pane.Current() ? pane.Current()->Problem().toStdString() : "");
+      EXPECT_NEAR(media->DurationMs(), 2000, 100);
+    }
+  }
+}
+
 TEST(PreviewMediaTest, DamagedAndForeignFilesFailAndThePaneShowsTheNotice) {
   test::TempDir dir;
   const std::string d = test::Quote(dir.Path());

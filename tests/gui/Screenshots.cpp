@@ -39,6 +39,7 @@
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
+#include "preview/MediaViewer.h"
 #include "preview/OfficeViewer.h"
 #include "preview/PreviewPane.h"
 
@@ -156,6 +157,10 @@ int main(int argc, char** argv) {
           grab((shotName + "-converting").constData());
           QTest::qWaitFor([&] { return !office || !office->Converting(); }, 90000);
         }
+        // Sound and video show their length (and a video its first frame) once loaded.
+        const QPointer<dravik::preview::MediaViewer> media =
+            qobject_cast<dravik::preview::MediaViewer*>(results->preview->Current());
+        if (media) QTest::qWaitFor([&] { return !media || media->IsLoaded(); }, 30000);
         grab(shotName.constData());
       }
     }
