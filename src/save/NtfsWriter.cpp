@@ -183,9 +183,17 @@ FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::p
     context.control.CountFailed({path, 0, SaveFailure::Step::kDamaged, file.size});
     return FileOutcome::kFailed;
   }
-  if (!data || (!data->resident && data->runs.runs.empty())) {  // nothing to write
+  if (!data) {  // no unnamed data: a system file or a folder-like record, nothing to write
     context.control.CountPassedOver(false);
     return FileOutcome::kPassedOver;
+  }
+  // Non-resident data without runs holds no byte: an empty file as Linux's
+  // ntfs3 writes it, saved empty. Runs that are gone while the size says
+  // there were bytes leave nothing to write.
+  const bool noBytes = !data->resident && data->runs.runs.empty();
+  if (noBytes && file.size > 0) {
+    context.control.CountFailed({path, 0, SaveFailure::Step::kDamaged, file.size});
+    return FileOutcome::kFailed;
   }
   if (forSave) context.control.Begin(path, name);
   int error = 0;
@@ -195,7 +203,9 @@ FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::p
   // the whole file; data whose runs end before its size comes out short.
   std::uint64_t size = file.size;
   CopiedBytes copied;
-  if (data->resident) {
+  if (noBytes) {
+    size = 0;
+  } else if (data->resident) {
     size = std::min<std::uint64_t>(data->value.size(), file.size);
     if (output->Write(data->value.data(), static_cast<std::size_t>(size))) copied.written = size;
   } else if (data->compressed) {

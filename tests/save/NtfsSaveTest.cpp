@@ -262,6 +262,39 @@ TEST_F(NtfsSaveTest, CraftedAttributeListAndOverlongResidentData) {
   EXPECT_FALSE(fs::exists(out / "overlong.txt"));
 }
 
+// Empty files as Linux's ntfs3 driver writes them: $DATA non-resident with
+// no run at all. They are saved empty; the same record claiming bytes it has
+// no runs for is a failure, never a silent success.
+TEST_F(NtfsSaveTest, EmptyNonResidentDataIsSavedEmptyAndMissingRunsFail) {
+  std::vector<std::uint32_t> slots;
+  for (const auto& entry : test::ReadNtfsManifest("live.manifest"))
+    if (entry.path.rfind("many/d16/file16", 0) == 0) slots.push_back(entry.record);
+  ASSERT_GE(slots.size(), 2u);
+  constexpr std::uint64_t kNoVcn = ~std::uint64_t{0};  // last VCN of no cluster
+  NtfsDiskCopy disk;
+  disk.WriteRecord(slots[0], b::RecordBuilder(1, 0, slots[0])
+                                 .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"empty-ntfs3.txt", b::kWin32))
+                                 .NonResident(b::kTypeData, {}, 0, kNoVcn, 0, 0)
+                                 .Protected());
+  disk.WriteRecord(slots[1], b::RecordBuilder(1, 0, slots[1])
+                                 .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"runless.bin", b::kWin32, 0, 5000))
+                                 .NonResident(b::kTypeData, {}, 0, kNoVcn, 5000, 8192)
+                                 .Protected());
+  NtfsScan crafted(disk.Raw());
+  ASSERT_TRUE(crafted.Find("empty-ntfs3.txt"));
+  ASSERT_TRUE(crafted.Find("runless.bin"));
+  ASSERT_EQ(crafted.Find("runless.bin")->size, 5000u);
+  test::TempDir out;
+  crafted.SelectOnly("empty-ntfs3.txt");
+  EXPECT_EQ(crafted.Save(out / "empty"), 1u);
+  ASSERT_TRUE(fs::is_regular_file(out / "empty" / "empty-ntfs3.txt"));
+  EXPECT_EQ(fs::file_size(out / "empty" / "empty-ntfs3.txt"), 0u);
+  crafted.SelectOnly("runless.bin");
+  crafted.Save(out / "runless");
+  EXPECT_FALSE(fs::exists(out / "runless" / "runless.bin"));
+  EXPECT_EQ(crafted.LastSave().failed, 1u);
+}
+
 // A file of more than 4 GiB (one cluster of data, then a hole): its size is
 // kept whole, and the hole takes no room.
 TEST_F(NtfsSaveTest, SizeBeyondFourGiB) {

@@ -304,8 +304,8 @@ std::uint32_t NtfsScan::Save(const fs::path& destination, DeletedMode deleted) {
   const ntfs::MftRunTable runs = ntfs::MftRunTable::Read(reader, result_.params);
   const SaveContext context{reader, result_.params, settings, filter, control, &runs};
   MakeFolderPath(destination);
-  SaveCheckedTree(context, *store_, *tree_, destination);
-  return control.SavedCount();
+  lastSave_ = SaveCheckedTree(context, *store_, *tree_, destination);
+  return lastSave_.saved;
 }
 
 NtfsDiskCopy::NtfsDiskCopy() : raw_(dir_ / "ntfs.raw"), start_(NtfsStart()) {

@@ -14,6 +14,7 @@
 
 #include "TestFiles.h"
 #include "fs/QuickScan.h"
+#include "save/SaveControl.h"
 #include "fs/RecoveryStore.h"
 #include "fs/ResultTree.h"
 #include "save/RecoverySettings.h"
@@ -101,8 +102,10 @@ class NtfsScan {
   std::optional<NtfsItem> Find(const std::string& path) const;
 
   // Saves what is checked in the tree into destination (SaveCheckedTree);
-  // returns the number of files begun.
+  // returns the number of files saved whole.
   std::uint32_t Save(const std::filesystem::path& destination, DeletedMode deleted = DeletedMode::kInclude);
+  // How the last Save went.
+  const SaveSummary& LastSave() const { return lastSave_; }
   // Checks only the file at the path (a scan item) in the tree.
   void SelectOnly(const std::string& path);
   // Checks every folder and the root's own files, as a save of everything.
@@ -114,6 +117,7 @@ class NtfsScan {
   QuickScanResult result_;
   std::optional<ResultTree> tree_;
   std::vector<NtfsItem> items_;
+  SaveSummary lastSave_;
 };
 
 // A sparse copy of ntfs.raw in a temporary folder, to be damaged by byte
