@@ -7,10 +7,14 @@ void RecoveryStore::Clear() { *this = RecoveryStore{}; }
 void RecoveryStore::AddFatFolder(FatFolderRecord folder) {
   const auto [it, added] = fatFolderById_.try_emplace(folder.id, fatFolders_.size());
   if (!added) {
+    // A live entry decides over a deleted one for the same cluster: a folder
+    // moved elsewhere leaves a deleted entry in its old parent, and the live
+    // entry gives its name, its parent (so its path) and its times.
     FatFolderRecord& listed = fatFolders_[it->second];
     if (listed.deleted && !folder.deleted) {
-      listed.name = std::move(folder.name);
-      listed.deleted = false;
+      const std::uint32_t treeItem = listed.treeItem;
+      listed = std::move(folder);
+      listed.treeItem = treeItem;
     }
     return;
   }

@@ -9,6 +9,7 @@
 
 #include "FatFixtures.h"
 #include "MemoryFatVolume.h"
+#include "TestFiles.h"
 #include "disk/SectorReader.h"
 #include "fs/fat/FatTable.h"
 #include "util/Utf.h"
@@ -71,21 +72,26 @@ TEST(FatScanOracleTest, ListingMatchesSleuthKit) {
   }
 }
 
-TEST(FatScanOracleTest, RecordsKeepDiscoveryOrderRootFirstThenBreadthFirst) {
+TEST(FatScanOracleTest, RecordsKeepDiscoveryOrderRootFirstThenBreadthFirstLiveBeforeDeleted) {
   for (const std::string disk : test::kFatDisks) {
     SCOPED_TRACE(disk);
     const auto volume = test::ScanImage(test::FatFixture(disk + ".vhd"));
     ASSERT_TRUE(volume);
     const auto& folders = volume->store.FatFolders();
+    // The order folders are read in: the root, every live folder in the
+    // order found, then every deleted one (a folder seen first through a
+    // deleted entry may still turn out live).
     std::unordered_map<std::uint32_t, long> position{{kFatRootId, -1}};
-    for (std::size_t i = 0; i < folders.size(); ++i) position.emplace(folders[i].id, static_cast<long>(i));
+    for (const bool deleted : {false, true})
+      for (const auto& folder : folders)
+        if (folder.deleted == deleted) position.emplace(folder.id, static_cast<long>(position.size()) - 1);
 
     // A folder is read after every folder found before it: parents appear in
-    // the order the folders were found, for folders and files alike.
+    // the order the folders were read, for folders and files alike.
     long last = -1;
     for (std::size_t i = 0; i < folders.size(); ++i) {
       const long parent = position.at(folders[i].parentId);
-      EXPECT_LT(parent, static_cast<long>(i)) << ToUtf8(folders[i].name);
+      EXPECT_LT(parent, position.at(folders[i].id)) << ToUtf8(folders[i].name);
       EXPECT_GE(parent, last) << ToUtf8(folders[i].name) << " is listed out of breadth-first order";
       last = parent;
     }
@@ -106,6 +112,36 @@ TEST(FatScanOracleTest, RecordsKeepDiscoveryOrderRootFirstThenBreadthFirst) {
     };
     EXPECT_EQ(childrenByParent(ours), childrenByParent(theirs));
   }
+}
+
+TEST(FatScanOracleTest, AMovedFolderIsListedLiveAtItsNewPath) {
+  // mtools' mmove leaves what Windows leaves: a deleted entry in the old
+  // parent that still names the folder's cluster, met first by the walk
+  // (it comes before the new parent in the root), and the live entry in the
+  // new parent.
+  test::TempDir dir;
+  const auto raw = dir / "moved.raw";
+  const auto made = test::RunShell(
+      "export MTOOLS_SKIP_CHECK=1 && cd " + test::Quote(dir.Path()) +
+      " && truncate -s 40M moved.raw && echo 'start=2048, type=c' | sfdisk -q moved.raw >/dev/null"
+      " && mkfs.fat -F 32 -s 1 --offset 2048 moved.raw 79872 >/dev/null && i=moved.raw@@1048576"
+      " && mmd -i $i ::/moved ::/target && echo inside > inside.txt && mcopy -i $i inside.txt ::/moved/inside.txt"
+      " && mmd -i $i ::/moved/sub && mcopy -i $i inside.txt ::/moved/sub/deep.txt"
+      " && mmove -i $i ::/moved ::/target/ && qemu-img convert -f raw -O vpc moved.raw moved.vhd 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  const auto volume = test::ScanImage(dir / "moved.vhd");
+  ASSERT_TRUE(volume);
+  // The live items are those fls lists live, at the same paths.
+  const auto live = [](const std::vector<ListedItem>& items) {
+    std::vector<std::string> paths;
+    for (const ListedItem& item : items)
+      if (!item.deleted) paths.push_back(item.key);
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  };
+  const auto theirs = live(test::FlsItems(raw, 2048));
+  ASSERT_NE(std::find(theirs.begin(), theirs.end(), test::CanonicalSavedPath("target/moved/sub/deep.txt")), theirs.end());
+  EXPECT_EQ(live(test::ScanItems(volume->store)), theirs);
 }
 
 TEST(FatScanOracleTest, FolderOfMoreThanHundredClustersIsReadToItsEnd) {

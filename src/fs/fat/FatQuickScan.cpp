@@ -23,8 +23,25 @@ class FatQuickScanner {
   void Run() {
     store_.Clear();
     ReadRoot();
-    // Folders found while walking are appended and visited in their turn.
-    for (std::size_t i = 0; i < store_.FatFolders().size() && control_.Continue(); ++i) ReadFolder(i);
+    // Folders found while walking are appended and visited in their turn,
+    // every live one before any deleted one: a folder known so far only by
+    // a deleted entry (one moved away leaves that in its old parent) may
+    // still be met live, and is then read as live, with its own path.
+    std::vector<bool> visited;
+    const auto visit = [&](bool deleted) {
+      bool any = false;
+      for (std::size_t i = 0; i < store_.FatFolders().size() && control_.Continue(); ++i) {
+        visited.resize(store_.FatFolders().size(), false);
+        if (visited[i] || store_.FatFolders()[i].deleted != deleted) continue;
+        visited[i] = true;
+        any = true;
+        ReadFolder(i);
+      }
+      return any;
+    };
+    while (visit(false)) {
+    }
+    visit(true);
   }
 
  private:
