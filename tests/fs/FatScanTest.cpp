@@ -11,7 +11,9 @@
 #include "MemoryFatVolume.h"
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
+#include "fs/ResultTree.h"
 #include "fs/fat/FatTable.h"
+#include "save/SaveDriver.h"
 #include "util/Utf.h"
 
 namespace dravik {
@@ -142,6 +144,32 @@ TEST(FatScanOracleTest, AMovedFolderIsListedLiveAtItsNewPath) {
   const auto theirs = live(test::FlsItems(raw, 2048));
   ASSERT_NE(std::find(theirs.begin(), theirs.end(), test::CanonicalSavedPath("target/moved/sub/deep.txt")), theirs.end());
   EXPECT_EQ(live(test::ScanItems(volume->store)), theirs);
+}
+
+TEST(FatScanOracleTest, AFat12VolumeIsReadWithTwelveBitEntries) {
+  // mkfs.fat -F 12 behind a partition of type 0x01; a file written after two
+  // others were deleted is spread over their clusters.
+  test::TempDir dir;
+  const auto made = test::RunShell(
+      "export MTOOLS_SKIP_CHECK=1 && cd " + test::Quote(dir.Path()) +
+      " && truncate -s 8M v.raw && echo 'start=2048, type=1' | sfdisk -q v.raw >/dev/null"
+      " && mkfs.fat -F 12 -s 4 --offset 2048 v.raw 7168 >/dev/null && i=v.raw@@1048576"
+      " && for n in 1 2 3 4 5 6; do head -c 3000 /dev/urandom > a$n && mcopy -i $i a$n ::/a$n.bin; done"
+      " && mdel -i $i ::/a2.bin ::/a4.bin && head -c 20000 /dev/urandom > big && mcopy -i $i big ::/big.bin"
+      " && qemu-img convert -f raw -O vpc v.raw v.vhd 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  const auto volume = test::ScanImage(dir / "v.vhd");
+  ASSERT_TRUE(volume);
+  test::TempDir out;
+  ResultTree tree = ResultTree::Build(volume->store, FsFamily::kFat);
+  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
+  SaveControl control;
+  const RecoverySettings settings;
+  const FilterList filter;
+  const SaveContext context{*volume->reader, volume->result.params, settings, filter, control};
+  EXPECT_EQ(SaveCheckedTree(context, volume->store, tree, out.Path()).failed, 0u);
+  for (const char* name : {"big", "a1", "a3", "a5", "a6"})
+    EXPECT_EQ(test::ReadFileBytes(out / (std::string(name) + ".bin")), test::ReadFileBytes(dir / name)) << name;
 }
 
 TEST(FatScanOracleTest, FolderOfMoreThanHundredClustersIsReadToItsEnd) {

@@ -89,12 +89,23 @@ MemoryFatVolume::MemoryFatVolume(bool fat32) : fat32_(fat32), bytes_(std::size_t
 }
 
 void MemoryFatVolume::SetFat(std::uint32_t cluster, std::uint32_t value, bool first, bool second) {
+  // The small volume's table has 12-bit entries (it has too few clusters
+  // for 16-bit ones), two to three bytes; 16-bit end marks keep their meaning.
   const auto write = [&](std::uint64_t fatLba) {
-    const std::size_t offset = static_cast<std::size_t>(fatLba) * kSectorSize + cluster * (fat32_ ? 4u : 2u);
-    if (fat32_)
-      Put32(&bytes_[offset], value);
-    else
-      Put16(&bytes_[offset], value);
+    const std::size_t table = static_cast<std::size_t>(fatLba) * kSectorSize;
+    if (fat32_) {
+      Put32(&bytes_[table + cluster * 4u], value);
+      return;
+    }
+    std::uint8_t* at = &bytes_[table + cluster * 3u / 2u];
+    const std::uint32_t v = value & 0xFFFu;
+    if (cluster % 2 == 0) {
+      at[0] = static_cast<std::uint8_t>(v);
+      at[1] = static_cast<std::uint8_t>((at[1] & 0xF0u) | (v >> 8));
+    } else {
+      at[0] = static_cast<std::uint8_t>((at[0] & 0x0Fu) | ((v & 0x0Fu) << 4));
+      at[1] = static_cast<std::uint8_t>(v >> 4);
+    }
   };
   if (first) write(params_.firstFatLba);
   if (second) write(params_.secondFatLba);

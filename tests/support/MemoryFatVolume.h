@@ -5,7 +5,9 @@
 // dot entries.
 //
 // Layout (512-byte sectors, one sector per cluster, clusters 2..255):
-//   FAT16: boot 0, FATs 1 and 2, root directory 3..6 (64 entries), data from 7
+//   FAT16: boot 0, FATs 1 and 2, root directory 3..6 (64 entries), data from 7;
+//          with so few clusters its tables hold 12-bit entries, as a
+//          FAT12 volume's do (the type says FAT16, the cluster count decides)
 //   FAT32: boot 0, FATs 1-2 and 3-4, data from 5, root directory at cluster 2
 // The memory disk goes on past the volume's end, so a chain that points
 // beyond the volume finds readable sectors there.

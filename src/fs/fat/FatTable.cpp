@@ -12,12 +12,22 @@ namespace {
 
 // A chain ends at the first value from these up: the bad-cluster mark, then
 // the end marks (systems write different ones: 0xFFF8 as well as 0xFFFF).
+constexpr std::uint32_t kFat12Bad = 0xFF7;
 constexpr std::uint32_t kFat16Bad = 0xFFF7;
 constexpr std::uint32_t kFat32Bad = 0x0FFFFFF7;
+
+// A volume of fewer clusters than this has 12-bit table entries, whatever
+// its boot sector or partition type calls it.
+constexpr std::uint32_t kFat12MaxClusters = 4085;
 
 }  // namespace
 
 bool IsFat32(const FsParams& params) { return params.fsType == kFat32; }
+
+bool IsFat12(const FsParams& params) {
+  const std::uint32_t last = LastCluster(params);
+  return params.fsType == kFat16 && last >= 2 && last - 1 < kFat12MaxClusters;
+}
 
 std::uint32_t LastCluster(const FsParams& params) {
   if (params.sectorsPerCluster == 0) return 0;
@@ -32,22 +42,35 @@ std::uint64_t ClusterSector(const FsParams& params, std::uint32_t cluster) {
   return std::uint64_t{params.clusterBase} + std::uint64_t{cluster} * params.sectorsPerCluster;
 }
 
-bool FatTable::Next(std::uint32_t cluster, std::uint32_t& next) {
-  const bool fat32 = IsFat32(params_);
-  const std::uint32_t perSector = fat32 ? 128 : 256;
-  const std::uint64_t lba = std::uint64_t{fatLba_} + cluster / perSector;
-  if (lba != cachedLba_) {
-    cached_.resize(kSectorSize);
-    if (!reader_.Read(lba, 1, cached_)) {
-      cachedLba_ = ~std::uint64_t{0};
-      return false;
-    }
-    cachedLba_ = lba;
+FatTable::FatTable(const SectorReader& reader, const FsParams& params, std::uint64_t fatLba)
+    : reader_(reader), params_(params), fatLba_(fatLba), bits_(IsFat32(params) ? 32 : IsFat12(params) ? 12 : 16) {}
+
+bool FatTable::Load(std::uint64_t lba) {
+  if (lba == cachedLba_) return true;
+  // Two sectors, so that a 12-bit entry across a sector's end is whole.
+  cached_.resize(2 * kSectorSize);
+  if (!reader_.Read(lba, 2, cached_) && !reader_.Read(lba, 1, std::span(cached_).first(kSectorSize))) {
+    cachedLba_ = ~std::uint64_t{0};
+    return false;
   }
-  const std::size_t index = cluster % perSector;
-  next = fat32 ? le32(cached_, index * 4) : le16(cached_, index * 2);
-  return next >= 2 && next < (fat32 ? kFat32Bad : kFat16Bad);
+  cachedLba_ = lba;
+  return true;
 }
+
+bool FatTable::Next(std::uint32_t cluster, std::uint32_t& next) {
+  // Byte offset of the entry in the table: 4, 2 or 1.5 bytes an entry.
+  const std::uint64_t offset = std::uint64_t{cluster} * bits_ / 8;
+  if (!Load(fatLba_ + offset / kSectorSize)) return false;
+  const std::size_t at = offset % kSectorSize;
+  switch (bits_) {
+    case 32: next = le32(cached_, at); break;
+    case 16: next = le16(cached_, at); break;
+    default: next = cluster % 2 == 0 ? le16(cached_, at) & 0x0FFFu : le16(cached_, at) >> 4; break;
+  }
+  return next >= 2 && next < BadMark();
+}
+
+std::uint32_t FatTable::BadMark() const { return bits_ == 32 ? kFat32Bad : bits_ == 16 ? kFat16Bad : kFat12Bad; }
 
 std::vector<std::uint32_t> FatTable::DirectoryChain(std::uint32_t start) {
   std::vector<std::uint32_t> chain{start};
@@ -59,9 +82,7 @@ std::vector<std::uint32_t> FatTable::DirectoryChain(std::uint32_t start) {
   return chain;
 }
 
-bool FatTable::IsEndMark(std::uint32_t value) const {
-  return value > (IsFat32(params_) ? kFat32Bad : kFat16Bad);
-}
+bool FatTable::IsEndMark(std::uint32_t value) const { return value > BadMark(); }
 
 FatTable::FileChain FatTable::Chain(std::uint32_t start, std::size_t limit) {
   FileChain chain{{start}, false};

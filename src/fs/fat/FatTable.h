@@ -1,5 +1,5 @@
 #pragma once
-// Cluster chains read from a FAT16 or FAT32 allocation table.
+// Cluster chains read from a FAT12, FAT16 or FAT32 allocation table.
 
 #include <cstdint>
 #include <vector>
@@ -13,6 +13,9 @@ class SectorReader;
 namespace fat {
 
 bool IsFat32(const FsParams& params);
+// A volume the scan calls FAT16 whose clusters are too few for 16-bit
+// entries: its table holds 12-bit ones.
+bool IsFat12(const FsParams& params);
 // The highest cluster number the volume has (its data area ends after it).
 std::uint32_t LastCluster(const FsParams& params);
 // First sector of a cluster.
@@ -20,8 +23,7 @@ std::uint64_t ClusterSector(const FsParams& params, std::uint32_t cluster);
 
 class FatTable {
  public:
-  FatTable(const SectorReader& reader, const FsParams& params, std::uint64_t fatLba)
-      : reader_(reader), params_(params), fatLba_(fatLba) {}
+  FatTable(const SectorReader& reader, const FsParams& params, std::uint64_t fatLba);
 
   // The chain of a folder: from start until an end mark or free entry, a
   // cluster already in the chain, or a cluster past the volume's end.
@@ -38,10 +40,14 @@ class FatTable {
   // The next cluster, or none at the chain's end or on a failed read.
   bool Next(std::uint32_t cluster, std::uint32_t& next);
   bool IsEndMark(std::uint32_t value) const;
+  std::uint32_t BadMark() const;
+  // Reads the table's sectors from lba into the cache.
+  bool Load(std::uint64_t lba);
 
   const SectorReader& reader_;
   const FsParams& params_;
   std::uint64_t fatLba_;
+  std::uint32_t bits_;  // of an entry: 12, 16 or 32
   std::uint64_t cachedLba_ = ~std::uint64_t{0};
   std::vector<std::uint8_t> cached_;
 };
