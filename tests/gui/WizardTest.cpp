@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QSettings>
 #include <QTest>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -736,9 +737,13 @@ TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsF
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QStandardPaths::setTestModeEnabled(true);
-  // The settings the window keeps (recent files) go to a folder of this run.
+  // The settings the window keeps (recent files, the last snapshot, window
+  // and splitter sizes) go to a folder of this process, so that no test sees
+  // what an earlier run or another test left.
   QTemporaryDir settings;
   qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
   QApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
