@@ -41,22 +41,12 @@ void Zero(const std::filesystem::path& image, std::uint64_t at, std::size_t leng
 
 class SalvageCliTest : public ::testing::TestWithParam<DamageCase> {};
 
-TEST_P(SalvageCliTest, FilesAreRecoveredAndTheRepairIsListed) {
-  test::TempDir dir;
-  const auto image = dir / "damaged.vhdx";
-  std::filesystem::copy_file(NtfsFixture("ntfs.vhdx"), image);
-  GetParam().damage(image);
-  const std::string damagedSum = Sha256File(image);
-
-  const auto info = RunShell(Dravik("info --json --quiet " + Quote(image)));
-  ASSERT_EQ(info.status, 0) << info.out;
-  EXPECT_NE(info.out.find(std::string("\"repairs\":") + GetParam().repairsJson), std::string::npos) << info.out;
-
-  const auto out = dir / "out";
+// Recovers the NTFS partition of image into out and expects every live file
+// of the manifest under one of its names, with its checksum.
+void ExpectEveryLiveFileRecovered(const std::filesystem::path& image, const std::filesystem::path& out) {
   const auto recovered = RunShell(Dravik("scan quick --partition 0 --quiet --recover " + Quote(out) + " " + Quote(image) +
                                          " 2>/dev/null"));
   ASSERT_EQ(recovered.status, 0) << recovered.out;
-  // Every live file of the manifest under one of its names, with its checksum.
   const auto sums = test::Sha256Tree(out);
   std::map<std::uint32_t, bool> found;
   for (const auto& entry : test::ReadNtfsManifest("live.manifest")) {
@@ -68,8 +58,39 @@ TEST_P(SalvageCliTest, FilesAreRecoveredAndTheRepairIsListed) {
   }
   ASSERT_GT(found.size(), 100u);
   for (const auto& [record, ok] : found) EXPECT_TRUE(ok) << "record " << record << " was not recovered";
+}
 
+TEST_P(SalvageCliTest, FilesAreRecoveredAndTheRepairIsListed) {
+  test::TempDir dir;
+  const auto image = dir / "damaged.vhdx";
+  std::filesystem::copy_file(NtfsFixture("ntfs.vhdx"), image);
+  GetParam().damage(image);
+  const std::string damagedSum = Sha256File(image);
+
+  const auto info = RunShell(Dravik("info --json --quiet " + Quote(image)));
+  ASSERT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find(std::string("\"repairs\":") + GetParam().repairsJson), std::string::npos) << info.out;
+  ExpectEveryLiveFileRecovered(image, dir / "out");
   EXPECT_EQ(Sha256File(image), damagedSum) << "the image was written";
+}
+
+// A fixed VHD whose footer was zeroed: the partitioned disk in front of it
+// is read as a raw disk.
+TEST(SalvageCliVhdTest, FixedVhdWithoutFooterReadsAsARawDisk) {
+  test::TempDir dir;
+  const auto image = dir / "nofooter.vhd";
+  const auto made = RunShell("qemu-img convert -f raw -O vpc -o subformat=fixed,force_size=on " +
+                             Quote(NtfsFixture("ntfs.raw")) + " " + Quote(image) + " 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  Zero(image, std::filesystem::file_size(image) - 512, 512);
+  const std::string sum = Sha256File(image);
+  const auto info = RunShell(Dravik("info --json --quiet " + Quote(image)));
+  ASSERT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find(R"("repairs":[{"structure":"footer","problem":"missing at the end and at offset 0","action":"the file read as a raw disk"}])"),
+            std::string::npos)
+      << info.out;
+  ExpectEveryLiveFileRecovered(image, dir / "out");
+  EXPECT_EQ(Sha256File(image), sum) << "the image was written";
 }
 
 INSTANTIATE_TEST_SUITE_P(
