@@ -69,27 +69,38 @@ bool VhdImage::ReadFooter() {
     }
   }
   hasFooterCookie_ = HasAscii(footer, kFooterCookieOffset, kFooterCookie);
-  if (!hasFooterCookie_) return ReadAsRawDisk();
+  if (!hasFooterCookie_) return ReadWithoutFooter();
   footer_ = ParseFooter(footer);
   uniqueId_ = FooterUniqueId(footer);
   return true;
 }
 
-// Without a footer at either end the file can still be a disk whose footer
-// was lost: when its first sector carries the boot signature of a partition
-// table or a volume, the whole file is read as that disk. A file with
-// neither is no VHD, whatever its last 512 bytes would claim.
-bool VhdImage::ReadAsRawDisk() {
+// Without a footer at either end the file can still be a dynamic disk whose
+// footers were lost: when the dynamic header sits at 512, it is read as a
+// dynamic disk of the size its block table covers. Else, when its first
+// sector carries the boot signature of a partition table or a volume, the
+// whole file is read as that disk. A file with neither is no VHD, whatever
+// its last 512 bytes would claim.
+bool VhdImage::ReadWithoutFooter() {
   const auto first = ReadBlock(*file_, 0, kFooterSize);
-  if (u8(first, kBootSignatureOffset) != 0x55 || u8(first, kBootSignatureOffset + 1) != 0xAA) {
-    noStructureFound_ = true;
-    return Fail("no VHD structure was found: no \"conectix\" footer at the end or at offset 0, and no boot "
-                "signature in the first sector");
-  }
+  const DynamicHeader header = ParseDynamicHeader(ReadBlock(*file_, kDefaultDynamicHeaderOffset, kDynamicHeaderSize));
   footer_ = {};
-  footer_.size = file_->Size();
-  dataEnd_ = footer_.size;
-  repairs_.push_back({"footer", "missing at the end and at offset 0", "the file read as a raw disk"});
+  if (header.hasCookie) {
+    footer_.diskTypeCode = kDynamic;
+    footer_.dataOffset = kDefaultDynamicHeaderOffset;
+    footer_.size = std::uint64_t{header.maxTableEntries} * header.blockSize;
+    repairs_.push_back({"footer", "missing at the end and at offset 0",
+                        "the dynamic header at 512 used; the size taken from its block table: " +
+                            std::to_string(footer_.size) + " bytes"});
+  } else if (u8(first, kBootSignatureOffset) == 0x55 && u8(first, kBootSignatureOffset + 1) == 0xAA) {
+    footer_.size = file_->Size();
+    dataEnd_ = footer_.size;
+    repairs_.push_back({"footer", "missing at the end and at offset 0", "the file read as a raw disk"});
+  } else {
+    noStructureFound_ = true;
+    return Fail("no VHD structure was found: no \"conectix\" footer at the end or at offset 0, no dynamic header "
+                "at 512 and no boot signature in the first sector");
+  }
   diagnostic_ = repairs_.back().Text();
   return true;
 }

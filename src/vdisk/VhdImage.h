@@ -5,7 +5,8 @@
 // absent blocks as zeros. A differencing image reads its present blocks
 // sector by sector through their bitmaps and everything else through its
 // parent once one is attached (zeros until then). A file without any footer
-// is read as a raw disk when it begins like one, and refused otherwise.
+// is read through its dynamic header when one is at 512, as a raw disk when
+// it begins like one, and refused otherwise.
 
 #include <cstdint>
 #include <filesystem>
@@ -35,7 +36,8 @@ class VhdImage final : public DiskImage {
   ImageId Identity() const override { return uniqueId_; }
   std::optional<ParentLink> ParentToFind() const override { return parentLink_; }
   // Whether the footer in use carries the "conectix" cookie; a file without
-  // one opens only as a raw disk whose first sector carries a boot signature.
+  // one opens only through a dynamic header at 512 or as a raw disk whose
+  // first sector carries a boot signature.
   bool HasFooterCookie() const { return hasFooterCookie_; }
 
   std::uint32_t DiskType() const { return footer_.diskTypeCode; }
@@ -50,7 +52,7 @@ class VhdImage final : public DiskImage {
 
  private:
   bool ReadFooter();
-  bool ReadAsRawDisk();
+  bool ReadWithoutFooter();
   bool ReadBlockTable();
   bool Fail(std::string why);
   bool IsDifferencing() const { return footer_.diskTypeCode == vhd::kDifferencing; }

@@ -110,6 +110,24 @@ INSTANTIATE_TEST_SUITE_P(
                    R"([{"structure":"region table 1","problem":"bad checksum","action":"its entries used: they are plausible"}])"}),
     [](const auto& param) { return std::string(param.param.name); });
 
+// A dynamic VHD whose footer and footer copy were both zeroed reads through
+// the dynamic header that follows the copy.
+TEST(SalvageCliVhdTest, DynamicVhdWithoutEitherFooterReadsThroughItsHeader) {
+  test::TempDir dir;
+  const auto image = dir / "nofooters.vhd";
+  std::filesystem::copy_file(NtfsFixture("ntfs.vhd"), image);
+  Zero(image, 0, 512);
+  Zero(image, std::filesystem::file_size(image) - 512, 512);
+  const std::string sum = Sha256File(image);
+  const auto info = RunShell(Dravik("info --json --quiet " + Quote(image)));
+  ASSERT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find(R"("repairs":[{"structure":"footer","problem":"missing at the end and at offset 0","action":"the dynamic header at 512 used)"),
+            std::string::npos)
+      << info.out;
+  ExpectEveryLiveFileRecovered(image, dir / "out");
+  EXPECT_EQ(Sha256File(image), sum) << "the image was written";
+}
+
 TEST(SalvageCliFailureTest, BothRegionTablesZeroedFailClearly) {
   test::TempDir dir;
   const auto image = dir / "damaged.vhdx";
