@@ -20,9 +20,13 @@ constexpr const char* kInfoUsage =
     "and the partitions (as 'dravik partitions' lists them). A differencing image\n"
     "(or a Hyper-V checkpoint, .avhd/.avhdx) lists its chain of parents, each found\n"
     "or missing, and a VHDX says whether its log was replayed (in memory only).\n"
+    "A damaged image lists its repairs: each structure found damaged, what was\n"
+    "wrong with it and what the reader did instead (another copy used, a value\n"
+    "refused, the file read as a raw disk); nothing is written to the image.\n"
     "\n"
     "Options:\n"
-    "  --json       print one JSON object instead of the text lines\n"
+    "  --json       print one JSON object instead of the text lines; \"repairs\"\n"
+    "               lists {\"structure\", \"problem\", \"action\"} objects\n"
     "  --quiet      no progress line on standard error\n"
     "  --verbose    also say on standard error what the reader had to work around\n"
     "  --help       show this text\n";
@@ -63,6 +67,13 @@ std::string InfoJson(const VirtualDisk& disk, const std::vector<InfoLine>& lines
   std::string warnings = "[";
   for (const std::string& warning : disk.Chain().warnings) warnings += (warnings.size() > 1 ? "," : "") + JsonQuote(warning);
   json.AddRaw("warnings", warnings + "]");
+  std::string repairs = "[";
+  for (const Repair& repair : disk.Repairs()) {
+    JsonObject entry;
+    entry.Add("structure", repair.structure).Add("problem", repair.problem).Add("action", repair.action);
+    repairs += (repairs.size() > 1 ? "," : "") + entry.Str();
+  }
+  json.AddRaw("repairs", repairs + "]");
   json.AddRaw("partitions", PartitionsJsonArray(table));
   return json.Str();
 }
@@ -110,6 +121,10 @@ int RunInfo(const std::vector<std::string>& args) {
   }
   if (!chain.images.empty() && chain.images.front().format == "VHDX")
     std::printf("Log\t\t\t: %s\n", chain.images.front().logReplayed ? "replayed in memory" : "clean (nothing to replay)");
+  if (!disk.Repairs().empty()) {
+    std::printf("Repairs\t\t\t: (in memory only; the image is not changed)\n");
+    for (const Repair& repair : disk.Repairs()) std::printf("  %s\n", repair.Text().c_str());
+  }
   std::printf("\n");
   PrintPartitions(table);
   return kExitOk;

@@ -49,6 +49,7 @@ bool OpenForCommand(VirtualDisk& disk, const std::string& path, bool quickScan, 
   // Missing or mismatched parents and logs left unreplayed change what the
   // disk shows, so they are said even without --verbose.
   for (const std::string& warning : disk.Chain().warnings) std::fprintf(stderr, "dravik: warning: %s\n", warning.c_str());
+  if (!result.notAnImage.empty()) std::fprintf(stderr, "dravik: %s\n", result.notAnImage.c_str());
   if (!result.ok) std::fprintf(stderr, "%s\n", result.message.c_str());
   return result.ok;
 }

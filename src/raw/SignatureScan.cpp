@@ -113,7 +113,14 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
   std::uint64_t reads = 0;
   int shownPercent = -1;
   bool lastRead = false;
+  // Stretches the image does not hold read as zeros and begin no file, so
+  // they are passed over unread: a disk whose header claims far more than
+  // its file holds is walked only where the file has data.
+  std::optional<SectorRange> held = reader.PresentSectors(first);
   for (std::uint64_t s = first; !lastRead;) {
+    if (held && held->end <= s) held = reader.PresentSectors(s);
+    if (!held || held->first > last) break;
+    s = std::max(s, held->first);
     if (reads++ % kProgressReads == 0)
       control.Report("Reading Sector " + std::to_string(s) + " Of " + std::to_string(last));
     // The pause gate takes a lock: once a read; a stop is seen at every sector.

@@ -41,6 +41,19 @@ struct ParentLink {
   std::optional<ImageId> id;
 };
 
+// One thing the reader found damaged in the image's own structures and what
+// it did about it, e.g. {"region table 1", "bad checksum", "table 2 used"}.
+// The image itself is never changed.
+struct Repair {
+  std::string structure;
+  std::string problem;
+  std::string action;
+
+  bool operator==(const Repair&) const = default;
+  // "structure: problem; action", as --verbose prints it.
+  std::string Text() const { return structure + ": " + problem + "; " + action; }
+};
+
 class DiskImage : public ByteSource {
  public:
   // Reads the image's structures from file; false when it is no image of the format.
@@ -63,10 +76,17 @@ class DiskImage : public ByteSource {
   // What the user should know about the image although it opened: a log
   // that could not be replayed, a parent locator that could not be read.
   const std::vector<std::string>& Warnings() const { return warnings_; }
+  // What the last Open found damaged and worked around, in the order found.
+  const std::vector<Repair>& Repairs() const { return repairs_; }
+  // Whether the last Open failed because no structure of the format was
+  // found at all: the file is no image of this kind, not a damaged one.
+  bool NoStructureFound() const { return noStructureFound_; }
 
  protected:
   std::unique_ptr<DiskImage> parent_;
   std::vector<std::string> warnings_;
+  std::vector<Repair> repairs_;
+  bool noStructureFound_ = false;
 };
 
 }  // namespace dravik

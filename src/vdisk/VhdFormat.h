@@ -33,6 +33,10 @@ constexpr std::size_t kFooterSectorsPerTrackOffset = 59;
 constexpr std::size_t kFooterDiskTypeOffset = 60;
 constexpr std::size_t kFooterChecksumOffset = 64;
 
+// The boot signature 55 AA that ends the first sector of a partitioned disk
+// or of a volume.
+constexpr std::size_t kBootSignatureOffset = 510;
+
 // Dynamic disk header.
 constexpr std::string_view kDynamicHeaderCookie = "cxsparse";
 constexpr std::size_t kHeaderCookieOffset = 0;

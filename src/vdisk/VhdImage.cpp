@@ -39,6 +39,8 @@ void VhdImage::Close() {
   dataEnd_ = 0;
   blockOffsets_.clear();
   diagnostic_.clear();
+  repairs_.clear();
+  noStructureFound_ = false;
 }
 
 bool VhdImage::Fail(std::string why) {
@@ -62,12 +64,44 @@ bool VhdImage::ReadFooter() {
     auto copy = ReadBlock(*file_, 0, kFooterSize);
     if (HasAscii(copy, kFooterCookieOffset, kFooterCookie) && ReadsThroughBat(ParseFooter(copy).diskTypeCode)) {
       footer = std::move(copy);
+      repairs_.push_back({"footer", "missing at the end (truncated image?)", "the copy at offset 0 used"});
       diagnostic_ = "the last 512 bytes are no footer (truncated image?); the copy at offset 0 is used";
     }
   }
-  footer_ = ParseFooter(footer);
   hasFooterCookie_ = HasAscii(footer, kFooterCookieOffset, kFooterCookie);
+  if (!hasFooterCookie_) return ReadWithoutFooter();
+  footer_ = ParseFooter(footer);
   uniqueId_ = FooterUniqueId(footer);
+  return true;
+}
+
+// Without a footer at either end the file can still be a dynamic disk whose
+// footers were lost: when the dynamic header sits at 512, it is read as a
+// dynamic disk of the size its block table covers. Else, when its first
+// sector carries the boot signature of a partition table or a volume, the
+// whole file is read as that disk. A file with neither is no VHD, whatever
+// its last 512 bytes would claim.
+bool VhdImage::ReadWithoutFooter() {
+  const auto first = ReadBlock(*file_, 0, kFooterSize);
+  const DynamicHeader header = ParseDynamicHeader(ReadBlock(*file_, kDefaultDynamicHeaderOffset, kDynamicHeaderSize));
+  footer_ = {};
+  if (header.hasCookie) {
+    footer_.diskTypeCode = kDynamic;
+    footer_.dataOffset = kDefaultDynamicHeaderOffset;
+    footer_.size = std::uint64_t{header.maxTableEntries} * header.blockSize;
+    repairs_.push_back({"footer", "missing at the end and at offset 0",
+                        "the dynamic header at 512 used; the size taken from its block table: " +
+                            std::to_string(footer_.size) + " bytes"});
+  } else if (u8(first, kBootSignatureOffset) == 0x55 && u8(first, kBootSignatureOffset + 1) == 0xAA) {
+    footer_.size = file_->Size();
+    dataEnd_ = footer_.size;
+    repairs_.push_back({"footer", "missing at the end and at offset 0", "the file read as a raw disk"});
+  } else {
+    noStructureFound_ = true;
+    return Fail("no VHD structure was found: no \"conectix\" footer at the end or at offset 0, no dynamic header "
+                "at 512 and no boot signature in the first sector");
+  }
+  diagnostic_ = repairs_.back().Text();
   return true;
 }
 

@@ -4,7 +4,9 @@
 // footer at its end; dynamic images read through the block allocation table,
 // absent blocks as zeros. A differencing image reads its present blocks
 // sector by sector through their bitmaps and everything else through its
-// parent once one is attached (zeros until then).
+// parent once one is attached (zeros until then). A file without any footer
+// is read through its dynamic header when one is at 512, as a raw disk when
+// it begins like one, and refused otherwise.
 
 #include <cstdint>
 #include <filesystem>
@@ -33,8 +35,9 @@ class VhdImage final : public DiskImage {
   std::string TypeText() const override { return vhd::DiskTypeName(footer_.diskTypeCode); }
   ImageId Identity() const override { return uniqueId_; }
   std::optional<ParentLink> ParentToFind() const override { return parentLink_; }
-  // Whether the footer in use carries the "conectix" cookie; any readable
-  // file opens, as a flat disk when it has no footer.
+  // Whether the footer in use carries the "conectix" cookie; a file without
+  // one opens only through a dynamic header at 512 or as a raw disk whose
+  // first sector carries a boot signature.
   bool HasFooterCookie() const { return hasFooterCookie_; }
 
   std::uint32_t DiskType() const { return footer_.diskTypeCode; }
@@ -49,6 +52,7 @@ class VhdImage final : public DiskImage {
 
  private:
   bool ReadFooter();
+  bool ReadWithoutFooter();
   bool ReadBlockTable();
   bool Fail(std::string why);
   bool IsDifferencing() const { return footer_.diskTypeCode == vhd::kDifferencing; }

@@ -31,6 +31,13 @@ std::optional<Header> ParseHeader(Bytes block, int copy) {
   return h;
 }
 
+std::string HeaderProblem(Bytes block) {
+  if (std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0; })) return "zeroed";
+  if (!HasAscii(block, 0, kHeaderSignature)) return "no signature";
+  if (!ParseHeader(block, 1)) return "bad checksum";
+  return {};
+}
+
 std::optional<Header> CurrentHeader(const ByteSource& file) {
   const auto first = ParseHeader(ReadBlock(file, kHeader1Offset, kHeaderSize), 1);
   const auto second = ParseHeader(ReadBlock(file, kHeader2Offset, kHeaderSize), 2);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "util/Bytes.h"
 #include "vdisk/ByteSource.h"
@@ -43,6 +44,10 @@ ImageId GuidAt(Bytes bytes, std::size_t offset);
 
 // The header in a 4 KiB block; none when its signature or checksum is wrong.
 std::optional<Header> ParseHeader(Bytes block, int copy);
+
+// Why a 4 KiB block holds no valid header ("zeroed", "no signature", "bad
+// checksum"); empty when it holds one.
+std::string HeaderProblem(Bytes block);
 
 // The current header of the file; none when neither copy is valid.
 std::optional<Header> CurrentHeader(const ByteSource& file);

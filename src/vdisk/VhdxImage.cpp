@@ -7,6 +7,7 @@
 #include "vdisk/ImageFile.h"
 #include "vdisk/PatchedSource.h"
 #include "vdisk/VhdxLog.h"
+#include "vdisk/VhdxMetadataCheck.h"
 #include "vdisk/VhdxParentLocator.h"
 
 namespace dravik {
@@ -44,25 +45,89 @@ bool VhdxImage::Open(const std::filesystem::path& path) {
   return Open(std::move(file));
 }
 
+// Each copied structure is taken by its signature and checksum, the other
+// copy standing in for a damaged one. The file type identifier is only
+// asked for when neither a header nor a region table shows the file to be a
+// VHDX; a file holding none of the three is no VHDX at all.
 bool VhdxImage::Open(std::unique_ptr<ByteSource> file) {
   Close();
-  const auto identifier = ReadBlock(*file, 0, kIdentifierSize);
-  if (!HasAscii(identifier, 0, kFileSignature)) {
-    Note("the file does not begin with \"vhdxfile\"");
+  file_ = std::move(file);
+  const bool hasIdentifier = HasAscii(ReadBlock(*file_, 0, kIdentifierSize), 0, kFileSignature);
+  ChooseHeader();
+  if (header_ && !header_->logGuid.IsZero()) ReplayLog();
+  const std::optional<RegionTable> table = ChooseRegionTable();
+  if (!hasIdentifier) {
+    if (!header_ && !table) {
+      repairs_.clear();
+      diagnostic_.clear();
+      noStructureFound_ = true;
+      Note("no VHDX structure was found: the file has no \"vhdxfile\" identifier, no valid header and no region "
+           "table");
+      file_.reset();
+      return false;
+    }
+    Repaired("file type identifier", "missing", std::string("ignored: ") +
+                                                    (header_ ? "a valid header" : "a region table") +
+                                                    " shows the file is a VHDX");
+  }
+  if (!table) {
+    Note("the BAT and the metadata cannot be found");
+    file_.reset();
     return false;
   }
-  file_ = std::move(file);
-  header_ = CurrentHeader(*file_);
-  if (!header_) Note("neither header is valid");
-  if (header_ && !header_->logGuid.IsZero()) ReplayLog();
-  ReadRegionTable();
+  TakeRegions(*table);
   for (const Region& region : regions_)
     if (region.item == KnownItem::kMetadata) ReadMetadataTable(region);
   for (const Region& region : regions_)
     if (region.item == KnownItem::kMetadata) ReadMetadataValues(region);
-  for (const Region& region : regions_)
-    if (region.item == KnownItem::kBat) LoadBat(region);
+  const auto bat = std::find_if(regions_.begin(), regions_.end(), [](const Region& r) { return r.item == KnownItem::kBat; });
+  CheckMetadataValues(bat != regions_.end() ? &*bat : nullptr);
+  if (bat != regions_.end()) LoadBat(*bat);
   return true;
+}
+
+// The valid header with the higher sequence number, else the other one.
+void VhdxImage::ChooseHeader() {
+  header_ = CurrentHeader(*file_);
+  const std::string problems[] = {HeaderProblem(ReadBlock(*file_, kHeader1Offset, kHeaderSize)),
+                                  HeaderProblem(ReadBlock(*file_, kHeader2Offset, kHeaderSize))};
+  if (!header_) {
+    Repaired("headers", "neither is valid (header 1 " + problems[0] + ", header 2 " + problems[1] + ")",
+             "read without a log");
+    return;
+  }
+  const int other = header_->copy == 1 ? 2 : 1;
+  if (!problems[other - 1].empty())
+    Repaired("header " + std::to_string(other), problems[other - 1], "header " + std::to_string(header_->copy) + " used");
+}
+
+// The first valid table, else a damaged one whose entries are plausible;
+// none when neither copy names the regions.
+std::optional<RegionTable> VhdxImage::ChooseRegionTable() {
+  RegionTable tables[] = {ReadRegionTable(*file_, 1), ReadRegionTable(*file_, 2)};
+  if (tables[0].Valid()) {
+    if (!tables[1].Valid()) Repaired("region table 2", tables[1].problem, "not needed: table 1 used");
+    return tables[0];
+  }
+  if (tables[1].Valid()) {
+    Repaired("region table 1", tables[0].problem, "table 2 used");
+    return tables[1];
+  }
+  std::string why[2];
+  for (int i = 0; i < 2; ++i) {
+    RegionTable& t = tables[i];
+    why[i] = t.problem;
+    if (t.entries.empty()) continue;
+    const std::string implausible = ImplausibleEntries(t, file_->Size());
+    if (implausible.empty()) {
+      Repaired("region table " + std::to_string(t.copy), t.problem, "its entries used: they are plausible");
+      return t;
+    }
+    why[i] += ", " + implausible;
+  }
+  Repaired("region tables", "neither is valid (table 1 " + why[0] + "; table 2 " + why[1] + ")",
+           "the image cannot be read");
+  return std::nullopt;
 }
 
 void VhdxImage::Close() { *this = VhdxImage{}; }
@@ -98,6 +163,11 @@ std::optional<ParentLink> VhdxImage::ParentToFind() const {
   return parentLink_ ? parentLink_ : ParentLink{};
 }
 
+void VhdxImage::Repaired(std::string structure, std::string problem, std::string action) {
+  repairs_.push_back({std::move(structure), std::move(problem), std::move(action)});
+  Note(repairs_.back().Text());
+}
+
 void VhdxImage::Note(std::string what) {
   if (!diagnostic_.empty()) diagnostic_ += "; ";
   diagnostic_ += what;
@@ -107,27 +177,20 @@ std::int32_t VhdxImage::DataBlockCount() const { return ClampToInt32(geometry_.d
 
 std::int32_t VhdxImage::TotalBatEntries() const { return ClampToInt32(geometry_.totalBatEntries); }
 
-// Only the first copy of the region table is read. The table ends at a second
-// region of a name already taken or at an unknown region marked required.
-void VhdxImage::ReadRegionTable() {
-  const auto table = ReadBlock(*file_, kRegionTableOffset, kTableSize);
-  const std::uint32_t count = le32(table, kRegionTableCountOffset);
-  if (count > kMaxTableEntries) {
-    Note("the region table claims " + std::to_string(count) + " entries");
-    return;
-  }
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::size_t entry = kRegionEntriesOffset + kRegionEntrySize * i;
-    const KnownItem item = IdentifyGuid(table, entry + kRegionGuidOffset);
-    if (item == KnownItem::kBat || item == KnownItem::kMetadata) {
+// The table ends at a second region of a name already taken or at an
+// unknown region marked required.
+void VhdxImage::TakeRegions(const RegionTable& table) {
+  for (std::size_t i = 0; i < table.entries.size(); ++i) {
+    const RegionEntry& entry = table.entries[i];
+    if (entry.item != KnownItem::kInvalid) {
       const bool taken =
-          std::any_of(regions_.begin(), regions_.end(), [&](const Region& r) { return r.item == item; });
+          std::any_of(regions_.begin(), regions_.end(), [&](const Region& r) { return r.item == entry.item; });
       if (taken) {
         Note("region table entry " + std::to_string(i) + " repeats a region");
         return;
       }
-      regions_.push_back({item, le64(table, entry + kRegionFileOffsetOffset), le32(table, entry + kRegionLengthOffset)});
-    } else if (le32(table, entry + kRegionFlagsOffset) & kRegionRequired) {
+      regions_.push_back({entry.item, entry.fileOffset, entry.length});
+    } else if (entry.required) {
       Note("region table entry " + std::to_string(i) + " is an unknown required region");
       return;
     }
@@ -179,6 +242,33 @@ void VhdxImage::ReadMetadataValues(const Region& region) {
       default: break;
     }
   }
+}
+
+// Values that cannot be right are refused: a block size outside the sizes
+// writers use leaves no block readable, an odd sector size is taken as 512,
+// and an impossible disk size is replaced by what the BAT region can map, so
+// no garbage size makes the disk seem endless.
+void VhdxImage::CheckMetadataValues(const Region* bat) {
+  if (const auto why = ImplausibleBlockSize(blockSize_)) {
+    Repaired("metadata: block size", "implausible: " + *why, "refused: no block can be read");
+    blockSize_ = 0;
+  }
+  if (const auto why = ImplausibleLogicalSectorSize(logicalSectorSize_)) {
+    Repaired("metadata: logical sector size", "implausible: " + *why, "512 assumed");
+    logicalSectorSize_ = 512;
+  }
+  const auto why = ImplausibleVirtualDiskSize(virtualDiskSize_, logicalSectorSize_);
+  if (!why) return;
+  std::uint64_t mappable = 0;
+  if (bat && blockSize_ != 0) {
+    const std::uint64_t entries = bat->length / kBatEntrySize;
+    const auto chunk = static_cast<std::uint64_t>(8388608.0 * logicalSectorSize_ / blockSize_);
+    mappable = std::min((entries - entries / (chunk + 1)) * blockSize_, kMaxVirtualDiskSize);
+  }
+  Repaired("metadata: virtual disk size", "implausible: " + *why,
+           mappable ? "refused: " + std::to_string(mappable) + " bytes taken, what the BAT region can map"
+                    : std::string("refused: no size can be inferred"));
+  virtualDiskSize_ = mappable;
 }
 
 // Reads the BAT in large reads and keeps its payload entries: after every

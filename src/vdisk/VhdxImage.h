@@ -5,8 +5,10 @@
 // sectors of partly present ones, through its parent once one is attached.
 // When the current header names a log, its active sequence is replayed in
 // memory first, so every structure and block is read as the log leaves it;
-// the file is never written. Region and metadata checksums are not verified:
-// a damaged image opens as far as its structures can be read, and without a
+// the file is never written. Headers and region tables are taken by their
+// checksums, a damaged copy replaced by the other; metadata values that
+// cannot be right are refused. What was worked around is kept in Repairs().
+// A damaged image opens as far as its structures can be read, and without a
 // block table every read fails.
 
 #include <cstdint>
@@ -21,6 +23,7 @@
 #include "vdisk/DiskImage.h"
 #include "vdisk/VhdxHeader.h"
 #include "vdisk/VhdxFormat.h"
+#include "vdisk/VhdxRegionTable.h"
 
 namespace dravik {
 
@@ -76,7 +79,11 @@ class VhdxImage final : public DiskImage {
   const std::string& Diagnostic() const override { return diagnostic_; }
 
  private:
-  void ReadRegionTable();
+  void ChooseHeader();
+  std::optional<vhdx::RegionTable> ChooseRegionTable();
+  void TakeRegions(const vhdx::RegionTable& table);
+  void CheckMetadataValues(const Region* bat);
+  void Repaired(std::string structure, std::string problem, std::string action);
   void ReadMetadataTable(const Region& region);
   void ReadMetadataValues(const Region& region);
   void LoadBat(const Region& region);

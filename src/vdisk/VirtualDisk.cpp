@@ -49,6 +49,23 @@ DiskImage* VirtualDisk::Image() {
   return nullptr;
 }
 
+const DiskImage* VirtualDisk::Image() const {
+  if (kind_ == kVhd) return vhd_.get();
+  if (kind_ == kVhdx) return vhdx_.get();
+  return nullptr;
+}
+
+const std::vector<Repair>& VirtualDisk::Repairs() const {
+  static const std::vector<Repair> kNoRepairs;
+  const DiskImage* image = Image();
+  return image ? image->Repairs() : kNoRepairs;
+}
+
+bool VirtualDisk::NoStructureFound() const {
+  const DiskImage* image = Image();
+  return image && image->NoStructureFound();
+}
+
 void VirtualDisk::Close() {
   chain_ = {};
   if (kind_ == kVhd && vhd_) vhd_->Close();
@@ -155,6 +172,9 @@ OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool 
   }
   result.ok = disk.Open(std::move(file), path);
   if (!result.ok) result.message = OpenFailureMessage(*result.kind, quickScan);
+  if (!result.ok && disk.NoStructureFound())
+    result.notAnImage = path.string() + ": not a " + (*result.kind == ImageKind::kVhd ? "VHD" : "VHDX") +
+                        " image: " + disk.Diagnostic();
   return result;
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "vdisk/ByteSource.h"
 #include "vdisk/ImageChain.h"
@@ -64,6 +65,11 @@ class VirtualDisk final : public ByteSource {
   const VhdxImage* Vhdx() const { return kind_ == kVhdx ? vhdx_.get() : nullptr; }
   // Why the last open failed or what it worked around.
   std::string Diagnostic() const;
+  // What the reader in use found damaged in the image and did about it.
+  const std::vector<Repair>& Repairs() const;
+  // Whether the last open failed because the file holds no structure of the
+  // kind at all.
+  bool NoStructureFound() const;
   // The images the disk is read through, the opened one first, and what
   // the user should be warned of (missing or mismatched parents, a log that
   // was not replayed).
@@ -72,6 +78,7 @@ class VirtualDisk final : public ByteSource {
  private:
   const ByteSource* Reader() const;
   DiskImage* Image();
+  const DiskImage* Image() const;
 
   Kind kind_ = kNone;
   std::unique_ptr<VhdImage> vhd_;
@@ -86,6 +93,9 @@ struct OpenResult {
   bool ok = false;
   std::optional<ImageKind> kind;
   std::string message;  // empty on success
+  // Set when the file is no image of its kind at all (nothing of the format
+  // was found in it), as opposed to a damaged one: "not a VHD image".
+  std::string notAnImage;
 };
 
 // Chooses the reader from the extension, creates it and opens the image; on

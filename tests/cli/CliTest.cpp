@@ -88,7 +88,10 @@ TEST(CliUsageTest, WrongUsageAndUnopenableFiles) {
   test::WriteFileBytes(dir / "broken.vhdx", std::vector<std::uint8_t>(4096, 0));
   auto result = RunShell(Dravik("info " + Quote(dir / "broken.vhdx") + " 2>&1"));
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, "This VHDX file is highly corrupted or Invalid file type. Please select other file to recover.\n");
+  EXPECT_EQ(result.out, "dravik: " + (dir / "broken.vhdx").string() +
+                            ": not a VHDX image: no VHDX structure was found: the file has no \"vhdxfile\" identifier, "
+                            "no valid header and no region table\n"
+                            "This VHDX file is highly corrupted or Invalid file type. Please select other file to recover.\n");
   result = RunShell(Dravik("info " + Quote(dir / "missing.vhd") + " 2>&1"));
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, (dir / "missing.vhd").string() + " file does not exists.\n");

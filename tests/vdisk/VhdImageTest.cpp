@@ -211,12 +211,23 @@ TEST(VhdImageTest, FilesTooSmallForAFooterDoNotOpen) {
   }
 }
 
-TEST(VhdImageTest, AnyReadableFileOfFooterSizeOpensAsFlat) {
+// A file with no footer anywhere opens only when it begins like a disk (a
+// boot signature in its first sector), and is then read as a raw disk.
+TEST(VhdImageTest, FilesWithoutFooterOpenOnlyAsRawDisks) {
   std::vector<std::uint8_t> junk(4096);
   for (std::size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<std::uint8_t>(i * 7);
   VhdImage image;
+  EXPECT_FALSE(image.Open(std::make_unique<MemorySource>(junk)));
+  EXPECT_TRUE(image.NoStructureFound());
+  EXPECT_NE(image.Diagnostic().find("no VHD structure was found"), std::string::npos) << image.Diagnostic();
+
+  junk[510] = 0x55;
+  junk[511] = 0xAA;
   ASSERT_TRUE(image.Open(std::make_unique<MemorySource>(junk)));
-  std::vector<std::uint8_t> got(100);
+  EXPECT_FALSE(image.NoStructureFound());
+  EXPECT_EQ(image.Size(), junk.size());
+  EXPECT_EQ(image.Repairs(), (std::vector<Repair>{{"footer", "missing at the end and at offset 0", "the file read as a raw disk"}}));
+  std::vector<std::uint8_t> got(1096);
   ASSERT_TRUE(image.ReadAt(3000, got));
   EXPECT_TRUE(std::equal(got.begin(), got.end(), junk.begin() + 3000));
 }

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "TestFiles.h"
 #include "util/Bytes.h"
+#include "util/Crc32.h"
 #include "vdisk/VhdxImage.h"
+#include "vdisk/VhdxMetadataCheck.h"
 
 namespace dravik {
 namespace {
@@ -57,6 +61,23 @@ class EditedVhdxTest : public ::testing::Test {
     table.resize(16);
     for (const auto& e : entries) table.insert(table.end(), e.begin(), e.end());
     Patch(vhdx::kRegionTableOffset, table);
+    SealRegionTable1();
+  }
+
+  // Makes region table 1's checksum fit its bytes again, so an edited table
+  // is taken as valid.
+  void SealRegionTable1() {
+    auto file = test::ReadFileBytes(path_);
+    std::vector<std::uint8_t> table(file.begin() + vhdx::kRegionTableOffset,
+                                    file.begin() + vhdx::kRegionTableOffset + vhdx::kTableSize);
+    std::fill_n(table.begin() + 4, 4, std::uint8_t{0});
+    Patch(vhdx::kRegionTableOffset + 4, Le(Crc32c(table), 4));
+  }
+
+  std::vector<Repair> Repairs() {
+    VhdxImage image;
+    image.Open(path_);
+    return image.Repairs();
   }
 
   std::vector<std::uint8_t> OriginalRegionEntry(std::size_t i) {
@@ -126,15 +147,18 @@ TEST_F(EditedVhdxTest, RepeatedRegionEndsTheTable) {
   EXPECT_EQ(Reopen().Regions().size(), 1u);
 }
 
-TEST_F(EditedVhdxTest, AbsurdRegionCountTakesNoEntries) {
+TEST_F(EditedVhdxTest, AbsurdRegionCountMakesTable2Used) {
   Patch(vhdx::kRegionTableOffset + 8, Le(5000, 4));
+  SealRegionTable1();
   VhdxImage image = Reopen();
-  EXPECT_TRUE(image.Regions().empty());
-  EXPECT_TRUE(ReadsFail(image));
+  EXPECT_EQ(image.Regions().size(), 2u);
+  EXPECT_EQ(ReadAll(image), oracle_);
+  EXPECT_EQ(image.Repairs(), (std::vector<Repair>{{"region table 1", "claims 5000 entries", "table 2 used"}}));
 }
 
 TEST_F(EditedVhdxTest, RegionsPastTheEndOfTheFileLeaveNoBlocks) {
   for (std::size_t i = 0; i < 2; ++i) Patch(vhdx::kRegionTableOffset + 16 + 32 * i + 16, Le(1ULL << 50, 8));
+  SealRegionTable1();
   VhdxImage image = Reopen();
   EXPECT_EQ(image.PayloadBlockCount(), 0u);
   EXPECT_TRUE(ReadsFail(image));
@@ -167,11 +191,14 @@ TEST_F(EditedVhdxTest, BlockSizeZeroOpensAndEveryReadFails) {
   EXPECT_TRUE(ReadsFail(image));
 }
 
-TEST_F(EditedVhdxTest, AbsurdDiskSizeIsBoundedByTheBatRegion) {
+TEST_F(EditedVhdxTest, AbsurdDiskSizeIsReplacedByWhatTheBatRegionMaps) {
   Patch(ItemOffset(KnownItem::kVirtualDiskSize), Le(1ULL << 62, 8));
   VhdxImage image = Reopen();
-  EXPECT_EQ(image.DataBlockCount(), std::numeric_limits<std::int32_t>::max());
-  EXPECT_LE(image.PayloadBlockCount(), (1u << 20) / 8);
+  // A 1 MiB BAT region holds 131072 entries; one in every 4097 is a sector bitmap entry.
+  EXPECT_EQ(image.Size(), (131072ULL - 131072 / 4097) << 20);
+  ASSERT_EQ(image.Repairs().size(), 1u);
+  EXPECT_EQ(image.Repairs()[0].structure, "metadata: virtual disk size");
+  EXPECT_NE(image.Repairs()[0].problem.find("more than 64 TiB"), std::string::npos);
   std::vector<std::uint8_t> start(1 << 20);
   ASSERT_TRUE(image.ReadAt(0, start));
   EXPECT_TRUE(std::equal(start.begin(), start.end(), oracle_.begin()));
@@ -196,15 +223,99 @@ TEST_F(EditedVhdxTest, TruncatedFileOpensAndFailsOnlyWhereDataIsMissing) {
   EXPECT_TRUE(anyFailed);
 }
 
-TEST(VhdxImageTest, OnlyFilesThatBeginWithTheSignatureOpen) {
+TEST(VhdxImageTest, FilesWithoutAnyVhdxStructureDoNotOpen) {
   std::vector<std::uint8_t> bytes(300 * 1024, 0);
   VhdxImage image;
   EXPECT_FALSE(image.Open(std::make_unique<MemorySource>(bytes)));
+  EXPECT_TRUE(image.NoStructureFound());
+  EXPECT_NE(image.Diagnostic().find("no VHDX structure was found"), std::string::npos) << image.Diagnostic();
+  // The identifier alone is a VHDX whose regions cannot be found: damaged, not foreign.
   const std::string_view signature = "vhdxfile";
   std::copy(signature.begin(), signature.end(), bytes.begin());
-  EXPECT_TRUE(image.Open(std::make_unique<MemorySource>(bytes)));
-  EXPECT_TRUE(image.Regions().empty());
+  EXPECT_FALSE(image.Open(std::make_unique<MemorySource>(bytes)));
+  EXPECT_FALSE(image.NoStructureFound());
+  EXPECT_NE(image.Diagnostic().find("the BAT and the metadata cannot be found"), std::string::npos);
   EXPECT_FALSE(image.Open(std::make_unique<MemorySource>(std::vector<std::uint8_t>(4, 'v'))));
+}
+
+// One structure broken per case: the disk must still read as qemu-img wrote
+// it, and the repair must say what was done.
+TEST_F(EditedVhdxTest, DamagedCopiesAreReplacedByTheOtherCopy) {
+  const std::vector<std::uint8_t> zeros(vhdx::kTableSize, 0);
+  struct Case {
+    const char* name;
+    std::function<void()> damage;
+    std::vector<Repair> repairs;
+  };
+  const std::vector<Case> cases = {
+      {"identifier zeroed", [&] { Patch(0, std::vector<std::uint8_t>(8, 0)); },
+       {{"file type identifier", "missing", "ignored: a valid header shows the file is a VHDX"}}},
+      {"header 1 zeroed", [&] { Patch(vhdx::kHeader1Offset, std::vector<std::uint8_t>(4096, 0)); },
+       {{"header 1", "zeroed", "header 2 used"}}},
+      {"header 2 checksum", [&] { Patch(vhdx::kHeader2Offset + 4, {0xDE, 0xAD}); },
+       {{"header 2", "bad checksum", "header 1 used"}}},
+      {"region table 1 zeroed", [&] { Patch(vhdx::kRegionTableOffset, zeros); },
+       {{"region table 1", "zeroed", "table 2 used"}}},
+      {"region table 1 checksum", [&] { Patch(vhdx::kRegionTableOffset + 4, {0xDE, 0xAD}); },
+       {{"region table 1", "bad checksum", "table 2 used"}}},
+      {"region table 1 checksum, table 2 zeroed",
+       [&] {
+         Patch(vhdx::kRegionTableOffset + 4, {0xDE, 0xAD});
+         Patch(vhdx::kRegionTable2Offset, zeros);
+       },
+       {{"region table 1", "bad checksum", "its entries used: they are plausible"}}},
+      {"table 1 zeroed, table 2 checksum",
+       [&] {
+         Patch(vhdx::kRegionTableOffset, zeros);
+         Patch(vhdx::kRegionTable2Offset + 4, {0xDE, 0xAD});
+       },
+       {{"region table 2", "bad checksum", "its entries used: they are plausible"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(path_);
+    std::filesystem::copy_file(test::Fixture("vhdx-dynamic-1m.vhdx"), path_);
+    c.damage();
+    VhdxImage image = Reopen();
+    EXPECT_EQ(image.Repairs(), c.repairs);
+    EXPECT_EQ(ReadAll(image), oracle_);
+  }
+}
+
+TEST_F(EditedVhdxTest, ImplausibleRegionsOfADamagedTableAreNotTrusted) {
+  Patch(vhdx::kRegionTable2Offset, std::vector<std::uint8_t>(vhdx::kTableSize, 0));
+  // Table 1 with a bad checksum and its BAT moved off the 1 MiB grid.
+  const std::uint64_t bat = OriginalRegionEntry(0)[0] == 0x66 ? 0 : 1;
+  Patch(vhdx::kRegionTableOffset + 16 + 32 * bat + 16, Le(RegionOffset(KnownItem::kBat) + 4096, 8));
+  VhdxImage image;
+  EXPECT_FALSE(image.Open(path_));
+  EXPECT_FALSE(image.NoStructureFound());
+  EXPECT_NE(image.Diagnostic().find("not 1 MiB-aligned"), std::string::npos) << image.Diagnostic();
+}
+
+TEST_F(EditedVhdxTest, ImplausibleMetadataValuesAreRefused) {
+  Patch(ItemOffset(KnownItem::kLogicalSectorSize), Le(1000, 4));
+  Patch(ItemOffset(KnownItem::kFileParameter), Le(3 << 20, 4));
+  VhdxImage image = Reopen();
+  const auto& repairs = image.Repairs();
+  ASSERT_EQ(repairs.size(), 2u);
+  EXPECT_EQ(repairs[0], (Repair{"metadata: block size", "implausible: 3145728 bytes is no power of two from 1 MiB to 256 MiB",
+                                "refused: no block can be read"}));
+  EXPECT_EQ(repairs[1].action, "512 assumed");
+  EXPECT_EQ(image.LogicalSectorSize(), 512u);
+  EXPECT_TRUE(ReadsFail(image));
+}
+
+TEST(VhdxMetadataCheckTest, BoundsOfEachValue) {
+  using namespace vhdx;
+  for (std::uint32_t ok : {1u << 20, 32u << 20, 256u << 20}) EXPECT_FALSE(ImplausibleBlockSize(ok)) << ok;
+  for (std::uint32_t bad : {0u, 512u << 10, 3u << 20, 512u << 20}) EXPECT_TRUE(ImplausibleBlockSize(bad)) << bad;
+  EXPECT_FALSE(ImplausibleLogicalSectorSize(4096));
+  EXPECT_TRUE(ImplausibleLogicalSectorSize(1024));
+  EXPECT_FALSE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize, 4096));
+  EXPECT_TRUE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize + 4096, 4096));
+  EXPECT_TRUE(ImplausibleVirtualDiskSize(4096 + 512, 4096));
+  EXPECT_TRUE(ImplausibleVirtualDiskSize(0, 512));
 }
 
 TEST(VhdxImageTest, TenGiBDiskGeometry) {

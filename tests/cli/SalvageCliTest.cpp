@@ -1,0 +1,168 @@
+// dravik on VHDX images whose own structures were broken by a byte edit, one
+// structure per case, copied from the NTFS fixture disk that qemu-img wrapped:
+// the files come back as the fixture's manifest has them, `info --json`
+// lists the repair, and the image's bytes are never changed. Files that
+// hold no structure of their format at all are said to be no image.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <random>
+
+#include "NtfsFixtures.h"
+#include "TestFiles.h"
+
+namespace dravik {
+namespace {
+
+using test::NtfsFixture;
+using test::Quote;
+using test::RunShell;
+
+constexpr std::uint64_t kHeader1 = 64 * 1024;
+constexpr std::uint64_t kRegionTable1 = 192 * 1024;
+constexpr std::uint64_t kRegionTable2 = 256 * 1024;
+constexpr std::size_t kRegionTableSize = 64 * 1024;
+
+std::string Dravik(const std::string& args) { return "timeout 120 " + Quote(test::CliPath()) + " " + args; }
+
+std::string Sha256File(const std::filesystem::path& path) { return test::Sha256Bytes(test::ReadFileBytes(path)); }
+
+struct DamageCase {
+  const char* name;
+  std::function<void(const std::filesystem::path&)> damage;
+  const char* repairsJson;  // the "repairs" member info --json must print
+};
+
+void Zero(const std::filesystem::path& image, std::uint64_t at, std::size_t length) {
+  test::PatchFile(image, at, std::vector<std::uint8_t>(length, 0));
+}
+
+class SalvageCliTest : public ::testing::TestWithParam<DamageCase> {};
+
+// Recovers the NTFS partition of image into out and expects every live file
+// of the manifest under one of its names, with its checksum.
+void ExpectEveryLiveFileRecovered(const std::filesystem::path& image, const std::filesystem::path& out) {
+  const auto recovered = RunShell(Dravik("scan quick --partition 0 --quiet --recover " + Quote(out) + " " + Quote(image) +
+                                         " 2>/dev/null"));
+  ASSERT_EQ(recovered.status, 0) << recovered.out;
+  const auto sums = test::Sha256Tree(out);
+  std::map<std::uint32_t, bool> found;
+  for (const auto& entry : test::ReadNtfsManifest("live.manifest")) {
+    const auto it = sums.find(entry.path);
+    found[entry.record] |= it != sums.end();
+    if (it != sums.end()) {
+      EXPECT_EQ(it->second, entry.sha256) << entry.path;
+    }
+  }
+  ASSERT_GT(found.size(), 100u);
+  for (const auto& [record, ok] : found) EXPECT_TRUE(ok) << "record " << record << " was not recovered";
+}
+
+TEST_P(SalvageCliTest, FilesAreRecoveredAndTheRepairIsListed) {
+  test::TempDir dir;
+  const auto image = dir / "damaged.vhdx";
+  std::filesystem::copy_file(NtfsFixture("ntfs.vhdx"), image);
+  GetParam().damage(image);
+  const std::string damagedSum = Sha256File(image);
+
+  const auto info = RunShell(Dravik("info --json --quiet " + Quote(image)));
+  ASSERT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find(std::string("\"repairs\":") + GetParam().repairsJson), std::string::npos) << info.out;
+  ExpectEveryLiveFileRecovered(image, dir / "out");
+  EXPECT_EQ(Sha256File(image), damagedSum) << "the image was written";
+}
+
+// A fixed VHD whose footer was zeroed: the partitioned disk in front of it
+// is read as a raw disk.
+TEST(SalvageCliVhdTest, FixedVhdWithoutFooterReadsAsARawDisk) {
+  test::TempDir dir;
+  const auto image = dir / "nofooter.vhd";
+  const auto made = RunShell("qemu-img convert -f raw -O vpc -o subformat=fixed,force_size=on " +
+                             Quote(NtfsFixture("ntfs.raw")) + " " + Quote(image) + " 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  Zero(image, std::filesystem::file_size(image) - 512, 512);
+  const std::string sum = Sha256File(image);
+  const auto info = RunShell(Dravik("info --json --quiet " + Quote(image)));
+  ASSERT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find(R"("repairs":[{"structure":"footer","problem":"missing at the end and at offset 0","action":"the file read as a raw disk"}])"),
+            std::string::npos)
+      << info.out;
+  ExpectEveryLiveFileRecovered(image, dir / "out");
+  EXPECT_EQ(Sha256File(image), sum) << "the image was written";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OneStructureBroken, SalvageCliTest,
+    ::testing::Values(
+        DamageCase{"IdentifierZeroed", [](const auto& image) { Zero(image, 0, 8); },
+                   R"([{"structure":"file type identifier","problem":"missing","action":"ignored: a valid header shows the file is a VHDX"}])"},
+        DamageCase{"Header1Zeroed", [](const auto& image) { Zero(image, kHeader1, 4096); },
+                   R"([{"structure":"header 1","problem":"zeroed","action":"header 2 used"}])"},
+        DamageCase{"RegionTable1Zeroed", [](const auto& image) { Zero(image, kRegionTable1, kRegionTableSize); },
+                   R"([{"structure":"region table 1","problem":"zeroed","action":"table 2 used"}])"},
+        DamageCase{"RegionTable1BadChecksumTable2Zeroed",
+                   [](const auto& image) {
+                     test::PatchFile(image, kRegionTable1 + 4, {0xDE, 0xAD, 0xBE, 0xEF});
+                     Zero(image, kRegionTable2, kRegionTableSize);
+                   },
+                   R"([{"structure":"region table 1","problem":"bad checksum","action":"its entries used: they are plausible"}])"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// A dynamic VHD whose footer and footer copy were both zeroed reads through
+// the dynamic header that follows the copy.
+TEST(SalvageCliVhdTest, DynamicVhdWithoutEitherFooterReadsThroughItsHeader) {
+  test::TempDir dir;
+  const auto image = dir / "nofooters.vhd";
+  std::filesystem::copy_file(NtfsFixture("ntfs.vhd"), image);
+  Zero(image, 0, 512);
+  Zero(image, std::filesystem::file_size(image) - 512, 512);
+  const std::string sum = Sha256File(image);
+  const auto info = RunShell(Dravik("info --json --quiet " + Quote(image)));
+  ASSERT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find(R"("repairs":[{"structure":"footer","problem":"missing at the end and at offset 0","action":"the dynamic header at 512 used)"),
+            std::string::npos)
+      << info.out;
+  ExpectEveryLiveFileRecovered(image, dir / "out");
+  EXPECT_EQ(Sha256File(image), sum) << "the image was written";
+}
+
+TEST(SalvageCliFailureTest, BothRegionTablesZeroedFailClearly) {
+  test::TempDir dir;
+  const auto image = dir / "damaged.vhdx";
+  std::filesystem::copy_file(NtfsFixture("ntfs.vhdx"), image);
+  Zero(image, kRegionTable1, 2 * kRegionTableSize);
+  const std::string sum = Sha256File(image);
+  const auto result = RunShell(Dravik("info --verbose " + Quote(image) + " 2>&1"));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.out.find("region tables: neither is valid (table 1 zeroed; table 2 zeroed)"), std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("the BAT and the metadata cannot be found"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("This VHDX file is highly corrupted"), std::string::npos) << result.out;
+  EXPECT_EQ(Sha256File(image), sum);
+}
+
+// 100 kB of random bytes is no disk, whatever its last 512 bytes claim.
+TEST(SalvageCliFailureTest, RandomFilesAreNoImages) {
+  test::TempDir dir;
+  std::mt19937 random(7);
+  std::vector<std::uint8_t> bytes(100 * 1000);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+  for (const char* kind : {"VHD", "VHDX"}) {
+    SCOPED_TRACE(kind);
+    const auto file = dir / (std::string("random.") + (kind[3] ? "vhdx" : "vhd"));
+    test::WriteFileBytes(file, bytes);
+    const auto result = RunShell(Dravik("info " + Quote(file) + " 2>&1"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out.rfind("dravik: " + file.string() + ": not a " + kind + " image: no " + kind +
+                                   " structure was found",
+                               0),
+              0u)
+        << result.out;
+    EXPECT_EQ(RunShell(Dravik("partitions --search --quiet " + Quote(file) + " 2>/dev/null")).status, 1);
+  }
+}
+
+}  // namespace
+}  // namespace dravik
