@@ -116,22 +116,29 @@ TEST(FatScanOracleTest, RecordsKeepDiscoveryOrderRootFirstThenBreadthFirstLiveBe
   }
 }
 
+// Makes v.raw in dir (a partition at sector 2048) with the shell commands of
+// make, fills its volume with those of fill (mtools, the volume as $i),
+// wraps it as v.vhd with qemu-img and scans it.
+std::unique_ptr<test::ScannedVolume> MakeAndScan(const test::TempDir& dir, const std::string& make,
+                                                 const std::string& fill) {
+  const auto made = test::RunShell("export MTOOLS_SKIP_CHECK=1 && cd " + test::Quote(dir.Path()) + " && " + make +
+                                   " >/dev/null && i=v.raw@@1048576 && " + fill +
+                                   " && qemu-img convert -f raw -O vpc v.raw v.vhd 2>&1");
+  EXPECT_EQ(made.status, 0) << made.out;
+  return made.status == 0 ? test::ScanImage(dir / "v.vhd") : nullptr;
+}
+
 TEST(FatScanOracleTest, AMovedFolderIsListedLiveAtItsNewPath) {
   // mtools' mmove leaves what Windows leaves: a deleted entry in the old
   // parent that still names the folder's cluster, met first by the walk
   // (it comes before the new parent in the root), and the live entry in the
   // new parent.
   test::TempDir dir;
-  const auto raw = dir / "moved.raw";
-  const auto made = test::RunShell(
-      "export MTOOLS_SKIP_CHECK=1 && cd " + test::Quote(dir.Path()) +
-      " && truncate -s 40M moved.raw && echo 'start=2048, type=c' | sfdisk -q moved.raw >/dev/null"
-      " && mkfs.fat -F 32 -s 1 --offset 2048 moved.raw 79872 >/dev/null && i=moved.raw@@1048576"
-      " && mmd -i $i ::/moved ::/target && echo inside > inside.txt && mcopy -i $i inside.txt ::/moved/inside.txt"
-      " && mmd -i $i ::/moved/sub && mcopy -i $i inside.txt ::/moved/sub/deep.txt"
-      " && mmove -i $i ::/moved ::/target/ && qemu-img convert -f raw -O vpc moved.raw moved.vhd 2>&1");
-  ASSERT_EQ(made.status, 0) << made.out;
-  const auto volume = test::ScanImage(dir / "moved.vhd");
+  const auto volume = MakeAndScan(dir, "truncate -s 40M v.raw && echo 'start=2048, type=c' | sfdisk -q v.raw"
+                                       " && mkfs.fat -F 32 -s 1 --offset 2048 v.raw 79872",
+                                  "mmd -i $i ::/moved ::/target && echo inside > inside.txt"
+                                  " && mcopy -i $i inside.txt ::/moved/inside.txt && mmd -i $i ::/moved/sub"
+                                  " && mcopy -i $i inside.txt ::/moved/sub/deep.txt && mmove -i $i ::/moved ::/target/");
   ASSERT_TRUE(volume);
   // The live items are those fls lists live, at the same paths.
   const auto live = [](const std::vector<ListedItem>& items) {
@@ -141,7 +148,7 @@ TEST(FatScanOracleTest, AMovedFolderIsListedLiveAtItsNewPath) {
     std::sort(paths.begin(), paths.end());
     return paths;
   };
-  const auto theirs = live(test::FlsItems(raw, 2048));
+  const auto theirs = live(test::FlsItems(dir / "v.raw", 2048));
   ASSERT_NE(std::find(theirs.begin(), theirs.end(), test::CanonicalSavedPath("target/moved/sub/deep.txt")), theirs.end());
   EXPECT_EQ(live(test::ScanItems(volume->store)), theirs);
 }
@@ -150,15 +157,11 @@ TEST(FatScanOracleTest, AFat12VolumeIsReadWithTwelveBitEntries) {
   // mkfs.fat -F 12 behind a partition of type 0x01; a file written after two
   // others were deleted is spread over their clusters.
   test::TempDir dir;
-  const auto made = test::RunShell(
-      "export MTOOLS_SKIP_CHECK=1 && cd " + test::Quote(dir.Path()) +
-      " && truncate -s 8M v.raw && echo 'start=2048, type=1' | sfdisk -q v.raw >/dev/null"
-      " && mkfs.fat -F 12 -s 4 --offset 2048 v.raw 7168 >/dev/null && i=v.raw@@1048576"
-      " && for n in 1 2 3 4 5 6; do head -c 3000 /dev/urandom > a$n && mcopy -i $i a$n ::/a$n.bin; done"
-      " && mdel -i $i ::/a2.bin ::/a4.bin && head -c 20000 /dev/urandom > big && mcopy -i $i big ::/big.bin"
-      " && qemu-img convert -f raw -O vpc v.raw v.vhd 2>&1");
-  ASSERT_EQ(made.status, 0) << made.out;
-  const auto volume = test::ScanImage(dir / "v.vhd");
+  const auto volume =
+      MakeAndScan(dir, "truncate -s 8M v.raw && echo 'start=2048, type=1' | sfdisk -q v.raw"
+                       " && mkfs.fat -F 12 -s 4 --offset 2048 v.raw 7168",
+                  "for n in 1 2 3 4 5 6; do head -c 3000 /dev/urandom > a$n && mcopy -i $i a$n ::/a$n.bin; done"
+                  " && mdel -i $i ::/a2.bin ::/a4.bin && head -c 20000 /dev/urandom > big && mcopy -i $i big ::/big.bin");
   ASSERT_TRUE(volume);
   test::TempDir out;
   ResultTree tree = ResultTree::Build(volume->store, FsFamily::kFat);
