@@ -157,5 +157,37 @@ TEST(ExtensiveCliTest, BadRangesAndEmptyRangesSayWhy) {
             1);
 }
 
+TEST(ExtensiveCliTest, AFolderWhoseParentEntryNamesItselfComesBackUnderLostDir) {
+  // mtools makes top/loopy/{file.txt, inner/deep.txt}; then loopy's ".."
+  // entry is made to name loopy's own cluster, as some damaged volumes have it.
+  test::TempDir dir;
+  const auto made = RunShell(
+      "export MTOOLS_SKIP_CHECK=1 && cd " + Quote(dir.Path()) +
+      " && truncate -s 40M v.raw && echo 'start=2048, type=c' | sfdisk -q v.raw"
+      " && mkfs.fat -F 32 -s 1 --offset 2048 v.raw 39936 >/dev/null && i=v.raw@@1048576"
+      " && mmd -i $i ::/top ::/top/loopy ::/top/loopy/inner && echo loopy-data > d.txt"
+      " && mcopy -i $i d.txt ::/top/loopy/file.txt && mcopy -i $i d.txt ::/top/loopy/inner/deep.txt"
+      " && inode=$(fls -r -p -o 2048 v.raw | awk -F'\t' '$2 == \"top/loopy\" { split($1, a, \" \"); print a[2] }' | tr -d :)"
+      " && sector=$(istat -o 2048 v.raw $inode | awk '/^Sectors:/ { getline; print $1 }')"
+      " && python3 -c \"import sys; at = (2048 + int(sys.argv[1])) * 512; f = open('v.raw', 'r+b'); f.seek(at);"
+      " d = bytearray(f.read(64)); d[52:54] = d[20:22]; d[58:60] = d[26:28]; f.seek(at); f.write(d)\" $sector"
+      " && qemu-img convert -f raw -O vpc v.raw v.vhd 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  const auto run = RunShell(Dravik("scan extensive --quiet --fs fat32 --pick 1 " + Quote(dir / "v.vhd") +
+                                   " --recover " + Quote(dir / "out")) + " 2>&1");
+  EXPECT_EQ(run.status, 0) << run.out;
+  const auto saved = test::HashTree(dir / "out");
+  int found = 0;
+  for (const auto& [path, sha] : saved) {
+    const bool file = path.size() > 9 && path.compare(path.size() - 9, 9, "/file.txt") == 0;
+    const bool deep = path.size() > 15 && path.compare(path.size() - 15, 15, "/inner/deep.txt") == 0;
+    if (!file && !deep) continue;
+    EXPECT_EQ(path.rfind("Lost Dir/", 0), 0u) << path;
+    EXPECT_EQ(test::ReadFileBytes(dir / "out" / path), test::ReadFileBytes(dir / "d.txt")) << path;
+    ++found;
+  }
+  EXPECT_EQ(found, 2) << "the folder's subtree is not saved";
+}
+
 }  // namespace
 }  // namespace dravik

@@ -44,6 +44,7 @@ class FatExtractor {
     store_.Clear();
     if (control_.Continue()) AddFoundFolders();
     if (control_.Continue()) AddLostParents();
+    if (control_.Continue()) BreakParentLoops();
     if (params_.firstFatLba == 0 && control_.Continue()) FindFats();
     if (control_.Continue()) ReadFolders();
     control_.Report(ExtensiveTexts::kExtractStep5, 0);
@@ -75,6 +76,26 @@ class FatExtractor {
       if (parent == kFatRootId || ids.count(parent) != 0) continue;
       store_.AddFatFolder({DirFolderName(parent), parent, kLostDirId, 0, 0, 0, false, 0});
       ids.insert(parent);
+    }
+  }
+
+  // A folder whose parents lead back to it (a ".." that names the folder
+  // itself, or folders that name each other) could never be reached from
+  // the root with everything below it: the folder where the loop closes
+  // goes under "Lost Dir".
+  void BreakParentLoops() {
+    std::vector<FatFolderRecord>& folders = store_.FatFolders();
+    std::unordered_map<std::uint32_t, std::size_t> index;
+    for (std::size_t i = 0; i < folders.size(); ++i) index.emplace(folders[i].id, i);
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+      std::unordered_set<std::uint32_t> seen;
+      std::uint32_t id = folders[i].id;
+      while (id != kFatRootId && id != kLostDirId && seen.insert(id).second) {
+        const auto it = index.find(id);
+        if (it == index.end()) break;
+        id = folders[it->second].parentId;
+      }
+      if (seen.count(id) != 0) folders[index.at(id)].parentId = kLostDirId;
     }
   }
 
