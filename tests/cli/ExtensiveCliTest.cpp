@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
+#include "NtfsFixtures.h"
 #include "TestFiles.h"
 #include "fs/extensive/ExtensiveTexts.h"
 
@@ -187,6 +190,19 @@ TEST(ExtensiveCliTest, AFolderWhoseParentEntryNamesItselfComesBackUnderLostDir) 
     ++found;
   }
   EXPECT_EQ(found, 2) << "the folder's subtree is not saved";
+}
+
+TEST(ExtensiveCliTest, NtfsRecordsMirroredInMftMirrAreListedOnce) {
+  // $MFTMirr holds copies of the first four records; each file is one item.
+  const auto run = RunShell(Dravik("scan extensive --quiet --fs ntfs --pick 1 --list " +
+                                   Quote(test::NtfsFixture("ntfs.vhdx"))) + " 2>/dev/null");
+  ASSERT_EQ(run.status, 0);
+  std::map<std::string, int> paths;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);)
+    if (const auto tab = line.rfind('\t'); tab != std::string::npos) ++paths[line.substr(tab + 1)];
+  for (const char* system : {"$MFT", "$MFTMirr", "$LogFile", "$Volume"}) EXPECT_EQ(paths[system], 1) << system;
+  for (const auto& [path, count] : paths) EXPECT_EQ(count, 1) << path;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "fs/extensive/NtfsExtract.h"
 
 #include <algorithm>
+#include <set>
+#include <tuple>
 #include <unordered_set>
 
 #include "util/ScanControl.h"
@@ -46,10 +48,14 @@ ResultTree ExtractNtfsFileSystem(const ExtensiveFindings& findings, const FsPara
   }
 
   // The files whose records lie after the file system's start and not
-  // beyond its end.
+  // beyond its end. Copies of one record ($MFTMirr's copies of the first
+  // records, a stale copy) keep the first found: the same name in the same
+  // folder, created at the same time, of the same size.
   const std::uint64_t start = params.partitionStart;
+  std::set<std::tuple<std::uint32_t, std::u16string, std::uint64_t, std::uint64_t>> seen;
   for (const NtfsFoundFile& file : findings.ntfsFiles) {
     if (file.recordLba <= start || file.recordLba > params.fsEnd) continue;
+    if (!seen.emplace(file.parentId, file.name, file.creationTime, file.size).second) continue;
     store.AddNtfsFile({file.name, 0, file.parentId, file.creationTime, file.changeTime, file.size, file.deleted,
                        file.recordLba, file.accessTime});
     ++store.fileCount;
