@@ -36,15 +36,20 @@ void ReportTrouble(const ScanOptions& options, const SaveSummary& summary) {
 
 // Why a save wrote nothing, when it did not.
 void ReportNothingSaved(const SaveSummary& summary) {
-  if (summary.incomplete + summary.interrupted + summary.failed > 0) return;  // the trouble above says why
-  if (summary.filteredOut > 0 && summary.filteredOut == summary.passedOver)
-    std::fprintf(stderr, "dravik: nothing was saved: the filters left out all %s checked\n",
-                 Files(summary.filteredOut).c_str());
-  else if (summary.passedOver > 0)
-    std::fprintf(stderr, "dravik: nothing was saved: the settings (--deleted, --duplicates, --filter) left out "
-                         "all %s checked\n", Files(summary.passedOver).c_str());
-  else
-    std::fprintf(stderr, "dravik: nothing was saved: there are no files to save\n");
+  switch (summary.WhyNothingSaved()) {
+    case SaveSummary::Nothing::kNo: return;  // the trouble above says why
+    case SaveSummary::Nothing::kFiltered:
+      std::fprintf(stderr, "dravik: nothing was saved: the filters left out all %s checked\n",
+                   Files(summary.filteredOut).c_str());
+      return;
+    case SaveSummary::Nothing::kSettings:
+      std::fprintf(stderr, "dravik: nothing was saved: the settings (--deleted, --duplicates, --filter) left out "
+                           "all %s checked\n", Files(summary.passedOver).c_str());
+      return;
+    case SaveSummary::Nothing::kNoFiles:
+      std::fprintf(stderr, "dravik: nothing was saved: there are no files to save\n");
+      return;
+  }
 }
 
 bool WriteReport(const std::string& path, const SaveSummary& summary) {
@@ -86,7 +91,7 @@ int EndSave(const ScanOptions& options, const SaveSummary& summary, ProgressLine
   std::fprintf(options.json ? stderr : stdout, "%s\n", count.c_str());
   std::fflush(stdout);
   ReportTrouble(options, summary);
-  if (summary.saved == 0) ReportNothingSaved(summary);
+  ReportNothingSaved(summary);
   const bool reported = !options.report || WriteReport(*options.report, summary);
   return summary.Succeeded() && reported ? kExitOk : kExitFailed;
 }

@@ -53,10 +53,6 @@ LeftOut LeftOutBySettings(const RecoverySettings& settings, const FilterList& fi
   return filter.Accepts(name) ? LeftOut::kNo : LeftOut::kByFilter;
 }
 
-bool PassedOver(const SaveContext& context, std::u16string_view name, bool deleted) {
-  return LeftOutBySettings(context.settings, context.filter, name, deleted) != LeftOut::kNo;
-}
-
 Destination ChooseDestination(const SaveContext& context, const std::filesystem::path& folder, std::u16string& name,
                               bool forSave, bool deleted) {
   std::filesystem::path path = folder / PathFromName(SafeFileName(name));

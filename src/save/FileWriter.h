@@ -41,8 +41,6 @@ struct SaveContext {
 enum class LeftOut { kNo, kByDeletedSetting, kByFilter };
 LeftOut LeftOutBySettings(const RecoverySettings& settings, const FilterList& filter, std::u16string_view name,
                           bool deleted);
-// True when the filter or the deleted setting leaves the file out of a save.
-bool PassedOver(const SaveContext& context, std::u16string_view name, bool deleted);
 
 // Where a file goes, or why it does not.
 struct Destination {

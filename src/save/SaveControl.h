@@ -9,6 +9,7 @@
 // whole is named, so a caller can tell a complete save from one that is not
 // and say which files fall short.
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cstdint>
@@ -95,8 +96,14 @@ struct SaveSummary {
   std::vector<SaveFailure> failures;
 
   // Nothing went wrong: every sector was read and every file and folder
-  // made; files may still have been cut short on request.
-  bool NothingFailed() const { return failed == 0 && incomplete == 0 && failedReads == 0 && NoFailureOtherThanCuts(); }
+  // made; files may still have been cut short on request. (Every other
+  // problem is counted as failed or incomplete; a folder that could not be
+  // made is only named.)
+  bool NothingFailed() const {
+    return failed == 0 && incomplete == 0 && failedReads == 0 &&
+           std::none_of(failures.begin(), failures.end(),
+                        [](const SaveFailure& f) { return f.step == SaveFailure::Step::kFolder; });
+  }
   // Every file that was begun is saved whole, with every sector read, and
   // every folder was made.
   bool Complete() const { return NothingFailed() && interrupted == 0; }
@@ -104,11 +111,17 @@ struct SaveSummary {
   // called a success.
   bool Succeeded() const { return Complete() && saved > 0; }
 
- private:
-  bool NoFailureOtherThanCuts() const {
-    for (const SaveFailure& failure : failures)
-      if (failure.step != SaveFailure::Step::kInterrupted) return false;
-    return true;
+  // Why no file at all was written, for both front ends to say.
+  enum class Nothing {
+    kNo,          // some file was written, cut or failed
+    kFiltered,    // the file filters left out every checked file
+    kSettings,    // the deleted or duplicate setting (and the filters) left them out
+    kNoFiles,     // there was no file to save
+  };
+  Nothing WhyNothingSaved() const {
+    if (saved + incomplete + interrupted + failed > 0) return Nothing::kNo;
+    if (filteredOut > 0 && filteredOut == passedOver) return Nothing::kFiltered;
+    return passedOver > 0 ? Nothing::kSettings : Nothing::kNoFiles;
   }
 };
 

@@ -180,23 +180,26 @@ SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& sto
   const FileIndexMap index = FileIndex(store, tree.Family());
   // Without the destination nothing can be written: every file fails.
   const std::optional<SaveFailure> noDestination = MakeFolderPath(destination);
-  // Folders are made in the first pass, even after a stop (empty then).
-  std::vector<bool> made;
+  // Folders are made first, even after a stop (empty then).
+  struct MadeFolder {
+    std::filesystem::path relative;
+    std::uint32_t folderId;
+  };
+  std::vector<MadeFolder> made;
   for (const std::size_t node : tree.CheckedFolders()) {
-    const std::filesystem::path relative = SafeRelativePath(tree.PathOf(node));
+    std::filesystem::path relative = SafeRelativePath(tree.PathOf(node));
+    const std::uint32_t folderId = tree.Node(node).folderId;
     const auto failure = noDestination ? noDestination : MakeFolderBelow(destination, relative);
-    if (failure) FailFolder(context, store, tree, index, destination / relative, *failure, tree.Node(node).folderId);
-    made.push_back(!failure);
+    if (failure)
+      FailFolder(context, store, tree, index, destination / relative, *failure, folderId);
+    else
+      made.push_back({std::move(relative), folderId});
   }
   // Two folders of the tree may share one destination folder (a deleted
   // folder of a live one's name): every live file goes before every deleted one.
   for (const Pass pass : kPasses) {
-    std::size_t at = 0;
-    for (const std::size_t node : tree.CheckedFolders()) {
-      if (made[at++])
-        SaveFolder(context, store, tree, index, destination, SafeRelativePath(tree.PathOf(node)),
-                   tree.Node(node).folderId, pass);
-    }
+    for (const MadeFolder& folder : made)
+      SaveFolder(context, store, tree, index, destination, folder.relative, folder.folderId, pass);
     for (const std::uint64_t key : tree.CheckedFiles()) {
       if (context.control.StopRequested()) break;
       const auto it = index.find(key);

@@ -23,14 +23,17 @@ QString Files(std::uint32_t count) { return count == 1 ? QStringLiteral("1 file"
 
 // Why a save that wrote no file did not, or empty when it wrote some.
 QString NothingSavedText(const SaveSummary& summary) {
-  if (summary.saved + summary.incomplete + summary.interrupted + summary.failed > 0) return {};
-  if (summary.filteredOut > 0 && summary.filteredOut == summary.passedOver)
-    return QStringLiteral("Nothing was saved: none of the %1 checked matches the File Filters.")
-        .arg(Files(summary.filteredOut));
-  if (summary.passedOver > 0)
-    return QStringLiteral("Nothing was saved: the Recovery Settings left out all %1 checked "
-                          "(deleted files, or names that exist in the folder already).")
-        .arg(Files(summary.passedOver));
+  switch (summary.WhyNothingSaved()) {
+    case SaveSummary::Nothing::kNo: return {};
+    case SaveSummary::Nothing::kFiltered:
+      return QStringLiteral("Nothing was saved: none of the %1 checked matches the File Filters.")
+          .arg(Files(summary.filteredOut));
+    case SaveSummary::Nothing::kSettings:
+      return QStringLiteral("Nothing was saved: the Recovery Settings left out all %1 checked "
+                            "(deleted files, or names that exist in the folder already).")
+          .arg(Files(summary.passedOver));
+    case SaveSummary::Nothing::kNoFiles: break;
+  }
   return QStringLiteral("Nothing was saved: there was no file to save.");
 }
 
