@@ -86,3 +86,4 @@ echo
 
 echo "== desktop program: Quick Scan to results, event-loop gap, a folder of 200,000 files"
 BUILD=$BUILD "$ROOT/bench/gui_scan.sh" "$WORKDIR/../bench-ntfs" || echo "   not measured (see above)"
+echo; DRAVIK=$BUILD/dravik "$ROOT/bench/salvage_corpus.sh" "$WORKDIR/../bench-salvage" || echo "   salvage corpus not measured (see above)"

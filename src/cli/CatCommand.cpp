@@ -14,7 +14,7 @@ namespace dravik::cli {
 namespace {
 
 constexpr const char* kCatUsage =
-    "Usage: dravik cat IMAGE [--offset BYTES] [--length BYTES] [--verbose]\n"
+    "Usage: dravik cat IMAGE [--offset BYTES] [--length BYTES] [--verbose] [--as-raw]\n"
     "\n"
     "Writes the bytes of the image's virtual disk to standard output, as the\n"
     "engine reads them: absent blocks as zeros. The whole disk by default.\n"
@@ -22,6 +22,7 @@ constexpr const char* kCatUsage =
     "Options:\n"
     "  --offset BYTES   first byte to write (decimal, or hexadecimal with 0x)\n"
     "  --length BYTES   number of bytes to write (default: up to the end of the disk)\n"
+    "  --as-raw         read the file as a plain disk whatever its name says\n"
     "  --verbose        also say on standard error what the reader had to work around\n"
     "  --help           show this text\n";
 
@@ -79,7 +80,7 @@ int WriteFailed() {
 }  // namespace
 
 int RunCat(const std::vector<std::string>& args) {
-  const ParsedArgs parsed = ParseArgs(args, {{"offset", true}, {"length", true}, {"verbose"}, {"help"}});
+  const ParsedArgs parsed = ParseArgs(args, {{"offset", true}, {"length", true}, {"verbose"}, {"as-raw"}, {"help"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kCatUsage);
   if (parsed.Has("help")) {
     std::fputs(kCatUsage, stdout);
@@ -99,7 +100,7 @@ int RunCat(const std::vector<std::string>& args) {
   }
 
   VirtualDisk disk;
-  if (!OpenForCommand(disk, parsed.positionals[0], false, parsed.Has("verbose"))) return kExitFailed;
+  if (!OpenForCommand(disk, parsed.positionals[0], {false, parsed.Has("as-raw")}, parsed.Has("verbose"))) return kExitFailed;
   const std::uint64_t size = disk.Size();
   if (!length) length = offset < size ? size - offset : 0;
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "disk/PartitionSearch.h"
+#include "vdisk/VirtualDisk.h"
 
 namespace dravik {
-class VirtualDisk;
 class ScanControl;
 }
 
@@ -40,6 +40,6 @@ int UsageError(const std::string& problem, const char* usage);
 
 // Opens the image for a verb; on failure prints the message (and, with
 // verbose, what the reader found) to standard error.
-bool OpenForCommand(VirtualDisk& disk, const std::string& path, bool quickScan, bool verbose);
+bool OpenForCommand(VirtualDisk& disk, const std::string& path, OpenRequest request, bool verbose);
 
 }  // namespace dravik::cli

@@ -58,7 +58,7 @@ void PrintFoundJson(const ExtensiveFindings& findings) {
 
 int RunExtensiveScanCommand(ScanOptions& options) {
   VirtualDisk disk;
-  if (!OpenForCommand(disk, options.image, true, options.verbose)) return kExitFailed;
+  if (!OpenForCommand(disk, options.image, {true, options.asRaw}, options.verbose)) return kExitFailed;
   if (auto status = CheckSnapshotTarget(options)) return *status;
   const SectorReader reader(disk);
   const ScanRange range = CheckScanRange(options.start, options.end, reader.SectorCount());

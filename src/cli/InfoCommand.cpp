@@ -12,14 +12,15 @@ namespace dravik::cli {
 namespace {
 
 constexpr const char* kInfoUsage =
-    "Usage: dravik info IMAGE [--json] [--quiet] [--verbose]\n"
+    "Usage: dravik info IMAGE [--json] [--quiet] [--verbose] [--as-raw]\n"
     "\n"
     "Shows what the drive pane shows for the image's disk: the model, the capacity,\n"
     "and for a VHD its cylinders, heads and sectors per track, for a VHDX its disk\n"
     "type, data block count and total BAT entries; then the virtual size in bytes\n"
-    "and the partitions (as 'dravik partitions' lists them). A differencing image\n"
-    "(or a Hyper-V checkpoint, .avhd/.avhdx) lists its chain of parents, each found\n"
-    "or missing, and a VHDX says whether its log was replayed (in memory only).\n"
+    "and the partitions (as 'dravik partitions' lists them); a raw disk (.img,\n"
+    ".raw, .dd or --as-raw) its size. A differencing image (or a Hyper-V\n"
+    "checkpoint, .avhd/.avhdx) lists its chain of parents, each found or missing,\n"
+    "and a VHDX says whether its log was replayed (in memory only).\n"
     "A damaged image lists its repairs: each structure found damaged, what was\n"
     "wrong with it and what the reader did instead (another copy used, a value\n"
     "refused, the file read as a raw disk); nothing is written to the image.\n"
@@ -28,6 +29,7 @@ constexpr const char* kInfoUsage =
     "  --json       print one JSON object instead of the text lines; \"repairs\"\n"
     "               lists {\"structure\", \"problem\", \"action\"} objects\n"
     "  --quiet      no progress line on standard error\n"
+    "  --as-raw     read the file as a plain disk whatever its name says\n"
     "  --verbose    also say on standard error what the reader had to work around\n"
     "  --help       show this text\n";
 
@@ -55,6 +57,8 @@ std::string InfoJson(const VirtualDisk& disk, const std::vector<InfoLine>& lines
         .Add("dataBlockCount", vhdx->DataBlockCount())
         .Add("totalBatEntries", vhdx->TotalBatEntries())
         .Add("allocatedSize", vhdx->AllocatedSize());
+  } else {
+    json.Add("format", "raw").Add("diskType", "Raw disk").Add("virtualSize", disk.Size());
   }
   std::string chain = "[";
   for (const ChainImage& image : disk.Chain().images) {
@@ -81,7 +85,7 @@ std::string InfoJson(const VirtualDisk& disk, const std::vector<InfoLine>& lines
 }  // namespace
 
 int RunInfo(const std::vector<std::string>& args) {
-  const ParsedArgs parsed = ParseArgs(args, {{"json"}, {"quiet"}, {"verbose"}, {"help"}});
+  const ParsedArgs parsed = ParseArgs(args, {{"json"}, {"quiet"}, {"verbose"}, {"as-raw"}, {"help"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kInfoUsage);
   if (parsed.Has("help")) {
     std::fputs(kInfoUsage, stdout);
@@ -90,10 +94,10 @@ int RunInfo(const std::vector<std::string>& args) {
   if (parsed.positionals.size() != 1) return UsageError("info takes one IMAGE", kInfoUsage);
 
   VirtualDisk disk;
-  if (!OpenForCommand(disk, parsed.positionals[0], false, parsed.Has("verbose"))) return kExitFailed;
+  if (!OpenForCommand(disk, parsed.positionals[0], {false, parsed.Has("as-raw")}, parsed.Has("verbose"))) return kExitFailed;
   DriveTable drives;
   RegisterImage(drives, disk);
-  const ImageKind kind = disk.Vhd() ? ImageKind::kVhd : ImageKind::kVhdx;
+  const ImageKind kind = disk.CurrentImageKind().value_or(ImageKind::kRaw);
   const std::vector<InfoLine> lines = DiskInfoLines(drives, 0, disk, kind);
 
   ProgressLine progress(parsed.Has("quiet"));
@@ -104,7 +108,7 @@ int RunInfo(const std::vector<std::string>& args) {
     std::printf("%s\n", InfoJson(disk, lines, table).c_str());
     return kExitOk;
   }
-  std::printf("Format\t\t\t: %s\n", kind == ImageKind::kVhd ? "VHD" : "VHDX");
+  std::printf("Format\t\t\t: %s\n", ImageKindName(kind));
   for (const InfoLine& line : lines) std::printf("%s %s\n", line.label.c_str(), line.value.c_str());
   std::printf("Virtual Size\t\t: %llu bytes\n", static_cast<unsigned long long>(disk.Size()));
   const ChainReport& chain = disk.Chain();

@@ -16,6 +16,7 @@ namespace {
 
 constexpr const char* kPartitionsUsage =
     "Usage: dravik partitions IMAGE [--search | --no-search] [--json] [--quiet] [--verbose]\n"
+    "                               [--as-raw]\n"
     "\n"
     "Lists the partitions of the image's disk: from its MBR and extended boot\n"
     "records (or its GPT), and from a search for boot sectors at every cylinder\n"
@@ -27,11 +28,13 @@ constexpr const char* kPartitionsUsage =
     "  --no-search   never search; list only what the table holds\n"
     "  --json        print {\"partitions\":[{\"index\",\"start\",\"sectors\",\"code\",\"type\"}, ...]}\n"
     "  --quiet       no progress line on standard error\n"
+    "  --as-raw      read the file as a plain disk whatever its name says\n"
     "  --verbose     also say on standard error what the image reader had to work around\n"
     "  --help        show this text\n";
 
 constexpr const char* kParamsUsage =
     "Usage: dravik params IMAGE --partition N [--json] [--quiet] [--verbose]\n"
+    "                           [--as-raw]\n"
     "\n"
     "Shows the file-system parameters of partition N (as 'dravik partitions'\n"
     "numbers them): read from its boot sector or a backup copy, or, for a FAT\n"
@@ -41,6 +44,7 @@ constexpr const char* kParamsUsage =
     "  --partition N  the partition to look at (required)\n"
     "  --json         print one JSON object of the parameters\n"
     "  --quiet        no progress line on standard error\n"
+    "  --as-raw       read the file as a plain disk whatever its name says\n"
     "  --verbose      also say on standard error what the image reader had to work around\n"
     "  --help         show this text\n";
 
@@ -118,7 +122,7 @@ void PrintPartitions(const PartitionTable& table) {
 
 int RunPartitions(const std::vector<std::string>& args) {
   const ParsedArgs parsed =
-      ParseArgs(args, {{"search"}, {"no-search"}, {"json"}, {"quiet"}, {"verbose"}, {"help"}});
+      ParseArgs(args, {{"search"}, {"no-search"}, {"json"}, {"quiet"}, {"verbose"}, {"as-raw"}, {"help"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kPartitionsUsage);
   if (parsed.Has("help")) {
     std::fputs(kPartitionsUsage, stdout);
@@ -129,7 +133,7 @@ int RunPartitions(const std::vector<std::string>& args) {
     return UsageError("--search and --no-search exclude each other", kPartitionsUsage);
 
   VirtualDisk disk;
-  if (!OpenForCommand(disk, parsed.positionals[0], false, parsed.Has("verbose"))) return kExitFailed;
+  if (!OpenForCommand(disk, parsed.positionals[0], {false, parsed.Has("as-raw")}, parsed.Has("verbose"))) return kExitFailed;
   ProgressLine progress(parsed.Has("quiet"));
   ScanControl control(progress.Sink());
   const SearchRule rule = parsed.Has("search")      ? SearchRule::kAlways
@@ -145,7 +149,7 @@ int RunPartitions(const std::vector<std::string>& args) {
 }
 
 int RunParams(const std::vector<std::string>& args) {
-  const ParsedArgs parsed = ParseArgs(args, {{"partition", true}, {"json"}, {"quiet"}, {"verbose"}, {"help"}});
+  const ParsedArgs parsed = ParseArgs(args, {{"partition", true}, {"json"}, {"quiet"}, {"verbose"}, {"as-raw"}, {"help"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kParamsUsage);
   if (parsed.Has("help")) {
     std::fputs(kParamsUsage, stdout);
@@ -156,7 +160,7 @@ int RunParams(const std::vector<std::string>& args) {
   if (!index) return UsageError("--partition N is required", kParamsUsage);
 
   VirtualDisk disk;
-  if (!OpenForCommand(disk, parsed.positionals[0], true, parsed.Has("verbose"))) return kExitFailed;
+  if (!OpenForCommand(disk, parsed.positionals[0], {true, parsed.Has("as-raw")}, parsed.Has("verbose"))) return kExitFailed;
   ProgressLine progress(parsed.Has("quiet"));
   ScanControl control(progress.Sink());
   const PartitionTable table = FindPartitions(disk, SearchRule::kWhenTableEmpty, control);

@@ -33,7 +33,7 @@ constexpr const char* kScanUsage =
     "                               [--report FILE] [--select PATH]...\n"
     "                               [--deleted include|only|exclude]\n"
     "                               [--duplicates rename|overwrite|skip] [--filter PATTERN]...\n"
-    "                               [--quiet] [--verbose]\n"
+    "                               [--quiet] [--verbose] [--as-raw]\n"
     "       dravik scan extensive IMAGE --fs ntfs|fat32|fat16 [--start S] [--end E]\n"
     "                               [--pick K [the listing and saving options]]\n"
     "       dravik scan trace IMAGE --types .EXT[,.EXT...] [--partition N | --whole-disk]\n"
@@ -105,6 +105,9 @@ constexpr const char* kScanUsage =
     "                       extensive: with --pick\n"
     "  --replace            write over an existing snapshot FILE\n"
     "  --quiet              no progress line on standard error\n"
+    "  --as-raw             read the file as a plain disk whatever its name says: the\n"
+    "                       last road for a container whose structures are beyond\n"
+    "                       repair (the extensive modes then search its own bytes)\n"
     "  --verbose            also say on standard error what the image reader had to\n"
     "                       work around\n"
     "  --help               show this text\n";
@@ -264,6 +267,7 @@ std::optional<int> ParseResultOptions(const ParsedArgs& parsed, ScanOptions& opt
   options.json = parsed.Has("json");
   options.quiet = parsed.Has("quiet");
   options.verbose = parsed.Has("verbose");
+  options.asRaw = parsed.Has("as-raw");
   options.destination = parsed.Value("recover");
   options.report = parsed.Value("report");
   if (parsed.Has("select")) options.selected = parsed.values.at("select");
@@ -362,7 +366,7 @@ std::optional<int> ParseTraceOptions(const ParsedArgs& parsed, ScanOptions& opti
 std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& args) {
   const ParsedArgs parsed = ParseArgs(args, {{"partition", true}, {"list"}, {"json"}, {"recover", true},
                                              {"report", true}, {"select", true}, {"deleted", true}, {"duplicates", true},
-                                             {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"fs", true},
+                                             {"filter", true}, {"quiet"}, {"verbose"}, {"as-raw"}, {"help"}, {"fs", true},
                                              {"start", true}, {"end", true}, {"pick", true},
                                              {"save-snapshot", true}, {"replace"}, {"types", true},
                                              {"size", true}, {"whole-disk"}, {"no-trim"}});
@@ -445,7 +449,7 @@ int RunScan(const std::vector<std::string>& args) {
   if (options.mode == "trace") return RunTraceScanCommand(options);
 
   VirtualDisk disk;
-  if (!OpenForCommand(disk, options.image, true, options.verbose)) return kExitFailed;
+  if (!OpenForCommand(disk, options.image, {true, options.asRaw}, options.verbose)) return kExitFailed;
   if (auto status = CheckSnapshotTarget(options)) return *status;
   ProgressLine progress(options.quiet);
   ScanControl control(progress.Sink());

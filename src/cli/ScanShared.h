@@ -40,6 +40,7 @@ struct ScanOptions {
   bool json = false;
   bool quiet = false;
   bool verbose = false;
+  bool asRaw = false;
   // Extensive Scan: the kind sought, the range as typed, the file system picked.
   std::uint16_t fsType = 0;
   std::string start = "0";

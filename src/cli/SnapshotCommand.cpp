@@ -19,7 +19,7 @@ constexpr const char* kSnapshotUsage =
     "Usage: dravik snapshot [IMAGE] FILE.dvsf [--list | --json] [--recover DIR]\n"
     "                       [--report FILE] [--select PATH]... [--deleted include|only|exclude]\n"
     "                       [--duplicates rename|overwrite|skip] [--filter PATTERN]...\n"
-    "                       [--quiet] [--verbose]\n"
+    "                       [--quiet] [--verbose] [--as-raw]\n"
     "       dravik snapshot --info FILE.dvsf\n"
     "\n"
     "Reads a snapshot that 'dravik scan ... --save-snapshot' (or the desktop\n"
@@ -74,7 +74,7 @@ void PrintInfo(const Snapshot& s) {
 int RunSnapshot(const std::vector<std::string>& args) {
   const ParsedArgs parsed =
       ParseArgs(args, {{"info"}, {"list"}, {"json"}, {"recover", true}, {"report", true}, {"select", true}, {"deleted", true},
-                       {"duplicates", true}, {"filter", true}, {"quiet"}, {"verbose"}, {"help"}, {"size", true}, {"no-trim"}});
+                       {"duplicates", true}, {"filter", true}, {"quiet"}, {"verbose"}, {"as-raw"}, {"help"}, {"size", true}, {"no-trim"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kSnapshotUsage);
   if (parsed.Has("help")) {
     std::fputs(kSnapshotUsage, stdout);
@@ -109,7 +109,7 @@ int RunSnapshot(const std::vector<std::string>& args) {
   VirtualDisk disk;
   std::optional<SectorReader> reader;
   if (given == 2) {
-    if (!OpenForCommand(disk, options.image, snapshot.info.mode == ScanMode::kQuick, options.verbose))
+    if (!OpenForCommand(disk, options.image, {snapshot.info.mode == ScanMode::kQuick, options.asRaw}, options.verbose))
       return kExitFailed;
     reader.emplace(disk);
     if (!SnapshotFitsDisk(snapshot, *reader)) {

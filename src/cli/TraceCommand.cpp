@@ -199,7 +199,7 @@ int RunTraceScanCommand(ScanOptions& options) {
   const auto groups = GroupsOf(*catalogue, options.types);
   if (!groups) return kExitUsage;
   VirtualDisk disk;
-  if (!OpenForCommand(disk, options.image, false, options.verbose)) return kExitFailed;
+  if (!OpenForCommand(disk, options.image, {false, options.asRaw}, options.verbose)) return kExitFailed;
   if (auto status = CheckSnapshotTarget(options)) return *status;
   ProgressLine progress(options.quiet);
   ScanControl control(progress.Sink());

@@ -42,8 +42,8 @@ int UsageError(const std::string& problem, const char* usage) {
   return kExitUsage;
 }
 
-bool OpenForCommand(VirtualDisk& disk, const std::string& path, bool quickScan, bool verbose) {
-  const OpenResult result = OpenImage(disk, path, quickScan);
+bool OpenForCommand(VirtualDisk& disk, const std::string& path, OpenRequest request, bool verbose) {
+  const OpenResult result = OpenImage(disk, path, request);
   const std::string diagnostic = disk.Diagnostic();
   if (verbose && !diagnostic.empty()) std::fprintf(stderr, "dravik: %s: %s\n", path.c_str(), diagnostic.c_str());
   // Missing or mismatched parents and logs left unreplayed change what the

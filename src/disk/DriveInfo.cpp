@@ -13,6 +13,11 @@ std::string Megabytes(std::uint64_t bytes) { return std::to_string(bytes / 10485
 std::vector<InfoLine> DiskInfoLines(const DriveTable& table, std::uint16_t driveIndex, const VirtualDisk& disk,
                                     ImageKind kind) {
   const DriveSlot& slot = table.slots.at(driveIndex);
+  if (kind == ImageKind::kRaw) {
+    return {{"Model\t\t\t:", slot.model},
+            {"Capacity\t\t:", Megabytes(disk.Size())},
+            {"Disk Type\t\t:", disk.DiskTypeText()}};
+  }
   if (kind == ImageKind::kVhd) {
     return {{"Model\t\t\t:", slot.model},
             {"Capacity\t\t:", ApproxMegabytes(slot.totalSectors)},

@@ -20,22 +20,30 @@ inline bool FailWithZeros(std::span<std::uint8_t> rest) {
   return false;
 }
 
+// What dataOffsetOf gives for a block whose table entry was lost: it reads
+// as zeros, and the read fails, so that what holds it is known to be
+// incomplete.
+constexpr std::uint64_t kLostBlock = std::numeric_limits<std::uint64_t>::max();
+
 // dataOffsetOf(block) gives the file offset of a block's first data byte, 0
-// when the block is absent. A read that reaches past the last block, or whose
-// file read falls short, fails; the bytes it could not deliver are zero.
+// when the block is absent, kLostBlock when its entry was lost. A read that
+// reaches past the last block, or whose file read falls short, fails; the
+// bytes it could not deliver are zero.
 template <typename DataOffsetOf>
 bool ReadMappedBlocks(const ByteSource& file, std::uint64_t blockSize, std::uint64_t blockCount,
                       std::uint64_t offset, std::span<std::uint8_t> out, DataOffsetOf dataOffsetOf) {
   if (blockSize == 0) return FailWithZeros(out);
   std::uint64_t block = offset / blockSize;
   std::uint64_t inBlock = offset % blockSize;
+  bool whole = true;
   while (!out.empty()) {
     if (block >= blockCount) return FailWithZeros(out);
     const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(blockSize - inBlock, out.size()));
     const auto part = out.first(take);
     const std::uint64_t data = dataOffsetOf(block);
-    if (data == 0) {
+    if (data == 0 || data == kLostBlock) {
       std::fill(part.begin(), part.end(), std::uint8_t{0});
+      whole = whole && data == 0;
     } else if (!file.ReadAt(data + inBlock, part)) {
       return FailWithZeros(out.subspan(take));
     }
@@ -43,7 +51,7 @@ bool ReadMappedBlocks(const ByteSource& file, std::uint64_t blockSize, std::uint
     ++block;
     inBlock = 0;
   }
-  return true;
+  return whole;
 }
 
 // Where a virtual offset lies in the file, through the following blocks as
@@ -57,7 +65,7 @@ std::optional<FileSpan> LocateMappedBlock(const ByteSource& file, std::uint64_t 
   std::uint64_t block = offset / blockSize;
   const std::uint64_t inBlock = offset % blockSize;
   const std::uint64_t data = dataOffsetOf(block);
-  if (data == 0) return std::nullopt;
+  if (data == 0 || data == kLostBlock) return std::nullopt;
   std::uint64_t span = blockSize - inBlock;
   while (span < length && ++block < blockCount && dataOffsetOf(block) == data - inBlock + (span + inBlock)) span += blockSize;
   return file.Locate(data + inBlock, std::min(length, span));
@@ -76,7 +84,7 @@ std::optional<ByteRange> PresentMappedRange(std::uint64_t fileSize, std::uint64_
   const std::uint64_t blocks = std::min(blockCount, std::numeric_limits<std::uint64_t>::max() / blockSize);
   const auto heldBytes = [&](std::uint64_t block) -> std::uint64_t {
     const std::uint64_t data = dataOffsetOf(block);
-    return data == 0 || data >= fileSize ? 0 : std::min(blockSize, fileSize - data);
+    return data == 0 || data == kLostBlock || data >= fileSize ? 0 : std::min(blockSize, fileSize - data);
   };
   for (std::uint64_t block = offset / blockSize; block < blocks; ++block) {
     std::uint64_t held = heldBytes(block);

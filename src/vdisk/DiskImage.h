@@ -58,6 +58,8 @@ class DiskImage : public ByteSource {
  public:
   // Reads the image's structures from file; false when it is no image of the format.
   virtual bool Open(std::unique_ptr<ByteSource> file) = 0;
+  // Lets the image go; the reader reads nothing until the next Open.
+  virtual void Close() = 0;
   // Why the last open failed or what it had to work around; for --verbose output.
   virtual const std::string& Diagnostic() const = 0;
   virtual const char* FormatName() const = 0;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "vdisk/ImageFile.h"
+#include "vdisk/RawImage.h"
 #include "vdisk/VhdImage.h"
 #include "vdisk/VhdxImage.h"
 
@@ -58,12 +59,26 @@ std::optional<ImageKind> ImageKindFromPath(const fs::path& path) {
   const std::string extension = Lower(path.extension().string());
   if (extension == ".vhd" || extension == ".avhd") return ImageKind::kVhd;
   if (extension == ".vhdx" || extension == ".avhdx") return ImageKind::kVhdx;
+  if (extension == ".img" || extension == ".raw" || extension == ".dd") return ImageKind::kRaw;
   return std::nullopt;
 }
 
+const char* ImageKindName(ImageKind kind) {
+  switch (kind) {
+    case ImageKind::kVhd: return "VHD";
+    case ImageKind::kVhdx: return "VHDX";
+    case ImageKind::kRaw: return "raw";
+  }
+  return "";
+}
+
 std::unique_ptr<DiskImage> MakeReader(ImageKind kind) {
-  if (kind == ImageKind::kVhd) return std::make_unique<VhdImage>();
-  return std::make_unique<VhdxImage>();
+  switch (kind) {
+    case ImageKind::kVhd: return std::make_unique<VhdImage>();
+    case ImageKind::kVhdx: return std::make_unique<VhdxImage>();
+    case ImageKind::kRaw: return std::make_unique<RawImage>();
+  }
+  return nullptr;
 }
 
 SourceOpener FileOpener() {
@@ -126,7 +141,8 @@ ChainReport AttachParents(DiskImage& image, const fs::path& path, const SourceOp
       std::string why;
       auto file = open(candidate, &why);
       if (!file) continue;
-      auto reader = MakeReader(ImageKindFromPath(candidate).value_or(KindOf(*child)));
+      const std::optional<ImageKind> named = ImageKindFromPath(candidate);
+      auto reader = MakeReader(named && named != ImageKind::kRaw ? *named : KindOf(*child));
       const auto* vhd = dynamic_cast<const VhdImage*>(reader.get());
       if (!reader->Open(std::move(file)) || (vhd && !vhd->HasFooterCookie())) {
         report.warnings.push_back(candidate.string() + " does not read as a " + reader->FormatName() +

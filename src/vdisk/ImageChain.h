@@ -25,11 +25,16 @@ namespace dravik {
 constexpr std::size_t kMaxChainDepth = 32;
 
 // The image kind as the scanners and the information texts ask for it.
-enum class ImageKind { kVhd = 0, kVhdx = 1 };
+// A raw image is a file read as the disk it holds, byte for byte.
+enum class ImageKind { kVhd = 0, kVhdx = 1, kRaw = 2 };
+
+// "VHD", "VHDX" or "raw".
+const char* ImageKindName(ImageKind kind);
 
 // The kind named by the path's extension, compared without regard to case:
 // ".vhd" and the checkpoint extension ".avhd" for VHD, ".vhdx" and ".avhdx"
-// for VHDX; none for any other extension. The file's content is not looked at.
+// for VHDX, ".img", ".raw" and ".dd" for a raw disk; none for any other
+// extension. The file's content is not looked at.
 std::optional<ImageKind> ImageKindFromPath(const std::filesystem::path& path);
 
 // A new, empty reader of the kind.

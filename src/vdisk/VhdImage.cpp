@@ -4,6 +4,8 @@
 
 #include "vdisk/BlockMap.h"
 #include "vdisk/ImageFile.h"
+#include "vdisk/LayoutInference.h"
+#include "vdisk/VhdInference.h"
 #include "vdisk/VhdParentLocator.h"
 
 namespace dravik {
@@ -38,6 +40,7 @@ void VhdImage::Close() {
   batOffset_ = 0;
   dataEnd_ = 0;
   blockOffsets_.clear();
+  inferredHeader_.reset();
   diagnostic_.clear();
   repairs_.clear();
   noStructureFound_ = false;
@@ -83,23 +86,33 @@ bool VhdImage::ReadFooter() {
 // its last 512 bytes would claim.
 bool VhdImage::ReadWithoutFooter() {
   const auto first = ReadBlock(*file_, 0, kFooterSize);
-  const DynamicHeader header = ParseDynamicHeader(ReadBlock(*file_, kDefaultDynamicHeaderOffset, kDynamicHeaderSize));
+  const std::optional<std::uint64_t> headerAt = FindDynamicHeader(*file_);
   footer_ = {};
-  if (header.hasCookie) {
+  if (headerAt) {
+    const DynamicHeader header = ParseDynamicHeader(ReadBlock(*file_, *headerAt, kDynamicHeaderSize));
     footer_.diskTypeCode = kDynamic;
-    footer_.dataOffset = kDefaultDynamicHeaderOffset;
+    footer_.dataOffset = *headerAt;
     footer_.size = std::uint64_t{header.maxTableEntries} * header.blockSize;
     repairs_.push_back({"footer", "missing at the end and at offset 0",
-                        "the dynamic header at 512 used; the size taken from its block table: " +
-                            std::to_string(footer_.size) + " bytes"});
+                        "the dynamic header at " + std::to_string(*headerAt) +
+                            " used; the size taken from its block table: " + std::to_string(footer_.size) + " bytes"});
   } else if (u8(first, kBootSignatureOffset) == 0x55 && u8(first, kBootSignatureOffset + 1) == 0xAA) {
-    footer_.size = file_->Size();
-    dataEnd_ = footer_.size;
+    // A fixed disk cut short still spans what its partition table says;
+    // the part the file lost reads as failing zeros.
+    footer_.size = std::max(file_->Size(), PartitionTableExtent(first));
+    dataEnd_ = file_->Size();
     repairs_.push_back({"footer", "missing at the end and at offset 0", "the file read as a raw disk"});
+  } else if (const std::optional<DynamicHeader> inferred = FindBlockTableByShape(*file_, dataEnd_, 0)) {
+    footer_.diskTypeCode = kDynamic;
+    footer_.size = std::uint64_t{inferred->maxTableEntries} * inferred->blockSize;
+    inferredHeader_ = inferred;
+    repairs_.push_back({"footer and dynamic header", "missing",
+                        "read as a dynamic disk of " + std::to_string(footer_.size) +
+                            " bytes, as far as the block table found by its shape reaches"});
   } else {
     noStructureFound_ = true;
     return Fail("no VHD structure was found: no \"conectix\" footer at the end or at offset 0, no dynamic header "
-                "at 512 and no boot signature in the first sector");
+                "in the first MiB, no block table and no boot signature in the first sector");
   }
   diagnostic_ = repairs_.back().Text();
   return true;
@@ -113,14 +126,26 @@ bool VhdImage::ReadBlockTable() {
   bool ok = false;
   std::vector<std::uint8_t> headerBytes;
   DynamicHeader header;
+  std::uint64_t headerAt = footer_.dataOffset;
   if (footer_.dataOffset <= fileSize && fileSize - footer_.dataOffset >= kDynamicHeaderSize) {
     headerBytes = ReadBlock(*file_, footer_.dataOffset, kDynamicHeaderSize);
     header = ParseDynamicHeader(headerBytes);
   }
   if (!header.hasCookie) {
-    headerBytes = ReadBlock(*file_, kDefaultDynamicHeaderOffset, kDynamicHeaderSize, &ok);
+    headerAt = FindDynamicHeader(*file_).value_or(kDefaultDynamicHeaderOffset);
+    headerBytes = ReadBlock(*file_, headerAt, kDynamicHeaderSize, &ok);
     if (!ok) return Fail("the dynamic header cannot be read");
     header = ParseDynamicHeader(headerBytes);
+  }
+  if (!header.hasCookie && !IsDifferencing()) {
+    if (!inferredHeader_) inferredHeader_ = FindBlockTableByShape(*file_, dataEnd_, footer_.size);
+    if (!inferredHeader_) return Fail("the dynamic header is lost and no block table was found by its shape");
+    header = *inferredHeader_;
+    if (footer_.dataOffset != 0)
+      repairs_.push_back({"dynamic header", "missing (no \"cxsparse\" cookie)",
+                          "the block table found by its shape at " + std::to_string(header.tableOffset) + ": " +
+                              std::to_string(header.maxTableEntries) + " entries of " + std::to_string(header.blockSize) +
+                              " bytes (the block size from the spacing of its blocks)"});
   }
   blockSize_ = header.blockSize;
   if (IsDifferencing()) parentLink_ = ReadParentLink(*file_, headerBytes);
@@ -128,7 +153,7 @@ bool VhdImage::ReadBlockTable() {
   const std::uint64_t batBytes = std::uint64_t{header.maxTableEntries} * 4;
   const auto fits = [&](std::uint64_t offset) { return offset <= fileSize && fileSize - offset >= batBytes; };
   batOffset_ = kDefaultBatOffset;
-  if (header.hasCookie && fits(header.tableOffset)) batOffset_ = header.tableOffset;
+  if ((header.hasCookie || inferredHeader_) && fits(header.tableOffset)) batOffset_ = header.tableOffset;
   if (!fits(batOffset_))
     return Fail("the block table of " + std::to_string(header.maxTableEntries) +
                 " entries does not fit in the file: damaged header or truncated image?");
@@ -136,12 +161,41 @@ bool VhdImage::ReadBlockTable() {
   const auto bat = ReadBlock(*file_, batOffset_, static_cast<std::size_t>(batBytes), &ok);
   if (!ok) return Fail("the block table cannot be read");
   bitmapBytes_ = BitmapSectors(blockSize_) * kSectorSize;
-  blockOffsets_.resize(header.maxTableEntries);
-  for (std::size_t i = 0; i < blockOffsets_.size(); ++i) {
+  std::vector<TableEntry> entries(header.maxTableEntries);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
     const std::uint32_t entry = be32(bat, i * 4);
-    blockOffsets_[i] = entry == kAbsentBlock ? 0 : std::uint64_t{entry} * kSectorSize + bitmapBytes_;
+    if (entry != kAbsentBlock) entries[i] = {TableEntry::kPresent, std::uint64_t{entry} * kSectorSize};
+  }
+  const std::uint64_t tablesEnd = std::max(batOffset_ + batBytes, headerAt + kDynamicHeaderSize);
+  if (!IsDifferencing()) SalvageBat(entries, tablesEnd);
+  blockOffsets_.resize(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const TableEntry& entry = entries[i];
+    blockOffsets_[i] = entry.state == TableEntry::kPresent ? entry.fileOffset + bitmapBytes_
+                       : entry.state == TableEntry::kLost  ? kLostBlock
+                                                           : 0;
   }
   return true;
+}
+
+// Entries that cannot be right (a zeroed entry points at the footer's copy,
+// an overwritten one past the end) are taken as lost and the blocks no entry
+// names placed where the blocks around them show they belong (see
+// BlockTableSalvage.h). Blocks lie after the tables, each behind its bitmap.
+void VhdImage::SalvageBat(std::vector<TableEntry>& entries, std::uint64_t tablesEnd) {
+  if (blockSize_ == 0 || entries.empty()) return;
+  BlockFileLayout layout;
+  layout.areaSize = bitmapBytes_ + blockSize_;
+  layout.alignment = kSectorSize;
+  layout.dataStart = (tablesEnd + kSectorSize - 1) / kSectorSize * kSectorSize;
+  layout.dataEnd = dataEnd_;
+  layout.holdsData = [this](std::uint64_t at) { return AreaHoldsData(*file_, at + bitmapBytes_, blockSize_); };
+  const TableSalvage salvage = SalvageBlockTable(entries, layout);
+  if (!salvage.Changed()) return;
+  const SalvageWords words = DescribeSalvage(salvage);
+  repairs_.push_back({"BAT", words.problem, words.action});
+  if (!diagnostic_.empty()) diagnostic_ += "; ";
+  diagnostic_ += repairs_.back().Text();
 }
 
 // The footer of a fixed disk is no part of its data: a read that reaches it

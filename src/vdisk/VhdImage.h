@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "vdisk/ByteSource.h"
+#include "vdisk/BlockTableSalvage.h"
 #include "vdisk/DiskImage.h"
 #include "vdisk/VhdFormat.h"
 
@@ -24,7 +25,7 @@ class VhdImage final : public DiskImage {
  public:
   bool Open(const std::filesystem::path& path);
   bool Open(std::unique_ptr<ByteSource> file) override;
-  void Close();
+  void Close() override;
 
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
   std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
@@ -54,6 +55,9 @@ class VhdImage final : public DiskImage {
   bool ReadFooter();
   bool ReadWithoutFooter();
   bool ReadBlockTable();
+  // A dynamic header inferred from the block table's shape, when the file's own was lost.
+  std::optional<vhd::DynamicHeader> inferredHeader_;
+  void SalvageBat(std::vector<TableEntry>& entries, std::uint64_t tablesEnd);
   bool Fail(std::string why);
   bool IsDifferencing() const { return footer_.diskTypeCode == vhd::kDifferencing; }
 

@@ -7,6 +7,7 @@
 #include "vdisk/ImageFile.h"
 #include "vdisk/PatchedSource.h"
 #include "vdisk/VhdxLog.h"
+#include "vdisk/VhdxInference.h"
 #include "vdisk/VhdxMetadataCheck.h"
 #include "vdisk/VhdxParentLocator.h"
 
@@ -27,6 +28,14 @@ constexpr std::uint64_t kBlockFullyPresent = 6;
 constexpr std::uint64_t kBlockPartiallyPresent = 7;
 // Sector bitmap block state.
 constexpr std::uint64_t kBitmapPresent = 6;
+// Bits 3-19 of an entry are reserved and always zero.
+constexpr std::uint64_t kBatReservedMask = 0xFFFF8;
+// Stands in the table for an entry the salvage found lost; no valid entry
+// has reserved bits set.
+constexpr std::uint64_t kLostEntry = ~std::uint64_t{0};
+constexpr std::uint64_t kMiB = 1024 * 1024;
+// How many blocks must agree on their spacing to overrule a plausible block size.
+constexpr std::size_t kBlocksToOverrule = 4;
 
 std::int32_t ClampToInt32(std::uint64_t value) {
   return static_cast<std::int32_t>(std::min<std::uint64_t>(value, std::numeric_limits<std::int32_t>::max()));
@@ -81,8 +90,10 @@ bool VhdxImage::Open(std::unique_ptr<ByteSource> file) {
   for (const Region& region : regions_)
     if (region.item == KnownItem::kMetadata) ReadMetadataValues(region);
   const auto bat = std::find_if(regions_.begin(), regions_.end(), [](const Region& r) { return r.item == KnownItem::kBat; });
+  if (bat != regions_.end() && !hasParent_) InferMetadata(*bat);
   CheckMetadataValues(bat != regions_.end() ? &*bat : nullptr);
   if (bat != regions_.end()) LoadBat(*bat);
+  if (!hasParent_) SalvageBat();
   return true;
 }
 
@@ -125,8 +136,14 @@ std::optional<RegionTable> VhdxImage::ChooseRegionTable() {
     }
     why[i] += ", " + implausible;
   }
-  Repaired("region tables", "neither is valid (table 1 " + why[0] + "; table 2 " + why[1] + ")",
-           "the image cannot be read");
+  const std::string problem = "neither is valid (table 1 " + why[0] + "; table 2 " + why[1] + ")";
+  if (std::optional<RegionTable> found = FindRegionsBySearch(*file_, header_ ? header_->logOffset : 0)) {
+    Repaired("region tables", problem,
+             "the BAT found at " + std::to_string(found->entries[0].fileOffset) + " and the metadata at " +
+                 std::to_string(found->entries[1].fileOffset) + " by search");
+    return found;
+  }
+  Repaired("region tables", problem, "the image cannot be read");
   return std::nullopt;
 }
 
@@ -244,6 +261,40 @@ void VhdxImage::ReadMetadataValues(const Region& region) {
   }
 }
 
+// Metadata values that are missing, or that the block table contradicts,
+// are taken from what the table shows (see VhdxInference.h). A block size
+// that is plausible is overruled only by the spacing of several blocks.
+void VhdxImage::InferMetadata(const Region& bat) {
+  const BatEvidence evidence = ReadBatEvidence(*file_, bat.fileOffset, bat.length);
+  const std::optional<std::uint32_t> spacing = BlockSizeFromBat(evidence);
+  if (spacing && *spacing != blockSize_) {
+    const std::string size = std::to_string(*spacing);
+    if (const auto why = ImplausibleBlockSize(blockSize_)) {
+      Repaired("metadata: block size", blockSize_ ? "implausible: " + *why : std::string("missing"),
+               size + " inferred from the spacing of the BAT's blocks");
+      blockSize_ = *spacing;
+    } else if (evidence.blockOffsets.size() >= kBlocksToOverrule) {
+      Repaired("metadata: block size", std::to_string(blockSize_) + " disagrees with the spacing of the BAT's blocks",
+               size + " used");
+      blockSize_ = *spacing;
+    }
+  }
+  if (const auto why = ImplausibleLogicalSectorSize(logicalSectorSize_)) {
+    Repaired("metadata: logical sector size", logicalSectorSize_ ? "implausible: " + *why : std::string("missing"),
+             "512 assumed");
+    logicalSectorSize_ = 512;
+  }
+  const auto why = ImplausibleVirtualDiskSize(virtualDiskSize_, SectorSize());
+  if (why && !ImplausibleBlockSize(blockSize_)) {
+    if (const std::uint64_t inferred = VirtualSizeFromBat(*file_, evidence, blockSize_, SectorSize())) {
+      Repaired("metadata: virtual disk size", virtualDiskSize_ ? "implausible: " + *why : std::string("missing"),
+               std::to_string(inferred) + " bytes inferred from the BAT's last block and the partition table inside");
+      virtualDiskSize_ = inferred;
+    }
+  }
+  if (diskTypeText_.empty()) diskTypeText_ = vhdx::DiskTypeText(false, false);
+}
+
 // Values that cannot be right are refused: a block size outside the sizes
 // writers use leaves no block readable, an odd sector size is taken as 512,
 // and an impossible disk size is replaced by what the BAT region can map, so
@@ -307,6 +358,75 @@ void VhdxImage::LoadBat(const Region& region) {
   }
 }
 
+// Judges each payload entry of a dynamic image as the salvage sees it, and
+// fills layout with the areas of the file that other structures take.
+std::vector<TableEntry> VhdxImage::JudgeBatEntries(BlockFileLayout& layout) const {
+  layout.areaSize = blockSize_;
+  layout.alignment = kMiB;
+  layout.dataStart = kMiB;  // the headers and region tables
+  layout.dataEnd = file_->Size();
+  layout.holdsData = [this](std::uint64_t at) { return AreaHoldsData(*file_, at, blockSize_); };
+  for (const Region& region : regions_) layout.structures.push_back({region.fileOffset, region.fileOffset + region.length});
+  if (header_ && header_->logLength != 0)
+    layout.structures.push_back({header_->logOffset, header_->logOffset + header_->logLength});
+  for (const std::uint64_t bitmap : bitmapBlocks_) {
+    const std::uint64_t at = bitmap & kBatFileOffsetMask;
+    if ((bitmap & kBatStateMask) == kBitmapPresent && at != 0) layout.structures.push_back({at, at + kMiB});
+  }
+  std::vector<TableEntry> entries(payloadBlocks_.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::uint64_t raw = payloadBlocks_[i];
+    const std::uint64_t at = raw & kBatFileOffsetMask;
+    TableEntry& entry = entries[i];
+    if ((raw & kBatReservedMask) != 0) {
+      entry.state = TableEntry::kLost;
+      continue;
+    }
+    switch (raw & kBatStateMask) {
+      case kBlockFullyPresent: entry = at ? TableEntry{TableEntry::kPresent, at} : TableEntry{TableEntry::kLost, 0}; break;
+      case kBlockNotPresent:
+      case kBlockUndefined: entry.state = at ? TableEntry::kLost : TableEntry::kAbsent; break;
+      case kBlockZero:
+      case kBlockUnmapped:
+        // A block that reads as zeros may keep its area for later writes.
+        entry.state = TableEntry::kZero;
+        if (at != 0) layout.structures.push_back({at, at + blockSize_});
+        break;
+      default: entry.state = TableEntry::kLost; break;  // no state of a dynamic image
+    }
+  }
+  return entries;
+}
+
+// Entries that cannot be right are taken as lost and the blocks that no
+// entry names are placed where the blocks around them show they belong (see
+// BlockTableSalvage.h). The table is mended in memory only.
+void VhdxImage::SalvageBat() {
+  if (payloadBlocks_.empty() || blockSize_ == 0) return;
+  BlockFileLayout layout;
+  std::vector<TableEntry> entries = JudgeBatEntries(layout);
+  const auto invalid = static_cast<std::uint64_t>(
+      std::count_if(entries.begin(), entries.end(), [](const TableEntry& e) { return e.state == TableEntry::kLost; }));
+  TableSalvage salvage = SalvageBlockTable(entries, layout);
+  salvage.invalid = invalid;
+  if (!salvage.Changed()) return;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].state == TableEntry::kPresent) payloadBlocks_[i] = entries[i].fileOffset | kBlockFullyPresent;
+    if (entries[i].state == TableEntry::kLost) payloadBlocks_[i] = kLostEntry;
+  }
+  const SalvageWords words = DescribeSalvage(salvage);
+  Repaired("BAT", words.problem, words.action);
+}
+
+// Where a dynamic image's block lies in the file: 0 for a block that reads
+// as zeros, kLostBlock for one whose entry was lost.
+std::uint64_t VhdxImage::DataOffsetOf(std::uint64_t block) const {
+  const std::uint64_t raw = payloadBlocks_[static_cast<std::size_t>(block)];
+  if (raw == kLostEntry) return kLostBlock;
+  const std::uint64_t state = raw & kBatStateMask;
+  return state == kBlockFullyPresent || state == kBlockPartiallyPresent ? raw & kBatFileOffsetMask : 0;
+}
+
 // How a differencing image holds a block, by its state: not present ones
 // come from the parent, undefined, zero and unmapped ones read as zeros, and
 // partly present ones go sector by sector through their chunk's bitmap.
@@ -337,25 +457,22 @@ bool VhdxImage::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const 
     return ReadChildBlocks(*file_, parent_.get(), blockSize_, payloadBlocks_.size(), SectorBitmapLayout{SectorSize(), false},
                            offset, out, [this](std::uint64_t block) { return PlaceOf(block); });
   }
-  return ReadMappedBlocks(*file_, blockSize_, payloadBlocks_.size(), offset, out, [this](std::uint64_t block) {
-    return payloadBlocks_[static_cast<std::size_t>(block)] & kBatFileOffsetMask;
-  });
+  return ReadMappedBlocks(*file_, blockSize_, payloadBlocks_.size(), offset, out,
+                          [this](std::uint64_t block) { return DataOffsetOf(block); });
 }
 
 std::optional<FileSpan> VhdxImage::Locate(std::uint64_t offset, std::uint64_t length) const {
   // A differencing image's bytes may come from two files within one block.
   if (!file_ || hasParent_) return std::nullopt;
-  return LocateMappedBlock(*file_, blockSize_, payloadBlocks_.size(), offset, length, [this](std::uint64_t block) {
-    return payloadBlocks_[static_cast<std::size_t>(block)] & kBatFileOffsetMask;
-  });
+  return LocateMappedBlock(*file_, blockSize_, payloadBlocks_.size(), offset, length,
+                           [this](std::uint64_t block) { return DataOffsetOf(block); });
 }
 
 std::optional<ByteRange> VhdxImage::PresentRange(std::uint64_t offset) const {
   if (!file_) return std::nullopt;
   const auto own = [this](std::uint64_t at) {
-    return PresentMappedRange(file_->Size(), blockSize_, payloadBlocks_.size(), at, [this](std::uint64_t block) {
-      return payloadBlocks_[static_cast<std::size_t>(block)] & kBatFileOffsetMask;
-    });
+    return PresentMappedRange(file_->Size(), blockSize_, payloadBlocks_.size(), at,
+                              [this](std::uint64_t block) { return DataOffsetOf(block); });
   };
   if (!parent_) return own(offset);
   // A sector is present when the child or any image behind it holds it.

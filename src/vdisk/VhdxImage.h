@@ -20,6 +20,7 @@
 
 #include "vdisk/BlockMap.h"
 #include "vdisk/ByteSource.h"
+#include "vdisk/BlockTableSalvage.h"
 #include "vdisk/DiskImage.h"
 #include "vdisk/VhdxHeader.h"
 #include "vdisk/VhdxFormat.h"
@@ -46,7 +47,7 @@ class VhdxImage final : public DiskImage {
 
   bool Open(const std::filesystem::path& path);
   bool Open(std::unique_ptr<ByteSource> file) override;
-  void Close();
+  void Close() override;
 
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
   std::optional<FileSpan> Locate(std::uint64_t offset, std::uint64_t length) const override;
@@ -82,11 +83,15 @@ class VhdxImage final : public DiskImage {
   void ChooseHeader();
   std::optional<vhdx::RegionTable> ChooseRegionTable();
   void TakeRegions(const vhdx::RegionTable& table);
+  void InferMetadata(const Region& bat);
   void CheckMetadataValues(const Region* bat);
   void Repaired(std::string structure, std::string problem, std::string action);
   void ReadMetadataTable(const Region& region);
   void ReadMetadataValues(const Region& region);
   void LoadBat(const Region& region);
+  void SalvageBat();
+  std::vector<TableEntry> JudgeBatEntries(BlockFileLayout& layout) const;
+  std::uint64_t DataOffsetOf(std::uint64_t block) const;
   void ReplayLog();
   void Note(std::string what);
   ChildBlock PlaceOf(std::uint64_t block) const;
@@ -96,7 +101,8 @@ class VhdxImage final : public DiskImage {
   std::vector<Region> regions_;
   std::vector<MetadataItem> metadata_;
   // Payload BAT entries as stored, in virtual block order: bits 0-2 state,
-  // bits 20-63 the file offset in MiB (0 = absent).
+  // bits 20-63 the file offset in MiB (0 = absent); kLostEntry for an entry
+  // the salvage found lost.
   std::vector<std::uint64_t> payloadBlocks_;
   // Sector bitmap BAT entries, one per chunk, as stored.
   std::vector<std::uint64_t> bitmapBlocks_;

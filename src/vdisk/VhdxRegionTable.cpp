@@ -10,6 +10,25 @@ namespace {
 
 const char* RegionName(KnownItem item) { return item == KnownItem::kBat ? "BAT" : "metadata"; }
 
+constexpr std::uint64_t kSearchSpan = 256 * kRegionAlignment;
+constexpr std::size_t kBatProbeEntries = 8192;
+
+// Whether the bytes read like the start of a dynamic or differencing image's
+// block table, and the lowest block they name (0 when they do not).
+std::uint64_t LowestBlockOfBatShape(Bytes entries, std::uint64_t fileSize) {
+  std::uint64_t lowest = 0;
+  for (std::size_t at = 0; at + kBatEntrySize <= entries.size(); at += kBatEntrySize) {
+    const std::uint64_t raw = le64(entries, at);
+    const std::uint64_t state = raw & kBatStateMask;
+    const std::uint64_t offset = raw & kBatFileOffsetMask;
+    if ((raw & 0xFFFF8) != 0 || state == 4 || state == 5) return 0;
+    if (state < 6 && state != 2 && state != 3 && offset != 0) return 0;
+    if (state >= 6 && (offset < kRegionAlignment || offset >= fileSize)) return 0;
+    if (state == 6) lowest = lowest == 0 ? offset : std::min(lowest, offset);
+  }
+  return lowest;
+}
+
 }  // namespace
 
 RegionTable ParseRegionTable(Bytes block, int copy) {
@@ -61,6 +80,35 @@ std::string ImplausibleEntries(const RegionTable& table, std::uint64_t fileSize)
   if (a.fileOffset < b.fileOffset + b.length && b.fileOffset < a.fileOffset + a.length)
     return "the BAT and metadata regions overlap";
   return {};
+}
+
+std::optional<RegionTable> FindRegionsBySearch(const ByteSource& file, std::uint64_t logOffset) {
+  const std::uint64_t fileSize = file.Size();
+  std::optional<std::uint64_t> metadata;
+  std::optional<std::uint64_t> bat;
+  std::uint64_t lowestBlock = fileSize;
+  for (std::uint64_t at = kRegionAlignment; at < std::min(fileSize, kSearchSpan) && !(metadata && bat);
+       at += kRegionAlignment) {
+    if (at == logOffset) continue;
+    if (!metadata && HasAscii(ReadBlock(file, at, kMetadataSignature.size()), 0, kMetadataSignature)) {
+      metadata = at;
+      continue;
+    }
+    if (bat) continue;
+    if (const std::uint64_t lowest = LowestBlockOfBatShape(ReadBlock(file, at, kBatProbeEntries * kBatEntrySize), fileSize);
+        lowest > at) {
+      bat = at;
+      lowestBlock = lowest;
+    }
+  }
+  if (!metadata || !bat) return std::nullopt;
+  RegionTable table;
+  table.copy = 0;
+  const std::uint64_t batEnd = *metadata > *bat ? std::min(*metadata, lowestBlock) : lowestBlock;
+  table.entries.push_back({KnownItem::kBat, *bat, static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                                      batEnd - *bat, 0xFFF00000u))});
+  table.entries.push_back({KnownItem::kMetadata, *metadata, static_cast<std::uint32_t>(kRegionAlignment)});
+  return table;
 }
 
 RegionTable ReadRegionTable(const ByteSource& file, int copy) {

@@ -57,4 +57,13 @@ std::string ImplausibleEntries(const RegionTable& table, std::uint64_t fileSize)
 // Reads table copy (1 or 2) of the file.
 RegionTable ReadRegionTable(const ByteSource& file, int copy);
 
+// The regions found without a region table, at the 1 MiB boundaries of the
+// file's first 256 MiB other than the log's (logOffset, 0 when unknown):
+// the metadata region by its table's signature, the BAT as the first MiB
+// whose first 8192 entries all have a valid state, no reserved bits and,
+// where present, a place inside the file, and that names at least one block.
+// Each region reaches to the next structure or block; none when either
+// region is not found.
+std::optional<RegionTable> FindRegionsBySearch(const ByteSource& file, std::uint64_t logOffset);
+
 }  // namespace dravik::vhdx

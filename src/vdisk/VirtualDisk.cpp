@@ -9,7 +9,17 @@
 
 namespace dravik {
 
+VirtualDisk::Kind VirtualDiskKind(ImageKind kind) {
+  switch (kind) {
+    case ImageKind::kVhd: return VirtualDisk::kVhd;
+    case ImageKind::kVhdx: return VirtualDisk::kVhdx;
+    case ImageKind::kRaw: return VirtualDisk::kRaw;
+  }
+  return VirtualDisk::kNone;
+}
+
 const char* OpenFailureMessage(ImageKind kind, bool quickScan) {
+  if (kind == ImageKind::kRaw) return "This file is empty and holds no disk. Please select other file to recover.";
   if (kind == ImageKind::kVhd)
     return quickScan ? "This VHD file is either not readable using Quick Scan or highly corrupted. Please select "
                        "extensive scan to recover."
@@ -21,88 +31,73 @@ const char* OpenFailureMessage(ImageKind kind, bool quickScan) {
 
 void VirtualDisk::Create(Kind kind) {
   kind_ = kind;
-  if (kind == kVhd) vhd_ = std::make_unique<VhdImage>();
-  if (kind == kVhdx) vhdx_ = std::make_unique<VhdxImage>();
+  image_.reset();
+  if (const std::optional<ImageKind> imageKind = CurrentImageKind()) image_ = MakeReader(*imageKind);
+}
+
+std::optional<ImageKind> VirtualDisk::CurrentImageKind() const {
+  switch (kind_) {
+    case kVhd: return ImageKind::kVhd;
+    case kVhdx: return ImageKind::kVhdx;
+    case kRaw: return ImageKind::kRaw;
+    case kNone: break;
+  }
+  return std::nullopt;
 }
 
 bool VirtualDisk::Open(const std::filesystem::path& path) {
   chain_ = {};
-  DiskImage* image = Image();
-  if (!image) return false;
-  const bool ok = kind_ == kVhd ? vhd_->Open(path) : vhdx_->Open(path);
-  if (ok) chain_ = AttachParents(*image, path, FileOpener());
-  return ok;
+  openProblem_.clear();
+  if (!image_) return false;
+  std::string why;
+  auto file = ImageFile::Open(path, &why);
+  if (!file) {
+    image_->Close();
+    openProblem_ = "the file cannot be opened for reading: " + why;
+    return false;
+  }
+  return Open(std::move(file), path);
 }
 
 bool VirtualDisk::Open(std::unique_ptr<ByteSource> file, const std::filesystem::path& path, const SourceOpener& open) {
   chain_ = {};
-  DiskImage* image = Image();
-  if (!image || !image->Open(std::move(file))) return false;
-  if (!path.empty() && open) chain_ = AttachParents(*image, path, open);
-  else chain_.images.push_back({path, image->FormatName(), image->TypeText(), true, image->LogReplayed()});
+  openProblem_.clear();
+  if (!image_ || !image_->Open(std::move(file))) return false;
+  if (!path.empty() && open) chain_ = AttachParents(*image_, path, open);
+  else chain_.images.push_back({path, image_->FormatName(), image_->TypeText(), true, image_->LogReplayed()});
   return true;
-}
-
-DiskImage* VirtualDisk::Image() {
-  if (kind_ == kVhd) return vhd_.get();
-  if (kind_ == kVhdx) return vhdx_.get();
-  return nullptr;
-}
-
-const DiskImage* VirtualDisk::Image() const {
-  if (kind_ == kVhd) return vhd_.get();
-  if (kind_ == kVhdx) return vhdx_.get();
-  return nullptr;
 }
 
 const std::vector<Repair>& VirtualDisk::Repairs() const {
   static const std::vector<Repair> kNoRepairs;
-  const DiskImage* image = Image();
-  return image ? image->Repairs() : kNoRepairs;
+  return image_ ? image_->Repairs() : kNoRepairs;
 }
 
-bool VirtualDisk::NoStructureFound() const {
-  const DiskImage* image = Image();
-  return image && image->NoStructureFound();
-}
+bool VirtualDisk::NoStructureFound() const { return image_ && image_->NoStructureFound(); }
 
 void VirtualDisk::Close() {
   chain_ = {};
-  if (kind_ == kVhd && vhd_) vhd_->Close();
-  if (kind_ == kVhdx && vhdx_) vhdx_->Close();
+  if (image_) image_->Close();
 }
 
 void VirtualDisk::Destroy() {
   chain_ = {};
-  vhdx_.reset();
-  vhd_.reset();
-}
-
-const ByteSource* VirtualDisk::Reader() const {
-  if (kind_ == kVhd) return vhd_.get();
-  if (kind_ == kVhdx) return vhdx_.get();
-  return nullptr;
+  image_.reset();
 }
 
 bool VirtualDisk::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
-  const ByteSource* reader = Reader();
-  return reader ? reader->ReadAt(offset, out) : FailWithZeros(out);
+  return image_ ? image_->ReadAt(offset, out) : FailWithZeros(out);
 }
 
 std::optional<FileSpan> VirtualDisk::Locate(std::uint64_t offset, std::uint64_t length) const {
-  const ByteSource* reader = Reader();
-  return reader ? reader->Locate(offset, length) : std::nullopt;
+  return image_ ? image_->Locate(offset, length) : std::nullopt;
 }
 
 std::optional<ByteRange> VirtualDisk::PresentRange(std::uint64_t offset) const {
-  const ByteSource* reader = Reader();
-  return reader ? reader->PresentRange(offset) : std::nullopt;
+  return image_ ? image_->PresentRange(offset) : std::nullopt;
 }
 
-std::uint64_t VirtualDisk::Size() const {
-  const ByteSource* reader = Reader();
-  return reader ? reader->Size() : 0;
-}
+std::uint64_t VirtualDisk::Size() const { return image_ ? image_->Size() : 0; }
 
 std::int32_t VirtualDisk::Cylinders() const {
   if (const VhdImage* vhd = Vhd()) cylinders_ = static_cast<std::int32_t>(vhd->Cylinders());
@@ -125,6 +120,7 @@ std::uint64_t VirtualDisk::VirtualDiskSize() const {
 }
 
 std::string VirtualDisk::DiskTypeText() const {
+  if (kind_ == kRaw && image_) return image_->TypeText();
   const VhdxImage* vhdx = Vhdx();
   return vhdx ? vhdx->DiskTypeText() : std::string{};
 }
@@ -140,14 +136,13 @@ std::int32_t VirtualDisk::TotalBatEntries() const {
 }
 
 std::string VirtualDisk::Diagnostic() const {
-  if (const VhdImage* vhd = Vhd()) return vhd->Diagnostic();
-  if (const VhdxImage* vhdx = Vhdx()) return vhdx->Diagnostic();
-  return {};
+  if (!openProblem_.empty()) return openProblem_;
+  return image_ ? image_->Diagnostic() : std::string{};
 }
 
-OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool quickScan) {
+OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, OpenRequest request) {
   OpenResult result;
-  result.kind = ImageKindFromPath(path);
+  result.kind = request.asRaw ? ImageKind::kRaw : ImageKindFromPath(path);
   std::error_code error;
   if (!std::filesystem::exists(path, error)) {
     // A path that cannot even be looked at (a folder on the way that may not
@@ -157,13 +152,15 @@ OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool 
     return result;
   }
   if (!result.kind) {
-    result.message = path.string() + ": not a VHD or VHDX image (the name must end in .vhd, .vhdx, .avhd or .avhdx).";
+    result.message = path.string() +
+                     ": not a VHD or VHDX image (the name must end in .vhd, .vhdx, .avhd or .avhdx, or .img, .raw or "
+                     ".dd for a disk copied byte for byte).";
     return result;
   }
   // A file that cannot be opened at all is not a damaged image: the message
   // says what stood in the way, and the corruption message is kept for files
   // that open but do not read as an image.
-  disk.Create(*result.kind == ImageKind::kVhd ? VirtualDisk::kVhd : VirtualDisk::kVhdx);
+  disk.Create(VirtualDiskKind(*result.kind));
   std::string why;
   auto file = ImageFile::Open(path, &why);
   if (!file) {
@@ -171,10 +168,9 @@ OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool 
     return result;
   }
   result.ok = disk.Open(std::move(file), path);
-  if (!result.ok) result.message = OpenFailureMessage(*result.kind, quickScan);
+  if (!result.ok) result.message = OpenFailureMessage(*result.kind, request.quickScan);
   if (!result.ok && disk.NoStructureFound())
-    result.notAnImage = path.string() + ": not a " + (*result.kind == ImageKind::kVhd ? "VHD" : "VHDX") +
-                        " image: " + disk.Diagnostic();
+    result.notAnImage = path.string() + ": not a " + ImageKindName(*result.kind) + " image: " + disk.Diagnostic();
   return result;
 }
 

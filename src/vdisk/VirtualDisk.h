@@ -1,7 +1,7 @@
 #pragma once
 // The one object through which the rest of the engine reaches the chosen
-// image. It owns at most one VHD reader and one VHDX reader, remembers which
-// is in use and reads through it; a differencing image reads through the
+// image. It owns the reader of the kind in use (VHD, VHDX or a file read as
+// a raw disk) and reads through it; a differencing image reads through the
 // parents that were found for it when it was opened. Reads are positional: a scan and a preview
 // can share it without a seek position between them.
 
@@ -14,6 +14,7 @@
 
 #include "vdisk/ByteSource.h"
 #include "vdisk/ImageChain.h"
+#include "vdisk/RawImage.h"
 #include "vdisk/VhdImage.h"
 #include "vdisk/VhdxImage.h"
 
@@ -25,10 +26,9 @@ const char* OpenFailureMessage(ImageKind kind, bool quickScan);
 
 class VirtualDisk final : public ByteSource {
  public:
-  enum Kind : std::uint32_t { kNone = 0, kVhd = 1, kVhdx = 2 };
+  enum Kind : std::uint32_t { kNone = 0, kVhd = 1, kVhdx = 2, kRaw = 3 };
 
-  // Makes a new empty reader of the kind (replacing an older one of that
-  // kind) and makes it the one in use.
+  // Makes a new empty reader of the kind, replacing the one in use.
   void Create(Kind kind);
   // Opens the image and attaches the parents of a differencing one, found
   // beside path through open (files of the file system by default).
@@ -59,10 +59,12 @@ class VirtualDisk final : public ByteSource {
   std::int32_t DataBlockCount() const;
   std::int32_t TotalBatEntries() const;
 
-  // The reader in use, for details beyond the questions above; null when the
-  // other kind is in use.
-  const VhdImage* Vhd() const { return kind_ == kVhd ? vhd_.get() : nullptr; }
-  const VhdxImage* Vhdx() const { return kind_ == kVhdx ? vhdx_.get() : nullptr; }
+  // The reader in use, for details beyond the questions above; null when
+  // another kind is in use.
+  const VhdImage* Vhd() const { return kind_ == kVhd ? static_cast<const VhdImage*>(image_.get()) : nullptr; }
+  const VhdxImage* Vhdx() const { return kind_ == kVhdx ? static_cast<const VhdxImage*>(image_.get()) : nullptr; }
+  // The image kind as the information texts ask for it; none before Create.
+  std::optional<ImageKind> CurrentImageKind() const;
   // Why the last open failed or what it worked around.
   std::string Diagnostic() const;
   // What the reader in use found damaged in the image and did about it.
@@ -76,18 +78,18 @@ class VirtualDisk final : public ByteSource {
   const ChainReport& Chain() const { return chain_; }
 
  private:
-  const ByteSource* Reader() const;
-  DiskImage* Image();
-  const DiskImage* Image() const;
-
   Kind kind_ = kNone;
-  std::unique_ptr<VhdImage> vhd_;
-  std::unique_ptr<VhdxImage> vhdx_;
+  std::unique_ptr<DiskImage> image_;
   ChainReport chain_;
+  // Why the file itself could not be opened by Open(path).
+  std::string openProblem_;
   // The geometry last fetched from a VHD reader, answered while a VHDX is in use.
   mutable std::int32_t cylinders_ = 0;
   mutable std::int32_t heads_ = 0;
 };
+
+// The reader kind that reads an image of the kind.
+VirtualDisk::Kind VirtualDiskKind(ImageKind kind);
 
 struct OpenResult {
   bool ok = false;
@@ -98,11 +100,23 @@ struct OpenResult {
   std::string notAnImage;
 };
 
-// Chooses the reader from the extension, creates it and opens the image; on
+// How an image is to be opened.
+struct OpenRequest {
+  // For the scan modes other than the Quick Scan the failure message differs.
+  bool quickScan = false;
+  // Read the file as a plain disk whatever its extension says.
+  bool asRaw = false;
+};
+
+// Chooses the reader from the extension (or the raw one when asked), creates
+// it and opens the image; on
 // failure the message is the one the front ends show: the corruption message
 // of the kind for a file that does not read as an image, what stood in the
 // way for one that cannot be opened at all ("... cannot be opened: Permission
 // denied", a FIFO or other file that holds no image).
-OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool quickScan);
+OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, OpenRequest request);
+inline OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, bool quickScan) {
+  return OpenImage(disk, path, OpenRequest{quickScan, false});
+}
 
 }  // namespace dravik

@@ -10,8 +10,10 @@
 #include <map>
 #include <random>
 
+#include "ChainWriter.h"
 #include "NtfsFixtures.h"
 #include "TestFiles.h"
+#include "VhdxEdit.h"
 
 namespace dravik {
 namespace {
@@ -39,13 +41,22 @@ void Zero(const std::filesystem::path& image, std::uint64_t at, std::size_t leng
   test::PatchFile(image, at, std::vector<std::uint8_t>(length, 0));
 }
 
+// The fixture's VHDX BAT entry of a block (qemu-img lays its 8 MiB blocks
+// out in disk order, zero blocks marked so between them).
+void SetVhdxBatEntry(const std::filesystem::path& image, std::uint64_t block, std::uint64_t value) {
+  std::vector<std::uint8_t> bytes;
+  for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  test::PatchFile(image, test::VhdxBatOffset(image) + 8 * block, bytes);
+}
+
 class SalvageCliTest : public ::testing::TestWithParam<DamageCase> {};
 
 // Recovers the NTFS partition of image into out and expects every live file
 // of the manifest under one of its names, with its checksum.
-void ExpectEveryLiveFileRecovered(const std::filesystem::path& image, const std::filesystem::path& out) {
-  const auto recovered = RunShell(Dravik("scan quick --partition 0 --quiet --recover " + Quote(out) + " " + Quote(image) +
-                                         " 2>/dev/null"));
+void ExpectEveryLiveFileRecovered(const std::filesystem::path& image, const std::filesystem::path& out,
+                                  const std::string& options = "") {
+  const auto recovered = RunShell(Dravik("scan quick --partition 0 --quiet " + options + "--recover " + Quote(out) + " " +
+                                         Quote(image) + " 2>/dev/null"));
   ASSERT_EQ(recovered.status, 0) << recovered.out;
   const auto sums = test::Sha256Tree(out);
   std::map<std::uint32_t, bool> found;
@@ -107,7 +118,23 @@ INSTANTIATE_TEST_SUITE_P(
                      test::PatchFile(image, kRegionTable1 + 4, {0xDE, 0xAD, 0xBE, 0xEF});
                      Zero(image, kRegionTable2, kRegionTableSize);
                    },
-                   R"([{"structure":"region table 1","problem":"bad checksum","action":"its entries used: they are plausible"}])"}),
+                   R"([{"structure":"region table 1","problem":"bad checksum","action":"its entries used: they are plausible"}])"},
+        DamageCase{"BothRegionTablesZeroed", [](const auto& image) { Zero(image, kRegionTable1, 2 * kRegionTableSize); },
+                   R"j([{"structure":"region tables","problem":"neither is valid (table 1 zeroed; table 2 zeroed)","action":"the BAT found at 2097152 and the metadata at 3145728 by search"}])j"},
+        DamageCase{"MetadataTableZeroed",
+                   [](const auto& image) { Zero(image, test::VhdxMetadataOffset(image), kRegionTableSize); },
+                   R"([{"structure":"metadata: block size","problem":"missing","action":"8388608 inferred from the spacing of the BAT's blocks"},{"structure":"metadata: logical sector size","problem":"missing","action":"512 assumed"},{"structure":"metadata: virtual disk size","problem":"missing")"},
+        DamageCase{"BlockSizeOverwritten", [](const auto& image) { test::SetVhdxBlockSize(image, 1 << 20); },
+                   R"([{"structure":"metadata: block size","problem":"1048576 disagrees with the spacing of the BAT's blocks","action":"8388608 used"}])"},
+        // One present entry zeroed (it reads as absent) and one overwritten
+        // with bytes that are no entry: both blocks go back where the
+        // blocks around them show.
+        DamageCase{"BatEntriesLost",
+                   [](const auto& image) {
+                     SetVhdxBatEntry(image, 1, 0);
+                     SetVhdxBatEntry(image, 6, 0xDEADBEEFCAFEBABEull);
+                   },
+                   R"([{"structure":"BAT","problem":"1 entries hold no valid state, 2 blocks in the file are named by no entry","action":"2 blocks placed where the order of their neighbours puts them"}])"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // A dynamic VHD whose footer and footer copy were both zeroed reads through
@@ -128,19 +155,57 @@ TEST(SalvageCliVhdTest, DynamicVhdWithoutEitherFooterReadsThroughItsHeader) {
   EXPECT_EQ(Sha256File(image), sum) << "the image was written";
 }
 
-TEST(SalvageCliFailureTest, BothRegionTablesZeroedFailClearly) {
+// A dynamic VHD whose dynamic header was zeroed reads through its block
+// table, found by its shape; one whose BAT entries were zeroed (they then
+// point at the footer's copy) gets its blocks back by their order.
+TEST(SalvageCliVhdTest, DynamicVhdWithoutHeaderOrWithZeroedEntries) {
   test::TempDir dir;
-  const auto image = dir / "damaged.vhdx";
-  std::filesystem::copy_file(NtfsFixture("ntfs.vhdx"), image);
-  Zero(image, kRegionTable1, 2 * kRegionTableSize);
-  const std::string sum = Sha256File(image);
-  const auto result = RunShell(Dravik("info --verbose " + Quote(image) + " 2>&1"));
-  EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.out.find("region tables: neither is valid (table 1 zeroed; table 2 zeroed)"), std::string::npos)
-      << result.out;
-  EXPECT_NE(result.out.find("the BAT and the metadata cannot be found"), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("This VHDX file is highly corrupted"), std::string::npos) << result.out;
-  EXPECT_EQ(Sha256File(image), sum);
+  const auto ntfsVhd = NtfsFixture("ntfs.vhd");
+  const std::vector<std::uint8_t> bat = test::ReadFileBytes(ntfsVhd);
+  std::vector<std::uint64_t> present;
+  for (std::uint64_t at = 1536; at < 1536 + 4 * 32; at += 4)
+    if (bat[at] != 0xFF) present.push_back(at);
+  ASSERT_GE(present.size(), 3u);
+  struct Case {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> damage;
+    const char* repair;
+  } cases[] = {
+      {"header", [](const auto& image) { Zero(image, 512, 1024); },
+       R"j({"structure":"dynamic header","problem":"missing (no \"cxsparse\" cookie)","action":"the block table found by its shape at 1536)j"},
+      {"entries", [&](const auto& image) { Zero(image, present[1], 4); },
+       R"({"structure":"BAT","problem":"1 entries point outside the block data, 1 blocks in the file are named by no entry","action":"1 blocks placed where the order of their neighbours puts them"})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto image = dir / (std::string(c.name) + ".vhd");
+    std::filesystem::copy_file(ntfsVhd, image);
+    c.damage(image);
+    const std::string sum = Sha256File(image);
+    const auto info = RunShell(Dravik("info --json --quiet " + Quote(image)));
+    ASSERT_EQ(info.status, 0) << info.out;
+    EXPECT_NE(info.out.find(c.repair), std::string::npos) << info.out;
+    ExpectEveryLiveFileRecovered(image, dir / c.name);
+    EXPECT_EQ(Sha256File(image), sum) << "the image was written";
+  }
+}
+
+// A disk copied byte for byte opens by its extension; any file opens as one
+// with --as-raw, a fixed VHD then as the disk in front of its footer.
+TEST(SalvageCliRawTest, RawDisksOpenByExtensionOrWhenAsked) {
+  test::TempDir dir;
+  const auto img = dir / "disk.img";
+  std::filesystem::copy_file(NtfsFixture("ntfs.raw"), img);
+  const auto info = RunShell(Dravik("info --quiet " + Quote(img)));
+  ASSERT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find("Format\t\t\t: raw"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("NTFS"), std::string::npos) << info.out;
+
+  const auto fixed = dir / "fixed.vhd";
+  const auto made = RunShell("qemu-img convert -f raw -O vpc -o subformat=fixed,force_size=on " +
+                             Quote(NtfsFixture("ntfs.raw")) + " " + Quote(fixed) + " 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  ExpectEveryLiveFileRecovered(fixed, dir / "out", "--as-raw ");
 }
 
 // 100 kB of random bytes is no disk, whatever its last 512 bytes claim.

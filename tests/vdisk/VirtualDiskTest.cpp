@@ -51,10 +51,17 @@ TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
             "This VHD file is highly corrupted or Invalid file type. Please select other file to recover.");
 
   EXPECT_EQ(OpenImage(disk, dir / "absent.vhd", false).message, (dir / "absent.vhd").string() + " file does not exists.");
-  test::WriteFileBytes(dir / "disk.img", std::vector<std::uint8_t>(512, 0));
-  result = OpenImage(disk, dir / "disk.img", false);
+  test::WriteFileBytes(dir / "disk.iso", std::vector<std::uint8_t>(512, 0));
+  result = OpenImage(disk, dir / "disk.iso", false);
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.message.find("not a VHD or VHDX"), std::string::npos);
+  // A disk copied byte for byte opens by its extension; an empty one is no disk.
+  std::filesystem::copy_file(dir / "disk.iso", dir / "disk.IMG");
+  EXPECT_TRUE(OpenImage(disk, dir / "disk.IMG", false).ok);
+  EXPECT_EQ(disk.Size(), 512u);
+  test::WriteFileBytes(dir / "empty.dd", {});
+  EXPECT_EQ(OpenImage(disk, dir / "empty.dd", true).message,
+            "This file is empty and holds no disk. Please select other file to recover.");
   EXPECT_FALSE(OpenImage(disk, dir.Path(), false).ok);  // a folder named like nothing
 }
 

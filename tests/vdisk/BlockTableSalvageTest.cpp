@@ -1,0 +1,131 @@
+// The block table salvage on tables shaped as writers leave them: blocks
+// appended in disk order, some entries then lost. Where a run of lost
+// entries can be placed is decided by counting the unclaimed areas between
+// its neighbours; anything else must end up read as failing zeros, never as
+// another block's data.
+
+#include <gtest/gtest.h>
+
+#include "vdisk/BlockTableSalvage.h"
+#include "vdisk/LayoutInference.h"
+
+namespace dravik {
+namespace {
+
+constexpr std::uint64_t kArea = 1 << 20;
+constexpr std::uint64_t kStart = 4 * kArea;
+
+TableEntry Present(std::uint64_t slot) { return {TableEntry::kPresent, kStart + slot * kArea}; }
+TableEntry Absent() { return {TableEntry::kAbsent, 0}; }
+TableEntry Lost() { return {TableEntry::kLost, 0}; }
+
+BlockFileLayout Layout(std::uint64_t slots) {
+  BlockFileLayout layout;
+  layout.areaSize = kArea;
+  layout.alignment = kArea;
+  layout.dataStart = kArea;
+  layout.dataEnd = kStart + slots * kArea;
+  layout.structures = {{kArea, 2 * kArea}, {3 * kArea, 4 * kArea}};  // a log and a table, a free MiB between
+  return layout;
+}
+
+std::vector<TableEntry> Salvaged(std::vector<TableEntry> entries, std::uint64_t slots, TableSalvage* counts = nullptr) {
+  const TableSalvage salvage = SalvageBlockTable(entries, Layout(slots));
+  if (counts) *counts = salvage;
+  return entries;
+}
+
+bool Same(const std::vector<TableEntry>& a, const std::vector<TableEntry>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].state != b[i].state || (a[i].state == TableEntry::kPresent && a[i].fileOffset != b[i].fileOffset)) return false;
+  return true;
+}
+
+TEST(BlockTableSalvageTest, AnIntactTableIsLeftAsItIs) {
+  const std::vector<TableEntry> table{Present(0), Absent(), Present(1), Present(2), Absent()};
+  TableSalvage counts;
+  EXPECT_TRUE(Same(Salvaged(table, 3, &counts), table));
+  EXPECT_FALSE(counts.Changed());
+}
+
+TEST(BlockTableSalvageTest, RunsThatFitTheirGapArePlacedInOrder) {
+  // Lost entries (an overwritten entry, one pointing past the end, one at a
+  // structure) between blocks that lie in order: each gets the area its
+  // neighbours leave, the true absent ones stay absent.
+  std::vector<TableEntry> table{Present(0), Lost(), {TableEntry::kPresent, 99 * kArea}, Absent(), Present(3),
+                                {TableEntry::kPresent, kArea}};
+  TableSalvage counts;
+  const auto mended = Salvaged(table, 5, &counts);
+  EXPECT_TRUE(Same(mended, {Present(0), Present(1), Present(2), Absent(), Present(3), Present(4)}));
+  EXPECT_EQ(counts.outside, 2u);
+  EXPECT_EQ(counts.placed, 3u);
+  EXPECT_EQ(counts.unsure, 0u);
+
+  // An entry that says its block reads as zeros never takes one.
+  const TableEntry zero{TableEntry::kZero, 0};
+  EXPECT_TRUE(Same(Salvaged({Present(0), zero, Lost(), Present(2)}, 3), {Present(0), zero, Present(1), Present(2)}));
+
+  // Zeroed entries read as absent: a run all of whose entries had blocks.
+  EXPECT_TRUE(Same(Salvaged({Present(0), Absent(), Absent(), Present(3)}, 4),
+                   {Present(0), Present(1), Present(2), Present(3)}));
+}
+
+TEST(BlockTableSalvageTest, TwoEntriesNamingOneBlockAreBothDoubted) {
+  // The second entry was overwritten with a copy of the first: neither can
+  // be trusted, and the order of their neighbours decides.
+  const auto mended = Salvaged({Present(0), Present(0), Present(2)}, 3);
+  EXPECT_TRUE(Same(mended, {Present(0), Present(1), Present(2)}));
+}
+
+TEST(BlockTableSalvageTest, WhatCannotBePlacedReadsAsLost) {
+  // Two unclaimed areas in the gap, one lost entry and two absent ones: which
+  // entries held them is unknown, so none of the run reads as zeros.
+  TableSalvage counts;
+  const auto mended = Salvaged({Present(0), Lost(), Absent(), Absent(), Present(3)}, 4, &counts);
+  EXPECT_TRUE(Same(mended, {Present(0), Lost(), Lost(), Lost(), Present(3)}));
+  EXPECT_EQ(counts.unsure, 3u);
+  EXPECT_EQ(counts.placed, 0u);
+  EXPECT_NE(DescribeSalvage(counts).action.find("3 entries read as zeros"), std::string::npos);
+
+  // Without a lost entry a free area is no evidence of damage: a writer
+  // may leave one behind.
+  const std::vector<TableEntry> freed{Present(0), Absent(), Absent(), Present(2)};
+  EXPECT_TRUE(Same(Salvaged(freed, 3), freed));
+
+  // A lost entry with no unclaimed area anywhere: its block is gone.
+  EXPECT_TRUE(Same(Salvaged({Present(0), Lost(), Present(1)}, 2), {Present(0), Lost(), Present(1)}));
+}
+
+TEST(LayoutInferenceTest, BlockSizeFromTheSpacingMostBlocksKeep) {
+  const auto vhdOverhead = [](std::uint32_t) -> std::uint64_t { return 512; };
+  const std::uint64_t step = (2u << 20) + 512;
+  // Out of order, one block farther away (another structure between).
+  EXPECT_EQ(BlockSizeFromSpacing({3 * step, 0, step, 7 * step, 2 * step}, vhdOverhead, 512 * 1024), 2u << 20);
+  EXPECT_EQ(BlockSizeFromSpacing({0, 32u << 20, 64u << 20}, [](std::uint32_t) -> std::uint64_t { return 0; }, 1 << 20),
+            32u << 20);
+  EXPECT_FALSE(BlockSizeFromSpacing({0}, vhdOverhead, 512 * 1024));
+  EXPECT_FALSE(BlockSizeFromSpacing({0, 3 * step, 7 * step, 8 * step + 4096}, vhdOverhead, 512 * 1024));
+}
+
+TEST(LayoutInferenceTest, PartitionTableExtentIgnoresBootCode) {
+  std::vector<std::uint8_t> sector(512, 0);
+  sector[510] = 0x55;
+  sector[511] = 0xAA;
+  const auto entry = [&](std::size_t i, std::uint8_t type, std::uint32_t start, std::uint32_t count) {
+    const std::size_t at = 446 + 16 * i;
+    sector[at + 4] = type;
+    for (std::size_t b = 0; b < 4; ++b) {
+      sector[at + 8 + b] = static_cast<std::uint8_t>(start >> (8 * b));
+      sector[at + 12 + b] = static_cast<std::uint8_t>(count >> (8 * b));
+    }
+  };
+  entry(0, 0x07, 2048, 100000);
+  entry(1, 0x0C, 200000, 4096);
+  EXPECT_EQ(PartitionTableExtent(sector), (200000ull + 4096) * 512);
+  sector[446 + 16 * 2] = 0x4F;  // code, not a status byte: a volume's boot sector
+  EXPECT_EQ(PartitionTableExtent(sector), 0u);
+}
+
+}  // namespace
+}  // namespace dravik
