@@ -158,18 +158,24 @@ std::vector<VolumePlacement> ChoosePlacements(const ExtensiveFindings& findings,
   };
   std::vector<ClusterClue> clues = GatherClues(findings);
   std::erase_if(clues, [&](const ClusterClue& clue) { return inHeld(clue.sector); });
+  std::sort(clues.begin(), clues.end());
+  clues.erase(std::unique(clues.begin(), clues.end()), clues.end());
+  PlacementVotes votes(clues);
   std::vector<VolumePlacement> chosen;
-  for (;;) {
-    const std::vector<VolumePlacement> ranked = RankPlacements(clues);
-    const auto best = std::find_if(ranked.begin(), ranked.end(),
-                                   [&](const VolumePlacement& placement) {
-                                     return placement.start <= lastSector && !inHeld(placement.start);
-                                   });
-    if (best == ranked.end()) break;
+  while (const auto best = votes.Best([&](const VolumePlacement& placement) {
+           return placement.start <= lastSector && !inHeld(placement.start);
+         })) {
     HeldSectors sectors{best->start, best->start};
     for (const ClusterClue& clue : clues)
       if (Agrees(clue, *best)) sectors.last = std::max(sectors.last, clue.sector);
-    std::erase_if(clues, [&](const ClusterClue& clue) { return Agrees(clue, *best) || sectors.Holds(clue.sector); });
+    std::vector<ClusterClue> left;
+    for (const ClusterClue& clue : clues) {
+      if (Agrees(clue, *best) || sectors.Holds(clue.sector))
+        votes.Withdraw(clue);
+      else
+        left.push_back(clue);
+    }
+    clues = std::move(left);
     held.push_back(sectors);
     chosen.push_back(*best);
   }

@@ -24,7 +24,12 @@
 // clues agree on wins.
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
+#include <set>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "fs/extensive/ExtensiveFindings.h"
@@ -51,9 +56,26 @@ bool Agrees(const ClusterClue& clue, const VolumePlacement& placement);
 // records no file system claimed) and of the MFT records found.
 std::vector<ClusterClue> GatherClues(const ExtensiveFindings& findings);
 
-// The placements that at least two clues agree on, most votes first; among
-// equal votes the earlier start, then the smaller cluster, first.
-std::vector<VolumePlacement> RankPlacements(std::vector<ClusterClue> clues);
+// The votes of a set of clues, kept up to date as clues are withdrawn.
+class PlacementVotes {
+ public:
+  // clues: each once (a structure found twice at one place is one clue).
+  explicit PlacementVotes(const std::vector<ClusterClue>& clues);
+  // Withdraws one of the clues given.
+  void Withdraw(const ClusterClue& clue) { Cast(clue, -1); }
+  // Of the placements at least two clues agree on and that `allowed`
+  // accepts, the one with most votes; among equal votes the earlier start,
+  // then the smaller cluster.
+  std::optional<VolumePlacement> Best(const std::function<bool(const VolumePlacement&)>& allowed) const;
+
+ private:
+  void Cast(const ClusterClue& clue, int delta);
+
+  std::map<std::pair<std::uint64_t, std::uint32_t>, std::uint32_t> votes_;  // (start, k) -> votes
+  // (-votes, start, k): most votes first, then the earlier start, then the
+  // smaller cluster.
+  std::set<std::tuple<std::int64_t, std::uint64_t, std::uint32_t>> order_;
+};
 
 // Where the MFT and its mirror of a placed volume lie: the first sectors of
 // the MFT's first run and of the mirror, for the run lists of the copies of
