@@ -1,6 +1,7 @@
 #include "fs/extensive/MftRecordNotes.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 #include "fs/ntfs/MftRecord.h"
@@ -46,8 +47,10 @@ std::uint64_t ClusterEnd(Bytes record) {
   return end;
 }
 
-}  // namespace
-
+// The record (fixed up) at sector s as one of the system records kept,
+// when its header number and name make it one: $MFT and $MFTMirr with the
+// runs of their data, $Bitmap with the bitmap's size, $BadClus with the size
+// of its "$Bad" stream.
 std::optional<NtfsSystemRecord> SystemRecordOf(Bytes record, std::uint64_t s) {
   const auto number = RecordNumber(record);
   if (!number || BaseRecordNumber(record) != 0) return std::nullopt;
@@ -70,6 +73,8 @@ std::optional<NtfsSystemRecord> SystemRecordOf(Bytes record, std::uint64_t s) {
   if (system.number != NtfsSystemRecord::kBitmap) system.runs = DecodeRunList(data->runList).runs;
   return system;
 }
+
+}  // namespace
 
 void MftRecordNotes::Note(Bytes record, std::uint64_t s) {
   const auto number = RecordNumber(record);

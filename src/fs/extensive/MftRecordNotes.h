@@ -7,19 +7,12 @@
 
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <vector>
 
 #include "fs/extensive/ExtensiveFindings.h"
 #include "util/Bytes.h"
 
 namespace dravik {
-
-// The record (fixed up) at sector s as one of the system records kept,
-// when its header number and name make it one: $MFT and $MFTMirr with the
-// runs of their data, $Bitmap with the bitmap's size, $BadClus with the size
-// of its "$Bad" stream.
-std::optional<NtfsSystemRecord> SystemRecordOf(Bytes record, std::uint64_t s);
 
 class MftRecordNotes {
  public:
