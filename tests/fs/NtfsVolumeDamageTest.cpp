@@ -254,24 +254,47 @@ TEST(NtfsVolumeDamageTest, OlderCopiesOfIndexRecordsBeforeTheRealOnesDoNotMispla
 }
 
 // ntfsadjacent: the second volume begins in the sector after the first
-// one's backup boot sector. With their first boot sectors zeroed, then also
-// the first one's backup, then every boot sector, each volume is found
+// one's backup boot sector. Without their first boot sectors, then without
+// the first one's backup too, then without any boot sector, then without the
+// first one's $BadClus and $Bitmap records as well, each volume is found
 // where it lies and ends where it does: the first never takes in the
 // second's files.
 TEST(NtfsVolumeDamageTest, AdjacentVolumesWithoutTheirFirstBootSectorsEachEndWhereTheyDo) {
-  const std::vector<VolumeOracle> oracles = Oracles(test::ExtensiveFixture("ntfsadjacent.raw"));
+  const fs::path intact = test::ExtensiveFixture("ntfsadjacent.raw");
+  const std::vector<VolumeOracle> oracles = Oracles(intact);
   ASSERT_EQ(oracles.size(), 2u);
   ASSERT_EQ(oracles[0].Last() + 1, oracles[1].start);
+  // The last cluster the first volume uses, by its $Bitmap (whose bits past
+  // the last cluster mkntfs sets).
+  std::vector<bool> free = FreeClusters(intact, oracles[0].start);
+  free.resize((oracles[0].lastClusterEnd + 1 - oracles[0].start) / oracles[0].sectorsPerCluster);
+  const auto used = std::find(free.rbegin(), free.rend(), false);
+  ASSERT_NE(used, free.rend());
+  const std::uint64_t usedEnd =
+      oracles[0].start + static_cast<std::uint64_t>(free.rend() - used) * oracles[0].sectorsPerCluster - 1;
   const std::map<std::string, std::string> files[] = {test::VolumeFiles("ntfsadjacent", 1),
                                                       test::VolumeFiles("ntfsadjacent", 2)};
   const std::vector<std::string> items[] = {{"First"}, {"Second"}};
-  for (const int backupsZeroed : {0, 1, 2}) {
-    SCOPED_TRACE(std::to_string(backupsZeroed) + " backup boot sectors zeroed");
+  struct Damage {
+    const char* name;
+    bool backupLost[2];
+    std::vector<std::uint32_t> firstVolumeRecordsLost;
+  };
+  const Damage damages[] = {
+      {"first boot sectors zeroed", {false, false}, {}},
+      {"and the first volume's backup", {true, false}, {}},
+      {"every boot sector zeroed", {true, true}, {}},
+      {"and the first volume's $BadClus", {true, true}, {8}},
+      {"and its $Bitmap", {true, true}, {6, 8}},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.name);
     DamagedDisk disk("ntfsadjacent.raw");
     for (std::size_t v = 0; v < 2; ++v) {
       disk.Zero(oracles[v].start);
-      if (static_cast<int>(v) < backupsZeroed) disk.Zero(oracles[v].Last());
+      if (damage.backupLost[v]) disk.Zero(oracles[v].Last());
     }
+    for (const std::uint32_t record : damage.firstVolumeRecordsLost) disk.Zero(oracles[0].mftStart + 2 * record, 2);
     const ExtensiveFindings findings = disk.Search();
     ASSERT_EQ(findings.fileSystems.size(), 2u);
     for (std::size_t v = 0; v < 2; ++v) {
@@ -283,14 +306,18 @@ TEST(NtfsVolumeDamageTest, AdjacentVolumesWithoutTheirFirstBootSectorsEachEndWhe
       ASSERT_NE(it, all.end());
       const FoundFileSystem& found = *it;
       ExpectPlacedAt(found, oracles[v]);
-      if (static_cast<int>(v) < backupsZeroed) {
-        ExpectEndWithin(found, oracles[v]);
-      } else {
+      if (!damage.backupLost[v]) {
         EXPECT_EQ(found.fsEnd, oracles[v].Last());
+      } else if (v == 0 && damage.firstVolumeRecordsLost.size() == 2) {
+        // Nothing left tells the size: the clusters its records use.
+        EXPECT_GE(found.fsEnd, usedEnd);
+        EXPECT_LE(found.fsEnd, oracles[v].Last());
+      } else {
+        ExpectEndWithin(found, oracles[v]);
       }
       const auto number = static_cast<std::uint16_t>(it - all.begin() + 1);
       EXPECT_EQ(ListedFiles(findings, number), test::Keys(files[v]));
-      if (backupsZeroed == 1) {
+      if (damage.backupLost[0] && !damage.backupLost[1]) {
         EXPECT_EQ(disk.Saved(number, items[v]), files[v]);
       }
     }
