@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <unordered_map>
 
 #include "ExtensiveFixtures.h"
 #include "TestFiles.h"
@@ -39,34 +38,6 @@ const NtfsFoundFolder* FolderNamed(const ExtensiveFindings& findings, const std:
   for (const NtfsFoundFolder& folder : findings.ntfsFolders)
     if (folder.name == name) return &folder;
   return nullptr;
-}
-
-// The paths of the store's files, system files ("$...") and those under
-// "Lost Dir" left out.
-std::set<std::string> UserFilePaths(const RecoveryStore& store) {
-  std::unordered_map<std::uint32_t, const NtfsFolderRecord*> byId;
-  for (const NtfsFolderRecord& folder : store.NtfsFolders()) byId.emplace(folder.id, &folder);
-  std::set<std::string> paths;
-  for (const NtfsFileRecord& file : store.NtfsFiles()) {
-    std::string path = ToUtf8(file.name);
-    bool lost = false;
-    for (std::uint32_t parent = file.parentId; parent != kNtfsRootId && !lost;) {
-      const auto it = byId.find(parent);
-      lost = it == byId.end() || parent == kLostDirId;
-      if (!lost) {
-        path = ToUtf8(it->second->name) + "/" + path;
-        parent = it->second->parentId;
-      }
-    }
-    if (!lost && path[0] != '$') paths.insert(path);
-  }
-  return paths;
-}
-
-std::set<std::string> Keys(const std::map<std::string, std::string>& files) {
-  std::set<std::string> keys;
-  for (const auto& [path, sum] : files) keys.insert(path);
-  return keys;
 }
 
 TEST(NtfsExtensiveSearchTest, FindsAnIntactVolumeThroughItsBootSectorAndNumbersItsFolders) {
@@ -110,7 +81,13 @@ TEST(NtfsExtensiveSearchTest, FindsAVolumeWithoutBootSectorsAtItsTrueStartAndClu
   EXPECT_EQ(found.clusterBase, truth[0].start);
   EXPECT_EQ(found.sectorsPerCluster, truth[0].sectorsPerCluster);
   EXPECT_EQ(found.bootSector, 0u);
-  EXPECT_EQ(found.fsEnd, opened.reader->SectorCount() - 1);
+  // The end comes from the volume, not from the search: no further than
+  // the intact volume's boot sector puts its backup, and within its last
+  // cluster or two.
+  const test::OpenedImage intact = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
+  const std::uint64_t backup = SearchWhole(*intact.reader).bootSectors.back();
+  EXPECT_LE(found.fsEnd, backup);
+  EXPECT_GT(found.fsEnd + 2 * found.sectorsPerCluster, backup);
   for (const NtfsFoundFolder& folder : findings.ntfsFolders) EXPECT_EQ(folder.fsNumber, 1) << ToUtf8(folder.name);
 }
 
@@ -176,7 +153,7 @@ TEST(NtfsExtractTest, ListsTheFilesOfAVolumeWithoutBootSectors) {
   RecoveryStore store;
   ScanControl control;
   const ResultTree tree = ExtractNtfsFileSystem(findings, params, store, control);
-  EXPECT_EQ(UserFilePaths(store), Keys(test::VolumeFiles("ntfslost", 1)));
+  EXPECT_EQ(test::NtfsUserFilePaths(store), test::Keys(test::VolumeFiles("ntfslost", 1)));
   EXPECT_TRUE(tree.FindFolder(u"Beta/Inner/Void"));
   EXPECT_TRUE(tree.FindFolder(u"Lost Dir"));
   // One folder per number, though the search may meet a record twice.
@@ -242,7 +219,7 @@ TEST(NtfsExtractTest, ADeletedFolderComesBackWithItsDeletedFiles) {
     }
   EXPECT_EQ(inGone, 24u);
   // The second volume's files are its own, not the first's.
-  std::set<std::string> paths = UserFilePaths(store);
+  std::set<std::string> paths = test::NtfsUserFilePaths(store);
   for (const auto& path : paths) EXPECT_TRUE(path.rfind("Kept/", 0) == 0 || path.rfind("Gone/", 0) == 0) << path;
 }
 

@@ -5,7 +5,10 @@
 #include <fstream>
 #include <sstream>
 
+#include <unordered_map>
+
 #include "TestFiles.h"
+#include "util/Utf.h"
 
 namespace dravik::test {
 
@@ -55,6 +58,32 @@ std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volu
   }
   EXPECT_FALSE(files.empty()) << disk << ".manifest lists no file of volume " << volume;
   return files;
+}
+
+std::set<std::string> NtfsUserFilePaths(const RecoveryStore& store) {
+  std::unordered_map<std::uint32_t, const NtfsFolderRecord*> byId;
+  for (const NtfsFolderRecord& folder : store.NtfsFolders()) byId.emplace(folder.id, &folder);
+  std::set<std::string> paths;
+  for (const NtfsFileRecord& file : store.NtfsFiles()) {
+    std::string path = ToUtf8(file.name);
+    bool lost = false;
+    for (std::uint32_t parent = file.parentId; parent != kNtfsRootId && !lost;) {
+      const auto it = byId.find(parent);
+      lost = it == byId.end() || parent == kLostDirId;
+      if (!lost) {
+        path = ToUtf8(it->second->name) + "/" + path;
+        parent = it->second->parentId;
+      }
+    }
+    if (!lost && path[0] != '$') paths.insert(path);
+  }
+  return paths;
+}
+
+std::set<std::string> Keys(const std::map<std::string, std::string>& files) {
+  std::set<std::string> keys;
+  for (const auto& [path, sum] : files) keys.insert(path);
+  return keys;
 }
 
 std::map<std::string, std::uint32_t> LostRootFolders() {

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <set>
+
 #include "disk/SectorReader.h"
+#include "fs/RecoveryStore.h"
 #include "fs/extensive/ExtensiveFindings.h"
 #include "util/ScanControl.h"
 #include "vdisk/VirtualDisk.h"
@@ -47,6 +50,12 @@ std::vector<VolumeTruth> ReadTruth(const std::string& disk);
 
 // sha256 by path of the files written to volume (1-based) of the disk.
 std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volume);
+
+// The paths of an NTFS extraction's files below the root, joined with "/";
+// system files ("$...") and those under "Lost Dir" left out.
+std::set<std::string> NtfsUserFilePaths(const RecoveryStore& store);
+// The paths of a manifest.
+std::set<std::string> Keys(const std::map<std::string, std::string>& files);
 
 // Name -> first cluster of the folders that stood in noroot's root.
 std::map<std::string, std::uint32_t> LostRootFolders();

@@ -111,6 +111,7 @@ FsstatReport Fsstat(const fs::path& raw, std::uint64_t start) {
   report.indexRecordBytes = first("Size of Index Records");
   report.totalEnd = last("Total Range");
   if (!report.totalEnd) report.totalEnd = last("Total Sector Range");
+  report.clusterEnd = last("Total Cluster Range");
   EXPECT_EQ(report.sectorSize, 512u) << "fsstat output at " << start << ":\n" << result.out;
   return report;
 }

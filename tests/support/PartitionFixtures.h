@@ -54,6 +54,7 @@ struct FsstatReport {
   std::optional<std::uint32_t> reservedEnd, fat0Start, fat0End, fat1Start, clusterAreaStart, rootDirStart;
   std::optional<std::uint32_t> mftCluster, mftMirrorCluster, mftEntryBytes, indexRecordBytes;
   std::optional<std::uint32_t> totalEnd;  // last sector of the volume as its boot sector gives it
+  std::optional<std::uint32_t> clusterEnd;  // NTFS: the volume's last cluster
 };
 FsstatReport Fsstat(const std::filesystem::path& raw, std::uint64_t start);
 

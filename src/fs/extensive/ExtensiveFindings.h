@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "disk/FsParams.h"
+#include "fs/ntfs/RunList.h"
 
 namespace dravik {
 
@@ -63,6 +64,29 @@ struct IndexRecordEntry {
   std::uint8_t sectors = 0;  // its length in sectors
 };
 
+// MFT records that carry their own number, gathered by where that number
+// puts record 0: a record numbered n at sector s has the anchor s - 2n.
+// The records of one run of an MFT share an anchor (for the MFT's first run
+// the sector of record 0, for the mirror that of its copy of record 0).
+struct MftAnchor {
+  std::uint64_t sector = 0;  // the anchor
+  std::uint64_t clusterEnd = 0;  // one past the highest cluster the records' run lists name
+};
+
+// A copy of one of the first records of an MFT that tells where its volume
+// lies or how large it is, with the number its header carries.
+struct NtfsSystemRecord {
+  static constexpr std::uint32_t kMft = 0;
+  static constexpr std::uint32_t kMftMirror = 1;
+  static constexpr std::uint32_t kBitmap = 6;
+  static constexpr std::uint32_t kBadClusters = 8;
+
+  std::uint64_t sector = 0;
+  std::uint32_t number = 0;
+  std::vector<ntfs::Run> runs;  // $MFT, $MFTMirr: where their data lies
+  std::uint64_t dataSize = 0;   // $Bitmap: bytes of the bitmap; $BadClus: its "$Bad" stream, the volume's bytes
+};
+
 struct FoundFileSystem {
   std::uint16_t fsType = 0;  // FsCode: FAT16, FAT32 or NTFS
   std::uint32_t fatSize = 0;
@@ -96,6 +120,8 @@ struct ExtensiveFindings {
   std::vector<NtfsFoundFolder> ntfsFolders;
   std::vector<NtfsFoundFile> ntfsFiles;
   std::vector<IndexRecordEntry> indexRecords;
+  std::vector<MftAnchor> mftAnchors;             // by ascending anchor
+  std::vector<NtfsSystemRecord> systemRecords;  // by ascending sector
   std::vector<FoundFileSystem> fileSystems;
   bool tooManyStructures = false;  // the search stopped at the boot-sector limit
 

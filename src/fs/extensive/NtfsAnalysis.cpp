@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <map>
-#include <unordered_map>
+#include <optional>
 #include <vector>
 
 #include "disk/SectorReader.h"
+#include "fs/extensive/NtfsBootFields.h"
+#include "fs/extensive/NtfsPlacement.h"
 #include "fs/extensive/NtfsStructureSearch.h"
+#include "fs/extensive/NtfsVolumeEnd.h"
 #include "fs/ntfs/MftRecord.h"
 #include "util/ScanControl.h"
 
@@ -16,22 +19,10 @@ namespace {
 
 using namespace ntfs;
 
-// Boot sector fields.
-constexpr std::size_t kSectorsPerClusterOffset = 13;
-constexpr std::size_t kTotalSectorsOffset = 40;
-constexpr std::size_t kMftClusterOffset = 48;
-constexpr std::size_t kMirrorClusterOffset = 56;
-constexpr std::size_t kIndexClustersOffset = 68;
-// Clusters per index record 0xF4 (-12) means records of 2^12 bytes.
-constexpr std::uint8_t kIndexRecordOf4096 = 0xF4;
 constexpr std::uint32_t kDefaultIndexRecordSectors = 8;
 
 int Percent(std::uint64_t done, std::uint64_t total) {
   return total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done * 100 / total, 99));
-}
-
-bool PowerOfTwoClusterSize(std::uint64_t sectors) {
-  return sectors >= 1 && sectors <= 128 && (sectors & (sectors - 1)) == 0;
 }
 
 std::int16_t NextNumber(const ExtensiveFindings& findings) {
@@ -103,6 +94,117 @@ void ClaimIndexRecord(std::vector<IndexRecordEntry>& records, std::uint64_t sect
   if (it != records.end() && it->sector == sector) it->fsNumber = number;
 }
 
+FoundFileSystem FromBootFields(const NtfsBootFields& boot, std::uint64_t start) {
+  FoundFileSystem found;
+  found.fsType = kNtfs;
+  found.sectorsPerCluster = boot.sectorsPerCluster;
+  found.clusterBase = start;
+  found.indexRecordSectors = boot.indexRecordSectors;
+  found.mftStart = start + boot.mftCluster * boot.sectorsPerCluster;
+  found.mftMirrorStart = start + boot.mirrorCluster * boot.sectorsPerCluster;
+  found.fsEnd = start + boot.totalSectors;
+  return found;
+}
+
+// The boot sector at s is the backup (in the last sector) of a volume found
+// through its first boot sector.
+bool IsBackupOfFound(const ExtensiveFindings& findings, std::uint64_t s) {
+  return std::any_of(findings.fileSystems.begin(), findings.fileSystems.end(),
+                     [&](const FoundFileSystem& found) { return found.bootSector != 0 && found.fsEnd == s; });
+}
+
+bool AnyFoundStartsAt(const ExtensiveFindings& findings, std::uint64_t start) {
+  return std::any_of(findings.fileSystems.begin(), findings.fileSystems.end(),
+                     [&](const FoundFileSystem& found) { return found.Start() == start; });
+}
+
+// $MFT's record, or the mirror's copy of it, lies where the boot sector says.
+bool MftWhereBootSays(const ExtensiveFindings& findings, const FoundFileSystem& found) {
+  return std::any_of(findings.systemRecords.begin(), findings.systemRecords.end(), [&](const NtfsSystemRecord& r) {
+    return r.number == NtfsSystemRecord::kMft && (r.sector == found.mftStart || r.sector == found.mftMirrorStart);
+  });
+}
+
+// A boot sector at s taken as the backup that NTFS keeps in a volume's last
+// sector: the volume starts the total sectors it gives before it. Taken, as
+// a first boot sector is, when the folders' index records or the MFT lie
+// where it says.
+void TakeAsBackup(const SectorReader& reader, ExtensiveFindings& findings, std::uint64_t s,
+                  const NtfsBootFields& boot, ScanControl& control) {
+  if (boot.totalSectors > s || AnyFoundStartsAt(findings, s - boot.totalSectors)) return;
+  const std::uint64_t start = s - boot.totalSectors;
+  const FoundFileSystem found = FromBootFields(boot, start);
+  const bool classified = Classify(reader, findings, start, boot.sectorsPerCluster, start, s, 1, control);
+  if (classified || MftWhereBootSays(findings, found)) findings.fileSystems.push_back(found);
+}
+
+// The sectors a found volume is known to hold, from its start on.
+struct HeldSectors {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  bool Holds(std::uint64_t s) const { return s >= first && s <= last; }
+};
+
+// The placements of the volumes not found through a boot sector: the one
+// with most votes whose start lies on the disk and in no volume found, then,
+// with the clues it accounts for set aside (those that agree with it, and
+// any between its start and the farthest that agrees), the next, until no
+// two clues agree. In the order of their starts.
+std::vector<VolumePlacement> ChoosePlacements(const ExtensiveFindings& findings, std::uint64_t lastSector) {
+  std::vector<HeldSectors> held;
+  for (const FoundFileSystem& found : findings.fileSystems) held.push_back({found.Start(), found.fsEnd});
+  const auto inHeld = [&](std::uint64_t s) {
+    return std::any_of(held.begin(), held.end(), [&](const HeldSectors& h) { return h.Holds(s); });
+  };
+  std::vector<ClusterClue> clues = GatherClues(findings);
+  std::erase_if(clues, [&](const ClusterClue& clue) { return inHeld(clue.sector); });
+  std::sort(clues.begin(), clues.end());
+  clues.erase(std::unique(clues.begin(), clues.end()), clues.end());
+  PlacementVotes votes(clues);
+  std::vector<VolumePlacement> chosen;
+  while (const auto best = votes.Best([&](const VolumePlacement& placement) {
+           return placement.start <= lastSector && !inHeld(placement.start);
+         })) {
+    HeldSectors sectors{best->start, best->start};
+    for (const ClusterClue& clue : clues)
+      if (Agrees(clue, *best)) sectors.last = std::max(sectors.last, clue.sector);
+    std::vector<ClusterClue> left;
+    for (const ClusterClue& clue : clues) {
+      if (Agrees(clue, *best) || sectors.Holds(clue.sector))
+        votes.Withdraw(clue);
+      else
+        left.push_back(clue);
+    }
+    clues = std::move(left);
+    held.push_back(sectors);
+    chosen.push_back(*best);
+  }
+  std::sort(chosen.begin(), chosen.end(),
+            [](const VolumePlacement& a, const VolumePlacement& b) { return a.start < b.start; });
+  return chosen;
+}
+
+// The last sector a volume that starts at start may reach: the sector
+// before the next volume found, and no further than the search went.
+std::uint64_t EndLimit(const SectorReader& reader, const ExtensiveFindings& findings,
+                       const std::vector<VolumePlacement>& chosen, std::uint64_t start) {
+  std::uint64_t limit = LastSector(reader, findings);
+  for (const FoundFileSystem& found : findings.fileSystems)
+    if (found.Start() > start) limit = std::min(limit, found.Start() - 1);
+  for (const VolumePlacement& placement : chosen)
+    if (placement.start > start) limit = std::min(limit, placement.start - 1);
+  return limit;
+}
+
+// The number of the found volume whose sectors after its start hold s.
+std::optional<std::int16_t> VolumeHolding(const ExtensiveFindings& findings, std::uint64_t s) {
+  for (std::size_t i = 0; i < findings.fileSystems.size(); ++i) {
+    const FoundFileSystem& found = findings.fileSystems[i];
+    if (s > found.Start() && s <= found.fsEnd) return static_cast<std::int16_t>(i + 1);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 void AssignMftNumbers(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control) {
@@ -171,81 +273,45 @@ bool Classify(const SectorReader& reader, ExtensiveFindings& findings, std::uint
 void ClassifyWithBootSectors(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control) {
   std::vector<std::uint8_t> sector(kSectorSize);
   for (const std::uint64_t s : findings.bootSectors) {
-    if (!reader.Read(s, 1, sector)) continue;
-    const std::uint32_t spc = sector[kSectorsPerClusterOffset];
-    const std::uint64_t total = le64(sector, kTotalSectorsOffset);
-    const std::uint8_t v = sector[kIndexClustersOffset];
-    if (!PowerOfTwoClusterSize(spc) || v == 0 || total == 0) continue;
-    FoundFileSystem found;
-    found.fsType = kNtfs;
-    found.sectorsPerCluster = spc;
-    found.clusterBase = s;
+    if (IsBackupOfFound(findings, s) || !reader.Read(s, 1, sector)) continue;
+    const auto boot = ReadNtfsBootFields(sector);
+    if (!boot) continue;
+    FoundFileSystem found = FromBootFields(*boot, s);
     found.bootSector = s;
-    found.indexRecordSectors = v == kIndexRecordOf4096 ? kDefaultIndexRecordSectors : v * spc;
-    found.mftStart = s + le64(sector, kMftClusterOffset) * spc;
-    found.mftMirrorStart = s + le64(sector, kMirrorClusterOffset) * spc;
-    found.fsEnd = s + total;
-    if (!Classify(reader, findings, s, spc, s, s + total, 1, control)) continue;
-    findings.fileSystems.push_back(found);
+    const bool classified = Classify(reader, findings, s, boot->sectorsPerCluster, s, found.fsEnd, 1, control);
+    if (classified || MftWhereBootSays(findings, found))
+      findings.fileSystems.push_back(found);
+    else
+      TakeAsBackup(reader, findings, s, *boot, control);
   }
 }
 
 void ClassifyWithoutBootSectors(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control) {
-  // The first index records of each folder number, in sector order. Every
-  // volume numbers its records from 0, so one number may own records in
-  // several volumes; the first not yet given to a volume is the folder's.
-  std::unordered_map<std::uint32_t, std::vector<const IndexRecordEntry*>> indexesOf;
-  for (const IndexRecordEntry& entry : findings.indexRecords)
-    if (entry.vcn == 0) indexesOf[entry.ownerMft].push_back(&entry);
-  const auto indexSector = [&](const NtfsFoundFolder& folder) -> std::uint64_t {
-    if (folder.indexStartCluster == 0) return 0;
-    const auto it = indexesOf.find(folder.mftNumber);
-    if (it == indexesOf.end()) return 0;
-    for (const IndexRecordEntry* entry : it->second)
-      if (entry->fsNumber == kNoFileSystem) return entry->sector;
-    return 0;
-  };
-  const std::uint64_t lastSector = LastSector(reader, findings);
-  auto& folders = findings.ntfsFolders;
-  for (std::size_t f = 0; f < folders.size(); ++f) {
-    if (folders[f].fsNumber != 0) continue;
-    const std::uint64_t s1 = indexSector(folders[f]);
-    if (s1 == 0) {
-      folders[f].fsNumber = kNoFileSystem;
-      continue;
-    }
-    const std::uint64_t l1 = folders[f].indexStartCluster;
-    for (std::size_t g = f + 1; g < folders.size(); ++g) {
-      if (folders[g].fsNumber != 0) continue;
-      const std::uint64_t s2 = indexSector(folders[g]);
-      const std::uint64_t l2 = folders[g].indexStartCluster;
-      if (s2 == 0 || s2 == s1 || l2 == l1) continue;
-      // The index records lie as far apart as their clusters.
-      const bool above = l1 > l2;
-      const std::uint64_t sectorStep = above ? s1 - s2 : s2 - s1;
-      if ((above && s1 < s2) || (!above && s2 < s1)) continue;
-      const std::uint64_t clusterStep = above ? l1 - l2 : l2 - l1;
-      if (sectorStep % clusterStep != 0 || !PowerOfTwoClusterSize(sectorStep / clusterStep)) continue;
-      const auto size = static_cast<std::uint32_t>(sectorStep / clusterStep);
-      if (l1 > s1 / size) continue;  // cluster 0 would lie before the disk
-      const std::uint64_t start = s1 - size * l1;
-      if (!Classify(reader, findings, start, size, start, lastSector, 2, control)) continue;
-      FoundFileSystem found;
-      found.fsType = kNtfs;
-      found.sectorsPerCluster = size;
-      found.clusterBase = start;
-      found.indexRecordSectors = kDefaultIndexRecordSectors;
-      found.fsEnd = lastSector;
-      findings.fileSystems.push_back(found);
-    }
+  const std::vector<VolumePlacement> chosen = ChoosePlacements(findings, LastSector(reader, findings));
+  for (const VolumePlacement& placement : chosen) {
+    const PlacedMft mft = PlaceMft(findings, placement);
+    FoundFileSystem found;
+    found.fsType = kNtfs;
+    found.sectorsPerCluster = placement.sectorsPerCluster;
+    found.clusterBase = placement.start;
+    found.indexRecordSectors = kDefaultIndexRecordSectors;
+    found.mftStart = mft.mftStart;
+    found.mftMirrorStart = mft.mirrorStart;
+    found.fsEnd = NtfsVolumeEnd(reader, findings, {placement.start, placement.sectorsPerCluster, mft.mftStart},
+                                EndLimit(reader, findings, chosen, placement.start));
+    Classify(reader, findings, placement.start, placement.sectorsPerCluster, placement.start, found.fsEnd, 2, control);
+    findings.fileSystems.push_back(found);
   }
+  for (NtfsFoundFolder& folder : findings.ntfsFolders)
+    if (folder.fsNumber == 0) folder.fsNumber = kNoFileSystem;
 }
 
 void AssignUnassignedEntries(ExtensiveFindings& findings, ScanControl& control) {
   control.Report(NtfsAnalysisTexts::kUnassigned, 0);
   std::int16_t previous = 1;
   for (NtfsFoundFolder& folder : findings.ntfsFolders) {
-    if (folder.fsNumber == kNoFileSystem) folder.fsNumber = previous;
+    if (folder.fsNumber == kNoFileSystem)
+      folder.fsNumber = VolumeHolding(findings, folder.recordLba).value_or(previous);
     previous = folder.fsNumber;
   }
 }

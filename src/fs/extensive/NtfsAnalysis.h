@@ -1,13 +1,17 @@
 #pragma once
 // The passes that turn the MFT and index records of an NTFS sector search
 // into found file systems, in this order: each found folder is given its MFT
-// record number (from the index entries that name it, else from its place
-// beside a numbered folder), only the first index record of each folder is
-// kept, folders are given to the volumes their boot sectors describe when
-// their index records lie where those say, then to volumes that pairs of
-// folders and their index records reveal, and the folders left over to the
-// volume of the folder before them. The passes run whole also after a
-// stopped search, on what it collected.
+// record number (the one its record carries, else from the index entries
+// that name it, else from its place beside a numbered folder), only the
+// first index record of each folder is kept, folders are given to the
+// volumes their boot sectors describe when their index records lie where
+// those say (a boot sector being the first of its volume or the backup in
+// its last sector), then to the volumes that the places of folders' index
+// records and of the MFT's records vote for (see NtfsPlacement.h), whose
+// ends come from the volumes themselves (see NtfsVolumeEnd.h); the folders
+// left over go to the volume that holds their records, else to that of the
+// folder before them. The passes run whole also after a stopped search, on
+// what it collected.
 
 #include <cstdint>
 

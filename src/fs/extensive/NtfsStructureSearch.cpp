@@ -6,6 +6,7 @@
 #include "disk/SectorReader.h"
 #include "fs/extensive/BlockWalk.h"
 #include "fs/extensive/FatStructureSearch.h"
+#include "fs/extensive/MftRecordNotes.h"
 #include "fs/ntfs/MftRecord.h"
 #include "fs/ntfs/RunList.h"
 #include "util/ScanControl.h"
@@ -20,7 +21,6 @@ constexpr std::size_t kSignatureOffset = 510;
 constexpr std::size_t kOemIdOffset = 3;
 constexpr std::size_t kAllocatedSizeOffset = 28;
 constexpr std::uint32_t kIndexRoot = 0x90;
-constexpr std::size_t kAttrNameOffsetOffset = 10;
 // $INDEX_ROOT value: 16 the node header, whose first u32 is the offset of
 // the first entry from the header.
 constexpr std::size_t kRootNodeOffset = 16;
@@ -34,14 +34,7 @@ constexpr std::uint32_t kFirstFolderNumber = 5;
 
 // The attribute of this type named "$I30", if the record has one.
 std::optional<std::size_t> FindI30(Bytes record, std::uint32_t type) {
-  for (const std::size_t at : AttributeOffsets(record)) {
-    if (le32(record, at) != type || u8(record, at + kAttrNameLengthOffset) != 4) continue;
-    const std::size_t name = at + le16(record, at + kAttrNameOffsetOffset);
-    if (le16(record, name) == '$' && le16(record, name + 2) == 'I' && le16(record, name + 4) == '3' &&
-        le16(record, name + 6) == '0')
-      return at;
-  }
-  return std::nullopt;
+  return FindNamedAttribute(record, type, u"$I30");
 }
 
 // The parent number the first entry of the folder's index root names: the
@@ -65,6 +58,15 @@ std::uint64_t IndexStartCluster(Bytes record) {
   return *runs.runs.front().firstCluster;
 }
 
+// The first name of the record in the namespaces of Win32 (or POSIX), then
+// Win32 and DOS, then DOS.
+std::optional<FileName> FirstName(Bytes record) {
+  std::optional<FileName> name;
+  for (const std::uint8_t wanted : kNamespaces)
+    if ((name = FindFileName(record, wanted))) break;
+  return name;
+}
+
 }  // namespace
 
 bool IsNtfsBootSector(Bytes sector) {
@@ -78,9 +80,7 @@ HarvestedRecord HarvestMftRecord(Bytes record, std::uint64_t s) {
   // An extension record carries attributes of its base record, never a file
   // of its own.
   if (BaseRecordNumber(record) != 0) return harvested;
-  std::optional<FileName> name;
-  for (const std::uint8_t wanted : kNamespaces)
-    if ((name = FindFileName(record, wanted))) break;
+  std::optional<FileName> name = FirstName(record);
   if (!name) return harvested;
   const StandardTimes times =
       FindStandardTimes(record).value_or(StandardTimes{name->modificationTime, name->accessTime});
@@ -93,9 +93,12 @@ HarvestedRecord HarvestMftRecord(Bytes record, std::uint64_t s) {
     folder.changeTime = times.modificationTime;
     folder.accessTime = times.accessTime;
     folder.deleted = flags == 2;
-    folder.mftNumber = name->name == u"."         ? kRootFolder
-                       : name->name == u"$Extend" ? kExtendFolder
-                                                  : NumberFromIndexRoot(record);
+    // NTFS 3.1 records carry their number; older ones are numbered by their
+    // name or by the first entry of their index root.
+    const std::uint32_t told = name->name == u"."         ? kRootFolder
+                               : name->name == u"$Extend" ? kExtendFolder
+                                                          : NumberFromIndexRoot(record);
+    folder.mftNumber = RecordNumber(record).value_or(told);
     folder.indexStartCluster = IndexStartCluster(record);
     folder.name = std::move(name->name);
     harvested.folder = std::move(folder);
@@ -135,6 +138,7 @@ std::optional<IndexRecordEntry> HarvestIndexRecord(Bytes record, std::uint64_t s
 void SearchNtfsStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
                           std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control) {
   std::vector<std::uint8_t> record;
+  MftRecordNotes notes;
   WalkRangeBlocks(reader, start, sectors, blockSectors, control, [&](std::uint64_t first, Bytes block) {
     // A record's bytes, from the block when it lies wholly in it.
     const auto take = [&](std::size_t i, std::size_t bytes) {
@@ -152,6 +156,7 @@ void SearchNtfsStructures(const SectorReader& reader, std::uint64_t start, std::
         findings.bootSectors.push_back(first + i);
       } else if (IsRecord(sector) && le16(sector, kAllocatedSizeOffset) == kRecordSize) {
         take(i, kRecordSize);
+        notes.Note(record, first + i);
         HarvestedRecord harvested = HarvestMftRecord(record, first + i);
         if (harvested.folder) findings.ntfsFolders.push_back(std::move(*harvested.folder));
         if (harvested.file) findings.ntfsFiles.push_back(std::move(*harvested.file));
@@ -164,6 +169,7 @@ void SearchNtfsStructures(const SectorReader& reader, std::uint64_t start, std::
     }
     return true;
   });
+  notes.MoveInto(findings);
 }
 
 }  // namespace dravik

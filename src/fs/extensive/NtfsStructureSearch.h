@@ -1,7 +1,8 @@
 #pragma once
 // The sector search of an NTFS Extensive Scan: every sector of a range is
 // tested for an NTFS boot sector, the start of an MFT record or of an index
-// record, and what those records tell is harvested.
+// record, and what those records tell is harvested: folders, files, index
+// records, and what the MFT records say of their volume (MftRecordNotes.h).
 //
 //   boot sector:  3 "NTFS", 510 55 AA
 //   MFT record:   0 "FILE", 28 allocated size (1024)

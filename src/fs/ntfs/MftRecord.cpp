@@ -35,6 +35,12 @@ void ApplyFixup(std::span<std::uint8_t> record) {
 
 std::uint8_t RecordFlags(Bytes record) { return u8(record, kFlagsOffset); }
 
+std::optional<std::uint32_t> RecordNumber(Bytes record) {
+  if (record.size() < kNumberedUpdateSequenceOffset) return std::nullopt;
+  if (le16(record, kUpdateSequenceOffset) < kNumberedUpdateSequenceOffset) return std::nullopt;
+  return le32(record, kRecordNumberOffset);
+}
+
 std::vector<std::size_t> AttributeOffsets(Bytes record) {
   std::vector<std::size_t> offsets;
   std::size_t at = le16(record, kFirstAttributeOffset);
@@ -91,6 +97,17 @@ AttributeValue ReadAttributeValue(Bytes record, std::size_t at) {
     if (runs < length) v.runList = Slice(record, at + runs, length - runs);
   }
   return v;
+}
+
+std::optional<std::size_t> FindNamedAttribute(Bytes record, std::uint32_t type, std::u16string_view name) {
+  for (const std::size_t at : AttributeOffsets(record)) {
+    if (le32(record, at) != type || u8(record, at + kAttrNameLengthOffset) != name.size()) continue;
+    const std::size_t chars = at + le16(record, at + kAttrNameOffsetOffset);
+    bool same = true;
+    for (std::size_t i = 0; i < name.size() && same; ++i) same = le16(record, chars + 2 * i) == name[i];
+    if (same) return at;
+  }
+  return std::nullopt;
 }
 
 std::optional<DataAttribute> FindData(Bytes record) {

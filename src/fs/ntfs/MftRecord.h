@@ -3,14 +3,17 @@
 //
 //   0  "FILE"      4  update sequence offset   6  update sequence count
 //   20 first attribute offset   22 flags (bit 0 in use, bit 1 directory)
-//   32 base record reference (extension records)
+//   32 base record reference (extension records)   44 the record's own
+//   number (NTFS 3.1, whose update sequence array starts at 48)
 // Attribute header: 0 type, 4 length, 8 non-resident, 9 name length,
-// 12 flags; resident: 16 value length, 20 value offset; non-resident:
-// 16 first VCN, 32 run list offset, 34 compression unit, 48 real size.
+// 10 name offset, 12 flags; resident: 16 value length, 20 value offset;
+// non-resident: 16 first VCN, 32 run list offset, 34 compression unit,
+// 48 real size.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "util/Bytes.h"
@@ -24,6 +27,10 @@ constexpr std::size_t kUpdateSequenceCountOffset = 6;
 constexpr std::size_t kFirstAttributeOffset = 20;
 constexpr std::size_t kFlagsOffset = 22;
 constexpr std::size_t kBaseRecordOffset = 32;
+constexpr std::size_t kRecordNumberOffset = 44;
+// Where NTFS 3.1 puts the update sequence array: after the record number.
+// NTFS 3.0 records keep it at 42, over the bytes the number takes later.
+constexpr std::size_t kNumberedUpdateSequenceOffset = 48;
 
 constexpr std::uint32_t kStandardInformation = 0x10;
 constexpr std::uint32_t kAttributeList = 0x20;
@@ -35,6 +42,7 @@ constexpr std::size_t kAttrTypeOffset = 0;
 constexpr std::size_t kAttrLengthOffset = 4;
 constexpr std::size_t kAttrNonResidentOffset = 8;
 constexpr std::size_t kAttrNameLengthOffset = 9;
+constexpr std::size_t kAttrNameOffsetOffset = 10;
 constexpr std::size_t kAttrFlagsOffset = 12;
 constexpr std::size_t kAttrValueLengthOffset = 16;
 constexpr std::size_t kAttrValueOffsetOffset = 20;
@@ -65,6 +73,10 @@ bool IsRecord(Bytes record);
 void ApplyFixup(std::span<std::uint8_t> record);
 
 std::uint8_t RecordFlags(Bytes record);
+
+// The number the record carries in its header; none for records that do
+// not carry one (NTFS 3.0 and older).
+std::optional<std::uint32_t> RecordNumber(Bytes record);
 
 // Offsets of the record's attributes, walked from the first-attribute offset
 // by their lengths: a type of 0 or 0xFFFFFFFF, an offset of 1023 or more or
@@ -102,6 +114,9 @@ struct AttributeValue {
 };
 
 AttributeValue ReadAttributeValue(Bytes record, std::size_t attribute);
+
+// The offset of the first attribute of this type and name ("$I30", "$Bad").
+std::optional<std::size_t> FindNamedAttribute(Bytes record, std::uint32_t type, std::u16string_view name);
 
 // The unnamed $DATA attribute of a record.
 struct DataAttribute : AttributeValue {
