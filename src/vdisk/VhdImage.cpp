@@ -12,6 +12,13 @@ namespace dravik {
 
 using namespace vhd;
 
+namespace {
+
+constexpr std::uint32_t kMinHeaderBlockSize = 4096;
+constexpr std::uint32_t kMaxHeaderBlockSize = 256u * 1024 * 1024;
+
+}  // namespace
+
 bool VhdImage::Open(const std::filesystem::path& path) {
   std::string why;
   auto file = ImageFile::Open(path, &why);
@@ -147,6 +154,7 @@ bool VhdImage::ReadBlockTable() {
                               std::to_string(header.maxTableEntries) + " entries of " + std::to_string(header.blockSize) +
                               " bytes (the block size from the spacing of its blocks)"});
   }
+  if (header.hasCookie && !IsDifferencing()) CheckHeaderValues(header);
   blockSize_ = header.blockSize;
   if (IsDifferencing()) parentLink_ = ReadParentLink(*file_, headerBytes);
 
@@ -176,6 +184,30 @@ bool VhdImage::ReadBlockTable() {
                                                            : 0;
   }
   return true;
+}
+
+// A block size that is no power of two from 4 KiB to 256 MiB is taken from
+// the spacing of the blocks the table names; an entry count whose table
+// would not fit in the file is cut to what the disk's size needs.
+void VhdImage::CheckHeaderValues(DynamicHeader& header) {
+  const std::uint32_t size = header.blockSize;
+  if (size < kMinHeaderBlockSize || size > kMaxHeaderBlockSize || (size & (size - 1)) != 0) {
+    const std::optional<DynamicHeader> shape = FindBlockTableByShape(*file_, dataEnd_, footer_.size);
+    if (shape && shape->tableOffset == header.tableOffset) {
+      header.blockSize = shape->blockSize;
+      repairs_.push_back({"dynamic header: block size", "implausible: " + std::to_string(size),
+                          std::to_string(header.blockSize) + " inferred from the spacing of the table's blocks"});
+    }
+  }
+  if (header.blockSize == 0 || footer_.size == 0) return;
+  const std::uint64_t needed = (footer_.size + header.blockSize - 1) / header.blockSize;
+  const std::uint64_t fileSize = file_->Size();
+  const bool fits = header.tableOffset <= fileSize && (fileSize - header.tableOffset) / 4 >= header.maxTableEntries;
+  if (!fits && needed < header.maxTableEntries) {
+    repairs_.push_back({"dynamic header: entry count", std::to_string(header.maxTableEntries) + " do not fit in the file",
+                        std::to_string(needed) + " taken, what the disk's size needs"});
+    header.maxTableEntries = static_cast<std::uint32_t>(needed);
+  }
 }
 
 // Entries that cannot be right (a zeroed entry points at the footer's copy,

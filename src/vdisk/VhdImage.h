@@ -57,6 +57,7 @@ class VhdImage final : public DiskImage {
   bool ReadBlockTable();
   // A dynamic header inferred from the block table's shape, when the file's own was lost.
   std::optional<vhd::DynamicHeader> inferredHeader_;
+  void CheckHeaderValues(vhd::DynamicHeader& header);
   void SalvageBat(std::vector<TableEntry>& entries, std::uint64_t tablesEnd);
   bool Fail(std::string why);
   bool IsDifferencing() const { return footer_.diskTypeCode == vhd::kDifferencing; }

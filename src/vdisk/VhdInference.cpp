@@ -12,6 +12,8 @@ namespace {
 constexpr std::uint64_t kSearchSpan = 1024 * 1024;
 constexpr std::uint32_t kUsualBlockSize = 2 * 1024 * 1024;
 constexpr std::uint32_t kMinBlockSize = 512 * 1024;
+// The largest table a VHD can have: 2040 GiB in blocks of 512 KiB, four bytes each.
+constexpr std::uint64_t kMaxTableBytes = (2040ull << 30) / kMinBlockSize * 4;
 
 std::uint64_t BlockOverhead(std::uint32_t blockSize) { return std::uint64_t{BitmapSectors(blockSize)} * kSectorSize; }
 
@@ -50,8 +52,9 @@ std::optional<std::uint64_t> FindDynamicHeader(const ByteSource& file) {
 
 std::optional<DynamicHeader> FindBlockTableByShape(const ByteSource& file, std::uint64_t dataEnd, std::uint64_t diskSize) {
   // The table may reach past the first MiB; the head read covers what a
-  // table of the disk's size needs.
-  const std::uint64_t span = std::min(dataEnd, kSearchSpan + std::max<std::uint64_t>(diskSize / kMinBlockSize * 4, kSearchSpan));
+  // table of the disk's size needs, never more than the largest table.
+  const std::uint64_t tableBytes = std::min(kMaxTableBytes, std::max<std::uint64_t>(diskSize / kMinBlockSize * 4, kSearchSpan));
+  const std::uint64_t span = std::min(dataEnd, kSearchSpan + tableBytes);
   const std::vector<std::uint8_t> head = ReadBlock(file, 0, static_cast<std::size_t>(span));
   std::vector<std::uint64_t> places{kDefaultBatOffset};
   for (std::uint64_t at = kSectorSize; at < kSearchSpan; at += kSectorSize)
@@ -82,8 +85,10 @@ std::optional<DynamicHeader> FindBlockTableByShape(const ByteSource& file, std::
     DynamicHeader header;
     header.tableOffset = offset;
     header.blockSize = blockSize;
+    // Every block the table names stays in it, whatever size the footer claims.
+    wanted = std::max<std::uint64_t>(wanted, lastNamed + 1);
     header.maxTableEntries = static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, entries.size()));
-    if (header.maxTableEntries > lastNamed) return header;
+    return header;
   }
   return std::nullopt;
 }

@@ -156,8 +156,10 @@ TEST(SalvageCliVhdTest, DynamicVhdWithoutEitherFooterReadsThroughItsHeader) {
 }
 
 // A dynamic VHD whose dynamic header was zeroed reads through its block
-// table, found by its shape; one whose BAT entries were zeroed (they then
-// point at the footer's copy) gets its blocks back by their order.
+// table, found by its shape, and one whose header claims a block size no
+// writer uses takes it from the spacing of its blocks; one whose BAT entries
+// were zeroed (they then point at the footer's copy) gets its blocks back by
+// their order.
 TEST(SalvageCliVhdTest, DynamicVhdWithoutHeaderOrWithZeroedEntries) {
   test::TempDir dir;
   const auto ntfsVhd = NtfsFixture("ntfs.vhd");
@@ -173,6 +175,8 @@ TEST(SalvageCliVhdTest, DynamicVhdWithoutHeaderOrWithZeroedEntries) {
   } cases[] = {
       {"header", [](const auto& image) { Zero(image, 512, 1024); },
        R"j({"structure":"dynamic header","problem":"missing (no \"cxsparse\" cookie)","action":"the block table found by its shape at 1536)j"},
+      {"blocksize", [](const auto& image) { test::PatchFile(image, 512 + 32, {0x00, 0x30, 0x00, 0x00}); },
+       R"({"structure":"dynamic header: block size","problem":"implausible: 3145728","action":"2097152 inferred from the spacing of the table's blocks"})"},
       {"entries", [&](const auto& image) { Zero(image, present[1], 4); },
        R"({"structure":"BAT","problem":"1 entries point outside the block data, 1 blocks in the file are named by no entry","action":"1 blocks placed where the order of their neighbours puts them"})"},
   };

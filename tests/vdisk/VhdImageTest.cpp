@@ -168,11 +168,21 @@ TEST_F(DamagedVhdTest, TruncatedInsideABlockReadsWhatIsThereAndFailsBeyond) {
   EXPECT_TRUE(anyFailed);
 }
 
-TEST_F(DamagedVhdTest, AbsurdTableCountIsRefusedWithoutAllocating) {
+// A count whose table cannot fit in the file is cut to what the footer's
+// disk size needs (nothing of the claimed size is allocated); without a
+// footer to say so the image is refused.
+TEST_F(DamagedVhdTest, AbsurdTableCountIsCutToTheDiskOrRefused) {
   Patch(512 + 28, {0xFF, 0xFF, 0xFF, 0xF0});
-  VhdImage image;
-  EXPECT_FALSE(image.Open(path_));
-  EXPECT_NE(image.Diagnostic().find("does not fit"), std::string::npos) << image.Diagnostic();
+  VhdImage image = OpenVhd(path_);
+  ASSERT_EQ(image.Repairs().size(), 1u);
+  EXPECT_EQ(image.Repairs()[0].structure, "dynamic header: entry count");
+  EXPECT_EQ(ReadAll(image, 1 << 20), oracle_);
+
+  std::filesystem::resize_file(path_, FileSize() - 512);
+  Patch(0, std::vector<std::uint8_t>(512, 0));
+  VhdImage footerless;
+  EXPECT_FALSE(footerless.Open(path_));
+  EXPECT_NE(footerless.Diagnostic().find("does not fit"), std::string::npos) << footerless.Diagnostic();
 }
 
 TEST_F(DamagedVhdTest, ZeroTableEntriesOpensAndEveryReadFails) {
@@ -183,12 +193,11 @@ TEST_F(DamagedVhdTest, ZeroTableEntriesOpensAndEveryReadFails) {
   EXPECT_TRUE(std::all_of(sector.begin(), sector.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
-TEST_F(DamagedVhdTest, BlockSizeZeroOpensAndEveryReadFails) {
+TEST_F(DamagedVhdTest, BlockSizeZeroIsTakenFromTheSpacingOfTheBlocks) {
   Patch(512 + 32, {0, 0, 0, 0});
   VhdImage image = OpenVhd(path_);
-  std::vector<std::uint8_t> sector(512);
-  EXPECT_FALSE(image.ReadAt(0, sector));
-  EXPECT_FALSE(image.ReadAt(1 << 20, sector));
+  EXPECT_EQ(image.BlockSize(), 2u << 20);
+  EXPECT_EQ(ReadAll(image, 1 << 20), oracle_);
 }
 
 TEST_F(DamagedVhdTest, DamagedHeaderCookieStillUsesTheUsualPlaces) {
