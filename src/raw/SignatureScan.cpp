@@ -4,7 +4,6 @@
 #include <array>
 #include <cstring>
 #include <optional>
-#include <unordered_map>
 
 #include "disk/SectorReader.h"
 #include "util/ScanControl.h"
@@ -19,11 +18,6 @@ constexpr std::uint32_t kReadSectors = 64;
 constexpr std::uint64_t kProgressReads = 64;
 
 char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
-std::u16string LowerCase(std::u16string text) {
-  for (char16_t& c : text) c = Lower(c);
-  return text;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -146,34 +140,6 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
     }
   }
   return found;
-}
-
-std::vector<TraceTypeItem> BuildTraceTree(std::span<const FoundFile> files, ScanControl* control) {
-  if (control) control->Report(TraceTexts::kTree);
-  // The extension items of each type, from one walk over the files: a type
-  // that comes back gets the same items again without another walk.
-  std::unordered_map<std::u16string, std::vector<std::u16string>> extensionsOf;
-  for (const FoundFile& file : files) {
-    std::vector<std::u16string>& extensions = extensionsOf[LowerCase(file.typeName)];
-    if (extensions.empty() || !SameIgnoringCase(extensions.back(), file.extension))
-      extensions.push_back(file.extension);
-  }
-  std::vector<TraceTypeItem> items;
-  for (const FoundFile& file : files) {
-    if (control && !control->Continue()) break;
-    if (!items.empty() && SameIgnoringCase(items.back().typeName, file.typeName)) continue;
-    items.push_back({file.typeName, extensionsOf[LowerCase(file.typeName)]});
-  }
-  return items;
-}
-
-std::vector<const FoundFile*> FilesOfItem(std::span<const FoundFile> files, const std::u16string& typeName,
-                                          const std::u16string* extension) {
-  std::vector<const FoundFile*> listed;
-  for (const FoundFile& file : files)
-    if (SameIgnoringCase(file.typeName, typeName) && (!extension || SameIgnoringCase(file.extension, *extension)))
-      listed.push_back(&file);
-  return listed;
 }
 
 }  // namespace dravik

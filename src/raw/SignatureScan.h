@@ -43,21 +43,6 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
                                       std::span<const SignatureGroup> groups, const OfficeKind& officeKind,
                                       ScanControl& control);
 
-// The results tree below "Root": a type item whenever a file's type differs
-// (case aside) from the last type item's, holding an item for each change of
-// extension among the files of that type; a type that comes back after
-// another gets a second item.
-struct TraceTypeItem {
-  std::u16string typeName;
-  std::vector<std::u16string> extensions;
-};
-std::vector<TraceTypeItem> BuildTraceTree(std::span<const FoundFile> files, ScanControl* control = nullptr);
-
-// The files an item lists: of the type (case aside), and with the extension
-// when one is given.
-std::vector<const FoundFile*> FilesOfItem(std::span<const FoundFile> files, const std::u16string& typeName,
-                                          const std::u16string* extension = nullptr);
-
 // Case-blind comparison of ASCII letters, as the tree and the matching use.
 bool SameIgnoringCase(std::u16string_view a, std::u16string_view b);
 
