@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "disk/SectorReader.h"
+#include "raw/SignatureFamily.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
 
@@ -74,18 +75,19 @@ class PatternTable {
   std::array<std::vector<Pattern>, 256> byFirst_;
 };
 
+// The extensions of the compound-document types, which officeKind tells apart.
 bool IsCompoundDocument(const std::u16string& extension) {
-  return SameIgnoringCase(extension, u".doc") || SameIgnoringCase(extension, u".docx");
+  return SameIgnoringCase(extension, u".doc") || SameIgnoringCase(extension, u".xls") ||
+         SameIgnoringCase(extension, u".ppt") || SameIgnoringCase(extension, u".pub");
 }
 
-// The extension a hit of the group takes.
-std::u16string ExtensionOfHit(std::span<const SignatureGroup> groups, const SignatureGroup& group,
-                              std::uint64_t sector, const OfficeKind& officeKind) {
-  if (!IsCompoundDocument(group.extension) || !officeKind) return group.extension;
-  const std::u16string kind = officeKind(sector);
-  for (const SignatureGroup& other : groups)
-    if (SameIgnoringCase(other.extension, kind)) return kind;
-  return group.extension;
+// The group whose extension the file's content names, when one is sought;
+// else the group whose signature matched.
+std::size_t RefinedGroup(std::span<const SignatureGroup> groups, std::size_t matched, std::u16string_view kind) {
+  if (kind.empty()) return matched;
+  for (std::size_t i = 0; i < groups.size(); ++i)
+    if (SameIgnoringCase(groups[i].extension, kind)) return i;
+  return matched;
 }
 
 }  // namespace
@@ -103,6 +105,7 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
   std::vector<FoundFile> found;
   const PatternTable table(groups);
   std::vector<std::uint8_t> buffer(std::size_t{kReadSectors} * kSectorSize);
+  std::vector<std::uint8_t> head;
   const std::uint64_t total = std::max<std::uint64_t>(last, 1);
   std::uint64_t reads = 0;
   int shownPercent = -1;
@@ -128,13 +131,30 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
         const auto percent = static_cast<int>(std::min<std::uint64_t>((s - first) * 100 / total, 99));
         if (percent != shownPercent) control.ReportPercent(shownPercent = percent);
       }
-      const auto group = table.Match(buffer.data() + std::size_t{i} * kSectorSize);
-      if (!group) continue;
+      const Bytes sector(buffer.data() + std::size_t{i} * kSectorSize, kSectorSize);
+      const auto match = table.Match(sector.data());
+      if (!match) continue;
+      // What the file's content says of its kind within its family: the
+      // bytes wanted are in the buffer, else read on their own.
+      std::u16string kind;
+      if (const std::size_t wanted = FamilyBytesWanted(sector); wanted > 0) {
+        const std::size_t inBuffer = std::size_t{kReadSectors - i} * kSectorSize;
+        if (wanted <= inBuffer) {
+          kind = FamilyMemberExtension(Bytes(sector.data(), wanted));
+        } else {
+          head.resize((wanted + kSectorSize - 1) / kSectorSize * kSectorSize);
+          reader.Read(s, static_cast<std::uint32_t>(head.size() / kSectorSize), head);
+          kind = FamilyMemberExtension(head);
+        }
+      } else if (officeKind && IsCompoundDocument(groups[*match].extension)) {
+        kind = officeKind(s);
+      }
+      const SignatureGroup& group = groups[RefinedGroup(groups, *match, kind)];
       FoundFile file;
       file.fileNumber = static_cast<std::uint32_t>(found.size() + 1);
       file.firstSector = s;
-      file.typeName = groups[*group].typeName;
-      file.extension = ExtensionOfHit(groups, groups[*group], s, officeKind);
+      file.typeName = group.typeName;
+      file.extension = group.extension;
       file.name = FromUtf8(std::to_string(file.fileNumber)) + file.extension;
       found.push_back(std::move(file));
     }

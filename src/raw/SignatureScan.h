@@ -36,9 +36,12 @@ using OfficeKind = std::function<std::u16string(std::uint64_t firstSector)>;
 
 // Reads from first to last in 64-sector reads; the last read's sectors past
 // last are examined too. The first group whose signature the sector begins
-// with decides a hit. Hits of ".doc" or ".docx" take the extension officeKind
-// gives when a group of that extension is sought. A stop ends the scan with
-// the hits so far.
+// with decides a hit. The content then refines it: a hit that begins a
+// member of a signature family (see SignatureFamily.h) takes the extension
+// its content names, and a hit of a compound-document type (".doc", ".xls",
+// ".ppt", ".pub") the one officeKind gives, when a group of that extension is
+// sought; the file then takes that group's type name too. A stop ends the
+// scan with the hits so far.
 std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t first, std::uint64_t last,
                                       std::span<const SignatureGroup> groups, const OfficeKind& officeKind,
                                       ScanControl& control);

@@ -74,8 +74,9 @@ TEST(SignatureScanTest, CompoundDocumentsTakeTheKindTheirContentNames) {
   auto files = ScanSignatures(reader, 0, 63, groups, kind, control);
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(files[0].name, u"1.xls") << "a group of that kind is sought";
-  EXPECT_EQ(files[0].typeName, u"Office Document") << "the type stays the matching group's";
+  EXPECT_EQ(files[0].typeName, u"Excel") << "the type follows the extension's group";
   EXPECT_EQ(files[1].name, u"2.doc") << "no .pub group: the extension stays";
+  EXPECT_EQ(files[1].typeName, u"Office Document");
 }
 
 // The bar moves only while the hit count is a multiple of 10: ten hits
