@@ -1,7 +1,8 @@
 // What File Trace reads from a found file's own bytes, on files made by the
 // tools that write them (the trace fixture's files/): the member of a
 // signature family that the content names, both alone and in a scan that
-// has to choose among the catalogue's groups.
+// has to choose among the catalogue's groups; and where a file ends, for
+// each format that records it, also when the carved bytes cut it short.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
+#include "raw/CarveEnd.h"
 #include "raw/SignatureFamily.h"
 #include "raw/SignatureScan.h"
 #include "util/ScanControl.h"
@@ -125,6 +127,37 @@ TEST(SignatureFamilyTest, AScanNamesEachFileByItsContentWhenItsTypeIsSought) {
   EXPECT_EQ(named["clip.avi"], u".wav WAVE Audio");
   EXPECT_EQ(named["clip.webm"], u".mkv Matroska Video");
   EXPECT_EQ(named.count("clip.mp4"), 0u) << "no group of its signature";
+}
+
+// Trailing bytes that no format would take for more of itself.
+std::vector<std::uint8_t> WithJunk(std::vector<std::uint8_t> bytes) {
+  std::uint32_t x = 2463534242u;
+  for (int i = 0; i < 8192; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    bytes.push_back(static_cast<std::uint8_t>(x));
+  }
+  return bytes;
+}
+
+TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
+  const std::vector<std::string> names = {
+      "text.gz",    "text.bz2",   "text.xz",    "text.zst",   "tone.ogg",    "tone.opus",   "tone.oga",
+      "clip.ogv",   "clip.mkv",   "clip.webm",  "hello.elf",  "Hello.class", "font.ttf",    "report.docx",
+      "sheet.xlsx", "slides.pptx", "report.odt", "sheet.ods", "slides.odp",  "hello.jar",   "clip.avi",
+      "picture.webp", "tone.m4a", "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv"};
+  for (const std::string& name : names) {
+    const auto file = MadeFile(name);
+    const std::u16string extension = ExtensionOf(name);
+    ASSERT_TRUE(HasEndRule(extension)) << name;
+    EXPECT_EQ(CarvedFileEnd(extension, WithJunk(file)), std::optional<std::uint64_t>(file.size())) << name;
+    EXPECT_EQ(CarvedFileEnd(extension, file), std::optional<std::uint64_t>(file.size())) << name << " exactly";
+    for (const std::size_t kept : {file.size() - 1, file.size() / 2}) {
+      const std::vector<std::uint8_t> cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(kept));
+      EXPECT_FALSE(CarvedFileEnd(extension, cut)) << name << " cut to " << kept << " bytes";
+    }
+  }
 }
 
 }  // namespace
