@@ -19,6 +19,7 @@
 #include "disk/SectorReader.h"
 #include "raw/CarveWriter.h"
 #include "raw/CompoundFile.h"
+#include "raw/TraceTree.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
 #include "vdisk/VirtualDisk.h"
@@ -69,10 +70,10 @@ struct TraceItem {
 void WalkTrace(std::span<const FoundFile> files, const std::function<void(const TraceItem&, int)>& visit) {
   for (const TraceTypeItem& type : BuildTraceTree(files)) {
     visit({type.typeName, nullptr}, 1);
-    for (const std::u16string& extension : type.extensions) {
-      visit({type.typeName + u"/" + extension, nullptr}, 2);
-      for (const FoundFile* file : FilesOfItem(files, type.typeName, &extension))
-        visit({type.typeName + u"/" + extension + u"/" + file->name, file}, 3);
+    for (const TraceExtensionItem& extension : type.extensions) {
+      const std::u16string path = type.typeName + u"/" + extension.extension;
+      visit({path, nullptr}, 2);
+      for (const std::size_t i : extension.files) visit({path + u"/" + files[i].name, &files[i]}, 3);
     }
   }
 }

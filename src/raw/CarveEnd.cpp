@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "raw/CompoundFile.h"
+#include "raw/FormatEnds.h"
 #include "raw/SignatureScan.h"
 
 namespace dravik {
@@ -141,15 +142,20 @@ using Rule = End (*)(Bytes);
 
 std::optional<Rule> RuleOf(const std::u16string& extension) {
   static const std::pair<std::u16string_view, Rule> kRules[] = {
-      {u".jpg", JpegEnd},     {u".jpeg", JpegEnd},   {u".png", PngEnd},     {u".gif", GifEnd},
-      {u".pdf", PdfEnd},      {u".zip", ZipEnd},     {u".jar", ZipEnd},     {u".docx", ZipEnd},
-      {u".xlsx", ZipEnd},     {u".pptx", ZipEnd},    {u".odt", ZipEnd},     {u".ods", ZipEnd},
-      {u".odp", ZipEnd},      {u".epub", ZipEnd},    {u".apk", ZipEnd},     {u".wav", RiffEnd},
-      {u".avi", RiffEnd},     {u".webp", RiffEnd},   {u".bmp", BmpEnd},     {u".sqlite", SqliteEnd},
-      {u".db", SqliteEnd},    {u".7z", SevenZipEnd}, {u".mp4", BoxesEnd},   {u".m4a", BoxesEnd},
-      {u".m4v", BoxesEnd},    {u".mov", BoxesEnd},   {u".3gp", BoxesEnd},   {u".doc", CompoundFileLength},
-      {u".xls", CompoundFileLength}, {u".ppt", CompoundFileLength}, {u".pub", CompoundFileLength},
-      {u".msg", CompoundFileLength}, {u".msi", CompoundFileLength}};
+      {u".jpg", JpegEnd},      {u".jpeg", JpegEnd},     {u".png", PngEnd},        {u".gif", GifEnd},
+      {u".pdf", PdfEnd},       {u".zip", ZipEnd},       {u".jar", ZipEnd},        {u".docx", ZipEnd},
+      {u".xlsx", ZipEnd},      {u".pptx", ZipEnd},      {u".odt", ZipEnd},        {u".ods", ZipEnd},
+      {u".odp", ZipEnd},       {u".odg", ZipEnd},       {u".epub", ZipEnd},       {u".apk", ZipEnd},
+      {u".wav", RiffEnd},      {u".avi", RiffEnd},      {u".webp", RiffEnd},      {u".bmp", BmpEnd},
+      {u".sqlite", SqliteEnd}, {u".db", SqliteEnd},     {u".7z", SevenZipEnd},    {u".mp4", BoxesEnd},
+      {u".m4a", BoxesEnd},     {u".m4v", BoxesEnd},     {u".mov", BoxesEnd},      {u".3gp", BoxesEnd},
+      {u".avif", BoxesEnd},    {u".heic", BoxesEnd},    {u".gz", GzipEnd},        {u".bz2", Bzip2End},
+      {u".xz", XzEnd},         {u".zst", ZstdEnd},      {u".ogg", OggEnd},        {u".opus", OggEnd},
+      {u".oga", OggEnd},       {u".ogv", OggEnd},       {u".mkv", MatroskaEnd},   {u".webm", MatroskaEnd},
+      {u".wma", AsfEnd},       {u".wmv", AsfEnd},       {u".asf", AsfEnd},
+      {u".elf", ElfEnd},       {u".class", JavaClassEnd}, {u".ttf", TrueTypeEnd},
+      {u".doc", CompoundFileLength}, {u".xls", CompoundFileLength}, {u".ppt", CompoundFileLength},
+      {u".pub", CompoundFileLength}, {u".msg", CompoundFileLength}, {u".msi", CompoundFileLength}};
   for (const auto& [name, rule] : kRules)
     if (SameIgnoringCase(name, extension)) return rule;
   return std::nullopt;

@@ -2,9 +2,10 @@
 // Where a carved file ends, for the formats that record it: a JPEG's end
 // marker after its last scan, a PNG's IEND chunk, a GIF's trailer, a PDF's
 // last "%%EOF", a ZIP's end of central directory, the sizes of RIFF, BMP,
-// SQLite and 7-Zip files, the top-level boxes of MP4 and QuickTime files,
-// the sectors of a compound file. A carved file is cut there, never beyond
-// the bytes carved.
+// SQLite and 7-Zip files, the top-level boxes of ISO base media files (MP4,
+// QuickTime, 3GPP, AVIF, HEIF), the sectors of a compound file, and the rules
+// of FormatEnds.h (compressed streams, Ogg, Matroska, ASF, ELF, Java classes,
+// TrueType fonts). A carved file is cut there, never beyond the bytes carved.
 
 #include <cstdint>
 #include <optional>

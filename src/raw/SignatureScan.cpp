@@ -4,9 +4,9 @@
 #include <array>
 #include <cstring>
 #include <optional>
-#include <unordered_map>
 
 #include "disk/SectorReader.h"
+#include "raw/SignatureFamily.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
 
@@ -19,11 +19,6 @@ constexpr std::uint32_t kReadSectors = 64;
 constexpr std::uint64_t kProgressReads = 64;
 
 char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
-std::u16string LowerCase(std::u16string text) {
-  for (char16_t& c : text) c = Lower(c);
-  return text;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -80,18 +75,19 @@ class PatternTable {
   std::array<std::vector<Pattern>, 256> byFirst_;
 };
 
+// The extensions of the compound-document types, which officeKind tells apart.
 bool IsCompoundDocument(const std::u16string& extension) {
-  return SameIgnoringCase(extension, u".doc") || SameIgnoringCase(extension, u".docx");
+  return SameIgnoringCase(extension, u".doc") || SameIgnoringCase(extension, u".xls") ||
+         SameIgnoringCase(extension, u".ppt") || SameIgnoringCase(extension, u".pub");
 }
 
-// The extension a hit of the group takes.
-std::u16string ExtensionOfHit(std::span<const SignatureGroup> groups, const SignatureGroup& group,
-                              std::uint64_t sector, const OfficeKind& officeKind) {
-  if (!IsCompoundDocument(group.extension) || !officeKind) return group.extension;
-  const std::u16string kind = officeKind(sector);
-  for (const SignatureGroup& other : groups)
-    if (SameIgnoringCase(other.extension, kind)) return kind;
-  return group.extension;
+// The group whose extension the file's content names, when one is sought;
+// else the group whose signature matched.
+std::size_t RefinedGroup(std::span<const SignatureGroup> groups, std::size_t matched, std::u16string_view kind) {
+  if (kind.empty()) return matched;
+  for (std::size_t i = 0; i < groups.size(); ++i)
+    if (SameIgnoringCase(groups[i].extension, kind)) return i;
+  return matched;
 }
 
 }  // namespace
@@ -109,6 +105,7 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
   std::vector<FoundFile> found;
   const PatternTable table(groups);
   std::vector<std::uint8_t> buffer(std::size_t{kReadSectors} * kSectorSize);
+  std::vector<std::uint8_t> head;
   const std::uint64_t total = std::max<std::uint64_t>(last, 1);
   std::uint64_t reads = 0;
   int shownPercent = -1;
@@ -134,46 +131,35 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
         const auto percent = static_cast<int>(std::min<std::uint64_t>((s - first) * 100 / total, 99));
         if (percent != shownPercent) control.ReportPercent(shownPercent = percent);
       }
-      const auto group = table.Match(buffer.data() + std::size_t{i} * kSectorSize);
-      if (!group) continue;
+      const Bytes sector(buffer.data() + std::size_t{i} * kSectorSize, kSectorSize);
+      const auto match = table.Match(sector.data());
+      if (!match) continue;
+      // What the file's content says of its kind within its family: the
+      // bytes wanted are in the buffer, else read on their own.
+      std::u16string kind;
+      if (const std::size_t wanted = FamilyBytesWanted(sector); wanted > 0) {
+        const std::size_t inBuffer = std::size_t{kReadSectors - i} * kSectorSize;
+        if (wanted <= inBuffer) {
+          kind = FamilyMemberExtension(Bytes(sector.data(), wanted));
+        } else {
+          head.resize((wanted + kSectorSize - 1) / kSectorSize * kSectorSize);
+          reader.Read(s, static_cast<std::uint32_t>(head.size() / kSectorSize), head);
+          kind = FamilyMemberExtension(head);
+        }
+      } else if (officeKind && IsCompoundDocument(groups[*match].extension)) {
+        kind = officeKind(s);
+      }
+      const SignatureGroup& group = groups[RefinedGroup(groups, *match, kind)];
       FoundFile file;
       file.fileNumber = static_cast<std::uint32_t>(found.size() + 1);
       file.firstSector = s;
-      file.typeName = groups[*group].typeName;
-      file.extension = ExtensionOfHit(groups, groups[*group], s, officeKind);
+      file.typeName = group.typeName;
+      file.extension = group.extension;
       file.name = FromUtf8(std::to_string(file.fileNumber)) + file.extension;
       found.push_back(std::move(file));
     }
   }
   return found;
-}
-
-std::vector<TraceTypeItem> BuildTraceTree(std::span<const FoundFile> files, ScanControl* control) {
-  if (control) control->Report(TraceTexts::kTree);
-  // The extension items of each type, from one walk over the files: a type
-  // that comes back gets the same items again without another walk.
-  std::unordered_map<std::u16string, std::vector<std::u16string>> extensionsOf;
-  for (const FoundFile& file : files) {
-    std::vector<std::u16string>& extensions = extensionsOf[LowerCase(file.typeName)];
-    if (extensions.empty() || !SameIgnoringCase(extensions.back(), file.extension))
-      extensions.push_back(file.extension);
-  }
-  std::vector<TraceTypeItem> items;
-  for (const FoundFile& file : files) {
-    if (control && !control->Continue()) break;
-    if (!items.empty() && SameIgnoringCase(items.back().typeName, file.typeName)) continue;
-    items.push_back({file.typeName, extensionsOf[LowerCase(file.typeName)]});
-  }
-  return items;
-}
-
-std::vector<const FoundFile*> FilesOfItem(std::span<const FoundFile> files, const std::u16string& typeName,
-                                          const std::u16string* extension) {
-  std::vector<const FoundFile*> listed;
-  for (const FoundFile& file : files)
-    if (SameIgnoringCase(file.typeName, typeName) && (!extension || SameIgnoringCase(file.extension, *extension)))
-      listed.push_back(&file);
-  return listed;
 }
 
 }  // namespace dravik

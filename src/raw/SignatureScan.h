@@ -36,27 +36,15 @@ using OfficeKind = std::function<std::u16string(std::uint64_t firstSector)>;
 
 // Reads from first to last in 64-sector reads; the last read's sectors past
 // last are examined too. The first group whose signature the sector begins
-// with decides a hit. Hits of ".doc" or ".docx" take the extension officeKind
-// gives when a group of that extension is sought. A stop ends the scan with
-// the hits so far.
+// with decides a hit. The content then refines it: a hit that begins a
+// member of a signature family (see SignatureFamily.h) takes the extension
+// its content names, and a hit of a compound-document type (".doc", ".xls",
+// ".ppt", ".pub") the one officeKind gives, when a group of that extension is
+// sought; the file then takes that group's type name too. A stop ends the
+// scan with the hits so far.
 std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t first, std::uint64_t last,
                                       std::span<const SignatureGroup> groups, const OfficeKind& officeKind,
                                       ScanControl& control);
-
-// The results tree below "Root": a type item whenever a file's type differs
-// (case aside) from the last type item's, holding an item for each change of
-// extension among the files of that type; a type that comes back after
-// another gets a second item.
-struct TraceTypeItem {
-  std::u16string typeName;
-  std::vector<std::u16string> extensions;
-};
-std::vector<TraceTypeItem> BuildTraceTree(std::span<const FoundFile> files, ScanControl* control = nullptr);
-
-// The files an item lists: of the type (case aside), and with the extension
-// when one is given.
-std::vector<const FoundFile*> FilesOfItem(std::span<const FoundFile> files, const std::u16string& typeName,
-                                          const std::u16string* extension = nullptr);
 
 // Case-blind comparison of ASCII letters, as the tree and the matching use.
 bool SameIgnoringCase(std::u16string_view a, std::u16string_view b);

@@ -3,6 +3,10 @@
 // node per type item and below it a node per extension item, each listing
 // the found files it stands for, with check boxes. The check of every found
 // file is kept here by its number; a node's state follows from its files.
+//
+// There is one type item per type name and one extension item per extension
+// of its files (both compared without regard to case), in the order they
+// first appear among the files, so every file is listed once below its type.
 
 #include <cstdint>
 #include <span>
@@ -14,6 +18,21 @@
 #include "raw/SignatureScan.h"
 
 namespace dravik {
+
+struct TraceExtensionItem {
+  std::u16string extension;         // as the first file of it spells it
+  std::vector<std::size_t> files;  // indexes into the found files, in the order found
+};
+
+struct TraceTypeItem {
+  std::u16string typeName;  // as the first file of it spells it
+  std::vector<TraceExtensionItem> extensions;
+  std::vector<std::size_t> files;  // all of the type, in the order found
+};
+
+// The type items of the found files, from one walk over them; a stop ends
+// the walk with the items so far.
+std::vector<TraceTypeItem> BuildTraceTree(std::span<const FoundFile> files, ScanControl* control = nullptr);
 
 struct TraceNode {
   std::u16string label;

@@ -1,0 +1,164 @@
+// What File Trace reads from a found file's own bytes, on files made by the
+// tools that write them (the trace fixture's files/): the member of a
+// signature family that the content names, both alone and in a scan that
+// has to choose among the catalogue's groups; and where a file ends, for
+// each format that records it, also when the carved bytes cut it short.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "TestFiles.h"
+#include "disk/SectorReader.h"
+#include "raw/CarveEnd.h"
+#include "raw/SignatureFamily.h"
+#include "raw/SignatureScan.h"
+#include "util/ScanControl.h"
+#include "vdisk/ByteSource.h"
+
+namespace dravik {
+namespace {
+
+std::vector<std::uint8_t> MadeFile(const std::string& name) {
+  auto bytes = test::ReadFileBytes(test::FixtureIn("trace", "files/" + name));
+  EXPECT_FALSE(bytes.empty()) << name;
+  return bytes;
+}
+
+std::u16string ExtensionOf(const std::string& name) {
+  const std::string extension = name.substr(name.rfind('.'));
+  return {extension.begin(), extension.end()};
+}
+
+// Files whose family names them, each with the extension it was made with.
+const std::vector<std::string> kFamilyFiles = {
+    "text.zip",   "report.docx", "sheet.xlsx", "slides.pptx", "report.odt",  "sheet.ods",   "slides.odp",
+    "hello.jar",  "tone.wav",    "clip.avi",   "picture.webp", "clip.mp4",   "clip.mov",    "tone.m4a",
+    "clip.3gp",   "picture.avif", "picture.heic", "clip.mkv",  "clip.webm",   "tone.wma",    "clip.wmv",
+    "tone.ogg",   "tone.opus",   "tone.oga",   "clip.ogv"};
+
+TEST(SignatureFamilyTest, TheContentNamesTheMemberOfItsFamily) {
+  for (const std::string& name : kFamilyFiles) {
+    const auto bytes = MadeFile(name);
+    const Bytes sector = Bytes(bytes).first(std::min<std::size_t>(bytes.size(), kSectorSize));
+    const std::size_t wanted = FamilyBytesWanted(sector);
+    ASSERT_GT(wanted, 0u) << name;
+    EXPECT_EQ(FamilyMemberExtension(Bytes(bytes).first(std::min(bytes.size(), wanted))), ExtensionOf(name)) << name;
+  }
+  for (const std::string& name : {"picture.png", "text.gz", "report.doc"}) {
+    const auto bytes = MadeFile(name);
+    EXPECT_EQ(FamilyBytesWanted(bytes), 0u) << name << " begins no family";
+    EXPECT_EQ(FamilyMemberExtension(bytes), u"") << name;
+  }
+}
+
+// A disk holding the family files one after another, each at a sector
+// boundary; the OpenDocument text stands at the last sector of the scan's
+// first read, so the entries that name it lie beyond the read.
+struct FamilyDisk {
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::pair<std::uint64_t, std::string>> files;  // first sector, name
+
+  FamilyDisk() {
+    bytes.resize(63 * kSectorSize);
+    for (const std::string& name : {std::string("report.odt")}) Add(name);
+    for (const std::string& name : kFamilyFiles)
+      if (name != "report.odt") Add(name);
+    bytes.resize(bytes.size() + 128 * kSectorSize);
+  }
+  void Add(const std::string& name) {
+    files.emplace_back(bytes.size() / kSectorSize, name);
+    const auto file = MadeFile(name);
+    bytes.insert(bytes.end(), file.begin(), file.end());
+    bytes.resize((bytes.size() + kSectorSize - 1) / kSectorSize * kSectorSize);
+  }
+};
+
+std::vector<SignatureGroup> CatalogueGroups(const std::vector<std::string>& extensions) {
+  const auto catalogue = LoadCatalogue(DRAVIK_RAW_DAT);
+  EXPECT_TRUE(catalogue);
+  std::vector<std::size_t> items;
+  for (const std::string& extension : extensions)
+    for (const CatalogueCategory& category : catalogue->categories)
+      for (const std::size_t index : category.items)
+        if (catalogue->entries[index].extension == extension &&
+            std::find(items.begin(), items.end(), index) == items.end())
+          items.push_back(index);
+  TraceChoice choice;
+  ConfirmTypes(*catalogue, items, 1, choice);
+  return choice.groups;
+}
+
+TEST(SignatureFamilyTest, AScanNamesEachFileByItsContentWhenItsTypeIsSought) {
+  const FamilyDisk family;
+  const MemorySource source(family.bytes);
+  const SectorReader reader(source);
+  std::vector<std::string> every;
+  for (const auto& [sector, name] : family.files) {
+    const std::u16string extension = ExtensionOf(name);
+    every.emplace_back(extension.begin(), extension.end());
+  }
+  ScanControl control;
+  const auto groups = CatalogueGroups(every);
+  const auto found = ScanSignatures(reader, 0, reader.SectorCount() - 1, groups, nullptr, control);
+  std::map<std::uint64_t, const FoundFile*> at;
+  for (const FoundFile& file : found) at[file.firstSector] = &file;
+  for (const auto& [sector, name] : family.files) {
+    ASSERT_TRUE(at.count(sector)) << name << " at " << sector;
+    const FoundFile& file = *at[sector];
+    EXPECT_EQ(file.extension, ExtensionOf(name)) << name;
+    // The type name is the one of the group of that extension.
+    const auto group = std::find_if(groups.begin(), groups.end(),
+                                    [&](const SignatureGroup& g) { return g.extension == file.extension; });
+    ASSERT_NE(group, groups.end());
+    EXPECT_EQ(file.typeName, group->typeName) << name;
+  }
+
+  // Only .zip, .wav and .mkv sought: the other members keep the group their
+  // signature matched, and its type name.
+  const auto few = ScanSignatures(reader, 0, reader.SectorCount() - 1, CatalogueGroups({".zip", ".wav", ".mkv"}),
+                                  nullptr, control);
+  std::map<std::string, std::u16string> named;
+  for (const FoundFile& file : few)
+    for (const auto& [sector, name] : family.files)
+      if (sector == file.firstSector) named[name] = file.extension + u" " + file.typeName;
+  EXPECT_EQ(named["report.docx"], u".zip ZIP Archive");
+  EXPECT_EQ(named["clip.avi"], u".wav WAVE Audio");
+  EXPECT_EQ(named["clip.webm"], u".mkv Matroska Video");
+  EXPECT_EQ(named.count("clip.mp4"), 0u) << "no group of its signature";
+}
+
+// Trailing bytes that no format would take for more of itself.
+std::vector<std::uint8_t> WithJunk(std::vector<std::uint8_t> bytes) {
+  std::uint32_t x = 2463534242u;
+  for (int i = 0; i < 8192; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    bytes.push_back(static_cast<std::uint8_t>(x));
+  }
+  return bytes;
+}
+
+TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
+  const std::vector<std::string> names = {
+      "text.gz",    "text.bz2",   "text.xz",    "text.zst",   "tone.ogg",    "tone.opus",   "tone.oga",
+      "clip.ogv",   "clip.mkv",   "clip.webm",  "hello.elf",  "Hello.class", "font.ttf",    "report.docx",
+      "sheet.xlsx", "slides.pptx", "report.odt", "sheet.ods", "slides.odp",  "hello.jar",   "clip.avi",
+      "picture.webp", "tone.m4a", "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv"};
+  for (const std::string& name : names) {
+    const auto file = MadeFile(name);
+    const std::u16string extension = ExtensionOf(name);
+    ASSERT_TRUE(HasEndRule(extension)) << name;
+    EXPECT_EQ(CarvedFileEnd(extension, WithJunk(file)), std::optional<std::uint64_t>(file.size())) << name;
+    EXPECT_EQ(CarvedFileEnd(extension, file), std::optional<std::uint64_t>(file.size())) << name << " exactly";
+    for (const std::size_t kept : {file.size() - 1, file.size() / 2}) {
+      const std::vector<std::uint8_t> cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(kept));
+      EXPECT_FALSE(CarvedFileEnd(extension, cut)) << name << " cut to " << kept << " bytes";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dravik
