@@ -46,7 +46,7 @@ TEST(SignatureFamilyTest, TheContentNamesTheMemberOfItsFamily) {
     ASSERT_GT(wanted, 0u) << name;
     EXPECT_EQ(FamilyMemberExtension(Bytes(bytes).first(std::min(bytes.size(), wanted))), ExtensionOf(name)) << name;
   }
-  for (const std::string& name : {"picture.png", "text.gz", "report.doc"}) {
+  for (const std::string name : {"picture.png", "text.gz", "report.doc"}) {
     const auto bytes = MadeFile(name);
     EXPECT_EQ(FamilyBytesWanted(bytes), 0u) << name << " begins no family";
     EXPECT_EQ(FamilyMemberExtension(bytes), u"") << name;
