@@ -40,7 +40,7 @@ class SparseFile final : public ByteSource {
     const std::uint64_t end = offset + out.size();
     for (const auto& [at, bytes] : pieces_) {
       const std::uint64_t pieceEnd = at + bytes.size();
-      if (pieceEnd <= offset || at >= end) continue;
+      if (bytes.empty() || pieceEnd <= offset || at >= end) continue;
       const std::uint64_t from = std::max(at, offset);
       const std::uint64_t to = std::min(pieceEnd, end);
       std::memcpy(out.data() + (from - offset), bytes.data() + (from - at), static_cast<std::size_t>(to - from));
