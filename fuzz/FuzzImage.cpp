@@ -66,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> bytes(data, data + size);
   ReadAsImage(bytes, VirtualDisk::kVhd);
   ReadAsImage(bytes, VirtualDisk::kVhdx);
+  ReadAsImage(bytes, VirtualDisk::kRaw);
   ScanAsDisk(bytes);
   return 0;
 }
