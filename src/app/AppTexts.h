@@ -29,6 +29,23 @@ struct AppTexts {
   static constexpr const char* kBrowseTitle = "Add VHD or VHDX file to recover.";
   static constexpr const char* kEmptyPath = "\nPlease Select VHD/VHDX file...";
   static constexpr const char* kNotExists = " file does not exists.";
+  static constexpr const char* kReadAsRawBox = "Read the file as a raw disk";
+  static constexpr const char* kReadAsRawTip =
+      "Reads the file's bytes as the disk itself, as for a disk copied byte for byte (.img, .raw, .dd): for an "
+      "image whose own structures are damaged beyond repair, or any other file that holds a disk.";
+  // Asked after an image could not be opened.
+  static constexpr const char* kReadAsRawQuestion =
+      "Read the file as a raw disk?\n\nIts bytes are then read as the disk itself, without the image's own "
+      "structures. Partitions and files that lie whole in the file can still be found; the file is not changed.";
+
+  // The page shown before the drive page when the image's structures are damaged.
+  static constexpr const char* kDamagedHeading = "The image is damaged";
+  static constexpr const char* kDamagedExplanation =
+      "Some of the image's own structures (headers, tables or metadata) are damaged. Dravik for VHD worked around "
+      "them in memory as listed below; the image file itself is never changed.";
+  static constexpr const char* kDamagedHint =
+      "If files come out incomplete, try the Extensive Scan, or go back to the first page and read the file as a "
+      "raw disk.";
 
   // Drive and partition pages.
   static constexpr const char* kNoDrive =

@@ -38,8 +38,9 @@ constexpr int kRecentFiles = 4;
 
 bool IsImage(const QString& path) {
   const QString suffix = QFileInfo(path).suffix().toLower();
-  return suffix == QLatin1String("vhd") || suffix == QLatin1String("vhdx") || suffix == QLatin1String("avhd") ||
-         suffix == QLatin1String("avhdx");
+  for (const char* known : {"vhd", "vhdx", "avhd", "avhdx", "img", "raw", "dd"})
+    if (suffix == QLatin1String(known)) return true;
+  return false;
 }
 
 }  // namespace
@@ -123,7 +124,8 @@ void MainWindow::UpdateCommands() {
   Command("settings")->setEnabled(!trace && !busy);
   Command("driveInformation")->setEnabled(results);
   static const char* const kPages[] = {"Choose an image and a scan mode", "Choose the drive", "Choose the partition",
-                                       "Choose a file system", "Recovered folders and files"};
+                                       "Choose a file system", "Recovered folders and files",
+                                       "What was repaired in the damaged image"};
   QString message = tr(kPages[page]);
   if (busy) message += tr(" — working…");
   statusBar()->showMessage(message);

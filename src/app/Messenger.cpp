@@ -19,6 +19,12 @@ Messenger::Messenger(QWidget* parent)
 
 int ShowMessageBox(QWidget* parent, const QString& text, MessageKind kind, bool yesNo) {
   QMessageBox box(parent);
+  SetUpMessageBox(box, text, kind, yesNo);
+  const int answer = box.exec();
+  return !yesNo || answer == QMessageBox::Yes ? kYes : kNo;
+}
+
+void SetUpMessageBox(QMessageBox& box, const QString& text, MessageKind kind, bool yesNo) {
   box.setWindowTitle(AppTexts::kProduct);
   // The texts carry the line breaks and tabs of their layout; a message box
   // shows them as plain text, trimmed of the leading break some begin with.
@@ -32,11 +38,10 @@ int ShowMessageBox(QWidget* parent, const QString& text, MessageKind kind, bool 
   if (yesNo) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes ? kYes : kNo;
+    box.setEscapeButton(QMessageBox::No);
+  } else {
+    box.setStandardButtons(QMessageBox::Ok);
   }
-  box.setStandardButtons(QMessageBox::Ok);
-  box.exec();
-  return kYes;
 }
 
 }  // namespace dravik::app

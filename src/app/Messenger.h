@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 
+class QMessageBox;
 class QWidget;
 
 namespace dravik::app {
@@ -51,5 +52,8 @@ class Messenger {
 
 // The message box on screen.
 int ShowMessageBox(QWidget* parent, const QString& text, MessageKind kind, bool yesNo);
+// Gives box the caption, text, icon and buttons ShowMessageBox shows (No is
+// the default and the answer to Escape).
+void SetUpMessageBox(QMessageBox& box, const QString& text, MessageKind kind, bool yesNo);
 
 }  // namespace dravik::app

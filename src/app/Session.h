@@ -32,6 +32,9 @@ struct Session {
   DriveTable drives;
   std::optional<ImageKind> imageKind;
   std::string lastImage;  // the image opened last, as typed
+  // Whether it was read as a raw disk on request (the start page's check
+  // box, or the question after it could not be opened as an image).
+  bool lastAsRaw = false;
 
   ScanMode mode = ScanMode::kQuick;
   std::array<int, 3> stage{};  // of each mode, indexed by ScanMode

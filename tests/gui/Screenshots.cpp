@@ -1,6 +1,9 @@
 // Walks the wizard on an image (the demo image by default) and writes one
 // PNG of the window per page into a folder, so that the layout of every page
 // can be looked at. Messages are not shown; the path of each PNG is printed.
+// Last, a copy of the image with its structures broken shows the repairs
+// page, and a file of random bytes named like the image the message and the
+// question after a failed open (then its drive page as a raw disk).
 //
 //   dravik_gui_screens IMAGE OUTDIR [PREVIEWDIR]
 //
@@ -15,8 +18,11 @@
 #include <QLineEdit>
 #include <QLabel>
 #include <QPointer>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -197,5 +203,53 @@ int main(int argc, char** argv) {
   QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 120000);
   wizard->results->folders->expandAll();
   grab("trace-results");
+
+  // A damaged copy: a VHDX without its first header and both region tables,
+  // a VHD without its dynamic header.
+  QTemporaryDir damaged;
+  const QString image = QString::fromLocal8Bit(argv[1]);
+  const bool vhdx = QFileInfo(image).suffix().compare(QLatin1String("vhdx"), Qt::CaseInsensitive) == 0;
+  const QString copy = damaged.filePath(vhdx ? QStringLiteral("damaged.vhdx") : QStringLiteral("damaged.vhd"));
+  QFile::copy(image, copy);
+  QFile broken(copy);
+  broken.open(QIODevice::ReadWrite);
+  const auto zero = [&](qint64 at, qint64 length) {
+    broken.seek(at);
+    broken.write(QByteArray(length, '\0'));
+  };
+  if (vhdx) {
+    zero(64 * 1024, 4096);
+    zero(192 * 1024, 128 * 1024);
+  } else {
+    zero(512, 1024);
+  }
+  broken.close();
+  wizard->Home();
+  wizard->SetImagePath(copy);
+  QTest::mouseClick(wizard->start->quick, Qt::LeftButton);
+  if (wizard->CurrentPage() == Wizard::kRepairs) grab("repairs");
+
+  // A file that is no image: its message and the question, as the boxes show them.
+  const QString noImage = damaged.filePath(vhdx ? QStringLiteral("random.vhdx") : QStringLiteral("random.vhd"));
+  QFile randomFile(noImage);
+  randomFile.open(QIODevice::WriteOnly);
+  QByteArray noise(1024 * 1024, '\0');
+  QRandomGenerator random(7);
+  for (char& c : noise) c = static_cast<char>(random.bounded(256));
+  randomFile.write(noise);
+  randomFile.close();
+  wizard->messenger().SetFunction([&](const QString& text, MessageKind kind, bool yesNo) {
+    QMessageBox box(&window);
+    SetUpMessageBox(box, text, kind, yesNo);
+    grabDialog(box, yesNo ? "raw-question" : "open-failed");
+    return yesNo ? kYes : kNo;
+  });
+  wizard->Home();
+  wizard->SetImagePath(noImage);
+  QTest::mouseClick(wizard->start->extensive, Qt::LeftButton);
+  grab("raw-drive");
+  wizard->messenger().SetFunction([](const QString&, MessageKind, bool) { return kNo; });
+  wizard->Home();
+  grab("start-raw");
   return 0;
 }

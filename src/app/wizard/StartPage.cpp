@@ -1,5 +1,6 @@
 #include "app/wizard/StartPage.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,13 +25,16 @@ StartPage::StartPage(QWidget* parent) : QWidget(parent) {
   column->addWidget(heading);
   auto* pathRow = new QHBoxLayout;
   path = new QLineEdit;
-  path->setPlaceholderText(tr("Path of a .vhd or .vhdx image"));
+  path->setPlaceholderText(tr("Path of a .vhd, .vhdx, .img, .raw or .dd file"));
   path->setClearButtonEnabled(true);
   path->setMinimumWidth(360);
   select = new QPushButton(tr("Select..."));
   pathRow->addWidget(path, 1);
   pathRow->addWidget(select);
   column->addLayout(pathRow);
+  asRaw = new QCheckBox(AppTexts::kReadAsRawBox);
+  asRaw->setToolTip(AppTexts::kReadAsRawTip);
+  column->addWidget(asRaw);
   column->addSpacing(24);
   auto* buttons = new QHBoxLayout;
   buttons->setSpacing(18);

@@ -1,9 +1,11 @@
 #pragma once
-// Page 0: the image's path with "Select", and the three large mode buttons
-// with a description of the one under the pointer.
+// Page 0: the image's path with "Select" and whether to read the file as a
+// raw disk, and the three large mode buttons with a description of the one
+// under the pointer.
 
 #include <QWidget>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -19,6 +21,7 @@ class StartPage : public QWidget {
   explicit StartPage(QWidget* parent = nullptr);
   QLineEdit* path;
   QPushButton* select;
+  QCheckBox* asRaw;
   ModeButton* quick;
   ModeButton* extensive;
   ModeButton* trace;

@@ -1,5 +1,6 @@
 #include "app/wizard/Wizard.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -24,6 +25,7 @@
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
 #include "app/wizard/ProgressPane.h"
+#include "app/wizard/RepairsPage.h"
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "disk/DriveInfo.h"
@@ -56,6 +58,14 @@ const std::vector<QString> kNtfsSearchCounters = {QStringLiteral("Boot Sector(s)
                                                   QStringLiteral("Folder(s) Found\t\t   :"),
                                                   QStringLiteral("Current Sector\t\t   :")};
 
+// Reading as a raw disk can help a file that was read but holds no image of
+// its kind (or no kind its name tells); not one that cannot be read at all
+// or that was read as a raw disk already.
+bool RawRoadMayHelp(const QString& path, const OpenResult& failed) {
+  const QFileInfo file(path);
+  return failed.kind != ImageKind::kRaw && file.isFile() && file.isReadable() && file.size() > 0;
+}
+
 }  // namespace
 
 Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
@@ -64,12 +74,16 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   partition = new PartitionPage;
   fileSystem = new FileSystemPage;
   results = new ResultsPage;
-  for (QWidget* page : std::initializer_list<QWidget*>{start, drive, partition, fileSystem, results}) addWidget(page);
+  repairs = new RepairsPage;
+  for (QWidget* page : std::initializer_list<QWidget*>{start, drive, partition, fileSystem, results, repairs})
+    addWidget(page);
 
   askPartitionChoice = [] { return PartitionChoice::kUseExisting; };
   chooseImage = [this] {
+    // Any file can be read as a raw disk, so all files are offered too.
     return QFileDialog::getOpenFileName(this, AppTexts::kBrowseTitle, QString(),
-                                        tr("Virtual Hard Disk (*.vhd *.vhdx *.avhd *.avhdx *.VHD *.VHDX *.AVHD *.AVHDX)"));
+                                        tr("Disk images (*.vhd *.vhdx *.avhd *.avhdx *.img *.raw *.dd *.VHD *.VHDX "
+                                           "*.AVHD *.AVHDX *.IMG *.RAW *.DD);;All files (*)"));
   };
   chooseDestination = [this] {
     return QFileDialog::getExistingDirectory(this, AppTexts::kChooseDestination,
@@ -101,14 +115,23 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   connect(start->quick, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kQuick); });
   connect(start->extensive, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kExtensive); });
   connect(start->trace, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kFileTrace); });
+  connect(start->asRaw, &QCheckBox::clicked, this, [this] { rawFromQuestion_ = false; });
+  connect(start->path, &QLineEdit::textChanged, this, [this] {
+    if (!rawFromQuestion_) return;
+    rawFromQuestion_ = false;
+    start->asRaw->setChecked(false);
+  });
+  connect(repairs->buttons.forward, &QPushButton::clicked, this, &Wizard::RepairsNext);
   connect(drive->buttons.forward, &QPushButton::clicked, this, &Wizard::DriveNext);
   connect(partition->buttons.forward, &QPushButton::clicked, this, &Wizard::PartitionScan);
   connect(fileSystem->buttons.forward, &QPushButton::clicked, this, &Wizard::FileSystemNext);
   for (QPushButton* button : {drive->buttons.stop, partition->buttons.stop, fileSystem->buttons.stop})
     connect(button, &QPushButton::clicked, this, &Wizard::Stop);
-  for (QPushButton* button : {drive->buttons.back, partition->buttons.back, fileSystem->buttons.back, results->back})
+  for (QPushButton* button :
+       {repairs->buttons.back, drive->buttons.back, partition->buttons.back, fileSystem->buttons.back, results->back})
     connect(button, &QPushButton::clicked, this, &Wizard::Back);
-  for (QPushButton* button : {drive->buttons.home, partition->buttons.home, fileSystem->buttons.home, results->home})
+  for (QPushButton* button :
+       {repairs->buttons.home, drive->buttons.home, partition->buttons.home, fileSystem->buttons.home, results->home})
     connect(button, &QPushButton::clicked, this, &Wizard::Home);
   connect(results->recover, &QPushButton::clicked, this, &Wizard::Recover);
   results->UseSaveRules(session_.filter, session_.settings);
@@ -157,11 +180,11 @@ bool Wizard::OpenImage(bool quick) {
     return false;
   }
   const std::string native = QFile::encodeName(path).toStdString();
-  if (native == session_.lastImage && session_.ImageOpen()) return true;
-  const OpenResult opened = dravik::OpenImage(session_.disk, native, quick);
-  if (!opened.ok) {
+  OpenRequest request{quick, start->asRaw->isChecked()};
+  if (native == session_.lastImage && session_.ImageOpen() && request.asRaw == session_.lastAsRaw) return true;
+  const bool asked = request.asRaw;
+  if (!OpenDisk(path, request)) {
     start->path->clear();
-    messenger_.Show(QString::fromStdString(opened.message), MessageKind::kError);
     session_.lastImage.clear();
     drive->FillDevices(false);
     return false;
@@ -172,14 +195,38 @@ bool Wizard::OpenImage(bool quick) {
     drive->FillDevices(false);
     return false;
   }
-  session_.imageKind = opened.kind;
+  if (request.asRaw && !asked) {
+    // The box shows how the file at the path is read now.
+    start->asRaw->setChecked(true);
+    rawFromQuestion_ = true;
+  }
+  session_.imageKind = session_.disk.CurrentImageKind();
   session_.drives = {};
   RegisterImage(session_.drives, session_.disk);
   session_.lastImage = native;
+  session_.lastAsRaw = request.asRaw;
   drive->FillDevices(true);
   Q_EMIT ImageOpened(path);
   return true;
 }
+
+bool Wizard::OpenDisk(const QString& path, OpenRequest& request) {
+  const std::string native = QFile::encodeName(path).toStdString();
+  OpenResult opened = dravik::OpenImage(session_.disk, native, request);
+  if (!opened.ok) {
+    messenger_.Show(QString::fromStdString(opened.message), MessageKind::kError);
+    if (!RawRoadMayHelp(path, opened) || !messenger_.Ask(AppTexts::kReadAsRawQuestion)) return false;
+    request.asRaw = true;
+    opened = dravik::OpenImage(session_.disk, native, request);
+    if (!opened.ok) {
+      messenger_.Show(QString::fromStdString(opened.message), MessageKind::kError);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Wizard::HasRepairs() const { return session_.ImageOpen() && !session_.disk.Repairs().empty(); }
 
 bool Wizard::AcceptChainWarnings() {
   const auto& warnings = session_.disk.Chain().warnings;
@@ -203,13 +250,24 @@ void Wizard::ChooseMode(ScanMode mode) {
   ModeText(false);
   drive->devices->setCurrentItem(drive->image);
   ShowDriveInfo();
+  if (HasRepairs()) {
+    repairs->SetRepairs(session_.disk.Repairs());
+    ShowPage(kRepairs);
+  } else {
+    ShowPage(kDrive);
+  }
+}
+
+void Wizard::RepairsNext() {
+  session_.Stage() = 1;
   ShowPage(kDrive);
 }
 
 void Wizard::ModeText(bool withDrive) {
   QString text = QStringLiteral("Selected Mode : ") + ModeName(session_.mode);
   const QString shown = withDrive ? text + QStringLiteral("   ·   Drive Type : Virtual Hard Disk") : text;
-  for (QLabel* label : {drive->mode, partition->mode, fileSystem->mode, results->mode}) label->setText(shown);
+  for (QLabel* label : {repairs->mode, drive->mode, partition->mode, fileSystem->mode, results->mode})
+    label->setText(shown);
 }
 
 // Page 1.
@@ -221,7 +279,7 @@ void Wizard::ShowDriveInfo() {
     drive->info->SetLines(DiskInfoLines(session_.drives, 0, session_.disk, *session_.imageKind));
     PartitionTable table;
     ReadDrivePartitions(session_.reader, table);
-    // A VHDX records no geometry; its shares are taken of its virtual size.
+    // A VHDX or a raw disk records no geometry; its shares are taken of its size.
     const std::uint64_t sectors = session_.drives.slots[0].totalSectors != 0 ? session_.drives.slots[0].totalSectors
                                                                               : session_.reader.SectorCount();
     drive->chart->SetSlices(CapacityShares(table, sectors));
@@ -340,7 +398,8 @@ void Wizard::PartitionScan() {
     });
     return;
   }
-  // Extensive Scan.
+  // Extensive Scan. A VHD or a raw disk may be searched whole without a
+  // partition chosen.
   if (session_.imageKind == ImageKind::kVhdx && index < 0 && partition->partitions->currentItem() == nullptr) {
     messenger_.Show(AppTexts::kNoPartitionSelected, MessageKind::kInformation);
     return;
@@ -575,7 +634,7 @@ void Wizard::BackFromDrive() {
   session_.FreeScan();
   session_.stage = {};
   session_.scanStarted = false;
-  ShowPage(kStart);
+  ShowPage(HasRepairs() ? kRepairs : kStart);
 }
 
 void Wizard::Back() {
@@ -585,6 +644,7 @@ void Wizard::Back() {
     case kFileSystem: BackFromFileSystem(); break;
     case kPartition: BackFromPartition(); break;
     case kDrive: BackFromDrive(); break;
+    case kRepairs: ShowPage(kStart); break;
     default: break;
   }
   Q_EMIT CommandsChanged();

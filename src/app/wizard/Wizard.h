@@ -2,10 +2,11 @@
 // The five pages and the road between them: the image and mode on page 0,
 // the drive and the partition search on page 1, the partition and the scan
 // on page 2, the Extensive Scan's file systems on page 3, the results on
-// page 4. Every scan runs on the one ScanWorker; the page that started it
-// polls it once a second for its counts and runs its end-of-work step once,
-// after the worker has returned: at the poll that finds it so, or at once
-// when the worker says it has returned.
+// page 4. An image whose own structures were damaged shows its repairs on a
+// page of their own between pages 0 and 1. Every scan runs on the one
+// ScanWorker; the page that started it polls it once a second for its counts
+// and runs its end-of-work step once, after the worker has returned: at the
+// poll that finds it so, or at once when the worker says it has returned.
 
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -28,12 +29,13 @@ class DrivePage;
 class PartitionPage;
 class FileSystemPage;
 class ResultsPage;
+class RepairsPage;
 
 class Wizard : public QStackedWidget {
   Q_OBJECT
 
  public:
-  enum Page { kStart = 0, kDrive = 1, kPartition = 2, kFileSystem = 3, kResults = 4 };
+  enum Page { kStart = 0, kDrive = 1, kPartition = 2, kFileSystem = 3, kResults = 4, kRepairs = 5 };
   static constexpr int kPollMs = 1000;
 
   explicit Wizard(QWidget* parent = nullptr);
@@ -57,6 +59,7 @@ class Wizard : public QStackedWidget {
   PartitionPage* partition;
   FileSystemPage* fileSystem;
   ResultsPage* results;
+  RepairsPage* repairs;
 
   void ShowPage(int page);
   int CurrentPage() const { return currentIndex(); }
@@ -111,6 +114,12 @@ class Wizard : public QStackedWidget {
   enum class Job { kNone, kPartitionSearch, kQuickScan, kExtensiveScan, kFileSystemScan, kTraceScan };
 
   bool OpenImage(bool quick);
+  // Opens the file at path as asked. When it cannot be read as an image,
+  // says why and offers to read it as a raw disk; request.asRaw then tells
+  // how it was read. False when nothing was opened.
+  bool OpenDisk(const QString& path, OpenRequest& request);
+  // Whether the open image's structures needed repairs to be read.
+  bool HasRepairs() const;
   // Asks whether to go on with an image whose parents are missing or do not match.
   bool AcceptChainWarnings();
   void ShowDriveInfo();
@@ -132,6 +141,7 @@ class Wizard : public QStackedWidget {
   void BackFromFileSystem();
   void BackFromPartition();
   void BackFromDrive();
+  void RepairsNext();
   void OnProgress(const QString& text, int percent);
   bool ShowSnapshot(const QString& path, std::optional<ScanMode> expected);
   // A snapshot's results read from the image the user chooses, once it
@@ -155,6 +165,9 @@ class Wizard : public QStackedWidget {
   bool quickAttempt_ = false;
   bool stopped_ = false;
   bool traceParamsFound_ = false;
+  // The start page's raw check box was ticked by the question after a
+  // failed open, not by the user: another path unticks it.
+  bool rawFromQuestion_ = false;
   // The preview's private folder (removed at exit), its running number and
   // the file shown last (path in the tree and identifier).
   std::unique_ptr<QTemporaryDir> previewFolder_;

@@ -2,6 +2,7 @@
 // and a file read back into the results page, over the image opened or
 // with the image asked for when files are to be saved.
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
@@ -10,6 +11,7 @@
 
 #include "app/AppTexts.h"
 #include "app/wizard/ResultsPage.h"
+#include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
 #include "disk/DriveTable.h"
 #include "snapshot/SnapshotFile.h"
@@ -126,11 +128,10 @@ bool Wizard::EnsureSnapshotImage() {
                   MessageKind::kInformation);
   const QString chosen = chooseImage();
   if (chosen.isEmpty()) return false;
-  const OpenResult opened = dravik::OpenImage(session_.disk, NativePath(chosen), session_.mode == ScanMode::kQuick);
-  if (!opened.ok) {
-    messenger_.Show(QString::fromStdString(opened.message), MessageKind::kError);
-    return false;
-  }
+  // Read as the start page's check box says, or as a raw disk when the user
+  // takes that road for a file that does not open as an image.
+  OpenRequest request{session_.mode == ScanMode::kQuick, start->asRaw->isChecked()};
+  if (!OpenDisk(chosen, request)) return false;
   if (!AcceptChainWarnings()) {
     session_.disk.Close();
     return false;
@@ -140,8 +141,9 @@ bool Wizard::EnsureSnapshotImage() {
     session_.disk.Close();
     return false;
   }
-  session_.imageKind = opened.kind;
+  session_.imageKind = session_.disk.CurrentImageKind();
   session_.lastImage = NativePath(chosen).string();
+  session_.lastAsRaw = request.asRaw;
   session_.drives = {};
   RegisterImage(session_.drives, session_.disk);
   Q_EMIT ImageOpened(chosen);
