@@ -91,7 +91,8 @@ TEST(TraceCliTest, EveryFileIsFoundAtItsFirstSectorAndCarvedWithItsBytes) {
       ".jpg",  ".png",  ".gif",  ".pdf",  ".zip",  ".wav",  ".bmp",  ".sqlite", ".7z",   ".mp4",  ".mov",
       ".doc",  ".xls",  ".ppt",  ".pub",  ".docx", ".xlsx", ".pptx", ".odt",    ".ods",  ".odp",  ".jar",
       ".avi",  ".webp", ".m4a",  ".3gp",  ".avif", ".heic", ".gz",   ".bz2",    ".xz",   ".zst",  ".ogg",
-      ".opus", ".oga",  ".ogv",  ".mkv",  ".webm", ".elf",  ".class", ".ttf",  ".wma",  ".wmv"};
+      ".opus", ".oga",  ".ogv",  ".mkv",  ".webm", ".elf",  ".class", ".ttf",  ".wma",  ".wmv",
+      ".mp3",  ".psd",  ".exe",  ".rtf",  ".html", ".xml",  ".dbf"};
   for (const auto& f : files) {
     const std::string path = found[f.sector];
     const std::string name = path.substr(path.rfind('/') + 1);
