@@ -227,10 +227,16 @@ int RunTraceScanCommand(ScanOptions& options) {
     }
   }
   control.Report(TraceTexts::kSearching);
-  const std::vector<FoundFile> files =
+  std::vector<FoundFile> files =
       ScanSignatures(reader, params.partitionStart, params.lastSector, *groups,
                      [&](std::uint64_t sector) { return DetermineOfficeKind(reader, sector); }, control);
+  const std::size_t found = files.size();
+  const std::size_t inside =
+      options.settings.skipHitsInsideFound ? DropHitsInsideFoundFiles(reader, files, options.carveSizeMiB) : 0;
   progress.Clear();
+  if (!options.quiet)
+    std::fprintf(stderr, "%zu hits found, %zu of them inside a file found before them and not listed%s\n", found,
+                 inside, options.settings.skipHitsInsideFound ? "" : " (--keep-inner-hits)");
   const SnapshotInfo info{ScanMode::kFileTrace, partition, params, {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};
   if (auto status = SaveTraceSnapshot(options, info, *groups, files)) return *status;
   return ShowTraceResult(options, &reader, files, progress);

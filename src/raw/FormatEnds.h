@@ -19,6 +19,7 @@ FileEnd GzipEnd(Bytes b);   // members, each to the end of its deflate data and 
 FileEnd Bzip2End(Bytes b);  // streams, each to its end-of-stream mark and checksum
 FileEnd XzEnd(Bytes b);     // the first stream, to its footer (checked by its CRC)
 FileEnd ZstdEnd(Bytes b);   // frames, each to its last block and checksum
+FileEnd TarEnd(Bytes b);    // headers and their data, two zero blocks, then the record's padding
 
 // Audio and video (MediaEnds.cpp).
 FileEnd OggEnd(Bytes b);       // pages until every logical stream begun has ended

@@ -12,6 +12,7 @@
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
 #include "raw/CarveEnd.h"
+#include "raw/CarveWriter.h"
 #include "raw/SignatureCheck.h"
 #include "raw/SignatureFamily.h"
 #include "raw/SignatureScan.h"
@@ -161,7 +162,8 @@ TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
       "clip.ogv",   "clip.mkv",   "clip.webm",  "hello.elf",  "Hello.class", "font.ttf",    "report.docx",
       "sheet.xlsx", "slides.pptx", "report.odt", "sheet.ods", "slides.odp",  "hello.jar",   "clip.avi",
       "picture.webp", "tone.m4a", "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv",
-      "tone.mp3",   "small.psd",  "hello.exe",  "report.rtf", "report.html", "report.xml", "table.dbf"};
+      "tone.mp3",   "small.psd",  "hello.exe",  "report.rtf", "report.html", "report.xml", "table.dbf",
+      "text.tar"};
   for (const std::string& name : names) {
     const auto file = MadeFile(name);
     const std::u16string extension = ExtensionOf(name);
@@ -223,6 +225,11 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
     disk.resize((disk.size() + kSectorSize - 1) / kSectorSize * kSectorSize + kSectorSize);
   };
   for (const char* name : {"text.tar", "small.ico", "table.dbf"}) add(MadeFile(name), ExtensionOf(name).c_str());
+  // Each member of the tar has a header of its own, with its magic: a hit too.
+  const auto tar = MadeFile("text.tar");
+  for (std::size_t block = 1; (block + 1) * kSectorSize <= tar.size(); ++block)
+    if (HasAscii(tar, block * kSectorSize + 257, "ustar")) wanted[8 + block] = u".tar";
+  ASSERT_EQ(wanted.size(), 4u) << "the tar's two members, the icon, the table";
   auto icon = MadeFile("small.ico");
   ASSERT_TRUE(IconDirectoryPlausible(icon));
   icon[4] = 0;  // no images
@@ -251,6 +258,45 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   std::map<std::uint64_t, std::u16string> hits;
   for (const FoundFile& file : found) hits[file.firstSector] = file.extension;
   EXPECT_EQ(hits, wanted);
+}
+
+// The tar holds picture.png at one of its blocks, behind the member's own
+// header; the same picture follows the tar on its own. The hits inside the
+// tar are left out, and the files kept are numbered again; on a disk that
+// ends inside the tar, whose end is then unknown, nothing is left out.
+TEST(SignatureScanTest, HitsInsideAFileWhoseEndIsKnownAreLeftOut) {
+  std::vector<std::uint8_t> disk(4 * kSectorSize, 0);
+  const auto tar = MadeFile("text.tar");
+  const auto png = MadeFile("picture.png");
+  disk.insert(disk.end(), tar.begin(), tar.end());
+  const std::uint64_t alone = disk.size() / kSectorSize;
+  disk.insert(disk.end(), png.begin(), png.end());
+  disk.resize((disk.size() / kSectorSize + 64) * kSectorSize);
+  const MemorySource source(disk);
+  const SectorReader reader(source);
+  ScanControl control;
+  const auto scan = [&] {
+    return ScanSignatures(reader, 0, reader.SectorCount() - 1, CatalogueGroups({".tar", ".png"}), nullptr, control);
+  };
+  auto files = scan();
+  ASSERT_EQ(files.size(), 4u) << "the tar, its second member's header, the picture inside it, the picture alone";
+  EXPECT_EQ(DropHitsInsideFoundFiles(reader, files, 1), 2u);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].firstSector, 4u);
+  EXPECT_EQ(files[1].firstSector, alone);
+  EXPECT_EQ(files[1].fileNumber, 2u);
+  EXPECT_EQ(files[1].name, u"2.png");
+
+  // A disk that ends inside the tar: its end is not known, and the hit in
+  // it stays.
+  std::vector<std::uint8_t> cut(disk.begin(), disk.begin() + static_cast<std::ptrdiff_t>((alone - 1) * kSectorSize));
+  const MemorySource cutSource(cut);
+  const SectorReader cutReader(cutSource);
+  auto inCut = ScanSignatures(cutReader, 0, cutReader.SectorCount() - 1, CatalogueGroups({".tar", ".png"}), nullptr,
+                              control);
+  ASSERT_EQ(inCut.size(), 3u);
+  EXPECT_EQ(DropHitsInsideFoundFiles(cutReader, inCut, 1), 0u);
+  EXPECT_EQ(inCut.size(), 3u);
 }
 
 }  // namespace
