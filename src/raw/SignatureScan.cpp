@@ -139,8 +139,10 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
     if (held && held->end <= s) held = reader.PresentSectors(s);
     if (!held || held->first > last) break;
     s = std::max(s, held->first);
-    if (reads++ % kProgressReads == 0)
+    if (reads++ % kProgressReads == 0) {
+      control.Count(0, static_cast<std::uint32_t>(found.size()), s);
       control.Report("Reading Sector " + std::to_string(s) + " Of " + std::to_string(last));
+    }
     // The pause gate takes a lock: once a read; a stop is seen at every sector.
     if (!control.Continue()) return found;
     reader.Read(s, kReadSectors, buffer);
@@ -178,6 +180,7 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
       file.extension = group.extension;
       file.name = FromUtf8(std::to_string(file.fileNumber)) + file.extension;
       found.push_back(std::move(file));
+      control.Count(0, static_cast<std::uint32_t>(found.size()), s);
     }
   }
   return found;

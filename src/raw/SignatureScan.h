@@ -43,8 +43,10 @@ using OfficeKind = std::function<std::u16string(std::uint64_t firstSector)>;
 // member of a signature family (see SignatureFamily.h) takes the extension
 // its content names, and a hit of a compound-document type (".doc", ".xls",
 // ".ppt", ".pub") the one officeKind gives, when a group of that extension is
-// sought; the file then takes that group's type name too. A stop ends the
-// scan with the hits so far.
+// sought; the file then takes that group's type name too. The control's
+// counts follow the scan: its file count is the hits so far, its sector the
+// one of the last hit or of the read last reported. A stop ends the scan
+// with the hits so far.
 std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t first, std::uint64_t last,
                                       std::span<const SignatureGroup> groups, const OfficeKind& officeKind,
                                       ScanControl& control);

@@ -258,6 +258,7 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   std::map<std::uint64_t, std::u16string> hits;
   for (const FoundFile& file : found) hits[file.firstSector] = file.extension;
   EXPECT_EQ(hits, wanted);
+  EXPECT_EQ(control.Counts().files, found.size()) << "the count a progress line shows";
 }
 
 // The tar holds picture.png at one of its blocks, behind the member's own
