@@ -16,6 +16,7 @@ DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g fdisk sleuthkit 7zip 
                       libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
                       libreoffice-draw-nogui poppler-utils
                       libtiff-tools qpdf pandoc python3-ezdxf python3-dbf python3-dbfread python3-pil
+                      gcc-mingw-w64-x86-64-win32 osslsigncode openssl
                       xvfb xauth fonts-dejavu-core libvhdi-utils fuse3 desktop-file-utils libxml2-utils)
 
 dravik_install_missing() {

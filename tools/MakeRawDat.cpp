@@ -4,8 +4,11 @@
 // file File Trace reads. Each record: a 16-bit word giving the bytes that
 // follow it, the category byte, then five fields each a 16-bit length and its
 // bytes: extension, type name, the signature's length in decimal digits, the
-// signature's bytes, the extra bytes. Fails, naming the line, on a line it
-// cannot take, so a bad catalogue never reaches a build.
+// signature's bytes, the extra bytes. A signature that stands further into
+// the sector is written "HEX@OFFSET" (OFFSET in decimal); its length field
+// then reads "LENGTH@OFFSET", so a reader that takes the field's leading
+// digits still finds the length. Fails, naming the line, on a line it cannot
+// take, so a bad catalogue never reaches a build.
 
 #include <cstdint>
 #include <cstdio>
@@ -57,13 +60,23 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> signature;
     std::vector<std::uint8_t> extra;
     bool ok = fields.size() == 5 && fields[0].size() == 1 && fields[0][0] >= '0' && fields[0][0] <= '9';
+    std::string offset;
+    if (ok && fields[3].find('@') != std::string::npos) {
+      offset = fields[3].substr(fields[3].find('@') + 1);
+      fields[3].resize(fields[3].find('@'));
+      ok = !offset.empty() && offset.size() <= 3 && offset.find_first_not_of("0123456789") == std::string::npos;
+    }
     try {
       ok = ok && HexBytes(fields[3], signature) && HexBytes(fields[4], extra);
     } catch (const std::exception&) {
       ok = false;
     }
-    if (!ok || signature.empty() || signature.size() > 15) {
-      std::fprintf(stderr, "make-raw-dat: %s:%d: want DIGIT<TAB>.EXT<TAB>NAME<TAB>HEX (1 to 15 bytes)<TAB>HEX\n",
+    constexpr std::size_t kSector = 512;
+    if (!ok || signature.empty() || signature.size() > 15 ||
+        (!offset.empty() && std::stoul(offset) + signature.size() > kSector)) {
+      std::fprintf(stderr,
+                   "make-raw-dat: %s:%d: want DIGIT<TAB>.EXT<TAB>NAME<TAB>HEX (1 to 15 bytes)[@OFFSET in the "
+                   "sector]<TAB>HEX\n",
                    argv[1], number);
       return 1;
     }
@@ -71,7 +84,7 @@ int main(int argc, char** argv) {
     record.push_back(static_cast<std::uint8_t>(fields[0][0]));
     Field(record, Text(fields[1]));
     Field(record, Text(fields[2]));
-    Field(record, Text(std::to_string(signature.size())));
+    Field(record, Text(std::to_string(signature.size()) + (offset.empty() ? "" : "@" + offset)));
     Field(record, signature);
     Field(record, extra);
     out.push_back(static_cast<std::uint8_t>(record.size() & 0xFF));

@@ -74,6 +74,8 @@ constexpr const char* kScanUsage =
     "  --whole-disk         trace: the whole disk rather than a partition\n"
     "  --no-trim            trace: write every recovered file at the full size, not\n"
     "                       cut where its format records its end\n"
+    "  --keep-inner-hits    trace: list the hits inside a file found before them\n"
+    "                       too (left out when that file's end is recorded)\n"
     "  --list               one line per item, tab-separated: kind, live or deleted,\n"
     "                       size, modification time (UTC, ISO 8601, or -), path\n"
     "  --json               {\"items\":[{\"kind\",\"path\",\"name\",\"size\",\"deleted\",\"id\",\n"
@@ -342,13 +344,14 @@ namespace {
 // The options of File Trace, or the exit status when they are wrong.
 std::optional<int> ParseTraceOptions(const ParsedArgs& parsed, ScanOptions& options) {
   const bool trace = options.mode == "trace";
-  for (const char* name : {"types", "size", "whole-disk", "no-trim"})
+  for (const char* name : {"types", "size", "whole-disk", "no-trim", "keep-inner-hits"})
     if (!trace && parsed.Has(name)) return UsageError(std::string("--") + name + " belongs to 'scan trace'", kScanUsage);
   if (!trace) return std::nullopt;
   if (parsed.Has("whole-disk") && parsed.Has("partition"))
     return UsageError("--whole-disk and --partition exclude each other", kScanUsage);
   options.wholeDisk = parsed.Has("whole-disk");
   options.settings.trimCarved = !parsed.Has("no-trim");
+  options.settings.skipHitsInsideFound = !parsed.Has("keep-inner-hits");
   std::stringstream list(parsed.Value("types").value_or(""));
   for (std::string type; std::getline(list, type, ',');)
     if (!type.empty()) options.types.push_back(type);
@@ -369,7 +372,7 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
                                              {"filter", true}, {"quiet"}, {"verbose"}, {"as-raw"}, {"help"}, {"fs", true},
                                              {"start", true}, {"end", true}, {"pick", true},
                                              {"save-snapshot", true}, {"replace"}, {"types", true},
-                                             {"size", true}, {"whole-disk"}, {"no-trim"}});
+                                             {"size", true}, {"whole-disk"}, {"no-trim"}, {"keep-inner-hits"}});
   if (!parsed.error.empty()) return UsageError(parsed.error, kScanUsage);
   if (parsed.Has("help")) {
     std::fputs(kScanUsage, stdout);

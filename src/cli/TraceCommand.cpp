@@ -203,7 +203,16 @@ int RunTraceScanCommand(ScanOptions& options) {
   if (!OpenForCommand(disk, options.image, {false, options.asRaw}, options.verbose)) return kExitFailed;
   if (auto status = CheckSnapshotTarget(options)) return *status;
   ProgressLine progress(options.quiet);
-  ScanControl control(progress.Sink());
+  // The progress line of the search names the hits found so far too.
+  const ScanControl* counted = nullptr;
+  const ScanControl::Sink shown = progress.Sink();
+  ScanControl control(shown ? ScanControl::Sink([&](const ProgressUpdate& update) {
+    ProgressUpdate line = update;
+    if (counted && line.text.rfind("Reading Sector ", 0) == 0)
+      line.text += ", " + std::to_string(counted->Counts().files) + " hits";
+    shown(line);
+  })
+                            : ScanControl::Sink());
   const SectorReader reader(disk);
   FsParams params;
   SnapshotPartition partition;
@@ -227,10 +236,17 @@ int RunTraceScanCommand(ScanOptions& options) {
     }
   }
   control.Report(TraceTexts::kSearching);
-  const std::vector<FoundFile> files =
+  counted = &control;
+  std::vector<FoundFile> files =
       ScanSignatures(reader, params.partitionStart, params.lastSector, *groups,
                      [&](std::uint64_t sector) { return DetermineOfficeKind(reader, sector); }, control);
+  const std::size_t found = files.size();
+  const std::size_t inside =
+      options.settings.skipHitsInsideFound ? DropHitsInsideFoundFiles(reader, files, options.carveSizeMiB) : 0;
   progress.Clear();
+  if (!options.quiet)
+    std::fprintf(stderr, "%zu hits found, %zu of them inside a file found before them and not listed%s\n", found,
+                 inside, options.settings.skipHitsInsideFound ? "" : " (--keep-inner-hits)");
   const SnapshotInfo info{ScanMode::kFileTrace, partition, params, {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};
   if (auto status = SaveTraceSnapshot(options, info, *groups, files)) return *status;
   return ShowTraceResult(options, &reader, files, progress);

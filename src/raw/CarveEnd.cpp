@@ -153,7 +153,9 @@ std::optional<Rule> RuleOf(const std::u16string& extension) {
       {u".xz", XzEnd},         {u".zst", ZstdEnd},      {u".ogg", OggEnd},        {u".opus", OggEnd},
       {u".oga", OggEnd},       {u".ogv", OggEnd},       {u".mkv", MatroskaEnd},   {u".webm", MatroskaEnd},
       {u".wma", AsfEnd},       {u".wmv", AsfEnd},       {u".asf", AsfEnd},
-      {u".elf", ElfEnd},       {u".class", JavaClassEnd}, {u".ttf", TrueTypeEnd},
+      {u".elf", ElfEnd},       {u".class", JavaClassEnd}, {u".ttf", TrueTypeEnd},  {u".exe", PeEnd},
+      {u".mp3", Mp3End},       {u".psd", PhotoshopEnd}, {u".rtf", RtfEnd},        {u".html", HtmlEnd},
+      {u".xml", XmlEnd},       {u".dbf", DbaseEnd},     {u".tar", TarEnd},
       {u".doc", CompoundFileLength}, {u".xls", CompoundFileLength}, {u".ppt", CompoundFileLength},
       {u".pub", CompoundFileLength}, {u".msg", CompoundFileLength}, {u".msi", CompoundFileLength}};
   for (const auto& [name, rule] : kRules)

@@ -6,6 +6,7 @@
 #include "raw/CarveEnd.h"
 #include "save/SafeName.h"
 #include "save/SaveDriver.h"
+#include "util/Utf.h"
 
 namespace dravik {
 
@@ -38,6 +39,33 @@ std::uint64_t TrimmedSize(const SaveContext& context, const FoundFile& file, std
 }
 
 }  // namespace
+
+std::size_t DropHitsInsideFoundFiles(const SectorReader& reader, std::vector<FoundFile>& files,
+                                     std::uint32_t carveSizeMiB) {
+  const std::uint64_t sectors = std::uint64_t{carveSizeMiB} * kSectorsPerMiB;
+  const std::uint64_t disk = reader.SectorCount();
+  std::vector<std::uint8_t> carved;
+  std::vector<FoundFile> kept;
+  std::uint64_t coveredUntil = 0;  // the first sector past the last file whose end is known
+  for (FoundFile& file : files) {
+    if (file.firstSector < coveredUntil) continue;
+    if (HasEndRule(file.extension) && file.firstSector < disk) {
+      const std::uint64_t held = std::min(sectors, disk - file.firstSector);
+      carved.assign(static_cast<std::size_t>(held * kSectorSize), 0);
+      reader.Read(file.firstSector, static_cast<std::uint32_t>(held), carved);
+      if (const auto end = CarvedFileEnd(file.extension, carved))
+        coveredUntil = file.firstSector + (*end + kSectorSize - 1) / kSectorSize;
+    }
+    kept.push_back(std::move(file));
+  }
+  const std::size_t dropped = files.size() - kept.size();
+  for (std::size_t i = 0; dropped > 0 && i < kept.size(); ++i) {
+    kept[i].fileNumber = static_cast<std::uint32_t>(i + 1);
+    kept[i].name = FromUtf8(std::to_string(i + 1)) + kept[i].extension;
+  }
+  files = std::move(kept);
+  return dropped;
+}
 
 FileOutcome ExtractCarvedFile(const SaveContext& base, const std::filesystem::path& folder, const FoundFile& file,
                               std::uint32_t carveSizeMiB, bool forSave, std::u16string& name) {

@@ -8,11 +8,19 @@
 #include <filesystem>
 #include <span>
 #include <unordered_set>
+#include <vector>
 
 #include "raw/SignatureScan.h"
 #include "save/FileWriter.h"
 
 namespace dravik {
+
+// Leaves out of files (in the order found) every hit whose first sector lies
+// inside a file found before it whose end its format records within the
+// carve size; the files kept are numbered again from 1 and named by their
+// new numbers. Returns how many were left out.
+std::size_t DropHitsInsideFoundFiles(const SectorReader& reader, std::vector<FoundFile>& files,
+                                     std::uint32_t carveSizeMiB);
 
 // Writes one found file into folder; name becomes the name it is written
 // under. The deleted setting does not apply (found files are neither live

@@ -128,6 +128,11 @@ std::uint32_t LeadingDecimal(std::string_view text) {
   return value;
 }
 
+std::uint32_t SignatureOffsetOf(std::string_view lengthText) {
+  const std::size_t at = lengthText.find('@');
+  return at == std::string_view::npos ? 0 : LeadingDecimal(lengthText.substr(at + 1));
+}
+
 bool ConfirmTypes(const Catalogue& catalogue, std::span<const std::size_t> checkedItems, std::uint32_t carveSizeMiB,
                   TraceChoice& choice) {
   if (checkedItems.empty()) return false;
@@ -138,7 +143,8 @@ bool ConfirmTypes(const Catalogue& catalogue, std::span<const std::size_t> check
     for (const CatalogueEntry& entry : catalogue.entries) {
       if (entry.extension != label) continue;
       choice.groups.push_back({Widen(entry.extension), Widen(entry.typeName), LeadingDecimal(entry.signatureLength),
-                               entry.signature, LeadingDecimal(entry.extra)});
+                               entry.signature, LeadingDecimal(entry.extra),
+                               SignatureOffsetOf(entry.signatureLength)});
     }
   }
   return true;

@@ -12,7 +12,8 @@
 //   1        category digit '0'..'9'
 //   2 + n    extension, e.g. ".jpg"
 //   2 + n    type name
-//   2 + n    signature length, decimal digits
+//   2 + n    signature length, decimal digits; "@" and more digits after
+//            them give the signature's offset in the sector (0 without)
 //   2 + n    signature bytes
 //   2 + n    extra bytes (only carried into snapshots)
 
@@ -35,7 +36,7 @@ struct CatalogueEntry {
   char category = 0;        // the record's category byte
   std::string extension;
   std::string typeName;
-  std::string signatureLength;  // decimal text, as the record holds it
+  std::string signatureLength;  // decimal text, as the record holds it (perhaps "5@257")
   std::string signature;        // upper-case hexadecimal, two characters a byte
   std::string extra;            // upper-case hexadecimal
 };
@@ -76,6 +77,7 @@ struct SignatureGroup {
   std::uint32_t signatureLength = 0;
   std::string signature;  // hexadecimal text
   std::uint32_t extraValue = 0;
+  std::uint32_t signatureOffset = 0;  // where in the sector the signature stands
 };
 
 // The types chosen for a File Trace and how much is recovered per found file.
@@ -112,5 +114,8 @@ bool ConfirmTypes(const Catalogue& catalogue, std::span<const std::size_t> check
 
 // The leading decimal digits of a text as a number ("12" 12, "1A" 1, "" 0).
 std::uint32_t LeadingDecimal(std::string_view text);
+// The offset a signature length field names after its "@" ("5@257" 257); 0
+// when it names none.
+std::uint32_t SignatureOffsetOf(std::string_view lengthText);
 
 }  // namespace dravik

@@ -1,10 +1,11 @@
-// Where gzip, bzip2, xz and Zstandard files end. None of them records its
-// length up front: gzip and bzip2 are read through to the end of their
-// compressed data, xz and Zstandard walked by the sizes of their blocks or
-// found by a footer whose checksum holds.
+// Where gzip, bzip2, xz and Zstandard files and tar archives end. None of
+// them records its length up front: gzip and bzip2 are read through to the
+// end of their compressed data, xz and Zstandard walked by the sizes of
+// their blocks or found by a footer whose checksum holds, tar by its headers.
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 
 #include "raw/FormatEnds.h"
@@ -178,6 +179,58 @@ FileEnd ZstdEnd(Bytes b) {
     end = at = *frameEnd;
   }
   return end ? Within(b, *end) : std::nullopt;
+}
+
+// ---- tar: 512-byte blocks. A header holds its member's size in octal at
+// 124 (12 bytes) and the sum of its bytes, with the checksum field counted
+// as spaces, in octal at 148 (8 bytes); the member's data follows in whole
+// blocks. Two zero blocks end the archive, which the writer then pads with
+// zero blocks to a whole record (10240 bytes by default).
+
+namespace {
+
+constexpr std::uint64_t kTarBlock = 512;
+constexpr std::uint64_t kTarRecord = 10240;
+
+std::optional<std::uint64_t> Octal(Bytes b, std::size_t at, std::size_t length) {
+  std::uint64_t value = 0;
+  std::size_t i = 0;
+  while (i < length && b[at + i] == ' ') ++i;
+  bool digits = false;
+  for (; i < length && b[at + i] >= '0' && b[at + i] <= '7'; ++i, digits = true) value = value * 8 + (b[at + i] - '0');
+  if (!digits || (i < length && b[at + i] != ' ' && b[at + i] != 0)) return std::nullopt;
+  return value;
+}
+
+bool ZeroBlock(Bytes b, std::uint64_t at) {
+  const Bytes block = b.subspan(static_cast<std::size_t>(at), kTarBlock);
+  return std::all_of(block.begin(), block.end(), [](std::uint8_t c) { return c == 0; });
+}
+
+}  // namespace
+
+FileEnd TarEnd(Bytes b) {
+  std::uint64_t at = 0;
+  while (true) {
+    if (kTarBlock > b.size() - at) return std::nullopt;
+    if (ZeroBlock(b, at)) break;
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < kTarBlock; ++i) sum += (i >= 148 && i < 156) ? std::uint64_t{' '} : b[at + i];
+    const auto recorded = Octal(b, at + 148, 8);
+    const auto size = Octal(b, at + 124, 12);
+    if (!recorded || *recorded != sum || !size || *size > b.size()) return std::nullopt;
+    at += kTarBlock + (*size + kTarBlock - 1) / kTarBlock * kTarBlock;
+    if (at > b.size()) return std::nullopt;
+  }
+  // The two zero blocks, then the zero blocks that pad the last record.
+  for (int i = 0; i < 2; ++i, at += kTarBlock)
+    if (kTarBlock > b.size() - at || !ZeroBlock(b, at)) return std::nullopt;
+  while (at % kTarRecord != 0) {
+    if (kTarBlock > b.size() - at) return std::nullopt;
+    if (!ZeroBlock(b, at)) break;
+    at += kTarBlock;
+  }
+  return at;
 }
 
 }  // namespace dravik

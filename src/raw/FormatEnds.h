@@ -19,15 +19,25 @@ FileEnd GzipEnd(Bytes b);   // members, each to the end of its deflate data and 
 FileEnd Bzip2End(Bytes b);  // streams, each to its end-of-stream mark and checksum
 FileEnd XzEnd(Bytes b);     // the first stream, to its footer (checked by its CRC)
 FileEnd ZstdEnd(Bytes b);   // frames, each to its last block and checksum
+FileEnd TarEnd(Bytes b);    // headers and their data, two zero blocks, then the record's padding
 
 // Audio and video (MediaEnds.cpp).
 FileEnd OggEnd(Bytes b);       // pages until every logical stream begun has ended
 FileEnd MatroskaEnd(Bytes b);  // the EBML header, then the Segment of recorded size
 FileEnd AsfEnd(Bytes b);       // the file size of the file properties object
+FileEnd Mp3End(Bytes b);       // an ID3v2 tag, frames of one kind, then an ID3v1 tag if any
+
+// Images, tables and text documents (DocumentEnds.cpp).
+FileEnd PhotoshopEnd(Bytes b);  // header, three sections of recorded length, then the image data
+FileEnd DbaseEnd(Bytes b);      // the header and the records, then the end-of-file byte if any
+FileEnd RtfEnd(Bytes b);        // the brace that closes the first group, then a line end
+FileEnd HtmlEnd(Bytes b);       // "</html>" in any case, then a line end
+FileEnd XmlEnd(Bytes b);        // the root element's end tag, then a line end
 
 // Programs and fonts (ProgramEnds.cpp).
 FileEnd ElfEnd(Bytes b);        // the furthest of its header tables and sections
 FileEnd JavaClassEnd(Bytes b);  // the class structure read through to its last attribute
 FileEnd TrueTypeEnd(Bytes b);   // the furthest table, padded to four bytes
+FileEnd PeEnd(Bytes b);         // the furthest of its sections, symbols and certificates
 
 }  // namespace dravik

@@ -1,8 +1,9 @@
-// Where ELF programs, Java classes and TrueType fonts end: ELF and TrueType
-// by the furthest of the parts their tables place; a Java class by reading
-// its structure through.
+// Where ELF and Windows (PE) programs, Java classes and TrueType fonts end:
+// ELF, PE and TrueType by the furthest of the parts their tables place; a
+// Java class by reading its structure through.
 
 #include <algorithm>
+#include <string_view>
 
 #include "raw/FormatEnds.h"
 
@@ -93,7 +94,65 @@ void SkipAttributes(ClassCursor& in) {
 constexpr std::size_t kTableRecords = 12;
 constexpr std::size_t kTableRecord = 16;
 
+// ---- PE: the DOS header holds the offset of "PE\0\0" at 0x3C; the COFF
+// header that follows those four bytes holds the section count at 2, the
+// symbol table's offset at 8 and its count of 18-byte symbols at 12 (a
+// string table, behind its own 4-byte length, follows the symbols), and the
+// optional header's size at 16. The optional header (magic 0x10B, or 0x20B
+// for 64-bit programs) holds the headers' size at 60 and its data
+// directories (offset and size, 8 bytes each, their count before them) at
+// 96 or 112; the fifth, the certificate table, is the one whose offset is a
+// file position rather than an address in memory. Each 40-byte section
+// header holds its size in the file at 16 and its position at 20.
+
+constexpr std::uint64_t kCoffHeader = 24;  // with the "PE\0\0" before it
+constexpr std::uint64_t kSectionHeader = 40;
+constexpr std::uint64_t kSymbol = 18;
+constexpr std::uint32_t kCertificateDirectory = 4;
+
 }  // namespace
+
+FileEnd PeEnd(Bytes b) {
+  if (!HasAscii(b, 0, "MZ") || b.size() < 0x40) return std::nullopt;
+  const std::uint64_t pe = le32(b, 0x3C);
+  if (pe + kCoffHeader > b.size() || !HasAscii(b, pe, std::string_view("PE\0\0", 4))) return std::nullopt;
+  const std::uint64_t sections = le16(b, pe + 6);
+  const std::uint64_t symbols = le32(b, pe + 16);
+  const std::uint64_t symbolTable = le32(b, pe + 12);
+  const std::uint64_t optional = pe + kCoffHeader;
+  const std::uint64_t optionalSize = le16(b, pe + 20);
+  const auto headers = TableEnd(b, optional + optionalSize, sections, kSectionHeader);
+  if (!headers || optionalSize < 64) return std::nullopt;
+  const std::uint16_t magic = le16(b, optional);
+  if (magic != 0x10B && magic != 0x20B) return std::nullopt;
+  std::uint64_t end = std::max<std::uint64_t>(*headers, le32(b, optional + 60));
+  for (std::uint64_t i = 0; i < sections; ++i) {
+    const std::uint64_t at = optional + optionalSize + i * kSectionHeader;
+    const std::uint64_t size = le32(b, at + 16);
+    if (size == 0) continue;  // only in memory
+    const auto section = TableEnd(b, le32(b, at + 20), 1, size);
+    if (!section) return std::nullopt;
+    end = std::max(end, *section);
+  }
+  if (symbolTable != 0) {
+    const auto table = TableEnd(b, symbolTable, symbols, kSymbol);
+    if (!table || *table + 4 > b.size()) return std::nullopt;
+    const auto strings = TableEnd(b, *table, 1, le32(b, *table));
+    if (!strings) return std::nullopt;
+    end = std::max(end, *strings);
+  }
+  const std::uint64_t directories = optional + (magic == 0x20B ? 112 : 96);
+  if (directories <= optional + optionalSize && le32(b, directories - 4) > kCertificateDirectory) {
+    const std::uint64_t entry = directories + kCertificateDirectory * 8;
+    const std::uint64_t offset = le32(b, entry);
+    if (offset != 0) {
+      const auto certificates = TableEnd(b, offset, 1, le32(b, entry + 4));
+      if (!certificates) return std::nullopt;
+      end = std::max(end, *certificates);
+    }
+  }
+  return end <= b.size() ? FileEnd(end) : std::nullopt;
+}
 
 FileEnd ElfEnd(Bytes b) {
   if (!HasAscii(b, 0, "\x7F" "ELF")) return std::nullopt;

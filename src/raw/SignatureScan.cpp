@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "disk/SectorReader.h"
+#include "raw/SignatureCheck.h"
 #include "raw/SignatureFamily.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
@@ -27,18 +28,26 @@ int HexDigit(char c) {
   return -1;
 }
 
-// A group's signature as bytes. A sector's first min(length, 15) bytes
-// written as hexadecimal can equal the group's text only when the text is
-// that many bytes of hexadecimal digits; other groups never match.
+// A group's signature as bytes. A sector's min(length, 15) bytes from the
+// signature's offset written as hexadecimal can equal the group's text only
+// when the text is that many bytes of hexadecimal digits; other groups never
+// match, nor do those whose signature would run past the sector.
 struct Pattern {
   std::size_t group = 0;
   std::vector<std::uint8_t> bytes;
+  std::size_t offset = 0;
+  StartCheck check = nullptr;  // what a weak signature's hit must pass too
+
+  bool Matches(const std::uint8_t* sector) const {
+    return std::memcmp(sector + offset, bytes.data(), bytes.size()) == 0 &&
+           (check == nullptr || check(Bytes(sector, kSectorSize)));
+  }
 };
 
 std::optional<Pattern> PatternOf(const SignatureGroup& group, std::size_t index) {
   const std::size_t n = std::min<std::size_t>(group.signatureLength, kMaxSignatureBytes);
-  if (group.signature.size() != 2 * n) return std::nullopt;
-  Pattern pattern{index, {}};
+  if (group.signature.size() != 2 * n || group.signatureOffset + n > kSectorSize) return std::nullopt;
+  Pattern pattern{index, {}, group.signatureOffset, StartCheckOf(group.extension)};
   for (std::size_t i = 0; i < n; ++i) {
     const int high = HexDigit(group.signature[2 * i]);
     const int low = HexDigit(group.signature[2 * i + 1]);
@@ -48,15 +57,18 @@ std::optional<Pattern> PatternOf(const SignatureGroup& group, std::size_t index)
   return pattern;
 }
 
-// The patterns that can match a sector, by its first byte, each list in
-// group order (an empty signature matches every sector).
+// The patterns that can match a sector: those at its start by its first
+// byte, each list in group order (an empty signature matches every sector),
+// and apart from them the few that stand further in.
 class PatternTable {
  public:
   explicit PatternTable(std::span<const SignatureGroup> groups) {
     for (std::size_t i = 0; i < groups.size(); ++i) {
       const auto pattern = PatternOf(groups[i], i);
       if (!pattern) continue;
-      if (pattern->bytes.empty()) {
+      if (pattern->offset != 0 && !pattern->bytes.empty()) {
+        within_.push_back(*pattern);
+      } else if (pattern->bytes.empty()) {
         for (auto& list : byFirst_) list.push_back(*pattern);
       } else {
         byFirst_[pattern->bytes[0]].push_back(*pattern);
@@ -64,15 +76,24 @@ class PatternTable {
     }
   }
 
-  // The first group whose signature the sector begins with.
+  // The first group, in group order, whose signature the sector holds where
+  // the group's signature stands and whose check the sector passes.
   std::optional<std::size_t> Match(const std::uint8_t* sector) const {
-    for (const Pattern& p : byFirst_[sector[0]])
-      if (std::memcmp(sector, p.bytes.data(), p.bytes.size()) == 0) return p.group;
-    return std::nullopt;
+    std::optional<std::size_t> first;
+    for (const Pattern& p : byFirst_[sector[0]]) {
+      if (p.Matches(sector)) {
+        first = p.group;
+        break;
+      }
+    }
+    for (const Pattern& p : within_)
+      if ((!first || p.group < *first) && p.Matches(sector)) first = p.group;
+    return first;
   }
 
  private:
   std::array<std::vector<Pattern>, 256> byFirst_;
+  std::vector<Pattern> within_;
 };
 
 // The extensions of the compound-document types, which officeKind tells apart.
@@ -118,8 +139,10 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
     if (held && held->end <= s) held = reader.PresentSectors(s);
     if (!held || held->first > last) break;
     s = std::max(s, held->first);
-    if (reads++ % kProgressReads == 0)
+    if (reads++ % kProgressReads == 0) {
+      control.Count(0, static_cast<std::uint32_t>(found.size()), s);
       control.Report("Reading Sector " + std::to_string(s) + " Of " + std::to_string(last));
+    }
     // The pause gate takes a lock: once a read; a stop is seen at every sector.
     if (!control.Continue()) return found;
     reader.Read(s, kReadSectors, buffer);
@@ -157,6 +180,7 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
       file.extension = group.extension;
       file.name = FromUtf8(std::to_string(file.fileNumber)) + file.extension;
       found.push_back(std::move(file));
+      control.Count(0, static_cast<std::uint32_t>(found.size()), s);
     }
   }
   return found;

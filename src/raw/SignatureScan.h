@@ -1,6 +1,7 @@
 #pragma once
-// File Trace: every sector of a range whose first bytes are the signature of
-// a chosen file type is a found file, numbered in the order found and named
+// File Trace: every sector of a range that holds the signature of a chosen
+// file type where that type's signature stands (most at the start; tar's
+// further in) is a found file, numbered in the order found and named
 // by its number and extension. The results are shown as a tree of type
 // items, each holding an item per extension.
 
@@ -35,13 +36,17 @@ struct TraceTexts {
 using OfficeKind = std::function<std::u16string(std::uint64_t firstSector)>;
 
 // Reads from first to last in 64-sector reads; the last read's sectors past
-// last are examined too. The first group whose signature the sector begins
-// with decides a hit. The content then refines it: a hit that begins a
+// last are examined too. The first group whose signature the sector holds
+// at the group's offset decides a hit; for the types whose signature is too
+// weak to name a file alone (see SignatureCheck.h) only when the sector
+// passes their check. The content then refines it: a hit that begins a
 // member of a signature family (see SignatureFamily.h) takes the extension
 // its content names, and a hit of a compound-document type (".doc", ".xls",
 // ".ppt", ".pub") the one officeKind gives, when a group of that extension is
-// sought; the file then takes that group's type name too. A stop ends the
-// scan with the hits so far.
+// sought; the file then takes that group's type name too. The control's
+// counts follow the scan: its file count is the hits so far, its sector the
+// one of the last hit or of the read last reported. A stop ends the scan
+// with the hits so far.
 std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t first, std::uint64_t last,
                                       std::span<const SignatureGroup> groups, const OfficeKind& officeKind,
                                       ScanControl& control);

@@ -16,6 +16,10 @@ struct RecoverySettings {
   // Carved files end where their format records its end (within the carve
   // size); off, every carved file has the carve size.
   bool trimCarved = true;
+  // File Trace leaves out the hits that lie inside a file found before them
+  // whose format records where it ends (a JPEG's thumbnail inside it, a
+  // class file inside an uncompressed archive).
+  bool skipHitsInsideFound = true;
 };
 
 }  // namespace dravik

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -91,7 +92,8 @@ TEST(TraceCliTest, EveryFileIsFoundAtItsFirstSectorAndCarvedWithItsBytes) {
       ".jpg",  ".png",  ".gif",  ".pdf",  ".zip",  ".wav",  ".bmp",  ".sqlite", ".7z",   ".mp4",  ".mov",
       ".doc",  ".xls",  ".ppt",  ".pub",  ".docx", ".xlsx", ".pptx", ".odt",    ".ods",  ".odp",  ".jar",
       ".avi",  ".webp", ".m4a",  ".3gp",  ".avif", ".heic", ".gz",   ".bz2",    ".xz",   ".zst",  ".ogg",
-      ".opus", ".oga",  ".ogv",  ".mkv",  ".webm", ".elf",  ".class", ".ttf",  ".wma",  ".wmv"};
+      ".opus", ".oga",  ".ogv",  ".mkv",  ".webm", ".elf",  ".class", ".ttf",  ".wma",  ".wmv",
+      ".mp3",  ".psd",  ".exe",  ".rtf",  ".html", ".xml",  ".dbf",  ".tar"};
   for (const auto& f : files) {
     const std::string path = found[f.sector];
     const std::string name = path.substr(path.rfind('/') + 1);
@@ -122,6 +124,22 @@ TEST(TraceCliTest, TypesAndTheirMistakes) {
   const auto whole = RunShell(Dravik("scan trace --quiet --whole-disk --list --types .png " + image));
   EXPECT_EQ(whole.status, 0);
   EXPECT_NE(whole.out.find("PNG Image/.png/1.png"), std::string::npos) << whole.out;
+}
+
+// text.tar holds picture.png at one of its blocks, behind the member's
+// header: those two hits are left out and counted, unless the hits inside
+// found files are asked for.
+TEST(TraceCliTest, HitsInsideAFoundFileAreLeftOutAndCounted) {
+  const std::string image = Quote(test::FixtureIn("trace", "trace.vhdx"));
+  const auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+  const auto left = RunShell(Dravik("scan trace --quiet --list --types .tar,.png " + image));
+  const auto every = RunShell(Dravik("scan trace --quiet --list --keep-inner-hits --types .tar,.png " + image));
+  ASSERT_EQ(left.status, 0);
+  ASSERT_EQ(every.status, 0);
+  EXPECT_EQ(lines(every.out), lines(left.out) + 2) << every.out;
+  const auto said = RunShell(Dravik("scan trace --list --types .tar,.png " + image + " 2>&1 >/dev/null"));
+  EXPECT_NE(said.out.find(" hits found, 2 of them inside a file found before them and not listed"), std::string::npos)
+      << said.out;
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
 #include "raw/CarveEnd.h"
+#include "raw/CarveWriter.h"
+#include "raw/SignatureCheck.h"
 #include "raw/SignatureFamily.h"
 #include "raw/SignatureScan.h"
 #include "util/ScanControl.h"
@@ -141,23 +143,161 @@ std::vector<std::uint8_t> WithJunk(std::vector<std::uint8_t> bytes) {
   return bytes;
 }
 
+// Cut points that leave a file without its end: one byte short and half. A
+// text's last line end is not part of what marks its end, so a text loses
+// the byte before it.
+std::vector<std::size_t> CutsOf(const std::vector<std::uint8_t>& file) {
+  std::size_t end = file.size();
+  while (end > 0 && (file[end - 1] == '\n' || file[end - 1] == '\r')) --end;
+  return {end - 1, file.size() / 2};
+}
+
+std::vector<std::uint8_t> Cut(const std::vector<std::uint8_t>& file, std::size_t kept) {
+  return {file.begin(), file.begin() + static_cast<std::ptrdiff_t>(kept)};
+}
+
 TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
   const std::vector<std::string> names = {
       "text.gz",    "text.bz2",   "text.xz",    "text.zst",   "tone.ogg",    "tone.opus",   "tone.oga",
       "clip.ogv",   "clip.mkv",   "clip.webm",  "hello.elf",  "Hello.class", "font.ttf",    "report.docx",
       "sheet.xlsx", "slides.pptx", "report.odt", "sheet.ods", "slides.odp",  "hello.jar",   "clip.avi",
-      "picture.webp", "tone.m4a", "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv"};
+      "picture.webp", "tone.m4a", "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv",
+      "tone.mp3",   "small.psd",  "hello.exe",  "report.rtf", "report.html", "report.xml", "table.dbf",
+      "text.tar"};
   for (const std::string& name : names) {
     const auto file = MadeFile(name);
     const std::u16string extension = ExtensionOf(name);
     ASSERT_TRUE(HasEndRule(extension)) << name;
     EXPECT_EQ(CarvedFileEnd(extension, WithJunk(file)), std::optional<std::uint64_t>(file.size())) << name;
     EXPECT_EQ(CarvedFileEnd(extension, file), std::optional<std::uint64_t>(file.size())) << name << " exactly";
-    for (const std::size_t kept : {file.size() - 1, file.size() / 2}) {
-      const std::vector<std::uint8_t> cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(kept));
-      EXPECT_FALSE(CarvedFileEnd(extension, cut)) << name << " cut to " << kept << " bytes";
-    }
+    for (const std::size_t kept : CutsOf(file))
+      EXPECT_FALSE(CarvedFileEnd(extension, Cut(file, kept))) << name << " cut to " << kept << " bytes";
   }
+}
+
+// An MP3 with the 128-byte tag that may follow its last frame (made by
+// appending one to the encoder's file) ends after the tag; cut within the
+// tag it keeps the carve size.
+TEST(CarveEndTest, AnMp3EndsAfterItsTrailingTag) {
+  auto file = MadeFile("tone.mp3");
+  const std::size_t frames = file.size();
+  const std::string tag = "TAGtone";
+  file.insert(file.end(), tag.begin(), tag.end());
+  file.resize(frames + 128, ' ');
+  EXPECT_EQ(CarvedFileEnd(u".mp3", WithJunk(file)), std::optional<std::uint64_t>(file.size()));
+  EXPECT_FALSE(CarvedFileEnd(u".mp3", Cut(file, frames + 64)));
+}
+
+// Text documents whose end mark also stands where it does not end them: an
+// escaped brace in RTF, a closing tag inside an XML comment or CDATA section
+// or an attribute value, an HTML closing tag in capitals.
+TEST(CarveEndTest, TextDocumentsEndAtTheMarkThatClosesThem) {
+  const auto endOf = [](const char16_t* extension, std::string_view text) {
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    const std::size_t length = bytes.size();
+    bytes.insert(bytes.end(), {'x', '}', '>', '<', '/', 'a', '>'});
+    const auto end = CarvedFileEnd(extension, bytes);
+    return end == std::optional<std::uint64_t>(length);
+  };
+  EXPECT_TRUE(endOf(u".rtf", "{\\rtf1{\\fonttbl}\\{ \\} text\\\\}\r\n"));
+  EXPECT_TRUE(endOf(u".rtf", "{\\rtf1{\\pict\\bin3 }}}}}"));
+  EXPECT_FALSE(CarvedFileEnd(u".rtf", std::vector<std::uint8_t>{'{', '\\', 'r', 't', 'f', '1', '\\', '}'}));
+  EXPECT_TRUE(endOf(u".xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE a [<!ENTITY e \"</a>\">]>\n"
+                             "<a><!-- </a> --><![CDATA[</a>]]><a x='</a>'/><b>t</b></a>\n"));
+  EXPECT_TRUE(endOf(u".xml", "<?xml version=\"1.0\"?><a/>"));
+  EXPECT_FALSE(CarvedFileEnd(u".xml", std::vector<std::uint8_t>{'<', '?', 'x', 'm', 'l', ' ', '?', '>', '<', 'a',
+                                                                  '>', '<', '/', 'b', '>'}))
+      << "an end tag that is not the root's";
+  EXPECT_TRUE(endOf(u".html", "<!DOCTYPE html><HTML><body>x</body></HTML>  \n"));
+}
+
+// A disk of files made by their tools, each at a sector boundary, and
+// sectors that hold the same signatures without the files' structure: a
+// tar header's magic at the start of a sector rather than at 257, icon
+// directories with no images or with an image before the directory, and a
+// dBASE version byte before bytes that are no header.
+TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHeader) {
+  std::vector<std::uint8_t> disk(8 * kSectorSize, 0);
+  std::map<std::uint64_t, std::u16string> wanted;
+  const auto add = [&](const std::vector<std::uint8_t>& bytes, const char16_t* extension) {
+    if (extension) wanted[disk.size() / kSectorSize] = extension;
+    disk.insert(disk.end(), bytes.begin(), bytes.end());
+    disk.resize((disk.size() + kSectorSize - 1) / kSectorSize * kSectorSize + kSectorSize);
+  };
+  for (const char* name : {"text.tar", "small.ico", "table.dbf"}) add(MadeFile(name), ExtensionOf(name).c_str());
+  // Each member of the tar has a header of its own, with its magic: a hit too.
+  const auto tar = MadeFile("text.tar");
+  for (std::size_t block = 1; (block + 1) * kSectorSize <= tar.size(); ++block)
+    if (HasAscii(tar, block * kSectorSize + 257, "ustar")) wanted[8 + block] = u".tar";
+  ASSERT_EQ(wanted.size(), 4u) << "the tar's two members, the icon, the table";
+  auto icon = MadeFile("small.ico");
+  ASSERT_TRUE(IconDirectoryPlausible(icon));
+  icon[4] = 0;  // no images
+  add(icon, nullptr);
+  icon[4] = 1;
+  icon[6 + 12] = 4;  // the image's offset inside the directory
+  add(icon, nullptr);
+  auto table = MadeFile("table.dbf");
+  ASSERT_TRUE(DbaseHeaderPlausible(table));
+  table[2] = 13;  // a thirteenth month
+  add(table, nullptr);
+  table[2] = 5;
+  table[10] += 1;  // a record longer than its fields
+  add(table, nullptr);
+  std::vector<std::uint8_t> junk = WithJunk({0x03});
+  add(junk, nullptr);
+  const std::string magic = "ustar  ";
+  add(std::vector<std::uint8_t>(magic.begin(), magic.end()), nullptr);
+  disk.resize(disk.size() + 64 * kSectorSize);
+
+  const MemorySource source(disk);
+  const SectorReader reader(source);
+  ScanControl control;
+  const auto found = ScanSignatures(reader, 0, reader.SectorCount() - 1,
+                                    CatalogueGroups({".ico", ".cur", ".dbf", ".tar"}), nullptr, control);
+  std::map<std::uint64_t, std::u16string> hits;
+  for (const FoundFile& file : found) hits[file.firstSector] = file.extension;
+  EXPECT_EQ(hits, wanted);
+  EXPECT_EQ(control.Counts().files, found.size()) << "the count a progress line shows";
+}
+
+// The tar holds picture.png at one of its blocks, behind the member's own
+// header; the same picture follows the tar on its own. The hits inside the
+// tar are left out, and the files kept are numbered again; on a disk that
+// ends inside the tar, whose end is then unknown, nothing is left out.
+TEST(SignatureScanTest, HitsInsideAFileWhoseEndIsKnownAreLeftOut) {
+  std::vector<std::uint8_t> disk(4 * kSectorSize, 0);
+  const auto tar = MadeFile("text.tar");
+  const auto png = MadeFile("picture.png");
+  disk.insert(disk.end(), tar.begin(), tar.end());
+  const std::uint64_t alone = disk.size() / kSectorSize;
+  disk.insert(disk.end(), png.begin(), png.end());
+  disk.resize((disk.size() / kSectorSize + 64) * kSectorSize);
+  const MemorySource source(disk);
+  const SectorReader reader(source);
+  ScanControl control;
+  const auto scan = [&] {
+    return ScanSignatures(reader, 0, reader.SectorCount() - 1, CatalogueGroups({".tar", ".png"}), nullptr, control);
+  };
+  auto files = scan();
+  ASSERT_EQ(files.size(), 4u) << "the tar, its second member's header, the picture inside it, the picture alone";
+  EXPECT_EQ(DropHitsInsideFoundFiles(reader, files, 1), 2u);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].firstSector, 4u);
+  EXPECT_EQ(files[1].firstSector, alone);
+  EXPECT_EQ(files[1].fileNumber, 2u);
+  EXPECT_EQ(files[1].name, u"2.png");
+
+  // A disk that ends inside the tar: its end is not known, and the hit in
+  // it stays.
+  std::vector<std::uint8_t> cut(disk.begin(), disk.begin() + static_cast<std::ptrdiff_t>((alone - 1) * kSectorSize));
+  const MemorySource cutSource(cut);
+  const SectorReader cutReader(cutSource);
+  auto inCut = ScanSignatures(cutReader, 0, cutReader.SectorCount() - 1, CatalogueGroups({".tar", ".png"}), nullptr,
+                              control);
+  ASSERT_EQ(inCut.size(), 3u);
+  EXPECT_EQ(DropHitsInsideFoundFiles(cutReader, inCut, 1), 0u);
+  EXPECT_EQ(inCut.size(), 3u);
 }
 
 }  // namespace

@@ -1,0 +1,96 @@
+#include "raw/SignatureCheck.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+#include "raw/SignatureScan.h"
+
+namespace dravik {
+
+namespace {
+
+constexpr std::size_t kIconDirectory = 6;
+constexpr std::size_t kIconEntry = 16;
+// An image larger than this is not a plausible part of an icon.
+constexpr std::uint32_t kMaxIconImage = 16u << 20;
+
+constexpr std::size_t kDbaseHeader = 32;
+constexpr std::size_t kDbaseField = 32;
+constexpr std::size_t kFoxProBacklink = 263;
+constexpr std::uint8_t kFieldsEnd = 0x0D;
+
+bool IsFoxPro(std::uint8_t version) { return version == 0x30 || version == 0x31 || version == 0x32; }
+
+}  // namespace
+
+bool IconDirectoryPlausible(Bytes sector) {
+  if (sector.size() < kIconDirectory + kIconEntry || le16(sector, 0) != 0) return false;
+  const std::uint16_t type = le16(sector, 2);
+  const std::uint16_t count = le16(sector, 4);
+  if ((type != 1 && type != 2) || count == 0 || count > 255) return false;
+  const std::uint64_t directoryEnd = kIconDirectory + std::uint64_t{count} * kIconEntry;
+  for (std::size_t i = 0; i < count && kIconDirectory + (i + 1) * kIconEntry <= sector.size(); ++i) {
+    const std::size_t entry = kIconDirectory + i * kIconEntry;
+    const std::uint32_t size = le32(sector, entry + 8);
+    const std::uint32_t offset = le32(sector, entry + 12);
+    if (sector[entry + 3] != 0 || size == 0 || size > kMaxIconImage || offset < directoryEnd ||
+        offset > kMaxIconImage * 2)
+      return false;
+    // An icon's planes are 0 or 1 and its bits per pixel one of the depths
+    // images have; a cursor keeps its hot spot there instead.
+    if (type == 1) {
+      const std::uint16_t planes = le16(sector, entry + 4);
+      const std::uint16_t bits = le16(sector, entry + 6);
+      if (planes > 1 || (bits != 0 && bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32))
+        return false;
+    }
+  }
+  return true;
+}
+
+bool DbaseHeaderPlausible(Bytes sector) {
+  if (sector.size() < kDbaseHeader + kDbaseField) return false;
+  const std::uint8_t version = sector[0];
+  constexpr std::uint8_t kVersions[] = {0x02, 0x03, 0x04, 0x05, 0x30, 0x31, 0x32, 0x43, 0x63,
+                                        0x83, 0x8B, 0x8E, 0xCB, 0xF5, 0xFB};
+  if (std::find(std::begin(kVersions), std::end(kVersions), version) == std::end(kVersions)) return false;
+  const std::uint8_t month = sector[2];
+  const std::uint8_t day = sector[3];
+  if (month < 1 || month > 12 || day < 1 || day > 31) return false;
+  const std::uint16_t headerLength = le16(sector, 8);
+  const std::uint16_t recordLength = le16(sector, 10);
+  const std::size_t fieldsAt = kDbaseHeader;
+  const std::size_t fixed = kDbaseHeader + 1 + (IsFoxPro(version) ? kFoxProBacklink : 0);
+  if (headerLength < fixed + kDbaseField || (headerLength - fixed) % kDbaseField != 0 || recordLength < 2)
+    return false;
+  const std::size_t fields = (headerLength - fixed) / kDbaseField;
+  // The fields in the sector: names of letters, digits and "_" padded with
+  // zeros, and lengths that add up to no more than the record holds.
+  std::uint32_t used = 1;  // the deletion flag
+  std::size_t i = 0;
+  for (; i < fields && fieldsAt + (i + 1) * kDbaseField <= sector.size(); ++i) {
+    const std::size_t field = fieldsAt + i * kDbaseField;
+    const std::uint8_t first = sector[field];
+    if (!((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z') || first == '_')) return false;
+    used += sector[field + 16];
+    if (used > recordLength) return false;
+  }
+  if (i == fields) {
+    // Every field was read: they fill the record, and the mark follows them.
+    if (used != recordLength) return false;
+    const std::size_t mark = fieldsAt + fields * kDbaseField;
+    if (mark < sector.size() && sector[mark] != kFieldsEnd) return false;
+  }
+  return true;
+}
+
+StartCheck StartCheckOf(std::u16string_view extension) {
+  static const std::pair<std::u16string_view, StartCheck> kChecks[] = {
+      {u".ico", IconDirectoryPlausible}, {u".cur", IconDirectoryPlausible}, {u".dbf", DbaseHeaderPlausible}};
+  for (const auto& [name, check] : kChecks)
+    if (SameIgnoringCase(name, extension)) return check;
+  return nullptr;
+}
+
+}  // namespace dravik
