@@ -17,8 +17,6 @@ using namespace vhdx;
 
 namespace {
 
-constexpr std::size_t kBatReadSize = 1024 * 1024;
-
 // Payload block states.
 constexpr std::uint64_t kBlockNotPresent = 0;
 constexpr std::uint64_t kBlockUndefined = 1;
@@ -90,9 +88,12 @@ bool VhdxImage::Open(std::unique_ptr<ByteSource> file) {
   for (const Region& region : regions_)
     if (region.item == KnownItem::kMetadata) ReadMetadataValues(region);
   const auto bat = std::find_if(regions_.begin(), regions_.end(), [](const Region& r) { return r.item == KnownItem::kBat; });
-  if (bat != regions_.end() && !hasParent_) InferMetadata(*bat);
+  // The table is read once: it is evidence for the metadata before it maps the disk.
+  const std::vector<std::uint64_t> batEntries =
+      bat != regions_.end() ? ReadBatEntries(*file_, bat->fileOffset, bat->length) : std::vector<std::uint64_t>{};
+  if (bat != regions_.end() && !hasParent_) InferMetadata(batEntries);
   CheckMetadataValues(bat != regions_.end() ? &*bat : nullptr);
-  if (bat != regions_.end()) LoadBat(*bat);
+  if (bat != regions_.end()) LoadBat(batEntries);
   if (!hasParent_) SalvageBat();
   return true;
 }
@@ -264,8 +265,8 @@ void VhdxImage::ReadMetadataValues(const Region& region) {
 // Metadata values that are missing, or that the block table contradicts,
 // are taken from what the table shows (see VhdxInference.h). A block size
 // that is plausible is overruled only by the spacing of several blocks.
-void VhdxImage::InferMetadata(const Region& bat) {
-  const BatEvidence evidence = ReadBatEvidence(*file_, bat.fileOffset, bat.length);
+void VhdxImage::InferMetadata(const std::vector<std::uint64_t>& batEntries) {
+  const BatEvidence evidence = EvidenceOf(batEntries, file_->Size());
   const std::optional<std::uint32_t> spacing = BlockSizeFromBat(evidence);
   if (spacing && *spacing != blockSize_) {
     const std::string size = std::to_string(*spacing);
@@ -322,39 +323,29 @@ void VhdxImage::CheckMetadataValues(const Region* bat) {
   virtualDiskSize_ = mappable;
 }
 
-// Reads the BAT in large reads and keeps its payload entries: after every
-// chunk-ratio payload entries comes one sector bitmap entry, which is skipped.
-// No more entries are read than the region and the file hold, so a damaged
-// size can never make the table huge.
-void VhdxImage::LoadBat(const Region& region) {
+// Keeps the BAT's payload entries: after every chunk-ratio payload entries
+// comes one sector bitmap entry, kept apart. No more entries are taken than
+// the region and the file hold, so a damaged size can never make the table
+// huge.
+void VhdxImage::LoadBat(const std::vector<std::uint64_t>& batEntries) {
   geometry_ = ComputeBlockGeometry(virtualDiskSize_, blockSize_, SectorSize(), hasParent_);
   if (!geometry_.usable) {
     Note("block size " + std::to_string(blockSize_) + " leaves no block table");
     return;
   }
-  const std::uint64_t fileSize = file_->Size();
-  const std::uint64_t inFile = region.fileOffset < fileSize ? (fileSize - region.fileOffset) / kBatEntrySize : 0;
-  const std::uint64_t entries = std::min({geometry_.totalBatEntries, std::uint64_t{region.length} / kBatEntrySize, inFile});
+  const std::uint64_t entries = std::min<std::uint64_t>(geometry_.totalBatEntries, batEntries.size());
   if (entries < geometry_.totalBatEntries) Note("the block table is shorter than the disk needs");
-
   const auto chunk = static_cast<std::uint64_t>(geometry_.chunkRatio);
   payloadBlocks_.reserve(static_cast<std::size_t>(std::min(entries, geometry_.dataBlockCount)));
-  std::vector<std::uint8_t> buffer;
   std::uint64_t inChunk = 0;
-  for (std::uint64_t first = 0; first < entries;) {
-    const std::uint64_t count = std::min<std::uint64_t>(entries - first, kBatReadSize / kBatEntrySize);
-    buffer.resize(static_cast<std::size_t>(count * kBatEntrySize));
-    file_->ReadAt(region.fileOffset + first * kBatEntrySize, buffer);
-    for (std::uint64_t k = 0; k < count; ++k) {
-      if (inChunk == chunk) {
-        bitmapBlocks_.push_back(le64(buffer, static_cast<std::size_t>(k * kBatEntrySize)));
-        inChunk = 0;
-        continue;
-      }
-      payloadBlocks_.push_back(le64(buffer, static_cast<std::size_t>(k * kBatEntrySize)));
-      ++inChunk;
+  for (std::size_t i = 0; i < entries; ++i) {
+    if (inChunk == chunk) {
+      bitmapBlocks_.push_back(batEntries[i]);
+      inChunk = 0;
+      continue;
     }
-    first += count;
+    payloadBlocks_.push_back(batEntries[i]);
+    ++inChunk;
   }
 }
 

@@ -83,12 +83,12 @@ class VhdxImage final : public DiskImage {
   void ChooseHeader();
   std::optional<vhdx::RegionTable> ChooseRegionTable();
   void TakeRegions(const vhdx::RegionTable& table);
-  void InferMetadata(const Region& bat);
+  void InferMetadata(const std::vector<std::uint64_t>& batEntries);
   void CheckMetadataValues(const Region* bat);
   void Repaired(std::string structure, std::string problem, std::string action);
   void ReadMetadataTable(const Region& region);
   void ReadMetadataValues(const Region& region);
-  void LoadBat(const Region& region);
+  void LoadBat(const std::vector<std::uint64_t>& batEntries);
   void SalvageBat();
   std::vector<TableEntry> JudgeBatEntries(BlockFileLayout& layout) const;
   std::uint64_t DataOffsetOf(std::uint64_t block) const;

@@ -19,9 +19,13 @@ struct BatEvidence {
   std::uint64_t firstBlock = 0;             // file offset of entry 0's block; 0 when it is absent
 };
 
-// Reads the region's entries as far as the region and the file go. Entries
-// with reserved bits set or naming no place inside the file are passed over.
-BatEvidence ReadBatEvidence(const ByteSource& file, std::uint64_t batOffset, std::uint64_t batLength);
+// The BAT region's entries as stored, as far as the region and the file go
+// and never more than the largest disk needs.
+std::vector<std::uint64_t> ReadBatEntries(const ByteSource& file, std::uint64_t batOffset, std::uint64_t batLength);
+
+// What the entries show. Entries with reserved bits set or naming no place
+// inside a file of fileSize bytes are passed over.
+BatEvidence EvidenceOf(const std::vector<std::uint64_t>& entries, std::uint64_t fileSize);
 
 // The block size the blocks' spacing shows (see BlockSizeFromSpacing); none
 // when fewer than two blocks are named or no size fits.
