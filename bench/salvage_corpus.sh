@@ -117,7 +117,7 @@ trap cleanup EXIT
 cp "$DRAVIK" "$WORK/bin/dravik"
 DRAVIK_RUN=$WORK/bin/dravik
 AS_RAW=0
-if "$DRAVIK_RUN" scan --help 2>&1 | grep -q -- '--as-raw'; then AS_RAW=1; fi
+if "$DRAVIK_RUN" scan --help 2>&1 | grep -- '--as-raw' >/dev/null; then AS_RAW=1; fi  # no -q: an early exit would fail the pipe
 
 # ---------------------------------------------------------------------------
 # Helpers in python3, written once into WORK/tools.

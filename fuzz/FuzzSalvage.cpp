@@ -1,7 +1,7 @@
 // The salvage of damaged VHD and VHDX files: headers and region tables
 // chosen by checksum or found by search, metadata inferred from the block
-// table, block tables mended and found by their shape, files read as raw
-// disks. The input places pieces of bytes at the offsets where those
+// table, block tables mended and found by their shape, lost blocks placed
+// by the volumes inside, files read as raw disks. The input places pieces of bytes at the offsets where those
 // structures live in a file of up to 64 MiB that is otherwise zeros, so
 // that small inputs reach every structure. Any crash, hang or sanitizer
 // report is a fault.
@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "fs/LostBlockPlacement.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace {
@@ -79,6 +80,7 @@ void Read(const std::uint8_t* data, std::size_t size, VirtualDisk::Kind kind) {
   VirtualDisk disk;
   disk.Create(kind);
   if (!disk.Open(std::move(file))) return;
+  PlaceLostBlocks(disk);
   (void)disk.Repairs();
   std::vector<std::uint8_t> buffer(3 * 512);
   for (const std::uint64_t offset : {std::uint64_t{0}, std::uint64_t{1} << 20, disk.Size() / 2, disk.Size() - 1})

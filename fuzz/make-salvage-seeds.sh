@@ -38,5 +38,11 @@ blocks = [(o, 1024) for o in range(4 << 20, min(size, 12 << 20), 1 << 20)]
 seed('vhdx', vhdx, [(0, 8), (64 << 10, 4096), (128 << 10, 4096), (192 << 10, 4096), (256 << 10, 4096),
                     (2 << 20, 512), (3 << 20, 1024), ((3 << 20) + (64 << 10), 64)] + blocks)
 seed('vhd', os.path.join(work, 'disk.vhd'), [(0, 512), (512, 1024), (1536, 512), (2048, 2048)])
+# The same VHDX with its BAT lost whole (the file reads zeros there) and
+# more of each block, so that the placing by the volume inside reads an
+# MBR, a boot sector and FATs.
+seed('vhdx-nobat', vhdx, [(0, 8), (64 << 10, 4096), (128 << 10, 4096), (192 << 10, 4096), (256 << 10, 4096),
+                          (3 << 20, 1024), ((3 << 20) + (64 << 10), 64)]
+     + [(o, 65535) for o in range(4 << 20, min(size, 12 << 20), 1 << 20)])
 PY
 echo "seeds written to $out"

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "fs/LostBlockPlacement.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::cli {
@@ -44,6 +45,7 @@ int UsageError(const std::string& problem, const char* usage) {
 
 bool OpenForCommand(VirtualDisk& disk, const std::string& path, OpenRequest request, bool verbose) {
   const OpenResult result = OpenImage(disk, path, request);
+  if (result.ok) PlaceLostBlocks(disk);
   const std::string diagnostic = disk.Diagnostic();
   if (verbose && !diagnostic.empty()) std::fprintf(stderr, "dravik: %s: %s\n", path.c_str(), diagnostic.c_str());
   // Missing or mismatched parents and logs left unreplayed change what the

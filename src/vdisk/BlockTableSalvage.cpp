@@ -64,6 +64,11 @@ std::uint64_t CountInRun(const std::vector<TableEntry>& entries, std::size_t fir
                     [&](const TableEntry& e) { return e.state == state; }));
 }
 
+bool AnyPresentBefore(const std::vector<TableEntry>& entries, std::uint64_t offset) {
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const TableEntry& e) { return e.state == TableEntry::kPresent && e.fileOffset < offset; });
+}
+
 // Writers put their tables before the blocks: free space between the
 // tables below the first block named is no block's.
 std::uint64_t FirstBlockPlace(const std::vector<TableEntry>& entries, const BlockFileLayout& layout) {
@@ -79,13 +84,14 @@ std::uint64_t FirstBlockPlace(const std::vector<TableEntry>& entries, const Bloc
 }  // namespace
 
 bool AreaHoldsData(const ByteSource& file, std::uint64_t offset, std::uint64_t size) {
-  constexpr std::uint64_t kSamples = 16;
-  constexpr std::size_t kSector = 512;
-  std::vector<std::uint8_t> sector(kSector);
-  for (std::uint64_t i = 0; i < kSamples; ++i) {
-    const std::uint64_t at = offset + (size / kSamples) / kSector * kSector * i;
-    file.ReadAt(at, sector);
-    if (std::any_of(sector.begin(), sector.end(), [](std::uint8_t b) { return b != 0; })) return true;
+  // Read until the first byte that is not zero: a block that holds data
+  // mostly shows it at once, and one sector of a file may be all it holds.
+  constexpr std::uint64_t kPiece = 64 * 1024;
+  std::vector<std::uint8_t> piece;
+  for (std::uint64_t done = 0; done < size; done += kPiece) {
+    piece.resize(static_cast<std::size_t>(std::min(kPiece, size - done)));
+    if (!file.ReadAt(offset + done, piece)) return std::any_of(piece.begin(), piece.end(), [](std::uint8_t b) { return b != 0; });
+    if (std::any_of(piece.begin(), piece.end(), [](std::uint8_t b) { return b != 0; })) return true;
   }
   return false;
 }
@@ -120,7 +126,11 @@ std::vector<std::uint64_t> UnclaimedBlockAreas(const std::vector<TableEntry>& en
     if (entry.state == TableEntry::kPresent) claimed.push_back(AreaOf(entry, layout));
   std::sort(claimed.begin(), claimed.end(), [](const Area& a, const Area& b) { return a.begin < b.begin; });
   const auto fill = [&](std::uint64_t from, std::uint64_t to, bool partLastOne) {
-    for (std::uint64_t at = AlignUp(from, layout.alignment); at < to; at += layout.areaSize) {
+    std::uint64_t at = AlignUp(from, layout.alignment);
+    if (areas.empty() && layout.rangeHoldsData && layout.alignment < layout.areaSize && !AnyPresentBefore(entries, at)) {
+      while (at < to && !layout.rangeHoldsData(at, layout.alignment)) at += layout.alignment;
+    }
+    for (; at < to; at += layout.areaSize) {
       if (at + layout.areaSize > to && !partLastOne) break;
       if (!layout.holdsData || layout.holdsData(at)) areas.push_back(at);
     }
@@ -140,6 +150,14 @@ TableSalvage PlaceUnclaimedBlocks(std::vector<TableEntry>& entries, const BlockF
   TableSalvage salvage;
   const std::vector<std::uint64_t> areas = UnclaimedBlockAreas(entries, layout);
   salvage.unclaimed = areas.size();
+  // A table that names no block while the file holds blocks was lost whole
+  // (zeroed, it reads as all absent): none of its entries can be trusted.
+  const bool nonePresent = std::none_of(entries.begin(), entries.end(),
+                                        [](const TableEntry& e) { return e.state == TableEntry::kPresent; });
+  if (nonePresent && !areas.empty()) {
+    for (TableEntry& entry : entries)
+      if (entry.state == TableEntry::kAbsent) entry.state = TableEntry::kLost;
+  }
   const auto areasBetween = [&](std::uint64_t low, std::uint64_t high) {
     std::vector<std::uint64_t> between;
     for (auto it = std::upper_bound(areas.begin(), areas.end(), low); it != areas.end() && *it < high; ++it)
@@ -189,6 +207,53 @@ TableSalvage SalvageBlockTable(std::vector<TableEntry>& entries, const BlockFile
   salvage.placed = placing.placed;
   salvage.unsure = placing.unsure;
   return salvage;
+}
+
+std::vector<BlockPlacement> PlaceBetweenNeighbours(const LostBlocks& lost, const std::vector<BlockUse>& use) {
+  std::vector<BlockPlacement> placements;
+  const std::vector<std::size_t> present = PresentInFileOrder(lost.entries);
+  const std::uint64_t blocks = lost.entries.size();
+  // Neighbours as (file offset, disk block), with the table's two ends around them.
+  struct Neighbour {
+    std::uint64_t fileOffset;
+    std::int64_t block;
+  };
+  std::vector<Neighbour> neighbours{{0, -1}};
+  for (const std::size_t i : present) neighbours.push_back({lost.entries[i].fileOffset, static_cast<std::int64_t>(i)});
+  neighbours.push_back({std::numeric_limits<std::uint64_t>::max(), static_cast<std::int64_t>(blocks)});
+  for (std::size_t k = 1; k < neighbours.size(); ++k) {
+    const Neighbour low = neighbours[k - 1];
+    const Neighbour high = neighbours[k];
+    if (high.block <= low.block) continue;  // out of order: the file's order says nothing here
+    std::vector<std::uint64_t> areas;
+    for (const std::uint64_t area : lost.areas)
+      if (area > low.fileOffset && area < high.fileOffset) areas.push_back(area);
+    if (areas.empty()) continue;
+    // An absent entry is open where the table is known to be damaged
+    // around it; elsewhere a writer may have left a freed area behind.
+    const auto first = static_cast<std::uint64_t>(low.block + 1);
+    const auto last = static_cast<std::uint64_t>(high.block);
+    const bool absentOpen = std::any_of(lost.entries.begin() + static_cast<std::ptrdiff_t>(first),
+                                        lost.entries.begin() + static_cast<std::ptrdiff_t>(last),
+                                        [](const TableEntry& e) { return e.state == TableEntry::kLost; });
+    std::vector<std::uint64_t> open;
+    std::vector<std::uint64_t> held;
+    bool allKnown = true;
+    for (std::uint64_t b = first; b < last; ++b) {
+      const TableEntry::State state = lost.entries[b].state;
+      if (state != TableEntry::kLost && !(absentOpen && state == TableEntry::kAbsent)) continue;
+      open.push_back(b);
+      const BlockUse blockUse = b < use.size() ? use[b] : BlockUse::kUnknown;
+      if (blockUse == BlockUse::kHeld) held.push_back(b);
+      if (blockUse == BlockUse::kUnknown) allKnown = false;
+    }
+    const std::vector<std::uint64_t>* targets = nullptr;
+    if (open.size() == areas.size()) targets = &open;
+    else if (allKnown && held.size() == areas.size()) targets = &held;
+    if (!targets) continue;
+    for (std::size_t j = 0; j < areas.size(); ++j) placements.push_back({(*targets)[j], areas[j]});
+  }
+  return placements;
 }
 
 SalvageWords DescribeSalvage(const TableSalvage& salvage) {

@@ -45,10 +45,15 @@ struct BlockFileLayout {
   // the same as an absent block, and writers leave such areas behind (space
   // kept for later blocks, the room before the first block). None: all do.
   std::function<bool(std::uint64_t)> holdsData;
+  // Whether the bytes [offset, offset + size) of the file hold data: zero
+  // units before the first block that follows the tables are padding (a
+  // writer may align its first block further than the format asks). None:
+  // no padding is looked for.
+  std::function<bool(std::uint64_t, std::uint64_t)> rangeHoldsData;
 };
 
-// Whether any of 16 sectors spread over the area [offset, offset + size)
-// of the file holds a byte that is not zero.
+// Whether the area [offset, offset + size) of the file holds a byte that is
+// not zero.
 bool AreaHoldsData(const ByteSource& file, std::uint64_t offset, std::uint64_t size);
 
 // What the mending found and did, for the repairs list.
@@ -79,7 +84,9 @@ std::vector<std::uint64_t> UnclaimedBlockAreas(const std::vector<TableEntry>& en
 // neighbours in the file equals the number of its lost entries, or of its
 // lost and absent ones; otherwise, when it holds lost entries and unclaimed
 // areas lie in its gap, its absent entries become kLost too (the reader
-// reads them as failing zeros). kZero entries never take a block. Returns
+// reads them as failing zeros). A table that names no block at all while
+// the file holds blocks was lost whole: its absent entries become kLost.
+// kZero entries never take a block. Returns
 // the counts for the repairs list.
 TableSalvage PlaceUnclaimedBlocks(std::vector<TableEntry>& entries, const BlockFileLayout& layout);
 
@@ -93,5 +100,46 @@ struct SalvageWords {
   std::string action;
 };
 SalvageWords DescribeSalvage(const TableSalvage& salvage);
+
+// What a mended table still misses, for placing by what the volumes inside
+// the disk show: the entries in disk order (present ones at the file offset
+// of their block's data) and the file offsets of block data that no entry
+// names, in file order.
+struct LostBlocks {
+  const ByteSource* file = nullptr;
+  std::uint64_t blockSize = 0;
+  std::vector<TableEntry> entries;
+  std::vector<std::uint64_t> areas;
+};
+
+// Whether an entry may still take an unplaced area whose content shows it
+// belongs there: a lost one, or an absent one (a damaged table's entry may
+// read as absent).
+inline bool IsOpen(const TableEntry& entry) {
+  return entry.state == TableEntry::kLost || entry.state == TableEntry::kAbsent;
+}
+
+// A block's data at a file offset; offset 0 makes a lost block one that
+// reads as zeros.
+struct BlockPlacement {
+  std::uint64_t block = 0;
+  std::uint64_t fileOffset = 0;
+};
+
+// What a volume inside says of a disk block: it keeps data there (allocated
+// clusters, its own structures), it keeps none there, or it cannot tell.
+enum class BlockUse : std::uint8_t { kUnknown, kFree, kHeld };
+
+// Places unplaced areas between the present blocks on either side of them
+// in the file, taking the order of the file as the order of the disk (as
+// writers that append blocks in order leave them). Between two such
+// neighbours the areas go, in order, to the open blocks between them when
+// there are as many open blocks as areas, else to the open blocks the
+// volume holds data in when every open block there is known and there are
+// as many of those. Anything else stays unplaced: nothing tells which of
+// the open blocks were left out because they held only zeros. Absent
+// entries count as open only between neighbours with a lost entry between
+// them; elsewhere a writer may have left a freed area behind.
+std::vector<BlockPlacement> PlaceBetweenNeighbours(const LostBlocks& lost, const std::vector<BlockUse>& use);
 
 }  // namespace dravik

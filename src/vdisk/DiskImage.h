@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "vdisk/BlockTableSalvage.h"
 #include "vdisk/ByteSource.h"
 
 namespace dravik {
@@ -80,6 +81,12 @@ class DiskImage : public ByteSource {
   const std::vector<std::string>& Warnings() const { return warnings_; }
   // What the last Open found damaged and worked around, in the order found.
   const std::vector<Repair>& Repairs() const { return repairs_; }
+  // The blocks the mended block table could not place (none for images
+  // without a table or whose table is whole), and placing some of them
+  // where the volumes inside show they belong; repair says what was done.
+  virtual LostBlocks Lost() const { return {}; }
+  virtual void Place(const std::vector<BlockPlacement>& placements) { (void)placements; }
+  void AddRepair(Repair repair) { repairs_.push_back(std::move(repair)); }
   // Whether the last Open failed because no structure of the format was
   // found at all: the file is no image of this kind, not a damaged one.
   bool NoStructureFound() const { return noStructureFound_; }

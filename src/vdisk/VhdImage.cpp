@@ -47,6 +47,7 @@ void VhdImage::Close() {
   batOffset_ = 0;
   dataEnd_ = 0;
   blockOffsets_.clear();
+  unplacedAreas_.clear();
   inferredHeader_.reset();
   diagnostic_.clear();
   repairs_.clear();
@@ -224,10 +225,41 @@ void VhdImage::SalvageBat(std::vector<TableEntry>& entries, std::uint64_t tables
   layout.holdsData = [this](std::uint64_t at) { return AreaHoldsData(*file_, at + bitmapBytes_, blockSize_); };
   const TableSalvage salvage = SalvageBlockTable(entries, layout);
   if (!salvage.Changed()) return;
+  for (const std::uint64_t area : UnclaimedBlockAreas(entries, layout)) unplacedAreas_.push_back(area + bitmapBytes_);
   const SalvageWords words = DescribeSalvage(salvage);
   repairs_.push_back({"BAT", words.problem, words.action});
   if (!diagnostic_.empty()) diagnostic_ += "; ";
   diagnostic_ += repairs_.back().Text();
+}
+
+LostBlocks VhdImage::Lost() const {
+  LostBlocks lost;
+  if (unplacedAreas_.empty() && std::find(blockOffsets_.begin(), blockOffsets_.end(), kLostBlock) == blockOffsets_.end()) return lost;
+  lost.file = file_.get();
+  lost.blockSize = blockSize_;
+  lost.areas = unplacedAreas_;
+  lost.entries.resize(blockOffsets_.size());
+  for (std::size_t i = 0; i < blockOffsets_.size(); ++i) {
+    const std::uint64_t data = blockOffsets_[i];
+    if (data == kLostBlock) lost.entries[i].state = TableEntry::kLost;
+    else if (data != 0) lost.entries[i] = {TableEntry::kPresent, data};
+  }
+  return lost;
+}
+
+void VhdImage::Place(const std::vector<BlockPlacement>& placements) {
+  for (const BlockPlacement& placement : placements) {
+    if (placement.block >= blockOffsets_.size()) continue;
+    std::uint64_t& entry = blockOffsets_[static_cast<std::size_t>(placement.block)];
+    if (placement.fileOffset == 0) {
+      if (entry == kLostBlock) entry = 0;
+      continue;
+    }
+    const auto at = std::find(unplacedAreas_.begin(), unplacedAreas_.end(), placement.fileOffset);
+    if (at == unplacedAreas_.end()) continue;
+    unplacedAreas_.erase(at);
+    entry = placement.fileOffset;
+  }
 }
 
 // The footer of a fixed disk is no part of its data: a read that reaches it

@@ -50,6 +50,8 @@ class VhdImage final : public DiskImage {
   std::uint64_t BatOffset() const { return batOffset_; }
   // Why the last Open failed, or what it had to work around; for --verbose output.
   const std::string& Diagnostic() const override { return diagnostic_; }
+  LostBlocks Lost() const override;
+  void Place(const std::vector<BlockPlacement>& placements) override;
 
  private:
   bool ReadFooter();
@@ -75,6 +77,9 @@ class VhdImage final : public DiskImage {
   std::uint64_t dataEnd_ = 0;
   // File offset of each block's data; 0 when the block is absent.
   std::vector<std::uint64_t> blockOffsets_;
+  // Where the data of each block area lies that the salvage found named by
+  // no entry and could not place, in file order.
+  std::vector<std::uint64_t> unplacedAreas_;
   std::string diagnostic_;
 };
 

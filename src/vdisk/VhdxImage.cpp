@@ -357,6 +357,7 @@ std::vector<TableEntry> VhdxImage::JudgeBatEntries(BlockFileLayout& layout) cons
   layout.dataStart = kMiB;  // the headers and region tables
   layout.dataEnd = file_->Size();
   layout.holdsData = [this](std::uint64_t at) { return AreaHoldsData(*file_, at, blockSize_); };
+  layout.rangeHoldsData = [this](std::uint64_t at, std::uint64_t size) { return AreaHoldsData(*file_, at, size); };
   for (const Region& region : regions_) layout.structures.push_back({region.fileOffset, region.fileOffset + region.length});
   if (header_ && header_->logLength != 0)
     layout.structures.push_back({header_->logOffset, header_->logOffset + header_->logLength});
@@ -405,8 +406,41 @@ void VhdxImage::SalvageBat() {
     if (entries[i].state == TableEntry::kPresent) payloadBlocks_[i] = entries[i].fileOffset | kBlockFullyPresent;
     if (entries[i].state == TableEntry::kLost) payloadBlocks_[i] = kLostEntry;
   }
+  unplacedAreas_ = UnclaimedBlockAreas(entries, layout);
   const SalvageWords words = DescribeSalvage(salvage);
   Repaired("BAT", words.problem, words.action);
+}
+
+LostBlocks VhdxImage::Lost() const {
+  LostBlocks lost;
+  if (unplacedAreas_.empty() && std::find(payloadBlocks_.begin(), payloadBlocks_.end(), kLostEntry) == payloadBlocks_.end()) return lost;
+  lost.file = file_.get();
+  lost.blockSize = blockSize_;
+  lost.areas = unplacedAreas_;
+  lost.entries.resize(payloadBlocks_.size());
+  for (std::size_t i = 0; i < payloadBlocks_.size(); ++i) {
+    const std::uint64_t raw = payloadBlocks_[i];
+    const std::uint64_t state = raw & kBatStateMask;
+    if (raw == kLostEntry) lost.entries[i].state = TableEntry::kLost;
+    else if (state == kBlockFullyPresent) lost.entries[i] = {TableEntry::kPresent, raw & kBatFileOffsetMask};
+    else if (state == kBlockZero || state == kBlockUnmapped) lost.entries[i].state = TableEntry::kZero;
+  }
+  return lost;
+}
+
+void VhdxImage::Place(const std::vector<BlockPlacement>& placements) {
+  for (const BlockPlacement& placement : placements) {
+    if (placement.block >= payloadBlocks_.size()) continue;
+    std::uint64_t& entry = payloadBlocks_[static_cast<std::size_t>(placement.block)];
+    if (placement.fileOffset == 0) {
+      if (entry == kLostEntry) entry = kBlockNotPresent;
+      continue;
+    }
+    const auto at = std::find(unplacedAreas_.begin(), unplacedAreas_.end(), placement.fileOffset);
+    if (at == unplacedAreas_.end()) continue;
+    unplacedAreas_.erase(at);
+    entry = placement.fileOffset | kBlockFullyPresent;
+  }
 }
 
 // Where a dynamic image's block lies in the file: 0 for a block that reads

@@ -78,6 +78,8 @@ class VhdxImage final : public DiskImage {
   const std::vector<MetadataItem>& Metadata() const { return metadata_; }
   // What the last Open could not read, for --verbose output.
   const std::string& Diagnostic() const override { return diagnostic_; }
+  LostBlocks Lost() const override;
+  void Place(const std::vector<BlockPlacement>& placements) override;
 
  private:
   void ChooseHeader();
@@ -104,6 +106,9 @@ class VhdxImage final : public DiskImage {
   // bits 20-63 the file offset in MiB (0 = absent); kLostEntry for an entry
   // the salvage found lost.
   std::vector<std::uint64_t> payloadBlocks_;
+  // Block areas in the file that the salvage found named by no entry and
+  // could not place, in file order.
+  std::vector<std::uint64_t> unplacedAreas_;
   // Sector bitmap BAT entries, one per chunk, as stored.
   std::vector<std::uint64_t> bitmapBlocks_;
   std::optional<vhdx::Header> header_;

@@ -73,6 +73,16 @@ const std::vector<Repair>& VirtualDisk::Repairs() const {
   return image_ ? image_->Repairs() : kNoRepairs;
 }
 
+LostBlocks VirtualDisk::Lost() const { return image_ ? image_->Lost() : LostBlocks{}; }
+
+void VirtualDisk::Place(const std::vector<BlockPlacement>& placements) {
+  if (image_) image_->Place(placements);
+}
+
+void VirtualDisk::AddRepair(Repair repair) {
+  if (image_) image_->AddRepair(std::move(repair));
+}
+
 bool VirtualDisk::NoStructureFound() const { return image_ && image_->NoStructureFound(); }
 
 void VirtualDisk::Close() {

@@ -69,6 +69,11 @@ class VirtualDisk final : public ByteSource {
   std::string Diagnostic() const;
   // What the reader in use found damaged in the image and did about it.
   const std::vector<Repair>& Repairs() const;
+  // The blocks the image's mended block table could not place, placing
+  // some of them, and the repair that says so (see DiskImage::Lost).
+  LostBlocks Lost() const;
+  void Place(const std::vector<BlockPlacement>& placements);
+  void AddRepair(Repair repair);
   // Whether the last open failed because the file holds no structure of the
   // kind at all.
   bool NoStructureFound() const;

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "ChainWriter.h"
+#include "FatFixtures.h"
 #include "NtfsFixtures.h"
 #include "TestFiles.h"
 #include "VhdxEdit.h"
@@ -192,6 +193,55 @@ TEST(SalvageCliVhdTest, DynamicVhdWithoutHeaderOrWithZeroedEntries) {
     ExpectEveryLiveFileRecovered(image, dir / c.name);
     EXPECT_EQ(Sha256File(image), sum) << "the image was written";
   }
+}
+
+// Block tables zeroed whole leave no entry to place the blocks by: the
+// blocks come back where the volume inside shows they belong, for NTFS in a
+// VHD and a VHDX and for FAT32 (with deleted files in its free clusters).
+TEST(SalvageCliBlockTableTest, ZeroedWholeTablesArePlacedByTheVolumeInside) {
+  test::TempDir dir;
+  constexpr const char* kPlaced = "placed where the volume inside shows they belong";
+  const auto zeroVhdTable = [](const std::filesystem::path& image) {
+    const std::vector<std::uint8_t> head = test::ReadFileBytes(image);
+    const auto bigEndian = [&](std::size_t at, std::size_t bytes) {
+      std::uint64_t value = 0;
+      for (std::size_t i = 0; i < bytes; ++i) value = value << 8 | head[at + i];
+      return value;
+    };
+    // The dynamic header at 512: table offset at 16, entry count at 28.
+    Zero(image, bigEndian(512 + 16, 8), static_cast<std::size_t>(4 * bigEndian(512 + 28, 4)));
+  };
+  const auto damage = [&](const std::filesystem::path& from, const std::string& name) {
+    const auto image = dir / name;
+    std::filesystem::copy_file(from, image);
+    if (image.extension() == ".vhdx") Zero(image, test::VhdxBatOffset(image), 64 * 1024);
+    else zeroVhdTable(image);
+    const auto info = RunShell(Dravik("info --json --quiet " + Quote(image)));
+    EXPECT_NE(info.out.find(kPlaced), std::string::npos) << info.out;
+    EXPECT_EQ(info.out.find("left unplaced\"}]"), std::string::npos) << info.out;
+    return image;
+  };
+  for (const char* name : {"ntfs.vhd", "ntfs.vhdx"}) {
+    SCOPED_TRACE(name);
+    const auto image = damage(NtfsFixture(name), name);
+    const std::string sum = Sha256File(image);
+    ExpectEveryLiveFileRecovered(image, dir / (std::string(name) + ".out"));
+    EXPECT_EQ(Sha256File(image), sum) << "the image was written";
+  }
+  const auto fat = damage(test::FatFixture("fat32.vhd"), "fat32.vhd");
+  const auto out = dir / "fat32.out";
+  ASSERT_EQ(RunShell(Dravik("scan quick --quiet --recover " + Quote(out) + " " + Quote(fat) + " 2>/dev/null")).status, 0);
+  std::map<std::string, std::string> saved;
+  for (const auto& [path, sha] : test::HashTree(out)) saved[test::CanonicalSavedPath(path)] = sha;
+  std::size_t checked = 0;
+  for (const auto& file : test::ReadManifest("fat32")) {
+    if (file.size == 0) continue;
+    const auto it = saved.find(file.key);
+    ASSERT_NE(it, saved.end()) << file.path << " not saved";
+    EXPECT_EQ(it->second, file.sha256) << file.path;
+    ++checked;
+  }
+  EXPECT_GT(checked, 850u);
 }
 
 // A disk copied byte for byte opens by its extension; any file opens as one

@@ -127,5 +127,40 @@ TEST(LayoutInferenceTest, PartitionTableExtentIgnoresBootCode) {
   EXPECT_EQ(PartitionTableExtent(sector), 0u);
 }
 
+// Areas left between two placed blocks go to the open blocks between them
+// when the counts agree, or to those the volume holds data in when every
+// open block there is known; never where a block is unknown or the
+// neighbours lie out of order.
+TEST(PlaceBetweenNeighboursTest, AreasFollowTheFileOrderOnlyWhereTheCountsDecide) {
+  using U = BlockUse;
+  const auto place = [](std::vector<TableEntry> entries, std::vector<std::uint64_t> areaSlots, std::vector<U> use) {
+    LostBlocks lost;
+    lost.blockSize = kArea;
+    lost.entries = std::move(entries);
+    for (const std::uint64_t slot : areaSlots) lost.areas.push_back(kStart + slot * kArea);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> placed;  // block, area slot
+    for (const BlockPlacement& p : PlaceBetweenNeighbours(lost, use)) placed.push_back({p.block, (p.fileOffset - kStart) / kArea});
+    return placed;
+  };
+  using Placed = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+  // Blocks 1 and 2 open between 0 and 3, two areas between them in the file.
+  EXPECT_EQ(place({Present(0), Lost(), Absent(), Present(3)}, {1, 2}, {}), (Placed{{1, 1}, {2, 2}}));
+  // Four open blocks, two areas: the volume holds data in blocks 2 and 4 only.
+  const std::vector<TableEntry> wide{Present(0), Lost(), Absent(), Absent(), Absent(), Present(3)};
+  EXPECT_EQ(place(wide, {1, 2}, {U::kHeld, U::kFree, U::kHeld, U::kFree, U::kHeld, U::kHeld}), (Placed{{2, 1}, {4, 2}}));
+  // The same with one block the volume cannot tell about: nothing placed.
+  EXPECT_TRUE(place(wide, {1, 2}, {U::kHeld, U::kFree, U::kHeld, U::kUnknown, U::kHeld, U::kHeld}).empty());
+  // Three held blocks for two areas: nothing tells which one was left out.
+  EXPECT_TRUE(place(wide, {1, 2}, {U::kHeld, U::kHeld, U::kHeld, U::kFree, U::kHeld, U::kHeld}).empty());
+  // Absent entries alone around an area: a freed area the writer left behind.
+  EXPECT_TRUE(place({Present(0), Absent(), Present(3)}, {1}, {U::kHeld, U::kHeld, U::kHeld}).empty());
+  // Neighbours out of order (block 3 before block 0 in the file): the file's
+  // order says nothing of the blocks between them.
+  EXPECT_TRUE(place({{TableEntry::kPresent, kStart + 3 * kArea}, Lost(), {TableEntry::kPresent, kStart}}, {1}, {}).empty());
+  // A table lost whole: the areas before the first and after the last
+  // placed block go to the open blocks at the table's ends.
+  EXPECT_EQ(place({Lost(), Present(1), Lost(), Lost()}, {0, 2, 3}, {}), (Placed{{0, 0}, {2, 2}, {3, 3}}));
+}
+
 }  // namespace
 }  // namespace dravik

@@ -34,6 +34,7 @@
 #include "fs/extensive/FatExtract.h"
 #include "fs/extensive/NtfsExtract.h"
 #include "fs/extensive/ScanRange.h"
+#include "fs/LostBlockPlacement.h"
 #include "save/SaveDriver.h"
 #include "snapshot/SnapshotTexts.h"
 
@@ -223,6 +224,7 @@ bool Wizard::OpenDisk(const QString& path, OpenRequest& request) {
       return false;
     }
   }
+  PlaceLostBlocks(session_.disk);
   return true;
 }
 
