@@ -28,6 +28,17 @@ namespace {
 constexpr std::size_t kRounds = 4;
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 constexpr std::size_t kRecord = ntfs::kRecordSize;
+// A folder's index is read as far as this many clusters: enough to place
+// the blocks its buffers lie in, bounded whatever its run list claims.
+constexpr std::size_t kMaxIndexClusters = 1 << 16;
+
+// An index buffer ("INDX"): 16 the VCN it has in its folder's index, 24 the
+// offset of its first entry (from 24); an entry's $FILE_NAME (from 16)
+// begins with its folder's record number.
+constexpr std::size_t kIndexVcnOffset = 16;
+constexpr std::size_t kIndexEntriesOffset = 24;
+constexpr std::size_t kEntryStreamLengthOffset = 10;
+constexpr std::size_t kEntryStreamOffset = 16;
 
 // Bytes [begin, end) of the disk.
 struct Extent {
@@ -59,6 +70,12 @@ struct Volume {
   std::uint64_t clusterBytes = 0;
   std::optional<MftMap> mft;     // NTFS, once its first record reads
   std::optional<FsParams> fat;   // FAT, once its boot sector reads
+  // NTFS, from its MFT: the bytes its records' runs take, whether every
+  // record could be read, and where each folder's index buffers lie (the
+  // disk byte of each of their clusters, by folder record number).
+  std::vector<Extent> held;
+  bool mftComplete = false;
+  std::map<std::uint32_t, std::vector<std::uint64_t>> indexClusters;
 };
 
 class Placer {
@@ -212,7 +229,9 @@ class Placer {
         map.pieces.push_back({mftByteAt, length, volume.bytes.begin + *run.firstCluster * volume.clusterBytes});
       mftByteAt += length;
     }
-    if (!map.pieces.empty()) volume.mft = std::move(map);
+    if (map.pieces.empty()) return;
+    volume.mft = std::move(map);
+    volume.mftComplete = ScanMft(volume);
   }
 
   void ReadFat(Volume& volume) {
@@ -224,12 +243,16 @@ class Placer {
   }
 
   // Where on the disk a sector of an area says it lies: an MFT record by
-  // its number, a folder's first cluster by its "." entry.
+  // its number, an index buffer by its folder and VCN, a FAT folder's first
+  // cluster by its "." entry.
   static std::optional<std::uint64_t> SectorPlace(Bytes sector, const std::vector<Volume>& volumes) {
     for (const Volume& volume : volumes) {
       if (volume.mft && ntfs::IsRecord(sector)) {
         if (const auto number = ntfs::RecordNumber(sector)) return volume.mft->DiskByteOf(*number);
       }
+      // Index buffers of 4 KiB count their VCNs in clusters up to that size.
+      if (volume.mft && volume.clusterBytes <= 4096 && HasAscii(sector, 0, "INDX"))
+        return IndexBufferPlace(sector, volume);
       if (volume.fat && fat::StartsWithDotEntries(sector)) {
         const FsParams& params = *volume.fat;
         std::uint32_t cluster = le16(sector, fat::kClusterLowOffset);
@@ -238,6 +261,19 @@ class Placer {
       }
     }
     return std::nullopt;
+  }
+
+  // Where an index buffer lies: its folder (the folder its first entry's
+  // name belongs to) and its VCN in that folder's index.
+  static std::optional<std::uint64_t> IndexBufferPlace(Bytes sector, const Volume& volume) {
+    const std::size_t entry = kIndexEntriesOffset + le32(sector, kIndexEntriesOffset);
+    if (entry + kEntryStreamOffset + 8 > sector.size() || le16(sector, entry + kEntryStreamLengthOffset) < 8)
+      return std::nullopt;
+    const auto folder = static_cast<std::uint32_t>(le32(sector, entry + kEntryStreamOffset));
+    const auto it = volume.indexClusters.find(folder);
+    if (it == volume.indexClusters.end()) return std::nullopt;
+    const std::uint64_t vcn = le64(sector, kIndexVcnOffset);
+    return vcn < it->second.size() ? std::optional<std::uint64_t>(it->second[vcn]) : std::nullopt;
   }
 
   // Places every area whose sectors that name their place all name the same block.
@@ -272,13 +308,14 @@ class Placer {
     held.push_back({begin, std::min(volume.bytes.end, begin + count * volume.clusterBytes)});
   }
 
-  // The disk bytes an NTFS volume keeps data in: its boot sectors, its MFT
-  // and the runs of every record, in use or deleted. False when part of the
-  // MFT could not be read.
-  bool NtfsHeld(const Volume& volume, std::vector<Extent>& held) const {
+  // Reads the whole MFT of an NTFS volume as placed so far: the disk bytes
+  // it keeps data in (its boot sectors, the MFT and the runs of every
+  // record, in use or deleted) and its folders' index buffers. False when
+  // part of the MFT could not be read.
+  bool ScanMft(Volume& volume) const {
+    std::vector<Extent>& held = volume.held;
     held.push_back({volume.bytes.begin, volume.bytes.begin + kSectorSize});
     held.push_back({volume.bytes.end - kSectorSize, volume.bytes.end});
-    if (!volume.mft) return false;
     const std::uint64_t clusters = (volume.bytes.end - volume.bytes.begin) / volume.clusterBytes;
     bool complete = true;
     // An MFT larger than the image file is a damaged run list: the file
@@ -298,11 +335,19 @@ class Placer {
                                            bytes.begin() + static_cast<std::ptrdiff_t>(at + kRecord));
           if (!ntfs::IsRecord(record)) continue;
           ntfs::ApplyFixup(record);
+          const std::optional<std::uint32_t> number = ntfs::RecordNumber(record);
           for (const std::size_t attribute : ntfs::AttributeOffsets(record)) {
             if (record[attribute + ntfs::kAttrNonResidentOffset] == 0) continue;
             const ntfs::AttributeValue value = ntfs::ReadAttributeValue(record, attribute);
-            for (const ntfs::Run& run : ntfs::RunsWithinVolume(ntfs::DecodeRunList(value.runList).runs, clusters))
-              if (run.firstCluster) AddClusters(volume, volume.bytes.begin, *run.firstCluster, run.clusters, held);
+            const bool index = le32(record, attribute + ntfs::kAttrTypeOffset) == ntfs::kIndexAllocation;
+            for (const ntfs::Run& run : ntfs::RunsWithinVolume(ntfs::DecodeRunList(value.runList).runs, clusters)) {
+              if (!run.firstCluster) continue;
+              AddClusters(volume, volume.bytes.begin, *run.firstCluster, run.clusters, held);
+              if (!index || !number) continue;
+              std::vector<std::uint64_t>& buffers = volume.indexClusters[*number];
+              for (std::uint64_t c = 0; c < run.clusters && buffers.size() < kMaxIndexClusters; ++c)
+                buffers.push_back(volume.bytes.begin + (*run.firstCluster + c) * volume.clusterBytes);
+            }
           }
         }
       }
@@ -380,7 +425,7 @@ class Placer {
     if (boot::LooksLikeGptHeader(ReadDisk(kSectorSize, kSectorSize))) use.back() = BlockUse::kHeld;
     for (const Volume& volume : volumes) {
       std::vector<Extent> held;
-      const bool complete = volume.entry.code == kNtfs ? NtfsHeld(volume, held) : FatHeld(volume, held);
+      const bool complete = volume.entry.code == kNtfs ? (held = volume.held, volume.mftComplete) : FatHeld(volume, held);
       if (complete) {
         for (std::uint64_t block = 0; block < use.size(); ++block)
           if (use[block] == BlockUse::kUnknown && inside(block, volume.bytes)) use[block] = BlockUse::kFree;

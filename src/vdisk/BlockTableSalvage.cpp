@@ -221,10 +221,13 @@ std::vector<BlockPlacement> PlaceBetweenNeighbours(const LostBlocks& lost, const
   std::vector<Neighbour> neighbours{{0, -1}};
   for (const std::size_t i : present) neighbours.push_back({lost.entries[i].fileOffset, static_cast<std::int64_t>(i)});
   neighbours.push_back({std::numeric_limits<std::uint64_t>::max(), static_cast<std::int64_t>(blocks)});
+  // Where any two blocks lie out of order in the file, its writer did not
+  // append them in disk order, and the file's order says nothing anywhere.
+  for (std::size_t k = 1; k < neighbours.size(); ++k)
+    if (neighbours[k].block <= neighbours[k - 1].block) return placements;
   for (std::size_t k = 1; k < neighbours.size(); ++k) {
     const Neighbour low = neighbours[k - 1];
     const Neighbour high = neighbours[k];
-    if (high.block <= low.block) continue;  // out of order: the file's order says nothing here
     std::vector<std::uint64_t> areas;
     for (const std::uint64_t area : lost.areas)
       if (area > low.fileOffset && area < high.fileOffset) areas.push_back(area);

@@ -139,7 +139,8 @@ enum class BlockUse : std::uint8_t { kUnknown, kFree, kHeld };
 // as many of those. Anything else stays unplaced: nothing tells which of
 // the open blocks were left out because they held only zeros. Absent
 // entries count as open only between neighbours with a lost entry between
-// them; elsewhere a writer may have left a freed area behind.
+// them; elsewhere a writer may have left a freed area behind. Where any two
+// present blocks lie out of order in the file, nothing is placed.
 std::vector<BlockPlacement> PlaceBetweenNeighbours(const LostBlocks& lost, const std::vector<BlockUse>& use);
 
 }  // namespace dravik

@@ -154,9 +154,9 @@ TEST(PlaceBetweenNeighboursTest, AreasFollowTheFileOrderOnlyWhereTheCountsDecide
   EXPECT_TRUE(place(wide, {1, 2}, {U::kHeld, U::kHeld, U::kHeld, U::kFree, U::kHeld, U::kHeld}).empty());
   // Absent entries alone around an area: a freed area the writer left behind.
   EXPECT_TRUE(place({Present(0), Absent(), Present(3)}, {1}, {U::kHeld, U::kHeld, U::kHeld}).empty());
-  // Neighbours out of order (block 3 before block 0 in the file): the file's
-  // order says nothing of the blocks between them.
-  EXPECT_TRUE(place({{TableEntry::kPresent, kStart + 3 * kArea}, Lost(), {TableEntry::kPresent, kStart}}, {1}, {}).empty());
+  // Blocks out of order anywhere (block 4 before block 3 in the file): the
+  // file's order says nothing, not even between blocks 0 and 3.
+  EXPECT_TRUE(place({Present(0), Lost(), Lost(), Present(3), {TableEntry::kPresent, kStart + 2 * kArea}}, {1, 2}, {}).empty());
   // A table lost whole: the areas before the first and after the last
   // placed block go to the open blocks at the table's ends.
   EXPECT_EQ(place({Lost(), Present(1), Lost(), Lost()}, {0, 2, 3}, {}), (Placed{{0, 0}, {2, 2}, {3, 3}}));
