@@ -155,7 +155,9 @@ std::optional<Rule> RuleOf(const std::u16string& extension) {
       {u".wma", AsfEnd},       {u".wmv", AsfEnd},       {u".asf", AsfEnd},
       {u".elf", ElfEnd},       {u".class", JavaClassEnd}, {u".ttf", TrueTypeEnd},  {u".exe", PeEnd},
       {u".mp3", Mp3End},       {u".psd", PhotoshopEnd}, {u".rtf", RtfEnd},        {u".html", HtmlEnd},
-      {u".xml", XmlEnd},       {u".dbf", DbaseEnd},     {u".tar", TarEnd},
+      {u".xml", XmlEnd},       {u".dbf", DbaseEnd},     {u".tar", TarEnd},        {u".flac", FlacEnd},
+      {u".mpg", MpegProgramEnd}, {u".mpeg", MpegProgramEnd}, {u".vob", MpegProgramEnd}, {u".flv", FlvEnd},
+      {u".jp2", Jpeg2000End},  {u".j2k", J2kEnd},
       {u".doc", CompoundFileLength}, {u".xls", CompoundFileLength}, {u".ppt", CompoundFileLength},
       {u".pub", CompoundFileLength}, {u".msg", CompoundFileLength}, {u".msi", CompoundFileLength}};
   for (const auto& [name, rule] : kRules)

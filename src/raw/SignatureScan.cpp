@@ -36,18 +36,17 @@ struct Pattern {
   std::size_t group = 0;
   std::vector<std::uint8_t> bytes;
   std::size_t offset = 0;
-  StartCheck check = nullptr;  // what a weak signature's hit must pass too
+  StartRule rule;  // what a weak signature's hit must pass too
 
-  bool Matches(const std::uint8_t* sector) const {
-    return std::memcmp(sector + offset, bytes.data(), bytes.size()) == 0 &&
-           (check == nullptr || check(Bytes(sector, kSectorSize)));
+  bool SignatureAt(const std::uint8_t* sector) const {
+    return std::memcmp(sector + offset, bytes.data(), bytes.size()) == 0;
   }
 };
 
 std::optional<Pattern> PatternOf(const SignatureGroup& group, std::size_t index) {
   const std::size_t n = std::min<std::size_t>(group.signatureLength, kMaxSignatureBytes);
   if (group.signature.size() != 2 * n || group.signatureOffset + n > kSectorSize) return std::nullopt;
-  Pattern pattern{index, {}, group.signatureOffset, StartCheckOf(group.extension)};
+  Pattern pattern{index, {}, group.signatureOffset, StartCheckOf(group.extension, group.signature)};
   for (std::size_t i = 0; i < n; ++i) {
     const int high = HexDigit(group.signature[2 * i]);
     const int low = HexDigit(group.signature[2 * i + 1]);
@@ -76,18 +75,23 @@ class PatternTable {
     }
   }
 
-  // The first group, in group order, whose signature the sector holds where
-  // the group's signature stands and whose check the sector passes.
-  std::optional<std::size_t> Match(const std::uint8_t* sector) const {
+  // The first group, in group order, whose signature the sector holds
+  // where the group's signature stands and whose check the bytes from the
+  // sector's start pass; from(n) gives n bytes from the sector's start.
+  template <typename BytesFromSector>
+  std::optional<std::size_t> Match(const std::uint8_t* sector, const BytesFromSector& from) const {
+    const auto matches = [&](const Pattern& p) {
+      return p.SignatureAt(sector) && (p.rule.check == nullptr || p.rule.check(from(p.rule.bytes)));
+    };
     std::optional<std::size_t> first;
     for (const Pattern& p : byFirst_[sector[0]]) {
-      if (p.Matches(sector)) {
+      if (matches(p)) {
         first = p.group;
         break;
       }
     }
     for (const Pattern& p : within_)
-      if ((!first || p.group < *first) && p.Matches(sector)) first = p.group;
+      if ((!first || p.group < *first) && matches(p)) first = p.group;
     return first;
   }
 
@@ -127,6 +131,7 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
   const PatternTable table(groups);
   std::vector<std::uint8_t> buffer(std::size_t{kReadSectors} * kSectorSize);
   std::vector<std::uint8_t> head;
+  std::vector<std::uint8_t> ahead;
   const std::uint64_t total = std::max<std::uint64_t>(last, 1);
   std::uint64_t reads = 0;
   int shownPercent = -1;
@@ -155,13 +160,18 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
         if (percent != shownPercent) control.ReportPercent(shownPercent = percent);
       }
       const Bytes sector(buffer.data() + std::size_t{i} * kSectorSize, kSectorSize);
-      const auto match = table.Match(sector.data());
+      const std::size_t inBuffer = std::size_t{kReadSectors - i} * kSectorSize;
+      const auto match = table.Match(sector.data(), [&](std::size_t wanted) {
+        if (wanted <= inBuffer) return Bytes(sector.data(), wanted);
+        ahead.resize((wanted + kSectorSize - 1) / kSectorSize * kSectorSize);
+        reader.Read(s, static_cast<std::uint32_t>(ahead.size() / kSectorSize), ahead);
+        return Bytes(ahead).first(wanted);
+      });
       if (!match) continue;
       // What the file's content says of its kind within its family: the
       // bytes wanted are in the buffer, else read on their own.
       std::u16string kind;
       if (const std::size_t wanted = FamilyBytesWanted(sector); wanted > 0) {
-        const std::size_t inBuffer = std::size_t{kReadSectors - i} * kSectorSize;
         if (wanted <= inBuffer) {
           kind = FamilyMemberExtension(Bytes(sector.data(), wanted));
         } else {
