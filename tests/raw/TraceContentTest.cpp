@@ -286,7 +286,8 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
 // The tar holds picture.png at one of its blocks, behind the member's own
 // header; the same picture follows the tar on its own. The hits inside the
 // tar are left out, and the files kept are numbered again; on a disk that
-// ends inside the tar, whose end is then unknown, nothing is left out.
+// ends inside the tar, whose end is then unknown, nothing is left out. A
+// PDF ends at its last "%%EOF", however far in.
 TEST(SignatureScanTest, HitsInsideAFileWhoseEndIsKnownAreLeftOut) {
   std::vector<std::uint8_t> disk(4 * kSectorSize, 0);
   const auto tar = MadeFile("text.tar");
@@ -320,6 +321,25 @@ TEST(SignatureScanTest, HitsInsideAFileWhoseEndIsKnownAreLeftOut) {
   ASSERT_EQ(inCut.size(), 3u);
   EXPECT_EQ(DropHitsInsideFoundFiles(cutReader, inCut, 1), 0u);
   EXPECT_EQ(inCut.size(), 3u);
+
+  // A PDF updated in place ends at its last "%%EOF", here past the first
+  // bytes its end is looked for in, with the picture between the two: the
+  // picture lies inside it.
+  std::vector<std::uint8_t> updated(4 * kSectorSize, 0);
+  const auto pdf = MadeFile("report.pdf");
+  updated.insert(updated.end(), pdf.begin(), pdf.end());
+  updated.resize((updated.size() / kSectorSize + 1) * kSectorSize);
+  updated.insert(updated.end(), png.begin(), png.end());
+  updated.resize(updated.size() + 80 * 1024, ' ');
+  const std::string update = "\nxref\n0 0\ntrailer\n<< >>\nstartxref\n0\n%%EOF\n";
+  updated.insert(updated.end(), update.begin(), update.end());
+  updated.resize((updated.size() / kSectorSize + 64) * kSectorSize);
+  const MemorySource updatedSource(updated);
+  const SectorReader updatedReader(updatedSource);
+  auto inPdf = ScanSignatures(updatedReader, 0, updatedReader.SectorCount() - 1, CatalogueGroups({".pdf", ".png"}),
+                              nullptr, control);
+  ASSERT_EQ(inPdf.size(), 2u);
+  EXPECT_EQ(DropHitsInsideFoundFiles(updatedReader, inPdf, 1), 1u);
 }
 
 }  // namespace
