@@ -178,10 +178,18 @@ TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
   }
 }
 
-// An MP3 with the 128-byte tag that may follow its last frame (made by
-// appending one to the encoder's file) ends after the tag; cut within the
-// tag it keeps the carve size.
-TEST(CarveEndTest, AnMp3EndsAfterItsTrailingTag) {
+// Marks that may follow a stream's last frame or packet, appended to the
+// files the tools made: an MP3 with the 128-byte tag ends after the tag
+// (cut within the tag it keeps the carve size); an MPEG program stream
+// with the end code that ffmpeg leaves out ends after the code, even when
+// a pack header follows.
+TEST(CarveEndTest, StreamsEndAfterTheMarkThatClosesThem) {
+  auto mpg = MadeFile("clip.mpg");
+  mpg.insert(mpg.end(), {0x00, 0x00, 0x01, 0xB9});
+  auto more = mpg;
+  more.insert(more.end(), {0x00, 0x00, 0x01, 0xBA, 0x44});
+  EXPECT_EQ(CarvedFileEnd(u".mpg", WithJunk(more)), std::optional<std::uint64_t>(mpg.size()));
+
   auto file = MadeFile("tone.mp3");
   const std::size_t frames = file.size();
   const std::string tag = "TAGtone";
