@@ -1,6 +1,7 @@
 #include "raw/CarveEnd.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string_view>
 #include <utility>
@@ -81,11 +82,23 @@ End GifEnd(Bytes b) {
   return std::nullopt;
 }
 
+// The last "%%EOF": memrchr finds each '%' from the end far faster than a
+// comparison at every position would.
 End PdfEnd(Bytes b) {
-  const std::string_view text(reinterpret_cast<const char*>(b.data()), b.size());
-  const std::size_t mark = text.rfind("%%EOF");
-  if (mark == std::string_view::npos) return std::nullopt;
-  std::size_t end = mark + 5;
+  constexpr std::string_view kMark = "%%EOF";
+  std::optional<std::size_t> mark;
+  for (std::size_t before = b.size(); before > 0;) {
+    const void* found = memrchr(b.data(), '%', before);
+    if (found == nullptr) break;
+    const auto at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - b.data());
+    if (at > 0 && HasAscii(b, at - 1, kMark)) {
+      mark = at - 1;
+      break;
+    }
+    before = at;
+  }
+  if (!mark) return std::nullopt;
+  std::size_t end = *mark + kMark.size();
   if (end < b.size() && b[end] == '\r') ++end;
   if (end < b.size() && b[end] == '\n') ++end;
   return end;
@@ -155,7 +168,9 @@ std::optional<Rule> RuleOf(const std::u16string& extension) {
       {u".wma", AsfEnd},       {u".wmv", AsfEnd},       {u".asf", AsfEnd},
       {u".elf", ElfEnd},       {u".class", JavaClassEnd}, {u".ttf", TrueTypeEnd},  {u".exe", PeEnd},
       {u".mp3", Mp3End},       {u".psd", PhotoshopEnd}, {u".rtf", RtfEnd},        {u".html", HtmlEnd},
-      {u".xml", XmlEnd},       {u".dbf", DbaseEnd},     {u".tar", TarEnd},
+      {u".xml", XmlEnd},       {u".dbf", DbaseEnd},     {u".tar", TarEnd},        {u".flac", FlacEnd},
+      {u".mpg", MpegProgramEnd}, {u".mpeg", MpegProgramEnd}, {u".vob", MpegProgramEnd}, {u".flv", FlvEnd},
+      {u".jp2", Jpeg2000End},  {u".j2k", J2kEnd},
       {u".doc", CompoundFileLength}, {u".xls", CompoundFileLength}, {u".ppt", CompoundFileLength},
       {u".pub", CompoundFileLength}, {u".msg", CompoundFileLength}, {u".msi", CompoundFileLength}};
   for (const auto& [name, rule] : kRules)
@@ -166,6 +181,10 @@ std::optional<Rule> RuleOf(const std::u16string& extension) {
 }  // namespace
 
 bool HasEndRule(const std::u16string& extension) { return RuleOf(extension).has_value(); }
+
+bool EndFoundFromTheStart(const std::u16string& extension) {
+  return HasEndRule(extension) && !SameIgnoringCase(extension, u".pdf");
+}
 
 std::optional<std::uint64_t> CarvedFileEnd(const std::u16string& extension, Bytes carved) {
   const auto rule = RuleOf(extension);

@@ -13,6 +13,9 @@ namespace dravik {
 namespace {
 
 constexpr std::uint64_t kSectorsPerMiB = 2048;
+// The sectors read, one after the other, when looking for a found file's
+// end before the whole carve is: 64 KiB.
+constexpr std::uint32_t kTrySectors[] = {128};
 
 // The context with the deleted setting lifted: it sorts live from deleted
 // files, which found files are neither.
@@ -47,13 +50,32 @@ std::size_t DropHitsInsideFoundFiles(const SectorReader& reader, std::vector<Fou
   std::vector<std::uint8_t> carved;
   std::vector<FoundFile> kept;
   std::uint64_t coveredUntil = 0;  // the first sector past the last file whose end is known
+  // The end by the file's rule: most files are small, so their first bytes
+  // are tried before the whole carve is read. An end found well before the
+  // bytes run out is the one the whole carve gives (see CarveEnd.h).
+  const auto endOf = [&](const FoundFile& file, std::uint64_t held) {
+    // The buffer only grows: every byte used is read over first, or zeroed
+    // where the read fails, as a fresh buffer would be.
+    const auto read = [&](std::uint64_t count) {
+      const auto bytes = static_cast<std::size_t>(count * kSectorSize);
+      if (carved.size() < bytes) carved.resize(bytes);
+      const std::span<std::uint8_t> part = std::span(carved).first(bytes);
+      if (!reader.Read(file.firstSector, static_cast<std::uint32_t>(count), part))
+        std::fill(part.begin(), part.end(), std::uint8_t{0});
+      return Bytes(part);
+    };
+    for (const std::uint32_t first : kTrySectors) {
+      if (held <= first || !EndFoundFromTheStart(file.extension)) break;
+      const Bytes part = read(first);
+      const auto end = CarvedFileEnd(file.extension, part);
+      if (end && *end + kEndLookAhead <= part.size()) return end;
+    }
+    return CarvedFileEnd(file.extension, read(held));
+  };
   for (FoundFile& file : files) {
     if (file.firstSector < coveredUntil) continue;
     if (HasEndRule(file.extension) && file.firstSector < disk) {
-      const std::uint64_t held = std::min(sectors, disk - file.firstSector);
-      carved.assign(static_cast<std::size_t>(held * kSectorSize), 0);
-      reader.Read(file.firstSector, static_cast<std::uint32_t>(held), carved);
-      if (const auto end = CarvedFileEnd(file.extension, carved))
+      if (const auto end = endOf(file, std::min(sectors, disk - file.firstSector)))
         coveredUntil = file.firstSector + (*end + kSectorSize - 1) / kSectorSize;
     }
     kept.push_back(std::move(file));

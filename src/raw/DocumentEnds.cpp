@@ -1,5 +1,6 @@
-// Where Photoshop images, dBASE tables and the text documents RTF, HTML and
-// XML end: Photoshop by the lengths of its sections and of its image data;
+// Where Photoshop and JPEG 2000 images, dBASE tables and the text documents
+// RTF, HTML and XML end: Photoshop by the lengths of its sections and of its
+// image data; JPEG 2000 by its boxes and its codestream's tile-parts;
 // dBASE by its header's length and its records'; RTF when
 // its braces close the group it opens with; HTML after its closing html tag;
 // XML after the end tag of its root element. A text's end takes the line
@@ -42,7 +43,72 @@ std::string_view Text(Bytes b) { return {reinterpret_cast<const char*>(b.data())
 
 constexpr std::uint64_t kPsdHeader = 26;
 
+// ---- JPEG 2000 codestream: the start marker 0xFF4F, main header segments
+// (a marker and a 16-bit length that counts itself), then tile-parts, each
+// beginning with a start-of-tile segment (0xFF90) that records the
+// tile-part's length from its marker at 6 (0: up to the end marker), then
+// the end marker 0xFFD9. Within tile data a 0xFF is never followed by a byte
+// above 0x8F, so the end marker cannot stand there.
+constexpr std::uint16_t kCodestreamStart = 0xFF4F;
+constexpr std::uint16_t kTileStart = 0xFF90;
+constexpr std::uint16_t kCodestreamEnd = 0xFFD9;
+
+// ---- JP2: boxes of a 32-bit length (1: a 64-bit one follows the type; 0:
+// to the end of the file) and a type, the first the 12-byte signature box,
+// one of them the codestream "jp2c". After the codestream only the boxes
+// that may follow it are taken for more of the file.
+constexpr std::string_view kAfterCodestream[] = {"jp2c", "jp2i", "xml ", "uuid", "uinf"};
+
 }  // namespace
+
+FileEnd J2kEnd(Bytes b) {
+  if (be16(b, 0) != kCodestreamStart) return std::nullopt;
+  std::uint64_t at = 2;
+  // The main header.
+  while (at + 4 <= b.size() && be16(b, at) != kTileStart) {
+    if (b[at] != 0xFF || b[at + 1] < 0x30) return std::nullopt;
+    at += 2 + std::uint64_t{be16(b, at + 2)};
+  }
+  // The tile-parts.
+  while (at + 12 <= b.size() && be16(b, at) == kTileStart) {
+    const std::uint64_t length = be32(b, at + 6);
+    if (length == 0) {
+      for (std::uint64_t p = at + 12; p + 2 <= b.size(); ++p)
+        if (be16(b, p) == kCodestreamEnd) return p + 2;
+      return std::nullopt;
+    }
+    if (length < 14 || length > b.size() - at) return std::nullopt;
+    at += length;
+  }
+  return at + 2 <= b.size() && be16(b, at) == kCodestreamEnd ? FileEnd(at + 2) : std::nullopt;
+}
+
+FileEnd Jpeg2000End(Bytes b) {
+  if (be32(b, 0) != 12 || !HasAscii(b, 4, "jP  ")) return std::nullopt;
+  std::uint64_t at = 0;
+  bool codestream = false;
+  while (at + 8 <= b.size()) {
+    const std::string_view type = Text(Slice(b, at + 4, 4));
+    if (!std::all_of(type.begin(), type.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) break;
+    if (codestream && std::find(std::begin(kAfterCodestream), std::end(kAfterCodestream), type) ==
+                          std::end(kAfterCodestream))
+      break;
+    std::uint64_t header = 8;
+    std::uint64_t size = be32(b, at);
+    if (size == 1) size = be64(b, at + 8), header = 16;
+    if (size == 0) {
+      // The last box, to the end of the file: a codestream ends itself.
+      if (type != "jp2c") return std::nullopt;
+      const FileEnd end = J2kEnd(b.subspan(static_cast<std::size_t>(at + header)));
+      return end ? FileEnd(at + header + *end) : std::nullopt;
+    }
+    if (size < header) break;
+    if (size > b.size() - at) return std::nullopt;
+    codestream = codestream || type == "jp2c";
+    at += size;
+  }
+  return codestream ? FileEnd(at) : std::nullopt;
+}
 
 FileEnd PhotoshopEnd(Bytes b) {
   if (!HasAscii(b, 0, "8BPS") || b.size() < kPsdHeader) return std::nullopt;

@@ -26,6 +26,13 @@ FileEnd OggEnd(Bytes b);       // pages until every logical stream begun has end
 FileEnd MatroskaEnd(Bytes b);  // the EBML header, then the Segment of recorded size
 FileEnd AsfEnd(Bytes b);       // the file size of the file properties object
 FileEnd Mp3End(Bytes b);       // an ID3v2 tag, frames of one kind, then an ID3v1 tag if any
+// The MPEG audio frames in a row from the start of the bytes, all of one
+// version, layer and sample rate, each header whole within the bytes; no
+// more than most are counted.
+std::size_t MpegFramesInARow(Bytes b, std::size_t most);
+FileEnd FlacEnd(Bytes b);      // metadata blocks, then frames until the recorded sample count
+FileEnd MpegProgramEnd(Bytes b);  // packs and their packets, to the end code or the last whole packet
+FileEnd FlvEnd(Bytes b);       // the header, then tags each followed by its recorded size
 
 // Images, tables and text documents (DocumentEnds.cpp).
 FileEnd PhotoshopEnd(Bytes b);  // header, three sections of recorded length, then the image data
@@ -33,6 +40,8 @@ FileEnd DbaseEnd(Bytes b);      // the header and the records, then the end-of-f
 FileEnd RtfEnd(Bytes b);        // the brace that closes the first group, then a line end
 FileEnd HtmlEnd(Bytes b);       // "</html>" in any case, then a line end
 FileEnd XmlEnd(Bytes b);        // the root element's end tag, then a line end
+FileEnd Jpeg2000End(Bytes b);   // JP2 boxes, from the signature box through the codestream and the boxes after it
+FileEnd J2kEnd(Bytes b);        // a codestream: its main header, tile-parts, then the end marker
 
 // Programs and fonts (ProgramEnds.cpp).
 FileEnd ElfEnd(Bytes b);        // the furthest of its header tables and sections

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "disk/SectorReader.h"
+#include "raw/FormatEnds.h"
 #include "raw/SignatureScan.h"
 
 namespace dravik {
@@ -14,6 +16,10 @@ constexpr std::size_t kIconDirectory = 6;
 constexpr std::size_t kIconEntry = 16;
 // An image larger than this is not a plausible part of an icon.
 constexpr std::uint32_t kMaxIconImage = 16u << 20;
+
+// Frames in a row that make an MP3 without a tag plausible: one or two
+// could be chance, four of one kind each where the last ends are not.
+constexpr std::size_t kMp3Frames = 4;
 
 constexpr std::size_t kDbaseHeader = 32;
 constexpr std::size_t kDbaseField = 32;
@@ -85,12 +91,17 @@ bool DbaseHeaderPlausible(Bytes sector) {
   return true;
 }
 
-StartCheck StartCheckOf(std::u16string_view extension) {
+bool Mp3FramesPlausible(Bytes start) { return MpegFramesInARow(start, kMp3Frames) == kMp3Frames; }
+
+StartRule StartCheckOf(std::u16string_view extension, std::string_view signature) {
   static const std::pair<std::u16string_view, StartCheck> kChecks[] = {
       {u".ico", IconDirectoryPlausible}, {u".cur", IconDirectoryPlausible}, {u".dbf", DbaseHeaderPlausible}};
   for (const auto& [name, check] : kChecks)
-    if (SameIgnoringCase(name, extension)) return check;
-  return nullptr;
+    if (SameIgnoringCase(name, extension)) return {check, kSectorSize};
+  // An MP3 found by its frame sync rather than by its tag.
+  if (SameIgnoringCase(u".mp3", extension) && (signature.starts_with("FF") || signature.starts_with("ff")))
+    return {Mp3FramesPlausible, kMp3CheckBytes};
+  return {};
 }
 
 }  // namespace dravik

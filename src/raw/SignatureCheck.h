@@ -1,7 +1,9 @@
 #pragma once
 // Signatures too short or too common to name a file on their own (an icon's
-// four bytes, a dBASE table's version byte) count as a hit only when the
-// structure they begin is plausible within the sector that holds them.
+// four bytes, a dBASE table's version byte, the sync bits of an MP3 frame
+// without a tag before it) count as a hit only when the structure they begin
+// is plausible: within the sector that holds them, or for MP3 frames within
+// the bytes that several frames in a row take.
 
 #include <string_view>
 
@@ -9,12 +11,18 @@
 
 namespace dravik {
 
-// A check of a sector that begins with the signature of a type.
-using StartCheck = bool (*)(Bytes sector);
+// A check of the bytes from the start of a sector that begins with the
+// signature of a type.
+using StartCheck = bool (*)(Bytes start);
 
-// The check for hits of the extension (compared without regard to case);
-// none when its signature alone decides.
-StartCheck StartCheckOf(std::u16string_view extension);
+struct StartRule {
+  StartCheck check = nullptr;  // none: the signature alone decides
+  std::size_t bytes = 0;       // how many bytes from the sector's start it reads
+};
+
+// The check for hits of the extension (compared without regard to case)
+// and signature (hexadecimal, as the catalogue gives it).
+StartRule StartCheckOf(std::u16string_view extension, std::string_view signature);
 
 // Windows icons and cursors: the type (1 icon, 2 cursor) at 2, 1 to 255
 // images at 4, and each directory entry in the sector with a reserved zero,
@@ -25,5 +33,10 @@ bool IconDirectoryPlausible(Bytes sector);
 // (FoxPro adds 263 bytes), and a record length of one more than the lengths
 // of its fields.
 bool DbaseHeaderPlausible(Bytes sector);
+// MP3 without an ID3 tag: four valid frame headers in a row, each where the
+// one before ends and all of one version, layer and sample rate.
+bool Mp3FramesPlausible(Bytes start);
+// The bytes that four of the longest layer III frames take, in whole sectors.
+inline constexpr std::size_t kMp3CheckBytes = 9 * 512;
 
 }  // namespace dravik

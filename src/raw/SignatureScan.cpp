@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -36,24 +37,45 @@ struct Pattern {
   std::size_t group = 0;
   std::vector<std::uint8_t> bytes;
   std::size_t offset = 0;
-  StartCheck check = nullptr;  // what a weak signature's hit must pass too
+  StartRule rule;  // what a weak signature's hit must pass too
+  // The first eight bytes of the signature as a number, and the mask of
+  // those it has: most sectors fail on them without a call to memcmp.
+  std::uint64_t head = 0;
+  std::uint64_t mask = 0;
 
-  bool Matches(const std::uint8_t* sector) const {
-    return std::memcmp(sector + offset, bytes.data(), bytes.size()) == 0 &&
-           (check == nullptr || check(Bytes(sector, kSectorSize)));
+  // Reads eight bytes from the signature's place; the scan's buffer holds
+  // that many past its last sector.
+  bool SignatureAt(const std::uint8_t* sector) const {
+    std::uint64_t first = 0;
+    std::memcpy(&first, sector + offset, sizeof first);
+    return (first & mask) == head &&
+           (bytes.size() <= sizeof first ||
+            std::memcmp(sector + offset + sizeof first, bytes.data() + sizeof first, bytes.size() - sizeof first) == 0);
   }
 };
+
+// Bytes the buffer holds past its last sector, so that SignatureAt may read
+// eight bytes from any offset of a sector.
+constexpr std::size_t kBufferSlack = 8;
 
 std::optional<Pattern> PatternOf(const SignatureGroup& group, std::size_t index) {
   const std::size_t n = std::min<std::size_t>(group.signatureLength, kMaxSignatureBytes);
   if (group.signature.size() != 2 * n || group.signatureOffset + n > kSectorSize) return std::nullopt;
-  Pattern pattern{index, {}, group.signatureOffset, StartCheckOf(group.extension)};
+  Pattern pattern{index, {}, group.signatureOffset, StartCheckOf(group.extension, group.signature)};
   for (std::size_t i = 0; i < n; ++i) {
     const int high = HexDigit(group.signature[2 * i]);
     const int low = HexDigit(group.signature[2 * i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     pattern.bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
   }
+  std::uint8_t head[8] = {};
+  std::uint8_t mask[8] = {};
+  for (std::size_t i = 0; i < std::min<std::size_t>(n, 8); ++i) {
+    head[i] = pattern.bytes[i];
+    mask[i] = 0xFF;
+  }
+  std::memcpy(&pattern.head, head, sizeof head);
+  std::memcpy(&pattern.mask, mask, sizeof mask);
   return pattern;
 }
 
@@ -76,18 +98,23 @@ class PatternTable {
     }
   }
 
-  // The first group, in group order, whose signature the sector holds where
-  // the group's signature stands and whose check the sector passes.
-  std::optional<std::size_t> Match(const std::uint8_t* sector) const {
+  // The first group, in group order, whose signature the sector holds
+  // where the group's signature stands and whose check the bytes from the
+  // sector's start pass; from(n) gives n bytes from the sector's start.
+  template <typename BytesFromSector>
+  std::optional<std::size_t> Match(const std::uint8_t* sector, const BytesFromSector& from) const {
+    const auto matches = [&](const Pattern& p) {
+      return p.SignatureAt(sector) && (p.rule.check == nullptr || p.rule.check(from(p.rule.bytes)));
+    };
     std::optional<std::size_t> first;
     for (const Pattern& p : byFirst_[sector[0]]) {
-      if (p.Matches(sector)) {
+      if (matches(p)) {
         first = p.group;
         break;
       }
     }
     for (const Pattern& p : within_)
-      if ((!first || p.group < *first) && p.Matches(sector)) first = p.group;
+      if ((!first || p.group < *first) && matches(p)) first = p.group;
     return first;
   }
 
@@ -125,11 +152,16 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
                                       ScanControl& control) {
   std::vector<FoundFile> found;
   const PatternTable table(groups);
-  std::vector<std::uint8_t> buffer(std::size_t{kReadSectors} * kSectorSize);
+  std::vector<std::uint8_t> buffer(std::size_t{kReadSectors} * kSectorSize + kBufferSlack);
+  const std::span<std::uint8_t> sectors = std::span(buffer).first(std::size_t{kReadSectors} * kSectorSize);
   std::vector<std::uint8_t> head;
+  std::vector<std::uint8_t> ahead;
   const std::uint64_t total = std::max<std::uint64_t>(last, 1);
   std::uint64_t reads = 0;
   int shownPercent = -1;
+  // The first sector whose percent may differ from the one shown: the
+  // division is done once a percent, not once a sector.
+  std::uint64_t nextPercentAt = first;
   bool lastRead = false;
   // Stretches the image does not hold read as zeros and begin no file, so
   // they are passed over unread: a disk whose header claims far more than
@@ -145,23 +177,30 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
     }
     // The pause gate takes a lock: once a read; a stop is seen at every sector.
     if (!control.Continue()) return found;
-    reader.Read(s, kReadSectors, buffer);
+    reader.Read(s, kReadSectors, sectors);
     for (std::uint32_t i = 0; i < kReadSectors; ++i, ++s) {
       if (control.StopRequested()) return found;
       if (s > last) lastRead = true;
       // The bar moves only while the hit count is a multiple of 10.
-      if (found.size() % 10 == 0) {
+      if (found.size() % 10 == 0 && s >= nextPercentAt) {
         const auto percent = static_cast<int>(std::min<std::uint64_t>((s - first) * 100 / total, 99));
         if (percent != shownPercent) control.ReportPercent(shownPercent = percent);
+        nextPercentAt = percent >= 99 ? UINT64_MAX
+                                      : first + (static_cast<std::uint64_t>(percent + 1) * total + 99) / 100;
       }
       const Bytes sector(buffer.data() + std::size_t{i} * kSectorSize, kSectorSize);
-      const auto match = table.Match(sector.data());
+      const std::size_t inBuffer = std::size_t{kReadSectors - i} * kSectorSize;
+      const auto match = table.Match(sector.data(), [&](std::size_t wanted) {
+        if (wanted <= inBuffer) return Bytes(sector.data(), wanted);
+        ahead.resize((wanted + kSectorSize - 1) / kSectorSize * kSectorSize);
+        reader.Read(s, static_cast<std::uint32_t>(ahead.size() / kSectorSize), ahead);
+        return Bytes(ahead).first(wanted);
+      });
       if (!match) continue;
       // What the file's content says of its kind within its family: the
       // bytes wanted are in the buffer, else read on their own.
       std::u16string kind;
       if (const std::size_t wanted = FamilyBytesWanted(sector); wanted > 0) {
-        const std::size_t inBuffer = std::size_t{kReadSectors - i} * kSectorSize;
         if (wanted <= inBuffer) {
           kind = FamilyMemberExtension(Bytes(sector.data(), wanted));
         } else {

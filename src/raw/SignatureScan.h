@@ -38,8 +38,8 @@ using OfficeKind = std::function<std::u16string(std::uint64_t firstSector)>;
 // Reads from first to last in 64-sector reads; the last read's sectors past
 // last are examined too. The first group whose signature the sector holds
 // at the group's offset decides a hit; for the types whose signature is too
-// weak to name a file alone (see SignatureCheck.h) only when the sector
-// passes their check. The content then refines it: a hit that begins a
+// weak to name a file alone (see SignatureCheck.h) only when the bytes from
+// the sector's start pass their check. The content then refines it: a hit that begins a
 // member of a signature family (see SignatureFamily.h) takes the extension
 // its content names, and a hit of a compound-document type (".doc", ".xls",
 // ".ppt", ".pub") the one officeKind gives, when a group of that extension is

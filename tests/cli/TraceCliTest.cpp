@@ -93,7 +93,8 @@ TEST(TraceCliTest, EveryFileIsFoundAtItsFirstSectorAndCarvedWithItsBytes) {
       ".doc",  ".xls",  ".ppt",  ".pub",  ".docx", ".xlsx", ".pptx", ".odt",    ".ods",  ".odp",  ".jar",
       ".avi",  ".webp", ".m4a",  ".3gp",  ".avif", ".heic", ".gz",   ".bz2",    ".xz",   ".zst",  ".ogg",
       ".opus", ".oga",  ".ogv",  ".mkv",  ".webm", ".elf",  ".class", ".ttf",  ".wma",  ".wmv",
-      ".mp3",  ".psd",  ".exe",  ".rtf",  ".html", ".xml",  ".dbf",  ".tar"};
+      ".mp3",  ".psd",  ".exe",  ".rtf",  ".html", ".xml",  ".dbf",  ".tar",  ".flac", ".mpg",  ".flv",
+      ".jp2"};
   for (const auto& f : files) {
     const std::string path = found[f.sector];
     const std::string name = path.substr(path.rfind('/') + 1);

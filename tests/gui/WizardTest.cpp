@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -665,6 +666,66 @@ TEST_F(WizardTest, FileTraceFindsTheChosenTypesAndSavesThemWhole) {
   const auto second = test::HashTree(again.Path());
   EXPECT_EQ(second.size(), count) << "everything is checked in a loaded snapshot";
   for (const auto& [name, sum] : first) EXPECT_EQ(second.count(name) ? second.at(name) : "", sum) << name;
+}
+
+// The fixture's tar holds picture.png behind its second member's header;
+// both are hits inside the tar, whose headers record where it ends. The
+// File Types dialog offers leaving them out, on by default; the wizard keeps
+// the choice with its recovery settings, leaves them out and says how many.
+TEST_F(WizardTest, FileTraceLeavesOutHitsInsideFoundFilesUnlessTold) {
+  const auto tars = TraceManifest({".tar"});
+  ASSERT_EQ(tars.size(), 1u);
+  const TracedTruth& tar = tars.front();
+  bool shownChecked = false;
+  std::optional<bool> skip;  // what the test sets in the dialog, if anything
+  wizard_->chooseTraceTypes = [&](std::uint32_t last) -> std::optional<TraceChoice> {
+    const auto catalogue = LoadCatalogue(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() +
+                                         "/../Raw.dat");
+    FileTypesDialog dialog(catalogue, last, wizard_->messenger());
+    dialog.ShowSettings(wizard_->session().settings);
+    shownChecked = dialog.skipInner->isChecked();
+    if (skip) dialog.skipInner->setChecked(*skip);
+    dialog.CheckExtensions({".tar", ".png"});
+    dialog.accept();
+    dialog.KeepSettings(wizard_->session().settings);
+    return dialog.Choice();
+  };
+  const auto trace = [&] {
+    messages_.clear();
+    Open(test::FixtureIn("trace", "trace.vhdx"), ScanMode::kFileTrace);
+    EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+    QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
+    QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
+    std::vector<std::uint64_t> sectors;
+    for (const FoundFile& f : wizard_->session().traced) sectors.push_back(f.firstSector);
+    const QString said = Last();
+    onQuestion_ = [](const QString&) { return kNo; };
+    QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
+    return std::pair(sectors, said);
+  };
+  const auto inside = [&](std::uint64_t sector) {
+    return sector > tar.sector && sector < tar.sector + (tar.size + 511) / 512;
+  };
+
+  const auto [left, leftSaid] = trace();
+  EXPECT_TRUE(shownChecked) << "on by default";
+  EXPECT_TRUE(std::count(left.begin(), left.end(), tar.sector)) << "the tar itself";
+  EXPECT_EQ(std::count_if(left.begin(), left.end(), inside), 0);
+
+  skip = false;
+  const auto [kept, keptSaid] = trace();
+  EXPECT_FALSE(wizard_->session().settings.skipHitsInsideFound) << "kept with the recovery settings";
+  const auto within = std::count_if(kept.begin(), kept.end(), inside);
+  EXPECT_EQ(within, 2) << "the second member's header and the picture in it";
+  EXPECT_EQ(kept.size(), left.size() + 2);
+  EXPECT_EQ(leftSaid, QStringLiteral("2 hit(s) inside files found before them left out."));
+  EXPECT_NE(keptSaid, leftSaid) << "nothing left out, nothing said";
+
+  skip.reset();
+  trace();
+  EXPECT_FALSE(shownChecked) << "shown as left last time";
 }
 
 TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsFiles) {

@@ -13,6 +13,7 @@
 #include "disk/SectorReader.h"
 #include "raw/CarveEnd.h"
 #include "raw/CarveWriter.h"
+#include "raw/FormatEnds.h"
 #include "raw/SignatureCheck.h"
 #include "raw/SignatureFamily.h"
 #include "raw/SignatureScan.h"
@@ -163,22 +164,32 @@ TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
       "sheet.xlsx", "slides.pptx", "report.odt", "sheet.ods", "slides.odp",  "hello.jar",   "clip.avi",
       "picture.webp", "tone.m4a", "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv",
       "tone.mp3",   "small.psd",  "hello.exe",  "report.rtf", "report.html", "report.xml", "table.dbf",
-      "text.tar"};
+      "text.tar",   "tone.flac",  "clip.mpg",   "clip.flv",   "picture.jp2", "bare.mp3"};
   for (const std::string& name : names) {
     const auto file = MadeFile(name);
     const std::u16string extension = ExtensionOf(name);
     ASSERT_TRUE(HasEndRule(extension)) << name;
     EXPECT_EQ(CarvedFileEnd(extension, WithJunk(file)), std::optional<std::uint64_t>(file.size())) << name;
     EXPECT_EQ(CarvedFileEnd(extension, file), std::optional<std::uint64_t>(file.size())) << name << " exactly";
+    // Cut short, the bytes keep their size: no end, or (where the cut falls
+    // between two whole packets of a stream) all of them.
     for (const std::size_t kept : CutsOf(file))
-      EXPECT_FALSE(CarvedFileEnd(extension, Cut(file, kept))) << name << " cut to " << kept << " bytes";
+      EXPECT_EQ(CarvedFileEnd(extension, Cut(file, kept)).value_or(kept), kept) << name << " cut to " << kept;
   }
 }
 
-// An MP3 with the 128-byte tag that may follow its last frame (made by
-// appending one to the encoder's file) ends after the tag; cut within the
-// tag it keeps the carve size.
-TEST(CarveEndTest, AnMp3EndsAfterItsTrailingTag) {
+// Marks that may follow a stream's last frame or packet, appended to the
+// files the tools made: an MP3 with the 128-byte tag ends after the tag
+// (cut within the tag it keeps the carve size); an MPEG program stream
+// with the end code that ffmpeg leaves out ends after the code, even when
+// a pack header follows.
+TEST(CarveEndTest, StreamsEndAfterTheMarkThatClosesThem) {
+  auto mpg = MadeFile("clip.mpg");
+  mpg.insert(mpg.end(), {0x00, 0x00, 0x01, 0xB9});
+  auto more = mpg;
+  more.insert(more.end(), {0x00, 0x00, 0x01, 0xBA, 0x44});
+  EXPECT_EQ(CarvedFileEnd(u".mpg", WithJunk(more)), std::optional<std::uint64_t>(mpg.size()));
+
   auto file = MadeFile("tone.mp3");
   const std::size_t frames = file.size();
   const std::string tag = "TAGtone";
@@ -214,8 +225,9 @@ TEST(CarveEndTest, TextDocumentsEndAtTheMarkThatClosesThem) {
 // A disk of files made by their tools, each at a sector boundary, and
 // sectors that hold the same signatures without the files' structure: a
 // tar header's magic at the start of a sector rather than at 257, icon
-// directories with no images or with an image before the directory, and a
-// dBASE version byte before bytes that are no header.
+// directories with no images or with an image before the directory, a
+// dBASE version byte before bytes that are no header, and MP3 frames too
+// few in a row.
 TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHeader) {
   std::vector<std::uint8_t> disk(8 * kSectorSize, 0);
   std::map<std::uint64_t, std::u16string> wanted;
@@ -248,15 +260,33 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   add(junk, nullptr);
   const std::string magic = "ustar  ";
   add(std::vector<std::uint8_t>(magic.begin(), magic.end()), nullptr);
+  // An MP3 without a tag begins at the last sector of a read, so its four
+  // frames lie mostly beyond the read. Frame sync bytes before junk, and the
+  // MP3's first three frames alone, are no hit.
+  const auto mp3 = MadeFile("bare.mp3");
+  ASSERT_EQ(mp3[0], 0xFF);
+  const std::uint64_t mp3Start = (disk.size() / kSectorSize / 64 + 1) * 64 - 1;
+  disk.resize(mp3Start * kSectorSize);
+  add(mp3, u".mp3");
+  const std::uint64_t mp3End = disk.size() / kSectorSize;
+  add(WithJunk({0xFF, 0xFB, mp3[2], mp3[3]}), nullptr);
+  std::size_t fourFrames = 1;
+  while (fourFrames < mp3.size() && MpegFramesInARow(Bytes(mp3).first(fourFrames), 4) < 4) ++fourFrames;
+  const std::size_t threeFrames = fourFrames - 4;  // up to the fourth frame's header
+  ASSERT_GT(threeFrames, kSectorSize) << "three frames run past a sector";
+  add(std::vector<std::uint8_t>(mp3.begin(), mp3.begin() + static_cast<std::ptrdiff_t>(threeFrames)), nullptr);
   disk.resize(disk.size() + 64 * kSectorSize);
 
   const MemorySource source(disk);
   const SectorReader reader(source);
   ScanControl control;
   const auto found = ScanSignatures(reader, 0, reader.SectorCount() - 1,
-                                    CatalogueGroups({".ico", ".cur", ".dbf", ".tar"}), nullptr, control);
+                                    CatalogueGroups({".ico", ".cur", ".dbf", ".tar", ".mp3"}), nullptr, control);
   std::map<std::uint64_t, std::u16string> hits;
-  for (const FoundFile& file : found) hits[file.firstSector] = file.extension;
+  // A frame inside the MP3 that begins a sector is a hit of its own (left
+  // out later, as a hit inside a found file).
+  for (const FoundFile& file : found)
+    if (file.firstSector <= mp3Start || file.firstSector >= mp3End) hits[file.firstSector] = file.extension;
   EXPECT_EQ(hits, wanted);
   EXPECT_EQ(control.Counts().files, found.size()) << "the count a progress line shows";
 }
@@ -264,7 +294,8 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
 // The tar holds picture.png at one of its blocks, behind the member's own
 // header; the same picture follows the tar on its own. The hits inside the
 // tar are left out, and the files kept are numbered again; on a disk that
-// ends inside the tar, whose end is then unknown, nothing is left out.
+// ends inside the tar, whose end is then unknown, nothing is left out. A
+// PDF ends at its last "%%EOF", however far in.
 TEST(SignatureScanTest, HitsInsideAFileWhoseEndIsKnownAreLeftOut) {
   std::vector<std::uint8_t> disk(4 * kSectorSize, 0);
   const auto tar = MadeFile("text.tar");
@@ -298,6 +329,25 @@ TEST(SignatureScanTest, HitsInsideAFileWhoseEndIsKnownAreLeftOut) {
   ASSERT_EQ(inCut.size(), 3u);
   EXPECT_EQ(DropHitsInsideFoundFiles(cutReader, inCut, 1), 0u);
   EXPECT_EQ(inCut.size(), 3u);
+
+  // A PDF updated in place ends at its last "%%EOF", here past the first
+  // bytes its end is looked for in, with the picture between the two: the
+  // picture lies inside it.
+  std::vector<std::uint8_t> updated(4 * kSectorSize, 0);
+  const auto pdf = MadeFile("report.pdf");
+  updated.insert(updated.end(), pdf.begin(), pdf.end());
+  updated.resize((updated.size() / kSectorSize + 1) * kSectorSize);
+  updated.insert(updated.end(), png.begin(), png.end());
+  updated.resize(updated.size() + 80 * 1024, ' ');
+  const std::string update = "\nxref\n0 0\ntrailer\n<< >>\nstartxref\n0\n%%EOF\n";
+  updated.insert(updated.end(), update.begin(), update.end());
+  updated.resize((updated.size() / kSectorSize + 64) * kSectorSize);
+  const MemorySource updatedSource(updated);
+  const SectorReader updatedReader(updatedSource);
+  auto inPdf = ScanSignatures(updatedReader, 0, updatedReader.SectorCount() - 1, CatalogueGroups({".pdf", ".png"}),
+                              nullptr, control);
+  ASSERT_EQ(inPdf.size(), 2u);
+  EXPECT_EQ(DropHitsInsideFoundFiles(updatedReader, inPdf, 1), 1u);
 }
 
 }  // namespace

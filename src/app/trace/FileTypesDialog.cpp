@@ -62,6 +62,12 @@ FileTypesDialog::FileTypesDialog(std::optional<Catalogue> catalogue, std::uint32
   trim = new QCheckBox(tr("Cut where the format records the end"));
   trim->setChecked(true);
   sizeRow->addWidget(trim);
+  sizeRow->addSpacing(12);
+  skipInner = new QCheckBox(tr("Leave out hits inside files already found"));
+  skipInner->setToolTip(tr("A hit that lies inside a file found before it whose format records its end (a "
+                           "thumbnail inside a photo, a member inside an archive) is not listed."));
+  skipInner->setChecked(true);
+  sizeRow->addWidget(skipInner);
   sizeRow->addStretch();
   layout->addLayout(sizeRow);
 
@@ -72,8 +78,15 @@ FileTypesDialog::FileTypesDialog(std::optional<Catalogue> catalogue, std::uint32
   resize(fontMetrics().averageCharWidth() * 70, fontMetrics().height() * 30);
 }
 
-void FileTypesDialog::SetTrim(bool on) { trim->setChecked(on); }
-bool FileTypesDialog::Trim() const { return trim->isChecked(); }
+void FileTypesDialog::ShowSettings(const RecoverySettings& settings) {
+  trim->setChecked(settings.trimCarved);
+  skipInner->setChecked(settings.skipHitsInsideFound);
+}
+
+void FileTypesDialog::KeepSettings(RecoverySettings& settings) const {
+  settings.trimCarved = trim->isChecked();
+  settings.skipHitsInsideFound = skipInner->isChecked();
+}
 
 void FileTypesDialog::CheckExtensions(const QStringList& extensions) {
   for (QTreeWidgetItemIterator it(types); *it; ++it)

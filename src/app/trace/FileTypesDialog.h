@@ -1,6 +1,7 @@
 #pragma once
 // "File Types": the catalogue's categories and types as a tree of check
-// boxes under "File Types", and how much to recover per found file. OK with
+// boxes under "File Types", how much to recover per found file, and the two
+// recovery settings that shape what File Trace lists and saves. OK with
 // nothing checked says so and stays open.
 
 #include <QDialog>
@@ -8,6 +9,7 @@
 
 #include "app/Messenger.h"
 #include "raw/Catalogue.h"
+#include "save/RecoverySettings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -23,9 +25,11 @@ class FileTypesDialog : public QDialog {
   // catalogue is none when it could not be read: only the root is offered.
   FileTypesDialog(std::optional<Catalogue> catalogue, std::uint32_t lastCarveSizeMiB, const Messenger& messenger,
                   QWidget* parent = nullptr);
-  // The trim setting, shown beside the size, as it was and as it is left.
-  void SetTrim(bool trim);
-  bool Trim() const;
+  // The recovery settings shown beside the size: the trim setting and the
+  // one that leaves out hits inside files already found. Show takes them
+  // from settings; Keep stores them there as the boxes are left.
+  void ShowSettings(const RecoverySettings& settings);
+  void KeepSettings(RecoverySettings& settings) const;
   // The types and size confirmed by OK.
   const TraceChoice& Choice() const { return choice_; }
   // Checks the type items of these extensions (for tests and defaults).
@@ -34,6 +38,7 @@ class FileTypesDialog : public QDialog {
   QTreeWidget* types;
   QComboBox* size;
   QCheckBox* trim;
+  QCheckBox* skipInner;
 
   void accept() override;
 

@@ -95,9 +95,9 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
     const std::filesystem::path folder = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
     FileTypesDialog dialog(LoadCatalogue(CatalogueFileOf(folder, DRAVIK_DATA_FROM_BIN)), lastCarveSizeMiB, messenger_,
                            this);
-    dialog.SetTrim(session_.settings.trimCarved);
+    dialog.ShowSettings(session_.settings);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    session_.settings.trimCarved = dialog.Trim();
+    dialog.KeepSettings(session_.settings);
     return dialog.Choice();
   };
   chooseSnapshotToSave = [this](const QString& suggested) {

@@ -165,6 +165,9 @@ class Wizard : public QStackedWidget {
   bool quickAttempt_ = false;
   bool stopped_ = false;
   bool traceParamsFound_ = false;
+  // The hits the last File Trace left out for lying inside a file found
+  // before them (the recovery setting), told at the end of the scan.
+  std::size_t traceHitsInside_ = 0;
   // The start page's raw check box was ticked by the question after a
   // failed open, not by the user: another path unticks it.
   bool rawFromQuestion_ = false;

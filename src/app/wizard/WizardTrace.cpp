@@ -7,6 +7,7 @@
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/Wizard.h"
 #include "disk/FsParamsReader.h"
+#include "raw/CarveWriter.h"
 #include "raw/CompoundFile.h"
 
 namespace dravik::app {
@@ -28,6 +29,7 @@ void Wizard::StartTraceScan(int partitionIndex) {
   session_.traceChoice = *choice;
   session_.lastCarveSizeMiB = choice->carveSizeMiB;
   traceParamsFound_ = false;
+  traceHitsInside_ = 0;
   partition->progress->SetLabels({});
   partition->progress->Reset();
   partition->progress->SetStatus(AppTexts::kSearchingLostData, 0);
@@ -44,6 +46,9 @@ void Wizard::StartTraceScan(int partitionIndex) {
     session_.traced = ScanSignatures(reader, params.partitionStart, params.lastSector, session_.traceChoice.groups,
                                      [&reader](std::uint64_t sector) { return DetermineOfficeKind(reader, sector); },
                                      control);
+    // A stop asks for the hits so far at once: they are listed as found.
+    if (session_.settings.skipHitsInsideFound && !control.StopRequested())
+      traceHitsInside_ = DropHitsInsideFoundFiles(reader, session_.traced, session_.traceChoice.carveSizeMiB);
     session_.traceTree.emplace(TraceTree::Build(session_.traced));
   });
 }
@@ -60,6 +65,10 @@ void Wizard::EndTraceScan() {
   ShowPage(kResults);
   if (session_.traced.empty())
     messenger_.Show(tr("No file of the chosen types was found in the partition."), MessageKind::kInformation);
+  else if (traceHitsInside_ > 0)
+    messenger_.Show(tr("%n hit(s) inside files found before them left out.", nullptr,
+                       static_cast<int>(traceHitsInside_)),
+                    MessageKind::kInformation);
 }
 
 }  // namespace dravik::app
