@@ -110,6 +110,11 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   };
 
   connect(results, &ResultsPage::RowChosen, this, &Wizard::PreviewRow);
+  // The pane was cleared: the file shown last is shown again when chosen again.
+  connect(results, &ResultsPage::FolderChanged, this, [this] {
+    lastPreview_.clear();
+    lastPreviewId_ = 0;
+  });
   connect(start->select, &QPushButton::clicked, this, &Wizard::Browse);
   connect(start->path, &QLineEdit::returnPressed, this, [this] { ChooseMode(ScanMode::kQuick); });
   connect(start->quick, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kQuick); });
@@ -152,9 +157,11 @@ void Wizard::ShowPage(int page) {
   Q_EMIT CommandsChanged();
 }
 
-void Wizard::SetImagePath(const QString& path) {
+bool Wizard::SetImagePath(const QString& path) {
   if (currentIndex() != kStart) Home();
+  if (currentIndex() != kStart) return false;
   start->path->setText(path);
+  return true;
 }
 
 // Page 0.
@@ -585,8 +592,8 @@ void Wizard::StopAndWait() {
 
 // Back and Home.
 
-void Wizard::BackFromResults() {
-  OfferSnapshot(SnapshotTexts::kSaveOnBack);
+bool Wizard::BackFromResults() {
+  if (!OfferSnapshot(SnapshotTexts::kSaveOnBack)) return false;
   const bool fromSnapshot = session_.snapshot.has_value();
   results->SetResult(nullptr, nullptr);
   session_.FreeResults();
@@ -607,6 +614,7 @@ void Wizard::BackFromResults() {
     session_.Stage() = 2;
     ShowPage(kPartition);
   }
+  return true;
 }
 
 void Wizard::BackFromFileSystem() {
@@ -652,7 +660,11 @@ void Wizard::Back() {
 
 void Wizard::Home() {
   if (Busy()) return;
-  while (currentIndex() != kStart) Back();
+  while (currentIndex() != kStart) {
+    const int from = currentIndex();
+    Back();
+    if (currentIndex() == from) return;
+  }
 }
 
 // Saving.
@@ -710,6 +722,23 @@ void Wizard::SaveAll() {
   Recover();
   if (traceChecks) *session_.traceTree = *traceChecks;
   if (folderChecks) *session_.tree = *folderChecks;
+  RefreshChecks();
+}
+
+void Wizard::RecoverFolder(std::size_t node) {
+  if (!session_.tree || node >= session_.tree->Nodes().size()) return;
+  const ResultTree checks = *session_.tree;
+  if (node == ResultTree::kRoot) {
+    session_.tree->CheckEverything();
+  } else {
+    session_.tree->ClickFolderBox(ResultTree::kRoot);
+    if (session_.tree->Node(ResultTree::kRoot).state != CheckState::kUnchecked)
+      session_.tree->ClickFolderBox(ResultTree::kRoot);
+    session_.tree->ClickFolderBox(node);
+  }
+  RefreshChecks();
+  Recover();
+  *session_.tree = checks;
   RefreshChecks();
 }
 
