@@ -111,8 +111,12 @@ int main(int argc, char** argv) {
   QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000);
   grab("partition");
   wizard->partition->partitions->setCurrentItem(wizard->partition->partitions->topLevelItem(0)->child(1));
+  // Held at its first step, so that the progress pane is seen while the scan runs.
+  wizard->worker().HoldNextStart();
   QTest::mouseClick(wizard->partition->buttons.forward, Qt::LeftButton);
+  QTest::qWait(1500);
   grab("scanning");
+  wizard->worker().Resume();
   QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 60000);
   wizard->results->OpenRow(1);
   grab("results");

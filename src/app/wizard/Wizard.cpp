@@ -52,11 +52,15 @@ namespace {
 
 const std::vector<QString> kQuickCounters = {AppTexts::kFoldersFound, AppTexts::kFilesFound, AppTexts::kCurrentSector,
                                              AppTexts::kLastItem};
-const std::vector<QString> kNtfsSearchCounters = {QStringLiteral("Boot Sector(s) Found\t   :"),
-                                                  QStringLiteral("Index Entries Found\t   :"),
-                                                  QStringLiteral("File(s) Found\t\t   :"),
-                                                  QStringLiteral("Folder(s) Found\t\t   :"),
-                                                  QStringLiteral("Current Sector\t\t   :")};
+const QString kBootSectorsFound = QStringLiteral("Boot Sector(s) Found\t   :");
+const QString kSearchFoldersFound = QStringLiteral("Folder(s) Found\t\t   :");
+const QString kSearchCurrentSector = QStringLiteral("Current Sector\t\t   :");
+const std::vector<QString> kNtfsSearchCounters = {kBootSectorsFound, QStringLiteral("Index Entries Found\t   :"),
+                                                  QStringLiteral("File(s) Found\t\t   :"), kSearchFoldersFound,
+                                                  kSearchCurrentSector};
+// The FAT search counts boot sectors and the first clusters of folders.
+const std::vector<QString> kFatSearchCounters = {kBootSectorsFound, kSearchFoldersFound, kSearchCurrentSector};
+const std::vector<QString> kTraceCounters = {AppTexts::kCurrentSector, AppTexts::kFilesFound};
 
 // Reading as a raw disk can help a file that was read but holds no image of
 // its kind (or no kind its name tells); not one that cannot be read at all
@@ -318,7 +322,6 @@ void Wizard::DriveNext() {
   const PartitionChoice choice = session_.partitions.Empty() ? PartitionChoice::kSearch : askPartitionChoice();
   ModeText(true);
   drive->SetBusy(true);
-  drive->progress->SetLabels({});
   drive->progress->Reset();
   const DriveSlot& slot = session_.drives.slots[0];
   const DiskGeometry geometry = SearchGeometry({slot.cylinders, slot.heads, slot.sectorsPerTrack},
@@ -390,7 +393,6 @@ void Wizard::PartitionScan() {
     const PartitionEntry entry = session_.partitions.Entries()[static_cast<std::size_t>(index)];
     session_.FreeResults();
     quickResult_.reset();
-    partition->progress->SetLabels(kQuickCounters);
     partition->progress->Reset();
     partition->SetBusy(true);
     session_.Stage() = 3;
@@ -428,7 +430,6 @@ void Wizard::PartitionScan() {
   session_.searchedRange.partitionStart = range.start;
   session_.searchedRange.partitionSectors = range.sectors;
   session_.searchedRange.lastSector = range.start + range.sectors;
-  partition->progress->SetLabels(fsType == kNtfs ? kNtfsSearchCounters : std::vector<QString>{});
   partition->progress->Reset();
   partition->SetBusy(true);
   fileSystem->hint->setText(QString::fromLatin1(AppTexts::kFileSystemHint).trimmed());
@@ -502,7 +503,6 @@ void Wizard::FileSystemNext() {
   }
   session_.FreeResults();
   session_.params = ParamsOfFound(session_.findings, static_cast<std::uint16_t>(number), session_.searchedRange);
-  fileSystem->progress->SetLabels({});
   fileSystem->progress->Reset();
   fileSystem->SetBusy(true);
   session_.Stage() = 4;
@@ -524,7 +524,39 @@ void Wizard::EndFileSystemScan() {
 
 // Workers.
 
+ProgressPane* Wizard::PaneOf(Job job) const {
+  return job == Job::kPartitionSearch ? drive->progress
+         : job == Job::kFileSystemScan ? fileSystem->progress
+                                       : partition->progress;
+}
+
+std::vector<QString> Wizard::CounterLabels(Job job) const {
+  switch (job) {
+    case Job::kQuickScan: return kQuickCounters;
+    case Job::kExtensiveScan: return session_.searchedRange.fsType == kNtfs ? kNtfsSearchCounters : kFatSearchCounters;
+    case Job::kTraceScan: return kTraceCounters;
+    default: return {};
+  }
+}
+
+std::vector<QString> Wizard::CounterValues(const ScanTally& counts) const {
+  const auto number = [](std::uint64_t value) { return QString::number(value); };
+  switch (job_) {
+    case Job::kQuickScan:
+      return {number(counts.folders), number(counts.files), number(counts.sector),
+              QString::fromStdU16String(counts.lastName)};
+    case Job::kExtensiveScan:
+      if (session_.searchedRange.fsType == kNtfs)
+        return {number(counts.found[0]), number(counts.found[1]), number(counts.found[2]), number(counts.found[3]),
+                number(counts.sector)};
+      return {number(counts.found[0]), number(counts.found[1]), number(counts.sector)};
+    case Job::kTraceScan: return {number(counts.sector), number(counts.files)};
+    default: return {};
+  }
+}
+
 void Wizard::StartJob(Job job, ScanWorker::Job body) {
+  PaneOf(job)->SetLabels(CounterLabels(job));
   job_ = job;
   stopped_ = false;
   worker_.Start(std::move(body));
@@ -537,10 +569,7 @@ void Wizard::Poll() {
     poll_.stop();
     return;
   }
-  ProgressPane* pane = job_ == Job::kPartitionSearch ? drive->progress
-                       : job_ == Job::kFileSystemScan ? fileSystem->progress
-                                                      : partition->progress;
-  pane->SetCounts(worker_.Counts());
+  PaneOf(job_)->SetCounts(CounterValues(worker_.Counts()));
   if (worker_.Running() || !worker_.Finished()) return;
   poll_.stop();
   // A confirmed stop marks the work finished before the worker has left its
@@ -561,10 +590,7 @@ void Wizard::Poll() {
 }
 
 void Wizard::OnProgress(const QString& text, int percent) {
-  ProgressPane* pane = job_ == Job::kPartitionSearch ? drive->progress
-                       : job_ == Job::kFileSystemScan ? fileSystem->progress
-                                                      : partition->progress;
-  pane->SetStatus(text, percent);
+  PaneOf(job_)->SetStatus(text, percent);
 }
 
 void Wizard::Stop() {

@@ -30,6 +30,7 @@ class PartitionPage;
 class FileSystemPage;
 class ResultsPage;
 class RepairsPage;
+class ProgressPane;
 
 class Wizard : public QStackedWidget {
   Q_OBJECT
@@ -132,7 +133,12 @@ class Wizard : public QStackedWidget {
   void ShowDriveInfo();
   void ShowPartitionInfo();
   void FillPartitions();
+  // Starts the job with its counters (labelled) on its page's progress pane.
   void StartJob(Job job, ScanWorker::Job body);
+  ProgressPane* PaneOf(Job job) const;
+  // The counters of a job, and their values from the worker's tally.
+  std::vector<QString> CounterLabels(Job job) const;
+  std::vector<QString> CounterValues(const ScanTally& counts) const;
   void Poll();
   void EndPartitionSearch();
   void EndQuickScan();
