@@ -1,30 +1,21 @@
 #pragma once
-// The times shown beside long work: how long it has run, and how long it
-// may still take at the rate so far.
+// The times shown beside long work, as the command line shows them too
+// (util/WorkClock.h): how long it has run, and how long it may still take.
 
 #include <QString>
-#include <algorithm>
 #include <optional>
+
+#include "util/WorkClock.h"
 
 namespace dravik::app {
 
-// "hh:mm:ss", every field two digits (hours go on past 99).
-inline QString ClockText(qint64 milliseconds) {
-  const qint64 seconds = std::max<qint64>(milliseconds, 0) / 1000;
-  return QStringLiteral("%1:%2:%3")
-      .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
-      .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-      .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
+// "hh:mm:ss", every field two digits.
+inline QString ClockText(qint64 milliseconds) { return QString::fromStdString(dravik::ClockText(milliseconds)); }
 
-// The time left when done (0 to 1) of the work took elapsed milliseconds.
-// None until the rate is steady: the first seconds and the first percent
-// (opening, the first reads) say little about the rest.
+// The time left, once the rate is steady (see dravik::TimeLeftMs).
 inline std::optional<qint64> TimeLeft(qint64 elapsedMs, double done) {
-  constexpr qint64 kSteadyAfterMs = 5000;
-  constexpr double kSteadyAfterDone = 0.02;
-  if (elapsedMs < kSteadyAfterMs || done < kSteadyAfterDone || done > 1) return std::nullopt;
-  return static_cast<qint64>(static_cast<double>(elapsedMs) * (1 - done) / done);
+  const auto left = TimeLeftMs(elapsedMs, done);
+  return left ? std::optional<qint64>(*left) : std::nullopt;
 }
 
 }  // namespace dravik::app

@@ -1,8 +1,8 @@
 // Progress a person can follow, on the fixture images: the counters of the
-// Extensive Scan (both searches) and of File Trace move with the scan, the
-// save window ends on "File M of M" with every byte of the checked total,
-// and the times read as two-digit clocks, the time left only once the rate
-// is steady.
+// Extensive Scan (both searches and the gathering of the volume chosen) and
+// of File Trace move with the scan, the save window ends on "File M of M"
+// with every byte of the checked total, and the times read as two-digit
+// clocks, the time left only once the rate is steady.
 
 #include <gtest/gtest.h>
 
@@ -23,6 +23,7 @@
 #include "app/results/SaveProgressDialog.h"
 #include "app/trace/FileTypesDialog.h"
 #include "app/wizard/DrivePage.h"
+#include "app/wizard/FileSystemPage.h"
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
 #include "app/wizard/ProgressPane.h"
@@ -66,6 +67,12 @@ TEST_F(ProgressTest, ExtensiveScanCountersFollowBothSearches) {
   for (int row = 1; row < 5; ++row) EXPECT_GT(ntfs[row].toULongLong(), 0u) << "row " << row;
   EXPECT_LE(ntfs[4].toULongLong(), wizard_->session().reader.SectorCount());
   EXPECT_EQ(ntfs[5], QString()) << "five counters";
+  // The volume's folders and files as they are gathered.
+  QTest::mouseClick(wizard_->fileSystem->buttons.forward, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
+  EXPECT_EQ(wizard_->fileSystem->progress->Counter(0).toULongLong(), wizard_->session().store.NtfsFolders().size());
+  EXPECT_EQ(wizard_->fileSystem->progress->Counter(1).toULongLong(), wizard_->session().store.NtfsFiles().size());
+  EXPECT_GT(wizard_->session().store.NtfsFiles().size(), 0u);
 
   // FAT16: boot sectors, folders (their first clusters), current sector.
   wizard_->Home();

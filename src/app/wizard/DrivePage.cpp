@@ -43,8 +43,10 @@ DrivePage::DrivePage(QWidget* parent) : QWidget(parent) {
   pane->addStretch();
   splitter->addWidget(Scrolling(right));
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({260, 600});
-  splitter->setProperty("builtSizes", QVariant::fromValue(QList<int>{260, 600}));
+  const QList<int> splitterSizes{260, 600};
+  splitter->setSizes(splitterSizes);
+  // Reset Layout sizes it so again.
+  splitter->setProperty("builtSizes", QVariant::fromValue(splitterSizes));
   layout->addWidget(splitter, 1);
   buttons = PageButtons::AddTo(this, layout, QStyle::SP_ArrowForward, tr("Next"));
   FillDevices(false);

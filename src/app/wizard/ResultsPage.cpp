@@ -93,12 +93,16 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   listAndPreview->addWidget(preview);
   listAndPreview->setStretchFactor(0, 3);
   listAndPreview->setStretchFactor(1, 2);
-  listAndPreview->setSizes({300, 220});
-  listAndPreview->setProperty("builtSizes", QVariant::fromValue(QList<int>{300, 220}));
+  const QList<int> listAndPreviewSizes{300, 220};
+  listAndPreview->setSizes(listAndPreviewSizes);
+  // Reset Layout sizes it so again.
+  listAndPreview->setProperty("builtSizes", QVariant::fromValue(listAndPreviewSizes));
   splitter->addWidget(listAndPreview);
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({260, 640});
-  splitter->setProperty("builtSizes", QVariant::fromValue(QList<int>{260, 640}));
+  const QList<int> splitterSizes{260, 640};
+  splitter->setSizes(splitterSizes);
+  // Reset Layout sizes it so again.
+  splitter->setProperty("builtSizes", QVariant::fromValue(splitterSizes));
   layout->addWidget(splitter, 1);
   auto* buttons = new QHBoxLayout;
   home = new QPushButton(style()->standardIcon(QStyle::SP_DirHomeIcon), tr("Home"));

@@ -61,6 +61,7 @@ const std::vector<QString> kNtfsSearchCounters = {kBootSectorsFound, QStringLite
 // The FAT search counts boot sectors and the first clusters of folders.
 const std::vector<QString> kFatSearchCounters = {kBootSectorsFound, kSearchFoldersFound, kSearchCurrentSector};
 const std::vector<QString> kTraceCounters = {AppTexts::kCurrentSector, AppTexts::kFilesFound};
+const std::vector<QString> kExtractCounters = {AppTexts::kFoldersFound, AppTexts::kFilesFound};
 
 // Reading as a raw disk can help a file that was read but holds no image of
 // its kind (or no kind its name tells); not one that cannot be read at all
@@ -535,6 +536,7 @@ std::vector<QString> Wizard::CounterLabels(Job job) const {
     case Job::kQuickScan: return kQuickCounters;
     case Job::kExtensiveScan: return session_.searchedRange.fsType == kNtfs ? kNtfsSearchCounters : kFatSearchCounters;
     case Job::kTraceScan: return kTraceCounters;
+    case Job::kFileSystemScan: return kExtractCounters;
     default: return {};
   }
 }
@@ -551,6 +553,7 @@ std::vector<QString> Wizard::CounterValues(const ScanTally& counts) const {
                 number(counts.sector)};
       return {number(counts.found[0]), number(counts.found[1]), number(counts.sector)};
     case Job::kTraceScan: return {number(counts.sector), number(counts.files)};
+    case Job::kFileSystemScan: return {number(counts.folders), number(counts.files)};
     default: return {};
   }
 }
