@@ -1,8 +1,8 @@
 // Progress a person can follow, on the fixture images: the counters of the
-// Extensive Scan (both searches and the gathering of the volume chosen) and
-// of File Trace move with the scan, the save window ends on "File M of M"
-// with every byte of the checked total, and the times read as two-digit
-// clocks, the time left only once the rate is steady.
+// partition search, the Extensive Scan (both searches and the gathering of
+// the volume chosen) and File Trace move with the scan, the save window ends
+// on "File M of M" with every byte of the checked total, and the times read
+// as two-digit clocks, the time left only once the rate is steady.
 
 #include <gtest/gtest.h>
 
@@ -59,7 +59,10 @@ class ProgressTest : public WindowTest {
 
 TEST_F(ProgressTest, ExtensiveScanCountersFollowBothSearches) {
   // NTFS without its boot sectors: boot sectors, index entries, files, folders, current sector.
+  // Its disk holds no partition table: the partitions were searched for, to the disk's end.
   ToPartitionPage(test::ExtensiveFixture("ntfslost.vhd"), wizard_->start->extensive);
+  EXPECT_EQ(wizard_->drive->progress->Counter(0).toULongLong(), wizard_->session().partitions.Count());
+  EXPECT_EQ(wizard_->drive->progress->Counter(1).toULongLong(), wizard_->session().reader.SectorCount());
   ASSERT_EQ(wizard_->partition->fileSystem->currentText(), QStringLiteral("NTFS"));
   const QStringList ntfs = ScanCounters(6);
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kFileSystem);

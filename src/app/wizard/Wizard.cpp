@@ -62,6 +62,7 @@ const std::vector<QString> kNtfsSearchCounters = {kBootSectorsFound, QStringLite
 const std::vector<QString> kFatSearchCounters = {kBootSectorsFound, kSearchFoldersFound, kSearchCurrentSector};
 const std::vector<QString> kTraceCounters = {AppTexts::kCurrentSector, AppTexts::kFilesFound};
 const std::vector<QString> kExtractCounters = {AppTexts::kFoldersFound, AppTexts::kFilesFound};
+const std::vector<QString> kPartitionSearchCounters = {QStringLiteral("Partition(s) Found :"), AppTexts::kCurrentSector};
 
 // Reading as a raw disk can help a file that was read but holds no image of
 // its kind (or no kind its name tells); not one that cannot be read at all
@@ -537,6 +538,7 @@ std::vector<QString> Wizard::CounterLabels(Job job) const {
     case Job::kExtensiveScan: return session_.searchedRange.fsType == kNtfs ? kNtfsSearchCounters : kFatSearchCounters;
     case Job::kTraceScan: return kTraceCounters;
     case Job::kFileSystemScan: return kExtractCounters;
+    case Job::kPartitionSearch: return kPartitionSearchCounters;
     default: return {};
   }
 }
@@ -554,6 +556,7 @@ std::vector<QString> Wizard::CounterValues(const ScanTally& counts) const {
       return {number(counts.found[0]), number(counts.found[1]), number(counts.sector)};
     case Job::kTraceScan: return {number(counts.sector), number(counts.files)};
     case Job::kFileSystemScan: return {number(counts.folders), number(counts.files)};
+    case Job::kPartitionSearch: return {number(counts.files), number(counts.sector)};
     default: return {};
   }
 }
