@@ -218,6 +218,10 @@ void ResultsPage::SetResult(ResultTree* tree, RecoveryStore* store) {
 
 void ResultsPage::ShowNode(std::size_t node) {
   if (trace_) {
+    if (node != traceListModel->Node()) {
+      preview->Clear();
+      Q_EMIT FolderChanged();
+    }
     traceListModel->ShowNode(node);
     return;
   }
