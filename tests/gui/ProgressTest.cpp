@@ -115,10 +115,14 @@ TEST_F(ProgressTest, TheSaveWindowEndsOnEveryFileAndByteOfTheCheckedTotal) {
 
   // Read while the window still stands, as the report of its end is shown.
   QString files, bytes;
+  bool enterPressesAButton = true;
   wizard_->messenger().SetFunction([&](const QString& text, MessageKind, bool) {
     if (auto* dialog = window_->findChild<SaveProgressDialog*>()) {
       files = dialog->FilesText();
       bytes = dialog->BytesText();
+      enterPressesAButton = false;
+      for (QPushButton* button : {dialog->SkipButton(), dialog->StopButton()})
+        enterPressesAButton |= button->autoDefault() || button->isDefault();
     }
     messages_.push_back({text, MessageKind::kInformation});
     return kYes;
@@ -131,6 +135,7 @@ TEST_F(ProgressTest, TheSaveWindowEndsOnEveryFileAndByteOfTheCheckedTotal) {
   const QString total = QLocale().formattedDataSize(static_cast<qint64>(selected.bytes), 1,
                                                     QLocale::DataSizeTraditionalFormat);
   EXPECT_EQ(bytes, QStringLiteral("%1 of %1").arg(total));
+  EXPECT_FALSE(enterPressesAButton) << "a stray Enter neither skips a file nor asks to stop";
 }
 
 TEST(ProgressTimesTest, ClocksHaveTwoDigitFieldsAndTimeLeftWaitsForASteadyRate) {

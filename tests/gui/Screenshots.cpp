@@ -172,6 +172,9 @@ int main(int argc, char** argv) {
     SaveReportDialog report(SaveProgressDialog::SummaryText(summary, false), MessageKind::kError,
                             SaveProgressDialog::ReportLines(summary), &window);
     grabDialog(report, "save-report");
+    // The save window as it opens, before its first file.
+    SaveProgressDialog saving(wizard->session(), wizard->messenger(), &window);
+    grabDialog(saving, "save-progress");
 
     // A text file of the first sub-folder in the preview pane.
     results->OpenRow(1);

@@ -100,6 +100,8 @@ SaveProgressDialog::SaveProgressDialog(Session& session, const Messenger& messen
   skip_->setToolTip(AppTexts::kSkipFileTip);
   stop_ = new QPushButton(AppTexts::kStopSaving);
   stop_->setToolTip(AppTexts::kStopSavingTip);
+  // Enter left over from the question that started the save must not cut a file short.
+  for (QPushButton* button : {skip_, stop_}) button->setAutoDefault(false);
   buttons->addWidget(skip_);
   buttons->addWidget(stop_);
   layout->addLayout(buttons);
