@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -21,6 +22,7 @@
 #include "app/AppTexts.h"
 #include "app/DriveInformationDialog.h"
 #include "app/RecoverySettingsDialog.h"
+#include "app/ScreenFit.h"
 #include "app/search/FileFiltersDialog.h"
 #include "app/search/FindFilesDialog.h"
 #include "app/wizard/DrivePage.h"
@@ -47,7 +49,6 @@ bool IsImage(const QString& path) {
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(AppTexts::kProduct);
-  setMinimumSize(875, 690);
   setAcceptDrops(true);
   wizard_ = new Wizard(this);
   showMenu = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
@@ -68,6 +69,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   view->addAction(Add("icons", tr("&Icons"), QKeySequence(Qt::CTRL | Qt::Key_1), &MainWindow::OnIcons));
   view->addAction(Add("list", tr("&List"), QKeySequence(Qt::CTRL | Qt::Key_2), &MainWindow::OnList));
   view->addAction(Add("details", tr("&Details"), QKeySequence(Qt::CTRL | Qt::Key_3), &MainWindow::OnDetails));
+  view->addSeparator();
+  view->addAction(Add("resetLayout", tr("&Reset Layout"), QKeySequence(), &MainWindow::OnResetLayout));
   QMenu* tools = menuBar()->addMenu(tr("&Tools"));
   tools->addAction(Add("findFiles", tr("&Find Files"), QKeySequence::Find, &MainWindow::OnFindFiles));
   tools->addAction(Add("fileFilters", tr("File Fi&lters"), QKeySequence(), &MainWindow::OnFileFilters));
@@ -93,6 +96,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   connect(wizard_, &Wizard::ImageOpened, this, &MainWindow::RememberImage);
   connect(wizard_, &Wizard::SnapshotUsed, this, &MainWindow::RememberSnapshot);
   connect(wizard_->results, &ResultsPage::ContextMenuAsked, this, &MainWindow::ShowContextMenu);
+  connect(wizard_->results, &ResultsPage::FolderMenuAsked, this, &MainWindow::ShowFolderMenu);
+  for (QSplitter* splitter : findChildren<QSplitter*>()) {
+    if (splitter->objectName().isEmpty()) continue;
+    builtOrientations_.insert(splitter->objectName(), splitter->orientation());
+    splitter->installEventFilter(this);
+  }
+  builtState_ = saveState();
   RestoreSettings();
   UpdateCommands();
 }
@@ -148,7 +158,7 @@ void MainWindow::OpenPath(const QString& given) {
     return;
   }
   if (wizard_->CurrentPage() != Wizard::kStart) wizard_->Home();
-  wizard_->OpenSnapshot(path);
+  if (wizard_->CurrentPage() == Wizard::kStart) wizard_->OpenSnapshot(path);
 }
 
 void MainWindow::RememberImage(const QString& path) {
@@ -208,6 +218,18 @@ void MainWindow::ShowContextMenu(const QPoint& global) {
   showMenu(menu, global);
 }
 
+void MainWindow::ShowFolderMenu(const QPoint& global, std::size_t node) {
+  if (findDialog_) return;
+  ResultsPage* page = wizard_->results;
+  QMenu menu(this);
+  menu.addAction(tr("&Check"), this, [page, node] { page->SetFolderChecked(node, true); });
+  menu.addAction(tr("&Uncheck"), this, [page, node] { page->SetFolderChecked(node, false); });
+  menu.addSeparator();
+  menu.addAction(tr("&Recover This Folder..."), this, [this, node] { wizard_->RecoverFolder(node); });
+  menu.addAction(tr("&Properties..."), this, [page, node] { page->ShowFolderProperties(node); });
+  showMenu(menu, global);
+}
+
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
   const auto urls = event->mimeData()->urls();
   if (urls.size() == 1 && urls.front().isLocalFile()) event->acceptProposedAction();
@@ -218,16 +240,29 @@ void MainWindow::dropEvent(QDropEvent* event) {
   if (!urls.isEmpty()) OpenPath(urls.front().toLocalFile());
 }
 
+QString MainWindow::LayoutGroup() const {
+  const QScreen* shown = screen();
+  const qreal ratio = shown ? shown->devicePixelRatio() * shown->logicalDotsPerInch() / 96.0 : 1.0;
+  return QStringLiteral("Layout/") + QString::number(ratio, 'f', 2);
+}
+
+void MainWindow::FitToScreen() {
+  resize(FitScreen(this, QSize(960, 720)));
+  if (const QScreen* shown = screen()) move(shown->availableGeometry().topLeft());
+}
+
 void MainWindow::RestoreSettings() {
   QSettings settings;
   recent_ = settings.value(QStringLiteral("Recent File List")).toStringList();
-  restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
+  settings.beginGroup(LayoutGroup());
+  if (!restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray())) FitToScreen();
   restoreState(settings.value(QStringLiteral("CommandBars")).toByteArray());
-  const auto splitters = findChildren<QSplitter*>();
-  for (int i = 0; i < splitters.size(); ++i) {
-    const QByteArray state = settings.value(QStringLiteral("splt/init_v%1").arg(i)).toByteArray();
-    if (!state.isEmpty()) splitters[i]->restoreState(state);
+  for (QSplitter* splitter : findChildren<QSplitter*>()) {
+    if (splitter->objectName().isEmpty()) continue;
+    const QByteArray state = settings.value(QStringLiteral("Splitters/") + splitter->objectName()).toByteArray();
+    if (!state.isEmpty()) splitter->restoreState(state);
   }
+  settings.endGroup();
   FillRecentMenu();
   if (!recent_.isEmpty()) wizard_->SetImagePath(recent_.front());
 }
@@ -235,18 +270,37 @@ void MainWindow::RestoreSettings() {
 void MainWindow::SaveSettings() {
   QSettings settings;
   settings.setValue(QStringLiteral("Recent File List"), recent_);
-  settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+  settings.beginGroup(LayoutGroup());
+  settings.setValue(QStringLiteral("geometry"), saveGeometry());
   settings.setValue(QStringLiteral("CommandBars"), saveState());
-  const auto splitters = findChildren<QSplitter*>();
-  for (int i = 0; i < splitters.size(); ++i)
-    settings.setValue(QStringLiteral("splt/init_v%1").arg(i), splitters[i]->saveState());
+  for (QSplitter* splitter : findChildren<QSplitter*>())
+    if (shownSplitters_.contains(splitter->objectName()))
+      settings.setValue(QStringLiteral("Splitters/") + splitter->objectName(), splitter->saveState());
+  settings.endGroup();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Show) shownSplitters_.insert(watched->objectName());
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::OnResetLayout() {
+  QSettings().remove(LayoutGroup());
+  for (QSplitter* splitter : findChildren<QSplitter*>()) {
+    const auto built = builtOrientations_.constFind(splitter->objectName());
+    if (built == builtOrientations_.constEnd()) continue;
+    splitter->setOrientation(*built);
+    splitter->setSizes(splitter->property("builtSizes").value<QList<int>>());
+  }
+  restoreState(builtState_);
+  if (isMaximized() || isFullScreen()) showNormal();
+  FitToScreen();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (!confirmed_) {
-    wizard_->OfferSnapshot(SnapshotTexts::kSaveOnClose);
     if (isMinimized()) showNormal();
-    if (!wizard_->messenger().Ask(AppTexts::kCloseQuestion)) {
+    if (!wizard_->OfferSnapshot(SnapshotTexts::kSaveOnClose) || !wizard_->messenger().Ask(AppTexts::kCloseQuestion)) {
       event->ignore();
       return;
     }

@@ -1,9 +1,11 @@
 #pragma once
 // The main window: the wizard in the middle, the four menus and a tool bar
 // sharing one set of commands whose availability follows the wizard, a
-// status bar, and the settings kept between runs (recent images, window
-// geometry and state, splitter positions).
+// status bar, and the settings kept between runs (recent images, and per
+// scale the window geometry and state and the splitter positions).
 
+#include <QHash>
+#include <QSet>
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
@@ -27,12 +29,13 @@ class MainWindow : public QMainWindow {
   // At start without a path: the snapshot used last, if it is still there.
   void OpenLastDocument();
   QAction* Command(const QString& name) const;
-  // Shows the results list's context menu; tests look at it instead.
+  // Shows the results list's and tree's context menus; tests look at them instead.
   std::function<void(QMenu&, const QPoint&)> showMenu;
   const QStringList& RecentFiles() const { return recent_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -43,6 +46,13 @@ class MainWindow : public QMainWindow {
   void RememberSnapshot(const QString& path);
   void RestoreSettings();
   void SaveSettings();
+  // The settings group of the window's layout at the scale it is shown at
+  // ("Layout/2.00"): a layout kept at one scale is never applied at another.
+  QString LayoutGroup() const;
+  // The layout as built, forgetting the one kept for this scale.
+  void OnResetLayout();
+  // Sizes the window to its usual size, or smaller to fit the screen.
+  void FitToScreen();
   void OnOpen();
   void OnRecover();
   void OnSaveAll();
@@ -59,6 +69,7 @@ class MainWindow : public QMainWindow {
   void OnHelp();
   void OnAbout();
   void ShowContextMenu(const QPoint& global);
+  void ShowFolderMenu(const QPoint& global, std::size_t node);
   void FillRecentMenu();
   void OpenRecent(const QString& path);
 
@@ -68,6 +79,13 @@ class MainWindow : public QMainWindow {
   FindFilesDialog* findDialog_ = nullptr;
   QStringList recent_;
   bool confirmed_ = false;
+  // The splitters' orientations and the bars' state as built, for Reset
+  // Layout (the sizes they were built with are their "builtSizes").
+  QHash<QString, Qt::Orientation> builtOrientations_;
+  QByteArray builtState_;
+  // The splitters shown this run: only their layout is kept at the end, as
+  // one never laid out has no sizes worth keeping.
+  QSet<QString> shownSplitters_;
 };
 
 }  // namespace dravik::app

@@ -14,9 +14,10 @@ namespace dravik::app {
 
 enum class MessageKind { kInformation = 1, kError = 2, kQuestion = 3, kNotice = 4 };
 
-// Answers: 1 for Yes (or OK), 2 for No.
+// Answers: 1 for Yes (or OK), 2 for No, 3 for Cancel (stay where you are).
 constexpr int kYes = 1;
 constexpr int kNo = 2;
+constexpr int kCancel = 3;
 
 class Messenger {
  public:
@@ -28,15 +29,23 @@ class Messenger {
 
   explicit Messenger(QWidget* parent = nullptr);
   // Replaces the message boxes; reports then come as their text alone,
-  // until SetReportFunction gives them a function of their own.
+  // until SetReportFunction gives them a function of their own, and
+  // questions with Cancel go to the same function (which may answer kCancel).
   void SetFunction(Function function) {
     function_ = std::move(function);
+    cancellable_ = [this](const QString& text) { return function_(text, MessageKind::kQuestion, true); };
     report_ = nullptr;
   }
   void SetReportFunction(ReportFunction report) { report_ = std::move(report); }
 
   int Show(const QString& text, MessageKind kind) const { return function_(text, kind, false); }
   bool Ask(const QString& text) const { return function_(text, MessageKind::kQuestion, true) == kYes; }
+  // A question that would lose work: Yes, No or Cancel (also Escape and
+  // anything but Yes or No); kYes, kNo or kCancel.
+  int AskOrCancel(const QString& text) const {
+    const int answer = cancellable_(text);
+    return answer == kYes || answer == kNo ? answer : kCancel;
+  }
   // A message with a list below it; a plain message when the list is empty.
   void Report(const QString& text, MessageKind kind, const QStringList& lines) const {
     if (report_ && !lines.isEmpty())
@@ -47,13 +56,15 @@ class Messenger {
 
  private:
   Function function_;
+  std::function<int(const QString& text)> cancellable_;
   ReportFunction report_;
 };
 
-// The message box on screen.
-int ShowMessageBox(QWidget* parent, const QString& text, MessageKind kind, bool yesNo);
-// Gives box the caption, text, icon and buttons ShowMessageBox shows (No is
-// the default and the answer to Escape).
-void SetUpMessageBox(QMessageBox& box, const QString& text, MessageKind kind, bool yesNo);
+// The message box on screen; withCancel adds Cancel to Yes and No.
+int ShowMessageBox(QWidget* parent, const QString& text, MessageKind kind, bool yesNo, bool withCancel = false);
+// Gives box the caption, text, icon and buttons ShowMessageBox shows: No is
+// the default and the answer to Escape, or Cancel where it is offered, so
+// that a stray key never throws work away.
+void SetUpMessageBox(QMessageBox& box, const QString& text, MessageKind kind, bool yesNo, bool withCancel = false);
 
 }  // namespace dravik::app

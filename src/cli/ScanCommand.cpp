@@ -418,7 +418,8 @@ int Recover(const ScanOptions& options, const SectorReader& reader, const QuickS
                    options.destination->c_str(), failure->path.c_str(), reason.c_str());
     return kExitFailed;
   }
-  SaveControl saveControl(progress.SaveSink());
+  const SelectedFiles selected = CountSelected(store, tree, options.settings, options.filter);
+  SaveControl saveControl(progress.SaveSink(selected.files, selected.bytes));
   std::optional<ntfs::MftRunTable> mftRuns;
   if (tree.Family() == FsFamily::kNtfs) mftRuns = ntfs::MftRunTable::Read(reader, result.params);
   const SaveContext context{reader,      result.params, options.settings, options.filter,

@@ -114,8 +114,11 @@ bool SearchPartitions(const SectorReader& reader, const DiskGeometry& geometry, 
   // order of the candidates read, and so the table, as a full walk has them.
   for (std::uint64_t c = 0; c < geometry.cylinders; ++c) {
     if (!control.Continue()) return true;
-    if (c % 64 == 0) control.ReportPercent(static_cast<int>(100 * c / geometry.cylinders));
     const std::uint64_t first = c * cylinderSectors;
+    if (c % 64 == 0) {
+      control.Count(0, static_cast<std::uint32_t>(table.Count()), first);
+      control.ReportPercent(static_cast<int>(100 * c / geometry.cylinders));
+    }
     if (const std::uint64_t held = searcher.NextHeld(first); cylinderSectors != 0 && held >= first + cylinderSectors) {
       if (held >= cylinderEnd) break;
       const std::uint64_t next = held / cylinderSectors;  // the cylinder of the next held sector
@@ -135,12 +138,14 @@ bool SearchPartitions(const SectorReader& reader, const DiskGeometry& geometry, 
   }
   while (nextAligned < end) {
     if (!control.Continue()) return true;
+    control.Count(0, static_cast<std::uint32_t>(table.Count()), nextAligned);
     control.ReportPercent(static_cast<int>(100 * nextAligned / end));
     const std::uint64_t held = searcher.NextHeld(nextAligned);
     if (held >= end) break;
     nextAligned = std::max(nextAligned, AlignUp(held));
     if (!searchAligned(std::min(end, nextAligned + 64 * kAlignment), end, end)) return true;
   }
+  control.Count(0, static_cast<std::uint32_t>(table.Count()), diskSectors);
   return true;
 }
 

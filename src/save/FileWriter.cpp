@@ -267,7 +267,7 @@ CopiedBytes CopySectorRuns(const SaveContext& context, OutputFile& file, const s
     const std::uint64_t runBytes = run.sectors * kSectorSize;
     for (std::uint64_t at = 0; at < runBytes && written < size;) {
       if (interrupted()) return result;
-      if (forSave) context.control.ReportPercent(size ? static_cast<int>(written * 100 / size) : 0);
+      if (forSave) context.control.ReportWritten(written, size);
       const std::uint64_t left = std::min(runBytes - at, size - written);
       std::uint64_t bytes = left;
       if (!run.firstSector) {

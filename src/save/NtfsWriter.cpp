@@ -139,7 +139,7 @@ CopiedBytes CopyCompressed(const SaveContext& context, OutputFile& out, const Fi
   std::uint64_t& written = result.written;
   while (written < size) {
     if (context.control.StopRequested() || context.control.SkipRequested()) return result;
-    if (forSave) context.control.ReportPercent(static_cast<int>(written * 100 / size));
+    if (forSave) context.control.ReportWritten(written, size);
     std::size_t present = 0;
     std::uint32_t inUnit = 0;
     std::optional<std::uint64_t> cluster;

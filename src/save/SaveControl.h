@@ -27,6 +27,9 @@ struct SaveProgress {
   std::u16string fileName;
   std::uint32_t totalFiles = 0;  // files begun so far
   int percent = 0;               // of the file being written, capped at 99
+  // Bytes of the files before this one (as large as they were to be) and
+  // of this one as far as it is written.
+  std::uint64_t bytesDone = 0;
 };
 
 // A file that is not whole in the destination, or a folder that could not
@@ -159,12 +162,23 @@ class SaveControl {
 
   // A file is begun: counted and shown.
   void Begin(const std::filesystem::path& path, const std::u16string& name) {
-    current_ = {path, name, begun_.fetch_add(1) + 1, 0};
+    doneBytes_ += fileBytes_;
+    fileBytes_ = 0;
+    current_ = {path, name, begun_.fetch_add(1) + 1, 0, doneBytes_};
     if (sink_) sink_(current_);
   }
   void ReportPercent(int percent) {
     current_.percent = percent >= 100 ? 99 : percent;
     if (sink_) sink_(current_);
+  }
+  // The bytes of every file begun, each as large as it was to be; for the
+  // save's end, when the thread that reports has returned.
+  std::uint64_t BytesOfFilesBegun() const { return doneBytes_ + fileBytes_; }
+  // written of the file's size bytes are written.
+  void ReportWritten(std::uint64_t written, std::uint64_t size) {
+    fileBytes_ = size;
+    current_.bytesDone = doneBytes_ + written;
+    ReportPercent(size ? static_cast<int>(written * 100 / size) : 0);
   }
 
   void CountFailedReads(std::uint32_t sectors) { failedReads_.fetch_add(sectors); }
@@ -219,6 +233,8 @@ class SaveControl {
   std::unordered_set<std::string> failedFolders_;
   SaveProgress current_;
   Sink sink_;
+  std::uint64_t doneBytes_ = 0;  // the save's thread's own, as current_ is
+  std::uint64_t fileBytes_ = 0;
 };
 
 }  // namespace dravik

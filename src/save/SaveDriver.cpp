@@ -137,17 +137,65 @@ void SaveFolder(const SaveContext& context, const RecoveryStore& store, const Re
   }
 }
 
-// Writes a file straight into destination; when the destination could not
-// be made, the file is counted against that failure instead.
-void WriteFlat(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index,
-               const std::filesystem::path& destination, const std::optional<SaveFailure>& noDestination) {
-  if (noDestination) {
-    context.control.RecordFolderFailure(*noDestination);
-    CountUnwritable(context, store, family, index, destination, *noDestination);
+// Writes a file into folder; when the folder could not be made, the file is
+// counted against that failure instead.
+void WriteInto(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index,
+               const std::filesystem::path& folder, const std::optional<SaveFailure>& noFolder) {
+  if (noFolder) {
+    context.control.RecordFolderFailure(*noFolder);
+    CountUnwritable(context, store, family, index, folder, *noFolder);
   } else {
-    WriteFile(context, store, family, index, destination);
+    WriteFile(context, store, family, index, folder);
   }
 }
+
+std::uint32_t ParentIdOf(const RecoveryStore& store, FsFamily family, std::size_t index) {
+  return family == FsFamily::kFat ? store.FatFiles()[index].parentId : store.NtfsFiles()[index].parentId;
+}
+
+// Where the files checked one by one go. A file of a partly checked folder
+// goes under that folder's path, as it would with its whole folder, so that
+// unchecking one file never scatters the others into the destination's
+// root. A file whose folder is not checked at all (a file picked by its path
+// on the command line) or that lies in the root goes straight into the
+// destination. Folders are made once, when their first file needs them.
+class LooseFileFolders {
+ public:
+  LooseFileFolders(const RecoveryStore& store, const ResultTree& tree, const std::filesystem::path& destination,
+                   const std::optional<SaveFailure>& noDestination)
+      : store_(store), tree_(tree), destination_(destination), noDestination_(noDestination) {
+    for (std::size_t node = tree.Nodes().size(); node-- > 1;) nodeOf_[tree.Node(node).folderId] = node;
+  }
+
+  struct Place {
+    std::filesystem::path folder;
+    std::optional<SaveFailure> failure;
+  };
+
+  const Place& For(std::size_t index) {
+    const auto node = nodeOf_.find(ParentIdOf(store_, tree_.Family(), index));
+    if (noDestination_ || node == nodeOf_.end() || tree_.Node(node->second).state != CheckState::kPartial) {
+      flat_ = {destination_, noDestination_};
+      return flat_;
+    }
+    auto made = made_.find(node->second);
+    if (made == made_.end()) {
+      std::filesystem::path relative = SafeRelativePath(tree_.PathOf(node->second));
+      std::optional<SaveFailure> failure = MakeFolderBelow(destination_, relative);
+      made = made_.emplace(node->second, Place{destination_ / relative, std::move(failure)}).first;
+    }
+    return made->second;
+  }
+
+ private:
+  const RecoveryStore& store_;
+  const ResultTree& tree_;
+  const std::filesystem::path& destination_;
+  const std::optional<SaveFailure>& noDestination_;
+  std::unordered_map<std::uint32_t, std::size_t> nodeOf_;  // folder id -> its first node
+  std::unordered_map<std::size_t, Place> made_;
+  Place flat_;
+};
 
 // A folder that could not be made (at the level failure names, folder or
 // one above it): kept as a failure, its files counted and named.
@@ -197,14 +245,16 @@ SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& sto
   }
   // Two folders of the tree may share one destination folder (a deleted
   // folder of a live one's name): every live file goes before every deleted one.
+  LooseFileFolders loose(store, tree, destination, noDestination);
   for (const Pass pass : kPasses) {
     for (const MadeFolder& folder : made)
       SaveFolder(context, store, tree, index, destination, folder.relative, folder.folderId, pass);
     for (const std::uint64_t key : tree.CheckedFiles()) {
       if (context.control.StopRequested()) break;
       const auto it = index.find(key);
-      if (it != index.end() && InPass(store, tree.Family(), it->second, pass))
-        WriteFlat(context, store, tree.Family(), it->second, destination, noDestination);
+      if (it == index.end() || !InPass(store, tree.Family(), it->second, pass)) continue;
+      const auto& place = loose.For(it->second);
+      WriteInto(context, store, tree.Family(), it->second, place.folder, place.failure);
     }
   }
   return context.control.Summary();
@@ -218,7 +268,7 @@ SaveSummary SaveCheckedList(const SaveContext& context, const RecoveryStore& sto
     for (const std::size_t record : records) {
       if (context.control.StopRequested()) break;
       if (record < files && InPass(store, family, record, pass))
-        WriteFlat(context, store, family, record, destination, noDestination);
+        WriteInto(context, store, family, record, destination, noDestination);
     }
   }
   return context.control.Summary();

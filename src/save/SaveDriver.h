@@ -1,8 +1,9 @@
 #pragma once
 // Saving what is checked in the result tree: checked folders are recreated
-// below the destination with their files; files checked on their own are
-// written flat into the destination. Saving the files checked in the search
-// results: flat into the destination. How every file went is counted in the
+// below the destination with their files; files checked on their own go
+// under their folder's path when that folder is partly checked, and flat
+// into the destination otherwise (root files, a file picked by its path).
+// Saving the files checked in the search results: flat into the destination. How every file went is counted in the
 // context's SaveControl (see SaveControl::Summary).
 
 #include <cstdint>

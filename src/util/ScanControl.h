@@ -4,10 +4,12 @@
 // for progress. The engine never sleeps to show progress.
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 
@@ -21,10 +23,14 @@ struct ProgressUpdate {
 // The counters a scan keeps while it works, for a front end that shows
 // them: read at any time from another thread.
 struct ScanTally {
+  static constexpr std::size_t kFound = 4;
   std::uint32_t folders = 0;
   std::uint32_t files = 0;
   std::uint64_t sector = 0;      // the sector being read
   std::u16string lastName;       // the folder or file found last
+  // A search's own counts of what it has found so far (the Extensive Scan's
+  // boot sectors, index records, ...), in the order the search names them.
+  std::array<std::uint64_t, kFound> found{};
 };
 
 class ScanControl {
@@ -72,13 +78,20 @@ class ScanControl {
     files_.store(files, std::memory_order_relaxed);
     sector_.store(sector, std::memory_order_relaxed);
   }
+  // A search's counts of what it has found so far (see ScanTally::found).
+  void CountFound(std::initializer_list<std::uint64_t> counts) {
+    std::size_t i = 0;
+    for (const std::uint64_t count : counts)
+      if (i < found_.size()) found_[i++].store(count, std::memory_order_relaxed);
+  }
   void CountName(const std::u16string& name) {
     std::lock_guard lock(nameMutex_);
     lastName_ = name;
   }
   ScanTally Counts() const {
     ScanTally counts{folders_.load(std::memory_order_relaxed), files_.load(std::memory_order_relaxed),
-                      sector_.load(std::memory_order_relaxed), {}};
+                      sector_.load(std::memory_order_relaxed), {}, {}};
+    for (std::size_t i = 0; i < found_.size(); ++i) counts.found[i] = found_[i].load(std::memory_order_relaxed);
     std::lock_guard lock(nameMutex_);
     counts.lastName = lastName_;
     return counts;
@@ -93,6 +106,7 @@ class ScanControl {
   std::atomic<std::uint32_t> folders_{0};
   std::atomic<std::uint32_t> files_{0};
   std::atomic<std::uint64_t> sector_{0};
+  std::array<std::atomic<std::uint64_t>, ScanTally::kFound> found_{};
   mutable std::mutex nameMutex_;
   std::u16string lastName_;
 };

@@ -40,6 +40,10 @@ class FileListSortTest : public ::testing::Test {
                           .modificationTime = moment, .size = f.size, .dataRecordLba = 1000u + id});
       ++id;
     }
+    // A second folder whose names differ by the numbers in them.
+    store_.AddNtfsFolder({.name = u"music", .id = 80, .parentId = kNtfsRootId});
+    for (const std::u16string name : {u"song_10.mp3", u"Song_2.mp3", u"song_1.mp3", u"song_009.mp3", u"song_2a.mp3"})
+      store_.AddNtfsFile({.name = name, .id = id, .parentId = 80, .size = 1, .dataRecordLba = 1000u + id++});
     tree_.emplace(ResultTree::Build(store_, FsFamily::kNtfs));
     model_.SetTree(&*tree_, &store_);
     Show();
@@ -74,17 +78,30 @@ TEST_F(FileListSortTest, NameSizeAndTimeKeepParentFoldersFirstAndRowsWhole) {
   EXPECT_EQ(Rows(), (Texts{"Parent...", "Zeta", "alpha", "d:5:1104", "c.txt:10:1102", "B2.doc:30:1103",
                           "b.TXT:10:1100", "A.txt:30:1101"}));
 
-  // Equal sizes keep the order of the list as it was shown.
+  // Listed again, the folder keeps the chosen order; equal sizes keep the order the list had.
   Show();
+  EXPECT_EQ(Rows()[3], "d:5:1104");
   model_.sort(FileListModel::kSize, Qt::DescendingOrder);
-  EXPECT_EQ(Rows(), (Texts{"Parent...", "Zeta", "alpha", "A.txt:30:1101", "B2.doc:30:1103", "b.TXT:10:1100",
-                          "c.txt:10:1102", "d:5:1104"}));
+  EXPECT_EQ(Rows(), (Texts{"Parent...", "Zeta", "alpha", "B2.doc:30:1103", "A.txt:30:1101", "c.txt:10:1102",
+                          "b.TXT:10:1100", "d:5:1104"}));
   model_.sort(FileListModel::kModified, Qt::AscendingOrder);
   EXPECT_EQ(Rows(), (Texts{"Parent...", "Zeta", "alpha", "d:5:1104", "A.txt:30:1101", "B2.doc:30:1103",
                           "b.TXT:10:1100", "c.txt:10:1102"}));
   model_.sort(FileListModel::kType, Qt::AscendingOrder);
   EXPECT_EQ(Rows(), (Texts{"Parent...", "Zeta", "alpha", "B2.doc:30:1103", "d:5:1104", "A.txt:30:1101",
                           "b.TXT:10:1100", "c.txt:10:1102"}));
+}
+
+TEST_F(FileListSortTest, NamesSortByTheValueOfTheirNumbersAndTheSortHoldsInTheNextFolder) {
+  using Texts = std::vector<std::string>;
+  model_.sort(FileListModel::kName, Qt::DescendingOrder);
+  model_.ShowFolder(*tree_->FindFolder(u"music"), filter_);
+  EXPECT_EQ(Rows(), (Texts{"Parent...", "song_10.mp3:1:1105", "song_009.mp3:1:1108", "song_2a.mp3:1:1109",
+                          "Song_2.mp3:1:1106", "song_1.mp3:1:1107"}));
+  // Column -1 lists folders as the engine does again.
+  model_.sort(-1, Qt::AscendingOrder);
+  model_.ShowFolder(*tree_->FindFolder(u"music"), filter_);
+  EXPECT_EQ(Rows()[1], "song_10.mp3:1:1105");
 }
 
 }  // namespace

@@ -21,6 +21,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScreen>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -48,11 +50,16 @@
 #include "preview/MediaViewer.h"
 #include "preview/OfficeViewer.h"
 #include "preview/PreviewPane.h"
+#include "snapshot/SnapshotTexts.h"
 
 using namespace dravik::app;
 
 int main(int argc, char** argv) {
   QStandardPaths::setTestModeEnabled(true);
+  // No layout kept by an earlier run: the window opens as a first start does.
+  QTemporaryDir settings;
+  qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   QApplication application(argc, argv);
   if (argc != 3 && argc != 4) {
     std::fprintf(stderr, "usage: dravik_gui_screens IMAGE OUTDIR [PREVIEWDIR]\n");
@@ -63,7 +70,6 @@ int main(int argc, char** argv) {
   MainWindow window;
   Wizard* wizard = window.wizard();
   wizard->messenger().SetFunction([](const QString&, MessageKind, bool) { return kNo; });
-  window.resize(window.minimumSize());
   window.show();
   int shot = 0;
   const auto grabWidget = [&](QWidget& widget, const char* name) {
@@ -72,10 +78,28 @@ int main(int argc, char** argv) {
     widget.grab().save(path);
     std::printf("%s\n", path.toLocal8Bit().constData());
   };
-  const auto grab = [&](const char* name) { grabWidget(window, name); };
+  // Says so when a dialog or the window does not fit the screen, or a
+  // button of the page shown is cut or off the screen.
+  const auto checkFit = [&](QWidget& widget, const char* name) {
+    const QRect screen = widget.screen()->availableGeometry();
+    if (!screen.contains(widget.frameGeometry()))
+      std::printf("  does not fit: %s is %dx%d on a screen of %dx%d\n", name, widget.frameGeometry().width(),
+                  widget.frameGeometry().height(), screen.width(), screen.height());
+    for (QPushButton* button : widget.findChildren<QPushButton*>()) {
+      if (!button->isVisible()) continue;
+      const QRect global(button->mapToGlobal(QPoint(0, 0)), button->size());
+      if (button->visibleRegion().boundingRect() != button->rect() || !screen.contains(global))
+        std::printf("  cut or off the screen: \"%s\" on %s\n", button->text().toLocal8Bit().constData(), name);
+    }
+  };
+  const auto grab = [&](const char* name) {
+    checkFit(window, name);
+    grabWidget(window, name);
+  };
   // A dialog shown beside the window, grabbed, and closed again.
   const auto grabDialog = [&](QDialog& dialog, const char* name) {
     dialog.show();
+    checkFit(dialog, name);
     grabWidget(dialog, name);
     dialog.close();
   };
@@ -87,8 +111,12 @@ int main(int argc, char** argv) {
   QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000);
   grab("partition");
   wizard->partition->partitions->setCurrentItem(wizard->partition->partitions->topLevelItem(0)->child(1));
+  // Held at its first step, so that the progress pane is seen while the scan runs.
+  wizard->worker().HoldNextStart();
   QTest::mouseClick(wizard->partition->buttons.forward, Qt::LeftButton);
+  QTest::qWait(1500);
   grab("scanning");
+  wizard->worker().Resume();
   QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 60000);
   wizard->results->OpenRow(1);
   grab("results");
@@ -118,6 +146,11 @@ int main(int argc, char** argv) {
     FileFiltersDialog filtersDialog(filters, wizard->messenger(), &window);
     grabDialog(filtersDialog, "file-filters");
 
+    // The question before results are left, with its Cancel.
+    QMessageBox question(&window);
+    SetUpMessageBox(question, dravik::SnapshotTexts::kSaveOnBack, MessageKind::kQuestion, true, true);
+    grabDialog(question, "snapshot-question");
+
     // The results page while filters are on, then with them cleared.
     wizard->session().filter.Add(u"*.txt");
     wizard->session().filter.Add(u"report*");
@@ -139,6 +172,9 @@ int main(int argc, char** argv) {
     SaveReportDialog report(SaveProgressDialog::SummaryText(summary, false), MessageKind::kError,
                             SaveProgressDialog::ReportLines(summary), &window);
     grabDialog(report, "save-report");
+    // The save window as it opens, before its first file.
+    SaveProgressDialog saving(wizard->session(), wizard->messenger(), &window);
+    grabDialog(saving, "save-progress");
 
     // A text file of the first sub-folder in the preview pane.
     results->OpenRow(1);

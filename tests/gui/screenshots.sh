@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# One PNG per wizard page of dravik-vhd on the demo image, at 100 % and at
-# 200 % scale, under Xvfb when it is there (else on the offscreen platform).
+# One PNG per wizard page of dravik-vhd on the demo image, at 100 %, 150 %
+# and 200 % scale on a laptop screen of 1366x768, under Xvfb when it is
+# there (else on the offscreen platform, with a screen of that size). Lines
+# starting "  does not fit" or "  cut or off the screen" name what a person
+# could not reach.
 #
 #   tests/gui/screenshots.sh [BUILD_DIR] [IMAGE]
 #
-# Writes BUILD_DIR/screenshots/scale-1 and scale-2 (BUILD_DIR defaults to
-# build/). Build first (./test builds dravik_gui_screens).
+# Writes BUILD_DIR/screenshots/scale-1, scale-1.5 and scale-2 (BUILD_DIR
+# defaults to build/). Build first (./test builds dravik_gui_screens).
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build}" && pwd)
@@ -53,12 +56,14 @@ msp.add_text('Floor plan', dxfattribs={'height': 6}).set_placement((5, 65))
 doc.saveas('7-plan.dxf')
 PY
 ) || { echo "screenshots: could not make the preview samples" >&2; exit 1; }
-for scale in 1 2; do
+SCREEN_CONFIG=$BUILD/screenshots/laptop-screen.json
+echo '{"screens": [{"name": "laptop", "x": 0, "y": 0, "width": 1366, "height": 768}]}' > "$SCREEN_CONFIG"
+for scale in 1 1.5 2; do
   out=$BUILD/screenshots/scale-$scale
   rm -rf "$out"
   if command -v xvfb-run >/dev/null; then
-    QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 2560x1600x24" "$SCREENS" "$IMAGE" "$out" "$SAMPLES"
+    QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 1366x768x24" "$SCREENS" "$IMAGE" "$out" "$SAMPLES"
   else
-    QT_SCALE_FACTOR=$scale QT_QPA_PLATFORM=offscreen "$SCREENS" "$IMAGE" "$out" "$SAMPLES"
+    QT_SCALE_FACTOR=$scale QT_QPA_PLATFORM="offscreen:configfile=$SCREEN_CONFIG" "$SCREENS" "$IMAGE" "$out" "$SAMPLES"
   fi
 done

@@ -13,6 +13,34 @@ namespace {
 const QColor kDeletedText(255, 0, 0);
 const QColor kParentGround(255, 202, 149);
 
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+// Names as a person reads them: a run of digits by its value ("song_2"
+// before "song_10"), anything else character by character. Callers fold the
+// case first.
+bool NaturalLess(std::u16string_view a, std::u16string_view b) {
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (!IsDigit(a[i]) || !IsDigit(b[j])) {
+      if (a[i] != b[j]) return a[i] < b[j];
+      ++i;
+      ++j;
+      continue;
+    }
+    std::size_t aEnd = i, bEnd = j;
+    while (aEnd < a.size() && IsDigit(a[aEnd])) ++aEnd;
+    while (bEnd < b.size() && IsDigit(b[bEnd])) ++bEnd;
+    // Leading zeros do not count: the longer run of significant digits is the larger number.
+    while (i + 1 < aEnd && a[i] == u'0') ++i;
+    while (j + 1 < bEnd && b[j] == u'0') ++j;
+    if (aEnd - i != bEnd - j) return aEnd - i < bEnd - j;
+    if (const int c = a.substr(i, aEnd - i).compare(b.substr(j, bEnd - j)); c != 0) return c < 0;
+    i = aEnd;
+    j = bEnd;
+  }
+  return a.size() - i < b.size() - j;
+}
+
 }  // namespace
 
 FileListModel::FileListModel(QObject* parent)
@@ -34,6 +62,7 @@ void FileListModel::ShowFolder(std::size_t node, const FilterList& filter) {
   beginResetModel();
   node_ = node;
   rows_ = tree_ ? tree_->ShowFolder(tree_->Node(node).folderId, filter) : std::vector<ListRow>{};
+  if (sortColumn_ >= 0) SortRows(sortColumn_, sortOrder_);
   endResetModel();
 }
 
@@ -135,8 +164,16 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
 }
 
 void FileListModel::sort(int column, Qt::SortOrder order) {
-  if (rows_.empty()) return;
+  sortColumn_ = column >= 0 && column < kColumns ? column : -1;
+  sortOrder_ = order;
+  if (rows_.empty() || sortColumn_ < 0) return;
   beginResetModel();
+  SortRows(column, order);
+  endResetModel();
+}
+
+void FileListModel::SortRows(int column, Qt::SortOrder order) {
+  if (rows_.empty()) return;
   // "Parent..." stays first, folders before files, then the column's order,
   // ties kept in list order. The sort runs over the rows' positions and their
   // keys taken out once into small arrays (each name lowered once, not at
@@ -145,7 +182,7 @@ void FileListModel::sort(int column, Qt::SortOrder order) {
   // sorting the rows themselves takes.
   const std::size_t first = rows_.front().kind == ListRow::Kind::kParent ? 1 : 0;
   const std::size_t count = rows_.size();
-  const bool byName = column <= kName || column >= kColumns;  // also a column without a key of its own
+  const bool byName = column == kName;
   const bool byType = column == kType;
   const auto seconds = [](const std::optional<UnixTime>& time) {
     // Flipping the sign bit keeps the order of signed seconds as unsigned numbers.
@@ -166,7 +203,7 @@ void FileListModel::sort(int column, Qt::SortOrder order) {
                                               : row.id);
   }
   const auto less = [&](std::size_t i, std::size_t j) {
-    if (byName) return names[i] < names[j];
+    if (byName) return NaturalLess(names[i], names[j]);
     if (byType) return rows_[i].type < rows_[j].type;
     return numbers[i] < numbers[j];
   };
@@ -190,7 +227,6 @@ void FileListModel::sort(int column, Qt::SortOrder order) {
     rows_[to] = std::move(held);
     placed[to] = true;
   }
-  endResetModel();
 }
 
 }  // namespace dravik::app

@@ -1,6 +1,7 @@
 #pragma once
 // The contents of the folder shown: the "Parent..." row, the sub-folders
-// and the files, as the engine lists them, with their check boxes kept in
+// and the files, as the engine lists them or in the order chosen last
+// (names as a person reads them: numbers by value, case folded), with their check boxes kept in
 // the engine's ResultTree. Names are editable: a rename reaches the store,
 // so the item is saved under its new name.
 
@@ -32,6 +33,8 @@ class FileListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
+  // Sorts the rows; the folders listed afterwards keep this order, until a
+  // sort by column -1 lists them as the engine does.
   void sort(int column, Qt::SortOrder order) override;
 
  Q_SIGNALS:
@@ -41,11 +44,14 @@ class FileListModel : public QAbstractTableModel {
 
  private:
   bool Rename(int row, const QString& name);
+  void SortRows(int column, Qt::SortOrder order);
 
   ResultTree* tree_ = nullptr;
   RecoveryStore* store_ = nullptr;
   std::size_t node_ = ResultTree::kRoot;
   std::vector<ListRow> rows_;
+  int sortColumn_ = -1;
+  Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
   // The style's icons, made once: the style builds an icon anew at each
   // request, reading its images, and the view asks for one per row painted.
   QIcon parentIcon_;

@@ -4,6 +4,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppTexts.h"
+#include "app/ProgressTimes.h"
 #include "app/Session.h"
 #include "raw/CarveWriter.h"
 #include "save/SaveDriver.h"
@@ -76,9 +78,17 @@ SaveProgressDialog::SaveProgressDialog(Session& session, const Messenger& messen
   name_ = new QLabel;
   name_->setTextFormat(Qt::PlainText);
   total_ = new QLabel(QStringLiteral("0"));
+  files_ = new QLabel;
+  bytes_ = new QLabel;
+  elapsed_ = new QLabel;
+  left_ = new QLabel;
   form->addRow(tr("Path:"), path_);
   form->addRow(tr("File Name:"), name_);
   form->addRow(tr("Total Files:"), total_);
+  form->addRow(tr("Progress:"), files_);
+  form->addRow(tr("Written:"), bytes_);
+  form->addRow(tr("Elapsed Time:"), elapsed_);
+  form->addRow(tr("Time Left:"), left_);
   layout->addLayout(form);
   bar_ = new QProgressBar;
   bar_->setRange(0, 100);
@@ -90,6 +100,8 @@ SaveProgressDialog::SaveProgressDialog(Session& session, const Messenger& messen
   skip_->setToolTip(AppTexts::kSkipFileTip);
   stop_ = new QPushButton(AppTexts::kStopSaving);
   stop_->setToolTip(AppTexts::kStopSavingTip);
+  // Enter left over from the question that started the save must not cut a file short.
+  for (QPushButton* button : {skip_, stop_}) button->setAutoDefault(false);
   buttons->addWidget(skip_);
   buttons->addWidget(stop_);
   layout->addLayout(buttons);
@@ -103,7 +115,35 @@ SaveProgressDialog::~SaveProgressDialog() {
   if (thread_.joinable()) thread_.join();
 }
 
+void SaveProgressDialog::CountWhatIsToBeSaved() {
+  const Session& s = session_;
+  if (s.traceTree) {
+    filesToSave_ = s.traceTree->Checked().size();
+  } else if (records_) {
+    const bool fat = s.tree->Family() == FsFamily::kFat;
+    const std::size_t listed = fat ? s.store.FatFiles().size() : s.store.NtfsFiles().size();
+    for (const std::size_t record : *records_) {
+      if (record >= listed) continue;
+      const std::u16string& name = fat ? s.store.FatFiles()[record].name : s.store.NtfsFiles()[record].name;
+      const bool deleted = fat ? s.store.FatFiles()[record].deleted : s.store.NtfsFiles()[record].deleted;
+      if (LeftOutBySettings(s.settings, s.filter, name, deleted) != LeftOut::kNo) continue;
+      ++filesToSave_;
+      bytesToSave_ += fat ? s.store.FatFiles()[record].size : s.store.NtfsFiles()[record].size;
+    }
+  } else {
+    const SelectedFiles selected = CountSelected(s.store, *s.tree, s.settings, s.filter);
+    filesToSave_ = selected.files;
+    bytesToSave_ = selected.bytes;
+  }
+}
+
+QString SaveProgressDialog::FilesText() const { return files_->text(); }
+QString SaveProgressDialog::BytesText() const { return bytes_->text(); }
+
 int SaveProgressDialog::exec() {
+  CountWhatIsToBeSaved();
+  clock_.start();
+  Deliver();
   // The save runs with the session as it stands; the dialog is modal, so
   // nothing changes the tree or the settings meanwhile.
   thread_ = std::thread([this] {
@@ -150,6 +190,20 @@ void SaveProgressDialog::Deliver() {
   name_->setText(QString::fromStdU16String(progress.fileName));
   total_->setText(QString::number(progress.totalFiles));
   bar_->setValue(progress.percent);
+  files_->setText(tr("File %1 of %2").arg(progress.totalFiles).arg(filesToSave_));
+  const QLocale locale;
+  const auto size = [&](std::uint64_t bytes) {
+    return locale.formattedDataSize(static_cast<qint64>(bytes), 1, QLocale::DataSizeTraditionalFormat);
+  };
+  bytes_->setText(bytesToSave_ > 0 ? tr("%1 of %2").arg(size(progress.bytesDone), size(bytesToSave_))
+                                   : size(progress.bytesDone));
+  const qint64 elapsed = clock_.elapsed();
+  elapsed_->setText(ClockText(elapsed));
+  const double done = bytesToSave_ > 0 ? static_cast<double>(progress.bytesDone) / static_cast<double>(bytesToSave_)
+                      : filesToSave_ > 0 ? static_cast<double>(progress.totalFiles) / static_cast<double>(filesToSave_)
+                                         : 0;
+  const auto left = TimeLeft(elapsed, done);
+  left_->setText(left ? ClockText(*left) : QString());
 }
 
 void SaveProgressDialog::Hold(bool held) {
@@ -174,6 +228,10 @@ void SaveProgressDialog::OnStop() {
 
 void SaveProgressDialog::Finish() {
   if (thread_.joinable()) thread_.join();
+  {
+    std::lock_guard lock(mutex_);
+    latest_.bytesDone = control_.BytesOfFilesBegun();
+  }
   Deliver();
   if (summary_) {
     stop_->setEnabled(false);

@@ -1,6 +1,7 @@
 #pragma once
 // Runs one save of the checked items on a thread of its own and shows which
-// file is written and how far it has got. Stop Saving asks first (the save
+// file is written and how far it has got: file N of the M to save, bytes
+// written of the checked total, the time spent and the time left. Stop Saving asks first (the save
 // waits at its next block while the question is open); Skip File ends the
 // file being written; the window does not close while the save runs. At the
 // end it says plainly how the save went: success only when every file was
@@ -8,6 +9,7 @@
 // after a stop) with the list of every file that is not whole.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
@@ -42,6 +44,9 @@ class SaveProgressDialog : public QDialog {
   const std::optional<SaveSummary>& Summary() const { return summary_; }
   bool Stopped() const { return stopped_; }
   QPushButton* StopButton() const { return stop_; }
+  // "File N of M", and the bytes written of the total ("3.2 MB of 12.5 MB").
+  QString FilesText() const;
+  QString BytesText() const;
   QPushButton* SkipButton() const { return skip_; }
 
   // Called on the save's thread with every progress report, before the save
@@ -64,13 +69,23 @@ class SaveProgressDialog : public QDialog {
   void OnStop();
   void Finish();
   void Hold(bool held);
+  // How many files the save is to write and how many bytes they hold (0
+  // when not known ahead, as for carved files).
+  void CountWhatIsToBeSaved();
 
   Session& session_;
   const Messenger& messenger_;
   QLabel* path_;
   QLabel* name_;
   QLabel* total_;
+  QLabel* files_;
+  QLabel* bytes_;
+  QLabel* elapsed_;
+  QLabel* left_;
   QProgressBar* bar_;
+  QElapsedTimer clock_;
+  std::uint64_t filesToSave_ = 0;
+  std::uint64_t bytesToSave_ = 0;
   QPushButton* stop_;
   QPushButton* skip_;
   SaveControl control_;

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppTexts.h"
+#include "app/ScreenFit.h"
 
 namespace dravik::app {
 
@@ -70,7 +71,7 @@ SaveReportDialog::SaveReportDialog(const QString& text, MessageKind kind, const 
   connect(saveList, &QPushButton::clicked, this, &SaveReportDialog::AskAndSave);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-  resize(em * 60, sizeHint().height() + list->fontMetrics().lineSpacing() * 8);
+  resize(FitScreen(this, QSize(em * 60, sizeHint().height() + list->fontMetrics().lineSpacing() * 8)));
 }
 
 void SaveReportDialog::AskAndSave() {

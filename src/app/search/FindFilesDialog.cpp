@@ -10,6 +10,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "app/ScreenFit.h"
 #include "app/search/FoundFilesModel.h"
 #include "app/search/SearchTexts.h"
 #include "app/wizard/Wizard.h"
@@ -19,8 +20,8 @@ namespace dravik::app {
 FindFilesDialog::FindFilesDialog(Wizard& wizard, QWidget* parent) : QDialog(parent), wizard_(wizard) {
   setWindowTitle(SearchTexts::kFindTitle);
   setModal(true);
-  resize(820, 520);
   BuildLayout();
+  resize(FitScreen(this, QSize(820, 520)));
   connect(start, &QPushButton::clicked, this, &FindFilesDialog::StartSearch);
   connect(stop, &QPushButton::clicked, this, &FindFilesDialog::StopSearch);
   connect(selectAll, &QPushButton::clicked, this, &FindFilesDialog::SelectAll);

@@ -13,6 +13,7 @@
 #include "app/wizard/CapacityChart.h"
 #include "app/wizard/InfoPane.h"
 #include "app/wizard/ProgressPane.h"
+#include "app/wizard/Scrolling.h"
 
 namespace dravik::app {
 
@@ -21,6 +22,7 @@ DrivePage::DrivePage(QWidget* parent) : QWidget(parent) {
   mode = new QLabel;
   layout->addWidget(mode);
   splitter = new QSplitter;
+  splitter->setObjectName(QStringLiteral("driveSplitter"));
   devices = new QTreeWidget;
   devices->setHeaderHidden(true);
   devices->setMinimumWidth(200);
@@ -39,9 +41,12 @@ DrivePage::DrivePage(QWidget* parent) : QWidget(parent) {
   progress->hide();
   pane->addWidget(progress);
   pane->addStretch();
-  splitter->addWidget(right);
+  splitter->addWidget(Scrolling(right));
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({260, 600});
+  const QList<int> splitterSizes{260, 600};
+  splitter->setSizes(splitterSizes);
+  // Reset Layout sizes it so again.
+  splitter->setProperty("builtSizes", QVariant::fromValue(splitterSizes));
   layout->addWidget(splitter, 1);
   buttons = PageButtons::AddTo(this, layout, QStyle::SP_ArrowForward, tr("Next"));
   FillDevices(false);

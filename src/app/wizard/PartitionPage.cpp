@@ -15,6 +15,7 @@
 
 #include "app/wizard/InfoPane.h"
 #include "app/wizard/ProgressPane.h"
+#include "app/wizard/Scrolling.h"
 
 namespace dravik::app {
 
@@ -23,6 +24,7 @@ PartitionPage::PartitionPage(QWidget* parent) : QWidget(parent) {
   mode = new QLabel;
   layout->addWidget(mode);
   splitter = new QSplitter;
+  splitter->setObjectName(QStringLiteral("partitionSplitter"));
   partitions = new QTreeWidget;
   partitions->setHeaderHidden(true);
   partitions->setMinimumWidth(200);
@@ -48,9 +50,12 @@ PartitionPage::PartitionPage(QWidget* parent) : QWidget(parent) {
   progress->hide();
   pane->addWidget(progress);
   pane->addStretch();
-  splitter->addWidget(right);
+  splitter->addWidget(Scrolling(right));
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({260, 600});
+  const QList<int> splitterSizes{260, 600};
+  splitter->setSizes(splitterSizes);
+  // Reset Layout sizes it so again.
+  splitter->setProperty("builtSizes", QVariant::fromValue(splitterSizes));
   layout->addWidget(splitter, 1);
   buttons = PageButtons::AddTo(this, layout, QStyle::SP_MediaPlay, tr("Scan"));
 }

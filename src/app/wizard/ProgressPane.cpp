@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppTexts.h"
+#include "app/ProgressTimes.h"
 #include "app/wizard/InfoPane.h"
 
 namespace dravik::app {
@@ -19,6 +20,16 @@ ProgressPane::ProgressPane(QWidget* parent) : QWidget(parent) {
   bar_ = new QProgressBar;
   bar_->setRange(0, 100);
   layout->addWidget(bar_);
+  auto* times = new QHBoxLayout;
+  elapsed_ = new QLabel;
+  left_ = new QLabel;
+  times->addWidget(elapsed_);
+  times->addSpacing(24);
+  times->addWidget(left_);
+  times->addStretch();
+  layout->addLayout(times);
+  clock_.start();
+  UpdateTimes();
   grid_ = new QGridLayout;
   grid_->setColumnStretch(1, 1);
   grid_->setHorizontalSpacing(16);
@@ -56,19 +67,34 @@ void ProgressPane::Reset() {
   bar_->setValue(0);
   for (auto& [label, value] : counters_) value->setText(QStringLiteral("0"));
   ShowDetails(true);
+  clock_.restart();
+  UpdateTimes();
+}
+
+QString ProgressPane::ElapsedText() const { return ClockText(clock_.elapsed()); }
+
+QString ProgressPane::TimeLeftText() const {
+  const auto left = TimeLeft(clock_.elapsed(), bar_->value() / 100.0);
+  return left ? ClockText(*left) : QString();
+}
+
+void ProgressPane::UpdateTimes() {
+  elapsed_->setText(tr("Elapsed Time : %1").arg(ElapsedText()));
+  const QString left = TimeLeftText();
+  left_->setText(left.isEmpty() ? QString() : tr("Time Left : %1").arg(left));
 }
 
 void ProgressPane::SetStatus(const QString& text, int percent) {
   // Progress counters in the status line ("Reading Sector ...") are details.
   if (!text.isEmpty() && (shown_ || !text.startsWith(QStringLiteral("Reading Sector ")))) status_->setText(text);
   if (percent >= 0) bar_->setValue(std::min(percent, 99));
+  UpdateTimes();
 }
 
-void ProgressPane::SetCounts(const ScanTally& counts) {
+void ProgressPane::SetCounts(const std::vector<QString>& values) {
+  UpdateTimes();
   if (!shown_) return;
-  const QString values[] = {QString::number(counts.folders), QString::number(counts.files),
-                            QString::number(counts.sector), QString::fromStdU16String(counts.lastName)};
-  for (std::size_t i = 0; i < counters_.size() && i < 4; ++i) counters_[i].second->setText(values[i]);
+  for (std::size_t i = 0; i < counters_.size() && i < values.size(); ++i) counters_[i].second->setText(values[i]);
 }
 
 void ProgressPane::ShowDetails(bool shown) {

@@ -66,6 +66,7 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   traceTreeModel = new TraceTreeModel(this);
   traceListModel = new TraceListModel(this);
   splitter = new QSplitter;
+  splitter->setObjectName(QStringLiteral("resultsSplitter"));
   folders = new QTreeView;
   folders->setHeaderHidden(true);
   folders->setUniformRowHeights(true);
@@ -86,22 +87,31 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   views->addWidget(details);
   views->addWidget(icons);
   listAndPreview = new QSplitter(Qt::Vertical);
+  listAndPreview->setObjectName(QStringLiteral("listAndPreview"));
   listAndPreview->addWidget(views);
   preview = new preview::PreviewPane;
   listAndPreview->addWidget(preview);
   listAndPreview->setStretchFactor(0, 3);
   listAndPreview->setStretchFactor(1, 2);
-  listAndPreview->setSizes({300, 220});
+  const QList<int> listAndPreviewSizes{300, 220};
+  listAndPreview->setSizes(listAndPreviewSizes);
+  // Reset Layout sizes it so again.
+  listAndPreview->setProperty("builtSizes", QVariant::fromValue(listAndPreviewSizes));
   splitter->addWidget(listAndPreview);
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({260, 640});
+  const QList<int> splitterSizes{260, 640};
+  splitter->setSizes(splitterSizes);
+  // Reset Layout sizes it so again.
+  splitter->setProperty("builtSizes", QVariant::fromValue(splitterSizes));
   layout->addWidget(splitter, 1);
   auto* buttons = new QHBoxLayout;
   home = new QPushButton(style()->standardIcon(QStyle::SP_DirHomeIcon), tr("Home"));
   back = new QPushButton(style()->standardIcon(QStyle::SP_ArrowBack), tr("Back"));
   selectedSize = new QLabel(QString::fromStdString(SelectedSizeText(0)));
   recover = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), AppTexts::kRecoverButton);
-  recover->setDefault(true);
+  // A save starts only from a click or its own keys: never from Enter, which
+  // may be meant for the list or left over from a message box just closed.
+  for (QPushButton* button : {home, back, recover}) button->setAutoDefault(false);
   buttons->addWidget(home);
   buttons->addWidget(back);
   buttons->addStretch();
@@ -112,7 +122,18 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
 
   AttachModels(treeModel, listModel, {200, 100, 100, 150, 150, 150});
   // Both tree models number their nodes in the indexes' internal ids.
-  connect(folders, &QTreeView::clicked, this, [this](const QModelIndex& index) { ShowNode(index.internalId()); });
+  // A click anywhere on a folder, its check box too, highlights and lists it.
+  connect(folders, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+    folders->setCurrentIndex(index);
+    ShowNode(index.internalId());
+  });
+  folders->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(folders, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const QModelIndex index = folders->indexAt(at);
+    if (!index.isValid() || trace_ || !tree_) return;
+    folders->setCurrentIndex(index);
+    Q_EMIT FolderMenuAsked(folders->viewport()->mapToGlobal(at), index.internalId());
+  });
   connect(details, &QTreeView::activated, this, [this](const QModelIndex& index) { OpenRow(index.row()); });
   connect(icons, &QListView::activated, this, [this](const QModelIndex& index) { OpenRow(index.row()); });
   connect(treeModel, &FolderTreeModel::ChecksChanged, this, [this] {
@@ -197,12 +218,24 @@ void ResultsPage::SetResult(ResultTree* tree, RecoveryStore* store) {
 
 void ResultsPage::ShowNode(std::size_t node) {
   if (trace_) {
+    if (node != traceListModel->Node()) {
+      preview->Clear();
+      Q_EMIT FolderChanged();
+    }
     traceListModel->ShowNode(node);
     return;
   }
   if (!tree_ || !filter_) return;
   if (listModel->FolderNode() == node && listModel->rowCount() > 0) return;
   WaitCursor wait;
+  ListFolder(node);
+}
+
+void ResultsPage::ListFolder(std::size_t node) {
+  if (node != listModel->FolderNode()) {
+    preview->Clear();
+    Q_EMIT FolderChanged();
+  }
   listModel->ShowFolder(node, *filter_);
 }
 
@@ -245,7 +278,7 @@ void ResultsPage::OpenRow(int row) {
   folders->expand(index);
   WaitCursor wait;
   folders->setCurrentIndex(index);
-  listModel->ShowFolder(node, *filter_);
+  ListFolder(node);
 }
 
 void ResultsPage::SetViewStyle(ViewStyle style) {
@@ -310,6 +343,32 @@ std::optional<ItemProperties> ResultsPage::CurrentProperties() const {
 
 void ResultsPage::ShowProperties() {
   const auto properties = CurrentProperties();
+  if (!properties) return;
+  PropertiesDialog dialog(*properties, this);
+  dialog.exec();
+}
+
+void ResultsPage::SetFolderChecked(std::size_t node, bool checked) {
+  if (!tree_ || node >= tree_->Nodes().size()) return;
+  const CheckState wanted = checked ? CheckState::kChecked : CheckState::kUnchecked;
+  // A partly checked folder may take two clicks: one to settle it, one to turn it.
+  for (int click = 0; click < 2 && tree_->Node(node).state != wanted; ++click)
+    treeModel->setData(treeModel->IndexOf(node), checked ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+}
+
+std::optional<ItemProperties> ResultsPage::FolderProperties(std::size_t node) const {
+  if (!tree_ || !store_ || node >= tree_->Nodes().size()) return std::nullopt;
+  ListRow row{ListRow::Kind::kFolder, tree_->Node(node).label, "Folder", {}, "", "", node, false, 0, {}, {}};
+  if (node != ResultTree::kRoot) {
+    const TreeNode& parent = tree_->Node(tree_->Node(node).parent);
+    for (const ListRow& listed : tree_->ShowFolder(parent.folderId, FilterList{}))
+      if (listed.kind == ListRow::Kind::kFolder && listed.id == node) row = listed;
+  }
+  return PropertiesOf(*store_, *tree_, row);
+}
+
+void ResultsPage::ShowFolderProperties(std::size_t node) {
+  const auto properties = FolderProperties(node);
   if (!properties) return;
   PropertiesDialog dialog(*properties, this);
   dialog.exec();

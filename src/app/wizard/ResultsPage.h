@@ -1,7 +1,8 @@
 #pragma once
 // Page 4: the recovered folder tree with check boxes beside the list of the
-// selected folder, the size of what a save of the checked items would
-// write, and Recover. While File Filters are on, a bar above the list names
+// selected folder (the folder listed is always the one highlighted in the
+// tree), the size of what a save of the checked items would write, and
+// Recover. While File Filters are on, a bar above the list names
 // them and offers to clear them. Rows of the
 // list can be renamed (F2) and their properties shown; a right click on a
 // row, not on its check box, asks for the context menu.
@@ -72,6 +73,11 @@ class ResultsPage : public QWidget {
   void RenameCurrent();
   std::optional<ItemProperties> CurrentProperties() const;
   void ShowProperties();
+  // The tree's folder commands: its check box set or cleared as clicks on
+  // it would, and its properties as its parent's list gives them.
+  void SetFolderChecked(std::size_t node, bool checked);
+  std::optional<ItemProperties> FolderProperties(std::size_t node) const;
+  void ShowFolderProperties(std::size_t node);
 
   QLabel* mode;
   QTreeView* folders;
@@ -95,6 +101,10 @@ class ResultsPage : public QWidget {
 
  Q_SIGNALS:
   void ContextMenuAsked(const QPoint& global);
+  // A right click on a folder of the tree (file-system results only).
+  void FolderMenuAsked(const QPoint& global, std::size_t node);
+  // Another folder is listed: what was previewed is gone from the pane.
+  void FolderChanged();
   // A row of the list became current (a click, the arrow keys): the preview follows it.
   void RowChosen(int row);
 
@@ -105,6 +115,8 @@ class ResultsPage : public QWidget {
   // Whether the point of the view lies on a row's check box.
   bool OnCheckBox(QAbstractItemView* view, const QPoint& at) const;
   void UpdateFilterBar();
+  // Lists the folder of the node, clearing the preview when it is another folder.
+  void ListFolder(std::size_t node);
 
   ResultTree* tree_ = nullptr;
   RecoveryStore* store_ = nullptr;

@@ -10,11 +10,16 @@
 
 #include "app/AppTexts.h"
 #include "app/wizard/ModeButton.h"
+#include "app/wizard/Scrolling.h"
 
 namespace dravik::app {
 
 StartPage::StartPage(QWidget* parent) : QWidget(parent) {
-  auto* outer = new QVBoxLayout(this);
+  auto* pane = new QWidget;
+  auto* page = new QVBoxLayout(this);
+  page->setContentsMargins(0, 0, 0, 0);
+  page->addWidget(Scrolling(pane));
+  auto* outer = new QVBoxLayout(pane);
   outer->addStretch(2);
   auto* column = new QVBoxLayout;
   auto* heading = new QLabel(QString::fromLatin1(AppTexts::kSelectHeading).trimmed());

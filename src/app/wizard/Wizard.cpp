@@ -53,11 +53,17 @@ namespace {
 
 const std::vector<QString> kQuickCounters = {AppTexts::kFoldersFound, AppTexts::kFilesFound, AppTexts::kCurrentSector,
                                              AppTexts::kLastItem};
-const std::vector<QString> kNtfsSearchCounters = {QStringLiteral("Boot Sector(s) Found\t   :"),
-                                                  QStringLiteral("Index Entries Found\t   :"),
-                                                  QStringLiteral("File(s) Found\t\t   :"),
-                                                  QStringLiteral("Folder(s) Found\t\t   :"),
-                                                  QStringLiteral("Current Sector\t\t   :")};
+const QString kBootSectorsFound = QStringLiteral("Boot Sector(s) Found\t   :");
+const QString kSearchFoldersFound = QStringLiteral("Folder(s) Found\t\t   :");
+const QString kSearchCurrentSector = QStringLiteral("Current Sector\t\t   :");
+const std::vector<QString> kNtfsSearchCounters = {kBootSectorsFound, QStringLiteral("Index Entries Found\t   :"),
+                                                  QStringLiteral("File(s) Found\t\t   :"), kSearchFoldersFound,
+                                                  kSearchCurrentSector};
+// The FAT search counts boot sectors and the first clusters of folders.
+const std::vector<QString> kFatSearchCounters = {kBootSectorsFound, kSearchFoldersFound, kSearchCurrentSector};
+const std::vector<QString> kTraceCounters = {AppTexts::kCurrentSector, AppTexts::kFilesFound};
+const std::vector<QString> kExtractCounters = {AppTexts::kFoldersFound, AppTexts::kFilesFound};
+const std::vector<QString> kPartitionSearchCounters = {QStringLiteral("Partition(s) Found :"), AppTexts::kCurrentSector};
 
 // Reading as a raw disk can help a file that was read but holds no image of
 // its kind (or no kind its name tells); not one that cannot be read at all
@@ -111,6 +117,11 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   };
 
   connect(results, &ResultsPage::RowChosen, this, &Wizard::PreviewRow);
+  // The pane was cleared: the file shown last is shown again when chosen again.
+  connect(results, &ResultsPage::FolderChanged, this, [this] {
+    lastPreview_.clear();
+    lastPreviewId_ = 0;
+  });
   connect(start->select, &QPushButton::clicked, this, &Wizard::Browse);
   connect(start->path, &QLineEdit::returnPressed, this, [this] { ChooseMode(ScanMode::kQuick); });
   connect(start->quick, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kQuick); });
@@ -153,9 +164,11 @@ void Wizard::ShowPage(int page) {
   Q_EMIT CommandsChanged();
 }
 
-void Wizard::SetImagePath(const QString& path) {
+bool Wizard::SetImagePath(const QString& path) {
   if (currentIndex() != kStart) Home();
+  if (currentIndex() != kStart) return false;
   start->path->setText(path);
+  return true;
 }
 
 // Page 0.
@@ -313,7 +326,6 @@ void Wizard::DriveNext() {
   const PartitionChoice choice = session_.partitions.Empty() ? PartitionChoice::kSearch : askPartitionChoice();
   ModeText(true);
   drive->SetBusy(true);
-  drive->progress->SetLabels({});
   drive->progress->Reset();
   const DriveSlot& slot = session_.drives.slots[0];
   const DiskGeometry geometry = SearchGeometry({slot.cylinders, slot.heads, slot.sectorsPerTrack},
@@ -385,7 +397,6 @@ void Wizard::PartitionScan() {
     const PartitionEntry entry = session_.partitions.Entries()[static_cast<std::size_t>(index)];
     session_.FreeResults();
     quickResult_.reset();
-    partition->progress->SetLabels(kQuickCounters);
     partition->progress->Reset();
     partition->SetBusy(true);
     session_.Stage() = 3;
@@ -423,7 +434,6 @@ void Wizard::PartitionScan() {
   session_.searchedRange.partitionStart = range.start;
   session_.searchedRange.partitionSectors = range.sectors;
   session_.searchedRange.lastSector = range.start + range.sectors;
-  partition->progress->SetLabels(fsType == kNtfs ? kNtfsSearchCounters : std::vector<QString>{});
   partition->progress->Reset();
   partition->SetBusy(true);
   fileSystem->hint->setText(QString::fromLatin1(AppTexts::kFileSystemHint).trimmed());
@@ -497,7 +507,6 @@ void Wizard::FileSystemNext() {
   }
   session_.FreeResults();
   session_.params = ParamsOfFound(session_.findings, static_cast<std::uint16_t>(number), session_.searchedRange);
-  fileSystem->progress->SetLabels({});
   fileSystem->progress->Reset();
   fileSystem->SetBusy(true);
   session_.Stage() = 4;
@@ -519,7 +528,43 @@ void Wizard::EndFileSystemScan() {
 
 // Workers.
 
+ProgressPane* Wizard::PaneOf(Job job) const {
+  return job == Job::kPartitionSearch ? drive->progress
+         : job == Job::kFileSystemScan ? fileSystem->progress
+                                       : partition->progress;
+}
+
+std::vector<QString> Wizard::CounterLabels(Job job) const {
+  switch (job) {
+    case Job::kQuickScan: return kQuickCounters;
+    case Job::kExtensiveScan: return session_.searchedRange.fsType == kNtfs ? kNtfsSearchCounters : kFatSearchCounters;
+    case Job::kTraceScan: return kTraceCounters;
+    case Job::kFileSystemScan: return kExtractCounters;
+    case Job::kPartitionSearch: return kPartitionSearchCounters;
+    default: return {};
+  }
+}
+
+std::vector<QString> Wizard::CounterValues(const ScanTally& counts) const {
+  const auto number = [](std::uint64_t value) { return QString::number(value); };
+  switch (job_) {
+    case Job::kQuickScan:
+      return {number(counts.folders), number(counts.files), number(counts.sector),
+              QString::fromStdU16String(counts.lastName)};
+    case Job::kExtensiveScan:
+      if (session_.searchedRange.fsType == kNtfs)
+        return {number(counts.found[0]), number(counts.found[1]), number(counts.found[2]), number(counts.found[3]),
+                number(counts.sector)};
+      return {number(counts.found[0]), number(counts.found[1]), number(counts.sector)};
+    case Job::kTraceScan: return {number(counts.sector), number(counts.files)};
+    case Job::kFileSystemScan: return {number(counts.folders), number(counts.files)};
+    case Job::kPartitionSearch: return {number(counts.files), number(counts.sector)};
+    default: return {};
+  }
+}
+
 void Wizard::StartJob(Job job, ScanWorker::Job body) {
+  PaneOf(job)->SetLabels(CounterLabels(job));
   job_ = job;
   stopped_ = false;
   worker_.Start(std::move(body));
@@ -532,10 +577,7 @@ void Wizard::Poll() {
     poll_.stop();
     return;
   }
-  ProgressPane* pane = job_ == Job::kPartitionSearch ? drive->progress
-                       : job_ == Job::kFileSystemScan ? fileSystem->progress
-                                                      : partition->progress;
-  pane->SetCounts(worker_.Counts());
+  PaneOf(job_)->SetCounts(CounterValues(worker_.Counts()));
   if (worker_.Running() || !worker_.Finished()) return;
   poll_.stop();
   // A confirmed stop marks the work finished before the worker has left its
@@ -556,10 +598,7 @@ void Wizard::Poll() {
 }
 
 void Wizard::OnProgress(const QString& text, int percent) {
-  ProgressPane* pane = job_ == Job::kPartitionSearch ? drive->progress
-                       : job_ == Job::kFileSystemScan ? fileSystem->progress
-                                                      : partition->progress;
-  pane->SetStatus(text, percent);
+  PaneOf(job_)->SetStatus(text, percent);
 }
 
 void Wizard::Stop() {
@@ -587,8 +626,8 @@ void Wizard::StopAndWait() {
 
 // Back and Home.
 
-void Wizard::BackFromResults() {
-  OfferSnapshot(SnapshotTexts::kSaveOnBack);
+bool Wizard::BackFromResults() {
+  if (!OfferSnapshot(SnapshotTexts::kSaveOnBack)) return false;
   const bool fromSnapshot = session_.snapshot.has_value();
   results->SetResult(nullptr, nullptr);
   session_.FreeResults();
@@ -609,6 +648,7 @@ void Wizard::BackFromResults() {
     session_.Stage() = 2;
     ShowPage(kPartition);
   }
+  return true;
 }
 
 void Wizard::BackFromFileSystem() {
@@ -654,7 +694,11 @@ void Wizard::Back() {
 
 void Wizard::Home() {
   if (Busy()) return;
-  while (currentIndex() != kStart) Back();
+  while (currentIndex() != kStart) {
+    const int from = currentIndex();
+    Back();
+    if (currentIndex() == from) return;
+  }
 }
 
 // Saving.
@@ -712,6 +756,23 @@ void Wizard::SaveAll() {
   Recover();
   if (traceChecks) *session_.traceTree = *traceChecks;
   if (folderChecks) *session_.tree = *folderChecks;
+  RefreshChecks();
+}
+
+void Wizard::RecoverFolder(std::size_t node) {
+  if (!session_.tree || node >= session_.tree->Nodes().size()) return;
+  const ResultTree checks = *session_.tree;
+  if (node == ResultTree::kRoot) {
+    session_.tree->CheckEverything();
+  } else {
+    session_.tree->ClickFolderBox(ResultTree::kRoot);
+    if (session_.tree->Node(ResultTree::kRoot).state != CheckState::kUnchecked)
+      session_.tree->ClickFolderBox(ResultTree::kRoot);
+    session_.tree->ClickFolderBox(node);
+  }
+  RefreshChecks();
+  Recover();
+  *session_.tree = checks;
   RefreshChecks();
 }
 

@@ -30,6 +30,7 @@ class PartitionPage;
 class FileSystemPage;
 class ResultsPage;
 class RepairsPage;
+class ProgressPane;
 
 class Wizard : public QStackedWidget {
   Q_OBJECT
@@ -72,10 +73,14 @@ class Wizard : public QStackedWidget {
   void PartitionScan();
   void FileSystemNext();
   void Stop();
+  // Back and Home stay where they are when the user cancels the snapshot question.
   void Back();
   void Home();
   void Recover();
   void SaveAll();
+  // Saves the folder of the tree node with everything below it, whatever
+  // else is checked; the user's own checks come back afterwards.
+  void RecoverFolder(std::size_t node);
   // Saves the files at these indexes of the store's file list (the checked
   // rows of Find File(s)) flat into a folder the user chooses; the result
   // tree's check marks play no part.
@@ -96,10 +101,13 @@ class Wizard : public QStackedWidget {
   int PreviewExtractions() const { return previewExtractions_; }
   const QString& LastPreviewPath() const { return lastPreviewPath_; }
   // After a scan of this run, asks whether to keep its results in a
-  // snapshot before they are freed.
-  void OfferSnapshot(const char* question);
-  // Puts a path into the start page's box, ready for a mode button.
-  void SetImagePath(const QString& path);
+  // snapshot before they are freed. False when the user would rather stay
+  // (Cancel, Escape, or Yes and then no snapshot written): the results are
+  // kept and the caller goes nowhere.
+  bool OfferSnapshot(const char* question);
+  // Puts a path into the start page's box, ready for a mode button; false
+  // when the user stays on the results instead.
+  bool SetImagePath(const QString& path);
   // Stops a running worker and waits for it (closing the program).
   void StopAndWait();
 
@@ -125,7 +133,12 @@ class Wizard : public QStackedWidget {
   void ShowDriveInfo();
   void ShowPartitionInfo();
   void FillPartitions();
+  // Starts the job with its counters (labelled) on its page's progress pane.
   void StartJob(Job job, ScanWorker::Job body);
+  ProgressPane* PaneOf(Job job) const;
+  // The counters of a job, and their values from the worker's tally.
+  std::vector<QString> CounterLabels(Job job) const;
+  std::vector<QString> CounterValues(const ScanTally& counts) const;
   void Poll();
   void EndPartitionSearch();
   void EndQuickScan();
@@ -137,7 +150,7 @@ class Wizard : public QStackedWidget {
   // Tells the result views that check states may have changed.
   void RefreshChecks();
   void ModeText(bool withDrive);
-  void BackFromResults();
+  bool BackFromResults();
   void BackFromFileSystem();
   void BackFromPartition();
   void BackFromDrive();

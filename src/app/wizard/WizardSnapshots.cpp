@@ -150,8 +150,13 @@ bool Wizard::EnsureSnapshotImage() {
   return true;
 }
 
-void Wizard::OfferSnapshot(const char* question) {
-  if (session_.scanStarted && CanSaveSnapshot() && messenger_.Ask(question)) SaveSnapshot();
+bool Wizard::OfferSnapshot(const char* question) {
+  if (!session_.scanStarted || !CanSaveSnapshot()) return true;
+  switch (messenger_.AskOrCancel(question)) {
+    case kYes: return SaveSnapshot();
+    case kNo: return true;
+    default: return false;
+  }
 }
 
 }  // namespace dravik::app

@@ -1,7 +1,8 @@
 #pragma once
 // The walk both Extensive Scan searches share: a sector range read in blocks,
 // the stretches the image does not hold jumped over (they read as zeros and
-// hold nothing), and "Reading Sector n Of m" posted every 88 blocks.
+// hold nothing), the sector reached counted after every block, and "Reading
+// Sector n Of m" posted every 88 blocks.
 
 #include <algorithm>
 #include <cstdint>
@@ -38,6 +39,7 @@ void WalkRangeBlocks(const SectorReader& reader, std::uint64_t start, std::uint6
     reader.Read(s, count, held);
     if (!visit(s, Bytes(held))) return;
     s += count;
+    control.Count(0, 0, s);
     if (++blocks % kProgressBlocks == 0) {
       const std::uint64_t done = s - start;
       const std::uint64_t percent = done * 100 / std::max<std::uint64_t>(sectors, 1);

@@ -156,6 +156,7 @@ class FatExtractor {
     for (std::size_t i = 0; i < folders && control_.Continue(); ++i) {
       const FatFolderRecord folder = store_.FatFolders()[i];
       if (folder.id >= 2 && folder.id <= last) ReadChain(folder.id, folder.id, folder.deleted, true);
+      control_.Count(static_cast<std::uint32_t>(store_.FatFolders().size()), store_.fileCount, 0);
       control_.ReportPercent(Percent(i + 1, folders));
     }
   }

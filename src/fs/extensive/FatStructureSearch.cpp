@@ -68,6 +68,7 @@ void SearchFatStructures(const SectorReader& reader, std::uint64_t start, std::u
         findings.dirClusters.push_back(*record);
       }
     }
+    control.CountFound({findings.bootSectors.size(), findings.dirClusters.size()});
     return true;
   });
 }

@@ -34,7 +34,10 @@ ResultTree ExtractNtfsFileSystem(const ExtensiveFindings& findings, const FsPara
     if (!ids.insert(folder.mftNumber).second) continue;
     store.AddNtfsFolder({folder.name, folder.mftNumber, folder.parentId, folder.creationTime, folder.changeTime, 0,
                          folder.deleted, folder.accessTime});
-    if (i % 256 == 0) control.ReportPercent(Percent(i, total));
+    if (i % 256 == 0) {
+      control.Count(static_cast<std::uint32_t>(store.NtfsFolders().size()), 0, 0);
+      control.ReportPercent(Percent(i, total));
+    }
   }
 
   control.Report(NtfsExtractTexts::kLost, 0);
@@ -60,7 +63,10 @@ ResultTree ExtractNtfsFileSystem(const ExtensiveFindings& findings, const FsPara
                        file.recordLba, file.accessTime});
     ++store.fileCount;
     store.totalBytes += file.size;
+    if (store.fileCount % 256 == 0)
+      control.Count(static_cast<std::uint32_t>(store.NtfsFolders().size()), store.fileCount, 0);
   }
+  control.Count(static_cast<std::uint32_t>(store.NtfsFolders().size()), store.fileCount, 0);
 
   control.Report(NtfsExtractTexts::kTree, 0);
   return ResultTree::Build(store, FsFamily::kNtfs);

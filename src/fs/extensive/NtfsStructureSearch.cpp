@@ -167,6 +167,8 @@ void SearchNtfsStructures(const SectorReader& reader, std::uint64_t start, std::
         if (auto entry = HarvestIndexRecord(record, first + i)) findings.indexRecords.push_back(*entry);
       }
     }
+    control.CountFound({findings.bootSectors.size(), findings.indexRecords.size(), findings.ntfsFiles.size(),
+                        findings.ntfsFolders.size()});
     return true;
   });
   notes.MoveInto(findings);

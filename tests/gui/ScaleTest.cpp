@@ -1,0 +1,102 @@
+// The window on a 1366x768 screen at a large scale (QT_SCALE_FACTOR as the
+// test is run with, or the screen's own scale given by DRAVIK_SCREEN_SCALE):
+// it opens inside the screen, and every page of the Quick Scan road keeps
+// its buttons whole and on screen. Runs its own process, as the scale is
+// fixed when the application starts.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdio>
+
+#include "FatFixtures.h"
+#include "app/MainWindow.h"
+#include "app/wizard/DrivePage.h"
+#include "app/wizard/ModeButton.h"
+#include "app/wizard/PartitionPage.h"
+#include "app/wizard/ResultsPage.h"
+#include "app/wizard/StartPage.h"
+#include "app/wizard/Wizard.h"
+
+namespace dravik::app {
+namespace {
+
+constexpr int kScanTimeoutMs = 60000;
+
+// Why a button is not whole and on screen; empty when it is.
+std::string Unreachable(QPushButton* button, const QRect& screen) {
+  if (!button->isVisible()) return "hidden";
+  if (button->visibleRegion().boundingRect() != button->rect()) return "cut by the page around it";
+  const QRect global(button->mapToGlobal(QPoint(0, 0)), button->size());
+  if (!screen.contains(global)) {
+    return "at " + std::to_string(global.x()) + "," + std::to_string(global.y()) + " size " +
+           std::to_string(global.width()) + "x" + std::to_string(global.height()) + ", off a screen of " +
+           std::to_string(screen.width()) + "x" + std::to_string(screen.height());
+  }
+  return {};
+}
+
+TEST(ScaleTest, TheWindowFitsTheScreenAndEveryPageKeepsItsButtonsOnIt) {
+  MainWindow window;
+  Wizard* wizard = window.wizard();
+  wizard->messenger().SetFunction([](const QString&, MessageKind, bool yesNo) { return yesNo ? kNo : kYes; });
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  const QRect screen = window.screen()->availableGeometry();
+  ASSERT_LT(screen.width(), 1366) << "the scale is in effect";
+  std::printf("screen %dx%d at %.2f\n", screen.width(), screen.height(), window.devicePixelRatio());
+  EXPECT_TRUE(screen.contains(window.frameGeometry()));
+  const QSize smallest = window.minimumSizeHint();
+  EXPECT_LE(smallest.width(), screen.width());
+  EXPECT_LE(smallest.height(), screen.height());
+
+  wizard->start->path->setText(QString::fromStdString(test::FatFixture("fat16.vhdx").string()));
+  QTest::mouseClick(wizard->start->quick, Qt::LeftButton);
+  ASSERT_EQ(wizard->CurrentPage(), Wizard::kDrive);
+  for (QPushButton* button : {wizard->drive->buttons.forward, wizard->drive->buttons.back, wizard->drive->buttons.home})
+    EXPECT_EQ(Unreachable(button, screen), "") << "drive page: " << button->text().toStdString();
+
+  QTest::mouseClick(wizard->drive->buttons.forward, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
+  for (QPushButton* button :
+       {wizard->partition->buttons.forward, wizard->partition->buttons.back, wizard->partition->buttons.home})
+    EXPECT_EQ(Unreachable(button, screen), "") << "partition page: " << button->text().toStdString();
+
+  QTest::mouseClick(wizard->partition->buttons.forward, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
+  for (QPushButton* button : {wizard->results->recover, wizard->results->back, wizard->results->home})
+    EXPECT_EQ(Unreachable(button, screen), "") << "results page: " << button->text().toStdString();
+  EXPECT_TRUE(screen.contains(window.frameGeometry())) << "no page made the window grow past the screen";
+}
+
+}  // namespace
+}  // namespace dravik::app
+
+int main(int argc, char** argv) {
+  QStandardPaths::setTestModeEnabled(true);
+  // A settings folder of this process (no layout from another run) and an
+  // offscreen screen of 1366x768 at the screen scale asked for.
+  QTemporaryDir folder;
+  qputenv("XDG_CONFIG_HOME", folder.path().toLocal8Bit());
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+  // The screen's own scale is its logical DPI over the usual 96.
+  const double screenScale = qEnvironmentVariableIsSet("DRAVIK_SCREEN_SCALE") ? qgetenv("DRAVIK_SCREEN_SCALE").toDouble() : 1;
+  const QString config = folder.filePath(QStringLiteral("screen.json"));
+  QFile file(config);
+  if (!file.open(QIODevice::WriteOnly)) return 2;
+  file.write(R"({"screens": [{"name": "laptop", "x": 0, "y": 0, "width": 1366, "height": 768, "logicalDpi": )" +
+             QByteArray::number(qRound(96 * screenScale)) + "}]}");
+  file.close();
+  qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
