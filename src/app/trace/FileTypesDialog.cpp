@@ -9,6 +9,8 @@
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
+#include "app/ScreenFit.h"
+
 namespace dravik::app {
 
 namespace {
@@ -75,7 +77,7 @@ FileTypesDialog::FileTypesDialog(std::optional<Catalogue> catalogue, std::uint32
   connect(buttons, &QDialogButtonBox::accepted, this, &FileTypesDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);
-  resize(fontMetrics().averageCharWidth() * 70, fontMetrics().height() * 30);
+  resize(FitScreen(this, QSize(fontMetrics().averageCharWidth() * 70, fontMetrics().height() * 30)));
 }
 
 void FileTypesDialog::ShowSettings(const RecoverySettings& settings) {

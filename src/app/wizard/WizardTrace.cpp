@@ -30,7 +30,6 @@ void Wizard::StartTraceScan(int partitionIndex) {
   session_.lastCarveSizeMiB = choice->carveSizeMiB;
   traceParamsFound_ = false;
   traceHitsInside_ = 0;
-  partition->progress->SetLabels({});
   partition->progress->Reset();
   partition->progress->SetStatus(AppTexts::kSearchingLostData, 0);
   partition->SetBusy(true);
