@@ -474,7 +474,16 @@ int RunScan(const std::vector<std::string>& args) {
                           result.params, {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};
   if (auto status = SaveResultSnapshot(options, info, store)) return *status;
   ResultTree tree = ResultTree::Build(store, result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
-  return ShowScanResult(options, &reader, result, store, tree, progress);
+  const int status = ShowScanResult(options, &reader, result, store, tree, progress);
+  if (result.foldersNotReadWhole.empty()) return status;
+  // Files in the part of a listing that could not be read are not known,
+  // so no save can name them: the folders are named instead, and the scan
+  // does not report success.
+  std::fprintf(stderr, "dravik: %zu folders could not be read whole; files in them may be missing:\n",
+               result.foldersNotReadWhole.size());
+  for (const std::u16string& folder : result.foldersNotReadWhole)
+    std::fprintf(stderr, "dravik:   %s\n", ToUtf8(folder).c_str());
+  return status == kExitOk ? kExitFailed : status;
 }
 
 }  // namespace dravik::cli

@@ -23,7 +23,7 @@ QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& p
     ScanNtfsQuick(reader, result.params, store, control);
   } else {
     control.Report(QuickScanTexts::kSearching, 0);
-    ScanFatQuick(reader, result.params, store, control);
+    result.foldersNotReadWhole = ScanFatQuick(reader, result.params, store, control);
   }
   result.scanned = true;
   // An NTFS result always holds "Lost Dir"; it is empty when nothing else was found.

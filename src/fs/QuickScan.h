@@ -3,6 +3,7 @@
 // calculated), then the scan of its file system into the store.
 
 #include <string>
+#include <vector>
 
 #include "disk/FsParams.h"
 #include "disk/PartitionTable.h"
@@ -27,6 +28,9 @@ struct QuickScanResult {
   bool scanned = false;  // false when the parameters could not be found
   FsParams params;
   std::string message;  // what the front end shows afterwards
+  // Folders whose listing the image could not give whole ("/" the root):
+  // files in them may be missing.
+  std::vector<std::u16string> foldersNotReadWhole;
 };
 
 QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& partition, RecoveryStore& store,

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <sstream>
 
 #include "ChainWriter.h"
 #include "FatFixtures.h"
@@ -242,6 +243,49 @@ TEST(SalvageCliBlockTableTest, ZeroedWholeTablesArePlacedByTheVolumeInside) {
     ++checked;
   }
   EXPECT_GT(checked, 850u);
+}
+
+// A FAT disk cut short loses folder listings too, and the files in them
+// cannot be named: every live file of the manifest is saved whole, saved
+// and named incomplete, or missing from a folder the scan names as not
+// read whole, and the scan does not report success.
+TEST(SalvageCliCutTest, FilesOfACutFatDiskAreSavedNamedOrInAFolderNamedAsNotReadWhole) {
+  test::TempDir dir;
+  const auto image = dir / "cut.vhdx";
+  std::filesystem::copy_file(test::FatFixture("fat32.vhdx"), image);
+  std::filesystem::resize_file(image, std::filesystem::file_size(image) * 7 / 10 / (1 << 20) * (1 << 20));
+  const auto out = dir / "out";
+  const auto run = RunShell(Dravik("scan quick --quiet --recover " + Quote(out) + " " + Quote(image) + " 2>&1 >/dev/null"));
+  EXPECT_EQ(run.status, 1) << run.out;
+  const std::string heading = "folders could not be read whole; files in them may be missing:\n";
+  ASSERT_NE(run.out.find(heading), std::string::npos) << run.out;
+  std::vector<std::string> unread;
+  std::istringstream lines(run.out.substr(run.out.find(heading) + heading.size()));
+  for (std::string line; std::getline(lines, line) && line.rfind("dravik:   /", 0) == 0;) unread.push_back(line.substr(10));
+  std::map<std::string, std::string> saved;
+  for (const auto& [path, sha] : test::HashTree(out)) saved[test::CanonicalSavedPath(path)] = sha;
+  std::size_t whole = 0;
+  std::size_t accounted = 0;
+  for (const auto& file : test::ReadManifest("fat32")) {
+    if (file.deleted || file.size == 0) continue;
+    const auto it = saved.find(file.key);
+    if (it != saved.end() && it->second == file.sha256) {
+      ++whole;
+      continue;
+    }
+    ++accounted;
+    if (it != saved.end()) {
+      EXPECT_NE(run.out.find("\t" + (out / file.path).string() + ":"), std::string::npos) << file.path << " differs unnamed";
+      continue;
+    }
+    // A folder not read whole may have lost the entries of subfolders too.
+    const bool inUnreadFolder = std::any_of(unread.begin(), unread.end(), [&](const std::string& folder) {
+      return folder == "/" || ("/" + file.path).rfind(folder + "/", 0) == 0;
+    });
+    EXPECT_TRUE(inUnreadFolder) << file.path << " is missing but in no folder named";
+  }
+  EXPECT_GT(whole, 0u);
+  EXPECT_GT(accounted, 0u) << "the cut took nothing";
 }
 
 // A disk copied byte for byte opens by its extension; any file opens as one

@@ -20,7 +20,9 @@ class FatQuickScanner {
       : reader_(reader), params_(params), store_(store), control_(control),
         fat_(reader, params, params.firstFatLba), fat32_(fat::IsFat32(params)) {}
 
-  void Run() {
+  // Returns the paths of the live folders whose listing could not be read
+  // whole: the files in the part that failed are missing from the result.
+  std::vector<std::u16string> Run() {
     store_.Clear();
     ReadRoot();
     // Folders found while walking are appended and visited in their turn,
@@ -42,6 +44,7 @@ class FatQuickScanner {
     while (visit(false)) {
     }
     visit(true);
+    return std::move(notReadWhole_);
   }
 
  private:
@@ -58,7 +61,7 @@ class FatQuickScanner {
       const std::uint32_t count = std::min(params_.rootDirSectors - done, kRootPieceSectors);
       piece.resize(std::size_t{count} * kSectorSize);
       sector_ = first + done;
-      reader_.Read(sector_, count, piece);
+      if (!reader_.Read(sector_, count, piece)) NotReadWhole(kFatRootId, false);
       if (!ReadPiece(directory, piece, kFatRootId)) return;
       done += count;
     }
@@ -80,7 +83,11 @@ class FatQuickScanner {
     for (std::size_t c = 0; c < chain.size(); ++c) {
       if (!control_.Continue()) return;
       sector_ = fat::ClusterSector(params_, chain[c]);
-      reader_.Read(sector_, spc, cluster);
+      if (!reader_.Read(sector_, spc, cluster)) {
+        // A read that fails ends no listing: what follows may still read.
+        NotReadWhole(parentId, parentDeleted);
+        continue;
+      }
       if (c == 0 && needDotEntries && !fat::StartsWithDotEntries(cluster)) return;
       if (!ReadPiece(directory, cluster, parentId)) return;
     }
@@ -112,6 +119,23 @@ class FatQuickScanner {
       control_.ReportPercent(static_cast<int>(std::uint64_t{store_.entryCount} * 100 / clusters));
   }
 
+  void NotReadWhole(std::uint32_t folderId, bool deleted) {
+    if (deleted) return;  // a deleted folder's clusters may long be someone else's
+    std::vector<const std::u16string*> names;  // from the folder up
+    for (std::uint32_t id = folderId; id != kFatRootId && names.size() < 256;) {
+      const auto& folders = store_.FatFolders();
+      const auto it = std::find_if(folders.begin(), folders.end(),
+                                   [&](const FatFolderRecord& f) { return f.id == id && !f.deleted; });
+      if (it == folders.end()) break;
+      names.push_back(&it->name);
+      id = it->parentId;
+    }
+    std::u16string path;
+    for (auto name = names.rbegin(); name != names.rend(); ++name) path.append(u"/").append(**name);
+    if (path.empty()) path.push_back(u'/');
+    if (std::find(notReadWhole_.begin(), notReadWhole_.end(), path) == notReadWhole_.end()) notReadWhole_.push_back(path);
+  }
+
   const SectorReader& reader_;
   const FsParams& params_;
   RecoveryStore& store_;
@@ -119,12 +143,14 @@ class FatQuickScanner {
   fat::FatTable fat_;
   bool fat32_;
   std::uint64_t sector_ = 0;  // the directory sector being read
+  std::vector<std::u16string> notReadWhole_;
 };
 
 }  // namespace
 
-void ScanFatQuick(const SectorReader& reader, const FsParams& params, RecoveryStore& store, ScanControl& control) {
-  FatQuickScanner(reader, params, store, control).Run();
+std::vector<std::u16string> ScanFatQuick(const SectorReader& reader, const FsParams& params, RecoveryStore& store,
+                                         ScanControl& control) {
+  return FatQuickScanner(reader, params, store, control).Run();
 }
 
 }  // namespace dravik
