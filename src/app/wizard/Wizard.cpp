@@ -467,6 +467,20 @@ void Wizard::EndQuickScan() {
   }
   ShowResults();
   messenger_.Show(QuickScanTexts::kFound, MessageKind::kInformation);
+  if (!result.foldersNotReadWhole.empty()) messenger_.Show(FoldersNotReadWholeText(result), MessageKind::kError);
+}
+
+// Files in the part of a folder's listing the image could not give are not
+// known, so no save report can name them: the folders are named instead.
+QString Wizard::FoldersNotReadWholeText(const QuickScanResult& result) {
+  constexpr std::size_t kShown = 10;
+  QString text = tr("%n folder(s) could not be read whole; files in them may be missing:", nullptr,
+                    static_cast<int>(result.foldersNotReadWhole.size()));
+  for (std::size_t i = 0; i < result.foldersNotReadWhole.size() && i < kShown; ++i)
+    text += QStringLiteral("\n") + QString::fromStdU16String(result.foldersNotReadWhole[i]);
+  if (result.foldersNotReadWhole.size() > kShown)
+    text += tr("\n… and %n more", nullptr, static_cast<int>(result.foldersNotReadWhole.size() - kShown));
+  return text;
 }
 
 void Wizard::ShowResults() {

@@ -141,6 +141,7 @@ class Wizard : public QStackedWidget {
   std::vector<QString> CounterValues(const ScanTally& counts) const;
   void Poll();
   void EndPartitionSearch();
+  static QString FoldersNotReadWholeText(const QuickScanResult& result);
   void EndQuickScan();
   void EndExtensiveScan();
   void EndFileSystemScan();
