@@ -61,15 +61,17 @@ FileTypesDialog::FileTypesDialog(std::optional<Catalogue> catalogue, std::uint32
   size->setCurrentIndex(static_cast<int>(PreselectedCarveEntry(lastCarveSizeMiB)));
   sizeRow->addWidget(size);
   sizeRow->addSpacing(12);
+  // The two settings stacked, so that the row fits a small screen at a large scale.
+  auto* settingsColumn = new QVBoxLayout;
   trim = new QCheckBox(tr("Cut where the format records the end"));
   trim->setChecked(true);
-  sizeRow->addWidget(trim);
-  sizeRow->addSpacing(12);
+  settingsColumn->addWidget(trim);
   skipInner = new QCheckBox(tr("Leave out hits inside files already found"));
   skipInner->setToolTip(tr("A hit that lies inside a file found before it whose format records its end (a "
                            "thumbnail inside a photo, a member inside an archive) is not listed."));
   skipInner->setChecked(true);
-  sizeRow->addWidget(skipInner);
+  settingsColumn->addWidget(skipInner);
+  sizeRow->addLayout(settingsColumn);
   sizeRow->addStretch();
   layout->addLayout(sizeRow);
 
