@@ -171,6 +171,10 @@ std::optional<Rule> RuleOf(const std::u16string& extension) {
       {u".xml", XmlEnd},       {u".dbf", DbaseEnd},     {u".tar", TarEnd},        {u".flac", FlacEnd},
       {u".mpg", MpegProgramEnd}, {u".mpeg", MpegProgramEnd}, {u".vob", MpegProgramEnd}, {u".flv", FlvEnd},
       {u".jp2", Jpeg2000End},  {u".j2k", J2kEnd},
+      {u".pbm", NetpbmEnd},    {u".pgm", NetpbmEnd},    {u".ppm", NetpbmEnd},     {u".pam", NetpbmEnd},
+      {u".pcx", PcxEnd},       {u".sgi", SgiEnd},       {u".ras", SunRasterEnd},  {u".ico", IconEnd},
+      {u".cur", IconEnd},      {u".xpm", XpmEnd},       {u".aif", AiffEnd},       {u".aiff", AiffEnd},
+      {u".au", SunAudioEnd},   {u".voc", VocEnd},
       {u".doc", CompoundFileLength}, {u".xls", CompoundFileLength}, {u".ppt", CompoundFileLength},
       {u".pub", CompoundFileLength}, {u".msg", CompoundFileLength}, {u".msi", CompoundFileLength}};
   for (const auto& [name, rule] : kRules)

@@ -43,6 +43,17 @@ FileEnd XmlEnd(Bytes b);        // the root element's end tag, then a line end
 FileEnd Jpeg2000End(Bytes b);   // JP2 boxes, from the signature box through the codestream and the boxes after it
 FileEnd J2kEnd(Bytes b);        // a codestream: its main header, tile-parts, then the end marker
 
+// Simple rasters and sound files (RasterEnds.cpp).
+FileEnd NetpbmEnd(Bytes b);     // binary P4, P5, P6 and P7 maps: the header, then width by height samples
+FileEnd PcxEnd(Bytes b);        // the header, the run-length rows, then a 256-colour palette if any
+FileEnd SgiEnd(Bytes b);        // the header, then the channels' rows, or their run-length tables' furthest row
+FileEnd SunRasterEnd(Bytes b);  // the header, the colour map and the image data of recorded length
+FileEnd IconEnd(Bytes b);       // the furthest image of an icon's or cursor's directory
+FileEnd XpmEnd(Bytes b);        // the "};" that closes the array, then a line end
+FileEnd AiffEnd(Bytes b);       // the FORM chunk's recorded size
+FileEnd SunAudioEnd(Bytes b);   // the data offset and the recorded data size
+FileEnd VocEnd(Bytes b);        // blocks up to the terminator block
+
 // Programs and fonts (ProgramEnds.cpp).
 FileEnd ElfEnd(Bytes b);        // the furthest of its header tables and sections
 FileEnd JavaClassEnd(Bytes b);  // the class structure read through to its last attribute

@@ -164,7 +164,9 @@ TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
       "sheet.xlsx", "slides.pptx", "report.odt", "sheet.ods", "slides.odp",  "hello.jar",   "clip.avi",
       "picture.webp", "tone.m4a", "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv",
       "tone.mp3",   "small.psd",  "hello.exe",  "report.rtf", "report.html", "report.xml", "table.dbf",
-      "text.tar",   "tone.flac",  "clip.mpg",   "clip.flv",   "picture.jp2", "bare.mp3"};
+      "text.tar",   "tone.flac",  "clip.mpg",   "clip.flv",   "picture.jp2", "bare.mp3",    "small.pbm",
+      "small.pgm",  "small.ppm",  "small.pcx",  "small.ico",  "small.xpm",   "tone.aif",    "tone.au",
+      "tone.voc",   "loose.sgi",  "loose.ras",  "loose.pam"};
   for (const std::string& name : names) {
     const auto file = MadeFile(name);
     const std::u16string extension = ExtensionOf(name);

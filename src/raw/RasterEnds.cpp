@@ -1,0 +1,258 @@
+// Where simple raster images and sound files end, each by the sizes its
+// header records: Netpbm's binary maps by their width, height and maximum
+// value; Sun raster and SGI images by their headers (and SGI's run-length
+// tables); icons and cursors by their directory; PCX by decoding its runs
+// for the rows its header counts, then its palette; X pixmaps by the brace
+// that closes their array; AIFF by its FORM chunk; Sun audio by its data
+// size; Creative Voice files by their blocks up to the terminator.
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <string_view>
+
+#include "raw/FormatEnds.h"
+
+namespace dravik {
+
+namespace {
+
+FileEnd Inside(Bytes b, std::uint64_t at) { return at > 0 && at <= b.size() ? FileEnd(at) : std::nullopt; }
+
+// ---- Netpbm header: fields separated by white space, "#" comments to the
+// line end; a single white-space byte ends the header.
+
+bool SkipBlanks(Bytes b, std::size_t& at) {
+  while (at < b.size()) {
+    if (b[at] == '#') {
+      while (at < b.size() && b[at] != '\n') ++at;
+    } else if (std::isspace(b[at])) {
+      ++at;
+    } else {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::optional<std::uint64_t> ReadNumber(Bytes b, std::size_t& at) {
+  if (!SkipBlanks(b, at) || !std::isdigit(b[at])) return std::nullopt;
+  std::uint64_t n = 0;
+  for (std::size_t digits = 0; at < b.size() && std::isdigit(b[at]); ++at, ++digits) {
+    if (digits == 9) return std::nullopt;  // no map is that large
+    n = n * 10 + (b[at] - '0');
+  }
+  return n;
+}
+
+// "P7" headers: lines of a name and a value up to "ENDHDR".
+FileEnd PamEnd(Bytes b) {
+  std::uint64_t width = 0, height = 0, depth = 0, maxval = 0;
+  std::size_t at = 3;
+  while (at < b.size()) {
+    std::size_t eol = at;
+    while (eol < b.size() && b[eol] != '\n') ++eol;
+    if (eol == b.size() || eol - at > 256) return std::nullopt;
+    const std::string_view line(reinterpret_cast<const char*>(b.data()) + at, eol - at);
+    at = eol + 1;
+    if (line == "ENDHDR") {
+      if (!width || !height || !depth || !maxval || maxval > 65535) return std::nullopt;
+      return Inside(b, at + width * height * depth * (maxval > 255 ? 2 : 1));
+    }
+    const auto space = line.find(' ');
+    if (space == std::string_view::npos) continue;
+    const std::string_view name = line.substr(0, space);
+    std::uint64_t* field = name == "WIDTH" ? &width : name == "HEIGHT" ? &height : name == "DEPTH" ? &depth
+                         : name == "MAXVAL" ? &maxval : nullptr;
+    if (!field) continue;
+    std::uint64_t n = 0;
+    const std::string_view value = line.substr(space + 1);
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), n);
+    if (error != std::errc() || end != value.data() + value.size() || n > 1u << 20) return std::nullopt;
+    *field = n;
+  }
+  return std::nullopt;
+}
+
+// ---- PCX: a 128-byte header (bits per pixel at 3, the window xmin, ymin,
+// xmax, ymax at 4, planes at 65, bytes per line and plane at 66), then each
+// row's planes run-length coded (a byte with its top two bits set counts
+// the next), then, for 256 colours, 0x0C and a 768-byte palette.
+
+constexpr std::size_t kPcxHeader = 128;
+constexpr std::size_t kPcxPalette = 769;
+
+// ---- SGI: a 512-byte header (magic 0x01DA, storage at 2: 0 verbatim, 1
+// run-length; bytes per channel at 3; x, y and z sizes at 6, 8 and 10),
+// then the channels' rows, or for run-length images a table of y*z row
+// offsets and one of their lengths, then the rows.
+
+constexpr std::size_t kSgiHeader = 512;
+
+// ---- Sun raster: a 32-byte header of eight big-endian words (magic,
+// width, height, depth, length of the image data, type, colour map type,
+// colour map length), the colour map, then the image data. Old files leave
+// the length 0: rows are then padded to 16 bits.
+
+constexpr std::size_t kSunHeader = 32;
+
+// ---- Creative Voice: "Creative Voice File", 0x1A, the header's length at
+// 20, then blocks of a type byte and a 24-bit length, up to a type-0 block,
+// which is the type byte alone.
+
+constexpr std::size_t kVocHeaderLength = 20;
+
+}  // namespace
+
+FileEnd NetpbmEnd(Bytes b) {
+  if (b.size() < 3 || b[0] != 'P') return std::nullopt;
+  const char kind = static_cast<char>(b[1]);
+  if (kind == '7') return PamEnd(b);
+  if (kind < '4' || kind > '6') return std::nullopt;  // P1 to P3 are text with no recorded end
+  std::size_t at = 2;
+  const auto width = ReadNumber(b, at);
+  const auto height = ReadNumber(b, at);
+  if (!width || !height || !*width || !*height) return std::nullopt;
+  std::uint64_t row = (*width + 7) / 8;
+  if (kind != '4') {
+    const auto maxval = ReadNumber(b, at);
+    if (!maxval || !*maxval || *maxval > 65535) return std::nullopt;
+    row = *width * (kind == '6' ? 3 : 1) * (*maxval > 255 ? 2 : 1);
+  }
+  if (at >= b.size() || !std::isspace(b[at])) return std::nullopt;
+  return Inside(b, at + 1 + row * *height);
+}
+
+FileEnd PcxEnd(Bytes b) {
+  if (b.size() < kPcxHeader) return std::nullopt;
+  const std::uint16_t xmin = le16(b, 4), ymin = le16(b, 6), xmax = le16(b, 8), ymax = le16(b, 10);
+  const std::uint64_t planes = b[65], perLine = le16(b, 66);
+  if (xmax < xmin || ymax < ymin || planes == 0 || planes > 4 || perLine == 0) return std::nullopt;
+  // Runs may cross rows, so the whole image is one count of bytes.
+  std::uint64_t left = (std::uint64_t{ymax} - ymin + 1) * planes * perLine;
+  std::size_t at = kPcxHeader;
+  while (left > 0) {
+    if (at >= b.size()) return std::nullopt;
+    std::uint64_t count = 1;
+    if ((b[at] & 0xC0) == 0xC0) {
+      count = b[at] & 0x3F;
+      ++at;
+    }
+    ++at;
+    left -= std::min(count, left);
+  }
+  if (b[3] == 8 && planes == 1 && at < b.size() && b[at] == 0x0C) at += kPcxPalette;
+  return Inside(b, at);
+}
+
+FileEnd SgiEnd(Bytes b) {
+  if (b.size() < kSgiHeader) return std::nullopt;
+  const std::uint64_t storage = b[2], perChannel = b[3];
+  const std::uint64_t x = be16(b, 6), y = be16(b, 8), z = std::max<std::uint16_t>(be16(b, 10), 1);
+  if (storage > 1 || (perChannel != 1 && perChannel != 2) || x == 0 || y == 0) return std::nullopt;
+  if (storage == 0) return Inside(b, kSgiHeader + x * y * z * perChannel);
+  const std::uint64_t rows = y * z;
+  const std::uint64_t tables = kSgiHeader + rows * 8;
+  if (tables > b.size()) return std::nullopt;
+  std::uint64_t end = tables;
+  for (std::uint64_t i = 0; i < rows; ++i) {
+    const std::uint64_t start = be32(b, kSgiHeader + i * 4), length = be32(b, kSgiHeader + (rows + i) * 4);
+    if (start < tables) return std::nullopt;
+    end = std::max(end, start + length);
+  }
+  return Inside(b, end);
+}
+
+FileEnd SunRasterEnd(Bytes b) {
+  if (b.size() < kSunHeader) return std::nullopt;
+  const std::uint64_t width = be32(b, 4), height = be32(b, 8), depth = be32(b, 12);
+  std::uint64_t length = be32(b, 16);
+  const std::uint64_t type = be32(b, 20), mapLength = be32(b, 28);
+  if (width == 0 || height == 0 || width > 1u << 16 || height > 1u << 16 || depth == 0 || depth > 32) return std::nullopt;
+  if (length == 0) {
+    if (type == 2) return std::nullopt;  // run-length data of unrecorded length
+    length = (width * depth + 15) / 16 * 2 * height;
+  }
+  return Inside(b, kSunHeader + mapLength + length);
+}
+
+FileEnd IconEnd(Bytes b) {
+  const std::uint64_t count = le16(b, 4);
+  if (count == 0 || b.size() < 6 + count * 16) return std::nullopt;
+  std::uint64_t end = 6 + count * 16;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::uint64_t size = le32(b, 6 + i * 16 + 8), offset = le32(b, 6 + i * 16 + 12);
+    if (size == 0 || offset < 6 + count * 16) return std::nullopt;
+    end = std::max(end, offset + size);
+  }
+  return Inside(b, end);
+}
+
+// The "};" that closes the array, outside strings and comments.
+FileEnd XpmEnd(Bytes b) {
+  bool inString = false;
+  for (std::size_t at = 0; at + 1 < b.size(); ++at) {
+    const std::uint8_t c = b[at];
+    if (inString) {
+      if (c == '\\') ++at;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '/' && b[at + 1] == '*') {
+      const std::string_view text(reinterpret_cast<const char*>(b.data()), b.size());
+      const auto close = text.find("*/", at + 2);
+      if (close == std::string_view::npos) return std::nullopt;
+      at = close + 1;
+    } else if (c == '}' && b[at + 1] == ';') {
+      std::size_t end = at + 2;
+      if (end < b.size() && b[end] == '\r') ++end;
+      if (end < b.size() && b[end] == '\n') ++end;
+      return end;
+    } else if (c == 0) {
+      return std::nullopt;  // not text
+    }
+  }
+  return std::nullopt;
+}
+
+FileEnd AiffEnd(Bytes b) {
+  if (!HasAscii(b, 8, "AIFF") && !HasAscii(b, 8, "AIFC")) return std::nullopt;
+  return Inside(b, std::uint64_t{be32(b, 4)} + 8);
+}
+
+FileEnd SunAudioEnd(Bytes b) {
+  const std::uint64_t offset = be32(b, 4), size = be32(b, 8);
+  if (offset < 24 || size == 0xFFFFFFFF) return std::nullopt;  // all ones: size not recorded
+  return Inside(b, offset + size);
+}
+
+namespace {
+
+// Blocks from at up to the terminator. SoX records a type-9 sound block's
+// length 8 bytes short (it counts 4 bytes of the block's 12-byte
+// sub-header), so the walk goes on from either end of such a block, the
+// recorded one first.
+FileEnd VocBlocksEnd(Bytes b, std::uint64_t at, int tries) {
+  while (at < b.size()) {
+    const std::uint8_t type = b[at];
+    if (type == 0) return at + 1;
+    if (type > 9 || at + 4 > b.size()) return std::nullopt;  // no such block
+    const std::uint64_t next = at + 4 + (std::uint64_t{le16(b, at + 1)} | std::uint64_t{b[at + 3]} << 16);
+    if (type == 9 && tries > 0) {
+      if (const auto end = VocBlocksEnd(b, next, tries - 1)) return end;
+      return VocBlocksEnd(b, next + 8, tries - 1);
+    }
+    at = next;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+FileEnd VocEnd(Bytes b) {
+  const std::uint64_t at = le16(b, kVocHeaderLength);
+  if (at < 26) return std::nullopt;
+  return VocBlocksEnd(b, at, 8);
+}
+
+}  // namespace dravik
