@@ -171,6 +171,7 @@ std::optional<Rule> RuleOf(const std::u16string& extension) {
       {u".xml", XmlEnd},       {u".dbf", DbaseEnd},     {u".tar", TarEnd},        {u".flac", FlacEnd},
       {u".mpg", MpegProgramEnd}, {u".mpeg", MpegProgramEnd}, {u".vob", MpegProgramEnd}, {u".flv", FlvEnd},
       {u".jp2", Jpeg2000End},  {u".j2k", J2kEnd},
+      {u".tif", TiffEnd},      {u".tiff", TiffEnd},
       {u".pbm", NetpbmEnd},    {u".pgm", NetpbmEnd},    {u".ppm", NetpbmEnd},     {u".pam", NetpbmEnd},
       {u".pcx", PcxEnd},       {u".sgi", SgiEnd},       {u".ras", SunRasterEnd},  {u".ico", IconEnd},
       {u".cur", IconEnd},      {u".xpm", XpmEnd},       {u".aif", AiffEnd},       {u".aiff", AiffEnd},

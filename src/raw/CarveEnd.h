@@ -7,9 +7,9 @@
 // of FormatEnds.h (compressed streams, tar, Ogg, Matroska, ASF, MP3, FLAC,
 // MPEG program streams, Flash video, ELF and PE programs, Java classes,
 // TrueType fonts, Photoshop and JPEG 2000 images, dBASE tables, RTF, HTML
-// and XML documents, Netpbm, PCX, SGI, Sun raster, icon and X pixmap images,
-// AIFF, Sun audio and Creative Voice sound). A carved file is cut there, never beyond the
-// bytes carved.
+// and XML documents, TIFF, Netpbm, PCX, SGI, Sun raster, icon and X pixmap
+// images, AIFF, Sun audio and Creative Voice sound). A carved file is cut
+// there, never beyond the bytes carved.
 
 #include <cstdint>
 #include <optional>

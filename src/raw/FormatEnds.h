@@ -44,6 +44,7 @@ FileEnd Jpeg2000End(Bytes b);   // JP2 boxes, from the signature box through the
 FileEnd J2kEnd(Bytes b);        // a codestream: its main header, tile-parts, then the end marker
 
 // Simple rasters and sound files (RasterEnds.cpp).
+FileEnd TiffEnd(Bytes b);       // the furthest of its directories, their values, strips and tiles
 FileEnd NetpbmEnd(Bytes b);     // binary P4, P5, P6 and P7 maps: the header, then width by height samples
 FileEnd PcxEnd(Bytes b);        // the header, the run-length rows, then a 256-colour palette if any
 FileEnd SgiEnd(Bytes b);        // the header, then the channels' rows, or their run-length tables' furthest row

@@ -1,5 +1,6 @@
 // Where simple raster images and sound files end, each by the sizes its
-// header records: Netpbm's binary maps by their width, height and maximum
+// header records: TIFF by the furthest of its directories, their values and
+// the strips or tiles they point to; Netpbm's binary maps by their width, height and maximum
 // value; Sun raster and SGI images by their headers (and SGI's run-length
 // tables); icons and cursors by their directory; PCX by decoding its runs
 // for the rows its header counts, then its palette; X pixmaps by the brace
@@ -9,7 +10,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <set>
 #include <string_view>
+#include <vector>
 
 #include "raw/FormatEnds.h"
 
@@ -102,7 +105,93 @@ constexpr std::size_t kSunHeader = 32;
 
 constexpr std::size_t kVocHeaderLength = 20;
 
+// ---- TIFF: "II" (little-endian) or "MM" (big-endian), 42, the offset of
+// the first directory; a directory is a count of 12-byte entries (tag,
+// type, count, then the value or, when it does not fit in 4 bytes, its
+// offset) and the offset of the next directory, 0 after the last.
+
+constexpr std::uint16_t kStripOffsets = 273, kStripByteCounts = 279, kTileOffsets = 324, kTileByteCounts = 325;
+constexpr std::uint16_t kSubDirectories = 330, kExifDirectory = 34665;
+constexpr std::size_t kMostDirectories = 64;
+
+std::uint64_t TiffTypeSize(std::uint16_t type) {
+  switch (type) {
+    case 1: case 2: case 6: case 7: return 1;
+    case 3: case 8: return 2;
+    case 4: case 9: case 11: case 13: return 4;
+    case 5: case 10: case 12: return 8;
+    default: return 0;
+  }
+}
+
+struct TiffReader {
+  Bytes b;
+  bool little = true;
+  std::uint64_t end = 8;
+  std::uint16_t U16(std::uint64_t at) const { return little ? le16(b, at) : be16(b, at); }
+  std::uint32_t U32(std::uint64_t at) const { return little ? le32(b, at) : be32(b, at); }
+  // The values of an entry (SHORT or LONG), where they lie within the bytes.
+  std::optional<std::vector<std::uint64_t>> Values(std::uint64_t entry) const {
+    const std::uint16_t type = U16(entry + 2);
+    const std::uint64_t count = U32(entry + 4), size = TiffTypeSize(type);
+    if ((type != 3 && type != 4 && type != 13) || count > 1u << 20) return std::nullopt;
+    const std::uint64_t at = count * size <= 4 ? entry + 8 : U32(entry + 8);
+    if (at + count * size > b.size()) return std::nullopt;
+    std::vector<std::uint64_t> values;
+    for (std::uint64_t i = 0; i < count; ++i) values.push_back(size == 2 ? U16(at + i * 2) : U32(at + i * 4));
+    return values;
+  }
+};
+
+// The furthest byte of the directories reached from the first one.
+FileEnd TiffStructuresEnd(TiffReader& r, std::uint64_t first) {
+  std::vector<std::uint64_t> pending = {first};
+  std::set<std::uint64_t> seen;
+  while (!pending.empty()) {
+    const std::uint64_t at = pending.back();
+    pending.pop_back();
+    if (at == 0) continue;
+    if (at < 8 || !seen.insert(at).second || seen.size() > kMostDirectories) return std::nullopt;
+    const std::uint64_t count = r.U16(at);
+    const std::uint64_t next = at + 2 + count * 12;
+    if (count == 0 || next + 4 > r.b.size()) return std::nullopt;
+    r.end = std::max(r.end, next + 4);
+    std::vector<std::uint64_t> offsets[2], counts[2];
+    for (std::uint64_t e = at + 2; e < next; e += 12) {
+      const std::uint16_t tag = r.U16(e), type = r.U16(e + 2);
+      const std::uint64_t size = TiffTypeSize(type) * r.U32(e + 4);
+      if (TiffTypeSize(type) == 0) continue;  // a type this reader does not know: its value is skipped
+      if (size > 4) r.end = std::max(r.end, std::uint64_t{r.U32(e + 8)} + size);
+      if (tag == kStripOffsets || tag == kStripByteCounts || tag == kTileOffsets || tag == kTileByteCounts ||
+          tag == kSubDirectories || tag == kExifDirectory) {
+        auto values = r.Values(e);
+        if (!values) return std::nullopt;
+        if (tag == kSubDirectories || tag == kExifDirectory)
+          pending.insert(pending.end(), values->begin(), values->end());
+        else if (tag == kStripOffsets) offsets[0] = std::move(*values);
+        else if (tag == kStripByteCounts) counts[0] = std::move(*values);
+        else if (tag == kTileOffsets) offsets[1] = std::move(*values);
+        else counts[1] = std::move(*values);
+      }
+    }
+    for (int k = 0; k < 2; ++k) {
+      if (offsets[k].size() != counts[k].size()) return std::nullopt;
+      for (std::size_t i = 0; i < offsets[k].size(); ++i) r.end = std::max(r.end, offsets[k][i] + counts[k][i]);
+    }
+    pending.push_back(r.U32(next));
+  }
+  return Inside(r.b, r.end);
+}
+
 }  // namespace
+
+FileEnd TiffEnd(Bytes b) {
+  TiffReader r{b};
+  if (HasAscii(b, 0, "MM")) r.little = false;
+  else if (!HasAscii(b, 0, "II")) return std::nullopt;
+  if (r.U16(2) != 42) return std::nullopt;  // 43 is BigTIFF, whose offsets are 8 bytes
+  return TiffStructuresEnd(r, r.U32(4));
+}
 
 FileEnd NetpbmEnd(Bytes b) {
   if (b.size() < 3 || b[0] != 'P') return std::nullopt;
@@ -168,7 +257,8 @@ FileEnd SunRasterEnd(Bytes b) {
   const std::uint64_t width = be32(b, 4), height = be32(b, 8), depth = be32(b, 12);
   std::uint64_t length = be32(b, 16);
   const std::uint64_t type = be32(b, 20), mapLength = be32(b, 28);
-  if (width == 0 || height == 0 || width > 1u << 16 || height > 1u << 16 || depth == 0 || depth > 32) return std::nullopt;
+  if (width == 0 || height == 0 || width > 1u << 16 || height > 1u << 16 || depth == 0 || depth > 32)
+    return std::nullopt;
   if (length == 0) {
     if (type == 2) return std::nullopt;  // run-length data of unrecorded length
     length = (width * depth + 15) / 16 * 2 * height;
