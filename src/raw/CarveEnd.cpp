@@ -175,7 +175,8 @@ std::optional<Rule> RuleOf(const std::u16string& extension) {
       {u".pbm", NetpbmEnd},    {u".pgm", NetpbmEnd},    {u".ppm", NetpbmEnd},     {u".pam", NetpbmEnd},
       {u".pcx", PcxEnd},       {u".sgi", SgiEnd},       {u".ras", SunRasterEnd},  {u".ico", IconEnd},
       {u".cur", IconEnd},      {u".xpm", XpmEnd},       {u".aif", AiffEnd},       {u".aiff", AiffEnd},
-      {u".au", SunAudioEnd},   {u".voc", VocEnd},
+      {u".au", SunAudioEnd},   {u".voc", VocEnd},       {u".y4m", Y4mEnd},        {u".lz4", Lz4End},
+      {u".ar", ArEnd},         {u".deb", ArEnd},
       {u".doc", CompoundFileLength}, {u".xls", CompoundFileLength}, {u".ppt", CompoundFileLength},
       {u".pub", CompoundFileLength}, {u".msg", CompoundFileLength}, {u".msi", CompoundFileLength}};
   for (const auto& [name, rule] : kRules)

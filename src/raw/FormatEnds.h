@@ -20,6 +20,8 @@ FileEnd Bzip2End(Bytes b);  // streams, each to its end-of-stream mark and check
 FileEnd XzEnd(Bytes b);     // the first stream, to its footer (checked by its CRC)
 FileEnd ZstdEnd(Bytes b);   // frames, each to its last block and checksum
 FileEnd TarEnd(Bytes b);    // headers and their data, two zero blocks, then the record's padding
+FileEnd Lz4End(Bytes b);    // the first frame, to its end mark and content checksum
+FileEnd ArEnd(Bytes b);     // members while a member header follows
 
 // Audio and video (MediaEnds.cpp).
 FileEnd OggEnd(Bytes b);       // pages until every logical stream begun has ended
@@ -43,7 +45,7 @@ FileEnd XmlEnd(Bytes b);        // the root element's end tag, then a line end
 FileEnd Jpeg2000End(Bytes b);   // JP2 boxes, from the signature box through the codestream and the boxes after it
 FileEnd J2kEnd(Bytes b);        // a codestream: its main header, tile-parts, then the end marker
 
-// Simple rasters and sound files (RasterEnds.cpp).
+// Simple rasters, raw video and sound files (RasterEnds.cpp).
 FileEnd TiffEnd(Bytes b);       // the furthest of its directories, their values, strips and tiles
 FileEnd NetpbmEnd(Bytes b);     // binary P4, P5, P6 and P7 maps: the header, then width by height samples
 FileEnd PcxEnd(Bytes b);        // the header, the run-length rows, then a 256-colour palette if any
@@ -54,6 +56,7 @@ FileEnd XpmEnd(Bytes b);        // the "};" that closes the array, then a line e
 FileEnd AiffEnd(Bytes b);       // the FORM chunk's recorded size
 FileEnd SunAudioEnd(Bytes b);   // the data offset and the recorded data size
 FileEnd VocEnd(Bytes b);        // blocks up to the terminator block
+FileEnd Y4mEnd(Bytes b);        // the header line, then frames of the size its picture gives
 
 // Programs and fonts (ProgramEnds.cpp).
 FileEnd ElfEnd(Bytes b);        // the furthest of its header tables and sections

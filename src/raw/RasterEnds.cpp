@@ -5,7 +5,8 @@
 // tables); icons and cursors by their directory; PCX by decoding its runs
 // for the rows its header counts, then its palette; X pixmaps by the brace
 // that closes their array; AIFF by its FORM chunk; Sun audio by its data
-// size; Creative Voice files by their blocks up to the terminator.
+// size; Creative Voice files by their blocks up to the terminator; YUV4MPEG
+// video by its frames, each of the size its header's picture gives.
 
 #include <algorithm>
 #include <cctype>
@@ -183,7 +184,57 @@ FileEnd TiffStructuresEnd(TiffReader& r, std::uint64_t first) {
   return Inside(r.b, r.end);
 }
 
+// ---- YUV4MPEG: "YUV4MPEG2", space-separated parameters (W width, H
+// height, C chroma subsampling, 4:2:0 when missing) up to a line end, then
+// frames, each "FRAME", parameters, a line end and the picture.
+
+// The parameter of a header line that begins with the letter, without it.
+std::optional<std::string_view> Y4mParameter(std::string_view line, char letter) {
+  for (std::size_t at = 0; at < line.size();) {
+    const std::size_t end = std::min(line.find(' ', at), line.size());
+    if (line[at] == letter) return line.substr(at + 1, end - at - 1);
+    at = end + 1;
+  }
+  return std::nullopt;
+}
+
+// Bytes per picture for the chroma name, in quarters of a byte per pixel.
+std::optional<std::uint64_t> Y4mQuarters(std::string_view chroma) {
+  if (chroma.empty() || chroma.substr(0, 3) == "420") return 6;
+  if (chroma == "422") return 8;
+  if (chroma == "444") return 12;
+  if (chroma == "444alpha") return 16;
+  if (chroma == "411") return 6;
+  if (chroma == "mono") return 4;
+  return std::nullopt;  // deeper samples, or a name this reader does not know
+}
+
 }  // namespace
+
+FileEnd Y4mEnd(Bytes b) {
+  const std::string_view text(reinterpret_cast<const char*>(b.data()), b.size());
+  const std::size_t eol = text.find('\n');
+  if (!text.starts_with("YUV4MPEG2 ") || eol == std::string_view::npos || eol > 1024) return std::nullopt;
+  const std::string_view header = text.substr(10, eol - 10);
+  const auto w = Y4mParameter(header, 'W'), h = Y4mParameter(header, 'H');
+  const auto quarters = Y4mQuarters(Y4mParameter(header, 'C').value_or(""));
+  std::uint64_t width = 0, height = 0;
+  if (!w || !h || !quarters || std::from_chars(w->data(), w->data() + w->size(), width).ec != std::errc() ||
+      std::from_chars(h->data(), h->data() + h->size(), height).ec != std::errc() || width == 0 || height == 0 ||
+      width > 1u << 16 || height > 1u << 16)
+    return std::nullopt;
+  const std::uint64_t picture = (width * height * *quarters + 3) / 4;
+  std::uint64_t at = eol + 1;
+  std::uint64_t frames = 0;
+  while (text.substr(at, 5) == "FRAME") {
+    const std::size_t line = text.find('\n', at);
+    if (line == std::string_view::npos || line - at > 1024) return std::nullopt;
+    if (line + 1 + picture > b.size()) return std::nullopt;
+    at = line + 1 + picture;
+    ++frames;
+  }
+  return frames > 0 ? Inside(b, at) : std::nullopt;
+}
 
 FileEnd TiffEnd(Bytes b) {
   TiffReader r{b};
