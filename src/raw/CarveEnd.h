@@ -5,7 +5,7 @@
 // SQLite and 7-Zip files, the top-level boxes of ISO base media files (MP4,
 // QuickTime, 3GPP, AVIF, HEIF), the sectors of a compound file, and the rules
 // of FormatEnds.h (compressed streams, tar and ar, Ogg, Matroska, ASF, MP3,
-// FLAC, MPEG program streams, Flash video, ELF and PE programs, Java
+// AC-3, FLAC, MPEG program streams, Flash video, ELF and PE programs, Java
 // classes, TrueType fonts, Photoshop and JPEG 2000 images, dBASE tables,
 // RTF, HTML and XML documents, TIFF, Netpbm, PCX, SGI, Sun raster, icon and
 // X pixmap images, YUV4MPEG video, AIFF, Sun audio and Creative Voice

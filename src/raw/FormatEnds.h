@@ -34,6 +34,7 @@ FileEnd Mp3End(Bytes b);       // an ID3v2 tag, frames of one kind, then an ID3v
 std::size_t MpegFramesInARow(Bytes b, std::size_t most);
 FileEnd FlacEnd(Bytes b);      // metadata blocks, then frames until the recorded sample count
 FileEnd MpegProgramEnd(Bytes b);  // packs and their packets, to the end code or the last whole packet
+FileEnd Ac3End(Bytes b);       // AC-3 frames in a row, each of the size its header gives
 FileEnd FlvEnd(Bytes b);       // the header, then tags each followed by its recorded size
 
 // Images, tables and text documents (DocumentEnds.cpp).
