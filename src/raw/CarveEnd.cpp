@@ -82,12 +82,22 @@ End GifEnd(Bytes b) {
   return std::nullopt;
 }
 
-// The last "%%EOF": memrchr finds each '%' from the end far faster than a
+// The last "%%EOF" before the next PDF's header at a sector start, if any:
+// an updated PDF appends sections each closed by "%%EOF", but a second
+// "%PDF-" header where a file may begin is another PDF, written behind
+// this one. memrchr finds each '%' from the end far faster than a
 // comparison at every position would.
 End PdfEnd(Bytes b) {
   constexpr std::string_view kMark = "%%EOF";
+  constexpr std::size_t kFileStart = 512;  // files begin at sector starts
+  std::size_t limit = b.size();
+  for (std::size_t at = kFileStart; at < b.size(); at += kFileStart)
+    if (HasAscii(b, at, "%PDF-")) {
+      limit = at;
+      break;
+    }
   std::optional<std::size_t> mark;
-  for (std::size_t before = b.size(); before > 0;) {
+  for (std::size_t before = limit; before > 0;) {
     const void* found = memrchr(b.data(), '%', before);
     if (found == nullptr) break;
     const auto at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - b.data());

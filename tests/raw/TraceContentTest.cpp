@@ -187,6 +187,14 @@ TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
 // with the end code that ffmpeg leaves out ends after the code, even when
 // a pack header follows.
 TEST(CarveEndTest, StreamsEndAfterTheMarkThatClosesThem) {
+  // A PDF ends at its own last "%%EOF", not at that of a PDF written in the
+  // sectors after it.
+  const auto pdf = MadeFile("report.pdf");
+  auto twoPdfs = pdf;
+  twoPdfs.resize((pdf.size() + 511) / 512 * 512, 0);
+  twoPdfs.insert(twoPdfs.end(), pdf.begin(), pdf.end());
+  EXPECT_EQ(CarvedFileEnd(u".pdf", WithJunk(twoPdfs)), std::optional<std::uint64_t>(pdf.size()));
+
   auto mpg = MadeFile("clip.mpg");
   mpg.insert(mpg.end(), {0x00, 0x00, 0x01, 0xB9});
   auto more = mpg;
