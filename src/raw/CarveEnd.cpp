@@ -186,7 +186,7 @@ std::optional<Rule> RuleOf(const std::u16string& extension) {
       {u".pcx", PcxEnd},       {u".sgi", SgiEnd},       {u".ras", SunRasterEnd},  {u".ico", IconEnd},
       {u".cur", IconEnd},      {u".xpm", XpmEnd},       {u".aif", AiffEnd},       {u".aiff", AiffEnd},
       {u".au", SunAudioEnd},   {u".voc", VocEnd},       {u".y4m", Y4mEnd},        {u".lz4", Lz4End},
-      {u".ar", ArEnd},         {u".deb", ArEnd},        {u".ac3", Ac3End},
+      {u".ar", ArEnd},         {u".deb", ArEnd},        {u".ac3", Ac3End},        {u".miff", MiffEnd},
       {u".doc", CompoundFileLength}, {u".xls", CompoundFileLength}, {u".ppt", CompoundFileLength},
       {u".pub", CompoundFileLength}, {u".msg", CompoundFileLength}, {u".msi", CompoundFileLength}};
   for (const auto& [name, rule] : kRules)

@@ -7,9 +7,9 @@
 // of FormatEnds.h (compressed streams, tar and ar, Ogg, Matroska, ASF, MP3,
 // AC-3, FLAC, MPEG program streams, Flash video, ELF and PE programs, Java
 // classes, TrueType fonts, Photoshop and JPEG 2000 images, dBASE tables,
-// RTF, HTML and XML documents, TIFF, Netpbm, PCX, SGI, Sun raster, icon and
-// X pixmap images, YUV4MPEG video, AIFF, Sun audio and Creative Voice
-// sound). A carved file is cut there, never beyond the bytes carved.
+// RTF, HTML and XML documents, TIFF, Netpbm, PCX, SGI, Sun raster, icon,
+// X pixmap and MIFF images, YUV4MPEG video, AIFF, Sun audio and Creative
+// Voice sound). A carved file is cut there, never beyond the bytes carved.
 
 #include <cstdint>
 #include <optional>

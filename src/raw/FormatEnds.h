@@ -57,6 +57,7 @@ FileEnd XpmEnd(Bytes b);        // the "};" that closes the array, then a line e
 FileEnd AiffEnd(Bytes b);       // the FORM chunk's recorded size
 FileEnd SunAudioEnd(Bytes b);   // the data offset and the recorded data size
 FileEnd VocEnd(Bytes b);        // blocks up to the terminator block
+FileEnd MiffEnd(Bytes b);       // ImageMagick images of direct colour and no compression, one after another
 FileEnd Y4mEnd(Bytes b);        // the header line, then frames of the size its picture gives
 
 // Programs and fonts (ProgramEnds.cpp).

@@ -6,7 +6,9 @@
 // for the rows its header counts, then its palette; X pixmaps by the brace
 // that closes their array; AIFF by its FORM chunk; Sun audio by its data
 // size; Creative Voice files by their blocks up to the terminator; YUV4MPEG
-// video by its frames, each of the size its header's picture gives.
+// video by its frames, each of the size its header's picture gives;
+// ImageMagick's MIFF by its uncompressed direct-colour images, each a text
+// header up to ":" and 0x1A, then its pixels.
 
 #include <algorithm>
 #include <cctype>
@@ -209,7 +211,70 @@ std::optional<std::uint64_t> Y4mQuarters(std::string_view chroma) {
   return std::nullopt;  // deeper samples, or a name this reader does not know
 }
 
+// ---- MIFF: a header of "key=value" words (a value may be a {...} group),
+// closed by ":" and 0x1A, then the pixels: for a direct-colour image
+// without compression, columns by rows by channels (1 gray, 4 CMYK, else
+// 3, one more with alpha) by depth/8 bytes. Images may follow one another.
+
+struct MiffHeader {
+  std::size_t pixels = 0;  // where the pixels begin
+  std::uint64_t size = 0;  // their bytes; 0 when the header leaves them unknown
+};
+
+std::optional<MiffHeader> ReadMiffHeader(Bytes b, std::size_t at) {
+  const std::string_view text(reinterpret_cast<const char*>(b.data()), b.size());
+  if (text.substr(at, 14) != "id=ImageMagick") return std::nullopt;
+  std::uint64_t columns = 0, rows = 0, depth = 8, channels = 3;
+  bool direct = false, plain = true, alpha = false;
+  for (std::size_t i = at; i < text.size() && i - at < 64 * 1024;) {
+    const char c = text[i];
+    if (c == ':' && i + 1 < text.size() && text[i + 1] == '\x1A') {
+      MiffHeader header{i + 2, 0};
+      if (direct && plain && columns && rows && (depth == 8 || depth == 16 || depth == 32))
+        header.size = columns * rows * (channels + (alpha ? 1 : 0)) * (depth / 8);
+      return header;
+    }
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      ++i;
+      continue;
+    }
+    const std::size_t equals = text.find('=', i);
+    if (equals == std::string_view::npos) return std::nullopt;
+    const std::string_view key = text.substr(i, equals - i);
+    std::size_t end = equals + 1;
+    if (end < text.size() && text[end] == '{') {
+      end = text.find('}', end);
+      if (end == std::string_view::npos) return std::nullopt;
+      ++end;
+    } else {
+      while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+    }
+    const std::string_view value = text.substr(equals + 1, end - equals - 1);
+    std::uint64_t n = 0;
+    const bool number = std::from_chars(value.data(), value.data() + value.size(), n).ec == std::errc();
+    if (key == "columns" && number && n <= 1u << 20) columns = n;
+    else if (key == "rows" && number && n <= 1u << 20) rows = n;
+    else if (key == "depth" && number) depth = n;
+    else if (key == "class") direct = value == "DirectClass";
+    else if (key == "compression") plain = value == "None";
+    else if (key == "colorspace") channels = value == "Gray" ? 1 : value == "CMYK" ? 4 : 3;
+    else if (key == "matte" || key == "alpha-trait") alpha = value == "True" || value == "Blend";
+    i = end;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+FileEnd MiffEnd(Bytes b) {
+  std::size_t at = 0;
+  while (const auto header = ReadMiffHeader(b, at)) {
+    if (header->size == 0) return std::nullopt;
+    if (header->pixels + header->size > b.size()) return std::nullopt;
+    at = header->pixels + header->size;
+  }
+  return at > 0 ? Inside(b, at) : std::nullopt;
+}
 
 FileEnd Y4mEnd(Bytes b) {
   const std::string_view text(reinterpret_cast<const char*>(b.data()), b.size());

@@ -96,7 +96,7 @@ TEST(TraceCliTest, EveryFileIsFoundAtItsFirstSectorAndCarvedWithItsBytes) {
       ".opus", ".oga",  ".ogv",  ".mkv",  ".webm", ".elf",  ".class", ".ttf",  ".wma",  ".wmv",
       ".mp3",  ".psd",  ".exe",  ".rtf",  ".html", ".xml",  ".dbf",  ".tar",  ".flac", ".mpg",  ".flv",
       ".jp2",  ".pbm",  ".pgm",  ".ppm",  ".pam",  ".pcx",    ".ico",  ".xpm",  ".sgi",  ".ras",  ".aif",
-      ".au",   ".voc",  ".tif",  ".y4m",  ".lz4",  ".ar",   ".ac3"};
+      ".au",   ".voc",  ".tif",  ".y4m",  ".lz4",  ".ar",   ".ac3",  ".miff"};
   for (const auto& f : files) {
     const std::string path = found[f.sector];
     const std::string name = path.substr(path.rfind('/') + 1);

@@ -167,7 +167,7 @@ TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
       "text.tar",   "tone.flac",  "clip.mpg",   "clip.flv",   "picture.jp2", "bare.mp3",    "small.pbm",
       "small.pgm",  "small.ppm",  "small.pcx",  "small.ico",  "small.xpm",   "tone.aif",    "tone.au",
       "tone.voc",   "loose.sgi",  "loose.ras",  "loose.pam",  "picture.tif", "loose.y4m",
-      "loose.lz4",  "loose.ar",   "loose.ac3"};
+      "loose.lz4",  "loose.ar",   "loose.ac3",  "loose.miff"};
   for (const std::string& name : names) {
     const auto file = MadeFile(name);
     const std::u16string extension = ExtensionOf(name);
