@@ -22,7 +22,8 @@
 #   4. runs bench/cat_throughput.sh (whole-disk read against cat and qemu-img);
 #   5. runs bench/sparse_partitions.sh (dravik info and dravik partitions on an
 #      empty 64 TB VHDX and on a 2 TB VHDX with data at both ends);
-#   6. runs bench/trace_scan.sh (File Trace against cat and PhotoRec) and
+#   6. runs bench/trace_scan.sh (File Trace against PhotoRec on the trace
+#      fixture's disk, and against cat and PhotoRec on the NTFS image) and
 #      bench/gui_scan.sh (the desktop program's Quick Scan against the command
 #      line's, its longest event-loop gap, and a folder of 200,000 files), both
 #      on the NTFS image of bench/ntfs_image.sh in bench-ntfs beside WORKDIR.

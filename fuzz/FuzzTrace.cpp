@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CompoundAppName(bytes);
   OfficeKindOfCompound(bytes);
   for (const char16_t* extension : {u".jpg", u".png", u".gif", u".pdf", u".zip", u".wav", u".bmp", u".sqlite", u".7z",
-                                    u".mp4", u".doc"})
+                                    u".mp4", u".doc", u".tif", u".pbm", u".pam", u".pcx", u".sgi", u".ras", u".ico",
+                                    u".xpm", u".aif", u".au", u".voc"})
     CarvedFileEnd(extension, bytes);
   return 0;
 }

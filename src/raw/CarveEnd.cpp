@@ -82,12 +82,22 @@ End GifEnd(Bytes b) {
   return std::nullopt;
 }
 
-// The last "%%EOF": memrchr finds each '%' from the end far faster than a
+// The last "%%EOF" before the next PDF's header at a sector start, if any:
+// an updated PDF appends sections each closed by "%%EOF", but a second
+// "%PDF-" header where a file may begin is another PDF, written behind
+// this one. memrchr finds each '%' from the end far faster than a
 // comparison at every position would.
 End PdfEnd(Bytes b) {
   constexpr std::string_view kMark = "%%EOF";
+  constexpr std::size_t kFileStart = 512;  // files begin at sector starts
+  std::size_t limit = b.size();
+  for (std::size_t at = kFileStart; at < b.size(); at += kFileStart)
+    if (HasAscii(b, at, "%PDF-")) {
+      limit = at;
+      break;
+    }
   std::optional<std::size_t> mark;
-  for (std::size_t before = b.size(); before > 0;) {
+  for (std::size_t before = limit; before > 0;) {
     const void* found = memrchr(b.data(), '%', before);
     if (found == nullptr) break;
     const auto at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - b.data());
@@ -171,6 +181,12 @@ std::optional<Rule> RuleOf(const std::u16string& extension) {
       {u".xml", XmlEnd},       {u".dbf", DbaseEnd},     {u".tar", TarEnd},        {u".flac", FlacEnd},
       {u".mpg", MpegProgramEnd}, {u".mpeg", MpegProgramEnd}, {u".vob", MpegProgramEnd}, {u".flv", FlvEnd},
       {u".jp2", Jpeg2000End},  {u".j2k", J2kEnd},
+      {u".tif", TiffEnd},      {u".tiff", TiffEnd},
+      {u".pbm", NetpbmEnd},    {u".pgm", NetpbmEnd},    {u".ppm", NetpbmEnd},     {u".pam", NetpbmEnd},
+      {u".pcx", PcxEnd},       {u".sgi", SgiEnd},       {u".ras", SunRasterEnd},  {u".ico", IconEnd},
+      {u".cur", IconEnd},      {u".xpm", XpmEnd},       {u".aif", AiffEnd},       {u".aiff", AiffEnd},
+      {u".au", SunAudioEnd},   {u".voc", VocEnd},       {u".y4m", Y4mEnd},        {u".lz4", Lz4End},
+      {u".ar", ArEnd},         {u".deb", ArEnd},        {u".ac3", Ac3End},        {u".miff", MiffEnd},
       {u".doc", CompoundFileLength}, {u".xls", CompoundFileLength}, {u".ppt", CompoundFileLength},
       {u".pub", CompoundFileLength}, {u".msg", CompoundFileLength}, {u".msi", CompoundFileLength}};
   for (const auto& [name, rule] : kRules)

@@ -4,11 +4,12 @@
 // last "%%EOF", a ZIP's end of central directory, the sizes of RIFF, BMP,
 // SQLite and 7-Zip files, the top-level boxes of ISO base media files (MP4,
 // QuickTime, 3GPP, AVIF, HEIF), the sectors of a compound file, and the rules
-// of FormatEnds.h (compressed streams, tar, Ogg, Matroska, ASF, MP3, FLAC,
-// MPEG program streams, Flash video, ELF and PE programs, Java classes,
-// TrueType fonts, Photoshop and JPEG 2000 images, dBASE tables, RTF, HTML
-// and XML documents). A carved file is cut there, never beyond the
-// bytes carved.
+// of FormatEnds.h (compressed streams, tar and ar, Ogg, Matroska, ASF, MP3,
+// AC-3, FLAC, MPEG program streams, Flash video, ELF and PE programs, Java
+// classes, TrueType fonts, Photoshop and JPEG 2000 images, dBASE tables,
+// RTF, HTML and XML documents, TIFF, Netpbm, PCX, SGI, Sun raster, icon,
+// X pixmap and MIFF images, YUV4MPEG video, AIFF, Sun audio and Creative
+// Voice sound). A carved file is cut there, never beyond the bytes carved.
 
 #include <cstdint>
 #include <optional>

@@ -1,12 +1,14 @@
-// Where gzip, bzip2, xz and Zstandard files and tar archives end. None of
-// them records its length up front: gzip and bzip2 are read through to the
-// end of their compressed data, xz and Zstandard walked by the sizes of
-// their blocks or found by a footer whose checksum holds, tar by its headers.
+// Where gzip, bzip2, xz, Zstandard and LZ4 files and tar and ar archives
+// end. None of them records its length up front: gzip and bzip2 are read
+// through to the end of their compressed data, xz, Zstandard and LZ4 walked
+// by the sizes of their blocks or found by a footer whose checksum holds,
+// tar and ar by their headers.
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 
 #include "raw/FormatEnds.h"
 #include "util/Crc32.h"
@@ -231,6 +233,56 @@ FileEnd TarEnd(Bytes b) {
     at += kTarBlock;
   }
   return at;
+}
+
+// ---- LZ4 frame: magic 04 22 4D 18, a flags byte (0x10 block checksums,
+// 0x08 content size, 0x04 content checksum, 0x01 dictionary ID), a block
+// size byte, the optional fields, a header checksum byte; then blocks, each
+// behind a 4-byte size (top bit: stored), a checksum after each when the
+// flags say so, up to a zero size; then the content checksum if any.
+
+constexpr std::uint32_t kLz4Magic = 0x184D2204;
+
+FileEnd Lz4End(Bytes b) {
+  if (le32(b, 0) != kLz4Magic || b.size() < 7) return std::nullopt;
+  const std::uint8_t flags = b[4];
+  if ((flags >> 6) != 1) return std::nullopt;  // version 01
+  std::uint64_t at = 7;  // magic, flags, block size byte, header checksum
+  if (flags & 0x08) at += 8;  // content size
+  if (flags & 0x01) at += 4;  // dictionary ID
+  const std::uint64_t blockChecksum = (flags & 0x10) ? 4 : 0;
+  while (at + 4 <= b.size()) {
+    const std::uint32_t size = le32(b, at) & 0x7FFFFFFF;
+    at += 4;
+    if (size == 0) return Within(b, at + ((flags & 0x04) ? 4 : 0));
+    at += size + blockChecksum;
+  }
+  return std::nullopt;
+}
+
+// ---- ar: "!<arch>\n", then members, each behind a 60-byte header whose
+// size (decimal, at 48) precedes the mark "`\n" at 58, its data padded to
+// an even length. Nothing marks the last member: the archive ends where no
+// member header follows.
+
+constexpr std::size_t kArMagic = 8;
+constexpr std::size_t kArHeader = 60;
+
+FileEnd ArEnd(Bytes b) {
+  if (!HasAscii(b, 0, "!<arch>\n")) return std::nullopt;
+  std::uint64_t at = kArMagic;
+  while (HasAscii(b, at + 58, "`\n")) {
+    std::uint64_t size = 0;
+    std::size_t i = 48;
+    for (; i < 58 && std::isdigit(b[at + i]); ++i) size = size * 10 + (b[at + i] - std::uint64_t{'0'});
+    if (i == 48) return std::nullopt;
+    for (; i < 58; ++i)
+      if (b[at + i] != ' ') return std::nullopt;
+    const std::uint64_t next = at + kArHeader + size + (size & 1);
+    if (next > b.size()) return std::nullopt;
+    at = next;
+  }
+  return at > kArMagic ? Within(b, at) : std::nullopt;
 }
 
 }  // namespace dravik

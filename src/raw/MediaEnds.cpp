@@ -5,7 +5,7 @@
 // records; MP3 by walking its frames; FLAC by its metadata blocks and then
 // its frames, up to the sample count its stream information records; MPEG
 // program streams by their packs and packets; Flash video by its tags, each
-// confirmed by the size recorded after it.
+// confirmed by the size recorded after it; AC-3 by its frames in a row.
 
 #include <algorithm>
 #include <array>
@@ -368,6 +368,33 @@ FileEnd MatroskaEnd(Bytes b) {
   const auto segmentSize = segmentId && segmentId->value == kSegmentId ? ReadVint(b, at, false) : std::nullopt;
   if (!segmentSize || segmentSize->unknown || segmentSize->value > b.size() - at) return std::nullopt;
   return at + segmentSize->value;
+}
+
+// ---- AC-3: frames in a row, each behind the sync word 0B 77, a CRC, then
+// a byte of the sample rate code (top two bits: 48, 44.1 or 32 kHz) and the
+// frame size code (the bit rate, and at 44.1 kHz one padding word when
+// odd), then the stream's bsid in the top five bits of the next byte
+// (above 10: E-AC-3, whose frames are sized otherwise). The stream ends
+// where no frame follows; a frame that runs past the bytes leaves it
+// unknown.
+
+FileEnd Ac3End(Bytes b) {
+  static constexpr std::uint64_t kKbps[] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
+                                            192, 224, 256, 320, 384, 448, 512, 576, 640};
+  std::uint64_t at = 0;
+  int rate = -1;
+  while (at + 6 <= b.size() && b[at] == 0x0B && b[at + 1] == 0x77) {
+    const int code = b[at + 4] >> 6, size = b[at + 4] & 0x3F;
+    if (code == 3 || size >= 38 || (b[at + 5] >> 3) > 10 || (rate >= 0 && code != rate)) break;
+    rate = code;
+    const std::uint64_t kbps = kKbps[size / 2];
+    const std::uint64_t words = code == 0   ? kbps * 2
+                                : code == 2 ? kbps * 3
+                                            : kbps * 1536000 / 705600 + (size & 1);
+    if (at + words * 2 > b.size()) return std::nullopt;
+    at += words * 2;
+  }
+  return at > 0 ? FileEnd(at) : std::nullopt;
 }
 
 }  // namespace dravik

@@ -164,7 +164,10 @@ TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
       "sheet.xlsx", "slides.pptx", "report.odt", "sheet.ods", "slides.odp",  "hello.jar",   "clip.avi",
       "picture.webp", "tone.m4a", "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv",
       "tone.mp3",   "small.psd",  "hello.exe",  "report.rtf", "report.html", "report.xml", "table.dbf",
-      "text.tar",   "tone.flac",  "clip.mpg",   "clip.flv",   "picture.jp2", "bare.mp3"};
+      "text.tar",   "tone.flac",  "clip.mpg",   "clip.flv",   "picture.jp2", "bare.mp3",    "small.pbm",
+      "small.pgm",  "small.ppm",  "small.pcx",  "small.ico",  "small.xpm",   "tone.aif",    "tone.au",
+      "tone.voc",   "loose.sgi",  "loose.ras",  "loose.pam",  "picture.tif", "loose.y4m",
+      "loose.lz4",  "loose.ar",   "loose.ac3",  "loose.miff"};
   for (const std::string& name : names) {
     const auto file = MadeFile(name);
     const std::u16string extension = ExtensionOf(name);
@@ -184,6 +187,14 @@ TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
 // with the end code that ffmpeg leaves out ends after the code, even when
 // a pack header follows.
 TEST(CarveEndTest, StreamsEndAfterTheMarkThatClosesThem) {
+  // A PDF ends at its own last "%%EOF", not at that of a PDF written in the
+  // sectors after it.
+  const auto pdf = MadeFile("report.pdf");
+  auto twoPdfs = pdf;
+  twoPdfs.resize((pdf.size() + 511) / 512 * 512, 0);
+  twoPdfs.insert(twoPdfs.end(), pdf.begin(), pdf.end());
+  EXPECT_EQ(CarvedFileEnd(u".pdf", WithJunk(twoPdfs)), std::optional<std::uint64_t>(pdf.size()));
+
   auto mpg = MadeFile("clip.mpg");
   mpg.insert(mpg.end(), {0x00, 0x00, 0x01, 0xB9});
   auto more = mpg;
