@@ -91,11 +91,27 @@ bool DbaseHeaderPlausible(Bytes sector) {
   return true;
 }
 
+bool PcxHeaderPlausible(Bytes sector) {
+  // 3 bits per pixel and plane, 4 the window (xmin, ymin, xmax, ymax), 64
+  // a reserved zero, 65 planes, 66 bytes per line and plane, 68 palette info.
+  if (sector.size() < 70) return false;
+  const std::uint8_t bits = sector[3];
+  const std::uint8_t planes = sector[65];
+  if (bits != 1 && bits != 2 && bits != 4 && bits != 8) return false;
+  if (planes < 1 || planes > 4 || sector[64] != 0) return false;
+  const std::uint16_t xmin = le16(sector, 4), ymin = le16(sector, 6), xmax = le16(sector, 8), ymax = le16(sector, 10);
+  if (xmax < xmin || ymax < ymin) return false;
+  const std::uint32_t bytesPerLine = le16(sector, 66);
+  const std::uint32_t needed = ((std::uint32_t{xmax} - xmin + 1) * bits + 7) / 8;
+  return bytesPerLine >= needed && bytesPerLine % 2 == 0 && le16(sector, 68) <= 2;
+}
+
 bool Mp3FramesPlausible(Bytes start) { return MpegFramesInARow(start, kMp3Frames) == kMp3Frames; }
 
 StartRule StartCheckOf(std::u16string_view extension, std::string_view signature) {
   static const std::pair<std::u16string_view, StartCheck> kChecks[] = {
-      {u".ico", IconDirectoryPlausible}, {u".cur", IconDirectoryPlausible}, {u".dbf", DbaseHeaderPlausible}};
+      {u".ico", IconDirectoryPlausible}, {u".cur", IconDirectoryPlausible}, {u".dbf", DbaseHeaderPlausible},
+      {u".pcx", PcxHeaderPlausible}};
   for (const auto& [name, check] : kChecks)
     if (SameIgnoringCase(name, extension)) return {check, kSectorSize};
   // An MP3 found by its frame sync rather than by its tag.

@@ -1,6 +1,6 @@
 #pragma once
 // Signatures too short or too common to name a file on their own (an icon's
-// four bytes, a dBASE table's version byte, the sync bits of an MP3 frame
+// four bytes, a dBASE table's version byte, a PCX image's three, the sync bits of an MP3 frame
 // without a tag before it) count as a hit only when the structure they begin
 // is plausible: within the sector that holds them, or for MP3 frames within
 // the bytes that several frames in a row take.
@@ -33,6 +33,10 @@ bool IconDirectoryPlausible(Bytes sector);
 // (FoxPro adds 263 bytes), and a record length of one more than the lengths
 // of its fields.
 bool DbaseHeaderPlausible(Bytes sector);
+// PCX images: 1, 2, 4 or 8 bits per plane, 1 to 4 planes, a window whose
+// ends are not before its starts, the reserved byte zero, and an even line
+// length that holds a row of the window.
+bool PcxHeaderPlausible(Bytes sector);
 // MP3 without an ID3 tag: four valid frame headers in a row, each where the
 // one before ends and all of one version, layer and sample rate.
 bool Mp3FramesPlausible(Bytes start);

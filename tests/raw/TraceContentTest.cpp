@@ -247,12 +247,12 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
     disk.insert(disk.end(), bytes.begin(), bytes.end());
     disk.resize((disk.size() + kSectorSize - 1) / kSectorSize * kSectorSize + kSectorSize);
   };
-  for (const char* name : {"text.tar", "small.ico", "table.dbf"}) add(MadeFile(name), ExtensionOf(name).c_str());
+  for (const char* name : {"text.tar", "small.ico", "table.dbf", "small.pcx"}) add(MadeFile(name), ExtensionOf(name).c_str());
   // Each member of the tar has a header of its own, with its magic: a hit too.
   const auto tar = MadeFile("text.tar");
   for (std::size_t block = 1; (block + 1) * kSectorSize <= tar.size(); ++block)
     if (HasAscii(tar, block * kSectorSize + 257, "ustar")) wanted[8 + block] = u".tar";
-  ASSERT_EQ(wanted.size(), 4u) << "the tar's two members, the icon, the table";
+  ASSERT_EQ(wanted.size(), 5u) << "the tar's two members, the icon, the table, the image";
   auto icon = MadeFile("small.ico");
   ASSERT_TRUE(IconDirectoryPlausible(icon));
   icon[4] = 0;  // no images
@@ -267,6 +267,10 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   table[2] = 5;
   table[10] += 1;  // a record longer than its fields
   add(table, nullptr);
+  auto image = MadeFile("small.pcx");
+  ASSERT_TRUE(PcxHeaderPlausible(image));
+  image[4] = 0xFF;  // the window starts after it ends
+  add(image, nullptr);
   std::vector<std::uint8_t> junk = WithJunk({0x03});
   add(junk, nullptr);
   const std::string magic = "ustar  ";
@@ -292,7 +296,7 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   const SectorReader reader(source);
   ScanControl control;
   const auto found = ScanSignatures(reader, 0, reader.SectorCount() - 1,
-                                    CatalogueGroups({".ico", ".cur", ".dbf", ".tar", ".mp3"}), nullptr, control);
+                                    CatalogueGroups({".ico", ".cur", ".dbf", ".pcx", ".tar", ".mp3"}), nullptr, control);
   std::map<std::uint64_t, std::u16string> hits;
   // A frame inside the MP3 that begins a sector is a hit of its own (left
   // out later, as a hit inside a found file).
