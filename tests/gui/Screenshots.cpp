@@ -30,6 +30,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "app/AppTexts.h"
 #include "app/DriveInformationDialog.h"
 #include "app/MainWindow.h"
 #include "app/RecoverySettingsDialog.h"
@@ -44,6 +45,7 @@
 #include "app/wizard/DrivePage.h"
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
+#include "app/wizard/PartitionTypeDialog.h"
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
@@ -103,10 +105,23 @@ int main(int argc, char** argv) {
     grabWidget(dialog, name);
     dialog.close();
   };
+  // The Partition Type question, grabbed the first time it is asked; the table is used.
+  bool partitionTypeShown = false;
+  wizard->askPartitionChoice = [&] {
+    if (!partitionTypeShown) {
+      partitionTypeShown = true;
+      PartitionTypeDialog dialog(wizard->session().partitions.Count(), &window);
+      grabDialog(dialog, "partition-type");
+    }
+    return dravik::PartitionChoice::kUseExisting;
+  };
   wizard->start->path->setText(QString::fromLocal8Bit(argv[1]));
   grab("start");
   QTest::mouseClick(wizard->start->quick, Qt::LeftButton);
   grab("drive");
+  // Tab from the device list: the button that takes the keyboard shows its ring.
+  QTest::keyClick(window.focusWidget() ? window.focusWidget() : &window, Qt::Key_Tab);
+  grab("drive-focus");
   QTest::mouseClick(wizard->drive->buttons.forward, Qt::LeftButton);
   QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000);
   grab("partition");
@@ -170,8 +185,11 @@ int main(int argc, char** argv) {
         {"/home/ada/recovered/Photos/IMG_2041.JPG", 0, dravik::SaveFailure::Step::kUnreadable, 524288},
         {"/home/ada/recovered/Documents/thesis-final-final.docx", 0, dravik::SaveFailure::Step::kUnreadable, 262144}};
     SaveReportDialog report(SaveProgressDialog::SummaryText(summary, false), MessageKind::kError,
-                            SaveProgressDialog::ReportLines(summary), &window);
+                            SaveProgressDialog::ReportLines(summary), QStringLiteral("/home/ada/recovered"), &window);
     grabDialog(report, "save-report");
+    SaveReportDialog done(QString::fromLatin1(AppTexts::kSavedSuccessfully), MessageKind::kInformation, {},
+                          QStringLiteral("/home/ada/recovered"), &window);
+    grabDialog(done, "save-done");
     // The save window as it opens, before its first file.
     SaveProgressDialog saving(wizard->session(), wizard->messenger(), &window);
     grabDialog(saving, "save-progress");
