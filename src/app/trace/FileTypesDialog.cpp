@@ -60,18 +60,22 @@ FileTypesDialog::FileTypesDialog(std::optional<Catalogue> catalogue, std::uint32
   for (const std::string& entry : CarveSizeEntries()) size->addItem(QString::fromStdString(entry));
   size->setCurrentIndex(static_cast<int>(PreselectedCarveEntry(lastCarveSizeMiB)));
   sizeRow->addWidget(size);
-  sizeRow->addSpacing(12);
+  sizeRow->addStretch();
+  layout->addLayout(sizeRow);
+  // The two choices get a row of their own: beside the size they made the
+  // dialog wider than a small screen at a large scale.
+  auto* cutRow = new QHBoxLayout;
   trim = new QCheckBox(tr("Cut where the format records the end"));
   trim->setChecked(true);
-  sizeRow->addWidget(trim);
-  sizeRow->addSpacing(12);
+  cutRow->addWidget(trim);
+  cutRow->addSpacing(12);
   skipInner = new QCheckBox(tr("Leave out hits inside files already found"));
   skipInner->setToolTip(tr("A hit that lies inside a file found before it whose format records its end (a "
                            "thumbnail inside a photo, a member inside an archive) is not listed."));
   skipInner->setChecked(true);
-  sizeRow->addWidget(skipInner);
-  sizeRow->addStretch();
-  layout->addLayout(sizeRow);
+  cutRow->addWidget(skipInner);
+  cutRow->addStretch();
+  layout->addLayout(cutRow);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   connect(buttons, &QDialogButtonBox::accepted, this, &FileTypesDialog::accept);
