@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -583,7 +584,17 @@ std::vector<QString> Wizard::CounterValues(const ScanTally& counts) const {
 }
 
 void Wizard::StartJob(Job job, ScanWorker::Job body) {
-  PaneOf(job)->SetLabels(CounterLabels(job));
+  ProgressPane* pane = PaneOf(job);
+  pane->SetLabels(CounterLabels(job));
+  // On a small screen the pane can lie below the fold of its page's scroll
+  // area: it is brought into view once the page is laid out with it.
+  QTimer::singleShot(0, pane, [pane] {
+    for (QWidget* up = pane->parentWidget(); up; up = up->parentWidget())
+      if (auto* area = qobject_cast<QScrollArea*>(up)) {
+        area->ensureWidgetVisible(pane, 0, 0);
+        return;
+      }
+  });
   job_ = job;
   stopped_ = false;
   worker_.Start(std::move(body));
