@@ -812,8 +812,12 @@ TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsF
 // Each page's list takes the keyboard; Return that no control uses presses
 // the page's forward button (keypad Enter too); a focused Back takes its own.
 TEST_F(WizardTest, ReturnPressesTheForwardButtonOfThePageShown) {
-  Open(test::FatFixture("fat16.vhdx"));
+  // Return in the path box opens the image for a Quick Scan, and only that.
+  wizard_->start->path->setText(QString::fromStdString(test::FatFixture("fat16.vhdx").string()));
+  QTest::keyClick(wizard_->start->path, Qt::Key_Return);
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+  EXPECT_EQ(wizard_->session().mode, ScanMode::kQuick);
+  EXPECT_FALSE(wizard_->Busy()) << "the drive page's Next was pressed too";
   ASSERT_EQ(window_->focusWidget(), wizard_->drive->devices);
   QTest::keyClick(window_->focusWidget(), Qt::Key_Return);
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));

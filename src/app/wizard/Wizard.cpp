@@ -134,7 +134,9 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
     lastPreviewId_ = 0;
   });
   connect(start->select, &QPushButton::clicked, this, &Wizard::Browse);
-  connect(start->path, &QLineEdit::returnPressed, this, [this] { ChooseMode(ScanMode::kQuick); });
+  // Return in the path box opens the image for a Quick Scan; the filter takes
+  // the key, so that it does not go on to the drive page's Next as well.
+  start->path->installEventFilter(this);
   connect(start->quick, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kQuick); });
   connect(start->extensive, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kExtensive); });
   connect(start->trace, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kFileTrace); });
@@ -700,6 +702,17 @@ QPushButton* Wizard::ForwardButton() const {
     default: return nullptr;  // the results page has none: Return must never start a save
   }
   return !Busy() && forward->isVisible() && forward->isEnabled() ? forward : nullptr;
+}
+
+bool Wizard::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == start->path && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      ChooseMode(ScanMode::kQuick);
+      return true;
+    }
+  }
+  return QStackedWidget::eventFilter(watched, event);
 }
 
 void Wizard::keyPressEvent(QKeyEvent* event) {

@@ -140,6 +140,7 @@ class Wizard : public QStackedWidget {
  protected:
   // Return and Enter that no control of the page used press its forward button.
   void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   enum class Job { kNone, kPartitionSearch, kQuickScan, kExtensiveScan, kFileSystemScan, kTraceScan };
