@@ -45,6 +45,7 @@ void UseFocusStyle() {
   if (qobject_cast<FocusStyle*>(QApplication::style())) return;
   // A proxy over a fresh copy of the style in use (the proxy owns its base).
   QStyle* base = QStyleFactory::create(QApplication::style()->name());
+  if (!base) return;  // a style that cannot be made again is left as it is
   QApplication::setStyle(new FocusStyle(base));
 }
 

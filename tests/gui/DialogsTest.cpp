@@ -693,7 +693,8 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
     for (int i = 0; i < wizard_->partition->partitions->topLevelItem(0)->childCount(); ++i) {
       wizard_->partition->partitions->setCurrentItem(PartitionItem(i));
       const InfoPane& pane = *wizard_->partition->info;
-      rows.push_back({pane.Value("Partition type:"), pane.Value("Partition Start:") + "-" + pane.Value("Partition End:")});
+      rows.push_back(
+          {pane.Value("Partition type:"), pane.Value("Partition Start:") + "-" + pane.Value("Partition End:")});
     }
     return rows;
   };

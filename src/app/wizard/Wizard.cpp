@@ -99,7 +99,8 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   chooseDestination = [this] {
     // The destination chosen last, else beside the image or snapshot.
     const QString last = QFile::decodeName(session_.destination.string().c_str());
-    return QFileDialog::getExistingDirectory(this, AppTexts::kChooseDestination, last.isEmpty() ? DialogFolder() : last);
+    return QFileDialog::getExistingDirectory(this, AppTexts::kChooseDestination,
+                                             last.isEmpty() ? DialogFolder() : last);
   };
 
   cataloguePath = CatalogueFileOf(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString(),
