@@ -20,8 +20,8 @@
 #include <QUrl>
 
 #include "app/AppTexts.h"
-#include "app/FocusStyle.h"
 #include "app/DriveInformationDialog.h"
+#include "app/FocusStyle.h"
 #include "app/RecoverySettingsDialog.h"
 #include "app/ScreenFit.h"
 #include "app/search/FileFiltersDialog.h"

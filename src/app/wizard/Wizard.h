@@ -11,9 +11,6 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-
-class QKeyEvent;
-class QPushButton;
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -26,6 +23,9 @@ class QPushButton;
 #include "disk/PartitionSearch.h"
 #include "fs/QuickScan.h"
 #include "raw/Catalogue.h"
+
+class QKeyEvent;
+class QPushButton;
 
 namespace dravik::app {
 
@@ -215,9 +215,9 @@ class Wizard : public QStackedWidget {
   QString lastPreview_;
   std::uint64_t lastPreviewId_ = 0;
   int previewExtractions_ = 0;
-  QString lastPreviewPath_;
+  QString lastPreviewPath_;  // the user stopped the job that ran last
   // The snapshot read last (the results are its own while session_.snapshot is set).
-  QString snapshotPath_;  // the user stopped the job that ran last
+  QString snapshotPath_;
 };
 
 // The mode's display name.
