@@ -21,6 +21,7 @@
 
 #include "app/AppTexts.h"
 #include "app/DriveInformationDialog.h"
+#include "app/FocusStyle.h"
 #include "app/RecoverySettingsDialog.h"
 #include "app/ScreenFit.h"
 #include "app/search/FileFiltersDialog.h"
@@ -48,6 +49,7 @@ bool IsImage(const QString& path) {
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  UseFocusStyle();
   setWindowTitle(AppTexts::kProduct);
   setAcceptDrops(true);
   wizard_ = new Wizard(this);
@@ -95,6 +97,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   connect(wizard_, &Wizard::CommandsChanged, this, &MainWindow::UpdateCommands);
   connect(wizard_, &Wizard::ImageOpened, this, &MainWindow::RememberImage);
   connect(wizard_, &Wizard::SnapshotUsed, this, &MainWindow::RememberSnapshot);
+  connect(wizard_, &Wizard::SnapshotUsed, this, &MainWindow::UpdateCommands);
   connect(wizard_->results, &ResultsPage::ContextMenuAsked, this, &MainWindow::ShowContextMenu);
   connect(wizard_->results, &ResultsPage::FolderMenuAsked, this, &MainWindow::ShowFolderMenu);
   for (QSplitter* splitter : findChildren<QSplitter*>()) {
@@ -118,6 +121,10 @@ QAction* MainWindow::Add(const QString& name, const QString& text, const QKeySeq
 QAction* MainWindow::Command(const QString& name) const { return findChild<QAction*>(name); }
 
 void MainWindow::UpdateCommands() {
+  // The image or snapshot shown goes first in the title, as in other document windows.
+  const QString document = QFileInfo(wizard_->DocumentPath()).fileName();
+  setWindowTitle(document.isEmpty() ? QString::fromLatin1(AppTexts::kProduct)
+                                    : QStringLiteral("%1 - %2").arg(document, QString::fromLatin1(AppTexts::kProduct)));
   const Session& s = wizard_->session();
   const int page = wizard_->CurrentPage();
   const bool busy = wizard_->Busy();

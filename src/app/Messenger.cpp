@@ -15,8 +15,8 @@ Messenger::Messenger(QWidget* parent)
       cancellable_([parent](const QString& text) {
         return ShowMessageBox(parent, text, MessageKind::kQuestion, true, true);
       }),
-      report_([parent](const QString& text, MessageKind kind, const QStringList& lines) {
-        SaveReportDialog dialog(text, kind, lines, parent);
+      report_([parent](const QString& text, MessageKind kind, const QStringList& lines, const QString& destination) {
+        SaveReportDialog dialog(text, kind, lines, destination, parent);
         dialog.exec();
       }) {}
 

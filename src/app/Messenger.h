@@ -35,8 +35,13 @@ class Messenger {
     function_ = std::move(function);
     cancellable_ = [this](const QString& text) { return function_(text, MessageKind::kQuestion, true); };
     report_ = nullptr;
+    ownReport_ = false;
   }
-  void SetReportFunction(ReportFunction report) { report_ = std::move(report); }
+  void SetReportFunction(ReportFunction report) {
+    report_ = [report = std::move(report)](const QString& text, MessageKind kind, const QStringList& lines,
+                                           const QString&) { report(text, kind, lines); };
+    ownReport_ = false;
+  }
 
   int Show(const QString& text, MessageKind kind) const { return function_(text, kind, false); }
   bool Ask(const QString& text) const { return function_(text, MessageKind::kQuestion, true) == kYes; }
@@ -47,9 +52,12 @@ class Messenger {
     return answer == kYes || answer == kNo ? answer : kCancel;
   }
   // A message with a list below it; a plain message when the list is empty.
-  void Report(const QString& text, MessageKind kind, const QStringList& lines) const {
-    if (report_ && !lines.isEmpty())
-      report_(text, kind, lines);
+  // With a destination (the folder a save wrote into), the program's own
+  // report window is shown even without a list, so that the folder can be
+  // opened from it; a report function of a test gets only the reports with a list.
+  void Report(const QString& text, MessageKind kind, const QStringList& lines, const QString& destination = {}) const {
+    if (report_ && (!lines.isEmpty() || (ownReport_ && !destination.isEmpty())))
+      report_(text, kind, lines, destination);
     else
       Show(text, kind);
   }
@@ -57,7 +65,9 @@ class Messenger {
  private:
   Function function_;
   std::function<int(const QString& text)> cancellable_;
-  ReportFunction report_;
+  std::function<void(const QString& text, MessageKind kind, const QStringList& lines, const QString& destination)>
+      report_;
+  bool ownReport_ = true;
 };
 
 // The message box on screen; withCancel adds Cancel to Yes and No.

@@ -3,7 +3,8 @@
 // File, Stop Saving (answered No and Yes) and its refusal to close while it
 // saves; the Recovery Settings dialog's choices reaching the next save; the
 // drive and partition panes and the Drive Information dialog against what
-// qemu-img, sfdisk, fsstat and fls report about the same image.
+// qemu-img, sfdisk, fsstat and fls report about the same image; the Partition
+// Type question's three answers on a disk whose table misses a partition.
 //
 // A save is acted on at a fixed point of it, never after a wait: the save
 // dialog calls a hook on the save's own thread at every progress report,
@@ -47,6 +48,7 @@
 #include "app/wizard/InfoPane.h"
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
+#include "app/wizard/PartitionTypeDialog.h"
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
@@ -295,6 +297,52 @@ TEST(SaveReportDialogTest, SaveListWritesTheTextAndEveryLineOrSaysItCouldNot) {
   EXPECT_TRUE(dialog.saved->text().contains(QStringLiteral("is saved"))) << dialog.saved->text().toStdString();
   EXPECT_FALSE(dialog.SaveList(QString::fromStdString((dir / "no-such-folder" / "list.txt").string())));
   EXPECT_TRUE(dialog.saved->text().contains(QStringLiteral("could not be written")));
+}
+
+// The report at the end of every save offers the folder saved into; the
+// file manager is reached through the dialog's hook, so nothing is launched.
+TEST(SaveReportDialogTest, OpenDestinationFolderOpensTheFolderSavedInto) {
+  test::TempDir dir;
+  const QString folder = QString::fromStdString(dir.Path().string());
+  SaveReportDialog whole(QString::fromLatin1(AppTexts::kSavedSuccessfully), MessageKind::kInformation, {}, folder);
+  EXPECT_TRUE(whole.list->isHidden());
+  EXPECT_TRUE(whole.saveList->isHidden());
+  EXPECT_FALSE(whole.openDestination->isHidden());
+  ASSERT_TRUE(whole.openDestination->isEnabled());
+  std::vector<QUrl> opened;
+  bool opens = true;
+  whole.openUrl = [&](const QUrl& url) {
+    opened.push_back(url);
+    return opens;
+  };
+  QTest::mouseClick(whole.openDestination, Qt::LeftButton);
+  EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(folder)});
+  EXPECT_TRUE(whole.saved->isHidden());
+  opens = false;
+  QTest::mouseClick(whole.openDestination, Qt::LeftButton);
+  EXPECT_FALSE(whole.saved->isHidden());
+  EXPECT_TRUE(whole.saved->text().contains(QStringLiteral("could not be opened"))) << whole.saved->text().toStdString();
+
+  SaveReportDialog gone(QStringLiteral("Saving was stopped."), MessageKind::kInformation, {QStringLiteral("x")},
+                        folder + QStringLiteral("/no-such-folder"));
+  EXPECT_FALSE(gone.list->isHidden());
+  EXPECT_FALSE(gone.openDestination->isEnabled()) << "a folder that is not there";
+  SaveReportDialog none(QStringLiteral("Not every file could be saved."), MessageKind::kError, {QStringLiteral("x")});
+  EXPECT_TRUE(none.openDestination->isHidden());
+
+  // The program's own messenger shows this window for a save without a
+  // list too, where a plain message box would have no such button.
+  QWidget parent;
+  Messenger messenger(&parent);
+  bool shown = false;
+  QTimer::singleShot(0, &parent, [&] {
+    auto* dialog = parent.findChild<SaveReportDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    shown = dialog->isVisible() && !dialog->openDestination->isHidden() && dialog->openDestination->isEnabled();
+    dialog->accept();
+  });
+  messenger.Report(QString::fromLatin1(AppTexts::kSavedSuccessfully), MessageKind::kInformation, {}, folder);
+  EXPECT_TRUE(shown);
 }
 
 TEST_F(SaveDialogTest, RefusesToCloseWhileSavingAndTheSaveGoesOn) {
@@ -599,6 +647,82 @@ TEST_F(DialogsTest, DriveInformationShowsWhatFsstatAndFlsReport) {
     ASSERT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
   }
   EXPECT_EQ(seen, (std::set<QString>{"NTFS", "FAT16", "FAT32"}));
+}
+
+
+// The Partition Type question on a disk whose table lost its FAT32 entry,
+// answered in the dialog itself: Escape stays on the drive page, Return takes
+// the table as it is (two partitions), and "Search the disk for partitions"
+// finds the third where sfdisk lists it on the intact disk, as long as its
+// boot sector says (fsstat).
+TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
+  const fs::path intact = test::PartitionFixture("classic.raw");
+  const std::vector<OraclePartition> expected = SfdiskPartitions(intact);
+  ASSERT_EQ(expected.size(), 3u);
+  test::DiskCopy copy("classic");
+  copy.Patch(test::RecordEntryOffset(2), std::vector<std::uint8_t>(16, 0));
+
+  // The dialog as the program shows it, acted on once it is up.
+  std::function<void(PartitionTypeDialog&)> act;
+  int asked = 0;
+  QString intro;
+  wizard_->askPartitionChoice = [&] {
+    ++asked;
+    QTimer::singleShot(0, wizard_, [&] {
+      auto* dialog = wizard_->findChild<PartitionTypeDialog*>();
+      ASSERT_NE(dialog, nullptr);
+      ASSERT_TRUE(dialog->isVisible());
+      intro = dialog->findChild<QLabel*>()->text();
+      act(*dialog);
+    });
+    return AskPartitionType(wizard_->session().partitions.Count(), wizard_);
+  };
+  Open(copy.Wrapped("vhdx"));
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+
+  act = [](PartitionTypeDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); };
+  QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(intro, QStringLiteral("The drive's partition table lists 2 partitions."));
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  EXPECT_FALSE(wizard_->Busy());
+  EXPECT_TRUE(wizard_->drive->buttons.forward->isEnabled());
+
+  const auto listed = [&] {
+    std::vector<std::pair<QString, QString>> rows;
+    for (int i = 0; i < wizard_->partition->partitions->topLevelItem(0)->childCount(); ++i) {
+      wizard_->partition->partitions->setCurrentItem(PartitionItem(i));
+      const InfoPane& pane = *wizard_->partition->info;
+      rows.push_back(
+          {pane.Value("Partition type:"), pane.Value("Partition Start:") + "-" + pane.Value("Partition End:")});
+    }
+    return rows;
+  };
+  const auto row = [](const OraclePartition& p, std::uint64_t sectors) {
+    return std::pair{p.fileSystem, QStringLiteral("%1-%2").arg(p.start).arg(p.start + sectors - 1)};
+  };
+
+  act = [](PartitionTypeDialog& dialog) {
+    EXPECT_TRUE(dialog.useTable->isChecked());
+    QTest::keyClick(&dialog, Qt::Key_Return);
+  };
+  ASSERT_NO_FATAL_FAILURE(DriveNext());
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(listed(), (std::vector{row(expected[0], expected[0].sectors), row(expected[1], expected[1].sectors)}));
+
+  QTest::mouseClick(wizard_->partition->buttons.back, Qt::LeftButton);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  act = [](PartitionTypeDialog& dialog) {
+    QTest::mouseClick(dialog.search, Qt::LeftButton);
+    QTest::keyClick(&dialog, Qt::Key_Return);
+  };
+  ASSERT_NO_FATAL_FAILURE(DriveNext());
+  EXPECT_EQ(asked, 3);
+  const std::optional<std::uint32_t> fat32End = test::Fsstat(intact, expected[2].start).totalEnd;
+  ASSERT_TRUE(fat32End);
+  EXPECT_EQ(listed(), (std::vector{row(expected[0], expected[0].sectors), row(expected[1], expected[1].sectors),
+                                   row(expected[2], *fat32End + 1)}));
+  EXPECT_EQ(PartitionItem(2)->text(0), QStringLiteral("Partition 2  (FAT32)"));
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "app/AppTexts.h"
 #include "app/DriveInformationDialog.h"
 #include "app/MainWindow.h"
 #include "app/RecoverySettingsDialog.h"
@@ -44,6 +45,7 @@
 #include "app/wizard/DrivePage.h"
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
+#include "app/wizard/PartitionTypeDialog.h"
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
@@ -103,10 +105,28 @@ int main(int argc, char** argv) {
     grabWidget(dialog, name);
     dialog.close();
   };
+  // The Partition Type question, grabbed the first time it is asked; the table is used.
+  bool partitionTypeShown = false;
+  wizard->askPartitionChoice = [&] {
+    if (!partitionTypeShown) {
+      partitionTypeShown = true;
+      PartitionTypeDialog dialog(wizard->session().partitions.Count(), &window);
+      grabDialog(dialog, "partition-type");
+    }
+    return dravik::PartitionChoice::kUseExisting;
+  };
   wizard->start->path->setText(QString::fromLocal8Bit(argv[1]));
   grab("start");
   QTest::mouseClick(wizard->start->quick, Qt::LeftButton);
   grab("drive");
+  // Back with the keyboard's focus, as after Tab (the window is made active
+  // first: without a window manager nothing else does).
+  window.activateWindow();
+  if (!QTest::qWaitForWindowActive(&window)) std::printf("  the window could not be made active\n");
+  window.setAttribute(Qt::WA_KeyboardFocusChange);
+  wizard->drive->buttons.back->setFocus(Qt::TabFocusReason);
+  grab("drive-focus");
+  wizard->drive->devices->setFocus(Qt::OtherFocusReason);
   QTest::mouseClick(wizard->drive->buttons.forward, Qt::LeftButton);
   QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000);
   grab("partition");
@@ -170,8 +190,11 @@ int main(int argc, char** argv) {
         {"/home/ada/recovered/Photos/IMG_2041.JPG", 0, dravik::SaveFailure::Step::kUnreadable, 524288},
         {"/home/ada/recovered/Documents/thesis-final-final.docx", 0, dravik::SaveFailure::Step::kUnreadable, 262144}};
     SaveReportDialog report(SaveProgressDialog::SummaryText(summary, false), MessageKind::kError,
-                            SaveProgressDialog::ReportLines(summary), &window);
+                            SaveProgressDialog::ReportLines(summary), out, &window);
     grabDialog(report, "save-report");
+    SaveReportDialog done(QString::fromLatin1(AppTexts::kSavedSuccessfully), MessageKind::kInformation, {},
+                          out, &window);
+    grabDialog(done, "save-done");
     // The save window as it opens, before its first file.
     SaveProgressDialog saving(wizard->session(), wizard->messenger(), &window);
     grabDialog(saving, "save-progress");

@@ -1,7 +1,8 @@
 #pragma once
 // A fresh main window for a test: every message it shows is kept (with the
 // list of the last report), and its questions are answered by onQuestion_
-// (No when it is not set).
+// (No when it is not set); the Partition Type question is answered with the
+// drive's own table.
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,8 @@ class WindowTest : public ::testing::Test {
   void SetUp() override {
     window_ = std::make_unique<MainWindow>();
     wizard_ = window_->wizard();
+    // The drive's own table, unless a test asks otherwise.
+    wizard_->askPartitionChoice = [] { return PartitionChoice::kUseExisting; };
     wizard_->messenger().SetFunction([this](const QString& text, MessageKind kind, bool yesNo) {
       messages_.push_back({text, kind});
       if (yesNo && onQuestion_) return onQuestion_(text);

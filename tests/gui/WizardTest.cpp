@@ -1,8 +1,9 @@
 // The desktop program driven as a user drives it, on the offscreen platform,
 // through the real engine on the FAT fixture images: the Quick Scan road
 // from the start page to saved files compared with the fixture's manifest,
-// the messages of the start page, the stop question, Back and Home, the
-// check rules of the result views and a save that cannot be written.
+// the messages of the start page, the stop question, Back and Home, Return
+// on the pages with a forward button, the check rules of the result views
+// and a save that cannot be written.
 // Messages and questions are answered through the wizard's message function.
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -456,8 +458,15 @@ void ExpectManifestSaved(const std::filesystem::path& out, const std::string& di
   }
 }
 
+// The title names the image or snapshot shown, and file dialogs start beside it.
 TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheBytes) {
+  const auto titled = [](const char* name) { return QStringLiteral("%1 - %2").arg(name, AppTexts::kProduct); };
+  const auto canonical = [](const QString& folder) { return QFileInfo(folder).canonicalFilePath(); };
+  const QString fixtures = canonical(QString::fromStdString(test::FatFixture("fat32.vhdx").parent_path().string()));
+  EXPECT_EQ(window_->windowTitle(), QString(AppTexts::kProduct));
   ScanToResults(test::FatFixture("fat32.vhdx"));
+  EXPECT_EQ(window_->windowTitle(), titled("fat32.vhdx"));
+  EXPECT_EQ(canonical(wizard_->DialogFolder()), fixtures);
   const std::size_t nodes = wizard_->session().tree->Nodes().size();
   test::TempDir dir;
   QString suggested;
@@ -488,6 +497,7 @@ TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheBytes) {
   QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
   EXPECT_TRUE(Shown(SnapshotTexts::kSaveOnBack));
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kStart);
+  EXPECT_EQ(window_->windowTitle(), QString(AppTexts::kProduct));
   Open(test::FatFixture("fat32.vhdx"));
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
   ASSERT_TRUE(window_->Command("loadSnapshot")->isEnabled());
@@ -495,6 +505,8 @@ TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheBytes) {
   window_->Command("loadSnapshot")->trigger();
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kResults) << Last().toStdString();
   EXPECT_EQ(wizard_->session().tree->Nodes().size(), nodes);
+  EXPECT_EQ(window_->windowTitle(), titled("kept.dvsf"));
+  EXPECT_EQ(canonical(wizard_->DialogFolder()), canonical(QString::fromStdString(dir.Path().string())));
   test::TempDir out;
   wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
   QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
@@ -506,6 +518,7 @@ TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheBytes) {
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
   EXPECT_FALSE(Shown(SnapshotTexts::kSaveOnBack));
+  EXPECT_EQ(window_->windowTitle(), titled("fat32.vhdx"));
 
   // A snapshot of another mode, and a damaged one, are refused with nothing shown.
   QTest::mouseClick(wizard_->drive->buttons.back, Qt::LeftButton);
@@ -793,6 +806,66 @@ TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsF
     ASSERT_TRUE(saved.count(path)) << path;
     EXPECT_EQ(saved.at(path), sum) << path;
   }
+}
+
+
+// Each page's list takes the keyboard; Return that no control uses presses
+// the page's forward button (keypad Enter too); a focused Back takes its own.
+TEST_F(WizardTest, ReturnPressesTheForwardButtonOfThePageShown) {
+  // Return in the path box opens the image for a Quick Scan, and only that.
+  wizard_->start->path->setText(QString::fromStdString(test::FatFixture("fat16.vhdx").string()));
+  QTest::keyClick(wizard_->start->path, Qt::Key_Return);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+  EXPECT_EQ(wizard_->session().mode, ScanMode::kQuick);
+  EXPECT_FALSE(wizard_->Busy()) << "the drive page's Next was pressed too";
+  ASSERT_EQ(window_->focusWidget(), wizard_->drive->devices);
+  QTest::keyClick(window_->focusWidget(), Qt::Key_Return);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
+
+  QTest::keyClick(wizard_->partition->buttons.back, Qt::Key_Return);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  QTest::keyClick(wizard_->drive->devices, Qt::Key_Enter, Qt::KeypadModifier);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
+
+  ASSERT_EQ(wizard_->partition->Selected(), 0);
+  ASSERT_EQ(window_->focusWidget(), wizard_->partition->partitions);
+  QTest::keyClick(window_->focusWidget(), Qt::Key_Return);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
+  EXPECT_EQ(wizard_->ForwardButton(), nullptr);
+}
+
+
+// File Trace says why it cannot start when its list of types is missing or
+// names no type (empty, or records of zeros), and stays on the partition
+// page; the list beside the program is taken without a word.
+TEST_F(WizardTest, FileTraceSaysWhenItsListOfTypesIsMissingOrDamaged) {
+  Open(test::FatFixture("fat16.vhdx"), ScanMode::kFileTrace);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+  QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
+
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "empty.dat", {});
+  test::WriteFileBytes(dir / "zeros.dat", std::vector<std::uint8_t>(1024, 0));
+  for (const auto& [name, says] : std::vector<std::pair<std::string, QString>>{
+           {"none.dat", "is missing"}, {"empty.dat", "is damaged"}, {"zeros.dat", "is damaged"}}) {
+    SCOPED_TRACE(name);
+    messages_.clear();
+    wizard_->cataloguePath = dir / name;
+    QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(Last().contains(says)) << Last().toStdString();
+    EXPECT_TRUE(Last().contains(QString::fromStdString(name))) << Last().toStdString();
+    EXPECT_EQ(messages_.back().second, MessageKind::kError);
+    EXPECT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
+    EXPECT_FALSE(wizard_->Busy());
+  }
+  messages_.clear();
+  wizard_->cataloguePath = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() + "/../Raw.dat";
+  const std::optional<Catalogue> catalogue = wizard_->LoadTraceCatalogue();
+  ASSERT_TRUE(catalogue.has_value());
+  EXPECT_FALSE(catalogue->categories.empty());
+  EXPECT_TRUE(messages_.empty()) << Last().toStdString();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "app/results/SaveProgressDialog.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -243,7 +244,8 @@ void SaveProgressDialog::Finish() {
     // nothing, as an error.
     const bool wroteSome = summary_->saved + summary_->interrupted > 0 || stopped_;
     const bool information = summary_->NothingFailed() && wroteSome;
-    messenger_.Report(text, information ? MessageKind::kInformation : MessageKind::kError, ReportLines(*summary_));
+    messenger_.Report(text, information ? MessageKind::kInformation : MessageKind::kError, ReportLines(*summary_),
+                      QFile::decodeName(session_.destination.string().c_str()));
   }
   closing_ = true;
   accept();

@@ -1,7 +1,9 @@
 #include "app/results/SaveReportDialog.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -29,8 +31,10 @@ QIcon IconOf(MessageKind kind, const QStyle* style) {
 
 }  // namespace
 
-SaveReportDialog::SaveReportDialog(const QString& text, MessageKind kind, const QStringList& lines, QWidget* parent)
-    : QDialog(parent), text_(text.trimmed()), lines_(lines) {
+SaveReportDialog::SaveReportDialog(const QString& text, MessageKind kind, const QStringList& lines,
+                                   const QString& destination, QWidget* parent)
+    : QDialog(parent), openUrl(&QDesktopServices::openUrl), text_(text.trimmed()), lines_(lines),
+      destination_(destination) {
   setWindowTitle(AppTexts::kProduct);
   auto* layout = new QVBoxLayout(this);
   auto* top = new QHBoxLayout;
@@ -45,7 +49,8 @@ SaveReportDialog::SaveReportDialog(const QString& text, MessageKind kind, const 
   message->setTextInteractionFlags(Qt::TextSelectableByMouse);
   top->addWidget(message, 1);
   layout->addLayout(top);
-  layout->addWidget(new QLabel(tr("Files that are not whole:")));
+  auto* listTitle = new QLabel(tr("Files that are not whole:"));
+  layout->addWidget(listTitle);
   list = new QPlainTextEdit;
   list->setReadOnly(true);
   // Long paths wrap rather than hide their reason behind a scroll bar; the
@@ -65,13 +70,31 @@ SaveReportDialog::SaveReportDialog(const QString& text, MessageKind kind, const 
   layout->addWidget(saved);
   auto* buttons = new QDialogButtonBox;
   saveList = buttons->addButton(tr("Save List..."), QDialogButtonBox::ActionRole);
+  openDestination = buttons->addButton(tr("Open Destination Folder"), QDialogButtonBox::ActionRole);
   ok = buttons->addButton(QDialogButtonBox::Ok);
   ok->setDefault(true);
   layout->addWidget(buttons);
   connect(saveList, &QPushButton::clicked, this, &SaveReportDialog::AskAndSave);
+  connect(openDestination, &QPushButton::clicked, this, [this] {
+    if (!openUrl(QUrl::fromLocalFile(destination_))) {
+      saved->setText(tr("The folder %1 could not be opened.").arg(QDir::toNativeSeparators(destination_)));
+      saved->show();
+    }
+  });
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  openDestination->setVisible(!destination.isEmpty());
+  openDestination->setEnabled(!destination.isEmpty() && QDir(destination).exists());
   const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-  resize(FitScreen(this, QSize(em * 60, sizeHint().height() + list->fontMetrics().lineSpacing() * 8)));
+  if (lines_.isEmpty()) {
+    // Every file whole: the message and its buttons alone.
+    for (QWidget* widget : {static_cast<QWidget*>(listTitle), static_cast<QWidget*>(list),
+                            static_cast<QWidget*>(saveList)})
+      widget->hide();
+    message->setMinimumWidth(em * 24);
+    resize(FitScreen(this, sizeHint()));
+  } else {
+    resize(FitScreen(this, QSize(em * 60, sizeHint().height() + list->fontMetrics().lineSpacing() * 8)));
+  }
 }
 
 void SaveReportDialog::AskAndSave() {

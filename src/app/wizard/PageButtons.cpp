@@ -14,6 +14,9 @@ PageButtons PageButtons::AddTo(QWidget* page, QBoxLayout* layout, QStyle::Standa
   b.stop = new QPushButton(style->standardIcon(QStyle::SP_BrowserStop), tr("Stop"));
   b.forward = new QPushButton(style->standardIcon(forwardIcon), forwardText);
   b.forward->setDefault(true);
+  // Return on a focused Home, Back or Stop presses that button, not the
+  // page's forward button (which takes the Return nothing else used).
+  for (QPushButton* button : {b.home, b.back, b.stop}) button->setAutoDefault(true);
   auto* row = new QHBoxLayout;
   row->addWidget(b.home);
   row->addStretch();

@@ -3,12 +3,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -24,6 +27,7 @@
 #include "app/wizard/InfoPane.h"
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
+#include "app/wizard/PartitionTypeDialog.h"
 #include "app/wizard/ProgressPane.h"
 #include "app/wizard/RepairsPage.h"
 #include "app/wizard/ResultsPage.h"
@@ -85,33 +89,41 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   for (QWidget* page : std::initializer_list<QWidget*>{start, drive, partition, fileSystem, results, repairs})
     addWidget(page);
 
-  askPartitionChoice = [] { return PartitionChoice::kUseExisting; };
+  askPartitionChoice = [this] { return AskPartitionType(session_.partitions.Count(), this); };
   chooseImage = [this] {
     // Any file can be read as a raw disk, so all files are offered too.
-    return QFileDialog::getOpenFileName(this, AppTexts::kBrowseTitle, QString(),
+    return QFileDialog::getOpenFileName(this, AppTexts::kBrowseTitle, DialogFolder(),
                                         tr("Disk images (*.vhd *.vhdx *.avhd *.avhdx *.img *.raw *.dd *.VHD *.VHDX "
                                            "*.AVHD *.AVHDX *.IMG *.RAW *.DD);;All files (*)"));
   };
   chooseDestination = [this] {
+    // The destination chosen last, else beside the image or snapshot.
+    const QString last = QFile::decodeName(session_.destination.string().c_str());
     return QFileDialog::getExistingDirectory(this, AppTexts::kChooseDestination,
-                                             QString::fromStdString(session_.destination.string()));
+                                             last.isEmpty() ? DialogFolder() : last);
   };
 
+  cataloguePath = CatalogueFileOf(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString(),
+                                  DRAVIK_DATA_FROM_BIN);
   chooseTraceTypes = [this](std::uint32_t lastCarveSizeMiB) -> std::optional<TraceChoice> {
-    const std::filesystem::path folder = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
-    FileTypesDialog dialog(LoadCatalogue(CatalogueFileOf(folder, DRAVIK_DATA_FROM_BIN)), lastCarveSizeMiB, messenger_,
-                           this);
+    std::optional<Catalogue> catalogue = LoadTraceCatalogue();
+    if (!catalogue) return std::nullopt;
+    FileTypesDialog dialog(std::move(catalogue), lastCarveSizeMiB, messenger_, this);
     dialog.ShowSettings(session_.settings);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     dialog.KeepSettings(session_.settings);
     return dialog.Choice();
   };
   chooseSnapshotToSave = [this](const QString& suggested) {
-    return QFileDialog::getSaveFileName(this, SnapshotTexts::kSaveTitle, suggested,
+    // The suggested name is a bare file name: it is offered beside the image.
+    const QString folder = DialogFolder();
+    const QString start = folder.isEmpty() || !QFileInfo(suggested).isRelative() ? suggested
+                                                                                 : QDir(folder).filePath(suggested);
+    return QFileDialog::getSaveFileName(this, SnapshotTexts::kSaveTitle, start,
                                         tr("Recovery snapshots (%1)").arg(SnapshotTexts::kFilter));
   };
   chooseSnapshotToLoad = [this] {
-    const QStringList chosen = QFileDialog::getOpenFileNames(this, tr("Load Recovery Snapshot"), QString(),
+    const QStringList chosen = QFileDialog::getOpenFileNames(this, tr("Load Recovery Snapshot"), DialogFolder(),
                                                              tr("Recovery snapshots (%1)").arg(SnapshotTexts::kFilter));
     return chosen.isEmpty() ? QString() : chosen.back();
   };
@@ -123,7 +135,9 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
     lastPreviewId_ = 0;
   });
   connect(start->select, &QPushButton::clicked, this, &Wizard::Browse);
-  connect(start->path, &QLineEdit::returnPressed, this, [this] { ChooseMode(ScanMode::kQuick); });
+  // Return in the path box opens the image for a Quick Scan; the filter takes
+  // the key, so that it does not go on to the drive page's Next as well.
+  start->path->installEventFilter(this);
   connect(start->quick, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kQuick); });
   connect(start->extensive, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kExtensive); });
   connect(start->trace, &QToolButton::clicked, this, [this] { ChooseMode(ScanMode::kFileTrace); });
@@ -161,6 +175,14 @@ Wizard::~Wizard() { StopAndWait(); }
 void Wizard::ShowPage(int page) {
   if (currentIndex() == page && page != kStart) return;
   setCurrentIndex(page);
+  // The page's list takes the keyboard, so that arrows move in it and Return
+  // goes on to the forward button; a page's hidden buttons cannot keep it.
+  QWidget* focus = page == kDrive        ? static_cast<QWidget*>(drive->devices)
+                   : page == kPartition  ? static_cast<QWidget*>(partition->partitions)
+                   : page == kFileSystem ? static_cast<QWidget*>(fileSystem->list)
+                   : page == kRepairs    ? static_cast<QWidget*>(repairs->buttons.forward)
+                                         : nullptr;
+  if (focus) focus->setFocus(Qt::OtherFocusReason);
   Q_EMIT CommandsChanged();
 }
 
@@ -323,7 +345,9 @@ void Wizard::DriveNext() {
   session_.selectedPartition = -1;
   session_.partitions.Clear();
   ReadDrivePartitions(session_.reader, session_.partitions);
+  // A drive without a table is searched without asking; Cancel stays here.
   const PartitionChoice choice = session_.partitions.Empty() ? PartitionChoice::kSearch : askPartitionChoice();
+  if (choice == PartitionChoice::kCancel) return;
   ModeText(true);
   drive->SetBusy(true);
   drive->progress->Reset();
@@ -331,7 +355,6 @@ void Wizard::DriveNext() {
   const DiskGeometry geometry = SearchGeometry({slot.cylinders, slot.heads, slot.sectorsPerTrack},
                                                session_.reader.SectorCount());
   StartJob(Job::kPartitionSearch, [this, geometry, choice](ScanControl& control) {
-    if (choice == PartitionChoice::kCancel) return;
     SearchPartitions(session_.reader, geometry, session_.partitions, [choice] { return choice; }, control);
   });
 }
@@ -578,7 +601,17 @@ std::vector<QString> Wizard::CounterValues(const ScanTally& counts) const {
 }
 
 void Wizard::StartJob(Job job, ScanWorker::Job body) {
-  PaneOf(job)->SetLabels(CounterLabels(job));
+  ProgressPane* pane = PaneOf(job);
+  pane->SetLabels(CounterLabels(job));
+  // On a small screen the pane can lie below the fold of its page's scroll
+  // area: it is brought into view once the page is laid out with it.
+  QTimer::singleShot(0, pane, [pane] {
+    for (QWidget* up = pane->parentWidget(); up; up = up->parentWidget())
+      if (auto* area = qobject_cast<QScrollArea*>(up)) {
+        area->ensureWidgetVisible(pane, 0, 0);
+        return;
+      }
+  });
   job_ = job;
   stopped_ = false;
   worker_.Start(std::move(body));
@@ -636,6 +669,76 @@ void Wizard::StopAndWait() {
   worker_.Join();
   poll_.stop();
   job_ = Job::kNone;
+}
+
+std::optional<Catalogue> Wizard::LoadTraceCatalogue() {
+  const QString shown = QDir::toNativeSeparators(QFile::decodeName(cataloguePath.string().c_str()));
+  std::optional<Catalogue> catalogue = LoadCatalogue(cataloguePath);
+  // An empty list of types would leave nothing to choose and no reason why.
+  if (!catalogue) {
+    messenger_.Show(tr("File Trace cannot start: its list of file types, %1, is missing or cannot be read. "
+                       "Installing the program again puts it back.")
+                        .arg(shown),
+                    MessageKind::kError);
+  } else if (catalogue->categories.empty()) {
+    messenger_.Show(tr("File Trace cannot start: its list of file types, %1, is damaged (it names no file type). "
+                       "Installing the program again puts it back.")
+                        .arg(shown),
+                    MessageKind::kError);
+    catalogue.reset();
+  }
+  return catalogue;
+}
+
+QString Wizard::DocumentPath() const {
+  if (currentIndex() == kStart) return {};
+  if (session_.snapshot && !snapshotPath_.isEmpty()) return snapshotPath_;
+  if (session_.ImageOpen() && !session_.lastImage.empty()) return QFile::decodeName(session_.lastImage.c_str());
+  return {};
+}
+
+QString Wizard::DialogFolder() const {
+  QString file = DocumentPath();
+  if (file.isEmpty() && session_.ImageOpen() && !session_.lastImage.empty())
+    file = QFile::decodeName(session_.lastImage.c_str());
+  if (file.isEmpty()) file = start->path->text().trimmed();
+  if (file.isEmpty()) return {};
+  const QDir folder = QFileInfo(file).absoluteDir();
+  return folder.exists() ? folder.absolutePath() : QString();
+}
+
+QPushButton* Wizard::ForwardButton() const {
+  QPushButton* forward = nullptr;
+  switch (currentIndex()) {
+    case kDrive: forward = drive->buttons.forward; break;
+    case kPartition: forward = partition->buttons.forward; break;
+    case kFileSystem: forward = fileSystem->buttons.forward; break;
+    case kRepairs: forward = repairs->buttons.forward; break;
+    default: return nullptr;  // the results page has none: Return must never start a save
+  }
+  return !Busy() && forward->isVisible() && forward->isEnabled() ? forward : nullptr;
+}
+
+bool Wizard::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == start->path && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      ChooseMode(ScanMode::kQuick);
+      return true;
+    }
+  }
+  return QStackedWidget::eventFilter(watched, event);
+}
+
+void Wizard::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (QPushButton* forward = ForwardButton()) {
+      forward->click();
+      return;
+    }
+  }
+  QStackedWidget::keyPressEvent(event);
 }
 
 // Back and Home.

@@ -11,6 +11,7 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,10 @@
 #include "app/workers/ScanWorker.h"
 #include "disk/PartitionSearch.h"
 #include "fs/QuickScan.h"
+#include "raw/Catalogue.h"
+
+class QKeyEvent;
+class QPushButton;
 
 namespace dravik::app {
 
@@ -54,6 +59,11 @@ class Wizard : public QStackedWidget {
   // The snapshot file to write, offered under a default name; to read.
   std::function<QString(const QString& suggested)> chooseSnapshotToSave;
   std::function<QString()> chooseSnapshotToLoad;
+  // The File Trace catalogue (Raw.dat) read when the types are asked for.
+  std::filesystem::path cataloguePath;
+  // The catalogue at cataloguePath; none, after saying so, when it is
+  // missing or damaged (names no file type).
+  std::optional<Catalogue> LoadTraceCatalogue();
 
   StartPage* start;
   DrivePage* drive;
@@ -110,6 +120,15 @@ class Wizard : public QStackedWidget {
   bool SetImagePath(const QString& path);
   // Stops a running worker and waits for it (closing the program).
   void StopAndWait();
+  // The file the window is about: the snapshot the results shown were read
+  // from, else the open image; empty on the start page.
+  QString DocumentPath() const;
+  // The folder file dialogs start in: that of the snapshot or image in use,
+  // else that of the path in the start page's box; empty when none is known.
+  QString DialogFolder() const;
+  // The forward button (Next or Scan) of the page shown, when it has one
+  // that can be pressed now; none on the start and results pages.
+  QPushButton* ForwardButton() const;
 
  Q_SIGNALS:
   void CommandsChanged();
@@ -117,6 +136,11 @@ class Wizard : public QStackedWidget {
   void ImageOpened(const QString& path);
   // A snapshot was written or read.
   void SnapshotUsed(const QString& path);
+
+ protected:
+  // Return and Enter that no control of the page used press its forward button.
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   enum class Job { kNone, kPartitionSearch, kQuickScan, kExtensiveScan, kFileSystemScan, kTraceScan };
@@ -193,6 +217,8 @@ class Wizard : public QStackedWidget {
   std::uint64_t lastPreviewId_ = 0;
   int previewExtractions_ = 0;
   QString lastPreviewPath_;  // the user stopped the job that ran last
+  // The snapshot read last (the results are its own while session_.snapshot is set).
+  QString snapshotPath_;
 };
 
 // The mode's display name.

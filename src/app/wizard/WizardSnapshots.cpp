@@ -118,7 +118,8 @@ bool Wizard::ShowSnapshot(const QString& path, std::optional<ScanMode> expected)
         ResultTree::Build(session_.store, session_.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
     ShowResults();
   }
-  Q_EMIT SnapshotUsed(QFile::decodeName(QByteArray::fromStdString(WithSnapshotExtension(NativePath(path)).string())));
+  snapshotPath_ = QFile::decodeName(QByteArray::fromStdString(WithSnapshotExtension(NativePath(path)).string()));
+  Q_EMIT SnapshotUsed(snapshotPath_);
   return true;
 }
 
