@@ -70,11 +70,12 @@ struct Volume {
   std::uint64_t clusterBytes = 0;
   std::optional<MftMap> mft;     // NTFS, once its first record reads
   std::optional<FsParams> fat;   // FAT, once its boot sector reads
-  // NTFS, from its MFT: the bytes its records' runs take, whether every
-  // record could be read, and where each folder's index buffers lie (the
-  // disk byte of each of their clusters, by folder record number).
+  // The disk bytes the volume keeps data in, and whether all of its
+  // allocation (the whole MFT, the whole first FAT) could be read.
   std::vector<Extent> held;
-  bool mftComplete = false;
+  bool heldComplete = false;
+  // NTFS: where each folder's index buffers lie (the disk byte of each of
+  // their clusters, by folder record number).
   std::map<std::uint32_t, std::vector<std::uint64_t>> indexClusters;
 };
 
@@ -127,9 +128,11 @@ class Placer {
 
   // Puts an area whose content shows where it belongs.
   void Anchor(std::uint64_t area, std::uint64_t block) {
-    if (!IsOpenBlock(block)) return;
+    const auto at = std::find(lost_.areas.begin(), lost_.areas.end(), area);
+    if (!IsOpenBlock(block) || at == lost_.areas.end()) return;
     disk_.Place({{block, area}});
-    Refresh();
+    lost_.areas.erase(at);
+    lost_.entries[block] = {TableEntry::kPresent, area};
   }
 
   std::vector<std::uint8_t> ReadFile(std::uint64_t at, std::size_t size) const {
@@ -231,7 +234,7 @@ class Placer {
     }
     if (map.pieces.empty()) return;
     volume.mft = std::move(map);
-    volume.mftComplete = ScanMft(volume);
+    volume.heldComplete = ScanMft(volume);
   }
 
   void ReadFat(Volume& volume) {
@@ -240,6 +243,7 @@ class Placer {
     if (!ReadFsParams(reader_, params, control) || params.sectorsPerCluster == 0) return;
     volume.clusterBytes = std::uint64_t{params.sectorsPerCluster} * kSectorSize;
     volume.fat = params;
+    volume.heldComplete = FatHeld(volume);
   }
 
   // Where on the disk a sector of an area says it lies: an MFT record by
@@ -327,12 +331,11 @@ class Placer {
       budget -= piece.length;
       for (std::uint64_t done = 0; done < piece.length; done += kChunk) {
         bool ok = true;
-        const std::vector<std::uint8_t> bytes = ReadDisk(
+        std::vector<std::uint8_t> bytes = ReadDisk(
             piece.diskByte + done, static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, piece.length - done)), &ok);
         complete = complete && ok;
         for (std::size_t at = 0; at + kRecord <= bytes.size(); at += kRecord) {
-          std::vector<std::uint8_t> record(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                           bytes.begin() + static_cast<std::ptrdiff_t>(at + kRecord));
+          const std::span<std::uint8_t> record(bytes.data() + at, kRecord);
           if (!ntfs::IsRecord(record)) continue;
           ntfs::ApplyFixup(record);
           const std::optional<std::uint32_t> number = ntfs::RecordNumber(record);
@@ -358,7 +361,8 @@ class Placer {
   // The disk bytes a FAT volume keeps data in: its reserved sectors, the
   // parts of its FATs that name clusters, its root folder and every cluster
   // its first FAT names. False when part of that FAT could not be read.
-  bool FatHeld(const Volume& volume, std::vector<Extent>& held) const {
+  bool FatHeld(Volume& volume) const {
+    std::vector<Extent>& held = volume.held;
     if (!volume.fat) return false;
     const FsParams& params = *volume.fat;
     held.push_back({volume.bytes.begin, params.firstFatLba * kSectorSize});
@@ -424,13 +428,11 @@ class Placer {
     use.front() = BlockUse::kHeld;
     if (boot::LooksLikeGptHeader(ReadDisk(kSectorSize, kSectorSize))) use.back() = BlockUse::kHeld;
     for (const Volume& volume : volumes) {
-      std::vector<Extent> held;
-      const bool complete = volume.entry.code == kNtfs ? (held = volume.held, volume.mftComplete) : FatHeld(volume, held);
-      if (complete) {
+      if (volume.heldComplete) {
         for (std::uint64_t block = 0; block < use.size(); ++block)
           if (use[block] == BlockUse::kUnknown && inside(block, volume.bytes)) use[block] = BlockUse::kFree;
       }
-      for (const Extent& extent : held) {
+      for (const Extent& extent : volume.held) {
         if (extent.end <= extent.begin) continue;
         const std::uint64_t last = std::min<std::uint64_t>((extent.end - 1) / size, use.size() - 1);
         for (std::uint64_t block = extent.begin / size; block <= last; ++block) use[block] = BlockUse::kHeld;

@@ -228,9 +228,10 @@ std::vector<BlockPlacement> PlaceBetweenNeighbours(const LostBlocks& lost, const
   for (std::size_t k = 1; k < neighbours.size(); ++k) {
     const Neighbour low = neighbours[k - 1];
     const Neighbour high = neighbours[k];
-    std::vector<std::uint64_t> areas;
-    for (const std::uint64_t area : lost.areas)
-      if (area > low.fileOffset && area < high.fileOffset) areas.push_back(area);
+    // The areas lie in file order: those between the neighbours, by search.
+    const auto from = std::upper_bound(lost.areas.begin(), lost.areas.end(), low.fileOffset);
+    const auto to = std::lower_bound(from, lost.areas.end(), high.fileOffset);
+    const std::vector<std::uint64_t> areas(from, to);
     if (areas.empty()) continue;
     // An absent entry is open where the table is known to be damaged
     // around it; elsewhere a writer may have left a freed area behind.
@@ -257,6 +258,13 @@ std::vector<BlockPlacement> PlaceBetweenNeighbours(const LostBlocks& lost, const
     for (std::size_t j = 0; j < areas.size(); ++j) placements.push_back({(*targets)[j], areas[j]});
   }
   return placements;
+}
+
+bool TakeUnplacedArea(std::vector<std::uint64_t>& areas, std::uint64_t fileOffset) {
+  const auto at = std::find(areas.begin(), areas.end(), fileOffset);
+  if (at == areas.end()) return false;
+  areas.erase(at);
+  return true;
 }
 
 SalvageWords DescribeSalvage(const TableSalvage& salvage) {

@@ -126,6 +126,10 @@ struct BlockPlacement {
   std::uint64_t fileOffset = 0;
 };
 
+// Removes fileOffset from an image's unplaced areas; false when it is none
+// of them (a placement must take an area the salvage found).
+bool TakeUnplacedArea(std::vector<std::uint64_t>& areas, std::uint64_t fileOffset);
+
 // What a volume inside says of a disk block: it keeps data there (allocated
 // clusters, its own structures), it keeps none there, or it cannot tell.
 enum class BlockUse : std::uint8_t { kUnknown, kFree, kHeld };

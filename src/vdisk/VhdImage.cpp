@@ -255,9 +255,7 @@ void VhdImage::Place(const std::vector<BlockPlacement>& placements) {
       if (entry == kLostBlock) entry = 0;
       continue;
     }
-    const auto at = std::find(unplacedAreas_.begin(), unplacedAreas_.end(), placement.fileOffset);
-    if (at == unplacedAreas_.end()) continue;
-    unplacedAreas_.erase(at);
+    if (!TakeUnplacedArea(unplacedAreas_, placement.fileOffset)) continue;
     entry = placement.fileOffset;
   }
 }

@@ -436,9 +436,7 @@ void VhdxImage::Place(const std::vector<BlockPlacement>& placements) {
       if (entry == kLostEntry) entry = kBlockNotPresent;
       continue;
     }
-    const auto at = std::find(unplacedAreas_.begin(), unplacedAreas_.end(), placement.fileOffset);
-    if (at == unplacedAreas_.end()) continue;
-    unplacedAreas_.erase(at);
+    if (!TakeUnplacedArea(unplacedAreas_, placement.fileOffset)) continue;
     entry = placement.fileOffset | kBlockFullyPresent;
   }
 }

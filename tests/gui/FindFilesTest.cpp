@@ -61,18 +61,6 @@ std::string PathOf(const SearchHit& hit) {
 
 class FindFilesTest : public WindowTest {
  protected:
-
-  // From the start page to the results of a Quick Scan of the first partition.
-  void ScanToResults(const std::filesystem::path& image) {
-    wizard_->start->path->setText(QString::fromStdString(image.string()));
-    QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
-    ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
-    QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kTimeoutMs));
-    QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kTimeoutMs));
-  }
-
   // Runs body on the modal dialog that the command opens, then closes it.
   template <typename Dialog>
   void WithModal(const QString& command, const std::function<void(Dialog&)>& body) {

@@ -36,20 +36,8 @@
 namespace dravik::app {
 namespace {
 
-constexpr int kScanTimeoutMs = 60000;
-
 class ResultsPageTest : public WindowTest {
  protected:
-  // From the start page to the results of a Quick Scan of the first partition.
-  void ScanToResults(const std::filesystem::path& image) {
-    wizard_->start->path->setText(QString::fromStdString(image.string()));
-    QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
-    ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
-    QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
-    QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
-  }
 
   // Saves what is checked into a fresh folder; the saved files by path.
   std::map<std::string, std::string> SaveChecked() {

@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <QTest>
 #include <QStringList>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -16,12 +18,18 @@
 
 #include "app/MainWindow.h"
 #include "app/Messenger.h"
+#include "app/wizard/DrivePage.h"
+#include "app/wizard/ModeButton.h"
+#include "app/wizard/PartitionPage.h"
+#include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
 
 namespace dravik::app {
 
 class WindowTest : public ::testing::Test {
  protected:
+  static constexpr int kScanTimeoutMs = 60000;
+
   void SetUp() override {
     window_ = std::make_unique<MainWindow>();
     wizard_ = window_->wizard();
@@ -37,6 +45,17 @@ class WindowTest : public ::testing::Test {
       reportLines_ = lines;
     });
     window_->show();
+  }
+
+  // From the start page to the results of a Quick Scan of the first partition.
+  void ScanToResults(const std::filesystem::path& image) {
+    wizard_->start->path->setText(QString::fromStdString(image.string()));
+    QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
+    ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+    QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
+    QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
   }
 
   QString Last() const { return messages_.empty() ? QString() : messages_.back().first; }
