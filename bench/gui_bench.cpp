@@ -209,7 +209,7 @@ int ScanBench(const QString& image, std::optional<int> partitionArg, int runs) {
     std::printf("run %d: scan to results %.1f ms, results painted at %.1f ms, longest event-loop gap %.1f ms "
                 "(ending at %.1f ms), %zu files\n",
                 run, Ms(*shownAt), Ms(paintedAt), gap, gaps.LongestEndedAt(),
-                wizard->session().store.NtfsFiles().size() + wizard->session().store.FatFiles().size());
+                wizard->session().store.Files().size());
     std::fflush(stdout);
     QTest::mouseClick(results->back, Qt::LeftButton);
     if (wizard->CurrentPage() != Wizard::kPartition) return Fail("Back did not lead to the partition page", messages);
@@ -227,9 +227,10 @@ void FillStore(RecoveryStore& store, int files) {
   constexpr std::uint32_t kBigId = 64;
   constexpr std::uint64_t kFileTime2020 = 132223104000000000ull;  // 2020-01-01 in 100 ns ticks since 1601
   constexpr std::uint64_t kTicksPerSecond = 10000000ull;
-  store.AddNtfsFolder({.name = u"big", .id = kBigId, .parentId = kNtfsRootId, .creationTime = kFileTime2020,
-                       .modificationTime = kFileTime2020, .treeItem = 0, .deleted = false,
-                       .accessTime = kFileTime2020});
+  store.AddFolder({.name = u"big",
+                   .id = kBigId,
+                   .parentId = kNtfsRootId,
+                   .times = ItemTimes::FileTimes(kFileTime2020, kFileTime2020, kFileTime2020)});
   static const char16_t* const kExtensions[] = {u".txt", u".jpg", u".docx", u".pdf", u".bin", u""};
   const auto count = static_cast<std::uint64_t>(files);
   for (std::uint64_t i = 0; i < count; ++i) {
@@ -240,10 +241,14 @@ void FillStore(RecoveryStore& store, int files) {
     for (const char c : digits) name.push_back(static_cast<char16_t>(c));
     name += kExtensions[i % 6];
     const std::uint64_t moment = kFileTime2020 + ((i * 104729) % (86400 * 365)) * kTicksPerSecond;
-    store.AddNtfsFile({.name = std::move(name), .id = static_cast<std::uint32_t>(100 + i), .parentId = kBigId,
-                       .creationTime = moment, .modificationTime = moment + kTicksPerSecond,
-                       .size = (i * 2654435761ull) % (64 * 1024 * 1024), .deleted = i % 10 == 0,
-                       .dataRecordLba = 1000000 + 2 * i, .accessTime = moment});
+    store.AddFile({.name = std::move(name),
+                   .id = static_cast<std::uint32_t>(100 + i),
+                   .parentId = kBigId,
+                   .times = ItemTimes::FileTimes(moment, moment + kTicksPerSecond, moment),
+                   .size = (i * 2654435761ull) % (64 * 1024 * 1024),
+                   .deleted = i % 10 == 0,
+                   .key = 1000000 + 2 * i,
+                   .locator = 1000000 + 2 * i});
   }
 }
 

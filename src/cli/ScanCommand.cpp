@@ -176,8 +176,7 @@ void PrintJson(const ResultTree& tree, const RecoveryStore& store, const FilterL
     json.Add("kind", item.folder ? "folder" : "file").Add("path", ToUtf8(item.path)).Add("name", ToUtf8(item.row->name));
     if (!item.folder) json.Add("size", item.row->size.value_or(0));
     std::uint64_t id = item.row->id;
-    if (item.folder) id = tree.Family() == FsFamily::kFat ? store.FatFolders()[item.row->record].id
-                                                          : store.NtfsFolders()[item.row->record].id;
+    if (item.folder) id = store.Folders()[item.row->record].id;
     json.Add("deleted", item.row->deleted).Add("id", id).Add("created", item.row->created).Add("modified", item.row->modified);
     AddMoment(json, "createdUtc", item.row->createdAt);
     AddMoment(json, "modifiedUtc", item.row->modifiedAt);

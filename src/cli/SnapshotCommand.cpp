@@ -62,9 +62,8 @@ void PrintInfo(const Snapshot& s) {
     std::printf("Signature groups:     %zu\n", s.groups.size());
     std::printf("Found files:          %zu\n", s.tracedFiles.size());
   } else {
-    const bool ntfs = p.fsType == kNtfs;
-    std::printf("Folders:              %zu\n", ntfs ? s.store.NtfsFolders().size() : s.store.FatFolders().size());
-    std::printf("Files:                %zu\n", ntfs ? s.store.NtfsFiles().size() : s.store.FatFiles().size());
+    std::printf("Folders:              %zu\n", s.store.Folders().size());
+    std::printf("Files:                %zu\n", s.store.Files().size());
   }
   std::printf("Source:               drive %u, device kind %u\n", info.source.driveIndex, info.source.deviceKind);
 }

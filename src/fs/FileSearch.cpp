@@ -4,7 +4,7 @@
 #include <unordered_map>
 
 #include "fs/NameMatch.h"
-#include "fs/TimeText.h"
+#include "fs/ItemTime.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
@@ -38,28 +38,9 @@ class FolderPaths {
   std::unordered_map<std::uint32_t, std::u16string> texts_;
 };
 
-SearchHit HitOf(const FatFileRecord& file, std::size_t record, const std::u16string& folder) {
-  return {file.name, folder, file.size, FatDateText(file.date1), FatDateTimeText(file.date1, file.time1),
-          file.serial, record, file.deleted};
-}
-
-SearchHit HitOf(const NtfsFileRecord& file, std::size_t record, const std::u16string& folder) {
-  return {file.name, folder, file.size, NtfsTimeText(file.creationTime), NtfsTimeText(file.modificationTime),
-          file.dataRecordLba, record, file.deleted};
-}
-
-template <typename Records>
-std::size_t Walk(const Records& files, const ResultTree& tree, const std::u16string& pattern, ScanControl& control,
-                 const std::function<void(SearchHit)>& found) {
-  FolderPaths folders(tree);
-  std::size_t hits = 0;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!control.Continue()) break;
-    if (!MatchName(ToLower(files[i].name), pattern)) continue;
-    found(HitOf(files[i], i, folders.Of(files[i].parentId)));
-    ++hits;
-  }
-  return hits;
+SearchHit HitOf(const FileRecord& file, std::size_t record, const std::u16string& folder) {
+  return {file.name, folder, file.size, CreatedText(file.times), ModifiedText(file.times), file.key, record,
+          file.deleted};
 }
 
 }  // namespace
@@ -67,8 +48,16 @@ std::size_t Walk(const Records& files, const ResultTree& tree, const std::u16str
 std::size_t SearchFiles(const RecoveryStore& store, const ResultTree& tree, std::u16string_view pattern,
                         ScanControl& control, const std::function<void(SearchHit)>& found) {
   const std::u16string lower = ToLower(pattern);
-  if (tree.Family() == FsFamily::kFat) return Walk(store.FatFiles(), tree, lower, control, found);
-  return Walk(store.NtfsFiles(), tree, lower, control, found);
+  const std::vector<FileRecord>& files = store.Files();
+  FolderPaths folders(tree);
+  std::size_t hits = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!control.Continue()) break;
+    if (!MatchName(ToLower(files[i].name), lower)) continue;
+    found(HitOf(files[i], i, folders.Of(files[i].parentId)));
+    ++hits;
+  }
+  return hits;
 }
 
 }  // namespace dravik

@@ -16,7 +16,6 @@ struct SubtreeTotals {
 // file system must not exhaust the stack.
 SubtreeTotals TotalsOf(const RecoveryStore& store, const ResultTree& tree, std::size_t top) {
   SubtreeTotals totals;
-  const bool fat = tree.Family() == FsFamily::kFat;
   std::vector<std::size_t> pending{top};
   while (!pending.empty()) {
     const std::size_t node = pending.back();
@@ -25,7 +24,7 @@ SubtreeTotals TotalsOf(const RecoveryStore& store, const ResultTree& tree, std::
     if (node != top) ++totals.folders;
     for (const std::size_t record : tree.FileRecordsOf(folder.folderId)) {
       ++totals.files;
-      totals.bytes += fat ? store.FatFiles()[record].size : store.NtfsFiles()[record].size;
+      totals.bytes += store.Files()[record].size;
     }
     pending.insert(pending.end(), folder.children.begin(), folder.children.end());
   }

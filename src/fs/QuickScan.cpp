@@ -28,8 +28,7 @@ QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& p
   result.scanned = true;
   // An NTFS result always holds "Lost Dir"; it is empty when nothing else was found.
   const std::size_t lostDir = partition.code == kNtfs ? 1 : 0;
-  const bool empty = store.FatFolders().empty() && store.FatFiles().empty() && store.NtfsFolders().size() <= lostDir &&
-                     store.NtfsFiles().empty();
+  const bool empty = store.Folders().size() <= lostDir && store.Files().empty();
   result.message = empty ? QuickScanTexts::kNothingFound : QuickScanTexts::kFound;
   return result;
 }

@@ -4,13 +4,18 @@ namespace dravik {
 
 void RecoveryStore::Clear() { *this = RecoveryStore{}; }
 
-void RecoveryStore::AddFatFolder(FatFolderRecord folder) {
-  const auto [it, added] = fatFolderById_.try_emplace(folder.id, fatFolders_.size());
+void RecoveryStore::AddFolder(FolderRecord folder) {
+  folders_.push_back(std::move(folder));
+  ++folderCount;
+}
+
+void RecoveryStore::AddFolderOnce(FolderRecord folder) {
+  const auto [it, added] = folderById_.try_emplace(folder.id, folders_.size());
   if (!added) {
-    // A live entry decides over a deleted one for the same cluster: a folder
+    // A live entry decides over a deleted one for the same id: a folder
     // moved elsewhere leaves a deleted entry in its old parent, and the live
     // entry gives its name, its parent (so its path) and its times.
-    FatFolderRecord& listed = fatFolders_[it->second];
+    FolderRecord& listed = folders_[it->second];
     if (listed.deleted && !folder.deleted) {
       const std::uint32_t treeItem = listed.treeItem;
       listed = std::move(folder);
@@ -18,17 +23,7 @@ void RecoveryStore::AddFatFolder(FatFolderRecord folder) {
     }
     return;
   }
-  fatFolders_.push_back(std::move(folder));
-  ++folderCount;
+  AddFolder(std::move(folder));
 }
-
-void RecoveryStore::AddFatFile(FatFileRecord file) { fatFiles_.push_back(std::move(file)); }
-
-void RecoveryStore::AddNtfsFolder(NtfsFolderRecord folder) {
-  ntfsFolders_.push_back(std::move(folder));
-  ++folderCount;
-}
-
-void RecoveryStore::AddNtfsFile(NtfsFileRecord file) { ntfsFiles_.push_back(std::move(file)); }
 
 }  // namespace dravik

@@ -1,13 +1,15 @@
 #pragma once
-// The folders and files a scan recovered: four lists (FAT folders and files,
-// NTFS folders and files) in the order the scanner found them, and the
-// counters shown while scanning. Ids are the file system's own numbers: the
-// first cluster for FAT, the MFT record number for NTFS.
+// The folders and files a scan recovered, in the order the scanner found
+// them, and the counters shown while scanning. One scan fills it from one
+// file system; its records have the same shape for every family, and the
+// family reads what its own numbers mean (ids, locators).
 
 #include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "fs/ItemTime.h"
 
 namespace dravik {
 
@@ -19,85 +21,59 @@ constexpr std::uint32_t kNtfsRootId = 5;
 constexpr std::uint32_t kLostDirId = 0xFFFFFFFE;
 inline const std::u16string kLostDirName = u"Lost Dir";
 
-struct FatFolderRecord {
-  std::u16string name;
-  std::uint32_t id = 0;        // first cluster
-  std::uint32_t parentId = 0;  // first cluster of the parent; 0 is the root
-  std::uint16_t date1 = 0;     // last-write date
-  std::uint16_t date2 = 0;     // last-access date
+struct FolderRecord {
+  std::u16string name = {};
+  std::uint32_t id = 0;        // the file system's number: FAT first cluster, NTFS record number
+  std::uint32_t parentId = 0;  // the parent's id; the family's root id for the root
+  ItemTimes times = {};
+  bool deleted = false;
   std::uint32_t treeItem = 0;  // node of the result tree; 0 until it is built
-  bool deleted = false;
-  std::uint16_t time1 = 0;     // last-write time of day, with date1
 };
 
-struct FatFileRecord {
-  std::u16string name;
-  std::uint32_t firstCluster = 0;
+struct FileRecord {
+  std::u16string name = {};
+  std::uint32_t id = 0;  // the file system's number where it keeps one (NTFS record number), else 0
   std::uint32_t parentId = 0;
-  std::uint16_t date1 = 0;
-  std::uint16_t date2 = 0;
-  std::uint32_t size = 0;
-  bool deleted = false;
-  std::uint32_t serial = 0;  // files listed before this one; identifies the file
-  std::uint16_t time1 = 0;   // last-write time of day, with date1
-};
-
-struct NtfsFolderRecord {
-  std::u16string name;
-  std::uint32_t id = 0;  // MFT record number
-  std::uint32_t parentId = 0;
-  std::uint64_t creationTime = 0;      // FILETIME, of $FILE_NAME
-  std::uint64_t modificationTime = 0;  // of $STANDARD_INFORMATION, else of $FILE_NAME
-  std::uint32_t treeItem = 0;
-  bool deleted = false;
-  std::uint64_t accessTime = 0;  // as modificationTime
-};
-
-struct NtfsFileRecord {
-  std::u16string name;
-  std::uint32_t id = 0;
-  std::uint32_t parentId = 0;
-  std::uint64_t creationTime = 0;      // FILETIME, of $FILE_NAME
-  std::uint64_t modificationTime = 0;  // of $STANDARD_INFORMATION, else of $FILE_NAME
+  ItemTimes times = {};
   std::uint64_t size = 0;
   bool deleted = false;
-  std::uint64_t dataRecordLba = 0;  // sector of the MFT record holding the unnamed $DATA; identifies the file
-  std::uint64_t accessTime = 0;     // as modificationTime
+  // Identifies the file among those listed: for FAT the count of files
+  // listed before it, for NTFS the sector of the MFT record holding its data.
+  std::uint64_t key = 0;
+  // Where the family finds its data: the first cluster (FAT), the sector of
+  // the MFT record holding its unnamed $DATA (NTFS).
+  std::uint64_t locator = 0;
 };
 
 class RecoveryStore {
  public:
   void Clear();
 
+  // Appends a folder.
+  void AddFolder(FolderRecord folder);
   // Appends a folder unless one with the same id is listed; a listed deleted
-  // folder met again live takes the new name and becomes live.
-  void AddFatFolder(FatFolderRecord folder);
-  void AddFatFile(FatFileRecord file);
-  void AddNtfsFolder(NtfsFolderRecord folder);
-  void AddNtfsFile(NtfsFileRecord file);
+  // folder met again live takes the new name and becomes live. For file
+  // systems whose folder ids are their first cluster, which a folder moved
+  // elsewhere keeps.
+  void AddFolderOnce(FolderRecord folder);
+  void AddFile(FileRecord file) { files_.push_back(std::move(file)); }
 
-  std::vector<FatFolderRecord>& FatFolders() { return fatFolders_; }
-  const std::vector<FatFolderRecord>& FatFolders() const { return fatFolders_; }
-  std::vector<FatFileRecord>& FatFiles() { return fatFiles_; }
-  const std::vector<FatFileRecord>& FatFiles() const { return fatFiles_; }
-  std::vector<NtfsFolderRecord>& NtfsFolders() { return ntfsFolders_; }
-  const std::vector<NtfsFolderRecord>& NtfsFolders() const { return ntfsFolders_; }
-  std::vector<NtfsFileRecord>& NtfsFiles() { return ntfsFiles_; }
-  const std::vector<NtfsFileRecord>& NtfsFiles() const { return ntfsFiles_; }
+  std::vector<FolderRecord>& Folders() { return folders_; }
+  const std::vector<FolderRecord>& Folders() const { return folders_; }
+  std::vector<FileRecord>& Files() { return files_; }
+  const std::vector<FileRecord>& Files() const { return files_; }
 
   // Counters: folders and files added, directory entries examined by the FAT
-  // scan, and the bytes of the FAT files it listed.
+  // scan, and the bytes of the files listed.
   std::uint32_t folderCount = 0;
   std::uint32_t fileCount = 0;
   std::uint32_t entryCount = 0;
   std::uint64_t totalBytes = 0;
 
  private:
-  std::vector<FatFolderRecord> fatFolders_;
-  std::vector<FatFileRecord> fatFiles_;
-  std::vector<NtfsFolderRecord> ntfsFolders_;
-  std::vector<NtfsFileRecord> ntfsFiles_;
-  std::unordered_map<std::uint32_t, std::size_t> fatFolderById_;
+  std::vector<FolderRecord> folders_;
+  std::vector<FileRecord> files_;
+  std::unordered_map<std::uint32_t, std::size_t> folderById_;
 };
 
 }  // namespace dravik

@@ -2,37 +2,12 @@
 
 #include <algorithm>
 
-#include "fs/TimeText.h"
+#include "fs/ItemTime.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
 
 namespace {
-
-struct FolderFacts {
-  const std::u16string* name;
-  std::uint32_t id;
-  std::uint32_t parentId;
-  bool deleted;
-};
-
-std::vector<FolderFacts> FoldersOf(const RecoveryStore& store, FsFamily family) {
-  std::vector<FolderFacts> facts;
-  if (family == FsFamily::kFat) {
-    for (const auto& f : store.FatFolders()) facts.push_back({&f.name, f.id, f.parentId, f.deleted});
-  } else {
-    for (const auto& f : store.NtfsFolders()) facts.push_back({&f.name, f.id, f.parentId, f.deleted});
-  }
-  return facts;
-}
-
-void SetTreeItem(RecoveryStore& store, FsFamily family, std::size_t folder, std::size_t node) {
-  const auto item = static_cast<std::uint32_t>(node);
-  if (family == FsFamily::kFat)
-    store.FatFolders()[folder].treeItem = item;
-  else
-    store.NtfsFolders()[folder].treeItem = item;
-}
 
 std::u16string ExtensionOf(std::u16string_view name) {
   const auto dot = name.rfind(u'.');
@@ -56,7 +31,7 @@ std::string FileTypeText(std::u16string_view name, bool deleted) {
 
 ResultTree ResultTree::Build(RecoveryStore& store, FsFamily family, ScanControl* control) {
   ResultTree tree(store, family);
-  const std::vector<FolderFacts> folders = FoldersOf(store, family);
+  std::vector<FolderRecord>& folders = store.Folders();
   auto& childrenOf = tree.foldersByParent_;
   for (std::size_t i = 0; i < folders.size(); ++i) childrenOf[folders[i].parentId].push_back(i);
 
@@ -91,7 +66,7 @@ ResultTree ResultTree::Build(RecoveryStore& store, FsFamily family, ScanControl*
     if (placed[folder]) continue;
     placed[folder] = true;
     TreeNode node;
-    node.label = *folders[folder].name;
+    node.label = folders[folder].name;
     node.parent = frame.node;
     node.deleted = folders[folder].deleted;
     node.folder = folder;
@@ -99,17 +74,12 @@ ResultTree ResultTree::Build(RecoveryStore& store, FsFamily family, ScanControl*
     const std::size_t index = tree.nodes_.size();
     tree.nodes_[frame.node].children.push_back(index);
     tree.nodes_.push_back(std::move(node));
-    SetTreeItem(store, family, folder, index);
+    folders[folder].treeItem = static_cast<std::uint32_t>(index);
     if (control && index % 256 == 0) control->ReportPercent(static_cast<int>(100 * (index - 1) / total));
     stack.push_back({index, childrenFor(folders[folder].id), 0});
   }
 
-  if (family == FsFamily::kFat) {
-    for (std::size_t i = 0; i < store.FatFiles().size(); ++i) tree.filesByParent_[store.FatFiles()[i].parentId].push_back(i);
-  } else {
-    for (std::size_t i = 0; i < store.NtfsFiles().size(); ++i)
-      tree.filesByParent_[store.NtfsFiles()[i].parentId].push_back(i);
-  }
+  for (std::size_t i = 0; i < store.Files().size(); ++i) tree.filesByParent_[store.Files()[i].parentId].push_back(i);
   tree.SetCheck(kRoot, true);
   return tree;
 }
@@ -297,7 +267,7 @@ std::vector<std::uint64_t> ResultTree::FilesOf(std::uint32_t folderId) const {
   const auto it = filesByParent_.find(folderId);
   if (it == filesByParent_.end()) return keys;
   for (const std::size_t i : it->second)
-    keys.push_back(family_ == FsFamily::kFat ? store_->FatFiles()[i].serial : store_->NtfsFiles()[i].dataRecordLba);
+    keys.push_back(store_->Files()[i].key);
   return keys;
 }
 
@@ -309,13 +279,11 @@ const std::vector<std::size_t>& ResultTree::FileRecordsOf(std::uint32_t folderId
 
 bool ResultTree::Rename(RecoveryStore& store, const ListRow& row, std::u16string name) {
   if (name.empty() || row.kind == ListRow::Kind::kParent || &store != store_) return false;
-  const bool fat = family_ == FsFamily::kFat;
   if (row.kind == ListRow::Kind::kFile) {
-    std::u16string& stored = fat ? store.FatFiles().at(row.record).name : store.NtfsFiles().at(row.record).name;
-    stored = std::move(name);
+    store.Files().at(row.record).name = std::move(name);
     return true;
   }
-  std::u16string& stored = fat ? store.FatFolders().at(row.record).name : store.NtfsFolders().at(row.record).name;
+  std::u16string& stored = store.Folders().at(row.record).name;
   nodes_.at(static_cast<std::size_t>(row.id)).label = name;
   stored = std::move(name);
   return true;
@@ -324,45 +292,25 @@ bool ResultTree::Rename(RecoveryStore& store, const ListRow& row, std::u16string
 std::vector<ListRow> ResultTree::ShowFolder(std::uint32_t folderId, const FilterList& filter) const {
   std::vector<ListRow> rows;
   if (folderId != RootId()) rows.push_back({ListRow::Kind::kParent, u"Parent...", "", {}, "", "", 0, false, 0, {}, {}});
-  const bool fat = family_ == FsFamily::kFat;
-  const auto folderRow = [&](std::size_t i, const std::u16string& name, bool deleted, std::uint32_t treeItem,
-                             std::string created, std::string modified) {
-    rows.push_back({ListRow::Kind::kFolder, name, deleted ? "Deleted Folder" : "Folder", {}, std::move(created),
-                    std::move(modified), treeItem, deleted, i, {}, {}});
-    return &rows.back();
+  const auto rowOf = [](ListRow::Kind kind, std::size_t record, const std::u16string& name, std::string type,
+                        std::optional<std::uint64_t> size, const ItemTimes& times, std::uint64_t id, bool deleted) {
+    return ListRow{kind, name,    std::move(type), size,   CreatedText(times), ModifiedText(times),
+                   id,   deleted, record,          CreatedMoment(times), ModifiedMoment(times)};
   };
   if (const auto folders = foldersByParent_.find(folderId); folders != foldersByParent_.end()) {
     for (const std::size_t i : folders->second) {
-      if (fat) {
-        const FatFolderRecord& f = store_->FatFolders()[i];
-        folderRow(i, f.name, f.deleted, f.treeItem, FatDateText(f.date1), FatDateTimeText(f.date1, f.time1))
-            ->modifiedAt = UnixTimeFromFatDateTime(f.date1, f.time1);
-      } else {
-        const NtfsFolderRecord& f = store_->NtfsFolders()[i];
-        ListRow* row =
-            folderRow(i, f.name, f.deleted, f.treeItem, NtfsTimeText(f.creationTime), NtfsTimeText(f.modificationTime));
-        row->createdAt = UnixTimeFromFileTime(f.creationTime);
-        row->modifiedAt = UnixTimeFromFileTime(f.modificationTime);
-      }
+      const FolderRecord& f = store_->Folders()[i];
+      rows.push_back(rowOf(ListRow::Kind::kFolder, i, f.name, f.deleted ? "Deleted Folder" : "Folder", std::nullopt,
+                           f.times, f.treeItem, f.deleted));
     }
   }
   const auto it = filesByParent_.find(folderId);
   if (it == filesByParent_.end()) return rows;
   for (const std::size_t i : it->second) {
-    if (fat) {
-      const FatFileRecord& f = store_->FatFiles()[i];
-      if (!filter.Accepts(f.name)) continue;
-      rows.push_back({ListRow::Kind::kFile, f.name, FileTypeText(f.name, f.deleted), f.size, FatDateText(f.date1),
-                      FatDateTimeText(f.date1, f.time1), f.serial, f.deleted, i, {}, {}});
-      rows.back().modifiedAt = UnixTimeFromFatDateTime(f.date1, f.time1);
-    } else {
-      const NtfsFileRecord& f = store_->NtfsFiles()[i];
-      if (!filter.Accepts(f.name)) continue;
-      rows.push_back({ListRow::Kind::kFile, f.name, FileTypeText(f.name, f.deleted), f.size,
-                      NtfsTimeText(f.creationTime), NtfsTimeText(f.modificationTime), f.dataRecordLba, f.deleted, i, {}, {}});
-      rows.back().createdAt = UnixTimeFromFileTime(f.creationTime);
-      rows.back().modifiedAt = UnixTimeFromFileTime(f.modificationTime);
-    }
+    const FileRecord& f = store_->Files()[i];
+    if (!filter.Accepts(f.name)) continue;
+    rows.push_back(rowOf(ListRow::Kind::kFile, i, f.name, FileTypeText(f.name, f.deleted), f.size, f.times, f.key,
+                         f.deleted));
   }
   return rows;
 }

@@ -25,7 +25,7 @@ std::vector<SectorRun> RunsOfClusters(const FsParams& params, const std::vector<
 
 }  // namespace
 
-FileOutcome ExtractFatFile(const SaveContext& context, const std::filesystem::path& folder, const FatFileRecord& file,
+FileOutcome ExtractFatFile(const SaveContext& context, const std::filesystem::path& folder, const FileRecord& file,
                            bool forSave, std::u16string& name) {
   if (context.control.StopRequested()) return FileOutcome::kInterrupted;
   context.control.ClearSkip();
@@ -36,14 +36,14 @@ FileOutcome ExtractFatFile(const SaveContext& context, const std::filesystem::pa
   int error = 0;
   auto output = OutputFile::Create(path, error);
   if (!output) return CountNotCreated(context, path, error);
-  const auto clusters = fat::FileClusters(context.reader, context.params, file.firstCluster, file.size, file.deleted);
+  const auto clusters = fat::FileClusters(context.reader, context.params, static_cast<std::uint32_t>(file.locator), file.size, file.deleted);
   // A size beyond the clusters the file has is a damaged entry: the file is
   // written only as far as its clusters go, and named as incomplete.
   const std::uint64_t held = clusters.size() * std::uint64_t{context.params.sectorsPerCluster} * kSectorSize;
   const std::uint64_t size = std::min<std::uint64_t>(file.size, held);
   const CopiedBytes copied = CopySectorRuns(context, *output, RunsOfClusters(context.params, clusters), size, forSave);
   const int writeError = output->Close();
-  const SavedTimes times{UnixTimeFromFatDateTime(file.date2, 0), UnixTimeFromFatDateTime(file.date1, file.time1)};
+  const SavedTimes times{AccessedMoment(file.times), ModifiedMoment(file.times)};
   return EndFile(context, path, {copied.written, size, writeError, copied.unreadable + (file.size - size), times});
 }
 

@@ -13,7 +13,7 @@ namespace dravik {
 
 // Writes the file into folder and counts how it went in the context's
 // SaveControl; name becomes the name it is written under.
-FileOutcome ExtractFatFile(const SaveContext& context, const std::filesystem::path& folder, const FatFileRecord& file,
+FileOutcome ExtractFatFile(const SaveContext& context, const std::filesystem::path& folder, const FileRecord& file,
                            bool forSave, std::u16string& name);
 
 }  // namespace dravik

@@ -171,14 +171,14 @@ CopiedBytes CopyCompressed(const SaveContext& context, OutputFile& out, const Fi
 
 }  // namespace
 
-FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& folder, const NtfsFileRecord& file,
+FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& folder, const FileRecord& file,
                             bool forSave, std::u16string& name) {
   if (context.control.StopRequested()) return FileOutcome::kInterrupted;
   context.control.ClearSkip();
   const Destination destination = ChooseDestination(context, folder, name, forSave, file.deleted);
   if (destination.choice != Destination::Choice::kWrite) return CountRefused(context, destination);
   const std::filesystem::path& path = destination.path;
-  const auto data = LocateData(context, file.dataRecordLba);
+  const auto data = LocateData(context, file.locator);
   if (data && (data->damaged || (!data->resident && !data->runs.ok))) {
     context.control.CountFailed({path, 0, SaveFailure::Step::kDamaged, file.size});
     return FileOutcome::kFailed;
@@ -224,7 +224,7 @@ FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::p
   const std::uint64_t cutShort = copied.written < size && output->Error() == 0 && !interrupted ? size - copied.written : 0;
   size -= cutShort;
   const int writeError = output->Close();
-  const SavedTimes times{UnixTimeFromFileTime(file.accessTime), UnixTimeFromFileTime(file.modificationTime)};
+  const SavedTimes times{AccessedMoment(file.times), ModifiedMoment(file.times)};
   return EndFile(context, path, {copied.written, size, writeError, copied.unreadable + cutShort, times});
 }
 

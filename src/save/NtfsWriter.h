@@ -16,7 +16,7 @@ namespace dravik {
 // SaveControl; name becomes the name it is written under. A record without
 // data is passed over; one whose data it no longer describes (resident data
 // running past the record, a damaged run list) fails the file unwritten.
-FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& folder, const NtfsFileRecord& file,
+FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& folder, const FileRecord& file,
                             bool forSave, std::u16string& name);
 
 }  // namespace dravik

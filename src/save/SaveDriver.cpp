@@ -18,39 +18,19 @@ namespace {
 // Writes one file record of the family into folder.
 void WriteFile(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index,
                const std::filesystem::path& folder) {
-  if (family == FsFamily::kFat) {
-    const FatFileRecord& file = store.FatFiles()[index];
-    std::u16string name = file.name;
+  const FileRecord& file = store.Files()[index];
+  std::u16string name = file.name;
+  if (family == FsFamily::kFat)
     ExtractFatFile(context, folder, file, true, name);
-  } else {
-    const NtfsFileRecord& file = store.NtfsFiles()[index];
-    std::u16string name = file.name;
+  else
     ExtractNtfsFile(context, folder, file, true, name);
-  }
-}
-
-// The name, deletion and size of one file record of the family.
-struct FileFacts {
-  std::u16string_view name;
-  bool deleted = false;
-  std::uint64_t size = 0;
-};
-
-FileFacts FactsOf(const RecoveryStore& store, FsFamily family, std::size_t index) {
-  if (family == FsFamily::kFat) {
-    const FatFileRecord& file = store.FatFiles()[index];
-    return {file.name, file.deleted, file.size};
-  }
-  const NtfsFileRecord& file = store.NtfsFiles()[index];
-  return {file.name, file.deleted, file.size};
 }
 
 // Counts a file that cannot be written because its folder could not be
 // made (failure): failed, and named where it would have gone, unless the
 // settings pass it over anyway.
-void CountUnwritable(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index,
-                     const std::filesystem::path& folder, const SaveFailure& failure) {
-  const FileFacts file = FactsOf(store, family, index);
+void CountUnwritable(const SaveContext& context, const FileRecord& file, const std::filesystem::path& folder,
+                     const SaveFailure& failure) {
   const LeftOut left = LeftOutBySettings(context.settings, context.filter, file.name, file.deleted);
   if (left != LeftOut::kNo) {
     context.control.CountPassedOver(left == LeftOut::kByFilter);
@@ -60,16 +40,11 @@ void CountUnwritable(const SaveContext& context, const RecoveryStore& store, FsF
                                SaveFailure::Step::kNoFolder, file.size});
 }
 
-template <typename Records, typename Key>
-std::unordered_map<std::uint64_t, std::size_t> IndexBy(const Records& records, Key key) {
+// The index of each file in the store's list by its key.
+std::unordered_map<std::uint64_t, std::size_t> FileIndex(const RecoveryStore& store) {
   std::unordered_map<std::uint64_t, std::size_t> index;
-  for (std::size_t i = 0; i < records.size(); ++i) index.emplace(key(records[i]), i);
+  for (std::size_t i = 0; i < store.Files().size(); ++i) index.emplace(store.Files()[i].key, i);
   return index;
-}
-
-std::unordered_map<std::uint64_t, std::size_t> FileIndex(const RecoveryStore& store, FsFamily family) {
-  if (family == FsFamily::kFat) return IndexBy(store.FatFiles(), [](const FatFileRecord& f) { return f.serial; });
-  return IndexBy(store.NtfsFiles(), [](const NtfsFileRecord& f) { return f.dataRecordLba; });
 }
 
 // Makes one folder; with followLinks false a link standing there is removed
@@ -121,8 +96,8 @@ using FileIndexMap = std::unordered_map<std::uint64_t, std::size_t>;
 enum class Pass { kLive, kDeleted };
 constexpr Pass kPasses[] = {Pass::kLive, Pass::kDeleted};
 
-bool InPass(const RecoveryStore& store, FsFamily family, std::size_t index, Pass pass) {
-  return FactsOf(store, family, index).deleted == (pass == Pass::kDeleted);
+bool InPass(const RecoveryStore& store, std::size_t index, Pass pass) {
+  return store.Files()[index].deleted == (pass == Pass::kDeleted);
 }
 
 // Writes the folder's files of this pass into parent/relative, which exists already.
@@ -132,7 +107,7 @@ void SaveFolder(const SaveContext& context, const RecoveryStore& store, const Re
   for (const std::uint64_t key : tree.FilesOf(folderId)) {
     if (context.control.StopRequested()) return;
     const auto it = index.find(key);
-    if (it != index.end() && InPass(store, tree.Family(), it->second, pass))
+    if (it != index.end() && InPass(store, it->second, pass))
       WriteFile(context, store, tree.Family(), it->second, parent / relative);
   }
 }
@@ -143,14 +118,10 @@ void WriteInto(const SaveContext& context, const RecoveryStore& store, FsFamily 
                const std::filesystem::path& folder, const std::optional<SaveFailure>& noFolder) {
   if (noFolder) {
     context.control.RecordFolderFailure(*noFolder);
-    CountUnwritable(context, store, family, index, folder, *noFolder);
+    CountUnwritable(context, store.Files()[index], folder, *noFolder);
   } else {
     WriteFile(context, store, family, index, folder);
   }
-}
-
-std::uint32_t ParentIdOf(const RecoveryStore& store, FsFamily family, std::size_t index) {
-  return family == FsFamily::kFat ? store.FatFiles()[index].parentId : store.NtfsFiles()[index].parentId;
 }
 
 // Where the files checked one by one go. A file of a partly checked folder
@@ -173,7 +144,7 @@ class LooseFileFolders {
   };
 
   const Place& For(std::size_t index) {
-    const auto node = nodeOf_.find(ParentIdOf(store_, tree_.Family(), index));
+    const auto node = nodeOf_.find(store_.Files()[index].parentId);
     if (noDestination_ || node == nodeOf_.end() || tree_.Node(node->second).state != CheckState::kPartial) {
       flat_ = {destination_, noDestination_};
       return flat_;
@@ -206,7 +177,7 @@ void FailFolder(const SaveContext& context, const RecoveryStore& store, const Re
   if (context.control.StopRequested()) return;
   for (const std::uint64_t key : tree.FilesOf(folderId))
     if (const auto it = index.find(key); it != index.end())
-      CountUnwritable(context, store, tree.Family(), it->second, folder, failure);
+      CountUnwritable(context, store.Files()[it->second], folder, failure);
 }
 
 }  // namespace
@@ -215,7 +186,7 @@ void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, con
                      const std::filesystem::path& parent, const std::filesystem::path& relative,
                      std::uint32_t folderId) {
   if (context.control.StopRequested()) return;
-  const FileIndexMap index = FileIndex(store, tree.Family());
+  const FileIndexMap index = FileIndex(store);
   if (const auto failure = MakeFolderBelow(parent, relative)) {
     FailFolder(context, store, tree, index, parent / relative, *failure, folderId);
     return;
@@ -225,7 +196,7 @@ void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, con
 
 SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                             const std::filesystem::path& destination) {
-  const FileIndexMap index = FileIndex(store, tree.Family());
+  const FileIndexMap index = FileIndex(store);
   // Without the destination nothing can be written: every file fails.
   const std::optional<SaveFailure> noDestination = MakeFolderPath(destination);
   // Folders are made first, even after a stop (empty then).
@@ -252,7 +223,7 @@ SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& sto
     for (const std::uint64_t key : tree.CheckedFiles()) {
       if (context.control.StopRequested()) break;
       const auto it = index.find(key);
-      if (it == index.end() || !InPass(store, tree.Family(), it->second, pass)) continue;
+      if (it == index.end() || !InPass(store, it->second, pass)) continue;
       const auto& place = loose.For(it->second);
       WriteInto(context, store, tree.Family(), it->second, place.folder, place.failure);
     }
@@ -263,11 +234,11 @@ SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& sto
 SaveSummary SaveCheckedList(const SaveContext& context, const RecoveryStore& store, FsFamily family,
                             const std::vector<std::size_t>& records, const std::filesystem::path& destination) {
   const std::optional<SaveFailure> noDestination = MakeFolderPath(destination);
-  const std::size_t files = family == FsFamily::kFat ? store.FatFiles().size() : store.NtfsFiles().size();
+  const std::size_t files = store.Files().size();
   for (const Pass pass : kPasses) {
     for (const std::size_t record : records) {
       if (context.control.StopRequested()) break;
-      if (record < files && InPass(store, family, record, pass))
+      if (record < files && InPass(store, record, pass))
         WriteInto(context, store, family, record, destination, noDestination);
     }
   }
@@ -276,8 +247,7 @@ SaveSummary SaveCheckedList(const SaveContext& context, const RecoveryStore& sto
 
 SelectedFiles CountSelected(const RecoveryStore& store, const ResultTree& tree, const RecoverySettings& settings,
                             const FilterList& filter) {
-  const FsFamily family = tree.Family();
-  const auto index = FileIndex(store, family);
+  const auto index = FileIndex(store);
   std::unordered_set<std::uint64_t> counted(tree.CheckedFiles().begin(), tree.CheckedFiles().end());
   for (const std::size_t node : tree.CheckedFolders())
     for (const std::uint64_t key : tree.FilesOf(tree.Node(node).folderId)) counted.insert(key);
@@ -285,7 +255,7 @@ SelectedFiles CountSelected(const RecoveryStore& store, const ResultTree& tree, 
   for (const std::uint64_t key : counted) {
     const auto it = index.find(key);
     if (it == index.end()) continue;
-    const FileFacts file = FactsOf(store, family, it->second);
+    const FileRecord& file = store.Files()[it->second];
     switch (LeftOutBySettings(settings, filter, file.name, file.deleted)) {
       case LeftOut::kNo:
         ++selected.files;

@@ -213,92 +213,96 @@ void ReadPartition(Cursor& in, SnapshotInfo& info) {
 
 std::size_t TextBytes(const std::u16string& text, std::size_t pad) { return 2 * text.size() + 2 + pad; }
 
+// The snapshot keeps a FAT item's write date and time and its access date
+// as the directory entry holds them.
 void WriteFat(Writer& out, const RecoveryStore& store) {
-  out.U32(static_cast<std::uint32_t>(store.FatFolders().size()));
-  for (const FatFolderRecord& f : store.FatFolders()) {
+  out.U32(static_cast<std::uint32_t>(store.Folders().size()));
+  for (const FolderRecord& f : store.Folders()) {
     out.Length(TextBytes(f.name, 0), kFatFolderFixed);
     out.Text(f.name);
     out.U32(f.id);
     out.U32(f.parentId);
-    out.U16(f.date1);
-    out.U16(f.date2);
+    out.U16(ItemTimes::DosDate(f.times.modified));
+    out.U16(ItemTimes::DosDate(f.times.accessed));
     out.U8(f.deleted ? 1 : 0);
-    out.U16(f.time1);  // the spare bytes
+    out.U16(ItemTimes::DosTime(f.times.modified));  // the spare bytes
   }
-  out.U32(static_cast<std::uint32_t>(store.FatFiles().size()));
-  for (const FatFileRecord& f : store.FatFiles()) {
+  out.U32(static_cast<std::uint32_t>(store.Files().size()));
+  for (const FileRecord& f : store.Files()) {
     out.Length(TextBytes(f.name, 2), kFatFileFixed);
     out.Text(f.name);
-    out.U16(f.time1);  // the 2 bytes after the terminator
-    out.U32(f.firstCluster);
+    out.U16(ItemTimes::DosTime(f.times.modified));  // the 2 bytes after the terminator
+    out.U32(static_cast<std::uint32_t>(f.locator));
     out.U32(f.parentId);
-    out.U16(f.date1);
-    out.U16(f.date2);
-    out.U32(f.size);
+    out.U16(ItemTimes::DosDate(f.times.modified));
+    out.U16(ItemTimes::DosDate(f.times.accessed));
+    out.U32(static_cast<std::uint32_t>(f.size));
     out.U8(f.deleted ? 1 : 0);
-    out.U32(f.serial);
+    out.U32(static_cast<std::uint32_t>(f.key));
   }
 }
 
 bool ReadFat(Cursor& in, RecoveryStore& store) {
   for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
-    FatFolderRecord f;
+    FolderRecord f;
     auto name = ReadText(in, kFatFolderFixed, 2);
     if (!name) return false;
     f.name = std::move(*name);
     f.id = in.U32();
     f.parentId = in.U32();
-    f.date1 = in.U16();
-    f.date2 = in.U16();
+    const std::uint16_t writeDate = in.U16();
+    const std::uint16_t accessDate = in.U16();
     f.deleted = in.U8() != 0;
-    f.time1 = in.U16();
-    if (in.Ok()) store.AddFatFolder(std::move(f));
+    const std::uint16_t writeTime = in.U16();
+    f.times = ItemTimes::Dos(writeDate, writeTime, accessDate);
+    if (in.Ok()) store.AddFolderOnce(std::move(f));
   }
   for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
-    FatFileRecord f;
+    FileRecord f;
     const auto field = TextField(in, kFatFileFixed, 4);
     if (!field) return false;
     auto name = TextOfField(field->first(field->size() - 2));
     if (!name) return false;
     f.name = std::move(*name);
-    f.time1 = le16(*field, field->size() - 2);
-    f.firstCluster = in.U32();
+    const std::uint16_t writeTime = le16(*field, field->size() - 2);
+    f.locator = in.U32();
     f.parentId = in.U32();
-    f.date1 = in.U16();
-    f.date2 = in.U16();
+    const std::uint16_t writeDate = in.U16();
+    const std::uint16_t accessDate = in.U16();
+    f.times = ItemTimes::Dos(writeDate, writeTime, accessDate);
     f.size = in.U32();
     f.deleted = in.U8() != 0;
     in.U32();  // the stored serial: loaded files are numbered afresh
-    f.serial = store.fileCount;
+    f.key = store.fileCount;
     if (!in.Ok()) return false;
     store.totalBytes += f.size;
     ++store.fileCount;
-    store.AddFatFile(std::move(f));
+    store.AddFile(std::move(f));
   }
   return in.Ok();
 }
 
 void WriteNtfs(Writer& out, const RecoveryStore& store) {
-  out.U32(static_cast<std::uint32_t>(store.NtfsFolders().size()));
-  for (const NtfsFolderRecord& f : store.NtfsFolders()) {
+  out.U32(static_cast<std::uint32_t>(store.Folders().size()));
+  for (const FolderRecord& f : store.Folders()) {
     out.Length(TextBytes(f.name, 2), kNtfsFolderFixed);
     out.Text(f.name, 2);
     out.U32(f.id);
     out.U32(f.parentId);
-    out.U64(f.creationTime);
-    out.U64(f.modificationTime);
+    out.U64(f.times.created);
+    out.U64(f.times.modified);
     out.U8(f.deleted ? 1 : 0);
     out.U16(0);
   }
-  out.U32(static_cast<std::uint32_t>(store.NtfsFiles().size()));
-  for (const NtfsFileRecord& f : store.NtfsFiles()) {
+  out.U32(static_cast<std::uint32_t>(store.Files().size()));
+  for (const FileRecord& f : store.Files()) {
     out.Length(TextBytes(f.name, 2), kNtfsFileFixed + (out.Wide() ? kWideExtra : 0));
-    out.Sector(f.dataRecordLba);
+    out.Sector(f.locator);
     out.Text(f.name, 2);
     out.U32(f.id);
     out.U32(f.parentId);
-    out.U64(f.creationTime);
-    out.U64(f.modificationTime);
+    out.U64(f.times.created);
+    out.U64(f.times.modified);
     out.U8(f.deleted ? 1 : 0);
     out.U64(f.size);
   }
@@ -306,40 +310,41 @@ void WriteNtfs(Writer& out, const RecoveryStore& store) {
 
 bool ReadNtfs(Cursor& in, RecoveryStore& store) {
   for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
-    NtfsFolderRecord f;
+    FolderRecord f;
     auto name = ReadText(in, kNtfsFolderFixed, 4);
     if (!name) return false;
     f.name = std::move(*name);
     f.id = in.U32();
     f.parentId = in.U32();
-    f.creationTime = in.U64();
-    f.modificationTime = in.U64();
-    f.accessTime = f.modificationTime;
+    const std::uint64_t created = in.U64();
+    const std::uint64_t modified = in.U64();
+    f.times = ItemTimes::FileTimes(created, modified, modified);
     f.deleted = in.U8() != 0;
     in.U16();
-    if (in.Ok()) store.AddNtfsFolder(std::move(f));
+    if (in.Ok()) store.AddFolder(std::move(f));
   }
   // The record sector comes before the name, inside the length word's count.
   const auto fileFixed = static_cast<std::uint16_t>(kNtfsFileFixed + (in.Wide() ? kWideExtra : 0));
   for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
-    NtfsFileRecord f;
+    FileRecord f;
     const std::uint16_t length = in.U16();
     if (!in.Ok() || length < fileFixed + 4 || (length - fileFixed) % 2 != 0) return false;
-    f.dataRecordLba = in.Sector();
+    f.locator = in.Sector();
+    f.key = f.locator;
     auto name = TextOfField(in.Take(length - fileFixed));
     if (!in.Ok() || !name) return false;
     f.name = std::move(*name);
     f.id = in.U32();
     f.parentId = in.U32();
-    f.creationTime = in.U64();
-    f.modificationTime = in.U64();
-    f.accessTime = f.modificationTime;
+    const std::uint64_t created = in.U64();
+    const std::uint64_t modified = in.U64();
+    f.times = ItemTimes::FileTimes(created, modified, modified);
     f.deleted = in.U8() != 0;
     f.size = in.U64();
     if (!in.Ok()) return false;
     store.totalBytes += f.size;
     ++store.fileCount;
-    store.AddNtfsFile(std::move(f));
+    store.AddFile(std::move(f));
   }
   return in.Ok();
 }
@@ -429,7 +434,7 @@ void WriteTrailer(Writer& out, const SnapshotInfo& info) {
 
 std::vector<std::uint8_t> EncodeFileSystemSnapshot(const SnapshotInfo& info, const RecoveryStore& store) {
   bool wide = NeedsWideNumbers(info);
-  for (const NtfsFileRecord& file : store.NtfsFiles()) wide = wide || Wide(file.dataRecordLba);
+  for (const FileRecord& file : store.Files()) wide = wide || Wide(file.locator);
   Writer out(wide);
   WriteHead(out, info);
   if (info.params.fsType == kFat16 || info.params.fsType == kFat32)

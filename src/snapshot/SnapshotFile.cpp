@@ -106,9 +106,10 @@ bool SnapshotFitsDisk(const SnapshotInfo& info, const RecoveryStore& store, std:
   if (!within(p.partitionStart) || (p.fsEnd != 0 && !within(p.fsEnd))) return false;
   for (const std::uint64_t sector : {p.clusterBase, p.firstFatLba, p.secondFatLba, p.mftStart, p.mftMirrorStart})
     if (sector != 0 && !within(sector)) return false;
-  const auto& files = store.NtfsFiles();
-  for (const NtfsFileRecord& file : files)
-    if (!within(file.dataRecordLba)) return false;
+  static const std::vector<FileRecord> kNoFiles;
+  const auto& files = p.fsType == kNtfs ? store.Files() : kNoFiles;
+  for (const FileRecord& file : files)
+    if (!within(file.locator)) return false;
   for (const FoundFile& file : tracedFiles)
     if (!within(file.firstSector)) return false;
 
@@ -120,7 +121,7 @@ bool SnapshotFitsDisk(const SnapshotInfo& info, const RecoveryStore& store, std:
   constexpr std::size_t kSampled = 16;
   const std::uint8_t record[] = {'F', 'I', 'L', 'E'};
   for (std::size_t i = 0; i < kSampled && i < files.size(); ++i)
-    if (!begins(files[i * files.size() / std::min(files.size(), kSampled)].dataRecordLba, record)) return false;
+    if (!begins(files[i * files.size() / std::min(files.size(), kSampled)].locator, record)) return false;
   // A FAT result whose FAT is known: the FAT begins with the media byte
   // (0xF0 or above) and then 0xFF.
   if ((p.fsType == kFat16 || p.fsType == kFat32) && p.firstFatLba != 0)

@@ -241,8 +241,8 @@ TEST(FatExtractTest, StopWhileReadingFoldersKeepsWhatWasRead) {
   FsParams again = test::FoundOnDisk(findings, 1, *opened.reader);
   RecoveryStore whole;
   ExtractFatFileSystem(*opened.reader, findings, again, whole, plain);
-  EXPECT_EQ(store.FatFolders().size(), whole.FatFolders().size());
-  EXPECT_EQ(tree.Nodes().size(), whole.FatFolders().size() + 1);
+  EXPECT_EQ(store.Folders().size(), whole.Folders().size());
+  EXPECT_EQ(tree.Nodes().size(), whole.Folders().size() + 1);
 }
 
 TEST(FatExtractTest, FoldersOfALostRootComeBackAsDirFoldersWithTheirContents) {

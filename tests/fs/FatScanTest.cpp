@@ -79,7 +79,7 @@ TEST(FatScanOracleTest, RecordsKeepDiscoveryOrderRootFirstThenBreadthFirstLiveBe
     SCOPED_TRACE(disk);
     const auto volume = test::ScanImage(test::FatFixture(disk + ".vhd"));
     ASSERT_TRUE(volume);
-    const auto& folders = volume->store.FatFolders();
+    const auto& folders = volume->store.Folders();
     // The order folders are read in: the root, every live folder in the
     // order found, then every deleted one (a folder seen first through a
     // deleted entry may still turn out live).
@@ -98,7 +98,7 @@ TEST(FatScanOracleTest, RecordsKeepDiscoveryOrderRootFirstThenBreadthFirstLiveBe
       last = parent;
     }
     last = -1;
-    for (const auto& file : volume->store.FatFiles()) {
+    for (const auto& file : volume->store.Files()) {
       const long parent = position.at(file.parentId);
       EXPECT_GE(parent, last) << ToUtf8(file.name) << " is listed out of breadth-first order";
       last = parent;
@@ -200,22 +200,22 @@ TEST(FatScanOracleTest, VhdAndVhdxOfOneVolumeListTheSame) {
     EXPECT_EQ(vhd->partition, vhdx->partition);
     const auto& a = vhd->store;
     const auto& b = vhdx->store;
-    ASSERT_EQ(a.FatFolders().size(), b.FatFolders().size());
-    ASSERT_EQ(a.FatFiles().size(), b.FatFiles().size());
-    ASSERT_GT(a.FatFiles().size(), 20u);
-    for (std::size_t i = 0; i < a.FatFolders().size(); ++i) {
-      const auto& x = a.FatFolders()[i];
-      const auto& y = b.FatFolders()[i];
-      EXPECT_TRUE(x.name == y.name && x.id == y.id && x.parentId == y.parentId && x.date1 == y.date1 &&
-                  x.date2 == y.date2 && x.deleted == y.deleted)
+    ASSERT_EQ(a.Folders().size(), b.Folders().size());
+    ASSERT_EQ(a.Files().size(), b.Files().size());
+    ASSERT_GT(a.Files().size(), 20u);
+    for (std::size_t i = 0; i < a.Folders().size(); ++i) {
+      const auto& x = a.Folders()[i];
+      const auto& y = b.Folders()[i];
+      EXPECT_TRUE(x.name == y.name && x.id == y.id && x.parentId == y.parentId &&
+                  x.times.modified == y.times.modified && x.times.accessed == y.times.accessed && x.deleted == y.deleted)
           << "folder " << i << ": " << ToUtf8(x.name) << " / " << ToUtf8(y.name);
     }
-    for (std::size_t i = 0; i < a.FatFiles().size(); ++i) {
-      const auto& x = a.FatFiles()[i];
-      const auto& y = b.FatFiles()[i];
-      EXPECT_TRUE(x.name == y.name && x.firstCluster == y.firstCluster && x.parentId == y.parentId &&
-                  x.date1 == y.date1 && x.date2 == y.date2 && x.size == y.size && x.deleted == y.deleted &&
-                  x.serial == y.serial)
+    for (std::size_t i = 0; i < a.Files().size(); ++i) {
+      const auto& x = a.Files()[i];
+      const auto& y = b.Files()[i];
+      EXPECT_TRUE(x.name == y.name && x.locator == y.locator && x.parentId == y.parentId &&
+                  x.times.modified == y.times.modified && x.times.accessed == y.times.accessed && x.size == y.size && x.deleted == y.deleted &&
+                  x.key == y.key)
           << "file " << i << ": " << ToUtf8(x.name) << " / " << ToUtf8(y.name);
     }
   }
@@ -225,13 +225,13 @@ TEST(FatScanOracleTest, VhdAndVhdxOfOneVolumeListTheSame) {
 
 std::vector<std::u16string> FileNames(const RecoveryStore& store) {
   std::vector<std::u16string> names;
-  for (const auto& f : store.FatFiles()) names.push_back(f.name);
+  for (const auto& f : store.Files()) names.push_back(f.name);
   return names;
 }
 
 std::vector<std::u16string> FolderNames(const RecoveryStore& store) {
   std::vector<std::u16string> names;
-  for (const auto& f : store.FatFolders()) names.push_back(f.name);
+  for (const auto& f : store.Folders()) names.push_back(f.name);
   return names;
 }
 
@@ -278,14 +278,14 @@ TEST(FatDirectoryRulesTest, DeletedAndLiveEntriesInOneSector) {
 
     const RecoveryStore store = v.Scan();
     ASSERT_EQ(FileNames(store), (std::vector<std::u16string>{u"xONE.TXT", u"KEPT.TXT", u"deleted long name.txt", u"LAST.TXT"}));
-    const auto& files = store.FatFiles();
+    const auto& files = store.Files();
     EXPECT_TRUE(files[0].deleted);
     EXPECT_FALSE(files[1].deleted);
     EXPECT_TRUE(files[2].deleted);
     EXPECT_FALSE(files[3].deleted);
     EXPECT_EQ(files[2].size, 30u);
-    EXPECT_EQ(files[2].firstCluster, 7u);
-    for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(files[i].serial, i);
+    EXPECT_EQ(files[2].locator, 7u);
+    for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(files[i].key, i);
   }
 }
 
@@ -420,7 +420,7 @@ TEST(FatDirectoryRulesTest, ForbiddenShortNamesLabelsAndEntriesWithoutDataAreSki
   // no name may hold made "_"; a short name holding one is junk.
   EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"EMPTY.TXT", u"a_b.txt", u"a_b.txt", u"tab_here.txt",
                                                            u"pipe_d.txt", u"Café ok.txt", u"PLAIN.TXT"}));
-  EXPECT_TRUE(store.FatFolders().empty());
+  EXPECT_TRUE(store.Folders().empty());
 }
 
 TEST(FatDirectoryRulesTest, DeletedThenLiveFolderWithTheSameClusterIsOneLiveFolder) {
@@ -436,11 +436,11 @@ TEST(FatDirectoryRulesTest, DeletedThenLiveFolderWithTheSameClusterIsOneLiveFold
 
   const RecoveryStore store = v.Scan();
   ASSERT_EQ(FolderNames(store), (std::vector<std::u16string>{u"NEWDIR", u"OTHER"}));
-  EXPECT_FALSE(store.FatFolders()[0].deleted);
-  EXPECT_EQ(store.FatFolders()[0].id, 10u);
+  EXPECT_FALSE(store.Folders()[0].deleted);
+  EXPECT_EQ(store.Folders()[0].id, 10u);
   ASSERT_EQ(FileNames(store), (std::vector<std::u16string>{u"INSIDE.TXT"}));
-  EXPECT_FALSE(store.FatFiles()[0].deleted);
-  EXPECT_EQ(store.FatFiles()[0].parentId, 10u);
+  EXPECT_FALSE(store.Files()[0].deleted);
+  EXPECT_EQ(store.Files()[0].parentId, 10u);
 }
 
 TEST(FatDirectoryRulesTest, EverythingInADeletedFolderIsDeleted) {
@@ -454,11 +454,11 @@ TEST(FatDirectoryRulesTest, EverythingInADeletedFolderIsDeleted) {
 
   const RecoveryStore store = v.Scan();
   ASSERT_EQ(FolderNames(store), (std::vector<std::u16string>{u"xONE", u"SUB"}));
-  for (const auto& f : store.FatFolders()) EXPECT_TRUE(f.deleted) << ToUtf8(f.name);
+  for (const auto& f : store.Folders()) EXPECT_TRUE(f.deleted) << ToUtf8(f.name);
   ASSERT_EQ(FileNames(store), (std::vector<std::u16string>{u"LIVE.TXT", u"STILL.TXT", u"DEEP.TXT"}));
-  EXPECT_FALSE(store.FatFiles()[0].deleted);
-  EXPECT_TRUE(store.FatFiles()[1].deleted);
-  EXPECT_TRUE(store.FatFiles()[2].deleted);
+  EXPECT_FALSE(store.Files()[0].deleted);
+  EXPECT_TRUE(store.Files()[1].deleted);
+  EXPECT_TRUE(store.Files()[2].deleted);
 }
 
 TEST(FatDirectoryRulesTest, RootThenFoldersBreadthFirst) {
@@ -531,8 +531,8 @@ TEST(FatDirectoryRulesTest, FolderChainsAreFollowedThroughTheFatWithoutALengthLi
     const RecoveryStore store = v.Scan();
     std::map<std::u16string, std::vector<std::u16string>> filesByFolder;
     std::unordered_map<std::uint32_t, std::u16string> folderName;
-    for (const auto& f : store.FatFolders()) folderName[f.id] = f.name;
-    for (const auto& f : store.FatFiles()) filesByFolder[folderName[f.parentId]].push_back(f.name);
+    for (const auto& f : store.Folders()) folderName[f.id] = f.name;
+    for (const auto& f : store.Files()) filesByFolder[folderName[f.parentId]].push_back(f.name);
 
     EXPECT_EQ(filesByFolder[u"CHAIN"], (std::vector<std::u16string>{u"N001.TXT", u"N002.TXT", u"N003.TXT"}));
     EXPECT_EQ(filesByFolder[u"LOOP"], (std::vector<std::u16string>{u"N004.TXT", u"N005.TXT"}));

@@ -35,12 +35,18 @@ std::vector<std::u16string> Names(const std::vector<SearchHit>& hits) {
 class FatSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    store_.AddFatFolder({u"Docs", 10, 0, FatDate(2001, 2, 3), 0, 0, false, 0});
-    store_.AddFatFolder({u"Old", 11, 10, FatDate(2001, 2, 3), 0, 0, true, 0});
+    store_.AddFolderOnce({.name = u"Docs", .id = 10, .parentId = 0, .times = ItemTimes::Dos(FatDate(2001, 2, 3), 0, 0)});
+    store_.AddFolderOnce(
+        {.name = u"Old", .id = 11, .parentId = 10, .times = ItemTimes::Dos(FatDate(2001, 2, 3), 0, 0), .deleted = true});
     const auto file = [&](std::u16string name, std::uint32_t parent, std::uint32_t size, bool deleted = false) {
-      const auto serial = static_cast<std::uint32_t>(store_.FatFiles().size());
-      store_.AddFatFile({std::move(name), 100 + serial, parent, FatDate(2004, 2, 29), 0, size, deleted, serial,
-                         (13 << 11) | (45 << 5) | 29});
+      const auto serial = static_cast<std::uint32_t>(store_.Files().size());
+      store_.AddFile({.name = std::move(name),
+                      .parentId = parent,
+                      .times = ItemTimes::Dos(FatDate(2004, 2, 29), (13 << 11) | (45 << 5) | 29, 0),
+                      .size = size,
+                      .deleted = deleted,
+                      .key = serial,
+                      .locator = 100 + serial});
     };
     file(u"README", 0, 5);
     file(u"Report.TXT", 10, 3000);
@@ -83,7 +89,7 @@ TEST_F(FatSearchTest, EachHitCarriesItsFolderTextsAndTheKeysOfItsRecord) {
   EXPECT_EQ(hits[1].modified, "29-02-2004 13:45:58");
   for (std::size_t i = 0; i < hits.size(); ++i) {
     EXPECT_EQ(hits[i].record, i);
-    EXPECT_EQ(hits[i].id, store_.FatFiles()[i].serial);
+    EXPECT_EQ(hits[i].id, store_.Files()[i].key);
   }
 }
 
@@ -104,13 +110,25 @@ TEST_F(FatSearchTest, AStopEndsTheWalkAtTheNextRecord) {
 
 TEST(NtfsSearchTest, HitsAreKnownByTheirRecordSectorAndShowTheirTimes) {
   RecoveryStore store;
-  store.AddNtfsFolder({u"Users", 40, kNtfsRootId, 0, 0, 0, false, 0});
-  store.AddNtfsFolder({u"Users", 40, kNtfsRootId, 0, 0, 0, false, 0});  // NTFS ids may repeat
-  store.AddNtfsFolder({u"Pictures", 41, 40, 0, 0, 0, false, 0});
+  store.AddFolder({.name = u"Users", .id = 40, .parentId = kNtfsRootId});
+  store.AddFolder({.name = u"Users", .id = 40, .parentId = kNtfsRootId});  // NTFS ids may repeat
+  store.AddFolder({.name = u"Pictures", .id = 41, .parentId = 40});
   // 2015-03-04 05:06:07 UTC as a FILETIME.
   constexpr std::uint64_t kTime = (1425445567ull + 11644473600ull) * 10000000ull;
-  store.AddNtfsFile({u"$MFT", 0, kNtfsRootId, kTime, kTime, 1u << 20, false, 6000, 0});
-  store.AddNtfsFile({u"Cat.jpg", 64, 41, kTime, 0, 42, true, 6128, 0});
+  store.AddFile({.name = u"$MFT",
+                 .parentId = kNtfsRootId,
+                 .times = ItemTimes::FileTimes(kTime, kTime, 0),
+                 .size = 1u << 20,
+                 .key = 6000,
+                 .locator = 6000});
+  store.AddFile({.name = u"Cat.jpg",
+                 .id = 64,
+                 .parentId = 41,
+                 .times = ItemTimes::FileTimes(kTime, 0, 0),
+                 .size = 42,
+                 .deleted = true,
+                 .key = 6128,
+                 .locator = 6128});
   const ResultTree tree = ResultTree::Build(store, FsFamily::kNtfs);
   const auto hits = Search(store, tree, u"CAT");
   ASSERT_EQ(hits.size(), 1u);

@@ -158,14 +158,14 @@ TEST(NtfsExtractTest, ListsTheFilesOfAVolumeWithoutBootSectors) {
   EXPECT_TRUE(tree.FindFolder(u"Lost Dir"));
   // One folder per number, though the search may meet a record twice.
   std::set<std::uint32_t> ids;
-  for (const NtfsFolderRecord& folder : store.NtfsFolders()) EXPECT_TRUE(ids.insert(folder.id).second) << folder.id;
+  for (const FolderRecord& folder : store.Folders()) EXPECT_TRUE(ids.insert(folder.id).second) << folder.id;
   // Files beyond the volume are not its own.
   FsParams narrow = params;
   narrow.fsEnd = FolderNamed(findings, u".")->recordLba;
   RecoveryStore few;
   ExtractNtfsFileSystem(findings, narrow, few, control);
-  EXPECT_LT(few.NtfsFiles().size(), store.NtfsFiles().size());
-  for (const NtfsFileRecord& file : few.NtfsFiles()) EXPECT_LE(file.dataRecordLba, narrow.fsEnd);
+  EXPECT_LT(few.Files().size(), store.Files().size());
+  for (const FileRecord& file : few.Files()) EXPECT_LE(file.locator, narrow.fsEnd);
 }
 
 // ntfspair: the same record numbers in both volumes, since mkntfs made both
@@ -205,14 +205,14 @@ TEST(NtfsExtractTest, ADeletedFolderComesBackWithItsDeletedFiles) {
   RecoveryStore store;
   ScanControl control;
   ExtractNtfsFileSystem(findings, test::FoundOnDisk(findings, 1, *opened.reader), store, control);
-  const NtfsFolderRecord* gone = nullptr;
-  for (const NtfsFolderRecord& folder : store.NtfsFolders())
+  const FolderRecord* gone = nullptr;
+  for (const FolderRecord& folder : store.Folders())
     if (folder.name == u"Gone") gone = &folder;
   ASSERT_TRUE(gone);
   EXPECT_TRUE(gone->deleted);
   EXPECT_EQ(gone->parentId, kNtfsRootId);
   std::size_t inGone = 0;
-  for (const NtfsFileRecord& file : store.NtfsFiles())
+  for (const FileRecord& file : store.Files())
     if (file.parentId == gone->id) {
       ++inGone;
       EXPECT_TRUE(file.deleted) << ToUtf8(file.name);
@@ -263,7 +263,7 @@ TEST(NtfsExtractTest, StopLeavesTheFoldersTakenSoFarInAWholeTree) {
   const ResultTree tree =
       ExtractNtfsFileSystem(findings, test::FoundOnDisk(findings, 1, *opened.reader), store, *control);
   // Only "Lost Dir" and what it holds; the tree stands, with nothing lost.
-  for (const NtfsFolderRecord& folder : store.NtfsFolders())
+  for (const FolderRecord& folder : store.Folders())
     EXPECT_TRUE(folder.id == kLostDirId || folder.parentId == kLostDirId) << ToUtf8(folder.name);
   EXPECT_TRUE(tree.FindFolder(u"Lost Dir"));
   EXPECT_FALSE(tree.FindFolder(u"Alpha"));

@@ -33,7 +33,11 @@ class ResultTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto folder = [&](std::u16string name, std::uint32_t id, std::uint32_t parent, bool deleted = false) {
-      store_.AddFatFolder({std::move(name), id, parent, FatDate(2001, 2, 3), FatDate(2002, 3, 4), 0, deleted, 0});
+      store_.AddFolderOnce({.name = std::move(name),
+                            .id = id,
+                            .parentId = parent,
+                            .times = ItemTimes::Dos(FatDate(2001, 2, 3), 0, FatDate(2002, 3, 4)),
+                            .deleted = deleted});
     };
     folder(u"A", 10, 0);
     folder(u"B", 20, 0);
@@ -42,9 +46,14 @@ class ResultTreeTest : public ::testing::Test {
     folder(u"Gone", 30, 0, true);
     folder(u"A1x", 13, 11);
     const auto file = [&](std::u16string name, std::uint32_t parent, std::uint32_t size, bool deleted = false) {
-      const auto serial = static_cast<std::uint32_t>(store_.FatFiles().size());
-      store_.AddFatFile({std::move(name), 100 + serial, parent, FatDate(2004, 2, 29), FatDate(1999, 12, 31), size,
-                         deleted, serial, kTimeOfDay});
+      const auto serial = static_cast<std::uint32_t>(store_.Files().size());
+      store_.AddFile({.name = std::move(name),
+                      .parentId = parent,
+                      .times = ItemTimes::Dos(FatDate(2004, 2, 29), kTimeOfDay, FatDate(1999, 12, 31)),
+                      .size = size,
+                      .deleted = deleted,
+                      .key = serial,
+                      .locator = 100 + serial});
     };
     file(u"notes.txt", 0, 1500);
     file(u"a.txt", 10, 10);
@@ -71,7 +80,7 @@ class ResultTreeTest : public ::testing::Test {
 
 TEST_F(ResultTreeTest, BuildMakesOneCheckedNodePerFolderInDiscoveryOrder) {
   const auto& nodes = tree_->Nodes();
-  ASSERT_EQ(nodes.size(), 1 + store_.FatFolders().size());
+  ASSERT_EQ(nodes.size(), 1 + store_.Folders().size());
   EXPECT_EQ(nodes[ResultTree::kRoot].label, u"Root");
   for (const auto& node : nodes) EXPECT_EQ(node.state, kOn);
 
@@ -88,8 +97,8 @@ TEST_F(ResultTreeTest, BuildMakesOneCheckedNodePerFolderInDiscoveryOrder) {
   EXPECT_EQ(tree_->PathOf(N(u"A/A1/A1x"), u'\\'), u"A\\A1\\A1x");
 
   // Each folder record knows its node, and the node its record.
-  for (std::size_t i = 0; i < store_.FatFolders().size(); ++i) {
-    const auto& record = store_.FatFolders()[i];
+  for (std::size_t i = 0; i < store_.Folders().size(); ++i) {
+    const auto& record = store_.Folders()[i];
     const TreeNode& node = tree_->Node(record.treeItem);
     EXPECT_EQ(node.label, record.name);
     EXPECT_EQ(node.folderId, record.id);
@@ -323,7 +332,7 @@ TEST_F(ResultTreeTest, RenameReachesTheRowsTheTreeAndTheStore) {
   EXPECT_EQ(root[0].name, u"Alpha");
   EXPECT_EQ(root[3].name, u"renamed.doc");
   EXPECT_EQ(root[3].type, "DOC File");
-  EXPECT_EQ(store_.FatFiles()[0].name, u"renamed.doc");
+  EXPECT_EQ(store_.Files()[0].name, u"renamed.doc");
   EXPECT_EQ(tree_->FindFolder(u"Alpha/A1"), N(u"Alpha/A1")) << "the sub-folders follow the renamed node";
   EXPECT_FALSE(tree_->FindFolder(u"A"));
   EXPECT_EQ(tree_->PathOf(N(u"Alpha/A1")), u"Alpha/A1");

@@ -28,22 +28,29 @@ struct FileSpec {
 class FileListSortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    store_.AddNtfsFolder({.name = u"dir", .id = kDirId, .parentId = kNtfsRootId});
-    store_.AddNtfsFolder({.name = u"Zeta", .id = 70, .parentId = kDirId});
-    store_.AddNtfsFolder({.name = u"alpha", .id = 71, .parentId = kDirId});
+    store_.AddFolder({.name = u"dir", .id = kDirId, .parentId = kNtfsRootId});
+    store_.AddFolder({.name = u"Zeta", .id = 70, .parentId = kDirId});
+    store_.AddFolder({.name = u"alpha", .id = 71, .parentId = kDirId});
     const std::vector<FileSpec> files = {
         {u"b.TXT", 10, 3}, {u"A.txt", 30, 1}, {u"c.txt", 10, 4}, {u"B2.doc", 30, 2}, {u"d", 5, 0}};
     std::uint32_t id = 100;
     for (const FileSpec& f : files) {
       const std::uint64_t moment = kFileTime2020 + static_cast<std::uint64_t>(f.day) * kDay;
-      store_.AddNtfsFile({.name = f.name, .id = id, .parentId = kDirId, .creationTime = moment,
-                          .modificationTime = moment, .size = f.size, .dataRecordLba = 1000u + id});
+      store_.AddFile({.name = f.name,
+                      .id = id,
+                      .parentId = kDirId,
+                      .times = ItemTimes::FileTimes(moment, moment, 0),
+                      .size = f.size,
+                      .key = 1000u + id,
+                      .locator = 1000u + id});
       ++id;
     }
     // A second folder whose names differ by the numbers in them.
-    store_.AddNtfsFolder({.name = u"music", .id = 80, .parentId = kNtfsRootId});
-    for (const std::u16string name : {u"song_10.mp3", u"Song_2.mp3", u"song_1.mp3", u"song_009.mp3", u"song_2a.mp3"})
-      store_.AddNtfsFile({.name = name, .id = id, .parentId = 80, .size = 1, .dataRecordLba = 1000u + id++});
+    store_.AddFolder({.name = u"music", .id = 80, .parentId = kNtfsRootId});
+    for (const std::u16string name : {u"song_10.mp3", u"Song_2.mp3", u"song_1.mp3", u"song_009.mp3", u"song_2a.mp3"}) {
+      store_.AddFile({.name = name, .id = id, .parentId = 80, .size = 1, .key = 1000u + id, .locator = 1000u + id});
+      ++id;
+    }
     tree_.emplace(ResultTree::Build(store_, FsFamily::kNtfs));
     model_.SetTree(&*tree_, &store_);
     Show();

@@ -92,9 +92,9 @@ class FindFilesTest : public WindowTest {
     const RecoveryStore& store = wizard_->session().store;
     std::vector<std::size_t> records;
     const bool fat = wizard_->session().tree->Family() == FsFamily::kFat;
-    const std::size_t count = fat ? store.FatFiles().size() : store.NtfsFiles().size();
+    const std::size_t count = fat ? store.Files().size() : store.Files().size();
     for (std::size_t i = 0; i < count; ++i)
-      if (Matches(fat ? store.FatFiles()[i].name : store.NtfsFiles()[i].name, pattern)) records.push_back(i);
+      if (Matches(fat ? store.Files()[i].name : store.Files()[i].name, pattern)) records.push_back(i);
     return records;
   }
 
@@ -142,8 +142,8 @@ TEST_F(FindFilesTest, PatternsFindWhatTheMatcherTakesFromTheStoreAndTheManifestH
     EXPECT_FALSE(expected.empty());
     EXPECT_EQ(LivePaths(hits), expected);
     for (const SearchHit& hit : hits) {
-      const FatFileRecord& record = wizard_->session().store.FatFiles()[hit.record];
-      EXPECT_EQ(hit.id, record.serial);
+      const FileRecord& record = wizard_->session().store.Files()[hit.record];
+      EXPECT_EQ(hit.id, record.key);
       EXPECT_EQ(hit.size, record.size);
     }
     EXPECT_EQ(dialog.status->text(), QStringLiteral("There were %1 files found.").arg(hits.size()));
@@ -152,7 +152,7 @@ TEST_F(FindFilesTest, PatternsFindWhatTheMatcherTakesFromTheStoreAndTheManifestH
     EXPECT_TRUE(dialog.start->isEnabled());
     EXPECT_FALSE(dialog.stop->isEnabled());
   }
-  EXPECT_EQ(Search(dialog, QStringLiteral("*")).size(), wizard_->session().store.FatFiles().size());
+  EXPECT_EQ(Search(dialog, QStringLiteral("*")).size(), wizard_->session().store.Files().size());
   EXPECT_TRUE(dialog.results->isColumnHidden(FoundFilesModel::kId));
 
   EXPECT_TRUE(Search(dialog, QStringLiteral("no such name")).empty());
@@ -176,7 +176,7 @@ TEST_F(FindFilesTest, NtfsFilesAreFoundByNameAndListedUnderTheirFolders) {
     const std::u16string wide = pattern.toStdU16String();
     const auto hits = Search(dialog, pattern);
     EXPECT_EQ(Records(hits), StoreMatches(wide));
-    for (const SearchHit& hit : hits) EXPECT_EQ(hit.id, wizard_->session().store.NtfsFiles()[hit.record].dataRecordLba);
+    for (const SearchHit& hit : hits) EXPECT_EQ(hit.id, wizard_->session().store.Files()[hit.record].key);
     // A record all of whose names match is found once, one none of whose
     // names match is not found.
     const std::set<std::string> found = LivePaths(hits);
@@ -200,7 +200,7 @@ TEST_F(FindFilesTest, NtfsFilesAreFoundByNameAndListedUnderTheirFolders) {
 
 TEST_F(FindFilesTest, StopHoldsTheSearchWhileAskingNoGoesOnYesEndsIt) {
   ScanToResults(test::FatFixture("fat32.vhdx"));
-  const std::size_t files = wizard_->session().store.FatFiles().size();
+  const std::size_t files = wizard_->session().store.Files().size();
   ASSERT_GT(files, 1000u);
   FindFilesDialog dialog(*wizard_, window_.get());
   dialog.show();

@@ -73,9 +73,9 @@ TEST_F(ProgressTest, ExtensiveScanCountersFollowBothSearches) {
   // The volume's folders and files as they are gathered.
   QTest::mouseClick(wizard_->fileSystem->buttons.forward, Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
-  EXPECT_EQ(wizard_->fileSystem->progress->Counter(0).toULongLong(), wizard_->session().store.NtfsFolders().size());
-  EXPECT_EQ(wizard_->fileSystem->progress->Counter(1).toULongLong(), wizard_->session().store.NtfsFiles().size());
-  EXPECT_GT(wizard_->session().store.NtfsFiles().size(), 0u);
+  EXPECT_EQ(wizard_->fileSystem->progress->Counter(0).toULongLong(), wizard_->session().store.Folders().size());
+  EXPECT_EQ(wizard_->fileSystem->progress->Counter(1).toULongLong(), wizard_->session().store.Files().size());
+  EXPECT_GT(wizard_->session().store.Files().size(), 0u);
 
   // FAT16: boot sectors, folders (their first clusters), current sector.
   wizard_->Home();

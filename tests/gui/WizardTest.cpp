@@ -149,7 +149,7 @@ TEST_F(WizardTest, StopAnsweredNoGoesOnAndYesEndsWithWhatWasFound) {
   EXPECT_EQ(Last(), QString(AppTexts::kStopScan));
   EXPECT_TRUE(held);
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
-  EXPECT_GT(wizard_->session().store.FatFiles().size(), 1000u);
+  EXPECT_GT(wizard_->session().store.Files().size(), 1000u);
 
   // Yes: the scan ends at its next check, here before it read anything, so
   // the notice for an empty result leads back to the start page.
@@ -201,7 +201,7 @@ TEST_F(WizardTest, BackAndHomeFromEveryPageFreeWhatThePageBuilt) {
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
   EXPECT_FALSE(wizard_->session().tree.has_value());
-  EXPECT_TRUE(wizard_->session().store.FatFiles().empty());
+  EXPECT_TRUE(wizard_->session().store.Files().empty());
   QTest::mouseClick(wizard_->partition->buttons.back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
   EXPECT_TRUE(wizard_->session().partitions.Empty());

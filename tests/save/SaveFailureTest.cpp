@@ -30,7 +30,7 @@ class SaveFailureTest : public ::testing::Test {
     volume_ = test::ScanImage(test::SaveFixture("fill.vhd"));
     ASSERT_TRUE(volume_);
     manifest_ = test::ReadFillManifest();
-    ASSERT_EQ(volume_->store.FatFiles().size(), manifest_.size());
+    ASSERT_EQ(volume_->store.Files().size(), manifest_.size());
   }
 
   // Every folder and the root's files, as the command saves a whole volume.
@@ -178,17 +178,17 @@ TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedKeepingTheirExtension) {
 // Names the fixture cannot carry: four-byte characters at the cut, and an
 // extension too long to keep.
 TEST_F(SaveFailureTest, ShorteningNeverSplitsACharacter) {
-  const FatFileRecord& readme = volume_->store.FatFiles().front();
+  const FileRecord& readme = volume_->store.Files().front();
   ASSERT_EQ(readme.name, u"README.TXT");
   std::u16string emoji;
   for (int i = 0; i < 70; ++i) emoji += u"\U0001F600";
   const std::u16string names[] = {emoji + u".jpeg", u"x" + emoji + u".jpeg", std::u16string(300, u'a') + u".extension-of-20-b"};
   RecoveryStore store;
   for (std::uint32_t i = 0; i < 3; ++i) {
-    FatFileRecord record = readme;
+    FileRecord record = readme;
     record.name = names[i];
-    record.serial = i;
-    store.AddFatFile(record);
+    record.key = i;
+    store.AddFile(record);
   }
   ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
   for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
@@ -210,15 +210,14 @@ TEST_F(SaveFailureTest, ShorteningNeverSplitsACharacter) {
 }
 
 TEST_F(SaveFailureTest, AFileWhoseSectorsCannotBeReadIsKeptAndNamedWithTheBytesItLacks) {
-  FatFileRecord record = volume_->store.FatFiles().front();
+  FileRecord record = volume_->store.Files().front();
   record.name = u"beyond.bin";
   // Clusters past the end of the disk: every read of them fails.
-  record.firstCluster =
-      static_cast<std::uint32_t>(volume_->result.params.VolumeClusters(volume_->reader->SectorCount()) + 1000);
+  record.locator = volume_->result.params.VolumeClusters(volume_->reader->SectorCount()) + 1000;
   RecoveryStore store;
-  store.AddFatFile(record);
+  store.AddFile(record);
   ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
-  tree.CheckFile(record.serial, true);
+  tree.CheckFile(record.key, true);
   test::TempDir dir;
   const SaveSummary summary = Save(store, tree, dir.Path());
   EXPECT_EQ(summary.saved, 0u);

@@ -86,8 +86,8 @@ class SaveNamesTest : public ::testing::Test {
 
 TEST_F(SaveNamesTest, TheLiveFileKeepsItsNameWhateverTheOrderOfTheEntries) {
   // The fixture is what the test is about: the deleted entry comes first.
-  std::vector<const FatFileRecord*> same;
-  for (const FatFileRecord& file : volume_->store.FatFiles())
+  std::vector<const FileRecord*> same;
+  for (const FileRecord& file : volume_->store.Files())
     if (file.name == u"big_late_file.bin") same.push_back(&file);
   ASSERT_EQ(same.size(), 2u);
   ASSERT_TRUE(same[0]->deleted);
@@ -119,7 +119,7 @@ TEST_F(SaveNamesTest, TheLiveFileKeepsItsNameWhateverTheOrderOfTheEntries) {
     // The search results hand the files over in their own order: deleted first here.
     test::TempDir dest;
     std::vector<std::size_t> records;
-    for (const FatFileRecord* file : same) records.push_back(static_cast<std::size_t>(file - volume_->store.FatFiles().data()));
+    for (const FileRecord* file : same) records.push_back(static_cast<std::size_t>(file - volume_->store.Files().data()));
     SaveControl control;
     const RecoverySettings settings;
     const FilterList filter;

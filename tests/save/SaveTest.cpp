@@ -60,14 +60,14 @@ std::size_t NodeByKey(const ResultTree& tree, const std::string& key) {
 // canonical key.
 std::size_t RecordByKey(const ScannedVolume& v, const std::string& key) {
   const auto items = test::ScanItems(v.store);
-  const std::size_t folders = v.store.FatFolders().size();
+  const std::size_t folders = v.store.Folders().size();
   for (std::size_t i = folders; i < items.size(); ++i)
     if (items[i].key == key) return i - folders;
   throw std::runtime_error("no file " + key);
 }
 
-std::uint32_t SerialByKey(const ScannedVolume& v, const std::string& key) {
-  return v.store.FatFiles()[RecordByKey(v, key)].serial;
+std::uint64_t SerialByKey(const ScannedVolume& v, const std::string& key) {
+  return v.store.Files()[RecordByKey(v, key)].key;
 }
 
 const ManifestFile& ManifestEntry(const std::vector<ManifestFile>& manifest, const std::string& path) {
@@ -118,7 +118,7 @@ TEST(SaveFixtureTest, EveryLiveAndUntouchedDeletedFileComesBackWithItsTime) {
     for (const auto& item : test::ScanItems(v->store))
       if (!item.folder) listed.insert(item.key);
     EXPECT_EQ(Keys(saved), listed);
-    EXPECT_EQ(savedCount, v->store.FatFiles().size());
+    EXPECT_EQ(savedCount, v->store.Files().size());
     EXPECT_TRUE(summary.Complete());
     EXPECT_EQ(summary.begun, summary.saved);
 
@@ -143,7 +143,10 @@ TEST(SaveFixtureTest, EmptyFileIsWrittenWithItsDate) {
   auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
   ASSERT_TRUE(v);
   RecoveryStore store;
-  store.AddFatFile({u"empty.dat", 2, kFatRootId, test::FatDate(2004, 2, 29), 0, 0, false, 0, 0});
+  store.AddFile({.name = u"empty.dat",
+                 .parentId = kFatRootId,
+                 .times = ItemTimes::Dos(test::FatDate(2004, 2, 29), 0, 0),
+                 .locator = 2});
   ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
   tree.CheckFile(0, true);
   test::TempDir dir;
@@ -167,9 +170,9 @@ TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
   v.PutSlot(v.RootSector(0), 0, slot);
   v.Chain({10});
   RecoveryStore store = v.Scan();
-  ASSERT_EQ(store.FatFiles().size(), 1u);
+  ASSERT_EQ(store.Files().size(), 1u);
   ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
-  tree.CheckFile(store.FatFiles()[0].serial, true);
+  tree.CheckFile(store.Files()[0].key, true);
 
   const MemorySource source = v.Source();
   const SectorReader reader(source);
@@ -280,7 +283,7 @@ TEST(SaveSettingsTest, FiltersLetOnlyMatchingNamesThrough) {
   ASSERT_GE(expected.size(), 5u);  // one-cluster.bin, big.bin, LEAF.BIN, two reports, Old Report.txt
   EXPECT_EQ(Keys(SavedByKey(dir.Path())), expected);
   EXPECT_EQ(savedCount, expected.size());
-  EXPECT_EQ(summary.saved + summary.passedOver, v->store.FatFiles().size());
+  EXPECT_EQ(summary.saved + summary.passedOver, v->store.Files().size());
 }
 
 // --- The files of a search's results ------------------------------------------------
@@ -292,7 +295,7 @@ TEST(SaveListTest, OnlyTheGivenFilesAreWrittenFlatWithTheirBytes) {
   const std::vector<std::string> paths = {"sizes/odd-size.dat", "Docs/Report.txt", "archive/readme.txt"};
   std::vector<std::size_t> records;
   for (const std::string& path : paths) records.push_back(RecordByKey(*v, path));
-  records.push_back(v->store.FatFiles().size());  // past the list: left out
+  records.push_back(v->store.Files().size());  // past the list: left out
 
   const auto save = [&](const fs::path& dest, const SaveRun& run) {
     SaveControl control;
@@ -424,17 +427,22 @@ TEST(SaveSafetyTest, HostileNamesStayInsideTheDestination) {
   ASSERT_TRUE(v);
   const auto manifest = test::ReadManifest("fat16");
   const ManifestFile& readme = ManifestEntry(manifest, "README.TXT");
-  const auto& real = v->store.FatFiles()[SerialByKey(*v, "README.TXT")];
+  const auto& real = v->store.Files()[SerialByKey(*v, "README.TXT")];
 
   RecoveryStore store;
-  store.AddFatFolder({u"..", 1000, kFatRootId, 0, 0, 0, false, 0});
-  store.AddFatFolder({u"../../up", 1001, 1000, 0, 0, 0, false, 0});
-  store.AddFatFolder({u"a/../../b", 1002, kFatRootId, 0, 0, 0, false, 0});
-  store.AddFatFolder({u".", 1003, kFatRootId, 0, 0, 0, false, 0});
+  store.AddFolderOnce({.name = u"..", .id = 1000, .parentId = kFatRootId});
+  store.AddFolderOnce({.name = u"../../up", .id = 1001, .parentId = 1000});
+  store.AddFolderOnce({.name = u"a/../../b", .id = 1002, .parentId = kFatRootId});
+  store.AddFolderOnce({.name = u".", .id = 1003, .parentId = kFatRootId});
   const std::u16string names[] = {u"../../evil", u".", u"/abs/path", std::u16string(u"nul\0name", 8), u"..", u"../x"};
   const std::uint32_t parents[] = {kFatRootId, 1000, 1001, 1002, 1003, 1001};
   for (std::uint32_t i = 0; i < 6; ++i)
-    store.AddFatFile({names[i], real.firstCluster, parents[i], real.date1, 0, real.size, false, i, real.time1});
+    store.AddFile({.name = names[i],
+                   .parentId = parents[i],
+                   .times = real.times,
+                   .size = real.size,
+                   .key = i,
+                   .locator = real.locator});
   ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
   for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
 

@@ -51,9 +51,15 @@ SnapshotInfo FatInfo() {
 
 RecoveryStore FatStore() {
   RecoveryStore store;
-  store.AddFatFolder({u"A", 3, 0, 0x5021, 0x5022, 0, false, 0x6B9D});
-  store.AddFatFolder({u"", 9, 3, 0, 0, 0, true, 0});
-  store.AddFatFile({u"", 4, 3, 0x5021, 0x5022, 10, true, 0, 0x0001});
+  store.AddFolderOnce({.name = u"A", .id = 3, .parentId = 0, .times = ItemTimes::Dos(0x5021, 0x6B9D, 0x5022)});
+  store.AddFolderOnce({.name = u"", .id = 9, .parentId = 3, .times = ItemTimes::Dos(0, 0, 0), .deleted = true});
+  store.AddFile({.name = u"",
+                 .parentId = 3,
+                 .times = ItemTimes::Dos(0x5021, 0x0001, 0x5022),
+                 .size = 10,
+                 .deleted = true,
+                 .key = 0,
+                 .locator = 4});
   return store;
 }
 
@@ -84,10 +90,18 @@ SnapshotInfo NtfsInfo() {
 
 RecoveryStore NtfsStore() {
   RecoveryStore store;
-  store.AddNtfsFolder({u"", 64, 5, 0x0102030405060708, 0x1112131415161718, 0, true, 0x1112131415161718});
-  store.AddNtfsFile({u"b", 65, 64, 0x0102030405060708, 0x1112131415161718, 0x100000001, false, 4096,
-                     0x1112131415161718});
-  store.AddNtfsFile({u"", 66, 64, 0, 0, 0, true, 4098, 0});
+  constexpr std::uint64_t kCreated = 0x0102030405060708;
+  constexpr std::uint64_t kModified = 0x1112131415161718;
+  store.AddFolder(
+      {.name = u"", .id = 64, .parentId = 5, .times = ItemTimes::FileTimes(kCreated, kModified, kModified), .deleted = true});
+  store.AddFile({.name = u"b",
+                 .id = 65,
+                 .parentId = 64,
+                 .times = ItemTimes::FileTimes(kCreated, kModified, kModified),
+                 .size = 0x100000001,
+                 .key = 4096,
+                 .locator = 4096});
+  store.AddFile({.name = u"", .id = 66, .parentId = 64, .deleted = true, .key = 4098, .locator = 4098});
   return store;
 }
 
@@ -155,23 +169,23 @@ TEST(SnapshotBytesTest, KnownResultsGiveTheLayoutsBytesAndReadBack) {
   EXPECT_EQ(fat.info.mode, ScanMode::kQuick);
   EXPECT_EQ(fat.info.partition.number, 1);
   EXPECT_EQ(fat.info.params.secondFatLba, 2088u);
-  ASSERT_EQ(fat.store.FatFolders().size(), 2u);
-  EXPECT_EQ(fat.store.FatFolders()[0].name, u"A");
-  EXPECT_EQ(fat.store.FatFolders()[0].time1, 0x6B9D);
-  EXPECT_TRUE(fat.store.FatFolders()[1].deleted);
-  ASSERT_EQ(fat.store.FatFiles().size(), 1u);
-  EXPECT_EQ(fat.store.FatFiles()[0].time1, 1);
-  EXPECT_EQ(fat.store.FatFiles()[0].size, 10u);
+  ASSERT_EQ(fat.store.Folders().size(), 2u);
+  EXPECT_EQ(fat.store.Folders()[0].name, u"A");
+  EXPECT_EQ(ItemTimes::DosTime(fat.store.Folders()[0].times.modified), 0x6B9D);
+  EXPECT_TRUE(fat.store.Folders()[1].deleted);
+  ASSERT_EQ(fat.store.Files().size(), 1u);
+  EXPECT_EQ(ItemTimes::DosTime(fat.store.Files()[0].times.modified), 1);
+  EXPECT_EQ(fat.store.Files()[0].size, 10u);
   EXPECT_EQ(fat.store.totalBytes, 10u);
 
   const Snapshot ntfs = Decoded(Hex(kNtfsBytes));
-  ASSERT_EQ(ntfs.store.NtfsFiles().size(), 2u);
-  const NtfsFileRecord& b = ntfs.store.NtfsFiles()[0];
+  ASSERT_EQ(ntfs.store.Files().size(), 2u);
+  const FileRecord& b = ntfs.store.Files()[0];
   EXPECT_EQ(b.name, u"b");
-  EXPECT_EQ(b.dataRecordLba, 4096u);
+  EXPECT_EQ(b.locator, 4096u);
   EXPECT_EQ(b.size, 0x100000001u);
-  EXPECT_EQ(b.accessTime, b.modificationTime) << "no slot: the modification time stands in";
-  EXPECT_EQ(ntfs.store.NtfsFolders()[0].id, 64u);
+  EXPECT_EQ(b.times.accessed, b.times.modified) << "no slot: the modification time stands in";
+  EXPECT_EQ(ntfs.store.Folders()[0].id, 64u);
 
   const Snapshot trace = Decoded(Hex(kTraceBytes));
   ASSERT_EQ(trace.groups.size(), 1u);
@@ -189,14 +203,14 @@ TEST(SnapshotBytesTest, SectorNumbersPast32BitsWidenTheLayout) {
   SnapshotInfo info = NtfsInfo();
   info.params.partitionStart = info.params.clusterBase = 5'000'000'000;
   RecoveryStore store;
-  store.AddNtfsFile({u"", 70, 5, 0, 0, 1, false, 5'000'000'100, 0});
+  store.AddFile({.name = u"", .id = 70, .parentId = 5, .size = 1, .key = 5'000'000'100, .locator = 5'000'000'100});
   const std::vector<std::uint8_t> bytes = EncodeFileSystemSnapshot(info, store);
   EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 9, bytes.begin() + 12), Hex("32 00 2E"));
   const Snapshot back = Decoded(bytes);
   EXPECT_TRUE(back.wide);
   EXPECT_EQ(back.info.params.clusterBase, 5'000'000'000u);
-  ASSERT_EQ(back.store.NtfsFiles().size(), 1u);
-  EXPECT_EQ(back.store.NtfsFiles()[0].dataRecordLba, 5'000'000'100u);
+  ASSERT_EQ(back.store.Files().size(), 1u);
+  EXPECT_EQ(back.store.Files()[0].locator, 5'000'000'100u);
   // The file record's length word: 41 for a name of no characters, plus 4.
   const std::size_t files = bytes.size() - 4 - (2 + 8 + 4 + 4 + 4 + 8 + 8 + 1 + 8) - 4;
   EXPECT_EQ(le16(bytes, files + 4), 45u);
@@ -258,8 +272,8 @@ TEST(SnapshotBytesTest, CutShortLyingOrFlippedFilesGiveNoResult) {
         EXPECT_FALSE(decoded.message.empty());
         continue;
       }
-      for (const FatFolderRecord& f : decoded.snapshot->store.FatFolders()) EXPECT_LT(f.name.size(), whole.size());
-      for (const NtfsFileRecord& f : decoded.snapshot->store.NtfsFiles()) EXPECT_LT(f.name.size(), whole.size());
+      for (const FolderRecord& f : decoded.snapshot->store.Folders()) EXPECT_LT(f.name.size(), whole.size());
+      for (const FileRecord& f : decoded.snapshot->store.Files()) EXPECT_LT(f.name.size(), whole.size());
     }
   }
 }

@@ -61,10 +61,10 @@ std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volu
 }
 
 std::set<std::string> NtfsUserFilePaths(const RecoveryStore& store) {
-  std::unordered_map<std::uint32_t, const NtfsFolderRecord*> byId;
-  for (const NtfsFolderRecord& folder : store.NtfsFolders()) byId.emplace(folder.id, &folder);
+  std::unordered_map<std::uint32_t, const FolderRecord*> byId;
+  for (const FolderRecord& folder : store.Folders()) byId.emplace(folder.id, &folder);
   std::set<std::string> paths;
-  for (const NtfsFileRecord& file : store.NtfsFiles()) {
+  for (const FileRecord& file : store.Files()) {
     std::string path = ToUtf8(file.name);
     bool lost = false;
     for (std::uint32_t parent = file.parentId; parent != kNtfsRootId && !lost;) {

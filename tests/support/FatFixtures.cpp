@@ -167,7 +167,7 @@ std::ostream& operator<<(std::ostream& os, const ListedItem& item) {
 }
 
 std::vector<ListedItem> ScanItems(const RecoveryStore& store) {
-  const auto& folders = store.FatFolders();
+  const auto& folders = store.Folders();
   std::unordered_map<std::uint32_t, std::size_t> byId;
   for (std::size_t i = 0; i < folders.size(); ++i) byId.emplace(folders[i].id, i);
   // The levels above an item: its parent folder and that folder's parents.
@@ -196,8 +196,8 @@ std::vector<ListedItem> ScanItems(const RecoveryStore& store) {
     return listed;
   };
   std::vector<ListedItem> items;
-  for (const FatFolderRecord& f : folders) items.push_back(item(levelsOf(f.parentId), {ToUtf8(f.name), f.deleted}, true, 0));
-  for (const FatFileRecord& f : store.FatFiles())
+  for (const FolderRecord& f : folders) items.push_back(item(levelsOf(f.parentId), {ToUtf8(f.name), f.deleted}, true, 0));
+  for (const FileRecord& f : store.Files())
     items.push_back(item(levelsOf(f.parentId), {ToUtf8(f.name), f.deleted}, false, f.size));
   return items;
 }

@@ -247,7 +247,7 @@ NtfsScan::NtfsScan(const fs::path& image) : store_(std::make_unique<RecoveryStor
     const std::string base = ToUtf8(tree.PathOf(node));
     for (const ListRow& row : tree.ShowFolder(tree.Node(node).folderId, FilterList{})) {
       if (row.kind != ListRow::Kind::kFile) continue;
-      const NtfsFileRecord& file = store_->NtfsFiles()[row.record];
+      const FileRecord& file = store_->Files()[row.record];
       items_.push_back({false, file.deleted, file.id, base.empty() ? ToUtf8(file.name) : base + "/" + ToUtf8(file.name),
                         file.size});
     }

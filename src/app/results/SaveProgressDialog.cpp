@@ -121,15 +121,13 @@ void SaveProgressDialog::CountWhatIsToBeSaved() {
   if (s.traceTree) {
     filesToSave_ = s.traceTree->Checked().size();
   } else if (records_) {
-    const bool fat = s.tree->Family() == FsFamily::kFat;
-    const std::size_t listed = fat ? s.store.FatFiles().size() : s.store.NtfsFiles().size();
+    const std::vector<FileRecord>& files = s.store.Files();
     for (const std::size_t record : *records_) {
-      if (record >= listed) continue;
-      const std::u16string& name = fat ? s.store.FatFiles()[record].name : s.store.NtfsFiles()[record].name;
-      const bool deleted = fat ? s.store.FatFiles()[record].deleted : s.store.NtfsFiles()[record].deleted;
-      if (LeftOutBySettings(s.settings, s.filter, name, deleted) != LeftOut::kNo) continue;
+      if (record >= files.size()) continue;
+      const FileRecord& file = files[record];
+      if (LeftOutBySettings(s.settings, s.filter, file.name, file.deleted) != LeftOut::kNo) continue;
       ++filesToSave_;
-      bytesToSave_ += fat ? s.store.FatFiles()[record].size : s.store.NtfsFiles()[record].size;
+      bytesToSave_ += file.size;
     }
   } else {
     const SelectedFiles selected = CountSelected(s.store, *s.tree, s.settings, s.filter);

@@ -479,8 +479,7 @@ void Wizard::EndQuickScan() {
     return;
   }
   session_.params = result.params;
-  const bool found = !session_.store.FatFolders().empty() || !session_.store.FatFiles().empty() ||
-                     !session_.store.NtfsFolders().empty() || !session_.store.NtfsFiles().empty();
+  const bool found = !session_.store.Folders().empty() || !session_.store.Files().empty();
   if (!found || !session_.tree) {
     session_.FreeResults();
     messenger_.Show(QuickScanTexts::kNothingFound, MessageKind::kNotice);

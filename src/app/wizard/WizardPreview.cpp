@@ -79,13 +79,14 @@ bool Wizard::ExtractForPreview(int row, const QString& path) {
                        FileOutcome::kSaved;
   }
   const ListRow* item = results->listModel->Row(row);
+  const FileRecord& file = session_.store.Files().at(item->record);
   if (session_.tree->Family() == FsFamily::kFat) {
     const SaveContext context{session_.reader, session_.params, session_.settings, everything, control};
-    return ExtractFatFile(context, folder, session_.store.FatFiles().at(item->record), false, name) == FileOutcome::kSaved;
+    return ExtractFatFile(context, folder, file, false, name) == FileOutcome::kSaved;
   }
   if (!session_.mftRuns) session_.mftRuns = ntfs::MftRunTable::Read(session_.reader, session_.params);
   const SaveContext context{session_.reader, session_.params, session_.settings, everything, control, &*session_.mftRuns};
-  return ExtractNtfsFile(context, folder, session_.store.NtfsFiles().at(item->record), false, name) == FileOutcome::kSaved;
+  return ExtractNtfsFile(context, folder, file, false, name) == FileOutcome::kSaved;
 }
 
 }  // namespace dravik::app

@@ -15,6 +15,9 @@ namespace dravik {
 
 namespace {
 
+// The times of a folder the extraction makes up: none recorded.
+const ItemTimes kNoDosTimes = ItemTimes::Dos(0, 0, 0);
+
 // Directories are read this many sectors at a time (or a whole cluster when
 // it is smaller).
 constexpr std::uint32_t kPieceSectors = 8;
@@ -58,8 +61,10 @@ class FatExtractor {
     const auto total = findings_.dirClusters.size();
     for (const DirClusterRecord& record : findings_.dirClusters) {
       if (record.fsNumber != static_cast<std::int16_t>(params_.fsIndex)) continue;
-      store_.AddFatFolder({DirFolderName(record.cluster), record.cluster, record.parentCluster, record.date1,
-                           record.date2, 0, false, 0});
+      store_.AddFolderOnce({.name = DirFolderName(record.cluster),
+                            .id = record.cluster,
+                            .parentId = record.parentCluster,
+                            .times = ItemTimes::Dos(record.date1, 0, record.date2)});
       if (store_.folderCount % 64 == 0) control_.ReportPercent(Percent(store_.folderCount, total));
     }
   }
@@ -68,13 +73,13 @@ class FatExtractor {
   void AddLostParents() {
     control_.Report(ExtensiveTexts::kExtractStep2, 0);
     std::unordered_set<std::uint32_t> ids;
-    for (const FatFolderRecord& folder : store_.FatFolders()) ids.insert(folder.id);
-    const std::size_t found = store_.FatFolders().size();
-    store_.AddFatFolder({std::u16string(kLostDirName), kLostDirId, kFatRootId, 0, 0, 0, false, 0});
+    for (const FolderRecord& folder : store_.Folders()) ids.insert(folder.id);
+    const std::size_t found = store_.Folders().size();
+    store_.AddFolderOnce({.name = kLostDirName, .id = kLostDirId, .parentId = kFatRootId, .times = kNoDosTimes});
     for (std::size_t i = 0; i < found; ++i) {
-      const std::uint32_t parent = store_.FatFolders()[i].parentId;
+      const std::uint32_t parent = store_.Folders()[i].parentId;
       if (parent == kFatRootId || ids.count(parent) != 0) continue;
-      store_.AddFatFolder({DirFolderName(parent), parent, kLostDirId, 0, 0, 0, false, 0});
+      store_.AddFolderOnce({.name = DirFolderName(parent), .id = parent, .parentId = kLostDirId, .times = kNoDosTimes});
       ids.insert(parent);
     }
   }
@@ -84,7 +89,7 @@ class FatExtractor {
   // the root with everything below it: the folder where the loop closes
   // goes under "Lost Dir".
   void BreakParentLoops() {
-    std::vector<FatFolderRecord>& folders = store_.FatFolders();
+    std::vector<FolderRecord>& folders = store_.Folders();
     std::unordered_map<std::uint32_t, std::size_t> index;
     for (std::size_t i = 0; i < folders.size(); ++i) index.emplace(folders[i].id, i);
     for (std::size_t i = 0; i < folders.size(); ++i) {
@@ -149,14 +154,14 @@ class FatExtractor {
   // Step 4: the root, then every folder.
   void ReadFolders() {
     control_.Report(ExtensiveTexts::kExtractStep4, 0);
-    for (std::size_t i = 0; i < store_.FatFolders().size(); ++i) folderIndex_.emplace(store_.FatFolders()[i].id, i);
+    for (std::size_t i = 0; i < store_.Folders().size(); ++i) folderIndex_.emplace(store_.Folders()[i].id, i);
     ReadRoot();
     const std::uint32_t last = fat::LastCluster(params_);
-    const std::size_t folders = store_.FatFolders().size();
+    const std::size_t folders = store_.Folders().size();
     for (std::size_t i = 0; i < folders && control_.Continue(); ++i) {
-      const FatFolderRecord folder = store_.FatFolders()[i];
+      const FolderRecord folder = store_.Folders()[i];
       if (folder.id >= 2 && folder.id <= last) ReadChain(folder.id, folder.id, folder.deleted, true);
-      control_.Count(static_cast<std::uint32_t>(store_.FatFolders().size()), store_.fileCount, 0);
+      control_.Count(static_cast<std::uint32_t>(store_.Folders().size()), store_.fileCount, 0);
       control_.ReportPercent(Percent(i + 1, folders));
     }
   }
@@ -216,20 +221,17 @@ class FatExtractor {
       if (entry.name == u"." || entry.name == u"..") return;
       const auto it = folderIndex_.find(entry.firstCluster);
       if (it == folderIndex_.end()) return;
-      FatFolderRecord& folder = store_.FatFolders()[it->second];
+      FolderRecord& folder = store_.Folders()[it->second];
       if (folder.parentId != parentId) return;
       // A live entry's name stands against a deleted one's for the same cluster.
       const bool named = !named_.insert(folder.id).second;
       if (named && entry.deleted && !folder.deleted) return;
       folder.name = std::move(entry.name);
       folder.deleted = entry.deleted;
-      folder.date1 = entry.writeDate;
-      folder.date2 = entry.accessDate;
-      folder.time1 = entry.writeTime;
+      folder.times = ItemTimes::Dos(entry.writeDate, entry.writeTime, entry.accessDate);
       return;
     }
-    store_.AddFatFile({std::move(entry.name), entry.firstCluster, parentId, entry.writeDate, entry.accessDate,
-                       entry.size, entry.deleted, store_.fileCount, entry.writeTime});
+    store_.AddFile(fat::FileOfEntry(std::move(entry), parentId, store_.fileCount));
     ++store_.fileCount;
     store_.totalBytes += entry.size;
   }

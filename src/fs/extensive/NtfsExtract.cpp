@@ -32,22 +32,25 @@ ResultTree ExtractNtfsFileSystem(const ExtensiveFindings& findings, const FsPara
     // Copies of one record (a deleted folder's old record, a stale copy) keep
     // the first found.
     if (!ids.insert(folder.mftNumber).second) continue;
-    store.AddNtfsFolder({folder.name, folder.mftNumber, folder.parentId, folder.creationTime, folder.changeTime, 0,
-                         folder.deleted, folder.accessTime});
+    store.AddFolder({.name = folder.name,
+                     .id = folder.mftNumber,
+                     .parentId = folder.parentId,
+                     .times = ItemTimes::FileTimes(folder.creationTime, folder.changeTime, folder.accessTime),
+                     .deleted = folder.deleted});
     if (i % 256 == 0) {
-      control.Count(static_cast<std::uint32_t>(store.NtfsFolders().size()), 0, 0);
+      control.Count(static_cast<std::uint32_t>(store.Folders().size()), 0, 0);
       control.ReportPercent(Percent(i, total));
     }
   }
 
   control.Report(NtfsExtractTexts::kLost, 0);
-  const std::size_t found = store.NtfsFolders().size();
-  store.AddNtfsFolder({kLostDirName, kLostDirId, kNtfsRootId, 0, 0, 0, false});
+  const std::size_t found = store.Folders().size();
+  store.AddFolder({.name = kLostDirName, .id = kLostDirId, .parentId = kNtfsRootId});
   std::uint32_t k = 0;
   for (std::size_t i = 0; i < found; ++i) {
-    const std::uint32_t parent = store.NtfsFolders()[i].parentId;
+    const std::uint32_t parent = store.Folders()[i].parentId;
     if (parent == kNtfsRootId || !ids.insert(parent).second) continue;
-    store.AddNtfsFolder({u"Dir" + FromUtf8(std::to_string(k++)), parent, kLostDirId, 0, 0, 0, false});
+    store.AddFolder({.name = u"Dir" + FromUtf8(std::to_string(k++)), .id = parent, .parentId = kLostDirId});
   }
 
   // The files whose records lie after the file system's start and not
@@ -59,14 +62,19 @@ ResultTree ExtractNtfsFileSystem(const ExtensiveFindings& findings, const FsPara
   for (const NtfsFoundFile& file : findings.ntfsFiles) {
     if (file.recordLba <= start || file.recordLba > params.fsEnd) continue;
     if (!seen.emplace(file.parentId, file.name, file.creationTime, file.size).second) continue;
-    store.AddNtfsFile({file.name, 0, file.parentId, file.creationTime, file.changeTime, file.size, file.deleted,
-                       file.recordLba, file.accessTime});
+    store.AddFile({.name = file.name,
+                   .parentId = file.parentId,
+                   .times = ItemTimes::FileTimes(file.creationTime, file.changeTime, file.accessTime),
+                   .size = file.size,
+                   .deleted = file.deleted,
+                   .key = file.recordLba,
+                   .locator = file.recordLba});
     ++store.fileCount;
     store.totalBytes += file.size;
     if (store.fileCount % 256 == 0)
-      control.Count(static_cast<std::uint32_t>(store.NtfsFolders().size()), store.fileCount, 0);
+      control.Count(static_cast<std::uint32_t>(store.Folders().size()), store.fileCount, 0);
   }
-  control.Count(static_cast<std::uint32_t>(store.NtfsFolders().size()), store.fileCount, 0);
+  control.Count(static_cast<std::uint32_t>(store.Folders().size()), store.fileCount, 0);
 
   control.Report(NtfsExtractTexts::kTree, 0);
   return ResultTree::Build(store, FsFamily::kNtfs);

@@ -4,6 +4,24 @@
 
 namespace dravik::fat {
 
+FolderRecord FolderOfEntry(DirEntry entry, std::uint32_t parentId) {
+  return {.name = std::move(entry.name),
+          .id = entry.firstCluster,
+          .parentId = parentId,
+          .times = ItemTimes::Dos(entry.writeDate, entry.writeTime, entry.accessDate),
+          .deleted = entry.deleted};
+}
+
+FileRecord FileOfEntry(DirEntry entry, std::uint32_t parentId, std::uint64_t key) {
+  return {.name = std::move(entry.name),
+          .parentId = parentId,
+          .times = ItemTimes::Dos(entry.writeDate, entry.writeTime, entry.accessDate),
+          .size = entry.size,
+          .deleted = entry.deleted,
+          .key = key,
+          .locator = entry.firstCluster};
+}
+
 namespace {
 
 // Characters of one long-name entry, in order: 5 at 1, 6 at 14, 2 at 28.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/RecoveryStore.h"
 #include "util/Bytes.h"
 
 namespace dravik::fat {
@@ -54,6 +55,11 @@ struct DirEntry {
   bool directory = false;
   bool deleted = false;
 };
+
+// The store's records of an entry listed in the folder parentId; a file is
+// identified by key, its data found from its first cluster.
+FolderRecord FolderOfEntry(DirEntry entry, std::uint32_t parentId);
+FileRecord FileOfEntry(DirEntry entry, std::uint32_t parentId, std::uint64_t key);
 
 // The checksum a long-name run carries of its short entry's 11 name bytes.
 std::uint8_t ShortNameChecksum(Bytes entry);

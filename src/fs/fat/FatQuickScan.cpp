@@ -32,9 +32,9 @@ class FatQuickScanner {
     std::vector<bool> visited;
     const auto visit = [&](bool deleted) {
       bool any = false;
-      for (std::size_t i = 0; i < store_.FatFolders().size() && control_.Continue(); ++i) {
-        visited.resize(store_.FatFolders().size(), false);
-        if (visited[i] || store_.FatFolders()[i].deleted != deleted) continue;
+      for (std::size_t i = 0; i < store_.Folders().size() && control_.Continue(); ++i) {
+        visited.resize(store_.Folders().size(), false);
+        if (visited[i] || store_.Folders()[i].deleted != deleted) continue;
         visited[i] = true;
         any = true;
         ReadFolder(i);
@@ -68,7 +68,7 @@ class FatQuickScanner {
   }
 
   void ReadFolder(std::size_t index) {
-    const FatFolderRecord folder = store_.FatFolders()[index];
+    const FolderRecord folder = store_.Folders()[index];
     ReadClusters(fat_.DirectoryChain(folder.id), folder.id, folder.deleted, true);
   }
 
@@ -102,18 +102,16 @@ class FatQuickScanner {
     // "." and ".." name the folder itself and its parent, never a child.
     if (entry.directory && (entry.name == u"." || entry.name == u"..")) return;
     if (entry.directory) {
-      store_.AddFatFolder({std::move(entry.name), entry.firstCluster, parentId, entry.writeDate, entry.accessDate, 0,
-                           entry.deleted, entry.writeTime});
+      store_.AddFolderOnce(fat::FolderOfEntry(std::move(entry), parentId));
     } else {
-      store_.AddFatFile({std::move(entry.name), entry.firstCluster, parentId, entry.writeDate, entry.accessDate,
-                         entry.size, entry.deleted, store_.fileCount, entry.writeTime});
+      store_.AddFile(fat::FileOfEntry(std::move(entry), parentId, store_.fileCount));
       ++store_.fileCount;
       store_.totalBytes += entry.size;
     }
     ++store_.entryCount;
     control_.Count(store_.folderCount, store_.fileCount, sector_);
     if (store_.entryCount % 64 == 1)
-      control_.CountName(entry.directory ? store_.FatFolders().back().name : store_.FatFiles().back().name);
+      control_.CountName(entry.directory ? store_.Folders().back().name : store_.Files().back().name);
     const std::uint64_t clusters = params_.sectorsPerCluster ? params_.partitionSectors / params_.sectorsPerCluster : 0;
     if (store_.entryCount % 64 == 0 && clusters > 0)
       control_.ReportPercent(static_cast<int>(std::uint64_t{store_.entryCount} * 100 / clusters));
@@ -123,9 +121,9 @@ class FatQuickScanner {
     if (deleted) return;  // a deleted folder's clusters may long be someone else's
     std::vector<const std::u16string*> names;  // from the folder up
     for (std::uint32_t id = folderId; id != kFatRootId && names.size() < 256;) {
-      const auto& folders = store_.FatFolders();
+      const auto& folders = store_.Folders();
       const auto it = std::find_if(folders.begin(), folders.end(),
-                                   [&](const FatFolderRecord& f) { return f.id == id && !f.deleted; });
+                                   [&](const FolderRecord& f) { return f.id == id && !f.deleted; });
       if (it == folders.end()) break;
       names.push_back(&it->name);
       id = it->parentId;

@@ -45,7 +45,7 @@ class NtfsQuickScanner {
           }
           sectorsRead += kRecordSectors;
           if (run.startSector) control_.Count(store_.folderCount, store_.fileCount, *run.startSector + step + r * kRecordSectors);
-          if (recordNumber % 64 == 0 && !store_.NtfsFiles().empty()) control_.CountName(store_.NtfsFiles().back().name);
+          if (recordNumber % 64 == 0 && !store_.Files().empty()) control_.CountName(store_.Files().back().name);
           if (recordNumber % 20 == 0 && total > 0)
             control_.Report("Reading Sector " + std::to_string(sectorsRead) + " Of " + std::to_string(total),
                             static_cast<int>(sectorsRead * 100 / total));
@@ -97,21 +97,28 @@ class NtfsQuickScanner {
     const std::uint8_t flags = RecordFlags(record);
     if (flags == 3 || flags == 2) {
       if (name->name == u".") return;
-      store_.AddNtfsFolder({std::move(name->name), number, name->parentId, name->creationTime, times.modificationTime,
-                            0, flags == 2, times.accessTime});
+      store_.AddFolder({.name = std::move(name->name),
+                        .id = number,
+                        .parentId = name->parentId,
+                        .times = ItemTimes::FileTimes(name->creationTime, times.modificationTime, times.accessTime),
+                        .deleted = flags == 2});
       return;
     }
-    NtfsFileRecord file{std::move(name->name), number,  name->parentId,
-                        name->creationTime,    times.modificationTime,
-                        0,                     flags == 0, lba, times.accessTime};
+    FileRecord file{.name = std::move(name->name),
+                    .id = number,
+                    .parentId = name->parentId,
+                    .times = ItemTimes::FileTimes(name->creationTime, times.modificationTime, times.accessTime),
+                    .deleted = flags == 0,
+                    .locator = lba};
     ForEachRecord(record, lba, list, [&](Bytes bytes, std::uint64_t at) {
       const auto data = FindData(bytes);
       if (!data) return false;
       file.size = data->size;
-      file.dataRecordLba = at;
+      file.locator = at;
       return true;
     });
-    store_.AddNtfsFile(std::move(file));
+    file.key = file.locator;
+    store_.AddFile(std::move(file));
     ++store_.fileCount;
   }
 
@@ -128,17 +135,17 @@ std::u16string DirName(std::uint32_t k) { return u"Dir" + FromUtf8(std::to_strin
 
 void AddLostFolders(RecoveryStore& store, ScanControl& control) {
   control.Report(NtfsScanTexts::kLostStep1, 0);
-  store.AddNtfsFolder({kLostDirName, kLostDirId, kNtfsRootId, 0, 0, 0, false});
+  store.AddFolder({.name = kLostDirName, .id = kLostDirId, .parentId = kNtfsRootId});
   std::unordered_set<std::uint32_t> ids;
-  for (const auto& folder : store.NtfsFolders()) ids.insert(folder.id);
+  for (const auto& folder : store.Folders()) ids.insert(folder.id);
   std::uint32_t k = 0;
   const auto adopt = [&](std::uint32_t parentId) {
     if (parentId == kNtfsRootId || !ids.insert(parentId).second) return;
-    store.AddNtfsFolder({DirName(k++), parentId, kLostDirId, 0, 0, 0, false});
+    store.AddFolder({.name = DirName(k++), .id = parentId, .parentId = kLostDirId});
   };
-  for (std::size_t i = 0; i < store.NtfsFolders().size(); ++i) adopt(store.NtfsFolders()[i].parentId);
+  for (std::size_t i = 0; i < store.Folders().size(); ++i) adopt(store.Folders()[i].parentId);
   control.Report(NtfsScanTexts::kLostStep2, 50);
-  for (const auto& file : store.NtfsFiles()) adopt(file.parentId);
+  for (const auto& file : store.Files()) adopt(file.parentId);
 }
 
 void ScanNtfsQuick(const SectorReader& reader, const FsParams& params, RecoveryStore& store, ScanControl& control) {
