@@ -4,7 +4,7 @@ namespace dravik::app {
 
 void Session::FreeResults() {
   tree.reset();
-  mftRuns.reset();
+  contents.reset();
   store.Clear();
   snapshot.reset();
   traceTree.reset();

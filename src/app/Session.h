@@ -6,6 +6,7 @@
 
 #include <array>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -13,12 +14,12 @@
 #include "disk/FsParams.h"
 #include "disk/PartitionTable.h"
 #include "disk/SectorReader.h"
+#include "fs/FileSystemFamily.h"
 #include "fs/NameMatch.h"
 #include "fs/RecoveryStore.h"
 #include "fs/ResultTree.h"
 #include "fs/ScanMode.h"
 #include "fs/extensive/ExtensiveFindings.h"
-#include "fs/ntfs/MftRuns.h"
 #include "raw/TraceTree.h"
 #include "save/RecoverySettings.h"
 #include "snapshot/Snapshot.h"
@@ -45,7 +46,7 @@ struct Session {
   FsParams params;
   RecoveryStore store;
   std::optional<ResultTree> tree;
-  std::optional<ntfs::MftRunTable> mftRuns;
+  std::unique_ptr<FileContents> contents;  // for previews, opened by the first
   ExtensiveFindings findings;
   // File Trace: the types sought and the carve size, the files found and
   // their tree; the carve size chosen last is offered again.
@@ -66,7 +67,7 @@ struct Session {
   int& Stage() { return stage[static_cast<std::size_t>(mode)]; }
   bool ResultsAvailable() const { return tree.has_value() || traceTree.has_value(); }
   bool ImageOpen() const { return disk.IsOpen(); }
-  // Frees the results of a scan (tree, store, runs).
+  // Frees the results of a scan (tree, store, contents).
   void FreeResults();
   // Frees everything a scan built, the partitions and findings too.
   void FreeScan();

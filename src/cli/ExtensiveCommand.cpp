@@ -10,10 +10,9 @@
 #include "cli/ScanShared.h"
 #include "disk/DriveTable.h"
 #include "disk/SectorReader.h"
+#include "fs/FamilyRegistry.h"
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
-#include "fs/extensive/FatExtract.h"
-#include "fs/extensive/NtfsExtract.h"
 #include "fs/extensive/ScanRange.h"
 #include "util/ScanControl.h"
 #include "vdisk/VirtualDisk.h"
@@ -100,9 +99,8 @@ int RunExtensiveScanCommand(ScanOptions& options) {
   result.scanned = true;
   result.params = ParamsOfFound(findings, static_cast<std::uint16_t>(*options.pick), searched);
   RecoveryStore store;
-  ResultTree tree = result.params.fsType == kNtfs
-                        ? ExtractNtfsFileSystem(findings, result.params, store, control)
-                        : ExtractFatFileSystem(reader, findings, result.params, store, control);
+  result.family = FamilyOfCode(result.params.fsType).value_or(FsFamily::kFat);
+  ResultTree tree = FamilyOf(result.family).ExtractFound(reader, findings, result.params, store, control);
   progress.Clear();
   const SnapshotInfo info{ScanMode::kExtensive, {options.fsType, 0}, result.params,
                           {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};

@@ -16,7 +16,7 @@
 #include "disk/SectorReader.h"
 #include "fs/QuickScan.h"
 #include "fs/ResultTree.h"
-#include "fs/ntfs/MftRuns.h"
+#include "fs/FamilyRegistry.h"
 #include "save/SafeName.h"
 #include "save/SaveDriver.h"
 #include "snapshot/SnapshotFile.h"
@@ -419,10 +419,7 @@ int Recover(const ScanOptions& options, const SectorReader& reader, const QuickS
   }
   const SelectedFiles selected = CountSelected(store, tree, options.settings, options.filter);
   SaveControl saveControl(progress.SaveSink(selected.files, selected.bytes));
-  std::optional<ntfs::MftRunTable> mftRuns;
-  if (tree.Family() == FsFamily::kNtfs) mftRuns = ntfs::MftRunTable::Read(reader, result.params);
-  const SaveContext context{reader,      result.params, options.settings, options.filter,
-                            saveControl, mftRuns ? &*mftRuns : nullptr, options.image};
+  const SaveContext context{reader, result.params, options.settings, options.filter, saveControl, options.image};
   return EndSave(options, SaveCheckedTree(context, store, tree, *options.destination), progress);
 }
 
@@ -472,7 +469,7 @@ int RunScan(const std::vector<std::string>& args) {
   const SnapshotInfo info{ScanMode::kQuick, {partition.code, static_cast<std::uint16_t>(options.partition)},
                           result.params, {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};
   if (auto status = SaveResultSnapshot(options, info, store)) return *status;
-  ResultTree tree = ResultTree::Build(store, result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
+  ResultTree tree = ResultTree::Build(store, result.family);
   const int status = ShowScanResult(options, &reader, result, store, tree, progress);
   if (result.foldersNotReadWhole.empty()) return status;
   // Files in the part of a listing that could not be read are not known,

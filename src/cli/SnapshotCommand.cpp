@@ -7,6 +7,7 @@
 #include "cli/Progress.h"
 #include "cli/ScanShared.h"
 #include "disk/SectorReader.h"
+#include "fs/FamilyRegistry.h"
 #include "snapshot/SnapshotFile.h"
 #include "util/Utf.h"
 #include "vdisk/VirtualDisk.h"
@@ -123,8 +124,8 @@ int RunSnapshot(const std::vector<std::string>& args) {
   QuickScanResult result;
   result.scanned = true;
   result.params = snapshot.info.params;
-  ResultTree tree =
-      ResultTree::Build(snapshot.store, result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
+  result.family = FamilyOfCode(result.params.fsType).value_or(FsFamily::kFat);
+  ResultTree tree = ResultTree::Build(snapshot.store, result.family);
   return ShowScanResult(options, reader ? &*reader : nullptr, result, snapshot.store, tree, progress);
 }
 

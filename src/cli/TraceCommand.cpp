@@ -189,7 +189,7 @@ int ShowTraceResult(const ScanOptions& options, const SectorReader* reader, std:
   if (!checked) return kExitFailed;
   SaveControl saveControl(progress.SaveSink());
   const FsParams params;
-  const SaveContext context{*reader, params, options.settings, options.filter, saveControl, nullptr, options.image};
+  const SaveContext context{*reader, params, options.settings, options.filter, saveControl, options.image};
   return EndSave(options, SaveCarvedFiles(context, files, *checked, options.carveSizeMiB, *options.destination),
                  progress);
 }

@@ -1,8 +1,9 @@
 #include "fs/QuickScan.h"
 
+#include <algorithm>
+
 #include "disk/FsParamsReader.h"
-#include "fs/fat/FatQuickScan.h"
-#include "fs/ntfs/NtfsQuickScan.h"
+#include "fs/FamilyRegistry.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
@@ -19,17 +20,15 @@ QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& p
     }
   }
   store.Clear();
-  if (partition.code == kNtfs) {
-    ScanNtfsQuick(reader, result.params, store, control);
-  } else {
-    control.Report(QuickScanTexts::kSearching, 0);
-    result.foldersNotReadWhole = ScanFatQuick(reader, result.params, store, control);
+  const auto family = FamilyOfCode(partition.code);
+  if (!family) {
+    result.message = kParamsNotFoundMessage;
+    return result;
   }
+  result.family = *family;
+  result.foldersNotReadWhole = FamilyOf(*family).QuickScan(reader, result.params, store, control);
   result.scanned = true;
-  // An NTFS result always holds "Lost Dir"; it is empty when nothing else was found.
-  const std::size_t lostDir = partition.code == kNtfs ? 1 : 0;
-  const bool empty = store.Folders().size() <= lostDir && store.Files().empty();
-  result.message = empty ? QuickScanTexts::kNothingFound : QuickScanTexts::kFound;
+  result.message = HoldsFindings(store) ? QuickScanTexts::kFound : QuickScanTexts::kNothingFound;
   return result;
 }
 

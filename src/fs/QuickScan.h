@@ -7,6 +7,7 @@
 
 #include "disk/FsParams.h"
 #include "disk/PartitionTable.h"
+#include "fs/FsFamily.h"
 #include "fs/RecoveryStore.h"
 
 namespace dravik {
@@ -27,6 +28,7 @@ struct QuickScanTexts {
 struct QuickScanResult {
   bool scanned = false;  // false when the parameters could not be found
   FsParams params;
+  FsFamily family = FsFamily::kFat;  // the family that read it
   std::string message;  // what the front end shows afterwards
   // Folders whose listing the image could not give whole ("/" the root):
   // files in them may be missing.

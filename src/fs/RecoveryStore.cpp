@@ -26,4 +26,11 @@ void RecoveryStore::AddFolderOnce(FolderRecord folder) {
   AddFolder(std::move(folder));
 }
 
+bool HoldsFindings(const RecoveryStore& store) {
+  if (!store.Files().empty()) return true;
+  for (const FolderRecord& folder : store.Folders())
+    if (folder.id != kLostDirId) return true;
+  return false;
+}
+
 }  // namespace dravik

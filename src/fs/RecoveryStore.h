@@ -76,4 +76,8 @@ class RecoveryStore {
   std::unordered_map<std::uint32_t, std::size_t> folderById_;
 };
 
+// Whether a scan found anything: a file, or a folder besides the "Lost Dir"
+// the scan makes itself.
+bool HoldsFindings(const RecoveryStore& store);
+
 }  // namespace dravik

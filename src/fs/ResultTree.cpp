@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "fs/FamilyRegistry.h"
 #include "fs/ItemTime.h"
 #include "util/ScanControl.h"
 
@@ -28,6 +29,9 @@ std::string FileTypeText(std::u16string_view name, bool deleted) {
   type = type.empty() ? "File" : type + " File";
   return deleted ? "Deleted " + type : type;
 }
+
+ResultTree::ResultTree(const RecoveryStore& store, FsFamily family)
+    : store_(&store), family_(family), rootId_(FamilyOf(family).RootId()) {}
 
 ResultTree ResultTree::Build(RecoveryStore& store, FsFamily family, ScanControl* control) {
   ResultTree tree(store, family);

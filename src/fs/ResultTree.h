@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "fs/FsFamily.h"
 #include "fs/NameMatch.h"
 #include "fs/RecoveryStore.h"
 #include "fs/TimeText.h"
@@ -17,8 +18,6 @@
 namespace dravik {
 
 class ScanControl;
-
-enum class FsFamily { kFat, kNtfs };
 
 enum class CheckState : std::uint8_t { kUnchecked = 1, kChecked = 2, kPartial = 3 };
 
@@ -66,7 +65,7 @@ class ResultTree {
   static ResultTree Build(RecoveryStore& store, FsFamily family, ScanControl* control = nullptr);
 
   FsFamily Family() const { return family_; }
-  std::uint32_t RootId() const { return family_ == FsFamily::kFat ? kFatRootId : kNtfsRootId; }
+  std::uint32_t RootId() const { return rootId_; }
   const std::vector<TreeNode>& Nodes() const { return nodes_; }
   const TreeNode& Node(std::size_t node) const { return nodes_.at(node); }
   // The node of a folder path below "Root" ("a/b"), if any.
@@ -113,7 +112,7 @@ class ResultTree {
   bool Rename(RecoveryStore& store, const ListRow& row, std::u16string name);
 
  private:
-  ResultTree(const RecoveryStore& store, FsFamily family) : store_(&store), family_(family) {}
+  ResultTree(const RecoveryStore& store, FsFamily family);
   void SettleAncestors(std::size_t node, bool checked);
   void SetSubtree(std::size_t node, CheckState state);
   bool AllChildren(std::size_t node, CheckState state) const;
@@ -124,6 +123,7 @@ class ResultTree {
 
   const RecoveryStore* store_;
   FsFamily family_;
+  std::uint32_t rootId_;
   std::vector<TreeNode> nodes_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> foldersByParent_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> filesByParent_;

@@ -24,7 +24,7 @@ struct CarveContext {
   SaveContext context;
   explicit CarveContext(const SaveContext& base)
       : settings(base.settings),
-        context{base.reader, base.params, settings, base.filter, base.control, base.mftRuns, base.image} {
+        context{base.reader, base.params, settings, base.filter, base.control, base.image} {
     settings.deleted = DeletedMode::kInclude;
   }
 };

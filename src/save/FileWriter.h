@@ -20,18 +20,12 @@
 namespace dravik {
 
 class SectorReader;
-namespace ntfs {
-class MftRunTable;
-}
-
 struct SaveContext {
   const SectorReader& reader;
   const FsParams& params;
   const RecoverySettings& settings;
   const FilterList& filter;
   SaveControl& control;
-  // The MFT's runs, to follow a file's data into extension records.
-  const ntfs::MftRunTable* mftRuns = nullptr;
   // The image being read: a recovered file of the same name in the same
   // folder is never written over it, whatever the duplicate setting says.
   std::filesystem::path image = {};

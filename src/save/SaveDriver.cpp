@@ -7,23 +7,19 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "save/FatWriter.h"
-#include "save/NtfsWriter.h"
+#include "fs/FamilyRegistry.h"
 #include "save/SafeName.h"
 
 namespace dravik {
 
 namespace {
 
-// Writes one file record of the family into folder.
-void WriteFile(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index,
-               const std::filesystem::path& folder) {
+// Writes one file record into folder.
+void WriteFile(const SaveContext& context, const FileContents& contents, const RecoveryStore& store,
+               std::size_t index, const std::filesystem::path& folder) {
   const FileRecord& file = store.Files()[index];
   std::u16string name = file.name;
-  if (family == FsFamily::kFat)
-    ExtractFatFile(context, folder, file, true, name);
-  else
-    ExtractNtfsFile(context, folder, file, true, name);
+  contents.Write(context, folder, file, true, name);
 }
 
 // Counts a file that cannot be written because its folder could not be
@@ -101,26 +97,26 @@ bool InPass(const RecoveryStore& store, std::size_t index, Pass pass) {
 }
 
 // Writes the folder's files of this pass into parent/relative, which exists already.
-void SaveFolder(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
-                const FileIndexMap& index, const std::filesystem::path& parent, const std::filesystem::path& relative,
+void SaveFolder(const SaveContext& context, const FileContents& contents, const RecoveryStore& store,
+                const ResultTree& tree, const FileIndexMap& index, const std::filesystem::path& parent, const std::filesystem::path& relative,
                 std::uint32_t folderId, Pass pass) {
   for (const std::uint64_t key : tree.FilesOf(folderId)) {
     if (context.control.StopRequested()) return;
     const auto it = index.find(key);
     if (it != index.end() && InPass(store, it->second, pass))
-      WriteFile(context, store, tree.Family(), it->second, parent / relative);
+      WriteFile(context, contents, store, it->second, parent / relative);
   }
 }
 
 // Writes a file into folder; when the folder could not be made, the file is
 // counted against that failure instead.
-void WriteInto(const SaveContext& context, const RecoveryStore& store, FsFamily family, std::size_t index,
-               const std::filesystem::path& folder, const std::optional<SaveFailure>& noFolder) {
+void WriteInto(const SaveContext& context, const FileContents& contents, const RecoveryStore& store,
+               std::size_t index, const std::filesystem::path& folder, const std::optional<SaveFailure>& noFolder) {
   if (noFolder) {
     context.control.RecordFolderFailure(*noFolder);
     CountUnwritable(context, store.Files()[index], folder, *noFolder);
   } else {
-    WriteFile(context, store, family, index, folder);
+    WriteFile(context, contents, store, index, folder);
   }
 }
 
@@ -182,21 +178,10 @@ void FailFolder(const SaveContext& context, const RecoveryStore& store, const Re
 
 }  // namespace
 
-void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
-                     const std::filesystem::path& parent, const std::filesystem::path& relative,
-                     std::uint32_t folderId) {
-  if (context.control.StopRequested()) return;
-  const FileIndexMap index = FileIndex(store);
-  if (const auto failure = MakeFolderBelow(parent, relative)) {
-    FailFolder(context, store, tree, index, parent / relative, *failure, folderId);
-    return;
-  }
-  for (const Pass pass : kPasses) SaveFolder(context, store, tree, index, parent, relative, folderId, pass);
-}
-
 SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
                             const std::filesystem::path& destination) {
   const FileIndexMap index = FileIndex(store);
+  const auto contents = FamilyOf(tree.Family()).OpenContents(context.reader, context.params);
   // Without the destination nothing can be written: every file fails.
   const std::optional<SaveFailure> noDestination = MakeFolderPath(destination);
   // Folders are made first, even after a stop (empty then).
@@ -219,13 +204,13 @@ SaveSummary SaveCheckedTree(const SaveContext& context, const RecoveryStore& sto
   LooseFileFolders loose(store, tree, destination, noDestination);
   for (const Pass pass : kPasses) {
     for (const MadeFolder& folder : made)
-      SaveFolder(context, store, tree, index, destination, folder.relative, folder.folderId, pass);
+      SaveFolder(context, *contents, store, tree, index, destination, folder.relative, folder.folderId, pass);
     for (const std::uint64_t key : tree.CheckedFiles()) {
       if (context.control.StopRequested()) break;
       const auto it = index.find(key);
       if (it == index.end() || !InPass(store, it->second, pass)) continue;
       const auto& place = loose.For(it->second);
-      WriteInto(context, store, tree.Family(), it->second, place.folder, place.failure);
+      WriteInto(context, *contents, store, it->second, place.folder, place.failure);
     }
   }
   return context.control.Summary();
@@ -235,11 +220,12 @@ SaveSummary SaveCheckedList(const SaveContext& context, const RecoveryStore& sto
                             const std::vector<std::size_t>& records, const std::filesystem::path& destination) {
   const std::optional<SaveFailure> noDestination = MakeFolderPath(destination);
   const std::size_t files = store.Files().size();
+  const auto contents = FamilyOf(family).OpenContents(context.reader, context.params);
   for (const Pass pass : kPasses) {
     for (const std::size_t record : records) {
       if (context.control.StopRequested()) break;
       if (record < files && InPass(store, record, pass))
-        WriteInto(context, store, family, record, destination, noDestination);
+        WriteInto(context, *contents, store, record, destination, noDestination);
     }
   }
   return context.control.Summary();

@@ -29,14 +29,6 @@ std::optional<SaveFailure> MakeFolderPath(const std::filesystem::path& path);
 // could not be made and why.
 std::optional<SaveFailure> MakeFolderBelow(const std::filesystem::path& parent, const std::filesystem::path& relative);
 
-// Creates parent/relative (as MakeFolderBelow) and writes into it the files
-// of the folder folderId, in the order they were found. When the folder
-// cannot be made, that is kept as a failure and its files are counted as
-// failed.
-void SaveFolderFiles(const SaveContext& context, const RecoveryStore& store, const ResultTree& tree,
-                     const std::filesystem::path& parent, const std::filesystem::path& relative,
-                     std::uint32_t folderId);
-
 // Saves every checked folder and file into destination (made when missing).
 // Live files go before deleted ones, so a deleted file never takes a live
 // file's name. Returns the counts, as context.control.Summary() gives them.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "disk/SectorReader.h"
+#include "fs/FamilyRegistry.h"
 #include "snapshot/SnapshotTexts.h"
 
 namespace dravik {
@@ -106,27 +107,10 @@ bool SnapshotFitsDisk(const SnapshotInfo& info, const RecoveryStore& store, std:
   if (!within(p.partitionStart) || (p.fsEnd != 0 && !within(p.fsEnd))) return false;
   for (const std::uint64_t sector : {p.clusterBase, p.firstFatLba, p.secondFatLba, p.mftStart, p.mftMirrorStart})
     if (sector != 0 && !within(sector)) return false;
-  static const std::vector<FileRecord> kNoFiles;
-  const auto& files = p.fsType == kNtfs ? store.Files() : kNoFiles;
-  for (const FileRecord& file : files)
-    if (!within(file.locator)) return false;
   for (const FoundFile& file : tracedFiles)
     if (!within(file.firstSector)) return false;
-
-  std::vector<std::uint8_t> sector(kSectorSize);
-  const auto begins = [&](std::uint64_t at, Bytes expected) {
-    return reader.Read(at, 1, sector) && std::equal(expected.begin(), expected.end(), sector.begin());
-  };
-  // An NTFS result: a sample of its files' records must be MFT records.
-  constexpr std::size_t kSampled = 16;
-  const std::uint8_t record[] = {'F', 'I', 'L', 'E'};
-  for (std::size_t i = 0; i < kSampled && i < files.size(); ++i)
-    if (!begins(files[i * files.size() / std::min(files.size(), kSampled)].locator, record)) return false;
-  // A FAT result whose FAT is known: the FAT begins with the media byte
-  // (0xF0 or above) and then 0xFF.
-  if ((p.fsType == kFat16 || p.fsType == kFat32) && p.firstFatLba != 0)
-    if (!reader.Read(p.firstFatLba, 1, sector) || sector[0] < 0xF0 || sector[1] != 0xFF) return false;
-  return true;
+  const auto family = FamilyOfCode(p.fsType);
+  return !family || FamilyOf(*family).ResultFitsDisk(p, store, reader);
 }
 
 }  // namespace dravik

@@ -34,7 +34,7 @@ struct SaveRun {
 std::uint32_t Save(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree, const fs::path& dest,
                    const SaveRun& run = {}, SaveSummary* summary = nullptr) {
   SaveControl control(run.sink);
-  const SaveContext context{*v.reader, v.result.params, run.settings, run.filter, control, nullptr, run.image};
+  const SaveContext context{*v.reader, v.result.params, run.settings, run.filter, control, run.image};
   const SaveSummary done = SaveCheckedTree(context, store, tree, dest);
   EXPECT_EQ(done.failed, 0u);
   EXPECT_TRUE(done.failures.empty()) << done.failures.front().Text();
@@ -180,7 +180,7 @@ TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
   const RecoverySettings settings;
   const FilterList filter;
   const FsParams params = v.Params();
-  const SaveContext context{reader, params, settings, filter, control, nullptr, {}};
+  const SaveContext context{reader, params, settings, filter, control, {}};
   test::TempDir dir;
   SaveCheckedTree(context, store, tree, dir.Path());
   EXPECT_EQ(test::MtimeUtc(dir / "TIMES.TXT"), "2010-06-15 17:42:36");

@@ -301,8 +301,7 @@ std::uint32_t NtfsScan::Save(const fs::path& destination, DeletedMode deleted) {
   settings.deleted = deleted;
   const FilterList filter;
   SaveControl control;
-  const ntfs::MftRunTable runs = ntfs::MftRunTable::Read(reader, result_.params);
-  const SaveContext context{reader, result_.params, settings, filter, control, &runs};
+  const SaveContext context{reader, result_.params, settings, filter, control};
   MakeFolderPath(destination);
   lastSave_ = SaveCheckedTree(context, *store_, *tree_, destination);
   return lastSave_.saved;

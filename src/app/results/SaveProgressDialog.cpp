@@ -147,10 +147,7 @@ int SaveProgressDialog::exec() {
   // nothing changes the tree or the settings meanwhile.
   thread_ = std::thread([this] {
     Session& s = session_;
-    std::optional<ntfs::MftRunTable> runs;
-    if (s.tree && s.tree->Family() == FsFamily::kNtfs) runs = ntfs::MftRunTable::Read(s.reader, s.params);
-    const SaveContext context{s.reader, s.params, s.settings, s.filter, control_, runs ? &*runs : nullptr,
-                              s.lastImage};
+    const SaveContext context{s.reader, s.params, s.settings, s.filter, control_, s.lastImage};
     SaveSummary summary =
         s.traceTree ? SaveCarvedFiles(context, s.traced, s.traceTree->Checked(), s.traceChoice.carveSizeMiB, s.destination)
         : records_  ? SaveCheckedList(context, s.store, s.tree->Family(), *records_, s.destination)

@@ -35,9 +35,8 @@
 #include "disk/DriveInfo.h"
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
-#include "fs/extensive/FatExtract.h"
-#include "fs/extensive/NtfsExtract.h"
 #include "fs/extensive/ScanRange.h"
+#include "fs/FamilyRegistry.h"
 #include "fs/LostBlockPlacement.h"
 #include "save/SaveDriver.h"
 #include "snapshot/SnapshotTexts.h"
@@ -427,8 +426,7 @@ void Wizard::PartitionScan() {
     StartJob(Job::kQuickScan, [this, entry](ScanControl& control) {
       QuickScanResult result = RunQuickScan(session_.reader, entry, session_.store, control);
       if (result.scanned) {
-        session_.tree.emplace(ResultTree::Build(
-            session_.store, result.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat, nullptr));
+        session_.tree.emplace(ResultTree::Build(session_.store, result.family, nullptr));
       }
       quickResult_ = std::move(result);
     });
@@ -479,8 +477,7 @@ void Wizard::EndQuickScan() {
     return;
   }
   session_.params = result.params;
-  const bool found = !session_.store.Folders().empty() || !session_.store.Files().empty();
-  if (!found || !session_.tree) {
+  if (!HoldsFindings(session_.store) || !session_.tree) {
     session_.FreeResults();
     messenger_.Show(QuickScanTexts::kNothingFound, MessageKind::kNotice);
     session_.scanStarted = false;
@@ -548,11 +545,9 @@ void Wizard::FileSystemNext() {
   session_.Stage() = 4;
   session_.scanStarted = true;
   StartJob(Job::kFileSystemScan, [this](ScanControl& control) {
-    if (session_.params.fsType == kNtfs)
-      session_.tree.emplace(ExtractNtfsFileSystem(session_.findings, session_.params, session_.store, control));
-    else
-      session_.tree.emplace(
-          ExtractFatFileSystem(session_.reader, session_.findings, session_.params, session_.store, control));
+    const FileSystemFamily& family = FamilyOf(FamilyOfCode(session_.params.fsType).value_or(FsFamily::kFat));
+    session_.tree.emplace(
+        family.ExtractFound(session_.reader, session_.findings, session_.params, session_.store, control));
   });
 }
 

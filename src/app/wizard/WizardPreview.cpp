@@ -12,8 +12,7 @@
 #include "app/wizard/Wizard.h"
 #include "preview/PreviewPane.h"
 #include "raw/CarveWriter.h"
-#include "save/FatWriter.h"
-#include "save/NtfsWriter.h"
+#include "fs/FamilyRegistry.h"
 
 namespace dravik::app {
 
@@ -79,14 +78,11 @@ bool Wizard::ExtractForPreview(int row, const QString& path) {
                        FileOutcome::kSaved;
   }
   const ListRow* item = results->listModel->Row(row);
-  const FileRecord& file = session_.store.Files().at(item->record);
-  if (session_.tree->Family() == FsFamily::kFat) {
-    const SaveContext context{session_.reader, session_.params, session_.settings, everything, control};
-    return ExtractFatFile(context, folder, file, false, name) == FileOutcome::kSaved;
-  }
-  if (!session_.mftRuns) session_.mftRuns = ntfs::MftRunTable::Read(session_.reader, session_.params);
-  const SaveContext context{session_.reader, session_.params, session_.settings, everything, control, &*session_.mftRuns};
-  return ExtractNtfsFile(context, folder, file, false, name) == FileOutcome::kSaved;
+  if (!session_.contents)
+    session_.contents = FamilyOf(session_.tree->Family()).OpenContents(session_.reader, session_.params);
+  const SaveContext context{session_.reader, session_.params, session_.settings, everything, control};
+  return session_.contents->Write(context, folder, session_.store.Files().at(item->record), false, name) ==
+         FileOutcome::kSaved;
 }
 
 }  // namespace dravik::app

@@ -14,6 +14,7 @@
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
 #include "disk/DriveTable.h"
+#include "fs/FamilyRegistry.h"
 #include "snapshot/SnapshotFile.h"
 #include "snapshot/SnapshotTexts.h"
 
@@ -115,7 +116,7 @@ bool Wizard::ShowSnapshot(const QString& path, std::optional<ScanMode> expected)
   } else {
     session_.store = std::move(snapshot.store);
     session_.tree =
-        ResultTree::Build(session_.store, session_.params.fsType == kNtfs ? FsFamily::kNtfs : FsFamily::kFat);
+        ResultTree::Build(session_.store, FamilyOfCode(session_.params.fsType).value_or(FsFamily::kFat));
     ShowResults();
   }
   snapshotPath_ = QFile::decodeName(QByteArray::fromStdString(WithSnapshotExtension(NativePath(path)).string()));

@@ -1,4 +1,4 @@
-#include "save/FatWriter.h"
+#include "fs/fat/FatFileWriter.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "save/NtfsWriter.h"
+#include "fs/ntfs/NtfsFileWriter.h"
 
 #include <algorithm>
 #include <map>
@@ -30,17 +30,17 @@ struct FileData {
 
 // The runs of the data spread over the records of the base record's
 // attribute list, in VCN order; none when there is nothing beyond the first.
-std::optional<DecodedRuns> RunsAcrossRecords(const SaveContext& context, Bytes record) {
-  if (!context.mftRuns) return std::nullopt;
+std::optional<DecodedRuns> RunsAcrossRecords(const SaveContext& context, const MftRunTable* mftRuns, Bytes record) {
+  if (!mftRuns) return std::nullopt;
   std::vector<std::uint8_t> base(record.begin(), record.end());
-  if (const std::uint32_t number = BaseRecordNumber(record); number != 0 && !context.mftRuns->ReadRecord(context.reader, number, base))
+  if (const std::uint32_t number = BaseRecordNumber(record); number != 0 && !mftRuns->ReadRecord(context.reader, number, base))
     return std::nullopt;
   const auto listed = AttributeListRecords(context.reader, context.params, base, kData);
   if (listed.size() < 2) return std::nullopt;
   std::map<std::uint64_t, DecodedRuns> pieces;
   std::vector<std::uint8_t> other;
   for (const std::uint32_t number : listed) {
-    if (!context.mftRuns->ReadRecord(context.reader, number, other)) continue;
+    if (!mftRuns->ReadRecord(context.reader, number, other)) continue;
     const auto data = FindData(other);
     if (data && !data->resident) pieces.emplace(data->firstVcn, DecodeRunList(data->runList));
   }
@@ -58,7 +58,7 @@ std::optional<DecodedRuns> RunsAcrossRecords(const SaveContext& context, Bytes r
 
 // The file's data as its record describes it; none when the record has no
 // data attribute (nothing to write).
-std::optional<FileData> LocateData(const SaveContext& context, std::uint64_t recordLba) {
+std::optional<FileData> LocateData(const SaveContext& context, const MftRunTable* mftRuns, std::uint64_t recordLba) {
   std::vector<std::uint8_t> record(kRecordSize, 0);
   FileData file;
   context.reader.Read(recordLba, kRecordSectors, record);
@@ -81,7 +81,7 @@ std::optional<FileData> LocateData(const SaveContext& context, std::uint64_t rec
   file.initializedSize = data->initializedSize;
   file.compressed = data->compressed && data->compressionUnitClusters > 0;
   file.unitClusters = data->compressionUnitClusters;
-  auto across = data->firstVcn == 0 ? RunsAcrossRecords(context, record) : std::nullopt;
+  auto across = data->firstVcn == 0 ? RunsAcrossRecords(context, mftRuns, record) : std::nullopt;
   file.runs = across ? std::move(*across) : DecodeRunList(data->runList);
   const std::size_t decoded = file.runs.runs.size();
   file.runs.runs = RunsWithinVolume(file.runs.runs, context.params.VolumeClusters(context.reader.SectorCount()));
@@ -171,14 +171,15 @@ CopiedBytes CopyCompressed(const SaveContext& context, OutputFile& out, const Fi
 
 }  // namespace
 
-FileOutcome ExtractNtfsFile(const SaveContext& context, const std::filesystem::path& folder, const FileRecord& file,
-                            bool forSave, std::u16string& name) {
+FileOutcome ExtractNtfsFile(const SaveContext& context, const MftRunTable* mftRuns,
+                            const std::filesystem::path& folder, const FileRecord& file, bool forSave,
+                            std::u16string& name) {
   if (context.control.StopRequested()) return FileOutcome::kInterrupted;
   context.control.ClearSkip();
   const Destination destination = ChooseDestination(context, folder, name, forSave, file.deleted);
   if (destination.choice != Destination::Choice::kWrite) return CountRefused(context, destination);
   const std::filesystem::path& path = destination.path;
-  const auto data = LocateData(context, file.locator);
+  const auto data = LocateData(context, mftRuns, file.locator);
   if (data && (data->damaged || (!data->resident && !data->runs.ok))) {
     context.control.CountFailed({path, 0, SaveFailure::Step::kDamaged, file.size});
     return FileOutcome::kFailed;

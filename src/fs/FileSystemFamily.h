@@ -1,0 +1,65 @@
+#pragma once
+// What the engine asks of a file-system family: its Quick Scan, the
+// extraction of a volume the Extensive Scan found, the reading of a
+// recovered file's contents, and the check that a kept result belongs to a
+// disk. A family is one registration in FamilyRegistry.cpp.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk/FsParams.h"
+#include "fs/FsFamily.h"
+#include "fs/RecoveryStore.h"
+#include "save/FileWriter.h"
+
+namespace dravik {
+
+class ExtensiveFindings;
+class ResultTree;
+class ScanControl;
+class SectorReader;
+
+// A family's access to the contents of its files, opened once per save or
+// preview session (it may hold tables read from the volume).
+class FileContents {
+ public:
+  virtual ~FileContents() = default;
+  // Writes the file into folder and counts how it went in the context's
+  // SaveControl; name becomes the name it is written under. forSave false
+  // writes a preview copy (no progress, no duplicate handling).
+  virtual FileOutcome Write(const SaveContext& context, const std::filesystem::path& folder, const FileRecord& file,
+                            bool forSave, std::u16string& name) const = 0;
+};
+
+class FileSystemFamily {
+ public:
+  virtual ~FileSystemFamily() = default;
+
+  virtual FsFamily Id() const = 0;
+  // The id that items in the root folder name as their parent.
+  virtual std::uint32_t RootId() const = 0;
+
+  // Lists the volume's folders and files into the store (emptied first).
+  // Returns the folders whose listing the image could not give whole ("/"
+  // the root).
+  virtual std::vector<std::u16string> QuickScan(const SectorReader& reader, const FsParams& params,
+                                                RecoveryStore& store, ScanControl& control) const = 0;
+
+  // Extracts the found volume params.fsIndex into the store (emptied first)
+  // and builds its tree, also after a stop. Positions found on the way are
+  // written into params, for saving.
+  virtual ResultTree ExtractFound(const SectorReader& reader, const ExtensiveFindings& findings, FsParams& params,
+                                  RecoveryStore& store, ScanControl& control) const = 0;
+
+  virtual std::unique_ptr<FileContents> OpenContents(const SectorReader& reader, const FsParams& params) const = 0;
+
+  // Whether a result kept in a snapshot can be of this disk: its records
+  // lie on it and a sample of them still shows the family's structures.
+  virtual bool ResultFitsDisk(const FsParams& params, const RecoveryStore& store,
+                              const SectorReader& reader) const = 0;
+};
+
+}  // namespace dravik

@@ -1,0 +1,61 @@
+#include "fs/fat/FatFamily.h"
+
+#include "disk/SectorReader.h"
+#include "fs/QuickScan.h"
+#include "fs/ResultTree.h"
+#include "fs/extensive/FatExtract.h"
+#include "fs/fat/FatFileWriter.h"
+#include "fs/fat/FatQuickScan.h"
+#include "util/ScanControl.h"
+
+namespace dravik::fat {
+
+namespace {
+
+// A file's clusters are followed through the FAT as each is written; nothing
+// is read ahead.
+class FatContents final : public FileContents {
+ public:
+  FileOutcome Write(const SaveContext& context, const std::filesystem::path& folder, const FileRecord& file,
+                    bool forSave, std::u16string& name) const override {
+    return ExtractFatFile(context, folder, file, forSave, name);
+  }
+};
+
+class FatFamily final : public FileSystemFamily {
+ public:
+  FsFamily Id() const override { return FsFamily::kFat; }
+  std::uint32_t RootId() const override { return kFatRootId; }
+
+  std::vector<std::u16string> QuickScan(const SectorReader& reader, const FsParams& params, RecoveryStore& store,
+                                        ScanControl& control) const override {
+    control.Report(QuickScanTexts::kSearching, 0);
+    return ScanFatQuick(reader, params, store, control);
+  }
+
+  ResultTree ExtractFound(const SectorReader& reader, const ExtensiveFindings& findings, FsParams& params,
+                          RecoveryStore& store, ScanControl& control) const override {
+    return ExtractFatFileSystem(reader, findings, params, store, control);
+  }
+
+  std::unique_ptr<FileContents> OpenContents(const SectorReader&, const FsParams&) const override {
+    return std::make_unique<FatContents>();
+  }
+
+  // Where the FAT is known, it begins with the media byte (0xF0 or above)
+  // and then 0xFF.
+  bool ResultFitsDisk(const FsParams& params, const RecoveryStore&, const SectorReader& reader) const override {
+    if (params.firstFatLba == 0) return true;
+    std::vector<std::uint8_t> sector(kSectorSize);
+    return reader.Read(params.firstFatLba, 1, sector) && sector[0] >= 0xF0 && sector[1] == 0xFF;
+  }
+};
+
+}  // namespace
+
+const FileSystemFamily& Family() {
+  static const FatFamily family;
+  return family;
+}
+
+}  // namespace dravik::fat

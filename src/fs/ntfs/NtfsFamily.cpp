@@ -1,0 +1,80 @@
+#include "fs/ntfs/NtfsFamily.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "disk/SectorReader.h"
+#include "fs/ResultTree.h"
+#include "fs/extensive/NtfsExtract.h"
+#include "fs/ntfs/MftRuns.h"
+#include "fs/ntfs/NtfsFileWriter.h"
+#include "fs/ntfs/NtfsQuickScan.h"
+
+namespace dravik::ntfs {
+
+namespace {
+
+// The MFT's own runs, read when the first file needs them, lead a file's
+// data into its extension records.
+class NtfsContents final : public FileContents {
+ public:
+  NtfsContents(const SectorReader& reader, const FsParams& params) : reader_(reader), params_(params) {}
+
+  FileOutcome Write(const SaveContext& context, const std::filesystem::path& folder, const FileRecord& file,
+                    bool forSave, std::u16string& name) const override {
+    if (!runs_) runs_ = MftRunTable::Read(reader_, params_);
+    return ExtractNtfsFile(context, &*runs_, folder, file, forSave, name);
+  }
+
+ private:
+  const SectorReader& reader_;
+  const FsParams& params_;
+  mutable std::optional<MftRunTable> runs_;
+};
+
+class NtfsFamily final : public FileSystemFamily {
+ public:
+  FsFamily Id() const override { return FsFamily::kNtfs; }
+  std::uint32_t RootId() const override { return kNtfsRootId; }
+
+  std::vector<std::u16string> QuickScan(const SectorReader& reader, const FsParams& params, RecoveryStore& store,
+                                        ScanControl& control) const override {
+    ScanNtfsQuick(reader, params, store, control);
+    return {};
+  }
+
+  ResultTree ExtractFound(const SectorReader&, const ExtensiveFindings& findings, FsParams& params,
+                          RecoveryStore& store, ScanControl& control) const override {
+    return ExtractNtfsFileSystem(findings, params, store, control);
+  }
+
+  std::unique_ptr<FileContents> OpenContents(const SectorReader& reader, const FsParams& params) const override {
+    return std::make_unique<NtfsContents>(reader, params);
+  }
+
+  // Every file's record lies on the disk, and a sample of them are still MFT
+  // records.
+  bool ResultFitsDisk(const FsParams&, const RecoveryStore& store, const SectorReader& reader) const override {
+    const auto& files = store.Files();
+    for (const FileRecord& file : files)
+      if (file.locator >= reader.SectorCount()) return false;
+    constexpr std::size_t kSampled = 16;
+    const std::uint8_t mark[] = {'F', 'I', 'L', 'E'};
+    std::vector<std::uint8_t> sector(kSectorSize);
+    for (std::size_t i = 0; i < kSampled && i < files.size(); ++i) {
+      const FileRecord& file = files[i * files.size() / std::min(files.size(), kSampled)];
+      if (!reader.Read(file.locator, 1, sector) || !std::equal(std::begin(mark), std::end(mark), sector.begin()))
+        return false;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+const FileSystemFamily& Family() {
+  static const NtfsFamily family;
+  return family;
+}
+
+}  // namespace dravik::ntfs
