@@ -21,10 +21,6 @@ namespace dravik::cli {
 
 namespace {
 
-const char* TypeName(std::uint16_t fsType) {
-  return fsType == kNtfs ? "NTFS" : fsType == kFat32 ? "FAT32" : "FAT16";
-}
-
 std::uint64_t SizeSectors(const FoundFileSystem& found) {
   return found.fsEnd >= found.Start() ? found.fsEnd - found.Start() + 1 : 0;
 }
@@ -43,7 +39,7 @@ void PrintFoundJson(const ExtensiveFindings& findings) {
     const FoundFileSystem& found = findings.fileSystems[i];
     JsonObject json;
     json.Add("index", std::uint64_t{i + 1})
-        .Add("type", TypeName(found.fsType))
+        .Add("type", FsName(found.fsType))
         .Add("start", found.clusterBase)
         .Add("sectorsPerCluster", std::uint64_t{found.sectorsPerCluster})
         .Add("end", found.fsEnd);

@@ -37,9 +37,8 @@ constexpr const char* kSnapshotUsage =
     "  --no-trim            File Trace: write every file at that full size\n"
     "  the listing and saving options of 'dravik scan' (see 'dravik scan --help')\n";
 
-const char* FsName(std::uint16_t code) {
-  return code == kNtfs ? "NTFS" : code == kFat32 ? "FAT32" : code == kFat16 ? "FAT16" : "none";
-}
+// A snapshot of no file system (a File Trace of a whole disk) names none.
+const char* FsNameOrNone(std::uint16_t code) { return code == 0 ? "none" : FsName(code); }
 
 void PrintInfo(const Snapshot& s) {
   const SnapshotInfo& info = s.info;
@@ -48,8 +47,8 @@ void PrintInfo(const Snapshot& s) {
   std::printf("Mode:                 %s\n", ScanModeName(info.mode));
   std::printf("Version:              %s\n", s.wide ? "2.0 (64-bit sector numbers)" : "1.0");
   std::printf("Partition:            %u (%s), sectors %llu to %llu (%llu sectors)\n", info.partition.number,
-              FsName(info.partition.code), n(p.partitionStart), n(p.lastSector), n(p.partitionSectors));
-  std::printf("File system:          %s, %u sectors per cluster, cluster 0 at sector %llu\n", FsName(p.fsType),
+              FsNameOrNone(info.partition.code), n(p.partitionStart), n(p.lastSector), n(p.partitionSectors));
+  std::printf("File system:          %s, %u sectors per cluster, cluster 0 at sector %llu\n", FsNameOrNone(p.fsType),
               p.sectorsPerCluster, n(p.clusterBase));
   if (p.fsType == kFat16 || p.fsType == kFat32)
     std::printf("FATs:                 %u sectors each, at %llu and %llu; %u reserved, %u root sectors\n", p.fatSize,

@@ -28,6 +28,11 @@ std::uint16_t FsCodeFromLabels(Bytes sector);
 // A sector that starts like a GPT header ("EFI" at 0, "PART" at 4).
 bool LooksLikeGptHeader(Bytes sector);
 
+// A cluster of 1 to 128 sectors, a power of two, as FAT and NTFS allow.
+constexpr bool PowerOfTwoClusterSize(std::uint64_t sectors) {
+  return sectors >= 1 && sectors <= 128 && (sectors & (sectors - 1)) == 0;
+}
+
 // The partition search's test of a candidate sector: the code and the
 // sector count its boot sector gives, or code 0.
 struct FoundBootSector {

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "vdisk/ImageFile.h"
+#include "vdisk/ParentPath.h"
 #include "vdisk/RawImage.h"
 #include "vdisk/VhdImage.h"
 #include "vdisk/VhdxImage.h"
@@ -20,26 +21,11 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// A Windows path with its backslashes as slashes, without a "\\?\" prefix.
-std::string Slashed(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
-  if (path.rfind("//?/", 0) == 0) path.erase(0, 4);
-  return path;
-}
-
 // "C:/..." and "//server/share/...", and volume paths ("Volume{...}/..."),
 // name places on another machine's drives that cannot be reached from here.
 bool IsWindowsAbsolute(const std::string& slashed) {
   if (slashed.size() >= 2 && std::isalpha(static_cast<unsigned char>(slashed[0])) && slashed[1] == ':') return true;
   return slashed.rfind("//", 0) == 0 || Lower(slashed).rfind("volume{", 0) == 0;
-}
-
-std::string BaseName(const std::string& slashed) {
-  const std::size_t cut = slashed.find_last_of('/');
-  std::string name = cut == std::string::npos ? slashed : slashed.substr(cut + 1);
-  // A bare drive-relative name ("C:disk.vhd") keeps only the name.
-  if (name.size() >= 2 && name[1] == ':') name.erase(0, 2);
-  return name == "." || name == ".." ? std::string{} : name;
 }
 
 // Two paths that name one file compare equal.
@@ -102,10 +88,10 @@ std::vector<fs::path> ParentCandidates(const ParentLink& link, const fs::path& c
     add(path.is_absolute() ? path.lexically_normal() : (childFolder / path).lexically_normal());
   }
   for (const std::string& location : link.locations) {
-    const std::string name = BaseName(Slashed(location));
+    const std::string name = ParentFileName(location);
     if (!name.empty()) add(childFolder / name);
   }
-  const std::string name = BaseName(Slashed(link.name));
+  const std::string name = ParentFileName(link.name);
   if (!name.empty()) add(childFolder / name);
   return candidates;
 }

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "util/Utf.h"
+#include "vdisk/ParentPath.h"
 
 namespace dravik::vhdx {
 
@@ -20,12 +21,6 @@ int HexValue(char c) {
   const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (lower >= 'a' && lower <= 'f') return lower - 'a' + 10;
   return -1;
-}
-
-// The last part of a Windows or POSIX path.
-std::string BaseName(const std::string& path) {
-  const std::size_t cut = path.find_last_of("\\/");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 }  // namespace
@@ -79,8 +74,8 @@ ParentLink ParseParentLocator(Bytes item, std::string* warnings) {
   for (const std::string* path : {&relative, &volume, &absolute})
     if (!path->empty()) link.locations.push_back(*path);
   for (const std::string& path : link.locations) {
-    if (!BaseName(path).empty()) {
-      link.name = BaseName(path);
+    if (!ParentFileName(path).empty()) {
+      link.name = ParentFileName(path);
       break;
     }
   }

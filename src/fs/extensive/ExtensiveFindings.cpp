@@ -3,8 +3,7 @@
 namespace dravik {
 
 std::string FoundFileSystem::Label() const {
-  const char* kind = fsType == kNtfs ? "NTFS @ " : fsType == kFat32 ? "FAT32 @ " : "FAT16 @ ";
-  return kind + std::to_string(clusterBase);
+  return std::string(FsName(fsType)) + " @ " + std::to_string(clusterBase);
 }
 
 FsParams ParamsOfFound(const ExtensiveFindings& findings, std::uint16_t index, const FsParams& range) {

@@ -125,6 +125,9 @@ struct ExtensiveFindings {
   std::vector<FoundFileSystem> fileSystems;
   bool tooManyStructures = false;  // the search stopped at the boot-sector limit
 
+  // The 1-based number the next file system identified is given.
+  std::int16_t NextFsNumber() const { return static_cast<std::int16_t>(fileSystems.size() + 1); }
+
   void Clear() { *this = ExtensiveFindings{}; }
 };
 

@@ -9,6 +9,7 @@
 #include "fs/extensive/ExtensiveTexts.h"
 #include "fs/fat/DirEntry.h"
 #include "fs/fat/FatTable.h"
+#include "util/Percent.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
@@ -31,10 +32,6 @@ constexpr std::uint64_t kFat32Window = 30000;
 constexpr std::uint64_t kFirstSearchedSector = 63;
 constexpr std::uint32_t kWindowReadSectors = 64;
 constexpr std::uint32_t kFat32RootCluster = 2;
-
-int Percent(std::uint64_t done, std::uint64_t total) {
-  return total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done * 100 / total, 99));
-}
 
 class FatExtractor {
  public:
@@ -65,7 +62,7 @@ class FatExtractor {
                             .id = record.cluster,
                             .parentId = record.parentCluster,
                             .times = ItemTimes::Dos(record.date1, 0, record.date2)});
-      if (store_.folderCount % 64 == 0) control_.ReportPercent(Percent(store_.folderCount, total));
+      if (store_.folderCount % 64 == 0) control_.ReportPercent(PercentDone(store_.folderCount, total));
     }
   }
 
@@ -135,7 +132,7 @@ class FatExtractor {
         (first == 0 ? first : second) = s + i;
       }
       s += count;
-      control_.ReportPercent(Percent(s, end));
+      control_.ReportPercent(PercentDone(s, end));
     }
     if (first == 0) return;
     params_.firstFatLba = first;
@@ -162,7 +159,7 @@ class FatExtractor {
       const FolderRecord folder = store_.Folders()[i];
       if (folder.id >= 2 && folder.id <= last) ReadChain(folder.id, folder.id, folder.deleted, true);
       control_.Count(static_cast<std::uint32_t>(store_.Folders().size()), store_.fileCount, 0);
-      control_.ReportPercent(Percent(i + 1, folders));
+      control_.ReportPercent(PercentDone(i + 1, folders));
     }
   }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "disk/BootSector.h"
 #include "disk/SectorReader.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "util/ScanControl.h"
@@ -27,15 +28,6 @@ constexpr std::size_t kFat16LabelDigits = 57;
 constexpr std::uint64_t kMinClusterBase = 62;
 constexpr std::uint32_t kLargestFat16Cluster = 0xFFFF;
 
-bool PowerOfTwoClusterSize(std::uint64_t sectors) {
-  return sectors >= 1 && sectors <= 128 && (sectors & (sectors - 1)) == 0;
-}
-
-// The next 1-based file-system number.
-std::int16_t NextNumber(const ExtensiveFindings& findings) {
-  return static_cast<std::int16_t>(findings.fileSystems.size() + 1);
-}
-
 // Gives number to every unassigned directory start at the sector its cluster
 // has in a file system of this base and cluster size, up to last; returns
 // how many took it and the largest cluster among them.
@@ -59,7 +51,7 @@ std::optional<FoundFileSystem> FatFromBootSector(Bytes sector, std::uint64_t s) 
   if (sector.size() < kSectorSize) return std::nullopt;
   FoundFileSystem found;
   found.sectorsPerCluster = sector[kSectorsPerClusterOffset];
-  if (!PowerOfTwoClusterSize(found.sectorsPerCluster)) return std::nullopt;
+  if (!boot::PowerOfTwoClusterSize(found.sectorsPerCluster)) return std::nullopt;
   found.reservedSectors = le16(sector, kReservedSectorsOffset);
   found.bootSector = s;
   // Small volumes keep their size in the 16-bit field.
@@ -107,7 +99,7 @@ void IdentifyFatFileSystems(const SectorReader& reader, std::uint16_t requestedT
     if (!found || found->clusterBase <= kMinClusterBase) continue;
     std::uint32_t largest = 0;
     const std::size_t assigned = AssignMatching(findings, found->clusterBase, found->sectorsPerCluster, found->fsEnd,
-                                                NextNumber(findings), largest);
+                                                findings.NextFsNumber(), largest);
     if (assigned == 0) continue;
     found->tag = 1;
     findings.fileSystems.push_back(*found);
@@ -125,13 +117,13 @@ void IdentifyFatFileSystems(const SectorReader& reader, std::uint16_t requestedT
       if (second.fsNumber != 0 || second.cluster <= first.cluster || second.sector <= first.sector) continue;
       const std::uint64_t sectorStep = second.sector - first.sector;
       const std::uint64_t clusterStep = second.cluster - first.cluster;
-      if (sectorStep % clusterStep != 0 || !PowerOfTwoClusterSize(sectorStep / clusterStep)) continue;
+      if (sectorStep % clusterStep != 0 || !boot::PowerOfTwoClusterSize(sectorStep / clusterStep)) continue;
       const auto sectorsPerCluster = static_cast<std::uint32_t>(sectorStep / clusterStep);
       const std::uint64_t offset = std::uint64_t{first.cluster} * sectorsPerCluster;
       if (first.sector < offset) continue;
       const std::uint64_t base = first.sector - offset;
       std::uint32_t largest = 0;
-      assignedTotal += AssignMatching(findings, base, sectorsPerCluster, lastSector, NextNumber(findings), largest);
+      assignedTotal += AssignMatching(findings, base, sectorsPerCluster, lastSector, findings.NextFsNumber(), largest);
       FoundFileSystem found;
       found.fsType = requestedType == kFat32 || largest > kLargestFat16Cluster ? kFat32 : kFat16;
       found.sectorsPerCluster = sectorsPerCluster;

@@ -11,6 +11,7 @@
 #include "fs/extensive/NtfsStructureSearch.h"
 #include "fs/extensive/NtfsVolumeEnd.h"
 #include "fs/ntfs/MftRecord.h"
+#include "util/Percent.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
@@ -20,14 +21,6 @@ namespace {
 using namespace ntfs;
 
 constexpr std::uint32_t kDefaultIndexRecordSectors = 8;
-
-int Percent(std::uint64_t done, std::uint64_t total) {
-  return total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done * 100 / total, 99));
-}
-
-std::int16_t NextNumber(const ExtensiveFindings& findings) {
-  return static_cast<std::int16_t>(findings.fileSystems.size() + 1);
-}
 
 // The last sector searched (bounded by the disk).
 std::uint64_t LastSector(const SectorReader& reader, const ExtensiveFindings& findings) {
@@ -214,7 +207,7 @@ void AssignMftNumbers(const SectorReader& reader, ExtensiveFindings& findings, S
   for (std::size_t i = 0; i < n; ++i) {
     const IndexRecordEntry& entry = findings.indexRecords[i];
     control.Report("Assigning MFT numbers ( Step 1/2 ) - " + std::to_string(i + 1) + " \\ " + std::to_string(n),
-                   Percent(i, n));
+                   PercentDone(i, n));
     record.assign(std::size_t{entry.sectors} * kSectorSize, 0);
     if (!reader.Read(entry.sector, entry.sectors, record) || !HasAscii(record, 0, "INDX")) continue;
     ApplyFixup(record);
@@ -238,7 +231,7 @@ void AssignMftNumbers(const SectorReader& reader, ExtensiveFindings& findings, S
     previousLba = folder.recordLba;
     previousNumber = folder.mftNumber;
     previous = true;
-    if (i % 256 == 0) control.ReportPercent(Percent(i, folders));
+    if (i % 256 == 0) control.ReportPercent(PercentDone(i, folders));
   }
 }
 
@@ -249,7 +242,7 @@ void DeleteUnusedIndexEntries(ExtensiveFindings& findings, ScanControl& control)
 
 bool Classify(const SectorReader& reader, ExtensiveFindings& findings, std::uint64_t base,
               std::uint32_t sectorsPerCluster, std::uint64_t low, std::uint64_t high, int step, ScanControl& control) {
-  const std::int16_t number = NextNumber(findings);
+  const std::int16_t number = findings.NextFsNumber();
   const std::size_t total = findings.ntfsFolders.size();
   std::vector<std::uint8_t> sector(kSectorSize);
   bool assigned = false;
@@ -265,7 +258,7 @@ bool Classify(const SectorReader& reader, ExtensiveFindings& findings, std::uint
     ++count;
     control.Report((step == 1 ? NtfsAnalysisTexts::kClassifyStep1 : NtfsAnalysisTexts::kClassifyStep2) +
                        std::to_string(count) + " \\ " + std::to_string(total),
-                   Percent(count, total));
+                   PercentDone(count, total));
   }
   return assigned;
 }

@@ -1,5 +1,7 @@
 #include "fs/extensive/NtfsBootFields.h"
 
+#include "disk/BootSector.h"
+
 namespace dravik {
 
 namespace {
@@ -14,16 +16,12 @@ constexpr std::uint32_t kSectorsOf4096 = 8;
 
 }  // namespace
 
-bool PowerOfTwoClusterSize(std::uint64_t sectors) {
-  return sectors >= 1 && sectors <= 128 && (sectors & (sectors - 1)) == 0;
-}
-
 std::optional<NtfsBootFields> ReadNtfsBootFields(Bytes sector) {
   NtfsBootFields fields;
   fields.sectorsPerCluster = u8(sector, kSectorsPerClusterOffset);
   fields.totalSectors = le64(sector, kTotalSectorsOffset);
   const std::uint8_t index = u8(sector, kIndexClustersOffset);
-  if (!PowerOfTwoClusterSize(fields.sectorsPerCluster) || index == 0 || fields.totalSectors == 0) return std::nullopt;
+  if (!boot::PowerOfTwoClusterSize(fields.sectorsPerCluster) || index == 0 || fields.totalSectors == 0) return std::nullopt;
   fields.indexRecordSectors = index == kIndexRecordOf4096 ? kSectorsOf4096 : index * fields.sectorsPerCluster;
   fields.mftCluster = le64(sector, kMftClusterOffset);
   fields.mirrorCluster = le64(sector, kMirrorClusterOffset);

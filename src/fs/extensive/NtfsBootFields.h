@@ -25,6 +25,5 @@ struct NtfsBootFields {
 // and neither the total nor the index record size is 0.
 std::optional<NtfsBootFields> ReadNtfsBootFields(Bytes sector);
 
-bool PowerOfTwoClusterSize(std::uint64_t sectors);
 
 }  // namespace dravik

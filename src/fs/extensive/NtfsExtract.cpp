@@ -5,18 +5,11 @@
 #include <tuple>
 #include <unordered_set>
 
+#include "util/Percent.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
 
 namespace dravik {
-
-namespace {
-
-int Percent(std::uint64_t done, std::uint64_t total) {
-  return total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done * 100 / total, 99));
-}
-
-}  // namespace
 
 ResultTree ExtractNtfsFileSystem(const ExtensiveFindings& findings, const FsParams& params, RecoveryStore& store,
                                  ScanControl& control) {
@@ -39,7 +32,7 @@ ResultTree ExtractNtfsFileSystem(const ExtensiveFindings& findings, const FsPara
                      .deleted = folder.deleted});
     if (i % 256 == 0) {
       control.Count(static_cast<std::uint32_t>(store.Folders().size()), 0, 0);
-      control.ReportPercent(Percent(i, total));
+      control.ReportPercent(PercentDone(i, total));
     }
   }
 
