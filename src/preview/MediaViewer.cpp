@@ -6,6 +6,7 @@
 #include <QAudioOutput>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QMediaDevices>
 #include <QMediaMetaData>
@@ -71,6 +72,9 @@ MediaViewer::MediaViewer(const std::shared_ptr<PreviewWorkspace>& workspace, Sou
   soundName_ = new QLabel;
   soundName_->setTextFormat(Qt::PlainText);
   soundName_->setWordWrap(true);
+  QFont bold = soundName_->font();
+  bold.setBold(true);
+  soundName_->setFont(bold);
   soundDuration_ = new QLabel;
   auto* panel = new QVBoxLayout(soundPanel_);
   panel->addStretch();
@@ -193,7 +197,10 @@ void MediaViewer::ShowLoaded() {
     video_->show();
   } else {
     const int side = style()->pixelMetric(QStyle::PM_LargeIconSize) * 2;
-    soundIcon_->setPixmap(style()->standardIcon(QStyle::SP_MediaVolume).pixmap(side, side));
+    // The desktop theme's sound icon where there is one; the style's own (a
+    // small one) elsewhere.
+    const QIcon icon = QIcon::fromTheme(QStringLiteral("audio-x-generic"), style()->standardIcon(QStyle::SP_MediaVolume));
+    soundIcon_->setPixmap(icon.pixmap(side, side));
     soundName_->setText(name_);
     soundDuration_->setText(tr("Duration: %1").arg(MediaTime(DurationMs())));
   }

@@ -14,8 +14,10 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QPushButton>
@@ -800,6 +802,8 @@ TEST_F(WizardTest, ExtensiveRangeFieldsTakeNoSectorPastTheDisk) {
     QLineEdit* start = wizard_->partition->startSector;
     QLineEdit* end = wizard_->partition->endSector;
     EXPECT_TRUE(end->hasAcceptableInput()) << "the whole disk, as offered";
+    EXPECT_TRUE(wizard_->partition->range->title().endsWith(QStringLiteral("0 to %1)").arg(QLocale().toString(sectors))))
+        << wizard_->partition->range->title().toStdString();
 
     EXPECT_LE(typed(end, QStringLiteral("99999999")).toULongLong(), sectors) << image;
     EXPECT_EQ(typed(end, QString::number(sectors)), QString::number(sectors));

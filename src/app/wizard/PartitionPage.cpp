@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QValidator>
 #include <QSplitter>
 #include <QStyle>
@@ -95,10 +96,12 @@ void PartitionPage::SetBusy(bool busy) {
   progress->setVisible(busy);
   hint->setVisible(!busy);
   // Below the partition's information the bar may lie under the fold of a
-  // small screen: scrolled into view once the pane has been laid out anew.
+  // small screen: once the pane has been laid out anew, a progress not
+  // wholly in view is scrolled to the top of the view, no line cut above it.
   if (busy)
     QTimer::singleShot(0, this, [this] {
-      if (progress->isVisible()) paneScroll_->ensureWidgetVisible(progress->ToggleButton());
+      if (progress->isVisible() && progress->visibleRegion().boundingRect() != progress->rect())
+        paneScroll_->verticalScrollBar()->setValue(progress->mapTo(paneScroll_->widget(), QPoint(0, 0)).y());
     });
 }
 
@@ -109,6 +112,8 @@ void PartitionPage::SetDiskSectors(std::uint64_t sectors) {
     field->setValidator(new SectorValidator(top, field));
     field->setToolTip(tr("0 to %1").arg(QLocale().toString(qulonglong(top))));
   }
+  // The limit in the title too, where a person reads it before typing.
+  range->setTitle(tr("Sectors to search (0 to %1)").arg(QLocale().toString(qulonglong(sectors))));
 }
 
 int PartitionPage::Selected() const {
