@@ -183,7 +183,7 @@ void MainWindow::OpenPending() {
   // A question, a dialog or a running job comes first: asking now would stack
   // a second question over it. Look again shortly.
   if (QApplication::activeModalWidget() || wizard_->Busy()) {
-    statusBar()->showMessage(tr("%1 will open when the current work is done.").arg(QFileInfo(pending_).fileName()));
+    statusBar()->showMessage(tr("%1 will open once the open dialog is closed or the work running has ended.").arg(QFileInfo(pending_).fileName()));
     QTimer::singleShot(500, this, &MainWindow::OpenPending);
     return;
   }

@@ -10,12 +10,12 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QValidator>
 #include <QSplitter>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QValidator>
 #include <utility>
 
 #include "app/wizard/InfoPane.h"
