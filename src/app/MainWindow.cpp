@@ -16,8 +16,10 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <utility>
 
 #include "app/AppTexts.h"
 #include "app/DriveInformationDialog.h"
@@ -168,6 +170,27 @@ void MainWindow::OpenPath(const QString& given) {
   if (wizard_->CurrentPage() == Wizard::kStart) wizard_->OpenSnapshot(path);
 }
 
+void MainWindow::OpenHandedOver(const QString& path) {
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  pending_ = path;
+  OpenPending();
+}
+
+void MainWindow::OpenPending() {
+  if (pending_.isEmpty()) return;
+  // A question, a dialog or a running job comes first: asking now would stack
+  // a second question over it. Look again shortly.
+  if (QApplication::activeModalWidget() || wizard_->Busy()) {
+    statusBar()->showMessage(tr("%1 will open once the open dialog is closed or the work running has ended.").arg(QFileInfo(pending_).fileName()));
+    QTimer::singleShot(500, this, &MainWindow::OpenPending);
+    return;
+  }
+  const QString path = std::exchange(pending_, QString());
+  OpenPath(path);
+}
+
 void MainWindow::RememberImage(const QString& path) {
   const QString full = QFileInfo(path).absoluteFilePath();
   recent_.removeAll(full);
@@ -233,7 +256,9 @@ void MainWindow::ShowFolderMenu(const QPoint& global, std::size_t node) {
   menu.addAction(tr("&Uncheck"), this, [page, node] { page->SetFolderChecked(node, false); });
   menu.addSeparator();
   menu.addAction(tr("&Recover This Folder..."), this, [this, node] { wizard_->RecoverFolder(node); });
-  menu.addAction(tr("&Properties..."), this, [page, node] { page->ShowFolderProperties(node); });
+  // A file type of File Trace is no folder of the disk: it has no properties.
+  if (!page->ShowsTrace())
+    menu.addAction(tr("&Properties..."), this, [page, node] { page->ShowFolderProperties(node); });
   showMenu(menu, global);
 }
 

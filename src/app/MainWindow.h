@@ -26,6 +26,11 @@ class MainWindow : public QMainWindow {
   Wizard* wizard() const { return wizard_; }
   // A path from the command line or a drop: a snapshot or an image.
   void OpenPath(const QString& path);
+  // A path handed over by a later start of the program: the window comes to
+  // the front and opens it as OpenPath does, asking first before it leaves
+  // results (the user may cancel and stay). While a scan or a save runs, or
+  // a dialog is open, the path waits until the user is free to take it.
+  void OpenHandedOver(const QString& path);
   // At start without a path: the snapshot used last, if it is still there.
   void OpenLastDocument();
   QAction* Command(const QString& name) const;
@@ -72,12 +77,15 @@ class MainWindow : public QMainWindow {
   void ShowFolderMenu(const QPoint& global, std::size_t node);
   void FillRecentMenu();
   void OpenRecent(const QString& path);
+  void OpenPending();
 
   Wizard* wizard_;
   QMenu* recentMenu_ = nullptr;
   // Set while Find File(s) is open: the results list shows no context menu then.
   FindFilesDialog* findDialog_ = nullptr;
   QStringList recent_;
+  // The path a later start handed over while the window could not take it yet.
+  QString pending_;
   bool confirmed_ = false;
   // The splitters' orientations and the bars' state as built, for Reset
   // Layout (the sizes they were built with are their "builtSizes").

@@ -58,7 +58,7 @@ std::int64_t UnixSecondsFromCivil(int year, int month, int day, int hour, int mi
 std::string NtfsTimeText(std::uint64_t fileTime) {
   const CivilTime t = CivilFromFileTime(fileTime);
   char text[64];
-  std::snprintf(text, sizeof text, "%d-%d-%d %d:%d:%d", t.day, t.month, t.year, t.hour, t.minute, t.second);
+  std::snprintf(text, sizeof text, "%02d-%02d-%d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute, t.second);
   return text;
 }
 
@@ -87,7 +87,7 @@ std::optional<FatTimeOfDay> TimeOfDay(std::uint16_t time) {
 std::string FatDateTimeText(std::uint16_t date, std::uint16_t time) {
   const FatTimeOfDay t = TimeOfDay(time).value_or(FatTimeOfDay{0, 0, 0});
   char text[32];
-  std::snprintf(text, sizeof text, "%d:%d:%d", t.hour, t.minute, t.second);
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
   return FatDateText(date) + text;
 }
 

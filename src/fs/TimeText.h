@@ -7,11 +7,12 @@
 
 namespace dravik {
 
-// "d-m-yyyy h:m:s" without leading zeros, no time-zone change.
+// "dd-mm-yyyy hh:mm:ss", every field but the year in two digits, no
+// time-zone change.
 std::string NtfsTimeText(std::uint64_t fileTime);
 // "dd-mm-yyyy " (day bits 0-4, month bits 5-8, year bits 9-15 from 1980).
 std::string FatDateText(std::uint16_t date);
-// The date as above followed by "h:m:s" without leading zeros (hour bits
+// The date as above followed by "hh:mm:ss" (hour bits
 // 11-15, minute bits 5-10, two-second units in bits 0-4).
 std::string FatDateTimeText(std::uint16_t date, std::uint16_t time);
 

@@ -6,12 +6,14 @@
 #include <QAudioOutput>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QMediaDevices>
 #include <QMediaMetaData>
 #include <QMediaPlayer>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -45,9 +47,9 @@ QAudioFormat MeasuringFormat() {
 QString MediaTime(qint64 ms) {
   const qint64 seconds = qMax<qint64>(ms, 0) / 1000;
   const QChar zero(u'0');
-  if (seconds < 3600) return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, zero);
+  if (seconds < 3600) return QStringLiteral("%1:%2").arg(seconds / 60, 2, 10, zero).arg(seconds % 60, 2, 10, zero);
   return QStringLiteral("%1:%2:%3")
-      .arg(seconds / 3600)
+      .arg(seconds / 3600, 2, 10, zero)
       .arg(seconds / 60 % 60, 2, 10, zero)
       .arg(seconds % 60, 2, 10, zero);
 }
@@ -62,6 +64,25 @@ MediaViewer::MediaViewer(const std::shared_ptr<PreviewWorkspace>& workspace, Sou
   }
   video_ = new QVideoWidget;
   player_->setVideoOutput(video_);
+  // Shown once the file proves to hold a picture: sound alone gets the panel
+  // instead of a black area.
+  video_->hide();
+  soundPanel_ = new QWidget;
+  soundIcon_ = new QLabel;
+  soundName_ = new QLabel;
+  soundName_->setTextFormat(Qt::PlainText);
+  soundName_->setWordWrap(true);
+  QFont bold = soundName_->font();
+  bold.setBold(true);
+  soundName_->setFont(bold);
+  soundDuration_ = new QLabel;
+  auto* panel = new QVBoxLayout(soundPanel_);
+  panel->addStretch();
+  for (QLabel* label : {soundIcon_, soundName_, soundDuration_}) {
+    label->setAlignment(Qt::AlignCenter);
+    panel->addWidget(label);
+  }
+  panel->addStretch();
   notice_ = new QLabel(audio_ ? QString() : tr("Sound cannot be played on this computer."));
   notice_->setVisible(!audio_);
 
@@ -77,6 +98,7 @@ MediaViewer::MediaViewer(const std::shared_ptr<PreviewWorkspace>& workspace, Sou
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(video_, 1);
+  layout->addWidget(soundPanel_, 1);
   layout->addWidget(notice_);
   layout->addLayout(controls);
 
@@ -100,6 +122,7 @@ MediaViewer::~MediaViewer() {
 bool MediaViewer::Load(const QString& path) {
   const QFileInfo file(path);
   if (!file.isFile() || file.size() == 0) return false;
+  name_ = file.fileName();
   player_->setSource(QUrl::fromLocalFile(file.absoluteFilePath()));
   QTimer::singleShot(kOpenTimeoutMs, this, [this] {
     if (!loaded_) Fail(tr("The file did not open."));
@@ -114,6 +137,10 @@ bool MediaViewer::HasVideo() const { return player_->hasVideo(); }
 bool MediaViewer::IsPlaying() const { return player_->playbackState() == QMediaPlayer::PlayingState; }
 
 QString MediaViewer::SoundNotice() const { return notice_->text(); }
+
+bool MediaViewer::ShowsVideoArea() const { return video_->isVisibleTo(this); }
+
+QString MediaViewer::SoundDurationText() const { return soundDuration_->text(); }
 
 void MediaViewer::OnStatus() {
   if (decoder_) return;
@@ -165,6 +192,18 @@ void MediaViewer::ShowLoaded() {
   slider_->setEnabled(playable && player_->isSeekable());
   play_->setEnabled(playable);
   ShowPosition(0);
+  if (player_->hasVideo()) {
+    soundPanel_->hide();
+    video_->show();
+  } else {
+    const int side = style()->pixelMetric(QStyle::PM_LargeIconSize) * 2;
+    // The desktop theme's sound icon where there is one; the style's own (a
+    // small one) elsewhere.
+    const QIcon icon = QIcon::fromTheme(QStringLiteral("audio-x-generic"), style()->standardIcon(QStyle::SP_MediaVolume));
+    soundIcon_->setPixmap(icon.pixmap(side, side));
+    soundName_->setText(name_);
+    soundDuration_->setText(tr("Duration: %1").arg(MediaTime(DurationMs())));
+  }
   // Paused, not stopped: the pipeline prerolls and the video area shows the first frame.
   if (player_->hasVideo()) player_->pause();
   Q_EMIT Loaded();

@@ -1,7 +1,9 @@
 #pragma once
-// Audio and video through Qt Multimedia: a video area, play/pause, a position
-// slider with the time and the duration. Nothing plays until the user asks:
-// the media is opened paused, which also shows a video's first frame.
+// Audio and video through Qt Multimedia: play/pause, a position slider with
+// the time and the duration, above them a video area for a video and for
+// sound a plain panel with the file's name and duration. Nothing plays until
+// the user asks: the media is opened paused, which also shows a video's
+// first frame.
 //
 // Where the machine has no audio output (no sound server, no device) no audio
 // sink is ever opened: a sink that has nothing to play into may fail or wait
@@ -55,6 +57,10 @@ class MediaViewer : public Viewer {
   bool PlaysSound() const { return audio_ != nullptr; }
   // The notice that sound cannot be played here; empty where it can.
   QString SoundNotice() const;
+  // Whether the video area is shown (a video), or the sound panel.
+  bool ShowsVideoArea() const;
+  // The duration as the sound panel shows it; empty before a sound file has loaded.
+  QString SoundDurationText() const;
 
  Q_SIGNALS:
   // The media is open, its duration and streams known.
@@ -74,19 +80,24 @@ class MediaViewer : public Viewer {
   QAudioOutput* audio_ = nullptr;
   QAudioDecoder* decoder_ = nullptr;
   QVideoWidget* video_;
+  QWidget* soundPanel_;
+  QLabel* soundIcon_;
+  QLabel* soundName_;
+  QLabel* soundDuration_;
   QLabel* notice_;
   QPushButton* play_;
   QSlider* slider_;
   QLabel* time_;
   QSize frame_size_;
   QString problem_;
+  QString name_;
   // The duration the decoder measured, for sound that the player cannot open without an output.
   qint64 measured_ms_ = 0;
   bool loaded_ = false;
   bool failed_ = false;
 };
 
-// "m:ss", or "h:mm:ss" from an hour on.
+// "mm:ss", or "hh:mm:ss" from an hour on.
 QString MediaTime(qint64 ms);
 
 }  // namespace dravik::preview

@@ -136,7 +136,7 @@ TEST(NtfsSearchTest, HitsAreKnownByTheirRecordSectorAndShowTheirTimes) {
   EXPECT_EQ(hits[0].record, 1u);
   EXPECT_EQ(hits[0].folder, u"Root/Users/Pictures");
   EXPECT_TRUE(hits[0].deleted);
-  EXPECT_EQ(hits[0].created, "4-3-2015 5:6:7");
+  EXPECT_EQ(hits[0].created, "04-03-2015 05:06:07");
   EXPECT_EQ(Search(store, tree, u"*")[0].folder, u"Root");
 }
 

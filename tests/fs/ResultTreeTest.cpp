@@ -379,9 +379,18 @@ TEST(FatDateTextTest, DayMonthYearWithATrailingBlank) {
   EXPECT_EQ(FatDateText(FatDate(2107, 12, 31)), "31-12-2107 ");
 }
 
+TEST(NtfsTimeTextTest, EveryFieldButTheYearInTwoDigits) {
+  EXPECT_EQ(NtfsTimeText(0), "01-01-1601 00:00:00");
+  // 2026-01-02 13:53:06.5 UTC.
+  constexpr std::uint64_t kAfternoon = (1767361986ull + 11644473600ull) * 10000000ull + 5000000ull;
+  EXPECT_EQ(NtfsTimeText(kAfternoon), "02-01-2026 13:53:06");
+  EXPECT_EQ(NtfsTimeText(kAfternoon - 13ull * 3600 * 10000000ull), "02-01-2026 00:53:06");
+}
+
 TEST(FatDateTextTest, TimesOfDayAndMomentsAsTheEntryHoldsThem) {
   EXPECT_EQ(FatDateTimeText(FatDate(2004, 2, 29), kTimeOfDay), "29-02-2004 13:45:58");
-  EXPECT_EQ(FatDateTimeText(FatDate(1980, 1, 1), 0), "01-01-1980 0:0:0");
+  EXPECT_EQ(FatDateTimeText(FatDate(1980, 1, 1), 0), "01-01-1980 00:00:00");
+  EXPECT_EQ(FatDateTimeText(FatDate(2020, 7, 4), (9 << 11) | (5 << 5) | 3), "04-07-2020 09:05:06");
   // Two-second units: 29 is the 58th second; hour 24 is out of range.
   const auto moment = UnixTimeFromFatDateTime(FatDate(2107, 12, 31), (23 << 11) | (59 << 5) | 29);
   ASSERT_TRUE(moment);

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPushButton>
+#include <QSlider>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -81,6 +82,15 @@ bool LoadAndWait(MediaViewer& viewer, const fs::path& file) {
   return viewer.IsLoaded() && failed.isEmpty();
 }
 
+TEST(PreviewMediaTest, TimesHaveTwoDigitFields) {
+  EXPECT_EQ(MediaTime(0), QStringLiteral("00:00"));
+  EXPECT_EQ(MediaTime(1500), QStringLiteral("00:01"));
+  EXPECT_EQ(MediaTime(754000), QStringLiteral("12:34"));
+  EXPECT_EQ(MediaTime(3599999), QStringLiteral("59:59"));
+  EXPECT_EQ(MediaTime(3600000 + 62000), QStringLiteral("01:01:02"));
+  EXPECT_EQ(MediaTime(-5), QStringLiteral("00:00"));
+}
+
 TEST(PreviewMediaTest, SoundFromSoxOpensPausedWithTheDurationSoxiGives) {
   test::TempDir dir;
   const bool registryChosen = qEnvironmentVariableIsSet("GST_REGISTRY") || qEnvironmentVariableIsSet("GST_REGISTRY_1_0");
@@ -97,6 +107,13 @@ TEST(PreviewMediaTest, SoundFromSoxOpensPausedWithTheDurationSoxiGives) {
       ASSERT_TRUE(LoadAndWait(viewer, file)) << what << ": " << viewer.Problem().toStdString();
       EXPECT_NEAR(viewer.DurationMs(), seconds * 1000, 50) << what;
       EXPECT_FALSE(viewer.HasVideo()) << what;
+      // No empty video area: the name and the duration, and the play bar over the whole sound.
+      EXPECT_FALSE(viewer.ShowsVideoArea()) << what;
+      EXPECT_EQ(viewer.SoundDurationText(), QStringLiteral("Duration: ") + MediaTime(viewer.DurationMs())) << what;
+      auto* bar = viewer.findChild<QSlider*>();
+      ASSERT_NE(bar, nullptr);
+      EXPECT_TRUE(bar->isVisibleTo(&viewer)) << what;
+      EXPECT_EQ(bar->maximum(), viewer.DurationMs()) << what;
       EXPECT_FALSE(viewer.IsPlaying()) << what << ": a preview never starts the sound by itself";
       ExpectSoundNotice(viewer, false, what);
     }
@@ -138,6 +155,8 @@ TEST(PreviewMediaTest, VideoFromFfmpegHasTheDurationAndFrameSizeFfprobeGivesAndP
       viewer.show();
       ASSERT_TRUE(LoadAndWait(viewer, file)) << what << ": " << viewer.Problem().toStdString();
       EXPECT_TRUE(viewer.HasVideo()) << what;
+      EXPECT_TRUE(viewer.ShowsVideoArea()) << what;
+      EXPECT_EQ(viewer.SoundDurationText(), QString()) << what;
       EXPECT_NEAR(viewer.DurationMs(), seconds * 1000, 100) << what;
       EXPECT_TRUE(QTest::qWaitFor([&] { return !viewer.FrameSize().isEmpty(); }, kWaitMs)) << what;
       EXPECT_EQ(viewer.FrameSize(), QSize(size[0].toInt(), size[1].toInt())) << what;

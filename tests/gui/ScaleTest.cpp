@@ -22,6 +22,7 @@
 #include "app/wizard/DrivePage.h"
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
+#include "app/wizard/ProgressPane.h"
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
@@ -70,6 +71,17 @@ TEST(ScaleTest, TheWindowFitsTheScreenAndEveryPageKeepsItsButtonsOnIt) {
   for (QPushButton* button :
        {wizard->partition->buttons.forward, wizard->partition->buttons.back, wizard->partition->buttons.home})
     EXPECT_EQ(Unreachable(button, screen), "") << "partition page: " << button->text().toStdString();
+
+  // The progress of a scan of the longest kind (five counters): its switch
+  // is in view while the scan runs, below the partition's information.
+  ProgressPane* progress = wizard->partition->progress;
+  progress->SetLabels({QStringLiteral("Boot Sectors Found :"), QStringLiteral("Index Entries Found :"),
+                       QStringLiteral("File(s) Found :"), QStringLiteral("Folders Found :"),
+                       QStringLiteral("Current Sector :")});
+  wizard->partition->SetBusy(true);
+  QTest::qWait(50);
+  EXPECT_EQ(Unreachable(progress->ToggleButton(), screen), "") << "partition page: the progress switch";
+  wizard->partition->SetBusy(false);
 
   QTest::mouseClick(wizard->partition->buttons.forward, Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));

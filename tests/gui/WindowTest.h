@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QString>
 #include <QTest>
 #include <QStringList>

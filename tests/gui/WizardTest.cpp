@@ -14,8 +14,10 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QPushButton>
@@ -658,6 +660,47 @@ TEST_F(WizardTest, FileTraceFindsTheChosenTypesAndSavesThemWhole) {
     EXPECT_EQ(test::HashTree(out.Path()).at(path.filename().string()), t.sha256) << path;
   }
 
+  // The types' tree has the folder tree's menu, without Properties: Uncheck
+  // and Check the ZIP type, and Recover This Folder saves its files alone.
+  std::size_t zipNode = 0;
+  for (const std::size_t type : tree.Node(TraceTree::kRoot).children)
+    if (tree.File(tree.Node(type).files.front()).extension == u".zip") zipNode = type;
+  ASSERT_NE(zipNode, 0u);
+  const QModelIndex zipIndex = results->traceTreeModel->IndexOf(zipNode);
+  const auto zipState = [&] { return results->traceTreeModel->data(zipIndex, Qt::CheckStateRole).toInt(); };
+  results->folders->scrollTo(zipIndex);
+  const QPoint onZip = results->folders->visualRect(zipIndex).center();
+  QStringList texts;
+  QString pick;
+  window_->showMenu = [&](QMenu& menu, const QPoint&) {
+    texts.clear();
+    for (QAction* action : menu.actions()) {
+      if (action->isSeparator()) continue;
+      texts << action->text();
+      if (action->text() == pick) action->trigger();
+    }
+  };
+  pick = QStringLiteral("&Uncheck");
+  Q_EMIT results->folders->customContextMenuRequested(onZip);
+  EXPECT_EQ(texts, (QStringList{"&Check", "&Uncheck", "&Recover This Folder..."}));
+  EXPECT_EQ(zipState(), Qt::Unchecked);
+  EXPECT_EQ(results->folders->currentIndex(), zipIndex);
+  pick = QStringLiteral("&Check");
+  Q_EMIT results->folders->customContextMenuRequested(onZip);
+  EXPECT_EQ(zipState(), Qt::Checked);
+  test::TempDir zips;
+  wizard_->chooseDestination = [&] { return QString::fromStdString(zips.Path().string()); };
+  pick = QStringLiteral("&Recover This Folder...");
+  Q_EMIT results->folders->customContextMenuRequested(onZip);
+  EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
+  std::set<std::string> zipNames, savedNames;
+  for (const std::size_t i : tree.Node(zipNode).files) zipNames.insert(QString::fromStdU16String(tree.File(i).name).toStdString());
+  for (const auto& [name, sum] : test::HashTree(zips.Path())) savedNames.insert(name);
+  EXPECT_EQ(savedNames, zipNames);
+  EXPECT_EQ(results->traceTreeModel->data(results->traceTreeModel->IndexOf(pdfNode), Qt::CheckStateRole), Qt::Unchecked)
+      << "the user's checks come back";
+  window_->showMenu = [](QMenu&, const QPoint&) {};
+
   // Kept in a snapshot and opened again without the image: the same files,
   // saved with the same bytes once the image is given.
   test::TempDir dir;
@@ -739,6 +782,46 @@ TEST_F(WizardTest, FileTraceLeavesOutHitsInsideFoundFilesUnlessTold) {
   skip.reset();
   trace();
   EXPECT_FALSE(shownChecked) << "shown as left last time";
+}
+
+TEST_F(WizardTest, ExtensiveRangeFieldsTakeNoSectorPastTheDisk) {
+  // Typed key by key, as a person does; what the field refused is not in it.
+  const auto typed = [](QLineEdit* field, const QString& text) {
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Delete);
+    QTest::keyClicks(field, text);
+    return field->text();
+  };
+  for (const char* image : {"fat16.vhdx", "fat32.vhdx"}) {
+    Open(test::FatFixture(image), ScanMode::kExtensive);
+    ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+    QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
+    const qulonglong sectors = wizard_->session().reader.SectorCount();
+    ASSERT_LT(sectors, 99999999u);
+    QLineEdit* start = wizard_->partition->startSector;
+    QLineEdit* end = wizard_->partition->endSector;
+    EXPECT_TRUE(end->hasAcceptableInput()) << "the whole disk, as offered";
+    EXPECT_TRUE(wizard_->partition->range->title().endsWith(QStringLiteral("0 to %1)").arg(QLocale().toString(sectors))))
+        << wizard_->partition->range->title().toStdString();
+
+    EXPECT_LE(typed(end, QStringLiteral("99999999")).toULongLong(), sectors) << image;
+    EXPECT_EQ(typed(end, QString::number(sectors)), QString::number(sectors));
+    EXPECT_NE(typed(end, QString::number(sectors + 1)), QString::number(sectors + 1));
+    EXPECT_EQ(typed(start, QString::number(sectors - 1)), QString::number(sectors - 1));
+    EXPECT_NE(typed(start, QString::number(sectors)), QString::number(sectors));
+    EXPECT_EQ(typed(start, QStringLiteral("12x")), QStringLiteral("12"));
+
+    // A range inside the disk still scans.
+    typed(start, QStringLiteral("0"));
+    typed(end, QString::number(sectors / 2));
+    QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kFileSystem; }, kScanTimeoutMs))
+        << Last().toStdString();
+    EXPECT_EQ(wizard_->session().searchedRange.lastSector, sectors / 2);
+    wizard_->Home();
+    ASSERT_EQ(wizard_->CurrentPage(), Wizard::kStart);
+  }
 }
 
 TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsFiles) {

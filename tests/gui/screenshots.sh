@@ -30,6 +30,7 @@ rm -rf "$SAMPLES" && mkdir -p "$SAMPLES/in"
   seq 1 40 | sed 's/^/Line /' > in/notes.txt && convert -size 64x64 xc:blue in/blue.png && printf 'a,b\n1,2\n' > in/table.csv
   (cd in && zip -q ../3-archive.zip notes.txt blue.png table.csv) && rm -r in
   printf 'Shopping list\n- bread\n- milk\n' > 4-notes.txt
+  sox -n -r 8000 9-tone.wav synth 3 sine 440
   convert -size 200x120 gradient:orange-purple 5-layered.psd
   printf 'Region,Q1,Q2,Q3\nNorth,120,135,150\nSouth,98,101,117\nEast,143,139,160\n' > sales.csv
   timeout 120 soffice --headless --norestore "-env:UserInstallation=file://$SAMPLES/profile" --convert-to xlsx sales.csv \

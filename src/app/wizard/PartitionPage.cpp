@@ -6,18 +6,46 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStyle>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QValidator>
+#include <utility>
 
 #include "app/wizard/InfoPane.h"
 #include "app/wizard/ProgressPane.h"
 #include "app/wizard/Scrolling.h"
 
 namespace dravik::app {
+
+namespace {
+
+// A sector number from 0 to top: digits only. Any 64-bit count fits, which
+// QIntValidator (int) does not for disks of a terabyte and more.
+class SectorValidator : public QValidator {
+ public:
+  SectorValidator(std::uint64_t top, QObject* parent) : QValidator(parent), top_(top) {}
+  State validate(QString& input, int&) const override {
+    const QString text = input.trimmed();
+    if (text.isEmpty()) return Intermediate;
+    for (const QChar c : text)
+      if (c < QLatin1Char('0') || c > QLatin1Char('9')) return Invalid;
+    bool ok = false;
+    const qulonglong value = text.toULongLong(&ok);
+    return ok && value <= top_ ? Acceptable : Invalid;
+  }
+
+ private:
+  std::uint64_t top_;
+};
+
+}  // namespace
 
 PartitionPage::PartitionPage(QWidget* parent) : QWidget(parent) {
   auto* layout = new QVBoxLayout(this);
@@ -50,7 +78,8 @@ PartitionPage::PartitionPage(QWidget* parent) : QWidget(parent) {
   progress->hide();
   pane->addWidget(progress);
   pane->addStretch();
-  splitter->addWidget(Scrolling(right));
+  paneScroll_ = Scrolling(right);
+  splitter->addWidget(paneScroll_);
   splitter->setStretchFactor(1, 1);
   const QList<int> splitterSizes{260, 600};
   splitter->setSizes(splitterSizes);
@@ -66,6 +95,25 @@ void PartitionPage::SetBusy(bool busy) {
   range->setEnabled(!busy);
   progress->setVisible(busy);
   hint->setVisible(!busy);
+  // Below the partition's information the bar may lie under the fold of a
+  // small screen: once the pane has been laid out anew, a progress not
+  // wholly in view is scrolled to the top of the view, no line cut above it.
+  if (busy)
+    QTimer::singleShot(0, this, [this] {
+      if (progress->isVisible() && progress->visibleRegion().boundingRect() != progress->rect())
+        paneScroll_->verticalScrollBar()->setValue(progress->mapTo(paneScroll_->widget(), QPoint(0, 0)).y());
+    });
+}
+
+void PartitionPage::SetDiskSectors(std::uint64_t sectors) {
+  const std::uint64_t lastStart = sectors > 0 ? sectors - 1 : 0;
+  for (auto [field, top] : {std::pair{startSector, lastStart}, std::pair{endSector, sectors}}) {
+    delete field->validator();
+    field->setValidator(new SectorValidator(top, field));
+    field->setToolTip(tr("0 to %1").arg(QLocale().toString(qulonglong(top))));
+  }
+  // The limit in the title too, where a person reads it before typing.
+  range->setTitle(tr("Sectors to search (0 to %1)").arg(QLocale().toString(qulonglong(sectors))));
 }
 
 int PartitionPage::Selected() const {

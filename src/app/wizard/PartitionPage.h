@@ -3,6 +3,7 @@
 // range and file system of an Extensive Scan, and the scan's progress.
 
 #include <QWidget>
+#include <cstdint>
 
 #include "app/wizard/PageButtons.h"
 
@@ -11,6 +12,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QSplitter;
 class QTreeWidget;
 
@@ -36,8 +38,15 @@ class PartitionPage : public QWidget {
   PageButtons buttons;  // forward: Scan
   QSplitter* splitter;
   void SetBusy(bool busy);
+  // Limits the range fields to the disk: a start below sectors, an end up to
+  // sectors (the search stops before the end sector); a larger number cannot
+  // be typed or pasted.
+  void SetDiskSectors(std::uint64_t sectors);
   // The selected partition's index; -1 for none.
   int Selected() const;
+
+ private:
+  QScrollArea* paneScroll_;
 };
 
 }  // namespace dravik::app

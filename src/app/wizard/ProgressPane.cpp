@@ -19,7 +19,14 @@ ProgressPane::ProgressPane(QWidget* parent) : QWidget(parent) {
   layout->addWidget(status_);
   bar_ = new QProgressBar;
   bar_->setRange(0, 100);
-  layout->addWidget(bar_);
+  // The switch sits beside the bar, not below the counters: on a small
+  // screen at a large scale the pane's lower part lies below the fold, and
+  // the switch is wanted while the scan runs.
+  toggle_ = new QPushButton(AppTexts::kHideProgress);
+  auto* barRow = new QHBoxLayout;
+  barRow->addWidget(bar_, 1);
+  barRow->addWidget(toggle_);
+  layout->addLayout(barRow);
   auto* times = new QHBoxLayout;
   elapsed_ = new QLabel;
   left_ = new QLabel;
@@ -37,11 +44,7 @@ ProgressPane::ProgressPane(QWidget* parent) : QWidget(parent) {
   auto* hint = new QLabel(AppTexts::kProgressHint);
   hint->setWordWrap(true);
   hint->setEnabled(false);
-  toggle_ = new QPushButton(AppTexts::kHideProgress);
-  auto* row = new QHBoxLayout;
-  row->addWidget(hint, 1);
-  row->addWidget(toggle_, 0, Qt::AlignTop);
-  layout->addLayout(row);
+  layout->addWidget(hint);
   layout->addStretch();
   connect(toggle_, &QPushButton::clicked, this, [this] { ShowDetails(!shown_); });
 }

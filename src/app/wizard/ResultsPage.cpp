@@ -130,7 +130,7 @@ ResultsPage::ResultsPage(QWidget* parent) : QWidget(parent) {
   folders->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(folders, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     const QModelIndex index = folders->indexAt(at);
-    if (!index.isValid() || trace_ || !tree_) return;
+    if (!index.isValid() || (!trace_ && !tree_)) return;
     folders->setCurrentIndex(index);
     Q_EMIT FolderMenuAsked(folders->viewport()->mapToGlobal(at), index.internalId());
   });
@@ -349,11 +349,19 @@ void ResultsPage::ShowProperties() {
 }
 
 void ResultsPage::SetFolderChecked(std::size_t node, bool checked) {
-  if (!tree_ || node >= tree_->Nodes().size()) return;
   const CheckState wanted = checked ? CheckState::kChecked : CheckState::kUnchecked;
+  const QVariant click = checked ? Qt::Checked : Qt::Unchecked;
+  if (trace_) {
+    if (node >= trace_->Nodes().size()) return;
+    // A type's box turns to checked unless it is checked already: one click settles it.
+    if (trace_->State(node) != wanted)
+      traceTreeModel->setData(traceTreeModel->IndexOf(node), click, Qt::CheckStateRole);
+    return;
+  }
+  if (!tree_ || node >= tree_->Nodes().size()) return;
   // A partly checked folder may take two clicks: one to settle it, one to turn it.
   for (int click = 0; click < 2 && tree_->Node(node).state != wanted; ++click)
-    treeModel->setData(treeModel->IndexOf(node), checked ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+    treeModel->setData(treeModel->IndexOf(node), click, Qt::CheckStateRole);
 }
 
 std::optional<ItemProperties> ResultsPage::FolderProperties(std::size_t node) const {

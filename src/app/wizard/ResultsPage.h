@@ -74,7 +74,8 @@ class ResultsPage : public QWidget {
   std::optional<ItemProperties> CurrentProperties() const;
   void ShowProperties();
   // The tree's folder commands: its check box set or cleared as clicks on
-  // it would, and its properties as its parent's list gives them.
+  // it would (a folder, or a file type of File Trace), and a folder's
+  // properties as its parent's list gives them.
   void SetFolderChecked(std::size_t node, bool checked);
   std::optional<ItemProperties> FolderProperties(std::size_t node) const;
   void ShowFolderProperties(std::size_t node);
@@ -101,7 +102,7 @@ class ResultsPage : public QWidget {
 
  Q_SIGNALS:
   void ContextMenuAsked(const QPoint& global);
-  // A right click on a folder of the tree (file-system results only).
+  // A right click on a folder of the tree, or on a file type of File Trace's.
   void FolderMenuAsked(const QPoint& global, std::size_t node);
   // Another folder is listed: what was previewed is gone from the pane.
   void FolderChanged();

@@ -382,6 +382,7 @@ void Wizard::EndPartitionSearch() {
   partition->hint->setText(session_.mode == ScanMode::kQuick ? AppTexts::kQuickPartitionHint : AppTexts::kPartitionHint);
   if (extensive) {
     partition->fileSystem->setCurrentIndex(0);
+    partition->SetDiskSectors(session_.reader.SectorCount());
     partition->startSector->setText(QStringLiteral("0"));
     partition->endSector->setText(QString::number(session_.reader.SectorCount()));
   }
@@ -871,6 +872,18 @@ void Wizard::SaveAll() {
 }
 
 void Wizard::RecoverFolder(std::size_t node) {
+  if (session_.traceTree) {
+    // A file type of File Trace, with its extensions below it.
+    if (node >= session_.traceTree->Nodes().size()) return;
+    const TraceTree checks = *session_.traceTree;
+    session_.traceTree->SetNode(TraceTree::kRoot, false);
+    session_.traceTree->SetNode(node, true);
+    RefreshChecks();
+    Recover();
+    *session_.traceTree = checks;
+    RefreshChecks();
+    return;
+  }
   if (!session_.tree || node >= session_.tree->Nodes().size()) return;
   const ResultTree checks = *session_.tree;
   if (node == ResultTree::kRoot) {

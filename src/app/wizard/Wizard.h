@@ -88,8 +88,9 @@ class Wizard : public QStackedWidget {
   void Home();
   void Recover();
   void SaveAll();
-  // Saves the folder of the tree node with everything below it, whatever
-  // else is checked; the user's own checks come back afterwards.
+  // Saves the folder of the tree node (with File Trace, the file type or
+  // extension) with everything below it, whatever else is checked; the
+  // user's own checks come back afterwards.
   void RecoverFolder(std::size_t node);
   // Saves the files at these indexes of the store's file list (the checked
   // rows of Find File(s)) flat into a folder the user chooses; the result
