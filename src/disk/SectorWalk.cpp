@@ -1,0 +1,169 @@
+#include "disk/SectorWalk.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <span>
+#include <thread>
+
+namespace dravik {
+
+namespace {
+
+// Hands out the chunks in sector order. A chunk's reads begin where the
+// image holds sectors; a read that begins there is whole even where the
+// stretch ends within it (those sectors read as zeros), as a walk read by
+// read has it. Not safe for two threads at once: the walk asks under its lock.
+class ChunkPlan {
+ public:
+  ChunkPlan(const SectorReader& reader, const WalkShape& shape)
+      : reader_(reader),
+        shape_(shape),
+        read_(std::max<std::uint32_t>(shape.readSectors, 1)),
+        reads_(std::max<std::uint32_t>(shape.chunkReads, 1)),
+        cursor_(shape.first),
+        held_(reader.PresentSectors(shape.first)) {}
+
+  std::optional<SectorChunk> Next() {
+    if (ended_) return std::nullopt;
+    if (held_ && held_->end <= cursor_) held_ = reader_.PresentSectors(cursor_);
+    const std::uint64_t s = held_ ? std::max(cursor_, held_->first) : shape_.end;
+    if (s >= shape_.end) {
+      ended_ = true;
+      return std::nullopt;
+    }
+    const std::uint64_t left = std::min(held_->end, shape_.end) - s;
+    std::uint64_t count = std::min<std::uint64_t>(reads_, (left + read_ - 1) / read_) * read_;
+    if (!shape_.wholeLastRead) count = std::min(count, shape_.end - s);
+    cursor_ = s + count;
+    return SectorChunk{index_++, s, static_cast<std::uint32_t>(count)};
+  }
+
+  std::size_t MostBytes() const { return std::size_t{read_} * reads_ * kSectorSize; }
+
+ private:
+  const SectorReader& reader_;
+  const WalkShape shape_;
+  const std::uint32_t read_;
+  const std::uint32_t reads_;
+  std::uint64_t cursor_;
+  std::optional<SectorRange> held_;
+  std::size_t index_ = 0;
+  bool ended_ = false;
+};
+
+unsigned ThreadsOf(const WalkShape& shape) { return shape.threads != 0 ? shape.threads : WalkThreadsOfMachine(); }
+
+// Reads a chunk into the buffer and gives its bytes, the slack after them zero.
+Bytes ReadChunk(const SectorReader& reader, const SectorChunk& chunk, std::vector<std::uint8_t>& buffer) {
+  const std::size_t bytes = std::size_t{chunk.sectors} * kSectorSize;
+  const std::span<std::uint8_t> held = std::span(buffer).first(bytes);
+  reader.Read(chunk.first, chunk.sectors, held);
+  std::fill_n(buffer.begin() + static_cast<std::ptrdiff_t>(bytes), kWalkSlack, std::uint8_t{0});
+  return Bytes(held);
+}
+
+}  // namespace
+
+unsigned WalkThreadsOfMachine() {
+  // The cores this process may run on (taskset narrows them), else all.
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&allowed));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+std::size_t WalkSlots(const WalkShape& shape) { return 2 * std::size_t{ThreadsOf(shape)} + 2; }
+
+void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl& control,
+                const std::function<void(const SectorChunk&, Bytes)>& scan,
+                const std::function<bool(const SectorChunk&)>& take) {
+  ChunkPlan plan(reader, shape);
+  const unsigned threads = ThreadsOf(shape);
+  if (threads == 1) {
+    std::vector<std::uint8_t> buffer(plan.MostBytes() + kWalkSlack);
+    while (control.Continue()) {
+      const std::optional<SectorChunk> chunk = plan.Next();
+      if (!chunk) return;
+      scan(*chunk, ReadChunk(reader, *chunk, buffer));
+      if (!take(*chunk)) return;
+    }
+    return;
+  }
+
+  const std::size_t slots = WalkSlots(shape);
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::optional<SectorChunk>> scanned(slots);  // the chunk whose result waits in each slot
+  std::size_t handedOut = 0;  // chunks given to workers
+  std::size_t taken = 0;      // chunks taken, in order
+  bool planEnded = false;     // every chunk handed out
+  bool ended = false;         // a stop, or the taking wants no more
+
+  const auto work = [&] {
+    std::vector<std::uint8_t> buffer(plan.MostBytes() + kWalkSlack);
+    for (;;) {
+      std::optional<SectorChunk> chunk;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return ended || planEnded || handedOut < taken + slots; });
+        if (ended || planEnded) return;
+        chunk = plan.Next();
+        if (!chunk) {
+          planEnded = true;
+          changed.notify_all();
+          return;
+        }
+        ++handedOut;
+      }
+      // The pause gate: a worker waits here, never within a read or a scan.
+      if (!control.Continue()) {
+        {
+          std::lock_guard lock(mutex);
+          ended = true;
+        }
+        changed.notify_all();
+        return;
+      }
+      scan(*chunk, ReadChunk(reader, *chunk, buffer));
+      {
+        std::lock_guard lock(mutex);
+        scanned[chunk->index % slots] = chunk;
+      }
+      changed.notify_all();
+    }
+  };
+
+  std::vector<std::jthread> workers;
+  workers.reserve(threads);
+  for (unsigned i = 0; i < threads; ++i) workers.emplace_back(work);
+  for (;;) {
+    std::optional<SectorChunk> chunk;
+    {
+      std::unique_lock lock(mutex);
+      std::optional<SectorChunk>& slot = scanned[taken % slots];
+      changed.wait(lock, [&] { return (slot && slot->index == taken) || ended || (planEnded && handedOut == taken); });
+      if (!slot || slot->index != taken) break;
+      chunk = slot;
+      slot.reset();
+    }
+    const bool more = take(*chunk) && !control.StopRequested();
+    {
+      std::lock_guard lock(mutex);
+      ++taken;
+      if (!more) ended = true;
+    }
+    changed.notify_all();
+    if (!more) break;
+  }
+  {
+    std::lock_guard lock(mutex);
+    ended = true;
+  }
+  changed.notify_all();
+}
+
+}  // namespace dravik
