@@ -76,7 +76,7 @@ unsigned WalkThreadsOfMachine() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-std::size_t WalkSlots(const WalkShape& shape) { return 2 * std::size_t{ThreadsOf(shape)} + 2; }
+std::size_t WalkSlots(const WalkShape& shape) { return 8 * std::size_t{ThreadsOf(shape)} + 8; }
 
 void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl& control,
                 const std::function<void(const SectorChunk&, Bytes)>& scan,
@@ -96,7 +96,8 @@ void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl&
 
   const std::size_t slots = WalkSlots(shape);
   std::mutex mutex;
-  std::condition_variable changed;
+  std::condition_variable roomOrEnd;  // workers wait for a place in the window
+  std::condition_variable scannedOrEnd;  // the taking waits for its next chunk
   std::vector<std::optional<SectorChunk>> scanned(slots);  // the chunk whose result waits in each slot
   std::size_t handedOut = 0;  // chunks given to workers
   std::size_t taken = 0;      // chunks taken, in order
@@ -109,12 +110,13 @@ void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl&
       std::optional<SectorChunk> chunk;
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return ended || planEnded || handedOut < taken + slots; });
+        roomOrEnd.wait(lock, [&] { return ended || planEnded || handedOut < taken + slots; });
         if (ended || planEnded) return;
         chunk = plan.Next();
         if (!chunk) {
           planEnded = true;
-          changed.notify_all();
+          roomOrEnd.notify_all();
+          scannedOrEnd.notify_one();
           return;
         }
         ++handedOut;
@@ -125,15 +127,18 @@ void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl&
           std::lock_guard lock(mutex);
           ended = true;
         }
-        changed.notify_all();
+        roomOrEnd.notify_all();
+        scannedOrEnd.notify_one();
         return;
       }
       scan(*chunk, ReadChunk(reader, *chunk, buffer));
+      bool awaited = false;
       {
         std::lock_guard lock(mutex);
         scanned[chunk->index % slots] = chunk;
+        awaited = chunk->index == taken;
       }
-      changed.notify_all();
+      if (awaited) scannedOrEnd.notify_one();
     }
   };
 
@@ -145,7 +150,8 @@ void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl&
     {
       std::unique_lock lock(mutex);
       std::optional<SectorChunk>& slot = scanned[taken % slots];
-      changed.wait(lock, [&] { return (slot && slot->index == taken) || ended || (planEnded && handedOut == taken); });
+      scannedOrEnd.wait(lock,
+                        [&] { return (slot && slot->index == taken) || ended || (planEnded && handedOut == taken); });
       if (!slot || slot->index != taken) break;
       chunk = slot;
       slot.reset();
@@ -156,14 +162,14 @@ void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl&
       ++taken;
       if (!more) ended = true;
     }
-    changed.notify_all();
+    roomOrEnd.notify_one();
     if (!more) break;
   }
   {
     std::lock_guard lock(mutex);
     ended = true;
   }
-  changed.notify_all();
+  roomOrEnd.notify_all();
 }
 
 }  // namespace dravik
