@@ -29,7 +29,8 @@ class ChunkPlan {
   std::optional<SectorChunk> Next() {
     if (ended_) return std::nullopt;
     if (held_ && held_->end <= cursor_) held_ = reader_.PresentSectors(cursor_);
-    const std::uint64_t s = held_ ? std::max(cursor_, held_->first) : shape_.end;
+    std::uint64_t s = held_ ? std::max(cursor_, held_->first) : shape_.end;
+    if (shape_.alignedReads && s < shape_.end) s = shape_.first + (s - shape_.first) / read_ * read_;
     if (s >= shape_.end) {
       ended_ = true;
       return std::nullopt;
@@ -41,7 +42,7 @@ class ChunkPlan {
     return SectorChunk{index_++, s, static_cast<std::uint32_t>(count)};
   }
 
-  std::size_t MostBytes() const { return std::size_t{read_} * reads_ * kSectorSize; }
+  std::size_t MostBytes() const { return shape_.readChunks ? std::size_t{read_} * reads_ * kSectorSize : 0; }
 
  private:
   const SectorReader& reader_;
@@ -56,8 +57,11 @@ class ChunkPlan {
 
 unsigned ThreadsOf(const WalkShape& shape) { return shape.threads != 0 ? shape.threads : WalkThreadsOfMachine(); }
 
-// Reads a chunk into the buffer and gives its bytes, the slack after them zero.
-Bytes ReadChunk(const SectorReader& reader, const SectorChunk& chunk, std::vector<std::uint8_t>& buffer) {
+// Reads a chunk into the buffer and gives its bytes, the slack after them
+// zero; none when the walk's scans read for themselves.
+Bytes ReadChunk(const SectorReader& reader, const WalkShape& shape, const SectorChunk& chunk,
+                std::vector<std::uint8_t>& buffer) {
+  if (!shape.readChunks) return {};
   const std::size_t bytes = std::size_t{chunk.sectors} * kSectorSize;
   const std::span<std::uint8_t> held = std::span(buffer).first(bytes);
   reader.Read(chunk.first, chunk.sectors, held);
@@ -88,7 +92,7 @@ void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl&
     while (control.Continue()) {
       const std::optional<SectorChunk> chunk = plan.Next();
       if (!chunk) return;
-      scan(*chunk, ReadChunk(reader, *chunk, buffer));
+      scan(*chunk, ReadChunk(reader, shape, *chunk, buffer));
       if (!take(*chunk)) return;
     }
     return;
@@ -131,7 +135,7 @@ void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl&
         scannedOrEnd.notify_one();
         return;
       }
-      scan(*chunk, ReadChunk(reader, *chunk, buffer));
+      scan(*chunk, ReadChunk(reader, shape, *chunk, buffer));
       bool awaited = false;
       {
         std::lock_guard lock(mutex);

@@ -36,6 +36,8 @@ struct WalkShape {
   std::uint32_t chunkReads = 32;     // reads a chunk holds at most
   bool wholeLastRead = false;        // the last read is whole even where it passes end
   unsigned threads = 0;              // 0: one a core
+  bool alignedReads = false;         // reads begin at first + a multiple of readSectors, also after a jump
+  bool readChunks = true;            // false: the scan reads what it needs itself and gets no bytes
 };
 
 // The bytes a scan gets are followed by this many zero bytes, so that a
