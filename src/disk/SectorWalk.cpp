@@ -55,6 +55,9 @@ class ChunkPlan {
   bool ended_ = false;
 };
 
+// Chunks a worker takes on at once.
+constexpr std::size_t kChunksAClaim = 8;
+
 unsigned ThreadsOf(const WalkShape& shape) { return shape.threads != 0 ? shape.threads : WalkThreadsOfMachine(); }
 
 // Reads a chunk into the buffer and gives its bytes, the slack after them
@@ -100,80 +103,81 @@ void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl&
 
   const std::size_t slots = WalkSlots(shape);
   std::mutex mutex;
-  std::condition_variable roomOrEnd;  // workers wait for a place in the window
-  std::condition_variable scannedOrEnd;  // the taking waits for its next chunk
+  std::condition_variable room;  // workers wait for a place in the window
   std::vector<std::optional<SectorChunk>> scanned(slots);  // the chunk whose result waits in each slot
   std::size_t handedOut = 0;  // chunks given to workers
   std::size_t taken = 0;      // chunks taken, in order
+  bool taking = false;        // a worker is taking results
   bool planEnded = false;     // every chunk handed out
   bool ended = false;         // a stop, or the taking wants no more
 
+  // Takes the results that are ready, in order, while no other worker does:
+  // the worker that leaves the awaited result takes it itself, so no thread
+  // waits for another to hand results on.
+  const auto takeReady = [&](std::unique_lock<std::mutex>& lock) {
+    if (taking) return;
+    taking = true;
+    while (!ended) {
+      std::optional<SectorChunk>& slot = scanned[taken % slots];
+      if (!slot || slot->index != taken) break;
+      const SectorChunk chunk = *slot;
+      slot.reset();
+      lock.unlock();
+      const bool more = take(chunk) && !control.StopRequested();
+      lock.lock();
+      ++taken;
+      if (!more) ended = true;
+      room.notify_all();
+    }
+    taking = false;
+  };
+
   const auto work = [&] {
     std::vector<std::uint8_t> buffer(plan.MostBytes() + kWalkSlack);
+    std::vector<SectorChunk> batch;
     for (;;) {
-      std::optional<SectorChunk> chunk;
+      // A few chunks at a time under the lock, their results left under it
+      // at once: chunks are small enough for their bytes to stay in the
+      // core's cache while they are scanned, claims large enough for the
+      // workers seldom to meet at the lock.
+      batch.clear();
       {
         std::unique_lock lock(mutex);
-        roomOrEnd.wait(lock, [&] { return ended || planEnded || handedOut < taken + slots; });
-        if (ended || planEnded) return;
-        chunk = plan.Next();
-        if (!chunk) {
-          planEnded = true;
-          roomOrEnd.notify_all();
-          scannedOrEnd.notify_one();
-          return;
+        room.wait(lock, [&] { return ended || planEnded || handedOut < taken + slots; });
+        if (ended) return;
+        while (batch.size() < kChunksAClaim && !planEnded && handedOut < taken + slots) {
+          const std::optional<SectorChunk> chunk = plan.Next();
+          if (!chunk) {
+            planEnded = true;
+            room.notify_all();
+            break;
+          }
+          batch.push_back(*chunk);
+          ++handedOut;
         }
-        ++handedOut;
+        if (batch.empty()) return;
       }
-      // The pause gate: a worker waits here, never within a read or a scan.
-      if (!control.Continue()) {
-        {
+      for (const SectorChunk& chunk : batch) {
+        // The pause gate: a worker waits here, never within a read or a scan.
+        if (!control.Continue()) {
           std::lock_guard lock(mutex);
           ended = true;
+          room.notify_all();
+          return;
         }
-        roomOrEnd.notify_all();
-        scannedOrEnd.notify_one();
-        return;
+        scan(chunk, ReadChunk(reader, shape, chunk, buffer));
       }
-      scan(*chunk, ReadChunk(reader, shape, *chunk, buffer));
-      bool awaited = false;
-      {
-        std::lock_guard lock(mutex);
-        scanned[chunk->index % slots] = chunk;
-        awaited = chunk->index == taken;
-      }
-      if (awaited) scannedOrEnd.notify_one();
+      std::unique_lock lock(mutex);
+      for (const SectorChunk& chunk : batch) scanned[chunk.index % slots] = chunk;
+      takeReady(lock);
     }
   };
 
-  std::vector<std::jthread> workers;
-  workers.reserve(threads);
-  for (unsigned i = 0; i < threads; ++i) workers.emplace_back(work);
-  for (;;) {
-    std::optional<SectorChunk> chunk;
-    {
-      std::unique_lock lock(mutex);
-      std::optional<SectorChunk>& slot = scanned[taken % slots];
-      scannedOrEnd.wait(lock,
-                        [&] { return (slot && slot->index == taken) || ended || (planEnded && handedOut == taken); });
-      if (!slot || slot->index != taken) break;
-      chunk = slot;
-      slot.reset();
-    }
-    const bool more = take(*chunk) && !control.StopRequested();
-    {
-      std::lock_guard lock(mutex);
-      ++taken;
-      if (!more) ended = true;
-    }
-    roomOrEnd.notify_one();
-    if (!more) break;
-  }
-  {
-    std::lock_guard lock(mutex);
-    ended = true;
-  }
-  roomOrEnd.notify_all();
+  // The calling thread is one of the workers.
+  std::vector<std::jthread> others;
+  others.reserve(threads - 1);
+  for (unsigned i = 1; i < threads; ++i) others.emplace_back(work);
+  work();
 }
 
 }  // namespace dravik

@@ -2,15 +2,17 @@
 // The walk every sector search shares: a range read in chunks of whole
 // reads, the stretches the image does not hold passed over, the pause and
 // stop checks, and the chunks scanned on as many threads as asked while the
-// findings are taken in sector order on the calling thread.
+// findings are taken in sector order.
 //
-// Each chunk is read and scanned by one worker; a scan sees only its chunk
-// (and whatever it reads itself through the reader), so its result does not
-// depend on which thread made it or when. The calling thread takes the
-// results chunk by chunk in order, numbering and counting as one thread
-// would: the findings are the same on any number of threads. Workers run
-// ahead of the taking by a few chunks at most. A pause holds every worker at
-// its next chunk; a stop ends the walk after the chunk taken last.
+// Each chunk is read and scanned by one worker (the calling thread is one);
+// a scan sees only its chunk (and whatever it reads itself through the
+// reader), so its result does not depend on which thread made it or when.
+// The results are taken chunk by chunk in order, by one worker at a time
+// (the one that leaves the result awaited next), numbering and counting as
+// one thread would: the findings are the same on any number of threads.
+// Workers run ahead of the taking by a few chunks at most. A pause holds
+// every worker at its next chunk; a stop ends the walk after the chunk
+// taken last.
 
 #include <cstdint>
 #include <functional>
@@ -52,14 +54,14 @@ unsigned WalkThreadsOfMachine();
 std::size_t WalkSlots(const WalkShape& shape);
 
 // The walk without the type of its results: scan(chunk, bytes) on a worker,
-// leaving its result in the chunk's slot, and take(chunk) on the calling
-// thread in chunk order; take returns false to end the walk.
+// leaving its result in the chunk's slot, and take(chunk) in chunk order,
+// never two at once; take returns false to end the walk.
 void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl& control,
                 const std::function<void(const SectorChunk&, Bytes)>& scan,
                 const std::function<bool(const SectorChunk&)>& take);
 
-// scan(chunk, bytes) -> Result on any thread; take(chunk, Result&&) -> bool
-// on the calling thread, in sector order.
+// scan(chunk, bytes) -> Result on any worker, several at once;
+// take(chunk, Result&&) -> bool on one worker at a time, in sector order.
 template <typename Result, typename Scan, typename Take>
 void WalkSectors(const SectorReader& reader, const WalkShape& shape, ScanControl& control, Scan&& scan,
                  Take&& take) {
