@@ -26,7 +26,9 @@
 #      fixture's disk, and against cat and PhotoRec on the NTFS image) and
 #      bench/gui_scan.sh (the desktop program's Quick Scan against the command
 #      line's, its longest event-loop gap, and a folder of 200,000 files), both
-#      on the NTFS image of bench/ntfs_image.sh in bench-ntfs beside WORKDIR.
+#      on the NTFS image of bench/ntfs_image.sh in bench-ntfs beside WORKDIR;
+#   7. runs bench/sector_walk.sh (the Extensive Scan searches and File Trace
+#      on every core and on one, against cat) on the same image.
 # Takes a few minutes the first time (build and images), about three after that.
 # Only measures: a figure off its target is reported, never an error.
 
@@ -83,6 +85,10 @@ echo
 
 echo "== File Trace against cat and PhotoRec"
 DRAVIK=$BUILD/dravik "$ROOT/bench/trace_scan.sh" "$WORKDIR/../bench-ntfs"
+echo
+
+echo "== the sector walk on every core and on one"
+DRAVIK=$BUILD/dravik "$ROOT/bench/sector_walk.sh" "$WORKDIR/../bench-ntfs"
 echo
 
 echo "== desktop program: Quick Scan to results, event-loop gap, a folder of 200,000 files"

@@ -27,7 +27,7 @@ void SearchAndExtract(const SectorReader& reader, std::uint16_t fsType) {
   if (sectors == 0) return;
   ExtensiveFindings findings;
   ScanControl control;
-  RunExtensiveScan(reader, fsType, 0, sectors, kBlockSectors, findings, control);
+  RunExtensiveScan(reader, fsType, 0, sectors, kBlockSectors, findings, control, 1);  // on the fuzzer's own thread
 
   FsParams range;
   range.fsType = fsType;

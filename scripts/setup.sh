@@ -14,7 +14,7 @@ DRAVIK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-de
 DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g fdisk sleuthkit 7zip python3 locales
                       gzip bzip2 xz-utils zstd lz4 zip openjdk-17-jdk-headless imagemagick sox ffmpeg flac libopenjp2-tools sqlite3 mdbtools
                       libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
-                      libreoffice-draw-nogui poppler-utils
+                      libreoffice-draw-nogui poppler-utils groff
                       libtiff-tools qpdf pandoc python3-ezdxf python3-dbf python3-dbfread python3-pil
                       gcc-mingw-w64-x86-64-win32 osslsigncode openssl
                       xvfb xauth fonts-dejavu-core libvhdi-utils fuse3 desktop-file-utils libxml2-utils)

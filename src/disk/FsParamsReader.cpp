@@ -6,6 +6,7 @@
 
 #include "disk/BootSector.h"
 #include "disk/SectorReader.h"
+#include "disk/SectorWalk.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
@@ -220,38 +221,49 @@ bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl
   const std::uint64_t diskSectors = reader.SectorCount();
   const std::uint64_t sectors = std::min<std::uint64_t>(
       params.partitionSectors, diskSectors > params.partitionStart ? diskSectors - params.partitionStart : 0);
-  constexpr std::uint32_t kChunkSectors = 256;
   const std::uint64_t clusterLimit = fat32 ? 0xFFFFFFFFULL : 0xFFFFULL;
-  std::vector<std::uint8_t> chunk(std::size_t{kChunkSectors} * kSectorSize);
+  // Sectors the image does not hold read as zeros and begin no folder: the
+  // walk passes over them.
+  constexpr std::uint32_t kReadSectors = 256;
+  constexpr std::uint32_t kChunkReads = 8;
+  const WalkShape shape{params.partitionStart, params.partitionStart + sectors, kReadSectors, kChunkReads, false, 0};
   std::optional<DirectoryStart> first;
-  for (std::uint64_t done = 0; done < sectors;) {
-    // Sectors the image does not hold read as zeros and begin no folder.
-    const auto held = reader.PresentSectors(params.partitionStart + done);
-    if (!held) break;
-    if (held->first > params.partitionStart + done) {
-      done = std::min(sectors, held->first - params.partitionStart);
-      continue;
-    }
-    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkSectors, sectors - done));
-    reader.Read(params.partitionStart + done, count, chunk);
-    for (std::uint32_t i = 0; i < count; ++i, ++done) {
-      if (done % 500 == 0) {
-        control.ReportPercent(static_cast<int>(100ULL * done / sectors));
-        if (!control.Continue()) return false;
-      }
-      const Bytes sector(chunk.data() + std::size_t{i} * kSectorSize, kSectorSize);
-      if (!IsDirectoryStart(sector)) continue;
-      const std::uint64_t cluster = DirectoryCluster(sector, fat32);
-      if (cluster <= 1 || cluster >= clusterLimit) continue;
-      const DirectoryStart here{static_cast<std::int64_t>(params.partitionStart + done),
-                                static_cast<std::int64_t>(cluster)};
-      if (!first) {
-        first = here;
-      } else if (here.cluster != first->cluster && SolveFromDirectories(*first, here, fat32, params)) {
+  bool solved = false;
+  // Each chunk's folder starts, in sector order, are found on a worker; the
+  // first two of different clusters that solve the layout end the walk.
+  WalkSectors<std::vector<DirectoryStart>>(
+      reader, shape, control,
+      [&](const SectorChunk& chunk, Bytes bytes) {
+        std::vector<DirectoryStart> starts;
+        for (std::uint32_t i = 0; i < chunk.sectors; ++i) {
+          const Bytes sector = bytes.subspan(std::size_t{i} * kSectorSize, kSectorSize);
+          if (!IsDirectoryStart(sector)) continue;
+          const std::uint64_t cluster = DirectoryCluster(sector, fat32);
+          if (cluster <= 1 || cluster >= clusterLimit) continue;
+          starts.push_back({static_cast<std::int64_t>(chunk.first + i), static_cast<std::int64_t>(cluster)});
+        }
+        return starts;
+      },
+      [&](const SectorChunk& chunk, std::vector<DirectoryStart>&& starts) {
+        auto next = starts.begin();
+        for (std::uint64_t s = chunk.first; s < chunk.first + chunk.sectors; ++s) {
+          const std::uint64_t done = s - params.partitionStart;
+          if (done % 500 == 0) {
+            control.ReportPercent(static_cast<int>(100ULL * done / sectors));
+            if (!control.Continue()) return false;
+          }
+          if (next == starts.end() || static_cast<std::uint64_t>(next->sector) != s) continue;
+          const DirectoryStart here = *next++;
+          if (!first) {
+            first = here;
+          } else if (here.cluster != first->cluster && SolveFromDirectories(*first, here, fat32, params)) {
+            solved = true;
+            return false;
+          }
+        }
         return true;
-      }
-    }
-  }
+      });
+  if (solved) return true;
   control.RequestStop();
   return false;
 }

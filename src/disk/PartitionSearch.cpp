@@ -6,6 +6,7 @@
 
 #include "disk/BootSector.h"
 #include "disk/SectorReader.h"
+#include "disk/SectorWalk.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
@@ -15,6 +16,9 @@ namespace {
 constexpr std::uint32_t kTranslatedHeads = 255;
 constexpr std::uint32_t kTranslatedSectors = 63;
 constexpr std::uint64_t kAlignment = 2048;  // 1 MiB in sectors
+// What one chunk of the walk searches.
+constexpr std::uint32_t kCylindersAChunk = 64;
+constexpr std::uint32_t kAlignedAChunk = 64;
 
 constexpr std::uint64_t kNoSector = std::numeric_limits<std::uint64_t>::max();
 
@@ -42,33 +46,34 @@ class HeldSectors {
   SectorRange run_{kNoSector, kNoSector};
 };
 
-class Searcher {
+// A boot sector found at a candidate start.
+struct Candidate {
+  std::uint64_t lba = 0;
+  boot::FoundBootSector found;
+};
+
+// Reads candidates and keeps those that carry the boot signature and are a
+// boot sector, in the order they are tried. A sector the image does not hold
+// reads as zeros and is not read at all.
+class CandidateReader {
  public:
-  Searcher(const SectorReader& reader, PartitionTable& table)
-      : reader_(reader), table_(table), held_(reader), sector_(kSectorSize) {}
+  explicit CandidateReader(const SectorReader& reader) : reader_(reader), held_(reader), sector_(kSectorSize) {}
 
-  // Reads a candidate; true when it carries the boot signature. A sector the
-  // image does not hold reads as zeros and is not read at all.
-  bool Signed(std::uint64_t lba) {
-    return held_.NextFrom(lba) == lba && reader_.Read(lba, 1, sector_) && boot::HasSignature(sector_);
-  }
-
-  std::uint64_t NextHeld(std::uint64_t lba) { return held_.NextFrom(lba); }
-
-  // Lists the signed sector just read when it is a boot sector not yet in
-  // the table; false when the table is full.
-  bool Take(std::uint64_t lba) {
+  // True when the sector carries the boot signature.
+  bool Try(std::uint64_t lba) {
+    if (held_.NextFrom(lba) != lba || !reader_.Read(lba, 1, sector_) || !boot::HasSignature(sector_)) return false;
     const boot::FoundBootSector found = boot::RecogniseBootSector(sector_);
-    if (found.code == 0) return true;
-    if (!table_.Contains(lba)) table_.Add({lba, found.sectors, found.code});
-    return table_.Count() <= 24;
+    if (found.code != 0) kept_.push_back({lba, found});
+    return true;
   }
+
+  std::vector<Candidate> Kept() { return std::move(kept_); }
 
  private:
   const SectorReader& reader_;
-  PartitionTable& table_;
   HeldSectors held_;
   std::vector<std::uint8_t> sector_;
+  std::vector<Candidate> kept_;
 };
 
 std::uint64_t AlignUp(std::uint64_t lba) { return (lba + kAlignment - 1) / kAlignment * kAlignment; }
@@ -92,59 +97,76 @@ bool SearchPartitions(const SectorReader& reader, const DiskGeometry& geometry, 
   if (!search || table.Full()) return false;
   control.Report(SearchTexts::kSearching, 0);
 
-  Searcher searcher(reader, table);
   const std::uint64_t cylinderSectors = std::uint64_t{geometry.heads} * geometry.sectorsPerTrack;
   const std::uint64_t diskSectors = reader.SectorCount();
   const std::uint64_t cylinderEnd = std::uint64_t{geometry.cylinders} * cylinderSectors;
   const std::uint64_t end = std::max(diskSectors, cylinderEnd);
 
-  // 1 MiB-aligned starts below `to` that the cylinder candidates did not test.
-  std::uint64_t nextAligned = 0;
-  const auto searchAligned = [&](std::uint64_t to, std::uint64_t tested1, std::uint64_t tested2) {
-    for (; nextAligned < to; nextAligned += kAlignment) {
-      if (nextAligned == tested1 || nextAligned == tested2) continue;
-      if (searcher.Signed(nextAligned) && !searcher.Take(nextAligned)) return false;
-    }
-    return true;
+  // Lists the boot sectors found in the order tried; false when the table is full.
+  bool full = false;
+  const auto take = [&](const Candidate& candidate) {
+    if (!table.Contains(candidate.lba)) table.Add({candidate.lba, candidate.found.sectors, candidate.found.code});
+    full = table.Count() > 24;
+    return !full;
   };
 
-  // Candidates in sectors the image does not hold read as zeros and can
-  // never be boot sectors: a cylinder without a held sector is passed over,
-  // and so is every absent stretch after the cylinders, which leaves the
-  // order of the candidates read, and so the table, as a full walk has them.
-  for (std::uint64_t c = 0; c < geometry.cylinders; ++c) {
-    if (!control.Continue()) return true;
-    const std::uint64_t first = c * cylinderSectors;
-    if (c % 64 == 0) {
-      control.Count(0, static_cast<std::uint32_t>(table.Count()), first);
-      control.ReportPercent(static_cast<int>(100 * c / geometry.cylinders));
-    }
-    if (const std::uint64_t held = searcher.NextHeld(first); cylinderSectors != 0 && held >= first + cylinderSectors) {
-      if (held >= cylinderEnd) break;
-      const std::uint64_t next = held / cylinderSectors;  // the cylinder of the next held sector
-      nextAligned = std::max(nextAligned, AlignUp(next * cylinderSectors));
-      control.ReportPercent(static_cast<int>(100 * next / geometry.cylinders));
-      c = next - 1;
-      continue;
-    }
-    const std::uint64_t secondTrack = first + geometry.sectorsPerTrack;
-    const bool secondTrackSigned = searcher.Signed(secondTrack);
-    if (secondTrackSigned) {
-      if (!searcher.Take(secondTrack)) return true;
-    } else if (searcher.Signed(first) && !searcher.Take(first)) {
-      return true;
-    }
-    if (!searchAligned(first + cylinderSectors, secondTrack, secondTrackSigned ? secondTrack : first)) return true;
+  // Each cylinder: the start of its second track, or its own start when the
+  // second track is no boot sector; then the 1 MiB-aligned starts within it
+  // that these did not test. Cylinders are searched on every core, a chunk
+  // of them at a time, and their boot sectors listed in cylinder order. The
+  // walk passes over the cylinders the image holds nothing of.
+  if (cylinderSectors != 0 && cylinderEnd != 0) {
+    const WalkShape cylinders{0, cylinderEnd, static_cast<std::uint32_t>(cylinderSectors), kCylindersAChunk, false, 0,
+                              true, false};
+    WalkSectors<std::vector<Candidate>>(
+        reader, cylinders, control,
+        [&](const SectorChunk& chunk, Bytes) {
+          CandidateReader candidates(reader);
+          for (std::uint64_t first = chunk.first; first < chunk.first + chunk.sectors; first += cylinderSectors) {
+            const std::uint64_t secondTrack = first + geometry.sectorsPerTrack;
+            const bool secondTrackSigned = candidates.Try(secondTrack);
+            if (!secondTrackSigned) candidates.Try(first);
+            const std::uint64_t tested = secondTrackSigned ? secondTrack : first;
+            for (std::uint64_t aligned = AlignUp(first); aligned < first + cylinderSectors; aligned += kAlignment)
+              if (aligned != secondTrack && aligned != tested) candidates.Try(aligned);
+          }
+          return candidates.Kept();
+        },
+        [&](const SectorChunk& chunk, std::vector<Candidate>&& found) {
+          auto next = found.begin();
+          for (std::uint64_t first = chunk.first; first < chunk.first + chunk.sectors; first += cylinderSectors) {
+            if (!control.Continue()) return false;
+            if (const std::uint64_t c = first / cylinderSectors; c % 64 == 0) {
+              control.Count(0, static_cast<std::uint32_t>(table.Count()), first);
+              control.ReportPercent(static_cast<int>(100 * c / geometry.cylinders));
+            }
+            for (; next != found.end() && next->lba < first + cylinderSectors; ++next)
+              if (!take(*next)) return false;
+          }
+          return true;
+        });
+    if (full || control.StopRequested()) return true;
   }
-  while (nextAligned < end) {
-    if (!control.Continue()) return true;
-    control.Count(0, static_cast<std::uint32_t>(table.Count()), nextAligned);
-    control.ReportPercent(static_cast<int>(100 * nextAligned / end));
-    const std::uint64_t held = searcher.NextHeld(nextAligned);
-    if (held >= end) break;
-    nextAligned = std::max(nextAligned, AlignUp(held));
-    if (!searchAligned(std::min(end, nextAligned + 64 * kAlignment), end, end)) return true;
-  }
+
+  // The 1 MiB-aligned starts past the cylinders, 64 at a time.
+  const std::uint64_t firstAligned = AlignUp(cylinderEnd);
+  const WalkShape tail{firstAligned, end, static_cast<std::uint32_t>(kAlignment), kAlignedAChunk, false, 0, true, false};
+  WalkSectors<std::vector<Candidate>>(
+      reader, tail, control,
+      [&](const SectorChunk& chunk, Bytes) {
+        CandidateReader candidates(reader);
+        for (std::uint64_t aligned = chunk.first; aligned < chunk.first + chunk.sectors; aligned += kAlignment)
+          candidates.Try(aligned);
+        return candidates.Kept();
+      },
+      [&](const SectorChunk& chunk, std::vector<Candidate>&& found) {
+        control.Count(0, static_cast<std::uint32_t>(table.Count()), chunk.first);
+        control.ReportPercent(static_cast<int>(100 * chunk.first / end));
+        for (const Candidate& candidate : found)
+          if (!take(candidate)) return false;
+        return true;
+      });
+  if (full || control.StopRequested()) return true;
   control.Count(0, static_cast<std::uint32_t>(table.Count()), diskSectors);
   return true;
 }

@@ -183,7 +183,7 @@ std::optional<Rule> RuleOf(const std::u16string& extension) {
       {u".jp2", Jpeg2000End},  {u".j2k", J2kEnd},
       {u".tif", TiffEnd},      {u".tiff", TiffEnd},
       {u".pbm", NetpbmEnd},    {u".pgm", NetpbmEnd},    {u".ppm", NetpbmEnd},     {u".pam", NetpbmEnd},
-      {u".pcx", PcxEnd},       {u".sgi", SgiEnd},       {u".ras", SunRasterEnd},  {u".ico", IconEnd},
+      {u".pcx", PcxEnd},       {u".tga", TgaEnd},       {u".sgi", SgiEnd},       {u".ras", SunRasterEnd},  {u".ico", IconEnd},
       {u".cur", IconEnd},      {u".xpm", XpmEnd},       {u".aif", AiffEnd},       {u".aiff", AiffEnd},
       {u".au", SunAudioEnd},   {u".voc", VocEnd},       {u".y4m", Y4mEnd},        {u".lz4", Lz4End},
       {u".ar", ArEnd},         {u".deb", ArEnd},        {u".ac3", Ac3End},        {u".miff", MiffEnd},

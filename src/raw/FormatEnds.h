@@ -50,6 +50,7 @@ FileEnd J2kEnd(Bytes b);        // a codestream: its main header, tile-parts, th
 FileEnd TiffEnd(Bytes b);       // the furthest of its directories, their values, strips and tiles
 FileEnd NetpbmEnd(Bytes b);     // binary P4, P5, P6 and P7 maps: the header, then width by height samples
 FileEnd PcxEnd(Bytes b);        // the header, the run-length rows, then a 256-colour palette if any
+FileEnd TgaEnd(Bytes b);        // header, ID, colour map, the pixels or their run-length packets, then a TGA 2.0 footer
 FileEnd SgiEnd(Bytes b);        // the header, then the channels' rows, or their run-length tables' furthest row
 FileEnd SunRasterEnd(Bytes b);  // the header, the colour map and the image data of recorded length
 FileEnd IconEnd(Bytes b);       // the furthest image of an icon's or cursor's directory

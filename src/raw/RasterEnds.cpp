@@ -2,7 +2,8 @@
 // header records: TIFF by the furthest of its directories, their values and
 // the strips or tiles they point to; Netpbm's binary maps by their width, height and maximum
 // value; Sun raster and SGI images by their headers (and SGI's run-length
-// tables); icons and cursors by their directory; PCX by decoding its runs
+// tables); TGA by its pixels, counted through run-length packets when
+// compressed, then the TGA 2.0 footer when one belongs to it; icons and cursors by their directory; PCX by decoding its runs
 // for the rows its header counts, then its palette; X pixmaps by the brace
 // that closes their array; AIFF by its FORM chunk; Sun audio by its data
 // size; Creative Voice files by their blocks up to the terminator; YUV4MPEG
@@ -86,6 +87,7 @@ FileEnd PamEnd(Bytes b) {
 // the next), then, for 256 colours, 0x0C and a 768-byte palette.
 
 constexpr std::size_t kPcxHeader = 128;
+constexpr std::size_t kTgaHeader = 18;
 constexpr std::size_t kPcxPalette = 769;
 
 // ---- SGI: a 512-byte header (magic 0x01DA, storage at 2: 0 verbatim, 1
@@ -348,6 +350,52 @@ FileEnd PcxEnd(Bytes b) {
   }
   if (b[3] == 8 && planes == 1 && at < b.size() && b[at] == 0x0C) at += kPcxPalette;
   return Inside(b, at);
+}
+
+// A TGA 2.0 footer: the extension area's and developer directory's offsets,
+// then this signature; the extension area begins with its size, 495.
+constexpr std::string_view kTgaFooterMark{"TRUEVISION-XFILE.\0", 18};
+constexpr std::size_t kTgaFooter = 26;
+constexpr std::uint16_t kTgaExtensionSize = 495;
+// How far past the pixels a footer is looked for: the extension area, a
+// postage stamp of 64 by 64 and the tables these point to fit well within.
+constexpr std::size_t kTgaFooterReach = 1 << 20;
+
+FileEnd TgaEnd(Bytes b) {
+  if (b.size() < kTgaHeader) return std::nullopt;
+  const std::uint8_t imageType = b[2];
+  const std::uint64_t mapLength = b[1] == 1 ? le16(b, 5) : 0;
+  const std::uint64_t width = le16(b, 12), height = le16(b, 14);
+  const std::uint64_t pixelBytes = (std::uint64_t{b[16]} + 7) / 8;
+  if (width == 0 || height == 0 || pixelBytes == 0 || pixelBytes > 4) return std::nullopt;
+  std::uint64_t at = kTgaHeader + b[0] + mapLength * ((std::uint64_t{b[7]} + 7) / 8);
+  const std::uint64_t pixels = width * height;
+  if ((imageType & 0x08) == 0) {
+    at += pixels * pixelBytes;
+  } else {
+    // Run-length packets: a count byte, then one pixel repeated or count raw ones.
+    for (std::uint64_t done = 0; done < pixels;) {
+      if (at >= b.size()) return std::nullopt;
+      const std::uint8_t packet = b[at++];
+      const std::uint64_t count = (packet & 0x7F) + 1u;
+      at += (packet & 0x80) ? pixelBytes : count * pixelBytes;
+      done += count;
+    }
+  }
+  if (at > b.size()) return std::nullopt;
+  // A footer counts when it follows the pixels at once, or when what it
+  // points to lies between the pixels and itself and its extension area
+  // says its size: a footer further on may be another image's.
+  const std::string_view rest(reinterpret_cast<const char*>(b.data()) + at,
+                              std::min<std::size_t>(b.size() - at, kTgaFooterReach));
+  const std::size_t mark = rest.find(kTgaFooterMark);
+  if (mark == std::string_view::npos || mark < kTgaFooter - kTgaFooterMark.size()) return Inside(b, at);
+  const std::uint64_t footer = at + mark - (kTgaFooter - kTgaFooterMark.size());
+  const std::uint64_t extension = le32(b, footer), developer = le32(b, footer + 4);
+  const auto between = [&](std::uint64_t offset) { return offset >= at && offset < footer; };
+  const bool ours = footer == at || (between(extension) && le16(b, extension) == kTgaExtensionSize &&
+                                     (developer == 0 || between(developer)));
+  return Inside(b, ours ? footer + kTgaFooter : at);
 }
 
 FileEnd SgiEnd(Bytes b) {

@@ -106,12 +106,36 @@ bool PcxHeaderPlausible(Bytes sector) {
   return bytesPerLine >= needed && bytesPerLine % 2 == 0 && le16(sector, 68) <= 2;
 }
 
+bool TgaHeaderPlausible(Bytes sector) {
+  // 1 colour map type, 2 image type, 3 first map entry, 5 map length, 7 map
+  // entry bits, 12 width, 14 height, 16 bits per pixel, 17 descriptor.
+  if (sector.size() < 18) return false;
+  const std::uint8_t mapType = sector[1];
+  const std::uint8_t imageType = sector[2];
+  const std::uint8_t kind = imageType & 0x07;  // 1 mapped, 2 true colour, 3 grey
+  if ((imageType & ~0x08) < 1 || (imageType & ~0x08) > 3) return false;
+  if (mapType > 1 || (kind == 1) != (mapType == 1)) return false;
+  if (mapType == 0) {
+    for (std::size_t i = 3; i < 8; ++i)
+      if (sector[i] != 0) return false;
+  } else {
+    const std::uint8_t entryBits = sector[7];
+    if (le16(sector, 5) == 0 || (entryBits != 15 && entryBits != 16 && entryBits != 24 && entryBits != 32))
+      return false;
+  }
+  if (le16(sector, 12) == 0 || le16(sector, 14) == 0) return false;
+  const std::uint8_t bits = sector[16];
+  const bool depthFits = kind == 2 ? (bits == 15 || bits == 16 || bits == 24 || bits == 32) : (bits == 8 || bits == 16);
+  const std::uint8_t descriptor = sector[17];
+  return depthFits && (descriptor & 0xC0) == 0 && (descriptor & 0x0F) <= std::min<int>(bits, 8);
+}
+
 bool Mp3FramesPlausible(Bytes start) { return MpegFramesInARow(start, kMp3Frames) == kMp3Frames; }
 
 StartRule StartCheckOf(std::u16string_view extension, std::string_view signature) {
   static const std::pair<std::u16string_view, StartCheck> kChecks[] = {
       {u".ico", IconDirectoryPlausible}, {u".cur", IconDirectoryPlausible}, {u".dbf", DbaseHeaderPlausible},
-      {u".pcx", PcxHeaderPlausible}};
+      {u".pcx", PcxHeaderPlausible}, {u".tga", TgaHeaderPlausible}};
   for (const auto& [name, check] : kChecks)
     if (SameIgnoringCase(name, extension)) return {check, kSectorSize};
   // An MP3 found by its frame sync rather than by its tag.

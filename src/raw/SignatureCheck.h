@@ -1,7 +1,8 @@
 #pragma once
 // Signatures too short or too common to name a file on their own (an icon's
-// four bytes, a dBASE table's version byte, a PCX image's three, the sync bits of an MP3 frame
-// without a tag before it) count as a hit only when the structure they begin
+// four bytes, a dBASE table's version byte, a PCX image's three, a TGA
+// image's three zeros and image type, the sync bits of an MP3 frame without
+// a tag before it) count as a hit only when the structure they begin
 // is plausible: within the sector that holds them, or for MP3 frames within
 // the bytes that several frames in a row take.
 
@@ -37,6 +38,14 @@ bool DbaseHeaderPlausible(Bytes sector);
 // ends are not before its starts, the reserved byte zero, and an even line
 // length that holds a row of the window.
 bool PcxHeaderPlausible(Bytes sector);
+// TGA images: a colour map type of 0 or 1 that fits the image type (1, 2, 3
+// or their run-length forms 9, 10, 11), a colour map of 15, 16, 24 or 32 bit
+// entries when there is one and zeros in its fields when there is none, a
+// nonzero width and height, a pixel depth the image type allows, and the
+// descriptor's two reserved bits clear with no more alpha bits than a pixel
+// holds. A cursor's directory (00 00 02 00 too) has its image count where
+// an image without a colour map keeps zeros.
+bool TgaHeaderPlausible(Bytes sector);
 // MP3 without an ID3 tag: four valid frame headers in a row, each where the
 // one before ends and all of one version, layer and sample rate.
 bool Mp3FramesPlausible(Bytes start);

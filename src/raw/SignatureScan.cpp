@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "disk/SectorReader.h"
+#include "disk/SectorWalk.h"
 #include "raw/SignatureCheck.h"
 #include "raw/SignatureFamily.h"
 #include "util/ScanControl.h"
@@ -17,6 +18,9 @@ namespace dravik {
 namespace {
 
 constexpr std::uint32_t kReadSectors = 64;
+// Reads a chunk of the walk holds: 256 KiB, which stay in a core's cache
+// between the read and the scan.
+constexpr std::uint32_t kChunkReads = 8;
 // "Reading Sector n Of m" every this many reads.
 constexpr std::uint64_t kProgressReads = 64;
 
@@ -43,7 +47,7 @@ struct Pattern {
   std::uint64_t head = 0;
   std::uint64_t mask = 0;
 
-  // Reads eight bytes from the signature's place; the scan's buffer holds
+  // Reads eight bytes from the signature's place; the walk's chunk holds
   // that many past its last sector.
   bool SignatureAt(const std::uint8_t* sector) const {
     std::uint64_t first = 0;
@@ -54,9 +58,9 @@ struct Pattern {
   }
 };
 
-// Bytes the buffer holds past its last sector, so that SignatureAt may read
-// eight bytes from any offset of a sector.
-constexpr std::size_t kBufferSlack = 8;
+// SignatureAt reads eight bytes from any offset of a sector: the walk leaves
+// that many after each chunk.
+static_assert(kWalkSlack >= 8);
 
 std::optional<Pattern> PatternOf(const SignatureGroup& group, std::size_t index) {
   const std::size_t n = std::min<std::size_t>(group.signatureLength, kMaxSignatureBytes);
@@ -138,6 +142,43 @@ std::size_t RefinedGroup(std::span<const SignatureGroup> groups, std::size_t mat
   return matched;
 }
 
+struct Hit {
+  std::uint64_t sector = 0;
+  std::size_t group = 0;  // after the content's refinement
+};
+
+// The hits of one chunk, in sector order; reads past the chunk on its own
+// where a check or the content wants more bytes than the chunk holds.
+std::vector<Hit> HitsOf(const SectorReader& reader, const PatternTable& table, std::span<const SignatureGroup> groups,
+                        const OfficeKind& officeKind, const SectorChunk& chunk, Bytes bytes) {
+  std::vector<Hit> hits;
+  std::vector<std::uint8_t> ahead;
+  const auto bytesFrom = [&](std::uint64_t s, Bytes inChunk, std::size_t wanted) {
+    if (wanted <= inChunk.size()) return inChunk.first(wanted);
+    ahead.resize((wanted + kSectorSize - 1) / kSectorSize * kSectorSize);
+    reader.Read(s, static_cast<std::uint32_t>(ahead.size() / kSectorSize), ahead);
+    return Bytes(ahead).first(wanted);
+  };
+  for (std::uint32_t i = 0; i < chunk.sectors; ++i) {
+    const std::uint64_t s = chunk.first + i;
+    // The rest of the chunk from this sector on; the walk leaves zero bytes
+    // after it, which SignatureAt may read.
+    const Bytes rest = bytes.subspan(std::size_t{i} * kSectorSize);
+    const auto match = table.Match(rest.data(), [&](std::size_t wanted) { return bytesFrom(s, rest, wanted); });
+    if (!match) continue;
+    // What the file's content says of its kind within its family.
+    std::u16string kind;
+    const Bytes sector = rest.first(kSectorSize);
+    if (const std::size_t wanted = FamilyBytesWanted(sector); wanted > 0) {
+      kind = FamilyMemberExtension(bytesFrom(s, rest, wanted));
+    } else if (officeKind && IsCompoundDocument(groups[*match].extension)) {
+      kind = officeKind(s);
+    }
+    hits.push_back({s, RefinedGroup(groups, *match, kind)});
+  }
+  return hits;
+}
+
 }  // namespace
 
 bool SameIgnoringCase(std::u16string_view a, std::u16string_view b) {
@@ -149,79 +190,51 @@ bool SameIgnoringCase(std::u16string_view a, std::u16string_view b) {
 
 std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t first, std::uint64_t last,
                                       std::span<const SignatureGroup> groups, const OfficeKind& officeKind,
-                                      ScanControl& control) {
+                                      ScanControl& control, unsigned threads) {
   std::vector<FoundFile> found;
   const PatternTable table(groups);
-  std::vector<std::uint8_t> buffer(std::size_t{kReadSectors} * kSectorSize + kBufferSlack);
-  const std::span<std::uint8_t> sectors = std::span(buffer).first(std::size_t{kReadSectors} * kSectorSize);
-  std::vector<std::uint8_t> head;
-  std::vector<std::uint8_t> ahead;
   const std::uint64_t total = std::max<std::uint64_t>(last, 1);
   std::uint64_t reads = 0;
   int shownPercent = -1;
   // The first sector whose percent may differ from the one shown: the
   // division is done once a percent, not once a sector.
   std::uint64_t nextPercentAt = first;
-  bool lastRead = false;
-  // Stretches the image does not hold read as zeros and begin no file, so
-  // they are passed over unread: a disk whose header claims far more than
-  // its file holds is walked only where the file has data.
-  std::optional<SectorRange> held = reader.PresentSectors(first);
-  for (std::uint64_t s = first; !lastRead;) {
-    if (held && held->end <= s) held = reader.PresentSectors(s);
-    if (!held || held->first > last) break;
-    s = std::max(s, held->first);
-    if (reads++ % kProgressReads == 0) {
-      control.Count(0, static_cast<std::uint32_t>(found.size()), s);
-      control.Report("Reading Sector " + std::to_string(s) + " Of " + std::to_string(last));
-    }
-    // The pause gate takes a lock: once a read; a stop is seen at every sector.
-    if (!control.Continue()) return found;
-    reader.Read(s, kReadSectors, sectors);
-    for (std::uint32_t i = 0; i < kReadSectors; ++i, ++s) {
-      if (control.StopRequested()) return found;
-      if (s > last) lastRead = true;
-      // The bar moves only while the hit count is a multiple of 10.
-      if (found.size() % 10 == 0 && s >= nextPercentAt) {
-        const auto percent = static_cast<int>(std::min<std::uint64_t>((s - first) * 100 / total, 99));
-        if (percent != shownPercent) control.ReportPercent(shownPercent = percent);
-        nextPercentAt = percent >= 99 ? UINT64_MAX
-                                      : first + (static_cast<std::uint64_t>(percent + 1) * total + 99) / 100;
-      }
-      const Bytes sector(buffer.data() + std::size_t{i} * kSectorSize, kSectorSize);
-      const std::size_t inBuffer = std::size_t{kReadSectors - i} * kSectorSize;
-      const auto match = table.Match(sector.data(), [&](std::size_t wanted) {
-        if (wanted <= inBuffer) return Bytes(sector.data(), wanted);
-        ahead.resize((wanted + kSectorSize - 1) / kSectorSize * kSectorSize);
-        reader.Read(s, static_cast<std::uint32_t>(ahead.size() / kSectorSize), ahead);
-        return Bytes(ahead).first(wanted);
-      });
-      if (!match) continue;
-      // What the file's content says of its kind within its family: the
-      // bytes wanted are in the buffer, else read on their own.
-      std::u16string kind;
-      if (const std::size_t wanted = FamilyBytesWanted(sector); wanted > 0) {
-        if (wanted <= inBuffer) {
-          kind = FamilyMemberExtension(Bytes(sector.data(), wanted));
-        } else {
-          head.resize((wanted + kSectorSize - 1) / kSectorSize * kSectorSize);
-          reader.Read(s, static_cast<std::uint32_t>(head.size() / kSectorSize), head);
-          kind = FamilyMemberExtension(head);
+  const WalkShape shape{first, last + 1, kReadSectors, kChunkReads, true, threads};
+  // Each chunk's hits are found on a worker; numbering, counts and progress
+  // follow on this thread, sector by sector, as one thread would have them.
+  WalkSectors<std::vector<Hit>>(
+      reader, shape, control,
+      [&](const SectorChunk& chunk, Bytes bytes) { return HitsOf(reader, table, groups, officeKind, chunk, bytes); },
+      [&](const SectorChunk& chunk, std::vector<Hit>&& hits) {
+        auto hit = hits.begin();
+        for (std::uint64_t s = chunk.first; s < chunk.first + chunk.sectors; ++s) {
+          if ((s - chunk.first) % kReadSectors == 0 && reads++ % kProgressReads == 0) {
+            control.Count(0, static_cast<std::uint32_t>(found.size()), s);
+            control.Report("Reading Sector " + std::to_string(s) + " Of " + std::to_string(last));
+          }
+          // A stop is seen at every sector.
+          if (control.StopRequested()) return false;
+          // The bar moves only while the hit count is a multiple of 10.
+          if (found.size() % 10 == 0 && s >= nextPercentAt) {
+            const auto percent = static_cast<int>(std::min<std::uint64_t>((s - first) * 100 / total, 99));
+            if (percent != shownPercent) control.ReportPercent(shownPercent = percent);
+            nextPercentAt = percent >= 99 ? UINT64_MAX
+                                          : first + (static_cast<std::uint64_t>(percent + 1) * total + 99) / 100;
+          }
+          if (hit == hits.end() || hit->sector != s) continue;
+          const SignatureGroup& group = groups[hit->group];
+          FoundFile file;
+          file.fileNumber = static_cast<std::uint32_t>(found.size() + 1);
+          file.firstSector = s;
+          file.typeName = group.typeName;
+          file.extension = group.extension;
+          file.name = FromUtf8(std::to_string(file.fileNumber)) + file.extension;
+          found.push_back(std::move(file));
+          control.Count(0, static_cast<std::uint32_t>(found.size()), s);
+          ++hit;
         }
-      } else if (officeKind && IsCompoundDocument(groups[*match].extension)) {
-        kind = officeKind(s);
-      }
-      const SignatureGroup& group = groups[RefinedGroup(groups, *match, kind)];
-      FoundFile file;
-      file.fileNumber = static_cast<std::uint32_t>(found.size() + 1);
-      file.firstSector = s;
-      file.typeName = group.typeName;
-      file.extension = group.extension;
-      file.name = FromUtf8(std::to_string(file.fileNumber)) + file.extension;
-      found.push_back(std::move(file));
-      control.Count(0, static_cast<std::uint32_t>(found.size()), s);
-    }
-  }
+        return true;
+      });
   return found;
 }
 

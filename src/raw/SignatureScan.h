@@ -36,7 +36,9 @@ struct TraceTexts {
 using OfficeKind = std::function<std::u16string(std::uint64_t firstSector)>;
 
 // Reads from first to last in 64-sector reads; the last read's sectors past
-// last are examined too. The first group whose signature the sector holds
+// last are examined too. The reads are scanned on threads (0: one a core)
+// with the same result as on one; officeKind must then be safe to call from
+// several threads at once. The first group whose signature the sector holds
 // at the group's offset decides a hit; for the types whose signature is too
 // weak to name a file alone (see SignatureCheck.h) only when the bytes from
 // the sector's start pass their check. The content then refines it: a hit that begins a
@@ -49,7 +51,7 @@ using OfficeKind = std::function<std::u16string(std::uint64_t firstSector)>;
 // with the hits so far.
 std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t first, std::uint64_t last,
                                       std::span<const SignatureGroup> groups, const OfficeKind& officeKind,
-                                      ScanControl& control);
+                                      ScanControl& control, unsigned threads = 0);
 
 // Case-blind comparison of ASCII letters, as the tree and the matching use.
 bool SameIgnoringCase(std::u16string_view a, std::u16string_view b);

@@ -48,21 +48,24 @@ class ScanControl {
 
   void Pause() {
     std::lock_guard lock(mutex_);
-    paused_ = true;
+    paused_.store(true);
   }
   void Resume() {
     {
       std::lock_guard lock(mutex_);
-      paused_ = false;
+      paused_.store(false);
     }
     resumed_.notify_all();
   }
 
   // The worker's check between steps: waits while paused; true when the work
-  // should go on.
+  // should go on. Without a pause it takes no lock, so that workers checking
+  // at once do not wait for each other; a pause asked meanwhile holds them
+  // at their next check.
   bool Continue() {
+    if (!paused_.load()) return !stop_.load();
     std::unique_lock lock(mutex_);
-    resumed_.wait(lock, [this] { return !paused_ || stop_.load(); });
+    resumed_.wait(lock, [this] { return !paused_.load() || stop_.load(); });
     return !stop_.load();
   }
 
@@ -101,7 +104,7 @@ class ScanControl {
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::condition_variable resumed_;
-  bool paused_ = false;
+  std::atomic<bool> paused_{false};
   Sink sink_;
   std::atomic<std::uint32_t> folders_{0};
   std::atomic<std::uint32_t> files_{0};

@@ -1,8 +1,9 @@
 // dravik types and dravik scan trace on a disk of real files made by the
 // tools that write them: every file found at the sector where Sleuth Kit
 // says it begins (or where the fixture wrote it into free space), with its
-// type's extension, deleted ones too; the carved
-// files begin with the files' own bytes; a kept snapshot lists the same.
+// type's extension, deleted ones too; the carved files begin with the
+// files' own bytes; a kept snapshot lists the same. The file the fixture put
+// before the partition is found by a search of the whole disk.
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,7 @@ struct TracedFileTruth {
   std::string extension;
   std::uint64_t sector = 0;
   bool deleted = false;
+  bool beforePartition = false;
   std::uint64_t size = 0;
   std::string sha256;
   std::string name;
@@ -35,12 +37,13 @@ std::vector<TracedFileTruth> Manifest() {
   std::ifstream in(test::FixtureIn("trace", "trace.manifest"));
   std::vector<TracedFileTruth> files;
   TracedFileTruth t;
-  int deleted = 0;
-  while (in >> t.extension >> t.sector >> deleted >> t.size >> t.sha256 >> t.name) {
-    t.deleted = deleted != 0;
+  int place = 0;
+  while (in >> t.extension >> t.sector >> place >> t.size >> t.sha256 >> t.name) {
+    t.deleted = place == 1;
+    t.beforePartition = place == 3;
     files.push_back(t);
   }
-  EXPECT_GE(files.size(), 76u);
+  EXPECT_GE(files.size(), 80u);
   return files;
 }
 
@@ -55,7 +58,8 @@ std::string Types(const std::vector<TracedFileTruth>& files) {
 }
 
 TEST(TraceCliTest, EveryFileIsFoundAtItsFirstSectorAndCarvedWithItsBytes) {
-  const auto files = Manifest();
+  auto files = Manifest();
+  std::erase_if(files, [](const TracedFileTruth& f) { return f.beforePartition; });
   const std::string image = Quote(test::FixtureIn("trace", "trace.vhdx"));
   test::TempDir dir;
   const auto listed = RunShell(Dravik("scan trace --quiet --list --types " + Types(files) + " --save-snapshot " +
@@ -95,7 +99,7 @@ TEST(TraceCliTest, EveryFileIsFoundAtItsFirstSectorAndCarvedWithItsBytes) {
       ".avi",  ".webp", ".m4a",  ".3gp",  ".avif", ".heic", ".gz",   ".bz2",    ".xz",   ".zst",  ".ogg",
       ".opus", ".oga",  ".ogv",  ".mkv",  ".webm", ".elf",  ".class", ".ttf",  ".wma",  ".wmv",
       ".mp3",  ".psd",  ".exe",  ".rtf",  ".html", ".xml",  ".dbf",  ".tar",  ".flac", ".mpg",  ".flv",
-      ".jp2",  ".pbm",  ".pgm",  ".ppm",  ".pam",  ".pcx",    ".ico",  ".xpm",  ".sgi",  ".ras",  ".aif",
+      ".jp2",  ".pbm",  ".pgm",  ".ppm",  ".pam",  ".pcx",  ".tga",  ".ico",  ".xpm",  ".sgi",  ".ras",  ".aif",
       ".au",   ".voc",  ".tif",  ".y4m",  ".lz4",  ".ar",   ".ac3",  ".miff"};
   for (const auto& f : files) {
     const std::string path = found[f.sector];
@@ -123,10 +127,22 @@ TEST(TraceCliTest, TypesAndTheirMistakes) {
   EXPECT_EQ(RunShell(Dravik("scan trace --quiet --types .nosuch " + image + " 2>/dev/null")).status, 2);
   EXPECT_EQ(RunShell(Dravik("scan trace --quiet --types .png --size 51 " + image + " 2>/dev/null")).status, 2);
   EXPECT_EQ(RunShell(Dravik("scan quick --types .png " + image + " 2>/dev/null")).status, 2);
-  // The whole disk holds the partition's files too.
-  const auto whole = RunShell(Dravik("scan trace --quiet --whole-disk --list --types .png " + image));
+  // The whole disk holds the partition's files too, and the icon the
+  // fixture wrote between the partition table and the partition: found
+  // first, and saved with its own bytes.
+  const auto whole = RunShell(Dravik("scan trace --quiet --whole-disk --list --types .png,.ico " + image));
   EXPECT_EQ(whole.status, 0);
-  EXPECT_NE(whole.out.find("PNG Image/.png/1.png"), std::string::npos) << whole.out;
+  EXPECT_NE(whole.out.find("PNG Image/.png/"), std::string::npos) << whole.out;
+  const auto files = Manifest();
+  const auto early = std::find_if(files.begin(), files.end(), [](const auto& f) { return f.beforePartition; });
+  ASSERT_NE(early, files.end());
+  EXPECT_EQ(whole.out.rfind("file\t" + std::to_string(early->sector) + "\tWindows Icon/.ico/1.ico\n", 0), 0u)
+      << whole.out;
+  test::TempDir dir;
+  const auto saved = RunShell(Dravik("scan trace --quiet --whole-disk --types .ico --select 1.ico --recover " +
+                                     Quote(dir / "out") + " " + image));
+  ASSERT_EQ(saved.status, 0);
+  EXPECT_EQ(RunShell("sha256sum < " + Quote(dir / "out" / "1.ico")).out.substr(0, 64), early->sha256);
 }
 
 // text.tar holds picture.png at one of its blocks, behind the member's

@@ -167,7 +167,8 @@ TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
       "text.tar",   "tone.flac",  "clip.mpg",   "clip.flv",   "picture.jp2", "bare.mp3",    "small.pbm",
       "small.pgm",  "small.ppm",  "small.pcx",  "small.ico",  "small.xpm",   "tone.aif",    "tone.au",
       "tone.voc",   "loose.sgi",  "loose.ras",  "loose.pam",  "picture.tif", "loose.y4m",
-      "loose.lz4",  "loose.ar",   "loose.ac3",  "loose.miff"};
+      "loose.lz4",  "loose.ar",   "loose.ac3",  "loose.miff", "picture.tga", "packed.tga", "paper.pdf",
+      "early.ico"};
   for (const std::string& name : names) {
     const auto file = MadeFile(name);
     const std::u16string extension = ExtensionOf(name);
@@ -208,6 +209,33 @@ TEST(CarveEndTest, StreamsEndAfterTheMarkThatClosesThem) {
   file.resize(frames + 128, ' ');
   EXPECT_EQ(CarvedFileEnd(u".mp3", WithJunk(file)), std::optional<std::uint64_t>(file.size()));
   EXPECT_FALSE(CarvedFileEnd(u".mp3", Cut(file, frames + 64)));
+
+  // A TGA 2.0 footer right after the pixels, or after an extension area it
+  // points to, ends the image; a footer further on that points to nothing
+  // of this image belongs to another one.
+  const auto footer = [](std::vector<std::uint8_t> image, std::uint32_t extension) {
+    const std::uint8_t offsets[8] = {static_cast<std::uint8_t>(extension), static_cast<std::uint8_t>(extension >> 8)};
+    image.insert(image.end(), std::begin(offsets), std::end(offsets));
+    const std::string mark = "TRUEVISION-XFILE.";
+    image.insert(image.end(), mark.begin(), mark.end());
+    image.push_back(0);
+    return image;
+  };
+  for (const std::string name : {"picture.tga", "packed.tga"}) {
+    const auto tga = MadeFile(name);
+    const auto plain = footer(tga, 0);
+    EXPECT_EQ(CarvedFileEnd(u".tga", WithJunk(plain)), std::optional<std::uint64_t>(plain.size())) << name;
+    auto withArea = tga;
+    withArea.resize(tga.size() + 495);
+    withArea[tga.size()] = 495 & 0xFF;
+    withArea[tga.size() + 1] = 495 >> 8;
+    withArea = footer(withArea, static_cast<std::uint32_t>(tga.size()));
+    EXPECT_EQ(CarvedFileEnd(u".tga", WithJunk(withArea)), std::optional<std::uint64_t>(withArea.size())) << name;
+    auto stranger = tga;
+    stranger.resize(tga.size() + 600, 0x55);
+    stranger = footer(stranger, 40);
+    EXPECT_EQ(CarvedFileEnd(u".tga", WithJunk(stranger)), std::optional<std::uint64_t>(tga.size())) << name;
+  }
 }
 
 // Text documents whose end mark also stands where it does not end them: an
@@ -238,7 +266,9 @@ TEST(CarveEndTest, TextDocumentsEndAtTheMarkThatClosesThem) {
 // tar header's magic at the start of a sector rather than at 257, icon
 // directories with no images or with an image before the directory, a
 // dBASE version byte before bytes that are no header, and MP3 frames too
-// few in a row.
+// few in a row. A TGA image of true colour begins with a cursor's signature
+// and fails its check: the hit falls through to the TGA type after it, while
+// a cursor stays a cursor.
 TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHeader) {
   std::vector<std::uint8_t> disk(8 * kSectorSize, 0);
   std::map<std::uint64_t, std::u16string> wanted;
@@ -247,12 +277,18 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
     disk.insert(disk.end(), bytes.begin(), bytes.end());
     disk.resize((disk.size() + kSectorSize - 1) / kSectorSize * kSectorSize + kSectorSize);
   };
-  for (const char* name : {"text.tar", "small.ico", "table.dbf", "small.pcx"}) add(MadeFile(name), ExtensionOf(name).c_str());
+  for (const char* name : {"text.tar", "small.ico", "table.dbf", "small.pcx", "picture.tga", "packed.tga"})
+    add(MadeFile(name), ExtensionOf(name).c_str());
   // Each member of the tar has a header of its own, with its magic: a hit too.
   const auto tar = MadeFile("text.tar");
   for (std::size_t block = 1; (block + 1) * kSectorSize <= tar.size(); ++block)
     if (HasAscii(tar, block * kSectorSize + 257, "ustar")) wanted[8 + block] = u".tar";
-  ASSERT_EQ(wanted.size(), 5u) << "the tar's two members, the icon, the table, the image";
+  ASSERT_EQ(wanted.size(), 7u) << "the tar's two members, the icon, the table, three images";
+  const auto tga = MadeFile("picture.tga");
+  ASSERT_TRUE(HasAscii(tga, 0, std::string_view("\0\0\2\0", 4))) << "a cursor's signature";
+  EXPECT_FALSE(IconDirectoryPlausible(tga));
+  ASSERT_TRUE(TgaHeaderPlausible(tga));
+  ASSERT_TRUE(TgaHeaderPlausible(MadeFile("packed.tga")));
   auto icon = MadeFile("small.ico");
   ASSERT_TRUE(IconDirectoryPlausible(icon));
   icon[4] = 0;  // no images
@@ -271,6 +307,16 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   ASSERT_TRUE(PcxHeaderPlausible(image));
   image[4] = 0xFF;  // the window starts after it ends
   add(image, nullptr);
+  auto cursor = MadeFile("small.ico");
+  cursor[2] = 2;
+  EXPECT_FALSE(TgaHeaderPlausible(cursor));
+  add(cursor, u".cur");
+  for (const auto& [at, value] : {std::pair<std::size_t, std::uint8_t>{16, 7}, {17, 0x40}, {12, 0}, {1, 1}}) {
+    auto broken = tga;
+    broken[at] = value;  // a depth of 7 bits, a reserved bit, no width, a colour map without its fields
+    EXPECT_FALSE(TgaHeaderPlausible(broken)) << at;
+    add(broken, nullptr);
+  }
   std::vector<std::uint8_t> junk = WithJunk({0x03});
   add(junk, nullptr);
   const std::string magic = "ustar  ";
@@ -296,7 +342,7 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   const SectorReader reader(source);
   ScanControl control;
   const auto found = ScanSignatures(reader, 0, reader.SectorCount() - 1,
-                                    CatalogueGroups({".ico", ".cur", ".dbf", ".pcx", ".tar", ".mp3"}), nullptr, control);
+                                    CatalogueGroups({".ico", ".cur", ".dbf", ".pcx", ".tar", ".mp3", ".tga"}), nullptr, control);
   std::map<std::uint64_t, std::u16string> hits;
   // A frame inside the MP3 that begins a sector is a hit of its own (left
   // out later, as a hit inside a found file).

@@ -8,16 +8,17 @@
 namespace dravik {
 
 void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uint64_t start, std::uint64_t sectors,
-                      std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control) {
+                      std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
+                      unsigned threads) {
   findings.Clear();
   findings.rangeStart = start;
   findings.rangeSectors = sectors;
   if (fsType == kNtfs) {
-    SearchNtfsStructures(reader, start, sectors, blockSectors, findings, control);
+    SearchNtfsStructures(reader, start, sectors, blockSectors, findings, control, threads);
     AnalyzeNtfsFindings(reader, findings, control);
     return;
   }
-  SearchFatStructures(reader, start, sectors, blockSectors, findings, control);
+  SearchFatStructures(reader, start, sectors, blockSectors, findings, control, threads);
   IdentifyFatFileSystems(reader, fsType, findings, control);
 }
 

@@ -14,7 +14,10 @@ class SectorReader;
 class ScanControl;
 
 // fsType: kNtfs, kFat32 or kFat16. blockSectors: the sectors read at a time.
+// threads: how many search the range (0: one a core); the findings are the
+// same on any number.
 void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uint64_t start, std::uint64_t sectors,
-                      std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control);
+                      std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
+                      unsigned threads = 0);
 
 }  // namespace dravik

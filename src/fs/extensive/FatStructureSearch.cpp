@@ -52,25 +52,57 @@ std::optional<DirClusterRecord> ParseDirStart(Bytes sector, std::uint64_t s) {
   return record;
 }
 
+namespace {
+
+// What a chunk of the walk holds, each list in sector order, and how much
+// of each its blocks have handed on.
+struct FatChunkFindings {
+  std::vector<std::uint64_t> bootSectors;
+  std::vector<DirClusterRecord> dirClusters;
+  std::size_t bootsTaken = 0;
+  std::size_t dirsTaken = 0;
+};
+
+FatChunkFindings SearchChunk(std::uint64_t first, Bytes chunk) {
+  FatChunkFindings found;
+  for (std::size_t i = 0; i < chunk.size() / kSectorSize; ++i) {
+    const Bytes sector = chunk.subspan(i * kSectorSize, kSectorSize);
+    if (IsFatBootSector(sector))
+      found.bootSectors.push_back(first + i);
+    else if (auto record = ParseDirStart(sector, first + i))
+      found.dirClusters.push_back(*record);
+  }
+  return found;
+}
+
+}  // namespace
+
 void SearchFatStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
-                         std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control) {
-  WalkRangeBlocks(reader, start, sectors, blockSectors, control, [&](std::uint64_t first, Bytes block) {
-    for (std::size_t i = 0; i < block.size() / kSectorSize; ++i) {
-      const Bytes sector = block.subspan(i * kSectorSize, kSectorSize);
-      if (IsFatBootSector(sector)) {
-        findings.bootSectors.push_back(first + i);
-        if (findings.bootSectors.size() > kMaxBootSectors) {
-          findings.tooManyStructures = true;
-          control.Report(ExtensiveTexts::kTooMany);
-          return false;
+                         std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
+                         unsigned threads) {
+  WalkRangeBlocks<FatChunkFindings>(
+      reader, start, sectors, blockSectors, threads, control, SearchChunk,
+      [&](FatChunkFindings& found, std::uint64_t, std::uint64_t blockEnd) {
+        // The block's findings in sector order: past the limit of boot
+        // sectors the search ends, with the folders found before it.
+        for (;;) {
+          const bool boot = found.bootsTaken < found.bootSectors.size() && found.bootSectors[found.bootsTaken] < blockEnd;
+          const bool dir = found.dirsTaken < found.dirClusters.size() && found.dirClusters[found.dirsTaken].sector < blockEnd;
+          if (!boot && !dir) break;
+          if (boot && (!dir || found.bootSectors[found.bootsTaken] < found.dirClusters[found.dirsTaken].sector)) {
+            findings.bootSectors.push_back(found.bootSectors[found.bootsTaken++]);
+            if (findings.bootSectors.size() > kMaxBootSectors) {
+              findings.tooManyStructures = true;
+              control.Report(ExtensiveTexts::kTooMany);
+              return false;
+            }
+          } else {
+            findings.dirClusters.push_back(found.dirClusters[found.dirsTaken++]);
+          }
         }
-      } else if (auto record = ParseDirStart(sector, first + i)) {
-        findings.dirClusters.push_back(*record);
-      }
-    }
-    control.CountFound({findings.bootSectors.size(), findings.dirClusters.size()});
-    return true;
-  });
+        control.CountFound({findings.bootSectors.size(), findings.dirClusters.size()});
+        return true;
+      });
 }
 
 }  // namespace dravik

@@ -29,8 +29,10 @@ std::optional<DirClusterRecord> ParseDirStart(Bytes sector, std::uint64_t s);
 // Searches sectors [start, start + sectors) in blocks of blockSectors,
 // appending to findings. Sectors the image does not hold are passed over.
 // Stops at a stop request or when the boot sectors exceed the limit; what was
-// found stays.
+// found stays. The blocks are searched on threads (0: one a core), the
+// findings the same as on one.
 void SearchFatStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
-                         std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control);
+                         std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
+                         unsigned threads = 0);
 
 }  // namespace dravik

@@ -1,6 +1,7 @@
 #include "fs/extensive/MftRecordNotes.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -82,6 +83,16 @@ void MftRecordNotes::Note(Bytes record, std::uint64_t s) {
   MftAnchor& anchor = anchors_[s - std::uint64_t{*number} * kRecordSectors];
   anchor.clusterEnd = std::max(anchor.clusterEnd, ClusterEnd(record));
   if (auto system = SystemRecordOf(record, s)) systemRecords_.push_back(std::move(*system));
+}
+
+void MftRecordNotes::Absorb(MftRecordNotes&& later) {
+  for (const auto& [sector, anchor] : later.anchors_) {
+    MftAnchor& mine = anchors_[sector];
+    mine.clusterEnd = std::max(mine.clusterEnd, anchor.clusterEnd);
+  }
+  std::move(later.systemRecords_.begin(), later.systemRecords_.end(), std::back_inserter(systemRecords_));
+  later.anchors_.clear();
+  later.systemRecords_.clear();
 }
 
 void MftRecordNotes::MoveInto(ExtensiveFindings& findings) {

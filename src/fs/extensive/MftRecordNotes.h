@@ -20,6 +20,8 @@ class MftRecordNotes {
   // of their own, or whose number would put record 0 before the disk, are
   // passed over.
   void Note(Bytes record, std::uint64_t s);
+  // Adds what another search noted in the sectors after this one's.
+  void Absorb(MftRecordNotes&& later);
   // Hands what was noted to the findings, anchors in ascending order.
   void MoveInto(ExtensiveFindings& findings);
 

@@ -135,42 +135,82 @@ std::optional<IndexRecordEntry> HarvestIndexRecord(Bytes record, std::uint64_t s
   return entry;
 }
 
-void SearchNtfsStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
-                          std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control) {
-  std::vector<std::uint8_t> record;
+namespace {
+
+// What a chunk of the walk holds: each list in sector order, and how much of
+// each its blocks have handed on.
+struct NtfsChunkFindings {
+  std::vector<std::uint64_t> bootSectors;
+  std::vector<NtfsFoundFolder> folders;
+  std::vector<NtfsFoundFile> files;
+  std::vector<IndexRecordEntry> indexRecords;
   MftRecordNotes notes;
-  WalkRangeBlocks(reader, start, sectors, blockSectors, control, [&](std::uint64_t first, Bytes block) {
-    // A record's bytes, from the block when it lies wholly in it.
-    const auto take = [&](std::size_t i, std::size_t bytes) {
-      const std::size_t at = i * kSectorSize;
-      record.assign(bytes, 0);
-      if (at + bytes <= block.size())
-        std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(at), bytes, record.begin());
-      else
-        reader.Read(first + i, static_cast<std::uint32_t>((bytes + kSectorSize - 1) / kSectorSize), record);
-      ApplyFixup(record);
-    };
-    for (std::size_t i = 0; i < block.size() / kSectorSize; ++i) {
-      const Bytes sector = block.subspan(i * kSectorSize, kSectorSize);
-      if (IsNtfsBootSector(sector)) {
-        findings.bootSectors.push_back(first + i);
-      } else if (IsRecord(sector) && le16(sector, kAllocatedSizeOffset) == kRecordSize) {
-        take(i, kRecordSize);
-        notes.Note(record, first + i);
-        HarvestedRecord harvested = HarvestMftRecord(record, first + i);
-        if (harvested.folder) findings.ntfsFolders.push_back(std::move(*harvested.folder));
-        if (harvested.file) findings.ntfsFiles.push_back(std::move(*harvested.file));
-      } else if (HasAscii(sector, 0, "INDX")) {
-        const auto bytes = IndexRecordBytes(sector);
-        if (!bytes || *bytes < kSectorSize) continue;
-        take(i, *bytes);
-        if (auto entry = HarvestIndexRecord(record, first + i)) findings.indexRecords.push_back(*entry);
-      }
+  std::size_t bootsTaken = 0, foldersTaken = 0, filesTaken = 0, indexTaken = 0;
+};
+
+NtfsChunkFindings SearchChunk(const SectorReader& reader, std::uint64_t first, Bytes chunk) {
+  NtfsChunkFindings found;
+  std::vector<std::uint8_t> record;
+  // A record's bytes, from the chunk when it lies wholly in it.
+  const auto take = [&](std::size_t i, std::size_t bytes) {
+    const std::size_t at = i * kSectorSize;
+    record.assign(bytes, 0);
+    if (at + bytes <= chunk.size())
+      std::copy_n(chunk.begin() + static_cast<std::ptrdiff_t>(at), bytes, record.begin());
+    else
+      reader.Read(first + i, static_cast<std::uint32_t>((bytes + kSectorSize - 1) / kSectorSize), record);
+    ApplyFixup(record);
+  };
+  for (std::size_t i = 0; i < chunk.size() / kSectorSize; ++i) {
+    const Bytes sector = chunk.subspan(i * kSectorSize, kSectorSize);
+    if (IsNtfsBootSector(sector)) {
+      found.bootSectors.push_back(first + i);
+    } else if (IsRecord(sector) && le16(sector, kAllocatedSizeOffset) == kRecordSize) {
+      take(i, kRecordSize);
+      found.notes.Note(record, first + i);
+      HarvestedRecord harvested = HarvestMftRecord(record, first + i);
+      if (harvested.folder) found.folders.push_back(std::move(*harvested.folder));
+      if (harvested.file) found.files.push_back(std::move(*harvested.file));
+    } else if (HasAscii(sector, 0, "INDX")) {
+      const auto bytes = IndexRecordBytes(sector);
+      if (!bytes || *bytes < kSectorSize) continue;
+      take(i, *bytes);
+      if (auto entry = HarvestIndexRecord(record, first + i)) found.indexRecords.push_back(*entry);
     }
-    control.CountFound({findings.bootSectors.size(), findings.indexRecords.size(), findings.ntfsFiles.size(),
-                        findings.ntfsFolders.size()});
-    return true;
-  });
+  }
+  return found;
+}
+
+// Moves the items of list from taken on that lie before end to the back of to.
+template <typename T, typename SectorOf>
+void MoveBefore(std::vector<T>& list, std::size_t& taken, std::uint64_t end, std::vector<T>& to, SectorOf sectorOf) {
+  for (; taken < list.size() && sectorOf(list[taken]) < end; ++taken) to.push_back(std::move(list[taken]));
+}
+
+}  // namespace
+
+void SearchNtfsStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
+                          std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
+                          unsigned threads) {
+  MftRecordNotes notes;
+  WalkRangeBlocks<NtfsChunkFindings>(
+      reader, start, sectors, blockSectors, threads, control,
+      [&](std::uint64_t first, Bytes chunk) { return SearchChunk(reader, first, chunk); },
+      [&](NtfsChunkFindings& found, std::uint64_t, std::uint64_t blockEnd) {
+        MoveBefore(found.bootSectors, found.bootsTaken, blockEnd, findings.bootSectors, [](std::uint64_t s) { return s; });
+        MoveBefore(found.folders, found.foldersTaken, blockEnd, findings.ntfsFolders,
+                   [](const NtfsFoundFolder& f) { return f.recordLba; });
+        MoveBefore(found.files, found.filesTaken, blockEnd, findings.ntfsFiles,
+                   [](const NtfsFoundFile& f) { return f.recordLba; });
+        MoveBefore(found.indexRecords, found.indexTaken, blockEnd, findings.indexRecords,
+                   [](const IndexRecordEntry& e) { return e.sector; });
+        // The notes hold no order of their own: anchors are sorted by sector
+        // and system records come in sector order chunk after chunk.
+        notes.Absorb(std::move(found.notes));
+        control.CountFound({findings.bootSectors.size(), findings.indexRecords.size(), findings.ntfsFiles.size(),
+                            findings.ntfsFolders.size()});
+        return true;
+      });
   notes.MoveInto(findings);
 }
 

@@ -61,8 +61,10 @@ std::optional<IndexRecordEntry> HarvestIndexRecord(Bytes record, std::uint64_t s
 
 // Searches sectors [start, start + sectors) in blocks of blockSectors,
 // appending to findings. Sectors the image does not hold are passed over; a
-// stop request ends the search, what was found stays.
+// stop request ends the search, what was found stays. The blocks are searched
+// on threads (0: one a core), the findings the same as on one.
 void SearchNtfsStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
-                          std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control);
+                          std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
+                          unsigned threads = 0);
 
 }  // namespace dravik
