@@ -10,7 +10,6 @@
 #include "cli/ScanShared.h"
 #include "disk/DriveTable.h"
 #include "disk/SectorReader.h"
-#include "fs/FamilyRegistry.h"
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "fs/extensive/ScanRange.h"
@@ -91,17 +90,13 @@ int RunExtensiveScanCommand(ScanOptions& options) {
   searched.partitionStart = range.start;
   searched.partitionSectors = range.sectors;
   searched.lastSector = range.start + range.sectors;
-  QuickScanResult result;
-  result.scanned = true;
-  result.params = ParamsOfFound(findings, static_cast<std::uint16_t>(*options.pick), searched);
-  RecoveryStore store;
-  result.family = FamilyOfCode(result.params.fsType).value_or(FsFamily::kFat);
-  ResultTree tree = FamilyOf(result.family).ExtractFound(reader, findings, result.params, store, control);
+  ScanResult result =
+      ExtractFoundFileSystem(reader, findings, static_cast<std::uint16_t>(*options.pick), searched, control);
   progress.Clear();
   const SnapshotInfo info{ScanMode::kExtensive, {options.fsType, 0}, result.params,
                           {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};
-  if (auto status = SaveResultSnapshot(options, info, store)) return *status;
-  return ShowScanResult(options, &reader, result, store, tree, progress);
+  if (auto status = SaveResultSnapshot(options, info, *result.store)) return *status;
+  return ShowScanResult(options, &reader, result, progress);
 }
 
 }  // namespace dravik::cli

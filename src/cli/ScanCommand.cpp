@@ -16,7 +16,6 @@
 #include "disk/SectorReader.h"
 #include "fs/QuickScan.h"
 #include "fs/ResultTree.h"
-#include "fs/FamilyRegistry.h"
 #include "save/SafeName.h"
 #include "save/SaveDriver.h"
 #include "snapshot/SnapshotFile.h"
@@ -401,8 +400,9 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
 // Saves what is selected (or, without a selection, everything: every folder
 // and the root's files) and says how many files were saved whole. Fails when
 // the destination cannot be made, or when any file could not be saved whole.
-int Recover(const ScanOptions& options, const SectorReader& reader, const QuickScanResult& result,
-            const RecoveryStore& store, ResultTree& tree, ProgressLine& progress) {
+int Recover(const ScanOptions& options, const SectorReader& reader, ScanResult& result, ProgressLine& progress) {
+  const RecoveryStore& store = *result.store;
+  ResultTree& tree = *result.tree;
   if (!options.selected.empty()) {
     if (!SelectPaths(tree, options.selected)) return kExitFailed;
   } else {
@@ -425,20 +425,20 @@ int Recover(const ScanOptions& options, const SectorReader& reader, const QuickS
 
 }  // namespace
 
-int ShowScanResult(const ScanOptions& options, const SectorReader* reader, const QuickScanResult& result,
-                   const RecoveryStore& store, ResultTree& tree, ProgressLine& progress) {
+int ShowScanResult(const ScanOptions& options, const SectorReader* reader, ScanResult& result,
+                   ProgressLine& progress) {
   if (options.json)
-    PrintJson(tree, store, options.filter);
+    PrintJson(*result.tree, *result.store, options.filter);
   else if (options.list)
-    PrintList(tree, options.filter);
+    PrintList(*result.tree, options.filter);
   else if (!options.destination)
-    PrintTree(tree, options.filter);
+    PrintTree(*result.tree, options.filter);
   if (!options.destination) return kExitOk;
   if (!reader) {
     std::fprintf(stderr, "dravik: --recover reads the files from the image: give the IMAGE as well\n");
     return kExitUsage;
   }
-  return Recover(options, *reader, result, store, tree, progress);
+  return Recover(options, *reader, result, progress);
 }
 
 int RunScan(const std::vector<std::string>& args) {
@@ -460,17 +460,15 @@ int RunScan(const std::vector<std::string>& args) {
     return kExitFailed;
   }
   const SectorReader reader(disk);
-  RecoveryStore store;
-  const QuickScanResult result = RunQuickScan(reader, table.Entries()[options.partition], store, control);
+  ScanResult result = ScanPartition(reader, table.Entries()[options.partition], control);
   progress.Clear();
   std::fprintf(stderr, "%s\n", result.message.c_str());
   if (!result.scanned) return kExitFailed;
   const PartitionEntry& partition = table.Entries()[options.partition];
   const SnapshotInfo info{ScanMode::kQuick, {partition.code, static_cast<std::uint16_t>(options.partition)},
                           result.params, {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};
-  if (auto status = SaveResultSnapshot(options, info, store)) return *status;
-  ResultTree tree = ResultTree::Build(store, result.family);
-  const int status = ShowScanResult(options, &reader, result, store, tree, progress);
+  if (auto status = SaveResultSnapshot(options, info, *result.store)) return *status;
+  const int status = ShowScanResult(options, &reader, result, progress);
   if (result.foldersNotReadWhole.empty()) return status;
   // Files in the part of a listing that could not be read are not known,
   // so no save can name them: the folders are named instead, and the scan

@@ -1,5 +1,5 @@
 #pragma once
-// What the two scan modes of "dravik scan" share: their options, and how a
+// What the three scan modes of "dravik scan" share: their options, and how a
 // scan's result is listed and saved.
 
 #include <cstdint>
@@ -11,11 +11,10 @@
 
 #include "cli/Args.h"
 #include "fs/NameMatch.h"
-#include "fs/QuickScan.h"
 #include "fs/RecoveryStore.h"
-#include "fs/ResultTree.h"
 #include "raw/SignatureScan.h"
 #include "save/RecoverySettings.h"
+#include "session/ScanResult.h"
 #include "snapshot/Snapshot.h"
 
 namespace dravik {
@@ -59,8 +58,8 @@ struct ScanOptions {
 // Lists the result as the options ask (tree, --list or --json) and, with
 // --recover, saves it from the reader (which --recover needs); returns the
 // exit status.
-int ShowScanResult(const ScanOptions& options, const SectorReader* reader, const QuickScanResult& result,
-                   const RecoveryStore& store, ResultTree& tree, ProgressLine& progress);
+int ShowScanResult(const ScanOptions& options, const SectorReader* reader, ScanResult& result,
+                   ProgressLine& progress);
 
 // The options every verb that shows a result shares (--list, --json,
 // --recover, --select, --deleted, --duplicates, --filter, --quiet,

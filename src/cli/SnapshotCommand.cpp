@@ -7,7 +7,6 @@
 #include "cli/Progress.h"
 #include "cli/ScanShared.h"
 #include "disk/SectorReader.h"
-#include "fs/FamilyRegistry.h"
 #include "snapshot/SnapshotFile.h"
 #include "util/Utf.h"
 #include "vdisk/VirtualDisk.h"
@@ -120,12 +119,8 @@ int RunSnapshot(const std::vector<std::string>& args) {
   ProgressLine progress(options.quiet);
   if (snapshot.info.mode == ScanMode::kFileTrace)
     return ShowTraceResult(options, reader ? &*reader : nullptr, snapshot.tracedFiles, progress);
-  QuickScanResult result;
-  result.scanned = true;
-  result.params = snapshot.info.params;
-  result.family = FamilyOfCode(result.params.fsType).value_or(FsFamily::kFat);
-  ResultTree tree = ResultTree::Build(snapshot.store, result.family);
-  return ShowScanResult(options, reader ? &*reader : nullptr, result, snapshot.store, tree, progress);
+  ScanResult result = ResultOfSnapshot(snapshot);
+  return ShowScanResult(options, reader ? &*reader : nullptr, result, progress);
 }
 
 }  // namespace dravik::cli

@@ -17,7 +17,7 @@
 
 namespace dravik {
 
-class ExtensiveFindings;
+struct ExtensiveFindings;
 class ResultTree;
 class ScanControl;
 class SectorReader;
