@@ -209,7 +209,7 @@ int ScanBench(const QString& image, std::optional<int> partitionArg, int runs) {
     std::printf("run %d: scan to results %.1f ms, results painted at %.1f ms, longest event-loop gap %.1f ms "
                 "(ending at %.1f ms), %zu files\n",
                 run, Ms(*shownAt), Ms(paintedAt), gap, gaps.LongestEndedAt(),
-                wizard->session().store.Files().size());
+                wizard->session().Store().Files().size());
     std::fflush(stdout);
     QTest::mouseClick(results->back, Qt::LeftButton);
     if (wizard->CurrentPage() != Wizard::kPartition) return Fail("Back did not lead to the partition page", messages);
@@ -266,9 +266,12 @@ bool FolderRun(int files, Figures& figures) {
   }
   Wizard* wizard = window.wizard();
   Session& session = wizard->session();
-  FillStore(session.store, files);
-  session.tree.emplace(ResultTree::Build(session.store, FsFamily::kNtfs));
-  session.tree->CheckEverything();
+  ScanResult& result = session.result.emplace();
+  result.scanned = true;
+  result.family = FsFamily::kNtfs;
+  FillStore(*result.store, files);
+  result.tree.emplace(ResultTree::Build(*result.store, FsFamily::kNtfs));
+  session.Tree()->CheckEverything();
   ResultsPage* results = wizard->results;
   QTreeView* details = results->details;
   PaintWatch listPaint(details->viewport());
@@ -284,10 +287,10 @@ bool FolderRun(int files, Figures& figures) {
   };
 
   painted("results page shown (root listed, painted)", [&] {
-    results->SetResult(&*session.tree, &session.store);
+    results->SetResult(session.Tree(), &session.Store());
     wizard->ShowPage(Wizard::kResults);
   });
-  const std::size_t big = session.tree->FindFolder(u"big").value();
+  const std::size_t big = session.Tree()->FindFolder(u"big").value();
   clock.start();
   results->folders->setCurrentIndex(results->treeModel->IndexOf(big));
   figures.emplace_back("list the folder (ShowFolder)", Ms(clock.nsecsElapsed()));

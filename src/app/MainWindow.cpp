@@ -380,7 +380,7 @@ void MainWindow::OnSettings() {
 
 void MainWindow::OnDriveInformation() {
   const Session& s = wizard_->session();
-  ScanCounts counts{s.mode, s.store.folderCount, s.store.fileCount};
+  ScanCounts counts{s.mode, s.Store().folderCount, s.Store().fileCount};
   DriveInformationDialog dialog(DriveInformationLines(s.params, counts), this);
   dialog.exec();
 }

@@ -3,9 +3,8 @@
 namespace dravik::app {
 
 void Session::FreeResults() {
-  tree.reset();
+  result.reset();
   contents.reset();
-  store.Clear();
   snapshot.reset();
   traceTree.reset();
   traced.clear();

@@ -22,6 +22,7 @@
 #include "fs/extensive/ExtensiveFindings.h"
 #include "raw/TraceTree.h"
 #include "save/RecoverySettings.h"
+#include "session/ScanResult.h"
 #include "snapshot/Snapshot.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -44,8 +45,9 @@ struct Session {
   PartitionTable partitions;
   int selectedPartition = -1;
   FsParams params;
-  RecoveryStore store;
-  std::optional<ResultTree> tree;
+  // The folders and files of the last Quick or Extensive Scan, or of a
+  // loaded snapshot of one.
+  std::optional<ScanResult> result;
   std::unique_ptr<FileContents> contents;  // for previews, opened by the first
   ExtensiveFindings findings;
   // File Trace: the types sought and the carve size, the files found and
@@ -65,12 +67,20 @@ struct Session {
   std::filesystem::path destination;
 
   int& Stage() { return stage[static_cast<std::size_t>(mode)]; }
-  bool ResultsAvailable() const { return tree.has_value() || traceTree.has_value(); }
+  bool ResultsAvailable() const { return Tree() != nullptr || traceTree.has_value(); }
+  // The tree and records of the result; none (an empty store) without one.
+  ResultTree* Tree() { return result && result->tree ? &*result->tree : nullptr; }
+  const ResultTree* Tree() const { return result && result->tree ? &*result->tree : nullptr; }
+  RecoveryStore& Store() { return result ? *result->store : noRecords_; }
+  const RecoveryStore& Store() const { return result ? *result->store : noRecords_; }
   bool ImageOpen() const { return disk.IsOpen(); }
   // Frees the results of a scan (tree, store, contents).
   void FreeResults();
   // Frees everything a scan built, the partitions and findings too.
   void FreeScan();
+
+ private:
+  RecoveryStore noRecords_;
 };
 
 }  // namespace dravik::app

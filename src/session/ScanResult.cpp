@@ -15,6 +15,10 @@ FsFamily FamilyOrFat(std::uint16_t fsCode) { return FamilyOfCode(fsCode).value_o
 
 }  // namespace
 
+std::unique_ptr<FileContents> ScanResult::OpenContents(const SectorReader& reader) const {
+  return FamilyOf(family).OpenContents(reader, params);
+}
+
 ScanResult ScanPartition(const SectorReader& reader, const PartitionEntry& partition, ScanControl& control) {
   ScanResult result;
   QuickScanResult quick = RunQuickScan(reader, partition, *result.store, control);

@@ -12,6 +12,7 @@
 
 #include "disk/FsParams.h"
 #include "disk/PartitionTable.h"
+#include "fs/FileSystemFamily.h"
 #include "fs/FsFamily.h"
 #include "fs/RecoveryStore.h"
 #include "fs/ResultTree.h"
@@ -39,6 +40,9 @@ struct ScanResult {
   // Whether the scan found a folder or file (the "Lost Dir" it makes itself
   // does not count).
   bool Found() const { return scanned && HoldsFindings(*store); }
+  // What the files' contents are read with, for saving and previews; it
+  // refers to this result's parameters and the reader.
+  std::unique_ptr<FileContents> OpenContents(const SectorReader& reader) const;
 };
 
 // The Quick Scan of a partition: its parameters (read, else calculated),

@@ -107,7 +107,7 @@ class DialogsTest : public WindowTest {
     FolderTreeModel* model = wizard_->results->treeModel;
     model->setData(model->IndexOf(ResultTree::kRoot), Qt::Unchecked, Qt::CheckStateRole);
     for (const std::u16string& folder : folders) {
-      const auto node = wizard_->session().tree->FindFolder(folder);
+      const auto node = wizard_->session().Tree()->FindFolder(folder);
       ASSERT_TRUE(node) << QString::fromStdU16String(folder).toStdString();
       model->setData(model->IndexOf(*node), Qt::Checked, Qt::CheckStateRole);
     }

@@ -89,9 +89,9 @@ class FindFilesTest : public WindowTest {
 
   // The records of the store's file list whose names the matcher takes.
   std::vector<std::size_t> StoreMatches(const std::u16string& pattern) const {
-    const RecoveryStore& store = wizard_->session().store;
+    const RecoveryStore& store = wizard_->session().Store();
     std::vector<std::size_t> records;
-    const bool fat = wizard_->session().tree->Family() == FsFamily::kFat;
+    const bool fat = wizard_->session().Tree()->Family() == FsFamily::kFat;
     const std::size_t count = fat ? store.Files().size() : store.Files().size();
     for (std::size_t i = 0; i < count; ++i)
       if (Matches(fat ? store.Files()[i].name : store.Files()[i].name, pattern)) records.push_back(i);
@@ -142,7 +142,7 @@ TEST_F(FindFilesTest, PatternsFindWhatTheMatcherTakesFromTheStoreAndTheManifestH
     EXPECT_FALSE(expected.empty());
     EXPECT_EQ(LivePaths(hits), expected);
     for (const SearchHit& hit : hits) {
-      const FileRecord& record = wizard_->session().store.Files()[hit.record];
+      const FileRecord& record = wizard_->session().Store().Files()[hit.record];
       EXPECT_EQ(hit.id, record.key);
       EXPECT_EQ(hit.size, record.size);
     }
@@ -152,7 +152,7 @@ TEST_F(FindFilesTest, PatternsFindWhatTheMatcherTakesFromTheStoreAndTheManifestH
     EXPECT_TRUE(dialog.start->isEnabled());
     EXPECT_FALSE(dialog.stop->isEnabled());
   }
-  EXPECT_EQ(Search(dialog, QStringLiteral("*")).size(), wizard_->session().store.Files().size());
+  EXPECT_EQ(Search(dialog, QStringLiteral("*")).size(), wizard_->session().Store().Files().size());
   EXPECT_TRUE(dialog.results->isColumnHidden(FoundFilesModel::kId));
 
   EXPECT_TRUE(Search(dialog, QStringLiteral("no such name")).empty());
@@ -163,7 +163,7 @@ TEST_F(FindFilesTest, PatternsFindWhatTheMatcherTakesFromTheStoreAndTheManifestH
 
 TEST_F(FindFilesTest, NtfsFilesAreFoundByNameAndListedUnderTheirFolders) {
   ScanToResults(test::NtfsFixture("ntfs.vhdx"));
-  ASSERT_EQ(wizard_->session().tree->Family(), FsFamily::kNtfs);
+  ASSERT_EQ(wizard_->session().Tree()->Family(), FsFamily::kNtfs);
   // The manifest's paths by MFT record: a hard-linked file has several, and
   // the scan lists it once, under one of them.
   std::map<std::uint32_t, std::vector<std::string>> names;
@@ -176,7 +176,7 @@ TEST_F(FindFilesTest, NtfsFilesAreFoundByNameAndListedUnderTheirFolders) {
     const std::u16string wide = pattern.toStdU16String();
     const auto hits = Search(dialog, pattern);
     EXPECT_EQ(Records(hits), StoreMatches(wide));
-    for (const SearchHit& hit : hits) EXPECT_EQ(hit.id, wizard_->session().store.Files()[hit.record].key);
+    for (const SearchHit& hit : hits) EXPECT_EQ(hit.id, wizard_->session().Store().Files()[hit.record].key);
     // A record all of whose names match is found once, one none of whose
     // names match is not found.
     const std::set<std::string> found = LivePaths(hits);
@@ -200,7 +200,7 @@ TEST_F(FindFilesTest, NtfsFilesAreFoundByNameAndListedUnderTheirFolders) {
 
 TEST_F(FindFilesTest, StopHoldsTheSearchWhileAskingNoGoesOnYesEndsIt) {
   ScanToResults(test::FatFixture("fat32.vhdx"));
-  const std::size_t files = wizard_->session().store.Files().size();
+  const std::size_t files = wizard_->session().Store().Files().size();
   ASSERT_GT(files, 1000u);
   FindFilesDialog dialog(*wizard_, window_.get());
   dialog.show();
@@ -241,7 +241,7 @@ TEST_F(FindFilesTest, StopHoldsTheSearchWhileAskingNoGoesOnYesEndsIt) {
 
 TEST_F(FindFilesTest, SaveSelectedWritesExactlyTheCheckedFoundFilesAndLeavesTheTreeAlone) {
   ScanToResults(test::FatFixture("fat16.vhdx"));
-  ResultTree& tree = *wizard_->session().tree;
+  ResultTree& tree = *wizard_->session().Tree();
   // The user's own marks: only Docs, and one root file.
   tree.SetCheck(ResultTree::kRoot, false);
   tree.SetCheck(*tree.FindFolder(u"Docs"), true);
@@ -356,7 +356,7 @@ TEST_F(FindFilesTest, AFilterHidesOtherFilesFromTheListAndKeepsThemOutOfASave) {
   const auto manifest = test::ReadManifest("fat16");
   ResultsPage* results = wizard_->results;
   FileListModel* list = results->listModel;
-  const ResultTree& tree = *wizard_->session().tree;
+  const ResultTree& tree = *wizard_->session().Tree();
   const auto rows = [&](ListRow::Kind kind) {
     std::set<std::string> names;
     for (int r = 0; r < list->rowCount(); ++r)

@@ -224,7 +224,7 @@ TEST(PreviewDispatchTest, AFileRowIsWrittenOnceAndShownWithItsBytes) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 60000));
 
   ResultsPage* results = wizard->results;
-  const ResultTree& tree = *wizard->session().tree;
+  const ResultTree& tree = *wizard->session().Tree();
   results->folders->setCurrentIndex(results->treeModel->IndexOf(*tree.FindFolder(u"Docs")));
   int report = -1;
   for (int r = 0; r < results->listModel->rowCount(); ++r)

@@ -73,9 +73,9 @@ TEST_F(ProgressTest, ExtensiveScanCountersFollowBothSearches) {
   // The volume's folders and files as they are gathered.
   QTest::mouseClick(wizard_->fileSystem->buttons.forward, Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
-  EXPECT_EQ(wizard_->fileSystem->progress->Counter(0).toULongLong(), wizard_->session().store.Folders().size());
-  EXPECT_EQ(wizard_->fileSystem->progress->Counter(1).toULongLong(), wizard_->session().store.Files().size());
-  EXPECT_GT(wizard_->session().store.Files().size(), 0u);
+  EXPECT_EQ(wizard_->fileSystem->progress->Counter(0).toULongLong(), wizard_->session().Store().Folders().size());
+  EXPECT_EQ(wizard_->fileSystem->progress->Counter(1).toULongLong(), wizard_->session().Store().Files().size());
+  EXPECT_GT(wizard_->session().Store().Files().size(), 0u);
 
   // FAT16: boot sectors, folders (their first clusters), current sector.
   wizard_->Home();
@@ -110,7 +110,7 @@ TEST_F(ProgressTest, TheSaveWindowEndsOnEveryFileAndByteOfTheCheckedTotal) {
   QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
   const Session& s = wizard_->session();
-  const SelectedFiles selected = CountSelected(s.store, *s.tree, s.settings, s.filter);
+  const SelectedFiles selected = CountSelected(s.Store(), *s.Tree(), s.settings, s.filter);
   ASSERT_GT(selected.files, 10u);
 
   // Read while the window still stands, as the report of its end is shown.

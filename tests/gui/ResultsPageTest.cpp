@@ -49,7 +49,7 @@ class ResultsPageTest : public WindowTest {
   }
 
   bool StillOnTheResults() const {
-    return wizard_->CurrentPage() == Wizard::kResults && wizard_->session().tree.has_value();
+    return wizard_->CurrentPage() == Wizard::kResults && (wizard_->session().Tree() != nullptr);
   }
 };
 
@@ -90,7 +90,7 @@ TEST_F(ResultsPageTest, SnapshotQuestionsCanBeCancelledAndThenNothingIsLost) {
   onQuestion_ = [](const QString&) { return kNo; };
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
-  EXPECT_FALSE(wizard_->session().tree.has_value());
+  EXPECT_FALSE((wizard_->session().Tree() != nullptr));
 }
 
 TEST_F(ResultsPageTest, NoKeyOnTheResultsPageStartsASave) {
@@ -124,7 +124,7 @@ TEST_F(ResultsPageTest, FilesOfAPartlyCheckedFolderAreSavedUnderItsPath) {
 
   // Report.txt unchecked in Docs' list: Docs is partly checked.
   ResultsPage* results = wizard_->results;
-  const std::size_t docs = *wizard_->session().tree->FindFolder(u"Docs");
+  const std::size_t docs = *wizard_->session().Tree()->FindFolder(u"Docs");
   results->folders->setCurrentIndex(results->treeModel->IndexOf(docs));
   FileListModel* list = results->listModel;
   int report = -1;
@@ -145,7 +145,7 @@ TEST_F(ResultsPageTest, TheTreeListsHighlightsAndActsOnTheFolderClicked) {
   const auto everything = SaveChecked();
   ResultsPage* results = wizard_->results;
   FolderTreeModel* model = results->treeModel;
-  const std::size_t docs = *wizard_->session().tree->FindFolder(u"Docs");
+  const std::size_t docs = *wizard_->session().Tree()->FindFolder(u"Docs");
   const QModelIndex index = model->IndexOf(docs);
   const auto state = [&] { return model->data(index, Qt::CheckStateRole).toInt(); };
 

@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
     grabDialog(settings, "recovery-settings");
     const Session& s = wizard->session();
     DriveInformationDialog information(
-        dravik::DriveInformationLines(s.params, {s.mode, s.store.folderCount, s.store.fileCount}), &window);
+        dravik::DriveInformationLines(s.params, {s.mode, s.Store().folderCount, s.Store().fileCount}), &window);
     grabDialog(information, "drive-information");
 
     FindFilesDialog find(*wizard, &window);

@@ -151,7 +151,7 @@ TEST_F(WizardTest, StopAnsweredNoGoesOnAndYesEndsWithWhatWasFound) {
   EXPECT_EQ(Last(), QString(AppTexts::kStopScan));
   EXPECT_TRUE(held);
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
-  EXPECT_GT(wizard_->session().store.Files().size(), 1000u);
+  EXPECT_GT(wizard_->session().Store().Files().size(), 1000u);
 
   // Yes: the scan ends at its next check, here before it read anything, so
   // the notice for an empty result leads back to the start page.
@@ -164,7 +164,7 @@ TEST_F(WizardTest, StopAnsweredNoGoesOnAndYesEndsWithWhatWasFound) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard_->Busy(); }, kScanTimeoutMs));
   EXPECT_TRUE(Shown(QuickScanTexts::kNothingFound));
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
-  EXPECT_FALSE(wizard_->session().tree.has_value());
+  EXPECT_FALSE((wizard_->session().Tree() != nullptr));
 }
 
 TEST_F(WizardTest, ClosingDuringAScanStopsTheWorkerAndWaitsForIt) {
@@ -202,8 +202,8 @@ TEST_F(WizardTest, BackAndHomeFromEveryPageFreeWhatThePageBuilt) {
   ScanToResults(test::FatFixture("fat16.vhdx"));
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
-  EXPECT_FALSE(wizard_->session().tree.has_value());
-  EXPECT_TRUE(wizard_->session().store.Files().empty());
+  EXPECT_FALSE((wizard_->session().Tree() != nullptr));
+  EXPECT_TRUE(wizard_->session().Store().Files().empty());
   QTest::mouseClick(wizard_->partition->buttons.back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
   EXPECT_TRUE(wizard_->session().partitions.Empty());
@@ -217,7 +217,7 @@ TEST_F(WizardTest, BackAndHomeFromEveryPageFreeWhatThePageBuilt) {
   ScanToResults(test::FatFixture("fat16.vhdx"));
   QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
-  EXPECT_FALSE(wizard_->session().tree.has_value());
+  EXPECT_FALSE((wizard_->session().Tree() != nullptr));
   EXPECT_EQ(wizard_->session().stage, (std::array<int, 3>{}));
   Open(test::FatFixture("fat16.vhdx"));
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
@@ -228,7 +228,7 @@ TEST_F(WizardTest, BackAndHomeFromEveryPageFreeWhatThePageBuilt) {
 TEST_F(WizardTest, ParentRowIsNeverCheckableAndUncheckingTheLastChildClearsAncestors) {
   ScanToResults(test::FatFixture("fat32.vhdx"));
   ResultsPage* results = wizard_->results;
-  const ResultTree& tree = *wizard_->session().tree;
+  const ResultTree& tree = *wizard_->session().Tree();
   const std::size_t deep = *tree.FindFolder(u"Docs/Sub Folder/Deep");
   const std::size_t sub = *tree.FindFolder(u"Docs/Sub Folder");
   const std::size_t docs = *tree.FindFolder(u"Docs");
@@ -310,7 +310,7 @@ TEST_F(WizardTest, RenamedItemsAreSavedUnderTheirNewNamesAndPropertiesCountTheSu
   ScanToResults(test::FatFixture("fat32.vhdx"));
   ResultsPage* results = wizard_->results;
   FileListModel* list = results->listModel;
-  const ResultTree& tree = *wizard_->session().tree;
+  const ResultTree& tree = *wizard_->session().Tree();
   results->folders->setCurrentIndex(results->treeModel->IndexOf(*tree.FindFolder(u"Docs")));
 
   // A file renamed through the list's editor, as F2 starts it; an empty name keeps the old one.
@@ -378,7 +378,7 @@ TEST_F(WizardTest, SaveAllSavesEverythingAndGivesTheChecksBack) {
   ScanToResults(test::FatFixture("fat32.vhdx"));
   ResultsPage* results = wizard_->results;
   FolderTreeModel* model = results->treeModel;
-  const ResultTree& tree = *wizard_->session().tree;
+  const ResultTree& tree = *wizard_->session().Tree();
   model->setData(model->IndexOf(0), Qt::Unchecked, Qt::CheckStateRole);
   const std::size_t docs = *tree.FindFolder(u"Docs");
   model->setData(model->IndexOf(docs), Qt::Checked, Qt::CheckStateRole);
@@ -469,7 +469,7 @@ TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheBytes) {
   ScanToResults(test::FatFixture("fat32.vhdx"));
   EXPECT_EQ(window_->windowTitle(), titled("fat32.vhdx"));
   EXPECT_EQ(canonical(wizard_->DialogFolder()), fixtures);
-  const std::size_t nodes = wizard_->session().tree->Nodes().size();
+  const std::size_t nodes = wizard_->session().Tree()->Nodes().size();
   test::TempDir dir;
   QString suggested;
   wizard_->chooseSnapshotToSave = [&](const QString& name) {
@@ -506,7 +506,7 @@ TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheBytes) {
   wizard_->chooseSnapshotToLoad = [&] { return QString::fromStdString((dir.Path() / "kept").string()); };
   window_->Command("loadSnapshot")->trigger();
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kResults) << Last().toStdString();
-  EXPECT_EQ(wizard_->session().tree->Nodes().size(), nodes);
+  EXPECT_EQ(wizard_->session().Tree()->Nodes().size(), nodes);
   EXPECT_EQ(window_->windowTitle(), titled("kept.dvsf"));
   EXPECT_EQ(canonical(wizard_->DialogFolder()), canonical(QString::fromStdString(dir.Path().string())));
   test::TempDir out;
@@ -534,7 +534,7 @@ TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheBytes) {
   window_->Command("loadSnapshot")->trigger();
   EXPECT_EQ(Last(), QString(SnapshotTexts::kMismatch));
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
-  EXPECT_FALSE(wizard_->session().tree.has_value());
+  EXPECT_FALSE((wizard_->session().Tree() != nullptr));
 }
 
 TEST_F(WizardTest, ASnapshotFromTheCommandLineAsksForItsImageWhenFilesAreSaved) {
@@ -844,7 +844,7 @@ TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsF
 
   // The folders and the root file the volume was given, nothing of NTFS's own.
   ResultsPage* results = wizard_->results;
-  const ResultTree& tree = *wizard_->session().tree;
+  const ResultTree& tree = *wizard_->session().Tree();
   FolderTreeModel* model = results->treeModel;
   model->setData(model->IndexOf(0), Qt::Unchecked, Qt::CheckStateRole);
   for (const char16_t* name : {u"Alpha", u"Beta"}) {
@@ -870,7 +870,7 @@ TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsF
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
 
   // Its snapshot, opened from the command line, lists the same tree and saves the same files.
-  const std::size_t nodes = wizard_->session().tree->Nodes().size();
+  const std::size_t nodes = wizard_->session().Tree()->Nodes().size();
   test::TempDir dir;
   wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString((dir.Path() / "ntfs").string()); };
   ASSERT_TRUE(wizard_->SaveSnapshot());
@@ -879,7 +879,7 @@ TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsF
   window_->OpenPath(QString::fromStdString((dir.Path() / "ntfs.dvsf").string()));
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kResults) << Last().toStdString();
   EXPECT_EQ(wizard_->session().mode, ScanMode::kExtensive);
-  EXPECT_EQ(wizard_->session().tree->Nodes().size(), nodes);
+  EXPECT_EQ(wizard_->session().Tree()->Nodes().size(), nodes);
   test::TempDir again;
   wizard_->chooseDestination = [&] { return QString::fromStdString(again.Path().string()); };
   wizard_->chooseImage = [] { return QString::fromStdString(test::ExtensiveFixture("ntfslost.vhd").string()); };

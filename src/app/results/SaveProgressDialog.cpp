@@ -121,7 +121,7 @@ void SaveProgressDialog::CountWhatIsToBeSaved() {
   if (s.traceTree) {
     filesToSave_ = s.traceTree->Checked().size();
   } else if (records_) {
-    const std::vector<FileRecord>& files = s.store.Files();
+    const std::vector<FileRecord>& files = s.Store().Files();
     for (const std::size_t record : *records_) {
       if (record >= files.size()) continue;
       const FileRecord& file = files[record];
@@ -130,7 +130,7 @@ void SaveProgressDialog::CountWhatIsToBeSaved() {
       bytesToSave_ += file.size;
     }
   } else {
-    const SelectedFiles selected = CountSelected(s.store, *s.tree, s.settings, s.filter);
+    const SelectedFiles selected = CountSelected(s.Store(), *s.Tree(), s.settings, s.filter);
     filesToSave_ = selected.files;
     bytesToSave_ = selected.bytes;
   }
@@ -150,8 +150,8 @@ int SaveProgressDialog::exec() {
     const SaveContext context{s.reader, s.params, s.settings, s.filter, control_, s.lastImage};
     SaveSummary summary =
         s.traceTree ? SaveCarvedFiles(context, s.traced, s.traceTree->Checked(), s.traceChoice.carveSizeMiB, s.destination)
-        : records_  ? SaveCheckedList(context, s.store, s.tree->Family(), *records_, s.destination)
-                    : SaveCheckedTree(context, s.store, *s.tree, s.destination);
+        : records_  ? SaveCheckedList(context, s.Store(), s.Tree()->Family(), *records_, s.destination)
+                    : SaveCheckedTree(context, s.Store(), *s.Tree(), s.destination);
     QMetaObject::invokeMethod(this, [this, summary = std::move(summary)] {
       summary_ = summary;
       Finish();

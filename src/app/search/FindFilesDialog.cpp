@@ -93,7 +93,7 @@ void FindFilesDialog::SetSearching(bool searching) {
 
 void FindFilesDialog::StartSearch() {
   Session& session = wizard_.session();
-  if (searching_ || !session.tree) return;
+  if (searching_ || !session.Tree()) return;
   selectAll->setChecked(false);
   selectAll->setText(SearchTexts::kSelectAll);
   model->Clear();
@@ -109,7 +109,7 @@ void FindFilesDialog::StartSearch() {
   const int run = ++run_;
   const std::u16string text = pattern->text().toStdU16String();
   worker_.Start([this, run, text, &session](ScanControl& control) {
-    SearchFiles(session.store, *session.tree, text, control, [this](SearchHit hit) { Found(std::move(hit)); });
+    SearchFiles(session.Store(), *session.Tree(), text, control, [this](SearchHit hit) { Found(std::move(hit)); });
     QMetaObject::invokeMethod(this, [this, run] { EndSearch(run); }, Qt::QueuedConnection);
   });
 }

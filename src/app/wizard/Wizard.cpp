@@ -36,7 +36,6 @@
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "fs/extensive/ScanRange.h"
-#include "fs/FamilyRegistry.h"
 #include "fs/LostBlockPlacement.h"
 #include "save/SaveDriver.h"
 #include "snapshot/SnapshotTexts.h"
@@ -419,17 +418,13 @@ void Wizard::PartitionScan() {
     }
     const PartitionEntry entry = session_.partitions.Entries()[static_cast<std::size_t>(index)];
     session_.FreeResults();
-    quickResult_.reset();
+    jobResult_.reset();
     partition->progress->Reset();
     partition->SetBusy(true);
     session_.Stage() = 3;
     session_.scanStarted = true;
     StartJob(Job::kQuickScan, [this, entry](ScanControl& control) {
-      QuickScanResult result = RunQuickScan(session_.reader, entry, session_.store, control);
-      if (result.scanned) {
-        session_.tree.emplace(ResultTree::Build(session_.store, result.family, nullptr));
-      }
-      quickResult_ = std::move(result);
+      jobResult_ = ScanPartition(session_.reader, entry, control);
     });
     return;
   }
@@ -469,43 +464,46 @@ void Wizard::PartitionScan() {
 
 void Wizard::EndQuickScan() {
   partition->SetBusy(false);
-  const QuickScanResult result = quickResult_.value_or(QuickScanResult{});
+  std::optional<ScanResult> taken = std::exchange(jobResult_, std::nullopt);
+  const bool scanned = taken && taken->scanned;
   // Stopped before the parameters were read: an empty result, not a damaged partition.
-  if (!result.scanned && !stopped_) {
+  if (!scanned && !stopped_) {
     session_.FreeResults();
     messenger_.Show(AppTexts::kNoParams, MessageKind::kError);
     Home();
     return;
   }
-  session_.params = result.params;
-  if (!HoldsFindings(session_.store) || !session_.tree) {
+  if (taken) session_.params = taken->params;
+  if (!taken || !taken->Found()) {
     session_.FreeResults();
     messenger_.Show(QuickScanTexts::kNothingFound, MessageKind::kNotice);
     session_.scanStarted = false;
     Home();
     return;
   }
+  session_.result = std::move(taken);
   ShowResults();
   messenger_.Show(QuickScanTexts::kFound, MessageKind::kInformation);
-  if (!result.foldersNotReadWhole.empty()) messenger_.Show(FoldersNotReadWholeText(result), MessageKind::kError);
+  const auto& notReadWhole = session_.result->foldersNotReadWhole;
+  if (!notReadWhole.empty()) messenger_.Show(FoldersNotReadWholeText(notReadWhole), MessageKind::kError);
 }
 
 // Files in the part of a folder's listing the image could not give are not
 // known, so no save report can name them: the folders are named instead.
-QString Wizard::FoldersNotReadWholeText(const QuickScanResult& result) {
+QString Wizard::FoldersNotReadWholeText(const std::vector<std::u16string>& folders) {
   constexpr std::size_t kShown = 10;
   QString text = tr("%n folder(s) could not be read whole; files in them may be missing:", nullptr,
-                    static_cast<int>(result.foldersNotReadWhole.size()));
-  for (std::size_t i = 0; i < result.foldersNotReadWhole.size() && i < kShown; ++i)
-    text += QStringLiteral("\n") + QString::fromStdU16String(result.foldersNotReadWhole[i]);
-  if (result.foldersNotReadWhole.size() > kShown)
-    text += tr("\n… and %n more", nullptr, static_cast<int>(result.foldersNotReadWhole.size() - kShown));
+                    static_cast<int>(folders.size()));
+  for (std::size_t i = 0; i < folders.size() && i < kShown; ++i)
+    text += QStringLiteral("\n") + QString::fromStdU16String(folders[i]);
+  if (folders.size() > kShown)
+    text += tr("\n… and %n more", nullptr, static_cast<int>(folders.size() - kShown));
   return text;
 }
 
 void Wizard::ShowResults() {
-  session_.tree->CheckEverything();
-  results->SetResult(&*session_.tree, &session_.store);
+  session_.Tree()->CheckEverything();
+  results->SetResult(session_.Tree(), &session_.Store());
   ShowPage(kResults);
   Q_EMIT CommandsChanged();
 }
@@ -540,21 +538,22 @@ void Wizard::FileSystemNext() {
     return;
   }
   session_.FreeResults();
-  session_.params = ParamsOfFound(session_.findings, static_cast<std::uint16_t>(number), session_.searchedRange);
   fileSystem->progress->Reset();
   fileSystem->SetBusy(true);
   session_.Stage() = 4;
   session_.scanStarted = true;
-  StartJob(Job::kFileSystemScan, [this](ScanControl& control) {
-    const FileSystemFamily& family = FamilyOf(FamilyOfCode(session_.params.fsType).value_or(FsFamily::kFat));
-    session_.tree.emplace(
-        family.ExtractFound(session_.reader, session_.findings, session_.params, session_.store, control));
+  StartJob(Job::kFileSystemScan, [this, number](ScanControl& control) {
+    jobResult_ = ExtractFoundFileSystem(session_.reader, session_.findings, static_cast<std::uint16_t>(number),
+                                        session_.searchedRange, control);
   });
 }
 
 void Wizard::EndFileSystemScan() {
   fileSystem->SetBusy(false);
-  if (!session_.tree) return;
+  std::optional<ScanResult> taken = std::exchange(jobResult_, std::nullopt);
+  if (!taken) return;
+  session_.params = taken->params;
+  session_.result = std::move(taken);
   ShowResults();
 }
 
@@ -818,13 +817,13 @@ void Wizard::Home() {
 void Wizard::Recover() {
   if (!session_.ResultsAvailable() || currentIndex() != kResults) return;
   const bool nothing = session_.traceTree ? session_.traceTree->Checked().empty()
-                                          : session_.tree->CheckedFolders().empty() && session_.tree->CheckedFiles().empty();
+                                          : session_.Tree()->CheckedFolders().empty() && session_.Tree()->CheckedFiles().empty();
   if (nothing) {
     messenger_.Show(AppTexts::kNothingMarked, MessageKind::kInformation);
     return;
   }
-  if (session_.tree) {
-    const SelectedFiles selected = CountSelected(session_.store, *session_.tree, session_.settings, session_.filter);
+  if (session_.Tree()) {
+    const SelectedFiles selected = CountSelected(session_.Store(), *session_.Tree(), session_.settings, session_.filter);
     if (selected.files == 0 && selected.filteredOut > 0) {
       messenger_.Show(tr("None of the %1 checked files matches the File Filters, so nothing would be saved.\n\n"
                          "Clear the filters (above the list) or check other files.")
@@ -837,7 +836,7 @@ void Wizard::Recover() {
 }
 
 void Wizard::SaveFound(std::vector<std::size_t> records) {
-  if (!session_.tree) return;
+  if (!session_.Tree()) return;
   if (records.empty()) {
     messenger_.Show(AppTexts::kNothingMarked, MessageKind::kInformation);
     return;
@@ -858,16 +857,17 @@ void Wizard::RunSave(std::optional<std::vector<std::size_t>> records) {
 void Wizard::SaveAll() {
   if (!session_.ResultsAvailable()) return;
   // Everything is saved, and the user's own checks come back afterwards.
-  const std::optional<ResultTree> folderChecks = session_.tree;
+  const std::optional<ResultTree> folderChecks =
+      session_.Tree() ? std::optional<ResultTree>(*session_.Tree()) : std::nullopt;
   const std::optional<TraceTree> traceChecks = session_.traceTree;
   if (session_.traceTree)
     session_.traceTree->SetNode(TraceTree::kRoot, true);
   else
-    session_.tree->CheckEverything();
+    session_.Tree()->CheckEverything();
   RefreshChecks();
   Recover();
   if (traceChecks) *session_.traceTree = *traceChecks;
-  if (folderChecks) *session_.tree = *folderChecks;
+  if (folderChecks) *session_.Tree() = *folderChecks;
   RefreshChecks();
 }
 
@@ -884,19 +884,19 @@ void Wizard::RecoverFolder(std::size_t node) {
     RefreshChecks();
     return;
   }
-  if (!session_.tree || node >= session_.tree->Nodes().size()) return;
-  const ResultTree checks = *session_.tree;
+  if (!session_.Tree() || node >= session_.Tree()->Nodes().size()) return;
+  const ResultTree checks = *session_.Tree();
   if (node == ResultTree::kRoot) {
-    session_.tree->CheckEverything();
+    session_.Tree()->CheckEverything();
   } else {
-    session_.tree->ClickFolderBox(ResultTree::kRoot);
-    if (session_.tree->Node(ResultTree::kRoot).state != CheckState::kUnchecked)
-      session_.tree->ClickFolderBox(ResultTree::kRoot);
-    session_.tree->ClickFolderBox(node);
+    session_.Tree()->ClickFolderBox(ResultTree::kRoot);
+    if (session_.Tree()->Node(ResultTree::kRoot).state != CheckState::kUnchecked)
+      session_.Tree()->ClickFolderBox(ResultTree::kRoot);
+    session_.Tree()->ClickFolderBox(node);
   }
   RefreshChecks();
   Recover();
-  *session_.tree = checks;
+  *session_.Tree() = checks;
   RefreshChecks();
 }
 

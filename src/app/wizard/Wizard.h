@@ -166,7 +166,7 @@ class Wizard : public QStackedWidget {
   std::vector<QString> CounterValues(const ScanTally& counts) const;
   void Poll();
   void EndPartitionSearch();
-  static QString FoldersNotReadWholeText(const QuickScanResult& result);
+  static QString FoldersNotReadWholeText(const std::vector<std::u16string>& folders);
   void EndQuickScan();
   void EndExtensiveScan();
   void EndFileSystemScan();
@@ -200,7 +200,9 @@ class Wizard : public QStackedWidget {
   ScanWorker worker_;
   QTimer poll_;
   Job job_ = Job::kNone;
-  std::optional<QuickScanResult> quickResult_;
+  // The result of the Quick Scan or the extraction running, handed from the
+  // worker to the interface thread when the job ends.
+  std::optional<ScanResult> jobResult_;
   bool quickAttempt_ = false;
   bool stopped_ = false;
   bool traceParamsFound_ = false;

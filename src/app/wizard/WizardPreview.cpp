@@ -12,7 +12,6 @@
 #include "app/wizard/Wizard.h"
 #include "preview/PreviewPane.h"
 #include "raw/CarveWriter.h"
-#include "fs/FamilyRegistry.h"
 
 namespace dravik::app {
 
@@ -30,11 +29,11 @@ void Wizard::PreviewRow(int row) {
     key = name;
   } else {
     const ListRow* item = results->listModel->Row(row);
-    if (!item || item->kind != ListRow::Kind::kFile || !session_.tree) return;
+    if (!item || item->kind != ListRow::Kind::kFile || !session_.Tree()) return;
     name = QString::fromStdU16String(item->name);
     id = item->id;
     size = item->size.value_or(0);
-    key = QString::fromStdU16String(session_.tree->PathOf(results->listModel->FolderNode(), u'\\')) +
+    key = QString::fromStdU16String(session_.Tree()->PathOf(results->listModel->FolderNode(), u'\\')) +
           QLatin1Char('\\') + name;
   }
   const ViewerKind kind = preview::ViewerForFile(name, size);
@@ -79,9 +78,9 @@ bool Wizard::ExtractForPreview(int row, const QString& path) {
   }
   const ListRow* item = results->listModel->Row(row);
   if (!session_.contents)
-    session_.contents = FamilyOf(session_.tree->Family()).OpenContents(session_.reader, session_.params);
+    session_.contents = session_.result->OpenContents(session_.reader);
   const SaveContext context{session_.reader, session_.params, session_.settings, everything, control};
-  return session_.contents->Write(context, folder, session_.store.Files().at(item->record), false, name) ==
+  return session_.contents->Write(context, folder, session_.Store().Files().at(item->record), false, name) ==
          FileOutcome::kSaved;
 }
 

@@ -14,7 +14,6 @@
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
 #include "disk/DriveTable.h"
-#include "fs/FamilyRegistry.h"
 #include "snapshot/SnapshotFile.h"
 #include "snapshot/SnapshotTexts.h"
 
@@ -63,7 +62,7 @@ bool Wizard::SaveSnapshot() {
   if (std::filesystem::exists(path) && !messenger_.Ask(QString::fromStdString(ReplaceQuestion(path)))) return false;
   const bool trace = session_.traceTree.has_value();
   const auto bytes = trace ? EncodeTraceSnapshot(CurrentSnapshotInfo(), session_.traceChoice.groups, session_.traced)
-                           : EncodeFileSystemSnapshot(CurrentSnapshotInfo(), session_.store);
+                           : EncodeFileSystemSnapshot(CurrentSnapshotInfo(), session_.Store());
   if (WriteSnapshotFile(path, bytes) != 0) {
     messenger_.Show(trace ? SnapshotTexts::kCannotOpenTrace : SnapshotTexts::kCannotOpen, MessageKind::kError);
     return false;
@@ -114,9 +113,7 @@ bool Wizard::ShowSnapshot(const QString& path, std::optional<ScanMode> expected)
     ShowPage(kResults);
     Q_EMIT CommandsChanged();
   } else {
-    session_.store = std::move(snapshot.store);
-    session_.tree =
-        ResultTree::Build(session_.store, FamilyOfCode(session_.params.fsType).value_or(FsFamily::kFat));
+    session_.result = ResultOfSnapshot(snapshot);
     ShowResults();
   }
   snapshotPath_ = QFile::decodeName(QByteArray::fromStdString(WithSnapshotExtension(NativePath(path)).string()));
@@ -138,7 +135,7 @@ bool Wizard::EnsureSnapshotImage() {
     session_.disk.Close();
     return false;
   }
-  if (!SnapshotFitsDisk(*session_.snapshot, session_.store, session_.traced, session_.reader)) {
+  if (!SnapshotFitsDisk(*session_.snapshot, session_.Store(), session_.traced, session_.reader)) {
     messenger_.Show(SnapshotTexts::kMismatch, MessageKind::kError);
     session_.disk.Close();
     return false;
