@@ -48,6 +48,17 @@ class FileSystemFamily {
   virtual std::vector<std::u16string> QuickScan(const SectorReader& reader, const FsParams& params,
                                                 RecoveryStore& store, ScanControl& control) const = 0;
 
+  // The Extensive Scan of a sector range for the family's structures, and
+  // the identification of the file systems they reveal, into the findings
+  // (emptied by the caller). fsCode: the kind sought, one of the family's
+  // codes. threads: how many search (0: one a core).
+  virtual void SearchRange(const SectorReader& reader, std::uint16_t fsCode, std::uint64_t start,
+                           std::uint64_t sectors, std::uint32_t blockSectors, ExtensiveFindings& findings,
+                           ScanControl& control, unsigned threads) const = 0;
+  // What the search counts, in the order of its ScanControl counters, as
+  // the progress pane labels them.
+  virtual std::vector<std::string> SearchCounterLabels() const = 0;
+
   // Extracts the found volume params.fsIndex into the store (emptied first)
   // and builds its tree, also after a stop. Positions found on the way are
   // written into params, for saving.

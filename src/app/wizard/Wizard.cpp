@@ -55,14 +55,6 @@ namespace {
 
 const std::vector<QString> kQuickCounters = {AppTexts::kFoldersFound, AppTexts::kFilesFound, AppTexts::kCurrentSector,
                                              AppTexts::kLastItem};
-const QString kBootSectorsFound = QStringLiteral("Boot Sector(s) Found\t   :");
-const QString kSearchFoldersFound = QStringLiteral("Folder(s) Found\t\t   :");
-const QString kSearchCurrentSector = QStringLiteral("Current Sector\t\t   :");
-const std::vector<QString> kNtfsSearchCounters = {kBootSectorsFound, QStringLiteral("Index Entries Found\t   :"),
-                                                  QStringLiteral("File(s) Found\t\t   :"), kSearchFoldersFound,
-                                                  kSearchCurrentSector};
-// The FAT search counts boot sectors and the first clusters of folders.
-const std::vector<QString> kFatSearchCounters = {kBootSectorsFound, kSearchFoldersFound, kSearchCurrentSector};
 const std::vector<QString> kTraceCounters = {AppTexts::kCurrentSector, AppTexts::kFilesFound};
 const std::vector<QString> kExtractCounters = {AppTexts::kFoldersFound, AppTexts::kFilesFound};
 const std::vector<QString> kPartitionSearchCounters = {QStringLiteral("Partition(s) Found :"), AppTexts::kCurrentSector};
@@ -568,7 +560,12 @@ ProgressPane* Wizard::PaneOf(Job job) const {
 std::vector<QString> Wizard::CounterLabels(Job job) const {
   switch (job) {
     case Job::kQuickScan: return kQuickCounters;
-    case Job::kExtensiveScan: return session_.searchedRange.fsType == kNtfs ? kNtfsSearchCounters : kFatSearchCounters;
+    case Job::kExtensiveScan: {
+      std::vector<QString> labels;
+      for (const std::string& label : SearchCounterLabels(session_.searchedRange.fsType))
+        labels.push_back(QString::fromStdString(label));
+      return labels;
+    }
     case Job::kTraceScan: return kTraceCounters;
     case Job::kFileSystemScan: return kExtractCounters;
     case Job::kPartitionSearch: return kPartitionSearchCounters;
@@ -582,11 +579,14 @@ std::vector<QString> Wizard::CounterValues(const ScanTally& counts) const {
     case Job::kQuickScan:
       return {number(counts.folders), number(counts.files), number(counts.sector),
               QString::fromStdU16String(counts.lastName)};
-    case Job::kExtensiveScan:
-      if (session_.searchedRange.fsType == kNtfs)
-        return {number(counts.found[0]), number(counts.found[1]), number(counts.found[2]), number(counts.found[3]),
-                number(counts.sector)};
-      return {number(counts.found[0]), number(counts.found[1]), number(counts.sector)};
+    case Job::kExtensiveScan: {
+      // The family's counts, then the sector the search is at.
+      std::vector<QString> values;
+      const std::size_t counted = SearchCounterLabels(session_.searchedRange.fsType).size() - 1;
+      for (std::size_t i = 0; i < counted && i < counts.found.size(); ++i) values.push_back(number(counts.found[i]));
+      values.push_back(number(counts.sector));
+      return values;
+    }
     case Job::kTraceScan: return {number(counts.sector), number(counts.files)};
     case Job::kFileSystemScan: return {number(counts.folders), number(counts.files)};
     case Job::kPartitionSearch: return {number(counts.files), number(counts.sector)};

@@ -1,11 +1,13 @@
 #include "fs/extensive/ExtensiveScan.h"
 
-#include "fs/extensive/FatIdentify.h"
-#include "fs/extensive/FatStructureSearch.h"
-#include "fs/extensive/NtfsAnalysis.h"
-#include "fs/extensive/NtfsStructureSearch.h"
+#include "fs/FamilyRegistry.h"
 
 namespace dravik {
+
+std::vector<std::string> SearchCounterLabels(std::uint16_t fsType) {
+  const auto family = FamilyOfCode(fsType);
+  return family ? FamilyOf(*family).SearchCounterLabels() : std::vector<std::string>{};
+}
 
 void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uint64_t start, std::uint64_t sectors,
                       std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
@@ -13,13 +15,9 @@ void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uin
   findings.Clear();
   findings.rangeStart = start;
   findings.rangeSectors = sectors;
-  if (fsType == kNtfs) {
-    SearchNtfsStructures(reader, start, sectors, blockSectors, findings, control, threads);
-    AnalyzeNtfsFindings(reader, findings, control);
-    return;
-  }
-  SearchFatStructures(reader, start, sectors, blockSectors, findings, control, threads);
-  IdentifyFatFileSystems(reader, fsType, findings, control);
+  const auto family = FamilyOfCode(fsType);
+  if (!family) return;
+  FamilyOf(*family).SearchRange(reader, fsType, start, sectors, blockSectors, findings, control, threads);
 }
 
 }  // namespace dravik

@@ -5,6 +5,8 @@
 // on what was collected.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "fs/extensive/ExtensiveFindings.h"
 
@@ -12,6 +14,10 @@ namespace dravik {
 
 class SectorReader;
 class ScanControl;
+
+// The labels of the counters the search for fsType reports, the sector it
+// is at last; none for a kind no family reads.
+std::vector<std::string> SearchCounterLabels(std::uint16_t fsType);
 
 // fsType: kNtfs, kFat32 or kFat16. blockSectors: the sectors read at a time.
 // threads: how many search the range (0: one a core); the findings are the

@@ -18,6 +18,12 @@ struct ExtensiveTexts {
   static constexpr const char* kExtractStep3 = "Searching for lost FAT fragments ( Step 1/5 )...";
   static constexpr const char* kExtractStep4 = "Step 4 / 5...";
   static constexpr const char* kExtractStep5 = "Please wait creating tree ( Step 5/5 )...";
+  // The labels of the search's counters in the progress pane.
+  static constexpr const char* kBootSectorsFound = "Boot Sector(s) Found\t   :";
+  static constexpr const char* kIndexEntriesFound = "Index Entries Found\t   :";
+  static constexpr const char* kFilesFound = "File(s) Found\t\t   :";
+  static constexpr const char* kFoldersFound = "Folder(s) Found\t\t   :";
+  static constexpr const char* kCurrentSector = "Current Sector\t\t   :";
 };
 
 }  // namespace dravik

@@ -3,7 +3,10 @@
 #include "disk/SectorReader.h"
 #include "fs/QuickScan.h"
 #include "fs/ResultTree.h"
+#include "fs/extensive/ExtensiveTexts.h"
 #include "fs/extensive/FatExtract.h"
+#include "fs/extensive/FatIdentify.h"
+#include "fs/extensive/FatStructureSearch.h"
 #include "fs/fat/FatFileWriter.h"
 #include "fs/fat/FatQuickScan.h"
 #include "util/ScanControl.h"
@@ -31,6 +34,18 @@ class FatFamily final : public FileSystemFamily {
                                         ScanControl& control) const override {
     control.Report(QuickScanTexts::kSearching, 0);
     return ScanFatQuick(reader, params, store, control);
+  }
+
+  void SearchRange(const SectorReader& reader, std::uint16_t fsCode, std::uint64_t start, std::uint64_t sectors,
+                   std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
+                   unsigned threads) const override {
+    SearchFatStructures(reader, start, sectors, blockSectors, findings, control, threads);
+    IdentifyFatFileSystems(reader, fsCode, findings, control);
+  }
+
+  // Boot sectors and the first clusters of folders.
+  std::vector<std::string> SearchCounterLabels() const override {
+    return {ExtensiveTexts::kBootSectorsFound, ExtensiveTexts::kFoldersFound, ExtensiveTexts::kCurrentSector};
   }
 
   ResultTree ExtractFound(const SectorReader& reader, const ExtensiveFindings& findings, FsParams& params,

@@ -5,7 +5,10 @@
 
 #include "disk/SectorReader.h"
 #include "fs/ResultTree.h"
+#include "fs/extensive/ExtensiveTexts.h"
+#include "fs/extensive/NtfsAnalysis.h"
 #include "fs/extensive/NtfsExtract.h"
+#include "fs/extensive/NtfsStructureSearch.h"
 #include "fs/ntfs/MftRuns.h"
 #include "fs/ntfs/NtfsFileWriter.h"
 #include "fs/ntfs/NtfsQuickScan.h"
@@ -41,6 +44,18 @@ class NtfsFamily final : public FileSystemFamily {
                                         ScanControl& control) const override {
     ScanNtfsQuick(reader, params, store, control);
     return {};
+  }
+
+  void SearchRange(const SectorReader& reader, std::uint16_t, std::uint64_t start, std::uint64_t sectors,
+                   std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
+                   unsigned threads) const override {
+    SearchNtfsStructures(reader, start, sectors, blockSectors, findings, control, threads);
+    AnalyzeNtfsFindings(reader, findings, control);
+  }
+
+  std::vector<std::string> SearchCounterLabels() const override {
+    return {ExtensiveTexts::kBootSectorsFound, ExtensiveTexts::kIndexEntriesFound, ExtensiveTexts::kFilesFound,
+            ExtensiveTexts::kFoldersFound, ExtensiveTexts::kCurrentSector};
   }
 
   ResultTree ExtractFound(const SectorReader&, const ExtensiveFindings& findings, FsParams& params,
