@@ -8,10 +8,8 @@
 #include <vector>
 
 #include "disk/SectorReader.h"
-#include "fs/ResultTree.h"
 #include "fs/extensive/ExtensiveScan.h"
-#include "fs/extensive/FatExtract.h"
-#include "fs/extensive/NtfsExtract.h"
+#include "session/ScanResult.h"
 #include "util/ScanControl.h"
 
 namespace {
@@ -34,12 +32,10 @@ void SearchAndExtract(const SectorReader& reader, std::uint16_t fsType) {
   range.partitionSectors = sectors;
   range.lastSector = sectors;
   for (std::size_t i = 0; i < findings.fileSystems.size() && i < kMaxExtracted; ++i) {
-    FsParams params = ParamsOfFound(findings, static_cast<std::uint16_t>(i + 1), range);
-    RecoveryStore store;
     ScanControl extractControl;
-    const ResultTree tree = params.fsType == kNtfs ? ExtractNtfsFileSystem(findings, params, store, extractControl)
-                                                   : ExtractFatFileSystem(reader, findings, params, store, extractControl);
-    (void)tree.ShowFolder(tree.RootId(), FilterList{});
+    const ScanResult result =
+        ExtractFoundFileSystem(reader, findings, static_cast<std::uint16_t>(i + 1), range, extractControl);
+    (void)result.tree->ShowFolder(result.tree->RootId(), FilterList{});
   }
 }
 

@@ -8,13 +8,10 @@
 #include <memory>
 #include <vector>
 
-#include "disk/FsParamsReader.h"
 #include "disk/PartitionSearch.h"
 #include "disk/PartitionTable.h"
 #include "disk/SectorReader.h"
-#include "fs/ResultTree.h"
-#include "fs/fat/FatQuickScan.h"
-#include "fs/ntfs/NtfsQuickScan.h"
+#include "session/ScanResult.h"
 #include "util/ScanControl.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -43,20 +40,9 @@ void ScanAsDisk(const std::vector<std::uint8_t>& bytes) {
   std::size_t scanned = 0;
   for (const PartitionEntry& entry : table.Entries()) {
     if (scanned++ == 3) break;
-    ScanControl partControl;
-    FsParams params = FsParams::ForPartition(entry);
-    if (!ReadFsParams(reader, params, partControl) && !CalculateFsParams(reader, params, partControl)) continue;
-    RecoveryStore store;
     ScanControl scanControl;
-    if (entry.code == kNtfs) {
-      ScanNtfsQuick(reader, params, store, scanControl);
-      const ResultTree tree = ResultTree::Build(store, FsFamily::kNtfs);
-      (void)tree.ShowFolder(kNtfsRootId, FilterList{});
-    } else {
-      ScanFatQuick(reader, params, store, scanControl);
-      const ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
-      (void)tree.ShowFolder(kFatRootId, FilterList{});
-    }
+    const ScanResult result = ScanPartition(reader, entry, scanControl);
+    if (result.tree) (void)result.tree->ShowFolder(result.tree->RootId(), FilterList{});
   }
 }
 

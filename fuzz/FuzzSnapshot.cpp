@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                               ? EncodeTraceSnapshot(s.info, s.groups, s.tracedFiles)
                                               : EncodeFileSystemSnapshot(s.info, s.store);
   const DecodedSnapshot back = DecodeSnapshot(again);
-  if (!back.snapshot || back.snapshot->store.FatFiles().size() != s.store.FatFiles().size() ||
-      back.snapshot->store.NtfsFiles().size() != s.store.NtfsFiles().size() ||
+  if (!back.snapshot || back.snapshot->store.Files().size() != s.store.Files().size() ||
+      back.snapshot->store.Folders().size() != s.store.Folders().size() ||
       back.snapshot->tracedFiles.size() != s.tracedFiles.size())
     std::abort();
   return 0;
