@@ -4,7 +4,6 @@
 // parameters and results of the last scan, the Extensive Scan's findings,
 // the Recovery Settings and the destination chosen last.
 
-#include <array>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -39,7 +38,6 @@ struct Session {
   bool lastAsRaw = false;
 
   ScanMode mode = ScanMode::kQuick;
-  std::array<int, 3> stage{};  // of each mode, indexed by ScanMode
   bool scanStarted = false;
 
   PartitionTable partitions;
@@ -66,7 +64,6 @@ struct Session {
   FilterList filter;
   std::filesystem::path destination;
 
-  int& Stage() { return stage[static_cast<std::size_t>(mode)]; }
   bool ResultsAvailable() const { return Tree() != nullptr || traceTree.has_value(); }
   // The tree and records of the result; none (an empty store) without one.
   ResultTree* Tree() { return result && result->tree ? &*result->tree : nullptr; }

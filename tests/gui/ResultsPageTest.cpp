@@ -49,7 +49,7 @@ class ResultsPageTest : public WindowTest {
   }
 
   bool StillOnTheResults() const {
-    return wizard_->CurrentPage() == Wizard::kResults && (wizard_->session().Tree() != nullptr);
+    return wizard_->CurrentPage() == Wizard::kResults && wizard_->session().Tree() != nullptr;
   }
 };
 
@@ -90,7 +90,7 @@ TEST_F(ResultsPageTest, SnapshotQuestionsCanBeCancelledAndThenNothingIsLost) {
   onQuestion_ = [](const QString&) { return kNo; };
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
-  EXPECT_FALSE((wizard_->session().Tree() != nullptr));
+  EXPECT_EQ(wizard_->session().Tree(), nullptr);
 }
 
 TEST_F(ResultsPageTest, NoKeyOnTheResultsPageStartsASave) {

@@ -273,7 +273,6 @@ void Wizard::ChooseMode(ScanMode mode) {
     return;
   }
   session_.mode = mode;
-  session_.Stage() = 1;
   ModeText(false);
   drive->devices->setCurrentItem(drive->image);
   ShowDriveInfo();
@@ -286,7 +285,6 @@ void Wizard::ChooseMode(ScanMode mode) {
 }
 
 void Wizard::RepairsNext() {
-  session_.Stage() = 1;
   ShowPage(kDrive);
 }
 
@@ -366,7 +364,6 @@ void Wizard::FillPartitions() {
 
 void Wizard::EndPartitionSearch() {
   drive->SetBusy(false);
-  session_.Stage() = 2;
   FillPartitions();
   const bool extensive = session_.mode == ScanMode::kExtensive;
   partition->range->setVisible(extensive);
@@ -413,7 +410,6 @@ void Wizard::PartitionScan() {
     jobResult_.reset();
     partition->progress->Reset();
     partition->SetBusy(true);
-    session_.Stage() = 3;
     session_.scanStarted = true;
     StartJob(Job::kQuickScan, [this, entry](ScanControl& control) {
       jobResult_ = ScanPartition(session_.reader, entry, control);
@@ -446,7 +442,6 @@ void Wizard::PartitionScan() {
   partition->progress->Reset();
   partition->SetBusy(true);
   fileSystem->hint->setText(QString::fromLatin1(AppTexts::kFileSystemHint).trimmed());
-  session_.Stage() = 3;
   session_.scanStarted = true;
   const std::uint32_t block = session_.settings.sectorsPerRead;
   StartJob(Job::kExtensiveScan, [this, fsType, range, block](ScanControl& control) {
@@ -532,7 +527,6 @@ void Wizard::FileSystemNext() {
   session_.FreeResults();
   fileSystem->progress->Reset();
   fileSystem->SetBusy(true);
-  session_.Stage() = 4;
   session_.scanStarted = true;
   StartJob(Job::kFileSystemScan, [this, number](ScanControl& control) {
     jobResult_ = ExtractFoundFileSystem(session_.reader, session_.findings, static_cast<std::uint16_t>(number),
@@ -745,7 +739,6 @@ bool Wizard::BackFromResults() {
   partition->progress->Reset();
   if (fromSnapshot) {
     // The snapshot was loaded on the drive page, or at start without an image.
-    session_.Stage() = 1;
     if (session_.ImageOpen()) {
       ModeText(false);
       ShowPage(kDrive);
@@ -753,10 +746,8 @@ bool Wizard::BackFromResults() {
       BackFromDrive();
     }
   } else if (session_.mode == ScanMode::kExtensive) {
-    session_.Stage() = 3;
     ShowPage(kFileSystem);
   } else {
-    session_.Stage() = 2;
     ShowPage(kPartition);
   }
   return true;
@@ -766,7 +757,6 @@ void Wizard::BackFromFileSystem() {
   fileSystem->list->clear();
   session_.FreeResults();
   session_.findings.Clear();
-  session_.Stage() = 3;
   session_.scanStarted = false;
   partition->hint->setText(AppTexts::kPartitionHint);
   ShowPage(kPartition);
@@ -776,7 +766,6 @@ void Wizard::BackFromPartition() {
   partition->partitions->clear();
   partition->progress->Reset();
   session_.FreeScan();
-  session_.Stage() = 2;
   session_.scanStarted = false;
   drive->SetBusy(false);
   ModeText(false);
@@ -785,7 +774,6 @@ void Wizard::BackFromPartition() {
 
 void Wizard::BackFromDrive() {
   session_.FreeScan();
-  session_.stage = {};
   session_.scanStarted = false;
   ShowPage(HasRepairs() ? kRepairs : kStart);
 }

@@ -101,7 +101,6 @@ bool Wizard::ShowSnapshot(const QString& path, std::optional<ScanMode> expected)
   session_.params = snapshot.info.params;
   session_.snapshot = snapshot.info;
   session_.scanStarted = false;
-  session_.Stage() = session_.mode == ScanMode::kExtensive ? 4 : 3;
   ModeText(session_.ImageOpen());
   if (session_.mode == ScanMode::kFileTrace) {
     // The carve size is not kept in snapshots: the one chosen last, else the usual 2 MB.

@@ -33,7 +33,6 @@ void Wizard::StartTraceScan(int partitionIndex) {
   partition->progress->Reset();
   partition->progress->SetStatus(AppTexts::kSearchingLostData, 0);
   partition->SetBusy(true);
-  session_.Stage() = 3;
   session_.scanStarted = true;
   StartJob(Job::kTraceScan, [this, entry](ScanControl& control) {
     FsParams params = FsParams::ForPartition(entry);
