@@ -7,6 +7,7 @@
 #include <span>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "cli/Args.h"
@@ -54,6 +55,10 @@ struct ScanOptions {
   std::optional<std::string> snapshot;
   bool replaceSnapshot = false;
 };
+
+// The options of "dravik scan", or the exit status when they are wrong or
+// only help was asked for.
+std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& args);
 
 // Lists the result as the options ask (tree, --list or --json) and, with
 // --recover, saves it from the reader (which --recover needs); returns the
