@@ -1,8 +1,9 @@
 #pragma once
 // What the engine asks of a file-system family: its Quick Scan, the
-// extraction of a volume the Extensive Scan found, the reading of a
-// recovered file's contents, and the check that a kept result belongs to a
-// disk. A family is one registration in FamilyRegistry.cpp.
+// Extensive Scan's search of a sector range and the extraction of a volume
+// it found, the reading of a recovered file's contents, and the check that
+// a kept result belongs to a disk. A family is one registration in
+// FamilyRegistry.cpp.
 
 #include <cstdint>
 #include <filesystem>
@@ -29,7 +30,8 @@ class FileContents {
   virtual ~FileContents() = default;
   // Writes the file into folder and counts how it went in the context's
   // SaveControl; name becomes the name it is written under. forSave false
-  // writes a preview copy (no progress, no duplicate handling).
+  // writes the copy a preview shows, under name, without the save's filter,
+  // deleted and duplicate settings.
   virtual FileOutcome Write(const SaveContext& context, const std::filesystem::path& folder, const FileRecord& file,
                             bool forSave, std::u16string& name) const = 0;
 };
