@@ -68,6 +68,8 @@ constexpr std::size_t kSignatureOffset = 510;
 constexpr std::size_t kNameLength = 8;
 // The "32" of "FAT32" and the "16" of "FAT16" in the type fields.
 constexpr std::size_t kTypeDigitsOffset = 3;
+// FAT32 keeps a copy of its boot sector this many sectors into the volume.
+constexpr std::uint32_t kFat32BackupSector = 6;
 // Clusters per record of 0xF4 (-12): records of 4096 bytes, 8 sectors.
 constexpr std::uint8_t kRecordOf4096 = 0xF4;
 constexpr std::uint32_t kSectorsOf4096 = 8;

@@ -16,7 +16,6 @@ namespace dravik {
 
 namespace {
 
-constexpr std::uint32_t kFat32BackupBootOffset = 6;
 constexpr std::uint8_t kMediaDescriptor = 0xF8;
 
 using Sector = std::vector<std::uint8_t>;
@@ -53,7 +52,7 @@ void TakeFat32Fields(Bytes sector, FsParams& p) {
 }
 
 bool ReadFat32(const SectorReader& reader, FsParams& p, Diagnostics& diagnostics) {
-  const std::uint64_t backupLba = std::uint64_t{p.partitionStart} + kFat32BackupBootOffset;
+  const std::uint64_t backupLba = std::uint64_t{p.partitionStart} + boot::kFat32BackupSector;
   Sector boot = ReadSector(reader, p.partitionStart);
   if (!boot::CheckSignature(boot, p.partitionStart, diagnostics)) boot = ReadSector(reader, backupLba);
   if (!boot::CheckSignature(boot, backupLba, diagnostics)) return false;
