@@ -78,31 +78,12 @@ TEST(BootSectorTest, DecodesWhatFsstatReports) {
   }
 }
 
-// A sector too short for a field reads the field as 0, and a whole sector
-// is needed to be taken for a boot sector.
-TEST(BootSectorTest, ShortSectorsDecodeAsZeros) {
-  const DiskCopy copy("mbr");
-  const auto entries = ListedEntries(ReadLayout("mbr"));
-  const auto sector = copy.Sector(entries.front().start);
-  const Bytes head = Bytes(sector).first(40);
-  const boot::BootSector b = boot::Decode(head);
-  EXPECT_NE(b.sectorsPerCluster, 0u);
-  EXPECT_EQ(b.totalSectors64, 0u);
-  EXPECT_EQ(b.mftCluster, 0u);
-  EXPECT_FALSE(b.signature);
-  EXPECT_FALSE(boot::IsFatBootSector(Bytes(sector).first(511)));
-  EXPECT_FALSE(boot::IsNtfsBootSector(Bytes(sector).first(511)));
-}
-
 TEST(BootSectorTest, ClusterSizesAreOneToOneHundredTwentyEightPowersOfTwo) {
   for (std::uint64_t s = 1; s <= 128; s *= 2) EXPECT_EQ(boot::ClusterSizeProblem(s), "") << s;
   EXPECT_EQ(boot::ClusterSizeProblem(0), "sectors per cluster 0 is 0");
   EXPECT_EQ(boot::ClusterSizeProblem(3), "sectors per cluster 3 is not a power of two");
   EXPECT_EQ(boot::ClusterSizeProblem(96), "sectors per cluster 96 is not a power of two");
   EXPECT_EQ(boot::ClusterSizeProblem(256), "sectors per cluster 256 is more than 128");
-  EXPECT_EQ(boot::IndexRecordSectors(0xF4, 8), 8u);
-  EXPECT_EQ(boot::IndexRecordSectors(1, 8), 8u);
-  EXPECT_EQ(boot::IndexRecordSectors(2, 4), 8u);
 }
 
 std::vector<PartitionEntry> EntriesWithCode(const std::string& disk, std::uint16_t code) {
