@@ -2,31 +2,21 @@
 
 #include <limits>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "disk/BootSector.h"
 #include "disk/SectorReader.h"
 #include "disk/SectorWalk.h"
+#include "util/Diagnostics.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
 
 namespace {
 
-// BIOS parameter block fields.
-constexpr std::size_t kReservedSectorsOffset = 14;
-constexpr std::size_t kSectorsPerClusterOffset = 13;
-constexpr std::size_t kRootEntryCountOffset = 17;
-constexpr std::size_t kFat16SizeOffset = 22;
-constexpr std::size_t kFat32SizeOffset = 36;
-constexpr std::size_t kFat32RootClusterOffset = 44;
-constexpr std::size_t kNtfsMftClusterOffset = 48;
-constexpr std::size_t kNtfsMirrorClusterOffset = 56;
-constexpr std::size_t kNtfsIndexRecordOffset = 68;
-
-constexpr std::uint32_t kFat32BackupBootOffset = 6;
 constexpr std::uint8_t kMediaDescriptor = 0xF8;
-constexpr std::uint32_t kNtfsIndexRecordSize4K = 0xF4;
 
 using Sector = std::vector<std::uint8_t>;
 
@@ -36,35 +26,40 @@ Sector ReadSector(const SectorReader& reader, std::uint64_t lba) {
   return sector;
 }
 
-bool IsClusterSize(std::uint64_t sectors) {
-  return sectors >= 1 && sectors <= 128 && (sectors & (sectors - 1)) == 0;
-}
-
 void SetFatPositions(FsParams& p) {
   p.firstFatLba = p.partitionStart + p.reservedSectors;
   p.secondFatLba = p.firstFatLba + p.fatSize;
 }
 
-bool SecondFatStartsWithMedia(const SectorReader& reader, const FsParams& p) {
-  return ReadSector(reader, std::uint64_t{p.partitionStart} + p.reservedSectors + p.fatSize)[0] == kMediaDescriptor;
+// The second FAT, where the boot sector's fields put it, begins with the
+// media byte.
+bool SecondFatStartsWithMedia(const SectorReader& reader, const FsParams& p, Diagnostics& diagnostics) {
+  const std::uint64_t lba = std::uint64_t{p.partitionStart} + p.reservedSectors + p.fatSize;
+  if (ReadSector(reader, lba)[0] == kMediaDescriptor) return true;
+  diagnostics.Add(lba,
+                  "the second FAT does not begin with the media byte F8 here (reserved sectors " +
+                      std::to_string(p.reservedSectors) + ", FAT size " + std::to_string(p.fatSize) + ")",
+                  "damaged boot sector fields or a damaged FAT");
+  return false;
 }
 
-void TakeFat32Fields(Bytes boot, FsParams& p) {
-  p.rootStart = le32(boot, kFat32RootClusterOffset);
-  p.reservedSectors = le16(boot, kReservedSectorsOffset);
-  p.sectorsPerCluster = u8(boot, kSectorsPerClusterOffset);
-  p.fatSize = le32(boot, kFat32SizeOffset);
+void TakeFat32Fields(Bytes sector, FsParams& p) {
+  const boot::BootSector b = boot::Decode(sector);
+  p.rootStart = b.rootCluster;
+  p.reservedSectors = b.reservedSectors;
+  p.sectorsPerCluster = b.sectorsPerCluster;
+  p.fatSize = b.fatSize32;
 }
 
-bool ReadFat32(const SectorReader& reader, FsParams& p) {
-  const std::uint64_t backupLba = std::uint64_t{p.partitionStart} + kFat32BackupBootOffset;
+bool ReadFat32(const SectorReader& reader, FsParams& p, Diagnostics& diagnostics) {
+  const std::uint64_t backupLba = std::uint64_t{p.partitionStart} + boot::kFat32BackupSector;
   Sector boot = ReadSector(reader, p.partitionStart);
-  if (!boot::HasSignature(boot)) boot = ReadSector(reader, backupLba);
-  if (!boot::HasSignature(boot)) return false;
+  if (!boot::CheckSignature(boot, p.partitionStart, diagnostics)) boot = ReadSector(reader, backupLba);
+  if (!boot::CheckSignature(boot, backupLba, diagnostics)) return false;
   TakeFat32Fields(boot, p);
-  if (!SecondFatStartsWithMedia(reader, p)) {
+  if (!SecondFatStartsWithMedia(reader, p, diagnostics)) {
     TakeFat32Fields(ReadSector(reader, backupLba), p);
-    if (!SecondFatStartsWithMedia(reader, p)) return false;
+    if (!SecondFatStartsWithMedia(reader, p, diagnostics)) return false;
   }
   p.rootDirSectors = 0;
   p.clusterBase = p.partitionStart + p.reservedSectors + 2 * p.fatSize - 2 * p.sectorsPerCluster;
@@ -72,14 +67,15 @@ bool ReadFat32(const SectorReader& reader, FsParams& p) {
   return true;
 }
 
-bool ReadFat16(const SectorReader& reader, FsParams& p) {
-  const Sector boot = ReadSector(reader, p.partitionStart);
-  if (!boot::HasSignature(boot)) return false;
-  p.reservedSectors = le16(boot, kReservedSectorsOffset);
-  p.fatSize = le16(boot, kFat16SizeOffset);
-  p.sectorsPerCluster = u8(boot, kSectorsPerClusterOffset);
-  if (!SecondFatStartsWithMedia(reader, p)) return false;
-  p.rootDirSectors = le16(boot, kRootEntryCountOffset) / 16u;
+bool ReadFat16(const SectorReader& reader, FsParams& p, Diagnostics& diagnostics) {
+  const Sector sector = ReadSector(reader, p.partitionStart);
+  if (!boot::CheckSignature(sector, p.partitionStart, diagnostics)) return false;
+  const boot::BootSector b = boot::Decode(sector);
+  p.reservedSectors = b.reservedSectors;
+  p.fatSize = b.fatSize16;
+  p.sectorsPerCluster = b.sectorsPerCluster;
+  if (!SecondFatStartsWithMedia(reader, p, diagnostics)) return false;
+  p.rootDirSectors = b.rootEntries / 16u;
   p.rootStart = p.partitionStart + 2 * p.fatSize + p.reservedSectors;
   p.clusterBase = p.partitionStart + p.reservedSectors + 2 * p.fatSize + p.rootDirSectors - 2 * p.sectorsPerCluster;
   SetFatPositions(p);
@@ -88,45 +84,61 @@ bool ReadFat16(const SectorReader& reader, FsParams& p) {
 
 // NTFS keeps a copy of its boot sector in the partition's last sector.
 struct NtfsBoot {
-  Sector sector;
-  Sector other;  // the copy not chosen
+  boot::BootSector sector;
+  boot::BootSector other;  // the copy not chosen
+  std::uint64_t sectorLba = 0;
+  std::uint64_t otherLba = 0;
 };
 
-std::optional<NtfsBoot> ReadNtfsBoot(const SectorReader& reader, const FsParams& p) {
-  Sector first = ReadSector(reader, p.partitionStart);
-  Sector last = ReadSector(reader, p.lastSector);
-  if (boot::HasSignature(first)) return NtfsBoot{std::move(first), std::move(last)};
-  if (boot::HasSignature(last)) return NtfsBoot{std::move(last), std::move(first)};
+std::optional<NtfsBoot> ReadNtfsBoot(const SectorReader& reader, const FsParams& p, Diagnostics& diagnostics) {
+  const Sector first = ReadSector(reader, p.partitionStart);
+  const Sector last = ReadSector(reader, p.lastSector);
+  if (boot::CheckSignature(first, p.partitionStart, diagnostics))
+    return NtfsBoot{boot::Decode(first), boot::Decode(last), p.partitionStart, p.lastSector};
+  if (boot::CheckSignature(last, p.lastSector, diagnostics))
+    return NtfsBoot{boot::Decode(last), boot::Decode(first), p.lastSector, p.partitionStart};
   return std::nullopt;
 }
 
 // The sector of the MFT (or its mirror) that a boot sector names, when it
 // begins with "FILE"; otherwise the same from the other copy; otherwise 0.
 std::uint64_t FindRecordTable(const SectorReader& reader, const FsParams& p, const NtfsBoot& boot,
-                              std::size_t clusterOffset) {
-  for (const Sector* copy : {&boot.sector, &boot.other}) {
-    const std::uint64_t spc = IsClusterSize(u8(*copy, kSectorsPerClusterOffset)) ? u8(*copy, kSectorsPerClusterOffset)
-                                                                                 : p.sectorsPerCluster;
-    const std::uint64_t cluster = le64(*copy, clusterOffset);
-    if (spc == 0 || cluster > (std::numeric_limits<std::uint64_t>::max() - p.partitionStart) / spc) continue;
+                              std::uint64_t boot::BootSector::*clusterField, const char* table,
+                              Diagnostics& diagnostics) {
+  const std::pair<const boot::BootSector*, std::uint64_t> copies[] = {{&boot.sector, boot.sectorLba},
+                                                                      {&boot.other, boot.otherLba}};
+  for (const auto& [copy, copyLba] : copies) {
+    const std::uint64_t spc =
+        boot::PowerOfTwoClusterSize(copy->sectorsPerCluster) ? copy->sectorsPerCluster : p.sectorsPerCluster;
+    const std::uint64_t cluster = copy->*clusterField;
+    if (spc == 0 || cluster > (std::numeric_limits<std::uint64_t>::max() - p.partitionStart) / spc) {
+      diagnostics.Add(copyLba, std::string("the boot sector's ") + table + " cluster " + std::to_string(cluster) +
+                                   " lies past any disk", "a damaged boot sector");
+      continue;
+    }
     const std::uint64_t lba = cluster * spc + p.partitionStart;
     if (HasAscii(ReadSector(reader, lba), 0, "FILE")) return lba;
+    diagnostics.Add(lba, std::string("no \"FILE\" record where the boot sector at ") + std::to_string(copyLba) +
+                             " puts the " + table,
+                    "a damaged boot sector, or the " + std::string(table) + " was overwritten");
   }
   return 0;
 }
 
-bool ReadNtfs(const SectorReader& reader, FsParams& p) {
-  const auto boot = ReadNtfsBoot(reader, p);
+bool ReadNtfs(const SectorReader& reader, FsParams& p, Diagnostics& diagnostics) {
+  const auto boot = ReadNtfsBoot(reader, p, diagnostics);
   if (!boot) return false;
-  std::uint32_t spc = u8(boot->sector, kSectorsPerClusterOffset);
-  if (!IsClusterSize(spc)) spc = u8(boot->other, kSectorsPerClusterOffset);
-  if (!IsClusterSize(spc)) return false;
+  std::uint32_t spc = boot->sector.sectorsPerCluster;
+  if (!boot::CheckClusterSize(spc, boot->sectorLba, diagnostics)) spc = boot->other.sectorsPerCluster;
+  if (!boot::CheckClusterSize(spc, boot->otherLba, diagnostics)) return false;
   p.sectorsPerCluster = spc;
-  p.mftStart = FindRecordTable(reader, p, *boot, kNtfsMftClusterOffset);
-  p.mftMirrorStart = FindRecordTable(reader, p, *boot, kNtfsMirrorClusterOffset);
+  p.mftStart = FindRecordTable(reader, p, *boot, &boot::BootSector::mftCluster, "MFT", diagnostics);
+  p.mftMirrorStart = FindRecordTable(reader, p, *boot, &boot::BootSector::mirrorCluster, "MFT mirror", diagnostics);
   if (p.mftStart == 0 && p.mftMirrorStart == 0) return false;
-  const std::uint32_t indexRecord = le32(boot->sector, kNtfsIndexRecordOffset);
-  p.indexRecordSectors = indexRecord == kNtfsIndexRecordSize4K ? 8 : indexRecord * spc;
+  // The size is read as a 32-bit field, the byte and the three after it.
+  const std::uint32_t indexRecord =
+      static_cast<std::uint8_t>(boot->sector.clustersPerIndexRecord) | boot->sector.indexRecordUnused << 8;
+  p.indexRecordSectors = boot::IndexRecordSectors(indexRecord, spc);
   p.clusterBase = p.partitionStart;
   p.mftRecordSectors = 2;
   return true;
@@ -166,7 +178,7 @@ bool SolveFromDirectories(const DirectoryStart& a, const DirectoryStart& b, bool
   const std::int64_t sectors = b.sector - a.sector;
   if (clusters == 0 || sectors % clusters != 0) return false;
   const std::int64_t spc = sectors / clusters;
-  if (spc <= 0 || !IsClusterSize(static_cast<std::uint64_t>(spc))) return false;
+  if (spc <= 0 || !boot::PowerOfTwoClusterSize(static_cast<std::uint64_t>(spc))) return false;
   if (b.cluster >= a.sector || b.cluster >= b.sector) return false;
   const std::int64_t base = a.sector - spc * a.cluster;
   if (base != b.sector - spc * b.cluster || base < 0) return false;
@@ -188,19 +200,31 @@ bool SolveFromDirectories(const DirectoryStart& a, const DirectoryStart& b, bool
 }  // namespace
 
 bool ReadFsParams(const SectorReader& reader, FsParams& params, const ScanControl& control) {
+  Diagnostics unread;
+  return ReadFsParams(reader, params, control, unread);
+}
+
+bool ReadFsParams(const SectorReader& reader, FsParams& params, const ScanControl& control, Diagnostics& diagnostics) {
   if (control.StopRequested()) return false;
   switch (params.fsType) {
-    case kFat32: return ReadFat32(reader, params);
-    case kFat16: return ReadFat16(reader, params);
-    case kNtfs: return ReadNtfs(reader, params);
+    case kFat32: return ReadFat32(reader, params, diagnostics);
+    case kFat16: return ReadFat16(reader, params, diagnostics);
+    case kNtfs: return ReadNtfs(reader, params, diagnostics);
     default: return true;
   }
 }
 
 bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl& control) {
+  Diagnostics unread;
+  return CalculateFsParams(reader, params, control, unread);
+}
+
+bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl& control, Diagnostics& diagnostics) {
   control.Report(kCalculatingParamsText, 0);
   const bool fat32 = params.fsType == kFat32;
   if (params.fsType != kFat16 && !fat32) {
+    diagnostics.Add(params.partitionStart, "parameters are calculated only for FAT volumes, not for this one",
+                    "the boot sector and its copy are both unusable");
     control.RequestStop();
     return false;
   }
@@ -212,6 +236,8 @@ bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl
     params.rootDirSectors = 32;
   }
   if (params.partitionSectors == 0) {
+    diagnostics.Add(params.partitionStart, "the partition's length is 0, so there is no data area to search",
+                    "a damaged partition table entry");
     control.RequestStop();
     return false;
   }
@@ -228,6 +254,7 @@ bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl
   constexpr std::uint32_t kChunkReads = 8;
   const WalkShape shape{params.partitionStart, params.partitionStart + sectors, kReadSectors, kChunkReads, false, 0};
   std::optional<DirectoryStart> first;
+  std::uint64_t folderStarts = 0;
   bool solved = false;
   // Each chunk's folder starts, in sector order, are found on a worker; the
   // first two of different clusters that solve the layout end the walk.
@@ -254,6 +281,7 @@ bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl
           }
           if (next == starts.end() || static_cast<std::uint64_t>(next->sector) != s) continue;
           const DirectoryStart here = *next++;
+          ++folderStarts;
           if (!first) {
             first = here;
           } else if (here.cluster != first->cluster && SolveFromDirectories(*first, here, fat32, params)) {
@@ -264,6 +292,13 @@ bool CalculateFsParams(const SectorReader& reader, FsParams& params, ScanControl
         return true;
       });
   if (solved) return true;
+  if (!control.StopRequested())
+    diagnostics.Add(params.partitionStart,
+                    folderStarts < 2 ? "fewer than two folder starts (\".\" and \"..\") in the data area: " +
+                                           std::to_string(folderStarts) + " found"
+                                     : "no two of the " + std::to_string(folderStarts) +
+                                           " folder starts found give one cluster size and cluster base",
+                    "the data area was overwritten, or the volume is not the FAT kind its partition names");
   control.RequestStop();
   return false;
 }

@@ -11,7 +11,6 @@
 #include "disk/FsParamsReader.h"
 #include "disk/PartitionTable.h"
 #include "disk/SectorReader.h"
-#include "fs/extensive/NtfsBootFields.h"
 #include "fs/fat/DirEntry.h"
 #include "fs/fat/FatTable.h"
 #include "fs/ntfs/MftRecord.h"
@@ -204,7 +203,7 @@ class Placer {
   }
 
   void ReadNtfs(Volume& volume) {
-    const auto fields = ReadNtfsBootFields(ReadDisk(volume.bytes.begin, kSectorSize));
+    const auto fields = boot::ReadNtfsBootFields(ReadDisk(volume.bytes.begin, kSectorSize));
     if (!fields) return;
     volume.clusterBytes = std::uint64_t{fields->sectorsPerCluster} * kSectorSize;
     if (fields->totalSectors != 0)

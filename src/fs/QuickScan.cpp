@@ -4,17 +4,24 @@
 
 #include "disk/FsParamsReader.h"
 #include "fs/FamilyRegistry.h"
+#include "util/Diagnostics.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
 
 QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& partition, RecoveryStore& store,
                              ScanControl& control) {
+  Diagnostics unread;
+  return RunQuickScan(reader, partition, store, control, unread);
+}
+
+QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& partition, RecoveryStore& store,
+                             ScanControl& control, Diagnostics& diagnostics) {
   QuickScanResult result;
   result.params = FsParams::ForPartition(partition);
-  if (!ReadFsParams(reader, result.params, control)) {
+  if (!ReadFsParams(reader, result.params, control, diagnostics)) {
     control.Report(QuickScanTexts::kCalculating, 0);
-    if (!CalculateFsParams(reader, result.params, control)) {
+    if (!CalculateFsParams(reader, result.params, control, diagnostics)) {
       result.message = kParamsNotFoundMessage;
       return result;
     }

@@ -14,6 +14,7 @@ namespace dravik {
 
 class SectorReader;
 class ScanControl;
+class Diagnostics;
 
 struct QuickScanTexts {
   static constexpr const char* kCalculating = "Please wait, Calculating partition parameters...";
@@ -37,5 +38,9 @@ struct QuickScanResult {
 
 QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& partition, RecoveryStore& store,
                              ScanControl& control);
+// The same, with why the parameters could not be read or calculated
+// written into diagnostics.
+QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& partition, RecoveryStore& store,
+                             ScanControl& control, Diagnostics& diagnostics);
 
 }  // namespace dravik

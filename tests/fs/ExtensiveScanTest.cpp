@@ -10,6 +10,7 @@
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
 #include "TestFiles.h"
+#include "disk/BootSector.h"
 #include "disk/SectorReader.h"
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
@@ -75,7 +76,7 @@ TEST(FatBootSectorTest, GivesTheVolumeOnlyForPowerOfTwoClusterSizes) {
   ASSERT_EQ(truth.size(), 2u);
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
   std::vector<std::uint8_t> sector = ReadSector(*opened.reader, truth[0].start);
-  ASSERT_TRUE(IsFatBootSector(sector));
+  ASSERT_TRUE(boot::IsFatBootSector(sector));
   const auto found = FatFromBootSector(sector, truth[0].start);
   ASSERT_TRUE(found);
   EXPECT_EQ(found->fsType, kFat16);
@@ -88,7 +89,7 @@ TEST(FatBootSectorTest, GivesTheVolumeOnlyForPowerOfTwoClusterSizes) {
     EXPECT_FALSE(FatFromBootSector(sector, truth[0].start)) << bad;
   }
   sector[510] = 0;
-  EXPECT_FALSE(IsFatBootSector(sector));
+  EXPECT_FALSE(boot::IsFatBootSector(sector));
 }
 
 // The first sector of noroot's folder Docs, and edits of its "." entry.

@@ -12,18 +12,6 @@ namespace dravik {
 
 namespace {
 
-// Boot sector fields.
-constexpr std::size_t kSectorsPerClusterOffset = 13;
-constexpr std::size_t kReservedSectorsOffset = 14;
-constexpr std::size_t kRootEntriesOffset = 17;
-constexpr std::size_t kSmallTotalSectorsOffset = 19;
-constexpr std::size_t kFat16SizeOffset = 22;
-constexpr std::size_t kTotalSectorsOffset = 32;
-constexpr std::size_t kFat32SizeOffset = 36;
-constexpr std::size_t kFat32RootClusterOffset = 44;
-constexpr std::size_t kFat32LabelDigits = 85;
-constexpr std::size_t kFat16LabelDigits = 57;
-
 // A cluster base at or below this lies where no volume's data area can.
 constexpr std::uint64_t kMinClusterBase = 62;
 constexpr std::uint32_t kLargestFat16Cluster = 0xFFFF;
@@ -49,28 +37,26 @@ std::size_t AssignMatching(ExtensiveFindings& findings, std::uint64_t base, std:
 
 std::optional<FoundFileSystem> FatFromBootSector(Bytes sector, std::uint64_t s) {
   if (sector.size() < kSectorSize) return std::nullopt;
+  const boot::BootSector b = boot::Decode(sector);
+  if (!boot::PowerOfTwoClusterSize(b.sectorsPerCluster)) return std::nullopt;
   FoundFileSystem found;
-  found.sectorsPerCluster = sector[kSectorsPerClusterOffset];
-  if (!boot::PowerOfTwoClusterSize(found.sectorsPerCluster)) return std::nullopt;
-  found.reservedSectors = le16(sector, kReservedSectorsOffset);
+  found.sectorsPerCluster = b.sectorsPerCluster;
+  found.reservedSectors = b.reservedSectors;
   found.bootSector = s;
-  // Small volumes keep their size in the 16-bit field.
-  std::uint64_t total = le32(sector, kTotalSectorsOffset);
-  if (total == 0) total = le16(sector, kSmallTotalSectorsOffset);
-  found.fsEnd = s + std::max<std::uint64_t>(total, 1) - 1;
+  found.fsEnd = s + std::max<std::uint64_t>(b.FatTotalSectors(), 1) - 1;
   const std::int64_t twoClusters = 2 * std::int64_t{found.sectorsPerCluster};
   std::int64_t base = 0;
-  if (sector[kFat32LabelDigits] == '3' && sector[kFat32LabelDigits + 1] == '2') {
+  if (boot::HasFat32Digits(sector)) {
     found.fsType = kFat32;
-    found.fatSize = le32(sector, kFat32SizeOffset);
-    found.rootStart = le32(sector, kFat32RootClusterOffset);
+    found.fatSize = b.fatSize32;
+    found.rootStart = b.rootCluster;
     found.firstFatLba = s + found.reservedSectors;
     found.secondFatLba = found.firstFatLba + found.fatSize;
     base = static_cast<std::int64_t>(s + found.reservedSectors + 2 * std::uint64_t{found.fatSize}) - twoClusters;
-  } else if (sector[kFat16LabelDigits] == '1' && sector[kFat16LabelDigits + 1] == '6') {
+  } else if (boot::HasFat16Digits(sector)) {
     found.fsType = kFat16;
-    found.fatSize = le16(sector, kFat16SizeOffset);
-    found.rootDirSectors = le16(sector, kRootEntriesOffset) / 16;
+    found.fatSize = b.fatSize16;
+    found.rootDirSectors = b.rootEntries / 16;
     found.firstFatLba = s + found.reservedSectors;
     found.secondFatLba = found.firstFatLba + found.fatSize;
     found.rootStart = s + found.reservedSectors + 2 * std::uint64_t{found.fatSize};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "disk/BootSector.h"
 #include "disk/SectorReader.h"
 #include "fs/extensive/BlockWalk.h"
 #include "fs/extensive/ExtensiveTexts.h"
@@ -13,26 +14,13 @@ namespace dravik {
 
 namespace {
 
-constexpr std::size_t kSignatureOffset = 510;
-constexpr std::size_t kFat32LabelDigits = 85;  // "32" of "FAT32" at 82
-constexpr std::size_t kFat16LabelDigits = 57;  // "16" of "FAT16" at 54
 constexpr std::size_t kDotDotOffset = 32;
-
-bool HasDigits(Bytes sector, std::size_t at, char first, char second) {
-  return sector[at] == static_cast<std::uint8_t>(first) && sector[at + 1] == static_cast<std::uint8_t>(second);
-}
 
 std::uint32_t EntryCluster(Bytes entry) {
   return std::uint32_t{le16(entry, fat::kClusterHighOffset)} << 16 | le16(entry, fat::kClusterLowOffset);
 }
 
 }  // namespace
-
-bool IsFatBootSector(Bytes sector) {
-  if (sector.size() < kSectorSize) return false;
-  if (sector[kSignatureOffset] != 0x55 || sector[kSignatureOffset + 1] != 0xAA) return false;
-  return HasDigits(sector, kFat32LabelDigits, '3', '2') || HasDigits(sector, kFat16LabelDigits, '1', '6');
-}
 
 std::optional<DirClusterRecord> ParseDirStart(Bytes sector, std::uint64_t s) {
   if (sector.size() < 2 * fat::kEntrySize) return std::nullopt;
@@ -67,7 +55,7 @@ FatChunkFindings SearchChunk(std::uint64_t first, Bytes chunk) {
   FatChunkFindings found;
   for (std::size_t i = 0; i < chunk.size() / kSectorSize; ++i) {
     const Bytes sector = chunk.subspan(i * kSectorSize, kSectorSize);
-    if (IsFatBootSector(sector))
+    if (boot::IsFatBootSector(sector))
       found.bootSectors.push_back(first + i);
     else if (auto record = ParseDirStart(sector, first + i))
       found.dirClusters.push_back(*record);

@@ -2,7 +2,7 @@
 // The sector search of a FAT Extensive Scan: every sector of a range is
 // tested for a FAT boot sector or the first sector of a directory.
 //
-//   boot sector: 510 55 AA; FAT32 label "FAT32" at 82, FAT16 "FAT16" at 54
+//   boot sector: boot::IsFatBootSector (disk/BootSector.h)
 //   directory:   0 "." entry, 32 ".." entry (cluster words at 20 and 26)
 
 #include <cstdint>
@@ -19,8 +19,6 @@ class ScanControl;
 // At most this many boot sectors are collected.
 constexpr std::size_t kMaxBootSectors = 60000;
 
-// True for a sector ending in 55 AA that carries a FAT32 or FAT16 label.
-bool IsFatBootSector(Bytes sector);
 // The directory start at sector number s, when the sector begins with "."
 // and ".." entries whose clusters can be a folder's: the folder's cluster
 // above 2 and below s, neither cluster 0xFFFFFFFF.

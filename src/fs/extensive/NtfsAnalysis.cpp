@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "disk/SectorReader.h"
-#include "fs/extensive/NtfsBootFields.h"
+#include "disk/BootSector.h"
 #include "fs/extensive/NtfsPlacement.h"
 #include "fs/extensive/NtfsStructureSearch.h"
 #include "fs/extensive/NtfsVolumeEnd.h"
@@ -87,7 +87,7 @@ void ClaimIndexRecord(std::vector<IndexRecordEntry>& records, std::uint64_t sect
   if (it != records.end() && it->sector == sector) it->fsNumber = number;
 }
 
-FoundFileSystem FromBootFields(const NtfsBootFields& boot, std::uint64_t start) {
+FoundFileSystem FromBootFields(const boot::NtfsBootFields& boot, std::uint64_t start) {
   FoundFileSystem found;
   found.fsType = kNtfs;
   found.sectorsPerCluster = boot.sectorsPerCluster;
@@ -123,7 +123,7 @@ bool MftWhereBootSays(const ExtensiveFindings& findings, const FoundFileSystem& 
 // a first boot sector is, when the folders' index records or the MFT lie
 // where it says.
 void TakeAsBackup(const SectorReader& reader, ExtensiveFindings& findings, std::uint64_t s,
-                  const NtfsBootFields& boot, ScanControl& control) {
+                  const boot::NtfsBootFields& boot, ScanControl& control) {
   if (boot.totalSectors > s || AnyFoundStartsAt(findings, s - boot.totalSectors)) return;
   const std::uint64_t start = s - boot.totalSectors;
   const FoundFileSystem found = FromBootFields(boot, start);
@@ -267,15 +267,15 @@ void ClassifyWithBootSectors(const SectorReader& reader, ExtensiveFindings& find
   std::vector<std::uint8_t> sector(kSectorSize);
   for (const std::uint64_t s : findings.bootSectors) {
     if (IsBackupOfFound(findings, s) || !reader.Read(s, 1, sector)) continue;
-    const auto boot = ReadNtfsBootFields(sector);
-    if (!boot) continue;
-    FoundFileSystem found = FromBootFields(*boot, s);
+    const auto fields = boot::ReadNtfsBootFields(sector);
+    if (!fields) continue;
+    FoundFileSystem found = FromBootFields(*fields, s);
     found.bootSector = s;
-    const bool classified = Classify(reader, findings, s, boot->sectorsPerCluster, s, found.fsEnd, 1, control);
+    const bool classified = Classify(reader, findings, s, fields->sectorsPerCluster, s, found.fsEnd, 1, control);
     if (classified || MftWhereBootSays(findings, found))
       findings.fileSystems.push_back(found);
     else
-      TakeAsBackup(reader, findings, s, *boot, control);
+      TakeAsBackup(reader, findings, s, *fields, control);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "disk/BootSector.h"
 #include "disk/SectorReader.h"
 #include "fs/extensive/BlockWalk.h"
 #include "fs/extensive/FatStructureSearch.h"
@@ -17,8 +18,6 @@ namespace {
 
 using namespace ntfs;
 
-constexpr std::size_t kSignatureOffset = 510;
-constexpr std::size_t kOemIdOffset = 3;
 constexpr std::size_t kAllocatedSizeOffset = 28;
 constexpr std::uint32_t kIndexRoot = 0x90;
 // $INDEX_ROOT value: 16 the node header, whose first u32 is the offset of
@@ -68,12 +67,6 @@ std::optional<FileName> FirstName(Bytes record) {
 }
 
 }  // namespace
-
-bool IsNtfsBootSector(Bytes sector) {
-  if (sector.size() < kSectorSize) return false;
-  return sector[kSignatureOffset] == 0x55 && sector[kSignatureOffset + 1] == 0xAA &&
-         HasAscii(sector, kOemIdOffset, "NTFS");
-}
 
 HarvestedRecord HarvestMftRecord(Bytes record, std::uint64_t s) {
   HarvestedRecord harvested;
@@ -163,7 +156,7 @@ NtfsChunkFindings SearchChunk(const SectorReader& reader, std::uint64_t first, B
   };
   for (std::size_t i = 0; i < chunk.size() / kSectorSize; ++i) {
     const Bytes sector = chunk.subspan(i * kSectorSize, kSectorSize);
-    if (IsNtfsBootSector(sector)) {
+    if (boot::IsNtfsBootSector(sector)) {
       found.bootSectors.push_back(first + i);
     } else if (IsRecord(sector) && le16(sector, kAllocatedSizeOffset) == kRecordSize) {
       take(i, kRecordSize);

@@ -4,7 +4,7 @@
 // record, and what those records tell is harvested: folders, files, index
 // records, and what the MFT records say of their volume (MftRecordNotes.h).
 //
-//   boot sector:  3 "NTFS", 510 55 AA
+//   boot sector:  boot::IsNtfsBootSector (disk/BootSector.h)
 //   MFT record:   0 "FILE", 28 allocated size (1024)
 //   index record: 0 "INDX", 16 VCN, 24 node header: 24 first entry offset
 //                 (from 24), 32 allocated size (from 24)
@@ -41,8 +41,6 @@ constexpr std::size_t kEntryNameOffset = 82;
 // The longest index record that is read.
 constexpr std::size_t kMaxIndexRecordBytes = 65536;
 }  // namespace ntfs
-
-bool IsNtfsBootSector(Bytes sector);
 
 // What an MFT record (1024 bytes, fixed up) found at sector s holds: a folder
 // or a file, or neither (no name, flags neither 0 to 3, an extension record).

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "disk/SectorReader.h"
-#include "fs/extensive/NtfsBootFields.h"
+#include "disk/BootSector.h"
 #include "fs/ntfs/MftRecord.h"
 
 namespace dravik {
@@ -19,8 +19,8 @@ std::optional<std::uint64_t> BackupBootSector(const SectorReader& reader, const 
   std::vector<std::uint8_t> sector(kSectorSize);
   for (const std::uint64_t s : findings.bootSectors) {
     if (s <= volume.start || s > limit || !reader.Read(s, 1, sector)) continue;
-    const auto boot = ReadNtfsBootFields(sector);
-    if (boot && boot->sectorsPerCluster == volume.sectorsPerCluster && s - volume.start == boot->totalSectors)
+    const auto fields = boot::ReadNtfsBootFields(sector);
+    if (fields && fields->sectorsPerCluster == volume.sectorsPerCluster && s - volume.start == fields->totalSectors)
       return s;
   }
   return std::nullopt;
