@@ -9,6 +9,7 @@
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
+class Diagnostics;
 class ScanControl;
 }
 
@@ -30,6 +31,10 @@ int RunTypes(const std::vector<std::string>& args);
 enum class SearchRule { kWhenTableEmpty, kAlways, kNever };
 
 // The partitions of the opened disk: its table, then the search by the rule.
+// With verbose, each reason a reader gave for what it could not read, on
+// standard error.
+void PrintDiagnostics(const Diagnostics& diagnostics, bool verbose);
+
 PartitionTable FindPartitions(const VirtualDisk& disk, SearchRule rule, ScanControl& control);
 DiskGeometry DriveGeometry(const VirtualDisk& disk);
 void PrintPartitions(const PartitionTable& table);

@@ -8,6 +8,7 @@
 #include "disk/FsParamsReader.h"
 #include "disk/PartitionSearch.h"
 #include "disk/SectorReader.h"
+#include "util/Diagnostics.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::cli {
@@ -46,6 +47,7 @@ constexpr const char* kParamsUsage =
     "  --quiet        no progress line on standard error\n"
     "  --as-raw       read the file as a plain disk whatever its name says\n"
     "  --verbose      also say on standard error what the image reader had to work around\n"
+    "                 and why the boot sector or the parameters could not be read\n"
     "  --help         show this text\n";
 
 }  // namespace
@@ -171,7 +173,11 @@ int RunParams(const std::vector<std::string>& args) {
   }
   const SectorReader reader(disk);
   FsParams params = FsParams::ForPartition(table.Entries()[*index]);
-  if (!ReadFsParams(reader, params, control) && !CalculateFsParams(reader, params, control)) {
+  Diagnostics diagnostics;
+  const bool found =
+      ReadFsParams(reader, params, control, diagnostics) || CalculateFsParams(reader, params, control, diagnostics);
+  PrintDiagnostics(diagnostics, parsed.Has("verbose"));
+  if (!found) {
     std::fprintf(stderr, "%s\n", kParamsNotFoundMessage);
     return kExitFailed;
   }

@@ -10,6 +10,7 @@
 #include "disk/DriveTable.h"
 #include "disk/PartitionSearch.h"
 #include "disk/SectorReader.h"
+#include "util/Diagnostics.h"
 #include "util/Utf.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -34,8 +35,10 @@ int RunScan(const std::vector<std::string>& args) {
     return kExitFailed;
   }
   const SectorReader reader(disk);
-  ScanResult result = ScanPartition(reader, table.Entries()[options.partition], control);
+  Diagnostics diagnostics;
+  ScanResult result = ScanPartition(reader, table.Entries()[options.partition], control, diagnostics);
   progress.Clear();
+  PrintDiagnostics(diagnostics, options.verbose);
   std::fprintf(stderr, "%s\n", result.message.c_str());
   if (!result.scanned) return kExitFailed;
   const PartitionEntry& partition = table.Entries()[options.partition];

@@ -5,6 +5,7 @@
 
 #include "cli/Commands.h"
 #include "fs/LostBlockPlacement.h"
+#include "util/Diagnostics.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::cli {
@@ -54,6 +55,12 @@ bool OpenForCommand(VirtualDisk& disk, const std::string& path, OpenRequest requ
   if (!result.notAnImage.empty()) std::fprintf(stderr, "dravik: %s\n", result.notAnImage.c_str());
   if (!result.ok) std::fprintf(stderr, "%s\n", result.message.c_str());
   return result.ok;
+}
+
+void PrintDiagnostics(const Diagnostics& diagnostics, bool verbose) {
+  if (!verbose) return;
+  for (const DiagnosticEntry& entry : diagnostics.Entries())
+    std::fprintf(stderr, "dravik: %s\n", Diagnostics::Describe(entry).c_str());
 }
 
 int Main(int argc, char** argv) {

@@ -4,6 +4,7 @@
 #include "fs/QuickScan.h"
 #include "fs/extensive/ExtensiveFindings.h"
 #include "snapshot/Snapshot.h"
+#include "util/Diagnostics.h"
 
 namespace dravik {
 
@@ -20,8 +21,14 @@ std::unique_ptr<FileContents> ScanResult::OpenContents(const SectorReader& reade
 }
 
 ScanResult ScanPartition(const SectorReader& reader, const PartitionEntry& partition, ScanControl& control) {
+  Diagnostics unused;
+  return ScanPartition(reader, partition, control, unused);
+}
+
+ScanResult ScanPartition(const SectorReader& reader, const PartitionEntry& partition, ScanControl& control,
+                         Diagnostics& diagnostics) {
   ScanResult result;
-  QuickScanResult quick = RunQuickScan(reader, partition, *result.store, control);
+  QuickScanResult quick = RunQuickScan(reader, partition, *result.store, control, diagnostics);
   result.scanned = quick.scanned;
   result.params = quick.params;
   result.family = quick.family;

@@ -19,6 +19,7 @@
 
 namespace dravik {
 
+class Diagnostics;
 struct ExtensiveFindings;
 class ScanControl;
 class SectorReader;
@@ -47,7 +48,10 @@ struct ScanResult {
 
 // The Quick Scan of a partition: its parameters (read, else calculated),
 // its folders and files, and the tree over them with everything checked.
+// Why the parameters could not be read or calculated goes into diagnostics.
 ScanResult ScanPartition(const SectorReader& reader, const PartitionEntry& partition, ScanControl& control);
+ScanResult ScanPartition(const SectorReader& reader, const PartitionEntry& partition, ScanControl& control,
+                         Diagnostics& diagnostics);
 
 // The folders and files of found file system `index` (from 1) of the
 // Extensive Scan's findings over the range searched.

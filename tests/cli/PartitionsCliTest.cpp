@@ -120,6 +120,13 @@ TEST(CliParamsTest, LostFat16BootSectorIsCalculated) {
   const auto json = RunShell(Dravik("params --quiet --json --partition 0 " + Quote(image)));
   ASSERT_EQ(json.status, 0);
   test::ExpectParamsMatchFsstat(ParseParamsJson(json.out), report, layout[0].start);
+
+  // --verbose says why the boot sector was not used; without it nothing is said.
+  const std::string why = "dravik: sector " + std::to_string(layout[0].start) + ": no boot sector";
+  const auto verbose = RunShell(Dravik("params --quiet --verbose --partition 0 " + Quote(image) + " 2>&1 >/dev/null"));
+  EXPECT_NE(verbose.out.find(why), std::string::npos) << verbose.out;
+  const auto plain = RunShell(Dravik("params --quiet --partition 0 " + Quote(image) + " 2>&1 >/dev/null"));
+  EXPECT_EQ(plain.out.find(why), std::string::npos) << plain.out;
 }
 
 TEST(CliParamsTest, NoSuchPartition) {
