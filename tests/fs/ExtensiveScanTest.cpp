@@ -14,10 +14,10 @@
 #include "disk/SectorReader.h"
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
-#include "fs/extensive/FatExtract.h"
-#include "fs/extensive/FatIdentify.h"
-#include "fs/extensive/FatStructureSearch.h"
 #include "fs/extensive/ScanRange.h"
+#include "fs/fat/FatExtract.h"
+#include "fs/fat/FatIdentify.h"
+#include "fs/fat/FatStructureSearch.h"
 #include "util/ScanControl.h"
 #include "vdisk/VirtualDisk.h"
 

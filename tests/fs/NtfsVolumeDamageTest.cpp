@@ -17,7 +17,7 @@
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
 #include "fs/extensive/ExtensiveScan.h"
-#include "fs/extensive/NtfsExtract.h"
+#include "fs/ntfs/NtfsExtract.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
 #include "vdisk/ImageFile.h"

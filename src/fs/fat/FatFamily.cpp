@@ -4,11 +4,11 @@
 #include "fs/QuickScan.h"
 #include "fs/ResultTree.h"
 #include "fs/extensive/ExtensiveTexts.h"
-#include "fs/extensive/FatExtract.h"
-#include "fs/extensive/FatIdentify.h"
-#include "fs/extensive/FatStructureSearch.h"
+#include "fs/fat/FatExtract.h"
 #include "fs/fat/FatFileWriter.h"
+#include "fs/fat/FatIdentify.h"
 #include "fs/fat/FatQuickScan.h"
+#include "fs/fat/FatStructureSearch.h"
 #include "util/ScanControl.h"
 
 namespace dravik::fat {

@@ -6,12 +6,12 @@
 #include "disk/SectorReader.h"
 #include "fs/ResultTree.h"
 #include "fs/extensive/ExtensiveTexts.h"
-#include "fs/extensive/NtfsAnalysis.h"
-#include "fs/extensive/NtfsExtract.h"
-#include "fs/extensive/NtfsStructureSearch.h"
 #include "fs/ntfs/MftRuns.h"
+#include "fs/ntfs/NtfsAnalysis.h"
+#include "fs/ntfs/NtfsExtract.h"
 #include "fs/ntfs/NtfsFileWriter.h"
 #include "fs/ntfs/NtfsQuickScan.h"
+#include "fs/ntfs/NtfsStructureSearch.h"
 
 namespace dravik::ntfs {
 

@@ -1,4 +1,4 @@
-#include "fs/extensive/MftRecordNotes.h"
+#include "fs/ntfs/MftRecordNotes.h"
 
 #include <algorithm>
 #include <iterator>

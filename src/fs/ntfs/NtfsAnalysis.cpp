@@ -1,16 +1,16 @@
-#include "fs/extensive/NtfsAnalysis.h"
+#include "fs/ntfs/NtfsAnalysis.h"
 
 #include <algorithm>
 #include <map>
 #include <optional>
 #include <vector>
 
-#include "disk/SectorReader.h"
 #include "disk/BootSector.h"
-#include "fs/extensive/NtfsPlacement.h"
-#include "fs/extensive/NtfsStructureSearch.h"
-#include "fs/extensive/NtfsVolumeEnd.h"
+#include "disk/SectorReader.h"
 #include "fs/ntfs/MftRecord.h"
+#include "fs/ntfs/NtfsPlacement.h"
+#include "fs/ntfs/NtfsStructureSearch.h"
+#include "fs/ntfs/NtfsVolumeEnd.h"
 #include "util/Percent.h"
 #include "util/ScanControl.h"
 

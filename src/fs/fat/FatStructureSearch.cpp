@@ -1,4 +1,4 @@
-#include "fs/extensive/FatStructureSearch.h"
+#include "fs/fat/FatStructureSearch.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "fs/extensive/NtfsPlacement.h"
+#include "fs/ntfs/NtfsPlacement.h"
 
 #include <algorithm>
 #include <map>

@@ -1,4 +1,4 @@
-#include "fs/extensive/NtfsStructureSearch.h"
+#include "fs/ntfs/NtfsStructureSearch.h"
 
 #include <algorithm>
 #include <vector>
@@ -6,9 +6,9 @@
 #include "disk/BootSector.h"
 #include "disk/SectorReader.h"
 #include "fs/extensive/BlockWalk.h"
-#include "fs/extensive/FatStructureSearch.h"
-#include "fs/extensive/MftRecordNotes.h"
+#include "fs/fat/FatStructureSearch.h"
 #include "fs/ntfs/MftRecord.h"
+#include "fs/ntfs/MftRecordNotes.h"
 #include "fs/ntfs/RunList.h"
 #include "util/ScanControl.h"
 

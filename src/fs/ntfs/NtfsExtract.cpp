@@ -1,4 +1,4 @@
-#include "fs/extensive/NtfsExtract.h"
+#include "fs/ntfs/NtfsExtract.h"
 
 #include <algorithm>
 #include <set>

@@ -1,4 +1,4 @@
-#include "fs/extensive/FatExtract.h"
+#include "fs/fat/FatExtract.h"
 
 #include <algorithm>
 #include <unordered_map>

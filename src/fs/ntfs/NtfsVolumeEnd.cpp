@@ -1,11 +1,11 @@
-#include "fs/extensive/NtfsVolumeEnd.h"
+#include "fs/ntfs/NtfsVolumeEnd.h"
 
 #include <algorithm>
 #include <optional>
 #include <vector>
 
-#include "disk/SectorReader.h"
 #include "disk/BootSector.h"
+#include "disk/SectorReader.h"
 #include "fs/ntfs/MftRecord.h"
 
 namespace dravik {

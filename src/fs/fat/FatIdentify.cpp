@@ -1,4 +1,4 @@
-#include "fs/extensive/FatIdentify.h"
+#include "fs/fat/FatIdentify.h"
 
 #include <algorithm>
 #include <vector>
