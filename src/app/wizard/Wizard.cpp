@@ -445,7 +445,7 @@ void Wizard::PartitionScan() {
   session_.scanStarted = true;
   const std::uint32_t block = session_.settings.sectorsPerRead;
   StartJob(Job::kExtensiveScan, [this, fsType, range, block](ScanControl& control) {
-    RunExtensiveScan(session_.reader, fsType, range.start, range.sectors, block, session_.findings, control);
+    RunExtensiveScan(session_.reader, fsType, range.start, range.sectors, block, searchResult_, control);
   });
 }
 
@@ -497,6 +497,8 @@ void Wizard::ShowResults() {
 
 void Wizard::EndExtensiveScan() {
   partition->SetBusy(false);
+  session_.findings = std::move(searchResult_);
+  searchResult_.Clear();
   fileSystem->list->clear();
   for (std::size_t i = 0; i < session_.findings.fileSystems.size(); ++i) {
     const FoundFileSystem& found = session_.findings.fileSystems[i];

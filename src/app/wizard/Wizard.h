@@ -205,10 +205,19 @@ class Wizard : public QStackedWidget {
   std::optional<ScanResult> jobResult_;
   bool quickAttempt_ = false;
   bool stopped_ = false;
-  bool traceParamsFound_ = false;
-  // The hits the last File Trace left out for lying inside a file found
-  // before them (the recovery setting), told at the end of the scan.
-  std::size_t traceHitsInside_ = 0;
+  // What the File Trace job found, handed to the interface thread when it
+  // ends: none when the partition's parameters could not be read.
+  struct TraceOutcome {
+    FsParams params;
+    std::vector<FoundFile> files;
+    std::optional<TraceTree> tree;  // over files
+    // The hits left out for lying inside a file found before them (the
+    // recovery setting), told at the end of the scan.
+    std::size_t hitsInside = 0;
+  };
+  std::optional<TraceOutcome> traceResult_;
+  // What the Extensive Scan's search found, taken into the session when it ends.
+  ExtensiveFindings searchResult_;
   // The start page's raw check box was ticked by the question after a
   // failed open, not by the user: another path unticks it.
   bool rawFromQuestion_ = false;

@@ -28,44 +28,48 @@ void Wizard::StartTraceScan(int partitionIndex) {
   session_.FreeResults();
   session_.traceChoice = *choice;
   session_.lastCarveSizeMiB = choice->carveSizeMiB;
-  traceParamsFound_ = false;
-  traceHitsInside_ = 0;
+  traceResult_.reset();
   partition->progress->Reset();
   partition->progress->SetStatus(AppTexts::kSearchingLostData, 0);
   partition->SetBusy(true);
   session_.scanStarted = true;
   StartJob(Job::kTraceScan, [this, entry](ScanControl& control) {
-    FsParams params = FsParams::ForPartition(entry);
-    if (!ReadFsParams(session_.reader, params, control)) return;
-    traceParamsFound_ = true;
-    session_.params = params;
+    TraceOutcome outcome;
+    outcome.params = FsParams::ForPartition(entry);
+    if (!ReadFsParams(session_.reader, outcome.params, control)) return;
     control.Report(TraceTexts::kSearching);
     const SectorReader& reader = session_.reader;
-    session_.traced = ScanSignatures(reader, params.partitionStart, params.lastSector, session_.traceChoice.groups,
-                                     [&reader](std::uint64_t sector) { return DetermineOfficeKind(reader, sector); },
-                                     control);
+    outcome.files =
+        ScanSignatures(reader, outcome.params.partitionStart, outcome.params.lastSector, session_.traceChoice.groups,
+                       [&reader](std::uint64_t sector) { return DetermineOfficeKind(reader, sector); }, control);
     // A stop asks for the hits so far at once: they are listed as found.
     if (session_.settings.skipHitsInsideFound && !control.StopRequested())
-      traceHitsInside_ = DropHitsInsideFoundFiles(reader, session_.traced, session_.traceChoice.carveSizeMiB);
-    session_.traceTree.emplace(TraceTree::Build(session_.traced));
+      outcome.hitsInside = DropHitsInsideFoundFiles(reader, outcome.files, session_.traceChoice.carveSizeMiB);
+    outcome.tree.emplace(TraceTree::Build(outcome.files));
+    traceResult_ = std::move(outcome);
   });
 }
 
 void Wizard::EndTraceScan() {
   partition->SetBusy(false);
-  if (!traceParamsFound_ || !session_.traceTree) {
+  std::optional<TraceOutcome> taken = std::exchange(traceResult_, std::nullopt);
+  if (!taken || !taken->tree) {
     session_.FreeResults();
     if (!stopped_) messenger_.Show(AppTexts::kNoParams, MessageKind::kError);
     Home();
     return;
   }
+  session_.params = taken->params;
+  // The tree refers to the files' elements, which the move leaves in place.
+  session_.traced = std::move(taken->files);
+  session_.traceTree = std::move(taken->tree);
   results->SetTraceResult(&*session_.traceTree);
   ShowPage(kResults);
   if (session_.traced.empty())
     messenger_.Show(tr("No file of the chosen types was found in the partition."), MessageKind::kInformation);
-  else if (traceHitsInside_ > 0)
+  else if (taken->hitsInside > 0)
     messenger_.Show(tr("%n hit(s) inside files found before them left out.", nullptr,
-                       static_cast<int>(traceHitsInside_)),
+                       static_cast<int>(taken->hitsInside)),
                     MessageKind::kInformation);
 }
 
