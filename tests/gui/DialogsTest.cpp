@@ -666,7 +666,7 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
   std::function<void(PartitionTypeDialog&)> act;
   int asked = 0;
   QString intro;
-  wizard_->askPartitionChoice = [&] {
+  wizard_->askPartitionChoice = [&](std::size_t listed) {
     ++asked;
     QTimer::singleShot(0, wizard_, [&] {
       auto* dialog = wizard_->findChild<PartitionTypeDialog*>();
@@ -675,7 +675,7 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
       intro = dialog->findChild<QLabel*>()->text();
       act(*dialog);
     });
-    return AskPartitionType(wizard_->session().partitions.Count(), wizard_);
+    return AskPartitionType(listed, wizard_);
   };
   Open(copy.Wrapped("vhdx"));
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();

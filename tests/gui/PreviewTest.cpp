@@ -214,7 +214,7 @@ TEST(PreviewDispatchTest, AFileRowIsWrittenOnceAndShownWithItsBytes) {
   MainWindow window;
   Wizard* wizard = window.wizard();
   wizard->messenger().SetFunction([](const QString&, MessageKind, bool yesNo) { return yesNo ? kNo : kYes; });
-  wizard->askPartitionChoice = [] { return PartitionChoice::kUseExisting; };
+  wizard->askPartitionChoice = [](std::size_t) { return PartitionChoice::kUseExisting; };
   window.show();
   wizard->start->path->setText(QString::fromStdString(test::FatFixture("fat32.vhdx").string()));
   QTest::mouseClick(wizard->start->quick, Qt::LeftButton);

@@ -49,7 +49,7 @@ TEST(ScaleTest, TheWindowFitsTheScreenAndEveryPageKeepsItsButtonsOnIt) {
   MainWindow window;
   Wizard* wizard = window.wizard();
   wizard->messenger().SetFunction([](const QString&, MessageKind, bool yesNo) { return yesNo ? kNo : kYes; });
-  wizard->askPartitionChoice = [] { return PartitionChoice::kUseExisting; };
+  wizard->askPartitionChoice = [](std::size_t) { return PartitionChoice::kUseExisting; };
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   const QRect screen = window.screen()->availableGeometry();

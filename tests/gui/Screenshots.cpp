@@ -107,10 +107,10 @@ int main(int argc, char** argv) {
   };
   // The Partition Type question, grabbed the first time it is asked; the table is used.
   bool partitionTypeShown = false;
-  wizard->askPartitionChoice = [&] {
+  wizard->askPartitionChoice = [&](std::size_t listed) {
     if (!partitionTypeShown) {
       partitionTypeShown = true;
-      PartitionTypeDialog dialog(wizard->session().partitions.Count(), &window);
+      PartitionTypeDialog dialog(listed, &window);
       grabDialog(dialog, "partition-type");
     }
     return dravik::PartitionChoice::kUseExisting;

@@ -35,7 +35,7 @@ class WindowTest : public ::testing::Test {
     window_ = std::make_unique<MainWindow>();
     wizard_ = window_->wizard();
     // The drive's own table, unless a test asks otherwise.
-    wizard_->askPartitionChoice = [] { return PartitionChoice::kUseExisting; };
+    wizard_->askPartitionChoice = [](std::size_t) { return PartitionChoice::kUseExisting; };
     wizard_->messenger().SetFunction([this](const QString& text, MessageKind kind, bool yesNo) {
       messages_.push_back({text, kind});
       if (yesNo && onQuestion_) return onQuestion_(text);

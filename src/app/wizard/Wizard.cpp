@@ -79,7 +79,7 @@ Wizard::Wizard(QWidget* parent) : QStackedWidget(parent), messenger_(this) {
   for (QWidget* page : std::initializer_list<QWidget*>{start, drive, partition, fileSystem, results, repairs})
     addWidget(page);
 
-  askPartitionChoice = [this] { return AskPartitionType(session_.partitions.Count(), this); };
+  askPartitionChoice = [this](std::size_t listed) { return AskPartitionType(listed, this); };
   chooseImage = [this] {
     // Any file can be read as a raw disk, so all files are offered too.
     return QFileDialog::getOpenFileName(this, AppTexts::kBrowseTitle, DialogFolder(),
@@ -332,9 +332,10 @@ void Wizard::DriveNext() {
   }
   session_.selectedPartition = -1;
   session_.partitions.Clear();
-  ReadDrivePartitions(session_.reader, session_.partitions);
+  PartitionTable table;
+  ReadDrivePartitions(session_.reader, table);
   // A drive without a table is searched without asking; Cancel stays here.
-  const PartitionChoice choice = session_.partitions.Empty() ? PartitionChoice::kSearch : askPartitionChoice();
+  const PartitionChoice choice = table.Empty() ? PartitionChoice::kSearch : askPartitionChoice(table.Count());
   if (choice == PartitionChoice::kCancel) return;
   ModeText(true);
   drive->SetBusy(true);
@@ -342,8 +343,9 @@ void Wizard::DriveNext() {
   const DriveSlot& slot = session_.drives.slots[0];
   const DiskGeometry geometry = SearchGeometry({slot.cylinders, slot.heads, slot.sectorsPerTrack},
                                                session_.reader.SectorCount());
+  foundPartitions_ = std::move(table);
   StartJob(Job::kPartitionSearch, [this, geometry, choice](ScanControl& control) {
-    SearchPartitions(session_.reader, geometry, session_.partitions, [choice] { return choice; }, control);
+    SearchPartitions(session_.reader, geometry, foundPartitions_, [choice] { return choice; }, control);
   });
 }
 
@@ -364,6 +366,7 @@ void Wizard::FillPartitions() {
 
 void Wizard::EndPartitionSearch() {
   drive->SetBusy(false);
+  session_.partitions = std::exchange(foundPartitions_, PartitionTable{});
   FillPartitions();
   const bool extensive = session_.mode == ScanMode::kExtensive;
   partition->range->setVisible(extensive);

@@ -51,7 +51,8 @@ class Wizard : public QStackedWidget {
   Messenger& messenger() { return messenger_; }
   ScanWorker& worker() { return worker_; }
   // Choices made in dialogs, replaceable by tests.
-  std::function<PartitionChoice()> askPartitionChoice;
+  // Asked with the number of partitions the drive's table lists.
+  std::function<PartitionChoice(std::size_t listed)> askPartitionChoice;
   std::function<QString()> chooseImage;
   std::function<QString()> chooseDestination;
   // The File Trace types and carve size; none when the choice was cancelled.
@@ -218,6 +219,9 @@ class Wizard : public QStackedWidget {
   std::optional<TraceOutcome> traceResult_;
   // What the Extensive Scan's search found, taken into the session when it ends.
   ExtensiveFindings searchResult_;
+  // The drive's partitions, the table's and those the search adds, taken
+  // into the session when the search ends.
+  PartitionTable foundPartitions_;
   // The start page's raw check box was ticked by the question after a
   // failed open, not by the user: another path unticks it.
   bool rawFromQuestion_ = false;
