@@ -267,7 +267,6 @@ bool FolderRun(int files, Figures& figures) {
   Wizard* wizard = window.wizard();
   Session& session = wizard->session();
   ScanResult& result = session.result.emplace();
-  result.scanned = true;
   result.family = FsFamily::kNtfs;
   FillStore(*result.store, files);
   result.tree.emplace(ResultTree::Build(*result.store, FsFamily::kNtfs));

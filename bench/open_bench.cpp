@@ -47,7 +47,7 @@ void OpenImageBenchmark(benchmark::State& state, const std::string& path) {
   for (auto _ : state) {
     dravik::VirtualDisk disk;
     const dravik::OpenResult result = dravik::OpenImage(disk, path, false);
-    if (!result.ok || disk.Size() == 0) {
+    if (!result.Usable() || disk.Size() == 0) {
       state.SkipWithError(("cannot open " + path + ": " + result.message + disk.Diagnostic()).c_str());
       break;
     }

@@ -2,6 +2,7 @@
 // The verbs of the dravik command. Each takes the arguments after the verb and
 // returns the process exit code: 0 done, 1 failed, 2 wrong usage.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ namespace dravik::cli {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+
+// What a step of a verb gives: the exit status to end with when the step
+// decided it (an error it has printed, or help), nothing to go on.
+using Stop = std::optional<int>;
 
 int RunInfo(const std::vector<std::string>& args);
 int RunCat(const std::vector<std::string>& args);

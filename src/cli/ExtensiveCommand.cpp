@@ -56,7 +56,7 @@ int RunExtensiveScanCommand(ScanOptions& options) {
   if (auto status = CheckSnapshotTarget(options)) return *status;
   const SectorReader reader(disk);
   const ScanRange range = CheckScanRange(options.start, options.end, reader.SectorCount());
-  if (!range.Valid()) {
+  if (!range.Usable()) {
     std::fprintf(stderr, "%s\n", range.message.c_str());
     return kExitUsage;
   }

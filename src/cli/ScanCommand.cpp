@@ -17,9 +17,8 @@
 namespace dravik::cli {
 
 int RunScan(const std::vector<std::string>& args) {
-  auto parsed = ParseScanOptions(args);
-  if (const int* status = std::get_if<int>(&parsed)) return *status;
-  ScanOptions& options = std::get<ScanOptions>(parsed);
+  ScanOptions options;
+  if (const Stop stop = ParseScanOptions(args, options)) return *stop;
   if (options.mode == "extensive") return RunExtensiveScanCommand(options);
   if (options.mode == "trace") return RunTraceScanCommand(options);
 
@@ -40,7 +39,7 @@ int RunScan(const std::vector<std::string>& args) {
   progress.Clear();
   PrintDiagnostics(diagnostics, options.verbose);
   std::fprintf(stderr, "%s\n", result.message.c_str());
-  if (!result.scanned) return kExitFailed;
+  if (!result.Usable()) return kExitFailed;
   const PartitionEntry& partition = table.Entries()[options.partition];
   const SnapshotInfo info{ScanMode::kQuick, {partition.code, static_cast<std::uint16_t>(options.partition)},
                           result.params, {0, static_cast<std::uint16_t>(DeviceKind::kDisk)}};

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "cli/Args.h"
@@ -124,7 +123,7 @@ std::optional<DuplicateMode> ParseDuplicateMode(const std::string& text) {
 
 
 // The options of the Extensive Scan, or the exit status when they are wrong.
-std::optional<int> ParseExtensiveOptions(const ParsedArgs& parsed, ScanOptions& options) {
+Stop ParseExtensiveOptions(const ParsedArgs& parsed, ScanOptions& options) {
   const bool extensive = options.mode == "extensive";
   for (const char* name : {"fs", "start", "end", "pick"})
     if (!extensive && parsed.Has(name))
@@ -155,7 +154,7 @@ std::optional<int> ParseExtensiveOptions(const ParsedArgs& parsed, ScanOptions& 
 
 }  // namespace
 
-std::optional<int> ParseResultOptions(const ParsedArgs& parsed, ScanOptions& options, const char* usage) {
+Stop ParseResultOptions(const ParsedArgs& parsed, ScanOptions& options, const char* usage) {
   options.list = parsed.Has("list");
   options.json = parsed.Has("json");
   options.quiet = parsed.Has("quiet");
@@ -187,7 +186,7 @@ std::optional<int> ParseResultOptions(const ParsedArgs& parsed, ScanOptions& opt
   return std::nullopt;
 }
 
-std::optional<int> CheckSnapshotTarget(ScanOptions& options) {
+Stop CheckSnapshotTarget(ScanOptions& options) {
   if (!options.snapshot) return std::nullopt;
   const std::filesystem::path path = WithSnapshotExtension(*options.snapshot);
   options.snapshot = path.string();
@@ -206,7 +205,7 @@ std::optional<int> CheckSnapshotTarget(ScanOptions& options) {
 
 namespace {
 
-std::optional<int> WriteResultSnapshot(const ScanOptions& options, const std::vector<std::uint8_t>& bytes,
+Stop WriteResultSnapshot(const ScanOptions& options, const std::vector<std::uint8_t>& bytes,
                                        const char* cannotOpen) {
   if (const int error = WriteSnapshotFile(*options.snapshot, bytes); error != 0) {
     std::fprintf(stderr, "%s\ndravik: %s: %s\n", cannotOpen, options.snapshot->c_str(), std::strerror(error));
@@ -218,13 +217,13 @@ std::optional<int> WriteResultSnapshot(const ScanOptions& options, const std::ve
 
 }  // namespace
 
-std::optional<int> SaveResultSnapshot(const ScanOptions& options, const SnapshotInfo& info,
+Stop SaveResultSnapshot(const ScanOptions& options, const SnapshotInfo& info,
                                       const RecoveryStore& store) {
   if (!options.snapshot) return std::nullopt;
   return WriteResultSnapshot(options, EncodeFileSystemSnapshot(info, store), SnapshotTexts::kCannotOpen);
 }
 
-std::optional<int> SaveTraceSnapshot(const ScanOptions& options, const SnapshotInfo& info,
+Stop SaveTraceSnapshot(const ScanOptions& options, const SnapshotInfo& info,
                                      std::span<const SignatureGroup> groups, std::span<const FoundFile> files) {
   if (!options.snapshot) return std::nullopt;
   return WriteResultSnapshot(options, EncodeTraceSnapshot(info, groups, files), SnapshotTexts::kCannotOpenTrace);
@@ -234,7 +233,7 @@ std::optional<int> SaveTraceSnapshot(const ScanOptions& options, const SnapshotI
 namespace {
 
 // The options of File Trace, or the exit status when they are wrong.
-std::optional<int> ParseTraceOptions(const ParsedArgs& parsed, ScanOptions& options) {
+Stop ParseTraceOptions(const ParsedArgs& parsed, ScanOptions& options) {
   const bool trace = options.mode == "trace";
   for (const char* name : {"types", "size", "whole-disk", "no-trim", "keep-inner-hits"})
     if (!trace && parsed.Has(name)) return UsageError(std::string("--") + name + " belongs to 'scan trace'", kScanUsage);
@@ -258,9 +257,7 @@ std::optional<int> ParseTraceOptions(const ParsedArgs& parsed, ScanOptions& opti
 
 }  // namespace
 
-// The options of the command, or the exit status when they are wrong or
-// only help was asked for.
-std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& args) {
+Stop ParseScanOptions(const std::vector<std::string>& args, ScanOptions& options) {
   const ParsedArgs parsed = ParseArgs(args, {{"partition", true}, {"list"}, {"json"}, {"recover", true},
                                              {"report", true}, {"select", true}, {"deleted", true}, {"duplicates", true},
                                              {"filter", true}, {"quiet"}, {"verbose"}, {"as-raw"}, {"help"}, {"fs", true},
@@ -275,7 +272,6 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
   const auto modeIs = [&](const char* mode) { return parsed.positionals[0] == mode; };
   if (parsed.positionals.size() != 2 || !(modeIs("quick") || modeIs("extensive") || modeIs("trace")))
     return UsageError("scan takes the mode 'quick', 'extensive' or 'trace' and one IMAGE", kScanUsage);
-  ScanOptions options;
   options.mode = parsed.positionals[0];
   options.image = parsed.positionals[1];
   if (auto status = ParseResultOptions(parsed, options, kScanUsage)) return *status;
@@ -290,7 +286,7 @@ std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& 
   if (auto status = ParseTraceOptions(parsed, options)) return *status;
   if (options.snapshot && options.mode == "extensive" && !options.pick)
     return UsageError("--save-snapshot keeps a picked file system: it needs --pick K", kScanUsage);
-  return options;
+  return std::nullopt;
 }
 
 }  // namespace dravik::cli

@@ -4,13 +4,13 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <span>
 #include <optional>
+#include <span>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "cli/Args.h"
+#include "cli/Commands.h"
 #include "fs/NameMatch.h"
 #include "fs/RecoveryStore.h"
 #include "raw/SignatureScan.h"
@@ -56,9 +56,9 @@ struct ScanOptions {
   bool replaceSnapshot = false;
 };
 
-// The options of "dravik scan", or the exit status when they are wrong or
-// only help was asked for.
-std::variant<ScanOptions, int> ParseScanOptions(const std::vector<std::string>& args);
+// Reads the options of "dravik scan" into options; stops when they are wrong
+// or only help was asked for.
+Stop ParseScanOptions(const std::vector<std::string>& args, ScanOptions& options);
 
 // Lists the result as the options ask (tree, --list or --json) and, with
 // --recover, saves it from the reader (which --recover needs); returns the
@@ -69,14 +69,14 @@ int ShowScanResult(const ScanOptions& options, const SectorReader* reader, ScanR
 // The options every verb that shows a result shares (--list, --json,
 // --recover, --select, --deleted, --duplicates, --filter, --quiet,
 // --verbose), read into options; the exit status when one is wrong.
-std::optional<int> ParseResultOptions(const ParsedArgs& parsed, ScanOptions& options, const char* usage);
+Stop ParseResultOptions(const ParsedArgs& parsed, ScanOptions& options, const char* usage);
 
 // The path --save-snapshot names, or the exit status when there is none to
 // write to: a file there and no --replace, or a folder that does not exist.
-std::optional<int> CheckSnapshotTarget(ScanOptions& options);
+Stop CheckSnapshotTarget(ScanOptions& options);
 // Writes the result into the snapshot --save-snapshot named, if any; the
 // exit status when that failed.
-std::optional<int> SaveResultSnapshot(const ScanOptions& options, const SnapshotInfo& info,
+Stop SaveResultSnapshot(const ScanOptions& options, const SnapshotInfo& info,
                                       const RecoveryStore& store);
 
 // dravik scan extensive.
@@ -91,7 +91,7 @@ int ShowTraceResult(const ScanOptions& options, const SectorReader* reader, std:
 
 // Writes a File Trace's result into the snapshot --save-snapshot named, if
 // any; the exit status when that failed.
-std::optional<int> SaveTraceSnapshot(const ScanOptions& options, const SnapshotInfo& info,
+Stop SaveTraceSnapshot(const ScanOptions& options, const SnapshotInfo& info,
                                      std::span<const SignatureGroup> groups, std::span<const FoundFile> files);
 
 // Where the programs keep the File Trace catalogue: Raw.dat beside them, or,

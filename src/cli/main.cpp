@@ -46,15 +46,15 @@ int UsageError(const std::string& problem, const char* usage) {
 
 bool OpenForCommand(VirtualDisk& disk, const std::string& path, OpenRequest request, bool verbose) {
   const OpenResult result = OpenImage(disk, path, request);
-  if (result.ok) PlaceLostBlocks(disk);
+  if (result.Usable()) PlaceLostBlocks(disk);
   const std::string diagnostic = disk.Diagnostic();
   if (verbose && !diagnostic.empty()) std::fprintf(stderr, "dravik: %s: %s\n", path.c_str(), diagnostic.c_str());
   // Missing or mismatched parents and logs left unreplayed change what the
   // disk shows, so they are said even without --verbose.
   for (const std::string& warning : disk.Chain().warnings) std::fprintf(stderr, "dravik: warning: %s\n", warning.c_str());
-  if (!result.notAnImage.empty()) std::fprintf(stderr, "dravik: %s\n", result.notAnImage.c_str());
-  if (!result.ok) std::fprintf(stderr, "%s\n", result.message.c_str());
-  return result.ok;
+  for (const std::string& detail : result.details) std::fprintf(stderr, "dravik: %s\n", detail.c_str());
+  if (!result.Usable()) std::fprintf(stderr, "%s\n", result.message.c_str());
+  return result.Usable();
 }
 
 void PrintDiagnostics(const Diagnostics& diagnostics, bool verbose) {

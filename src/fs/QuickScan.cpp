@@ -22,19 +22,18 @@ QuickScanResult RunQuickScan(const SectorReader& reader, const PartitionEntry& p
   if (!ReadFsParams(reader, result.params, control, diagnostics)) {
     control.Report(QuickScanTexts::kCalculating, 0);
     if (!CalculateFsParams(reader, result.params, control, diagnostics)) {
-      result.message = kParamsNotFoundMessage;
+      result.Fail(kParamsNotFoundMessage);
       return result;
     }
   }
   store.Clear();
   const auto family = FamilyOfCode(partition.code);
   if (!family) {
-    result.message = kParamsNotFoundMessage;
+    result.NotThis(kParamsNotFoundMessage);
     return result;
   }
   result.family = *family;
   result.foldersNotReadWhole = FamilyOf(*family).QuickScan(reader, result.params, store, control);
-  result.scanned = true;
   result.message = HoldsFindings(store) ? QuickScanTexts::kFound : QuickScanTexts::kNothingFound;
   return result;
 }

@@ -9,6 +9,7 @@
 #include "disk/PartitionTable.h"
 #include "fs/FsFamily.h"
 #include "fs/RecoveryStore.h"
+#include "util/Outcome.h"
 
 namespace dravik {
 
@@ -26,11 +27,12 @@ struct QuickScanTexts {
       "Extensive Scan for recovery.";
 };
 
-struct QuickScanResult {
-  bool scanned = false;  // false when the parameters could not be found
+// Failed when the parameters could not be read or calculated, not this
+// when no family reads the partition's kind; usable once scanned, its
+// message then the text shown afterwards.
+struct QuickScanResult : Outcome {
   FsParams params;
   FsFamily family = FsFamily::kFat;  // the family that read it
-  std::string message;  // what the front end shows afterwards
   // Folders whose listing the image could not give whole ("/" the root):
   // files in them may be missing.
   std::vector<std::u16string> foldersNotReadWhole;

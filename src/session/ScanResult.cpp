@@ -29,19 +29,17 @@ ScanResult ScanPartition(const SectorReader& reader, const PartitionEntry& parti
                          Diagnostics& diagnostics) {
   ScanResult result;
   QuickScanResult quick = RunQuickScan(reader, partition, *result.store, control, diagnostics);
-  result.scanned = quick.scanned;
+  static_cast<Outcome&>(result) = static_cast<Outcome&&>(quick);
   result.params = quick.params;
   result.family = quick.family;
-  result.message = std::move(quick.message);
   result.foldersNotReadWhole = std::move(quick.foldersNotReadWhole);
-  if (result.scanned) result.tree.emplace(ResultTree::Build(*result.store, result.family));
+  if (result.Usable()) result.tree.emplace(ResultTree::Build(*result.store, result.family));
   return result;
 }
 
 ScanResult ExtractFoundFileSystem(const SectorReader& reader, const ExtensiveFindings& findings, std::uint16_t index,
                                   const FsParams& searched, ScanControl& control) {
   ScanResult result;
-  result.scanned = true;
   result.params = ParamsOfFound(findings, index, searched);
   result.family = FamilyOrFat(result.params.fsType);
   result.tree.emplace(
@@ -51,7 +49,6 @@ ScanResult ExtractFoundFileSystem(const SectorReader& reader, const ExtensiveFin
 
 ScanResult ResultOfSnapshot(Snapshot& snapshot) {
   ScanResult result;
-  result.scanned = true;
   result.params = snapshot.info.params;
   result.family = FamilyOrFat(result.params.fsType);
   *result.store = std::move(snapshot.store);

@@ -16,6 +16,7 @@
 #include "fs/FsFamily.h"
 #include "fs/RecoveryStore.h"
 #include "fs/ResultTree.h"
+#include "util/Outcome.h"
 
 namespace dravik {
 
@@ -25,11 +26,11 @@ class ScanControl;
 class SectorReader;
 struct Snapshot;
 
-struct ScanResult {
-  bool scanned = false;  // false when the file system's parameters could not be found
+// Usable once scanned, its message then what the front end shows
+// afterwards; failed (or not this) as the Quick Scan says.
+struct ScanResult : Outcome {
   FsParams params;
   FsFamily family = FsFamily::kFat;
-  std::string message;  // what the front end shows afterwards
   // Folders whose listing the image could not give whole ("/" the root):
   // files in them may be missing.
   std::vector<std::u16string> foldersNotReadWhole;
@@ -40,7 +41,7 @@ struct ScanResult {
 
   // Whether the scan found a folder or file (the "Lost Dir" it makes itself
   // does not count).
-  bool Found() const { return scanned && HoldsFindings(*store); }
+  bool Found() const { return Usable() && HoldsFindings(*store); }
   // What the files' contents are read with, for saving and previews; it
   // refers to this result's parameters and the reader.
   std::unique_ptr<FileContents> OpenContents(const SectorReader& reader) const;

@@ -157,14 +157,14 @@ OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, OpenR
   if (!std::filesystem::exists(path, error)) {
     // A path that cannot even be looked at (a folder on the way that may not
     // be searched) says why rather than that nothing is there.
-    result.message = error ? path.string() + ": cannot be opened: " + error.message()
-                           : path.string() + " file does not exists.";
+    result.Fail(error ? path.string() + ": cannot be opened: " + error.message()
+                      : path.string() + " file does not exists.");
     return result;
   }
   if (!result.kind) {
-    result.message = path.string() +
-                     ": not a VHD or VHDX image (the name must end in .vhd, .vhdx, .avhd or .avhdx, or .img, .raw or "
-                     ".dd for a disk copied byte for byte).";
+    result.NotThis(path.string() +
+                   ": not a VHD or VHDX image (the name must end in .vhd, .vhdx, .avhd or .avhdx, or .img, .raw or "
+                   ".dd for a disk copied byte for byte).");
     return result;
   }
   // A file that cannot be opened at all is not a damaged image: the message
@@ -174,13 +174,16 @@ OpenResult OpenImage(VirtualDisk& disk, const std::filesystem::path& path, OpenR
   std::string why;
   auto file = ImageFile::Open(path, &why);
   if (!file) {
-    result.message = path.string() + ": cannot be opened: " + why;
+    result.Fail(path.string() + ": cannot be opened: " + why);
     return result;
   }
-  result.ok = disk.Open(std::move(file), path);
-  if (!result.ok) result.message = OpenFailureMessage(*result.kind, request.quickScan);
-  if (!result.ok && disk.NoStructureFound())
-    result.notAnImage = path.string() + ": not a " + ImageKindName(*result.kind) + " image: " + disk.Diagnostic();
+  if (disk.Open(std::move(file), path)) return result;
+  if (disk.NoStructureFound()) {
+    result.NotThis(OpenFailureMessage(*result.kind, request.quickScan));
+    result.details.push_back(path.string() + ": not a " + ImageKindName(*result.kind) + " image: " + disk.Diagnostic());
+  } else {
+    result.Fail(OpenFailureMessage(*result.kind, request.quickScan));
+  }
   return result;
 }
 

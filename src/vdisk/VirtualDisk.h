@@ -17,6 +17,7 @@
 #include "vdisk/RawImage.h"
 #include "vdisk/VhdImage.h"
 #include "vdisk/VhdxImage.h"
+#include "util/Outcome.h"
 
 namespace dravik {
 
@@ -96,13 +97,12 @@ class VirtualDisk final : public ByteSource {
 // The reader kind that reads an image of the kind.
 VirtualDisk::Kind VirtualDiskKind(ImageKind kind);
 
-struct OpenResult {
-  bool ok = false;
+// Usable once the image is open; not this when the file is no image of its
+// kind at all (nothing of the format was found in it, or its name names no
+// kind), its details then saying what was looked for: "not a VHD image";
+// failed when it is a damaged image or cannot be opened.
+struct OpenResult : Outcome {
   std::optional<ImageKind> kind;
-  std::string message;  // empty on success
-  // Set when the file is no image of its kind at all (nothing of the format
-  // was found in it), as opposed to a damaged one: "not a VHD image".
-  std::string notAnImage;
 };
 
 // How an image is to be opened.

@@ -97,7 +97,7 @@ TEST(LargeDiskTest, TheGptPartitionsPastTwoTebibytesAreListedAsMmlsShowsThem) {
   }
 
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, LargeFixture("large.vhdx"), true).ok);
+  ASSERT_TRUE(OpenImage(disk, LargeFixture("large.vhdx"), true).Usable());
   const SectorReader reader(disk);
   PartitionTable table;
   ReadDrivePartitions(reader, table);

@@ -135,7 +135,7 @@ TEST(ParamsDiagnosticsTest, NtfsClusterSizeBrokenInBothCopies) {
   ScanControl control;
   Diagnostics quick;
   const QuickScanResult result = RunQuickScan(reader, entry, store, control, quick);
-  EXPECT_FALSE(result.scanned);
+  EXPECT_EQ(result.verdict, Verdict::kFailed);
   EXPECT_TRUE(Says(quick, last, "sectors per cluster 96")) << Listing(quick);
   EXPECT_TRUE(Says(quick, entry.start, "calculated only for FAT")) << Listing(quick);
   EXPECT_EQ(Diagnostics::Describe(quick.Entries().front()),

@@ -80,7 +80,7 @@ TEST(DriveInfoTest, VhdLinesFromTheGeometry) {
   test::WriteFixedVhd(path, std::vector<std::uint8_t>(4096, 0), 16383, 16, 63);
   VirtualDisk disk;
   DriveTable table;
-  ASSERT_TRUE(OpenImage(disk, path, false).ok);
+  ASSERT_TRUE(OpenImage(disk, path, false).Usable());
   RegisterImage(table, disk);
   const auto lines = DiskInfoLines(table, 0, disk, ImageKind::kVhd);
   ASSERT_EQ(lines.size(), 5u);
@@ -99,7 +99,7 @@ TEST(DriveInfoTest, VhdLinesFromTheGeometry) {
 TEST(DriveInfoTest, VhdxLinesFromTheBlockTable) {
   VirtualDisk disk;
   DriveTable table;
-  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-10g.vhdx"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-10g.vhdx"), false).Usable());
   RegisterImage(table, disk);
   const auto lines = DiskInfoLines(table, 0, disk, ImageKind::kVhdx);
   ASSERT_EQ(lines.size(), 5u);

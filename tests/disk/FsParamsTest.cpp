@@ -32,7 +32,7 @@ class ReadParamsTest : public ::testing::TestWithParam<const char*> {};
 TEST_P(ReadParamsTest, AgreeWithFsstat) {
   const std::string name = GetParam();
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, PartitionFixture(name + ".vhdx"), true).ok);
+  ASSERT_TRUE(OpenImage(disk, PartitionFixture(name + ".vhdx"), true).Usable());
   const SectorReader reader(disk);
   const ScanControl control;
   for (const PartitionEntry& entry : ListedEntries(ReadLayout(name))) {

@@ -83,7 +83,7 @@ TEST_P(LostTableTest, SearchFindsEveryVolume) {
   DiskCopy copy(c.disk);
   copy.ZeroSector(0);
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, copy.Wrapped(c.container), false).ok);
+  ASSERT_TRUE(OpenImage(disk, copy.Wrapped(c.container), false).Usable());
   const SectorReader reader(disk);
   PartitionTable table;
   ReadDrivePartitions(reader, table);
@@ -126,7 +126,7 @@ std::vector<PartitionEntry> Search(const ByteSource& disk, const DiskGeometry& g
 
 TEST(PartitionSearchTest, SparseDiskWithoutATable) {
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, PartitionFixture("sparse-64g.vhdx"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, PartitionFixture("sparse-64g.vhdx"), false).Usable());
   const SectorReader reader(disk);
   ASSERT_EQ(reader.SectorCount(), 64ULL << 21);
   PartitionTable table;
@@ -204,7 +204,7 @@ TEST(PartitionSearchTest, BootSectorsFarIntoASparseTwoTebibyteDisk) {
                                                                   {(1ULL << 32) - 2048, "ntfs"}};
   const FarBootSectors volumes;
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, volumes.Image("far.vhdx", "vhdx", "2T", placed), false).ok);
+  ASSERT_TRUE(OpenImage(disk, volumes.Image("far.vhdx", "vhdx", "2T", placed), false).Usable());
   const SectorReader reader(disk);
   ASSERT_EQ(reader.SectorCount(), 1ULL << 32);
   PartitionTable table;
@@ -231,7 +231,7 @@ TEST(PartitionSearchTest, BootSectorsFarIntoASparseVhd) {
   VirtualDisk disk;
   ASSERT_TRUE(OpenImage(disk, volumes.Image("far.vhd", "vpc -o subformat=dynamic,force_size=on", "2040G", placed),
                         false)
-                  .ok);
+                  .Usable());
   const DiskGeometry geometry = GeometryFor(disk);
   ASSERT_LT(std::uint64_t{geometry.cylinders} * 16065, 1ULL << 31);
   std::vector<PartitionEntry> want;
@@ -245,7 +245,7 @@ TEST(PartitionSearchTest, BootSectorsFarIntoASparseVhd) {
 // starts the table does not hold yet.
 TEST(PartitionSearchTest, AskedOnlyWhenTheTableHasEntries) {
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, PartitionFixture("mbr.vhdx"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, PartitionFixture("mbr.vhdx"), false).Usable());
   const SectorReader reader(disk);
   PartitionTable table;
   ReadDrivePartitions(reader, table);
@@ -276,7 +276,7 @@ TEST(PartitionSearchTest, AddsTheVolumesTheTableMissed) {
   DiskCopy copy("classic");
   copy.Patch(test::RecordEntryOffset(2), std::vector<std::uint8_t>(16, 0));  // drops the FAT32 entry
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, copy.Wrapped("vhdx"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, copy.Wrapped("vhdx"), false).Usable());
   const SectorReader reader(disk);
   PartitionTable table;
   ReadDrivePartitions(reader, table);

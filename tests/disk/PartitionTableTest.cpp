@@ -63,7 +63,7 @@ TEST_P(IntactTableTest, ListsTheLayoutAndMmlsAgrees) {
     VirtualDisk disk;
     const auto image = PartitionFixture(std::string(c.disk) + "." + c.container);
     const OpenResult opened = OpenImage(disk, image, false);
-    ASSERT_TRUE(opened.ok) << image << ": " << opened.message;
+    ASSERT_TRUE(opened.Usable()) << image << ": " << opened.message;
     table = DrivePartitions(disk);
   }
   EXPECT_EQ(table.Entries(), ListedEntries(layout));
@@ -96,7 +96,7 @@ TEST(PartitionTableTest, KeepsTheFirst25Entries) {
   const auto layout = ReadLayout("many-logical");
   ASSERT_GT(layout.size(), PartitionTable::kCapacity + 1);
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, PartitionFixture("many-logical.vhdx"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, PartitionFixture("many-logical.vhdx"), false).Usable());
   const PartitionTable table = DrivePartitions(disk);
   ASSERT_EQ(table.Count(), PartitionTable::kCapacity);
   EXPECT_TRUE(table.Full());
@@ -280,7 +280,7 @@ TEST(GptTest, BackupTableWhenThePrimaryIsDamaged) {
     EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), listed) << "primary header CRC wrong";
     // The same through a VHDX, whose last sector is the raw disk's.
     VirtualDisk disk;
-    ASSERT_TRUE(OpenImage(disk, copy.Wrapped("vhdx"), false).ok);
+    ASSERT_TRUE(OpenImage(disk, copy.Wrapped("vhdx"), false).Usable());
     EXPECT_EQ(DrivePartitions(disk).Entries(), listed) << "primary header CRC wrong, VHDX";
     copy.ZeroSector(1);
     EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), listed) << "primary header zeroed";

@@ -13,7 +13,7 @@ namespace {
 TEST(SectorReaderTest, ReadsSectorsOfTheImage) {
   VirtualDisk disk;
   const auto image = test::Fixture("vhd-fixed.vhd");
-  ASSERT_TRUE(OpenImage(disk, image, false).ok);
+  ASSERT_TRUE(OpenImage(disk, image, false).Usable());
   const auto file = test::ReadFileBytes(image);
   const SectorReader reader(disk);
 
@@ -28,7 +28,7 @@ TEST(SectorReaderTest, ReadsSectorsOfTheImage) {
 
 TEST(SectorReaderTest, FailedReadLeavesZerosNotTheLastSectorRead) {
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-dynamic.vhdx"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-dynamic.vhdx"), false).Usable());
   const SectorReader reader(disk);
   std::vector<std::uint8_t> buffer(2 * 512);
   ASSERT_TRUE(reader.Read(0, 2, buffer));
@@ -42,7 +42,7 @@ TEST(SectorReaderTest, FailedReadLeavesZerosNotTheLastSectorRead) {
 TEST(DriveTableTest, RegisterImageFillsSlotZero) {
   VirtualDisk disk;
   DriveTable table;
-  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhd-dynamic.vhd"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhd-dynamic.vhd"), false).Usable());
   RegisterImage(table, disk);
   EXPECT_EQ(table.driveCount, 1);
   const DriveSlot& slot = table.slots[0];
@@ -50,7 +50,7 @@ TEST(DriveTableTest, RegisterImageFillsSlotZero) {
   EXPECT_EQ(slot.totalSectors, slot.cylinders * slot.heads * slot.sectorsPerTrack);
   EXPECT_GT(slot.totalSectors, 0u);
 
-  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-dynamic.vhdx"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-dynamic.vhdx"), false).Usable());
   RegisterImage(table, disk);
   EXPECT_EQ(table.slots[0].model, "Virtual Hard Disk");
   EXPECT_EQ(table.slots[0].totalSectors, 0u);

@@ -54,11 +54,11 @@ std::set<std::string> Keys(const std::map<std::string, std::string>& files) {
 
 TEST(ScanRangeTest, TakesWholeNumbersAndNamesWhatIsWrong) {
   const ScanRange whole = CheckScanRange("0", std::nullopt, 1000);
-  EXPECT_TRUE(whole.Valid());
+  EXPECT_TRUE(whole.Usable());
   EXPECT_EQ(whole.start, 0u);
   EXPECT_EQ(whole.sectors, 999u);
   const ScanRange part = CheckScanRange("2048", std::string("4095"), 1000);
-  EXPECT_TRUE(part.Valid());
+  EXPECT_TRUE(part.Usable());
   EXPECT_EQ(part.start, 2048u);
   EXPECT_EQ(part.sectors, 2047u);
   for (const char* start : {"", "-1", "12a", "0x10", " 5"})

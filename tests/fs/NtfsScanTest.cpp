@@ -108,7 +108,7 @@ void ExpectScanMatches(const std::vector<NtfsItem>& items, const std::map<std::u
 
 TEST(NtfsScanTest, ListingMatchesFlsLiveAndDeleted) {
   NtfsScan scan(NtfsFixture("ntfs.vhdx"));
-  ASSERT_TRUE(scan.Result().scanned);
+  ASSERT_TRUE(scan.Result().Usable());
   EXPECT_EQ(scan.Result().message, QuickScanTexts::kFound);
   const auto known = FlsByRecord();
   ExpectScanMatches(scan.Items(), known, false, true);
@@ -226,7 +226,7 @@ TEST(NtfsDamageTest, UnreadableRecordZeroOrRootLeavesOnlyLostDir) {
     NtfsDiskCopy disk;
     ClearSignature(disk, record);
     const NtfsScan damaged(disk.Raw());
-    ASSERT_TRUE(damaged.Result().scanned) << "record " << record;
+    ASSERT_TRUE(damaged.Result().Usable()) << "record " << record;
     EXPECT_EQ(damaged.Result().message, QuickScanTexts::kNothingFound) << "record " << record;
     EXPECT_TRUE(damaged.Items() == (std::vector<NtfsItem>{{true, false, kLostDirId, "Lost Dir", 0}}))
         << "record " << record << ": " << damaged.Items().size() << " items";

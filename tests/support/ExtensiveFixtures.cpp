@@ -16,7 +16,7 @@ std::filesystem::path ExtensiveFixture(const std::string& name) { return Fixture
 
 OpenedImage OpenForSearch(const std::filesystem::path& image) {
   OpenedImage opened;
-  EXPECT_TRUE(OpenImage(*opened.disk, image, true).ok) << image;
+  EXPECT_TRUE(OpenImage(*opened.disk, image, true).Usable()) << image;
   opened.reader = std::make_unique<SectorReader>(*opened.disk);
   return opened;
 }

@@ -137,7 +137,7 @@ std::unique_ptr<ScannedVolume> ScanImage(const fs::path& image, std::size_t part
   auto volume = std::make_unique<ScannedVolume>();
   volume->disk = std::make_unique<VirtualDisk>();
   const OpenResult opened = OpenImage(*volume->disk, image, true);
-  if (!opened.ok) {
+  if (!opened.Usable()) {
     ADD_FAILURE() << "cannot open " << image << ": " << opened.message;
     return nullptr;
   }
@@ -151,7 +151,7 @@ std::unique_ptr<ScannedVolume> ScanImage(const fs::path& image, std::size_t part
   volume->partition = table.Entries()[partition];
   ScanControl control;
   volume->result = RunQuickScan(*volume->reader, volume->partition, volume->store, control);
-  if (!volume->result.scanned) {
+  if (!volume->result.Usable()) {
     ADD_FAILURE() << "Quick Scan of " << image << " failed: " << volume->result.message;
     return nullptr;
   }

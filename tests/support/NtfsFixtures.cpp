@@ -228,7 +228,7 @@ NtfsScan::NtfsScan(const fs::path& image) : store_(std::make_unique<RecoveryStor
   if (extension == ".vhd" || extension == ".vhdx") {
     auto disk = std::make_unique<VirtualDisk>();
     const OpenResult opened = OpenImage(*disk, image, true);
-    if (!opened.ok) throw std::runtime_error("cannot open " + image.string() + ": " + opened.message);
+    if (!opened.Usable()) throw std::runtime_error("cannot open " + image.string() + ": " + opened.message);
     disk_ = std::move(disk);
   } else {
     disk_ = ImageFile::Open(image);

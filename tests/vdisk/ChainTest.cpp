@@ -64,7 +64,7 @@ std::vector<std::uint8_t> ReadAll(const VirtualDisk& disk) {
 VirtualDisk OpenOrFail(const fs::path& path) {
   VirtualDisk disk;
   const OpenResult result = OpenImage(disk, path, false);
-  EXPECT_TRUE(result.ok) << result.message;
+  EXPECT_TRUE(result.Usable()) << result.message;
   return disk;
 }
 

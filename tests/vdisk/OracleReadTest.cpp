@@ -42,7 +42,7 @@ class Oracle {
 VirtualDisk OpenOrFail(const std::filesystem::path& path) {
   VirtualDisk disk;
   const OpenResult result = OpenImage(disk, path, true);
-  EXPECT_TRUE(result.ok) << path << ": " << result.message;
+  EXPECT_TRUE(result.Usable()) << path << ": " << result.message;
   return disk;
 }
 

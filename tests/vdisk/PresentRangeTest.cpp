@@ -31,7 +31,7 @@ using test::TempDir;
 VirtualDisk OpenOrFail(const std::filesystem::path& path) {
   VirtualDisk disk;
   const OpenResult result = OpenImage(disk, path, false);
-  EXPECT_TRUE(result.ok) << path << ": " << result.message;
+  EXPECT_TRUE(result.Usable()) << path << ": " << result.message;
   return disk;
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 std::vector<std::uint8_t> ReadWhole(const std::filesystem::path& path, std::uint32_t expectedType) {
   VirtualDisk disk;
-  EXPECT_TRUE(OpenImage(disk, path, true).ok);
+  EXPECT_TRUE(OpenImage(disk, path, true).Usable());
   EXPECT_NE(disk.Vhd(), nullptr);
   if (!disk.Vhd()) return {};
   EXPECT_EQ(disk.Vhd()->DiskType(), expectedType);

@@ -103,7 +103,7 @@ TEST(VhdxLogTest, DataAndZeroDescriptorsOfSeveralEntriesAreReplayedAndATornEntry
 
   VirtualDisk disk;
   const OpenResult opened = OpenImage(disk, image.path, false);
-  ASSERT_TRUE(opened.ok) << opened.message;
+  ASSERT_TRUE(opened.Usable()) << opened.message;
   ASSERT_NE(disk.Vhdx(), nullptr);
   EXPECT_TRUE(disk.Vhdx()->LogReplayed());
   EXPECT_EQ(disk.Vhdx()->LogEntriesReplayed(), 2u);
@@ -140,7 +140,7 @@ TEST(VhdxLogTest, ReplayedBlockTableMapsANewBlock) {
   std::fill_n(want.begin() + static_cast<std::ptrdiff_t>(2 * kMiB), kMiB, std::uint8_t{0});
   Lay(want, 2 * kMiB, Sector(0x5A));
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, image.path, false).ok);
+  ASSERT_TRUE(OpenImage(disk, image.path, false).Usable());
   const auto got = ReadAll(disk);
   ExpectSameBytes(got, want, "the entries' writes");
   ExpectSameBytes(got, QemuReplayed(image.path), "qemu's replay");
@@ -151,7 +151,7 @@ TEST(VhdxLogTest, UnreplayableLogWarnsAndReadsTheFileAsItLies) {
   DirtyImage image;
   test::WriteVhdxLog(image.path, {LogEntryPlan{{LogDescriptorPlan{image.block0, Sector(0x77), 0}}, true}});
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, image.path, false).ok);
+  ASSERT_TRUE(OpenImage(disk, image.path, false).Usable());
   EXPECT_FALSE(disk.Vhdx()->LogReplayed());
   ASSERT_EQ(disk.Chain().warnings.size(), 1u);
   EXPECT_NE(disk.Chain().warnings.front().find("log was not replayed"), std::string::npos);

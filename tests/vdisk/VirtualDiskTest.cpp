@@ -20,9 +20,9 @@ TEST(VirtualDiskTest, ExtensionChoosesTheReaderWithoutRegardToCase) {
   std::filesystem::copy_file(Fixture("vhd-dynamic.vhd"), upper);
   std::filesystem::copy_file(Fixture("vhdx-dynamic.vhdx"), mixed);
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, upper, true).ok);
+  ASSERT_TRUE(OpenImage(disk, upper, true).Usable());
   EXPECT_EQ(disk.CurrentKind(), VirtualDisk::kVhd);
-  ASSERT_TRUE(OpenImage(disk, mixed, true).ok);
+  ASSERT_TRUE(OpenImage(disk, mixed, true).Usable());
   EXPECT_EQ(disk.CurrentKind(), VirtualDisk::kVhdx);
   EXPECT_EQ(ImageKindFromPath("a.b.vhdx"), ImageKind::kVhdx);
   EXPECT_EQ(ImageKindFromPath("image.vhd.bak"), std::nullopt);
@@ -37,8 +37,11 @@ TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
   test::WriteFileBytes(tinyVhd, std::vector<std::uint8_t>(100, 'x'));
   VirtualDisk disk;
 
+  // Nothing of the format in it: not this kind, and the details say so.
   OpenResult result = OpenImage(disk, fakeVhdx, true);
-  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.verdict, Verdict::kNotThis);
+  ASSERT_EQ(result.details.size(), 1u);
+  EXPECT_NE(result.details[0].find("not a VHDX image"), std::string::npos) << result.details[0];
   EXPECT_EQ(result.message,
             "This VHDX file is either not readable using Quick Scan or highly corrupted. Please select extensive scan "
             "to recover.");
@@ -50,19 +53,21 @@ TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
   EXPECT_EQ(OpenImage(disk, tinyVhd, false).message,
             "This VHD file is highly corrupted or Invalid file type. Please select other file to recover.");
 
-  EXPECT_EQ(OpenImage(disk, dir / "absent.vhd", false).message, (dir / "absent.vhd").string() + " file does not exists.");
+  result = OpenImage(disk, dir / "absent.vhd", false);
+  EXPECT_EQ(result.verdict, Verdict::kFailed);
+  EXPECT_EQ(result.message, (dir / "absent.vhd").string() + " file does not exists.");
   test::WriteFileBytes(dir / "disk.iso", std::vector<std::uint8_t>(512, 0));
   result = OpenImage(disk, dir / "disk.iso", false);
-  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.verdict, Verdict::kNotThis);
   EXPECT_NE(result.message.find("not a VHD or VHDX"), std::string::npos);
   // A disk copied byte for byte opens by its extension; an empty one is no disk.
   std::filesystem::copy_file(dir / "disk.iso", dir / "disk.IMG");
-  EXPECT_TRUE(OpenImage(disk, dir / "disk.IMG", false).ok);
+  EXPECT_TRUE(OpenImage(disk, dir / "disk.IMG", false).Usable());
   EXPECT_EQ(disk.Size(), 512u);
   test::WriteFileBytes(dir / "empty.dd", {});
   EXPECT_EQ(OpenImage(disk, dir / "empty.dd", true).message,
             "This file is empty and holds no disk. Please select other file to recover.");
-  EXPECT_FALSE(OpenImage(disk, dir.Path(), false).ok);  // a folder named like nothing
+  EXPECT_FALSE(OpenImage(disk, dir.Path(), false).Usable());  // a folder named like nothing
 }
 
 // Files that can hold no image are refused before anything is read from
@@ -80,7 +85,7 @@ TEST(VirtualDiskTest, FilesThatHoldNoImageAreRefusedWithWhatTheyAre) {
   for (const auto& [path, why] : cases) {
     VirtualDisk disk;
     const OpenResult result = OpenImage(disk, path, true);
-    EXPECT_FALSE(result.ok) << path;
+    EXPECT_FALSE(result.Usable()) << path;
     EXPECT_EQ(result.message, path.string() + ": cannot be opened: " + why);
   }
 }
@@ -91,7 +96,7 @@ TEST(VirtualDiskTest, ReadersOfBothKindsAndTheirQuestions) {
   EXPECT_FALSE(disk.ReadAt(0, sector));  // nothing created yet
   EXPECT_EQ(disk.Size(), 0u);
 
-  ASSERT_TRUE(OpenImage(disk, Fixture("vhd-dynamic.vhd"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, Fixture("vhd-dynamic.vhd"), false).Usable());
   const std::int32_t cylinders = disk.Cylinders();
   const std::int32_t heads = disk.Heads();
   EXPECT_GT(cylinders, 0);
@@ -100,7 +105,7 @@ TEST(VirtualDiskTest, ReadersOfBothKindsAndTheirQuestions) {
   EXPECT_EQ(disk.VirtualDiskSize(), 0u);
   EXPECT_EQ(disk.DataBlockCount(), 0);
 
-  ASSERT_TRUE(OpenImage(disk, Fixture("vhdx-dynamic.vhdx"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, Fixture("vhdx-dynamic.vhdx"), false).Usable());
   EXPECT_EQ(disk.Cylinders(), cylinders);  // the value last fetched from the VHD reader
   EXPECT_EQ(disk.Heads(), heads);
   EXPECT_EQ(disk.SectorsPerTrack(), 0);
@@ -112,7 +117,7 @@ TEST(VirtualDiskTest, ReadersOfBothKindsAndTheirQuestions) {
   disk.Close();
   EXPECT_FALSE(disk.IsOpen());
   EXPECT_FALSE(disk.ReadAt(0, sector));
-  ASSERT_TRUE(OpenImage(disk, Fixture("vhd-fixed.vhd"), false).ok);
+  ASSERT_TRUE(OpenImage(disk, Fixture("vhd-fixed.vhd"), false).Usable());
   EXPECT_TRUE(disk.ReadAt(0, sector));
   disk.Destroy();
   EXPECT_FALSE(disk.IsOpen());
@@ -127,7 +132,7 @@ TEST(VirtualDiskTest, ImageFilesAreNeverWritten) {
   const auto before = test::ReadFileBytes(path);
   {
     VirtualDisk disk;
-    ASSERT_TRUE(OpenImage(disk, path, false).ok);
+    ASSERT_TRUE(OpenImage(disk, path, false).Usable());
     std::vector<std::uint8_t> all(static_cast<std::size_t>(disk.Size()));
     EXPECT_TRUE(disk.ReadAt(0, all));
   }

@@ -239,12 +239,12 @@ bool Wizard::OpenImage(bool quick) {
 bool Wizard::OpenDisk(const QString& path, OpenRequest& request) {
   const std::string native = QFile::encodeName(path).toStdString();
   OpenResult opened = dravik::OpenImage(session_.disk, native, request);
-  if (!opened.ok) {
+  if (!opened.Usable()) {
     messenger_.Show(QString::fromStdString(opened.message), MessageKind::kError);
     if (!RawRoadMayHelp(path, opened) || !messenger_.Ask(AppTexts::kReadAsRawQuestion)) return false;
     request.asRaw = true;
     opened = dravik::OpenImage(session_.disk, native, request);
-    if (!opened.ok) {
+    if (!opened.Usable()) {
       messenger_.Show(QString::fromStdString(opened.message), MessageKind::kError);
       return false;
     }
@@ -432,7 +432,7 @@ void Wizard::PartitionScan() {
       CheckScanRange(partition->startSector->text().trimmed().toStdString(),
                      endText.isEmpty() ? std::nullopt : std::optional<std::string>(endText.toStdString()),
                      session_.reader.SectorCount());
-  if (!range.Valid()) {
+  if (!range.Usable()) {
     messenger_.Show(QString::fromStdString(range.message), MessageKind::kError);
     return;
   }
@@ -455,7 +455,7 @@ void Wizard::PartitionScan() {
 void Wizard::EndQuickScan() {
   partition->SetBusy(false);
   std::optional<ScanResult> taken = std::exchange(jobResult_, std::nullopt);
-  const bool scanned = taken && taken->scanned;
+  const bool scanned = taken && taken->Usable();
   // Stopped before the parameters were read: an empty result, not a damaged partition.
   if (!scanned && !stopped_) {
     session_.FreeResults();

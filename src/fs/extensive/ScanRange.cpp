@@ -23,14 +23,14 @@ ScanRange CheckScanRange(const std::string& start, const std::optional<std::stri
   ScanRange range;
   const auto first = ParseSector(start);
   if (!first) {
-    range.message = ExtensiveTexts::kStartNotValid;
+    range.Fail(ExtensiveTexts::kStartNotValid);
     return range;
   }
   std::uint64_t last = 0;
   if (end) {
     const auto given = ParseSector(*end);
     if (!given) {
-      range.message = ExtensiveTexts::kEndNotValid;
+      range.Fail(ExtensiveTexts::kEndNotValid);
       return range;
     }
     last = *given;
@@ -38,7 +38,7 @@ ScanRange CheckScanRange(const std::string& start, const std::optional<std::stri
     last = imageSectors > 0 ? *first + imageSectors - 1 : *first;
   }
   if (last <= *first) {
-    range.message = ExtensiveTexts::kEndNotBigger;
+    range.Fail(ExtensiveTexts::kEndNotBigger);
     return range;
   }
   range.start = *first;

@@ -5,13 +5,14 @@
 #include <optional>
 #include <string>
 
+#include "util/Outcome.h"
+
 namespace dravik {
 
-struct ScanRange {
+// Failed, with what is wrong as its message, when the range cannot be searched.
+struct ScanRange : Outcome {
   std::uint64_t start = 0;
   std::uint64_t sectors = 0;  // end - start
-  std::string message;        // empty when the range is good, else what is wrong
-  bool Valid() const { return message.empty(); }
 };
 
 // start and end as typed; no end means the whole image from start on
