@@ -132,7 +132,7 @@ LogReplay ReadLog(const ByteSource& file, const Header& header) {
   if (!ok) return Refuse("the log cannot be read");
   const Log log(std::move(bytes), header.logGuid);
 
-  const std::uint32_t slots = log.Length() / kLogSectorSize;
+  const auto slots = static_cast<std::uint32_t>(log.Length() / kLogSectorSize);
   std::vector<std::optional<Entry>> entries(slots);
   for (std::uint32_t i = 0; i < slots; ++i) entries[i] = log.EntryAt(i * kLogSectorSize);
   const auto following = [&](const Entry& e) -> const Entry* {
