@@ -11,6 +11,7 @@
 #include "cli/Args.h"
 #include "cli/Commands.h"
 #include "cli/ScanShared.h"
+#include "fs/FamilyRegistry.h"
 #include "snapshot/SnapshotFile.h"
 #include "snapshot/SnapshotTexts.h"
 #include "util/Utf.h"
@@ -122,6 +123,17 @@ std::optional<DuplicateMode> ParseDuplicateMode(const std::string& text) {
 }
 
 
+// "--fs ntfs, --fs fat32 or --fs fat16": the kinds the search knows.
+std::string FsChoices() {
+  const auto kinds = SearchableKinds();
+  std::string text;
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    if (i != 0) text += i + 1 == kinds.size() ? " or " : ", ";
+    text += std::string("--fs ") + kinds[i].option;
+  }
+  return text;
+}
+
 // The options of the Extensive Scan, or the exit status when they are wrong.
 Stop ParseExtensiveOptions(const ParsedArgs& parsed, ScanOptions& options) {
   const bool extensive = options.mode == "extensive";
@@ -130,15 +142,9 @@ Stop ParseExtensiveOptions(const ParsedArgs& parsed, ScanOptions& options) {
       return UsageError(std::string("--") + name + " belongs to 'scan extensive'", kScanUsage);
   if (!extensive) return std::nullopt;
   if (parsed.Has("partition")) return UsageError("--partition belongs to 'scan quick'", kScanUsage);
-  const std::string kind = parsed.Value("fs").value_or("");
-  if (kind == "ntfs")
-    options.fsType = kNtfs;
-  else if (kind == "fat32")
-    options.fsType = kFat32;
-  else if (kind == "fat16")
-    options.fsType = kFat16;
-  else
-    return UsageError("scan extensive needs --fs ntfs, --fs fat32 or --fs fat16", kScanUsage);
+  const auto code = SearchableCodeOf(parsed.Value("fs").value_or(""));
+  if (!code) return UsageError("scan extensive needs " + FsChoices(), kScanUsage);
+  options.fsType = *code;
   options.start = parsed.Value("start").value_or("0");
   options.end = parsed.Value("end");
   if (auto pick = parsed.Value("pick")) {

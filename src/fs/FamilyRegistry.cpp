@@ -22,6 +22,12 @@ const Registration kFamilies[] = {
     {FsFamily::kNtfs, &ntfs::Family, {kNtfs, 0}},
 };
 
+const SearchableKind kSearchable[] = {
+    {kNtfs, "ntfs", "NTFS"},
+    {kFat32, "fat32", "FAT32"},
+    {kFat16, "fat16", "FAT16"},
+};
+
 }  // namespace
 
 const FileSystemFamily& FamilyOf(FsFamily id) {
@@ -34,6 +40,14 @@ std::optional<FsFamily> FamilyOfCode(std::uint16_t fsCode) {
   for (const Registration& r : kFamilies)
     for (const std::uint16_t code : r.codes)
       if (code != 0 && code == fsCode) return r.id;
+  return std::nullopt;
+}
+
+std::span<const SearchableKind> SearchableKinds() { return kSearchable; }
+
+std::optional<std::uint16_t> SearchableCodeOf(std::string_view option) {
+  for (const SearchableKind& kind : kSearchable)
+    if (option == kind.option) return kind.code;
   return std::nullopt;
 }
 
