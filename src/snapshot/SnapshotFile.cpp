@@ -64,12 +64,7 @@ std::string ModeMismatchMessage(ScanMode stored) {
 }
 
 int WriteSnapshotFile(const fs::path& path, std::span<const std::uint8_t> bytes) {
-  // Built by appending: GCC 12's -O3 reports a false overlap (-Wrestrict)
-  // in operator+ on a string prefix.
-  std::string name = ".";
-  name += path.filename().string();
-  name += ".XXXXXX";
-  std::string temporary = (path.parent_path() / name).string();
+  std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return errno;
   int error = WriteAll(fd, bytes);
