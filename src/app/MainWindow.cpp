@@ -31,6 +31,8 @@
 #include "app/wizard/DrivePage.h"
 #include "app/wizard/PartitionPage.h"
 #include "app/wizard/ResultsPage.h"
+#include "app/wizard/SaveController.h"
+#include "app/wizard/SnapshotController.h"
 #include "app/wizard/Wizard.h"
 #include "disk/DriveInfo.h"
 #include "snapshot/SnapshotTexts.h"
@@ -136,8 +138,8 @@ void MainWindow::UpdateCommands() {
   recentMenu_->setEnabled(page == Wizard::kStart && !recent_.isEmpty());
   Command("recover")->setEnabled(results);
   Command("saveAll")->setEnabled(results);
-  Command("saveSnapshot")->setEnabled(wizard_->CanSaveSnapshot());
-  Command("loadSnapshot")->setEnabled(wizard_->CanLoadSnapshot());
+  Command("saveSnapshot")->setEnabled(wizard_->snapshots().CanSave());
+  Command("loadSnapshot")->setEnabled(wizard_->snapshots().CanLoad());
   for (const char* name : {"icons", "list", "details", "fileFilters"}) Command(name)->setEnabled(results);
   Command("findFiles")->setEnabled(results && !trace);
   Command("settings")->setEnabled(!trace && !busy);
@@ -167,7 +169,7 @@ void MainWindow::OpenPath(const QString& given) {
     return;
   }
   if (wizard_->CurrentPage() != Wizard::kStart) wizard_->Home();
-  if (wizard_->CurrentPage() == Wizard::kStart) wizard_->OpenSnapshot(path);
+  if (wizard_->CurrentPage() == Wizard::kStart) wizard_->snapshots().Open(path);
 }
 
 void MainWindow::OpenHandedOver(const QString& path) {
@@ -255,7 +257,7 @@ void MainWindow::ShowFolderMenu(const QPoint& global, std::size_t node) {
   menu.addAction(tr("&Check"), this, [page, node] { page->SetFolderChecked(node, true); });
   menu.addAction(tr("&Uncheck"), this, [page, node] { page->SetFolderChecked(node, false); });
   menu.addSeparator();
-  menu.addAction(tr("&Recover This Folder..."), this, [this, node] { wizard_->RecoverFolder(node); });
+  menu.addAction(tr("&Recover This Folder..."), this, [this, node] { wizard_->saving().RecoverFolder(node); });
   // A file type of File Trace is no folder of the disk: it has no properties.
   if (!page->ShowsTrace())
     menu.addAction(tr("&Properties..."), this, [page, node] { page->ShowFolderProperties(node); });
@@ -332,7 +334,8 @@ void MainWindow::OnResetLayout() {
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (!confirmed_) {
     if (isMinimized()) showNormal();
-    if (!wizard_->OfferSnapshot(SnapshotTexts::kSaveOnClose) || !wizard_->messenger().Ask(AppTexts::kCloseQuestion)) {
+    if (!wizard_->snapshots().Offer(SnapshotTexts::kSaveOnClose) ||
+        !wizard_->messenger().Ask(AppTexts::kCloseQuestion)) {
       event->ignore();
       return;
     }
@@ -347,10 +350,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::OnOpen() {
   if (wizard_->CurrentPage() == Wizard::kStart) wizard_->Browse();
 }
-void MainWindow::OnRecover() { wizard_->Recover(); }
-void MainWindow::OnSaveAll() { wizard_->SaveAll(); }
-void MainWindow::OnSaveSnapshot() { wizard_->SaveSnapshot(); }
-void MainWindow::OnLoadSnapshot() { wizard_->LoadSnapshot(); }
+void MainWindow::OnRecover() { wizard_->saving().Recover(); }
+void MainWindow::OnSaveAll() { wizard_->saving().SaveAll(); }
+void MainWindow::OnSaveSnapshot() { wizard_->snapshots().Save(); }
+void MainWindow::OnLoadSnapshot() { wizard_->snapshots().Load(); }
 void MainWindow::OnExit() { close(); }
 void MainWindow::OnIcons() { wizard_->results->SetViewStyle(ResultsPage::ViewStyle::kIcons); }
 void MainWindow::OnList() { wizard_->results->SetViewStyle(ResultsPage::ViewStyle::kList); }

@@ -24,8 +24,8 @@ const Registration kFamilies[] = {
 
 const SearchableKind kSearchable[] = {
     {kNtfs, "ntfs", "NTFS"},
-    {kFat32, "fat32", "FAT32"},
-    {kFat16, "fat16", "FAT16"},
+    {kFat32, "fat32", "FAT 32"},
+    {kFat16, "fat16", "FAT 16"},
 };
 
 }  // namespace

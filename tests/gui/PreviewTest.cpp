@@ -18,6 +18,7 @@
 #include "app/wizard/PartitionPage.h"
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
+#include "app/wizard/PreviewController.h"
 #include "app/wizard/Wizard.h"
 #include "app/wizard/ModeButton.h"
 #include "preview/ArchiveViewer.h"
@@ -231,19 +232,19 @@ TEST(PreviewDispatchTest, AFileRowIsWrittenOnceAndShownWithItsBytes) {
     if (results->listModel->Row(r)->name == u"Report.txt") report = r;
   ASSERT_GE(report, 0);
   results->details->setCurrentIndex(results->listModel->index(report, 0));
-  EXPECT_EQ(wizard->PreviewExtractions(), 1);
+  EXPECT_EQ(wizard->preview().Extractions(), 1);
   EXPECT_EQ(results->preview->Shown(), preview::ViewerKind::kText);
   std::string sum;
   for (const test::ManifestFile& file : test::ReadManifest("fat32"))
     if (file.path == "Docs/Report.txt") sum = file.sha256;
-  const std::filesystem::path written = QFile::encodeName(wizard->LastPreviewPath()).toStdString();
+  const std::filesystem::path written = QFile::encodeName(wizard->preview().LastPath()).toStdString();
   EXPECT_EQ(written.filename().string().rfind("tmp", 0), 0u);
   EXPECT_EQ(test::HashTree(written.parent_path()).at(written.filename().string()), sum);
 
   // Away and back to the same file: not written again.
   results->details->setCurrentIndex(results->listModel->index(0, 0));
   results->details->setCurrentIndex(results->listModel->index(report, 0));
-  EXPECT_EQ(wizard->PreviewExtractions(), 1);
+  EXPECT_EQ(wizard->preview().Extractions(), 1);
   // Back frees the results and clears the pane.
   QTest::mouseClick(results->back, Qt::LeftButton);
   EXPECT_EQ(results->preview->Current(), nullptr);

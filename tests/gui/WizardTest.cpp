@@ -42,7 +42,9 @@
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
 #include "app/wizard/ResultsPage.h"
+#include "app/wizard/SnapshotController.h"
 #include "app/wizard/StartPage.h"
+#include "app/wizard/TraceController.h"
 #include "app/wizard/Wizard.h"
 #include "app/results/TraceModels.h"
 #include "app/trace/FileTypesDialog.h"
@@ -485,11 +487,11 @@ TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheBytes) {
   // Saving again over it asks first; No leaves the file as it was.
   onQuestion_ = [](const QString&) { return kNo; };
   std::filesystem::resize_file(file, 10);
-  EXPECT_FALSE(wizard_->SaveSnapshot());
+  EXPECT_FALSE(wizard_->snapshots().Save());
   EXPECT_EQ(Last(), QString::fromStdString(ReplaceQuestion(file)));
   EXPECT_EQ(std::filesystem::file_size(file), 10u);
   onQuestion_ = [](const QString&) { return kYes; };
-  EXPECT_TRUE(wizard_->SaveSnapshot());
+  EXPECT_TRUE(wizard_->snapshots().Save());
   EXPECT_EQ(std::filesystem::file_size(file), size);
 
   // Home after a scan offers to keep it; then the snapshot loads on the drive page.
@@ -541,7 +543,7 @@ TEST_F(WizardTest, ASnapshotFromTheCommandLineAsksForItsImageWhenFilesAreSaved) 
   test::TempDir dir;
   const auto file = dir.Path() / "fat16.dvsf";
   wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString(file.string()); };
-  ASSERT_TRUE(wizard_->SaveSnapshot());
+  ASSERT_TRUE(wizard_->snapshots().Save());
   onQuestion_ = [](const QString&) { return kNo; };
   QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
   wizard_->session().disk.Close();
@@ -704,7 +706,7 @@ TEST_F(WizardTest, FileTraceFindsTheChosenTypesAndSavesThemWhole) {
   // saved with the same bytes once the image is given.
   test::TempDir dir;
   wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString((dir.Path() / "trace").string()); };
-  ASSERT_TRUE(wizard_->SaveSnapshot());
+  ASSERT_TRUE(wizard_->snapshots().Save());
   const std::size_t count = session.traced.size();
   onQuestion_ = [](const QString&) { return kNo; };
   QTest::mouseClick(results->home, Qt::LeftButton);
@@ -872,7 +874,7 @@ TEST_F(WizardTest, ExtensiveScanFindsAVolumeWithoutItsBootSectorsAndRecoversItsF
   const std::size_t nodes = wizard_->session().Tree()->Nodes().size();
   test::TempDir dir;
   wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString((dir.Path() / "ntfs").string()); };
-  ASSERT_TRUE(wizard_->SaveSnapshot());
+  ASSERT_TRUE(wizard_->snapshots().Save());
   onQuestion_ = [](const QString&) { return kNo; };
   QTest::mouseClick(results->home, Qt::LeftButton);
   window_->OpenPath(QString::fromStdString((dir.Path() / "ntfs.dvsf").string()));
@@ -944,7 +946,7 @@ TEST_F(WizardTest, FileTraceSaysWhenItsListOfTypesIsMissingOrDamaged) {
   }
   messages_.clear();
   wizard_->cataloguePath = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() + "/../Raw.dat";
-  const std::optional<Catalogue> catalogue = wizard_->LoadTraceCatalogue();
+  const std::optional<Catalogue> catalogue = wizard_->trace().LoadCatalogue();
   ASSERT_TRUE(catalogue.has_value());
   EXPECT_FALSE(catalogue->categories.empty());
   EXPECT_TRUE(messages_.empty()) << Last().toStdString();

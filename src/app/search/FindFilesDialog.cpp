@@ -13,6 +13,7 @@
 #include "app/ScreenFit.h"
 #include "app/search/FoundFilesModel.h"
 #include "app/search/SearchTexts.h"
+#include "app/wizard/SaveController.h"
 #include "app/wizard/Wizard.h"
 
 namespace dravik::app {
@@ -180,7 +181,7 @@ void FindFilesDialog::SelectAll(bool checked) {
 
 void FindFilesDialog::SaveSelected() {
   if (searching_) return;
-  wizard_.SaveFound(model->CheckedRecords());
+  wizard_.saving().SaveFound(model->CheckedRecords());
 }
 
 void FindFilesDialog::reject() {

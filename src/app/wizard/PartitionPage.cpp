@@ -21,6 +21,7 @@
 #include "app/wizard/InfoPane.h"
 #include "app/wizard/ProgressPane.h"
 #include "app/wizard/Scrolling.h"
+#include "fs/FamilyRegistry.h"
 
 namespace dravik::app {
 
@@ -64,7 +65,8 @@ PartitionPage::PartitionPage(QWidget* parent) : QWidget(parent) {
   range = new QGroupBox(tr("Sectors to search"));
   auto* form = new QFormLayout(range);
   fileSystem = new QComboBox;
-  fileSystem->addItems({QStringLiteral("NTFS"), QStringLiteral("FAT 32"), QStringLiteral("FAT 16")});
+  for (const SearchableKind& kind : SearchableKinds())
+    fileSystem->addItem(QString::fromLatin1(kind.label), QVariant::fromValue(kind.code));
   form->addRow(tr("Select File System:"), fileSystem);
   startSector = new QLineEdit;
   endSector = new QLineEdit;

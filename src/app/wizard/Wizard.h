@@ -3,14 +3,12 @@
 // the drive and the partition search on page 1, the partition and the scan
 // on page 2, the Extensive Scan's file systems on page 3, the results on
 // page 4. An image whose own structures were damaged shows its repairs on a
-// page of their own between pages 0 and 1. Every scan runs on the one
-// ScanWorker; the page that started it polls it once a second for its counts
-// and runs its end-of-work step once, after the worker has returned: at the
-// poll that finds it so, or at once when the worker says it has returned.
+// page of their own between pages 0 and 1. The wizard opens the image,
+// switches pages and asks the questions that would lose work; each mode's
+// jobs, saving, snapshots and the preview are run by a controller of their
+// own, every job on the one ScanWorker through the JobRunner.
 
 #include <QStackedWidget>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -19,9 +17,9 @@
 
 #include "app/Messenger.h"
 #include "app/Session.h"
+#include "app/wizard/JobRunner.h"
 #include "app/workers/ScanWorker.h"
 #include "disk/PartitionSearch.h"
-#include "fs/QuickScan.h"
 #include "raw/Catalogue.h"
 
 class QKeyEvent;
@@ -35,14 +33,19 @@ class PartitionPage;
 class FileSystemPage;
 class ResultsPage;
 class RepairsPage;
-class ProgressPane;
+class PartitionSearchController;
+class QuickScanController;
+class ExtensiveScanController;
+class TraceController;
+class SaveController;
+class SnapshotController;
+class PreviewController;
 
 class Wizard : public QStackedWidget {
   Q_OBJECT
 
  public:
   enum Page { kStart = 0, kDrive = 1, kPartition = 2, kFileSystem = 3, kResults = 4, kRepairs = 5 };
-  static constexpr int kPollMs = 1000;
 
   explicit Wizard(QWidget* parent = nullptr);
   ~Wizard() override;
@@ -50,6 +53,11 @@ class Wizard : public QStackedWidget {
   Session& session() { return session_; }
   Messenger& messenger() { return messenger_; }
   ScanWorker& worker() { return worker_; }
+  JobRunner& jobs() { return *jobs_; }
+  TraceController& trace() { return *trace_; }
+  SaveController& saving() { return *saving_; }
+  SnapshotController& snapshots() { return *snapshots_; }
+  PreviewController& preview() { return *preview_; }
   // Choices made in dialogs, replaceable by tests.
   // Asked with the number of partitions the drive's table lists.
   std::function<PartitionChoice(std::size_t listed)> askPartitionChoice;
@@ -62,9 +70,6 @@ class Wizard : public QStackedWidget {
   std::function<QString()> chooseSnapshotToLoad;
   // The File Trace catalogue (Raw.dat) read when the types are asked for.
   std::filesystem::path cataloguePath;
-  // The catalogue at cataloguePath; none, after saying so, when it is
-  // missing or damaged (names no file type).
-  std::optional<Catalogue> LoadTraceCatalogue();
 
   StartPage* start;
   DrivePage* drive;
@@ -75,7 +80,14 @@ class Wizard : public QStackedWidget {
 
   void ShowPage(int page);
   int CurrentPage() const { return currentIndex(); }
-  bool Busy() const { return job_ != Job::kNone; }
+  bool Busy() const { return jobs_->Busy(); }
+  // The folders and files of the session's result, all checked, on the results page.
+  void ShowResults();
+  // The session's File Trace tree on the results page.
+  void ShowTraceResults();
+  // "Selected Mode" on every page after the start page, with the drive type
+  // once the drive was chosen.
+  void ShowModeText(bool withDrive);
 
   // The page actions, as their buttons and the menus call them.
   void Browse();
@@ -87,36 +99,6 @@ class Wizard : public QStackedWidget {
   // Back and Home stay where they are when the user cancels the snapshot question.
   void Back();
   void Home();
-  void Recover();
-  void SaveAll();
-  // Saves the folder of the tree node (with File Trace, the file type or
-  // extension) with everything below it, whatever else is checked; the
-  // user's own checks come back afterwards.
-  void RecoverFolder(std::size_t node);
-  // Saves the files at these indexes of the store's file list (the checked
-  // rows of Find File(s)) flat into a folder the user chooses; the result
-  // tree's check marks play no part.
-  void SaveFound(std::vector<std::size_t> records);
-  // Writes the results shown into a snapshot the user names; false when
-  // nothing was written.
-  bool SaveSnapshot();
-  // Loads a snapshot of the chosen mode over the image opened (drive page).
-  void LoadSnapshot();
-  // Opens a snapshot of any mode from the start page, with no image yet:
-  // its image is asked for when files are saved.
-  bool OpenSnapshot(const QString& path);
-  bool CanLoadSnapshot() const { return currentIndex() == kDrive && !Busy(); }
-  bool CanSaveSnapshot() const;
-  // Shows the file of a list row in the preview pane, written into the
-  // run's private folder first; the same file twice is written once.
-  void PreviewRow(int row);
-  int PreviewExtractions() const { return previewExtractions_; }
-  const QString& LastPreviewPath() const { return lastPreviewPath_; }
-  // After a scan of this run, asks whether to keep its results in a
-  // snapshot before they are freed. False when the user would rather stay
-  // (Cancel, Escape, or Yes and then no snapshot written): the results are
-  // kept and the caller goes nowhere.
-  bool OfferSnapshot(const char* question);
   // Puts a path into the start page's box, ready for a mode button; false
   // when the user stays on the results instead.
   bool SetImagePath(const QString& path);
@@ -145,96 +127,30 @@ class Wizard : public QStackedWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  enum class Job { kNone, kPartitionSearch, kQuickScan, kExtensiveScan, kFileSystemScan, kTraceScan };
-
+  void InstallDialogs();
+  void ConnectPages();
   bool OpenImage(bool quick);
-  // Opens the file at path as asked. When it cannot be read as an image,
-  // says why and offers to read it as a raw disk; request.asRaw then tells
-  // how it was read. False when nothing was opened.
-  bool OpenDisk(const QString& path, OpenRequest& request);
   // Whether the open image's structures needed repairs to be read.
   bool HasRepairs() const;
-  // Asks whether to go on with an image whose parents are missing or do not match.
-  bool AcceptChainWarnings();
-  void ShowDriveInfo();
-  void ShowPartitionInfo();
-  void FillPartitions();
-  // Starts the job with its counters (labelled) on its page's progress pane.
-  void StartJob(Job job, ScanWorker::Job body);
-  ProgressPane* PaneOf(Job job) const;
-  // The counters of a job, and their values from the worker's tally.
-  std::vector<QString> CounterLabels(Job job) const;
-  std::vector<QString> CounterValues(const ScanTally& counts) const;
-  void Poll();
-  void EndPartitionSearch();
-  static QString FoldersNotReadWholeText(const std::vector<std::u16string>& folders);
-  void EndQuickScan();
-  void EndExtensiveScan();
-  void EndFileSystemScan();
-  void StartTraceScan(int partitionIndex);
-  void EndTraceScan();
-  void ShowResults();
-  // Tells the result views that check states may have changed.
-  void RefreshChecks();
-  void ModeText(bool withDrive);
   bool BackFromResults();
   void BackFromFileSystem();
   void BackFromPartition();
   void BackFromDrive();
-  void RepairsNext();
-  void OnProgress(const QString& text, int percent);
-  bool ShowSnapshot(const QString& path, std::optional<ScanMode> expected);
-  // A snapshot's results read from the image the user chooses, once it
-  // proves to be the one the snapshot was made of.
-  bool EnsureSnapshotImage();
-  SnapshotInfo CurrentSnapshotInfo() const;
-  // A free name "tmpN.ext" in the preview folder; empty when it cannot be made.
-  QString NextPreviewPath(const QString& extension);
-  // Writes the file of the row into path; false when it was not written whole.
-  bool ExtractForPreview(int row, const QString& path);
-  // Asks for the image of a snapshot and the destination, then runs the
-  // save: of what the tree has checked, or only of the records given.
-  void RunSave(std::optional<std::vector<std::size_t>> records);
 
   Session session_;
   Messenger messenger_;
   ScanWorker worker_;
-  QTimer poll_;
-  Job job_ = Job::kNone;
-  // The result of the Quick Scan or the extraction running, handed from the
-  // worker to the interface thread when the job ends.
-  std::optional<ScanResult> jobResult_;
-  bool quickAttempt_ = false;
-  bool stopped_ = false;
-  // What the File Trace job found, handed to the interface thread when it
-  // ends: none when the partition's parameters could not be read.
-  struct TraceOutcome {
-    FsParams params;
-    std::vector<FoundFile> files;
-    std::optional<TraceTree> tree;  // over files
-    // The hits left out for lying inside a file found before them (the
-    // recovery setting), told at the end of the scan.
-    std::size_t hitsInside = 0;
-  };
-  std::optional<TraceOutcome> traceResult_;
-  // What the Extensive Scan's search found, taken into the session when it ends.
-  ExtensiveFindings searchResult_;
-  // The drive's partitions, the table's and those the search adds, taken
-  // into the session when the search ends.
-  PartitionTable foundPartitions_;
+  std::unique_ptr<JobRunner> jobs_;
+  std::unique_ptr<PartitionSearchController> partitionSearch_;
+  std::unique_ptr<QuickScanController> quickScan_;
+  std::unique_ptr<ExtensiveScanController> extensiveScan_;
+  std::unique_ptr<TraceController> trace_;
+  std::unique_ptr<SaveController> saving_;
+  std::unique_ptr<SnapshotController> snapshots_;
+  std::unique_ptr<PreviewController> preview_;
   // The start page's raw check box was ticked by the question after a
   // failed open, not by the user: another path unticks it.
   bool rawFromQuestion_ = false;
-  // The preview's private folder (removed at exit), its running number and
-  // the file shown last (path in the tree and identifier).
-  std::unique_ptr<QTemporaryDir> previewFolder_;
-  int previewCounter_ = 0;
-  QString lastPreview_;
-  std::uint64_t lastPreviewId_ = 0;
-  int previewExtractions_ = 0;
-  QString lastPreviewPath_;  // the user stopped the job that ran last
-  // The snapshot read last (the results are its own while session_.snapshot is set).
-  QString snapshotPath_;
 };
 
 // The mode's display name.

@@ -1,6 +1,4 @@
-// The wizard's preview: the file of the chosen row written into the run's
-// private folder by the writers a save uses (with saving switched off), then
-// shown in the pane by the viewer of its extension.
+#include "app/wizard/PreviewController.h"
 
 #include <QAbstractItemView>
 #include <QFile>
@@ -9,6 +7,7 @@
 #include "app/results/FileListModel.h"
 #include "app/results/TraceModels.h"
 #include "app/wizard/ResultsPage.h"
+#include "app/wizard/SnapshotController.h"
 #include "app/wizard/Wizard.h"
 #include "preview/PreviewPane.h"
 #include "raw/CarveWriter.h"
@@ -17,7 +16,19 @@ namespace dravik::app {
 
 using preview::ViewerKind;
 
-void Wizard::PreviewRow(int row) {
+PreviewController::PreviewController(Wizard& wizard)
+    : wizard_(wizard), session_(wizard.session()) {
+  connect(wizard_.results, &ResultsPage::RowChosen, this, &PreviewController::PreviewRow);
+  connect(wizard_.results, &ResultsPage::FolderChanged, this, &PreviewController::ForgetShown);
+}
+
+void PreviewController::ForgetShown() {
+  shownKey_.clear();
+  shownId_ = 0;
+}
+
+void PreviewController::PreviewRow(int row) {
+  ResultsPage* results = wizard_.results;
   QString name, key;
   std::uint64_t id = 0, size = 0;
   if (results->ShowsTrace()) {
@@ -42,44 +53,43 @@ void Wizard::PreviewRow(int row) {
     return;
   }
   key = key.toLower();
-  if (key == lastPreview_ && id == lastPreviewId_) return;
-  if (session_.snapshot && !EnsureSnapshotImage()) return;
-  const QString path = NextPreviewPath(preview::PreviewExtension(name));
-  const bool written = !path.isEmpty() && ExtractForPreview(row, path);
-  lastPreview_ = key;
-  lastPreviewId_ = id;
-  lastPreviewPath_ = path;
+  if (key == shownKey_ && id == shownId_) return;
+  if (session_.snapshot && !wizard_.snapshots().EnsureImage()) return;
+  const QString path = NextPath(preview::PreviewExtension(name));
+  const bool written = !path.isEmpty() && Extract(row, path);
+  shownKey_ = key;
+  shownId_ = id;
+  lastPath_ = path;
   results->preview->Show(written ? kind : ViewerKind::kNone, path);
   results->ShownList()->setFocus();
 }
 
-QString Wizard::NextPreviewPath(const QString& extension) {
-  if (!previewFolder_) previewFolder_ = std::make_unique<QTemporaryDir>();
-  if (!previewFolder_->isValid()) return {};
+QString PreviewController::NextPath(const QString& extension) {
+  if (!folder_) folder_ = std::make_unique<QTemporaryDir>();
+  if (!folder_->isValid()) return {};
   QString path;
   do {
-    path = previewFolder_->filePath(QStringLiteral("tmp%1%2").arg(previewCounter_++).arg(extension));
+    path = folder_->filePath(QStringLiteral("tmp%1%2").arg(counter_++).arg(extension));
   } while (QFileInfo::exists(path));
   return path;
 }
 
-bool Wizard::ExtractForPreview(int row, const QString& path) {
-  ++previewExtractions_;
+bool PreviewController::Extract(int row, const QString& path) {
+  ++extractions_;
+  ResultsPage* results = wizard_.results;
   const QFileInfo target(path);
   const std::filesystem::path folder = QFile::encodeName(target.absolutePath()).toStdString();
   std::u16string name = target.fileName().toStdU16String();
   SaveControl control;
   const FilterList everything;
+  const SaveContext context{session_.reader, session_.params, session_.settings, everything, control};
   if (results->ShowsTrace()) {
-    const SaveContext context{session_.reader, session_.params, session_.settings, everything, control};
     const FoundFile* file = results->traceListModel->File(row);
     return file && ExtractCarvedFile(context, folder, *file, session_.traceChoice.carveSizeMiB, false, name) ==
                        FileOutcome::kSaved;
   }
   const ListRow* item = results->listModel->Row(row);
-  if (!session_.contents)
-    session_.contents = session_.result->OpenContents(session_.reader);
-  const SaveContext context{session_.reader, session_.params, session_.settings, everything, control};
+  if (!session_.contents) session_.contents = session_.result->OpenContents(session_.reader);
   return session_.contents->Write(context, folder, session_.Store().Files().at(item->record), false, name) ==
          FileOutcome::kSaved;
 }
