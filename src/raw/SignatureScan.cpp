@@ -85,7 +85,10 @@ std::optional<Pattern> PatternOf(const SignatureGroup& group, std::size_t index)
 
 // The patterns that can match a sector: those at its start by its first
 // byte, each list in group order (an empty signature matches every sector),
-// and apart from them the few that stand further in.
+// and apart from them the few that stand further in. Sectors that begin
+// with eight zero bytes (free space, the gaps in files) are common and the
+// zero byte starts many signatures: only those whose first eight bytes are
+// zero, or that have none, can match them.
 class PatternTable {
  public:
   explicit PatternTable(std::span<const SignatureGroup> groups) {
@@ -100,6 +103,8 @@ class PatternTable {
         byFirst_[pattern->bytes[0]].push_back(*pattern);
       }
     }
+    for (const Pattern& p : byFirst_[0])
+      if (p.head == 0) zeroStart_.push_back(p);
   }
 
   // The first group, in group order, whose signature the sector holds
@@ -111,7 +116,9 @@ class PatternTable {
       return p.SignatureAt(sector) && (p.rule.check == nullptr || p.rule.check(from(p.rule.bytes)));
     };
     std::optional<std::size_t> first;
-    for (const Pattern& p : byFirst_[sector[0]]) {
+    std::uint64_t start = 0;
+    std::memcpy(&start, sector, sizeof start);
+    for (const Pattern& p : start == 0 ? zeroStart_ : byFirst_[sector[0]]) {
       if (matches(p)) {
         first = p.group;
         break;
@@ -124,6 +131,7 @@ class PatternTable {
 
  private:
   std::array<std::vector<Pattern>, 256> byFirst_;
+  std::vector<Pattern> zeroStart_;
   std::vector<Pattern> within_;
 };
 
@@ -200,38 +208,52 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
   // division is done once a percent, not once a sector.
   std::uint64_t nextPercentAt = first;
   const WalkShape shape{first, last + 1, kReadSectors, kChunkReads, true, threads};
+  // The bar moves only while the hit count is a multiple of 10: over
+  // sectors [from, to) with the count as it stands, the percent of each
+  // sector the bar has not shown yet.
+  const auto movePercent = [&](std::uint64_t from, std::uint64_t to) {
+    if (found.size() % 10 != 0) return;
+    while (nextPercentAt < to) {
+      const std::uint64_t s = std::max(from, nextPercentAt);
+      const auto percent = static_cast<int>(std::min<std::uint64_t>((s - first) * 100 / total, 99));
+      if (percent != shownPercent) control.ReportPercent(shownPercent = percent);
+      nextPercentAt =
+          percent >= 99 ? UINT64_MAX : first + (static_cast<std::uint64_t>(percent + 1) * total + 99) / 100;
+    }
+  };
   // Each chunk's hits are found on a worker; numbering, counts and progress
-  // follow on this thread, sector by sector, as one thread would have them.
+  // follow on this thread, read by read and hit by hit, as one thread going
+  // sector by sector would have them.
   WalkSectors<std::vector<Hit>>(
       reader, shape, control,
       [&](const SectorChunk& chunk, Bytes bytes) { return HitsOf(reader, table, groups, officeKind, chunk, bytes); },
       [&](const SectorChunk& chunk, std::vector<Hit>&& hits) {
         auto hit = hits.begin();
-        for (std::uint64_t s = chunk.first; s < chunk.first + chunk.sectors; ++s) {
-          if ((s - chunk.first) % kReadSectors == 0 && reads++ % kProgressReads == 0) {
-            control.Count(0, static_cast<std::uint32_t>(found.size()), s);
-            control.Report("Reading Sector " + std::to_string(s) + " Of " + std::to_string(last));
+        const std::uint64_t chunkEnd = chunk.first + chunk.sectors;
+        for (std::uint64_t read = chunk.first; read < chunkEnd; read += kReadSectors) {
+          if (reads++ % kProgressReads == 0) {
+            control.Count(0, static_cast<std::uint32_t>(found.size()), read);
+            control.Report("Reading Sector " + std::to_string(read) + " Of " + std::to_string(last));
           }
-          // A stop is seen at every sector.
+          const std::uint64_t readEnd = std::min(read + kReadSectors, chunkEnd);
+          std::uint64_t from = read;
+          for (; hit != hits.end() && hit->sector < readEnd; ++hit) {
+            // A stop keeps every hit before it and none after.
+            if (control.StopRequested()) return false;
+            movePercent(from, hit->sector + 1);
+            const SignatureGroup& group = groups[hit->group];
+            FoundFile file;
+            file.fileNumber = static_cast<std::uint32_t>(found.size() + 1);
+            file.firstSector = hit->sector;
+            file.typeName = group.typeName;
+            file.extension = group.extension;
+            file.name = FromUtf8(std::to_string(file.fileNumber)) + file.extension;
+            found.push_back(std::move(file));
+            control.Count(0, static_cast<std::uint32_t>(found.size()), hit->sector);
+            from = hit->sector + 1;
+          }
           if (control.StopRequested()) return false;
-          // The bar moves only while the hit count is a multiple of 10.
-          if (found.size() % 10 == 0 && s >= nextPercentAt) {
-            const auto percent = static_cast<int>(std::min<std::uint64_t>((s - first) * 100 / total, 99));
-            if (percent != shownPercent) control.ReportPercent(shownPercent = percent);
-            nextPercentAt = percent >= 99 ? UINT64_MAX
-                                          : first + (static_cast<std::uint64_t>(percent + 1) * total + 99) / 100;
-          }
-          if (hit == hits.end() || hit->sector != s) continue;
-          const SignatureGroup& group = groups[hit->group];
-          FoundFile file;
-          file.fileNumber = static_cast<std::uint32_t>(found.size() + 1);
-          file.firstSector = s;
-          file.typeName = group.typeName;
-          file.extension = group.extension;
-          file.name = FromUtf8(std::to_string(file.fileNumber)) + file.extension;
-          found.push_back(std::move(file));
-          control.Count(0, static_cast<std::uint32_t>(found.size()), s);
-          ++hit;
+          movePercent(from, readEnd);
         }
         return true;
       });
