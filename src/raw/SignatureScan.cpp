@@ -210,16 +210,19 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
   const WalkShape shape{first, last + 1, kReadSectors, kChunkReads, true, threads};
   // The bar moves only while the hit count is a multiple of 10: over
   // sectors [from, to) with the count as it stands, the percent of each
-  // sector the bar has not shown yet.
+  // sector the bar has not shown yet. False when a stop, asked as a
+  // percent was shown, ends the range before its last sector.
   const auto movePercent = [&](std::uint64_t from, std::uint64_t to) {
-    if (found.size() % 10 != 0) return;
+    if (found.size() % 10 != 0) return true;
     while (nextPercentAt < to) {
       const std::uint64_t s = std::max(from, nextPercentAt);
       const auto percent = static_cast<int>(std::min<std::uint64_t>((s - first) * 100 / total, 99));
       if (percent != shownPercent) control.ReportPercent(shownPercent = percent);
       nextPercentAt =
           percent >= 99 ? UINT64_MAX : first + (static_cast<std::uint64_t>(percent + 1) * total + 99) / 100;
+      if (s + 1 < to && control.StopRequested()) return false;
     }
+    return true;
   };
   // Each chunk's hits are found on a worker; numbering, counts and progress
   // follow on this thread, read by read and hit by hit, as one thread going
@@ -239,8 +242,7 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
           std::uint64_t from = read;
           for (; hit != hits.end() && hit->sector < readEnd; ++hit) {
             // A stop keeps every hit before it and none after.
-            if (control.StopRequested()) return false;
-            movePercent(from, hit->sector + 1);
+            if (control.StopRequested() || !movePercent(from, hit->sector + 1)) return false;
             const SignatureGroup& group = groups[hit->group];
             FoundFile file;
             file.fileNumber = static_cast<std::uint32_t>(found.size() + 1);
@@ -252,8 +254,7 @@ std::vector<FoundFile> ScanSignatures(const SectorReader& reader, std::uint64_t 
             control.Count(0, static_cast<std::uint32_t>(found.size()), hit->sector);
             from = hit->sector + 1;
           }
-          if (control.StopRequested()) return false;
-          movePercent(from, readEnd);
+          if (from < readEnd && (control.StopRequested() || !movePercent(from, readEnd))) return false;
         }
         return true;
       });
