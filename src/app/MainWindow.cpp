@@ -33,6 +33,7 @@
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/Wizard.h"
 #include "disk/DriveInfo.h"
+#include "session/DriveInformation.h"
 #include "snapshot/SnapshotTexts.h"
 
 namespace dravik::app {
