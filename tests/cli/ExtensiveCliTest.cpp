@@ -123,6 +123,11 @@ TEST(ExtensiveCliTest, VerboseNamesWhyADamagedBootSectorWasSetAside) {
     const auto plain = RunShell(Dravik(scan + Quote(image)) + " 2>&1");
     EXPECT_EQ(plain.out.find("set aside"), std::string::npos) << plain.out;
   }
+  // An intact volume's boot sectors, the FAT32 backup among them, are not
+  // set aside.
+  const auto intact =
+      RunShell(Dravik("scan extensive --fs fat32 --quiet --verbose " + Quote(test::FatFixture("fat32.vhdx"))) + " 2>&1");
+  EXPECT_EQ(intact.out.find("set aside"), std::string::npos) << intact.out;
 }
 
 TEST(ExtensiveCliTest, FindsAnNtfsVolumeWithAndWithoutBootSectorsAndRecoversItsFiles) {

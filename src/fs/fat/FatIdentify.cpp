@@ -34,6 +34,13 @@ std::size_t AssignMatching(ExtensiveFindings& findings, std::uint64_t base, std:
   return assigned;
 }
 
+bool IsBackupOfFound(const ExtensiveFindings& findings, std::uint64_t s) {
+  return s >= boot::kFat32BackupSector &&
+         std::any_of(findings.fileSystems.begin(), findings.fileSystems.end(), [&](const FoundFileSystem& found) {
+           return found.fsType == kFat32 && found.bootSector == s - boot::kFat32BackupSector;
+         });
+}
+
 }  // namespace
 
 std::optional<FoundFileSystem> FatFromBootSector(Bytes sector, std::uint64_t s) {
@@ -101,6 +108,10 @@ void IdentifyFatFileSystems(const SectorReader& reader, std::uint16_t requestedT
     const std::size_t assigned = AssignMatching(findings, found->clusterBase, found->sectorsPerCluster, found->fsEnd,
                                                 findings.NextFsNumber(), largest);
     if (assigned == 0) {
+      // A FAT32 volume's backup boot sector gives its layout as if the
+      // volume began there: no note when the volume was found through the
+      // boot sector it copies.
+      if (IsBackupOfFound(findings, s)) continue;
       notes.Add(s,
                 "a FAT boot sector set aside: no folder found lies where its layout puts folders (cluster 0 at "
                 "sector " + std::to_string(found->clusterBase) + ", " + std::to_string(found->sectorsPerCluster) +
