@@ -35,6 +35,7 @@
 #include "app/wizard/SnapshotController.h"
 #include "app/wizard/Wizard.h"
 #include "disk/DriveInfo.h"
+#include "session/DriveInformation.h"
 #include "snapshot/SnapshotTexts.h"
 
 namespace dravik::app {

@@ -13,6 +13,7 @@
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "fs/extensive/ScanRange.h"
+#include "util/Diagnostics.h"
 #include "util/ScanControl.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -64,9 +65,11 @@ int RunExtensiveScanCommand(ScanOptions& options) {
   ProgressLine progress(options.quiet);
   ScanControl control(progress.Sink());
   ExtensiveFindings findings;
+  Diagnostics diagnostics;
   RunExtensiveScan(reader, options.fsType, range.start, range.sectors, options.settings.sectorsPerRead, findings,
-                   control);
+                   control, 0, diagnostics);
   progress.Clear();
+  PrintDiagnostics(diagnostics, options.verbose);
   if (findings.tooManyStructures) std::fprintf(stderr, "%s\n", ExtensiveTexts::kTooMany);
   if (findings.fileSystems.empty()) {
     std::fprintf(stderr, "%s\n", ExtensiveTexts::kNoneFoundMessage);

@@ -103,8 +103,9 @@ constexpr const char* kScanUsage =
     "                       last road for a container whose structures are beyond\n"
     "                       repair (the extensive modes then search its own bytes)\n"
     "  --verbose            also say on standard error what the image reader had to\n"
-    "                       work around, and why the boot sector or the parameters\n"
-    "                       could not be read\n"
+    "                       work around, why the boot sector or the parameters\n"
+    "                       could not be read, and (extensive) why a boot sector\n"
+    "                       found was set aside\n"
     "  --help               show this text\n";
 
 

@@ -7,6 +7,8 @@
 #include "cli/Progress.h"
 #include "cli/ScanShared.h"
 #include "disk/SectorReader.h"
+#include "fs/FamilyRegistry.h"
+#include "fs/FileSystemFamily.h"
 #include "snapshot/SnapshotFile.h"
 #include "util/Utf.h"
 #include "vdisk/VirtualDisk.h"
@@ -49,12 +51,10 @@ void PrintInfo(const Snapshot& s) {
               FsNameOrNone(info.partition.code), n(p.partitionStart), n(p.lastSector), n(p.partitionSectors));
   std::printf("File system:          %s, %u sectors per cluster, cluster 0 at sector %llu\n", FsNameOrNone(p.fsType),
               p.sectorsPerCluster, n(p.clusterBase));
-  if (p.fsType == kFat16 || p.fsType == kFat32)
-    std::printf("FATs:                 %u sectors each, at %llu and %llu; %u reserved, %u root sectors\n", p.fatSize,
-                n(p.firstFatLba), n(p.secondFatLba), p.reservedSectors, p.rootDirSectors);
-  if (p.fsType == kNtfs)
-    std::printf("MFT:                  at %llu, mirror at %llu; index records of %u sectors\n", n(p.mftStart),
-                n(p.mftMirrorStart), p.indexRecordSectors);
+  if (const auto family = FamilyOfCode(p.fsType)) {
+    const FamilyParameterLines lines = FamilyOf(*family).ParameterLines(p);
+    std::printf("%-22s%s\n", (lines.label + ":").c_str(), lines.text.c_str());
+  }
   if (info.mode == ScanMode::kExtensive)
     std::printf("Found file system:    %u, last sector %llu\n", p.fsIndex, n(p.fsEnd));
   if (info.mode == ScanMode::kFileTrace) {

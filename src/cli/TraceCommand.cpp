@@ -15,7 +15,7 @@
 #include "cli/SaveReport.h"
 #include "cli/ScanShared.h"
 #include "disk/DriveTable.h"
-#include "disk/FsParamsReader.h"
+#include "fs/FsParamsReader.h"
 #include "disk/SectorReader.h"
 #include "raw/CarveWriter.h"
 #include "raw/CompoundFile.h"

@@ -76,18 +76,4 @@ std::vector<CapacitySlice> CapacityShares(const PartitionTable& table, std::uint
   return slices;
 }
 
-std::vector<InfoLine> DriveInformationLines(const FsParams& params, const ScanCounts& counts) {
-  const bool ntfs = params.fsType == kNtfs;
-  const bool known = params.fsType == kNtfs || params.fsType == kFat16 || params.fsType == kFat32;
-  const std::string notApplicable = "N/A";
-  return {{"File System          :", known ? FsName(params.fsType) : ""},
-          {"Start Sector          :", std::to_string(params.clusterBase)},
-          {"Directories           :", counts.mode == ScanMode::kFileTrace ? "0" : std::to_string(counts.folderCount)},
-          {"Files                      :", std::to_string(counts.fileCount)},
-          {"SPC                       :", std::to_string(params.sectorsPerCluster)},
-          {"First FAT                :", ntfs ? notApplicable : std::to_string(params.firstFatLba)},
-          {"Second FAT          :", ntfs ? notApplicable : std::to_string(params.secondFatLba)},
-          {"MFT Start               :", ntfs ? std::to_string(params.mftStart) : notApplicable}};
-}
-
 }  // namespace dravik

@@ -8,7 +8,6 @@
 #include "disk/DriveTable.h"
 #include "disk/FsParams.h"
 #include "disk/PartitionTable.h"
-#include "fs/ScanMode.h"
 
 namespace dravik {
 
@@ -37,16 +36,6 @@ struct CapacitySlice {
 // The partitions' shares of the disk's sectors, in table order, then "FREE"
 // for what is left (when anything is).
 std::vector<CapacitySlice> CapacityShares(const PartitionTable& table, std::uint64_t diskSectors);
-
-// The counts the "Drive Information" dialog shows beside the file system.
-struct ScanCounts {
-  ScanMode mode = ScanMode::kQuick;
-  std::uint32_t folderCount = 0;
-  std::uint32_t fileCount = 0;  // found files for File Trace; NTFS file records for an extensive NTFS scan
-};
-
-// The eight lines of the "Drive Information" dialog.
-std::vector<InfoLine> DriveInformationLines(const FsParams& params, const ScanCounts& counts);
 
 // The capacity texts: "%d MB (Approx)" of sectors / 2048, and "%ld MB " of bytes / 1 MiB.
 std::string ApproxMegabytes(std::uint64_t sectors);

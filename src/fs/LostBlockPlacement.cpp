@@ -3,19 +3,17 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "disk/BootSector.h"
-#include "disk/FsParamsReader.h"
 #include "disk/PartitionTable.h"
 #include "disk/SectorReader.h"
-#include "fs/fat/DirEntry.h"
-#include "fs/fat/FatTable.h"
-#include "fs/ntfs/MftRecord.h"
-#include "fs/ntfs/RunList.h"
-#include "util/ScanControl.h"
+#include "fs/FamilyRegistry.h"
+#include "fs/FileSystemFamily.h"
+#include "fs/VolumeLayout.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
@@ -26,59 +24,15 @@ namespace {
 // structures (an MFT, a FAT) that lay in blocks placed just before.
 constexpr std::size_t kRounds = 4;
 constexpr std::size_t kChunk = std::size_t{1} << 20;
-constexpr std::size_t kRecord = ntfs::kRecordSize;
-// A folder's index is read as far as this many clusters: enough to place
-// the blocks its buffers lie in, bounded whatever its run list claims.
-constexpr std::size_t kMaxIndexClusters = 1 << 16;
 
-// An index buffer ("INDX"): 16 the VCN it has in its folder's index, 24 the
-// offset of its first entry (from 24); an entry's $FILE_NAME (from 16)
-// begins with its folder's record number.
-constexpr std::size_t kIndexVcnOffset = 16;
-constexpr std::size_t kIndexEntriesOffset = 24;
-constexpr std::size_t kEntryStreamLengthOffset = 10;
-constexpr std::size_t kEntryStreamOffset = 16;
-
-// Bytes [begin, end) of the disk.
-struct Extent {
-  std::uint64_t begin = 0;
-  std::uint64_t end = 0;
-};
-
-// Where the MFT's records lie on the disk: its $DATA runs.
-struct MftMap {
-  struct Piece {
-    std::uint64_t mftByte = 0;  // offset in the MFT
-    std::uint64_t length = 0;
-    std::uint64_t diskByte = 0;
-  };
-  std::vector<Piece> pieces;
-
-  std::optional<std::uint64_t> DiskByteOf(std::uint64_t record) const {
-    const std::uint64_t at = record * kRecord;
-    for (const Piece& piece : pieces)
-      if (at >= piece.mftByte && at - piece.mftByte < piece.length) return piece.diskByte + (at - piece.mftByte);
-    return std::nullopt;
-  }
-};
-
-// A volume as far as the placing needs it.
+// A volume as far as the placing needs it: its bytes, and its layout when
+// its family could read one.
 struct Volume {
-  PartitionEntry entry;
-  Extent bytes;
-  std::uint64_t clusterBytes = 0;
-  std::optional<MftMap> mft;     // NTFS, once its first record reads
-  std::optional<FsParams> fat;   // FAT, once its boot sector reads
-  // The disk bytes the volume keeps data in, and whether all of its
-  // allocation (the whole MFT, the whole first FAT) could be read.
-  std::vector<Extent> held;
-  bool heldComplete = false;
-  // NTFS: where each folder's index buffers lie (the disk byte of each of
-  // their clusters, by folder record number).
-  std::map<std::uint32_t, std::vector<std::uint64_t>> indexClusters;
+  DiskExtent bytes;
+  std::unique_ptr<VolumeLayout> layout;
 };
 
-class Placer {
+class Placer final : public PlacementView {
  public:
   explicit Placer(VirtualDisk& disk) : disk_(disk), reader_(disk) {}
 
@@ -104,6 +58,24 @@ class Placer {
 
   std::uint64_t Unplaced() const { return lost_.areas.size(); }
   std::uint64_t Cleared() const { return cleared_; }
+
+  std::uint64_t DiskSize() const override { return disk_.Size(); }
+  std::uint64_t FileSize() const override { return lost_.file->Size(); }
+  const SectorReader& Reader() const override { return reader_; }
+
+  std::vector<std::uint8_t> ReadDisk(std::uint64_t at, std::size_t size, bool* ok = nullptr) const override {
+    std::vector<std::uint8_t> bytes(size);
+    bool read = disk_.ReadAt(at, bytes);
+    for (std::uint64_t block = at / BlockSize(); size != 0 && block <= (at + size - 1) / BlockSize(); ++block)
+      read = read && !IsOpenBlock(block);
+    if (ok) *ok = read;
+    return bytes;
+  }
+
+  void AnchorSector(std::uint64_t byte, const std::function<bool(Bytes)>& test) override {
+    if (lost_.areas.empty() || !IsOpenBlock(byte / BlockSize())) return;
+    if (const auto area = FindArea(byte % BlockSize(), test, false)) Anchor(*area, byte / BlockSize());
+  }
 
  private:
   void Refresh() { lost_ = disk_.Lost(); }
@@ -140,17 +112,6 @@ class Placer {
     return bytes;
   }
 
-  // Reads the disk as placed so far; ok tells whether every byte came from
-  // a placed block (an open block may read as zeros without failing).
-  std::vector<std::uint8_t> ReadDisk(std::uint64_t at, std::size_t size, bool* ok = nullptr) const {
-    std::vector<std::uint8_t> bytes(size);
-    bool read = disk_.ReadAt(at, bytes);
-    for (std::uint64_t block = at / BlockSize(); size != 0 && block <= (at + size - 1) / BlockSize(); ++block)
-      read = read && !IsOpenBlock(block);
-    if (ok) *ok = read;
-    return bytes;
-  }
-
   // The unplaced area that holds, at inBlock, a sector that passes test:
   // the first in file order, for the first block written; else the only one.
   std::optional<std::uint64_t> FindArea(std::uint64_t inBlock, const std::function<bool(Bytes)>& test,
@@ -177,111 +138,39 @@ class Placer {
     }
   }
 
-  // Places the block of a boot sector at byte (the volume's start, or its
-  // backup at the end) when exactly one area holds one of the volume's kind there.
-  void AnchorBootSector(std::uint64_t byte, std::uint16_t code) {
-    if (lost_.areas.empty() || !IsOpenBlock(byte / BlockSize())) return;
-    const auto area =
-        FindArea(byte % BlockSize(), [code](Bytes sector) { return boot::RecogniseBootSector(sector).code == code; }, false);
-    if (area) Anchor(*area, byte / BlockSize());
-  }
-
+  // Each partition's boot sector is placed at its start when exactly one
+  // area holds one of the partition's kind there; then its family reads
+  // what it can of the volume as placed so far.
   std::vector<Volume> FindVolumes() {
     std::vector<Volume> volumes;
     PartitionTable table;
     ReadDrivePartitions(reader_, table);
     for (const PartitionEntry& entry : table.Entries()) {
       Volume volume;
-      volume.entry = entry;
       volume.bytes = {entry.start * kSectorSize, (entry.start + entry.sectors) * kSectorSize};
-      AnchorBootSector(volume.bytes.begin, entry.code);
-      if (entry.code == kNtfs) ReadNtfs(volume);
-      if (entry.code == kFat16 || entry.code == kFat32) ReadFat(volume);
+      const std::uint16_t code = entry.code;
+      AnchorSector(volume.bytes.begin,
+                   [code](Bytes sector) { return boot::RecogniseBootSector(sector).code == code; });
+      if (const auto family = FamilyOfCode(entry.code)) volume.layout = FamilyOf(*family).ReadVolumeLayout(entry, *this);
       volumes.push_back(std::move(volume));
     }
     return volumes;
   }
 
-  void ReadNtfs(Volume& volume) {
-    const auto fields = boot::ReadNtfsBootFields(ReadDisk(volume.bytes.begin, kSectorSize));
-    if (!fields) return;
-    volume.clusterBytes = std::uint64_t{fields->sectorsPerCluster} * kSectorSize;
-    if (fields->totalSectors != 0)
-      AnchorBootSector(volume.bytes.begin + fields->totalSectors * kSectorSize, kNtfs);
-    const std::uint64_t diskBytes = disk_.Size();
-    if (fields->mftCluster >= diskBytes / volume.clusterBytes) return;
-    const std::uint64_t mftByte = volume.bytes.begin + fields->mftCluster * volume.clusterBytes;
-    if (IsOpenBlock(mftByte / BlockSize())) {
-      const auto firstRecord = [](Bytes sector) {
-        return ntfs::IsRecord(sector) && ntfs::RecordNumber(sector) == std::optional<std::uint32_t>{0};
-      };
-      if (const auto area = FindArea(mftByte % BlockSize(), firstRecord, false)) Anchor(*area, mftByte / BlockSize());
-    }
-    std::vector<std::uint8_t> record = ReadDisk(mftByte, kRecord);
-    if (!ntfs::IsRecord(record)) return;
-    ntfs::ApplyFixup(record);
-    const auto data = ntfs::FindData(record);
-    if (!data || data->resident) return;
-    const std::uint64_t clusters = (volume.bytes.end - volume.bytes.begin) / volume.clusterBytes;
-    MftMap map;
-    std::uint64_t mftByteAt = 0;
-    for (const ntfs::Run& run : ntfs::RunsWithinVolume(ntfs::DecodeRunList(data->runList).runs, clusters)) {
-      const std::uint64_t length = run.clusters * volume.clusterBytes;
-      if (run.firstCluster)
-        map.pieces.push_back({mftByteAt, length, volume.bytes.begin + *run.firstCluster * volume.clusterBytes});
-      mftByteAt += length;
-    }
-    if (map.pieces.empty()) return;
-    volume.mft = std::move(map);
-    volume.heldComplete = ScanMft(volume);
-  }
-
-  void ReadFat(Volume& volume) {
-    FsParams params = FsParams::ForPartition(volume.entry);
-    ScanControl control;
-    if (!ReadFsParams(reader_, params, control) || params.sectorsPerCluster == 0) return;
-    volume.clusterBytes = std::uint64_t{params.sectorsPerCluster} * kSectorSize;
-    volume.fat = params;
-    volume.heldComplete = FatHeld(volume);
-  }
-
-  // Where on the disk a sector of an area says it lies: an MFT record by
-  // its number, an index buffer by its folder and VCN, a FAT folder's first
-  // cluster by its "." entry.
-  static std::optional<std::uint64_t> SectorPlace(Bytes sector, const std::vector<Volume>& volumes) {
+  // Where on the disk a sector of an area says it lies, by the first volume
+  // whose structures it is one of.
+  static std::optional<std::uint64_t> SectorPlaceOf(Bytes sector, const std::vector<Volume>& volumes) {
     for (const Volume& volume : volumes) {
-      if (volume.mft && ntfs::IsRecord(sector)) {
-        if (const auto number = ntfs::RecordNumber(sector)) return volume.mft->DiskByteOf(*number);
-      }
-      // Index buffers of 4 KiB count their VCNs in clusters up to that size.
-      if (volume.mft && volume.clusterBytes <= 4096 && HasAscii(sector, 0, "INDX"))
-        return IndexBufferPlace(sector, volume);
-      if (volume.fat && fat::StartsWithDotEntries(sector)) {
-        const FsParams& params = *volume.fat;
-        std::uint32_t cluster = le16(sector, fat::kClusterLowOffset);
-        if (params.fsType == kFat32) cluster |= std::uint32_t{le16(sector, fat::kClusterHighOffset)} << 16;
-        if (cluster >= 2 && cluster <= fat::LastCluster(params)) return fat::ClusterSector(params, cluster) * kSectorSize;
-      }
+      if (!volume.layout) continue;
+      const SectorPlace place = volume.layout->PlaceOf(sector);
+      if (place.claimed) return place.byte;
     }
     return std::nullopt;
   }
 
-  // Where an index buffer lies: its folder (the folder its first entry's
-  // name belongs to) and its VCN in that folder's index.
-  static std::optional<std::uint64_t> IndexBufferPlace(Bytes sector, const Volume& volume) {
-    const std::size_t entry = kIndexEntriesOffset + le32(sector, kIndexEntriesOffset);
-    if (entry + kEntryStreamOffset + 8 > sector.size() || le16(sector, entry + kEntryStreamLengthOffset) < 8)
-      return std::nullopt;
-    const auto folder = static_cast<std::uint32_t>(le32(sector, entry + kEntryStreamOffset));
-    const auto it = volume.indexClusters.find(folder);
-    if (it == volume.indexClusters.end()) return std::nullopt;
-    const std::uint64_t vcn = le64(sector, kIndexVcnOffset);
-    return vcn < it->second.size() ? std::optional<std::uint64_t>(it->second[vcn]) : std::nullopt;
-  }
-
   // Places every area whose sectors that name their place all name the same block.
   void AnchorByContent(const std::vector<Volume>& volumes) {
-    if (std::none_of(volumes.begin(), volumes.end(), [](const Volume& v) { return v.mft || v.fat; })) return;
+    if (std::none_of(volumes.begin(), volumes.end(), [](const Volume& v) { return v.layout != nullptr; })) return;
     const std::vector<std::uint64_t> areas = lost_.areas;
     for (const std::uint64_t area : areas) {
       std::map<std::uint64_t, std::size_t> votes;
@@ -290,7 +179,7 @@ class Placer {
         const std::vector<std::uint8_t> bytes =
             ReadFile(area + chunk, static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, BlockSize() - chunk)));
         for (std::size_t at = 0; at + kSectorSize <= bytes.size(); at += kSectorSize) {
-          const auto place = SectorPlace(Bytes(bytes).subspan(at, kSectorSize), volumes);
+          const auto place = SectorPlaceOf(Bytes(bytes).subspan(at, kSectorSize), volumes);
           if (!place) continue;
           const std::uint64_t inBlock = chunk + at;
           if (*place < inBlock || (*place - inBlock) % BlockSize() != 0) {
@@ -304,119 +193,15 @@ class Placer {
     }
   }
 
-  // Clusters counted from base, the byte where cluster 0 would begin.
-  static void AddClusters(const Volume& volume, std::uint64_t base, std::uint64_t first, std::uint64_t count,
-                          std::vector<Extent>& held) {
-    const std::uint64_t begin = base + first * volume.clusterBytes;
-    held.push_back({begin, std::min(volume.bytes.end, begin + count * volume.clusterBytes)});
-  }
-
-  // Reads the whole MFT of an NTFS volume as placed so far: the disk bytes
-  // it keeps data in (its boot sectors, the MFT and the runs of every
-  // record, in use or deleted) and its folders' index buffers. False when
-  // part of the MFT could not be read.
-  bool ScanMft(Volume& volume) const {
-    std::vector<Extent>& held = volume.held;
-    held.push_back({volume.bytes.begin, volume.bytes.begin + kSectorSize});
-    held.push_back({volume.bytes.end - kSectorSize, volume.bytes.end});
-    const std::uint64_t clusters = (volume.bytes.end - volume.bytes.begin) / volume.clusterBytes;
-    bool complete = true;
-    // An MFT larger than the image file is a damaged run list: the file
-    // could not hold it, and reading a claimed size could take for ever.
-    std::uint64_t budget = lost_.file->Size();
-    for (const MftMap::Piece& piece : volume.mft->pieces) {
-      held.push_back({piece.diskByte, piece.diskByte + piece.length});
-      if (piece.length > budget) return false;
-      budget -= piece.length;
-      for (std::uint64_t done = 0; done < piece.length; done += kChunk) {
-        bool ok = true;
-        std::vector<std::uint8_t> bytes = ReadDisk(
-            piece.diskByte + done, static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, piece.length - done)), &ok);
-        complete = complete && ok;
-        for (std::size_t at = 0; at + kRecord <= bytes.size(); at += kRecord) {
-          const std::span<std::uint8_t> record(bytes.data() + at, kRecord);
-          if (!ntfs::IsRecord(record)) continue;
-          ntfs::ApplyFixup(record);
-          const std::optional<std::uint32_t> number = ntfs::RecordNumber(record);
-          for (const std::size_t attribute : ntfs::AttributeOffsets(record)) {
-            if (record[attribute + ntfs::kAttrNonResidentOffset] == 0) continue;
-            const ntfs::AttributeValue value = ntfs::ReadAttributeValue(record, attribute);
-            const bool index = le32(record, attribute + ntfs::kAttrTypeOffset) == ntfs::kIndexAllocation;
-            for (const ntfs::Run& run : ntfs::RunsWithinVolume(ntfs::DecodeRunList(value.runList).runs, clusters)) {
-              if (!run.firstCluster) continue;
-              AddClusters(volume, volume.bytes.begin, *run.firstCluster, run.clusters, held);
-              if (!index || !number) continue;
-              std::vector<std::uint64_t>& buffers = volume.indexClusters[*number];
-              for (std::uint64_t c = 0; c < run.clusters && buffers.size() < kMaxIndexClusters; ++c)
-                buffers.push_back(volume.bytes.begin + (*run.firstCluster + c) * volume.clusterBytes);
-            }
-          }
-        }
-      }
-    }
-    return complete;
-  }
-
-  // The disk bytes a FAT volume keeps data in: its reserved sectors, the
-  // parts of its FATs that name clusters, its root folder and every cluster
-  // its first FAT names. False when part of that FAT could not be read.
-  bool FatHeld(Volume& volume) const {
-    std::vector<Extent>& held = volume.held;
-    if (!volume.fat) return false;
-    const FsParams& params = *volume.fat;
-    held.push_back({volume.bytes.begin, params.firstFatLba * kSectorSize});
-    if (params.fsType == kFat16) {
-      held.push_back({params.rootStart * kSectorSize, (params.rootStart + params.rootDirSectors) * kSectorSize});
-      if (fat::IsFat12(params)) return false;
-    }
-    const std::size_t entryBytes = params.fsType == kFat32 ? 4 : 2;
-    const std::uint64_t lastCluster = fat::LastCluster(params);
-    const std::uint64_t fatBytes = std::uint64_t{params.fatSize} * kSectorSize;
-    const std::uint64_t tableBytes = std::min(fatBytes, (lastCluster + 1) * entryBytes);
-    if (tableBytes > lost_.file->Size()) return false;
-    const std::uint64_t firstFat = params.firstFatLba * kSectorSize;
-    const std::uint64_t secondFat = (params.secondFatLba ? params.secondFatLba : params.firstFatLba + params.fatSize) * kSectorSize;
-    bool complete = true;
-    std::uint64_t runStart = 0;
-    std::uint64_t runLength = 0;
-    for (std::uint64_t done = 0; done < tableBytes; done += kChunk) {
-      bool ok = true;
-      const std::vector<std::uint8_t> bytes =
-          ReadDisk(firstFat + done, static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, tableBytes - done)), &ok);
-      complete = complete && ok;
-      for (std::size_t sector = 0; sector < bytes.size(); sector += kSectorSize) {
-        const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), sector + kSectorSize));
-        if (std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(sector), end, [](std::uint8_t b) { return b == 0; }))
-          continue;
-        held.push_back({firstFat + done + sector, firstFat + done + sector + kSectorSize});
-        held.push_back({secondFat + done + sector, secondFat + done + sector + kSectorSize});
-      }
-      for (std::size_t at = 0; at + entryBytes <= bytes.size(); at += entryBytes) {
-        const std::uint64_t cluster = (done + at) / entryBytes;
-        const std::uint32_t value = entryBytes == 4 ? le32(bytes, at) & 0x0FFFFFFF : le16(bytes, at);
-        if (cluster < 2 || value == 0) continue;
-        if (runLength != 0 && runStart + runLength == cluster) {
-          ++runLength;
-          continue;
-        }
-        if (runLength != 0) AddClusters(volume, params.clusterBase * kSectorSize, runStart, runLength, held);
-        runStart = cluster;
-        runLength = 1;
-      }
-    }
-    if (runLength != 0) AddClusters(volume, params.clusterBase * kSectorSize, runStart, runLength, held);
-    return complete;
-  }
-
   // What each disk block holds as the partition table and the volumes tell.
   std::vector<BlockUse> BlockUses(const std::vector<Volume>& volumes) const {
     std::vector<BlockUse> use(BlockCount(), BlockUse::kUnknown);
     if (volumes.empty() || use.empty()) return use;
     const std::uint64_t size = BlockSize();
-    const auto overlaps = [&](std::uint64_t block, const Extent& e) {
+    const auto overlaps = [&](std::uint64_t block, const DiskExtent& e) {
       return e.begin < (block + 1) * size && block * size < e.end;
     };
-    const auto inside = [&](std::uint64_t block, const Extent& e) {
+    const auto inside = [&](std::uint64_t block, const DiskExtent& e) {
       return e.begin <= block * size && (block + 1) * size <= e.end;
     };
     // Space outside every volume holds nothing but the partition tables,
@@ -427,11 +212,12 @@ class Placer {
     use.front() = BlockUse::kHeld;
     if (boot::LooksLikeGptHeader(ReadDisk(kSectorSize, kSectorSize))) use.back() = BlockUse::kHeld;
     for (const Volume& volume : volumes) {
-      if (volume.heldComplete) {
+      if (!volume.layout) continue;
+      if (volume.layout->HeldComplete()) {
         for (std::uint64_t block = 0; block < use.size(); ++block)
           if (use[block] == BlockUse::kUnknown && inside(block, volume.bytes)) use[block] = BlockUse::kFree;
       }
-      for (const Extent& extent : volume.held) {
+      for (const DiskExtent& extent : volume.layout->Held()) {
         if (extent.end <= extent.begin) continue;
         const std::uint64_t last = std::min<std::uint64_t>((extent.end - 1) / size, use.size() - 1);
         for (std::uint64_t block = extent.begin / size; block <= last; ++block) use[block] = BlockUse::kHeld;

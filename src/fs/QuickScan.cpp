@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "disk/FsParamsReader.h"
+#include "fs/FsParamsReader.h"
 #include "fs/FamilyRegistry.h"
 #include "util/Diagnostics.h"
 #include "util/ScanControl.h"

@@ -81,6 +81,55 @@ TEST(ExtensiveCliTest, RecoversAPickedVolumeByteForByte) {
   EXPECT_EQ(test::HashTree(dir / "lost"), expected);
 }
 
+// A boot sector with its family's label that the identification cannot
+// use: the volume is still found (FAT through its folders, NTFS through the
+// backup boot sector), and --verbose says, at the boot sector, which check
+// set it aside; without --verbose nothing is said.
+TEST(ExtensiveCliTest, VerboseNamesWhyADamagedBootSectorWasSetAside) {
+  const std::uint64_t fat = test::ReadFatLayout("fat16-32k").start;
+  const std::uint64_t ntfs = test::NtfsStart();
+  const struct {
+    const char* name;
+    fs::path from;
+    const char* fs;
+    std::uint64_t boot;
+    std::uint64_t offset;
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+  } cases[] = {
+      {"cluster.raw", test::FatFixture("fat16-32k.raw"), "fat16", fat, 13, {3},
+       "a FAT boot sector set aside: its sectors per cluster 3 is not a power of two"},
+      // 72 reserved sectors instead of 64 move cluster 0 (128 sectors into
+      // the volume) 8 sectors off the folders.
+      {"reserved.raw", test::FatFixture("fat16-32k.raw"), "fat16", fat, 14, {72, 0},
+       "a FAT boot sector set aside: no folder found lies where its layout puts folders (cluster 0 at sector " +
+           std::to_string(fat + 8 + 128) + ", 64 sectors per cluster)"},
+      // Clusters per index record 0.
+      {"index.raw", test::NtfsFixture("ntfs.raw"), "ntfs", ntfs, 0x44, {0},
+       "an NTFS boot sector set aside: the size of its index records is 0"},
+  };
+  test::TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto image = dir / c.name;
+    fs::copy_file(c.from, image);
+    test::PatchFile(image, c.boot * 512 + c.offset, c.bytes);
+    const std::string scan = "scan extensive --fs " + std::string(c.fs) + " --quiet ";
+    const auto verbose = RunShell(Dravik(scan + "--verbose " + Quote(image)) + " 2>&1");
+    EXPECT_EQ(verbose.status, 0) << "the volume is found all the same";
+    const std::string said = "dravik: sector " + std::to_string(c.boot) + ": " + c.why;
+    EXPECT_NE(verbose.out.find(said), std::string::npos) << verbose.out;
+    EXPECT_NE(verbose.out.find("likely cause: a damaged boot sector"), std::string::npos) << verbose.out;
+    const auto plain = RunShell(Dravik(scan + Quote(image)) + " 2>&1");
+    EXPECT_EQ(plain.out.find("set aside"), std::string::npos) << plain.out;
+  }
+  // An intact volume's boot sectors, the FAT32 backup among them, are not
+  // set aside.
+  const auto intact =
+      RunShell(Dravik("scan extensive --fs fat32 --quiet --verbose " + Quote(test::FatFixture("fat32.vhdx"))) + " 2>&1");
+  EXPECT_EQ(intact.out.find("set aside"), std::string::npos) << intact.out;
+}
+
 TEST(ExtensiveCliTest, FindsAnNtfsVolumeWithAndWithoutBootSectorsAndRecoversItsFiles) {
   const auto truth = test::ReadTruth("ntfslost");
   const std::string found = std::to_string(truth[0].start);

@@ -9,7 +9,7 @@
 
 #include "PartitionFixtures.h"
 #include "disk/BootSector.h"
-#include "disk/FsParamsReader.h"
+#include "fs/FsParamsReader.h"
 #include "disk/SectorReader.h"
 #include "fs/QuickScan.h"
 #include "util/Diagnostics.h"

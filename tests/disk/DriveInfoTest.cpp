@@ -6,6 +6,7 @@
 #include "VhdWriter.h"
 #include "disk/DriveInfo.h"
 #include "disk/DriveTable.h"
+#include "session/DriveInformation.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
@@ -110,6 +111,32 @@ TEST(DriveInfoTest, VhdxLinesFromTheBlockTable) {
   EXPECT_EQ(lines[3].value, std::to_string(disk.DataBlockCount()));
   EXPECT_EQ(lines[4].label, "Total Bat Entries\t:");
   EXPECT_EQ(lines[4].value, std::to_string(disk.TotalBatEntries()));
+}
+
+// The rows of the FATs and the MFT come from the volume's family by their
+// labels: a row the family names shows its value, the others N/A; a volume
+// of no family shows the FAT positions it holds and no MFT.
+TEST(DriveInformationTest, EachFamilyFillsItsOwnRows) {
+  FsParams p;
+  p.clusterBase = 2048;
+  p.sectorsPerCluster = 8;
+  p.firstFatLba = 2080;
+  p.secondFatLba = 2600;
+  p.mftStart = 8192;
+  const auto rows = [&](std::uint16_t code) {
+    p.fsType = code;
+    const auto lines = DriveInformationLines(p, {ScanMode::kQuick, 3, 7});
+    EXPECT_EQ(lines.size(), 8u);
+    std::vector<std::string> values;
+    for (const InfoLine& line : lines) values.push_back(line.value);
+    return values;
+  };
+  using Rows = std::vector<std::string>;
+  EXPECT_EQ(rows(kFat32), (Rows{"FAT32", "2048", "3", "7", "8", "2080", "2600", "N/A"}));
+  EXPECT_EQ(rows(kFat16), (Rows{"FAT16", "2048", "3", "7", "8", "2080", "2600", "N/A"}));
+  EXPECT_EQ(rows(kNtfs), (Rows{"NTFS", "2048", "3", "7", "8", "N/A", "N/A", "8192"}));
+  EXPECT_EQ(rows(0), (Rows{"", "2048", "3", "7", "8", "2080", "2600", "N/A"}));
+  EXPECT_EQ(DriveInformationLines(p, {ScanMode::kFileTrace, 3, 7})[2].value, "0") << "File Trace lists no folders";
 }
 
 }  // namespace

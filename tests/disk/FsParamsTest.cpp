@@ -6,7 +6,7 @@
 
 #include "PartitionFixtures.h"
 #include "TestFiles.h"
-#include "disk/FsParamsReader.h"
+#include "fs/FsParamsReader.h"
 #include "disk/SectorReader.h"
 #include "util/ScanControl.h"
 #include "vdisk/VirtualDisk.h"

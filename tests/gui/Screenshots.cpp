@@ -42,6 +42,7 @@
 #include "app/search/FindFilesDialog.h"
 #include "app/trace/FileTypesDialog.h"
 #include "disk/DriveInfo.h"
+#include "session/DriveInformation.h"
 #include "app/wizard/DrivePage.h"
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"

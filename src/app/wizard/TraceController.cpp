@@ -9,7 +9,7 @@
 #include "app/wizard/ProgressPane.h"
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/Wizard.h"
-#include "disk/FsParamsReader.h"
+#include "fs/FsParamsReader.h"
 #include "raw/CarveWriter.h"
 #include "raw/CompoundFile.h"
 

@@ -1,6 +1,8 @@
 #include "fs/extensive/ExtensiveScan.h"
 
 #include "fs/FamilyRegistry.h"
+#include "fs/FileSystemFamily.h"
+#include "util/Diagnostics.h"
 
 namespace dravik {
 
@@ -12,12 +14,19 @@ std::vector<std::string> SearchCounterLabels(std::uint16_t fsType) {
 void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uint64_t start, std::uint64_t sectors,
                       std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
                       unsigned threads) {
+  Diagnostics unread;
+  RunExtensiveScan(reader, fsType, start, sectors, blockSectors, findings, control, threads, unread);
+}
+
+void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uint64_t start, std::uint64_t sectors,
+                      std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
+                      unsigned threads, Diagnostics& diagnostics) {
   findings.Clear();
   findings.rangeStart = start;
   findings.rangeSectors = sectors;
   const auto family = FamilyOfCode(fsType);
   if (!family) return;
-  FamilyOf(*family).SearchRange(reader, fsType, start, sectors, blockSectors, findings, control, threads);
+  FamilyOf(*family).SearchRange(reader, fsType, start, sectors, blockSectors, findings, control, threads, diagnostics);
 }
 
 }  // namespace dravik

@@ -12,6 +12,7 @@
 
 namespace dravik {
 
+class Diagnostics;
 class SectorReader;
 class ScanControl;
 
@@ -25,5 +26,10 @@ std::vector<std::string> SearchCounterLabels(std::uint16_t fsType);
 void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uint64_t start, std::uint64_t sectors,
                       std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
                       unsigned threads = 0);
+// The same, writing why the identification set aside boot sectors it found
+// into diagnostics.
+void RunExtensiveScan(const SectorReader& reader, std::uint16_t fsType, std::uint64_t start, std::uint64_t sectors,
+                      std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
+                      unsigned threads, Diagnostics& diagnostics);
 
 }  // namespace dravik

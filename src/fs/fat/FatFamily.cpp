@@ -7,8 +7,10 @@
 #include "fs/fat/FatExtract.h"
 #include "fs/fat/FatFileWriter.h"
 #include "fs/fat/FatIdentify.h"
+#include "fs/fat/FatParams.h"
 #include "fs/fat/FatQuickScan.h"
 #include "fs/fat/FatStructureSearch.h"
+#include "fs/fat/FatVolumeLayout.h"
 #include "util/ScanControl.h"
 
 namespace dravik::fat {
@@ -38,9 +40,9 @@ class FatFamily final : public FileSystemFamily {
 
   void SearchRange(const SectorReader& reader, std::uint16_t fsCode, std::uint64_t start, std::uint64_t sectors,
                    std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
-                   unsigned threads) const override {
+                   unsigned threads, Diagnostics& diagnostics) const override {
     SearchFatStructures(reader, start, sectors, blockSectors, findings, control, threads);
-    IdentifyFatFileSystems(reader, fsCode, findings, control);
+    IdentifyFatFileSystems(reader, fsCode, findings, control, diagnostics);
   }
 
   // Boot sectors and the first clusters of folders.
@@ -63,6 +65,27 @@ class FatFamily final : public FileSystemFamily {
     if (params.firstFatLba == 0) return true;
     std::vector<std::uint8_t> sector(kSectorSize);
     return reader.Read(params.firstFatLba, 1, sector) && sector[0] >= 0xF0 && sector[1] == 0xFF;
+  }
+
+  bool ReadParams(const SectorReader& reader, FsParams& params, Diagnostics& diagnostics) const override {
+    return ReadFatParams(reader, params, diagnostics);
+  }
+
+  bool CalculateParams(const SectorReader& reader, FsParams& params, ScanControl& control,
+                       Diagnostics& diagnostics) const override {
+    return CalculateFatParams(reader, params, control, diagnostics);
+  }
+
+  FamilyParameterLines ParameterLines(const FsParams& p) const override {
+    const auto n = [](std::uint64_t v) { return std::to_string(v); };
+    return {{{"First FAT", n(p.firstFatLba)}, {"Second FAT", n(p.secondFatLba)}},
+            "FATs",
+            n(p.fatSize) + " sectors each, at " + n(p.firstFatLba) + " and " + n(p.secondFatLba) + "; " +
+                n(p.reservedSectors) + " reserved, " + n(p.rootDirSectors) + " root sectors"};
+  }
+
+  std::unique_ptr<VolumeLayout> ReadVolumeLayout(const PartitionEntry& entry, PlacementView& view) const override {
+    return fat::ReadVolumeLayout(entry, view);
   }
 };
 

@@ -6,6 +6,7 @@
 #include "disk/BootSector.h"
 #include "disk/SectorReader.h"
 #include "fs/extensive/ExtensiveTexts.h"
+#include "fs/extensive/RejectionNotes.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
@@ -31,6 +32,13 @@ std::size_t AssignMatching(ExtensiveFindings& findings, std::uint64_t base, std:
     ++assigned;
   }
   return assigned;
+}
+
+bool IsBackupOfFound(const ExtensiveFindings& findings, std::uint64_t s) {
+  return s >= boot::kFat32BackupSector &&
+         std::any_of(findings.fileSystems.begin(), findings.fileSystems.end(), [&](const FoundFileSystem& found) {
+           return found.fsType == kFat32 && found.bootSector == s - boot::kFat32BackupSector;
+         });
 }
 
 }  // namespace
@@ -70,7 +78,8 @@ std::optional<FoundFileSystem> FatFromBootSector(Bytes sector, std::uint64_t s) 
 }
 
 void IdentifyFatFileSystems(const SectorReader& reader, std::uint16_t requestedType, ExtensiveFindings& findings,
-                            ScanControl& control) {
+                            ScanControl& control, Diagnostics& diagnostics) {
+  RejectionNotes notes(diagnostics);
   control.Report(ExtensiveTexts::kAnalyzing, 0);
   const std::size_t directories = findings.dirClusters.size();
   std::size_t assignedTotal = 0;
@@ -82,11 +91,34 @@ void IdentifyFatFileSystems(const SectorReader& reader, std::uint16_t requestedT
   for (const std::uint64_t s : findings.bootSectors) {
     if (!reader.Read(s, 1, sector)) continue;
     auto found = FatFromBootSector(sector, s);
-    if (!found || found->clusterBase <= kMinClusterBase) continue;
+    if (!found) {
+      const std::string problem = boot::ClusterSizeProblem(boot::Decode(sector).sectorsPerCluster);
+      notes.Add(s, "a FAT boot sector set aside: its " + (problem.empty() ? "type label is unreadable" : problem),
+                "a damaged boot sector");
+      continue;
+    }
+    if (found->clusterBase <= kMinClusterBase) {
+      notes.Add(s,
+                "a FAT boot sector set aside: its reserved sectors and FAT size put the data area at sector " +
+                    std::to_string(found->clusterBase) + ", where no volume's can begin",
+                "a damaged boot sector");
+      continue;
+    }
     std::uint32_t largest = 0;
     const std::size_t assigned = AssignMatching(findings, found->clusterBase, found->sectorsPerCluster, found->fsEnd,
                                                 findings.NextFsNumber(), largest);
-    if (assigned == 0) continue;
+    if (assigned == 0) {
+      // A FAT32 volume's backup boot sector gives its layout as if the
+      // volume began there: no note when the volume was found through the
+      // boot sector it copies.
+      if (IsBackupOfFound(findings, s)) continue;
+      notes.Add(s,
+                "a FAT boot sector set aside: no folder found lies where its layout puts folders (cluster 0 at "
+                "sector " + std::to_string(found->clusterBase) + ", " + std::to_string(found->sectorsPerCluster) +
+                    " sectors per cluster)",
+                "a damaged boot sector, a stale copy, or a volume whose folders were overwritten");
+      continue;
+    }
     found->tag = 1;
     findings.fileSystems.push_back(*found);
     assignedTotal += assigned;

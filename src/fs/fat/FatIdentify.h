@@ -12,6 +12,7 @@
 
 namespace dravik {
 
+class Diagnostics;
 class SectorReader;
 class ScanControl;
 
@@ -22,8 +23,9 @@ std::optional<FoundFileSystem> FatFromBootSector(Bytes sector, std::uint64_t s);
 
 // Assigns every directory start a file-system number (or kNoFileSystem) and
 // appends the file systems found to findings.fileSystems. requestedType is
-// the kind searched for (kFat32 or kFat16).
+// the kind searched for (kFat32 or kFat16). Why a boot sector found was not
+// taken goes into diagnostics (see RejectionNotes).
 void IdentifyFatFileSystems(const SectorReader& reader, std::uint16_t requestedType, ExtensiveFindings& findings,
-                            ScanControl& control);
+                            ScanControl& control, Diagnostics& diagnostics);
 
 }  // namespace dravik

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "disk/BootSector.h"
 #include "disk/SectorReader.h"
+#include "fs/extensive/RejectionNotes.h"
 #include "fs/ntfs/MftRecord.h"
 #include "fs/ntfs/NtfsPlacement.h"
 #include "fs/ntfs/NtfsStructureSearch.h"
@@ -122,13 +124,26 @@ bool MftWhereBootSays(const ExtensiveFindings& findings, const FoundFileSystem& 
 // sector: the volume starts the total sectors it gives before it. Taken, as
 // a first boot sector is, when the folders' index records or the MFT lie
 // where it says.
-void TakeAsBackup(const SectorReader& reader, ExtensiveFindings& findings, std::uint64_t s,
+// True when it was taken, or a volume found already starts where it says.
+bool TakeAsBackup(const SectorReader& reader, ExtensiveFindings& findings, std::uint64_t s,
                   const boot::NtfsBootFields& boot, ScanControl& control) {
-  if (boot.totalSectors > s || AnyFoundStartsAt(findings, s - boot.totalSectors)) return;
+  if (boot.totalSectors > s) return false;
+  if (AnyFoundStartsAt(findings, s - boot.totalSectors)) return true;
   const std::uint64_t start = s - boot.totalSectors;
   const FoundFileSystem found = FromBootFields(boot, start);
   const bool classified = Classify(reader, findings, start, boot.sectorsPerCluster, start, s, 1, control);
-  if (classified || MftWhereBootSays(findings, found)) findings.fileSystems.push_back(found);
+  if (!classified && !MftWhereBootSays(findings, found)) return false;
+  findings.fileSystems.push_back(found);
+  return true;
+}
+
+// Why ReadNtfsBootFields gave nothing for a sector with the NTFS name.
+std::string BootFieldsProblem(Bytes sector) {
+  const boot::BootSector b = boot::Decode(sector);
+  const std::string cluster = boot::ClusterSizeProblem(b.sectorsPerCluster);
+  if (!cluster.empty()) return cluster;
+  if (static_cast<std::uint8_t>(b.clustersPerIndexRecord) == 0) return "the size of its index records is 0";
+  return "its total sectors are 0";
 }
 
 // The sectors a found volume is known to hold, from its start on.
@@ -263,19 +278,29 @@ bool Classify(const SectorReader& reader, ExtensiveFindings& findings, std::uint
   return assigned;
 }
 
-void ClassifyWithBootSectors(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control) {
+void ClassifyWithBootSectors(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control,
+                             Diagnostics& diagnostics) {
+  RejectionNotes notes(diagnostics);
   std::vector<std::uint8_t> sector(kSectorSize);
   for (const std::uint64_t s : findings.bootSectors) {
     if (IsBackupOfFound(findings, s) || !reader.Read(s, 1, sector)) continue;
     const auto fields = boot::ReadNtfsBootFields(sector);
-    if (!fields) continue;
+    if (!fields) {
+      notes.Add(s, "an NTFS boot sector set aside: " + BootFieldsProblem(sector), "a damaged boot sector");
+      continue;
+    }
     FoundFileSystem found = FromBootFields(*fields, s);
     found.bootSector = s;
     const bool classified = Classify(reader, findings, s, fields->sectorsPerCluster, s, found.fsEnd, 1, control);
-    if (classified || MftWhereBootSays(findings, found))
+    if (classified || MftWhereBootSays(findings, found)) {
       findings.fileSystems.push_back(found);
-    else
-      TakeAsBackup(reader, findings, s, *fields, control);
+    } else if (!TakeAsBackup(reader, findings, s, *fields, control)) {
+      notes.Add(s,
+                "an NTFS boot sector set aside: neither the MFT (at sector " + std::to_string(found.mftStart) +
+                    ") nor a folder's index record lies where it says, as the volume's first boot sector or as "
+                    "its backup",
+                "a damaged boot sector (its cluster size or MFT cluster), a stale copy, or an overwritten MFT");
+    }
   }
 }
 
@@ -309,10 +334,11 @@ void AssignUnassignedEntries(ExtensiveFindings& findings, ScanControl& control) 
   }
 }
 
-void AnalyzeNtfsFindings(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control) {
+void AnalyzeNtfsFindings(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control,
+                         Diagnostics& diagnostics) {
   AssignMftNumbers(reader, findings, control);
   DeleteUnusedIndexEntries(findings, control);
-  ClassifyWithBootSectors(reader, findings, control);
+  ClassifyWithBootSectors(reader, findings, control, diagnostics);
   ClassifyWithoutBootSectors(reader, findings, control);
   AssignUnassignedEntries(findings, control);
 }

@@ -19,6 +19,8 @@
 
 namespace dravik {
 
+class Diagnostics;
+
 class SectorReader;
 class ScanControl;
 
@@ -32,7 +34,9 @@ struct NtfsAnalysisTexts {
 
 void AssignMftNumbers(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control);
 void DeleteUnusedIndexEntries(ExtensiveFindings& findings, ScanControl& control);
-void ClassifyWithBootSectors(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control);
+// Why a boot sector found was not taken goes into diagnostics.
+void ClassifyWithBootSectors(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control,
+                             Diagnostics& diagnostics);
 void ClassifyWithoutBootSectors(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control);
 void AssignUnassignedEntries(ExtensiveFindings& findings, ScanControl& control);
 
@@ -43,6 +47,7 @@ bool Classify(const SectorReader& reader, ExtensiveFindings& findings, std::uint
               std::uint32_t sectorsPerCluster, std::uint64_t low, std::uint64_t high, int step, ScanControl& control);
 
 // The five passes, in order.
-void AnalyzeNtfsFindings(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control);
+void AnalyzeNtfsFindings(const SectorReader& reader, ExtensiveFindings& findings, ScanControl& control,
+                         Diagnostics& diagnostics);
 
 }  // namespace dravik

@@ -4,14 +4,17 @@
 #include <optional>
 
 #include "disk/SectorReader.h"
+#include "fs/FsParamsReader.h"
 #include "fs/ResultTree.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "fs/ntfs/MftRuns.h"
 #include "fs/ntfs/NtfsAnalysis.h"
 #include "fs/ntfs/NtfsExtract.h"
 #include "fs/ntfs/NtfsFileWriter.h"
+#include "fs/ntfs/NtfsParams.h"
 #include "fs/ntfs/NtfsQuickScan.h"
 #include "fs/ntfs/NtfsStructureSearch.h"
+#include "fs/ntfs/NtfsVolumeLayout.h"
 
 namespace dravik::ntfs {
 
@@ -48,9 +51,9 @@ class NtfsFamily final : public FileSystemFamily {
 
   void SearchRange(const SectorReader& reader, std::uint16_t, std::uint64_t start, std::uint64_t sectors,
                    std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
-                   unsigned threads) const override {
+                   unsigned threads, Diagnostics& diagnostics) const override {
     SearchNtfsStructures(reader, start, sectors, blockSectors, findings, control, threads);
-    AnalyzeNtfsFindings(reader, findings, control);
+    AnalyzeNtfsFindings(reader, findings, control, diagnostics);
   }
 
   std::vector<std::string> SearchCounterLabels() const override {
@@ -82,6 +85,28 @@ class NtfsFamily final : public FileSystemFamily {
         return false;
     }
     return true;
+  }
+
+  bool ReadParams(const SectorReader& reader, FsParams& params, Diagnostics& diagnostics) const override {
+    return ReadNtfsParams(reader, params, diagnostics);
+  }
+
+  bool CalculateParams(const SectorReader&, FsParams& params, ScanControl& control,
+                       Diagnostics& diagnostics) const override {
+    ParamsNotCalculated(params, control, diagnostics);
+    return false;
+  }
+
+  FamilyParameterLines ParameterLines(const FsParams& p) const override {
+    const auto n = [](std::uint64_t v) { return std::to_string(v); };
+    return {{{"MFT Start", n(p.mftStart)}},
+            "MFT",
+            "at " + n(p.mftStart) + ", mirror at " + n(p.mftMirrorStart) + "; index records of " +
+                n(p.indexRecordSectors) + " sectors"};
+  }
+
+  std::unique_ptr<VolumeLayout> ReadVolumeLayout(const PartitionEntry& entry, PlacementView& view) const override {
+    return ntfs::ReadVolumeLayout(entry, view);
   }
 };
 
