@@ -54,12 +54,6 @@ std::uint16_t CodeForPartition(Bytes bootSector, std::uint8_t type, bool inExten
   return CodeForType(type, inExtendedRecord);
 }
 
-std::vector<std::uint8_t> ReadSector(const SectorReader& reader, std::uint64_t lba) {
-  std::vector<std::uint8_t> sector(kSectorSize);
-  reader.Read(lba, 1, sector);  // a failed read leaves zeros, which match no signature
-  return sector;
-}
-
 // Lists the GPT's partitions that hold a FAT or NTFS boot sector; false when
 // neither GPT header is usable.
 bool AddGptPartitions(const SectorReader& reader, PartitionTable& table) {
@@ -67,7 +61,7 @@ bool AddGptPartitions(const SectorReader& reader, PartitionTable& table) {
   if (!entries) return false;
   for (const gpt::Entry& entry : *entries) {
     if (entry.lastLba < entry.firstLba || entry.lastLba == std::numeric_limits<std::uint64_t>::max()) continue;
-    const std::uint16_t code = boot::FsCodeFromLabels(ReadSector(reader, entry.firstLba));
+    const std::uint16_t code = boot::FsCodeFromLabels(reader.ReadSector(entry.firstLba));
     if (code == 0) continue;
     if (!table.Add({entry.firstLba, entry.lastLba - entry.firstLba + 1, code})) return true;
   }
@@ -82,7 +76,7 @@ void ReadExtendedChain(const SectorReader& reader, std::uint64_t extendedStart, 
   std::uint64_t relative = 0;
   while (!table.Full() && visited.insert(relative).second) {
     const std::uint64_t recordLba = extendedStart + relative;
-    const auto record = ReadSector(reader, recordLba);
+    const auto record = reader.ReadSector(recordLba);
     bool linked = false;
     for (int i = 0; i < 2; ++i) {
       const RecordEntry entry = EntryAt(record, i);
@@ -93,7 +87,7 @@ void ReadExtendedChain(const SectorReader& reader, std::uint64_t extendedStart, 
         continue;
       }
       const std::uint64_t start = recordLba + entry.start;
-      const std::uint16_t code = CodeForPartition(ReadSector(reader, start), entry.type, true);
+      const std::uint16_t code = CodeForPartition(reader.ReadSector(start), entry.type, true);
       if (code != 0 && !table.Add({start, entry.sectors, code})) return;
     }
     if (!linked) return;
@@ -123,7 +117,7 @@ bool PartitionTable::Contains(std::uint64_t start) const {
 
 void ReadPartitionTable(const SectorReader& reader, std::uint64_t tableSector, PartitionTable& table) {
   table.Clear();
-  const auto mbr = ReadSector(reader, tableSector);
+  const auto mbr = reader.ReadSector(tableSector);
   if (!boot::HasEitherSignatureByte(mbr)) return;
   std::optional<std::uint32_t> extendedStart;
   bool gptListed = false;
@@ -136,7 +130,7 @@ void ReadPartitionTable(const SectorReader& reader, std::uint64_t tableSector, P
     }
     // A GPT is listed once, however many protective entries point at it.
     if (entry.type == kGptProtective && (gptListed || (gptListed = AddGptPartitions(reader, table)))) continue;
-    const std::uint16_t code = CodeForPartition(ReadSector(reader, entry.start), entry.type, false);
+    const std::uint16_t code = CodeForPartition(reader.ReadSector(entry.start), entry.type, false);
     if (code != 0) table.Add({entry.start, entry.sectors, code});
   }
   if (extendedStart && !table.Full()) ReadExtendedChain(reader, *extendedStart, table);

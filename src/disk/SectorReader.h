@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "vdisk/ByteSource.h"
 
@@ -26,6 +27,12 @@ class SectorReader {
   // count * 512 bytes. A read of 0 sectors succeeds. On failure the sectors
   // that could not be read are zero.
   bool Read(std::uint64_t firstSector, std::uint32_t count, std::span<std::uint8_t> buffer) const;
+  // One sector; zeros where it could not be read (they match no signature).
+  std::vector<std::uint8_t> ReadSector(std::uint64_t lba) const {
+    std::vector<std::uint8_t> sector(kSectorSize);
+    Read(lba, 1, sector);
+    return sector;
+  }
 
   // Where sectors lie in the image file as they are, as far as they run on
   // contiguously there (see ByteSource::Locate).

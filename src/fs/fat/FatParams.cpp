@@ -18,12 +18,6 @@ constexpr std::uint8_t kMediaDescriptor = 0xF8;
 
 using Sector = std::vector<std::uint8_t>;
 
-Sector ReadSector(const SectorReader& reader, std::uint64_t lba) {
-  Sector sector(kSectorSize);
-  reader.Read(lba, 1, sector);
-  return sector;
-}
-
 void SetFatPositions(FsParams& p) {
   p.firstFatLba = p.partitionStart + p.reservedSectors;
   p.secondFatLba = p.firstFatLba + p.fatSize;
@@ -33,7 +27,7 @@ void SetFatPositions(FsParams& p) {
 // media byte.
 bool SecondFatStartsWithMedia(const SectorReader& reader, const FsParams& p, Diagnostics& diagnostics) {
   const std::uint64_t lba = std::uint64_t{p.partitionStart} + p.reservedSectors + p.fatSize;
-  if (ReadSector(reader, lba)[0] == kMediaDescriptor) return true;
+  if (reader.ReadSector(lba)[0] == kMediaDescriptor) return true;
   diagnostics.Add(lba,
                   "the second FAT does not begin with the media byte F8 here (reserved sectors " +
                       std::to_string(p.reservedSectors) + ", FAT size " + std::to_string(p.fatSize) + ")",
@@ -51,12 +45,12 @@ void TakeFat32Fields(Bytes sector, FsParams& p) {
 
 bool ReadFat32(const SectorReader& reader, FsParams& p, Diagnostics& diagnostics) {
   const std::uint64_t backupLba = std::uint64_t{p.partitionStart} + boot::kFat32BackupSector;
-  Sector boot = ReadSector(reader, p.partitionStart);
-  if (!boot::CheckSignature(boot, p.partitionStart, diagnostics)) boot = ReadSector(reader, backupLba);
+  Sector boot = reader.ReadSector(p.partitionStart);
+  if (!boot::CheckSignature(boot, p.partitionStart, diagnostics)) boot = reader.ReadSector(backupLba);
   if (!boot::CheckSignature(boot, backupLba, diagnostics)) return false;
   TakeFat32Fields(boot, p);
   if (!SecondFatStartsWithMedia(reader, p, diagnostics)) {
-    TakeFat32Fields(ReadSector(reader, backupLba), p);
+    TakeFat32Fields(reader.ReadSector(backupLba), p);
     if (!SecondFatStartsWithMedia(reader, p, diagnostics)) return false;
   }
   p.rootDirSectors = 0;
@@ -66,7 +60,7 @@ bool ReadFat32(const SectorReader& reader, FsParams& p, Diagnostics& diagnostics
 }
 
 bool ReadFat16(const SectorReader& reader, FsParams& p, Diagnostics& diagnostics) {
-  const Sector sector = ReadSector(reader, p.partitionStart);
+  const Sector sector = reader.ReadSector(p.partitionStart);
   if (!boot::CheckSignature(sector, p.partitionStart, diagnostics)) return false;
   const boot::BootSector b = boot::Decode(sector);
   p.reservedSectors = b.reservedSectors;
@@ -97,7 +91,7 @@ std::uint32_t FindReservedSectors(const SectorReader& reader, const FsParams& p,
   const std::uint32_t from = fat32 ? 30 : 0;
   const std::uint32_t to = fat32 ? 59 : 9;
   for (std::uint32_t offset = from; offset <= to; ++offset) {
-    const Sector sector = ReadSector(reader, std::uint64_t{p.partitionStart} + offset);
+    const Sector sector = reader.ReadSector(std::uint64_t{p.partitionStart} + offset);
     if (sector[0] == kMediaDescriptor && sector[1] == 0xFF) return offset;
   }
   return fat32 ? 32 : 1;

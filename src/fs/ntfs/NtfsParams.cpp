@@ -16,12 +16,6 @@ namespace {
 
 using Sector = std::vector<std::uint8_t>;
 
-Sector ReadSector(const SectorReader& reader, std::uint64_t lba) {
-  Sector sector(kSectorSize);
-  reader.Read(lba, 1, sector);
-  return sector;
-}
-
 // NTFS keeps a copy of its boot sector in the partition's last sector.
 struct NtfsBoot {
   boot::BootSector sector;
@@ -31,8 +25,8 @@ struct NtfsBoot {
 };
 
 std::optional<NtfsBoot> ReadNtfsBoot(const SectorReader& reader, const FsParams& p, Diagnostics& diagnostics) {
-  const Sector first = ReadSector(reader, p.partitionStart);
-  const Sector last = ReadSector(reader, p.lastSector);
+  const Sector first = reader.ReadSector(p.partitionStart);
+  const Sector last = reader.ReadSector(p.lastSector);
   if (boot::CheckSignature(first, p.partitionStart, diagnostics))
     return NtfsBoot{boot::Decode(first), boot::Decode(last), p.partitionStart, p.lastSector};
   if (boot::CheckSignature(last, p.lastSector, diagnostics))
@@ -57,7 +51,7 @@ std::uint64_t FindRecordTable(const SectorReader& reader, const FsParams& p, con
       continue;
     }
     const std::uint64_t lba = cluster * spc + p.partitionStart;
-    if (HasAscii(ReadSector(reader, lba), 0, "FILE")) return lba;
+    if (HasAscii(reader.ReadSector(lba), 0, "FILE")) return lba;
     diagnostics.Add(lba, std::string("no \"FILE\" record where the boot sector at ") + std::to_string(copyLba) +
                              " puts the " + table,
                     "a damaged boot sector, or the " + std::string(table) + " was overwritten");
