@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "NtfsRecordBuilder.h"
@@ -149,8 +150,10 @@ TEST(NtfsRecordTest, AttributeListNamesItsRecordsInOrder) {
 std::vector<std::uint8_t> Chunk(bool compressed, const std::vector<std::uint8_t>& data) {
   const std::uint16_t header =
       static_cast<std::uint16_t>((compressed ? 0x8000 : 0) | 0x3000 | ((data.size() - 1) & 0x0FFF));
-  std::vector<std::uint8_t> chunk = {static_cast<std::uint8_t>(header), static_cast<std::uint8_t>(header >> 8)};
-  chunk.insert(chunk.end(), data.begin(), data.end());
+  std::vector<std::uint8_t> chunk(2 + data.size());
+  chunk[0] = static_cast<std::uint8_t>(header);
+  chunk[1] = static_cast<std::uint8_t>(header >> 8);
+  std::copy(data.begin(), data.end(), chunk.begin() + 2);
   return chunk;
 }
 
