@@ -3,7 +3,7 @@
 # command line (src/ without the desktop program), and the desktop program
 # (src/app and src/preview). Builds with --coverage in build-coverage/ (or
 # $DRAVIK_COVERAGE_DIR), runs the whole suite there and prints one line a
-# part:
+# part, and keeps the report of each file in build-coverage/coverage-PART.txt:
 #
 #   engine+cli   lines 91.2%   branches 63.0%
 #   desktop      lines 84.5%   branches 52.1%
@@ -27,14 +27,16 @@ status=0
 find "$BUILD" -type d -name '*.dir' -exec chmod a+rwx {} +
 (cd "$BUILD" && umask 000 && ctest -j "$(nproc)" "$@" >&2) || status=1
 
-# gcovr's summary: "lines: 91.2% (…)" and "branches: 63.0% (…)".
+# gcovr's summary: "lines: 91.2% (…)" and "branches: 63.0% (…)". Its report
+# goes to a file of ours: gcovr tries an output path by creating and then
+# deleting it, which as root would delete /dev/null.
 part() {
   local name=$1
   shift
   local summary
   summary=$(cd "$BUILD" && gcovr --root "$DRAVIK_ROOT" --object-directory "$BUILD" "$@" \
     --exclude-throw-branches --exclude-unreachable-branches --gcov-ignore-parse-errors \
-    --print-summary -o /dev/null 2>/dev/null) || true
+    --print-summary -o "$BUILD/coverage-$name.txt" 2>/dev/null) || true
   local lines branches
   lines=$(sed -n 's/^lines: \([0-9.]*%\).*/\1/p' <<<"$summary")
   branches=$(sed -n 's/^branches: \([0-9.]*%\).*/\1/p' <<<"$summary")
