@@ -317,17 +317,5 @@ TEST(PartitionSearchTest, KeepsTheFirst25Found) {
     EXPECT_EQ(table.Entries()[i], (PartitionEntry{(i + 1) * 2048, 2048, kFat16}));
 }
 
-TEST(PartitionSearchTest, StopsWhenAskedTo) {
-  DiskCopy copy("mbr");
-  copy.ZeroSector(0);
-  const auto source = copy.OpenRaw();
-  const SectorReader reader(*source);
-  PartitionTable table;
-  ScanControl control;
-  control.RequestStop();
-  SearchPartitions(reader, SearchGeometry({}, reader.SectorCount()), table, NeverAsked, control);
-  EXPECT_TRUE(table.Empty());
-}
-
 }  // namespace
 }  // namespace dravik

@@ -156,22 +156,6 @@ TEST(ExtensiveSearchTest, BootSectorWithABadClusterSizeIsPassedOver) {
   EXPECT_EQ(findings.fileSystems[0].fsType, kFat16);
 }
 
-TEST(ExtensiveSearchTest, StopKeepsWhatWasFoundBeforeIt) {
-  const auto truth = test::ReadTruth("twin");
-  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
-  const auto control =
-      test::StopWhen([](const ProgressUpdate& update) { return update.text.rfind("Reading Sector ", 0) == 0; });
-  // The first report comes after 88 blocks of 10 sectors, past the FAT16
-  // volume's folders but well before the FAT32 volume.
-  constexpr std::uint32_t kBlock = 10;
-  ASSERT_LT(truth[0].start + 88 * kBlock, truth[1].start);
-  ExtensiveFindings findings;
-  RunExtensiveScan(*opened.reader, kFat32, truth[0].start, opened.reader->SectorCount() - truth[0].start, kBlock,
-                   findings, *control);
-  ASSERT_EQ(findings.fileSystems.size(), 1u);
-  EXPECT_EQ(findings.fileSystems[0].clusterBase, truth[0].clusterBase);
-}
-
 // A disk of nothing but copies of twin's FAT16 boot sector.
 TEST(ExtensiveSearchTest, StopsAtTheBootSectorLimitSayingSo) {
   const auto truth = test::ReadTruth("twin");
@@ -217,33 +201,6 @@ TEST(FatExtractTest, ListsEveryFileOfBothVolumesAndFindsTheLostFats) {
     EXPECT_TRUE(tree.FindFolder(u"Docs/Sub Folder")) << "volume " << index;
     EXPECT_TRUE(tree.FindFolder(u"Lost Dir")) << "volume " << index;
   }
-}
-
-// A stop while the folders are read keeps what was read and the whole tree.
-TEST(FatExtractTest, StopWhileReadingFoldersKeepsWhatWasRead) {
-  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
-  ScanControl plain;
-  const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat16, plain);
-  ASSERT_FALSE(findings.fileSystems.empty());
-  bool reading = false;
-  const auto control = test::StopWhen([&](const ProgressUpdate& update) {
-    if (update.text == ExtensiveTexts::kExtractStep4) reading = true;
-    return reading && update.text.empty();  // after the root and one folder
-  });
-  FsParams params = test::FoundOnDisk(findings, 1, *opened.reader);
-  RecoveryStore store;
-  const ResultTree tree = ExtractFatFileSystem(*opened.reader, findings, params, store, *control);
-  const std::set<std::string> read = FilePaths(store);
-  const std::set<std::string> all = Keys(test::VolumeFiles("twin", 1));
-  EXPECT_TRUE(read.count("root file.txt"));
-  EXPECT_LT(read.size(), all.size());
-  for (const std::string& path : read) EXPECT_TRUE(all.count(path)) << path;
-  // Every folder found stays, named by its entry or, not read yet, by its cluster.
-  FsParams again = test::FoundOnDisk(findings, 1, *opened.reader);
-  RecoveryStore whole;
-  ExtractFatFileSystem(*opened.reader, findings, again, whole, plain);
-  EXPECT_EQ(store.Folders().size(), whole.Folders().size());
-  EXPECT_EQ(tree.Nodes().size(), whole.Folders().size() + 1);
 }
 
 TEST(FatExtractTest, FoldersOfALostRootComeBackAsDirFoldersWithTheirContents) {

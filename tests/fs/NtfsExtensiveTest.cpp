@@ -3,8 +3,8 @@
 // from its folders' records and index records alone; the numbering of the
 // found folders, and the extraction of the files the fixture wrote. Two
 // volumes in one disk, one without its first MFT record and with a deleted
-// folder, the other without boot sectors; stops in the search and in the
-// extraction.
+// folder, the other without boot sectors. (Stops and pauses:
+// tests/util/LongJobStopTest.cpp.)
 
 #include <gtest/gtest.h>
 
@@ -221,52 +221,6 @@ TEST(NtfsExtractTest, ADeletedFolderComesBackWithItsDeletedFiles) {
   // The second volume's files are its own, not the first's.
   std::set<std::string> paths = test::NtfsUserFilePaths(store);
   for (const auto& path : paths) EXPECT_TRUE(path.rfind("Kept/", 0) == 0 || path.rfind("Gone/", 0) == 0) << path;
-}
-
-TEST(NtfsExtensiveSearchTest, StopEndsTheSearchAndWhatWasReadIsAnalysed) {
-  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
-  const ExtensiveFindings whole = SearchWhole(*opened.reader);
-  ASSERT_FALSE(whole.ntfsFolders.empty());
-  // Stopped at the first report (one every 88 blocks of what the image
-  // holds) past the first folder.
-  std::uint64_t stoppedAt = 0;
-  const auto control = test::StopWhen([&](const ProgressUpdate& update) {
-    if (update.text.rfind("Reading Sector ", 0) != 0 || stoppedAt != 0) return false;
-    const std::uint64_t done = std::stoull(update.text.substr(std::string("Reading Sector ").size()));
-    if (done <= whole.ntfsFolders.front().recordLba) return false;
-    stoppedAt = done;
-    return true;
-  });
-  ExtensiveFindings findings;
-  RunExtensiveScan(*opened.reader, kNtfs, 0, opened.reader->SectorCount(), 10, findings, *control);
-  ASSERT_NE(stoppedAt, 0u);
-  std::vector<std::uint64_t> expected;
-  for (const NtfsFoundFolder& folder : whole.ntfsFolders)
-    if (folder.recordLba < stoppedAt) expected.push_back(folder.recordLba);
-  std::vector<std::uint64_t> found;
-  for (const NtfsFoundFolder& folder : findings.ntfsFolders) {
-    found.push_back(folder.recordLba);
-    EXPECT_NE(folder.mftNumber, 0u) << "numbered after the stop: " << ToUtf8(folder.name);
-  }
-  EXPECT_FALSE(found.empty());
-  EXPECT_LT(found.size(), whole.ntfsFolders.size());
-  EXPECT_EQ(found, expected);
-}
-
-TEST(NtfsExtractTest, StopLeavesTheFoldersTakenSoFarInAWholeTree) {
-  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
-  const ExtensiveFindings findings = SearchWhole(*opened.reader);
-  ASSERT_EQ(findings.fileSystems.size(), 1u);
-  const auto control =
-      test::StopWhen([](const ProgressUpdate& update) { return update.text == NtfsExtractTexts::kExtracting; });
-  RecoveryStore store;
-  const ResultTree tree =
-      ExtractNtfsFileSystem(findings, test::FoundOnDisk(findings, 1, *opened.reader), store, *control);
-  // Only "Lost Dir" and what it holds; the tree stands, with nothing lost.
-  for (const FolderRecord& folder : store.Folders())
-    EXPECT_TRUE(folder.id == kLostDirId || folder.parentId == kLostDirId) << ToUtf8(folder.name);
-  EXPECT_TRUE(tree.FindFolder(u"Lost Dir"));
-  EXPECT_FALSE(tree.FindFolder(u"Alpha"));
 }
 
 // Folders with no index entry to name them take their number from the

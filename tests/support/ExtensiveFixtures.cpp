@@ -27,15 +27,6 @@ FsParams FoundOnDisk(const ExtensiveFindings& findings, std::uint16_t index, con
   return ParamsOfFound(findings, index, range);
 }
 
-std::unique_ptr<ScanControl> StopWhen(std::function<bool(const ProgressUpdate&)> stopAt) {
-  auto self = std::make_shared<ScanControl*>(nullptr);
-  auto control = std::make_unique<ScanControl>([self, stopAt = std::move(stopAt)](const ProgressUpdate& update) {
-    if (stopAt(update)) (*self)->RequestStop();
-  });
-  *self = control.get();
-  return control;
-}
-
 std::vector<VolumeTruth> ReadTruth(const std::string& disk) {
   std::ifstream in(ExtensiveFixture(disk + ".truth"));
   std::vector<VolumeTruth> volumes;

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,10 +32,6 @@ OpenedImage OpenForSearch(const std::filesystem::path& image);
 // The parameters under which found file system index (from 1) of a search
 // over the whole disk is extracted.
 FsParams FoundOnDisk(const ExtensiveFindings& findings, std::uint16_t index, const SectorReader& reader);
-
-// A control that requests a stop at the first progress update stopAt
-// holds true for.
-std::unique_ptr<ScanControl> StopWhen(std::function<bool(const ProgressUpdate&)> stopAt);
 
 struct VolumeTruth {
   std::string type;  // "FAT16" or "FAT32"

@@ -74,6 +74,29 @@ class EditedVhdxTest : public ::testing::Test {
     Patch(vhdx::kRegionTableOffset + 4, Le(Crc32c(table), 4));
   }
 
+  // Gives header 1 a sequence number above header 2's and a checksum that
+  // fits, so that header 1 is the current one.
+  void MakeHeader1Current() {
+    const auto file = test::ReadFileBytes(path_);
+    const auto sequence = [&](std::uint64_t header) {
+      std::uint64_t value = 0;
+      for (int i = 7; i >= 0; --i) value = value << 8 | file[header + 8 + static_cast<std::uint64_t>(i)];
+      return value;
+    };
+    ASSERT_GT(sequence(vhdx::kHeader2Offset), sequence(vhdx::kHeader1Offset)) << "qemu-img's header 2 is current";
+    std::vector<std::uint8_t> header(file.begin() + vhdx::kHeader1Offset,
+                                     file.begin() + vhdx::kHeader1Offset + vhdx::kHeaderSize);
+    const auto higher = Le(sequence(vhdx::kHeader2Offset) + 1, 8);
+    std::copy(higher.begin(), higher.end(), header.begin() + 8);
+    std::fill_n(header.begin() + 4, 4, std::uint8_t{0});
+    const auto crc = Le(Crc32c(header), 4);
+    std::copy(crc.begin(), crc.end(), header.begin() + 4);
+    Patch(vhdx::kHeader1Offset, header);
+    VhdxImage image;
+    ASSERT_TRUE(image.Open(path_));
+    ASSERT_TRUE(image.Repairs().empty()) << "a resealed header 1 is valid";
+  }
+
   std::vector<Repair> Repairs() {
     VhdxImage image;
     image.Open(path_);
@@ -262,8 +285,24 @@ TEST_F(EditedVhdxTest, DamagedCopiesAreReplacedByTheOtherCopy) {
        {{"file type identifier", "missing", "ignored: a valid header shows the file is a VHDX"}}},
       {"header 1 zeroed", [&] { Patch(vhdx::kHeader1Offset, std::vector<std::uint8_t>(4096, 0)); },
        {{"header 1", "zeroed", "header 2 used"}}},
+      // qemu-img leaves header 2 current (its sequence number is one
+      // higher); broken, the older header 1 is used.
       {"header 2 checksum", [&] { Patch(vhdx::kHeader2Offset + 4, {0xDE, 0xAD}); },
        {{"header 2", "bad checksum", "header 1 used"}}},
+      // Header 1 made current, then broken: its higher sequence number must
+      // not win over its checksum.
+      {"current header 1 checksum",
+       [&] {
+         MakeHeader1Current();
+         Patch(vhdx::kHeader1Offset + 4, {0xDE, 0xAD});
+       },
+       {{"header 1", "bad checksum", "header 2 used"}}},
+      {"current header 1 zeroed",
+       [&] {
+         MakeHeader1Current();
+         Patch(vhdx::kHeader1Offset, std::vector<std::uint8_t>(vhdx::kHeaderSize, 0));
+       },
+       {{"header 1", "zeroed", "header 2 used"}}},
       {"region table 1 zeroed", [&] { Patch(vhdx::kRegionTableOffset, zeros); },
        {{"region table 1", "zeroed", "table 2 used"}}},
       {"region table 1 checksum", [&] { Patch(vhdx::kRegionTableOffset + 4, {0xDE, 0xAD}); },

@@ -5,7 +5,7 @@
 # starting "  does not fit" or "  cut or off the screen" name what a person
 # could not reach.
 #
-#   tests/gui/screenshots.sh [BUILD_DIR] [IMAGE]
+#   tools/screenshots/screenshots.sh [BUILD_DIR] [IMAGE]
 #
 # Writes BUILD_DIR/screenshots/scale-1, scale-1.5 and scale-2 (BUILD_DIR
 # defaults to build/). Build first (./test builds dravik_gui_screens).
@@ -13,7 +13,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build}" && pwd)
 IMAGE=${2:-$ROOT/samples/demo.vhdx}
-SCREENS=$BUILD/tests/dravik_gui_screens
+SCREENS=$BUILD/tools/screenshots/dravik_gui_screens
 [ -x "$SCREENS" ] || { echo "screenshots: build $SCREENS first" >&2; exit 1; }
 
 # Sample files for the preview pane, made by the tools the tests use.

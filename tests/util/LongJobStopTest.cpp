@@ -1,0 +1,412 @@
+// Every long job the front ends run on a worker, under one ScanControl: a
+// stop asked before the start finds nothing, a stop asked mid-way ends the
+// job early with a consistent part of what a whole run finds, and a pause
+// holds the worker (no progress while paused) until a resume lets it finish
+// with what an unpaused run finds. Each row is one job on a fixture image;
+// what it found is summed up as lines, and a row adds its own checks on the
+// part a stop leaves.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ExtensiveFixtures.h"
+#include "FatFixtures.h"
+#include "NtfsFixtures.h"
+#include "PartitionFixtures.h"
+#include "TestFiles.h"
+#include "disk/PartitionSearch.h"
+#include "disk/PartitionTable.h"
+#include "disk/SectorReader.h"
+#include "fs/FsParamsReader.h"
+#include "fs/QuickScan.h"
+#include "fs/ResultTree.h"
+#include "fs/extensive/ExtensiveScan.h"
+#include "fs/extensive/ExtensiveTexts.h"
+#include "fs/fat/FatExtract.h"
+#include "fs/ntfs/NtfsExtract.h"
+#include "raw/SignatureScan.h"
+#include "util/Diagnostics.h"
+#include "util/ScanControl.h"
+#include "util/Utf.h"
+#include "vdisk/ByteSource.h"
+
+namespace dravik {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct Job {
+  // Runs the job under control; what it found, one line an item.
+  std::function<Lines(ScanControl&)> run;
+  // The report at which to stop or pause mid-way.
+  std::function<bool(const ProgressUpdate&, const ScanControl&)> midway;
+  // The job's own checks on the part a stop mid-way left; by default some
+  // of the whole run's lines and not all.
+  std::function<void(const Lines& part, const Lines& whole)> checkPart;
+  // What a stop before the start leaves.
+  Lines nothing = {};
+};
+
+struct Row {
+  const char* name;
+  std::function<Job()> make;
+};
+
+void PartOfWhole(const Lines& part, const Lines& whole) {
+  EXPECT_FALSE(part.empty()) << "stopped before anything was found";
+  EXPECT_LT(part.size(), whole.size()) << "the stop did not end the job early";
+  for (const std::string& line : part)
+    EXPECT_NE(std::find(whole.begin(), whole.end(), line), whole.end()) << "not in the whole run: " << line;
+}
+
+// The files and folders of a store by their paths.
+Lines ItemLines(const RecoveryStore& store) {
+  Lines lines;
+  for (const test::ListedItem& item : test::ScanItems(store))
+    lines.push_back((item.folder ? "D " : "F ") + item.path);
+  return lines;
+}
+
+Job QuickScanJob(const std::filesystem::path& image) {
+  const std::shared_ptr<test::ScannedVolume> volume = test::ScanImage(image);
+  EXPECT_TRUE(volume && volume->result.Usable()) << image;
+  return {[volume](ScanControl& control) {
+            RecoveryStore store;
+            RunQuickScan(*volume->reader, volume->partition, store, control);
+            return ItemLines(store);
+          },
+          // The scan's first report once files were listed (one every 64 entries).
+          [](const ProgressUpdate& update, const ScanControl& control) {
+            return update.percent >= 0 && control.Counts().files > 0;
+          },
+          PartOfWhole};
+}
+
+std::uint64_t ReadingSector(const ProgressUpdate& update) {
+  static const std::string kReading = "Reading Sector ";
+  return update.text.rfind(kReading, 0) == 0 ? std::stoull(update.text.substr(kReading.size())) : 0;
+}
+
+// Twin's FAT16 and FAT32 volumes searched from the first's start; the first
+// report (after 88 blocks of 10 sectors) comes past the FAT16 volume's
+// folders but well before the FAT32 volume.
+Job FatExtensiveSearchJob() {
+  const std::shared_ptr<test::OpenedImage> opened =
+      std::make_shared<test::OpenedImage>(test::OpenForSearch(test::ExtensiveFixture("twin.vhd")));
+  const auto truth = test::ReadTruth("twin");
+  EXPECT_LT(truth[0].start + 88 * 10, truth[1].start);
+  return {[opened, start = truth[0].start](ScanControl& control) {
+            ExtensiveFindings findings;
+            RunExtensiveScan(*opened->reader, kFat32, start, opened->reader->SectorCount() - start, 10, findings,
+                             control);
+            Lines lines;
+            for (const FoundFileSystem& fs : findings.fileSystems)
+              lines.push_back("cluster base " + std::to_string(fs.clusterBase));
+            return lines;
+          },
+          [](const ProgressUpdate& update, const ScanControl&) { return ReadingSector(update) != 0; },
+          [truth](const Lines& part, const Lines& whole) {
+            EXPECT_EQ(whole.size(), 2u);
+            EXPECT_EQ(part, Lines{"cluster base " + std::to_string(truth[0].clusterBase)});
+          }};
+}
+
+// ntfspair's folders, stopped at the first report past the first folder's
+// record (one every 88 blocks): the folders read before it are analysed, and
+// numbered, though the search ended there.
+Job NtfsExtensiveSearchJob() {
+  struct State {
+    test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
+    std::uint64_t firstFolder = 0;
+    std::atomic<std::uint64_t> stoppedAt{0};
+    std::vector<std::uint32_t> numbers;
+  };
+  const auto state = std::make_shared<State>();
+  {
+    ScanControl control;
+    ExtensiveFindings whole;
+    RunExtensiveScan(*state->opened.reader, kNtfs, 0, state->opened.reader->SectorCount(), 10, whole, control);
+    EXPECT_FALSE(whole.ntfsFolders.empty());
+    if (!whole.ntfsFolders.empty()) state->firstFolder = whole.ntfsFolders.front().recordLba;
+  }
+  return {[state](ScanControl& control) {
+            ExtensiveFindings findings;
+            RunExtensiveScan(*state->opened.reader, kNtfs, 0, state->opened.reader->SectorCount(), 10, findings,
+                             control);
+            Lines lines;
+            state->numbers.clear();
+            for (const NtfsFoundFolder& folder : findings.ntfsFolders) {
+              lines.push_back(std::to_string(folder.recordLba));
+              state->numbers.push_back(folder.mftNumber);
+            }
+            return lines;
+          },
+          [state](const ProgressUpdate& update, const ScanControl&) {
+            const std::uint64_t done = ReadingSector(update);
+            if (done <= state->firstFolder) return false;
+            state->stoppedAt = done;
+            return true;
+          },
+          [state](const Lines& part, const Lines& whole) {
+            PartOfWhole(part, whole);
+            Lines before;
+            for (const std::string& lba : whole)
+              if (std::stoull(lba) < state->stoppedAt) before.push_back(lba);
+            EXPECT_EQ(part, before) << "every folder read before the stop, and none after";
+            for (const std::uint32_t number : state->numbers) EXPECT_NE(number, 0u) << "a folder left unnumbered";
+          }};
+}
+
+// Twin's FAT16 volume extracted, stopped after the root and one folder were
+// read: the files read stay, and so does every folder found (named by its
+// entry or, not read yet, by its cluster), all in one tree.
+Job FatExtractJob() {
+  struct State {
+    test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
+    ExtensiveFindings findings;
+    std::atomic<bool> reading{false};
+  };
+  const auto state = std::make_shared<State>();
+  ScanControl searching;
+  RunExtensiveScan(*state->opened.reader, kFat16, 0, state->opened.reader->SectorCount(), 10, state->findings,
+                   searching);
+  EXPECT_FALSE(state->findings.fileSystems.empty());
+  return {[state](ScanControl& control) {
+            state->reading = false;
+            if (state->findings.fileSystems.empty()) return Lines{};
+            FsParams params = test::FoundOnDisk(state->findings, 1, *state->opened.reader);
+            RecoveryStore store;
+            const ResultTree tree = ExtractFatFileSystem(*state->opened.reader, state->findings, params, store, control);
+            Lines lines;
+            for (const test::ListedItem& item : test::ScanItems(store))
+              if (!item.folder) lines.push_back(item.path);
+            if (store.Folders().empty()) return lines;
+            lines.push_back(std::to_string(store.Folders().size()) + " folders");
+            lines.push_back(tree.Nodes().size() == store.Folders().size() + 1 ? "every folder in the tree"
+                                                                               : "folders missing from the tree");
+            return lines;
+          },
+          [state](const ProgressUpdate& update, const ScanControl&) {
+            if (update.text == ExtensiveTexts::kExtractStep4) state->reading = true;
+            return state->reading && update.text.empty();
+          },
+          [](const Lines& part, const Lines& whole) {
+            PartOfWhole(part, whole);
+            EXPECT_NE(std::find(part.begin(), part.end(), "root file.txt"), part.end());
+            EXPECT_EQ(part.end()[-2], whole.end()[-2]) << "as many folders as a whole run";
+            EXPECT_EQ(part.back(), "every folder in the tree");
+          }};
+}
+
+// ntfsok extracted, stopped as the entries are taken: only "Lost Dir" and
+// what it holds, in a tree that stands.
+Job NtfsExtractJob() {
+  struct State {
+    test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
+    ExtensiveFindings findings;
+    bool lostDir = false;
+    bool alpha = false;
+  };
+  const auto state = std::make_shared<State>();
+  ScanControl searching;
+  RunExtensiveScan(*state->opened.reader, kNtfs, 0, state->opened.reader->SectorCount(), 100, state->findings,
+                   searching);
+  EXPECT_EQ(state->findings.fileSystems.size(), 1u);
+  return {[state](ScanControl& control) {
+            if (state->findings.fileSystems.empty()) return Lines{};
+            RecoveryStore store;
+            const ResultTree tree = ExtractNtfsFileSystem(
+                state->findings, test::FoundOnDisk(state->findings, 1, *state->opened.reader), store, control);
+            state->lostDir = tree.FindFolder(u"Lost Dir").has_value();
+            state->alpha = tree.FindFolder(u"Alpha").has_value();
+            Lines lines;
+            for (const FolderRecord& folder : store.Folders())
+              lines.push_back(std::string(folder.id == kLostDirId || folder.parentId == kLostDirId ? "lost " : "") +
+                              "D " + std::to_string(folder.id) + " " + ToUtf8(folder.name));
+            return lines;
+          },
+          [](const ProgressUpdate& update, const ScanControl&) { return update.text == NtfsExtractTexts::kExtracting; },
+          [state](const Lines& part, const Lines& whole) {
+            PartOfWhole(part, whole);
+            for (const std::string& line : part) EXPECT_EQ(line.rfind("lost ", 0), 0u) << line;
+            EXPECT_TRUE(state->lostDir);
+            EXPECT_FALSE(state->alpha);
+          },
+          {"lost D " + std::to_string(kLostDirId) + " Lost Dir"}};
+}
+
+// Ten GIF starts early and one far on, on a disk of many reads: the bar
+// reaches half way after the tenth, and a stop there keeps the ten.
+Job SignatureScanJob() {
+  std::vector<std::uint8_t> bytes(20000 * kSectorSize, 0);
+  for (const std::size_t s : {100u, 101u, 102u, 103u, 104u, 105u, 106u, 107u, 108u, 109u, 19000u})
+    std::copy_n("GIF8", 4, bytes.data() + s * kSectorSize);
+  struct State {
+    explicit State(std::vector<std::uint8_t> bytes) : disk(std::move(bytes)), reader(disk) {}
+    MemorySource disk;
+    SectorReader reader;
+  };
+  const auto state = std::make_shared<State>(std::move(bytes));
+  return {[state](ScanControl& control) {
+            const std::vector<SignatureGroup> gif = {{u".gif", u"GIF", 4, "47494638", 0}};
+            Lines lines;
+            for (const FoundFile& file : ScanSignatures(state->reader, 0, 19999, gif, nullptr, control))
+              lines.push_back(std::to_string(file.firstSector) + " " + ToUtf8(file.name));
+            return lines;
+          },
+          [](const ProgressUpdate& update, const ScanControl&) { return update.percent >= 50; },
+          [](const Lines& part, const Lines& whole) {
+            PartOfWhole(part, whole);
+            EXPECT_EQ(part, Lines(whole.begin(), whole.begin() + 10));
+          }};
+}
+
+// mbr without its partition table, under a drive geometry of 16 heads (as a
+// VHD footer may give) so that the search reports every 64 cylinders of
+// 1008 sectors; stopped at the first report after a partition was found:
+// what was found is kept.
+Job PartitionSearchJob() {
+  struct State {
+    test::DiskCopy copy{"mbr"};
+    std::unique_ptr<ByteSource> source;
+  };
+  const auto state = std::make_shared<State>();
+  state->copy.ZeroSector(0);
+  state->source = state->copy.OpenRaw();
+  return {[state](ScanControl& control) {
+            const SectorReader reader(*state->source);
+            PartitionTable table;
+            SearchPartitions(
+                reader, SearchGeometry({203, 16, 63}, reader.SectorCount()), table,
+                [] {
+                  ADD_FAILURE() << "asked whether to search although the table is empty";
+                  return PartitionChoice::kCancel;
+                },
+                control);
+            Lines lines;
+            for (const PartitionEntry& entry : table.Entries())
+              lines.push_back(std::to_string(entry.start) + " " + std::to_string(entry.sectors) + " " +
+                              std::to_string(entry.code));
+            return lines;
+          },
+          [](const ProgressUpdate& update, const ScanControl& control) {
+            return update.percent > 0 && control.Counts().files > 0;
+          },
+          PartOfWhole};
+}
+
+// mbr's FAT16 volume without its boot sector: its parameters calculated from
+// the FAT and the folders. A stop is no finding: nothing calculated and no
+// diagnostic.
+Job ParamsCalculationJob() {
+  struct State {
+    test::DiskCopy copy{"mbr"};
+    std::unique_ptr<ByteSource> source;
+    PartitionEntry fat16;
+    std::unique_ptr<Diagnostics> diagnostics;
+  };
+  const auto state = std::make_shared<State>();
+  for (const PartitionEntry& e : test::ListedEntries(test::ReadLayout("mbr")))
+    if (e.code == kFat16 && state->fat16.sectors == 0) state->fat16 = e;
+  EXPECT_NE(state->fat16.sectors, 0u);
+  state->copy.ZeroSector(state->fat16.start);
+  state->source = state->copy.OpenRaw();
+  return {[state](ScanControl& control) {
+            FsParams params = FsParams::ForPartition(state->fat16);
+            state->diagnostics = std::make_unique<Diagnostics>();
+            if (!CalculateFsParams(SectorReader(*state->source), params, control, *state->diagnostics)) return Lines{};
+            return Lines{"cluster " + std::to_string(params.sectorsPerCluster),
+                         "base " + std::to_string(params.clusterBase), "fat " + std::to_string(params.fatSize)};
+          },
+          [](const ProgressUpdate& update, const ScanControl&) { return update.percent >= 0; },
+          [state](const Lines& part, const Lines& whole) {
+            EXPECT_EQ(whole.size(), 3u);
+            EXPECT_TRUE(part.empty());
+            EXPECT_TRUE(state->diagnostics->Empty()) << "a stop asked for by the user is no finding";
+          }};
+}
+
+const Row kRows[] = {
+    {"FatQuickScan", [] { return QuickScanJob(test::FatFixture("fat32-4k.vhd")); }},
+    {"NtfsQuickScan", [] { return QuickScanJob(test::NtfsFixture("ntfs.vhd")); }},
+    {"FatExtensiveSearch", FatExtensiveSearchJob},
+    {"NtfsExtensiveSearch", NtfsExtensiveSearchJob},
+    {"FatExtraction", FatExtractJob},
+    {"NtfsExtraction", NtfsExtractJob},
+    {"SignatureScan", SignatureScanJob},
+    {"PartitionSearch", PartitionSearchJob},
+    {"ParamsCalculation", ParamsCalculationJob},
+};
+
+class LongJobStopTest : public ::testing::TestWithParam<Row> {};
+
+// A control that does to itself what act says at the first report that
+// midway holds true for; fired tells whether it did.
+struct ActingControl {
+  ActingControl(const Job& job, std::function<void(ScanControl&)> act)
+      : control([this, &job, act = std::move(act)](const ProgressUpdate& update) {
+          ++reports;
+          if (!fired && job.midway(update, control)) {
+            fired = true;
+            act(control);
+          }
+        }) {}
+  std::atomic<int> reports{0};
+  std::atomic<bool> fired{false};
+  ScanControl control;
+};
+
+TEST_P(LongJobStopTest, AStopBeforeTheStartFindsNothing) {
+  const Job job = GetParam().make();
+  ScanControl control;
+  control.RequestStop();
+  EXPECT_EQ(job.run(control), job.nothing);
+}
+
+TEST_P(LongJobStopTest, AStopMidwayEndsTheJobWithAConsistentPart) {
+  const Job job = GetParam().make();
+  ScanControl plain;
+  const Lines whole = job.run(plain);
+  ActingControl stopping(job, [](ScanControl& control) { control.RequestStop(); });
+  const Lines part = job.run(stopping.control);
+  ASSERT_TRUE(stopping.fired) << "no report to stop at";
+  job.checkPart(part, whole);
+}
+
+TEST_P(LongJobStopTest, APauseHoldsTheWorkerAndAResumeFinishesAsAnUnpausedRun) {
+  const Job job = GetParam().make();
+  ScanControl plain;
+  const Lines whole = job.run(plain);
+  ActingControl pausing(job, [](ScanControl& control) { control.Pause(); });
+  std::atomic<bool> done{false};
+  Lines result;
+  std::thread worker([&] {
+    result = job.run(pausing.control);
+    done = true;
+  });
+  for (int i = 0; i < 1000 && !pausing.fired && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(pausing.fired) << "no report to pause at";
+  // A report or two may still come before the worker's next check.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const int reports = pausing.reports;
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  EXPECT_EQ(pausing.reports, reports) << "progress while paused";
+  EXPECT_FALSE(done) << "the job ended while paused";
+  pausing.control.Resume();
+  worker.join();
+  EXPECT_EQ(result, whole);
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, LongJobStopTest, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
+
+}  // namespace
+}  // namespace dravik
