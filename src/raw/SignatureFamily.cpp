@@ -158,7 +158,7 @@ std::optional<std::uint64_t> Vint(Bytes b, std::size_t& at, bool keepMarker) {
   std::size_t length = 1;
   while (!(b[at] & (0x80 >> (length - 1)))) ++length;
   if (at + length > b.size()) return std::nullopt;
-  std::uint64_t value = keepMarker ? b[at] : b[at] & (0xFF >> length);
+  std::uint64_t value = keepMarker ? b[at] : b[at] & (0xFFu >> length);
   for (std::size_t i = 1; i < length; ++i) value = value << 8 | b[at + i];
   at += length;
   return value;
