@@ -23,7 +23,6 @@ namespace {
 // Each round reads what the last one placed; the next round may then read
 // structures (an MFT, a FAT) that lay in blocks placed just before.
 constexpr std::size_t kRounds = 4;
-constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 // A volume as far as the placing needs it: its bytes, and its layout when
 // its family could read one.
@@ -175,9 +174,9 @@ class Placer final : public PlacementView {
     for (const std::uint64_t area : areas) {
       std::map<std::uint64_t, std::size_t> votes;
       bool conflict = false;
-      for (std::uint64_t chunk = 0; chunk < BlockSize() && !conflict; chunk += kChunk) {
+      for (std::uint64_t chunk = 0; chunk < BlockSize() && !conflict; chunk += kReadChunk) {
         const std::vector<std::uint8_t> bytes =
-            ReadFile(area + chunk, static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, BlockSize() - chunk)));
+            ReadFile(area + chunk, static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, BlockSize() - chunk)));
         for (std::size_t at = 0; at + kSectorSize <= bytes.size(); at += kSectorSize) {
           const auto place = SectorPlaceOf(Bytes(bytes).subspan(at, kSectorSize), volumes);
           if (!place) continue;

@@ -5,9 +5,12 @@
 // a partition entry through PlacementView, the placer's narrow view of the
 // disk as placed so far.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "util/Bytes.h"
@@ -34,6 +37,9 @@ struct SectorPlace {
 
 class PlacementView {
  public:
+  // Long structures (a FAT, an MFT, a lost area) are read this much at a time.
+  static constexpr std::size_t kReadChunk = std::size_t{1} << 20;
+
   virtual ~PlacementView() = default;
 
   virtual std::uint64_t DiskSize() const = 0;
@@ -42,6 +48,21 @@ class PlacementView {
   // Reads the disk as placed so far; ok tells whether every byte came from
   // a placed block (an open block may read as zeros without failing).
   virtual std::vector<std::uint8_t> ReadDisk(std::uint64_t at, std::size_t size, bool* ok = nullptr) const = 0;
+  // Reads length bytes from at in chunks of kReadChunk, handing each to
+  // visit with its offset from at; true when every byte came from a
+  // placed block.
+  bool ReadDiskInChunks(std::uint64_t at, std::uint64_t length,
+                        const std::function<void(std::uint64_t offset, std::span<std::uint8_t> bytes)>& visit) const {
+    bool complete = true;
+    for (std::uint64_t done = 0; done < length; done += kReadChunk) {
+      bool ok = true;
+      std::vector<std::uint8_t> bytes =
+          ReadDisk(at + done, static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, length - done)), &ok);
+      complete = complete && ok;
+      visit(done, bytes);
+    }
+    return complete;
+  }
   // The disk as placed so far, for the readers of disk/.
   virtual const SectorReader& Reader() const = 0;
   // Places the block that holds byte, when it is still open and exactly one

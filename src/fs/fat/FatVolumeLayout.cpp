@@ -13,8 +13,6 @@ namespace dravik::fat {
 
 namespace {
 
-constexpr std::size_t kChunk = std::size_t{1} << 20;
-
 class FatLayout final : public VolumeLayout {
  public:
   FatLayout(DiskExtent bytes, const FsParams& params) : bytes_(bytes), params_(params) {}
@@ -50,14 +48,9 @@ class FatLayout final : public VolumeLayout {
     const std::uint64_t firstFat = params.firstFatLba * kSectorSize;
     const std::uint64_t secondFat =
         (params.secondFatLba ? params.secondFatLba : params.firstFatLba + params.fatSize) * kSectorSize;
-    bool complete = true;
     std::uint64_t runStart = 0;
     std::uint64_t runLength = 0;
-    for (std::uint64_t done = 0; done < tableBytes; done += kChunk) {
-      bool ok = true;
-      const std::vector<std::uint8_t> bytes = view.ReadDisk(
-          firstFat + done, static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, tableBytes - done)), &ok);
-      complete = complete && ok;
+    complete_ = view.ReadDiskInChunks(firstFat, tableBytes, [&](std::uint64_t done, std::span<std::uint8_t> bytes) {
       for (std::size_t sector = 0; sector < bytes.size(); sector += kSectorSize) {
         const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), sector + kSectorSize));
         if (std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(sector), end, [](std::uint8_t b) { return b == 0; }))
@@ -77,9 +70,8 @@ class FatLayout final : public VolumeLayout {
         runStart = cluster;
         runLength = 1;
       }
-    }
+    });
     if (runLength != 0) AddClusters(runStart, runLength);
-    complete_ = complete;
   }
 
  private:

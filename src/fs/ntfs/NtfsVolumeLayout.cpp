@@ -15,7 +15,6 @@ namespace dravik::ntfs {
 
 namespace {
 
-constexpr std::size_t kChunk = std::size_t{1} << 20;
 // A folder's index is read as far as this many clusters: enough to place
 // the blocks its buffers lie in, bounded whatever its run list claims.
 constexpr std::size_t kMaxIndexClusters = 1 << 16;
@@ -79,14 +78,10 @@ class NtfsLayout final : public VolumeLayout {
       held_.push_back({piece.diskByte, piece.diskByte + piece.length});
       if (piece.length > budget) return;
       budget -= piece.length;
-      for (std::uint64_t done = 0; done < piece.length; done += kChunk) {
-        bool ok = true;
-        std::vector<std::uint8_t> bytes = view.ReadDisk(
-            piece.diskByte + done, static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, piece.length - done)), &ok);
-        complete = complete && ok;
+      complete = view.ReadDiskInChunks(piece.diskByte, piece.length, [&](std::uint64_t, std::span<std::uint8_t> bytes) {
         for (std::size_t at = 0; at + kRecordSize <= bytes.size(); at += kRecordSize)
-          ReadRecord(std::span<std::uint8_t>(bytes.data() + at, kRecordSize), clusters);
-      }
+          ReadRecord(bytes.subspan(at, kRecordSize), clusters);
+      }) && complete;
     }
     complete_ = complete;
   }
