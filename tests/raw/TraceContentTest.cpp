@@ -1,8 +1,7 @@
 // What File Trace reads from a found file's own bytes, on files made by the
 // tools that write them (the trace fixture's files/): the member of a
-// signature family that the content names, alone and in a scan choosing among
-// the catalogue's groups; weak signatures that need a plausible header; and
-// where a file ends, for each format that records it, also when cut short.
+// signature family the content names, weak signatures that need a plausible
+// header, and where a file ends for each format that records it.
 
 #include <gtest/gtest.h>
 
@@ -14,7 +13,6 @@
 #include "raw/CarveEnd.h"
 #include "raw/CarveWriter.h"
 #include "raw/FormatEnds.h"
-#include "raw/SignatureFamily.h"
 #include "raw/SignatureScan.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
@@ -88,22 +86,9 @@ const std::vector<std::string> kFamilyFiles = {
     "clip.3gp",   "picture.avif", "picture.heic", "clip.mkv", "clip.webm", "tone.wma",     "clip.wmv",
     "tone.ogg",   "tone.opus", "tone.oga",    "clip.ogv"};
 
-TEST(SignatureFamilyTest, TheContentNamesTheMemberOfItsFamily) {
-  for (const std::string& name : kFamilyFiles) {
-    const auto bytes = MadeFile(name);
-    const std::size_t wanted = FamilyBytesWanted(Bytes(bytes).first(std::min<std::size_t>(bytes.size(), kSectorSize)));
-    ASSERT_GT(wanted, 0u) << name;
-    EXPECT_EQ(FamilyMemberExtension(Bytes(bytes).first(std::min(bytes.size(), wanted))), ExtensionOf(name)) << name;
-  }
-  for (const std::string name : {"picture.png", "text.gz", "report.doc"}) {
-    const auto bytes = MadeFile(name);
-    EXPECT_EQ(FamilyBytesWanted(bytes), 0u) << name << " begins no family";
-    EXPECT_EQ(FamilyMemberExtension(bytes), u"") << name;
-  }
-}
-
-// The family files one after another; the OpenDocument text stands at the
-// last sector of the scan's first read, so what names it lies beyond the read.
+// The family files one after another (TraceCliTest has them among other
+// files); the OpenDocument text stands at the last sector of the scan's first
+// read, so what names it lies beyond the read.
 TEST(SignatureFamilyTest, AScanNamesEachFileByItsContentWhenItsTypeIsSought) {
   ByteVector disk(63 * kSectorSize);
   std::map<std::uint64_t, std::string> files;  // by first sector

@@ -69,9 +69,8 @@ std::uint64_t ReadingSector(const ProgressUpdate& update) {
   return update.text.rfind(kReading, 0) == 0 ? std::stoull(update.text.substr(kReading.size())) : 0;
 }
 
-// Twin's FAT16 and FAT32 volumes searched from the first's start; the first
-// report (after 88 blocks of 10 sectors) comes past the FAT16 volume's
-// folders but well before the FAT32 volume.
+// Twin's volumes searched from the first's start; the first report (after 88
+// blocks of 10 sectors) comes past the FAT16 volume's folders, before the FAT32.
 Job FatExtensiveSearchJob() {
   const auto opened = std::make_shared<test::OpenedImage>(test::OpenForSearch(test::ExtensiveFixture("twin.vhd")));
   const auto truth = test::ReadTruth("twin");
@@ -92,9 +91,8 @@ Job FatExtensiveSearchJob() {
           }};
 }
 
-// ntfspair's folders, stopped at the first report past the first folder's
-// record (one every 88 blocks): the folders read before it are analysed and
-// numbered, though the search ended there.
+// ntfspair's folders, stopped past the first folder's record: the folders
+// read before the stop are analysed and numbered, though the search ended.
 Job NtfsExtensiveSearchJob() {
   struct State {
     test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
@@ -137,8 +135,7 @@ Job NtfsExtensiveSearchJob() {
 }
 
 // Twin's FAT16 volume extracted, stopped after the root and one folder were
-// read: the files read stay, and so does every folder found (named by its
-// entry or, not read yet, by its cluster), all in one tree.
+// read: the files read stay, and every folder found, all in one tree.
 Job FatExtractJob() {
   struct State {
     test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
@@ -177,8 +174,7 @@ Job FatExtractJob() {
           }};
 }
 
-// ntfsok extracted, stopped as the entries are taken: only "Lost Dir" and
-// what it holds, in a tree that stands.
+// ntfsok extracted, stopped as the entries are taken: only "Lost Dir" and what it holds.
 Job NtfsExtractJob() {
   struct State {
     test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
@@ -213,8 +209,7 @@ Job NtfsExtractJob() {
           {"lost D " + std::to_string(kLostDirId) + " Lost Dir"}};
 }
 
-// Ten GIF starts early and one far on, on a disk of many reads: the bar
-// reaches half way after the tenth, and a stop there keeps the ten.
+// Ten GIF starts early and one far on: a stop at half way (after the tenth) keeps the ten.
 Job SignatureScanJob() {
   std::vector<std::uint8_t> bytes(20000 * kSectorSize, 0);
   for (const std::size_t s : {100u, 101u, 102u, 103u, 104u, 105u, 106u, 107u, 108u, 109u, 19000u})
@@ -234,10 +229,8 @@ Job SignatureScanJob() {
           }};
 }
 
-// mbr without its partition table, under a geometry of 16 heads (as a VHD
-// footer may give) so that the search reports every 64 cylinders of 1008
-// sectors; stopped at the first report after a partition was found: what was
-// found is kept.
+// mbr without its partition table, under 16 heads (as a VHD footer may give)
+// so that the search reports every 64 cylinders; what was found is kept.
 Job PartitionSearchJob() {
   const auto copy = std::make_shared<test::DiskCopy>("mbr");
   copy->ZeroSector(0);
@@ -261,9 +254,8 @@ Job PartitionSearchJob() {
           PartOfWhole};
 }
 
-// mbr's FAT16 volume without its boot sector: its parameters calculated from
-// the FAT and the folders. A stop is no finding: nothing calculated and no
-// diagnostic.
+// mbr's FAT16 volume without its boot sector: a stop of the calculation of
+// its parameters is no finding: nothing calculated and no diagnostic.
 Job ParamsCalculationJob() {
   const auto copy = std::make_shared<test::DiskCopy>("mbr");
   PartitionEntry fat16;
