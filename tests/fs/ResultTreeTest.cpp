@@ -74,8 +74,8 @@ class ResultTreeTest : public ::testing::Test {
   std::vector<std::string> Summary(const std::vector<ListRow>& rows) const {
     std::vector<std::string> lines;
     for (const ListRow& row : rows)
-      lines.push_back(std::string(row.kind == ListRow::Kind::kParent ? "P " : row.kind == ListRow::Kind::kFolder ? "D " : "F ") +
-                      (row.deleted ? "x " : "") + ToUtf8(row.name) + (row.size ? " " + std::to_string(*row.size) : ""));
+      lines.push_back("PDF"[static_cast<int>(row.kind)] + std::string(row.deleted ? " x " : " ") + ToUtf8(row.name) +
+                      (row.size ? " " + std::to_string(*row.size) : ""));
     return lines;
   }
 
@@ -164,7 +164,8 @@ TEST_F(ResultTreeTest, FolderRows) {
   ASSERT_TRUE(root[3].modifiedAt);
   EXPECT_EQ(IsoUtcText(*root[3].modifiedAt), "2004-02-29T13:45:58Z");
   EXPECT_FALSE(root[3].createdAt);
-  EXPECT_EQ(Summary(tree_->ShowFolder(10, none)), (std::vector<std::string>{"P Parent...", "D A1", "D A2", "F a.txt 10"}));
+  EXPECT_EQ(Summary(tree_->ShowFolder(10, none)),
+            (std::vector<std::string>{"P Parent...", "D A1", "D A2", "F a.txt 10"}));
   FilterList txt;
   ASSERT_EQ(txt.Add(u"*.TXT"), FilterList::AddResult::kAdded);
   EXPECT_EQ(Summary(tree_->ShowFolder(kFatRootId, txt)),

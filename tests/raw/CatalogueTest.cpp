@@ -16,9 +16,9 @@ std::vector<std::uint8_t> Record(char category, const std::string& extension, co
                                  const std::vector<std::uint8_t>& signature, const std::vector<std::uint8_t>& extra) {
   std::vector<std::uint8_t> out = {0, 0, static_cast<std::uint8_t>(category)};
   const std::string length = std::to_string(signature.size());
-  for (const std::vector<std::uint8_t>& field : {std::vector<std::uint8_t>(extension.begin(), extension.end()),
-                                                 std::vector<std::uint8_t>(type.begin(), type.end()),
-                                                 std::vector<std::uint8_t>(length.begin(), length.end()), signature, extra}) {
+  using V = std::vector<std::uint8_t>;
+  for (const V& field : {V(extension.begin(), extension.end()), V(type.begin(), type.end()),
+                         V(length.begin(), length.end()), signature, extra}) {
     out.insert(out.end(), {static_cast<std::uint8_t>(field.size()), 0});
     out.insert(out.end(), field.begin(), field.end());
   }
@@ -86,7 +86,8 @@ TEST(CatalogueTest, OddFilesAreReadAsFarAsTheyGo) {
 }
 
 TEST(CatalogueTest, ConfirmingAppendsAGroupPerEntryOfEachCheckedExtension) {
-  const Catalogue c = ReadCatalogue(Join({kZip, kGz, Record('0', ".zip", "Empty ZIP", {0x50, 0x4B, 0x05, 0x06}, {0x1A})}));
+  const auto empty = Record('0', ".zip", "Empty ZIP", {0x50, 0x4B, 0x05, 0x06}, {0x1A});
+  const Catalogue c = ReadCatalogue(Join({kZip, kGz, empty}));
   TraceChoice choice;
   EXPECT_FALSE(ConfirmTypes(c, {}, 5, choice)) << "nothing checked";
   EXPECT_EQ(choice.carveSizeMiB, 0u);

@@ -13,6 +13,7 @@
 #include "raw/CarveEnd.h"
 #include "raw/CarveWriter.h"
 #include "raw/FormatEnds.h"
+#include "raw/SignatureFamily.h"
 #include "raw/SignatureScan.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
@@ -118,6 +119,8 @@ TEST(SignatureFamilyTest, AScanNamesEachFileByItsContentWhenItsTypeIsSought) {
   EXPECT_EQ(got["clip.avi"], u".wav WAVE Audio");
   EXPECT_EQ(got["clip.webm"], u".mkv Matroska Video");
   EXPECT_EQ(got.count("clip.mp4"), 0u) << "no group of its signature";
+  for (const std::string name : {"picture.png", "text.gz", "report.doc"})
+    EXPECT_TRUE(FamilyBytesWanted(MadeFile(name)) == 0 && FamilyMemberExtension(MadeFile(name)).empty()) << name;
 }
 
 TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {

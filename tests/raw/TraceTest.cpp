@@ -40,7 +40,8 @@ SignatureGroup Group(const char16_t* extension, const char16_t* type, const std:
 // Each hit as "SECTOR NAME TYPE".
 Lines Hits(const std::vector<FoundFile>& files) {
   Lines hits;
-  for (const FoundFile& f : files) hits.push_back(std::to_string(f.firstSector) + " " + ToUtf8(f.name) + " " + ToUtf8(f.typeName));
+  for (const FoundFile& f : files)
+    hits.push_back(std::to_string(f.firstSector) + " " + ToUtf8(f.name) + " " + ToUtf8(f.typeName));
   return hits;
 }
 
@@ -51,7 +52,8 @@ TEST(SignatureScanTest, FirstGroupThatMatchesDecidesEachHit) {
                                               Group(u".gif", u"GIF", "GIF8")};
   ScanControl control;
   // The range ends at sector 100, but the last read reaches 127.
-  EXPECT_EQ(Hits(ScanSignatures(reader, 0, 100, groups, nullptr, control)), (Lines{"3 1.zip ZIP", "10 2.gif GIF", "11 3.pk PK"}));
+  EXPECT_EQ(Hits(ScanSignatures(reader, 0, 100, groups, nullptr, control)),
+            (Lines{"3 1.zip ZIP", "10 2.gif GIF", "11 3.pk PK"}));
   EXPECT_EQ(Hits(ScanSignatures(reader, 64, 199, groups, nullptr, control)), (Lines{"150 1.gif GIF"}));
   EXPECT_TRUE(ScanSignatures(reader, 0, 199, {}, nullptr, control).empty());
   SignatureGroup odd = Group(u".zip", u"ZIP", "PK");
@@ -67,8 +69,8 @@ TEST(SignatureScanTest, CompoundDocumentsTakeTheKindTheirContentNames) {
   const OfficeKind kind = [](std::uint64_t sector) { return sector == 5 ? std::u16string(u".xls") : u".pub"; };
   ScanControl control;
   // A group of the kind is sought and gives its type; without a .pub group the extension stays.
-  EXPECT_EQ(Hits(ScanSignatures(reader, 0, 63, std::vector{Group(u".doc", u"Office", cfb), Group(u".xls", u"Excel", "XLSX")}, kind,
-                                control)),
+  const std::vector groups = {Group(u".doc", u"Office", cfb), Group(u".xls", u"Excel", "XLSX")};
+  EXPECT_EQ(Hits(ScanSignatures(reader, 0, 63, groups, kind, control)),
             (Lines{"5 1.xls Excel", "9 2.doc Office"}));
 }
 
@@ -82,7 +84,8 @@ TEST(SignatureScanTest, TheBarStandsStillBetweenTheTensOfHits) {
   std::set<int> percents;
   ScanControl control([&](const ProgressUpdate& update) { percents.insert(update.percent); });
   EXPECT_EQ(ScanSignatures(reader, 0, 639, std::vector{Group(u".gif", u"GIF", "GIF8")}, nullptr, control).size(), 11u);
-  EXPECT_TRUE(percents.count(15) && !percents.count(16) && percents.count(17)) << "16 % (sectors 103 to 108) is never shown";
+  EXPECT_TRUE(percents.count(15) && !percents.count(16) && percents.count(17))
+      << "16 % (sectors 103 to 108) is never shown";
 }
 
 // A disk's order returns to a type many times; the tree still holds one item
@@ -106,8 +109,10 @@ TEST(TraceTreeTest, OneItemPerTypeAndExtensionListingEachFileOnce) {
 }
 
 TEST(TraceTreeTest, NodeChecksFollowTheirFiles) {
-  TraceTree tree = TraceTree::Build(std::vector<FoundFile>{{u".jpg", u"1.jpg", u"JPEG", 1, 0}, {u".png", u"2.png", u"PNG", 2, 1},
-                                     {u".jpg", u"3.jpg", u"JPEG", 3, 2}, {u".gif", u"4.gif", u"GIF", 4, 3}});
+  TraceTree tree = TraceTree::Build(std::vector<FoundFile>{{u".jpg", u"1.jpg", u"JPEG", 1, 0},
+                                                           {u".png", u"2.png", u"PNG", 2, 1},
+                                                           {u".jpg", u"3.jpg", u"JPEG", 3, 2},
+                                                           {u".gif", u"4.gif", u"GIF", 4, 3}});
   ASSERT_EQ(tree.Nodes().size(), 7u) << "Root, JPEG > .jpg, PNG > .png, GIF > .gif";
   ASSERT_EQ(tree.Node(0).children.size(), 3u);
   EXPECT_EQ(tree.Node(0).files.size(), 4u);
@@ -148,7 +153,7 @@ TEST(CarveWriterTest, CarvedFilesHaveTheCarveSizeAndZerosPastTheDisk) {
   EXPECT_TRUE(std::equal(first.begin(), first.end(), bytes.data() + 100 * kSectorSize));
   // 500 sectors of the disk, then zeros.
   EXPECT_TRUE(std::equal(last.data(), last.data() + 500 * kSectorSize, bytes.data() + 2500 * kSectorSize));
-  EXPECT_TRUE(std::all_of(last.data() + 500 * kSectorSize, last.data() + last.size(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(last.begin() + 500 * kSectorSize, last.end(), [](std::uint8_t b) { return b == 0; }));
   EXPECT_FALSE(std::filesystem::exists(dir / "3.bin")) << "not checked";
 }
 
@@ -176,10 +181,10 @@ TEST(CarveEndTest, EndsAreFoundOnlyWhereTheFormatPutsThem) {
   EXPECT_FALSE(CarvedFileEnd(u".wav", Bytes8({'R', 'I', 'F', 'F', 0xFF, 0xFF, 0, 0, 'W', 'A', 'V', 'E'})));
   EXPECT_FALSE(HasEndRule(u".wmf"));
   for (auto [extension, head] :
-       {std::pair{u".mp4", Bytes8({0, 0, 0, 16, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 2, 0, 0, 0, 0, 1, 'm', 'd',
-                                   'a', 't', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0})},
-        std::pair{u".7z", Bytes8({'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 0, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                  0xFF, 0xFF, 0x30, 0, 0, 0, 0, 0, 0, 0})}}) {
+       {std::pair{u".mp4", Bytes8({0, 0, 0, 16, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 2, 0, 0, 0, 0, 1, 'm',
+                                   'd', 'a', 't', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0})},
+        std::pair{u".7z", Bytes8({'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 0, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF,
+                                  0xFF, 0xFF, 0xFF, 0x30, 0, 0, 0, 0, 0, 0, 0})}}) {
     head.resize(4096, 0);
     EXPECT_FALSE(CarvedFileEnd(extension, head)) << ToUtf8(extension);
   }

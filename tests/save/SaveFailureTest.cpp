@@ -170,7 +170,8 @@ TEST_F(SaveFailureTest, ShorteningNeverSplitsACharacter) {
 
 TEST_F(SaveFailureTest, AFileWhoseSectorsCannotBeReadIsKeptAndNamedWithTheBytesItLacks) {
   // Clusters past the end of the disk: every read of them fails.
-  RecoveryStore store = Copies({u"beyond.bin"}, volume_->result.params.VolumeClusters(volume_->reader->SectorCount()) + 1000);
+  const std::uint64_t beyond = volume_->result.params.VolumeClusters(volume_->reader->SectorCount()) + 1000;
+  RecoveryStore store = Copies({u"beyond.bin"}, beyond);
   test::TempDir dir;
   const SaveSummary summary = Save(store, Whole(store), dir.Path());
   EXPECT_EQ(summary.saved, 0u);

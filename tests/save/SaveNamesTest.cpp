@@ -49,12 +49,12 @@ class SaveNamesTest : public ::testing::Test {
     static const FilterList filter;
     return {*volume_->reader, volume_->result.params, settings, filter, control};
   }
-  SaveSummary Save(const std::u16string& folder, const fs::path& dest, DuplicateMode duplicates = DuplicateMode::kRename) {
+  SaveSummary Save(const std::u16string& folder, const fs::path& dest, DuplicateMode mode = DuplicateMode::kRename) {
     tree_->SetCheck(ResultTree::kRoot, false);
     tree_->SetCheck(*tree_->FindFolder(folder), true);
     SaveControl control;
     RecoverySettings settings;
-    settings.duplicates = duplicates;
+    settings.duplicates = mode;
     return SaveCheckedTree(Context(control, settings), volume_->store, *tree_, dest);
   }
 
@@ -113,9 +113,8 @@ TEST_F(SaveNamesTest, TheExtensiveScanFindsTheSameNames) {
   const auto saved = test::HashTree(dest.Path());
   for (const auto& [path, sha] : sha_) {
     if (path.rfind("odd/", 0) != 0) continue;
-    const auto got = std::find_if(saved.begin(), saved.end(), [&](const auto& file) {
-      return file.first.size() >= path.size() && file.first.compare(file.first.size() - path.size(), path.size(), path) == 0;
-    });
+    const auto got =
+        std::find_if(saved.begin(), saved.end(), [&](const auto& file) { return file.first.ends_with(path); });
     ASSERT_NE(got, saved.end()) << path << " not saved";
     EXPECT_EQ(got->second, sha) << path;
   }
