@@ -70,6 +70,7 @@ TEST_F(SaveFailureTest, AFullDestinationFailsTheFilesThatDoNotFitAndKeepsNoPartO
   EXPECT_EQ(summary.begun, manifest_.size());
   EXPECT_EQ(summary.saved + summary.failed, manifest_.size());
   EXPECT_GE(summary.failed, 10u) << "24 files of 800 KiB cannot all fit into 2 MiB";
+  EXPECT_FALSE(summary.Complete());
   EXPECT_EQ(summary.incomplete, 0u);
   ASSERT_EQ(summary.failures.size(), summary.failed) << "every file that failed is named, each once";
   for (const SaveFailure& failure : summary.failures) {
