@@ -1,8 +1,7 @@
 // What File Trace reads from a found file's own bytes, on files made by the
 // tools that write them (the trace fixture's files/): the member of a
-// signature family that the content names, both alone and in a scan that
-// has to choose among the catalogue's groups; and where a file ends, for
-// each format that records it, also when the carved bytes cut it short.
+// signature family the content names, weak signatures that need a plausible
+// header, and where a file ends for each format that records it.
 
 #include <gtest/gtest.h>
 
@@ -14,70 +13,45 @@
 #include "raw/CarveEnd.h"
 #include "raw/CarveWriter.h"
 #include "raw/FormatEnds.h"
-#include "raw/SignatureCheck.h"
 #include "raw/SignatureFamily.h"
 #include "raw/SignatureScan.h"
 #include "util/ScanControl.h"
+#include "util/Utf.h"
 #include "vdisk/ByteSource.h"
 
 namespace dravik {
 namespace {
 
-std::vector<std::uint8_t> MadeFile(const std::string& name) {
+using ByteVector = std::vector<std::uint8_t>;
+
+ByteVector MadeFile(const std::string& name) {
   auto bytes = test::ReadFileBytes(test::FixtureIn("trace", "files/" + name));
   EXPECT_FALSE(bytes.empty()) << name;
   return bytes;
 }
 
-std::u16string ExtensionOf(const std::string& name) {
-  const std::string extension = name.substr(name.rfind('.'));
-  return {extension.begin(), extension.end()};
+std::u16string ExtensionOf(const std::string& name) { return FromUtf8(name.substr(name.rfind('.'))); }
+
+// Appends bytes at the next sector boundary of a disk; returns their first sector.
+std::uint64_t Place(ByteVector& disk, const ByteVector& bytes) {
+  disk.resize((disk.size() + kSectorSize - 1) / kSectorSize * kSectorSize);
+  const std::uint64_t sector = disk.size() / kSectorSize;
+  disk.insert(disk.end(), bytes.begin(), bytes.end());
+  return sector;
 }
 
-// Files whose family names them, each with the extension it was made with.
-const std::vector<std::string> kFamilyFiles = {
-    "text.zip",   "report.docx", "sheet.xlsx", "slides.pptx", "report.odt",  "sheet.ods",   "slides.odp",
-    "hello.jar",  "tone.wav",    "clip.avi",   "picture.webp", "clip.mp4",   "clip.mov",    "tone.m4a",
-    "clip.3gp",   "picture.avif", "picture.heic", "clip.mkv",  "clip.webm",   "tone.wma",    "clip.wmv",
-    "tone.ogg",   "tone.opus",   "tone.oga",   "clip.ogv"};
-
-TEST(SignatureFamilyTest, TheContentNamesTheMemberOfItsFamily) {
-  for (const std::string& name : kFamilyFiles) {
-    const auto bytes = MadeFile(name);
-    const Bytes sector = Bytes(bytes).first(std::min<std::size_t>(bytes.size(), kSectorSize));
-    const std::size_t wanted = FamilyBytesWanted(sector);
-    ASSERT_GT(wanted, 0u) << name;
-    EXPECT_EQ(FamilyMemberExtension(Bytes(bytes).first(std::min(bytes.size(), wanted))), ExtensionOf(name)) << name;
+// Trailing bytes that no format would take for more of itself.
+ByteVector WithJunk(ByteVector bytes) {
+  for (std::uint32_t i = 0, x = 2463534242u; i < 8192; ++i) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    bytes.push_back(static_cast<std::uint8_t>(x));
   }
-  for (const std::string name : {"picture.png", "text.gz", "report.doc"}) {
-    const auto bytes = MadeFile(name);
-    EXPECT_EQ(FamilyBytesWanted(bytes), 0u) << name << " begins no family";
-    EXPECT_EQ(FamilyMemberExtension(bytes), u"") << name;
-  }
+  return bytes;
 }
 
-// A disk holding the family files one after another, each at a sector
-// boundary; the OpenDocument text stands at the last sector of the scan's
-// first read, so the entries that name it lie beyond the read.
-struct FamilyDisk {
-  std::vector<std::uint8_t> bytes;
-  std::vector<std::pair<std::uint64_t, std::string>> files;  // first sector, name
+ByteVector Cut(const ByteVector& file, std::size_t kept) { return {file.begin(), file.begin() + std::ptrdiff_t(kept)}; }
 
-  FamilyDisk() {
-    bytes.resize(63 * kSectorSize);
-    for (const std::string& name : {std::string("report.odt")}) Add(name);
-    for (const std::string& name : kFamilyFiles)
-      if (name != "report.odt") Add(name);
-    bytes.resize(bytes.size() + 128 * kSectorSize);
-  }
-  void Add(const std::string& name) {
-    files.emplace_back(bytes.size() / kSectorSize, name);
-    const auto file = MadeFile(name);
-    bytes.insert(bytes.end(), file.begin(), file.end());
-    bytes.resize((bytes.size() + kSectorSize - 1) / kSectorSize * kSectorSize);
-  }
-};
-
+// The groups the catalogue gives for the extensions, as a confirmed choice does.
 std::vector<SignatureGroup> CatalogueGroups(const std::vector<std::string>& extensions) {
   const auto catalogue = LoadCatalogue(DRAVIK_RAW_DAT);
   EXPECT_TRUE(catalogue);
@@ -85,245 +59,211 @@ std::vector<SignatureGroup> CatalogueGroups(const std::vector<std::string>& exte
   for (const std::string& extension : extensions)
     for (const CatalogueCategory& category : catalogue->categories)
       for (const std::size_t index : category.items)
-        if (catalogue->entries[index].extension == extension &&
-            std::find(items.begin(), items.end(), index) == items.end())
+        if (catalogue->entries[index].extension == extension && std::count(items.begin(), items.end(), index) == 0)
           items.push_back(index);
   TraceChoice choice;
   ConfirmTypes(*catalogue, items, 1, choice);
   return choice.groups;
 }
 
-TEST(SignatureFamilyTest, AScanNamesEachFileByItsContentWhenItsTypeIsSought) {
-  const FamilyDisk family;
-  const MemorySource source(family.bytes);
-  const SectorReader reader(source);
-  std::vector<std::string> every;
-  for (const auto& [sector, name] : family.files) {
-    const std::u16string extension = ExtensionOf(name);
-    every.emplace_back(extension.begin(), extension.end());
-  }
+// A disk scanned whole for the catalogue's groups of the extensions.
+struct Scanned {
+  Scanned(ByteVector bytes, const std::vector<std::string>& extensions)
+      : source(std::move(bytes)),
+        reader(source),
+        groups(CatalogueGroups(extensions)),
+        found(ScanSignatures(reader, 0, reader.SectorCount() - 1, groups, nullptr, control)) {}
+  MemorySource source;
+  SectorReader reader;
   ScanControl control;
-  const auto groups = CatalogueGroups(every);
-  const auto found = ScanSignatures(reader, 0, reader.SectorCount() - 1, groups, nullptr, control);
-  std::map<std::uint64_t, const FoundFile*> at;
-  for (const FoundFile& file : found) at[file.firstSector] = &file;
-  for (const auto& [sector, name] : family.files) {
-    ASSERT_TRUE(at.count(sector)) << name << " at " << sector;
-    const FoundFile& file = *at[sector];
-    EXPECT_EQ(file.extension, ExtensionOf(name)) << name;
-    // The type name is the one of the group of that extension.
-    const auto group = std::find_if(groups.begin(), groups.end(),
-                                    [&](const SignatureGroup& g) { return g.extension == file.extension; });
-    ASSERT_NE(group, groups.end());
-    EXPECT_EQ(file.typeName, group->typeName) << name;
+  std::vector<SignatureGroup> groups;
+  std::vector<FoundFile> found;
+};
+
+// Files whose family names them, each with the extension it was made with.
+const std::vector<std::string> kFamilyFiles = {
+    "report.odt", "text.zip",  "report.docx", "sheet.xlsx", "slides.pptx", "sheet.ods",    "slides.odp",
+    "hello.jar",  "tone.wav",  "clip.avi",    "picture.webp", "clip.mp4",  "clip.mov",     "tone.m4a",
+    "clip.3gp",   "picture.avif", "picture.heic", "clip.mkv", "clip.webm", "tone.wma",     "clip.wmv",
+    "tone.ogg",   "tone.opus", "tone.oga",    "clip.ogv"};
+
+// The family files one after another (TraceCliTest has them among other
+// files); the OpenDocument text stands at the last sector of the scan's first
+// read, so what names it lies beyond the read.
+TEST(SignatureFamilyTest, AScanNamesEachFileByItsContentWhenItsTypeIsSought) {
+  ByteVector disk(63 * kSectorSize);
+  std::map<std::uint64_t, std::string> files;  // by first sector
+  std::vector<std::string> every;
+  for (const std::string& name : kFamilyFiles) {
+    files[Place(disk, MadeFile(name))] = name;
+    every.push_back(ToUtf8(ExtensionOf(name)));
   }
+  disk.resize(disk.size() + 129 * kSectorSize);
+  const Scanned all(disk, every);
+  std::map<std::uint64_t, std::u16string> named;
+  for (const FoundFile& file : all.found) {
+    named[file.firstSector] = file.extension;
+    const auto group = std::find_if(all.groups.begin(), all.groups.end(),
+                                    [&](const SignatureGroup& g) { return g.extension == file.extension; });
+    EXPECT_TRUE(group != all.groups.end() && file.typeName == group->typeName) << "the type of its extension's group";
+  }
+  for (const auto& [sector, name] : files) EXPECT_EQ(named[sector], ExtensionOf(name)) << name << " at " << sector;
 
   // Only .zip, .wav and .mkv sought: the other members keep the group their
   // signature matched, and its type name.
-  const auto few = ScanSignatures(reader, 0, reader.SectorCount() - 1, CatalogueGroups({".zip", ".wav", ".mkv"}),
-                                  nullptr, control);
-  std::map<std::string, std::u16string> named;
-  for (const FoundFile& file : few)
-    for (const auto& [sector, name] : family.files)
-      if (sector == file.firstSector) named[name] = file.extension + u" " + file.typeName;
-  EXPECT_EQ(named["report.docx"], u".zip ZIP Archive");
-  EXPECT_EQ(named["clip.avi"], u".wav WAVE Audio");
-  EXPECT_EQ(named["clip.webm"], u".mkv Matroska Video");
-  EXPECT_EQ(named.count("clip.mp4"), 0u) << "no group of its signature";
-}
-
-// Trailing bytes that no format would take for more of itself.
-std::vector<std::uint8_t> WithJunk(std::vector<std::uint8_t> bytes) {
-  std::uint32_t x = 2463534242u;
-  for (int i = 0; i < 8192; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    bytes.push_back(static_cast<std::uint8_t>(x));
-  }
-  return bytes;
-}
-
-// Cut points that leave a file without its end: one byte short and half. A
-// text's last line end is not part of what marks its end, so a text loses
-// the byte before it.
-std::vector<std::size_t> CutsOf(const std::vector<std::uint8_t>& file) {
-  std::size_t end = file.size();
-  while (end > 0 && (file[end - 1] == '\n' || file[end - 1] == '\r')) --end;
-  return {end - 1, file.size() / 2};
-}
-
-std::vector<std::uint8_t> Cut(const std::vector<std::uint8_t>& file, std::size_t kept) {
-  return {file.begin(), file.begin() + static_cast<std::ptrdiff_t>(kept)};
+  const Scanned few(disk, {".zip", ".wav", ".mkv"});
+  std::map<std::string, std::u16string> got;
+  for (const FoundFile& file : few.found)
+    if (files.count(file.firstSector)) got[files[file.firstSector]] = file.extension + u" " + file.typeName;
+  EXPECT_EQ(got["report.docx"], u".zip ZIP Archive");
+  EXPECT_EQ(got["clip.avi"], u".wav WAVE Audio");
+  EXPECT_EQ(got["clip.webm"], u".mkv Matroska Video");
+  EXPECT_EQ(got.count("clip.mp4"), 0u) << "no group of its signature";
+  for (const std::string name : {"picture.png", "text.gz", "report.doc"})
+    EXPECT_TRUE(FamilyBytesWanted(MadeFile(name)) == 0 && FamilyMemberExtension(MadeFile(name)).empty()) << name;
 }
 
 TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
-  const std::vector<std::string> names = {
-      "text.gz",    "text.bz2",   "text.xz",    "text.zst",   "tone.ogg",    "tone.opus",   "tone.oga",
-      "clip.ogv",   "clip.mkv",   "clip.webm",  "hello.elf",  "Hello.class", "font.ttf",    "report.docx",
-      "sheet.xlsx", "slides.pptx", "report.odt", "sheet.ods", "slides.odp",  "hello.jar",   "clip.avi",
-      "picture.webp", "tone.m4a", "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv",
-      "tone.mp3",   "small.psd",  "hello.exe",  "report.rtf", "report.html", "report.xml", "table.dbf",
-      "text.tar",   "tone.flac",  "clip.mpg",   "clip.flv",   "picture.jp2", "bare.mp3",    "small.pbm",
-      "small.pgm",  "small.ppm",  "small.pcx",  "small.ico",  "small.xpm",   "tone.aif",    "tone.au",
-      "tone.voc",   "loose.sgi",  "loose.ras",  "loose.pam",  "picture.tif", "loose.y4m",
-      "loose.lz4",  "loose.ar",   "loose.ac3",  "loose.miff", "picture.tga", "packed.tga", "paper.pdf",
-      "early.ico"};
-  for (const std::string& name : names) {
+  for (const std::string name :
+       {"text.gz",      "text.bz2",     "text.xz",    "text.zst",    "tone.ogg",    "tone.opus",  "tone.oga",
+        "clip.ogv",     "clip.mkv",     "clip.webm",  "hello.elf",   "Hello.class", "font.ttf",   "report.docx",
+        "sheet.xlsx",   "slides.pptx",  "report.odt", "sheet.ods",   "slides.odp",  "hello.jar",  "clip.avi",
+        "picture.webp", "tone.m4a",     "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv",
+        "tone.mp3",     "small.psd",    "hello.exe",  "report.rtf",  "report.html", "report.xml", "table.dbf",
+        "text.tar",     "tone.flac",    "clip.mpg",   "clip.flv",    "picture.jp2", "bare.mp3",   "small.pbm",
+        "small.pgm",    "small.ppm",    "small.pcx",  "small.ico",   "small.xpm",   "tone.aif",   "tone.au",
+        "tone.voc",     "loose.sgi",    "loose.ras",  "loose.pam",   "picture.tif", "loose.y4m",  "loose.lz4",
+        "loose.ar",     "loose.ac3",    "loose.miff", "picture.tga", "packed.tga",  "paper.pdf",  "early.ico"}) {
     const auto file = MadeFile(name);
     const std::u16string extension = ExtensionOf(name);
     ASSERT_TRUE(HasEndRule(extension)) << name;
     EXPECT_EQ(CarvedFileEnd(extension, WithJunk(file)), std::optional<std::uint64_t>(file.size())) << name;
     EXPECT_EQ(CarvedFileEnd(extension, file), std::optional<std::uint64_t>(file.size())) << name << " exactly";
-    // Cut short, the bytes keep their size: no end, or (where the cut falls
-    // between two whole packets of a stream) all of them.
-    for (const std::size_t kept : CutsOf(file))
+    // Cut one byte short of its end (a text's last line end is no part of it)
+    // and in half: no end, or all the bytes where the cut falls between whole
+    // packets of a stream.
+    std::size_t end = file.size();
+    while (end > 0 && (file[end - 1] == '\n' || file[end - 1] == '\r')) --end;
+    for (const std::size_t kept : {end - 1, file.size() / 2})
       EXPECT_EQ(CarvedFileEnd(extension, Cut(file, kept)).value_or(kept), kept) << name << " cut to " << kept;
   }
 }
 
-// Marks that may follow a stream's last frame or packet, appended to the
-// files the tools made: an MP3 with the 128-byte tag ends after the tag
-// (cut within the tag it keeps the carve size); an MPEG program stream
-// with the end code that ffmpeg leaves out ends after the code, even when
-// a pack header follows.
+// Marks that close a stream, appended to the tools' files: a PDF ends at its
+// own last "%%EOF", not a later PDF's; an MPEG program stream at the end code
+// ffmpeg leaves out, though a pack header follows; an MP3 after its 128-byte
+// tag (cut within the tag: no end); a TGA 2.0 at a footer right after the
+// pixels or after the extension area it points to, not at a later footer
+// pointing to nothing of this image.
 TEST(CarveEndTest, StreamsEndAfterTheMarkThatClosesThem) {
-  // A PDF ends at its own last "%%EOF", not at that of a PDF written in the
-  // sectors after it.
+  const auto endOf = [](const char16_t* extension, const ByteVector& bytes) {
+    return CarvedFileEnd(extension, WithJunk(bytes)).value_or(0);
+  };
   const auto pdf = MadeFile("report.pdf");
   auto twoPdfs = pdf;
-  twoPdfs.resize((pdf.size() + 511) / 512 * 512, 0);
-  twoPdfs.insert(twoPdfs.end(), pdf.begin(), pdf.end());
-  EXPECT_EQ(CarvedFileEnd(u".pdf", WithJunk(twoPdfs)), std::optional<std::uint64_t>(pdf.size()));
+  Place(twoPdfs, pdf);
+  EXPECT_EQ(endOf(u".pdf", twoPdfs), pdf.size());
 
   auto mpg = MadeFile("clip.mpg");
   mpg.insert(mpg.end(), {0x00, 0x00, 0x01, 0xB9});
   auto more = mpg;
   more.insert(more.end(), {0x00, 0x00, 0x01, 0xBA, 0x44});
-  EXPECT_EQ(CarvedFileEnd(u".mpg", WithJunk(more)), std::optional<std::uint64_t>(mpg.size()));
+  EXPECT_EQ(endOf(u".mpg", more), mpg.size());
 
-  auto file = MadeFile("tone.mp3");
-  const std::size_t frames = file.size();
-  const std::string tag = "TAGtone";
-  file.insert(file.end(), tag.begin(), tag.end());
-  file.resize(frames + 128, ' ');
-  EXPECT_EQ(CarvedFileEnd(u".mp3", WithJunk(file)), std::optional<std::uint64_t>(file.size()));
-  EXPECT_FALSE(CarvedFileEnd(u".mp3", Cut(file, frames + 64)));
+  auto mp3 = MadeFile("tone.mp3");
+  const std::size_t frames = mp3.size();
+  for (const char c : std::string("TAGtone")) mp3.push_back(static_cast<std::uint8_t>(c));
+  mp3.resize(frames + 128, ' ');
+  EXPECT_EQ(endOf(u".mp3", mp3), mp3.size());
+  EXPECT_FALSE(CarvedFileEnd(u".mp3", Cut(mp3, frames + 64)));
 
-  // A TGA 2.0 footer right after the pixels, or after an extension area it
-  // points to, ends the image; a footer further on that points to nothing
-  // of this image belongs to another one.
-  const auto footer = [](std::vector<std::uint8_t> image, std::uint32_t extension) {
-    const std::uint8_t offsets[8] = {static_cast<std::uint8_t>(extension), static_cast<std::uint8_t>(extension >> 8)};
-    image.insert(image.end(), std::begin(offsets), std::end(offsets));
-    const std::string mark = "TRUEVISION-XFILE.";
-    image.insert(image.end(), mark.begin(), mark.end());
+  const auto footer = [](ByteVector image, std::uint32_t extension) {
+    image.insert(image.end(), {std::uint8_t(extension), std::uint8_t(extension >> 8), 0, 0, 0, 0, 0, 0});
+    for (const char c : std::string("TRUEVISION-XFILE.")) image.push_back(static_cast<std::uint8_t>(c));
     image.push_back(0);
     return image;
   };
   for (const std::string name : {"picture.tga", "packed.tga"}) {
     const auto tga = MadeFile(name);
     const auto plain = footer(tga, 0);
-    EXPECT_EQ(CarvedFileEnd(u".tga", WithJunk(plain)), std::optional<std::uint64_t>(plain.size())) << name;
+    EXPECT_EQ(endOf(u".tga", plain), plain.size()) << name;
     auto withArea = tga;
     withArea.resize(tga.size() + 495);
     withArea[tga.size()] = 495 & 0xFF;
     withArea[tga.size() + 1] = 495 >> 8;
     withArea = footer(withArea, static_cast<std::uint32_t>(tga.size()));
-    EXPECT_EQ(CarvedFileEnd(u".tga", WithJunk(withArea)), std::optional<std::uint64_t>(withArea.size())) << name;
+    EXPECT_EQ(endOf(u".tga", withArea), withArea.size()) << name;
     auto stranger = tga;
     stranger.resize(tga.size() + 600, 0x55);
-    stranger = footer(stranger, 40);
-    EXPECT_EQ(CarvedFileEnd(u".tga", WithJunk(stranger)), std::optional<std::uint64_t>(tga.size())) << name;
+    EXPECT_EQ(endOf(u".tga", footer(stranger, 40)), tga.size()) << name;
   }
 }
 
-// Text documents whose end mark also stands where it does not end them: an
-// escaped brace in RTF, a closing tag inside an XML comment or CDATA section
-// or an attribute value, an HTML closing tag in capitals.
+// End marks that also stand where they do not end the document: an escaped
+// brace in RTF; a closing tag in an XML comment, CDATA section or attribute
+// value; an HTML closing tag in capitals.
 TEST(CarveEndTest, TextDocumentsEndAtTheMarkThatClosesThem) {
-  const auto endOf = [](const char16_t* extension, std::string_view text) {
-    std::vector<std::uint8_t> bytes(text.begin(), text.end());
-    const std::size_t length = bytes.size();
+  const auto endsAtItsEnd = [](const char16_t* extension, std::string_view text) {
+    ByteVector bytes(text.begin(), text.end());
     bytes.insert(bytes.end(), {'x', '}', '>', '<', '/', 'a', '>'});
-    const auto end = CarvedFileEnd(extension, bytes);
-    return end == std::optional<std::uint64_t>(length);
+    return CarvedFileEnd(extension, bytes) == std::optional<std::uint64_t>(text.size());
   };
-  EXPECT_TRUE(endOf(u".rtf", "{\\rtf1{\\fonttbl}\\{ \\} text\\\\}\r\n"));
-  EXPECT_TRUE(endOf(u".rtf", "{\\rtf1{\\pict\\bin3 }}}}}"));
-  EXPECT_FALSE(CarvedFileEnd(u".rtf", std::vector<std::uint8_t>{'{', '\\', 'r', 't', 'f', '1', '\\', '}'}));
-  EXPECT_TRUE(endOf(u".xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE a [<!ENTITY e \"</a>\">]>\n"
-                             "<a><!-- </a> --><![CDATA[</a>]]><a x='</a>'/><b>t</b></a>\n"));
-  EXPECT_TRUE(endOf(u".xml", "<?xml version=\"1.0\"?><a/>"));
-  EXPECT_FALSE(CarvedFileEnd(u".xml", std::vector<std::uint8_t>{'<', '?', 'x', 'm', 'l', ' ', '?', '>', '<', 'a',
-                                                                  '>', '<', '/', 'b', '>'}))
-      << "an end tag that is not the root's";
-  EXPECT_TRUE(endOf(u".html", "<!DOCTYPE html><HTML><body>x</body></HTML>  \n"));
+  EXPECT_TRUE(endsAtItsEnd(u".rtf", "{\\rtf1{\\fonttbl}\\{ \\} text\\\\}\r\n"));
+  EXPECT_TRUE(endsAtItsEnd(u".rtf", "{\\rtf1{\\pict\\bin3 }}}}}"));
+  EXPECT_FALSE(CarvedFileEnd(u".rtf", ByteVector{'{', '\\', 'r', 't', 'f', '1', '\\', '}'}));
+  EXPECT_TRUE(endsAtItsEnd(u".xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE a [<!ENTITY e \"</a>\">]>\n"
+                                    "<a><!-- </a> --><![CDATA[</a>]]><a x='</a>'/><b>t</b></a>\n"));
+  EXPECT_TRUE(endsAtItsEnd(u".xml", "<?xml version=\"1.0\"?><a/>"));
+  const std::string otherEnd = "<?xml ?><a></b>";
+  EXPECT_FALSE(CarvedFileEnd(u".xml", ByteVector(otherEnd.begin(), otherEnd.end()))) << "an end tag not the root's";
+  EXPECT_TRUE(endsAtItsEnd(u".html", "<!DOCTYPE html><HTML><body>x</body></HTML>  \n"));
 }
 
-// A disk of files made by their tools, each at a sector boundary, and
-// sectors that hold the same signatures without the files' structure: a
-// tar header's magic at the start of a sector rather than at 257, icon
-// directories with no images or with an image before the directory, a
-// dBASE version byte before bytes that are no header, and MP3 frames too
-// few in a row. A TGA image of true colour begins with a cursor's signature
-// and fails its check: the hit falls through to the TGA type after it, while
-// a cursor stays a cursor.
+// Files made by their tools (each a hit), and sectors holding the same
+// signatures without their structure (no hit): a tar's magic at the sector's
+// start rather than at 257, edited headers, MP3 frame sync before junk and
+// MP3 frames too few in a row. A true-colour TGA begins with a cursor's
+// signature: its hit falls through to the TGA type; a cursor stays a cursor.
 TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHeader) {
-  std::vector<std::uint8_t> disk(8 * kSectorSize, 0);
+  ByteVector disk(8 * kSectorSize, 0);
   std::map<std::uint64_t, std::u16string> wanted;
-  const auto add = [&](const std::vector<std::uint8_t>& bytes, const char16_t* extension) {
-    if (extension) wanted[disk.size() / kSectorSize] = extension;
-    disk.insert(disk.end(), bytes.begin(), bytes.end());
+  const auto add = [&](const ByteVector& bytes, const char16_t* extension) {
+    const std::uint64_t sector = Place(disk, bytes);
+    if (extension) wanted[sector] = extension;
     disk.resize((disk.size() + kSectorSize - 1) / kSectorSize * kSectorSize + kSectorSize);
   };
-  for (const char* name : {"text.tar", "small.ico", "table.dbf", "small.pcx", "picture.tga", "packed.tga"})
+  for (const std::string name : {"text.tar", "small.ico", "table.dbf", "small.pcx", "picture.tga", "packed.tga"})
     add(MadeFile(name), ExtensionOf(name).c_str());
-  // Each member of the tar has a header of its own, with its magic: a hit too.
   const auto tar = MadeFile("text.tar");
   for (std::size_t block = 1; (block + 1) * kSectorSize <= tar.size(); ++block)
-    if (HasAscii(tar, block * kSectorSize + 257, "ustar")) wanted[8 + block] = u".tar";
+    if (HasAscii(tar, block * kSectorSize + 257, "ustar")) wanted[8 + block] = u".tar";  // each member's header
   ASSERT_EQ(wanted.size(), 7u) << "the tar's two members, the icon, the table, three images";
-  const auto tga = MadeFile("picture.tga");
-  ASSERT_TRUE(HasAscii(tga, 0, std::string_view("\0\0\2\0", 4))) << "a cursor's signature";
-  EXPECT_FALSE(IconDirectoryPlausible(tga));
-  ASSERT_TRUE(TgaHeaderPlausible(tga));
-  ASSERT_TRUE(TgaHeaderPlausible(MadeFile("packed.tga")));
-  auto icon = MadeFile("small.ico");
-  ASSERT_TRUE(IconDirectoryPlausible(icon));
-  icon[4] = 0;  // no images
-  add(icon, nullptr);
-  icon[4] = 1;
-  icon[6 + 12] = 4;  // the image's offset inside the directory
-  add(icon, nullptr);
-  auto table = MadeFile("table.dbf");
-  ASSERT_TRUE(DbaseHeaderPlausible(table));
-  table[2] = 13;  // a thirteenth month
-  add(table, nullptr);
-  table[2] = 5;
-  table[10] += 1;  // a record longer than its fields
-  add(table, nullptr);
-  auto image = MadeFile("small.pcx");
-  ASSERT_TRUE(PcxHeaderPlausible(image));
-  image[4] = 0xFF;  // the window starts after it ends
-  add(image, nullptr);
-  auto cursor = MadeFile("small.ico");
-  cursor[2] = 2;
-  EXPECT_FALSE(TgaHeaderPlausible(cursor));
-  add(cursor, u".cur");
-  for (const auto& [at, value] : {std::pair<std::size_t, std::uint8_t>{16, 7}, {17, 0x40}, {12, 0}, {1, 1}}) {
-    auto broken = tga;
-    broken[at] = value;  // a depth of 7 bits, a reserved bit, no width, a colour map without its fields
-    EXPECT_FALSE(TgaHeaderPlausible(broken)) << at;
-    add(broken, nullptr);
+  ASSERT_TRUE(HasAscii(MadeFile("picture.tga"), 0, std::string_view("\0\0\2\0", 4))) << "a cursor's signature";
+  const struct {
+    const char* file;
+    void (*edit)(ByteVector&);
+    const char16_t* hit;
+  } edited[] = {
+      {"small.ico", [](ByteVector& b) { b[4] = 0; }, nullptr},         // no images
+      {"small.ico", [](ByteVector& b) { b[6 + 12] = 4; }, nullptr},    // the image inside the directory
+      {"table.dbf", [](ByteVector& b) { b[2] = 13; }, nullptr},        // a thirteenth month
+      {"table.dbf", [](ByteVector& b) { b[10] += 1; }, nullptr},       // a record longer than its fields
+      {"small.pcx", [](ByteVector& b) { b[4] = 0xFF; }, nullptr},      // the window starts after it ends
+      {"small.ico", [](ByteVector& b) { b[2] = 2; }, u".cur"},         // a cursor
+      {"picture.tga", [](ByteVector& b) { b[16] = 7; }, nullptr},      // a depth of 7 bits
+      {"picture.tga", [](ByteVector& b) { b[17] = 0x40; }, nullptr},   // a reserved bit
+      {"picture.tga", [](ByteVector& b) { b[12] = 0; }, nullptr},      // no width
+      {"picture.tga", [](ByteVector& b) { b[1] = 1; }, nullptr},       // a colour map without its fields
+  };
+  for (const auto& row : edited) {
+    auto bytes = MadeFile(row.file);
+    row.edit(bytes);
+    add(bytes, row.hit);
   }
-  std::vector<std::uint8_t> junk = WithJunk({0x03});
-  add(junk, nullptr);
-  const std::string magic = "ustar  ";
-  add(std::vector<std::uint8_t>(magic.begin(), magic.end()), nullptr);
-  // An MP3 without a tag begins at the last sector of a read, so its four
-  // frames lie mostly beyond the read. Frame sync bytes before junk, and the
-  // MP3's first three frames alone, are no hit.
+  add(WithJunk({0x03}), nullptr);
+  add({'u', 's', 't', 'a', 'r', ' ', ' '}, nullptr);
+  // An MP3 without a tag at the last sector of a read: its four frames lie
+  // mostly beyond the read.
   const auto mp3 = MadeFile("bare.mp3");
   ASSERT_EQ(mp3[0], 0xFF);
   const std::uint64_t mp3Start = (disk.size() / kSectorSize / 64 + 1) * 64 - 1;
@@ -333,82 +273,51 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   add(WithJunk({0xFF, 0xFB, mp3[2], mp3[3]}), nullptr);
   std::size_t fourFrames = 1;
   while (fourFrames < mp3.size() && MpegFramesInARow(Bytes(mp3).first(fourFrames), 4) < 4) ++fourFrames;
-  const std::size_t threeFrames = fourFrames - 4;  // up to the fourth frame's header
-  ASSERT_GT(threeFrames, kSectorSize) << "three frames run past a sector";
-  add(std::vector<std::uint8_t>(mp3.begin(), mp3.begin() + static_cast<std::ptrdiff_t>(threeFrames)), nullptr);
+  ASSERT_GT(fourFrames - 4, kSectorSize) << "three frames run past a sector";
+  add(Cut(mp3, fourFrames - 4), nullptr);
   disk.resize(disk.size() + 64 * kSectorSize);
 
-  const MemorySource source(disk);
-  const SectorReader reader(source);
-  ScanControl control;
-  const auto found = ScanSignatures(reader, 0, reader.SectorCount() - 1,
-                                    CatalogueGroups({".ico", ".cur", ".dbf", ".pcx", ".tar", ".mp3", ".tga"}), nullptr, control);
+  const Scanned scanned(disk, {".ico", ".cur", ".dbf", ".pcx", ".tar", ".mp3", ".tga"});
   std::map<std::uint64_t, std::u16string> hits;
-  // A frame inside the MP3 that begins a sector is a hit of its own (left
-  // out later, as a hit inside a found file).
-  for (const FoundFile& file : found)
+  for (const FoundFile& file : scanned.found)  // frames inside the MP3 are left out later, as hits inside a file
     if (file.firstSector <= mp3Start || file.firstSector >= mp3End) hits[file.firstSector] = file.extension;
   EXPECT_EQ(hits, wanted);
-  EXPECT_EQ(control.Counts().files, found.size()) << "the count a progress line shows";
+  EXPECT_EQ(scanned.control.Counts().files, scanned.found.size()) << "the count a progress line shows";
 }
 
-// The tar holds picture.png at one of its blocks, behind the member's own
-// header; the same picture follows the tar on its own. The hits inside the
-// tar are left out, and the files kept are numbered again; on a disk that
-// ends inside the tar, whose end is then unknown, nothing is left out. A
-// PDF ends at its last "%%EOF", however far in.
+// The tar holds picture.png behind a member's header; the same picture
+// follows the tar alone. Hits inside a file whose end is known are left out
+// and the rest numbered again; on a disk that ends inside the tar nothing is
+// left out. A PDF updated in place ends at its last "%%EOF", far in.
 TEST(SignatureScanTest, HitsInsideAFileWhoseEndIsKnownAreLeftOut) {
-  std::vector<std::uint8_t> disk(4 * kSectorSize, 0);
-  const auto tar = MadeFile("text.tar");
+  ByteVector disk(4 * kSectorSize, 0);
   const auto png = MadeFile("picture.png");
-  disk.insert(disk.end(), tar.begin(), tar.end());
-  const std::uint64_t alone = disk.size() / kSectorSize;
-  disk.insert(disk.end(), png.begin(), png.end());
+  Place(disk, MadeFile("text.tar"));
+  const std::uint64_t alone = Place(disk, png);
   disk.resize((disk.size() / kSectorSize + 64) * kSectorSize);
-  const MemorySource source(disk);
-  const SectorReader reader(source);
-  ScanControl control;
-  const auto scan = [&] {
-    return ScanSignatures(reader, 0, reader.SectorCount() - 1, CatalogueGroups({".tar", ".png"}), nullptr, control);
-  };
-  auto files = scan();
-  ASSERT_EQ(files.size(), 4u) << "the tar, its second member's header, the picture inside it, the picture alone";
-  EXPECT_EQ(DropHitsInsideFoundFiles(reader, files, 1), 2u);
-  ASSERT_EQ(files.size(), 2u);
-  EXPECT_EQ(files[0].firstSector, 4u);
-  EXPECT_EQ(files[1].firstSector, alone);
-  EXPECT_EQ(files[1].fileNumber, 2u);
-  EXPECT_EQ(files[1].name, u"2.png");
+  Scanned whole(disk, {".tar", ".png"});
+  ASSERT_EQ(whole.found.size(), 4u) << "the tar, its second member's header, the picture in it and alone";
+  EXPECT_EQ(DropHitsInsideFoundFiles(whole.reader, whole.found, 1), 2u);
+  ASSERT_EQ(whole.found.size(), 2u);
+  EXPECT_EQ(whole.found[0].firstSector, 4u);
+  EXPECT_EQ(whole.found[1].firstSector, alone);
+  EXPECT_EQ(whole.found[1].fileNumber, 2u);
+  EXPECT_EQ(whole.found[1].name, u"2.png");
 
-  // A disk that ends inside the tar: its end is not known, and the hit in
-  // it stays.
-  std::vector<std::uint8_t> cut(disk.begin(), disk.begin() + static_cast<std::ptrdiff_t>((alone - 1) * kSectorSize));
-  const MemorySource cutSource(cut);
-  const SectorReader cutReader(cutSource);
-  auto inCut = ScanSignatures(cutReader, 0, cutReader.SectorCount() - 1, CatalogueGroups({".tar", ".png"}), nullptr,
-                              control);
-  ASSERT_EQ(inCut.size(), 3u);
-  EXPECT_EQ(DropHitsInsideFoundFiles(cutReader, inCut, 1), 0u);
-  EXPECT_EQ(inCut.size(), 3u);
+  Scanned cut(Cut(disk, (alone - 1) * kSectorSize), {".tar", ".png"});
+  ASSERT_EQ(cut.found.size(), 3u);
+  EXPECT_EQ(DropHitsInsideFoundFiles(cut.reader, cut.found, 1), 0u);
 
-  // A PDF updated in place ends at its last "%%EOF", here past the first
-  // bytes its end is looked for in, with the picture between the two: the
-  // picture lies inside it.
-  std::vector<std::uint8_t> updated(4 * kSectorSize, 0);
-  const auto pdf = MadeFile("report.pdf");
-  updated.insert(updated.end(), pdf.begin(), pdf.end());
-  updated.resize((updated.size() / kSectorSize + 1) * kSectorSize);
-  updated.insert(updated.end(), png.begin(), png.end());
+  ByteVector updated(4 * kSectorSize, 0);
+  Place(updated, MadeFile("report.pdf"));
+  Place(updated, png);
   updated.resize(updated.size() + 80 * 1024, ' ');
   const std::string update = "\nxref\n0 0\ntrailer\n<< >>\nstartxref\n0\n%%EOF\n";
   updated.insert(updated.end(), update.begin(), update.end());
   updated.resize((updated.size() / kSectorSize + 64) * kSectorSize);
-  const MemorySource updatedSource(updated);
-  const SectorReader updatedReader(updatedSource);
-  auto inPdf = ScanSignatures(updatedReader, 0, updatedReader.SectorCount() - 1, CatalogueGroups({".pdf", ".png"}),
-                              nullptr, control);
-  ASSERT_EQ(inPdf.size(), 2u);
-  EXPECT_EQ(DropHitsInsideFoundFiles(updatedReader, inPdf, 1), 1u);
+  Scanned inPdf(updated, {".pdf", ".png"});
+  ASSERT_EQ(inPdf.found.size(), 2u);
+  EXPECT_EQ(DropHitsInsideFoundFiles(inPdf.reader, inPdf.found, 1), 1u);
 }
 
 }  // namespace

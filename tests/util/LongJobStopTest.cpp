@@ -1,21 +1,13 @@
-// Every long job the front ends run on a worker, under one ScanControl: a
-// stop asked before the start finds nothing, a stop asked mid-way ends the
-// job early with a consistent part of what a whole run finds, and a pause
-// holds the worker (no progress while paused) until a resume lets it finish
-// with what an unpaused run finds. Each row is one job on a fixture image;
-// what it found is summed up as lines, and a row adds its own checks on the
-// part a stop leaves.
+// Every long job the front ends run on a worker, one row each: a stop before
+// the start finds nothing, a stop mid-way ends the job early with a consistent
+// part of what a whole run finds (lines, checked by the row), and a pause
+// holds the worker until a resume lets it finish as an unpaused run.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <functional>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
@@ -23,18 +15,15 @@
 #include "PartitionFixtures.h"
 #include "TestFiles.h"
 #include "disk/PartitionSearch.h"
-#include "disk/PartitionTable.h"
 #include "disk/SectorReader.h"
 #include "fs/FsParamsReader.h"
 #include "fs/QuickScan.h"
-#include "fs/ResultTree.h"
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "fs/fat/FatExtract.h"
 #include "fs/ntfs/NtfsExtract.h"
 #include "raw/SignatureScan.h"
 #include "util/Diagnostics.h"
-#include "util/ScanControl.h"
 #include "util/Utf.h"
 #include "vdisk/ByteSource.h"
 
@@ -44,20 +33,10 @@ namespace {
 using Lines = std::vector<std::string>;
 
 struct Job {
-  // Runs the job under control; what it found, one line an item.
-  std::function<Lines(ScanControl&)> run;
-  // The report at which to stop or pause mid-way.
-  std::function<bool(const ProgressUpdate&, const ScanControl&)> midway;
-  // The job's own checks on the part a stop mid-way left; by default some
-  // of the whole run's lines and not all.
-  std::function<void(const Lines& part, const Lines& whole)> checkPart;
-  // What a stop before the start leaves.
-  Lines nothing = {};
-};
-
-struct Row {
-  const char* name;
-  std::function<Job()> make;
+  std::function<Lines(ScanControl&)> run;                                 // what it found, a line an item
+  std::function<bool(const ProgressUpdate&, const ScanControl&)> midway;  // the report to stop or pause at
+  std::function<void(const Lines& part, const Lines& whole)> checkPart;   // on what a stop mid-way left
+  Lines nothing = {};                                                     // what a stop before the start leaves
 };
 
 void PartOfWhole(const Lines& part, const Lines& whole) {
@@ -67,23 +46,18 @@ void PartOfWhole(const Lines& part, const Lines& whole) {
     EXPECT_NE(std::find(whole.begin(), whole.end(), line), whole.end()) << "not in the whole run: " << line;
 }
 
-// The files and folders of a store by their paths.
-Lines ItemLines(const RecoveryStore& store) {
-  Lines lines;
-  for (const test::ListedItem& item : test::ScanItems(store))
-    lines.push_back((item.folder ? "D " : "F ") + item.path);
-  return lines;
-}
-
+// Stops at the first report once files were listed (one every 64 entries).
 Job QuickScanJob(const std::filesystem::path& image) {
   const std::shared_ptr<test::ScannedVolume> volume = test::ScanImage(image);
   EXPECT_TRUE(volume && volume->result.Usable()) << image;
   return {[volume](ScanControl& control) {
             RecoveryStore store;
             RunQuickScan(*volume->reader, volume->partition, store, control);
-            return ItemLines(store);
+            Lines lines;
+            for (const test::ListedItem& item : test::ScanItems(store))
+              lines.push_back((item.folder ? "D " : "F ") + item.path);
+            return lines;
           },
-          // The scan's first report once files were listed (one every 64 entries).
           [](const ProgressUpdate& update, const ScanControl& control) {
             return update.percent >= 0 && control.Counts().files > 0;
           },
@@ -95,12 +69,10 @@ std::uint64_t ReadingSector(const ProgressUpdate& update) {
   return update.text.rfind(kReading, 0) == 0 ? std::stoull(update.text.substr(kReading.size())) : 0;
 }
 
-// Twin's FAT16 and FAT32 volumes searched from the first's start; the first
-// report (after 88 blocks of 10 sectors) comes past the FAT16 volume's
-// folders but well before the FAT32 volume.
+// Twin's volumes searched from the first's start; the first report (after 88
+// blocks of 10 sectors) comes past the FAT16 volume's folders, before the FAT32.
 Job FatExtensiveSearchJob() {
-  const std::shared_ptr<test::OpenedImage> opened =
-      std::make_shared<test::OpenedImage>(test::OpenForSearch(test::ExtensiveFixture("twin.vhd")));
+  const auto opened = std::make_shared<test::OpenedImage>(test::OpenForSearch(test::ExtensiveFixture("twin.vhd")));
   const auto truth = test::ReadTruth("twin");
   EXPECT_LT(truth[0].start + 88 * 10, truth[1].start);
   return {[opened, start = truth[0].start](ScanControl& control) {
@@ -119,9 +91,8 @@ Job FatExtensiveSearchJob() {
           }};
 }
 
-// ntfspair's folders, stopped at the first report past the first folder's
-// record (one every 88 blocks): the folders read before it are analysed, and
-// numbered, though the search ended there.
+// ntfspair's folders, stopped past the first folder's record: the folders
+// read before the stop are analysed and numbered, though the search ended.
 Job NtfsExtensiveSearchJob() {
   struct State {
     test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
@@ -130,20 +101,19 @@ Job NtfsExtensiveSearchJob() {
     std::vector<std::uint32_t> numbers;
   };
   const auto state = std::make_shared<State>();
-  {
-    ScanControl control;
-    ExtensiveFindings whole;
-    RunExtensiveScan(*state->opened.reader, kNtfs, 0, state->opened.reader->SectorCount(), 10, whole, control);
-    EXPECT_FALSE(whole.ntfsFolders.empty());
-    if (!whole.ntfsFolders.empty()) state->firstFolder = whole.ntfsFolders.front().recordLba;
-  }
-  return {[state](ScanControl& control) {
-            ExtensiveFindings findings;
-            RunExtensiveScan(*state->opened.reader, kNtfs, 0, state->opened.reader->SectorCount(), 10, findings,
-                             control);
+  const auto search = [state](ScanControl& control) {
+    ExtensiveFindings findings;
+    RunExtensiveScan(*state->opened.reader, kNtfs, 0, state->opened.reader->SectorCount(), 10, findings, control);
+    return findings;
+  };
+  ScanControl plain;
+  const ExtensiveFindings all = search(plain);
+  EXPECT_FALSE(all.ntfsFolders.empty());
+  if (!all.ntfsFolders.empty()) state->firstFolder = all.ntfsFolders.front().recordLba;
+  return {[state, search](ScanControl& control) {
             Lines lines;
             state->numbers.clear();
-            for (const NtfsFoundFolder& folder : findings.ntfsFolders) {
+            for (const NtfsFoundFolder& folder : search(control).ntfsFolders) {
               lines.push_back(std::to_string(folder.recordLba));
               state->numbers.push_back(folder.mftNumber);
             }
@@ -151,9 +121,8 @@ Job NtfsExtensiveSearchJob() {
           },
           [state](const ProgressUpdate& update, const ScanControl&) {
             const std::uint64_t done = ReadingSector(update);
-            if (done <= state->firstFolder) return false;
-            state->stoppedAt = done;
-            return true;
+            if (done > state->firstFolder) state->stoppedAt = done;
+            return done > state->firstFolder;
           },
           [state](const Lines& part, const Lines& whole) {
             PartOfWhole(part, whole);
@@ -166,8 +135,7 @@ Job NtfsExtensiveSearchJob() {
 }
 
 // Twin's FAT16 volume extracted, stopped after the root and one folder were
-// read: the files read stay, and so does every folder found (named by its
-// entry or, not read yet, by its cluster), all in one tree.
+// read: the files read stay, and every folder found, all in one tree.
 Job FatExtractJob() {
   struct State {
     test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
@@ -206,14 +174,12 @@ Job FatExtractJob() {
           }};
 }
 
-// ntfsok extracted, stopped as the entries are taken: only "Lost Dir" and
-// what it holds, in a tree that stands.
+// ntfsok extracted, stopped as the entries are taken: only "Lost Dir" and what it holds.
 Job NtfsExtractJob() {
   struct State {
     test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
     ExtensiveFindings findings;
-    bool lostDir = false;
-    bool alpha = false;
+    bool lostDir = false, alpha = false;
   };
   const auto state = std::make_shared<State>();
   ScanControl searching;
@@ -243,22 +209,16 @@ Job NtfsExtractJob() {
           {"lost D " + std::to_string(kLostDirId) + " Lost Dir"}};
 }
 
-// Ten GIF starts early and one far on, on a disk of many reads: the bar
-// reaches half way after the tenth, and a stop there keeps the ten.
+// Ten GIF starts early and one far on: a stop at half way (after the tenth) keeps the ten.
 Job SignatureScanJob() {
   std::vector<std::uint8_t> bytes(20000 * kSectorSize, 0);
   for (const std::size_t s : {100u, 101u, 102u, 103u, 104u, 105u, 106u, 107u, 108u, 109u, 19000u})
     std::copy_n("GIF8", 4, bytes.data() + s * kSectorSize);
-  struct State {
-    explicit State(std::vector<std::uint8_t> bytes) : disk(std::move(bytes)), reader(disk) {}
-    MemorySource disk;
-    SectorReader reader;
-  };
-  const auto state = std::make_shared<State>(std::move(bytes));
-  return {[state](ScanControl& control) {
+  const auto disk = std::make_shared<MemorySource>(std::move(bytes));
+  return {[disk](ScanControl& control) {
             const std::vector<SignatureGroup> gif = {{u".gif", u"GIF", 4, "47494638", 0}};
             Lines lines;
-            for (const FoundFile& file : ScanSignatures(state->reader, 0, 19999, gif, nullptr, control))
+            for (const FoundFile& file : ScanSignatures(SectorReader(*disk), 0, 19999, gif, nullptr, control))
               lines.push_back(std::to_string(file.firstSector) + " " + ToUtf8(file.name));
             return lines;
           },
@@ -269,32 +229,23 @@ Job SignatureScanJob() {
           }};
 }
 
-// mbr without its partition table, under a drive geometry of 16 heads (as a
-// VHD footer may give) so that the search reports every 64 cylinders of
-// 1008 sectors; stopped at the first report after a partition was found:
-// what was found is kept.
+// mbr without its partition table, under 16 heads (as a VHD footer may give)
+// so that the search reports every 64 cylinders; what was found is kept.
 Job PartitionSearchJob() {
-  struct State {
-    test::DiskCopy copy{"mbr"};
-    std::unique_ptr<ByteSource> source;
-  };
-  const auto state = std::make_shared<State>();
-  state->copy.ZeroSector(0);
-  state->source = state->copy.OpenRaw();
-  return {[state](ScanControl& control) {
-            const SectorReader reader(*state->source);
+  const auto copy = std::make_shared<test::DiskCopy>("mbr");
+  copy->ZeroSector(0);
+  const std::shared_ptr<ByteSource> source = copy->OpenRaw();
+  return {[copy, source](ScanControl& control) {
+            const SectorReader reader(*source);
             PartitionTable table;
-            SearchPartitions(
-                reader, SearchGeometry({203, 16, 63}, reader.SectorCount()), table,
-                [] {
-                  ADD_FAILURE() << "asked whether to search although the table is empty";
-                  return PartitionChoice::kCancel;
-                },
-                control);
+            const auto ask = [] {
+              ADD_FAILURE() << "asked whether to search although the table is empty";
+              return PartitionChoice::kCancel;
+            };
+            SearchPartitions(reader, SearchGeometry({203, 16, 63}, reader.SectorCount()), table, ask, control);
             Lines lines;
-            for (const PartitionEntry& entry : table.Entries())
-              lines.push_back(std::to_string(entry.start) + " " + std::to_string(entry.sectors) + " " +
-                              std::to_string(entry.code));
+            for (const PartitionEntry& e : table.Entries())
+              lines.push_back(std::to_string(e.start) + " " + std::to_string(e.sectors) + " " + std::to_string(e.code));
             return lines;
           },
           [](const ProgressUpdate& update, const ScanControl& control) {
@@ -303,36 +254,36 @@ Job PartitionSearchJob() {
           PartOfWhole};
 }
 
-// mbr's FAT16 volume without its boot sector: its parameters calculated from
-// the FAT and the folders. A stop is no finding: nothing calculated and no
-// diagnostic.
+// mbr's FAT16 volume without its boot sector: a stop of the calculation of
+// its parameters is no finding: nothing calculated and no diagnostic.
 Job ParamsCalculationJob() {
-  struct State {
-    test::DiskCopy copy{"mbr"};
-    std::unique_ptr<ByteSource> source;
-    PartitionEntry fat16;
-    std::unique_ptr<Diagnostics> diagnostics;
-  };
-  const auto state = std::make_shared<State>();
+  const auto copy = std::make_shared<test::DiskCopy>("mbr");
+  PartitionEntry fat16;
   for (const PartitionEntry& e : test::ListedEntries(test::ReadLayout("mbr")))
-    if (e.code == kFat16 && state->fat16.sectors == 0) state->fat16 = e;
-  EXPECT_NE(state->fat16.sectors, 0u);
-  state->copy.ZeroSector(state->fat16.start);
-  state->source = state->copy.OpenRaw();
-  return {[state](ScanControl& control) {
-            FsParams params = FsParams::ForPartition(state->fat16);
-            state->diagnostics = std::make_unique<Diagnostics>();
-            if (!CalculateFsParams(SectorReader(*state->source), params, control, *state->diagnostics)) return Lines{};
+    if (e.code == kFat16 && fat16.sectors == 0) fat16 = e;
+  EXPECT_NE(fat16.sectors, 0u);
+  copy->ZeroSector(fat16.start);
+  const std::shared_ptr<ByteSource> source = copy->OpenRaw();
+  const auto diagnostics = std::make_shared<std::unique_ptr<Diagnostics>>();
+  return {[copy, source, fat16, diagnostics](ScanControl& control) {
+            FsParams params = FsParams::ForPartition(fat16);
+            *diagnostics = std::make_unique<Diagnostics>();
+            if (!CalculateFsParams(SectorReader(*source), params, control, **diagnostics)) return Lines{};
             return Lines{"cluster " + std::to_string(params.sectorsPerCluster),
                          "base " + std::to_string(params.clusterBase), "fat " + std::to_string(params.fatSize)};
           },
           [](const ProgressUpdate& update, const ScanControl&) { return update.percent >= 0; },
-          [state](const Lines& part, const Lines& whole) {
+          [diagnostics](const Lines& part, const Lines& whole) {
             EXPECT_EQ(whole.size(), 3u);
             EXPECT_TRUE(part.empty());
-            EXPECT_TRUE(state->diagnostics->Empty()) << "a stop asked for by the user is no finding";
+            EXPECT_TRUE((*diagnostics)->Empty()) << "a stop asked for by the user is no finding";
           }};
 }
+
+struct Row {
+  const char* name;
+  std::function<Job()> make;
+};
 
 const Row kRows[] = {
     {"FatQuickScan", [] { return QuickScanJob(test::FatFixture("fat32-4k.vhd")); }},
@@ -348,8 +299,7 @@ const Row kRows[] = {
 
 class LongJobStopTest : public ::testing::TestWithParam<Row> {};
 
-// A control that does to itself what act says at the first report that
-// midway holds true for; fired tells whether it did.
+// A control that does act to itself at the first report midway holds true for.
 struct ActingControl {
   ActingControl(const Job& job, std::function<void(ScanControl&)> act)
       : control([this, &job, act = std::move(act)](const ProgressUpdate& update) {
@@ -382,6 +332,7 @@ TEST_P(LongJobStopTest, AStopMidwayEndsTheJobWithAConsistentPart) {
 }
 
 TEST_P(LongJobStopTest, APauseHoldsTheWorkerAndAResumeFinishesAsAnUnpausedRun) {
+  using namespace std::chrono_literals;
   const Job job = GetParam().make();
   ScanControl plain;
   const Lines whole = job.run(plain);
@@ -392,12 +343,11 @@ TEST_P(LongJobStopTest, APauseHoldsTheWorkerAndAResumeFinishesAsAnUnpausedRun) {
     result = job.run(pausing.control);
     done = true;
   });
-  for (int i = 0; i < 1000 && !pausing.fired && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 1000 && !pausing.fired && !done; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(pausing.fired) << "no report to pause at";
-  // A report or two may still come before the worker's next check.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(50ms);  // a report or two may still come before the worker's next check
   const int reports = pausing.reports;
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  std::this_thread::sleep_for(250ms);
   EXPECT_EQ(pausing.reports, reports) << "progress while paused";
   EXPECT_FALSE(done) << "the job ended while paused";
   pausing.control.Resume();
