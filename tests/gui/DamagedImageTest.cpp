@@ -1,36 +1,21 @@
-// Damaged containers and files that are no image at all, in the desktop
-// program driven as a user drives it, through the real engine on copies of
-// the FAT fixture images broken by byte edits: the page that lists the
-// repairs before the drive page, the question that offers to read a file as
-// a raw disk after it failed to open, the start page's raw check box, and
-// the save report of a cut image naming the files it could not give whole.
+// Damaged containers and files that are no image at all, through the real
+// engine on copies of the FAT fixture images broken by byte edits: the
+// repairs page, the offer to read a file as a raw disk after it failed to
+// open, the raw check box, and the save report of a cut image.
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTableWidget>
-#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <random>
 #include <set>
 
 #include "FatFixtures.h"
-#include "NtfsFixtures.h"
-#include "QtPrinters.h"
-#include "TestFiles.h"
 #include "WindowTest.h"
-#include "app/AppTexts.h"
-#include "app/wizard/DrivePage.h"
 #include "app/wizard/InfoPane.h"
-#include "app/wizard/ModeButton.h"
-#include "app/wizard/PartitionPage.h"
 #include "app/wizard/RepairsPage.h"
-#include "app/wizard/ResultsPage.h"
-#include "app/wizard/StartPage.h"
 #include "disk/DriveInfo.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -39,21 +24,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kScanTimeoutMs = 60000;
-
-void Zero(const fs::path& image, std::uint64_t at, std::size_t length) {
-  test::PatchFile(image, at, std::vector<std::uint8_t>(length, 0));
-}
-
 std::string FileSum(const fs::path& path) { return test::Sha256Bytes(test::ReadFileBytes(path)); }
 
 class DamagedImageTest : public WindowTest {
  protected:
-  void Open(const fs::path& image, ModeButton* button = nullptr) {
-    wizard_->start->path->setText(QString::fromStdString(image.string()));
-    QTest::mouseClick(button ? button : wizard_->start->quick, Qt::LeftButton);
-  }
-
   // A copy of a fixture in dir_ under name, broken by damage.
   fs::path DamagedCopy(const std::string& fixture, const std::string& name,
                        const std::function<void(const fs::path&)>& damage) {
@@ -65,13 +39,6 @@ class DamagedImageTest : public WindowTest {
 
   QString Cell(int row, int column) const { return wizard_->repairs->list->item(row, column)->text(); }
   QString DriveValue(const char* label) const { return wizard_->drive->info->Value(QString::fromLatin1(label)); }
-
-  // Clicks the page's forward button and waits for the work it starts.
-  void Forward(QPushButton* button, Wizard::Page expected) {
-    QTest::mouseClick(button, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard_->Busy(); }, kScanTimeoutMs));
-    ASSERT_EQ(wizard_->CurrentPage(), expected) << Last().toStdString();
-  }
 
   test::TempDir dir_;
 };
@@ -103,7 +70,7 @@ TEST_F(DamagedImageTest, RepairsAreListedOnTheirOwnPageBeforeTheDrivePage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.structure);
     const fs::path image = DamagedCopy(c.fixture, std::string(c.structure) + fs::path(c.fixture).extension().string(),
-                                       [&](const fs::path& copy) { Zero(copy, c.at, c.length); });
+                                       [&](const fs::path& copy) { test::PatchFile(copy, c.at, std::vector<std::uint8_t>(c.length, 0)); });
     const std::string sum = FileSum(image);
     Open(image);
     ASSERT_EQ(wizard_->CurrentPage(), Wizard::kRepairs) << Last().toStdString();
@@ -143,7 +110,8 @@ TEST_F(DamagedImageTest, RepairsAreListedOnTheirOwnPageBeforeTheDrivePage) {
 // program asks whether to read it as a raw disk. No (and Escape in the real
 // message box) leaves the start page; Yes opens the file as a raw disk and
 // ticks the check box, which another path unticks again. A disk copied byte
-// for byte but named .vhdx gets to its partition that way.
+// for byte but named .vhdx gets to its partition that way; the start page's
+// check box reads any file so.
 TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   std::mt19937 random(7);
   std::vector<std::uint8_t> bytes(3 * 1024 * 1024);
@@ -164,12 +132,12 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
     QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
     return ShowMessageBox(window_.get(), text, MessageKind::kQuestion, true);
   };
-  Open(file, wizard_->start->extensive);
+  Open(file, ScanMode::kExtensive);
   EXPECT_EQ(Last(), QString(AppTexts::kReadAsRawQuestion));
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
 
   onQuestion_ = [](const QString&) { return kYes; };
-  Open(file, wizard_->start->extensive);
+  Open(file, ScanMode::kExtensive);
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
   EXPECT_EQ(wizard_->session().imageKind, ImageKind::kRaw);
   EXPECT_EQ(DriveValue("Disk Type:"), QStringLiteral("Raw disk"));
@@ -187,26 +155,22 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   Forward(wizard_->drive->buttons.forward, Wizard::kPartition);
   EXPECT_EQ(wizard_->partition->Selected(), 0);
   EXPECT_EQ(wizard_->session().partitions.Entries().at(0).start, test::ReadFatLayout("fat16").start);
-}
 
-// The check box reads an image as the bytes of its file, without asking;
-// without it the same path opens as its name says again.
-TEST_F(DamagedImageTest, TheRawCheckBoxReadsAnyFileAsADisk) {
+  // The check box reads an image as the bytes of its file, without asking;
+  // without it the same path opens as its name says again.
+  wizard_->Home();
   const fs::path vhd = test::FatFixture("fat16.vhd");
   wizard_->start->asRaw->setChecked(true);
+  messages_.clear();
   Open(vhd);
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
   EXPECT_TRUE(messages_.empty());
-  EXPECT_EQ(wizard_->session().imageKind, ImageKind::kRaw);
   EXPECT_EQ(DriveValue("Capacity:"), QString::fromStdString(Megabytes(fs::file_size(vhd))).trimmed());
-
   wizard_->Home();
   EXPECT_TRUE(wizard_->start->asRaw->isChecked()) << "the user's choice stays";
   wizard_->start->asRaw->setChecked(false);
-  QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
-  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  Open(vhd);
   EXPECT_EQ(wizard_->session().imageKind, ImageKind::kVhd);
-  EXPECT_FALSE(DriveValue("Cylinders:").isEmpty());
 }
 
 // A VHDX of three data blocks cut to 60 % of its size keeps the first, part
