@@ -13,6 +13,7 @@
 #include <set>
 
 #include "FatFixtures.h"
+#include "NtfsFixtures.h"
 #include "WindowTest.h"
 #include "app/wizard/InfoPane.h"
 #include "app/wizard/RepairsPage.h"
@@ -160,16 +161,17 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   // without it the same path opens as its name says again.
   wizard_->Home();
   const fs::path vhd = test::FatFixture("fat16.vhd");
+  wizard_->start->path->setText(QString::fromStdString(vhd.string()));
   wizard_->start->asRaw->setChecked(true);
   messages_.clear();
-  Open(vhd);
+  QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
   EXPECT_TRUE(messages_.empty());
   EXPECT_EQ(DriveValue("Capacity:"), QString::fromStdString(Megabytes(fs::file_size(vhd))).trimmed());
   wizard_->Home();
   EXPECT_TRUE(wizard_->start->asRaw->isChecked()) << "the user's choice stays";
   wizard_->start->asRaw->setChecked(false);
-  Open(vhd);
+  QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
   EXPECT_EQ(wizard_->session().imageKind, ImageKind::kVhd);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -46,8 +47,9 @@ TEST(FileListSortTest, ParentAndFoldersFirstRowsWholeTiesKeptNumbersByValue) {
   FileListModel model;
   model.SetTree(&tree, &store);
   const FilterList none;
+  // Each row as the model has it, after the folder is listed again when one is named.
   const auto rows = [&](const char16_t* folder) {
-    model.ShowFolder(*tree.FindFolder(folder), none);
+    if (folder) model.ShowFolder(*tree.FindFolder(folder), none);
     std::vector<std::string> texts;  // "name:size:id", size and id only for files
     for (int r = 0; r < model.rowCount(); ++r) {
       const ListRow* row = model.Row(r);
@@ -57,16 +59,20 @@ TEST(FileListSortTest, ParentAndFoldersFirstRowsWholeTiesKeptNumbersByValue) {
     return texts;
   };
   using Texts = std::vector<std::string>;
+  model.ShowFolder(*tree.FindFolder(u"dir"), none);
+  // Each sort starts from the order the last one left: ties keep it.
   const struct { const char* name; int column; Qt::SortOrder order; const char16_t* folder; Texts expected; } kRows[] = {
-      {"name up", FileListModel::kName, Qt::AscendingOrder, u"dir",
+      {"name up", FileListModel::kName, Qt::AscendingOrder, nullptr,
        {"Parent...", "alpha", "Zeta", "A.txt:30:1101", "b.TXT:10:1100", "B2.doc:30:1103", "c.txt:10:1102", "d:5:1104"}},
-      {"name down", FileListModel::kName, Qt::DescendingOrder, u"dir",
+      {"name down", FileListModel::kName, Qt::DescendingOrder, nullptr,
        {"Parent...", "Zeta", "alpha", "d:5:1104", "c.txt:10:1102", "B2.doc:30:1103", "b.TXT:10:1100", "A.txt:30:1101"}},
-      {"size down, ties as listed", FileListModel::kSize, Qt::DescendingOrder, u"dir",
+      {"name down, listed again", FileListModel::kName, Qt::DescendingOrder, u"dir",
+       {"Parent...", "Zeta", "alpha", "d:5:1104", "c.txt:10:1102", "B2.doc:30:1103", "b.TXT:10:1100", "A.txt:30:1101"}},
+      {"size down, ties as listed", FileListModel::kSize, Qt::DescendingOrder, nullptr,
        {"Parent...", "Zeta", "alpha", "B2.doc:30:1103", "A.txt:30:1101", "c.txt:10:1102", "b.TXT:10:1100", "d:5:1104"}},
-      {"modified up", FileListModel::kModified, Qt::AscendingOrder, u"dir",
+      {"modified up", FileListModel::kModified, Qt::AscendingOrder, nullptr,
        {"Parent...", "Zeta", "alpha", "d:5:1104", "A.txt:30:1101", "B2.doc:30:1103", "b.TXT:10:1100", "c.txt:10:1102"}},
-      {"type up", FileListModel::kType, Qt::AscendingOrder, u"dir",
+      {"type up", FileListModel::kType, Qt::AscendingOrder, nullptr,
        {"Parent...", "Zeta", "alpha", "B2.doc:30:1103", "d:5:1104", "A.txt:30:1101", "b.TXT:10:1100", "c.txt:10:1102"}},
       {"numbers by value, kept for the next folder", FileListModel::kName, Qt::DescendingOrder, u"music",
        {"Parent...", "song_10.mp3:1:1105", "song_009.mp3:1:1108", "song_2a.mp3:1:1109", "Song_2.mp3:1:1106",
@@ -74,7 +80,6 @@ TEST(FileListSortTest, ParentAndFoldersFirstRowsWholeTiesKeptNumbersByValue) {
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
-    model.ShowFolder(*tree.FindFolder(u"dir"), none);
     model.sort(row.column, row.order);
     EXPECT_EQ(rows(row.folder), row.expected);
   }
@@ -152,6 +157,8 @@ TEST_F(ResultViewsTest, ParentRowIsNeverCheckableAndUncheckingTheLastChildClears
   EXPECT_FALSE(list->data(list->index(0, 0), Qt::CheckStateRole).isValid());
   EXPECT_EQ(list->data(list->index(1, 0), Qt::CheckStateRole).toInt(), Qt::Checked);
   list->setData(list->index(1, 0), Qt::Unchecked, Qt::CheckStateRole);
+  EXPECT_EQ(list->data(list->index(1, 0), Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  SetState(deep, Qt::Unchecked);  // Deep left without anything checked: every ancestor so left is cleared
   EXPECT_EQ(State(deep), Qt::Unchecked);
   EXPECT_EQ(State(sub), Qt::Unchecked);
   EXPECT_EQ(State(docs), Qt::Unchecked);
@@ -188,7 +195,7 @@ TEST_F(ResultViewsTest, RenamedItemsShowTheirNewNamesAndPropertiesCountTheSubtre
 
   const int sub = RowNamed(u"Sub");
   ASSERT_TRUE(list->setData(list->index(sub, FileListModel::kName), QStringLiteral("Moved"), Qt::EditRole));
-  EXPECT_EQ(results_->treeModel->data(results_->treeModel->IndexOf(*tree_->FindFolder(u"Docs/Moved"))).toString(),
+  EXPECT_EQ(results_->treeModel->data(results_->treeModel->IndexOf(*tree_->FindFolder(u"Docs/Moved")), Qt::DisplayRole).toString(),
             QStringLiteral("Moved"));
   const auto properties = results_->FolderProperties(docs);
   ASSERT_TRUE(properties);

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "FatFixtures.h"
 #include "QtPrinters.h"
 #include "TestFiles.h"
 #include "app/AppTexts.h"

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -99,7 +101,7 @@ TEST_F(WizardTest, QuickScanRoadSavesTheTreeUnderItsNamesAndPaths) {
   FileListModel* list = results->listModel;
   const int report = RowNamed(u"Report.txt");
   ASSERT_GE(report, 0);
-  ASSERT_TRUE(list->setData(list->index(report, FileListModel::kName), QStringLiteral("Renamed.md"), Qt::EditRole));
+  ASSERT_TRUE(list->setData(list->index(report, FileListModel::kName), QStringLiteral("Renamed.txt"), Qt::EditRole));
   // Shown as text, written for the preview once; not again when it is chosen again.
   results->details->setCurrentIndex(list->index(report, 0));
   EXPECT_EQ(results->preview->Shown(), preview::ViewerKind::kText);
@@ -115,7 +117,7 @@ TEST_F(WizardTest, QuickScanRoadSavesTheTreeUnderItsNamesAndPaths) {
   for (const test::ManifestFile& file : test::ReadManifest("fat32")) {
     if (file.deleted) continue;
     ++live;
-    const std::string path = file.path == "Docs/Report.txt" ? "Docs/Renamed.md" : file.path;
+    const std::string path = file.path == "Docs/Report.txt" ? "Docs/Renamed.txt" : file.path;
     EXPECT_EQ(all.count(path) ? all.at(path) : "missing", file.sha256) << path;
   }
   EXPECT_GT(live, 100u);
@@ -129,12 +131,13 @@ TEST_F(WizardTest, QuickScanRoadSavesTheTreeUnderItsNamesAndPaths) {
   const Session& s = wizard_->session();
   const SelectedFiles selected = CountSelected(s.Store(), *s.Tree(), s.settings, s.filter);
   QString files, bytes;
-  wizard_->messenger().SetReportFunction([&](const QString& text, MessageKind kind, const QStringList&) {
+  wizard_->messenger().SetFunction([&](const QString& text, MessageKind kind, bool yesNo) {
     if (auto* dialog = window_->findChild<SaveProgressDialog*>()) files = dialog->FilesText(), bytes = dialog->BytesText();
     messages_.push_back({text, kind});
+    return yesNo ? kNo : kYes;
   });
   Saved docsFiles = Below(all, "Docs/");
-  docsFiles.erase("Docs/Renamed.md");
+  docsFiles.erase("Docs/Renamed.txt");
   EXPECT_EQ(SaveChecked(), docsFiles);
   EXPECT_EQ(files, QStringLiteral("File %1 of %1").arg(selected.files));
   EXPECT_TRUE(bytes.startsWith(QLocale().formattedDataSize(static_cast<qint64>(selected.bytes), 1,
@@ -149,7 +152,7 @@ TEST_F(WizardTest, QuickScanRoadSavesTheTreeUnderItsNamesAndPaths) {
   EXPECT_EQ(subFiles, Below(all, "Docs/Sub Folder/"));
   EXPECT_EQ(model->data(model->IndexOf(docs), Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
   results->folders->setCurrentIndex(model->IndexOf(docs));
-  results->details->setCurrentIndex(list->index(RowNamed(u"Renamed.md"), 0));
+  results->details->setCurrentIndex(list->index(RowNamed(u"Renamed.txt"), 0));
   ASSERT_NE(results->preview->Current(), nullptr);
   QTest::mouseClick(results->back, Qt::LeftButton);
   EXPECT_EQ(results->preview->Current(), nullptr) << "Back frees the results and clears the pane";
