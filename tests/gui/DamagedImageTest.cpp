@@ -175,11 +175,10 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   EXPECT_EQ(wizard_->session().imageKind, ImageKind::kVhd);
 }
 
-// A VHDX of three data blocks cut to 60 % of its size keeps the first, part
-// of the second and nothing of the third: the repairs page names the block
-// table, and the save report names every file whose bytes differ from the
-// fixture's as incomplete rather than passing it for whole; a file not
-// saved at all lies in a folder the scan named as not read whole.
+// A VHDX of three data blocks cut to 60 % of its size: the repairs page names
+// the block table; the scan names the folders it could not read whole, and
+// the save report lists the files saved incomplete and is no success. (Which
+// files those are, against the fixture: SalvageCliCutTest.)
 TEST_F(DamagedImageTest, ACutImageNamesItsIncompleteFilesInTheSaveReport) {
   const fs::path image = DamagedCopy("fat16-32k.vhdx", "cut.vhdx", [](const fs::path& copy) {
     fs::resize_file(copy, fs::file_size(copy) * 6 / 10);
@@ -190,39 +189,16 @@ TEST_F(DamagedImageTest, ACutImageNamesItsIncompleteFilesInTheSaveReport) {
   Forward(wizard_->repairs->buttons.forward, Wizard::kDrive);
   Forward(wizard_->drive->buttons.forward, Wizard::kPartition);
   Forward(wizard_->partition->buttons.forward, Wizard::kResults);
+  EXPECT_TRUE(std::any_of(messages_.begin(), messages_.end(), [](const auto& m) {
+    return m.first.contains(QStringLiteral("could not be read whole"));
+  }));
   test::TempDir out;
   wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
   QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
   EXPECT_EQ(messages_.back().second, MessageKind::kError);
-  EXPECT_TRUE(Last().contains(QStringLiteral("saved with parts the image could not give"))) << Last().toStdString();
-
-  std::set<std::string> named;
   const QString prefix = QStringLiteral("incomplete\t") + QString::fromStdString(out.Path().string()) + QLatin1Char('/');
-  for (const QString& line : reportLines_)
-    if (line.startsWith(prefix)) named.insert(line.mid(prefix.size()).section(QStringLiteral(": "), 0, 0).toStdString());
-  EXPECT_FALSE(named.empty()) << reportLines_.join(QLatin1Char('\n')).toStdString();
-  // Files the cut took with their folder's listing are not known; the
-  // scan named those folders instead.
-  QStringList unread;
-  for (const auto& [text, kind] : messages_)
-    if (text.contains(QStringLiteral("could not be read whole"))) unread = text.split(QLatin1Char('\n')).mid(1);
-  const auto saved = test::HashTree(out.Path());
-  std::size_t whole = 0;
-  for (const test::ManifestFile& file : test::ReadManifest("fat16-32k")) {
-    const auto it = saved.find(file.path);
-    if (!file.deleted && it == saved.end()) {
-      const QString path = QLatin1Char('/') + QString::fromStdString(file.path);
-      EXPECT_TRUE(std::any_of(unread.begin(), unread.end(), [&](const QString& folder) {
-        return folder == QStringLiteral("/") || path.startsWith(folder + QLatin1Char('/'));
-      })) << file.path << " is missing but in no folder named";
-    }
-    if (file.deleted || it == saved.end()) continue;
-    if (it->second == file.sha256)
-      ++whole;
-    else
-      EXPECT_TRUE(named.count(file.path)) << file.path << " differs from the fixture but is not named";
-  }
-  EXPECT_GT(whole, 0u) << "the blocks the cut left still give whole files";
+  EXPECT_TRUE(std::any_of(reportLines_.begin(), reportLines_.end(), [&](const QString& line) { return line.startsWith(prefix); }))
+      << reportLines_.join(QLatin1Char('\n')).toStdString();
 }
 
 }  // namespace
