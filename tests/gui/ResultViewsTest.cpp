@@ -355,6 +355,15 @@ TEST_F(ResultViewsTest, AFilterHidesOtherFilesFromTheListAndTheSelectedSize) {
   EXPECT_EQ(RowNamed(u"line\nbreak"), -1);
   EXPECT_GE(RowNamed(kLong), 0);
   EXPECT_GE(RowNamed(u"Docs"), 0) << "every folder stays";
+  // A filter that no checked file matches: Recover says so and asks for no folder.
+  wizard_->session().filter.Clear();
+  ASSERT_EQ(wizard_->session().filter.Add(u"*.nomatch"), FilterList::AddResult::kAdded);
+  results_->RefreshList();
+  bool asked = false;
+  wizard_->chooseDestination = [&] { asked = true; return QString(); };
+  QTest::mouseClick(results_->recover, Qt::LeftButton);
+  EXPECT_FALSE(asked);
+  EXPECT_EQ(messages_.back().second, MessageKind::kError);
   QTest::mouseClick(results_->clearFilters, Qt::LeftButton);
   EXPECT_TRUE(filter.Empty());
   EXPECT_FALSE(results_->filterBar->isVisible());

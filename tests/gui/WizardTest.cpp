@@ -131,8 +131,13 @@ TEST_F(WizardTest, QuickScanRoadSavesTheTreeUnderItsNamesAndPaths) {
   const Session& s = wizard_->session();
   const SelectedFiles selected = CountSelected(s.Store(), *s.Tree(), s.settings, s.filter);
   QString files, bytes;
+  bool enterPressesAButton = false;
   wizard_->messenger().SetFunction([&](const QString& text, MessageKind kind, bool yesNo) {
-    if (auto* dialog = window_->findChild<SaveProgressDialog*>()) files = dialog->FilesText(), bytes = dialog->BytesText();
+    if (auto* dialog = window_->findChild<SaveProgressDialog*>()) {
+      files = dialog->FilesText(), bytes = dialog->BytesText();
+      for (QPushButton* button : {dialog->SkipButton(), dialog->StopButton()})
+        enterPressesAButton |= button->autoDefault() || button->isDefault();
+    }
     messages_.push_back({text, kind});
     return yesNo ? kNo : kYes;
   });
@@ -142,6 +147,7 @@ TEST_F(WizardTest, QuickScanRoadSavesTheTreeUnderItsNamesAndPaths) {
   EXPECT_EQ(files, QStringLiteral("File %1 of %1").arg(selected.files));
   EXPECT_TRUE(bytes.startsWith(QLocale().formattedDataSize(static_cast<qint64>(selected.bytes), 1,
                                                            QLocale::DataSizeTraditionalFormat)));
+  EXPECT_FALSE(enterPressesAButton) << "a stray Enter neither skips a file nor asks to stop";
 
   // Recover This Folder on Sub Folder: its files alone; the checks come back.
   PickFromMenus(QStringLiteral("&Recover This Folder..."));
@@ -565,36 +571,27 @@ TEST_F(WizardTest, FileTraceRoadFindsTheChosenTypesAndSavesThemWhole) {
   for (const auto& [name, sum] : saved) EXPECT_EQ(again.count(name) ? again.at(name) : "", sum) << name;
 }
 
-// The fixture's tar holds picture.png behind its second member's header; the
+// The fixture's tar holds picture.png behind its second member's header. The
 // File Types dialog's choice to leave out hits inside found files is on by
-// default, kept with the recovery settings, and says how many it left out.
+// default, says how many it left out, and is kept with the recovery settings;
+// off, the two hits are listed. (Which hits lie inside: SignatureScanTest.)
 TEST_F(WizardTest, FileTraceLeavesOutHitsInsideFoundFilesUnlessTold) {
-  const auto tars = TraceManifest({".tar"});
-  ASSERT_EQ(tars.size(), 1u);
-  const TracedTruth& tar = tars.front();
   ChooseTypes({".tar", ".png"});
   const auto trace = [&] {
     messages_.clear();
     ToPartitionPage(test::FixtureIn("trace", "trace.vhdx"), ScanMode::kFileTrace);
     Forward(wizard_->partition->buttons.forward, Wizard::kResults);
-    std::vector<std::uint64_t> sectors;
-    for (const FoundFile& f : wizard_->session().traced) sectors.push_back(f.firstSector);
-    const QString said = Last();
+    const std::pair found(wizard_->session().traced.size(), Last());
     QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
-    return std::pair(sectors, said);
+    return found;
   };
-  const auto inside = [&](std::uint64_t sector) { return sector > tar.sector && sector < tar.sector + (tar.size + 511) / 512; };
-
   const auto [left, leftSaid] = trace();
   EXPECT_TRUE(shownSkip_) << "on by default";
-  EXPECT_TRUE(std::count(left.begin(), left.end(), tar.sector)) << "the tar itself";
-  EXPECT_EQ(std::count_if(left.begin(), left.end(), inside), 0);
   EXPECT_TRUE(leftSaid.startsWith(QStringLiteral("2 "))) << leftSaid.toStdString();
-
   skipInner_ = false;
   const auto [kept, keptSaid] = trace();
   EXPECT_FALSE(wizard_->session().settings.skipHitsInsideFound) << "kept with the recovery settings";
-  EXPECT_EQ(std::count_if(kept.begin(), kept.end(), inside), 2) << "the second member's header and the picture";
+  EXPECT_EQ(kept, left + 2) << "the second member's header and the picture";
   EXPECT_NE(keptSaid, leftSaid) << "nothing left out, nothing said";
   skipInner_.reset();
   trace();
