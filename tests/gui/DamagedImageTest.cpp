@@ -1,18 +1,12 @@
-// Damaged containers and files that are no image at all, in the desktop
-// program driven as a user drives it, through the real engine on copies of
-// the FAT fixture images broken by byte edits: the page that lists the
-// repairs before the drive page, the question that offers to read a file as
-// a raw disk after it failed to open, the start page's raw check box, and
-// the save report of a cut image naming the files it could not give whole.
+// Damaged containers and files that are no image at all, through the real
+// engine on copies of the FAT fixture images broken by byte edits: the
+// repairs page, the offer to read a file as a raw disk after it failed to
+// open, the raw check box, and the save report of a cut image.
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTableWidget>
-#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <random>
@@ -20,17 +14,9 @@
 
 #include "FatFixtures.h"
 #include "NtfsFixtures.h"
-#include "QtPrinters.h"
-#include "TestFiles.h"
 #include "WindowTest.h"
-#include "app/AppTexts.h"
-#include "app/wizard/DrivePage.h"
 #include "app/wizard/InfoPane.h"
-#include "app/wizard/ModeButton.h"
-#include "app/wizard/PartitionPage.h"
 #include "app/wizard/RepairsPage.h"
-#include "app/wizard/ResultsPage.h"
-#include "app/wizard/StartPage.h"
 #include "disk/DriveInfo.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -39,21 +25,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kScanTimeoutMs = 60000;
-
-void Zero(const fs::path& image, std::uint64_t at, std::size_t length) {
-  test::PatchFile(image, at, std::vector<std::uint8_t>(length, 0));
-}
-
 std::string FileSum(const fs::path& path) { return test::Sha256Bytes(test::ReadFileBytes(path)); }
 
 class DamagedImageTest : public WindowTest {
  protected:
-  void Open(const fs::path& image, ModeButton* button = nullptr) {
-    wizard_->start->path->setText(QString::fromStdString(image.string()));
-    QTest::mouseClick(button ? button : wizard_->start->quick, Qt::LeftButton);
-  }
-
   // A copy of a fixture in dir_ under name, broken by damage.
   fs::path DamagedCopy(const std::string& fixture, const std::string& name,
                        const std::function<void(const fs::path&)>& damage) {
@@ -65,13 +40,6 @@ class DamagedImageTest : public WindowTest {
 
   QString Cell(int row, int column) const { return wizard_->repairs->list->item(row, column)->text(); }
   QString DriveValue(const char* label) const { return wizard_->drive->info->Value(QString::fromLatin1(label)); }
-
-  // Clicks the page's forward button and waits for the work it starts.
-  void Forward(QPushButton* button, Wizard::Page expected) {
-    QTest::mouseClick(button, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard_->Busy(); }, kScanTimeoutMs));
-    ASSERT_EQ(wizard_->CurrentPage(), expected) << Last().toStdString();
-  }
 
   test::TempDir dir_;
 };
@@ -103,7 +71,7 @@ TEST_F(DamagedImageTest, RepairsAreListedOnTheirOwnPageBeforeTheDrivePage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.structure);
     const fs::path image = DamagedCopy(c.fixture, std::string(c.structure) + fs::path(c.fixture).extension().string(),
-                                       [&](const fs::path& copy) { Zero(copy, c.at, c.length); });
+                                       [&](const fs::path& copy) { test::PatchFile(copy, c.at, std::vector<std::uint8_t>(c.length, 0)); });
     const std::string sum = FileSum(image);
     Open(image);
     ASSERT_EQ(wizard_->CurrentPage(), Wizard::kRepairs) << Last().toStdString();
@@ -143,7 +111,8 @@ TEST_F(DamagedImageTest, RepairsAreListedOnTheirOwnPageBeforeTheDrivePage) {
 // program asks whether to read it as a raw disk. No (and Escape in the real
 // message box) leaves the start page; Yes opens the file as a raw disk and
 // ticks the check box, which another path unticks again. A disk copied byte
-// for byte but named .vhdx gets to its partition that way.
+// for byte but named .vhdx gets to its partition that way; the start page's
+// check box reads any file so.
 TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   std::mt19937 random(7);
   std::vector<std::uint8_t> bytes(3 * 1024 * 1024);
@@ -164,12 +133,12 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
     QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
     return ShowMessageBox(window_.get(), text, MessageKind::kQuestion, true);
   };
-  Open(file, wizard_->start->extensive);
+  Open(file, ScanMode::kExtensive);
   EXPECT_EQ(Last(), QString(AppTexts::kReadAsRawQuestion));
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
 
   onQuestion_ = [](const QString&) { return kYes; };
-  Open(file, wizard_->start->extensive);
+  Open(file, ScanMode::kExtensive);
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
   EXPECT_EQ(wizard_->session().imageKind, ImageKind::kRaw);
   EXPECT_EQ(DriveValue("Disk Type:"), QStringLiteral("Raw disk"));
@@ -187,33 +156,29 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   Forward(wizard_->drive->buttons.forward, Wizard::kPartition);
   EXPECT_EQ(wizard_->partition->Selected(), 0);
   EXPECT_EQ(wizard_->session().partitions.Entries().at(0).start, test::ReadFatLayout("fat16").start);
-}
 
-// The check box reads an image as the bytes of its file, without asking;
-// without it the same path opens as its name says again.
-TEST_F(DamagedImageTest, TheRawCheckBoxReadsAnyFileAsADisk) {
+  // The check box reads an image as the bytes of its file, without asking;
+  // without it the same path opens as its name says again.
+  wizard_->Home();
   const fs::path vhd = test::FatFixture("fat16.vhd");
+  wizard_->start->path->setText(QString::fromStdString(vhd.string()));
   wizard_->start->asRaw->setChecked(true);
-  Open(vhd);
+  messages_.clear();
+  QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
   EXPECT_TRUE(messages_.empty());
-  EXPECT_EQ(wizard_->session().imageKind, ImageKind::kRaw);
   EXPECT_EQ(DriveValue("Capacity:"), QString::fromStdString(Megabytes(fs::file_size(vhd))).trimmed());
-
   wizard_->Home();
   EXPECT_TRUE(wizard_->start->asRaw->isChecked()) << "the user's choice stays";
   wizard_->start->asRaw->setChecked(false);
   QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
-  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
   EXPECT_EQ(wizard_->session().imageKind, ImageKind::kVhd);
-  EXPECT_FALSE(DriveValue("Cylinders:").isEmpty());
 }
 
-// A VHDX of three data blocks cut to 60 % of its size keeps the first, part
-// of the second and nothing of the third: the repairs page names the block
-// table, and the save report names every file whose bytes differ from the
-// fixture's as incomplete rather than passing it for whole; a file not
-// saved at all lies in a folder the scan named as not read whole.
+// A VHDX of three data blocks cut to 60 % of its size: the repairs page names
+// the block table; the scan names the folders it could not read whole, and
+// the save report lists the files saved incomplete and is no success. (Which
+// files those are, against the fixture: SalvageCliCutTest.)
 TEST_F(DamagedImageTest, ACutImageNamesItsIncompleteFilesInTheSaveReport) {
   const fs::path image = DamagedCopy("fat16-32k.vhdx", "cut.vhdx", [](const fs::path& copy) {
     fs::resize_file(copy, fs::file_size(copy) * 6 / 10);
@@ -224,39 +189,16 @@ TEST_F(DamagedImageTest, ACutImageNamesItsIncompleteFilesInTheSaveReport) {
   Forward(wizard_->repairs->buttons.forward, Wizard::kDrive);
   Forward(wizard_->drive->buttons.forward, Wizard::kPartition);
   Forward(wizard_->partition->buttons.forward, Wizard::kResults);
+  EXPECT_TRUE(std::any_of(messages_.begin(), messages_.end(), [](const auto& m) {
+    return m.first.contains(QStringLiteral("could not be read whole"));
+  }));
   test::TempDir out;
   wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
   QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
   EXPECT_EQ(messages_.back().second, MessageKind::kError);
-  EXPECT_TRUE(Last().contains(QStringLiteral("saved with parts the image could not give"))) << Last().toStdString();
-
-  std::set<std::string> named;
   const QString prefix = QStringLiteral("incomplete\t") + QString::fromStdString(out.Path().string()) + QLatin1Char('/');
-  for (const QString& line : reportLines_)
-    if (line.startsWith(prefix)) named.insert(line.mid(prefix.size()).section(QStringLiteral(": "), 0, 0).toStdString());
-  EXPECT_FALSE(named.empty()) << reportLines_.join(QLatin1Char('\n')).toStdString();
-  // Files the cut took with their folder's listing are not known; the
-  // scan named those folders instead.
-  QStringList unread;
-  for (const auto& [text, kind] : messages_)
-    if (text.contains(QStringLiteral("could not be read whole"))) unread = text.split(QLatin1Char('\n')).mid(1);
-  const auto saved = test::HashTree(out.Path());
-  std::size_t whole = 0;
-  for (const test::ManifestFile& file : test::ReadManifest("fat16-32k")) {
-    const auto it = saved.find(file.path);
-    if (!file.deleted && it == saved.end()) {
-      const QString path = QLatin1Char('/') + QString::fromStdString(file.path);
-      EXPECT_TRUE(std::any_of(unread.begin(), unread.end(), [&](const QString& folder) {
-        return folder == QStringLiteral("/") || path.startsWith(folder + QLatin1Char('/'));
-      })) << file.path << " is missing but in no folder named";
-    }
-    if (file.deleted || it == saved.end()) continue;
-    if (it->second == file.sha256)
-      ++whole;
-    else
-      EXPECT_TRUE(named.count(file.path)) << file.path << " differs from the fixture but is not named";
-  }
-  EXPECT_GT(whole, 0u) << "the blocks the cut left still give whole files";
+  EXPECT_TRUE(std::any_of(reportLines_.begin(), reportLines_.end(), [&](const QString& line) { return line.startsWith(prefix); }))
+      << reportLines_.join(QLatin1Char('\n')).toStdString();
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // runs once, on the interface thread, after the job has returned, sees what
 // the job built and finds the runner idle; the job's last counts reach its
 // pane; a confirmed stop is told to that job's end step only; closing the
-// program waits for the job without running its end step.
+// program waits for the job without running its end step. The progress
+// pane's clocks, and its time left only once the rate is steady.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <optional>
 #include <thread>
 
+#include "app/ProgressTimes.h"
 #include "app/wizard/JobRunner.h"
 #include "app/wizard/ProgressPane.h"
 
@@ -95,6 +97,15 @@ TEST_F(JobRunnerTest, StopAndWaitLeavesNoJobAndRunsNoEndStep) {
   EXPECT_FALSE(worker_.Running());
   QTest::qWait(2 * JobRunner::kPollMs);
   EXPECT_FALSE(ended);
+}
+
+TEST(ProgressTimesTest, ClocksHaveTwoDigitFieldsAndTimeLeftWaitsForASteadyRate) {
+  EXPECT_EQ(ClockText(((1 * 60 + 2) * 60 + 3) * 1000 + 999), QStringLiteral("01:02:03"));
+  EXPECT_EQ(ClockText(qint64{100} * 3600 * 1000), QStringLiteral("100:00:00"));
+  EXPECT_EQ(TimeLeft(60000, 0.25), std::optional<qint64>(180000));
+  EXPECT_EQ(TimeLeft(4000, 0.5), std::nullopt) << "the first seconds";
+  EXPECT_EQ(TimeLeft(60000, 0.01), std::nullopt) << "the first percent";
+  EXPECT_EQ(TimeLeft(60000, 1.0), std::optional<qint64>(0));
 }
 
 }  // namespace

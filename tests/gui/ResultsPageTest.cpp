@@ -1,53 +1,34 @@
 // The results page as a person uses it, driven on the FAT fixtures: the
 // snapshot questions that can be cancelled (by a button and by Escape on the
-// real message box), a page whose keys never start a save, the files of a
-// partly checked folder saved under its path, the tree's clicks and context
-// menu, and the splitter layout kept by name for one scale and reset from
-// the View menu.
+// real message box), a page whose keys never start a save, a click on a
+// folder's check box, Find File(s)'s save, and the splitter layout kept by
+// name for one scale and reset from the View menu.
 
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QApplication>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
 #include <QStyle>
-#include <QTest>
 #include <QTimer>
 #include <QTreeView>
 
 #include "FatFixtures.h"
-#include "TestFiles.h"
 #include "WindowTest.h"
-#include "app/AppTexts.h"
 #include "app/results/FileListModel.h"
 #include "app/results/FolderTreeModel.h"
-#include "app/wizard/DrivePage.h"
-#include "app/wizard/ModeButton.h"
-#include "app/wizard/PartitionPage.h"
-#include "app/wizard/ResultsPage.h"
-#include "app/wizard/StartPage.h"
+#include "app/search/FindFilesDialog.h"
+#include "app/search/FoundFilesModel.h"
 #include "preview/PreviewPane.h"
 #include "snapshot/SnapshotTexts.h"
 
 namespace dravik::app {
 namespace {
 
+using Saved = std::map<std::string, std::string>;
+
 class ResultsPageTest : public WindowTest {
  protected:
-
-  // Saves what is checked into a fresh folder; the saved files by path.
-  std::map<std::string, std::string> SaveChecked() {
-    test::TempDir out;
-    wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
-    QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
-    EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
-    return test::HashTree(out.Path());
-  }
-
   bool StillOnTheResults() const {
     return wizard_->CurrentPage() == Wizard::kResults && wizard_->session().Tree() != nullptr;
   }
@@ -117,39 +98,13 @@ TEST_F(ResultsPageTest, NoKeyOnTheResultsPageStartsASave) {
   EXPECT_TRUE(asked) << "a click still saves";
 }
 
-TEST_F(ResultsPageTest, FilesOfAPartlyCheckedFolderAreSavedUnderItsPath) {
+// A file of the root previewed, then a click on Docs' check box: Docs is
+// unchecked, highlighted and listed, and the root's file no longer previewed.
+TEST_F(ResultsPageTest, AClickOnAFoldersCheckBoxListsAndHighlightsIt) {
   ScanToResults(test::FatFixture("fat32.vhdx"));
-  const auto everything = SaveChecked();
-  ASSERT_TRUE(everything.count("Docs/Report.txt"));
-
-  // Report.txt unchecked in Docs' list: Docs is partly checked.
   ResultsPage* results = wizard_->results;
   const std::size_t docs = *wizard_->session().Tree()->FindFolder(u"Docs");
-  results->folders->setCurrentIndex(results->treeModel->IndexOf(docs));
-  FileListModel* list = results->listModel;
-  int report = -1;
-  for (int r = 0; r < list->rowCount(); ++r)
-    if (list->Row(r)->name == u"Report.txt") report = r;
-  ASSERT_GE(report, 0);
-  list->setData(list->index(report, 0), Qt::Unchecked, Qt::CheckStateRole);
-  ASSERT_EQ(results->treeModel->data(results->treeModel->IndexOf(docs), Qt::CheckStateRole).toInt(),
-            Qt::PartiallyChecked);
-
-  auto expected = everything;
-  expected.erase("Docs/Report.txt");
-  EXPECT_EQ(SaveChecked(), expected) << "every other file where the whole save put it";
-}
-
-TEST_F(ResultsPageTest, TheTreeListsHighlightsAndActsOnTheFolderClicked) {
-  ScanToResults(test::FatFixture("fat32.vhdx"));
-  const auto everything = SaveChecked();
-  ResultsPage* results = wizard_->results;
-  FolderTreeModel* model = results->treeModel;
-  const std::size_t docs = *wizard_->session().Tree()->FindFolder(u"Docs");
-  const QModelIndex index = model->IndexOf(docs);
-  const auto state = [&] { return model->data(index, Qt::CheckStateRole).toInt(); };
-
-  // A file of the root previewed, then a click on Docs' check box.
+  const QModelIndex index = results->treeModel->IndexOf(docs);
   int file = -1;
   for (int r = 0; r < results->listModel->rowCount() && file < 0; ++r)
     if (results->listModel->Row(r)->name == u"README.TXT") file = r;
@@ -161,41 +116,38 @@ TEST_F(ResultsPageTest, TheTreeListsHighlightsAndActsOnTheFolderClicked) {
   const int margin = results->folders->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
   const int box = results->folders->style()->pixelMetric(QStyle::PM_IndicatorWidth);
   QTest::mouseClick(results->folders->viewport(), Qt::LeftButton, {}, QPoint(rect.left() + margin + box / 2, rect.center().y()));
-  EXPECT_EQ(state(), Qt::Unchecked);
-  EXPECT_EQ(results->folders->currentIndex(), index) << "the folder clicked is highlighted";
-  EXPECT_EQ(results->listModel->FolderNode(), docs) << "and listed";
-  EXPECT_EQ(results->preview->Current(), nullptr) << "the root's file is no longer previewed";
+  EXPECT_EQ(results->treeModel->data(index, Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  EXPECT_EQ(results->folders->currentIndex(), index);
+  EXPECT_EQ(results->listModel->FolderNode(), docs);
+  EXPECT_EQ(results->preview->Current(), nullptr);
+}
 
-  // The tree's menu: Check, and Recover This Folder with the checks given back.
-  QStringList texts;
-  QString pick;
-  window_->showMenu = [&](QMenu& menu, const QPoint&) {
-    texts.clear();
-    for (QAction* action : menu.actions()) {
-      if (action->isSeparator()) continue;
-      texts << action->text();
-      if (action->text() == pick) action->trigger();
-    }
-  };
-  pick = QStringLiteral("&Check");
-  Q_EMIT results->folders->customContextMenuRequested(rect.center());
-  EXPECT_EQ(texts, (QStringList{"&Check", "&Uncheck", "&Recover This Folder...", "&Properties..."}));
-  EXPECT_EQ(state(), Qt::Checked);
-  pick = QStringLiteral("&Uncheck");
-  Q_EMIT results->folders->customContextMenuRequested(rect.center());
-  EXPECT_EQ(state(), Qt::Unchecked);
-
-  test::TempDir out;
-  wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
-  pick = QStringLiteral("&Recover This Folder...");
-  Q_EMIT results->folders->customContextMenuRequested(rect.center());
-  EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
-  std::map<std::string, std::string> docsFiles;
-  for (const auto& [path, sum] : everything)
-    if (path.rfind("Docs/", 0) == 0) docsFiles[path] = sum;
-  EXPECT_FALSE(docsFiles.empty());
-  EXPECT_EQ(test::HashTree(out.Path()), docsFiles);
-  EXPECT_EQ(state(), Qt::Unchecked) << "the user's checks come back";
+// Find File(s) saves exactly the found files checked, flat, and leaves the tree's checks alone.
+TEST_F(ResultsPageTest, FindFilesSavesTheCheckedFoundFilesOnly) {
+  ScanToResults(test::FatFixture("fat16.vhdx"));
+  const Saved everything = SaveChecked();
+  ResultTree& tree = *wizard_->session().Tree();
+  tree.SetCheck(ResultTree::kRoot, false);
+  tree.SetCheck(*tree.FindFolder(u"Docs"), true);
+  const auto checked = tree.CheckedFiles();
+  FindFilesDialog dialog(*wizard_, window_.get());
+  dialog.show();
+  dialog.pattern->setText(QStringLiteral("readme"));
+  QTest::mouseClick(dialog.start, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.Searching(); }, kScanTimeoutMs));
+  Saved expected;  // the live hits by name, with the bytes the whole save gave them
+  for (int r = 0; r < dialog.model->rowCount(); ++r) {
+    const SearchHit& hit = *dialog.model->Hit(r);
+    const std::string folder = QString::fromStdU16String(hit.folder).toStdString();
+    const std::string path = (folder == "Root" ? "" : folder.substr(5) + "/") + QString::fromStdU16String(hit.name).toStdString();
+    if (hit.deleted || expected.count(QString::fromStdU16String(hit.name).toStdString())) continue;
+    ASSERT_TRUE(everything.count(path)) << path;
+    expected[QString::fromStdU16String(hit.name).toStdString()] = everything.at(path);
+    dialog.model->setData(dialog.model->index(r, FoundFilesModel::kName), Qt::Checked, Qt::CheckStateRole);
+  }
+  ASSERT_GE(expected.size(), 2u);
+  EXPECT_EQ(SaveChecked([&] { QTest::mouseClick(dialog.save, Qt::LeftButton); }), expected);
+  EXPECT_EQ(tree.CheckedFiles(), checked);
 }
 
 TEST_F(ResultsPageTest, SplitterLayoutIsKeptByNameForItsScaleAndResetLayoutBuildsItAgain) {

@@ -8,8 +8,6 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QTest>
 #include <QTemporaryDir>
 #include <QThread>
 #include <memory>
@@ -17,7 +15,6 @@
 #include "FatFixtures.h"
 #include "WindowTest.h"
 #include "app/SingleInstance.h"
-#include "app/wizard/ResultsPage.h"
 #include "snapshot/SnapshotTexts.h"
 
 namespace dravik::app {

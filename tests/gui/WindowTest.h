@@ -1,27 +1,35 @@
 #pragma once
 // A fresh main window for a test: every message it shows is kept (with the
-// list of the last report), and its questions are answered by onQuestion_
-// (No when it is not set); the Partition Type question is answered with the
-// drive's own table.
+// lines of the last report), its questions are answered by onQuestion_ (No
+// when it is not set), the Partition Type question with the drive's own
+// table. The road through the pages, and a result made of a few records.
 
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QMenu>
 #include <QString>
-#include <QTest>
 #include <QStringList>
+#include <QTest>
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "FatFixtures.h"
+#include "QtPrinters.h"
+#include "TestFiles.h"
+#include "app/AppTexts.h"
 #include "app/MainWindow.h"
 #include "app/Messenger.h"
 #include "app/wizard/DrivePage.h"
+#include "app/wizard/FileSystemPage.h"
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
+#include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
 
@@ -34,7 +42,6 @@ class WindowTest : public ::testing::Test {
   void SetUp() override {
     window_ = std::make_unique<MainWindow>();
     wizard_ = window_->wizard();
-    // The drive's own table, unless a test asks otherwise.
     wizard_->askPartitionChoice = [](std::size_t) { return PartitionChoice::kUseExisting; };
     wizard_->messenger().SetFunction([this](const QString& text, MessageKind kind, bool yesNo) {
       messages_.push_back({text, kind});
@@ -48,15 +55,67 @@ class WindowTest : public ::testing::Test {
     window_->show();
   }
 
-  // From the start page to the results of a Quick Scan of the first partition.
-  void ScanToResults(const std::filesystem::path& image) {
+  // The start page's mode button with the image typed into its box.
+  void Open(const std::filesystem::path& image, ScanMode mode = ScanMode::kQuick) {
     wizard_->start->path->setText(QString::fromStdString(image.string()));
-    QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
+    QWidget* button = mode == ScanMode::kQuick       ? static_cast<QWidget*>(wizard_->start->quick)
+                      : mode == ScanMode::kExtensive ? static_cast<QWidget*>(wizard_->start->extensive)
+                                                     : static_cast<QWidget*>(wizard_->start->trace);
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+
+  // Presses the page's forward button and waits until the page shown is `page`.
+  void Forward(QPushButton* button, Wizard::Page page) {
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard_->Busy() && wizard_->CurrentPage() == page; }, kScanTimeoutMs))
+        << Last().toStdString();
+  }
+
+  // From the start page to the partition page, and on to the results of its first partition.
+  void ToPartitionPage(const std::filesystem::path& image, ScanMode mode = ScanMode::kQuick) {
+    Open(image, mode);
     ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
-    QTest::mouseClick(wizard_->drive->buttons.forward, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
-    QTest::mouseClick(wizard_->partition->buttons.forward, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
+    ASSERT_NO_FATAL_FAILURE(Forward(wizard_->drive->buttons.forward, Wizard::kPartition));
+  }
+  void ScanToResults(const std::filesystem::path& image, ScanMode mode = ScanMode::kQuick) {
+    ASSERT_NO_FATAL_FAILURE(ToPartitionPage(image, mode));
+    ASSERT_NO_FATAL_FAILURE(Forward(wizard_->partition->buttons.forward, Wizard::kResults));
+  }
+
+  // Saves what is checked into a fresh folder by `save`; the saved files by path.
+  std::map<std::string, std::string> SaveChecked(const std::function<void()>& save = {}) {
+    test::TempDir out;
+    wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
+    if (save) save(); else QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
+    EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
+    return test::HashTree(out.Path());
+  }
+
+  // Menus are not shown: their texts are kept, and the entry named `pick` is triggered.
+  void PickFromMenus(const QString& pick) {
+    window_->showMenu = [this, pick](QMenu& menu, const QPoint&) {
+      menus_.emplace_back();
+      for (QAction* action : menu.actions()) {
+        if (action->isSeparator()) continue;
+        menus_.back() << action->text();
+        if (action->text() == pick) action->trigger();
+      }
+    };
+  }
+
+  // A result of a few records, shown as a Quick Scan of a FAT volume leaves it.
+  struct Folder { std::u16string name; std::uint32_t id, parent; };
+  struct File { std::u16string name; std::uint32_t parent; std::uint64_t size; bool deleted = false; };
+  void ShowRecords(const std::vector<Folder>& folders, const std::vector<File>& files) {
+    Session& session = wizard_->session();
+    session.result.emplace();
+    for (const Folder& f : folders) session.result->store->AddFolder({.name = f.name, .id = f.id, .parentId = f.parent});
+    std::uint64_t key = 0;
+    for (const File& f : files)
+      session.result->store->AddFile({.name = f.name, .parentId = f.parent, .size = f.size, .deleted = f.deleted,
+                                      .key = key, .locator = 100 + key}), ++key;
+    session.result->tree.emplace(ResultTree::Build(*session.result->store, FsFamily::kFat));
+    wizard_->ShowResults();
   }
 
   QString Last() const { return messages_.empty() ? QString() : messages_.back().first; }
@@ -69,6 +128,7 @@ class WindowTest : public ::testing::Test {
   std::vector<std::pair<QString, MessageKind>> messages_;
   std::function<int(const QString&)> onQuestion_;
   QStringList reportLines_;
+  std::vector<QStringList> menus_;
 };
 
 }  // namespace dravik::app
