@@ -1,12 +1,11 @@
-// Finding partitions by their boot sectors when the table is lost: at 1 MiB
-// boundaries, at cylinder boundaries of a 255 x 63 geometry, and far into
-// sparse disks of 64 GiB and 2 TiB. The expected starts are the fixture
-// script's or the test's own; the expected lengths are what fsstat reads from
+// Finding partitions by their boot sectors when the table is lost or misses
+// some: at 1 MiB boundaries, at cylinder boundaries of a 255 x 63 geometry,
+// and far into sparse disks of 64 GiB to 2 TiB. The expected starts are the
+// fixture script's or the test's own; the lengths are what fsstat reads from
 // each volume's boot sector.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <set>
 
@@ -27,9 +26,10 @@ using test::PartitionFixture;
 using test::Quote;
 using test::ReadLayout;
 using test::RunShell;
+using Entries = std::vector<PartitionEntry>;
 
-// The geometry the search walks for an opened image: the VHD footer's, or for
-// a VHDX none, so one derived from the disk's size.
+// The geometry the search walks for an opened image: the VHD footer's, or
+// for a VHDX one derived from the disk's size.
 DiskGeometry GeometryFor(const VirtualDisk& disk) {
   DriveTable drives;
   RegisterImage(drives, disk);
@@ -37,76 +37,20 @@ DiskGeometry GeometryFor(const VirtualDisk& disk) {
   return SearchGeometry({slot.cylinders, slot.heads, slot.sectorsPerTrack}, SectorReader(disk).SectorCount());
 }
 
-// An answer to "Partition Type" for a table that is empty must never be needed.
+// A table that is empty must never make the search ask.
 PartitionChoice NeverAsked() {
   ADD_FAILURE() << "asked whether to search although the table is empty";
   return PartitionChoice::kCancel;
 }
 
-std::vector<PartitionEntry> SortedByStart(std::vector<PartitionEntry> entries) {
+Entries SortedByStart(Entries entries) {
   std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
   return entries;
 }
 
-void ExpectUniqueStarts(const PartitionTable& table) {
-  std::set<std::uint64_t> starts;
-  for (const PartitionEntry& e : table.Entries())
-    EXPECT_TRUE(starts.insert(e.start).second) << "start " << e.start << " listed twice";
-}
-
-// The layout's listed partitions with the lengths their boot sectors give,
-// read by fsstat from the intact raw disk.
-std::vector<PartitionEntry> FoundByBootSector(const std::string& diskName) {
-  std::vector<PartitionEntry> want;
-  const auto raw = PartitionFixture(diskName + ".raw");
-  for (PartitionEntry entry : ListedEntries(ReadLayout(diskName))) {
-    const auto report = test::Fsstat(raw, entry.start);
-    EXPECT_TRUE(report.totalEnd) << "fsstat gave no size at " << entry.start;
-    entry.sectors = report.totalEnd.value_or(0) + 1;
-    want.push_back(entry);
-  }
-  return SortedByStart(want);
-}
-
-struct LostTableCase {
-  const char* disk;
-  const char* container;
-};
-
-std::ostream& operator<<(std::ostream& os, const LostTableCase& c) { return os << c.disk << "." << c.container; }
-
-class LostTableTest : public ::testing::TestWithParam<LostTableCase> {};
-
-// The MBR is zeroed, so the table is empty and the search runs on its own.
-TEST_P(LostTableTest, SearchFindsEveryVolume) {
-  const LostTableCase c = GetParam();
-  DiskCopy copy(c.disk);
-  copy.ZeroSector(0);
-  VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, copy.Wrapped(c.container), false).Usable());
-  const SectorReader reader(disk);
-  PartitionTable table;
-  ReadDrivePartitions(reader, table);
-  ASSERT_TRUE(table.Empty());
-
-  ScanControl control;
-  EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, NeverAsked, control));
-  EXPECT_EQ(SortedByStart(table.Entries()), FoundByBootSector(c.disk));
-  ExpectUniqueStarts(table);
-}
-
-// mbr: volumes at 1 MiB starts. classic: the first on the second track, the
-// others on cylinder starts that are not 1 MiB multiples; as a VHD the footer's
-// geometry (12 heads, 17 sectors) has to be translated to 255 x 63 first.
-INSTANTIATE_TEST_SUITE_P(Disks, LostTableTest,
-                         ::testing::Values(LostTableCase{"mbr", "vhdx"}, LostTableCase{"classic", "vhdx"},
-                                           LostTableCase{"classic", "vhd"}),
-                         [](const auto& caseInfo) { return std::string(caseInfo.param.disk) + "_" + caseInfo.param.container; });
-
 // The disk with its absent blocks hidden: every byte counts as held, so a
-// search over it reads every candidate, as a walk that knows nothing of
-// absent blocks does. Passing over what the image does not hold must leave
-// the table exactly as that walk finds it, order included.
+// search over it reads every candidate. Passing over what the image does not
+// hold must leave the table exactly as that walk finds it, order included.
 class EveryByteHeld final : public ByteSource {
  public:
   explicit EveryByteHeld(const ByteSource& disk) : disk_(disk) {}
@@ -117,37 +61,56 @@ class EveryByteHeld final : public ByteSource {
   const ByteSource& disk_;
 };
 
-std::vector<PartitionEntry> Search(const ByteSource& disk, const DiskGeometry& geometry) {
+// Searches a disk whose table lists nothing, checking that no start is found twice.
+Entries Search(const ByteSource& disk, const DiskGeometry& geometry) {
   PartitionTable table;
+  ReadDrivePartitions(SectorReader(disk), table);
+  EXPECT_TRUE(table.Empty());
   ScanControl control;
   EXPECT_TRUE(SearchPartitions(SectorReader(disk), geometry, table, NeverAsked, control));
+  std::set<std::uint64_t> starts;
+  for (const PartitionEntry& e : table.Entries()) EXPECT_TRUE(starts.insert(e.start).second) << e.start << " twice";
   return table.Entries();
 }
 
-TEST(PartitionSearchTest, SparseDiskWithoutATable) {
-  VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, PartitionFixture("sparse-64g.vhdx"), false).Usable());
-  const SectorReader reader(disk);
-  ASSERT_EQ(reader.SectorCount(), 64ULL << 21);
-  PartitionTable table;
-  ReadDrivePartitions(reader, table);
-  EXPECT_TRUE(table.Empty());
-
-  const DiskGeometry geometry = GeometryFor(disk);
-  EXPECT_EQ(geometry.heads, 255u);
-  EXPECT_EQ(geometry.sectorsPerTrack, 63u);
-  EXPECT_EQ(std::uint64_t{geometry.cylinders}, reader.SectorCount() / (255 * 63));
-
-  ScanControl control;
-  EXPECT_TRUE(SearchPartitions(reader, geometry, table, NeverAsked, control));
-  EXPECT_EQ(SortedByStart(table.Entries()), SortedByStart(ReadLayout("sparse-64g")));
-  ExpectUniqueStarts(table);
-  EXPECT_EQ(table.Entries(), Search(EveryByteHeld(disk), geometry));
+// The MBR zeroed. mbr: volumes at 1 MiB starts. classic: the first on the
+// second track, the others on cylinder starts that are no 1 MiB multiples; as
+// a VHD the footer's geometry (12 heads, 17 sectors) has to be translated to
+// 255 x 63 first. sparse-64g has no table at all.
+TEST(PartitionSearchTest, LostTablesFindEveryVolume) {
+  for (const auto& [name, container] : std::vector<std::pair<std::string, std::string>>{
+           {"mbr", "vhdx"}, {"classic", "vhdx"}, {"classic", "vhd"}, {"sparse-64g", ""}}) {
+    SCOPED_TRACE(name + "." + container);
+    VirtualDisk disk;
+    Entries want;
+    if (container.empty()) {
+      ASSERT_TRUE(OpenImage(disk, PartitionFixture(name + ".vhdx"), false).Usable());
+      want = ReadLayout(name);
+      const DiskGeometry geometry = GeometryFor(disk);
+      EXPECT_EQ(SectorReader(disk).SectorCount(), 64ULL << 21);
+      EXPECT_EQ(geometry.heads, 255u);
+      EXPECT_EQ(geometry.sectorsPerTrack, 63u);
+      EXPECT_EQ(std::uint64_t{geometry.cylinders}, (64ULL << 21) / (255 * 63));
+    } else {
+      DiskCopy copy(name);
+      copy.ZeroSector(0);
+      ASSERT_TRUE(OpenImage(disk, copy.Wrapped(container), false).Usable());
+      for (PartitionEntry entry : ListedEntries(ReadLayout(name))) {
+        entry.sectors = test::Fsstat(PartitionFixture(name + ".raw"), entry.start).totalEnd.value_or(0) + 1;
+        want.push_back(entry);
+      }
+    }
+    const Entries found = Search(disk, GeometryFor(disk));
+    EXPECT_EQ(SortedByStart(found), SortedByStart(want));
+    if (container.empty()) {
+      EXPECT_EQ(found, Search(EveryByteHeld(disk), GeometryFor(disk)));
+    }
+  }
 }
 
-// Boot sectors written by qemu-io into an empty dynamic image, each the first
-// sector of a volume that mkfs.fat or mkntfs made; what is expected of each
-// is what fsstat reads from its volume.
+// Boot sectors that mkfs.fat and mkntfs wrote, each put by qemu-io into an
+// empty dynamic image at the sector given; expected of each is what fsstat
+// reads from its volume.
 class FarBootSectors {
  public:
   FarBootSectors() {
@@ -156,10 +119,9 @@ class FarBootSectors {
     MakeVolume("ntfs", "mkntfs -Q -F -q", 8, kNtfs);
   }
 
-  // An image of the size with each volume's boot sector at the sector given.
-  std::filesystem::path Image(const std::string& name, const std::string& format, const std::string& size,
+  std::filesystem::path Image(const std::string& format, const std::string& size,
                               const std::vector<std::pair<std::uint64_t, std::string>>& placed) const {
-    const auto image = dir_ / name;
+    const auto image = dir_ / (format.rfind("vhdx", 0) == 0 ? "far.vhdx" : "far.vhd");
     EXPECT_EQ(RunShell("qemu-img create -q -f " + format + " " + Quote(image) + " " + size).status, 0);
     std::string writes;
     for (const auto& [lba, volume] : placed)
@@ -177,10 +139,10 @@ class FarBootSectors {
  private:
   void MakeVolume(const std::string& name, const std::string& make, int mebibytes, std::uint16_t code) {
     const auto volume = dir_ / (name + ".img");
-    const auto made = RunShell("truncate -s " + std::to_string(mebibytes) + "M " + Quote(volume) + " && " + make + " " +
-                               Quote(volume) + " >/dev/null 2>&1 && head -c 512 " + Quote(volume) + " > " +
-                               Quote(dir_ / (name + ".boot")));
-    ASSERT_EQ(made.status, 0) << make;
+    ASSERT_EQ(RunShell("truncate -s " + std::to_string(mebibytes) + "M " + Quote(volume) + " && " + make + " " + Quote(volume) +
+                       " >/dev/null 2>&1 && head -c 512 " + Quote(volume) + " > " + Quote(dir_ / (name + ".boot"))).status,
+              0)
+        << make;
     volumes_[name] = {test::Fsstat(volume, 0).totalEnd.value_or(0) + 1, code};
   }
 
@@ -188,133 +150,102 @@ class FarBootSectors {
   std::map<std::string, std::pair<std::uint32_t, std::uint16_t>> volumes_;
 };
 
-// A 2 TiB VHDX without a table (32 MiB blocks, 267349 cylinders of 255 x 63):
-// a FAT32 volume at 1 TiB (a 1 MiB start inside a cylinder), a FAT16 volume
-// on a cylinder start that is no 1 MiB multiple, a FAT32 volume on the second
-// track of a cylinder whose first sector lies in the absent block before, and
-// an NTFS volume at the last 1 MiB start, past the last whole cylinder.
-TEST(PartitionSearchTest, BootSectorsFarIntoASparseTwoTebibyteDisk) {
+TEST(PartitionSearchTest, BootSectorsFarIntoSparseDisks) {
   constexpr std::uint64_t kCylinder = 255 * 63;
   constexpr std::uint64_t kBlockSectors = (32 << 20) / 512;
   std::uint64_t straddling = 200000;
   while ((straddling * kCylinder) % kBlockSectors < kBlockSectors - 63) ++straddling;
-  const std::vector<std::pair<std::uint64_t, std::string>> placed{{1ULL << 31, "fat32"},
-                                                                  {150001 * kCylinder, "fat16"},
-                                                                  {straddling * kCylinder + 63, "fat32"},
-                                                                  {(1ULL << 32) - 2048, "ntfs"}};
-  const FarBootSectors volumes;
-  VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, volumes.Image("far.vhdx", "vhdx", "2T", placed), false).Usable());
-  const SectorReader reader(disk);
-  ASSERT_EQ(reader.SectorCount(), 1ULL << 32);
-  PartitionTable table;
-  ReadDrivePartitions(reader, table);
-  ASSERT_TRUE(table.Empty());
-  const DiskGeometry geometry = GeometryFor(disk);
-  ASSERT_EQ(std::uint64_t{geometry.cylinders} * kCylinder, (1ULL << 32) / kCylinder * kCylinder);
-  ASSERT_LT(std::uint64_t{geometry.cylinders} * kCylinder, placed.back().first);
-
-  std::vector<PartitionEntry> want;
-  for (const auto& [lba, volume] : placed) want.push_back(volumes.Entry(lba, volume));
-  const auto found = Search(disk, geometry);
-  EXPECT_EQ(found, want);
-  EXPECT_EQ(found, Search(EveryByteHeld(disk), geometry));
-}
-
-// A dynamic VHD of 2040 GiB, whose footer geometry covers only its first
-// 127 GiB in cylinders: past them only the 1 MiB starts are searched.
-TEST(PartitionSearchTest, BootSectorsFarIntoASparseVhd) {
-  const FarBootSectors volumes;
-  const std::vector<std::pair<std::uint64_t, std::string>> placed{{5000 * 16065, "fat16"},
-                                                                  {1ULL << 31, "ntfs"},
-                                                                  {2040ULL * 2048 * 1024 - 2048, "fat32"}};
-  VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, volumes.Image("far.vhd", "vpc -o subformat=dynamic,force_size=on", "2040G", placed),
-                        false)
-                  .Usable());
-  const DiskGeometry geometry = GeometryFor(disk);
-  ASSERT_LT(std::uint64_t{geometry.cylinders} * 16065, 1ULL << 31);
-  std::vector<PartitionEntry> want;
-  for (const auto& [lba, volume] : placed) want.push_back(volumes.Entry(lba, volume));
-  const auto found = Search(disk, geometry);
-  EXPECT_EQ(found, want);
-  EXPECT_EQ(found, Search(EveryByteHeld(disk), geometry));
-}
-
-// With a table, the search runs only when the user asks for it, and adds only
-// starts the table does not hold yet.
-TEST(PartitionSearchTest, AskedOnlyWhenTheTableHasEntries) {
-  VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, PartitionFixture("mbr.vhdx"), false).Usable());
-  const SectorReader reader(disk);
-  PartitionTable table;
-  ReadDrivePartitions(reader, table);
-  const auto fromTable = table.Entries();
-  ASSERT_EQ(fromTable, ListedEntries(ReadLayout("mbr")));
-
-  int asked = 0;
-  ScanControl control;
-  const auto answer = [&](PartitionChoice choice) {
-    return [&asked, choice] {
-      ++asked;
-      return choice;
-    };
+  const struct {
+    const char* name;
+    const char* format;
+    const char* size;
+    std::vector<std::pair<std::uint64_t, std::string>> placed;
+  } disks[] = {
+      // 32 MiB blocks, 267349 cylinders of 255 x 63: FAT32 at 1 TiB (a 1 MiB
+      // start inside a cylinder), FAT16 on a cylinder start that is no 1 MiB
+      // multiple, FAT32 on the second track of a cylinder whose first sector
+      // lies in the absent block before, NTFS at the last 1 MiB start, past
+      // the last whole cylinder.
+      {"2 TiB VHDX", "vhdx", "2T",
+       {{1ULL << 31, "fat32"}, {150001 * kCylinder, "fat16"}, {straddling * kCylinder + 63, "fat32"}, {(1ULL << 32) - 2048, "ntfs"}}},
+      // The footer's geometry covers only the first 127 GiB in cylinders:
+      // past them only the 1 MiB starts are searched.
+      {"2040 GiB VHD", "vpc -o subformat=dynamic,force_size=on", "2040G",
+       {{5000 * kCylinder, "fat16"}, {1ULL << 31, "ntfs"}, {2040ULL * 2048 * 1024 - 2048, "fat32"}}},
   };
-  EXPECT_FALSE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kUseExisting), control));
-  EXPECT_FALSE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kCancel), control));
-  EXPECT_EQ(asked, 2);
-  EXPECT_EQ(table.Entries(), fromTable);
-
-  EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kSearch), control));
-  EXPECT_EQ(asked, 3);
-  EXPECT_EQ(table.Entries(), fromTable) << "every volume found is already listed";
+  const FarBootSectors volumes;
+  for (const auto& d : disks) {
+    SCOPED_TRACE(d.name);
+    VirtualDisk disk;
+    ASSERT_TRUE(OpenImage(disk, volumes.Image(d.format, d.size, d.placed), false).Usable());
+    const DiskGeometry geometry = GeometryFor(disk);
+    if (std::string(d.format) == "vhdx") {
+      ASSERT_EQ(SectorReader(disk).SectorCount(), 1ULL << 32);
+      ASSERT_EQ(std::uint64_t{geometry.cylinders} * kCylinder, (1ULL << 32) / kCylinder * kCylinder);
+      ASSERT_LT(std::uint64_t{geometry.cylinders} * kCylinder, d.placed.back().first);
+    } else {
+      ASSERT_LT(std::uint64_t{geometry.cylinders} * kCylinder, 1ULL << 31);
+    }
+    Entries want;
+    for (const auto& [lba, volume] : d.placed) want.push_back(volumes.Entry(lba, volume));
+    const Entries found = Search(disk, geometry);
+    EXPECT_EQ(found, want);
+    EXPECT_EQ(found, Search(EveryByteHeld(disk), geometry));
+  }
 }
 
-TEST(PartitionSearchTest, AddsTheVolumesTheTableMissed) {
+// With a table, the search runs only when the user asks for it, and adds
+// only starts the table does not hold yet: classic with its FAT32 entry
+// dropped gets it back.
+TEST(PartitionSearchTest, WithATableOnlyWhenAskedAndOnlyWhatItMisses) {
   const auto layout = ReadLayout("classic");
   ASSERT_EQ(layout.size(), 3u);
   DiskCopy copy("classic");
-  copy.Patch(test::RecordEntryOffset(2), std::vector<std::uint8_t>(16, 0));  // drops the FAT32 entry
+  copy.Patch(test::RecordEntryOffset(2), std::vector<std::uint8_t>(16, 0));
   VirtualDisk disk;
   ASSERT_TRUE(OpenImage(disk, copy.Wrapped("vhdx"), false).Usable());
   const SectorReader reader(disk);
   PartitionTable table;
   ReadDrivePartitions(reader, table);
-  ASSERT_EQ(table.Entries(), std::vector<PartitionEntry>(layout.begin(), layout.begin() + 2));
+  const Entries fromTable(layout.begin(), layout.begin() + 2);
+  ASSERT_EQ(table.Entries(), fromTable);
 
+  int asked = 0;
   ScanControl control;
-  EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, [] { return PartitionChoice::kSearch; }, control));
+  const auto answer = [&](PartitionChoice choice) {
+    return [&asked, choice] { return ++asked, choice; };
+  };
+  EXPECT_FALSE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kUseExisting), control));
+  EXPECT_FALSE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kCancel), control));
+  EXPECT_EQ(table.Entries(), fromTable);
+  EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kSearch), control));
+  EXPECT_EQ(asked, 3);
   ASSERT_EQ(table.Count(), 3u);
-  ExpectUniqueStarts(table);
   EXPECT_EQ(table.Entries()[0], layout[0]);
   EXPECT_EQ(table.Entries()[1], layout[1]);
-  const PartitionEntry found = table.Entries()[2];
-  EXPECT_EQ(found.start, layout[2].start);
-  EXPECT_EQ(found.code, kFat32);
-  EXPECT_EQ(found.sectors, test::Fsstat(PartitionFixture("classic.raw"), found.start).totalEnd.value_or(0) + 1);
+  EXPECT_EQ(table.Entries()[2].start, layout[2].start);
+  EXPECT_EQ(table.Entries()[2].code, kFat32);
+  EXPECT_EQ(table.Entries()[2].sectors, test::Fsstat(PartitionFixture("classic.raw"), layout[2].start).totalEnd.value_or(0) + 1);
+  EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kSearch), control));
+  EXPECT_EQ(table.Count(), 3u) << "every volume found is already listed";
 }
 
-// An in-memory disk with 30 FAT16 boot sectors, one at every 1 MiB from 1 MiB
-// on: the search keeps the first 25 it meets.
+// 30 FAT16 boot sectors in memory, one at every 1 MiB from 1 MiB on: the
+// search keeps the first 25 it meets.
 TEST(PartitionSearchTest, KeepsTheFirst25Found) {
   constexpr std::uint32_t kVolumes = 30;
   std::vector<std::uint8_t> bytes((kVolumes + 1) * 2048 * 512ULL, 0);
   for (std::uint32_t i = 1; i <= kVolumes; ++i) {
     std::uint8_t* boot = bytes.data() + i * 2048 * 512ULL;
     std::copy_n("FAT16", 5, boot + 54);
-    boot[19] = 0x00;  // 2048 sectors in the 16-bit count
-    boot[20] = 0x08;
+    boot[20] = 0x08;  // 2048 sectors in the 16-bit count
     boot[510] = 0x55;
     boot[511] = 0xAA;
   }
   const MemorySource source(std::move(bytes));
-  const SectorReader reader(source);
-  PartitionTable table;
-  ScanControl control;
-  EXPECT_TRUE(SearchPartitions(reader, SearchGeometry({}, reader.SectorCount()), table, NeverAsked, control));
-  ASSERT_EQ(table.Count(), PartitionTable::kCapacity);
-  for (std::uint32_t i = 0; i < PartitionTable::kCapacity; ++i)
-    EXPECT_EQ(table.Entries()[i], (PartitionEntry{(i + 1) * 2048, 2048, kFat16}));
+  const Entries found = Search(source, SearchGeometry({}, source.Size() / 512));
+  ASSERT_EQ(found.size(), PartitionTable::kCapacity);
+  for (std::uint32_t i = 0; i < PartitionTable::kCapacity; ++i) EXPECT_EQ(found[i], (PartitionEntry{(i + 1) * 2048, 2048, kFat16}));
 }
 
 }  // namespace

@@ -125,12 +125,9 @@ TEST(SectorWalkTest, FileTraceFindsTheSameOnOneThreadAndOnSeveral) {
   const auto one = ScanSignatures(reader, 0, reader.SectorCount() - 1, groups, nullptr, control, 1);
   ASSERT_GT(one.size(), 80u);
   EXPECT_EQ(control.Counts().files, one.size());
-  for (const unsigned threads : {2u, 4u}) {
-    ScanControl many;
-    const auto found = ScanSignatures(reader, 0, reader.SectorCount() - 1, groups, nullptr, many, threads);
-    EXPECT_EQ(Listed(found), Listed(one)) << threads;
-    EXPECT_EQ(many.Counts().files, one.size());
-  }
+  ScanControl many;
+  EXPECT_EQ(Listed(ScanSignatures(reader, 0, reader.SectorCount() - 1, groups, nullptr, many, 3)), Listed(one));
+  EXPECT_EQ(many.Counts().files, one.size());
 }
 
 std::string Listed(const ExtensiveFindings& f) {
@@ -153,21 +150,18 @@ std::string Listed(const ExtensiveFindings& f) {
 }
 
 TEST(SectorWalkTest, ExtensiveScanFindsTheSameOnOneThreadAndOnSeveral) {
-  for (const auto& [image, fsType] : {std::pair<const char*, std::uint16_t>{"ntfslost.vhd", kNtfs},
-                                      {"ntfsok.vhd", kNtfs}, {"twin.vhd", kFat32}, {"twin.vhd", kFat16}}) {
+  for (const auto& [image, fsType] : {std::pair<const char*, std::uint16_t>{"ntfslost.vhd", kNtfs}, {"twin.vhd", kFat32}}) {
     const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture(image));
     const SectorReader& reader = *opened.reader;
     ScanControl control;
     ExtensiveFindings one;
     RunExtensiveScan(reader, fsType, 0, reader.SectorCount(), 100, one, control, 1);
     ASSERT_FALSE(one.fileSystems.empty()) << image;
-    for (const unsigned threads : {2u, 3u}) {
-      ScanControl many;
-      ExtensiveFindings found;
-      RunExtensiveScan(reader, fsType, 0, reader.SectorCount(), 100, found, many, threads);
-      EXPECT_EQ(Listed(found), Listed(one)) << image << " on " << threads;
-      EXPECT_EQ(many.Counts().found, control.Counts().found) << image;
-    }
+    ScanControl many;
+    ExtensiveFindings found;
+    RunExtensiveScan(reader, fsType, 0, reader.SectorCount(), 100, found, many, 3);
+    EXPECT_EQ(Listed(found), Listed(one)) << image;
+    EXPECT_EQ(many.Counts().found, control.Counts().found) << image;
   }
 }
 

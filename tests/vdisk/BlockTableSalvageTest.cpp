@@ -29,12 +29,6 @@ BlockFileLayout Layout(std::uint64_t slots) {
   return layout;
 }
 
-std::vector<TableEntry> Salvaged(std::vector<TableEntry> entries, std::uint64_t slots, TableSalvage* counts = nullptr) {
-  const TableSalvage salvage = SalvageBlockTable(entries, Layout(slots));
-  if (counts) *counts = salvage;
-  return entries;
-}
-
 bool Same(const std::vector<TableEntry>& a, const std::vector<TableEntry>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
@@ -42,59 +36,48 @@ bool Same(const std::vector<TableEntry>& a, const std::vector<TableEntry>& b) {
   return true;
 }
 
-TEST(BlockTableSalvageTest, AnIntactTableIsLeftAsItIs) {
-  const std::vector<TableEntry> table{Present(0), Absent(), Present(1), Present(2), Absent()};
-  TableSalvage counts;
-  EXPECT_TRUE(Same(Salvaged(table, 3, &counts), table));
-  EXPECT_FALSE(counts.Changed());
-}
-
-TEST(BlockTableSalvageTest, RunsThatFitTheirGapArePlacedInOrder) {
-  // Lost entries (an overwritten entry, one pointing past the end, one at a
-  // structure) between blocks that lie in order: each gets the area its
-  // neighbours leave, the true absent ones stay absent.
-  std::vector<TableEntry> table{Present(0), Lost(), {TableEntry::kPresent, 99 * kArea}, Absent(), Present(3),
-                                {TableEntry::kPresent, kArea}};
-  TableSalvage counts;
-  const auto mended = Salvaged(table, 5, &counts);
-  EXPECT_TRUE(Same(mended, {Present(0), Present(1), Present(2), Absent(), Present(3), Present(4)}));
-  EXPECT_EQ(counts.outside, 2u);
-  EXPECT_EQ(counts.placed, 3u);
-  EXPECT_EQ(counts.unsure, 0u);
-
-  // An entry that says its block reads as zeros never takes one.
+TEST(BlockTableSalvageTest, LostEntriesArePlacedOnlyWhereTheGapsDecide) {
   const TableEntry zero{TableEntry::kZero, 0};
-  EXPECT_TRUE(Same(Salvaged({Present(0), zero, Lost(), Present(2)}, 3), {Present(0), zero, Present(1), Present(2)}));
-
-  // Zeroed entries read as absent: a run all of whose entries had blocks.
-  EXPECT_TRUE(Same(Salvaged({Present(0), Absent(), Absent(), Present(3)}, 4),
-                   {Present(0), Present(1), Present(2), Present(3)}));
-}
-
-TEST(BlockTableSalvageTest, TwoEntriesNamingOneBlockAreBothDoubted) {
-  // The second entry was overwritten with a copy of the first: neither can
-  // be trusted, and the order of their neighbours decides.
-  const auto mended = Salvaged({Present(0), Present(0), Present(2)}, 3);
-  EXPECT_TRUE(Same(mended, {Present(0), Present(1), Present(2)}));
-}
-
-TEST(BlockTableSalvageTest, WhatCannotBePlacedReadsAsLost) {
-  // Two unclaimed areas in the gap, one lost entry and two absent ones: which
-  // entries held them is unknown, so none of the run reads as zeros.
-  TableSalvage counts;
-  const auto mended = Salvaged({Present(0), Lost(), Absent(), Absent(), Present(3)}, 4, &counts);
-  EXPECT_TRUE(Same(mended, {Present(0), Lost(), Lost(), Lost(), Present(3)}));
-  EXPECT_EQ(counts.unsure, 3u);
-  EXPECT_EQ(counts.placed, 0u);
-  EXPECT_NE(DescribeSalvage(counts).action.find("3 entries read as zeros"), std::string::npos);
-
-  // Without a lost entry a free area is no evidence of damage: a writer
-  // may leave one behind.
-  const std::vector<TableEntry> freed{Present(0), Absent(), Absent(), Present(2)};
-  EXPECT_TRUE(Same(Salvaged(freed, 3), freed));
-
-  // A lost entry with no unclaimed area anywhere: its block is gone.
-  EXPECT_TRUE(Same(Salvaged({Present(0), Lost(), Present(1)}, 2), {Present(0), Lost(), Present(1)}));
+  const struct {
+    const char* name;
+    std::vector<TableEntry> table;
+    std::uint64_t slots;  // areas of the file that hold blocks
+    std::vector<TableEntry> want;
+    std::size_t outside, placed, unsure;
+  } rows[] = {
+      {"intact", {Present(0), Absent(), Present(1), Present(2), Absent()}, 3,
+       {Present(0), Absent(), Present(1), Present(2), Absent()}, 0, 0, 0},
+      // An overwritten entry, one past the end, one at a structure, between
+      // blocks in order: each gets the area its neighbours leave; the true
+      // absent one stays absent.
+      {"runs that fit their gaps", {Present(0), Lost(), {TableEntry::kPresent, 99 * kArea}, Absent(), Present(3), {TableEntry::kPresent, kArea}}, 5,
+       {Present(0), Present(1), Present(2), Absent(), Present(3), Present(4)}, 2, 3, 0},
+      {"an entry that reads as zeros takes no block", {Present(0), zero, Lost(), Present(2)}, 3, {Present(0), zero, Present(1), Present(2)}, 0, 1, 0},
+      {"zeroed entries of a run that all had blocks", {Present(0), Absent(), Absent(), Present(3)}, 4,
+       {Present(0), Present(1), Present(2), Present(3)}, 0, 2, 0},
+      // The second overwritten with a copy of the first: neither is trusted.
+      {"two entries naming one block", {Present(0), Present(0), Present(2)}, 3, {Present(0), Present(1), Present(2)}, 0, 2, 0},
+      // Two unclaimed areas, one lost and two absent entries: which held them
+      // is unknown, so none of the run reads as zeros.
+      {"more open entries than areas", {Present(0), Lost(), Absent(), Absent(), Present(3)}, 4,
+       {Present(0), Lost(), Lost(), Lost(), Present(3)}, 0, 0, 3},
+      // Without a lost entry a free area is no damage: writers leave them.
+      {"a free area and absent entries", {Present(0), Absent(), Absent(), Present(2)}, 3, {Present(0), Absent(), Absent(), Present(2)}, 0, 0, 0},
+      {"a lost entry and no unclaimed area", {Present(0), Lost(), Present(1)}, 2, {Present(0), Lost(), Present(1)}, 0, 0, 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<TableEntry> entries = row.table;
+    const TableSalvage counts = SalvageBlockTable(entries, Layout(row.slots));
+    EXPECT_TRUE(Same(entries, row.want));
+    EXPECT_EQ(counts.outside, row.outside);
+    EXPECT_EQ(counts.placed, row.placed);
+    EXPECT_EQ(counts.unsure, row.unsure);
+    EXPECT_EQ(counts.Changed(), std::string_view(row.name) != "intact");
+    if (row.unsure == 3) {
+      EXPECT_NE(DescribeSalvage(counts).action.find("3 entries read as zeros"), std::string::npos);
+    }
+  }
 }
 
 TEST(LayoutInferenceTest, BlockSizeFromTheSpacingMostBlocksKeep) {
