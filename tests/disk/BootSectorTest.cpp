@@ -27,11 +27,7 @@ using test::ReadLayout;
 
 std::string NameText(const boot::Name& name) { return std::string(name.begin(), name.end()); }
 
-// Record bytes as the signed clusters-per-record byte gives them.
-std::uint32_t RecordBytes(std::int8_t clusters, std::uint32_t clusterBytes) {
-  return clusters < 0 ? 1u << -clusters : static_cast<std::uint32_t>(clusters) * clusterBytes;
-}
-
+// The fields the parameters below do not show: each agrees with fsstat.
 TEST(BootSectorTest, DecodesWhatFsstatReports) {
   for (const char* disk : {"mbr", "classic"}) {
     const DiskCopy copy(disk);
@@ -48,25 +44,17 @@ TEST(BootSectorTest, DecodesWhatFsstatReports) {
       EXPECT_EQ(boot::IsNtfsBootSector(sector), entry.code == kNtfs);
       EXPECT_EQ(boot::IsFatBootSector(sector), entry.code != kNtfs);
       if (entry.code == kNtfs) {
-        ASSERT_TRUE(r.mftCluster && r.mftMirrorCluster && r.mftEntryBytes && r.indexRecordBytes && r.totalEnd);
+        ASSERT_TRUE(r.totalEnd);
         EXPECT_EQ(NameText(b.oemName), "NTFS    ");
-        EXPECT_EQ(b.mftCluster, *r.mftCluster);
-        EXPECT_EQ(b.mirrorCluster, *r.mftMirrorCluster);
-        EXPECT_EQ(RecordBytes(b.clustersPerMftRecord, r.clusterBytes), *r.mftEntryBytes);
-        EXPECT_EQ(RecordBytes(b.clustersPerIndexRecord, r.clusterBytes), *r.indexRecordBytes);
         EXPECT_EQ(b.indexRecordUnused, 0u);
         EXPECT_EQ(b.totalSectors64, *r.totalEnd + 1);
         continue;
       }
-      ASSERT_TRUE(r.reservedEnd && r.fat0Start && r.fat0End && r.fat1Start && r.clusterAreaStart && r.totalEnd);
-      EXPECT_EQ(b.reservedSectors, *r.reservedEnd + 1);
+      ASSERT_TRUE(r.totalEnd);
       EXPECT_EQ(b.fatCount, 2u);
-      EXPECT_EQ(entry.code == kFat32 ? b.fatSize32 : b.fatSize16, *r.fat0End - *r.fat0Start + 1);
       EXPECT_EQ(b.FatTotalSectors(), *r.totalEnd + 1);
       EXPECT_EQ(b.media, 0xF8);
       if (entry.code == kFat16) {
-        ASSERT_TRUE(r.rootDirStart);
-        EXPECT_EQ(b.rootEntries * 32u / 512u, *r.clusterAreaStart - *r.rootDirStart);
         EXPECT_EQ(NameText(b.fat16Type), "FAT16   ");
       } else {
         EXPECT_EQ(b.rootEntries, 0u);

@@ -291,12 +291,9 @@ TEST(SnapshotFileTest, NamesExtensionAndModeRules) {
   EXPECT_TRUE(LoadSnapshotFile(dir / "quick", ScanMode::kQuick).snapshot) << "found with .dvsf appended";
   EXPECT_EQ(LoadSnapshotFile(saved, ScanMode::kExtensive).message,
             "Snapshot was saved using Quick Scan. Select Quick Scan mode and then load Snapshot.");
-  EXPECT_EQ(LoadSnapshotFile(dir / "none", std::nullopt).message, (dir / "none.dvsf").string() + " does not exists.");
-  test::WriteFileBytes(dir / "other.dvsf", Hex("41 42 43 44"));
-  EXPECT_EQ(LoadSnapshotFile(dir / "other.dvsf", ScanMode::kQuick).message, SnapshotTexts::kInvalidSnapshot);
   // A write that cannot be done leaves nothing, and never the old file cut.
   EXPECT_NE(WriteSnapshotFile(dir / "missing" / "x.dvsf", Hex(kFatBytes)), 0);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include <regex>
 
 #include "TestFiles.h"
-#include "VhdFooterEdit.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
@@ -194,36 +193,6 @@ TEST(PresentRangeDamageTest, VhdxCutShort) {
   for (const ByteRange& w : whole) wholeHeld += w.end - w.begin;
   EXPECT_LT(held, wholeHeld);
   ExpectRunsRead(disk, runs, test::ReadFileBytes(Fixture("vhdx-dynamic-1m.vhdx").string() + ".raw"));
-}
-
-// A small VHD whose footer claims 2^63 - 1 bytes holds only what the file
-// holds, and a fixed disk's data ends where its footer begins.
-TEST(PresentRangeDamageTest, VhdClaimingASizeBeyondTheFile) {
-  TempDir dir;
-  constexpr std::uint64_t kClaimed = (1ULL << 63) - 1, kData = 4 << 20;
-  const auto raw = dir / "disk.raw";
-  // Data in the first 2 MiB block only: the second is absent from a dynamic disk.
-  ASSERT_EQ(RunShell("head -c 1000000 /dev/urandom > " + Quote(raw) + " && truncate -s 4M " + Quote(raw)).status, 0);
-  for (const std::string subformat : {"fixed", "dynamic"}) {
-    SCOPED_TRACE(subformat);
-    const auto image = dir / (subformat + ".vhd");
-    ASSERT_EQ(RunShell("qemu-img convert -f raw -O vpc -o subformat=" + subformat + ",force_size=on " + Quote(raw) + " " +
-                       Quote(image)).status, 0);
-    Ranges want;
-    for (const MappedRange& m : QemuDataRanges(image)) Append(want, m.start, m.start + m.length);
-    if (subformat == "fixed") want = {{0, kData}};
-    ASSERT_FALSE(want.empty());
-    test::SetVhdCurrentSize(image, kClaimed);
-
-    const VirtualDisk disk = OpenOrFail(image);
-    EXPECT_EQ(disk.Size(), kClaimed);
-    EXPECT_EQ(Runs(disk), want);
-    EXPECT_FALSE(disk.PresentRange(want.back().end));
-    std::vector<std::uint8_t> sector(512, 0xCD);
-    EXPECT_FALSE(disk.ReadAt(kData, sector)) << "the footer is no sector of the disk";
-    EXPECT_EQ(sector, std::vector<std::uint8_t>(512, 0));
-    EXPECT_TRUE(disk.ReadAt(kData - 512, sector));
-  }
 }
 
 TEST(PresentRangeVhdxTest, EmptySixtyFourTerabyteDiskHoldsNothing) {
