@@ -179,9 +179,7 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
       {"MBR signature 00 AA", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0xAA}); }, Read::kSector0, Listed},
       {"MBR without signature", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0}); }, Read::kDrive, Nothing},
       {"boot sectors zeroed: the types decide", "mbr",
-       [](DiskCopy& c, const Entries& l) {
-         for (const PartitionEntry& e : l) c.ZeroSector(e.start);
-       },
+       [](DiskCopy& c, const Entries& l) { std::for_each(l.begin(), l.end(), [&](const auto& e) { c.ZeroSector(e.start); }); },
        Read::kSector0, Layout},
       // A boot sector's label wins over a type that says otherwise or nothing.
       {"FAT16 marked Linux, FAT32 marked NTFS, NTFS marked FAT16", "mbr",
@@ -199,17 +197,9 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
        Read::kSector0, [](Entries l) { return l[0].code = kNtfs, l; }},
       // The drive's table is looked for at sectors 0, 61 and 62: the first
       // that lists something is used.
-      {"MBR zeroed, a copy at sector 61", "mbr",
-       [](DiskCopy& c, const Entries&) {
-         c.WriteSector(61, c.Sector(0));
-         c.ZeroSector(0);
-       },
+      {"MBR zeroed, a copy at sector 61", "mbr", [](DiskCopy& c, const Entries&) { c.WriteSector(61, c.Sector(0)), c.ZeroSector(0); },
        Read::kDrive, Listed},
-      {"MBR zeroed, a copy at sector 62", "mbr",
-       [](DiskCopy& c, const Entries&) {
-         c.WriteSector(62, c.Sector(0));
-         c.ZeroSector(0);
-       },
+      {"MBR zeroed, a copy at sector 62", "mbr", [](DiskCopy& c, const Entries&) { c.WriteSector(62, c.Sector(0)), c.ZeroSector(0); },
        Read::kDrive, Listed},
       {"MBR lists only Linux over zeros: sector 62's used", "mbr",
        [](DiskCopy& c, const Entries&) {

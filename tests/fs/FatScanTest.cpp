@@ -453,70 +453,62 @@ TEST(FatDirectoryRulesTest, HandMadeDirectories) {
   }
 }
 
+// Folder chains: three clusters out of order to the end mark; a chain that
+// comes back to its start; one that leaves the volume (the sector it names
+// exists on the memory disk, holding an entry that must not be listed); 150
+// clusters; a first cluster overwritten (no dot entries); an end mark other
+// than the highest value. Unused slots hold deleted entries with bytes but no
+// cluster, which are skipped.
 TEST(FatDirectoryRulesTest, FolderChainsAreFollowedThroughTheFatWithoutALengthLimit) {
   for (const bool fat32 : {false, true}) {
     SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
     MemoryFatVolume v(fat32);
-    v.PutSlots(v.RootSector(0), 0,
-               {ShortSlot("CHAIN      ", 0x10, 10), ShortSlot("LOOP       ", 0x10, 20), ShortSlot("BEYOND     ", 0x10, 30),
-                ShortSlot("LONG       ", 0x10, 40), ShortSlot("NODOTS     ", 0x10, 200), ShortSlot("ENDMARK    ", 0x10, 210)});
     const auto file = [](int n, std::uint32_t cluster) {
       char name[32];
       std::snprintf(name, sizeof name, "N%03d    TXT", n % 1000);
       return ShortSlot(name, 0x20, cluster, 1);
     };
-    // Unused slots: deleted entries with bytes but no cluster, which are skipped.
-    const auto fillCluster = [&](std::uint32_t cluster, std::size_t from, int n) {
+    const auto fill = [&](std::uint32_t cluster, std::size_t from, int n) {
       v.PutSlot(v.ClusterSector(cluster), from, file(n, 250));
       for (std::size_t i = from + 1; i < 16; ++i) v.PutSlot(v.ClusterSector(cluster), i, test::Deleted(ShortSlot("UNUSED  TXT", 0x20, 0, 1)));
     };
-
-    // Three clusters out of order, to the end mark.
-    v.StartFolder(10, 0);
-    fillCluster(10, 2, 1);
-    fillCluster(15, 0, 2);
-    fillCluster(12, 0, 3);
+    std::vector<DirSlot> root;
+    for (const auto& [name, cluster] : std::vector<std::pair<const char*, std::uint32_t>>{
+             {"CHAIN      ", 10}, {"LOOP       ", 20}, {"BEYOND     ", 30}, {"LONG       ", 40}, {"NODOTS     ", 200}, {"ENDMARK    ", 210}}) {
+      root.push_back(ShortSlot(name, 0x10, cluster));
+      if (cluster != 200) v.StartFolder(cluster, 0);
+      if (cluster != 40) fill(cluster, cluster == 200 ? 0 : 2, static_cast<int>(root.size() * 2 - 1));
+    }
+    v.PutSlots(v.RootSector(0), 0, root);
+    fill(15, 0, 2);
+    fill(12, 0, 3);
     v.Chain({10, 15, 12});
-    // A chain that comes back to its start.
-    v.StartFolder(20, 0);
-    fillCluster(20, 2, 4);
-    fillCluster(21, 0, 5);
+    fill(21, 0, 4);
     v.Chain({20, 21});
     v.SetFat(21, 20);
-    // A chain that leaves the volume: the sector it names exists on the
-    // memory disk, holding an entry that must not be listed.
-    v.StartFolder(30, 0);
-    fillCluster(30, 2, 6);
     v.SetFat(30, 300);
     v.PutSlot(v.ClusterSector(300), 0, file(7, 251));
-    // 150 clusters.
     std::vector<std::uint32_t> longChain;
     for (std::uint32_t c = 40; c < 190; ++c) longChain.push_back(c);
     v.Chain(longChain);
-    v.StartFolder(40, 0);
-    for (std::size_t i = 0; i < longChain.size(); ++i) fillCluster(longChain[i], i == 0 ? 2 : 0, 100 + static_cast<int>(i));
-    // A folder whose first cluster was overwritten: no dot entries.
-    v.PutSlot(v.ClusterSector(200), 0, file(8, 252));
+    for (std::size_t i = 0; i < longChain.size(); ++i) fill(longChain[i], i == 0 ? 2 : 0, 100 + static_cast<int>(i));
     v.Chain({200});
-    // An end mark other than the highest value ends the chain.
-    v.StartFolder(210, 0);
-    fillCluster(210, 2, 9);
     v.Chain({210, 211}, fat32 ? 0x0FFFFFF8 : 0xFFF8);
-    fillCluster(211, 0, 10);
+    fill(211, 0, 12);
 
     const RecoveryStore store = v.Scan();
     std::map<std::u16string, std::vector<std::u16string>> filesByFolder;
     std::unordered_map<std::uint32_t, std::u16string> folderName;
     for (const auto& f : store.Folders()) folderName[f.id] = f.name;
     for (const auto& f : store.Files()) filesByFolder[folderName[f.parentId]].push_back(f.name);
-
-    EXPECT_EQ(filesByFolder[u"CHAIN"], (std::vector<std::u16string>{u"N001.TXT", u"N002.TXT", u"N003.TXT"}));
-    EXPECT_EQ(filesByFolder[u"LOOP"], (std::vector<std::u16string>{u"N004.TXT", u"N005.TXT"}));
-    EXPECT_EQ(filesByFolder[u"BEYOND"], (std::vector<std::u16string>{u"N006.TXT"}));
+    using Names = std::vector<std::u16string>;
+    EXPECT_EQ(filesByFolder[u"CHAIN"], (Names{u"N001.TXT", u"N002.TXT", u"N003.TXT"}));
+    EXPECT_EQ(filesByFolder[u"LOOP"], (Names{u"N003.TXT", u"N004.TXT"}));
+    EXPECT_EQ(filesByFolder[u"BEYOND"], (Names{u"N005.TXT"}));
     ASSERT_EQ(filesByFolder[u"LONG"].size(), 150u);
     EXPECT_EQ(filesByFolder[u"LONG"].back(), u"N249.TXT");
     EXPECT_TRUE(filesByFolder[u"NODOTS"].empty());
-    EXPECT_EQ(filesByFolder[u"ENDMARK"], (std::vector<std::u16string>{u"N009.TXT", u"N010.TXT"}));
+    EXPECT_EQ(filesByFolder[u"ENDMARK"], (Names{u"N011.TXT", u"N012.TXT"}));
     EXPECT_EQ(FolderNames(store).size(), 6u);
   }
 }
