@@ -1,9 +1,9 @@
-// Sector reads over the opened image and the drive table.
+// Sector reads over the opened image. (The drive table an image fills:
+// tests/disk/DriveInfoTest.cpp and the geometry rows of PartitionSearchTest.)
 
 #include <gtest/gtest.h>
 
 #include "TestFiles.h"
-#include "disk/DriveTable.h"
 #include "disk/SectorReader.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -37,22 +37,6 @@ TEST(SectorReaderTest, FailedReadLeavesZerosNotTheLastSectorRead) {
   EXPECT_FALSE(reader.Read(last + 100000, 2, buffer));
   EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0; }));
   EXPECT_FALSE(reader.Read(~std::uint64_t{0} / 256, 1, buffer));  // sector number whose byte offset overflows
-}
-
-TEST(DriveTableTest, RegisterImageFillsSlotZero) {
-  VirtualDisk disk;
-  DriveTable table;
-  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhd-dynamic.vhd"), false).Usable());
-  RegisterImage(table, disk);
-  EXPECT_EQ(table.driveCount, 1);
-  const DriveSlot& slot = table.slots[0];
-  EXPECT_EQ(slot.totalSectors, slot.cylinders * slot.heads * slot.sectorsPerTrack);
-  EXPECT_GT(slot.totalSectors, 0u);
-  // A VHDX has no geometry of its own.
-  ASSERT_TRUE(OpenImage(disk, test::Fixture("vhdx-dynamic.vhdx"), false).Usable());
-  RegisterImage(table, disk);
-  EXPECT_EQ(table.slots[0].totalSectors, 0u);
-  EXPECT_EQ(table.slots[0].cylinders, 0u);
 }
 
 }  // namespace

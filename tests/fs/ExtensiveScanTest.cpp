@@ -1,9 +1,8 @@
 // The Extensive Scan on FAT and NTFS volumes that mkfs.fat, mkntfs and
-// ntfs-3g made and the fixture script then damaged: the single-sector tests,
-// the search and identification of volumes with and without boot sectors,
-// and their extraction. The oracles are the script's record of each volume
-// and the files it wrote. (Saved bytes, listings and the range messages as
-// the command gives them: tests/cli/ExtensiveCliTest.cpp.)
+// ntfs-3g made and the fixture script damaged: the single-sector tests, the
+// search for volumes with and without boot sectors, their extraction. The
+// oracles are the script's record of each volume and the files it wrote.
+// (Saved bytes, listings, ranges where nothing lies: tests/cli/ExtensiveCliTest.cpp.)
 
 #include <gtest/gtest.h>
 
@@ -70,14 +69,8 @@ TEST(ExtensiveSectorTest, TakeOnlyWhatCanBeAStructure) {
   const auto twin = test::ReadTruth("twin");
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
   std::vector<std::uint8_t> boot = ReadSector(*opened.reader, twin[0].start);
-  ASSERT_TRUE(boot::IsFatBootSector(boot));
-  const auto found = FatFromBootSector(boot, twin[0].start);
-  ASSERT_TRUE(found);
-  EXPECT_EQ(found->fsType, kFat16);
-  EXPECT_EQ(found->clusterBase, twin[0].clusterBase);
-  EXPECT_EQ(found->sectorsPerCluster, twin[0].sectorsPerCluster);
-  EXPECT_EQ(found->firstFatLba, twin[0].firstFat);
-  EXPECT_EQ(found->secondFatLba, twin[0].firstFat + twin[0].fatSectors);
+  ASSERT_TRUE(FatFromBootSector(boot, twin[0].start));  // what it gives: FatExtensiveTest below
+  EXPECT_EQ(FatFromBootSector(boot, twin[0].start)->secondFatLba, twin[0].firstFat + twin[0].fatSectors);
   for (const int bad : {0, 3, 6, 255}) {
     boot[13] = static_cast<std::uint8_t>(bad);
     EXPECT_FALSE(FatFromBootSector(boot, twin[0].start)) << bad;
