@@ -4,7 +4,7 @@
 // every type, both Extensive Scan searches) finding the same, numbered the
 // same, on one thread and on several; a stop ending the walk within the
 // chunks its workers run ahead. (The drive table an image fills:
-// DriveInfoTest and the geometry rows of PartitionSearchTest.)
+// DriveInfoTest and the search geometry rows of PartitionTableTest.cpp.)
 
 #include <gtest/gtest.h>
 
