@@ -1,10 +1,7 @@
-// Reading partition tables (MBR, extended boot records, GPT) from the raw
-// disks that sfdisk, mkfs.fat and mkntfs made, with mmls as the oracle; one
-// table row per damage to a copy of a disk: what the table then lists; and
-// finding partitions by their boot sectors when the table is lost or misses
-// some: at 1 MiB boundaries, at cylinder boundaries of a 255 x 63 geometry,
-// and far into sparse disks of 64 GiB to 2 TiB, each found with the length
-// fsstat reads from its boot sector.
+// Partition tables (MBR, extended boot records, GPT) of the disks sfdisk,
+// mkfs.fat and mkntfs made, against mmls; one row per damage to a copy; and
+// the search by boot sectors when the table is lost or misses some, near and
+// far into sparse disks, each volume found with the length fsstat gives it.
 
 #include <gtest/gtest.h>
 

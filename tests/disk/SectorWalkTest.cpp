@@ -1,10 +1,7 @@
-// Sector reads over an opened image, and the sector walk: chunks taken in
-// sector order with the same results on any number of threads, over the held
-// stretches of a dynamic image; the searches built on it (File Trace with
-// every type, both Extensive Scan searches) finding the same, numbered the
-// same, on one thread and on several; a stop ending the walk within the
-// chunks its workers run ahead. (The drive table an image fills:
-// DriveInfoTest and the search geometry rows of PartitionTableTest.cpp.)
+// Sector reads over an opened image; the sector walk taking chunks in sector
+// order with the same results on any number of threads, and the searches
+// built on it (File Trace, Extensive Scan) finding the same on one thread and
+// on several; a stop ending the walk within the chunks run ahead.
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,7 @@
 // Snapshot bytes: small known results against the bytes the layout gives
 // them (written out here by hand), 64-bit sector numbers, hostile files
 // (every truncation, byte flips, absurd counts and lengths), the file rules
-// (".dvsf", missing files, other modes) and writing that never leaves a
-// cut-off snapshot.
+// (".dvsf", other modes) and writing that never leaves a cut-off snapshot.
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,7 @@
-// What an image reads beyond its own blocks: differencing chains read
-// through their parents, and dirty VHDX logs replayed in memory. qemu-img and
-// qemu-io make the images, the test writer turns them into children or adds
-// a log. The oracles: the bytes qemu-io wrote into each layer; for VHD chains
-// libvhdi's vhdimount, which merges a child with its parents; for logs the
-// disk the entries describe and qemu's own replay of a copy (qemu-io opens it
-// for writing, which replays the log).
+// What an image reads beyond its own blocks: differencing chains through
+// their parents, dirty VHDX logs replayed in memory. qemu-img and qemu-io make
+// the images; the oracles are the bytes qemu-io wrote, vhdimount's merge of a
+// VHD chain, and qemu's own replay of a log.
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,7 @@
 // Opening images through the one VirtualDisk, with the messages the front
-// ends show when that fails; and which bytes the readers say an image holds,
-// against what qemu-img wrote: all of a fixed VHD; for a disk made by
-// `qemu-img convert` the blocks of its raw form that hold a byte other than
-// zero (convert allocates no others, and marks the all-zero blocks of a fixed
-// VHDX as zero blocks without data); for a cut VHD the data ranges `qemu-img
-// map` reports. Searches pass over every byte outside the runs unread, so a
-// run that misses data would lose a partition. (A VHD claiming more than its
-// file holds: tests/cli/ImageFilesCliTest.cpp.)
+// ends show when that fails; and which bytes an image holds against what
+// qemu-img wrote (searches pass over the rest unread). A VHD claiming more
+// than its file holds: tests/cli/ImageFilesCliTest.cpp.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
