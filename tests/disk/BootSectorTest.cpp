@@ -1,20 +1,21 @@
-// The decoded boot sector of every FAT16, FAT32 and NTFS volume of the
-// partition fixtures, against fsstat on the raw disk; the plausibility
-// checks; and the reasons the parameter readers give for a volume they
-// cannot read, on copies of the fixtures with one thing broken.
+// Boot sectors and the file-system parameters read from them, against fsstat
+// on the intact raw disks of the partition fixtures; then one table row per
+// damage to a copy of a fixture disk: whether the parameters are still read
+// (from a backup copy) or calculated from the FATs and folders, and what the
+// readers say of the sectors they could not use.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <functional>
 
 #include "PartitionFixtures.h"
 #include "disk/BootSector.h"
-#include "fs/FsParamsReader.h"
 #include "disk/SectorReader.h"
+#include "fs/FsParamsReader.h"
 #include "fs/QuickScan.h"
 #include "util/Diagnostics.h"
 #include "util/ScanControl.h"
-#include "vdisk/ByteSource.h"
+#include "vdisk/VirtualDisk.h"
 
 namespace dravik {
 namespace {
@@ -26,189 +27,254 @@ using test::ReadLayout;
 
 std::string NameText(const boot::Name& name) { return std::string(name.begin(), name.end()); }
 
-// Record bytes as the signed clusters-per-record byte gives them.
-std::uint32_t RecordBytes(std::int8_t clusters, std::uint32_t clusterBytes) {
-  return clusters < 0 ? 1u << -clusters : static_cast<std::uint32_t>(clusters) * clusterBytes;
-}
-
-TEST(BootSectorTest, DecodesWhatFsstatReports) {
-  for (const char* disk : {"mbr", "classic"}) {
-    const DiskCopy copy(disk);
-    for (const PartitionEntry& entry : ListedEntries(ReadLayout(disk))) {
-      SCOPED_TRACE(std::string(disk) + " " + FsName(entry.code) + " at " + std::to_string(entry.start));
-      const auto sector = copy.Sector(entry.start);
+// Every volume's boot sector, as decoded and as the parameters read from it
+// through a VHDX, agrees with fsstat on the raw disk.
+TEST(BootSectorTest, DecodedAndReadParametersAgreeWithFsstat) {
+  for (const std::string name : {"mbr", "extended", "gpt", "classic"}) {
+    VirtualDisk disk;
+    ASSERT_TRUE(OpenImage(disk, PartitionFixture(name + ".vhdx"), true).Usable());
+    const SectorReader reader(disk);
+    for (const PartitionEntry& entry : ListedEntries(ReadLayout(name))) {
+      SCOPED_TRACE(name + " " + FsName(entry.code) + " at " + std::to_string(entry.start));
+      const test::FsstatReport r = test::Fsstat(PartitionFixture(name + ".raw"), entry.start);
+      FsParams params = FsParams::ForPartition(entry);
+      ASSERT_TRUE(ReadFsParams(reader, params, ScanControl()));
+      EXPECT_EQ(params.partitionStart, entry.start);
+      EXPECT_EQ(params.lastSector, entry.start + entry.sectors - 1);
+      test::ExpectParamsMatchFsstat(params, r, entry.start);
+      // The fields the parameters do not show.
+      std::vector<std::uint8_t> sector(512);
+      ASSERT_TRUE(reader.Read(entry.start, 1, sector));
       const boot::BootSector b = boot::Decode(sector);
-      const test::FsstatReport r = test::Fsstat(PartitionFixture(std::string(disk) + ".raw"), entry.start);
+      ASSERT_TRUE(r.totalEnd);
       EXPECT_TRUE(b.signature);
       EXPECT_EQ(b.bytesPerSector, r.sectorSize);
-      EXPECT_EQ(std::uint32_t{b.sectorsPerCluster} * b.bytesPerSector, r.clusterBytes);
       EXPECT_EQ(boot::FsCodeFromLabels(sector), entry.code);
       EXPECT_EQ(boot::RecogniseBootSector(sector).code, entry.code);
+      EXPECT_EQ(boot::IsNtfsBootSector(sector), entry.code == kNtfs);
+      EXPECT_EQ(boot::IsFatBootSector(sector), entry.code != kNtfs);
       if (entry.code == kNtfs) {
-        ASSERT_TRUE(r.mftCluster && r.mftMirrorCluster && r.mftEntryBytes && r.indexRecordBytes && r.totalEnd);
         EXPECT_EQ(NameText(b.oemName), "NTFS    ");
-        EXPECT_EQ(b.mftCluster, *r.mftCluster);
-        EXPECT_EQ(b.mirrorCluster, *r.mftMirrorCluster);
-        EXPECT_EQ(RecordBytes(b.clustersPerMftRecord, r.clusterBytes), *r.mftEntryBytes);
-        EXPECT_EQ(RecordBytes(b.clustersPerIndexRecord, r.clusterBytes), *r.indexRecordBytes);
         EXPECT_EQ(b.indexRecordUnused, 0u);
         EXPECT_EQ(b.totalSectors64, *r.totalEnd + 1);
-        EXPECT_TRUE(boot::IsNtfsBootSector(sector));
-        EXPECT_FALSE(boot::IsFatBootSector(sector));
         continue;
       }
-      ASSERT_TRUE(r.reservedEnd && r.fat0Start && r.fat0End && r.fat1Start && r.clusterAreaStart && r.totalEnd);
-      EXPECT_EQ(b.reservedSectors, *r.reservedEnd + 1);
       EXPECT_EQ(b.fatCount, 2u);
-      EXPECT_EQ(entry.code == kFat32 ? b.fatSize32 : b.fatSize16, *r.fat0End - *r.fat0Start + 1);
       EXPECT_EQ(b.FatTotalSectors(), *r.totalEnd + 1);
       EXPECT_EQ(b.media, 0xF8);
-      if (entry.code == kFat16) {
-        ASSERT_TRUE(r.rootDirStart);
-        EXPECT_EQ(b.rootEntries * 32u / 512u, *r.clusterAreaStart - *r.rootDirStart);
-        EXPECT_EQ(NameText(b.fat16Type), "FAT16   ");
-      } else {
+      EXPECT_EQ(NameText(entry.code == kFat16 ? b.fat16Type : b.fat32Type), entry.code == kFat16 ? "FAT16   " : "FAT32   ");
+      if (entry.code == kFat32) {
         EXPECT_EQ(b.rootEntries, 0u);
         EXPECT_EQ(b.rootCluster, 2u);
-        EXPECT_EQ(NameText(b.fat32Type), "FAT32   ");
       }
-      EXPECT_TRUE(boot::IsFatBootSector(sector));
-      EXPECT_FALSE(boot::IsNtfsBootSector(sector));
     }
   }
-}
-
-TEST(BootSectorTest, ClusterSizesAreOneToOneHundredTwentyEightPowersOfTwo) {
   for (std::uint64_t s = 1; s <= 128; s *= 2) EXPECT_EQ(boot::ClusterSizeProblem(s), "") << s;
   EXPECT_EQ(boot::ClusterSizeProblem(0), "sectors per cluster 0 is 0");
-  EXPECT_EQ(boot::ClusterSizeProblem(3), "sectors per cluster 3 is not a power of two");
   EXPECT_EQ(boot::ClusterSizeProblem(96), "sectors per cluster 96 is not a power of two");
   EXPECT_EQ(boot::ClusterSizeProblem(256), "sectors per cluster 256 is more than 128");
 }
 
-std::vector<PartitionEntry> EntriesWithCode(const std::string& disk, std::uint16_t code) {
-  std::vector<PartitionEntry> entries;
-  for (const PartitionEntry& e : ListedEntries(ReadLayout(disk)))
-    if (e.code == code) entries.push_back(e);
-  EXPECT_FALSE(entries.empty()) << disk << " has no partition of code " << code;
-  return entries;
+// What a reader said of a sector: a part of the text, with a likely cause.
+struct Said {
+  std::uint64_t sector;
+  std::string what;
+};
+
+struct BootDamage {
+  const char* name;
+  std::vector<const char*> disks;  // every volume of the kind on each is damaged in turn
+  std::uint16_t code;
+  // The damage, given the volume's entry and its intact boot sector.
+  std::function<void(DiskCopy&, const PartitionEntry&, const boot::BootSector&)> edit;
+  bool read;       // the parameters are read (and agree with fsstat)
+  int calculated;  // -1: not tried; 0: the calculation fails; 1: it agrees with fsstat
+  std::function<std::vector<Said>(const PartitionEntry&, const boot::BootSector&)> said = nullptr;
+  bool onlyThese = false;  // nothing else is said
+  std::uint32_t sectors = 0;  // the volume's length when not its entry's
+};
+
+constexpr std::uint64_t Last(const PartitionEntry& e) { return e.start + e.sectors - 1; }
+void Patch(DiskCopy& copy, std::uint64_t sector, std::size_t offset, std::vector<std::uint8_t> bytes) {
+  copy.Patch(sector * 512 + offset, bytes);
 }
 
-// True when an entry at sector names what (a part of its text).
-bool Says(const Diagnostics& diagnostics, std::uint64_t sector, const std::string& what) {
-  const auto entries = diagnostics.Entries();
-  return std::any_of(entries.begin(), entries.end(), [&](const DiagnosticEntry& e) {
-    return e.sector == sector && e.what.find(what) != std::string::npos && !e.cause.empty();
-  });
-}
-
-std::string Listing(const Diagnostics& diagnostics) {
-  std::string text;
-  for (const DiagnosticEntry& e : diagnostics.Entries()) text += Diagnostics::Describe(e) + "\n";
-  return text;
-}
-
-TEST(ParamsDiagnosticsTest, NtfsClusterSizeBrokenInBothCopies) {
-  const PartitionEntry entry = EntriesWithCode("mbr", kNtfs).front();
-  const std::uint64_t last = entry.start + entry.sectors - 1;
-  DiskCopy copy("mbr");
-  copy.Patch(entry.start * 512 + boot::kSectorsPerClusterOffset, {3});
-  // One copy broken: the other is used, and the reader says why.
-  {
-    const auto source = copy.OpenRaw();
-    FsParams params = FsParams::ForPartition(entry);
-    Diagnostics diagnostics;
-    ASSERT_TRUE(ReadFsParams(SectorReader(*source), params, ScanControl(), diagnostics));
-    EXPECT_TRUE(Says(diagnostics, entry.start, "sectors per cluster 3 is not a power of two")) << Listing(diagnostics);
+TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
+  const std::vector<std::uint8_t> far = {0, 0, 0, 1, 0, 0, 0, 0};  // cluster 2^24
+  const std::vector<BootDamage> rows = {
+      {"FAT32 boot sector zeroed: the backup six sectors in", {"mbr", "classic"}, kFat32,
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, true, -1},
+      {"FAT32 both copies zeroed: calculated", {"mbr", "classic"}, kFat32,
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) {
+         c.ZeroSector(e.start);
+         c.ZeroSector(e.start + 6);
+       },
+       false, 1, [](const PartitionEntry& e, const auto&) { return std::vector<Said>{{e.start, "not 55 AA"}, {e.start + 6, "not 55 AA"}}; },
+       true},
+      {"NTFS boot sector zeroed: the copy in the last sector", {"mbr", "classic"}, kNtfs,
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, true, -1},
+      {"NTFS both copies zeroed", {"mbr", "classic"}, kNtfs,
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) {
+         c.ZeroSector(e.start);
+         c.ZeroSector(Last(e));
+       },
+       false, -1},
+      // The first FAT gives the reserved sectors; two folders' "." and ".."
+      // the cluster size, the cluster base and the FAT size.
+      {"FAT16 boot sector zeroed: calculated", {"mbr", "extended", "gpt", "classic"}, kFat16,
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, false, 1},
+      {"FAT16 boot sector zeroed, the volume one sector long: no folder", {"mbr"}, kFat16,
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, false, 0,
+       [](const PartitionEntry& e, const auto&) {
+         return std::vector<Said>{{e.start, "fewer than two folder starts (\".\" and \"..\") in the data area: 0 found"}};
+       },
+       false, 1},
+      {"NTFS cluster size 3 in the first copy", {"mbr"}, kNtfs,
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) { Patch(c, e.start, boot::kSectorsPerClusterOffset, {3}); }, true,
+       -1, [](const PartitionEntry& e, const auto&) { return std::vector<Said>{{e.start, "sectors per cluster 3 is not a power of two"}}; }},
+      {"NTFS cluster sizes 3 and 96 in the two copies", {"mbr"}, kNtfs,
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) {
+         Patch(c, e.start, boot::kSectorsPerClusterOffset, {3});
+         Patch(c, Last(e), boot::kSectorsPerClusterOffset, {96});
+       },
+       false, -1,
+       [](const PartitionEntry& e, const auto&) {
+         return std::vector<Said>{{e.start, "sectors per cluster 3 is not a power of two"},
+                                  {Last(e), "sectors per cluster 96 is not a power of two"}};
+       }},
+      {"NTFS MFT and mirror at cluster 2^24 in both copies", {"mbr"}, kNtfs,
+       [&](DiskCopy& c, const PartitionEntry& e, const auto&) {
+         for (const std::uint64_t at : {e.start, Last(e)}) {
+           Patch(c, at, boot::kMftClusterOffset, far);
+           Patch(c, at, boot::kMirrorClusterOffset, far);
+         }
+       },
+       false, -1,
+       [](const PartitionEntry& e, const boot::BootSector& b) {
+         const std::uint64_t named = e.start + (std::uint64_t{1} << 24) * b.sectorsPerCluster;
+         return std::vector<Said>{{named, "no \"FILE\" record where the boot sector at " + std::to_string(e.start) + " puts the MFT"},
+                                  {named, "puts the MFT mirror"}};
+       }},
+      {"FAT16 reserved sectors 17: no second FAT there", {"mbr"}, kFat16,
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) { Patch(c, e.start, boot::kReservedSectorsOffset, {0x11, 0}); },
+       false, -1,
+       [](const PartitionEntry& e, const boot::BootSector& b) {
+         return std::vector<Said>{{e.start + 17 + b.fatSize16, "the second FAT does not begin with the media byte F8 here (reserved sectors 17, FAT size " +
+                                                                   std::to_string(b.fatSize16) + ")"}};
+       }},
+  };
+  for (const BootDamage& row : rows) {
+    for (const std::string disk : row.disks) {
+      for (PartitionEntry entry : ListedEntries(ReadLayout(disk))) {
+        if (entry.code != row.code) continue;
+        SCOPED_TRACE(std::string(row.name) + ", " + disk + " at " + std::to_string(entry.start));
+        DiskCopy copy(disk);
+        const boot::BootSector intact = boot::Decode(copy.Sector(entry.start));
+        row.edit(copy, entry, intact);
+        const auto source = copy.OpenRaw();
+        const SectorReader reader(*source);
+        const test::FsstatReport oracle = test::Fsstat(PartitionFixture(disk + ".raw"), entry.start);
+        if (row.sectors) entry.sectors = row.sectors;
+        FsParams params = FsParams::ForPartition(entry);
+        Diagnostics said;
+        EXPECT_EQ(ReadFsParams(reader, params, ScanControl(), said), row.read);
+        if (row.read) test::ExpectParamsMatchFsstat(params, oracle, entry.start);
+        if (row.calculated >= 0) {
+          params = FsParams::ForPartition(entry);
+          ScanControl control;
+          EXPECT_EQ(CalculateFsParams(reader, params, control, said), row.calculated == 1);
+          EXPECT_EQ(control.StopRequested(), row.calculated == 0);
+          if (row.calculated == 1) test::ExpectParamsMatchFsstat(params, oracle, entry.start);
+        }
+        std::string listing;
+        for (const DiagnosticEntry& e : said.Entries()) listing += Diagnostics::Describe(e) + "\n";
+        const auto wanted = row.said ? row.said(entry, intact) : std::vector<Said>{};
+        for (const Said& s : wanted) {
+          const auto entries = said.Entries();
+          EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const DiagnosticEntry& e) {
+            return e.sector == s.sector && e.what.find(s.what) != std::string::npos && !e.cause.empty();
+          })) << s.sector << ": " << s.what << "\nsaid:\n" << listing;
+        }
+        if (row.onlyThese) {
+          EXPECT_EQ(said.Entries().size(), wanted.size()) << listing;
+        }
+      }
+    }
   }
-  copy.Patch(last * 512 + boot::kSectorsPerClusterOffset, {96});
-  const auto source = copy.OpenRaw();
-  const SectorReader reader(*source);
-  FsParams params = FsParams::ForPartition(entry);
-  Diagnostics diagnostics;
-  EXPECT_FALSE(ReadFsParams(reader, params, ScanControl(), diagnostics));
-  EXPECT_TRUE(Says(diagnostics, entry.start, "sectors per cluster 3 is not a power of two")) << Listing(diagnostics);
-  EXPECT_TRUE(Says(diagnostics, last, "sectors per cluster 96 is not a power of two")) << Listing(diagnostics);
+}
 
-  // The Quick Scan passes on what the reader and the calculation said.
+// The Quick Scan of an NTFS volume whose boot sector copies both fail passes
+// on what the reader and the calculation said, first sector first.
+TEST(BootSectorDamageTest, QuickScanPassesOnWhatWasSaid) {
+  PartitionEntry entry;
+  for (const PartitionEntry& e : ListedEntries(ReadLayout("mbr")))
+    if (e.code == kNtfs) entry = e;
+  DiskCopy copy("mbr");
+  Patch(copy, entry.start, boot::kSectorsPerClusterOffset, {3});
+  Patch(copy, Last(entry), boot::kSectorsPerClusterOffset, {96});
+  const auto source = copy.OpenRaw();
   RecoveryStore store;
   ScanControl control;
   Diagnostics quick;
-  const QuickScanResult result = RunQuickScan(reader, entry, store, control, quick);
-  EXPECT_EQ(result.verdict, Verdict::kFailed);
-  EXPECT_TRUE(Says(quick, last, "sectors per cluster 96")) << Listing(quick);
-  EXPECT_TRUE(Says(quick, entry.start, "calculated only for FAT")) << Listing(quick);
-  EXPECT_EQ(Diagnostics::Describe(quick.Entries().front()),
+  EXPECT_EQ(RunQuickScan(SectorReader(*source), entry, store, control, quick).verdict, Verdict::kFailed);
+  const auto entries = quick.Entries();
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(Diagnostics::Describe(entries.front()),
             "sector " + std::to_string(entry.start) +
                 ": boot sector's sectors per cluster 3 is not a power of two (likely cause: a damaged boot sector)");
+  const auto says = [&](std::uint64_t sector, const std::string& what) {
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const DiagnosticEntry& e) { return e.sector == sector && e.what.find(what) != std::string::npos; });
+  };
+  EXPECT_TRUE(says(Last(entry), "sectors per cluster 96"));
+  EXPECT_TRUE(says(entry.start, "calculated only for FAT"));
 }
 
-TEST(ParamsDiagnosticsTest, NtfsMftClusterBrokenInBothCopies) {
-  const PartitionEntry entry = EntriesWithCode("mbr", kNtfs).front();
-  const std::uint64_t last = entry.start + entry.sectors - 1;
-  DiskCopy copy("mbr");
-  const boot::BootSector intact = boot::Decode(copy.Sector(entry.start));
-  const std::vector<std::uint8_t> farCluster = {0x00, 0x00, 0x00, 0x01, 0, 0, 0, 0};  // 2^24
-  for (const std::uint64_t at : {entry.start, last}) {
-    copy.Patch(at * 512 + boot::kMftClusterOffset, farCluster);
-    copy.Patch(at * 512 + boot::kMirrorClusterOffset, farCluster);
-  }
-  FsParams params = FsParams::ForPartition(entry);
-  Diagnostics diagnostics;
-  EXPECT_FALSE(ReadFsParams(SectorReader(*copy.OpenRaw()), params, ScanControl(), diagnostics));
-  const std::uint64_t named = entry.start + (std::uint64_t{1} << 24) * intact.sectorsPerCluster;
-  EXPECT_TRUE(Says(diagnostics, named, "no \"FILE\" record where the boot sector at " + std::to_string(entry.start) +
-                                           " puts the MFT"))
-      << Listing(diagnostics);
-  EXPECT_TRUE(Says(diagnostics, named, "puts the MFT mirror")) << Listing(diagnostics);
-}
-
-TEST(ParamsDiagnosticsTest, FatBootSectorsLostOrWrong) {
-  // FAT32 with both copies gone: the calculation finds the volume, and the
-  // reader has said which sectors it could not use.
-  const PartitionEntry fat32 = EntriesWithCode("mbr", kFat32).front();
-  {
-    DiskCopy copy("mbr");
-    copy.ZeroSector(fat32.start);
-    copy.ZeroSector(fat32.start + 6);
-    const auto source = copy.OpenRaw();
-    FsParams params = FsParams::ForPartition(fat32);
-    Diagnostics diagnostics;
-    EXPECT_FALSE(ReadFsParams(SectorReader(*source), params, ScanControl(), diagnostics));
-    EXPECT_TRUE(Says(diagnostics, fat32.start, "not 55 AA")) << Listing(diagnostics);
-    EXPECT_TRUE(Says(diagnostics, fat32.start + 6, "not 55 AA")) << Listing(diagnostics);
+// A FAT16 volume in memory holding nothing but a first FAT at sector 4 (or
+// not even that) and the first sectors of two folders: sector 1000 for
+// cluster 10 and sector 1016 for cluster 12, so 8 sectors per cluster and
+// cluster 0 at sector 920. With 4 reserved sectors and 32 root folder
+// sectors, the two FATs fill sectors 4 .. 903, 450 sectors each.
+TEST(FsParamsTest, CalculatedFromTwoFoldersInMemory) {
+  const auto volume = [](bool withFat, bool secondFolder) {
+    std::vector<std::uint8_t> bytes(2048 * 512, 0);
+    const auto folder = [&](std::size_t sector, std::uint16_t cluster, std::uint16_t parent) {
+      std::uint8_t* at = bytes.data() + sector * 512;
+      std::copy_n(".          ", 11, at);
+      std::copy_n("..         ", 11, at + 32);
+      at[11] = at[32 + 11] = 0x10;
+      at[26] = static_cast<std::uint8_t>(cluster);
+      at[27] = static_cast<std::uint8_t>(cluster >> 8);
+      at[32 + 26] = static_cast<std::uint8_t>(parent);
+      at[32 + 27] = static_cast<std::uint8_t>(parent >> 8);
+    };
+    folder(1000, 10, 0);
+    if (secondFolder) folder(1016, 12, 10);
+    if (withFat) bytes[4 * 512] = 0xF8, bytes[4 * 512 + 1] = 0xFF;
+    return MemorySource(std::move(bytes));
+  };
+  const auto calculate = [](const MemorySource& source, std::uint16_t code, FsParams& params) {
+    params = FsParams::ForPartition({0, 2048, code});
     ScanControl control;
-    ASSERT_TRUE(CalculateFsParams(SectorReader(*source), params, control, diagnostics));
-    EXPECT_EQ(diagnostics.Entries().size(), 2u) << Listing(diagnostics);
-  }
-  // FAT16 whose reserved sector count is wrong: the second FAT is not where
-  // the boot sector puts it.
-  const PartitionEntry fat16 = EntriesWithCode("mbr", kFat16).front();
-  DiskCopy copy("mbr");
-  const boot::BootSector intact = boot::Decode(copy.Sector(fat16.start));
-  copy.Patch(fat16.start * 512 + boot::kReservedSectorsOffset, {0x11, 0x00});
-  FsParams params = FsParams::ForPartition(fat16);
-  Diagnostics diagnostics;
-  EXPECT_FALSE(ReadFsParams(SectorReader(*copy.OpenRaw()), params, ScanControl(), diagnostics));
-  EXPECT_TRUE(Says(diagnostics, fat16.start + 17 + intact.fatSize16,
-                   "the second FAT does not begin with the media byte F8 here (reserved sectors 17, FAT size " +
-                       std::to_string(intact.fatSize16) + ")"))
-      << Listing(diagnostics);
-}
-
-TEST(ParamsDiagnosticsTest, CalculationSaysHowManyFolderStartsItFound) {
-  const PartitionEntry fat16 = EntriesWithCode("mbr", kFat16).front();
-  DiskCopy copy("mbr");
-  copy.ZeroSector(fat16.start);
-  const auto source = copy.OpenRaw();
-  // A volume of one sector holds no folder.
-  FsParams params = FsParams::ForPartition({fat16.start, 1, kFat16});
-  ScanControl control;
-  Diagnostics diagnostics;
-  EXPECT_FALSE(CalculateFsParams(SectorReader(*source), params, control, diagnostics));
-  EXPECT_TRUE(
-      Says(diagnostics, fat16.start, "fewer than two folder starts (\".\" and \"..\") in the data area: 0 found"))
-      << Listing(diagnostics);
+    const bool done = CalculateFsParams(SectorReader(source), params, control);
+    EXPECT_EQ(control.StopRequested(), !done);
+    return done;
+  };
+  FsParams params;
+  ASSERT_TRUE(calculate(volume(true, true), kFat16, params));
+  EXPECT_EQ(params.sectorsPerCluster, 8u);
+  EXPECT_EQ(params.clusterBase, 920u);
+  EXPECT_EQ(params.reservedSectors, 4u);
+  EXPECT_EQ(params.fatSize, 450u);
+  EXPECT_EQ(params.firstFatLba, 4u);
+  EXPECT_EQ(params.secondFatLba, 454u);
+  EXPECT_EQ(params.rootStart, 904u);
+  EXPECT_EQ(params.rootDirSectors, 32u);
+  ASSERT_TRUE(calculate(volume(false, true), kFat16, params)) << "without a FAT";
+  EXPECT_EQ(params.sectorsPerCluster, 8u);
+  EXPECT_EQ(params.clusterBase, 920u);
+  EXPECT_FALSE(calculate(volume(true, false), kFat16, params)) << "one folder";
+  EXPECT_FALSE(calculate(volume(true, true), kNtfs, params)) << "only FAT volumes are calculated";
 }
 
 }  // namespace

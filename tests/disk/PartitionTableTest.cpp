@@ -1,15 +1,20 @@
-// Reading partition tables (MBR, extended boot records, GPT) from disks made
-// by sfdisk, mkfs.fat and mkntfs; mmls on the raw disk is the oracle. The
-// damaged cases edit bytes of a copy of a raw disk.
+// Partition tables (MBR, extended boot records, GPT) of the disks sfdisk,
+// mkfs.fat and mkntfs made, against mmls; one row per damage to a copy; and
+// the search by boot sectors when the table is lost or misses some, near and
+// far into sparse disks, each volume found with the length fsstat gives it.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <functional>
+#include <map>
 #include <set>
 
 #include "PartitionFixtures.h"
 #include "TestFiles.h"
+#include "disk/DriveTable.h"
+#include "disk/PartitionSearch.h"
 #include "disk/SectorReader.h"
+#include "util/ScanControl.h"
 #include "vdisk/ImageFile.h"
 #include "vdisk/VirtualDisk.h"
 
@@ -19,9 +24,17 @@ namespace {
 using test::DiskCopy;
 using test::ListedEntries;
 using test::PartitionFixture;
+using test::Quote;
 using test::ReadLayout;
+using test::RunShell;
 using test::RecordEntry;
 using test::RecordEntryOffset;
+using Entries = std::vector<PartitionEntry>;
+
+void ExpectUniqueStarts(const Entries& entries) {
+  std::set<std::uint64_t> starts;
+  for (const PartitionEntry& e : entries) EXPECT_TRUE(starts.insert(e.start).second) << e.start << " listed twice";
+}
 
 PartitionTable DrivePartitions(const ByteSource& source) {
   PartitionTable table;
@@ -29,181 +42,34 @@ PartitionTable DrivePartitions(const ByteSource& source) {
   return table;
 }
 
-PartitionTable TableAt(const ByteSource& source, std::uint32_t sector) {
-  PartitionTable table;
-  ReadPartitionTable(SectorReader(source), sector, table);
-  return table;
-}
-
-void ExpectUniqueStarts(const PartitionTable& table) {
-  std::set<std::uint64_t> starts;
-  for (const PartitionEntry& e : table.Entries()) EXPECT_TRUE(starts.insert(e.start).second) << "start " << e.start << " listed twice";
-}
-
-// --- intact disks in every container -----------------------------------------
-
-struct DiskCase {
-  const char* disk;
-  const char* container;  // "vhd", "vhdx" or "raw"
-};
-
-std::ostream& operator<<(std::ostream& os, const DiskCase& c) { return os << c.disk << "." << c.container; }
-
-class IntactTableTest : public ::testing::TestWithParam<DiskCase> {};
-
-TEST_P(IntactTableTest, ListsTheLayoutAndMmlsAgrees) {
-  const DiskCase c = GetParam();
-  const auto layout = ReadLayout(c.disk);
-  PartitionTable table;
-  if (std::string(c.container) == "raw") {
-    const auto file = ImageFile::Open(PartitionFixture(std::string(c.disk) + ".raw"));
+// Every partition the fixture script made, and so every entry listed, is one
+// mmls finds on the raw disk with the same start and length. many-logical
+// holds more than a full table: the first 25 usable entries are kept, the
+// Linux primary (type 0x83, no file system) skipped.
+TEST(PartitionTableTest, ListsTheLayoutAndMmlsAgrees) {
+  for (const std::string disk : {"mbr", "extended", "gpt", "classic", "many-logical"}) {
+    SCOPED_TRACE(disk);
+    const auto layout = ReadLayout(disk);
+    const auto file = ImageFile::Open(PartitionFixture(disk + ".raw"));
     ASSERT_TRUE(file);
-    table = DrivePartitions(*file);
-  } else {
-    VirtualDisk disk;
-    const auto image = PartitionFixture(std::string(c.disk) + "." + c.container);
-    const OpenResult opened = OpenImage(disk, image, false);
-    ASSERT_TRUE(opened.Usable()) << image << ": " << opened.message;
-    table = DrivePartitions(disk);
-  }
-  EXPECT_EQ(table.Entries(), ListedEntries(layout));
-
-  // Every partition the fixture script made, and so every entry listed, is
-  // one mmls finds on the raw disk with the same start and length.
-  const auto mmls = test::Mmls(PartitionFixture(std::string(c.disk) + ".raw"));
-  for (const PartitionEntry& entry : layout) {
-    const test::MmlsRow row{entry.start, entry.sectors};
-    EXPECT_NE(std::find(mmls.begin(), mmls.end(), row), mmls.end())
-        << "mmls does not show a partition at " << entry.start << " of " << entry.sectors << " sectors";
+    const PartitionTable table = DrivePartitions(*file);
+    EXPECT_EQ(table.Entries(), ListedEntries(layout));
+    ExpectUniqueStarts(table.Entries());
+    const auto mmls = test::Mmls(PartitionFixture(disk + ".raw"));
+    for (const PartitionEntry& entry : layout)
+      EXPECT_NE(std::find(mmls.begin(), mmls.end(), test::MmlsRow{entry.start, entry.sectors}), mmls.end())
+          << "mmls shows no partition at " << entry.start << " of " << entry.sectors << " sectors";
+    if (disk != "many-logical") continue;
+    ASSERT_GT(layout.size(), PartitionTable::kCapacity + 1);
+    EXPECT_TRUE(table.Full());
+    EXPECT_EQ(layout.front().code, 0);
+    EXPECT_EQ(table.Entries().front(), layout[1]);
+    EXPECT_EQ(table.Entries().back(), layout[PartitionTable::kCapacity]);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Disks, IntactTableTest,
-    ::testing::Values(DiskCase{"mbr", "vhd"}, DiskCase{"mbr", "vhdx"}, DiskCase{"mbr", "raw"},
-                      DiskCase{"extended", "vhd"}, DiskCase{"extended", "vhdx"}, DiskCase{"extended", "raw"},
-                      DiskCase{"gpt", "vhd"}, DiskCase{"gpt", "vhdx"}, DiskCase{"gpt", "raw"},
-                      DiskCase{"classic", "vhd"}, DiskCase{"classic", "vhdx"}, DiskCase{"classic", "raw"},
-                      DiskCase{"many-logical", "vhd"}, DiskCase{"many-logical", "vhdx"}),
-    [](const auto& caseInfo) {
-      std::string name = std::string(caseInfo.param.disk) + "_" + caseInfo.param.container;
-      std::replace(name.begin(), name.end(), '-', '_');
-      return name;
-    });
-
-// The fixture itself must hold more than a full table, or the cap is not tried.
-TEST(PartitionTableTest, KeepsTheFirst25Entries) {
-  const auto layout = ReadLayout("many-logical");
-  ASSERT_GT(layout.size(), PartitionTable::kCapacity + 1);
-  VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, PartitionFixture("many-logical.vhdx"), false).Usable());
-  const PartitionTable table = DrivePartitions(disk);
-  ASSERT_EQ(table.Count(), PartitionTable::kCapacity);
-  EXPECT_TRUE(table.Full());
-  // Skips the Linux primary (type 0x83, no file system) and then takes the
-  // logical partitions in chain order.
-  EXPECT_EQ(layout.front().code, 0);
-  EXPECT_EQ(table.Entries().front(), layout[1]);
-  EXPECT_EQ(table.Entries().back(), layout[PartitionTable::kCapacity]);
-}
-
-// --- the MBR's signature and entry types --------------------------------------
-
-TEST(MbrTest, EitherSignatureByteIsEnough) {
-  const auto listed = ListedEntries(ReadLayout("mbr"));
-  DiskCopy copy("mbr");
-  copy.Patch(510, {0x55, 0x00});
-  EXPECT_EQ(TableAt(*copy.OpenRaw(), 0).Entries(), listed) << "0x55 0x00";
-  copy.Patch(510, {0x00, 0xAA});
-  EXPECT_EQ(TableAt(*copy.OpenRaw(), 0).Entries(), listed) << "0x00 0xAA";
-  copy.Patch(510, {0x00, 0x00});
-  EXPECT_TRUE(TableAt(*copy.OpenRaw(), 0).Empty()) << "no signature byte";
-  EXPECT_TRUE(DrivePartitions(*copy.OpenRaw()).Empty());
-}
-
-// Without a boot sector label, the partition type names the file system.
-TEST(MbrTest, TypeDecidesWhenTheBootSectorIsLost) {
-  const auto layout = ReadLayout("mbr");
-  ASSERT_EQ(layout.size(), 3u);
-  DiskCopy copy("mbr");
-  for (const PartitionEntry& entry : layout) copy.ZeroSector(entry.start);
-  EXPECT_EQ(TableAt(*copy.OpenRaw(), 0).Entries(), layout) << "types 0x06, 0x0C and 0x07";
-
-  const PartitionEntry first = layout.front();
-  struct TypeCode {
-    std::uint8_t type;
-    std::uint16_t code;  // 0: not listed
-  };
-  for (const TypeCode tc : {TypeCode{0x01, kFat16}, TypeCode{0x04, kFat16}, TypeCode{0x06, kFat16},
-                            TypeCode{0x0E, kFat16}, TypeCode{0x0B, kFat32}, TypeCode{0x0C, kFat32},
-                            TypeCode{0x07, kNtfs}, TypeCode{0x83, 0}, TypeCode{0x82, 0}, TypeCode{0x8E, 0},
-                            TypeCode{0xA5, 0}}) {
-    copy.Patch(RecordEntryOffset(0), RecordEntry(tc.type, first.start, first.sectors));
-    const PartitionTable table = TableAt(*copy.OpenRaw(), 0);
-    std::vector<PartitionEntry> want(layout.begin() + 1, layout.end());
-    if (tc.code) want.insert(want.begin(), {first.start, first.sectors, tc.code});
-    EXPECT_EQ(table.Entries(), want) << "type 0x" << std::hex << int{tc.type};
-  }
-}
-
-// A boot sector's label wins over a type that says otherwise, or says nothing.
-TEST(MbrTest, LabelsDecideBeforeTheType) {
-  const auto layout = ReadLayout("mbr");
-  ASSERT_EQ(layout.size(), 3u);
-  DiskCopy copy("mbr");
-  // FAT16 volume marked Linux, FAT32 volume marked NTFS, NTFS volume marked FAT16.
-  copy.Patch(RecordEntryOffset(0), RecordEntry(0x83, layout[0].start, layout[0].sectors));
-  copy.Patch(RecordEntryOffset(2), RecordEntry(0x07, layout[1].start, layout[1].sectors));
-  copy.Patch(RecordEntryOffset(3), RecordEntry(0x06, layout[2].start, layout[2].sectors));
-  EXPECT_EQ(TableAt(*copy.OpenRaw(), 0).Entries(), layout);
-
-  // A partition that starts like a GPT header counts as NTFS in the MBR.
-  std::vector<std::uint8_t> gptLike(512, 0);
-  std::copy_n("EFI PART", 8, gptLike.begin());
-  copy.WriteSector(layout[0].start, gptLike);
-  auto want = layout;
-  want[0].code = kNtfs;
-  EXPECT_EQ(TableAt(*copy.OpenRaw(), 0).Entries(), want);
-}
-
-// The drive's table is looked for at sectors 0, 61 and 62, and the first one
-// that lists something is used.
-TEST(MbrTest, DriveTableFallsBackToSectors61And62) {
-  const auto listed = ListedEntries(ReadLayout("mbr"));
-  ASSERT_EQ(listed.size(), 3u);
-  DiskCopy copy("mbr");
-  const auto mbr = copy.Sector(0);
-  copy.ZeroSector(0);
-  EXPECT_TRUE(DrivePartitions(*copy.OpenRaw()).Empty());
-  for (const std::uint64_t at : {61u, 62u}) {
-    copy.WriteSector(at, mbr);
-    EXPECT_TRUE(TableAt(*copy.OpenRaw(), 0).Empty());
-    EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), listed) << "table at sector " << at;
-    copy.ZeroSector(at);
-  }
-
-  // Sector 0 signed but listing nothing usable (one Linux partition over
-  // zeros): sector 62's table is used.
-  std::vector<std::uint8_t> linuxOnly(512, 0);
-  const auto linuxEntry = RecordEntry(0x83, 1000, 1000);
-  std::copy(linuxEntry.begin(), linuxEntry.end(), linuxOnly.begin() + 446);
-  linuxOnly[510] = 0x55;
-  linuxOnly[511] = 0xAA;
-  copy.WriteSector(0, linuxOnly);
-  copy.WriteSector(62, mbr);
-  EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), listed);
-
-  // Sector 0's table is used when it lists something, whatever 62 holds.
-  std::vector<std::uint8_t> firstOnly = mbr;
-  std::fill(firstOnly.begin() + 446 + 16, firstOnly.begin() + 510, std::uint8_t{0});
-  copy.WriteSector(0, firstOnly);
-  EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), std::vector<PartitionEntry>{listed.front()});
-}
-
-// --- extended boot record chains -----------------------------------------------
-
-// The extended partition of the fixture and its records: the first at its
-// start, each further one 1 MiB before its logical partition.
+// The extended partition of a copy and its records: the first at its start,
+// each further one 1 MiB before its logical partition.
 struct Chain {
   std::uint32_t extendedStart = 0;
   std::vector<std::uint32_t> records;
@@ -212,106 +78,419 @@ struct Chain {
 Chain ReadChain(const DiskCopy& copy) {
   Chain chain;
   const auto mbr = copy.Sector(0);
-  for (int i = 0; i < 4; ++i) {
-    const std::size_t at = RecordEntryOffset(i);
-    if (mbr[at + 4] == 0x05 || mbr[at + 4] == 0x0F) chain.extendedStart = le32(mbr, at + 8);
-  }
-  std::uint32_t record = chain.extendedStart;
-  for (int guard = 0; record && guard < 64; ++guard) {
+  for (int i = 0; i < 4; ++i)
+    if (mbr[RecordEntryOffset(i) + 4] == 0x05 || mbr[RecordEntryOffset(i) + 4] == 0x0F)
+      chain.extendedStart = le32(mbr, RecordEntryOffset(i) + 8);
+  for (std::uint32_t record = chain.extendedStart; record && chain.records.size() < 64;) {
     chain.records.push_back(record);
     const auto ebr = copy.Sector(record);
-    const std::uint32_t link = le32(ebr, RecordEntryOffset(1) + 8);
-    record = ebr[RecordEntryOffset(1) + 4] == 0x05 ? chain.extendedStart + link : 0;
+    record = ebr[RecordEntryOffset(1) + 4] == 0x05 ? chain.extendedStart + le32(ebr, RecordEntryOffset(1) + 8) : 0;
   }
   return chain;
 }
 
-TEST(ExtendedChainTest, LoopingChainsEndWithoutDuplicates) {
-  const auto listed = ListedEntries(ReadLayout("extended"));
-  DiskCopy copy("extended");
-  const Chain chain = ReadChain(copy);
-  ASSERT_EQ(chain.records.size(), 3u) << "the fixture has three logical partitions";
-  const std::uint32_t last = chain.records.back();
-  // The last record links back to the first, to itself, then to the middle one.
-  for (const std::uint32_t target : {chain.records[0], last, chain.records[1]}) {
-    copy.Patch(last * 512ULL + RecordEntryOffset(1), RecordEntry(0x05, target - chain.extendedStart, 2048));
-    const PartitionTable table = DrivePartitions(*copy.OpenRaw());
-    EXPECT_EQ(table.Entries(), listed) << "last record linking to sector " << target;
-    ExpectUniqueStarts(table);
+std::vector<std::uint8_t> Signed(std::vector<std::uint8_t> sector) {
+  sector[510] = 0x55;
+  sector[511] = 0xAA;
+  return sector;
+}
+
+std::vector<std::uint8_t> GptHeaderStart() {
+  std::vector<std::uint8_t> sector(512, 0);
+  std::copy_n("EFI PART", 8, sector.begin());
+  return sector;
+}
+
+enum class Read { kSector0, kDrive, kDriveThroughVhdx };
+
+struct TableDamage {
+  const char* name;
+  const char* disk;
+  std::function<void(DiskCopy&, const Entries& layout)> edit;
+  Read read;
+  std::function<Entries(Entries layout)> want;  // from the layout the script made
+};
+
+Entries Listed(Entries layout) { return ListedEntries(layout); }
+Entries Layout(Entries layout) { return layout; }
+Entries Nothing(Entries) { return {}; }
+
+// The first MBR entry given type over zeroed boot sectors (types decide then).
+TableDamage Typed(const char* name, std::uint8_t type, std::uint16_t code) {
+  return {name, "mbr",
+          [type](DiskCopy& c, const Entries& l) {
+            for (const PartitionEntry& e : l) c.ZeroSector(e.start);
+            c.Patch(RecordEntryOffset(0), RecordEntry(type, l[0].start, l[0].sectors));
+          },
+          Read::kSector0,
+          [code](Entries l) {
+            if (code) l[0].code = code;
+            else l.erase(l.begin());
+            return l;
+          }};
+}
+
+// The first logical partition's EBR entry given type, its boot sector replaced.
+std::function<void(DiskCopy&, const Entries&)> Logical(std::uint8_t type, std::vector<std::uint8_t> boot) {
+  return [type, boot](DiskCopy& c, const Entries&) {
+    const std::uint32_t record = ReadChain(c).records.at(0);
+    const auto ebr = c.Sector(record);
+    const std::uint32_t relative = le32(ebr, RecordEntryOffset(0) + 8);
+    c.Patch(record * 512ULL + RecordEntryOffset(0), RecordEntry(type, relative, le32(ebr, RecordEntryOffset(0) + 12)));
+    c.WriteSector(record + relative, boot);
+  };
+}
+
+// The last EBR linking back to record `to` of the chain.
+std::function<void(DiskCopy&, const Entries&)> LoopTo(std::size_t to) {
+  return [to](DiskCopy& c, const Entries&) {
+    const Chain chain = ReadChain(c);
+    ASSERT_EQ(chain.records.size(), 3u);
+    const std::uint32_t target = chain.records[to];
+    c.Patch(chain.records.back() * 512ULL + RecordEntryOffset(1), RecordEntry(0x05, target - chain.extendedStart, 2048));
+  };
+}
+
+// Breaks the GPT header at sector (CRC or whole) and, for `both`, the backup too.
+std::function<void(DiskCopy&, const Entries&)> GptHeaders(bool zero, bool both) {
+  return [zero, both](DiskCopy& c, const Entries&) {
+    std::vector<std::uint64_t> headers{1};
+    if (both) headers.push_back(c.OpenRaw()->Size() / 512 - 1);
+    for (const std::uint64_t at : headers) {
+      auto header = c.Sector(at);
+      ASSERT_TRUE(HasAscii(header, 0, "EFI PART"));
+      header[16] ^= 0xFF;
+      c.WriteSector(at, zero ? std::vector<std::uint8_t>(512, 0) : header);
+    }
+  };
+}
+
+Entries ProtectiveEntry(Entries) {
+  std::vector<std::uint8_t> mbr(512);
+  EXPECT_TRUE(ImageFile::Open(PartitionFixture("gpt.raw"))->ReadAt(0, mbr));
+  EXPECT_EQ(mbr[RecordEntryOffset(0) + 4], 0xEE);
+  return {{le32(mbr, RecordEntryOffset(0) + 8), le32(mbr, RecordEntryOffset(0) + 12), kNtfs}};
+}
+
+TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
+  const std::vector<TableDamage> rows = {
+      Typed("MBR type 0x01 over a lost boot sector: FAT16", 0x01, kFat16),
+      Typed("MBR type 0x04: FAT16", 0x04, kFat16),
+      Typed("MBR type 0x06: FAT16", 0x06, kFat16),
+      Typed("MBR type 0x0E: FAT16", 0x0E, kFat16),
+      Typed("MBR type 0x0B: FAT32", 0x0B, kFat32),
+      Typed("MBR type 0x0C: FAT32", 0x0C, kFat32),
+      Typed("MBR type 0x07: NTFS", 0x07, kNtfs),
+      Typed("MBR type 0x83: not listed", 0x83, 0),
+      Typed("MBR type 0x82: not listed", 0x82, 0),
+      Typed("MBR type 0x8E: not listed", 0x8E, 0),
+      Typed("MBR type 0xA5: not listed", 0xA5, 0),
+      {"MBR signature 55 00: either byte is enough", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0x55, 0}); },
+       Read::kSector0, Listed},
+      {"MBR signature 00 AA", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0xAA}); }, Read::kSector0, Listed},
+      {"MBR without signature", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0}); }, Read::kDrive, Nothing},
+      {"boot sectors zeroed: the types decide", "mbr",
+       [](DiskCopy& c, const Entries& l) { std::for_each(l.begin(), l.end(), [&](const auto& e) { c.ZeroSector(e.start); }); },
+       Read::kSector0, Layout},
+      // A boot sector's label wins over a type that says otherwise or nothing.
+      {"FAT16 marked Linux, FAT32 marked NTFS, NTFS marked FAT16", "mbr",
+       [](DiskCopy& c, const Entries& l) {
+         c.Patch(RecordEntryOffset(0), RecordEntry(0x83, l[0].start, l[0].sectors));
+         c.Patch(RecordEntryOffset(2), RecordEntry(0x07, l[1].start, l[1].sectors));
+         c.Patch(RecordEntryOffset(3), RecordEntry(0x06, l[2].start, l[2].sectors));
+       },
+       Read::kSector0, Layout},
+      {"FAT16 marked Linux, starting like a GPT header: NTFS", "mbr",
+       [](DiskCopy& c, const Entries& l) {
+         c.Patch(RecordEntryOffset(0), RecordEntry(0x83, l[0].start, l[0].sectors));
+         c.WriteSector(l[0].start, GptHeaderStart());
+       },
+       Read::kSector0, [](Entries l) { return l[0].code = kNtfs, l; }},
+      // The drive's table is looked for at sectors 0, 61 and 62: the first
+      // that lists something is used.
+      {"MBR zeroed, a copy at sector 61", "mbr", [](DiskCopy& c, const Entries&) { c.WriteSector(61, c.Sector(0)), c.ZeroSector(0); },
+       Read::kDrive, Listed},
+      {"MBR zeroed, a copy at sector 62", "mbr", [](DiskCopy& c, const Entries&) { c.WriteSector(62, c.Sector(0)), c.ZeroSector(0); },
+       Read::kDrive, Listed},
+      {"MBR lists only Linux over zeros: sector 62's used", "mbr",
+       [](DiskCopy& c, const Entries&) {
+         c.WriteSector(62, c.Sector(0));
+         auto linuxOnly = Signed(std::vector<std::uint8_t>(512, 0));
+         const auto entry = RecordEntry(0x83, 1000, 1000);
+         std::copy(entry.begin(), entry.end(), linuxOnly.begin() + 446);
+         c.WriteSector(0, linuxOnly);
+       },
+       Read::kDrive, Listed},
+      {"MBR lists one entry: used whatever 62 holds", "mbr",
+       [](DiskCopy& c, const Entries&) {
+         auto mbr = c.Sector(0);
+         c.WriteSector(62, mbr);
+         std::fill(mbr.begin() + 446 + 16, mbr.begin() + 510, std::uint8_t{0});
+         c.WriteSector(0, mbr);
+       },
+       Read::kDrive, [](Entries l) { return Entries{ListedEntries(l).front()}; }},
+      {"last EBR links back to the first", "extended", LoopTo(0), Read::kDrive, Listed},
+      {"last EBR links to itself", "extended", LoopTo(2), Read::kDrive, Listed},
+      {"last EBR links back to the middle one", "extended", LoopTo(1), Read::kDrive, Listed},
+      // In an EBR, type 0xEE or a partition starting like a GPT header names
+      // FAT32 when no boot sector label says otherwise.
+      {"EBR type 0xEE over zeros: FAT32", "extended", Logical(0xEE, std::vector<std::uint8_t>(512, 0)), Read::kDrive,
+       [](Entries l) { return l = ListedEntries(l), l[1].code = kFat32, l; }},
+      {"EBR type 0x83 over zeros: not listed", "extended", Logical(0x83, std::vector<std::uint8_t>(512, 0)), Read::kDrive,
+       [](Entries l) { return l = ListedEntries(l), l.erase(l.begin() + 1), l; }},
+      {"EBR type 0x83 over a GPT header: FAT32", "extended", Logical(0x83, GptHeaderStart()), Read::kDrive,
+       [](Entries l) { return l = ListedEntries(l), l[1].code = kFat32, l; }},
+      {"primary GPT header CRC wrong: the backup", "gpt", GptHeaders(false, false), Read::kDrive, Listed},
+      {"primary GPT header CRC wrong, through a VHDX", "gpt", GptHeaders(false, false), Read::kDriveThroughVhdx, Listed},
+      {"primary GPT header zeroed", "gpt", GptHeaders(true, false), Read::kDrive, Listed},
+      {"primary GPT entry array damaged", "gpt",
+       [](DiskCopy& c, const Entries&) {
+         auto entries = c.Sector(2);
+         entries[56] ^= 0x5A;  // a byte of the first entry's name
+         c.WriteSector(2, entries);
+       },
+       Read::kDrive, Listed},
+      {"both GPT header CRCs wrong: the protective entry alone", "gpt", GptHeaders(false, true), Read::kDrive, ProtectiveEntry},
+      {"both GPT headers zeroed: the protective entry alone", "gpt", GptHeaders(true, true), Read::kDrive, ProtectiveEntry},
+  };
+
+  for (const TableDamage& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Entries layout = ReadLayout(row.disk);
+    DiskCopy copy(row.disk);
+    row.edit(copy, layout);
+    PartitionTable table;
+    if (row.read == Read::kDriveThroughVhdx) {
+      VirtualDisk disk;
+      ASSERT_TRUE(OpenImage(disk, copy.Wrapped("vhdx"), false).Usable());
+      table = DrivePartitions(disk);
+    } else if (row.read == Read::kDrive) {
+      table = DrivePartitions(*copy.OpenRaw());
+    } else {
+      ReadPartitionTable(SectorReader(*copy.OpenRaw()), 0, table);
+    }
+    EXPECT_EQ(table.Entries(), row.want(layout));
+    ExpectUniqueStarts(table.Entries());
   }
 }
 
-// In an extended boot record, a type 0xEE entry or a partition that starts
-// like a GPT header names FAT32 when no boot sector label says otherwise.
-TEST(ExtendedChainTest, GptMarksInAnExtendedRecordMeanFat32) {
-  auto want = ListedEntries(ReadLayout("extended"));
-  ASSERT_EQ(want.size(), 4u);
-  DiskCopy copy("extended");
-  const Chain chain = ReadChain(copy);
-  ASSERT_FALSE(chain.records.empty());
-  const std::uint32_t record = chain.records[0];
-  const auto ebr = copy.Sector(record);
-  const std::uint32_t relative = le32(ebr, RecordEntryOffset(0) + 8);
-  const std::uint32_t sectors = le32(ebr, RecordEntryOffset(0) + 12);
-  ASSERT_EQ(want[1].start, record + relative);
-  copy.Patch(record * 512ULL + RecordEntryOffset(0), RecordEntry(0xEE, relative, sectors));
-  copy.ZeroSector(record + relative);
-  want[1].code = kFat32;
-  EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), want) << "type 0xEE";
-
-  copy.Patch(record * 512ULL + RecordEntryOffset(0), RecordEntry(0x83, relative, sectors));
-  EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), std::vector<PartitionEntry>({want[0], want[2], want[3]}))
-      << "type 0x83 over zeros is not listed";
-  std::vector<std::uint8_t> gptLike(512, 0);
-  std::copy_n("EFI PART", 8, gptLike.begin());
-  copy.WriteSector(record + relative, gptLike);
-  EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), want) << "type 0x83 over a GPT header";
+// The geometry the search walks for an opened image: the VHD footer's, or
+// for a VHDX one derived from the disk's size.
+DiskGeometry GeometryFor(const VirtualDisk& disk) {
+  DriveTable drives;
+  RegisterImage(drives, disk);
+  const DriveSlot& slot = drives.slots[0];
+  return SearchGeometry({slot.cylinders, slot.heads, slot.sectorsPerTrack}, SectorReader(disk).SectorCount());
 }
 
-// --- GPT -------------------------------------------------------------------------
+// A table that is empty must never make the search ask.
+PartitionChoice NeverAsked() {
+  ADD_FAILURE() << "asked whether to search although the table is empty";
+  return PartitionChoice::kCancel;
+}
 
-TEST(GptTest, BackupTableWhenThePrimaryIsDamaged) {
-  const auto listed = ListedEntries(ReadLayout("gpt"));
-  {
-    DiskCopy copy("gpt");
-    auto header = copy.Sector(1);
-    header[16] ^= 0xFF;  // the header's CRC
-    copy.WriteSector(1, header);
-    EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), listed) << "primary header CRC wrong";
-    // The same through a VHDX, whose last sector is the raw disk's.
+Entries SortedByStart(Entries entries) {
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+  return entries;
+}
+
+// The disk with its absent blocks hidden: every byte counts as held, so a
+// search over it reads every candidate. Passing over what the image does not
+// hold must leave the table exactly as that walk finds it, order included.
+class EveryByteHeld final : public ByteSource {
+ public:
+  explicit EveryByteHeld(const ByteSource& disk) : disk_(disk) {}
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override { return disk_.ReadAt(offset, out); }
+  std::uint64_t Size() const override { return disk_.Size(); }
+
+ private:
+  const ByteSource& disk_;
+};
+
+// Searches a disk whose table lists nothing, checking that no start is found twice.
+Entries Search(const ByteSource& disk, const DiskGeometry& geometry) {
+  PartitionTable table;
+  ReadDrivePartitions(SectorReader(disk), table);
+  EXPECT_TRUE(table.Empty());
+  ScanControl control;
+  EXPECT_TRUE(SearchPartitions(SectorReader(disk), geometry, table, NeverAsked, control));
+  ExpectUniqueStarts(table.Entries());
+  return table.Entries();
+}
+
+// The MBR zeroed. mbr: volumes at 1 MiB starts. classic: the first on the
+// second track, the others on cylinder starts that are no 1 MiB multiples; as
+// a VHD the footer's geometry (12 heads, 17 sectors) has to be translated to
+// 255 x 63 first. sparse-64g has no table at all.
+TEST(PartitionSearchTest, LostTablesFindEveryVolume) {
+  for (const auto& [name, container] : std::vector<std::pair<std::string, std::string>>{
+           {"mbr", "vhdx"}, {"classic", "vhdx"}, {"classic", "vhd"}, {"sparse-64g", ""}}) {
+    SCOPED_TRACE(name + "." + container);
     VirtualDisk disk;
-    ASSERT_TRUE(OpenImage(disk, copy.Wrapped("vhdx"), false).Usable());
-    EXPECT_EQ(DrivePartitions(disk).Entries(), listed) << "primary header CRC wrong, VHDX";
-    copy.ZeroSector(1);
-    EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), listed) << "primary header zeroed";
-  }
-  {
-    DiskCopy copy("gpt");
-    auto entries = copy.Sector(2);
-    entries[56] ^= 0x5A;  // a byte of the first entry's name: the array's CRC no longer fits
-    copy.WriteSector(2, entries);
-    EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), listed) << "primary entry array damaged";
+    Entries want;
+    if (container.empty()) {
+      ASSERT_TRUE(OpenImage(disk, PartitionFixture(name + ".vhdx"), false).Usable());
+      want = ReadLayout(name);
+      const DiskGeometry geometry = GeometryFor(disk);
+      EXPECT_EQ(SectorReader(disk).SectorCount(), 64ULL << 21);
+      EXPECT_EQ(geometry.heads, 255u);
+      EXPECT_EQ(geometry.sectorsPerTrack, 63u);
+      EXPECT_EQ(std::uint64_t{geometry.cylinders}, (64ULL << 21) / (255 * 63));
+    } else {
+      DiskCopy copy(name);
+      copy.ZeroSector(0);
+      ASSERT_TRUE(OpenImage(disk, copy.Wrapped(container), false).Usable());
+      for (PartitionEntry entry : ListedEntries(ReadLayout(name))) {
+        entry.sectors = test::Fsstat(PartitionFixture(name + ".raw"), entry.start).totalEnd.value_or(0) + 1;
+        want.push_back(entry);
+      }
+    }
+    const Entries found = Search(disk, GeometryFor(disk));
+    EXPECT_EQ(SortedByStart(found), SortedByStart(want));
+    if (container.empty()) {
+      EXPECT_EQ(found, Search(EveryByteHeld(disk), GeometryFor(disk)));
+    }
   }
 }
 
-TEST(GptTest, ProtectiveEntryStandsAloneWithoutAUsableHeader) {
-  DiskCopy copy("gpt");
-  const auto mbr = copy.Sector(0);
-  ASSERT_EQ(mbr[RecordEntryOffset(0) + 4], 0xEE);
-  const std::uint32_t start = le32(mbr, RecordEntryOffset(0) + 8);
-  const std::uint32_t sectors = le32(mbr, RecordEntryOffset(0) + 12);
-  const std::uint64_t last = copy.OpenRaw()->Size() / 512 - 1;
-  auto primary = copy.Sector(1);
-  primary[16] ^= 0xFF;
-  copy.WriteSector(1, primary);
-  auto backup = copy.Sector(last);
-  ASSERT_TRUE(HasAscii(backup, 0, "EFI PART"));
-  backup[16] ^= 0xFF;
-  copy.WriteSector(last, backup);
-  EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), (std::vector<PartitionEntry>{{start, sectors, kNtfs}}));
-  copy.ZeroSector(1);
-  copy.ZeroSector(last);
-  EXPECT_EQ(DrivePartitions(*copy.OpenRaw()).Entries(), (std::vector<PartitionEntry>{{start, sectors, kNtfs}}));
+// Boot sectors that mkfs.fat and mkntfs wrote, each put by qemu-io into an
+// empty dynamic image at the sector given; expected of each is what fsstat
+// reads from its volume.
+class FarBootSectors {
+ public:
+  FarBootSectors() {
+    MakeVolume("fat16", "mkfs.fat -F 16 -s 1", 16, kFat16);
+    MakeVolume("fat32", "mkfs.fat -F 32 -s 1", 40, kFat32);
+    MakeVolume("ntfs", "mkntfs -Q -F -q", 8, kNtfs);
+  }
+
+  std::filesystem::path Image(const std::string& format, const std::string& size,
+                              const std::vector<std::pair<std::uint64_t, std::string>>& placed) const {
+    const auto image = dir_ / (format.rfind("vhdx", 0) == 0 ? "far.vhdx" : "far.vhd");
+    EXPECT_EQ(RunShell("qemu-img create -q -f " + format + " " + Quote(image) + " " + size).status, 0);
+    std::string writes;
+    for (const auto& [lba, volume] : placed)
+      writes += " -c " + Quote("write -q -s " + (dir_ / (volume + ".boot")).string() + " " + std::to_string(lba * 512) + " 512");
+    const auto written = RunShell("qemu-io -f " + format.substr(0, format.find(' ')) + writes + " " + Quote(image) + " 2>&1");
+    EXPECT_EQ(written.status, 0) << written.out;
+    return image;
+  }
+
+  PartitionEntry Entry(std::uint64_t lba, const std::string& volume) const {
+    const auto& [sectors, code] = volumes_.at(volume);
+    return {static_cast<std::uint32_t>(lba), sectors, code};
+  }
+
+ private:
+  void MakeVolume(const std::string& name, const std::string& make, int mebibytes, std::uint16_t code) {
+    const auto volume = dir_ / (name + ".img");
+    ASSERT_EQ(RunShell("truncate -s " + std::to_string(mebibytes) + "M " + Quote(volume) + " && " + make + " " + Quote(volume) +
+                       " >/dev/null 2>&1 && head -c 512 " + Quote(volume) + " > " + Quote(dir_ / (name + ".boot"))).status,
+              0)
+        << make;
+    volumes_[name] = {test::Fsstat(volume, 0).totalEnd.value_or(0) + 1, code};
+  }
+
+  test::TempDir dir_;
+  std::map<std::string, std::pair<std::uint32_t, std::uint16_t>> volumes_;
+};
+
+TEST(PartitionSearchTest, BootSectorsFarIntoSparseDisks) {
+  constexpr std::uint64_t kCylinder = 255 * 63;
+  constexpr std::uint64_t kBlockSectors = (32 << 20) / 512;
+  std::uint64_t straddling = 200000;
+  while ((straddling * kCylinder) % kBlockSectors < kBlockSectors - 63) ++straddling;
+  const struct {
+    const char* name;
+    const char* format;
+    const char* size;
+    std::vector<std::pair<std::uint64_t, std::string>> placed;
+  } disks[] = {
+      // 32 MiB blocks, 267349 cylinders of 255 x 63: FAT32 at 1 TiB (a 1 MiB
+      // start inside a cylinder), FAT16 on a cylinder start that is no 1 MiB
+      // multiple, FAT32 on the second track of a cylinder whose first sector
+      // lies in the absent block before, NTFS at the last 1 MiB start, past
+      // the last whole cylinder.
+      {"2 TiB VHDX", "vhdx", "2T",
+       {{1ULL << 31, "fat32"}, {150001 * kCylinder, "fat16"}, {straddling * kCylinder + 63, "fat32"}, {(1ULL << 32) - 2048, "ntfs"}}},
+      // The footer's geometry covers only the first 127 GiB in cylinders:
+      // past them only the 1 MiB starts are searched.
+      {"2040 GiB VHD", "vpc -o subformat=dynamic,force_size=on", "2040G",
+       {{5000 * kCylinder, "fat16"}, {1ULL << 31, "ntfs"}, {2040ULL * 2048 * 1024 - 2048, "fat32"}}},
+  };
+  const FarBootSectors volumes;
+  for (const auto& d : disks) {
+    SCOPED_TRACE(d.name);
+    VirtualDisk disk;
+    ASSERT_TRUE(OpenImage(disk, volumes.Image(d.format, d.size, d.placed), false).Usable());
+    const DiskGeometry geometry = GeometryFor(disk);
+    if (std::string(d.format) == "vhdx") {
+      ASSERT_EQ(SectorReader(disk).SectorCount(), 1ULL << 32);
+      ASSERT_EQ(std::uint64_t{geometry.cylinders} * kCylinder, (1ULL << 32) / kCylinder * kCylinder);
+      ASSERT_LT(std::uint64_t{geometry.cylinders} * kCylinder, d.placed.back().first);
+    } else {
+      ASSERT_LT(std::uint64_t{geometry.cylinders} * kCylinder, 1ULL << 31);
+    }
+    Entries want;
+    for (const auto& [lba, volume] : d.placed) want.push_back(volumes.Entry(lba, volume));
+    const Entries found = Search(disk, geometry);
+    EXPECT_EQ(found, want);
+    EXPECT_EQ(found, Search(EveryByteHeld(disk), geometry));
+  }
+}
+
+// With a table, the search runs only when the user asks for it, and adds
+// only starts the table does not hold yet: classic with its FAT32 entry
+// dropped gets it back.
+TEST(PartitionSearchTest, WithATableOnlyWhenAskedAndOnlyWhatItMisses) {
+  const auto layout = ReadLayout("classic");
+  ASSERT_EQ(layout.size(), 3u);
+  DiskCopy copy("classic");
+  copy.Patch(test::RecordEntryOffset(2), std::vector<std::uint8_t>(16, 0));
+  VirtualDisk disk;
+  ASSERT_TRUE(OpenImage(disk, copy.Wrapped("vhdx"), false).Usable());
+  const SectorReader reader(disk);
+  PartitionTable table;
+  ReadDrivePartitions(reader, table);
+  const Entries fromTable(layout.begin(), layout.begin() + 2);
+  ASSERT_EQ(table.Entries(), fromTable);
+
+  int asked = 0;
+  ScanControl control;
+  const auto answer = [&](PartitionChoice choice) {
+    return [&asked, choice] { return ++asked, choice; };
+  };
+  EXPECT_FALSE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kUseExisting), control));
+  EXPECT_FALSE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kCancel), control));
+  EXPECT_EQ(table.Entries(), fromTable);
+  EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kSearch), control));
+  EXPECT_EQ(asked, 3);
+  ASSERT_EQ(table.Count(), 3u);
+  EXPECT_EQ(table.Entries()[0], layout[0]);
+  EXPECT_EQ(table.Entries()[1], layout[1]);
+  EXPECT_EQ(table.Entries()[2].start, layout[2].start);
+  EXPECT_EQ(table.Entries()[2].code, kFat32);
+  EXPECT_EQ(table.Entries()[2].sectors, test::Fsstat(PartitionFixture("classic.raw"), layout[2].start).totalEnd.value_or(0) + 1);
+  EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kSearch), control));
+  EXPECT_EQ(table.Count(), 3u) << "every volume found is already listed";
+}
+
+// 30 FAT16 boot sectors in memory, one at every 1 MiB from 1 MiB on: the
+// search keeps the first 25 it meets.
+TEST(PartitionSearchTest, KeepsTheFirst25Found) {
+  constexpr std::uint32_t kVolumes = 30;
+  std::vector<std::uint8_t> bytes((kVolumes + 1) * 2048 * 512ULL, 0);
+  for (std::uint32_t i = 1; i <= kVolumes; ++i) {
+    std::uint8_t* boot = bytes.data() + i * 2048 * 512ULL;
+    std::copy_n("FAT16", 5, boot + 54);
+    boot[20] = 0x08;  // 2048 sectors in the 16-bit count
+    boot[510] = 0x55;
+    boot[511] = 0xAA;
+  }
+  const MemorySource source(std::move(bytes));
+  const Entries found = Search(source, SearchGeometry({}, source.Size() / 512));
+  ASSERT_EQ(found.size(), PartitionTable::kCapacity);
+  for (std::uint32_t i = 0; i < PartitionTable::kCapacity; ++i) EXPECT_EQ(found[i], (PartitionEntry{(i + 1) * 2048, 2048, kFat16}));
 }
 
 }  // namespace

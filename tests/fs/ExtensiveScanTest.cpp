@@ -1,25 +1,27 @@
-// The FAT Extensive Scan on volumes damaged after real tools made them: the
-// range checks, the tests of single sectors, the search and identification
-// of volumes with and without boot sectors, and their extraction.
+// The Extensive Scan on FAT and NTFS volumes that mkfs.fat, mkntfs and
+// ntfs-3g made and the fixture script damaged: the single-sector tests, the
+// search for volumes with and without boot sectors, their extraction. The
+// oracles are the script's record of each volume and the files it wrote.
+// (Saved bytes, listings, ranges where nothing lies: tests/cli/ExtensiveCliTest.cpp.)
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
 #include "TestFiles.h"
 #include "disk/BootSector.h"
-#include "disk/SectorReader.h"
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "fs/extensive/ScanRange.h"
 #include "fs/fat/FatExtract.h"
 #include "fs/fat/FatIdentify.h"
 #include "fs/fat/FatStructureSearch.h"
-#include "util/ScanControl.h"
-#include "vdisk/VirtualDisk.h"
+#include "fs/ntfs/NtfsAnalysis.h"
+#include "fs/ntfs/NtfsExtract.h"
+#include "fs/ntfs/NtfsStructureSearch.h"
+#include "util/Utf.h"
 
 namespace dravik {
 namespace {
@@ -32,24 +34,16 @@ std::vector<std::uint8_t> ReadSector(const SectorReader& reader, std::uint64_t s
   return bytes;
 }
 
-ExtensiveFindings SearchWhole(const SectorReader& reader, std::uint16_t fsType, ScanControl& control) {
+ExtensiveFindings SearchWhole(const SectorReader& reader, std::uint16_t fsType, ScanControl control = ScanControl()) {
   ExtensiveFindings findings;
   RunExtensiveScan(reader, fsType, 0, reader.SectorCount(), 100, findings, control);
   return findings;
 }
 
-// The paths of the files the extraction listed.
-std::set<std::string> FilePaths(const RecoveryStore& store) {
-  std::set<std::string> paths;
-  for (const test::ListedItem& item : test::ScanItems(store))
-    if (!item.folder) paths.insert(item.path);
-  return paths;
-}
-
-std::set<std::string> Keys(const std::map<std::string, std::string>& files) {
-  std::set<std::string> keys;
-  for (const auto& [path, sum] : files) keys.insert(path);
-  return keys;
+const NtfsFoundFolder* FolderNamed(const ExtensiveFindings& findings, const std::u16string& name) {
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders)
+    if (folder.name == name) return &folder;
+  return nullptr;
 }
 
 TEST(ScanRangeTest, TakesWholeNumbersAndNamesWhatIsWrong) {
@@ -65,95 +59,140 @@ TEST(ScanRangeTest, TakesWholeNumbersAndNamesWhatIsWrong) {
     EXPECT_EQ(CheckScanRange(start, std::nullopt, 1000).message, ExtensiveTexts::kStartNotValid) << start;
   for (const char* end : {"", "-7", "1e3"})
     EXPECT_EQ(CheckScanRange("5", std::string(end), 1000).message, ExtensiveTexts::kEndNotValid) << end;
-  EXPECT_EQ(CheckScanRange("10", std::string("10"), 1000).message, ExtensiveTexts::kEndNotBigger);
-  EXPECT_EQ(CheckScanRange("10", std::string("3"), 1000).message, ExtensiveTexts::kEndNotBigger);
+  for (const char* end : {"10", "3"}) EXPECT_EQ(CheckScanRange("10", std::string(end), 1000).message, ExtensiveTexts::kEndNotBigger);
 }
 
-// The intact FAT16 boot sector of twin, as mkfs.fat wrote it, and with its
-// cluster-size byte changed.
-TEST(FatBootSectorTest, GivesTheVolumeOnlyForPowerOfTwoClusterSizes) {
-  const auto truth = test::ReadTruth("twin");
-  ASSERT_EQ(truth.size(), 2u);
+// Single sectors: twin's FAT16 boot sector with its cluster-size byte
+// changed, the first sector of noroot's folder Docs with its "." entry edited,
+// and an index record of a length or an owner no folder's has.
+TEST(ExtensiveSectorTest, TakeOnlyWhatCanBeAStructure) {
+  const auto twin = test::ReadTruth("twin");
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
-  std::vector<std::uint8_t> sector = ReadSector(*opened.reader, truth[0].start);
-  ASSERT_TRUE(boot::IsFatBootSector(sector));
-  const auto found = FatFromBootSector(sector, truth[0].start);
-  ASSERT_TRUE(found);
-  EXPECT_EQ(found->fsType, kFat16);
-  EXPECT_EQ(found->clusterBase, truth[0].clusterBase);
-  EXPECT_EQ(found->sectorsPerCluster, truth[0].sectorsPerCluster);
-  EXPECT_EQ(found->firstFatLba, truth[0].firstFat);
-  EXPECT_EQ(found->secondFatLba, truth[0].firstFat + truth[0].fatSectors);
+  std::vector<std::uint8_t> boot = ReadSector(*opened.reader, twin[0].start);
+  ASSERT_TRUE(FatFromBootSector(boot, twin[0].start));  // what it gives: FatExtensiveTest below
+  EXPECT_EQ(FatFromBootSector(boot, twin[0].start)->secondFatLba, twin[0].firstFat + twin[0].fatSectors);
   for (const int bad : {0, 3, 6, 255}) {
-    sector[13] = static_cast<std::uint8_t>(bad);
-    EXPECT_FALSE(FatFromBootSector(sector, truth[0].start)) << bad;
+    boot[13] = static_cast<std::uint8_t>(bad);
+    EXPECT_FALSE(FatFromBootSector(boot, twin[0].start)) << bad;
   }
-  sector[510] = 0;
-  EXPECT_FALSE(boot::IsFatBootSector(sector));
-}
+  boot[510] = 0;
+  EXPECT_FALSE(boot::IsFatBootSector(boot));
 
-// The first sector of noroot's folder Docs, and edits of its "." entry.
-TEST(FatDirStartTest, TakesFolderStartsWhoseClustersCanBeAFolders) {
-  const auto truth = test::ReadTruth("noroot");
+  const auto noroot = test::ReadTruth("noroot");
   const std::uint32_t docs = test::LostRootFolders().at("Docs");
-  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("noroot.vhd"));
-  const std::uint64_t at = truth[0].clusterBase + std::uint64_t{docs} * truth[0].sectorsPerCluster;
-  std::vector<std::uint8_t> sector = ReadSector(*opened.reader, at);
-  const auto record = ParseDirStart(sector, at);
+  const test::OpenedImage lost = test::OpenForSearch(test::ExtensiveFixture("noroot.vhd"));
+  const std::uint64_t at = noroot[0].clusterBase + std::uint64_t{docs} * noroot[0].sectorsPerCluster;
+  const std::vector<std::uint8_t> dir = ReadSector(*lost.reader, at);
+  const auto record = ParseDirStart(dir, at);
   ASSERT_TRUE(record);
   EXPECT_EQ(record->cluster, docs);
   EXPECT_EQ(record->parentCluster, 0u);
   EXPECT_EQ(record->sector, at);
-  EXPECT_FALSE(ParseDirStart(sector, docs)) << "a cluster not below its sector";
-  for (const int low : {0, 1, 2}) {
-    std::vector<std::uint8_t> edited = sector;
-    edited[26] = static_cast<std::uint8_t>(low);
-    edited[27] = 0;
-    EXPECT_FALSE(ParseDirStart(edited, at)) << "cluster " << low;
+  EXPECT_FALSE(ParseDirStart(dir, docs)) << "a cluster not below its sector";
+  for (const auto& [offset, value] : std::vector<std::pair<std::size_t, std::uint8_t>>{{26, 0}, {26, 1}, {26, 2}, {33, 'X'}}) {
+    std::vector<std::uint8_t> edited = dir;
+    edited[offset] = value;
+    if (offset == 26) edited[27] = 0;
+    EXPECT_FALSE(ParseDirStart(edited, at)) << offset << " = " << int{value};
   }
-  std::vector<std::uint8_t> noParent = sector;
-  noParent[33] = 'X';
-  EXPECT_FALSE(ParseDirStart(noParent, at));
+
+  std::vector<std::uint8_t> index(4096, 0);
+  const auto put32 = [&](std::size_t offset, std::uint32_t v) {
+    for (std::size_t i = 0; i < 4; ++i) index[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  std::copy_n("INDX", 4, index.begin());
+  put32(ntfs::kIndexAllocatedOffset, 4096 - 24);
+  put32(ntfs::kIndexFirstEntryOffset, 40);
+  put32(ntfs::kIndexVcnOffset, 3);
+  put32(24 + 40 + ntfs::kEntryParentOffset, 64);
+  EXPECT_EQ(IndexRecordBytes(index), std::optional<std::size_t>(4096));
+  const auto entry = HarvestIndexRecord(index, 777);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->ownerMft, 64u);
+  EXPECT_EQ(entry->vcn, 3u);
+  EXPECT_EQ(entry->sectors, 8u);
+  EXPECT_EQ(entry->sector, 777u);
+  for (const std::uint32_t owner : {0u, 4u, 0xFFFFFFFFu}) {  // one of the first records: no folder's
+    put32(24 + 40 + ntfs::kEntryParentOffset, owner);
+    EXPECT_FALSE(HarvestIndexRecord(index, 777)) << owner;
+  }
+  put32(ntfs::kIndexAllocatedOffset, 65536);
+  EXPECT_FALSE(IndexRecordBytes(index)) << "longer than 64 KiB";
 }
 
-TEST(ExtensiveSearchTest, FindsAnIntactAndABootlessVolumeAtTheirTrueBasesAndClusterSizes) {
+// twin: an intact FAT16 volume and a FAT32 one without boot sectors, found at
+// their true bases and cluster sizes; every folder given to its own volume;
+// the lost FATs found and every file listed.
+TEST(FatExtensiveTest, FindsAndExtractsAnIntactAndABootlessVolume) {
   const auto truth = test::ReadTruth("twin");
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
   ScanControl control;
-  const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat32, control);
+  const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat32);
   ASSERT_EQ(findings.fileSystems.size(), 2u);
   EXPECT_EQ(findings.bootSectors, std::vector<std::uint64_t>{truth[0].start});
-  for (std::size_t i = 0; i < 2; ++i) {
-    const FoundFileSystem& found = findings.fileSystems[i];
-    EXPECT_EQ(found.fsType, truth[i].type == "FAT32" ? kFat32 : kFat16) << i;
-    EXPECT_EQ(found.clusterBase, truth[i].clusterBase) << i;
-    EXPECT_EQ(found.sectorsPerCluster, truth[i].sectorsPerCluster) << i;
-    EXPECT_EQ(found.Label(), truth[i].type + " @ " + std::to_string(truth[i].clusterBase));
-  }
-  EXPECT_EQ(findings.fileSystems[0].bootSector, truth[0].start);
-  EXPECT_EQ(findings.fileSystems[1].bootSector, 0u);
-  EXPECT_EQ(findings.fileSystems[1].firstFatLba, 0u) << "no boot sector tells where the FAT is";
-  // Every folder of both volumes was found and given to its own volume.
   ASSERT_EQ(findings.dirClusters.size(), 8u);
   for (const DirClusterRecord& record : findings.dirClusters)
     EXPECT_EQ(record.fsNumber, record.sector < truth[1].start ? 1 : 2) << record.sector;
+  for (std::uint16_t index = 1; index <= 2; ++index) {
+    SCOPED_TRACE(index);
+    const FoundFileSystem& found = findings.fileSystems[index - 1];
+    const test::VolumeTruth& t = truth[index - 1];
+    EXPECT_EQ(found.fsType, t.type == "FAT32" ? kFat32 : kFat16);
+    EXPECT_EQ(found.clusterBase, t.clusterBase);
+    EXPECT_EQ(found.sectorsPerCluster, t.sectorsPerCluster);
+    EXPECT_EQ(found.Label(), t.type + " @ " + std::to_string(t.clusterBase));
+    EXPECT_EQ(found.bootSector, index == 1 ? t.start : 0u);
+    if (index == 2) {
+      EXPECT_EQ(found.firstFatLba, 0u) << "no boot sector tells where the FAT is";
+    }
+
+    FsParams params = test::FoundOnDisk(findings, index, *opened.reader);
+    RecoveryStore store;
+    const ResultTree tree = ExtractFatFileSystem(*opened.reader, findings, params, store, control);
+    std::set<std::string> paths;
+    for (const test::ListedItem& item : test::ScanItems(store))
+      if (!item.folder) paths.insert(item.path);
+    EXPECT_EQ(paths, test::Keys(test::VolumeFiles("twin", index)));
+    EXPECT_EQ(params.firstFatLba, t.firstFat);
+    EXPECT_EQ(params.fatSize, t.fatSectors);
+    EXPECT_TRUE(tree.FindFolder(u"Docs/Sub Folder"));
+    EXPECT_TRUE(tree.FindFolder(u"Lost Dir"));
+  }
+  // noroot lost its root folder: its FAT is still found.
+  const test::OpenedImage noroot = test::OpenForSearch(test::ExtensiveFixture("noroot.vhd"));
+  const ExtensiveFindings lost = SearchWhole(*noroot.reader, kFat16);
+  ASSERT_EQ(lost.fileSystems.size(), 1u);
+  FsParams params = test::FoundOnDisk(lost, 1, *noroot.reader);
+  RecoveryStore store;
+  ExtractFatFileSystem(*noroot.reader, lost, params, store, control);
+  EXPECT_EQ(params.firstFatLba, test::ReadTruth("noroot")[0].firstFat);
 }
 
-TEST(ExtensiveSearchTest, BootSectorWithABadClusterSizeIsPassedOver) {
-  const auto truth = test::ReadTruth("twin");
-  test::TempDir dir;
-  const fs::path raw = dir / "twin.raw";
-  ASSERT_EQ(test::RunShell("qemu-img convert -f vpc -O raw " + test::Quote(test::ExtensiveFixture("twin.vhd")) + " " +
-                           test::Quote(raw)).status, 0);
-  test::PatchFile(raw, truth[0].start * kSectorSize + 13, {3});
-  const test::OpenedImage opened = test::OpenForSearch(test::WrapRawDisk(raw, dir.Path(), "bad-cluster", "vhd"));
-  ScanControl control;
-  const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat16, control);
-  // Still found from its folders, but not through the boot sector.
-  ASSERT_EQ(findings.fileSystems.size(), 2u);
-  EXPECT_EQ(findings.fileSystems[0].bootSector, 0u);
-  EXPECT_EQ(findings.fileSystems[0].clusterBase, truth[0].clusterBase);
-  EXPECT_EQ(findings.fileSystems[0].fsType, kFat16);
+// A boot sector that the identification must set aside: the volume is still
+// found, from its folders, at its true base and cluster size.
+TEST(ExtensiveSearchTest, BootSectorsThatMissTheFoldersArePassedOver) {
+  const struct {
+    const char* image;
+    std::uint16_t fsType;
+    std::uint32_t clusterSizeTimes;  // 0: the cluster size byte made 3
+  } cases[] = {{"twin.vhd", kFat16, 0}, {"ntfsok.vhd", kNtfs, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.image);
+    const auto truth = test::ReadTruth(fs::path(c.image).stem().string());
+    test::TempDir dir;
+    const fs::path raw = dir / "disk.raw";
+    ASSERT_EQ(test::RunShell("qemu-img convert -f vpc -O raw " + test::Quote(test::ExtensiveFixture(c.image)) + " " +
+                             test::Quote(raw)).status, 0);
+    test::PatchFile(raw, truth[0].start * kSectorSize + 13,
+                    {static_cast<std::uint8_t>(c.clusterSizeTimes ? c.clusterSizeTimes * truth[0].sectorsPerCluster : 3)});
+    const test::OpenedImage opened = test::OpenForSearch(test::WrapRawDisk(raw, dir.Path(), "damaged", "vhd"));
+    const ExtensiveFindings findings = SearchWhole(*opened.reader, c.fsType);
+    ASSERT_GE(findings.fileSystems.size(), 1u);
+    EXPECT_EQ(findings.fileSystems[0].bootSector, 0u);
+    EXPECT_EQ(findings.fileSystems[0].fsType, c.fsType);
+    EXPECT_EQ(findings.fileSystems[0].clusterBase, c.fsType == kNtfs ? truth[0].start : truth[0].clusterBase);
+    EXPECT_EQ(findings.fileSystems[0].sectorsPerCluster, truth[0].sectorsPerCluster);
+  }
 }
 
 // A disk of nothing but copies of twin's FAT16 boot sector.
@@ -161,71 +200,146 @@ TEST(ExtensiveSearchTest, StopsAtTheBootSectorLimitSayingSo) {
   const auto truth = test::ReadTruth("twin");
   const test::OpenedImage twin = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
   const std::vector<std::uint8_t> boot = ReadSector(*twin.reader, truth[0].start);
-  constexpr std::size_t kCopies = kMaxBootSectors + 10;
   std::vector<std::uint8_t> bytes;
-  bytes.reserve(kCopies * kSectorSize);
-  for (std::size_t i = 0; i < kCopies; ++i) bytes.insert(bytes.end(), boot.begin(), boot.end());
+  for (std::size_t i = 0; i < kMaxBootSectors + 10; ++i) bytes.insert(bytes.end(), boot.begin(), boot.end());
   const MemorySource disk(std::move(bytes));
-  const SectorReader reader(disk);
   std::vector<std::string> texts;
-  ScanControl control([&](const ProgressUpdate& update) { texts.push_back(update.text); });
-  const ExtensiveFindings findings = SearchWhole(reader, kFat16, control);
+  const ExtensiveFindings findings =
+      SearchWhole(SectorReader(disk), kFat16, ScanControl([&](const ProgressUpdate& update) { texts.push_back(update.text); }));
   EXPECT_TRUE(findings.tooManyStructures);
   EXPECT_EQ(findings.bootSectors.size(), kMaxBootSectors + 1);
   EXPECT_NE(std::find(texts.begin(), texts.end(), ExtensiveTexts::kTooMany), texts.end());
 }
 
-TEST(ExtensiveSearchTest, NothingFoundWhereNoStructureLies) {
-  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
-  ScanControl control;
-  ExtensiveFindings findings;
-  RunExtensiveScan(*opened.reader, kFat32, 0, 2000, 100, findings, control);
-  EXPECT_TRUE(findings.fileSystems.empty());
-  EXPECT_TRUE(findings.dirClusters.empty());
-}
-
-// Both volumes of twin, extracted one after the other from one search.
-TEST(FatExtractTest, ListsEveryFileOfBothVolumesAndFindsTheLostFats) {
-  const auto truth = test::ReadTruth("twin");
-  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
-  ScanControl control;
-  const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat32, control);
-  ASSERT_EQ(findings.fileSystems.size(), 2u);
-  for (std::uint16_t index = 1; index <= 2; ++index) {
-    FsParams params = test::FoundOnDisk(findings, index, *opened.reader);
-    RecoveryStore store;
-    const ResultTree tree = ExtractFatFileSystem(*opened.reader, findings, params, store, control);
-    EXPECT_EQ(FilePaths(store), Keys(test::VolumeFiles("twin", index))) << "volume " << index;
-    EXPECT_EQ(params.firstFatLba, truth[index - 1].firstFat) << "volume " << index;
-    EXPECT_EQ(params.fatSize, truth[index - 1].fatSectors) << "volume " << index;
-    EXPECT_TRUE(tree.FindFolder(u"Docs/Sub Folder")) << "volume " << index;
-    EXPECT_TRUE(tree.FindFolder(u"Lost Dir")) << "volume " << index;
-  }
-}
-
-TEST(FatExtractTest, FoldersOfALostRootComeBackAsDirFoldersWithTheirContents) {
-  const auto truth = test::ReadTruth("noroot");
-  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("noroot.vhd"));
-  ScanControl control;
-  const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat16, control);
+// ntfsok found through its boot sector: its end is the backup's sector, and
+// every folder has the number its place in the MFT (one run here) gives,
+// whether an index entry, its index root or its neighbour told it.
+TEST(NtfsExtensiveTest, FindsAnIntactVolumeThroughItsBootSectorAndNumbersItsFolders) {
+  const auto truth = test::ReadTruth("ntfsok");
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
+  const ExtensiveFindings findings = SearchWhole(*opened.reader, kNtfs);
+  ASSERT_EQ(findings.bootSectors.size(), 2u);
+  EXPECT_EQ(findings.bootSectors[0], truth[0].start);
   ASSERT_EQ(findings.fileSystems.size(), 1u);
-  EXPECT_EQ(findings.fileSystems[0].fsType, kFat16);
-  EXPECT_EQ(findings.fileSystems[0].clusterBase, truth[0].clusterBase);
-  EXPECT_EQ(findings.fileSystems[0].sectorsPerCluster, truth[0].sectorsPerCluster);
-
-  FsParams params = test::FoundOnDisk(findings, 1, *opened.reader);
-  RecoveryStore store;
-  ExtractFatFileSystem(*opened.reader, findings, params, store, control);
-  // Each file below a folder of the lost root, with "Dir" + cluster for the folder.
-  const auto folders = test::LostRootFolders();
-  std::set<std::string> expected;
-  for (const auto& [path, sum] : test::VolumeFiles("noroot", 1)) {
-    const auto slash = path.find('/');
-    if (slash == std::string::npos) continue;  // lost with the root
-    expected.insert("Dir" + std::to_string(folders.at(path.substr(0, slash))) + path.substr(slash));
+  const FoundFileSystem& found = findings.fileSystems[0];
+  EXPECT_EQ(found.Label(), "NTFS @ " + std::to_string(truth[0].start));
+  EXPECT_EQ(found.bootSector, truth[0].start);
+  EXPECT_EQ(found.sectorsPerCluster, truth[0].sectorsPerCluster);
+  EXPECT_EQ(found.fsEnd, findings.bootSectors[1]);
+  EXPECT_EQ(found.indexRecordSectors, 8u);
+  ASSERT_TRUE(FolderNamed(findings, u"."));
+  EXPECT_EQ(FolderNamed(findings, u".")->recordLba, found.mftStart + 2 * 5);
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders) {
+    ASSERT_GE(folder.recordLba, found.mftStart) << ToUtf8(folder.name);
+    EXPECT_EQ(folder.mftNumber, (folder.recordLba - found.mftStart) / 2) << ToUtf8(folder.name);
+    EXPECT_EQ(folder.fsNumber, 1) << ToUtf8(folder.name);
   }
-  EXPECT_EQ(FilePaths(store), expected);
-  EXPECT_EQ(params.firstFatLba, truth[0].firstFat);
+  for (const char16_t* name : {u"Alpha", u"Beta", u"Inner", u"Void", u"$Extend"}) EXPECT_TRUE(FolderNamed(findings, name));
+  EXPECT_NE(FolderNamed(findings, u"Alpha")->indexStartCluster, 0u) << "30 files need an index record";
+  EXPECT_EQ(FolderNamed(findings, u"Inner")->indexStartCluster, 0u) << "2 files fit in the index root";
+}
+
+// ntfslost has no boot sectors: found at its true start and cluster size, it
+// ends no further than the intact volume's backup and within its last
+// cluster or two; its files list once per folder number, and a volume made to
+// end early does not take the files beyond it.
+TEST(NtfsExtensiveTest, FindsAndExtractsAVolumeWithoutBootSectors) {
+  const auto truth = test::ReadTruth("ntfslost");
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfslost.vhd"));
+  const ExtensiveFindings findings = SearchWhole(*opened.reader, kNtfs);
+  EXPECT_TRUE(findings.bootSectors.empty());
+  ASSERT_EQ(findings.fileSystems.size(), 1u);
+  const FoundFileSystem& found = findings.fileSystems[0];
+  EXPECT_EQ(found.clusterBase, truth[0].start);
+  EXPECT_EQ(found.sectorsPerCluster, truth[0].sectorsPerCluster);
+  EXPECT_EQ(found.bootSector, 0u);
+  const test::OpenedImage intact = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
+  const std::uint64_t backup = SearchWhole(*intact.reader, kNtfs).bootSectors.back();
+  EXPECT_LE(found.fsEnd, backup);
+  EXPECT_GT(found.fsEnd + 2 * found.sectorsPerCluster, backup);
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders) EXPECT_EQ(folder.fsNumber, 1) << ToUtf8(folder.name);
+
+  const FsParams params = test::FoundOnDisk(findings, 1, *opened.reader);
+  RecoveryStore store;
+  ScanControl control;
+  const ResultTree tree = ExtractNtfsFileSystem(findings, params, store, control);
+  EXPECT_EQ(test::NtfsUserFilePaths(store), test::Keys(test::VolumeFiles("ntfslost", 1)));
+  EXPECT_TRUE(tree.FindFolder(u"Beta/Inner/Void"));
+  EXPECT_TRUE(tree.FindFolder(u"Lost Dir"));
+  std::set<std::uint32_t> ids;
+  for (const FolderRecord& folder : store.Folders()) EXPECT_TRUE(ids.insert(folder.id).second) << folder.id;
+  FsParams narrow = params;
+  narrow.fsEnd = FolderNamed(findings, u".")->recordLba;
+  RecoveryStore few;
+  ExtractNtfsFileSystem(findings, narrow, few, control);
+  EXPECT_LT(few.Files().size(), store.Files().size());
+  for (const FileRecord& file : few.Files()) EXPECT_LE(file.locator, narrow.fsEnd);
+}
+
+// ntfspair: mkntfs made both volumes alike, so their record numbers repeat;
+// each folder must be given to the volume it lies in. The first is found
+// through its boot sector though its MFT record 0 and its copy are gone; the
+// second from its folders alone. The first's deleted folder, with no index
+// entry left to name it, is numbered by its place and comes back deleted
+// with its 24 deleted files.
+TEST(NtfsExtensiveTest, TwoVolumesOfOneDiskEachWithItsOwnFoldersDeletedOnesIncluded) {
+  const auto truth = test::ReadTruth("ntfspair");
+  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
+  const ExtensiveFindings findings = SearchWhole(*opened.reader, kNtfs);
+  ASSERT_EQ(findings.fileSystems.size(), 2u);
+  const FoundFileSystem& first = findings.fileSystems[0];
+  const FoundFileSystem& second = findings.fileSystems[1];
+  EXPECT_EQ(first.bootSector, truth[0].start);
+  EXPECT_EQ(first.sectorsPerCluster, truth[0].sectorsPerCluster);
+  EXPECT_EQ(second.bootSector, 0u);
+  EXPECT_EQ(second.clusterBase, truth[1].start);
+  EXPECT_EQ(second.sectorsPerCluster, truth[1].sectorsPerCluster);
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders) {
+    EXPECT_EQ(folder.fsNumber, folder.recordLba < truth[1].start ? 1 : 2) << ToUtf8(folder.name);
+    if (folder.recordLba < truth[1].start) {
+      EXPECT_EQ(folder.mftNumber, (folder.recordLba - first.mftStart) / 2);
+    }
+  }
+  ASSERT_TRUE(FolderNamed(findings, u"Gone"));
+  EXPECT_TRUE(FolderNamed(findings, u"Gone")->deleted);
+  EXPECT_FALSE(FolderNamed(findings, u"Kept")->deleted);
+
+  RecoveryStore store;
+  ScanControl control;
+  ExtractNtfsFileSystem(findings, test::FoundOnDisk(findings, 1, *opened.reader), store, control);
+  const FolderRecord* gone = nullptr;
+  for (const FolderRecord& folder : store.Folders())
+    if (folder.name == u"Gone") gone = &folder;
+  ASSERT_TRUE(gone);
+  EXPECT_TRUE(gone->deleted);
+  EXPECT_EQ(gone->parentId, kNtfsRootId);
+  std::size_t inGone = 0;
+  for (const FileRecord& file : store.Files())
+    if (file.parentId == gone->id) {
+      ++inGone;
+      EXPECT_TRUE(file.deleted) << ToUtf8(file.name);
+    }
+  EXPECT_EQ(inGone, 24u);
+  for (const auto& path : test::NtfsUserFilePaths(store))
+    EXPECT_TRUE(path.rfind("Kept/", 0) == 0 || path.rfind("Gone/", 0) == 0) << path;
+}
+
+// Folders with no index entry to name them take their number from the folder
+// before them: half the sector distance on, or the next number when the
+// distance is odd or there is no folder before.
+TEST(NtfsExtensiveTest, FoldersWithoutIndexEntriesAreNumberedByTheirPlace) {
+  const MemorySource disk(std::vector<std::uint8_t>(64 * kSectorSize, 0));
+  ExtensiveFindings findings;
+  for (const std::uint64_t lba : {900u, 1000u, 1002u, 1007u, 1011u}) {
+    findings.ntfsFolders.emplace_back();
+    findings.ntfsFolders.back().recordLba = lba;
+  }
+  findings.ntfsFolders[1].mftNumber = 40;  // as an index entry would have told
+  ScanControl control;
+  AssignMftNumbers(SectorReader(disk), findings, control);
+  std::vector<std::uint32_t> numbers;
+  for (const NtfsFoundFolder& folder : findings.ntfsFolders) numbers.push_back(folder.mftNumber);
+  EXPECT_EQ(numbers, (std::vector<std::uint32_t>{2, 40, 41, 42, 44}));
 }
 
 }  // namespace

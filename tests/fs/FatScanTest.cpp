@@ -263,284 +263,252 @@ std::vector<T> Join(std::initializer_list<std::vector<T>> parts) {
   return all;
 }
 
-TEST(FatDirectoryRulesTest, DeletedAndLiveEntriesInOneSector) {
-  for (const bool fat32 : {false, true}) {
-    SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
-    MemoryFatVolume v(fat32);
-    const auto root = v.RootSector(0);
-    std::vector<DirSlot> slots{test::Deleted(ShortSlot("GONE    TXT", 0x20, 5, 10)), ShortSlot("KEPT    TXT", 0x20, 6, 20)};
-    for (const auto& slot : LongNameSlots(u"deleted long name.txt", "DELETE~1TXT")) slots.push_back(test::Deleted(slot));
-    slots.push_back(test::Deleted(ShortSlot("DELETE~1TXT", 0x20, 7, 30)));
-    slots.push_back(ShortSlot("LAST    TXT", 0x20, 8, 40));
-    const std::size_t end = v.PutSlots(root, 0, slots);
-    // A free entry ends the directory: what follows it is never read.
-    v.PutSlot(root, end + 1, ShortSlot("AFTER   TXT", 0x20, 9, 50));
-
-    const RecoveryStore store = v.Scan();
-    ASSERT_EQ(FileNames(store), (std::vector<std::u16string>{u"xONE.TXT", u"KEPT.TXT", u"deleted long name.txt", u"LAST.TXT"}));
-    const auto& files = store.Files();
-    EXPECT_TRUE(files[0].deleted);
-    EXPECT_FALSE(files[1].deleted);
-    EXPECT_TRUE(files[2].deleted);
-    EXPECT_FALSE(files[3].deleted);
-    EXPECT_EQ(files[2].size, 30u);
-    EXPECT_EQ(files[2].locator, 7u);
-    for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(files[i].key, i);
-  }
+// The names a scan lists, files then folders after "/", each deleted one
+// marked "~".
+std::u16string Listing(const RecoveryStore& store) {
+  std::u16string text;
+  const auto files = FileNames(store), folders = FolderNames(store);
+  for (std::size_t i = 0; i < files.size(); ++i) text += (store.Files()[i].deleted ? u"~" : u"") + files[i] + u" ";
+  text += u"/";
+  for (std::size_t i = 0; i < folders.size(); ++i) text += (store.Folders()[i].deleted ? u" ~" : u" ") + folders[i];
+  return text;
 }
 
-TEST(FatDirectoryRulesTest, LongNamesRunAcrossSectorsAndClusters) {
-  for (const bool fat32 : {false, true}) {
-    SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
-    MemoryFatVolume v(fat32);
-    // Sector 0: 14 files, then the two long-name entries of a file whose
-    // short entry opens sector 1.
-    std::vector<DirSlot> slots = Fillers(14, 0, 10);
-    const auto starts = LongNameSlots(u"starts a sector.txt", "STARTS~1TXT");
-    slots.insert(slots.end(), starts.begin(), starts.end());
-    slots.push_back(ShortSlot("STARTS~1TXT", 0x20, 11, 1));
-    slots = Join<DirSlot>({slots, Fillers(13, 14, 13)});
-    // Two of three long-name entries end sector 1 (in FAT32 the root's
-    // second cluster); the third and the short entry open the next one.
-    const auto split = LongNameSlots(u"split across the sector end.txt", "SPLITA~1TXT");
-    ASSERT_EQ(split.size(), 3u);
-    slots.insert(slots.end(), split.begin(), split.end());
-    slots.push_back(ShortSlot("SPLITA~1TXT", 0x20, 14, 1));
-    ASSERT_EQ(slots.size(), 34u);
-    if (fat32) {
-      // One sector per cluster, and the root's clusters apart from each other.
-      const std::vector<std::uint32_t> chain{2, 40, 7};
-      v.Chain(chain);
-      for (std::size_t c = 0; c < chain.size(); ++c) {
-        const auto from = slots.begin() + static_cast<std::ptrdiff_t>(16 * c);
-        const auto to = slots.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(16 * c + 16, slots.size()));
-        v.PutSlots(v.ClusterSector(chain[c]), 0, std::vector<DirSlot>(from, to));
-      }
-    } else {
-      v.PutSlots(v.RootSector(0), 0, slots);
+// Hand-made directory sectors, one rule of the listing per row: what is
+// listed, deleted or not, in which order.
+struct DirectoryCase {
+  const char* name;
+  int fats;  // 16, 32, or 0 for both
+  std::function<void(MemoryFatVolume&)> make;
+  std::u16string listing;
+  std::function<void(const RecoveryStore&)> more = nullptr;
+};
+
+void LongNamed(std::vector<DirSlot>& slots, std::u16string name, const char* name11, std::uint32_t cluster, bool deleted = false) {
+  for (const auto& slot : LongNameSlots(name, name11)) slots.push_back(deleted ? test::Deleted(slot) : slot);
+  const DirSlot entry = ShortSlot(name11, 0x20, cluster, 1);
+  slots.push_back(deleted ? test::Deleted(entry) : entry);
+}
+
+TEST(FatDirectoryRulesTest, HandMadeDirectories) {
+  const DirectoryCase cases[] = {
+      // A free entry ends the directory: what follows it is never read.
+      {"deleted and live entries in one sector", 0,
+       [](MemoryFatVolume& v) {
+         std::vector<DirSlot> slots{test::Deleted(ShortSlot("GONE    TXT", 0x20, 5, 10)), ShortSlot("KEPT    TXT", 0x20, 6, 20)};
+         LongNamed(slots, u"deleted long name.txt", "DELETE~1TXT", 7, true);
+         slots.back() = test::Deleted(ShortSlot("DELETE~1TXT", 0x20, 7, 30));
+         slots.push_back(ShortSlot("LAST    TXT", 0x20, 8, 40));
+         v.PutSlot(v.RootSector(0), v.PutSlots(v.RootSector(0), 0, slots) + 1, ShortSlot("AFTER   TXT", 0x20, 9, 50));
+       },
+       u"~xONE.TXT KEPT.TXT ~deleted long name.txt LAST.TXT /",
+       [](const RecoveryStore& store) {
+         EXPECT_EQ(store.Files()[2].size, 30u);
+         EXPECT_EQ(store.Files()[2].locator, 7u);
+         for (std::size_t i = 0; i < store.Files().size(); ++i) EXPECT_EQ(store.Files()[i].key, i);
+       }},
+      // Sector 0: 14 files and the two long-name entries of a file whose
+      // short entry opens sector 1; two of three long-name entries end sector
+      // 1, the third and the short entry open the next one. In FAT32 each
+      // sector is a cluster of the root, the clusters apart (2, 40, 7).
+      {"long names across sectors and clusters", 0,
+       [](MemoryFatVolume& v) {
+         std::vector<DirSlot> slots = Fillers(14, 0, 10);
+         LongNamed(slots, u"starts a sector.txt", "STARTS~1TXT", 11);
+         slots = Join<DirSlot>({slots, Fillers(13, 14, 13)});
+         LongNamed(slots, u"split across the sector end.txt", "SPLITA~1TXT", 14);
+         ASSERT_EQ(slots.size(), 34u);
+         if (!v.Fat32()) {
+           v.PutSlots(v.RootSector(0), 0, slots);
+           return;
+         }
+         const std::vector<std::uint32_t> chain{2, 40, 7};
+         v.Chain(chain);
+         for (std::size_t c = 0; c < chain.size(); ++c)
+           v.PutSlots(v.ClusterSector(chain[c]), 0,
+                      std::vector<DirSlot>(slots.begin() + static_cast<std::ptrdiff_t>(16 * c),
+                                           slots.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(16 * c + 16, 34))));
+       },
+       [] {
+         std::u16string names;
+         for (const auto& n : Join<std::u16string>({FillerNames(14, 0), {u"starts a sector.txt"}, FillerNames(13, 14),
+                                                    {u"split across the sector end.txt"}}))
+           names += n + u" ";
+         return names + u"/";
+       }()},
+      {"long-name runs failing their checksum or ordinals", 16,
+       [](MemoryFatVolume& v) {
+         std::vector<DirSlot> slots;
+         // Stale pieces of a deleted file before a live short entry.
+         for (const auto& slot : LongNameSlots(u"an old deleted long name.txt", "ANOLDD~1TXT")) slots.push_back(test::Deleted(slot));
+         slots.push_back(ShortSlot("NEW     TXT", 0x20, 10, 1));
+         auto gap = LongNameSlots(u"three entries of name here.txt", "THREEE~1TXT");  // the middle entry lost
+         gap.erase(gap.begin() + 1);
+         slots.insert(slots.end(), gap.begin(), gap.end());
+         slots.push_back(ShortSlot("THREEE~1TXT", 0x20, 11, 1));
+         auto headless = LongNameSlots(u"headless name of two.txt", "HEADLE~1TXT");  // the 0x40 entry lost
+         headless.erase(headless.begin());
+         slots.insert(slots.end(), headless.begin(), headless.end());
+         slots.push_back(ShortSlot("HEADLE~1TXT", 0x20, 12, 1));
+         // A deleted run's piece right before a live entry's own whole run.
+         slots.push_back(test::Deleted(LongNameSlots(u"stale.txt", "STALE   TXT")[0]));
+         LongNamed(slots, u"own long name.txt", "OWNLON~1TXT", 13);
+         // A deleted entry keeps the surviving pieces carrying its checksum,
+         // not those of another file in front of them.
+         slots.push_back(test::Deleted(LongNameSlots(u"someone else.txt", "SOMEON~1TXT")[0]));
+         auto lost = LongNameSlots(u"a deleted name that lost its head.txt", "ADELET~1TXT");
+         for (std::size_t i = 1; i < lost.size(); ++i) slots.push_back(test::Deleted(lost[i]));
+         slots.push_back(test::Deleted(ShortSlot("ADELET~1TXT", 0x20, 14, 1)));
+         // A deleted run whose checksum needs a first byte its long name does
+         // not begin with: pieces of another file.
+         for (const auto& slot : LongNameSlots(u"zebra.txt", "ZEBRA~1 TXT")) slots.push_back(test::Deleted(slot));
+         slots.push_back(test::Deleted(ShortSlot("QUAGGA  TXT", 0x20, 15, 1)));
+         v.PutSlots(v.RootSector(0), 0, slots);
+       },
+       u"NEW.TXT THREEE~1.TXT HEADLE~1.TXT own long name.txt ~a deleted name that lost i ~xUAGGA.TXT /"},
+      {"short names take the case their flags ask", 32,
+       [](MemoryFatVolume& v) {
+         const auto flagged = [](const char* name11, std::uint8_t flags, std::uint32_t cluster, std::uint8_t attributes = 0x20) {
+           DirSlot slot = ShortSlot(name11, attributes, cluster, 1);
+           slot[12] = flags;
+           return slot;
+         };
+         v.Chain({2});
+         v.Chain({30});
+         v.StartFolder(30, 0);
+         v.PutSlots(v.ClusterSector(2), 0,
+                    {flagged("README  TXT", 0x18, 10), flagged("README  TXT", 0x08, 11), flagged("README  TXT", 0x10, 12),
+                     flagged("NOEXT      ", 0x18, 13), test::Deleted(flagged("GONE    TXT", 0x18, 14)),
+                     flagged("MANY       ", 0x08, 30, 0x10)});
+       },
+       u"readme.txt readme.TXT README.txt noext ~xone.txt / many"},
+      // A long name a clean short entry vouches for is kept, each character
+      // no name may hold made "_"; a short name holding one is junk.
+      {"labels, entries without data, forbidden characters", 32,
+       [](MemoryFatVolume& v) {
+         std::vector<DirSlot> slots{ShortSlot("DRAVIK     ", 0x08, 0),         // volume label
+                                    ShortSlot("EMPTY   TXT", 0x20, 0, 0),      // no cluster, no bytes: listed
+                                    ShortSlot("NODATA  TXT", 0x20, 0, 100)};   // bytes but no cluster
+         std::uint32_t cluster = 20;
+         for (const char* junk : {"A?B     TXT", "A*B     TXT", "A<B     TXT", "A>B|    TXT", "A\"B     TXT", "A\x01" "B     TXT"})
+           slots.push_back(ShortSlot(junk, 0x20, cluster++, 1));
+         LongNamed(slots, u"a/b.txt", "AB~1    TXT", 26);
+         LongNamed(slots, u"a\\b.txt", "AB~2    TXT", 27);
+         LongNamed(slots, u"tab\there.txt", "TABHER~1TXT", 28);
+         LongNamed(slots, u"pipe|d.txt", "PIPED~1 TXT", 29);
+         LongNamed(slots, u"Café ok.txt", "CAFOK~1 TXT", 30);
+         slots.push_back(ShortSlot("PLAIN   TXT", 0x20, 31, 1));
+         slots.push_back(ShortSlot("SUBDIR     ", 0x10, 0));  // a folder without a cluster
+         v.Chain({2, 3});
+         ASSERT_EQ(v.PutSlots(v.ClusterSector(2), 0, slots), 21u);
+       },
+       u"EMPTY.TXT a_b.txt a_b.txt tab_here.txt pipe_d.txt Café ok.txt PLAIN.TXT /"},
+      {"a deleted then a live folder of one cluster: one live folder", 16,
+       [](MemoryFatVolume& v) {
+         v.PutSlots(v.RootSector(0), 0,
+                    {test::Deleted(ShortSlot("OLDDIR     ", 0x10, 10)), ShortSlot("NEWDIR     ", 0x10, 10), ShortSlot("OTHER      ", 0x10, 11)});
+         v.StartFolder(10, 0);
+         v.PutSlot(v.ClusterSector(10), 2, ShortSlot("INSIDE  TXT", 0x20, 20, 5));
+         v.Chain({10});
+         v.StartFolder(11, 0);
+         v.Chain({11});
+       },
+       u"INSIDE.TXT / NEWDIR OTHER",
+       [](const RecoveryStore& store) {
+         EXPECT_EQ(store.Folders()[0].id, 10u);
+         EXPECT_EQ(store.Files()[0].parentId, 10u);
+       }},
+      {"everything in a deleted folder is deleted", 32,
+       [](MemoryFatVolume& v) {
+         v.PutSlots(v.RootSector(0), 0, {test::Deleted(ShortSlot("GONE       ", 0x10, 10)), ShortSlot("LIVE    TXT", 0x20, 30, 1)});
+         v.StartFolder(10, 0);
+         v.PutSlots(v.ClusterSector(10), 2, {ShortSlot("STILL   TXT", 0x20, 20, 1), ShortSlot("SUB        ", 0x10, 11)});
+         v.StartFolder(11, 10);
+         v.PutSlot(v.ClusterSector(11), 2, ShortSlot("DEEP    TXT", 0x20, 21, 1));
+       },
+       u"LIVE.TXT ~STILL.TXT ~DEEP.TXT / ~xONE ~SUB"},
+      {"the root, then folders breadth first", 16,
+       [](MemoryFatVolume& v) {
+         v.PutSlots(v.RootSector(0), 0,
+                    {ShortSlot("A          ", 0x10, 10), ShortSlot("B          ", 0x10, 20), ShortSlot("R1      TXT", 0x20, 30, 1)});
+         v.StartFolder(10, 0);
+         v.PutSlots(v.ClusterSector(10), 2, {ShortSlot("A1         ", 0x10, 11), ShortSlot("A       TXT", 0x20, 31, 1)});
+         v.StartFolder(11, 10);
+         v.PutSlot(v.ClusterSector(11), 2, ShortSlot("X       TXT", 0x20, 32, 1));
+         v.StartFolder(20, 0);
+         v.PutSlot(v.ClusterSector(20), 2, ShortSlot("B       TXT", 0x20, 33, 1));
+       },
+       u"R1.TXT A.TXT B.TXT X.TXT / A B A1"},
+  };
+  for (const DirectoryCase& c : cases) {
+    for (const bool fat32 : {false, true}) {
+      if (c.fats == (fat32 ? 16 : 32)) continue;
+      SCOPED_TRACE(std::string(c.name) + (fat32 ? ", FAT32" : ", FAT16"));
+      MemoryFatVolume v(fat32);
+      c.make(v);
+      const RecoveryStore store = v.Scan();
+      EXPECT_EQ(ToUtf8(Listing(store)), ToUtf8(c.listing));
+      if (c.more && !HasFailure()) c.more(store);
     }
-
-    const RecoveryStore store = v.Scan();
-    EXPECT_EQ(FileNames(store), Join<std::u16string>({FillerNames(14, 0), {u"starts a sector.txt"},
-                                                      FillerNames(13, 14), {u"split across the sector end.txt"}}));
   }
 }
 
-TEST(FatDirectoryRulesTest, ALongNameRunThatFailsItsChecksOrOrdinalsIsNotUsed) {
-  MemoryFatVolume v(false);
-  std::vector<DirSlot> slots;
-  // Stale pieces of a deleted file before a live short entry: other checksum.
-  for (const auto& slot : LongNameSlots(u"an old deleted long name.txt", "ANOLDD~1TXT")) slots.push_back(test::Deleted(slot));
-  slots.push_back(ShortSlot("NEW     TXT", 0x20, 10, 1));
-  // A live run with an ordinal missing (the middle entry lost).
-  auto gap = LongNameSlots(u"three entries of name here.txt", "THREEE~1TXT");
-  gap.erase(gap.begin() + 1);
-  slots.insert(slots.end(), gap.begin(), gap.end());
-  slots.push_back(ShortSlot("THREEE~1TXT", 0x20, 11, 1));
-  // A live run whose first entry (the 0x40 one) is lost.
-  auto headless = LongNameSlots(u"headless name of two.txt", "HEADLE~1TXT");
-  headless.erase(headless.begin());
-  slots.insert(slots.end(), headless.begin(), headless.end());
-  slots.push_back(ShortSlot("HEADLE~1TXT", 0x20, 12, 1));
-  // The pieces of a deleted run right before a live entry's own whole run.
-  slots.push_back(test::Deleted(LongNameSlots(u"stale.txt", "STALE   TXT")[0]));
-  const auto own = LongNameSlots(u"own long name.txt", "OWNLON~1TXT");
-  slots.insert(slots.end(), own.begin(), own.end());
-  slots.push_back(ShortSlot("OWNLON~1TXT", 0x20, 13, 1));
-  // A deleted entry keeps the surviving pieces that carry its checksum, but
-  // not those of another file in front of them.
-  slots.push_back(test::Deleted(LongNameSlots(u"someone else.txt", "SOMEON~1TXT")[0]));
-  auto lost = LongNameSlots(u"a deleted name that lost its head.txt", "ADELET~1TXT");
-  for (std::size_t i = 1; i < lost.size(); ++i) slots.push_back(test::Deleted(lost[i]));
-  slots.push_back(test::Deleted(ShortSlot("ADELET~1TXT", 0x20, 14, 1)));
-  // A deleted run whose checksum needs a first byte the long name does not
-  // begin with: pieces of another file.
-  for (const auto& slot : LongNameSlots(u"zebra.txt", "ZEBRA~1 TXT")) slots.push_back(test::Deleted(slot));
-  slots.push_back(test::Deleted(ShortSlot("QUAGGA  TXT", 0x20, 15, 1)));
-  v.PutSlots(v.RootSector(0), 0, slots);
-
-  const RecoveryStore store = v.Scan();
-  EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"NEW.TXT", u"THREEE~1.TXT", u"HEADLE~1.TXT",
-                                                           u"own long name.txt", u"a deleted name that lost i",
-                                                           u"xUAGGA.TXT"}));
-}
-
-TEST(FatDirectoryRulesTest, ShortNamesTakeTheCaseTheirFlagsAsk) {
-  MemoryFatVolume v(true);
-  const auto flagged = [](const char* name11, std::uint8_t flags, std::uint32_t cluster, bool deleted = false) {
-    DirSlot slot = ShortSlot(name11, 0x20, cluster, 1);
-    slot[12] = flags;
-    return deleted ? test::Deleted(slot) : slot;
-  };
-  DirSlot folder = ShortSlot("MANY       ", 0x10, 30);
-  folder[12] = 0x08;
-  v.Chain({2});
-  v.Chain({30});
-  v.StartFolder(30, 0);
-  v.PutSlots(v.ClusterSector(2), 0,
-             {flagged("README  TXT", 0x18, 10), flagged("README  TXT", 0x08, 11), flagged("README  TXT", 0x10, 12),
-              flagged("NOEXT      ", 0x18, 13), flagged("GONE    TXT", 0x18, 14, true), folder});
-
-  const RecoveryStore store = v.Scan();
-  EXPECT_EQ(FileNames(store),
-            (std::vector<std::u16string>{u"readme.txt", u"readme.TXT", u"README.txt", u"noext", u"xone.txt"}));
-  EXPECT_EQ(FolderNames(store), (std::vector<std::u16string>{u"many"}));
-}
-
-TEST(FatDirectoryRulesTest, ForbiddenShortNamesLabelsAndEntriesWithoutDataAreSkippedLongNamesMadeSafe) {
-  MemoryFatVolume v(true);
-  std::vector<DirSlot> slots;
-  const auto withLongName = [&](std::u16string name, const char* name11, std::uint32_t cluster) {
-    const auto lfn = LongNameSlots(name, name11);
-    slots.insert(slots.end(), lfn.begin(), lfn.end());
-    slots.push_back(ShortSlot(name11, 0x20, cluster, 1));
-  };
-  slots.push_back(ShortSlot("DRAVIK     ", 0x08, 0));       // volume label: no cluster
-  slots.push_back(ShortSlot("EMPTY   TXT", 0x20, 0, 0));    // empty file: no cluster, listed
-  slots.push_back(ShortSlot("NODATA  TXT", 0x20, 0, 100));  // bytes but no cluster: nothing to read
-  slots.push_back(ShortSlot("A?B     TXT", 0x20, 20, 1));
-  slots.push_back(ShortSlot("A*B     TXT", 0x20, 21, 1));
-  slots.push_back(ShortSlot("A<B     TXT", 0x20, 22, 1));
-  slots.push_back(ShortSlot("A>B|    TXT", 0x20, 23, 1));
-  slots.push_back(ShortSlot("A\"B     TXT", 0x20, 24, 1));
-  slots.push_back(ShortSlot("A\x01" "B     TXT", 0x20, 25, 1));
-  withLongName(u"a/b.txt", "AB~1    TXT", 26);
-  withLongName(u"a\\b.txt", "AB~2    TXT", 27);
-  withLongName(u"tab\there.txt", "TABHER~1TXT", 28);
-  withLongName(u"pipe|d.txt", "PIPED~1 TXT", 29);
-  withLongName(u"Café ok.txt", "CAFOK~1 TXT", 30);
-  slots.push_back(ShortSlot("PLAIN   TXT", 0x20, 31, 1));
-  slots.push_back(ShortSlot("SUBDIR     ", 0x10, 0));       // a folder entry without a cluster
-  // The root takes two clusters here.
-  v.Chain({2, 3});
-  ASSERT_EQ(v.PutSlots(v.ClusterSector(2), 0, slots), 21u);
-
-  const RecoveryStore store = v.Scan();
-  // A long name that a clean short entry vouches for is kept, each character
-  // no name may hold made "_"; a short name holding one is junk.
-  EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"EMPTY.TXT", u"a_b.txt", u"a_b.txt", u"tab_here.txt",
-                                                           u"pipe_d.txt", u"Café ok.txt", u"PLAIN.TXT"}));
-  EXPECT_TRUE(store.Folders().empty());
-}
-
-TEST(FatDirectoryRulesTest, DeletedThenLiveFolderWithTheSameClusterIsOneLiveFolder) {
-  MemoryFatVolume v(false);
-  v.PutSlots(v.RootSector(0), 0,
-             {test::Deleted(ShortSlot("OLDDIR     ", 0x10, 10)), ShortSlot("NEWDIR     ", 0x10, 10),
-              ShortSlot("OTHER      ", 0x10, 11)});
-  v.StartFolder(10, 0);
-  v.PutSlot(v.ClusterSector(10), 2, ShortSlot("INSIDE  TXT", 0x20, 20, 5));
-  v.Chain({10});
-  v.StartFolder(11, 0);
-  v.Chain({11});
-
-  const RecoveryStore store = v.Scan();
-  ASSERT_EQ(FolderNames(store), (std::vector<std::u16string>{u"NEWDIR", u"OTHER"}));
-  EXPECT_FALSE(store.Folders()[0].deleted);
-  EXPECT_EQ(store.Folders()[0].id, 10u);
-  ASSERT_EQ(FileNames(store), (std::vector<std::u16string>{u"INSIDE.TXT"}));
-  EXPECT_FALSE(store.Files()[0].deleted);
-  EXPECT_EQ(store.Files()[0].parentId, 10u);
-}
-
-TEST(FatDirectoryRulesTest, EverythingInADeletedFolderIsDeleted) {
-  MemoryFatVolume v(true);
-  v.PutSlots(v.RootSector(0), 0, {test::Deleted(ShortSlot("GONE       ", 0x10, 10)), ShortSlot("LIVE    TXT", 0x20, 30, 1)});
-  v.StartFolder(10, 0);
-  // Entries inside that were never marked themselves.
-  v.PutSlots(v.ClusterSector(10), 2, {ShortSlot("STILL   TXT", 0x20, 20, 1), ShortSlot("SUB        ", 0x10, 11)});
-  v.StartFolder(11, 10);
-  v.PutSlot(v.ClusterSector(11), 2, ShortSlot("DEEP    TXT", 0x20, 21, 1));
-
-  const RecoveryStore store = v.Scan();
-  ASSERT_EQ(FolderNames(store), (std::vector<std::u16string>{u"xONE", u"SUB"}));
-  for (const auto& f : store.Folders()) EXPECT_TRUE(f.deleted) << ToUtf8(f.name);
-  ASSERT_EQ(FileNames(store), (std::vector<std::u16string>{u"LIVE.TXT", u"STILL.TXT", u"DEEP.TXT"}));
-  EXPECT_FALSE(store.Files()[0].deleted);
-  EXPECT_TRUE(store.Files()[1].deleted);
-  EXPECT_TRUE(store.Files()[2].deleted);
-}
-
-TEST(FatDirectoryRulesTest, RootThenFoldersBreadthFirst) {
-  MemoryFatVolume v(false);
-  v.PutSlots(v.RootSector(0), 0,
-             {ShortSlot("A          ", 0x10, 10), ShortSlot("B          ", 0x10, 20), ShortSlot("R1      TXT", 0x20, 30, 1)});
-  v.StartFolder(10, 0);
-  v.PutSlots(v.ClusterSector(10), 2, {ShortSlot("A1         ", 0x10, 11), ShortSlot("A       TXT", 0x20, 31, 1)});
-  v.StartFolder(11, 10);
-  v.PutSlot(v.ClusterSector(11), 2, ShortSlot("X       TXT", 0x20, 32, 1));
-  v.StartFolder(20, 0);
-  v.PutSlot(v.ClusterSector(20), 2, ShortSlot("B       TXT", 0x20, 33, 1));
-
-  const RecoveryStore store = v.Scan();
-  EXPECT_EQ(FolderNames(store), (std::vector<std::u16string>{u"A", u"B", u"A1"}));
-  EXPECT_EQ(FileNames(store), (std::vector<std::u16string>{u"R1.TXT", u"A.TXT", u"B.TXT", u"X.TXT"}));
-}
-
+// Folder chains: three clusters out of order to the end mark; a chain that
+// comes back to its start; one that leaves the volume (the sector it names
+// exists on the memory disk, holding an entry that must not be listed); 150
+// clusters; a first cluster overwritten (no dot entries); an end mark other
+// than the highest value. Unused slots hold deleted entries with bytes but no
+// cluster, which are skipped.
 TEST(FatDirectoryRulesTest, FolderChainsAreFollowedThroughTheFatWithoutALengthLimit) {
   for (const bool fat32 : {false, true}) {
     SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
     MemoryFatVolume v(fat32);
-    v.PutSlots(v.RootSector(0), 0,
-               {ShortSlot("CHAIN      ", 0x10, 10), ShortSlot("LOOP       ", 0x10, 20), ShortSlot("BEYOND     ", 0x10, 30),
-                ShortSlot("LONG       ", 0x10, 40), ShortSlot("NODOTS     ", 0x10, 200), ShortSlot("ENDMARK    ", 0x10, 210)});
     const auto file = [](int n, std::uint32_t cluster) {
       char name[32];
       std::snprintf(name, sizeof name, "N%03d    TXT", n % 1000);
       return ShortSlot(name, 0x20, cluster, 1);
     };
-    // Unused slots: deleted entries with bytes but no cluster, which are skipped.
-    const auto fillCluster = [&](std::uint32_t cluster, std::size_t from, int n) {
+    const auto fill = [&](std::uint32_t cluster, std::size_t from, int n) {
       v.PutSlot(v.ClusterSector(cluster), from, file(n, 250));
       for (std::size_t i = from + 1; i < 16; ++i) v.PutSlot(v.ClusterSector(cluster), i, test::Deleted(ShortSlot("UNUSED  TXT", 0x20, 0, 1)));
     };
-
-    // Three clusters out of order, to the end mark.
-    v.StartFolder(10, 0);
-    fillCluster(10, 2, 1);
-    fillCluster(15, 0, 2);
-    fillCluster(12, 0, 3);
+    std::vector<DirSlot> root;
+    for (const auto& [name, cluster] : std::vector<std::pair<const char*, std::uint32_t>>{
+             {"CHAIN      ", 10}, {"LOOP       ", 20}, {"BEYOND     ", 30}, {"LONG       ", 40}, {"NODOTS     ", 200}, {"ENDMARK    ", 210}}) {
+      root.push_back(ShortSlot(name, 0x10, cluster));
+      if (cluster != 200) v.StartFolder(cluster, 0);
+      if (cluster != 40) fill(cluster, cluster == 200 ? 0 : 2, static_cast<int>(root.size() * 2 - 1));
+    }
+    v.PutSlots(v.RootSector(0), 0, root);
+    fill(15, 0, 2);
+    fill(12, 0, 3);
     v.Chain({10, 15, 12});
-    // A chain that comes back to its start.
-    v.StartFolder(20, 0);
-    fillCluster(20, 2, 4);
-    fillCluster(21, 0, 5);
+    fill(21, 0, 4);
     v.Chain({20, 21});
     v.SetFat(21, 20);
-    // A chain that leaves the volume: the sector it names exists on the
-    // memory disk, holding an entry that must not be listed.
-    v.StartFolder(30, 0);
-    fillCluster(30, 2, 6);
     v.SetFat(30, 300);
     v.PutSlot(v.ClusterSector(300), 0, file(7, 251));
-    // 150 clusters.
     std::vector<std::uint32_t> longChain;
     for (std::uint32_t c = 40; c < 190; ++c) longChain.push_back(c);
     v.Chain(longChain);
-    v.StartFolder(40, 0);
-    for (std::size_t i = 0; i < longChain.size(); ++i) fillCluster(longChain[i], i == 0 ? 2 : 0, 100 + static_cast<int>(i));
-    // A folder whose first cluster was overwritten: no dot entries.
-    v.PutSlot(v.ClusterSector(200), 0, file(8, 252));
+    for (std::size_t i = 0; i < longChain.size(); ++i) fill(longChain[i], i == 0 ? 2 : 0, 100 + static_cast<int>(i));
     v.Chain({200});
-    // An end mark other than the highest value ends the chain.
-    v.StartFolder(210, 0);
-    fillCluster(210, 2, 9);
     v.Chain({210, 211}, fat32 ? 0x0FFFFFF8 : 0xFFF8);
-    fillCluster(211, 0, 10);
+    fill(211, 0, 12);
 
     const RecoveryStore store = v.Scan();
     std::map<std::u16string, std::vector<std::u16string>> filesByFolder;
     std::unordered_map<std::uint32_t, std::u16string> folderName;
     for (const auto& f : store.Folders()) folderName[f.id] = f.name;
     for (const auto& f : store.Files()) filesByFolder[folderName[f.parentId]].push_back(f.name);
-
-    EXPECT_EQ(filesByFolder[u"CHAIN"], (std::vector<std::u16string>{u"N001.TXT", u"N002.TXT", u"N003.TXT"}));
-    EXPECT_EQ(filesByFolder[u"LOOP"], (std::vector<std::u16string>{u"N004.TXT", u"N005.TXT"}));
-    EXPECT_EQ(filesByFolder[u"BEYOND"], (std::vector<std::u16string>{u"N006.TXT"}));
+    using Names = std::vector<std::u16string>;
+    EXPECT_EQ(filesByFolder[u"CHAIN"], (Names{u"N001.TXT", u"N002.TXT", u"N003.TXT"}));
+    EXPECT_EQ(filesByFolder[u"LOOP"], (Names{u"N003.TXT", u"N004.TXT"}));
+    EXPECT_EQ(filesByFolder[u"BEYOND"], (Names{u"N005.TXT"}));
     ASSERT_EQ(filesByFolder[u"LONG"].size(), 150u);
     EXPECT_EQ(filesByFolder[u"LONG"].back(), u"N249.TXT");
     EXPECT_TRUE(filesByFolder[u"NODOTS"].empty());
-    EXPECT_EQ(filesByFolder[u"ENDMARK"], (std::vector<std::u16string>{u"N009.TXT", u"N010.TXT"}));
+    EXPECT_EQ(filesByFolder[u"ENDMARK"], (Names{u"N011.TXT", u"N012.TXT"}));
     EXPECT_EQ(FolderNames(store).size(), 6u);
   }
 }

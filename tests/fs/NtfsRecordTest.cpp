@@ -1,7 +1,6 @@
 // The NTFS record readers on hand-built bytes, for what the fixture volume
-// cannot show on its own: run lists with every offset width and damaged ones,
-// the update sequence fix-up, LZNT1 chunks of each kind, and the $FILE_NAME
-// namespaces.
+// cannot show: run lists with every field width and damaged ones, the update
+// sequence fix-up, the $FILE_NAME namespaces, LZNT1 chunks of each kind.
 
 #include <gtest/gtest.h>
 
@@ -24,65 +23,46 @@ struct Expected {
   std::uint64_t clusters;
 };
 
-void ExpectRuns(const ntfs::DecodedRuns& got, const std::vector<Expected>& want) {
-  ASSERT_EQ(got.runs.size(), want.size());
-  for (std::size_t i = 0; i < want.size(); ++i) {
-    EXPECT_EQ(got.runs[i].firstCluster, want[i].cluster) << "run " << i;
-    EXPECT_EQ(got.runs[i].clusters, want[i].clusters) << "run " << i;
+// Offsets are relative to the run before (a hole not counted); a damaged list
+// keeps the runs before the damage.
+TEST(NtfsRunListTest, DecodesEveryFieldWidthAndStopsAtDamage) {
+  constexpr std::uint64_t kThird = 0x20 + 0x1234 + 0x010000;
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> list;
+    bool ok;
+    std::vector<Expected> runs;
+  } rows[] = {
+      {"offsets of 1 to 4 bytes, negative ones, a hole",
+       {0x11, 0x10, 0x20,                    // 16 clusters at 0x20
+        0x21, 0x08, 0x34, 0x12,              // 8 at + 0x1234
+        0x31, 0x02, 0x00, 0x00, 0x01,        // 2 at + 0x010000
+        0x41, 0x01, 0x00, 0x00, 0x00, 0x01,  // 1 at + 0x01000000
+        0x11, 0x03, 0xF0,                    // 3 at - 16
+        0x01, 0x05,                          // 5 sparse clusters
+        0x21, 0x04, 0x00, 0xFF,              // 4 at - 256
+        0x00},
+       true,
+       {{0x20, 16}, {0x20 + 0x1234, 8}, {kThird, 2}, {kThird + 0x01000000, 1}, {kThird + 0x01000000 - 16, 3},
+        {std::nullopt, 5}, {kThird + 0x01000000 - 16 - 256, 4}}},
+      {"lengths of 2 and 3 bytes", {0x33, 0x70, 0x11, 0x01, 0x40, 0x4B, 0x4C, 0x02, 0x2C, 0x01, 0x00}, true,
+       {{5000000, 70000}, {std::nullopt, 300}}},
+      {"fields past the list", {0x11, 0x04, 0x10, 0x31, 0x10, 0x00}, false, {{0x10, 4}}},
+      {"a length of 9 bytes", {0x11, 0x04, 0x10, 0x09, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00}, false, {{0x10, 4}}},
+      {"a length of no bytes", {0x10, 0x05, 0x00}, false, {}},
+      {"an offset before cluster 0", {0x11, 0x04, 0x10, 0x11, 0x01, 0xE0, 0x00}, false, {{0x10, 4}}},
+      {"no end mark", {0x11, 0x04, 0x10}, false, {{0x10, 4}}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const auto got = DecodeRunList(row.list);
+    EXPECT_EQ(got.ok, row.ok);
+    ASSERT_EQ(got.runs.size(), row.runs.size());
+    for (std::size_t i = 0; i < row.runs.size(); ++i) {
+      EXPECT_EQ(got.runs[i].firstCluster, row.runs[i].cluster) << "run " << i;
+      EXPECT_EQ(got.runs[i].clusters, row.runs[i].clusters) << "run " << i;
+    }
   }
-}
-
-TEST(NtfsRunListTest, OffsetsOfOneToFourBytesNegativeOffsetsAndSparseRuns) {
-  const std::vector<std::uint8_t> list = {
-      0x11, 0x10, 0x20,                    // 16 clusters at 0x20 (1-byte offset)
-      0x21, 0x08, 0x34, 0x12,              // 8 at 0x20 + 0x1234 (2 bytes)
-      0x31, 0x02, 0x00, 0x00, 0x01,        // 2 at + 0x010000 (3 bytes)
-      0x41, 0x01, 0x00, 0x00, 0x00, 0x01,  // 1 at + 0x01000000 (4 bytes)
-      0x11, 0x03, 0xF0,                    // 3 at - 16 (1-byte negative)
-      0x01, 0x05,                          // 5 sparse clusters
-      0x21, 0x04, 0x00, 0xFF,              // 4 at - 256, relative to the run before the hole
-      0x00};
-  const auto runs = DecodeRunList(list);
-  EXPECT_TRUE(runs.ok);
-  const std::uint64_t third = 0x20 + 0x1234 + 0x010000;
-  ExpectRuns(runs, {{0x20, 16},
-                    {0x20 + 0x1234, 8},
-                    {third, 2},
-                    {third + 0x01000000, 1},
-                    {third + 0x01000000 - 16, 3},
-                    {std::nullopt, 5},
-                    {third + 0x01000000 - 16 - 256, 4}});
-}
-
-TEST(NtfsRunListTest, TheBuildersEncodingRoundTrips) {
-  // Large lengths and offsets in both directions, as the crafted records use.
-  const std::vector<b::RunPiece> pieces = {
-      {70000, false, 5000000}, {1, false, 12}, {300, true, 0}, {2, false, 0x7FFFFFFF}, {9, false, 200}};
-  const auto runs = DecodeRunList(b::EncodeRuns(pieces));
-  EXPECT_TRUE(runs.ok);
-  ExpectRuns(runs, {{5000000, 70000}, {12, 1}, {std::nullopt, 300}, {0x7FFFFFFF, 2}, {200, 9}});
-}
-
-TEST(NtfsRunListTest, DamagedListsKeepTheRunsBeforeTheDamage) {
-  // A header whose fields run past the list.
-  auto runs = DecodeRunList(std::vector<std::uint8_t>{0x11, 0x04, 0x10, 0x31, 0x10, 0x00});
-  EXPECT_FALSE(runs.ok);
-  ExpectRuns(runs, {{0x10, 4}});
-  // A length of more than 8 bytes, and a length of no bytes.
-  runs = DecodeRunList(std::vector<std::uint8_t>{0x11, 0x04, 0x10, 0x09, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00});
-  EXPECT_FALSE(runs.ok);
-  ExpectRuns(runs, {{0x10, 4}});
-  runs = DecodeRunList(std::vector<std::uint8_t>{0x10, 0x05, 0x00});
-  EXPECT_FALSE(runs.ok);
-  EXPECT_TRUE(runs.runs.empty());
-  // An offset that lands before cluster 0.
-  runs = DecodeRunList(std::vector<std::uint8_t>{0x11, 0x04, 0x10, 0x11, 0x01, 0xE0, 0x00});
-  EXPECT_FALSE(runs.ok);
-  ExpectRuns(runs, {{0x10, 4}});
-  // No end mark before the attribute ends.
-  runs = DecodeRunList(std::vector<std::uint8_t>{0x11, 0x04, 0x10});
-  EXPECT_FALSE(runs.ok);
-  ExpectRuns(runs, {{0x10, 4}});
 }
 
 TEST(NtfsRecordTest, FixupPutsBackTheEndOfEachSector) {
@@ -106,30 +86,24 @@ TEST(NtfsRecordTest, FixupPutsBackTheEndOfEachSector) {
   EXPECT_EQ(std::vector<std::uint8_t>(data->value.begin(), data->value.end()), value);
 }
 
+// Which name each namespace asks for; a POSIX name counts as a Win32 one.
+// (How the scan lists them: NtfsCraftedTest in NtfsScanTest.cpp.)
 TEST(NtfsRecordTest, FileNameNamespacePreference) {
   const auto record = b::RecordBuilder()
                           .Resident(b::kTypeFileName, b::FileNameValue(5, u"LONGNA~1.TXT", b::kDos, 1000))
-                          .Resident(b::kTypeFileName, b::FileNameValue(77, u"long name.txt", b::kWin32, 2000))
+                          .Resident(b::kTypeFileName, b::FileNameValue(77, u"long name.txt", b::kPosix, 2000))
                           .Plain();
   const auto win32 = ntfs::FindFileName(record, 1);
   ASSERT_TRUE(win32);
   EXPECT_EQ(win32->name, u"long name.txt");
   EXPECT_EQ(win32->parentId, 77u);
   EXPECT_EQ(win32->creationTime, 2000u);
-  const auto dos = ntfs::FindFileName(record, 2);
-  ASSERT_TRUE(dos);
-  EXPECT_EQ(dos->name, u"LONGNA~1.TXT");
+  ASSERT_TRUE(ntfs::FindFileName(record, 2));
+  EXPECT_EQ(ntfs::FindFileName(record, 2)->name, u"LONGNA~1.TXT");
   EXPECT_FALSE(ntfs::FindFileName(record, 3));
-
-  // A POSIX name counts as a Win32 one; a Win32-and-DOS name only as itself.
-  const auto posix = b::RecordBuilder().Resident(b::kTypeFileName, b::FileNameValue(5, u"a:b", b::kPosix)).Plain();
-  ASSERT_TRUE(ntfs::FindFileName(posix, 1));
-  EXPECT_EQ(ntfs::FindFileName(posix, 1)->name, u"a:b");
   const auto both = b::RecordBuilder().Resident(b::kTypeFileName, b::FileNameValue(5, u"SHORT.TXT", b::kWin32AndDos)).Plain();
-  EXPECT_FALSE(ntfs::FindFileName(both, 1));
-  ASSERT_TRUE(ntfs::FindFileName(both, 3));
-  EXPECT_EQ(ntfs::FindFileName(both, 3)->name, u"SHORT.TXT");
-
+  EXPECT_FALSE(ntfs::FindFileName(both, 1)) << "a Win32-and-DOS name only as itself";
+  EXPECT_TRUE(ntfs::FindFileName(both, 3));
   // A named attribute of the type is not a file name.
   const auto named = b::RecordBuilder().Resident(b::kTypeFileName, b::FileNameValue(5, u"x", b::kWin32), u"n").Plain();
   EXPECT_FALSE(ntfs::FindFileName(named, 1));

@@ -247,53 +247,46 @@ class NtfsCraftedTest : public ::testing::Test {
 
 std::vector<std::uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
 
+std::vector<std::uint8_t> InRoot(const std::u16string& name, std::uint8_t space) {
+  return b::FileNameValue(kNtfsRootId, name, space, 132000000000000000ULL);
+}
+
+// Only a DOS name; a DOS name before a POSIX one; a DOS name before a
+// Win32-and-DOS one. And a base record whose name lives in an extension
+// record its (resident) attribute list names: the extension record belongs
+// to its base and is not listed on its own.
 TEST_F(NtfsCraftedTest, NamesByNamespacePreferenceAndThroughAttributeLists) {
   const NtfsScan intact(NtfsFixture("ntfs.vhdx"));
   NtfsDiskCopy disk;
-  const auto fileName = [](const std::u16string& name, std::uint8_t space) {
-    return b::FileNameValue(kNtfsRootId, name, space, 132000000000000000ULL);
+  const auto file = [&](std::uint32_t record, std::vector<std::pair<std::u16string, std::uint8_t>> names, const std::string& data) {
+    b::RecordBuilder builder(1, 0, record);
+    for (const auto& [name, space] : names) builder.Resident(b::kTypeFileName, InRoot(name, space));
+    disk.WriteRecord(record, builder.Resident(b::kTypeData, Text(data)).Protected());
   };
-  // Only a DOS name; a DOS name before a POSIX one; a DOS name before a
-  // Win32-and-DOS one.
-  disk.WriteRecord(slots_[0], b::RecordBuilder(1, 0, slots_[0])
-                                  .Resident(b::kTypeFileName, fileName(u"ONLYDOS.TXT", b::kDos))
-                                  .Resident(b::kTypeData, Text("dos only\n"))
-                                  .Protected());
-  disk.WriteRecord(slots_[1], b::RecordBuilder(1, 0, slots_[1])
-                                  .Resident(b::kTypeFileName, fileName(u"PREFER~1.TXT", b::kDos))
-                                  .Resident(b::kTypeFileName, fileName(u"preferred name.txt", b::kPosix))
-                                  .Resident(b::kTypeData, Text("posix\n"))
-                                  .Protected());
-  disk.WriteRecord(slots_[2], b::RecordBuilder(1, 0, slots_[2])
-                                  .Resident(b::kTypeFileName, fileName(u"BOTH~1.TXT", b::kDos))
-                                  .Resident(b::kTypeFileName, fileName(u"Both.txt", b::kWin32AndDos))
-                                  .Resident(b::kTypeData, Text("both\n"))
-                                  .Protected());
-  // A base record whose name lives in an extension record its (resident)
-  // attribute list names; the extension record belongs to its base and is
-  // not listed on its own.
+  file(slots_[0], {{u"ONLYDOS.TXT", b::kDos}}, "dos only\n");
+  file(slots_[1], {{u"PREFER~1.TXT", b::kDos}, {u"preferred name.txt", b::kPosix}}, "posix\n");
+  file(slots_[2], {{u"BOTH~1.TXT", b::kDos}, {u"Both.txt", b::kWin32AndDos}}, "both\n");
   const std::uint32_t base = slots_[6], named = slots_[7];
   disk.WriteRecord(base, b::RecordBuilder(1, 0, base)
-                             .Resident(b::kTypeAttributeList, b::AttributeListValue({{b::kTypeFileName, 0, named, 0},
-                                                                                     {b::kTypeData, 0, base, 1}}))
+                             .Resident(b::kTypeAttributeList,
+                                       b::AttributeListValue({{b::kTypeFileName, 0, named, 0}, {b::kTypeData, 0, base, 1}}))
                              .Resident(b::kTypeData, Text("found through the list\n"))
                              .Protected());
-  disk.WriteRecord(named, b::RecordBuilder(1, base, named)
-                              .Resident(b::kTypeFileName, fileName(u"name-in-extension.txt", b::kWin32))
-                              .Protected());
+  disk.WriteRecord(named, b::RecordBuilder(1, base, named).Resident(b::kTypeFileName, InRoot(u"name-in-extension.txt", b::kWin32)).Protected());
 
-  const NtfsScan crafted(disk.Raw());
   std::vector<NtfsItem> want = Without(intact.Items(), {slots_[0], slots_[1], slots_[2], base, named});
   want.push_back({false, false, slots_[0], "ONLYDOS.TXT", 9});
   want.push_back({false, false, slots_[1], "preferred name.txt", 6});
   want.push_back({false, false, slots_[2], "Both.txt", 5});
   want.push_back({false, false, base, "name-in-extension.txt", 23});
-  ExpectSameItems(crafted.Items(), want);
+  ExpectSameItems(NtfsScan(disk.Raw()).Items(), want);
 }
 
+// Record 0 keeps the first 16 clusters of the MFT's runs and names, in a
+// resident attribute list, the reserved record 20 for the rest; then without
+// the list; then with a damaged run list making the MFT longer than the
+// volume, whose runs that fit are read and no further.
 TEST(NtfsCraftedMftTest, MftRunsContinuedInAnExtensionRecord) {
-  // Record 0 keeps the first 16 clusters of the MFT's runs and names, in a
-  // resident attribute list, the reserved record 20 for the rest.
   const NtfsScan intact(NtfsFixture("ntfs.vhdx"));
   const auto mftRuns = test::IstatRuns(NtfsFixture("ntfs.raw"), NtfsStart(), 0);
   std::vector<b::RunPiece> head, tail;
@@ -315,40 +308,30 @@ TEST(NtfsCraftedMftTest, MftRunsContinuedInAnExtensionRecord) {
   ASSERT_TRUE(mft);
 
   NtfsDiskCopy disk;
-  disk.WriteRecord(0, b::RecordBuilder(1, 0, 0)
-                          .Resident(b::kTypeStandardInformation, std::vector<std::uint8_t>(72, 0))
-                          .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"$MFT", b::kWin32AndDos))
-                          .Resident(b::kTypeAttributeList, b::AttributeListValue({{b::kTypeStandardInformation, 0, 0, 0},
-                                                                                  {b::kTypeFileName, 0, 0, 1},
-                                                                                  {b::kTypeData, 0, 0, 3},
-                                                                                  {b::kTypeData, kSplit, 20, 0}}))
-                          .NonResident(b::kTypeData, head, 0, kSplit - 1, mft->size, vcn * 4096)
-                          .Protected());
+  const auto record0 = [&](const std::vector<b::RunPiece>& runs, std::uint64_t lastVcn, bool list) {
+    b::RecordBuilder r(1, 0, 0);  // attribute ids in the order added: 0, 1, 2, 3
+    if (list) r.Resident(b::kTypeStandardInformation, std::vector<std::uint8_t>(72, 0));
+    r.Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"$MFT", b::kWin32AndDos));
+    if (list)
+      r.Resident(b::kTypeAttributeList, b::AttributeListValue({{b::kTypeStandardInformation, 0, 0, 0}, {b::kTypeFileName, 0, 0, 1},
+                                                               {b::kTypeData, 0, 0, 3}, {b::kTypeData, kSplit, 20, 0}}));
+    disk.WriteRecord(0, r.NonResident(b::kTypeData, runs, 0, lastVcn, mft->size, vcn * 4096).Protected());
+  };
+  record0(head, kSplit - 1, true);
   disk.WriteRecord(20, b::RecordBuilder(1, 0, 20).NonResident(b::kTypeData, tail, kSplit, vcn - 1, 0, 0).Protected());
   const NtfsScan crafted(disk.Raw());
   EXPECT_GT(crafted.Items().size(), 2000u);
   EXPECT_TRUE(crafted.Items() == intact.Items());
 
-  // Without the attribute list only the first 64 records are read.
-  disk.WriteRecord(0, b::RecordBuilder(1, 0, 0)
-                          .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"$MFT", b::kWin32AndDos))
-                          .NonResident(b::kTypeData, head, 0, kSplit - 1, mft->size, vcn * 4096)
-                          .Protected());
+  record0(head, kSplit - 1, false);  // only the first 64 records are read
   const NtfsScan cut(disk.Raw());
   EXPECT_FALSE(cut.Find("many"));
   EXPECT_TRUE(cut.Find("$UpCase"));
 
-  // A damaged run list that makes the MFT longer than the volume: the runs
-  // that fit are read, and the scan ends instead of walking a huge sparse
-  // run or clusters past the volume.
-  std::vector<b::RunPiece> hostile = head;
+  std::vector<b::RunPiece> hostile = head;  // a huge sparse run, then clusters past the volume
   hostile.push_back({1ULL << 40, true, 0});
   hostile.push_back({1ULL << 30, false, 100});
-  disk.WriteRecord(0, b::RecordBuilder(1, 0, 0)
-                          .Resident(b::kTypeFileName, b::FileNameValue(kNtfsRootId, u"$MFT", b::kWin32AndDos))
-                          .NonResident(b::kTypeData, hostile, 0, (1ULL << 40) + (1ULL << 30) + kSplit, mft->size,
-                                       vcn * 4096)
-                          .Protected());
+  record0(hostile, (1ULL << 40) + (1ULL << 30) + kSplit, false);
   const NtfsScan bounded(disk.Raw());
   EXPECT_TRUE(bounded.Find("$UpCase"));
   EXPECT_FALSE(bounded.Find("many"));

@@ -1,13 +1,12 @@
-// Differencing chains read through their parents. The images are made by
-// qemu-img and qemu-io and turned into children by the test writer; the
-// oracle is libvhdi's vhdimount, which merges a child with its parents, and
-// the bytes that qemu-io wrote into each layer.
+// What an image reads beyond its own blocks: differencing chains through
+// their parents, dirty VHDX logs replayed in memory. qemu-img and qemu-io make
+// the images; the oracles are the bytes qemu-io wrote, vhdimount's merge of a
+// VHD chain, and qemu's own replay of a log.
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <iostream>
-
-#include <fstream>
 
 #include "ChainWriter.h"
 #include "TestFiles.h"
@@ -17,42 +16,26 @@ namespace dravik {
 namespace {
 
 namespace fs = std::filesystem;
+using test::LogDescriptorPlan;
+using test::LogEntryPlan;
 using test::Quote;
 using test::RunShell;
 using test::SectorRun;
+using Raw = std::vector<std::uint8_t>;
+constexpr std::uint64_t kMiB = 1024 * 1024;
 
 void Shell(const std::string& command) {
   const auto result = RunShell(command + " 2>&1");
   ASSERT_EQ(result.status, 0) << command << ": " << result.out;
 }
 
-// qemu-img makes a dynamic image of size bytes and qemu-io writes each
-// "pattern offset length" into it.
-void MakeImage(const fs::path& path, const char* format, const std::string& size, const std::vector<std::string>& writes,
-               const std::string& options = "") {
-  Shell("qemu-img create -q -f " + std::string(format) + (options.empty() ? "" : " -o " + options) + " " + Quote(path) +
-        " " + size);
-  std::string io = "qemu-io -f " + std::string(format);
+// qemu-img makes a dynamic image; qemu-io writes each "pattern offset length".
+void MakeImage(const fs::path& path, const std::string& format, const std::string& size,
+               const std::vector<std::string>& writes) {
+  Shell("qemu-img create -q -f " + format + (format == "vhdx" ? " -o block_size=1M " : " ") + Quote(path) + " " + size);
+  std::string io = "qemu-io -f " + format;
   for (const std::string& w : writes) io += " -c 'write -P " + w + "'";
-  if (!writes.empty()) Shell(io + " " + Quote(path) + " >/dev/null");
-}
-
-// The child merged with its parents as libvhdi sees it: vhdimount shows each
-// image of the chain, the base as vhdi1 and the child last.
-std::vector<std::uint8_t> Vhdimount(const fs::path& child) {
-  const fs::path mount = child.parent_path() / ("mnt-" + child.filename().string());
-  fs::create_directories(mount);
-  const auto mounted = RunShell("vhdimount " + Quote(child) + " " + Quote(mount) + " 2>&1");
-  EXPECT_EQ(mounted.status, 0) << "vhdimount could not mount " << child << ": " << mounted.out;
-  std::vector<std::uint8_t> bytes;
-  if (mounted.status == 0) {
-    std::size_t images = 0;
-    for (const auto& entry : fs::directory_iterator(mount)) images += entry.path().filename().string().rfind("vhdi", 0) == 0;
-    bytes = test::ReadFileBytes(mount / ("vhdi" + std::to_string(images)));
-    RunShell("fusermount -u " + Quote(mount) + " 2>&1");
-  }
-  fs::remove(mount);
-  return bytes;
+  Shell(io + " " + Quote(path) + " >/dev/null");
 }
 
 std::vector<std::uint8_t> ReadAll(const VirtualDisk& disk) {
@@ -74,191 +57,182 @@ bool HasWarning(const VirtualDisk& disk, const std::string& part) {
   return false;
 }
 
-// Compares with the first differing offset named.
-void ExpectSameBytes(const std::vector<std::uint8_t>& got, const std::vector<std::uint8_t>& want) {
-  ASSERT_EQ(got.size(), want.size());
+void ExpectSameBytes(const Raw& got, const Raw& want, const char* what) {
+  ASSERT_EQ(got.size(), want.size()) << what;
   const auto diff = std::mismatch(got.begin(), got.end(), want.begin());
-  EXPECT_TRUE(diff.first == got.end()) << "first difference at byte " << (diff.first - got.begin());
+  EXPECT_TRUE(diff.first == got.end()) << what << ": first difference at byte " << (diff.first - got.begin());
 }
 
-// The bytes equal the child as vhdimount merges it. vhdimount needs FUSE;
-// without /dev/fuse (some containers) the comparison is left out, saying so,
-// and the test's own checks still run.
+// The bytes equal the child as vhdimount merges it (the base as vhdi1, the
+// child last). vhdimount needs FUSE; without /dev/fuse the comparison is
+// left out, saying so.
 void ExpectSameAsVhdimount(const std::vector<std::uint8_t>& bytes, const fs::path& child) {
   if (!fs::exists("/dev/fuse")) {
     std::cerr << "note: no /dev/fuse here, so " << child.filename() << " is not compared with vhdimount\n";
     return;
   }
-  ExpectSameBytes(bytes, Vhdimount(child));
+  const fs::path mount = child.parent_path() / ("mnt-" + child.filename().string());
+  fs::create_directories(mount);
+  const auto mounted = RunShell("vhdimount " + Quote(child) + " " + Quote(mount) + " 2>&1");
+  ASSERT_EQ(mounted.status, 0) << mounted.out;
+  std::size_t images = 0;
+  for (const auto& entry : fs::directory_iterator(mount)) images += entry.path().filename().string().rfind("vhdi", 0) == 0;
+  const auto merged = test::ReadFileBytes(mount / ("vhdi" + std::to_string(images)));
+  RunShell("fusermount -u " + Quote(mount) + " 2>&1");
+  fs::remove(mount);
+  ExpectSameBytes(bytes, merged, "vhdimount");
 }
 
-constexpr std::uint64_t kMiB = 1024 * 1024;
-
+// A child that another writer made finds its parent through its own locators.
 TEST(VhdChainTest, SharedChildReadsAsVhdimountMergesIt) {
   test::TempDir dir;
   for (const char* name : {"image.vhd", "image-differential.vhd"})
     fs::copy_file(test::SharedTestData(std::string("vhd-differencing/") + name), dir / name);
-  const VirtualDisk disk = OpenOrFail(dir / "image-differential.vhd");
+  const fs::path child = dir / "image-differential.vhd";
+  const VirtualDisk disk = OpenOrFail(child);
   ASSERT_EQ(disk.Chain().images.size(), 2u);
   EXPECT_TRUE(disk.Chain().Complete());
   EXPECT_TRUE(disk.Chain().warnings.empty());
-  ExpectSameAsVhdimount(ReadAll(disk), dir / "image-differential.vhd");
-
-  // The same child with sectors 24-55 cleared in its bitmap and its own
-  // copies of them spoilt: those sectors must now come from the parent. (The
-  // run is whole bitmap bytes: vhdimount takes a byte whose bits are partly
-  // set as the child's.)
-  auto child = test::ReadFileBytes(dir / "image-differential.vhd");
-  const std::size_t bitmap = 4 * 512;  // the one block's bitmap sector
-  for (std::size_t s = 24; s < 56; ++s) {
-    child[bitmap + s / 8] &= static_cast<std::uint8_t>(~(0x80u >> (s % 8)));
-    std::fill_n(child.begin() + static_cast<std::ptrdiff_t>(bitmap + 512 + s * 512), 512, std::uint8_t{0xEE});
-  }
-  std::fill_n(child.begin() + static_cast<std::ptrdiff_t>(bitmap + 512 + 70 * 512), 512, std::uint8_t{0xDD});
-  test::WriteFileBytes(dir / "image-differential.vhd", child);
-  const VirtualDisk edited = OpenOrFail(dir / "image-differential.vhd");
-  const auto bytes = ReadAll(edited);
-  ExpectSameAsVhdimount(bytes, dir / "image-differential.vhd");
-  EXPECT_EQ(bytes[70 * 512], 0xDD);
-  EXPECT_NE(bytes[24 * 512 + 7], 0xEE);
+  ExpectSameAsVhdimount(ReadAll(disk), child);
 }
 
-// base <- mid <- top, all 8 MiB with 2 MiB blocks: each layer writes its own
-// pattern; the top leaves some of its own sectors to mid through its bitmap.
-// qemu-io gives a block it allocates a bitmap of all ones, so a block that a
-// layer holds hides the layers below it wherever the bitmap is not cleared.
-struct VhdChain {
-  test::TempDir dir;
-
-  explicit VhdChain(const test::VhdChildOptions& topOptions = {}, const std::string& midName = "mid.vhd") {
-    MakeImage(dir / "base.vhd", "vpc", "8M", {"0x11 0 3M", "0x12 6M 1M"});
-    MakeImage(dir / "mid.vhd", "vpc", "8M", {"0x22 2M 1M", "0x23 4M 64K"});
-    MakeImage(dir / "top.vhd", "vpc", "8M", {"0x33 2560K 512K", "0x34 7M 4K"});
-    test::VhdChildOptions mid;
-    mid.relativeLocators = {".\\base.vhd"};
-    mid.parentName = "base.vhd";
-    test::MakeVhdChild(dir / "mid.vhd", dir / "base.vhd", mid);
-    if (midName != "mid.vhd") fs::rename(dir / "mid.vhd", dir / midName);
-    test::MakeVhdChild(dir / "top.vhd", dir / midName, topOptions);
-  }
+// base <- mid <- top, 8 MiB each (VHD: 2 MiB blocks; VHDX: 1 MiB blocks and
+// checkpoint extensions, which choose the VHDX reader). Each layer writes its
+// own pattern; qemu-io gives a block it allocates a bitmap of all ones, so a
+// layer's block hides the layers below except where the top's bitmap leaves
+// sectors 2 MiB + 0-63 and + 1000 (VHD: -1007) to mid.
+struct ChainRow {
+  const char* name;
+  bool vhdx;
+  std::function<void(test::VhdChildOptions&, test::VhdxChildOptions&)> top;
+  std::function<void(const fs::path& dir)> after;  // moves or removes layers
+  std::size_t images;
+  int missing;  // the image of the chain that is not found; -1: none
+  const char* warning;
+  std::vector<std::pair<std::uint64_t, std::uint8_t>> bytes;
+  bool vhdimount = false;
 };
 
-// Whole bitmap bytes for the comparisons with vhdimount (see above); one
-// single sector otherwise.
-test::VhdChildOptions TopOptions(bool singleSector = false) {
-  test::VhdChildOptions top;
-  top.relativeLocators = {"mid.vhd"};
-  top.parentName = "mid.vhd";
-  top.parentSectors = {SectorRun{2 * kMiB / 512, 64}, SectorRun{2 * kMiB / 512 + 1000, singleSector ? 1u : 8u}};
-  return top;
-}
+void None(test::VhdChildOptions&, test::VhdxChildOptions&) {}
+void Keep(const fs::path&) {}
 
-TEST(VhdChainTest, ChainOfThreeReadsAsVhdimountMergesIt) {
-  VhdChain chain(TopOptions());
-  const VirtualDisk disk = OpenOrFail(chain.dir / "top.vhd");
-  ASSERT_EQ(disk.Chain().images.size(), 3u);
-  EXPECT_TRUE(disk.Chain().Complete());
-  EXPECT_TRUE(disk.Chain().warnings.empty()) << disk.Chain().warnings.front();
-  const auto bytes = ReadAll(disk);
-  ExpectSameAsVhdimount(bytes, chain.dir / "top.vhd");
-  // What each layer wrote shows where no newer layer holds the block.
-  EXPECT_EQ(bytes[1 * kMiB], 0x11);
-  EXPECT_EQ(bytes[4 * kMiB + 100], 0x23);
-  EXPECT_EQ(bytes[2560 * 1024], 0x33);
-  EXPECT_EQ(bytes[7 * kMiB], 0x34);
-  EXPECT_EQ(bytes[6 * kMiB], 0);  // the top's block 3 hides base's 0x12
-  // Sectors left to mid by the top's bitmap; 0x22 is mid's byte there.
-  EXPECT_EQ(bytes[2 * kMiB], 0x22);
-  EXPECT_EQ(bytes[2 * kMiB + 64 * 512], 0);
-  EXPECT_EQ(bytes[2 * kMiB + 1007 * 512 + 511], 0x22);
-  EXPECT_EQ(bytes[2 * kMiB + 1008 * 512], 0);
-}
+TEST(ChainTest, LayersReadThroughBitmapsAndParents) {
+  const std::vector<std::pair<std::uint64_t, std::uint8_t>> merged{
+      {1 * kMiB, 0x11}, {4 * kMiB + 100, 0x23}, {2560 * 1024, 0x33}, {7 * kMiB, 0x34}, {2 * kMiB, 0x22},
+      {2 * kMiB + 64 * 512, 0}};
+  const std::vector<ChainRow> rows = {
+      {"VHD chain of three", false, None, Keep, 3, -1, nullptr,
+       {{6 * kMiB, 0}, {2 * kMiB + 1007 * 512 + 511, 0x22}, {2 * kMiB + 1008 * 512, 0}}, true},
+      {"VHD top leaving one sector to mid", false,
+       [](test::VhdChildOptions& o, test::VhdxChildOptions&) { o.parentSectors[1].count = 1; }, Keep, 3, -1, nullptr,
+       {{2 * kMiB + 999 * 512 + 511, 0}, {2 * kMiB + 1000 * 512, 0x22}, {2 * kMiB + 1000 * 512 + 511, 0x22},
+        {2 * kMiB + 1001 * 512, 0}}},
+      {"VHD parent moved into the child's folder: found by name", false,
+       [](test::VhdChildOptions& o, test::VhdxChildOptions&) {
+         o.relativeLocators = {"..\\old-place\\mid.vhd"};
+         o.absoluteLocators = {"C:\\VMs\\old-place\\mid.vhd"};
+       },
+       Keep, 3, -1, nullptr, {}, true},
+      {"VHD parent found through its relative locator", false,
+       [](test::VhdChildOptions& o, test::VhdxChildOptions&) {
+         o.relativeLocators = {"layers\\mid-disk.vhd"};
+         o.parentName = "something-else.vhd";
+       },
+       [](const fs::path& dir) {  // mid names base as ".\base.vhd": base goes along
+         fs::create_directories(dir / "layers");
+         fs::rename(dir / "mid.vhd", dir / "layers" / "mid-disk.vhd");
+         fs::rename(dir / "base.vhd", dir / "layers" / "base.vhd");
+       },
+       3, -1, nullptr, {}},
+      {"VHD wrong parent id: reported and used", false,
+       [](test::VhdChildOptions& o, test::VhdxChildOptions&) { o.wrongParentId = true; }, Keep, 3, -1, "expects", {}},
+      {"VHD parent missing: zeros, named", false, None, [](const fs::path& dir) { fs::remove(dir / "mid.vhd"); }, 2, 1,
+       "not found", {{0, 0}, {2 * kMiB, 0}, {2560 * 1024, 0x33}}},
+      {"VHDX chain of three", true, None, Keep, 3, -1, nullptr,
+       {{0, 0x11}, {6 * kMiB, 0x12}, {5 * kMiB, 0}, {2 * kMiB + 999 * 512 + 511, 0}, {2 * kMiB + 1000 * 512, 0x22},
+        {2 * kMiB + 1001 * 512, 0}}},
+      {"VHDX wrong parent linkage: reported and used", true,
+       [](test::VhdChildOptions&, test::VhdxChildOptions& o) { o.wrongLinkage = true; }, Keep, 3, -1, "expects", {}},
+      {"VHDX base missing: zeros, named", true, None, [](const fs::path& dir) { fs::remove(dir / "base.vhdx"); }, 3, 2,
+       "not found", {{0, 0}, {2 * kMiB, 0x22}}},
+  };
+  for (const ChainRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::TempDir dir;
+    const std::string format = row.vhdx ? "vhdx" : "vpc";
+    const fs::path base = dir / (row.vhdx ? "base.vhdx" : "base.vhd"), mid = dir / (row.vhdx ? "mid.avhdx" : "mid.vhd"),
+                   top = dir / (row.vhdx ? "top.AVHDX" : "top.vhd");
+    MakeImage(base, format, "8M", {"0x11 0 3M", "0x12 6M 1M"});
+    MakeImage(mid, format, "8M", {"0x22 2M 1M", "0x23 4M 64K"});
+    MakeImage(top, format, "8M", {"0x33 2560K 512K", "0x34 7M 4K"});
+    test::VhdChildOptions vhdTop;
+    vhdTop.relativeLocators = {"mid.vhd"};
+    vhdTop.parentName = "mid.vhd";
+    vhdTop.parentSectors = {SectorRun{2 * kMiB / 512, 64}, SectorRun{2 * kMiB / 512 + 1000, 8}};
+    test::VhdxChildOptions vhdxTop;
+    vhdxTop.relativePath = "mid.avhdx";
+    vhdxTop.parentSectors = {SectorRun{2 * kMiB / 512, 64}, SectorRun{2 * kMiB / 512 + 1000, 1}};
+    row.top(vhdTop, vhdxTop);
+    if (row.vhdx) {
+      test::VhdxChildOptions toBase;
+      toBase.relativePath = ".\\base.vhdx";
+      toBase.absoluteWin32Path = "D:\\Hyper-V\\base.vhdx";
+      test::MakeVhdxChild(mid, base, toBase);
+      test::MakeVhdxChild(top, mid, vhdxTop);
+    } else {
+      test::VhdChildOptions toBase;
+      toBase.relativeLocators = {".\\base.vhd"};
+      toBase.parentName = "base.vhd";
+      test::MakeVhdChild(mid, base, toBase);
+      test::MakeVhdChild(top, mid, vhdTop);
+    }
+    row.after(dir.Path());
 
-TEST(VhdChainTest, OneClearedBitLeavesOneSectorToTheParent) {
-  VhdChain chain(TopOptions(true));
-  const auto bytes = ReadAll(OpenOrFail(chain.dir / "top.vhd"));
-  EXPECT_EQ(bytes[2 * kMiB + 999 * 512 + 511], 0);
-  EXPECT_EQ(bytes[2 * kMiB + 1000 * 512], 0x22);
-  EXPECT_EQ(bytes[2 * kMiB + 1000 * 512 + 511], 0x22);
-  EXPECT_EQ(bytes[2 * kMiB + 1001 * 512], 0);
-}
+    const VirtualDisk disk = OpenOrFail(top);
+    if (row.vhdx) {
+      EXPECT_EQ(disk.DiskTypeText(), "Differencing Disk");
+    }
+    ASSERT_EQ(disk.Chain().images.size(), row.images);
+    EXPECT_EQ(disk.Chain().Complete(), row.missing < 0);
+    if (row.missing >= 0) {
+      EXPECT_FALSE(disk.Chain().images[static_cast<std::size_t>(row.missing)].found);
+      EXPECT_EQ(disk.Chain().images[static_cast<std::size_t>(row.missing)].path, (row.vhdx ? base : mid).filename());
+    } else if (fs::exists(mid)) {
+      EXPECT_EQ(disk.Chain().images[1].path, mid);
+    }
+    if (row.warning) {
+      EXPECT_TRUE(HasWarning(disk, row.warning));
+    } else {
+      EXPECT_TRUE(disk.Chain().warnings.empty()) << disk.Chain().warnings.front();
+    }
 
-// Reads of every alignment that cross block and bitmap-run boundaries give
-// the bytes of one whole read.
-TEST(VhdChainTest, UnalignedReadsMatchTheWholeDisk) {
-  VhdChain chain(TopOptions(true));
-  const VirtualDisk disk = OpenOrFail(chain.dir / "top.vhd");
-  const auto whole = ReadAll(disk);
-  for (const std::uint64_t at : {2 * kMiB - 3, 2 * kMiB + 64 * 512 - 100, 2 * kMiB + 1000 * 512 + 7, 4 * kMiB - 1}) {
-    std::vector<std::uint8_t> part(3000);
-    ASSERT_TRUE(disk.ReadAt(at, part));
-    EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin() + static_cast<std::ptrdiff_t>(at))) << at;
+    const auto bytes = ReadAll(disk);
+    auto expected = row.bytes;
+    if (row.missing < 0) expected.insert(expected.end(), merged.begin(), merged.end());
+    for (const auto& [at, value] : expected) EXPECT_EQ(bytes[at], value) << "byte " << at;
+    if (row.vhdimount) ExpectSameAsVhdimount(bytes, top);
+    // Reads that cross block and bitmap-run boundaries give the whole read's bytes.
+    for (const std::uint64_t at : {2 * kMiB - 3, 2 * kMiB + 64 * 512 - 100, 2 * kMiB + 1000 * 512 + 7, 4 * kMiB - 1}) {
+      std::vector<std::uint8_t> part(3000);
+      ASSERT_TRUE(disk.ReadAt(at, part));
+      EXPECT_TRUE(std::equal(part.begin(), part.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at))) << at;
+    }
+    // What the chain holds covers every layer's blocks, from 0 to the end.
+    std::vector<ByteRange> runs;
+    for (auto run = disk.PresentRange(0); run && row.missing < 0; run = disk.PresentRange(run->end)) runs.push_back(*run);
+    if (!runs.empty()) {
+      EXPECT_EQ(runs.front().begin, 0u);
+    }
+    if (!runs.empty()) {
+      EXPECT_GE(runs.back().end, 8 * kMiB);
+    }
+    EXPECT_EQ(runs.empty(), row.missing >= 0);
+    if (row.missing == 1) {
+      const auto info = RunShell(Quote(test::CliPath()) + " info --quiet " + Quote(top) + " 2>&1");
+      EXPECT_EQ(info.status, 0);
+      EXPECT_NE(info.out.find("missing parent\tmid.vhd"), std::string::npos) << info.out;
+    }
   }
-}
-
-TEST(VhdChainTest, PresentRangeCoversEveryImageOfTheChain) {
-  VhdChain chain(TopOptions());
-  const VirtualDisk disk = OpenOrFail(chain.dir / "top.vhd");
-  // Block 3 (6-8 MiB) is held by base and top; block 0 by base and mid.
-  std::vector<ByteRange> runs;
-  for (auto run = disk.PresentRange(0); run; run = disk.PresentRange(run->end)) runs.push_back(*run);
-  ASSERT_FALSE(runs.empty());
-  EXPECT_EQ(runs.front().begin, 0u);
-  EXPECT_GE(runs.back().end, 8 * kMiB);
-}
-
-TEST(VhdChainTest, ParentMovedIntoTheChildsFolderIsFoundByName) {
-  test::VhdChildOptions top = TopOptions();
-  top.relativeLocators = {"..\\old-place\\mid.vhd"};
-  top.absoluteLocators = {"C:\\VMs\\old-place\\mid.vhd"};
-  VhdChain chain(top);
-  const VirtualDisk disk = OpenOrFail(chain.dir / "top.vhd");
-  ASSERT_EQ(disk.Chain().images.size(), 3u);
-  EXPECT_EQ(disk.Chain().images[1].path, chain.dir / "mid.vhd");
-  ExpectSameAsVhdimount(ReadAll(disk), chain.dir / "top.vhd");
-}
-
-TEST(VhdChainTest, ParentFoundThroughItsRelativeLocator) {
-  test::VhdChildOptions top = TopOptions();
-  top.relativeLocators = {"layers\\mid-disk.vhd"};
-  top.parentName = "something-else.vhd";
-  VhdChain chain(top);
-  fs::create_directories(chain.dir / "layers");
-  // mid names base as ".\base.vhd", so base goes along with it.
-  fs::rename(chain.dir / "mid.vhd", chain.dir / "layers" / "mid-disk.vhd");
-  fs::rename(chain.dir / "base.vhd", chain.dir / "layers" / "base.vhd");
-  const VirtualDisk disk = OpenOrFail(chain.dir / "top.vhd");
-  ASSERT_EQ(disk.Chain().images.size(), 3u);
-  EXPECT_TRUE(disk.Chain().Complete());
-  EXPECT_EQ(ReadAll(disk)[2 * kMiB], 0x22);
-}
-
-TEST(VhdChainTest, WrongParentIsReportedAndUsed) {
-  test::VhdChildOptions top = TopOptions();
-  top.wrongParentId = true;
-  VhdChain chain(top);
-  const VirtualDisk disk = OpenOrFail(chain.dir / "top.vhd");
-  EXPECT_TRUE(HasWarning(disk, "expects")) << "no id mismatch reported";
-  ASSERT_EQ(disk.Chain().images.size(), 3u);
-  EXPECT_EQ(ReadAll(disk)[2 * kMiB], 0x22);
-}
-
-TEST(VhdChainTest, MissingParentReadsAsZerosAndIsNamed) {
-  VhdChain chain(TopOptions());
-  fs::remove(chain.dir / "mid.vhd");
-  const VirtualDisk disk = OpenOrFail(chain.dir / "top.vhd");
-  ASSERT_EQ(disk.Chain().images.size(), 2u);
-  EXPECT_FALSE(disk.Chain().images[1].found);
-  EXPECT_EQ(disk.Chain().images[1].path, "mid.vhd");
-  EXPECT_TRUE(HasWarning(disk, "not found"));
-  const auto bytes = ReadAll(disk);
-  EXPECT_EQ(bytes[0], 0);
-  EXPECT_EQ(bytes[2 * kMiB], 0);  // left to the parent by the bitmap
-  EXPECT_EQ(bytes[2560 * 1024], 0x33);
-
-  const auto info = RunShell(Quote(test::CliPath()) + " info --quiet " + Quote(chain.dir / "top.vhd") + " 2>&1");
-  EXPECT_EQ(info.status, 0);
-  EXPECT_NE(info.out.find("missing parent\tmid.vhd"), std::string::npos) << info.out;
 }
 
 TEST(VhdChainTest, ParentLoopEndsWithAWarning) {
@@ -278,70 +252,114 @@ TEST(VhdChainTest, ParentLoopEndsWithAWarning) {
   EXPECT_EQ(bytes[2 * kMiB], 0x42);
 }
 
-// base.vhdx <- mid.avhdx <- top.AVHDX with 1 MiB blocks: the checkpoint
-// extensions choose the VHDX reader, and partly present blocks read through
-// their sector bitmaps. (libvhdi 20210425 cannot open a VHDX's parent, so
-// the bytes qemu-io wrote into each layer are the oracle here.)
-struct VhdxChain {
+Raw QemuRaw(const fs::path& image) {
+  const fs::path raw = image.string() + ".raw";
+  Shell("qemu-img convert -f vhdx -O raw " + Quote(image) + " " + Quote(raw));
+  return test::ReadFileBytes(raw);
+}
+
+// A 4 KiB sector whose every byte differs from its neighbours' and from every
+// other sector's, so a misplaced or shifted copy cannot pass.
+Raw Sector(std::uint8_t seed) {
+  Raw s(4096);
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 251);
+  return s;
+}
+
+void Lay(Raw& disk, std::uint64_t at, const Raw& bytes) {
+  std::copy(bytes.begin(), bytes.end(), disk.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+// 8 MiB, 1 MiB blocks: blocks 0, 1 and 4 written.
+struct DirtyImage {
   test::TempDir dir;
-  explicit VhdxChain(const test::VhdxChildOptions& topOptions) {
-    const std::string options = "block_size=1M";
-    MakeImage(dir / "base.vhdx", "vhdx", "8M", {"0x11 0 3M", "0x12 6M 1M"}, options);
-    MakeImage(dir / "mid.avhdx", "vhdx", "8M", {"0x22 2M 1M", "0x23 4M 64K"}, options);
-    MakeImage(dir / "top.AVHDX", "vhdx", "8M", {"0x33 2560K 512K", "0x34 7M 4K"}, options);
-    test::VhdxChildOptions mid;
-    mid.relativePath = ".\\base.vhdx";
-    mid.absoluteWin32Path = "D:\\Hyper-V\\base.vhdx";
-    test::MakeVhdxChild(dir / "mid.avhdx", dir / "base.vhdx", mid);
-    test::MakeVhdxChild(dir / "top.AVHDX", dir / "mid.avhdx", topOptions);
-  }
+  fs::path path = dir / "dirty.vhdx";
+  Raw clean;
+  std::uint64_t block0 = 0, block4 = 0;
 };
 
-test::VhdxChildOptions VhdxTopOptions() {
-  test::VhdxChildOptions top;
-  top.relativePath = "mid.avhdx";
-  top.parentSectors = {SectorRun{2 * kMiB / 512, 64}, SectorRun{2 * kMiB / 512 + 1000, 1}};
-  return top;
-}
+struct LogCase {
+  const char* name;
+  // Writes the log and lays what it should make of the clean disk over want.
+  std::function<void(DirtyImage&, Raw& want)> write;
+  std::size_t replayed;   // entries
+  const char* warning;    // nullptr: none
+};
 
-TEST(VhdxChainTest, ChainOfThreeReadsThroughBitmapsAndParents) {
-  VhdxChain chain(VhdxTopOptions());
-  const VirtualDisk disk = OpenOrFail(chain.dir / "top.AVHDX");
-  ASSERT_NE(disk.Vhdx(), nullptr);
-  EXPECT_EQ(disk.DiskTypeText(), "Differencing Disk");
-  ASSERT_EQ(disk.Chain().images.size(), 3u);
-  EXPECT_TRUE(disk.Chain().Complete());
-  EXPECT_TRUE(disk.Chain().warnings.empty()) << disk.Chain().warnings.front();
-  const auto bytes = ReadAll(disk);
-  EXPECT_EQ(bytes[0], 0x11);
-  EXPECT_EQ(bytes[1 * kMiB], 0x11);
-  EXPECT_EQ(bytes[6 * kMiB], 0x12);
-  EXPECT_EQ(bytes[4 * kMiB + 100], 0x23);
-  EXPECT_EQ(bytes[2560 * 1024], 0x33);
-  EXPECT_EQ(bytes[7 * kMiB], 0x34);
-  EXPECT_EQ(bytes[5 * kMiB], 0);
-  // Block 2 is partly present in the top: its cleared sectors are mid's.
-  EXPECT_EQ(bytes[2 * kMiB], 0x22);
-  EXPECT_EQ(bytes[2 * kMiB + 64 * 512], 0);
-  EXPECT_EQ(bytes[2 * kMiB + 999 * 512 + 511], 0);
-  EXPECT_EQ(bytes[2 * kMiB + 1000 * 512], 0x22);
-  EXPECT_EQ(bytes[2 * kMiB + 1001 * 512], 0);
-}
+TEST(VhdxLogTest, LogsAreReplayedInMemoryOrReported) {
+  const LogCase cases[] = {
+      {"data and zero descriptors in two entries, a torn third ignored",
+       [](DirtyImage& d, Raw& want) {
+         const LogEntryPlan first{{{d.block0, Sector(0xA0), 0}, {d.block0 + 8192, Sector(0xA2), 0}}};
+         const LogEntryPlan second{
+             {{d.block4 + 4096, {}, 8192}, {d.block0 + 4096, Sector(0xB1), 0}, {d.block0, Sector(0xB0), 0}}};
+         const LogEntryPlan torn{{{d.block0 + 12288, Sector(0xCC), 0}}, true};
+         test::WriteVhdxLog(d.path, {first, second, torn});
+         Lay(want, 0, Sector(0xB0));  // the later entry wins
+         Lay(want, 4096, Sector(0xB1));
+         Lay(want, 8192, Sector(0xA2));
+         std::fill_n(want.begin() + static_cast<std::ptrdiff_t>(4 * kMiB + 4096), 8192, std::uint8_t{0});
+       },
+       2, nullptr},
+      // The log moves structures too: it maps absent block 2 in the BAT to a
+      // new block at the end of the file (grown first: qemu does not grow it
+      // when it replays) and writes its first sector.
+      {"a replayed BAT sector maps a new block",
+       [](DirtyImage& d, Raw& want) {
+         const std::uint64_t bat = test::VhdxBatOffset(d.path);
+         const std::uint64_t block = (fs::file_size(d.path) + kMiB - 1) / kMiB * kMiB;
+         fs::resize_file(d.path, block + kMiB);
+         Raw batSector = test::ReadFileBytes(d.path);
+         batSector.erase(batSector.begin(), batSector.begin() + static_cast<std::ptrdiff_t>(bat));
+         batSector.resize(4096);
+         for (int i = 0; i < 8; ++i) batSector[16 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((block | 6) >> (8 * i));
+         test::WriteVhdxLog(d.path, {LogEntryPlan{{{bat, batSector, 0}, {block, Sector(0x5A), 0}}}}, block + kMiB);
+         std::fill_n(want.begin() + static_cast<std::ptrdiff_t>(2 * kMiB), kMiB, std::uint8_t{0});
+         Lay(want, 2 * kMiB, Sector(0x5A));
+       },
+       1, nullptr},
+      {"no complete entry: reported, the file read as it lies",
+       [](DirtyImage& d, Raw&) { test::WriteVhdxLog(d.path, {LogEntryPlan{{{d.block0, Sector(0x77), 0}}, true}}); }, 0,
+       "log was not replayed"},
+  };
+  for (const LogCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    DirtyImage d;
+    Shell("qemu-img create -q -f vhdx -o block_size=1M " + Quote(d.path) + " 8M");
+    Shell("qemu-io -f vhdx -c 'write -P 0x11 0 2M' -c 'write -P 0x22 4M 1M' " + Quote(d.path) + " >/dev/null");
+    d.clean = QemuRaw(d.path);
+    d.block0 = test::VhdxBlockFileOffset(d.path, 0);
+    d.block4 = test::VhdxBlockFileOffset(d.path, 4);
+    ASSERT_NE(d.block0, 0u);
+    ASSERT_NE(d.block4, 0u);
+    Raw want = d.clean;
+    c.write(d, want);
+    const Raw fileBefore = test::ReadFileBytes(d.path);
 
-TEST(VhdxChainTest, WrongParentLinkageIsReportedAndMissingParentNamed) {
-  test::VhdxChildOptions top = VhdxTopOptions();
-  top.wrongLinkage = true;
-  VhdxChain chain(top);
-  const VirtualDisk wrong = OpenOrFail(chain.dir / "top.AVHDX");
-  EXPECT_TRUE(HasWarning(wrong, "expects"));
-  EXPECT_EQ(ReadAll(wrong)[2 * kMiB], 0x22);
-
-  fs::remove(chain.dir / "base.vhdx");
-  const VirtualDisk missing = OpenOrFail(chain.dir / "top.AVHDX");
-  ASSERT_EQ(missing.Chain().images.size(), 3u);
-  EXPECT_FALSE(missing.Chain().images[2].found);
-  EXPECT_EQ(missing.Chain().images[2].path, "base.vhdx");
-  EXPECT_EQ(ReadAll(missing)[0], 0);
+    VirtualDisk disk;
+    const OpenResult opened = OpenImage(disk, d.path, false);
+    ASSERT_TRUE(opened.Usable()) << opened.message;
+    ASSERT_NE(disk.Vhdx(), nullptr);
+    EXPECT_EQ(disk.Vhdx()->LogReplayed(), c.replayed > 0);
+    EXPECT_EQ(disk.Vhdx()->LogEntriesReplayed(), c.replayed);
+    if (c.warning) {
+      ASSERT_EQ(disk.Chain().warnings.size(), 1u);
+      EXPECT_NE(disk.Chain().warnings.front().find(c.warning), std::string::npos);
+    } else {
+      EXPECT_TRUE(disk.Chain().warnings.empty());
+    }
+    const Raw got = ReadAll(disk);
+    ExpectSameBytes(got, want, "the entries' writes");
+    if (c.replayed) {
+      const fs::path copy = d.path.string() + ".qemu.vhdx";
+      fs::copy_file(d.path, copy);
+      Shell("qemu-io -f vhdx -c 'read 0 512' " + Quote(copy) + " >/dev/null");
+      ExpectSameBytes(got, QemuRaw(copy), "qemu's replay");
+    }
+    EXPECT_EQ(test::ReadFileBytes(d.path), fileBefore) << "the image file was changed";
+    const auto info = RunShell(Quote(test::CliPath()) + " info --quiet " + Quote(d.path) + " 2>&1");
+    EXPECT_EQ(info.out.find("Log\t\t\t: replayed in memory") != std::string::npos, c.replayed > 0) << info.out;
+  }
 }
 
 }  // namespace

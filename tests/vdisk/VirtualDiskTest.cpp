@@ -1,101 +1,182 @@
-// Choosing and opening images through the one VirtualDisk, with the messages
-// the front ends show when that fails.
+// Opening images through the one VirtualDisk, with the messages the front
+// ends show when that fails; and which bytes an image holds against what
+// qemu-img wrote (searches pass over the rest unread). A VHD claiming more
+// than its file holds: tests/cli/ImageFilesCliTest.cpp.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <regex>
 
 #include "TestFiles.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
+
+void PrintTo(const ByteRange& r, std::ostream* os) { *os << "[" << r.begin << ", " << r.end << ")"; }
+
 namespace {
 
+namespace fs = std::filesystem;
 using test::Fixture;
+using test::Quote;
+using test::RunShell;
 using test::TempDir;
+using Ranges = std::vector<ByteRange>;
+
+VirtualDisk OpenOrFail(const fs::path& path) {
+  VirtualDisk disk;
+  const OpenResult result = OpenImage(disk, path, false);
+  EXPECT_TRUE(result.Usable()) << path << ": " << result.message;
+  return disk;
+}
+
+// Every run from offset 0 on. Runs must move forward and be as long as they
+// go: the next one begins after a byte that is not held.
+Ranges Runs(const ByteSource& source) {
+  Ranges runs;
+  for (auto run = source.PresentRange(0); run && run->begin < source.Size(); run = source.PresentRange(run->end)) {
+    EXPECT_GT(run->end, run->begin);
+    if (!runs.empty() && run->begin <= runs.back().end) {
+      ADD_FAILURE() << "runs that touch are one run, and each begins after the last: " << run->begin;
+      break;
+    }
+    runs.push_back({run->begin, std::min(run->end, source.Size())});
+  }
+  return runs;
+}
+
+// Appends [begin, end) to sorted ranges, joining it to the last when they touch.
+void Append(Ranges& ranges, std::uint64_t begin, std::uint64_t end) {
+  if (!ranges.empty() && ranges.back().end >= begin)
+    ranges.back().end = std::max(ranges.back().end, end);
+  else
+    ranges.push_back({begin, end});
+}
+
+// The blocks of a sparse raw disk that hold a byte other than zero, joined and
+// cut at size. Only the file's data segments are read: its holes are zeros.
+Ranges NonZeroBlocks(const fs::path& raw, std::uint64_t blockSize, std::uint64_t size) {
+  Ranges ranges;
+  const int fd = ::open(raw.c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0) << raw;
+  std::vector<std::uint8_t> buffer(1 << 20);
+  for (off_t at = 0, data; fd >= 0 && (data = ::lseek(fd, at, SEEK_DATA)) >= 0;) {
+    const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+    for (off_t pos = data; pos < hole;) {
+      const ssize_t got = ::pread(fd, buffer.data(), std::min<std::size_t>(buffer.size(), static_cast<std::size_t>(hole - pos)), pos);
+      if (got <= 0) break;
+      for (ssize_t i = 0; i < got; ++i) {
+        if (buffer[static_cast<std::size_t>(i)] == 0) continue;
+        const std::uint64_t block = (static_cast<std::uint64_t>(pos) + static_cast<std::uint64_t>(i)) / blockSize;
+        Append(ranges, block * blockSize, std::min(size, (block + 1) * blockSize));
+        i = static_cast<ssize_t>((block + 1) * blockSize - static_cast<std::uint64_t>(pos)) - 1;  // the next block
+      }
+      pos += got;
+    }
+    at = hole;
+  }
+  if (fd >= 0) ::close(fd);
+  return ranges;
+}
+
+// The data ranges of `qemu-img map`: virtual start, length and file offset.
+struct MappedRange {
+  std::uint64_t start, length, offset;
+};
+std::vector<MappedRange> QemuDataRanges(const fs::path& image) {
+  const auto map = RunShell("qemu-img map -f vpc --output=json " + Quote(image));
+  EXPECT_EQ(map.status, 0) << map.out;
+  static const std::regex entry(R"re("start": (\d+), "length": (\d+),[^}]*"data": true, "offset": (\d+))re");
+  std::vector<MappedRange> ranges;
+  for (auto it = std::sregex_iterator(map.out.begin(), map.out.end(), entry); it != std::sregex_iterator(); ++it)
+    ranges.push_back({std::stoull((*it)[1]), std::stoull((*it)[2]), std::stoull((*it)[3])});
+  return ranges;
+}
 
 TEST(VirtualDiskTest, ExtensionChoosesTheReaderWithoutRegardToCase) {
   TempDir dir;
-  const auto upper = dir / "DISK.VHD";
-  const auto mixed = dir / "Disk.VhdX";
-  std::filesystem::copy_file(Fixture("vhd-dynamic.vhd"), upper);
-  std::filesystem::copy_file(Fixture("vhdx-dynamic.vhdx"), mixed);
+  fs::copy_file(Fixture("vhd-dynamic.vhd"), dir / "DISK.VHD");
+  fs::copy_file(Fixture("vhdx-dynamic.vhdx"), dir / "Disk.VhdX");
   VirtualDisk disk;
-  ASSERT_TRUE(OpenImage(disk, upper, true).Usable());
+  ASSERT_TRUE(OpenImage(disk, dir / "DISK.VHD", true).Usable());
   EXPECT_EQ(disk.CurrentKind(), VirtualDisk::kVhd);
-  ASSERT_TRUE(OpenImage(disk, mixed, true).Usable());
+  ASSERT_TRUE(OpenImage(disk, dir / "Disk.VhdX", true).Usable());
   EXPECT_EQ(disk.CurrentKind(), VirtualDisk::kVhdx);
   EXPECT_EQ(ImageKindFromPath("a.b.vhdx"), ImageKind::kVhdx);
   EXPECT_EQ(ImageKindFromPath("image.vhd.bak"), std::nullopt);
   EXPECT_EQ(ImageKindFromPath("vhd"), std::nullopt);
 }
 
+// The message depends on the kind the extension names and on whether the
+// open is for a Quick Scan; files that can hold no image are refused before
+// anything is read from them (a FIFO without a writer must not be waited on).
 TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
   TempDir dir;
-  const auto fakeVhdx = dir / "fake.vhdx";
-  const auto tinyVhd = dir / "tiny.vhd";
-  test::WriteFileBytes(fakeVhdx, std::vector<std::uint8_t>(8192, 'x'));
-  test::WriteFileBytes(tinyVhd, std::vector<std::uint8_t>(100, 'x'));
-  VirtualDisk disk;
-
-  // Nothing of the format in it: not this kind, and the details say so.
-  OpenResult result = OpenImage(disk, fakeVhdx, true);
-  EXPECT_EQ(result.verdict, Verdict::kNotThis);
-  ASSERT_EQ(result.details.size(), 1u);
-  EXPECT_NE(result.details[0].find("not a VHDX image"), std::string::npos) << result.details[0];
-  EXPECT_EQ(result.message,
-            "This VHDX file is either not readable using Quick Scan or highly corrupted. Please select extensive scan "
-            "to recover.");
-  EXPECT_EQ(OpenImage(disk, fakeVhdx, false).message,
-            "This VHDX file is highly corrupted or Invalid file type. Please select other file to recover.");
-  EXPECT_EQ(OpenImage(disk, tinyVhd, true).message,
-            "This VHD file is either not readable using Quick Scan or highly corrupted. Please select extensive scan to "
-            "recover.");
-  EXPECT_EQ(OpenImage(disk, tinyVhd, false).message,
-            "This VHD file is highly corrupted or Invalid file type. Please select other file to recover.");
-
-  result = OpenImage(disk, dir / "absent.vhd", false);
-  EXPECT_EQ(result.verdict, Verdict::kFailed);
-  EXPECT_EQ(result.message, (dir / "absent.vhd").string() + " file does not exists.");
+  const std::string quickVhdx =
+      "This VHDX file is either not readable using Quick Scan or highly corrupted. Please select extensive scan to recover.";
+  const struct {
+    const char* name;
+    std::function<fs::path(const TempDir&)> make;
+    bool quick;
+    Verdict verdict;      // checked when kNotThis: nothing of the format in the file
+    std::string message;  // a path in front: its place
+  } rows[] = {
+      {"8 KiB of x as VHDX, Quick Scan", [](const TempDir& d) { return d / "fake.vhdx"; }, true, Verdict::kNotThis, quickVhdx},
+      {"8 KiB of x as VHDX", [](const TempDir& d) { return d / "fake.vhdx"; }, false, Verdict::kNotThis,
+       "This VHDX file is highly corrupted or Invalid file type. Please select other file to recover."},
+      {"100 bytes as VHD, Quick Scan", [](const TempDir& d) { return d / "tiny.vhd"; }, true, Verdict::kFailed,
+       "This VHD file is either not readable using Quick Scan or highly corrupted. Please select extensive scan to recover."},
+      {"100 bytes as VHD", [](const TempDir& d) { return d / "tiny.vhd"; }, false, Verdict::kFailed,
+       "This VHD file is highly corrupted or Invalid file type. Please select other file to recover."},
+      {"missing", [](const TempDir& d) { return d / "absent.vhd"; }, false, Verdict::kFailed, "absent.vhd file does not exists."},
+      {"an extension of no disk", [](const TempDir& d) { return d / "disk.iso"; }, false, Verdict::kNotThis,
+       "not a VHD or VHDX"},
+      {"empty raw disk", [](const TempDir& d) { return d / "empty.dd"; }, true, Verdict::kFailed,
+       "This file is empty and holds no disk. Please select other file to recover."},
+      {"FIFO", [](const TempDir& d) { return d / "pipe.vhd"; }, true, Verdict::kFailed,
+       "pipe.vhd: cannot be opened: it is a FIFO (named pipe), not an image file"},
+      {"folder", [](const TempDir& d) { return d / "folder.vhdx"; }, true, Verdict::kFailed,
+       "folder.vhdx: cannot be opened: it is a folder, not an image file"},
+      {"character device", [](const TempDir& d) { return d / "zero.vhd"; }, true, Verdict::kFailed,
+       "zero.vhd: cannot be opened: it is a character device, not an image file"},
+  };
+  test::WriteFileBytes(dir / "fake.vhdx", std::vector<std::uint8_t>(8192, 'x'));
+  test::WriteFileBytes(dir / "tiny.vhd", std::vector<std::uint8_t>(100, 'x'));
   test::WriteFileBytes(dir / "disk.iso", std::vector<std::uint8_t>(512, 0));
-  result = OpenImage(disk, dir / "disk.iso", false);
-  EXPECT_EQ(result.verdict, Verdict::kNotThis);
-  EXPECT_NE(result.message.find("not a VHD or VHDX"), std::string::npos);
-  // A disk copied byte for byte opens by its extension; an empty one is no disk.
-  std::filesystem::copy_file(dir / "disk.iso", dir / "disk.IMG");
+  test::WriteFileBytes(dir / "empty.dd", {});
+  ASSERT_EQ(::mkfifo((dir / "pipe.vhd").c_str(), 0600), 0);
+  fs::create_directory(dir / "folder.vhdx");
+  fs::create_symlink("/dev/zero", dir / "zero.vhd");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    VirtualDisk disk;
+    const OpenResult result = OpenImage(disk, row.make(dir), row.quick);
+    EXPECT_FALSE(result.Usable());
+    if (row.verdict == Verdict::kNotThis) {
+      EXPECT_EQ(result.verdict, Verdict::kNotThis);
+    }
+    EXPECT_NE(result.message.find(row.message), std::string::npos) << result.message;
+  }
+  VirtualDisk disk;
+  const OpenResult fake = OpenImage(disk, dir / "fake.vhdx", true);
+  ASSERT_EQ(fake.details.size(), 1u);
+  EXPECT_NE(fake.details[0].find("not a VHDX image"), std::string::npos) << fake.details[0];
+  EXPECT_FALSE(OpenImage(disk, dir.Path(), false).Usable()) << "a folder named like nothing";
+  // A disk copied byte for byte opens by its extension.
+  fs::copy_file(dir / "disk.iso", dir / "disk.IMG");
   EXPECT_TRUE(OpenImage(disk, dir / "disk.IMG", false).Usable());
   EXPECT_EQ(disk.Size(), 512u);
-  test::WriteFileBytes(dir / "empty.dd", {});
-  EXPECT_EQ(OpenImage(disk, dir / "empty.dd", true).message,
-            "This file is empty and holds no disk. Please select other file to recover.");
-  EXPECT_FALSE(OpenImage(disk, dir.Path(), false).Usable());  // a folder named like nothing
-}
-
-// Files that can hold no image are refused before anything is read from
-// them, with what they are; a FIFO without a writer must not be waited on.
-TEST(VirtualDiskTest, FilesThatHoldNoImageAreRefusedWithWhatTheyAre) {
-  TempDir dir;
-  const auto fifo = dir / "pipe.vhd";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::filesystem::create_directory(dir / "folder.vhdx");
-  std::filesystem::create_symlink("/dev/zero", dir / "zero.vhd");
-  const std::pair<std::filesystem::path, const char*> cases[] = {
-      {fifo, "it is a FIFO (named pipe), not an image file"},
-      {dir / "folder.vhdx", "it is a folder, not an image file"},
-      {dir / "zero.vhd", "it is a character device, not an image file"}};
-  for (const auto& [path, why] : cases) {
-    VirtualDisk disk;
-    const OpenResult result = OpenImage(disk, path, true);
-    EXPECT_FALSE(result.Usable()) << path;
-    EXPECT_EQ(result.message, path.string() + ": cannot be opened: " + why);
-  }
 }
 
 TEST(VirtualDiskTest, ReadersOfBothKindsAndTheirQuestions) {
   VirtualDisk disk;
   std::vector<std::uint8_t> sector(512);
-  EXPECT_FALSE(disk.ReadAt(0, sector));  // nothing created yet
+  EXPECT_FALSE(disk.ReadAt(0, sector));  // nothing opened yet
   EXPECT_EQ(disk.Size(), 0u);
-
   ASSERT_TRUE(OpenImage(disk, Fixture("vhd-dynamic.vhd"), false).Usable());
   const std::int32_t cylinders = disk.Cylinders();
   const std::int32_t heads = disk.Heads();
@@ -104,7 +185,6 @@ TEST(VirtualDiskTest, ReadersOfBothKindsAndTheirQuestions) {
   EXPECT_EQ(disk.DiskTypeText(), "");
   EXPECT_EQ(disk.VirtualDiskSize(), 0u);
   EXPECT_EQ(disk.DataBlockCount(), 0);
-
   ASSERT_TRUE(OpenImage(disk, Fixture("vhdx-dynamic.vhdx"), false).Usable());
   EXPECT_EQ(disk.Cylinders(), cylinders);  // the value last fetched from the VHD reader
   EXPECT_EQ(disk.Heads(), heads);
@@ -112,7 +192,6 @@ TEST(VirtualDiskTest, ReadersOfBothKindsAndTheirQuestions) {
   EXPECT_EQ(disk.DiskTypeText(), "Dynamic Disk");
   EXPECT_EQ(disk.VirtualDiskSize(), disk.Size());
   EXPECT_GT(disk.TotalBatEntries(), 0);
-
   EXPECT_TRUE(disk.IsOpen());
   disk.Close();
   EXPECT_FALSE(disk.IsOpen());
@@ -127,8 +206,8 @@ TEST(VirtualDiskTest, ReadersOfBothKindsAndTheirQuestions) {
 TEST(VirtualDiskTest, ImageFilesAreNeverWritten) {
   TempDir dir;
   const auto path = dir / "readonly.vhdx";
-  std::filesystem::copy_file(Fixture("vhdx-dynamic.vhdx"), path);
-  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  fs::copy_file(Fixture("vhdx-dynamic.vhdx"), path);
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
   const auto before = test::ReadFileBytes(path);
   {
     VirtualDisk disk;
@@ -137,6 +216,113 @@ TEST(VirtualDiskTest, ImageFilesAreNeverWritten) {
     EXPECT_TRUE(disk.ReadAt(0, all));
   }
   EXPECT_EQ(test::ReadFileBytes(path), before);
+}
+
+struct PresentCase {
+  const char* image;
+  std::uint64_t blockSize;  // 0: a fixed VHD, held whole
+};
+
+std::ostream& operator<<(std::ostream& os, const PresentCase& c) { return os << c.image; }
+
+class PresentRangeTest : public ::testing::TestWithParam<PresentCase> {};
+
+// A question from inside a run is answered from there to the run's end; from
+// inside a gap, with the next run.
+TEST_P(PresentRangeTest, RunsAreTheBlocksQemuWrote) {
+  const auto image = Fixture(GetParam().image);
+  const VirtualDisk disk = OpenOrFail(image);
+  const Ranges runs = Runs(disk);
+  const Ranges held{{0, disk.Size()}};
+  EXPECT_EQ(runs, GetParam().blockSize ? NonZeroBlocks(image.string() + ".raw", GetParam().blockSize, disk.Size()) : held);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    for (const std::uint64_t at : {runs[i].begin, runs[i].begin + 1, (runs[i].begin + runs[i].end) / 2, runs[i].end - 1}) {
+      const auto got = disk.PresentRange(at);
+      ASSERT_TRUE(got) << "nothing held from " << at;
+      EXPECT_EQ(got->begin, at);
+      EXPECT_EQ(std::min(got->end, runs.back().end), runs[i].end) << "from " << at;
+    }
+    if (i + 1 < runs.size()) {
+      EXPECT_EQ(disk.PresentRange(runs[i].end).value_or(ByteRange{}).begin, runs[i + 1].begin);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(QemuImages, PresentRangeTest,
+                         ::testing::Values(PresentCase{"vhd-fixed.vhd", 0}, PresentCase{"vhdx-fixed.vhdx", 8 << 20},
+                                           PresentCase{"vhd-dynamic.vhd", 2 << 20},
+                                           PresentCase{"vhdx-dynamic.vhdx", 8 << 20},
+                                           PresentCase{"vhdx-dynamic-1m.vhdx", 1 << 20},
+                                           PresentCase{"vhdx-dynamic-32m.vhdx", 32 << 20},
+                                           PresentCase{"vhdx-sparse-5g.vhdx", 32 << 20}),
+                         [](const auto& param) {
+                           std::string name = param.param.image;
+                           std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+                           return name;
+                         });
+
+// Every run reads whole and gives the bytes of the intact disk.
+void ExpectRunsRead(const VirtualDisk& disk, const Ranges& runs, const std::vector<std::uint8_t>& raw) {
+  for (const ByteRange& run : runs) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(run.end - run.begin));
+    EXPECT_TRUE(disk.ReadAt(run.begin, bytes)) << "run at " << run.begin;
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), raw.begin() + static_cast<std::ptrdiff_t>(run.begin)));
+  }
+}
+
+// Cut inside its last data block, a dynamic VHD holds the blocks before the
+// cut and of that block only what the file still has.
+TEST(PresentRangeDamageTest, VhdCutInsideItsLastBlock) {
+  TempDir dir;
+  const auto image = dir / "cut.vhd";
+  fs::copy_file(Fixture("vhd-dynamic.vhd"), image);
+  const auto mapped = QemuDataRanges(image);
+  ASSERT_GE(mapped.size(), 2u);
+  const MappedRange last = *std::max_element(mapped.begin(), mapped.end(), [](const auto& a, const auto& b) {
+    return a.offset < b.offset;
+  });
+  const std::uint64_t cut = last.offset + last.length / 2 + 100;
+  fs::resize_file(image, cut);
+  Ranges want;
+  for (const MappedRange& m : mapped)
+    if (m.offset < cut) Append(want, m.start, m.start + std::min(m.length, cut - m.offset));
+  const VirtualDisk disk = OpenOrFail(image);
+  const Ranges runs = Runs(disk);
+  EXPECT_EQ(runs, want);
+  ExpectRunsRead(disk, runs, test::ReadFileBytes(Fixture("vhd-dynamic.vhd").string() + ".raw"));
+  std::vector<std::uint8_t> past(512);
+  EXPECT_FALSE(disk.ReadAt(runs.back().end, past)) << "the byte after the cut cannot be read";
+}
+
+// A VHDX cut short: its runs lie within those of the whole file, fewer.
+TEST(PresentRangeDamageTest, VhdxCutShort) {
+  TempDir dir;
+  const auto image = dir / "cut.vhdx";
+  fs::copy_file(Fixture("vhdx-dynamic-1m.vhdx"), image);
+  const Ranges whole = Runs(OpenOrFail(image));
+  fs::resize_file(image, fs::file_size(image) / 2 + 12345);
+  const VirtualDisk disk = OpenOrFail(image);
+  const Ranges runs = Runs(disk);
+  ASSERT_FALSE(runs.empty());
+  std::uint64_t held = 0, wholeHeld = 0;
+  for (const ByteRange& run : runs) {
+    held += run.end - run.begin;
+    EXPECT_TRUE(std::any_of(whole.begin(), whole.end(), [&](const ByteRange& w) { return w.begin <= run.begin && run.end <= w.end; }))
+        << run.begin;
+  }
+  for (const ByteRange& w : whole) wholeHeld += w.end - w.begin;
+  EXPECT_LT(held, wholeHeld);
+  ExpectRunsRead(disk, runs, test::ReadFileBytes(Fixture("vhdx-dynamic-1m.vhdx").string() + ".raw"));
+}
+
+TEST(PresentRangeVhdxTest, EmptySixtyFourTerabyteDiskHoldsNothing) {
+  TempDir dir;
+  const auto image = dir / "empty.vhdx";
+  ASSERT_EQ(RunShell("qemu-img create -q -f vhdx " + Quote(image) + " 64T").status, 0);
+  const VirtualDisk disk = OpenOrFail(image);
+  EXPECT_EQ(disk.Size(), 64ULL << 40);
+  EXPECT_FALSE(disk.PresentRange(0));
+  EXPECT_FALSE(VirtualDisk{}.PresentRange(0)) << "nothing is held before an image is open";
 }
 
 }  // namespace
