@@ -1,0 +1,269 @@
+// dravik scan extensive, scan trace and snapshot as a user runs them: what
+// each lists (text and JSON shapes) and saves, checked once against the
+// fixtures' truth, and how a kept snapshot lists and saves as its scan did.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "CliRun.h"
+#include "ExtensiveFixtures.h"
+#include "FatFixtures.h"
+#include "NtfsFixtures.h"
+#include "snapshot/SnapshotTexts.h"
+
+namespace dravik {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Has;
+using test::Quote;
+using test::RunCli;
+
+TEST(ExtensiveCliTest, ListsTheVolumesFoundAndRecoversAPickedOne) {
+  const auto truth = test::ReadTruth("twin");
+  const auto twin = Quote(test::ExtensiveFixture("twin.vhd"));
+  const auto text = RunCli("scan extensive --fs fat32 --quiet " + twin);
+  const auto json = RunCli("scan extensive --fs fat32 --quiet --json " + twin);
+  ASSERT_EQ(text.status, 0);
+  std::string lines, items;
+  for (std::size_t i = 0; i < truth.size(); ++i) {
+    const std::string at = std::to_string(i + 1) + "\t" + truth[i].type + " @ " + std::to_string(truth[i].clusterBase);
+    lines += at + "\t" + std::to_string(truth[i].sectorsPerCluster * 512) + " bytes per cluster\t";
+    items += at + "\t" + std::to_string(truth[i].sectorsPerCluster) + "\n";
+  }
+  std::istringstream in(text.out);
+  std::string listed;
+  for (std::string line; std::getline(in, line);) listed += line.substr(0, line.rfind('\t') + 1);  // the size is last
+  EXPECT_EQ(listed, lines);
+  EXPECT_EQ(test::Py(json.out, "for o in d['fileSystems']:\n    assert o['end'] > o['start'], o\n"
+                               "    print(o['index'], o['type'] + ' @ ' + str(o['start']), o['sectorsPerCluster'], sep='\\t')\n"),
+            items);
+  // The FAT32 volume of twin has lost its boot sectors; searched from its start.
+  test::TempDir dir;
+  const auto saved = RunCli("scan extensive --fs fat32 --quiet --start " + std::to_string(truth[1].start) +
+                            " --pick 1 --recover " + Quote(dir / "out") + " " + twin);
+  EXPECT_EQ(saved.status, 0) << saved.err;
+  EXPECT_EQ(test::HashTree(dir / "out"), test::VolumeFiles("twin", 2));
+  // $MFTMirr holds copies of the first four records; each file is one item.
+  const auto ntfs = RunCli("scan extensive --quiet --fs ntfs --pick 1 --list " + Quote(test::NtfsFixture("ntfs.vhdx")));
+  std::map<std::string, int> paths;
+  std::istringstream list(ntfs.out);
+  for (std::string line; std::getline(list, line);) ++paths[line.substr(line.rfind('\t') + 1)];
+  EXPECT_EQ(paths["$MFTMirr"], 1);
+  for (const auto& [path, count] : paths) EXPECT_EQ(count, 1) << path;
+}
+
+// A boot sector the identification sets aside: the volume is still found,
+// and only --verbose says, at the boot sector, which check set it aside.
+TEST(ExtensiveCliTest, VerboseNamesWhyABootSectorWasSetAside) {
+  const std::uint64_t fat = test::ReadFatLayout("fat16-32k").start, ntfs = test::NtfsStart();
+  const struct {
+    fs::path from;
+    const char* fs;
+    std::uint64_t boot, offset;
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+  } rows[] = {
+      {test::FatFixture("fat16-32k.raw"), "fat16", fat, 13, {3},
+       "a FAT boot sector set aside: its sectors per cluster 3 is not a power of two"},
+      // 72 reserved sectors instead of 64 move cluster 0 8 sectors off the folders.
+      {test::FatFixture("fat16-32k.raw"), "fat16", fat, 14, {72, 0},
+       "no folder found lies where its layout puts folders (cluster 0 at sector " + std::to_string(fat + 8 + 128) + ", 64"},
+      {test::NtfsFixture("ntfs.raw"), "ntfs", ntfs, 0x44, {0}, "an NTFS boot sector set aside: the size of its index records is 0"},
+  };
+  test::TempDir dir;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    const auto image = dir / (std::to_string(&row - rows) + ".raw");
+    fs::copy_file(row.from, image);
+    test::PatchFile(image, row.boot * 512 + row.offset, row.bytes);
+    const std::string scan = "scan extensive --quiet --fs " + std::string(row.fs) + " " + Quote(image);
+    const auto verbose = RunCli(scan + " --verbose");
+    EXPECT_EQ(verbose.status, 0) << "the volume is found all the same";
+    EXPECT_TRUE(Has(verbose.err, "dravik: sector " + std::to_string(row.boot) + ": ")) << verbose.err;
+    EXPECT_TRUE(Has(verbose.err, row.why)) << verbose.err;
+    EXPECT_FALSE(Has(RunCli(scan).err, "set aside"));
+  }
+}
+
+// loopy's ".." entry names loopy's own cluster, as on some damaged volumes:
+// the folder and its subtree come back under Lost Dir.
+TEST(ExtensiveCliTest, AFolderWhoseParentEntryNamesItselfComesBackUnderLostDir) {
+  test::TempDir dir;
+  const auto made = test::RunShell(
+      "export MTOOLS_SKIP_CHECK=1 && cd " + Quote(dir.Path()) +
+      " && truncate -s 40M v.raw && echo 'start=2048, type=c' | sfdisk -q v.raw"
+      " && mkfs.fat -F 32 -s 1 --offset 2048 v.raw 39936 >/dev/null && i=v.raw@@1048576"
+      " && mmd -i $i ::/top ::/top/loopy ::/top/loopy/inner && echo loopy-data > d.txt"
+      " && mcopy -i $i d.txt ::/top/loopy/file.txt && mcopy -i $i d.txt ::/top/loopy/inner/deep.txt"
+      " && inode=$(fls -r -p -o 2048 v.raw | awk -F'\t' '$2 == \"top/loopy\" { split($1, a, \" \"); print a[2] }' | tr -d :)"
+      " && sector=$(istat -o 2048 v.raw $inode | awk '/^Sectors:/ { getline; print $1 }')"
+      " && python3 -c \"import sys; at = (2048 + int(sys.argv[1])) * 512; f = open('v.raw', 'r+b'); f.seek(at);"
+      " d = bytearray(f.read(64)); d[52:54] = d[20:22]; d[58:60] = d[26:28]; f.seek(at); f.write(d)\" $sector"
+      " && qemu-img convert -f raw -O vpc v.raw v.vhd 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  const auto run = RunCli("scan extensive --quiet --fs fat32 --pick 1 " + Quote(dir / "v.vhd") + " --recover " + Quote(dir / "out"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  int found = 0;
+  for (const auto& [path, sha] : test::HashTree(dir / "out")) {
+    if (!path.ends_with("/file.txt") && !path.ends_with("/inner/deep.txt")) continue;
+    EXPECT_EQ(path.rfind("Lost Dir/", 0), 0u) << path;
+    EXPECT_EQ(test::ReadFileBytes(dir / "out" / path), test::ReadFileBytes(dir / "d.txt")) << path;
+    ++found;
+  }
+  EXPECT_EQ(found, 2) << "the folder's subtree is saved";
+}
+
+struct TracedFile {
+  std::string extension;
+  std::uint64_t sector = 0;
+  int place = 0;  // 3: before the partition
+  std::uint64_t size = 0;
+  std::string sha256, name;
+};
+
+std::vector<TracedFile> TraceManifest() {
+  std::ifstream in(test::FixtureIn("trace", "trace.manifest"));
+  std::vector<TracedFile> files;
+  for (TracedFile t; in >> t.extension >> t.sector >> t.place >> t.size >> t.sha256 >> t.name;) files.push_back(t);
+  EXPECT_GE(files.size(), 80u);
+  return files;
+}
+
+std::string Sha(const fs::path& file) { return test::Sha256Bytes(test::ReadFileBytes(file)); }
+
+// Every file the fixture wrote is found at its first sector under its type's
+// extension and, where its format records its end, saved as itself; the
+// others keep the carve size and begin with the file.
+TEST(TraceCliTest, FindsEveryFileAtItsFirstSectorAndSavesItTrimmed) {
+  auto files = TraceManifest();
+  const auto early = *std::find_if(files.begin(), files.end(), [](const auto& f) { return f.place == 3; });
+  std::erase_if(files, [](const TracedFile& f) { return f.place == 3; });
+  std::string types = ".doc";  // first: a compound file takes the first type of its signature that it is
+  for (const auto& f : files) types += f.extension == ".doc" ? "" : "," + f.extension;
+  const std::string image = Quote(test::FixtureIn("trace", "trace.vhdx"));
+  test::TempDir dir;
+  const auto listed = RunCli("scan trace --quiet --list --types " + types + " --save-snapshot " + Quote(dir / "kept") + " " + image);
+  ASSERT_EQ(listed.status, 0);
+  std::map<std::uint64_t, std::string> found;  // sector -> listed path
+  std::istringstream lines(listed.out);
+  for (std::string kind, sector, path; lines >> kind >> sector && std::getline(lines >> std::ws, path);)
+    EXPECT_TRUE(found.emplace(std::stoull(sector), path).second) << path << " listed twice";
+  const auto kept = RunCli("snapshot --quiet --list " + Quote(dir / "kept"));
+  EXPECT_EQ(kept.out, listed.out) << "the snapshot lists the same without the image";
+  EXPECT_TRUE(Has(RunCli("snapshot --info " + Quote(dir / "kept.dvsf")).out, "Found files:          " + std::to_string(found.size())));
+
+  const auto saved = RunCli("scan trace --quiet --size 1 --types " + types + " --recover " + Quote(dir / "out") + " " + image);
+  ASSERT_EQ(saved.status, 0);
+  const std::set<std::string> trimmed = {
+      ".jpg", ".png", ".gif", ".pdf", ".zip", ".wav", ".bmp", ".sqlite", ".7z", ".mp4", ".mov", ".doc", ".xls", ".ppt",
+      ".pub", ".docx", ".xlsx", ".pptx", ".odt", ".ods", ".odp", ".jar", ".avi", ".webp", ".m4a", ".3gp", ".avif", ".heic",
+      ".gz", ".bz2", ".xz", ".zst", ".ogg", ".opus", ".oga", ".ogv", ".mkv", ".webm", ".elf", ".class", ".ttf", ".wma",
+      ".wmv", ".mp3", ".psd", ".exe", ".rtf", ".html", ".xml", ".dbf", ".tar", ".flac", ".mpg", ".flv", ".jp2", ".pbm",
+      ".pgm", ".ppm", ".pam", ".pcx", ".tga", ".ico", ".xpm", ".sgi", ".ras", ".aif", ".au", ".voc", ".tif", ".y4m",
+      ".lz4", ".ar", ".ac3", ".miff"};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.name + " at " + std::to_string(f.sector));
+    ASSERT_TRUE(found.count(f.sector));
+    const std::string& path = found[f.sector];
+    EXPECT_TRUE(path.ends_with(f.extension)) << path;
+    const fs::path carved = dir / "out" / path.substr(path.rfind('/') + 1);
+    EXPECT_EQ(fs::file_size(carved), trimmed.count(f.extension) ? f.size : 1048576u);
+    EXPECT_EQ(test::RunShell("head -c " + std::to_string(f.size) + " " + Quote(carved) + " | sha256sum").out.substr(0, 64), f.sha256);
+  }
+  // The whole disk holds the icon written before the partition too: found
+  // first, saved with its bytes, or at the full carve size with --no-trim.
+  const auto whole = RunCli("scan trace --quiet --whole-disk --list --types .png,.ico " + image);
+  EXPECT_EQ(whole.out.rfind("file\t" + std::to_string(early.sector) + "\tWindows Icon/.ico/1.ico\n", 0), 0u) << whole.out;
+  const std::string ico = "scan trace --quiet --whole-disk --types .ico --select 1.ico --recover ";
+  EXPECT_EQ(RunCli(ico + Quote(dir / "ico") + " " + image).status, 0);
+  EXPECT_EQ(Sha(dir / "ico" / "1.ico"), early.sha256);
+  EXPECT_EQ(RunCli(ico + Quote(dir / "full") + " --no-trim --size 1 " + image).status, 0);
+  EXPECT_EQ(fs::file_size(dir / "full" / "1.ico"), 1048576u);
+}
+
+// text.tar holds picture.png behind the member's header: those two hits are
+// left out and counted unless asked for.
+TEST(TraceCliTest, TextAndJsonAndTheHitsInsideAFoundFile) {
+  const std::string image = Quote(test::FixtureIn("trace", "trace.vhdx"));
+  const auto left = RunCli("scan trace --list --types .tar,.png " + image);
+  const auto every = RunCli("scan trace --quiet --list --keep-inner-hits --types .tar,.png " + image);
+  ASSERT_EQ(left.status, 0);
+  EXPECT_EQ(std::count(every.out.begin(), every.out.end(), '\n'), std::count(left.out.begin(), left.out.end(), '\n') + 2);
+  EXPECT_TRUE(Has(left.err, " hits found, 2 of them inside a file found before them and not listed\n")) << left.err;
+  const auto tree = RunCli("scan trace --quiet --types .png " + image);
+  EXPECT_EQ(tree.out.rfind("Root/\n  PNG Image/\n    .png/\n      1.png  (sector ", 0), 0u) << tree.out;
+  const auto json = RunCli("scan trace --quiet --json --types .png " + image);
+  EXPECT_EQ(test::Py(json.out, "print(all(o.keys() == {'kind', 'path', 'name', 'firstSector', 'id'} and "
+                               "o['path'].endswith(o['name']) for o in d['items']), len(d['items']) > 0)\n"),
+            "True True\n");
+}
+
+// Scans with --save-snapshot: the snapshot lists and recovers (the same
+// files with the same modification times) as the scan itself does.
+void ExpectSnapshotActsAsTheScan(const std::string& scan, const fs::path& image) {
+  test::TempDir dir;
+  const std::string snapshot = Quote(dir / "kept");
+  const auto listed = RunCli(scan + " --quiet --list --save-snapshot " + snapshot + " " + Quote(image));
+  ASSERT_EQ(listed.status, 0);
+  ASSERT_TRUE(fs::exists(dir / "kept.dvsf")) << "\".dvsf\" is appended";
+  EXPECT_EQ(RunCli("snapshot --quiet --list " + snapshot).out, listed.out);
+  ASSERT_EQ(RunCli(scan + " --quiet --recover " + Quote(dir / "scan") + " " + Quote(image)).status, 0);
+  ASSERT_EQ(RunCli("snapshot --quiet --recover " + Quote(dir / "snap") + " " + Quote(image) + " " + snapshot).status, 0);
+  const auto times = [](const fs::path& at) {
+    return test::RunShell("cd " + Quote(at) + " && find . -type f ! -name '*$*' -printf '%P %s %T@\\n' | sort").out;
+  };
+  EXPECT_EQ(times(dir / "snap"), times(dir / "scan"));
+  EXPECT_EQ(test::HashTree(dir / "snap"), test::HashTree(dir / "scan"));
+}
+
+TEST(SnapshotCliTest, AKeptResultListsAndRecoversAsTheScan) {
+  ExpectSnapshotActsAsTheScan("scan quick", test::FatFixture("fat16.vhd"));
+  // The second volume of ntfspair has no boot sector.
+  ExpectSnapshotActsAsTheScan("scan extensive --fs ntfs --pick 2", test::ExtensiveFixture("ntfspair.vhd"));
+  test::TempDir dir;
+  ASSERT_EQ(RunCli("scan extensive --fs ntfs --pick 2 --quiet --save-snapshot " + Quote(dir / "x.dvsf") + " " +
+                   Quote(test::ExtensiveFixture("ntfspair.vhd"))).status, 0);
+  const auto info = RunCli("snapshot --info " + Quote(dir / "x.dvsf"));
+  for (const std::string& line : std::vector<std::string>{"Mode:                 Extensive Scan\n", "Found file system:    2,",
+                                 "cluster 0 at sector " + std::to_string(test::ReadTruth("ntfspair")[1].start) + "\n"})
+    EXPECT_TRUE(Has(info.out, line)) << info.out;
+}
+
+TEST(SnapshotCliTest, WhatCannotBeDoneIsRefusedAndNothingIsWritten) {
+  test::TempDir dir;
+  const auto ntfs = Quote(test::NtfsFixture("ntfs.vhdx"));
+  const fs::path kept = dir / "kept.dvsf";
+  ASSERT_EQ(RunCli("scan quick --quiet --save-snapshot " + Quote(kept) + " " + ntfs).status, 0);
+  const auto before = test::ReadFileBytes(kept);
+  auto cut = before;
+  cut.resize(cut.size() / 2);
+  test::WriteFileBytes(dir / "cut.dvsf", cut);
+  const auto twin = Quote(test::ExtensiveFixture("twin.vhd"));
+  const struct {
+    std::string args;
+    int status;
+    std::string err;
+  } rows[] = {
+      {"scan quick --quiet --save-snapshot " + Quote(kept) + " " + ntfs, 1, " already exists (--replace writes over it)"},
+      {"snapshot --quiet --recover " + Quote(dir / "out") + " " + Quote(kept), 2, "give IMAGE before FILE.dvsf"},
+      {"snapshot --quiet --recover " + Quote(dir / "out") + " " + twin + " " + Quote(kept), 1,
+       "not the image the snapshot was made of"},
+      {"snapshot --list " + Quote(dir / "cut.dvsf"), 1, std::string(SnapshotTexts::kMismatch) + "\n"},
+  };
+  for (const auto& row : rows) {
+    const auto run = RunCli(row.args);
+    EXPECT_EQ(run.status, row.status) << row.args;
+    EXPECT_TRUE(Has(run.err, row.err)) << run.err;
+  }
+  EXPECT_EQ(test::ReadFileBytes(kept), before);
+  EXPECT_FALSE(fs::exists(dir / "out"));
+  EXPECT_EQ(RunCli("scan quick --quiet --replace --save-snapshot " + Quote(kept) + " " + ntfs).status, 0);
+}
+
+}  // namespace
+}  // namespace dravik
