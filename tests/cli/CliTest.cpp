@@ -1,7 +1,7 @@
 // The dravik command's front end: every option case as a table row (exit
-// status, and its text on standard output or, for a failure, on standard
-// error with nothing on standard output), then one run of info, cat,
-// partitions, params and types on a fixture against its oracle.
+// status; its text on standard output, or for a failure on standard error
+// with nothing on standard output; its JSON's shape), then one run of info,
+// cat, partitions and params against their oracles.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -14,6 +14,7 @@
 #include "CliRun.h"
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
+#include "NtfsFixtures.h"
 #include "PartitionFixtures.h"
 #include "VhdFooterEdit.h"
 #include "fs/extensive/ExtensiveTexts.h"
@@ -40,15 +41,20 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
   test::WriteFileBytes(dir / "broken.vhdx", std::vector<std::uint8_t>(4096, 0));
   std::filesystem::copy_file(dir / "broken.vhdx", dir / "zeros.dvsf");
   ASSERT_EQ(::mkfifo((dir / "pipe.vhdx").c_str(), 0600), 0);
+  const auto ntfs = Quote(test::NtfsFixture("ntfs.vhdx"));
+  ASSERT_EQ(RunCli("scan quick --quiet --save-snapshot " + Quote(dir / "kept.dvsf") + " " + ntfs).status, 0);
+  const auto kept = test::ReadFileBytes(dir / "kept.dvsf");
+  test::WriteFileBytes(dir / "cut.dvsf", {kept.begin(), kept.begin() + static_cast<long>(kept.size() / 2)});
   const std::string none = ExtensiveTexts::kNoneFoundMessage, start = ExtensiveTexts::kStartNotValid;
   const std::map<std::string, std::string> names = {
       {"fat", Quote(test::FatFixture("fat16.vhd"))}, {"twin", Quote(test::ExtensiveFixture("twin.vhd"))},
       {"trace", Quote(test::FixtureIn("trace", "trace.vhdx"))}, {"dir", dir.Path().string()},
-      {"sparse", Quote(test::PartitionFixture("sparse-64g.vhdx"))}, {"1m", Quote(test::Fixture("vhdx-dynamic-1m.vhdx"))}};
+      {"sparse", Quote(test::PartitionFixture("sparse-64g.vhdx"))}, {"1m", Quote(test::Fixture("vhdx-dynamic-1m.vhdx"))},
+      {"ntfs", ntfs}};
   const struct {
     std::string args;
     int status;
-    std::string text;  // on stdout when the status is 0, else on stderr
+    std::string text, py = "";  // text on stdout when the status is 0, else on stderr; py prints True of the JSON
   } rows[] = {
       {"", 2, "dravik: no verb given"},
       {"frobnicate x.vhd", 2, "unknown verb 'frobnicate'"},
@@ -81,6 +87,7 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
       {"partitions --search --no-search {fat}", 2, "--search and --no-search exclude each other"},
       {"partitions --quiet --no-search {sparse}", 0, "No FAT16, FAT32 or NTFS partition was found.\n"},
       {"partitions --quiet {sparse}", 0, "Partition 0: "},
+      {"partitions --quiet --as-raw {fat}", 0, "No FAT16, FAT32 or NTFS partition was found.\n"},
       {"params {fat}", 2, "--partition N is required"},
       {"params --partition 9 {fat}", 1, "there is no partition 9; the disk has 1 (see 'dravik partitions')"},
       {"scan", 2, "scan takes the mode 'quick', 'extensive' or 'trace' and one IMAGE"},
@@ -95,6 +102,7 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
       {"scan quick --quiet --list {fat} --filter " + std::string(19, 'a'), 0, ""},
       {"scan quick {fat} --partition x", 2, "--partition needs a number"},
       {"scan quick --quiet {fat} --partition 3", 1, "there is no partition 3; the disk has 1"},
+      {"scan quick --quiet --as-raw {fat}", 1, "there is no partition 0; the disk has 0"},
       {"scan quick {fat} --replace", 2, "--replace needs --save-snapshot FILE"},
       {"scan quick {fat} --fs fat32", 2, "--fs belongs to 'scan extensive'"},
       {"scan quick {fat} --types .png", 2, "--types belongs to 'scan trace'"},
@@ -113,11 +121,20 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
       {"scan trace --types .png --size 51 {trace}", 2, "--size takes 1 to 50 (mebibytes)"},
       {"scan trace --types .png --whole-disk --partition 0 {trace}", 2, "--whole-disk and --partition exclude each other"},
       {"scan trace --quiet --types .png --partition 7 {trace}", 1, "there is no partition 7"},
+      {"scan trace --quiet --json --types .png {trace}", 0, "", "print(len(d['items']) > 0 and all(o.keys() == {'kind', "
+       "'path', 'name', 'firstSector', 'id'} and o['path'].endswith(o['name']) for o in d['items']))"},
+      {"types", 0, "Graphics Files\t.png\tPNG Image\t89504E470D0A1A0A\n"},
+      {"types --json", 0, "", "print(d['types'][9].keys() == {'category', 'extension', 'typeName', 'signature'})"},
       {"types extra", 2, "types takes no arguments"},
       {"snapshot", 2, "snapshot takes FILE.dvsf, or IMAGE and FILE.dvsf"},
       {"snapshot --size 0 x.dvsf", 2, "--size takes 1 to 50"},
       {"snapshot {dir}/none", 1, "{dir}/none.dvsf" + std::string(SnapshotTexts::kDoesNotExist) + "\n"},
       {"snapshot {dir}/zeros.dvsf", 1, std::string(SnapshotTexts::kInvalidSnapshot) + "\n"},
+      {"snapshot --list {dir}/cut.dvsf", 1, std::string(SnapshotTexts::kMismatch) + "\n"},
+      {"scan quick --quiet --save-snapshot {dir}/kept {ntfs}", 1, "kept.dvsf already exists (--replace writes over it)"},
+      {"snapshot --quiet --recover {dir}/x {dir}/kept", 2, "--recover reads the files from the image: give IMAGE before"},
+      {"snapshot --quiet --recover {dir}/x {twin} {dir}/kept", 1, "not the image the snapshot was made of"},
+      {"scan quick --quiet --replace --save-snapshot {dir}/kept {ntfs}", 0, ""},
   };
   for (const auto& row : rows) {
     const std::string args = Fill(row.args, names), text = Fill(row.text, names);
@@ -126,7 +143,9 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
     EXPECT_EQ(run.status, row.status) << run.err;
     EXPECT_TRUE(Has(row.status == 0 ? run.out : run.err, text)) << run.out << run.err;
     EXPECT_TRUE(row.status == 0 || run.out.empty()) << run.out;
+    EXPECT_TRUE(row.py.empty() || test::Py(run.out, row.py) == "True\n") << run.out;
   }
+  EXPECT_EQ(test::ReadFileBytes(dir / "kept.dvsf"), kept) << "a snapshot is not written over without --replace";
   EXPECT_FALSE(std::filesystem::exists(dir / "x")) << "nothing is saved on wrong usage";
 }
 
@@ -233,16 +252,6 @@ TEST(CliPartitionsTest, JsonListsTheLayoutAndParamsAgreeWithFsstat) {
   const std::string why = "dravik: sector " + std::to_string(layout[0].start) + ": no boot sector";
   EXPECT_FALSE(Has(calculated.err, why));
   EXPECT_TRUE(Has(RunCli("params --quiet --verbose --partition 0 " + lost).err, why));
-}
-
-TEST(CliTypesTest, ListsTheCatalogueAsTextAndJson) {
-  const auto text = RunCli("types");
-  ASSERT_EQ(text.status, 0);
-  EXPECT_TRUE(Has(text.out, "Graphics Files\t.png\tPNG Image\t89504E470D0A1A0A\n"));
-  const auto json = RunCli("types --json");
-  EXPECT_EQ(test::Py(json.out, "print(len(d['types']), d['types'][0].keys() >= {'category', 'extension', 'typeName', "
-                               "'signature'})\n"),
-            std::to_string(std::count(text.out.begin(), text.out.end(), '\n')) + " True\n");
 }
 
 }  // namespace
