@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <map>
 #include <sstream>
 
@@ -29,7 +28,6 @@ using test::Quote;
 using test::RunCli;
 using test::RunShell;
 
-// Replaces each {name} in text by what names gives for it.
 std::string Fill(std::string text, const std::map<std::string, std::string>& names) {
   for (const auto& [name, value] : names)
     for (std::size_t at; (at = text.find("{" + name + "}")) != std::string::npos;) text.replace(at, name.size() + 2, value);
@@ -45,17 +43,13 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
   ASSERT_EQ(RunCli("scan quick --quiet --save-snapshot " + Quote(dir / "kept.dvsf") + " " + ntfs).status, 0);
   const auto kept = test::ReadFileBytes(dir / "kept.dvsf");
   test::WriteFileBytes(dir / "cut.dvsf", {kept.begin(), kept.begin() + static_cast<long>(kept.size() / 2)});
-  const std::string none = ExtensiveTexts::kNoneFoundMessage, start = ExtensiveTexts::kStartNotValid;
   const std::map<std::string, std::string> names = {
       {"fat", Quote(test::FatFixture("fat16.vhd"))}, {"twin", Quote(test::ExtensiveFixture("twin.vhd"))},
       {"trace", Quote(test::FixtureIn("trace", "trace.vhdx"))}, {"dir", dir.Path().string()},
       {"sparse", Quote(test::PartitionFixture("sparse-64g.vhdx"))}, {"1m", Quote(test::Fixture("vhdx-dynamic-1m.vhdx"))},
       {"ntfs", ntfs}};
-  const struct {
-    std::string args;
-    int status;
-    std::string text, py = "";  // text on stdout when the status is 0, else on stderr; py prints True of the JSON
-  } rows[] = {
+  // text: on stdout when the status is 0, else on stderr; py: prints True of the JSON.
+  const struct { std::string args; int status; std::string text, py = ""; } rows[] = {
       {"", 2, "dravik: no verb given"},
       {"frobnicate x.vhd", 2, "unknown verb 'frobnicate'"},
       {"--help", 0, "Verbs:"},
@@ -67,7 +61,6 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
       {"snapshot --help", 0, "--info"},
       {"types --help", 0, "Usage: dravik types"},
       {"info", 2, "info takes one IMAGE"},
-      {"info a.vhd b.vhd", 2, "info takes one IMAGE"},
       {"info --bogus a.vhd", 2, "unknown option --bogus"},
       {"info -x a.vhd", 2, "unknown option -x"},
       {"info --json=yes a.vhd", 2, "option --json takes no value"},
@@ -91,7 +84,6 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
       {"params {fat}", 2, "--partition N is required"},
       {"params --partition 9 {fat}", 1, "there is no partition 9; the disk has 1 (see 'dravik partitions')"},
       {"scan", 2, "scan takes the mode 'quick', 'extensive' or 'trace' and one IMAGE"},
-      {"scan slow {fat}", 2, "scan takes the mode"},
       {"scan quick {fat} --bogus", 2, "unknown option --bogus"},
       {"scan quick {fat} --list --json", 2, "--list and --json exclude each other"},
       {"scan quick {fat} --select Docs", 2, "--select needs --recover DIR"},
@@ -112,9 +104,9 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
       {"scan extensive --fs fat32 --pick 0 {twin}", 2, "--pick needs a number from 1"},
       {"scan extensive --fs fat32 --recover {dir}/x {twin}", 2, "--list, --filter and --recover need --pick K"},
       {"scan extensive --fs fat32 --save-snapshot {dir}/s {twin}", 2, "it needs --pick K"},
-      {"scan extensive --fs fat16 --start x1 {twin}", 2, start + "\n"},
+      {"scan extensive --fs fat16 --start x1 {twin}", 2, std::string(ExtensiveTexts::kStartNotValid) + "\n"},
       {"scan extensive --fs fat16 --start 100 --end 50 {twin}", 2, std::string(ExtensiveTexts::kEndNotBigger) + "\n"},
-      {"scan extensive --fs fat16 --quiet --end 2000 {twin}", 1, none + "\n"},
+      {"scan extensive --fs fat16 --quiet --end 2000 {twin}", 1, std::string(ExtensiveTexts::kNoneFoundMessage) + "\n"},
       {"scan extensive --fs fat32 --quiet --pick 3 {twin}", 1, "there is no file system 3; the search found 2"},
       {"scan trace {trace}", 2, "scan trace needs --types .EXT[,.EXT...]"},
       {"scan trace --types .nosuch {trace}", 2, "--types: .nosuch is not in the catalogue"},
@@ -146,16 +138,16 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
     EXPECT_TRUE(row.py.empty() || test::Py(run.out, row.py) == "True\n") << run.out;
   }
   EXPECT_EQ(test::ReadFileBytes(dir / "kept.dvsf"), kept) << "a snapshot is not written over without --replace";
-  EXPECT_FALSE(std::filesystem::exists(dir / "x")) << "nothing is saved on wrong usage";
+  EXPECT_FALSE(fs::exists(dir / "x")) << "nothing is saved on wrong usage";
 }
 
 // Root reads any file, so the command runs as nobody when the test runs as root.
 TEST(CliOptionsTest, AnUnreadableImageSaysPermissionDenied) {
   test::TempDir dir;
-  std::filesystem::permissions(dir.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+  fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::others_exec);
   const auto image = dir / "locked.vhdx";
-  std::filesystem::copy_file(test::Fixture("vhdx-dynamic.vhdx"), image);
-  std::filesystem::permissions(image, std::filesystem::perms::none);
+  fs::copy_file(test::Fixture("vhdx-dynamic.vhdx"), image);
+  fs::permissions(image, fs::perms::none);
   const std::string as = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
   if (!as.empty() && RunShell(as + "test -x " + Quote(test::CliPath()) + " 2>/dev/null").status != 0)
     GTEST_SKIP() << "cannot run dravik as the unprivileged user 65534";
@@ -166,16 +158,11 @@ TEST(CliOptionsTest, AnUnreadableImageSaysPermissionDenied) {
 
 TEST(CliInfoTest, TextAndJsonOfAVhdAndAVhdxAgreeWithQemuImg) {
   const auto vhd = RunCli("info " + Quote(test::Fixture("vhd-dynamic.vhd")));
-  ASSERT_EQ(vhd.status, 0);
-  for (const char* line : {"Format\t\t\t: VHD\n", "Model\t\t\t: Virtual Hard Disk\n", "Cylinders\t\t: 988\n"})
-    EXPECT_TRUE(Has(vhd.out, line)) << line << vhd.out;
+  EXPECT_TRUE(Has(vhd.out, "Format\t\t\t: VHD\nModel\t\t\t: Virtual Hard Disk\n") && Has(vhd.out, "Cylinders\t\t: 988\n"));
   EXPECT_TRUE(Has(RunCli("info " + Quote(test::Fixture("vhdx-10g.vhdx"))).out, "Log\t\t\t: clean (nothing to replay)\n"));
   for (const char* name : {"vhdx-dynamic-32m.vhdx", "vhd-dynamic.vhd"}) {
-    SCOPED_TRACE(name);
     const auto image = test::Fixture(name);
-    const auto json = RunCli("info --json " + Quote(image));  // the option before the image
-    ASSERT_EQ(json.status, 0);
-    EXPECT_EQ(test::Py(json.out, "s = lambda k: isinstance(d[k], str)\n"
+    EXPECT_EQ(test::Py(RunCli("info --json " + Quote(image)).out, "s = lambda k: isinstance(d[k], str)\n"
                                  "assert all(map(s, ['model', 'capacity', 'format', 'diskType']))\n"
                                  "assert all(isinstance(d[k], list) for k in ['chain', 'warnings', 'repairs', 'partitions'])\n"
                                  "print(d['virtualSize'], d['blockSize'])\n"),
@@ -184,9 +171,8 @@ TEST(CliInfoTest, TextAndJsonOfAVhdAndAVhdxAgreeWithQemuImg) {
   }
 }
 
-// sendfile takes pipes, regular files and /dev/null; a file opened for
-// appending gets the buffered path. Each gets qemu-img's bytes, across
-// absent blocks, and a range starting inside a block.
+// sendfile takes pipes, files and /dev/null, not a file opened for appending:
+// each gets qemu-img's bytes, across absent blocks, and a range.
 TEST(CliCatTest, EveryKindOfStandardOutputGetsTheDisksBytes) {
   test::TempDir dir;
   const auto out = Quote(dir / "out.raw");
