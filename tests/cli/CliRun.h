@@ -7,7 +7,6 @@
 namespace dravik::test {
 
 struct CliRun { int status = -1; std::string out, err; };
-
 inline CliRun RunCli(const std::string& args, const std::string& prefix = "") {
   TempDir dir;
   const auto run = RunShell("timeout 120 " + prefix + Quote(CliPath()) + " " + args + " 2>" + Quote(dir / "err"));

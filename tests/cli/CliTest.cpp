@@ -123,7 +123,7 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
       {"snapshot {dir}/none", 1, "{dir}/none.dvsf" + std::string(SnapshotTexts::kDoesNotExist) + "\n"},
       {"snapshot {dir}/zeros.dvsf", 1, std::string(SnapshotTexts::kInvalidSnapshot) + "\n"},
       {"snapshot --list {dir}/cut.dvsf", 1, std::string(SnapshotTexts::kMismatch) + "\n"},
-      {"scan quick --quiet --save-snapshot {dir}/kept {ntfs}", 1, "kept.dvsf already exists (--replace writes over it)"},
+      {"scan quick --quiet --save-snapshot {dir}/kept {fat}", 1, "kept.dvsf already exists (--replace writes over it)"},
       {"snapshot --quiet --recover {dir}/x {dir}/kept", 2, "--recover reads the files from the image: give IMAGE before"},
       {"snapshot --quiet --recover {dir}/x {twin} {dir}/kept", 1, "not the image the snapshot was made of"},
       {"scan quick --quiet --replace --save-snapshot {dir}/kept {ntfs}", 0, ""},

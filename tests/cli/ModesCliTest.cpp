@@ -55,18 +55,19 @@ TEST(ExtensiveCliTest, ListsTheVolumesFoundAndRecoversAPickedOne) {
 // A boot sector set aside: the volume is found, and only --verbose says why.
 TEST(ExtensiveCliTest, VerboseNamesWhyABootSectorWasSetAside) {
   const std::uint64_t fat = test::ReadFatLayout("fat16-32k").start, ntfs = test::NtfsStart();
-  // 72 reserved sectors instead of 64 move cluster 0 8 sectors off the folders.
-  const struct { fs::path from; const char* fs; std::uint64_t boot, offset; std::vector<std::uint8_t> bytes; std::string why; } rows[] = {
-      {test::FatFixture("fat16-32k.raw"), "fat16", fat, 13, {3}, "a FAT boot sector set aside: its sectors per cluster 3 is not a power of two"},
-      {test::FatFixture("fat16-32k.raw"), "fat16", fat, 14, {72, 0}, "no folder found lies where its layout puts folders (cluster 0 at sector " + std::to_string(fat + 8 + 128)},
+  const auto f16 = test::FatFixture("fat16-32k.raw");
+  const std::string off = std::to_string(fat + 8 + 128);  // 72 reserved sectors, not 64, move cluster 0 by 8
+  const struct { fs::path from; std::string fs; std::uint64_t boot, at; std::vector<std::uint8_t> bytes; std::string why; } rows[] = {
+      {f16, "fat16", fat, 13, {3}, "a FAT boot sector set aside: its sectors per cluster 3 is not a power of two"},
+      {f16, "fat16", fat, 14, {72, 0}, "no folder found lies where its layout puts folders (cluster 0 at sector " + off},
       {test::NtfsFixture("ntfs.raw"), "ntfs", ntfs, 0x44, {0}, "an NTFS boot sector set aside: the size of its index records is 0"}};
   test::TempDir dir;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);
     const auto image = dir / (std::to_string(&row - rows) + ".raw");
     fs::copy_file(row.from, image);
-    test::PatchFile(image, row.boot * 512 + row.offset, row.bytes);
-    const std::string scan = "scan extensive --quiet --fs " + std::string(row.fs) + " " + Quote(image);
+    test::PatchFile(image, row.boot * 512 + row.at, row.bytes);
+    const std::string scan = "scan extensive --quiet --fs " + row.fs + " " + Quote(image);
     const auto verbose = RunCli(scan + " --verbose");
     EXPECT_EQ(verbose.status, 0) << "the volume is found all the same";
     EXPECT_TRUE(Has(verbose.err, "dravik: sector " + std::to_string(row.boot) + ": ") && Has(verbose.err, row.why)) << verbose.err;
