@@ -158,14 +158,26 @@ TEST(FatExtensiveTest, FindsAndExtractsAnIntactAndABootlessVolume) {
     EXPECT_TRUE(tree.FindFolder(u"Docs/Sub Folder"));
     EXPECT_TRUE(tree.FindFolder(u"Lost Dir"));
   }
-  // noroot lost its root folder: its FAT is still found.
+  // noroot lost its root folder: its FAT is still found, and each folder of
+  // the lost root comes back as "Dir" + its cluster, with its files.
+  const auto lostTruth = test::ReadTruth("noroot");
   const test::OpenedImage noroot = test::OpenForSearch(test::ExtensiveFixture("noroot.vhd"));
   const ExtensiveFindings lost = SearchWhole(*noroot.reader, kFat16);
   ASSERT_EQ(lost.fileSystems.size(), 1u);
+  EXPECT_EQ(lost.fileSystems[0].clusterBase, lostTruth[0].clusterBase);
+  EXPECT_EQ(lost.fileSystems[0].sectorsPerCluster, lostTruth[0].sectorsPerCluster);
   FsParams params = test::FoundOnDisk(lost, 1, *noroot.reader);
   RecoveryStore store;
   ExtractFatFileSystem(*noroot.reader, lost, params, store, control);
-  EXPECT_EQ(params.firstFatLba, test::ReadTruth("noroot")[0].firstFat);
+  EXPECT_EQ(params.firstFatLba, lostTruth[0].firstFat);
+  const auto folders = test::LostRootFolders();
+  std::set<std::string> expected, got;
+  for (const auto& [path, sum] : test::VolumeFiles("noroot", 1))
+    if (const auto slash = path.find('/'); slash != std::string::npos)  // files in the root are lost with it
+      expected.insert("Dir" + std::to_string(folders.at(path.substr(0, slash))) + path.substr(slash));
+  for (const test::ListedItem& item : test::ScanItems(store))
+    if (!item.folder) got.insert(item.path);
+  EXPECT_EQ(got, expected);
 }
 
 // A boot sector that the identification must set aside: the volume is still

@@ -80,10 +80,16 @@ TEST_F(SaveFailureTest, AFullDestinationFailsTheFilesThatDoNotFitAndKeepsNoPartO
     EXPECT_EQ(failure.path.parent_path(), dest / "fill");
     EXPECT_FALSE(fs::exists(failure.path)) << "the part written is left behind";
   }
-  EXPECT_EQ(test::HashTree(dest).size(), summary.saved);
+  const auto saved = test::HashTree(dest);
+  EXPECT_EQ(saved.size(), summary.saved);
+  for (const auto& [path, sha] : saved) {
+    const std::string original = test::OriginalPath(path, manifest_);
+    EXPECT_TRUE(!original.empty() && sha == manifest_.at(original)) << path << " is not a whole file of the disk";
+  }
   // The failed parts were removed, so the files after them still found room.
   EXPECT_EQ(test::HashTree(dest / "names").size(), 1u);
   EXPECT_TRUE(fs::exists(dest / "README.TXT"));
+  EXPECT_EQ(test::ListTree(small.Path()).front(), "out") << "nothing is written beside the destination";
 }
 
 // Each of these once made the search for a free "Copy (n ) of" name run for

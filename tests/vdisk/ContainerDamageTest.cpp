@@ -233,6 +233,8 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
           EXPECT_EQ(x.TotalBatEntries(), 42);
           EXPECT_TRUE(x.Repairs().empty());
         }},
+       {"file type identifier zeroed", [](Edit& e) { e.Patch(0, Raw(8, 0)); },
+        {{"file type identifier", "missing", "ignored: a valid header shows the file is a VHDX"}}},
        {"header 2 (current) checksum broken", [&](Edit& e) { e.Patch(vhdx::kHeader2Offset + 4, crc); },
         {{"header 2", "bad checksum", "header 1 used"}}},
        {"header 1 made current, its checksum right", [](Edit& e) { e.MakeHeader1Current(); }, {}, Reads::kOracle,

@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "TestFiles.h"
+#include "VhdFooterEdit.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
@@ -323,6 +324,35 @@ TEST(PresentRangeVhdxTest, EmptySixtyFourTerabyteDiskHoldsNothing) {
   EXPECT_EQ(disk.Size(), 64ULL << 40);
   EXPECT_FALSE(disk.PresentRange(0));
   EXPECT_FALSE(VirtualDisk{}.PresentRange(0)) << "nothing is held before an image is open";
+}
+
+// A VHD whose footer claims 2^63 - 1 bytes holds only what its file holds
+// (the walks of the search and File Trace follow these runs), and a fixed
+// disk's data ends where its footer begins.
+TEST(PresentRangeVhdTest, ClaimedSizeBeyondTheFile) {
+  TempDir dir;
+  constexpr std::uint64_t kClaimed = (1ULL << 63) - 1, kData = 4 << 20;
+  const auto raw = dir / "disk.raw";
+  ASSERT_EQ(RunShell("head -c 1000000 /dev/urandom > " + Quote(raw) + " && truncate -s 4M " + Quote(raw)).status, 0);
+  for (const std::string subformat : {"fixed", "dynamic"}) {
+    SCOPED_TRACE(subformat);
+    const auto image = dir / (subformat + ".vhd");
+    ASSERT_EQ(RunShell("qemu-img convert -f raw -O vpc -o subformat=" + subformat + ",force_size=on " + Quote(raw) + " " +
+                       Quote(image)).status, 0);
+    Ranges want;
+    if (subformat == "fixed") want = {{0, kData}};
+    for (const auto& r : subformat == "fixed" ? std::vector<MappedRange>{} : QemuDataRanges(image))
+      Append(want, r.start, r.start + r.length);
+    ASSERT_FALSE(want.empty());
+    test::SetVhdCurrentSize(image, kClaimed);
+    const VirtualDisk disk = OpenOrFail(image);
+    EXPECT_EQ(disk.Size(), kClaimed);
+    EXPECT_EQ(Runs(disk), want);
+    std::vector<std::uint8_t> sector(512, 0xCD);
+    EXPECT_FALSE(disk.ReadAt(kData, sector)) << "the footer is no sector of the disk";
+    EXPECT_EQ(sector, std::vector<std::uint8_t>(512, 0));
+    EXPECT_TRUE(disk.ReadAt(kData - 512, sector));
+  }
 }
 
 }  // namespace
