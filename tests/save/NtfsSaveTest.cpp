@@ -1,7 +1,7 @@
-// Saving the files of the ntfs-3g volume of make-ntfs-fixtures.sh: what comes
-// out must be what went in (the manifests' checksums), or what Sleuth Kit's
-// icat reads for files the manifests do not cover (system files, deleted
-// files), with sparse runs left as holes and the $FILE_NAME creation time.
+// Saving from the ntfs-3g volume of make-ntfs-fixtures.sh what the matrix
+// (matrix/ContainerMatrixTest) does not check: sparse runs left as holes,
+// times to the nanosecond, and records edited into shapes ntfs-3g never
+// writes.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -47,48 +47,6 @@ class NtfsSaveTest : public ::testing::Test {
   static inline std::map<std::string, std::string>* sums_ = nullptr;
 };
 
-// Every record of the manifest comes back under one of its names (a
-// hard-linked file is listed under one name) with the same checksum.
-void ExpectManifestSaved(const std::vector<test::NtfsManifestEntry>& manifest, const std::map<std::string, std::string>& sums) {
-  std::map<std::uint32_t, std::vector<const test::NtfsManifestEntry*>> byRecord;
-  for (const auto& entry : manifest) byRecord[entry.record].push_back(&entry);
-  for (const auto& [record, entries] : byRecord) {
-    bool found = false;
-    for (const auto* entry : entries) {
-      const auto it = sums.find(entry->path);
-      if (it == sums.end()) continue;
-      found = true;
-      EXPECT_EQ(it->second, entry->sha256) << entry->path << " (" << entry->size << " bytes) differs";
-    }
-    EXPECT_TRUE(found) << entries.front()->path << " (record " << record << ") was not saved";
-  }
-}
-
-TEST_F(NtfsSaveTest, EveryLiveFileMatchesTheManifestOrIcat) {
-  const auto manifest = test::ReadNtfsManifest("live.manifest");
-  ExpectManifestSaved(manifest, *sums_);
-
-  // What the manifest does not hold are the system files: icat reads them.
-  std::set<std::string> listed;
-  for (const auto& entry : manifest) listed.insert(entry.path);
-  std::size_t systemFiles = 0;
-  for (const auto& [path, sum] : *sums_) {
-    if (listed.count(path)) continue;
-    EXPECT_EQ(path[path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1], '$') << path << " was not expected";
-    const auto item = scan_->Find(path);
-    ASSERT_TRUE(item) << path;
-    EXPECT_EQ(sum, test::Sha256Bytes(test::Icat(NtfsFixture("ntfs.raw"), NtfsStart(), item->record))) << path;
-    ++systemFiles;
-  }
-  EXPECT_GE(systemFiles, 8u);  // $MFT, $MFTMirr, $LogFile, $AttrDef, $Bitmap, $Boot, $UpCase, ...
-  // The cases the fixture was made for, by name, so that none is lost unseen.
-  for (const auto& [name, record] : test::NtfsCaseRecords()) {
-    bool saved = false;
-    for (const auto& entry : manifest) saved |= entry.record == record && sums_->count(entry.path);
-    EXPECT_TRUE(saved) << name;
-  }
-}
-
 TEST_F(NtfsSaveTest, FragmentedFilesHaveManyRuns) {
   // The fixture's point: istat must see the interleaved files in pieces.
   for (const char* name : {"big/frag-a.bin", "big/frag-b.bin", "big/frag-c.bin"}) {
@@ -131,26 +89,6 @@ TEST_F(NtfsSaveTest, TimesAreTheStandardInformationModificationAndAccessTimes) {
     EXPECT_EQ(std::pair(static_cast<std::int64_t>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec), modified) << name;
     EXPECT_EQ(std::pair(static_cast<std::int64_t>(st.st_atim.tv_sec), st.st_atim.tv_nsec), accessed) << name;
   }
-}
-
-TEST_F(NtfsSaveTest, DeletedFilesComeBackAsIcatReadsThem) {
-  test::TempDir out;
-  NtfsScan scan(NtfsFixture("ntfs.vhd"));
-  scan.SelectAll();
-  scan.Save(out.Path(), DeletedMode::kOnly);
-  const auto sums = test::Sha256Tree(out.Path());
-  std::size_t deletedFiles = 0;
-  for (const NtfsItem& item : scan.Items()) {
-    if (item.folder || !item.deleted) continue;
-    ++deletedFiles;
-    const auto it = sums.find(item.path);
-    ASSERT_NE(it, sums.end()) << item.path << " was not saved";
-    EXPECT_EQ(it->second, test::Sha256Bytes(test::Icat(NtfsFixture("ntfs.raw"), NtfsStart(), item.record))) << item.path;
-  }
-  EXPECT_EQ(sums.size(), deletedFiles) << "only deleted files are saved";
-  // Nothing was written after they were deleted, so they are whole.
-  const auto deleted = test::ReadNtfsManifest("deleted.manifest");
-  ExpectManifestSaved(deleted, sums);
 }
 
 void ExpectSameTree(const std::map<std::string, std::string>& got, const std::map<std::string, std::string>& want) {

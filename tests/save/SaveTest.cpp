@@ -1,6 +1,7 @@
-// Saving from the FAT fixtures: content against the manifest, dates, the
-// duplicate, deleted and filter settings, stop and skip, and names or links
-// that try to lead outside the destination.
+// Saving from the FAT fixtures what the matrix (matrix/ContainerMatrixTest)
+// does not check: access dates apart from write dates, the duplicate, deleted
+// and filter settings, lists of files, stop and skip, and names or links that
+// try to lead outside the destination.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <set>
 
+#include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
 #include "MemoryFatVolume.h"
 #include "TestFiles.h"
@@ -83,12 +85,6 @@ std::map<std::string, std::string> SavedByKey(const fs::path& dest) {
   return saved;
 }
 
-std::set<std::string> Keys(const std::map<std::string, std::string>& saved) {
-  std::set<std::string> keys;
-  for (const auto& entry : saved) keys.insert(entry.first);
-  return keys;
-}
-
 std::string Sha(const fs::path& file) {
   const auto out = test::RunShell("sha256sum < " + test::Quote(file));
   return out.out.substr(0, 64);
@@ -101,61 +97,6 @@ std::string Lower(std::string text) {
 }
 
 // --- Whole volumes ---------------------------------------------------------------
-
-TEST(SaveFixtureTest, EveryLiveAndUntouchedDeletedFileComesBackWithItsTime) {
-  for (const std::string disk : test::kFatDisks) {
-    SCOPED_TRACE(disk);
-    auto v = test::ScanImage(test::FatFixture(disk + ".vhd"));
-    ASSERT_TRUE(v);
-    const ResultTree tree = WholeVolume(*v);
-    test::TempDir dir;
-    SaveSummary summary;
-    const std::uint32_t savedCount = Save(*v, v->store, tree, dir.Path(), {}, &summary);
-
-    const auto saved = SavedByKey(dir.Path());
-    // One file for every file the scan lists, under the path it lists.
-    std::set<std::string> listed;
-    for (const auto& item : test::ScanItems(v->store))
-      if (!item.folder) listed.insert(item.key);
-    EXPECT_EQ(Keys(saved), listed);
-    EXPECT_EQ(savedCount, v->store.Files().size());
-    EXPECT_TRUE(summary.Complete());
-    EXPECT_EQ(summary.begun, summary.saved);
-
-    std::map<std::string, std::string> savedPath;  // canonical key -> relative path
-    for (const auto& [path, sha] : test::HashTree(dir.Path())) savedPath[test::CanonicalSavedPath(path)] = path;
-    std::size_t checked = 0;
-    for (const ManifestFile& file : test::ReadManifest(disk)) {
-      SCOPED_TRACE(file.path);
-      const auto it = saved.find(file.key);
-      ASSERT_NE(it, saved.end()) << "not saved";
-      EXPECT_EQ(it->second, file.sha256);
-      const fs::path written = dir.Path() / savedPath.at(file.key);
-      EXPECT_EQ(fs::file_size(written), file.size);
-      EXPECT_EQ(test::MtimeUtc(written), file.date + " " + file.time);
-      ++checked;
-    }
-    EXPECT_GT(checked, 20u);
-  }
-}
-
-TEST(SaveFixtureTest, EmptyFileIsWrittenWithItsDate) {
-  auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
-  ASSERT_TRUE(v);
-  RecoveryStore store;
-  store.AddFile({.name = u"empty.dat",
-                 .parentId = kFatRootId,
-                 .times = ItemTimes::Dos(test::FatDate(2004, 2, 29), 0, 0),
-                 .locator = 2});
-  ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
-  tree.CheckFile(0, true);
-  test::TempDir dir;
-  EXPECT_EQ(Save(*v, store, tree, dir.Path()), 1u);
-  const fs::path written = dir / "empty.dat";
-  ASSERT_TRUE(fs::is_regular_file(written));
-  EXPECT_EQ(fs::file_size(written), 0u);
-  EXPECT_EQ(test::MtimeDateUtc(written), "2004-02-29");
-}
 
 TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
   // mtools writes the access date as the write date: this volume keeps them apart.
@@ -281,7 +222,7 @@ TEST(SaveSettingsTest, FiltersLetOnlyMatchingNamesThrough) {
     if (bin || name.find("report") != std::string::npos) expected.insert(item.key);
   }
   ASSERT_GE(expected.size(), 5u);  // one-cluster.bin, big.bin, LEAF.BIN, two reports, Old Report.txt
-  EXPECT_EQ(Keys(SavedByKey(dir.Path())), expected);
+  EXPECT_EQ(test::Keys(SavedByKey(dir.Path())), expected);
   EXPECT_EQ(savedCount, expected.size());
   EXPECT_EQ(summary.saved + summary.passedOver, v->store.Files().size());
 }
