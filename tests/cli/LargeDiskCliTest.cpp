@@ -42,9 +42,7 @@ std::set<std::string> ListedFiles(const fs::path& image, std::size_t partition) 
   std::set<std::string> files;
   std::istringstream lines(listed.out);
   for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> f;
-    std::istringstream parts(line);
-    for (std::string field; std::getline(parts, field, '\t');) f.push_back(field);
+    const auto f = test::Split(line, '\t');
     if (f.size() == 5 && f[0] == "file" && f[1] == "live" && f[4][0] != '$') files.insert(f[4]);
   }
   return files;

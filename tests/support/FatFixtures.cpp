@@ -19,17 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::size_t from = 0;
-  while (true) {
-    const std::size_t to = text.find(separator, from);
-    parts.push_back(text.substr(from, to == std::string::npos ? std::string::npos : to - from));
-    if (to == std::string::npos) return parts;
-    from = to + 1;
-  }
-}
-
 bool IsShortNameChar(char c) {
   if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
   return std::string_view("!#$%&'()-@^_`{}~").find(c) != std::string_view::npos;

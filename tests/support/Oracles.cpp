@@ -15,13 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  std::stringstream in(line);
-  for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
-  return fields;
-}
-
 std::string Run(const std::string& tool, const std::string& command) {
   const CommandResult result = RunShell(command);
   EXPECT_EQ(result.status, 0) << tool << " failed: " << command;
@@ -41,7 +34,7 @@ std::vector<FlsItem> Fls(const fs::path& raw, std::uint64_t start) {
   std::vector<FlsItem> items;
   std::istringstream lines(Run("fls", "fls -r -p -l" + Offset(start) + Quote(raw)));
   for (std::string line; std::getline(lines, line);) {
-    const auto f = SplitTabs(line);
+    const auto f = Split(line, '\t');
     std::smatch m;
     if (f.size() < 7 || !std::regex_match(f[0], m, head)) {
       ADD_FAILURE() << "unexpected fls line: " << line;

@@ -73,6 +73,17 @@ std::string Quote(const fs::path& path) {
   return quoted + "'";
 }
 
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t to = text.find(separator, from);
+    parts.push_back(text.substr(from, to == std::string::npos ? std::string::npos : to - from));
+    if (to == std::string::npos) return parts;
+    from = to + 1;
+  }
+}
+
 std::map<std::string, std::string> Sha256Tree(const fs::path& dir) {
   const CommandResult result =
       RunShell("cd " + Quote(dir) + " && find . -type f -print0 | sort -z | xargs -0 -r sha256sum");

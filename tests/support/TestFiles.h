@@ -33,6 +33,8 @@ struct CommandResult {
 };
 CommandResult RunShell(const std::string& command);
 std::string Quote(const std::filesystem::path& path);
+// The parts of text between separators (empty ones kept).
+std::vector<std::string> Split(const std::string& text, char separator);
 // sha256sum of every file below dir, by path relative to dir.
 std::map<std::string, std::string> Sha256Tree(const std::filesystem::path& dir);
 
