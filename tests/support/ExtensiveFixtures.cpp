@@ -42,9 +42,7 @@ std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volu
   std::map<std::string, std::string> files;
   std::string line;
   while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::stringstream split(line);
-    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+    const auto fields = Split(line, '\t');
     if (fields.size() == 4 && std::stoi(fields[0]) == volume) files[fields[1]] = fields[3];
   }
   EXPECT_FALSE(files.empty()) << disk << ".manifest lists no file of volume " << volume;

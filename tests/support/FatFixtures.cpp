@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <ctime>
 #include <fstream>
-#include <sstream>
 #include <unordered_map>
 
 #include "TestFiles.h"
@@ -19,17 +18,6 @@ namespace dravik::test {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::size_t from = 0;
-  while (true) {
-    const std::size_t to = text.find(separator, from);
-    parts.push_back(text.substr(from, to == std::string::npos ? std::string::npos : to - from));
-    if (to == std::string::npos) return parts;
-    from = to + 1;
-  }
-}
 
 bool IsShortNameChar(char c) {
   if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
@@ -55,7 +43,6 @@ bool ShortOnlyForm(std::string_view name) {
   if (!std::all_of(ext.begin(), ext.end(), IsShortNameChar)) return false;
   return OneCase(base) && OneCase(ext);
 }
-
 
 }  // namespace
 
@@ -203,64 +190,25 @@ std::vector<ListedItem> ScanItems(const RecoveryStore& store) {
 }
 
 std::vector<ListedItem> FlsItems(const fs::path& raw, std::uint32_t start) {
-  const auto fls = RunShell("fls -r -p -l -o " + std::to_string(start) + " " + Quote(raw));
-  if (fls.status != 0) ADD_FAILURE() << "fls failed on " << raw;
-  struct Row {
-    std::string path;
-    bool deleted;
-    bool folder;
-    std::uint64_t size;
-  };
-  std::vector<Row> rows;
+  const auto rows = Fls(raw, start);
   std::unordered_map<std::string, bool> deletedByPath;
-  std::istringstream lines(fls.out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const auto f = Split(line, '\t');
-    if (f.size() < 7) continue;
-    const std::string& type = f[0];
-    if (type.empty() || type[0] == 'v' || type[0] == 'V') continue;  // $MBR, $FAT1, $FAT2, $OrphanFiles
-    if (f[1].rfind("$OrphanFiles", 0) == 0) continue;
-    Row row{f[1], type.find(" * ") != std::string::npos, type.rfind("d/d", 0) == 0, std::stoull(f[6])};
-    deletedByPath[row.path] = row.deleted;
-    const std::string name = row.path.substr(row.path.rfind('/') + 1);
-    if (name == "." || name == "..") continue;
-    if (name.find("(Volume Label Entry)") != std::string::npos) continue;
-    rows.push_back(std::move(row));
-  }
+  for (const FlsItem& row : rows) deletedByPath[row.path] = row.deleted;
   std::vector<ListedItem> items;
-  for (const Row& row : rows) {
+  for (const FlsItem& row : rows) {
+    const std::string name = row.path.substr(row.path.rfind('/') + 1);
+    if (row.virtualEntry || row.path.rfind("$OrphanFiles", 0) == 0 || name == "." || name == ".." ||
+        name.find("(Volume Label Entry)") != std::string::npos)
+      continue;
     std::vector<PathLevel> levels;
     std::string prefix;
-    for (const std::string& name : Split(row.path, '/')) {
-      prefix += (prefix.empty() ? "" : "/") + name;
+    for (const std::string& level : Split(row.path, '/')) {
+      prefix += (prefix.empty() ? "" : "/") + level;
       const auto it = deletedByPath.find(prefix);
-      levels.push_back({name, it != deletedByPath.end() && it->second});
+      levels.push_back({level, it != deletedByPath.end() && it->second});
     }
-    ListedItem listed;
-    listed.key = CanonicalPath(levels, NameSource::kFls);
-    listed.path = row.path;
-    listed.deleted = row.deleted;
-    listed.folder = row.folder;
-    listed.size = row.size;
-    items.push_back(std::move(listed));
+    items.push_back({CanonicalPath(levels, NameSource::kFls), row.path, row.deleted, row.folder, row.size});
   }
   return items;
-}
-
-std::map<std::string, std::string> HashTree(const fs::path& dir) {
-  const auto out = RunShell("cd " + Quote(dir) + " && find . -type f -print0 | xargs -0 -r sha256sum");
-  std::map<std::string, std::string> hashes;
-  std::istringstream lines(out.out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.size() < 67 || line.compare(64, 4, "  ./") != 0) {
-      ADD_FAILURE() << "unexpected sha256sum line: " << line;
-      continue;
-    }
-    hashes[line.substr(68)] = line.substr(0, 64);
-  }
-  return hashes;
 }
 
 std::vector<std::string> ListTree(const fs::path& dir) {
@@ -273,19 +221,6 @@ std::vector<std::string> ListTree(const fs::path& dir) {
   return entries;
 }
 
-std::string MtimeUtc(const fs::path& path) { return FileTimeUtc(path, false); }
-std::string AtimeDateUtc(const fs::path& path) { return FileTimeUtc(path, true).substr(0, 10); }
-
-std::string MtimeDateUtc(const fs::path& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return "missing";
-  std::tm tm{};
-  ::gmtime_r(&st.st_mtime, &tm);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
-  return text;
-}
-
 std::string FileTimeUtc(const fs::path& path, bool access) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return "missing";
@@ -293,12 +228,6 @@ std::string FileTimeUtc(const fs::path& path, bool access) {
   ::gmtime_r(access ? &st.st_atime : &st.st_mtime, &tm);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
-}
-
-std::string FatDateIso(std::uint16_t date) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", 1980 + (date >> 9), (date >> 5) & 15, date & 31);
   return text;
 }
 

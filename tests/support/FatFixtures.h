@@ -1,7 +1,7 @@
 #pragma once
 // The FAT test disks of make-fat-fixtures.sh: their layout and manifest, a
-// Quick Scan of them, what the Sleuth Kit lists on their raw forms, and the
-// comparison of names between the three.
+// Quick Scan of them, fls's listing of their raw forms, and the comparison
+// of names between the three.
 //
 // Names are compared in a canonical form. A deleted short name has lost its
 // first letter: the scan shows "x", fls "_", the manifest the original; the
@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Oracles.h"
+#include "TestFiles.h"
 #include "disk/SectorReader.h"
 #include "fs/QuickScan.h"
 #include "fs/RecoveryStore.h"
@@ -93,16 +95,13 @@ std::vector<ListedItem> ScanItems(const RecoveryStore& store);
 std::vector<ListedItem> FlsItems(const std::filesystem::path& raw, std::uint32_t start);
 
 // sha256 of every regular file below dir, by path relative to it.
-std::map<std::string, std::string> HashTree(const std::filesystem::path& dir);
+inline std::map<std::string, std::string> HashTree(const std::filesystem::path& dir) { return Sha256Tree(dir); }
 // Paths relative to dir of every entry below it ("a", "a/b.txt"...).
 std::vector<std::string> ListTree(const std::filesystem::path& dir);
-// The date of a file's modification time in UTC, yyyy-mm-dd.
-std::string MtimeDateUtc(const std::filesystem::path& path);
 // A file's modification or access time in UTC, "yyyy-mm-dd hh:mm:ss".
 std::string FileTimeUtc(const std::filesystem::path& path, bool access);
-std::string MtimeUtc(const std::filesystem::path& path);
-std::string AtimeDateUtc(const std::filesystem::path& path);
-// A FAT date as yyyy-mm-dd.
-std::string FatDateIso(std::uint16_t date);
+inline std::string MtimeUtc(const std::filesystem::path& path) { return FileTimeUtc(path, false); }
+inline std::string MtimeDateUtc(const std::filesystem::path& path) { return MtimeUtc(path).substr(0, 10); }
+inline std::string AtimeDateUtc(const std::filesystem::path& path) { return FileTimeUtc(path, true).substr(0, 10); }
 
 }  // namespace dravik::test

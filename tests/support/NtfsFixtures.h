@@ -1,7 +1,6 @@
 #pragma once
-// The NTFS test disk of make-ntfs-fixtures.sh: its manifests, what the
-// oracles (fls, istat, icat, 7zz) say about it, damaged copies of it, and the
-// engine's Quick Scan and save run on it through the library.
+// The NTFS test disk of make-ntfs-fixtures.sh: its manifests, damaged copies
+// of it, and the engine's Quick Scan and save run on it through the library.
 
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Oracles.h"
 #include "TestFiles.h"
 #include "fs/QuickScan.h"
 #include "save/SaveControl.h"
@@ -38,42 +38,6 @@ struct NtfsManifestEntry {
 std::vector<NtfsManifestEntry> ReadNtfsManifest(const std::string& name);
 // cases.list: name -> MFT record.
 std::map<std::string, std::uint32_t> NtfsCaseRecords();
-
-// sha256sum of every file below dir, by path relative to dir.
-std::map<std::string, std::string> Sha256Tree(const std::filesystem::path& dir);
-std::string Sha256Bytes(const std::vector<std::uint8_t>& bytes);
-
-// One item as fls -r -p -l lists it.
-struct FlsItem {
-  bool folder = false;
-  bool deleted = false;
-  std::uint32_t record = 0;
-  std::string path;
-  std::uint64_t size = 0;
-};
-// Every line of fls -r -p -l -o START RAW, as fls prints it.
-std::vector<FlsItem> Fls(const std::filesystem::path& raw, std::uint32_t start);
-
-// One live item as 7zz l -slt lists the volume inside an image.
-struct SevenZipItem {
-  bool folder = false;
-  std::uint32_t record = 0;
-  std::string path;
-  std::uint64_t size = 0;
-};
-std::vector<SevenZipItem> SevenZipList(const std::filesystem::path& image);
-
-// icat -o START RAW RECORD.
-std::vector<std::uint8_t> Icat(const std::filesystem::path& raw, std::uint32_t start, std::uint32_t record);
-// The runs of the unnamed $DATA of a record as istat -r gives them:
-// (first cluster, clusters).
-std::vector<std::pair<std::uint64_t, std::uint64_t>> IstatRuns(const std::filesystem::path& raw, std::uint32_t start,
-                                                                std::uint32_t record);
-// A time istat shows for the record, in seconds and nanoseconds since 1970:
-// attribute "$STANDARD_INFORMATION" or "$FILE_NAME", label "Created",
-// "File Modified", "MFT Modified" or "Accessed".
-std::pair<std::int64_t, long> IstatTime(const std::filesystem::path& raw, std::uint32_t start, std::uint32_t record,
-                                        const std::string& attribute, const std::string& label);
 
 // One item of the engine's result, as the tree shows it.
 struct NtfsItem {

@@ -1,7 +1,6 @@
 #pragma once
 // The partitioned test disks of make-partition-fixtures.sh: their layout
-// files, the two independent oracles run on their raw forms (mmls for the
-// partitions, fsstat for the file systems), and damaged copies of them.
+// files and damaged copies of them (mmls and fsstat: Oracles.h).
 
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Oracles.h"
 #include "TestFiles.h"
 #include "disk/FsParams.h"
 #include "disk/PartitionTable.h"
@@ -36,31 +36,6 @@ std::vector<PartitionEntry> ReadLayout(const std::string& disk);
 // What a partition table reading should give for the layout: the entries
 // with a code, at most the table's capacity.
 std::vector<PartitionEntry> ListedEntries(const std::vector<PartitionEntry>& layout);
-
-// One allocated partition as mmls shows it.
-struct MmlsRow {
-  std::uint64_t start = 0;
-  std::uint64_t length = 0;
-  bool operator==(const MmlsRow&) const = default;
-};
-std::vector<MmlsRow> Mmls(const std::filesystem::path& raw);
-
-// What fsstat -o START reports about a volume, in sectors relative to START
-// (absent values are nullopt).
-struct FsstatReport {
-  std::string type;  // "FAT16", "FAT32", "NTFS"
-  std::uint32_t sectorSize = 0;
-  std::uint32_t clusterBytes = 0;
-  std::optional<std::uint32_t> reservedEnd, fat0Start, fat0End, fat1Start, clusterAreaStart, rootDirStart;
-  std::optional<std::uint32_t> mftCluster, mftMirrorCluster, mftEntryBytes, indexRecordBytes;
-  std::optional<std::uint32_t> totalEnd;  // last sector of the volume as its boot sector gives it
-  std::optional<std::uint32_t> clusterEnd;  // NTFS: the volume's last cluster
-};
-FsstatReport Fsstat(const std::filesystem::path& raw, std::uint64_t start);
-
-// Compares the parameters read for a partition with fsstat's report on the
-// intact raw disk, field by field (only the fields fsstat can tell).
-void ExpectParamsMatchFsstat(const FsParams& params, const FsstatReport& report, std::uint64_t start);
 
 // A sparse copy of a fixture's raw disk in a temporary folder, to be damaged
 // by byte edits and then opened raw or wrapped in a VHDX.

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace dravik::test {
@@ -70,6 +71,28 @@ std::string Quote(const fs::path& path) {
   std::string quoted = "'";
   for (const char c : path.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t to = text.find(separator, from);
+    parts.push_back(text.substr(from, to == std::string::npos ? std::string::npos : to - from));
+    if (to == std::string::npos) return parts;
+    from = to + 1;
+  }
+}
+
+std::map<std::string, std::string> Sha256Tree(const fs::path& dir) {
+  const CommandResult result =
+      RunShell("cd " + Quote(dir) + " && find . -type f -print0 | sort -z | xargs -0 -r sha256sum");
+  EXPECT_EQ(result.status, 0) << "sha256sum failed in " << dir;
+  std::map<std::string, std::string> sums;
+  std::istringstream lines(result.out);
+  for (std::string line; std::getline(lines, line);)
+    if (line.size() >= 68) sums[line.substr(line.compare(66, 2, "./") == 0 ? 68 : 66)] = line.substr(0, 64);
+  return sums;
 }
 
 fs::path WrapRawDisk(const fs::path& raw, const fs::path& dir, const std::string& name, const std::string& extension) {

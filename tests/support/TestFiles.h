@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ struct CommandResult {
 };
 CommandResult RunShell(const std::string& command);
 std::string Quote(const std::filesystem::path& path);
+// The parts of text between separators (empty ones kept).
+std::vector<std::string> Split(const std::string& text, char separator);
+// sha256sum of every file below dir, by path relative to dir.
+std::map<std::string, std::string> Sha256Tree(const std::filesystem::path& dir);
 
 // The raw disk wrapped by qemu-img as dir/NAME.vhd (dynamic) or NAME.vhdx.
 std::filesystem::path WrapRawDisk(const std::filesystem::path& raw, const std::filesystem::path& dir,
