@@ -28,7 +28,7 @@ void Put(Buffer& b, std::size_t at, std::uint64_t v, int bytes, bool big) {
   if (b.size() < at + static_cast<std::size_t>(bytes)) b.resize(at + static_cast<std::size_t>(bytes));
   for (int i = 0; i < bytes; ++i) {
     const std::size_t k = big ? at + static_cast<std::size_t>(bytes - 1 - i) : at + static_cast<std::size_t>(i);
-    b[k] = static_cast<std::uint8_t>(v >> (8 * i));
+    b[k] = i < 8 ? static_cast<std::uint8_t>(v >> (8 * i)) : 0;  // fields wider than v are zero-filled
   }
 }
 
