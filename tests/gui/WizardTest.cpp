@@ -1,9 +1,7 @@
-// The desktop program driven as a user drives it, on the offscreen platform,
-// through the real engine on the fixture images: one road per scan mode from
-// the start page to saved files (each checked once against its fixture's
-// manifest), and what only a real scan shows: progress, stop and close
-// questions, Back and Home, Return, snapshots, recent files, the File Trace
-// catalogue and a save that cannot be written.
+// The desktop program driven as a user drives it through the real engine on
+// the fixture images: one road per scan mode to saved files (checked against
+// the fixture's manifest), and what only a real scan shows: progress, stop and
+// close questions, Back and Home, Return, snapshots, recent files, the catalogue.
 
 #include <gtest/gtest.h>
 
@@ -86,10 +84,8 @@ class WizardTest : public WindowTest {
   bool shownSkip_ = false;
 };
 
-// The Quick Scan road on the FAT32 fixture: a file renamed and previewed, Save
-// All (the user's checks given back), the checked files of a partly checked
-// folder, Recover This Folder from the tree's menu; the save window ends on
-// every file of the checked total.
+// The Quick Scan road on FAT32: a file renamed and previewed, Save All (checks given back), a partly
+// checked folder (the save window ends on the checked total), Recover This Folder from the tree's menu.
 TEST_F(WizardTest, QuickScanRoadSavesTheTreeUnderItsNamesAndPaths) {
   ScanToResults(test::FatFixture("fat32.vhdx"));
   EXPECT_TRUE(Shown(QuickScanTexts::kFound));
@@ -124,8 +120,7 @@ TEST_F(WizardTest, QuickScanRoadSavesTheTreeUnderItsNamesAndPaths) {
   EXPECT_EQ(model->data(model->IndexOf(docs), Qt::CheckStateRole).toInt(), Qt::Checked);
   EXPECT_EQ(model->data(model->IndexOf(0), Qt::CheckStateRole).toInt(), Qt::PartiallyChecked) << "checks given back";
 
-  // Docs partly checked: its other files where the whole save put them. The
-  // save window is read as the report is shown.
+  // Docs partly checked: its other files where the whole save put them; the save window read at the report.
   list->setData(list->index(report, 0), Qt::Unchecked, Qt::CheckStateRole);
   ASSERT_EQ(model->data(model->IndexOf(docs), Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
   const Session& s = wizard_->session();
@@ -164,7 +159,7 @@ TEST_F(WizardTest, QuickScanRoadSavesTheTreeUnderItsNamesAndPaths) {
   EXPECT_EQ(results->preview->Current(), nullptr) << "Back frees the results and clears the pane";
 }
 
-TEST_F(WizardTest, StartPageRefusesEmptyAndMissingPathsAndAChildWithoutItsParent) {
+TEST_F(WizardTest, StartPageRefusesBadPathsAndRemembersImages) {
   Open("");
   EXPECT_EQ(Last(), QString(AppTexts::kEmptyPath));
   Open("/nonexistent/disk.vhdx");
@@ -180,6 +175,27 @@ TEST_F(WizardTest, StartPageRefusesEmptyAndMissingPathsAndAChildWithoutItsParent
   onQuestion_ = [](const QString&) { return kYes; };
   Open(child);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  QTest::mouseClick(wizard_->drive->buttons.home, Qt::LeftButton);
+  wizard_->session().disk.Close();
+  onQuestion_ = nullptr;
+  // Opened images are remembered; a missing one leaves the list.
+  const auto copy = dir.Path() / "copy.vhdx";
+  std::filesystem::copy_file(test::FatFixture("fat16.vhdx"), copy);
+  Open(copy);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  ASSERT_FALSE(window_->RecentFiles().isEmpty());
+  EXPECT_EQ(window_->RecentFiles().front(), QString::fromStdString(copy.string()));
+  QTest::mouseClick(wizard_->drive->buttons.home, Qt::LeftButton);
+  wizard_->session().disk.Close();
+  std::filesystem::remove(copy);
+  QAction* entry = nullptr;
+  for (QMenu* m : window_->findChildren<QMenu*>())
+    for (QAction* a : m->actions())
+      if (a->toolTip() == QString::fromStdString(copy.string())) entry = a;
+  ASSERT_NE(entry, nullptr) << "the recent-file menu lists it";
+  entry->trigger();
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
+  EXPECT_FALSE(window_->RecentFiles().contains(QString::fromStdString(copy.string())));
 }
 
 TEST_F(WizardTest, StopAnsweredNoGoesOnAndYesEndsWithWhatWasFound) {
@@ -237,8 +253,14 @@ TEST_F(WizardTest, ClosingDuringAScanStopsTheWorkerAndAfterItOffersASnapshot) {
   EXPECT_TRUE(std::filesystem::exists(dir.Path() / "end.dvsf"));
 }
 
-TEST_F(WizardTest, BackAndHomeFromEveryPageFreeWhatThePageBuilt) {
+// A save into a folder that cannot be made is an error; Back and Home free what each page built.
+TEST_F(WizardTest, AFailedSaveThenBackAndHomeFromEveryPageFreeWhatThePageBuilt) {
   ScanToResults(test::FatFixture("fat16.vhdx"));
+  test::TempDir dir;
+  std::ofstream(dir.Path() / "a-file") << "not a folder";
+  wizard_->chooseDestination = [&] { return QString::fromStdString((dir.Path() / "a-file" / "inside").string()); };
+  QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
+  EXPECT_EQ(messages_.back().second, MessageKind::kError);
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
   EXPECT_EQ(wizard_->session().Tree(), nullptr);
@@ -283,39 +305,8 @@ TEST_F(WizardTest, ReturnPressesTheForwardButtonOfThePageShown) {
   EXPECT_EQ(wizard_->ForwardButton(), nullptr);
 }
 
-TEST_F(WizardTest, SaveIntoAFolderThatCannotBeMadeReportsTheFailure) {
-  ScanToResults(test::FatFixture("fat16.vhdx"));
-  test::TempDir dir;
-  const auto blocker = dir.Path() / "a-file";
-  std::ofstream(blocker) << "not a folder";
-  wizard_->chooseDestination = [&] { return QString::fromStdString((blocker / "inside").string()); };
-  QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
-  EXPECT_NE(Last(), QString(AppTexts::kSavedSuccessfully));
-  EXPECT_EQ(messages_.back().second, MessageKind::kError);
-}
-
-TEST_F(WizardTest, OpenedImagesAreRememberedAndAMissingOneLeavesTheList) {
-  test::TempDir dir;
-  const auto copy = dir.Path() / "copy.vhdx";
-  std::filesystem::copy_file(test::FatFixture("fat16.vhdx"), copy);
-  Open(copy);
-  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
-  ASSERT_FALSE(window_->RecentFiles().isEmpty());
-  EXPECT_EQ(window_->RecentFiles().front(), QString::fromStdString(copy.string()));
-  QTest::mouseClick(wizard_->drive->buttons.home, Qt::LeftButton);
-  wizard_->session().disk.Close();
-  std::filesystem::remove(copy);
-  QAction* entry = nullptr;
-  for (QMenu* m : window_->findChildren<QMenu*>())
-    for (QAction* a : m->actions())
-      if (a->toolTip() == QString::fromStdString(copy.string())) entry = a;
-  ASSERT_NE(entry, nullptr) << "the recent-file menu lists it";
-  entry->trigger();
-  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
-  EXPECT_FALSE(window_->RecentFiles().contains(QString::fromStdString(copy.string())));
-}
-
-// The title names the image or snapshot shown, and file dialogs start beside it.
+// The title names the image or snapshot shown, and file dialogs start beside it; a
+// snapshot opened from the command line asks for its image when files are saved.
 TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheSameFiles) {
   const auto titled = [](const char* name) { return QStringLiteral("%1 - %2").arg(name, AppTexts::kProduct); };
   const auto canonical = [](const QString& folder) { return QFileInfo(folder).canonicalFilePath(); };
@@ -362,8 +353,25 @@ TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheSameFiles)
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
   EXPECT_FALSE(Shown(SnapshotTexts::kSaveOnBack));
 
-  // A snapshot of another mode, and a damaged one, are refused with nothing shown.
+  // From the command line, quoted as a shell may: another image is refused when saving, its own taken.
   QTest::mouseClick(wizard_->drive->buttons.back, Qt::LeftButton);
+  wizard_->session().disk.Close();
+  window_->OpenPath(QStringLiteral("\"%1\"").arg(QString::fromStdString(file.string())));
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kResults) << Last().toStdString();
+  EXPECT_FALSE(wizard_->session().ImageOpen());
+  EXPECT_EQ(window_->RecentFiles().front(), QString::fromStdString(file.string()));
+  wizard_->chooseImage = [] { return QString::fromStdString(test::FatFixture("fat16.vhdx").string()); };
+  QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
+  EXPECT_EQ(Last(), QString(SnapshotTexts::kMismatch));
+  wizard_->chooseImage = [] { return QString::fromStdString(test::FatFixture("fat32.vhdx").string()); };
+  EXPECT_EQ(SaveChecked(), before);
+  QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
+  std::ofstream(dir.Path() / "junk.dvsf") << "XX";
+  window_->OpenPath(QString::fromStdString((dir.Path() / "junk.dvsf").string()));
+  EXPECT_EQ(Last(), QString(AppTexts::kInvalidFile));
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
+
+  // A snapshot of another mode, and a damaged one, are refused with nothing shown.
   Open(test::FatFixture("fat32.vhdx"), ScanMode::kExtensive);
   window_->Command("loadSnapshot")->trigger();
   EXPECT_EQ(Last(), QString::fromStdString(ModeMismatchMessage(ScanMode::kQuick)));
@@ -376,38 +384,8 @@ TEST_F(WizardTest, ASnapshotSavedAndLoadedAgainShowsTheTreeAndSavesTheSameFiles)
   EXPECT_EQ(wizard_->session().Tree(), nullptr);
 }
 
-TEST_F(WizardTest, ASnapshotFromTheCommandLineAsksForItsImageWhenFilesAreSaved) {
-  ScanToResults(test::FatFixture("fat16.vhdx"));
-  const Saved before = SaveChecked();
-  test::TempDir dir;
-  const auto file = dir.Path() / "fat16.dvsf";
-  wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString(file.string()); };
-  ASSERT_TRUE(wizard_->snapshots().Save());
-  QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
-  wizard_->session().disk.Close();
-
-  window_->OpenPath(QStringLiteral("\"%1\"").arg(QString::fromStdString(file.string())));  // quoted, as a shell may
-  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kResults) << Last().toStdString();
-  EXPECT_FALSE(wizard_->session().ImageOpen());
-  EXPECT_EQ(window_->RecentFiles().front(), QString::fromStdString(file.string()));
-  // Another image is refused; the one it was made of is taken.
-  wizard_->chooseImage = [] { return QString::fromStdString(test::FatFixture("fat32.vhdx").string()); };
-  QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
-  EXPECT_EQ(Last(), QString(SnapshotTexts::kMismatch));
-  wizard_->chooseImage = [] { return QString::fromStdString(test::FatFixture("fat16.vhdx").string()); };
-  EXPECT_EQ(SaveChecked(), before);
-
-  QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
-  const auto junk = dir.Path() / "junk.dvsf";
-  std::ofstream(junk) << "XX";
-  window_->OpenPath(QString::fromStdString(junk.string()));
-  EXPECT_EQ(Last(), QString(AppTexts::kInvalidFile));
-  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
-}
-
-// The Extensive Scan road on ntfslost (the MBR and both NTFS boot sectors
-// zeroed): the progress of both searches, the volume found, its folders
-// saved, Back to the list without a new search, its snapshot.
+// The Extensive Scan road on ntfslost (MBR and both boot sectors zeroed): both searches' progress, the
+// volume found, its folders saved, Back to the list without a new search, its snapshot.
 TEST_F(WizardTest, ExtensiveScanRoadFindsAVolumeWithoutItsBootSectorsAndRecoversItsFiles) {
   ToPartitionPage(test::ExtensiveFixture("ntfslost.vhd"), ScanMode::kExtensive);
   EXPECT_EQ(wizard_->drive->progress->Counter(1).toULongLong(), wizard_->session().reader.SectorCount())
@@ -500,8 +478,7 @@ std::vector<TracedTruth> TraceManifest(const std::set<std::string>& extensions) 
   return files;
 }
 
-// The File Trace road: the types chosen, every file of them found, a type
-// unchecked kept out of the save, the types' tree menu, the snapshot.
+// The File Trace road: every file of the chosen types found, one unchecked kept out, the tree's menu, the snapshot.
 TEST_F(WizardTest, FileTraceRoadFindsTheChosenTypesAndSavesThemWhole) {
   const std::set<std::string> kinds = {".jpg", ".pdf", ".zip"};
   const auto truth = TraceManifest(kinds);
@@ -571,10 +548,8 @@ TEST_F(WizardTest, FileTraceRoadFindsTheChosenTypesAndSavesThemWhole) {
   for (const auto& [name, sum] : saved) EXPECT_EQ(again.count(name) ? again.at(name) : "", sum) << name;
 }
 
-// The fixture's tar holds picture.png behind its second member's header. The
-// File Types dialog's choice to leave out hits inside found files is on by
-// default, says how many it left out, and is kept with the recovery settings;
-// off, the two hits are listed. (Which hits lie inside: SignatureScanTest.)
+// The fixture's tar holds picture.png behind its second member's header: leaving out hits inside found files
+// is on by default, says how many, and is kept with the settings; off, both hits are listed.
 TEST_F(WizardTest, FileTraceLeavesOutHitsInsideFoundFilesUnlessTold) {
   ChooseTypes({".tar", ".png"});
   const auto trace = [&] {
@@ -598,8 +573,7 @@ TEST_F(WizardTest, FileTraceLeavesOutHitsInsideFoundFilesUnlessTold) {
   EXPECT_FALSE(shownSkip_) << "shown as left last time";
 }
 
-// File Trace says why it cannot start when its list of types is missing or
-// names no type, and stays on the partition page.
+// File Trace says why it cannot start when its list of types is missing or names no type.
 TEST_F(WizardTest, FileTraceSaysWhenItsListOfTypesIsMissingOrDamaged) {
   ToPartitionPage(test::FatFixture("fat16.vhdx"), ScanMode::kFileTrace);
   test::TempDir dir;
@@ -630,8 +604,7 @@ TEST_F(WizardTest, FileTraceSaysWhenItsListOfTypesIsMissingOrDamaged) {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QStandardPaths::setTestModeEnabled(true);
-  // The settings the window keeps go to a folder of this process, so that no
-  // test sees what an earlier run or another test left.
+  // The window's settings go to a folder of this process: no test sees what another left.
   QTemporaryDir settings;
   qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
