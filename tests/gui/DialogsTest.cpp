@@ -23,17 +23,14 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
-#include <functional>
 #include <random>
 #include <set>
 
-#include "FatFixtures.h"
 #include "NtfsFixtures.h"
 #include "PartitionFixtures.h"
 #include "WindowTest.h"
 #include "app/DriveInformationDialog.h"
 #include "app/RecoverySettingsDialog.h"
-#include "app/results/FolderTreeModel.h"
 #include "app/results/SaveProgressDialog.h"
 #include "app/results/SaveReportDialog.h"
 #include "app/wizard/CapacityChart.h"
@@ -57,18 +54,6 @@ class DialogsTest : public WindowTest {
       if (disk->child(i)->data(0, Qt::UserRole).toInt() == index) return disk->child(i);
     return nullptr;
   }
-
-  // Only these folders of the result checked, through the folder tree.
-  void CheckOnly(const std::vector<std::u16string>& folders) {
-    FolderTreeModel* model = wizard_->results->treeModel;
-    model->setData(model->IndexOf(ResultTree::kRoot), Qt::Unchecked, Qt::CheckStateRole);
-    for (const std::u16string& folder : folders) {
-      const auto node = wizard_->session().Tree()->FindFolder(folder);
-      ASSERT_TRUE(node) << QString::fromStdU16String(folder).toStdString();
-      model->setData(model->IndexOf(*node), Qt::Checked, Qt::CheckStateRole);
-    }
-  }
-
   fs::path Copy(const std::string& fixture, const std::string& name) {
     fs::copy_file(test::FatFixture(fixture), dir_ / name);
     return dir_ / name;
@@ -76,7 +61,6 @@ class DialogsTest : public WindowTest {
   QString Cell(int row, int column) const { return wizard_->repairs->list->item(row, column)->text(); }
   QString DriveValue(const char* label) const { return wizard_->drive->info->Value(QString::fromLatin1(label)); }
   test::TempDir dir_;
-
   void Recover(const fs::path& dest) {
     wizard_->chooseDestination = [dest] { return QString::fromStdString(dest.string()); };
     QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
@@ -178,8 +162,7 @@ TEST(SaveReportDialogTest, SaveListAndOpenDestinationFolder) {
   EXPECT_EQ(dialog.list->toPlainText(), lines.join(u'\n'));
   ASSERT_TRUE(dialog.SaveList(QString::fromStdString((dir / "list.txt").string())));
   const auto bytes = test::ReadFileBytes(dir / "list.txt");
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
-            "Not every file could be saved.\n\n" + lines.join(u'\n').toStdString() + "\n");
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "Not every file could be saved.\n\n" + lines.join(u'\n').toStdString() + "\n");
   EXPECT_FALSE(dialog.SaveList(QString::fromStdString((dir / "no-such-folder" / "list.txt").string())));
   std::vector<QUrl> opened;
   bool opens = true;
@@ -190,7 +173,6 @@ TEST(SaveReportDialogTest, SaveListAndOpenDestinationFolder) {
   dialog.saved->hide();
   QTest::mouseClick(dialog.openDestination, Qt::LeftButton);
   EXPECT_FALSE(dialog.saved->isHidden()) << "says it could not be opened";
-
   SaveReportDialog gone(QStringLiteral("Saving was stopped."), MessageKind::kInformation, {QStringLiteral("x")},
                         folder + QStringLiteral("/no-such-folder"));
   EXPECT_FALSE(gone.openDestination->isEnabled());
@@ -311,7 +293,6 @@ TEST_F(DialogsTest, DrivePartitionPanesAndDriveInformationShowTheScansValues) {
   EXPECT_LE(used, 100u);
   EXPECT_GE(used, 98u) << "rounded down per slice";
   EXPECT_FALSE(wizard_->drive->info->Value("Capacity:").isEmpty());
-
   std::set<QString> seen;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     SCOPED_TRACE(i);
@@ -349,8 +330,7 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
     std::vector<QString> rows;
     for (int i = 0; i < wizard_->partition->partitions->topLevelItem(0)->childCount(); ++i) {
       wizard_->partition->partitions->setCurrentItem(PartitionItem(i));
-      rows.push_back(wizard_->partition->info->Value("Partition type:") + " @ " +
-                     wizard_->partition->info->Value("Partition Start:"));
+      rows.push_back(wizard_->partition->info->Value("Partition type:") + " @ " + wizard_->partition->info->Value("Partition Start:"));
     }
     return rows;
   };
@@ -358,7 +338,6 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
   const std::vector<QString> intact = starts();
   ASSERT_EQ(intact.size(), 3u);
   QTest::mouseClick(wizard_->partition->buttons.home, Qt::LeftButton);
-
   std::function<void(PartitionTypeDialog&)> act;  // on the dialog as the program shows it
   int asked = 0;
   wizard_->askPartitionChoice = [&](std::size_t listed) {
@@ -378,7 +357,6 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
   EXPECT_FALSE(wizard_->Busy());
   EXPECT_TRUE(wizard_->drive->buttons.forward->isEnabled());
-
   act = [](PartitionTypeDialog& dialog) {
     EXPECT_TRUE(dialog.useTable->isChecked());
     QTest::keyClick(&dialog, Qt::Key_Return);
@@ -386,7 +364,6 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
   ASSERT_NO_FATAL_FAILURE(Forward(wizard_->drive->buttons.forward, Wizard::kPartition));
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(starts(), std::vector<QString>(intact.begin(), intact.begin() + 2));
-
   QTest::mouseClick(wizard_->partition->buttons.back, Qt::LeftButton);
   act = [](PartitionTypeDialog& dialog) {
     QTest::mouseClick(dialog.search, Qt::LeftButton);
@@ -430,7 +407,6 @@ TEST_F(DamagedImageTest, RepairsAreListedOnTheirOwnPageBeforeTheDrivePage) {
     Open(image);
     ASSERT_EQ(wizard_->CurrentPage(), Wizard::kRepairs) << Last().toStdString();
     EXPECT_TRUE(messages_.empty());
-
     // Every repair the engine made, one row each, in its order.
     const std::vector<Repair>& repairs = wizard_->session().disk.Repairs();
     QTableWidget* list = wizard_->repairs->list;
@@ -449,7 +425,6 @@ TEST_F(DamagedImageTest, RepairsAreListedOnTheirOwnPageBeforeTheDrivePage) {
         EXPECT_GE(list->rowHeight(row), 2 * metrics.lineSpacing()) << Cell(row, column).toStdString();
       }
     }
-
     Forward(wizard_->repairs->buttons.forward, Wizard::kDrive);
     EXPECT_FALSE(DriveValue("Capacity:").isEmpty());
     QTest::mouseClick(wizard_->drive->buttons.back, Qt::LeftButton);
@@ -470,7 +445,6 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
   const fs::path file = dir_ / "random.vhdx";
   test::WriteFileBytes(file, bytes);
-
   Open(file);
   ASSERT_EQ(messages_.size(), 2u);
   EXPECT_EQ(messages_[0].first, QString(OpenFailureMessage(ImageKind::kVhdx, true)));
@@ -479,7 +453,6 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
   EXPECT_TRUE(wizard_->start->path->text().isEmpty());
   EXPECT_FALSE(wizard_->start->asRaw->isChecked());
-
   onQuestion_ = [this](const QString& text) {
     QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
     return ShowMessageBox(window_.get(), text, MessageKind::kQuestion, true);
@@ -487,7 +460,6 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   Open(file, ScanMode::kExtensive);
   EXPECT_EQ(Last(), QString(AppTexts::kReadAsRawQuestion));
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
-
   onQuestion_ = [](const QString&) { return kYes; };
   Open(file, ScanMode::kExtensive);
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
@@ -500,14 +472,12 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   fs::copy_file(test::FatFixture("fat16.raw"), copied);
   wizard_->start->path->setText(QString::fromStdString(copied.string()));
   EXPECT_FALSE(wizard_->start->asRaw->isChecked()) << "another path is read as its name says";
-
   Open(copied);
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
   EXPECT_EQ(wizard_->session().imageKind, ImageKind::kRaw);
   Forward(wizard_->drive->buttons.forward, Wizard::kPartition);
   EXPECT_EQ(wizard_->partition->Selected(), 0);
   EXPECT_EQ(wizard_->session().partitions.Entries().at(0).start, test::ReadFatLayout("fat16").start);
-
   // The box reads an image as its file's bytes, without asking; without it the path opens as named again.
   wizard_->Home();
   const fs::path vhd = test::FatFixture("fat16.vhd");

@@ -149,15 +149,14 @@ TEST(PreviewViewersTest, WebPagesShowTheirTextAndOnlyThePicturesTheyCarry) {
   EXPECT_FALSE(page.HasImage(QStringLiteral("beside.png")));
   // A web archive by Python's email package: the page quoted-printable, its picture in base64.
   const fs::path mht = dir / "saved.mht";
-  write("make.py",
-        "from email.mime.multipart import MIMEMultipart\nfrom email.mime.text import MIMEText\n"
-        "from email.mime.image import MIMEImage\nimport email.charset\n"
-        "cs = email.charset.Charset('utf-8'); cs.body_encoding = email.charset.QP\nm = MIMEMultipart('related')\n"
-        "h = MIMEText('', 'html', 'utf-8'); h.set_payload('<p>Na\u00efve <i>archive</i></p><img "
-        "src=\"http://example.com/pic.png\">', charset=cs)\nm.attach(h)\n"
-        "i = MIMEImage(open('" + (dir / "beside.png").string() + "','rb').read(), 'png')\n"
-        "i['Content-Location'] = 'http://example.com/pic.png'\nm.attach(i)\n"
-        "open('" + mht.string() + "','w').write(m.as_string())\n");
+  write("make.py", "from email.mime.multipart import MIMEMultipart\nfrom email.mime.text import MIMEText\n"
+                   "from email.mime.image import MIMEImage\nimport email.charset\n"
+                   "cs = email.charset.Charset('utf-8'); cs.body_encoding = email.charset.QP\nm = MIMEMultipart('related')\n"
+                   "h = MIMEText('', 'html', 'utf-8'); h.set_payload('<p>Na\u00efve <i>archive</i></p><img "
+                   "src=\"http://example.com/pic.png\">', charset=cs)\nm.attach(h)\n"
+                   "i = MIMEImage(open('" + (dir / "beside.png").string() + "','rb').read(), 'png')\n"
+                   "i['Content-Location'] = 'http://example.com/pic.png'\nm.attach(i)\n"
+                   "open('" + mht.string() + "','w').write(m.as_string())\n");
   ASSERT_EQ(test::RunShell("python3 " + test::Quote(dir / "make.py")).status, 0);
   HtmlViewer archive;
   ASSERT_TRUE(archive.Load(Q(mht)));
@@ -224,7 +223,6 @@ TEST(PreviewPsdDbfTest, PhotoshopPicturesMatchOtherReadersAndDamagedCopiesFail) 
   EXPECT_EQ(LargestDifference(indexedViewer.Picture(), pillow.out), 0);
   PreviewPane pane;
   EXPECT_EQ(PaneShows(pane, ViewerKind::kPsd, indexed), ViewerKind::kPsd);
-
   // Damaged copies of an RLE document: each edit is a header or section a reader must not trust.
   const fs::path good = dir / "good.psd";
   ASSERT_EQ(test::RunShell("convert -size 37x23 plasma:fractal -depth 8 -compress RLE " + test::Quote(good)).status, 0);
@@ -253,13 +251,12 @@ TEST(PreviewPsdDbfTest, PhotoshopPicturesMatchOtherReadersAndDamagedCopiesFail) 
 
 // dbfread's records, live then deleted: numbers as Python floats, logicals True/False/None, dates ISO.
 std::vector<std::vector<std::string>> DbfreadRecords(const fs::path& file) {
-  const std::string script =
-      "import dbfread, sys\n"
-      "t = dbfread.DBF(sys.argv[1], load=True, char_decode_errors='replace')\n"
-      "for kind, rows in (('live', t.records), ('deleted', t.deleted)):\n"
-      "    for r in rows:\n"
-      "        print('\\t'.join([kind] + ['' if v is None and f.type != 'L' else v.isoformat() "
-      "if hasattr(v, 'isoformat') else str(v) for f, v in zip(t.fields, r.values())]))\n";
+  const std::string script = "import dbfread, sys\n"
+                             "t = dbfread.DBF(sys.argv[1], load=True, char_decode_errors='replace')\n"
+                             "for kind, rows in (('live', t.records), ('deleted', t.deleted)):\n"
+                             "    for r in rows:\n"
+                             "        print('\\t'.join([kind] + ['' if v is None and f.type != 'L' else v.isoformat() "
+                             "if hasattr(v, 'isoformat') else str(v) for f, v in zip(t.fields, r.values())]))\n";
   std::istringstream lines(test::RunShell("/usr/bin/python3 -c " + test::Quote(script) + " " + test::Quote(file)).out);
   std::vector<std::vector<std::string>> records;
   for (std::string line; std::getline(lines, line);) {
@@ -300,21 +297,19 @@ TEST(PreviewPsdDbfTest, DbaseTablesMatchDbfreadAndSurviveDamage) {
     EXPECT_EQ(test::RunShell("/usr/bin/python3 -c " + test::Quote(script) + " " + test::Quote(dir / name)).status, 0);
     return dir / name;
   };
-  const fs::path file = make("people.dbf",
-      "t = dbf.Table(sys.argv[1], 'name C(12); qty N(8,2); ok L; born D; note M', dbf_type='db3')\n"
-      "t.open(dbf.READ_WRITE)\n"
-      "t.append(('Alpha', 3.5, True, datetime.date(2020, 2, 29), 'first memo'))\n"
-      "t.append(('Beta', -12.25, False, datetime.date(1999, 12, 31), 'second'))\n"
-      "t.append(('Gamma', 0, None, None, ''))\n"
-      "t.append(('Delta', 12345.67, True, datetime.date(1970, 1, 1), 'x'))\n"
-      "dbf.delete(t[1])\n");
+  const fs::path file = make("people.dbf", "t = dbf.Table(sys.argv[1], 'name C(12); qty N(8,2); ok L; born D; note M', dbf_type='db3')\n"
+                                           "t.open(dbf.READ_WRITE)\n"
+                                           "t.append(('Alpha', 3.5, True, datetime.date(2020, 2, 29), 'first memo'))\n"
+                                           "t.append(('Beta', -12.25, False, datetime.date(1999, 12, 31), 'second'))\n"
+                                           "t.append(('Gamma', 0, None, None, ''))\n"
+                                           "t.append(('Delta', 12345.67, True, datetime.date(1970, 1, 1), 'x'))\n"
+                                           "dbf.delete(t[1])\n");
   // Visual FoxPro: a longer header (the database container's path after the descriptors) and binary integers.
-  const fs::path fox = make("fox.dbf",
-      "t = dbf.Table(sys.argv[1], 'code C(5); n N(4,0); ok L; day D; count I', dbf_type='vfp')\n"
-      "t.open(dbf.READ_WRITE)\n"
-      "t.append(('x', 12, True, datetime.date(2001, 9, 8), 7))\n"
-      "t.append(('yy', -3, False, None, -90000))\n"
-      "dbf.delete(t[0])\n");
+  const fs::path fox = make("fox.dbf", "t = dbf.Table(sys.argv[1], 'code C(5); n N(4,0); ok L; day D; count I', dbf_type='vfp')\n"
+                                       "t.open(dbf.READ_WRITE)\n"
+                                       "t.append(('x', 12, True, datetime.date(2001, 9, 8), 7))\n"
+                                       "t.append(('yy', -3, False, None, -90000))\n"
+                                       "dbf.delete(t[0])\n");
   DbfViewer viewer, foxViewer;
   ASSERT_TRUE(viewer.Load(Q(file)));
   EXPECT_EQ(viewer.FieldNames().join(u',').toUpper(), QStringLiteral("NAME,QTY,OK,BORN,NOTE"));
@@ -323,7 +318,6 @@ TEST(PreviewPsdDbfTest, DbaseTablesMatchDbfreadAndSurviveDamage) {
   ExpectSameTable(foxViewer, fox, "CNLDI");
   PreviewPane pane;
   EXPECT_EQ(PaneShows(pane, ViewerKind::kDbf, file), ViewerKind::kDbf);
-
   const std::vector<std::uint8_t> bytes = test::ReadFileBytes(file);
   const std::size_t header = bytes[8] | std::size_t{bytes[9]} << 8, record = bytes[10] | std::size_t{bytes[11]} << 8;
   const auto copy = [&](const char* name, std::vector<std::uint8_t> edited) {
@@ -455,7 +449,6 @@ TEST(PreviewDxfRtfTest, DrawingsFromEzdxfCountAndMeasureAsEzdxfReadsThem) {
   EXPECT_FALSE(dark_in({150, 0, 100, 30})) << "nothing at the top but the circle";
   EXPECT_TRUE(dark_in({150, 370, 100, 30})) << "the line at the bottom";
   EXPECT_EQ(qGray(shot.pixel(399, 0)), 255) << "white background";
-
   PreviewPane pane;
   EXPECT_EQ(PaneShows(pane, ViewerKind::kDxf, dir / "modern.dxf"), ViewerKind::kDxf);
   ExpectCutCopiesRefused(dir / "modern.dxf", ViewerKind::kDxf);
@@ -522,14 +515,12 @@ QTextCharFormat FormatAt(const QTextDocument& document, const QString& words) {
 // LibreOffice one of a web page; LibreOffice's text of each is the oracle.
 TEST(PreviewDxfRtfTest, DocumentsFromPandocAndLibreOfficeReadAsLibreOfficeReadsThem) {
   test::TempDir dir;
-  std::ofstream(dir / "source.md")
-      << "# Heading one\n\nSome **bold words** and *italic words* and ~~struck~~ text, Caf\u00e9 and "
-         "\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac, \u0420\u0443\u0441\u0441\u043a\u0438\u0439, "
-         "\U0001F600 emoji.\n\n- first item\n- second item\n\nA [link](http://example.org) and `code`.\n";
-  std::ofstream(dir / "page.html")
-      << "<html><body><p>Plain <u>underlined</u> and <span style=\"color:#ff0000\">red words</span> and "
-         "<span style=\"font-size:20pt\">large</span>.<br>After a break, na&iuml;ve &#x1F600; &#x4E2D;&#x6587;.</p>"
-         "<table border=\"1\"><tr><td>cell one</td><td>cell two</td></tr></table></body></html>\n";
+  std::ofstream(dir / "source.md") << "# Heading one\n\nSome **bold words** and *italic words* and ~~struck~~ text, Caf\u00e9 and "
+                                      "\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac, \u0420\u0443\u0441\u0441\u043a\u0438\u0439, "
+                                      "\U0001F600 emoji.\n\n- first item\n- second item\n\nA [link](http://example.org) and `code`.\n";
+  std::ofstream(dir / "page.html") << "<html><body><p>Plain <u>underlined</u> and <span style=\"color:#ff0000\">red words</span> and "
+                                      "<span style=\"font-size:20pt\">large</span>.<br>After a break, na&iuml;ve &#x1F600; &#x4E2D;&#x6587;.</p>"
+                                      "<table border=\"1\"><tr><td>cell one</td><td>cell two</td></tr></table></body></html>\n";
   const std::string office = "soffice -env:UserInstallation=file://" + (dir / "profile").string() + " --headless ";
   ASSERT_EQ(test::RunShell("cd " + test::Quote(dir.Path()) + " && pandoc -s source.md -o pandoc.rtf && pandoc -s source.md -o lo.odt && " +
                            office + "--convert-to rtf lo.odt >/dev/null 2>&1 && " + office +

@@ -15,10 +15,7 @@
 #include <QTimer>
 #include <QTreeView>
 
-#include "FatFixtures.h"
 #include "WindowTest.h"
-#include "app/results/FileListModel.h"
-#include "app/results/FolderTreeModel.h"
 #include "app/search/FileFiltersDialog.h"
 #include "app/search/FindFilesDialog.h"
 #include "app/search/FoundFilesModel.h"
@@ -80,8 +77,7 @@ TEST(FileListSortTest, ParentAndFoldersFirstRowsWholeTiesKeptNumbersByValue) {
       {"type up", FileListModel::kType, Qt::AscendingOrder, nullptr,
        {"Parent...", "Zeta", "alpha", "B2.doc:30:1103", "d:5:1104", "A.txt:30:1101", "b.TXT:10:1100", "c.txt:10:1102"}},
       {"numbers by value, kept for the next folder", FileListModel::kName, Qt::DescendingOrder, u"music",
-       {"Parent...", "song_10.mp3:1:1105", "song_009.mp3:1:1108", "song_2a.mp3:1:1109", "Song_2.mp3:1:1106",
-        "song_1.mp3:1:1107"}},
+       {"Parent...", "song_10.mp3:1:1105", "song_009.mp3:1:1108", "song_2a.mp3:1:1109", "Song_2.mp3:1:1106", "song_1.mp3:1:1107"}},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
@@ -106,19 +102,12 @@ class ResultViewsTest : public WindowTest {
     results_ = wizard_->results;
     tree_ = wizard_->session().Tree();
   }
-
   int State(std::size_t node) const {
     return results_->treeModel->data(results_->treeModel->IndexOf(node), Qt::CheckStateRole).toInt();
   }
   void SetState(std::size_t node, Qt::CheckState state) {
     results_->treeModel->setData(results_->treeModel->IndexOf(node), state, Qt::CheckStateRole);
   }
-  int RowNamed(const std::u16string& name) const {
-    for (int r = 0; r < results_->listModel->rowCount(); ++r)
-      if (results_->listModel->Row(r)->name == name) return r;
-    return -1;
-  }
-
   const std::u16string kLong = std::u16string(296, u'n') + u".xyz";
   ResultsPage* results_ = nullptr;
   ResultTree* tree_ = nullptr;
@@ -141,15 +130,13 @@ TEST_F(ResultViewsTest, HostileNamesAreListedAsTheyAreAndNeverAsPaths) {
 }
 
 TEST_F(ResultViewsTest, ParentRowIsNeverCheckableAndUncheckingTheLastChildClearsAncestors) {
-  const std::size_t docs = *tree_->FindFolder(u"Docs"), sub = *tree_->FindFolder(u"Docs/Sub"),
-                    deep = *tree_->FindFolder(u"Docs/Sub/Deep");
+  const std::size_t docs = *tree_->FindFolder(u"Docs"), sub = *tree_->FindFolder(u"Docs/Sub"), deep = *tree_->FindFolder(u"Docs/Sub/Deep");
   ASSERT_EQ(State(ResultTree::kRoot), Qt::Checked);
   SetState(ResultTree::kRoot, Qt::Unchecked);
   SetState(deep, Qt::Checked);
   EXPECT_EQ(State(sub), Qt::Checked) << "Sub holds only Deep";
   EXPECT_EQ(State(docs), Qt::PartiallyChecked);
   EXPECT_EQ(State(ResultTree::kRoot), Qt::PartiallyChecked);
-
   results_->folders->setCurrentIndex(results_->treeModel->IndexOf(deep));
   FileListModel* list = results_->listModel;
   ASSERT_EQ(list->FolderNode(), deep);
@@ -168,13 +155,9 @@ TEST_F(ResultViewsTest, ParentRowIsNeverCheckableAndUncheckingTheLastChildClears
   EXPECT_EQ(State(ResultTree::kRoot), Qt::Unchecked);
   results_->OpenRow(0);
   EXPECT_EQ(list->FolderNode(), sub) << "Parent... lists the parent";
-
   // With nothing checked, Recover says so and asks for no folder.
-  bool asked = false;
-  wizard_->chooseDestination = [&] { asked = true; return QString(); };
-  QTest::mouseClick(results_->recover, Qt::LeftButton);
+  EXPECT_FALSE(AsksForFolder([&] { QTest::mouseClick(results_->recover, Qt::LeftButton); }));
   EXPECT_EQ(Last(), QString(AppTexts::kNothingMarked));
-  EXPECT_FALSE(asked);
 }
 
 TEST_F(ResultViewsTest, RenamedItemsShowTheirNewNamesAndPropertiesCountTheSubtree) {
@@ -195,7 +178,6 @@ TEST_F(ResultViewsTest, RenamedItemsShowTheirNewNamesAndPropertiesCountTheSubtre
   EXPECT_TRUE(type.startsWith(QStringLiteral("ABC"))) << type.toStdString();
   ASSERT_TRUE(results_->CurrentProperties());
   EXPECT_EQ(results_->CurrentProperties()->name, u"Renamed.abc");
-
   const int sub = RowNamed(u"Sub");
   ASSERT_TRUE(list->setData(list->index(sub, FileListModel::kName), QStringLiteral("Moved"), Qt::EditRole));
   EXPECT_EQ(results_->treeModel->data(results_->treeModel->IndexOf(*tree_->FindFolder(u"Docs/Moved")), Qt::DisplayRole).toString(),
@@ -216,7 +198,6 @@ TEST_F(ResultViewsTest, MenusOpenOnRowsButNotOnCheckBoxesAndTheTreesMenuChecks) 
   EXPECT_EQ(menus_.size(), 1u);
   Q_EMIT view->customContextMenuRequested(QPoint(type.center().x(), view->viewport()->height() - 2));
   EXPECT_EQ(menus_.size(), 1u) << "no menu below the last row";
-
   const QModelIndex docs = results_->treeModel->IndexOf(*tree_->FindFolder(u"Docs"));
   results_->folders->scrollTo(docs);
   Q_EMIT results_->folders->customContextMenuRequested(results_->folders->visualRect(docs).center());
@@ -270,7 +251,6 @@ TEST_F(ResultViewsTest, FindFilesListsWhatThePatternTakesAndItsButtonsFollowTheS
   EXPECT_EQ(Search(dialog, QStringLiteral("*")).size(), wizard_->session().Store().Files().size());
   EXPECT_TRUE(Search(dialog, QStringLiteral("no such name")).empty());
   EXPECT_EQ(dialog.status->text(), QString(SearchTexts::kNoResults));
-
   // Stop, asked while the search is held before its first record: No goes on to the end, Yes ends it.
   int rowsWhileAsked = -1;
   onQuestion_ = [&](const QString&) { rowsWhileAsked = dialog.model->rowCount(); return kNo; };
@@ -293,19 +273,14 @@ TEST_F(ResultViewsTest, FindFilesListsWhatThePatternTakesAndItsButtonsFollowTheS
   EXPECT_FALSE(dialog.stop->isEnabled());
   QTest::qWait(0);
   EXPECT_EQ(dialog.model->rowCount(), 0) << "nothing arrives after the stop";
-
   // Select All over every row and back; with nothing checked nothing is saved.
   Search(dialog, QStringLiteral("*.xyz"));
   QTest::mouseClick(dialog.selectAll, Qt::LeftButton);
   EXPECT_EQ(dialog.model->CheckedRecords().size(), 4u);
   QTest::mouseClick(dialog.selectAll, Qt::LeftButton);
   EXPECT_TRUE(dialog.model->CheckedRecords().empty());
-  bool asked = false;
-  wizard_->chooseDestination = [&] { asked = true; return QString(); };
-  QTest::mouseClick(dialog.save, Qt::LeftButton);
+  EXPECT_FALSE(AsksForFolder([&] { QTest::mouseClick(dialog.save, Qt::LeftButton); }));
   EXPECT_EQ(Last(), QString(AppTexts::kNothingMarked));
-  EXPECT_FALSE(asked);
-
   // Back: the commands need results.
   onQuestion_ = [](const QString&) { return kNo; };
   QTest::mouseClick(results_->back, Qt::LeftButton);
@@ -360,10 +335,7 @@ TEST_F(ResultViewsTest, AFilterHidesOtherFilesFromTheListAndTheSelectedSize) {
   wizard_->session().filter.Clear();
   ASSERT_EQ(wizard_->session().filter.Add(u"*.nomatch"), FilterList::AddResult::kAdded);
   results_->RefreshList();
-  bool asked = false;
-  wizard_->chooseDestination = [&] { asked = true; return QString(); };
-  QTest::mouseClick(results_->recover, Qt::LeftButton);
-  EXPECT_FALSE(asked);
+  EXPECT_FALSE(AsksForFolder([&] { QTest::mouseClick(results_->recover, Qt::LeftButton); }));
   EXPECT_EQ(messages_.back().second, MessageKind::kError);
   QTest::mouseClick(results_->clearFilters, Qt::LeftButton);
   EXPECT_TRUE(filter.Empty());
@@ -378,8 +350,23 @@ class ResultsPageTest : public WindowTest {
   bool StillOnTheResults() const { return wizard_->CurrentPage() == Wizard::kResults && wizard_->session().Tree() != nullptr; }
 };
 
-TEST_F(ResultsPageTest, SnapshotQuestionsCanBeCancelledAndThenNothingIsLost) {
+// No key on the page starts a save; the snapshot questions can be cancelled, and then nothing is lost.
+TEST_F(ResultsPageTest, NoKeyStartsASaveAndSnapshotQuestionsCanBeCancelled) {
   ScanToResults(test::FatFixture("fat16.vhdx"));
+  ResultsPage* results = wizard_->results;
+  for (QPushButton* button : results->findChildren<QPushButton*>()) {
+    EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
+    EXPECT_FALSE(button->autoDefault()) << button->text().toStdString();
+  }
+  // The button keeps the focus after a save; the Return that closes the report, or a stray one, starts none.
+  results->recover->setFocus();
+  EXPECT_FALSE(AsksForFolder([&] {
+    QTest::keyClick(results->recover, Qt::Key_Return);
+    QTest::keyClick(results->recover, Qt::Key_Enter);
+    QTest::keyClick(results->details, Qt::Key_Return);
+    QTest::keyClick(results->folders, Qt::Key_Return);
+  }));
+  EXPECT_TRUE(AsksForFolder([&] { QTest::mouseClick(results->recover, Qt::LeftButton); })) << "a click still saves";
   const QString before = wizard_->start->path->text();
   onQuestion_ = [](const QString&) { return kCancel; };
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
@@ -397,7 +384,6 @@ TEST_F(ResultsPageTest, SnapshotQuestionsCanBeCancelledAndThenNothingIsLost) {
   EXPECT_EQ(Last(), QString(SnapshotTexts::kSaveOnClose));
   EXPECT_FALSE(Shown(AppTexts::kCloseQuestion));
   EXPECT_TRUE(StillOnTheResults());
-
   // Escape on the message box itself is Cancel.
   onQuestion_ = [this](const QString& text) {
     QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
@@ -405,41 +391,15 @@ TEST_F(ResultsPageTest, SnapshotQuestionsCanBeCancelledAndThenNothingIsLost) {
   };
   QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
   EXPECT_TRUE(StillOnTheResults());
-
   // Yes and then no snapshot file named: the results stay too.
   onQuestion_ = [](const QString&) { return kYes; };
   wizard_->chooseSnapshotToSave = [](const QString&) { return QString(); };
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
   EXPECT_TRUE(StillOnTheResults());
-
   onQuestion_ = [](const QString&) { return kNo; };
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
   EXPECT_EQ(wizard_->session().Tree(), nullptr);
-}
-
-TEST_F(ResultsPageTest, NoKeyOnTheResultsPageStartsASave) {
-  ScanToResults(test::FatFixture("fat16.vhdx"));
-  ResultsPage* results = wizard_->results;
-  for (QPushButton* button : results->findChildren<QPushButton*>()) {
-    EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
-    EXPECT_FALSE(button->autoDefault()) << button->text().toStdString();
-  }
-  bool asked = false;
-  wizard_->chooseDestination = [&] {
-    asked = true;
-    return QString();
-  };
-  // The button keeps the focus after a save; the Return that closes the
-  // report, or a stray one, must not start another.
-  results->recover->setFocus();
-  QTest::keyClick(results->recover, Qt::Key_Return);
-  QTest::keyClick(results->recover, Qt::Key_Enter);
-  QTest::keyClick(results->details, Qt::Key_Return);
-  QTest::keyClick(results->folders, Qt::Key_Return);
-  EXPECT_FALSE(asked);
-  QTest::mouseClick(results->recover, Qt::LeftButton);
-  EXPECT_TRUE(asked) << "a click still saves";
 }
 
 // A root file previewed, then a click on Docs' check box: Docs unchecked, highlighted and listed, no preview.
@@ -448,9 +408,7 @@ TEST_F(ResultsPageTest, AClickOnAFoldersCheckBoxListsAndHighlightsIt) {
   ResultsPage* results = wizard_->results;
   const std::size_t docs = *wizard_->session().Tree()->FindFolder(u"Docs");
   const QModelIndex index = results->treeModel->IndexOf(docs);
-  int file = -1;
-  for (int r = 0; r < results->listModel->rowCount() && file < 0; ++r)
-    if (results->listModel->Row(r)->name == u"README.TXT") file = r;
+  const int file = RowNamed(u"README.TXT");
   ASSERT_GE(file, 0);
   results->details->setCurrentIndex(results->listModel->index(file, 0));
   ASSERT_NE(results->preview->Current(), nullptr);
@@ -508,7 +466,6 @@ TEST_F(ResultsPageTest, SplitterLayoutIsKeptByNameForItsScaleAndResetLayoutBuild
   const QList<int> built = resultsSizes(*window_);
   ASSERT_GT(built[0], 0);
   ASSERT_GT(built[1], built[0]);
-
   // A layout the user made: the drive page turned round, the tree wide.
   wizard_->ShowPage(Wizard::kDrive);
   splitter(*window_, "driveSplitter")->setOrientation(Qt::Vertical);
@@ -522,7 +479,6 @@ TEST_F(ResultsPageTest, SplitterLayoutIsKeptByNameForItsScaleAndResetLayoutBuild
     const QList<int> sizes = resultsSizes(again);
     EXPECT_GT(sizes[0], sizes[1]);
   }
-
   // The same layout kept for another scale only: this one is built as new.
   QSettings settings;
   settings.beginGroup(QStringLiteral("Layout"));
@@ -546,7 +502,6 @@ TEST_F(ResultsPageTest, SplitterLayoutIsKeptByNameForItsScaleAndResetLayoutBuild
     const QList<int> sizes = resultsSizes(elsewhere);
     EXPECT_LT(sizes[0], sizes[1]);
   }
-
   // Kept for this scale again; Reset Layout turns it back and forgets it.
   copyGroup(other, here);
   settings.sync();
