@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -19,14 +18,12 @@
 #include <QStyle>
 #include <QTest>
 #include <QTreeWidget>
-#include <QUrl>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 
 #include "TestFiles.h"
 #include "preview/MdbChildRead.h"

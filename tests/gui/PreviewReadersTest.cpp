@@ -11,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextFragment>

@@ -16,7 +16,6 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTreeView>
 #include <QTreeWidget>
 #include <fstream>
 #include <set>
