@@ -1,42 +1,42 @@
-// The desktop program's dialogs driven on the offscreen platform through
-// the real engine on the fixture images: the save dialog's Skip File, Stop
-// Saving (answered No and Yes) and its refusal to close while it saves; the
-// save report; the Recovery Settings dialog's choices reaching the next
-// save; the drive and partition panes and the Drive Information dialog
-// showing the scan's own values; the Partition Type question's answers on a
-// disk whose table misses a partition.
+// Dialogs, questions and the repairs page driven through the real engine on
+// the fixture images: the save dialog's Skip File, Stop Saving and refusal to
+// close; the save report; Recovery Settings reaching the next save; the drive
+// and partition panes and Drive Information; the Partition Type question; the
+// repairs of damaged containers, the raw road for a file that is no image.
 //
-// A save is acted on at a fixed point of it, never after a wait: the save
-// dialog calls a hook on the save's own thread at every progress report,
-// and the test's hook makes a blocking call into the dialog's thread, so
-// the save waits at that report until the click there has been handled.
+// A save is acted on at a fixed point of it, never after a wait: the dialog's
+// hook, called on the save's thread at every progress report, makes a blocking
+// call into the dialog's thread, so the save waits there until the click is handled.
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <random>
 #include <set>
 
-#include "FatFixtures.h"
+#include "NtfsFixtures.h"
 #include "PartitionFixtures.h"
 #include "WindowTest.h"
 #include "app/DriveInformationDialog.h"
 #include "app/RecoverySettingsDialog.h"
-#include "app/results/FolderTreeModel.h"
 #include "app/results/SaveProgressDialog.h"
 #include "app/results/SaveReportDialog.h"
 #include "app/wizard/CapacityChart.h"
 #include "app/wizard/InfoPane.h"
 #include "app/wizard/PartitionTypeDialog.h"
+#include "app/wizard/RepairsPage.h"
+#include "disk/DriveInfo.h"
+#include "vdisk/VirtualDisk.h"
 
 namespace dravik::app {
 namespace {
@@ -52,30 +52,21 @@ class DialogsTest : public WindowTest {
       if (disk->child(i)->data(0, Qt::UserRole).toInt() == index) return disk->child(i);
     return nullptr;
   }
-
-  // Only these folders of the result checked, through the folder tree.
-  void CheckOnly(const std::vector<std::u16string>& folders) {
-    FolderTreeModel* model = wizard_->results->treeModel;
-    model->setData(model->IndexOf(ResultTree::kRoot), Qt::Unchecked, Qt::CheckStateRole);
-    for (const std::u16string& folder : folders) {
-      const auto node = wizard_->session().Tree()->FindFolder(folder);
-      ASSERT_TRUE(node) << QString::fromStdU16String(folder).toStdString();
-      model->setData(model->IndexOf(*node), Qt::Checked, Qt::CheckStateRole);
-    }
+  fs::path Copy(const std::string& fixture, const std::string& name) {
+    fs::copy_file(test::FatFixture(fixture), dir_ / name);
+    return dir_ / name;
   }
-
+  QString Cell(int row, int column) const { return wizard_->repairs->list->item(row, column)->text(); }
+  QString DriveValue(const char* label) const { return wizard_->drive->info->Value(QString::fromLatin1(label)); }
+  test::TempDir dir_;
   void Recover(const fs::path& dest) {
     wizard_->chooseDestination = [dest] { return QString::fromStdString(dest.string()); };
     QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
   }
 };
 
-// --- The save dialog --------------------------------------------------------
-
-// The save dialog over sizes/ and trash/ of the FAT32 disk with 4 KiB
-// clusters: sizes/big.bin (3 MiB) is copied in several blocks; trash/ is
-// saved after it and holds deleted files too. One row per way of acting on
-// the dialog while big.bin is begun and its first block about to be read.
+// sizes/ and trash/ of FAT32 with 4 KiB clusters: big.bin (3 MiB) is copied in several blocks, trash/
+// (deleted files too) after it. One row per way of acting while big.bin's first block is read.
 TEST_F(DialogsTest, SaveDialogSkipsStopsOrGoesOnAsAskedAndReportsWhatIsWhole) {
   ASSERT_NO_FATAL_FAILURE(ScanToResults(test::FatFixture("fat32-4k.vhd")));
   ASSERT_NO_FATAL_FAILURE(CheckOnly({u"sizes", u"trash"}));
@@ -159,8 +150,7 @@ TEST_F(DialogsTest, SaveDialogSkipsStopsOrGoesOnAsAskedAndReportsWhatIsWhole) {
                           [](const auto& m) { return m.first == QString(AppTexts::kStopSavingFirst); }), 2);
 }
 
-// The report's list saved as text, or why not; the folder saved into opened
-// through the dialog's hook (nothing is launched), and offered only when it is there.
+// The report's list saved as text, or why not; the folder opened through the hook, offered only when there.
 TEST(SaveReportDialogTest, SaveListAndOpenDestinationFolder) {
   const QStringList lines = {QStringLiteral("interrupted\t/out/big.bin.partial: cut short (5 bytes missing)"),
                              QStringLiteral("failed\t/out/gone.txt: No space left on device (7 bytes missing)")};
@@ -170,8 +160,7 @@ TEST(SaveReportDialogTest, SaveListAndOpenDestinationFolder) {
   EXPECT_EQ(dialog.list->toPlainText(), lines.join(u'\n'));
   ASSERT_TRUE(dialog.SaveList(QString::fromStdString((dir / "list.txt").string())));
   const auto bytes = test::ReadFileBytes(dir / "list.txt");
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
-            "Not every file could be saved.\n\n" + lines.join(u'\n').toStdString() + "\n");
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "Not every file could be saved.\n\n" + lines.join(u'\n').toStdString() + "\n");
   EXPECT_FALSE(dialog.SaveList(QString::fromStdString((dir / "no-such-folder" / "list.txt").string())));
   std::vector<QUrl> opened;
   bool opens = true;
@@ -182,7 +171,6 @@ TEST(SaveReportDialogTest, SaveListAndOpenDestinationFolder) {
   dialog.saved->hide();
   QTest::mouseClick(dialog.openDestination, Qt::LeftButton);
   EXPECT_FALSE(dialog.saved->isHidden()) << "says it could not be opened";
-
   SaveReportDialog gone(QStringLiteral("Saving was stopped."), MessageKind::kInformation, {QStringLiteral("x")},
                         folder + QStringLiteral("/no-such-folder"));
   EXPECT_FALSE(gone.openDestination->isEnabled());
@@ -202,10 +190,7 @@ TEST(SaveReportDialogTest, SaveListAndOpenDestinationFolder) {
   EXPECT_TRUE(shown);
 }
 
-// --- Recovery Settings ------------------------------------------------------
-
-// Opens Tools → Settings, lets edit change the open dialog and closes it
-// with OK or Cancel.
+// Opens Tools → Settings, lets edit change the dialog and closes it with OK or Cancel.
 void EditSettings(MainWindow& window, const std::function<void(RecoverySettingsDialog&)>& edit, bool ok) {
   bool seen = false;
   QTimer::singleShot(0, &window, [&] {
@@ -232,30 +217,21 @@ void Choose(RecoverySettingsDialog& dialog, const QString& text) {
   ADD_FAILURE() << "no choice " << text.toStdString();
 }
 
-// OK without a change keeps every default of the engine, as the dialog showed
-// them; a count of sectors chosen is kept and shown again.
-TEST_F(DialogsTest, RecoverySettingsShowAndKeepTheEngineDefaults) {
+// OK without a change keeps the engine's defaults; a count of sectors is kept and shown again. Skip
+// duplicates and only deleted files, then Cancel: the next save into the same folder still renames and
+// takes the live files; with OK it writes nothing new, and into a fresh folder only the deleted files.
+TEST_F(DialogsTest, RecoverySettingsReachTheNextSaveAndCancelKeepsTheOld) {
   QString sectors;
   EditSettings(*window_, [&](RecoverySettingsDialog& dialog) { sectors = dialog.SectorsPerRead()->currentText(); }, true);
   const RecoverySettings defaults;
   const RecoverySettings& kept = wizard_->session().settings;
   EXPECT_EQ(sectors, QString::number(defaults.sectorsPerRead));
-  EXPECT_EQ(kept.duplicates, defaults.duplicates);
-  EXPECT_EQ(kept.deleted, defaults.deleted);
-  EXPECT_EQ(kept.sectorsPerRead, defaults.sectorsPerRead);
-  EXPECT_EQ(kept.retries, defaults.retries);
-  EXPECT_EQ(kept.trimCarved, defaults.trimCarved);
+  EXPECT_TRUE(kept.duplicates == defaults.duplicates && kept.deleted == defaults.deleted && kept.retries == defaults.retries &&
+              kept.sectorsPerRead == defaults.sectorsPerRead && kept.trimCarved == defaults.trimCarved);
   EditSettings(*window_, [](RecoverySettingsDialog& dialog) { dialog.SectorsPerRead()->setCurrentText(QStringLiteral("7")); }, true);
   EXPECT_EQ(kept.sectorsPerRead, 7u);
   EditSettings(*window_, [&](RecoverySettingsDialog& dialog) { sectors = dialog.SectorsPerRead()->currentText(); }, false);
   EXPECT_EQ(sectors, QStringLiteral("7"));
-}
-
-// Skip duplicates and only deleted files chosen, then Cancel: the next save
-// into the same folder still renames and still takes the live files; the
-// same with OK: a save into the same folder writes nothing new, one into a
-// fresh folder only the deleted files (the save tests check the files' names and bytes).
-TEST_F(DialogsTest, RecoverySettingsReachTheNextSaveAndCancelKeepsTheOld) {
   ASSERT_NO_FATAL_FAILURE(ScanToResults(test::FatFixture("fat16.vhdx")));
   ASSERT_NO_FATAL_FAILURE(CheckOnly({u"trash"}));
   std::set<std::string> deleted;
@@ -287,8 +263,6 @@ TEST_F(DialogsTest, RecoverySettingsReachTheNextSaveAndCancelKeepsTheOld) {
   EXPECT_EQ(saved, deleted);
 }
 
-// --- Drive and partition panes ----------------------------------------------
-
 // The values the Drive Information dialog shows for the scan just made.
 std::map<QString, QString> DriveInformation(MainWindow& window) {
   std::map<QString, QString> values;
@@ -304,10 +278,8 @@ std::map<QString, QString> DriveInformation(MainWindow& window) {
   return values;
 }
 
-// The disk with an extended partition (NTFS, FAT16, FAT32): the capacity
-// chart has a slice per partition and one for what is free; the partition
-// pane shows each partition where the table puts it; the Drive Information
-// dialog the parameters its Quick Scan read.
+// A disk with an extended partition (NTFS, FAT16, FAT32): a chart slice per partition and one free; the
+// pane shows each where the table puts it; Drive Information the parameters its Quick Scan read.
 TEST_F(DialogsTest, DrivePartitionPanesAndDriveInformationShowTheScansValues) {
   ASSERT_NO_FATAL_FAILURE(ToPartitionPage(test::PartitionFixture("extended.vhdx")));
   const std::vector<PartitionEntry>& entries = wizard_->session().partitions.Entries();
@@ -319,7 +291,6 @@ TEST_F(DialogsTest, DrivePartitionPanesAndDriveInformationShowTheScansValues) {
   EXPECT_LE(used, 100u);
   EXPECT_GE(used, 98u) << "rounded down per slice";
   EXPECT_FALSE(wizard_->drive->info->Value("Capacity:").isEmpty());
-
   std::set<QString> seen;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     SCOPED_TRACE(i);
@@ -348,10 +319,8 @@ TEST_F(DialogsTest, DrivePartitionPanesAndDriveInformationShowTheScansValues) {
   EXPECT_EQ(seen, (std::set<QString>{"NTFS", "FAT16", "FAT32"}));
 }
 
-// The Partition Type question on a disk whose table lost its FAT32 entry,
-// answered in the dialog itself: Escape stays on the drive page, Return takes
-// the table as it is (two partitions), and "Search the disk for partitions"
-// finds the third as well, where the intact disk's table has it.
+// A table that lost its FAT32 entry, answered in the dialog: Escape stays on the drive page, Return takes
+// the table (two partitions), "Search the disk" finds the third where the intact table has it.
 TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
   test::DiskCopy copy("classic");
   copy.Patch(test::RecordEntryOffset(2), std::vector<std::uint8_t>(16, 0));
@@ -359,8 +328,7 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
     std::vector<QString> rows;
     for (int i = 0; i < wizard_->partition->partitions->topLevelItem(0)->childCount(); ++i) {
       wizard_->partition->partitions->setCurrentItem(PartitionItem(i));
-      rows.push_back(wizard_->partition->info->Value("Partition type:") + " @ " +
-                     wizard_->partition->info->Value("Partition Start:"));
+      rows.push_back(wizard_->partition->info->Value("Partition type:") + " @ " + wizard_->partition->info->Value("Partition Start:"));
     }
     return rows;
   };
@@ -368,7 +336,6 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
   const std::vector<QString> intact = starts();
   ASSERT_EQ(intact.size(), 3u);
   QTest::mouseClick(wizard_->partition->buttons.home, Qt::LeftButton);
-
   std::function<void(PartitionTypeDialog&)> act;  // on the dialog as the program shows it
   int asked = 0;
   wizard_->askPartitionChoice = [&](std::size_t listed) {
@@ -388,7 +355,6 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
   EXPECT_FALSE(wizard_->Busy());
   EXPECT_TRUE(wizard_->drive->buttons.forward->isEnabled());
-
   act = [](PartitionTypeDialog& dialog) {
     EXPECT_TRUE(dialog.useTable->isChecked());
     QTest::keyClick(&dialog, Qt::Key_Return);
@@ -396,7 +362,6 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
   ASSERT_NO_FATAL_FAILURE(Forward(wizard_->drive->buttons.forward, Wizard::kPartition));
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(starts(), std::vector<QString>(intact.begin(), intact.begin() + 2));
-
   QTest::mouseClick(wizard_->partition->buttons.back, Qt::LeftButton);
   act = [](PartitionTypeDialog& dialog) {
     QTest::mouseClick(dialog.search, Qt::LeftButton);
@@ -405,6 +370,150 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
   ASSERT_NO_FATAL_FAILURE(Forward(wizard_->drive->buttons.forward, Wizard::kPartition));
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(starts(), intact);
+}
+
+
+using DamagedImageTest = DialogsTest;
+std::string FileSum(const fs::path& path) { return test::Sha256Bytes(test::ReadFileBytes(path)); }
+
+// One structure broken per case: the repairs page lists what the reader did, in rows tall enough for
+// their wrapped texts; Next to the drive page, Back to repairs and start; the image is never written.
+TEST_F(DamagedImageTest, RepairsAreListedOnTheirOwnPageBeforeTheDrivePage) {
+  struct Case {
+    const char* fixture;
+    std::uint64_t at;  // the bytes zeroed
+    std::size_t length;
+    const char* structure;  // of the first repair
+    const char* problem;    // its beginning
+  } cases[] = {
+      {"fat32.vhdx", 64 * 1024, 4096, "header 1", "zeroed"},
+      {"fat32.vhdx", 192 * 1024, 64 * 1024, "region table 1", "zeroed"},
+      {"fat16.vhdx", 192 * 1024, 128 * 1024, "region tables", "neither is valid"},
+      {"fat16.vhd", 512, 1024, "dynamic header", "missing"},
+  };
+  // The smallest window with a large font, so that the long texts must wrap.
+  window_->resize(window_->minimumSize());
+  QFont large = window_->font();
+  large.setPointSizeF(large.pointSizeF() * 1.8);
+  window_->setFont(large);
+  int wrapped = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.structure);
+    const fs::path image = Copy(c.fixture, std::string(c.structure) + fs::path(c.fixture).extension().string());
+    test::PatchFile(image, c.at, std::vector<std::uint8_t>(c.length, 0));
+    const std::string sum = FileSum(image);
+    Open(image);
+    ASSERT_EQ(wizard_->CurrentPage(), Wizard::kRepairs) << Last().toStdString();
+    EXPECT_TRUE(messages_.empty());
+    // Every repair the engine made, one row each, in its order.
+    const std::vector<Repair>& repairs = wizard_->session().disk.Repairs();
+    QTableWidget* list = wizard_->repairs->list;
+    ASSERT_EQ(list->rowCount(), static_cast<int>(repairs.size()));
+    EXPECT_EQ(Cell(0, RepairsPage::kStructure), QString::fromLatin1(c.structure));
+    EXPECT_TRUE(Cell(0, RepairsPage::kProblem).startsWith(QString::fromLatin1(c.problem)));
+    const QFontMetrics metrics(list->font());
+    for (int row = 0; row < list->rowCount(); ++row) {
+      const Repair& repair = repairs[static_cast<std::size_t>(row)];
+      EXPECT_EQ(Cell(row, RepairsPage::kAction), QString::fromStdString(repair.action));
+      EXPECT_EQ(list->item(row, RepairsPage::kProblem)->toolTip(), QString::fromStdString(repair.Text()));
+      // A text wider than its column wraps, and its row grows to show it.
+      for (int column = 0; column < list->columnCount(); ++column) {
+        if (metrics.horizontalAdvance(Cell(row, column)) <= list->columnWidth(column)) continue;
+        ++wrapped;
+        EXPECT_GE(list->rowHeight(row), 2 * metrics.lineSpacing()) << Cell(row, column).toStdString();
+      }
+    }
+    Forward(wizard_->repairs->buttons.forward, Wizard::kDrive);
+    EXPECT_FALSE(DriveValue("Capacity:").isEmpty());
+    QTest::mouseClick(wizard_->drive->buttons.back, Qt::LeftButton);
+    EXPECT_EQ(wizard_->CurrentPage(), Wizard::kRepairs);
+    QTest::mouseClick(wizard_->repairs->buttons.back, Qt::LeftButton);
+    EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
+    EXPECT_EQ(FileSum(image), sum) << "the image was written";
+  }
+  EXPECT_GT(wrapped, 0) << "no text was long enough to wrap";
+}
+
+// Random bytes named .vhdx: after the failure, the question to read it as a raw disk. No (and Escape in the
+// real box) stays; Yes opens it raw and ticks the box, which another path unticks. A raw disk named .vhdx
+// gets to its partition that way; the box reads any file so.
+TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
+  std::mt19937 random(7);
+  std::vector<std::uint8_t> bytes(3 * 1024 * 1024);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+  const fs::path file = dir_ / "random.vhdx";
+  test::WriteFileBytes(file, bytes);
+  Open(file);
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_EQ(messages_[0].first, QString(OpenFailureMessage(ImageKind::kVhdx, true)));
+  EXPECT_EQ(messages_[0].second, MessageKind::kError);
+  EXPECT_EQ(Last(), QString(AppTexts::kReadAsRawQuestion));
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
+  EXPECT_TRUE(wizard_->start->path->text().isEmpty());
+  EXPECT_FALSE(wizard_->start->asRaw->isChecked());
+  onQuestion_ = [this](const QString& text) {
+    QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
+    return ShowMessageBox(window_.get(), text, MessageKind::kQuestion, true);
+  };
+  Open(file, ScanMode::kExtensive);
+  EXPECT_EQ(Last(), QString(AppTexts::kReadAsRawQuestion));
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
+  onQuestion_ = [](const QString&) { return kYes; };
+  Open(file, ScanMode::kExtensive);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+  EXPECT_EQ(wizard_->session().imageKind, ImageKind::kRaw);
+  EXPECT_EQ(DriveValue("Disk Type:"), QStringLiteral("Raw disk"));
+  EXPECT_EQ(DriveValue("Capacity:"), QString::fromStdString(Megabytes(bytes.size())).trimmed());
+  EXPECT_TRUE(wizard_->start->asRaw->isChecked());
+  wizard_->Home();
+  const fs::path copied = dir_ / "copied.vhdx";
+  fs::copy_file(test::FatFixture("fat16.raw"), copied);
+  wizard_->start->path->setText(QString::fromStdString(copied.string()));
+  EXPECT_FALSE(wizard_->start->asRaw->isChecked()) << "another path is read as its name says";
+  Open(copied);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+  EXPECT_EQ(wizard_->session().imageKind, ImageKind::kRaw);
+  Forward(wizard_->drive->buttons.forward, Wizard::kPartition);
+  EXPECT_EQ(wizard_->partition->Selected(), 0);
+  EXPECT_EQ(wizard_->session().partitions.Entries().at(0).start, test::ReadFatLayout("fat16").start);
+  // The box reads an image as its file's bytes, without asking; without it the path opens as named again.
+  wizard_->Home();
+  const fs::path vhd = test::FatFixture("fat16.vhd");
+  wizard_->start->path->setText(QString::fromStdString(vhd.string()));
+  wizard_->start->asRaw->setChecked(true);
+  messages_.clear();
+  QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive) << Last().toStdString();
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(DriveValue("Capacity:"), QString::fromStdString(Megabytes(fs::file_size(vhd))).trimmed());
+  wizard_->Home();
+  EXPECT_TRUE(wizard_->start->asRaw->isChecked()) << "the user's choice stays";
+  wizard_->start->asRaw->setChecked(false);
+  QTest::mouseClick(wizard_->start->quick, Qt::LeftButton);
+  EXPECT_EQ(wizard_->session().imageKind, ImageKind::kVhd);
+}
+
+// A VHDX cut to 60 %: the repairs page names the block table, the scan the folders it could not read whole,
+// the save report the files saved incomplete (which ones: SalvageCliCutTest).
+TEST_F(DamagedImageTest, ACutImageNamesItsIncompleteFilesInTheSaveReport) {
+  const fs::path image = Copy("fat16-32k.vhdx", "cut.vhdx");
+  fs::resize_file(image, fs::file_size(image) * 6 / 10);
+  Open(image);
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kRepairs) << Last().toStdString();
+  EXPECT_EQ(Cell(0, RepairsPage::kStructure), QStringLiteral("BAT"));
+  Forward(wizard_->repairs->buttons.forward, Wizard::kDrive);
+  Forward(wizard_->drive->buttons.forward, Wizard::kPartition);
+  Forward(wizard_->partition->buttons.forward, Wizard::kResults);
+  EXPECT_TRUE(std::any_of(messages_.begin(), messages_.end(), [](const auto& m) {
+    return m.first.contains(QStringLiteral("could not be read whole"));
+  }));
+  test::TempDir out;
+  wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
+  QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
+  EXPECT_EQ(messages_.back().second, MessageKind::kError);
+  const QString prefix = QStringLiteral("incomplete\t") + QString::fromStdString(out.Path().string()) + QLatin1Char('/');
+  EXPECT_TRUE(std::any_of(reportLines_.begin(), reportLines_.end(), [&](const QString& line) { return line.startsWith(prefix); }))
+      << reportLines_.join(QLatin1Char('\n')).toStdString();
 }
 
 }  // namespace

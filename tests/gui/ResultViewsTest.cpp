@@ -1,28 +1,30 @@
-// The results page, Find File(s) and File Filters over a result of a handful
-// of records (hostile names among them), as a user sees them: the list's
-// order, the check rules between tree and list, renaming, menus, what a
-// search lists and the buttons it leaves, what a filter hides.
+// The results page, Find File(s) and File Filters as a user sees them: over a
+// handful of records with hostile names (the list's order, check rules,
+// renaming, menus, searches, filters) and on the FAT fixtures (cancellable
+// snapshot questions, keys that start no save, a folder's check box, Find
+// File(s)'s save, the splitter layout kept per scale and reset).
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QSettings>
+#include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeView>
 
 #include "WindowTest.h"
-#include "app/results/FileListModel.h"
-#include "app/results/FolderTreeModel.h"
 #include "app/search/FileFiltersDialog.h"
 #include "app/search/FindFilesDialog.h"
 #include "app/search/FoundFilesModel.h"
 #include "app/search/SearchTexts.h"
+#include "preview/PreviewPane.h"
+#include "snapshot/SnapshotTexts.h"
 
 namespace dravik::app {
 namespace {
-
-// --- The list's order, on its own model -------------------------------------
 
 constexpr std::uint64_t kDay = 864000000000ull;  // in 100 ns ticks
 constexpr std::uint64_t kFileTime2020 = 132223104000000000ull;
@@ -75,8 +77,7 @@ TEST(FileListSortTest, ParentAndFoldersFirstRowsWholeTiesKeptNumbersByValue) {
       {"type up", FileListModel::kType, Qt::AscendingOrder, nullptr,
        {"Parent...", "Zeta", "alpha", "B2.doc:30:1103", "d:5:1104", "A.txt:30:1101", "b.TXT:10:1100", "c.txt:10:1102"}},
       {"numbers by value, kept for the next folder", FileListModel::kName, Qt::DescendingOrder, u"music",
-       {"Parent...", "song_10.mp3:1:1105", "song_009.mp3:1:1108", "song_2a.mp3:1:1109", "Song_2.mp3:1:1106",
-        "song_1.mp3:1:1107"}},
+       {"Parent...", "song_10.mp3:1:1105", "song_009.mp3:1:1108", "song_2a.mp3:1:1109", "Song_2.mp3:1:1106", "song_1.mp3:1:1107"}},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
@@ -86,8 +87,6 @@ TEST(FileListSortTest, ParentAndFoldersFirstRowsWholeTiesKeptNumbersByValue) {
   model.sort(-1, Qt::AscendingOrder);  // the engine's order again
   EXPECT_EQ(rows(u"music")[1], "song_10.mp3:1:1105");
 }
-
-// --- The results page over a few records -------------------------------------
 
 // Root: Docs/Sub/Deep, a folder named "../../x"; files with a newline, a
 // 300-character name, a lone surrogate, a deleted one. No name has a preview.
@@ -103,19 +102,12 @@ class ResultViewsTest : public WindowTest {
     results_ = wizard_->results;
     tree_ = wizard_->session().Tree();
   }
-
   int State(std::size_t node) const {
     return results_->treeModel->data(results_->treeModel->IndexOf(node), Qt::CheckStateRole).toInt();
   }
   void SetState(std::size_t node, Qt::CheckState state) {
     results_->treeModel->setData(results_->treeModel->IndexOf(node), state, Qt::CheckStateRole);
   }
-  int RowNamed(const std::u16string& name) const {
-    for (int r = 0; r < results_->listModel->rowCount(); ++r)
-      if (results_->listModel->Row(r)->name == name) return r;
-    return -1;
-  }
-
   const std::u16string kLong = std::u16string(296, u'n') + u".xyz";
   ResultsPage* results_ = nullptr;
   ResultTree* tree_ = nullptr;
@@ -138,15 +130,13 @@ TEST_F(ResultViewsTest, HostileNamesAreListedAsTheyAreAndNeverAsPaths) {
 }
 
 TEST_F(ResultViewsTest, ParentRowIsNeverCheckableAndUncheckingTheLastChildClearsAncestors) {
-  const std::size_t docs = *tree_->FindFolder(u"Docs"), sub = *tree_->FindFolder(u"Docs/Sub"),
-                    deep = *tree_->FindFolder(u"Docs/Sub/Deep");
+  const std::size_t docs = *tree_->FindFolder(u"Docs"), sub = *tree_->FindFolder(u"Docs/Sub"), deep = *tree_->FindFolder(u"Docs/Sub/Deep");
   ASSERT_EQ(State(ResultTree::kRoot), Qt::Checked);
   SetState(ResultTree::kRoot, Qt::Unchecked);
   SetState(deep, Qt::Checked);
   EXPECT_EQ(State(sub), Qt::Checked) << "Sub holds only Deep";
   EXPECT_EQ(State(docs), Qt::PartiallyChecked);
   EXPECT_EQ(State(ResultTree::kRoot), Qt::PartiallyChecked);
-
   results_->folders->setCurrentIndex(results_->treeModel->IndexOf(deep));
   FileListModel* list = results_->listModel;
   ASSERT_EQ(list->FolderNode(), deep);
@@ -165,13 +155,9 @@ TEST_F(ResultViewsTest, ParentRowIsNeverCheckableAndUncheckingTheLastChildClears
   EXPECT_EQ(State(ResultTree::kRoot), Qt::Unchecked);
   results_->OpenRow(0);
   EXPECT_EQ(list->FolderNode(), sub) << "Parent... lists the parent";
-
   // With nothing checked, Recover says so and asks for no folder.
-  bool asked = false;
-  wizard_->chooseDestination = [&] { asked = true; return QString(); };
-  QTest::mouseClick(results_->recover, Qt::LeftButton);
+  EXPECT_FALSE(AsksForFolder([&] { QTest::mouseClick(results_->recover, Qt::LeftButton); }));
   EXPECT_EQ(Last(), QString(AppTexts::kNothingMarked));
-  EXPECT_FALSE(asked);
 }
 
 TEST_F(ResultViewsTest, RenamedItemsShowTheirNewNamesAndPropertiesCountTheSubtree) {
@@ -192,7 +178,6 @@ TEST_F(ResultViewsTest, RenamedItemsShowTheirNewNamesAndPropertiesCountTheSubtre
   EXPECT_TRUE(type.startsWith(QStringLiteral("ABC"))) << type.toStdString();
   ASSERT_TRUE(results_->CurrentProperties());
   EXPECT_EQ(results_->CurrentProperties()->name, u"Renamed.abc");
-
   const int sub = RowNamed(u"Sub");
   ASSERT_TRUE(list->setData(list->index(sub, FileListModel::kName), QStringLiteral("Moved"), Qt::EditRole));
   EXPECT_EQ(results_->treeModel->data(results_->treeModel->IndexOf(*tree_->FindFolder(u"Docs/Moved")), Qt::DisplayRole).toString(),
@@ -213,7 +198,6 @@ TEST_F(ResultViewsTest, MenusOpenOnRowsButNotOnCheckBoxesAndTheTreesMenuChecks) 
   EXPECT_EQ(menus_.size(), 1u);
   Q_EMIT view->customContextMenuRequested(QPoint(type.center().x(), view->viewport()->height() - 2));
   EXPECT_EQ(menus_.size(), 1u) << "no menu below the last row";
-
   const QModelIndex docs = results_->treeModel->IndexOf(*tree_->FindFolder(u"Docs"));
   results_->folders->scrollTo(docs);
   Q_EMIT results_->folders->customContextMenuRequested(results_->folders->visualRect(docs).center());
@@ -221,8 +205,6 @@ TEST_F(ResultViewsTest, MenusOpenOnRowsButNotOnCheckBoxesAndTheTreesMenuChecks) 
   EXPECT_EQ(results_->folders->currentIndex(), docs);
   EXPECT_EQ(results_->listModel->FolderNode(), *tree_->FindFolder(u"Docs"));
 }
-
-// --- Find File(s) and File Filters --------------------------------------------
 
 // Runs body on the modal dialog that the command opens, then closes it.
 template <typename Dialog>
@@ -269,7 +251,6 @@ TEST_F(ResultViewsTest, FindFilesListsWhatThePatternTakesAndItsButtonsFollowTheS
   EXPECT_EQ(Search(dialog, QStringLiteral("*")).size(), wizard_->session().Store().Files().size());
   EXPECT_TRUE(Search(dialog, QStringLiteral("no such name")).empty());
   EXPECT_EQ(dialog.status->text(), QString(SearchTexts::kNoResults));
-
   // Stop, asked while the search is held before its first record: No goes on to the end, Yes ends it.
   int rowsWhileAsked = -1;
   onQuestion_ = [&](const QString&) { rowsWhileAsked = dialog.model->rowCount(); return kNo; };
@@ -292,19 +273,14 @@ TEST_F(ResultViewsTest, FindFilesListsWhatThePatternTakesAndItsButtonsFollowTheS
   EXPECT_FALSE(dialog.stop->isEnabled());
   QTest::qWait(0);
   EXPECT_EQ(dialog.model->rowCount(), 0) << "nothing arrives after the stop";
-
   // Select All over every row and back; with nothing checked nothing is saved.
   Search(dialog, QStringLiteral("*.xyz"));
   QTest::mouseClick(dialog.selectAll, Qt::LeftButton);
   EXPECT_EQ(dialog.model->CheckedRecords().size(), 4u);
   QTest::mouseClick(dialog.selectAll, Qt::LeftButton);
   EXPECT_TRUE(dialog.model->CheckedRecords().empty());
-  bool asked = false;
-  wizard_->chooseDestination = [&] { asked = true; return QString(); };
-  QTest::mouseClick(dialog.save, Qt::LeftButton);
+  EXPECT_FALSE(AsksForFolder([&] { QTest::mouseClick(dialog.save, Qt::LeftButton); }));
   EXPECT_EQ(Last(), QString(AppTexts::kNothingMarked));
-  EXPECT_FALSE(asked);
-
   // Back: the commands need results.
   onQuestion_ = [](const QString&) { return kNo; };
   QTest::mouseClick(results_->back, Qt::LeftButton);
@@ -359,16 +335,185 @@ TEST_F(ResultViewsTest, AFilterHidesOtherFilesFromTheListAndTheSelectedSize) {
   wizard_->session().filter.Clear();
   ASSERT_EQ(wizard_->session().filter.Add(u"*.nomatch"), FilterList::AddResult::kAdded);
   results_->RefreshList();
-  bool asked = false;
-  wizard_->chooseDestination = [&] { asked = true; return QString(); };
-  QTest::mouseClick(results_->recover, Qt::LeftButton);
-  EXPECT_FALSE(asked);
+  EXPECT_FALSE(AsksForFolder([&] { QTest::mouseClick(results_->recover, Qt::LeftButton); }));
   EXPECT_EQ(messages_.back().second, MessageKind::kError);
   QTest::mouseClick(results_->clearFilters, Qt::LeftButton);
   EXPECT_TRUE(filter.Empty());
   EXPECT_FALSE(results_->filterBar->isVisible());
   EXPECT_EQ(results_->selectedSize->text(), before);
   EXPECT_GE(RowNamed(u"line\nbreak"), 0);
+}
+
+using Saved = std::map<std::string, std::string>;
+class ResultsPageTest : public WindowTest {
+ protected:
+  bool StillOnTheResults() const { return wizard_->CurrentPage() == Wizard::kResults && wizard_->session().Tree() != nullptr; }
+};
+
+// No key on the page starts a save; the snapshot questions can be cancelled, and then nothing is lost.
+TEST_F(ResultsPageTest, NoKeyStartsASaveAndSnapshotQuestionsCanBeCancelled) {
+  ScanToResults(test::FatFixture("fat16.vhdx"));
+  ResultsPage* results = wizard_->results;
+  for (QPushButton* button : results->findChildren<QPushButton*>()) {
+    EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
+    EXPECT_FALSE(button->autoDefault()) << button->text().toStdString();
+  }
+  // The button keeps the focus after a save; the Return that closes the report, or a stray one, starts none.
+  results->recover->setFocus();
+  EXPECT_FALSE(AsksForFolder([&] {
+    QTest::keyClick(results->recover, Qt::Key_Return);
+    QTest::keyClick(results->recover, Qt::Key_Enter);
+    QTest::keyClick(results->details, Qt::Key_Return);
+    QTest::keyClick(results->folders, Qt::Key_Return);
+  }));
+  EXPECT_TRUE(AsksForFolder([&] { QTest::mouseClick(results->recover, Qt::LeftButton); })) << "a click still saves";
+  const QString before = wizard_->start->path->text();
+  onQuestion_ = [](const QString&) { return kCancel; };
+  QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
+  EXPECT_EQ(Last(), QString(SnapshotTexts::kSaveOnBack));
+  EXPECT_TRUE(StillOnTheResults());
+  QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
+  EXPECT_TRUE(StillOnTheResults());
+  // Another image handed to the window (a drop, the recent files).
+  window_->OpenPath(QString::fromStdString(test::FatFixture("fat32.vhdx").string()));
+  EXPECT_TRUE(StillOnTheResults());
+  EXPECT_EQ(wizard_->start->path->text(), before);
+  // Closing: the close question itself is not reached.
+  messages_.clear();
+  EXPECT_FALSE(window_->close());
+  EXPECT_EQ(Last(), QString(SnapshotTexts::kSaveOnClose));
+  EXPECT_FALSE(Shown(AppTexts::kCloseQuestion));
+  EXPECT_TRUE(StillOnTheResults());
+  // Escape on the message box itself is Cancel.
+  onQuestion_ = [this](const QString& text) {
+    QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
+    return ShowMessageBox(window_.get(), text, MessageKind::kQuestion, true, true);
+  };
+  QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
+  EXPECT_TRUE(StillOnTheResults());
+  // Yes and then no snapshot file named: the results stay too.
+  onQuestion_ = [](const QString&) { return kYes; };
+  wizard_->chooseSnapshotToSave = [](const QString&) { return QString(); };
+  QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
+  EXPECT_TRUE(StillOnTheResults());
+  onQuestion_ = [](const QString&) { return kNo; };
+  QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
+  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
+  EXPECT_EQ(wizard_->session().Tree(), nullptr);
+}
+
+// A root file previewed, then a click on Docs' check box: Docs unchecked, highlighted and listed, no preview.
+TEST_F(ResultsPageTest, AClickOnAFoldersCheckBoxListsAndHighlightsIt) {
+  ScanToResults(test::FatFixture("fat32.vhdx"));
+  ResultsPage* results = wizard_->results;
+  const std::size_t docs = *wizard_->session().Tree()->FindFolder(u"Docs");
+  const QModelIndex index = results->treeModel->IndexOf(docs);
+  const int file = RowNamed(u"README.TXT");
+  ASSERT_GE(file, 0);
+  results->details->setCurrentIndex(results->listModel->index(file, 0));
+  ASSERT_NE(results->preview->Current(), nullptr);
+  results->folders->scrollTo(index);
+  const QRect rect = results->folders->visualRect(index);
+  const int margin = results->folders->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
+  const int box = results->folders->style()->pixelMetric(QStyle::PM_IndicatorWidth);
+  QTest::mouseClick(results->folders->viewport(), Qt::LeftButton, {}, QPoint(rect.left() + margin + box / 2, rect.center().y()));
+  EXPECT_EQ(results->treeModel->data(index, Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  EXPECT_EQ(results->folders->currentIndex(), index);
+  EXPECT_EQ(results->listModel->FolderNode(), docs);
+  EXPECT_EQ(results->preview->Current(), nullptr);
+}
+
+// Find File(s) saves exactly the found files checked, flat, and leaves the tree's checks alone.
+TEST_F(ResultsPageTest, FindFilesSavesTheCheckedFoundFilesOnly) {
+  ScanToResults(test::FatFixture("fat16.vhdx"));
+  const Saved everything = SaveChecked();
+  ResultTree& tree = *wizard_->session().Tree();
+  tree.SetCheck(ResultTree::kRoot, false);
+  tree.SetCheck(*tree.FindFolder(u"Docs"), true);
+  const auto checked = tree.CheckedFiles();
+  FindFilesDialog dialog(*wizard_, window_.get());
+  dialog.show();
+  dialog.pattern->setText(QStringLiteral("readme"));
+  QTest::mouseClick(dialog.start, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.Searching(); }, kScanTimeoutMs));
+  Saved expected;  // the live hits by name, with the bytes the whole save gave them
+  for (int r = 0; r < dialog.model->rowCount(); ++r) {
+    const SearchHit& hit = *dialog.model->Hit(r);
+    const std::string folder = QString::fromStdU16String(hit.folder).toStdString();
+    const std::string path = (folder == "Root" ? "" : folder.substr(5) + "/") + QString::fromStdU16String(hit.name).toStdString();
+    if (hit.deleted || expected.count(QString::fromStdU16String(hit.name).toStdString())) continue;
+    ASSERT_TRUE(everything.count(path)) << path;
+    expected[QString::fromStdU16String(hit.name).toStdString()] = everything.at(path);
+    dialog.model->setData(dialog.model->index(r, FoundFilesModel::kName), Qt::Checked, Qt::CheckStateRole);
+  }
+  ASSERT_GE(expected.size(), 2u);
+  EXPECT_EQ(SaveChecked([&] { QTest::mouseClick(dialog.save, Qt::LeftButton); }), expected);
+  EXPECT_EQ(tree.CheckedFiles(), checked);
+}
+
+TEST_F(ResultsPageTest, SplitterLayoutIsKeptByNameForItsScaleAndResetLayoutBuildsItAgain) {
+  const auto splitter = [](MainWindow& window, const char* name) {
+    return window.findChild<QSplitter*>(QString::fromLatin1(name));
+  };
+  // The results page on screen: its two panes side by side, list the wider.
+  const auto resultsSizes = [&](MainWindow& window) {
+    window.show();
+    window.wizard()->ShowPage(Wizard::kResults);
+    return splitter(window, "resultsSplitter")->sizes();
+  };
+  for (const char* name : {"driveSplitter", "partitionSplitter", "resultsSplitter", "listAndPreview"})
+    ASSERT_NE(splitter(*window_, name), nullptr) << name;
+  const QList<int> built = resultsSizes(*window_);
+  ASSERT_GT(built[0], 0);
+  ASSERT_GT(built[1], built[0]);
+  // A layout the user made: the drive page turned round, the tree wide.
+  wizard_->ShowPage(Wizard::kDrive);
+  splitter(*window_, "driveSplitter")->setOrientation(Qt::Vertical);
+  wizard_->ShowPage(Wizard::kResults);
+  splitter(*window_, "resultsSplitter")->setSizes({built[0] + built[1] - 60, 60});
+  onQuestion_ = [](const QString&) { return kYes; };
+  ASSERT_TRUE(window_->close());
+  {
+    MainWindow again;
+    EXPECT_EQ(splitter(again, "driveSplitter")->orientation(), Qt::Vertical);
+    const QList<int> sizes = resultsSizes(again);
+    EXPECT_GT(sizes[0], sizes[1]);
+  }
+  // The same layout kept for another scale only: this one is built as new.
+  QSettings settings;
+  settings.beginGroup(QStringLiteral("Layout"));
+  const QStringList scales = settings.childGroups();
+  settings.endGroup();
+  ASSERT_EQ(scales.size(), 1);
+  const QString here = QStringLiteral("Layout/") + scales.front();
+  const QString other = QStringLiteral("Layout/9.99");
+  const auto copyGroup = [&](const QString& from, const QString& to) {
+    settings.beginGroup(from);
+    const QStringList keys = settings.allKeys();
+    settings.endGroup();
+    for (const QString& key : keys) settings.setValue(to + QLatin1Char('/') + key, settings.value(from + QLatin1Char('/') + key));
+  };
+  copyGroup(here, other);
+  settings.remove(here);
+  settings.sync();
+  {
+    MainWindow elsewhere;
+    EXPECT_EQ(splitter(elsewhere, "driveSplitter")->orientation(), Qt::Horizontal);
+    const QList<int> sizes = resultsSizes(elsewhere);
+    EXPECT_LT(sizes[0], sizes[1]);
+  }
+  // Kept for this scale again; Reset Layout turns it back and forgets it.
+  copyGroup(other, here);
+  settings.sync();
+  MainWindow reset;
+  ASSERT_EQ(splitter(reset, "driveSplitter")->orientation(), Qt::Vertical);
+  ASSERT_GT(resultsSizes(reset)[0], resultsSizes(reset)[1]);
+  reset.Command("resetLayout")->trigger();
+  EXPECT_EQ(splitter(reset, "driveSplitter")->orientation(), Qt::Horizontal);
+  const QList<int> after = resultsSizes(reset);
+  EXPECT_GT(after[0], 0);
+  EXPECT_GT(after[1], after[0]);
+  EXPECT_FALSE(QSettings().contains(here + QStringLiteral("/Splitters/driveSplitter")));
 }
 
 }  // namespace

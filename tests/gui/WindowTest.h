@@ -1,8 +1,7 @@
 #pragma once
-// A fresh main window for a test: every message it shows is kept (with the
-// lines of the last report), its questions are answered by onQuestion_ (No
-// when it is not set), the Partition Type question with the drive's own
-// table. The road through the pages, and a result made of a few records.
+// A fresh main window for a test: its messages kept (and the last report's lines), its questions
+// answered by onQuestion_ (No when unset), Partition Type with the drive's table; the road through
+// the pages, a result made of a few records, and helpers on the results page.
 
 #include <gtest/gtest.h>
 
@@ -29,6 +28,8 @@
 #include "app/wizard/FileSystemPage.h"
 #include "app/wizard/ModeButton.h"
 #include "app/wizard/PartitionPage.h"
+#include "app/results/FileListModel.h"
+#include "app/results/FolderTreeModel.h"
 #include "app/wizard/ResultsPage.h"
 #include "app/wizard/StartPage.h"
 #include "app/wizard/Wizard.h"
@@ -38,7 +39,6 @@ namespace dravik::app {
 class WindowTest : public ::testing::Test {
  protected:
   static constexpr int kScanTimeoutMs = 60000;
-
   void SetUp() override {
     window_ = std::make_unique<MainWindow>();
     wizard_ = window_->wizard();
@@ -54,7 +54,6 @@ class WindowTest : public ::testing::Test {
     });
     window_->show();
   }
-
   // The start page's mode button with the image typed into its box.
   void Open(const std::filesystem::path& image, ScanMode mode = ScanMode::kQuick) {
     wizard_->start->path->setText(QString::fromStdString(image.string()));
@@ -63,14 +62,12 @@ class WindowTest : public ::testing::Test {
                                                      : static_cast<QWidget*>(wizard_->start->trace);
     QTest::mouseClick(button, Qt::LeftButton);
   }
-
   // Presses the page's forward button and waits until the page shown is `page`.
   void Forward(QPushButton* button, Wizard::Page page) {
     QTest::mouseClick(button, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard_->Busy() && wizard_->CurrentPage() == page; }, kScanTimeoutMs))
         << Last().toStdString();
   }
-
   // From the start page to the partition page, and on to the results of its first partition.
   void ToPartitionPage(const std::filesystem::path& image, ScanMode mode = ScanMode::kQuick) {
     Open(image, mode);
@@ -81,7 +78,6 @@ class WindowTest : public ::testing::Test {
     ASSERT_NO_FATAL_FAILURE(ToPartitionPage(image, mode));
     ASSERT_NO_FATAL_FAILURE(Forward(wizard_->partition->buttons.forward, Wizard::kResults));
   }
-
   // Saves what is checked into a fresh folder by `save`; the saved files by path.
   std::map<std::string, std::string> SaveChecked(const std::function<void()>& save = {}) {
     test::TempDir out;
@@ -90,7 +86,6 @@ class WindowTest : public ::testing::Test {
     EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
     return test::HashTree(out.Path());
   }
-
   // Menus are not shown: their texts are kept, and the entry named `pick` is triggered.
   void PickFromMenus(const QString& pick) {
     window_->showMenu = [this, pick](QMenu& menu, const QPoint&) {
@@ -102,7 +97,6 @@ class WindowTest : public ::testing::Test {
       }
     };
   }
-
   // A result of a few records, shown as a Quick Scan of a FAT volume leaves it.
   struct Folder { std::u16string name; std::uint32_t id, parent; };
   struct File { std::u16string name; std::uint32_t parent; std::uint64_t size; bool deleted = false; };
@@ -117,12 +111,32 @@ class WindowTest : public ::testing::Test {
     session.result->tree.emplace(ResultTree::Build(*session.result->store, FsFamily::kFat));
     wizard_->ShowResults();
   }
-
+  int RowNamed(const std::u16string& name) const {
+    for (int r = 0; r < wizard_->results->listModel->rowCount(); ++r)
+      if (wizard_->results->listModel->Row(r)->name == name) return r;
+    return -1;
+  }
+  // Only these folders of the result checked, through the folder tree.
+  void CheckOnly(const std::vector<std::u16string>& folders) {
+    FolderTreeModel* model = wizard_->results->treeModel;
+    model->setData(model->IndexOf(ResultTree::kRoot), Qt::Unchecked, Qt::CheckStateRole);
+    for (const std::u16string& folder : folders) {
+      const auto node = wizard_->session().Tree()->FindFolder(folder);
+      ASSERT_TRUE(node) << QString::fromStdU16String(folder).toStdString();
+      model->setData(model->IndexOf(*node), Qt::Checked, Qt::CheckStateRole);
+    }
+  }
+  // Whether `act` asked for a folder to save into (none is given).
+  bool AsksForFolder(const std::function<void()>& act) {
+    bool asked = false;
+    wizard_->chooseDestination = [&] { asked = true; return QString(); };
+    act();
+    return asked;
+  }
   QString Last() const { return messages_.empty() ? QString() : messages_.back().first; }
   bool Shown(const QString& text) const {
     return std::any_of(messages_.begin(), messages_.end(), [&](const auto& m) { return m.first == text; });
   }
-
   std::unique_ptr<MainWindow> window_;
   Wizard* wizard_ = nullptr;
   std::vector<std::pair<QString, MessageKind>> messages_;
