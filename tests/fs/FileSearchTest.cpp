@@ -34,7 +34,7 @@ TEST(MatchNameTest, Patterns) {
     EXPECT_EQ(MatchName(row.name, row.pattern), row.match) << ToUtf8(row.name) << " ~ " << ToUtf8(row.pattern);
 }
 
-TEST(FilterListTest, AcceptsByAnyPatternWithoutRegardToCase) {
+TEST(FilterListTest, AcceptsByAnyPatternWithoutRegardToCaseWithinItsLimits) {
   FilterList filter;
   EXPECT_TRUE(filter.Accepts(u"anything")) << "an empty list accepts every name";
   ASSERT_EQ(filter.Add(u"*.TXT"), FilterList::AddResult::kAdded);
@@ -42,11 +42,9 @@ TEST(FilterListTest, AcceptsByAnyPatternWithoutRegardToCase) {
   for (const char16_t* name : {u"notes.txt", u"NOTES.TXT", u"CAFÉ.BIN", u"Мой.Txt"}) EXPECT_TRUE(filter.Accepts(name));
   EXPECT_FALSE(filter.Accepts(u"notes.bin"));
   EXPECT_EQ(ToLower(u"ÀÉÖ ΣΩ ДЯ Ёж ABC"), u"àéö σω дя ёж abc");
-}
-
-TEST(FilterListTest, LengthCountAndDuplicateLimits) {
+  // Length, count and duplicate limits.
   using R = FilterList::AddResult;
-  FilterList filter;
+  filter = FilterList();
   EXPECT_EQ(filter.Add(u""), R::kBlank);
   EXPECT_EQ(filter.Add(std::u16string(19, u'a')), R::kAdded);
   EXPECT_EQ(filter.Add(std::u16string(20, u'b')), R::kTooLong);

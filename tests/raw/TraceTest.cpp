@@ -77,7 +77,7 @@ TEST(CatalogueTest, TheBuiltCatalogueHoldsEveryTypeOfItsSource) {
   EXPECT_EQ(categories, categoriesSeen) << "one item per category, in the order of first use";
 }
 
-TEST(CatalogueTest, OddFilesAreReadAsFarAsTheyGo) {
+TEST(CatalogueTest, OddFilesAreReadAsFarAsTheyGoAndAChoiceTakesEveryEntryOfAnExtension) {
   EXPECT_TRUE(ReadCatalogue({}).entries.empty() && ReadCatalogue({}).categories.empty());
   const Catalogue c = ReadCatalogue(Join({kZip, kGz, Record('4', "", "No Item", {0xFF}, {})}));
   ASSERT_TRUE(c.entries.size() == 3u && c.categories.size() == 1u) << "a record without extension has no item";
@@ -90,21 +90,18 @@ TEST(CatalogueTest, OddFilesAreReadAsFarAsTheyGo) {
   ASSERT_EQ(part.entries.size(), 2u);
   EXPECT_EQ(part.entries[1].extension + "|" + part.entries[1].typeName + "|" + part.entries[1].signature, ".gz|GZ|");
   EXPECT_EQ(CategoryName('X'), "X");
-}
-
-TEST(CatalogueTest, ConfirmingAppendsAGroupPerEntryOfEachCheckedExtension) {
-  const auto empty = Record('0', ".zip", "Empty ZIP", {0x50, 0x4B, 0x05, 0x06}, {0x1A});
-  const Catalogue c = ReadCatalogue(Join({kZip, kGz, empty}));
+  // A choice confirmed appends a group per entry of each checked extension.
+  const Catalogue two = ReadCatalogue(Join({kZip, kGz, Record('0', ".zip", "Empty ZIP", {0x50, 0x4B, 5, 6}, {0x1A})}));
   TraceChoice choice;
-  EXPECT_FALSE(ConfirmTypes(c, {}, 5, choice) || choice.carveSizeMiB) << "nothing checked";
+  EXPECT_FALSE(ConfirmTypes(two, {}, 5, choice) || choice.carveSizeMiB) << "nothing checked";
   const std::vector<std::size_t> checked = {0};
-  ASSERT_TRUE(ConfirmTypes(c, checked, 5, choice));
+  ASSERT_TRUE(ConfirmTypes(two, checked, 5, choice));
   ASSERT_EQ(choice.groups.size(), 2u) << "both entries named .zip";
   EXPECT_EQ(choice.groups[0].typeName + u"|" + choice.groups[1].typeName, u"ZIP Archive|Empty ZIP");
   EXPECT_TRUE(choice.groups[0].signatureLength == 4u && choice.carveSizeMiB == 5u);
   EXPECT_EQ(choice.groups[0].extraValue, 12u) << "the hexadecimal text read as decimal";
   EXPECT_EQ(choice.groups[1].extraValue, 1u) << "a letter ends the number";
-  ASSERT_TRUE(ConfirmTypes(c, checked, 25, choice));
+  ASSERT_TRUE(ConfirmTypes(two, checked, 25, choice));
   EXPECT_TRUE(choice.groups.size() == 4u && choice.carveSizeMiB == 25u) << "confirmed twice: appended twice";
   EXPECT_EQ(CarveSizeOfEntry(20), 25u);
   EXPECT_TRUE(PreselectedCarveEntry(0) == 1u && PreselectedCarveEntry(25) == 20u) << "\"2 MB\", then the last choice";
