@@ -1,6 +1,5 @@
 #pragma once
-// Runs the dravik under test (under timeout: a hang fails), after prefix (another
-// user, say), with its standard output and standard error kept apart.
+// Runs the dravik under test (under timeout: a hang fails) after prefix (another user, say); stdout, stderr apart.
 
 #include "TestFiles.h"
 

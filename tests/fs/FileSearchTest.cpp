@@ -1,15 +1,64 @@
-// Find Files over hand-made stores: which records are found and in what
-// order, the folder each is shown in, the keys a save finds them by, and a
-// stop in the middle of the walk.
+// Name patterns, the filter list, and Find Files over hand-made stores: what is found in what order, the folder
+// each is shown in, its keys, a stop mid-walk.
 
 #include <gtest/gtest.h>
 
 #include "MemoryFatVolume.h"
 #include "fs/FileSearch.h"
+#include "fs/NameMatch.h"
+#include "util/Utf.h"
 #include "util/ScanControl.h"
 
 namespace dravik {
 namespace {
+
+TEST(MatchNameTest, Patterns) {
+  const struct { const char16_t *name, *pattern; bool match; } rows[] = {
+      // Empty names and patterns never match; "*.*" needs a dot.
+      {u"", u"*", false}, {u"", u"a", false}, {u"a.txt", u"", false}, {u"no dot here", u"*", true},
+      {u"a.txt", u"*.*", true}, {u".profile", u"*.*", true}, {u"makefile", u"*.*", false},
+      // Without wildcards a name containing the pattern matches; callers fold case.
+      {u"annual report.txt", u"report", true}, {u"report", u"report", true}, {u"x.txt", u".txt", true},
+      {u"annual report.txt", u"reports", false}, {u"rep", u"report", false}, {u"Report", u"report", false},
+      // "?" without a star walks from the start until the pattern is used up.
+      {u"abc", u"a?c", true}, {u"abcdef", u"a?c", true}, {u"xabc", u"a?c", false}, {u"ab", u"a?c", false},
+      {u"ab", u"ab?", false}, {u"ab", u"??", true},
+      // A star skips to the first occurrence of the next character, never a later one.
+      {u"report.txt", u"*.txt", true}, {u"report.txt.bak", u"*.txt", true}, {u"report.txt", u"r*t", true},
+      {u"report.txt", u"rep*", true}, {u"report.txt", u"*o*t*", true}, {u"ab", u"ab*", true}, {u"ab", u"abc*", false},
+      {u"my.file.txt", u"*.txt", false}, {u"aab", u"*ab", false}, {u"xab", u"*ab", true},
+      {u"abc", u"*?c", true}, {u"c", u"*?c", false}, {u"a1b2", u"a*?2", true}, {u"report.txt", u"x*", false},
+      {u"report.txt", u"*z", false}, {u"a", u"a***", true},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(MatchName(row.name, row.pattern), row.match) << ToUtf8(row.name) << " ~ " << ToUtf8(row.pattern);
+}
+
+TEST(FilterListTest, AcceptsByAnyPatternWithoutRegardToCaseWithinItsLimits) {
+  FilterList filter;
+  EXPECT_TRUE(filter.Accepts(u"anything")) << "an empty list accepts every name";
+  ASSERT_EQ(filter.Add(u"*.TXT"), FilterList::AddResult::kAdded);
+  ASSERT_EQ(filter.Add(u"café"), FilterList::AddResult::kAdded);
+  for (const char16_t* name : {u"notes.txt", u"NOTES.TXT", u"CAFÉ.BIN", u"Мой.Txt"}) EXPECT_TRUE(filter.Accepts(name));
+  EXPECT_FALSE(filter.Accepts(u"notes.bin"));
+  EXPECT_EQ(ToLower(u"ÀÉÖ ΣΩ ДЯ Ёж ABC"), u"àéö σω дя ёж abc");
+  // Length, count and duplicate limits.
+  using R = FilterList::AddResult;
+  filter = FilterList();
+  EXPECT_EQ(filter.Add(u""), R::kBlank);
+  EXPECT_EQ(filter.Add(std::u16string(19, u'a')), R::kAdded);
+  EXPECT_EQ(filter.Add(std::u16string(20, u'b')), R::kTooLong);
+  EXPECT_EQ(filter.Add(std::u16string(19, u'a')), R::kDuplicate);
+  for (int i = 2; i <= 99; ++i) ASSERT_EQ(filter.Add(u"p" + FromUtf8(std::to_string(i))), R::kAdded) << i;
+  EXPECT_TRUE(filter.Add(u"one more") == R::kFull && filter.Patterns().size() == 99u);
+  filter.Remove(0);
+  EXPECT_EQ(filter.Add(u"one more"), R::kAdded);
+  filter.Remove(500);  // past the end: nothing happens
+  EXPECT_EQ(filter.Patterns().size(), 99u);
+  for (const R refused : {R::kBlank, R::kTooLong, R::kFull, R::kDuplicate}) EXPECT_STRNE(FilterList::Message(refused), "");
+  EXPECT_STREQ(FilterList::Message(R::kAdded), "");
+}
+
 
 using Names = std::vector<std::u16string>;
 
@@ -31,9 +80,8 @@ Names NamesOf(const std::vector<SearchHit>& hits) {
   return names;
 }
 
-// Root > Docs (10) > deleted Old (11); files README and Photo.JPG in the
-// root, Report.TXT and notes.txt in Docs, deleted "old report.doc" in Old,
-// stray.txt in a folder (99) never found.
+// Root > Docs (10) > deleted Old (11); files README and Photo.JPG in the root, Report.TXT and notes.txt in Docs,
+// deleted "old report.doc" in Old, stray.txt in a folder (99) never found.
 class FatSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,7 +97,6 @@ class FatSearchTest : public ::testing::Test {
     }
     tree_.emplace(ResultTree::Build(store_, FsFamily::kFat));
   }
-
   RecoveryStore store_;
   std::optional<ResultTree> tree_;
 };
@@ -57,26 +104,19 @@ class FatSearchTest : public ::testing::Test {
 TEST_F(FatSearchTest, PatternsFindRecordsInStoreOrderWithoutRegardToCase) {
   const std::pair<const char16_t*, Names> rows[] = {
       {u"*", {u"README", u"Report.TXT", u"old report.doc", u"Photo.JPG", u"notes.txt", u"stray.txt"}},
-      {u"REPORT", {u"Report.TXT", u"old report.doc"}},
-      {u"*.jpg", {u"Photo.JPG"}},
-      {u"?ote", {u"notes.txt"}},
-      {u"", {}},
-  };
+      {u"REPORT", {u"Report.TXT", u"old report.doc"}}, {u"*.jpg", {u"Photo.JPG"}}, {u"?ote", {u"notes.txt"}},
+      {u"", {}}};
   for (const auto& [pattern, names] : rows) EXPECT_EQ(NamesOf(Search(store_, *tree_, pattern)), names);
 }
 
-TEST_F(FatSearchTest, EachHitCarriesItsFolderTimesAndTheKeysOfItsRecord) {
+TEST_F(FatSearchTest, EachHitCarriesItsFolderTimesAndKeysAndAStopEndsTheWalkAtTheNextRecord) {
   const auto hits = Search(store_, *tree_, u"*");
   ASSERT_EQ(hits.size(), 6u);
   EXPECT_EQ((Names{hits[0].folder, hits[1].folder, hits[2].folder, hits[5].folder}),
             (Names{u"Root", u"Root/Docs", u"Root/Docs/Old", u""})) << "the last folder is not in the tree";
-  EXPECT_TRUE(hits[2].deleted && !hits[1].deleted);
-  EXPECT_EQ(hits[3].size, 123456u);
+  EXPECT_TRUE(hits[2].deleted && !hits[1].deleted && hits[3].size == 123456u);
   EXPECT_EQ(hits[1].created + "/" + hits[1].modified, "29-02-2004 /29-02-2004 13:45:58");
   for (std::size_t i = 0; i < hits.size(); ++i) EXPECT_TRUE(hits[i].record == i && hits[i].id == store_.Files()[i].key);
-}
-
-TEST_F(FatSearchTest, AStopEndsTheWalkAtTheNextRecord) {
   EXPECT_EQ(NamesOf(Search(store_, *tree_, u"*", 2)), (Names{u"README", u"Report.TXT"}));
   ScanControl stopped;
   stopped.RequestStop();
@@ -96,10 +136,8 @@ TEST(NtfsSearchTest, HitsAreKnownByTheirRecordSectorAndShowTheirTimes) {
   const ResultTree tree = ResultTree::Build(store, FsFamily::kNtfs);
   const auto hits = Search(store, tree, u"CAT");
   ASSERT_EQ(hits.size(), 1u);
-  EXPECT_EQ(hits[0].id, 6128u);
-  EXPECT_EQ(hits[0].record, 1u);
+  EXPECT_TRUE(hits[0].id == 6128u && hits[0].record == 1u && hits[0].deleted);
   EXPECT_EQ(hits[0].folder, u"Root/Users/Pictures");
-  EXPECT_TRUE(hits[0].deleted);
   EXPECT_EQ(hits[0].created, "04-03-2015 05:06:07");
   EXPECT_EQ(Search(store, tree, u"*")[0].folder, u"Root");
 }

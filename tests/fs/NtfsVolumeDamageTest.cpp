@@ -1,8 +1,5 @@
-// NTFS volumes as Windows and Linux leave them, found by the Extensive Scan
-// after damage to a copy of a disk that mkntfs and ntfs-3g made, one table
-// row per damage. The oracles: mmls and fsstat on the intact disk, ifind,
-// istat and icat for where the index records lie, and the files the fixture
-// wrote.
+// NTFS volumes that mkntfs and ntfs-3g made, found by the Extensive Scan after damage, one row per damage. Oracles:
+// mmls, fsstat, ifind, istat and icat on the intact disk, and the files the fixture wrote.
 
 #include <gtest/gtest.h>
 
@@ -25,8 +22,7 @@ namespace fs = std::filesystem;
 using test::Quote;
 using test::RunShell;
 
-// A raw copy of a fixture disk (a VHD converted by qemu-img), damaged by
-// sector edits, searched raw, and saved from by the command line in a VHD.
+// A raw copy of a fixture disk (qemu-img converts a VHD), damaged, searched raw, saved from by the command (as VHD).
 class DamagedDisk {
  public:
   explicit DamagedDisk(const std::string& fixture) : raw_(dir_ / "disk.raw") {
@@ -99,37 +95,25 @@ std::vector<Volume> Volumes(const fs::path& raw) {
   return volumes;
 }
 
-// Placed at its true start and cluster size; without its backup boot sector
-// it ends no nearer than `least` (its last cluster) and no further than the
-// backup's place.
+// At its true start and cluster size, ending at its backup boot sector or, that lost, no nearer than `least` (its
+// last cluster) and no further than the backup.
 void ExpectFound(const FoundFileSystem& found, const Volume& volume, bool backupLeft, std::uint64_t least = 0) {
   EXPECT_EQ(found.Label(), "NTFS @ " + std::to_string(volume.start));
-  EXPECT_EQ(found.clusterBase, volume.start);
-  EXPECT_EQ(found.sectorsPerCluster, volume.sectorsPerCluster);
-  if (backupLeft) {
-    EXPECT_EQ(found.fsEnd, volume.Last());
-    return;
-  }
-  EXPECT_GE(found.fsEnd, least ? least : volume.lastClusterEnd);
+  EXPECT_TRUE(found.clusterBase == volume.start && found.sectorsPerCluster == volume.sectorsPerCluster);
+  EXPECT_GE(found.fsEnd, backupLeft ? volume.Last() : least ? least : volume.lastClusterEnd);
   EXPECT_LE(found.fsEnd, volume.Last());
 }
 
-// ntfssmall: the root is the only folder with an index allocation, so no two
-// folders' index records can tell the cluster size. Each damage leaves the
-// volume findable from what is left: the backup boot sector; the MFT's
-// records with $MFT's run list and the mirror; the mirror's copy of $MFT's
-// run list with the numbers of the other records; $MFT's record with the
-// root's index record.
+// ntfssmall: only the root has an index allocation, so no two folders' index records tell the cluster size. What
+// each damage leaves finds it: the backup boot sector; the MFT's records with $MFT's run list and the mirror; the
+// mirror's copy of $MFT's run list with the other records' numbers; $MFT's record with the root's index record.
 TEST(NtfsVolumeDamageTest, AYoungVolumeIsFoundAtItsTrueStartAndSizeWhateverOfItsFirstSectorsIsLeft) {
   const auto files = test::VolumeFiles("ntfssmall", 1);
   const std::vector<Volume> volumes = Volumes(test::ExtensiveFixture("ntfssmall.raw"));
   ASSERT_EQ(volumes.size(), 1u);
   const Volume& v = volumes[0];
-  const struct {
-    const char* name;
-    bool backupLeft;
-    std::uint64_t alsoZeroed, count;
-  } damages[] = {{"first boot sector zeroed", true, 0, 0},
+  const struct { const char* name; bool backupLeft; std::uint64_t alsoZeroed, count; } damages[] = {
+                 {"first boot sector zeroed", true, 0, 0},
                  {"both boot sectors zeroed", false, 0, 0},
                  {"both boot sectors and $MFT's own record zeroed", false, v.mftStart, 2},
                  {"both boot sectors and the mirror zeroed", false, v.mirrorStart, 8}};
@@ -144,8 +128,7 @@ TEST(NtfsVolumeDamageTest, AYoungVolumeIsFoundAtItsTrueStartAndSizeWhateverOfIts
       EXPECT_EQ(folder.indexStartCluster != 0, folder.name == u".") << ToUtf8(folder.name);
     ASSERT_EQ(findings.fileSystems.size(), 1u);
     ExpectFound(findings.fileSystems[0], v, damage.backupLeft);
-    EXPECT_EQ(findings.fileSystems[0].bootSector, 0u);
-    EXPECT_EQ(findings.fileSystems[0].mftStart, v.mftStart);
+    EXPECT_TRUE(findings.fileSystems[0].bootSector == 0u && findings.fileSystems[0].mftStart == v.mftStart);
     EXPECT_EQ(ListedFiles(findings, 1), test::Keys(files));
     EXPECT_EQ(disk.Saved(1, {"Letters", "Photos", "note.txt"}), files);
   }
@@ -170,12 +153,10 @@ std::vector<bool> FreeClusters(const fs::path& raw, std::uint64_t start) {
   return free;
 }
 
-// ntfsok without its boot sectors, with an older copy of the first index
-// record of the root and of "Alpha" in free clusters before the real ones, at
-// different distances. Found through the MFT's records and the index records,
-// or, with $MFT's and $MFTMirr's records and their copies zeroed too, through
-// the index records alone, where the stale copies are as many as the real
-// ones but agree with nothing else.
+// ntfsok without its boot sectors, with an older copy of the first index record of the root and of "Alpha" in free
+// clusters before the real ones, at different distances. Found through the MFT's records and the index records, or,
+// with $MFT's and $MFTMirr's records and their copies zeroed too, through the index records alone, where the stale
+// copies are as many as the real ones but agree with nothing else.
 TEST(NtfsVolumeDamageTest, OlderCopiesOfIndexRecordsBeforeTheRealOnesDoNotMisplaceTheVolume) {
   const auto files = test::VolumeFiles("ntfsok", 1);
   for (const bool mftLeft : {true, false}) {
@@ -205,10 +186,7 @@ TEST(NtfsVolumeDamageTest, OlderCopiesOfIndexRecordsBeforeTheRealOnesDoNotMispla
     ASSERT_EQ(shifts.size(), 2u);
     disk.Zero(v.start);
     disk.Zero(v.Last());
-    if (!mftLeft) {
-      disk.Zero(v.mftStart, 4);
-      disk.Zero(v.mirrorStart, 4);
-    }
+    if (!mftLeft) disk.Zero(v.mftStart, 4), disk.Zero(v.mirrorStart, 4);
     const ExtensiveFindings findings = disk.Search();
     ASSERT_EQ(findings.fileSystems.size(), 1u);
     ExpectFound(findings.fileSystems[0], v, false);
@@ -217,16 +195,13 @@ TEST(NtfsVolumeDamageTest, OlderCopiesOfIndexRecordsBeforeTheRealOnesDoNotMispla
   }
 }
 
-// ntfsadjacent: the second volume begins in the sector after the first one's
-// backup boot sector. Each volume is found where it lies and ends where it
-// does: the first never takes in the second's files.
+// ntfsadjacent: the second volume begins in the sector after the first one's backup boot sector. Each volume is found
+// where it lies and ends where it does: the first never takes in the second's files.
 TEST(NtfsVolumeDamageTest, AdjacentVolumesWithoutTheirFirstBootSectorsEachEndWhereTheyDo) {
   const fs::path intact = test::ExtensiveFixture("ntfsadjacent.raw");
   const std::vector<Volume> volumes = Volumes(intact);
-  ASSERT_EQ(volumes.size(), 2u);
-  ASSERT_EQ(volumes[0].Last() + 1, volumes[1].start);
-  // The last cluster the first volume uses, by its $Bitmap (whose bits past
-  // the last cluster mkntfs sets): all that tells its size when nothing else does.
+  ASSERT_TRUE(volumes.size() == 2u && volumes[0].Last() + 1 == volumes[1].start);
+  // The first volume's last used cluster by its $Bitmap (mkntfs sets bits past the end): its size when nothing else.
   std::vector<bool> free = FreeClusters(intact, volumes[0].start);
   free.resize((volumes[0].lastClusterEnd + 1 - volumes[0].start) / volumes[0].sectorsPerCluster);
   const auto used = std::find(free.rbegin(), free.rend(), false);
@@ -234,17 +209,10 @@ TEST(NtfsVolumeDamageTest, AdjacentVolumesWithoutTheirFirstBootSectorsEachEndWhe
   const std::uint64_t usedEnd = volumes[0].start + static_cast<std::uint64_t>(free.rend() - used) * volumes[0].sectorsPerCluster - 1;
   const std::map<std::string, std::string> files[] = {test::VolumeFiles("ntfsadjacent", 1), test::VolumeFiles("ntfsadjacent", 2)};
   const std::vector<std::string> items[] = {{"First"}, {"Second"}};
-  const struct {
-    const char* name;
-    bool backupLost[2];
-    std::vector<std::uint32_t> firstVolumeRecordsLost;
-  } damages[] = {
-      {"first boot sectors zeroed", {false, false}, {}},
-      {"and the first volume's backup", {true, false}, {}},
-      {"every boot sector zeroed", {true, true}, {}},
-      {"and the first volume's $BadClus", {true, true}, {8}},
-      {"and its $Bitmap", {true, true}, {6, 8}},
-  };
+  const struct { const char* name; bool backupLost[2]; std::vector<std::uint32_t> lostRecords; } damages[] = {
+      {"first boot sectors zeroed", {false, false}, {}}, {"and the first volume's backup", {true, false}, {}},
+      {"every boot sector zeroed", {true, true}, {}}, {"and the first volume's $BadClus", {true, true}, {8}},
+      {"and its $Bitmap", {true, true}, {6, 8}}};
   for (const auto& damage : damages) {
     SCOPED_TRACE(damage.name);
     DamagedDisk disk("ntfsadjacent.raw");
@@ -252,7 +220,7 @@ TEST(NtfsVolumeDamageTest, AdjacentVolumesWithoutTheirFirstBootSectorsEachEndWhe
       disk.Zero(volumes[v].start);
       if (damage.backupLost[v]) disk.Zero(volumes[v].Last());
     }
-    for (const std::uint32_t record : damage.firstVolumeRecordsLost) disk.Zero(volumes[0].mftStart + 2 * record, 2);
+    for (const std::uint32_t record : damage.lostRecords) disk.Zero(volumes[0].mftStart + 2 * record, 2);
     const ExtensiveFindings findings = disk.Search();
     ASSERT_EQ(findings.fileSystems.size(), 2u);
     for (std::size_t v = 0; v < 2; ++v) {
@@ -260,7 +228,7 @@ TEST(NtfsVolumeDamageTest, AdjacentVolumesWithoutTheirFirstBootSectorsEachEndWhe
       const auto& all = findings.fileSystems;  // in the order found: through a boot sector first
       const auto it = std::find_if(all.begin(), all.end(), [&](const FoundFileSystem& f) { return f.clusterBase == volumes[v].start; });
       ASSERT_NE(it, all.end());
-      ExpectFound(*it, volumes[v], !damage.backupLost[v], v == 0 && damage.firstVolumeRecordsLost.size() == 2 ? usedEnd : 0);
+      ExpectFound(*it, volumes[v], !damage.backupLost[v], v == 0 && damage.lostRecords.size() == 2 ? usedEnd : 0);
       const auto number = static_cast<std::uint16_t>(it - all.begin() + 1);
       EXPECT_EQ(ListedFiles(findings, number), test::Keys(files[v]));
       if (damage.backupLost[0] && !damage.backupLost[1]) {

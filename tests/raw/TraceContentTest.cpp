@@ -1,7 +1,5 @@
-// What File Trace reads from a found file's own bytes, on files made by the
-// tools that write them (the trace fixture's files/): the member of a
-// signature family the content names, weak signatures that need a plausible
-// header, and where a file ends for each format that records it.
+// What File Trace reads from the bytes of files the tools made (the trace fixture's files/): the family member the
+// content names, weak signatures needing a plausible header, where each format that records its end ends.
 
 #include <gtest/gtest.h>
 
@@ -82,14 +80,12 @@ struct Scanned {
 
 // Files whose family names them, each with the extension it was made with.
 const std::vector<std::string> kFamilyFiles = {
-    "report.odt", "text.zip",  "report.docx", "sheet.xlsx", "slides.pptx", "sheet.ods",    "slides.odp",
-    "hello.jar",  "tone.wav",  "clip.avi",    "picture.webp", "clip.mp4",  "clip.mov",     "tone.m4a",
-    "clip.3gp",   "picture.avif", "picture.heic", "clip.mkv", "clip.webm", "tone.wma",     "clip.wmv",
-    "tone.ogg",   "tone.opus", "tone.oga",    "clip.ogv"};
+    "report.odt", "text.zip", "report.docx", "sheet.xlsx", "slides.pptx", "sheet.ods", "slides.odp", "hello.jar",
+    "tone.wav", "clip.avi", "picture.webp", "clip.mp4", "clip.mov", "tone.m4a", "clip.3gp", "picture.avif",
+    "picture.heic", "clip.mkv", "clip.webm", "tone.wma", "clip.wmv", "tone.ogg", "tone.opus", "tone.oga", "clip.ogv"};
 
-// The family files one after another (TraceCliTest has them among other
-// files); the OpenDocument text stands at the last sector of the scan's first
-// read, so what names it lies beyond the read.
+// The family files one after another (TraceCliTest has them among other files); the OpenDocument text stands at the
+// last sector of the scan's first read, so what names it lies beyond the read.
 TEST(SignatureFamilyTest, AScanNamesEachFileByItsContentWhenItsTypeIsSought) {
   ByteVector disk(63 * kSectorSize);
   std::map<std::uint64_t, std::string> files;  // by first sector
@@ -108,16 +104,13 @@ TEST(SignatureFamilyTest, AScanNamesEachFileByItsContentWhenItsTypeIsSought) {
     EXPECT_TRUE(group != all.groups.end() && file.typeName == group->typeName) << "the type of its extension's group";
   }
   for (const auto& [sector, name] : files) EXPECT_EQ(named[sector], ExtensionOf(name)) << name << " at " << sector;
-
-  // Only .zip, .wav and .mkv sought: the other members keep the group their
-  // signature matched, and its type name.
+  // Only .zip, .wav and .mkv sought: the other members keep the group their signature matched, and its type name.
   const Scanned few(disk, {".zip", ".wav", ".mkv"});
   std::map<std::string, std::u16string> got;
   for (const FoundFile& file : few.found)
     if (files.count(file.firstSector)) got[files[file.firstSector]] = file.extension + u" " + file.typeName;
-  EXPECT_EQ(got["report.docx"], u".zip ZIP Archive");
-  EXPECT_EQ(got["clip.avi"], u".wav WAVE Audio");
-  EXPECT_EQ(got["clip.webm"], u".mkv Matroska Video");
+  EXPECT_EQ(got["report.docx"] + u"|" + got["clip.avi"] + u"|" + got["clip.webm"],
+            u".zip ZIP Archive|.wav WAVE Audio|.mkv Matroska Video");
   EXPECT_EQ(got.count("clip.mp4"), 0u) << "no group of its signature";
   for (const std::string name : {"picture.png", "text.gz", "report.doc"})
     EXPECT_TRUE(FamilyBytesWanted(MadeFile(name)) == 0 && FamilyMemberExtension(MadeFile(name)).empty()) << name;
@@ -125,23 +118,21 @@ TEST(SignatureFamilyTest, AScanNamesEachFileByItsContentWhenItsTypeIsSought) {
 
 TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
   for (const std::string name :
-       {"text.gz",      "text.bz2",     "text.xz",    "text.zst",    "tone.ogg",    "tone.opus",  "tone.oga",
-        "clip.ogv",     "clip.mkv",     "clip.webm",  "hello.elf",   "Hello.class", "font.ttf",   "report.docx",
-        "sheet.xlsx",   "slides.pptx",  "report.odt", "sheet.ods",   "slides.odp",  "hello.jar",  "clip.avi",
-        "picture.webp", "tone.m4a",     "clip.3gp",   "picture.avif", "picture.heic", "tone.wma", "clip.wmv",
-        "tone.mp3",     "small.psd",    "hello.exe",  "report.rtf",  "report.html", "report.xml", "table.dbf",
-        "text.tar",     "tone.flac",    "clip.mpg",   "clip.flv",    "picture.jp2", "bare.mp3",   "small.pbm",
-        "small.pgm",    "small.ppm",    "small.pcx",  "small.ico",   "small.xpm",   "tone.aif",   "tone.au",
-        "tone.voc",     "loose.sgi",    "loose.ras",  "loose.pam",   "picture.tif", "loose.y4m",  "loose.lz4",
-        "loose.ar",     "loose.ac3",    "loose.miff", "picture.tga", "packed.tga",  "paper.pdf",  "early.ico"}) {
+       {"text.gz", "text.bz2", "text.xz", "text.zst", "tone.ogg", "tone.opus", "tone.oga", "clip.ogv", "clip.mkv",
+        "clip.webm", "hello.elf", "Hello.class", "font.ttf", "report.docx", "sheet.xlsx", "slides.pptx",
+        "report.odt", "sheet.ods", "slides.odp", "hello.jar", "clip.avi", "picture.webp", "tone.m4a", "clip.3gp",
+        "picture.avif", "picture.heic", "tone.wma", "clip.wmv", "tone.mp3", "small.psd", "hello.exe", "report.rtf",
+        "report.html", "report.xml", "table.dbf", "text.tar", "tone.flac", "clip.mpg", "clip.flv", "picture.jp2",
+        "bare.mp3", "small.pbm", "small.pgm", "small.ppm", "small.pcx", "small.ico", "small.xpm", "tone.aif",
+        "tone.au", "tone.voc", "loose.sgi", "loose.ras", "loose.pam", "picture.tif", "loose.y4m", "loose.lz4",
+        "loose.ar", "loose.ac3", "loose.miff", "picture.tga", "packed.tga", "paper.pdf", "early.ico"}) {
     const auto file = MadeFile(name);
     const std::u16string extension = ExtensionOf(name);
     ASSERT_TRUE(HasEndRule(extension)) << name;
     EXPECT_EQ(CarvedFileEnd(extension, WithJunk(file)), std::optional<std::uint64_t>(file.size())) << name;
     EXPECT_EQ(CarvedFileEnd(extension, file), std::optional<std::uint64_t>(file.size())) << name << " exactly";
-    // Cut one byte short of its end (a text's last line end is no part of it)
-    // and in half: no end, or all the bytes where the cut falls between whole
-    // packets of a stream.
+    // Cut one byte short of its end (a text's last line end is no part of it) and in half: no end, or all the bytes
+    // where the cut falls between whole packets of a stream.
     std::size_t end = file.size();
     while (end > 0 && (file[end - 1] == '\n' || file[end - 1] == '\r')) --end;
     for (const std::size_t kept : {end - 1, file.size() / 2})
@@ -149,12 +140,10 @@ TEST(CarveEndTest, FilesMadeByTheirToolsEndWhereTheyEndAndNotWhenCutShort) {
   }
 }
 
-// Marks that close a stream, appended to the tools' files: a PDF ends at its
-// own last "%%EOF", not a later PDF's; an MPEG program stream at the end code
-// ffmpeg leaves out, though a pack header follows; an MP3 after its 128-byte
-// tag (cut within the tag: no end); a TGA 2.0 at a footer right after the
-// pixels or after the extension area it points to, not at a later footer
-// pointing to nothing of this image.
+// Marks that close a stream, appended to the tools' files: a PDF ends at its own last "%%EOF", not a later PDF's; an
+// MPEG program stream at the end code ffmpeg leaves out, though a pack header follows; an MP3 after its 128-byte tag
+// (cut within the tag: no end); a TGA 2.0 at a footer right after the pixels or after the extension area it points
+// to, not at a later footer pointing to nothing of this image.
 TEST(CarveEndTest, StreamsEndAfterTheMarkThatClosesThem) {
   const auto endOf = [](const char16_t* extension, const ByteVector& bytes) {
     return CarvedFileEnd(extension, WithJunk(bytes)).value_or(0);
@@ -163,20 +152,17 @@ TEST(CarveEndTest, StreamsEndAfterTheMarkThatClosesThem) {
   auto twoPdfs = pdf;
   Place(twoPdfs, pdf);
   EXPECT_EQ(endOf(u".pdf", twoPdfs), pdf.size());
-
   auto mpg = MadeFile("clip.mpg");
   mpg.insert(mpg.end(), {0x00, 0x00, 0x01, 0xB9});
   auto more = mpg;
   more.insert(more.end(), {0x00, 0x00, 0x01, 0xBA, 0x44});
   EXPECT_EQ(endOf(u".mpg", more), mpg.size());
-
   auto mp3 = MadeFile("tone.mp3");
   const std::size_t frames = mp3.size();
   for (const char c : std::string("TAGtone")) mp3.push_back(static_cast<std::uint8_t>(c));
   mp3.resize(frames + 128, ' ');
   EXPECT_EQ(endOf(u".mp3", mp3), mp3.size());
   EXPECT_FALSE(CarvedFileEnd(u".mp3", Cut(mp3, frames + 64)));
-
   const auto footer = [](ByteVector image, std::uint32_t extension) {
     image.insert(image.end(), {std::uint8_t(extension), std::uint8_t(extension >> 8), 0, 0, 0, 0, 0, 0});
     for (const char c : std::string("TRUEVISION-XFILE.")) image.push_back(static_cast<std::uint8_t>(c));
@@ -189,8 +175,7 @@ TEST(CarveEndTest, StreamsEndAfterTheMarkThatClosesThem) {
     EXPECT_EQ(endOf(u".tga", plain), plain.size()) << name;
     auto withArea = tga;
     withArea.resize(tga.size() + 495);
-    withArea[tga.size()] = 495 & 0xFF;
-    withArea[tga.size() + 1] = 495 >> 8;
+    withArea[tga.size()] = 495 & 0xFF, withArea[tga.size() + 1] = 495 >> 8;
     withArea = footer(withArea, static_cast<std::uint32_t>(tga.size()));
     EXPECT_EQ(endOf(u".tga", withArea), withArea.size()) << name;
     auto stranger = tga;
@@ -199,9 +184,8 @@ TEST(CarveEndTest, StreamsEndAfterTheMarkThatClosesThem) {
   }
 }
 
-// End marks that also stand where they do not end the document: an escaped
-// brace in RTF; a closing tag in an XML comment, CDATA section or attribute
-// value; an HTML closing tag in capitals.
+// End marks that also stand where they do not end the document: an escaped brace in RTF; a closing tag in an XML
+// comment, CDATA section or attribute value; an HTML closing tag in capitals.
 TEST(CarveEndTest, TextDocumentsEndAtTheMarkThatClosesThem) {
   const auto endsAtItsEnd = [](const char16_t* extension, std::string_view text) {
     ByteVector bytes(text.begin(), text.end());
@@ -219,11 +203,9 @@ TEST(CarveEndTest, TextDocumentsEndAtTheMarkThatClosesThem) {
   EXPECT_TRUE(endsAtItsEnd(u".html", "<!DOCTYPE html><HTML><body>x</body></HTML>  \n"));
 }
 
-// Files made by their tools (each a hit), and sectors holding the same
-// signatures without their structure (no hit): a tar's magic at the sector's
-// start rather than at 257, edited headers, MP3 frame sync before junk and
-// MP3 frames too few in a row. A true-colour TGA begins with a cursor's
-// signature: its hit falls through to the TGA type; a cursor stays a cursor.
+// Files made by their tools (each a hit), and sectors with their signatures but not their structure (no hit): a tar's
+// magic at the sector's start not 257, edited headers, MP3 frame sync before junk, too few MP3 frames in a row. A
+// true-colour TGA begins with a cursor's signature: its hit falls through to the TGA type; a cursor stays a cursor.
 TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHeader) {
   ByteVector disk(8 * kSectorSize, 0);
   std::map<std::uint64_t, std::u16string> wanted;
@@ -239,22 +221,14 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
     if (HasAscii(tar, block * kSectorSize + 257, "ustar")) wanted[8 + block] = u".tar";  // each member's header
   ASSERT_EQ(wanted.size(), 7u) << "the tar's two members, the icon, the table, three images";
   ASSERT_TRUE(HasAscii(MadeFile("picture.tga"), 0, std::string_view("\0\0\2\0", 4))) << "a cursor's signature";
-  const struct {
-    const char* file;
-    void (*edit)(ByteVector&);
-    const char16_t* hit;
-  } edited[] = {
-      {"small.ico", [](ByteVector& b) { b[4] = 0; }, nullptr},         // no images
-      {"small.ico", [](ByteVector& b) { b[6 + 12] = 4; }, nullptr},    // the image inside the directory
-      {"table.dbf", [](ByteVector& b) { b[2] = 13; }, nullptr},        // a thirteenth month
-      {"table.dbf", [](ByteVector& b) { b[10] += 1; }, nullptr},       // a record longer than its fields
-      {"small.pcx", [](ByteVector& b) { b[4] = 0xFF; }, nullptr},      // the window starts after it ends
-      {"small.ico", [](ByteVector& b) { b[2] = 2; }, u".cur"},         // a cursor
-      {"picture.tga", [](ByteVector& b) { b[16] = 7; }, nullptr},      // a depth of 7 bits
-      {"picture.tga", [](ByteVector& b) { b[17] = 0x40; }, nullptr},   // a reserved bit
-      {"picture.tga", [](ByteVector& b) { b[12] = 0; }, nullptr},      // no width
-      {"picture.tga", [](ByteVector& b) { b[1] = 1; }, nullptr},       // a colour map without its fields
-  };
+  // Edits: no images; the image inside the directory; a thirteenth month; a record longer than its fields; a window
+  // that starts after it ends; a cursor; a depth of 7 bits; a reserved bit; no width; a colour map unsaid.
+  const struct { const char* file; void (*edit)(ByteVector&); const char16_t* hit = nullptr; } edited[] = {
+      {"small.ico", [](ByteVector& b) { b[4] = 0; }}, {"small.ico", [](ByteVector& b) { b[6 + 12] = 4; }},
+      {"table.dbf", [](ByteVector& b) { b[2] = 13; }}, {"table.dbf", [](ByteVector& b) { b[10] += 1; }},
+      {"small.pcx", [](ByteVector& b) { b[4] = 0xFF; }}, {"small.ico", [](ByteVector& b) { b[2] = 2; }, u".cur"},
+      {"picture.tga", [](ByteVector& b) { b[16] = 7; }}, {"picture.tga", [](ByteVector& b) { b[17] = 0x40; }},
+      {"picture.tga", [](ByteVector& b) { b[12] = 0; }}, {"picture.tga", [](ByteVector& b) { b[1] = 1; }}};
   for (const auto& row : edited) {
     auto bytes = MadeFile(row.file);
     row.edit(bytes);
@@ -262,8 +236,7 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   }
   add(WithJunk({0x03}), nullptr);
   add({'u', 's', 't', 'a', 'r', ' ', ' '}, nullptr);
-  // An MP3 without a tag at the last sector of a read: its four frames lie
-  // mostly beyond the read.
+  // An MP3 without a tag at the last sector of a read: its four frames lie mostly beyond the read.
   const auto mp3 = MadeFile("bare.mp3");
   ASSERT_EQ(mp3[0], 0xFF);
   const std::uint64_t mp3Start = (disk.size() / kSectorSize / 64 + 1) * 64 - 1;
@@ -276,7 +249,6 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   ASSERT_GT(fourFrames - 4, kSectorSize) << "three frames run past a sector";
   add(Cut(mp3, fourFrames - 4), nullptr);
   disk.resize(disk.size() + 64 * kSectorSize);
-
   const Scanned scanned(disk, {".ico", ".cur", ".dbf", ".pcx", ".tar", ".mp3", ".tga"});
   std::map<std::uint64_t, std::u16string> hits;
   for (const FoundFile& file : scanned.found)  // frames inside the MP3 are left out later, as hits inside a file
@@ -285,10 +257,9 @@ TEST(SignatureScanTest, SignaturesWithinTheSectorAndWeakOnesThatNeedAPlausibleHe
   EXPECT_EQ(scanned.control.Counts().files, scanned.found.size()) << "the count a progress line shows";
 }
 
-// The tar holds picture.png behind a member's header; the same picture
-// follows the tar alone. Hits inside a file whose end is known are left out
-// and the rest numbered again; on a disk that ends inside the tar nothing is
-// left out. A PDF updated in place ends at its last "%%EOF", far in.
+// The tar holds picture.png behind a member's header; the same picture follows the tar alone. Hits inside a file
+// whose end is known are left out and the rest numbered again; on a disk that ends inside the tar nothing is left
+// out. A PDF updated in place ends at its last "%%EOF", far in.
 TEST(SignatureScanTest, HitsInsideAFileWhoseEndIsKnownAreLeftOut) {
   ByteVector disk(4 * kSectorSize, 0);
   const auto png = MadeFile("picture.png");
@@ -299,15 +270,11 @@ TEST(SignatureScanTest, HitsInsideAFileWhoseEndIsKnownAreLeftOut) {
   ASSERT_EQ(whole.found.size(), 4u) << "the tar, its second member's header, the picture in it and alone";
   EXPECT_EQ(DropHitsInsideFoundFiles(whole.reader, whole.found, 1), 2u);
   ASSERT_EQ(whole.found.size(), 2u);
-  EXPECT_EQ(whole.found[0].firstSector, 4u);
-  EXPECT_EQ(whole.found[1].firstSector, alone);
-  EXPECT_EQ(whole.found[1].fileNumber, 2u);
-  EXPECT_EQ(whole.found[1].name, u"2.png");
-
+  EXPECT_TRUE(whole.found[0].firstSector == 4u && whole.found[1].firstSector == alone);
+  EXPECT_TRUE(whole.found[1].fileNumber == 2u && whole.found[1].name == u"2.png");
   Scanned cut(Cut(disk, (alone - 1) * kSectorSize), {".tar", ".png"});
   ASSERT_EQ(cut.found.size(), 3u);
   EXPECT_EQ(DropHitsInsideFoundFiles(cut.reader, cut.found, 1), 0u);
-
   ByteVector updated(4 * kSectorSize, 0);
   Place(updated, MadeFile("report.pdf"));
   Place(updated, png);

@@ -1,16 +1,17 @@
-// The signature scan on disks of known bytes (which group decides a hit, the
-// sectors past the range that the last read covers, compound documents, the
-// progress bar); the tree of types and extensions; carved files of exactly
-// the carve size; ends of hand-made bytes the fixture's files cannot show.
+// File Trace on known bytes: the catalogue the build makes (and odd ones), the choice of types, the signature scan,
+// the tree of types, carved files of the carve size, ends of hand-made bytes the fixture's files cannot show.
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
+#include <sstream>
 
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
 #include "raw/CarveEnd.h"
 #include "raw/CarveWriter.h"
+#include "raw/Catalogue.h"
 #include "raw/CompoundFile.h"
 #include "raw/SignatureScan.h"
 #include "raw/TraceTree.h"
@@ -20,6 +21,92 @@
 
 namespace dravik {
 namespace {
+
+// A record as Raw.dat holds it.
+std::vector<std::uint8_t> Record(char category, const std::string& extension, const std::string& type,
+                                 const std::vector<std::uint8_t>& signature, const std::vector<std::uint8_t>& extra) {
+  std::vector<std::uint8_t> out = {0, 0, static_cast<std::uint8_t>(category)};
+  const std::string length = std::to_string(signature.size());
+  using V = std::vector<std::uint8_t>;
+  for (const V& field : {V(extension.begin(), extension.end()), V(type.begin(), type.end()),
+                         V(length.begin(), length.end()), signature, extra}) {
+    out.insert(out.end(), {static_cast<std::uint8_t>(field.size()), 0});
+    out.insert(out.end(), field.begin(), field.end());
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> Join(std::initializer_list<std::vector<std::uint8_t>> records) {
+  std::vector<std::uint8_t> out;
+  for (const auto& r : records) out.insert(out.end(), r.begin(), r.end());
+  return out;
+}
+
+const auto kZip = Record('0', ".zip", "ZIP Archive", {0x50, 0x4B, 0x03, 0x04}, {0x12});
+const auto kGz = Record('0', ".gz", "GZIP", {0x1F, 0x8B}, {0x1A});
+
+TEST(CatalogueTest, TheBuiltCatalogueHoldsEveryTypeOfItsSource) {
+  const auto catalogue = LoadCatalogue(DRAVIK_RAW_DAT);
+  ASSERT_TRUE(catalogue);
+  std::ifstream source(DRAVIK_RAW_SOURCE);
+  std::size_t i = 0;
+  std::vector<std::string> categoriesSeen;
+  for (std::string line; std::getline(source, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line);
+    std::vector<std::string> f;
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, '\t');) f.push_back(field);
+    ASSERT_EQ(f.size(), 5u);
+    ASSERT_LT(i, catalogue->entries.size());
+    const CatalogueEntry& e = catalogue->entries[i++];
+    EXPECT_EQ(std::string(1, e.category) + e.extension + "|" + e.typeName, f[0] + f[1] + "|" + f[2]);
+    // A signature further into the sector keeps its offset ("@N") in the length field.
+    const std::size_t at = f[3].find('@');
+    const std::string hex = f[3].substr(0, at), offset = at == std::string::npos ? "" : f[3].substr(at);
+    EXPECT_TRUE(e.signature == hex && e.signatureLength == std::to_string(hex.size() / 2) + offset);
+    EXPECT_EQ(LeadingDecimal(e.signatureLength), hex.size() / 2);
+    EXPECT_EQ(SignatureOffsetOf(e.signatureLength), offset.empty() ? 0u : std::stoul(offset.substr(1)));
+    const std::string name = CategoryName(f[0][0]);
+    if (std::find(categoriesSeen.begin(), categoriesSeen.end(), name) == categoriesSeen.end())
+      categoriesSeen.push_back(name);
+  }
+  EXPECT_TRUE(i == catalogue->entries.size() && i >= 100u);
+  std::vector<std::string> categories;
+  for (const CatalogueCategory& c : catalogue->categories) categories.push_back(c.name);
+  EXPECT_EQ(categories, categoriesSeen) << "one item per category, in the order of first use";
+}
+
+TEST(CatalogueTest, OddFilesAreReadAsFarAsTheyGoAndAChoiceTakesEveryEntryOfAnExtension) {
+  EXPECT_TRUE(ReadCatalogue({}).entries.empty() && ReadCatalogue({}).categories.empty());
+  const Catalogue c = ReadCatalogue(Join({kZip, kGz, Record('4', "", "No Item", {0xFF}, {})}));
+  ASSERT_TRUE(c.entries.size() == 3u && c.categories.size() == 1u) << "a record without extension has no item";
+  EXPECT_EQ(c.categories[0].items, (std::vector<std::size_t>{0, 1}));
+  EXPECT_EQ(c.entries[0].signature + "/" + c.entries[0].extra, "504B0304/12");
+  // Cut inside the second record's type name: read with what is left.
+  std::vector<std::uint8_t> cut = Join({kZip, kGz});
+  cut.resize(kZip.size() + 3 + 2 + 3 + 2 + 2);
+  const Catalogue part = ReadCatalogue(cut);
+  ASSERT_EQ(part.entries.size(), 2u);
+  EXPECT_EQ(part.entries[1].extension + "|" + part.entries[1].typeName + "|" + part.entries[1].signature, ".gz|GZ|");
+  EXPECT_EQ(CategoryName('X'), "X");
+  // A choice confirmed appends a group per entry of each checked extension.
+  const Catalogue two = ReadCatalogue(Join({kZip, kGz, Record('0', ".zip", "Empty ZIP", {0x50, 0x4B, 5, 6}, {0x1A})}));
+  TraceChoice choice;
+  EXPECT_FALSE(ConfirmTypes(two, {}, 5, choice) || choice.carveSizeMiB) << "nothing checked";
+  const std::vector<std::size_t> checked = {0};
+  ASSERT_TRUE(ConfirmTypes(two, checked, 5, choice));
+  ASSERT_EQ(choice.groups.size(), 2u) << "both entries named .zip";
+  EXPECT_EQ(choice.groups[0].typeName + u"|" + choice.groups[1].typeName, u"ZIP Archive|Empty ZIP");
+  EXPECT_TRUE(choice.groups[0].signatureLength == 4u && choice.carveSizeMiB == 5u);
+  EXPECT_EQ(choice.groups[0].extraValue, 12u) << "the hexadecimal text read as decimal";
+  EXPECT_EQ(choice.groups[1].extraValue, 1u) << "a letter ends the number";
+  ASSERT_TRUE(ConfirmTypes(two, checked, 25, choice));
+  EXPECT_TRUE(choice.groups.size() == 4u && choice.carveSizeMiB == 25u) << "confirmed twice: appended twice";
+  EXPECT_EQ(CarveSizeOfEntry(20), 25u);
+  EXPECT_TRUE(PreselectedCarveEntry(0) == 1u && PreselectedCarveEntry(25) == 20u) << "\"2 MB\", then the last choice";
+}
+
 
 using Lines = std::vector<std::string>;
 using Indices = std::vector<std::size_t>;
@@ -74,8 +161,7 @@ TEST(SignatureScanTest, CompoundDocumentsTakeTheKindTheirContentNames) {
             (Lines{"5 1.xls Excel", "9 2.doc Office"}));
 }
 
-// The bar moves only while the hit count is a multiple of 10: from the first
-// hit (sector 100, 15 %) to the tenth it stands still.
+// The bar moves only while the hit count is a multiple of 10: from the first hit (sector 100, 15 %) to the tenth.
 TEST(SignatureScanTest, TheBarStandsStillBetweenTheTensOfHits) {
   std::vector<std::pair<std::size_t, std::string>> starts = {{600, "GIF8"}};
   for (std::size_t s = 100; s < 110; ++s) starts.emplace_back(s, "GIF8");
@@ -88,44 +174,34 @@ TEST(SignatureScanTest, TheBarStandsStillBetweenTheTensOfHits) {
       << "16 % (sectors 103 to 108) is never shown";
 }
 
-// A disk's order returns to a type many times; the tree still holds one item
-// per type (spelt as its first file spells it) and per extension.
-TEST(TraceTreeTest, OneItemPerTypeAndExtensionListingEachFileOnce) {
+// A disk's order returns to a type many times; still one item per type (spelt as its first file) and per extension.
+TEST(TraceTreeTest, OneItemPerTypeAndExtensionAndNodeChecksFollowTheirFiles) {
   const std::vector<FoundFile> files = {{u".jpg", u"1.jpg", u"JPEG", 1, 0}, {u".JPEG", u"2.JPEG", u"jpeg", 2, 1},
                                         {u".png", u"3.png", u"PNG", 3, 2},  {u".JPG", u"4.JPG", u"JPEG", 4, 3},
                                         {u".png", u"5.png", u"PNG", 5, 4},  {u".jpeg", u"6.jpeg", u"JPEG", 6, 5}};
   const auto items = BuildTraceTree(files);
-  ASSERT_EQ(items.size(), 2u);
-  ASSERT_EQ(items[0].extensions.size(), 2u);
+  ASSERT_TRUE(items.size() == 2u && items[0].extensions.size() == 2u);
   EXPECT_EQ(items[0].typeName + u" " + items[0].extensions[0].extension + u" " + items[0].extensions[1].extension +
                 u" " + items[1].typeName,
             u"JPEG .jpg .JPEG PNG");
   EXPECT_EQ(items[0].files, (Indices{0, 1, 3, 5}));
-  EXPECT_EQ(items[0].extensions[0].files, (Indices{0, 3}));
-  EXPECT_EQ(items[0].extensions[1].files, (Indices{1, 5}));
-  EXPECT_EQ(items[1].extensions.size(), 1u);
-  EXPECT_EQ(items[1].files, (Indices{2, 4}));
+  EXPECT_TRUE(items[0].extensions[0].files == Indices({0, 3}) && items[0].extensions[1].files == Indices({1, 5}));
+  EXPECT_TRUE(items[1].extensions.size() == 1u && items[1].files == Indices({2, 4}));
   EXPECT_TRUE(BuildTraceTree({}).empty());
-}
-
-TEST(TraceTreeTest, NodeChecksFollowTheirFiles) {
   TraceTree tree = TraceTree::Build(std::vector<FoundFile>{{u".jpg", u"1.jpg", u"JPEG", 1, 0},
                                                            {u".png", u"2.png", u"PNG", 2, 1},
                                                            {u".jpg", u"3.jpg", u"JPEG", 3, 2},
                                                            {u".gif", u"4.gif", u"GIF", 4, 3}});
   ASSERT_EQ(tree.Nodes().size(), 7u) << "Root, JPEG > .jpg, PNG > .png, GIF > .gif";
-  ASSERT_EQ(tree.Node(0).children.size(), 3u);
-  EXPECT_EQ(tree.Node(0).files.size(), 4u);
+  ASSERT_TRUE(tree.Node(0).children.size() == 3u && tree.Node(0).files.size() == 4u);
   const std::size_t jpeg = tree.Node(0).children[0], jpg = tree.Node(jpeg).children[0];
-  EXPECT_EQ(tree.Node(jpg).label, u".jpg");
-  EXPECT_EQ(tree.Node(jpg).parent, jpeg);
+  EXPECT_TRUE(tree.Node(jpg).label == u".jpg" && tree.Node(jpg).parent == jpeg);
   EXPECT_EQ(tree.Node(jpg).files, (Indices{0, 2}));
   EXPECT_EQ(tree.State(0), CheckState::kChecked) << "everything is checked after a scan";
   tree.SetFile(3, false);
   for (const std::size_t node : {jpg, jpeg, std::size_t{0}}) EXPECT_EQ(tree.State(node), CheckState::kPartial) << node;
   tree.SetNode(jpeg, false);
-  EXPECT_EQ(tree.State(jpg), CheckState::kUnchecked);
-  EXPECT_EQ(tree.Checked(), (std::unordered_set<std::uint32_t>{2, 4}));
+  EXPECT_TRUE(tree.State(jpg) == CheckState::kUnchecked && tree.Checked() == std::unordered_set<std::uint32_t>({2, 4}));
   tree.SetNode(0, true);
   EXPECT_EQ(tree.Checked().size(), 4u);
   EXPECT_EQ(TraceTree::Build({}).State(0), CheckState::kUnchecked) << "nothing found: nothing to check";
@@ -140,16 +216,14 @@ TEST(CarveWriterTest, CarvedFilesHaveTheCarveSizeAndZerosPastTheDisk) {
   const RecoverySettings settings;
   const FilterList filter;
   SaveControl control;
-  const SaveContext context{reader, params, settings, filter, control};
   const std::vector<FoundFile> files = {{u".bin", u"1.bin", u"Bin", 1, 100}, {u".bin", u"2.bin", u"Bin", 2, 2500},
                                         {u".bin", u"3.bin", u"Bin", 3, 7}};
   test::TempDir dir;
-  const SaveSummary summary = SaveCarvedFiles(context, files, {1, 2}, 1, dir.Path());
-  EXPECT_EQ(summary.saved, 2u);
-  EXPECT_TRUE(summary.Complete());
+  const SaveSummary summary =
+      SaveCarvedFiles({reader, params, settings, filter, control}, files, {1, 2}, 1, dir.Path());
+  EXPECT_TRUE(summary.saved == 2u && summary.Complete());
   const auto first = test::ReadFileBytes(dir / "1.bin"), last = test::ReadFileBytes(dir / "2.bin");
-  ASSERT_EQ(first.size(), 1048576u);
-  ASSERT_EQ(last.size(), 1048576u);
+  ASSERT_TRUE(first.size() == 1048576u && last.size() == 1048576u);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), bytes.data() + 100 * kSectorSize));
   // 500 sectors of the disk, then zeros.
   EXPECT_TRUE(std::equal(last.data(), last.data() + 500 * kSectorSize, bytes.data() + 2500 * kSectorSize));
@@ -159,18 +233,15 @@ TEST(CarveWriterTest, CarvedFilesHaveTheCarveSizeAndZerosPastTheDisk) {
 
 std::vector<std::uint8_t> Bytes8(std::initializer_list<int> list) { return {list.begin(), list.end()}; }
 
-// Markers inside a JPEG's scan; a ZIP that holds another ZIP; ends beyond the
-// carved bytes; sizes that wrap round (a 64-bit box size back to the walk's
-// start, 7-Zip header fields whose sum wraps) give no end and no hang.
+// Markers inside a JPEG's scan; a ZIP that holds another ZIP; ends beyond the carved bytes; sizes that wrap round (a
+// 64-bit box size back to the walk's start, 7-Zip header fields whose sum wraps) give no end and no hang.
 TEST(CarveEndTest, EndsAreFoundOnlyWhereTheFormatPutsThem) {
-  // SOI, a 4-byte APP0, SOS of 4 bytes, scan data with a stuffed FF00 and a
-  // restart marker, EOI; then trailing bytes.
+  // SOI, a 4-byte APP0, SOS of 4 bytes, scan data with a stuffed FF00 and a restart marker, EOI; then trailing bytes.
   const auto jpeg = Bytes8({0xFF, 0xD8, 0xFF, 0xE0, 0, 4, 1, 2, 0xFF, 0xDA, 0, 4, 9, 9, 0x11, 0xFF, 0, 0x22, 0xFF,
                             0xD3, 0x33, 0xFF, 0xD9, 0xAA, 0xBB});
   EXPECT_EQ(CarvedFileEnd(u".JPG", jpeg), std::optional<std::uint64_t>(23));
   EXPECT_FALSE(CarvedFileEnd(u".jpg", Bytes(jpeg).first(21))) << "cut before its end";
-  // An inner end-of-directory whose directory does not end where it stands,
-  // then the outer one (a directory of 0 bytes at 30).
+  // An inner end-of-directory whose directory does not end where it stands, then the outer one (0 bytes at 30).
   std::vector<std::uint8_t> zip(30, 0);
   const auto inner = Bytes8({'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 3, 0, 0, 0, 0, 0});
   std::copy(inner.begin(), inner.end(), zip.begin() + 4);
@@ -190,8 +261,7 @@ TEST(CarveEndTest, EndsAreFoundOnlyWhereTheFormatPutsThem) {
   }
 }
 
-// LibreOffice's files name no program: the kind comes from their streams;
-// nokind.pub has none of the known streams left.
+// LibreOffice's files name no program: the kind comes from their streams; nokind.pub has none of those left.
 TEST(CompoundFileTest, TellsOfficeFilesApartByAppNameOrStreams) {
   for (const auto& [name, kind] : std::vector<std::pair<std::string, std::u16string>>{
            {"report.doc", u".doc"}, {"sheet.xls", u".xls"}, {"slides.ppt", u".ppt"}, {"nokind.pub", u".pub"}}) {

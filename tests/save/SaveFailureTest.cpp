@@ -1,14 +1,15 @@
-// Saves that cannot be done whole, from the disk of make-save-fixtures.sh: a
-// destination that fills up, destinations that cannot be used, names too long
-// for Linux, sectors that cannot be read. Every file is counted once, and as
-// saved only when what stands in the destination is whole.
+// Saves from make-save-fixtures.sh's disks. fill: saves that cannot be done whole (destinations that cannot be used,
+// names too long for Linux, sectors that cannot be read; a full one: RecoverFailureCliTest). names: a deleted file
+// listed before a live one of its name (the live one keeps the name), long names holding characters no name may hold.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 
 #include "FatFixtures.h"
+#include "NtfsFixtures.h"
 #include "SaveFixtures.h"
 #include "TestFiles.h"
 #include "fs/ResultTree.h"
@@ -28,21 +29,18 @@ class SaveFailureTest : public ::testing::Test {
     manifest_ = test::ReadFillManifest();
     ASSERT_EQ(volume_->store.Files().size(), manifest_.size());
   }
-
   // Every folder and the root's files of store, as the command saves a whole volume.
   static ResultTree Whole(RecoveryStore& store) {
     ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
     for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
     return tree;
   }
-
   SaveSummary Save(const RecoveryStore& store, const ResultTree& tree, const fs::path& dest) const {
     SaveControl control;
     const RecoverySettings settings;
     const FilterList filter;
     return SaveCheckedTree({*volume_->reader, volume_->result.params, settings, filter, control}, store, tree, dest);
   }
-
   // A store of copies of README.TXT under the names given; at the locator given.
   RecoveryStore Copies(const std::vector<std::u16string>& names, std::optional<std::uint64_t> locator = {}) const {
     RecoveryStore store;
@@ -55,45 +53,11 @@ class SaveFailureTest : public ::testing::Test {
     }
     return store;
   }
-
   std::unique_ptr<test::ScannedVolume> volume_;
   std::map<std::string, std::string> manifest_;
 };
 
-// That every file saved is whole is RecoverFailureCliTest's full destination.
-TEST_F(SaveFailureTest, AFullDestinationFailsTheFilesThatDoNotFitAndKeepsNoPartOfThem) {
-  test::TempDir dir;
-  test::SmallTmpfs small(dir / "small", "2m");
-  if (!small.Mounted()) GTEST_SKIP() << small.Problem();
-  const fs::path dest = small.Path() / "out";
-  const SaveSummary summary = Save(volume_->store, Whole(volume_->store), dest);
-  EXPECT_EQ(summary.begun, manifest_.size());
-  EXPECT_EQ(summary.saved + summary.failed, manifest_.size());
-  EXPECT_GE(summary.failed, 10u) << "24 files of 800 KiB cannot all fit into 2 MiB";
-  EXPECT_FALSE(summary.Complete());
-  EXPECT_EQ(summary.incomplete, 0u);
-  ASSERT_EQ(summary.failures.size(), summary.failed) << "every file that failed is named, each once";
-  for (const SaveFailure& failure : summary.failures) {
-    SCOPED_TRACE(failure.Text());
-    EXPECT_EQ(failure.error, ENOSPC);
-    EXPECT_EQ(failure.step, SaveFailure::Step::kFile);
-    EXPECT_EQ(failure.path.parent_path(), dest / "fill");
-    EXPECT_FALSE(fs::exists(failure.path)) << "the part written is left behind";
-  }
-  const auto saved = test::HashTree(dest);
-  EXPECT_EQ(saved.size(), summary.saved);
-  for (const auto& [path, sha] : saved) {
-    const std::string original = test::OriginalPath(path, manifest_);
-    EXPECT_TRUE(!original.empty() && sha == manifest_.at(original)) << path << " is not a whole file of the disk";
-  }
-  // The failed parts were removed, so the files after them still found room.
-  EXPECT_EQ(test::HashTree(dest / "names").size(), 1u);
-  EXPECT_TRUE(fs::exists(dest / "README.TXT"));
-  EXPECT_EQ(test::ListTree(small.Path()).front(), "out") << "nothing is written beside the destination";
-}
-
-// Each of these once made the search for a free "Copy (n ) of" name run for
-// ever, taking the refusal for a name that exists.
+// Each once made the search for a free "Copy (n ) of" name run for ever, taking the refusal for a name that exists.
 TEST_F(SaveFailureTest, DestinationsThatCannotBeUsedFailEveryFileWithTheReason) {
   test::TempDir dir;
   fs::create_symlink("loop", dir / "loop");
@@ -109,18 +73,14 @@ TEST_F(SaveFailureTest, DestinationsThatCannotBeUsedFailEveryFileWithTheReason) 
                                     {dir / "plain" / "below", ENOTDIR}, {deep, ENAMETOOLONG}}) {
     SCOPED_TRACE(dest.string().substr(0, 80));
     const SaveSummary summary = Save(volume_->store, Whole(volume_->store), dest);
-    EXPECT_EQ(summary.saved, 0u);
-    EXPECT_EQ(summary.failed, manifest_.size());
+    EXPECT_TRUE(summary.saved == 0u && summary.failed == manifest_.size());
     ASSERT_FALSE(summary.failures.empty());
     for (const SaveFailure& failure : summary.failures) EXPECT_EQ(failure.error, error) << failure.Text();
   }
-  EXPECT_EQ(test::ReadFileBytes(dir / "plain").size(), 12u);
-  EXPECT_TRUE(fs::is_empty(deep));
-  EXPECT_TRUE(fs::is_symlink(dir / "loop"));
+  EXPECT_TRUE(test::ReadFileBytes(dir / "plain").size() == 12u && fs::is_empty(deep) && fs::is_symlink(dir / "loop"));
 }
 
-// The fixture's name of 87 CJK characters, as a file and as a folder, saved
-// twice: the second time every name exists and becomes "Copy (1 ) of ...".
+// The fixture's 87-CJK-character name, a file's and a folder's, saved twice: the second time "Copy (1 ) of ...".
 TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedKeepingTheirExtension) {
   const std::string longName = test::FillLongName();
   ResultTree tree = ResultTree::Build(volume_->store, FsFamily::kFat);
@@ -131,9 +91,8 @@ TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedKeepingTheirExtension) {
   }
   test::TempDir dir;
   for (int run = 0; run < 2; ++run) {
-    const SaveSummary summary = Save(volume_->store, tree, dir.Path());
-    EXPECT_EQ(summary.saved, 2u);
-    EXPECT_TRUE(summary.Complete()) << (summary.failures.empty() ? "" : summary.failures.front().Text());
+    const SaveSummary s = Save(volume_->store, tree, dir.Path());
+    EXPECT_TRUE(s.saved == 2u && s.Complete()) << (s.failures.empty() ? "" : s.failures[0].Text());
   }
   const auto saved = test::HashTree(dir.Path());
   ASSERT_EQ(saved.size(), 4u);
@@ -168,11 +127,10 @@ TEST_F(SaveFailureTest, ShorteningNeverSplitsACharacter) {
   const auto saved = test::HashTree(dir.Path());
   ASSERT_EQ(saved.size(), 3u);
   for (const auto& [path, sha] : saved) EXPECT_EQ(sha, manifest_.at("README.TXT"));
-  for (const std::u16string& name : names)
-    EXPECT_EQ(std::count_if(saved.begin(), saved.end(),
-                            [&](const auto& file) { return test::IsFaithfulShortening(file.first, ToUtf8(name)); }),
-              1)
-        << ToUtf8(name).substr(0, 20);
+  for (const std::u16string& name : names) {
+    const auto faithful = [&](const auto& file) { return test::IsFaithfulShortening(file.first, ToUtf8(name)); };
+    EXPECT_EQ(std::count_if(saved.begin(), saved.end(), faithful), 1) << ToUtf8(name).substr(0, 20);
+  }
 }
 
 TEST_F(SaveFailureTest, AFileWhoseSectorsCannotBeReadIsKeptAndNamedWithTheBytesItLacks) {
@@ -181,14 +139,104 @@ TEST_F(SaveFailureTest, AFileWhoseSectorsCannotBeReadIsKeptAndNamedWithTheBytesI
   RecoveryStore store = Copies({u"beyond.bin"}, beyond);
   test::TempDir dir;
   const SaveSummary summary = Save(store, Whole(store), dir.Path());
-  EXPECT_EQ(summary.saved, 0u);
-  EXPECT_EQ(summary.incomplete, 1u);
-  EXPECT_FALSE(summary.Complete());
+  EXPECT_TRUE(summary.saved == 0u && summary.incomplete == 1u && !summary.Complete());
   ASSERT_EQ(summary.failures.size(), 1u);
-  EXPECT_EQ(summary.failures[0].path, dir / "beyond.bin");
-  EXPECT_TRUE(fs::exists(dir / "beyond.bin"));
+  EXPECT_TRUE(summary.failures[0].path == dir / "beyond.bin" && fs::exists(dir / "beyond.bin"));
   EXPECT_STREQ(summary.failures[0].Status(), "incomplete");
   EXPECT_EQ(summary.failures[0].missingBytes, store.Files().front().size) << "not one sector of it could be read";
+}
+
+using test::Quote;
+
+constexpr const char* kSame = "same/big_late_file.bin";
+
+std::string Sha(const fs::path& file) { return test::Sha256Bytes(test::ReadFileBytes(file)); }
+
+class SaveNamesTest : public ::testing::Test {
+ protected:
+  // names.manifest: "PATH\t\tSHA256" ("deleted:PATH"), "inode\tlive|deleted\tNUMBER" of big_late_file.bin.
+  void SetUp() override {
+    volume_ = test::ScanImage(test::SaveFixture("names.vhd"));
+    ASSERT_TRUE(volume_);
+    std::ifstream in(test::SaveFixture("names.manifest"));
+    for (std::string line; std::getline(in, line);) {
+      const auto first = line.find('\t'), second = line.find('\t', first + 1);
+      ASSERT_NE(second, std::string::npos) << line;
+      (line.compare(0, first, "inode") == 0 ? inode_[line.substr(first + 1, second - first - 1)]
+                                            : sha_[line.substr(0, first)]) = line.substr(second + 1);
+    }
+    ASSERT_EQ(inode_.size(), 2u);
+    tree_.emplace(ResultTree::Build(volume_->store, FsFamily::kFat));
+  }
+  SaveContext Context(SaveControl& control, const RecoverySettings& settings) const {
+    static const FilterList filter;
+    return {*volume_->reader, volume_->result.params, settings, filter, control};
+  }
+  SaveSummary Save(const std::u16string& folder, const fs::path& dest, DuplicateMode mode = DuplicateMode::kRename) {
+    tree_->SetCheck(ResultTree::kRoot, false);
+    tree_->SetCheck(*tree_->FindFolder(folder), true);
+    SaveControl control;
+    RecoverySettings settings;
+    settings.duplicates = mode;
+    return SaveCheckedTree(Context(control, settings), volume_->store, *tree_, dest);
+  }
+  std::unique_ptr<test::ScannedVolume> volume_;
+  std::map<std::string, std::string> sha_, inode_;
+  std::optional<ResultTree> tree_;
+};
+
+TEST_F(SaveNamesTest, TheLiveFileKeepsItsNameWhateverTheOrderOfTheEntries) {
+  std::vector<std::size_t> same;  // the records of that name, deleted first
+  for (std::size_t i = 0; i < volume_->store.Files().size(); ++i)
+    if (volume_->store.Files()[i].name == u"big_late_file.bin") same.push_back(i);
+  ASSERT_EQ(same.size(), 2u);
+  ASSERT_TRUE(volume_->store.Files()[same[0]].deleted && !volume_->store.Files()[same[1]].deleted);
+  const std::string live = sha_.at(kSame), deleted = sha_.at(std::string("deleted:") + kSame);
+  ASSERT_NE(deleted, live);
+  test::TempDir dir;
+  const auto icat = test::RunShell("qemu-img convert -O raw " + Quote(test::SaveFixture("names.vhd")) + " " +
+                                   Quote(dir / "names.raw") + " && icat -o 2048 " + Quote(dir / "names.raw") + " " +
+                                   inode_.at("live") + " | sha256sum | cut -d' ' -f1");
+  ASSERT_TRUE(icat.status == 0 && icat.out.substr(0, 64) == live) << icat.out;
+  EXPECT_TRUE(Save(u"same", dir / "renamed").Succeeded());
+  EXPECT_EQ(Sha(dir / "renamed" / kSame), live);
+  EXPECT_EQ(Sha(dir / "renamed/same/Copy (1 ) of big_late_file.bin"), deleted);
+  // Skipping duplicates skips the deleted one, never the live one.
+  EXPECT_EQ(Save(u"same", dir / "skipped", DuplicateMode::kSkip).passedOver, 1u);
+  EXPECT_EQ(Sha(dir / "skipped" / kSame), live);
+  EXPECT_EQ(test::HashTree(dir / "skipped").size(), 2u) << "big_late_file.bin and other.txt";
+  // The search results hand the files over in their own order: deleted first here.
+  SaveControl control;
+  EXPECT_TRUE(SaveCheckedList(Context(control, {}), volume_->store, FsFamily::kFat, same, dir / "listed").Succeeded());
+  EXPECT_EQ(Sha(dir / "listed/big_late_file.bin"), live);
+}
+
+TEST_F(SaveNamesTest, LongNamesWithForbiddenCharactersAreListedAndSavedMadeSafe) {
+  test::TempDir dest;
+  EXPECT_TRUE(Save(u"odd", dest.Path()).Succeeded());
+  std::map<std::string, std::string> expected;
+  for (const auto& [path, sha] : sha_) {
+    if (path.rfind("odd/", 0) == 0) expected[path] = sha;
+    if (path.rfind("deleted:odd/", 0) == 0) expected[path.substr(8)] = sha;
+  }
+  ASSERT_EQ(expected.size(), 6u);
+  EXPECT_EQ(test::HashTree(dest.Path()), expected);
+}
+
+// The Extensive Scan lists what it finds below the root it found.
+TEST_F(SaveNamesTest, TheExtensiveScanFindsTheSameNames) {
+  test::TempDir dest;
+  const auto result = test::RunShell(test::Dravik("scan extensive --quiet --fs fat32 --pick 1 --recover " +
+                                                  Quote(dest.Path()) + " " + Quote(test::SaveFixture("names.vhd"))));
+  EXPECT_EQ(result.status, 0) << result.out;
+  const auto saved = test::HashTree(dest.Path());
+  for (const auto& [path, sha] : sha_) {
+    if (path.rfind("odd/", 0) != 0) continue;
+    const auto got =
+        std::find_if(saved.begin(), saved.end(), [&](const auto& file) { return file.first.ends_with(path); });
+    ASSERT_NE(got, saved.end()) << path << " not saved";
+    EXPECT_EQ(got->second, sha) << path;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// Every long job the front ends run on a worker, one row each: a stop before
-// the start finds nothing, a stop mid-way ends the job early with a consistent
-// part of what a whole run finds (lines, checked by the row), and a pause
-// holds the worker until a resume lets it finish as an unpaused run.
+// Each long job the front ends run on a worker, a row each: a stop before the start finds nothing, a stop mid-way
+// leaves a consistent part of a whole run (as the row checks), a pause holds it until a resume finishes the run.
 
 #include <gtest/gtest.h>
 
@@ -32,16 +30,16 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+// run: what it found, a line an item; midway: the report to stop or pause at; nothing: what a stop before leaves.
 struct Job {
-  std::function<Lines(ScanControl&)> run;                                 // what it found, a line an item
-  std::function<bool(const ProgressUpdate&, const ScanControl&)> midway;  // the report to stop or pause at
-  std::function<void(const Lines& part, const Lines& whole)> checkPart;   // on what a stop mid-way left
-  Lines nothing = {};                                                     // what a stop before the start leaves
+  std::function<Lines(ScanControl&)> run;
+  std::function<bool(const ProgressUpdate&, const ScanControl&)> midway;
+  std::function<void(const Lines& part, const Lines& whole)> checkPart;
+  Lines nothing = {};
 };
 
 void PartOfWhole(const Lines& part, const Lines& whole) {
-  EXPECT_FALSE(part.empty()) << "stopped before anything was found";
-  EXPECT_LT(part.size(), whole.size()) << "the stop did not end the job early";
+  EXPECT_TRUE(!part.empty() && part.size() < whole.size()) << "found nothing, or the stop did not end the job early";
   for (const std::string& line : part)
     EXPECT_NE(std::find(whole.begin(), whole.end(), line), whole.end()) << "not in the whole run: " << line;
 }
@@ -58,9 +56,7 @@ Job QuickScanJob(const std::filesystem::path& image) {
               lines.push_back((item.folder ? "D " : "F ") + item.path);
             return lines;
           },
-          [](const ProgressUpdate& update, const ScanControl& control) {
-            return update.percent >= 0 && control.Counts().files > 0;
-          },
+          [](const ProgressUpdate& u, const ScanControl& c) { return u.percent >= 0 && c.Counts().files > 0; },
           PartOfWhole};
 }
 
@@ -69,8 +65,7 @@ std::uint64_t ReadingSector(const ProgressUpdate& update) {
   return update.text.rfind(kReading, 0) == 0 ? std::stoull(update.text.substr(kReading.size())) : 0;
 }
 
-// Twin's volumes searched from the first's start; the first report (after 88
-// blocks of 10 sectors) comes past the FAT16 volume's folders, before the FAT32.
+// Twin searched from its first volume; the first report (after 88 blocks of 10 sectors) is past FAT16's folders.
 Job FatExtensiveSearchJob() {
   const auto opened = std::make_shared<test::OpenedImage>(test::OpenForSearch(test::ExtensiveFixture("twin.vhd")));
   const auto truth = test::ReadTruth("twin");
@@ -86,13 +81,11 @@ Job FatExtensiveSearchJob() {
           },
           [](const ProgressUpdate& update, const ScanControl&) { return ReadingSector(update) != 0; },
           [truth](const Lines& part, const Lines& whole) {
-            EXPECT_EQ(whole.size(), 2u);
-            EXPECT_EQ(part, Lines{"cluster base " + std::to_string(truth[0].clusterBase)});
+            EXPECT_TRUE(whole.size() == 2u && part == Lines{"cluster base " + std::to_string(truth[0].clusterBase)});
           }};
 }
 
-// ntfspair's folders, stopped past the first folder's record: the folders
-// read before the stop are analysed and numbered, though the search ended.
+// ntfspair stopped past the first folder's record: the folders read before are numbered though the search ended.
 Job NtfsExtensiveSearchJob() {
   struct State {
     test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
@@ -108,8 +101,7 @@ Job NtfsExtensiveSearchJob() {
   };
   ScanControl plain;
   const ExtensiveFindings all = search(plain);
-  EXPECT_FALSE(all.ntfsFolders.empty());
-  if (!all.ntfsFolders.empty()) state->firstFolder = all.ntfsFolders.front().recordLba;
+  state->firstFolder = all.ntfsFolders.empty() ? ~0ull : all.ntfsFolders.front().recordLba;
   return {[state, search](ScanControl& control) {
             Lines lines;
             state->numbers.clear();
@@ -121,8 +113,7 @@ Job NtfsExtensiveSearchJob() {
           },
           [state](const ProgressUpdate& update, const ScanControl&) {
             const std::uint64_t done = ReadingSector(update);
-            if (done > state->firstFolder) state->stoppedAt = done;
-            return done > state->firstFolder;
+            return done > state->firstFolder && (state->stoppedAt = done);
           },
           [state](const Lines& part, const Lines& whole) {
             PartOfWhole(part, whole);
@@ -134,8 +125,7 @@ Job NtfsExtensiveSearchJob() {
           }};
 }
 
-// Twin's FAT16 volume extracted, stopped after the root and one folder were
-// read: the files read stay, and every folder found, all in one tree.
+// Twin's FAT16 extracted, stopped after the root and a folder: the files read stay, every folder found in one tree.
 Job FatExtractJob() {
   struct State {
     test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
@@ -179,7 +169,7 @@ Job NtfsExtractJob() {
   struct State {
     test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfsok.vhd"));
     ExtensiveFindings findings;
-    bool lostDir = false, alpha = false;
+    bool lostDirOnly = false;
   };
   const auto state = std::make_shared<State>();
   ScanControl searching;
@@ -191,8 +181,7 @@ Job NtfsExtractJob() {
             RecoveryStore store;
             const ResultTree tree = ExtractNtfsFileSystem(
                 state->findings, test::FoundOnDisk(state->findings, 1, *state->opened.reader), store, control);
-            state->lostDir = tree.FindFolder(u"Lost Dir").has_value();
-            state->alpha = tree.FindFolder(u"Alpha").has_value();
+            state->lostDirOnly = tree.FindFolder(u"Lost Dir") && !tree.FindFolder(u"Alpha");
             Lines lines;
             for (const FolderRecord& folder : store.Folders())
               lines.push_back(std::string(folder.id == kLostDirId || folder.parentId == kLostDirId ? "lost " : "") +
@@ -203,8 +192,7 @@ Job NtfsExtractJob() {
           [state](const Lines& part, const Lines& whole) {
             PartOfWhole(part, whole);
             for (const std::string& line : part) EXPECT_EQ(line.rfind("lost ", 0), 0u) << line;
-            EXPECT_TRUE(state->lostDir);
-            EXPECT_FALSE(state->alpha);
+            EXPECT_TRUE(state->lostDirOnly) << "the tree of a stopped run: Lost Dir, not Alpha";
           },
           {"lost D " + std::to_string(kLostDirId) + " Lost Dir"}};
 }
@@ -212,8 +200,8 @@ Job NtfsExtractJob() {
 // Ten GIF starts early and one far on: a stop at half way (after the tenth) keeps the ten.
 Job SignatureScanJob() {
   std::vector<std::uint8_t> bytes(20000 * kSectorSize, 0);
-  for (const std::size_t s : {100u, 101u, 102u, 103u, 104u, 105u, 106u, 107u, 108u, 109u, 19000u})
-    std::copy_n("GIF8", 4, bytes.data() + s * kSectorSize);
+  for (std::size_t s = 100; s < 110; ++s) std::copy_n("GIF8", 4, bytes.data() + s * kSectorSize);
+  std::copy_n("GIF8", 4, bytes.data() + 19000 * kSectorSize);
   const auto disk = std::make_shared<MemorySource>(std::move(bytes));
   return {[disk](ScanControl& control) {
             const std::vector<SignatureGroup> gif = {{u".gif", u"GIF", 4, "47494638", 0}};
@@ -229,8 +217,7 @@ Job SignatureScanJob() {
           }};
 }
 
-// mbr without its partition table, under 16 heads (as a VHD footer may give)
-// so that the search reports every 64 cylinders; what was found is kept.
+// mbr without its table, 16 heads (as a VHD footer may give): a report every 64 cylinders; what was found is kept.
 Job PartitionSearchJob() {
   const auto copy = std::make_shared<test::DiskCopy>("mbr");
   copy->ZeroSector(0);
@@ -238,24 +225,18 @@ Job PartitionSearchJob() {
   return {[copy, source](ScanControl& control) {
             const SectorReader reader(*source);
             PartitionTable table;
-            const auto ask = [] {
-              ADD_FAILURE() << "asked whether to search although the table is empty";
-              return PartitionChoice::kCancel;
-            };
+            const auto ask = [] { ADD_FAILURE() << "asked, the table empty"; return PartitionChoice::kCancel; };
             SearchPartitions(reader, SearchGeometry({203, 16, 63}, reader.SectorCount()), table, ask, control);
             Lines lines;
             for (const PartitionEntry& e : table.Entries())
               lines.push_back(std::to_string(e.start) + " " + std::to_string(e.sectors) + " " + std::to_string(e.code));
             return lines;
           },
-          [](const ProgressUpdate& update, const ScanControl& control) {
-            return update.percent > 0 && control.Counts().files > 0;
-          },
+          [](const ProgressUpdate& u, const ScanControl& c) { return u.percent > 0 && c.Counts().files > 0; },
           PartOfWhole};
 }
 
-// mbr's FAT16 volume without its boot sector: a stop of the calculation of
-// its parameters is no finding: nothing calculated and no diagnostic.
+// mbr's FAT16 without its boot sector: a stopped calculation of its parameters gives nothing and no diagnostic.
 Job ParamsCalculationJob() {
   const auto copy = std::make_shared<test::DiskCopy>("mbr");
   PartitionEntry fat16;
@@ -274,27 +255,19 @@ Job ParamsCalculationJob() {
           },
           [](const ProgressUpdate& update, const ScanControl&) { return update.percent >= 0; },
           [diagnostics](const Lines& part, const Lines& whole) {
-            EXPECT_EQ(whole.size(), 3u);
-            EXPECT_TRUE(part.empty());
+            EXPECT_TRUE(whole.size() == 3u && part.empty());
             EXPECT_TRUE((*diagnostics)->Empty()) << "a stop asked for by the user is no finding";
           }};
 }
 
-struct Row {
-  const char* name;
-  std::function<Job()> make;
-};
+struct Row { const char* name; std::function<Job()> make; };
 
 const Row kRows[] = {
     {"FatQuickScan", [] { return QuickScanJob(test::FatFixture("fat32-4k.vhd")); }},
     {"NtfsQuickScan", [] { return QuickScanJob(test::NtfsFixture("ntfs.vhd")); }},
-    {"FatExtensiveSearch", FatExtensiveSearchJob},
-    {"NtfsExtensiveSearch", NtfsExtensiveSearchJob},
-    {"FatExtraction", FatExtractJob},
-    {"NtfsExtraction", NtfsExtractJob},
-    {"SignatureScan", SignatureScanJob},
-    {"PartitionSearch", PartitionSearchJob},
-    {"ParamsCalculation", ParamsCalculationJob},
+    {"FatExtensiveSearch", FatExtensiveSearchJob}, {"NtfsExtensiveSearch", NtfsExtensiveSearchJob},
+    {"FatExtraction", FatExtractJob}, {"NtfsExtraction", NtfsExtractJob}, {"SignatureScan", SignatureScanJob},
+    {"PartitionSearch", PartitionSearchJob}, {"ParamsCalculation", ParamsCalculationJob},
 };
 
 class LongJobStopTest : public ::testing::TestWithParam<Row> {};
@@ -304,38 +277,25 @@ struct ActingControl {
   ActingControl(const Job& job, std::function<void(ScanControl&)> act)
       : control([this, &job, act = std::move(act)](const ProgressUpdate& update) {
           ++reports;
-          if (!fired && job.midway(update, control)) {
-            fired = true;
-            act(control);
-          }
+          if (!fired && job.midway(update, control)) fired = true, act(control);
         }) {}
   std::atomic<int> reports{0};
   std::atomic<bool> fired{false};
   ScanControl control;
 };
 
-TEST_P(LongJobStopTest, AStopBeforeTheStartFindsNothing) {
+TEST_P(LongJobStopTest, StopBeforeStopMidwayAndPauseResume) {
+  using namespace std::chrono_literals;
   const Job job = GetParam().make();
-  ScanControl control;
-  control.RequestStop();
-  EXPECT_EQ(job.run(control), job.nothing);
-}
-
-TEST_P(LongJobStopTest, AStopMidwayEndsTheJobWithAConsistentPart) {
-  const Job job = GetParam().make();
+  ScanControl before;
+  before.RequestStop();
+  EXPECT_EQ(job.run(before), job.nothing) << "a stop before the start";
   ScanControl plain;
   const Lines whole = job.run(plain);
   ActingControl stopping(job, [](ScanControl& control) { control.RequestStop(); });
   const Lines part = job.run(stopping.control);
   ASSERT_TRUE(stopping.fired) << "no report to stop at";
   job.checkPart(part, whole);
-}
-
-TEST_P(LongJobStopTest, APauseHoldsTheWorkerAndAResumeFinishesAsAnUnpausedRun) {
-  using namespace std::chrono_literals;
-  const Job job = GetParam().make();
-  ScanControl plain;
-  const Lines whole = job.run(plain);
   ActingControl pausing(job, [](ScanControl& control) { control.Pause(); });
   std::atomic<bool> done{false};
   Lines result;
@@ -352,7 +312,7 @@ TEST_P(LongJobStopTest, APauseHoldsTheWorkerAndAResumeFinishesAsAnUnpausedRun) {
   EXPECT_FALSE(done) << "the job ended while paused";
   pausing.control.Resume();
   worker.join();
-  EXPECT_EQ(result, whole);
+  EXPECT_EQ(result, whole) << "a resumed run finishes as an unpaused one";
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, LongJobStopTest, ::testing::ValuesIn(kRows),
