@@ -117,11 +117,7 @@ TableDamage Typed(std::uint8_t type, std::uint16_t code) {
             c.Patch(RecordEntryOffset(0), RecordEntry(type, l[0].start, l[0].sectors));
           },
           Read::kSector0,
-          [code](Entries l) {
-            if (code) l[0].code = code;
-            else l.erase(l.begin());
-            return l;
-          }};
+          [code](Entries l) { return code ? (l[0].code = code, l) : (l.erase(l.begin()), l); }};
 }
 
 // The first logical partition's EBR entry given type, its boot sector replaced.

@@ -151,25 +151,15 @@ TEST(ChainTest, LayersReadThroughBitmapsAndParents) {
     MakeImage(base, format, "8M", {"0x11 0 3M", "0x12 6M 1M"});
     MakeImage(mid, format, "8M", {"0x22 2M 1M", "0x23 4M 64K"});
     MakeImage(top, format, "8M", {"0x33 2560K 512K", "0x34 7M 4K"});
-    test::VhdChildOptions vhdTop;
-    vhdTop.relativeLocators = {"mid.vhd"};
-    vhdTop.parentName = "mid.vhd";
-    vhdTop.parentSectors = {SectorRun{2 * kMiB / 512, 64}, SectorRun{2 * kMiB / 512 + 1000, 8}};
-    test::VhdxChildOptions vhdxTop;
-    vhdxTop.relativePath = "mid.avhdx";
-    vhdxTop.parentSectors = {SectorRun{2 * kMiB / 512, 64}, SectorRun{2 * kMiB / 512 + 1000, 1}};
+    const SectorRun first{2 * kMiB / 512, 64};
+    test::VhdChildOptions vhdTop{{"mid.vhd"}, {}, "mid.vhd", false, {first, {2 * kMiB / 512 + 1000, 8}}};
+    test::VhdxChildOptions vhdxTop{"mid.avhdx", "", false, {first, {2 * kMiB / 512 + 1000, 1}}};
     row.top(vhdTop, vhdxTop);
     if (row.vhdx) {
-      test::VhdxChildOptions toBase;
-      toBase.relativePath = ".\\base.vhdx";
-      toBase.absoluteWin32Path = "D:\\Hyper-V\\base.vhdx";
-      test::MakeVhdxChild(mid, base, toBase);
+      test::MakeVhdxChild(mid, base, {".\\base.vhdx", "D:\\Hyper-V\\base.vhdx", false, {}});
       test::MakeVhdxChild(top, mid, vhdxTop);
     } else {
-      test::VhdChildOptions toBase;
-      toBase.relativeLocators = {".\\base.vhd"};
-      toBase.parentName = "base.vhd";
-      test::MakeVhdChild(mid, base, toBase);
+      test::MakeVhdChild(mid, base, {{".\\base.vhd"}, {}, "base.vhd", false, {}});
       test::MakeVhdChild(top, mid, vhdTop);
     }
     row.after(dir.Path());
@@ -296,8 +286,7 @@ TEST(VhdxLogTest, LogsAreReplayedInMemoryOrReported) {
   for (const LogCase& c : cases) {
     SCOPED_TRACE(c.name);
     DirtyImage d;
-    Shell("qemu-img create -q -f vhdx -o block_size=1M " + Quote(d.path) + " 8M");
-    Shell("qemu-io -f vhdx -c 'write -P 0x11 0 2M' -c 'write -P 0x22 4M 1M' " + Quote(d.path) + " >/dev/null");
+    MakeImage(d.path, "vhdx", "8M", {"0x11 0 2M", "0x22 4M 1M"});
     d.clean = QemuRaw(d.path);
     d.block0 = test::VhdxBlockFileOffset(d.path, 0);
     d.block4 = test::VhdxBlockFileOffset(d.path, 4);

@@ -371,11 +371,9 @@ TEST(VhdxMetadataCheckTest, BoundsOfEachValueAndATenGiBDisksBat) {
   using namespace vhdx;
   for (std::uint32_t ok : {1u << 20, 32u << 20, 256u << 20}) EXPECT_FALSE(ImplausibleBlockSize(ok)) << ok;
   for (std::uint32_t bad : {0u, 512u << 10, 3u << 20, 512u << 20}) EXPECT_TRUE(ImplausibleBlockSize(bad)) << bad;
-  EXPECT_FALSE(ImplausibleLogicalSectorSize(4096));
-  EXPECT_TRUE(ImplausibleLogicalSectorSize(1024));
+  EXPECT_TRUE(!ImplausibleLogicalSectorSize(4096) && ImplausibleLogicalSectorSize(1024));
   EXPECT_FALSE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize, 4096));
-  EXPECT_TRUE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize + 4096, 4096));
-  EXPECT_TRUE(ImplausibleVirtualDiskSize(4096 + 512, 4096));
+  EXPECT_TRUE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize + 4096, 4096) && ImplausibleVirtualDiskSize(4096 + 512, 4096));
   EXPECT_TRUE(ImplausibleVirtualDiskSize(0, 512));
   VhdxImage image;  // its BAT interleaves a bitmap entry after every chunk of payload entries
   ASSERT_TRUE(image.Open(test::Fixture("vhdx-10g.vhdx")));

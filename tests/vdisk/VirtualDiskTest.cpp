@@ -182,21 +182,6 @@ TEST(VirtualDiskTest, ReadersOfBothKindsAndTheirQuestions) {
   EXPECT_FALSE(disk.IsOpen() || disk.ReadAt(0, sector));
 }
 
-TEST(VirtualDiskTest, ImageFilesAreNeverWritten) {
-  TempDir dir;
-  const auto path = dir / "readonly.vhdx";
-  fs::copy_file(Fixture("vhdx-dynamic.vhdx"), path);
-  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
-  const auto before = test::ReadFileBytes(path);
-  {
-    VirtualDisk disk;
-    ASSERT_TRUE(OpenImage(disk, path, false).Usable());
-    std::vector<std::uint8_t> all(static_cast<std::size_t>(disk.Size()));
-    EXPECT_TRUE(disk.ReadAt(0, all));
-  }
-  EXPECT_EQ(test::ReadFileBytes(path), before);
-}
-
 struct PresentCase {
   const char* image;
   std::uint64_t blockSize;  // 0: a fixed VHD, held whole
