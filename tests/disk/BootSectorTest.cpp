@@ -44,7 +44,8 @@ TEST(BootSectorTest, DecodedAndReadParametersAgreeWithFsstat) {
       EXPECT_TRUE(b.signature && b.bytesPerSector == r.sectorSize);
       EXPECT_EQ(boot::FsCodeFromLabels(sector), entry.code);
       EXPECT_EQ(boot::RecogniseBootSector(sector).code, entry.code);
-      EXPECT_TRUE(boot::IsNtfsBootSector(sector) == (entry.code == kNtfs) && boot::IsFatBootSector(sector) != (entry.code == kNtfs));
+      EXPECT_EQ(boot::IsNtfsBootSector(sector), entry.code == kNtfs);
+      EXPECT_EQ(boot::IsFatBootSector(sector), entry.code != kNtfs);
       if (entry.code == kNtfs) {
         EXPECT_EQ(NameText(b.oemName), "NTFS    ");
         EXPECT_TRUE(b.indexRecordUnused == 0 && b.totalSectors64 == *r.totalEnd + 1);

@@ -181,7 +181,8 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
        Read::kSector0, Layout},
       {"FAT16 marked Linux, starting like a GPT header: NTFS", "mbr",
        [](DiskCopy& c, const Entries& l) {
-         c.Patch(RecordEntryOffset(0), RecordEntry(0x83, l[0].start, l[0].sectors)), c.WriteSector(l[0].start, GptHeaderStart());
+         c.Patch(RecordEntryOffset(0), RecordEntry(0x83, l[0].start, l[0].sectors));
+         c.WriteSector(l[0].start, GptHeaderStart());
        },
        Read::kSector0, [](Entries l) { return l[0].code = kNtfs, l; }},
       // The drive's table is looked for at sectors 0, 61 and 62: the first that lists something is used.
@@ -219,8 +220,8 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
       {"primary GPT header CRC wrong: the backup", "gpt", GptHeaders(false, false), Read::kDrive, Listed},
       {"primary GPT header CRC wrong, through a VHDX", "gpt", GptHeaders(false, false), Read::kDriveThroughVhdx, Listed},
       {"primary GPT header zeroed", "gpt", GptHeaders(true, false), Read::kDrive, Listed},
-      {"primary GPT entry array damaged", "gpt",
-       [](DiskCopy& c, const Entries&) { c.Patch(2 * 512 + 56, {static_cast<std::uint8_t>(c.Sector(2)[56] ^ 0x5A)}); },  // a name
+      {"primary GPT entry array damaged: a byte of the first name", "gpt",
+       [](DiskCopy& c, const Entries&) { c.Patch(2 * 512 + 56, {static_cast<std::uint8_t>(c.Sector(2)[56] ^ 0x5A)}); },
        Read::kDrive, Listed},
       {"both GPT header CRCs wrong: the protective entry alone", "gpt", GptHeaders(false, true), Read::kDrive, ProtectiveEntry},
       {"both GPT headers zeroed: the protective entry alone", "gpt", GptHeaders(true, true), Read::kDrive, ProtectiveEntry},
@@ -305,7 +306,8 @@ TEST(PartitionSearchTest, LostTablesFindEveryVolume) {
       want = ReadLayout(name);
       const DiskGeometry geometry = GeometryFor(disk);
       EXPECT_EQ(SectorReader(disk).SectorCount(), 64ULL << 21);
-      EXPECT_TRUE(geometry.heads == 255 && geometry.sectorsPerTrack == 63 && std::uint64_t{geometry.cylinders} == (64ULL << 21) / (255 * 63));
+      EXPECT_TRUE(geometry.heads == 255 && geometry.sectorsPerTrack == 63);
+      EXPECT_EQ(std::uint64_t{geometry.cylinders}, (64ULL << 21) / (255 * 63));
     } else {
       DiskCopy copy(name);
       copy.ZeroSector(0);

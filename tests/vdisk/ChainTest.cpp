@@ -120,9 +120,12 @@ TEST(ChainTest, LayersReadThroughBitmapsAndParents) {
       {"VHD chain of three", false, None, Keep, 3, -1, nullptr,
        {{6 * kMiB, 0}, {2 * kMiB + 1007 * 512 + 511, 0x22}, {2 * kMiB + 1008 * 512, 0}}, true},
       {"VHD top leaving one sector to mid", false, [](auto& o, auto&) { o.parentSectors[1].count = 1; }, Keep, 3, -1, nullptr,
-       {{2 * kMiB + 999 * 512 + 511, 0}, {2 * kMiB + 1000 * 512, 0x22}, {2 * kMiB + 1000 * 512 + 511, 0x22}, {2 * kMiB + 1001 * 512, 0}}},
+       {{2 * kMiB + 999 * 512 + 511, 0}, {2 * kMiB + 1000 * 512, 0x22}, {2 * kMiB + 1000 * 512 + 511, 0x22},
+        {2 * kMiB + 1001 * 512, 0}}},
       {"VHD parent moved into the child's folder: found by name", false,
-       [](auto& o, auto&) { o.relativeLocators = {"..\\old-place\\mid.vhd"}, o.absoluteLocators = {"C:\\VMs\\old-place\\mid.vhd"}; },
+       [](auto& o, auto&) {
+         o.relativeLocators = {"..\\old-place\\mid.vhd"}, o.absoluteLocators = {"C:\\VMs\\old-place\\mid.vhd"};
+       },
        Keep, 3, -1, nullptr, {}, true},
       {"VHD parent found through its relative locator", false,
        [](auto& o, auto&) { o.relativeLocators = {"layers\\mid-disk.vhd"}, o.parentName = "something-else.vhd"; },
@@ -138,7 +141,8 @@ TEST(ChainTest, LayersReadThroughBitmapsAndParents) {
       {"VHDX chain of three", true, None, Keep, 3, -1, nullptr,
        {{0, 0x11}, {6 * kMiB, 0x12}, {5 * kMiB, 0}, {2 * kMiB + 999 * 512 + 511, 0}, {2 * kMiB + 1000 * 512, 0x22},
         {2 * kMiB + 1001 * 512, 0}}},
-      {"VHDX wrong parent linkage: reported and used", true, [](auto&, auto& o) { o.wrongLinkage = true; }, Keep, 3, -1, "expects", {}},
+      {"VHDX wrong parent linkage: reported and used", true, [](auto&, auto& o) { o.wrongLinkage = true; }, Keep, 3, -1,
+       "expects", {}},
       {"VHDX base missing: zeros, named", true, None, [](const fs::path& dir) { fs::remove(dir / "base.vhdx"); }, 3, 2,
        "not found", {{0, 0}, {2 * kMiB, 0x22}}},
   };

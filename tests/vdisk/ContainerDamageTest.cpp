@@ -178,7 +178,8 @@ TEST(VhdDamageTest, QemuDynamicVhd) {
        {"cut inside its last block", [](Edit& e) { e.Cut(512 + (1 << 20)); }, {}, Reads::kPartly},
        {"table entry count past the file: cut to the disk's size", countPastFile, {{"dynamic header: entry count", "", ""}}},
        {"table entry count past the file and no footer",
-        [&](Edit& e) { countPastFile(e), e.Cut(512), e.Patch(0, Raw(512, 0)); }, {}, Reads::kUnchecked, nullptr, "does not fit"},
+        [&](Edit& e) { countPastFile(e), e.Cut(512), e.Patch(0, Raw(512, 0)); }, {}, Reads::kUnchecked, nullptr,
+        "does not fit"},
        {"no table entries", [](Edit& e) { e.Patch(kDynamicHeader + 28, {0, 0, 0, 0}); }, {}, Reads::kFails},
        {"block size zero: taken from the blocks' spacing", [](Edit& e) { e.Patch(kDynamicHeader + 32, {0, 0, 0, 0}); }, {},
         Reads::kOracle, [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BlockSize(), 2u << 20); }},
@@ -215,7 +216,8 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
        {"header 1 made current, its checksum right", [](Edit& e) { e.MakeHeader1Current(); }, {}, Reads::kOracle,
         [](const DiskImage& i) { EXPECT_TRUE(i.Repairs().empty()); }},
        {"header 1 made current, then its checksum broken",
-        [&](Edit& e) { e.MakeHeader1Current(), e.Patch(vhdx::kHeader1Offset + 4, crc); }, {{"header 1", "bad checksum", "header 2 used"}}},
+        [&](Edit& e) { e.MakeHeader1Current(), e.Patch(vhdx::kHeader1Offset + 4, crc); },
+        {{"header 1", "bad checksum", "header 2 used"}}},
        {"header 1 made current, then zeroed",
         [](Edit& e) { e.MakeHeader1Current(), e.Patch(vhdx::kHeader1Offset, Raw(vhdx::kHeaderSize, 0)); },
         {{"header 1", "zeroed", "header 2 used"}}},
@@ -380,7 +382,8 @@ TEST(VhdxMetadataCheckTest, BoundsOfEachValueAndATenGiBDisksBat) {
   EXPECT_EQ(image.VirtualDiskSize(), 10ULL << 30);
   const std::uint64_t blocks = (10ULL << 30) / image.BlockSize();
   EXPECT_EQ(static_cast<std::uint64_t>(image.DataBlockCount()), blocks);
-  EXPECT_EQ(static_cast<std::uint64_t>(image.TotalBatEntries()), blocks + (blocks - 1) / static_cast<std::uint64_t>(image.ChunkRatio()));
+  const auto chunk = static_cast<std::uint64_t>(image.ChunkRatio());
+  EXPECT_EQ(static_cast<std::uint64_t>(image.TotalBatEntries()), blocks + (blocks - 1) / chunk);
 }
 
 // The block table salvage on tables as writers leave them: blocks appended in disk order, some entries then lost.
@@ -434,7 +437,8 @@ TEST(BlockTableSalvageTest, LostEntriesArePlacedOnlyWhereTheGapsDecide) {
     layout.structures = {{kArea, 2 * kArea}, {3 * kArea, 4 * kArea}};  // a log and a table, a free MiB between
     const TableSalvage counts = SalvageBlockTable(entries, layout);
     EXPECT_TRUE(Same(entries, row.want));
-    EXPECT_EQ(std::vector({counts.outside, counts.placed, counts.unsure}), std::vector({row.outside, row.placed, row.unsure}));
+    EXPECT_EQ(std::vector({counts.outside, counts.placed, counts.unsure}),
+              std::vector({row.outside, row.placed, row.unsure}));
     EXPECT_EQ(counts.Changed(), std::string_view(row.name) != "intact");
     if (row.unsure == 3) { EXPECT_NE(DescribeSalvage(counts).action.find("3 entries read as zeros"), std::string::npos); }
   }

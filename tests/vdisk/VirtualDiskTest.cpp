@@ -122,10 +122,12 @@ TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
     std::string message;  // a path in front: its place
   } rows[] = {
       {"fake.vhdx", true, Verdict::kNotThis, quickVhdx},
-      {"fake.vhdx", false, Verdict::kNotThis, "This VHDX file is highly corrupted or Invalid file type. Please select other file to recover."},
+      {"fake.vhdx", false, Verdict::kNotThis,
+       "This VHDX file is highly corrupted or Invalid file type. Please select other file to recover."},
       {"tiny.vhd", true, Verdict::kFailed,
        "This VHD file is either not readable using Quick Scan or highly corrupted. Please select extensive scan to recover."},
-      {"tiny.vhd", false, Verdict::kFailed, "This VHD file is highly corrupted or Invalid file type. Please select other file to recover."},
+      {"tiny.vhd", false, Verdict::kFailed,
+       "This VHD file is highly corrupted or Invalid file type. Please select other file to recover."},
       {"absent.vhd", false, Verdict::kFailed, "absent.vhd file does not exists."},
       {"disk.iso", false, Verdict::kNotThis, "not a VHD or VHDX"},
       {"empty.dd", true, Verdict::kFailed, "This file is empty and holds no disk. Please select other file to recover."},
