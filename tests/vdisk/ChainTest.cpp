@@ -216,7 +216,7 @@ TEST(VhdChainTest, ParentLoopEndsWithAWarning) {
   EXPECT_TRUE(HasWarning(disk, "loop"));
   ASSERT_EQ(disk.Chain().images.size(), 3u);
   const auto bytes = ReadAll(disk);
-  EXPECT_EQ(bytes[0] + bytes[2 * kMiB], 0x41 + 0x42);
+  EXPECT_EQ(std::pair(bytes[0], bytes[2 * kMiB]), (std::pair<std::uint8_t, std::uint8_t>(0x41, 0x42)));
 }
 
 Raw QemuRaw(const fs::path& image) {
