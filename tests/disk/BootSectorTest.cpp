@@ -1,8 +1,5 @@
-// Boot sectors and the file-system parameters read from them, against fsstat
-// on the intact raw disks of the partition fixtures; then one table row per
-// damage to a copy of a fixture disk: whether the parameters are still read
-// (from a backup copy) or calculated from the FATs and folders, and what the
-// readers say of the sectors they could not use.
+// Boot sectors and the parameters read from them against fsstat; one row per damage to a copy: whether the
+// parameters are still read (from a backup) or calculated, and what the readers say of the sectors they refused.
 
 #include <gtest/gtest.h>
 
@@ -27,8 +24,6 @@ using test::ReadLayout;
 
 std::string NameText(const boot::Name& name) { return std::string(name.begin(), name.end()); }
 
-// Every volume's boot sector, as decoded and as the parameters read from it
-// through a VHDX, agrees with fsstat on the raw disk.
 TEST(BootSectorTest, DecodedAndReadParametersAgreeWithFsstat) {
   for (const std::string name : {"mbr", "extended", "gpt", "classic"}) {
     VirtualDisk disk;
@@ -39,34 +34,26 @@ TEST(BootSectorTest, DecodedAndReadParametersAgreeWithFsstat) {
       const test::FsstatReport r = test::Fsstat(PartitionFixture(name + ".raw"), entry.start);
       FsParams params = FsParams::ForPartition(entry);
       ASSERT_TRUE(ReadFsParams(reader, params, ScanControl()));
-      EXPECT_EQ(params.partitionStart, entry.start);
-      EXPECT_EQ(params.lastSector, entry.start + entry.sectors - 1);
+      EXPECT_TRUE(params.partitionStart == entry.start && params.lastSector == entry.start + entry.sectors - 1);
       test::ExpectParamsMatchFsstat(params, r, entry.start);
       // The fields the parameters do not show.
       std::vector<std::uint8_t> sector(512);
       ASSERT_TRUE(reader.Read(entry.start, 1, sector));
       const boot::BootSector b = boot::Decode(sector);
       ASSERT_TRUE(r.totalEnd);
-      EXPECT_TRUE(b.signature);
-      EXPECT_EQ(b.bytesPerSector, r.sectorSize);
+      EXPECT_TRUE(b.signature && b.bytesPerSector == r.sectorSize);
       EXPECT_EQ(boot::FsCodeFromLabels(sector), entry.code);
       EXPECT_EQ(boot::RecogniseBootSector(sector).code, entry.code);
       EXPECT_EQ(boot::IsNtfsBootSector(sector), entry.code == kNtfs);
       EXPECT_EQ(boot::IsFatBootSector(sector), entry.code != kNtfs);
       if (entry.code == kNtfs) {
         EXPECT_EQ(NameText(b.oemName), "NTFS    ");
-        EXPECT_EQ(b.indexRecordUnused, 0u);
-        EXPECT_EQ(b.totalSectors64, *r.totalEnd + 1);
+        EXPECT_TRUE(b.indexRecordUnused == 0 && b.totalSectors64 == *r.totalEnd + 1);
         continue;
       }
-      EXPECT_EQ(b.fatCount, 2u);
-      EXPECT_EQ(b.FatTotalSectors(), *r.totalEnd + 1);
-      EXPECT_EQ(b.media, 0xF8);
+      EXPECT_TRUE(b.fatCount == 2 && b.FatTotalSectors() == *r.totalEnd + 1 && b.media == 0xF8);
       EXPECT_EQ(NameText(entry.code == kFat16 ? b.fat16Type : b.fat32Type), entry.code == kFat16 ? "FAT16   " : "FAT32   ");
-      if (entry.code == kFat32) {
-        EXPECT_EQ(b.rootEntries, 0u);
-        EXPECT_EQ(b.rootCluster, 2u);
-      }
+      if (entry.code == kFat32) { EXPECT_TRUE(b.rootEntries == 0 && b.rootCluster == 2); }
     }
   }
   for (std::uint64_t s = 1; s <= 128; s *= 2) EXPECT_EQ(boot::ClusterSizeProblem(s), "") << s;
@@ -105,22 +92,14 @@ TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
       {"FAT32 boot sector zeroed: the backup six sectors in", {"mbr", "classic"}, kFat32,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, true, -1},
       {"FAT32 both copies zeroed: calculated", {"mbr", "classic"}, kFat32,
-       [](DiskCopy& c, const PartitionEntry& e, const auto&) {
-         c.ZeroSector(e.start);
-         c.ZeroSector(e.start + 6);
-       },
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start), c.ZeroSector(e.start + 6); },
        false, 1, [](const PartitionEntry& e, const auto&) { return std::vector<Said>{{e.start, "not 55 AA"}, {e.start + 6, "not 55 AA"}}; },
        true},
       {"NTFS boot sector zeroed: the copy in the last sector", {"mbr", "classic"}, kNtfs,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, true, -1},
       {"NTFS both copies zeroed", {"mbr", "classic"}, kNtfs,
-       [](DiskCopy& c, const PartitionEntry& e, const auto&) {
-         c.ZeroSector(e.start);
-         c.ZeroSector(Last(e));
-       },
-       false, -1},
-      // The first FAT gives the reserved sectors; two folders' "." and ".."
-      // the cluster size, the cluster base and the FAT size.
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start), c.ZeroSector(Last(e)); }, false, -1},
+      // The first FAT gives the reserved sectors; two folders' "." and ".." the cluster size, base and FAT size.
       {"FAT16 boot sector zeroed: calculated", {"mbr", "extended", "gpt", "classic"}, kFat16,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, false, 1},
       {"FAT16 boot sector zeroed, the volume one sector long: no folder", {"mbr"}, kFat16,
@@ -134,8 +113,7 @@ TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
        -1, [](const PartitionEntry& e, const auto&) { return std::vector<Said>{{e.start, "sectors per cluster 3 is not a power of two"}}; }},
       {"NTFS cluster sizes 3 and 96 in the two copies", {"mbr"}, kNtfs,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) {
-         Patch(c, e.start, boot::kSectorsPerClusterOffset, {3});
-         Patch(c, Last(e), boot::kSectorsPerClusterOffset, {96});
+         Patch(c, e.start, boot::kSectorsPerClusterOffset, {3}), Patch(c, Last(e), boot::kSectorsPerClusterOffset, {96});
        },
        false, -1,
        [](const PartitionEntry& e, const auto&) {
@@ -144,10 +122,8 @@ TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
        }},
       {"NTFS MFT and mirror at cluster 2^24 in both copies", {"mbr"}, kNtfs,
        [&](DiskCopy& c, const PartitionEntry& e, const auto&) {
-         for (const std::uint64_t at : {e.start, Last(e)}) {
-           Patch(c, at, boot::kMftClusterOffset, far);
-           Patch(c, at, boot::kMirrorClusterOffset, far);
-         }
+         for (const std::uint64_t at : {e.start, Last(e)})
+           Patch(c, at, boot::kMftClusterOffset, far), Patch(c, at, boot::kMirrorClusterOffset, far);
        },
        false, -1,
        [](const PartitionEntry& e, const boot::BootSector& b) {
@@ -195,16 +171,13 @@ TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
             return e.sector == s.sector && e.what.find(s.what) != std::string::npos && !e.cause.empty();
           })) << s.sector << ": " << s.what << "\nsaid:\n" << listing;
         }
-        if (row.onlyThese) {
-          EXPECT_EQ(said.Entries().size(), wanted.size()) << listing;
-        }
+        if (row.onlyThese) { EXPECT_EQ(said.Entries().size(), wanted.size()) << listing; }
       }
     }
   }
 }
 
-// The Quick Scan of an NTFS volume whose boot sector copies both fail passes
-// on what the reader and the calculation said, first sector first.
+// The Quick Scan of an NTFS volume whose boot sector copies both fail passes on what was said, first sector first.
 TEST(BootSectorDamageTest, QuickScanPassesOnWhatWasSaid) {
   PartitionEntry entry;
   for (const PartitionEntry& e : ListedEntries(ReadLayout("mbr")))
@@ -230,11 +203,8 @@ TEST(BootSectorDamageTest, QuickScanPassesOnWhatWasSaid) {
   EXPECT_TRUE(says(entry.start, "calculated only for FAT"));
 }
 
-// A FAT16 volume in memory holding nothing but a first FAT at sector 4 (or
-// not even that) and the first sectors of two folders: sector 1000 for
-// cluster 10 and sector 1016 for cluster 12, so 8 sectors per cluster and
-// cluster 0 at sector 920. With 4 reserved sectors and 32 root folder
-// sectors, the two FATs fill sectors 4 .. 903, 450 sectors each.
+// A FAT16 volume in memory: a first FAT at sector 4 (or not even that) and two folders, cluster 10 at sector 1000
+// and 12 at 1016: 8 sectors per cluster, cluster 0 at 920; with 32 root sectors the FATs fill 4 .. 903.
 TEST(FsParamsTest, CalculatedFromTwoFoldersInMemory) {
   const auto volume = [](bool withFat, bool secondFolder) {
     std::vector<std::uint8_t> bytes(2048 * 512, 0);
@@ -262,17 +232,13 @@ TEST(FsParamsTest, CalculatedFromTwoFoldersInMemory) {
   };
   FsParams params;
   ASSERT_TRUE(calculate(volume(true, true), kFat16, params));
-  EXPECT_EQ(params.sectorsPerCluster, 8u);
-  EXPECT_EQ(params.clusterBase, 920u);
-  EXPECT_EQ(params.reservedSectors, 4u);
-  EXPECT_EQ(params.fatSize, 450u);
-  EXPECT_EQ(params.firstFatLba, 4u);
-  EXPECT_EQ(params.secondFatLba, 454u);
-  EXPECT_EQ(params.rootStart, 904u);
-  EXPECT_EQ(params.rootDirSectors, 32u);
+  const auto values = [&] {
+    return std::vector<std::uint64_t>{params.sectorsPerCluster, params.clusterBase, params.reservedSectors, params.fatSize,
+                                      params.firstFatLba, params.secondFatLba, params.rootStart, params.rootDirSectors};
+  };
+  EXPECT_EQ(values(), (std::vector<std::uint64_t>{8, 920, 4, 450, 4, 454, 904, 32}));
   ASSERT_TRUE(calculate(volume(false, true), kFat16, params)) << "without a FAT";
-  EXPECT_EQ(params.sectorsPerCluster, 8u);
-  EXPECT_EQ(params.clusterBase, 920u);
+  EXPECT_TRUE(params.sectorsPerCluster == 8 && params.clusterBase == 920);
   EXPECT_FALSE(calculate(volume(true, false), kFat16, params)) << "one folder";
   EXPECT_FALSE(calculate(volume(true, true), kNtfs, params)) << "only FAT volumes are calculated";
 }

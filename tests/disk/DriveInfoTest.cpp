@@ -28,27 +28,26 @@ TEST(PartitionInfoTest, ValuesOfTheSelectedPartition) {
   EXPECT_EQ(ValuesOf(PartitionInfoLines(nullptr)), Values(4, ""));
 }
 
-// Each slice as "NAME PERCENT"; shares are rounded down and what they leave is free.
+// Shares are rounded down and what they leave is free.
 TEST(CapacityShareTest, PartitionsThenWhatIsFree) {
-  struct Row {
+  const struct {
     const char* name;
     std::vector<PartitionEntry> entries;
     std::uint64_t sectors;
     Values slices;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"two", {{2048, 300000, kFat32}, {302048, 400000, kNtfs}}, 1000000, {"FAT32 30", "NTFS 40", "FREE 30"}},
       {"full", {{0, 500000, kFat16}, {500000, 500000, kNtfs}}, 1000000, {"FAT16 50", "NTFS 50"}},
       {"thirds", {{0, 333334, kFat16}, {333334, 333334, kFat16}, {666668, 333334, kFat16}}, 1000002,
        {"FAT16 33", "FAT16 33", "FAT16 33", "FREE 1"}},
       {"none", {}, 1000000, {"FREE 100"}},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     PartitionTable table;
     for (const PartitionEntry& entry : row.entries) table.Add(entry);
     const auto slices = CapacityShares(table, row.sectors);
-    Values got;
+    Values got;  // each slice as "NAME PERCENT"
     for (const CapacitySlice& slice : slices) got.push_back(slice.label + " " + std::to_string(slice.percent));
     EXPECT_EQ(got, row.slices);
     EXPECT_TRUE(slices.size() != 3 || (slices[0].color != slices[1].color && slices[2].color != slices[0].color));
@@ -71,11 +70,7 @@ TEST(DriveInfoTest, VhdValuesFromTheGeometry) {
 // of no family shows the FAT positions it holds and no MFT.
 TEST(DriveInformationTest, EachFamilyFillsItsOwnRows) {
   FsParams p;
-  p.clusterBase = 2048;
-  p.sectorsPerCluster = 8;
-  p.firstFatLba = 2080;
-  p.secondFatLba = 2600;
-  p.mftStart = 8192;
+  p.clusterBase = 2048, p.sectorsPerCluster = 8, p.firstFatLba = 2080, p.secondFatLba = 2600, p.mftStart = 8192;
   const std::pair<std::uint16_t, Values> rows[] = {
       {kFat32, {"FAT32", "2048", "3", "7", "8", "2080", "2600", "N/A"}},
       {kFat16, {"FAT16", "2048", "3", "7", "8", "2080", "2600", "N/A"}},

@@ -1,7 +1,5 @@
-// Partition tables (MBR, extended boot records, GPT) of the disks sfdisk,
-// mkfs.fat and mkntfs made, against mmls; one row per damage to a copy; and
-// the search by boot sectors when the table is lost or misses some, near and
-// far into sparse disks, each volume found with the length fsstat gives it.
+// Partition tables (MBR, EBRs, GPT) of sfdisk's disks against mmls, one row per damage to a copy; and the
+// search by boot sectors when the table is lost or misses some, each volume with the length fsstat gives it.
 
 #include <gtest/gtest.h>
 
@@ -42,10 +40,8 @@ PartitionTable DrivePartitions(const ByteSource& source) {
   return table;
 }
 
-// Every partition the fixture script made, and so every entry listed, is one
-// mmls finds on the raw disk with the same start and length. many-logical
-// holds more than a full table: the first 25 usable entries are kept, the
-// Linux primary (type 0x83, no file system) skipped.
+// Every partition made, so every entry listed, is one mmls finds with the same start and length. many-logical
+// holds more than a full table: the first 25 usable entries are kept, the Linux primary skipped.
 TEST(PartitionTableTest, ListsTheLayoutAndMmlsAgrees) {
   for (const std::string disk : {"mbr", "extended", "gpt", "classic", "many-logical"}) {
     SCOPED_TRACE(disk);
@@ -63,13 +59,11 @@ TEST(PartitionTableTest, ListsTheLayoutAndMmlsAgrees) {
     ASSERT_GT(layout.size(), PartitionTable::kCapacity + 1);
     EXPECT_TRUE(table.Full());
     EXPECT_EQ(layout.front().code, 0);
-    EXPECT_EQ(table.Entries().front(), layout[1]);
-    EXPECT_EQ(table.Entries().back(), layout[PartitionTable::kCapacity]);
+    EXPECT_TRUE(table.Entries().front() == layout[1] && table.Entries().back() == layout[PartitionTable::kCapacity]);
   }
 }
 
-// The extended partition of a copy and its records: the first at its start,
-// each further one 1 MiB before its logical partition.
+// The extended partition of a copy and its records (the first at its start).
 struct Chain {
   std::uint32_t extendedStart = 0;
   std::vector<std::uint32_t> records;
@@ -104,7 +98,7 @@ std::vector<std::uint8_t> GptHeaderStart() {
 enum class Read { kSector0, kDrive, kDriveThroughVhdx };
 
 struct TableDamage {
-  const char* name;
+  std::string name;
   const char* disk;
   std::function<void(DiskCopy&, const Entries& layout)> edit;
   Read read;
@@ -115,19 +109,15 @@ Entries Listed(Entries layout) { return ListedEntries(layout); }
 Entries Layout(Entries layout) { return layout; }
 Entries Nothing(Entries) { return {}; }
 
-// The first MBR entry given type over zeroed boot sectors (types decide then).
-TableDamage Typed(const char* name, std::uint8_t type, std::uint16_t code) {
-  return {name, "mbr",
+// The first MBR entry given type over zeroed boot sectors (types decide then); code 0: not listed.
+TableDamage Typed(std::uint8_t type, std::uint16_t code) {
+  return {"MBR type " + std::to_string(type) + " over lost boot sectors", "mbr",
           [type](DiskCopy& c, const Entries& l) {
             for (const PartitionEntry& e : l) c.ZeroSector(e.start);
             c.Patch(RecordEntryOffset(0), RecordEntry(type, l[0].start, l[0].sectors));
           },
           Read::kSector0,
-          [code](Entries l) {
-            if (code) l[0].code = code;
-            else l.erase(l.begin());
-            return l;
-          }};
+          [code](Entries l) { return code ? (l[0].code = code, l) : (l.erase(l.begin()), l); }};
 }
 
 // The first logical partition's EBR entry given type, its boot sector replaced.
@@ -173,18 +163,7 @@ Entries ProtectiveEntry(Entries) {
 }
 
 TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
-  const std::vector<TableDamage> rows = {
-      Typed("MBR type 0x01 over a lost boot sector: FAT16", 0x01, kFat16),
-      Typed("MBR type 0x04: FAT16", 0x04, kFat16),
-      Typed("MBR type 0x06: FAT16", 0x06, kFat16),
-      Typed("MBR type 0x0E: FAT16", 0x0E, kFat16),
-      Typed("MBR type 0x0B: FAT32", 0x0B, kFat32),
-      Typed("MBR type 0x0C: FAT32", 0x0C, kFat32),
-      Typed("MBR type 0x07: NTFS", 0x07, kNtfs),
-      Typed("MBR type 0x83: not listed", 0x83, 0),
-      Typed("MBR type 0x82: not listed", 0x82, 0),
-      Typed("MBR type 0x8E: not listed", 0x8E, 0),
-      Typed("MBR type 0xA5: not listed", 0xA5, 0),
+  std::vector<TableDamage> rows = {
       {"MBR signature 55 00: either byte is enough", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0x55, 0}); },
        Read::kSector0, Listed},
       {"MBR signature 00 AA", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0xAA}); }, Read::kSector0, Listed},
@@ -206,8 +185,7 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
          c.WriteSector(l[0].start, GptHeaderStart());
        },
        Read::kSector0, [](Entries l) { return l[0].code = kNtfs, l; }},
-      // The drive's table is looked for at sectors 0, 61 and 62: the first
-      // that lists something is used.
+      // The drive's table is looked for at sectors 0, 61 and 62: the first that lists something is used.
       {"MBR zeroed, a copy at sector 61", "mbr", [](DiskCopy& c, const Entries&) { c.WriteSector(61, c.Sector(0)), c.ZeroSector(0); },
        Read::kDrive, Listed},
       {"MBR zeroed, a copy at sector 62", "mbr", [](DiskCopy& c, const Entries&) { c.WriteSector(62, c.Sector(0)), c.ZeroSector(0); },
@@ -232,8 +210,7 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
       {"last EBR links back to the first", "extended", LoopTo(0), Read::kDrive, Listed},
       {"last EBR links to itself", "extended", LoopTo(2), Read::kDrive, Listed},
       {"last EBR links back to the middle one", "extended", LoopTo(1), Read::kDrive, Listed},
-      // In an EBR, type 0xEE or a partition starting like a GPT header names
-      // FAT32 when no boot sector label says otherwise.
+      // In an EBR, type 0xEE or a partition starting like a GPT header names FAT32 unless a label says otherwise.
       {"EBR type 0xEE over zeros: FAT32", "extended", Logical(0xEE, std::vector<std::uint8_t>(512, 0)), Read::kDrive,
        [](Entries l) { return l = ListedEntries(l), l[1].code = kFat32, l; }},
       {"EBR type 0x83 over zeros: not listed", "extended", Logical(0x83, std::vector<std::uint8_t>(512, 0)), Read::kDrive,
@@ -243,16 +220,16 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
       {"primary GPT header CRC wrong: the backup", "gpt", GptHeaders(false, false), Read::kDrive, Listed},
       {"primary GPT header CRC wrong, through a VHDX", "gpt", GptHeaders(false, false), Read::kDriveThroughVhdx, Listed},
       {"primary GPT header zeroed", "gpt", GptHeaders(true, false), Read::kDrive, Listed},
-      {"primary GPT entry array damaged", "gpt",
-       [](DiskCopy& c, const Entries&) {
-         auto entries = c.Sector(2);
-         entries[56] ^= 0x5A;  // a byte of the first entry's name
-         c.WriteSector(2, entries);
-       },
+      {"primary GPT entry array damaged: a byte of the first name", "gpt",
+       [](DiskCopy& c, const Entries&) { c.Patch(2 * 512 + 56, {static_cast<std::uint8_t>(c.Sector(2)[56] ^ 0x5A)}); },
        Read::kDrive, Listed},
       {"both GPT header CRCs wrong: the protective entry alone", "gpt", GptHeaders(false, true), Read::kDrive, ProtectiveEntry},
       {"both GPT headers zeroed: the protective entry alone", "gpt", GptHeaders(true, true), Read::kDrive, ProtectiveEntry},
   };
+  for (const auto& [type, code] : std::vector<std::pair<std::uint8_t, std::uint16_t>>{
+           {0x01, kFat16}, {0x04, kFat16}, {0x06, kFat16}, {0x0E, kFat16}, {0x0B, kFat32}, {0x0C, kFat32}, {0x07, kNtfs},
+           {0x83, 0}, {0x82, 0}, {0x8E, 0}, {0xA5, 0}})
+    rows.push_back(Typed(type, code));
 
   for (const TableDamage& row : rows) {
     SCOPED_TRACE(row.name);
@@ -274,8 +251,7 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
   }
 }
 
-// The geometry the search walks for an opened image: the VHD footer's, or
-// for a VHDX one derived from the disk's size.
+// The geometry the search walks: the VHD footer's, or for a VHDX one derived from the disk's size.
 DiskGeometry GeometryFor(const VirtualDisk& disk) {
   DriveTable drives;
   RegisterImage(drives, disk);
@@ -294,9 +270,8 @@ Entries SortedByStart(Entries entries) {
   return entries;
 }
 
-// The disk with its absent blocks hidden: every byte counts as held, so a
-// search over it reads every candidate. Passing over what the image does not
-// hold must leave the table exactly as that walk finds it, order included.
+// The disk with its absent blocks hidden: a search over it reads every candidate. Passing over what the image
+// does not hold must leave the table exactly as that walk finds it, order included.
 class EveryByteHeld final : public ByteSource {
  public:
   explicit EveryByteHeld(const ByteSource& disk) : disk_(disk) {}
@@ -318,10 +293,8 @@ Entries Search(const ByteSource& disk, const DiskGeometry& geometry) {
   return table.Entries();
 }
 
-// The MBR zeroed. mbr: volumes at 1 MiB starts. classic: the first on the
-// second track, the others on cylinder starts that are no 1 MiB multiples; as
-// a VHD the footer's geometry (12 heads, 17 sectors) has to be translated to
-// 255 x 63 first. sparse-64g has no table at all.
+// The MBR zeroed. mbr: volumes at 1 MiB starts. classic: on the second track and cylinder starts that are no
+// 1 MiB multiples; as a VHD the footer's 12 x 17 geometry becomes 255 x 63 first. sparse-64g has no table.
 TEST(PartitionSearchTest, LostTablesFindEveryVolume) {
   for (const auto& [name, container] : std::vector<std::pair<std::string, std::string>>{
            {"mbr", "vhdx"}, {"classic", "vhdx"}, {"classic", "vhd"}, {"sparse-64g", ""}}) {
@@ -333,8 +306,7 @@ TEST(PartitionSearchTest, LostTablesFindEveryVolume) {
       want = ReadLayout(name);
       const DiskGeometry geometry = GeometryFor(disk);
       EXPECT_EQ(SectorReader(disk).SectorCount(), 64ULL << 21);
-      EXPECT_EQ(geometry.heads, 255u);
-      EXPECT_EQ(geometry.sectorsPerTrack, 63u);
+      EXPECT_TRUE(geometry.heads == 255 && geometry.sectorsPerTrack == 63);
       EXPECT_EQ(std::uint64_t{geometry.cylinders}, (64ULL << 21) / (255 * 63));
     } else {
       DiskCopy copy(name);
@@ -347,15 +319,12 @@ TEST(PartitionSearchTest, LostTablesFindEveryVolume) {
     }
     const Entries found = Search(disk, GeometryFor(disk));
     EXPECT_EQ(SortedByStart(found), SortedByStart(want));
-    if (container.empty()) {
-      EXPECT_EQ(found, Search(EveryByteHeld(disk), GeometryFor(disk)));
-    }
+    if (container.empty()) { EXPECT_EQ(found, Search(EveryByteHeld(disk), GeometryFor(disk))); }
   }
 }
 
-// Boot sectors that mkfs.fat and mkntfs wrote, each put by qemu-io into an
-// empty dynamic image at the sector given; expected of each is what fsstat
-// reads from its volume.
+// Boot sectors mkfs.fat and mkntfs wrote, put by qemu-io into an empty image at the sector given; expected of
+// each is what fsstat reads from its volume.
 class FarBootSectors {
  public:
   FarBootSectors() {
@@ -406,15 +375,12 @@ TEST(PartitionSearchTest, BootSectorsFarIntoSparseDisks) {
     const char* size;
     std::vector<std::pair<std::uint64_t, std::string>> placed;
   } disks[] = {
-      // 32 MiB blocks, 267349 cylinders of 255 x 63: FAT32 at 1 TiB (a 1 MiB
-      // start inside a cylinder), FAT16 on a cylinder start that is no 1 MiB
-      // multiple, FAT32 on the second track of a cylinder whose first sector
-      // lies in the absent block before, NTFS at the last 1 MiB start, past
-      // the last whole cylinder.
+      // 32 MiB blocks, 267349 cylinders: FAT32 at 1 TiB (inside a cylinder), FAT16 on a cylinder start that is
+      // no 1 MiB multiple, FAT32 on the second track of a cylinder that starts in the absent block before, NTFS
+      // at the last 1 MiB start, past the last whole cylinder.
       {"2 TiB VHDX", "vhdx", "2T",
        {{1ULL << 31, "fat32"}, {150001 * kCylinder, "fat16"}, {straddling * kCylinder + 63, "fat32"}, {(1ULL << 32) - 2048, "ntfs"}}},
-      // The footer's geometry covers only the first 127 GiB in cylinders:
-      // past them only the 1 MiB starts are searched.
+      // The footer's geometry covers only 127 GiB: past that only the 1 MiB starts are searched.
       {"2040 GiB VHD", "vpc -o subformat=dynamic,force_size=on", "2040G",
        {{5000 * kCylinder, "fat16"}, {1ULL << 31, "ntfs"}, {2040ULL * 2048 * 1024 - 2048, "fat32"}}},
   };
@@ -439,9 +405,7 @@ TEST(PartitionSearchTest, BootSectorsFarIntoSparseDisks) {
   }
 }
 
-// With a table, the search runs only when the user asks for it, and adds
-// only starts the table does not hold yet: classic with its FAT32 entry
-// dropped gets it back.
+// With a table, the search runs only when asked and adds only starts the table lacks: classic gets its FAT32 back.
 TEST(PartitionSearchTest, WithATableOnlyWhenAskedAndOnlyWhatItMisses) {
   const auto layout = ReadLayout("classic");
   ASSERT_EQ(layout.size(), 3u);
@@ -466,17 +430,13 @@ TEST(PartitionSearchTest, WithATableOnlyWhenAskedAndOnlyWhatItMisses) {
   EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kSearch), control));
   EXPECT_EQ(asked, 3);
   ASSERT_EQ(table.Count(), 3u);
-  EXPECT_EQ(table.Entries()[0], layout[0]);
-  EXPECT_EQ(table.Entries()[1], layout[1]);
-  EXPECT_EQ(table.Entries()[2].start, layout[2].start);
-  EXPECT_EQ(table.Entries()[2].code, kFat32);
-  EXPECT_EQ(table.Entries()[2].sectors, test::Fsstat(PartitionFixture("classic.raw"), layout[2].start).totalEnd.value_or(0) + 1);
+  const auto fat32 = test::Fsstat(PartitionFixture("classic.raw"), layout[2].start).totalEnd.value_or(0) + 1;
+  EXPECT_EQ(table.Entries(), (Entries{layout[0], layout[1], {layout[2].start, static_cast<std::uint32_t>(fat32), kFat32}}));
   EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kSearch), control));
   EXPECT_EQ(table.Count(), 3u) << "every volume found is already listed";
 }
 
-// 30 FAT16 boot sectors in memory, one at every 1 MiB from 1 MiB on: the
-// search keeps the first 25 it meets.
+// 30 FAT16 boot sectors in memory, one at every 1 MiB from 1 MiB on: the search keeps the first 25 it meets.
 TEST(PartitionSearchTest, KeepsTheFirst25Found) {
   constexpr std::uint32_t kVolumes = 30;
   std::vector<std::uint8_t> bytes((kVolumes + 1) * 2048 * 512ULL, 0);
@@ -484,8 +444,7 @@ TEST(PartitionSearchTest, KeepsTheFirst25Found) {
     std::uint8_t* boot = bytes.data() + i * 2048 * 512ULL;
     std::copy_n("FAT16", 5, boot + 54);
     boot[20] = 0x08;  // 2048 sectors in the 16-bit count
-    boot[510] = 0x55;
-    boot[511] = 0xAA;
+    boot[510] = 0x55, boot[511] = 0xAA;
   }
   const MemorySource source(std::move(bytes));
   const Entries found = Search(source, SearchGeometry({}, source.Size() / 512));
