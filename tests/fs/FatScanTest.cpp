@@ -135,19 +135,7 @@ TEST(FatScanOracleTest, AFat12VolumeIsReadWithTwelveBitEntries) {
 
 // --- Hand-made directories -----------------------------------------------------
 
-std::vector<std::u16string> FileNames(const RecoveryStore& store) {
-  std::vector<std::u16string> names;
-  for (const auto& f : store.Files()) names.push_back(f.name);
-  return names;
-}
-
-std::vector<std::u16string> FolderNames(const RecoveryStore& store) {
-  std::vector<std::u16string> names;
-  for (const auto& f : store.Folders()) names.push_back(f.name);
-  return names;
-}
-
-// Fills slots [from, to) of a sector with short-named files F00.TXT, F01.TXT...
+// Short-named files F00.TXT, F01.TXT... from first on, and their listing.
 std::vector<DirSlot> Fillers(int count, int first, std::uint32_t cluster) {
   std::vector<DirSlot> slots;
   for (int i = 0; i < count; ++i) {
@@ -158,31 +146,19 @@ std::vector<DirSlot> Fillers(int count, int first, std::uint32_t cluster) {
   return slots;
 }
 
-std::vector<std::u16string> FillerNames(int count, int first) {
-  std::vector<std::u16string> names;
-  for (int i = 0; i < count; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "F%02d.TXT", (first + i) % 100);
-    names.push_back(FromUtf8(name));
-  }
-  return names;
-}
-
-template <typename T>
-std::vector<T> Join(std::initializer_list<std::vector<T>> parts) {
-  std::vector<T> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
+std::u16string FillerListing(int count, int first) {
+  std::u16string text;
+  for (int i = 0; i < count; ++i) text += u"F" + FromUtf8(std::to_string(100 + (first + i) % 100).substr(1)) + u".TXT ";
+  return text;
 }
 
 // The names a scan lists, files then folders after "/", each deleted one
 // marked "~".
 std::u16string Listing(const RecoveryStore& store) {
   std::u16string text;
-  const auto files = FileNames(store), folders = FolderNames(store);
-  for (std::size_t i = 0; i < files.size(); ++i) text += (store.Files()[i].deleted ? u"~" : u"") + files[i] + u" ";
+  for (const auto& f : store.Files()) text += (f.deleted ? u"~" : u"") + f.name + u" ";
   text += u"/";
-  for (std::size_t i = 0; i < folders.size(); ++i) text += (store.Folders()[i].deleted ? u" ~" : u" ") + folders[i];
+  for (const auto& f : store.Folders()) text += (f.deleted ? u" ~" : u" ") + f.name;
   return text;
 }
 
@@ -227,7 +203,8 @@ TEST(FatDirectoryRulesTest, HandMadeDirectories) {
        [](MemoryFatVolume& v) {
          std::vector<DirSlot> slots = Fillers(14, 0, 10);
          LongNamed(slots, u"starts a sector.txt", "STARTS~1TXT", 11);
-         slots = Join<DirSlot>({slots, Fillers(13, 14, 13)});
+         const auto more = Fillers(13, 14, 13);
+         slots.insert(slots.end(), more.begin(), more.end());
          LongNamed(slots, u"split across the sector end.txt", "SPLITA~1TXT", 14);
          ASSERT_EQ(slots.size(), 34u);
          if (!v.Fat32()) {
@@ -241,13 +218,7 @@ TEST(FatDirectoryRulesTest, HandMadeDirectories) {
                       std::vector<DirSlot>(slots.begin() + static_cast<std::ptrdiff_t>(16 * c),
                                            slots.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(16 * c + 16, 34))));
        },
-       [] {
-         std::u16string names;
-         for (const auto& n : Join<std::u16string>({FillerNames(14, 0), {u"starts a sector.txt"}, FillerNames(13, 14),
-                                                    {u"split across the sector end.txt"}}))
-           names += n + u" ";
-         return names + u"/";
-       }()},
+       FillerListing(14, 0) + u"starts a sector.txt " + FillerListing(13, 14) + u"split across the sector end.txt /"},
       {"long-name runs failing their checksum or ordinals", 16,
        [](MemoryFatVolume& v) {
          std::vector<DirSlot> slots;
@@ -421,7 +392,7 @@ TEST(FatDirectoryRulesTest, FolderChainsAreFollowedThroughTheFatWithoutALengthLi
     EXPECT_EQ(filesByFolder[u"LONG"].back(), u"N249.TXT");
     EXPECT_TRUE(filesByFolder[u"NODOTS"].empty());
     EXPECT_EQ(filesByFolder[u"ENDMARK"], (Names{u"N011.TXT", u"N012.TXT"}));
-    EXPECT_EQ(FolderNames(store).size(), 6u);
+    EXPECT_EQ(store.Folders().size(), 6u);
   }
 }
 

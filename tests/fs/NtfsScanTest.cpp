@@ -99,40 +99,31 @@ TEST(NtfsDamageTest, UnreadableRecordZeroOrRootLeavesOnlyLostDir) {
   }
 }
 
-// Records ntfs-3g does not write, put in place of ten small files' records.
-class NtfsCraftedTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (const auto& entry : test::ReadNtfsManifest("live.manifest"))
-      if (entry.path.rfind("many/d19/file199", 0) == 0) slots_.push_back(entry.record);
-    ASSERT_EQ(slots_.size(), 10u);
-    std::sort(slots_.begin(), slots_.end());
-  }
-  std::vector<std::uint32_t> slots_;
-};
-
 std::vector<std::uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
 
 std::vector<std::uint8_t> InRoot(const std::u16string& name, std::uint8_t space) {
   return b::FileNameValue(kNtfsRootId, name, space, 132000000000000000ULL);
 }
 
-// Only a DOS name; a DOS name before a POSIX one; a DOS name before a
-// Win32-and-DOS one. And a base record whose name lives in an extension
-// record its (resident) attribute list names: the extension record belongs
-// to its base and is not listed on its own.
-TEST_F(NtfsCraftedTest, NamesByNamespacePreferenceAndThroughAttributeLists) {
+// Records ntfs-3g does not write, in place of small files' records: only a
+// DOS name; a DOS name before a POSIX one; a DOS name before a Win32-and-DOS
+// one. And a base record whose name lives in an extension record its
+// (resident) attribute list names: the extension record belongs to its base
+// and is not listed on its own.
+TEST(NtfsCraftedTest, NamesByNamespacePreferenceAndThroughAttributeLists) {
   const NtfsScan intact(NtfsFixture("ntfs.vhdx"));
+  const auto slots = test::LiveRecords("many/d19/file199");
+  ASSERT_EQ(slots.size(), 10u);
   NtfsDiskCopy disk;
   const auto file = [&](std::uint32_t record, std::vector<std::pair<std::u16string, std::uint8_t>> names, const std::string& data) {
     b::RecordBuilder builder(1, 0, record);
     for (const auto& [name, space] : names) builder.Resident(b::kTypeFileName, InRoot(name, space));
     disk.WriteRecord(record, builder.Resident(b::kTypeData, Text(data)).Protected());
   };
-  file(slots_[0], {{u"ONLYDOS.TXT", b::kDos}}, "dos only\n");
-  file(slots_[1], {{u"PREFER~1.TXT", b::kDos}, {u"preferred name.txt", b::kPosix}}, "posix\n");
-  file(slots_[2], {{u"BOTH~1.TXT", b::kDos}, {u"Both.txt", b::kWin32AndDos}}, "both\n");
-  const std::uint32_t base = slots_[6], named = slots_[7];
+  file(slots[0], {{u"ONLYDOS.TXT", b::kDos}}, "dos only\n");
+  file(slots[1], {{u"PREFER~1.TXT", b::kDos}, {u"preferred name.txt", b::kPosix}}, "posix\n");
+  file(slots[2], {{u"BOTH~1.TXT", b::kDos}, {u"Both.txt", b::kWin32AndDos}}, "both\n");
+  const std::uint32_t base = slots[6], named = slots[7];
   disk.WriteRecord(base, b::RecordBuilder(1, 0, base)
                              .Resident(b::kTypeAttributeList,
                                        b::AttributeListValue({{b::kTypeFileName, 0, named, 0}, {b::kTypeData, 0, base, 1}}))
@@ -140,10 +131,10 @@ TEST_F(NtfsCraftedTest, NamesByNamespacePreferenceAndThroughAttributeLists) {
                              .Protected());
   disk.WriteRecord(named, b::RecordBuilder(1, base, named).Resident(b::kTypeFileName, InRoot(u"name-in-extension.txt", b::kWin32)).Protected());
 
-  std::vector<NtfsItem> want = Without(intact.Items(), {slots_[0], slots_[1], slots_[2], base, named});
-  want.push_back({false, false, slots_[0], "ONLYDOS.TXT", 9});
-  want.push_back({false, false, slots_[1], "preferred name.txt", 6});
-  want.push_back({false, false, slots_[2], "Both.txt", 5});
+  std::vector<NtfsItem> want = Without(intact.Items(), {slots[0], slots[1], slots[2], base, named});
+  want.push_back({false, false, slots[0], "ONLYDOS.TXT", 9});
+  want.push_back({false, false, slots[1], "preferred name.txt", 6});
+  want.push_back({false, false, slots[2], "Both.txt", 5});
   want.push_back({false, false, base, "name-in-extension.txt", 23});
   ExpectSameItems(NtfsScan(disk.Raw()).Items(), want);
 }

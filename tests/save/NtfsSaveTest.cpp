@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <map>
-#include <set>
 
 #include "NtfsFixtures.h"
 #include "NtfsRecordBuilder.h"
@@ -66,15 +64,6 @@ TEST(NtfsSaveTest, TimesAreTheStandardInformationModificationAndAccessTimes) {
   }
 }
 
-void ExpectSameTree(const std::map<std::string, std::string>& got, const std::map<std::string, std::string>& want) {
-  for (const auto& [path, sum] : got) {
-    const auto it = want.find(path);
-    if (it == want.end()) ADD_FAILURE() << "unexpected file " << path;
-    else EXPECT_EQ(sum, it->second) << path;
-  }
-  for (const auto& [path, sum] : want) EXPECT_TRUE(got.count(path)) << "missing " << path;
-}
-
 TEST(NtfsSaveTest, GarbageInARunListSkipsOnlyThatFile) {
   const std::uint32_t record = test::NtfsCaseRecords().at("big/frag-b.bin");
   NtfsDiskCopy disk;
@@ -102,7 +91,7 @@ TEST(NtfsSaveTest, GarbageInARunListSkipsOnlyThatFile) {
   auto got = test::Sha256Tree(out.Path());
   ASSERT_EQ(got.erase("$MFT"), 1u);
   want.erase("$MFT");
-  ExpectSameTree(got, want);
+  EXPECT_EQ(got, want);
 }
 
 // Records ntfs-3g does not write, in place of small files' records: a file
@@ -110,11 +99,8 @@ TEST(NtfsSaveTest, GarbageInARunListSkipsOnlyThatFile) {
 // list names (the piece with VCN 0 in the higher record), and a file whose
 // resident data claims to run past the record.
 TEST(NtfsSaveTest, CraftedAttributeListAndOverlongResidentData) {
-  std::vector<std::uint32_t> slots;
-  for (const auto& entry : test::ReadNtfsManifest("live.manifest"))
-    if (entry.path.rfind("many/d18/file18", 0) == 0) slots.push_back(entry.record);
+  const auto slots = test::LiveRecords("many/d18/file18");
   ASSERT_GE(slots.size(), 4u);
-  std::sort(slots.begin(), slots.end());
   const std::uint32_t base = slots[0], tailRecord = slots[1], headRecord = slots[2], overlong = slots[3];
 
   // The data: two pieces of big/contiguous.bin's clusters, swapped, with a
@@ -181,9 +167,7 @@ TEST(NtfsSaveTest, CraftedAttributeListAndOverlongResidentData) {
 // no run at all. They are saved empty; the same record claiming bytes it has
 // no runs for is a failure, never a silent success.
 TEST(NtfsSaveTest, EmptyNonResidentDataIsSavedEmptyAndMissingRunsFail) {
-  std::vector<std::uint32_t> slots;
-  for (const auto& entry : test::ReadNtfsManifest("live.manifest"))
-    if (entry.path.rfind("many/d16/file16", 0) == 0) slots.push_back(entry.record);
+  const auto slots = test::LiveRecords("many/d16/file16");
   ASSERT_GE(slots.size(), 2u);
   constexpr std::uint64_t kNoVcn = ~std::uint64_t{0};  // last VCN of no cluster
   NtfsDiskCopy disk;
@@ -213,10 +197,9 @@ TEST(NtfsSaveTest, EmptyNonResidentDataIsSavedEmptyAndMissingRunsFail) {
 // A file of more than 4 GiB (one cluster of data, then a hole): its size is
 // kept whole, and the hole takes no room.
 TEST(NtfsSaveTest, SizeBeyondFourGiB) {
-  std::uint32_t slot = 0;
-  for (const auto& entry : test::ReadNtfsManifest("live.manifest"))
-    if (entry.path == "many/d17/file1700.dat") slot = entry.record;
-  ASSERT_NE(slot, 0u);
+  const auto slots = test::LiveRecords("many/d17/file1700.dat");
+  ASSERT_EQ(slots.size(), 1u);
+  const std::uint32_t slot = slots[0];
   const std::uint32_t source = test::NtfsCaseRecords().at("big/contiguous.bin");
   const auto runs = test::IstatRuns(NtfsFixture("ntfs.raw"), NtfsStart(), source);
   constexpr std::uint64_t kSize = 5ULL * 1024 * 1024 * 1024 + 100;

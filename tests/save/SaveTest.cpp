@@ -10,6 +10,7 @@
 #include <fstream>
 #include <set>
 
+#include "Bytes.h"
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
 #include "MemoryFatVolume.h"
@@ -85,16 +86,7 @@ std::map<std::string, std::string> SavedByKey(const fs::path& dest) {
   return saved;
 }
 
-std::string Sha(const fs::path& file) {
-  const auto out = test::RunShell("sha256sum < " + test::Quote(file));
-  return out.out.substr(0, 64);
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
+std::string Sha(const fs::path& file) { return test::Sha256Bytes(test::ReadFileBytes(file)); }
 
 // --- Whole volumes ---------------------------------------------------------------
 
@@ -102,12 +94,8 @@ TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
   // mtools writes the access date as the write date: this volume keeps them apart.
   test::MemoryFatVolume v(false);
   test::DirSlot slot = test::ShortSlot("TIMES   TXT", 0x20, 10, 5, test::FatDate(2010, 6, 15));
-  const std::uint16_t access = test::FatDate(2011, 7, 20);
-  const std::uint16_t time = (17 << 11) | (42 << 5) | 18;  // 17:42:36
-  slot[18] = static_cast<std::uint8_t>(access & 0xFF);
-  slot[19] = static_cast<std::uint8_t>(access >> 8);
-  slot[22] = static_cast<std::uint8_t>(time & 0xFF);
-  slot[23] = static_cast<std::uint8_t>(time >> 8);
+  test::PutInt(slot, 18, test::FatDate(2011, 7, 20), 2);     // access date
+  test::PutInt(slot, 22, (17 << 11) | (42 << 5) | 18, 2);  // write time 17:42:36
   v.PutSlot(v.RootSector(0), 0, slot);
   v.Chain({10});
   RecoveryStore store = v.Scan();
@@ -217,7 +205,8 @@ TEST(SaveSettingsTest, FiltersLetOnlyMatchingNamesThrough) {
   std::set<std::string> expected;
   for (const auto& item : test::ScanItems(v->store)) {
     if (item.folder) continue;
-    const std::string name = Lower(item.path.substr(item.path.rfind('/') + 1));
+    std::string name = item.path.substr(item.path.rfind('/') + 1);
+    for (char& ch : name) ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + 32) : ch;
     const bool bin = name.size() > 4 && name.compare(name.size() - 4, 4, ".bin") == 0;
     if (bin || name.find("report") != std::string::npos) expected.insert(item.key);
   }

@@ -1,35 +1,28 @@
 #include "ChainWriter.h"
 
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <stdexcept>
 
+#include "Bytes.h"
 #include "TestFiles.h"
+#include "VhdFooterEdit.h"
+#include "VhdWriter.h"
+#include "VhdxEdit.h"
 #include "util/Crc32.h"
 
 namespace dravik::test {
 
 namespace {
 
-using Buffer = std::vector<std::uint8_t>;
+using Buffer = Bytes;
 
 std::uint64_t Get(const Buffer& b, std::size_t at, int bytes, bool big) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) {
-    const std::size_t k = big ? at + static_cast<std::size_t>(i) : at + static_cast<std::size_t>(bytes - 1 - i);
-    v = (v << 8) | b.at(k);
-  }
-  return v;
+  return GetInt(b, at, static_cast<std::size_t>(bytes), big);
 }
-
 void Put(Buffer& b, std::size_t at, std::uint64_t v, int bytes, bool big) {
-  if (b.size() < at + static_cast<std::size_t>(bytes)) b.resize(at + static_cast<std::size_t>(bytes));
-  for (int i = 0; i < bytes; ++i) {
-    const std::size_t k = big ? at + static_cast<std::size_t>(bytes - 1 - i) : at + static_cast<std::size_t>(i);
-    b[k] = i < 8 ? static_cast<std::uint8_t>(v >> (8 * i)) : 0;  // fields wider than v are zero-filled
-  }
+  PutInt(b, at, v, static_cast<std::size_t>(bytes), big);
 }
 
 void PutText(Buffer& b, std::size_t at, const std::string& text) {
@@ -67,6 +60,8 @@ constexpr std::array<std::uint8_t, 16> kFileParametersGuid{0x37, 0x67, 0xA1, 0xC
                                                            0xB3, 0xB6, 0x33, 0xF0, 0xAA, 0x44, 0xE7, 0x6B};
 constexpr std::array<std::uint8_t, 16> kLogicalSectorGuid{0x1D, 0xBF, 0x41, 0x81, 0x6F, 0xA9, 0x09, 0x47,
                                                           0xBA, 0x47, 0xF2, 0x33, 0xA8, 0xFA, 0xAB, 0x5F};
+constexpr std::array<std::uint8_t, 16> kVirtualDiskSizeGuid{0x24, 0x42, 0xA5, 0x2F, 0x1B, 0xCD, 0x76, 0x48,
+                                                            0xB2, 0x11, 0x5D, 0xBE, 0xD8, 0x3B, 0xF4, 0xB8};
 constexpr std::array<std::uint8_t, 16> kParentLocatorGuid{0x2D, 0x5F, 0xD3, 0xA8, 0x0B, 0xB3, 0x4D, 0x45,
                                                           0xAB, 0xF7, 0xD3, 0xD8, 0x48, 0x34, 0xAB, 0x0C};
 constexpr std::array<std::uint8_t, 16> kVhdxLocatorTypeGuid{0xB7, 0xEF, 0x4A, 0xB0, 0x9E, 0xD1, 0x81, 0x4A,
@@ -78,7 +73,7 @@ bool GuidAt(const Buffer& b, std::size_t at, const std::array<std::uint8_t, 16>&
 
 struct VhdxLayout {
   std::uint64_t batOffset = 0, batLength = 0, metadataOffset = 0, metadataLength = 0;
-  std::uint64_t fileParameters = 0, blockSize = 0, sectorSize = 512;
+  std::uint64_t fileParameters = 0, blockSize = 0, sectorSize = 512, virtualSize = 0;  // the last: the item's offset
   std::size_t currentHeader = 0;  // file offset of the header with the higher sequence number
 };
 
@@ -96,6 +91,7 @@ VhdxLayout ReadLayout(const Buffer& b) {
     const std::uint64_t item = m + Get(b, e + 16, 4, false);
     if (GuidAt(b, e, kFileParametersGuid)) l.fileParameters = item, l.blockSize = Get(b, item, 4, false);
     if (GuidAt(b, e, kLogicalSectorGuid)) l.sectorSize = Get(b, item, 4, false);
+    if (GuidAt(b, e, kVirtualDiskSizeGuid)) l.virtualSize = item;
   }
   l.currentHeader = Get(b, 128 * 1024 + 8, 8, false) > Get(b, 64 * 1024 + 8, 8, false) ? 128 * 1024 : 64 * 1024;
   return l;
@@ -254,7 +250,7 @@ void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryP
   std::uint64_t sequence = 0x1122334455;
   for (const LogEntryPlan& planned : entries) {
     std::uint64_t dataCount = 0;
-    for (const auto& d : planned.descriptors) dataCount += d.data.empty() ? 0 : 1;
+    for (const auto& d : planned.descriptors) dataCount += d.data.empty() ? 0u : 1u;
     const std::uint64_t descriptorSectors = (64 + 32 * planned.descriptors.size() + 4095) / 4096;
     Buffer entry((descriptorSectors + dataCount) * 4096, 0);
     PutText(entry, 0, "loge");
@@ -307,10 +303,110 @@ std::uint64_t VhdxBlockFileOffset(const std::filesystem::path& vhdx, std::uint64
   return (entry & 7) >= 6 ? entry & ~std::uint64_t{0xFFFFF} : 0;
 }
 
-}  // namespace dravik::test
-
-namespace dravik::test {
-
 std::uint64_t VhdxBatOffset(const std::filesystem::path& vhdx) { return ReadLayout(ReadFileBytes(vhdx)).batOffset; }
+std::uint64_t VhdxMetadataOffset(const std::filesystem::path& vhdx) {
+  return ReadLayout(ReadFileBytes(vhdx)).metadataOffset;
+}
+std::uint64_t VhdxVirtualSizeOffset(const std::filesystem::path& vhdx) {
+  const std::uint64_t at = ReadLayout(ReadFileBytes(vhdx)).virtualSize;
+  if (at == 0) throw std::runtime_error(vhdx.string() + " has no virtual disk size");
+  return at;
+}
+void SetVhdxVirtualSize(const std::filesystem::path& vhdx, std::uint64_t size) {
+  Buffer value;
+  Put(value, 0, size, 8, false);
+  PatchFile(vhdx, VhdxVirtualSizeOffset(vhdx), value);
+}
+
+void SetVhdCurrentSize(const std::filesystem::path& vhd, std::uint64_t size) {
+  const Buffer file = ReadFileBytes(vhd);
+  const auto isFooter = [&](std::size_t at) {
+    return file.size() >= at + 512 && std::equal(file.begin() + static_cast<std::ptrdiff_t>(at),
+                                                 file.begin() + static_cast<std::ptrdiff_t>(at + 8), "conectix");
+  };
+  if (file.size() < 512 || !isFooter(file.size() - 512))
+    throw std::runtime_error(vhd.string() + " does not end in a VHD footer");
+  for (const std::size_t at : {file.size() - 512, std::size_t{0}}) {
+    if (!isFooter(at)) continue;
+    Buffer footer(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + 512));
+    Put(footer, 48, size, 8, true);
+    Put(footer, 64, VhdChecksum(footer, 0, 512, 64), 4, true);
+    PatchFile(vhd, at, footer);
+  }
+}
+
+// ---- VHDs written from nothing ------------------------------------------
+
+namespace {
+
+Buffer Footer(std::uint32_t diskType, std::uint64_t dataOffset, std::uint64_t size, std::uint16_t cylinders,
+              std::uint8_t heads, std::uint8_t sectorsPerTrack) {
+  Buffer f(512, 0);
+  PutText(f, 0, "conectix");
+  Put(f, 8, 2, 4, true);         // features
+  Put(f, 12, 0x10000, 4, true);  // version
+  Put(f, 16, dataOffset, 8, true);
+  PutText(f, 28, "win ");  // makes qemu use the current size rather than the geometry
+  Put(f, 32, 0x000A0000, 4, true);
+  PutText(f, 36, "Wi2k");
+  Put(f, 40, size, 8, true);
+  Put(f, 48, size, 8, true);
+  Put(f, 56, cylinders, 2, true);
+  f[58] = heads;
+  f[59] = sectorsPerTrack;
+  Put(f, 60, diskType, 4, true);
+  for (int i = 0; i < 16; ++i) f[68 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0xA0 + i);
+  Put(f, 64, VhdChecksum(f, 0, 512, 64), 4, true);
+  return f;
+}
+
+}  // namespace
+
+std::uint8_t VhdPatternByte(std::uint64_t virtualOffset) {
+  return static_cast<std::uint8_t>((virtualOffset * 131 + virtualOffset / 509) ^ (virtualOffset >> 20));
+}
+
+void WriteDynamicVhd(const std::filesystem::path& path, const VhdLayout& layout) {
+  const std::uint32_t entries = layout.maxTableEntries ? layout.maxTableEntries
+      : static_cast<std::uint32_t>((layout.virtualSize + layout.blockSize - 1) / layout.blockSize);
+  const std::uint16_t cylinders = layout.cylinders ? layout.cylinders
+      : static_cast<std::uint16_t>(layout.virtualSize / 512 / (layout.heads * layout.sectorsPerTrack));
+  const Buffer footer = Footer(layout.storedDiskType, layout.headerOffset, layout.virtualSize, cylinders, layout.heads,
+                               layout.sectorsPerTrack);
+  Buffer header(1024, 0);
+  PutText(header, 0, "cxsparse");
+  Put(header, 8, ~std::uint64_t{0}, 8, true);
+  Put(header, 16, layout.batOffset, 8, true);
+  Put(header, 24, 0x10000, 4, true);
+  Put(header, 28, entries, 4, true);
+  Put(header, 32, layout.blockSize, 4, true);
+  Put(header, 36, VhdChecksum(header, 0, 1024, 36), 4, true);
+
+  Buffer bat(std::size_t{entries} * 4, 0xFF);
+  const std::uint64_t bitmapBytes = ((layout.blockSize / 512 + 7) / 8 + 511) / 512 * 512;
+  std::uint64_t end = layout.batOffset + bat.size();
+  for (const auto& [block, sector] : layout.blocks) {
+    Put(bat, std::size_t{block} * 4, sector, 4, true);
+    end = std::max(end, sector * 512 + bitmapBytes + layout.blockSize);
+  }
+  WriteFileBytes(path, footer);
+  PatchFile(path, layout.headerOffset, header);
+  PatchFile(path, layout.batOffset, bat);
+  for (const auto& [block, sector] : layout.blocks) {
+    Buffer data(bitmapBytes + layout.blockSize, 0xFF);
+    for (std::uint64_t i = 0; i < layout.blockSize; ++i)
+      data[bitmapBytes + i] = VhdPatternByte(std::uint64_t{block} * layout.blockSize + i);
+    PatchFile(path, sector * 512, data);
+  }
+  PatchFile(path, (end + 511) / 512 * 512, footer);
+}
+
+void WriteFixedVhd(const std::filesystem::path& path, const std::vector<std::uint8_t>& data, std::uint16_t cylinders,
+                   std::uint8_t heads, std::uint8_t sectorsPerTrack) {
+  Buffer bytes = data;
+  const Buffer footer = Footer(2, ~std::uint64_t{0}, data.size(), cylinders, heads, sectorsPerTrack);
+  bytes.insert(bytes.end(), footer.begin(), footer.end());
+  WriteFileBytes(path, bytes);
+}
 
 }  // namespace dravik::test

@@ -1,9 +1,9 @@
 #pragma once
-// Turns images that qemu-img made into the images that qemu-img cannot make:
-// differencing VHDs and VHDXs that name a parent (locators, parent id,
-// sector bitmaps with some sectors left to the parent), and VHDXs whose
-// header names a log of entries written from the format's description.
-// The edits keep every checksum right, so other tools read the results.
+// Turns images that qemu-img made into ones it cannot make: differencing VHDs
+// and VHDXs naming a parent (locators, parent id, sector bitmaps leaving some
+// sectors to the parent), and VHDXs whose header names a log. Checksums stay
+// right, so other tools read the results. ChainWriter.cpp also holds the
+// writers of VhdWriter.h, VhdFooterEdit.h and VhdxEdit.h.
 
 #include <cstdint>
 #include <filesystem>

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <ctime>
 #include <fstream>
+#include <string_view>
 #include <unordered_map>
 
 #include "TestFiles.h"
@@ -44,6 +45,31 @@ bool ShortOnlyForm(std::string_view name) {
   return OneCase(base) && OneCase(ext);
 }
 
+// Who shows a name, and so what stands first in a deleted short name.
+enum class NameSource { kScan, kFls, kManifest };
+struct PathLevel {
+  std::string name;
+  bool deleted = false;
+};
+
+// A deleted short name whose first character is not the one its source puts
+// there keeps its form, so it matches nothing.
+std::string CanonicalName(std::string_view name, bool deleted, NameSource source) {
+  if (deleted && !name.empty()) {
+    const std::string rest(name.substr(1));
+    const bool markOk = source == NameSource::kManifest || name[0] == (source == NameSource::kScan ? 'x' : '_');
+    if (ShortOnlyForm("_" + rest)) return markOk ? "x" + rest : std::string(name);
+  }
+  return std::string(name);
+}
+
+std::string CanonicalPath(const std::vector<PathLevel>& levels, NameSource source) {
+  std::string path;
+  for (const PathLevel& level : levels)
+    path += (path.empty() ? "" : "/") + CanonicalName(level.name, level.deleted, source);
+  return path;
+}
+
 }  // namespace
 
 fs::path FatFixture(const std::string& name) {
@@ -58,25 +84,6 @@ FatLayout ReadFatLayout(const std::string& disk) {
   in >> layout.start >> layout.sectors >> layout.clusterBytes >> layout.fatBits;
   if (!in) ADD_FAILURE() << "unreadable layout of " << disk;
   return layout;
-}
-
-std::string CanonicalName(std::string_view name, bool deleted, NameSource source) {
-  // A deleted short name: its first letter is gone.
-  if (deleted && !name.empty()) {
-    const std::string rest(name.substr(1));
-    const bool markOk = source == NameSource::kManifest || name[0] == (source == NameSource::kScan ? 'x' : '_');
-    if (ShortOnlyForm("_" + rest)) return markOk ? "x" + rest : std::string(name);
-  }
-  return std::string(name);
-}
-
-std::string CanonicalPath(const std::vector<PathLevel>& levels, NameSource source) {
-  std::string path;
-  for (const PathLevel& level : levels) {
-    if (!path.empty()) path += '/';
-    path += CanonicalName(level.name, level.deleted, source);
-  }
-  return path;
 }
 
 std::string CanonicalSavedPath(const std::string& relative) {

@@ -1,19 +1,15 @@
 #pragma once
 // The FAT test disks of make-fat-fixtures.sh: their layout and manifest, a
-// Quick Scan of them, fls's listing of their raw forms, and the comparison
-// of names between the three.
-//
-// Names are compared in a canonical form. A deleted short name has lost its
-// first letter: the scan shows "x", fls "_", the manifest the original; the
-// canonical form puts "x" there. Every other name must match exactly, short
-// names in the case their flags ask for.
+// Quick Scan of them and fls's listing of their raw forms, with paths in a
+// canonical form ("key"): a deleted short name has lost its first letter
+// (the scan shows "x", fls "_", the manifest the original), the key puts "x"
+// there; every other name matches exactly.
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "Oracles.h"
@@ -49,19 +45,6 @@ struct ManifestFile {
 };
 std::vector<ManifestFile> ReadManifest(const std::string& disk);
 
-// Who shows a name, and so what stands first in a deleted short name: the
-// scan "x", fls "_", the manifest the original letter.
-enum class NameSource { kScan, kFls, kManifest };
-
-// Canonical form of one name (see above) and of a path of names with the
-// deleted flag of each level. A deleted short name whose first character is
-// not the one its source puts there keeps its form, so it matches nothing.
-std::string CanonicalName(std::string_view name, bool deleted, NameSource source);
-struct PathLevel {
-  std::string name;
-  bool deleted = false;
-};
-std::string CanonicalPath(const std::vector<PathLevel>& levels, NameSource source);
 // Canonical form of a path below a save's destination (names the scan gave,
 // taken as they are).
 std::string CanonicalSavedPath(const std::string& relative);

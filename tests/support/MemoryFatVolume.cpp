@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "Bytes.h"
+
 #include "disk/SectorReader.h"
 #include "fs/fat/FatQuickScan.h"
 #include "util/ScanControl.h"
@@ -10,16 +12,6 @@
 namespace dravik::test {
 
 namespace {
-
-void Put16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  Put16(p, v & 0xFFFF);
-  Put16(p + 2, v >> 16);
-}
 
 std::uint8_t ShortNameChecksum(std::string_view name11) {
   std::uint8_t sum = 0;
@@ -38,11 +30,11 @@ DirSlot ShortSlot(std::string_view name11, std::uint8_t attributes, std::uint32_
   DirSlot slot{};
   std::copy(name11.begin(), name11.end(), slot.begin());
   slot[11] = attributes;
-  Put16(&slot[18], date);
-  Put16(&slot[20], firstCluster >> 16);
-  Put16(&slot[24], date);
-  Put16(&slot[26], firstCluster & 0xFFFF);
-  Put32(&slot[28], size);
+  PutInt(slot, 18, date, 2);
+  PutInt(slot, 20, firstCluster >> 16, 2);
+  PutInt(slot, 24, date, 2);
+  PutInt(slot, 26, firstCluster & 0xFFFF, 2);
+  PutInt(slot, 28, size, 4);
   return slot;
 }
 
@@ -57,7 +49,7 @@ std::vector<DirSlot> LongNameSlots(std::u16string_view name, std::string_view na
     for (std::size_t i = 0; i < 13; ++i) {
       const std::size_t at = part * 13 + i;
       const std::uint32_t c = at < name.size() ? name[at] : at == name.size() ? 0x0000 : 0xFFFF;
-      Put16(&slot[kCharOffsets[i]], c);
+      PutInt(slot, kCharOffsets[i], c, 2);
     }
     slots.push_back(slot);
   }
@@ -94,7 +86,7 @@ void MemoryFatVolume::SetFat(std::uint32_t cluster, std::uint32_t value, bool fi
   const auto write = [&](std::uint64_t fatLba) {
     const std::size_t table = static_cast<std::size_t>(fatLba) * kSectorSize;
     if (fat32_) {
-      Put32(&bytes_[table + cluster * 4u], value);
+      PutInt(bytes_, table + cluster * 4u, value, 4);
       return;
     }
     std::uint8_t* at = &bytes_[table + cluster * 3u / 2u];

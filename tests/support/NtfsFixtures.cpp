@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -43,6 +44,14 @@ std::vector<NtfsManifestEntry> ReadNtfsManifest(const std::string& name) {
   }
   EXPECT_FALSE(entries.empty()) << "empty manifest " << name;
   return entries;
+}
+
+std::vector<std::uint32_t> LiveRecords(const std::string& prefix) {
+  std::vector<std::uint32_t> records;
+  for (const auto& entry : ReadNtfsManifest("live.manifest"))
+    if (entry.path.rfind(prefix, 0) == 0) records.push_back(entry.record);
+  std::sort(records.begin(), records.end());
+  return records;
 }
 
 std::map<std::string, std::uint32_t> NtfsCaseRecords() {
@@ -139,9 +148,7 @@ std::uint32_t NtfsScan::Save(const fs::path& destination, DeletedMode deleted) {
   return lastSave_.saved;
 }
 
-NtfsDiskCopy::NtfsDiskCopy() : raw_(dir_ / "ntfs.raw"), start_(NtfsStart()) {
-  const CommandResult copy = RunShell("cp --sparse=always " + Quote(NtfsFixture("ntfs.raw")) + " " + Quote(raw_));
-  if (copy.status != 0) throw std::runtime_error("cannot copy ntfs.raw");
+NtfsDiskCopy::NtfsDiskCopy() : DiskCopy(NtfsFixture("ntfs.raw"), "ntfs.raw"), start_(NtfsStart()) {
   mftRuns_ = IstatRuns(NtfsFixture("ntfs.raw"), start_, 0);
 }
 
@@ -156,7 +163,7 @@ std::uint64_t NtfsDiskCopy::RecordOffset(std::uint32_t record) const {
 }
 
 std::vector<std::uint8_t> NtfsDiskCopy::ReadRecord(std::uint32_t record) const {
-  std::ifstream in(raw_, std::ios::binary);
+  std::ifstream in(Raw(), std::ios::binary);
   std::vector<std::uint8_t> bytes(1024);
   in.seekg(static_cast<std::streamoff>(RecordOffset(record)));
   in.read(reinterpret_cast<char*>(bytes.data()), 1024);
@@ -166,13 +173,7 @@ std::vector<std::uint8_t> NtfsDiskCopy::ReadRecord(std::uint32_t record) const {
 
 void NtfsDiskCopy::WriteRecord(std::uint32_t record, const std::vector<std::uint8_t>& bytes) {
   if (bytes.size() != 1024) throw std::invalid_argument("a record is 1024 bytes");
-  PatchFile(raw_, RecordOffset(record), bytes);
+  Patch(RecordOffset(record), bytes);
 }
-
-void NtfsDiskCopy::Patch(std::uint64_t byteOffset, const std::vector<std::uint8_t>& bytes) {
-  PatchFile(raw_, byteOffset, bytes);
-}
-
-fs::path NtfsDiskCopy::Wrapped(const std::string& extension) const { return WrapRawDisk(raw_, dir_.Path(), "damaged", extension); }
 
 }  // namespace dravik::test

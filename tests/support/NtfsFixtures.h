@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Oracles.h"
+#include "PartitionFixtures.h"
 #include "TestFiles.h"
 #include "fs/QuickScan.h"
 #include "save/SaveControl.h"
@@ -36,6 +37,9 @@ struct NtfsManifestEntry {
 };
 // "live.manifest" or "deleted.manifest".
 std::vector<NtfsManifestEntry> ReadNtfsManifest(const std::string& name);
+// The records of live.manifest's files whose paths begin with prefix, in
+// order: places for crafted records.
+std::vector<std::uint32_t> LiveRecords(const std::string& prefix);
 // cases.list: name -> MFT record.
 std::map<std::string, std::uint32_t> NtfsCaseRecords();
 
@@ -84,24 +88,17 @@ class NtfsScan {
   SaveSummary lastSave_;
 };
 
-// A sparse copy of ntfs.raw in a temporary folder, to be damaged by byte
-// edits of its MFT records and then scanned raw or wrapped in a VHD or VHDX.
-class NtfsDiskCopy {
+// A sparse copy of ntfs.raw, to be damaged by edits of its MFT records.
+class NtfsDiskCopy : public DiskCopy {
  public:
   NtfsDiskCopy();
 
-  const std::filesystem::path& Raw() const { return raw_; }
   // Byte offset of an MFT record on the disk, from the $MFT runs istat gives.
   std::uint64_t RecordOffset(std::uint32_t record) const;
   std::vector<std::uint8_t> ReadRecord(std::uint32_t record) const;  // as on disk
   void WriteRecord(std::uint32_t record, const std::vector<std::uint8_t>& bytes);
-  void Patch(std::uint64_t byteOffset, const std::vector<std::uint8_t>& bytes);
-  // The copy converted by qemu-img ("vhd": dynamic VHD, "vhdx").
-  std::filesystem::path Wrapped(const std::string& extension) const;
 
  private:
-  TempDir dir_;
-  std::filesystem::path raw_;
   std::uint32_t start_;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> mftRuns_;
 };

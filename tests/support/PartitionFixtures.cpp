@@ -5,6 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "Bytes.h"
 #include "vdisk/ImageFile.h"
 
 namespace dravik::test {
@@ -29,9 +30,11 @@ std::vector<PartitionEntry> ListedEntries(const std::vector<PartitionEntry>& lay
   return listed;
 }
 
-DiskCopy::DiskCopy(const std::string& disk) : raw_(dir_ / (disk + ".raw")) {
-  const CommandResult copy = RunShell("cp --sparse=always " + Quote(PartitionFixture(disk + ".raw")) + " " + Quote(raw_));
-  if (copy.status != 0) throw std::runtime_error("cannot copy the raw disk " + disk);
+DiskCopy::DiskCopy(const std::string& disk) : DiskCopy(PartitionFixture(disk + ".raw"), disk + ".raw") {}
+
+DiskCopy::DiskCopy(const fs::path& raw, const std::string& name) : raw_(dir_ / name) {
+  if (RunShell("cp --sparse=always " + Quote(raw) + " " + Quote(raw_)).status != 0)
+    throw std::runtime_error("cannot copy the raw disk " + raw.string());
 }
 
 std::vector<std::uint8_t> DiskCopy::Sector(std::uint64_t lba) const {
@@ -63,10 +66,8 @@ fs::path DiskCopy::Wrapped(const std::string& extension) const { return WrapRawD
 std::vector<std::uint8_t> RecordEntry(std::uint8_t type, std::uint64_t start, std::uint64_t sectors) {
   std::vector<std::uint8_t> entry(16, 0);
   entry[4] = type;
-  for (int i = 0; i < 4; ++i) {
-    entry[8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(start >> (8 * i));
-    entry[12 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(sectors >> (8 * i));
-  }
+  PutInt(entry, 8, start, 4);
+  PutInt(entry, 12, sectors, 4);
   return entry;
 }
 

@@ -42,6 +42,8 @@ std::vector<PartitionEntry> ListedEntries(const std::vector<PartitionEntry>& lay
 class DiskCopy {
  public:
   explicit DiskCopy(const std::string& disk);
+  // A copy of any raw disk, named name in the folder.
+  DiskCopy(const std::filesystem::path& raw, const std::string& name);
 
   std::vector<std::uint8_t> Sector(std::uint64_t lba) const;
   void WriteSector(std::uint64_t lba, const std::vector<std::uint8_t>& sector);

@@ -1,12 +1,10 @@
 #include "SaveFixtures.h"
 
 #include <sys/mount.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -35,13 +33,6 @@ bool ValidUtf8(const std::string& text) {
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::vector<std::string> Levels(const std::string& path) {
-  std::vector<std::string> levels;
-  std::stringstream in(path);
-  for (std::string level; std::getline(in, level, '/');) levels.push_back(level);
-  return levels;
 }
 
 }  // namespace
@@ -81,19 +72,6 @@ SmallTmpfs::~SmallTmpfs() {
   fs::remove(path_, ignored);
 }
 
-std::string AsNobody(std::string& problem) {
-  if (::geteuid() != 0) {
-    problem = "only root can run the command as another user";
-    return "";
-  }
-  const std::string words = "setpriv --reuid=65534 --regid=65534 --clear-groups";
-  if (RunShell(words + " true 2>/dev/null").status != 0) {
-    problem = "setpriv cannot switch to uid 65534 here";
-    return "";
-  }
-  return words;
-}
-
 bool IsFaithfulShortening(const std::string& saved, const std::string& name) {
   if (saved == name) return name.size() <= kNameMax;
   if (name.size() <= kNameMax || saved.size() > kNameMax || saved.size() + 3 < kNameMax || !ValidUtf8(saved))
@@ -109,9 +87,9 @@ bool IsFaithfulShortening(const std::string& saved, const std::string& name) {
 }
 
 std::string OriginalPath(const std::string& saved, const std::map<std::string, std::string>& paths) {
-  const auto savedLevels = Levels(saved);
+  const auto savedLevels = Split(saved, '/');
   for (const auto& [path, value] : paths) {
-    const auto levels = Levels(path);
+    const auto levels = Split(path, '/');
     if (levels.size() != savedLevels.size()) continue;
     bool fits = true;
     for (std::size_t i = 0; i < levels.size() && fits; ++i) fits = IsFaithfulShortening(savedLevels[i], levels[i]);

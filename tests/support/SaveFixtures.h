@@ -1,8 +1,7 @@
 #pragma once
 // The disk of make-save-fixtures.sh and what the tests of failing saves need
-// around it: a destination that fills up (a small tmpfs), an unprivileged
-// user to run the command as, and the check that a saved name is a faithful
-// shortening of a name too long for Linux.
+// around it: a destination that fills up (a small tmpfs), and the check that
+// a saved name is a faithful shortening of a name too long for Linux.
 
 #include <filesystem>
 #include <map>
@@ -35,11 +34,6 @@ class SmallTmpfs {
   bool mounted_ = false;
   std::string problem_;
 };
-
-// The shell words that run a command as the unprivileged user nobody
-// (uid and gid 65534, no groups), or "" when that is not possible here
-// (not root, no setpriv). problem says why then.
-std::string AsNobody(std::string& problem);
 
 // True when saved is name itself, or name shortened as the save promises:
 // at most 255 bytes, whole characters, cut no more than one character short
