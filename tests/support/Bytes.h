@@ -26,7 +26,7 @@ void PutInt(C& b, std::size_t at, std::uint64_t v, std::size_t width, bool big =
   if constexpr (requires { b.resize(0); })
     if (b.size() < at + width) b.resize(at + width);
   for (std::size_t i = 0; i < width; ++i)
-    b[big ? at + width - 1 - i : at + i] = i < 8 ? static_cast<std::uint8_t>(v >> (8 * i)) : 0;
+    b[big ? at + width - 1 - i : at + i] = static_cast<std::uint8_t>(i < 8 ? v >> (8 * i) : 0);
 }
 
 }  // namespace dravik::test
