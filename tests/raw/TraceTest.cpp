@@ -188,10 +188,10 @@ TEST(TraceTreeTest, OneItemPerTypeAndExtensionAndNodeChecksFollowTheirFiles) {
   EXPECT_TRUE(items[0].extensions[0].files == Indices({0, 3}) && items[0].extensions[1].files == Indices({1, 5}));
   EXPECT_TRUE(items[1].extensions.size() == 1u && items[1].files == Indices({2, 4}));
   EXPECT_TRUE(BuildTraceTree({}).empty());
-  TraceTree tree = TraceTree::Build(std::vector<FoundFile>{{u".jpg", u"1.jpg", u"JPEG", 1, 0},
-                                                           {u".png", u"2.png", u"PNG", 2, 1},
-                                                           {u".jpg", u"3.jpg", u"JPEG", 3, 2},
-                                                           {u".gif", u"4.gif", u"GIF", 4, 3}});
+  // The tree keeps a view of the files: they must outlive it.
+  const std::vector<FoundFile> found = {{u".jpg", u"1.jpg", u"JPEG", 1, 0}, {u".png", u"2.png", u"PNG", 2, 1},
+                                        {u".jpg", u"3.jpg", u"JPEG", 3, 2}, {u".gif", u"4.gif", u"GIF", 4, 3}};
+  TraceTree tree = TraceTree::Build(found);
   ASSERT_EQ(tree.Nodes().size(), 7u) << "Root, JPEG > .jpg, PNG > .png, GIF > .gif";
   ASSERT_TRUE(tree.Node(0).children.size() == 3u && tree.Node(0).files.size() == 4u);
   const std::size_t jpeg = tree.Node(0).children[0], jpg = tree.Node(jpeg).children[0];
