@@ -73,6 +73,16 @@ std::uint64_t SerialByKey(const ScannedVolume& v, const std::string& key) {
   return v.store.Files()[RecordByKey(v, key)].key;
 }
 
+// The tree with nothing checked but the folders and files of the given keys.
+ResultTree CheckedOnly(ScannedVolume& v, const std::vector<std::string>& folders,
+                       const std::vector<std::string>& files = {}) {
+  ResultTree tree = ResultTree::Build(v.store, FsFamily::kFat);
+  tree.SetCheck(ResultTree::kRoot, false);
+  for (const auto& folder : folders) tree.SetCheck(NodeByKey(tree, folder), true);
+  for (const auto& file : files) tree.CheckFile(SerialByKey(v, file), true);
+  return tree;
+}
+
 const ManifestFile& ManifestEntry(const std::vector<ManifestFile>& manifest, const std::string& path) {
   for (const auto& f : manifest)
     if (f.path == path) return f;
@@ -123,9 +133,7 @@ TEST(SaveSettingsTest, DuplicateNamesAreRenamedSkippedOrOverwritten) {
   ASSERT_TRUE(v);
   const auto manifest = test::ReadManifest("fat16");
   const ManifestFile& report = ManifestEntry(manifest, "Docs/Report.txt");
-  ResultTree tree = ResultTree::Build(v->store, FsFamily::kFat);
-  tree.SetCheck(ResultTree::kRoot, false);
-  tree.CheckFile(SerialByKey(*v, report.key), true);
+  ResultTree tree = CheckedOnly(*v, {}, {report.key});
 
   test::TempDir dir;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Save(*v, v->store, tree, dir.Path()), 1u);
@@ -163,9 +171,7 @@ TEST(SaveSettingsTest, DeletedSettingChoosesTheFilesFoldersAreAlwaysMade) {
   auto v = test::ScanImage(test::FatFixture("fat32-4k.vhd"));
   ASSERT_TRUE(v);
   const auto manifest = test::ReadManifest("fat32-4k");
-  ResultTree tree = ResultTree::Build(v->store, FsFamily::kFat);
-  tree.SetCheck(ResultTree::kRoot, false);
-  tree.SetCheck(NodeByKey(tree, "trash"), true);
+  ResultTree tree = CheckedOnly(*v, {"trash"});
 
   std::map<std::string, std::string> live, deleted;
   for (const auto& f : manifest)
@@ -274,10 +280,7 @@ TEST(SaveControlTest, StopAndSkipKeepThePartWritten) {
   auto v = test::ScanImage(test::FatFixture("fat32-4k.vhd"));
   ASSERT_TRUE(v);
   const auto manifest = test::ReadManifest("fat32-4k");
-  ResultTree tree = ResultTree::Build(v->store, FsFamily::kFat);
-  tree.SetCheck(ResultTree::kRoot, false);
-  tree.SetCheck(NodeByKey(tree, "sizes"), true);
-  tree.CheckFile(SerialByKey(*v, "README.TXT"), true);
+  ResultTree tree = CheckedOnly(*v, {"sizes"}, {"README.TXT"});
   test::TempDir reference;
   Save(*v, v->store, tree, reference.Path());
   const auto whole = test::ReadFileBytes(reference / "sizes" / "big.bin");
@@ -366,10 +369,7 @@ TEST(SaveSafetyTest, LinksInTheDestinationAreReplacedNotFollowed) {
   fs::create_directories(outside);
   fs::create_directories(dest);
   { std::ofstream(outside / "target.txt") << "keep me"; }
-  ResultTree tree = ResultTree::Build(v->store, FsFamily::kFat);
-  tree.SetCheck(ResultTree::kRoot, false);
-  tree.SetCheck(NodeByKey(tree, "Docs"), true);
-  tree.CheckFile(SerialByKey(*v, "README.TXT"), true);
+  ResultTree tree = CheckedOnly(*v, {"Docs"}, {"README.TXT"});
   tree.CheckFile(SerialByKey(*v, "notes.txt"), true);
   fs::create_symlink(outside / "target.txt", dest / "README.TXT");
   fs::create_symlink(outside / "missing.txt", dest / "notes.txt");
