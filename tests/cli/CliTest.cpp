@@ -13,7 +13,7 @@
 #include "FatFixtures.h"
 #include "NtfsFixtures.h"
 #include "PartitionFixtures.h"
-#include "VhdFooterEdit.h"
+#include "VhdWriter.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "snapshot/SnapshotTexts.h"
 

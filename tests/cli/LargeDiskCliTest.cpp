@@ -1,7 +1,6 @@
-// A 3 TiB VHDX whose NTFS and FAT32 partitions start past 2^32 sectors, read
-// through the command: the table against mmls, the listings against fls, the
-// saved files against the manifests; and the same disk without its table,
-// found by the search.
+// A 3 TiB VHDX whose NTFS and FAT32 partitions start past 2^32 sectors, read through the command: the table against
+// mmls, the listings against fls, the saved files against the manifests; and the same disk without its table, found by
+// the search.
 
 #include <gtest/gtest.h>
 
@@ -23,8 +22,7 @@ using test::RunShell;
 
 fs::path LargeFixture(const std::string& name) { return test::FixtureIn("large", name); }
 
-// Live files below the volume's root as fls lists them, without the NTFS
-// metadata files and named streams.
+// Live files below the volume's root as fls lists them, without the NTFS metadata files and named streams.
 std::set<std::string> FlsFiles(std::uint64_t start) {
   std::set<std::string> files;
   for (const test::FlsItem& item : test::Fls(LargeFixture("large.raw"), start))

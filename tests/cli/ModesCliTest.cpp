@@ -100,8 +100,8 @@ TEST(ExtensiveCliTest, AFolderWhoseParentEntryNamesItselfComesBackUnderLostDir) 
 // place 3: before the partition.
 struct TracedFile { std::string extension; std::uint64_t sector = 0, place = 0, size = 0; std::string sha256, name; };
 
-// Each file is found at its first sector under its type's extension and saved as itself (trimmed at the end its
-// format records; --no-trim: at the carve size).
+// Each file is found at its first sector under its type's extension and saved as itself (trimmed at the end its format
+// records; --no-trim: at the carve size).
 TEST(TraceCliTest, FindsEveryFileAtItsFirstSectorAndSavesItTrimmed) {
   std::ifstream in(test::FixtureIn("trace", "trace.manifest"));
   std::vector<TracedFile> files;

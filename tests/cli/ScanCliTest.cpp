@@ -1,5 +1,5 @@
-// dravik scan quick: its listing's three shapes, one save against the manifest, the options that choose what is
-// saved, saves that are not whole (status 1, their files named), and broken images read without being written.
+// dravik scan quick: its listing's three shapes, one save against the manifest, the options that choose what is saved,
+// saves that are not whole (status 1, their files named), and broken images read without being written.
 
 #include <gtest/gtest.h>
 

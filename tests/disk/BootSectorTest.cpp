@@ -1,5 +1,5 @@
-// Boot sectors and the parameters read from them against fsstat; one row per damage to a copy: whether the
-// parameters are still read (from a backup) or calculated, and what the readers say of the sectors they refused.
+// Boot sectors and the parameters read from them against fsstat; one row per damage to a copy: whether the parameters
+// are still read (from a backup) or calculated, and what the readers say of the sectors they refused.
 
 #include <gtest/gtest.h>
 
@@ -203,8 +203,8 @@ TEST(BootSectorDamageTest, QuickScanPassesOnWhatWasSaid) {
   EXPECT_TRUE(says(entry.start, "calculated only for FAT"));
 }
 
-// A FAT16 volume in memory: a first FAT at sector 4 (or not even that) and two folders, cluster 10 at sector 1000
-// and 12 at 1016: 8 sectors per cluster, cluster 0 at 920; with 32 root sectors the FATs fill 4 .. 903.
+// A FAT16 volume in memory: a first FAT at sector 4 (or not even that) and two folders, cluster 10 at sector 1000 and
+// 12 at 1016: 8 sectors per cluster, cluster 0 at 920; with 32 root sectors the FATs fill 4 .. 903.
 TEST(FsParamsTest, CalculatedFromTwoFoldersInMemory) {
   const auto volume = [](bool withFat, bool secondFolder) {
     std::vector<std::uint8_t> bytes(2048 * 512, 0);

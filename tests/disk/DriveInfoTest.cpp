@@ -66,8 +66,8 @@ TEST(DriveInfoTest, VhdValuesFromTheGeometry) {
   EXPECT_EQ(Values(values.begin() + 1, values.end()), (Values{"8063 MB (Approx)", "16383", "16", "63"}));
 }
 
-// A row the volume's family names shows its value, the others N/A; a volume
-// of no family shows the FAT positions it holds and no MFT.
+// A row the volume's family names shows its value, the others N/A; a volume of no family shows the FAT positions it
+// holds and no MFT.
 TEST(DriveInformationTest, EachFamilyFillsItsOwnRows) {
   FsParams p;
   p.clusterBase = 2048, p.sectorsPerCluster = 8, p.firstFatLba = 2080, p.secondFatLba = 2600, p.mftStart = 8192;

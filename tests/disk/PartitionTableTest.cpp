@@ -1,5 +1,5 @@
-// Partition tables (MBR, EBRs, GPT) of sfdisk's disks against mmls, one row per damage to a copy; and the
-// search by boot sectors when the table is lost or misses some, each volume with the length fsstat gives it.
+// Partition tables (MBR, EBRs, GPT) of sfdisk's disks against mmls, one row per damage to a copy; and the search by
+// boot sectors when the table is lost or misses some, each volume with the length fsstat gives it.
 
 #include <gtest/gtest.h>
 
@@ -40,8 +40,8 @@ PartitionTable DrivePartitions(const ByteSource& source) {
   return table;
 }
 
-// Every partition made, so every entry listed, is one mmls finds with the same start and length. many-logical
-// holds more than a full table: the first 25 usable entries are kept, the Linux primary skipped.
+// Every partition made, so every entry listed, is one mmls finds with the same start and length. many-logical holds
+// more than a full table: the first 25 usable entries are kept, the Linux primary skipped.
 TEST(PartitionTableTest, ListsTheLayoutAndMmlsAgrees) {
   for (const std::string disk : {"mbr", "extended", "gpt", "classic", "many-logical"}) {
     SCOPED_TRACE(disk);
@@ -270,8 +270,8 @@ Entries SortedByStart(Entries entries) {
   return entries;
 }
 
-// The disk with its absent blocks hidden: a search over it reads every candidate. Passing over what the image
-// does not hold must leave the table exactly as that walk finds it, order included.
+// The disk with its absent blocks hidden: a search over it reads every candidate. Passing over what the image does not
+// hold must leave the table exactly as that walk finds it, order included.
 class EveryByteHeld final : public ByteSource {
  public:
   explicit EveryByteHeld(const ByteSource& disk) : disk_(disk) {}
@@ -293,8 +293,8 @@ Entries Search(const ByteSource& disk, const DiskGeometry& geometry) {
   return table.Entries();
 }
 
-// The MBR zeroed. mbr: volumes at 1 MiB starts. classic: on the second track and cylinder starts that are no
-// 1 MiB multiples; as a VHD the footer's 12 x 17 geometry becomes 255 x 63 first. sparse-64g has no table.
+// The MBR zeroed. mbr: volumes at 1 MiB starts. classic: on the second track and cylinder starts that are no 1 MiB
+// multiples; as a VHD the footer's 12 x 17 geometry becomes 255 x 63 first. sparse-64g has no table.
 TEST(PartitionSearchTest, LostTablesFindEveryVolume) {
   for (const auto& [name, container] : std::vector<std::pair<std::string, std::string>>{
            {"mbr", "vhdx"}, {"classic", "vhdx"}, {"classic", "vhd"}, {"sparse-64g", ""}}) {
@@ -323,8 +323,8 @@ TEST(PartitionSearchTest, LostTablesFindEveryVolume) {
   }
 }
 
-// Boot sectors mkfs.fat and mkntfs wrote, put by qemu-io into an empty image at the sector given; expected of
-// each is what fsstat reads from its volume.
+// Boot sectors mkfs.fat and mkntfs wrote, put by qemu-io into an empty image at the sector given; expected of each is
+// what fsstat reads from its volume.
 class FarBootSectors {
  public:
   FarBootSectors() {
@@ -375,9 +375,9 @@ TEST(PartitionSearchTest, BootSectorsFarIntoSparseDisks) {
     const char* size;
     std::vector<std::pair<std::uint64_t, std::string>> placed;
   } disks[] = {
-      // 32 MiB blocks, 267349 cylinders: FAT32 at 1 TiB (inside a cylinder), FAT16 on a cylinder start that is
-      // no 1 MiB multiple, FAT32 on the second track of a cylinder that starts in the absent block before, NTFS
-      // at the last 1 MiB start, past the last whole cylinder.
+      // 32 MiB blocks, 267349 cylinders: FAT32 at 1 TiB (inside a cylinder), FAT16 on a cylinder start that is no 1 MiB
+      // multiple, FAT32 on the second track of a cylinder that starts in the absent block before, NTFS at the last 1
+      // MiB start, past the last whole cylinder.
       {"2 TiB VHDX", "vhdx", "2T",
        {{1ULL << 31, "fat32"}, {150001 * kCylinder, "fat16"}, {straddling * kCylinder + 63, "fat32"}, {(1ULL << 32) - 2048, "ntfs"}}},
       // The footer's geometry covers only 127 GiB: past that only the 1 MiB starts are searched.

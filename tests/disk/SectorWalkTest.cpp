@@ -1,5 +1,5 @@
-// Sector reads over an image; the sector walk taking chunks in order with the same results on any number of
-// threads, as the searches on it (File Trace, Extensive Scan) do; a stop ending it within the chunks run ahead.
+// Sector reads over an image; the sector walk taking chunks in order with the same results on any number of threads, as
+// the searches on it (File Trace, Extensive Scan) do; a stop ending it within the chunks run ahead.
 
 #include <gtest/gtest.h>
 

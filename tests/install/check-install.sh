@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# Installs a build into a fresh prefix and checks what landed where: the
-# programs in bin/, the desktop file, icon and MIME types in their XDG
-# places, the File Trace catalogue in share/dravik (and not in bin/); that
-# the installed dravik runs from the prefix and finds its catalogue there;
-# and that the desktop and MIME files are accepted by the tools that read
-# them (desktop-file-validate, xmllint, update-mime-database), where those
-# tools are installed.
+# Installs a build into a fresh prefix and checks what landed where: the programs in bin/, the desktop file, icon and
+# MIME types in their XDG places, the File Trace catalogue in share/dravik (and not in bin/); that the installed dravik
+# runs from the prefix and finds its catalogue there; and that the desktop and MIME files are accepted by the tools that
+# read them (desktop-file-validate, xmllint, update-mime-database), where those tools are installed.
 #
 #   check-install.sh BUILD_DIR WITH_GUI(ON|OFF) IMAGE
 #
@@ -44,8 +41,7 @@ while IFS= read -r file; do
   [ $found = 1 ] || fail "unexpected file installed: $file"
 done < <(cd "$prefix" && find . -type f -printf '%P\n' | sort)
 
-# The installed command, run from the prefix (not from the build folder,
-# whose Raw.dat lies beside the built programs).
+# The installed command, run from the prefix (not from the build folder, whose Raw.dat lies beside the built programs).
 dravik=$prefix/bin/dravik
 "$dravik" --help >/dev/null || fail "dravik --help failed"
 types=$(cd / && "$dravik" types) || fail "dravik types did not find the catalogue in $prefix/share/dravik"
@@ -78,10 +74,9 @@ if [ "$with_gui" = ON ]; then
     echo "check-install: xmllint is not installed; the MIME file is not checked" >&2
   fi
   if command -v update-mime-database >/dev/null; then
-    # The database built from the installed file alone maps the globs to
-    # the types the desktop file names.
-    # (With the prefix among the data folders, so that it does not remark
-    # on one it would not search: anything it says is about the file.)
+    # The database built from the installed file alone maps the globs to the types the desktop file names. (With the
+    # prefix among the data folders, so that it does not remark on one it would not search: anything it says is about
+    # the file.)
     XDG_DATA_DIRS="$prefix/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}" \
       update-mime-database "$prefix/share/mime" 2>"$prefix/mime.log" || fail "update-mime-database failed: $(cat "$prefix/mime.log")"
     [ ! -s "$prefix/mime.log" ] || fail "update-mime-database complained: $(cat "$prefix/mime.log")"

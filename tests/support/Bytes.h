@@ -1,6 +1,6 @@
 #pragma once
-// Integers of any width in a byte buffer, little- or big-endian: the one
-// byte view of the writers and builders of test images.
+// Integers of any width in a byte buffer, little- or big-endian: the one byte view of the writers and builders of test
+// images.
 
 #include <cstdint>
 #include <vector>

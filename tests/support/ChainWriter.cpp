@@ -7,9 +7,7 @@
 
 #include "Bytes.h"
 #include "TestFiles.h"
-#include "VhdFooterEdit.h"
 #include "VhdWriter.h"
-#include "VhdxEdit.h"
 #include "util/Crc32.h"
 
 namespace dravik::test {
@@ -126,6 +124,32 @@ Buffer ParentLocatorItem(const std::vector<std::pair<std::string, std::string>>&
   return item;
 }
 
+Buffer Footer(std::uint32_t diskType, std::uint64_t dataOffset, std::uint64_t size, std::uint16_t cylinders,
+              std::uint8_t heads, std::uint8_t sectorsPerTrack) {
+  Buffer f(512, 0);
+  PutText(f, 0, "conectix");
+  Put(f, 8, 2, 4, true);         // features
+  Put(f, 12, 0x10000, 4, true);  // version
+  Put(f, 16, dataOffset, 8, true);
+  PutText(f, 28, "win ");  // makes qemu use the current size rather than the geometry
+  Put(f, 32, 0x000A0000, 4, true);
+  PutText(f, 36, "Wi2k");
+  Put(f, 40, size, 8, true);
+  Put(f, 48, size, 8, true);
+  Put(f, 56, cylinders, 2, true);
+  f[58] = heads;
+  f[59] = sectorsPerTrack;
+  Put(f, 60, diskType, 4, true);
+  for (int i = 0; i < 16; ++i) f[68 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0xA0 + i);
+  Put(f, 64, VhdChecksum(f, 0, 512, 64), 4, true);
+  return f;
+}
+
+// The byte a written block holds at a virtual offset.
+std::uint8_t PatternByte(std::uint64_t virtualOffset) {
+  return static_cast<std::uint8_t>((virtualOffset * 131 + virtualOffset / 509) ^ (virtualOffset >> 20));
+}
+
 }  // namespace
 
 void MakeVhdChild(const std::filesystem::path& vhd, const std::filesystem::path& parent, const VhdChildOptions& o) {
@@ -205,8 +229,8 @@ void MakeVhdxChild(const std::filesystem::path& vhdx, const std::filesystem::pat
   Put(b, e + 24, 4, 4, false);  // IsRequired
   Put(b, m + 10, count + 1, 2, false);
 
-  // qemu-img marks the blocks it never wrote as zero blocks; in a child they
-  // are not present, so that the parent shows through.
+  // qemu-img marks the blocks it never wrote as zero blocks; in a child they are not present, so that the parent shows
+  // through.
   const std::uint64_t chunk = (std::uint64_t{1} << 23) * l.sectorSize / l.blockSize;
   for (std::uint64_t k = 0; k < chunk && 8 * k < l.batLength; ++k) {
     const std::size_t entry = l.batOffset + 8 * k;
@@ -304,18 +328,13 @@ std::uint64_t VhdxBlockFileOffset(const std::filesystem::path& vhdx, std::uint64
 }
 
 std::uint64_t VhdxBatOffset(const std::filesystem::path& vhdx) { return ReadLayout(ReadFileBytes(vhdx)).batOffset; }
-std::uint64_t VhdxMetadataOffset(const std::filesystem::path& vhdx) {
-  return ReadLayout(ReadFileBytes(vhdx)).metadataOffset;
-}
-std::uint64_t VhdxVirtualSizeOffset(const std::filesystem::path& vhdx) {
+
+void SetVhdxVirtualSize(const std::filesystem::path& vhdx, std::uint64_t size) {
   const std::uint64_t at = ReadLayout(ReadFileBytes(vhdx)).virtualSize;
   if (at == 0) throw std::runtime_error(vhdx.string() + " has no virtual disk size");
-  return at;
-}
-void SetVhdxVirtualSize(const std::filesystem::path& vhdx, std::uint64_t size) {
   Buffer value;
   Put(value, 0, size, 8, false);
-  PatchFile(vhdx, VhdxVirtualSizeOffset(vhdx), value);
+  PatchFile(vhdx, at, value);
 }
 
 void SetVhdCurrentSize(const std::filesystem::path& vhd, std::uint64_t size) {
@@ -335,44 +354,10 @@ void SetVhdCurrentSize(const std::filesystem::path& vhd, std::uint64_t size) {
   }
 }
 
-// ---- VHDs written from nothing ------------------------------------------
-
-namespace {
-
-Buffer Footer(std::uint32_t diskType, std::uint64_t dataOffset, std::uint64_t size, std::uint16_t cylinders,
-              std::uint8_t heads, std::uint8_t sectorsPerTrack) {
-  Buffer f(512, 0);
-  PutText(f, 0, "conectix");
-  Put(f, 8, 2, 4, true);         // features
-  Put(f, 12, 0x10000, 4, true);  // version
-  Put(f, 16, dataOffset, 8, true);
-  PutText(f, 28, "win ");  // makes qemu use the current size rather than the geometry
-  Put(f, 32, 0x000A0000, 4, true);
-  PutText(f, 36, "Wi2k");
-  Put(f, 40, size, 8, true);
-  Put(f, 48, size, 8, true);
-  Put(f, 56, cylinders, 2, true);
-  f[58] = heads;
-  f[59] = sectorsPerTrack;
-  Put(f, 60, diskType, 4, true);
-  for (int i = 0; i < 16; ++i) f[68 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0xA0 + i);
-  Put(f, 64, VhdChecksum(f, 0, 512, 64), 4, true);
-  return f;
-}
-
-}  // namespace
-
-std::uint8_t VhdPatternByte(std::uint64_t virtualOffset) {
-  return static_cast<std::uint8_t>((virtualOffset * 131 + virtualOffset / 509) ^ (virtualOffset >> 20));
-}
-
 void WriteDynamicVhd(const std::filesystem::path& path, const VhdLayout& layout) {
-  const std::uint32_t entries = layout.maxTableEntries ? layout.maxTableEntries
-      : static_cast<std::uint32_t>((layout.virtualSize + layout.blockSize - 1) / layout.blockSize);
-  const std::uint16_t cylinders = layout.cylinders ? layout.cylinders
-      : static_cast<std::uint16_t>(layout.virtualSize / 512 / (layout.heads * layout.sectorsPerTrack));
-  const Buffer footer = Footer(layout.storedDiskType, layout.headerOffset, layout.virtualSize, cylinders, layout.heads,
-                               layout.sectorsPerTrack);
+  const auto entries = static_cast<std::uint32_t>((layout.virtualSize + layout.blockSize - 1) / layout.blockSize);
+  const auto cylinders = static_cast<std::uint16_t>(layout.virtualSize / 512 / (16 * 63));
+  const Buffer footer = Footer(layout.storedDiskType, layout.headerOffset, layout.virtualSize, cylinders, 16, 63);
   Buffer header(1024, 0);
   PutText(header, 0, "cxsparse");
   Put(header, 8, ~std::uint64_t{0}, 8, true);
@@ -395,7 +380,7 @@ void WriteDynamicVhd(const std::filesystem::path& path, const VhdLayout& layout)
   for (const auto& [block, sector] : layout.blocks) {
     Buffer data(bitmapBytes + layout.blockSize, 0xFF);
     for (std::uint64_t i = 0; i < layout.blockSize; ++i)
-      data[bitmapBytes + i] = VhdPatternByte(std::uint64_t{block} * layout.blockSize + i);
+      data[bitmapBytes + i] = PatternByte(std::uint64_t{block} * layout.blockSize + i);
     PatchFile(path, sector * 512, data);
   }
   PatchFile(path, (end + 511) / 512 * 512, footer);

@@ -1,9 +1,7 @@
 #pragma once
-// Turns images that qemu-img made into ones it cannot make: differencing VHDs
-// and VHDXs naming a parent (locators, parent id, sector bitmaps leaving some
-// sectors to the parent), and VHDXs whose header names a log. Checksums stay
-// right, so other tools read the results. ChainWriter.cpp also holds the
-// writers of VhdWriter.h, VhdFooterEdit.h and VhdxEdit.h.
+// Turns images qemu-img made into ones it cannot make: differencing VHDs and VHDXs naming a parent (locators, parent
+// id, sector bitmaps leaving sectors to the parent), VHDXs whose header names a log. Checksums stay right.
+// ChainWriter.cpp also holds the writers of VhdWriter.h.
 
 #include <cstdint>
 #include <filesystem>
@@ -23,8 +21,7 @@ struct VhdChildOptions {
   std::vector<std::string> absoluteLocators;  // "W2ku" entries
   std::string parentName;                      // the header's parent name; empty: none
   bool wrongParentId = false;                  // record an id the parent does not have
-  // Sectors of the child's present blocks whose bitmap bits are cleared, so
-  // that the parent's sectors show through.
+  // Sectors of the child's present blocks whose bitmap bits are cleared: the parent's show through.
   std::vector<SectorRun> parentSectors;
 };
 
@@ -35,13 +32,11 @@ struct VhdxChildOptions {
   std::string relativePath;       // relative_path; empty: none
   std::string absoluteWin32Path;  // absolute_win32_path; empty: none
   bool wrongLinkage = false;      // parent_linkage names another GUID
-  // Sectors left to the parent: their blocks become partly present, with a
-  // sector bitmap that clears exactly these sectors.
+  // Sectors left to the parent: their blocks become partly present, their bitmap clearing just these.
   std::vector<SectorRun> parentSectors;
 };
 
-// Makes the dynamic VHDX vhdx (one chunk of blocks at most) a differencing
-// child of parent.
+// Makes the dynamic VHDX vhdx (one chunk of blocks at most) a differencing child of parent.
 void MakeVhdxChild(const std::filesystem::path& vhdx, const std::filesystem::path& parent,
                    const VhdxChildOptions& options);
 
@@ -57,17 +52,13 @@ struct LogEntryPlan {
   bool torn = false;  // written with a checksum that does not fit, as a crash mid-write leaves it
 };
 
-// Writes the entries one after the other from the start of the VHDX's log,
-// with consecutive sequence numbers and the first entry as tail, and names
-// the log in both headers. lastFileOffset is the size the entries give the
-// file (0: its size now).
+// Writes the entries from the start of the VHDX's log, with consecutive sequence numbers and the first entry as tail,
+// and names the log in both headers. lastFileOffset: the file size the entries give (0: its size now).
 void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryPlan>& entries,
                   std::uint64_t lastFileOffset = 0);
 
-// Where the VHDX's BAT lies in the file.
+// Where the VHDX's BAT lies in the file; where a payload block's data lies (0: not present).
 std::uint64_t VhdxBatOffset(const std::filesystem::path& vhdx);
-
-// The file offset of the data of a VHDX payload block; 0 when not present.
 std::uint64_t VhdxBlockFileOffset(const std::filesystem::path& vhdx, std::uint64_t block);
 
 }  // namespace dravik::test

@@ -25,10 +25,9 @@ std::string Offset(std::uint64_t start) { return " -o " + std::to_string(start) 
 
 }  // namespace
 
-// Lines look like "r/r * 2158-128-2:\tPATH\tMTIME\tATIME\tCTIME\tCRTIME\tSIZE\tUID\tGID":
-// the name's type and the record's type ("d" folder, "r" file, "v" virtual,
-// "-" unknown), "*" for a deleted entry, the inode with the attribute's type
-// and id.
+// Lines look like "r/r * 2158-128-2:\tPATH\tMTIME\tATIME\tCTIME\tCRTIME\tSIZE\tUID\tGID": the name's type and the
+// record's type ("d" folder, "r" file, "v" virtual, "-" unknown), "*" for a deleted entry, the inode with the
+// attribute's type and id.
 std::vector<FlsItem> Fls(const fs::path& raw, std::uint64_t start) {
   static const std::regex head(R"(^(\S)/(\S) (\* )?(\d+)(-\d+-\d+)?(\(realloc\))?:$)");
   std::vector<FlsItem> items;
@@ -101,9 +100,8 @@ std::pair<std::int64_t, long> IstatTime(const fs::path& raw, std::uint64_t start
   return {0, 0};
 }
 
-// mmls rows: "NNN:  SLOT  START  END  LENGTH  DESCRIPTION", where SLOT is a
-// table and entry number for a partition ("000:001" for DOS, "002" for GPT)
-// and "Meta" or "-------" for the table sectors and unallocated space.
+// mmls rows: "NNN:  SLOT  START  END  LENGTH  DESCRIPTION", where SLOT is a table and entry number for a partition
+// ("000:001" for DOS, "002" for GPT) and "Meta" or "-------" for the table sectors and unallocated space.
 std::vector<MmlsRow> Mmls(const fs::path& raw) {
   static const std::regex row(R"(^\d+:\s+(\d+(?::\d+)?)\s+(\d+)\s+(\d+)\s+(\d+)(?:\s|$))");
   const std::string out = Run("mmls", "mmls " + Quote(raw));
@@ -119,9 +117,8 @@ std::vector<MmlsRow> Mmls(const fs::path& raw) {
 
 FsstatReport Fsstat(const fs::path& raw, std::uint64_t start) {
   const std::string out = Run("fsstat", "fsstat" + Offset(start) + Quote(raw));
-  // "Key: 4 - 35" or "Key: 2048"; the first value of each key wins: the
-  // layout keys come before the METADATA section, which reuses "Root
-  // Directory" for an inode number.
+  // "Key: 4 - 35" or "Key: 2048"; the first value of each key wins: the layout keys come before the METADATA section,
+  // which reuses "Root Directory" for an inode number.
   std::map<std::string, std::pair<std::uint32_t, std::optional<std::uint32_t>>> values;
   static const std::regex range(R"(^\s*(\d+)(?:\s+-\s+(\d+))?)");
   std::istringstream lines(out);

@@ -1,7 +1,6 @@
 #pragma once
-// The open tools the tests take as truth, run on the fixtures and parsed:
-// Sleuth Kit's fls, icat, istat, mmls and fsstat on raw disks, and qemu-img
-// info on any image.
+// The open tools the tests take as truth, run on the fixtures and parsed: Sleuth Kit's fls, icat, istat, mmls and
+// fsstat on raw disks, and qemu-img info on any image.
 
 #include <cstdint>
 #include <filesystem>
@@ -29,13 +28,11 @@ std::vector<FlsItem> Fls(const std::filesystem::path& raw, std::uint64_t start);
 // icat -o START RAW RECORD.
 std::vector<std::uint8_t> Icat(const std::filesystem::path& raw, std::uint64_t start, std::uint32_t record);
 std::string Sha256Bytes(const std::vector<std::uint8_t>& bytes);
-// The runs of the unnamed $DATA of a record as istat -r gives them:
-// (first cluster, clusters).
+// The runs of the unnamed $DATA of a record as istat -r gives them: (first cluster, clusters).
 std::vector<std::pair<std::uint64_t, std::uint64_t>> IstatRuns(const std::filesystem::path& raw, std::uint64_t start,
                                                                 std::uint32_t record);
-// A time istat shows for the record, in seconds and nanoseconds since 1970:
-// attribute "$STANDARD_INFORMATION" or "$FILE_NAME", label "File Modified",
-// "Accessed"...
+// A time istat shows for the record, in seconds and nanoseconds since 1970: attribute "$STANDARD_INFORMATION" or
+// "$FILE_NAME", label "File Modified", "Accessed"...
 std::pair<std::int64_t, long> IstatTime(const std::filesystem::path& raw, std::uint64_t start, std::uint32_t record,
                                         const std::string& attribute, const std::string& label);
 
@@ -47,8 +44,7 @@ struct MmlsRow {
 };
 std::vector<MmlsRow> Mmls(const std::filesystem::path& raw);
 
-// What fsstat -o START reports about a volume, in sectors relative to START
-// (absent values are nullopt).
+// What fsstat -o START reports about a volume, in sectors relative to START (absent values are nullopt).
 struct FsstatReport {
   std::string type;  // "FAT16", "FAT32", "NTFS"
   std::uint32_t sectorSize = 0;
@@ -59,12 +55,11 @@ struct FsstatReport {
   std::optional<std::uint32_t> clusterEnd;  // NTFS: the volume's last cluster
 };
 FsstatReport Fsstat(const std::filesystem::path& raw, std::uint64_t start);
-// Compares the parameters read for a partition with fsstat's report, field
-// by field (only the fields fsstat can tell).
+// Compares the parameters read for a partition with fsstat's report, field by field (only the fields fsstat can tell).
 void ExpectParamsMatchFsstat(const FsParams& params, const FsstatReport& report, std::uint64_t start);
 
-// qemu-img info --output=json, with -f FORMAT when one is given (qemu-img
-// takes a fixed VHD for a raw disk otherwise): the format and the disk's size.
+// qemu-img info --output=json, with -f FORMAT when one is given (qemu-img takes a fixed VHD for a raw disk otherwise):
+// the format and the disk's size.
 struct QemuImgInfo {
   std::string format;  // "raw", "vpc", "vhdx"
   std::uint64_t virtualSize = 0;

@@ -1,6 +1,6 @@
 #pragma once
-// The partitioned test disks of make-partition-fixtures.sh: their layout
-// files and damaged copies of them (mmls and fsstat: Oracles.h).
+// The partitioned test disks of make-partition-fixtures.sh: their layout files and damaged copies of them (mmls and
+// fsstat: Oracles.h).
 
 #include <cstdint>
 #include <filesystem>
@@ -30,15 +30,13 @@ namespace dravik::test {
 // A file of the partition fixtures: "mbr.vhdx", "gpt.raw", "classic.layout"...
 std::filesystem::path PartitionFixture(const std::string& name);
 
-// NAME.layout: every partition the script made, in table order; code 0 marks
-// one the table must not list.
+// NAME.layout: every partition the script made, in table order; code 0 marks one the table must not list.
 std::vector<PartitionEntry> ReadLayout(const std::string& disk);
-// What a partition table reading should give for the layout: the entries
-// with a code, at most the table's capacity.
+// What a partition table reading should give for the layout: the entries with a code, at most the table's capacity.
 std::vector<PartitionEntry> ListedEntries(const std::vector<PartitionEntry>& layout);
 
-// A sparse copy of a fixture's raw disk in a temporary folder, to be damaged
-// by byte edits and then opened raw or wrapped in a VHDX.
+// A sparse copy of a fixture's raw disk in a temporary folder, to be damaged by byte edits and then opened raw or
+// wrapped in a VHDX.
 class DiskCopy {
  public:
   explicit DiskCopy(const std::string& disk);
@@ -53,8 +51,7 @@ class DiskCopy {
   const std::filesystem::path& Raw() const { return raw_; }
   // The copy as it is now, read as a plain file.
   std::unique_ptr<ByteSource> OpenRaw() const;
-  // The copy as it is now, converted by qemu-img to a dynamic VHD or a VHDX
-  // (by the extension, "vhd" or "vhdx").
+  // The copy as it is now, converted by qemu-img to a dynamic VHD or a VHDX (by the extension, "vhd" or "vhdx").
   std::filesystem::path Wrapped(const std::string& extension) const;
 
  private:
@@ -62,8 +59,7 @@ class DiskCopy {
   std::filesystem::path raw_;
 };
 
-// One 16-byte partition record entry (type, start, count), for edits of MBRs
-// and extended boot records.
+// One 16-byte partition record entry (type, start, count), for edits of MBRs and extended boot records.
 std::vector<std::uint8_t> RecordEntry(std::uint8_t type, std::uint64_t start, std::uint64_t sectors);
 constexpr std::uint64_t RecordEntryOffset(int index) { return 446 + 16 * static_cast<std::uint64_t>(index); }
 

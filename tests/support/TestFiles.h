@@ -9,9 +9,8 @@
 
 namespace dravik::test {
 
-// An image made by the fixture scripts; the test fails when it is missing.
-// Fixture looks in the virtual disk images' folder ("vdisk"), FixtureIn in
-// the named folder of another fixture script ("partition").
+// An image made by the fixture scripts; the test fails when it is missing. Fixture looks in the virtual disk images'
+// folder ("vdisk"), FixtureIn in the named folder of another fixture script ("partition").
 std::filesystem::path Fixture(const std::string& name);
 std::filesystem::path FixtureIn(const std::string& folder, const std::string& name);
 // A file of the test data kept beside the project (made by others).

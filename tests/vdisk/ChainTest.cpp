@@ -1,5 +1,5 @@
-// What an image reads beyond its own blocks: chains through their parents, dirty VHDX logs replayed in memory;
-// against the bytes qemu-io wrote, vhdimount's merge of a VHD chain and qemu's own replay of a log.
+// What an image reads beyond its own blocks: chains through their parents, dirty VHDX logs replayed in memory; against
+// the bytes qemu-io wrote, vhdimount's merge of a VHD chain and qemu's own replay of a log.
 
 #include <gtest/gtest.h>
 
@@ -92,11 +92,10 @@ TEST(VhdChainTest, SharedChildReadsAsVhdimountMergesIt) {
   ExpectSameAsVhdimount(ReadAll(disk), child);
 }
 
-// base <- mid <- top, 8 MiB each (VHD: 2 MiB blocks; VHDX: 1 MiB blocks and
-// checkpoint extensions, which choose the VHDX reader). Each layer writes its
-// own pattern; qemu-io gives a block it allocates a bitmap of all ones, so a
-// layer's block hides the layers below except where the top's bitmap leaves
-// sectors 2 MiB + 0-63 and + 1000 (VHD: -1007) to mid.
+// base <- mid <- top, 8 MiB each (VHD: 2 MiB blocks; VHDX: 1 MiB blocks and checkpoint extensions, which choose the
+// VHDX reader). Each layer writes its own pattern; qemu-io gives a block it allocates a bitmap of all ones, so a
+// layer's block hides the layers below except where the top's bitmap leaves sectors 2 MiB + 0-63 and + 1000 (VHD:
+// -1007) to mid.
 struct ChainRow {
   const char* name;
   bool vhdx;
@@ -267,8 +266,8 @@ TEST(VhdxLogTest, LogsAreReplayedInMemoryOrReported) {
          std::fill_n(want.begin() + static_cast<std::ptrdiff_t>(4 * kMiB + 4096), 8192, std::uint8_t{0});
        },
        2, nullptr},
-      // It maps absent block 2 in the BAT to a new block at the file's end (grown first: qemu does not grow it
-      // when it replays) and writes its first sector.
+      // It maps absent block 2 in the BAT to a new block at the file's end (grown first: qemu does not grow it when it
+      // replays) and writes its first sector.
       {"a replayed BAT sector maps a new block",
        [](DirtyImage& d, Raw& want) {
          const std::uint64_t bat = test::VhdxBatOffset(d.path);

@@ -1,6 +1,5 @@
-// VHD and VHDX readers on qemu-img images damaged by byte edits, one row per
-// damage: what opens, the repairs said, and what reads as qemu-img's raw
-// conversion. Also VHD layouts qemu-img does not make, and the block table salvage.
+// VHD and VHDX readers on qemu-img images damaged by byte edits, one row per damage: what opens, the repairs said, and
+// what reads as qemu-img's raw conversion. Also VHD layouts qemu-img does not make, and the block table salvage.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@
 #include "PartitionFixtures.h"
 #include "TestFiles.h"
 #include "VhdWriter.h"
-#include "VhdxEdit.h"
 #include "util/Bytes.h"
 #include "util/Crc32.h"
 #include "vdisk/BlockTableSalvage.h"
@@ -40,8 +38,7 @@ Raw ReadAll(const ByteSource& source, std::size_t step) {
   return bytes;
 }
 
-// A copy of a qemu-img fixture to damage, with the places of the VHDX
-// structures as the intact image gives them.
+// A copy of a qemu-img fixture to damage, with the places of the VHDX structures as the intact image gives them.
 struct Edit {
   TempDir dir;
   fs::path fixture, path;
@@ -106,8 +103,8 @@ Raw UnknownRegion(bool required) {
   return entry;
 }
 
-// kOracle: the whole disk as qemu-img converts it; kPrefix: a disk that begins with all of it; kPartly: MiB by
-// MiB, some reads fail and the others give qemu-img's bytes; kFails: the first sector fails and reads as zeros.
+// kOracle: the whole disk as qemu-img converts it; kPrefix: a disk that begins with all of it; kPartly: MiB by MiB,
+// some reads fail and the others give qemu-img's bytes; kFails: the first sector fails and reads as zeros.
 enum class Reads { kOracle, kPrefix, kPartly, kFails, kUnchecked };
 
 struct Damage {
@@ -251,8 +248,8 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
           for (std::size_t i = 0; i < 2; ++i) e.Patch(vhdx::kRegionTableOffset + 16 + 32 * i + 16, Le(1ULL << 50, 8));
         }),
         {}, Reads::kFails, [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).PayloadBlockCount(), 0u); }},
-       // Without metadata the BAT gives the block size (its spacing) and the
-       // disk's size (to its last block's end, 1 MiB past the disk here).
+       // Without metadata the BAT gives the block size (its spacing) and the disk's size (to its last block's end, 1
+       // MiB past the disk here).
        {"metadata item count absurd", [](Edit& e) { e.Patch(e.RegionAt(KnownItem::kMetadata) + 10, Le(0xFFFF, 2)); }, {},
         Reads::kPrefix,
         [](const DiskImage& i) {
@@ -282,8 +279,8 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
         [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).PayloadBlockCount(), 42u); }}});
 }
 
-// Files with no structure of the format: refused as foreign, or as damaged when something of the format is
-// there; a VHD without a footer opens only when it starts like a disk, and then reads as a raw disk.
+// Files with no structure of the format: refused as foreign, or as damaged when something of the format is there; a VHD
+// without a footer opens only when it starts like a disk, and then reads as a raw disk.
 TEST(VhdStructurelessTest, ForeignDamagedOrRawDisk) {
   Raw junk(4096);
   for (std::size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<std::uint8_t>(i * 7);
@@ -344,8 +341,8 @@ TEST(VhdLayoutTest, MatchesQemu) {
   }
 }
 
-// Stored disk types: codes kept or mapped; a differencing image reads its own
-// blocks as a dynamic one does; a type no reader knows reads the file as it lies.
+// Stored disk types: codes kept or mapped; a differencing image reads its own blocks as a dynamic one does; a type no
+// reader knows reads the file as it lies.
 TEST(VhdLayoutTest, StoredDiskTypes) {
   TempDir dir;
   test::VhdLayout l{.headerOffset = 4096, .batOffset = 8192, .blocks = {{2, 32}, {0, 32 + 4200}}};  // read as qemu-img does
@@ -386,9 +383,9 @@ TEST(VhdxMetadataCheckTest, BoundsOfEachValueAndATenGiBDisksBat) {
   EXPECT_EQ(static_cast<std::uint64_t>(image.TotalBatEntries()), blocks + (blocks - 1) / chunk);
 }
 
-// The block table salvage on tables as writers leave them: blocks appended in disk order, some entries then lost.
-// A run of lost entries is placed only where counting the unclaimed areas between its neighbours decides; all
-// else must read as failing zeros, never as another block's data.
+// The block table salvage on tables as writers leave them: blocks appended in disk order, some entries then lost. A run
+// of lost entries is placed only where counting the unclaimed areas between its neighbours decides; all else must read
+// as failing zeros, never as another block's data.
 constexpr std::uint64_t kArea = 1 << 20;
 constexpr std::uint64_t kStart = 4 * kArea;
 
@@ -465,8 +462,8 @@ TEST(LayoutInferenceTest, PartitionTableExtentIgnoresBootCode) {
   EXPECT_EQ(PartitionTableExtent(sector), 0u);
 }
 
-// Areas between two placed blocks go to the open blocks between them when the counts agree, or to those the
-// volume holds data in when every open block there is known; never where one is unknown or blocks lie out of order.
+// Areas between two placed blocks go to the open blocks between them when the counts agree, or to those the volume
+// holds data in when every open block there is known; never where one is unknown or blocks lie out of order.
 TEST(PlaceBetweenNeighboursTest, AreasFollowTheFileOrderOnlyWhereTheCountsDecide) {
   using U = BlockUse;
   const auto place = [](std::vector<TableEntry> entries, std::vector<std::uint64_t> areaSlots, std::vector<U> use) {

@@ -1,5 +1,5 @@
-// Every byte the readers deliver must equal qemu-img's raw conversion of the
-// same image, whatever the read's size and alignment.
+// Every byte the readers deliver must equal qemu-img's raw conversion of the same image, whatever the read's size and
+// alignment.
 
 #include <gtest/gtest.h>
 
@@ -59,9 +59,8 @@ void ExpectRange(const VirtualDisk& disk, Oracle& oracle, std::uint64_t offset, 
 
 class WholeImageTest : public ::testing::TestWithParam<OracleCase> {};
 
-// Sequential reads of an odd size over the whole disk, reads across every
-// block boundary (three blocks at once where there is room), and scattered
-// reads of any size and alignment.
+// Sequential reads of an odd size over the whole disk, reads across every block boundary (three blocks at once where
+// there is room), and scattered reads of any size and alignment.
 TEST_P(WholeImageTest, ReadsOfAnySizeAndAlignmentMatchOracle) {
   const auto image = Fixture(GetParam().image);
   const VirtualDisk disk = OpenOrFail(image);
@@ -88,9 +87,8 @@ TEST_P(WholeImageTest, ReadPastTheEndFailsAndZeroesWhatItCouldNotRead) {
   const auto image = Fixture(GetParam().image);
   const VirtualDisk disk = OpenOrFail(image);
   Oracle oracle(image.string() + ".raw");
-  // A fixed VHD's data ends where its footer begins: the footer is never
-  // read as a sector of the disk. Every image fails a read that reaches past
-  // the end of its data or its block table.
+  // A fixed VHD's data ends where its footer begins: the footer is never read as a sector of the disk. Every image
+  // fails a read that reaches past the end of its data or its block table.
   const std::uint64_t end = GetParam().blockSize
                                 ? (oracle.Size() + GetParam().blockSize - 1) / GetParam().blockSize * GetParam().blockSize
                                 : std::filesystem::file_size(image) - 512;
@@ -106,9 +104,8 @@ TEST_P(WholeImageTest, ReadPastTheEndFailsAndZeroesWhatItCouldNotRead) {
   EXPECT_TRUE(std::all_of(beyond.begin(), beyond.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
-// Where Locate says bytes lie in the image file, the file holds the disk's
-// bytes; where it says nothing, the disk reads zeros there or the bytes lie
-// in no file span (VHD blocks never run on: a bitmap stands between them).
+// Where Locate says bytes lie in the image file, the file holds the disk's bytes; where it says nothing, the disk reads
+// zeros there or the bytes lie in no file span (VHD blocks never run on: a bitmap stands between them).
 TEST_P(WholeImageTest, LocatedSpansHoldTheDisksBytes) {
   const auto image = Fixture(GetParam().image);
   const VirtualDisk disk = OpenOrFail(image);
@@ -147,8 +144,8 @@ INSTANTIATE_TEST_SUITE_P(QemuImages, WholeImageTest,
                            return name;
                          });
 
-// Large sparse images: compare around every written range, the block
-// boundaries next to them, and a few untouched places that must read as zeros.
+// Large sparse images: compare around every written range, the block boundaries next to them, and a few untouched
+// places that must read as zeros.
 TEST(SparseImageTest, FiveGiBWithDataPastTheFirstChunk) {
   const auto image = Fixture("vhdx-sparse-5g.vhdx");
   const VirtualDisk disk = OpenOrFail(image);

@@ -1,6 +1,5 @@
-// Images made elsewhere (dfvfs test data): a dynamic VHD whose header checksum
-// qemu-img rejects, and a differencing VHD whose parent is never opened.
-// Sleuth Kit's img_cat (through libvhdi) is the oracle.
+// Images made elsewhere (dfvfs test data): a dynamic VHD whose header checksum qemu-img rejects, and a differencing VHD
+// whose parent is never opened. Sleuth Kit's img_cat (through libvhdi) is the oracle.
 
 #include <gtest/gtest.h>
 
@@ -34,9 +33,8 @@ TEST(SharedImagesTest, DynamicVhdMatchesSleuthKit) {
   EXPECT_EQ(bytes, ImgCat(parent));
 }
 
-// The child's one block holds every sector of the disk (mounting child and
-// parent together with vhdimount shows the parent's bytes), so read alone it
-// must still give the parent's bytes.
+// The child's one block holds every sector of the disk (mounting child and parent together with vhdimount shows the
+// parent's bytes), so read alone it must still give the parent's bytes.
 TEST(SharedImagesTest, DifferencingVhdReadsItsOwnBlock) {
   const auto child = ReadWhole(test::SharedTestData("vhd-differencing/image-differential.vhd"), vhd::kDifferencing);
   EXPECT_EQ(child, ImgCat(test::SharedTestData("vhd-differencing/image.vhd")));

@@ -1,5 +1,5 @@
-// Opening images through the one VirtualDisk, with the messages shown when that fails; and which bytes an
-// image holds against what qemu-img wrote (searches pass over the rest unread).
+// Opening images through the one VirtualDisk, with the messages shown when that fails; and which bytes an image holds
+// against what qemu-img wrote (searches pass over the rest unread).
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <regex>
 
 #include "TestFiles.h"
-#include "VhdFooterEdit.h"
+#include "VhdWriter.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
@@ -108,9 +108,8 @@ TEST(VirtualDiskTest, ExtensionChoosesTheReaderWithoutRegardToCase) {
   EXPECT_EQ(ImageKindFromPath("vhd"), std::nullopt);
 }
 
-// The message depends on the kind the extension names and on whether the
-// open is for a Quick Scan; files that can hold no image are refused before
-// anything is read from them (a FIFO without a writer must not be waited on).
+// The message depends on the kind the extension names and on whether the open is for a Quick Scan; files that can hold
+// no image are refused before anything is read from them (a FIFO without a writer must not be waited on).
 TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
   TempDir dir;
   const std::string quickVhdx =
@@ -280,8 +279,8 @@ TEST(PresentRangeVhdxTest, EmptySixtyFourTerabyteDiskHoldsNothing) {
   EXPECT_FALSE(disk.PresentRange(0) || VirtualDisk{}.PresentRange(0)) << "nor is anything held before an image is open";
 }
 
-// A VHD whose footer claims 2^63 - 1 bytes holds only what its file holds (the search and File Trace
-// follow these runs), and a fixed disk's data ends where its footer begins.
+// A VHD whose footer claims 2^63 - 1 bytes holds only what its file holds (the search and File Trace follow these
+// runs), and a fixed disk's data ends where its footer begins.
 TEST(PresentRangeVhdTest, ClaimedSizeBeyondTheFile) {
   TempDir dir;
   constexpr std::uint64_t kClaimed = (1ULL << 63) - 1, kData = 4 << 20;
