@@ -34,8 +34,9 @@ std::set<std::string> FlsFiles(std::uint64_t start) {
 
 // Live files of dravik's --list, without the NTFS metadata files.
 std::set<std::string> ListedFiles(const fs::path& image, std::size_t partition) {
-  const auto listed = RunShell(
-      Dravik("scan quick --quiet --list --partition " + std::to_string(partition) + " " + Quote(image)) + " 2>/dev/null");
+  const auto listed =
+      RunShell(Dravik("scan quick --quiet --list --partition " + std::to_string(partition) + " " + Quote(image)) +
+               " 2>/dev/null");
   EXPECT_EQ(listed.status, 0);
   std::set<std::string> files;
   std::istringstream lines(listed.out);
@@ -66,8 +67,8 @@ TEST(LargeDiskTest, PartitionsPastTwoTebibytesListAsMmlsAndFlsAndSaveAsTheirMani
   for (std::size_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(kinds[i]);
     const std::string start = std::to_string(mmls[i].start), end = std::to_string(mmls[i].start + mmls[i].length - 1);
-    EXPECT_NE(text.out.find("Partition " + std::to_string(i) + ": " + (i ? "FAT32" : "NTFS") + ", start " + start + ", " +
-                            std::to_string(mmls[i].length) + " sectors, end " + end),
+    EXPECT_NE(text.out.find("Partition " + std::to_string(i) + ": " + (i ? "FAT32" : "NTFS") + ", start " + start +
+                            ", " + std::to_string(mmls[i].length) + " sectors, end " + end),
               std::string::npos)
         << text.out;
     EXPECT_EQ(ListedFiles(image, i), FlsFiles(mmls[i].start));

@@ -33,7 +33,8 @@ TEST(ExtensiveCliTest, ListsTheVolumesFoundAndRecoversAPickedOne) {
   }
   EXPECT_EQ(text.out, lines);
   EXPECT_EQ(test::Py(json.out, "for o in d['fileSystems']:\n    assert o['end'] > o['start'], o\n"
-                               "    print(o['index'], o['type'] + ' @ ' + str(o['start']), o['sectorsPerCluster'], sep='\\t')\n"),
+                               "    print(o['index'], o['type'] + ' @ ' + str(o['start']), o['sectorsPerCluster'], "
+                               "sep='\\t')\n"),
             items);
   // The FAT32 volume of twin has lost its boot sectors; searched from its start.
   test::TempDir dir;
@@ -55,10 +56,13 @@ TEST(ExtensiveCliTest, VerboseNamesWhyABootSectorWasSetAside) {
   const std::uint64_t fat = test::ReadFatLayout("fat16-32k").start, ntfs = test::NtfsStart();
   const auto f16 = test::FatFixture("fat16-32k.raw");
   const std::string off = std::to_string(fat + 8 + 128);  // 72 reserved sectors, not 64, move cluster 0 by 8
-  const struct { fs::path from; std::string fs; std::uint64_t boot, at; std::vector<std::uint8_t> bytes; std::string why; } rows[] = {
+  const struct { fs::path from; std::string fs; std::uint64_t boot,
+      at; std::vector<std::uint8_t> bytes; std::string why; } rows[] = {
       {f16, "fat16", fat, 13, {3}, "a FAT boot sector set aside: its sectors per cluster 3 is not a power of two"},
-      {f16, "fat16", fat, 14, {72, 0}, "no folder found lies where its layout puts folders (cluster 0 at sector " + off},
-      {test::NtfsFixture("ntfs.raw"), "ntfs", ntfs, 0x44, {0}, "an NTFS boot sector set aside: the size of its index records is 0"}};
+      {f16, "fat16", fat, 14, {72, 0}, "no folder found lies where its layout puts folders (cluster 0 at sector "
+          + off},
+      {test::NtfsFixture("ntfs.raw"), "ntfs", ntfs, 0x44, {0},
+          "an NTFS boot sector set aside: the size of its index records is 0"}};
   test::TempDir dir;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);
@@ -68,7 +72,8 @@ TEST(ExtensiveCliTest, VerboseNamesWhyABootSectorWasSetAside) {
     const std::string scan = "scan extensive --quiet --fs " + row.fs + " " + Quote(image);
     const auto verbose = RunCli(scan + " --verbose");
     EXPECT_EQ(verbose.status, 0) << "the volume is found all the same";
-    EXPECT_TRUE(Has(verbose.err, "dravik: sector " + std::to_string(row.boot) + ": ") && Has(verbose.err, row.why)) << verbose.err;
+    EXPECT_TRUE(Has(verbose.err, "dravik: sector " + std::to_string(row.boot) + ": ") && Has(verbose.err, row.why))
+        << verbose.err;
     EXPECT_FALSE(Has(RunCli(scan).err, "set aside"));
   }
 }
@@ -82,18 +87,21 @@ TEST(ExtensiveCliTest, AFolderWhoseParentEntryNamesItselfComesBackUnderLostDir) 
       " && mkfs.fat -F 32 -s 1 --offset 2048 v.raw 39936 >/dev/null && i=v.raw@@1048576"
       " && mmd -i $i ::/top ::/top/loopy ::/top/loopy/inner && echo loopy-data > d.txt"
       " && mcopy -i $i d.txt ::/top/loopy/file.txt && mcopy -i $i d.txt ::/top/loopy/inner/deep.txt"
-      " && inode=$(fls -r -p -o 2048 v.raw | awk -F'\t' '$2 == \"top/loopy\" { split($1, a, \" \"); print a[2] }' | tr -d :)"
+      " && inode=$(fls -r -p -o 2048 v.raw"
+      " | awk -F'\t' '$2 == \"top/loopy\" { split($1, a, \" \"); print a[2] }' | tr -d :)"
       " && sector=$(istat -o 2048 v.raw $inode | awk '/^Sectors:/ { getline; print $1 }')"
       " && python3 -c \"import sys; at = (2048 + int(sys.argv[1])) * 512; f = open('v.raw', 'r+b'); f.seek(at);"
       " d = bytearray(f.read(64)); d[52:54] = d[20:22]; d[58:60] = d[26:28]; f.seek(at); f.write(d)\" $sector"
       " && qemu-img convert -f raw -O vpc v.raw v.vhd 2>&1");
   ASSERT_EQ(made.status, 0) << made.out;
-  const auto run = RunCli("scan extensive --quiet --fs fat32 --pick 1 " + Quote(dir / "v.vhd") + " --recover " + Quote(dir / "out"));
+  const auto run = RunCli("scan extensive --quiet --fs fat32 --pick 1 " + Quote(dir / "v.vhd") + " --recover "
+      + Quote(dir / "out"));
   EXPECT_EQ(run.status, 0) << run.err;
   int found = 0;
   for (const auto& [path, sha] : test::HashTree(dir / "out"))
     if (path.ends_with("/file.txt") || path.ends_with("/inner/deep.txt"))
-      found += path.rfind("Lost Dir/", 0) == 0 && test::ReadFileBytes(dir / "out" / path) == test::ReadFileBytes(dir / "d.txt");
+      found += path.rfind("Lost Dir/", 0) == 0 && test::ReadFileBytes(dir / "out" / path)
+          == test::ReadFileBytes(dir / "d.txt");
   EXPECT_EQ(found, 2) << "loopy's two files, with their bytes, under Lost Dir";
 }
 
@@ -113,15 +121,18 @@ TEST(TraceCliTest, FindsEveryFileAtItsFirstSectorAndSavesItTrimmed) {
   for (const auto& f : files) types += f.extension == ".doc" ? "" : "," + f.extension;
   const std::string image = Quote(test::FixtureIn("trace", "trace.vhdx"));
   test::TempDir dir;
-  const auto listed = RunCli("scan trace --quiet --list --types " + types + " --save-snapshot " + Quote(dir / "kept") + " " + image);
+  const auto listed = RunCli("scan trace --quiet --list --types " + types + " --save-snapshot " + Quote(dir / "kept")
+      + " " + image);
   ASSERT_EQ(listed.status, 0);
   std::map<std::uint64_t, std::string> found;  // sector -> listed path
   std::istringstream lines(listed.out);
   for (std::string kind, sector, path; lines >> kind >> sector && std::getline(lines >> std::ws, path);)
     EXPECT_TRUE(found.emplace(std::stoull(sector), path).second) << path << " listed twice";
   EXPECT_EQ(RunCli("snapshot --quiet --list " + Quote(dir / "kept")).out, listed.out) << "the snapshot lists the same";
-  EXPECT_TRUE(Has(RunCli("snapshot --info " + Quote(dir / "kept.dvsf")).out, "Found files:          " + std::to_string(found.size())));
-  const auto saved = RunCli("scan trace --quiet --size 1 --types " + types + " --recover " + Quote(dir / "out") + " " + image);
+  EXPECT_TRUE(Has(RunCli("snapshot --info " + Quote(dir / "kept.dvsf")).out, "Found files:          "
+      + std::to_string(found.size())));
+  const auto saved = RunCli("scan trace --quiet --size 1 --types " + types + " --recover " + Quote(dir / "out") + " "
+      + image);
   ASSERT_EQ(saved.status, 0);
   for (const auto& f : files) {
     SCOPED_TRACE(f.name + " at " + std::to_string(f.sector));
@@ -130,11 +141,13 @@ TEST(TraceCliTest, FindsEveryFileAtItsFirstSectorAndSavesItTrimmed) {
     EXPECT_TRUE(path.ends_with(f.extension)) << path;
     const fs::path carved = dir / "out" / path.substr(path.rfind('/') + 1);
     EXPECT_EQ(fs::file_size(carved), f.size) << "every format traced here records its end";
-    EXPECT_EQ(test::RunShell("head -c " + std::to_string(f.size) + " " + Quote(carved) + " | sha256sum").out.substr(0, 64), f.sha256);
+    EXPECT_EQ(test::RunShell("head -c " + std::to_string(f.size) + " " + Quote(carved) + " | sha256sum").out.substr(0,
+        64), f.sha256);
   }
   // The whole disk holds the icon before the partition too: found first, saved whole (or untrimmed).
   const auto whole = RunCli("scan trace --quiet --whole-disk --list --types .png,.ico " + image);
-  EXPECT_EQ(whole.out.rfind("file\t" + std::to_string(early.sector) + "\tWindows Icon/.ico/1.ico\n", 0), 0u) << whole.out;
+  EXPECT_EQ(whole.out.rfind("file\t" + std::to_string(early.sector) + "\tWindows Icon/.ico/1.ico\n", 0), 0u)
+      << whole.out;
   const std::string ico = "scan trace --quiet --whole-disk --types .ico --select 1.ico --recover ";
   EXPECT_EQ(RunCli(ico + Quote(dir / "ico") + " " + image).status, 0);
   EXPECT_EQ(test::Sha256Bytes(test::ReadFileBytes(dir / "ico" / "1.ico")), early.sha256);
@@ -148,7 +161,8 @@ TEST(TraceCliTest, TheTreeAndTheHitsInsideAFoundFile) {
   const auto left = RunCli("scan trace --list --types .tar,.png " + image);
   const auto every = RunCli("scan trace --quiet --list --keep-inner-hits --types .tar,.png " + image);
   ASSERT_EQ(left.status, 0);
-  EXPECT_EQ(std::count(every.out.begin(), every.out.end(), '\n'), std::count(left.out.begin(), left.out.end(), '\n') + 2);
+  EXPECT_EQ(std::count(every.out.begin(), every.out.end(), '\n'), std::count(left.out.begin(), left.out.end(), '\n')
+      + 2);
   EXPECT_TRUE(Has(left.err, " hits found, 2 of them inside a file found before them and not listed\n")) << left.err;
   const auto tree = RunCli("scan trace --quiet --types .png " + image);
   EXPECT_EQ(tree.out.rfind("Root/\n  PNG Image/\n    .png/\n      1.png  (sector ", 0), 0u) << tree.out;
@@ -162,7 +176,8 @@ void ExpectSnapshotActsAsTheScan(const std::string& scan, const fs::path& image,
   ASSERT_TRUE(fs::exists(dir / "kept.dvsf")) << "\".dvsf\" is appended";
   EXPECT_EQ(RunCli("snapshot --quiet --list " + snapshot).out, listed.out);
   ASSERT_EQ(RunCli(scan + " --quiet --recover " + Quote(dir / "scan") + " " + Quote(image)).status, 0);
-  ASSERT_EQ(RunCli("snapshot --quiet --recover " + Quote(dir / "snap") + " " + Quote(image) + " " + snapshot).status, 0);
+  ASSERT_EQ(RunCli("snapshot --quiet --recover " + Quote(dir / "snap") + " " + Quote(image) + " " + snapshot).status,
+      0);
   const auto times = [](const fs::path& at) {
     return test::RunShell("cd " + Quote(at) + " && find . -type f ! -name '*$*' -printf '%P %s %T@\\n' | sort").out;
   };
@@ -174,7 +189,8 @@ TEST(SnapshotCliTest, AKeptResultListsAndRecoversAsTheScan) {
   test::TempDir quick, extensive;
   ExpectSnapshotActsAsTheScan("scan quick", test::FatFixture("fat16.vhd"), quick.Path());
   // The second volume of ntfspair has no boot sector.
-  ExpectSnapshotActsAsTheScan("scan extensive --fs ntfs --pick 2", test::ExtensiveFixture("ntfspair.vhd"), extensive.Path());
+  ExpectSnapshotActsAsTheScan("scan extensive --fs ntfs --pick 2", test::ExtensiveFixture("ntfspair.vhd"),
+      extensive.Path());
   const auto info = RunCli("snapshot --info " + Quote(extensive / "kept.dvsf"));
   EXPECT_TRUE(Has(info.out, "Mode:                 Extensive Scan\n") && Has(info.out, "Found file system:    2,") &&
               Has(info.out, "cluster 0 at sector " + std::to_string(test::ReadTruth("ntfspair")[1].start) + "\n"))

@@ -58,13 +58,15 @@ TEST(ScanCliTest, ListsAsTreeLinesOrJsonAndSavesTheManifestOrWhatTheOptionsChoos
       "    assert isinstance(o['deleted'], bool) and isinstance(o['id'], int) and isinstance(o['modified'], str), o\n"
       "    assert o['createdUtc'] is None and (o['modifiedUtc'] is None or o['modifiedUtc'].endswith('Z')), o\n"
       "    assert (o['kind'] == 'file') == isinstance(o.get('size'), int), o\n"
-      "print(len(d['items']), len(f), sum(o['deleted'] for o in f), sum(o['name'].lower().endswith('.txt') for o in f))\n");
+      "print(len(d['items']), len(f), sum(o['deleted'] for o in f), "
+      "sum(o['name'].lower().endswith('.txt') for o in f))\n");
   std::istringstream in(counts);
   std::size_t items = 0, files = 0, deleted = 0, txt = 0;
   ASSERT_TRUE(in >> items >> files >> deleted >> txt && deleted > 10) << counts;
   const auto list = RunCli("scan quick --quiet --list " + image);
   EXPECT_EQ(Lines(list.out, "\n"), items);
-  EXPECT_TRUE(Has(list.out, "file\tlive\t700\t2001-02-03T07:13:02Z\tREADME.TXT\n") && Has(list.out, "folder\tlive\t-\t"));
+  EXPECT_TRUE(Has(list.out, "file\tlive\t700\t2001-02-03T07:13:02Z\tREADME.TXT\n")
+      && Has(list.out, "folder\tlive\t-\t"));
   EXPECT_TRUE(Has(json.err, "select Extensive Scan")) << "the scan's closing message goes to standard error";
   const auto tree = RunCli("scan quick --quiet " + image);
   EXPECT_EQ(tree.out.rfind("Root/\n  README.TXT  (700 bytes)\n", 0), 0u) << tree.out;
@@ -72,7 +74,8 @@ TEST(ScanCliTest, ListsAsTreeLinesOrJsonAndSavesTheManifestOrWhatTheOptionsChoos
   test::TempDir dir;
   const auto saved = Recover(image, dir / "out");  // the folder is made
   ASSERT_EQ(saved.status, 0) << saved.err;
-  EXPECT_EQ(saved.out, std::to_string(Saved(dir / "out").size()) + " files saved into " + (dir / "out").string() + "\n");
+  EXPECT_EQ(saved.out, std::to_string(Saved(dir / "out").size()) + " files saved into " + (dir / "out").string()
+      + "\n");
   ExpectManifestSaved(dir / "out", "fat16");
   // --deleted and --filter reach the save; the count line says what the filters left out.
   const std::string left = "; the filters left out ";
@@ -126,7 +129,8 @@ TEST(RecoverFailureCliTest, AFullDestinationNamesTheFirstFilesAndEndsWithStatusO
   EXPECT_TRUE(Has(run.err, "dravik: " + std::to_string(failed) + " files could not be saved:\n")) << run.err;
   EXPECT_EQ(Lines(run.err, "dravik:   failed\t" + (dest / "fill").string() + "/part-"), 20u) << run.err;
   EXPECT_EQ(Lines(run.err, ": " + std::string(std::strerror(ENOSPC))), 20u);
-  EXPECT_TRUE(Has(run.err, "dravik:   ... and " + std::to_string(failed - 20) + " more (--report FILE lists them all)"));
+  EXPECT_TRUE(Has(run.err, "dravik:   ... and " + std::to_string(failed - 20)
+      + " more (--report FILE lists them all)"));
   const auto manifest = test::ReadFillManifest();
   for (const auto& [path, sha] : saved) {  // no part of a file that failed is left
     const std::string original = test::OriginalPath(path, manifest);
@@ -148,7 +152,8 @@ TEST(RecoverFailureCliTest, DestinationsThatCannotBeMadeEndAtOnceWithTheReason) 
     const auto run = Recover(Quote(test::SaveFixture("fill.vhd")), row.dest);
     EXPECT_TRUE(run.status == 1 && run.out.empty());
     const std::string level = row.refused == row.dest ? "" : "cannot make the folder " + row.refused.string() + ": ";
-    EXPECT_TRUE(Has(run.err, "dravik: cannot save into " + row.dest.string() + ": " + level + std::strerror(row.error) + "\n"))
+    EXPECT_TRUE(Has(run.err, "dravik: cannot save into " + row.dest.string() + ": " + level + std::strerror(row.error)
+        + "\n"))
         << run.err;
   }
   std::set<std::string> names;
@@ -172,7 +177,8 @@ TEST(RecoverFailureCliTest, AnImageCutShortNamesEveryIncompleteFileInTheReport) 
   ASSERT_TRUE(report >> saved >> failed >> incomplete >> named) << report.str();
   EXPECT_TRUE(failed == 0u && named == incomplete && saved + incomplete == test::ReadFillManifest().size());
   EXPECT_EQ(Lines(run.err, "dravik:   incomplete\t"), std::min<std::size_t>(incomplete, 20)) << run.err;
-  EXPECT_TRUE(Has(run.err, "dravik: " + std::to_string(incomplete) + " files saved with parts the image could not give"));
+  EXPECT_TRUE(Has(run.err, "dravik: " + std::to_string(incomplete)
+      + " files saved with parts the image could not give"));
 }
 
 // Folders a cut disk cannot list are named (their files cannot be), no success; every live file not saved is in one.
@@ -187,7 +193,8 @@ TEST(RecoverFailureCliTest, FoldersACutDiskCannotListAreNamed) {
   EXPECT_TRUE(one.status == 1 && Has(one.out, "1 files saved") && Has(one.err, heading)) << one.err;
   std::vector<std::string> unread;
   std::istringstream lines(run.err.substr(run.err.find(heading) + heading.size()));
-  for (std::string line; std::getline(lines, line) && line.rfind("dravik:   /", 0) == 0;) unread.push_back(line.substr(10));
+  for (std::string line; std::getline(lines, line) && line.rfind("dravik:   /", 0)
+      == 0;) unread.push_back(line.substr(10));
   const auto saved = Saved(dir / "out");
   std::size_t missing = 0;
   for (const auto& file : test::ReadManifest("fat32")) {
@@ -222,19 +229,23 @@ TEST(SalvageCliTest, FilesComeBackFromImagesWithBrokenStructures) {
     Zero(image, BigEndian(image, 512 + 16, 8), 4 * BigEndian(image, 512 + 28, 4));
   };
   constexpr const char* kPlaced = "placed where the volume inside shows they belong";
-  const struct { const char* name; fs::path from; std::function<void(const fs::path&)> damage; std::string repair; } rows[] = {
+  const struct {
+      const char* name; fs::path from; std::function<void(const fs::path&)> damage; std::string repair; } rows[] = {
       {"vhdx entries", test::NtfsFixture("ntfs.vhdx"), [](const auto& i) {  // entry 1 zeroed, 6 no entry
          Zero(i, test::VhdxBatOffset(i) + 8, 8);
          test::PatchFile(i, test::VhdxBatOffset(i) + 48, {0xBE, 0xBA, 0xFE, 0xCA, 0xEF, 0xBE, 0xAD, 0xDE});
        },
        "1 entries hold no valid state, 2 blocks in the file are named by no entry\",\"action\":\"2 blocks placed where "
        "the order of their neighbours puts them"},
-      {"vhdx table", test::NtfsFixture("ntfs.vhdx"), [](const auto& i) { Zero(i, test::VhdxBatOffset(i), 64 * 1024); }, kPlaced},
-      {"vhd footers", test::NtfsFixture("ntfs.vhd"), [](const auto& i) { Zero(i, 0, 512), Zero(i, fs::file_size(i) - 512, 512); },
+      {"vhdx table", test::NtfsFixture("ntfs.vhdx"), [](const auto& i) { Zero(i, test::VhdxBatOffset(i), 64 * 1024); },
+          kPlaced},
+      {"vhd footers", test::NtfsFixture("ntfs.vhd"),
+          [](const auto& i) { Zero(i, 0, 512), Zero(i, fs::file_size(i) - 512, 512); },
        R"("problem":"missing at the end and at offset 0","action":"the dynamic header at 512 used)"},
       {"vhd header", test::NtfsFixture("ntfs.vhd"), [](const auto& i) { Zero(i, 512, 1024); },
        R"j(missing (no \"cxsparse\" cookie)","action":"the block table found by its shape at 1536)j"},
-      {"vhd block size", test::NtfsFixture("ntfs.vhd"), [](const auto& i) { test::PatchFile(i, 512 + 32, {0, 0x30, 0, 0}); },
+      {"vhd block size", test::NtfsFixture("ntfs.vhd"),
+          [](const auto& i) { test::PatchFile(i, 512 + 32, {0, 0x30, 0, 0}); },
        R"("problem":"implausible: 3145728","action":"2097152 inferred from the spacing of the table's blocks")"},
       {"vhd entry", test::NtfsFixture("ntfs.vhd"), [&](const auto& i) { Zero(i, vhdEntry(i, 1), 4); },
        R"("problem":"1 entries point outside the block data, 1 blocks in the file are named by no entry")"},
@@ -250,7 +261,8 @@ TEST(SalvageCliTest, FilesComeBackFromImagesWithBrokenStructures) {
     const std::string sum = test::Sha256Bytes(test::ReadFileBytes(image));
     const auto info = RunCli("info --json --quiet " + Quote(image));
     EXPECT_TRUE(Has(info.out, row.repair)) << info.out;
-    EXPECT_TRUE(&row != rows || Has(RunCli("info " + Quote(image)).out, "Repairs\t\t\t: (in memory only; the image is not changed)\n  "));
+    EXPECT_TRUE(&row != rows
+        || Has(RunCli("info " + Quote(image)).out, "Repairs\t\t\t: (in memory only; the image is not changed)\n  "));
     const auto out = dir / (std::string(row.name) + ".out");
     EXPECT_EQ(Recover(Quote(image), out).status, 0);
     if (row.from.filename() == "fat32.vhd") ExpectManifestSaved(out, "fat32");

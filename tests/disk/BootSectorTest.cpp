@@ -52,7 +52,8 @@ TEST(BootSectorTest, DecodedAndReadParametersAgreeWithFsstat) {
         continue;
       }
       EXPECT_TRUE(b.fatCount == 2 && b.FatTotalSectors() == *r.totalEnd + 1 && b.media == 0xF8);
-      EXPECT_EQ(NameText(entry.code == kFat16 ? b.fat16Type : b.fat32Type), entry.code == kFat16 ? "FAT16   " : "FAT32   ");
+      EXPECT_EQ(NameText(entry.code == kFat16 ? b.fat16Type : b.fat32Type), entry.code == kFat16 ? "FAT16   "
+          : "FAT32   ");
       if (entry.code == kFat32) { EXPECT_TRUE(b.rootEntries == 0 && b.rootCluster == 2); }
     }
   }
@@ -93,27 +94,35 @@ TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, true, -1},
       {"FAT32 both copies zeroed: calculated", {"mbr", "classic"}, kFat32,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start), c.ZeroSector(e.start + 6); },
-       false, 1, [](const PartitionEntry& e, const auto&) { return std::vector<Said>{{e.start, "not 55 AA"}, {e.start + 6, "not 55 AA"}}; },
+       false, 1,
+           [](const PartitionEntry& e, const auto&) {
+               return std::vector<Said>{{e.start, "not 55 AA"}, {e.start + 6, "not 55 AA"}}; },
        true},
       {"NTFS boot sector zeroed: the copy in the last sector", {"mbr", "classic"}, kNtfs,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, true, -1},
       {"NTFS both copies zeroed", {"mbr", "classic"}, kNtfs,
-       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start), c.ZeroSector(Last(e)); }, false, -1},
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start), c.ZeroSector(Last(e)); }, false,
+           -1},
       // The first FAT gives the reserved sectors; two folders' "." and ".." the cluster size, base and FAT size.
       {"FAT16 boot sector zeroed: calculated", {"mbr", "extended", "gpt", "classic"}, kFat16,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, false, 1},
       {"FAT16 boot sector zeroed, the volume one sector long: no folder", {"mbr"}, kFat16,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, false, 0,
        [](const PartitionEntry& e, const auto&) {
-         return std::vector<Said>{{e.start, "fewer than two folder starts (\".\" and \"..\") in the data area: 0 found"}};
+         return std::vector<Said>{{e.start,
+             "fewer than two folder starts (\".\" and \"..\") in the data area: 0 found"}};
        },
        false, 1},
       {"NTFS cluster size 3 in the first copy", {"mbr"}, kNtfs,
-       [](DiskCopy& c, const PartitionEntry& e, const auto&) { Patch(c, e.start, boot::kSectorsPerClusterOffset, {3}); }, true,
-       -1, [](const PartitionEntry& e, const auto&) { return std::vector<Said>{{e.start, "sectors per cluster 3 is not a power of two"}}; }},
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) {
+           Patch(c, e.start, boot::kSectorsPerClusterOffset, {3}); }, true,
+       -1,
+           [](const PartitionEntry& e, const auto&) {
+               return std::vector<Said>{{e.start, "sectors per cluster 3 is not a power of two"}}; }},
       {"NTFS cluster sizes 3 and 96 in the two copies", {"mbr"}, kNtfs,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) {
-         Patch(c, e.start, boot::kSectorsPerClusterOffset, {3}), Patch(c, Last(e), boot::kSectorsPerClusterOffset, {96});
+         Patch(c, e.start, boot::kSectorsPerClusterOffset, {3}),
+             Patch(c, Last(e), boot::kSectorsPerClusterOffset, {96});
        },
        false, -1,
        [](const PartitionEntry& e, const auto&) {
@@ -128,14 +137,17 @@ TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
        false, -1,
        [](const PartitionEntry& e, const boot::BootSector& b) {
          const std::uint64_t named = e.start + (std::uint64_t{1} << 24) * b.sectorsPerCluster;
-         return std::vector<Said>{{named, "no \"FILE\" record where the boot sector at " + std::to_string(e.start) + " puts the MFT"},
+         return std::vector<Said>{{named, "no \"FILE\" record where the boot sector at " + std::to_string(e.start)
+             + " puts the MFT"},
                                   {named, "puts the MFT mirror"}};
        }},
       {"FAT16 reserved sectors 17: no second FAT there", {"mbr"}, kFat16,
-       [](DiskCopy& c, const PartitionEntry& e, const auto&) { Patch(c, e.start, boot::kReservedSectorsOffset, {0x11, 0}); },
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) {
+           Patch(c, e.start, boot::kReservedSectorsOffset, {0x11, 0}); },
        false, -1,
        [](const PartitionEntry& e, const boot::BootSector& b) {
-         return std::vector<Said>{{e.start + 17 + b.fatSize16, "the second FAT does not begin with the media byte F8 here (reserved sectors 17, FAT size " +
+         return std::vector<Said>{{e.start + 17 + b.fatSize16,
+             "the second FAT does not begin with the media byte F8 here (reserved sectors 17, FAT size " +
                                                                    std::to_string(b.fatSize16) + ")"}};
        }},
   };
@@ -197,7 +209,8 @@ TEST(BootSectorDamageTest, QuickScanPassesOnWhatWasSaid) {
                 ": boot sector's sectors per cluster 3 is not a power of two (likely cause: a damaged boot sector)");
   const auto says = [&](std::uint64_t sector, const std::string& what) {
     return std::any_of(entries.begin(), entries.end(),
-                       [&](const DiagnosticEntry& e) { return e.sector == sector && e.what.find(what) != std::string::npos; });
+                       [&](const DiagnosticEntry& e) { return e.sector == sector
+                           && e.what.find(what) != std::string::npos; });
   };
   EXPECT_TRUE(says(Last(entry), "sectors per cluster 96"));
   EXPECT_TRUE(says(entry.start, "calculated only for FAT"));
@@ -233,7 +246,8 @@ TEST(FsParamsTest, CalculatedFromTwoFoldersInMemory) {
   FsParams params;
   ASSERT_TRUE(calculate(volume(true, true), kFat16, params));
   const auto values = [&] {
-    return std::vector<std::uint64_t>{params.sectorsPerCluster, params.clusterBase, params.reservedSectors, params.fatSize,
+    return std::vector<std::uint64_t>{params.sectorsPerCluster, params.clusterBase, params.reservedSectors,
+        params.fatSize,
                                       params.firstFatLba, params.secondFatLba, params.rootStart, params.rootDirSectors};
   };
   EXPECT_EQ(values(), (std::vector<std::uint64_t>{8, 920, 4, 450, 4, 454, 904, 32}));

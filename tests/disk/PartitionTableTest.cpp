@@ -137,7 +137,8 @@ std::function<void(DiskCopy&, const Entries&)> LoopTo(std::size_t to) {
     const Chain chain = ReadChain(c);
     ASSERT_EQ(chain.records.size(), 3u);
     const std::uint32_t target = chain.records[to];
-    c.Patch(chain.records.back() * 512ULL + RecordEntryOffset(1), RecordEntry(0x05, target - chain.extendedStart, 2048));
+    c.Patch(chain.records.back() * 512ULL + RecordEntryOffset(1),
+        RecordEntry(0x05, target - chain.extendedStart, 2048));
   };
 }
 
@@ -164,12 +165,16 @@ Entries ProtectiveEntry(Entries) {
 
 TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
   std::vector<TableDamage> rows = {
-      {"MBR signature 55 00: either byte is enough", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0x55, 0}); },
+      {"MBR signature 55 00: either byte is enough", "mbr",
+          [](DiskCopy& c, const Entries&) { c.Patch(510, {0x55, 0}); },
        Read::kSector0, Listed},
-      {"MBR signature 00 AA", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0xAA}); }, Read::kSector0, Listed},
-      {"MBR without signature", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0}); }, Read::kDrive, Nothing},
+      {"MBR signature 00 AA", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0xAA}); }, Read::kSector0,
+          Listed},
+      {"MBR without signature", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0}); }, Read::kDrive,
+          Nothing},
       {"boot sectors zeroed: the types decide", "mbr",
-       [](DiskCopy& c, const Entries& l) { std::for_each(l.begin(), l.end(), [&](const auto& e) { c.ZeroSector(e.start); }); },
+       [](DiskCopy& c, const Entries& l) {
+           std::for_each(l.begin(), l.end(), [&](const auto& e) { c.ZeroSector(e.start); }); },
        Read::kSector0, Layout},
       // A boot sector's label wins over a type that says otherwise or nothing.
       {"FAT16 marked Linux, FAT32 marked NTFS, NTFS marked FAT16", "mbr",
@@ -186,9 +191,11 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
        },
        Read::kSector0, [](Entries l) { return l[0].code = kNtfs, l; }},
       // The drive's table is looked for at sectors 0, 61 and 62: the first that lists something is used.
-      {"MBR zeroed, a copy at sector 61", "mbr", [](DiskCopy& c, const Entries&) { c.WriteSector(61, c.Sector(0)), c.ZeroSector(0); },
+      {"MBR zeroed, a copy at sector 61", "mbr",
+          [](DiskCopy& c, const Entries&) { c.WriteSector(61, c.Sector(0)), c.ZeroSector(0); },
        Read::kDrive, Listed},
-      {"MBR zeroed, a copy at sector 62", "mbr", [](DiskCopy& c, const Entries&) { c.WriteSector(62, c.Sector(0)), c.ZeroSector(0); },
+      {"MBR zeroed, a copy at sector 62", "mbr",
+          [](DiskCopy& c, const Entries&) { c.WriteSector(62, c.Sector(0)), c.ZeroSector(0); },
        Read::kDrive, Listed},
       {"MBR lists only Linux over zeros: sector 62's used", "mbr",
        [](DiskCopy& c, const Entries&) {
@@ -213,21 +220,26 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
       // In an EBR, type 0xEE or a partition starting like a GPT header names FAT32 unless a label says otherwise.
       {"EBR type 0xEE over zeros: FAT32", "extended", Logical(0xEE, std::vector<std::uint8_t>(512, 0)), Read::kDrive,
        [](Entries l) { return l = ListedEntries(l), l[1].code = kFat32, l; }},
-      {"EBR type 0x83 over zeros: not listed", "extended", Logical(0x83, std::vector<std::uint8_t>(512, 0)), Read::kDrive,
+      {"EBR type 0x83 over zeros: not listed", "extended", Logical(0x83, std::vector<std::uint8_t>(512, 0)),
+          Read::kDrive,
        [](Entries l) { return l = ListedEntries(l), l.erase(l.begin() + 1), l; }},
       {"EBR type 0x83 over a GPT header: FAT32", "extended", Logical(0x83, GptHeaderStart()), Read::kDrive,
        [](Entries l) { return l = ListedEntries(l), l[1].code = kFat32, l; }},
       {"primary GPT header CRC wrong: the backup", "gpt", GptHeaders(false, false), Read::kDrive, Listed},
-      {"primary GPT header CRC wrong, through a VHDX", "gpt", GptHeaders(false, false), Read::kDriveThroughVhdx, Listed},
+      {"primary GPT header CRC wrong, through a VHDX", "gpt", GptHeaders(false, false), Read::kDriveThroughVhdx,
+          Listed},
       {"primary GPT header zeroed", "gpt", GptHeaders(true, false), Read::kDrive, Listed},
       {"primary GPT entry array damaged: a byte of the first name", "gpt",
        [](DiskCopy& c, const Entries&) { c.Patch(2 * 512 + 56, {static_cast<std::uint8_t>(c.Sector(2)[56] ^ 0x5A)}); },
        Read::kDrive, Listed},
-      {"both GPT header CRCs wrong: the protective entry alone", "gpt", GptHeaders(false, true), Read::kDrive, ProtectiveEntry},
-      {"both GPT headers zeroed: the protective entry alone", "gpt", GptHeaders(true, true), Read::kDrive, ProtectiveEntry},
+      {"both GPT header CRCs wrong: the protective entry alone", "gpt", GptHeaders(false, true), Read::kDrive,
+          ProtectiveEntry},
+      {"both GPT headers zeroed: the protective entry alone", "gpt", GptHeaders(true, true), Read::kDrive,
+          ProtectiveEntry},
   };
   for (const auto& [type, code] : std::vector<std::pair<std::uint8_t, std::uint16_t>>{
-           {0x01, kFat16}, {0x04, kFat16}, {0x06, kFat16}, {0x0E, kFat16}, {0x0B, kFat32}, {0x0C, kFat32}, {0x07, kNtfs},
+           {0x01, kFat16}, {0x04, kFat16}, {0x06, kFat16}, {0x0E, kFat16}, {0x0B, kFat32}, {0x0C, kFat32},
+               {0x07, kNtfs},
            {0x83, 0}, {0x82, 0}, {0x8E, 0}, {0xA5, 0}})
     rows.push_back(Typed(type, code));
 
@@ -339,8 +351,10 @@ class FarBootSectors {
     EXPECT_EQ(RunShell("qemu-img create -q -f " + format + " " + Quote(image) + " " + size).status, 0);
     std::string writes;
     for (const auto& [lba, volume] : placed)
-      writes += " -c " + Quote("write -q -s " + (dir_ / (volume + ".boot")).string() + " " + std::to_string(lba * 512) + " 512");
-    const auto written = RunShell("qemu-io -f " + format.substr(0, format.find(' ')) + writes + " " + Quote(image) + " 2>&1");
+      writes += " -c "
+          + Quote("write -q -s " + (dir_ / (volume + ".boot")).string() + " " + std::to_string(lba * 512) + " 512");
+    const auto written = RunShell("qemu-io -f " + format.substr(0, format.find(' ')) + writes + " " + Quote(image)
+        + " 2>&1");
     EXPECT_EQ(written.status, 0) << written.out;
     return image;
   }
@@ -353,8 +367,10 @@ class FarBootSectors {
  private:
   void MakeVolume(const std::string& name, const std::string& make, int mebibytes, std::uint16_t code) {
     const auto volume = dir_ / (name + ".img");
-    ASSERT_EQ(RunShell("truncate -s " + std::to_string(mebibytes) + "M " + Quote(volume) + " && " + make + " " + Quote(volume) +
-                       " >/dev/null 2>&1 && head -c 512 " + Quote(volume) + " > " + Quote(dir_ / (name + ".boot"))).status,
+    ASSERT_EQ(RunShell("truncate -s " + std::to_string(mebibytes) + "M " + Quote(volume) + " && " + make + " "
+        + Quote(volume) +
+                       " >/dev/null 2>&1 && head -c 512 " + Quote(volume) + " > "
+                           + Quote(dir_ / (name + ".boot"))).status,
               0)
         << make;
     volumes_[name] = {test::Fsstat(volume, 0).totalEnd.value_or(0) + 1, code};
@@ -379,7 +395,8 @@ TEST(PartitionSearchTest, BootSectorsFarIntoSparseDisks) {
       // multiple, FAT32 on the second track of a cylinder that starts in the absent block before, NTFS at the last 1
       // MiB start, past the last whole cylinder.
       {"2 TiB VHDX", "vhdx", "2T",
-       {{1ULL << 31, "fat32"}, {150001 * kCylinder, "fat16"}, {straddling * kCylinder + 63, "fat32"}, {(1ULL << 32) - 2048, "ntfs"}}},
+       {{1ULL << 31, "fat32"}, {150001 * kCylinder, "fat16"}, {straddling * kCylinder + 63, "fat32"},
+           {(1ULL << 32) - 2048, "ntfs"}}},
       // The footer's geometry covers only 127 GiB: past that only the 1 MiB starts are searched.
       {"2040 GiB VHD", "vpc -o subformat=dynamic,force_size=on", "2040G",
        {{5000 * kCylinder, "fat16"}, {1ULL << 31, "ntfs"}, {2040ULL * 2048 * 1024 - 2048, "fat32"}}},
@@ -431,7 +448,8 @@ TEST(PartitionSearchTest, WithATableOnlyWhenAskedAndOnlyWhatItMisses) {
   EXPECT_EQ(asked, 3);
   ASSERT_EQ(table.Count(), 3u);
   const auto fat32 = test::Fsstat(PartitionFixture("classic.raw"), layout[2].start).totalEnd.value_or(0) + 1;
-  EXPECT_EQ(table.Entries(), (Entries{layout[0], layout[1], {layout[2].start, static_cast<std::uint32_t>(fat32), kFat32}}));
+  EXPECT_EQ(table.Entries(),
+      (Entries{layout[0], layout[1], {layout[2].start, static_cast<std::uint32_t>(fat32), kFat32}}));
   EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kSearch), control));
   EXPECT_EQ(table.Count(), 3u) << "every volume found is already listed";
 }
@@ -449,7 +467,8 @@ TEST(PartitionSearchTest, KeepsTheFirst25Found) {
   const MemorySource source(std::move(bytes));
   const Entries found = Search(source, SearchGeometry({}, source.Size() / 512));
   ASSERT_EQ(found.size(), PartitionTable::kCapacity);
-  for (std::uint32_t i = 0; i < PartitionTable::kCapacity; ++i) EXPECT_EQ(found[i], (PartitionEntry{(i + 1) * 2048, 2048, kFat16}));
+  for (std::uint32_t i = 0; i < PartitionTable::kCapacity; ++i) EXPECT_EQ(found[i],
+      (PartitionEntry{(i + 1) * 2048, 2048, kFat16}));
 }
 
 }  // namespace

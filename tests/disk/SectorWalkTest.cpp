@@ -163,7 +163,8 @@ std::string Listed(const ExtensiveFindings& f) {
 }
 
 TEST(SectorWalkTest, ExtensiveScanFindsTheSameOnOneThreadAndOnSeveral) {
-  for (const auto& [image, fsType] : {std::pair<const char*, std::uint16_t>{"ntfslost.vhd", kNtfs}, {"twin.vhd", kFat32}}) {
+  for (const auto& [image, fsType] :
+       {std::pair<const char*, std::uint16_t>{"ntfslost.vhd", kNtfs}, {"twin.vhd", kFat32}}) {
     const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture(image));
     const SectorReader& reader = *opened.reader;
     ScanControl control;

@@ -28,18 +28,12 @@ if [ "$with_gui" = ON ]; then
              share/icons/hicolor/scalable/apps/dravik-vhd.svg
              share/mime/packages/dravik-vhd.xml)
 fi
-for file in "${expected[@]}"; do
-  [ -f "$prefix/$file" ] || fail "$file is not installed"
-done
+# Those files and nothing else.
+installed=$(cd "$prefix" && find . -type f -printf '%P\n' | sort)
+[ "$installed" = "$(printf '%s\n' "${expected[@]}" | sort)" ] || fail "installed: $installed; expected: ${expected[*]}"
 for program in bin/dravik bin/dravik-vhd; do
   [ -f "$prefix/$program" ] && { [ -x "$prefix/$program" ] || fail "$program is not executable"; }
 done
-# Nothing else: every installed file is one of those above.
-while IFS= read -r file; do
-  found=0
-  for want in "${expected[@]}"; do [ "$file" = "$want" ] && found=1; done
-  [ $found = 1 ] || fail "unexpected file installed: $file"
-done < <(cd "$prefix" && find . -type f -printf '%P\n' | sort)
 
 # The installed command, run from the prefix (not from the build folder, whose Raw.dat lies beside the built programs).
 dravik=$prefix/bin/dravik

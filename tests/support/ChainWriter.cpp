@@ -81,7 +81,8 @@ VhdxLayout ReadLayout(const Buffer& b) {
   for (std::uint64_t i = 0; i < Get(b, table + 8, 4, false); ++i) {
     const std::size_t e = table + 16 + 32 * i;
     if (GuidAt(b, e, kBatGuid)) l.batOffset = Get(b, e + 16, 8, false), l.batLength = Get(b, e + 24, 4, false);
-    if (GuidAt(b, e, kMetadataGuid)) l.metadataOffset = Get(b, e + 16, 8, false), l.metadataLength = Get(b, e + 24, 4, false);
+    if (GuidAt(b, e, kMetadataGuid))
+      l.metadataOffset = Get(b, e + 16, 8, false), l.metadataLength = Get(b, e + 24, 4, false);
   }
   const std::size_t m = l.metadataOffset;
   for (std::uint64_t i = 0; i < Get(b, m + 10, 2, false); ++i) {
@@ -254,7 +255,8 @@ void MakeVhdxChild(const std::filesystem::path& vhdx, const std::filesystem::pat
       const std::uint64_t value = Get(b, entry, 8, false);
       if ((value & 7) == 6) {
         Put(b, entry, (value & ~std::uint64_t{7}) | 7, 8, false);
-        for (std::uint64_t k = 0; k < perBlock * l.sectorSize / 512; ++k) sectorBit(block * l.blockSize / 512 + k, true);
+        for (std::uint64_t k = 0; k < perBlock * l.sectorSize / 512; ++k)
+          sectorBit(block * l.blockSize / 512 + k, true);
       }
       if ((Get(b, entry, 8, false) & 7) == 7) sectorBit(s, false);
     }

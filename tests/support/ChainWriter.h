@@ -26,7 +26,8 @@ struct VhdChildOptions {
 };
 
 // Makes the dynamic VHD vhd a differencing child of parent (a VHD made by qemu-img).
-void MakeVhdChild(const std::filesystem::path& vhd, const std::filesystem::path& parent, const VhdChildOptions& options);
+void MakeVhdChild(const std::filesystem::path& vhd, const std::filesystem::path& parent,
+                  const VhdChildOptions& options);
 
 struct VhdxChildOptions {
   std::string relativePath;       // relative_path; empty: none

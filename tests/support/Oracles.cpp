@@ -192,13 +192,15 @@ void ExpectParamsMatchFsstat(const FsParams& p, const FsstatReport& r, std::uint
 }
 
 QemuImgInfo QemuInfo(const fs::path& image, const std::string& format) {
-  const std::string out =
-      Run("qemu-img info", "qemu-img info --output=json " + (format.empty() ? "" : "-f " + format + " ") + Quote(image));
-  static const std::regex size(R"re("virtual-size":\s*(\d+))re"), formatField(R"re("format":\s*"([^"]+)")re");
+  const std::string out = Run(
+      "qemu-img info", "qemu-img info --output=json " + (format.empty() ? "" : "-f " + format + " ") + Quote(image));
+  static const std::regex size(R"re("virtual-size":\s*(\d+))re"), formatField(R"re("format":\s*"([^"]+)")re"),
+      cluster(R"re("cluster-size":\s*(\d+))re");
   QemuImgInfo info;
   std::smatch m;
   if (std::regex_search(out, m, size)) info.virtualSize = std::stoull(m[1]);
   if (std::regex_search(out, m, formatField)) info.format = m[1];
+  if (std::regex_search(out, m, cluster)) info.clusterSize = std::stoull(m[1]);
   EXPECT_NE(info.virtualSize, 0u) << "qemu-img info gave no size:\n" << out;
   return info;
 }

@@ -63,6 +63,7 @@ void ExpectParamsMatchFsstat(const FsParams& params, const FsstatReport& report,
 struct QemuImgInfo {
   std::string format;  // "raw", "vpc", "vhdx"
   std::uint64_t virtualSize = 0;
+  std::uint64_t clusterSize = 0;  // the block size of a dynamic image
 };
 QemuImgInfo QemuInfo(const std::filesystem::path& image, const std::string& format = "");
 

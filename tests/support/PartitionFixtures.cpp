@@ -61,7 +61,9 @@ std::unique_ptr<ByteSource> DiskCopy::OpenRaw() const {
   return file;
 }
 
-fs::path DiskCopy::Wrapped(const std::string& extension) const { return WrapRawDisk(raw_, dir_.Path(), "damaged", extension); }
+fs::path DiskCopy::Wrapped(const std::string& extension) const {
+  return WrapRawDisk(raw_, dir_.Path(), "damaged", extension);
+}
 
 std::vector<std::uint8_t> RecordEntry(std::uint8_t type, std::uint64_t start, std::uint64_t sectors) {
   std::vector<std::uint8_t> entry(16, 0);

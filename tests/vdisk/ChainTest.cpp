@@ -72,23 +72,37 @@ void ExpectSameAsVhdimount(const std::vector<std::uint8_t>& bytes, const fs::pat
   const auto mounted = RunShell("vhdimount " + Quote(child) + " " + Quote(mount) + " 2>&1");
   ASSERT_EQ(mounted.status, 0) << mounted.out;
   std::size_t images = 0;
-  for (const auto& entry : fs::directory_iterator(mount)) images += entry.path().filename().string().rfind("vhdi", 0) == 0;
+  for (const auto& entry : fs::directory_iterator(mount)) images += entry.path().filename().string().rfind("vhdi", 0)
+      == 0;
   const auto merged = test::ReadFileBytes(mount / ("vhdi" + std::to_string(images)));
   RunShell("fusermount -u " + Quote(mount) + " 2>&1");
   fs::remove(mount);
   ExpectSameBytes(bytes, merged, "vhdimount");
 }
 
-// A child that another writer made finds its parent through its own locators.
-TEST(VhdChainTest, SharedChildReadsAsVhdimountMergesIt) {
+// Images another writer made (dfvfs test data): a dynamic VHD whose header checksum qemu-img rejects, and a
+// differencing child whose one block holds every sector, so the chain reads as the parent. img_cat (libvhdi) and
+// vhdimount's merge are the oracles.
+TEST(VhdChainTest, SharedImagesReadAsSleuthKitAndVhdimountGiveThem) {
   test::TempDir dir;
   for (const char* name : {"image.vhd", "image-differential.vhd"})
     fs::copy_file(test::SharedTestData(std::string("vhd-differencing/") + name), dir / name);
+  const auto imgCat = RunShell("img_cat -i vhd " + Quote(dir / "image.vhd"));
+  ASSERT_EQ(imgCat.status, 0);
+  const Raw parentBytes(imgCat.out.begin(), imgCat.out.end());
+  const VirtualDisk parent = OpenOrFail(dir / "image.vhd");
+  ASSERT_NE(parent.Vhd(), nullptr);
+  EXPECT_EQ(parent.Vhd()->DiskType(), vhd::kDynamic);
+  EXPECT_EQ(parent.Size(), 104448u);
+  EXPECT_EQ(ReadAll(parent), parentBytes);
   const fs::path child = dir / "image-differential.vhd";
   const VirtualDisk disk = OpenOrFail(child);
+  ASSERT_NE(disk.Vhd(), nullptr);
+  EXPECT_EQ(disk.Vhd()->DiskType(), vhd::kDifferencing);
   ASSERT_EQ(disk.Chain().images.size(), 2u);
   EXPECT_TRUE(disk.Chain().Complete());
   EXPECT_TRUE(disk.Chain().warnings.empty());
+  EXPECT_EQ(ReadAll(disk), parentBytes);
   ExpectSameAsVhdimount(ReadAll(disk), child);
 }
 
@@ -118,7 +132,8 @@ TEST(ChainTest, LayersReadThroughBitmapsAndParents) {
   const std::vector<ChainRow> rows = {
       {"VHD chain of three", false, None, Keep, 3, -1, nullptr,
        {{6 * kMiB, 0}, {2 * kMiB + 1007 * 512 + 511, 0x22}, {2 * kMiB + 1008 * 512, 0}}, true},
-      {"VHD top leaving one sector to mid", false, [](auto& o, auto&) { o.parentSectors[1].count = 1; }, Keep, 3, -1, nullptr,
+      {"VHD top leaving one sector to mid", false, [](auto& o, auto&) { o.parentSectors[1].count = 1; }, Keep, 3, -1,
+          nullptr,
        {{2 * kMiB + 999 * 512 + 511, 0}, {2 * kMiB + 1000 * 512, 0x22}, {2 * kMiB + 1000 * 512 + 511, 0x22},
         {2 * kMiB + 1001 * 512, 0}}},
       {"VHD parent moved into the child's folder: found by name", false,
@@ -134,7 +149,8 @@ TEST(ChainTest, LayersReadThroughBitmapsAndParents) {
          fs::rename(dir / "base.vhd", dir / "layers" / "base.vhd");
        },
        3, -1, nullptr, {}},
-      {"VHD wrong parent id: reported and used", false, [](auto& o, auto&) { o.wrongParentId = true; }, Keep, 3, -1, "expects", {}},
+      {"VHD wrong parent id: reported and used", false, [](auto& o, auto&) { o.wrongParentId = true; }, Keep, 3, -1,
+          "expects", {}},
       {"VHD parent missing: zeros, named", false, None, [](const fs::path& dir) { fs::remove(dir / "mid.vhd"); }, 2, 1,
        "not found", {{0, 0}, {2 * kMiB, 0}, {2560 * 1024, 0x33}}},
       {"VHDX chain of three", true, None, Keep, 3, -1, nullptr,
@@ -192,7 +208,8 @@ TEST(ChainTest, LayersReadThroughBitmapsAndParents) {
     }
     // What a whole chain holds covers every layer's blocks, from 0 to the end.
     std::vector<ByteRange> runs;
-    for (auto run = disk.PresentRange(0); run && row.missing < 0; run = disk.PresentRange(run->end)) runs.push_back(*run);
+    for (auto run = disk.PresentRange(0); run
+        && row.missing < 0; run = disk.PresentRange(run->end)) runs.push_back(*run);
     EXPECT_TRUE(row.missing >= 0 || (!runs.empty() && runs.front().begin == 0 && runs.back().end >= 8 * kMiB));
     if (row.missing == 1) {
       const auto info = RunShell(Quote(test::CliPath()) + " info --quiet " + Quote(top) + " 2>&1");
@@ -276,7 +293,8 @@ TEST(VhdxLogTest, LogsAreReplayedInMemoryOrReported) {
          Raw batSector = test::ReadFileBytes(d.path);
          batSector.erase(batSector.begin(), batSector.begin() + static_cast<std::ptrdiff_t>(bat));
          batSector.resize(4096);
-         for (int i = 0; i < 8; ++i) batSector[16 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((block | 6) >> (8 * i));
+         for (int i = 0; i < 8; ++i) batSector[16
+             + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((block | 6) >> (8 * i));
          test::WriteVhdxLog(d.path, {LogEntryPlan{{{bat, batSector, 0}, {block, Sector(0x5A), 0}}}}, block + kMiB);
          std::fill_n(want.begin() + static_cast<std::ptrdiff_t>(2 * kMiB), kMiB, std::uint8_t{0});
          Lay(want, 2 * kMiB, Sector(0x5A));

@@ -45,7 +45,8 @@ struct Edit {
   std::vector<VhdxImage::Region> regions;
   std::vector<VhdxImage::MetadataItem> metadata;
 
-  explicit Edit(const std::string& name) : fixture(test::Fixture(name)), path(dir / ("edited" + fixture.extension().string())) {
+  explicit Edit(const std::string& name) : fixture(test::Fixture(name)),
+      path(dir / ("edited" + fixture.extension().string())) {
     fs::copy_file(fixture, path);
     VhdxImage intact;
     if (fixture.extension() == ".vhdx" && intact.Open(path)) regions = intact.Regions(), metadata = intact.Metadata();
@@ -136,7 +137,8 @@ void RunDamage(const char* fixture, const std::vector<Damage>& table) {
       ASSERT_EQ(got.size(), row.repairs.size()) << (got.empty() ? "" : got[0].Text());
       for (std::size_t i = 0; i < got.size(); ++i)
         for (const auto& [have, want] : {std::pair{got[i].structure, row.repairs[i].structure},
-                                         {got[i].problem, row.repairs[i].problem}, {got[i].action, row.repairs[i].action}})
+                                         {got[i].problem, row.repairs[i].problem},
+                                             {got[i].action, row.repairs[i].action}})
           EXPECT_NE(have.find(want), std::string::npos) << have << " / " << want;
     }
     if (row.more) row.more(*image);
@@ -150,7 +152,8 @@ void RunDamage(const char* fixture, const std::vector<Damage>& table) {
           bytes.resize(std::min<std::size_t>(1 << 20, oracle.size() - at));
           const bool read = image->ReadAt(at, bytes);
           (read ? good : failed)++;
-          EXPECT_TRUE(!read || std::equal(bytes.begin(), bytes.end(), oracle.begin() + static_cast<std::ptrdiff_t>(at)));
+          EXPECT_TRUE(!read
+              || std::equal(bytes.begin(), bytes.end(), oracle.begin() + static_cast<std::ptrdiff_t>(at)));
         }
         EXPECT_TRUE(good > 0 && failed > 0) << good << " " << failed;
         break;
@@ -173,12 +176,14 @@ TEST(VhdDamageTest, QemuDynamicVhd) {
       {{"footer only in its copy at the start", [](Edit& e) { e.Cut(512); }, {}, Reads::kOracle,
         [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).DiskType(), vhd::kDynamic); }},
        {"cut inside its last block", [](Edit& e) { e.Cut(512 + (1 << 20)); }, {}, Reads::kPartly},
-       {"table entry count past the file: cut to the disk's size", countPastFile, {{"dynamic header: entry count", "", ""}}},
+       {"table entry count past the file: cut to the disk's size", countPastFile,
+           {{"dynamic header: entry count", "", ""}}},
        {"table entry count past the file and no footer",
         [&](Edit& e) { countPastFile(e), e.Cut(512), e.Patch(0, Raw(512, 0)); }, {}, Reads::kUnchecked, nullptr,
         "does not fit"},
        {"no table entries", [](Edit& e) { e.Patch(kDynamicHeader + 28, {0, 0, 0, 0}); }, {}, Reads::kFails},
-       {"block size zero: taken from the blocks' spacing", [](Edit& e) { e.Patch(kDynamicHeader + 32, {0, 0, 0, 0}); }, {},
+       {"block size zero: taken from the blocks' spacing", [](Edit& e) { e.Patch(kDynamicHeader + 32, {0, 0, 0, 0}); },
+           {},
         Reads::kOracle, [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BlockSize(), 2u << 20); }},
        {"dynamic header cookie damaged: the usual places", [](Edit& e) { e.Patch(kDynamicHeader, Raw(8, 'X')); }, {},
         Reads::kOracle, [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BatOffset(), 1536u); }},
@@ -187,9 +192,11 @@ TEST(VhdDamageTest, QemuDynamicVhd) {
 }
 
 TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
-  const auto regions = [](std::size_t n) { return [n](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).Regions().size(), n); }; };
+  const auto regions = [](std::size_t n) {
+      return [n](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).Regions().size(), n); }; };
   const auto blockSize = [](Edit& e, std::uint32_t size) { e.Patch(e.ItemAt(KnownItem::kFileParameter), Le(size, 4)); };
-  const auto flags = [](Edit& e, std::uint32_t value) { e.Patch(e.ItemAt(KnownItem::kFileParameter) + 4, Le(value, 4)); };
+  const auto flags = [](Edit& e, std::uint32_t value) {
+      e.Patch(e.ItemAt(KnownItem::kFileParameter) + 4, Le(value, 4)); };
   const auto sealed = [](std::function<void(Edit&)> edit) {
     return [edit](Edit& e) { edit(e), e.Seal(vhdx::kRegionTableOffset, vhdx::kTableSize); };
   };
@@ -238,9 +245,11 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
        {"unknown optional region before the BAT: skipped",
         [](Edit& e) { e.RegionTable({UnknownRegion(false), e.RegionEntry(0), e.RegionEntry(1)}); }, {}},
        {"unknown required region: the table ends there",
-        [](Edit& e) { e.RegionTable({UnknownRegion(true), e.RegionEntry(0), e.RegionEntry(1)}); }, {}, Reads::kFails, regions(0)},
+        [](Edit& e) { e.RegionTable({UnknownRegion(true), e.RegionEntry(0), e.RegionEntry(1)}); }, {}, Reads::kFails,
+            regions(0)},
        {"region repeated: the table ends there",
-        [](Edit& e) { e.RegionTable({e.RegionEntry(0), e.RegionEntry(0), e.RegionEntry(1)}); }, {}, Reads::kUnchecked, regions(1)},
+        [](Edit& e) { e.RegionTable({e.RegionEntry(0), e.RegionEntry(0), e.RegionEntry(1)}); }, {}, Reads::kUnchecked,
+            regions(1)},
        {"region count absurd", sealed([](Edit& e) { e.Patch(vhdx::kRegionTableOffset + 8, Le(5000, 4)); }),
         {{"region table 1", "claims 5000 entries", "table 2 used"}}, Reads::kOracle, regions(2)},
        {"regions past the end of the file",
@@ -250,7 +259,8 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
         {}, Reads::kFails, [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).PayloadBlockCount(), 0u); }},
        // Without metadata the BAT gives the block size (its spacing) and the disk's size (to its last block's end, 1
        // MiB past the disk here).
-       {"metadata item count absurd", [](Edit& e) { e.Patch(e.RegionAt(KnownItem::kMetadata) + 10, Le(0xFFFF, 2)); }, {},
+       {"metadata item count absurd", [](Edit& e) { e.Patch(e.RegionAt(KnownItem::kMetadata) + 10, Le(0xFFFF, 2)); },
+           {},
         Reads::kPrefix,
         [](const DiskImage& i) {
           EXPECT_TRUE(AsVhdx(i).Metadata().empty());
@@ -306,14 +316,16 @@ TEST(VhdStructurelessTest, ForeignDamagedOrRawDisk) {
               {"four bytes as VHDX", true, Raw(4, 'v'), false, -1}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    std::unique_ptr<DiskImage> image = row.vhdx ? std::unique_ptr<DiskImage>(new VhdxImage) : std::make_unique<VhdImage>();
+    std::unique_ptr<DiskImage> image = row.vhdx ? std::unique_ptr<DiskImage>(new VhdxImage)
+        : std::make_unique<VhdImage>();
     EXPECT_EQ(image->Open(std::make_unique<MemorySource>(row.bytes)), row.opens);
     if (row.foreign >= 0) { EXPECT_EQ(image->NoStructureFound(), row.foreign == 1); }
     EXPECT_NE(image->Diagnostic().find(row.diagnostic), std::string::npos) << image->Diagnostic();
   }
   VhdImage raw;
   ASSERT_TRUE(raw.Open(std::make_unique<MemorySource>(signedJunk)));
-  EXPECT_EQ(raw.Repairs(), (std::vector<Repair>{{"footer", "missing at the end and at offset 0", "the file read as a raw disk"}}));
+  EXPECT_EQ(raw.Repairs(),
+      (std::vector<Repair>{{"footer", "missing at the end and at offset 0", "the file read as a raw disk"}}));
   EXPECT_EQ(ReadAll(raw, 1000), signedJunk);
 }
 
@@ -345,7 +357,8 @@ TEST(VhdLayoutTest, MatchesQemu) {
 // reader knows reads the file as it lies.
 TEST(VhdLayoutTest, StoredDiskTypes) {
   TempDir dir;
-  test::VhdLayout l{.headerOffset = 4096, .batOffset = 8192, .blocks = {{2, 32}, {0, 32 + 4200}}};  // read as qemu-img does
+  test::VhdLayout l{.headerOffset = 4096, .batOffset = 8192,
+      .blocks = {{2, 32}, {0, 32 + 4200}}};  // read as qemu-img does
   test::WriteDynamicVhd(dir / "dynamic.vhd", l);
   VhdImage dynamic;
   ASSERT_TRUE(dynamic.Open(dir / "dynamic.vhd"));
@@ -372,7 +385,8 @@ TEST(VhdxMetadataCheckTest, BoundsOfEachValueAndATenGiBDisksBat) {
   for (std::uint32_t bad : {0u, 512u << 10, 3u << 20, 512u << 20}) EXPECT_TRUE(ImplausibleBlockSize(bad)) << bad;
   EXPECT_TRUE(!ImplausibleLogicalSectorSize(4096) && ImplausibleLogicalSectorSize(1024));
   EXPECT_FALSE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize, 4096));
-  EXPECT_TRUE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize + 4096, 4096) && ImplausibleVirtualDiskSize(4096 + 512, 4096));
+  EXPECT_TRUE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize + 4096, 4096)
+      && ImplausibleVirtualDiskSize(4096 + 512, 4096));
   EXPECT_TRUE(ImplausibleVirtualDiskSize(0, 512));
   VhdxImage image;  // its BAT interleaves a bitmap entry after every chunk of payload entries
   ASSERT_TRUE(image.Open(test::Fixture("vhdx-10g.vhdx")));
@@ -396,7 +410,8 @@ TableEntry Lost() { return {TableEntry::kLost, 0}; }
 bool Same(const std::vector<TableEntry>& a, const std::vector<TableEntry>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i].state != b[i].state || (a[i].state == TableEntry::kPresent && a[i].fileOffset != b[i].fileOffset)) return false;
+    if (a[i].state != b[i].state
+        || (a[i].state == TableEntry::kPresent && a[i].fileOffset != b[i].fileOffset)) return false;
   return true;
 }
 
@@ -412,18 +427,24 @@ TEST(BlockTableSalvageTest, LostEntriesArePlacedOnlyWhereTheGapsDecide) {
       {"intact", {Present(0), Absent(), Present(1), Present(2), Absent()}, 3,
        {Present(0), Absent(), Present(1), Present(2), Absent()}, 0, 0, 0},
       // Overwritten, past the end, at a structure: each gets the area its neighbours leave; absent stays absent.
-      {"runs that fit their gaps", {Present(0), Lost(), {TableEntry::kPresent, 99 * kArea}, Absent(), Present(3), {TableEntry::kPresent, kArea}}, 5,
+      {"runs that fit their gaps",
+          {Present(0), Lost(), {TableEntry::kPresent, 99 * kArea}, Absent(), Present(3), {TableEntry::kPresent, kArea}},
+              5,
        {Present(0), Present(1), Present(2), Absent(), Present(3), Present(4)}, 2, 3, 0},
-      {"an entry that reads as zeros takes no block", {Present(0), zero, Lost(), Present(2)}, 3, {Present(0), zero, Present(1), Present(2)}, 0, 1, 0},
+      {"an entry that reads as zeros takes no block", {Present(0), zero, Lost(), Present(2)}, 3,
+          {Present(0), zero, Present(1), Present(2)}, 0, 1, 0},
       {"zeroed entries of a run that all had blocks", {Present(0), Absent(), Absent(), Present(3)}, 4,
        {Present(0), Present(1), Present(2), Present(3)}, 0, 2, 0},
-      {"two entries naming one block: neither trusted", {Present(0), Present(0), Present(2)}, 3, {Present(0), Present(1), Present(2)}, 0, 2, 0},
+      {"two entries naming one block: neither trusted", {Present(0), Present(0), Present(2)}, 3,
+          {Present(0), Present(1), Present(2)}, 0, 2, 0},
       // Two unclaimed areas for three open entries: which held them is unknown, so none reads as zeros.
       {"more open entries than areas", {Present(0), Lost(), Absent(), Absent(), Present(3)}, 4,
        {Present(0), Lost(), Lost(), Lost(), Present(3)}, 0, 0, 3},
       // Without a lost entry a free area is no damage: writers leave them.
-      {"a free area and absent entries", {Present(0), Absent(), Absent(), Present(2)}, 3, {Present(0), Absent(), Absent(), Present(2)}, 0, 0, 0},
-      {"a lost entry and no unclaimed area", {Present(0), Lost(), Present(1)}, 2, {Present(0), Lost(), Present(1)}, 0, 0, 1},
+      {"a free area and absent entries", {Present(0), Absent(), Absent(), Present(2)}, 3,
+          {Present(0), Absent(), Absent(), Present(2)}, 0, 0, 0},
+      {"a lost entry and no unclaimed area", {Present(0), Lost(), Present(1)}, 2, {Present(0), Lost(), Present(1)}, 0,
+          0, 1},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -437,7 +458,8 @@ TEST(BlockTableSalvageTest, LostEntriesArePlacedOnlyWhereTheGapsDecide) {
     EXPECT_EQ(std::vector({counts.outside, counts.placed, counts.unsure}),
               std::vector({row.outside, row.placed, row.unsure}));
     EXPECT_EQ(counts.Changed(), std::string_view(row.name) != "intact");
-    if (row.unsure == 3) { EXPECT_NE(DescribeSalvage(counts).action.find("3 entries read as zeros"), std::string::npos); }
+    if (row.unsure == 3) {
+        EXPECT_NE(DescribeSalvage(counts).action.find("3 entries read as zeros"), std::string::npos); }
   }
 }
 
@@ -455,7 +477,8 @@ TEST(LayoutInferenceTest, BlockSizeFromTheSpacingMostBlocksKeep) {
 TEST(LayoutInferenceTest, PartitionTableExtentIgnoresBootCode) {
   Raw sector(512, 0);
   sector[510] = 0x55, sector[511] = 0xAA;
-  for (const auto& [i, e] : {std::pair{0, test::RecordEntry(0x07, 2048, 100000)}, {1, test::RecordEntry(0x0C, 200000, 4096)}})
+  for (const auto& [i, e]
+      : {std::pair{0, test::RecordEntry(0x07, 2048, 100000)}, {1, test::RecordEntry(0x0C, 200000, 4096)}})
     std::copy(e.begin(), e.end(), sector.begin() + 446 + 16 * i);
   EXPECT_EQ(PartitionTableExtent(sector), (200000ull + 4096) * 512);
   sector[446 + 16 * 2] = 0x4F;  // code, not a status byte: a volume's boot sector
@@ -472,7 +495,8 @@ TEST(PlaceBetweenNeighboursTest, AreasFollowTheFileOrderOnlyWhereTheCountsDecide
     lost.entries = std::move(entries);
     for (const std::uint64_t slot : areaSlots) lost.areas.push_back(kStart + slot * kArea);
     std::vector<std::pair<std::uint64_t, std::uint64_t>> placed;  // block, area slot
-    for (const BlockPlacement& p : PlaceBetweenNeighbours(lost, use)) placed.push_back({p.block, (p.fileOffset - kStart) / kArea});
+    for (const BlockPlacement& p
+        : PlaceBetweenNeighbours(lost, use)) placed.push_back({p.block, (p.fileOffset - kStart) / kArea});
     return placed;
   };
   using Placed = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
@@ -480,7 +504,8 @@ TEST(PlaceBetweenNeighboursTest, AreasFollowTheFileOrderOnlyWhereTheCountsDecide
   EXPECT_EQ(place({Present(0), Lost(), Absent(), Present(3)}, {1, 2}, {}), (Placed{{1, 1}, {2, 2}}));
   // Four open blocks, two areas: the volume holds data in blocks 2 and 4 only.
   const std::vector<TableEntry> wide{Present(0), Lost(), Absent(), Absent(), Absent(), Present(3)};
-  EXPECT_EQ(place(wide, {1, 2}, {U::kHeld, U::kFree, U::kHeld, U::kFree, U::kHeld, U::kHeld}), (Placed{{2, 1}, {4, 2}}));
+  EXPECT_EQ(place(wide, {1, 2}, {U::kHeld, U::kFree, U::kHeld, U::kFree, U::kHeld, U::kHeld}),
+      (Placed{{2, 1}, {4, 2}}));
   // The same with one block the volume cannot tell about: nothing placed.
   EXPECT_TRUE(place(wide, {1, 2}, {U::kHeld, U::kFree, U::kHeld, U::kUnknown, U::kHeld, U::kHeld}).empty());
   // Three held blocks for two areas: nothing tells which one was left out.
@@ -488,7 +513,8 @@ TEST(PlaceBetweenNeighboursTest, AreasFollowTheFileOrderOnlyWhereTheCountsDecide
   // Absent entries alone around an area: a freed area the writer left behind.
   EXPECT_TRUE(place({Present(0), Absent(), Present(3)}, {1}, {U::kHeld, U::kHeld, U::kHeld}).empty());
   // Blocks out of order anywhere (4 before 3 in the file): the order says nothing, not even between 0 and 3.
-  EXPECT_TRUE(place({Present(0), Lost(), Lost(), Present(3), {TableEntry::kPresent, kStart + 2 * kArea}}, {1, 2}, {}).empty());
+  EXPECT_TRUE(place({Present(0), Lost(), Lost(), Present(3), {TableEntry::kPresent, kStart + 2 * kArea}}, {1, 2},
+      {}).empty());
   // A table lost whole: the areas before the first and after the last placed block go to the table's ends.
   EXPECT_EQ(place({Lost(), Present(1), Lost(), Lost()}, {0, 2, 3}, {}), (Placed{{0, 0}, {2, 2}, {3, 3}}));
 }

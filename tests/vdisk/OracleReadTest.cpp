@@ -73,7 +73,8 @@ TEST_P(WholeImageTest, ReadsOfAnySizeAndAlignmentMatchOracle) {
   for (std::uint64_t boundary = block; boundary < oracle.Size(); boundary += block) {
     ExpectRange(disk, oracle, boundary - 1, 512);
     ExpectRange(disk, oracle, boundary - 512, 1024);
-    if (boundary + 2 * block < oracle.Size()) ExpectRange(disk, oracle, boundary - 3, static_cast<std::size_t>(2 * block + 5));
+    if (boundary + 2 * block < oracle.Size())
+      ExpectRange(disk, oracle, boundary - 3, static_cast<std::size_t>(2 * block + 5));
   }
   std::uint64_t state = 0x2545F4914F6CDD1DULL;
   for (int i = 0; i < 2000; ++i) {
@@ -89,9 +90,9 @@ TEST_P(WholeImageTest, ReadPastTheEndFailsAndZeroesWhatItCouldNotRead) {
   Oracle oracle(image.string() + ".raw");
   // A fixed VHD's data ends where its footer begins: the footer is never read as a sector of the disk. Every image
   // fails a read that reaches past the end of its data or its block table.
-  const std::uint64_t end = GetParam().blockSize
-                                ? (oracle.Size() + GetParam().blockSize - 1) / GetParam().blockSize * GetParam().blockSize
-                                : std::filesystem::file_size(image) - 512;
+  const std::uint64_t end =
+      GetParam().blockSize ? (oracle.Size() + GetParam().blockSize - 1) / GetParam().blockSize * GetParam().blockSize
+                           : std::filesystem::file_size(image) - 512;
   std::vector<std::uint8_t> tail(1024, 0xCD);
   EXPECT_FALSE(disk.ReadAt(end - 512, tail));
   EXPECT_TRUE(std::all_of(tail.begin() + 512, tail.end(), [](std::uint8_t b) { return b == 0; }));

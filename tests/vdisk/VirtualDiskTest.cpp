@@ -64,7 +64,8 @@ Ranges NonZeroBlocks(const fs::path& raw, std::uint64_t blockSize, std::uint64_t
   for (off_t at = 0, data; fd >= 0 && (data = ::lseek(fd, at, SEEK_DATA)) >= 0;) {
     const off_t hole = ::lseek(fd, data, SEEK_HOLE);
     for (off_t pos = data; pos < hole;) {
-      const ssize_t got = ::pread(fd, buffer.data(), std::min<std::size_t>(buffer.size(), static_cast<std::size_t>(hole - pos)), pos);
+      const ssize_t got = ::pread(fd, buffer.data(),
+          std::min<std::size_t>(buffer.size(), static_cast<std::size_t>(hole - pos)), pos);
       if (got <= 0) break;
       for (ssize_t i = 0; i < got; ++i) {
         if (buffer[static_cast<std::size_t>(i)] == 0) continue;
@@ -113,7 +114,8 @@ TEST(VirtualDiskTest, ExtensionChoosesTheReaderWithoutRegardToCase) {
 TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
   TempDir dir;
   const std::string quickVhdx =
-      "This VHDX file is either not readable using Quick Scan or highly corrupted. Please select extensive scan to recover.";
+      "This VHDX file is either not readable using Quick Scan or highly corrupted. "
+      "Please select extensive scan to recover.";
   const struct {
     const char* file;  // the row's name too
     bool quick;
@@ -124,12 +126,14 @@ TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
       {"fake.vhdx", false, Verdict::kNotThis,
        "This VHDX file is highly corrupted or Invalid file type. Please select other file to recover."},
       {"tiny.vhd", true, Verdict::kFailed,
-       "This VHD file is either not readable using Quick Scan or highly corrupted. Please select extensive scan to recover."},
+       "This VHD file is either not readable using Quick Scan or highly corrupted. Please select extensive scan to "
+       "recover."},
       {"tiny.vhd", false, Verdict::kFailed,
        "This VHD file is highly corrupted or Invalid file type. Please select other file to recover."},
       {"absent.vhd", false, Verdict::kFailed, "absent.vhd file does not exists."},
       {"disk.iso", false, Verdict::kNotThis, "not a VHD or VHDX"},
-      {"empty.dd", true, Verdict::kFailed, "This file is empty and holds no disk. Please select other file to recover."},
+      {"empty.dd", true, Verdict::kFailed,
+          "This file is empty and holds no disk. Please select other file to recover."},
       {"pipe.vhd", true, Verdict::kFailed, "pipe.vhd: cannot be opened: it is a FIFO (named pipe), not an image file"},
       {"folder.vhdx", true, Verdict::kFailed, "folder.vhdx: cannot be opened: it is a folder, not an image file"},
       {"zero.vhd", true, Verdict::kFailed, "zero.vhd: cannot be opened: it is a character device, not an image file"},
@@ -198,21 +202,25 @@ TEST_P(PresentRangeTest, RunsAreTheBlocksQemuWrote) {
   const VirtualDisk disk = OpenOrFail(image);
   const Ranges runs = Runs(disk);
   const Ranges held{{0, disk.Size()}};
-  EXPECT_EQ(runs, GetParam().blockSize ? NonZeroBlocks(image.string() + ".raw", GetParam().blockSize, disk.Size()) : held);
+  EXPECT_EQ(runs, GetParam().blockSize ? NonZeroBlocks(image.string() + ".raw", GetParam().blockSize, disk.Size())
+      : held);
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    for (const std::uint64_t at : {runs[i].begin, runs[i].begin + 1, (runs[i].begin + runs[i].end) / 2, runs[i].end - 1}) {
+    for (const std::uint64_t at
+        : {runs[i].begin, runs[i].begin + 1, (runs[i].begin + runs[i].end) / 2, runs[i].end - 1}) {
       const auto got = disk.PresentRange(at);
       ASSERT_TRUE(got) << "nothing held from " << at;
       EXPECT_EQ(got->begin, at);
       EXPECT_EQ(std::min(got->end, runs.back().end), runs[i].end) << "from " << at;
     }
-    if (i + 1 < runs.size()) { EXPECT_EQ(disk.PresentRange(runs[i].end).value_or(ByteRange{}).begin, runs[i + 1].begin); }
+    if (i + 1 < runs.size()) {
+        EXPECT_EQ(disk.PresentRange(runs[i].end).value_or(ByteRange{}).begin, runs[i + 1].begin); }
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(QemuImages, PresentRangeTest,
                          ::testing::Values(PresentCase{"vhd-fixed.vhd", 0}, PresentCase{"vhdx-fixed.vhdx", 8 << 20},
-                                           PresentCase{"vhd-dynamic.vhd", 2 << 20}, PresentCase{"vhdx-dynamic-1m.vhdx", 1 << 20},
+                                           PresentCase{"vhd-dynamic.vhd", 2 << 20},
+                                               PresentCase{"vhdx-dynamic-1m.vhdx", 1 << 20},
                                            PresentCase{"vhdx-sparse-5g.vhdx", 32 << 20}),
                          [](const auto& param) {
                            std::string name = param.param.image;
@@ -236,7 +244,8 @@ TEST(PresentRangeDamageTest, VhdCutInsideItsLastBlock) {
   fs::copy_file(Fixture("vhd-dynamic.vhd"), image);
   const auto mapped = QemuDataRanges(image);
   ASSERT_GE(mapped.size(), 2u);
-  const MappedRange last = *std::max_element(mapped.begin(), mapped.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
+  const MappedRange last = *std::max_element(mapped.begin(), mapped.end(),
+      [](auto& a, auto& b) { return a.offset < b.offset; });
   const std::uint64_t cut = last.offset + last.length / 2 + 100;
   fs::resize_file(image, cut);
   Ranges want;
@@ -263,7 +272,8 @@ TEST(PresentRangeDamageTest, VhdxCutShort) {
   std::uint64_t held = 0, wholeHeld = 0;
   for (const ByteRange& run : runs) {
     held += run.end - run.begin;
-    EXPECT_TRUE(std::any_of(whole.begin(), whole.end(), [&](auto& w) { return w.begin <= run.begin && run.end <= w.end; }));
+    EXPECT_TRUE(std::any_of(whole.begin(), whole.end(),
+        [&](auto& w) { return w.begin <= run.begin && run.end <= w.end; }));
   }
   for (const ByteRange& w : whole) wholeHeld += w.end - w.begin;
   EXPECT_LT(held, wholeHeld);
@@ -289,7 +299,8 @@ TEST(PresentRangeVhdTest, ClaimedSizeBeyondTheFile) {
   for (const std::string subformat : {"fixed", "dynamic"}) {
     SCOPED_TRACE(subformat);
     const auto image = dir / (subformat + ".vhd");
-    ASSERT_EQ(RunShell("qemu-img convert -f raw -O vpc -o subformat=" + subformat + ",force_size=on " + Quote(raw) + " " +
+    ASSERT_EQ(RunShell("qemu-img convert -f raw -O vpc -o subformat=" + subformat + ",force_size=on " + Quote(raw)
+        + " " +
                        Quote(image)).status, 0);
     Ranges want;
     for (const auto& r : subformat == "fixed" ? std::vector<MappedRange>{{0, kData, 0}} : QemuDataRanges(image))
