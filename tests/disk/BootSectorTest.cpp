@@ -52,8 +52,8 @@ TEST(BootSectorTest, DecodedAndReadParametersAgreeWithFsstat) {
         continue;
       }
       EXPECT_TRUE(b.fatCount == 2 && b.FatTotalSectors() == *r.totalEnd + 1 && b.media == 0xF8);
-      EXPECT_EQ(NameText(entry.code == kFat16 ? b.fat16Type : b.fat32Type), entry.code == kFat16 ? "FAT16   "
-          : "FAT32   ");
+      EXPECT_EQ(NameText(entry.code == kFat16 ? b.fat16Type : b.fat32Type),
+                entry.code == kFat16 ? "FAT16   " : "FAT32   ");
       if (entry.code == kFat32) { EXPECT_TRUE(b.rootEntries == 0 && b.rootCluster == 2); }
     }
   }
@@ -95,14 +95,15 @@ TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
       {"FAT32 both copies zeroed: calculated", {"mbr", "classic"}, kFat32,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start), c.ZeroSector(e.start + 6); },
        false, 1,
-           [](const PartitionEntry& e, const auto&) {
-               return std::vector<Said>{{e.start, "not 55 AA"}, {e.start + 6, "not 55 AA"}}; },
+       [](const PartitionEntry& e, const auto&) {
+         return std::vector<Said>{{e.start, "not 55 AA"}, {e.start + 6, "not 55 AA"}};
+       },
        true},
       {"NTFS boot sector zeroed: the copy in the last sector", {"mbr", "classic"}, kNtfs,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, true, -1},
       {"NTFS both copies zeroed", {"mbr", "classic"}, kNtfs,
-       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start), c.ZeroSector(Last(e)); }, false,
-           -1},
+       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start), c.ZeroSector(Last(e)); },
+       false, -1},
       // The first FAT gives the reserved sectors; two folders' "." and ".." the cluster size, base and FAT size.
       {"FAT16 boot sector zeroed: calculated", {"mbr", "extended", "gpt", "classic"}, kFat16,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, false, 1},
@@ -115,10 +116,12 @@ TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
        false, 1},
       {"NTFS cluster size 3 in the first copy", {"mbr"}, kNtfs,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) {
-           Patch(c, e.start, boot::kSectorsPerClusterOffset, {3}); }, true,
-       -1,
-           [](const PartitionEntry& e, const auto&) {
-               return std::vector<Said>{{e.start, "sectors per cluster 3 is not a power of two"}}; }},
+         Patch(c, e.start, boot::kSectorsPerClusterOffset, {3});
+       },
+       true, -1,
+       [](const PartitionEntry& e, const auto&) {
+         return std::vector<Said>{{e.start, "sectors per cluster 3 is not a power of two"}};
+       }},
       {"NTFS cluster sizes 3 and 96 in the two copies", {"mbr"}, kNtfs,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) {
          Patch(c, e.start, boot::kSectorsPerClusterOffset, {3}),

@@ -182,9 +182,9 @@ TEST(VhdDamageTest, QemuDynamicVhd) {
         [&](Edit& e) { countPastFile(e), e.Cut(512), e.Patch(0, Raw(512, 0)); }, {}, Reads::kUnchecked, nullptr,
         "does not fit"},
        {"no table entries", [](Edit& e) { e.Patch(kDynamicHeader + 28, {0, 0, 0, 0}); }, {}, Reads::kFails},
-       {"block size zero: taken from the blocks' spacing", [](Edit& e) { e.Patch(kDynamicHeader + 32, {0, 0, 0, 0}); },
-           {},
-        Reads::kOracle, [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BlockSize(), 2u << 20); }},
+       {"block size zero: taken from the blocks' spacing",
+        [](Edit& e) { e.Patch(kDynamicHeader + 32, {0, 0, 0, 0}); }, {}, Reads::kOracle,
+        [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BlockSize(), 2u << 20); }},
        {"dynamic header cookie damaged: the usual places", [](Edit& e) { e.Patch(kDynamicHeader, Raw(8, 'X')); }, {},
         Reads::kOracle, [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BatOffset(), 1536u); }},
        {"data offset past the end: 512 taken",
@@ -259,9 +259,8 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
         {}, Reads::kFails, [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).PayloadBlockCount(), 0u); }},
        // Without metadata the BAT gives the block size (its spacing) and the disk's size (to its last block's end, 1
        // MiB past the disk here).
-       {"metadata item count absurd", [](Edit& e) { e.Patch(e.RegionAt(KnownItem::kMetadata) + 10, Le(0xFFFF, 2)); },
-           {},
-        Reads::kPrefix,
+       {"metadata item count absurd",
+        [](Edit& e) { e.Patch(e.RegionAt(KnownItem::kMetadata) + 10, Le(0xFFFF, 2)); }, {}, Reads::kPrefix,
         [](const DiskImage& i) {
           EXPECT_TRUE(AsVhdx(i).Metadata().empty());
           EXPECT_EQ(AsVhdx(i).BlockSize(), 1u << 20);
@@ -428,8 +427,7 @@ TEST(BlockTableSalvageTest, LostEntriesArePlacedOnlyWhereTheGapsDecide) {
        {Present(0), Absent(), Present(1), Present(2), Absent()}, 0, 0, 0},
       // Overwritten, past the end, at a structure: each gets the area its neighbours leave; absent stays absent.
       {"runs that fit their gaps",
-          {Present(0), Lost(), {TableEntry::kPresent, 99 * kArea}, Absent(), Present(3), {TableEntry::kPresent, kArea}},
-              5,
+       {Present(0), Lost(), {TableEntry::kPresent, 99 * kArea}, Absent(), Present(3), {TableEntry::kPresent, kArea}}, 5,
        {Present(0), Present(1), Present(2), Absent(), Present(3), Present(4)}, 2, 3, 0},
       {"an entry that reads as zeros takes no block", {Present(0), zero, Lost(), Present(2)}, 3,
           {Present(0), zero, Present(1), Present(2)}, 0, 1, 0},
@@ -477,8 +475,8 @@ TEST(LayoutInferenceTest, BlockSizeFromTheSpacingMostBlocksKeep) {
 TEST(LayoutInferenceTest, PartitionTableExtentIgnoresBootCode) {
   Raw sector(512, 0);
   sector[510] = 0x55, sector[511] = 0xAA;
-  for (const auto& [i, e]
-      : {std::pair{0, test::RecordEntry(0x07, 2048, 100000)}, {1, test::RecordEntry(0x0C, 200000, 4096)}})
+  for (const auto& [i, e] :
+       {std::pair{0, test::RecordEntry(0x07, 2048, 100000)}, {1, test::RecordEntry(0x0C, 200000, 4096)}})
     std::copy(e.begin(), e.end(), sector.begin() + 446 + 16 * i);
   EXPECT_EQ(PartitionTableExtent(sector), (200000ull + 4096) * 512);
   sector[446 + 16 * 2] = 0x4F;  // code, not a status byte: a volume's boot sector
@@ -495,8 +493,8 @@ TEST(PlaceBetweenNeighboursTest, AreasFollowTheFileOrderOnlyWhereTheCountsDecide
     lost.entries = std::move(entries);
     for (const std::uint64_t slot : areaSlots) lost.areas.push_back(kStart + slot * kArea);
     std::vector<std::pair<std::uint64_t, std::uint64_t>> placed;  // block, area slot
-    for (const BlockPlacement& p
-        : PlaceBetweenNeighbours(lost, use)) placed.push_back({p.block, (p.fileOffset - kStart) / kArea});
+    for (const BlockPlacement& p : PlaceBetweenNeighbours(lost, use))
+      placed.push_back({p.block, (p.fileOffset - kStart) / kArea});
     return placed;
   };
   using Placed = std::vector<std::pair<std::uint64_t, std::uint64_t>>;

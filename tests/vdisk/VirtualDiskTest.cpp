@@ -205,8 +205,8 @@ TEST_P(PresentRangeTest, RunsAreTheBlocksQemuWrote) {
   EXPECT_EQ(runs, GetParam().blockSize ? NonZeroBlocks(image.string() + ".raw", GetParam().blockSize, disk.Size())
       : held);
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    for (const std::uint64_t at
-        : {runs[i].begin, runs[i].begin + 1, (runs[i].begin + runs[i].end) / 2, runs[i].end - 1}) {
+    for (const std::uint64_t at :
+         {runs[i].begin, runs[i].begin + 1, (runs[i].begin + runs[i].end) / 2, runs[i].end - 1}) {
       const auto got = disk.PresentRange(at);
       ASSERT_TRUE(got) << "nothing held from " << at;
       EXPECT_EQ(got->begin, at);
