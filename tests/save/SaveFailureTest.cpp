@@ -80,8 +80,9 @@ TEST_F(SaveFailureTest, DestinationsThatCannotBeUsedFailEveryFileWithTheReason) 
   EXPECT_TRUE(test::ReadFileBytes(dir / "plain").size() == 12u && fs::is_empty(deep) && fs::is_symlink(dir / "loop"));
 }
 
-// The fixture's 87-CJK-character name, a file's and a folder's, saved twice: the second time "Copy (1 ) of ...".
-TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedKeepingTheirExtension) {
+// The fixture's 87-CJK-character name, a file's and a folder's, saved twice (the second time "Copy (1 ) of ..."), and
+// copies of README.TXT with four-byte characters at the cut and an extension too long to keep.
+TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedWithWholeCharactersKeepingTheirExtension) {
   const std::string longName = test::FillLongName();
   ResultTree tree = ResultTree::Build(volume_->store, FsFamily::kFat);
   tree.SetCheck(ResultTree::kRoot, false);
@@ -112,24 +113,21 @@ TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedKeepingTheirExtension) {
     ++(path.rfind("names/", 0) != 0 ? insides : copy.empty() ? files : copies);
   }
   EXPECT_EQ(std::tuple(files, copies, insides), std::tuple(1, 1, 2));
-}
 
-// Four-byte characters at the cut, and an extension too long to keep.
-TEST_F(SaveFailureTest, ShorteningNeverSplitsACharacter) {
   ASSERT_EQ(volume_->store.Files().front().name, u"README.TXT");
   std::u16string emoji;
   for (int i = 0; i < 70; ++i) emoji += u"\U0001F600";
   const std::vector<std::u16string> names = {emoji + u".jpeg", u"x" + emoji + u".jpeg",
                                              std::u16string(300, u'a') + u".extension-of-20-b"};
   RecoveryStore store = Copies(names);
-  test::TempDir dir;
-  EXPECT_EQ(Save(store, Whole(store), dir.Path()).saved, 3u);
-  const auto saved = test::HashTree(dir.Path());
-  ASSERT_EQ(saved.size(), 3u);
-  for (const auto& [path, sha] : saved) EXPECT_EQ(sha, manifest_.at("README.TXT"));
+  test::TempDir other;
+  EXPECT_EQ(Save(store, Whole(store), other.Path()).saved, 3u);
+  const auto copied = test::HashTree(other.Path());
+  ASSERT_EQ(copied.size(), 3u);
+  for (const auto& [path, sha] : copied) EXPECT_EQ(sha, manifest_.at("README.TXT"));
   for (const std::u16string& name : names) {
     const auto faithful = [&](const auto& file) { return test::IsFaithfulShortening(file.first, ToUtf8(name)); };
-    EXPECT_EQ(std::count_if(saved.begin(), saved.end(), faithful), 1) << ToUtf8(name).substr(0, 20);
+    EXPECT_EQ(std::count_if(copied.begin(), copied.end(), faithful), 1) << ToUtf8(name).substr(0, 20);
   }
 }
 
