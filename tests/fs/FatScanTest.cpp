@@ -40,18 +40,10 @@ TEST(FatScanOracleTest, AFat12VolumeIsReadWithTwelveBitEntries) {
   const auto volume = test::ScanImage(dir / "v.vhd");
   ASSERT_TRUE(volume);
   test::TempDir out;
-  ResultTree tree = ResultTree::Build(volume->store, FsFamily::kFat);
-  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
-  SaveControl control;
-  const RecoverySettings settings;
-  const FilterList filter;
-  const SaveContext context{*volume->reader, volume->result.params, settings, filter, control};
-  EXPECT_EQ(SaveCheckedTree(context, volume->store, tree, out.Path()).failed, 0u);
+  EXPECT_EQ(test::SaveTree(*volume, volume->store, test::WholeTree(volume->store), out.Path()).failed, 0u);
   for (const char* name : {"big", "a1", "a3", "a5", "a6"})
     EXPECT_EQ(test::ReadFileBytes(out / (std::string(name) + ".bin")), test::ReadFileBytes(dir / name)) << name;
 }
-
-// --- Hand-made directories -----------------------------------------------------
 
 // Short-named files F00.TXT, F01.TXT... from first on, and their listing.
 std::vector<DirSlot> Fillers(int count, int first, std::uint32_t cluster) {
@@ -316,8 +308,6 @@ TEST(FatDirectoryRulesTest, FolderChainsAreFollowedThroughTheFatWithoutALengthLi
     EXPECT_EQ(store.Folders().size(), 6u);
   }
 }
-
-// --- Where a file's data is ------------------------------------------------------
 
 TEST(FatFileClustersTest, FirstFatThenSecondFatThenConsecutiveClusters) {
   for (const bool fat32 : {false, true}) {

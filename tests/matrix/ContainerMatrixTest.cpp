@@ -74,14 +74,8 @@ void ExpectFatCell(const Cell& c) {
   // The whole volume saved: one file for every file listed, and every file
   // of the manifest (live, or deleted and never overwritten) whole, with
   // its write time and its access date (mtools writes both the same day).
-  ResultTree tree = ResultTree::Build(v->store, FsFamily::kFat);
-  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
   test::TempDir dir;
-  SaveControl control;
-  const RecoverySettings settings;
-  const FilterList filter;
-  const SaveSummary summary =
-      SaveCheckedTree({*v->reader, v->result.params, settings, filter, control}, v->store, tree, dir.Path());
+  const SaveSummary summary = test::SaveTree(*v, v->store, test::WholeTree(v->store), dir.Path());
   EXPECT_TRUE(summary.Complete() && summary.failures.empty());
   EXPECT_EQ(summary.saved, v->store.Files().size());
   std::map<std::string, fs::path> saved;  // canonical key -> file

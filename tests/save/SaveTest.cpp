@@ -82,8 +82,6 @@ const ManifestFile& ManifestEntry(const std::vector<ManifestFile>& manifest, con
 
 std::string Sha(const fs::path& file) { return test::Sha256Bytes(test::ReadFileBytes(file)); }
 
-// --- Whole volumes ---------------------------------------------------------------
-
 TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
   // mtools writes the access date as the write date: this volume keeps them apart.
   test::MemoryFatVolume v(false);
@@ -94,23 +92,16 @@ TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
   v.Chain({10});
   RecoveryStore store = v.Scan();
   ASSERT_EQ(store.Files().size(), 1u);
-  ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
-  tree.CheckFile(store.Files()[0].key, true);
-
   const MemorySource source = v.Source();
   const SectorReader reader(source);
   SaveControl control;
   const RecoverySettings settings;
   const FilterList filter;
-  const FsParams params = v.Params();
-  const SaveContext context{reader, params, settings, filter, control, {}};
   test::TempDir dir;
-  SaveCheckedTree(context, store, tree, dir.Path());
+  SaveCheckedTree({reader, v.Params(), settings, filter, control}, store, test::WholeTree(store), dir.Path());
   EXPECT_EQ(test::MtimeUtc(dir / "TIMES.TXT"), "2010-06-15 17:42:36");
   EXPECT_EQ(test::AtimeDateUtc(dir / "TIMES.TXT"), "2011-07-20");
 }
-
-// --- Settings ----------------------------------------------------------------------
 
 TEST(SaveSettingsTest, DuplicateNamesAreRenamedSkippedOrOverwritten) {
   auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
@@ -150,8 +141,6 @@ TEST(SaveSettingsTest, DuplicateNamesAreRenamedSkippedOrOverwritten) {
   EXPECT_EQ(Save(*v, v->store, tree, other.Path(), overwrite), 1u);
   EXPECT_EQ(test::HashTree(other.Path()), (std::map<std::string, std::string>{{"Report.txt", report.sha256}}));
 }
-
-// --- The files of a search's results ------------------------------------------------
 
 TEST(SaveListTest, OnlyTheGivenFilesAreWrittenFlatWithTheirBytes) {
   auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
@@ -198,8 +187,6 @@ TEST(SaveListTest, OnlyTheGivenFilesAreWrittenFlatWithTheirBytes) {
     EXPECT_EQ(none.failures[i].error, ENOTDIR);
   }
 }
-
-// --- Stop and skip -------------------------------------------------------------------
 
 // Stop or skip asked for at the first progress report of big.bin's copying
 // (the first call announces the file): the part written is kept under a name
@@ -251,8 +238,6 @@ TEST(SaveControlTest, StopAndSkipKeepThePartWritten) {
   }
 }
 
-// --- Names and links ---------------------------------------------------------------
-
 TEST(SaveSafetyTest, HostileNamesStayInsideTheDestination) {
   auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
   ASSERT_TRUE(v);
@@ -268,15 +253,9 @@ TEST(SaveSafetyTest, HostileNamesStayInsideTheDestination) {
   const std::u16string names[] = {u"../../evil", u".", u"/abs/path", std::u16string(u"nul\0name", 8), u"..", u"../x"};
   const std::uint32_t parents[] = {kFatRootId, 1000, 1001, 1002, 1003, 1001};
   for (std::uint32_t i = 0; i < 6; ++i)
-    store.AddFile({.name = names[i],
-                   .parentId = parents[i],
-                   .times = real.times,
-                   .size = real.size,
-                   .key = i,
+    store.AddFile({.name = names[i], .parentId = parents[i], .times = real.times, .size = real.size, .key = i,
                    .locator = real.locator});
-  ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
-  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
-
+  const ResultTree tree = test::WholeTree(store);
   test::TempDir top;
   const fs::path dest = top / "one" / "two" / "dest";
   EXPECT_EQ(Save(*v, store, tree, dest), 6u);

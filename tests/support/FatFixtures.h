@@ -16,6 +16,8 @@
 #include "disk/SectorReader.h"
 #include "fs/QuickScan.h"
 #include "fs/RecoveryStore.h"
+#include "fs/ResultTree.h"
+#include "save/SaveControl.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::test {
@@ -54,6 +56,11 @@ struct ScannedVolume {
   QuickScanResult result;
 };
 std::unique_ptr<ScannedVolume> ScanImage(const std::filesystem::path& image, std::size_t partition = 0);
+// The tree as the command saves a whole FAT volume: every folder and the root's files.
+ResultTree WholeTree(RecoveryStore& store);
+// Saves what the tree has checked, with the default settings.
+SaveSummary SaveTree(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree,
+                     const std::filesystem::path& dest);
 
 struct ListedItem {
   std::string key;   // canonical path
