@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "Bytes.h"
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
 #include "TestFiles.h"
@@ -85,9 +86,7 @@ TEST(ExtensiveSectorTest, TakeOnlyWhatCanBeAStructure) {
     EXPECT_FALSE(ParseDirStart(edited, at)) << offset << " = " << int{value};
   }
   std::vector<std::uint8_t> index(4096, 0);
-  const auto put32 = [&](std::size_t offset, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i) index[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
+  const auto put32 = [&](std::size_t offset, std::uint32_t v) { test::PutInt(index, offset, v, 4); };
   std::copy_n("INDX", 4, index.begin());
   put32(ntfs::kIndexAllocatedOffset, 4096 - 24);
   put32(ntfs::kIndexFirstEntryOffset, 40);

@@ -59,7 +59,6 @@ TEST(FilterListTest, AcceptsByAnyPatternWithoutRegardToCaseWithinItsLimits) {
   EXPECT_STREQ(FilterList::Message(R::kAdded), "");
 }
 
-
 using Names = std::vector<std::u16string>;
 
 std::vector<SearchHit> Search(const RecoveryStore& store, const ResultTree& tree, std::u16string_view pattern,

@@ -1,8 +1,7 @@
 // Every file system fixture in every container (raw, fixed VHD, dynamic VHD,
-// VHDX): the disk has the size qemu-img gives; the Quick Scan lists what fls
-// lists on the raw form, live and deleted, with the same names and sizes;
-// every file saved has the bytes of the manifest (or of icat) and fls's or
-// the manifest's times; the parameters read are fsstat's.
+// VHDX): the size qemu-img gives, fsstat's parameters, fls's listing (live and
+// deleted, names and sizes), and every file saved with the manifest's (or
+// icat's) bytes and the manifest's (or fls's) times.
 
 #include <gtest/gtest.h>
 
@@ -25,8 +24,7 @@ namespace fs = std::filesystem;
 using test::ListedItem;
 using test::NtfsItem;
 
-// "fat16" (2 KiB clusters), "fat16-32k", "fat32" (512 B), "fat32-4k", "ntfs";
-// no fixture holds FAT32 with 32 KiB clusters: FAT16 stands for that size.
+// "fat16" (2 KiB clusters), "fat16-32k", "fat32" (512 B), "fat32-4k", "ntfs".
 struct Cell {
   const char* disk;
   const char* container;  // "raw", "fixed", "dynamic", "vhdx"
@@ -76,14 +74,8 @@ void ExpectFatCell(const Cell& c) {
   // The whole volume saved: one file for every file listed, and every file
   // of the manifest (live, or deleted and never overwritten) whole, with
   // its write time and its access date (mtools writes both the same day).
-  ResultTree tree = ResultTree::Build(v->store, FsFamily::kFat);
-  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
   test::TempDir dir;
-  SaveControl control;
-  const RecoverySettings settings;
-  const FilterList filter;
-  const SaveSummary summary =
-      SaveCheckedTree({*v->reader, v->result.params, settings, filter, control}, v->store, tree, dir.Path());
+  const SaveSummary summary = test::SaveTree(*v, v->store, test::WholeTree(v->store), dir.Path());
   EXPECT_TRUE(summary.Complete() && summary.failures.empty());
   EXPECT_EQ(summary.saved, v->store.Files().size());
   std::map<std::string, fs::path> saved;  // canonical key -> file
@@ -110,8 +102,7 @@ void ExpectFatCell(const Cell& c) {
 }
 
 // What fls knows of one MFT record: the paths of all its names (hard links
-// give several), whether it is a folder, deleted, the size of its unnamed
-// data, and its times.
+// give several), its kind, state, unnamed data's size and times.
 struct Known {
   std::set<std::string> paths;
   bool folder = false;
@@ -120,10 +111,9 @@ struct Known {
   std::string times;  // "modified accessed"
 };
 
-// fls lists each named stream or index of a file as "FILE:NAME"; the scan
-// lists the file once, so the stream name is cut off and only an unnamed
-// entry gives the size. "$OrphanFiles" holds the nameless reserved records
-// 16-23, which the scan does not list either.
+// fls lists each named stream or index as "FILE:NAME", the scan the file
+// once: only an unnamed entry gives the size. fls's "$OrphanFiles" (the
+// nameless reserved records 16-23) the scan does not list.
 std::map<std::uint32_t, Known> FlsByRecord(const Cell& c) {
   std::map<std::uint32_t, Known> known;
   for (const test::FlsItem& item : test::Fls(Raw(c), Start(c))) {
@@ -139,10 +129,9 @@ std::map<std::uint32_t, Known> FlsByRecord(const Cell& c) {
   return known;
 }
 
-// Every record fls knows is listed once, under one of its paths, and
-// nothing else but "Lost Dir" (empty on the intact volume). A hard-linked
-// file's other names live in extension records, which belong to their base
-// record and are never listed on their own.
+// Every record fls knows is listed once, under one of its paths, and nothing
+// else but the empty "Lost Dir"; extension records (a hard-linked file's
+// other names) are never listed on their own.
 void ExpectNtfsListing(const std::vector<NtfsItem>& items, const std::map<std::uint32_t, Known>& known) {
   const test::NtfsDiskCopy disk;
   std::set<std::uint32_t> seen;

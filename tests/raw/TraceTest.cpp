@@ -107,7 +107,6 @@ TEST(CatalogueTest, OddFilesAreReadAsFarAsTheyGoAndAChoiceTakesEveryEntryOfAnExt
   EXPECT_TRUE(PreselectedCarveEntry(0) == 1u && PreselectedCarveEntry(25) == 20u) << "\"2 MB\", then the last choice";
 }
 
-
 using Lines = std::vector<std::string>;
 using Indices = std::vector<std::size_t>;
 

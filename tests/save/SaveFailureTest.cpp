@@ -29,17 +29,8 @@ class SaveFailureTest : public ::testing::Test {
     manifest_ = test::ReadFillManifest();
     ASSERT_EQ(volume_->store.Files().size(), manifest_.size());
   }
-  // Every folder and the root's files of store, as the command saves a whole volume.
-  static ResultTree Whole(RecoveryStore& store) {
-    ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
-    for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
-    return tree;
-  }
   SaveSummary Save(const RecoveryStore& store, const ResultTree& tree, const fs::path& dest) const {
-    SaveControl control;
-    const RecoverySettings settings;
-    const FilterList filter;
-    return SaveCheckedTree({*volume_->reader, volume_->result.params, settings, filter, control}, store, tree, dest);
+    return test::SaveTree(*volume_, store, tree, dest);
   }
   // A store of copies of README.TXT under the names given; at the locator given.
   RecoveryStore Copies(const std::vector<std::u16string>& names, std::optional<std::uint64_t> locator = {}) const {
@@ -72,7 +63,7 @@ TEST_F(SaveFailureTest, DestinationsThatCannotBeUsedFailEveryFileWithTheReason) 
   for (const auto& [dest, error] : {std::pair{dir / "loop", ELOOP}, {dir / "plain", ENOTDIR},
                                     {dir / "plain" / "below", ENOTDIR}, {deep, ENAMETOOLONG}}) {
     SCOPED_TRACE(dest.string().substr(0, 80));
-    const SaveSummary summary = Save(volume_->store, Whole(volume_->store), dest);
+    const SaveSummary summary = Save(volume_->store, test::WholeTree(volume_->store), dest);
     EXPECT_TRUE(summary.saved == 0u && summary.failed == manifest_.size());
     ASSERT_FALSE(summary.failures.empty());
     for (const SaveFailure& failure : summary.failures) EXPECT_EQ(failure.error, error) << failure.Text();
@@ -80,8 +71,9 @@ TEST_F(SaveFailureTest, DestinationsThatCannotBeUsedFailEveryFileWithTheReason) 
   EXPECT_TRUE(test::ReadFileBytes(dir / "plain").size() == 12u && fs::is_empty(deep) && fs::is_symlink(dir / "loop"));
 }
 
-// The fixture's 87-CJK-character name, a file's and a folder's, saved twice: the second time "Copy (1 ) of ...".
-TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedKeepingTheirExtension) {
+// The fixture's 87-CJK-character name, a file's and a folder's, saved twice (the second time "Copy (1 ) of ..."), and
+// copies of README.TXT with four-byte characters at the cut and an extension too long to keep.
+TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedWithWholeCharactersKeepingTheirExtension) {
   const std::string longName = test::FillLongName();
   ResultTree tree = ResultTree::Build(volume_->store, FsFamily::kFat);
   tree.SetCheck(ResultTree::kRoot, false);
@@ -112,24 +104,21 @@ TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedKeepingTheirExtension) {
     ++(path.rfind("names/", 0) != 0 ? insides : copy.empty() ? files : copies);
   }
   EXPECT_EQ(std::tuple(files, copies, insides), std::tuple(1, 1, 2));
-}
 
-// Four-byte characters at the cut, and an extension too long to keep.
-TEST_F(SaveFailureTest, ShorteningNeverSplitsACharacter) {
   ASSERT_EQ(volume_->store.Files().front().name, u"README.TXT");
   std::u16string emoji;
   for (int i = 0; i < 70; ++i) emoji += u"\U0001F600";
   const std::vector<std::u16string> names = {emoji + u".jpeg", u"x" + emoji + u".jpeg",
                                              std::u16string(300, u'a') + u".extension-of-20-b"};
   RecoveryStore store = Copies(names);
-  test::TempDir dir;
-  EXPECT_EQ(Save(store, Whole(store), dir.Path()).saved, 3u);
-  const auto saved = test::HashTree(dir.Path());
-  ASSERT_EQ(saved.size(), 3u);
-  for (const auto& [path, sha] : saved) EXPECT_EQ(sha, manifest_.at("README.TXT"));
+  test::TempDir other;
+  EXPECT_EQ(Save(store, test::WholeTree(store), other.Path()).saved, 3u);
+  const auto copied = test::HashTree(other.Path());
+  ASSERT_EQ(copied.size(), 3u);
+  for (const auto& [path, sha] : copied) EXPECT_EQ(sha, manifest_.at("README.TXT"));
   for (const std::u16string& name : names) {
     const auto faithful = [&](const auto& file) { return test::IsFaithfulShortening(file.first, ToUtf8(name)); };
-    EXPECT_EQ(std::count_if(saved.begin(), saved.end(), faithful), 1) << ToUtf8(name).substr(0, 20);
+    EXPECT_EQ(std::count_if(copied.begin(), copied.end(), faithful), 1) << ToUtf8(name).substr(0, 20);
   }
 }
 
@@ -138,7 +127,7 @@ TEST_F(SaveFailureTest, AFileWhoseSectorsCannotBeReadIsKeptAndNamedWithTheBytesI
   const std::uint64_t beyond = volume_->result.params.VolumeClusters(volume_->reader->SectorCount()) + 1000;
   RecoveryStore store = Copies({u"beyond.bin"}, beyond);
   test::TempDir dir;
-  const SaveSummary summary = Save(store, Whole(store), dir.Path());
+  const SaveSummary summary = Save(store, test::WholeTree(store), dir.Path());
   EXPECT_TRUE(summary.saved == 0u && summary.incomplete == 1u && !summary.Complete());
   ASSERT_EQ(summary.failures.size(), 1u);
   EXPECT_TRUE(summary.failures[0].path == dir / "beyond.bin" && fs::exists(dir / "beyond.bin"));

@@ -1,17 +1,15 @@
 // Saving from the FAT fixtures what the matrix (matrix/ContainerMatrixTest)
-// does not check: access dates apart from write dates, the duplicate, deleted
-// and filter settings, lists of files, stop and skip, and names or links that
-// try to lead outside the destination.
+// does not check: access dates apart from write dates, duplicate names, lists
+// of files, stop and skip, and names or links that try to lead outside the
+// destination (the deleted and filter settings: ScanCliTest).
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <set>
 
 #include "Bytes.h"
-#include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
 #include "MemoryFatVolume.h"
 #include "TestFiles.h"
@@ -44,13 +42,6 @@ std::uint32_t Save(const ScannedVolume& v, const RecoveryStore& store, const Res
   EXPECT_EQ(done.saved, control.SavedCount());
   if (summary) *summary = done;
   return done.saved;
-}
-
-// The tree as the command saves a whole volume: every folder, and the root's files.
-ResultTree WholeVolume(ScannedVolume& v) {
-  ResultTree tree = ResultTree::Build(v.store, FsFamily::kFat);
-  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
-  return tree;
 }
 
 std::size_t NodeByKey(const ResultTree& tree, const std::string& key) {
@@ -89,16 +80,7 @@ const ManifestFile& ManifestEntry(const std::vector<ManifestFile>& manifest, con
   throw std::runtime_error("not in the manifest: " + path);
 }
 
-// Saved files by canonical path, with their hashes.
-std::map<std::string, std::string> SavedByKey(const fs::path& dest) {
-  std::map<std::string, std::string> saved;
-  for (const auto& [path, sha] : test::HashTree(dest)) saved[test::CanonicalSavedPath(path)] = sha;
-  return saved;
-}
-
 std::string Sha(const fs::path& file) { return test::Sha256Bytes(test::ReadFileBytes(file)); }
-
-// --- Whole volumes ---------------------------------------------------------------
 
 TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
   // mtools writes the access date as the write date: this volume keeps them apart.
@@ -110,23 +92,16 @@ TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
   v.Chain({10});
   RecoveryStore store = v.Scan();
   ASSERT_EQ(store.Files().size(), 1u);
-  ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
-  tree.CheckFile(store.Files()[0].key, true);
-
   const MemorySource source = v.Source();
   const SectorReader reader(source);
   SaveControl control;
   const RecoverySettings settings;
   const FilterList filter;
-  const FsParams params = v.Params();
-  const SaveContext context{reader, params, settings, filter, control, {}};
   test::TempDir dir;
-  SaveCheckedTree(context, store, tree, dir.Path());
+  SaveCheckedTree({reader, v.Params(), settings, filter, control}, store, test::WholeTree(store), dir.Path());
   EXPECT_EQ(test::MtimeUtc(dir / "TIMES.TXT"), "2010-06-15 17:42:36");
   EXPECT_EQ(test::AtimeDateUtc(dir / "TIMES.TXT"), "2011-07-20");
 }
-
-// --- Settings ----------------------------------------------------------------------
 
 TEST(SaveSettingsTest, DuplicateNamesAreRenamedSkippedOrOverwritten) {
   auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
@@ -166,63 +141,6 @@ TEST(SaveSettingsTest, DuplicateNamesAreRenamedSkippedOrOverwritten) {
   EXPECT_EQ(Save(*v, v->store, tree, other.Path(), overwrite), 1u);
   EXPECT_EQ(test::HashTree(other.Path()), (std::map<std::string, std::string>{{"Report.txt", report.sha256}}));
 }
-
-TEST(SaveSettingsTest, DeletedSettingChoosesTheFilesFoldersAreAlwaysMade) {
-  auto v = test::ScanImage(test::FatFixture("fat32-4k.vhd"));
-  ASSERT_TRUE(v);
-  const auto manifest = test::ReadManifest("fat32-4k");
-  ResultTree tree = CheckedOnly(*v, {"trash"});
-
-  std::map<std::string, std::string> live, deleted;
-  for (const auto& f : manifest)
-    if (f.key.rfind("trash/", 0) == 0) (f.deleted ? deleted : live)[f.key] = f.sha256;
-  ASSERT_EQ(live.size(), 1u);
-  ASSERT_GE(deleted.size(), 5u);
-
-  for (const DeletedMode mode : {DeletedMode::kInclude, DeletedMode::kOnly, DeletedMode::kExclude}) {
-    SCOPED_TRACE(static_cast<int>(mode));
-    SaveRun run;
-    run.settings.deleted = mode;
-    test::TempDir dir;
-    const std::uint32_t savedCount = Save(*v, v->store, tree, dir.Path(), run);
-    std::map<std::string, std::string> expected;
-    if (mode != DeletedMode::kOnly) expected.insert(live.begin(), live.end());
-    if (mode != DeletedMode::kExclude) expected.insert(deleted.begin(), deleted.end());
-    EXPECT_EQ(SavedByKey(dir.Path()), expected);
-    EXPECT_EQ(savedCount, expected.size());
-    if (mode == DeletedMode::kOnly) {
-      EXPECT_TRUE(fs::is_directory(dir / "trash"));
-      EXPECT_TRUE(fs::is_directory(dir / "trash" / "Deleted Tree" / "xnner"));
-    }
-  }
-}
-
-TEST(SaveSettingsTest, FiltersLetOnlyMatchingNamesThrough) {
-  auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
-  ASSERT_TRUE(v);
-  const ResultTree tree = WholeVolume(*v);
-  SaveRun run;
-  ASSERT_EQ(run.filter.Add(u"*.BIN"), FilterList::AddResult::kAdded);
-  ASSERT_EQ(run.filter.Add(u"report"), FilterList::AddResult::kAdded);
-  test::TempDir dir;
-  SaveSummary summary;
-  const std::uint32_t savedCount = Save(*v, v->store, tree, dir.Path(), run, &summary);
-
-  std::set<std::string> expected;
-  for (const auto& item : test::ScanItems(v->store)) {
-    if (item.folder) continue;
-    std::string name = item.path.substr(item.path.rfind('/') + 1);
-    for (char& ch : name) ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + 32) : ch;
-    const bool bin = name.size() > 4 && name.compare(name.size() - 4, 4, ".bin") == 0;
-    if (bin || name.find("report") != std::string::npos) expected.insert(item.key);
-  }
-  ASSERT_GE(expected.size(), 5u);  // one-cluster.bin, big.bin, LEAF.BIN, two reports, Old Report.txt
-  EXPECT_EQ(test::Keys(SavedByKey(dir.Path())), expected);
-  EXPECT_EQ(savedCount, expected.size());
-  EXPECT_EQ(summary.saved + summary.passedOver, v->store.Files().size());
-}
-
-// --- The files of a search's results ------------------------------------------------
 
 TEST(SaveListTest, OnlyTheGivenFilesAreWrittenFlatWithTheirBytes) {
   auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
@@ -269,8 +187,6 @@ TEST(SaveListTest, OnlyTheGivenFilesAreWrittenFlatWithTheirBytes) {
     EXPECT_EQ(none.failures[i].error, ENOTDIR);
   }
 }
-
-// --- Stop and skip -------------------------------------------------------------------
 
 // Stop or skip asked for at the first progress report of big.bin's copying
 // (the first call announces the file): the part written is kept under a name
@@ -322,8 +238,6 @@ TEST(SaveControlTest, StopAndSkipKeepThePartWritten) {
   }
 }
 
-// --- Names and links ---------------------------------------------------------------
-
 TEST(SaveSafetyTest, HostileNamesStayInsideTheDestination) {
   auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
   ASSERT_TRUE(v);
@@ -339,15 +253,9 @@ TEST(SaveSafetyTest, HostileNamesStayInsideTheDestination) {
   const std::u16string names[] = {u"../../evil", u".", u"/abs/path", std::u16string(u"nul\0name", 8), u"..", u"../x"};
   const std::uint32_t parents[] = {kFatRootId, 1000, 1001, 1002, 1003, 1001};
   for (std::uint32_t i = 0; i < 6; ++i)
-    store.AddFile({.name = names[i],
-                   .parentId = parents[i],
-                   .times = real.times,
-                   .size = real.size,
-                   .key = i,
+    store.AddFile({.name = names[i], .parentId = parents[i], .times = real.times, .size = real.size, .key = i,
                    .locator = real.locator});
-  ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
-  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
-
+  const ResultTree tree = test::WholeTree(store);
   test::TempDir top;
   const fs::path dest = top / "one" / "two" / "dest";
   EXPECT_EQ(Save(*v, store, tree, dest), 6u);

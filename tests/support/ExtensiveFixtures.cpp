@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <sstream>
-
 #include <unordered_map>
 
 #include "TestFiles.h"

@@ -6,10 +6,9 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
-
-#include <set>
 
 #include "disk/SectorReader.h"
 #include "fs/RecoveryStore.h"
@@ -21,16 +20,14 @@ namespace dravik::test {
 
 std::filesystem::path ExtensiveFixture(const std::string& name);
 
-// An image opened as the command opens it, with a reader over it; the test
-// fails when it cannot be opened.
+// An image opened as the command opens it, with a reader over it.
 struct OpenedImage {
   std::unique_ptr<VirtualDisk> disk = std::make_unique<VirtualDisk>();
   std::unique_ptr<SectorReader> reader;
 };
 OpenedImage OpenForSearch(const std::filesystem::path& image);
 
-// The parameters under which found file system index (from 1) of a search
-// over the whole disk is extracted.
+// The parameters to extract found file system index (from 1) of a whole-disk search.
 FsParams FoundOnDisk(const ExtensiveFindings& findings, std::uint16_t index, const SectorReader& reader);
 
 struct VolumeTruth {
@@ -46,8 +43,8 @@ std::vector<VolumeTruth> ReadTruth(const std::string& disk);
 // sha256 by path of the files written to volume (1-based) of the disk.
 std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volume);
 
-// The paths of an NTFS extraction's files below the root, joined with "/";
-// system files ("$...") and those under "Lost Dir" left out.
+// The paths of an NTFS extraction's files, without system files ("$...") and
+// those under "Lost Dir".
 std::set<std::string> NtfsUserFilePaths(const RecoveryStore& store);
 // The paths of a manifest.
 std::set<std::string> Keys(const std::map<std::string, std::string>& files);

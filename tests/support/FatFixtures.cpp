@@ -11,6 +11,7 @@
 
 #include "TestFiles.h"
 #include "disk/PartitionTable.h"
+#include "save/SaveDriver.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
 
@@ -150,6 +151,19 @@ std::unique_ptr<ScannedVolume> ScanImage(const fs::path& image, std::size_t part
     return nullptr;
   }
   return volume;
+}
+
+ResultTree WholeTree(RecoveryStore& store) {
+  ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
+  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
+  return tree;
+}
+
+SaveSummary SaveTree(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree, const fs::path& dest) {
+  SaveControl control;
+  const RecoverySettings settings;
+  const FilterList filter;
+  return SaveCheckedTree({*v.reader, v.result.params, settings, filter, control}, store, tree, dest);
 }
 
 bool ListedItem::operator<(const ListedItem& o) const {

@@ -1,9 +1,8 @@
 #pragma once
-// The FAT test disks of make-fat-fixtures.sh: their layout and manifest, a
-// Quick Scan of them and fls's listing of their raw forms, with paths in a
-// canonical form ("key"): a deleted short name has lost its first letter
-// (the scan shows "x", fls "_", the manifest the original), the key puts "x"
-// there; every other name matches exactly.
+// The FAT test disks of make-fat-fixtures.sh: layout, manifest, Quick Scan and
+// fls listing, with paths in a canonical form ("key"): a deleted short name's
+// lost first letter ("x" in the scan, "_" in fls, the original in the
+// manifest) is "x"; every other name matches exactly.
 
 #include <cstdint>
 #include <filesystem>
@@ -17,11 +16,11 @@
 #include "disk/SectorReader.h"
 #include "fs/QuickScan.h"
 #include "fs/RecoveryStore.h"
+#include "fs/ResultTree.h"
+#include "save/SaveControl.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::test {
-
-inline constexpr const char* kFatDisks[] = {"fat16", "fat32", "fat32-4k", "fat16-32k"};
 
 // A file of the FAT fixtures: "fat16.vhd", "fat32.raw", "fat32-4k.manifest"...
 std::filesystem::path FatFixture(const std::string& name);
@@ -45,8 +44,7 @@ struct ManifestFile {
 };
 std::vector<ManifestFile> ReadManifest(const std::string& disk);
 
-// Canonical form of a path below a save's destination (names the scan gave,
-// taken as they are).
+// Canonical form of a path below a save's destination.
 std::string CanonicalSavedPath(const std::string& relative);
 
 // An image opened and Quick-Scanned as the command does it.
@@ -58,6 +56,11 @@ struct ScannedVolume {
   QuickScanResult result;
 };
 std::unique_ptr<ScannedVolume> ScanImage(const std::filesystem::path& image, std::size_t partition = 0);
+// The tree as the command saves a whole FAT volume: every folder and the root's files.
+ResultTree WholeTree(RecoveryStore& store);
+// Saves what the tree has checked, with the default settings.
+SaveSummary SaveTree(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree,
+                     const std::filesystem::path& dest);
 
 struct ListedItem {
   std::string key;   // canonical path
@@ -70,8 +73,7 @@ struct ListedItem {
 };
 std::ostream& operator<<(std::ostream& os, const ListedItem& item);
 
-// The scan's folders and files, paths built from the parent ids, in the
-// store's order (folders first).
+// The scan's folders, then files, in the store's order.
 std::vector<ListedItem> ScanItems(const RecoveryStore& store);
 // fls -r -p -l of the volume at start, without fls's virtual entries, its
 // $OrphanFiles and the volume label, in fls's order.

@@ -1,16 +1,11 @@
 #pragma once
-// A tiny FAT16 or FAT32 volume built sector by sector in memory, for the
-// directory and allocation cases real tools never write: entries placed at
-// chosen slots, chains with loops or odd end marks, folders without their
-// dot entries.
-//
-// Layout (512-byte sectors, one sector per cluster, clusters 2..255):
-//   FAT16: boot 0, FATs 1 and 2, root directory 3..6 (64 entries), data from 7;
-//          with so few clusters its tables hold 12-bit entries, as a
-//          FAT12 volume's do (the type says FAT16, the cluster count decides)
-//   FAT32: boot 0, FATs 1-2 and 3-4, data from 5, root directory at cluster 2
-// The memory disk goes on past the volume's end, so a chain that points
-// beyond the volume finds readable sectors there.
+// A tiny FAT16 or FAT32 volume built in memory, for what real tools never
+// write: entries at chosen slots, chains with loops or odd end marks, folders
+// without dot entries. 512-byte sectors, one per cluster, clusters 2..255:
+//   FAT16: boot 0, FATs 1 and 2, root 3..6 (64 entries), data from 7; so few
+//          clusters make 12-bit FAT entries (the cluster count decides)
+//   FAT32: boot 0, FATs 1-2 and 3-4, data from 5, root at cluster 2
+// The memory disk goes on past the volume, so a chain beyond it reads.
 
 #include <array>
 #include <cstdint>
@@ -30,13 +25,10 @@ using DirSlot = std::array<std::uint8_t, 32>;
 // A short entry: name11 is the 8+3 name field as stored ("README  TXT").
 DirSlot ShortSlot(std::string_view name11, std::uint8_t attributes, std::uint32_t firstCluster,
                   std::uint32_t size = 0, std::uint16_t date = 0);
-// The long-name entries of name in disk order (the last part first), for the
-// short entry whose name field is name11.
+// The long-name entries of name in disk order, for the short entry name11.
 std::vector<DirSlot> LongNameSlots(std::u16string_view name, std::string_view name11);
-// The same entries marked deleted.
 DirSlot Deleted(DirSlot slot);
 
-// A FAT date from its parts.
 constexpr std::uint16_t FatDate(int year, int month, int day) {
   return static_cast<std::uint16_t>(((year - 1980) << 9) | (month << 5) | day);
 }
@@ -59,8 +51,8 @@ class MemoryFatVolume {
   // Root directory sector i (0 is the first).
   std::uint64_t RootSector(std::uint32_t i) const;
   void PutSlot(std::uint64_t lba, std::size_t index, const DirSlot& slot);
-  // Puts slots one after the other from index, running on into the next
-  // sector; returns the slot index after the last.
+  // Puts slots one after the other from index, on into the next sectors;
+  // returns the index after the last.
   std::size_t PutSlots(std::uint64_t lba, std::size_t index, const std::vector<DirSlot>& slots);
   // "." and ".." at the start of the folder's first cluster.
   void StartFolder(std::uint32_t cluster, std::uint32_t parent);

@@ -116,6 +116,8 @@ std::optional<NtfsItem> NtfsScan::Find(const std::string& path) const {
 void NtfsScan::SelectOnly(const std::string& path) {
   ResultTree& tree = *tree_;
   tree.SetCheck(ResultTree::kRoot, false);
+  const std::vector<std::uint64_t> checked(tree.CheckedFiles().begin(), tree.CheckedFiles().end());
+  for (const std::uint64_t key : checked) tree.CheckFile(key, false);
   const auto slash = path.rfind('/');
   const auto folder = tree.FindFolder(FromUtf8(slash == std::string::npos ? "" : path.substr(0, slash)));
   if (!folder) throw std::runtime_error("no folder for " + path);

@@ -1,6 +1,6 @@
 #pragma once
-// The NTFS test disk of make-ntfs-fixtures.sh: its manifests, damaged copies
-// of it, and the engine's Quick Scan and save run on it through the library.
+// The NTFS test disk of make-ntfs-fixtures.sh: its manifests, damaged copies,
+// and the engine's Quick Scan and save on it.
 
 #include <cstdint>
 #include <filesystem>
@@ -15,16 +15,15 @@
 #include "PartitionFixtures.h"
 #include "TestFiles.h"
 #include "fs/QuickScan.h"
-#include "save/SaveControl.h"
 #include "fs/RecoveryStore.h"
 #include "fs/ResultTree.h"
 #include "save/RecoverySettings.h"
+#include "save/SaveControl.h"
 #include "vdisk/ByteSource.h"
 
 namespace dravik::test {
 
-// A file of the NTFS fixtures: "ntfs.raw", "ntfs.vhd", "ntfs.vhdx",
-// "live.manifest"...; the test fails when it is missing.
+// A file of the NTFS fixtures: "ntfs.raw", "live.manifest"...
 std::filesystem::path NtfsFixture(const std::string& name);
 // The partition's first sector (ntfs.start).
 std::uint32_t NtfsStart();
@@ -37,8 +36,8 @@ struct NtfsManifestEntry {
 };
 // "live.manifest" or "deleted.manifest".
 std::vector<NtfsManifestEntry> ReadNtfsManifest(const std::string& name);
-// The records of live.manifest's files whose paths begin with prefix, in
-// order: places for crafted records.
+// The records of live.manifest's files under prefix, in order: places for
+// crafted records.
 std::vector<std::uint32_t> LiveRecords(const std::string& prefix);
 // cases.list: name -> MFT record.
 std::map<std::string, std::uint32_t> NtfsCaseRecords();
@@ -53,24 +52,20 @@ struct NtfsItem {
   bool operator==(const NtfsItem&) const = default;
 };
 
-// A Quick Scan of partition 0 of a disk, kept with the disk so that files
-// can be saved from it.
+// A Quick Scan of partition 0 of a disk, kept with the disk for saves.
 class NtfsScan {
  public:
   // Opens a VHD or VHDX, or a raw disk (any other extension).
   explicit NtfsScan(const std::filesystem::path& image);
 
   const QuickScanResult& Result() const { return result_; }
-  const RecoveryStore& Store() const { return *store_; }
-  ResultTree& Tree() { return *tree_; }
   // Every folder and file in tree order.
   const std::vector<NtfsItem>& Items() const { return items_; }
   // The items of one record (several for "Lost Dir" folders and hard links).
   std::vector<NtfsItem> ItemsOf(std::uint32_t record) const;
   std::optional<NtfsItem> Find(const std::string& path) const;
 
-  // Saves what is checked in the tree into destination (SaveCheckedTree);
-  // returns the number of files saved whole.
+  // Saves what the tree has checked; returns the count saved whole.
   std::uint32_t Save(const std::filesystem::path& destination, DeletedMode deleted = DeletedMode::kInclude);
   // How the last Save went.
   const SaveSummary& LastSave() const { return lastSave_; }

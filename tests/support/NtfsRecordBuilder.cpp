@@ -30,8 +30,8 @@ void PutName(std::vector<std::uint8_t>& attribute, std::size_t at, const std::u1
   for (std::size_t i = 0; i < name.size(); ++i) PutInt(attribute, at + 2 * i, name[i], 2);
 }
 
-}  // namespace
-
+// Runs with the fewest bytes per field, offsets signed and relative to the
+// previous run with clusters, then the 0 byte.
 std::vector<std::uint8_t> EncodeRuns(const std::vector<RunPiece>& runs) {
   std::vector<std::uint8_t> out;
   std::int64_t previous = 0;
@@ -51,6 +51,8 @@ std::vector<std::uint8_t> EncodeRuns(const std::vector<RunPiece>& runs) {
   out.push_back(0);
   return out;
 }
+
+}  // namespace
 
 std::vector<std::uint8_t> FileNameValue(std::uint64_t parentRecord, const std::u16string& name, std::uint8_t nameSpace,
                                         std::uint64_t creationTime, std::uint64_t realSize) {

@@ -1,8 +1,6 @@
 #pragma once
-// Builds NTFS MFT records byte by byte, for the cases ntfs-3g never writes
-// (a resident attribute list, a record with only a DOS name, the MFT's own
-// runs continued in an extension record) and for the unit tests of the
-// record readers. Independent of the engine's own record code.
+// Builds NTFS MFT records byte by byte, independently of the engine's record
+// code, for shapes ntfs-3g never writes and for the record readers' tests.
 
 #include <cstdint>
 #include <string>
@@ -15,7 +13,6 @@ constexpr std::uint32_t kTypeStandardInformation = 0x10;
 constexpr std::uint32_t kTypeAttributeList = 0x20;
 constexpr std::uint32_t kTypeFileName = 0x30;
 constexpr std::uint32_t kTypeData = 0x80;
-constexpr std::uint32_t kTypeBitmap = 0xB0;
 
 // Namespaces of a $FILE_NAME.
 constexpr std::uint8_t kPosix = 0;
@@ -29,10 +26,6 @@ struct RunPiece {
   bool sparse = false;
   std::uint64_t firstCluster = 0;
 };
-
-// Encodes runs with the fewest bytes per field; offsets are written relative
-// to the previous run with clusters, as signed numbers. Ends with the 0 byte.
-std::vector<std::uint8_t> EncodeRuns(const std::vector<RunPiece>& runs);
 
 // A $FILE_NAME value.
 std::vector<std::uint8_t> FileNameValue(std::uint64_t parentRecord, const std::u16string& name, std::uint8_t nameSpace,
@@ -57,11 +50,10 @@ class RecordBuilder {
                              std::uint64_t lastVcn, std::uint64_t realSize, std::uint64_t allocatedSize,
                              std::uint16_t compressionUnit = 0, const std::u16string& name = u"");
 
-  // The record without its update sequence applied: what a reader sees after
-  // the fix-up.
+  // The record as a reader sees it after the fix-up.
   std::vector<std::uint8_t> Plain() const;
-  // The record as it lies on disk: the last two bytes of each sector moved
-  // into the update sequence array and replaced by the sequence number.
+  // As it lies on disk: each sector's last two bytes moved into the update
+  // sequence array, the sequence number in their place.
   std::vector<std::uint8_t> Protected(std::uint16_t sequenceNumber = 0x0107) const;
 
  private:
@@ -72,14 +64,12 @@ class RecordBuilder {
   std::vector<std::vector<std::uint8_t>> attributes_;
 };
 
-// Offset of the first attribute of the type in a (fixed-up) record, or
-// npos; unnamed attributes only when unnamedOnly.
+// Offset of the first (unnamed, when unnamedOnly) attribute of the type in a
+// fixed-up record, or kNoAttribute.
 constexpr std::size_t kNoAttribute = static_cast<std::size_t>(-1);
 std::size_t FindAttribute(const std::vector<std::uint8_t>& record, std::uint32_t type, bool unnamedOnly = true);
 
-// Undoes the update sequence of a record read from disk (for the tests'
-// own look at records), and applies it again after an edit, with the
-// record's own sequence number.
+// Undoes a record's update sequence, and applies it again after an edit.
 void UndoUpdateSequence(std::vector<std::uint8_t>& record);
 void RedoUpdateSequence(std::vector<std::uint8_t>& record);
 
