@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <sys/stat.h>
@@ -179,6 +180,37 @@ TEST(ExtReadTest, TimesMatchIstat) {
   }
 }
 
+TEST(ExtReadTest, SparseFilePastFourGibComesBackWhole) {
+  const fs::path source = ExtFixture("src-big") / "huge.bin";
+  const std::uint64_t size = fs::file_size(source);
+  ASSERT_GT(size, std::uint64_t{1} << 32);
+  constexpr std::uint64_t kTail = 16384;
+  std::vector<std::uint8_t> want(kTail);
+  {
+    std::ifstream in(source, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(size - kTail));
+    in.read(reinterpret_cast<char*>(want.data()), static_cast<std::streamsize>(kTail));
+  }
+  for (const char* image : {"ext2-huge.raw", "ext4-huge.raw"}) {
+    SCOPED_TRACE(image);
+    ExtScan scan(ExtFixture(image));
+    const auto item = scan.Find("huge.bin");
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->size, size);
+    test::TempDir out;
+    const SaveSummary summary = scan.SaveAll(out.Path());
+    EXPECT_EQ(summary.failed, 0u);
+    ASSERT_EQ(fs::file_size(out.Path() / "huge.bin"), size);
+    std::ifstream in(out.Path() / "huge.bin", std::ios::binary);
+    std::vector<std::uint8_t> head(kTail), tail(kTail);
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(kTail));
+    in.seekg(static_cast<std::streamoff>(size - kTail));
+    in.read(reinterpret_cast<char*>(tail.data()), static_cast<std::streamsize>(kTail));
+    EXPECT_EQ(head, std::vector<std::uint8_t>(kTail, 0));
+    EXPECT_EQ(tail, want);
+  }
+}
+
 // Damaged copies of a volume: each breaks one structure.
 struct DamageCase {
   const char* name;
@@ -234,6 +266,11 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
          d.Patch(test::InodeOffset(raw, "media/large.bin") + kBlockArray, {0, 0});
        },
        true, {}, {}, {}, {"media/large.bin"}},
+      {"extent index naming a block that holds no extent node", "ext4-4k.raw",
+       [](test::DiskCopy& d, const fs::path& raw) {
+         d.Patch(test::InodeOffset(raw, "islands.bin") + kBlockArray + 12 + 4, Le32(0));
+       },
+       true, {}, {}, {}, {"islands.bin"}},
       {"extent past the volume's end", "ext4-4k.raw",
        [](test::DiskCopy& d, const fs::path& raw) {
          d.Patch(test::InodeOffset(raw, "one.bin") + kBlockArray + 12 + 8, Le32(0xFFFFFF00));
