@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "ExtFixtures.h"
+#include "fs/ext/DirEntries.h"
 #include "Oracles.h"
 #include "PartitionFixtures.h"
 #include "TestFiles.h"
@@ -208,6 +209,47 @@ TEST(ExtReadTest, SparseFilePastFourGibComesBackWhole) {
     in.read(reinterpret_cast<char*>(tail.data()), static_cast<std::streamsize>(kTail));
     EXPECT_EQ(head, std::vector<std::uint8_t>(kTail, 0));
     EXPECT_EQ(tail, want);
+  }
+}
+
+// A record of the slack of a directory block: inode, record length, name
+// length, type, name, in a 64-byte area the record must end within.
+std::vector<std::uint8_t> SlackRecord(std::uint32_t inode, std::uint16_t record, std::uint8_t nameLength,
+                                      std::uint8_t type, const std::string& name) {
+  std::vector<std::uint8_t> b(64, 0);
+  for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(inode >> (8 * i));
+  b[4] = static_cast<std::uint8_t>(record);
+  b[5] = static_cast<std::uint8_t>(record >> 8);
+  b[6] = nameLength;
+  b[7] = type;
+  std::copy(name.begin(), name.end(), b.begin() + 8);
+  return b;
+}
+
+TEST(ExtReadTest, DeletedEntriesInSlackMustBePlausible) {
+  const ext::DirFormat format{true, 1000};
+  struct Row {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    bool plausible;
+  };
+  const Row rows[] = {
+      {"a deleted file", SlackRecord(12, 20, 8, 1, "gone.bin"), true},
+      {"one whose record runs to the area's end", SlackRecord(12, 64, 8, 1, "gone.bin"), true},
+      {"no inode", SlackRecord(0, 20, 8, 1, "gone.bin"), false},
+      {"an inode past the inodes count", SlackRecord(1001, 20, 8, 1, "gone.bin"), false},
+      {"no name", SlackRecord(12, 20, 0, 1, ""), false},
+      {"a record shorter than its name", SlackRecord(12, 12, 8, 1, "gone.bin"), false},
+      {"a record past the area", SlackRecord(12, 68, 8, 1, "gone.bin"), false},
+      {"a record length not a multiple of 4", SlackRecord(12, 18, 8, 1, "gone.bin"), false},
+      {"an unknown file type", SlackRecord(12, 20, 8, 9, "gone.bin"), false},
+      {"a slash in the name", SlackRecord(12, 20, 8, 1, "gone/bin"), false},
+      {"a NUL in the name", SlackRecord(12, 20, 8, 1, std::string("gone\0bin", 8)), false},
+      {"the parent's name", SlackRecord(12, 12, 2, 2, ".."), false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(ext::PlausibleDeletedEntry(row.bytes, 0, row.bytes.size(), format), row.plausible);
   }
 }
 

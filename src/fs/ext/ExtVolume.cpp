@@ -1,6 +1,9 @@
 #include "fs/ext/ExtVolume.h"
 
 #include <algorithm>
+#include <deque>
+#include <mutex>
+#include <utility>
 
 #include "disk/ExtSignature.h"
 #include "disk/SectorReader.h"
@@ -16,8 +19,15 @@ namespace {
 constexpr std::uint64_t kFastSymlinkLimit = 60;
 // Inode tables are read this many blocks at a time by the sweep.
 constexpr std::uint64_t kTableChunkBlocks = 64;
+// Inode table blocks kept for single inodes.
+constexpr std::size_t kKeptInodeBlocks = 64;
 
 }  // namespace
+
+struct ExtVolume::InodeBlocks {
+  std::mutex mutex;
+  std::deque<std::pair<std::uint64_t, std::vector<std::uint8_t>>> kept;  // oldest first
+};
 
 ExtVolume::ExtVolume(const SectorReader& reader, std::uint64_t start, const FoundSuperblock& found,
                      std::vector<GroupDescriptor> groups)
@@ -27,7 +37,8 @@ ExtVolume::ExtVolume(const SectorReader& reader, std::uint64_t start, const Foun
       superblockBlock_(found.block),
       groups_(std::move(groups)),
       blocks_(reader, start, found.superblock.blockSize, found.superblock.blocksCount),
-      format_{(found.superblock.incompat & kIncompatFiletype) != 0, found.superblock.inodesCount} {}
+      format_{(found.superblock.incompat & kIncompatFiletype) != 0, found.superblock.inodesCount},
+      inodeBlocks_(std::make_shared<InodeBlocks>()) {}
 
 std::optional<ExtVolume> ExtVolume::Open(const SectorReader& reader, std::uint64_t start, Diagnostics& diagnostics) {
   const auto found = ReadSuperblock(reader, start, diagnostics);
@@ -48,9 +59,17 @@ std::optional<Inode> ExtVolume::ReadInode(std::uint32_t number) const {
   if (group >= groups_.size()) return std::nullopt;
   const std::uint64_t offset = index * super_.inodeSize;
   const std::uint64_t block = groups_[group].inodeTable + offset / super_.blockSize;
-  std::vector<std::uint8_t> bytes(super_.blockSize);
-  if (!blocks_.Read(block, bytes)) return std::nullopt;
-  return DecodeInode(Slice(bytes, offset % super_.blockSize, super_.inodeSize));
+  const std::lock_guard lock(inodeBlocks_->mutex);
+  auto& kept = inodeBlocks_->kept;
+  auto it = std::find_if(kept.begin(), kept.end(), [&](const auto& entry) { return entry.first == block; });
+  if (it == kept.end()) {
+    std::vector<std::uint8_t> bytes(super_.blockSize);
+    if (!blocks_.Read(block, bytes)) return std::nullopt;
+    if (kept.size() == kKeptInodeBlocks) kept.pop_front();
+    kept.emplace_back(block, std::move(bytes));
+    it = kept.end() - 1;
+  }
+  return DecodeInode(Slice(it->second, offset % super_.blockSize, super_.inodeSize));
 }
 
 bool ExtVolume::KeepsBytesInInode(const Inode& inode) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +67,10 @@ class ExtVolume {
   ExtVolume(const SectorReader& reader, std::uint64_t start, const FoundSuperblock& found,
             std::vector<GroupDescriptor> groups);
 
+  // The inode table blocks read last, kept because the inodes of one folder
+  // often lie together; shared by the copies of the volume.
+  struct InodeBlocks;
+
   const SectorReader* reader_;
   std::uint64_t start_;
   Superblock super_;
@@ -73,6 +78,7 @@ class ExtVolume {
   std::vector<GroupDescriptor> groups_;
   BlockReader blocks_;
   DirFormat format_;
+  std::shared_ptr<InodeBlocks> inodeBlocks_;
 };
 
 }  // namespace dravik::ext
