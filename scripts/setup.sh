@@ -11,7 +11,7 @@ DRAVIK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-de
                        qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
                        mdbtools-dev)
 # Tools that make and check the test images.
-DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g fdisk sleuthkit 7zip python3 locales
+DRAVIK_TEST_PACKAGES=(qemu-utils dosfstools mtools ntfs-3g e2fsprogs fdisk sleuthkit 7zip python3 locales
                       gzip bzip2 xz-utils zstd lz4 zip openjdk-17-jdk-headless imagemagick sox ffmpeg flac libopenjp2-tools sqlite3 mdbtools
                       libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
                       libreoffice-draw-nogui poppler-utils groff

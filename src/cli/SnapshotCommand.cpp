@@ -46,7 +46,7 @@ void PrintInfo(const Snapshot& s) {
   const FsParams& p = info.params;
   const auto n = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
   std::printf("Mode:                 %s\n", ScanModeName(info.mode));
-  std::printf("Version:              %s\n", s.wide ? "2.0 (64-bit sector numbers)" : "1.0");
+  std::printf("Version:              %s\n", SnapshotVersionText(s));
   std::printf("Partition:            %u (%s), sectors %llu to %llu (%llu sectors)\n", info.partition.number,
               FsNameOrNone(info.partition.code), n(p.partitionStart), n(p.lastSector), n(p.partitionSectors));
   std::printf("File system:          %s, %u sectors per cluster, cluster 0 at sector %llu\n", FsNameOrNone(p.fsType),

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "disk/BootSector.h"
+#include "disk/ExtSignature.h"
 #include "disk/SectorReader.h"
 #include "disk/SectorWalk.h"
 #include "util/ScanControl.h"
@@ -59,9 +60,14 @@ class CandidateReader {
  public:
   explicit CandidateReader(const SectorReader& reader) : reader_(reader), held_(reader), sector_(kSectorSize) {}
 
-  // True when the sector carries the boot signature.
+  // True when the sector carries the boot signature. A sector without it
+  // may start an ext volume, whose superblock lies two sectors on.
   bool Try(std::uint64_t lba) {
-    if (held_.NextFrom(lba) != lba || !reader_.Read(lba, 1, sector_) || !boot::HasSignature(sector_)) return false;
+    if (held_.NextFrom(lba) != lba || !reader_.Read(lba, 1, sector_)) return false;
+    if (!boot::HasSignature(sector_)) {
+      TryExt(lba);
+      return false;
+    }
     const boot::FoundBootSector found = boot::RecogniseBootSector(sector_);
     if (found.code != 0) kept_.push_back({lba, found});
     return true;
@@ -70,6 +76,13 @@ class CandidateReader {
   std::vector<Candidate> Kept() { return std::move(kept_); }
 
  private:
+  void TryExt(std::uint64_t lba) {
+    const std::uint64_t superblock = lba + ext::kSuperblockSector;
+    if (held_.NextFrom(superblock) != superblock || !reader_.Read(superblock, 1, sector_)) return;
+    const ext::FoundExtVolume found = ext::RecogniseSuperblock(sector_);
+    if (found.code != 0) kept_.push_back({lba, {found.code, found.sectors}});
+  }
+
   const SectorReader& reader_;
   HeldSectors held_;
   std::vector<std::uint8_t> sector_;

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "disk/BootSector.h"
+#include "disk/ExtSignature.h"
 #include "disk/Gpt.h"
 #include "disk/SectorReader.h"
 
@@ -47,21 +48,34 @@ std::uint16_t CodeForType(std::uint8_t type, bool inExtendedRecord) {
   }
 }
 
-// Labels first, then a GPT header, then the partition type.
-std::uint16_t CodeForPartition(Bytes bootSector, std::uint8_t type, bool inExtendedRecord) {
+// The kind of ext volume whose superblock lies in the partition's third
+// sector; 0 when there is none.
+std::uint16_t ExtCodeAt(const SectorReader& reader, std::uint64_t start) {
+  return ext::RecogniseSuperblock(reader.ReadSector(start + ext::kSuperblockSector)).code;
+}
+
+// Labels first, then an ext superblock (whatever the type: 0x83 as Linux
+// writes it, or another a tool chose; a Linux partition without one is not
+// listed, as before), then a GPT header, then the partition type.
+std::uint16_t CodeForPartition(const SectorReader& reader, std::uint64_t start, std::uint8_t type,
+                               bool inExtendedRecord) {
+  const auto bootSector = reader.ReadSector(start);
   if (const std::uint16_t code = boot::FsCodeFromLabels(bootSector)) return code;
+  if (const std::uint16_t code = ExtCodeAt(reader, start)) return code;
   if (boot::LooksLikeGptHeader(bootSector)) return inExtendedRecord ? kFat32 : kNtfs;
   return CodeForType(type, inExtendedRecord);
 }
 
-// Lists the GPT's partitions that hold a FAT or NTFS boot sector; false when
+// Lists the GPT's partitions that hold a FAT or NTFS boot sector or an ext
+// superblock (whatever their type GUID says, as for FAT and NTFS); false when
 // neither GPT header is usable.
 bool AddGptPartitions(const SectorReader& reader, PartitionTable& table) {
   const auto entries = gpt::ReadEntries(reader);
   if (!entries) return false;
   for (const gpt::Entry& entry : *entries) {
     if (entry.lastLba < entry.firstLba || entry.lastLba == std::numeric_limits<std::uint64_t>::max()) continue;
-    const std::uint16_t code = boot::FsCodeFromLabels(reader.ReadSector(entry.firstLba));
+    std::uint16_t code = boot::FsCodeFromLabels(reader.ReadSector(entry.firstLba));
+    if (code == 0) code = ExtCodeAt(reader, entry.firstLba);
     if (code == 0) continue;
     if (!table.Add({entry.firstLba, entry.lastLba - entry.firstLba + 1, code})) return true;
   }
@@ -87,7 +101,7 @@ void ReadExtendedChain(const SectorReader& reader, std::uint64_t extendedStart, 
         continue;
       }
       const std::uint64_t start = recordLba + entry.start;
-      const std::uint16_t code = CodeForPartition(reader.ReadSector(start), entry.type, true);
+      const std::uint16_t code = CodeForPartition(reader, start, entry.type, true);
       if (code != 0 && !table.Add({start, entry.sectors, code})) return;
     }
     if (!linked) return;
@@ -101,6 +115,9 @@ const char* FsName(std::uint16_t code) {
     case kFat16: return "FAT16";
     case kFat32: return "FAT32";
     case kNtfs: return "NTFS";
+    case kExt2: return "EXT2";
+    case kExt3: return "EXT3";
+    case kExt4: return "EXT4";
     default: return "UNKNOWN";
   }
 }
@@ -130,7 +147,7 @@ void ReadPartitionTable(const SectorReader& reader, std::uint64_t tableSector, P
     }
     // A GPT is listed once, however many protective entries point at it.
     if (entry.type == kGptProtective && (gptListed || (gptListed = AddGptPartitions(reader, table)))) continue;
-    const std::uint16_t code = CodeForPartition(reader.ReadSector(entry.start), entry.type, false);
+    const std::uint16_t code = CodeForPartition(reader, entry.start, entry.type, false);
     if (code != 0) table.Add({entry.start, entry.sectors, code});
   }
   if (extendedStart && !table.Full()) ReadExtendedChain(reader, *extendedStart, table);

@@ -10,9 +10,9 @@ namespace dravik {
 
 class SectorReader;
 
-enum FsCode : std::uint16_t { kFat16 = 100, kFat32 = 200, kNtfs = 300 };
+enum FsCode : std::uint16_t { kFat16 = 100, kFat32 = 200, kNtfs = 300, kExt2 = 402, kExt3 = 403, kExt4 = 404 };
 
-// "FAT16", "FAT32", "NTFS", anything else "UNKNOWN".
+// "FAT16", "FAT32", "NTFS", "EXT2", "EXT3", "EXT4", anything else "UNKNOWN".
 const char* FsName(std::uint16_t code);
 
 struct PartitionEntry {

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "disk/PartitionTable.h"
+#include "fs/ext/ExtFamily.h"
 #include "fs/fat/FatFamily.h"
 #include "fs/ntfs/NtfsFamily.h"
 
@@ -14,12 +15,13 @@ namespace {
 struct Registration {
   FsFamily id;
   const FileSystemFamily& (*family)();
-  std::array<std::uint16_t, 2> codes;  // 0 for none
+  std::array<std::uint16_t, 3> codes;  // 0 for none
 };
 
 const Registration kFamilies[] = {
-    {FsFamily::kFat, &fat::Family, {kFat16, kFat32}},
-    {FsFamily::kNtfs, &ntfs::Family, {kNtfs, 0}},
+    {FsFamily::kFat, &fat::Family, {kFat16, kFat32, 0}},
+    {FsFamily::kNtfs, &ntfs::Family, {kNtfs, 0, 0}},
+    {FsFamily::kExt, &ext::Family, {kExt2, kExt3, kExt4}},
 };
 
 const SearchableKind kSearchable[] = {

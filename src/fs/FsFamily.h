@@ -5,6 +5,6 @@
 
 namespace dravik {
 
-enum class FsFamily { kFat, kNtfs };
+enum class FsFamily { kFat, kNtfs, kExt };
 
 }  // namespace dravik

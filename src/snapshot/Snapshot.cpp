@@ -13,6 +13,7 @@ namespace {
 constexpr std::array<std::uint8_t, 7> kTag = {0x64, 0x00, 0x76, 0x00, 0x73, 0x00, 0x34};
 constexpr std::array<std::uint8_t, 3> kVersion = {0x31, 0x00, 0x2E};      // "1.0"
 constexpr std::array<std::uint8_t, 3> kWideVersion = {0x32, 0x00, 0x2E};  // "2.0"
+constexpr std::array<std::uint8_t, 3> kExtVersion = {0x33, 0x00, 0x2E};   // "3.0"
 
 // A record's length word is its text field's size plus this; the reader
 // subtracts it to know the field's size.
@@ -20,6 +21,8 @@ constexpr std::uint16_t kFatFolderFixed = 15;
 constexpr std::uint16_t kFatFileFixed = 21;
 constexpr std::uint16_t kNtfsFolderFixed = 27;
 constexpr std::uint16_t kNtfsFileFixed = 37;
+constexpr std::uint16_t kExtFolderFixed = 35;
+constexpr std::uint16_t kExtFileFixed = 59;
 constexpr std::uint16_t kGroupTextFixed = 15;
 constexpr std::uint16_t kTracedTextFixed = 21;
 // A 64-bit record sector makes an NTFS file record 4 bytes longer.
@@ -154,6 +157,8 @@ std::optional<std::u16string> ReadText(Cursor& in, std::uint16_t fixed, std::siz
 
 bool Wide(std::uint64_t v) { return v > kNarrowLimit; }
 
+bool IsExt(std::uint16_t fsType) { return fsType == kExt2 || fsType == kExt3 || fsType == kExt4; }
+
 bool NeedsWideNumbers(const SnapshotInfo& info) {
   const FsParams& p = info.params;
   for (const std::uint64_t v : {p.partitionStart, p.partitionSectors, p.lastSector, p.clusterBase, p.firstFatLba,
@@ -165,7 +170,10 @@ bool NeedsWideNumbers(const SnapshotInfo& info) {
 void WriteHead(Writer& out, const SnapshotInfo& info) {
   out.U16(ModeLetter(info.mode));
   out.Raw(kTag);
-  out.Raw(out.Wide() ? kWideVersion : kVersion);
+  if (IsExt(info.params.fsType) && info.mode != ScanMode::kFileTrace)
+    out.Raw(kExtVersion);
+  else
+    out.Raw(out.Wide() ? kWideVersion : kVersion);
   const FsParams& p = info.params;
   out.U16(info.partition.code);
   out.Sector(p.partitionStart);
@@ -349,6 +357,74 @@ bool ReadNtfs(Cursor& in, RecoveryStore& store) {
   return in.Ok();
 }
 
+void WriteExtTimes(Writer& out, const ItemTimes& times) {
+  out.U64(times.created);
+  out.U64(times.modified);
+  out.U64(times.accessed);
+}
+
+ItemTimes ReadExtTimes(Cursor& in) {
+  const std::uint64_t created = in.U64();
+  const std::uint64_t modified = in.U64();
+  return ItemTimes::FileTimes(created, modified, in.U64());
+}
+
+void WriteExt(Writer& out, const RecoveryStore& store) {
+  out.U32(static_cast<std::uint32_t>(store.Folders().size()));
+  for (const FolderRecord& f : store.Folders()) {
+    out.Length(TextBytes(f.name, 0), kExtFolderFixed);
+    out.Text(f.name);
+    out.U32(f.id);
+    out.U32(f.parentId);
+    WriteExtTimes(out, f.times);
+    out.U8(f.deleted ? 1 : 0);
+  }
+  out.U32(static_cast<std::uint32_t>(store.Files().size()));
+  for (const FileRecord& f : store.Files()) {
+    out.Length(TextBytes(f.name, 0), kExtFileFixed);
+    out.Text(f.name);
+    out.U32(f.id);
+    out.U32(f.parentId);
+    out.U64(f.key);
+    out.U64(f.locator);
+    WriteExtTimes(out, f.times);
+    out.U8(f.deleted ? 1 : 0);
+    out.U64(f.size);
+  }
+}
+
+bool ReadExt(Cursor& in, RecoveryStore& store) {
+  for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
+    FolderRecord f;
+    auto name = ReadText(in, kExtFolderFixed, 2);
+    if (!name) return false;
+    f.name = std::move(*name);
+    f.id = in.U32();
+    f.parentId = in.U32();
+    f.times = ReadExtTimes(in);
+    f.deleted = in.U8() != 0;
+    if (in.Ok()) store.AddFolder(std::move(f));
+  }
+  for (std::uint32_t n = in.U32(), i = 0; i < n && in.Ok(); ++i) {
+    FileRecord f;
+    auto name = ReadText(in, kExtFileFixed, 2);
+    if (!name) return false;
+    f.name = std::move(*name);
+    f.id = in.U32();
+    f.parentId = in.U32();
+    f.key = in.U64();
+    f.locator = in.U64();
+    f.times = ReadExtTimes(in);
+    f.deleted = in.U8() != 0;
+    f.size = in.U64();
+    if (!in.Ok()) return false;
+    store.totalBytes += f.size;
+    ++store.fileCount;
+    store.AddFile(std::move(f));
+  }
+  return in.Ok();
+}
+
 // The signature's hexadecimal text as 8-bit characters in a field the size
 // of that text in UTF-16.
 void WriteSignature(Writer& out, const std::string& signature) {
@@ -433,7 +509,7 @@ void WriteTrailer(Writer& out, const SnapshotInfo& info) {
 }
 
 std::vector<std::uint8_t> EncodeFileSystemSnapshot(const SnapshotInfo& info, const RecoveryStore& store) {
-  bool wide = NeedsWideNumbers(info);
+  bool wide = NeedsWideNumbers(info) || IsExt(info.params.fsType);
   for (const FileRecord& file : store.Files()) wide = wide || Wide(file.locator);
   Writer out(wide);
   WriteHead(out, info);
@@ -441,6 +517,8 @@ std::vector<std::uint8_t> EncodeFileSystemSnapshot(const SnapshotInfo& info, con
     WriteFat(out, store);
   else if (info.params.fsType == kNtfs)
     WriteNtfs(out, store);
+  else if (IsExt(info.params.fsType))
+    WriteExt(out, store);
   WriteTrailer(out, info);
   return out.Take();
 }
@@ -456,6 +534,11 @@ std::vector<std::uint8_t> EncodeTraceSnapshot(const SnapshotInfo& info, std::spa
   return out.Take();
 }
 
+const char* SnapshotVersionText(const Snapshot& snapshot) {
+  if (snapshot.ext) return "3.0 (ext records)";
+  return snapshot.wide ? "2.0 (64-bit sector numbers)" : "1.0";
+}
+
 DecodedSnapshot DecodeSnapshot(Bytes file) {
   const auto mode = SnapshotModeOf(file);
   if (!mode) return {std::nullopt, SnapshotTexts::kInvalidSnapshot};
@@ -465,23 +548,27 @@ DecodedSnapshot DecodeSnapshot(Bytes file) {
   };
   if (!holds(2, kTag)) return {std::nullopt, SnapshotTexts::kWrongTag};
   const bool narrow = holds(2 + kTag.size(), kVersion);
-  const bool wide = holds(2 + kTag.size(), kWideVersion);
+  const bool ext = holds(2 + kTag.size(), kExtVersion);
+  const bool wide = ext || holds(2 + kTag.size(), kWideVersion);
   if (!narrow && !wide) return {std::nullopt, SnapshotTexts::kWrongVersion};
 
   Snapshot s;
   s.info.mode = *mode;
   s.wide = wide;
+  s.ext = ext;
   Cursor in(file, 2 + kTag.size() + kVersion.size());
   in.SetWide(wide);
   ReadPartition(in, s.info);
   const std::uint16_t fsType = s.info.params.fsType;
-  bool ok = in.Ok();
+  bool ok = in.Ok() && ext == (IsExt(fsType) && s.info.mode != ScanMode::kFileTrace);
   if (ok && s.info.mode == ScanMode::kFileTrace)
     ok = ReadTrace(in, s);
   else if (ok && (fsType == kFat16 || fsType == kFat32))
     ok = ReadFat(in, s.store);
   else if (ok && fsType == kNtfs)
     ok = ReadNtfs(in, s.store);
+  else if (ok && ext)
+    ok = ReadExt(in, s.store);
   s.info.source.driveIndex = in.U16();
   s.info.source.deviceKind = in.U16();
   if (!ok || !in.Ok()) return {std::nullopt, SnapshotTexts::kMismatch};

@@ -25,6 +25,11 @@
 // fsEnd; an NTFS file's record sector; a found file's first sector) to 64
 // bits in place; it is written only when one of them does not fit 32 bits.
 //
+// Version 3.0 is the layout of ext volumes: the head as in 2.0, then ext
+// folders (name, inode, parent inode, created, modified and accessed times,
+// deleted) and files (name, inode, parent inode, key, inode of the data,
+// the three times, deleted, size). Older versions never hold ext volumes.
+//
 // A FAT record's write time of day rides in bytes that the layout writes as
 // zero and readers ignore (a folder's 2 spare bytes, the 2 bytes after a
 // file's name terminator); an NTFS record's access time is not kept and reads
@@ -66,14 +71,18 @@ struct SnapshotInfo {
 
 struct Snapshot {
   SnapshotInfo info;
-  // Quick and Extensive Scan: the records (the FAT or NTFS lists, by
+  // Quick and Extensive Scan: the records (the FAT, NTFS or ext lists, by
   // params.fsType).
   RecoveryStore store;
   // File Trace.
   std::vector<SignatureGroup> groups;
   std::vector<FoundFile> tracedFiles;
   bool wide = false;  // read from a snapshot of 64-bit sector numbers
+  bool ext = false;   // read from the ext layout (version 3.0)
 };
+
+// The version the snapshot was read from, as --info shows it.
+const char* SnapshotVersionText(const Snapshot& snapshot);
 
 // "D", "A" or "R" as the first two bytes hold it; none for anything else.
 std::optional<ScanMode> SnapshotModeOf(Bytes firstBytes);

@@ -185,7 +185,8 @@ TEST(SnapshotBytesTest, HostileFilesGiveTheMessageAndNoResult) {
   } rows[] = {
       {"not our signature", [](auto& b) { b[0] = 'X'; }, SnapshotTexts::kInvalidSnapshot},
       {"another tag", [](auto& b) { b[8] = '5'; }, SnapshotTexts::kWrongTag},
-      {"another version", [](auto& b) { b[9] = '3'; }, SnapshotTexts::kWrongVersion},
+      {"another version", [](auto& b) { b[9] = '4'; }, SnapshotTexts::kWrongVersion},
+      {"the ext layout's version over FAT records", [](auto& b) { b[9] = '3'; }, SnapshotTexts::kMismatch},
       {"the header's first bytes alone", [](auto& b) { b = Hex("44 00 64"); }, SnapshotTexts::kWrongTag},
       {"empty", [](auto& b) { b.clear(); }, SnapshotTexts::kInvalidSnapshot},
       {"4 billion folders", [](auto& b) { std::fill_n(b.begin() + kBody, 4, std::uint8_t{0xFF}); }, SnapshotTexts::kMismatch},

@@ -1,0 +1,113 @@
+#include "fs/ext/ExtFamily.h"
+
+#include <mutex>
+#include <optional>
+
+#include "disk/SectorReader.h"
+#include "fs/FsParamsReader.h"
+#include "fs/ResultTree.h"
+#include "fs/VolumeLayout.h"
+#include "fs/ext/ExtFileWriter.h"
+#include "fs/ext/ExtQuickScan.h"
+#include "fs/ext/ExtVolume.h"
+#include "util/Diagnostics.h"
+
+namespace dravik::ext {
+
+namespace {
+
+// The volume is opened when the first file needs it.
+class ExtContents final : public FileContents {
+ public:
+  ExtContents(const SectorReader& reader, const FsParams& params) : reader_(reader), params_(params) {}
+
+  FileOutcome Write(const SaveContext& context, const std::filesystem::path& folder, const FileRecord& file,
+                    bool forSave, std::u16string& name) const override {
+    std::call_once(opened_, [&] {
+      Diagnostics unread;
+      volume_ = ExtVolume::Open(reader_, params_.partitionStart, unread);
+    });
+    return ExtractExtFile(context, volume_ ? &*volume_ : nullptr, folder, file, forSave, name);
+  }
+
+ private:
+  const SectorReader& reader_;
+  const FsParams& params_;
+  mutable std::once_flag opened_;
+  mutable std::optional<ExtVolume> volume_;
+};
+
+class ExtFamily final : public FileSystemFamily {
+ public:
+  FsFamily Id() const override { return FsFamily::kExt; }
+  std::uint32_t RootId() const override { return kRootInode; }
+
+  std::vector<std::u16string> QuickScan(const SectorReader& reader, const FsParams& params, RecoveryStore& store,
+                                        ScanControl& control) const override {
+    return ScanExtQuick(reader, params, store, control);
+  }
+
+  // The Extensive Scan does not search for ext volumes yet.
+  void SearchRange(const SectorReader&, std::uint16_t, std::uint64_t, std::uint64_t, std::uint32_t,
+                   ExtensiveFindings&, ScanControl&, unsigned, Diagnostics&) const override {}
+  std::vector<std::string> SearchCounterLabels() const override { return {}; }
+  ResultTree ExtractFound(const SectorReader&, const ExtensiveFindings&, FsParams&, RecoveryStore& store,
+                          ScanControl&) const override {
+    store.Clear();
+    return ResultTree::Build(store, FsFamily::kExt);
+  }
+
+  std::unique_ptr<FileContents> OpenContents(const SectorReader& reader, const FsParams& params) const override {
+    return std::make_unique<ExtContents>(reader, params);
+  }
+
+  // The volume still opens where the result says, and every file's inode
+  // lies within it.
+  bool ResultFitsDisk(const FsParams& params, const RecoveryStore& store, const SectorReader& reader) const override {
+    Diagnostics unread;
+    const auto volume = ExtVolume::Open(reader, params.partitionStart, unread);
+    if (!volume) return false;
+    for (const FileRecord& file : store.Files())
+      if (file.locator == 0 || file.locator > volume->Super().inodesCount) return false;
+    return true;
+  }
+
+  bool ReadParams(const SectorReader& reader, FsParams& params, Diagnostics& diagnostics) const override {
+    const auto found = ReadSuperblock(reader, params.partitionStart, diagnostics);
+    if (!found) return false;
+    const Superblock& s = found->superblock;
+    params.fsType = s.Code();
+    params.sectorsPerCluster = s.BlockSectors();
+    params.clusterBase = params.partitionStart;
+    const std::uint64_t sectors = s.blocksCount * s.BlockSectors();
+    if (params.partitionSectors == 0) params.partitionSectors = sectors;
+    if (params.lastSector == 0) params.lastSector = params.partitionStart + sectors - 1;
+    return true;
+  }
+
+  bool CalculateParams(const SectorReader&, FsParams& params, ScanControl& control,
+                       Diagnostics& diagnostics) const override {
+    ParamsNotCalculated(params, control, diagnostics);
+    return false;
+  }
+
+  FamilyParameterLines ParameterLines(const FsParams& p) const override {
+    const std::string blockBytes = std::to_string(std::uint64_t{p.sectorsPerCluster} * kSectorSize);
+    return {{{"Block Size", blockBytes}}, "Blocks", "of " + blockBytes + " bytes from sector " +
+                                                         std::to_string(p.clusterBase)};
+  }
+
+  // The placing of lost container blocks does not read ext volumes yet.
+  std::unique_ptr<VolumeLayout> ReadVolumeLayout(const PartitionEntry&, PlacementView&) const override {
+    return nullptr;
+  }
+};
+
+}  // namespace
+
+const FileSystemFamily& Family() {
+  static const ExtFamily family;
+  return family;
+}
+
+}  // namespace dravik::ext

@@ -1,0 +1,157 @@
+#include "fs/ext/ExtQuickScan.h"
+
+#include <deque>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "disk/SectorReader.h"
+#include "fs/ext/ExtVolume.h"
+#include "util/Diagnostics.h"
+#include "util/ScanControl.h"
+#include "util/Utf.h"
+
+namespace dravik {
+
+namespace {
+
+using ext::DirEntry;
+using ext::ExtVolume;
+using ext::Inode;
+
+constexpr const char* kScanningText = "Please wait, scanning folders...";
+constexpr const char* kLostText = "Please wait, looking for lost files...";
+
+ItemTimes TimesOf(const Inode& inode) {
+  return ItemTimes::FileTimes(inode.created ? inode.created->FileTime() : 0, inode.modified.FileTime(),
+                              inode.accessed.FileTime());
+}
+
+class ExtQuickScanner {
+ public:
+  ExtQuickScanner(const ExtVolume& volume, RecoveryStore& store, ScanControl& control)
+      : volume_(volume), store_(store), control_(control) {}
+
+  std::vector<std::u16string> Run() {
+    control_.Report(kScanningText, 0);
+    reached_.insert(ext::kRootInode);
+    paths_[ext::kRootInode] = u"";
+    Queue(ext::kRootInode, false);
+    Walk();
+    if (control_.StopRequested()) return incomplete_;
+    control_.Report(kLostText, 50);
+    store_.AddFolder({.name = kLostDirName, .id = kLostDirId, .parentId = ext::kRootInode});
+    AddLost();
+    return incomplete_;
+  }
+
+ private:
+  struct Pending {
+    std::uint32_t inode;
+    bool deleted;
+  };
+
+  void Queue(std::uint32_t inode, bool deleted) {
+    if (walked_.insert(inode).second) pending_.push_back({inode, deleted});
+  }
+
+  void Walk() {
+    while (!pending_.empty() && control_.Continue()) {
+      const Pending folder = pending_.front();
+      pending_.pop_front();
+      const auto inode = volume_.ReadInode(folder.inode);
+      std::vector<DirEntry> entries;
+      const bool whole = inode && inode->IsDirectory() && volume_.ReadDirectory(*inode, entries);
+      if (!whole && !folder.deleted) incomplete_.push_back(paths_[folder.inode].empty() ? u"/" : paths_[folder.inode]);
+      for (const DirEntry& entry : entries) Add(folder, entry);
+      control_.Count(store_.folderCount, store_.fileCount, 0);
+    }
+  }
+
+  void Add(const Pending& folder, const DirEntry& entry) {
+    const bool deleted = folder.deleted || entry.deleted;
+    const auto inode = volume_.ReadInode(entry.inode);
+    const bool isFolder = inode && inode->mode != 0 ? inode->IsDirectory() : entry.type == ext::kEntryDirectory;
+    std::u16string name = FromUtf8(entry.name);
+    // A folder has one live name: one met again (a lost folder listed
+    // before its parent was walked, a damaged volume) is not listed twice.
+    const bool first = deleted || reached_.insert(entry.inode).second;
+    if (isFolder) {
+      if (!first) return;
+      if (!deleted) paths_.emplace(entry.inode, paths_[folder.inode] + u"/" + name);
+      store_.AddFolder({.name = std::move(name),
+                        .id = entry.inode,
+                        .parentId = folder.inode,
+                        .times = inode ? TimesOf(*inode) : ItemTimes{},
+                        .deleted = deleted});
+      ++store_.folderCount;
+      if (inode && inode->IsDirectory()) Queue(entry.inode, deleted);
+      return;
+    }
+    AddFile(std::move(name), entry.inode, folder.inode, inode, deleted);
+  }
+
+  void AddFile(std::u16string name, std::uint32_t number, std::uint32_t parent, const std::optional<Inode>& inode,
+               bool deleted) {
+    const std::uint64_t size = inode ? inode->size : 0;
+    store_.AddFile({.name = std::move(name),
+                    .id = number,
+                    .parentId = parent,
+                    .times = inode ? TimesOf(*inode) : ItemTimes{},
+                    .size = size,
+                    .deleted = deleted,
+                    .key = store_.Files().size(),
+                    .locator = number});
+    ++store_.fileCount;
+    store_.totalBytes += size;
+  }
+
+  // Inodes in use that no live name reached: folders first (walking them
+  // reaches what they hold), then files.
+  void AddLost() {
+    std::vector<std::uint32_t> folders, files;
+    volume_.ForEachInodeInUse([&](std::uint32_t number, const Inode& inode) {
+      if (!reached_.count(number)) (inode.IsDirectory() ? folders : files).push_back(number);
+      return control_.Continue();
+    });
+    for (const std::uint32_t number : folders) {
+      if (reached_.count(number)) continue;  // reached through a lost folder walked before it
+      const auto inode = volume_.ReadInode(number);
+      store_.AddFolder({.name = u"Dir" + FromUtf8(std::to_string(number)),
+                        .id = number,
+                        .parentId = kLostDirId,
+                        .times = inode ? TimesOf(*inode) : ItemTimes{}});
+      ++store_.folderCount;
+      reached_.insert(number);
+      paths_[number] = std::u16string(u"/") + kLostDirName + u"/Dir" + FromUtf8(std::to_string(number));
+      Queue(number, false);
+      Walk();
+    }
+    for (const std::uint32_t number : files) {
+      if (reached_.count(number) || control_.StopRequested()) continue;
+      AddFile(u"File" + FromUtf8(std::to_string(number)), number, kLostDirId, volume_.ReadInode(number), false);
+    }
+  }
+
+  const ExtVolume& volume_;
+  RecoveryStore& store_;
+  ScanControl& control_;
+  std::deque<Pending> pending_;
+  std::unordered_set<std::uint32_t> walked_;
+  std::unordered_set<std::uint32_t> reached_;
+  std::unordered_map<std::uint32_t, std::u16string> paths_;
+  std::vector<std::u16string> incomplete_;
+};
+
+}  // namespace
+
+std::vector<std::u16string> ScanExtQuick(const SectorReader& reader, const FsParams& params, RecoveryStore& store,
+                                         ScanControl& control) {
+  store.Clear();
+  Diagnostics unread;
+  const auto volume = ExtVolume::Open(reader, params.partitionStart, unread);
+  if (!volume) return {u"/"};
+  return ExtQuickScanner(*volume, store, control).Run();
+}
+
+}  // namespace dravik

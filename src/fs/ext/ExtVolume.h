@@ -1,0 +1,84 @@
+#pragma once
+// An ext volume opened for reading: its superblock (or the copy used in its
+// place), the group descriptors, and the reading of inodes, file maps and
+// directories through them.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fs/ext/BlockReader.h"
+#include "fs/ext/DirEntries.h"
+#include "fs/ext/FileMap.h"
+#include "fs/ext/GroupDescriptors.h"
+#include "fs/ext/Inode.h"
+#include "fs/ext/Superblock.h"
+
+namespace dravik {
+class Diagnostics;
+class SectorReader;
+}  // namespace dravik
+
+namespace dravik::ext {
+
+constexpr std::uint32_t kRootInode = 2;
+// The most bytes of one directory read (a folder of millions of names takes
+// less); a larger size is a damaged inode.
+constexpr std::uint64_t kMaxDirectoryBytes = std::uint64_t{1} << 30;
+
+class ExtVolume {
+ public:
+  // Opens the volume at start; none, with the reason in diagnostics, when
+  // neither its superblock nor the copy of group 1 reads, or its group
+  // descriptors do not.
+  static std::optional<ExtVolume> Open(const SectorReader& reader, std::uint64_t start, Diagnostics& diagnostics);
+
+  const Superblock& Super() const { return super_; }
+  const BlockReader& Blocks() const { return blocks_; }
+  std::uint64_t SuperblockBlock() const { return superblockBlock_; }
+
+  // The inode of that number; none for 0, a number past the inodes count
+  // or a table that does not read.
+  std::optional<Inode> ReadInode(std::uint32_t number) const;
+
+  // The blocks of a file with extents or a block map (empty for inline
+  // data and fast symlinks, which keep their bytes in the inode).
+  FileMap Map(const Inode& inode) const;
+  // Whether the bytes lie in the inode itself: inline data, or a symlink's
+  // target short enough for i_block.
+  static bool KeepsBytesInInode(const Inode& inode);
+  // The bytes of a file that keeps them in its inode.
+  std::optional<std::vector<std::uint8_t>> BytesInInode(const Inode& inode) const;
+
+  // The entries of a folder, live and deleted, in block order; false when
+  // part of it did not read (a block, a record length), true when whole.
+  bool ReadDirectory(const Inode& folder, std::vector<DirEntry>& entries) const;
+
+  // Calls visit for every inode in use from the first ordinary inode on
+  // (the reserved ones below it left out), group by group; groups whose
+  // inodes were never initialised are passed over. visit returns false to
+  // stop.
+  void ForEachInodeInUse(const std::function<bool(std::uint32_t, const Inode&)>& visit) const;
+
+ private:
+  ExtVolume(const SectorReader& reader, std::uint64_t start, const FoundSuperblock& found,
+            std::vector<GroupDescriptor> groups);
+
+  // The inode table blocks read last, kept because the inodes of one folder
+  // often lie together; shared by the copies of the volume.
+  struct InodeBlocks;
+
+  const SectorReader* reader_;
+  std::uint64_t start_;
+  Superblock super_;
+  std::uint64_t superblockBlock_;
+  std::vector<GroupDescriptor> groups_;
+  BlockReader blocks_;
+  DirFormat format_;
+  std::shared_ptr<InodeBlocks> inodeBlocks_;
+};
+
+}  // namespace dravik::ext

@@ -1,0 +1,30 @@
+#pragma once
+// Where a file's blocks lie: runs of logical blocks on consecutive volume
+// blocks, in logical order. Logical blocks no run covers are holes (never
+// written, or unwritten extents) and read as zeros.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dravik::ext {
+
+struct MappedRun {
+  std::uint64_t logical = 0;
+  std::uint64_t physical = 0;
+  std::uint64_t count = 0;
+};
+
+struct FileMap {
+  std::vector<MappedRun> runs;
+  // Part of the map did not read (a bad extent header, a block pointer past
+  // the volume); the runs hold what did.
+  bool damaged = false;
+  std::string why;
+
+  // Appends a run, joining it to the last one when they continue each other.
+  void Add(std::uint64_t logical, std::uint64_t physical, std::uint64_t count);
+  void Damage(std::string reason);
+};
+
+}  // namespace dravik::ext

@@ -1,0 +1,83 @@
+#include "fs/ext/GroupDescriptors.h"
+
+#include "disk/ExtSignature.h"
+#include "disk/SectorReader.h"
+
+namespace dravik::ext {
+
+namespace {
+
+constexpr std::size_t kInodeTableLoOffset = 0x08;
+constexpr std::size_t kFlagsOffset = 0x12;
+constexpr std::size_t kUnusedLoOffset = 0x1C;
+constexpr std::size_t kInodeTableHiOffset = 0x28;
+constexpr std::size_t kUnusedHiOffset = 0x32;
+constexpr std::uint16_t kInodeUninit = 0x1;
+constexpr std::uint32_t kClassicDescriptorSize = 32;
+
+bool HasGroupChecksums(const Superblock& s) {
+  return (s.roCompat & (kRoCompatGdtCsum | kRoCompatMetadataCsum)) != 0;
+}
+
+GroupDescriptor Decode(Bytes b, bool wide) {
+  GroupDescriptor d;
+  d.inodeTable = le32(b, kInodeTableLoOffset);
+  d.flags = le16(b, kFlagsOffset);
+  d.unusedInodes = le16(b, kUnusedLoOffset);
+  if (wide) {
+    d.inodeTable |= std::uint64_t{le32(b, kInodeTableHiOffset)} << 32;
+    d.unusedInodes |= std::uint32_t{le16(b, kUnusedHiOffset)} << 16;
+  }
+  return d;
+}
+
+}  // namespace
+
+bool GroupDescriptor::InodesUninitialised(const Superblock& s) const {
+  return HasGroupChecksums(s) && (flags & kInodeUninit) != 0;
+}
+
+std::uint32_t GroupDescriptor::UsedInodes(const Superblock& s) const {
+  if (InodesUninitialised(s)) return 0;
+  if (!HasGroupChecksums(s) || unusedInodes > s.inodesPerGroup) return s.inodesPerGroup;
+  return s.inodesPerGroup - unusedInodes;
+}
+
+std::optional<std::vector<GroupDescriptor>> ReadGroupDescriptors(const SectorReader& reader, std::uint64_t start,
+                                                                 const Superblock& s, std::uint64_t superblockBlock,
+                                                                 std::string& why) {
+  const std::uint64_t groups = s.GroupCount();
+  if (groups > kMaxGroups) {
+    why = std::to_string(groups) + " block groups, more than any disk this reads holds";
+    return std::nullopt;
+  }
+  const bool wide = s.Has64Bit();
+  const std::uint32_t size = wide ? s.descriptorSize : kClassicDescriptorSize;
+  const std::uint64_t perBlock = s.blockSize / size;
+  const bool metaBg = (s.incompat & kIncompatMetaBg) != 0;
+  std::vector<GroupDescriptor> descriptors;
+  descriptors.reserve(static_cast<std::size_t>(groups));
+  std::vector<std::uint8_t> block(s.blockSize);
+  std::uint64_t loaded = UINT64_MAX;
+  for (std::uint64_t g = 0; g < groups; ++g) {
+    const std::uint64_t index = g / perBlock;
+    std::uint64_t where = superblockBlock + 1 + index;
+    if (metaBg && index >= s.firstMetaBg) {
+      const std::uint64_t first = index * perBlock;
+      where = s.firstDataBlock + first * s.blocksPerGroup + (s.GroupHasSuperblock(first) ? 1 : 0);
+    }
+    if (where >= s.blocksCount) {
+      why = "the descriptor of group " + std::to_string(g) + " would lie at block " + std::to_string(where) +
+            ", past the volume's end";
+      return std::nullopt;
+    }
+    if (where != loaded) {
+      reader.Read(start + where * s.BlockSectors(), s.BlockSectors(), block);
+      loaded = where;
+    }
+    descriptors.push_back(Decode(Slice(block, (g % perBlock) * size, size), wide));
+  }
+  return descriptors;
+}
+
+}  // namespace dravik::ext

@@ -1,0 +1,47 @@
+#pragma once
+// The block group descriptors: 32 bytes each, or the superblock's
+// descriptor size (64) on a 64bit volume, in the blocks after the
+// superblock; with meta_bg, the groups from the first meta group on keep
+// their descriptors one block per meta group, at the start of its first
+// group.
+//
+//   0x08 inode table (low)   0x12 flags   0x1C unused inodes at the table's end (low)
+//   0x28 inode table (high)  0x32 unused inodes (high)
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fs/ext/Superblock.h"
+
+namespace dravik {
+class SectorReader;
+}
+
+namespace dravik::ext {
+
+struct GroupDescriptor {
+  std::uint64_t inodeTable = 0;
+  std::uint16_t flags = 0;
+  std::uint32_t unusedInodes = 0;
+  // mke2fs leaves the inodes of a group uninitialised (flag 1) when no inode
+  // of it was ever used; the flag counts only with group checksums.
+  bool InodesUninitialised(const Superblock& s) const;
+  // How many of the group's inodes may have been used: all of them, less
+  // the unused tail the descriptor names (with group checksums).
+  std::uint32_t UsedInodes(const Superblock& s) const;
+};
+
+// The most groups read: 2^20 groups are 128 TiB of 4 KiB blocks, more than
+// a VHDX holds.
+constexpr std::uint64_t kMaxGroups = std::uint64_t{1} << 20;
+
+// The descriptors of every group, read from the descriptor table that goes
+// with the superblock found at superblockBlock; none, with why, when the
+// volume has more groups than kMaxGroups or a table lies past the volume.
+std::optional<std::vector<GroupDescriptor>> ReadGroupDescriptors(const SectorReader& reader, std::uint64_t start,
+                                                                 const Superblock& s, std::uint64_t superblockBlock,
+                                                                 std::string& why);
+
+}  // namespace dravik::ext

@@ -1,0 +1,402 @@
+// The ext2/ext3/ext4 Quick Scan and save on the volumes of
+// make-ext-fixtures.sh, in every container, against Sleuth Kit (fls, icat,
+// istat), the source folder's manifest and debugfs; and on damaged copies.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sys/stat.h>
+
+#include "ExtFixtures.h"
+#include "fs/ext/DirEntries.h"
+#include "Oracles.h"
+#include "PartitionFixtures.h"
+#include "TestFiles.h"
+#include "util/Utf.h"
+
+namespace dravik {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ExtFixture;
+using test::ExtItem;
+using test::ExtScan;
+
+struct ImageCase {
+  const char* image;   // what the engine opens
+  const char* volume;  // the raw volume or disk the oracles read
+  std::uint64_t start;
+  std::uint16_t code;
+  bool largeInodes;  // 256-byte inodes: nanoseconds and creation times
+};
+
+const ImageCase kImages[] = {
+    {"ext4-4k.raw", "ext4-4k.raw", 0, kExt4, true},
+    {"ext4-1k.raw", "ext4-1k.raw", 0, kExt4, true},
+    {"ext4-inline.raw", "ext4-inline.raw", 0, kExt4, true},
+    {"ext2-1k.raw", "ext2-1k.raw", 0, kExt2, false},
+    {"ext2-4k.raw", "ext2-4k.raw", 0, kExt2, true},
+    {"ext3-1k.raw", "ext3-1k.raw", 0, kExt3, false},
+    {"ext3-4k.raw", "ext3-4k.raw", 0, kExt3, true},
+    {"ext4-mbr.raw", "ext4-mbr.raw", 2048, kExt4, true},
+    {"ext4-gpt.raw", "ext4-gpt.raw", 2048, kExt4, true},
+    {"ext4-mbr.vhd", "ext4-mbr.raw", 2048, kExt4, true},
+    {"ext4-gpt.vhdx", "ext4-gpt.raw", 2048, kExt4, true},
+    {"ext4-4k.vhdx", "ext4-4k.raw", 0, kExt4, true},
+    {"ext3-1k.vhd", "ext3-1k.raw", 0, kExt3, false},
+};
+
+// Names as the engine shows them: bytes that are not UTF-8 become U+FFFD.
+std::string Shown(const std::string& bytes) { return ToUtf8(FromUtf8(bytes)); }
+
+std::string Show(bool folder, bool deleted, std::uint32_t inode, const std::string& path, std::uint64_t size) {
+  return (folder ? "folder " : "file ") + path + (deleted ? " [deleted]" : "") + " inode " + std::to_string(inode) +
+         (folder ? "" : " size " + std::to_string(size));
+}
+
+void ExpectSame(const std::multiset<std::string>& got, const std::multiset<std::string>& want) {
+  std::vector<std::string> extra, missing;
+  std::set_difference(got.begin(), got.end(), want.begin(), want.end(), std::back_inserter(extra));
+  std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::back_inserter(missing));
+  for (const std::string& e : extra) ADD_FAILURE() << "unexpected: " << e;
+  for (const std::string& m : missing) ADD_FAILURE() << "missing: " << m;
+}
+
+std::multiset<std::string> Listing(const std::vector<ExtItem>& items) {
+  std::multiset<std::string> shown;
+  for (const ExtItem& item : items)
+    if (item.path != ToUtf8(kLostDirName)) shown.insert(Show(item.folder, item.deleted, item.inode, item.path, item.size));
+  return shown;
+}
+
+constexpr std::int64_t kUnixEpochIn1601Seconds = 11644473600;
+
+// A record's time against istat's: the seconds, and the 100 ns ticks where
+// istat shows nanoseconds.
+void ExpectIstatTime(std::uint64_t recorded, const std::optional<test::ExtIstatShown>& shown, const char* label) {
+  SCOPED_TRACE(label);
+  ASSERT_TRUE(shown);
+  const std::uint64_t seconds = static_cast<std::uint64_t>(shown->seconds + kUnixEpochIn1601Seconds);
+  EXPECT_EQ(recorded / 10000000, seconds);
+  if (shown->nanoseconds) {
+    EXPECT_EQ(recorded, seconds * 10000000 + *shown->nanoseconds / 100);
+  }
+}
+
+TEST(ExtReadTest, ListingMatchesFlsInEveryContainer) {
+  for (const ImageCase& c : kImages) {
+    SCOPED_TRACE(c.image);
+    const ExtScan scan(ExtFixture(c.image));
+    EXPECT_EQ(scan.Partition().start, c.start);
+    EXPECT_STREQ(FsName(scan.Partition().code), FsName(c.code));
+    ASSERT_TRUE(scan.Result().Usable()) << scan.Result().message;
+    EXPECT_TRUE(scan.Result().foldersNotReadWhole.empty());
+
+    std::multiset<std::string> want;
+    for (const test::FlsItem& item : test::Fls(ExtFixture(c.volume), c.start)) {
+      // fls reads an htree's index blocks as entries ("-/-" names); the
+      // virtual $OrphanFiles folder is its own.
+      if (item.virtualEntry || item.path.find("$OrphanFiles") == 0 || item.path.find('^') != std::string::npos)
+        continue;
+      want.insert(Show(item.folder, item.deleted, item.record, Shown(item.path), item.size));
+    }
+    ExpectSame(Listing(scan.Items()), want);
+    // Nothing is lost on an intact volume.
+    for (const ExtItem& item : scan.Items())
+      EXPECT_NE(item.path.rfind(ToUtf8(kLostDirName) + "/", 0), 0u) << item.path;
+  }
+}
+
+TEST(ExtReadTest, SavedFilesMatchTheSourceAndIcat) {
+  const auto manifest = test::ReadExtManifest();
+  const auto deletedPaths = test::ExtDeletedPaths();
+  for (const ImageCase& c : kImages) {
+    SCOPED_TRACE(c.image);
+    ExtScan scan(ExtFixture(c.image));
+    test::TempDir out;
+    const SaveSummary summary = scan.SaveAll(out.Path());
+    EXPECT_EQ(summary.failed, 0u);
+    EXPECT_EQ(summary.incomplete, 0u);
+    const auto saved = test::Sha256Tree(out.Path());
+    for (const test::ExtManifestEntry& entry : manifest) {
+      SCOPED_TRACE(entry.path);
+      const std::string path = Shown(entry.path);
+      const auto it = saved.find(path);
+      if (std::find(deletedPaths.begin(), deletedPaths.end(), entry.path) != deletedPaths.end()) {
+        // A deleted file is written as its inode still holds it.
+        const auto item = scan.Find(path);
+        ASSERT_TRUE(item && item->deleted);
+        ASSERT_NE(it, saved.end());
+        EXPECT_EQ(it->second, test::Sha256Bytes(test::Icat(ExtFixture(c.volume), c.start, item->inode)));
+        continue;
+      }
+      ASSERT_NE(it, saved.end());
+      EXPECT_EQ(it->second, entry.sha256);
+      // Times are kept to 100 ns; 128-byte inodes keep whole seconds.
+      struct stat st {};
+      ASSERT_EQ(::stat((out.Path() / path).c_str(), &st), 0);
+      const std::uint32_t ns = c.largeInodes ? entry.mtimeNs / 100 * 100 : 0;
+      if (c.largeInodes || entry.path != "small.txt") {  // 2038 needs the epoch bits of a large inode
+        EXPECT_EQ(st.st_mtim.tv_sec, entry.mtime);
+        EXPECT_EQ(st.st_mtim.tv_nsec, ns);
+      }
+    }
+    // A symlink is saved as a file holding its target.
+    for (const char* link : {"fast-link", "slow-link"}) {
+      const fs::path target = fs::read_symlink(ExtFixture("src") / link);
+      const auto bytes = test::ReadFileBytes(out.Path() / link);
+      EXPECT_EQ(std::string(bytes.begin(), bytes.end()), target.string()) << link;
+    }
+  }
+}
+
+TEST(ExtReadTest, TimesMatchIstat) {
+  for (const ImageCase& c : kImages) {
+    if (c.start != 0 || fs::path(c.image).extension() != ".raw") continue;
+    SCOPED_TRACE(c.image);
+    const ExtScan scan(ExtFixture(c.image));
+    for (const char* path : {"one.bin", "media/large.bin", "docs/readme.txt", "small.txt", "sparse.bin"}) {
+      SCOPED_TRACE(path);
+      // istat reads a 128-byte inode's time as unsigned: 0x80000000 is 2038
+      // there, 1901 to debugfs and the kernel, which read it signed.
+      if (!c.largeInodes && std::string(path) == "small.txt") continue;
+      const auto item = scan.Find(path);
+      ASSERT_TRUE(item);
+      const auto it = std::find_if(scan.Store().Files().begin(), scan.Store().Files().end(),
+                                   [&](const FileRecord& f) { return f.id == item->inode; });
+      ASSERT_NE(it, scan.Store().Files().end());
+      const fs::path raw = ExtFixture(c.volume);
+      ExpectIstatTime(it->times.modified, test::ExtIstatTime(raw, 0, item->inode, "File Modified"), "modified");
+      ExpectIstatTime(it->times.accessed, test::ExtIstatTime(raw, 0, item->inode, "Accessed"), "accessed");
+      // istat shows creation times of ext4 volumes only; a 128-byte inode has none.
+      if (c.code == kExt4) {
+        ExpectIstatTime(it->times.created, test::ExtIstatTime(raw, 0, item->inode, "File Created"), "created");
+      } else if (!c.largeInodes) {
+        EXPECT_EQ(it->times.created, 0u);
+      }
+    }
+  }
+}
+
+TEST(ExtReadTest, SparseFilePastFourGibComesBackWhole) {
+  const fs::path source = ExtFixture("src-big") / "huge.bin";
+  const std::uint64_t size = fs::file_size(source);
+  ASSERT_GT(size, std::uint64_t{1} << 32);
+  constexpr std::uint64_t kTail = 16384;
+  std::vector<std::uint8_t> want(kTail);
+  {
+    std::ifstream in(source, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(size - kTail));
+    in.read(reinterpret_cast<char*>(want.data()), static_cast<std::streamsize>(kTail));
+  }
+  for (const char* image : {"ext2-huge.raw", "ext4-huge.raw"}) {
+    SCOPED_TRACE(image);
+    ExtScan scan(ExtFixture(image));
+    const auto item = scan.Find("huge.bin");
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->size, size);
+    test::TempDir out;
+    const SaveSummary summary = scan.SaveAll(out.Path());
+    EXPECT_EQ(summary.failed, 0u);
+    ASSERT_EQ(fs::file_size(out.Path() / "huge.bin"), size);
+    std::ifstream in(out.Path() / "huge.bin", std::ios::binary);
+    std::vector<std::uint8_t> head(kTail), tail(kTail);
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(kTail));
+    in.seekg(static_cast<std::streamoff>(size - kTail));
+    in.read(reinterpret_cast<char*>(tail.data()), static_cast<std::streamsize>(kTail));
+    EXPECT_EQ(head, std::vector<std::uint8_t>(kTail, 0));
+    EXPECT_EQ(tail, want);
+  }
+}
+
+// A record of the slack of a directory block: inode, record length, name
+// length, type, name, in a 64-byte area the record must end within.
+std::vector<std::uint8_t> SlackRecord(std::uint32_t inode, std::uint16_t record, std::uint8_t nameLength,
+                                      std::uint8_t type, const std::string& name) {
+  std::vector<std::uint8_t> b(64, 0);
+  for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(inode >> (8 * i));
+  b[4] = static_cast<std::uint8_t>(record);
+  b[5] = static_cast<std::uint8_t>(record >> 8);
+  b[6] = nameLength;
+  b[7] = type;
+  std::copy(name.begin(), name.end(), b.begin() + 8);
+  return b;
+}
+
+TEST(ExtReadTest, DeletedEntriesInSlackMustBePlausible) {
+  const ext::DirFormat format{true, 1000};
+  struct Row {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    bool plausible;
+  };
+  const Row rows[] = {
+      {"a deleted file", SlackRecord(12, 20, 8, 1, "gone.bin"), true},
+      {"one whose record runs to the area's end", SlackRecord(12, 64, 8, 1, "gone.bin"), true},
+      {"no inode", SlackRecord(0, 20, 8, 1, "gone.bin"), false},
+      {"an inode past the inodes count", SlackRecord(1001, 20, 8, 1, "gone.bin"), false},
+      {"no name", SlackRecord(12, 20, 0, 1, ""), false},
+      {"a record shorter than its name", SlackRecord(12, 12, 8, 1, "gone.bin"), false},
+      {"a record past the area", SlackRecord(12, 68, 8, 1, "gone.bin"), false},
+      {"a record length not a multiple of 4", SlackRecord(12, 18, 8, 1, "gone.bin"), false},
+      {"an unknown file type", SlackRecord(12, 20, 8, 9, "gone.bin"), false},
+      {"a slash in the name", SlackRecord(12, 20, 8, 1, "gone/bin"), false},
+      {"a NUL in the name", SlackRecord(12, 20, 8, 1, std::string("gone\0bin", 8)), false},
+      {"the parent's name", SlackRecord(12, 12, 2, 2, ".."), false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(ext::PlausibleDeletedEntry(row.bytes, 0, row.bytes.size(), format), row.plausible);
+  }
+}
+
+// Damaged copies of a volume: each breaks one structure.
+struct DamageCase {
+  const char* name;
+  const char* volume;
+  std::function<void(test::DiskCopy&, const fs::path&)> edit;
+  bool scans;                              // the Quick Scan reads the volume
+  std::vector<std::string> notWhole;       // folders it reports as not read whole
+  std::vector<std::string> missing;        // items of the intact listing it no longer lists
+  // Items of the intact listing it lists under "Lost Dir" instead, named by
+  // their inode ("Dir12", "File13"), a folder with what it holds.
+  std::vector<std::string> lost;
+  std::vector<std::string> failToSave;     // files whose save fails
+};
+
+// The intact listing as a damaged scan should give it.
+std::vector<ExtItem> Expected(const ExtScan& intact, const DamageCase& c) {
+  const std::string lostDir = ToUtf8(kLostDirName);
+  std::vector<ExtItem> want;
+  for (ExtItem item : intact.Items()) {
+    if (std::find(c.missing.begin(), c.missing.end(), item.path) != c.missing.end()) continue;
+    for (const std::string& lost : c.lost) {
+      if (item.path != lost && item.path.rfind(lost + "/", 0) != 0) continue;
+      const auto top = intact.Find(lost);
+      if (!top) throw std::runtime_error("no " + lost + " in the intact listing");
+      item.path = lostDir + "/" + (top->folder ? "Dir" : "File") + std::to_string(top->inode) +
+                  item.path.substr(lost.size());
+    }
+    want.push_back(item);
+  }
+  return want;
+}
+
+std::vector<std::uint8_t> Le32(std::uint32_t v) {
+  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
+          static_cast<std::uint8_t>(v >> 24)};
+}
+
+constexpr std::uint64_t kSuperblock = 1024;
+constexpr std::uint64_t kBlockArray = 0x28;
+
+TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
+  const DamageCase cases[] = {
+      {"zeroed primary superblock, its copy in group 1 read instead", "ext2-1k.raw",
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock, std::vector<std::uint8_t>(1024, 0)); }, true, {}, {}, {}, {}},
+      {"zeroed primary superblock of a volume of one group", "ext4-4k.raw",
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock, std::vector<std::uint8_t>(1024, 0)); }, false, {}, {}, {}, {}},
+      {"inodes count beyond its groups", "ext4-4k.raw",
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock + 0x00, Le32(0xFFFFFFF0)); }, false, {}, {}, {}, {}},
+      {"block size past 64 KiB", "ext4-4k.raw",
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock + 0x18, Le32(20)); }, false, {}, {}, {}, {}},
+      {"corrupt extent header", "ext4-4k.raw",
+       [](test::DiskCopy& d, const fs::path& raw) {
+         d.Patch(test::InodeOffset(raw, "media/large.bin") + kBlockArray, {0, 0});
+       },
+       true, {}, {}, {}, {"media/large.bin"}},
+      {"extent index naming a block that holds no extent node", "ext4-4k.raw",
+       [](test::DiskCopy& d, const fs::path& raw) {
+         d.Patch(test::InodeOffset(raw, "islands.bin") + kBlockArray + 12 + 4, Le32(0));
+       },
+       true, {}, {}, {}, {"islands.bin"}},
+      {"extent past the volume's end", "ext4-4k.raw",
+       [](test::DiskCopy& d, const fs::path& raw) {
+         d.Patch(test::InodeOffset(raw, "one.bin") + kBlockArray + 12 + 8, Le32(0xFFFFFF00));
+       },
+       true, {}, {}, {}, {"one.bin"}},
+      {"indirect block past the volume's end", "ext2-4k.raw",
+       [](test::DiskCopy& d, const fs::path& raw) {
+         d.Patch(test::InodeOffset(raw, "media/large.bin") + kBlockArray + 12 * 4, Le32(0xFFFFFF00));
+       },
+       true, {}, {}, {}, {"media/large.bin"}},
+      {"directory record length 0", "ext4-4k.raw",
+       [](test::DiskCopy& d, const fs::path& raw) {
+         d.Patch(test::BlockOf(raw, "docs", 0) * 4096 + 4, {0, 0});
+       },
+       true, {"/docs"}, {}, {"docs/readme.txt", "docs/reports"}, {}},
+      {"directory record running past its block", "ext2-1k.raw",
+       [](test::DiskCopy& d, const fs::path& raw) {
+         d.Patch(test::BlockOf(raw, "trash", 0) * 1024 + 4, {0xFC, 0x7F});
+       },
+       // The deleted names and the killed file's freed inode go with the
+       // folder's listing; the one file still in use is lost.
+       true, {"/trash"}, {"trash/gone.bin", "trash/gone-too.txt", "trash/killed.bin"}, {"trash/keep.txt"}, {}},
+  };
+  for (const DamageCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path intactRaw = ExtFixture(c.volume);
+    test::DiskCopy copy(intactRaw, c.volume);
+    c.edit(copy, intactRaw);
+    // As a Linux partition of a table gives it: the search cannot tell a
+    // volume whose superblock is gone.
+    ExtScan damaged(copy.Raw(), PartitionEntry{0, fs::file_size(intactRaw) / 512, kExt4});
+    if (!c.scans) {
+      EXPECT_FALSE(damaged.Result().Usable());
+      EXPECT_FALSE(damaged.Result().message.empty());
+      EXPECT_TRUE(damaged.Store().Files().empty());
+      continue;
+    }
+    ASSERT_TRUE(damaged.Result().Usable()) << damaged.Result().message;
+    std::vector<std::string> notWhole;
+    for (const std::u16string& folder : damaged.Result().foldersNotReadWhole) notWhole.push_back(ToUtf8(folder));
+    EXPECT_EQ(notWhole, c.notWhole);
+
+    ExpectSame(Listing(damaged.Items()), Listing(Expected(ExtScan(intactRaw), c)));
+
+    test::TempDir out;
+    const SaveSummary summary = damaged.SaveAll(out.Path());
+    std::vector<std::string> failed;
+    for (const SaveFailure& failure : summary.failures) failed.push_back(fs::relative(failure.path, out.Path()).string());
+    EXPECT_EQ(failed, c.failToSave);
+    for (const std::string& path : c.failToSave) EXPECT_FALSE(fs::exists(out.Path() / path)) << path;
+  }
+}
+
+TEST(ExtReadTest, CommandLineListsAndRecoversAVhdx) {
+  test::TempDir out;
+  const auto listed = test::RunShell(test::Dravik("scan quick --list " + test::Quote(ExtFixture("ext4-gpt.vhdx"))));
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_NE(listed.out.find("deleted\t20000\t"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("trash/gone.bin"), std::string::npos);
+  const auto recovered = test::RunShell(test::Dravik("scan quick --quiet --recover " + test::Quote(out.Path()) + " " +
+                                                     test::Quote(ExtFixture("ext4-gpt.vhdx"))));
+  EXPECT_EQ(recovered.status, 0);
+  const auto saved = test::Sha256Tree(out.Path());
+  for (const test::ExtManifestEntry& entry : test::ReadExtManifest())
+    if (entry.path == "media/large.bin") {
+      EXPECT_EQ(saved.at("media/large.bin"), entry.sha256);
+    }
+
+  // A snapshot of the scan lists and recovers what the scan did, times included.
+  test::TempDir kept, again;
+  const std::string image = test::Quote(ExtFixture("ext4-gpt.vhdx"));
+  const std::string snapshot = test::Quote(kept.Path() / "kept.dvsf");
+  ASSERT_EQ(test::RunShell(test::Dravik("scan quick --quiet --save-snapshot " + snapshot + " " + image)).status, 0);
+  EXPECT_NE(test::RunShell(test::Dravik("snapshot --info " + snapshot)).out.find("Version:              3.0"),
+            std::string::npos);
+  const auto relisted = test::RunShell(test::Dravik("snapshot --list " + image + " " + snapshot));
+  EXPECT_EQ(relisted.status, 0);
+  EXPECT_EQ(relisted.out, listed.out);
+  const auto resaved =
+      test::RunShell(test::Dravik("snapshot --quiet --recover " + test::Quote(again.Path()) + " " + image + " " + snapshot));
+  EXPECT_EQ(resaved.status, 0) << resaved.out;
+  EXPECT_EQ(test::Sha256Tree(again.Path()), saved);
+  EXPECT_EQ(fs::last_write_time(again.Path() / "media/large.bin"), fs::last_write_time(out.Path() / "media/large.bin"));
+}
+
+}  // namespace
+}  // namespace dravik

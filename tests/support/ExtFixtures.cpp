@@ -1,0 +1,158 @@
+#include "ExtFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#include "TestFiles.h"
+#include "disk/PartitionSearch.h"
+#include "disk/SectorReader.h"
+#include "fs/ResultTree.h"
+#include "save/SaveControl.h"
+#include "util/ScanControl.h"
+#include "util/Utf.h"
+#include "vdisk/ImageFile.h"
+#include "vdisk/VirtualDisk.h"
+
+namespace dravik::test {
+
+namespace fs = std::filesystem;
+
+fs::path ExtFixture(const std::string& name) { return FixtureIn("ext", name); }
+
+std::vector<ExtManifestEntry> ReadExtManifest() {
+  std::ifstream in(ExtFixture("manifest"), std::ios::binary);
+  std::vector<ExtManifestEntry> entries;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    ExtManifestEntry e;
+    fields >> e.size >> e.mtime >> e.mtimeNs >> e.sha256;
+    fields.get();
+    std::getline(fields, e.path);
+    entries.push_back(e);
+  }
+  EXPECT_GT(entries.size(), 300u) << "the manifest lists too little";
+  return entries;
+}
+
+std::vector<std::string> ExtDeletedPaths() {
+  std::ifstream in(ExtFixture("deleted.list"));
+  std::vector<std::string> paths;
+  for (std::string line; std::getline(in, line);) paths.push_back(line);
+  return paths;
+}
+
+ExtScan::ExtScan(const fs::path& image, std::optional<PartitionEntry> partition)
+    : store_(std::make_unique<RecoveryStore>()) {
+  const std::string extension = image.extension().string();
+  if (extension == ".vhd" || extension == ".vhdx") {
+    auto disk = std::make_unique<VirtualDisk>();
+    const OpenResult opened = OpenImage(*disk, image, true);
+    if (!opened.Usable()) throw std::runtime_error("cannot open " + image.string() + ": " + opened.message);
+    disk_ = std::move(disk);
+  } else {
+    disk_ = ImageFile::Open(image);
+    if (!disk_) throw std::runtime_error("cannot open " + image.string());
+  }
+  const SectorReader reader(*disk_);
+  ScanControl control;
+  if (partition) {
+    partition_ = *partition;
+  } else {
+    PartitionTable table;
+    ReadDrivePartitions(reader, table);
+    SearchPartitions(reader, SearchGeometry({}, reader.SectorCount()), table, nullptr, control);
+    if (table.Empty()) throw std::runtime_error("no partition found on " + image.string());
+    partition_ = table.Entries()[0];
+  }
+  result_ = RunQuickScan(reader, partition_, *store_, control);
+  const ResultTree tree = ResultTree::Build(*store_, result_.family);
+  std::function<void(std::size_t)> walk = [&](std::size_t node) {
+    const std::string base = ToUtf8(tree.PathOf(node));
+    for (const ListRow& row : tree.ShowFolder(tree.Node(node).folderId, FilterList{})) {
+      if (row.kind != ListRow::Kind::kFile) continue;
+      const FileRecord& file = store_->Files()[row.record];
+      items_.push_back({false, file.deleted, file.id, base.empty() ? ToUtf8(file.name) : base + "/" + ToUtf8(file.name),
+                        file.size});
+    }
+    for (const std::size_t child : tree.Node(node).children) {
+      items_.push_back({true, tree.Node(child).deleted, tree.Node(child).folderId, ToUtf8(tree.PathOf(child)), 0});
+      walk(child);
+    }
+  };
+  walk(ResultTree::kRoot);
+}
+
+std::optional<ExtItem> ExtScan::Find(const std::string& path) const {
+  for (const ExtItem& item : items_)
+    if (item.path == path) return item;
+  return std::nullopt;
+}
+
+SaveSummary ExtScan::SaveAll(const fs::path& destination, DeletedMode deleted) {
+  ResultTree tree = ResultTree::Build(*store_, result_.family);
+  tree.SetCheck(ResultTree::kRoot, true);
+  for (const std::uint64_t key : tree.FilesOf(tree.RootId())) tree.CheckFile(key, true);
+  const SectorReader reader(*disk_);
+  RecoverySettings settings;
+  settings.deleted = deleted;
+  const FilterList filter;
+  SaveControl control;
+  const SaveContext context{reader, result_.params, settings, filter, control};
+  MakeFolderPath(destination);
+  return SaveCheckedTree(context, *store_, tree, destination);
+}
+
+std::string Debugfs(const fs::path& raw, const std::string& request) {
+  const CommandResult result = RunShell("debugfs -R " + Quote(request) + " " + Quote(raw) + " 2>/dev/null");
+  EXPECT_EQ(result.status, 0) << "debugfs failed: " << request;
+  return result.out;
+}
+
+std::uint64_t InodeOffset(const fs::path& raw, const std::string& path) {
+  static const std::regex located(R"(located at block (\d+), offset 0x([0-9a-fA-F]+))");
+  const std::string out = Debugfs(raw, "imap /" + path);
+  std::smatch m;
+  if (!std::regex_search(out, m, located)) throw std::runtime_error("debugfs imap: " + out);
+  const std::string stats = Debugfs(raw, "stats -h");
+  static const std::regex blockSize(R"(Block size:\s+(\d+))");
+  std::smatch b;
+  if (!std::regex_search(stats, b, blockSize)) throw std::runtime_error("debugfs stats: no block size");
+  return std::stoull(m[1]) * std::stoull(b[1]) + std::stoull(m[2], nullptr, 16);
+}
+
+std::uint64_t BlockOf(const fs::path& raw, const std::string& path, std::uint64_t logical) {
+  const std::string out = Debugfs(raw, "bmap /" + path + " " + std::to_string(logical));
+  return std::stoull(out);
+}
+
+std::optional<ExtIstatShown> ExtIstatTime(const fs::path& raw, std::uint64_t start, std::uint32_t inode,
+                                      const std::string& label) {
+  const std::regex line("^" + label + R"(:\t(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)(?:\.(\d{9}))? \(UTC\)$)");
+  const CommandResult result = RunShell("TZ=UTC istat -o " + std::to_string(start) + " " + Quote(raw) + " " +
+                                        std::to_string(inode));
+  std::istringstream lines(result.out);
+  for (std::string text; std::getline(lines, text);) {
+    std::smatch m;
+    if (!std::regex_match(text, m, line)) continue;
+    std::tm tm{};
+    tm.tm_year = std::stoi(m[1]) - 1900;
+    tm.tm_mon = std::stoi(m[2]) - 1;
+    tm.tm_mday = std::stoi(m[3]);
+    tm.tm_hour = std::stoi(m[4]);
+    tm.tm_min = std::stoi(m[5]);
+    tm.tm_sec = std::stoi(m[6]);
+    ExtIstatShown time{static_cast<std::int64_t>(timegm(&tm)), std::nullopt};
+    if (m[7].matched) time.nanoseconds = static_cast<std::uint32_t>(std::stoul(m[7]));
+    return time;
+  }
+  EXPECT_EQ(result.status, 0) << "istat failed on inode " << inode;
+  return std::nullopt;
+}
+
+}  // namespace dravik::test
