@@ -1,12 +1,6 @@
-// Dialogs, questions and the repairs page driven through the real engine on
-// the fixture images: the save dialog's Skip File, Stop Saving and refusal to
-// close; the save report; Recovery Settings reaching the next save; the drive
-// and partition panes and Drive Information; the Partition Type question; the
-// repairs of damaged containers, the raw road for a file that is no image.
-//
-// A save is acted on at a fixed point of it, never after a wait: the dialog's
-// hook, called on the save's thread at every progress report, makes a blocking
-// call into the dialog's thread, so the save waits there until the click is handled.
+// Dialogs, questions and the repairs page through the real engine on the fixture images. A save is
+// acted on at a fixed point: the dialog's hook, called on the save's thread at each progress report,
+// makes a blocking call into the dialog's thread, so the save waits there until the click is handled.
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,5 @@
-// The runner the wizard's controllers start their jobs through: the end step
-// runs once, on the interface thread, after the job has returned, sees what
-// the job built and finds the runner idle; the job's last counts reach its
-// pane; a confirmed stop is told to that job's end step only; closing the
-// program waits for the job without running its end step. The progress
-// pane's clocks, and its time left only once the rate is steady.
+// The runner of the wizard's jobs: when and where a job's end step runs, what
+// it is told of a stop; the progress pane's clocks and time left.
 
 #include <gtest/gtest.h>
 
@@ -46,10 +42,8 @@ class JobRunnerTest : public ::testing::Test {
 TEST_F(JobRunnerTest, EndStepRunsOnceOnTheInterfaceThreadAfterTheJobReturned) {
   int busyChanges = 0;
   QObject::connect(&runner_, &JobRunner::BusyChanged, [&] { ++busyChanges; });
-  bool built = false;
+  bool built = false, sawBuilt = false, busyInEnd = true;
   int ends = 0;
-  bool sawBuilt = false;
-  bool busyInEnd = true;
   std::thread::id endThread;
   runner_.Start(JobWithEnd([&] {
                   ++ends;
@@ -81,7 +75,6 @@ TEST_F(JobRunnerTest, AStopIsToldToTheEndOfTheStoppedJobOnly) {
   worker_.ConfirmStop();
   ASSERT_TRUE(QTest::qWaitFor([&] { return stoppedAtEnd.has_value(); }, kTimeoutMs));
   EXPECT_TRUE(*stoppedAtEnd);
-
   // The next job fails on its own: its end must not take it for a stop.
   stoppedAtEnd.reset();
   runner_.Start(JobWithEnd([&] { stoppedAtEnd = runner_.Stopped(); }), [](ScanControl&) {});

@@ -23,6 +23,7 @@
 #include "preview/DbfViewer.h"
 #include "preview/DxfViewer.h"
 #include "preview/HtmlViewer.h"
+#include "preview/MediaViewer.h"
 #include "preview/PdfViewer.h"
 #include "preview/PreviewPane.h"
 #include "preview/PsdViewer.h"
@@ -54,7 +55,7 @@ void ExpectCutCopiesRefused(const fs::path& good, ViewerKind kind) {
   }
 }
 
-TEST(PreviewRulesTest, ExtensionsSizesAndTextDecoding) {
+TEST(PreviewRulesTest, ExtensionsSizesTextDecodingAndMediaTimes) {
   EXPECT_EQ(PreviewExtension(QStringLiteral("Archive.ZIP")), QStringLiteral(".zip"));
   EXPECT_EQ(PreviewExtension(QStringLiteral("a.tar.GZ")), QStringLiteral(".gz"));
   EXPECT_EQ(PreviewExtension(QStringLiteral("README")), QStringLiteral(".readme")) << "no dot: the whole name";
@@ -67,6 +68,10 @@ TEST(PreviewRulesTest, ExtensionsSizesAndTextDecoding) {
   EXPECT_EQ(DecodeText(QByteArray("\xFE\xFF" "\0C\0a", 6)), QStringLiteral("Ca"));
   EXPECT_EQ(DecodeText(QByteArray("\xEF\xBB\xBF" "Caf\xC3\xA9")), QStringLiteral("Caf\u00e9"));
   EXPECT_EQ(DecodeText(QByteArray("Caf\xE9")), QStringLiteral("Caf\u00e9")) << "not UTF-8: Latin-1";
+  EXPECT_EQ(MediaTime(1500), QStringLiteral("00:01"));
+  EXPECT_EQ(MediaTime(3599999), QStringLiteral("59:59"));
+  EXPECT_EQ(MediaTime(3600000 + 62000), QStringLiteral("01:01:02"));
+  EXPECT_EQ(MediaTime(-5), QStringLiteral("00:00"));
 }
 
 // ImageMagick's and libtiff's picture, animation and PDF; cut short, none loads.
@@ -100,12 +105,13 @@ TEST(PreviewViewersTest, PicturesAnimationsAndPdfPagesAndTheirCutCopies) {
   EXPECT_EQ(dynamic_cast<NoticeViewer*>(pane.Current())->Notice(), QString(kTooLarge));
 }
 
-// Info-ZIP's zip lists its entries; 60 MB of zeros are listed from the headers,
-// never unpacked; gzip shows its one member; no gzip and a cut zip say why not.
+// Info-ZIP's zip lists its entries (a.bin dated on an even second, which a zip's time keeps exactly);
+// 60 MB of zeros are listed from the headers, never unpacked; gzip shows its one member; no gzip and
+// a cut zip say why not.
 TEST(PreviewViewersTest, ArchivesListTheirEntriesAndDamagedOnesSayWhy) {
   test::TempDir dir;
   ASSERT_EQ(test::RunShell("cd " + test::Quote(dir.Path()) + " && mkdir -p in/sub && head -c 5000 /dev/urandom > in/a.bin && "
-                           "yes hello | head -c 20000 > in/sub/b.txt && zip -qr pack.zip in && gzip -k in/a.bin && "
+                           "touch -d '2020-02-29 13:37:42' in/a.bin && yes hello | head -c 20000 > in/sub/b.txt && zip -qr pack.zip in && gzip -k in/a.bin && "
                            "cp in/a.bin plain.gz && head -c 60000000 /dev/zero | zip -q bomb.zip -").status, 0);
   ArchiveViewer zip;
   ASSERT_TRUE(zip.Load(Q(dir / "pack.zip")));

@@ -350,10 +350,27 @@ class ResultsPageTest : public WindowTest {
   bool StillOnTheResults() const { return wizard_->CurrentPage() == Wizard::kResults && wizard_->session().Tree() != nullptr; }
 };
 
+// A root file previewed, then a click on Docs' check box: Docs unchecked, highlighted and listed, no preview.
 // No key on the page starts a save; the snapshot questions can be cancelled, and then nothing is lost.
-TEST_F(ResultsPageTest, NoKeyStartsASaveAndSnapshotQuestionsCanBeCancelled) {
+// Closing offers a snapshot of the results.
+TEST_F(ResultsPageTest, AFoldersCheckBoxListsItNoKeyStartsASaveAndSnapshotQuestionsCanBeCancelledOrAnswered) {
   ScanToResults(test::FatFixture("fat16.vhdx"));
   ResultsPage* results = wizard_->results;
+  const std::size_t docs = *wizard_->session().Tree()->FindFolder(u"Docs");
+  const QModelIndex index = results->treeModel->IndexOf(docs);
+  const int file = RowNamed(u"README.TXT");
+  ASSERT_GE(file, 0);
+  results->details->setCurrentIndex(results->listModel->index(file, 0));
+  ASSERT_NE(results->preview->Current(), nullptr);
+  results->folders->scrollTo(index);
+  const QRect rect = results->folders->visualRect(index);
+  const int margin = results->folders->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
+  const int box = results->folders->style()->pixelMetric(QStyle::PM_IndicatorWidth);
+  QTest::mouseClick(results->folders->viewport(), Qt::LeftButton, {}, QPoint(rect.left() + margin + box / 2, rect.center().y()));
+  EXPECT_EQ(results->treeModel->data(index, Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  EXPECT_EQ(results->folders->currentIndex(), index);
+  EXPECT_EQ(results->listModel->FolderNode(), docs);
+  EXPECT_EQ(results->preview->Current(), nullptr);
   for (QPushButton* button : results->findChildren<QPushButton*>()) {
     EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
     EXPECT_FALSE(button->autoDefault()) << button->text().toStdString();
@@ -396,31 +413,12 @@ TEST_F(ResultsPageTest, NoKeyStartsASaveAndSnapshotQuestionsCanBeCancelled) {
   wizard_->chooseSnapshotToSave = [](const QString&) { return QString(); };
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
   EXPECT_TRUE(StillOnTheResults());
-  onQuestion_ = [](const QString&) { return kNo; };
-  QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
-  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kPartition);
-  EXPECT_EQ(wizard_->session().Tree(), nullptr);
-}
-
-// A root file previewed, then a click on Docs' check box: Docs unchecked, highlighted and listed, no preview.
-TEST_F(ResultsPageTest, AClickOnAFoldersCheckBoxListsAndHighlightsIt) {
-  ScanToResults(test::FatFixture("fat32.vhdx"));
-  ResultsPage* results = wizard_->results;
-  const std::size_t docs = *wizard_->session().Tree()->FindFolder(u"Docs");
-  const QModelIndex index = results->treeModel->IndexOf(docs);
-  const int file = RowNamed(u"README.TXT");
-  ASSERT_GE(file, 0);
-  results->details->setCurrentIndex(results->listModel->index(file, 0));
-  ASSERT_NE(results->preview->Current(), nullptr);
-  results->folders->scrollTo(index);
-  const QRect rect = results->folders->visualRect(index);
-  const int margin = results->folders->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
-  const int box = results->folders->style()->pixelMetric(QStyle::PM_IndicatorWidth);
-  QTest::mouseClick(results->folders->viewport(), Qt::LeftButton, {}, QPoint(rect.left() + margin + box / 2, rect.center().y()));
-  EXPECT_EQ(results->treeModel->data(index, Qt::CheckStateRole).toInt(), Qt::Unchecked);
-  EXPECT_EQ(results->folders->currentIndex(), index);
-  EXPECT_EQ(results->listModel->FolderNode(), docs);
-  EXPECT_EQ(results->preview->Current(), nullptr);
+  // Closing, Yes and a file named: the snapshot is kept, then comes the close question.
+  test::TempDir dir;
+  wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString((dir.Path() / "end").string()); };
+  EXPECT_TRUE(window_->close());
+  EXPECT_EQ(Last(), QString(AppTexts::kCloseQuestion));
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "end.dvsf"));
 }
 
 // Find File(s) saves exactly the found files checked, flat, and leaves the tree's checks alone.
@@ -452,67 +450,53 @@ TEST_F(ResultsPageTest, FindFilesSavesTheCheckedFoundFilesOnly) {
 }
 
 TEST_F(ResultsPageTest, SplitterLayoutIsKeptByNameForItsScaleAndResetLayoutBuildsItAgain) {
-  const auto splitter = [](MainWindow& window, const char* name) {
-    return window.findChild<QSplitter*>(QString::fromLatin1(name));
-  };
-  // The results page on screen: its two panes side by side, list the wider.
+  const auto splitter = [](MainWindow& window, const char* name) { return window.findChild<QSplitter*>(QString::fromLatin1(name)); };
+  // The results page on screen: its two panes side by side, list the wider unless the user made the tree wide.
   const auto resultsSizes = [&](MainWindow& window) {
     window.show();
     window.wizard()->ShowPage(Wizard::kResults);
     return splitter(window, "resultsSplitter")->sizes();
   };
+  const auto expectLayout = [&](MainWindow& window, bool users) {
+    EXPECT_EQ(splitter(window, "driveSplitter")->orientation(), users ? Qt::Vertical : Qt::Horizontal);
+    const QList<int> sizes = resultsSizes(window);
+    EXPECT_GT(sizes[users ? 0 : 1], sizes[users ? 1 : 0]);
+    EXPECT_GT(sizes[0], 0);
+  };
   for (const char* name : {"driveSplitter", "partitionSplitter", "resultsSplitter", "listAndPreview"})
     ASSERT_NE(splitter(*window_, name), nullptr) << name;
+  expectLayout(*window_, false);
   const QList<int> built = resultsSizes(*window_);
-  ASSERT_GT(built[0], 0);
-  ASSERT_GT(built[1], built[0]);
-  // A layout the user made: the drive page turned round, the tree wide.
   wizard_->ShowPage(Wizard::kDrive);
   splitter(*window_, "driveSplitter")->setOrientation(Qt::Vertical);
   wizard_->ShowPage(Wizard::kResults);
   splitter(*window_, "resultsSplitter")->setSizes({built[0] + built[1] - 60, 60});
   onQuestion_ = [](const QString&) { return kYes; };
   ASSERT_TRUE(window_->close());
-  {
-    MainWindow again;
-    EXPECT_EQ(splitter(again, "driveSplitter")->orientation(), Qt::Vertical);
-    const QList<int> sizes = resultsSizes(again);
-    EXPECT_GT(sizes[0], sizes[1]);
-  }
+  expectLayout(*std::make_unique<MainWindow>(), true);
   // The same layout kept for another scale only: this one is built as new.
   QSettings settings;
   settings.beginGroup(QStringLiteral("Layout"));
   const QStringList scales = settings.childGroups();
   settings.endGroup();
   ASSERT_EQ(scales.size(), 1);
-  const QString here = QStringLiteral("Layout/") + scales.front();
-  const QString other = QStringLiteral("Layout/9.99");
-  const auto copyGroup = [&](const QString& from, const QString& to) {
+  const QString here = QStringLiteral("Layout/") + scales.front(), other = QStringLiteral("Layout/9.99");
+  const auto moveGroup = [&](const QString& from, const QString& to) {
     settings.beginGroup(from);
     const QStringList keys = settings.allKeys();
     settings.endGroup();
     for (const QString& key : keys) settings.setValue(to + QLatin1Char('/') + key, settings.value(from + QLatin1Char('/') + key));
+    settings.remove(from);
+    settings.sync();
   };
-  copyGroup(here, other);
-  settings.remove(here);
-  settings.sync();
-  {
-    MainWindow elsewhere;
-    EXPECT_EQ(splitter(elsewhere, "driveSplitter")->orientation(), Qt::Horizontal);
-    const QList<int> sizes = resultsSizes(elsewhere);
-    EXPECT_LT(sizes[0], sizes[1]);
-  }
+  moveGroup(here, other);
+  expectLayout(*std::make_unique<MainWindow>(), false);
   // Kept for this scale again; Reset Layout turns it back and forgets it.
-  copyGroup(other, here);
-  settings.sync();
+  moveGroup(other, here);
   MainWindow reset;
-  ASSERT_EQ(splitter(reset, "driveSplitter")->orientation(), Qt::Vertical);
-  ASSERT_GT(resultsSizes(reset)[0], resultsSizes(reset)[1]);
+  expectLayout(reset, true);
   reset.Command("resetLayout")->trigger();
-  EXPECT_EQ(splitter(reset, "driveSplitter")->orientation(), Qt::Horizontal);
-  const QList<int> after = resultsSizes(reset);
-  EXPECT_GT(after[0], 0);
-  EXPECT_GT(after[1], after[0]);
+  expectLayout(reset, false);
   EXPECT_FALSE(QSettings().contains(here + QStringLiteral("/Splitters/driveSplitter")));
 }
 

@@ -1,8 +1,6 @@
-// The window on a 1366x768 screen at a large scale (QT_SCALE_FACTOR as the
-// test is run with, or the screen's own scale given by DRAVIK_SCREEN_SCALE):
-// it opens inside the screen, and every page of the Quick Scan road keeps
-// its buttons whole and on screen. Runs its own process, as the scale is
-// fixed when the application starts.
+// The window on a 1366x768 screen at a large scale (QT_SCALE_FACTOR, or the
+// screen's own given by DRAVIK_SCREEN_SCALE): it fits, and every page of the
+// Quick Scan road keeps its buttons whole and on screen. One process a scale.
 
 #include <gtest/gtest.h>
 
@@ -38,6 +36,9 @@ std::string Unreachable(QPushButton* button, const QRect& screen) {
   const QRect global(button->mapToGlobal(QPoint(0, 0)), button->size());
   return screen.contains(global) ? "" : "off the screen";
 }
+void ExpectReachable(const char* page, std::initializer_list<QPushButton*> buttons, const QRect& screen) {
+  for (QPushButton* button : buttons) EXPECT_EQ(Unreachable(button, screen), "") << page << ": " << button->text().toStdString();
+}
 
 TEST(ScaleTest, TheWindowFitsTheScreenAndEveryPageKeepsItsButtonsOnIt) {
   MainWindow window;
@@ -52,21 +53,15 @@ TEST(ScaleTest, TheWindowFitsTheScreenAndEveryPageKeepsItsButtonsOnIt) {
   const QSize smallest = window.minimumSizeHint();
   EXPECT_LE(smallest.width(), screen.width());
   EXPECT_LE(smallest.height(), screen.height());
-
   wizard->start->path->setText(QString::fromStdString(test::FatFixture("fat16.vhdx").string()));
   QTest::mouseClick(wizard->start->quick, Qt::LeftButton);
   ASSERT_EQ(wizard->CurrentPage(), Wizard::kDrive);
-  for (QPushButton* button : {wizard->drive->buttons.forward, wizard->drive->buttons.back, wizard->drive->buttons.home})
-    EXPECT_EQ(Unreachable(button, screen), "") << "drive page: " << button->text().toStdString();
-
+  ExpectReachable("drive page", {wizard->drive->buttons.forward, wizard->drive->buttons.back, wizard->drive->buttons.home}, screen);
   QTest::mouseClick(wizard->drive->buttons.forward, Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
-  for (QPushButton* button :
-       {wizard->partition->buttons.forward, wizard->partition->buttons.back, wizard->partition->buttons.home})
-    EXPECT_EQ(Unreachable(button, screen), "") << "partition page: " << button->text().toStdString();
-
-  // The progress of a scan of the longest kind (five counters): its switch
-  // is in view while the scan runs, below the partition's information.
+  const PageButtons& buttons = wizard->partition->buttons;
+  ExpectReachable("partition page", {buttons.forward, buttons.back, buttons.home}, screen);
+  // A scan of the longest kind (five counters) keeps its progress switch in view, below the partition's information.
   ProgressPane* progress = wizard->partition->progress;
   progress->SetLabels({QStringLiteral("Boot Sectors Found :"), QStringLiteral("Index Entries Found :"),
                        QStringLiteral("File(s) Found :"), QStringLiteral("Folders Found :"),
@@ -75,11 +70,9 @@ TEST(ScaleTest, TheWindowFitsTheScreenAndEveryPageKeepsItsButtonsOnIt) {
   QTest::qWait(50);
   EXPECT_EQ(Unreachable(progress->ToggleButton(), screen), "") << "partition page: the progress switch";
   wizard->partition->SetBusy(false);
-
   QTest::mouseClick(wizard->partition->buttons.forward, Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
-  for (QPushButton* button : {wizard->results->recover, wizard->results->back, wizard->results->home})
-    EXPECT_EQ(Unreachable(button, screen), "") << "results page: " << button->text().toStdString();
+  ExpectReachable("results page", {wizard->results->recover, wizard->results->back, wizard->results->home}, screen);
   EXPECT_TRUE(screen.contains(window.frameGeometry())) << "no page made the window grow past the screen";
 }
 
@@ -88,8 +81,7 @@ TEST(ScaleTest, TheWindowFitsTheScreenAndEveryPageKeepsItsButtonsOnIt) {
 
 int main(int argc, char** argv) {
   QStandardPaths::setTestModeEnabled(true);
-  // A settings folder of this process (no layout from another run) and an
-  // offscreen screen of 1366x768 at the screen scale asked for.
+  // Settings of this process only, and an offscreen 1366x768 screen at the scale asked for.
   QTemporaryDir folder;
   qputenv("XDG_CONFIG_HOME", folder.path().toLocal8Bit());
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());

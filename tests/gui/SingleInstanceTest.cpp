@@ -32,10 +32,8 @@ class SingleInstanceTest : public WindowTest {
 
   QString Lock() const { return folder_.filePath(QStringLiteral("instance.lock")); }
   QString Socket() const { return folder_.filePath(QStringLiteral("instance.socket")); }
-
-  // What a later start does: finds the lock taken and hands its path over.
-  // The hand-over waits for the running window's answer, which the window
-  // gives from its event loop: the sender runs on a thread of its own.
+  // A later start: finds the lock taken and hands its path over, from a thread of its own, as the
+  // hand-over waits for the answer the window gives from its event loop.
   bool LaterStart(const QString& path) {
     SingleInstance later(Lock(), Socket());
     if (later.Acquire()) return false;
@@ -46,12 +44,10 @@ class SingleInstanceTest : public WindowTest {
     sender->wait();
     return handed;
   }
-
   // Whether the start page's box holds this file, however its path is spelled.
   bool StartPathIs(const QString& image) const {
     return QFileInfo(wizard_->start->path->text()).canonicalFilePath() == QFileInfo(image).canonicalFilePath();
   }
-
   QTemporaryDir folder_;
   std::unique_ptr<SingleInstance> running_;
 };
@@ -63,7 +59,6 @@ TEST_F(SingleInstanceTest, AnImageOfALaterStartGoesIntoTheRunningWindow) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return StartPathIs(image); }, 5000));
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
   EXPECT_FALSE(window_->isMinimized()) << "the window comes to the front";
-
   // A relative path is made whole where the later start ran, not where the window runs.
   const QString previous = QDir::currentPath();
   QDir::setCurrent(QFileInfo(image).absolutePath());
@@ -76,7 +71,6 @@ TEST_F(SingleInstanceTest, AnImageOfALaterStartGoesIntoTheRunningWindow) {
 TEST_F(SingleInstanceTest, TheRunningWindowAsksBeforeLeavingItsResults) {
   ASSERT_NO_FATAL_FAILURE(ScanToResults(test::FatFixture("fat16.vhdx")));
   const QString other = QString::fromStdString(test::FatFixture("fat32.vhdx").string());
-
   // Cancel: the results stay, and the path is not kept for later.
   onQuestion_ = [](const QString&) { return kCancel; };
   messages_.clear();
@@ -86,7 +80,6 @@ TEST_F(SingleInstanceTest, TheRunningWindowAsksBeforeLeavingItsResults) {
   QTest::qWait(700);
   EXPECT_EQ(wizard_->CurrentPage(), Wizard::kResults);
   EXPECT_EQ(messages_.size(), 1u) << "asked once";
-
   // No: the results are left and the handed image is ready on the start page.
   onQuestion_ = [](const QString&) { return kNo; };
   ASSERT_TRUE(LaterStart(other));
