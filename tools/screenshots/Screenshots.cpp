@@ -106,6 +106,10 @@ int main(int argc, char** argv) {
     grabWidget(dialog, name);
     dialog.close();
   };
+  // Waits for the wizard's work; a wait that runs out is said, and the pages grabbed after it show where it stood.
+  const auto waitFor = [](const auto& done, int milliseconds, const char* what) {
+    if (!QTest::qWaitFor(done, milliseconds)) std::printf("  gave up waiting for %s\n", what);
+  };
   // The Partition Type question, grabbed the first time it is asked; the table is used.
   bool partitionTypeShown = false;
   wizard->askPartitionChoice = [&](std::size_t listed) {
@@ -129,7 +133,7 @@ int main(int argc, char** argv) {
   grab("drive-focus");
   wizard->drive->devices->setFocus(Qt::OtherFocusReason);
   QTest::mouseClick(wizard->drive->buttons.forward, Qt::LeftButton);
-  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000);
+  waitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000, "the partition page");
   grab("partition");
   wizard->partition->partitions->setCurrentItem(wizard->partition->partitions->topLevelItem(0)->child(1));
   // Held at its first step, so that the progress pane is seen while the scan runs.
@@ -138,7 +142,7 @@ int main(int argc, char** argv) {
   QTest::qWait(1500);
   grab("scanning");
   wizard->worker().Resume();
-  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 60000);
+  waitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 60000, "the results page");
   wizard->results->OpenRow(1);
   grab("results");
   {
@@ -159,7 +163,7 @@ int main(int argc, char** argv) {
     find.pattern->setText(QStringLiteral("*.txt"));
     find.show();
     find.StartSearch();
-    QTest::qWaitFor([&] { return !find.Searching(); }, 60000);
+    waitFor([&] { return !find.Searching(); }, 60000, "the search");
     grabDialog(find, "find-files");
     dravik::FilterList filters;
     filters.Add(u"*.txt");
@@ -221,12 +225,12 @@ int main(int argc, char** argv) {
             qobject_cast<dravik::preview::OfficeViewer*>(results->preview->Current());
         if (office && office->Converting()) {
           grab((shotName + "-converting").constData());
-          QTest::qWaitFor([&] { return !office || !office->Converting(); }, 90000);
+          waitFor([&] { return !office || !office->Converting(); }, 90000, "the office conversion");
         }
         // Sound and video show their length (and a video its first frame) once loaded.
         const QPointer<dravik::preview::MediaViewer> media =
             qobject_cast<dravik::preview::MediaViewer*>(results->preview->Current());
-        if (media) QTest::qWaitFor([&] { return !media || media->IsLoaded(); }, 30000);
+        if (media) waitFor([&] { return !media || media->IsLoaded(); }, 30000, "the media to load");
         grab(shotName.constData());
       }
     }
@@ -236,10 +240,10 @@ int main(int argc, char** argv) {
   wizard->Home();
   QTest::mouseClick(wizard->start->extensive, Qt::LeftButton);
   QTest::mouseClick(wizard->drive->buttons.forward, Qt::LeftButton);
-  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000);
+  waitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000, "the partition page");
   grab("extensive-range");
   QTest::mouseClick(wizard->partition->buttons.forward, Qt::LeftButton);
-  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kFileSystem; }, 120000);
+  waitFor([&] { return wizard->CurrentPage() == Wizard::kFileSystem; }, 120000, "the file-system page");
   grab("file-systems");
 
   // File Trace of the images, pictures and archives, through the File Types dialog.
@@ -257,10 +261,10 @@ int main(int argc, char** argv) {
   wizard->Home();
   QTest::mouseClick(wizard->start->trace, Qt::LeftButton);
   QTest::mouseClick(wizard->drive->buttons.forward, Qt::LeftButton);
-  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000);
+  waitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, 60000, "the partition page");
   wizard->partition->partitions->setCurrentItem(wizard->partition->partitions->topLevelItem(0)->child(0));
   QTest::mouseClick(wizard->partition->buttons.forward, Qt::LeftButton);
-  QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 120000);
+  waitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, 120000, "the results page");
   wizard->results->folders->expandAll();
   grab("trace-results");
 
