@@ -94,6 +94,9 @@ TEST(ExtReadTest, ListingMatchesFlsInEveryContainer) {
     EXPECT_STREQ(FsName(scan.Partition().code), FsName(c.code));
     ASSERT_TRUE(scan.Result().Usable()) << scan.Result().message;
     EXPECT_TRUE(scan.Result().foldersNotReadWhole.empty());
+    // The counts the progress and Drive Information show are of what is listed.
+    EXPECT_EQ(scan.Store().folderCount, scan.Store().Folders().size());
+    EXPECT_EQ(scan.Store().fileCount, scan.Store().Files().size());
 
     std::multiset<std::string> want;
     for (const test::FlsItem& item : test::Fls(ExtFixture(c.volume), c.start)) {

@@ -84,7 +84,6 @@ class ExtQuickScanner {
                         .parentId = folder.inode,
                         .times = inode ? TimesOf(*inode) : ItemTimes{},
                         .deleted = deleted});
-      ++store_.folderCount;
       if (inode && inode->IsDirectory()) Queue(entry.inode, deleted);
       return;
     }
@@ -121,7 +120,6 @@ class ExtQuickScanner {
                         .id = number,
                         .parentId = kLostDirId,
                         .times = inode ? TimesOf(*inode) : ItemTimes{}});
-      ++store_.folderCount;
       reached_.insert(number);
       paths_[number] = std::u16string(u"/") + kLostDirName + u"/Dir" + FromUtf8(std::to_string(number));
       Queue(number, false);
