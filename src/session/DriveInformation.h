@@ -18,8 +18,9 @@ struct ScanCounts {
   std::uint32_t fileCount = 0;  // found files for File Trace; NTFS file records for an extensive NTFS scan
 };
 
-// The eight lines of the "Drive Information" dialog. The rows of the FATs
-// and the MFT are the family's; a volume of no family shows the FAT
+// The eight lines of the "Drive Information" dialog, then the rows only
+// the volume's family has (an ext volume's block size). The rows of the
+// FATs and the MFT are the family's; a volume of no family shows the FAT
 // positions the parameters hold (none: 0) and no MFT.
 std::vector<InfoLine> DriveInformationLines(const FsParams& params, const ScanCounts& counts);
 

@@ -66,8 +66,8 @@ TEST(DriveInfoTest, VhdValuesFromTheGeometry) {
   EXPECT_EQ(Values(values.begin() + 1, values.end()), (Values{"8063 MB (Approx)", "16383", "16", "63"}));
 }
 
-// A row the volume's family names shows its value, the others N/A; a volume of no family shows the FAT positions it
-// holds and no MFT.
+// A row the volume's family names shows its value, the others N/A, and its own rows follow; a volume of no family
+// shows the FAT positions it holds and no MFT.
 TEST(DriveInformationTest, EachFamilyFillsItsOwnRows) {
   FsParams p;
   p.clusterBase = 2048, p.sectorsPerCluster = 8, p.firstFatLba = 2080, p.secondFatLba = 2600, p.mftStart = 8192;
@@ -75,6 +75,7 @@ TEST(DriveInformationTest, EachFamilyFillsItsOwnRows) {
       {kFat32, {"FAT32", "2048", "3", "7", "8", "2080", "2600", "N/A"}},
       {kFat16, {"FAT16", "2048", "3", "7", "8", "2080", "2600", "N/A"}},
       {kNtfs, {"NTFS", "2048", "3", "7", "8", "N/A", "N/A", "8192"}},
+      {kExt4, {"EXT4", "2048", "3", "7", "8", "N/A", "N/A", "N/A", "4096"}},
       {0, {"", "2048", "3", "7", "8", "2080", "2600", "N/A"}},
   };
   for (const auto& [code, values] : rows) {
