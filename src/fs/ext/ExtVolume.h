@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/FsParams.h"
 #include "fs/ext/BlockReader.h"
 #include "fs/ext/DirEntries.h"
 #include "fs/ext/FileMap.h"
@@ -35,6 +36,14 @@ class ExtVolume {
   // neither its superblock nor the copy of group 1 reads, or its group
   // descriptors do not.
   static std::optional<ExtVolume> Open(const SectorReader& reader, std::uint64_t start, Diagnostics& diagnostics);
+  // Opens the volume at start by the superblock, the primary or a copy,
+  // whose 1024 bytes start at superblockSector, with the group descriptors
+  // that follow it (when the primary ones are lost).
+  static std::optional<ExtVolume> OpenBy(const SectorReader& reader, std::uint64_t start,
+                                         std::uint64_t superblockSector, Diagnostics& diagnostics);
+  // The volume a result's parameters name: by their superblock sector when a
+  // search found it so, else at the partition's start.
+  static std::optional<ExtVolume> Open(const SectorReader& reader, const FsParams& params, Diagnostics& diagnostics);
 
   const Superblock& Super() const { return super_; }
   const BlockReader& Blocks() const { return blocks_; }
@@ -59,8 +68,10 @@ class ExtVolume {
 
   // Calls visit for every inode in use from the first ordinary inode on
   // (the reserved ones below it left out), group by group; groups whose
-  // inodes were never initialised are passed over. visit returns false to
-  // stop.
+  // inodes were never initialised are passed over, as the unused tail of a
+  // table, when the descriptors are the primary ones (a copy's are as old as
+  // the last time the copies were written, so every inode is read). visit
+  // returns false to stop.
   void ForEachInodeInUse(const std::function<bool(std::uint32_t, const Inode&)>& visit) const;
 
  private:
@@ -76,6 +87,7 @@ class ExtVolume {
   Superblock super_;
   std::uint64_t superblockBlock_;
   std::vector<GroupDescriptor> groups_;
+  bool descriptorsCurrent_;
   BlockReader blocks_;
   DirFormat format_;
   std::shared_ptr<InodeBlocks> inodeBlocks_;
