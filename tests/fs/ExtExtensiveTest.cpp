@@ -154,7 +154,9 @@ SaveSummary SaveEverything(const SectorReader& reader, const FsParams& params, c
 }
 
 // The files behind the NTFS come back byte for byte under the lost folder, named by inode (their folders' inodes
-// were in group 0), from the extraction and again from a snapshot of it, which keeps the superblock copy.
+// were in group 0), from the extraction and again from a snapshot of it, which keeps the superblock copy. The copies
+// of the group descriptors are as mke2fs left them (debugfs rewrites only the primary ones, as the kernel does): they
+// call groups 1 to 3 never initialised, so reading them as current would lose the files there.
 TEST(ExtExtensiveExtractTest, OverwrittenVolumeGivesBackWhatLiesBeyondTheFormat) {
   const std::vector<WslFile> expected = FilesBeyondOverwrite();
   ASSERT_GE(expected.size(), 40u);  // the fixture puts most files past group 0
@@ -255,6 +257,19 @@ TEST(ExtExtensiveSearchTest, DamagedCopiesFindNothingFalse) {
     for (const FoundFileSystem& f : findings.fileSystems) found.emplace_back(f.Start(), f.superblockSector);
     EXPECT_EQ(found, c.expected);
   }
+}
+
+// The command line names what it found as the search does: the kind, the first sector, the block size in sectors
+// and the last sector dumpe2fs's block count gives.
+TEST(ExtExtensiveCliTest, JsonNamesTheVolumeBehindTheFormat) {
+  const Dumpe2fsReport truth = Dumpe2fs(ExtFixture("wsl-ext4.raw"));
+  const std::uint64_t blockSectors = truth.blockSize / kSectorSize;
+  const test::CommandResult run = test::RunShell(test::Quote(test::CliPath()) + " scan extensive " +
+                                                 test::Quote(ExtFixture("wsl-over.vhdx")) + " --fs ext4 --json");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "{\"fileSystems\":[{\"index\":1,\"type\":\"EXT4\",\"start\":0,\"sectorsPerCluster\":" +
+                         std::to_string(blockSectors) + ",\"end\":" +
+                         std::to_string(truth.blockCount * blockSectors - 1) + "}]}\n");
 }
 
 }  // namespace

@@ -89,6 +89,10 @@ namespace {
 
 using ext::PlacedSuperblock;
 
+// The most superblocks kept: far more than the copies of every volume a disk
+// holds; a range full of them ends the search as too many structures.
+constexpr std::size_t kMaxSuperblocks = std::size_t{1} << 16;
+
 // What a chunk of the walk holds, in sector order, and how much of it its
 // blocks have handed on.
 struct ExtChunkFindings {
@@ -139,8 +143,13 @@ void SearchExtStructures(const SectorReader& reader, std::uint64_t start, std::u
       [&](std::uint64_t first, Bytes chunk) { return SearchChunk(reader, first, chunk); },
       [&](ExtChunkFindings& found, std::uint64_t, std::uint64_t blockEnd) {
         for (; found.placedTaken < found.placed.size() && found.placed[found.placedTaken].sector < blockEnd;
-             ++found.placedTaken)
+             ++found.placedTaken) {
+          if (placed.size() == kMaxSuperblocks) {
+            findings.tooManyStructures = true;
+            return false;
+          }
           placed.push_back(std::move(found.placed[found.placedTaken]));
+        }
         for (; found.setAsideTaken < found.setAside.size() && found.setAside[found.setAsideTaken].first < blockEnd;
              ++found.setAsideTaken) {
           auto& [sector, why] = found.setAside[found.setAsideTaken];

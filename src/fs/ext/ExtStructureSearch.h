@@ -66,7 +66,8 @@ std::vector<SuperblockGroup> GroupSuperblocks(std::vector<PlacedSuperblock> plac
 // volume counts when two of its copies agree on it, or when its primary
 // superblock alone opens it to a root folder; its group descriptors must
 // read from the chosen copy. Why superblocks were set aside goes into
-// diagnostics. Blocks are searched on threads (0: one a core).
+// diagnostics. Blocks are searched on threads (0: one a core). The search
+// ends, with findings.tooManyStructures, past 65536 superblocks.
 void SearchExtStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
                          std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control,
                          unsigned threads, Diagnostics& diagnostics);
