@@ -6,13 +6,13 @@
 #include "disk/SectorReader.h"
 #include "fs/FsParamsReader.h"
 #include "fs/ResultTree.h"
-#include "fs/extensive/ExtensiveFindings.h"
-#include "fs/extensive/ExtensiveTexts.h"
 #include "fs/VolumeLayout.h"
 #include "fs/ext/ExtFileWriter.h"
 #include "fs/ext/ExtQuickScan.h"
 #include "fs/ext/ExtStructureSearch.h"
 #include "fs/ext/ExtVolume.h"
+#include "fs/extensive/ExtensiveFindings.h"
+#include "fs/extensive/ExtensiveTexts.h"
 #include "util/Diagnostics.h"
 
 namespace dravik::ext {
