@@ -156,11 +156,21 @@ bool ExtVolume::ReadDirectory(const Inode& folder, std::vector<DirEntry>& entrie
   return whole;
 }
 
+std::uint64_t ExtVolume::UsedInodes(std::uint64_t g) const {
+  if (descriptorsCurrent_) return groups_[g].UsedInodes(super_);
+  std::vector<std::uint8_t> bitmap(super_.blockSize);
+  if (!blocks_.Read(groups_[g].inodeBitmap, bitmap)) return super_.inodesPerGroup;
+  // inodesPerGroup is at most the bits of a block (DecodeSuperblock).
+  for (std::uint64_t bit = super_.inodesPerGroup; bit > 0; --bit)
+    if ((bitmap[(bit - 1) / 8] >> ((bit - 1) % 8)) & 1) return bit;
+  return 0;
+}
+
 void ExtVolume::ForEachInodeInUse(const std::function<bool(std::uint32_t, const Inode&)>& visit) const {
   const std::uint64_t perBlock = super_.blockSize / super_.inodeSize;
   std::vector<std::uint8_t> chunk;
   for (std::uint64_t g = 0; g < groups_.size(); ++g) {
-    const std::uint64_t used = descriptorsCurrent_ ? groups_[g].UsedInodes(super_) : super_.inodesPerGroup;
+    const std::uint64_t used = UsedInodes(g);
     const std::uint64_t tableBlocks = (used + perBlock - 1) / perBlock;
     for (std::uint64_t b = 0; b < tableBlocks; b += kTableChunkBlocks) {
       const std::uint64_t count = std::min(kTableChunkBlocks, tableBlocks - b);

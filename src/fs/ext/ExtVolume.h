@@ -69,14 +69,19 @@ class ExtVolume {
   // Calls visit for every inode in use from the first ordinary inode on
   // (the reserved ones below it left out), group by group; groups whose
   // inodes were never initialised are passed over, as the unused tail of a
-  // table, when the descriptors are the primary ones (a copy's are as old as
-  // the last time the copies were written, so every inode is read). visit
-  // returns false to stop.
+  // table, when the descriptors are the primary ones. A copy's descriptors
+  // are as old as the last time the copies were written; with them, a
+  // group's table is read up to the last inode its bitmap marks used (the
+  // bitmap lies where mke2fs put it, and the kernel keeps it), all of it
+  // when the bitmap does not read. visit returns false to stop.
   void ForEachInodeInUse(const std::function<bool(std::uint32_t, const Inode&)>& visit) const;
 
  private:
   ExtVolume(const SectorReader& reader, std::uint64_t start, const FoundSuperblock& found,
             std::vector<GroupDescriptor> groups);
+
+  // How many inodes from the start of group g's table may be in use.
+  std::uint64_t UsedInodes(std::uint64_t g) const;
 
   // The inode table blocks read last, kept because the inodes of one folder
   // often lie together; shared by the copies of the volume.
