@@ -28,6 +28,9 @@ struct FsParams {
   std::uint64_t lastSector = 0;  // last sector of the partition or of the searched range
   std::uint64_t fsEnd = 0;       // last sector of a file system found by sector search
   std::uint16_t fsIndex = 0;     // which found file system is being extracted
+  // ext: the sector of the superblock copy the volume is read by when a
+  // search found it so; 0: its own superblock at partitionStart.
+  std::uint64_t superblockSector = 0;
 
   // The starting point for a partition of the table: type, start, length
   // and last sector.

@@ -28,6 +28,7 @@ const SearchableKind kSearchable[] = {
     {kNtfs, "ntfs", "NTFS"},
     {kFat32, "fat32", "FAT 32"},
     {kFat16, "fat16", "FAT 16"},
+    {kExt4, "ext4", "ext2/3/4"},
 };
 
 }  // namespace

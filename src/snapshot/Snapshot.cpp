@@ -194,9 +194,11 @@ void WriteHead(Writer& out, const SnapshotInfo& info) {
   out.U32(p.indexRecordSectors);
   out.Sector(p.fsEnd);
   out.U16(p.fsIndex);
+  // The ext layout keeps the superblock an Extensive Scan read the volume by.
+  if (IsExt(p.fsType) && info.mode != ScanMode::kFileTrace) out.Sector(p.superblockSector);
 }
 
-void ReadPartition(Cursor& in, SnapshotInfo& info) {
+void ReadPartition(Cursor& in, SnapshotInfo& info, bool ext) {
   FsParams& p = info.params;
   info.partition.code = in.U16();
   p.partitionStart = in.Sector();
@@ -217,6 +219,7 @@ void ReadPartition(Cursor& in, SnapshotInfo& info) {
   p.indexRecordSectors = in.U32();
   p.fsEnd = in.Sector();
   p.fsIndex = in.U16();
+  if (ext) p.superblockSector = in.Sector();
 }
 
 std::size_t TextBytes(const std::u16string& text, std::size_t pad) { return 2 * text.size() + 2 + pad; }
@@ -558,7 +561,7 @@ DecodedSnapshot DecodeSnapshot(Bytes file) {
   s.ext = ext;
   Cursor in(file, 2 + kTag.size() + kVersion.size());
   in.SetWide(wide);
-  ReadPartition(in, s.info);
+  ReadPartition(in, s.info, ext);
   const std::uint16_t fsType = s.info.params.fsType;
   bool ok = in.Ok() && ext == (IsExt(fsType) && s.info.mode != ScanMode::kFileTrace);
   if (ok && s.info.mode == ScanMode::kFileTrace)

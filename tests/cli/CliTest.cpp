@@ -91,7 +91,7 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
       {"scan quick {fat} --types .png", 2, "--types belongs to 'scan trace'"},
       {"scan quick --quiet {fat} --save-snapshot {dir}/no/s", 1,
           "cannot save the snapshot into {dir}/no: no such folder"},
-      {"scan extensive {twin}", 2, "scan extensive needs --fs ntfs, --fs fat32 or --fs fat16"},
+      {"scan extensive {twin}", 2, "scan extensive needs --fs ntfs, --fs fat32, --fs fat16 or --fs ext4"},
       {"scan extensive --fs fat32 --partition 1 {twin}", 2, "--partition belongs to 'scan quick'"},
       {"scan extensive --fs fat32 --pick 0 {twin}", 2, "--pick needs a number from 1"},
       {"scan extensive --fs fat32 --recover {dir}/x {twin}", 2, "--list, --filter and --recover need --pick K"},

@@ -9,12 +9,17 @@
 #include "fs/VolumeLayout.h"
 #include "fs/ext/ExtFileWriter.h"
 #include "fs/ext/ExtQuickScan.h"
+#include "fs/ext/ExtStructureSearch.h"
 #include "fs/ext/ExtVolume.h"
+#include "fs/extensive/ExtensiveFindings.h"
+#include "fs/extensive/ExtensiveTexts.h"
 #include "util/Diagnostics.h"
 
 namespace dravik::ext {
 
 namespace {
+
+constexpr const char* kSuperblocksFound = "Superblock(s) Found\t   :";
 
 // The volume is opened when the first file needs it.
 class ExtContents final : public FileContents {
@@ -25,7 +30,7 @@ class ExtContents final : public FileContents {
                     bool forSave, std::u16string& name) const override {
     std::call_once(opened_, [&] {
       Diagnostics unread;
-      volume_ = ExtVolume::Open(reader_, params_.partitionStart, unread);
+      volume_ = ExtVolume::Open(reader_, params_, unread);
     });
     return ExtractExtFile(context, volume_ ? &*volume_ : nullptr, folder, file, forSave, name);
   }
@@ -47,13 +52,30 @@ class ExtFamily final : public FileSystemFamily {
     return ScanExtQuick(reader, params, store, control);
   }
 
-  // The Extensive Scan does not search for ext volumes yet.
-  void SearchRange(const SectorReader&, std::uint16_t, std::uint64_t, std::uint64_t, std::uint32_t,
-                   ExtensiveFindings&, ScanControl&, unsigned, Diagnostics&) const override {}
-  std::vector<std::string> SearchCounterLabels() const override { return {}; }
-  ResultTree ExtractFound(const SectorReader&, const ExtensiveFindings&, FsParams&, RecoveryStore& store,
-                          ScanControl&) const override {
+  // ext2, ext3 and ext4 are found alike, whichever of the three is asked for.
+  void SearchRange(const SectorReader& reader, std::uint16_t, std::uint64_t start, std::uint64_t sectors,
+                   std::uint32_t blockSectors, ExtensiveFindings& findings, ScanControl& control, unsigned threads,
+                   Diagnostics& diagnostics) const override {
+    SearchExtStructures(reader, start, sectors, blockSectors, findings, control, threads, diagnostics);
+  }
+  std::vector<std::string> SearchCounterLabels() const override {
+    return {kSuperblocksFound, ExtensiveTexts::kCurrentSector};
+  }
+  // The found volume is listed as a Quick Scan lists it, read by the
+  // superblock the search chose (params carries it, for saving).
+  ResultTree ExtractFound(const SectorReader& reader, const ExtensiveFindings& findings, FsParams& params,
+                          RecoveryStore& store, ScanControl& control) const override {
     store.Clear();
+    if (params.fsIndex == 0 || params.fsIndex > findings.fileSystems.size())
+      return ResultTree::Build(store, FsFamily::kExt);
+    const FoundFileSystem& found = findings.fileSystems[params.fsIndex - 1];
+    params.fsType = found.fsType;
+    params.partitionStart = found.Start();
+    params.superblockSector = found.superblockSector;
+    params.sectorsPerCluster = found.sectorsPerCluster;
+    params.clusterBase = found.clusterBase;
+    params.fsEnd = found.fsEnd;
+    ScanExtQuick(reader, params, store, control);
     return ResultTree::Build(store, FsFamily::kExt);
   }
 
@@ -65,7 +87,7 @@ class ExtFamily final : public FileSystemFamily {
   // lies within it.
   bool ResultFitsDisk(const FsParams& params, const RecoveryStore& store, const SectorReader& reader) const override {
     Diagnostics unread;
-    const auto volume = ExtVolume::Open(reader, params.partitionStart, unread);
+    const auto volume = ExtVolume::Open(reader, params, unread);
     if (!volume) return false;
     for (const FileRecord& file : store.Files())
       if (file.locator == 0 || file.locator > volume->Super().inodesCount) return false;

@@ -147,7 +147,7 @@ std::vector<std::u16string> ScanExtQuick(const SectorReader& reader, const FsPar
                                          ScanControl& control) {
   store.Clear();
   Diagnostics unread;
-  const auto volume = ExtVolume::Open(reader, params.partitionStart, unread);
+  const auto volume = ExtVolume::Open(reader, params, unread);
   if (!volume) return {u"/"};
   return ExtQuickScanner(*volume, store, control).Run();
 }

@@ -36,6 +36,7 @@ ExtVolume::ExtVolume(const SectorReader& reader, std::uint64_t start, const Foun
       super_(found.superblock),
       superblockBlock_(found.block),
       groups_(std::move(groups)),
+      descriptorsCurrent_(found.superblock.groupOfCopy == 0),
       blocks_(reader, start, found.superblock.blockSize, found.superblock.blocksCount),
       format_{(found.superblock.incompat & kIncompatFiletype) != 0, found.superblock.inodesCount},
       inodeBlocks_(std::make_shared<InodeBlocks>()) {}
@@ -50,6 +51,42 @@ std::optional<ExtVolume> ExtVolume::Open(const SectorReader& reader, std::uint64
     return std::nullopt;
   }
   return ExtVolume(reader, start, *found, std::move(*groups));
+}
+
+std::optional<ExtVolume> ExtVolume::OpenBy(const SectorReader& reader, std::uint64_t start,
+                                           std::uint64_t superblockSector, Diagnostics& diagnostics) {
+  if (superblockSector < start || superblockSector + kSuperblockSize / kSectorSize > reader.SectorCount()) {
+    diagnostics.Add(superblockSector, "the ext superblock lies outside the disk or before its volume");
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes(kSuperblockSize);
+  reader.Read(superblockSector, kSuperblockSize / kSectorSize, bytes);
+  std::string why;
+  const auto superblock = DecodeSuperblock(bytes, why);
+  if (!superblock) {
+    diagnostics.Add(superblockSector, "the ext superblock does not read: " + why, "a damaged or overwritten superblock");
+    return std::nullopt;
+  }
+  // The primary lies 1024 bytes in (in block 0 or 1), a copy at the start
+  // of its group's first block.
+  const std::uint64_t offset = (superblockSector - start) * kSectorSize;
+  const std::uint64_t block = offset / superblock->blockSize;
+  if (offset != kSuperblockOffset && offset != block * superblock->blockSize) {
+    diagnostics.Add(superblockSector, "the ext superblock lies inside a block of its volume", "a wrong volume start");
+    return std::nullopt;
+  }
+  auto groups = ReadGroupDescriptors(reader, start, *superblock, block, why);
+  if (!groups) {
+    diagnostics.Add(superblockSector, "the ext group descriptors do not read: " + why, "a damaged superblock");
+    return std::nullopt;
+  }
+  return ExtVolume(reader, start, FoundSuperblock{*superblock, block}, std::move(*groups));
+}
+
+std::optional<ExtVolume> ExtVolume::Open(const SectorReader& reader, const FsParams& params,
+                                         Diagnostics& diagnostics) {
+  if (params.superblockSector != 0) return OpenBy(reader, params.partitionStart, params.superblockSector, diagnostics);
+  return Open(reader, params.partitionStart, diagnostics);
 }
 
 std::optional<Inode> ExtVolume::ReadInode(std::uint32_t number) const {
@@ -119,11 +156,21 @@ bool ExtVolume::ReadDirectory(const Inode& folder, std::vector<DirEntry>& entrie
   return whole;
 }
 
+std::uint64_t ExtVolume::UsedInodes(std::uint64_t g) const {
+  if (descriptorsCurrent_) return groups_[g].UsedInodes(super_);
+  std::vector<std::uint8_t> bitmap(super_.blockSize);
+  if (!blocks_.Read(groups_[g].inodeBitmap, bitmap)) return super_.inodesPerGroup;
+  // inodesPerGroup is at most the bits of a block (DecodeSuperblock).
+  for (std::uint64_t bit = super_.inodesPerGroup; bit > 0; --bit)
+    if ((bitmap[(bit - 1) / 8] >> ((bit - 1) % 8)) & 1) return bit;
+  return 0;
+}
+
 void ExtVolume::ForEachInodeInUse(const std::function<bool(std::uint32_t, const Inode&)>& visit) const {
   const std::uint64_t perBlock = super_.blockSize / super_.inodeSize;
   std::vector<std::uint8_t> chunk;
   for (std::uint64_t g = 0; g < groups_.size(); ++g) {
-    const std::uint64_t used = groups_[g].UsedInodes(super_);
+    const std::uint64_t used = UsedInodes(g);
     const std::uint64_t tableBlocks = (used + perBlock - 1) / perBlock;
     for (std::uint64_t b = 0; b < tableBlocks; b += kTableChunkBlocks) {
       const std::uint64_t count = std::min(kTableChunkBlocks, tableBlocks - b);

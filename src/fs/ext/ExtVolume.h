@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/FsParams.h"
 #include "fs/ext/BlockReader.h"
 #include "fs/ext/DirEntries.h"
 #include "fs/ext/FileMap.h"
@@ -35,6 +36,14 @@ class ExtVolume {
   // neither its superblock nor the copy of group 1 reads, or its group
   // descriptors do not.
   static std::optional<ExtVolume> Open(const SectorReader& reader, std::uint64_t start, Diagnostics& diagnostics);
+  // Opens the volume at start by the superblock, the primary or a copy,
+  // whose 1024 bytes start at superblockSector, with the group descriptors
+  // that follow it (when the primary ones are lost).
+  static std::optional<ExtVolume> OpenBy(const SectorReader& reader, std::uint64_t start,
+                                         std::uint64_t superblockSector, Diagnostics& diagnostics);
+  // The volume a result's parameters name: by their superblock sector when a
+  // search found it so, else at the partition's start.
+  static std::optional<ExtVolume> Open(const SectorReader& reader, const FsParams& params, Diagnostics& diagnostics);
 
   const Superblock& Super() const { return super_; }
   const BlockReader& Blocks() const { return blocks_; }
@@ -59,13 +68,20 @@ class ExtVolume {
 
   // Calls visit for every inode in use from the first ordinary inode on
   // (the reserved ones below it left out), group by group; groups whose
-  // inodes were never initialised are passed over. visit returns false to
-  // stop.
+  // inodes were never initialised are passed over, as the unused tail of a
+  // table, when the descriptors are the primary ones. A copy's descriptors
+  // are as old as the last time the copies were written; with them, a
+  // group's table is read up to the last inode its bitmap marks used (the
+  // bitmap lies where mke2fs put it, and the kernel keeps it), all of it
+  // when the bitmap does not read. visit returns false to stop.
   void ForEachInodeInUse(const std::function<bool(std::uint32_t, const Inode&)>& visit) const;
 
  private:
   ExtVolume(const SectorReader& reader, std::uint64_t start, const FoundSuperblock& found,
             std::vector<GroupDescriptor> groups);
+
+  // How many inodes from the start of group g's table may be in use.
+  std::uint64_t UsedInodes(std::uint64_t g) const;
 
   // The inode table blocks read last, kept because the inodes of one folder
   // often lie together; shared by the copies of the volume.
@@ -76,6 +92,7 @@ class ExtVolume {
   Superblock super_;
   std::uint64_t superblockBlock_;
   std::vector<GroupDescriptor> groups_;
+  bool descriptorsCurrent_;
   BlockReader blocks_;
   DirFormat format_;
   std::shared_ptr<InodeBlocks> inodeBlocks_;

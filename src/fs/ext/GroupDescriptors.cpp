@@ -7,9 +7,11 @@ namespace dravik::ext {
 
 namespace {
 
+constexpr std::size_t kInodeBitmapLoOffset = 0x04;
 constexpr std::size_t kInodeTableLoOffset = 0x08;
 constexpr std::size_t kFlagsOffset = 0x12;
 constexpr std::size_t kUnusedLoOffset = 0x1C;
+constexpr std::size_t kInodeBitmapHiOffset = 0x24;
 constexpr std::size_t kInodeTableHiOffset = 0x28;
 constexpr std::size_t kUnusedHiOffset = 0x32;
 constexpr std::uint16_t kInodeUninit = 0x1;
@@ -21,10 +23,12 @@ bool HasGroupChecksums(const Superblock& s) {
 
 GroupDescriptor Decode(Bytes b, bool wide) {
   GroupDescriptor d;
+  d.inodeBitmap = le32(b, kInodeBitmapLoOffset);
   d.inodeTable = le32(b, kInodeTableLoOffset);
   d.flags = le16(b, kFlagsOffset);
   d.unusedInodes = le16(b, kUnusedLoOffset);
   if (wide) {
+    d.inodeBitmap |= std::uint64_t{le32(b, kInodeBitmapHiOffset)} << 32;
     d.inodeTable |= std::uint64_t{le32(b, kInodeTableHiOffset)} << 32;
     d.unusedInodes |= std::uint32_t{le16(b, kUnusedHiOffset)} << 16;
   }

@@ -5,8 +5,9 @@
 // their descriptors one block per meta group, at the start of its first
 // group.
 //
-//   0x08 inode table (low)   0x12 flags   0x1C unused inodes at the table's end (low)
-//   0x28 inode table (high)  0x32 unused inodes (high)
+//   0x04 inode bitmap (low)  0x08 inode table (low)   0x12 flags
+//   0x1C unused inodes at the table's end (low)
+//   0x24 inode bitmap (high) 0x28 inode table (high)  0x32 unused inodes (high)
 
 #include <cstdint>
 #include <optional>
@@ -22,6 +23,7 @@ class SectorReader;
 namespace dravik::ext {
 
 struct GroupDescriptor {
+  std::uint64_t inodeBitmap = 0;
   std::uint64_t inodeTable = 0;
   std::uint16_t flags = 0;
   std::uint32_t unusedInodes = 0;

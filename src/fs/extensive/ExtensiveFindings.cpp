@@ -25,6 +25,7 @@ FsParams ParamsOfFound(const ExtensiveFindings& findings, std::uint16_t index, c
   params.indexRecordSectors = found.indexRecordSectors;
   params.fsEnd = found.fsEnd;
   params.fsIndex = index;
+  params.superblockSector = found.superblockSector;
   params.partitionStart = found.Start();
   params.partitionSectors = found.fsEnd >= found.Start() ? found.fsEnd - found.Start() + 1 : 0;
   return params;

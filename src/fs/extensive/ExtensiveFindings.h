@@ -102,6 +102,7 @@ struct FoundFileSystem {
   std::uint32_t mftRecordSectors = 0;
   std::uint32_t indexRecordSectors = 0;
   std::uint64_t bootSector = 0;    // the boot sector it was found by; 0 = none
+  std::uint64_t superblockSector = 0;  // ext: the superblock (primary or copy) it is read by
   std::uint64_t fsEnd = 0;         // last sector
   std::uint32_t tag = 0;           // 1: a FAT file system whose directories matched
 
