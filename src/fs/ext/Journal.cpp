@@ -215,20 +215,25 @@ void Journal::ReadLog() {
     if (age(a.second) != age(b.second)) return age(a.second) > age(b.second);
     return a.first < b.first;
   });
-  for (const auto& entry : ordered) copies_.push_back(entry.second);
+  for (const auto& entry : ordered) {
+    byVolumeBlock_[entry.second.fsBlock].push_back(copies_.size());
+    byJournalBlock_.emplace(entry.second.journalBlock, copies_.size());
+    copies_.push_back(entry.second);
+  }
 }
 
 std::vector<JournalCopy> Journal::CopiesOf(std::uint64_t fsBlock) const {
   std::vector<JournalCopy> out;
-  for (auto it = copies_.rbegin(); it != copies_.rend(); ++it)
-    if (it->fsBlock == fsBlock) out.push_back(*it);
+  const auto found = byVolumeBlock_.find(fsBlock);
+  if (found == byVolumeBlock_.end()) return out;
+  for (auto it = found->second.rbegin(); it != found->second.rend(); ++it) out.push_back(copies_[*it]);
   return out;
 }
 
 std::optional<JournalCopy> Journal::CopyAt(std::uint32_t journalBlock) const {
-  for (const JournalCopy& copy : copies_)
-    if (copy.journalBlock == journalBlock) return copy;
-  return std::nullopt;
+  const auto found = byJournalBlock_.find(journalBlock);
+  if (found == byJournalBlock_.end()) return std::nullopt;
+  return copies_[found->second];
 }
 
 bool Journal::ReadCopy(const JournalCopy& copy, std::span<std::uint8_t> buffer) const {

@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <span>
 #include <string>
 #include <vector>
@@ -98,8 +99,8 @@ class Journal {
   // Reads a copy (the magic put back where it was escaped) into buffer of
   // the block size; false when it does not read.
   bool ReadCopy(const JournalCopy& copy, std::span<std::uint8_t> buffer) const;
-  // Reads the copy of the block at journal block journalBlock, found by
-  // that place alone; none when no committed copy lies there.
+  // The copy that lies at journal block journalBlock; none where no
+  // committed transaction logged one.
   std::optional<JournalCopy> CopyAt(std::uint32_t journalBlock) const;
 
  private:
@@ -120,6 +121,8 @@ class Journal {
   FileMap map_;
   JournalHeader header_;
   std::vector<JournalCopy> copies_;
+  std::unordered_map<std::uint64_t, std::vector<std::size_t>> byVolumeBlock_;  // indexes into copies_, oldest first
+  std::unordered_map<std::uint32_t, std::size_t> byJournalBlock_;
   std::vector<std::string> skipped_;
 };
 
