@@ -1,8 +1,36 @@
 #include "fs/ext/JournalInodes.h"
 
 #include "fs/ext/ExtVolume.h"
+#include "fs/ext/ExtentTree.h"
 
 namespace dravik::ext {
+
+namespace {
+
+constexpr std::size_t kNodeEntriesOffset = 0x2;
+constexpr std::size_t kNodeDepthOffset = 0x6;
+constexpr std::size_t kNodeHeaderSize = 12;
+constexpr std::size_t kIndexSize = 12;
+constexpr std::size_t kIndexChildLoOffset = 0x4;
+constexpr std::size_t kIndexChildHiOffset = 0x8;
+
+// The blocks of the nodes right below an extent tree's root in i_block
+// (none for a tree that is a leaf in the inode, or a block map).
+std::vector<std::uint64_t> RootChildren(const Inode& inode) {
+  const Bytes root(inode.blocks);
+  if ((inode.flags & kFlagExtents) == 0 || le16(root, 0) != kExtentMagic || le16(root, kNodeDepthOffset) == 0)
+    return {};
+  std::vector<std::uint64_t> children;
+  const std::size_t entries = le16(root, kNodeEntriesOffset);
+  for (std::size_t i = 0; i < entries && kNodeHeaderSize + (i + 1) * kIndexSize <= root.size(); ++i) {
+    const std::size_t at = kNodeHeaderSize + i * kIndexSize;
+    children.push_back(le32(root, at + kIndexChildLoOffset) |
+                       std::uint64_t{le16(root, at + kIndexChildHiOffset)} << 32);
+  }
+  return children;
+}
+
+}  // namespace
 
 std::optional<Inode> InodeFromJournal(const ExtVolume& volume, const Journal& journal, std::uint32_t number,
                                       std::uint32_t journalBlock) {
@@ -36,6 +64,8 @@ std::optional<JournalInodes::Found> JournalInodes::Find(std::uint32_t number, co
     // The newest copy with a map decides: an older one names the same
     // blocks or ones given up before.
     if (!AllFree(map)) return std::nullopt;
+    for (const std::uint64_t node : RootChildren(old))
+      if (InUse(node)) return std::nullopt;
     return Found{std::move(old), copy.journalBlock};
   }
   return std::nullopt;

@@ -5,7 +5,8 @@
 // older copy of its inode table block in which the inode was whole. Such a
 // copy is used when its map reads and none of the blocks it names is in
 // use now (the block bitmaps say so), so that the blocks still hold the
-// file and not another one written since.
+// file and not another one written since: its data blocks, and the extent
+// tree's nodes right below the root (deeper ones are read, not checked).
 
 #include <cstdint>
 #include <map>
