@@ -46,12 +46,18 @@ void WalkItems(const ResultTree& tree, const FilterList& filter, const std::func
   walk(ResultTree::kRoot, 0);
 }
 
-void PrintTree(const ResultTree& tree, const FilterList& filter) {
+// Whether a file was read through an older copy of its record in the
+// journal.
+bool FromJournal(const Item& item, const RecoveryStore& store) {
+  return !item.folder && item.row->record < store.Files().size() && store.Files()[item.row->record].fromJournal;
+}
+
+void PrintTree(const ResultTree& tree, const RecoveryStore& store, const FilterList& filter) {
   std::printf("Root/\n");
-  WalkItems(tree, filter, [](const Item& item, int depth) {
+  WalkItems(tree, filter, [&](const Item& item, int depth) {
     const std::string indent(static_cast<std::size_t>(depth + 1) * 2, ' ');
     const std::string name = ToUtf8(item.row->name);
-    const char* deleted = item.row->deleted ? "  [deleted]" : "";
+    const char* deleted = FromJournal(item, store) ? "  [deleted, from the journal]" : item.row->deleted ? "  [deleted]" : "";
     if (item.folder)
       std::printf("%s%s/%s\n", indent.c_str(), name.c_str(), deleted);
     else
@@ -62,9 +68,10 @@ void PrintTree(const ResultTree& tree, const FilterList& filter) {
 
 std::string IsoOrDash(const std::optional<UnixTime>& time) { return time ? IsoUtcText(*time) : "-"; }
 
-void PrintList(const ResultTree& tree, const FilterList& filter) {
-  WalkItems(tree, filter, [](const Item& item, int) {
-    std::printf("%s\t%s\t%s\t%s\t%s\n", item.folder ? "folder" : "file", item.row->deleted ? "deleted" : "live",
+void PrintList(const ResultTree& tree, const RecoveryStore& store, const FilterList& filter) {
+  WalkItems(tree, filter, [&](const Item& item, int) {
+    const char* state = FromJournal(item, store) ? "deleted (journal)" : item.row->deleted ? "deleted" : "live";
+    std::printf("%s\t%s\t%s\t%s\t%s\n", item.folder ? "folder" : "file", state,
                 item.folder ? "-" : std::to_string(item.row->size.value_or(0)).c_str(),
                 IsoOrDash(item.row->modifiedAt).c_str(), ToUtf8(item.path).c_str());
   });
@@ -86,6 +93,7 @@ void PrintJson(const ResultTree& tree, const RecoveryStore& store, const FilterL
     std::uint64_t id = item.row->id;
     if (item.folder) id = store.Folders()[item.row->record].id;
     json.Add("deleted", item.row->deleted).Add("id", id).Add("created", item.row->created).Add("modified", item.row->modified);
+    if (FromJournal(item, store)) json.Add("journal", true);
     AddMoment(json, "createdUtc", item.row->createdAt);
     AddMoment(json, "modifiedUtc", item.row->modifiedAt);
     if (!items.empty()) items += ",";
@@ -162,9 +170,9 @@ int ShowScanResult(const ScanOptions& options, const SectorReader* reader, ScanR
   if (options.json)
     PrintJson(*result.tree, *result.store, options.filter);
   else if (options.list)
-    PrintList(*result.tree, options.filter);
+    PrintList(*result.tree, *result.store, options.filter);
   else if (!options.destination)
-    PrintTree(*result.tree, options.filter);
+    PrintTree(*result.tree, *result.store, options.filter);
   if (!options.destination) return kExitOk;
   if (!reader) {
     std::fprintf(stderr, "dravik: --recover reads the files from the image: give the IMAGE as well\n");

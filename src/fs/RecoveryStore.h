@@ -43,6 +43,10 @@ struct FileRecord {
   // Where the family finds its data: the first cluster (FAT), the sector of
   // the MFT record holding its unnamed $DATA (NTFS).
   std::uint64_t locator = 0;
+  // A deleted file read through an older copy of its record that the file
+  // system's journal kept (ext), its own record having lost where its data
+  // lie.
+  bool fromJournal = false;
 };
 
 class RecoveryStore {

@@ -372,6 +372,11 @@ ItemTimes ReadExtTimes(Cursor& in) {
   return ItemTimes::FileTimes(created, modified, in.U64());
 }
 
+// The state byte of an ext file: deleted, and read through a copy of its
+// inode in the journal.
+constexpr std::uint8_t kExtFileDeleted = 0x1;
+constexpr std::uint8_t kExtFileFromJournal = 0x2;
+
 void WriteExt(Writer& out, const RecoveryStore& store) {
   out.U32(static_cast<std::uint32_t>(store.Folders().size()));
   for (const FolderRecord& f : store.Folders()) {
@@ -391,7 +396,7 @@ void WriteExt(Writer& out, const RecoveryStore& store) {
     out.U64(f.key);
     out.U64(f.locator);
     WriteExtTimes(out, f.times);
-    out.U8(f.deleted ? 1 : 0);
+    out.U8(static_cast<std::uint8_t>((f.deleted ? kExtFileDeleted : 0) | (f.fromJournal ? kExtFileFromJournal : 0)));
     out.U64(f.size);
   }
 }
@@ -418,7 +423,9 @@ bool ReadExt(Cursor& in, RecoveryStore& store) {
     f.key = in.U64();
     f.locator = in.U64();
     f.times = ReadExtTimes(in);
-    f.deleted = in.U8() != 0;
+    const std::uint8_t state = in.U8();
+    f.deleted = (state & kExtFileDeleted) != 0;
+    f.fromJournal = (state & kExtFileFromJournal) != 0;
     f.size = in.U64();
     if (!in.Ok()) return false;
     store.totalBytes += f.size;

@@ -13,6 +13,8 @@
 #include "fs/ext/ExtVolume.h"
 #include "fs/extensive/ExtensiveFindings.h"
 #include "fs/extensive/ExtensiveTexts.h"
+#include "fs/ext/Journal.h"
+#include "fs/ext/JournalInodes.h"
 #include "util/Diagnostics.h"
 
 namespace dravik::ext {
@@ -21,7 +23,8 @@ namespace {
 
 constexpr const char* kSuperblocksFound = "Superblock(s) Found\t   :";
 
-// The volume is opened when the first file needs it.
+// The volume is opened when the first file needs it, its journal when the
+// first file read through it does.
 class ExtContents final : public FileContents {
  public:
   ExtContents(const SectorReader& reader, const FsParams& params) : reader_(reader), params_(params) {}
@@ -32,7 +35,14 @@ class ExtContents final : public FileContents {
       Diagnostics unread;
       volume_ = ExtVolume::Open(reader_, params_, unread);
     });
-    return ExtractExtFile(context, volume_ ? &*volume_ : nullptr, folder, file, forSave, name);
+    if (volume_ && JournalBlockOfLocator(file.locator) != 0) {
+      std::call_once(journalOpened_, [&] {
+        std::string why;
+        journal_ = Journal::Open(*volume_, why);
+      });
+    }
+    return ExtractExtFile(context, volume_ ? &*volume_ : nullptr, journal_ ? &*journal_ : nullptr, folder, file,
+                          forSave, name);
   }
 
  private:
@@ -40,6 +50,8 @@ class ExtContents final : public FileContents {
   const FsParams& params_;
   mutable std::once_flag opened_;
   mutable std::optional<ExtVolume> volume_;
+  mutable std::once_flag journalOpened_;
+  mutable std::optional<Journal> journal_;
 };
 
 class ExtFamily final : public FileSystemFamily {
@@ -90,7 +102,7 @@ class ExtFamily final : public FileSystemFamily {
     const auto volume = ExtVolume::Open(reader, params, unread);
     if (!volume) return false;
     for (const FileRecord& file : store.Files())
-      if (file.locator == 0 || file.locator > volume->Super().inodesCount) return false;
+      if (InodeOfLocator(file.locator) == 0 || InodeOfLocator(file.locator) > volume->Super().inodesCount) return false;
     return true;
   }
 

@@ -4,6 +4,7 @@
 
 #include "disk/SectorReader.h"
 #include "fs/ext/ExtVolume.h"
+#include "fs/ext/JournalInodes.h"
 #include "save/FileTimes.h"
 
 namespace dravik {
@@ -40,7 +41,7 @@ FileOutcome Damaged(const SaveContext& context, const std::filesystem::path& pat
 
 }  // namespace
 
-FileOutcome ExtractExtFile(const SaveContext& context, const ext::ExtVolume* volume,
+FileOutcome ExtractExtFile(const SaveContext& context, const ext::ExtVolume* volume, const ext::Journal* journal,
                            const std::filesystem::path& folder, const FileRecord& file, bool forSave,
                            std::u16string& name) {
   if (context.control.StopRequested()) return FileOutcome::kInterrupted;
@@ -48,8 +49,14 @@ FileOutcome ExtractExtFile(const SaveContext& context, const ext::ExtVolume* vol
   const Destination destination = ChooseDestination(context, folder, name, forSave, file.deleted);
   if (destination.choice != Destination::Choice::kWrite) return CountRefused(context, destination);
   const std::filesystem::path& path = destination.path;
-  if (volume == nullptr || file.locator > UINT32_MAX) return Damaged(context, path, file);
-  const auto inode = volume->ReadInode(static_cast<std::uint32_t>(file.locator));
+  if (volume == nullptr) return Damaged(context, path, file);
+  const std::uint32_t number = ext::InodeOfLocator(file.locator);
+  const std::uint32_t journalBlock = ext::JournalBlockOfLocator(file.locator);
+  std::optional<ext::Inode> inode;
+  if (journalBlock == 0)
+    inode = volume->ReadInode(number);
+  else if (journal != nullptr)
+    inode = ext::InodeFromJournal(*volume, *journal, number, journalBlock);
   if (!inode) return Damaged(context, path, file);
 
   std::optional<std::vector<std::uint8_t>> inInode;

@@ -7,6 +7,8 @@
 
 #include "disk/SectorReader.h"
 #include "fs/ext/ExtVolume.h"
+#include "fs/ext/Journal.h"
+#include "fs/ext/JournalInodes.h"
 #include "util/Diagnostics.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
@@ -92,17 +94,34 @@ class ExtQuickScanner {
 
   void AddFile(std::u16string name, std::uint32_t number, std::uint32_t parent, const std::optional<Inode>& inode,
                bool deleted) {
-    const std::uint64_t size = inode ? inode->size : 0;
+    std::optional<ext::JournalInodes::Found> older;
+    if (deleted && ext::NeedsOlderInode(volume_, inode)) older = FromJournal(number, inode);
+    const std::optional<Inode>& shown = older ? std::optional<Inode>(older->inode) : inode;
+    const std::uint64_t size = shown ? shown->size : 0;
     store_.AddFile({.name = std::move(name),
                     .id = number,
                     .parentId = parent,
-                    .times = inode ? TimesOf(*inode) : ItemTimes{},
+                    .times = shown ? TimesOf(*shown) : ItemTimes{},
                     .size = size,
                     .deleted = deleted,
                     .key = store_.Files().size(),
-                    .locator = number});
+                    .locator = ext::FileLocator(number, older ? older->journalBlock : 0),
+                    .fromJournal = older.has_value()});
     ++store_.fileCount;
     store_.totalBytes += size;
+  }
+
+  // An older copy of a deleted file's inode from the journal, read the
+  // first time a deleted file needs one.
+  std::optional<ext::JournalInodes::Found> FromJournal(std::uint32_t number, const std::optional<Inode>& inode) {
+    if (!journalTried_) {
+      journalTried_ = true;
+      std::string why;
+      journal_ = ext::Journal::Open(volume_, why);
+      if (journal_) journalInodes_.emplace(volume_, *journal_);
+    }
+    if (!journalInodes_) return std::nullopt;
+    return journalInodes_->Find(number, inode);
   }
 
   // Inodes in use that no live name reached: folders first (walking them
@@ -139,6 +158,9 @@ class ExtQuickScanner {
   std::unordered_set<std::uint32_t> reached_;
   std::unordered_map<std::uint32_t, std::u16string> paths_;
   std::vector<std::u16string> incomplete_;
+  bool journalTried_ = false;
+  std::optional<ext::Journal> journal_;
+  std::optional<ext::JournalInodes> journalInodes_;  // reads journal_, declared after it
 };
 
 }  // namespace

@@ -7,6 +7,11 @@
 // by their inode number ("Dir1234", "File1234"); the folders among them are
 // walked too.
 //
+// A deleted file whose inode lost its map is read through the newest copy
+// of its inode the journal keeps whole, when the blocks it names are free
+// (JournalInodes.h): listed with that copy's size and times, marked
+// fromJournal, its locator naming the copy's journal block.
+//
 // Records: a folder's id and a file's id and locator are its inode number;
 // a file's key is its place in the list. A symlink is listed as a file whose
 // size is the length of its target.

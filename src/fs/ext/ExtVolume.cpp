@@ -89,13 +89,20 @@ std::optional<ExtVolume> ExtVolume::Open(const SectorReader& reader, const FsPar
   return Open(reader, params.partitionStart, diagnostics);
 }
 
-std::optional<Inode> ExtVolume::ReadInode(std::uint32_t number) const {
+std::optional<ExtVolume::InodePlace> ExtVolume::PlaceOf(std::uint32_t number) const {
   if (number == 0 || number > super_.inodesCount) return std::nullopt;
   const std::uint64_t group = (number - 1) / super_.inodesPerGroup;
   const std::uint64_t index = (number - 1) % super_.inodesPerGroup;
   if (group >= groups_.size()) return std::nullopt;
   const std::uint64_t offset = index * super_.inodeSize;
-  const std::uint64_t block = groups_[group].inodeTable + offset / super_.blockSize;
+  return InodePlace{groups_[group].inodeTable + offset / super_.blockSize,
+                    static_cast<std::size_t>(offset % super_.blockSize)};
+}
+
+std::optional<Inode> ExtVolume::ReadInode(std::uint32_t number) const {
+  const auto place = PlaceOf(number);
+  if (!place) return std::nullopt;
+  const std::uint64_t block = place->block;
   const std::lock_guard lock(inodeBlocks_->mutex);
   auto& kept = inodeBlocks_->kept;
   auto it = std::find_if(kept.begin(), kept.end(), [&](const auto& entry) { return entry.first == block; });
@@ -106,7 +113,7 @@ std::optional<Inode> ExtVolume::ReadInode(std::uint32_t number) const {
     kept.emplace_back(block, std::move(bytes));
     it = kept.end() - 1;
   }
-  return DecodeInode(Slice(it->second, offset % super_.blockSize, super_.inodeSize));
+  return DecodeInode(Slice(it->second, place->offset, super_.inodeSize));
 }
 
 bool ExtVolume::KeepsBytesInInode(const Inode& inode) {

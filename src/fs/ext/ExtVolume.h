@@ -53,6 +53,15 @@ class ExtVolume {
   // or a table that does not read.
   std::optional<Inode> ReadInode(std::uint32_t number) const;
 
+  // Where an inode lies: the inode table block and the byte offset in it;
+  // none where ReadInode has none.
+  struct InodePlace {
+    std::uint64_t block = 0;
+    std::size_t offset = 0;
+  };
+  std::optional<InodePlace> PlaceOf(std::uint32_t number) const;
+  const std::vector<GroupDescriptor>& Groups() const { return groups_; }
+
   // The blocks of a file with extents or a block map (empty for inline
   // data and fast symlinks, which keep their bytes in the inode).
   FileMap Map(const Inode& inode) const;

@@ -7,14 +7,17 @@ namespace dravik::ext {
 
 namespace {
 
+constexpr std::size_t kBlockBitmapLoOffset = 0x00;
 constexpr std::size_t kInodeBitmapLoOffset = 0x04;
 constexpr std::size_t kInodeTableLoOffset = 0x08;
 constexpr std::size_t kFlagsOffset = 0x12;
 constexpr std::size_t kUnusedLoOffset = 0x1C;
+constexpr std::size_t kBlockBitmapHiOffset = 0x20;
 constexpr std::size_t kInodeBitmapHiOffset = 0x24;
 constexpr std::size_t kInodeTableHiOffset = 0x28;
 constexpr std::size_t kUnusedHiOffset = 0x32;
 constexpr std::uint16_t kInodeUninit = 0x1;
+constexpr std::uint16_t kBlockUninit = 0x2;
 constexpr std::uint32_t kClassicDescriptorSize = 32;
 
 bool HasGroupChecksums(const Superblock& s) {
@@ -23,11 +26,13 @@ bool HasGroupChecksums(const Superblock& s) {
 
 GroupDescriptor Decode(Bytes b, bool wide) {
   GroupDescriptor d;
+  d.blockBitmap = le32(b, kBlockBitmapLoOffset);
   d.inodeBitmap = le32(b, kInodeBitmapLoOffset);
   d.inodeTable = le32(b, kInodeTableLoOffset);
   d.flags = le16(b, kFlagsOffset);
   d.unusedInodes = le16(b, kUnusedLoOffset);
   if (wide) {
+    d.blockBitmap |= std::uint64_t{le32(b, kBlockBitmapHiOffset)} << 32;
     d.inodeBitmap |= std::uint64_t{le32(b, kInodeBitmapHiOffset)} << 32;
     d.inodeTable |= std::uint64_t{le32(b, kInodeTableHiOffset)} << 32;
     d.unusedInodes |= std::uint32_t{le16(b, kUnusedHiOffset)} << 16;
@@ -39,6 +44,10 @@ GroupDescriptor Decode(Bytes b, bool wide) {
 
 bool GroupDescriptor::InodesUninitialised(const Superblock& s) const {
   return HasGroupChecksums(s) && (flags & kInodeUninit) != 0;
+}
+
+bool GroupDescriptor::BlocksUninitialised(const Superblock& s) const {
+  return HasGroupChecksums(s) && (flags & kBlockUninit) != 0;
 }
 
 std::uint32_t GroupDescriptor::UsedInodes(const Superblock& s) const {

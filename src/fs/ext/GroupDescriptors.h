@@ -5,9 +5,9 @@
 // their descriptors one block per meta group, at the start of its first
 // group.
 //
-//   0x04 inode bitmap (low)  0x08 inode table (low)   0x12 flags
+//   0x00 block bitmap (low)  0x04 inode bitmap (low)  0x08 inode table (low)   0x12 flags
 //   0x1C unused inodes at the table's end (low)
-//   0x24 inode bitmap (high) 0x28 inode table (high)  0x32 unused inodes (high)
+//   0x20 block bitmap (high) 0x24 inode bitmap (high) 0x28 inode table (high)  0x32 unused inodes (high)
 
 #include <cstdint>
 #include <optional>
@@ -24,6 +24,7 @@ namespace dravik::ext {
 
 struct GroupDescriptor {
   std::uint64_t inodeBitmap = 0;
+  std::uint64_t blockBitmap = 0;
   std::uint64_t inodeTable = 0;
   std::uint16_t flags = 0;
   std::uint32_t unusedInodes = 0;
@@ -33,6 +34,9 @@ struct GroupDescriptor {
   // How many of the group's inodes may have been used: all of them, less
   // the unused tail the descriptor names (with group checksums).
   std::uint32_t UsedInodes(const Superblock& s) const;
+  // Likewise the block bitmap of a group none of whose blocks but its
+  // metadata was ever used is left unwritten (flag 2).
+  bool BlocksUninitialised(const Superblock& s) const;
 };
 
 // The most groups read: 2^20 groups are 128 TiB of 4 KiB blocks, more than

@@ -19,6 +19,7 @@ constexpr std::size_t kFirstInodeOffset = 0x54;
 constexpr std::size_t kInodeSizeOffset = 0x58;
 constexpr std::size_t kVolumeNameOffset = 0x78;
 constexpr std::size_t kVolumeNameSize = 16;
+constexpr std::size_t kJournalInodeOffset = 0xE0;
 constexpr std::size_t kDescriptorSizeOffset = 0xFE;
 constexpr std::size_t kFirstMetaBgOffset = 0x104;
 constexpr std::size_t kBlocksCountHiOffset = 0x150;
@@ -85,6 +86,7 @@ std::optional<Superblock> DecodeSuperblock(Bytes b, std::string& why) {
     s.inodeSize = kGoodOldInodeSize;
   }
   s.firstMetaBg = le32(b, kFirstMetaBgOffset);
+  if ((s.compat & kCompatHasJournal) != 0) s.journalInode = le32(b, kJournalInodeOffset);
   s.backupGroups[0] = le32(b, kBackupGroupsOffset);
   s.backupGroups[1] = le32(b, kBackupGroupsOffset + 4);
   for (std::size_t i = 0; i < kVolumeNameSize && u8(b, kVolumeNameOffset + i) != 0; ++i)

@@ -8,7 +8,8 @@
 //   0x18 log2(block size)-10  0x20 blocks per group      0x28 inodes per group
 //   0x38 magic EF53           0x4C revision              0x54 first inode
 //   0x58 inode size           0x5A group of this copy    0x5C/60/64 features
-//   0xFE descriptor size      0x104 first meta group     0x150 blocks count (high)
+//   0xE0 journal inode        0xFE descriptor size       0x104 first meta group
+//   0x150 blocks count (high)
 //   0x24C sparse_super2's two backup groups
 
 #include <cstdint>
@@ -41,6 +42,7 @@ struct Superblock {
   std::uint32_t compat = 0, incompat = 0, roCompat = 0;
   std::uint16_t descriptorSize = 32;
   std::uint32_t firstMetaBg = 0;
+  std::uint32_t journalInode = 0;  // 0 without a journal kept in an inode
   std::uint32_t backupGroups[2] = {0, 0};
   std::string label;
 
