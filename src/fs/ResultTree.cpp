@@ -18,7 +18,7 @@ std::u16string ExtensionOf(std::u16string_view name) {
 
 }  // namespace
 
-std::string FileTypeText(std::u16string_view name, bool deleted) {
+std::string FileTypeText(std::u16string_view name, bool deleted, bool fromJournal) {
   std::string type;
   for (const char16_t c : ExtensionOf(name)) {
     if (c < 0x80)
@@ -27,7 +27,8 @@ std::string FileTypeText(std::u16string_view name, bool deleted) {
       type += '?';
   }
   type = type.empty() ? "File" : type + " File";
-  return deleted ? "Deleted " + type : type;
+  if (deleted) type = "Deleted " + type;
+  return fromJournal ? type + ", from the journal" : type;
 }
 
 ResultTree::ResultTree(const RecoveryStore& store, FsFamily family)
@@ -313,8 +314,9 @@ std::vector<ListRow> ResultTree::ShowFolder(std::uint32_t folderId, const Filter
   for (const std::size_t i : it->second) {
     const FileRecord& f = store_->Files()[i];
     if (!filter.Accepts(f.name)) continue;
-    rows.push_back(rowOf(ListRow::Kind::kFile, i, f.name, FileTypeText(f.name, f.deleted), f.size, f.times, f.key,
-                         f.deleted));
+    rows.push_back(rowOf(ListRow::Kind::kFile, i, f.name, FileTypeText(f.name, f.deleted, f.fromJournal), f.size,
+                         f.times, f.key, f.deleted));
+    rows.back().fromJournal = f.fromJournal;
   }
   return rows;
 }

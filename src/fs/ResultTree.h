@@ -46,13 +46,15 @@ struct ListRow {
   // FAT entry's creation column shows its write date: no moment).
   std::optional<UnixTime> createdAt;
   std::optional<UnixTime> modifiedAt;
+  bool fromJournal = false;  // a deleted file whose data comes from an older copy of its inode
 };
 
 inline constexpr const char* kCreatingTreeText = "Please wait creating tree...";
 
 // "TXT File" for a.txt, "File" without an extension; "Deleted " in front
-// for a deleted file.
-std::string FileTypeText(std::u16string_view name, bool deleted);
+// for a deleted file, ", from the journal" after it for one whose data an
+// older copy of its inode in the file system's journal gives.
+std::string FileTypeText(std::u16string_view name, bool deleted, bool fromJournal = false);
 
 class ResultTree {
  public:

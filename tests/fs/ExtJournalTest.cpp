@@ -144,6 +144,10 @@ TEST(ExtJournalTest, DeletedFilesComeBackFromTheJournal) {
       const bool applies = !row.ext4Only || std::string(image).starts_with("ext4");
       EXPECT_EQ(file->deleted, row.deleted && applies);
       EXPECT_EQ(file->fromJournal, row.fromJournal && applies);
+      // The list's Type column says where the data comes from.
+      const auto listed = scan.Find(row.path);
+      ASSERT_TRUE(listed);
+      EXPECT_EQ(listed->type.ends_with(", from the journal"), row.fromJournal && applies) << listed->type;
       const ManifestRow& source = manifest.at(row.path);
       const auto it = saved.find(row.path);
       if (row.fromJournal || !row.deleted) {

@@ -78,7 +78,7 @@ ExtScan::ExtScan(const fs::path& image, std::optional<PartitionEntry> partition)
       if (row.kind != ListRow::Kind::kFile) continue;
       const FileRecord& file = store_->Files()[row.record];
       items_.push_back({false, file.deleted, file.id, base.empty() ? ToUtf8(file.name) : base + "/" + ToUtf8(file.name),
-                        file.size});
+                        file.size, row.type});
     }
     for (const std::size_t child : tree.Node(node).children) {
       items_.push_back({true, tree.Node(child).deleted, tree.Node(child).folderId, ToUtf8(tree.PathOf(child)), 0});

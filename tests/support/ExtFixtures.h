@@ -43,6 +43,7 @@ struct ExtItem {
   std::uint32_t inode = 0;
   std::string path;  // below "Root", joined with "/", in UTF-8
   std::uint64_t size = 0;
+  std::string type;  // the list's Type column for a file
 };
 
 // A Quick Scan of the first partition of an image, found as the command

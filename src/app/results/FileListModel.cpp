@@ -144,7 +144,7 @@ bool FileListModel::Rename(int row, const QString& name) {
   ListRow& item = rows_[static_cast<std::size_t>(row)];
   if (!store_ || !tree_->Rename(*store_, item, name.toStdU16String())) return false;
   item.name = name.toStdU16String();
-  if (item.kind == ListRow::Kind::kFile) item.type = FileTypeText(item.name, item.deleted);
+  if (item.kind == ListRow::Kind::kFile) item.type = FileTypeText(item.name, item.deleted, item.fromJournal);
   Q_EMIT dataChanged(index(row, kName), index(row, kType));
   if (item.kind == ListRow::Kind::kFolder) Q_EMIT FolderRenamed(static_cast<std::size_t>(item.id));
   return true;
