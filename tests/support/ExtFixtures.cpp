@@ -81,7 +81,8 @@ ExtScan::ExtScan(const fs::path& image, std::optional<PartitionEntry> partition)
                         file.size, row.type});
     }
     for (const std::size_t child : tree.Node(node).children) {
-      items_.push_back({true, tree.Node(child).deleted, tree.Node(child).folderId, ToUtf8(tree.PathOf(child)), 0});
+      const TreeNode& folder = tree.Node(child);
+      items_.push_back({true, folder.deleted, folder.folderId, ToUtf8(tree.PathOf(child)), 0, "Folder"});
       walk(child);
     }
   };
