@@ -49,16 +49,7 @@ std::vector<std::string> ExtDeletedPaths() {
 
 ExtScan::ExtScan(const fs::path& image, std::optional<PartitionEntry> partition)
     : store_(std::make_unique<RecoveryStore>()) {
-  const std::string extension = image.extension().string();
-  if (extension == ".vhd" || extension == ".vhdx") {
-    auto disk = std::make_unique<VirtualDisk>();
-    const OpenResult opened = OpenImage(*disk, image, true);
-    if (!opened.Usable()) throw std::runtime_error("cannot open " + image.string() + ": " + opened.message);
-    disk_ = std::move(disk);
-  } else {
-    disk_ = ImageFile::Open(image);
-    if (!disk_) throw std::runtime_error("cannot open " + image.string());
-  }
+  disk_ = OpenTestImage(image);
   const SectorReader reader(*disk_);
   ScanControl control;
   if (partition) {

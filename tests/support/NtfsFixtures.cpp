@@ -65,16 +65,7 @@ std::map<std::string, std::uint32_t> NtfsCaseRecords() {
 }
 
 NtfsScan::NtfsScan(const fs::path& image) : store_(std::make_unique<RecoveryStore>()) {
-  const std::string extension = image.extension().string();
-  if (extension == ".vhd" || extension == ".vhdx") {
-    auto disk = std::make_unique<VirtualDisk>();
-    const OpenResult opened = OpenImage(*disk, image, true);
-    if (!opened.Usable()) throw std::runtime_error("cannot open " + image.string() + ": " + opened.message);
-    disk_ = std::move(disk);
-  } else {
-    disk_ = ImageFile::Open(image);
-    if (!disk_) throw std::runtime_error("cannot open " + image.string());
-  }
+  disk_ = OpenTestImage(image);
   const SectorReader reader(*disk_);
   PartitionTable table;
   ReadPartitionTable(reader, 0, table);

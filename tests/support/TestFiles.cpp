@@ -9,7 +9,23 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "vdisk/ImageFile.h"
+#include "vdisk/VirtualDisk.h"
+
 namespace dravik::test {
+
+std::unique_ptr<ByteSource> OpenTestImage(const std::filesystem::path& image) {
+  const std::string extension = image.extension().string();
+  if (extension == ".vhd" || extension == ".vhdx") {
+    auto disk = std::make_unique<VirtualDisk>();
+    const OpenResult opened = OpenImage(*disk, image, true);
+    if (!opened.Usable()) throw std::runtime_error("cannot open " + image.string() + ": " + opened.message);
+    return disk;
+  }
+  auto file = ImageFile::Open(image);
+  if (!file) throw std::runtime_error("cannot open " + image.string());
+  return file;
+}
 
 namespace fs = std::filesystem;
 

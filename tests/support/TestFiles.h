@@ -4,8 +4,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace dravik {
+class ByteSource;
+}
 
 namespace dravik::test {
 
@@ -21,6 +26,9 @@ std::filesystem::path CliPath();
 std::string Dravik(const std::string& args);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
+// A VHD or VHDX (by its extension, its chain followed), else a raw disk, opened
+// read-only; throws when it does not open.
+std::unique_ptr<ByteSource> OpenTestImage(const std::filesystem::path& image);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 // Writes bytes at offset, extending the file (sparsely) when needed.
 void PatchFile(const std::filesystem::path& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
