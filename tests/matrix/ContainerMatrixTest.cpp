@@ -1,7 +1,7 @@
 // Every file system fixture in every container (raw, fixed VHD, dynamic VHD,
-// VHDX): the size qemu-img gives, fsstat's parameters, fls's listing (live and
-// deleted, names and sizes), and every file saved with the manifest's (or
-// icat's) bytes and the manifest's (or fls's) times.
+// VHDX): the size qemu-img gives, fsstat's parameters (FAT and NTFS), fls's
+// listing (live and deleted, names and sizes), and every file saved with the
+// manifest's (or icat's) bytes and the manifest's (or fls's) times.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "ExtFixtures.h"
 #include "FatFixtures.h"
 #include "NtfsFixtures.h"
 #include "NtfsRecordBuilder.h"
@@ -24,7 +25,8 @@ namespace fs = std::filesystem;
 using test::ListedItem;
 using test::NtfsItem;
 
-// "fat16" (2 KiB clusters), "fat16-32k", "fat32" (512 B), "fat32-4k", "ntfs".
+// "fat16" (2 KiB clusters), "fat16-32k", "fat32" (512 B), "fat32-4k", "ntfs",
+// "ext4-gpt" (4 KiB blocks, in a GPT disk).
 struct Cell {
   const char* disk;
   const char* container;  // "raw", "fixed", "dynamic", "vhdx"
@@ -33,17 +35,26 @@ struct Cell {
 std::ostream& operator<<(std::ostream& os, const Cell& c) { return os << c.disk << " " << c.container; }
 
 bool IsNtfs(const Cell& c) { return std::string(c.disk) == "ntfs"; }
+bool IsExt(const Cell& c) { return std::string(c.disk).rfind("ext", 0) == 0; }
 
-fs::path Raw(const Cell& c) { return IsNtfs(c) ? test::NtfsFixture("ntfs.raw") : test::FatFixture(c.disk + std::string(".raw")); }
+fs::path FamilyFixture(const Cell& c, const std::string& name) {
+  return IsNtfs(c) ? test::NtfsFixture(name) : IsExt(c) ? test::ExtFixture(name) : test::FatFixture(name);
+}
+
+fs::path Raw(const Cell& c) { return FamilyFixture(c, c.disk + std::string(".raw")); }
 
 fs::path Image(const Cell& c) {
   const std::string container = c.container;
   if (container == "fixed") return test::FixtureIn("matrix", c.disk + std::string("-fixed.vhd"));
   const std::string name = c.disk + std::string(container == "raw" ? ".raw" : container == "vhdx" ? ".vhdx" : ".vhd");
-  return IsNtfs(c) ? test::NtfsFixture(name) : test::FatFixture(name);
+  return FamilyFixture(c, name);
 }
 
-std::uint32_t Start(const Cell& c) { return IsNtfs(c) ? test::NtfsStart() : test::ReadFatLayout(c.disk).start; }
+constexpr std::uint32_t kExtGptStart = 2048;
+
+std::uint32_t Start(const Cell& c) {
+  return IsNtfs(c) ? test::NtfsStart() : IsExt(c) ? kExtGptStart : test::ReadFatLayout(c.disk).start;
+}
 
 // The listings of one list missing from the other, for a readable failure.
 std::string Difference(const std::vector<ListedItem>& ours, const std::vector<ListedItem>& theirs) {
@@ -206,6 +217,14 @@ void ExpectNtfsCell(const Cell& c) {
   EXPECT_EQ(sums.size(), times.size());
 }
 
+void ExpectExtCell(const Cell& c) {
+  test::ExtScan scan(Image(c));
+  EXPECT_EQ(scan.Partition().start, Start(c));
+  EXPECT_EQ(scan.Partition().code, kExt4);
+  test::ExpectListedAsFls(scan, Raw(c), Start(c));
+  test::ExpectSavedAsSource(scan, Raw(c), Start(c), true);
+}
+
 class ContainerMatrixTest : public ::testing::TestWithParam<Cell> {};
 
 TEST_P(ContainerMatrixTest, OpensListsSavesAndReadsAsTheOracles) {
@@ -220,13 +239,15 @@ TEST_P(ContainerMatrixTest, OpensListsSavesAndReadsAsTheOracles) {
   }
   if (IsNtfs(c))
     ExpectNtfsCell(c);
+  else if (IsExt(c))
+    ExpectExtCell(c);
   else
     ExpectFatCell(c);
 }
 
 std::vector<Cell> Cells() {
   std::vector<Cell> cells;
-  for (const char* disk : {"fat16", "fat16-32k", "fat32", "fat32-4k", "ntfs"})
+  for (const char* disk : {"fat16", "fat16-32k", "fat32", "fat32-4k", "ntfs", "ext4-gpt"})
     for (const char* container : {"raw", "fixed", "dynamic", "vhdx"}) cells.push_back({disk, container});
   return cells;
 }

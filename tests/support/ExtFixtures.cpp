@@ -4,11 +4,14 @@
 
 #include <ctime>
 #include <fstream>
+#include <algorithm>
 #include <functional>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 
+#include "Oracles.h"
 #include "TestFiles.h"
 #include "disk/PartitionSearch.h"
 #include "disk/SectorReader.h"
@@ -98,6 +101,91 @@ SaveSummary ExtScan::SaveAll(const fs::path& destination, DeletedMode deleted) {
   const SaveContext context{reader, result_.params, settings, filter, control};
   MakeFolderPath(destination);
   return SaveCheckedTree(context, *store_, tree, destination);
+}
+
+namespace {
+
+// Names as the engine shows them: bytes that are not UTF-8 become U+FFFD.
+std::string Shown(const std::string& bytes) { return ToUtf8(FromUtf8(bytes)); }
+
+std::string Show(bool folder, bool deleted, std::uint32_t inode, const std::string& path, std::uint64_t size) {
+  return (folder ? "folder " : "file ") + path + (deleted ? " [deleted]" : "") + " inode " + std::to_string(inode) +
+         (folder ? "" : " size " + std::to_string(size));
+}
+
+}  // namespace
+
+std::multiset<std::string> ExtListing(const std::vector<ExtItem>& items) {
+  std::multiset<std::string> shown;
+  for (const ExtItem& item : items)
+    if (item.path != ToUtf8(kLostDirName)) shown.insert(Show(item.folder, item.deleted, item.inode, item.path, item.size));
+  return shown;
+}
+
+void ExpectSameListing(const std::multiset<std::string>& got, const std::multiset<std::string>& want) {
+  std::vector<std::string> extra, missing;
+  std::set_difference(got.begin(), got.end(), want.begin(), want.end(), std::back_inserter(extra));
+  std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::back_inserter(missing));
+  for (const std::string& e : extra) ADD_FAILURE() << "unexpected: " << e;
+  for (const std::string& m : missing) ADD_FAILURE() << "missing: " << m;
+}
+
+void ExpectListedAsFls(const ExtScan& scan, const fs::path& raw, std::uint64_t start) {
+  ASSERT_TRUE(scan.Result().Usable()) << scan.Result().message;
+  EXPECT_TRUE(scan.Result().foldersNotReadWhole.empty());
+  // The counts the progress and Drive Information show are of what is listed.
+  EXPECT_EQ(scan.Store().folderCount, scan.Store().Folders().size());
+  EXPECT_EQ(scan.Store().fileCount, scan.Store().Files().size());
+  std::multiset<std::string> want;
+  for (const FlsItem& item : Fls(raw, start)) {
+    // fls reads an htree's index blocks as entries ("-/-" names); the
+    // virtual $OrphanFiles folder is its own; a deleted name whose inode
+    // number was cleared names nothing to recover and is not listed.
+    if (item.virtualEntry || item.path.find("$OrphanFiles") == 0 || item.path.find('^') != std::string::npos ||
+        (item.deleted && item.record == 0))
+      continue;
+    want.insert(Show(item.folder, item.deleted, item.record, Shown(item.path), item.size));
+  }
+  ExpectSameListing(ExtListing(scan.Items()), want);
+  // Nothing is lost on an intact volume.
+  for (const ExtItem& item : scan.Items())
+    EXPECT_NE(item.path.rfind(ToUtf8(kLostDirName) + "/", 0), 0u) << item.path;
+}
+
+void ExpectSavedAsSource(ExtScan& scan, const fs::path& raw, std::uint64_t start, bool largeInodes) {
+  const auto deletedPaths = ExtDeletedPaths();
+  TempDir out;
+  const SaveSummary summary = scan.SaveAll(out.Path());
+  EXPECT_EQ(summary.failed, 0u);
+  EXPECT_EQ(summary.incomplete, 0u);
+  const auto saved = Sha256Tree(out.Path());
+  for (const ExtManifestEntry& entry : ReadExtManifest()) {
+    SCOPED_TRACE(entry.path);
+    const std::string path = Shown(entry.path);
+    const auto it = saved.find(path);
+    ASSERT_NE(it, saved.end());
+    if (std::find(deletedPaths.begin(), deletedPaths.end(), entry.path) != deletedPaths.end()) {
+      // A deleted file is written as its inode still holds it.
+      const auto item = scan.Find(path);
+      ASSERT_TRUE(item && item->deleted);
+      EXPECT_EQ(it->second, Sha256Bytes(Icat(raw, start, item->inode)));
+      continue;
+    }
+    EXPECT_EQ(it->second, entry.sha256);
+    // Times are kept to 100 ns; 128-byte inodes keep whole seconds, and
+    // 2038 (small.txt) needs the epoch bits of a large inode.
+    struct stat st {};
+    ASSERT_EQ(::stat((out.Path() / path).c_str(), &st), 0);
+    if (largeInodes || entry.path != "small.txt") {
+      EXPECT_EQ(st.st_mtim.tv_sec, entry.mtime);
+      EXPECT_EQ(st.st_mtim.tv_nsec, largeInodes ? entry.mtimeNs / 100 * 100 : 0);
+    }
+  }
+  for (const char* link : {"fast-link", "slow-link"}) {
+    const fs::path target = fs::read_symlink(ExtFixture("src") / link);
+    const auto bytes = ReadFileBytes(out.Path() / link);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), target.string()) << link;
+  }
 }
 
 std::string Debugfs(const fs::path& raw, const std::string& request) {

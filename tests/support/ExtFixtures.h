@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -72,6 +73,19 @@ class ExtScan {
   QuickScanResult result_;
   std::vector<ExtItem> items_;
 };
+
+// What the scan lists, one line per item ("file PATH [deleted] inode N size
+// S"), "Lost Dir" itself left out, for comparing listings.
+std::multiset<std::string> ExtListing(const std::vector<ExtItem>& items);
+// Fails with every line only one of the two listings has.
+void ExpectSameListing(const std::multiset<std::string>& got, const std::multiset<std::string>& want);
+// The scan lists what fls -r -p lists of the raw volume at start, and
+// nothing under "Lost Dir".
+void ExpectListedAsFls(const ExtScan& scan, const std::filesystem::path& raw, std::uint64_t start);
+// Saving the whole scan gives every live file of the manifest with its bytes
+// and modification time (to 100 ns on 256-byte inodes), every deleted one as
+// icat reads its inode, and the symbolic links as files holding their targets.
+void ExpectSavedAsSource(ExtScan& scan, const std::filesystem::path& raw, std::uint64_t start, bool largeInodes);
 
 // debugfs -R REQUEST on a raw volume, its standard output.
 std::string Debugfs(const std::filesystem::path& raw, const std::string& request);
