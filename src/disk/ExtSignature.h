@@ -15,6 +15,7 @@ constexpr std::uint64_t kSuperblockSector = 2;
 
 constexpr std::size_t kBlocksCountLoOffset = 0x04;
 constexpr std::size_t kLogBlockSizeOffset = 0x18;
+constexpr std::size_t kBlocksPerGroupOffset = 0x20;
 constexpr std::size_t kMagicOffset = 0x38;
 constexpr std::size_t kGroupOfCopyOffset = 0x5A;
 constexpr std::size_t kFeatureCompatOffset = 0x5C;
@@ -62,5 +63,14 @@ struct FoundExtVolume {
   std::uint64_t sectors = 0;
 };
 FoundExtVolume RecogniseSuperblock(Bytes sector);
+
+// The sector, counted from the volume's start, where mke2fs puts group 1's
+// copy of the superblock for blocks of blockSize bytes (8 × blockSize blocks
+// a group).
+std::uint64_t DefaultGroup1CopySector(std::uint32_t blockSize);
+// The volume whose group 1 keeps, in this sector, the copy mke2fs puts there
+// for blocks of blockSize bytes: the copy must name group 1 and give that
+// block size and the default blocks per group. Code 0 when it is no such copy.
+FoundExtVolume RecogniseGroup1Copy(Bytes sector, std::uint32_t blockSize);
 
 }  // namespace dravik::ext

@@ -49,9 +49,17 @@ std::uint16_t CodeForType(std::uint8_t type, bool inExtendedRecord) {
 }
 
 // The kind of ext volume whose superblock lies in the partition's third
-// sector; 0 when there is none.
+// sector, or when that one is damaged, whose copy lies where mke2fs puts
+// group 1's; 0 when there is neither.
 std::uint16_t ExtCodeAt(const SectorReader& reader, std::uint64_t start) {
-  return ext::RecogniseSuperblock(reader.ReadSector(start + ext::kSuperblockSector)).code;
+  if (const std::uint16_t code = ext::RecogniseSuperblock(reader.ReadSector(start + ext::kSuperblockSector)).code)
+    return code;
+  for (const std::uint32_t blockSize : {1024u, 2048u, 4096u}) {
+    const std::uint64_t sector = start + ext::DefaultGroup1CopySector(blockSize);
+    if (sector >= reader.SectorCount()) break;
+    if (const std::uint16_t code = ext::RecogniseGroup1Copy(reader.ReadSector(sector), blockSize).code) return code;
+  }
+  return 0;
 }
 
 // Labels first, then an ext superblock (whatever the type: 0x83 as Linux

@@ -199,7 +199,8 @@ TEST(ExtExtensiveExtractTest, OverwrittenVolumeGivesBackWhatLiesBeyondTheFormat)
 }
 
 // Copies of the intact WSL volume's superblocks damaged in memory: a copy that names the wrong group or gives
-// impossible geometry adds no volume and does not hide the one the other copies show.
+// impossible geometry adds no volume and does not hide the one the other copies show; a copy left alone is taken
+// only where the folders it leads to name themselves.
 TEST(ExtExtensiveSearchTest, DamagedCopiesFindNothingFalse) {
   const fs::path raw = ExtFixture("wsl-ext4.raw");
   const Dumpe2fsReport truth = Dumpe2fs(raw);
@@ -207,7 +208,8 @@ TEST(ExtExtensiveSearchTest, DamagedCopiesFindNothingFalse) {
   const std::uint64_t primary = ext::kSuperblockOffset;
   const std::uint64_t group1 = truth.backups[0] * truth.blockSize, group3 = truth.backups[1] * truth.blockSize;
   const std::uint64_t sector1 = group1 / kSectorSize;
-  constexpr std::size_t kGroupOfCopy = 0x5A, kBlocksPerGroup = 0x20, kInodesCount = 0x00, kLogBlockSize = 0x18;
+  constexpr std::size_t kGroupOfCopy = 0x5A, kBlocksPerGroup = 0x20, kInodesCount = 0x00, kLogBlockSize = 0x18,
+                        kMagic = 0x38;
   struct Patch {
     std::uint64_t offset;
     std::uint32_t value;
@@ -230,7 +232,11 @@ TEST(ExtExtensiveSearchTest, DamagedCopiesFindNothingFalse) {
       {"group 1's copy has no blocks per group", {{group1 + kBlocksPerGroup, 0, 4}}, false, {{0, 2}}},
       {"the primary gives blocks of 128 KiB", {{primary + kLogBlockSize, 7, 4}}, false, {{0, sector1}}},
       {"start zeroed", {}, true, {{0, sector1}}},
-      {"start zeroed, group 1's copy with blocks of 128 KiB: one copy alone is not taken",
+      {"the primary and group 3's copy gone: group 1's alone, taken as its folders name themselves",
+       {{primary + kMagic, 0, 2}, {group3 + kMagic, 0, 2}}, false, {{0, sector1}}},
+      {"the primary and group 1's copy gone, group 3's names group 1: its folders would not name themselves",
+       {{primary + kMagic, 0, 2}, {group1 + kMagic, 0, 2}, {group3 + kGroupOfCopy, 1, 2}}, false, {}},
+      {"start zeroed, group 1's copy with blocks of 128 KiB: group 3's alone shows no folder",
        {{group1 + kLogBlockSize, 7, 4}},
        true,
        {}},

@@ -285,6 +285,27 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
   }
 }
 
+// A Linux partition whose primary superblock is gone is still listed, by the
+// copy mke2fs put in group 1, and reads as the intact volume does.
+TEST(ExtReadTest, PartitionWithoutItsPrimarySuperblockIsFoundByItsCopy) {
+  constexpr std::uint64_t kStart = 2048;
+  const auto volume = test::ReadFileBytes(ExtFixture("ext2-1k.raw"));
+  std::vector<std::uint8_t> disk(kStart * 512);
+  const auto entry = test::RecordEntry(0x83, kStart, volume.size() / 512);
+  std::copy(entry.begin(), entry.end(), disk.begin() + test::RecordEntryOffset(0));
+  disk[510] = 0x55;
+  disk[511] = 0xAA;
+  disk.insert(disk.end(), volume.begin(), volume.end());
+  std::fill_n(disk.begin() + kStart * 512 + kSuperblock, 1024, 0);
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "disk.raw", disk);
+  const ExtScan damaged(dir / "disk.raw");
+  EXPECT_EQ(damaged.Partition().start, kStart);
+  EXPECT_EQ(damaged.Partition().code, kExt2);
+  ASSERT_TRUE(damaged.Result().Usable()) << damaged.Result().message;
+  test::ExpectSameListing(test::ExtListing(damaged.Items()), test::ExtListing(ExtScan(ExtFixture("ext2-1k.raw")).Items()));
+}
+
 TEST(ExtReadTest, CommandLineListsAndRecoversAVhdx) {
   test::TempDir out;
   const auto listed = test::RunShell(test::Dravik("scan quick --list " + test::Quote(ExtFixture("ext4-gpt.vhdx"))));

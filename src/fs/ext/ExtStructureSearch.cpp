@@ -131,6 +131,46 @@ bool PrimaryOpens(const SectorReader& reader, const PlacedSuperblock& primary, D
   return root && root->IsDirectory();
 }
 
+// How many inodes in use a lone copy's check looks through for folders, and
+// how many folders it asks to name themselves.
+constexpr std::size_t kSelfCheckInodes = 1 << 16;
+constexpr std::size_t kSelfCheckFolders = 8;
+
+// Whether a folder's first block, read where the volume's map puts it,
+// begins with its "." entry naming the folder's own inode.
+bool NamesItself(const ext::ExtVolume& volume, std::uint32_t number, const ext::Inode& folder) {
+  if (ext::ExtVolume::KeepsBytesInInode(folder)) return false;
+  const ext::FileMap map = volume.Map(folder);
+  if (map.runs.empty() || map.runs.front().logical != 0) return false;
+  std::vector<std::uint8_t> block(volume.Blocks().BlockSize());
+  if (!volume.Blocks().Read(map.runs.front().physical, block)) return false;
+  constexpr std::size_t kNameLength = 6, kName = 8;
+  return le32(block, 0) == number && block[kNameLength] == 1 && block[kName] == '.';
+}
+
+// Whether a copy standing alone places its volume right: its group number
+// gives the start, and a wrong one (a damaged field, or a copy read for
+// another group's) would put the volume by whole groups off, where its
+// descriptors still read. So the folders the inode tables hold, read through
+// the copy's descriptors, must name themselves in their first blocks, as
+// they only do where the volume truly starts: most of those looked at, at
+// least one.
+bool LoneCopyPlacesItsVolume(const SectorReader& reader, const PlacedSuperblock& copy) {
+  if (copy.superblock.groupOfCopy == 0) return false;
+  Diagnostics unread;
+  const auto volume = ext::ExtVolume::OpenBy(reader, copy.volumeStart, copy.sector, unread);
+  if (!volume) return false;
+  std::size_t visited = 0, folders = 0, named = 0;
+  volume->ForEachInodeInUse([&](std::uint32_t number, const ext::Inode& inode) {
+    if (inode.IsDirectory()) {
+      ++folders;
+      if (NamesItself(*volume, number, inode)) ++named;
+    }
+    return ++visited < kSelfCheckInodes && folders < kSelfCheckFolders;
+  });
+  return named > 0 && 2 * named > folders;
+}
+
 }  // namespace
 
 void SearchExtStructures(const SectorReader& reader, std::uint64_t start, std::uint64_t sectors,
@@ -163,7 +203,8 @@ void SearchExtStructures(const SectorReader& reader, std::uint64_t start, std::u
     const PlacedSuperblock& chosen = group.copies[group.chosen];
     const ext::Superblock& s = chosen.superblock;
     const bool agreed = group.copies.size() >= 2;
-    if (!agreed && !(s.groupOfCopy == 0 && PrimaryOpens(reader, chosen, diagnostics))) {
+    if (!agreed && !(s.groupOfCopy == 0 && PrimaryOpens(reader, chosen, diagnostics)) &&
+        !LoneCopyPlacesItsVolume(reader, chosen)) {
       notes.Add(chosen.sector, "an ext superblock that no other copy confirms and that opens no volume",
                 "a stray or damaged copy");
       continue;

@@ -63,8 +63,9 @@ std::vector<SuperblockGroup> GroupSuperblocks(std::vector<PlacedSuperblock> plac
 
 // Searches sectors [start, start + sectors) in blocks of blockSectors for ext
 // superblocks and adds the volumes they show to findings.fileSystems. A
-// volume counts when two of its copies agree on it, or when its primary
-// superblock alone opens it to a root folder; its group descriptors must
+// volume counts when two of its copies agree on it, when its primary
+// superblock alone opens it to a root folder, or when a later copy alone
+// shows folders whose first blocks name them; its group descriptors must
 // read from the chosen copy. Why superblocks were set aside goes into
 // diagnostics. Blocks are searched on threads (0: one a core). The search
 // ends, with findings.tooManyStructures, past 65536 superblocks.

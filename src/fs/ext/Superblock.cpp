@@ -12,7 +12,6 @@ namespace {
 
 constexpr std::size_t kInodesCountOffset = 0x00;
 constexpr std::size_t kFirstDataBlockOffset = 0x14;
-constexpr std::size_t kBlocksPerGroupOffset = 0x20;
 constexpr std::size_t kInodesPerGroupOffset = 0x28;
 constexpr std::size_t kRevisionOffset = 0x4C;
 constexpr std::size_t kFirstInodeOffset = 0x54;
@@ -133,8 +132,8 @@ std::optional<FoundSuperblock> ReadSuperblock(const SectorReader& reader, std::u
     return primary;
   }
   for (const std::uint32_t blockSize : {1024u, 2048u, 4096u}) {
-    const std::uint64_t block = std::uint64_t{blockSize} * 8 + (blockSize == 1024 ? 1 : 0);
-    if (auto copy = tryAt(block * blockSize, block, blockSize)) return copy;
+    const std::uint64_t byteOffset = DefaultGroup1CopySector(blockSize) * kSectorSize;
+    if (auto copy = tryAt(byteOffset, byteOffset / blockSize, blockSize)) return copy;
   }
   return std::nullopt;
 }
