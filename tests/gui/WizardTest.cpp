@@ -20,6 +20,7 @@
 #include <fstream>
 #include <set>
 
+#include "ExtFixtures.h"
 #include "ExtensiveFixtures.h"
 #include "WindowTest.h"
 #include "app/results/SaveProgressDialog.h"
@@ -35,6 +36,7 @@
 #include "save/SaveDriver.h"
 #include "snapshot/SnapshotFile.h"
 #include "snapshot/SnapshotTexts.h"
+#include "util/Utf.h"
 
 namespace dravik::app {
 namespace {
@@ -390,6 +392,48 @@ TEST_F(WizardTest, ExtensiveScanRoadFindsAVolumeWithoutItsBootSectorsAndRecovers
   ASSERT_EQ(wizard_->CurrentPage(), Wizard::kResults) << Last().toStdString();
   EXPECT_EQ(wizard_->session().mode, ScanMode::kExtensive);
   EXPECT_EQ(wizard_->session().Tree()->Nodes().size(), nodes);
+}
+
+// The ext roads: a Quick Scan of ext4 in a GPT disk in a VHDX (a text file previewed, a deleted name shown
+// as deleted, every live file saved as the source folder has it), and the Extensive Scan for "ext2/3/4" of the
+// WSL-like disk an NTFS quick format overwrote, whose files behind the format come back under the lost folder.
+TEST_F(WizardTest, ExtRoadsQuickScanAVolumeAndFindTheOneBehindAFormat) {
+  ScanToResults(test::ExtFixture("ext4-gpt.vhdx"));
+  EXPECT_TRUE(Shown(QuickScanTexts::kFound));
+  ResultsPage* results = wizard_->results;
+  const ResultTree& tree = *wizard_->session().Tree();
+  FileListModel* list = results->listModel;
+  results->folders->setCurrentIndex(results->treeModel->IndexOf(*tree.FindFolder(u"docs")));
+  results->details->setCurrentIndex(list->index(RowNamed(u"readme.txt"), 0));
+  EXPECT_EQ(results->preview->Shown(), preview::ViewerKind::kText);
+  results->folders->setCurrentIndex(results->treeModel->IndexOf(*tree.FindFolder(u"trash")));
+  const int gone = RowNamed(u"gone.bin");
+  ASSERT_GE(gone, 0);
+  EXPECT_TRUE(list->data(list->index(gone, FileListModel::kType), Qt::DisplayRole).toString().startsWith(QStringLiteral("Deleted")));
+  const Saved all = SaveChecked([&] { window_->Command("saveAll")->trigger(); });
+  const auto deleted = test::ExtDeletedPaths();
+  for (const test::ExtManifestEntry& file : test::ReadExtManifest()) {
+    if (std::find(deleted.begin(), deleted.end(), file.path) != deleted.end()) continue;
+    const std::string path = ToUtf8(FromUtf8(file.path));
+    EXPECT_EQ(all.count(path) ? all.at(path) : "missing", file.sha256) << path;
+  }
+
+  QTest::mouseClick(results->home, Qt::LeftButton);
+  ToPartitionPage(test::ExtFixture("wsl-over.vhdx"), ScanMode::kExtensive);
+  QComboBox* kinds = wizard_->partition->fileSystem;
+  kinds->setCurrentIndex(kinds->findText(QStringLiteral("ext2/3/4")));
+  ASSERT_NO_FATAL_FAILURE(Forward(wizard_->partition->buttons.forward, Wizard::kFileSystem));
+  QTreeWidget* found = wizard_->fileSystem->list;
+  ASSERT_EQ(found->topLevelItemCount(), 1);
+  EXPECT_TRUE(found->topLevelItem(0)->text(0).contains(QStringLiteral("EXT4 @ 0"))) << found->topLevelItem(0)->text(0).toStdString();
+  ASSERT_NO_FATAL_FAILURE(Forward(wizard_->fileSystem->buttons.forward, Wizard::kResults));
+  std::set<std::string> sums;
+  std::ifstream manifest(test::ExtFixture("wsl-manifest"));
+  for (std::string size, seconds, ns, sum, path; manifest >> size >> seconds >> ns >> sum >> path;) sums.insert(sum);
+  std::size_t behind = 0;
+  for (const auto& [path, sum] : SaveChecked([&] { window_->Command("saveAll")->trigger(); }))
+    if (path.rfind(ToUtf8(kLostDirName) + "/File", 0) == 0 && sums.count(sum)) ++behind;
+  EXPECT_GE(behind, 90u) << "the files whose inodes lie behind the format";
 }
 
 // Typed key by key, as a person does; what the field refused is not in it.
