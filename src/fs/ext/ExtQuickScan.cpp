@@ -73,6 +73,11 @@ class ExtQuickScanner {
   void Add(const Pending& folder, const DirEntry& entry) {
     const bool deleted = folder.deleted || entry.deleted;
     const auto inode = volume_.ReadInode(entry.inode);
+    // A deleted name whose inode is in use names what lives on under another
+    // name (a rename, another link) or what took the inode since: it is
+    // listed where its live name leads, or under the lost folder, never under
+    // this name with contents that were not its own.
+    if (deleted && inode && inode->InUse()) return;
     const bool isFolder = inode && inode->mode != 0 ? inode->IsDirectory() : entry.type == ext::kEntryDirectory;
     std::u16string name = FromUtf8(entry.name);
     // A folder has one live name: one met again (a lost folder listed
