@@ -37,6 +37,7 @@ class ExtQuickScanner {
   std::vector<std::u16string> Run() {
     control_.Report(kScanningText, 0);
     reached_.insert(ext::kRootInode);
+    listedFolders_.insert(ext::kRootInode);
     paths_[ext::kRootInode] = u"";
     Queue(ext::kRootInode, false);
     Walk();
@@ -84,7 +85,9 @@ class ExtQuickScanner {
     // before its parent was walked, a damaged volume) is not listed twice.
     const bool first = deleted || reached_.insert(entry.inode).second;
     if (isFolder) {
-      if (!first) return;
+      // Folder ids are the tree's keys: two deleted names of one freed
+      // folder (a rename before the delete) list it once.
+      if (!first || !listedFolders_.insert(entry.inode).second) return;
       if (!deleted) paths_.emplace(entry.inode, paths_[folder.inode] + u"/" + name);
       store_.AddFolder({.name = std::move(name),
                         .id = entry.inode,
@@ -140,6 +143,7 @@ class ExtQuickScanner {
     for (const std::uint32_t number : folders) {
       if (reached_.count(number)) continue;  // reached through a lost folder walked before it
       const auto inode = volume_.ReadInode(number);
+      listedFolders_.insert(number);
       store_.AddFolder({.name = u"Dir" + FromUtf8(std::to_string(number)),
                         .id = number,
                         .parentId = kLostDirId,
@@ -161,6 +165,7 @@ class ExtQuickScanner {
   std::deque<Pending> pending_;
   std::unordered_set<std::uint32_t> walked_;
   std::unordered_set<std::uint32_t> reached_;
+  std::unordered_set<std::uint32_t> listedFolders_;
   std::unordered_map<std::uint32_t, std::u16string> paths_;
   std::vector<std::u16string> incomplete_;
   bool journalTried_ = false;
