@@ -137,7 +137,7 @@ class ExtLayout final : public VolumeLayout {
     const std::vector<GroupDescriptor>& groups = volume_.Groups();
     const std::uint64_t tableBlocks = CeilDiv(std::uint64_t{s.inodesPerGroup} * s.inodeSize, s.blockSize);
     const bool metaBg = (s.incompat & kIncompatMetaBg) != 0;
-    const std::uint64_t descriptorBlocks = CeilDiv(groups.size() * (s.Has64Bit() ? s.descriptorSize : 32u), s.blockSize);
+    const std::uint64_t descriptorBlocks = CeilDiv(groups.size() * DescriptorSize(s), s.blockSize);
     const std::uint64_t superblockBlock = s.blockSize == 1024 ? 1 : 0;
     // Bitmaps beyond the image file's size could not all have been
     // written: a count that claims them is damaged.

@@ -40,9 +40,9 @@ GroupDescriptor Decode(Bytes b, bool wide) {
   return d;
 }
 
-std::uint32_t DescriptorSize(const Superblock& s) { return s.Has64Bit() ? s.descriptorSize : kClassicDescriptorSize; }
-
 }  // namespace
+
+std::uint32_t DescriptorSize(const Superblock& s) { return s.Has64Bit() ? s.descriptorSize : kClassicDescriptorSize; }
 
 std::uint64_t DescriptorBlock(const Superblock& s, std::uint64_t superblockBlock, std::uint64_t group) {
   const std::uint64_t perBlock = s.blockSize / DescriptorSize(s);
