@@ -42,6 +42,16 @@ GroupDescriptor Decode(Bytes b, bool wide) {
 
 }  // namespace
 
+std::uint32_t DescriptorSize(const Superblock& s) { return s.Has64Bit() ? s.descriptorSize : kClassicDescriptorSize; }
+
+std::uint64_t DescriptorBlock(const Superblock& s, std::uint64_t superblockBlock, std::uint64_t group) {
+  const std::uint64_t perBlock = s.blockSize / DescriptorSize(s);
+  const std::uint64_t index = group / perBlock;
+  if ((s.incompat & kIncompatMetaBg) == 0 || index < s.firstMetaBg) return superblockBlock + 1 + index;
+  const std::uint64_t first = index * perBlock;
+  return s.firstDataBlock + first * s.blocksPerGroup + (s.GroupHasSuperblock(first) ? 1 : 0);
+}
+
 bool GroupDescriptor::InodesUninitialised(const Superblock& s) const {
   return HasGroupChecksums(s) && (flags & kInodeUninit) != 0;
 }
@@ -65,20 +75,14 @@ std::optional<std::vector<GroupDescriptor>> ReadGroupDescriptors(const SectorRea
     return std::nullopt;
   }
   const bool wide = s.Has64Bit();
-  const std::uint32_t size = wide ? s.descriptorSize : kClassicDescriptorSize;
+  const std::uint32_t size = DescriptorSize(s);
   const std::uint64_t perBlock = s.blockSize / size;
-  const bool metaBg = (s.incompat & kIncompatMetaBg) != 0;
   std::vector<GroupDescriptor> descriptors;
   descriptors.reserve(static_cast<std::size_t>(groups));
   std::vector<std::uint8_t> block(s.blockSize);
   std::uint64_t loaded = UINT64_MAX;
   for (std::uint64_t g = 0; g < groups; ++g) {
-    const std::uint64_t index = g / perBlock;
-    std::uint64_t where = superblockBlock + 1 + index;
-    if (metaBg && index >= s.firstMetaBg) {
-      const std::uint64_t first = index * perBlock;
-      where = s.firstDataBlock + first * s.blocksPerGroup + (s.GroupHasSuperblock(first) ? 1 : 0);
-    }
+    const std::uint64_t where = DescriptorBlock(s, superblockBlock, g);
     if (where >= s.blocksCount) {
       why = "the descriptor of group " + std::to_string(g) + " would lie at block " + std::to_string(where) +
             ", past the volume's end";

@@ -43,6 +43,13 @@ struct GroupDescriptor {
 // a VHDX holds.
 constexpr std::uint64_t kMaxGroups = std::uint64_t{1} << 20;
 
+// The bytes of one descriptor: 32, or the superblock's size on a 64bit volume.
+std::uint32_t DescriptorSize(const Superblock& s);
+
+// The volume block that holds group g's descriptor, in the descriptor table
+// that goes with the superblock at superblockBlock.
+std::uint64_t DescriptorBlock(const Superblock& s, std::uint64_t superblockBlock, std::uint64_t group);
+
 // The descriptors of every group, read from the descriptor table that goes
 // with the superblock found at superblockBlock; none, with why, when the
 // volume has more groups than kMaxGroups or a table lies past the volume.
