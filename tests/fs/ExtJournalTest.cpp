@@ -14,9 +14,11 @@
 #include "ExtFixtures.h"
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
+#include "fs/ext/ExtQuickScan.h"
 #include "fs/ext/ExtVolume.h"
 #include "fs/ext/Journal.h"
 #include "util/Diagnostics.h"
+#include "util/ScanControl.h"
 #include "util/Utf.h"
 #include "vdisk/ImageFile.h"
 
@@ -41,7 +43,7 @@ std::map<std::string, ManifestRow> JournalManifest() {
   std::ifstream in(ExtFixture("journal.manifest"));
   std::map<std::string, ManifestRow> rows;
   for (std::string size, sha, path; in >> size >> sha >> path;) rows[path] = {std::stoull(size), sha};
-  EXPECT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows.size(), 6u);
   return rows;
 }
 
@@ -100,14 +102,18 @@ TEST(ExtJournalTest, LogMatchesLogdump) {
     EXPECT_EQ(has(ext::kJournalIncompatCsumV3), features.find("journal_checksum_v3") != std::string::npos);
     EXPECT_EQ(has(ext::kJournalIncompat64Bit), features.find("journal_64bit") != std::string::npos);
 
-    // Every block is logged twice, newest after it in the log: the newest
-    // copy comes first.
+    // Every block is logged at least twice, newer copies after older ones
+    // in the log: the newest copy comes first.
     for (const auto& [fsBlock, journalBlock] : want) {
       const auto copies = journal->CopiesOf(fsBlock);
-      ASSERT_EQ(copies.size(), 2u);
-      EXPECT_GT(copies[0].sequence, copies[1].sequence);
-      EXPECT_GT(copies[0].journalBlock, copies[1].journalBlock);
+      ASSERT_GE(copies.size(), 2u);
+      for (std::size_t i = 1; i < copies.size(); ++i) {
+        EXPECT_GT(copies[i - 1].sequence, copies[i].sequence);
+        EXPECT_GT(copies[i - 1].journalBlock, copies[i].journalBlock);
+      }
     }
+    // The walk reads each block of the log about once.
+    EXPECT_LE(journal->LogBlocksRead(), 2u * journal->Header().maxLength);
   }
 }
 
@@ -128,6 +134,9 @@ TEST(ExtJournalTest, DeletedFilesComeBackFromTheJournal) {
       {"journal/reused.bin", true, false, false},
       {"journal/keep.txt", false, false, false},
       {"journal/islands.bin", true, true, true},  // an extent tree of depth 1, holes between its extents
+      // Its indirect blocks (zeroed on the volume) or extent leaf (emptied)
+      // read from the journal's copies as old as its inode's.
+      {"journal/spread.bin", true, true, false},
   };
   const auto manifest = JournalManifest();
   for (const char* image : kJournalImages) {
@@ -226,22 +235,43 @@ TEST(ExtJournalTest, DamagedJournalsGiveNoFalseRecovery) {
   struct Row {
     const char* name;
     std::vector<Patch> patches;
+    const char* file;
     bool recovered;
     const char* why;  // what the journal says it passed over or refused
   };
   const std::vector<std::uint8_t> zeros(16, 0);
+  const std::vector<std::uint8_t> block(4096, 0);
+  // A descriptor of a transaction 99 that never committed, its tags all
+  // zero: it claims the blocks after it for copies.
+  std::vector<std::uint8_t> stray = {0xC0, 0x3B, 0x39, 0x98, 0, 0, 0, 1, 0, 0, 0, 99};
+  stray.resize(4096, 0);
   // The journal of each image: block 0 its superblock, 1 and 4 the
   // descriptors of the two transactions that log gone-a.bin's inode table
-  // block, 2 and 5 their copies, 3 and 6 their commits (as
-  // LogMatchesLogdump checks against logdump).
+  // block, 2 and 5 their copies, 3 and 6 their commits; 12 the commit
+  // before the transactions of spread.bin, 13 the descriptor of its map
+  // blocks' live copies, which lie at 14 and on (as LogMatchesLogdump
+  // checks against logdump).
+  const char* const goneA = "journal/gone-a.bin";
+  const char* const spread = "journal/spread.bin";
   const Row rows[] = {
-      {"undamaged", {}, true, ""},
-      {"bad journal magic", {{0, 0, {0xDE, 0xAD, 0xBE, 0xEF}}}, false, "no journal superblock magic"},
-      {"tag past the volume", {{1, 12, {0xFF, 0xFF, 0xFF, 0x00}}}, false, "past the volume's end"},
-      {"older commit gone", {{3, 0, zeros}}, false, "breaks off at journal block 3"},
-      {"older copy zeroed", {{2, 0, std::vector<std::uint8_t>(4096, 0)}}, false, ""},
-      {"log of two blocks", {{0, 0x10, {0, 0, 0, 3}}}, false, "no commit block within the log"},
-      {"log past the journal", {{0, 0x10, {0x7F, 0xFF, 0xFF, 0xFF}}}, false, "a log of blocks 1 to"},
+      {"undamaged", {}, goneA, true, ""},
+      {"undamaged", {}, spread, true, ""},
+      {"bad journal magic", {{0, 0, {0xDE, 0xAD, 0xBE, 0xEF}}}, goneA, false, "no journal superblock magic"},
+      {"tag past the volume", {{1, 12, {0xFF, 0xFF, 0xFF, 0x00}}}, goneA, false, "past the volume's end"},
+      {"older commit gone", {{3, 0, zeros}}, goneA, false, "breaks off at journal block 3"},
+      {"older copy zeroed", {{2, 0, block}}, goneA, false, ""},
+      {"log of two blocks", {{0, 0x10, {0, 0, 0, 3}}}, goneA, false, "no commit block within the log"},
+      {"log past the journal", {{0, 0x10, {0x7F, 0xFF, 0xFF, 0xFF}}}, goneA, false, "a log of blocks 1 to"},
+      // The copy no newer than the inode's is taken as it is, and it holds
+      // no map: no holes of zeros in its place.
+      {"map copy zeroed", {{14, 0, block}}, spread, false, ""},
+      // No copy as old as the inode's: the volume's block is zeroed (ext3)
+      // or emptied (ext4), and no map is read from it.
+      {"map copy unlogged", {{13, 12, {0, 0, 0, 1}}}, spread, false, ""},
+      // A transaction that breaks off where the next one's descriptor lies
+      // hides none of the transactions after it.
+      {"uncommitted descriptor over later ones", {{12, 0, stray}}, spread, true,
+       "transaction 99 breaks off at journal block 13"},
   };
   const auto manifest = JournalManifest();
   for (const char* image : kJournalImages) {
@@ -263,20 +293,110 @@ TEST(ExtJournalTest, DamagedJournalsGiveNoFalseRecovery) {
       else
         EXPECT_NE(said.find(row.why), std::string::npos) << said;
       test::ExtScan scan(copy);
-      const FileRecord* file = FileNamed(scan.Store(), u"gone-a.bin");
+      const FileRecord* file = FileNamed(scan.Store(), FromUtf8(fs::path(row.file).filename().string()));
       ASSERT_NE(file, nullptr);
       EXPECT_EQ(file->fromJournal, row.recovered);
       EXPECT_TRUE(file->deleted);
       const fs::path out = dir / "out";
       scan.SaveAll(out);
       const auto saved = test::Sha256Tree(out);
-      const auto it = saved.find("journal/gone-a.bin");
-      const bool whole = it != saved.end() && it->second == manifest.at("journal/gone-a.bin").sha256;
+      const auto it = saved.find(row.file);
+      const bool whole = it != saved.end() && it->second == manifest.at(row.file).sha256;
       EXPECT_EQ(whole, row.recovered);
       // The live file reads as ever.
       EXPECT_EQ(saved.at("journal/keep.txt"), manifest.at("journal/keep.txt").sha256);
     }
   }
+}
+
+// A log made of descriptors of one sequence and no commit, each followed by
+// its copy: read once through, not once per descriptor, and nothing taken
+// from it.
+TEST(ExtJournalTest, LogOfDescriptorsWithoutCommitsIsReadOnce) {
+  const fs::path source = ExtFixture("ext3-journal.raw");
+  const std::uint32_t blockSize = BlockSize(source);
+  test::TempDir dir;
+  const fs::path copy = dir / "hostile.raw";
+  fs::copy_file(source, copy);
+  const std::uint32_t logEnd = 1024;  // the journal mke2fs gives a volume of 16 MiB
+  // The journal's runs as debugfs shows them: "(12-1023):279-1290".
+  static const std::regex run(R"(\((\d+)-(\d+)\):(\d+)-\d+)");
+  const std::string blocks = test::Debugfs(source, "stat <8>");
+  std::map<std::uint32_t, std::uint64_t> where;  // journal block -> volume block
+  for (std::sregex_iterator it(blocks.begin(), blocks.end(), run), end; it != end; ++it) {
+    const auto from = static_cast<std::uint32_t>(std::stoul((*it)[1]));
+    const auto to = static_cast<std::uint32_t>(std::stoul((*it)[2]));
+    for (std::uint32_t j = from; j <= to; ++j) where[j] = std::stoull((*it)[3]) + j - from;
+  }
+  ASSERT_EQ(where.size(), logEnd) << blocks;
+  // Descriptors at the odd journal blocks, zeros between: a header (magic,
+  // descriptor, sequence 10) and one tag of 8 bytes for block 4, its last,
+  // with the volume's UUID.
+  std::vector<std::uint8_t> descriptor = {0xC0, 0x3B, 0x39, 0x98, 0, 0, 0, 1, 0, 0, 0, 10, 0, 0, 0, 4, 0, 0, 0, 0x0A};
+  descriptor.resize(blockSize, 0);
+  const std::vector<std::uint8_t> zeros(blockSize, 0);
+  for (std::uint32_t j = 1; j < logEnd; ++j) test::PatchFile(copy, where[j] * blockSize, j % 2 ? descriptor : zeros);
+
+  const auto file = ImageFile::Open(copy);
+  ASSERT_TRUE(file);
+  const SectorReader reader(*file);
+  Diagnostics diagnostics;
+  const auto volume = ext::ExtVolume::Open(reader, 0, diagnostics);
+  ASSERT_TRUE(volume);
+  std::string why;
+  const auto journal = ext::Journal::Open(*volume, why);
+  ASSERT_TRUE(journal) << why;
+  ASSERT_EQ(journal->Header().maxLength, logEnd);
+  EXPECT_TRUE(journal->Copies().empty());
+  ASSERT_FALSE(journal->Skipped().empty());
+  EXPECT_NE(journal->Skipped()[0].find("no commit block within the log"), std::string::npos);
+  EXPECT_LE(journal->LogBlocksRead(), 2u * logEnd);
+}
+
+// Asks the scan to stop when a byte is read, and counts the reads after.
+class StopAtByte final : public ByteSource {
+ public:
+  StopAtByte(const ByteSource& inner, std::uint64_t at, ScanControl& control)
+      : inner_(inner), at_(at), control_(control) {}
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    if (control_.StopRequested())
+      ++readsAfterStop;
+    else if (offset <= at_ && at_ < offset + out.size())
+      control_.RequestStop();
+    return inner_.ReadAt(offset, out);
+  }
+  std::uint64_t Size() const override { return inner_.Size(); }
+  mutable std::size_t readsAfterStop = 0;
+
+ private:
+  const ByteSource& inner_;
+  std::uint64_t at_;
+  ScanControl& control_;
+};
+
+// A stop asked as the journal's log begins to be read ends the reading at
+// once: no file comes from the journal, the files met before are listed,
+// and little is read after the stop.
+TEST(ExtJournalTest, StopEndsTheJournalRead) {
+  const fs::path raw = ExtFixture("ext4-journal.raw");
+  const auto image = ImageFile::Open(raw);
+  ASSERT_TRUE(image);
+  const std::uint64_t logStart = JournalBlockOnVolume(raw, 1) * BlockSize(raw);
+  ScanControl control;
+  const StopAtByte source(*image, logStart, control);
+  const SectorReader reader(source);
+  FsParams params;
+  params.partitionSectors = image->Size() / 512;
+  params.lastSector = params.partitionSectors - 1;
+  RecoveryStore store;
+  ScanExtQuick(reader, params, store, control);
+  ASSERT_TRUE(control.StopRequested());
+  const FileRecord* goneA = FileNamed(store, u"gone-a.bin");
+  ASSERT_NE(goneA, nullptr);
+  EXPECT_TRUE(goneA->deleted);
+  for (const FileRecord& file : store.Files()) EXPECT_FALSE(file.fromJournal) << ToUtf8(file.name);
+  // The log has 1024 blocks: reading on would take hundreds of reads.
+  EXPECT_LE(source.readsAfterStop, 16u);
 }
 
 }  // namespace

@@ -14,8 +14,10 @@ constexpr int kDirectBlocks = 12;
 
 class BlockMapWalk {
  public:
-  BlockMapWalk(const BlockReader& blocks, std::uint64_t logicalBlocks, FileMap& map)
-      : blocks_(blocks), perBlock_(blocks.BlockSize() / 4), end_(logicalBlocks), map_(map) {}
+  BlockMapWalk(const BlockReader& blocks, const MapBlockReader& readIndirect, std::uint64_t logicalBlocks,
+               FileMap& map)
+      : blocks_(blocks), readIndirect_(readIndirect), perBlock_(blocks.BlockSize() / 4), end_(logicalBlocks),
+        map_(map) {}
 
   // One block number at logical block next_ (level 0), or an indirect block
   // of the given level covering perBlock_^level logical blocks from next_.
@@ -37,13 +39,14 @@ class BlockMapWalk {
       return;
     }
     // An indirect block named twice would be walked again and again.
-    if (!readIndirect_.insert(number).second) {
+    if (!walkedIndirect_.insert(number).second) {
       map_.Damage("indirect block " + std::to_string(number) + " named twice");
       next_ += span;
       return;
     }
     std::vector<std::uint8_t> block(blocks_.BlockSize());
-    if (!blocks_.Read(number, block)) {
+    map_.mapBlocks.push_back(number);
+    if (!readIndirect_(number, block)) {
       map_.Damage("indirect block " + std::to_string(number) + " does not read");
       next_ += span;
       return;
@@ -53,18 +56,20 @@ class BlockMapWalk {
 
  private:
   const BlockReader& blocks_;
+  const MapBlockReader& readIndirect_;
   std::uint64_t perBlock_;
   std::uint64_t end_;
   FileMap& map_;
   std::uint64_t next_ = 0;
-  std::unordered_set<std::uint32_t> readIndirect_;
+  std::unordered_set<std::uint32_t> walkedIndirect_;
 };
 
 }  // namespace
 
-FileMap MapBlocks(const BlockReader& blocks, Bytes blockArray, std::uint64_t logicalBlocks) {
+FileMap MapBlocks(const BlockReader& blocks, const MapBlockReader& readIndirect, Bytes blockArray,
+                  std::uint64_t logicalBlocks) {
   FileMap map;
-  BlockMapWalk walk(blocks, logicalBlocks, map);
+  BlockMapWalk walk(blocks, readIndirect, logicalBlocks, map);
   for (int i = 0; i < kDirectBlocks; ++i) walk.Take(le32(blockArray, static_cast<std::size_t>(i) * 4), 0);
   for (int level = 1; level <= 3; ++level)
     walk.Take(le32(blockArray, static_cast<std::size_t>(kDirectBlocks + level - 1) * 4), level);

@@ -16,7 +16,9 @@ class BlockReader;
 // Maps the first logicalBlocks blocks of the file whose i_block is blockArray.
 // A number past the volume's end marks the map damaged and reads as a hole;
 // an indirect block is read at most once, so a damaged map that names one
-// again cannot make the walk endless.
-FileMap MapBlocks(const BlockReader& blocks, Bytes blockArray, std::uint64_t logicalBlocks);
+// again cannot make the walk endless. The indirect blocks are read through
+// readIndirect.
+FileMap MapBlocks(const BlockReader& blocks, const MapBlockReader& readIndirect, Bytes blockArray,
+                  std::uint64_t logicalBlocks);
 
 }  // namespace dravik::ext

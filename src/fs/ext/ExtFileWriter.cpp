@@ -65,7 +65,8 @@ FileOutcome ExtractExtFile(const SaveContext& context, const ext::ExtVolume* vol
     inInode = volume->BytesInInode(*inode);
     if (!inInode || inInode->size() < file.size) return Damaged(context, path, file);
   } else {
-    const ext::FileMap map = volume->Map(*inode);
+    const ext::FileMap map =
+        journalBlock == 0 ? volume->Map(*inode) : ext::MapFromJournal(*volume, *journal, *inode, journalBlock);
     if (map.damaged) return Damaged(context, path, file);
     runs = SectorRunsOf(*volume, map.runs, file.size);
   }

@@ -120,12 +120,12 @@ class ExtQuickScanner {
   }
 
   // An older copy of a deleted file's inode from the journal, read the
-  // first time a deleted file needs one.
+  // first time a deleted file needs one (a stop meanwhile leaves it unread).
   std::optional<ext::JournalInodes::Found> FromJournal(std::uint32_t number, const std::optional<Inode>& inode) {
     if (!journalTried_) {
       journalTried_ = true;
       std::string why;
-      journal_ = ext::Journal::Open(volume_, why);
+      journal_ = ext::Journal::Open(volume_, why, &control_);
       if (journal_) journalInodes_.emplace(volume_, *journal_);
     }
     if (!journalInodes_) return std::nullopt;

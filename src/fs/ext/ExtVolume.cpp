@@ -127,10 +127,16 @@ std::optional<std::vector<std::uint8_t>> ExtVolume::BytesInInode(const Inode& in
 }
 
 FileMap ExtVolume::Map(const Inode& inode) const {
+  return Map(inode, [this](std::uint64_t block, std::span<std::uint8_t> buffer) {
+    return blocks_.Read(block, buffer);
+  });
+}
+
+FileMap ExtVolume::Map(const Inode& inode, const MapBlockReader& readMapBlock) const {
   if (KeepsBytesInInode(inode)) return {};
-  if ((inode.flags & kFlagExtents) != 0) return MapExtents(blocks_, inode.blocks);
+  if ((inode.flags & kFlagExtents) != 0) return MapExtents(blocks_, readMapBlock, inode.blocks);
   const std::uint64_t logical = (inode.size + super_.blockSize - 1) / super_.blockSize;
-  return MapBlocks(blocks_, inode.blocks, logical);
+  return MapBlocks(blocks_, readMapBlock, inode.blocks, logical);
 }
 
 bool ExtVolume::ReadDirectory(const Inode& folder, std::vector<DirEntry>& entries) const {

@@ -65,6 +65,9 @@ class ExtVolume {
   // The blocks of a file with extents or a block map (empty for inline
   // data and fast symlinks, which keep their bytes in the inode).
   FileMap Map(const Inode& inode) const;
+  // The same, its indirect blocks or extent tree nodes read through
+  // readMapBlock.
+  FileMap Map(const Inode& inode, const MapBlockReader& readMapBlock) const;
   // Whether the bytes lie in the inode itself: inline data, or a symlink's
   // target short enough for i_block.
   static bool KeepsBytesInInode(const Inode& inode);

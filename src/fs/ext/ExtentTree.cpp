@@ -25,7 +25,8 @@ constexpr std::uint16_t kUnwrittenBase = 32768;
 
 class ExtentWalk {
  public:
-  ExtentWalk(const BlockReader& blocks, FileMap& map) : blocks_(blocks), map_(map) {}
+  ExtentWalk(const BlockReader& blocks, const MapBlockReader& readNode, FileMap& map)
+      : blocks_(blocks), readNode_(readNode), map_(map) {}
 
   void Node(Bytes node, std::size_t nodeSize, int expectedDepth) {
     if (!ExtentHeaderSound(node, nodeSize)) {
@@ -51,7 +52,8 @@ class ExtentWalk {
         continue;
       }
       std::vector<std::uint8_t> block(blocks_.BlockSize());
-      if (!blocks_.Read(child, block)) {
+      map_.mapBlocks.push_back(child);
+      if (!readNode_(child, block)) {
         map_.Damage("an extent node at block " + std::to_string(child) + " that does not read");
         continue;
       }
@@ -73,6 +75,7 @@ class ExtentWalk {
   }
 
   const BlockReader& blocks_;
+  const MapBlockReader& readNode_;
   FileMap& map_;
   std::unordered_set<std::uint64_t> visited_;
 };
@@ -85,9 +88,9 @@ bool ExtentHeaderSound(Bytes node, std::size_t nodeSize) {
   return le16(node, kEntriesOffset) <= capacity && std::size_t{capacity} <= (nodeSize - kHeaderSize) / kEntrySize;
 }
 
-FileMap MapExtents(const BlockReader& blocks, Bytes root) {
+FileMap MapExtents(const BlockReader& blocks, const MapBlockReader& readNode, Bytes root) {
   FileMap map;
-  ExtentWalk(blocks, map).Node(root, root.size(), -1);
+  ExtentWalk(blocks, readNode, map).Node(root, root.size(), -1);
   return map;
 }
 

@@ -28,7 +28,8 @@ bool ExtentHeaderSound(Bytes node, std::size_t nodeSize);
 
 // Maps the tree whose root is the inode's i_block. Unwritten extents stay
 // holes. A node that does not read marks the map damaged and is passed over;
-// a child must be one level below its parent, so the walk always ends.
-FileMap MapExtents(const BlockReader& blocks, Bytes root);
+// a child must be one level below its parent, so the walk always ends. The
+// nodes below the root are read through readNode.
+FileMap MapExtents(const BlockReader& blocks, const MapBlockReader& readNode, Bytes root);
 
 }  // namespace dravik::ext

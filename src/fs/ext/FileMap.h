@@ -4,6 +4,8 @@
 // written, or unwritten extents) and read as zeros.
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,10 +23,19 @@ struct FileMap {
   // the volume); the runs hold what did.
   bool damaged = false;
   std::string why;
+  // The blocks the map itself lies in (indirect blocks, extent tree nodes
+  // below the root), in the order they were read.
+  std::vector<std::uint64_t> mapBlocks;
 
   // Appends a run, joining it to the last one when they continue each other.
   void Add(std::uint64_t logical, std::uint64_t physical, std::uint64_t count);
   void Damage(std::string reason);
 };
+
+// Reads a block of a map's own (an indirect block, an extent tree node)
+// into a buffer of the block size; false when it does not read. The
+// volume's block as a rule; an older copy for a file read through the
+// journal.
+using MapBlockReader = std::function<bool(std::uint64_t block, std::span<std::uint8_t> buffer)>;
 
 }  // namespace dravik::ext

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "fs/ext/ExtVolume.h"
+#include "util/ScanControl.h"
 
 namespace dravik::ext {
 
@@ -84,7 +85,7 @@ std::optional<JournalHeader> DecodeJournalHeader(Bytes b, std::uint32_t blockSiz
   return std::nullopt;
 }
 
-std::optional<Journal> Journal::Open(const ExtVolume& volume, std::string& why) {
+std::optional<Journal> Journal::Open(const ExtVolume& volume, std::string& why, ScanControl* control) {
   const Superblock& s = volume.Super();
   if (s.journalInode == 0) {
     why = "no journal kept in an inode";
@@ -110,7 +111,10 @@ std::optional<Journal> Journal::Open(const ExtVolume& volume, std::string& why) 
   const auto header = DecodeJournalHeader(block, s.blockSize, journalBlocks, why);
   if (!header) return std::nullopt;
   journal.header_ = *header;
-  journal.ReadLog();
+  if (!journal.ReadLog(control)) {
+    why = "the reading of the journal was stopped";
+    return std::nullopt;
+  }
   return journal;
 }
 
@@ -133,86 +137,111 @@ std::uint32_t Journal::Next(std::uint32_t journalBlock) const {
   return journalBlock + 1 >= header_.maxLength ? header_.first : journalBlock + 1;
 }
 
-std::optional<std::vector<JournalCopy>> Journal::WalkTransaction(std::uint32_t at, std::uint32_t sequence,
-                                                                 std::string& why) const {
+bool Journal::ReadWalked(std::uint32_t journalBlock, std::span<std::uint8_t> buffer) {
+  ++logBlocksRead_;
+  return ReadLogBlock(journalBlock, buffer);
+}
+
+Journal::Transaction Journal::WalkTransaction(std::uint32_t at, std::uint32_t sequence, ScanControl* control,
+                                              std::string& why) {
   const std::uint64_t volumeBlocks = volume_->Super().blocksCount;
   const bool wide = (header_.incompat & kJournalIncompat64Bit) != 0;
   const bool v3 = (header_.incompat & kJournalIncompatCsumV3) != 0;
   const std::size_t tagSize = header_.TagSize();
   const std::size_t tagsEnd = header_.blockSize - header_.DescriptorTail();
   const std::uint64_t logLength = header_.maxLength - header_.first;
-  std::vector<std::uint8_t> block(header_.blockSize);
+  std::vector<std::uint8_t> block(header_.blockSize), copy(header_.blockSize);
   std::vector<JournalCopy> copies;
+  Transaction walked;
   std::uint32_t position = at;
+  const auto step = [&] {
+    position = Next(position);
+    walked.wrapped = walked.wrapped || position == header_.first;
+  };
+  const auto brokenAt = [&](std::uint32_t resume, std::string reason) {
+    why = std::move(reason);
+    walked.resume = resume;
+    return walked;
+  };
   // Every block of the log at most once: a transaction that has not ended
   // when the walk comes round again has no commit.
   for (std::uint64_t steps = 0; steps < logLength;) {
-    if (!ReadLogBlock(position, block)) {
-      why = "journal block " + std::to_string(position) + " does not read";
-      return std::nullopt;
+    if (control != nullptr && !control->Continue()) {
+      walked.stopped = true;
+      return brokenAt(position, "the reading of the journal was stopped");
     }
-    if (be32(block, kMagicOffset) != kJournalMagic || be32(block, kSequenceOffset) != sequence) {
-      why = "transaction " + std::to_string(sequence) + " breaks off at journal block " + std::to_string(position);
-      return std::nullopt;
-    }
+    if (!ReadWalked(position, block))
+      return brokenAt(position, "journal block " + std::to_string(position) + " does not read");
+    if (be32(block, kMagicOffset) != kJournalMagic || be32(block, kSequenceOffset) != sequence)
+      return brokenAt(position, "transaction " + std::to_string(sequence) + " breaks off at journal block " +
+                                    std::to_string(position));
     const std::uint32_t type = be32(block, kBlockTypeOffset);
-    if (type == kCommitBlock) return copies;
-    if (type == kRevokeBlock) {
-      position = Next(position);
-      ++steps;
-      continue;
+    if (type == kCommitBlock) {
+      step();
+      walked.copies = std::move(copies);
+      walked.resume = position;
+      return walked;
     }
-    if (type != kDescriptorBlock) {
-      why = "a block of type " + std::to_string(type) + " inside transaction " + std::to_string(sequence);
-      return std::nullopt;
-    }
-    position = Next(position);
+    if (type != kDescriptorBlock && type != kRevokeBlock)
+      return brokenAt(position, "a block of type " + std::to_string(type) + " inside transaction " +
+                                    std::to_string(sequence));
+    const std::uint32_t descriptor = position;
+    step();
     ++steps;
+    if (type == kRevokeBlock) continue;
     for (std::size_t offset = kHeaderSize; offset + tagSize <= tagsEnd && steps < logLength;) {
       std::uint64_t fsBlock = be32(block, offset);
       const std::uint32_t flags = v3 ? be32(block, offset + 4) : be16(block, offset + 6);
       if (wide) fsBlock |= std::uint64_t{be32(block, offset + 8)} << 32;
-      if (fsBlock >= volumeBlocks) {
-        why = "transaction " + std::to_string(sequence) + " logs block " + std::to_string(fsBlock) +
-              ", past the volume's end";
-        return std::nullopt;
-      }
+      if (fsBlock >= volumeBlocks)
+        return brokenAt(Next(descriptor), "transaction " + std::to_string(sequence) + " logs block " +
+                                              std::to_string(fsBlock) + ", past the volume's end");
+      // A copy is escaped where it began with the magic: a block that does
+      // is another transaction's, written over this one.
+      if (!ReadWalked(position, copy) || be32(copy, kMagicOffset) == kJournalMagic)
+        return brokenAt(position, "transaction " + std::to_string(sequence) + " breaks off at journal block " +
+                                      std::to_string(position));
       copies.push_back({fsBlock, position, sequence, (flags & kTagEscaped) != 0});
-      position = Next(position);
+      step();
       ++steps;
       offset += tagSize + ((flags & kTagSameUuid) != 0 ? 0 : kUuidSize);
       if ((flags & kTagLast) != 0) break;
     }
   }
-  why = "transaction " + std::to_string(sequence) + " has no commit block within the log";
-  return std::nullopt;
+  return brokenAt(position, "transaction " + std::to_string(sequence) + " has no commit block within the log");
 }
 
-void Journal::ReadLog() {
+bool Journal::ReadLog(ScanControl* control) {
   std::vector<std::uint8_t> block(header_.blockSize);
   // journal block -> (age, order within its transaction, copy): a copy met
   // again from a later descriptor of its transaction is kept once.
   std::map<std::uint32_t, std::pair<std::uint64_t, JournalCopy>> found;
   std::uint64_t order = 0;
-  for (std::uint32_t at = header_.first; at < header_.maxLength; ++at) {
-    if (!ReadLogBlock(at, block) || be32(block, kMagicOffset) != kJournalMagic ||
-        be32(block, kBlockTypeOffset) != kDescriptorBlock)
-      continue;
-    std::string why;
-    const auto copies = WalkTransaction(at, be32(block, kSequenceOffset), why);
-    if (!copies) {
-      if (skipped_.size() < kMaxSkippedReasons) skipped_.push_back(why);
+  // A transaction's walk reads the blocks it spans; the log goes on past
+  // them (or from the block it broke off at), and ends where one came round.
+  for (std::uint32_t at = header_.first; at < header_.maxLength;) {
+    if (control != nullptr && !control->Continue()) return false;
+    if (!ReadWalked(at, block) || be32(block, kMagicOffset) != kJournalMagic ||
+        be32(block, kBlockTypeOffset) != kDescriptorBlock) {
+      ++at;
       continue;
     }
-    for (const JournalCopy& copy : *copies) found.emplace(copy.journalBlock, std::pair{order++, copy});
+    std::string why;
+    const Transaction walked = WalkTransaction(at, be32(block, kSequenceOffset), control, why);
+    if (walked.stopped) return false;
+    if (!walked.copies) {
+      if (skipped_.size() < kMaxSkippedReasons) skipped_.push_back(why);
+    } else {
+      for (const JournalCopy& copy : *walked.copies) found.emplace(copy.journalBlock, std::pair{order++, copy});
+    }
+    if (walked.wrapped || walked.resume <= at) break;
+    at = walked.resume;
   }
   std::vector<std::pair<std::uint64_t, JournalCopy>> ordered;
   for (const auto& [journalBlock, entry] : found) ordered.push_back(entry);
-  // Oldest first: by how many transactions before the one the journal
-  // expects next each was (sequences wrap round), then in log order.
-  const auto age = [&](const JournalCopy& c) { return static_cast<std::uint32_t>(header_.sequence - c.sequence); };
+  // Oldest first: by age, then in log order.
   std::stable_sort(ordered.begin(), ordered.end(), [&](const auto& a, const auto& b) {
-    if (age(a.second) != age(b.second)) return age(a.second) > age(b.second);
+    if (Age(a.second.sequence) != Age(b.second.sequence)) return Age(a.second.sequence) > Age(b.second.sequence);
     return a.first < b.first;
   });
   for (const auto& entry : ordered) {
@@ -220,6 +249,7 @@ void Journal::ReadLog() {
     byJournalBlock_.emplace(entry.second.journalBlock, copies_.size());
     copies_.push_back(entry.second);
   }
+  return true;
 }
 
 std::vector<JournalCopy> Journal::CopiesOf(std::uint64_t fsBlock) const {

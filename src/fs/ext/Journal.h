@@ -26,7 +26,10 @@
 // The log is read whole, not only its live part: a clean journal (start 0)
 // still holds the transactions of the last mount, and each is trusted when
 // its blocks run unbroken from its first descriptor to a commit block of its
-// own sequence.
+// own sequence. A logged copy never starts with the magic (it is escaped),
+// so a block with the magic where a copy should lie breaks the transaction:
+// the log there was written by another one, which the walk goes on from.
+// Each block of the log is so read about once.
 
 #include <cstdint>
 #include <optional>
@@ -37,6 +40,10 @@
 
 #include "fs/ext/FileMap.h"
 #include "util/Bytes.h"
+
+namespace dravik {
+class ScanControl;
+}
 
 namespace dravik::ext {
 
@@ -85,7 +92,9 @@ class Journal {
   // Reads the journal of the volume; none, with why, for a volume without
   // one (or with it on another device), or one whose inode or superblock
   // does not read.
-  static std::optional<Journal> Open(const ExtVolume& volume, std::string& why);
+  // With a control, a stop asked while the log is read ends the reading
+  // (none, with why).
+  static std::optional<Journal> Open(const ExtVolume& volume, std::string& why, ScanControl* control = nullptr);
 
   const JournalHeader& Header() const { return header_; }
   // Every block copy of a committed transaction, oldest first.
@@ -102,6 +111,11 @@ class Journal {
   // The copy that lies at journal block journalBlock; none where no
   // committed transaction logged one.
   std::optional<JournalCopy> CopyAt(std::uint32_t journalBlock) const;
+  // How many transactions before the one the journal expects next a
+  // transaction was (sequences wrap round): the larger, the older.
+  std::uint32_t Age(std::uint32_t sequence) const { return header_.sequence - sequence; }
+  // How many journal blocks reading the log took: about the log's length.
+  std::uint64_t LogBlocksRead() const { return logBlocksRead_; }
 
  private:
   Journal(const ExtVolume& volume, FileMap map, JournalHeader header)
@@ -110,12 +124,21 @@ class Journal {
   // The volume block holding a journal block; none in a hole of the map.
   std::optional<std::uint64_t> VolumeBlockOf(std::uint32_t journalBlock) const;
   bool ReadLogBlock(std::uint32_t journalBlock, std::span<std::uint8_t> buffer) const;
+  // ReadLogBlock for the walk of the log, which counts the blocks it reads.
+  bool ReadWalked(std::uint32_t journalBlock, std::span<std::uint8_t> buffer);
   std::uint32_t Next(std::uint32_t journalBlock) const;
-  // Walks the transaction whose descriptor lies at journal block at: its
-  // copies when it runs unbroken to its commit, none (with why) else.
-  std::optional<std::vector<JournalCopy>> WalkTransaction(std::uint32_t at, std::uint32_t sequence,
-                                                          std::string& why) const;
-  void ReadLog();
+
+  struct Transaction {
+    std::optional<std::vector<JournalCopy>> copies;  // none when it did not run unbroken to its commit
+    std::uint32_t resume = 0;  // where the walk of the log goes on: past the commit, or where it broke off
+    bool wrapped = false;      // the transaction came round past the log's last block
+    bool stopped = false;      // a stop was asked
+  };
+  // Walks the transaction whose descriptor lies at journal block at (why
+  // says where it broke off).
+  Transaction WalkTransaction(std::uint32_t at, std::uint32_t sequence, ScanControl* control, std::string& why);
+  // False when a stop was asked.
+  bool ReadLog(ScanControl* control);
 
   const ExtVolume* volume_;
   FileMap map_;
@@ -124,6 +147,7 @@ class Journal {
   std::unordered_map<std::uint64_t, std::vector<std::size_t>> byVolumeBlock_;  // indexes into copies_, oldest first
   std::unordered_map<std::uint32_t, std::size_t> byJournalBlock_;
   std::vector<std::string> skipped_;
+  std::uint64_t logBlocksRead_ = 0;
 };
 
 }  // namespace dravik::ext

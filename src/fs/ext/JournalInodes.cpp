@@ -1,5 +1,7 @@
 #include "fs/ext/JournalInodes.h"
 
+#include <algorithm>
+
 #include "fs/ext/ExtVolume.h"
 #include "fs/ext/ExtentTree.h"
 
@@ -8,29 +10,33 @@ namespace dravik::ext {
 namespace {
 
 constexpr std::size_t kNodeEntriesOffset = 0x2;
-constexpr std::size_t kNodeDepthOffset = 0x6;
-constexpr std::size_t kNodeHeaderSize = 12;
-constexpr std::size_t kIndexSize = 12;
-constexpr std::size_t kIndexChildLoOffset = 0x4;
-constexpr std::size_t kIndexChildHiOffset = 0x8;
 
-// The blocks of the nodes right below an extent tree's root in i_block
-// (none for a tree that is a leaf in the inode, or a block map).
-std::vector<std::uint64_t> RootChildren(const Inode& inode) {
-  const Bytes root(inode.blocks);
-  if ((inode.flags & kFlagExtents) == 0 || le16(root, 0) != kExtentMagic || le16(root, kNodeDepthOffset) == 0)
-    return {};
-  std::vector<std::uint64_t> children;
-  const std::size_t entries = le16(root, kNodeEntriesOffset);
-  for (std::size_t i = 0; i < entries && kNodeHeaderSize + (i + 1) * kIndexSize <= root.size(); ++i) {
-    const std::size_t at = kNodeHeaderSize + i * kIndexSize;
-    children.push_back(le32(root, at + kIndexChildLoOffset) |
-                       std::uint64_t{le16(root, at + kIndexChildHiOffset)} << 32);
-  }
-  return children;
+// Whether a map block holds what a live map has there: an extent node with
+// entries, or an indirect block naming at least one block.
+bool HoldsMap(Bytes block, bool extents) {
+  if (extents) return ExtentHeaderSound(block, block.size()) && le16(block, kNodeEntriesOffset) > 0;
+  return std::any_of(block.begin(), block.end(), [](std::uint8_t b) { return b != 0; });
 }
 
 }  // namespace
+
+FileMap MapFromJournal(const ExtVolume& volume, const Journal& journal, const Inode& inode,
+                       std::uint32_t journalBlock) {
+  const auto inodeCopy = journal.CopyAt(journalBlock);
+  if (!inodeCopy) {
+    FileMap none;
+    none.Damage("no journal copy at journal block " + std::to_string(journalBlock));
+    return none;
+  }
+  const std::uint32_t inodeAge = journal.Age(inodeCopy->sequence);
+  const bool extents = (inode.flags & kFlagExtents) != 0;
+  return volume.Map(inode, [&](std::uint64_t block, std::span<std::uint8_t> buffer) {
+    // Copies come newest first: the first one no newer than the inode's.
+    for (const JournalCopy& copy : journal.CopiesOf(block))
+      if (journal.Age(copy.sequence) >= inodeAge) return journal.ReadCopy(copy, buffer) && HoldsMap(buffer, extents);
+    return volume.Blocks().Read(block, buffer) && HoldsMap(buffer, extents);
+  });
+}
 
 std::optional<Inode> InodeFromJournal(const ExtVolume& volume, const Journal& journal, std::uint32_t number,
                                       std::uint32_t journalBlock) {
@@ -59,13 +65,11 @@ std::optional<JournalInodes::Found> JournalInodes::Find(std::uint32_t number, co
     Inode old = DecodeInode(Slice(block, place->offset, volume_.Super().inodeSize));
     if (!old.InUse() || old.Type() != kTypeRegular || ExtVolume::KeepsBytesInInode(old) || old.size == 0) continue;
     if (now && now->size != 0 && now->size != old.size) continue;
-    const FileMap map = volume_.Map(old);
+    const FileMap map = MapFromJournal(volume_, journal_, old, copy.journalBlock);
     if (map.damaged || map.runs.empty()) continue;
     // The newest copy with a map decides: an older one names the same
     // blocks or ones given up before.
     if (!AllFree(map)) return std::nullopt;
-    for (const std::uint64_t node : RootChildren(old))
-      if (InUse(node)) return std::nullopt;
     return Found{std::move(old), copy.journalBlock};
   }
   return std::nullopt;
@@ -75,7 +79,7 @@ bool JournalInodes::AllFree(const FileMap& map) {
   for (const MappedRun& run : map.runs)
     for (std::uint64_t i = 0; i < run.count; ++i)
       if (InUse(run.physical + i)) return false;
-  return true;
+  return std::none_of(map.mapBlocks.begin(), map.mapBlocks.end(), [this](std::uint64_t b) { return InUse(b); });
 }
 
 bool JournalInodes::InUse(std::uint64_t block) {

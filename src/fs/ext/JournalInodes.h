@@ -5,8 +5,15 @@
 // older copy of its inode table block in which the inode was whole. Such a
 // copy is used when its map reads and none of the blocks it names is in
 // use now (the block bitmaps say so), so that the blocks still hold the
-// file and not another one written since: its data blocks, and the extent
-// tree's nodes right below the root (deeper ones are read, not checked).
+// file and not another one written since: its data blocks, and the blocks
+// of the map itself.
+//
+// Deleting also empties the map below the inode: ext2/ext3 block maps lose
+// the pointers of their indirect blocks, ext4 extent tree nodes are freed
+// and their entries may be cleared. Those blocks are read as the journal
+// last logged them no later than the inode's copy; the volume's block only
+// where the journal has no such copy and it still holds a sound node or a
+// block number.
 
 #include <cstdint>
 #include <map>
@@ -33,6 +40,12 @@ constexpr std::uint32_t JournalBlockOfLocator(std::uint64_t locator) { return st
 // block.
 std::optional<Inode> InodeFromJournal(const ExtVolume& volume, const Journal& journal, std::uint32_t number,
                                       std::uint32_t journalBlock);
+
+// The map of an inode read from the journal's copy at journalBlock, its
+// indirect blocks or extent nodes read as described above. A block that
+// reads no node or no block number leaves the map damaged.
+FileMap MapFromJournal(const ExtVolume& volume, const Journal& journal, const Inode& inode,
+                       std::uint32_t journalBlock);
 
 // Whether a deleted file's current inode lost what it needs to be read (no
 // inode, or one freed whose map is empty) so that an older copy is worth
