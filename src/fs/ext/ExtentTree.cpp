@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fs/ext/BlockReader.h"
+#include "fs/ext/Checksums.h"
 
 namespace dravik::ext {
 
@@ -25,7 +26,8 @@ constexpr std::uint16_t kUnwrittenBase = 32768;
 
 class ExtentWalk {
  public:
-  ExtentWalk(const BlockReader& blocks, FileMap& map) : blocks_(blocks), map_(map) {}
+  ExtentWalk(const BlockReader& blocks, FileMap& map, std::optional<std::uint32_t> inodeSeed)
+      : blocks_(blocks), map_(map), inodeSeed_(inodeSeed) {}
 
   void Node(Bytes node, std::size_t nodeSize, int expectedDepth) {
     if (!ExtentHeaderSound(node, nodeSize)) {
@@ -55,6 +57,8 @@ class ExtentWalk {
         map_.Damage("an extent node at block " + std::to_string(child) + " that does not read");
         continue;
       }
+      if (inodeSeed_ && ExtentHeaderSound(block, block.size()) && !ExtentBlockChecksumHolds(*inodeSeed_, block))
+        map_.FailChecksum("the extent node at block " + std::to_string(child) + " fails its checksum");
       Node(block, block.size(), depth - 1);
     }
   }
@@ -74,6 +78,7 @@ class ExtentWalk {
 
   const BlockReader& blocks_;
   FileMap& map_;
+  std::optional<std::uint32_t> inodeSeed_;
   std::unordered_set<std::uint64_t> visited_;
 };
 
@@ -85,9 +90,9 @@ bool ExtentHeaderSound(Bytes node, std::size_t nodeSize) {
   return le16(node, kEntriesOffset) <= capacity && std::size_t{capacity} <= (nodeSize - kHeaderSize) / kEntrySize;
 }
 
-FileMap MapExtents(const BlockReader& blocks, Bytes root) {
+FileMap MapExtents(const BlockReader& blocks, Bytes root, std::optional<std::uint32_t> inodeSeed) {
   FileMap map;
-  ExtentWalk(blocks, map).Node(root, root.size(), -1);
+  ExtentWalk(blocks, map, inodeSeed).Node(root, root.size(), -1);
   return map;
 }
 

@@ -10,6 +10,7 @@
 //           0x6 start (high 16)   0x8 start (low 32)
 
 #include <cstdint>
+#include <optional>
 
 #include "fs/ext/FileMap.h"
 #include "util/Bytes.h"
@@ -28,7 +29,9 @@ bool ExtentHeaderSound(Bytes node, std::size_t nodeSize);
 
 // Maps the tree whose root is the inode's i_block. Unwritten extents stay
 // holes. A node that does not read marks the map damaged and is passed over;
-// a child must be one level below its parent, so the walk always ends.
-FileMap MapExtents(const BlockReader& blocks, Bytes root);
+// a child must be one level below its parent, so the walk always ends. With
+// the inode's checksum seed (metadata_csum), a node block whose checksum
+// fails is still walked and marks the map's checksumFails.
+FileMap MapExtents(const BlockReader& blocks, Bytes root, std::optional<std::uint32_t> inodeSeed = std::nullopt);
 
 }  // namespace dravik::ext

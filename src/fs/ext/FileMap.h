@@ -21,10 +21,15 @@ struct FileMap {
   // the volume); the runs hold what did.
   bool damaged = false;
   std::string why;
+  // An extent tree block failed its checksum (it was read all the same):
+  // where the file is only guessed at (deleted, or an inode copy from the
+  // journal) the map is not to be trusted.
+  bool checksumFails = false;
 
   // Appends a run, joining it to the last one when they continue each other.
   void Add(std::uint64_t logical, std::uint64_t physical, std::uint64_t count);
   void Damage(std::string reason);
+  void FailChecksum(std::string reason);
 };
 
 }  // namespace dravik::ext

@@ -7,6 +7,8 @@
 // use now (the block bitmaps say so), so that the blocks still hold the
 // file and not another one written since: its data blocks, and the extent
 // tree's nodes right below the root (deeper ones are read, not checked).
+// With metadata_csum, a copy whose inode or extent tree blocks fail their
+// checksums is not used either.
 
 #include <cstdint>
 #include <map>
