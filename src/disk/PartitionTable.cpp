@@ -168,4 +168,16 @@ void ReadDrivePartitions(const SectorReader& reader, PartitionTable& table) {
   }
 }
 
+void ReadDriveVolumes(const SectorReader& reader, PartitionTable& table) {
+  ReadDrivePartitions(reader, table);
+  if (!table.Empty() || boot::HasEitherSignatureByte(reader.ReadSector(0))) return;
+  const ext::FoundExtVolume found = ext::RecogniseSuperblock(reader.ReadSector(ext::kSuperblockSector));
+  if (found.code != 0) table.Add({0, std::min(found.sectors, reader.SectorCount()), found.code});
+}
+
+std::vector<DiskStartMark> DiskStartMarks() {
+  return {{0, [](Bytes sector) { return boot::HasSignature(sector); }},
+          {ext::kSuperblockSector, [](Bytes sector) { return ext::RecogniseSuperblock(sector).code != 0; }}};
+}
+
 }  // namespace dravik

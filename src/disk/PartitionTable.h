@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "util/Bytes.h"
+
 namespace dravik {
 
 class SectorReader;
@@ -48,5 +50,19 @@ void ReadPartitionTable(const SectorReader& reader, std::uint64_t tableSector, P
 // The drive page's sequence: sector 0, again 0, then 61, then 62, until one
 // leaves an entry.
 void ReadDrivePartitions(const SectorReader& reader, PartitionTable& table);
+
+// ReadDrivePartitions, and on a disk where it finds no table the ext volume
+// that starts the disk (its primary superblock in sector 2), as a WSL disk
+// holds one.
+void ReadDriveVolumes(const SectorReader& reader, PartitionTable& table);
+
+// How a disk's first sectors show themselves: sector 0 carries the boot
+// signature (a partition table or a boot sector), or, on a disk without a
+// table, sector 2 starts the primary superblock of an ext volume.
+struct DiskStartMark {
+  std::uint64_t sector = 0;
+  bool (*test)(Bytes sector) = nullptr;
+};
+std::vector<DiskStartMark> DiskStartMarks();
 
 }  // namespace dravik

@@ -126,14 +126,21 @@ class Placer final : public PlacementView {
   }
 
   // Writers write the disk's first block before any other (partitioning is
-  // the first thing done to a new disk), so it leads the file.
+  // the first thing done to a new disk), so it leads the file; else it is
+  // the only area that shows a disk's start.
   void PlaceFirstBlock() {
     if (!IsOpenBlock(0) || lost_.areas.empty()) return;
-    const auto hasTable = [](Bytes sector) { return boot::HasSignature(sector); };
-    if (hasTable(ReadFile(lost_.areas.front(), kSectorSize))) {
+    const std::vector<DiskStartMark> marks = DiskStartMarks();
+    for (const DiskStartMark& mark : marks) {
+      if (!mark.test(ReadFile(lost_.areas.front() + mark.sector * kSectorSize, kSectorSize))) continue;
       Anchor(lost_.areas.front(), 0);
-    } else if (const auto area = FindArea(0, hasTable, false)) {
-      Anchor(*area, 0);
+      return;
+    }
+    for (const DiskStartMark& mark : marks) {
+      if (const auto area = FindArea(mark.sector * kSectorSize, mark.test, false)) {
+        Anchor(*area, 0);
+        return;
+      }
     }
   }
 
@@ -143,7 +150,7 @@ class Placer final : public PlacementView {
   std::vector<Volume> FindVolumes() {
     std::vector<Volume> volumes;
     PartitionTable table;
-    ReadDrivePartitions(reader_, table);
+    ReadDriveVolumes(reader_, table);
     for (const PartitionEntry& entry : table.Entries()) {
       Volume volume;
       volume.bytes = {entry.start * kSectorSize, (entry.start + entry.sectors) * kSectorSize};
@@ -156,18 +163,19 @@ class Placer final : public PlacementView {
     return volumes;
   }
 
-  // Where on the disk a sector of an area says it lies, by the first volume
-  // whose structures it is one of.
-  static std::optional<std::uint64_t> SectorPlaceOf(Bytes sector, const std::vector<Volume>& volumes) {
+  // What a sector of an area says of its place, by the first volume whose
+  // structures it is one of, or that holds copies of them.
+  static SectorPlace SectorPlaceOf(Bytes sector, const std::vector<Volume>& volumes) {
     for (const Volume& volume : volumes) {
       if (!volume.layout) continue;
       const SectorPlace place = volume.layout->PlaceOf(sector);
-      if (place.claimed) return place.byte;
+      if (place.claimed || place.copies) return place;
     }
-    return std::nullopt;
+    return {};
   }
 
-  // Places every area whose sectors that name their place all name the same block.
+  // Places every area whose sectors that name their place all name the same
+  // block, unless one of its sectors shows that it holds copies of others.
   void AnchorByContent(const std::vector<Volume>& volumes) {
     if (std::none_of(volumes.begin(), volumes.end(), [](const Volume& v) { return v.layout != nullptr; })) return;
     const std::vector<std::uint64_t> areas = lost_.areas;
@@ -178,14 +186,14 @@ class Placer final : public PlacementView {
         const std::vector<std::uint8_t> bytes =
             ReadFile(area + chunk, static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, BlockSize() - chunk)));
         for (std::size_t at = 0; at + kSectorSize <= bytes.size(); at += kSectorSize) {
-          const auto place = SectorPlaceOf(Bytes(bytes).subspan(at, kSectorSize), volumes);
-          if (!place) continue;
+          const SectorPlace place = SectorPlaceOf(Bytes(bytes).subspan(at), volumes);
+          if (!place.byte && !place.copies) continue;
           const std::uint64_t inBlock = chunk + at;
-          if (*place < inBlock || (*place - inBlock) % BlockSize() != 0) {
+          if (place.copies || *place.byte < inBlock || (*place.byte - inBlock) % BlockSize() != 0) {
             conflict = true;
             break;
           }
-          ++votes[(*place - inBlock) / BlockSize()];
+          ++votes[(*place.byte - inBlock) / BlockSize()];
         }
       }
       if (!conflict && votes.size() == 1) Anchor(area, votes.begin()->first);

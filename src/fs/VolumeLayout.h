@@ -33,6 +33,10 @@ struct SectorPlace {
   bool claimed = false;
   // The disk byte it belongs at, when the volume's layout shows it.
   std::optional<std::uint64_t> byte;
+  // The sector heads a block of a log that keeps copies of the volume's
+  // structures (an ext journal's descriptor, commit or revoke block): what
+  // its area's other sectors claim says nothing of where the area lies.
+  bool copies = false;
 };
 
 class PlacementView {
@@ -75,6 +79,9 @@ class VolumeLayout {
  public:
   virtual ~VolumeLayout() = default;
 
+  // sector: a sector of a lost area, followed by the bytes after it in the
+  // area as far as they were read (a structure larger than a sector is
+  // whole when it lies within a chunk of PlacementView::kReadChunk).
   virtual SectorPlace PlaceOf(Bytes sector) const = 0;
   // The disk bytes the volume keeps data in.
   virtual const std::vector<DiskExtent>& Held() const = 0;

@@ -349,6 +349,21 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
   }
 }
 
+// A deleted folder whose inode a new folder took, and a deleted file's, are not
+// listed under their old names: the new folder's files stay in it, live.
+TEST(ExtReadTest, DeletedNamesWhoseInodeWasTakenAgainAreNotListed) {
+  test::DiskCopy copy(ExtFixture("ext2-1k.raw"), "ext2-1k.raw");
+  test::TempDir dir;
+  std::ofstream(dir / "commands") << "mkdir /olddir\nrmdir /olddir\nmkdir /docs/newdir\nmkdir /docs/newdir/inner\n"
+                                     "write " << ExtFixture("src/small.txt").string() << " /docs/newdir/f.txt\n";
+  ASSERT_EQ(test::RunShell("debugfs -w -f " + test::Quote(dir / "commands") + " " + test::Quote(copy.Raw())).status, 0);
+  const ExtScan scan(copy.Raw());
+  EXPECT_FALSE(scan.Find("olddir"));
+  ASSERT_TRUE(scan.Find("docs/newdir/f.txt"));
+  EXPECT_FALSE(scan.Find("docs/newdir/f.txt")->deleted);
+  test::ExpectListedAsFls(scan, copy.Raw(), 0);
+}
+
 // A Linux partition whose primary superblock is gone is still listed, by the
 // copy mke2fs put in group 1, and reads as the intact volume does.
 TEST(ExtReadTest, PartitionWithoutItsPrimarySuperblockIsFoundByItsCopy) {

@@ -140,9 +140,10 @@ void ExpectListedAsFls(const ExtScan& scan, const fs::path& raw, std::uint64_t s
   for (const FlsItem& item : Fls(raw, start)) {
     // fls reads an htree's index blocks as entries ("-/-" names); the
     // virtual $OrphanFiles folder is its own; a deleted name whose inode
-    // number was cleared names nothing to recover and is not listed.
+    // number was cleared names nothing to recover, and one whose inode is in
+    // use again names what is listed under its live name: neither is listed.
     if (item.virtualEntry || item.path.find("$OrphanFiles") == 0 || item.path.find('^') != std::string::npos ||
-        (item.deleted && item.record == 0))
+        (item.deleted && (item.record == 0 || item.reallocated)))
       continue;
     want.insert(Show(item.folder, item.deleted, item.record, Shown(item.path), item.size));
   }

@@ -39,7 +39,7 @@ std::vector<FlsItem> Fls(const fs::path& raw, std::uint64_t start) {
       ADD_FAILURE() << "unexpected fls line: " << line;
       continue;
     }
-    items.push_back({m[2] == "d" || m[1] == "d", m[3].matched, m[1] == "v" || m[1] == "V",
+    items.push_back({m[2] == "d" || m[1] == "d", m[3].matched, m[1] == "v" || m[1] == "V", m[6].matched,
                      static_cast<std::uint32_t>(std::stoul(m[4])), f[1], std::stoull(f[6]), f[2].substr(0, 19),
                      f[3].substr(0, 19)});
   }

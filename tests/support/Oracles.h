@@ -18,6 +18,7 @@ struct FlsItem {
   bool folder = false;
   bool deleted = false;
   bool virtualEntry = false;  // "v/v": $MBR, $FAT1, $OrphanFiles...
+  bool reallocated = false;   // "(realloc)": a deleted name whose inode is in use again
   std::uint32_t record = 0;   // the inode: MFT record or FAT entry address
   std::string path;
   std::uint64_t size = 0;

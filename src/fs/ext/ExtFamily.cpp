@@ -11,6 +11,7 @@
 #include "fs/ext/ExtQuickScan.h"
 #include "fs/ext/ExtStructureSearch.h"
 #include "fs/ext/ExtVolume.h"
+#include "fs/ext/ExtVolumeLayout.h"
 #include "fs/extensive/ExtensiveFindings.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "fs/ext/Journal.h"
@@ -131,9 +132,8 @@ class ExtFamily final : public FileSystemFamily {
                                                          std::to_string(p.clusterBase)};
   }
 
-  // The placing of lost container blocks does not read ext volumes yet.
-  std::unique_ptr<VolumeLayout> ReadVolumeLayout(const PartitionEntry&, PlacementView&) const override {
-    return nullptr;
+  std::unique_ptr<VolumeLayout> ReadVolumeLayout(const PartitionEntry& entry, PlacementView& view) const override {
+    return ext::ReadVolumeLayout(entry, view);
   }
 };
 

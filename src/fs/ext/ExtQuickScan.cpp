@@ -37,6 +37,7 @@ class ExtQuickScanner {
   std::vector<std::u16string> Run() {
     control_.Report(kScanningText, 0);
     reached_.insert(ext::kRootInode);
+    listedFolders_.insert(ext::kRootInode);
     paths_[ext::kRootInode] = u"";
     Queue(ext::kRootInode, false);
     Walk();
@@ -73,6 +74,11 @@ class ExtQuickScanner {
   void Add(const Pending& folder, const DirEntry& entry) {
     const bool deleted = folder.deleted || entry.deleted;
     auto inode = volume_.ReadInode(entry.inode);
+    // A deleted name whose inode is in use names what lives on under another
+    // name (a rename, another link) or what took the inode since: it is
+    // listed where its live name leads, or under the lost folder, never under
+    // this name with contents that were not its own.
+    if (deleted && inode && inode->InUse()) return;
     // A live name vouches for its inode, which is read even when its
     // checksum fails (a damaged time or count should not lose the file); a
     // deleted name does not: an inode that fails is taken for one that did
@@ -84,7 +90,9 @@ class ExtQuickScanner {
     // before its parent was walked, a damaged volume) is not listed twice.
     const bool first = deleted || reached_.insert(entry.inode).second;
     if (isFolder) {
-      if (!first) return;
+      // Folder ids are the tree's keys: two deleted names of one freed
+      // folder (a rename before the delete) list it once.
+      if (!first || !listedFolders_.insert(entry.inode).second) return;
       if (!deleted) paths_.emplace(entry.inode, paths_[folder.inode] + u"/" + name);
       store_.AddFolder({.name = std::move(name),
                         .id = entry.inode,
@@ -143,6 +151,7 @@ class ExtQuickScanner {
     for (const std::uint32_t number : folders) {
       if (reached_.count(number)) continue;  // reached through a lost folder walked before it
       const auto inode = volume_.ReadInode(number);
+      listedFolders_.insert(number);
       store_.AddFolder({.name = u"Dir" + FromUtf8(std::to_string(number)),
                         .id = number,
                         .parentId = kLostDirId,
@@ -164,6 +173,7 @@ class ExtQuickScanner {
   std::deque<Pending> pending_;
   std::unordered_set<std::uint32_t> walked_;
   std::unordered_set<std::uint32_t> reached_;
+  std::unordered_set<std::uint32_t> listedFolders_;
   std::unordered_map<std::uint32_t, std::u16string> paths_;
   std::vector<std::u16string> incomplete_;
   bool journalTried_ = false;

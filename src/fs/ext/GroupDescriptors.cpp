@@ -76,6 +76,16 @@ std::vector<std::uint64_t> BackupBlocks(const Superblock& s, const std::vector<s
 
 }  // namespace
 
+std::uint32_t DescriptorSize(const Superblock& s) { return s.Has64Bit() ? s.descriptorSize : kClassicDescriptorSize; }
+
+std::uint64_t DescriptorBlock(const Superblock& s, std::uint64_t superblockBlock, std::uint64_t group) {
+  const std::uint64_t perBlock = s.blockSize / DescriptorSize(s);
+  const std::uint64_t index = group / perBlock;
+  if ((s.incompat & kIncompatMetaBg) == 0 || index < s.firstMetaBg) return superblockBlock + 1 + index;
+  const std::uint64_t first = index * perBlock;
+  return s.firstDataBlock + first * s.blocksPerGroup + (s.GroupHasSuperblock(first) ? 1 : 0);
+}
+
 bool GroupDescriptor::FlagsTrusted(const Superblock& s) const {
   return HasGroupChecksums(s) && checksumHolds && !fromBackup;
 }
@@ -103,9 +113,8 @@ std::optional<std::vector<GroupDescriptor>> ReadGroupDescriptors(const SectorRea
     return std::nullopt;
   }
   const bool wide = s.Has64Bit();
-  const std::uint32_t size = wide ? s.descriptorSize : kClassicDescriptorSize;
+  const std::uint32_t size = DescriptorSize(s);
   const std::uint64_t perBlock = s.blockSize / size;
-  const bool metaBg = (s.incompat & kIncompatMetaBg) != 0;
   std::vector<GroupDescriptor> descriptors;
   descriptors.reserve(static_cast<std::size_t>(groups));
   const std::uint32_t seed = VolumeChecksumSeed(s);
@@ -119,11 +128,7 @@ std::optional<std::vector<GroupDescriptor>> ReadGroupDescriptors(const SectorRea
   bool backupsRead = false;
   for (std::uint64_t g = 0; g < groups; ++g) {
     const std::uint64_t index = g / perBlock;
-    std::uint64_t where = superblockBlock + 1 + index;
-    if (metaBg && index >= s.firstMetaBg) {
-      const std::uint64_t first = index * perBlock;
-      where = GroupStart(s, first) + (s.GroupHasSuperblock(first) ? 1 : 0);
-    }
+    const std::uint64_t where = DescriptorBlock(s, superblockBlock, g);
     if (where >= s.blocksCount) {
       why = "the descriptor of group " + std::to_string(g) + " would lie at block " + std::to_string(where) +
             ", past the volume's end";

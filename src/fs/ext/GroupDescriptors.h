@@ -57,6 +57,13 @@ constexpr std::uint64_t kMaxGroups = std::uint64_t{1} << 20;
 // fails: the first ones cover the copies of groups 1, 3, 5, 7, 9, 25...
 constexpr std::size_t kMaxBackupTables = 16;
 
+// The bytes of one descriptor: 32, or the superblock's size on a 64bit volume.
+std::uint32_t DescriptorSize(const Superblock& s);
+
+// The volume block that holds group g's descriptor, in the descriptor table
+// that goes with the superblock at superblockBlock.
+std::uint64_t DescriptorBlock(const Superblock& s, std::uint64_t superblockBlock, std::uint64_t group);
+
 // The descriptors of every group, read from the descriptor table that goes
 // with the superblock found at superblockBlock; none, with why, when the
 // volume has more groups than kMaxGroups or a table lies past the volume.

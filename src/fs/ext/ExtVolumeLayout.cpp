@@ -1,0 +1,321 @@
+#include "fs/ext/ExtVolumeLayout.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "disk/ExtSignature.h"
+#include "disk/SectorReader.h"
+#include "fs/ext/ExtVolume.h"
+#include "util/Crc32.h"
+#include "util/Diagnostics.h"
+
+namespace dravik::ext {
+
+namespace {
+
+// Superblock fields only the layout reads.
+constexpr std::size_t kUuidOffset = 0x68;
+constexpr std::size_t kUuidSize = 16;
+constexpr std::size_t kBlocksPerGroupOffset = 0x20;
+constexpr std::size_t kReservedGdtBlocksOffset = 0xCE;
+constexpr std::size_t kChecksumSeedOffset = 0x270;
+
+constexpr std::size_t kInodeGenerationOffset = 0x64;
+
+// Journal blocks start with a big-endian header: magic, then block type.
+constexpr std::uint32_t kJournalMagic = 0xC03B3998;
+constexpr std::size_t kJournalTypeOffset = 4;
+constexpr std::uint32_t kJournalDescriptor = 1;
+constexpr std::uint32_t kJournalCommit = 2;
+constexpr std::uint32_t kJournalSuperblockV1 = 3;
+constexpr std::uint32_t kJournalSuperblockV2 = 4;
+constexpr std::uint32_t kJournalRevoke = 5;
+
+// A folder's first block opens with "." (12 bytes) and "..": inode, record
+// length, name length, file type, name.
+constexpr std::size_t kDotDotOffset = 12;
+constexpr std::size_t kRecordLengthOffset = 4;
+constexpr std::size_t kNameLengthOffset = 6;
+constexpr std::size_t kNameOffset = 8;
+constexpr std::uint16_t kDotRecordLength = 12;
+// With metadata_csum a linear folder block ends in a 12-byte empty record
+// of file type 0xDE whose last four bytes are the block's checksum.
+constexpr std::size_t kDirTailSize = 12;
+constexpr std::size_t kDirTailTypeOffset = 7;
+constexpr std::uint8_t kDirTailType = 0xDE;
+// An htree root: its info from 0x18 (its length at 0x1D), then the limit
+// and count of its 8-byte entries; with metadata_csum a tail (reserved,
+// checksum) follows the limit's entries.
+constexpr std::size_t kDxInfoOffset = 0x18;
+constexpr std::size_t kDxInfoLengthOffset = 0x1D;
+constexpr std::size_t kDxCountOffset = 2;
+constexpr std::size_t kDxEntrySize = 8;
+constexpr std::size_t kDxTailChecksumOffset = 4;
+
+std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
+
+bool IsJournalBlock(Bytes sector, std::initializer_list<std::uint32_t> types) {
+  if (sector.size() < 8 || be32(sector, 0) != kJournalMagic) return false;
+  const std::uint32_t type = be32(sector, kJournalTypeOffset);
+  return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+// The inode a folder block's "." entry names; none when the bytes do not
+// open with "." and "..".
+std::optional<std::uint32_t> DotEntryInode(Bytes block) {
+  if (block.size() < kDotDotOffset + kNameOffset + 2) return std::nullopt;
+  const bool dot = le16(block, kRecordLengthOffset) == kDotRecordLength && u8(block, kNameLengthOffset) == 1 &&
+                   u8(block, kNameOffset) == '.';
+  const bool dotDot = u8(block, kDotDotOffset + kNameLengthOffset) == 2 &&
+                      u8(block, kDotDotOffset + kNameOffset) == '.' &&
+                      u8(block, kDotDotOffset + kNameOffset + 1) == '.';
+  const std::uint32_t inode = le32(block, 0);
+  if (!dot || !dotDot || inode == 0) return std::nullopt;
+  return inode;
+}
+
+class ExtLayout final : public VolumeLayout {
+ public:
+  // view: the placer's view, which outlives the layout (a layout lives for
+  // one round of the placing).
+  ExtLayout(const PlacementView& view, std::uint64_t begin, ExtVolume volume, Bytes superblock)
+      : view_(view), begin_(begin), volume_(std::move(volume)) {
+    const Superblock& s = volume_.Super();
+    uuid_.assign(superblock.begin() + kUuidOffset, superblock.begin() + kUuidOffset + kUuidSize);
+    blocksPerGroupField_ = le32(superblock, kBlocksPerGroupOffset);
+    reservedGdtBlocks_ = le16(superblock, kReservedGdtBlocksOffset);
+    checksums_ = (s.roCompat & kRoCompatMetadataCsum) != 0;
+    // The checksums are CRC-32C continued from the seed without the final
+    // inversion; Crc32c inverts on the way in and out, so the running value
+    // is kept inverted.
+    checksumStart_ = (s.incompat & kIncompatCsumSeed) != 0 ? ~le32(superblock, kChecksumSeedOffset)
+                                                          : Crc32c(Bytes(uuid_));
+    end_ = std::min(view.DiskSize(), begin_ + s.blocksCount * s.blockSize);
+  }
+
+  // A superblock copy by the group it names, a folder's first block by its
+  // "." entry's inode.
+  SectorPlace PlaceOf(Bytes sector) const override {
+    if (IsJournalBlock(sector, {kJournalDescriptor, kJournalCommit, kJournalRevoke})) return {false, {}, true};
+    if (const auto copy = CopyPlace(sector)) return {true, copy};
+    if (const auto folder = FolderPlace(sector)) return {true, folder};
+    return {};
+  }
+
+  const std::vector<DiskExtent>& Held() const override { return held_; }
+  bool HeldComplete() const override { return complete_; }
+
+  // The inode of that number when its table block is placed.
+  std::optional<Inode> PlacedInode(std::uint32_t number) const {
+    const Superblock& s = volume_.Super();
+    const auto place = volume_.PlaceOf(number);
+    if (!place || place->block >= s.blocksCount) return std::nullopt;
+    bool ok = false;
+    const std::vector<std::uint8_t> bytes =
+        view_.ReadDisk(begin_ + place->block * s.blockSize + place->offset, s.inodeSize, &ok);
+    if (!ok) return std::nullopt;
+    return DecodeInode(bytes);
+  }
+
+  // The disk byte of a file's first block, when its map gives one.
+  std::optional<std::uint64_t> FirstByteOf(const Inode& inode) const {
+    const FileMap map = volume_.Map(inode);
+    if (map.runs.empty() || map.runs.front().logical != 0 || map.runs.front().physical >= volume_.Super().blocksCount)
+      return std::nullopt;
+    return begin_ + map.runs.front().physical * volume_.Super().blockSize;
+  }
+
+  // The blocks the volume keeps data in: every group's superblock copy and
+  // descriptors, bitmaps and inode table, and what its block bitmap marks
+  // in use (a group whose bitmap was never written holds only its
+  // metadata). known: the groups whose descriptors read from placed
+  // blocks. Complete when every group's descriptor and bitmap read so.
+  void ReadHeld(const std::vector<bool>& known) {
+    const Superblock& s = volume_.Super();
+    const std::vector<GroupDescriptor>& groups = volume_.Groups();
+    const std::uint64_t tableBlocks = CeilDiv(std::uint64_t{s.inodesPerGroup} * s.inodeSize, s.blockSize);
+    const bool metaBg = (s.incompat & kIncompatMetaBg) != 0;
+    const std::uint64_t descriptorBlocks = CeilDiv(groups.size() * DescriptorSize(s), s.blockSize);
+    const std::uint64_t superblockBlock = s.blockSize == 1024 ? 1 : 0;
+    // Bitmaps beyond the image file's size could not all have been
+    // written: a count that claims them is damaged.
+    std::uint64_t budget = view_.FileSize();
+    bool complete = std::all_of(known.begin(), known.end(), [](bool k) { return k; });
+    std::vector<std::uint8_t> bitmap;
+    for (std::uint64_t g = 0; g < groups.size(); ++g) {
+      if (!known[g]) continue;
+      const GroupDescriptor& d = groups[g];
+      const std::uint64_t first = s.firstDataBlock + g * s.blocksPerGroup;
+      if (first >= s.blocksCount) break;
+      const std::uint64_t count = std::min<std::uint64_t>(s.blocksPerGroup, s.blocksCount - first);
+      if (s.GroupHasSuperblock(g)) {
+        const std::uint64_t from = g == 0 ? 0 : first;
+        Hold(from, first - from + 1 + (metaBg ? 0 : descriptorBlocks + reservedGdtBlocks_));
+      }
+      Hold(DescriptorBlock(s, superblockBlock, g), 1);
+      Hold(d.blockBitmap, 1);
+      Hold(d.inodeBitmap, 1);
+      Hold(d.inodeTable, tableBlocks);
+      if (d.BlocksUninitialised(s)) continue;
+      if (d.blockBitmap >= s.blocksCount || budget < s.blockSize) {
+        complete = false;
+        continue;
+      }
+      budget -= s.blockSize;
+      bool ok = false;
+      bitmap = view_.ReadDisk(begin_ + d.blockBitmap * s.blockSize, s.blockSize, &ok);
+      if (!ok) {
+        complete = false;
+        continue;
+      }
+      HoldMarked(bitmap, first, count);
+    }
+    complete_ = complete;
+  }
+
+ private:
+  // Where a copy of this volume's superblock (its UUID and geometry) lies
+  // by the group it names. The primary is not placed so: journals and old
+  // copies also say group 0.
+  std::optional<std::uint64_t> CopyPlace(Bytes sector) const {
+    const Superblock& s = volume_.Super();
+    if (sector.size() < kSuperblockSize / 2 || le16(sector, kMagicOffset) != kMagic ||
+        !std::equal(uuid_.begin(), uuid_.end(), sector.begin() + kUuidOffset) ||
+        (1024u << le32(sector, kLogBlockSizeOffset)) != s.blockSize ||
+        le32(sector, kBlocksPerGroupOffset) != blocksPerGroupField_)
+      return std::nullopt;
+    const std::uint16_t group = le16(sector, kGroupOfCopyOffset);
+    if (group == 0 || group >= s.GroupCount() || !s.GroupHasSuperblock(group)) return std::nullopt;
+    return begin_ + (s.firstDataBlock + std::uint64_t{group} * s.blocksPerGroup) * s.blockSize;
+  }
+
+  // Where a folder's first block lies by the map of the inode its "."
+  // entry names. A block of a deleted folder whose inode was reused, or of
+  // another ext volume on the disk, names an inode too: only a block whose
+  // checksum ties it to this volume and to the inode's generation claims.
+  std::optional<std::uint64_t> FolderPlace(Bytes sector) const {
+    const Superblock& s = volume_.Super();
+    if (!checksums_ || sector.size() < s.blockSize) return std::nullopt;
+    const auto number = DotEntryInode(sector);
+    if (!number) return std::nullopt;
+    const auto inode = PlacedInode(*number);
+    if (!inode || !inode->IsDirectory() || !inode->InUse() || inode->raw.size() < kInodeGenerationOffset + 4)
+      return std::nullopt;
+    const Bytes block = sector.first(s.blockSize);
+    if (!FolderChecksumMatches(block, *number, le32(inode->raw, kInodeGenerationOffset),
+                               (inode->flags & kFlagIndex) != 0))
+      return std::nullopt;
+    return FirstByteOf(*inode);
+  }
+
+  bool FolderChecksumMatches(Bytes block, std::uint32_t number, std::uint32_t generation, bool indexed) const {
+    std::uint8_t numberBytes[4], generationBytes[4];
+    for (int i = 0; i < 4; ++i) {
+      numberBytes[i] = static_cast<std::uint8_t>(number >> (8 * i));
+      generationBytes[i] = static_cast<std::uint8_t>(generation >> (8 * i));
+    }
+    const std::uint32_t seed = Crc32c(generationBytes, Crc32c(numberBytes, checksumStart_));
+    const std::size_t tail = block.size() - kDirTailSize;
+    if (le32(block, tail) == 0 && le16(block, tail + kRecordLengthOffset) == kDirTailSize &&
+        u8(block, tail + kDirTailTypeOffset) == kDirTailType)
+      return ~Crc32c(block.first(tail), seed) == le32(block, tail + kDirTailSize - 4);
+    if (!indexed || le16(block, kDotDotOffset + kRecordLengthOffset) != block.size() - kDotDotOffset) return false;
+    const std::size_t countOffset = kDxInfoOffset + u8(block, kDxInfoLengthOffset);
+    if (countOffset + 4 > block.size()) return false;
+    const std::size_t limit = le16(block, countOffset);
+    const std::size_t count = le16(block, countOffset + kDxCountOffset);
+    const std::size_t dxTail = countOffset + limit * kDxEntrySize;
+    if (count > limit || dxTail + 8 > block.size()) return false;
+    const std::uint32_t head = Crc32c(block.first(countOffset + count * kDxEntrySize), seed);
+    return ~Crc32c(block.subspan(dxTail, kDxTailChecksumOffset), head) == le32(block, dxTail + kDxTailChecksumOffset);
+  }
+
+  // Blocks [first, first + count) of the volume, within it and the disk.
+  void Hold(std::uint64_t first, std::uint64_t count) {
+    const std::uint32_t blockSize = volume_.Super().blockSize;
+    const std::uint64_t blocks = (end_ - begin_) / blockSize;
+    if (first >= blocks || count == 0) return;
+    const DiskExtent extent{begin_ + first * blockSize, begin_ + std::min(blocks, first + count) * blockSize};
+    if (!held_.empty() && held_.back().end == extent.begin) held_.back().end = extent.end;
+    else held_.push_back(extent);
+  }
+
+  // The runs of set bits of a group's block bitmap.
+  void HoldMarked(Bytes bitmap, std::uint64_t first, std::uint64_t count) {
+    std::uint64_t run = 0;
+    for (std::uint64_t bit = 0; bit < count; ++bit) {
+      const bool used = (bitmap[bit / 8] >> (bit % 8)) & 1;
+      if (used) ++run;
+      if (!used && run != 0) Hold(first + bit - run, run), run = 0;
+    }
+    if (run != 0) Hold(first + count - run, run);
+  }
+
+  const PlacementView& view_;
+  std::uint64_t begin_;
+  std::uint64_t end_ = 0;
+  ExtVolume volume_;
+  std::vector<std::uint8_t> uuid_;
+  std::uint32_t blocksPerGroupField_ = 0;
+  std::uint16_t reservedGdtBlocks_ = 0;
+  bool checksums_ = false;
+  std::uint32_t checksumStart_ = 0;
+  std::vector<DiskExtent> held_;
+  bool complete_ = false;
+};
+
+// Which groups' descriptors lie in placed blocks.
+std::vector<bool> PlacedDescriptors(const PlacementView& view, std::uint64_t begin, const Superblock& s) {
+  const std::uint64_t superblockBlock = s.blockSize == 1024 ? 1 : 0;
+  std::vector<bool> known(static_cast<std::size_t>(s.GroupCount()), false);
+  std::uint64_t lastBlock = UINT64_MAX;
+  bool lastOk = false;
+  for (std::uint64_t g = 0; g < known.size(); ++g) {
+    const std::uint64_t block = DescriptorBlock(s, superblockBlock, g);
+    if (block != lastBlock) {
+      lastBlock = block;
+      lastOk = false;
+      if (block < s.blocksCount) view.ReadDisk(begin + block * s.blockSize, s.blockSize, &lastOk);
+    }
+    known[g] = lastOk;
+  }
+  return known;
+}
+
+}  // namespace
+
+std::unique_ptr<VolumeLayout> ReadVolumeLayout(const PartitionEntry& entry, PlacementView& view) {
+  const std::uint64_t begin = entry.start * kSectorSize;
+  const std::uint16_t code = entry.code;
+  const std::uint64_t sectors = entry.sectors;
+  view.AnchorSector(begin + kSuperblockOffset, [code, sectors](Bytes sector) {
+    const FoundExtVolume found = RecogniseSuperblock(sector);
+    return found.code == code && found.sectors <= sectors;
+  });
+  bool ok = false;
+  const std::vector<std::uint8_t> superblock = view.ReadDisk(begin + kSuperblockOffset, kSuperblockSize, &ok);
+  std::string why;
+  const auto s = DecodeSuperblock(superblock, why);
+  if (!ok || !s || s->groupOfCopy != 0 || s->GroupCount() > kMaxGroups) return nullptr;
+  const std::vector<bool> known = PlacedDescriptors(view, begin, *s);
+  if (known.empty() || !known.front()) return nullptr;
+  Diagnostics unread;
+  auto volume = ExtVolume::Open(view.Reader(), entry.start, unread);
+  if (!volume) return nullptr;
+  auto layout = std::make_unique<ExtLayout>(view, begin, std::move(*volume), superblock);
+  // The journal's superblock lies in the journal inode's first block.
+  if (s->journalInode != 0) {
+    if (const auto journal = layout->PlacedInode(s->journalInode)) {
+      if (const auto at = layout->FirstByteOf(*journal))
+        view.AnchorSector(*at, [](Bytes sector) {
+          return IsJournalBlock(sector, {kJournalSuperblockV1, kJournalSuperblockV2});
+        });
+    }
+  }
+  layout->ReadHeld(known);
+  return layout;
+}
+
+}  // namespace dravik::ext
