@@ -126,7 +126,8 @@ TEST(ExtChecksumTest, AChangedByteFailsWhereE2fsckSaysSo) {
       const auto sb = BytesAt(copy, kSuperblock, ext::kSuperblockSize);
       std::string why;
       const auto s = ext::DecodeSuperblock(sb, why);
-      return s && ext::DescriptorChecksumHolds(*s, ext::VolumeChecksumSeed(*s), g, BytesAt(copy, table + g * size, size));
+      const auto bytes = BytesAt(copy, table + g * size, size);
+      return s && ext::DescriptorChecksumHolds(*s, ext::VolumeChecksumSeed(*s), g, bytes);
     };
   };
   // Inode numbers come from the intact fixture: debugfs refuses to read an
@@ -212,10 +213,14 @@ TEST(ExtChecksumTest, GuessedInodesAreTrustedOnlyWhenTheirChecksumsHold) {
   const Row rows[] = {
       {"a deleted file, intact", "ext4-4k.raw", "trash/gone.bin", nullptr, true, false},
       {"a deleted file whose inode fails", "ext4-4k.raw", "trash/gone.bin",
-       [&](const fs::path& c, const test::ExtScan& intact) { FlipByte(c, inodeOffset(c, intact, "trash/gone.bin") + 8); },
+       [&](const fs::path& c, const test::ExtScan& intact) {
+         FlipByte(c, inodeOffset(c, intact, "trash/gone.bin") + 8);
+       },
        false, false},
       {"a live file whose inode fails", "ext4-4k.raw", "docs/readme.txt",
-       [&](const fs::path& c, const test::ExtScan& intact) { FlipByte(c, inodeOffset(c, intact, "docs/readme.txt") + 8); },
+       [&](const fs::path& c, const test::ExtScan& intact) {
+         FlipByte(c, inodeOffset(c, intact, "docs/readme.txt") + 8);
+       },
        true, false},
       {"a file from the journal, intact", "ext4-journal.raw", "journal/gone-a.bin", nullptr, true, true},
       {"a file whose inode copy in the journal fails", "ext4-journal.raw", "journal/gone-a.bin",
@@ -269,8 +274,8 @@ TEST(ExtChecksumTest, LostInodesAreListedOnlyWhenTheirChecksumsHold) {
     test::TempDir dir;
     const fs::path copy = dir / "ext4-4k.raw";
     fs::copy_file(raw, copy);
-    ASSERT_EQ(test::RunShell("debugfs -w -R 'unlink /docs/readme.txt' " + test::Quote(copy) + " >/dev/null 2>&1").status,
-              0);
+    const std::string unlink = "debugfs -w -R 'unlink /docs/readme.txt' " + test::Quote(copy) + " >/dev/null 2>&1";
+    ASSERT_EQ(test::RunShell(unlink).status, 0);
     if (broken) FlipByte(copy, InodeOffsetOf(copy, number) + 0x08);
     const test::ExtScan scan(copy);
     const auto found = scan.Find(lost);

@@ -305,9 +305,11 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
        // folder's listing; the one file still in use is lost.
        true, {"/trash"}, {"trash/gone.bin", "trash/gone-too.txt", "trash/killed.bin"}, {"trash/keep.txt"}, {}},
       {"primary descriptor of group 0 zeroed: the backup's read, group 0's files listed", "wsl-ext4.raw",
-       [](test::DiskCopy& d, const fs::path&) { d.Patch(4096, std::vector<std::uint8_t>(64, 0)); }, true, {}, {}, {}, {}},
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(4096, std::vector<std::uint8_t>(64, 0)); },
+       true, {}, {}, {}, {}},
       {"primary descriptor of group 0 zeroed under gdt_csum: the backup's read", "ext4-gdtcsum.raw",
-       [](test::DiskCopy& d, const fs::path&) { d.Patch(2048, std::vector<std::uint8_t>(32, 0)); }, true, {}, {}, {}, {}},
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(2048, std::vector<std::uint8_t>(32, 0)); },
+       true, {}, {}, {}, {}},
       {"primary superblock's inodes count lowered, its checksum failing: group 1's copy read", "ext4-1k.raw",
        [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock + 0x00, Le32(16)); }, true, {}, {}, {}, {}},
       {"checksums alone broken (superblock, descriptor, a live inode, an extent leaf): read whole", "ext4-4k.raw",

@@ -57,7 +57,8 @@ std::optional<JournalInodes::Found> JournalInodes::Find(std::uint32_t number, co
   for (const JournalCopy& copy : journal_.CopiesOf(place->block)) {
     if (!journal_.ReadCopy(copy, block)) continue;
     Inode old = DecodeInode(Slice(block, place->offset, volume_.Super().inodeSize), number);
-    if (!volume_.InodeChecksumHolds(old) || !old.InUse() || old.Type() != kTypeRegular || ExtVolume::KeepsBytesInInode(old) || old.size == 0) continue;
+    if (!volume_.InodeChecksumHolds(old)) continue;
+    if (!old.InUse() || old.Type() != kTypeRegular || ExtVolume::KeepsBytesInInode(old) || old.size == 0) continue;
     if (now && now->size != 0 && now->size != old.size) continue;
     const FileMap map = volume_.Map(old);
     if (map.damaged || map.checksumFails || map.runs.empty()) continue;

@@ -124,7 +124,8 @@ std::optional<FoundSuperblock> ReadSuperblock(const SectorReader& reader, std::u
     FoundSuperblock found;
     bool checksumHolds = true;
   };
-  const auto tryAt = [&](std::uint64_t byteOffset, std::uint64_t block, std::uint32_t blockSize) -> std::optional<Read> {
+  const auto tryAt = [&](std::uint64_t byteOffset, std::uint64_t block,
+                         std::uint32_t blockSize) -> std::optional<Read> {
     const std::uint64_t lba = start + byteOffset / kSectorSize;
     if (lba + kSuperblockSize / kSectorSize > reader.SectorCount()) return std::nullopt;
     reader.Read(lba, kSuperblockSize / kSectorSize, bytes);
