@@ -209,7 +209,7 @@ TEST(ExtExtensiveSearchTest, DamagedCopiesFindNothingFalse) {
   const std::uint64_t group1 = truth.backups[0] * truth.blockSize, group3 = truth.backups[1] * truth.blockSize;
   const std::uint64_t sector1 = group1 / kSectorSize;
   constexpr std::size_t kGroupOfCopy = 0x5A, kBlocksPerGroup = 0x20, kInodesCount = 0x00, kLogBlockSize = 0x18,
-                        kMagic = 0x38;
+                        kMagic = 0x38, kWriteTime = 0x30;
   struct Patch {
     std::uint64_t offset;
     std::uint32_t value;
@@ -240,6 +240,13 @@ TEST(ExtExtensiveSearchTest, DamagedCopiesFindNothingFalse) {
        {{group1 + kLogBlockSize, 7, 4}},
        true,
        {}},
+      // A write time changed leaves a copy sound but failing its checksum.
+      {"the primary's checksum fails: group 1's copy, whose holds, read in its place",
+       {{primary + kWriteTime, 0x7FFFFFFF, 4}}, false, {{0, sector1}}},
+      {"every copy's checksum fails: the primary read all the same",
+       {{primary + kWriteTime, 0x7FFFFFFF, 4}, {group1 + kWriteTime, 1, 4}, {group3 + kWriteTime, 1, 4}},
+       false,
+       {{0, 2}}},
       {"every copy one inode short",
        {{primary + kInodesCount, inodes - 1, 4}, {group1 + kInodesCount, inodes - 1, 4},
         {group3 + kInodesCount, inodes - 1, 4}},

@@ -253,6 +253,15 @@ std::vector<std::uint8_t> Le32(std::uint32_t v) {
 constexpr std::uint64_t kSuperblock = 1024;
 constexpr std::uint64_t kBlockArray = 0x28;
 
+// The byte offset of the node below the root of a file's extent tree.
+std::uint64_t FirstExtentNodeOffset(const fs::path& raw, const std::string& path) {
+  std::ifstream in(raw, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(test::InodeOffset(raw, path) + kBlockArray + 12 + 4));
+  std::uint8_t b[4] = {};
+  in.read(reinterpret_cast<char*>(b), 4);
+  return (b[0] | std::uint64_t{b[1]} << 8 | std::uint64_t{b[2]} << 16 | std::uint64_t{b[3]} << 24) * 4096;
+}
+
 TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
   const DamageCase cases[] = {
       {"zeroed primary superblock, its copy in group 1 read instead", "ext2-1k.raw",
@@ -295,6 +304,22 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
        // The deleted names and the killed file's freed inode go with the
        // folder's listing; the one file still in use is lost.
        true, {"/trash"}, {"trash/gone.bin", "trash/gone-too.txt", "trash/killed.bin"}, {"trash/keep.txt"}, {}},
+      {"primary descriptor of group 0 zeroed: the backup's read, group 0's files listed", "wsl-ext4.raw",
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(4096, std::vector<std::uint8_t>(64, 0)); },
+       true, {}, {}, {}, {}},
+      {"primary descriptor of group 0 zeroed under gdt_csum: the backup's read", "ext4-gdtcsum.raw",
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(2048, std::vector<std::uint8_t>(32, 0)); },
+       true, {}, {}, {}, {}},
+      {"primary superblock's inodes count lowered, its checksum failing: group 1's copy read", "ext4-1k.raw",
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock + 0x00, Le32(16)); }, true, {}, {}, {}, {}},
+      {"checksums alone broken (superblock, descriptor, a live inode, an extent leaf): read whole", "ext4-4k.raw",
+       [](test::DiskCopy& d, const fs::path& raw) {
+         d.Patch(kSuperblock + 0x3FC, {0xFF});
+         d.Patch(4096 + 0x1E, {0xFF, 0xFF});
+         d.Patch(test::InodeOffset(raw, "docs/readme.txt") + 0x7C, {0xFF, 0xFF});
+         d.Patch(FirstExtentNodeOffset(raw, "islands.bin") + 4000, {0xFF});
+       },
+       true, {}, {}, {}, {}},
   };
   for (const DamageCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -57,7 +57,10 @@ FileOutcome ExtractExtFile(const SaveContext& context, const ext::ExtVolume* vol
     inode = volume->ReadInode(number);
   else if (journal != nullptr)
     inode = ext::InodeFromJournal(*volume, *journal, number, journalBlock);
-  if (!inode) return Damaged(context, path, file);
+  // A deleted file's inode and extent tree are trusted only where their
+  // checksums hold (as the scan that listed it); a live file is read as it is.
+  const bool guessed = file.deleted || journalBlock != 0;
+  if (!inode || (guessed && !volume->InodeChecksumHolds(*inode))) return Damaged(context, path, file);
 
   std::optional<std::vector<std::uint8_t>> inInode;
   std::vector<SectorRun> runs;
@@ -67,7 +70,7 @@ FileOutcome ExtractExtFile(const SaveContext& context, const ext::ExtVolume* vol
   } else {
     const ext::FileMap map =
         journalBlock == 0 ? volume->Map(*inode) : ext::MapFromJournal(*volume, *journal, *inode, journalBlock);
-    if (map.damaged) return Damaged(context, path, file);
+    if (map.damaged || (guessed && map.checksumFails)) return Damaged(context, path, file);
     runs = SectorRunsOf(*volume, map.runs, file.size);
   }
 

@@ -73,12 +73,17 @@ class ExtQuickScanner {
 
   void Add(const Pending& folder, const DirEntry& entry) {
     const bool deleted = folder.deleted || entry.deleted;
-    const auto inode = volume_.ReadInode(entry.inode);
+    auto inode = volume_.ReadInode(entry.inode);
     // A deleted name whose inode is in use names what lives on under another
     // name (a rename, another link) or what took the inode since: it is
     // listed where its live name leads, or under the lost folder, never under
     // this name with contents that were not its own.
     if (deleted && inode && inode->InUse()) return;
+    // A live name vouches for its inode, which is read even when its
+    // checksum fails (a damaged time or count should not lose the file); a
+    // deleted name does not: an inode that fails is taken for one that did
+    // not read.
+    if (deleted && inode && !volume_.InodeChecksumHolds(*inode)) inode.reset();
     const bool isFolder = inode && inode->mode != 0 ? inode->IsDirectory() : entry.type == ext::kEntryDirectory;
     std::u16string name = FromUtf8(entry.name);
     // A folder has one live name: one met again (a lost folder listed
@@ -133,11 +138,14 @@ class ExtQuickScanner {
   }
 
   // Inodes in use that no live name reached: folders first (walking them
-  // reaches what they hold), then files.
+  // reaches what they hold), then files. Nothing vouches for these but the
+  // inode itself: one whose checksum fails (a damaged table, or one never
+  // initialised read through a descriptor that lost its flags) is left out.
   void AddLost() {
     std::vector<std::uint32_t> folders, files;
     volume_.ForEachInodeInUse([&](std::uint32_t number, const Inode& inode) {
-      if (!reached_.count(number)) (inode.IsDirectory() ? folders : files).push_back(number);
+      if (!reached_.count(number) && volume_.InodeChecksumHolds(inode))
+        (inode.IsDirectory() ? folders : files).push_back(number);
       return control_.Continue();
     });
     for (const std::uint32_t number : folders) {

@@ -7,6 +7,7 @@
 
 #include "disk/ExtSignature.h"
 #include "disk/SectorReader.h"
+#include "fs/ext/Checksums.h"
 #include "fs/ext/ExtVolume.h"
 #include "fs/extensive/BlockWalk.h"
 #include "fs/extensive/RejectionNotes.h"
@@ -56,6 +57,7 @@ std::optional<PlacedSuperblock> PlaceSuperblock(Bytes bytes, std::uint64_t secto
     placed.superblock = s;
     placed.writeTime = le32(bytes, kWriteTimeOffset);
     std::copy_n(bytes.begin() + kVolumeIdOffset, placed.volumeId.size(), placed.volumeId.begin());
+    placed.checksumHolds = SuperblockChecksumHolds(bytes);
     return placed;
   }
   return std::nullopt;
@@ -72,12 +74,15 @@ std::vector<SuperblockGroup> GroupSuperblocks(std::vector<PlacedSuperblock> plac
   std::vector<SuperblockGroup> groups;
   for (auto& [key, group] : byVolume) {
     const auto& copies = group.copies;
-    for (std::size_t i = 1; i < copies.size(); ++i) {
-      const bool chosenIsPrimary = copies[group.chosen].superblock.groupOfCopy == 0;
-      if (chosenIsPrimary) break;
-      if (copies[i].superblock.groupOfCopy == 0 || copies[i].writeTime > copies[group.chosen].writeTime)
-        group.chosen = i;
-    }
+    // Ranks: a holding checksum first, then the primary, then the latest write.
+    const auto better = [](const PlacedSuperblock& a, const PlacedSuperblock& b) {
+      if (a.checksumHolds != b.checksumHolds) return a.checksumHolds;
+      const bool aPrimary = a.superblock.groupOfCopy == 0, bPrimary = b.superblock.groupOfCopy == 0;
+      if (aPrimary != bPrimary) return aPrimary;
+      return !aPrimary && a.writeTime > b.writeTime;
+    };
+    for (std::size_t i = 1; i < copies.size(); ++i)
+      if (better(copies[i], copies[group.chosen])) group.chosen = i;
     groups.push_back(std::move(group));
   }
   return groups;
@@ -202,6 +207,12 @@ void SearchExtStructures(const SectorReader& reader, std::uint64_t start, std::u
   for (const ext::SuperblockGroup& group : ext::GroupSuperblocks(std::move(placed))) {
     const PlacedSuperblock& chosen = group.copies[group.chosen];
     const ext::Superblock& s = chosen.superblock;
+    for (const PlacedSuperblock& copy : group.copies)
+      if (!copy.checksumHolds)
+        notes.Add(copy.sector,
+                  &copy == &chosen ? "an ext superblock whose checksum fails, read as no copy's checksum holds"
+                                   : "an ext superblock whose checksum fails, passed over for one whose holds",
+                  "a damaged superblock copy");
     const bool agreed = group.copies.size() >= 2;
     if (!agreed && !(s.groupOfCopy == 0 && PrimaryOpens(reader, chosen, diagnostics)) &&
         !LoneCopyPlacesItsVolume(reader, chosen)) {

@@ -10,7 +10,8 @@
 //
 // The copies of one volume (same start, volume id, block size and blocks
 // count) are gathered into one found volume, read by its best copy: the
-// primary when it survives, else the copy written last.
+// primary when it survives, else the copy written last, those whose
+// checksum holds (metadata_csum) before those whose checksum fails.
 //
 //   0x30 last write time   0x68 volume id (16 bytes)
 
@@ -39,6 +40,7 @@ struct PlacedSuperblock {
   Superblock superblock;
   std::uint32_t writeTime = 0;
   std::array<std::uint8_t, 16> volumeId{};
+  bool checksumHolds = true;  // always without metadata_csum
 };
 
 // The superblock whose 1024 bytes start at sector, placed; none, with why,
@@ -56,7 +58,8 @@ struct SuperblockGroup {
 
 // Gathers placed superblocks (in any order) by volume, in order of the
 // volume's start; in each, the primary copy is chosen when there is one,
-// else the one with the latest write time, the first of those on a tie.
+// else the one with the latest write time, the first of those on a tie; a
+// copy whose checksum holds always before one whose checksum fails.
 std::vector<SuperblockGroup> GroupSuperblocks(std::vector<PlacedSuperblock> placed);
 
 }  // namespace ext

@@ -8,6 +8,7 @@
 #include "disk/ExtSignature.h"
 #include "disk/SectorReader.h"
 #include "fs/ext/BlockMap.h"
+#include "fs/ext/Checksums.h"
 #include "fs/ext/ExtentTree.h"
 #include "fs/ext/InlineData.h"
 #include "util/Diagnostics.h"
@@ -21,6 +22,23 @@ constexpr std::uint64_t kFastSymlinkLimit = 60;
 constexpr std::uint64_t kTableChunkBlocks = 64;
 // Inode table blocks kept for single inodes.
 constexpr std::size_t kKeptInodeBlocks = 64;
+
+// Notes the group descriptors whose checksum fails: how many were taken
+// from a backup table, how many kept as read.
+void NoteDescriptorChecksums(const std::vector<GroupDescriptor>& groups, std::uint64_t sector,
+                             Diagnostics& diagnostics) {
+  std::uint64_t fromBackup = 0, kept = 0;
+  for (const GroupDescriptor& d : groups) {
+    if (d.fromBackup) ++fromBackup;
+    else if (!d.checksumHolds) ++kept;
+  }
+  if (fromBackup != 0)
+    diagnostics.Add(sector, std::to_string(fromBackup) + " ext group descriptors fail their checksum and are read "
+                    "from a backup table", "a damaged descriptor table");
+  if (kept != 0)
+    diagnostics.Add(sector, std::to_string(kept) + " ext group descriptors fail their checksum, no backup holds "
+                    "theirs, and are read as they are", "a damaged descriptor table");
+}
 
 }  // namespace
 
@@ -37,6 +55,7 @@ ExtVolume::ExtVolume(const SectorReader& reader, std::uint64_t start, const Foun
       superblockBlock_(found.block),
       groups_(std::move(groups)),
       descriptorsCurrent_(found.superblock.groupOfCopy == 0),
+      checksumSeed_(VolumeChecksumSeed(found.superblock)),
       blocks_(reader, start, found.superblock.blockSize, found.superblock.blocksCount),
       format_{(found.superblock.incompat & kIncompatFiletype) != 0, found.superblock.inodesCount},
       inodeBlocks_(std::make_shared<InodeBlocks>()) {}
@@ -50,6 +69,7 @@ std::optional<ExtVolume> ExtVolume::Open(const SectorReader& reader, std::uint64
     diagnostics.Add(start, "the ext group descriptors do not read: " + why, "a damaged superblock");
     return std::nullopt;
   }
+  NoteDescriptorChecksums(*groups, start, diagnostics);
   return ExtVolume(reader, start, *found, std::move(*groups));
 }
 
@@ -80,6 +100,7 @@ std::optional<ExtVolume> ExtVolume::OpenBy(const SectorReader& reader, std::uint
     diagnostics.Add(superblockSector, "the ext group descriptors do not read: " + why, "a damaged superblock");
     return std::nullopt;
   }
+  NoteDescriptorChecksums(*groups, superblockSector, diagnostics);
   return ExtVolume(reader, start, FoundSuperblock{*superblock, block}, std::move(*groups));
 }
 
@@ -113,7 +134,11 @@ std::optional<Inode> ExtVolume::ReadInode(std::uint32_t number) const {
     kept.emplace_back(block, std::move(bytes));
     it = kept.end() - 1;
   }
-  return DecodeInode(Slice(it->second, place->offset, super_.inodeSize));
+  return DecodeInode(Slice(it->second, place->offset, super_.inodeSize), number);
+}
+
+bool ExtVolume::InodeChecksumHolds(const Inode& inode) const {
+  return inode.number == 0 || ext::InodeChecksumHolds(super_, checksumSeed_, inode.number, inode.raw);
 }
 
 bool ExtVolume::KeepsBytesInInode(const Inode& inode) {
@@ -134,7 +159,12 @@ FileMap ExtVolume::Map(const Inode& inode) const {
 
 FileMap ExtVolume::Map(const Inode& inode, const MapBlockReader& readMapBlock) const {
   if (KeepsBytesInInode(inode)) return {};
-  if ((inode.flags & kFlagExtents) != 0) return MapExtents(blocks_, readMapBlock, inode.blocks);
+  if ((inode.flags & kFlagExtents) != 0) {
+    std::optional<std::uint32_t> seed;
+    if ((super_.roCompat & kRoCompatMetadataCsum) != 0 && inode.number != 0)
+      seed = InodeChecksumSeed(checksumSeed_, inode.number, inode.raw);
+    return MapExtents(blocks_, readMapBlock, inode.blocks, seed);
+  }
   const std::uint64_t logical = (inode.size + super_.blockSize - 1) / super_.blockSize;
   return MapBlocks(blocks_, readMapBlock, inode.blocks, logical);
 }
@@ -170,7 +200,8 @@ bool ExtVolume::ReadDirectory(const Inode& folder, std::vector<DirEntry>& entrie
 }
 
 std::uint64_t ExtVolume::UsedInodes(std::uint64_t g) const {
-  if (descriptorsCurrent_) return groups_[g].UsedInodes(super_);
+  const GroupDescriptor& d = groups_[g];
+  if (descriptorsCurrent_ && d.checksumHolds && !d.fromBackup) return d.UsedInodes(super_);
   std::vector<std::uint8_t> bitmap(super_.blockSize);
   if (!blocks_.Read(groups_[g].inodeBitmap, bitmap)) return super_.inodesPerGroup;
   // inodesPerGroup is at most the bits of a block (DecodeSuperblock).
@@ -196,7 +227,8 @@ void ExtVolume::ForEachInodeInUse(const std::function<bool(std::uint32_t, const 
         const std::uint64_t number = g * super_.inodesPerGroup + index + 1;
         if (index >= used || number > super_.inodesCount) break;
         if (number < super_.firstInode) continue;
-        const Inode inode = DecodeInode(Slice(chunk, i * super_.inodeSize, super_.inodeSize));
+        const Inode inode =
+            DecodeInode(Slice(chunk, i * super_.inodeSize, super_.inodeSize), static_cast<std::uint32_t>(number));
         if (inode.InUse() && !visit(static_cast<std::uint32_t>(number), inode)) return;
       }
     }

@@ -52,6 +52,9 @@ class ExtVolume {
   // The inode of that number; none for 0, a number past the inodes count
   // or a table that does not read.
   std::optional<Inode> ReadInode(std::uint32_t number) const;
+  // Whether an inode read with its number holds its checksum; true on a
+  // volume without metadata_csum and for an inode whose number is unknown.
+  bool InodeChecksumHolds(const Inode& inode) const;
 
   // Where an inode lies: the inode table block and the byte offset in it;
   // none where ReadInode has none.
@@ -63,7 +66,9 @@ class ExtVolume {
   const std::vector<GroupDescriptor>& Groups() const { return groups_; }
 
   // The blocks of a file with extents or a block map (empty for inline
-  // data and fast symlinks, which keep their bytes in the inode).
+  // data and fast symlinks, which keep their bytes in the inode). The
+  // extent tree blocks of an inode read with its number are checked against
+  // their checksums (FileMap::checksumFails).
   FileMap Map(const Inode& inode) const;
   // The same, its indirect blocks or extent tree nodes read through
   // readMapBlock.
@@ -85,7 +90,8 @@ class ExtVolume {
   // are as old as the last time the copies were written; with them, a
   // group's table is read up to the last inode its bitmap marks used (the
   // bitmap lies where mke2fs put it, and the kernel keeps it), all of it
-  // when the bitmap does not read. visit returns false to stop.
+  // when the bitmap does not read. So is a group whose descriptor was taken
+  // from a backup table. visit returns false to stop.
   void ForEachInodeInUse(const std::function<bool(std::uint32_t, const Inode&)>& visit) const;
 
  private:
@@ -105,6 +111,7 @@ class ExtVolume {
   std::uint64_t superblockBlock_;
   std::vector<GroupDescriptor> groups_;
   bool descriptorsCurrent_;
+  std::uint32_t checksumSeed_;
   BlockReader blocks_;
   DirFormat format_;
   std::shared_ptr<InodeBlocks> inodeBlocks_;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fs/ext/BlockReader.h"
+#include "fs/ext/Checksums.h"
 
 namespace dravik::ext {
 
@@ -25,8 +26,9 @@ constexpr std::uint16_t kUnwrittenBase = 32768;
 
 class ExtentWalk {
  public:
-  ExtentWalk(const BlockReader& blocks, const MapBlockReader& readNode, FileMap& map)
-      : blocks_(blocks), readNode_(readNode), map_(map) {}
+  ExtentWalk(const BlockReader& blocks, const MapBlockReader& readNode, FileMap& map,
+             std::optional<std::uint32_t> inodeSeed)
+      : blocks_(blocks), readNode_(readNode), map_(map), inodeSeed_(inodeSeed) {}
 
   void Node(Bytes node, std::size_t nodeSize, int expectedDepth) {
     if (!ExtentHeaderSound(node, nodeSize)) {
@@ -57,6 +59,8 @@ class ExtentWalk {
         map_.Damage("an extent node at block " + std::to_string(child) + " that does not read");
         continue;
       }
+      if (inodeSeed_ && ExtentHeaderSound(block, block.size()) && !ExtentBlockChecksumHolds(*inodeSeed_, block))
+        map_.FailChecksum("the extent node at block " + std::to_string(child) + " fails its checksum");
       Node(block, block.size(), depth - 1);
     }
   }
@@ -77,6 +81,7 @@ class ExtentWalk {
   const BlockReader& blocks_;
   const MapBlockReader& readNode_;
   FileMap& map_;
+  std::optional<std::uint32_t> inodeSeed_;
   std::unordered_set<std::uint64_t> visited_;
 };
 
@@ -88,9 +93,10 @@ bool ExtentHeaderSound(Bytes node, std::size_t nodeSize) {
   return le16(node, kEntriesOffset) <= capacity && std::size_t{capacity} <= (nodeSize - kHeaderSize) / kEntrySize;
 }
 
-FileMap MapExtents(const BlockReader& blocks, const MapBlockReader& readNode, Bytes root) {
+FileMap MapExtents(const BlockReader& blocks, const MapBlockReader& readNode, Bytes root,
+                   std::optional<std::uint32_t> inodeSeed) {
   FileMap map;
-  ExtentWalk(blocks, readNode, map).Node(root, root.size(), -1);
+  ExtentWalk(blocks, readNode, map, inodeSeed).Node(root, root.size(), -1);
   return map;
 }
 

@@ -10,6 +10,7 @@
 //           0x6 start (high 16)   0x8 start (low 32)
 
 #include <cstdint>
+#include <optional>
 
 #include "fs/ext/FileMap.h"
 #include "util/Bytes.h"
@@ -29,7 +30,10 @@ bool ExtentHeaderSound(Bytes node, std::size_t nodeSize);
 // Maps the tree whose root is the inode's i_block. Unwritten extents stay
 // holes. A node that does not read marks the map damaged and is passed over;
 // a child must be one level below its parent, so the walk always ends. The
-// nodes below the root are read through readNode.
-FileMap MapExtents(const BlockReader& blocks, const MapBlockReader& readNode, Bytes root);
+// nodes below the root are read through readNode. With the inode's checksum
+// seed (metadata_csum), a node block whose checksum fails is still walked and
+// marks the map's checksumFails.
+FileMap MapExtents(const BlockReader& blocks, const MapBlockReader& readNode, Bytes root,
+                   std::optional<std::uint32_t> inodeSeed = std::nullopt);
 
 }  // namespace dravik::ext

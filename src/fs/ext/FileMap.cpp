@@ -19,4 +19,9 @@ void FileMap::Damage(std::string reason) {
   damaged = true;
 }
 
+void FileMap::FailChecksum(std::string reason) {
+  if (!damaged && !checksumFails) why = std::move(reason);
+  checksumFails = true;
+}
+
 }  // namespace dravik::ext

@@ -26,10 +26,15 @@ struct FileMap {
   // The blocks the map itself lies in (indirect blocks, extent tree nodes
   // below the root), in the order they were read.
   std::vector<std::uint64_t> mapBlocks;
+  // An extent tree block failed its checksum (it was read all the same):
+  // where the file is only guessed at (deleted, or an inode copy from the
+  // journal) the map is not to be trusted.
+  bool checksumFails = false;
 
   // Appends a run, joining it to the last one when they continue each other.
   void Add(std::uint64_t logical, std::uint64_t physical, std::uint64_t count);
   void Damage(std::string reason);
+  void FailChecksum(std::string reason);
 };
 
 // Reads a block of a map's own (an indirect block, an extent tree node)

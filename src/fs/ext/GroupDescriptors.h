@@ -28,6 +28,16 @@ struct GroupDescriptor {
   std::uint64_t inodeTable = 0;
   std::uint16_t flags = 0;
   std::uint32_t unusedInodes = 0;
+  // Whether its checksum holds (always without group checksums), and
+  // whether it was taken from a backup table because the one read first
+  // failed its checksum. A backup may be older than the group, and a
+  // descriptor that fails is damaged: their flags and unused counts are not
+  // trusted. A backup's locations are (they never move).
+  bool checksumHolds = true;
+  bool fromBackup = false;
+  // The flags and unused count count: group checksums guard them and this
+  // descriptor is the current one, whole.
+  bool FlagsTrusted(const Superblock& s) const;
   // mke2fs leaves the inodes of a group uninitialised (flag 1) when no inode
   // of it was ever used; the flag counts only with group checksums.
   bool InodesUninitialised(const Superblock& s) const;
@@ -43,6 +53,10 @@ struct GroupDescriptor {
 // a VHDX holds.
 constexpr std::uint64_t kMaxGroups = std::uint64_t{1} << 20;
 
+// The most backup descriptor tables tried for a descriptor whose checksum
+// fails: the first ones cover the copies of groups 1, 3, 5, 7, 9, 25...
+constexpr std::size_t kMaxBackupTables = 16;
+
 // The bytes of one descriptor: 32, or the superblock's size on a 64bit volume.
 std::uint32_t DescriptorSize(const Superblock& s);
 
@@ -53,6 +67,10 @@ std::uint64_t DescriptorBlock(const Superblock& s, std::uint64_t superblockBlock
 // The descriptors of every group, read from the descriptor table that goes
 // with the superblock found at superblockBlock; none, with why, when the
 // volume has more groups than kMaxGroups or a table lies past the volume.
+// A descriptor whose checksum fails is taken from the first backup table
+// (after a copy of the superblock, or with meta_bg the copies of its meta
+// group's block) whose descriptor of that group holds its checksum; kept as
+// read when none does.
 std::optional<std::vector<GroupDescriptor>> ReadGroupDescriptors(const SectorReader& reader, std::uint64_t start,
                                                                  const Superblock& s, std::uint64_t superblockBlock,
                                                                  std::string& why);

@@ -42,8 +42,9 @@ ExtTime DecodeTime(std::uint32_t field, std::uint32_t extra) {
   return {static_cast<std::int32_t>(field) + (epoch << 32), std::min<std::uint32_t>(extra >> 2, 999999999)};
 }
 
-Inode DecodeInode(Bytes b) {
+Inode DecodeInode(Bytes b, std::uint32_t number) {
   Inode i;
+  i.number = number;
   i.raw.assign(b.begin(), b.end());
   i.mode = le16(b, kModeOffset);
   i.size = le32(b, kSizeLoOffset) | std::uint64_t{le32(b, kSizeHiOffset)} << 32;

@@ -46,6 +46,7 @@ struct ExtTime {
 ExtTime DecodeTime(std::uint32_t field, std::uint32_t extra);
 
 struct Inode {
+  std::uint32_t number = 0;  // 0 where the reader did not say
   std::uint16_t mode = 0;
   std::uint64_t size = 0;
   std::uint16_t links = 0;
@@ -65,7 +66,8 @@ struct Inode {
   bool InUse() const { return mode != 0 && links != 0 && deletionTime == 0; }
 };
 
-// Decodes an inode of the superblock's inode size.
-Inode DecodeInode(Bytes bytes);
+// Decodes an inode of the superblock's inode size, the inode of that number
+// (its checksum and its extent tree blocks' checksums depend on it).
+Inode DecodeInode(Bytes bytes, std::uint32_t number = 0);
 
 }  // namespace dravik::ext

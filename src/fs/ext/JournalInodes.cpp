@@ -45,7 +45,7 @@ std::optional<Inode> InodeFromJournal(const ExtVolume& volume, const Journal& jo
   if (!place || !copy || copy->fsBlock != place->block) return std::nullopt;
   std::vector<std::uint8_t> block(volume.Super().blockSize);
   if (!journal.ReadCopy(*copy, block)) return std::nullopt;
-  return DecodeInode(Slice(block, place->offset, volume.Super().inodeSize));
+  return DecodeInode(Slice(block, place->offset, volume.Super().inodeSize), number);
 }
 
 bool NeedsOlderInode(const ExtVolume& volume, const std::optional<Inode>& now) {
@@ -53,7 +53,7 @@ bool NeedsOlderInode(const ExtVolume& volume, const std::optional<Inode>& now) {
   if (now->InUse() || ExtVolume::KeepsBytesInInode(*now)) return false;
   if (now->mode != 0 && now->Type() != kTypeRegular) return false;
   const FileMap map = volume.Map(*now);
-  return map.damaged || map.runs.empty();
+  return map.damaged || map.checksumFails || map.runs.empty();
 }
 
 std::optional<JournalInodes::Found> JournalInodes::Find(std::uint32_t number, const std::optional<Inode>& now) {
@@ -62,11 +62,12 @@ std::optional<JournalInodes::Found> JournalInodes::Find(std::uint32_t number, co
   std::vector<std::uint8_t> block(volume_.Super().blockSize);
   for (const JournalCopy& copy : journal_.CopiesOf(place->block)) {
     if (!journal_.ReadCopy(copy, block)) continue;
-    Inode old = DecodeInode(Slice(block, place->offset, volume_.Super().inodeSize));
+    Inode old = DecodeInode(Slice(block, place->offset, volume_.Super().inodeSize), number);
+    if (!volume_.InodeChecksumHolds(old)) continue;
     if (!old.InUse() || old.Type() != kTypeRegular || ExtVolume::KeepsBytesInInode(old) || old.size == 0) continue;
     if (now && now->size != 0 && now->size != old.size) continue;
     const FileMap map = MapFromJournal(volume_, journal_, old, copy.journalBlock);
-    if (map.damaged || map.runs.empty()) continue;
+    if (map.damaged || map.checksumFails || map.runs.empty()) continue;
     // The newest copy with a map decides: an older one names the same
     // blocks or ones given up before.
     if (!AllFree(map)) return std::nullopt;

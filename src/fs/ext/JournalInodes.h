@@ -14,6 +14,8 @@
 // last logged them no later than the inode's copy; the volume's block only
 // where the journal has no such copy and it still holds a sound node or a
 // block number.
+// With metadata_csum, a copy whose inode or extent tree blocks fail their
+// checksums is not used either.
 
 #include <cstdint>
 #include <map>

@@ -4,6 +4,7 @@
 
 #include "disk/ExtSignature.h"
 #include "disk/SectorReader.h"
+#include "fs/ext/Checksums.h"
 #include "util/Diagnostics.h"
 
 namespace dravik::ext {
@@ -23,6 +24,8 @@ constexpr std::size_t kDescriptorSizeOffset = 0xFE;
 constexpr std::size_t kFirstMetaBgOffset = 0x104;
 constexpr std::size_t kBlocksCountHiOffset = 0x150;
 constexpr std::size_t kBackupGroupsOffset = 0x24C;
+constexpr std::size_t kVolumeIdOffset = 0x68;
+constexpr std::size_t kChecksumSeedOffset = 0x270;
 
 constexpr std::uint32_t kMaxLogBlockSize = 6;
 constexpr std::uint32_t kGoodOldInodeSize = 128;
@@ -88,6 +91,8 @@ std::optional<Superblock> DecodeSuperblock(Bytes b, std::string& why) {
   if ((s.compat & kCompatHasJournal) != 0) s.journalInode = le32(b, kJournalInodeOffset);
   s.backupGroups[0] = le32(b, kBackupGroupsOffset);
   s.backupGroups[1] = le32(b, kBackupGroupsOffset + 4);
+  for (std::size_t i = 0; i < s.volumeId.size(); ++i) s.volumeId[i] = u8(b, kVolumeIdOffset + i);
+  s.checksumSeed = le32(b, kChecksumSeedOffset);
   for (std::size_t i = 0; i < kVolumeNameSize && u8(b, kVolumeNameOffset + i) != 0; ++i)
     s.label.push_back(static_cast<char>(u8(b, kVolumeNameOffset + i)));
 
@@ -115,26 +120,49 @@ std::optional<Superblock> DecodeSuperblock(Bytes b, std::string& why) {
 std::optional<FoundSuperblock> ReadSuperblock(const SectorReader& reader, std::uint64_t start,
                                               Diagnostics& diagnostics) {
   std::vector<std::uint8_t> bytes(kSuperblockSize);
+  struct Read {
+    FoundSuperblock found;
+    bool checksumHolds = true;
+  };
   const auto tryAt = [&](std::uint64_t byteOffset, std::uint64_t block,
-                         std::uint32_t blockSize) -> std::optional<FoundSuperblock> {
+                         std::uint32_t blockSize) -> std::optional<Read> {
     const std::uint64_t lba = start + byteOffset / kSectorSize;
     if (lba + kSuperblockSize / kSectorSize > reader.SectorCount()) return std::nullopt;
     reader.Read(lba, kSuperblockSize / kSectorSize, bytes);
     std::string why;
     auto s = DecodeSuperblock(bytes, why);
     if (s && blockSize != 0 && s->blockSize != blockSize) why = "a copy that gives another block size";
-    else if (s) return FoundSuperblock{*s, block};
+    else if (s) return Read{FoundSuperblock{*s, block}, SuperblockChecksumHolds(bytes)};
     diagnostics.Add(lba, "the ext superblock does not read: " + why, "a damaged or overwritten superblock");
     return std::nullopt;
   };
-  if (auto primary = tryAt(kSuperblockOffset, 0, 0)) {
-    primary->block = primary->superblock.blockSize == 1024 ? 1 : 0;
-    return primary;
+  auto primary = tryAt(kSuperblockOffset, 0, 0);
+  if (primary) {
+    primary->found.block = primary->found.superblock.blockSize == 1024 ? 1 : 0;
+    if (primary->checksumHolds) return primary->found;
+    diagnostics.Add(start + kSuperblockOffset / kSectorSize, "the ext superblock's checksum fails",
+                    "a damaged superblock");
   }
+  // The copy of group 1 as mke2fs places it by default; one whose checksum
+  // holds is taken first. In place of a primary that decodes, only a copy of
+  // the same volume is.
+  std::optional<Read> copy;
   for (const std::uint32_t blockSize : {1024u, 2048u, 4096u}) {
     const std::uint64_t byteOffset = DefaultGroup1CopySector(blockSize) * kSectorSize;
-    if (auto copy = tryAt(byteOffset, byteOffset / blockSize, blockSize)) return copy;
+    const std::uint64_t block = byteOffset / blockSize;
+    auto found = tryAt(byteOffset, block, blockSize);
+    if (!found || (primary && found->found.superblock.volumeId != primary->found.superblock.volumeId)) continue;
+    if (found->checksumHolds) {
+      if (primary) diagnostics.Add(start + byteOffset / kSectorSize,
+                                   "the ext superblock copy whose checksum holds is read in place of the primary");
+      return found->found;
+    }
+    diagnostics.Add(start + byteOffset / kSectorSize, "the ext superblock copy's checksum fails",
+                    "a damaged superblock copy");
+    if (!copy) copy = found;
   }
+  if (primary) return primary->found;
+  if (copy) return copy->found;
   return std::nullopt;
 }
 

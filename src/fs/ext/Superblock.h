@@ -9,9 +9,10 @@
 //   0x38 magic EF53           0x4C revision              0x54 first inode
 //   0x58 inode size           0x5A group of this copy    0x5C/60/64 features
 //   0xE0 journal inode        0xFE descriptor size       0x104 first meta group
-//   0x150 blocks count (high)
-//   0x24C sparse_super2's two backup groups
+//   0x68 volume id (16 bytes)  0x150 blocks count (high)
+//   0x24C sparse_super2's two backup groups                0x270 checksum seed
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,6 +45,8 @@ struct Superblock {
   std::uint32_t firstMetaBg = 0;
   std::uint32_t journalInode = 0;  // 0 without a journal kept in an inode
   std::uint32_t backupGroups[2] = {0, 0};
+  std::array<std::uint8_t, 16> volumeId{};
+  std::uint32_t checksumSeed = 0;  // with the csum_seed feature: the seed in place of the volume id's
   std::string label;
 
   std::uint16_t Code() const;  // kExt2, kExt3 or kExt4
@@ -69,8 +72,9 @@ struct FoundSuperblock {
 
 // The primary superblock of the volume at start, or when it is unusable the
 // copy at the start of group 1, tried for block sizes of 1, 2 and 4 KiB with
-// mke2fs's default of 8 * block size blocks per group. Why a copy was not
-// usable goes into diagnostics.
+// mke2fs's default of 8 * block size blocks per group. A primary whose
+// checksum fails gives way to a copy whose checksum holds, and is used when
+// no copy does. Why a copy was not usable goes into diagnostics.
 std::optional<FoundSuperblock> ReadSuperblock(const SectorReader& reader, std::uint64_t start,
                                               Diagnostics& diagnostics);
 
