@@ -23,6 +23,20 @@ constexpr std::size_t kExtentHeaderSize = 12;
 constexpr std::size_t kExtentEntrySize = 12;
 constexpr std::size_t kExtentCapacityOffset = 0x4;
 
+// A folder block: ".." from 12, each record with its length at 4; the tail
+// record of a linear block; an htree root's info from 0x18 (its length at
+// 0x1D), then the limit and count of its 8-byte entries.
+constexpr std::size_t kDotDotOffset = 12;
+constexpr std::size_t kRecordLengthOffset = 4;
+constexpr std::size_t kDirTailSize = 12;
+constexpr std::size_t kDirTailTypeOffset = 7;
+constexpr std::uint8_t kDirTailType = 0xDE;
+constexpr std::size_t kDxInfoOffset = 0x18;
+constexpr std::size_t kDxInfoLengthOffset = 0x1D;
+constexpr std::size_t kDxCountOffset = 2;
+constexpr std::size_t kDxEntrySize = 8;
+constexpr std::size_t kDxTailChecksumOffset = 4;
+
 constexpr std::array<std::uint16_t, 256> MakeCrc16Table() {
   std::array<std::uint16_t, 256> table{};
   for (std::uint32_t i = 0; i < 256; ++i) {
@@ -110,6 +124,23 @@ bool ExtentBlockChecksumHolds(std::uint32_t inodeSeed, Bytes node) {
   const std::size_t tail = kExtentHeaderSize + std::size_t{le16(node, kExtentCapacityOffset)} * kExtentEntrySize;
   if (tail + 4 > node.size()) return false;
   return ExtCrc32c(inodeSeed, node.first(tail)) == le32(node, tail);
+}
+
+bool DirectoryBlockChecksumHolds(std::uint32_t inodeSeed, Bytes block, bool indexed) {
+  if (block.size() < kDxInfoOffset + kDirTailSize) return false;
+  const std::size_t tail = block.size() - kDirTailSize;
+  if (le32(block, tail) == 0 && le16(block, tail + kRecordLengthOffset) == kDirTailSize &&
+      u8(block, tail + kDirTailTypeOffset) == kDirTailType)
+    return ExtCrc32c(inodeSeed, block.first(tail)) == le32(block, tail + kDirTailSize - 4);
+  if (!indexed || le16(block, kDotDotOffset + kRecordLengthOffset) != block.size() - kDotDotOffset) return false;
+  const std::size_t countOffset = kDxInfoOffset + u8(block, kDxInfoLengthOffset);
+  if (countOffset + 4 > block.size()) return false;
+  const std::size_t limit = le16(block, countOffset);
+  const std::size_t count = le16(block, countOffset + kDxCountOffset);
+  const std::size_t dxTail = countOffset + limit * kDxEntrySize;
+  if (count > limit || dxTail + 8 > block.size()) return false;
+  const std::uint32_t entries = ExtCrc32c(inodeSeed, block.first(countOffset + count * kDxEntrySize));
+  return ExtCrc32c(entries, block.subspan(dxTail, kDxTailChecksumOffset)) == le32(block, dxTail + kDxTailChecksumOffset);
 }
 
 }  // namespace dravik::ext

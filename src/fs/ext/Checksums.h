@@ -16,6 +16,10 @@
 //                      and 0x82 when the extra size reaches it) as zeros
 //   extent tree block  inode seed, then the node up to its capacity's end,
 //                      where the checksum follows
+//   folder block       inode seed, then the block up to its 12-byte tail
+//                      record (file type 0xDE), whose last 4 bytes it is; an
+//                      htree root: its entries in use, then the 4 reserved
+//                      bytes of the tail after its limit's entries
 //
 // A checksum that fails never stops a read by itself: the readers use it to
 // choose between copies and to leave out what they only guess at.
@@ -53,5 +57,9 @@ bool InodeChecksumHolds(const Superblock& s, std::uint32_t volumeSeed, std::uint
 // Whether an extent tree block (not the root in i_block) holds the checksum
 // after its entries; false when the node leaves no room for one.
 bool ExtentBlockChecksumHolds(std::uint32_t inodeSeed, Bytes node);
+
+// Whether a folder's block holds its checksum: a linear block's tail, or
+// (indexed) an htree root's; false when it has neither.
+bool DirectoryBlockChecksumHolds(std::uint32_t inodeSeed, Bytes block, bool indexed);
 
 }  // namespace dravik::ext

@@ -7,8 +7,8 @@
 
 #include "disk/ExtSignature.h"
 #include "disk/SectorReader.h"
+#include "fs/ext/Checksums.h"
 #include "fs/ext/ExtVolume.h"
-#include "util/Crc32.h"
 #include "util/Diagnostics.h"
 
 namespace dravik::ext {
@@ -17,12 +17,8 @@ namespace {
 
 // Superblock fields only the layout reads.
 constexpr std::size_t kUuidOffset = 0x68;
-constexpr std::size_t kUuidSize = 16;
 constexpr std::size_t kBlocksPerGroupOffset = 0x20;
 constexpr std::size_t kReservedGdtBlocksOffset = 0xCE;
-constexpr std::size_t kChecksumSeedOffset = 0x270;
-
-constexpr std::size_t kInodeGenerationOffset = 0x64;
 
 // Journal blocks start with a big-endian header: magic, then block type.
 constexpr std::uint32_t kJournalMagic = 0xC03B3998;
@@ -40,19 +36,6 @@ constexpr std::size_t kRecordLengthOffset = 4;
 constexpr std::size_t kNameLengthOffset = 6;
 constexpr std::size_t kNameOffset = 8;
 constexpr std::uint16_t kDotRecordLength = 12;
-// With metadata_csum a linear folder block ends in a 12-byte empty record
-// of file type 0xDE whose last four bytes are the block's checksum.
-constexpr std::size_t kDirTailSize = 12;
-constexpr std::size_t kDirTailTypeOffset = 7;
-constexpr std::uint8_t kDirTailType = 0xDE;
-// An htree root: its info from 0x18 (its length at 0x1D), then the limit
-// and count of its 8-byte entries; with metadata_csum a tail (reserved,
-// checksum) follows the limit's entries.
-constexpr std::size_t kDxInfoOffset = 0x18;
-constexpr std::size_t kDxInfoLengthOffset = 0x1D;
-constexpr std::size_t kDxCountOffset = 2;
-constexpr std::size_t kDxEntrySize = 8;
-constexpr std::size_t kDxTailChecksumOffset = 4;
 
 std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
 
@@ -83,15 +66,9 @@ class ExtLayout final : public VolumeLayout {
   ExtLayout(const PlacementView& view, std::uint64_t begin, ExtVolume volume, Bytes superblock)
       : view_(view), begin_(begin), volume_(std::move(volume)) {
     const Superblock& s = volume_.Super();
-    uuid_.assign(superblock.begin() + kUuidOffset, superblock.begin() + kUuidOffset + kUuidSize);
-    blocksPerGroupField_ = le32(superblock, kBlocksPerGroupOffset);
     reservedGdtBlocks_ = le16(superblock, kReservedGdtBlocksOffset);
     checksums_ = (s.roCompat & kRoCompatMetadataCsum) != 0;
-    // The checksums are CRC-32C continued from the seed without the final
-    // inversion; Crc32c inverts on the way in and out, so the running value
-    // is kept inverted.
-    checksumStart_ = (s.incompat & kIncompatCsumSeed) != 0 ? ~le32(superblock, kChecksumSeedOffset)
-                                                          : Crc32c(Bytes(uuid_));
+    volumeSeed_ = VolumeChecksumSeed(s);
     end_ = std::min(view.DiskSize(), begin_ + s.blocksCount * s.blockSize);
   }
 
@@ -182,9 +159,9 @@ class ExtLayout final : public VolumeLayout {
   std::optional<std::uint64_t> CopyPlace(Bytes sector) const {
     const Superblock& s = volume_.Super();
     if (sector.size() < kSuperblockSize / 2 || le16(sector, kMagicOffset) != kMagic ||
-        !std::equal(uuid_.begin(), uuid_.end(), sector.begin() + kUuidOffset) ||
+        !std::equal(s.volumeId.begin(), s.volumeId.end(), sector.begin() + kUuidOffset) ||
         (1024u << le32(sector, kLogBlockSizeOffset)) != s.blockSize ||
-        le32(sector, kBlocksPerGroupOffset) != blocksPerGroupField_)
+        le32(sector, kBlocksPerGroupOffset) != s.blocksPerGroup)
       return std::nullopt;
     const std::uint16_t group = le16(sector, kGroupOfCopyOffset);
     if (group == 0 || group >= s.GroupCount() || !s.GroupHasSuperblock(group)) return std::nullopt;
@@ -201,35 +178,11 @@ class ExtLayout final : public VolumeLayout {
     const auto number = DotEntryInode(sector);
     if (!number) return std::nullopt;
     const auto inode = PlacedInode(*number);
-    if (!inode || !inode->IsDirectory() || !inode->InUse() || inode->raw.size() < kInodeGenerationOffset + 4)
-      return std::nullopt;
-    const Bytes block = sector.first(s.blockSize);
-    if (!FolderChecksumMatches(block, *number, le32(inode->raw, kInodeGenerationOffset),
-                               (inode->flags & kFlagIndex) != 0))
+    if (!inode || !inode->IsDirectory() || !inode->InUse()) return std::nullopt;
+    const std::uint32_t inodeSeed = InodeChecksumSeed(volumeSeed_, *number, inode->raw);
+    if (!DirectoryBlockChecksumHolds(inodeSeed, sector.first(s.blockSize), (inode->flags & kFlagIndex) != 0))
       return std::nullopt;
     return FirstByteOf(*inode);
-  }
-
-  bool FolderChecksumMatches(Bytes block, std::uint32_t number, std::uint32_t generation, bool indexed) const {
-    std::uint8_t numberBytes[4], generationBytes[4];
-    for (int i = 0; i < 4; ++i) {
-      numberBytes[i] = static_cast<std::uint8_t>(number >> (8 * i));
-      generationBytes[i] = static_cast<std::uint8_t>(generation >> (8 * i));
-    }
-    const std::uint32_t seed = Crc32c(generationBytes, Crc32c(numberBytes, checksumStart_));
-    const std::size_t tail = block.size() - kDirTailSize;
-    if (le32(block, tail) == 0 && le16(block, tail + kRecordLengthOffset) == kDirTailSize &&
-        u8(block, tail + kDirTailTypeOffset) == kDirTailType)
-      return ~Crc32c(block.first(tail), seed) == le32(block, tail + kDirTailSize - 4);
-    if (!indexed || le16(block, kDotDotOffset + kRecordLengthOffset) != block.size() - kDotDotOffset) return false;
-    const std::size_t countOffset = kDxInfoOffset + u8(block, kDxInfoLengthOffset);
-    if (countOffset + 4 > block.size()) return false;
-    const std::size_t limit = le16(block, countOffset);
-    const std::size_t count = le16(block, countOffset + kDxCountOffset);
-    const std::size_t dxTail = countOffset + limit * kDxEntrySize;
-    if (count > limit || dxTail + 8 > block.size()) return false;
-    const std::uint32_t head = Crc32c(block.first(countOffset + count * kDxEntrySize), seed);
-    return ~Crc32c(block.subspan(dxTail, kDxTailChecksumOffset), head) == le32(block, dxTail + kDxTailChecksumOffset);
   }
 
   // Blocks [first, first + count) of the volume, within it and the disk.
@@ -257,11 +210,9 @@ class ExtLayout final : public VolumeLayout {
   std::uint64_t begin_;
   std::uint64_t end_ = 0;
   ExtVolume volume_;
-  std::vector<std::uint8_t> uuid_;
-  std::uint32_t blocksPerGroupField_ = 0;
   std::uint16_t reservedGdtBlocks_ = 0;
   bool checksums_ = false;
-  std::uint32_t checksumStart_ = 0;
+  std::uint32_t volumeSeed_ = 0;
   std::vector<DiskExtent> held_;
   bool complete_ = false;
 };
