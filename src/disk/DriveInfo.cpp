@@ -56,6 +56,9 @@ std::uint32_t SliceColor(std::uint16_t code) {
     case kFat16: return 0x8FA7F8;
     case kFat32: return 0xFF7777;
     case kNtfs: return 0x77FF77;
+    // One amber for the ext kinds, which are one family: a white slice
+    // would vanish into the page.
+    case kExt2: case kExt3: case kExt4: return 0x40C0F0;
     default: return 0xFFFFFF;
   }
 }
