@@ -238,6 +238,7 @@ TEST(ExtJournalTest, DamagedJournalsGiveNoFalseRecovery) {
     const char* file;
     bool recovered;
     const char* why;  // what the journal says it passed over or refused
+    bool mapBlockInUse = false;  // the first map block spread.bin's live copies log is marked in use
   };
   const std::vector<std::uint8_t> zeros(16, 0);
   const std::vector<std::uint8_t> block(4096, 0);
@@ -272,6 +273,8 @@ TEST(ExtJournalTest, DamagedJournalsGiveNoFalseRecovery) {
       // hides none of the transactions after it.
       {"uncommitted descriptor over later ones", {{12, 0, stray}}, spread, true,
        "transaction 99 breaks off at journal block 13"},
+      // A block of the map in use again may hold another file's map now.
+      {"map block in use again", {}, spread, false, "", true},
   };
   const auto manifest = JournalManifest();
   for (const char* image : kJournalImages) {
@@ -286,6 +289,14 @@ TEST(ExtJournalTest, DamagedJournalsGiveNoFalseRecovery) {
         std::vector<std::uint8_t> bytes = patch.bytes;
         bytes.resize(std::min<std::size_t>(bytes.size(), blockSize - patch.offset));
         test::PatchFile(copy, JournalBlockOnVolume(source, patch.journalBlock) * blockSize + patch.offset, bytes);
+      }
+      if (row.mapBlockInUse) {
+        const auto volume = test::ReadFileBytes(copy);  // the first tag of journal block 13 names the map block
+        const std::size_t tag = JournalBlockOnVolume(source, 13) * blockSize + 12;
+        std::uint32_t mapBlock = 0;
+        for (std::size_t i = 0; i < 4; ++i) mapBlock = mapBlock << 8 | volume[tag + i];
+        ASSERT_EQ(test::RunShell("debugfs -w -R 'setb " + std::to_string(mapBlock) + "' " + test::Quote(copy)).status,
+                  0);
       }
       const std::string said = JournalComplaints(copy);
       if (row.why[0] == 0)
