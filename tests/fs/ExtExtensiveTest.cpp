@@ -198,7 +198,6 @@ TEST(ExtExtensiveSearchTest, DamagedCopiesFindNothingFalse) {
   const std::uint32_t inodes = truth.inodeCount;
   ASSERT_GT(inodes, 0u);
   const Case cases[] = {
-      {"intact", {}, false, {{0, 2}}},
       {"group 3's copy names group 9 of 4", {{group3 + kGroupOfCopy, 9, 2}}, false, {{0, 2}}},
       {"group 3's copy names group 2, which keeps none", {{group3 + kGroupOfCopy, 2, 2}}, false, {{0, 2}}},
       {"group 3's copy names group 1", {{group3 + kGroupOfCopy, 1, 2}}, false, {{0, 2}}},

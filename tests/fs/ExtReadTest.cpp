@@ -29,22 +29,21 @@ using test::ExtItem;
 using test::ExtScan;
 
 struct ImageCase {
-  const char* image;   // what the engine opens
-  const char* volume;  // the raw volume or disk the oracles read
+  const char* image;  // the raw volume or disk, opened by the engine and the oracles
   std::uint64_t start;
   std::uint16_t code;
   bool largeInodes;  // 256-byte inodes: nanoseconds and creation times
 };
 
 const ImageCase kImages[] = {
-    {"ext4-4k.raw", "ext4-4k.raw", 0, kExt4, true},
-    {"ext4-1k.raw", "ext4-1k.raw", 0, kExt4, true},
-    {"ext4-inline.raw", "ext4-inline.raw", 0, kExt4, true},
-    {"ext2-1k.raw", "ext2-1k.raw", 0, kExt2, false},
-    {"ext2-4k.raw", "ext2-4k.raw", 0, kExt2, true},
-    {"ext3-1k.raw", "ext3-1k.raw", 0, kExt3, false},
-    {"ext3-4k.raw", "ext3-4k.raw", 0, kExt3, true},
-    {"ext4-mbr.raw", "ext4-mbr.raw", 2048, kExt4, true},
+    {"ext4-4k.raw", 0, kExt4, true},
+    {"ext4-1k.raw", 0, kExt4, true},
+    {"ext4-inline.raw", 0, kExt4, true},
+    {"ext2-1k.raw", 0, kExt2, false},
+    {"ext2-4k.raw", 0, kExt2, true},
+    {"ext3-1k.raw", 0, kExt3, false},
+    {"ext3-4k.raw", 0, kExt3, true},
+    {"ext4-mbr.raw", 2048, kExt4, true},
 };
 
 constexpr std::int64_t kUnixEpochIn1601Seconds = 11644473600;
@@ -67,7 +66,7 @@ TEST(ExtReadTest, ListsSavesAndTimesAsFlsIstatAndTheSource) {
   for (const ImageCase& c : kImages) {
     SCOPED_TRACE(c.image);
     ExtScan scan(ExtFixture(c.image));
-    const fs::path raw = ExtFixture(c.volume);
+    const fs::path raw = ExtFixture(c.image);
     EXPECT_EQ(scan.Partition().start, c.start);
     EXPECT_STREQ(FsName(scan.Partition().code), FsName(c.code));
     test::ExpectListedAsFls(scan, raw, c.start);
@@ -241,9 +240,11 @@ constexpr std::uint64_t kBlockArray = 0x28;
 TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
   const DamageCase cases[] = {
       {"zeroed primary superblock of a volume of one group", "ext4-4k.raw",
-       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock, std::vector<std::uint8_t>(1024, 0)); }, false, {}, {}, {}, {}},
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock, std::vector<std::uint8_t>(1024, 0)); },
+       false, {}, {}, {}, {}},
       {"inodes count beyond its groups", "ext4-4k.raw",
-       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock + 0x00, Le32(0xFFFFFFF0)); }, false, {}, {}, {}, {}},
+       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock + 0x00, Le32(0xFFFFFFF0)); },
+       false, {}, {}, {}, {}},
       {"block size past 64 KiB", "ext4-4k.raw",
        [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock + 0x18, Le32(20)); }, false, {}, {}, {}, {}},
       {"corrupt extent header", "ext4-4k.raw",
@@ -321,7 +322,8 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
     test::TempDir out;
     const SaveSummary summary = damaged.SaveAll(out.Path());
     std::vector<std::string> failed;
-    for (const SaveFailure& failure : summary.failures) failed.push_back(fs::relative(failure.path, out.Path()).string());
+    for (const SaveFailure& failure : summary.failures)
+      failed.push_back(fs::relative(failure.path, out.Path()).string());
     EXPECT_EQ(failed, c.failToSave);
     for (const std::string& path : c.failToSave) EXPECT_FALSE(fs::exists(out.Path() / path)) << path;
   }
@@ -360,7 +362,8 @@ TEST(ExtReadTest, PartitionWithoutItsPrimarySuperblockIsFoundByItsCopy) {
   EXPECT_EQ(damaged.Partition().start, kStart);
   EXPECT_EQ(damaged.Partition().code, kExt2);
   ASSERT_TRUE(damaged.Result().Usable()) << damaged.Result().message;
-  test::ExpectSameListing(test::ExtListing(damaged.Items()), test::ExtListing(ExtScan(ExtFixture("ext2-1k.raw")).Items()));
+  test::ExpectSameListing(test::ExtListing(damaged.Items()),
+                          test::ExtListing(ExtScan(ExtFixture("ext2-1k.raw")).Items()));
 }
 
 TEST(ExtReadTest, CommandLineListsAndRecoversAVhdx) {
@@ -388,8 +391,8 @@ TEST(ExtReadTest, CommandLineListsAndRecoversAVhdx) {
   const auto relisted = test::RunShell(test::Dravik("snapshot --list " + image + " " + snapshot));
   EXPECT_EQ(relisted.status, 0);
   EXPECT_EQ(relisted.out, listed.out);
-  const auto resaved =
-      test::RunShell(test::Dravik("snapshot --quiet --recover " + test::Quote(again.Path()) + " " + image + " " + snapshot));
+  const auto resaved = test::RunShell(
+      test::Dravik("snapshot --quiet --recover " + test::Quote(again.Path()) + " " + image + " " + snapshot));
   EXPECT_EQ(resaved.status, 0) << resaved.out;
   EXPECT_EQ(test::Sha256Tree(again.Path()), saved);
   EXPECT_EQ(fs::last_write_time(again.Path() / "media/large.bin"), fs::last_write_time(out.Path() / "media/large.bin"));

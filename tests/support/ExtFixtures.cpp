@@ -128,7 +128,8 @@ std::string Show(bool folder, bool deleted, std::uint32_t inode, const std::stri
 std::multiset<std::string> ExtListing(const std::vector<ExtItem>& items) {
   std::multiset<std::string> shown;
   for (const ExtItem& item : items)
-    if (item.path != ToUtf8(kLostDirName)) shown.insert(Show(item.folder, item.deleted, item.inode, item.path, item.size));
+    if (item.path != ToUtf8(kLostDirName))
+      shown.insert(Show(item.folder, item.deleted, item.inode, item.path, item.size));
   return shown;
 }
 
