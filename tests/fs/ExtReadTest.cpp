@@ -130,12 +130,7 @@ TEST(ExtReadTest, SparseFilePastFourGibComesBackWhole) {
   const std::uint64_t size = fs::file_size(source);
   ASSERT_GT(size, std::uint64_t{1} << 32);
   constexpr std::uint64_t kTail = 16384;
-  std::vector<std::uint8_t> want(kTail);
-  {
-    std::ifstream in(source, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(size - kTail));
-    in.read(reinterpret_cast<char*>(want.data()), static_cast<std::streamsize>(kTail));
-  }
+  const auto want = test::BytesAt(source, size - kTail, kTail);
   for (const char* image : {"ext2-huge.raw", "ext4-huge.raw"}) {
     SCOPED_TRACE(image);
     ExtScan scan(ExtFixture(image));
@@ -146,13 +141,8 @@ TEST(ExtReadTest, SparseFilePastFourGibComesBackWhole) {
     const SaveSummary summary = scan.SaveAll(out.Path());
     EXPECT_EQ(summary.failed, 0u);
     ASSERT_EQ(fs::file_size(out.Path() / "huge.bin"), size);
-    std::ifstream in(out.Path() / "huge.bin", std::ios::binary);
-    std::vector<std::uint8_t> head(kTail), tail(kTail);
-    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(kTail));
-    in.seekg(static_cast<std::streamoff>(size - kTail));
-    in.read(reinterpret_cast<char*>(tail.data()), static_cast<std::streamsize>(kTail));
-    EXPECT_EQ(head, std::vector<std::uint8_t>(kTail, 0));
-    EXPECT_EQ(tail, want);
+    EXPECT_EQ(test::BytesAt(out.Path() / "huge.bin", 0, kTail), std::vector<std::uint8_t>(kTail, 0));
+    EXPECT_EQ(test::BytesAt(out.Path() / "huge.bin", size - kTail, kTail), want);
   }
 }
 

@@ -95,6 +95,12 @@ SaveSummary ExtScan::SaveAll(const fs::path& destination, DeletedMode deleted) {
   return SaveEverything(SectorReader(*disk_), result_.params, *store_, tree, destination, deleted);
 }
 
+std::map<std::string, std::string> ExtScan::SavedDigests() {
+  TempDir out;
+  SaveAll(out.Path());
+  return Sha256Tree(out.Path());
+}
+
 SaveSummary SaveEverything(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,
                            ResultTree& tree, const fs::path& destination, DeletedMode deleted) {
   tree.SetCheck(ResultTree::kRoot, true);

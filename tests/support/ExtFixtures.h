@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -69,6 +70,8 @@ class ExtScan {
 
   // Saves every folder and file (deleted ones by the mode) into destination.
   SaveSummary SaveAll(const std::filesystem::path& destination, DeletedMode deleted = DeletedMode::kInclude);
+  // Saves everything into a temporary folder: the sha256 of each file saved, by its path there.
+  std::map<std::string, std::string> SavedDigests();
 
  private:
   std::unique_ptr<ByteSource> disk_;
