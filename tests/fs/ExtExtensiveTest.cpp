@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -19,7 +18,6 @@
 #include "fs/FileSystemFamily.h"
 #include "fs/ResultTree.h"
 #include "fs/extensive/ExtensiveScan.h"
-#include "save/SaveControl.h"
 #include "save/SaveDriver.h"
 #include "session/ScanResult.h"
 #include "snapshot/Snapshot.h"
@@ -118,39 +116,15 @@ struct WslFile {
 std::vector<WslFile> FilesBeyondOverwrite() {
   const fs::path raw = ExtFixture("wsl-ext4.raw");
   const std::uint32_t blockSize = Dumpe2fs(raw).blockSize;
-  std::ifstream manifest(ExtFixture("wsl-manifest"));
   std::vector<WslFile> files;
-  std::string line;
-  static const std::regex inodeLine(R"(Inode:\s+(\d+))");
-  while (std::getline(manifest, line)) {
-    std::istringstream fields(line);
-    std::string size, seconds, nanoseconds;
-    WslFile file;
-    fields >> size >> seconds >> nanoseconds >> file.sha256 >> file.path;
-    if (test::InodeOffset(raw, file.path) < kOverwrittenBytes) continue;
-    std::istringstream blocks(test::Debugfs(raw, "blocks /" + file.path));
+  for (const test::ExtManifestEntry& entry : test::ReadExtManifest("wsl-manifest")) {
+    if (test::InodeOffset(raw, entry.path) < kOverwrittenBytes) continue;
+    std::istringstream blocks(test::Debugfs(raw, "blocks /" + entry.path));
     bool beyond = true;
     for (std::uint64_t block = 0; blocks >> block;) beyond = beyond && block * blockSize >= kOverwrittenBytes;
-    if (!beyond) continue;
-    std::smatch m;
-    const std::string stat = test::Debugfs(raw, "stat /" + file.path);
-    if (!std::regex_search(stat, m, inodeLine)) throw std::runtime_error("debugfs stat: " + stat);
-    file.inode = static_cast<std::uint32_t>(std::stoul(m[1]));
-    files.push_back(file);
+    if (beyond) files.push_back({entry.path, entry.sha256, test::InodeNumber(raw, entry.path)});
   }
   return files;
-}
-
-SaveSummary SaveEverything(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,
-                           ResultTree& tree, const fs::path& destination) {
-  tree.SetCheck(ResultTree::kRoot, true);
-  for (const std::uint64_t key : tree.FilesOf(tree.RootId())) tree.CheckFile(key, true);
-  const RecoverySettings settings;
-  const FilterList filter;
-  SaveControl control;
-  const SaveContext context{reader, params, settings, filter, control};
-  MakeFolderPath(destination);
-  return SaveCheckedTree(context, store, tree, destination);
 }
 
 // The files behind the NTFS come back byte for byte under the lost folder, named by inode (their folders' inodes
@@ -171,7 +145,7 @@ TEST(ExtExtensiveExtractTest, OverwrittenVolumeGivesBackWhatLiesBeyondTheFormat)
   EXPECT_EQ(result.params.superblockSector, findings.fileSystems[0].superblockSector);
 
   test::TempDir out;
-  const SaveSummary summary = SaveEverything(reader, result.params, *result.store, *result.tree, out.Path());
+  const SaveSummary summary = test::SaveEverything(reader, result.params, *result.store, *result.tree, out.Path());
   EXPECT_EQ(summary.failed, 0u);
   const auto saved = test::Sha256Tree(out.Path());
   for (const WslFile& file : expected) {
@@ -194,7 +168,7 @@ TEST(ExtExtensiveExtractTest, OverwrittenVolumeGivesBackWhatLiesBeyondTheFormat)
   withoutCopy.superblockSector = 0;  // the primary is gone: without the copy the volume does not open
   EXPECT_FALSE(family.ResultFitsDisk(withoutCopy, *kept.store, reader));
   test::TempDir again;
-  EXPECT_EQ(SaveEverything(reader, kept.params, *kept.store, *kept.tree, again.Path()).failed, 0u);
+  EXPECT_EQ(test::SaveEverything(reader, kept.params, *kept.store, *kept.tree, again.Path()).failed, 0u);
   EXPECT_EQ(test::Sha256Tree(again.Path()), saved);
 }
 
@@ -224,7 +198,6 @@ TEST(ExtExtensiveSearchTest, DamagedCopiesFindNothingFalse) {
   const std::uint32_t inodes = truth.inodeCount;
   ASSERT_GT(inodes, 0u);
   const Case cases[] = {
-      {"intact", {}, false, {{0, 2}}},
       {"group 3's copy names group 9 of 4", {{group3 + kGroupOfCopy, 9, 2}}, false, {{0, 2}}},
       {"group 3's copy names group 2, which keeps none", {{group3 + kGroupOfCopy, 2, 2}}, false, {{0, 2}}},
       {"group 3's copy names group 1", {{group3 + kGroupOfCopy, 1, 2}}, false, {{0, 2}}},

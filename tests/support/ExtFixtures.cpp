@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <fstream>
 #include <algorithm>
 #include <functional>
@@ -17,6 +16,8 @@
 #include "disk/SectorReader.h"
 #include "fs/ResultTree.h"
 #include "save/SaveControl.h"
+#include "util/Bytes.h"
+#include "util/Diagnostics.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
 #include "vdisk/ImageFile.h"
@@ -28,8 +29,8 @@ namespace fs = std::filesystem;
 
 fs::path ExtFixture(const std::string& name) { return FixtureIn("ext", name); }
 
-std::vector<ExtManifestEntry> ReadExtManifest() {
-  std::ifstream in(ExtFixture("manifest"), std::ios::binary);
+std::vector<ExtManifestEntry> ReadExtManifest(const std::string& name) {
+  std::ifstream in(ExtFixture(name), std::ios::binary);
   std::vector<ExtManifestEntry> entries;
   for (std::string line; std::getline(in, line);) {
     std::istringstream fields(line);
@@ -39,7 +40,7 @@ std::vector<ExtManifestEntry> ReadExtManifest() {
     std::getline(fields, e.path);
     entries.push_back(e);
   }
-  EXPECT_GT(entries.size(), 300u) << "the manifest lists too little";
+  EXPECT_GT(entries.size(), 100u) << name << " lists too little";
   return entries;
 }
 
@@ -72,11 +73,11 @@ ExtScan::ExtScan(const fs::path& image, std::optional<PartitionEntry> partition)
       if (row.kind != ListRow::Kind::kFile) continue;
       const FileRecord& file = store_->Files()[row.record];
       items_.push_back({false, file.deleted, file.id, base.empty() ? ToUtf8(file.name) : base + "/" + ToUtf8(file.name),
-                        file.size, row.type});
+                        file.size, row.type, file.times});
     }
     for (const std::size_t child : tree.Node(node).children) {
       const TreeNode& folder = tree.Node(child);
-      items_.push_back({true, folder.deleted, folder.folderId, ToUtf8(tree.PathOf(child)), 0, "Folder"});
+      items_.push_back({true, folder.deleted, folder.folderId, ToUtf8(tree.PathOf(child)), 0, "Folder", {}});
       walk(child);
     }
   };
@@ -91,16 +92,31 @@ std::optional<ExtItem> ExtScan::Find(const std::string& path) const {
 
 SaveSummary ExtScan::SaveAll(const fs::path& destination, DeletedMode deleted) {
   ResultTree tree = ResultTree::Build(*store_, result_.family);
+  return SaveEverything(SectorReader(*disk_), result_.params, *store_, tree, destination, deleted);
+}
+
+std::map<std::string, std::string> ExtScan::SavedDigests() {
+  TempDir out;
+  SaveAll(out.Path());
+  return Sha256Tree(out.Path());
+}
+
+SaveSummary SaveEverything(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,
+                           ResultTree& tree, const fs::path& destination, DeletedMode deleted) {
   tree.SetCheck(ResultTree::kRoot, true);
   for (const std::uint64_t key : tree.FilesOf(tree.RootId())) tree.CheckFile(key, true);
-  const SectorReader reader(*disk_);
   RecoverySettings settings;
   settings.deleted = deleted;
   const FilterList filter;
   SaveControl control;
-  const SaveContext context{reader, result_.params, settings, filter, control};
+  const SaveContext context{reader, params, settings, filter, control};
   MakeFolderPath(destination);
-  return SaveCheckedTree(context, *store_, tree, destination);
+  return SaveCheckedTree(context, store, tree, destination);
+}
+
+OpenedExtVolume::OpenedExtVolume(const fs::path& raw) : file(ImageFile::Open(raw)), reader(*file) {
+  Diagnostics diagnostics;
+  volume = ext::ExtVolume::Open(reader, 0, diagnostics);
 }
 
 namespace {
@@ -118,7 +134,8 @@ std::string Show(bool folder, bool deleted, std::uint32_t inode, const std::stri
 std::multiset<std::string> ExtListing(const std::vector<ExtItem>& items) {
   std::multiset<std::string> shown;
   for (const ExtItem& item : items)
-    if (item.path != ToUtf8(kLostDirName)) shown.insert(Show(item.folder, item.deleted, item.inode, item.path, item.size));
+    if (item.path != ToUtf8(kLostDirName))
+      shown.insert(Show(item.folder, item.deleted, item.inode, item.path, item.size));
   return shown;
 }
 
@@ -195,45 +212,58 @@ std::string Debugfs(const fs::path& raw, const std::string& request) {
   return result.out;
 }
 
-std::uint64_t InodeOffset(const fs::path& raw, const std::string& path) {
+std::uint32_t BlockSize(const fs::path& raw) {
+  static const std::regex blockSize(R"(Block size:\s+(\d+))");
+  const std::string stats = Debugfs(raw, "stats -h");
+  std::smatch m;
+  if (!std::regex_search(stats, m, blockSize)) throw std::runtime_error("debugfs stats: no block size");
+  return static_cast<std::uint32_t>(std::stoul(m[1]));
+}
+
+std::uint32_t InodeNumber(const fs::path& raw, const std::string& path) {
+  static const std::regex inode(R"(Inode:\s+(\d+))");
+  const std::string stat = Debugfs(raw, "stat /" + path);
+  std::smatch m;
+  if (!std::regex_search(stat, m, inode)) throw std::runtime_error("debugfs stat: " + stat);
+  return static_cast<std::uint32_t>(std::stoul(m[1]));
+}
+
+namespace {
+
+// inode: a debugfs inode specification ("/path" or "<12>").
+std::uint64_t ImapOffset(const fs::path& raw, const std::string& inode) {
   static const std::regex located(R"(located at block (\d+), offset 0x([0-9a-fA-F]+))");
-  const std::string out = Debugfs(raw, "imap /" + path);
+  const std::string out = Debugfs(raw, "imap " + inode);
   std::smatch m;
   if (!std::regex_search(out, m, located)) throw std::runtime_error("debugfs imap: " + out);
-  const std::string stats = Debugfs(raw, "stats -h");
-  static const std::regex blockSize(R"(Block size:\s+(\d+))");
-  std::smatch b;
-  if (!std::regex_search(stats, b, blockSize)) throw std::runtime_error("debugfs stats: no block size");
-  return std::stoull(m[1]) * std::stoull(b[1]) + std::stoull(m[2], nullptr, 16);
+  return std::stoull(m[1]) * BlockSize(raw) + std::stoull(m[2], nullptr, 16);
+}
+
+}  // namespace
+
+std::uint64_t InodeOffset(const fs::path& raw, const std::string& path) { return ImapOffset(raw, "/" + path); }
+
+std::uint64_t InodeOffset(const fs::path& raw, std::uint32_t inode) {
+  return ImapOffset(raw, "<" + std::to_string(inode) + ">");
+}
+
+std::vector<std::uint8_t> BytesAt(const fs::path& file, std::uint64_t offset, std::size_t size) {
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::vector<std::uint8_t> bytes(size);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+  if (!in) throw std::runtime_error("cannot read " + file.string() + " at " + std::to_string(offset));
+  return bytes;
+}
+
+std::uint64_t FirstExtentNode(const fs::path& raw, std::uint64_t inodeOffset) {
+  constexpr std::uint64_t kFirstIndexLeaf = 0x28 + 12 + 4;  // i_block, past the header, the index's low leaf word
+  return le32(BytesAt(raw, inodeOffset + kFirstIndexLeaf, 4), 0);
 }
 
 std::uint64_t BlockOf(const fs::path& raw, const std::string& path, std::uint64_t logical) {
   const std::string out = Debugfs(raw, "bmap /" + path + " " + std::to_string(logical));
   return std::stoull(out);
-}
-
-std::optional<ExtIstatShown> ExtIstatTime(const fs::path& raw, std::uint64_t start, std::uint32_t inode,
-                                      const std::string& label) {
-  const std::regex line("^" + label + R"(:\t(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)(?:\.(\d{9}))? \(UTC\)$)");
-  const CommandResult result = RunShell("TZ=UTC istat -o " + std::to_string(start) + " " + Quote(raw) + " " +
-                                        std::to_string(inode));
-  std::istringstream lines(result.out);
-  for (std::string text; std::getline(lines, text);) {
-    std::smatch m;
-    if (!std::regex_match(text, m, line)) continue;
-    std::tm tm{};
-    tm.tm_year = std::stoi(m[1]) - 1900;
-    tm.tm_mon = std::stoi(m[2]) - 1;
-    tm.tm_mday = std::stoi(m[3]);
-    tm.tm_hour = std::stoi(m[4]);
-    tm.tm_min = std::stoi(m[5]);
-    tm.tm_sec = std::stoi(m[6]);
-    ExtIstatShown time{static_cast<std::int64_t>(timegm(&tm)), std::nullopt};
-    if (m[7].matched) time.nanoseconds = static_cast<std::uint32_t>(std::stoul(m[7]));
-    return time;
-  }
-  EXPECT_EQ(result.status, 0) << "istat failed on inode " << inode;
-  return std::nullopt;
 }
 
 }  // namespace dravik::test

@@ -1,11 +1,11 @@
 #pragma once
 // The ext2/ext3/ext4 images of make-ext-fixtures.sh: the manifest of the
 // source folder they were made from, the engine's Quick Scan and save run on
-// one through the library, and debugfs and istat as oracles for where
-// things lie and what times an inode holds.
+// one through the library, and debugfs as the oracle for where things lie.
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "disk/PartitionTable.h"
+#include "disk/SectorReader.h"
+#include "fs/ResultTree.h"
+#include "fs/ext/ExtVolume.h"
 #include "fs/QuickScan.h"
 #include "fs/RecoveryStore.h"
 #include "save/RecoverySettings.h"
@@ -33,7 +36,8 @@ struct ExtManifestEntry {
   std::string sha256;
   std::string path;  // bytes as the source folder named it
 };
-std::vector<ExtManifestEntry> ReadExtManifest();
+// A manifest of the fixtures ("manifest", "wsl-manifest").
+std::vector<ExtManifestEntry> ReadExtManifest(const std::string& name = "manifest");
 // deleted.list: the paths deleted in every image.
 std::vector<std::string> ExtDeletedPaths();
 
@@ -45,6 +49,7 @@ struct ExtItem {
   std::string path;  // below "Root", joined with "/", in UTF-8
   std::uint64_t size = 0;
   std::string type;  // the list's Type column for a file
+  ItemTimes times;   // a file's
 };
 
 // A Quick Scan of the first partition of an image, found as the command
@@ -65,6 +70,8 @@ class ExtScan {
 
   // Saves every folder and file (deleted ones by the mode) into destination.
   SaveSummary SaveAll(const std::filesystem::path& destination, DeletedMode deleted = DeletedMode::kInclude);
+  // Saves everything into a temporary folder: the sha256 of each file saved, by its path there.
+  std::map<std::string, std::string> SavedDigests();
 
  private:
   std::unique_ptr<ByteSource> disk_;
@@ -72,6 +79,20 @@ class ExtScan {
   PartitionEntry partition_;
   QuickScanResult result_;
   std::vector<ExtItem> items_;
+};
+
+// Checks every folder and file of the tree and saves them into destination.
+SaveSummary SaveEverything(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,
+                           ResultTree& tree, const std::filesystem::path& destination,
+                           DeletedMode deleted = DeletedMode::kInclude);
+
+// The ext volume at the start of a raw image, kept open with it; volume is
+// empty when it does not open.
+struct OpenedExtVolume {
+  explicit OpenedExtVolume(const std::filesystem::path& raw);
+  std::unique_ptr<ByteSource> file;
+  SectorReader reader;
+  std::optional<ext::ExtVolume> volume;
 };
 
 // What the scan lists, one line per item ("file PATH [deleted] inode N size
@@ -89,19 +110,20 @@ void ExpectSavedAsSource(ExtScan& scan, const std::filesystem::path& raw, std::u
 
 // debugfs -R REQUEST on a raw volume, its standard output.
 std::string Debugfs(const std::filesystem::path& raw, const std::string& request);
-// The byte offset of a path's inode in a raw volume, as debugfs imap says.
+// The block size debugfs stats gives.
+std::uint32_t BlockSize(const std::filesystem::path& raw);
+// A path's inode number, as debugfs stat says.
+std::uint32_t InodeNumber(const std::filesystem::path& raw, const std::string& path);
+// The byte offset of a path's inode, or of an inode by number, in a raw
+// volume, as debugfs imap says.
 std::uint64_t InodeOffset(const std::filesystem::path& raw, const std::string& path);
+std::uint64_t InodeOffset(const std::filesystem::path& raw, std::uint32_t inode);
+// The block of the first node below the root of the extent tree of the
+// inode at inodeOffset.
+std::uint64_t FirstExtentNode(const std::filesystem::path& raw, std::uint64_t inodeOffset);
+// Bytes of a file at an offset.
+std::vector<std::uint8_t> BytesAt(const std::filesystem::path& file, std::uint64_t offset, std::size_t size);
 // The volume block of a path's logical block, as debugfs bmap says.
 std::uint64_t BlockOf(const std::filesystem::path& raw, const std::string& path, std::uint64_t logical);
-// A time istat shows for an ext inode ("Accessed", "File Modified", "File
-// Created"): seconds since 1970, and the nanoseconds where it shows them
-// (for ext4 volumes only). None when istat does not show it (a creation
-// time outside ext4).
-struct ExtIstatShown {
-  std::int64_t seconds = 0;
-  std::optional<std::uint32_t> nanoseconds;
-};
-std::optional<ExtIstatShown> ExtIstatTime(const std::filesystem::path& raw, std::uint64_t start, std::uint32_t inode,
-                                      const std::string& label);
 
 }  // namespace dravik::test

@@ -100,11 +100,12 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> IstatRuns(const fs::path& r
 
 std::pair<std::int64_t, long> IstatTime(const fs::path& raw, std::uint64_t start, std::uint32_t record,
                                         const std::string& attribute, const std::string& label) {
-  const std::regex time("^" + label + R"(:\s+(\d+)-(\d+)-(\d+) (\d+):(\d+):(\d+)\.(\d{9}) \(UTC\))");
+  const std::regex time("^" + label + R"(:\s+(\d+)-(\d+)-(\d+) (\d+):(\d+):(\d+)(?:\.(\d{9}))? \(UTC\))");
   std::istringstream lines(Run("istat", "istat" + Offset(start) + Quote(raw) + " " + std::to_string(record)));
-  bool inAttribute = false;
+  bool inAttribute = attribute.empty();
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("$", 0) == 0) inAttribute = line.rfind(attribute + " Attribute Values", 0) == 0;
+    if (!attribute.empty() && line.rfind("$", 0) == 0)
+      inAttribute = line.rfind(attribute + " Attribute Values", 0) == 0;
     std::smatch m;
     if (inAttribute && std::regex_search(line, m, time)) {
       std::tm tm{};
@@ -114,7 +115,7 @@ std::pair<std::int64_t, long> IstatTime(const fs::path& raw, std::uint64_t start
       tm.tm_hour = std::stoi(m[4]);
       tm.tm_min = std::stoi(m[5]);
       tm.tm_sec = std::stoi(m[6]);
-      return {static_cast<std::int64_t>(timegm(&tm)), std::stol(m[7])};
+      return {static_cast<std::int64_t>(timegm(&tm)), m[7].matched ? std::stol(m[7]) : -1};
     }
   }
   ADD_FAILURE() << "istat gave no " << attribute << " " << label << " time for record " << record;

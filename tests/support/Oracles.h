@@ -42,8 +42,8 @@ std::string Sha256Bytes(const std::vector<std::uint8_t>& bytes);
 // The runs of the unnamed $DATA of a record as istat -r gives them: (first cluster, clusters).
 std::vector<std::pair<std::uint64_t, std::uint64_t>> IstatRuns(const std::filesystem::path& raw, std::uint64_t start,
                                                                 std::uint32_t record);
-// A time istat shows for the record, in seconds and nanoseconds since 1970: attribute "$STANDARD_INFORMATION" or
-// "$FILE_NAME", label "File Modified", "Accessed"...
+// A time istat shows for the record, in seconds and nanoseconds since 1970 (-1 where it shows none): attribute
+// "$STANDARD_INFORMATION" or "$FILE_NAME" ("" where it has no attributes), label "File Modified", "Accessed"...
 std::pair<std::int64_t, long> IstatTime(const std::filesystem::path& raw, std::uint64_t start, std::uint32_t record,
                                         const std::string& attribute, const std::string& label);
 
