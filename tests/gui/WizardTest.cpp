@@ -409,7 +409,8 @@ TEST_F(WizardTest, ExtRoadsQuickScanAVolumeAndFindTheOneBehindAFormat) {
   results->folders->setCurrentIndex(results->treeModel->IndexOf(*tree.FindFolder(u"trash")));
   const int gone = RowNamed(u"gone.bin");
   ASSERT_GE(gone, 0);
-  EXPECT_TRUE(list->data(list->index(gone, FileListModel::kType), Qt::DisplayRole).toString().startsWith(QStringLiteral("Deleted")));
+  const QString type = list->data(list->index(gone, FileListModel::kType), Qt::DisplayRole).toString();
+  EXPECT_TRUE(type.startsWith(QStringLiteral("Deleted"))) << type.toStdString();
   const Saved all = SaveChecked([&] { window_->Command("saveAll")->trigger(); });
   const auto deleted = test::ExtDeletedPaths();
   for (const test::ExtManifestEntry& file : test::ReadExtManifest()) {

@@ -230,7 +230,7 @@ std::uint32_t InodeNumber(const fs::path& raw, const std::string& path) {
 
 namespace {
 
-// inode: a debugfs inode specification ("/path" or "<12>").
+// inode: an inode as debugfs takes it ("/path" or "<12>").
 std::uint64_t ImapOffset(const fs::path& raw, const std::string& inode) {
   static const std::regex located(R"(located at block (\d+), offset 0x([0-9a-fA-F]+))");
   const std::string out = Debugfs(raw, "imap " + inode);

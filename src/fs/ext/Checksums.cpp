@@ -140,7 +140,8 @@ bool DirectoryBlockChecksumHolds(std::uint32_t inodeSeed, Bytes block, bool inde
   const std::size_t dxTail = countOffset + limit * kDxEntrySize;
   if (count > limit || dxTail + 8 > block.size()) return false;
   const std::uint32_t entries = ExtCrc32c(inodeSeed, block.first(countOffset + count * kDxEntrySize));
-  return ExtCrc32c(entries, block.subspan(dxTail, kDxTailChecksumOffset)) == le32(block, dxTail + kDxTailChecksumOffset);
+  const Bytes reserved = block.subspan(dxTail, kDxTailChecksumOffset);
+  return ExtCrc32c(entries, reserved) == le32(block, dxTail + kDxTailChecksumOffset);
 }
 
 }  // namespace dravik::ext
