@@ -38,20 +38,10 @@ RUNS=${RUNS:-3}
 FOLDERS=200
 PER_FOLDER=1000
 
-for tool in mke2fs qemu-img 7zz fls python3; do
-  command -v "$tool" >/dev/null || { echo "ext_scan: needs $tool" >&2; exit 1; }
-done
-if [[ ! -x /usr/bin/time ]]; then
-  echo "== installing GNU time (for the peak memory)"
-  apt-get install -y -qq time >/dev/null || { apt-get update -qq && apt-get install -y -qq time >/dev/null; }
-fi
-
-DRAVIK=${DRAVIK:-$ROOT/build-bench/dravik}
-if [[ ! -x $DRAVIK ]]; then
-  echo "== build ($ROOT/build-bench, Release)"
-  cmake -S "$ROOT" -B "$ROOT/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVIK_BUILD_TESTS=OFF >/dev/null
-  ninja -C "$ROOT/build-bench" dravik_cli >/dev/null
-fi
+source "$ROOT/bench/timing.sh"
+bench_needs ext_scan mke2fs qemu-img 7zz fls python3
+bench_gnu_time
+bench_release_dravik
 
 mkdir -p "$WORKDIR"
 WORKDIR=$(cd "$WORKDIR" && pwd)
@@ -76,23 +66,6 @@ EOF
   qemu-img convert -f raw -O vhdx -o subformat=dynamic "$RAW" "$IMAGE"
   rm -rf "$WORKDIR/src"
 fi
-
-calc() { awk "BEGIN { print $1 }"; }
-
-seconds() {
-  local t0 t1
-  t0=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  t1=$(date +%s.%N)
-  calc "$t1 - $t0"
-}
-
-median() {
-  local runs=() i
-  "$@" >/dev/null 2>&1 || true
-  for ((i = 0; i < RUNS; ++i)); do runs+=("$(seconds "$@")"); done
-  printf '%s\n' "${runs[@]}" | sort -g | sed -n "$(((RUNS + 1) / 2))p"
-}
 
 ours=$("$DRAVIK" scan quick "$IMAGE" --list --quiet 2>/dev/null | awk -F'\t' '$1 == "file" && $2 == "live"' | wc -l)
 theirs=$(fls -r -p -u "$RAW" | awk '$1 ~ /^r\/r/ && $0 !~ /\$OrphanFiles/' | wc -l)

@@ -60,25 +60,8 @@ WORKDIR=$(cd "$WORKDIR" && pwd)
 "$ROOT/bench/ntfs_image.sh" "$WORKDIR"
 IMAGE=$WORKDIR/ntfs-bench.vhdx
 
-calc() { awk "BEGIN { print $1 }"; }
+source "$ROOT/bench/timing.sh"
 verdict() { if awk "BEGIN { exit !($1) }"; then echo "met"; else echo "MISSED"; fi; }
-
-# Seconds of one run of a command (stdout and stderr dropped).
-seconds() {
-  local t0 t1
-  t0=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  t1=$(date +%s.%N)
-  calc "$t1 - $t0"
-}
-
-# Median of RUNS timed runs after a warm-up run (which also fills the page cache).
-median() {
-  local times=()
-  "$@" >/dev/null 2>&1 || true
-  for _ in $(seq "$RUNS"); do times+=("$(seconds "$@")"); done
-  printf '%s\n' "${times[@]}" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
-}
 
 # The figure of a "label: N ms" line of the desktop benchmark's output.
 figure() { awk -F': ' -v label="$1" '$1 == label { print $2 + 0; exit }'; }

@@ -44,20 +44,10 @@ source "$ROOT/bench/ntfs_image.sh"
 START=$NTFS_BENCH_START
 LARGE_FILES=$NTFS_BENCH_LARGE_FILES
 
-for tool in mkntfs ntfs-3g sfdisk qemu-img 7zz fls python3; do
-  command -v "$tool" >/dev/null || { echo "ntfs_scan_save: needs $tool" >&2; exit 1; }
-done
-if [[ ! -x /usr/bin/time ]]; then
-  echo "== installing GNU time (for the peak memory)"
-  apt-get install -y -qq time >/dev/null || { apt-get update -qq && apt-get install -y -qq time >/dev/null; }
-fi
-
-DRAVIK=${DRAVIK:-$ROOT/build-bench/dravik}
-if [[ ! -x $DRAVIK ]]; then
-  echo "== build ($ROOT/build-bench, Release)"
-  cmake -S "$ROOT" -B "$ROOT/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVIK_BUILD_TESTS=OFF >/dev/null
-  ninja -C "$ROOT/build-bench" dravik_cli >/dev/null
-fi
+source "$ROOT/bench/timing.sh"
+bench_needs ntfs_scan_save mkntfs ntfs-3g sfdisk qemu-img 7zz fls python3
+bench_gnu_time
+bench_release_dravik
 
 mkdir -p "$WORKDIR"
 WORKDIR=$(cd "$WORKDIR" && pwd)
@@ -66,26 +56,6 @@ RAW=$WORKDIR/ntfs-bench.raw
 PLAIN=$WORKDIR/plain/large
 
 ntfs_bench_image "$WORKDIR"
-
-# Arithmetic on decimals.
-calc() { awk "BEGIN { print $1 }"; }
-
-# Seconds of one run of a command (stdout and stderr dropped).
-seconds() {
-  local t0 t1
-  t0=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  t1=$(date +%s.%N)
-  calc "$t1 - $t0"
-}
-
-# Median of RUNS timed runs after a warm-up run.
-median() {
-  local times=()
-  "$@" >/dev/null 2>&1 || true
-  for _ in $(seq "$RUNS"); do times+=("$(seconds "$@")"); done
-  printf '%s\n' "${times[@]}" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
-}
 
 files=$("$DRAVIK" scan quick "$IMAGE" --list --quiet 2>/dev/null | grep -c $'^file\t')
 large_bytes=$(du -sb "$PLAIN" | cut -f1)
