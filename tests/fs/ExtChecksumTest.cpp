@@ -164,36 +164,30 @@ TEST(ExtChecksumTest, GuessedInodesAreTrustedOnlyWhenTheirChecksumsHold) {
     ADD_FAILURE() << "no " << path << " in the intact listing";
     return 0;
   };
-  const auto inodeOffset = [](const fs::path& raw, const test::ExtScan& intact, const char* path) {
-    return test::InodeOffset(raw, intact.Find(path).value().inode);
+  // The byte flipped in a copy of the image: in the file's inode, in its
+  // inode's copy in the journal, or in the extent leaf the journal keeps.
+  using Byte = std::function<std::uint64_t(const fs::path& copy, const test::ExtScan& intact, const char* path)>;
+  const Byte inInode = [](const fs::path& c, const test::ExtScan& intact, const char* path) {
+    return test::InodeOffset(c, intact.Find(path).value().inode) + 8;
+  };
+  const Byte inJournalInode = [&](const fs::path& c, const test::ExtScan& intact, const char* path) {
+    return journalCopyOffset(c, intact, path) + 8;
+  };
+  const Byte inJournalLeaf = [&](const fs::path& c, const test::ExtScan& intact, const char* path) {
+    return test::FirstExtentNode(c, journalCopyOffset(c, intact, path)) * 4096 + 4000;
   };
   struct Row {
     const char* name;
     const char* image;
     const char* path;
-    std::function<void(const fs::path& copy, const test::ExtScan& intact)> edit;
+    Byte flipped;
     bool trusted;
   };
   const Row rows[] = {
-      {"a deleted file whose inode fails", "ext4-4k.raw", "trash/gone.bin",
-       [&](const fs::path& c, const test::ExtScan& intact) {
-         FlipByte(c, inodeOffset(c, intact, "trash/gone.bin") + 8);
-       },
-       false},
-      {"a live file whose inode fails", "ext4-4k.raw", "docs/readme.txt",
-       [&](const fs::path& c, const test::ExtScan& intact) {
-         FlipByte(c, inodeOffset(c, intact, "docs/readme.txt") + 8);
-       },
-       true},
-      {"a file whose inode copy in the journal fails", "ext4-journal.raw", "journal/gone-a.bin",
-       [&](const fs::path& c, const test::ExtScan& intact) {
-         FlipByte(c, journalCopyOffset(c, intact, "journal/gone-a.bin") + 0x08);
-       },
-       false},
-      {"an extent tree from the journal whose leaf fails", "ext4-journal.raw", "journal/islands.bin",
-       [&](const fs::path& c, const test::ExtScan& intact) {
-         FlipByte(c, test::FirstExtentNode(c, journalCopyOffset(c, intact, "journal/islands.bin")) * 4096 + 4000);
-       },
+      {"a deleted file whose inode fails", "ext4-4k.raw", "trash/gone.bin", inInode, false},
+      {"a live file whose inode fails", "ext4-4k.raw", "docs/readme.txt", inInode, true},
+      {"a file whose inode copy in the journal fails", "ext4-journal.raw", "journal/gone-a.bin", inJournalInode, false},
+      {"an extent tree from the journal whose leaf fails", "ext4-journal.raw", "journal/islands.bin", inJournalLeaf,
        false},
   };
   for (const Row& row : rows) {
@@ -206,7 +200,7 @@ TEST(ExtChecksumTest, GuessedInodesAreTrustedOnlyWhenTheirChecksumsHold) {
     ASSERT_TRUE(intactItem);
     const fs::path copy = dir / row.image;
     fs::copy_file(raw, copy);
-    row.edit(copy, intact);
+    FlipByte(copy, row.flipped(copy, intact, row.path));
     test::ExtScan scan(copy);
     const auto item = scan.Find(row.path);
     ASSERT_TRUE(item);
