@@ -126,16 +126,6 @@ ExtChunkFindings SearchChunk(const SectorReader& reader, std::uint64_t first, By
   return found;
 }
 
-// Whether the volume the primary superblock alone shows opens to a root
-// folder: a copy whose group number was damaged to 0 puts the volume where
-// no descriptors and no root inode lie.
-bool PrimaryOpens(const SectorReader& reader, const PlacedSuperblock& primary, Diagnostics& diagnostics) {
-  const auto volume = ext::ExtVolume::OpenBy(reader, primary.volumeStart, primary.sector, diagnostics);
-  if (!volume) return false;
-  const auto root = volume->ReadInode(ext::kRootInode);
-  return root && root->IsDirectory();
-}
-
 // How many inodes in use a lone copy's check looks through for folders, and
 // how many folders it asks to name themselves.
 constexpr std::size_t kSelfCheckInodes = 1 << 16;
@@ -153,23 +143,24 @@ bool NamesItself(const ext::ExtVolume& volume, std::uint32_t number, const ext::
   return le32(block, 0) == number && block[kNameLength] == 1 && block[kName] == '.';
 }
 
-// Whether a copy standing alone places its volume right: its group number
-// gives the start, and a wrong one (a damaged field, or a copy read for
-// another group's) would put the volume by whole groups off, where its
-// descriptors still read. So the folders the inode tables hold, read through
-// the copy's descriptors, must name themselves in their first blocks, as
-// they only do where the volume truly starts: most of those looked at, at
-// least one.
-bool LoneCopyPlacesItsVolume(const SectorReader& reader, const PlacedSuperblock& copy) {
-  if (copy.superblock.groupOfCopy == 0) return false;
-  Diagnostics unread;
-  const auto volume = ext::ExtVolume::OpenBy(reader, copy.volumeStart, copy.sector, unread);
-  if (!volume) return false;
+// Whether a superblock standing alone places its volume right. A primary
+// whose group number was damaged to 0 puts the volume where no root folder
+// lies. A later copy's group number gives the start, and a wrong one (a
+// damaged field, or a copy read for another group's) would put the volume
+// by whole groups off, where its descriptors still read: so the folders the
+// inode tables hold, read through the copy's descriptors, must name
+// themselves in their first blocks, as they only do where the volume truly
+// starts: most of those looked at, at least one.
+bool AlonePlacesItsVolume(const ext::ExtVolume& volume) {
+  if (volume.Super().groupOfCopy == 0) {
+    const auto root = volume.ReadInode(ext::kRootInode);
+    return root && root->IsDirectory();
+  }
   std::size_t visited = 0, folders = 0, named = 0;
-  volume->ForEachInodeInUse([&](std::uint32_t number, const ext::Inode& inode) {
+  volume.ForEachInodeInUse([&](std::uint32_t number, const ext::Inode& inode) {
     if (inode.IsDirectory()) {
       ++folders;
-      if (NamesItself(*volume, number, inode)) ++named;
+      if (NamesItself(volume, number, inode)) ++named;
     }
     return ++visited < kSelfCheckInodes && folders < kSelfCheckFolders;
   });
@@ -213,16 +204,15 @@ void SearchExtStructures(const SectorReader& reader, std::uint64_t start, std::u
                   &copy == &chosen ? "an ext superblock whose checksum fails, read as no copy's checksum holds"
                                    : "an ext superblock whose checksum fails, passed over for one whose holds",
                   "a damaged superblock copy");
-    const bool agreed = group.copies.size() >= 2;
-    if (!agreed && !(s.groupOfCopy == 0 && PrimaryOpens(reader, chosen, diagnostics)) &&
-        !LoneCopyPlacesItsVolume(reader, chosen)) {
-      notes.Add(chosen.sector, "an ext superblock that no other copy confirms and that opens no volume",
-                "a stray or damaged copy");
+    Diagnostics unread;
+    const auto volume = ext::ExtVolume::OpenBy(reader, chosen.volumeStart, chosen.sector, unread);
+    if (!volume) {
+      notes.Add(chosen.sector, "an ext superblock whose group descriptors do not read", "a damaged volume");
       continue;
     }
-    Diagnostics unread;
-    if (!ext::ExtVolume::OpenBy(reader, chosen.volumeStart, chosen.sector, unread)) {
-      notes.Add(chosen.sector, "an ext superblock whose group descriptors do not read", "a damaged volume");
+    if (group.copies.size() < 2 && !AlonePlacesItsVolume(*volume)) {
+      notes.Add(chosen.sector, "an ext superblock that no other copy confirms and that opens no volume",
+                "a stray or damaged copy");
       continue;
     }
     FoundFileSystem found;
