@@ -73,6 +73,19 @@ bool ParseDirEntries(Bytes b, const DirFormat& format, bool slackAfterDots, std:
   return true;
 }
 
+std::optional<std::uint32_t> DotEntryInode(Bytes block) {
+  constexpr std::size_t kDotDot = 12;
+  constexpr std::uint16_t kDotRecordLength = 12;
+  if (block.size() < kDotDot + kNameOffset + 2) return std::nullopt;
+  const bool dot = le16(block, kRecordLengthOffset) == kDotRecordLength && u8(block, kNameLengthOffset) == 1 &&
+                   u8(block, kNameOffset) == '.';
+  const bool dotDot = u8(block, kDotDot + kNameLengthOffset) == 2 && u8(block, kDotDot + kNameOffset) == '.' &&
+                      u8(block, kDotDot + kNameOffset + 1) == '.';
+  const std::uint32_t inode = le32(block, kInodeOffset);
+  if (!dot || !dotDot || inode == 0) return std::nullopt;
+  return inode;
+}
+
 bool IsIndexNode(Bytes block) {
   return le32(block, kInodeOffset) == 0 && le16(block, kRecordLengthOffset) == block.size() &&
          u8(block, kNameLengthOffset) == 0;

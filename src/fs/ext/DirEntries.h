@@ -7,6 +7,7 @@
 // stay: deleting an entry adds its length to the record before it.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,10 @@ bool PlausibleDeletedEntry(Bytes bytes, std::size_t offset, std::size_t end, con
 // length is not sound (not a multiple of 4, too short for its name, past
 // the block): the records before it are kept.
 bool ParseDirEntries(Bytes block, const DirFormat& format, bool slackAfterDots, std::vector<DirEntry>& entries);
+
+// The inode a folder's first block names as its own: the block opens with
+// "." (a record of 12 bytes) and ".."; none when it does not.
+std::optional<std::uint32_t> DotEntryInode(Bytes block);
 
 // Whether a block of an htree directory is an index node: one empty record
 // over the whole block.

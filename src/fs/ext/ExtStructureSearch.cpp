@@ -139,8 +139,7 @@ bool NamesItself(const ext::ExtVolume& volume, std::uint32_t number, const ext::
   if (map.runs.empty() || map.runs.front().logical != 0) return false;
   std::vector<std::uint8_t> block(volume.Blocks().BlockSize());
   if (!volume.Blocks().Read(map.runs.front().physical, block)) return false;
-  constexpr std::size_t kNameLength = 6, kName = 8;
-  return le32(block, 0) == number && block[kNameLength] == 1 && block[kName] == '.';
+  return ext::DotEntryInode(block) == number;
 }
 
 // Whether a superblock standing alone places its volume right. A primary

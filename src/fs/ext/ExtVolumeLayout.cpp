@@ -29,34 +29,12 @@ constexpr std::uint32_t kJournalSuperblockV1 = 3;
 constexpr std::uint32_t kJournalSuperblockV2 = 4;
 constexpr std::uint32_t kJournalRevoke = 5;
 
-// A folder's first block opens with "." (12 bytes) and "..": inode, record
-// length, name length, file type, name.
-constexpr std::size_t kDotDotOffset = 12;
-constexpr std::size_t kRecordLengthOffset = 4;
-constexpr std::size_t kNameLengthOffset = 6;
-constexpr std::size_t kNameOffset = 8;
-constexpr std::uint16_t kDotRecordLength = 12;
-
 std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
 
 bool IsJournalBlock(Bytes sector, std::initializer_list<std::uint32_t> types) {
   if (sector.size() < 8 || be32(sector, 0) != kJournalMagic) return false;
   const std::uint32_t type = be32(sector, kJournalTypeOffset);
   return std::find(types.begin(), types.end(), type) != types.end();
-}
-
-// The inode a folder block's "." entry names; none when the bytes do not
-// open with "." and "..".
-std::optional<std::uint32_t> DotEntryInode(Bytes block) {
-  if (block.size() < kDotDotOffset + kNameOffset + 2) return std::nullopt;
-  const bool dot = le16(block, kRecordLengthOffset) == kDotRecordLength && u8(block, kNameLengthOffset) == 1 &&
-                   u8(block, kNameOffset) == '.';
-  const bool dotDot = u8(block, kDotDotOffset + kNameLengthOffset) == 2 &&
-                      u8(block, kDotDotOffset + kNameOffset) == '.' &&
-                      u8(block, kDotDotOffset + kNameOffset + 1) == '.';
-  const std::uint32_t inode = le32(block, 0);
-  if (!dot || !dotDot || inode == 0) return std::nullopt;
-  return inode;
 }
 
 class ExtLayout final : public VolumeLayout {
