@@ -429,8 +429,7 @@ TEST_F(WizardTest, ExtRoadsQuickScanAVolumeAndFindTheOneBehindAFormat) {
   EXPECT_TRUE(found->topLevelItem(0)->text(0).contains(QStringLiteral("EXT4 @ 0"))) << found->topLevelItem(0)->text(0).toStdString();
   ASSERT_NO_FATAL_FAILURE(Forward(wizard_->fileSystem->buttons.forward, Wizard::kResults));
   std::set<std::string> sums;
-  std::ifstream manifest(test::ExtFixture("wsl-manifest"));
-  for (std::string size, seconds, ns, sum, path; manifest >> size >> seconds >> ns >> sum >> path;) sums.insert(sum);
+  for (const test::ExtManifestEntry& file : test::ReadExtManifest("wsl-manifest")) sums.insert(file.sha256);
   std::size_t behind = 0;
   for (const auto& [path, sum] : SaveChecked([&] { window_->Command("saveAll")->trigger(); }))
     if (path.rfind(ToUtf8(kLostDirName) + "/File", 0) == 0 && sums.count(sum)) ++behind;
