@@ -153,27 +153,27 @@ TEST(ExtChecksumTest, AChangedByteFailsWhereE2fsckSaysSo) {
 TEST(ExtChecksumTest, GuessedInodesAreTrustedOnlyWhenTheirChecksumsHold) {
   // Where the journal's copy that the intact scan reads a file's inode from
   // holds that inode (debugfs bmap of the journal inode).
-  const auto journalCopyOffset = [](const fs::path& raw, const test::ExtScan& intact,
+  const auto journalCopyOffset = [](const fs::path& raw, const test::VolumeScan& intact,
                                     const char* path) -> std::uint64_t {
     const auto item = intact.Find(path);
     for (const FileRecord& f : intact.Store().Files()) {
-      if (!item || f.id != item->inode) continue;
+      if (!item || f.id != item->id) continue;
       const std::string bmap = test::Debugfs(raw, "bmap <8> " + std::to_string(ext::JournalBlockOfLocator(f.locator)));
-      return std::uint64_t{std::stoull(bmap)} * 4096 + test::InodeOffset(raw, item->inode) % 4096;
+      return std::uint64_t{std::stoull(bmap)} * 4096 + test::InodeOffset(raw, item->id) % 4096;
     }
     ADD_FAILURE() << "no " << path << " in the intact listing";
     return 0;
   };
   // The byte flipped in a copy of the image: in the file's inode, in its
   // inode's copy in the journal, or in the extent leaf the journal keeps.
-  using Byte = std::function<std::uint64_t(const fs::path& copy, const test::ExtScan& intact, const char* path)>;
-  const Byte inInode = [](const fs::path& c, const test::ExtScan& intact, const char* path) {
-    return test::InodeOffset(c, intact.Find(path).value().inode) + 8;
+  using Byte = std::function<std::uint64_t(const fs::path& copy, const test::VolumeScan& intact, const char* path)>;
+  const Byte inInode = [](const fs::path& c, const test::VolumeScan& intact, const char* path) {
+    return test::InodeOffset(c, intact.Find(path).value().id) + 8;
   };
-  const Byte inJournalInode = [&](const fs::path& c, const test::ExtScan& intact, const char* path) {
+  const Byte inJournalInode = [&](const fs::path& c, const test::VolumeScan& intact, const char* path) {
     return journalCopyOffset(c, intact, path) + 8;
   };
-  const Byte inJournalLeaf = [&](const fs::path& c, const test::ExtScan& intact, const char* path) {
+  const Byte inJournalLeaf = [&](const fs::path& c, const test::VolumeScan& intact, const char* path) {
     return test::FirstExtentNode(c, journalCopyOffset(c, intact, path)) * 4096 + 4000;
   };
   struct Row {
@@ -193,7 +193,7 @@ TEST(ExtChecksumTest, GuessedInodesAreTrustedOnlyWhenTheirChecksumsHold) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const fs::path raw = ExtFixture(row.image);
-    test::ExtScan intact(raw);
+    test::VolumeScan intact(raw);
     const auto want = intact.SavedDigests().at(row.path);
     test::TempDir dir;
     const auto intactItem = intact.Find(row.path);
@@ -201,7 +201,7 @@ TEST(ExtChecksumTest, GuessedInodesAreTrustedOnlyWhenTheirChecksumsHold) {
     const fs::path copy = dir / row.image;
     fs::copy_file(raw, copy);
     FlipByte(copy, row.flipped(copy, intact, row.path));
-    test::ExtScan scan(copy);
+    test::VolumeScan scan(copy);
     const auto item = scan.Find(row.path);
     ASSERT_TRUE(item);
     EXPECT_EQ(item->deleted, intactItem->deleted);
@@ -228,7 +228,7 @@ TEST(ExtChecksumTest, LostInodesAreListedOnlyWhenTheirChecksumsHold) {
     const std::string unlink = "debugfs -w -R 'unlink /docs/readme.txt' " + test::Quote(copy) + " >/dev/null 2>&1";
     ASSERT_EQ(test::RunShell(unlink).status, 0);
     if (broken) FlipByte(copy, test::InodeOffset(copy, number) + 0x08);
-    const test::ExtScan scan(copy);
+    const test::VolumeScan scan(copy);
     const auto found = scan.Find(lost);
     EXPECT_EQ(found.has_value(), !broken);
     if (found) {

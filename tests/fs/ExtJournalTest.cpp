@@ -140,7 +140,7 @@ TEST(ExtJournalTest, DeletedFilesComeBackFromTheJournal) {
   const auto manifest = JournalManifest();
   for (const char* image : kJournalImages) {
     SCOPED_TRACE(image);
-    test::ExtScan scan(ExtFixture(image));
+    test::VolumeScan scan(ExtFixture(image));
     const auto saved = scan.SavedDigests();
     for (const Row& row : rows) {
       SCOPED_TRACE(row.path);
@@ -292,7 +292,7 @@ TEST(ExtJournalTest, DamagedJournalsGiveNoFalseRecovery) {
         EXPECT_EQ(said, "");
       else
         EXPECT_NE(said.find(row.why), std::string::npos) << said;
-      test::ExtScan scan(copy);
+      test::VolumeScan scan(copy);
       const FileRecord* file = FileNamed(scan.Store(), FromUtf8(fs::path(row.file).filename().string()));
       ASSERT_NE(file, nullptr);
       EXPECT_EQ(file->fromJournal, row.recovered);

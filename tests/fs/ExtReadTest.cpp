@@ -25,8 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ExtFixture;
-using test::ExtItem;
-using test::ExtScan;
+using test::ScanItem;
+using test::VolumeScan;
 
 struct ImageCase {
   const char* image;  // the raw volume or disk, opened by the engine and the oracles
@@ -65,7 +65,7 @@ void ExpectIstatTime(std::uint64_t recorded, const std::pair<std::int64_t, long>
 TEST(ExtReadTest, ListsSavesAndTimesAsFlsIstatAndTheSource) {
   for (const ImageCase& c : kImages) {
     SCOPED_TRACE(c.image);
-    ExtScan scan(ExtFixture(c.image));
+    VolumeScan scan(ExtFixture(c.image));
     const fs::path raw = ExtFixture(c.image);
     EXPECT_EQ(scan.Partition().start, c.start);
     EXPECT_STREQ(FsName(scan.Partition().code), FsName(c.code));
@@ -78,7 +78,7 @@ TEST(ExtReadTest, ListsSavesAndTimesAsFlsIstatAndTheSource) {
       if (!c.largeInodes && std::string(path) == "small.txt") continue;
       const auto item = scan.Find(path);
       ASSERT_TRUE(item);
-      const auto istat = [&](const char* label) { return test::IstatTime(raw, c.start, item->inode, "", label); };
+      const auto istat = [&](const char* label) { return test::IstatTime(raw, c.start, item->id, "", label); };
       ExpectIstatTime(item->times.modified, istat("File Modified"), "modified");
       ExpectIstatTime(item->times.accessed, istat("Accessed"), "accessed");
       // istat shows creation times of ext4 volumes only; a 128-byte inode has none.
@@ -107,11 +107,11 @@ std::uint64_t TicksOf(const std::string& text) {
 TEST(ExtReadTest, LiveListingMatches7Zip) {
   for (const char* volume : {"wsl-ext4.raw", "ext4-journal.raw", "ext3-journal.raw", "ext4-huge.raw"}) {
     SCOPED_TRACE(volume);
-    const ExtScan scan(ExtFixture(volume));
+    const VolumeScan scan(ExtFixture(volume));
     std::multiset<std::string> ours, theirs;
-    for (const ExtItem& item : scan.Items()) {
+    for (const ScanItem& item : scan.Items()) {
       if (item.deleted || item.path.rfind(ToUtf8(kLostDirName), 0) == 0) continue;
-      ours.insert(item.path + " inode " + std::to_string(item.inode) +
+      ours.insert(item.path + " inode " + std::to_string(item.id) +
                   (item.folder ? "" : " size " + std::to_string(item.size) + " modified " +
                                           std::to_string(item.times.modified)));
     }
@@ -133,7 +133,7 @@ TEST(ExtReadTest, SparseFilePastFourGibComesBackWhole) {
   const auto want = test::BytesAt(source, size - kTail, kTail);
   for (const char* image : {"ext2-huge.raw", "ext4-huge.raw"}) {
     SCOPED_TRACE(image);
-    ExtScan scan(ExtFixture(image));
+    VolumeScan scan(ExtFixture(image));
     const auto item = scan.Find("huge.bin");
     ASSERT_TRUE(item);
     EXPECT_EQ(item->size, size);
@@ -202,16 +202,16 @@ struct DamageCase {
 };
 
 // The intact listing as a damaged scan should give it.
-std::vector<ExtItem> Expected(const ExtScan& intact, const DamageCase& c) {
+std::vector<ScanItem> Expected(const VolumeScan& intact, const DamageCase& c) {
   const std::string lostDir = ToUtf8(kLostDirName);
-  std::vector<ExtItem> want;
-  for (ExtItem item : intact.Items()) {
+  std::vector<ScanItem> want;
+  for (ScanItem item : intact.Items()) {
     if (std::find(c.missing.begin(), c.missing.end(), item.path) != c.missing.end()) continue;
     for (const std::string& lost : c.lost) {
       if (item.path != lost && item.path.rfind(lost + "/", 0) != 0) continue;
       const auto top = intact.Find(lost);
       if (!top) throw std::runtime_error("no " + lost + " in the intact listing");
-      item.path = lostDir + "/" + (top->folder ? "Dir" : "File") + std::to_string(top->inode) +
+      item.path = lostDir + "/" + (top->folder ? "Dir" : "File") + std::to_string(top->id) +
                   item.path.substr(lost.size());
     }
     want.push_back(item);
@@ -286,7 +286,7 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
        },
        true, {}, {}, {}, {}},
   };
-  std::map<std::string, ExtScan> intact;  // by volume, scanned once
+  std::map<std::string, VolumeScan> intact;  // by volume, scanned once
   for (const DamageCase& c : cases) {
     SCOPED_TRACE(c.name);
     const fs::path intactRaw = ExtFixture(c.volume);
@@ -294,7 +294,7 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
     c.edit(copy, intactRaw);
     // As a Linux partition of a table gives it: the search cannot tell a
     // volume whose superblock is gone.
-    ExtScan damaged(copy.Raw(), PartitionEntry{0, fs::file_size(intactRaw) / 512, kExt4});
+    VolumeScan damaged(copy.Raw(), PartitionEntry{0, fs::file_size(intactRaw) / 512, kExt4});
     if (!c.scans) {
       EXPECT_FALSE(damaged.Result().Usable());
       EXPECT_FALSE(damaged.Result().message.empty());
@@ -306,8 +306,8 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
     for (const std::u16string& folder : damaged.Result().foldersNotReadWhole) notWhole.push_back(ToUtf8(folder));
     EXPECT_EQ(notWhole, c.notWhole);
 
-    const ExtScan& whole = intact.try_emplace(c.volume, intactRaw).first->second;
-    test::ExpectSameListing(test::ExtListing(damaged.Items()), test::ExtListing(Expected(whole, c)));
+    const VolumeScan& whole = intact.try_emplace(c.volume, intactRaw).first->second;
+    test::ExpectSameListing(test::Listing(damaged.Items()), test::Listing(Expected(whole, c)));
 
     test::TempDir out;
     const SaveSummary summary = damaged.SaveAll(out.Path());
@@ -327,7 +327,7 @@ TEST(ExtReadTest, DeletedNamesWhoseInodeWasTakenAgainAreNotListed) {
   std::ofstream(dir / "commands") << "mkdir /olddir\nrmdir /olddir\nmkdir /docs/newdir\nmkdir /docs/newdir/inner\n"
                                      "write " << ExtFixture("src/small.txt").string() << " /docs/newdir/f.txt\n";
   ASSERT_EQ(test::RunShell("debugfs -w -f " + test::Quote(dir / "commands") + " " + test::Quote(copy.Raw())).status, 0);
-  const ExtScan scan(copy.Raw());
+  const VolumeScan scan(copy.Raw());
   EXPECT_FALSE(scan.Find("olddir"));
   ASSERT_TRUE(scan.Find("docs/newdir/f.txt"));
   EXPECT_FALSE(scan.Find("docs/newdir/f.txt")->deleted);
@@ -348,12 +348,12 @@ TEST(ExtReadTest, PartitionWithoutItsPrimarySuperblockIsFoundByItsCopy) {
   std::fill_n(disk.begin() + kStart * 512 + kSuperblock, 1024, 0);
   test::TempDir dir;
   test::WriteFileBytes(dir / "disk.raw", disk);
-  const ExtScan damaged(dir / "disk.raw");
+  const VolumeScan damaged(dir / "disk.raw");
   EXPECT_EQ(damaged.Partition().start, kStart);
   EXPECT_EQ(damaged.Partition().code, kExt2);
   ASSERT_TRUE(damaged.Result().Usable()) << damaged.Result().message;
-  test::ExpectSameListing(test::ExtListing(damaged.Items()),
-                          test::ExtListing(ExtScan(ExtFixture("ext2-1k.raw")).Items()));
+  test::ExpectSameListing(test::Listing(damaged.Items()),
+                          test::Listing(VolumeScan(ExtFixture("ext2-1k.raw")).Items()));
 }
 
 TEST(ExtReadTest, CommandLineListsAndRecoversAVhdx) {

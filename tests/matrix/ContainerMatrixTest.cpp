@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ListedItem;
-using test::NtfsItem;
+using test::ScanItem;
 
 // "fat16" (2 KiB clusters), "fat16-32k", "fat32" (512 B), "fat32-4k", "ntfs",
 // "ext4-gpt" (4 KiB blocks, in a GPT disk).
@@ -143,26 +143,26 @@ std::map<std::uint32_t, Known> FlsByRecord(const Cell& c) {
 // Every record fls knows is listed once, under one of its paths, and nothing
 // else but the empty "Lost Dir"; extension records (a hard-linked file's
 // other names) are never listed on their own.
-void ExpectNtfsListing(const std::vector<NtfsItem>& items, const std::map<std::uint32_t, Known>& known) {
+void ExpectNtfsListing(const std::vector<ScanItem>& items, const std::map<std::uint32_t, Known>& known) {
   const test::NtfsDiskCopy disk;
   std::set<std::uint32_t> seen;
-  for (const NtfsItem& item : items) {
-    if (item.record == kLostDirId) {
+  for (const ScanItem& item : items) {
+    if (item.id == kLostDirId) {
       EXPECT_EQ(item.path, "Lost Dir");
       continue;
     }
     EXPECT_NE(item.path.rfind("Lost Dir/", 0), 0u) << "nothing is lost on the intact volume: " << item.path;
-    if (!item.folder && test::ntfs::BaseRecordOf(disk.ReadRecord(item.record)) != 0) {
-      ADD_FAILURE() << "extension record " << item.record << " listed on its own as " << item.path;
+    if (!item.folder && test::ntfs::BaseRecordOf(disk.ReadRecord(item.id)) != 0) {
+      ADD_FAILURE() << "extension record " << item.id << " listed on its own as " << item.path;
       continue;
     }
-    const auto it = known.find(item.record);
+    const auto it = known.find(item.id);
     if (it == known.end()) {
-      ADD_FAILURE() << "the scan lists record " << item.record << " (" << item.path << "), fls does not";
+      ADD_FAILURE() << "the scan lists record " << item.id << " (" << item.path << "), fls does not";
       continue;
     }
-    EXPECT_TRUE(seen.insert(item.record).second) << "record " << item.record << " listed twice: " << item.path;
-    EXPECT_EQ(it->second.paths.count(item.path), 1u) << "record " << item.record << " listed as " << item.path
+    EXPECT_TRUE(seen.insert(item.id).second) << "record " << item.id << " listed twice: " << item.path;
+    EXPECT_EQ(it->second.paths.count(item.path), 1u) << "record " << item.id << " listed as " << item.path
                                                      << ", fls names it " << *it->second.paths.begin();
     EXPECT_EQ(item.folder, it->second.folder) << item.path;
     EXPECT_EQ(item.deleted, it->second.deleted) << item.path;
@@ -172,7 +172,7 @@ void ExpectNtfsListing(const std::vector<NtfsItem>& items, const std::map<std::u
 }
 
 void ExpectNtfsCell(const Cell& c) {
-  test::NtfsScan scan(Image(c));
+  test::VolumeScan scan(Image(c));
   ASSERT_TRUE(scan.Result().Usable());
   EXPECT_EQ(scan.Result().message, QuickScanTexts::kFound);
   test::ExpectParamsMatchFsstat(scan.Result().params, test::Fsstat(Raw(c), Start(c)), Start(c));
@@ -185,12 +185,10 @@ void ExpectNtfsCell(const Cell& c) {
   // (the system files), with fls's times. Left out: $MFT's times, which the
   // scan does not read (it shows 1601; istat reads 2076-11-29 on this disk).
   test::TempDir dir;
-  scan.SelectAll();
-  scan.Save(dir.Path());
-  EXPECT_TRUE(scan.LastSave().Complete());
+  EXPECT_TRUE(scan.SaveAll(dir.Path()).Complete());
   std::map<std::string, std::string> times;
-  for (const NtfsItem& item : scan.Items())
-    if (!item.folder && known.count(item.record) && known.at(item.record).size)
+  for (const ScanItem& item : scan.Items())
+    if (!item.folder && known.count(item.id) && known.at(item.id).size)
       times[item.path] = test::FileTimeUtc(dir.Path() / item.path, false) + " " +
                          test::FileTimeUtc(dir.Path() / item.path, true);
   const auto sums = test::Sha256Tree(dir.Path());
@@ -198,27 +196,27 @@ void ExpectNtfsCell(const Cell& c) {
   for (const char* manifest : {"live.manifest", "deleted.manifest"})
     for (const auto& entry : test::ReadNtfsManifest(manifest)) want[entry.record] = entry.sha256;
   std::size_t system = 0;
-  for (const NtfsItem& item : scan.Items()) {
+  for (const ScanItem& item : scan.Items()) {
     if (!times.count(item.path)) continue;
     const auto sum = sums.find(item.path);
     if (sum == sums.end()) {
       ADD_FAILURE() << item.path << " was not saved";
       continue;
     }
-    if (!want.count(item.record)) {
+    if (!want.count(item.id)) {
       EXPECT_EQ(item.path[item.path.rfind('/') == std::string::npos ? 0 : item.path.rfind('/') + 1], '$') << item.path;
-      want[item.record] = test::Sha256Bytes(test::Icat(Raw(c), Start(c), item.record));
+      want[item.id] = test::Sha256Bytes(test::Icat(Raw(c), Start(c), item.id));
       ++system;
     }
-    EXPECT_EQ(sum->second, want[item.record]) << item.path;
-    if (item.path != "$MFT") { EXPECT_EQ(times[item.path], known.at(item.record).times) << item.path; }
+    EXPECT_EQ(sum->second, want[item.id]) << item.path;
+    if (item.path != "$MFT") { EXPECT_EQ(times[item.path], known.at(item.id).times) << item.path; }
   }
   EXPECT_GE(system, 8u);  // $MFT, $MFTMirr, $LogFile, $AttrDef, $Bitmap, $Boot, $UpCase, ...
   EXPECT_EQ(sums.size(), times.size());
 }
 
 void ExpectExtCell(const Cell& c) {
-  test::ExtScan scan(Image(c));
+  test::VolumeScan scan(Image(c));
   EXPECT_EQ(scan.Partition().start, Start(c));
   EXPECT_EQ(scan.Partition().code, kExt4);
   test::ExpectListedAsFls(scan, Raw(c), Start(c));

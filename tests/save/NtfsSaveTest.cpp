@@ -16,7 +16,7 @@ namespace {
 
 using test::NtfsDiskCopy;
 using test::NtfsFixture;
-using test::NtfsScan;
+using test::VolumeScan;
 using test::NtfsStart;
 namespace b = test::ntfs;
 namespace fs = std::filesystem;
@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 TEST(NtfsSaveTest, TimesAreTheStandardInformationModificationAndAccessTimes) {
   // Saved again and looked at before anything reads them (reading moves the
   // access time on).
-  NtfsScan scan(NtfsFixture("ntfs.vhdx"));
+  VolumeScan scan(NtfsFixture("ntfs.vhdx"));
   test::TempDir out;
   const fs::path raw = NtfsFixture("ntfs.raw");
   for (const auto& [name, record] : test::NtfsCaseRecords()) {
@@ -56,7 +56,7 @@ TEST(NtfsSaveTest, GarbageInARunListSkipsOnlyThatFile) {
   b::RedoUpdateSequence(bytes);
   disk.WriteRecord(record, bytes);
 
-  NtfsScan intact(NtfsFixture("ntfs.vhdx")), damaged(disk.Wrapped("vhdx"));
+  VolumeScan intact(NtfsFixture("ntfs.vhdx")), damaged(disk.Wrapped("vhdx"));
   intact.SelectAll();
   damaged.SelectAll();
   test::TempDir out, whole;
@@ -128,14 +128,16 @@ TEST(NtfsSaveTest, CraftedRecords) {
                                              kHugeClusters - 1, kHuge, kHugeClusters * 4096)
                                 .Protected());
 
-  NtfsScan crafted(disk.Raw());
+  VolumeScan crafted(disk.Raw());
   test::TempDir out;
+  SaveSummary last;
   const auto save = [&](const std::string& name, std::uint64_t size) {
     const auto item = crafted.Find(name);
     EXPECT_TRUE(item && item->size == size) << name;
     if (!item) return false;
     crafted.SelectOnly(name);
-    return crafted.Save(out / name) == 1u && fs::exists(out / name / name);
+    last = crafted.Save(out / name);
+    return last.saved == 1u && fs::exists(out / name / name);
   };
   ASSERT_TRUE(save("spread.bin", kSize));
   EXPECT_TRUE(test::ReadFileBytes(out / "spread.bin" / "spread.bin") == want) << "the pieces were not joined in VCN order";
@@ -143,7 +145,7 @@ TEST(NtfsSaveTest, CraftedRecords) {
   ASSERT_TRUE(save("empty-ntfs3.txt", 0));
   EXPECT_EQ(fs::file_size(out / "empty-ntfs3.txt" / "empty-ntfs3.txt"), 0u);
   EXPECT_FALSE(save("runless.bin", 5000));
-  EXPECT_TRUE(crafted.LastSave().failed == 1u && !fs::exists(out / "runless.bin" / "runless.bin"));
+  EXPECT_TRUE(last.failed == 1u && !fs::exists(out / "runless.bin" / "runless.bin"));
 
   ASSERT_TRUE(save("huge.bin", kHuge));
   struct stat st {};

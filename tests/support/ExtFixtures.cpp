@@ -51,69 +51,6 @@ std::vector<std::string> ExtDeletedPaths() {
   return paths;
 }
 
-ExtScan::ExtScan(const fs::path& image, std::optional<PartitionEntry> partition)
-    : store_(std::make_unique<RecoveryStore>()) {
-  disk_ = OpenTestImage(image);
-  const SectorReader reader(*disk_);
-  ScanControl control;
-  if (partition) {
-    partition_ = *partition;
-  } else {
-    PartitionTable table;
-    ReadDrivePartitions(reader, table);
-    SearchPartitions(reader, SearchGeometry({}, reader.SectorCount()), table, nullptr, control);
-    if (table.Empty()) throw std::runtime_error("no partition found on " + image.string());
-    partition_ = table.Entries()[0];
-  }
-  result_ = RunQuickScan(reader, partition_, *store_, control);
-  const ResultTree tree = ResultTree::Build(*store_, result_.family);
-  std::function<void(std::size_t)> walk = [&](std::size_t node) {
-    const std::string base = ToUtf8(tree.PathOf(node));
-    for (const ListRow& row : tree.ShowFolder(tree.Node(node).folderId, FilterList{})) {
-      if (row.kind != ListRow::Kind::kFile) continue;
-      const FileRecord& file = store_->Files()[row.record];
-      items_.push_back({false, file.deleted, file.id, base.empty() ? ToUtf8(file.name) : base + "/" + ToUtf8(file.name),
-                        file.size, row.type, file.times});
-    }
-    for (const std::size_t child : tree.Node(node).children) {
-      const TreeNode& folder = tree.Node(child);
-      items_.push_back({true, folder.deleted, folder.folderId, ToUtf8(tree.PathOf(child)), 0, "Folder", {}});
-      walk(child);
-    }
-  };
-  walk(ResultTree::kRoot);
-}
-
-std::optional<ExtItem> ExtScan::Find(const std::string& path) const {
-  for (const ExtItem& item : items_)
-    if (item.path == path) return item;
-  return std::nullopt;
-}
-
-SaveSummary ExtScan::SaveAll(const fs::path& destination, DeletedMode deleted) {
-  ResultTree tree = ResultTree::Build(*store_, result_.family);
-  return SaveEverything(SectorReader(*disk_), result_.params, *store_, tree, destination, deleted);
-}
-
-std::map<std::string, std::string> ExtScan::SavedDigests() {
-  TempDir out;
-  SaveAll(out.Path());
-  return Sha256Tree(out.Path());
-}
-
-SaveSummary SaveEverything(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,
-                           ResultTree& tree, const fs::path& destination, DeletedMode deleted) {
-  tree.SetCheck(ResultTree::kRoot, true);
-  for (const std::uint64_t key : tree.FilesOf(tree.RootId())) tree.CheckFile(key, true);
-  RecoverySettings settings;
-  settings.deleted = deleted;
-  const FilterList filter;
-  SaveControl control;
-  const SaveContext context{reader, params, settings, filter, control};
-  MakeFolderPath(destination);
-  return SaveCheckedTree(context, store, tree, destination);
-}
-
 OpenedExtVolume::OpenedExtVolume(const fs::path& raw) : file(ImageFile::Open(raw)), reader(*file) {
   Diagnostics diagnostics;
   volume = ext::ExtVolume::Open(reader, 0, diagnostics);
@@ -124,30 +61,9 @@ namespace {
 // Names as the engine shows them: bytes that are not UTF-8 become U+FFFD.
 std::string Shown(const std::string& bytes) { return ToUtf8(FromUtf8(bytes)); }
 
-std::string Show(bool folder, bool deleted, std::uint32_t inode, const std::string& path, std::uint64_t size) {
-  return (folder ? "folder " : "file ") + path + (deleted ? " [deleted]" : "") + " inode " + std::to_string(inode) +
-         (folder ? "" : " size " + std::to_string(size));
-}
-
 }  // namespace
 
-std::multiset<std::string> ExtListing(const std::vector<ExtItem>& items) {
-  std::multiset<std::string> shown;
-  for (const ExtItem& item : items)
-    if (item.path != ToUtf8(kLostDirName))
-      shown.insert(Show(item.folder, item.deleted, item.inode, item.path, item.size));
-  return shown;
-}
-
-void ExpectSameListing(const std::multiset<std::string>& got, const std::multiset<std::string>& want) {
-  std::vector<std::string> extra, missing;
-  std::set_difference(got.begin(), got.end(), want.begin(), want.end(), std::back_inserter(extra));
-  std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::back_inserter(missing));
-  for (const std::string& e : extra) ADD_FAILURE() << "unexpected: " << e;
-  for (const std::string& m : missing) ADD_FAILURE() << "missing: " << m;
-}
-
-void ExpectListedAsFls(const ExtScan& scan, const fs::path& raw, std::uint64_t start) {
+void ExpectListedAsFls(const VolumeScan& scan, const fs::path& raw, std::uint64_t start) {
   ASSERT_TRUE(scan.Result().Usable()) << scan.Result().message;
   EXPECT_TRUE(scan.Result().foldersNotReadWhole.empty());
   // The counts the progress and Drive Information show are of what is listed.
@@ -162,15 +78,15 @@ void ExpectListedAsFls(const ExtScan& scan, const fs::path& raw, std::uint64_t s
     if (item.virtualEntry || item.path.find("$OrphanFiles") == 0 || item.path.find('^') != std::string::npos ||
         (item.deleted && (item.record == 0 || item.reallocated)))
       continue;
-    want.insert(Show(item.folder, item.deleted, item.record, Shown(item.path), item.size));
+    want.insert(ShowItem(item.folder, item.deleted, item.record, Shown(item.path), item.size));
   }
-  ExpectSameListing(ExtListing(scan.Items()), want);
+  ExpectSameListing(Listing(scan.Items()), want);
   // Nothing is lost on an intact volume.
-  for (const ExtItem& item : scan.Items())
+  for (const ScanItem& item : scan.Items())
     EXPECT_NE(item.path.rfind(ToUtf8(kLostDirName) + "/", 0), 0u) << item.path;
 }
 
-void ExpectSavedAsSource(ExtScan& scan, const fs::path& raw, std::uint64_t start, bool largeInodes) {
+void ExpectSavedAsSource(VolumeScan& scan, const fs::path& raw, std::uint64_t start, bool largeInodes) {
   const auto deletedPaths = ExtDeletedPaths();
   TempDir out;
   const SaveSummary summary = scan.SaveAll(out.Path());
@@ -186,7 +102,7 @@ void ExpectSavedAsSource(ExtScan& scan, const fs::path& raw, std::uint64_t start
       // A deleted file is written as its inode still holds it.
       const auto item = scan.Find(path);
       ASSERT_TRUE(item && item->deleted);
-      EXPECT_EQ(it->second, Sha256Bytes(Icat(raw, start, item->inode)));
+      EXPECT_EQ(it->second, Sha256Bytes(Icat(raw, start, item->id)));
       continue;
     }
     EXPECT_EQ(it->second, entry.sha256);

@@ -22,6 +22,7 @@
 #include "save/RecoverySettings.h"
 #include "save/SaveDriver.h"
 #include "vdisk/ByteSource.h"
+#include "VolumeScan.h"
 
 namespace dravik::test {
 
@@ -41,51 +42,6 @@ std::vector<ExtManifestEntry> ReadExtManifest(const std::string& name = "manifes
 // deleted.list: the paths deleted in every image.
 std::vector<std::string> ExtDeletedPaths();
 
-// One item of the engine's result, as the tree shows it.
-struct ExtItem {
-  bool folder = false;
-  bool deleted = false;
-  std::uint32_t inode = 0;
-  std::string path;  // below "Root", joined with "/", in UTF-8
-  std::uint64_t size = 0;
-  std::string type;  // the list's Type column for a file
-  ItemTimes times;   // a file's
-};
-
-// A Quick Scan of the first partition of an image, found as the command
-// line finds it (the table, then the search when the table is empty), kept
-// with the image so that files can be saved from it.
-class ExtScan {
- public:
-  // Opens a VHD or VHDX, or a raw disk (any other extension). partition:
-  // the entry to scan instead of the first one found, as a table would give
-  // it for a volume whose superblock the search cannot recognise.
-  explicit ExtScan(const std::filesystem::path& image, std::optional<PartitionEntry> partition = std::nullopt);
-
-  const PartitionEntry& Partition() const { return partition_; }
-  const QuickScanResult& Result() const { return result_; }
-  const RecoveryStore& Store() const { return *store_; }
-  const std::vector<ExtItem>& Items() const { return items_; }
-  std::optional<ExtItem> Find(const std::string& path) const;
-
-  // Saves every folder and file (deleted ones by the mode) into destination.
-  SaveSummary SaveAll(const std::filesystem::path& destination, DeletedMode deleted = DeletedMode::kInclude);
-  // Saves everything into a temporary folder: the sha256 of each file saved, by its path there.
-  std::map<std::string, std::string> SavedDigests();
-
- private:
-  std::unique_ptr<ByteSource> disk_;
-  std::unique_ptr<RecoveryStore> store_;
-  PartitionEntry partition_;
-  QuickScanResult result_;
-  std::vector<ExtItem> items_;
-};
-
-// Checks every folder and file of the tree and saves them into destination.
-SaveSummary SaveEverything(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,
-                           ResultTree& tree, const std::filesystem::path& destination,
-                           DeletedMode deleted = DeletedMode::kInclude);
-
 // The ext volume at the start of a raw image, kept open with it; volume is
 // empty when it does not open.
 struct OpenedExtVolume {
@@ -95,18 +51,13 @@ struct OpenedExtVolume {
   std::optional<ext::ExtVolume> volume;
 };
 
-// What the scan lists, one line per item ("file PATH [deleted] inode N size
-// S"), "Lost Dir" itself left out, for comparing listings.
-std::multiset<std::string> ExtListing(const std::vector<ExtItem>& items);
-// Fails with every line only one of the two listings has.
-void ExpectSameListing(const std::multiset<std::string>& got, const std::multiset<std::string>& want);
 // The scan lists what fls -r -p lists of the raw volume at start, and
 // nothing under "Lost Dir".
-void ExpectListedAsFls(const ExtScan& scan, const std::filesystem::path& raw, std::uint64_t start);
+void ExpectListedAsFls(const VolumeScan& scan, const std::filesystem::path& raw, std::uint64_t start);
 // Saving the whole scan gives every live file of the manifest with its bytes
 // and modification time (to 100 ns on 256-byte inodes), every deleted one as
 // icat reads its inode, and the symbolic links as files holding their targets.
-void ExpectSavedAsSource(ExtScan& scan, const std::filesystem::path& raw, std::uint64_t start, bool largeInodes);
+void ExpectSavedAsSource(VolumeScan& scan, const std::filesystem::path& raw, std::uint64_t start, bool largeInodes);
 
 // debugfs -R REQUEST on a raw volume, its standard output.
 std::string Debugfs(const std::filesystem::path& raw, const std::string& request);

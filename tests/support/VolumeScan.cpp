@@ -1,0 +1,151 @@
+#include "VolumeScan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <stdexcept>
+
+#include "TestFiles.h"
+#include "disk/PartitionSearch.h"
+#include "disk/SectorReader.h"
+#include "save/SaveControl.h"
+#include "util/ScanControl.h"
+#include "util/Utf.h"
+
+namespace dravik::test {
+
+namespace fs = std::filesystem;
+
+VolumeScan::VolumeScan(const fs::path& image, std::optional<PartitionEntry> partition)
+    : store_(std::make_unique<RecoveryStore>()) {
+  disk_ = OpenTestImage(image);
+  const SectorReader reader(*disk_);
+  ScanControl control;
+  if (partition) {
+    partition_ = *partition;
+  } else {
+    PartitionTable table;
+    ReadDrivePartitions(reader, table);
+    if (table.Empty()) SearchPartitions(reader, SearchGeometry({}, reader.SectorCount()), table, nullptr, control);
+    if (table.Empty()) throw std::runtime_error("no partition found on " + image.string());
+    partition_ = table.Entries()[0];
+  }
+  result_ = RunQuickScan(reader, partition_, *store_, control);
+  tree_.emplace(ResultTree::Build(*store_, result_.family));
+
+  const ResultTree& tree = *tree_;
+  std::function<void(std::size_t)> walk = [&](std::size_t node) {
+    const std::string base = ToUtf8(tree.PathOf(node));
+    for (const ListRow& row : tree.ShowFolder(tree.Node(node).folderId, FilterList{})) {
+      if (row.kind != ListRow::Kind::kFile) continue;
+      const FileRecord& file = store_->Files()[row.record];
+      const std::string name = ToUtf8(file.name);
+      items_.push_back({false, file.deleted, file.id, base.empty() ? name : base + "/" + name, file.size, row.type,
+                        file.times});
+    }
+    for (const std::size_t child : tree.Node(node).children) {
+      const TreeNode& folder = tree.Node(child);
+      items_.push_back({true, folder.deleted, folder.folderId, ToUtf8(tree.PathOf(child)), 0, "Folder", {}});
+      walk(child);
+    }
+  };
+  walk(ResultTree::kRoot);
+}
+
+std::vector<ScanItem> VolumeScan::ItemsOf(std::uint32_t id) const {
+  std::vector<ScanItem> found;
+  for (const ScanItem& item : items_)
+    if (item.id == id) found.push_back(item);
+  return found;
+}
+
+std::optional<ScanItem> VolumeScan::Find(const std::string& path) const {
+  for (const ScanItem& item : items_)
+    if (item.path == path) return item;
+  return std::nullopt;
+}
+
+void VolumeScan::SelectOnly(const std::string& path) {
+  ResultTree& tree = *tree_;
+  tree.SetCheck(ResultTree::kRoot, false);
+  const std::vector<std::uint64_t> checked(tree.CheckedFiles().begin(), tree.CheckedFiles().end());
+  for (const std::uint64_t key : checked) tree.CheckFile(key, false);
+  const auto slash = path.rfind('/');
+  const auto folder = tree.FindFolder(FromUtf8(slash == std::string::npos ? "" : path.substr(0, slash)));
+  if (!folder) throw std::runtime_error("no folder for " + path);
+  const std::u16string name = FromUtf8(slash == std::string::npos ? path : path.substr(slash + 1));
+  bool found = false;
+  for (const ListRow& row : tree.ShowFolder(tree.Node(*folder).folderId, FilterList{})) {
+    if (row.kind == ListRow::Kind::kFile && row.name == name) {
+      tree.CheckFile(row.id, true);
+      found = true;
+    }
+  }
+  if (!found) throw std::runtime_error("no file " + path + " in the scan result");
+}
+
+namespace {
+
+void CheckEverything(ResultTree& tree) {
+  tree.SetCheck(ResultTree::kRoot, true);
+  for (const std::uint64_t key : tree.FilesOf(tree.RootId())) tree.CheckFile(key, true);
+}
+
+}  // namespace
+
+void VolumeScan::SelectAll() { CheckEverything(*tree_); }
+
+SaveSummary VolumeScan::Save(const fs::path& destination, DeletedMode deleted) {
+  return SaveChecked(SectorReader(*disk_), result_.params, *store_, *tree_, destination, deleted);
+}
+
+SaveSummary VolumeScan::SaveAll(const fs::path& destination, DeletedMode deleted) {
+  SelectAll();
+  return Save(destination, deleted);
+}
+
+std::map<std::string, std::string> VolumeScan::SavedDigests() {
+  TempDir out;
+  SaveAll(out.Path());
+  return Sha256Tree(out.Path());
+}
+
+SaveSummary SaveChecked(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,
+                        const ResultTree& tree, const fs::path& destination, DeletedMode deleted) {
+  RecoverySettings settings;
+  settings.deleted = deleted;
+  const FilterList filter;
+  SaveControl control;
+  MakeFolderPath(destination);
+  return SaveCheckedTree({reader, params, settings, filter, control}, store, tree, destination);
+}
+
+SaveSummary SaveEverything(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,
+                           ResultTree& tree, const fs::path& destination, DeletedMode deleted) {
+  CheckEverything(tree);
+  return SaveChecked(reader, params, store, tree, destination, deleted);
+}
+
+std::string ShowItem(bool folder, bool deleted, std::uint32_t id, const std::string& path, std::uint64_t size) {
+  return (folder ? "folder " : "file ") + path + (deleted ? " [deleted]" : "") + " id " + std::to_string(id) +
+         (folder ? "" : " size " + std::to_string(size));
+}
+
+std::multiset<std::string> Listing(const std::vector<ScanItem>& items) {
+  std::multiset<std::string> shown;
+  for (const ScanItem& item : items)
+    if (item.path != ToUtf8(kLostDirName))
+      shown.insert(ShowItem(item.folder, item.deleted, item.id, item.path, item.size));
+  return shown;
+}
+
+void ExpectSameListing(const std::multiset<std::string>& got, const std::multiset<std::string>& want) {
+  std::vector<std::string> extra, missing;
+  std::set_difference(got.begin(), got.end(), want.begin(), want.end(), std::back_inserter(extra));
+  std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::back_inserter(missing));
+  for (const std::string& e : extra) ADD_FAILURE() << "unexpected: " << e;
+  for (const std::string& m : missing) ADD_FAILURE() << "missing: " << m;
+}
+
+}  // namespace dravik::test
