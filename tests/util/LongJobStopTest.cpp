@@ -65,6 +65,26 @@ std::uint64_t ReadingSector(const ProgressUpdate& update) {
   return update.text.rfind(kReading, 0) == 0 ? std::stoull(update.text.substr(kReading.size())) : 0;
 }
 
+// Twin searched from its first volume; the first report (after 88 blocks of 10 sectors) is past FAT16's folders.
+Job FatExtensiveSearchJob() {
+  const auto opened = std::make_shared<test::OpenedImage>(test::OpenForSearch(test::ExtensiveFixture("twin.vhd")));
+  const auto truth = test::ReadTruth("twin");
+  EXPECT_LT(truth[0].start + 88 * 10, truth[1].start);
+  return {[opened, start = truth[0].start](ScanControl& control) {
+            ExtensiveFindings findings;
+            RunExtensiveScan(*opened->reader, kFat32, start, opened->reader->SectorCount() - start, 10, findings,
+                             control);
+            Lines lines;
+            for (const FoundFileSystem& fs : findings.fileSystems)
+              lines.push_back("cluster base " + std::to_string(fs.clusterBase));
+            return lines;
+          },
+          [](const ProgressUpdate& update, const ScanControl&) { return ReadingSector(update) != 0; },
+          [truth](const Lines& part, const Lines& whole) {
+            EXPECT_TRUE(whole.size() == 2u && part == Lines{"cluster base " + std::to_string(truth[0].clusterBase)});
+          }};
+}
+
 // ntfspair stopped past the first folder's record: the folders read before are numbered though the search ended.
 Job NtfsExtensiveSearchJob() {
   struct State {
@@ -245,7 +265,7 @@ struct Row { const char* name; std::function<Job()> make; };
 const Row kRows[] = {
     {"FatQuickScan", [] { return QuickScanJob(test::FatFixture("fat32-4k.vhd")); }},
     {"NtfsQuickScan", [] { return QuickScanJob(test::NtfsFixture("ntfs.vhd")); }},
-    {"NtfsExtensiveSearch", NtfsExtensiveSearchJob},
+    {"FatExtensiveSearch", FatExtensiveSearchJob}, {"NtfsExtensiveSearch", NtfsExtensiveSearchJob},
     {"FatExtraction", FatExtractJob}, {"NtfsExtraction", NtfsExtractJob}, {"SignatureScan", SignatureScanJob},
     {"PartitionSearch", PartitionSearchJob}, {"ParamsCalculation", ParamsCalculationJob},
 };
