@@ -22,8 +22,6 @@ using test::ListedEntries;
 using test::PartitionFixture;
 using test::ReadLayout;
 
-std::string NameText(const boot::Name& name) { return std::string(name.begin(), name.end()); }
-
 TEST(BootSectorTest, DecodedAndReadParametersAgreeWithFsstat) {
   for (const std::string name : {"mbr", "extended", "gpt", "classic"}) {
     VirtualDisk disk;
@@ -46,15 +44,8 @@ TEST(BootSectorTest, DecodedAndReadParametersAgreeWithFsstat) {
       EXPECT_EQ(boot::RecogniseBootSector(sector).code, entry.code);
       EXPECT_EQ(boot::IsNtfsBootSector(sector), entry.code == kNtfs);
       EXPECT_EQ(boot::IsFatBootSector(sector), entry.code != kNtfs);
-      if (entry.code == kNtfs) {
-        EXPECT_EQ(NameText(b.oemName), "NTFS    ");
-        EXPECT_TRUE(b.indexRecordUnused == 0 && b.totalSectors64 == *r.totalEnd + 1);
-        continue;
-      }
-      EXPECT_TRUE(b.fatCount == 2 && b.FatTotalSectors() == *r.totalEnd + 1 && b.media == 0xF8);
-      EXPECT_EQ(NameText(entry.code == kFat16 ? b.fat16Type : b.fat32Type),
-                entry.code == kFat16 ? "FAT16   " : "FAT32   ");
-      if (entry.code == kFat32) { EXPECT_TRUE(b.rootEntries == 0 && b.rootCluster == 2); }
+      EXPECT_EQ(entry.code == kNtfs ? b.totalSectors64 : b.FatTotalSectors(), *r.totalEnd + 1);
+      EXPECT_TRUE(entry.code != kFat32 || (b.rootEntries == 0 && b.rootCluster == 2));
     }
   }
   for (std::uint64_t s = 1; s <= 128; s *= 2) EXPECT_EQ(boot::ClusterSizeProblem(s), "") << s;
@@ -219,45 +210,23 @@ TEST(BootSectorDamageTest, QuickScanPassesOnWhatWasSaid) {
   EXPECT_TRUE(says(entry.start, "calculated only for FAT"));
 }
 
-// A FAT16 volume in memory: a first FAT at sector 4 (or not even that) and two folders, cluster 10 at sector 1000 and
-// 12 at 1016: 8 sectors per cluster, cluster 0 at 920; with 32 root sectors the FATs fill 4 .. 903.
-TEST(FsParamsTest, CalculatedFromTwoFoldersInMemory) {
-  const auto volume = [](bool withFat, bool secondFolder) {
-    std::vector<std::uint8_t> bytes(2048 * 512, 0);
-    const auto folder = [&](std::size_t sector, std::uint16_t cluster, std::uint16_t parent) {
-      std::uint8_t* at = bytes.data() + sector * 512;
-      std::copy_n(".          ", 11, at);
-      std::copy_n("..         ", 11, at + 32);
-      at[11] = at[32 + 11] = 0x10;
-      at[26] = static_cast<std::uint8_t>(cluster);
-      at[27] = static_cast<std::uint8_t>(cluster >> 8);
-      at[32 + 26] = static_cast<std::uint8_t>(parent);
-      at[32 + 27] = static_cast<std::uint8_t>(parent >> 8);
-    };
-    folder(1000, 10, 0);
-    if (secondFolder) folder(1016, 12, 10);
-    if (withFat) bytes[4 * 512] = 0xF8, bytes[4 * 512 + 1] = 0xFF;
-    return MemorySource(std::move(bytes));
-  };
-  const auto calculate = [](const MemorySource& source, std::uint16_t code, FsParams& params) {
-    params = FsParams::ForPartition({0, 2048, code});
-    ScanControl control;
-    const bool done = CalculateFsParams(SectorReader(source), params, control);
-    EXPECT_EQ(control.StopRequested(), !done);
-    return done;
-  };
-  FsParams params;
-  ASSERT_TRUE(calculate(volume(true, true), kFat16, params));
-  const auto values = [&] {
-    return std::vector<std::uint64_t>{params.sectorsPerCluster, params.clusterBase, params.reservedSectors,
-        params.fatSize,
-                                      params.firstFatLba, params.secondFatLba, params.rootStart, params.rootDirSectors};
-  };
-  EXPECT_EQ(values(), (std::vector<std::uint64_t>{8, 920, 4, 450, 4, 454, 904, 32}));
-  ASSERT_TRUE(calculate(volume(false, true), kFat16, params)) << "without a FAT";
+// Two folders of a FAT16 volume in memory, cluster 10 at sector 1000 and 12 at 1016, and no FAT to give the reserved
+// sectors (the volumes of BootSectorDamageTest keep theirs): 8 sectors per cluster, cluster 0 at 920 all the same.
+TEST(FsParamsTest, CalculatedFromTwoFoldersWithoutAFat) {
+  std::vector<std::uint8_t> bytes(2048 * 512, 0);
+  for (const auto& [sector, cluster, parent] : {std::tuple{1000, 10, 0}, {1016, 12, 10}}) {
+    std::uint8_t* at = bytes.data() + sector * 512;
+    std::copy_n(".          ", 11, at);
+    std::copy_n("..         ", 11, at + 32);
+    at[11] = at[32 + 11] = 0x10;
+    at[26] = static_cast<std::uint8_t>(cluster);
+    at[32 + 26] = static_cast<std::uint8_t>(parent);
+  }
+  const MemorySource source(std::move(bytes));
+  FsParams params = FsParams::ForPartition({0, 2048, kFat16});
+  ScanControl control;
+  ASSERT_TRUE(CalculateFsParams(SectorReader(source), params, control));
   EXPECT_TRUE(params.sectorsPerCluster == 8 && params.clusterBase == 920);
-  EXPECT_FALSE(calculate(volume(true, false), kFat16, params)) << "one folder";
-  EXPECT_FALSE(calculate(volume(true, true), kNtfs, params)) << "only FAT volumes are calculated";
 }
 
 }  // namespace

@@ -212,21 +212,5 @@ TEST_F(SaveNamesTest, LongNamesWithForbiddenCharactersAreListedAndSavedMadeSafe)
   EXPECT_EQ(test::HashTree(dest.Path()), expected);
 }
 
-// The Extensive Scan lists what it finds below the root it found.
-TEST_F(SaveNamesTest, TheExtensiveScanFindsTheSameNames) {
-  test::TempDir dest;
-  const auto result = test::RunShell(test::Dravik("scan extensive --quiet --fs fat32 --pick 1 --recover " +
-                                                  Quote(dest.Path()) + " " + Quote(test::SaveFixture("names.vhd"))));
-  EXPECT_EQ(result.status, 0) << result.out;
-  const auto saved = test::HashTree(dest.Path());
-  for (const auto& [path, sha] : sha_) {
-    if (path.rfind("odd/", 0) != 0) continue;
-    const auto got =
-        std::find_if(saved.begin(), saved.end(), [&](const auto& file) { return file.first.ends_with(path); });
-    ASSERT_NE(got, saved.end()) << path << " not saved";
-    EXPECT_EQ(got->second, sha) << path;
-  }
-}
-
 }  // namespace
 }  // namespace dravik

@@ -333,8 +333,6 @@ TEST(VhdxLogTest, LogsAreReplayedInMemoryOrReported) {
       ExpectSameBytes(got, QemuRaw(copy), "qemu's replay");
     }
     EXPECT_EQ(test::ReadFileBytes(d.path), fileBefore) << "the image file was changed";
-    const auto info = RunShell(Quote(test::CliPath()) + " info --quiet " + Quote(d.path) + " 2>&1");
-    EXPECT_EQ(info.out.find("Log\t\t\t: replayed in memory") != std::string::npos, c.replayed > 0) << info.out;
   }
 }
 

@@ -378,7 +378,7 @@ TEST(VhdLayoutTest, StoredDiskTypes) {
   }
 }
 
-TEST(VhdxMetadataCheckTest, BoundsOfEachValueAndATenGiBDisksBat) {
+TEST(VhdxMetadataCheckTest, BoundsOfEachValue) {
   using namespace vhdx;
   for (std::uint32_t ok : {1u << 20, 32u << 20, 256u << 20}) EXPECT_FALSE(ImplausibleBlockSize(ok)) << ok;
   for (std::uint32_t bad : {0u, 512u << 10, 3u << 20, 512u << 20}) EXPECT_TRUE(ImplausibleBlockSize(bad)) << bad;
@@ -387,13 +387,6 @@ TEST(VhdxMetadataCheckTest, BoundsOfEachValueAndATenGiBDisksBat) {
   EXPECT_TRUE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize + 4096, 4096)
       && ImplausibleVirtualDiskSize(4096 + 512, 4096));
   EXPECT_TRUE(ImplausibleVirtualDiskSize(0, 512));
-  VhdxImage image;  // its BAT interleaves a bitmap entry after every chunk of payload entries
-  ASSERT_TRUE(image.Open(test::Fixture("vhdx-10g.vhdx")));
-  EXPECT_EQ(image.VirtualDiskSize(), 10ULL << 30);
-  const std::uint64_t blocks = (10ULL << 30) / image.BlockSize();
-  EXPECT_EQ(static_cast<std::uint64_t>(image.DataBlockCount()), blocks);
-  const auto chunk = static_cast<std::uint64_t>(image.ChunkRatio());
-  EXPECT_EQ(static_cast<std::uint64_t>(image.TotalBatEntries()), blocks + (blocks - 1) / chunk);
 }
 
 // The block table salvage on tables as writers leave them: blocks appended in disk order, some entries then lost. A run
