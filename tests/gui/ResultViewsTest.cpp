@@ -437,7 +437,8 @@ TEST_F(ResultsPageTest, FindFilesSavesTheCheckedFoundFilesOnly) {
   }
   ASSERT_GE(expected.size(), 2u);
   std::set<std::string> saved;
-  for (const auto& [path, sum] : SaveChecked([&] { QTest::mouseClick(dialog.save, Qt::LeftButton); })) saved.insert(path);
+  for (const auto& [path, sum] : SaveChecked([&] { QTest::mouseClick(dialog.save, Qt::LeftButton); }))
+    saved.insert(path);
   EXPECT_EQ(saved, expected);
   EXPECT_EQ(tree.CheckedFiles(), checked);
 }

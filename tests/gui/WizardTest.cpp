@@ -100,8 +100,10 @@ TEST_F(WizardTest, QuickScanRoadSavesTheTreeUnderItsNamesAndPaths) {
   model->setData(model->IndexOf(0), Qt::Unchecked, Qt::CheckStateRole);
   model->setData(model->IndexOf(docs), Qt::Checked, Qt::CheckStateRole);
   const Saved all = SaveChecked([&] { window_->Command("saveAll")->trigger(); });
-  for (const test::ManifestFile& file : test::ReadManifest("fat32"))  // their bytes: the engine's tests
-    if (!file.deleted) EXPECT_TRUE(all.count(file.path == "Docs/Report.txt" ? "Docs/Renamed.txt" : file.path)) << file.path;
+  for (const test::ManifestFile& file : test::ReadManifest("fat32")) {  // their bytes: the engine's tests
+    const std::string path = file.path == "Docs/Report.txt" ? "Docs/Renamed.txt" : file.path;
+    if (!file.deleted) EXPECT_TRUE(all.count(path)) << path;
+  }
   EXPECT_EQ(model->data(model->IndexOf(docs), Qt::CheckStateRole).toInt(), Qt::Checked);
   EXPECT_EQ(model->data(model->IndexOf(0), Qt::CheckStateRole).toInt(), Qt::PartiallyChecked) << "checks given back";
   // Docs partly checked: its other files where the whole save put them; the save window read at the report.
