@@ -218,9 +218,7 @@ TEST_F(ResultViewsTest, FindFilesListsWhatThePatternTakesAndItsButtonsFollowTheS
   using Names = std::vector<std::u16string>;
   const struct { const char* pattern; Names found; } kRows[] = {
       {"*.xyz", {u"deeper.xyz", u"gone.xyz", kLong, u"notes.xyz"}},
-      {"../*", {u"../../x"}},
       {"line?break", {u"line\nbreak"}},
-      {"DEEP*", {u"deeper.xyz"}},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.pattern);
