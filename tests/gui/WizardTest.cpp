@@ -1,6 +1,7 @@
 // The desktop program driven as a user drives it through the real engine on
-// the fixture images: one road per scan mode to saved files (checked against
-// the fixture's manifest), and what only a real scan shows: progress, stop and
+// the fixture images: one road per scan mode to saved files (the ext road's
+// checked against its manifest, the other files' bytes left to the engine's and
+// the command line's tests), and what only a real scan shows: progress, stop and
 // close questions, Back and Home, Return, snapshots, recent files, the catalogue.
 
 #include <gtest/gtest.h>
@@ -439,7 +440,7 @@ TEST_F(WizardTest, ExtensiveRangeFieldsTakeNoSectorPastTheDisk) {
 }
 
 // The File Trace road: only the chosen types found, one unchecked kept out, the tree's menu, the snapshot.
-TEST_F(WizardTest, FileTraceRoadFindsTheChosenTypesAndSavesThemWhole) {
+TEST_F(WizardTest, FileTraceRoadFindsTheChosenTypesAndSavesTheCheckedOnes) {
   const std::set<std::string> kinds = {".jpg", ".pdf", ".zip"};
   ChooseTypes(kinds);
   ToPartitionPage(test::FixtureIn("trace", "trace.vhdx"), ScanMode::kFileTrace);
