@@ -18,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "Bytes.h"
 #include "TestFiles.h"
 #include "preview/ArchiveViewer.h"
 #include "preview/DbfViewer.h"
@@ -232,9 +233,7 @@ TEST(PreviewPsdDbfTest, PhotoshopPicturesMatchOtherReadersAndDamagedCopiesFail) 
   const fs::path good = dir / "good.psd";
   ASSERT_EQ(test::RunShell("convert -size 37x23 plasma:fractal -depth 8 -compress RLE " + test::Quote(good)).status, 0);
   const std::vector<std::uint8_t> bytes = test::ReadFileBytes(good);
-  const auto be32 = [&](std::size_t at) {
-    return std::size_t{bytes[at]} << 24 | std::size_t{bytes[at + 1]} << 16 | std::size_t{bytes[at + 2]} << 8 | bytes[at + 3];
-  };
+  const auto be32 = [&](std::size_t at) { return static_cast<std::size_t>(test::GetInt(bytes, at, 4, true)); };
   const std::size_t resources = 30 + be32(26), layers = resources + 4 + be32(resources), data = layers + 4 + be32(layers);
   ASSERT_EQ(bytes[data + 1], 1) << "PackBits";
   const struct { const char* name; std::size_t at; std::vector<std::uint8_t> patch; std::size_t keep; } kDamage[] = {
@@ -324,7 +323,7 @@ TEST(PreviewPsdDbfTest, DbaseTablesMatchDbfreadAndSurviveDamage) {
   PreviewPane pane;
   EXPECT_EQ(PaneShows(pane, ViewerKind::kDbf, file), ViewerKind::kDbf);
   const std::vector<std::uint8_t> bytes = test::ReadFileBytes(file);
-  const std::size_t header = bytes[8] | std::size_t{bytes[9]} << 8, record = bytes[10] | std::size_t{bytes[11]} << 8;
+  const std::size_t header = test::GetInt(bytes, 8, 2), record = test::GetInt(bytes, 10, 2);
   const auto copy = [&](const char* name, std::vector<std::uint8_t> edited) {
     test::WriteFileBytes(dir / name, edited);
     return Q(dir / name);
@@ -340,9 +339,8 @@ TEST(PreviewPsdDbfTest, DbaseTablesMatchDbfreadAndSurviveDamage) {
   ASSERT_EQ(cut.RecordCount(), 1);
   for (int f = 0; f < 5; ++f) EXPECT_EQ(cut.CellText(0, f), viewer.CellText(0, f)) << f;
   // Headers that cannot be: cut in the descriptors, longer than the file, fields longer than the record.
-  longHeader[8] = longHeader[9] = 0xFF;
-  shortRecord[10] = 4;
-  shortRecord[11] = 0;
+  test::PutInt(longHeader, 8, 0xFFFF, 2);
+  test::PutInt(shortRecord, 10, 4, 2);
   EXPECT_FALSE(DbfViewer().Load(copy("descriptors-cut.dbf", {bytes.begin(), bytes.begin() + 40})));
   EXPECT_FALSE(DbfViewer().Load(copy("long-header.dbf", longHeader)));
   EXPECT_FALSE(DbfViewer().Load(copy("short-record.dbf", shortRecord)));

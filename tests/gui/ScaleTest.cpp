@@ -6,28 +6,16 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTest>
 
-#include "FatFixtures.h"
-#include "app/MainWindow.h"
-#include "app/wizard/DrivePage.h"
-#include "app/wizard/ModeButton.h"
-#include "app/wizard/PartitionPage.h"
+#include "WindowTest.h"
 #include "app/wizard/ProgressPane.h"
-#include "app/wizard/ResultsPage.h"
-#include "app/wizard/StartPage.h"
-#include "app/wizard/Wizard.h"
 
 namespace dravik::app {
 namespace {
-
-constexpr int kScanTimeoutMs = 60000;
 
 // Why a button is not whole and on screen; empty when it is.
 std::string Unreachable(QPushButton* button, const QRect& screen) {
@@ -40,40 +28,35 @@ void ExpectReachable(const char* page, std::initializer_list<QPushButton*> butto
   for (QPushButton* button : buttons) EXPECT_EQ(Unreachable(button, screen), "") << page << ": " << button->text().toStdString();
 }
 
-TEST(ScaleTest, TheWindowFitsTheScreenAndEveryPageKeepsItsButtonsOnIt) {
-  MainWindow window;
-  Wizard* wizard = window.wizard();
-  wizard->messenger().SetFunction([](const QString&, MessageKind, bool yesNo) { return yesNo ? kNo : kYes; });
-  wizard->askPartitionChoice = [](std::size_t) { return PartitionChoice::kUseExisting; };
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  const QRect screen = window.screen()->availableGeometry();
+using ScaleTest = WindowTest;
+
+TEST_F(ScaleTest, TheWindowFitsTheScreenAndEveryPageKeepsItsButtonsOnIt) {
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  const QRect screen = window_->screen()->availableGeometry();
   ASSERT_LT(screen.width(), 1366) << "the scale is in effect";
-  EXPECT_TRUE(screen.contains(window.frameGeometry()));
-  const QSize smallest = window.minimumSizeHint();
+  EXPECT_TRUE(screen.contains(window_->frameGeometry()));
+  const QSize smallest = window_->minimumSizeHint();
   EXPECT_LE(smallest.width(), screen.width());
   EXPECT_LE(smallest.height(), screen.height());
-  wizard->start->path->setText(QString::fromStdString(test::FatFixture("fat16.vhdx").string()));
-  QTest::mouseClick(wizard->start->quick, Qt::LeftButton);
-  ASSERT_EQ(wizard->CurrentPage(), Wizard::kDrive);
-  ExpectReachable("drive page", {wizard->drive->buttons.forward, wizard->drive->buttons.back, wizard->drive->buttons.home}, screen);
-  QTest::mouseClick(wizard->drive->buttons.forward, Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kPartition; }, kScanTimeoutMs));
-  const PageButtons& buttons = wizard->partition->buttons;
+  Open(test::FatFixture("fat16.vhdx"));
+  ASSERT_EQ(wizard_->CurrentPage(), Wizard::kDrive);
+  const PageButtons& drive = wizard_->drive->buttons;
+  ExpectReachable("drive page", {drive.forward, drive.back, drive.home}, screen);
+  ASSERT_NO_FATAL_FAILURE(Forward(drive.forward, Wizard::kPartition));
+  const PageButtons& buttons = wizard_->partition->buttons;
   ExpectReachable("partition page", {buttons.forward, buttons.back, buttons.home}, screen);
   // A scan of the longest kind (five counters) keeps its progress switch in view, below the partition's information.
-  ProgressPane* progress = wizard->partition->progress;
+  ProgressPane* progress = wizard_->partition->progress;
   progress->SetLabels({QStringLiteral("Boot Sectors Found :"), QStringLiteral("Index Entries Found :"),
                        QStringLiteral("File(s) Found :"), QStringLiteral("Folders Found :"),
                        QStringLiteral("Current Sector :")});
-  wizard->partition->SetBusy(true);
+  wizard_->partition->SetBusy(true);
   QTest::qWait(50);
   EXPECT_EQ(Unreachable(progress->ToggleButton(), screen), "") << "partition page: the progress switch";
-  wizard->partition->SetBusy(false);
-  QTest::mouseClick(wizard->partition->buttons.forward, Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->CurrentPage() == Wizard::kResults; }, kScanTimeoutMs));
-  ExpectReachable("results page", {wizard->results->recover, wizard->results->back, wizard->results->home}, screen);
-  EXPECT_TRUE(screen.contains(window.frameGeometry())) << "no page made the window grow past the screen";
+  wizard_->partition->SetBusy(false);
+  ASSERT_NO_FATAL_FAILURE(Forward(buttons.forward, Wizard::kResults));
+  ExpectReachable("results page", {wizard_->results->recover, wizard_->results->back, wizard_->results->home}, screen);
+  EXPECT_TRUE(screen.contains(window_->frameGeometry())) << "no page made the window grow past the screen";
 }
 
 }  // namespace
