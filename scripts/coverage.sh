@@ -17,14 +17,9 @@ source "$(dirname "$0")/setup.sh"
 dravik_install_missing "${DRAVIK_BUILD_PACKAGES[@]}" "${DRAVIK_TEST_PACKAGES[@]}" gcovr
 BUILD=${DRAVIK_COVERAGE_DIR:-$DRAVIK_ROOT/build-coverage}
 
-cmake -S "$DRAVIK_ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="--coverage -fprofile-update=atomic -O1" \
-  -DDRAVIK_BUILD_TESTS=ON -DDRAVIK_BUILD_GUI=ON -DDRAVIK_BUILD_BENCH=OFF >&2
-cmake --build "$BUILD" >&2
+dravik_coverage_build "$BUILD"
 find "$BUILD" -name '*.gcda' -delete
 status=0
-# A test runs dravik as the unprivileged user: it must be able to write its
-# counts too, or it complains on the standard error the test reads.
-find "$BUILD" -type d -name '*.dir' -exec chmod a+rwx {} +
 (cd "$BUILD" && umask 000 && ctest -j "$(nproc)" "$@" >&2) || status=1
 
 # gcovr's summary: "lines: 91.2% (…)" and "branches: 63.0% (…)". Its report
