@@ -245,18 +245,5 @@ TEST(ExtExtensiveSearchTest, DamagedCopiesFindNothingFalse) {
   }
 }
 
-// The command line names what it found as the search does: the kind, the first sector, the block size in sectors
-// and the last sector dumpe2fs's block count gives.
-TEST(ExtExtensiveCliTest, JsonNamesTheVolumeBehindTheFormat) {
-  const Dumpe2fsReport truth = Dumpe2fs(ExtFixture("wsl-ext4.raw"));
-  const std::uint64_t blockSectors = truth.blockSize / kSectorSize;
-  const test::CommandResult run = test::RunShell(test::Quote(test::CliPath()) + " scan extensive " +
-                                                 test::Quote(ExtFixture("wsl-over.vhdx")) + " --fs ext4 --json");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "{\"fileSystems\":[{\"index\":1,\"type\":\"EXT4\",\"start\":0,\"sectorsPerCluster\":" +
-                         std::to_string(blockSectors) + ",\"end\":" +
-                         std::to_string(truth.blockCount * blockSectors - 1) + "}]}\n");
-}
-
 }  // namespace
 }  // namespace dravik
