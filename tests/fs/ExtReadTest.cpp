@@ -356,37 +356,5 @@ TEST(ExtReadTest, PartitionWithoutItsPrimarySuperblockIsFoundByItsCopy) {
                           test::Listing(VolumeScan(ExtFixture("ext2-1k.raw")).Items()));
 }
 
-TEST(ExtReadTest, CommandLineListsAndRecoversAVhdx) {
-  test::TempDir out;
-  const auto listed = test::RunShell(test::Dravik("scan quick --list " + test::Quote(ExtFixture("ext4-gpt.vhdx"))));
-  EXPECT_EQ(listed.status, 0);
-  EXPECT_NE(listed.out.find("deleted\t20000\t"), std::string::npos) << listed.out;
-  EXPECT_NE(listed.out.find("trash/gone.bin"), std::string::npos);
-  const auto recovered = test::RunShell(test::Dravik("scan quick --quiet --recover " + test::Quote(out.Path()) + " " +
-                                                     test::Quote(ExtFixture("ext4-gpt.vhdx"))));
-  EXPECT_EQ(recovered.status, 0);
-  const auto saved = test::Sha256Tree(out.Path());
-  for (const test::ExtManifestEntry& entry : test::ReadExtManifest())
-    if (entry.path == "media/large.bin") {
-      EXPECT_EQ(saved.at("media/large.bin"), entry.sha256);
-    }
-
-  // A snapshot of the scan lists and recovers what the scan did, times included.
-  test::TempDir kept, again;
-  const std::string image = test::Quote(ExtFixture("ext4-gpt.vhdx"));
-  const std::string snapshot = test::Quote(kept.Path() / "kept.dvsf");
-  ASSERT_EQ(test::RunShell(test::Dravik("scan quick --quiet --save-snapshot " + snapshot + " " + image)).status, 0);
-  EXPECT_NE(test::RunShell(test::Dravik("snapshot --info " + snapshot)).out.find("Version:              3.0"),
-            std::string::npos);
-  const auto relisted = test::RunShell(test::Dravik("snapshot --list " + image + " " + snapshot));
-  EXPECT_EQ(relisted.status, 0);
-  EXPECT_EQ(relisted.out, listed.out);
-  const auto resaved = test::RunShell(
-      test::Dravik("snapshot --quiet --recover " + test::Quote(again.Path()) + " " + image + " " + snapshot));
-  EXPECT_EQ(resaved.status, 0) << resaved.out;
-  EXPECT_EQ(test::Sha256Tree(again.Path()), saved);
-  EXPECT_EQ(fs::last_write_time(again.Path() / "media/large.bin"), fs::last_write_time(out.Path() / "media/large.bin"));
-}
-
 }  // namespace
 }  // namespace dravik
