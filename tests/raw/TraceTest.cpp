@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <set>
 #include <sstream>
 
 #include "TestFiles.h"
@@ -131,46 +130,26 @@ Lines Hits(const std::vector<FoundFile>& files) {
   return hits;
 }
 
+// A compound document takes the kind its content names when a group of that kind is sought; else its extension stays.
 TEST(SignatureScanTest, FirstGroupThatMatchesDecidesEachHit) {
-  const MemorySource disk(Disk(200, {{3, "PK\x03\x04rest"}, {10, "GIF89a"}, {11, "PKxx"}, {150, "GIF89a"}}));
+  const std::string cfb = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+  const MemorySource disk(
+      Disk(200, {{3, "PK\x03\x04rest"}, {5, cfb}, {9, cfb}, {10, "GIF89a"}, {11, "PKxx"}, {150, "GIF89a"}}));
   const SectorReader reader(disk);
   const std::vector<SignatureGroup> groups = {Group(u".zip", u"ZIP", "PK\x03\x04"), Group(u".pk", u"PK", "PK"),
-                                              Group(u".gif", u"GIF", "GIF8")};
+                                              Group(u".gif", u"GIF", "GIF8"), Group(u".doc", u"Office", cfb),
+                                              Group(u".xls", u"Excel", "XLSX")};
+  const OfficeKind kind = [](std::uint64_t sector) { return sector == 5 ? std::u16string(u".xls") : u".pub"; };
   ScanControl control;
   // The range ends at sector 100, but the last read reaches 127.
-  EXPECT_EQ(Hits(ScanSignatures(reader, 0, 100, groups, nullptr, control)),
-            (Lines{"3 1.zip ZIP", "10 2.gif GIF", "11 3.pk PK"}));
-  EXPECT_EQ(Hits(ScanSignatures(reader, 64, 199, groups, nullptr, control)), (Lines{"150 1.gif GIF"}));
+  EXPECT_EQ(Hits(ScanSignatures(reader, 0, 100, groups, kind, control)),
+            (Lines{"3 1.zip ZIP", "5 2.xls Excel", "9 3.doc Office", "10 4.gif GIF", "11 5.pk PK"}));
+  EXPECT_EQ(Hits(ScanSignatures(reader, 64, 199, groups, kind, control)), (Lines{"150 1.gif GIF"}));
   EXPECT_TRUE(ScanSignatures(reader, 0, 199, {}, nullptr, control).empty());
   SignatureGroup odd = Group(u".zip", u"ZIP", "PK");
   odd.signatureLength = 3;
   EXPECT_TRUE(ScanSignatures(reader, 0, 199, std::vector{odd}, nullptr, control).empty())
       << "a signature whose text is not its length in bytes never matches";
-}
-
-TEST(SignatureScanTest, CompoundDocumentsTakeTheKindTheirContentNames) {
-  const std::string cfb = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
-  const MemorySource disk(Disk(64, {{5, cfb}, {9, cfb}}));
-  const SectorReader reader(disk);
-  const OfficeKind kind = [](std::uint64_t sector) { return sector == 5 ? std::u16string(u".xls") : u".pub"; };
-  ScanControl control;
-  // A group of the kind is sought and gives its type; without a .pub group the extension stays.
-  const std::vector groups = {Group(u".doc", u"Office", cfb), Group(u".xls", u"Excel", "XLSX")};
-  EXPECT_EQ(Hits(ScanSignatures(reader, 0, 63, groups, kind, control)),
-            (Lines{"5 1.xls Excel", "9 2.doc Office"}));
-}
-
-// The bar moves only while the hit count is a multiple of 10: from the first hit (sector 100, 15 %) to the tenth.
-TEST(SignatureScanTest, TheBarStandsStillBetweenTheTensOfHits) {
-  std::vector<std::pair<std::size_t, std::string>> starts = {{600, "GIF8"}};
-  for (std::size_t s = 100; s < 110; ++s) starts.emplace_back(s, "GIF8");
-  const MemorySource disk(Disk(640, starts));
-  const SectorReader reader(disk);
-  std::set<int> percents;
-  ScanControl control([&](const ProgressUpdate& update) { percents.insert(update.percent); });
-  EXPECT_EQ(ScanSignatures(reader, 0, 639, std::vector{Group(u".gif", u"GIF", "GIF8")}, nullptr, control).size(), 11u);
-  EXPECT_TRUE(percents.count(15) && !percents.count(16) && percents.count(17))
-      << "16 % (sectors 103 to 108) is never shown";
 }
 
 // A disk's order returns to a type many times; still one item per type (spelt as its first file) and per extension.
