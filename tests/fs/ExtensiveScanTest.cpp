@@ -56,35 +56,8 @@ TEST(ScanRangeTest, TakesWholeNumbersAndNamesWhatIsWrong) {
   for (const char* end : {"10", "3"}) EXPECT_EQ(CheckScanRange("10", std::string(end), 1000).message, ExtensiveTexts::kEndNotBigger);
 }
 
-// Single sectors: twin's FAT16 boot sector with its cluster-size byte changed, the first sector of noroot's folder
-// Docs with its "." entry edited, and an index record of a length or an owner no folder's has.
-TEST(ExtensiveSectorTest, TakeOnlyWhatCanBeAStructure) {
-  const auto twin = test::ReadTruth("twin");
-  const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
-  std::vector<std::uint8_t> boot = ReadSector(*opened.reader, twin[0].start);
-  ASSERT_TRUE(FatFromBootSector(boot, twin[0].start));  // what it gives: FatExtensiveTest below
-  EXPECT_EQ(FatFromBootSector(boot, twin[0].start)->secondFatLba, twin[0].firstFat + twin[0].fatSectors);
-  for (const int bad : {0, 3, 6, 255}) {
-    boot[13] = static_cast<std::uint8_t>(bad);
-    EXPECT_FALSE(FatFromBootSector(boot, twin[0].start)) << bad;
-  }
-  boot[510] = 0;
-  EXPECT_FALSE(boot::IsFatBootSector(boot));
-  const auto noroot = test::ReadTruth("noroot");
-  const std::uint32_t docs = test::LostRootFolders().at("Docs");
-  const test::OpenedImage lost = test::OpenForSearch(test::ExtensiveFixture("noroot.vhd"));
-  const std::uint64_t at = noroot[0].clusterBase + std::uint64_t{docs} * noroot[0].sectorsPerCluster;
-  const std::vector<std::uint8_t> dir = ReadSector(*lost.reader, at);
-  const auto record = ParseDirStart(dir, at);
-  ASSERT_TRUE(record);
-  EXPECT_TRUE(record->cluster == docs && record->parentCluster == 0u && record->sector == at);
-  EXPECT_FALSE(ParseDirStart(dir, docs)) << "a cluster not below its sector";
-  for (const auto& [offset, value] : std::vector<std::pair<std::size_t, std::uint8_t>>{{26, 0}, {26, 1}, {26, 2}, {33, 'X'}}) {
-    std::vector<std::uint8_t> edited = dir;
-    edited[offset] = value;
-    if (offset == 26) edited[27] = 0;
-    EXPECT_FALSE(ParseDirStart(edited, at)) << offset << " = " << int{value};
-  }
+// An index record of a length or an owner no folder's has.
+TEST(ExtensiveSectorTest, IndexRecordsOfNoFolderAreNotTaken) {
   std::vector<std::uint8_t> index(4096, 0);
   const auto put32 = [&](std::size_t offset, std::uint32_t v) { test::PutInt(index, offset, v, 4); };
   std::copy_n("INDX", 4, index.begin());
@@ -105,10 +78,20 @@ TEST(ExtensiveSectorTest, TakeOnlyWhatCanBeAStructure) {
 }
 
 // twin: an intact FAT16 volume and a FAT32 one without boot sectors, found at their true bases and cluster sizes;
-// every folder given to its own volume; the lost FATs found and every file listed.
+// every folder given to its own volume; the lost FATs found and every file listed. Single sectors: twin's FAT16 boot
+// sector with its cluster-size byte changed, the first sector of noroot's folder Docs with its "." entry edited.
 TEST(FatExtensiveTest, FindsAndExtractsAnIntactAndABootlessVolume) {
   const auto truth = test::ReadTruth("twin");
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
+  std::vector<std::uint8_t> boot = ReadSector(*opened.reader, truth[0].start);
+  ASSERT_TRUE(FatFromBootSector(boot, truth[0].start));
+  EXPECT_EQ(FatFromBootSector(boot, truth[0].start)->secondFatLba, truth[0].firstFat + truth[0].fatSectors);
+  for (const int bad : {0, 3, 6, 255}) {
+    boot[13] = static_cast<std::uint8_t>(bad);
+    EXPECT_FALSE(FatFromBootSector(boot, truth[0].start)) << bad;
+  }
+  boot[510] = 0;
+  EXPECT_FALSE(boot::IsFatBootSector(boot));
   ScanControl control;
   const ExtensiveFindings findings = SearchWhole(*opened.reader, kFat32);
   ASSERT_EQ(findings.fileSystems.size(), 2u);
@@ -146,6 +129,20 @@ TEST(FatExtensiveTest, FindsAndExtractsAnIntactAndABootlessVolume) {
   ExtractFatFileSystem(*noroot.reader, lost, params, store, control);
   EXPECT_EQ(params.firstFatLba, lostTruth[0].firstFat);
   const auto folders = test::LostRootFolders();
+  const std::uint32_t docs = folders.at("Docs");
+  const std::uint64_t at = lostTruth[0].clusterBase + std::uint64_t{docs} * lostTruth[0].sectorsPerCluster;
+  const std::vector<std::uint8_t> dir = ReadSector(*noroot.reader, at);
+  const auto record = ParseDirStart(dir, at);
+  ASSERT_TRUE(record);
+  EXPECT_TRUE(record->cluster == docs && record->parentCluster == 0u && record->sector == at);
+  EXPECT_FALSE(ParseDirStart(dir, docs)) << "a cluster not below its sector";
+  for (const auto& [offset, value] :
+       std::vector<std::pair<std::size_t, std::uint8_t>>{{26, 0}, {26, 1}, {26, 2}, {33, 'X'}}) {
+    std::vector<std::uint8_t> edited = dir;
+    edited[offset] = value;
+    if (offset == 26) edited[27] = 0;
+    EXPECT_FALSE(ParseDirStart(edited, at)) << offset << " = " << int{value};
+  }
   std::set<std::string> expected, got;
   for (const auto& [path, sum] : test::VolumeFiles("noroot", 1))
     if (const auto slash = path.find('/'); slash != std::string::npos)  // files in the root are lost with it
