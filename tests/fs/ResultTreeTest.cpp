@@ -1,5 +1,5 @@
 // The result tree over a hand-made store: its nodes, the check states as checks and clicks move them, a folder's
-// rows, renames, properties, times shown.
+// rows, renames, times shown (properties: gui/ResultViewsTest).
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "MemoryFatVolume.h"
-#include "fs/ItemProperties.h"
 #include "fs/ResultTree.h"
 #include "fs/TimeText.h"
 #include "util/Utf.h"
@@ -171,20 +170,6 @@ TEST_F(ResultTreeTest, RenameReachesTheRowsTheTreeAndTheStore) {
   EXPECT_FALSE(tree_->Rename(store_, inA[0], u"x")) << "the Parent... row has no item to rename";
   RecoveryStore other;
   EXPECT_FALSE(tree_->Rename(other, inA[1], u"x")) << "only the store the tree was built from";
-}
-
-TEST_F(ResultTreeTest, PropertiesCountTheWholeSubtree) {
-  const FilterList none;
-  const auto root = tree_->ShowFolder(kFatRootId, none);
-  const auto a = PropertiesOf(store_, *tree_, root[0]);
-  ASSERT_TRUE(a);
-  EXPECT_TRUE(a->name == u"A" && a->size == "Less than 1 MB" && a->created == root[0].created);
-  EXPECT_EQ(a->contains, "2 File(s) and 3 Folder(s)") << "A1, A2 and A1x; a.txt and A1 data";
-  const auto notes = PropertiesOf(store_, *tree_, root[3]);
-  EXPECT_EQ(notes->size + "|" + notes->contains + "|" + notes->modified, "2 KB||29-02-2004 13:45:58");
-  EXPECT_EQ(PropertiesOf(store_, *tree_, root[4])->size, "1 KB") << "an empty file";
-  EXPECT_FALSE(PropertiesOf(store_, *tree_, tree_->ShowFolder(10, none)[0]));
-  EXPECT_EQ(FolderSizeText(1048576), "1 MB");
 }
 
 // Other moments' texts are those of the rows and of search hits.
