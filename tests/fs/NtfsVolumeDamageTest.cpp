@@ -146,10 +146,9 @@ std::uint64_t IndexAllocationCluster(const fs::path& raw, std::uint64_t start, s
 
 // The clusters that the volume's $Bitmap (record 6, as icat gives it) marks free.
 std::vector<bool> FreeClusters(const fs::path& raw, std::uint64_t start) {
-  const auto bitmap = RunShell("icat -o " + std::to_string(start) + " " + Quote(raw) + " 6");
   std::vector<bool> free;
-  for (const char byte : bitmap.out)
-    for (int bit = 0; bit < 8; ++bit) free.push_back(((static_cast<unsigned char>(byte) >> bit) & 1) == 0);
+  for (const std::uint8_t byte : test::Icat(raw, start, 6))
+    for (int bit = 0; bit < 8; ++bit) free.push_back(((byte >> bit) & 1) == 0);
   return free;
 }
 
