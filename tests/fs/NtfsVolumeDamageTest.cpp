@@ -13,7 +13,6 @@
 #include "fs/extensive/ExtensiveScan.h"
 #include "fs/ntfs/NtfsExtract.h"
 #include "util/Utf.h"
-#include "vdisk/ImageFile.h"
 
 namespace dravik {
 namespace {
@@ -41,13 +40,10 @@ class DamagedDisk {
                        std::to_string(from) + " seek=" + std::to_string(to) + " count=" + std::to_string(count)).status, 0);
   }
   ExtensiveFindings Search() const {
-    const auto file = ImageFile::Open(raw_);
+    const test::OpenedImage opened = test::OpenForSearch(raw_);
     ExtensiveFindings findings;
-    EXPECT_TRUE(file) << raw_;
-    if (!file) return findings;
-    const SectorReader reader(*file);
     ScanControl control;
-    RunExtensiveScan(reader, kNtfs, 0, reader.SectorCount(), 100, findings, control);
+    RunExtensiveScan(*opened.reader, kNtfs, 0, opened.reader->SectorCount(), 100, findings, control);
     return findings;
   }
   // The files below these items of found volume `pick`, saved by the command: sha256 by path.
