@@ -123,7 +123,10 @@ void WalkChunks(const SectorReader& reader, const WalkShape& shape, ScanControl&
       const SectorChunk chunk = *slot;
       slot.reset();
       lock.unlock();
-      const bool more = take(chunk) && !control.StopRequested();
+      // The taker waits at the pause gate too: the workers may have scanned
+      // every chunk left before the pause came, and their results must not
+      // be taken (hits counted, progress shown) while the job is paused.
+      const bool more = control.Continue() && take(chunk) && !control.StopRequested();
       lock.lock();
       ++taken;
       if (!more) ended = true;
