@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "TestFiles.h"
+#include "VolumeScan.h"
 #include "disk/PartitionTable.h"
 #include "save/SaveDriver.h"
 #include "util/ScanControl.h"
@@ -160,10 +161,7 @@ ResultTree WholeTree(RecoveryStore& store) {
 }
 
 SaveSummary SaveTree(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree, const fs::path& dest) {
-  SaveControl control;
-  const RecoverySettings settings;
-  const FilterList filter;
-  return SaveCheckedTree({*v.reader, v.result.params, settings, filter, control}, store, tree, dest);
+  return SaveChecked(*v.reader, v.result.params, store, tree, dest);
 }
 
 bool ListedItem::operator<(const ListedItem& o) const {

@@ -117,7 +117,6 @@ SaveSummary SaveChecked(const SectorReader& reader, const FsParams& params, cons
   settings.deleted = deleted;
   const FilterList filter;
   SaveControl control;
-  MakeFolderPath(destination);
   return SaveCheckedTree({reader, params, settings, filter, control}, store, tree, destination);
 }
 

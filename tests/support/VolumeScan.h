@@ -70,7 +70,7 @@ class VolumeScan {
   std::vector<ScanItem> items_;
 };
 
-// Saves what the tree has checked into destination (made when missing), deleted files by the mode.
+// Saves what the tree has checked into destination (the save makes it), deleted files by the mode.
 SaveSummary SaveChecked(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,
                         const ResultTree& tree, const std::filesystem::path& destination,
                         DeletedMode deleted = DeletedMode::kInclude);
