@@ -1,11 +1,13 @@
-// Opening images through the one VirtualDisk, with the messages shown when that fails; and which bytes an image holds
-// against what qemu-img wrote (searches pass over the rest unread).
+// Opening images through the one VirtualDisk, with the messages shown when that fails; every byte the readers deliver
+// against qemu-img's raw conversion of the same image, whatever the read's size and alignment; and which bytes an image
+// holds and where its file keeps them (searches pass over the rest unread).
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <regex>
 
 #include "TestFiles.h"
@@ -30,6 +32,26 @@ VirtualDisk OpenOrFail(const fs::path& path) {
   const OpenResult result = OpenImage(disk, path, false);
   EXPECT_TRUE(result.Usable()) << path << ": " << result.message;
   return disk;
+}
+
+// length bytes of a file from offset: of qemu-img's raw conversion, or of the image file itself.
+std::vector<std::uint8_t> FileBytes(const fs::path& file, std::uint64_t offset, std::size_t length) {
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::vector<std::uint8_t> bytes(length);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
+  return bytes;
+}
+
+// Reads [offset, offset + length) through the disk and compares it with qemu-img's raw conversion.
+void ExpectRange(const VirtualDisk& disk, const fs::path& raw, std::uint64_t offset, std::size_t length) {
+  std::vector<std::uint8_t> got(length, 0xCD);
+  ASSERT_TRUE(disk.ReadAt(offset, got)) << "read of " << length << " bytes at " << offset << " failed";
+  const auto want = FileBytes(raw, offset, length);
+  const auto mismatch = std::mismatch(got.begin(), got.end(), want.begin());
+  ASSERT_TRUE(mismatch.first == got.end())
+      << "first difference at virtual offset " << offset + static_cast<std::uint64_t>(mismatch.first - got.begin())
+      << " in a read of " << length << " bytes at " << offset;
 }
 
 // Every run from offset 0 on; each must begin after a byte the last one leaves unheld.
@@ -153,23 +175,57 @@ TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
   EXPECT_EQ(ImageKindFromPath("vhd"), std::nullopt);
 }
 
-struct PresentCase {
+struct QemuCase {
   const char* image;
   std::uint64_t blockSize;  // 0: a fixed VHD, held whole
 };
 
-std::ostream& operator<<(std::ostream& os, const PresentCase& c) { return os << c.image; }
+std::ostream& operator<<(std::ostream& os, const QemuCase& c) { return os << c.image; }
 
-class PresentRangeTest : public ::testing::TestWithParam<PresentCase> {};
+class QemuImageTest : public ::testing::TestWithParam<QemuCase> {};
 
-// A question from inside a run is answered from there to the run's end; from inside a gap, with the next run.
-TEST_P(PresentRangeTest, RunsAreTheBlocksQemuWrote) {
+// Reads of an odd size over the whole disk, and reads across every block boundary (three blocks at once where there is
+// room). A fixed VHD's data ends where its footer begins: the footer is never read as a sector of the disk. Every image
+// fails a read that reaches past the end of its data or its block table, and zeroes what it could not read.
+TEST_P(QemuImageTest, ReadsOfAnySizeAndAlignmentGiveQemusBytes) {
   const auto image = Fixture(GetParam().image);
+  const fs::path raw = image.string() + ".raw";
+  const VirtualDisk disk = OpenOrFail(image);
+  const std::uint64_t size = fs::file_size(raw), blockSize = GetParam().blockSize;
+  ASSERT_EQ(disk.Size(), size);
+  constexpr std::size_t kStep = 3 * 65536 + 7;
+  for (std::uint64_t offset = 0; offset < size; offset += kStep)
+    ExpectRange(disk, raw, offset, static_cast<std::size_t>(std::min<std::uint64_t>(kStep, size - offset)));
+  const std::uint64_t block = blockSize ? blockSize : 2 * 1024 * 1024;
+  for (std::uint64_t boundary = block; boundary < size; boundary += block) {
+    ExpectRange(disk, raw, boundary - 1, 512);
+    ExpectRange(disk, raw, boundary - 512, 1024);
+    if (boundary + 2 * block < size) ExpectRange(disk, raw, boundary - 3, static_cast<std::size_t>(2 * block + 5));
+  }
+  const std::uint64_t end = blockSize ? (size + blockSize - 1) / blockSize * blockSize : fs::file_size(image) - 512;
+  std::vector<std::uint8_t> tail(1024, 0xCD);
+  EXPECT_FALSE(disk.ReadAt(end - 512, tail));
+  EXPECT_TRUE(std::all_of(tail.begin() + 512, tail.end(), [](std::uint8_t b) { return b == 0; }));
+  if (blockSize == 0) {
+    EXPECT_TRUE(std::equal(tail.begin(), tail.begin() + 512, FileBytes(raw, size - 512, 512).begin()))
+        << "the last sector is still read";
+  }
+  std::vector<std::uint8_t> beyond(512, 0xCD);
+  EXPECT_FALSE(disk.ReadAt(end + 4096, beyond));
+  EXPECT_EQ(beyond, std::vector<std::uint8_t>(512, 0));
+}
+
+// The runs held are the blocks qemu-img wrote; a question from inside a run is answered from there to the run's end,
+// from inside a gap with the next run. Where Locate says bytes lie in the image file, the file holds the disk's bytes;
+// where it says nothing, the disk reads zeros there or the bytes lie in no file span (VHD blocks never run on: a bitmap
+// stands between them).
+TEST_P(QemuImageTest, HeldRunsAreTheBlocksQemuWroteAndLocatedSpansHoldTheirBytes) {
+  const auto image = Fixture(GetParam().image);
+  const fs::path raw = image.string() + ".raw";
   const VirtualDisk disk = OpenOrFail(image);
   const Ranges runs = Runs(disk);
   const Ranges held{{0, disk.Size()}};
-  EXPECT_EQ(runs, GetParam().blockSize ? NonZeroBlocks(image.string() + ".raw", GetParam().blockSize, disk.Size())
-      : held);
+  EXPECT_EQ(runs, GetParam().blockSize ? NonZeroBlocks(raw, GetParam().blockSize, disk.Size()) : held);
   for (std::size_t i = 0; i < runs.size(); ++i) {
     for (const std::uint64_t at :
          {runs[i].begin, runs[i].begin + 1, (runs[i].begin + runs[i].end) / 2, runs[i].end - 1}) {
@@ -181,18 +237,65 @@ TEST_P(PresentRangeTest, RunsAreTheBlocksQemuWrote) {
     if (i + 1 < runs.size()) {
         EXPECT_EQ(disk.PresentRange(runs[i].end).value_or(ByteRange{}).begin, runs[i + 1].begin); }
   }
+  std::uint64_t located = 0;
+  for (std::uint64_t offset = 0; offset < disk.Size();) {
+    const std::uint64_t length = std::min<std::uint64_t>(disk.Size() - offset, 40 << 20);
+    const auto span = disk.Locate(offset, length);
+    if (!span) {
+      offset += 512;
+      continue;
+    }
+    ASSERT_GT(span->length, 0u);
+    ASSERT_LE(span->length, length);
+    const std::size_t check = static_cast<std::size_t>(std::min<std::uint64_t>(span->length, 1 << 20));
+    ASSERT_TRUE(FileBytes(image, span->offset, check) == FileBytes(raw, offset, check)) << "span at " << offset;
+    const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(span->length, 4096));
+    ASSERT_TRUE(FileBytes(image, span->offset + span->length - tail, tail) ==
+                FileBytes(raw, offset + span->length - tail, tail))
+        << "end of the span at virtual offset " << offset;
+    located += span->length;
+    offset += span->length;
+  }
+  EXPECT_GT(located, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(QemuImages, PresentRangeTest,
-                         ::testing::Values(PresentCase{"vhd-fixed.vhd", 0}, PresentCase{"vhdx-fixed.vhdx", 8 << 20},
-                                           PresentCase{"vhd-dynamic.vhd", 2 << 20},
-                                               PresentCase{"vhdx-dynamic-1m.vhdx", 1 << 20},
-                                           PresentCase{"vhdx-sparse-5g.vhdx", 32 << 20}),
+INSTANTIATE_TEST_SUITE_P(QemuImages, QemuImageTest,
+                         ::testing::Values(QemuCase{"vhd-fixed.vhd", 0}, QemuCase{"vhd-dynamic.vhd", 2 << 20},
+                                           QemuCase{"vhdx-fixed.vhdx", 8 << 20}, QemuCase{"vhdx-dynamic.vhdx", 8 << 20},
+                                           QemuCase{"vhdx-dynamic-1m.vhdx", 1 << 20},
+                                           QemuCase{"vhdx-dynamic-32m.vhdx", 32 << 20}),
                          [](const auto& param) {
                            std::string name = param.param.image;
                            std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
                            return name;
                          });
+
+// Large sparse images: compare around every written range, the block boundaries next to them, and a few untouched
+// places that must read as zeros; and a VHDX whose blocks lie beyond 4 GiB in its file.
+TEST(SparseImageTest, FiveGiBWithDataPastTheFirstChunkAndBlocksBeyondFourGiB) {
+  const auto image = Fixture("vhdx-sparse-5g.vhdx");
+  const fs::path raw = image.string() + ".raw";
+  const VirtualDisk disk = OpenOrFail(image);
+  constexpr std::uint64_t kBlock = 32ULL << 20;
+  ASSERT_EQ(disk.Size(), 5ULL << 30);
+  ASSERT_NE(disk.Vhdx(), nullptr);
+  EXPECT_EQ(disk.Vhdx()->ChunkRatio(), 128.0);
+  EXPECT_EQ(disk.TotalBatEntries(), 160 + 1);  // one sector bitmap entry after the first 128 blocks
+  EXPECT_EQ(Runs(disk), NonZeroBlocks(raw, kBlock, disk.Size()));
+  const std::uint64_t written[] = {0, 128 * kBlock - 4096, 129 * kBlock + 12345 * 512, (5ULL << 30) - (1 << 20)};
+  for (const std::uint64_t at : written) {
+    const std::uint64_t from = at >= 65536 ? at - 65536 : 0;
+    ExpectRange(disk, raw, from, static_cast<std::size_t>(std::min<std::uint64_t>(1 << 21, disk.Size() - from)));
+  }
+  ExpectRange(disk, raw, 127 * kBlock + 5, static_cast<std::size_t>(3 * kBlock));  // blocks 127-130
+  ExpectRange(disk, raw, 64 * kBlock, 4096);
+  const auto beyond = Fixture("vhdx-beyond-4g.vhdx");
+  ASSERT_GT(fs::file_size(beyond), 5ULL << 30);
+  const VirtualDisk far = OpenOrFail(beyond);
+  for (const auto& [at, length] : {std::pair<std::uint64_t, std::size_t>{(100 << 20) - 4096, (1 << 20) + 8192},
+                                   {3 * kBlock - 65536, 131072}, {0, 1 << 20}})
+    ExpectRange(far, beyond.string() + ".raw", at, length);
+}
 
 // Every run reads whole and gives the bytes of the intact disk.
 void ExpectRunsRead(const VirtualDisk& disk, const Ranges& runs, const std::vector<std::uint8_t>& raw) {
