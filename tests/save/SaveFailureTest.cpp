@@ -194,10 +194,14 @@ TEST_F(SaveNamesTest, TheLiveFileKeepsItsNameWhateverTheOrderOfTheEntries) {
   EXPECT_EQ(Save(u"same", dir / "skipped", DuplicateMode::kSkip).passedOver, 1u);
   EXPECT_EQ(Sha(dir / "skipped" / kSame), live);
   EXPECT_EQ(test::HashTree(dir / "skipped").size(), 2u) << "big_late_file.bin and other.txt";
-  // The search results hand the files over in their own order: deleted first here.
+  // The search results hand the files over in their own order: deleted first here; a number past the list is passed
+  // over. They are written flat into the destination.
+  same.push_back(volume_->store.Files().size());
   SaveControl control;
-  EXPECT_TRUE(SaveCheckedList(Context(control, {}), volume_->store, FsFamily::kFat, same, dir / "listed").Succeeded());
-  EXPECT_EQ(Sha(dir / "listed/big_late_file.bin"), live);
+  const SaveSummary listed = SaveCheckedList(Context(control, {}), volume_->store, FsFamily::kFat, same, dir / "listed");
+  EXPECT_TRUE(listed.Succeeded() && listed.saved == 2u);
+  EXPECT_EQ(test::HashTree(dir / "listed"), (std::map<std::string, std::string>{
+                                                {"big_late_file.bin", live}, {"Copy (1 ) of big_late_file.bin", deleted}}));
 }
 
 TEST_F(SaveNamesTest, LongNamesWithForbiddenCharactersAreListedAndSavedMadeSafe) {

@@ -1,7 +1,7 @@
 // Saving from the FAT fixtures what the matrix (matrix/ContainerMatrixTest)
-// does not check: access dates apart from write dates, duplicate names, lists
-// of files, stop and skip, and names or links that try to lead outside the
-// destination (the deleted and filter settings: ScanCliTest).
+// does not check: access dates apart from write dates, duplicate names, stop
+// and skip, and names or links that try to lead outside the destination (the
+// deleted and filter settings: ScanCliTest; lists of files: SaveNamesTest).
 
 #include <gtest/gtest.h>
 
@@ -102,71 +102,28 @@ TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
   EXPECT_EQ(test::AtimeDateUtc(dir / "TIMES.TXT"), "2011-07-20");
 }
 
-TEST(SaveSettingsTest, DuplicateNamesAreRenamedSkippedOrOverwritten) {
+// Renaming counts on past the copies already there. A file of the image's own name in the destination is the image:
+// overwriting renames instead. (Skipping: SaveNamesTest.)
+TEST(SaveSettingsTest, DuplicatesAreRenamedOnAndTheImageIsNeverOverwritten) {
   auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
   ASSERT_TRUE(v);
   const auto manifest = test::ReadManifest("fat16");
   const ManifestFile& report = ManifestEntry(manifest, "Docs/Report.txt");
   ResultTree tree = CheckedOnly(*v, {}, {report.key});
-
   test::TempDir dir;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Save(*v, v->store, tree, dir.Path()), 1u);
-  const auto renamed = test::HashTree(dir.Path());
-  EXPECT_EQ(renamed, (std::map<std::string, std::string>{{"Report.txt", report.sha256},
-                                                         {"Copy (1 ) of Report.txt", report.sha256},
-                                                         {"Copy (2 ) of Report.txt", report.sha256}}));
-
-  SaveRun skip;
-  skip.settings.duplicates = DuplicateMode::kSkip;
+  EXPECT_EQ(test::HashTree(dir.Path()), (std::map<std::string, std::string>{{"Report.txt", report.sha256},
+                                                                           {"Copy (1 ) of Report.txt", report.sha256},
+                                                                           {"Copy (2 ) of Report.txt", report.sha256}}));
   test::TempDir other;
-  { std::ofstream(other / "Report.txt") << "sentinel"; }
-  SaveSummary skipped;
-  EXPECT_EQ(Save(*v, v->store, tree, other.Path(), skip, &skipped), 0u);
-  EXPECT_EQ(skipped.passedOver, 1u);
-  EXPECT_TRUE(skipped.Complete());
-  EXPECT_EQ(test::ListTree(other.Path()), std::vector<std::string>{"Report.txt"});
-  EXPECT_EQ(test::ReadFileBytes(other / "Report.txt"), (std::vector<std::uint8_t>{'s', 'e', 'n', 't', 'i', 'n', 'e', 'l'}));
-
+  const std::vector<std::uint8_t> image = {'i', 'm', 'a', 'g', 'e'};
+  test::WriteFileBytes(other / "Report.txt", image);
   SaveRun overwrite;
   overwrite.settings.duplicates = DuplicateMode::kOverwrite;
-  // A file of the image's own name next to it is renamed, never written over the image.
   overwrite.image = other / "Report.txt";
   EXPECT_EQ(Save(*v, v->store, tree, other.Path(), overwrite), 1u);
-  EXPECT_EQ(test::ReadFileBytes(other / "Report.txt"), (std::vector<std::uint8_t>{'s', 'e', 'n', 't', 'i', 'n', 'e', 'l'}));
+  EXPECT_EQ(test::ReadFileBytes(other / "Report.txt"), image);
   EXPECT_EQ(test::HashTree(other.Path()).at("Copy (1 ) of Report.txt"), report.sha256);
-}
-
-TEST(SaveListTest, OnlyTheGivenFilesAreWrittenFlatWithTheirBytes) {
-  auto v = test::ScanImage(test::FatFixture("fat16.vhd"));
-  ASSERT_TRUE(v);
-  const auto manifest = test::ReadManifest("fat16");
-  const std::vector<std::string> paths = {"sizes/odd-size.dat", "Docs/Report.txt", "archive/readme.txt"};
-  std::vector<std::size_t> records;
-  for (const std::string& path : paths) records.push_back(RecordByKey(*v, path));
-  records.push_back(v->store.Files().size());  // past the list: left out
-
-  const auto save = [&](const fs::path& dest, const SaveRun& run) {
-    SaveControl control;
-    const SaveContext context{*v->reader, v->result.params, run.settings, run.filter, control};
-    return SaveCheckedList(context, v->store, FsFamily::kFat, records, dest);
-  };
-  test::TempDir dir;
-  const SaveSummary summary = save(dir.Path() / "made", {});
-  EXPECT_TRUE(summary.Complete());
-  EXPECT_EQ(summary.saved, 3u);
-  EXPECT_EQ(test::ListTree(dir.Path() / "made"),
-            (std::vector<std::string>{"Report.txt", "odd-size.dat", "readme.txt"}));
-  for (const std::string& path : paths)
-    EXPECT_EQ(Sha(dir.Path() / "made" / fs::path(path).filename()), ManifestEntry(manifest, path).sha256) << path;
-
-  // The filter still decides which of them are written.
-  SaveRun filtered;
-  ASSERT_EQ(filtered.filter.Add(u"*.txt"), FilterList::AddResult::kAdded);
-  test::TempDir only;
-  const SaveSummary some = save(only.Path(), filtered);
-  EXPECT_EQ(some.saved, 2u);
-  EXPECT_EQ(some.passedOver, 1u);
-  EXPECT_EQ(test::ListTree(only.Path()), (std::vector<std::string>{"Report.txt", "readme.txt"}));
 }
 
 // Stop or skip asked for at the first progress report of big.bin's copying
