@@ -100,9 +100,9 @@ TEST(ScanCliTest, ListsAsTreeLinesOrJsonAndSavesTheManifestOrWhatTheOptionsChoos
   const std::string deeper = "Docs/Sub Folder/Deep/deeper file.txt";
   EXPECT_EQ(test::HashTree(dir / "a"), (std::map<std::string, std::string>{{deeper, sha[deeper]}}));
   Recover(image, dir / "b", "--select /Docs/Report.txt --select 'Docs/日本.txt' --select README.TXT");
-  EXPECT_EQ(test::HashTree(dir / "b"), (std::map<std::string, std::string>{
-                                           {"Report.txt", sha["Docs/Report.txt"]}, {"日本.txt", sha["Docs/日本.txt"]},
-                                           {"README.TXT", sha["README.TXT"]}}));
+  EXPECT_EQ(test::HashTree(dir / "b"), (std::map<std::string, std::string>{{"Report.txt", sha["Docs/Report.txt"]},
+                                                                           {"日本.txt", sha["Docs/日本.txt"]},
+                                                                           {"README.TXT", sha["README.TXT"]}}));
   const auto missing = Recover(image, dir / "c", "--select Docs/absent.txt");
   EXPECT_TRUE(missing.status == 1 && Has(missing.err, "dravik: --select Docs/absent.txt: no such folder or file in the "
                                                       "scan result\n"));
@@ -229,20 +229,14 @@ void ExpectWslFilesSaved(const fs::path& dir) {
 
 // Swaps the data of the VHDX's disk blocks a and b in the file, so that the file no longer keeps them in disk order.
 void SwapVhdxBlocks(const fs::path& image, std::uint64_t a, std::uint64_t b) {
-  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  const std::uint64_t at = test::VhdxBlockFileOffset(image, a), bt = test::VhdxBlockFileOffset(image, b);
   const auto bytes = test::ReadFileBytes(image);
-  const auto offsetOf = [&](std::uint64_t block) {  // a table entry keeps the file offset's MiB above bit 20
-    std::uint64_t value = 0;
-    for (std::size_t i = 8; i-- > 0;) value = value << 8 | bytes[test::VhdxBatOffset(image) + 8 * block + i];
-    return value >> 20 << 20;
+  const auto block = [&](std::uint64_t from) {
+    return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                                     bytes.begin() + static_cast<std::ptrdiff_t>(from + (1 << 20)));
   };
-  const std::uint64_t at = offsetOf(a), bt = offsetOf(b);
-  const std::vector<std::uint8_t> first(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                        bytes.begin() + static_cast<std::ptrdiff_t>(at + kBlock));
-  const std::vector<std::uint8_t> second(bytes.begin() + static_cast<std::ptrdiff_t>(bt),
-                                         bytes.begin() + static_cast<std::ptrdiff_t>(bt + kBlock));
-  test::PatchFile(image, at, second);
-  test::PatchFile(image, bt, first);
+  test::PatchFile(image, at, block(bt));
+  test::PatchFile(image, bt, block(at));
 }
 
 // Broken structures of the NTFS (one FAT32, some ext4) disk, a raw disk: info --json lists the repair, all live files
