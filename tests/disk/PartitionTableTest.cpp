@@ -83,19 +83,13 @@ Chain ReadChain(const DiskCopy& copy) {
   return chain;
 }
 
-std::vector<std::uint8_t> Signed(std::vector<std::uint8_t> sector) {
-  sector[510] = 0x55;
-  sector[511] = 0xAA;
-  return sector;
-}
-
 std::vector<std::uint8_t> GptHeaderStart() {
   std::vector<std::uint8_t> sector(512, 0);
   std::copy_n("EFI PART", 8, sector.begin());
   return sector;
 }
 
-enum class Read { kSector0, kDrive, kDriveThroughVhdx };
+enum class Read { kSector0, kDrive };
 
 struct TableDamage {
   std::string name;
@@ -200,7 +194,8 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
       {"MBR lists only Linux over zeros: sector 62's used", "mbr",
        [](DiskCopy& c, const Entries&) {
          c.WriteSector(62, c.Sector(0));
-         auto linuxOnly = Signed(std::vector<std::uint8_t>(512, 0));
+         std::vector<std::uint8_t> linuxOnly(512, 0);
+         linuxOnly[510] = 0x55, linuxOnly[511] = 0xAA;
          const auto entry = RecordEntry(0x83, 1000, 1000);
          std::copy(entry.begin(), entry.end(), linuxOnly.begin() + 446);
          c.WriteSector(0, linuxOnly);
@@ -215,8 +210,6 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
        },
        Read::kDrive, [](Entries l) { return Entries{ListedEntries(l).front()}; }},
       {"last EBR links back to the first", "extended", LoopTo(0), Read::kDrive, Listed},
-      {"last EBR links to itself", "extended", LoopTo(2), Read::kDrive, Listed},
-      {"last EBR links back to the middle one", "extended", LoopTo(1), Read::kDrive, Listed},
       // In an EBR, type 0xEE or a partition starting like a GPT header names FAT32 unless a label says otherwise.
       {"EBR type 0xEE over zeros: FAT32", "extended", Logical(0xEE, std::vector<std::uint8_t>(512, 0)), Read::kDrive,
        [](Entries l) { return l = ListedEntries(l), l[1].code = kFat32, l; }},
@@ -226,8 +219,6 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
       {"EBR type 0x83 over a GPT header: FAT32", "extended", Logical(0x83, GptHeaderStart()), Read::kDrive,
        [](Entries l) { return l = ListedEntries(l), l[1].code = kFat32, l; }},
       {"primary GPT header CRC wrong: the backup", "gpt", GptHeaders(false, false), Read::kDrive, Listed},
-      {"primary GPT header CRC wrong, through a VHDX", "gpt", GptHeaders(false, false), Read::kDriveThroughVhdx,
-          Listed},
       {"primary GPT header zeroed", "gpt", GptHeaders(true, false), Read::kDrive, Listed},
       {"primary GPT entry array damaged: a byte of the first name", "gpt",
        [](DiskCopy& c, const Entries&) { c.Patch(2 * 512 + 56, {static_cast<std::uint8_t>(c.Sector(2)[56] ^ 0x5A)}); },
@@ -237,10 +228,8 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
       {"both GPT headers zeroed: the protective entry alone", "gpt", GptHeaders(true, true), Read::kDrive,
           ProtectiveEntry},
   };
-  for (const auto& [type, code] : std::vector<std::pair<std::uint8_t, std::uint16_t>>{
-           {0x01, kFat16}, {0x04, kFat16}, {0x06, kFat16}, {0x0E, kFat16}, {0x0B, kFat32}, {0x0C, kFat32},
-               {0x07, kNtfs},
-           {0x83, 0}, {0x82, 0}, {0x8E, 0}, {0xA5, 0}})
+  for (const auto& [type, code] :
+       std::vector<std::pair<std::uint8_t, std::uint16_t>>{{0x06, kFat16}, {0x0C, kFat32}, {0x07, kNtfs}, {0x83, 0}})
     rows.push_back(Typed(type, code));
 
   for (const TableDamage& row : rows) {
@@ -249,11 +238,7 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
     DiskCopy copy(row.disk);
     row.edit(copy, layout);
     PartitionTable table;
-    if (row.read == Read::kDriveThroughVhdx) {
-      VirtualDisk disk;
-      ASSERT_TRUE(OpenImage(disk, copy.Wrapped("vhdx"), false).Usable());
-      table = DrivePartitions(disk);
-    } else if (row.read == Read::kDrive) {
+    if (row.read == Read::kDrive) {
       table = DrivePartitions(*copy.OpenRaw());
     } else {
       ReadPartitionTable(SectorReader(*copy.OpenRaw()), 0, table);

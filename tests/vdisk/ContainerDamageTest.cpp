@@ -15,7 +15,6 @@
 #include "vdisk/LayoutInference.h"
 #include "vdisk/VhdImage.h"
 #include "vdisk/VhdxImage.h"
-#include "vdisk/VhdxMetadataCheck.h"
 
 namespace dravik {
 namespace {
@@ -376,17 +375,6 @@ TEST(VhdLayoutTest, StoredDiskTypes) {
     ASSERT_TRUE(image.ReadAt(1000, got));
     EXPECT_TRUE(std::equal(got.begin(), got.end(), file.begin() + 1000));
   }
-}
-
-TEST(VhdxMetadataCheckTest, BoundsOfEachValue) {
-  using namespace vhdx;
-  for (std::uint32_t ok : {1u << 20, 32u << 20, 256u << 20}) EXPECT_FALSE(ImplausibleBlockSize(ok)) << ok;
-  for (std::uint32_t bad : {0u, 512u << 10, 3u << 20, 512u << 20}) EXPECT_TRUE(ImplausibleBlockSize(bad)) << bad;
-  EXPECT_TRUE(!ImplausibleLogicalSectorSize(4096) && ImplausibleLogicalSectorSize(1024));
-  EXPECT_FALSE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize, 4096));
-  EXPECT_TRUE(ImplausibleVirtualDiskSize(kMaxVirtualDiskSize + 4096, 4096)
-      && ImplausibleVirtualDiskSize(4096 + 512, 4096));
-  EXPECT_TRUE(ImplausibleVirtualDiskSize(0, 512));
 }
 
 // The block table salvage on tables as writers leave them: blocks appended in disk order, some entries then lost. A run
