@@ -129,20 +129,6 @@ std::string Listed(const std::vector<FoundFile>& files) {
   return out.str();
 }
 
-// The trace fixture is a dynamic VHDX: the walk passes over the blocks it does not hold on every thread alike.
-TEST(SectorWalkTest, FileTraceFindsTheSameOnOneThreadAndOnSeveral) {
-  const test::OpenedImage opened = test::OpenForSearch(test::FixtureIn("trace", "trace.vhdx"));
-  const SectorReader& reader = *opened.reader;
-  const auto groups = EveryType();
-  ScanControl control;
-  const auto one = ScanSignatures(reader, 0, reader.SectorCount() - 1, groups, nullptr, control, 1);
-  ASSERT_GT(one.size(), 80u);
-  EXPECT_EQ(control.Counts().files, one.size());
-  ScanControl many;
-  EXPECT_EQ(Listed(ScanSignatures(reader, 0, reader.SectorCount() - 1, groups, nullptr, many, 3)), Listed(one));
-  EXPECT_EQ(many.Counts().files, one.size());
-}
-
 std::string Listed(const ExtensiveFindings& f) {
   std::ostringstream out;
   for (const auto s : f.bootSectors) out << "boot " << s << '\n';
@@ -162,20 +148,28 @@ std::string Listed(const ExtensiveFindings& f) {
   return out.str();
 }
 
-TEST(SectorWalkTest, ExtensiveScanFindsTheSameOnOneThreadAndOnSeveral) {
+// File Trace over the trace fixture, a dynamic VHDX (the walk passes over the blocks it does not hold on every thread
+// alike), and both Extensive Scan searches.
+TEST(SectorWalkTest, SearchesFindTheSameOnOneThreadAndOnSeveral) {
+  const test::OpenedImage trace = test::OpenForSearch(test::FixtureIn("trace", "trace.vhdx"));
+  const SectorReader& reader = *trace.reader;
+  const auto groups = EveryType();
+  ScanControl control;
+  const auto one = ScanSignatures(reader, 0, reader.SectorCount() - 1, groups, nullptr, control, 1);
+  ASSERT_GT(one.size(), 80u);
+  ScanControl many;
+  EXPECT_EQ(Listed(ScanSignatures(reader, 0, reader.SectorCount() - 1, groups, nullptr, many, 3)), Listed(one));
+  EXPECT_TRUE(control.Counts().files == one.size() && many.Counts().files == one.size());
   for (const auto& [image, fsType] :
        {std::pair<const char*, std::uint16_t>{"ntfslost.vhd", kNtfs}, {"twin.vhd", kFat32}}) {
     const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture(image));
-    const SectorReader& reader = *opened.reader;
-    ScanControl control;
-    ExtensiveFindings one;
-    RunExtensiveScan(reader, fsType, 0, reader.SectorCount(), 100, one, control, 1);
-    ASSERT_FALSE(one.fileSystems.empty()) << image;
-    ScanControl many;
-    ExtensiveFindings found;
-    RunExtensiveScan(reader, fsType, 0, reader.SectorCount(), 100, found, many, 3);
-    EXPECT_EQ(Listed(found), Listed(one)) << image;
-    EXPECT_EQ(many.Counts().found, control.Counts().found) << image;
+    ScanControl single, several;
+    ExtensiveFindings alone, shared;
+    RunExtensiveScan(*opened.reader, fsType, 0, opened.reader->SectorCount(), 100, alone, single, 1);
+    ASSERT_FALSE(alone.fileSystems.empty()) << image;
+    RunExtensiveScan(*opened.reader, fsType, 0, opened.reader->SectorCount(), 100, shared, several, 3);
+    EXPECT_EQ(Listed(shared), Listed(alone)) << image;
+    EXPECT_EQ(several.Counts().found, single.Counts().found) << image;
   }
 }
 
