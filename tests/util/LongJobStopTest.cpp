@@ -85,35 +85,29 @@ Job FatExtensiveSearchJob() {
           }};
 }
 
-// ntfspair stopped past the first folder's record: the folders read before are numbered though the search ended.
+// ntfspair stopped once a folder's record was taken: the folders read before are numbered though the search ended.
 Job NtfsExtensiveSearchJob() {
   struct State {
     test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("ntfspair.vhd"));
-    std::uint64_t firstFolder = 0;
     std::atomic<std::uint64_t> stoppedAt{0};
     std::vector<std::uint32_t> numbers;
   };
   const auto state = std::make_shared<State>();
-  const auto search = [state](ScanControl& control) {
-    ExtensiveFindings findings;
-    RunExtensiveScan(*state->opened.reader, kNtfs, 0, state->opened.reader->SectorCount(), 10, findings, control);
-    return findings;
-  };
-  ScanControl plain;
-  const ExtensiveFindings all = search(plain);
-  state->firstFolder = all.ntfsFolders.empty() ? ~0ull : all.ntfsFolders.front().recordLba;
-  return {[state, search](ScanControl& control) {
+  return {[state](ScanControl& control) {
+            ExtensiveFindings findings;
+            RunExtensiveScan(*state->opened.reader, kNtfs, 0, state->opened.reader->SectorCount(), 10, findings,
+                             control);
             Lines lines;
             state->numbers.clear();
-            for (const NtfsFoundFolder& folder : search(control).ntfsFolders) {
+            for (const NtfsFoundFolder& folder : findings.ntfsFolders) {
               lines.push_back(std::to_string(folder.recordLba));
               state->numbers.push_back(folder.mftNumber);
             }
             return lines;
           },
-          [state](const ProgressUpdate& update, const ScanControl&) {
-            const std::uint64_t done = ReadingSector(update);
-            return done > state->firstFolder && (state->stoppedAt = done);
+          [state](const ProgressUpdate& update, const ScanControl& control) {
+            // The NTFS search counts boot sectors, index records, files and folders found.
+            return control.Counts().found[3] > 0 && (state->stoppedAt = ReadingSector(update));
           },
           [state](const Lines& part, const Lines& whole) {
             PartOfWhole(part, whole);
