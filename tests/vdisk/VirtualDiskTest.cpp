@@ -120,27 +120,19 @@ std::vector<MappedRange> QemuDataRanges(const fs::path& image) {
 // no image are refused before anything is read from them (a FIFO without a writer must not be waited on).
 TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
   TempDir dir;
-  const std::string quickVhdx =
-      "This VHDX file is either not readable using Quick Scan or highly corrupted. "
-      "Please select extensive scan to recover.";
   const struct {
     const char* file;  // the row's name too
     bool quick;
     Verdict verdict;      // checked when kNotThis: nothing of the format in the file
     std::string message;  // a path in front: its place
   } rows[] = {
-      {"fake.vhdx", true, Verdict::kNotThis, quickVhdx},
-      {"fake.vhdx", false, Verdict::kNotThis,
-       "This VHDX file is highly corrupted or Invalid file type. Please select other file to recover."},
-      {"tiny.vhd", true, Verdict::kFailed,
-       "This VHD file is either not readable using Quick Scan or highly corrupted. Please select extensive scan to "
-       "recover."},
-      {"tiny.vhd", false, Verdict::kFailed,
-       "This VHD file is highly corrupted or Invalid file type. Please select other file to recover."},
+      {"fake.vhdx", true, Verdict::kNotThis, "This VHDX file is either not readable using Quick Scan"},
+      {"fake.vhdx", false, Verdict::kNotThis, "This VHDX file is highly corrupted or Invalid file type."},
+      {"tiny.vhd", true, Verdict::kFailed, "This VHD file is either not readable using Quick Scan"},
+      {"tiny.vhd", false, Verdict::kFailed, "This VHD file is highly corrupted or Invalid file type."},
       {"absent.vhd", false, Verdict::kFailed, "absent.vhd file does not exists."},
       {"disk.iso", false, Verdict::kNotThis, "not a VHD or VHDX"},
-      {"empty.dd", true, Verdict::kFailed,
-          "This file is empty and holds no disk. Please select other file to recover."},
+      {"empty.dd", true, Verdict::kFailed, "This file is empty and holds no disk."},
       {"pipe.vhd", true, Verdict::kFailed, "pipe.vhd: cannot be opened: it is a FIFO (named pipe), not an image file"},
       {"folder.vhdx", true, Verdict::kFailed, "folder.vhdx: cannot be opened: it is a folder, not an image file"},
       {"zero.vhd", true, Verdict::kFailed, "zero.vhd: cannot be opened: it is a character device, not an image file"},
