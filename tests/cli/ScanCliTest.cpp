@@ -1,5 +1,6 @@
 // dravik scan quick: its listing's three shapes, one save against the manifest, the options that choose what is saved,
-// saves that are not whole (status 1, their files named), and broken images read without being written.
+// a disk past 2 TiB against the tools, saves that are not whole (status 1, their files named), and broken images read
+// without being written.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 
 #include "ChainWriter.h"
@@ -14,6 +16,7 @@
 #include "ExtFixtures.h"
 #include "FatFixtures.h"
 #include "NtfsFixtures.h"
+#include "Oracles.h"
 #include "SaveFixtures.h"
 #include "fs/LostBlockPlacement.h"
 #include "vdisk/VirtualDisk.h"
@@ -106,6 +109,68 @@ TEST(ScanCliTest, ListsAsTreeLinesOrJsonAndSavesTheManifestOrWhatTheOptionsChoos
   const auto missing = Recover(image, dir / "c", "--select Docs/absent.txt");
   EXPECT_TRUE(missing.status == 1 && Has(missing.err, "dravik: --select Docs/absent.txt: no such folder or file in the "
                                                       "scan result\n"));
+}
+
+fs::path LargeFixture(const std::string& name) { return test::FixtureIn("large", name); }
+
+// Live files below the volume's root as fls lists them, without the NTFS metadata files and named streams.
+std::set<std::string> FlsFiles(std::uint64_t start) {
+  std::set<std::string> files;
+  for (const test::FlsItem& item : test::Fls(LargeFixture("large.raw"), start))
+    if (!item.folder && !item.deleted && !item.virtualEntry && item.path[0] != '$' &&
+        item.path.find(':') == std::string::npos && item.path.find("(Volume Label Entry)") == std::string::npos)
+      files.insert(item.path);
+  return files;
+}
+
+// Live files of --list, without the NTFS metadata files.
+std::set<std::string> ListedFiles(const fs::path& image, std::size_t partition) {
+  const auto listed = RunCli("scan quick --quiet --list --partition " + std::to_string(partition) + " " + Quote(image));
+  EXPECT_EQ(listed.status, 0);
+  std::set<std::string> files;
+  std::istringstream lines(listed.out);
+  for (std::string line; std::getline(lines, line);) {
+    const auto f = test::Split(line, '\t');
+    if (f.size() == 5 && f[0] == "file" && f[1] == "live" && f[4][0] != '$') files.insert(f[4]);
+  }
+  return files;
+}
+
+// A 3 TiB VHDX whose NTFS and FAT32 partitions start past 2^32 sectors: the table as mmls gives it, the listings as
+// fls, the saved files as the manifests ("SHA256 SIZE PATH" lines); and the same disk without its table, found by the
+// search.
+TEST(ScanCliTest, PartitionsPastTwoTebibytesListAsMmlsAndFlsSaveAsTheirManifestsAndAreFoundWithoutTheTable) {
+  const fs::path image = LargeFixture("large.vhdx");
+  const auto mmls = test::Mmls(LargeFixture("large.raw"));
+  ASSERT_EQ(mmls.size(), 2u);
+  ASSERT_GT(mmls[0].start, 1ULL << 32);
+  const auto text = RunCli("partitions --quiet " + Quote(image));
+  EXPECT_EQ(text.status, 0);
+  const char* kinds[] = {"ntfs", "fat32"};
+  for (std::size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(kinds[i]);
+    const std::uint64_t start = mmls[i].start, sectors = mmls[i].length;
+    EXPECT_TRUE(Has(text.out, "Partition " + std::to_string(i) + ": " + (i ? "FAT32" : "NTFS") + ", start " +
+                              std::to_string(start) + ", " + std::to_string(sectors) + " sectors, end " +
+                              std::to_string(start + sectors - 1)))
+        << text.out;
+    EXPECT_EQ(ListedFiles(image, i), FlsFiles(mmls[i].start));
+    test::TempDir out;
+    const auto saved = Recover(Quote(image), out.Path(), "--partition " + std::to_string(i));
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    std::map<std::string, std::string> got, want;
+    for (const auto& [path, sha] : test::Sha256Tree(out.Path()))
+      if (path[0] != '$') got[path] = sha;
+    std::ifstream manifest(LargeFixture(std::string(kinds[i]) + ".manifest"));
+    std::string sha, size, path;
+    while (manifest >> sha >> size && std::getline(manifest >> std::ws, path)) want[path] = sha;
+    EXPECT_EQ(got, want);
+  }
+  const auto lost = RunCli("partitions --quiet --json " + Quote(LargeFixture("lost.vhdx")));
+  ASSERT_EQ(lost.status, 0) << lost.err;
+  for (const test::MmlsRow& row : mmls)
+    EXPECT_TRUE(Has(lost.out, "\"start\":" + std::to_string(row.start) + ",")) << lost.out;
+  EXPECT_EQ(ListedFiles(LargeFixture("lost.vhdx"), 1), FlsFiles(mmls.at(1).start));
 }
 
 TEST(ScanCliTest, AVolumeWithNoFileToSaveIsNoSuccess) {
