@@ -49,18 +49,13 @@ std::size_t NodeByKey(const ResultTree& tree, const std::string& key) {
   throw std::runtime_error("no folder " + key);
 }
 
-// The index in the store's file list of the file the scan lists under the
-// canonical key.
-std::size_t RecordByKey(const ScannedVolume& v, const std::string& key) {
+// The key of the file the scan lists under the canonical key.
+std::uint64_t SerialByKey(const ScannedVolume& v, const std::string& key) {
   const auto items = test::ScanItems(v.store);
   const std::size_t folders = v.store.Folders().size();
   for (std::size_t i = folders; i < items.size(); ++i)
-    if (items[i].key == key) return i - folders;
+    if (items[i].key == key) return v.store.Files()[i - folders].key;
   throw std::runtime_error("no file " + key);
-}
-
-std::uint64_t SerialByKey(const ScannedVolume& v, const std::string& key) {
-  return v.store.Files()[RecordByKey(v, key)].key;
 }
 
 // The tree with nothing checked but the folders and files of the given keys.
