@@ -12,6 +12,7 @@
 
 #include "TestFiles.h"
 #include "VhdWriter.h"
+#include "disk/SectorReader.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
@@ -261,6 +262,25 @@ INSTANTIATE_TEST_SUITE_P(QemuImages, QemuImageTest,
                            std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
                            return name;
                          });
+
+// A fixed VHD's sectors are its file's; a failed read leaves zeros, not the last sector read.
+TEST(SectorReaderTest, ReadsSectorsOfTheImageAndZerosWhereItCannot) {
+  VirtualDisk disk;
+  const auto image = test::Fixture("vhd-fixed.vhd");
+  ASSERT_TRUE(OpenImage(disk, image, false).Usable());
+  const auto file = test::ReadFileBytes(image);
+  const SectorReader reader(disk);
+  std::vector<std::uint8_t> buffer(3 * 512);
+  ASSERT_TRUE(reader.Read(1000, 3, buffer));
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), file.begin() + 1000 * 512));
+  EXPECT_TRUE(reader.Read(5, 0, buffer));  // an empty read
+  EXPECT_FALSE(reader.Read(0, 4, buffer)) << "a buffer too small for the sectors is refused";
+  ASSERT_TRUE(reader.Read(reader.SectorCount() - 1, 1, buffer));
+  std::fill(buffer.begin(), buffer.end(), std::uint8_t{0xCD});
+  EXPECT_FALSE(reader.Read(reader.SectorCount() + 100000, 2, buffer));
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + 1024, [](std::uint8_t b) { return b == 0; }));
+  EXPECT_FALSE(reader.Read(~std::uint64_t{0} / 256, 1, buffer));  // sector number whose byte offset overflows
+}
 
 // Large sparse images: compare around every written range, the block boundaries next to them, and a few untouched
 // places that must read as zeros; and a VHDX whose blocks lie beyond 4 GiB in its file.
