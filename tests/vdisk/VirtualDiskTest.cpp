@@ -1,6 +1,8 @@
 // Opening images through the one VirtualDisk, with the messages shown when that fails; every byte the readers deliver
 // against qemu-img's raw conversion of the same image, whatever the read's size and alignment; and which bytes an image
-// holds and where its file keeps them (searches pass over the rest unread).
+// holds and where its file keeps them (searches pass over the rest unread). Then the VHD and VHDX readers on copies of
+// the same qemu-img images damaged by byte edits, one row per damage: what opens, the repairs said, and what reads as
+// qemu-img's raw conversion; VHD layouts qemu-img does not make, and the block table salvage.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -8,11 +10,20 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <regex>
 
+#include "PartitionFixtures.h"
 #include "TestFiles.h"
 #include "VhdWriter.h"
 #include "disk/SectorReader.h"
+#include "util/Bytes.h"
+#include "util/Crc32.h"
+#include "vdisk/BlockTableSalvage.h"
+#include "vdisk/ImageFile.h"
+#include "vdisk/LayoutInference.h"
+#include "vdisk/VhdImage.h"
+#include "vdisk/VhdxImage.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik {
@@ -26,6 +37,8 @@ using test::Fixture;
 using test::Quote;
 using test::RunShell;
 using test::TempDir;
+using vhdx::KnownItem;
+using Raw = std::vector<std::uint8_t>;
 using Ranges = std::vector<ByteRange>;
 
 VirtualDisk OpenOrFail(const fs::path& path) {
@@ -368,6 +381,480 @@ TEST(PresentRangeVhdTest, ClaimedSizeBeyondTheFile) {
     EXPECT_EQ(sector, std::vector<std::uint8_t>(512, 0));
     EXPECT_TRUE(disk.ReadAt(kData - 512, sector));
   }
+}
+
+Raw Le(std::uint64_t value, int width) {
+  Raw bytes;
+  for (int i = 0; i < width; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  return bytes;
+}
+
+Raw ReadAll(const ByteSource& source, std::size_t step) {
+  Raw bytes(static_cast<std::size_t>(source.Size()));
+  for (std::size_t at = 0; at < bytes.size(); at += step)
+    EXPECT_TRUE(source.ReadAt(at, std::span(bytes).subspan(at, std::min(step, bytes.size() - at)))) << "at " << at;
+  return bytes;
+}
+
+// A copy of a qemu-img fixture to damage, with the places of the VHDX structures as the intact image gives them.
+struct Edit {
+  TempDir dir;
+  fs::path fixture, path;
+  std::vector<VhdxImage::Region> regions;
+  std::vector<VhdxImage::MetadataItem> metadata;
+
+  explicit Edit(const std::string& name) : fixture(test::Fixture(name)),
+      path(dir / ("edited" + fixture.extension().string())) {
+    fs::copy_file(fixture, path);
+    VhdxImage intact;
+    if (fixture.extension() == ".vhdx" && intact.Open(path)) regions = intact.Regions(), metadata = intact.Metadata();
+  }
+  void Patch(std::uint64_t at, const Raw& bytes) const { test::PatchFile(path, at, bytes); }
+  void Cut(std::uint64_t bytes) const { fs::resize_file(path, fs::file_size(path) - bytes); }
+  std::uint64_t RegionAt(KnownItem item) const {
+    for (const auto& r : regions)
+      if (r.item == item) return r.fileOffset;
+    ADD_FAILURE() << "no region";
+    return 0;
+  }
+  std::uint64_t ItemAt(KnownItem item) const {
+    for (const auto& m : metadata)
+      if (m.item == item) return RegionAt(KnownItem::kMetadata) + m.offset;
+    ADD_FAILURE() << "no metadata item";
+    return 0;
+  }
+  // Makes the checksum of a header or table (at offset, of size bytes) fit its bytes.
+  void Seal(std::uint64_t at, std::size_t size) const {
+    const Raw file = test::ReadFileBytes(path);
+    Raw part(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + size));
+    std::fill_n(part.begin() + 4, 4, std::uint8_t{0});
+    Patch(at + 4, Le(Crc32c(part), 4));
+  }
+  Raw RegionEntry(std::size_t i) const {
+    const Raw file = test::ReadFileBytes(fixture);
+    const auto at = static_cast<std::ptrdiff_t>(vhdx::kRegionTableOffset + 16 + 32 * i);
+    return {file.begin() + at, file.begin() + at + 32};
+  }
+  // Rewrites region table 1 as these 32-byte entries, its checksum right.
+  void RegionTable(const std::vector<Raw>& entries) const {
+    Raw table = Le(0x69676572, 8);  // "regi"
+    const Raw count = Le(entries.size(), 8);
+    table.insert(table.end(), count.begin(), count.end());
+    for (const Raw& e : entries) table.insert(table.end(), e.begin(), e.end());
+    Patch(vhdx::kRegionTableOffset, table);
+    Seal(vhdx::kRegionTableOffset, vhdx::kTableSize);
+  }
+  // qemu-img leaves header 2 current; this gives header 1 the higher sequence number.
+  void MakeHeader1Current() const {
+    const Raw file = test::ReadFileBytes(path);
+    ASSERT_GT(le64(file, vhdx::kHeader2Offset + 8), le64(file, vhdx::kHeader1Offset + 8));
+    Patch(vhdx::kHeader1Offset + 8, Le(le64(file, vhdx::kHeader2Offset + 8) + 1, 8));
+    Seal(vhdx::kHeader1Offset, vhdx::kHeaderSize);
+  }
+};
+
+Raw UnknownRegion(bool required) {
+  Raw entry(32, 0);
+  for (std::size_t i = 0; i < 16; ++i) entry[i] = static_cast<std::uint8_t>(0x10 + i);
+  entry[18] = 0x40;  // at 4 MiB
+  entry[24] = 0x10;  // 1 MiB long
+  entry[28] = required ? 1 : 0;
+  return entry;
+}
+
+// kOracle: the whole disk as qemu-img converts it; kPrefix: a disk that begins with all of it; kPartly: MiB by MiB,
+// some reads fail and the others give qemu-img's bytes; kFails: the first sector fails and reads as zeros.
+enum class Reads { kOracle, kPrefix, kPartly, kFails, kUnchecked };
+
+struct Damage {
+  const char* name;
+  std::function<void(Edit&)> edit;
+  std::vector<Repair> repairs;  // each field a part of the text; none: not checked
+  Reads reads = Reads::kOracle;
+  std::function<void(const DiskImage&)> more = nullptr;
+  const char* refused = nullptr;  // the open fails with this in its diagnostic
+};
+
+void RunDamage(const char* fixture, const std::vector<Damage>& table) {
+  const Raw oracle = test::ReadFileBytes(test::Fixture(fixture).string() + ".raw");
+  for (const Damage& row : table) {
+    SCOPED_TRACE(row.name);
+    Edit edit(fixture);
+    row.edit(edit);
+    std::unique_ptr<DiskImage> image = std::make_unique<VhdImage>();
+    if (edit.path.extension() == ".vhdx") image = std::make_unique<VhdxImage>();
+    const bool opened = image->Open(ImageFile::Open(edit.path));
+    if (row.refused) {
+      EXPECT_FALSE(opened);
+      EXPECT_NE(image->Diagnostic().find(row.refused), std::string::npos) << image->Diagnostic();
+      continue;
+    }
+    ASSERT_TRUE(opened) << image->Diagnostic();
+    if (!row.repairs.empty()) {
+      const auto& got = image->Repairs();
+      ASSERT_EQ(got.size(), row.repairs.size()) << (got.empty() ? "" : got[0].Text());
+      for (std::size_t i = 0; i < got.size(); ++i)
+        for (const auto& [have, want] : {std::pair{got[i].structure, row.repairs[i].structure},
+                                         {got[i].problem, row.repairs[i].problem},
+                                             {got[i].action, row.repairs[i].action}})
+          EXPECT_NE(have.find(want), std::string::npos) << have << " / " << want;
+    }
+    if (row.more) row.more(*image);
+    Raw bytes(row.reads == Reads::kPrefix ? oracle.size() : 1 << 20), sector(512, 0xCD);
+    int good = 0, failed = 0;
+    switch (row.reads) {
+      case Reads::kOracle: EXPECT_TRUE(ReadAll(*image, 1 << 20) == oracle); break;
+      case Reads::kPrefix: EXPECT_TRUE(image->ReadAt(0, bytes) && bytes == oracle); break;
+      case Reads::kPartly:
+        for (std::uint64_t at = 0; at < oracle.size(); at += bytes.size()) {
+          bytes.resize(std::min<std::size_t>(1 << 20, oracle.size() - at));
+          const bool read = image->ReadAt(at, bytes);
+          (read ? good : failed)++;
+          EXPECT_TRUE(!read
+              || std::equal(bytes.begin(), bytes.end(), oracle.begin() + static_cast<std::ptrdiff_t>(at)));
+        }
+        EXPECT_TRUE(good > 0 && failed > 0) << good << " " << failed;
+        break;
+      case Reads::kFails:
+        EXPECT_FALSE(image->ReadAt(0, sector));
+        EXPECT_EQ(sector, Raw(512, 0));
+        break;
+      case Reads::kUnchecked: break;
+    }
+  }
+}
+
+const VhdImage& AsVhd(const DiskImage& image) { return dynamic_cast<const VhdImage&>(image); }
+const VhdxImage& AsVhdx(const DiskImage& image) { return dynamic_cast<const VhdxImage&>(image); }
+constexpr std::uint64_t kDynamicHeader = 512;
+
+TEST(VhdDamageTest, QemuDynamicVhd) {
+  const auto countPastFile = [](Edit& e) { e.Patch(kDynamicHeader + 28, {0xFF, 0xFF, 0xFF, 0xF0}); };
+  RunDamage("vhd-dynamic.vhd",
+      {{"footer only in its copy at the start", [](Edit& e) { e.Cut(512); }, {}, Reads::kOracle,
+        [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).DiskType(), vhd::kDynamic); }},
+       {"cut inside its last block", [](Edit& e) { e.Cut(512 + (1 << 20)); }, {}, Reads::kPartly},
+       {"table entry count past the file: cut to the disk's size", countPastFile,
+           {{"dynamic header: entry count", "", ""}}},
+       {"table entry count past the file and no footer",
+        [&](Edit& e) { countPastFile(e), e.Cut(512), e.Patch(0, Raw(512, 0)); }, {}, Reads::kUnchecked, nullptr,
+        "does not fit"},
+       {"no table entries", [](Edit& e) { e.Patch(kDynamicHeader + 28, {0, 0, 0, 0}); }, {}, Reads::kFails},
+       {"block size zero: taken from the blocks' spacing",
+        [](Edit& e) { e.Patch(kDynamicHeader + 32, {0, 0, 0, 0}); }, {}, Reads::kOracle,
+        [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BlockSize(), 2u << 20); }},
+       {"dynamic header cookie damaged: the usual places", [](Edit& e) { e.Patch(kDynamicHeader, Raw(8, 'X')); }, {},
+        Reads::kOracle, [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BatOffset(), 1536u); }},
+       {"data offset past the end: 512 taken",
+        [](Edit& e) { e.Patch(fs::file_size(e.path) - 512 + 16, {0x7F, 0, 0, 0, 0, 0, 0, 0}); }, {}}});
+}
+
+TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
+  const auto regions = [](std::size_t n) {
+      return [n](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).Regions().size(), n); }; };
+  const auto blockSize = [](Edit& e, std::uint32_t size) { e.Patch(e.ItemAt(KnownItem::kFileParameter), Le(size, 4)); };
+  const auto flags = [](Edit& e, std::uint32_t value) {
+      e.Patch(e.ItemAt(KnownItem::kFileParameter) + 4, Le(value, 4)); };
+  const auto sealed = [](std::function<void(Edit&)> edit) {
+    return [edit](Edit& e) { edit(e), e.Seal(vhdx::kRegionTableOffset, vhdx::kTableSize); };
+  };
+  const Raw zeros(vhdx::kTableSize, 0);
+  const Raw crc = {0xDE, 0xAD};
+  RunDamage("vhdx-dynamic-1m.vhdx",
+      {{"nothing changed", [](Edit&) {}, {}, Reads::kOracle,
+        [](const DiskImage& i) {
+          const VhdxImage& x = AsVhdx(i);
+          EXPECT_EQ(x.DiskTypeText(), "Dynamic Disk");
+          EXPECT_EQ(x.BlockSize(), 1u << 20);
+          EXPECT_EQ(x.ChunkRatio(), 4096.0);
+          EXPECT_EQ(x.DataBlockCount(), 42);  // 41 MiB and 1.5 KiB
+          EXPECT_EQ(x.TotalBatEntries(), 42);
+          EXPECT_TRUE(x.Repairs().empty());
+        }},
+       {"file type identifier zeroed", [](Edit& e) { e.Patch(0, Raw(8, 0)); },
+        {{"file type identifier", "missing", "ignored: a valid header shows the file is a VHDX"}}},
+       {"header 2 (current) checksum broken", [&](Edit& e) { e.Patch(vhdx::kHeader2Offset + 4, crc); },
+        {{"header 2", "bad checksum", "header 1 used"}}},
+       {"header 1 made current, its checksum right", [](Edit& e) { e.MakeHeader1Current(); }, {}, Reads::kOracle,
+        [](const DiskImage& i) { EXPECT_TRUE(i.Repairs().empty()); }},
+       {"header 1 made current, then its checksum broken",
+        [&](Edit& e) { e.MakeHeader1Current(), e.Patch(vhdx::kHeader1Offset + 4, crc); },
+        {{"header 1", "bad checksum", "header 2 used"}}},
+       {"header 1 made current, then zeroed",
+        [](Edit& e) { e.MakeHeader1Current(), e.Patch(vhdx::kHeader1Offset, Raw(vhdx::kHeaderSize, 0)); },
+        {{"header 1", "zeroed", "header 2 used"}}},
+       {"region table 1 checksum broken", [&](Edit& e) { e.Patch(vhdx::kRegionTableOffset + 4, crc); },
+        {{"region table 1", "bad checksum", "table 2 used"}}},
+       {"region table 1 zeroed, table 2 checksum broken",
+        [&](Edit& e) { e.Patch(vhdx::kRegionTableOffset, zeros), e.Patch(vhdx::kRegionTable2Offset + 4, crc); },
+        {{"region table 2", "bad checksum", "its entries used: they are plausible"}}},
+       {"checksum broken, BAT off the 1 MiB grid, table 2 zeroed: regions found by search",
+        [&](Edit& e) {
+          e.Patch(vhdx::kRegionTable2Offset, zeros);
+          const std::uint64_t bat = e.RegionEntry(0)[0] == 0x66 ? 0 : 1;
+          e.Patch(vhdx::kRegionTableOffset + 16 + 32 * bat + 16, Le(e.RegionAt(KnownItem::kBat) + 4096, 8));
+        },
+        {}, Reads::kOracle,
+        [](const DiskImage& i) {
+          EXPECT_NE(i.Diagnostic().find("not 1 MiB-aligned"), std::string::npos) << i.Diagnostic();
+          ASSERT_FALSE(i.Repairs().empty());
+          EXPECT_NE(i.Repairs().back().action.find("by search"), std::string::npos);
+        }},
+       {"unknown optional region before the BAT: skipped",
+        [](Edit& e) { e.RegionTable({UnknownRegion(false), e.RegionEntry(0), e.RegionEntry(1)}); }, {}},
+       {"unknown required region: the table ends there",
+        [](Edit& e) { e.RegionTable({UnknownRegion(true), e.RegionEntry(0), e.RegionEntry(1)}); }, {}, Reads::kFails,
+            regions(0)},
+       {"region repeated: the table ends there",
+        [](Edit& e) { e.RegionTable({e.RegionEntry(0), e.RegionEntry(0), e.RegionEntry(1)}); }, {}, Reads::kUnchecked,
+            regions(1)},
+       {"region count absurd", sealed([](Edit& e) { e.Patch(vhdx::kRegionTableOffset + 8, Le(5000, 4)); }),
+        {{"region table 1", "claims 5000 entries", "table 2 used"}}, Reads::kOracle, regions(2)},
+       {"regions past the end of the file",
+        sealed([](Edit& e) {
+          for (std::size_t i = 0; i < 2; ++i) e.Patch(vhdx::kRegionTableOffset + 16 + 32 * i + 16, Le(1ULL << 50, 8));
+        }),
+        {}, Reads::kFails, [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).PayloadBlockCount(), 0u); }},
+       // Without metadata the BAT gives the block size (its spacing) and the disk's size (to its last block's end, 1
+       // MiB past the disk here).
+       {"metadata item count absurd",
+        [](Edit& e) { e.Patch(e.RegionAt(KnownItem::kMetadata) + 10, Le(0xFFFF, 2)); }, {}, Reads::kPrefix,
+        [](const DiskImage& i) {
+          EXPECT_TRUE(AsVhdx(i).Metadata().empty());
+          EXPECT_EQ(AsVhdx(i).BlockSize(), 1u << 20);
+          EXPECT_EQ(i.Size(), 42u << 20);
+        }},
+       // A chunk of payload entries and its bitmap entry.
+       {"has-parent flag: differencing, parent table size", [&](Edit& e) { flags(e, 2); }, {}, Reads::kOracle,
+        [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).DiskTypeText() + std::to_string(AsVhdx(i).TotalBatEntries()),
+                                           "Differencing Disk4097"); }},
+       {"both flags set", [&](Edit& e) { flags(e, 3); }, {}, Reads::kUnchecked,
+        [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).DiskTypeText(), "Invalid Disk"); }},
+       {"block size zero", [&](Edit& e) { blockSize(e, 0); }, {{"metadata: block size", "", ""}}, Reads::kOracle,
+        [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).BlockSize(), 1u << 20); }},
+       {"block size no power of two, logical sector size 1000",
+        [&](Edit& e) { e.Patch(e.ItemAt(KnownItem::kLogicalSectorSize), Le(1000, 4)), blockSize(e, 3 << 20); },
+        {{"metadata: block size", "implausible: 3145728 bytes is no power of two from 1 MiB to 256 MiB",
+          "1048576 inferred from the spacing of the BAT's blocks"},
+         {"", "", "512 assumed"}},
+        Reads::kOracle, [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).LogicalSectorSize(), 512u); }},
+       // Never the size the BAT region could map (up to 128 GiB for 1 MiB).
+       {"disk size 2^62: what the BAT reaches", [](Edit& e) { test::SetVhdxVirtualSize(e.path, 1ULL << 62); },
+        {{"metadata: virtual disk size", "more than 64 TiB", ""}}, Reads::kPrefix,
+        [](const DiskImage& i) { EXPECT_EQ(i.Size(), 42u << 20); }},
+       {"cut in half", [](Edit& e) { e.Cut(fs::file_size(e.path) / 2); }, {}, Reads::kPartly,
+        [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).PayloadBlockCount(), 42u); }}});
+}
+
+// Files with no structure of the format: refused as foreign, or as damaged when something of the format is there; a VHD
+// without a footer opens only when it starts like a disk, and then reads as a raw disk.
+TEST(VhdStructurelessTest, ForeignDamagedOrRawDisk) {
+  Raw junk(4096);
+  for (std::size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<std::uint8_t>(i * 7);
+  Raw signedJunk = junk;
+  signedJunk[510] = 0x55;
+  signedJunk[511] = 0xAA;
+  Raw identifierOnly(300 * 1024, 0);
+  std::copy_n("vhdxfile", 8, identifierOnly.begin());
+  const struct {
+    const char* name;
+    bool vhdx;
+    Raw bytes;
+    bool opens;
+    int foreign;  // NoStructureFound(); -1: not asked
+    const char* diagnostic = "";
+  } rows[] = {{"empty VHD", false, {}, false, -1},
+              {"one byte", false, Raw(1, 0x41), false, -1},
+              {"511 bytes", false, Raw(511, 0x41), false, -1},
+              {"no footer, no disk", false, junk, false, 1, "no VHD structure was found"},
+              {"no footer, boot signature", false, signedJunk, true, 0},
+              {"zeros as VHDX", true, Raw(300 * 1024, 0), false, 1, "no VHDX structure was found"},
+              {"VHDX identifier alone", true, identifierOnly, false, 0, "the BAT and the metadata cannot be found"},
+              {"four bytes as VHDX", true, Raw(4, 'v'), false, -1}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::unique_ptr<DiskImage> image = row.vhdx ? std::unique_ptr<DiskImage>(new VhdxImage)
+        : std::make_unique<VhdImage>();
+    EXPECT_EQ(image->Open(std::make_unique<MemorySource>(row.bytes)), row.opens);
+    if (row.foreign >= 0) { EXPECT_EQ(image->NoStructureFound(), row.foreign == 1); }
+    EXPECT_NE(image->Diagnostic().find(row.diagnostic), std::string::npos) << image->Diagnostic();
+  }
+  VhdImage raw;
+  ASSERT_TRUE(raw.Open(std::make_unique<MemorySource>(signedJunk)));
+  EXPECT_EQ(raw.Repairs(),
+      (std::vector<Repair>{{"footer", "missing at the end and at offset 0", "the file read as a raw disk"}}));
+  EXPECT_EQ(ReadAll(raw, 1000), signedJunk);
+}
+
+// Each layout is written, read whole in odd-sized steps and compared with qemu-img's reading of the same file.
+TEST(VhdLayoutTest, MatchesQemu) {
+  using Blocks = std::map<std::uint32_t, std::uint64_t>;
+  const std::pair<const char*, test::VhdLayout> layouts[] = {
+      {"4 MiB blocks: two bitmap sectors each",
+       {.blockSize = 4 << 20, .virtualSize = 16 << 20, .blocks = Blocks{{0, 4}, {1, 4 + 8200}, {3, 4 + 2 * 8200}}}},
+      {"tables at other offsets", {.headerOffset = 4096, .batOffset = 8192, .blocks = Blocks{{2, 32}, {0, 32 + 4200}}}},
+      {"a block past 4 GiB", {.virtualSize = 6 << 20, .blocks = Blocks{{0, 8}, {2, (5ULL << 30) / 512}}}},
+      {"512 KiB blocks",
+       {.blockSize = 512 << 10, .virtualSize = 3 << 20, .blocks = Blocks{{1, 8}, {2, 8 + 1030}, {5, 8 + 2 * 1030}}}}};
+  TempDir dir;
+  for (const auto& [name, l] : layouts) {
+    SCOPED_TRACE(name);
+    test::WriteDynamicVhd(dir / "image.vhd", l);
+    ASSERT_EQ(test::RunShell("qemu-img convert -f vpc -O raw " + test::Quote(dir / "image.vhd") + " " +
+                             test::Quote(dir / "oracle.raw")).status, 0);
+    const Raw want = test::ReadFileBytes(dir / "oracle.raw");
+    VhdImage image;
+    ASSERT_TRUE(image.Open(dir / "image.vhd")) << image.Diagnostic();
+    EXPECT_TRUE(ReadAll(image, 100003) == want);
+    EXPECT_TRUE(ReadAll(image, 512) == want);
+  }
+}
+
+// Stored disk types: codes kept or mapped; a differencing image reads its own blocks as a dynamic one does; a type no
+// reader knows reads the file as it lies.
+TEST(VhdLayoutTest, StoredDiskTypes) {
+  TempDir dir;
+  test::VhdLayout l{.headerOffset = 4096, .batOffset = 8192,
+      .blocks = {{2, 32}, {0, 32 + 4200}}};  // read as qemu-img does
+  test::WriteDynamicVhd(dir / "dynamic.vhd", l);
+  VhdImage dynamic;
+  ASSERT_TRUE(dynamic.Open(dir / "dynamic.vhd"));
+  for (const auto& [stored, code] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+           {0, 1}, {2, 2}, {3, 3}, {4, 4}, {101, 101}, {7, 5}, {77, 5}}) {
+    SCOPED_TRACE(stored);
+    l.storedDiskType = stored;
+    test::WriteDynamicVhd(dir / "typed.vhd", l);
+    VhdImage image;
+    ASSERT_TRUE(image.Open(dir / "typed.vhd"));
+    EXPECT_EQ(image.DiskType(), code);
+    if (stored == 4) { EXPECT_TRUE(ReadAll(image, 65536) == ReadAll(dynamic, 65536)); }
+    if (stored != 77) continue;
+    const Raw file = test::ReadFileBytes(dir / "typed.vhd");
+    Raw got(600);
+    ASSERT_TRUE(image.ReadAt(1000, got));
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), file.begin() + 1000));
+  }
+}
+
+// The block table salvage on tables as writers leave them: blocks appended in disk order, some entries then lost. A run
+// of lost entries is placed only where counting the unclaimed areas between its neighbours decides; all else must read
+// as failing zeros, never as another block's data.
+constexpr std::uint64_t kArea = 1 << 20;
+constexpr std::uint64_t kStart = 4 * kArea;
+
+TableEntry Present(std::uint64_t slot) { return {TableEntry::kPresent, kStart + slot * kArea}; }
+TableEntry Absent() { return {TableEntry::kAbsent, 0}; }
+TableEntry Lost() { return {TableEntry::kLost, 0}; }
+
+bool Same(const std::vector<TableEntry>& a, const std::vector<TableEntry>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].state != b[i].state
+        || (a[i].state == TableEntry::kPresent && a[i].fileOffset != b[i].fileOffset)) return false;
+  return true;
+}
+
+TEST(BlockTableSalvageTest, LostEntriesArePlacedOnlyWhereTheGapsDecide) {
+  const TableEntry zero{TableEntry::kZero, 0};
+  const struct {
+    const char* name;
+    std::vector<TableEntry> table;
+    std::uint64_t slots;  // areas of the file that hold blocks
+    std::vector<TableEntry> want;
+    std::size_t outside, placed, unsure;
+  } rows[] = {
+      {"intact", {Present(0), Absent(), Present(1), Present(2), Absent()}, 3,
+       {Present(0), Absent(), Present(1), Present(2), Absent()}, 0, 0, 0},
+      // Overwritten, past the end, at a structure: each gets the area its neighbours leave; absent stays absent.
+      {"runs that fit their gaps",
+       {Present(0), Lost(), {TableEntry::kPresent, 99 * kArea}, Absent(), Present(3), {TableEntry::kPresent, kArea}}, 5,
+       {Present(0), Present(1), Present(2), Absent(), Present(3), Present(4)}, 2, 3, 0},
+      {"an entry that reads as zeros takes no block", {Present(0), zero, Lost(), Present(2)}, 3,
+          {Present(0), zero, Present(1), Present(2)}, 0, 1, 0},
+      {"zeroed entries of a run that all had blocks", {Present(0), Absent(), Absent(), Present(3)}, 4,
+       {Present(0), Present(1), Present(2), Present(3)}, 0, 2, 0},
+      {"two entries naming one block: neither trusted", {Present(0), Present(0), Present(2)}, 3,
+          {Present(0), Present(1), Present(2)}, 0, 2, 0},
+      // Two unclaimed areas for three open entries: which held them is unknown, so none reads as zeros.
+      {"more open entries than areas", {Present(0), Lost(), Absent(), Absent(), Present(3)}, 4,
+       {Present(0), Lost(), Lost(), Lost(), Present(3)}, 0, 0, 3},
+      // Without a lost entry a free area is no damage: writers leave them.
+      {"a free area and absent entries", {Present(0), Absent(), Absent(), Present(2)}, 3,
+          {Present(0), Absent(), Absent(), Present(2)}, 0, 0, 0},
+      {"a lost entry and no unclaimed area", {Present(0), Lost(), Present(1)}, 2, {Present(0), Lost(), Present(1)}, 0,
+          0, 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<TableEntry> entries = row.table;
+    BlockFileLayout layout;
+    layout.areaSize = layout.alignment = layout.dataStart = kArea;
+    layout.dataEnd = kStart + row.slots * kArea;
+    layout.structures = {{kArea, 2 * kArea}, {3 * kArea, 4 * kArea}};  // a log and a table, a free MiB between
+    const TableSalvage counts = SalvageBlockTable(entries, layout);
+    EXPECT_TRUE(Same(entries, row.want));
+    EXPECT_EQ(std::vector({counts.outside, counts.placed, counts.unsure}),
+              std::vector({row.outside, row.placed, row.unsure}));
+    EXPECT_EQ(counts.Changed(), std::string_view(row.name) != "intact");
+    if (row.unsure == 3) {
+        EXPECT_NE(DescribeSalvage(counts).action.find("3 entries read as zeros"), std::string::npos); }
+  }
+}
+
+TEST(LayoutInferenceTest, BlockSizeFromTheSpacingMostBlocksKeep) {
+  const auto vhdOverhead = [](std::uint32_t) -> std::uint64_t { return 512; };
+  const std::uint64_t step = (2u << 20) + 512;
+  // Out of order, one block farther away (another structure between).
+  EXPECT_EQ(BlockSizeFromSpacing({3 * step, 0, step, 7 * step, 2 * step}, vhdOverhead, 512 * 1024), 2u << 20);
+  EXPECT_EQ(BlockSizeFromSpacing({0, 32u << 20, 64u << 20}, [](std::uint32_t) -> std::uint64_t { return 0; }, 1 << 20),
+            32u << 20);
+  EXPECT_FALSE(BlockSizeFromSpacing({0}, vhdOverhead, 512 * 1024));
+  EXPECT_FALSE(BlockSizeFromSpacing({0, 3 * step, 7 * step, 8 * step + 4096}, vhdOverhead, 512 * 1024));
+}
+
+TEST(LayoutInferenceTest, PartitionTableExtentIgnoresBootCode) {
+  Raw sector(512, 0);
+  sector[510] = 0x55, sector[511] = 0xAA;
+  for (const auto& [i, e] :
+       {std::pair{0, test::RecordEntry(0x07, 2048, 100000)}, {1, test::RecordEntry(0x0C, 200000, 4096)}})
+    std::copy(e.begin(), e.end(), sector.begin() + 446 + 16 * i);
+  EXPECT_EQ(PartitionTableExtent(sector), (200000ull + 4096) * 512);
+  sector[446 + 16 * 2] = 0x4F;  // code, not a status byte: a volume's boot sector
+  EXPECT_EQ(PartitionTableExtent(sector), 0u);
+}
+
+// Areas between two placed blocks go to the open blocks between them when the counts agree, or to those the volume
+// holds data in when every open block there is known; never where one is unknown or blocks lie out of order.
+TEST(PlaceBetweenNeighboursTest, AreasFollowTheFileOrderOnlyWhereTheCountsDecide) {
+  using U = BlockUse;
+  const auto place = [](std::vector<TableEntry> entries, std::vector<std::uint64_t> areaSlots, std::vector<U> use) {
+    LostBlocks lost;
+    lost.blockSize = kArea;
+    lost.entries = std::move(entries);
+    for (const std::uint64_t slot : areaSlots) lost.areas.push_back(kStart + slot * kArea);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> placed;  // block, area slot
+    for (const BlockPlacement& p : PlaceBetweenNeighbours(lost, use))
+      placed.push_back({p.block, (p.fileOffset - kStart) / kArea});
+    return placed;
+  };
+  using Placed = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+  // Blocks 1 and 2 open between 0 and 3, two areas between them in the file.
+  EXPECT_EQ(place({Present(0), Lost(), Absent(), Present(3)}, {1, 2}, {}), (Placed{{1, 1}, {2, 2}}));
+  // Four open blocks, two areas: the volume holds data in blocks 2 and 4 only.
+  const std::vector<TableEntry> wide{Present(0), Lost(), Absent(), Absent(), Absent(), Present(3)};
+  EXPECT_EQ(place(wide, {1, 2}, {U::kHeld, U::kFree, U::kHeld, U::kFree, U::kHeld, U::kHeld}),
+      (Placed{{2, 1}, {4, 2}}));
+  // The same with one block the volume cannot tell about: nothing placed.
+  EXPECT_TRUE(place(wide, {1, 2}, {U::kHeld, U::kFree, U::kHeld, U::kUnknown, U::kHeld, U::kHeld}).empty());
+  // Three held blocks for two areas: nothing tells which one was left out.
+  EXPECT_TRUE(place(wide, {1, 2}, {U::kHeld, U::kHeld, U::kHeld, U::kFree, U::kHeld, U::kHeld}).empty());
+  // Absent entries alone around an area: a freed area the writer left behind.
+  EXPECT_TRUE(place({Present(0), Absent(), Present(3)}, {1}, {U::kHeld, U::kHeld, U::kHeld}).empty());
+  // Blocks out of order anywhere (4 before 3 in the file): the order says nothing, not even between 0 and 3.
+  EXPECT_TRUE(place({Present(0), Lost(), Lost(), Present(3), {TableEntry::kPresent, kStart + 2 * kArea}}, {1, 2},
+      {}).empty());
+  // A table lost whole: the areas before the first and after the last placed block go to the table's ends.
+  EXPECT_EQ(place({Lost(), Present(1), Lost(), Lost()}, {0, 2, 3}, {}), (Placed{{0, 0}, {2, 2}, {3, 3}}));
 }
 
 }  // namespace
