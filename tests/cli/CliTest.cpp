@@ -222,7 +222,7 @@ TEST(CliPartitionsTest, JsonListsTheLayoutAndParamsItsShapeTextAndWhy) {
             expected);
   const auto layout = test::ListedEntries(test::ReadLayout("mbr"));
   const auto image = Quote(test::PartitionFixture("mbr.vhdx"));
-  // The values are the engine's (BootSectorTest holds them against fsstat): here the JSON's shape.
+  // The values are the engine's (the container matrix holds them against fsstat): here the JSON's shape.
   const auto json = RunCli("params --quiet --json --partition 0 " + image);
   EXPECT_EQ(test::Py(json.out, "assert isinstance(d.pop('type'), str) and all(isinstance(v, int) for v in d.values())\n"
                                "print(len(d), d['fsType'], d['partitionSectors'], d['lastSector'])\n"),
