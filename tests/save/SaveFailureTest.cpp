@@ -198,10 +198,12 @@ TEST_F(SaveNamesTest, TheLiveFileKeepsItsNameWhateverTheOrderOfTheEntries) {
   // over. They are written flat into the destination.
   same.push_back(volume_->store.Files().size());
   SaveControl control;
-  const SaveSummary listed = SaveCheckedList(Context(control, {}), volume_->store, FsFamily::kFat, same, dir / "listed");
+  const SaveSummary listed =
+      SaveCheckedList(Context(control, {}), volume_->store, FsFamily::kFat, same, dir / "listed");
   EXPECT_TRUE(listed.Succeeded() && listed.saved == 2u);
-  EXPECT_EQ(test::HashTree(dir / "listed"), (std::map<std::string, std::string>{
-                                                {"big_late_file.bin", live}, {"Copy (1 ) of big_late_file.bin", deleted}}));
+  EXPECT_EQ(test::HashTree(dir / "listed"),
+            (std::map<std::string, std::string>{{"big_late_file.bin", live},
+                                                {"Copy (1 ) of big_late_file.bin", deleted}}));
 }
 
 TEST_F(SaveNamesTest, LongNamesWithForbiddenCharactersAreListedAndSavedMadeSafe) {

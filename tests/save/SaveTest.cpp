@@ -107,9 +107,10 @@ TEST(SaveSettingsTest, DuplicatesAreRenamedOnAndTheImageIsNeverOverwritten) {
   ResultTree tree = CheckedOnly(*v, {}, {report.key});
   test::TempDir dir;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Save(*v, v->store, tree, dir.Path()), 1u);
-  EXPECT_EQ(test::HashTree(dir.Path()), (std::map<std::string, std::string>{{"Report.txt", report.sha256},
-                                                                           {"Copy (1 ) of Report.txt", report.sha256},
-                                                                           {"Copy (2 ) of Report.txt", report.sha256}}));
+  EXPECT_EQ(test::HashTree(dir.Path()),
+            (std::map<std::string, std::string>{{"Report.txt", report.sha256},
+                                                {"Copy (1 ) of Report.txt", report.sha256},
+                                                {"Copy (2 ) of Report.txt", report.sha256}}));
   test::TempDir other;
   const std::vector<std::uint8_t> image = {'i', 'm', 'a', 'g', 'e'};
   test::WriteFileBytes(other / "Report.txt", image);
