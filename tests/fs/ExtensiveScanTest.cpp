@@ -189,7 +189,9 @@ class DamagedDisk {
   }
   void Copy(std::uint64_t from, std::uint64_t to, std::uint64_t count) {
     EXPECT_EQ(RunShell("dd if=" + Quote(raw_) + " of=" + Quote(raw_) + " bs=512 conv=notrunc status=none skip=" +
-                       std::to_string(from) + " seek=" + std::to_string(to) + " count=" + std::to_string(count)).status, 0);
+                       std::to_string(from) + " seek=" + std::to_string(to) + " count=" + std::to_string(count))
+                  .status,
+              0);
   }
   ExtensiveFindings Search(std::uint16_t fsType = kNtfs) const {
     return SearchWhole(*test::OpenForSearch(raw_).reader, fsType);
@@ -238,8 +240,8 @@ TEST(ExtensiveSearchTest, StopsAtTheBootSectorLimitSayingSo) {
   for (std::size_t i = 0; i < kMaxBootSectors + 10; ++i) bytes.insert(bytes.end(), boot.begin(), boot.end());
   const MemorySource disk(std::move(bytes));
   std::vector<std::string> texts;
-  const ExtensiveFindings findings =
-      SearchWhole(SectorReader(disk), kFat16, 0, ScanControl([&](const ProgressUpdate& update) { texts.push_back(update.text); }));
+  const ExtensiveFindings findings = SearchWhole(
+      SectorReader(disk), kFat16, 0, ScanControl([&](const ProgressUpdate& update) { texts.push_back(update.text); }));
   EXPECT_TRUE(findings.tooManyStructures && findings.bootSectors.size() == kMaxBootSectors + 1);
   EXPECT_NE(std::find(texts.begin(), texts.end(), ExtensiveTexts::kTooMany), texts.end());
 }
@@ -321,7 +323,8 @@ std::vector<Volume> Volumes(const fs::path& raw) {
     EXPECT_TRUE(k && r.clusterEnd && r.mftCluster && r.mftMirrorCluster) << "fsstat at " << row.start;
     if (k && r.clusterEnd && r.mftCluster && r.mftMirrorCluster)
       volumes.push_back({row.start, row.length, k, row.start + (std::uint64_t{*r.clusterEnd} + 1) * k - 1,
-                         row.start + std::uint64_t{*r.mftCluster} * k, row.start + std::uint64_t{*r.mftMirrorCluster} * k});
+                         row.start + std::uint64_t{*r.mftCluster} * k,
+                         row.start + std::uint64_t{*r.mftMirrorCluster} * k});
   }
   return volumes;
 }
@@ -399,8 +402,8 @@ TEST(NtfsVolumeDamageTest, OlderCopiesOfIndexRecordsBeforeTheRealOnesDoNotMispla
     const std::uint64_t indexClusters = 4096 / (v.sectorsPerCluster * kSectorSize);
     std::vector<std::uint64_t> slots;  // free stretches of an index record's clusters, from the low end
     for (std::uint64_t c = 1; c + indexClusters <= free.size() && slots.size() < 8; c += indexClusters)
-      if (std::all_of(free.begin() + static_cast<std::ptrdiff_t>(c), free.begin() + static_cast<std::ptrdiff_t>(c + indexClusters),
-                      [](bool f) { return f; }))
+      if (std::all_of(free.begin() + static_cast<std::ptrdiff_t>(c),
+                      free.begin() + static_cast<std::ptrdiff_t>(c + indexClusters), [](bool f) { return f; }))
         slots.push_back(c);
     ASSERT_GE(slots.size(), 8u);
     const auto alpha = RunShell("ifind -o " + std::to_string(v.start) + " -n Alpha " + Quote(disk.Raw()));
@@ -436,8 +439,10 @@ TEST(NtfsVolumeDamageTest, AdjacentVolumesWithoutTheirFirstBootSectorsEachEndWhe
   free.resize((volumes[0].lastClusterEnd + 1 - volumes[0].start) / volumes[0].sectorsPerCluster);
   const auto used = std::find(free.rbegin(), free.rend(), false);
   ASSERT_NE(used, free.rend());
-  const std::uint64_t usedEnd = volumes[0].start + static_cast<std::uint64_t>(free.rend() - used) * volumes[0].sectorsPerCluster - 1;
-  const std::map<std::string, std::string> files[] = {test::VolumeFiles("ntfsadjacent", 1), test::VolumeFiles("ntfsadjacent", 2)};
+  const std::uint64_t usedEnd =
+      volumes[0].start + static_cast<std::uint64_t>(free.rend() - used) * volumes[0].sectorsPerCluster - 1;
+  const std::map<std::string, std::string> files[] = {test::VolumeFiles("ntfsadjacent", 1),
+                                                      test::VolumeFiles("ntfsadjacent", 2)};
   const std::vector<std::string> items[] = {{"First"}, {"Second"}};
   const struct { const char* name; bool backupLost[2]; std::vector<std::uint32_t> lostRecords; } damages[] = {
       {"first boot sectors zeroed", {false, false}, {}}, {"and the first volume's backup", {true, false}, {}},
@@ -456,7 +461,8 @@ TEST(NtfsVolumeDamageTest, AdjacentVolumesWithoutTheirFirstBootSectorsEachEndWhe
     for (std::size_t v = 0; v < 2; ++v) {
       SCOPED_TRACE("volume " + std::to_string(v + 1));
       const auto& all = findings.fileSystems;  // in the order found: through a boot sector first
-      const auto it = std::find_if(all.begin(), all.end(), [&](const FoundFileSystem& f) { return f.clusterBase == volumes[v].start; });
+      const auto it = std::find_if(all.begin(), all.end(),
+                                   [&](const FoundFileSystem& f) { return f.clusterBase == volumes[v].start; });
       ASSERT_NE(it, all.end());
       ExpectFound(*it, volumes[v], !damage.backupLost[v], v == 0 && damage.lostRecords.size() == 2 ? usedEnd : 0);
       const auto number = static_cast<std::uint16_t>(it - all.begin() + 1);

@@ -242,7 +242,8 @@ TEST(NtfsRecordTest, FileNameNamespacePreference) {
   EXPECT_TRUE(win32->name == u"long name.txt" && win32->parentId == 77u && win32->creationTime == 2000u);
   EXPECT_EQ(dos->name, u"LONGNA~1.TXT");
   EXPECT_FALSE(ntfs::FindFileName(record, 3));
-  const auto both = b::RecordBuilder().Resident(b::kTypeFileName, b::FileNameValue(5, u"SHORT.TXT", b::kWin32AndDos)).Plain();
+  const auto both =
+      b::RecordBuilder().Resident(b::kTypeFileName, b::FileNameValue(5, u"SHORT.TXT", b::kWin32AndDos)).Plain();
   EXPECT_TRUE(!ntfs::FindFileName(both, 1) && ntfs::FindFileName(both, 3)) << "a Win32-and-DOS name only as itself";
   // A named attribute of the type is not a file name.
   const auto named = b::RecordBuilder().Resident(b::kTypeFileName, b::FileNameValue(5, u"x", b::kWin32), u"n").Plain();

@@ -298,7 +298,8 @@ TEST(FilterListTest, AcceptsByAnyPatternWithoutRegardToCaseWithinItsLimits) {
   EXPECT_EQ(filter.Add(u"one more"), R::kAdded);
   filter.Remove(500);  // past the end: nothing happens
   EXPECT_EQ(filter.Patterns().size(), 99u);
-  for (const R refused : {R::kBlank, R::kTooLong, R::kFull, R::kDuplicate}) EXPECT_STRNE(FilterList::Message(refused), "");
+  for (const R refused : {R::kBlank, R::kTooLong, R::kFull, R::kDuplicate})
+    EXPECT_STRNE(FilterList::Message(refused), "");
   EXPECT_STREQ(FilterList::Message(R::kAdded), "");
 }
 
