@@ -1,6 +1,7 @@
-// The FAT Quick Scan beyond the matrix (matrix/ContainerMatrixTest): a FAT12
-// disk made by mkfs.fat and mtools, and hand-made directory sectors for what
-// real tools never write.
+// The FAT Quick Scan beyond the matrix (matrix/ContainerMatrixTest, where
+// mtools's long names run across sectors and clusters): a FAT12 disk made by
+// mkfs.fat and mtools, and hand-made directory sectors for what real tools
+// never write.
 
 #include <gtest/gtest.h>
 
@@ -45,23 +46,6 @@ TEST(FatScanOracleTest, AFat12VolumeIsReadWithTwelveBitEntries) {
     EXPECT_EQ(test::ReadFileBytes(out / (std::string(name) + ".bin")), test::ReadFileBytes(dir / name)) << name;
 }
 
-// Short-named files F00.TXT, F01.TXT... from first on, and their listing.
-std::vector<DirSlot> Fillers(int count, int first, std::uint32_t cluster) {
-  std::vector<DirSlot> slots;
-  for (int i = 0; i < count; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "F%02d     TXT", (first + i) % 100);
-    slots.push_back(ShortSlot(name, 0x20, cluster, 1));
-  }
-  return slots;
-}
-
-std::u16string FillerListing(int count, int first) {
-  std::u16string text;
-  for (int i = 0; i < count; ++i) text += u"F" + FromUtf8(std::to_string(100 + (first + i) % 100).substr(1)) + u".TXT ";
-  return text;
-}
-
 // The names a scan lists, files then folders after "/", each deleted one
 // marked "~".
 std::u16string Listing(const RecoveryStore& store) {
@@ -100,30 +84,6 @@ TEST(FatDirectoryRulesTest, HandMadeDirectories) {
          v.PutSlot(v.RootSector(0), v.PutSlots(v.RootSector(0), 0, slots) + 1, ShortSlot("AFTER   TXT", 0x20, 9, 50));
        },
        u"~xONE.TXT KEPT.TXT ~deleted long name.txt LAST.TXT /"},
-      // Sector 0: 14 files and the two long-name entries of a file whose
-      // short entry opens sector 1; two of three long-name entries end sector
-      // 1, the third and the short entry open the next one. In FAT32 each
-      // sector is a cluster of the root, the clusters apart (2, 40, 7).
-      {"long names across sectors and clusters", 0,
-       [](MemoryFatVolume& v) {
-         std::vector<DirSlot> slots = Fillers(14, 0, 10);
-         LongNamed(slots, u"starts a sector.txt", "STARTS~1TXT", 11);
-         const auto more = Fillers(13, 14, 13);
-         slots.insert(slots.end(), more.begin(), more.end());
-         LongNamed(slots, u"split across the sector end.txt", "SPLITA~1TXT", 14);
-         ASSERT_EQ(slots.size(), 34u);
-         if (!v.Fat32()) {
-           v.PutSlots(v.RootSector(0), 0, slots);
-           return;
-         }
-         const std::vector<std::uint32_t> chain{2, 40, 7};
-         v.Chain(chain);
-         for (std::size_t c = 0; c < chain.size(); ++c)
-           v.PutSlots(v.ClusterSector(chain[c]), 0,
-                      std::vector<DirSlot>(slots.begin() + static_cast<std::ptrdiff_t>(16 * c),
-                                           slots.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(16 * c + 16, 34))));
-       },
-       FillerListing(14, 0) + u"starts a sector.txt " + FillerListing(13, 14) + u"split across the sector end.txt /"},
       {"long-name runs failing their checksum or ordinals", 16,
        [](MemoryFatVolume& v) {
          std::vector<DirSlot> slots;
