@@ -159,7 +159,7 @@ TEST(ExtJournalTest, DeletedFilesComeBackFromTheJournal) {
     for (const Row& row : rows) {
       SCOPED_TRACE(row.path);
       const std::string name = fs::path(row.path).filename().string();
-      const FileRecord* file = FileNamed(scan.Store(), FromUtf8(name));
+      const FileRecord* file = FileNamed(scan.store, FromUtf8(name));
       ASSERT_NE(file, nullptr);
       const bool applies = !row.ext4Only || std::string(image).starts_with("ext4");
       EXPECT_EQ(file->deleted, row.deleted && applies);
@@ -272,7 +272,7 @@ TEST(ExtJournalTest, DamagedJournalsGiveNoFalseRecovery) {
       else
         EXPECT_NE(said.find(row.why), std::string::npos) << said;
       test::VolumeScan scan(copy);
-      const FileRecord* file = FileNamed(scan.Store(), FromUtf8(fs::path(row.file).filename().string()));
+      const FileRecord* file = FileNamed(scan.store, FromUtf8(fs::path(row.file).filename().string()));
       ASSERT_NE(file, nullptr);
       EXPECT_EQ(file->fromJournal, row.recovered);
       EXPECT_TRUE(file->deleted);

@@ -68,8 +68,8 @@ TEST(ExtReadTest, ListsSavesAndTimesAsFlsIstatAndTheSource) {
     SCOPED_TRACE(c.image);
     VolumeScan scan(ExtFixture(c.image));
     const fs::path raw = ExtFixture(c.image);
-    EXPECT_EQ(scan.Partition().start, c.start);
-    EXPECT_STREQ(FsName(scan.Partition().code), FsName(c.code));
+    EXPECT_EQ(scan.partition.start, c.start);
+    EXPECT_STREQ(FsName(scan.partition.code), FsName(c.code));
     test::ExpectListedAsFls(scan, raw, c.start);
     test::ExpectSavedAsSource(scan, raw, c.start, c.largeInodes);
     for (const char* path : {"one.bin", "media/large.bin", "docs/readme.txt", "small.txt", "sparse.bin"}) {
@@ -273,14 +273,14 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
     // volume whose superblock is gone.
     VolumeScan damaged(copy.Raw(), PartitionEntry{0, fs::file_size(intactRaw) / 512, kExt4});
     if (!c.scans) {
-      EXPECT_FALSE(damaged.Result().Usable());
-      EXPECT_FALSE(damaged.Result().message.empty());
-      EXPECT_TRUE(damaged.Store().Files().empty());
+      EXPECT_FALSE(damaged.result.Usable());
+      EXPECT_FALSE(damaged.result.message.empty());
+      EXPECT_TRUE(damaged.store.Files().empty());
       continue;
     }
-    ASSERT_TRUE(damaged.Result().Usable()) << damaged.Result().message;
+    ASSERT_TRUE(damaged.result.Usable()) << damaged.result.message;
     std::vector<std::string> notWhole;
-    for (const std::u16string& folder : damaged.Result().foldersNotReadWhole) notWhole.push_back(ToUtf8(folder));
+    for (const std::u16string& folder : damaged.result.foldersNotReadWhole) notWhole.push_back(ToUtf8(folder));
     EXPECT_EQ(notWhole, c.notWhole);
 
     const VolumeScan& whole = intact.try_emplace(c.volume, intactRaw).first->second;
@@ -326,9 +326,9 @@ TEST(ExtReadTest, PartitionWithoutItsPrimarySuperblockIsFoundByItsCopy) {
   test::TempDir dir;
   test::WriteFileBytes(dir / "disk.raw", disk);
   const VolumeScan damaged(dir / "disk.raw");
-  EXPECT_EQ(damaged.Partition().start, kStart);
-  EXPECT_EQ(damaged.Partition().code, kExt2);
-  ASSERT_TRUE(damaged.Result().Usable()) << damaged.Result().message;
+  EXPECT_EQ(damaged.partition.start, kStart);
+  EXPECT_EQ(damaged.partition.code, kExt2);
+  ASSERT_TRUE(damaged.result.Usable()) << damaged.result.message;
   test::ExpectSameListing(test::Listing(damaged.Items()),
                           test::Listing(VolumeScan(ExtFixture("ext2-1k.raw")).Items()));
 }

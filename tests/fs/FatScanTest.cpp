@@ -41,7 +41,7 @@ TEST(FatScanOracleTest, AFat12VolumeIsReadWithTwelveBitEntries) {
   const auto volume = test::ScanImage(dir / "v.vhd");
   ASSERT_TRUE(volume);
   test::TempDir out;
-  EXPECT_EQ(test::SaveTree(*volume, volume->store, test::WholeTree(volume->store), out.Path()).failed, 0u);
+  EXPECT_EQ(volume->SaveAll(out.Path()).failed, 0u);
   for (const char* name : {"big", "a1", "a3", "a5", "a6"})
     EXPECT_EQ(test::ReadFileBytes(out / (std::string(name) + ".bin")), test::ReadFileBytes(dir / name)) << name;
 }

@@ -75,8 +75,8 @@ TEST(NtfsDamageTest, UnreadableRecordZeroOrRootLeavesOnlyLostDir) {
     NtfsDiskCopy disk;
     ClearSignature(disk, record);
     const VolumeScan damaged(disk.Raw());
-    ASSERT_TRUE(damaged.Result().Usable()) << "record " << record;
-    EXPECT_EQ(damaged.Result().message, QuickScanTexts::kNothingFound) << "record " << record;
+    ASSERT_TRUE(damaged.result.Usable()) << "record " << record;
+    EXPECT_EQ(damaged.result.message, QuickScanTexts::kNothingFound) << "record " << record;
     ASSERT_EQ(damaged.Items().size(), 1u) << "record " << record;
     EXPECT_TRUE(damaged.Items()[0].folder && damaged.Items()[0].id == kLostDirId) << "record " << record;
   }

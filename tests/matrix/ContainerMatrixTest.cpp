@@ -78,7 +78,7 @@ void ExpectFatCell(const Cell& c) {
   // of the manifest (live, or deleted and never overwritten) whole, with
   // its write time and its access date (mtools writes both the same day).
   test::TempDir dir;
-  const SaveSummary summary = test::SaveTree(*v, v->store, test::WholeTree(v->store), dir.Path());
+  const SaveSummary summary = v->SaveAll(dir.Path());
   EXPECT_TRUE(summary.Complete() && summary.failures.empty());
   EXPECT_EQ(summary.saved, v->store.Files().size());
   std::map<std::string, fs::path> saved;  // canonical key -> file
@@ -165,9 +165,9 @@ void ExpectNtfsListing(const std::vector<ScanItem>& items, const std::map<std::u
 
 void ExpectNtfsCell(const Cell& c) {
   test::VolumeScan scan(Image(c));
-  ASSERT_TRUE(scan.Result().Usable());
-  EXPECT_EQ(scan.Result().message, QuickScanTexts::kFound);
-  test::ExpectParamsMatchFsstat(scan.Result().params, test::Fsstat(Raw(c), Start(c)), Start(c));
+  ASSERT_TRUE(scan.result.Usable());
+  EXPECT_EQ(scan.result.message, QuickScanTexts::kFound);
+  test::ExpectParamsMatchFsstat(scan.result.params, test::Fsstat(Raw(c), Start(c)), Start(c));
   const auto known = FlsByRecord(c);
   ASSERT_GT(known.size(), 2000u);
   ExpectNtfsListing(scan.Items(), known);
@@ -209,8 +209,8 @@ void ExpectNtfsCell(const Cell& c) {
 
 void ExpectExtCell(const Cell& c) {
   test::VolumeScan scan(Image(c));
-  EXPECT_EQ(scan.Partition().start, Start(c));
-  EXPECT_EQ(scan.Partition().code, kExt4);
+  EXPECT_EQ(scan.partition.start, Start(c));
+  EXPECT_EQ(scan.partition.code, kExt4);
   test::ExpectListedAsFls(scan, Raw(c), Start(c));
   test::ExpectSavedAsSource(scan, Raw(c), Start(c), true);
 }

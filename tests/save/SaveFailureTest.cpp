@@ -30,7 +30,7 @@ class SaveFailureTest : public ::testing::Test {
     ASSERT_EQ(volume_->store.Files().size(), manifest_.size());
   }
   SaveSummary Save(const RecoveryStore& store, const ResultTree& tree, const fs::path& dest) const {
-    return test::SaveTree(*volume_, store, tree, dest);
+    return test::SaveChecked(*volume_->reader, volume_->result.params, store, tree, dest);
   }
   // A store of copies of README.TXT under the names given; at the locator given.
   RecoveryStore Copies(const std::vector<std::u16string>& names, std::optional<std::uint64_t> locator = {}) const {
@@ -44,7 +44,7 @@ class SaveFailureTest : public ::testing::Test {
     }
     return store;
   }
-  std::unique_ptr<test::ScannedVolume> volume_;
+  std::unique_ptr<test::VolumeScan> volume_;
   std::map<std::string, std::string> manifest_;
 };
 
@@ -169,7 +169,7 @@ class SaveNamesTest : public ::testing::Test {
     settings.duplicates = mode;
     return SaveCheckedTree(Context(control, settings), volume_->store, *tree_, dest);
   }
-  std::unique_ptr<test::ScannedVolume> volume_;
+  std::unique_ptr<test::VolumeScan> volume_;
   std::map<std::string, std::string> sha_, inode_;
   std::optional<ResultTree> tree_;
 };

@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ManifestFile;
-using test::ScannedVolume;
+using test::VolumeScan;
 
 struct SaveRun {
   RecoverySettings settings;
@@ -31,7 +31,7 @@ struct SaveRun {
 };
 
 // Saves what the tree has checked; returns the count of files saved whole.
-std::uint32_t Save(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree, const fs::path& dest,
+std::uint32_t Save(const VolumeScan& v, const RecoveryStore& store, const ResultTree& tree, const fs::path& dest,
                    const SaveRun& run = {}, SaveSummary* summary = nullptr) {
   SaveControl control(run.sink);
   const SaveContext context{*v.reader, v.result.params, run.settings, run.filter, control, run.image};
@@ -50,7 +50,7 @@ std::size_t NodeByKey(const ResultTree& tree, const std::string& key) {
 }
 
 // The key of the file the scan lists under the canonical key.
-std::uint64_t SerialByKey(const ScannedVolume& v, const std::string& key) {
+std::uint64_t SerialByKey(const VolumeScan& v, const std::string& key) {
   const auto items = test::ScanItems(v.store);
   const std::size_t folders = v.store.Folders().size();
   for (std::size_t i = folders; i < items.size(); ++i)
@@ -59,7 +59,7 @@ std::uint64_t SerialByKey(const ScannedVolume& v, const std::string& key) {
 }
 
 // The tree with nothing checked but the folders and files of the given keys.
-ResultTree CheckedOnly(ScannedVolume& v, const std::vector<std::string>& folders,
+ResultTree CheckedOnly(VolumeScan& v, const std::vector<std::string>& folders,
                        const std::vector<std::string>& files = {}) {
   ResultTree tree = ResultTree::Build(v.store, FsFamily::kFat);
   tree.SetCheck(ResultTree::kRoot, false);

@@ -64,11 +64,11 @@ std::string Shown(const std::string& bytes) { return ToUtf8(FromUtf8(bytes)); }
 }  // namespace
 
 void ExpectListedAsFls(const VolumeScan& scan, const fs::path& raw, std::uint64_t start) {
-  ASSERT_TRUE(scan.Result().Usable()) << scan.Result().message;
-  EXPECT_TRUE(scan.Result().foldersNotReadWhole.empty());
+  ASSERT_TRUE(scan.result.Usable()) << scan.result.message;
+  EXPECT_TRUE(scan.result.foldersNotReadWhole.empty());
   // The counts the progress and Drive Information show are of what is listed.
-  EXPECT_EQ(scan.Store().folderCount, scan.Store().Folders().size());
-  EXPECT_EQ(scan.Store().fileCount, scan.Store().Files().size());
+  EXPECT_EQ(scan.store.folderCount, scan.store.Folders().size());
+  EXPECT_EQ(scan.store.fileCount, scan.store.Files().size());
   std::multiset<std::string> want;
   for (const FlsItem& item : Fls(raw, start)) {
     // fls reads an htree's index blocks as entries ("-/-" names); the

@@ -9,11 +9,6 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "TestFiles.h"
-#include "VolumeScan.h"
-#include "disk/PartitionTable.h"
-#include "save/SaveDriver.h"
-#include "util/ScanControl.h"
 #include "util/Utf.h"
 
 namespace dravik::test {
@@ -129,39 +124,10 @@ std::vector<ManifestFile> ReadManifest(const std::string& disk) {
   return files;
 }
 
-std::unique_ptr<ScannedVolume> ScanImage(const fs::path& image, std::size_t partition) {
-  auto volume = std::make_unique<ScannedVolume>();
-  volume->disk = std::make_unique<VirtualDisk>();
-  const OpenResult opened = OpenImage(*volume->disk, image, true);
-  if (!opened.Usable()) {
-    ADD_FAILURE() << "cannot open " << image << ": " << opened.message;
-    return nullptr;
-  }
-  volume->reader = std::make_unique<SectorReader>(*volume->disk);
-  PartitionTable table;
-  ReadDrivePartitions(*volume->reader, table);
-  if (partition >= table.Count()) {
-    ADD_FAILURE() << image << " has no partition " << partition;
-    return nullptr;
-  }
-  volume->partition = table.Entries()[partition];
-  ScanControl control;
-  volume->result = RunQuickScan(*volume->reader, volume->partition, volume->store, control);
-  if (!volume->result.Usable()) {
-    ADD_FAILURE() << "Quick Scan of " << image << " failed: " << volume->result.message;
-    return nullptr;
-  }
-  return volume;
-}
-
 ResultTree WholeTree(RecoveryStore& store) {
   ResultTree tree = ResultTree::Build(store, FsFamily::kFat);
-  for (const std::uint64_t key : tree.FilesOf(kFatRootId)) tree.CheckFile(key, true);
+  tree.CheckEverything();
   return tree;
-}
-
-SaveSummary SaveTree(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree, const fs::path& dest) {
-  return SaveChecked(*v.reader, v.result.params, store, tree, dest);
 }
 
 bool ListedItem::operator<(const ListedItem& o) const {

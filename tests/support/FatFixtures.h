@@ -7,17 +7,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "Oracles.h"
 #include "TestFiles.h"
-#include "disk/SectorReader.h"
-#include "fs/QuickScan.h"
+#include "VolumeScan.h"
 #include "fs/RecoveryStore.h"
 #include "fs/ResultTree.h"
-#include "save/SaveControl.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::test {
@@ -47,20 +44,8 @@ std::vector<ManifestFile> ReadManifest(const std::string& disk);
 // Canonical form of a path below a save's destination.
 std::string CanonicalSavedPath(const std::string& relative);
 
-// An image opened and Quick-Scanned as the command does it.
-struct ScannedVolume {
-  std::unique_ptr<VirtualDisk> disk;
-  std::unique_ptr<SectorReader> reader;
-  PartitionEntry partition;
-  RecoveryStore store;
-  QuickScanResult result;
-};
-std::unique_ptr<ScannedVolume> ScanImage(const std::filesystem::path& image, std::size_t partition = 0);
 // The tree as the command saves a whole FAT volume: every folder and the root's files.
 ResultTree WholeTree(RecoveryStore& store);
-// Saves what the tree has checked, with the default settings.
-SaveSummary SaveTree(const ScannedVolume& v, const RecoveryStore& store, const ResultTree& tree,
-                     const std::filesystem::path& dest);
 
 struct ListedItem {
   std::string key;   // canonical path

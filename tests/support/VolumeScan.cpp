@@ -17,29 +17,27 @@ namespace dravik::test {
 
 namespace fs = std::filesystem;
 
-VolumeScan::VolumeScan(const fs::path& image, std::optional<PartitionEntry> partition)
-    : store_(std::make_unique<RecoveryStore>()) {
-  disk_ = OpenTestImage(image);
-  const SectorReader reader(*disk_);
+VolumeScan::VolumeScan(const fs::path& image, std::optional<PartitionEntry> given)
+    : disk(OpenTestImage(image)), reader(std::make_unique<SectorReader>(*disk)) {
   ScanControl control;
-  if (partition) {
-    partition_ = *partition;
+  if (given) {
+    partition = *given;
   } else {
     PartitionTable table;
-    ReadDrivePartitions(reader, table);
-    if (table.Empty()) SearchPartitions(reader, SearchGeometry({}, reader.SectorCount()), table, nullptr, control);
+    ReadDrivePartitions(*reader, table);
+    if (table.Empty()) SearchPartitions(*reader, SearchGeometry({}, reader->SectorCount()), table, nullptr, control);
     if (table.Empty()) throw std::runtime_error("no partition found on " + image.string());
-    partition_ = table.Entries()[0];
+    partition = table.Entries()[0];
   }
-  result_ = RunQuickScan(reader, partition_, *store_, control);
-  tree_.emplace(ResultTree::Build(*store_, result_.family));
+  result = RunQuickScan(*reader, partition, store, control);
+  tree_.emplace(ResultTree::Build(store, result.family));
 
   const ResultTree& tree = *tree_;
   std::function<void(std::size_t)> walk = [&](std::size_t node) {
     const std::string base = ToUtf8(tree.PathOf(node));
     for (const ListRow& row : tree.ShowFolder(tree.Node(node).folderId, FilterList{})) {
       if (row.kind != ListRow::Kind::kFile) continue;
-      const FileRecord& file = store_->Files()[row.record];
+      const FileRecord& file = store.Files()[row.record];
       const std::string name = ToUtf8(file.name);
       items_.push_back({false, file.deleted, file.id, base.empty() ? name : base + "/" + name, file.size, row.type,
                         file.times});
@@ -51,6 +49,13 @@ VolumeScan::VolumeScan(const fs::path& image, std::optional<PartitionEntry> part
     }
   };
   walk(ResultTree::kRoot);
+}
+
+std::unique_ptr<VolumeScan> ScanImage(const fs::path& image) {
+  auto volume = std::make_unique<VolumeScan>(image);
+  if (volume->result.Usable()) return volume;
+  ADD_FAILURE() << "Quick Scan of " << image << " failed: " << volume->result.message;
+  return nullptr;
 }
 
 std::vector<ScanItem> VolumeScan::ItemsOf(std::uint32_t id) const {
@@ -85,19 +90,10 @@ void VolumeScan::SelectOnly(const std::string& path) {
   if (!found) throw std::runtime_error("no file " + path + " in the scan result");
 }
 
-namespace {
-
-void CheckEverything(ResultTree& tree) {
-  tree.SetCheck(ResultTree::kRoot, true);
-  for (const std::uint64_t key : tree.FilesOf(tree.RootId())) tree.CheckFile(key, true);
-}
-
-}  // namespace
-
-void VolumeScan::SelectAll() { CheckEverything(*tree_); }
+void VolumeScan::SelectAll() { tree_->CheckEverything(); }
 
 SaveSummary VolumeScan::Save(const fs::path& destination, DeletedMode deleted) {
-  return SaveChecked(SectorReader(*disk_), result_.params, *store_, *tree_, destination, deleted);
+  return SaveChecked(*reader, result.params, store, *tree_, destination, deleted);
 }
 
 SaveSummary VolumeScan::SaveAll(const fs::path& destination, DeletedMode deleted) {
@@ -122,7 +118,7 @@ SaveSummary SaveChecked(const SectorReader& reader, const FsParams& params, cons
 
 SaveSummary SaveEverything(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,
                            ResultTree& tree, const fs::path& destination, DeletedMode deleted) {
-  CheckEverything(tree);
+  tree.CheckEverything();
   return SaveChecked(reader, params, store, tree, destination, deleted);
 }
 

@@ -42,9 +42,12 @@ class VolumeScan {
   // search cannot recognise.
   explicit VolumeScan(const std::filesystem::path& image, std::optional<PartitionEntry> partition = std::nullopt);
 
-  const PartitionEntry& Partition() const { return partition_; }
-  const QuickScanResult& Result() const { return result_; }
-  const RecoveryStore& Store() const { return *store_; }
+  std::unique_ptr<ByteSource> disk;
+  std::unique_ptr<SectorReader> reader;
+  PartitionEntry partition;
+  RecoveryStore store;
+  QuickScanResult result;
+
   // Every folder and file in tree order.
   const std::vector<ScanItem>& Items() const { return items_; }
   // The items of one id (several for "Lost Dir" folders and hard links).
@@ -62,13 +65,13 @@ class VolumeScan {
   std::map<std::string, std::string> SavedDigests();
 
  private:
-  std::unique_ptr<ByteSource> disk_;
-  std::unique_ptr<RecoveryStore> store_;
-  PartitionEntry partition_;
-  QuickScanResult result_;
   std::optional<ResultTree> tree_;
   std::vector<ScanItem> items_;
 };
+
+// A disk's first partition Quick-Scanned as the command does it; fails the
+// test and gives nothing when the scan finds no file system.
+std::unique_ptr<VolumeScan> ScanImage(const std::filesystem::path& image);
 
 // Saves what the tree has checked into destination (the save makes it), deleted files by the mode.
 SaveSummary SaveChecked(const SectorReader& reader, const FsParams& params, const RecoveryStore& store,

@@ -51,7 +51,7 @@ void PartOfWhole(const Lines& part, const Lines& whole) {
 
 // Stops at the first report once files were listed (one every 64 entries).
 Job QuickScanJob(const std::filesystem::path& image) {
-  const std::shared_ptr<test::ScannedVolume> volume = test::ScanImage(image);
+  const std::shared_ptr<test::VolumeScan> volume = test::ScanImage(image);
   EXPECT_TRUE(volume && volume->result.Usable()) << image;
   return {[volume](ScanControl& control) {
             RecoveryStore store;
