@@ -14,38 +14,29 @@ namespace dravik::test {
 
 namespace {
 
-using Buffer = Bytes;
-
-std::uint64_t Get(const Buffer& b, std::size_t at, int bytes, bool big) {
-  return GetInt(b, at, static_cast<std::size_t>(bytes), big);
-}
-void Put(Buffer& b, std::size_t at, std::uint64_t v, int bytes, bool big) {
-  PutInt(b, at, v, static_cast<std::size_t>(bytes), big);
-}
-
-void PutText(Buffer& b, std::size_t at, const std::string& text) {
+void PutText(Bytes& b, std::size_t at, const std::string& text) {
   if (b.size() < at + text.size()) b.resize(at + text.size());
   std::copy(text.begin(), text.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 // UTF-16 of an ASCII path (the tests use no other characters).
-Buffer Utf16(const std::string& text, bool big) {
-  Buffer out;
-  for (const char c : text) Put(out, out.size(), static_cast<unsigned char>(c), 2, big);
+Bytes Utf16(const std::string& text, bool big) {
+  Bytes out;
+  for (const char c : text) PutInt(out, out.size(), static_cast<unsigned char>(c), 2, big);
   return out;
 }
 
 // The ones' complement of the byte sum, with the checksum field as zero.
-std::uint32_t VhdChecksum(const Buffer& b, std::size_t begin, std::size_t length, std::size_t field) {
+std::uint32_t VhdChecksum(const Bytes& b, std::size_t begin, std::size_t length, std::size_t field) {
   std::uint32_t sum = 0;
   for (std::size_t i = begin; i < begin + length; ++i)
     if (i < begin + field || i >= begin + field + 4) sum += b[i];
   return ~sum;
 }
 
-void SetVhdxChecksum(Buffer& b, std::size_t begin, std::size_t length, std::size_t field) {
-  Put(b, begin + field, 0, 4, false);
-  Put(b, begin + field, Crc32c(std::span<const std::uint8_t>(b.data() + begin, length)), 4, false);
+void SetVhdxChecksum(Bytes& b, std::size_t begin, std::size_t length, std::size_t field) {
+  PutInt(b, begin + field, 0, 4, false);
+  PutInt(b, begin + field, Crc32c(std::span<const std::uint8_t>(b.data() + begin, length)), 4, false);
 }
 
 // ---- VHDX layout of a qemu-img image ------------------------------------
@@ -65,7 +56,7 @@ constexpr std::array<std::uint8_t, 16> kParentLocatorGuid{0x2D, 0x5F, 0xD3, 0xA8
 constexpr std::array<std::uint8_t, 16> kVhdxLocatorTypeGuid{0xB7, 0xEF, 0x4A, 0xB0, 0x9E, 0xD1, 0x81, 0x4A,
                                                             0xB7, 0x89, 0x25, 0xB8, 0xE9, 0x44, 0x59, 0x13};
 
-bool GuidAt(const Buffer& b, std::size_t at, const std::array<std::uint8_t, 16>& guid) {
+bool GuidAt(const Bytes& b, std::size_t at, const std::array<std::uint8_t, 16>& guid) {
   return std::equal(guid.begin(), guid.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
@@ -75,28 +66,28 @@ struct VhdxLayout {
   std::size_t currentHeader = 0;  // file offset of the header with the higher sequence number
 };
 
-VhdxLayout ReadLayout(const Buffer& b) {
+VhdxLayout ReadLayout(const Bytes& b) {
   VhdxLayout l;
   const std::size_t table = 192 * 1024;
-  for (std::uint64_t i = 0; i < Get(b, table + 8, 4, false); ++i) {
+  for (std::uint64_t i = 0; i < GetInt(b, table + 8, 4, false); ++i) {
     const std::size_t e = table + 16 + 32 * i;
-    if (GuidAt(b, e, kBatGuid)) l.batOffset = Get(b, e + 16, 8, false), l.batLength = Get(b, e + 24, 4, false);
+    if (GuidAt(b, e, kBatGuid)) l.batOffset = GetInt(b, e + 16, 8, false), l.batLength = GetInt(b, e + 24, 4, false);
     if (GuidAt(b, e, kMetadataGuid))
-      l.metadataOffset = Get(b, e + 16, 8, false), l.metadataLength = Get(b, e + 24, 4, false);
+      l.metadataOffset = GetInt(b, e + 16, 8, false), l.metadataLength = GetInt(b, e + 24, 4, false);
   }
   const std::size_t m = l.metadataOffset;
-  for (std::uint64_t i = 0; i < Get(b, m + 10, 2, false); ++i) {
+  for (std::uint64_t i = 0; i < GetInt(b, m + 10, 2, false); ++i) {
     const std::size_t e = m + 32 + 32 * i;
-    const std::uint64_t item = m + Get(b, e + 16, 4, false);
-    if (GuidAt(b, e, kFileParametersGuid)) l.fileParameters = item, l.blockSize = Get(b, item, 4, false);
-    if (GuidAt(b, e, kLogicalSectorGuid)) l.sectorSize = Get(b, item, 4, false);
+    const std::uint64_t item = m + GetInt(b, e + 16, 4, false);
+    if (GuidAt(b, e, kFileParametersGuid)) l.fileParameters = item, l.blockSize = GetInt(b, item, 4, false);
+    if (GuidAt(b, e, kLogicalSectorGuid)) l.sectorSize = GetInt(b, item, 4, false);
     if (GuidAt(b, e, kVirtualDiskSizeGuid)) l.virtualSize = item;
   }
-  l.currentHeader = Get(b, 128 * 1024 + 8, 8, false) > Get(b, 64 * 1024 + 8, 8, false) ? 128 * 1024 : 64 * 1024;
+  l.currentHeader = GetInt(b, 128 * 1024 + 8, 8, false) > GetInt(b, 64 * 1024 + 8, 8, false) ? 128 * 1024 : 64 * 1024;
   return l;
 }
 
-std::string GuidText(const Buffer& b, std::size_t at) {
+std::string GuidText(const Bytes& b, std::size_t at) {
   static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   std::string text = "{";
   for (int i = 0; i < 16; ++i) {
@@ -108,41 +99,41 @@ std::string GuidText(const Buffer& b, std::size_t at) {
   return text + "}";
 }
 
-Buffer ParentLocatorItem(const std::vector<std::pair<std::string, std::string>>& pairs) {
-  Buffer item(20 + 12 * pairs.size());
+Bytes ParentLocatorItem(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  Bytes item(20 + 12 * pairs.size());
   std::copy(kVhdxLocatorTypeGuid.begin(), kVhdxLocatorTypeGuid.end(), item.begin());
-  Put(item, 18, pairs.size(), 2, false);
+  PutInt(item, 18, pairs.size(), 2, false);
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    const Buffer key = Utf16(pairs[i].first, false), value = Utf16(pairs[i].second, false);
+    const Bytes key = Utf16(pairs[i].first, false), value = Utf16(pairs[i].second, false);
     const std::size_t e = 20 + 12 * i;
-    Put(item, e, item.size(), 4, false);
-    Put(item, e + 8, key.size(), 2, false);
+    PutInt(item, e, item.size(), 4, false);
+    PutInt(item, e + 8, key.size(), 2, false);
     item.insert(item.end(), key.begin(), key.end());
-    Put(item, e + 4, item.size(), 4, false);
-    Put(item, e + 10, value.size(), 2, false);
+    PutInt(item, e + 4, item.size(), 4, false);
+    PutInt(item, e + 10, value.size(), 2, false);
     item.insert(item.end(), value.begin(), value.end());
   }
   return item;
 }
 
-Buffer Footer(std::uint32_t diskType, std::uint64_t dataOffset, std::uint64_t size, std::uint16_t cylinders,
+Bytes Footer(std::uint32_t diskType, std::uint64_t dataOffset, std::uint64_t size, std::uint16_t cylinders,
               std::uint8_t heads, std::uint8_t sectorsPerTrack) {
-  Buffer f(512, 0);
+  Bytes f(512, 0);
   PutText(f, 0, "conectix");
-  Put(f, 8, 2, 4, true);         // features
-  Put(f, 12, 0x10000, 4, true);  // version
-  Put(f, 16, dataOffset, 8, true);
+  PutInt(f, 8, 2, 4, true);         // features
+  PutInt(f, 12, 0x10000, 4, true);  // version
+  PutInt(f, 16, dataOffset, 8, true);
   PutText(f, 28, "win ");  // makes qemu use the current size rather than the geometry
-  Put(f, 32, 0x000A0000, 4, true);
+  PutInt(f, 32, 0x000A0000, 4, true);
   PutText(f, 36, "Wi2k");
-  Put(f, 40, size, 8, true);
-  Put(f, 48, size, 8, true);
-  Put(f, 56, cylinders, 2, true);
+  PutInt(f, 40, size, 8, true);
+  PutInt(f, 48, size, 8, true);
+  PutInt(f, 56, cylinders, 2, true);
   f[58] = heads;
   f[59] = sectorsPerTrack;
-  Put(f, 60, diskType, 4, true);
+  PutInt(f, 60, diskType, 4, true);
   for (int i = 0; i < 16; ++i) f[68 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0xA0 + i);
-  Put(f, 64, VhdChecksum(f, 0, 512, 64), 4, true);
+  PutInt(f, 64, VhdChecksum(f, 0, 512, 64), 4, true);
   return f;
 }
 
@@ -154,58 +145,58 @@ std::uint8_t PatternByte(std::uint64_t virtualOffset) {
 }  // namespace
 
 void MakeVhdChild(const std::filesystem::path& vhd, const std::filesystem::path& parent, const VhdChildOptions& o) {
-  Buffer b = ReadFileBytes(vhd);
-  const Buffer p = ReadFileBytes(parent);
-  Buffer footer(b.end() - 512, b.end());
+  Bytes b = ReadFileBytes(vhd);
+  const Bytes p = ReadFileBytes(parent);
+  Bytes footer(b.end() - 512, b.end());
   b.resize(b.size() - 512);
-  const std::size_t header = Get(footer, 16, 8, true);
-  const std::uint64_t blockSize = Get(b, header + 32, 4, true);
-  const std::uint64_t batOffset = Get(b, header + 16, 8, true);
+  const std::size_t header = GetInt(footer, 16, 8, true);
+  const std::uint64_t blockSize = GetInt(b, header + 32, 4, true);
+  const std::uint64_t batOffset = GetInt(b, header + 16, 8, true);
 
-  Put(b, header + 40, 0, 16, true);
+  PutInt(b, header + 40, 0, 16, true);
   std::copy(p.end() - 512 + 68, p.end() - 512 + 84, b.begin() + static_cast<std::ptrdiff_t>(header + 40));
   if (o.wrongParentId) b[header + 40] ^= 0x5A;
   std::fill_n(b.begin() + static_cast<std::ptrdiff_t>(header + 64), 512, std::uint8_t{0});
-  const Buffer name = Utf16(o.parentName, true);
+  const Bytes name = Utf16(o.parentName, true);
   std::copy(name.begin(), name.end(), b.begin() + static_cast<std::ptrdiff_t>(header + 64));
   std::size_t slot = 0;
   const auto addLocator = [&](const char* code, const std::string& path) {
-    const Buffer data = Utf16(path, false);
+    const Bytes data = Utf16(path, false);
     const std::size_t at = b.size();
     b.resize(at + (data.size() + 511) / 512 * 512);
     std::copy(data.begin(), data.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
     const std::size_t e = header + 576 + 24 * slot++;
     PutText(b, e, code);
-    Put(b, e + 4, (data.size() + 511) / 512 * 512, 4, true);
-    Put(b, e + 8, data.size(), 4, true);
-    Put(b, e + 16, at, 8, true);
+    PutInt(b, e + 4, (data.size() + 511) / 512 * 512, 4, true);
+    PutInt(b, e + 8, data.size(), 4, true);
+    PutInt(b, e + 16, at, 8, true);
   };
   for (const std::string& path : o.relativeLocators) addLocator("W2ru", path);
   for (const std::string& path : o.absoluteLocators) addLocator("W2ku", path);
-  Put(b, header + 36, VhdChecksum(b, header, 1024, 36), 4, true);
+  PutInt(b, header + 36, VhdChecksum(b, header, 1024, 36), 4, true);
 
   const std::uint64_t sectorsPerBlock = blockSize / 512;
   for (const SectorRun& run : o.parentSectors) {
     for (std::uint64_t s = run.first; s < run.first + run.count; ++s) {
-      const std::uint64_t entry = Get(b, batOffset + 4 * (s / sectorsPerBlock), 4, true);
+      const std::uint64_t entry = GetInt(b, batOffset + 4 * (s / sectorsPerBlock), 4, true);
       if (entry == 0xFFFFFFFF) continue;
       const std::uint64_t bit = s % sectorsPerBlock;
       b[entry * 512 + bit / 8] &= static_cast<std::uint8_t>(~(0x80u >> (bit % 8)));
     }
   }
-  Put(footer, 60, 4, 4, true);
-  Put(footer, 64, VhdChecksum(footer, 0, 512, 64), 4, true);
+  PutInt(footer, 60, 4, 4, true);
+  PutInt(footer, 64, VhdChecksum(footer, 0, 512, 64), 4, true);
   std::copy(footer.begin(), footer.end(), b.begin());
   b.insert(b.end(), footer.begin(), footer.end());
   WriteFileBytes(vhd, b);
 }
 
 void MakeVhdxChild(const std::filesystem::path& vhdx, const std::filesystem::path& parent, const VhdxChildOptions& o) {
-  Buffer b = ReadFileBytes(vhdx);
-  const Buffer p = ReadFileBytes(parent);
+  Bytes b = ReadFileBytes(vhdx);
+  const Bytes p = ReadFileBytes(parent);
   const VhdxLayout l = ReadLayout(b);
   const VhdxLayout pl = ReadLayout(p);
-  Put(b, l.fileParameters + 4, Get(b, l.fileParameters + 4, 4, false) | 2, 4, false);
+  PutInt(b, l.fileParameters + 4, GetInt(b, l.fileParameters + 4, 4, false) | 2, 4, false);
 
   std::vector<std::pair<std::string, std::string>> pairs;
   std::string linkage = GuidText(p, pl.currentHeader + 32);
@@ -213,34 +204,34 @@ void MakeVhdxChild(const std::filesystem::path& vhdx, const std::filesystem::pat
   pairs.emplace_back("parent_linkage", linkage);
   if (!o.relativePath.empty()) pairs.emplace_back("relative_path", o.relativePath);
   if (!o.absoluteWin32Path.empty()) pairs.emplace_back("absolute_win32_path", o.absoluteWin32Path);
-  const Buffer item = ParentLocatorItem(pairs);
+  const Bytes item = ParentLocatorItem(pairs);
   // The new item goes after the last one, the entry after the last entry.
   const std::size_t m = l.metadataOffset;
-  const std::uint64_t count = Get(b, m + 10, 2, false);
+  const std::uint64_t count = GetInt(b, m + 10, 2, false);
   std::uint64_t free = 0;
   for (std::uint64_t i = 0; i < count; ++i)
-    free = std::max(free, Get(b, m + 32 + 32 * i + 16, 4, false) + Get(b, m + 32 + 32 * i + 20, 4, false));
+    free = std::max(free, GetInt(b, m + 32 + 32 * i + 16, 4, false) + GetInt(b, m + 32 + 32 * i + 20, 4, false));
   free = (free + 4095) / 4096 * 4096;
   if (free + item.size() > l.metadataLength) throw std::runtime_error("no room for the parent locator");
   std::copy(item.begin(), item.end(), b.begin() + static_cast<std::ptrdiff_t>(m + free));
   const std::size_t e = m + 32 + 32 * count;
   std::copy(kParentLocatorGuid.begin(), kParentLocatorGuid.end(), b.begin() + static_cast<std::ptrdiff_t>(e));
-  Put(b, e + 16, free, 4, false);
-  Put(b, e + 20, item.size(), 4, false);
-  Put(b, e + 24, 4, 4, false);  // IsRequired
-  Put(b, m + 10, count + 1, 2, false);
+  PutInt(b, e + 16, free, 4, false);
+  PutInt(b, e + 20, item.size(), 4, false);
+  PutInt(b, e + 24, 4, 4, false);  // IsRequired
+  PutInt(b, m + 10, count + 1, 2, false);
 
   // qemu-img marks the blocks it never wrote as zero blocks; in a child they are not present, so that the parent shows
   // through.
   const std::uint64_t chunk = (std::uint64_t{1} << 23) * l.sectorSize / l.blockSize;
   for (std::uint64_t k = 0; k < chunk && 8 * k < l.batLength; ++k) {
     const std::size_t entry = l.batOffset + 8 * k;
-    if (Get(b, entry, 8, false) == 2) Put(b, entry, 0, 8, false);
+    if (GetInt(b, entry, 8, false) == 2) PutInt(b, entry, 0, 8, false);
   }
   // One sector bitmap block, for the one chunk, at the end of the file.
   const std::uint64_t bitmap = (b.size() + 0xFFFFF) / 0x100000 * 0x100000;
   b.resize(bitmap + 0x100000, 0);
-  Put(b, l.batOffset + 8 * chunk, bitmap | 6, 8, false);
+  PutInt(b, l.batOffset + 8 * chunk, bitmap | 6, 8, false);
   const std::uint64_t perBlock = l.blockSize / l.sectorSize;
   const auto sectorBit = [&](std::uint64_t sector, bool set) {
     const std::uint64_t bit = sector * 512 / l.sectorSize;
@@ -252,13 +243,13 @@ void MakeVhdxChild(const std::filesystem::path& vhdx, const std::filesystem::pat
       const std::uint64_t block = s * 512 / l.blockSize;
       if (block >= chunk) throw std::runtime_error("the test images hold one chunk");
       const std::size_t entry = l.batOffset + 8 * block;
-      const std::uint64_t value = Get(b, entry, 8, false);
+      const std::uint64_t value = GetInt(b, entry, 8, false);
       if ((value & 7) == 6) {
-        Put(b, entry, (value & ~std::uint64_t{7}) | 7, 8, false);
+        PutInt(b, entry, (value & ~std::uint64_t{7}) | 7, 8, false);
         for (std::uint64_t k = 0; k < perBlock * l.sectorSize / 512; ++k)
           sectorBit(block * l.blockSize / 512 + k, true);
       }
-      if ((Get(b, entry, 8, false) & 7) == 7) sectorBit(s, false);
+      if ((GetInt(b, entry, 8, false) & 7) == 7) sectorBit(s, false);
     }
   }
   WriteFileBytes(vhdx, b);
@@ -266,10 +257,10 @@ void MakeVhdxChild(const std::filesystem::path& vhdx, const std::filesystem::pat
 
 void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryPlan>& entries,
                   std::uint64_t lastFileOffset) {
-  Buffer b = ReadFileBytes(vhdx);
+  Bytes b = ReadFileBytes(vhdx);
   const VhdxLayout l = ReadLayout(b);
-  const std::uint64_t logLength = Get(b, l.currentHeader + 68, 4, false);
-  const std::uint64_t logOffset = Get(b, l.currentHeader + 72, 8, false);
+  const std::uint64_t logLength = GetInt(b, l.currentHeader + 68, 4, false);
+  const std::uint64_t logOffset = GetInt(b, l.currentHeader + 72, 8, false);
   const std::array<std::uint8_t, 16> logGuid{0x4c, 0x6f, 0x67, 0x21, 0x10, 0x20, 0x30, 0x40,
                                              0x50, 0x60, 0x70, 0x80, 0x90, 0xa0, 0xb0, 0xc0};
   std::uint64_t position = 0;
@@ -278,24 +269,24 @@ void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryP
     std::uint64_t dataCount = 0;
     for (const auto& d : planned.descriptors) dataCount += d.data.empty() ? 0u : 1u;
     const std::uint64_t descriptorSectors = (64 + 32 * planned.descriptors.size() + 4095) / 4096;
-    Buffer entry((descriptorSectors + dataCount) * 4096, 0);
+    Bytes entry((descriptorSectors + dataCount) * 4096, 0);
     PutText(entry, 0, "loge");
-    Put(entry, 8, entry.size(), 4, false);
-    Put(entry, 12, 0, 4, false);  // tail: the first entry
-    Put(entry, 16, sequence, 8, false);
-    Put(entry, 24, planned.descriptors.size(), 4, false);
+    PutInt(entry, 8, entry.size(), 4, false);
+    PutInt(entry, 12, 0, 4, false);  // tail: the first entry
+    PutInt(entry, 16, sequence, 8, false);
+    PutInt(entry, 24, planned.descriptors.size(), 4, false);
     std::copy(logGuid.begin(), logGuid.end(), entry.begin() + 32);
-    Put(entry, 48, b.size(), 8, false);
-    Put(entry, 56, lastFileOffset ? lastFileOffset : b.size(), 8, false);
+    PutInt(entry, 48, b.size(), 8, false);
+    PutInt(entry, 56, lastFileOffset ? lastFileOffset : b.size(), 8, false);
     std::uint64_t dataSector = descriptorSectors;
     for (std::size_t i = 0; i < planned.descriptors.size(); ++i) {
       const LogDescriptorPlan& d = planned.descriptors[i];
       const std::size_t at = 64 + 32 * i;
-      Put(entry, at + 16, d.fileOffset, 8, false);
-      Put(entry, at + 24, sequence, 8, false);
+      PutInt(entry, at + 16, d.fileOffset, 8, false);
+      PutInt(entry, at + 24, sequence, 8, false);
       if (d.data.empty()) {
         PutText(entry, at, "zero");
-        Put(entry, at + 8, d.zeroLength, 8, false);
+        PutInt(entry, at + 8, d.zeroLength, 8, false);
         continue;
       }
       PutText(entry, at, "desc");
@@ -303,9 +294,9 @@ void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryP
       std::copy_n(d.data.begin(), 8, entry.begin() + static_cast<std::ptrdiff_t>(at + 8));
       const std::size_t s = dataSector++ * 4096;
       PutText(entry, s, "data");
-      Put(entry, s + 4, sequence >> 32, 4, false);
+      PutInt(entry, s + 4, sequence >> 32, 4, false);
       std::copy(d.data.begin() + 8, d.data.end() - 4, entry.begin() + static_cast<std::ptrdiff_t>(s + 8));
-      Put(entry, s + 4092, sequence & 0xFFFFFFFF, 4, false);
+      PutInt(entry, s + 4092, sequence & 0xFFFFFFFF, 4, false);
     }
     SetVhdxChecksum(entry, 0, entry.size(), 4);
     if (planned.torn) entry.back() ^= 0xFF;
@@ -322,10 +313,10 @@ void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryP
 }
 
 std::uint64_t VhdxBlockFileOffset(const std::filesystem::path& vhdx, std::uint64_t block) {
-  const Buffer b = ReadFileBytes(vhdx);
+  const Bytes b = ReadFileBytes(vhdx);
   const VhdxLayout l = ReadLayout(b);
   const std::uint64_t chunk = (std::uint64_t{1} << 23) * l.sectorSize / l.blockSize;
-  const std::uint64_t entry = Get(b, l.batOffset + 8 * (block + block / chunk), 8, false);
+  const std::uint64_t entry = GetInt(b, l.batOffset + 8 * (block + block / chunk), 8, false);
   return (entry & 7) >= 6 ? entry & ~std::uint64_t{0xFFFFF} : 0;
 }
 
@@ -334,13 +325,13 @@ std::uint64_t VhdxBatOffset(const std::filesystem::path& vhdx) { return ReadLayo
 void SetVhdxVirtualSize(const std::filesystem::path& vhdx, std::uint64_t size) {
   const std::uint64_t at = ReadLayout(ReadFileBytes(vhdx)).virtualSize;
   if (at == 0) throw std::runtime_error(vhdx.string() + " has no virtual disk size");
-  Buffer value;
-  Put(value, 0, size, 8, false);
+  Bytes value;
+  PutInt(value, 0, size, 8, false);
   PatchFile(vhdx, at, value);
 }
 
 void SetVhdCurrentSize(const std::filesystem::path& vhd, std::uint64_t size) {
-  const Buffer file = ReadFileBytes(vhd);
+  const Bytes file = ReadFileBytes(vhd);
   const auto isFooter = [&](std::size_t at) {
     return file.size() >= at + 512 && std::equal(file.begin() + static_cast<std::ptrdiff_t>(at),
                                                  file.begin() + static_cast<std::ptrdiff_t>(at + 8), "conectix");
@@ -349,9 +340,9 @@ void SetVhdCurrentSize(const std::filesystem::path& vhd, std::uint64_t size) {
     throw std::runtime_error(vhd.string() + " does not end in a VHD footer");
   for (const std::size_t at : {file.size() - 512, std::size_t{0}}) {
     if (!isFooter(at)) continue;
-    Buffer footer(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + 512));
-    Put(footer, 48, size, 8, true);
-    Put(footer, 64, VhdChecksum(footer, 0, 512, 64), 4, true);
+    Bytes footer(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + 512));
+    PutInt(footer, 48, size, 8, true);
+    PutInt(footer, 64, VhdChecksum(footer, 0, 512, 64), 4, true);
     PatchFile(vhd, at, footer);
   }
 }
@@ -359,28 +350,28 @@ void SetVhdCurrentSize(const std::filesystem::path& vhd, std::uint64_t size) {
 void WriteDynamicVhd(const std::filesystem::path& path, const VhdLayout& layout) {
   const auto entries = static_cast<std::uint32_t>((layout.virtualSize + layout.blockSize - 1) / layout.blockSize);
   const auto cylinders = static_cast<std::uint16_t>(layout.virtualSize / 512 / (16 * 63));
-  const Buffer footer = Footer(layout.storedDiskType, layout.headerOffset, layout.virtualSize, cylinders, 16, 63);
-  Buffer header(1024, 0);
+  const Bytes footer = Footer(layout.storedDiskType, layout.headerOffset, layout.virtualSize, cylinders, 16, 63);
+  Bytes header(1024, 0);
   PutText(header, 0, "cxsparse");
-  Put(header, 8, ~std::uint64_t{0}, 8, true);
-  Put(header, 16, layout.batOffset, 8, true);
-  Put(header, 24, 0x10000, 4, true);
-  Put(header, 28, entries, 4, true);
-  Put(header, 32, layout.blockSize, 4, true);
-  Put(header, 36, VhdChecksum(header, 0, 1024, 36), 4, true);
+  PutInt(header, 8, ~std::uint64_t{0}, 8, true);
+  PutInt(header, 16, layout.batOffset, 8, true);
+  PutInt(header, 24, 0x10000, 4, true);
+  PutInt(header, 28, entries, 4, true);
+  PutInt(header, 32, layout.blockSize, 4, true);
+  PutInt(header, 36, VhdChecksum(header, 0, 1024, 36), 4, true);
 
-  Buffer bat(std::size_t{entries} * 4, 0xFF);
+  Bytes bat(std::size_t{entries} * 4, 0xFF);
   const std::uint64_t bitmapBytes = ((layout.blockSize / 512 + 7) / 8 + 511) / 512 * 512;
   std::uint64_t end = layout.batOffset + bat.size();
   for (const auto& [block, sector] : layout.blocks) {
-    Put(bat, std::size_t{block} * 4, sector, 4, true);
+    PutInt(bat, std::size_t{block} * 4, sector, 4, true);
     end = std::max(end, sector * 512 + bitmapBytes + layout.blockSize);
   }
   WriteFileBytes(path, footer);
   PatchFile(path, layout.headerOffset, header);
   PatchFile(path, layout.batOffset, bat);
   for (const auto& [block, sector] : layout.blocks) {
-    Buffer data(bitmapBytes + layout.blockSize, 0xFF);
+    Bytes data(bitmapBytes + layout.blockSize, 0xFF);
     for (std::uint64_t i = 0; i < layout.blockSize; ++i)
       data[bitmapBytes + i] = PatternByte(std::uint64_t{block} * layout.blockSize + i);
     PatchFile(path, sector * 512, data);
@@ -390,8 +381,8 @@ void WriteDynamicVhd(const std::filesystem::path& path, const VhdLayout& layout)
 
 void WriteFixedVhd(const std::filesystem::path& path, const std::vector<std::uint8_t>& data, std::uint16_t cylinders,
                    std::uint8_t heads, std::uint8_t sectorsPerTrack) {
-  Buffer bytes = data;
-  const Buffer footer = Footer(2, ~std::uint64_t{0}, data.size(), cylinders, heads, sectorsPerTrack);
+  Bytes bytes = data;
+  const Bytes footer = Footer(2, ~std::uint64_t{0}, data.size(), cylinders, heads, sectorsPerTrack);
   bytes.insert(bytes.end(), footer.begin(), footer.end());
   WriteFileBytes(path, bytes);
 }

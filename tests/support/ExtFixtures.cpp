@@ -4,24 +4,16 @@
 
 #include <fstream>
 #include <algorithm>
-#include <functional>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 
 #include "Oracles.h"
-#include "TestFiles.h"
-#include "disk/PartitionSearch.h"
-#include "disk/SectorReader.h"
-#include "fs/ResultTree.h"
-#include "save/SaveControl.h"
 #include "util/Bytes.h"
 #include "util/Diagnostics.h"
-#include "util/ScanControl.h"
 #include "util/Utf.h"
 #include "vdisk/ImageFile.h"
-#include "vdisk/VirtualDisk.h"
 
 namespace dravik::test {
 
@@ -161,15 +153,6 @@ std::uint64_t InodeOffset(const fs::path& raw, const std::string& path) { return
 
 std::uint64_t InodeOffset(const fs::path& raw, std::uint32_t inode) {
   return ImapOffset(raw, "<" + std::to_string(inode) + ">");
-}
-
-std::vector<std::uint8_t> BytesAt(const fs::path& file, std::uint64_t offset, std::size_t size) {
-  std::ifstream in(file, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(offset));
-  std::vector<std::uint8_t> bytes(size);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
-  if (!in) throw std::runtime_error("cannot read " + file.string() + " at " + std::to_string(offset));
-  return bytes;
 }
 
 std::uint64_t FirstExtentNode(const fs::path& raw, std::uint64_t inodeOffset) {

@@ -5,24 +5,14 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "disk/PartitionTable.h"
-#include "disk/SectorReader.h"
-#include "fs/ResultTree.h"
-#include "fs/ext/ExtVolume.h"
-#include "fs/QuickScan.h"
-#include "fs/RecoveryStore.h"
-#include "save/RecoverySettings.h"
-#include "save/SaveDriver.h"
-#include "vdisk/ByteSource.h"
+#include "TestFiles.h"
 #include "VolumeScan.h"
+#include "fs/ext/ExtVolume.h"
 
 namespace dravik::test {
 
@@ -72,8 +62,6 @@ std::uint64_t InodeOffset(const std::filesystem::path& raw, std::uint32_t inode)
 // The block of the first node below the root of the extent tree of the
 // inode at inodeOffset.
 std::uint64_t FirstExtentNode(const std::filesystem::path& raw, std::uint64_t inodeOffset);
-// Bytes of a file at an offset.
-std::vector<std::uint8_t> BytesAt(const std::filesystem::path& file, std::uint64_t offset, std::size_t size);
 // The volume block of a path's logical block, as debugfs bmap says.
 std::uint64_t BlockOf(const std::filesystem::path& raw, const std::string& path, std::uint64_t logical);
 

@@ -69,11 +69,7 @@ std::string CanonicalPath(const std::vector<PathLevel>& levels, NameSource sourc
 
 }  // namespace
 
-fs::path FatFixture(const std::string& name) {
-  const fs::path path = fs::path(DRAVIK_FIXTURE_DIR).parent_path() / "fat" / name;
-  if (!fs::exists(path)) ADD_FAILURE() << "missing FAT fixture " << path << ": did make-fat-fixtures.sh run?";
-  return path;
-}
+fs::path FatFixture(const std::string& name) { return FixtureIn("fat", name); }
 
 FatLayout ReadFatLayout(const std::string& disk) {
   std::ifstream in(FatFixture(disk + ".layout"));

@@ -13,8 +13,6 @@
 #include "Oracles.h"
 #include "TestFiles.h"
 #include "VolumeScan.h"
-#include "fs/RecoveryStore.h"
-#include "fs/ResultTree.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::test {

@@ -4,18 +4,8 @@
 
 #include <algorithm>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <stdexcept>
-
-#include "disk/PartitionTable.h"
-#include "disk/SectorReader.h"
-#include "fs/ntfs/MftRuns.h"
-#include "save/SaveDriver.h"
-#include "util/ScanControl.h"
-#include "util/Utf.h"
-#include "vdisk/ImageFile.h"
-#include "vdisk/VirtualDisk.h"
 
 namespace dravik::test {
 
@@ -79,12 +69,7 @@ std::uint64_t NtfsDiskCopy::RecordOffset(std::uint32_t record) const {
 }
 
 std::vector<std::uint8_t> NtfsDiskCopy::ReadRecord(std::uint32_t record) const {
-  std::ifstream in(Raw(), std::ios::binary);
-  std::vector<std::uint8_t> bytes(1024);
-  in.seekg(static_cast<std::streamoff>(RecordOffset(record)));
-  in.read(reinterpret_cast<char*>(bytes.data()), 1024);
-  if (!in) throw std::runtime_error("cannot read record " + std::to_string(record));
-  return bytes;
+  return BytesAt(Raw(), RecordOffset(record), 1024);
 }
 
 void NtfsDiskCopy::WriteRecord(std::uint32_t record, const std::vector<std::uint8_t>& bytes) {

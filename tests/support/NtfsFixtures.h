@@ -4,22 +4,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
-#include <memory>
-#include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "Oracles.h"
 #include "PartitionFixtures.h"
-#include "TestFiles.h"
 #include "VolumeScan.h"
-#include "fs/QuickScan.h"
-#include "fs/RecoveryStore.h"
-#include "fs/ResultTree.h"
-#include "save/RecoverySettings.h"
-#include "save/SaveControl.h"
-#include "vdisk/ByteSource.h"
 
 namespace dravik::test {
 

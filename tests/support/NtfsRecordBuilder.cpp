@@ -1,5 +1,6 @@
 #include "NtfsRecordBuilder.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "Bytes.h"
@@ -136,10 +137,7 @@ RecordBuilder& RecordBuilder::NonResident(std::uint32_t type, const std::vector<
 
 std::vector<std::uint8_t> RecordBuilder::Plain() const {
   std::vector<std::uint8_t> r(kRecordBytes, 0);
-  r[0] = 'F';
-  r[1] = 'I';
-  r[2] = 'L';
-  r[3] = 'E';
+  std::copy_n("FILE", 4, r.begin());
   PutInt(r, 4, kSequenceArrayOffset, 2);
   PutInt(r, 6, kSequenceCount, 2);
   PutInt(r, 16, 1, 2);  // sequence number
@@ -164,11 +162,7 @@ std::vector<std::uint8_t> RecordBuilder::Plain() const {
 std::vector<std::uint8_t> RecordBuilder::Protected(std::uint16_t sequenceNumber) const {
   std::vector<std::uint8_t> r = Plain();
   PutInt(r, kSequenceArrayOffset, sequenceNumber, 2);
-  for (std::size_t sector = 0; sector < kSequenceCount - 1u; ++sector) {
-    const std::size_t end = 510 + 512 * sector;
-    PutInt(r, kSequenceArrayOffset + 2 + 2 * sector, GetInt(r, end, 2), 2);
-    PutInt(r, end, sequenceNumber, 2);
-  }
+  RedoUpdateSequence(r);
   return r;
 }
 

@@ -37,14 +37,7 @@ DiskCopy::DiskCopy(const fs::path& raw, const std::string& name) : raw_(dir_ / n
     throw std::runtime_error("cannot copy the raw disk " + raw.string());
 }
 
-std::vector<std::uint8_t> DiskCopy::Sector(std::uint64_t lba) const {
-  std::ifstream in(raw_, std::ios::binary);
-  std::vector<std::uint8_t> sector(512);
-  in.seekg(static_cast<std::streamoff>(lba * 512));
-  in.read(reinterpret_cast<char*>(sector.data()), 512);
-  if (!in) throw std::runtime_error("cannot read sector " + std::to_string(lba) + " of " + raw_.string());
-  return sector;
-}
+std::vector<std::uint8_t> DiskCopy::Sector(std::uint64_t lba) const { return BytesAt(raw_, lba * 512, 512); }
 
 void DiskCopy::WriteSector(std::uint64_t lba, const std::vector<std::uint8_t>& sector) {
   if (sector.size() != 512) throw std::invalid_argument("a sector is 512 bytes");

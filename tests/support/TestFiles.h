@@ -26,6 +26,8 @@ std::filesystem::path CliPath();
 std::string Dravik(const std::string& args);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
+// size bytes of a file at offset; throws when the file is shorter.
+std::vector<std::uint8_t> BytesAt(const std::filesystem::path& file, std::uint64_t offset, std::size_t size);
 // A VHD or VHDX (by its extension, its chain followed), else a raw disk, opened
 // read-only; throws when it does not open.
 std::unique_ptr<ByteSource> OpenTestImage(const std::filesystem::path& image);

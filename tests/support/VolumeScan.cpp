@@ -8,7 +8,6 @@
 
 #include "TestFiles.h"
 #include "disk/PartitionSearch.h"
-#include "disk/SectorReader.h"
 #include "save/SaveControl.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
