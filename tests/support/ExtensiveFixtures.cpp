@@ -4,8 +4,8 @@
 
 #include <fstream>
 #include <sstream>
-#include <unordered_map>
 
+#include "FatFixtures.h"
 #include "TestFiles.h"
 #include "util/Utf.h"
 
@@ -49,22 +49,10 @@ std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volu
 }
 
 std::set<std::string> NtfsUserFilePaths(const RecoveryStore& store) {
-  std::unordered_map<std::uint32_t, const FolderRecord*> byId;
-  for (const FolderRecord& folder : store.Folders()) byId.emplace(folder.id, &folder);
   std::set<std::string> paths;
-  for (const FileRecord& file : store.Files()) {
-    std::string path = ToUtf8(file.name);
-    bool lost = false;
-    for (std::uint32_t parent = file.parentId; parent != kNtfsRootId && !lost;) {
-      const auto it = byId.find(parent);
-      lost = it == byId.end() || parent == kLostDirId;
-      if (!lost) {
-        path = ToUtf8(it->second->name) + "/" + path;
-        parent = it->second->parentId;
-      }
-    }
-    if (!lost && path[0] != '$') paths.insert(path);
-  }
+  for (const ListedItem& item : ScanItems(store, kNtfsRootId))
+    if (!item.folder && item.path[0] != '$' && item.path[0] != '?' && !item.path.starts_with(ToUtf8(kLostDirName) + "/"))
+      paths.insert(item.path);
   return paths;
 }
 

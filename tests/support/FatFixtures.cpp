@@ -134,14 +134,14 @@ std::ostream& operator<<(std::ostream& os, const ListedItem& item) {
   return os << (item.folder ? "folder " : "file ") << (item.deleted ? "deleted " : "live ") << item.path;
 }
 
-std::vector<ListedItem> ScanItems(const RecoveryStore& store) {
+std::vector<ListedItem> ScanItems(const RecoveryStore& store, std::uint32_t rootId) {
   const auto& folders = store.Folders();
   std::unordered_map<std::uint32_t, std::size_t> byId;
   for (std::size_t i = 0; i < folders.size(); ++i) byId.emplace(folders[i].id, i);
   // The levels above an item: its parent folder and that folder's parents.
   const auto levelsOf = [&](std::uint32_t parentId) {
     std::vector<PathLevel> levels;
-    for (std::size_t steps = 0; parentId != kFatRootId && steps <= folders.size(); ++steps) {
+    for (std::size_t steps = 0; parentId != rootId && steps <= folders.size(); ++steps) {
       const auto it = byId.find(parentId);
       if (it == byId.end()) {
         levels.push_back({"?", false});

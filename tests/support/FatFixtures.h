@@ -56,8 +56,9 @@ struct ListedItem {
 };
 std::ostream& operator<<(std::ostream& os, const ListedItem& item);
 
-// The scan's folders, then files, in the store's order.
-std::vector<ListedItem> ScanItems(const RecoveryStore& store);
+// The scan's folders, then files, in the store's order; paths from the
+// folder of rootId ("?" for a parent the store lacks).
+std::vector<ListedItem> ScanItems(const RecoveryStore& store, std::uint32_t rootId = kFatRootId);
 // fls -r -p -l of the volume at start, without fls's virtual entries, its
 // $OrphanFiles and the volume label, in fls's order.
 std::vector<ListedItem> FlsItems(const std::filesystem::path& raw, std::uint32_t start);
