@@ -20,11 +20,9 @@ namespace dravik::test {
 // A file of the FAT fixtures: "fat16.vhd", "fat32.raw", "fat32-4k.manifest"...
 std::filesystem::path FatFixture(const std::string& name);
 
+// Where the disk's one partition starts.
 struct FatLayout {
   std::uint32_t start = 0;
-  std::uint32_t sectors = 0;
-  std::uint32_t clusterBytes = 0;
-  std::uint32_t fatBits = 0;
 };
 FatLayout ReadFatLayout(const std::string& disk);
 
