@@ -49,9 +49,10 @@ std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volu
 }
 
 std::set<std::string> NtfsUserFilePaths(const RecoveryStore& store) {
+  const std::string lost = ToUtf8(kLostDirName) + "/";
   std::set<std::string> paths;
   for (const ListedItem& item : ScanItems(store, kNtfsRootId))
-    if (!item.folder && item.path[0] != '$' && item.path[0] != '?' && !item.path.starts_with(ToUtf8(kLostDirName) + "/"))
+    if (!item.folder && item.path[0] != '$' && item.path[0] != '?' && !item.path.starts_with(lost))
       paths.insert(item.path);
   return paths;
 }
