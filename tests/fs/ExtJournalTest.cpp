@@ -152,10 +152,10 @@ TEST(ExtJournalTest, DeletedFilesComeBackFromTheJournal) {
     const auto saved = scan.SavedDigests();
     // A snapshot keeps each file as listed: times, the mark, the journal copy it is read from.
     SnapshotInfo info;
-    info.params = scan.Result().params;
-    const DecodedSnapshot kept = DecodeSnapshot(EncodeFileSystemSnapshot(info, scan.Store()));
+    info.params = scan.result.params;
+    const DecodedSnapshot kept = DecodeSnapshot(EncodeFileSystemSnapshot(info, scan.store));
     ASSERT_TRUE(kept.snapshot) << kept.message;
-    EXPECT_EQ(Shown(kept.snapshot->store), Shown(scan.Store()));
+    EXPECT_EQ(Shown(kept.snapshot->store), Shown(scan.store));
     for (const Row& row : rows) {
       SCOPED_TRACE(row.path);
       const std::string name = fs::path(row.path).filename().string();

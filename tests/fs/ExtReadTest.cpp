@@ -350,7 +350,7 @@ TEST(ExtChecksumTest, GuessedInodesAreTrustedOnlyWhenTheirChecksumsHold) {
   const auto journalCopyOffset = [](const fs::path& raw, const test::VolumeScan& intact,
                                     const char* path) -> std::uint64_t {
     const auto item = intact.Find(path);
-    for (const FileRecord& f : intact.Store().Files()) {
+    for (const FileRecord& f : intact.store.Files()) {
       if (!item || f.id != item->id) continue;
       const std::string bmap = test::Debugfs(raw, "bmap <8> " + std::to_string(ext::JournalBlockOfLocator(f.locator)));
       return std::uint64_t{std::stoull(bmap)} * 4096 + test::InodeOffset(raw, item->id) % 4096;
