@@ -116,8 +116,8 @@ Bytes ParentLocatorItem(const std::vector<std::pair<std::string, std::string>>& 
   return item;
 }
 
-Bytes Footer(std::uint32_t diskType, std::uint64_t dataOffset, std::uint64_t size, std::uint16_t cylinders,
-              std::uint8_t heads, std::uint8_t sectorsPerTrack) {
+// A footer with a geometry of 16 heads and 63 sectors a track.
+Bytes Footer(std::uint32_t diskType, std::uint64_t dataOffset, std::uint64_t size) {
   Bytes f(512, 0);
   PutText(f, 0, "conectix");
   PutInt(f, 8, 2, 4, true);         // features
@@ -128,9 +128,9 @@ Bytes Footer(std::uint32_t diskType, std::uint64_t dataOffset, std::uint64_t siz
   PutText(f, 36, "Wi2k");
   PutInt(f, 40, size, 8, true);
   PutInt(f, 48, size, 8, true);
-  PutInt(f, 56, cylinders, 2, true);
-  f[58] = heads;
-  f[59] = sectorsPerTrack;
+  PutInt(f, 56, size / 512 / (16 * 63), 2, true);
+  f[58] = 16;
+  f[59] = 63;
   PutInt(f, 60, diskType, 4, true);
   for (int i = 0; i < 16; ++i) f[68 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0xA0 + i);
   PutInt(f, 64, VhdChecksum(f, 0, 512, 64), 4, true);
@@ -349,8 +349,7 @@ void SetVhdCurrentSize(const std::filesystem::path& vhd, std::uint64_t size) {
 
 void WriteDynamicVhd(const std::filesystem::path& path, const VhdLayout& layout) {
   const auto entries = static_cast<std::uint32_t>((layout.virtualSize + layout.blockSize - 1) / layout.blockSize);
-  const auto cylinders = static_cast<std::uint16_t>(layout.virtualSize / 512 / (16 * 63));
-  const Bytes footer = Footer(layout.storedDiskType, layout.headerOffset, layout.virtualSize, cylinders, 16, 63);
+  const Bytes footer = Footer(layout.storedDiskType, layout.headerOffset, layout.virtualSize);
   Bytes header(1024, 0);
   PutText(header, 0, "cxsparse");
   PutInt(header, 8, ~std::uint64_t{0}, 8, true);
@@ -377,14 +376,6 @@ void WriteDynamicVhd(const std::filesystem::path& path, const VhdLayout& layout)
     PatchFile(path, sector * 512, data);
   }
   PatchFile(path, (end + 511) / 512 * 512, footer);
-}
-
-void WriteFixedVhd(const std::filesystem::path& path, const std::vector<std::uint8_t>& data, std::uint16_t cylinders,
-                   std::uint8_t heads, std::uint8_t sectorsPerTrack) {
-  Bytes bytes = data;
-  const Bytes footer = Footer(2, ~std::uint64_t{0}, data.size(), cylinders, heads, sectorsPerTrack);
-  bytes.insert(bytes.end(), footer.begin(), footer.end());
-  WriteFileBytes(path, bytes);
 }
 
 }  // namespace dravik::test

@@ -126,14 +126,6 @@ ResultTree WholeTree(RecoveryStore& store) {
   return tree;
 }
 
-bool ListedItem::operator<(const ListedItem& o) const {
-  return std::tie(key, deleted, folder) < std::tie(o.key, o.deleted, o.folder);
-}
-
-std::ostream& operator<<(std::ostream& os, const ListedItem& item) {
-  return os << (item.folder ? "folder " : "file ") << (item.deleted ? "deleted " : "live ") << item.path;
-}
-
 std::vector<ListedItem> ScanItems(const RecoveryStore& store, std::uint32_t rootId) {
   const auto& folders = store.Folders();
   std::unordered_map<std::uint32_t, std::size_t> byId;

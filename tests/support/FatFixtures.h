@@ -49,10 +49,7 @@ struct ListedItem {
   bool deleted = false;
   bool folder = false;
   std::uint64_t size = 0;
-  bool operator<(const ListedItem& o) const;
-  bool operator==(const ListedItem& o) const { return key == o.key && deleted == o.deleted && folder == o.folder; }
 };
-std::ostream& operator<<(std::ostream& os, const ListedItem& item);
 
 // The scan's folders, then files, in the store's order; paths from the
 // folder of rootId ("?" for a parent the store lacks).

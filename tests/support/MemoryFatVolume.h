@@ -41,7 +41,6 @@ class MemoryFatVolume {
   explicit MemoryFatVolume(bool fat32);
 
   FsParams Params() const { return params_; }
-  bool Fat32() const { return fat32_; }
   // The FAT entry of cluster in one or both copies.
   void SetFat(std::uint32_t cluster, std::uint32_t value, bool first = true, bool second = true);
   // Links the clusters into a chain ending with the end mark.

@@ -47,27 +47,6 @@ std::vector<FlsItem> Fls(const fs::path& raw, std::uint64_t start) {
   return items;
 }
 
-std::vector<SevenZipItem> SevenZipList(const fs::path& raw) {
-  std::istringstream lines(Run("7zz", "TZ=UTC 7zz l -slt " + Quote(raw)));
-  std::vector<SevenZipItem> items;
-  bool listing = false;  // the items follow the line of dashes after the archive's own fields
-  for (std::string line; std::getline(lines, line);) {
-    if (line == "----------") listing = true;
-    const auto equals = line.find(" = ");
-    if (!listing || equals == std::string::npos) continue;
-    const std::string key = line.substr(0, equals), value = line.substr(equals + 3);
-    if (key == "Path") items.push_back({false, value, 0, 0, ""});
-    if (items.empty()) continue;
-    SevenZipItem& item = items.back();
-    if (key == "Folder") item.folder = value == "+";
-    if (key == "Size" && !value.empty()) item.size = std::stoull(value);
-    if (key == "iNode") item.inode = static_cast<std::uint32_t>(std::stoul(value));
-    if (key == "Modified") item.modified = value;
-  }
-  EXPECT_FALSE(items.empty()) << "7zz listed nothing on " << raw;
-  return items;
-}
-
 std::vector<std::uint8_t> Icat(const fs::path& raw, std::uint64_t start, std::uint32_t record) {
   const std::string out = Run("icat", "icat" + Offset(start) + Quote(raw) + " " + std::to_string(record));
   return {out.begin(), out.end()};

@@ -1,6 +1,6 @@
 #pragma once
 // The open tools the tests take as truth, run on the fixtures and parsed: Sleuth Kit's fls, icat, istat, mmls and
-// fsstat on raw disks, 7-Zip's listing of a volume, and qemu-img info on any image.
+// fsstat on raw disks, and qemu-img info on any image.
 
 #include <cstdint>
 #include <filesystem>
@@ -25,16 +25,6 @@ struct FlsItem {
   std::string modified, accessed;  // "yyyy-mm-dd hh:mm:ss", UTC
 };
 std::vector<FlsItem> Fls(const std::filesystem::path& raw, std::uint64_t start);
-
-// One item of 7zz l -slt on a raw volume (7-Zip lists live items only).
-struct SevenZipItem {
-  bool folder = false;
-  std::string path;
-  std::uint32_t inode = 0;
-  std::uint64_t size = 0;
-  std::string modified;  // "yyyy-mm-dd hh:mm:ss.nnnnnnnnn", UTC
-};
-std::vector<SevenZipItem> SevenZipList(const std::filesystem::path& raw);
 
 // icat -o START RAW RECORD.
 std::vector<std::uint8_t> Icat(const std::filesystem::path& raw, std::uint64_t start, std::uint32_t record);

@@ -20,10 +20,6 @@ struct VhdLayout {
 };
 void WriteDynamicVhd(const std::filesystem::path& path, const VhdLayout& layout);
 
-// A fixed image: the given data followed by a footer.
-void WriteFixedVhd(const std::filesystem::path& path, const std::vector<std::uint8_t>& data, std::uint16_t cylinders,
-                   std::uint8_t heads, std::uint8_t sectorsPerTrack);
-
 // Makes the VHD claim another disk size in its footer (and the copy at offset 0 of a dynamic disk).
 void SetVhdCurrentSize(const std::filesystem::path& vhd, std::uint64_t size);
 // Makes the VHDX claim another virtual disk size (metadata has no checksum).
