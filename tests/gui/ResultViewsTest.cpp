@@ -388,6 +388,7 @@ TEST_F(ResultsPageTest, AFoldersCheckBoxListsItOnlyClicksSaveAndSnapshotQuestion
   EXPECT_EQ(saved, expected);
   EXPECT_EQ(tree.CheckedFiles(), checked);
   dialog.close();
+  // Cancel to the snapshot question, on Back, Home or another image: the results stay.
   const QString before = wizard_->start->path->text();
   onQuestion_ = [](const QString&) { return kCancel; };
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
@@ -395,7 +396,7 @@ TEST_F(ResultsPageTest, AFoldersCheckBoxListsItOnlyClicksSaveAndSnapshotQuestion
   EXPECT_TRUE(StillOnTheResults());
   QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
   EXPECT_TRUE(StillOnTheResults());
-  // Another image handed to the window (a drop, the recent files).
+  // Another image handed to the window (a drop, the recent files, a later start of the program).
   window_->OpenPath(QString::fromStdString(test::FatFixture("fat32.vhdx").string()));
   EXPECT_TRUE(StillOnTheResults());
   EXPECT_EQ(wizard_->start->path->text(), before);
