@@ -93,10 +93,9 @@ TEST(PreviewMediaTest, SoundAndVideoOpenPausedWithTheirDurationAndFrameSize) {
   const struct { const char* name; std::string make; int ms; QSize frame; } kRows[] = {
       {"tone.wav", "sox -n -r 44100 -c 2 tone.wav synth 1.5 sine 440", 1500, {}},
       {"tone.au", "sox -n -r 8000 tone.au synth 1.5 sine 440", 1500, {}},
-      {"tone.snd", "sox -n -r 8000 -t au tone.snd synth 1.5 sine 440", 1500, {}},
       {"clip.avi", video + "64x48:rate=10 -t 2 -c:v mpeg4 clip.avi", 2000, {64, 48}},
       {"clip.mp4", video + "80x64:rate=25 -t 2 -pix_fmt yuv420p clip.mp4", 2000, {80, 64}},  // H.264
-      {"clip2.avi", video + "96x32:rate=10 -t 2 -c:v mjpeg clip2.avi", 2000, {96, 32}},
+      {"clip2.avi", video + "96x32:rate=10 -t 2 -c:v mjpeg clip2.avi", 2000, {96, 32}},  // no size in its metadata
       {"sound.avi", video + "64x48:rate=10 -f lavfi -i sine=frequency=440 -t 2 -c:v mpeg4 sound.avi", 2000, {64, 48}},
   };
   const auto workspace = std::make_shared<PreviewWorkspace>();

@@ -14,6 +14,8 @@
 #include <QStyle>
 #include <QTimer>
 #include <QTreeView>
+#include <fstream>
+#include <set>
 
 #include "WindowTest.h"
 #include "app/search/FileFiltersDialog.h"
@@ -66,8 +68,6 @@ TEST(FileListSortTest, ParentAndFoldersFirstRowsWholeTiesKeptNumbersByValue) {
   const struct { const char* name; int column; Qt::SortOrder order; const char16_t* folder; Texts expected; } kRows[] = {
       {"name up", FileListModel::kName, Qt::AscendingOrder, nullptr,
        {"Parent...", "alpha", "Zeta", "A.txt:30:1101", "b.TXT:10:1100", "B2.doc:30:1103", "c.txt:10:1102", "d:5:1104"}},
-      {"name down", FileListModel::kName, Qt::DescendingOrder, nullptr,
-       {"Parent...", "Zeta", "alpha", "d:5:1104", "c.txt:10:1102", "B2.doc:30:1103", "b.TXT:10:1100", "A.txt:30:1101"}},
       {"name down, listed again", FileListModel::kName, Qt::DescendingOrder, u"dir",
        {"Parent...", "Zeta", "alpha", "d:5:1104", "c.txt:10:1102", "B2.doc:30:1103", "b.TXT:10:1100", "A.txt:30:1101"}},
       {"size down, ties as listed", FileListModel::kSize, Qt::DescendingOrder, nullptr,
@@ -185,19 +185,6 @@ TEST_F(ResultViewsTest, RenamedItemsShowTheirNewNamesAndPropertiesCountTheSubtre
   const auto properties = results_->FolderProperties(docs);
   ASSERT_TRUE(properties);
   EXPECT_EQ(properties->contains.rfind("2 File(s) and 2 Folder", 0), 0u) << properties->contains;
-}
-
-// Runs body on the modal dialog that the command opens, then closes it.
-template <typename Dialog>
-void WithModal(MainWindow& window, const char* command, const std::function<void(Dialog&)>& body) {
-  bool ran = false;
-  QTimer::singleShot(0, [&] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (auto* dialog = qobject_cast<Dialog*>(modal)) body(*dialog), ran = true;
-    if (modal) modal->close();
-  });
-  window.Command(command)->trigger();
-  EXPECT_TRUE(ran) << "the command opened no dialog of the kind";
 }
 
 // Types the pattern, starts the search and waits for its end; the names found.
@@ -345,9 +332,9 @@ class ResultsPageTest : public WindowTest {
 };
 
 // A root file previewed, then a click on Docs' check box: Docs unchecked, highlighted and listed, no preview.
-// No key on the page starts a save; the snapshot questions can be cancelled, and then nothing is lost.
-// Closing offers a snapshot of the results.
-TEST_F(ResultsPageTest, AFoldersCheckBoxListsItNoKeyStartsASaveAndSnapshotQuestionsCanBeCancelledOrAnswered) {
+// No key on the page starts a save, a click does; Find File(s) saves its own checks. The snapshot questions
+// can be cancelled, and then nothing is lost. Closing offers a snapshot of the results.
+TEST_F(ResultsPageTest, AFoldersCheckBoxListsItOnlyClicksSaveAndSnapshotQuestionsCanBeCancelledOrAnswered) {
   ScanToResults(test::FatFixture("fat16.vhdx"));
   ResultsPage* results = wizard_->results;
   const std::size_t docs = *wizard_->session().Tree()->FindFolder(u"Docs");
@@ -365,10 +352,6 @@ TEST_F(ResultsPageTest, AFoldersCheckBoxListsItNoKeyStartsASaveAndSnapshotQuesti
   EXPECT_EQ(results->folders->currentIndex(), index);
   EXPECT_EQ(results->listModel->FolderNode(), docs);
   EXPECT_EQ(results->preview->Current(), nullptr);
-  for (QPushButton* button : results->findChildren<QPushButton*>()) {
-    EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
-    EXPECT_FALSE(button->autoDefault()) << button->text().toStdString();
-  }
   // The button keeps the focus after a save; the Return that closes the report, or a stray one, starts none.
   results->recover->setFocus();
   EXPECT_FALSE(AsksForFolder([&] {
@@ -378,6 +361,34 @@ TEST_F(ResultsPageTest, AFoldersCheckBoxListsItNoKeyStartsASaveAndSnapshotQuesti
     QTest::keyClick(results->folders, Qt::Key_Return);
   }));
   EXPECT_TRUE(AsksForFolder([&] { QTest::mouseClick(results->recover, Qt::LeftButton); })) << "a click still saves";
+  // Into a folder that cannot be made: an error.
+  test::TempDir dir;
+  std::ofstream(dir.Path() / "a-file") << "not a folder";
+  wizard_->chooseDestination = [&] { return QString::fromStdString((dir.Path() / "a-file" / "inside").string()); };
+  QTest::mouseClick(results->recover, Qt::LeftButton);
+  EXPECT_EQ(messages_.back().second, MessageKind::kError);
+  // Find File(s) saves exactly the found files checked, flat, and leaves the tree's checks alone.
+  ResultTree& tree = *wizard_->session().Tree();
+  const auto checked = tree.CheckedFiles();
+  FindFilesDialog dialog(*wizard_, window_.get());
+  dialog.show();
+  dialog.pattern->setText(QStringLiteral("readme"));
+  QTest::mouseClick(dialog.start, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.Searching(); }, kScanTimeoutMs));
+  std::set<std::string> expected;  // the live hits of distinct names, checked
+  for (int r = 0; r < dialog.model->rowCount(); ++r) {
+    const SearchHit& hit = *dialog.model->Hit(r);
+    if (hit.deleted || !expected.insert(QString::fromStdU16String(hit.name).toStdString()).second) continue;
+    dialog.model->setData(dialog.model->index(r, FoundFilesModel::kName), Qt::Checked, Qt::CheckStateRole);
+  }
+  ASSERT_GE(expected.size(), 2u);
+  std::set<std::string> saved;
+  for (const auto& [path, sum] : SaveChecked([&] { QTest::mouseClick(dialog.save, Qt::LeftButton); }))
+    saved.insert(path);
+  EXPECT_EQ(saved, expected);
+  EXPECT_EQ(tree.CheckedFiles(), checked);
+  dialog.close();
+  // Cancel to the snapshot question, on Back, Home or another image: the results stay.
   const QString before = wizard_->start->path->text();
   onQuestion_ = [](const QString&) { return kCancel; };
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
@@ -385,7 +396,7 @@ TEST_F(ResultsPageTest, AFoldersCheckBoxListsItNoKeyStartsASaveAndSnapshotQuesti
   EXPECT_TRUE(StillOnTheResults());
   QTest::mouseClick(wizard_->results->home, Qt::LeftButton);
   EXPECT_TRUE(StillOnTheResults());
-  // Another image handed to the window (a drop, the recent files).
+  // Another image handed to the window (a drop, the recent files, a later start of the program).
   window_->OpenPath(QString::fromStdString(test::FatFixture("fat32.vhdx").string()));
   EXPECT_TRUE(StillOnTheResults());
   EXPECT_EQ(wizard_->start->path->text(), before);
@@ -408,37 +419,10 @@ TEST_F(ResultsPageTest, AFoldersCheckBoxListsItNoKeyStartsASaveAndSnapshotQuesti
   QTest::mouseClick(wizard_->results->back, Qt::LeftButton);
   EXPECT_TRUE(StillOnTheResults());
   // Closing, Yes and a file named: the snapshot is kept, then comes the close question.
-  test::TempDir dir;
   wizard_->chooseSnapshotToSave = [&](const QString&) { return QString::fromStdString((dir.Path() / "end").string()); };
   EXPECT_TRUE(window_->close());
   EXPECT_EQ(Last(), QString(AppTexts::kCloseQuestion));
   EXPECT_TRUE(std::filesystem::exists(dir.Path() / "end.dvsf"));
-}
-
-// Find File(s) saves exactly the found files checked, flat, and leaves the tree's checks alone.
-TEST_F(ResultsPageTest, FindFilesSavesTheCheckedFoundFilesOnly) {
-  ScanToResults(test::FatFixture("fat16.vhdx"));
-  ResultTree& tree = *wizard_->session().Tree();
-  tree.SetCheck(ResultTree::kRoot, false);
-  tree.SetCheck(*tree.FindFolder(u"Docs"), true);
-  const auto checked = tree.CheckedFiles();
-  FindFilesDialog dialog(*wizard_, window_.get());
-  dialog.show();
-  dialog.pattern->setText(QStringLiteral("readme"));
-  QTest::mouseClick(dialog.start, Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.Searching(); }, kScanTimeoutMs));
-  std::set<std::string> expected;  // the live hits of distinct names, checked
-  for (int r = 0; r < dialog.model->rowCount(); ++r) {
-    const SearchHit& hit = *dialog.model->Hit(r);
-    if (hit.deleted || !expected.insert(QString::fromStdU16String(hit.name).toStdString()).second) continue;
-    dialog.model->setData(dialog.model->index(r, FoundFilesModel::kName), Qt::Checked, Qt::CheckStateRole);
-  }
-  ASSERT_GE(expected.size(), 2u);
-  std::set<std::string> saved;
-  for (const auto& [path, sum] : SaveChecked([&] { QTest::mouseClick(dialog.save, Qt::LeftButton); }))
-    saved.insert(path);
-  EXPECT_EQ(saved, expected);
-  EXPECT_EQ(tree.CheckedFiles(), checked);
 }
 
 TEST_F(ResultsPageTest, SplitterLayoutIsKeptByNameAndResetLayoutBuildsItAgain) {

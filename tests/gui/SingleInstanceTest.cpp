@@ -1,6 +1,6 @@
 // A later start of the program with an image: the running window takes the
-// path over the local socket, asks before it leaves its results, and the
-// start that handed it over is told it was taken.
+// path over the local socket (what it asks before leaving its results is
+// ResultsPageTest's), and the start that handed it over is told it was taken.
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,8 @@
 #include <QThread>
 #include <memory>
 
-#include "FatFixtures.h"
 #include "WindowTest.h"
 #include "app/SingleInstance.h"
-#include "snapshot/SnapshotTexts.h"
 
 namespace dravik::app {
 namespace {
@@ -66,25 +64,6 @@ TEST_F(SingleInstanceTest, AnImageOfALaterStartGoesIntoTheRunningWindow) {
   QDir::setCurrent(previous);
   ASSERT_TRUE(handed);
   ASSERT_TRUE(QTest::qWaitFor([&] { return StartPathIs(image); }, 5000));
-}
-
-TEST_F(SingleInstanceTest, TheRunningWindowAsksBeforeLeavingItsResults) {
-  ASSERT_NO_FATAL_FAILURE(ScanToResults(test::FatFixture("fat16.vhdx")));
-  const QString other = QString::fromStdString(test::FatFixture("fat32.vhdx").string());
-  // Cancel: the results stay, and the path is not kept for later.
-  onQuestion_ = [](const QString&) { return kCancel; };
-  messages_.clear();
-  ASSERT_TRUE(LaterStart(other));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages_.empty(); }, 5000));
-  EXPECT_EQ(Last(), QString(SnapshotTexts::kSaveOnBack));
-  QTest::qWait(700);
-  EXPECT_EQ(wizard_->CurrentPage(), Wizard::kResults);
-  EXPECT_EQ(messages_.size(), 1u) << "asked once";
-  // No: the results are left and the handed image is ready on the start page.
-  onQuestion_ = [](const QString&) { return kNo; };
-  ASSERT_TRUE(LaterStart(other));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard_->CurrentPage() == Wizard::kStart; }, 5000));
-  EXPECT_TRUE(StartPathIs(other));
 }
 
 TEST_F(SingleInstanceTest, APathWaitsWhileTheWindowIsBusyWithADialog) {

@@ -1,15 +1,18 @@
 #pragma once
 // A fresh main window for a test: its messages kept (and the last report's lines), its questions
 // answered by onQuestion_ (No when unset), Partition Type with the drive's table; the road through
-// the pages, a result made of a few records, and helpers on the results page.
+// the pages, a result made of a few records, helpers on the results page, and the modal dialog a
+// command opens.
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -35,6 +38,19 @@
 #include "app/wizard/Wizard.h"
 
 namespace dravik::app {
+
+// Runs body on the modal dialog that the command opens, then closes it.
+template <typename Dialog>
+void WithModal(MainWindow& window, const char* command, const std::function<void(Dialog&)>& body) {
+  bool ran = false;
+  QTimer::singleShot(0, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* dialog = qobject_cast<Dialog*>(modal)) body(*dialog), ran = true;
+    if (modal) modal->close();
+  });
+  window.Command(command)->trigger();
+  EXPECT_TRUE(ran) << "the command opened no dialog of the kind";
+}
 
 class WindowTest : public ::testing::Test {
  protected:
