@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "Bytes.h"
 #include "ChainWriter.h"
 #include "CliRun.h"
 #include "ExtFixtures.h"
@@ -256,11 +257,7 @@ TEST(RecoverFailureCliTest, FoldersACutDiskCannotListAreNamed) {
 void Zero(const fs::path& i, std::uint64_t at, std::size_t n) { test::PatchFile(i, at, std::vector<std::uint8_t>(n)); }
 
 std::uint64_t BigEndian(const fs::path& file, std::uint64_t at, std::size_t bytes) {
-  std::ifstream in(file, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(at));
-  std::uint64_t value = 0;
-  for (std::size_t i = 0; i < bytes; ++i) value = value << 8 | static_cast<std::uint8_t>(in.get());
-  return value;
+  return test::GetInt(test::BytesAt(file, at, bytes), 0, bytes, true);
 }
 
 // The 1 MiB blocks of the image's disk that read once its lost blocks are placed; each one that reads must read as

@@ -97,7 +97,6 @@ TEST(ExtJournalTest, LogMatchesLogdump) {
     EXPECT_TRUE(journal->Skipped().empty());
     EXPECT_EQ(journal->Header().start, 0u) << "a clean journal";
 
-
     // Every block is logged at least twice, newer copies after older ones
     // in the log: the newest copy comes first.
     for (const auto& [fsBlock, journalBlock] : want) {

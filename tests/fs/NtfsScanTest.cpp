@@ -177,7 +177,6 @@ TEST(NtfsCraftedMftTest, MftRunsContinuedInAnExtensionRecord) {
   EXPECT_FALSE(bounded.Find("many"));
 }
 
-
 struct Expected { std::optional<std::uint64_t> cluster; std::uint64_t clusters; };
 
 // Offsets are relative to the run before (a hole not counted); a damaged list keeps the runs before the damage.

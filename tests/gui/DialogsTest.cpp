@@ -324,7 +324,6 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
   EXPECT_EQ(starts(), intact);
 }
 
-
 using DamagedImageTest = DialogsTest;
 std::string FileSum(const fs::path& path) { return test::Sha256Bytes(test::ReadFileBytes(path)); }
 

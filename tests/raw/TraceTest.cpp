@@ -255,7 +255,6 @@ TEST(CompoundFileTest, TellsOfficeFilesApartByAppNameAndCutOnesAreNone) {
     EXPECT_EQ(OfficeExtensionOfAppName(app), kind) << app << " (the search minds case)";
 }
 
-
 using ByteVector = std::vector<std::uint8_t>;
 
 ByteVector MadeFile(const std::string& name) {

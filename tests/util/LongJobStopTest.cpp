@@ -317,7 +317,6 @@ TEST_P(LongJobStopTest, StopBeforeStopMidwayAndPauseResume) {
 INSTANTIATE_TEST_SUITE_P(Jobs, LongJobStopTest, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
 
-
 // Each sector's first bytes hold its number, so a chunk read from the wrong place or taken out of order shows.
 std::vector<std::uint8_t> NumberedSectors(std::size_t count) {
   std::vector<std::uint8_t> bytes(count * kSectorSize);

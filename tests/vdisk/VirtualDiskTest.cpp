@@ -9,10 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <functional>
 #include <regex>
 
+#include "Bytes.h"
 #include "PartitionFixtures.h"
 #include "TestFiles.h"
 #include "VhdWriter.h"
@@ -48,20 +48,11 @@ VirtualDisk OpenOrFail(const fs::path& path) {
   return disk;
 }
 
-// length bytes of a file from offset: of qemu-img's raw conversion, or of the image file itself.
-std::vector<std::uint8_t> FileBytes(const fs::path& file, std::uint64_t offset, std::size_t length) {
-  std::ifstream in(file, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(offset));
-  std::vector<std::uint8_t> bytes(length);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
-  return bytes;
-}
-
 // Reads [offset, offset + length) through the disk and compares it with qemu-img's raw conversion.
 void ExpectRange(const VirtualDisk& disk, const fs::path& raw, std::uint64_t offset, std::size_t length) {
   std::vector<std::uint8_t> got(length, 0xCD);
   ASSERT_TRUE(disk.ReadAt(offset, got)) << "read of " << length << " bytes at " << offset << " failed";
-  const auto want = FileBytes(raw, offset, length);
+  const auto want = test::BytesAt(raw, offset, length);
   const auto mismatch = std::mismatch(got.begin(), got.end(), want.begin());
   ASSERT_TRUE(mismatch.first == got.end())
       << "first difference at virtual offset " << offset + static_cast<std::uint64_t>(mismatch.first - got.begin())
@@ -213,7 +204,7 @@ TEST_P(QemuImageTest, ReadsOfAnySizeAndAlignmentGiveQemusBytes) {
   EXPECT_FALSE(disk.ReadAt(end - 512, tail));
   EXPECT_TRUE(std::all_of(tail.begin() + 512, tail.end(), [](std::uint8_t b) { return b == 0; }));
   if (blockSize == 0) {
-    EXPECT_TRUE(std::equal(tail.begin(), tail.begin() + 512, FileBytes(raw, size - 512, 512).begin()))
+    EXPECT_TRUE(std::equal(tail.begin(), tail.begin() + 512, test::BytesAt(raw, size - 512, 512).begin()))
         << "the last sector is still read";
   }
   std::vector<std::uint8_t> beyond(512, 0xCD);
@@ -254,10 +245,10 @@ TEST_P(QemuImageTest, HeldRunsAreTheBlocksQemuWroteAndLocatedSpansHoldTheirBytes
     ASSERT_GT(span->length, 0u);
     ASSERT_LE(span->length, length);
     const std::size_t check = static_cast<std::size_t>(std::min<std::uint64_t>(span->length, 1 << 20));
-    ASSERT_TRUE(FileBytes(image, span->offset, check) == FileBytes(raw, offset, check)) << "span at " << offset;
+    ASSERT_TRUE(test::BytesAt(image, span->offset, check) == test::BytesAt(raw, offset, check)) << "span at " << offset;
     const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(span->length, 4096));
-    ASSERT_TRUE(FileBytes(image, span->offset + span->length - tail, tail) ==
-                FileBytes(raw, offset + span->length - tail, tail))
+    ASSERT_TRUE(test::BytesAt(image, span->offset + span->length - tail, tail) ==
+                test::BytesAt(raw, offset + span->length - tail, tail))
         << "end of the span at virtual offset " << offset;
     located += span->length;
     offset += span->length;
@@ -383,9 +374,9 @@ TEST(PresentRangeVhdTest, ClaimedSizeBeyondTheFile) {
   }
 }
 
-Raw Le(std::uint64_t value, int width) {
+Raw Le(std::uint64_t value, std::size_t width) {
   Raw bytes;
-  for (int i = 0; i < width; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  test::PutInt(bytes, 0, value, width);
   return bytes;
 }
 
