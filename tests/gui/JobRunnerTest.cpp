@@ -1,5 +1,5 @@
-// The runner of the wizard's jobs: when and where a job's end step runs, what
-// it is told of a stop; the progress pane's clocks and time left.
+// The runner of the wizard's jobs: when and where a job's end step runs, what it is told of a stop; the
+// progress pane's clocks and time left.
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,5 @@
-// The previews read in this process, on files made by real tools and on
-// damaged copies of them: which viewer a name chooses, pictures, PDF,
-// archives, web pages, text; Photoshop and dBASE (against ImageMagick, Pillow
-// and dbfread), DXF (against ezdxf) and RTF (against LibreOffice's text).
+// The previews read in this process, on files made by real tools and on damaged copies of them; Photoshop
+// and dBASE against ImageMagick, Pillow and dbfread, DXF against ezdxf, RTF against LibreOffice's text.
 
 #include <gtest/gtest.h>
 

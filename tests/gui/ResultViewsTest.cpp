@@ -1,8 +1,5 @@
-// The results page, Find File(s) and File Filters as a user sees them: over a
-// handful of records with hostile names (the list's order, check rules,
-// renaming, menus, searches, filters) and on the FAT fixtures (cancellable
-// snapshot questions, keys that start no save, a folder's check box, Find
-// File(s)'s save, the splitter layout kept and reset).
+// The results page, Find File(s) and File Filters as a user sees them: over a handful of records with hostile
+// names, and on the FAT fixtures.
 
 #include <gtest/gtest.h>
 

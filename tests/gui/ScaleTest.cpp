@@ -1,6 +1,6 @@
-// The window on a 1366x768 screen at a large scale (QT_SCALE_FACTOR, or the
-// screen's own given by DRAVIK_SCREEN_SCALE): it fits, and every page of the
-// Quick Scan road keeps its buttons whole and on screen. One process a scale.
+// The window on a 1366x768 screen at a large scale (QT_SCALE_FACTOR, or the screen's own given by
+// DRAVIK_SCREEN_SCALE): it fits, and every page of the Quick Scan road keeps its buttons whole and on screen.
+// One process a scale.
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// A later start of the program with an image: the running window takes the
-// path over the local socket (what it asks before leaving its results is
-// ResultsPageTest's), and the start that handed it over is told it was taken.
+// A later start of the program with an image: the running window takes the path over the local socket, and
+// the start that handed it over is told it was taken.
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,5 @@
-// The desktop program driven as a user drives it through the real engine on
-// the fixture images: one road per scan mode (the saved files' bytes left to the
-// engine's and the command line's tests), and what only a real scan shows: progress,
-// stop and close questions, Back and Home, Return, snapshots, recent files, the catalogue.
+// The desktop program driven as a user drives it through the real engine on the fixture images: one road per
+// scan mode (the saved files' bytes left to the engine's tests), and what only a real scan shows.
 
 #include <gtest/gtest.h>
 
