@@ -32,14 +32,13 @@ struct SaveRun {
 
 // Saves what the tree has checked; returns the count of files saved whole.
 std::uint32_t Save(const VolumeScan& v, const RecoveryStore& store, const ResultTree& tree, const fs::path& dest,
-                   const SaveRun& run = {}, SaveSummary* summary = nullptr) {
+                   const SaveRun& run = {}) {
   SaveControl control(run.sink);
   const SaveContext context{*v.reader, v.result.params, run.settings, run.filter, control, run.image};
   const SaveSummary done = SaveCheckedTree(context, store, tree, dest);
   EXPECT_EQ(done.failed, 0u);
   EXPECT_TRUE(done.failures.empty()) << done.failures.front().Text();
   EXPECT_EQ(done.saved, control.SavedCount());
-  if (summary) *summary = done;
   return done.saved;
 }
 
