@@ -32,12 +32,6 @@ std::vector<ScanItem> Without(std::vector<ScanItem> items, const std::set<std::u
   return items;
 }
 
-std::uint32_t RecordOf(const VolumeScan& scan, const std::string& path) {
-  const auto item = scan.Find(path);
-  if (!item) throw std::runtime_error("no " + path + " in the intact scan");
-  return item->id;
-}
-
 void ClearSignature(NtfsDiskCopy& disk, std::uint32_t record) {
   disk.Patch(disk.RecordOffset(record), {0, 0, 0, 0});
 }
@@ -47,9 +41,9 @@ TEST(NtfsDamageTest, RecordsWithoutSignatureAreLeftOutTheirChildrenGoUnderLostDi
   // Records without their signature: a file's, which is left out alone; one
   // lost folder with a sub-folder, one with only a file: "Dir" numbers go to
   // the parents that folders name first, then to those only files name.
-  const std::uint32_t file = RecordOf(intact, "docs/reports/summary.txt");
-  const std::uint32_t withFolder = RecordOf(intact, "docs/reports/2024");
-  const std::uint32_t withFile = RecordOf(intact, "names/Ünïcödé");
+  const std::uint32_t file = intact.Find("docs/reports/summary.txt").value().id;
+  const std::uint32_t withFolder = intact.Find("docs/reports/2024").value().id;
+  const std::uint32_t withFile = intact.Find("names/Ünïcödé").value().id;
   NtfsDiskCopy disk;
   for (const std::uint32_t record : {file, withFolder, withFile}) ClearSignature(disk, record);
   const VolumeScan damaged(disk.Raw());

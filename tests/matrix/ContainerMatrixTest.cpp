@@ -13,9 +13,7 @@
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
 #include "NtfsFixtures.h"
-#include "fs/ResultTree.h"
 #include "save/SaveDriver.h"
-#include "util/Utf.h"
 
 namespace dravik {
 namespace {
@@ -167,8 +165,7 @@ void ExpectNtfsCell(const Cell& c) {
   std::map<std::string, std::string> times;
   for (const ScanItem& item : scan.Items())
     if (!item.folder && known.count(item.id) && known.at(item.id).size)
-      times[item.path] = test::FileTimeUtc(dir.Path() / item.path, false) + " " +
-                         test::FileTimeUtc(dir.Path() / item.path, true);
+      times[item.path] = test::FileTimeUtc(dir / item.path, false) + " " + test::FileTimeUtc(dir / item.path, true);
   const auto sums = test::Sha256Tree(dir.Path());
   std::map<std::uint32_t, std::string> want;  // record -> sha256
   for (const char* manifest : {"live.manifest", "deleted.manifest"})
