@@ -90,9 +90,8 @@ TEST(ExtensiveSectorTest, IndexRecordsOfNoFolderAreNotTaken) {
   EXPECT_FALSE(IndexRecordBytes(index)) << "longer than 64 KiB";
 }
 
-// twin: an intact FAT16 volume and a FAT32 one without boot sectors (their bases and cluster sizes: ExtensiveCliTest);
-// every folder given to its own volume; the lost FATs found and every file listed. Single sectors: twin's FAT16 boot
-// sector with its cluster-size byte changed, the first sector of noroot's folder Docs with its "." entry edited.
+// twin (bases and cluster sizes: ExtensiveCliTest): every folder given to its own volume, the lost FATs found and
+// every file listed; single sectors: its boot sector's cluster-size byte changed, noroot's Docs with "." edited.
 TEST(FatExtensiveTest, FindsAndExtractsAnIntactAndABootlessVolume) {
   const auto truth = test::ReadTruth("twin");
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
@@ -414,8 +413,7 @@ TEST(NtfsVolumeDamageTest, OlderCopiesOfIndexRecordsBeforeTheRealOnesDoNotMispla
   }
 }
 
-// ntfsadjacent: the second volume begins in the sector after the first one's backup boot sector. Each volume is found
-// where it lies and ends where it does: the first never takes in the second's files.
+// Each of ntfsadjacent's volumes is found where it lies and ends where it does: the first never takes in the second's.
 TEST(NtfsVolumeDamageTest, AdjacentVolumesWithoutTheirFirstBootSectorsEachEndWhereTheyDo) {
   const fs::path intact = test::ExtensiveFixture("ntfsadjacent.raw");
   const std::vector<Volume> volumes = Volumes(intact);
