@@ -369,12 +369,6 @@ struct OpenedJournal {
   std::optional<ext::Journal> journal;
 };
 
-const FileRecord* FileNamed(const RecoveryStore& store, const std::u16string& name) {
-  for (const FileRecord& file : store.Files())
-    if (file.name == name) return &file;
-  return nullptr;
-}
-
 // The log the engine reads against logdump -Oa, which dumps every
 // descriptor left in the log, live or not: the same volume blocks at the
 // same journal blocks (tags of a size the journal's features do not give
@@ -649,8 +643,8 @@ TEST(ExtJournalTest, StopEndsTheJournalRead) {
   RecoveryStore store;
   ScanExtQuick(reader, params, store, control);
   ASSERT_TRUE(control.StopRequested());
-  const FileRecord* goneA = FileNamed(store, u"gone-a.bin");
-  ASSERT_NE(goneA, nullptr);
+  const auto goneA = std::ranges::find(store.Files(), u"gone-a.bin", &FileRecord::name);
+  ASSERT_NE(goneA, store.Files().end());
   EXPECT_TRUE(goneA->deleted);
   for (const FileRecord& file : store.Files()) EXPECT_FALSE(file.fromJournal) << ToUtf8(file.name);
   // The log has 1024 blocks: reading on would take hundreds of reads.
