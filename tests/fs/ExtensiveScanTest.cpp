@@ -44,12 +44,6 @@ using test::ExtFixture;
 using test::Quote;
 using test::RunShell;
 
-std::vector<std::uint8_t> ReadSector(const SectorReader& reader, std::uint64_t sector) {
-  std::vector<std::uint8_t> bytes(kSectorSize);
-  EXPECT_TRUE(reader.Read(sector, 1, bytes));
-  return bytes;
-}
-
 ExtensiveFindings SearchWhole(const SectorReader& reader, std::uint16_t fsType, unsigned threads = 0,
                               ScanControl control = ScanControl()) {
   ExtensiveFindings findings;
@@ -95,7 +89,7 @@ TEST(ExtensiveSectorTest, IndexRecordsOfNoFolderAreNotTaken) {
 TEST(FatExtensiveTest, FindsAndExtractsAnIntactAndABootlessVolume) {
   const auto truth = test::ReadTruth("twin");
   const test::OpenedImage opened = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
-  std::vector<std::uint8_t> boot = ReadSector(*opened.reader, truth[0].start);
+  std::vector<std::uint8_t> boot = opened.reader->ReadSector(truth[0].start);
   ASSERT_TRUE(FatFromBootSector(boot, truth[0].start));
   EXPECT_EQ(FatFromBootSector(boot, truth[0].start)->secondFatLba, truth[0].firstFat + truth[0].fatSectors);
   for (const int bad : {0, 3, 6, 255}) {
@@ -141,7 +135,7 @@ TEST(FatExtensiveTest, FindsAndExtractsAnIntactAndABootlessVolume) {
   const auto folders = test::LostRootFolders();
   const std::uint32_t docs = folders.at("Docs");
   const std::uint64_t at = lostTruth[0].clusterBase + std::uint64_t{docs} * lostTruth[0].sectorsPerCluster;
-  const std::vector<std::uint8_t> dir = ReadSector(*noroot.reader, at);
+  const std::vector<std::uint8_t> dir = noroot.reader->ReadSector(at);
   const auto record = ParseDirStart(dir, at);
   ASSERT_TRUE(record);
   EXPECT_TRUE(record->cluster == docs && record->parentCluster == 0u && record->sector == at);
@@ -221,7 +215,7 @@ TEST(ExtensiveSearchTest, BootSectorsThatMissTheFoldersArePassedOver) {
 TEST(ExtensiveSearchTest, StopsAtTheBootSectorLimitSayingSo) {
   const auto truth = test::ReadTruth("twin");
   const test::OpenedImage twin = test::OpenForSearch(test::ExtensiveFixture("twin.vhd"));
-  const std::vector<std::uint8_t> boot = ReadSector(*twin.reader, truth[0].start);
+  const std::vector<std::uint8_t> boot = twin.reader->ReadSector(truth[0].start);
   std::vector<std::uint8_t> bytes;
   for (std::size_t i = 0; i < kMaxBootSectors + 10; ++i) bytes.insert(bytes.end(), boot.begin(), boot.end());
   const MemorySource disk(std::move(bytes));

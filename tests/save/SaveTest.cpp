@@ -86,12 +86,8 @@ TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
   RecoveryStore store = v.Scan();
   ASSERT_EQ(store.Files().size(), 1u);
   const MemorySource source = v.Source();
-  const SectorReader reader(source);
-  SaveControl control;
-  const RecoverySettings settings;
-  const FilterList filter;
   test::TempDir dir;
-  SaveCheckedTree({reader, v.Params(), settings, filter, control}, store, test::WholeTree(store), dir.Path());
+  test::SaveChecked(SectorReader(source), v.Params(), store, test::WholeTree(store), dir.Path());
   EXPECT_EQ(test::MtimeUtc(dir / "TIMES.TXT"), "2010-06-15 17:42:36");
   EXPECT_EQ(test::AtimeDateUtc(dir / "TIMES.TXT"), "2011-07-20");
 }
