@@ -1,14 +1,11 @@
-// File Trace on known bytes: the catalogue the build makes (and odd ones), the choice of types, the signature scan,
-// the tree of types, carved files of the carve size, ends of hand-made bytes; and on the bytes of files the tools made
-// (the trace fixture's files/): the family member the content names, weak signatures needing a plausible header,
-// where each format that records its end ends, cut or whole (TraceCliTest finds and trims each on a disk).
+// File Trace on hand-made bytes and on the files the tools made (the trace fixture's files/): the catalogue, the choice
+// of types, the signature scan, the tree of types, carving and where formats end (TraceCliTest: on a disk).
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
@@ -59,9 +56,7 @@ TEST(CatalogueTest, TheBuiltCatalogueHoldsEveryTypeOfItsSource) {
   for (std::string line; std::getline(source, line);) {
     if (line.empty() || line[0] == '#') continue;
     SCOPED_TRACE(line);
-    std::vector<std::string> f;
-    std::stringstream split(line);
-    for (std::string field; std::getline(split, field, '\t');) f.push_back(field);
+    const std::vector<std::string> f = test::Split(line, '\t');
     ASSERT_EQ(f.size(), 5u);
     ASSERT_LT(i, catalogue->entries.size());
     const CatalogueEntry& e = catalogue->entries[i++];
