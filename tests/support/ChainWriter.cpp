@@ -7,7 +7,6 @@
 
 #include "Bytes.h"
 #include "TestFiles.h"
-#include "VhdWriter.h"
 #include "util/Crc32.h"
 
 namespace dravik::test {

@@ -27,25 +27,27 @@ std::unique_ptr<ByteSource> OpenTestImage(const std::filesystem::path& image) {
   return file;
 }
 
+VirtualDisk OpenOrFail(const std::filesystem::path& image) {
+  VirtualDisk disk;
+  const OpenResult result = OpenImage(disk, image, false);
+  EXPECT_TRUE(result.Usable()) << image << ": " << result.message;
+  return disk;
+}
+
 namespace fs = std::filesystem;
 
-fs::path Fixture(const std::string& name) {
-  const fs::path path = fs::path(DRAVIK_FIXTURE_DIR) / name;
-  if (!fs::exists(path)) ADD_FAILURE() << "missing test image " << path << ": did the fixture scripts run?";
+namespace {
+fs::path Existing(const fs::path& path) {
+  if (!fs::exists(path)) ADD_FAILURE() << "missing test file " << path << " (did the fixture scripts run?)";
   return path;
 }
+}  // namespace
 
+fs::path Fixture(const std::string& name) { return Existing(fs::path(DRAVIK_FIXTURE_DIR) / name); }
 fs::path FixtureIn(const std::string& folder, const std::string& name) {
-  const fs::path path = fs::path(DRAVIK_FIXTURE_ROOT) / folder / name;
-  if (!fs::exists(path)) ADD_FAILURE() << "missing test file " << path << ": did the fixture scripts run?";
-  return path;
+  return Existing(fs::path(DRAVIK_FIXTURE_ROOT) / folder / name);
 }
-
-fs::path SharedTestData(const std::string& relative) {
-  const fs::path path = fs::path(DRAVIK_SHARED_TESTDATA) / relative;
-  if (!fs::exists(path)) ADD_FAILURE() << "missing shared test data " << path;
-  return path;
-}
+fs::path SharedTestData(const std::string& relative) { return Existing(fs::path(DRAVIK_SHARED_TESTDATA) / relative); }
 
 fs::path CliPath() { return DRAVIK_CLI_PATH; }
 

@@ -10,6 +10,7 @@
 
 namespace dravik {
 class ByteSource;
+class VirtualDisk;
 }
 
 namespace dravik::test {
@@ -31,6 +32,8 @@ std::vector<std::uint8_t> BytesAt(const std::filesystem::path& file, std::uint64
 // A VHD or VHDX (by its extension, its chain followed), else a raw disk, opened
 // read-only; throws when it does not open.
 std::unique_ptr<ByteSource> OpenTestImage(const std::filesystem::path& image);
+// A VHD or VHDX opened as a scan other than the Quick Scan opens it; the test fails when it is not usable.
+VirtualDisk OpenOrFail(const std::filesystem::path& image);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 // Writes bytes at offset, extending the file (sparsely) when needed.
 void PatchFile(const std::filesystem::path& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);

@@ -1,11 +1,12 @@
-// What an image reads beyond its own blocks: chains through their parents, dirty VHDX logs replayed in memory; against
-// the bytes qemu-io wrote, vhdimount's merge of a VHD chain and qemu's own replay of a log.
+// Chains read through their parents and dirty VHDX logs replayed in memory, against qemu-io, vhdimount and qemu.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <iostream>
 
+#include "Bytes.h"
 #include "ChainWriter.h"
 #include "TestFiles.h"
 #include "vdisk/VirtualDisk.h"
@@ -16,6 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::LogDescriptorPlan;
 using test::LogEntryPlan;
+using test::OpenOrFail;
 using test::Quote;
 using test::RunShell;
 using test::SectorRun;
@@ -42,17 +44,9 @@ std::vector<std::uint8_t> ReadAll(const VirtualDisk& disk) {
   return bytes;
 }
 
-VirtualDisk OpenOrFail(const fs::path& path) {
-  VirtualDisk disk;
-  const OpenResult result = OpenImage(disk, path, false);
-  EXPECT_TRUE(result.Usable()) << result.message;
-  return disk;
-}
-
 bool HasWarning(const VirtualDisk& disk, const std::string& part) {
-  for (const std::string& w : disk.Chain().warnings)
-    if (w.find(part) != std::string::npos) return true;
-  return false;
+  return std::ranges::any_of(disk.Chain().warnings,
+                             [&](const std::string& w) { return w.find(part) != std::string::npos; });
 }
 
 void ExpectSameBytes(const Raw& got, const Raw& want, const char* what) {
@@ -290,11 +284,8 @@ TEST(VhdxLogTest, LogsAreReplayedInMemoryOrReported) {
          const std::uint64_t bat = test::VhdxBatOffset(d.path);
          const std::uint64_t block = (fs::file_size(d.path) + kMiB - 1) / kMiB * kMiB;
          fs::resize_file(d.path, block + kMiB);
-         Raw batSector = test::ReadFileBytes(d.path);
-         batSector.erase(batSector.begin(), batSector.begin() + static_cast<std::ptrdiff_t>(bat));
-         batSector.resize(4096);
-         for (int i = 0; i < 8; ++i) batSector[16
-             + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((block | 6) >> (8 * i));
+         Raw batSector = test::BytesAt(d.path, bat, 4096);
+         test::PutInt(batSector, 16, block | 6, 8);
          test::WriteVhdxLog(d.path, {LogEntryPlan{{{bat, batSector, 0}, {block, Sector(0x5A), 0}}}}, block + kMiB);
          std::fill_n(want.begin() + static_cast<std::ptrdiff_t>(2 * kMiB), kMiB, std::uint8_t{0});
          Lay(want, 2 * kMiB, Sector(0x5A));
@@ -316,9 +307,7 @@ TEST(VhdxLogTest, LogsAreReplayedInMemoryOrReported) {
     c.write(d, want);
     const Raw fileBefore = test::ReadFileBytes(d.path);
 
-    VirtualDisk disk;
-    const OpenResult opened = OpenImage(disk, d.path, false);
-    ASSERT_TRUE(opened.Usable()) << opened.message;
+    const VirtualDisk disk = OpenOrFail(d.path);
     ASSERT_NE(disk.Vhdx(), nullptr);
     EXPECT_EQ(disk.Vhdx()->LogReplayed(), c.replayed > 0);
     EXPECT_EQ(disk.Vhdx()->LogEntriesReplayed(), c.replayed);
