@@ -471,9 +471,9 @@ void Patch(DiskCopy& copy, std::uint64_t sector, std::size_t offset, std::vector
 
 TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
   const std::vector<std::uint8_t> far = {0, 0, 0, 1, 0, 0, 0, 0};  // cluster 2^24
+  const auto zeroBoot = [](DiskCopy& c, const PartitionEntry& e, const boot::BootSector&) { c.ZeroSector(e.start); };
   const std::vector<BootDamage> rows = {
-      {"FAT32 boot sector zeroed: the backup six sectors in", {"mbr", "classic"}, kFat32,
-       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, true, -1},
+      {"FAT32 boot sector zeroed: the backup six sectors in", {"mbr", "classic"}, kFat32, zeroBoot, true, -1},
       {"FAT32 both copies zeroed: calculated", {"mbr", "classic"}, kFat32,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start), c.ZeroSector(e.start + 6); },
        false, 1,
@@ -481,16 +481,13 @@ TEST(BootSectorDamageTest, BackupsCalculationsAndWhatIsSaid) {
          return std::vector<Said>{{e.start, "not 55 AA"}, {e.start + 6, "not 55 AA"}};
        },
        true},
-      {"NTFS boot sector zeroed: the copy in the last sector", {"mbr", "classic"}, kNtfs,
-       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, true, -1},
+      {"NTFS boot sector zeroed: the copy in the last sector", {"mbr", "classic"}, kNtfs, zeroBoot, true, -1},
       {"NTFS both copies zeroed", {"mbr", "classic"}, kNtfs,
        [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start), c.ZeroSector(Last(e)); },
        false, -1},
       // The first FAT gives the reserved sectors; two folders' "." and ".." the cluster size, base and FAT size.
-      {"FAT16 boot sector zeroed: calculated", {"mbr", "extended", "gpt", "classic"}, kFat16,
-       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, false, 1},
-      {"FAT16 boot sector zeroed, the volume one sector long: no folder", {"mbr"}, kFat16,
-       [](DiskCopy& c, const PartitionEntry& e, const auto&) { c.ZeroSector(e.start); }, false, 0,
+      {"FAT16 boot sector zeroed: calculated", {"mbr", "extended", "gpt", "classic"}, kFat16, zeroBoot, false, 1},
+      {"FAT16 boot sector zeroed, the volume one sector long: no folder", {"mbr"}, kFat16, zeroBoot, false, 0,
        [](const PartitionEntry& e, const auto&) {
          return std::vector<Said>{{e.start,
              "fewer than two folder starts (\".\" and \"..\") in the data area: 0 found"}};

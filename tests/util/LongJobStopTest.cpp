@@ -139,7 +139,8 @@ Job FatExtractJob() {
             if (state->findings.fileSystems.empty()) return Lines{};
             FsParams params = test::FoundOnDisk(state->findings, 1, *state->opened.reader);
             RecoveryStore store;
-            const ResultTree tree = ExtractFatFileSystem(*state->opened.reader, state->findings, params, store, control);
+            const ResultTree tree =
+                ExtractFatFileSystem(*state->opened.reader, state->findings, params, store, control);
             Lines lines;
             for (const test::ListedItem& item : test::ScanItems(store))
               if (!item.folder) lines.push_back(item.path);
