@@ -21,7 +21,6 @@ std::filesystem::path Fixture(const std::string& name);
 std::filesystem::path FixtureIn(const std::string& folder, const std::string& name);
 // A file of the test data kept beside the project (made by others).
 std::filesystem::path SharedTestData(const std::string& relative);
-// The built dravik command.
 std::filesystem::path CliPath();
 // A shell command running the dravik under test with these arguments.
 std::string Dravik(const std::string& args);
