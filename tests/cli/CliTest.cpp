@@ -60,9 +60,7 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
       {"snapshot --help", 0, "--info"}, {"types --help", 0, "Usage: dravik types"}, {"info", 2, "info takes one IMAGE"},
       {"info --bogus a.vhd", 2, "unknown option --bogus"}, {"info -x a.vhd", 2, "unknown option -x"},
       {"info --json=yes a.vhd", 2, "option --json takes no value"},
-      {"info {dir}/missing.vhd", 1, "{dir}/missing.vhd file does not exists.\n"},
       {"info {dir}/broken.vhdx", 1, "dravik: {dir}/broken.vhdx: not a VHDX image: no VHDX structure was found"},
-      {"info {dir}/pipe.vhdx", 1, "{dir}/pipe.vhdx: cannot be opened: it is a FIFO (named pipe), not an image file\n"},
       {"scan quick {dir}/pipe.vhdx", 1, "it is a FIFO (named pipe)"}, {"cat", 2, "cat takes one IMAGE"},
       {"cat {dir}/missing.vhd", 1, "missing.vhd file does not exists."},
       {"cat --length", 2, "option --length needs a value"},
@@ -258,7 +256,6 @@ TEST(ExtensiveCliTest, ListsTheVolumesFoundAndRecoversAPickedOne) {
   EXPECT_EQ(paths["$MFTMirr"], 1);
 }
 
-// A boot sector set aside: the volume is found, and only --verbose says why.
 TEST(ExtensiveCliTest, VerboseNamesWhyABootSectorWasSetAside) {
   const std::uint64_t fat = test::ReadFatLayout("fat16-32k").start, ntfs = test::NtfsStart();
   const auto f16 = test::FatFixture("fat16-32k.raw");

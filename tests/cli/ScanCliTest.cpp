@@ -135,9 +135,7 @@ std::set<std::string> ListedFiles(const fs::path& image, std::size_t partition) 
   return files;
 }
 
-// A 3 TiB VHDX whose NTFS and FAT32 partitions start past 2^32 sectors: the table as mmls gives it, the listings as
-// fls, the saved files as the manifests ("SHA256 SIZE PATH" lines); and the same disk without its table, found by the
-// search.
+// The manifests of the large disk hold "SHA256 SIZE PATH" lines.
 TEST(ScanCliTest, PartitionsPastTwoTebibytesListAsMmlsAndFlsSaveAsTheirManifestsAndAreFoundWithoutTheTable) {
   const fs::path image = LargeFixture("large.vhdx");
   const auto mmls = test::Mmls(LargeFixture("large.raw"));

@@ -239,7 +239,6 @@ void Lay(Raw& disk, std::uint64_t at, const Raw& bytes) {
 struct DirtyImage {
   test::TempDir dir;
   fs::path path = dir / "dirty.vhdx";
-  Raw clean;
   std::uint64_t block0 = 0, block4 = 0;
 };
 
@@ -288,11 +287,10 @@ TEST(VhdxLogTest, LogsAreReplayedInMemoryOrReported) {
     SCOPED_TRACE(c.name);
     DirtyImage d;
     MakeImage(d.path, "vhdx", "8M", {"0x11 0 2M", "0x22 4M 1M"});
-    d.clean = QemuRaw(d.path);
+    Raw want = QemuRaw(d.path);
     d.block0 = test::VhdxBlockFileOffset(d.path, 0);
     d.block4 = test::VhdxBlockFileOffset(d.path, 4);
     ASSERT_TRUE(d.block0 && d.block4);
-    Raw want = d.clean;
     c.write(d, want);
     const Raw fileBefore = test::ReadFileBytes(d.path);
 
