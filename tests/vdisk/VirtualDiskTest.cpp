@@ -501,10 +501,8 @@ TEST(VhdDamageTest, QemuDynamicVhd) {
         "does not fit"},
        {"no table entries", [](Edit& e) { e.Patch(kDynamicHeader + 28, {0, 0, 0, 0}); }, {}, Reads::kFails},
        {"block size zero: taken from the blocks' spacing",
-        [](Edit& e) { e.Patch(kDynamicHeader + 32, {0, 0, 0, 0}); }, {}, Reads::kOracle,
-        [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BlockSize(), 2u << 20); }},
-       {"dynamic header cookie damaged: the usual places", [](Edit& e) { e.Patch(kDynamicHeader, Raw(8, 'X')); }, {},
-        Reads::kOracle, [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BatOffset(), 1536u); }},
+        [](Edit& e) { e.Patch(kDynamicHeader + 32, {0, 0, 0, 0}); }, {}},
+       {"dynamic header cookie damaged: the usual places", [](Edit& e) { e.Patch(kDynamicHeader, Raw(8, 'X')); }, {}},
        {"data offset past the end: 512 taken",
         [](Edit& e) { e.Patch(fs::file_size(e.path) - 512 + 16, {0x7F, 0, 0, 0, 0, 0, 0, 0}); }, {}}});
 }
@@ -585,8 +583,7 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
                                            "Differencing Disk4097"); }},
        {"both flags set", [&](Edit& e) { flags(e, 3); }, {}, Reads::kUnchecked,
         [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).DiskTypeText(), "Invalid Disk"); }},
-       {"block size zero", [&](Edit& e) { blockSize(e, 0); }, {{"metadata: block size", "", ""}}, Reads::kOracle,
-        [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).BlockSize(), 1u << 20); }},
+       {"block size zero", [&](Edit& e) { blockSize(e, 0); }, {{"metadata: block size", "", ""}}},
        {"block size no power of two, logical sector size 1000",
         [&](Edit& e) { e.Patch(e.ItemAt(KnownItem::kLogicalSectorSize), Le(1000, 4)), blockSize(e, 3 << 20); },
         {{"metadata: block size", "implausible: 3145728 bytes is no power of two from 1 MiB to 256 MiB",
