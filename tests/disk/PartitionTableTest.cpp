@@ -403,7 +403,6 @@ TEST(PartitionSearchTest, WithATableOnlyWhenAskedAndOnlyWhatItMisses) {
   EXPECT_EQ(table.Entries(), fromTable);
   EXPECT_TRUE(SearchPartitions(reader, GeometryFor(disk), table, answer(PartitionChoice::kSearch), control));
   EXPECT_EQ(asked, 3);
-  ASSERT_EQ(table.Count(), 3u);
   const auto fat32 = test::Fsstat(PartitionFixture("classic.raw"), layout[2].start).totalEnd.value_or(0) + 1;
   EXPECT_EQ(table.Entries(),
       (Entries{layout[0], layout[1], {layout[2].start, static_cast<std::uint32_t>(fat32), kFat32}}));
