@@ -4,8 +4,10 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 
@@ -32,6 +34,13 @@ VirtualDisk OpenOrFail(const std::filesystem::path& image) {
   const OpenResult result = OpenImage(disk, image, false);
   EXPECT_TRUE(result.Usable()) << image << ": " << result.message;
   return disk;
+}
+
+std::vector<std::uint8_t> ReadAll(const ByteSource& source, std::size_t step) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(source.Size()));
+  for (std::size_t at = 0; at < bytes.size(); at += step)
+    EXPECT_TRUE(source.ReadAt(at, std::span(bytes).subspan(at, std::min(step, bytes.size() - at)))) << "at " << at;
+  return bytes;
 }
 
 namespace fs = std::filesystem;

@@ -31,6 +31,8 @@ std::vector<std::uint8_t> BytesAt(const std::filesystem::path& file, std::uint64
 // A VHD or VHDX (by its extension, its chain followed), else a raw disk, opened
 // read-only; throws when it does not open.
 std::unique_ptr<ByteSource> OpenTestImage(const std::filesystem::path& image);
+// The whole source, read step bytes at a time; the test fails when a read fails.
+std::vector<std::uint8_t> ReadAll(const ByteSource& source, std::size_t step = SIZE_MAX);
 // A VHD or VHDX opened as a scan other than the Quick Scan opens it; the test fails when it is not usable.
 VirtualDisk OpenOrFail(const std::filesystem::path& image);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);

@@ -19,6 +19,7 @@ using test::LogDescriptorPlan;
 using test::LogEntryPlan;
 using test::OpenOrFail;
 using test::Quote;
+using test::ReadAll;
 using test::RunShell;
 using test::SectorRun;
 using Raw = std::vector<std::uint8_t>;
@@ -36,12 +37,6 @@ void MakeImage(const fs::path& path, const std::string& format, const std::strin
   std::string io = "qemu-io -f " + format;
   for (const std::string& w : writes) io += " -c 'write -P " + w + "'";
   Shell(io + " " + Quote(path) + " >/dev/null");
-}
-
-std::vector<std::uint8_t> ReadAll(const VirtualDisk& disk) {
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(disk.Size()));
-  EXPECT_TRUE(disk.ReadAt(0, bytes));
-  return bytes;
 }
 
 bool HasWarning(const VirtualDisk& disk, const std::string& part) {

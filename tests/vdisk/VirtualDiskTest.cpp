@@ -33,6 +33,7 @@ namespace fs = std::filesystem;
 using test::Fixture;
 using test::OpenOrFail;
 using test::Quote;
+using test::ReadAll;
 using test::RunShell;
 using test::TempDir;
 using vhdx::KnownItem;
@@ -352,13 +353,6 @@ TEST(PresentRangeTest, HeldRunsWhereTheFileAndItsClaimsDisagree) {
 Raw Le(std::uint64_t value, std::size_t width) {
   Raw bytes;
   test::PutInt(bytes, 0, value, width);
-  return bytes;
-}
-
-Raw ReadAll(const ByteSource& source, std::size_t step) {
-  Raw bytes(static_cast<std::size_t>(source.Size()));
-  for (std::size_t at = 0; at < bytes.size(); at += step)
-    EXPECT_TRUE(source.ReadAt(at, std::span(bytes).subspan(at, std::min(step, bytes.size() - at)))) << "at " << at;
   return bytes;
 }
 
