@@ -1,7 +1,4 @@
-// The dravik command's front end: each option case a row (exit status; its text on stdout, or for a failure on stderr
-// with stdout empty; its JSON's shape), then one run of info, cat, partitions and params against their oracles; and
-// scan extensive, scan trace and snapshot: what each lists (text, JSON shapes) and saves, once against the truth. (scan
-// quick: ScanCliTest.)
+// The dravik command's verbs and options other than scan quick's (ScanCliTest), each run once against its oracle.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,12 +9,12 @@
 #include <map>
 #include <sstream>
 
+#include "ChainWriter.h"
 #include "CliRun.h"
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
 #include "NtfsFixtures.h"
 #include "PartitionFixtures.h"
-#include "VhdWriter.h"
 #include "fs/extensive/ExtensiveTexts.h"
 #include "snapshot/SnapshotTexts.h"
 
@@ -63,9 +60,7 @@ TEST(CliOptionsTest, EachCaseExitsWithItsStatusAndSaysWhy) {
       {"snapshot --help", 0, "--info"}, {"types --help", 0, "Usage: dravik types"}, {"info", 2, "info takes one IMAGE"},
       {"info --bogus a.vhd", 2, "unknown option --bogus"}, {"info -x a.vhd", 2, "unknown option -x"},
       {"info --json=yes a.vhd", 2, "option --json takes no value"},
-      {"info {dir}/missing.vhd", 1, "{dir}/missing.vhd file does not exists.\n"},
       {"info {dir}/broken.vhdx", 1, "dravik: {dir}/broken.vhdx: not a VHDX image: no VHDX structure was found"},
-      {"info {dir}/pipe.vhdx", 1, "{dir}/pipe.vhdx: cannot be opened: it is a FIFO (named pipe), not an image file\n"},
       {"scan quick {dir}/pipe.vhdx", 1, "it is a FIFO (named pipe)"}, {"cat", 2, "cat takes one IMAGE"},
       {"cat {dir}/missing.vhd", 1, "missing.vhd file does not exists."},
       {"cat --length", 2, "option --length needs a value"},
@@ -168,8 +163,6 @@ TEST(CliInfoTest, TextAndJsonOfAVhdAndAVhdxAgreeWithQemuImg) {
   const auto vhd = RunCli("info " + Quote(test::Fixture("vhd-dynamic.vhd")));
   EXPECT_TRUE(Has(vhd.out, "Format\t\t\t: VHD\nModel\t\t\t: Virtual Hard Disk\nCapacity\t\t: 41 MB (Approx)\n"
                            "Cylinders\t\t: 988\nHead\t\t\t: 5\nSectors Per Track\t: 17\n")) << vhd.out;
-  EXPECT_TRUE(Has(RunCli("info " + Quote(test::Fixture("vhdx-10g.vhdx"))).out,
-      "Log\t\t\t: clean (nothing to replay)\n"));
   for (const char* name : {"vhdx-dynamic-32m.vhdx", "vhd-dynamic.vhd"}) {
     const auto image = test::Fixture(name);
     const test::QemuImgInfo qemu = test::QemuInfo(image);
@@ -210,16 +203,7 @@ TEST(CliCatTest, EveryKindOfStandardOutputGetsTheDisksBytes) {
   EXPECT_TRUE(Has(RunCli("cat " + image + " >&-").err, "cannot write to standard output: Bad file descriptor"));
 }
 
-TEST(CliPartitionsTest, JsonListsTheLayoutAndParamsItsShapeTextAndWhy) {
-  std::string expected;
-  for (const auto& e : test::ListedEntries(test::ReadLayout("extended")))
-    expected += std::to_string(e.start) + " " + std::to_string(e.sectors) + " " + std::to_string(e.code) + "\n";
-  const auto listed = RunCli("partitions --quiet --json " + Quote(test::PartitionFixture("extended.vhdx")));
-  ASSERT_EQ(listed.status, 0);
-  EXPECT_EQ(test::Py(listed.out, "for i, p in enumerate(d['partitions']):\n"
-                                 "    assert p['index'] == i and isinstance(p['type'], str), p\n"
-                                 "    print(p['start'], p['sectors'], p['code'])\n"),
-            expected);
+TEST(CliParamsTest, JsonShapeTextAndWhy) {
   const auto layout = test::ListedEntries(test::ReadLayout("mbr"));
   const auto image = Quote(test::PartitionFixture("mbr.vhdx"));
   // The values are the engine's (the container matrix holds them against fsstat): here the JSON's shape.
@@ -272,7 +256,6 @@ TEST(ExtensiveCliTest, ListsTheVolumesFoundAndRecoversAPickedOne) {
   EXPECT_EQ(paths["$MFTMirr"], 1);
 }
 
-// A boot sector set aside: the volume is found, and only --verbose says why.
 TEST(ExtensiveCliTest, VerboseNamesWhyABootSectorWasSetAside) {
   const std::uint64_t fat = test::ReadFatLayout("fat16-32k").start, ntfs = test::NtfsStart();
   const auto f16 = test::FatFixture("fat16-32k.raw");
@@ -361,9 +344,7 @@ TEST(TraceCliTest, FindsEveryFileAtItsFirstSectorAndSavesItTrimmed) {
     const std::string& path = found[f.sector];
     EXPECT_TRUE(path.ends_with(f.extension)) << path;
     const fs::path carved = dir / "out" / path.substr(path.rfind('/') + 1);
-    EXPECT_EQ(fs::file_size(carved), f.size) << "every format traced here records its end";
-    EXPECT_EQ(test::RunShell("head -c " + std::to_string(f.size) + " " + Quote(carved) + " | sha256sum").out.substr(0,
-        64), f.sha256);
+    EXPECT_EQ(test::Sha256Bytes(test::ReadFileBytes(carved)), f.sha256) << "every format traced here records its end";
   }
   // The whole disk holds the icon before the partition too: found first, saved whole (or untrimmed).
   const auto whole = RunCli("scan trace --quiet --whole-disk --list --types .png,.ico " + image);

@@ -1,12 +1,6 @@
 #!/usr/bin/env bash
-# Installs a build into a fresh prefix and checks what landed where: the programs in bin/, the desktop file, icon and
-# MIME types in their XDG places, the File Trace catalogue in share/dravik (and not in bin/); that the installed dravik
-# runs from the prefix and finds its catalogue there; and that the desktop and MIME files are accepted by the tools that
-# read them (desktop-file-validate, xmllint, update-mime-database), where those tools are installed.
-#
-#   check-install.sh BUILD_DIR WITH_GUI(ON|OFF) IMAGE
-#
-# IMAGE is a fixture the installed dravik reads (dravik info).
+# check-install.sh BUILD_DIR WITH_GUI(ON|OFF) IMAGE, IMAGE a fixture the installed dravik reads; what it checks: the
+# install_layout test in tests/CMakeLists.txt.
 set -euo pipefail
 
 build=$1

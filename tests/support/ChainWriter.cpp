@@ -7,7 +7,6 @@
 
 #include "Bytes.h"
 #include "TestFiles.h"
-#include "VhdWriter.h"
 #include "util/Crc32.h"
 
 namespace dravik::test {
@@ -153,7 +152,6 @@ void MakeVhdChild(const std::filesystem::path& vhd, const std::filesystem::path&
   const std::uint64_t blockSize = GetInt(b, header + 32, 4, true);
   const std::uint64_t batOffset = GetInt(b, header + 16, 8, true);
 
-  PutInt(b, header + 40, 0, 16, true);
   std::copy(p.end() - 512 + 68, p.end() - 512 + 84, b.begin() + static_cast<std::ptrdiff_t>(header + 40));
   if (o.wrongParentId) b[header + 40] ^= 0x5A;
   std::fill_n(b.begin() + static_cast<std::ptrdiff_t>(header + 64), 512, std::uint8_t{0});
@@ -331,16 +329,12 @@ void SetVhdxVirtualSize(const std::filesystem::path& vhdx, std::uint64_t size) {
 }
 
 void SetVhdCurrentSize(const std::filesystem::path& vhd, std::uint64_t size) {
-  const Bytes file = ReadFileBytes(vhd);
-  const auto isFooter = [&](std::size_t at) {
-    return file.size() >= at + 512 && std::equal(file.begin() + static_cast<std::ptrdiff_t>(at),
-                                                 file.begin() + static_cast<std::ptrdiff_t>(at + 8), "conectix");
-  };
-  if (file.size() < 512 || !isFooter(file.size() - 512))
-    throw std::runtime_error(vhd.string() + " does not end in a VHD footer");
-  for (const std::size_t at : {file.size() - 512, std::size_t{0}}) {
-    if (!isFooter(at)) continue;
-    Bytes footer(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + 512));
+  for (const std::uint64_t at : {std::filesystem::file_size(vhd) - 512, std::uint64_t{0}}) {
+    Bytes footer = BytesAt(vhd, at, 512);
+    if (!std::equal(footer.begin(), footer.begin() + 8, "conectix")) {
+      if (at != 0) throw std::runtime_error(vhd.string() + " does not end in a VHD footer");
+      continue;  // a fixed disk: no copy at 0
+    }
     PutInt(footer, 48, size, 8, true);
     PutInt(footer, 64, VhdChecksum(footer, 0, 512, 64), 4, true);
     PatchFile(vhd, at, footer);

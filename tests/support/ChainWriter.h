@@ -1,10 +1,11 @@
 #pragma once
-// Turns images qemu-img made into ones it cannot make: differencing VHDs and VHDXs naming a parent (locators, parent
-// id, sector bitmaps leaving sectors to the parent), VHDXs whose header names a log. Checksums stay right.
-// ChainWriter.cpp also holds the writers of VhdWriter.h.
+// Images qemu-img cannot make, from images it made or from nothing: differencing VHDs and VHDXs naming a parent
+// (locators, parent id, sector bitmaps leaving sectors to the parent), VHDXs whose header names a log, VHD layouts and
+// claimed sizes of its own. Checksums stay right; qemu-img reads the results, so it stays the oracle.
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -61,5 +62,21 @@ void WriteVhdxLog(const std::filesystem::path& vhdx, const std::vector<LogEntryP
 // Where the VHDX's BAT lies in the file; where a payload block's data lies (0: not present).
 std::uint64_t VhdxBatOffset(const std::filesystem::path& vhdx);
 std::uint64_t VhdxBlockFileOffset(const std::filesystem::path& vhdx, std::uint64_t block);
+
+struct VhdLayout {
+  std::uint32_t storedDiskType = 3;
+  std::uint32_t blockSize = 2 * 1024 * 1024;
+  std::uint64_t virtualSize = 8 * 1024 * 1024;
+  std::uint64_t headerOffset = 512;
+  std::uint64_t batOffset = 1536;
+  // Present blocks: virtual block index -> file sector where its bitmap starts; each filled with a pattern.
+  std::map<std::uint32_t, std::uint64_t> blocks;
+};
+void WriteDynamicVhd(const std::filesystem::path& path, const VhdLayout& layout);
+
+// Makes the VHD claim another disk size in its footer (and the copy at offset 0 of a dynamic disk).
+void SetVhdCurrentSize(const std::filesystem::path& vhd, std::uint64_t size);
+// Makes the VHDX claim another virtual disk size (metadata has no checksum).
+void SetVhdxVirtualSize(const std::filesystem::path& vhdx, std::uint64_t size);
 
 }  // namespace dravik::test

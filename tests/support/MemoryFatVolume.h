@@ -58,7 +58,6 @@ class MemoryFatVolume {
 
   // A reader's source over a copy of the bytes as they are now.
   MemorySource Source() const { return MemorySource(bytes_); }
-  // The Quick Scan of the volume.
   RecoveryStore Scan() const;
 
  private:

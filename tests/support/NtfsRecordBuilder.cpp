@@ -53,6 +53,15 @@ std::vector<std::uint8_t> EncodeRuns(const std::vector<RunPiece>& runs) {
   return out;
 }
 
+// Calls fix(the last two bytes' offset, their slot in the update sequence array) for each sector of the record.
+template <typename Fix>
+void EachSectorEnd(const std::vector<std::uint8_t>& record, Fix fix) {
+  const auto array = static_cast<std::size_t>(GetInt(record, 4, 2));
+  const auto count = static_cast<std::size_t>(GetInt(record, 6, 2));
+  for (std::size_t sector = 0; sector + 1 < count && 512 * (sector + 1) <= record.size(); ++sector)
+    fix(510 + 512 * sector, array + 2 + 2 * sector);
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> FileNameValue(std::uint64_t parentRecord, const std::u16string& name, std::uint8_t nameSpace,
@@ -179,25 +188,15 @@ std::size_t FindAttribute(const std::vector<std::uint8_t>& record, std::uint32_t
 }
 
 void UndoUpdateSequence(std::vector<std::uint8_t>& record) {
-  const std::size_t array = static_cast<std::size_t>(GetInt(record, 4, 2));
-  const std::size_t count = static_cast<std::size_t>(GetInt(record, 6, 2));
-  for (std::size_t sector = 0; sector + 1 < count; ++sector) {
-    const std::size_t end = 510 + 512 * sector;
-    if (end + 2 > record.size()) break;
-    PutInt(record, end, GetInt(record, array + 2 + 2 * sector, 2), 2);
-  }
+  EachSectorEnd(record, [&](std::size_t end, std::size_t slot) { PutInt(record, end, GetInt(record, slot, 2), 2); });
 }
 
 void RedoUpdateSequence(std::vector<std::uint8_t>& record) {
-  const std::size_t array = static_cast<std::size_t>(GetInt(record, 4, 2));
-  const std::size_t count = static_cast<std::size_t>(GetInt(record, 6, 2));
-  const std::uint64_t number = GetInt(record, array, 2);
-  for (std::size_t sector = 0; sector + 1 < count; ++sector) {
-    const std::size_t end = 510 + 512 * sector;
-    if (end + 2 > record.size()) break;
-    PutInt(record, array + 2 + 2 * sector, GetInt(record, end, 2), 2);
+  const std::uint64_t number = GetInt(record, static_cast<std::size_t>(GetInt(record, 4, 2)), 2);
+  EachSectorEnd(record, [&](std::size_t end, std::size_t slot) {
+    PutInt(record, slot, GetInt(record, end, 2), 2);
     PutInt(record, end, number, 2);
-  }
+  });
 }
 
 std::uint64_t BaseRecordOf(const std::vector<std::uint8_t>& record) { return GetInt(record, 32, 6); }

@@ -27,7 +27,6 @@ struct RunPiece {
   std::uint64_t firstCluster = 0;
 };
 
-// A $FILE_NAME value.
 std::vector<std::uint8_t> FileNameValue(std::uint64_t parentRecord, const std::u16string& name, std::uint8_t nameSpace,
                                         std::uint64_t creationTime = 0, std::uint64_t realSize = 0);
 

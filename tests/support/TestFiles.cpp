@@ -4,8 +4,10 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 
@@ -27,25 +29,34 @@ std::unique_ptr<ByteSource> OpenTestImage(const std::filesystem::path& image) {
   return file;
 }
 
+VirtualDisk OpenOrFail(const std::filesystem::path& image) {
+  VirtualDisk disk;
+  const OpenResult result = OpenImage(disk, image, false);
+  EXPECT_TRUE(result.Usable()) << image << ": " << result.message;
+  return disk;
+}
+
+std::vector<std::uint8_t> ReadAll(const ByteSource& source, std::size_t step) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(source.Size()));
+  for (std::size_t at = 0; at < bytes.size(); at += step)
+    EXPECT_TRUE(source.ReadAt(at, std::span(bytes).subspan(at, std::min(step, bytes.size() - at)))) << "at " << at;
+  return bytes;
+}
+
 namespace fs = std::filesystem;
 
-fs::path Fixture(const std::string& name) {
-  const fs::path path = fs::path(DRAVIK_FIXTURE_DIR) / name;
-  if (!fs::exists(path)) ADD_FAILURE() << "missing test image " << path << ": did the fixture scripts run?";
+namespace {
+fs::path Existing(const fs::path& path) {
+  if (!fs::exists(path)) ADD_FAILURE() << "missing test file " << path << " (did the fixture scripts run?)";
   return path;
 }
+}  // namespace
 
+fs::path Fixture(const std::string& name) { return Existing(fs::path(DRAVIK_FIXTURE_DIR) / name); }
 fs::path FixtureIn(const std::string& folder, const std::string& name) {
-  const fs::path path = fs::path(DRAVIK_FIXTURE_ROOT) / folder / name;
-  if (!fs::exists(path)) ADD_FAILURE() << "missing test file " << path << ": did the fixture scripts run?";
-  return path;
+  return Existing(fs::path(DRAVIK_FIXTURE_ROOT) / folder / name);
 }
-
-fs::path SharedTestData(const std::string& relative) {
-  const fs::path path = fs::path(DRAVIK_SHARED_TESTDATA) / relative;
-  if (!fs::exists(path)) ADD_FAILURE() << "missing shared test data " << path;
-  return path;
-}
+fs::path SharedTestData(const std::string& relative) { return Existing(fs::path(DRAVIK_SHARED_TESTDATA) / relative); }
 
 fs::path CliPath() { return DRAVIK_CLI_PATH; }
 

@@ -10,6 +10,7 @@
 
 namespace dravik {
 class ByteSource;
+class VirtualDisk;
 }
 
 namespace dravik::test {
@@ -20,7 +21,6 @@ std::filesystem::path Fixture(const std::string& name);
 std::filesystem::path FixtureIn(const std::string& folder, const std::string& name);
 // A file of the test data kept beside the project (made by others).
 std::filesystem::path SharedTestData(const std::string& relative);
-// The built dravik command.
 std::filesystem::path CliPath();
 // A shell command running the dravik under test with these arguments.
 std::string Dravik(const std::string& args);
@@ -31,6 +31,10 @@ std::vector<std::uint8_t> BytesAt(const std::filesystem::path& file, std::uint64
 // A VHD or VHDX (by its extension, its chain followed), else a raw disk, opened
 // read-only; throws when it does not open.
 std::unique_ptr<ByteSource> OpenTestImage(const std::filesystem::path& image);
+// The whole source, read step bytes at a time; the test fails when a read fails.
+std::vector<std::uint8_t> ReadAll(const ByteSource& source, std::size_t step = SIZE_MAX);
+// A VHD or VHDX opened as a scan other than the Quick Scan opens it; the test fails when it is not usable.
+VirtualDisk OpenOrFail(const std::filesystem::path& image);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 // Writes bytes at offset, extending the file (sparsely) when needed.
 void PatchFile(const std::filesystem::path& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);

@@ -59,15 +59,13 @@ std::unique_ptr<VolumeScan> ScanImage(const fs::path& image) {
 
 std::vector<ScanItem> VolumeScan::ItemsOf(std::uint32_t id) const {
   std::vector<ScanItem> found;
-  for (const ScanItem& item : items_)
-    if (item.id == id) found.push_back(item);
+  std::ranges::copy_if(items_, std::back_inserter(found), [id](const ScanItem& item) { return item.id == id; });
   return found;
 }
 
 std::optional<ScanItem> VolumeScan::Find(const std::string& path) const {
-  for (const ScanItem& item : items_)
-    if (item.path == path) return item;
-  return std::nullopt;
+  const auto it = std::ranges::find(items_, path, &ScanItem::path);
+  return it == items_.end() ? std::nullopt : std::optional(*it);
 }
 
 void VolumeScan::SelectOnly(const std::string& path) {

@@ -58,7 +58,7 @@ class VolumeScan {
   void SelectOnly(const std::string& path);
   // Checks every folder and the root's own files, as a save of everything.
   void SelectAll();
-  // Saves what the tree has checked into destination, deleted files by the mode.
+  // SaveChecked and SaveEverything below, of this volume.
   SaveSummary Save(const std::filesystem::path& destination, DeletedMode deleted = DeletedMode::kInclude);
   SaveSummary SaveAll(const std::filesystem::path& destination, DeletedMode deleted = DeletedMode::kInclude);
   // Saves everything into a temporary folder: the sha256 of each file saved, by its path there.

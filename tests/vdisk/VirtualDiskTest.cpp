@@ -1,8 +1,5 @@
-// Opening images through the one VirtualDisk, with the messages shown when that fails; every byte the readers deliver
-// against qemu-img's raw conversion of the same image, whatever the read's size and alignment; and which bytes an image
-// holds and where its file keeps them (searches pass over the rest unread). Then the VHD and VHDX readers on copies of
-// the same qemu-img images damaged by byte edits, one row per damage: what opens, the repairs said, and what reads as
-// qemu-img's raw conversion; VHD layouts qemu-img does not make, and the block table salvage.
+// The VHD and VHDX readers against qemu-img's raw conversion of the same images, intact and damaged by byte edits; the
+// messages of failed opens, and the block table salvage.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,9 +10,9 @@
 #include <regex>
 
 #include "Bytes.h"
+#include "ChainWriter.h"
 #include "PartitionFixtures.h"
 #include "TestFiles.h"
-#include "VhdWriter.h"
 #include "disk/SectorReader.h"
 #include "util/Bytes.h"
 #include "util/Crc32.h"
@@ -34,19 +31,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Fixture;
+using test::OpenOrFail;
 using test::Quote;
+using test::ReadAll;
 using test::RunShell;
 using test::TempDir;
 using vhdx::KnownItem;
 using Raw = std::vector<std::uint8_t>;
 using Ranges = std::vector<ByteRange>;
-
-VirtualDisk OpenOrFail(const fs::path& path) {
-  VirtualDisk disk;
-  const OpenResult result = OpenImage(disk, path, false);
-  EXPECT_TRUE(result.Usable()) << path << ": " << result.message;
-  return disk;
-}
 
 // Reads [offset, offset + length) through the disk and compares it with qemu-img's raw conversion.
 void ExpectRange(const VirtualDisk& disk, const fs::path& raw, std::uint64_t offset, std::size_t length) {
@@ -161,7 +153,6 @@ TEST(VirtualDiskTest, OpenFailuresGiveTheMessageForTheKindAndMode) {
   const OpenResult fake = OpenImage(disk, dir / "fake.vhdx", true);
   ASSERT_EQ(fake.details.size(), 1u);
   EXPECT_NE(fake.details[0].find("not a VHDX image"), std::string::npos) << fake.details[0];
-  EXPECT_FALSE(OpenImage(disk, dir.Path(), false).Usable()) << "a folder named like nothing";
   // A disk copied byte for byte opens by its extension.
   fs::copy_file(dir / "disk.iso", dir / "disk.IMG");
   EXPECT_TRUE(OpenImage(disk, dir / "disk.IMG", false).Usable());
@@ -267,16 +258,11 @@ INSTANTIATE_TEST_SUITE_P(QemuImages, QemuImageTest,
                            return name;
                          });
 
-// A fixed VHD's sectors are its file's; a failed read leaves zeros, not the last sector read.
-TEST(SectorReaderTest, ReadsSectorsOfTheImageAndZerosWhereItCannot) {
-  VirtualDisk disk;
-  const auto image = test::Fixture("vhd-fixed.vhd");
-  ASSERT_TRUE(OpenImage(disk, image, false).Usable());
-  const auto file = test::ReadFileBytes(image);
+// A failed read leaves zeros, not the last sector read. (Sectors read right: every test reading a file system.)
+TEST(SectorReaderTest, RefusesWhatItCannotReadAndZerosIt) {
+  const VirtualDisk disk = OpenOrFail(Fixture("vhd-fixed.vhd"));
   const SectorReader reader(disk);
   std::vector<std::uint8_t> buffer(3 * 512);
-  ASSERT_TRUE(reader.Read(1000, 3, buffer));
-  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), file.begin() + 1000 * 512));
   EXPECT_TRUE(reader.Read(5, 0, buffer));  // an empty read
   EXPECT_FALSE(reader.Read(0, 4, buffer)) << "a buffer too small for the sectors is refused";
   ASSERT_TRUE(reader.Read(reader.SectorCount() - 1, 1, buffer));
@@ -314,42 +300,32 @@ TEST(SparseImageTest, FiveGiBWithDataPastTheFirstChunkAndBlocksBeyondFourGiB) {
 }
 
 // Cut inside its last data block, a dynamic VHD holds the blocks before the cut and what the file has of that one (the
-// cut is the same for a VHDX: both readers map their blocks alike).
-TEST(PresentRangeDamageTest, VhdCutInsideItsLastBlock) {
+// cut is the same for a VHDX: both readers map their blocks alike). An empty 64 TiB VHDX holds nothing. A VHD whose
+// footer claims 2^63 - 1 bytes holds only what its file holds (the search and File Trace follow these runs), and a
+// fixed disk's data ends where its footer begins.
+TEST(PresentRangeTest, HeldRunsWhereTheFileAndItsClaimsDisagree) {
   TempDir dir;
-  const auto image = dir / "cut.vhd";
-  fs::copy_file(Fixture("vhd-dynamic.vhd"), image);
-  const auto mapped = QemuDataRanges(image);
+  const auto cutVhd = dir / "cut.vhd";
+  fs::copy_file(Fixture("vhd-dynamic.vhd"), cutVhd);
+  const auto mapped = QemuDataRanges(cutVhd);
   ASSERT_GE(mapped.size(), 2u);
-  const MappedRange last = *std::max_element(mapped.begin(), mapped.end(),
-      [](auto& a, auto& b) { return a.offset < b.offset; });
+  const MappedRange last = *std::ranges::max_element(mapped, {}, &MappedRange::offset);
   const std::uint64_t cut = last.offset + last.length / 2 + 100;
-  fs::resize_file(image, cut);
-  Ranges want;
+  fs::resize_file(cutVhd, cut);
+  Ranges kept;
   for (const MappedRange& m : mapped)
-    if (m.offset < cut) Append(want, m.start, m.start + std::min(m.length, cut - m.offset));
-  const VirtualDisk disk = OpenOrFail(image);
-  const Ranges runs = Runs(disk);
-  EXPECT_EQ(runs, want);
+    if (m.offset < cut) Append(kept, m.start, m.start + std::min(m.length, cut - m.offset));
+  const VirtualDisk cutDisk = OpenOrFail(cutVhd);
+  const Ranges runs = Runs(cutDisk);
+  EXPECT_EQ(runs, kept);
   for (const ByteRange& run : runs)
-    ExpectRange(disk, Fixture("vhd-dynamic.vhd").string() + ".raw", run.begin, run.end - run.begin);
+    ExpectRange(cutDisk, Fixture("vhd-dynamic.vhd").string() + ".raw", run.begin, run.end - run.begin);
   std::vector<std::uint8_t> past(512);
-  EXPECT_FALSE(disk.ReadAt(runs.back().end, past)) << "the byte after the cut cannot be read";
-}
-
-TEST(PresentRangeVhdxTest, EmptySixtyFourTerabyteDiskHoldsNothing) {
-  TempDir dir;
-  const auto image = dir / "empty.vhdx";
-  ASSERT_EQ(RunShell("qemu-img create -q -f vhdx " + Quote(image) + " 64T").status, 0);
-  const VirtualDisk disk = OpenOrFail(image);
-  EXPECT_EQ(disk.Size(), 64ULL << 40);
-  EXPECT_FALSE(disk.PresentRange(0) || VirtualDisk{}.PresentRange(0)) << "nor is anything held before an image is open";
-}
-
-// A VHD whose footer claims 2^63 - 1 bytes holds only what its file holds (the search and File Trace follow these
-// runs), and a fixed disk's data ends where its footer begins.
-TEST(PresentRangeVhdTest, ClaimedSizeBeyondTheFile) {
-  TempDir dir;
+  EXPECT_FALSE(cutDisk.ReadAt(runs.back().end, past)) << "the byte after the cut cannot be read";
+  ASSERT_EQ(RunShell("qemu-img create -q -f vhdx " + Quote(dir / "empty.vhdx") + " 64T").status, 0);
+  const VirtualDisk empty = OpenOrFail(dir / "empty.vhdx");
+  EXPECT_EQ(empty.Size(), 64ULL << 40);
+  EXPECT_FALSE(empty.PresentRange(0) || VirtualDisk{}.PresentRange(0)) << "nor anything held before an image is open";
   constexpr std::uint64_t kClaimed = (1ULL << 63) - 1, kData = 4 << 20;
   const auto raw = dir / "disk.raw";
   ASSERT_EQ(RunShell("head -c 1000000 /dev/urandom > " + Quote(raw) + " && truncate -s 4M " + Quote(raw)).status, 0);
@@ -377,13 +353,6 @@ TEST(PresentRangeVhdTest, ClaimedSizeBeyondTheFile) {
 Raw Le(std::uint64_t value, std::size_t width) {
   Raw bytes;
   test::PutInt(bytes, 0, value, width);
-  return bytes;
-}
-
-Raw ReadAll(const ByteSource& source, std::size_t step) {
-  Raw bytes(static_cast<std::size_t>(source.Size()));
-  for (std::size_t at = 0; at < bytes.size(); at += step)
-    EXPECT_TRUE(source.ReadAt(at, std::span(bytes).subspan(at, std::min(step, bytes.size() - at)))) << "at " << at;
   return bytes;
 }
 
@@ -416,16 +385,11 @@ struct Edit {
   }
   // Makes the checksum of a header or table (at offset, of size bytes) fit its bytes.
   void Seal(std::uint64_t at, std::size_t size) const {
-    const Raw file = test::ReadFileBytes(path);
-    Raw part(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + size));
+    Raw part = test::BytesAt(path, at, size);
     std::fill_n(part.begin() + 4, 4, std::uint8_t{0});
     Patch(at + 4, Le(Crc32c(part), 4));
   }
-  Raw RegionEntry(std::size_t i) const {
-    const Raw file = test::ReadFileBytes(fixture);
-    const auto at = static_cast<std::ptrdiff_t>(vhdx::kRegionTableOffset + 16 + 32 * i);
-    return {file.begin() + at, file.begin() + at + 32};
-  }
+  Raw RegionEntry(std::size_t i) const { return test::BytesAt(fixture, vhdx::kRegionTableOffset + 16 + 32 * i, 32); }
   // Rewrites region table 1 as these 32-byte entries, its checksum right.
   void RegionTable(const std::vector<Raw>& entries) const {
     Raw table = Le(0x69676572, 8);  // "regi"
@@ -524,7 +488,6 @@ TEST(VhdDamageTest, QemuDynamicVhd) {
   RunDamage("vhd-dynamic.vhd",
       {{"footer only in its copy at the start", [](Edit& e) { e.Cut(512); }, {}, Reads::kOracle,
         [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).DiskType(), vhd::kDynamic); }},
-       {"cut inside its last block", [](Edit& e) { e.Cut(512 + (1 << 20)); }, {}, Reads::kPartly},
        {"table entry count past the file: cut to the disk's size", countPastFile,
            {{"dynamic header: entry count", "", ""}}},
        {"table entry count past the file and no footer",
@@ -532,10 +495,8 @@ TEST(VhdDamageTest, QemuDynamicVhd) {
         "does not fit"},
        {"no table entries", [](Edit& e) { e.Patch(kDynamicHeader + 28, {0, 0, 0, 0}); }, {}, Reads::kFails},
        {"block size zero: taken from the blocks' spacing",
-        [](Edit& e) { e.Patch(kDynamicHeader + 32, {0, 0, 0, 0}); }, {}, Reads::kOracle,
-        [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BlockSize(), 2u << 20); }},
-       {"dynamic header cookie damaged: the usual places", [](Edit& e) { e.Patch(kDynamicHeader, Raw(8, 'X')); }, {},
-        Reads::kOracle, [](const DiskImage& i) { EXPECT_EQ(AsVhd(i).BatOffset(), 1536u); }},
+        [](Edit& e) { e.Patch(kDynamicHeader + 32, {0, 0, 0, 0}); }, {}},
+       {"dynamic header cookie damaged: the usual places", [](Edit& e) { e.Patch(kDynamicHeader, Raw(8, 'X')); }, {}},
        {"data offset past the end: 512 taken",
         [](Edit& e) { e.Patch(fs::file_size(e.path) - 512 + 16, {0x7F, 0, 0, 0, 0, 0, 0, 0}); }, {}}});
 }
@@ -556,18 +517,13 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
         [](const DiskImage& i) {
           const VhdxImage& x = AsVhdx(i);
           EXPECT_EQ(x.DiskTypeText(), "Dynamic Disk");
-          EXPECT_EQ(x.BlockSize(), 1u << 20);
-          EXPECT_EQ(x.ChunkRatio(), 4096.0);
           EXPECT_EQ(x.DataBlockCount(), 42);  // 41 MiB and 1.5 KiB
-          EXPECT_EQ(x.TotalBatEntries(), 42);
           EXPECT_TRUE(x.Repairs().empty());
         }},
        {"file type identifier zeroed", [](Edit& e) { e.Patch(0, Raw(8, 0)); },
         {{"file type identifier", "missing", "ignored: a valid header shows the file is a VHDX"}}},
        {"header 2 (current) checksum broken", [&](Edit& e) { e.Patch(vhdx::kHeader2Offset + 4, crc); },
         {{"header 2", "bad checksum", "header 1 used"}}},
-       {"header 1 made current, its checksum right", [](Edit& e) { e.MakeHeader1Current(); }, {}, Reads::kOracle,
-        [](const DiskImage& i) { EXPECT_TRUE(i.Repairs().empty()); }},
        {"header 1 made current, then its checksum broken",
         [&](Edit& e) { e.MakeHeader1Current(), e.Patch(vhdx::kHeader1Offset + 4, crc); },
         {{"header 1", "bad checksum", "header 2 used"}}},
@@ -612,7 +568,6 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
         [](Edit& e) { e.Patch(e.RegionAt(KnownItem::kMetadata) + 10, Le(0xFFFF, 2)); }, {}, Reads::kPrefix,
         [](const DiskImage& i) {
           EXPECT_TRUE(AsVhdx(i).Metadata().empty());
-          EXPECT_EQ(AsVhdx(i).BlockSize(), 1u << 20);
           EXPECT_EQ(i.Size(), 42u << 20);
         }},
        // A chunk of payload entries and its bitmap entry.
@@ -621,8 +576,7 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
                                            "Differencing Disk4097"); }},
        {"both flags set", [&](Edit& e) { flags(e, 3); }, {}, Reads::kUnchecked,
         [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).DiskTypeText(), "Invalid Disk"); }},
-       {"block size zero", [&](Edit& e) { blockSize(e, 0); }, {{"metadata: block size", "", ""}}, Reads::kOracle,
-        [](const DiskImage& i) { EXPECT_EQ(AsVhdx(i).BlockSize(), 1u << 20); }},
+       {"block size zero", [&](Edit& e) { blockSize(e, 0); }, {{"metadata: block size", "", ""}}},
        {"block size no power of two, logical sector size 1000",
         [&](Edit& e) { e.Patch(e.ItemAt(KnownItem::kLogicalSectorSize), Le(1000, 4)), blockSize(e, 3 << 20); },
         {{"metadata: block size", "implausible: 3145728 bytes is no power of two from 1 MiB to 256 MiB",
@@ -655,7 +609,6 @@ TEST(VhdStructurelessTest, ForeignDamagedOrRawDisk) {
     int foreign;  // NoStructureFound(); -1: not asked
     const char* diagnostic = "";
   } rows[] = {{"empty VHD", false, {}, false, -1},
-              {"one byte", false, Raw(1, 0x41), false, -1},
               {"511 bytes", false, Raw(511, 0x41), false, -1},
               {"no footer, no disk", false, junk, false, 1, "no VHD structure was found"},
               {"no footer, boot signature", false, signedJunk, true, 0},
@@ -720,10 +673,8 @@ TEST(VhdLayoutTest, StoredDiskTypes) {
     EXPECT_EQ(image.DiskType(), code);
     if (stored == 4) { EXPECT_TRUE(ReadAll(image, 65536) == ReadAll(dynamic, 65536)); }
     if (stored != 77) continue;
-    const Raw file = test::ReadFileBytes(dir / "typed.vhd");
     Raw got(600);
-    ASSERT_TRUE(image.ReadAt(1000, got));
-    EXPECT_TRUE(std::equal(got.begin(), got.end(), file.begin() + 1000));
+    EXPECT_TRUE(image.ReadAt(1000, got) && got == test::BytesAt(dir / "typed.vhd", 1000, 600));
   }
 }
 
@@ -738,11 +689,9 @@ TableEntry Absent() { return {TableEntry::kAbsent, 0}; }
 TableEntry Lost() { return {TableEntry::kLost, 0}; }
 
 bool Same(const std::vector<TableEntry>& a, const std::vector<TableEntry>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i].state != b[i].state
-        || (a[i].state == TableEntry::kPresent && a[i].fileOffset != b[i].fileOffset)) return false;
-  return true;
+  return std::ranges::equal(a, b, [](const TableEntry& x, const TableEntry& y) {
+    return x.state == y.state && (x.state != TableEntry::kPresent || x.fileOffset == y.fileOffset);
+  });
 }
 
 TEST(BlockTableSalvageTest, LostEntriesArePlacedOnlyWhereTheGapsDecide) {
