@@ -199,6 +199,4 @@ void RedoUpdateSequence(std::vector<std::uint8_t>& record) {
   });
 }
 
-std::uint64_t BaseRecordOf(const std::vector<std::uint8_t>& record) { return GetInt(record, 32, 6); }
-
 }  // namespace dravik::test::ntfs

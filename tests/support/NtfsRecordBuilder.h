@@ -72,7 +72,4 @@ std::size_t FindAttribute(const std::vector<std::uint8_t>& record, std::uint32_t
 void UndoUpdateSequence(std::vector<std::uint8_t>& record);
 void RedoUpdateSequence(std::vector<std::uint8_t>& record);
 
-// The base record a record belongs to (0 for a base record).
-std::uint64_t BaseRecordOf(const std::vector<std::uint8_t>& record);
-
 }  // namespace dravik::test::ntfs
