@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 using test::ListedItem;
 using test::ScanItem;
 
-// "fat16" (2 KiB clusters), "fat16-32k", "fat32" (512 B), "fat32-4k", "ntfs",
-// "ext4-gpt" (4 KiB blocks, in a GPT disk).
 struct Cell {
   const char* disk;
   const char* container;  // "raw", "fixed", "dynamic", "vhdx"
