@@ -314,8 +314,6 @@ TEST(ExtReadTest, PartitionWithoutItsPrimarySuperblockIsFoundByItsCopy) {
                           test::Listing(VolumeScan(ExtFixture("ext2-1k.raw")).Items()));
 }
 
-// Descriptor tags of 16 bytes (checksums v3 and 64-bit), 12 (64-bit) and 8
-// (32-bit, with the commit blocks' checksum of version 1 and without).
 const char* const kJournalImages[] = {"ext4-journal.raw", "ext4-journal-plain.raw", "ext3-journal.raw",
                                       "ext3-journal-csum.raw"};
 
