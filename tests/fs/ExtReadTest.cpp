@@ -64,8 +64,6 @@ void ExpectIstatTime(std::uint64_t recorded, const std::pair<std::int64_t, long>
   }
 }
 
-// Each volume's listing equals fls's, saving it gives the source folder
-// back, and its files' times are istat's.
 TEST(ExtReadTest, ListsSavesAndTimesAsFlsIstatAndTheSource) {
   for (const ImageCase& c : kImages) {
     SCOPED_TRACE(c.image);
