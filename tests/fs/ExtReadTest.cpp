@@ -64,8 +64,6 @@ void ExpectIstatTime(std::uint64_t recorded, const std::pair<std::int64_t, long>
   }
 }
 
-// Each volume's listing equals fls's, saving it gives the source folder
-// back, and its files' times are istat's.
 TEST(ExtReadTest, ListsSavesAndTimesAsFlsIstatAndTheSource) {
   for (const ImageCase& c : kImages) {
     SCOPED_TRACE(c.image);
@@ -105,12 +103,8 @@ TEST(ExtReadTest, SparseFilePastFourGibComesBackWhole) {
     SCOPED_TRACE(image);
     VolumeScan scan(ExtFixture(image));
     test::ExpectListedAsFls(scan, ExtFixture(image), 0);
-    const auto item = scan.Find("huge.bin");
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->size, size);
     test::TempDir out;
-    const SaveSummary summary = scan.SaveAll(out.Path());
-    EXPECT_EQ(summary.failed, 0u);
+    EXPECT_EQ(scan.SaveAll(out.Path()).failed, 0u);
     ASSERT_EQ(fs::file_size(out.Path() / "huge.bin"), size);
     EXPECT_EQ(test::BytesAt(out.Path() / "huge.bin", 0, kTail), std::vector<std::uint8_t>(kTail, 0));
     EXPECT_EQ(test::BytesAt(out.Path() / "huge.bin", size - kTail, kTail), want);
@@ -157,11 +151,14 @@ TEST(ExtReadTest, DeletedEntriesInSlackMustBePlausible) {
   }
 }
 
+// An edit of a copy of a volume, given the intact volume.
+using Edit = std::function<void(test::DiskCopy&, const fs::path&)>;
+
 // Damaged copies of a volume: each breaks one structure.
 struct DamageCase {
   const char* name;
   const char* volume;
-  std::function<void(test::DiskCopy&, const fs::path&)> edit;
+  Edit edit;
   bool scans;                              // the Quick Scan reads the volume
   std::vector<std::string> notWhole;       // folders it reports as not read whole
   std::vector<std::string> missing;        // items of the intact listing it no longer lists
@@ -197,36 +194,29 @@ std::vector<std::uint8_t> Le32(std::uint32_t v) {
 constexpr std::uint64_t kSuperblock = 1024;
 constexpr std::uint64_t kBlockArray = 0x28;
 
+Edit At(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+  return [=](test::DiskCopy& d, const fs::path&) { d.Patch(offset, bytes); };
+}
+
+Edit InInode(const char* path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+  return [=](test::DiskCopy& d, const fs::path& raw) { d.Patch(test::InodeOffset(raw, path) + offset, bytes); };
+}
+
 TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
   const DamageCase cases[] = {
       {"zeroed primary superblock of a volume of one group", "ext4-4k.raw",
-       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock, std::vector<std::uint8_t>(1024, 0)); },
-       false, {}, {}, {}, {}},
+       At(kSuperblock, std::vector<std::uint8_t>(1024, 0)), false, {}, {}, {}, {}},
       {"inodes count beyond its groups", "ext4-4k.raw",
-       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock + 0x00, Le32(0xFFFFFFF0)); },
-       false, {}, {}, {}, {}},
-      {"block size past 64 KiB", "ext4-4k.raw",
-       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock + 0x18, Le32(20)); }, false, {}, {}, {}, {}},
+       At(kSuperblock + 0x00, Le32(0xFFFFFFF0)), false, {}, {}, {}, {}},
+      {"block size past 64 KiB", "ext4-4k.raw", At(kSuperblock + 0x18, Le32(20)), false, {}, {}, {}, {}},
       {"corrupt extent header", "ext4-4k.raw",
-       [](test::DiskCopy& d, const fs::path& raw) {
-         d.Patch(test::InodeOffset(raw, "media/large.bin") + kBlockArray, {0, 0});
-       },
-       true, {}, {}, {}, {"media/large.bin"}},
+       InInode("media/large.bin", kBlockArray, {0, 0}), true, {}, {}, {}, {"media/large.bin"}},
       {"extent index naming a block that holds no extent node", "ext4-4k.raw",
-       [](test::DiskCopy& d, const fs::path& raw) {
-         d.Patch(test::InodeOffset(raw, "islands.bin") + kBlockArray + 12 + 4, Le32(0));
-       },
-       true, {}, {}, {}, {"islands.bin"}},
+       InInode("islands.bin", kBlockArray + 12 + 4, Le32(0)), true, {}, {}, {}, {"islands.bin"}},
       {"extent past the volume's end", "ext4-4k.raw",
-       [](test::DiskCopy& d, const fs::path& raw) {
-         d.Patch(test::InodeOffset(raw, "one.bin") + kBlockArray + 12 + 8, Le32(0xFFFFFF00));
-       },
-       true, {}, {}, {}, {"one.bin"}},
+       InInode("one.bin", kBlockArray + 12 + 8, Le32(0xFFFFFF00)), true, {}, {}, {}, {"one.bin"}},
       {"indirect block past the volume's end", "ext2-4k.raw",
-       [](test::DiskCopy& d, const fs::path& raw) {
-         d.Patch(test::InodeOffset(raw, "media/large.bin") + kBlockArray + 12 * 4, Le32(0xFFFFFF00));
-       },
-       true, {}, {}, {}, {"media/large.bin"}},
+       InInode("media/large.bin", kBlockArray + 12 * 4, Le32(0xFFFFFF00)), true, {}, {}, {}, {"media/large.bin"}},
       {"directory record length 0", "ext4-4k.raw",
        [](test::DiskCopy& d, const fs::path& raw) {
          d.Patch(test::BlockOf(raw, "docs", 0) * 4096 + 4, {0, 0});
@@ -240,13 +230,11 @@ TEST(ExtReadTest, DamagedVolumesAreReadOrRefusedCleanly) {
        // folder's listing; the one file still in use is lost.
        true, {"/trash"}, {"trash/gone.bin", "trash/gone-too.txt", "trash/killed.bin"}, {"trash/keep.txt"}, {}},
       {"primary descriptor of group 0 zeroed: the backup's read, group 0's files listed", "wsl-ext4.raw",
-       [](test::DiskCopy& d, const fs::path&) { d.Patch(4096, std::vector<std::uint8_t>(64, 0)); },
-       true, {}, {}, {}, {}},
+       At(4096, std::vector<std::uint8_t>(64, 0)), true, {}, {}, {}, {}},
       {"primary descriptor of group 0 zeroed under gdt_csum: the backup's read", "ext4-gdtcsum.raw",
-       [](test::DiskCopy& d, const fs::path&) { d.Patch(2048, std::vector<std::uint8_t>(32, 0)); },
-       true, {}, {}, {}, {}},
+       At(2048, std::vector<std::uint8_t>(32, 0)), true, {}, {}, {}, {}},
       {"primary superblock's inodes count lowered, its checksum failing: group 1's copy read", "ext4-1k.raw",
-       [](test::DiskCopy& d, const fs::path&) { d.Patch(kSuperblock + 0x00, Le32(16)); }, true, {}, {}, {}, {}},
+       At(kSuperblock + 0x00, Le32(16)), true, {}, {}, {}, {}},
       {"checksums alone broken (superblock, descriptor, a live inode, an extent leaf): read whole", "ext4-4k.raw",
        [](test::DiskCopy& d, const fs::path& raw) {
          d.Patch(kSuperblock + 0x3FC, {0xFF});
@@ -301,11 +289,7 @@ TEST(ExtReadTest, DeletedNamesWhoseInodeWasTakenAgainAreNotListed) {
   std::ofstream(dir / "commands") << "mkdir /olddir\nrmdir /olddir\nmkdir /docs/newdir\nmkdir /docs/newdir/inner\n"
                                      "write " << ExtFixture("src/small.txt").string() << " /docs/newdir/f.txt\n";
   ASSERT_EQ(test::RunShell("debugfs -w -f " + test::Quote(dir / "commands") + " " + test::Quote(copy.Raw())).status, 0);
-  const VolumeScan scan(copy.Raw());
-  EXPECT_FALSE(scan.Find("olddir"));
-  ASSERT_TRUE(scan.Find("docs/newdir/f.txt"));
-  EXPECT_FALSE(scan.Find("docs/newdir/f.txt")->deleted);
-  test::ExpectListedAsFls(scan, copy.Raw(), 0);
+  test::ExpectListedAsFls(VolumeScan(copy.Raw()), copy.Raw(), 0);
 }
 
 // A Linux partition whose primary superblock is gone is still listed, by the
@@ -323,28 +307,19 @@ TEST(ExtReadTest, PartitionWithoutItsPrimarySuperblockIsFoundByItsCopy) {
   test::TempDir dir;
   test::WriteFileBytes(dir / "disk.raw", disk);
   const VolumeScan damaged(dir / "disk.raw");
-  EXPECT_EQ(damaged.partition.start, kStart);
   EXPECT_EQ(damaged.partition.code, kExt2);
-  ASSERT_TRUE(damaged.result.Usable()) << damaged.result.message;
   test::ExpectSameListing(test::Listing(damaged.Items()),
                           test::Listing(VolumeScan(ExtFixture("ext2-1k.raw")).Items()));
 }
 
-// Descriptor tags of 16 bytes (checksums v3 and 64-bit), 12 (64-bit) and 8
-// (32-bit, with the commit blocks' checksum of version 1 and without).
 const char* const kJournalImages[] = {"ext4-journal.raw", "ext4-journal-plain.raw", "ext3-journal.raw",
                                       "ext3-journal-csum.raw"};
 
-struct ManifestRow {
-  std::uint64_t size = 0;
-  std::string sha256;
-};
-
-// journal.manifest: SIZE SHA256 PATH of the source files.
-std::map<std::string, ManifestRow> JournalManifest() {
+// journal.manifest: SIZE SHA256 PATH of the source files; the sha256 by path.
+std::map<std::string, std::string> JournalManifest() {
   std::ifstream in(ExtFixture("journal.manifest"));
-  std::map<std::string, ManifestRow> rows;
-  for (std::string size, sha, path; in >> size >> sha >> path;) rows[path] = {std::stoull(size), sha};
+  std::map<std::string, std::string> rows;
+  for (std::string size, sha, path; in >> size >> sha >> path;) rows[path] = sha;
   EXPECT_EQ(rows.size(), 6u);
   return rows;
 }
@@ -458,14 +433,13 @@ TEST(ExtJournalTest, DeletedFilesComeBackFromTheJournal) {
       ASSERT_TRUE(listed);
       EXPECT_EQ(listed->deleted, row.deleted && applies);
       EXPECT_EQ(listed->type.ends_with(", from the journal"), row.fromJournal && applies) << listed->type;
-      const ManifestRow& source = manifest.at(row.path);
+      const std::string& source = manifest.at(row.path);
       const auto it = saved.find(row.path);
       if (row.fromJournal || !row.deleted) {
-        EXPECT_EQ(listed->size, source.size);
         ASSERT_NE(it, saved.end());
-        EXPECT_EQ(it->second, source.sha256);
+        EXPECT_EQ(it->second, source);
       } else if (it != saved.end()) {
-        EXPECT_NE(it->second, source.sha256);
+        EXPECT_NE(it->second, source);
       }
     }
   }
@@ -562,9 +536,9 @@ TEST(ExtJournalTest, DamagedJournalsGiveNoFalseRecovery) {
       EXPECT_TRUE(listed->deleted);
       const auto saved = scan.SavedDigests();
       const auto it = saved.find(row.file);
-      const bool whole = it != saved.end() && it->second == manifest.at(row.file).sha256;
+      const bool whole = it != saved.end() && it->second == manifest.at(row.file);
       EXPECT_EQ(whole, row.recovered);
-      EXPECT_EQ(saved.at("journal/keep.txt"), manifest.at("journal/keep.txt").sha256);
+      EXPECT_EQ(saved.at("journal/keep.txt"), manifest.at("journal/keep.txt"));
     }
   }
 }
@@ -660,37 +634,21 @@ void FlipByte(const fs::path& raw, std::uint64_t offset) {
 // intact volume (as the tests above check); not trusted, it is listed without size and not saved whole. A live file's
 // inode that fails is read all the same.
 TEST(ExtChecksumTest, GuessedInodesAreTrustedOnlyWhenTheirChecksumsHold) {
-  // Where the journal's copy that the intact scan reads a file's inode from holds that inode.
-  const auto journalCopyOffset = [](const fs::path& raw, const test::VolumeScan& intact, const char* path) {
-    const std::uint32_t id = intact.Find(path).value().id;
-    const auto file = std::ranges::find(intact.store.Files(), id, &FileRecord::id);
-    const std::uint64_t block = JournalBlockOnVolume(raw, ext::JournalBlockOfLocator(file->locator));
-    return block * 4096 + test::InodeOffset(raw, id) % 4096;
-  };
   // The byte flipped in a copy of the image: in the file's inode, in its
   // inode's copy in the journal, or in the extent leaf the journal keeps.
-  using Byte = std::function<std::uint64_t(const fs::path& copy, const test::VolumeScan& intact, const char* path)>;
-  const Byte inInode = [](const fs::path& c, const test::VolumeScan& intact, const char* path) {
-    return test::InodeOffset(c, intact.Find(path).value().id) + 8;
-  };
-  const Byte inJournalInode = [&](const fs::path& c, const test::VolumeScan& intact, const char* path) {
-    return journalCopyOffset(c, intact, path) + 8;
-  };
-  const Byte inJournalLeaf = [&](const fs::path& c, const test::VolumeScan& intact, const char* path) {
-    return test::FirstExtentNode(c, journalCopyOffset(c, intact, path)) * 4096 + 4000;
-  };
+  enum Flipped { kInode, kJournalInode, kJournalLeaf };
   struct Row {
     const char* name;
     const char* image;
     const char* path;
-    Byte flipped;
+    Flipped flipped;
     bool trusted;
   };
   const Row rows[] = {
-      {"a deleted file whose inode fails", "ext4-4k.raw", "trash/gone.bin", inInode, false},
-      {"a live file whose inode fails", "ext4-4k.raw", "docs/readme.txt", inInode, true},
-      {"a file whose inode copy in the journal fails", "ext4-journal.raw", "journal/gone-a.bin", inJournalInode, false},
-      {"an extent tree from the journal whose leaf fails", "ext4-journal.raw", "journal/islands.bin", inJournalLeaf,
+      {"a deleted file whose inode fails", "ext4-4k.raw", "trash/gone.bin", kInode, false},
+      {"a live file whose inode fails", "ext4-4k.raw", "docs/readme.txt", kInode, true},
+      {"a file whose inode copy in the journal fails", "ext4-journal.raw", "journal/gone-a.bin", kJournalInode, false},
+      {"an extent tree from the journal whose leaf fails", "ext4-journal.raw", "journal/islands.bin", kJournalLeaf,
        false},
   };
   for (const Row& row : rows) {
@@ -700,8 +658,14 @@ TEST(ExtChecksumTest, GuessedInodesAreTrustedOnlyWhenTheirChecksumsHold) {
     const auto want = intact.SavedDigests().at(row.path);
     const auto intactItem = intact.Find(row.path);
     ASSERT_TRUE(intactItem);
+    // The inode, or the journal's copy of it that the intact scan reads.
+    std::uint64_t inode = test::InodeOffset(raw, intactItem->id);
+    if (row.flipped != kInode) {
+      const auto file = std::ranges::find(intact.store.Files(), intactItem->id, &FileRecord::id);
+      inode = JournalBlockOnVolume(raw, ext::JournalBlockOfLocator(file->locator)) * 4096 + inode % 4096;
+    }
     test::DiskCopy copy(raw, row.image);
-    FlipByte(copy.Raw(), row.flipped(copy.Raw(), intact, row.path));
+    FlipByte(copy.Raw(), row.flipped == kJournalLeaf ? test::FirstExtentNode(raw, inode) * 4096 + 4000 : inode + 8);
     test::VolumeScan scan(copy.Raw());
     const auto item = scan.Find(row.path);
     ASSERT_TRUE(item);

@@ -554,7 +554,6 @@ TEST(ExtExtensiveExtractTest, OverwrittenVolumeGivesBackWhatLiesBeyondTheFormat)
   ScanResult result = ExtractFoundFileSystem(reader, findings, 1, test::FoundOnDisk(findings, 1, reader), control);
   ASSERT_TRUE(result.tree);
   EXPECT_EQ(result.family, FsFamily::kExt);
-  EXPECT_EQ(result.params.superblockSector, findings.fileSystems[0].superblockSector);
 
   test::TempDir out;
   const SaveSummary summary = test::SaveEverything(reader, result.params, *result.store, *result.tree, out.Path());
@@ -573,7 +572,6 @@ TEST(ExtExtensiveExtractTest, OverwrittenVolumeGivesBackWhatLiesBeyondTheFormat)
   DecodedSnapshot decoded = DecodeSnapshot(EncodeFileSystemSnapshot(info, *result.store));
   ASSERT_TRUE(decoded.snapshot) << decoded.message;
   ScanResult kept = ResultOfSnapshot(*decoded.snapshot);
-  EXPECT_EQ(kept.params.superblockSector, result.params.superblockSector);
   const FileSystemFamily& family = FamilyOf(FsFamily::kExt);
   EXPECT_TRUE(family.ResultFitsDisk(kept.params, *kept.store, reader));
   FsParams withoutCopy = kept.params;

@@ -58,8 +58,6 @@ TEST(NtfsDamageTest, RecordsWithoutSignatureAreLeftOutTheirChildrenGoUnderLostDi
   listing.insert(test::ShowItem(true, false, withFolder, "Lost Dir/Dir0", 0));
   listing.insert(test::ShowItem(true, false, withFile, "Lost Dir/Dir1", 0));
   test::ExpectSameListing(test::Listing(damaged.Items()), listing);
-  EXPECT_TRUE(damaged.Find("Lost Dir/Dir0/q1/figures.csv"));
-  EXPECT_TRUE(damaged.Find("Lost Dir/Dir1/inner.txt"));
 }
 
 TEST(NtfsDamageTest, UnreadableRecordZeroOrRootLeavesOnlyLostDir) {
@@ -151,9 +149,7 @@ TEST(NtfsCraftedMftTest, MftRunsContinuedInAnExtensionRecord) {
   };
   record0(head, kSplit - 1, true);
   disk.WriteRecord(20, b::RecordBuilder(1, 0, 20).NonResident(b::kTypeData, tail, kSplit, vcn - 1, 0, 0).Protected());
-  const VolumeScan crafted(disk.Raw());
-  EXPECT_GT(crafted.Items().size(), 2000u);
-  test::ExpectSameListing(test::Listing(crafted.Items()), test::Listing(intact.Items()));
+  test::ExpectSameListing(test::Listing(VolumeScan(disk.Raw()).Items()), test::Listing(intact.Items()));
 
   record0(head, kSplit - 1, false);  // only the first 64 records are read
   const VolumeScan cut(disk.Raw());
