@@ -83,7 +83,6 @@ TEST(VhdChainTest, SharedImagesReadAsSleuthKitAndVhdimountGiveThem) {
   const fs::path child = dir / "image-differential.vhd";
   const VirtualDisk disk = OpenOrFail(child);
   ASSERT_EQ(disk.Chain().images.size(), 2u);
-  EXPECT_TRUE(disk.Chain().Complete());
   EXPECT_TRUE(disk.Chain().warnings.empty());
   EXPECT_EQ(ReadAll(disk), parentBytes);
   ExpectSameAsVhdimount(ReadAll(disk), child);
@@ -172,7 +171,6 @@ TEST(ChainTest, LayersReadThroughBitmapsAndParents) {
     row.after(dir.Path());
 
     const VirtualDisk disk = OpenOrFail(top);
-    if (row.vhdx) { EXPECT_EQ(disk.DiskTypeText(), "Differencing Disk"); }
     ASSERT_EQ(disk.Chain().images.size(), row.images);
     EXPECT_EQ(disk.Chain().Complete(), !row.missing);
     if (row.missing) {
