@@ -261,7 +261,6 @@ TEST(ExtensiveCliTest, ListsTheVolumesFoundAndRecoversAPickedOne) {
   const auto twin = Quote(test::ExtensiveFixture("twin.vhd"));
   const auto text = RunShell(test::Dravik("scan extensive --fs fat32 --quiet " + twin) + " | cut -f 1-3");
   const auto json = RunCli("scan extensive --fs fat32 --quiet --json " + twin);
-  ASSERT_EQ(text.status, 0);
   std::string lines, items;
   for (std::size_t i = 0; i < truth.size(); ++i) {
     const std::string at = std::to_string(i + 1) + "\t" + truth[i].type + " @ " + std::to_string(truth[i].clusterBase);
