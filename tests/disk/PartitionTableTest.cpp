@@ -51,7 +51,6 @@ TEST(PartitionTableTest, ListsTheLayoutAndMmlsAgrees) {
     const auto layout = ReadLayout(disk);
     const PartitionTable table = DrivePartitions(*test::OpenTestImage(PartitionFixture(disk + ".raw")));
     EXPECT_EQ(table.Entries(), ListedEntries(layout));
-    ExpectUniqueStarts(table.Entries());
     const auto mmls = test::Mmls(PartitionFixture(disk + ".raw"));
     for (const PartitionEntry& entry : layout)
       EXPECT_NE(std::find(mmls.begin(), mmls.end(), test::MmlsRow{entry.start, entry.sectors}), mmls.end())
@@ -218,7 +217,6 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
     row.edit(copy, layout);
     const PartitionTable table = DrivePartitions(*copy.OpenRaw());
     EXPECT_EQ(table.Entries(), row.want(layout));
-    ExpectUniqueStarts(table.Entries());
   }
 }
 
@@ -275,10 +273,6 @@ TEST(PartitionSearchTest, LostTablesFindEveryVolume) {
     if (container.empty()) {
       ASSERT_TRUE(OpenImage(disk, PartitionFixture(name + ".vhdx"), false).Usable());
       want = ReadLayout(name);
-      const DiskGeometry geometry = GeometryFor(disk);
-      EXPECT_EQ(SectorReader(disk).SectorCount(), 64ULL << 21);
-      EXPECT_TRUE(geometry.heads == 255 && geometry.sectorsPerTrack == 63);
-      EXPECT_EQ(std::uint64_t{geometry.cylinders}, (64ULL << 21) / (255 * 63));
     } else {
       DiskCopy copy(name);
       copy.ZeroSector(0);
@@ -288,9 +282,7 @@ TEST(PartitionSearchTest, LostTablesFindEveryVolume) {
         want.push_back(entry);
       }
     }
-    const Entries found = Search(disk, GeometryFor(disk));
-    EXPECT_EQ(SortedByStart(found), SortedByStart(want));
-    if (container.empty()) { EXPECT_EQ(found, Search(EveryByteHeld(disk), GeometryFor(disk))); }
+    EXPECT_EQ(SortedByStart(Search(disk, GeometryFor(disk))), SortedByStart(want));
   }
 }
 
@@ -421,10 +413,9 @@ TEST(PartitionSearchTest, KeepsTheFirst25Found) {
     boot[510] = 0x55, boot[511] = 0xAA;
   }
   const MemorySource source(std::move(bytes));
-  const Entries found = Search(source, SearchGeometry({}, source.Size() / 512));
-  ASSERT_EQ(found.size(), PartitionTable::kCapacity);
-  for (std::uint32_t i = 0; i < PartitionTable::kCapacity; ++i) EXPECT_EQ(found[i],
-      (PartitionEntry{(i + 1) * 2048, 2048, kFat16}));
+  Entries want;
+  for (std::uint32_t i = 1; i <= PartitionTable::kCapacity; ++i) want.push_back({i * 2048, 2048, kFat16});
+  EXPECT_EQ(Search(source, SearchGeometry({}, source.Size() / 512)), want);
 }
 
 // 0 would divide by zero; the others are no size a FAT or NTFS volume is made with.
@@ -453,7 +444,6 @@ struct BootDamage {
   bool quickScan = false;  // the Quick Scan fails, passing on what was said and that FAT alone is calculated
 };
 
-// Whether a reader said of the sector something holding what, with a likely cause.
 bool Says(const Diagnostics& said, std::uint64_t sector, const std::string& what) {
   const auto entries = said.Entries();
   return std::any_of(entries.begin(), entries.end(), [&](const DiagnosticEntry& e) {

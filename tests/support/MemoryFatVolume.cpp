@@ -81,8 +81,7 @@ MemoryFatVolume::MemoryFatVolume(bool fat32) : fat32_(fat32), bytes_(std::size_t
 }
 
 void MemoryFatVolume::SetFat(std::uint32_t cluster, std::uint32_t value, bool first, bool second) {
-  // The small volume's table has 12-bit entries (it has too few clusters
-  // for 16-bit ones), two to three bytes; 16-bit end marks keep their meaning.
+  // 12-bit entries (see the header), two to three bytes; 16-bit end marks keep their meaning.
   const auto write = [&](std::uint64_t fatLba) {
     const std::size_t table = static_cast<std::size_t>(fatLba) * kSectorSize;
     if (fat32_) {

@@ -87,14 +87,12 @@ void VolumeScan::SelectOnly(const std::string& path) {
   if (!found) throw std::runtime_error("no file " + path + " in the scan result");
 }
 
-void VolumeScan::SelectAll() { tree_->CheckEverything(); }
-
 SaveSummary VolumeScan::Save(const fs::path& destination, DeletedMode deleted) {
   return SaveChecked(*reader, result.params, store, *tree_, destination, deleted);
 }
 
 SaveSummary VolumeScan::SaveAll(const fs::path& destination, DeletedMode deleted) {
-  SelectAll();
+  tree_->CheckEverything();
   return Save(destination, deleted);
 }
 

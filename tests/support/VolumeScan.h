@@ -56,8 +56,6 @@ class VolumeScan {
 
   // Checks only the file at the path (an item's) in the tree.
   void SelectOnly(const std::string& path);
-  // Checks every folder and the root's own files, as a save of everything.
-  void SelectAll();
   // SaveChecked and SaveEverything below, of this volume.
   SaveSummary Save(const std::filesystem::path& destination, DeletedMode deleted = DeletedMode::kInclude);
   SaveSummary SaveAll(const std::filesystem::path& destination, DeletedMode deleted = DeletedMode::kInclude);

@@ -79,16 +79,10 @@ TEST(VhdChainTest, SharedImagesReadAsSleuthKitAndVhdimountGiveThem) {
   const auto imgCat = RunShell("img_cat -i vhd " + Quote(dir / "image.vhd"));
   ASSERT_EQ(imgCat.status, 0);
   const Raw parentBytes(imgCat.out.begin(), imgCat.out.end());
-  const VirtualDisk parent = OpenOrFail(dir / "image.vhd");
-  ASSERT_NE(parent.Vhd(), nullptr);
-  EXPECT_EQ(parent.Vhd()->DiskType(), vhd::kDynamic);
-  EXPECT_EQ(ReadAll(parent), parentBytes);
+  EXPECT_EQ(ReadAll(OpenOrFail(dir / "image.vhd")), parentBytes);
   const fs::path child = dir / "image-differential.vhd";
   const VirtualDisk disk = OpenOrFail(child);
-  ASSERT_NE(disk.Vhd(), nullptr);
-  EXPECT_EQ(disk.Vhd()->DiskType(), vhd::kDifferencing);
   ASSERT_EQ(disk.Chain().images.size(), 2u);
-  EXPECT_TRUE(disk.Chain().Complete());
   EXPECT_TRUE(disk.Chain().warnings.empty());
   EXPECT_EQ(ReadAll(disk), parentBytes);
   ExpectSameAsVhdimount(ReadAll(disk), child);
@@ -177,7 +171,6 @@ TEST(ChainTest, LayersReadThroughBitmapsAndParents) {
     row.after(dir.Path());
 
     const VirtualDisk disk = OpenOrFail(top);
-    if (row.vhdx) { EXPECT_EQ(disk.DiskTypeText(), "Differencing Disk"); }
     ASSERT_EQ(disk.Chain().images.size(), row.images);
     EXPECT_EQ(disk.Chain().Complete(), !row.missing);
     if (row.missing) {
@@ -290,7 +283,6 @@ TEST(VhdxLogTest, LogsAreReplayedInMemoryOrReported) {
 
     const VirtualDisk disk = OpenOrFail(d.path);
     ASSERT_NE(disk.Vhdx(), nullptr);
-    EXPECT_EQ(disk.Vhdx()->LogReplayed(), c.replayed > 0);
     EXPECT_EQ(disk.Vhdx()->LogEntriesReplayed(), c.replayed);
     ASSERT_EQ(disk.Chain().warnings.size(), c.warning ? 1u : 0u);
     if (c.warning) { EXPECT_NE(disk.Chain().warnings.front().find(c.warning), std::string::npos); }
