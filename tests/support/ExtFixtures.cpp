@@ -36,13 +36,6 @@ std::vector<ExtManifestEntry> ReadExtManifest(const std::string& name) {
   return entries;
 }
 
-std::vector<std::string> ExtDeletedPaths() {
-  std::ifstream in(ExtFixture("deleted.list"));
-  std::vector<std::string> paths;
-  for (std::string line; std::getline(in, line);) paths.push_back(line);
-  return paths;
-}
-
 OpenedExtVolume::OpenedExtVolume(const fs::path& raw) : file(ImageFile::Open(raw)), reader(*file) {
   Diagnostics diagnostics;
   volume = ext::ExtVolume::Open(reader, 0, diagnostics);
@@ -52,6 +45,14 @@ namespace {
 
 // Names as the engine shows them: bytes that are not UTF-8 become U+FFFD.
 std::string Shown(const std::string& bytes) { return ToUtf8(FromUtf8(bytes)); }
+
+// deleted.list: the paths deleted in every image.
+std::vector<std::string> ExtDeletedPaths() {
+  std::ifstream in(ExtFixture("deleted.list"));
+  std::vector<std::string> paths;
+  for (std::string line; std::getline(in, line);) paths.push_back(line);
+  return paths;
+}
 
 }  // namespace
 
@@ -120,34 +121,34 @@ std::string Debugfs(const fs::path& raw, const std::string& request) {
   return result.out;
 }
 
-std::uint32_t BlockSize(const fs::path& raw) {
-  static const std::regex blockSize(R"(Block size:\s+(\d+))");
-  const std::string stats = Debugfs(raw, "stats -h");
-  std::smatch m;
-  if (!std::regex_search(stats, m, blockSize)) throw std::runtime_error("debugfs stats: no block size");
-  return static_cast<std::uint32_t>(std::stoul(m[1]));
-}
-
-std::uint32_t InodeNumber(const fs::path& raw, const std::string& path) {
-  static const std::regex inode(R"(Inode:\s+(\d+))");
-  const std::string stat = Debugfs(raw, "stat /" + path);
-  std::smatch m;
-  if (!std::regex_search(stat, m, inode)) throw std::runtime_error("debugfs stat: " + stat);
-  return static_cast<std::uint32_t>(std::stoul(m[1]));
-}
-
 namespace {
+
+// The groups of the first match of pattern in debugfs's answer to request.
+std::vector<std::string> DebugfsFields(const fs::path& raw, const std::string& request, const std::regex& pattern) {
+  const std::string out = Debugfs(raw, request);
+  std::smatch m;
+  if (!std::regex_search(out, m, pattern)) throw std::runtime_error("debugfs " + request + ": " + out);
+  return {m.begin() + 1, m.end()};
+}
 
 // inode: an inode as debugfs takes it ("/path" or "<12>").
 std::uint64_t ImapOffset(const fs::path& raw, const std::string& inode) {
   static const std::regex located(R"(located at block (\d+), offset 0x([0-9a-fA-F]+))");
-  const std::string out = Debugfs(raw, "imap " + inode);
-  std::smatch m;
-  if (!std::regex_search(out, m, located)) throw std::runtime_error("debugfs imap: " + out);
-  return std::stoull(m[1]) * BlockSize(raw) + std::stoull(m[2], nullptr, 16);
+  const auto f = DebugfsFields(raw, "imap " + inode, located);
+  return std::stoull(f[0]) * BlockSize(raw) + std::stoull(f[1], nullptr, 16);
 }
 
 }  // namespace
+
+std::uint32_t BlockSize(const fs::path& raw) {
+  static const std::regex blockSize(R"(Block size:\s+(\d+))");
+  return static_cast<std::uint32_t>(std::stoul(DebugfsFields(raw, "stats -h", blockSize)[0]));
+}
+
+std::uint32_t InodeNumber(const fs::path& raw, const std::string& path) {
+  static const std::regex inode(R"(Inode:\s+(\d+))");
+  return static_cast<std::uint32_t>(std::stoul(DebugfsFields(raw, "stat /" + path, inode)[0]));
+}
 
 std::uint64_t InodeOffset(const fs::path& raw, const std::string& path) { return ImapOffset(raw, "/" + path); }
 

@@ -1,7 +1,6 @@
 #pragma once
-// The ext2/ext3/ext4 images of make-ext-fixtures.sh: the manifest of the
-// source folder they were made from, the engine's Quick Scan and save run on
-// one through the library, and debugfs as the oracle for where things lie.
+// The ext2/ext3/ext4 images of make-ext-fixtures.sh, with debugfs as the
+// oracle for where things lie.
 
 #include <cstdint>
 #include <filesystem>
@@ -16,8 +15,6 @@
 
 namespace dravik::test {
 
-// A file of the ext fixtures ("ext4-4k.raw", "manifest"...); the test fails
-// when it is missing.
 std::filesystem::path ExtFixture(const std::string& name);
 
 struct ExtManifestEntry {
@@ -29,8 +26,6 @@ struct ExtManifestEntry {
 };
 // A manifest of the fixtures ("manifest", "wsl-manifest").
 std::vector<ExtManifestEntry> ReadExtManifest(const std::string& name = "manifest");
-// deleted.list: the paths deleted in every image.
-std::vector<std::string> ExtDeletedPaths();
 
 // The ext volume at the start of a raw image, kept open with it; volume is
 // empty when it does not open.

@@ -1,6 +1,5 @@
 #pragma once
-// The disks of make-extensive-fixtures.sh: what their volumes were before
-// the damage, the files written to them, and the folders of the lost root.
+// The disks of make-extensive-fixtures.sh.
 
 #include <cstdint>
 #include <filesystem>
@@ -30,8 +29,10 @@ OpenedImage OpenForSearch(const std::filesystem::path& image);
 // The parameters to extract found file system index (from 1) of a whole-disk search.
 FsParams FoundOnDisk(const ExtensiveFindings& findings, std::uint16_t index, const SectorReader& reader);
 
+// A volume as it was before the damage (NAME.truth): cluster c starts at clusterBase + c * sectorsPerCluster (for NTFS
+// clusterBase is the volume's start, and there are no FATs: 0).
 struct VolumeTruth {
-  std::string type;  // "FAT16" or "FAT32"
+  std::string type;  // "FAT16", "FAT32" or "NTFS"
   std::uint64_t start = 0;
   std::uint64_t clusterBase = 0;
   std::uint32_t sectorsPerCluster = 0;

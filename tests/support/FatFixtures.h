@@ -1,8 +1,7 @@
 #pragma once
-// The FAT test disks of make-fat-fixtures.sh: layout, manifest, Quick Scan and
-// fls listing, with paths in a canonical form ("key"): a deleted short name's
-// lost first letter ("x" in the scan, "_" in fls, the original in the
-// manifest) is "x"; every other name matches exactly.
+// The FAT test disks of make-fat-fixtures.sh. Paths are compared in a canonical
+// form ("key"): a deleted short name's lost first letter ("x" in the scan, "_"
+// in fls, the original in the manifest) is "x"; every other name as it is.
 
 #include <cstdint>
 #include <filesystem>
@@ -17,10 +16,8 @@
 
 namespace dravik::test {
 
-// A file of the FAT fixtures: "fat16.vhd", "fat32.raw", "fat32-4k.manifest"...
 std::filesystem::path FatFixture(const std::string& name);
 
-// Where the disk's one partition starts.
 struct FatLayout {
   std::uint32_t start = 0;
 };

@@ -12,7 +12,6 @@
 
 namespace dravik::test {
 
-// A file of the NTFS fixtures: "ntfs.raw", "live.manifest"...
 std::filesystem::path NtfsFixture(const std::string& name);
 // The partition's first sector (ntfs.start).
 std::uint32_t NtfsStart();

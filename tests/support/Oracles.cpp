@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <iomanip>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -79,7 +80,7 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> IstatRuns(const fs::path& r
 
 std::pair<std::int64_t, long> IstatTime(const fs::path& raw, std::uint64_t start, std::uint32_t record,
                                         const std::string& attribute, const std::string& label) {
-  const std::regex time("^" + label + R"(:\s+(\d+)-(\d+)-(\d+) (\d+):(\d+):(\d+)(?:\.(\d{9}))? \(UTC\))");
+  const std::regex time("^" + label + R"(:\s+(\d+-\d+-\d+ \d+:\d+:\d+)(?:\.(\d{9}))? \(UTC\))");
   std::istringstream lines(Run("istat", "istat" + Offset(start) + Quote(raw) + " " + std::to_string(record)));
   bool inAttribute = attribute.empty();
   for (std::string line; std::getline(lines, line);) {
@@ -88,13 +89,8 @@ std::pair<std::int64_t, long> IstatTime(const fs::path& raw, std::uint64_t start
     std::smatch m;
     if (inAttribute && std::regex_search(line, m, time)) {
       std::tm tm{};
-      tm.tm_year = std::stoi(m[1]) - 1900;
-      tm.tm_mon = std::stoi(m[2]) - 1;
-      tm.tm_mday = std::stoi(m[3]);
-      tm.tm_hour = std::stoi(m[4]);
-      tm.tm_min = std::stoi(m[5]);
-      tm.tm_sec = std::stoi(m[6]);
-      return {static_cast<std::int64_t>(timegm(&tm)), m[7].matched ? std::stol(m[7]) : -1};
+      std::istringstream(m.str(1)) >> std::get_time(&tm, "%Y-%m-%d %H:%M:%S");
+      return {static_cast<std::int64_t>(timegm(&tm)), m[2].matched ? std::stol(m[2]) : -1};
     }
   }
   ADD_FAILURE() << "istat gave no " << attribute << " " << label << " time for record " << record;
@@ -136,14 +132,10 @@ FsstatReport Fsstat(const fs::path& raw, std::uint64_t start) {
       values[key] = {static_cast<std::uint32_t>(std::stoul(m[1])),
                      m[2].matched ? std::optional(static_cast<std::uint32_t>(std::stoul(m[2]))) : std::nullopt};
   }
-  const auto first = [&](const std::string& key) -> std::optional<std::uint32_t> {
-    const auto it = values.find(key);
-    return it == values.end() ? std::nullopt : std::optional(it->second.first);
+  const auto first = [&](const std::string& key) {
+    return values.count(key) ? std::optional(values[key].first) : std::nullopt;
   };
-  const auto last = [&](const std::string& key) -> std::optional<std::uint32_t> {
-    const auto it = values.find(key);
-    return it == values.end() ? std::nullopt : it->second.second;
-  };
+  const auto last = [&](const std::string& key) { return values.count(key) ? values[key].second : std::nullopt; };
   FsstatReport r;
   r.type = type;
   r.sectorSize = first("Sector Size").value_or(0);

@@ -26,7 +26,6 @@ struct FlsItem {
 };
 std::vector<FlsItem> Fls(const std::filesystem::path& raw, std::uint64_t start);
 
-// icat -o START RAW RECORD.
 std::vector<std::uint8_t> Icat(const std::filesystem::path& raw, std::uint64_t start, std::uint32_t record);
 std::string Sha256Bytes(const std::vector<std::uint8_t>& bytes);
 // The runs of the unnamed $DATA of a record as istat -r gives them: (first cluster, clusters).

@@ -27,10 +27,10 @@ inline void PrintTo(const PartitionEntry& e, std::ostream* os) {
 
 namespace dravik::test {
 
-// A file of the partition fixtures: "mbr.vhdx", "gpt.raw", "classic.layout"...
 std::filesystem::path PartitionFixture(const std::string& name);
 
-// NAME.layout: every partition the script made, in table order; code 0 marks one the table must not list.
+// NAME.layout: every partition the script made, in table order, with the code of its file system (100 FAT16, 200
+// FAT32, 300 NTFS); code 0 marks one the table must not list.
 std::vector<PartitionEntry> ReadLayout(const std::string& disk);
 // What a partition table reading should give for the layout: the entries with a code, at most the table's capacity.
 std::vector<PartitionEntry> ListedEntries(const std::vector<PartitionEntry>& layout);

@@ -31,10 +31,6 @@ bool ValidUtf8(const std::string& text) {
   return true;
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 }  // namespace
 
 fs::path SaveFixture(const std::string& name) { return FixtureIn("save", name); }
@@ -43,10 +39,9 @@ std::map<std::string, std::string> ReadFillManifest() {
   std::ifstream in(SaveFixture("fill.manifest"));
   std::map<std::string, std::string> files;
   for (std::string line; std::getline(in, line);) {
-    const auto first = line.find('\t');
-    const auto second = line.find('\t', first + 1);
-    if (first == std::string::npos || second == std::string::npos) throw std::runtime_error("bad manifest line " + line);
-    files[line.substr(0, first)] = line.substr(second + 1);
+    const auto fields = Split(line, '\t');
+    if (fields.size() != 3) throw std::runtime_error("bad manifest line " + line);
+    files[fields[0]] = fields[2];
   }
   return files;
 }
@@ -79,11 +74,10 @@ bool IsFaithfulShortening(const std::string& saved, const std::string& name) {
   const std::size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0 && name.size() - dot <= kLongestExtension) {
     const std::string extension = name.substr(dot);
-    if (saved.size() < extension.size() || saved.compare(saved.size() - extension.size(), extension.size(), extension) != 0)
-      return false;
-    return StartsWith(name.substr(0, dot), saved.substr(0, saved.size() - extension.size()));
+    if (!saved.ends_with(extension)) return false;
+    return name.substr(0, dot).starts_with(saved.substr(0, saved.size() - extension.size()));
   }
-  return StartsWith(name, saved);
+  return name.starts_with(saved);
 }
 
 std::string OriginalPath(const std::string& saved, const std::map<std::string, std::string>& paths) {

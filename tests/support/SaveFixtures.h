@@ -8,7 +8,6 @@
 
 namespace dravik::test {
 
-// A file of the save fixtures: "fill.vhd", "fill.manifest", "long-name".
 std::filesystem::path SaveFixture(const std::string& name);
 // The files of fill.vhd: path as written on the volume -> sha256.
 std::map<std::string, std::string> ReadFillManifest();
