@@ -11,7 +11,6 @@
 #include <functional>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "Bytes.h"
 #include "ChainWriter.h"

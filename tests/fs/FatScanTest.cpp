@@ -12,9 +12,7 @@
 #include "MemoryFatVolume.h"
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
-#include "fs/ResultTree.h"
 #include "fs/fat/FatTable.h"
-#include "save/SaveDriver.h"
 #include "util/Utf.h"
 
 namespace dravik {

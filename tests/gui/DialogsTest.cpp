@@ -18,7 +18,6 @@
 #include <random>
 #include <set>
 
-#include "NtfsFixtures.h"
 #include "PartitionFixtures.h"
 #include "WindowTest.h"
 #include "app/DriveInformationDialog.h"

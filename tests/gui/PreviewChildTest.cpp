@@ -17,7 +17,6 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <chrono>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>

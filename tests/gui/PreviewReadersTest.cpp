@@ -11,8 +11,6 @@
 #include <QJsonObject>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextFragment>
-#include <cmath>
 #include <fstream>
 #include <sstream>
 

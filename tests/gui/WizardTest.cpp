@@ -26,7 +26,6 @@
 #include "app/wizard/PreviewController.h"
 #include "app/wizard/ProgressPane.h"
 #include "app/wizard/SnapshotController.h"
-#include "app/wizard/TraceController.h"
 #include "fs/QuickScan.h"
 #include "preview/PreviewPane.h"
 #include "raw/TraceTree.h"

@@ -13,7 +13,6 @@
 #include "ExtensiveFixtures.h"
 #include "FatFixtures.h"
 #include "NtfsFixtures.h"
-#include "save/SaveDriver.h"
 
 namespace dravik {
 namespace {

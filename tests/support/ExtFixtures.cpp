@@ -5,7 +5,6 @@
 #include <fstream>
 #include <algorithm>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 

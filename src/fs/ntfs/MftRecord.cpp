@@ -147,12 +147,6 @@ std::vector<std::uint32_t> ListedRecords(Bytes list, std::optional<std::uint32_t
   return records;
 }
 
-std::vector<std::uint32_t> AttributeListRecords(Bytes record, std::optional<std::uint32_t> wantedType) {
-  const auto list = FindAttributeList(record);
-  if (!list || !list->resident) return {};
-  return ListedRecords(list->value, wantedType);
-}
-
 std::uint32_t BaseRecordNumber(Bytes record) {
   return static_cast<std::uint32_t>(le64(record, kBaseRecordOffset) & 0xFFFFFFFFFFFFULL);
 }

@@ -136,9 +136,6 @@ std::optional<AttributeValue> FindAttributeList(Bytes record);
 // attribute or only of the wanted type, in list order.
 std::vector<std::uint32_t> ListedRecords(Bytes list, std::optional<std::uint32_t> wantedType = std::nullopt);
 
-// The same for a record whose attribute list is resident.
-std::vector<std::uint32_t> AttributeListRecords(Bytes record, std::optional<std::uint32_t> wantedType = std::nullopt);
-
 // The base record an extension record belongs to; 0 for a base record.
 std::uint32_t BaseRecordNumber(Bytes record);
 
