@@ -276,7 +276,7 @@ TEST(ExtensiveCliTest, ListsTheVolumesFoundAndRecoversAPickedOne) {
   const auto saved = RunCli("scan extensive --fs fat32 --quiet --start " + std::to_string(truth[1].start) +
                             " --pick 1 --recover " + Quote(dir / "out") + " " + twin);
   EXPECT_EQ(saved.status, 0) << saved.err;
-  EXPECT_EQ(test::HashTree(dir / "out"), test::VolumeFiles("twin", 2));
+  EXPECT_EQ(test::Sha256Tree(dir / "out"), test::VolumeFiles("twin", 2));
   // $MFTMirr holds copies of the first four records; each file is one item.
   const auto ntfs = RunCli("scan extensive --quiet --fs ntfs --pick 1 --list " + Quote(test::NtfsFixture("ntfs.vhdx")));
   std::map<std::string, int> paths;
@@ -287,7 +287,7 @@ TEST(ExtensiveCliTest, ListsTheVolumesFoundAndRecoversAPickedOne) {
 }
 
 TEST(ExtensiveCliTest, VerboseNamesWhyABootSectorWasSetAside) {
-  const std::uint64_t fat = test::ReadFatLayout("fat16-32k").start, ntfs = test::NtfsStart();
+  const std::uint64_t fat = test::FatStart("fat16-32k"), ntfs = test::NtfsStart();
   const auto f16 = test::FatFixture("fat16-32k.raw");
   const std::string off = std::to_string(fat + 8 + 128);  // 72 reserved sectors, not 64, move cluster 0 by 8
   const struct { fs::path from; std::string fs; std::uint64_t boot,
@@ -332,7 +332,7 @@ TEST(ExtensiveCliTest, AFolderWhoseParentEntryNamesItselfComesBackUnderLostDir) 
       + Quote(dir / "out"));
   EXPECT_EQ(run.status, 0) << run.err;
   int found = 0;
-  for (const auto& [path, sha] : test::HashTree(dir / "out"))
+  for (const auto& [path, sha] : test::Sha256Tree(dir / "out"))
     if (path.ends_with("/file.txt") || path.ends_with("/inner/deep.txt"))
       found += path.rfind("Lost Dir/", 0) == 0 && test::ReadFileBytes(dir / "out" / path)
           == test::ReadFileBytes(dir / "d.txt");
@@ -412,7 +412,7 @@ void ExpectSnapshotActsAsTheScan(const std::string& scan, const fs::path& image,
     return RunShell("cd " + Quote(at) + " && find . -type f ! -name '*$*' -printf '%P %s %T@\\n' | sort").out;
   };
   EXPECT_EQ(times(dir / "snap"), times(dir / "scan"));
-  EXPECT_EQ(test::HashTree(dir / "snap"), test::HashTree(dir / "scan"));
+  EXPECT_EQ(test::Sha256Tree(dir / "snap"), test::Sha256Tree(dir / "scan"));
 }
 
 TEST(SnapshotCliTest, AKeptResultListsAndRecoversAsTheScan) {
@@ -429,7 +429,7 @@ TEST(SnapshotCliTest, AKeptResultListsAndRecoversAsTheScan) {
 
 std::map<std::string, std::string> Saved(const fs::path& dir) {
   std::map<std::string, std::string> saved;
-  for (const auto& [path, sha] : test::HashTree(dir)) saved[test::CanonicalSavedPath(path)] = sha;
+  for (const auto& [path, sha] : test::Sha256Tree(dir)) saved[test::CanonicalSavedPath(path)] = sha;
   return saved;
 }
 
@@ -491,9 +491,9 @@ TEST(ScanCliTest, ListsAsTreeLinesOrJsonAndSavesTheManifestOrWhatTheOptionsChoos
   for (const auto& f : test::ReadManifest("fat16")) sha[f.path] = f.sha256;
   EXPECT_EQ(Recover(image, dir / "a", "--select 'Docs/Sub Folder'").out.rfind("1 files saved into ", 0), 0u);
   const std::string deeper = "Docs/Sub Folder/Deep/deeper file.txt";
-  EXPECT_EQ(test::HashTree(dir / "a"), (std::map<std::string, std::string>{{deeper, sha[deeper]}}));
+  EXPECT_EQ(test::Sha256Tree(dir / "a"), (std::map<std::string, std::string>{{deeper, sha[deeper]}}));
   Recover(image, dir / "b", "--select /Docs/Report.txt --select 'Docs/日本.txt' --select README.TXT");
-  EXPECT_EQ(test::HashTree(dir / "b"), (std::map<std::string, std::string>{{"Report.txt", sha["Docs/Report.txt"]},
+  EXPECT_EQ(test::Sha256Tree(dir / "b"), (std::map<std::string, std::string>{{"Report.txt", sha["Docs/Report.txt"]},
                                                                            {"日本.txt", sha["Docs/日本.txt"]},
                                                                            {"README.TXT", sha["README.TXT"]}}));
   const auto missing = Recover(image, dir / "c", "--select Docs/absent.txt");
@@ -579,7 +579,7 @@ TEST(RecoverFailureCliTest, AFullDestinationNamesTheFirstFilesAndEndsWithStatusO
   if (!small.Mounted()) GTEST_SKIP() << small.Problem();
   const fs::path dest = small.Path() / "out";
   const auto run = Recover(Quote(test::SaveFixture("fill.vhd")), dest);
-  const auto saved = test::HashTree(dest);  // the count is of the files saved whole
+  const auto saved = test::Sha256Tree(dest);  // the count is of the files saved whole
   EXPECT_TRUE(run.status == 1 && run.out == std::to_string(saved.size()) + " files saved into " + dest.string() + "\n");
   const auto manifest = test::ReadFillManifest();
   const std::size_t failed = manifest.size() - saved.size();
@@ -593,7 +593,7 @@ TEST(RecoverFailureCliTest, AFullDestinationNamesTheFirstFilesAndEndsWithStatusO
     const std::string original = test::OriginalPath(path, manifest);
     EXPECT_TRUE(!original.empty() && sha == manifest.at(original)) << path << " is not a whole file of the disk";
   }
-  EXPECT_TRUE(fs::exists(dest / "README.TXT") && test::HashTree(dest / "names").size() == 1u) << "later files fit";
+  EXPECT_TRUE(fs::exists(dest / "README.TXT") && test::Sha256Tree(dest / "names").size() == 1u) << "later files fit";
   EXPECT_EQ(test::ListTree(small.Path()).front(), "out") << "nothing is written beside the destination";
 }
 

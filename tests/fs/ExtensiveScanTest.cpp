@@ -181,7 +181,7 @@ class DamagedDisk {
     std::string args = "scan extensive --fs ntfs --quiet --pick " + std::to_string(pick) + " --recover " + Quote(out);
     for (const std::string& item : items) args += " --select " + Quote(item);
     EXPECT_EQ(RunShell(test::Dravik(args + " " + Quote(image))).status, 0) << args;
-    return test::HashTree(out);
+    return test::Sha256Tree(out);
   }
 
  private:

@@ -5,23 +5,187 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
+#include <span>
+#include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 
+#include "Bytes.h"
 #include "FatFixtures.h"
-#include "MemoryFatVolume.h"
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
+#include "fs/fat/FatQuickScan.h"
 #include "fs/fat/FatTable.h"
+#include "util/ScanControl.h"
 #include "util/Utf.h"
 
 namespace dravik {
 namespace {
 
-using test::DirSlot;
-using test::LongNameSlots;
-using test::MemoryFatVolume;
-using test::ShortSlot;
+using test::PutInt;
+
+// A tiny FAT16 or FAT32 volume built in memory, for what real tools never
+// write: entries at chosen slots, chains with loops or odd end marks, folders
+// without dot entries. 512-byte sectors, one per cluster, clusters 2..255:
+//   FAT16: boot 0, FATs 1 and 2, root 3..6 (64 entries), data from 7; so few
+//          clusters make 12-bit FAT entries (the cluster count decides)
+//   FAT32: boot 0, FATs 1-2 and 3-4, data from 5, root at cluster 2
+// The memory disk goes on past the volume, so a chain beyond it reads.
+
+using DirSlot = std::array<std::uint8_t, 32>;
+
+std::uint8_t ShortNameChecksum(std::string_view name11) {
+  std::uint8_t sum = 0;
+  for (const char c : name11)
+    sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<std::uint8_t>(c));
+  return sum;
+}
+
+constexpr std::size_t kCharOffsets[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+
+// A short entry: name11 is the 8+3 name field as stored ("README  TXT").
+DirSlot ShortSlot(std::string_view name11, std::uint8_t attributes, std::uint32_t firstCluster, std::uint32_t size = 0,
+                  std::uint16_t date = 0) {
+  if (name11.size() != 11) throw std::invalid_argument("a short name field has 11 bytes");
+  DirSlot slot{};
+  std::copy(name11.begin(), name11.end(), slot.begin());
+  slot[11] = attributes;
+  PutInt(slot, 18, date, 2);
+  PutInt(slot, 20, firstCluster >> 16, 2);
+  PutInt(slot, 24, date, 2);
+  PutInt(slot, 26, firstCluster & 0xFFFF, 2);
+  PutInt(slot, 28, size, 4);
+  return slot;
+}
+
+// The long-name entries of name in disk order, for the short entry name11.
+std::vector<DirSlot> LongNameSlots(std::u16string_view name, std::string_view name11) {
+  const std::size_t parts = (name.size() + 12) / 13;
+  std::vector<DirSlot> slots;
+  for (std::size_t part = parts; part-- > 0;) {
+    DirSlot slot{};
+    slot[0] = static_cast<std::uint8_t>((part + 1) | (part + 1 == parts ? 0x40 : 0));
+    slot[11] = 0x0F;
+    slot[13] = ShortNameChecksum(name11);
+    for (std::size_t i = 0; i < 13; ++i) {
+      const std::size_t at = part * 13 + i;
+      const std::uint32_t c = at < name.size() ? name[at] : at == name.size() ? 0x0000 : 0xFFFF;
+      PutInt(slot, kCharOffsets[i], c, 2);
+    }
+    slots.push_back(slot);
+  }
+  return slots;
+}
+
+DirSlot Deleted(DirSlot slot) {
+  slot[0] = 0xE5;
+  return slot;
+}
+
+class MemoryFatVolume {
+ public:
+  static constexpr std::uint32_t kLastCluster = 255;
+  static constexpr std::uint32_t kDiskSectors = 400;
+
+  explicit MemoryFatVolume(bool fat32) : fat32_(fat32), bytes_(std::size_t{kDiskSectors} * kSectorSize, 0) {
+    params_.fsType = fat32 ? kFat32 : kFat16;
+    params_.partitionStart = 0;
+    params_.sectorsPerCluster = 1;
+    params_.reservedSectors = 1;
+    params_.fatSize = fat32 ? 2 : 1;
+    params_.firstFatLba = 1;
+    params_.secondFatLba = 1 + params_.fatSize;
+    params_.rootDirSectors = fat32 ? 0 : 4;
+    const std::uint32_t dataStart = 1 + 2 * params_.fatSize + params_.rootDirSectors;
+    params_.clusterBase = dataStart - 2;
+    params_.rootStart = fat32 ? 2 : 1 + 2 * params_.fatSize;
+    params_.partitionSectors = params_.clusterBase + kLastCluster + 1;
+    params_.lastSector = params_.partitionSectors - 1;
+    SetFat(0, fat32 ? 0x0FFFFFF8 : 0xFFF8);
+    SetFat(1, fat32 ? 0x0FFFFFFF : 0xFFFF);
+    if (fat32) SetFat(2, 0x0FFFFFFF);  // the root directory: one cluster
+  }
+
+  FsParams Params() const { return params_; }
+
+  // The FAT entry of cluster in one or both copies.
+  void SetFat(std::uint32_t cluster, std::uint32_t value, bool first = true, bool second = true) {
+    // 12-bit entries (see above), two to three bytes; 16-bit end marks keep their meaning.
+    const auto write = [&](std::uint64_t fatLba) {
+      const std::size_t table = static_cast<std::size_t>(fatLba) * kSectorSize;
+      if (fat32_) {
+        PutInt(bytes_, table + cluster * 4u, value, 4);
+        return;
+      }
+      std::uint8_t* at = &bytes_[table + cluster * 3u / 2u];
+      const std::uint32_t v = value & 0xFFFu;
+      if (cluster % 2 == 0) {
+        at[0] = static_cast<std::uint8_t>(v);
+        at[1] = static_cast<std::uint8_t>((at[1] & 0xF0u) | (v >> 8));
+      } else {
+        at[0] = static_cast<std::uint8_t>((at[0] & 0x0Fu) | ((v & 0x0Fu) << 4));
+        at[1] = static_cast<std::uint8_t>(v >> 4);
+      }
+    };
+    if (first) write(params_.firstFatLba);
+    if (second) write(params_.secondFatLba);
+  }
+
+  // Links the clusters into a chain ending with the end mark.
+  void Chain(const std::vector<std::uint32_t>& clusters, std::uint32_t endMark = 0) {
+    if (endMark == 0) endMark = fat32_ ? 0x0FFFFFFF : 0xFFFF;
+    for (std::size_t i = 0; i < clusters.size(); ++i)
+      SetFat(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : endMark);
+  }
+
+  std::uint64_t ClusterSector(std::uint32_t cluster) const { return std::uint64_t{params_.clusterBase} + cluster; }
+
+  std::span<std::uint8_t> Sector(std::uint64_t lba) {
+    if (lba >= kDiskSectors) throw std::out_of_range("sector past the memory disk");
+    return {bytes_.data() + lba * kSectorSize, kSectorSize};
+  }
+
+  // Root directory sector i (0 is the first).
+  std::uint64_t RootSector(std::uint32_t i) const { return fat32_ ? ClusterSector(2) + i : params_.rootStart + i; }
+
+  void PutSlot(std::uint64_t lba, std::size_t index, const DirSlot& slot) {
+    std::copy(slot.begin(), slot.end(), Sector(lba).begin() + static_cast<std::ptrdiff_t>(index * 32));
+  }
+
+  // Puts slots one after the other from index, on into the next sectors; returns the index after the last.
+  std::size_t PutSlots(std::uint64_t lba, std::size_t index, const std::vector<DirSlot>& slots) {
+    for (const DirSlot& slot : slots) {
+      PutSlot(lba + index / 16, index % 16, slot);
+      ++index;
+    }
+    return index;
+  }
+
+  // "." and ".." at the start of the folder's first cluster.
+  void StartFolder(std::uint32_t cluster, std::uint32_t parent) {
+    PutSlot(ClusterSector(cluster), 0, ShortSlot(".          ", 0x10, cluster));
+    PutSlot(ClusterSector(cluster), 1, ShortSlot("..         ", 0x10, parent));
+  }
+
+  // A reader's source over a copy of the bytes as they are now.
+  MemorySource Source() const { return MemorySource(bytes_); }
+
+  RecoveryStore Scan() const {
+    const MemorySource source = Source();
+    const SectorReader reader(source);
+    RecoveryStore store;
+    ScanControl control;
+    ScanFatQuick(reader, params_, store, control);
+    return store;
+  }
+
+ private:
+  bool fat32_;
+  FsParams params_;
+  std::vector<std::uint8_t> bytes_;
+};
 
 // mkfs.fat -F 12 behind a partition of type 0x01; a file written after two
 // others were deleted is spread over their clusters.
@@ -64,9 +228,9 @@ struct DirectoryCase {
 };
 
 void LongNamed(std::vector<DirSlot>& slots, std::u16string name, const char* name11, std::uint32_t cluster, bool deleted = false) {
-  for (const auto& slot : LongNameSlots(name, name11)) slots.push_back(deleted ? test::Deleted(slot) : slot);
+  for (const auto& slot : LongNameSlots(name, name11)) slots.push_back(deleted ? Deleted(slot) : slot);
   const DirSlot entry = ShortSlot(name11, 0x20, cluster, 1);
-  slots.push_back(deleted ? test::Deleted(entry) : entry);
+  slots.push_back(deleted ? Deleted(entry) : entry);
 }
 
 TEST(FatDirectoryRulesTest, HandMadeDirectories) {
@@ -74,9 +238,9 @@ TEST(FatDirectoryRulesTest, HandMadeDirectories) {
       // A free entry ends the directory: what follows it is never read.
       {"deleted and live entries in one sector", 0,
        [](MemoryFatVolume& v) {
-         std::vector<DirSlot> slots{test::Deleted(ShortSlot("GONE    TXT", 0x20, 5, 10)), ShortSlot("KEPT    TXT", 0x20, 6, 20)};
+         std::vector<DirSlot> slots{Deleted(ShortSlot("GONE    TXT", 0x20, 5, 10)), ShortSlot("KEPT    TXT", 0x20, 6, 20)};
          LongNamed(slots, u"deleted long name.txt", "DELETE~1TXT", 7, true);
-         slots.back() = test::Deleted(ShortSlot("DELETE~1TXT", 0x20, 7, 30));
+         slots.back() = Deleted(ShortSlot("DELETE~1TXT", 0x20, 7, 30));
          slots.push_back(ShortSlot("LAST    TXT", 0x20, 8, 40));
          v.PutSlot(v.RootSector(0), v.PutSlots(v.RootSector(0), 0, slots) + 1, ShortSlot("AFTER   TXT", 0x20, 9, 50));
        },
@@ -85,7 +249,7 @@ TEST(FatDirectoryRulesTest, HandMadeDirectories) {
        [](MemoryFatVolume& v) {
          std::vector<DirSlot> slots;
          // Stale pieces of a deleted file before a live short entry.
-         for (const auto& slot : LongNameSlots(u"an old deleted long name.txt", "ANOLDD~1TXT")) slots.push_back(test::Deleted(slot));
+         for (const auto& slot : LongNameSlots(u"an old deleted long name.txt", "ANOLDD~1TXT")) slots.push_back(Deleted(slot));
          slots.push_back(ShortSlot("NEW     TXT", 0x20, 10, 1));
          auto gap = LongNameSlots(u"three entries of name here.txt", "THREEE~1TXT");  // the middle entry lost
          gap.erase(gap.begin() + 1);
@@ -96,18 +260,18 @@ TEST(FatDirectoryRulesTest, HandMadeDirectories) {
          slots.insert(slots.end(), headless.begin(), headless.end());
          slots.push_back(ShortSlot("HEADLE~1TXT", 0x20, 12, 1));
          // A deleted run's piece right before a live entry's own whole run.
-         slots.push_back(test::Deleted(LongNameSlots(u"stale.txt", "STALE   TXT")[0]));
+         slots.push_back(Deleted(LongNameSlots(u"stale.txt", "STALE   TXT")[0]));
          LongNamed(slots, u"own long name.txt", "OWNLON~1TXT", 13);
          // A deleted entry keeps the surviving pieces carrying its checksum,
          // not those of another file in front of them.
-         slots.push_back(test::Deleted(LongNameSlots(u"someone else.txt", "SOMEON~1TXT")[0]));
+         slots.push_back(Deleted(LongNameSlots(u"someone else.txt", "SOMEON~1TXT")[0]));
          auto lost = LongNameSlots(u"a deleted name that lost its head.txt", "ADELET~1TXT");
-         for (std::size_t i = 1; i < lost.size(); ++i) slots.push_back(test::Deleted(lost[i]));
-         slots.push_back(test::Deleted(ShortSlot("ADELET~1TXT", 0x20, 14, 1)));
+         for (std::size_t i = 1; i < lost.size(); ++i) slots.push_back(Deleted(lost[i]));
+         slots.push_back(Deleted(ShortSlot("ADELET~1TXT", 0x20, 14, 1)));
          // A deleted run whose checksum needs a first byte its long name does
          // not begin with: pieces of another file.
-         for (const auto& slot : LongNameSlots(u"zebra.txt", "ZEBRA~1 TXT")) slots.push_back(test::Deleted(slot));
-         slots.push_back(test::Deleted(ShortSlot("QUAGGA  TXT", 0x20, 15, 1)));
+         for (const auto& slot : LongNameSlots(u"zebra.txt", "ZEBRA~1 TXT")) slots.push_back(Deleted(slot));
+         slots.push_back(Deleted(ShortSlot("QUAGGA  TXT", 0x20, 15, 1)));
          v.PutSlots(v.RootSector(0), 0, slots);
        },
        u"NEW.TXT THREEE~1.TXT HEADLE~1.TXT own long name.txt ~a deleted name that lost i ~xUAGGA.TXT /"},
@@ -123,7 +287,7 @@ TEST(FatDirectoryRulesTest, HandMadeDirectories) {
          v.StartFolder(30, 0);
          v.PutSlots(v.ClusterSector(2), 0,
                     {flagged("README  TXT", 0x18, 10), flagged("README  TXT", 0x08, 11), flagged("README  TXT", 0x10, 12),
-                     flagged("NOEXT      ", 0x18, 13), test::Deleted(flagged("GONE    TXT", 0x18, 14)),
+                     flagged("NOEXT      ", 0x18, 13), Deleted(flagged("GONE    TXT", 0x18, 14)),
                      flagged("MANY       ", 0x08, 30, 0x10)});
        },
        u"readme.txt readme.TXT README.txt noext ~xone.txt / many"},
@@ -153,7 +317,7 @@ TEST(FatDirectoryRulesTest, HandMadeDirectories) {
       // entry met later decides its name, parent and state.
       {"a folder moved from the root into OTHER: one live folder", 16,
        [](MemoryFatVolume& v) {
-         v.PutSlots(v.RootSector(0), 0, {test::Deleted(ShortSlot("OLDDIR     ", 0x10, 10)), ShortSlot("OTHER      ", 0x10, 11)});
+         v.PutSlots(v.RootSector(0), 0, {Deleted(ShortSlot("OLDDIR     ", 0x10, 10)), ShortSlot("OTHER      ", 0x10, 11)});
          v.StartFolder(10, 11);
          v.PutSlot(v.ClusterSector(10), 2, ShortSlot("INSIDE  TXT", 0x20, 20, 5));
          v.Chain({10});
@@ -168,7 +332,7 @@ TEST(FatDirectoryRulesTest, HandMadeDirectories) {
        }},
       {"everything in a deleted folder is deleted", 32,
        [](MemoryFatVolume& v) {
-         v.PutSlots(v.RootSector(0), 0, {test::Deleted(ShortSlot("GONE       ", 0x10, 10)), ShortSlot("LIVE    TXT", 0x20, 30, 1)});
+         v.PutSlots(v.RootSector(0), 0, {Deleted(ShortSlot("GONE       ", 0x10, 10)), ShortSlot("LIVE    TXT", 0x20, 30, 1)});
          v.StartFolder(10, 0);
          v.PutSlots(v.ClusterSector(10), 2, {ShortSlot("STILL   TXT", 0x20, 20, 1), ShortSlot("SUB        ", 0x10, 11)});
          v.StartFolder(11, 10);
@@ -218,7 +382,7 @@ TEST(FatDirectoryRulesTest, FolderChainsAreFollowedThroughTheFatWithoutALengthLi
     };
     const auto fill = [&](std::uint32_t cluster, std::size_t from, int n) {
       v.PutSlot(v.ClusterSector(cluster), from, file(n, 250));
-      for (std::size_t i = from + 1; i < 16; ++i) v.PutSlot(v.ClusterSector(cluster), i, test::Deleted(ShortSlot("UNUSED  TXT", 0x20, 0, 1)));
+      for (std::size_t i = from + 1; i < 16; ++i) v.PutSlot(v.ClusterSector(cluster), i, Deleted(ShortSlot("UNUSED  TXT", 0x20, 0, 1)));
     };
     std::vector<DirSlot> root;
     for (const auto& [name, cluster] : std::vector<std::pair<const char*, std::uint32_t>>{
@@ -298,6 +462,22 @@ TEST(FatFileClustersTest, FirstFatThenSecondFatThenConsecutiveClusters) {
     EXPECT_EQ(tail, (C{last - 2, last - 1, last}));
     EXPECT_TRUE(clusters(last + 1, 512, true).empty());
   }
+}
+
+TEST(FatSaveTest, WriteTimeOfDayAndAccessDateAreSetApart) {
+  // mtools writes the access date as the write date: this volume keeps them apart.
+  MemoryFatVolume v(false);
+  DirSlot slot = ShortSlot("TIMES   TXT", 0x20, 10, 5, test::FatDate(2010, 6, 15));
+  PutInt(slot, 18, test::FatDate(2011, 7, 20), 2);     // access date
+  PutInt(slot, 22, (17 << 11) | (42 << 5) | 18, 2);  // write time 17:42:36
+  v.PutSlot(v.RootSector(0), 0, slot);
+  v.Chain({10});
+  RecoveryStore store = v.Scan();
+  const MemorySource source = v.Source();
+  test::TempDir dir;
+  test::SaveChecked(SectorReader(source), v.Params(), store, test::WholeTree(store), dir.Path());
+  EXPECT_EQ(test::MtimeUtc(dir / "TIMES.TXT"), "2010-06-15 17:42:36");
+  EXPECT_EQ(test::AtimeDateUtc(dir / "TIMES.TXT"), "2011-07-20");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "MemoryFatVolume.h"
+#include "FatFixtures.h"
 #include "fs/FileSearch.h"
 #include "fs/NameMatch.h"
 #include "fs/ResultTree.h"

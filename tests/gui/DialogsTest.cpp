@@ -106,7 +106,7 @@ TEST_F(DialogsTest, SaveDialogSkipsStopsOrGoesOnAsAskedAndReportsWhatIsWhole) {
     ASSERT_TRUE(dialog.Summary());
     EXPECT_EQ(dialog.Stopped(), row.ends == Ends::kStoppedAtBig);
     EXPECT_EQ(dialog.Summary()->interrupted, row.ends == Ends::kWhole ? 0u : 1u);
-    const std::size_t after = test::HashTree(out.Path()).size() - test::HashTree(out.Path() / "sizes").size();
+    const std::size_t after = test::Sha256Tree(out.Path()).size() - test::Sha256Tree(out.Path() / "sizes").size();
     EXPECT_EQ(after > 0, row.ends != Ends::kStoppedAtBig) << "the files after big.bin";
     if (row.ends == Ends::kWhole) {
       EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
@@ -424,7 +424,7 @@ TEST_F(DamagedImageTest, AFileThatIsNoImageIsOfferedTheRawRoad) {
   EXPECT_EQ(wizard_->session().imageKind, ImageKind::kRaw);
   Forward(wizard_->drive->buttons.forward, Wizard::kPartition);
   EXPECT_EQ(wizard_->partition->Selected(), 0);
-  EXPECT_EQ(wizard_->session().partitions.Entries().at(0).start, test::ReadFatLayout("fat16").start);
+  EXPECT_EQ(wizard_->session().partitions.Entries().at(0).start, test::FatStart("fat16"));
   // The box reads an image as its file's bytes, without asking; without it the path opens as named again.
   wizard_->Home();
   const fs::path vhd = test::FatFixture("fat16.vhd");

@@ -100,7 +100,7 @@ class WindowTest : public ::testing::Test {
     wizard_->chooseDestination = [&] { return QString::fromStdString(out.Path().string()); };
     if (save) save(); else QTest::mouseClick(wizard_->results->recover, Qt::LeftButton);
     EXPECT_EQ(Last(), QString(AppTexts::kSavedSuccessfully));
-    return test::HashTree(out.Path());
+    return test::Sha256Tree(out.Path());
   }
   // Menus are not shown: their texts are kept, and the entry named `pick` is triggered.
   void PickFromMenus(const QString& pick) {

@@ -47,7 +47,7 @@ fs::path Image(const Cell& c) {
 constexpr std::uint32_t kExtGptStart = 2048;
 
 std::uint32_t Start(const Cell& c) {
-  return IsNtfs(c) ? test::NtfsStart() : IsExt(c) ? kExtGptStart : test::ReadFatLayout(c.disk).start;
+  return IsNtfs(c) ? test::NtfsStart() : IsExt(c) ? kExtGptStart : test::FatStart(c.disk);
 }
 
 // Each item as "file|folder KEY [deleted] ... size S" (a folder's size left out), to compare listings.

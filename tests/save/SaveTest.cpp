@@ -9,7 +9,6 @@
 
 #include "Bytes.h"
 #include "FatFixtures.h"
-#include "MemoryFatVolume.h"
 #include "SaveFixtures.h"
 #include "TestFiles.h"
 #include "fs/ResultTree.h"
@@ -74,22 +73,6 @@ const ManifestFile& ManifestEntry(const std::vector<ManifestFile>& manifest, con
 
 std::string Sha(const fs::path& file) { return test::Sha256Bytes(test::ReadFileBytes(file)); }
 
-TEST(SaveFixtureTest, WriteTimeOfDayAndAccessDateAreSetApart) {
-  // mtools writes the access date as the write date: this volume keeps them apart.
-  test::MemoryFatVolume v(false);
-  test::DirSlot slot = test::ShortSlot("TIMES   TXT", 0x20, 10, 5, test::FatDate(2010, 6, 15));
-  test::PutInt(slot, 18, test::FatDate(2011, 7, 20), 2);     // access date
-  test::PutInt(slot, 22, (17 << 11) | (42 << 5) | 18, 2);  // write time 17:42:36
-  v.PutSlot(v.RootSector(0), 0, slot);
-  v.Chain({10});
-  RecoveryStore store = v.Scan();
-  const MemorySource source = v.Source();
-  test::TempDir dir;
-  test::SaveChecked(SectorReader(source), v.Params(), store, test::WholeTree(store), dir.Path());
-  EXPECT_EQ(test::MtimeUtc(dir / "TIMES.TXT"), "2010-06-15 17:42:36");
-  EXPECT_EQ(test::AtimeDateUtc(dir / "TIMES.TXT"), "2011-07-20");
-}
-
 // Renaming counts on past the copies already there. A file of the image's own name in the destination is the image:
 // overwriting renames instead. (Skipping: SaveNamesTest.)
 TEST(SaveSettingsTest, DuplicatesAreRenamedOnAndTheImageIsNeverOverwritten) {
@@ -100,7 +83,7 @@ TEST(SaveSettingsTest, DuplicatesAreRenamedOnAndTheImageIsNeverOverwritten) {
   ResultTree tree = CheckedOnly(*v, {}, {report.key});
   test::TempDir dir;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Save(*v, v->store, tree, dir.Path()), 1u);
-  EXPECT_EQ(test::HashTree(dir.Path()),
+  EXPECT_EQ(test::Sha256Tree(dir.Path()),
             (std::map<std::string, std::string>{{"Report.txt", report.sha256},
                                                 {"Copy (1 ) of Report.txt", report.sha256},
                                                 {"Copy (2 ) of Report.txt", report.sha256}}));
@@ -112,7 +95,7 @@ TEST(SaveSettingsTest, DuplicatesAreRenamedOnAndTheImageIsNeverOverwritten) {
   overwrite.image = other / "Report.txt";
   EXPECT_EQ(Save(*v, v->store, tree, other.Path(), overwrite), 1u);
   EXPECT_EQ(test::ReadFileBytes(other / "Report.txt"), image);
-  EXPECT_EQ(test::HashTree(other.Path()).at("Copy (1 ) of Report.txt"), report.sha256);
+  EXPECT_EQ(test::Sha256Tree(other.Path()).at("Copy (1 ) of Report.txt"), report.sha256);
 }
 
 // Stop or skip asked for at the first progress report of big.bin's copying
@@ -153,7 +136,7 @@ TEST(SaveControlTest, StopAndSkipKeepThePartWritten) {
     const auto bytes = fs::is_regular_file(part) ? test::ReadFileBytes(part) : std::vector<std::uint8_t>{};
     EXPECT_TRUE(bytes.size() > 0 && bytes.size() < whole.size());
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), whole.begin())) << "the part is not the file's beginning";
-    EXPECT_NE(test::MtimeDateUtc(part), ManifestEntry(manifest, "sizes/big.bin").date);
+    EXPECT_NE(test::MtimeUtc(part).substr(0, 10), ManifestEntry(manifest, "sizes/big.bin").date);
     ASSERT_EQ(summary.failures.size(), 1u);
     EXPECT_EQ(summary.failures[0].path, part);
     EXPECT_STREQ(summary.failures[0].Status(), "interrupted");
@@ -187,7 +170,7 @@ TEST(SaveSafetyTest, HostileNamesStayInsideTheDestination) {
   EXPECT_EQ(Save(*v, store, tree, dest), 6u);
   for (const std::string& entry : test::ListTree(top.Path()))
     EXPECT_TRUE(entry == "one" || entry == "one/two" || entry.rfind("one/two/dest", 0) == 0) << entry;
-  const auto saved = test::HashTree(dest);
+  const auto saved = test::Sha256Tree(dest);
   EXPECT_EQ(saved.size(), 6u);
   for (const auto& [path, sha] : saved) EXPECT_EQ(sha, readme.sha256) << path;
 }
@@ -291,7 +274,7 @@ TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedWithWholeCharactersKeepi
     const SaveSummary s = Save(volume_->store, tree, dir.Path());
     EXPECT_TRUE(s.saved == 2u && s.Complete()) << (s.failures.empty() ? "" : s.failures[0].Text());
   }
-  const auto saved = test::HashTree(dir.Path());
+  const auto saved = test::Sha256Tree(dir.Path());
   int files = 0, copies = 0, insides = 0;
   for (const auto& [path, sha] : saved) {
     SCOPED_TRACE(path);
@@ -317,7 +300,7 @@ TEST_F(SaveFailureTest, NamesTooLongForLinuxAreShortenedWithWholeCharactersKeepi
   RecoveryStore store = Copies(names);
   test::TempDir other;
   EXPECT_EQ(Save(store, test::WholeTree(store), other.Path()).saved, 3u);
-  const auto copied = test::HashTree(other.Path());
+  const auto copied = test::Sha256Tree(other.Path());
   for (const auto& [path, sha] : copied) EXPECT_EQ(sha, manifest_.at("README.TXT"));
   for (const std::u16string& name : names) {
     const auto faithful = [&](const auto& file) { return test::IsFaithfulShortening(file.first, ToUtf8(name)); };
@@ -394,7 +377,7 @@ TEST_F(SaveNamesTest, TheLiveFileKeepsItsNameWhateverTheOrderOfTheEntries) {
   // Skipping duplicates skips the deleted one, never the live one.
   EXPECT_EQ(Save(u"same", dir / "skipped", DuplicateMode::kSkip).passedOver, 1u);
   EXPECT_EQ(Sha(dir / "skipped" / kSame), live);
-  EXPECT_EQ(test::HashTree(dir / "skipped").size(), 2u) << "big_late_file.bin and other.txt";
+  EXPECT_EQ(test::Sha256Tree(dir / "skipped").size(), 2u) << "big_late_file.bin and other.txt";
   // The search results hand the files over in their own order: deleted first here; a number past the list is passed
   // over. They are written flat into the destination.
   same.push_back(volume_->store.Files().size());
@@ -402,7 +385,7 @@ TEST_F(SaveNamesTest, TheLiveFileKeepsItsNameWhateverTheOrderOfTheEntries) {
   const SaveSummary listed =
       SaveCheckedList(Context(control, {}), volume_->store, FsFamily::kFat, same, dir / "listed");
   EXPECT_TRUE(listed.Succeeded() && listed.saved == 2u);
-  EXPECT_EQ(test::HashTree(dir / "listed"),
+  EXPECT_EQ(test::Sha256Tree(dir / "listed"),
             (std::map<std::string, std::string>{{"big_late_file.bin", live},
                                                 {"Copy (1 ) of big_late_file.bin", deleted}}));
 }
@@ -416,7 +399,7 @@ TEST_F(SaveNamesTest, LongNamesWithForbiddenCharactersAreListedAndSavedMadeSafe)
     if (path.rfind("deleted:odd/", 0) == 0) expected[path.substr(8)] = sha;
   }
   ASSERT_EQ(expected.size(), 6u);
-  EXPECT_EQ(test::HashTree(dest.Path()), expected);
+  EXPECT_EQ(test::Sha256Tree(dest.Path()), expected);
 }
 
 }  // namespace

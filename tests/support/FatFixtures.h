@@ -18,10 +18,8 @@ namespace dravik::test {
 
 std::filesystem::path FatFixture(const std::string& name);
 
-struct FatLayout {
-  std::uint32_t start = 0;
-};
-FatLayout ReadFatLayout(const std::string& disk);
+// The first sector of the volume of a disk of make-fat-fixtures.sh.
+std::uint32_t FatStart(const std::string& disk);
 
 struct ManifestFile {
   bool deleted = false;
@@ -33,6 +31,10 @@ struct ManifestFile {
   std::string key;   // canonical path, as the scan should list it
 };
 std::vector<ManifestFile> ReadManifest(const std::string& disk);
+
+constexpr std::uint16_t FatDate(int year, int month, int day) {
+  return static_cast<std::uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+}
 
 // Canonical form of a path below a save's destination.
 std::string CanonicalSavedPath(const std::string& relative);
@@ -55,14 +57,11 @@ std::vector<ListedItem> ScanItems(const RecoveryStore& store, std::uint32_t root
 // $OrphanFiles and the volume label, in fls's order.
 std::vector<ListedItem> FlsItems(const std::filesystem::path& raw, std::uint32_t start);
 
-// sha256 of every regular file below dir, by path relative to it.
-inline std::map<std::string, std::string> HashTree(const std::filesystem::path& dir) { return Sha256Tree(dir); }
 // Paths relative to dir of every entry below it ("a", "a/b.txt"...).
 std::vector<std::string> ListTree(const std::filesystem::path& dir);
 // A file's modification or access time in UTC, "yyyy-mm-dd hh:mm:ss".
 std::string FileTimeUtc(const std::filesystem::path& path, bool access);
 inline std::string MtimeUtc(const std::filesystem::path& path) { return FileTimeUtc(path, false); }
-inline std::string MtimeDateUtc(const std::filesystem::path& path) { return MtimeUtc(path).substr(0, 10); }
 inline std::string AtimeDateUtc(const std::filesystem::path& path) { return FileTimeUtc(path, true).substr(0, 10); }
 
 }  // namespace dravik::test
