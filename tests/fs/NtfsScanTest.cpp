@@ -6,12 +6,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
 
 #include "Bytes.h"
 #include "NtfsFixtures.h"
+#include "PartitionFixtures.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/MftRecord.h"
 #include "fs/ntfs/RunList.h"
@@ -19,12 +22,63 @@
 namespace dravik {
 namespace {
 
-using test::NtfsDiskCopy;
 using test::NtfsFixture;
 using test::VolumeScan;
 using test::NtfsStart;
 using test::ScanItem;
 namespace fs = std::filesystem;
+
+// The records of live.manifest's files under prefix, in order: places for crafted records.
+std::vector<std::uint32_t> LiveRecords(const std::string& prefix) {
+  std::vector<std::uint32_t> records;
+  for (const auto& entry : test::ReadNtfsManifest("live.manifest"))
+    if (entry.path.rfind(prefix, 0) == 0) records.push_back(entry.record);
+  std::sort(records.begin(), records.end());
+  return records;
+}
+
+// cases.list: name -> MFT record.
+std::map<std::string, std::uint32_t> NtfsCaseRecords() {
+  std::ifstream in(test::NtfsFixture("cases.list"));
+  std::map<std::string, std::uint32_t> records;
+  std::string name;
+  std::uint32_t record = 0;
+  while (in >> name >> record) records[name] = record;
+  EXPECT_FALSE(records.empty()) << "empty cases.list";
+  return records;
+}
+
+// A sparse copy of ntfs.raw, to be damaged by edits of its MFT records.
+class NtfsDiskCopy : public test::DiskCopy {
+ public:
+  NtfsDiskCopy() : DiskCopy(test::NtfsFixture("ntfs.raw"), "ntfs.raw"), start_(test::NtfsStart()) {
+    mftRuns_ = test::IstatRuns(test::NtfsFixture("ntfs.raw"), start_, 0);
+  }
+
+  // Byte offset of an MFT record on the disk, from the $MFT runs istat gives.
+  std::uint64_t RecordOffset(std::uint32_t record) const {
+    constexpr std::uint64_t kClusterBytes = 4096;  // mkntfs's choice for a 64 MiB volume (fsstat agrees)
+    std::uint64_t offset = std::uint64_t{record} * 1024;
+    for (const auto& [first, clusters] : mftRuns_) {
+      if (offset < clusters * kClusterBytes) return std::uint64_t{start_} * 512 + first * kClusterBytes + offset;
+      offset -= clusters * kClusterBytes;
+    }
+    throw std::out_of_range("record " + std::to_string(record) + " lies past the MFT");
+  }
+
+  std::vector<std::uint8_t> ReadRecord(std::uint32_t record) const {  // as on disk
+    return test::BytesAt(Raw(), RecordOffset(record), 1024);
+  }
+
+  void WriteRecord(std::uint32_t record, const std::vector<std::uint8_t>& bytes) {
+    if (bytes.size() != 1024) throw std::invalid_argument("a record is 1024 bytes");
+    Patch(RecordOffset(record), bytes);
+  }
+
+ private:
+  std::uint32_t start_;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> mftRuns_;
+};
 
 // NTFS MFT records built byte by byte, independently of the engine's record code, for shapes ntfs-3g never writes
 // and for the record readers' tests.
@@ -326,7 +380,7 @@ std::vector<std::uint8_t> InRoot(const std::u16string& name, std::uint8_t space)
 // and is not listed on its own.
 TEST(NtfsCraftedTest, NamesByNamespacePreferenceAndThroughAttributeLists) {
   const VolumeScan intact(NtfsFixture("ntfs.vhdx"));
-  const auto slots = test::LiveRecords("many/d19/file199");
+  const auto slots = LiveRecords("many/d19/file199");
   ASSERT_EQ(slots.size(), 10u);
   NtfsDiskCopy disk;
   const auto file = [&](std::uint32_t record, std::vector<std::pair<std::u16string, std::uint8_t>> names, const std::string& data) {
@@ -412,7 +466,7 @@ TEST(NtfsSaveTest, TimesAreTheStandardInformationModificationAndAccessTimes) {
   VolumeScan scan(NtfsFixture("ntfs.vhdx"));
   test::TempDir out;
   const fs::path raw = NtfsFixture("ntfs.raw");
-  for (const auto& [name, record] : test::NtfsCaseRecords()) {
+  for (const auto& [name, record] : NtfsCaseRecords()) {
     const auto item = scan.ItemsOf(record);
     ASSERT_FALSE(item.empty()) << name;
     scan.SelectOnly(item.front().path);
@@ -427,7 +481,7 @@ TEST(NtfsSaveTest, TimesAreTheStandardInformationModificationAndAccessTimes) {
 }
 
 TEST(NtfsSaveTest, GarbageInARunListSkipsOnlyThatFile) {
-  const std::uint32_t record = test::NtfsCaseRecords().at("big/frag-b.bin");
+  const std::uint32_t record = NtfsCaseRecords().at("big/frag-b.bin");
   NtfsDiskCopy disk;
   std::vector<std::uint8_t> bytes = disk.ReadRecord(record);
   b::UndoUpdateSequence(bytes);
@@ -463,11 +517,11 @@ TEST(NtfsSaveTest, GarbageInARunListSkipsOnlyThatFile) {
 // claiming bytes it has no runs for (a failure, never a silent success);
 // huge.bin, of more than 4 GiB: one cluster, then a hole that takes no room.
 TEST(NtfsSaveTest, CraftedRecords) {
-  const auto slots = test::LiveRecords("many/d18/file18");
-  const auto more = test::LiveRecords("many/d16/file16");
+  const auto slots = LiveRecords("many/d18/file18");
+  const auto more = LiveRecords("many/d16/file16");
   ASSERT_TRUE(slots.size() >= 4u && more.size() >= 3u);
   const std::uint32_t base = slots[0], tailRecord = slots[1], headRecord = slots[2], overlong = slots[3];
-  const std::uint32_t source = test::NtfsCaseRecords().at("big/contiguous.bin");
+  const std::uint32_t source = NtfsCaseRecords().at("big/contiguous.bin");
   const auto runs = test::IstatRuns(NtfsFixture("ntfs.raw"), NtfsStart(), source);
   ASSERT_TRUE(runs.size() == 1u && runs[0].second >= 200u);
   const std::uint64_t c = runs[0].first;
