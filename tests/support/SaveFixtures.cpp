@@ -1,9 +1,5 @@
 #include "SaveFixtures.h"
 
-#include <sys/mount.h>
-
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <vector>
@@ -51,22 +47,6 @@ std::string FillLongName() {
   return std::string(bytes.begin(), bytes.end());
 }
 
-SmallTmpfs::SmallTmpfs(const fs::path& at, const std::string& size) : path_(at) {
-  fs::create_directories(path_);
-  const std::string options = "size=" + size + ",mode=0755";
-  if (::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0)
-    mounted_ = true;
-  else
-    problem_ = std::string("cannot mount a tmpfs at ") + path_.string() + ": " + std::strerror(errno) +
-               " (mounting needs root)";
-}
-
-SmallTmpfs::~SmallTmpfs() {
-  if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
-  std::error_code ignored;
-  fs::remove(path_, ignored);
-}
-
 bool IsFaithfulShortening(const std::string& saved, const std::string& name) {
   if (saved == name) return name.size() <= kNameMax;
   if (name.size() <= kNameMax || saved.size() > kNameMax || saved.size() + 3 < kNameMax || !ValidUtf8(saved))
@@ -78,18 +58,6 @@ bool IsFaithfulShortening(const std::string& saved, const std::string& name) {
     return name.substr(0, dot).starts_with(saved.substr(0, saved.size() - extension.size()));
   }
   return name.starts_with(saved);
-}
-
-std::string OriginalPath(const std::string& saved, const std::map<std::string, std::string>& paths) {
-  const auto savedLevels = Split(saved, '/');
-  for (const auto& [path, value] : paths) {
-    const auto levels = Split(path, '/');
-    if (levels.size() != savedLevels.size()) continue;
-    bool fits = true;
-    for (std::size_t i = 0; i < levels.size() && fits; ++i) fits = IsFaithfulShortening(savedLevels[i], levels[i]);
-    if (fits) return path;
-  }
-  return "";
 }
 
 }  // namespace dravik::test
