@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -30,6 +32,7 @@
 #include "fs/ntfs/NtfsStructureSearch.h"
 #include "session/ScanResult.h"
 #include "snapshot/Snapshot.h"
+#include "util/ScanControl.h"
 #include "util/Utf.h"
 #include "vdisk/ImageFile.h"
 #include "vdisk/PatchedSource.h"
@@ -41,6 +44,27 @@ namespace fs = std::filesystem;
 using test::ExtFixture;
 using test::Quote;
 using test::RunShell;
+
+// The paths of an NTFS extraction's files, without system files ("$...") and those under "Lost Dir".
+std::set<std::string> NtfsUserFilePaths(const RecoveryStore& store) {
+  const std::string lost = ToUtf8(kLostDirName) + "/";
+  std::set<std::string> paths;
+  for (const test::ListedItem& item : test::ScanItems(store, kNtfsRootId))
+    if (!item.folder && item.path[0] != '$' && item.path[0] != '?' && !item.path.starts_with(lost))
+      paths.insert(item.path);
+  return paths;
+}
+
+// Name -> first cluster of the folders that stood in noroot's root.
+std::map<std::string, std::uint32_t> LostRootFolders() {
+  std::ifstream in(test::ExtensiveFixture("noroot.dirs"));
+  std::map<std::string, std::uint32_t> folders;
+  std::string name;
+  std::uint32_t cluster = 0;
+  while (in >> name >> cluster) folders[name] = cluster;
+  EXPECT_FALSE(folders.empty()) << "noroot.dirs lists no folder";
+  return folders;
+}
 
 ExtensiveFindings SearchWhole(const SectorReader& reader, std::uint16_t fsType, unsigned threads = 0,
                               ScanControl control = ScanControl()) {
@@ -130,7 +154,7 @@ TEST(FatExtensiveTest, FindsAndExtractsAnIntactAndABootlessVolume) {
   RecoveryStore store;
   ExtractFatFileSystem(*noroot.reader, lost, params, store, control);
   EXPECT_EQ(params.firstFatLba, lostTruth[0].firstFat);
-  const auto folders = test::LostRootFolders();
+  const auto folders = LostRootFolders();
   const std::uint32_t docs = folders.at("Docs");
   const std::uint64_t at = lostTruth[0].clusterBase + std::uint64_t{docs} * lostTruth[0].sectorsPerCluster;
   const std::vector<std::uint8_t> dir = noroot.reader->ReadSector(at);
@@ -255,7 +279,7 @@ TEST(NtfsExtensiveTest, TwoVolumesOfOneDiskEachWithItsOwnFoldersDeletedOnesInclu
   for (const FileRecord& file : store.Files())
     if (file.parentId == gone->id) ++inGone, deleted += file.deleted;
   EXPECT_TRUE(inGone == 24u && deleted == 24u) << inGone << " files in Gone, " << deleted << " of them deleted";
-  for (const auto& path : test::NtfsUserFilePaths(store))
+  for (const auto& path : NtfsUserFilePaths(store))
     EXPECT_TRUE(path.rfind("Kept/", 0) == 0 || path.rfind("Gone/", 0) == 0) << path;
 }
 
@@ -280,7 +304,7 @@ std::set<std::string> ListedFiles(const ExtensiveFindings& findings, std::uint16
   RecoveryStore store;
   ScanControl control;
   ExtractNtfsFileSystem(findings, ParamsOfFound(findings, index, FsParams{}), store, control);
-  return test::NtfsUserFilePaths(store);
+  return NtfsUserFilePaths(store);
 }
 
 // What the intact disk's tools say of one volume.

@@ -5,9 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "FatFixtures.h"
 #include "TestFiles.h"
-#include "util/Utf.h"
 
 namespace dravik::test {
 
@@ -48,29 +46,10 @@ std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volu
   return files;
 }
 
-std::set<std::string> NtfsUserFilePaths(const RecoveryStore& store) {
-  const std::string lost = ToUtf8(kLostDirName) + "/";
-  std::set<std::string> paths;
-  for (const ListedItem& item : ScanItems(store, kNtfsRootId))
-    if (!item.folder && item.path[0] != '$' && item.path[0] != '?' && !item.path.starts_with(lost))
-      paths.insert(item.path);
-  return paths;
-}
-
 std::set<std::string> Keys(const std::map<std::string, std::string>& files) {
   std::set<std::string> keys;
   for (const auto& [path, sum] : files) keys.insert(path);
   return keys;
-}
-
-std::map<std::string, std::uint32_t> LostRootFolders() {
-  std::ifstream in(ExtensiveFixture("noroot.dirs"));
-  std::map<std::string, std::uint32_t> folders;
-  std::string name;
-  std::uint32_t cluster = 0;
-  while (in >> name >> cluster) folders[name] = cluster;
-  EXPECT_FALSE(folders.empty()) << "noroot.dirs lists no folder";
-  return folders;
 }
 
 }  // namespace dravik::test

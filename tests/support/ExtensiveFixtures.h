@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "disk/SectorReader.h"
-#include "fs/RecoveryStore.h"
 #include "fs/extensive/ExtensiveFindings.h"
-#include "util/ScanControl.h"
 #include "vdisk/VirtualDisk.h"
 
 namespace dravik::test {
@@ -44,13 +42,7 @@ std::vector<VolumeTruth> ReadTruth(const std::string& disk);
 // sha256 by path of the files written to volume (1-based) of the disk.
 std::map<std::string, std::string> VolumeFiles(const std::string& disk, int volume);
 
-// The paths of an NTFS extraction's files, without system files ("$...") and
-// those under "Lost Dir".
-std::set<std::string> NtfsUserFilePaths(const RecoveryStore& store);
 // The paths of a manifest.
 std::set<std::string> Keys(const std::map<std::string, std::string>& files);
-
-// Name -> first cluster of the folders that stood in noroot's root.
-std::map<std::string, std::uint32_t> LostRootFolders();
 
 }  // namespace dravik::test
