@@ -530,6 +530,12 @@ TEST(VhdxDamageTest, QemuDynamicVhdxOneMiBBlocks) {
        {"header 1 made current, then zeroed",
         [](Edit& e) { e.MakeHeader1Current(), e.Patch(vhdx::kHeader1Offset, Raw(vhdx::kHeaderSize, 0)); },
         {{"header 1", "zeroed", "header 2 used"}}},
+       {"older header 1 names a log: current header 2 names none, and no log is read",
+        [](Edit& e) {
+          e.Patch(vhdx::kHeader1Offset + vhdx::kHeaderLogGuidOffset, Raw(16, 0x5A));
+          e.Seal(vhdx::kHeader1Offset, vhdx::kHeaderSize);
+        },
+        {}, Reads::kOracle, [](const DiskImage& i) { EXPECT_TRUE(i.Warnings().empty() && i.Repairs().empty()); }},
        {"region table 1 checksum broken", [&](Edit& e) { e.Patch(vhdx::kRegionTableOffset + 4, crc); },
         {{"region table 1", "bad checksum", "table 2 used"}}},
        {"region table 1 zeroed, table 2 checksum broken",
