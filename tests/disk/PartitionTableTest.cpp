@@ -94,7 +94,6 @@ struct TableDamage {
   std::function<Entries(Entries layout)> want;  // from the layout the script made
 };
 
-Entries Listed(Entries layout) { return ListedEntries(layout); }
 Entries Layout(Entries layout) { return layout; }
 Entries Nothing(Entries) { return {}; }
 
@@ -144,8 +143,8 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
   const std::vector<TableDamage> rows = {
       {"MBR signature 55 00: either byte is enough", "mbr",
           [](DiskCopy& c, const Entries&) { c.Patch(510, {0x55, 0}); },
-       Listed},
-      {"MBR signature 00 AA", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0xAA}); }, Listed},
+       ListedEntries},
+      {"MBR signature 00 AA", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0xAA}); }, ListedEntries},
       {"MBR without signature", "mbr", [](DiskCopy& c, const Entries&) { c.Patch(510, {0, 0}); }, Nothing},
       {"boot sectors zeroed: the types decide", "mbr",
        [](DiskCopy& c, const Entries& l) {
@@ -174,10 +173,10 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
       // The drive's table is looked for at sectors 0, 61 and 62: the first that lists something is used.
       {"MBR zeroed, a copy at sector 61", "mbr",
           [](DiskCopy& c, const Entries&) { c.WriteSector(61, c.Sector(0)), c.ZeroSector(0); },
-       Listed},
+       ListedEntries},
       {"MBR zeroed, a copy at sector 62", "mbr",
           [](DiskCopy& c, const Entries&) { c.WriteSector(62, c.Sector(0)), c.ZeroSector(0); },
-       Listed},
+       ListedEntries},
       {"MBR lists only Linux over zeros: sector 62's used", "mbr",
        [](DiskCopy& c, const Entries&) {
          c.WriteSector(62, c.Sector(0));
@@ -187,7 +186,7 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
          std::copy(entry.begin(), entry.end(), linuxOnly.begin() + 446);
          c.WriteSector(0, linuxOnly);
        },
-       Listed},
+       ListedEntries},
       {"MBR lists one entry: used whatever 62 holds", "mbr",
        [](DiskCopy& c, const Entries&) {
          auto mbr = c.Sector(0);
@@ -196,7 +195,7 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
          c.WriteSector(0, mbr);
        },
        [](Entries l) { return Entries{ListedEntries(l).front()}; }},
-      {"last EBR links back to the first", "extended", LoopTo(0), Listed},
+      {"last EBR links back to the first", "extended", LoopTo(0), ListedEntries},
       // In an EBR, type 0xEE or a partition starting like a GPT header names FAT32 unless a label says otherwise.
       {"EBR type 0xEE over zeros: FAT32", "extended", Logical(0xEE, std::vector<std::uint8_t>(512, 0)),
        [](Entries l) { return l = ListedEntries(l), l[1].code = kFat32, l; }},
@@ -204,10 +203,10 @@ TEST(PartitionTableDamageTest, WhatTheTableStillLists) {
        [](Entries l) { return l = ListedEntries(l), l.erase(l.begin() + 1), l; }},
       {"EBR type 0x83 over a GPT header: FAT32", "extended", Logical(0x83, GptHeaderStart()),
        [](Entries l) { return l = ListedEntries(l), l[1].code = kFat32, l; }},
-      {"primary GPT header zeroed", "gpt", GptHeaders(true, false), Listed},
+      {"primary GPT header zeroed", "gpt", GptHeaders(true, false), ListedEntries},
       {"primary GPT entry array damaged: a byte of the first name", "gpt",
        [](DiskCopy& c, const Entries&) { c.Patch(2 * 512 + 56, {static_cast<std::uint8_t>(c.Sector(2)[56] ^ 0x5A)}); },
-       Listed},
+       ListedEntries},
       {"both GPT header CRCs wrong: the protective entry alone", "gpt", GptHeaders(false, true), ProtectiveEntry},
   };
   for (const TableDamage& row : rows) {

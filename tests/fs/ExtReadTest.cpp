@@ -18,10 +18,12 @@
 #include "TestFiles.h"
 #include "disk/SectorReader.h"
 #include "fs/ext/DirEntries.h"
+#include "fs/ext/ExtVolume.h"
 #include "fs/ext/ExtQuickScan.h"
 #include "fs/ext/Journal.h"
 #include "fs/ext/JournalInodes.h"
 #include "snapshot/Snapshot.h"
+#include "util/Diagnostics.h"
 #include "util/ScanControl.h"
 #include "util/Utf.h"
 #include "vdisk/ImageFile.h"
@@ -330,16 +332,20 @@ std::uint64_t JournalBlockOnVolume(const fs::path& raw, std::uint32_t journalBlo
   return std::stoull(test::Debugfs(raw, "bmap <8> " + std::to_string(journalBlock)));
 }
 
-// The journal of a raw volume, opened as the scan opens it; why says what
-// kept it from opening.
+// The ext volume at the start of a raw image and its journal, opened as the scan opens them; why says what kept the
+// journal from opening.
 struct OpenedJournal {
-  explicit OpenedJournal(const fs::path& raw) : opened(raw) {
-    if (opened.volume)
-      journal = ext::Journal::Open(*opened.volume, why);
+  explicit OpenedJournal(const fs::path& raw) : file(ImageFile::Open(raw)), reader(*file) {
+    Diagnostics diagnostics;
+    volume = ext::ExtVolume::Open(reader, 0, diagnostics);
+    if (volume)
+      journal = ext::Journal::Open(*volume, why);
     else
       why = "no volume";
   }
-  test::OpenedExtVolume opened;
+  std::unique_ptr<ByteSource> file;
+  SectorReader reader;
+  std::optional<ext::ExtVolume> volume;  // the journal reads through it
   std::string why;
   std::optional<ext::Journal> journal;
 };

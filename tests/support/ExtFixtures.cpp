@@ -10,9 +10,7 @@
 
 #include "Oracles.h"
 #include "util/Bytes.h"
-#include "util/Diagnostics.h"
 #include "util/Utf.h"
-#include "vdisk/ImageFile.h"
 
 namespace dravik::test {
 
@@ -33,11 +31,6 @@ std::vector<ExtManifestEntry> ReadExtManifest(const std::string& name) {
   }
   EXPECT_GT(entries.size(), 100u) << name << " lists too little";
   return entries;
-}
-
-OpenedExtVolume::OpenedExtVolume(const fs::path& raw) : file(ImageFile::Open(raw)), reader(*file) {
-  Diagnostics diagnostics;
-  volume = ext::ExtVolume::Open(reader, 0, diagnostics);
 }
 
 namespace {

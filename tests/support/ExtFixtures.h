@@ -4,14 +4,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "TestFiles.h"
 #include "VolumeScan.h"
-#include "fs/ext/ExtVolume.h"
 
 namespace dravik::test {
 
@@ -26,15 +23,6 @@ struct ExtManifestEntry {
 };
 // A manifest of the fixtures ("manifest", "wsl-manifest").
 std::vector<ExtManifestEntry> ReadExtManifest(const std::string& name = "manifest");
-
-// The ext volume at the start of a raw image, kept open with it; volume is
-// empty when it does not open.
-struct OpenedExtVolume {
-  explicit OpenedExtVolume(const std::filesystem::path& raw);
-  std::unique_ptr<ByteSource> file;
-  SectorReader reader;
-  std::optional<ext::ExtVolume> volume;
-};
 
 // The scan lists what fls -r -p lists of the raw volume at start, and
 // nothing under "Lost Dir".
