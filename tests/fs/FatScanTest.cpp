@@ -1,7 +1,6 @@
-// The FAT Quick Scan beyond the matrix (matrix/ContainerMatrixTest, where
-// mtools's long names run across sectors and clusters): a FAT12 disk made by
-// mkfs.fat and mtools, and hand-made directory sectors for what real tools
-// never write.
+// The FAT Quick Scan beyond the matrix (matrix/ContainerMatrixTest, where mtools's long names run across sectors and
+// clusters): a FAT12 disk made by mkfs.fat and mtools, and hand-made directory sectors for what real tools never write,
+// among them an access date apart from the write date, which the save keeps.
 
 #include <gtest/gtest.h>
 

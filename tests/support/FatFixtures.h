@@ -32,6 +32,7 @@ struct ManifestFile {
 };
 std::vector<ManifestFile> ReadManifest(const std::string& disk);
 
+// The date field of a FAT directory entry.
 constexpr std::uint16_t FatDate(int year, int month, int day) {
   return static_cast<std::uint16_t>(((year - 1980) << 9) | (month << 5) | day);
 }
