@@ -55,17 +55,6 @@ std::set<std::string> NtfsUserFilePaths(const RecoveryStore& store) {
   return paths;
 }
 
-// Name -> first cluster of the folders that stood in noroot's root.
-std::map<std::string, std::uint32_t> LostRootFolders() {
-  std::ifstream in(test::ExtensiveFixture("noroot.dirs"));
-  std::map<std::string, std::uint32_t> folders;
-  std::string name;
-  std::uint32_t cluster = 0;
-  while (in >> name >> cluster) folders[name] = cluster;
-  EXPECT_FALSE(folders.empty()) << "noroot.dirs lists no folder";
-  return folders;
-}
-
 ExtensiveFindings SearchWhole(const SectorReader& reader, std::uint16_t fsType, unsigned threads = 0,
                               ScanControl control = ScanControl()) {
   ExtensiveFindings findings;
@@ -154,7 +143,8 @@ TEST(FatExtensiveTest, FindsAndExtractsAnIntactAndABootlessVolume) {
   RecoveryStore store;
   ExtractFatFileSystem(*noroot.reader, lost, params, store, control);
   EXPECT_EQ(params.firstFatLba, lostTruth[0].firstFat);
-  const auto folders = LostRootFolders();
+  // The folders that stood in noroot's root: name -> first cluster.
+  const auto folders = test::ReadNamedNumbers(test::ExtensiveFixture("noroot.dirs"));
   const std::uint32_t docs = folders.at("Docs");
   const std::uint64_t at = lostTruth[0].clusterBase + std::uint64_t{docs} * lostTruth[0].sectorsPerCluster;
   const std::vector<std::uint8_t> dir = noroot.reader->ReadSector(at);

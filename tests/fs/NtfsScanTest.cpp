@@ -39,13 +39,7 @@ std::vector<std::uint32_t> LiveRecords(const std::string& prefix) {
 
 // cases.list: name -> MFT record.
 std::map<std::string, std::uint32_t> NtfsCaseRecords() {
-  std::ifstream in(test::NtfsFixture("cases.list"));
-  std::map<std::string, std::uint32_t> records;
-  std::string name;
-  std::uint32_t record = 0;
-  while (in >> name >> record) records[name] = record;
-  EXPECT_FALSE(records.empty()) << "empty cases.list";
-  return records;
+  return test::ReadNamedNumbers(test::NtfsFixture("cases.list"));
 }
 
 // A sparse copy of ntfs.raw, to be damaged by edits of its MFT records.
@@ -218,21 +212,11 @@ class RecordBuilder {
 
   RecordBuilder& Resident(std::uint32_t type, const std::vector<std::uint8_t>& value,
                           const std::u16string& name = u"") {
-    const std::size_t nameOffset = 24;
-    const std::size_t valueOffset = Align8(nameOffset + 2 * name.size());
-    std::vector<std::uint8_t> a(Align8(valueOffset + value.size()), 0);
-    PutInt(a, 0, type, 4);
-    PutInt(a, 4, a.size(), 4);
-    a[8] = 0;
-    a[9] = static_cast<std::uint8_t>(name.size());
-    PutInt(a, 10, nameOffset, 2);
-    PutInt(a, 14, nextId_++, 2);
+    const std::size_t valueOffset = Align8(24 + 2 * name.size());
+    std::vector<std::uint8_t> a = Attribute(type, false, 24, name, Align8(valueOffset + value.size()));
     PutInt(a, 16, value.size(), 4);
     PutInt(a, 20, valueOffset, 2);
-    PutName(a, nameOffset, name);
-    std::copy(value.begin(), value.end(), a.begin() + static_cast<std::ptrdiff_t>(valueOffset));
-    attributes_.push_back(std::move(a));
-    return *this;
+    return Add(std::move(a), valueOffset, value);
   }
 
   RecordBuilder& NonResident(std::uint32_t type, const std::vector<RunPiece>& runs, std::uint64_t firstVcn,
@@ -241,14 +225,8 @@ class RecordBuilder {
     const std::size_t header = compressionUnit ? 72 : 64;
     const std::size_t runsOffset = Align8(header + 2 * name.size());
     const std::vector<std::uint8_t> encoded = EncodeRuns(runs);
-    std::vector<std::uint8_t> a(Align8(runsOffset + encoded.size()), 0);
-    PutInt(a, 0, type, 4);
-    PutInt(a, 4, a.size(), 4);
-    a[8] = 1;
-    a[9] = static_cast<std::uint8_t>(name.size());
-    PutInt(a, 10, header, 2);
+    std::vector<std::uint8_t> a = Attribute(type, true, header, name, Align8(runsOffset + encoded.size()));
     PutInt(a, 12, compressionUnit ? 1 : 0, 2);  // compressed flag
-    PutInt(a, 14, nextId_++, 2);
     PutInt(a, 16, firstVcn, 8);
     PutInt(a, 24, lastVcn, 8);
     PutInt(a, 32, runsOffset, 2);
@@ -257,10 +235,7 @@ class RecordBuilder {
     PutInt(a, 48, realSize, 8);
     PutInt(a, 56, realSize, 8);
     if (compressionUnit) PutInt(a, 64, allocatedSize, 8);
-    PutName(a, header, name);
-    std::copy(encoded.begin(), encoded.end(), a.begin() + static_cast<std::ptrdiff_t>(runsOffset));
-    attributes_.push_back(std::move(a));
-    return *this;
+    return Add(std::move(a), runsOffset, encoded);
   }
 
   // The record as a reader sees it after the fix-up.
@@ -298,6 +273,27 @@ class RecordBuilder {
   }
 
  private:
+  // An attribute of size bytes with the header fields both forms share, its name at nameOffset.
+  std::vector<std::uint8_t> Attribute(std::uint32_t type, bool nonResident, std::size_t nameOffset,
+                                      const std::u16string& name, std::size_t size) {
+    std::vector<std::uint8_t> a(size, 0);
+    PutInt(a, 0, type, 4);
+    PutInt(a, 4, a.size(), 4);
+    a[8] = nonResident ? 1 : 0;
+    a[9] = static_cast<std::uint8_t>(name.size());
+    PutInt(a, 10, nameOffset, 2);
+    PutInt(a, 14, nextId_++, 2);
+    PutName(a, nameOffset, name);
+    return a;
+  }
+
+  // Puts the value or run list at its offset and appends the attribute.
+  RecordBuilder& Add(std::vector<std::uint8_t> a, std::size_t at, const std::vector<std::uint8_t>& bytes) {
+    std::copy(bytes.begin(), bytes.end(), a.begin() + static_cast<std::ptrdiff_t>(at));
+    attributes_.push_back(std::move(a));
+    return *this;
+  }
+
   std::uint16_t flags_;
   std::uint64_t baseRecord_;
   std::uint32_t recordNumber_;

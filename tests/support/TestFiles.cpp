@@ -119,6 +119,16 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   }
 }
 
+std::map<std::string, std::uint32_t> ReadNamedNumbers(const fs::path& list) {
+  std::ifstream in(list);
+  std::map<std::string, std::uint32_t> numbers;
+  std::string name;
+  std::uint32_t number = 0;
+  while (in >> name >> number) numbers[name] = number;
+  EXPECT_FALSE(numbers.empty()) << list << " lists nothing";
+  return numbers;
+}
+
 std::map<std::string, std::string> Sha256Tree(const fs::path& dir) {
   const CommandResult result =
       RunShell("cd " + Quote(dir) + " && find . -type f -print0 | sort -z | xargs -0 -r sha256sum");

@@ -48,6 +48,8 @@ CommandResult RunShell(const std::string& command);
 std::string Quote(const std::filesystem::path& path);
 // The parts of text between separators (empty ones kept).
 std::vector<std::string> Split(const std::string& text, char separator);
+// The "NAME NUMBER" lines of a fixture's list, by name; the test fails when there are none.
+std::map<std::string, std::uint32_t> ReadNamedNumbers(const std::filesystem::path& list);
 // sha256sum of every file below dir, by path relative to dir.
 std::map<std::string, std::string> Sha256Tree(const std::filesystem::path& dir);
 
