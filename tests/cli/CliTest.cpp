@@ -376,7 +376,7 @@ TEST(TraceCliTest, FindsEveryFileAtItsFirstSectorAndSavesItTrimmed) {
     const std::string& path = found[f.sector];
     EXPECT_TRUE(path.ends_with(f.extension)) << path;
     const fs::path carved = dir / "out" / path.substr(path.rfind('/') + 1);
-    EXPECT_EQ(test::Sha256Bytes(test::ReadFileBytes(carved)), f.sha256) << "every format traced here records its end";
+    EXPECT_EQ(test::Sha256File(carved), f.sha256) << "every format traced here records its end";
   }
   // The whole disk holds the icon before the partition too: found first, saved whole (or untrimmed).
   const auto whole = RunCli("scan trace --quiet --whole-disk --list --types .png,.ico " + image);
@@ -384,7 +384,7 @@ TEST(TraceCliTest, FindsEveryFileAtItsFirstSectorAndSavesItTrimmed) {
       << whole.out;
   const std::string ico = "scan trace --quiet --whole-disk --types .ico --select 1.ico --recover ";
   EXPECT_EQ(RunCli(ico + Quote(dir / "ico") + " " + image).status, 0);
-  EXPECT_EQ(test::Sha256Bytes(test::ReadFileBytes(dir / "ico" / "1.ico")), early.sha256);
+  EXPECT_EQ(test::Sha256File(dir / "ico" / "1.ico"), early.sha256);
   EXPECT_EQ(RunCli(ico + Quote(dir / "full") + " --no-trim --size 1 " + image).status, 0);
   EXPECT_EQ(fs::file_size(dir / "full" / "1.ico"), 1048576u);
 }
@@ -770,7 +770,7 @@ TEST(SalvageCliTest, FilesComeBackFromImagesWithBrokenStructures) {
     const auto image = dir / (std::string(row.name) + row.from.extension().string());
     fs::copy_file(row.from, image);
     row.damage(image);
-    const std::string sum = test::Sha256Bytes(test::ReadFileBytes(image));
+    const std::string sum = test::Sha256File(image);
     const auto info = RunCli("info --json --quiet " + Quote(image));
     EXPECT_TRUE(Has(info.out, row.repair)) << info.out;
     EXPECT_TRUE(&row != rows
@@ -793,7 +793,7 @@ TEST(SalvageCliTest, FilesComeBackFromImagesWithBrokenStructures) {
       }
       for (const auto& [record, ok] : found) EXPECT_TRUE(ok) << "record " << record << " was not recovered";
     }
-    EXPECT_EQ(test::Sha256Bytes(test::ReadFileBytes(image)), sum) << "the image was written";
+    EXPECT_EQ(test::Sha256File(image), sum) << "the image was written";
   }
 }
 

@@ -324,7 +324,6 @@ TEST_F(DialogsTest, PartitionTypeUsesTheTableOrSearchesTheDisk) {
 }
 
 using DamagedImageTest = DialogsTest;
-std::string FileSum(const fs::path& path) { return test::Sha256Bytes(test::ReadFileBytes(path)); }
 
 // One structure broken per case: the repairs page lists what the reader did, in rows tall enough for
 // their wrapped texts; Next to the drive page, Back to repairs and start; the image is never written.
@@ -350,7 +349,7 @@ TEST_F(DamagedImageTest, RepairsAreListedOnTheirOwnPageBeforeTheDrivePage) {
     SCOPED_TRACE(c.structure);
     const fs::path image = Copy(c.fixture, std::string(c.structure) + fs::path(c.fixture).extension().string());
     test::PatchFile(image, c.at, std::vector<std::uint8_t>(c.length, 0));
-    const std::string sum = FileSum(image);
+    const std::string sum = test::Sha256File(image);
     Open(image);
     ASSERT_EQ(wizard_->CurrentPage(), Wizard::kRepairs) << Last().toStdString();
     EXPECT_TRUE(messages_.empty());
@@ -378,7 +377,7 @@ TEST_F(DamagedImageTest, RepairsAreListedOnTheirOwnPageBeforeTheDrivePage) {
     EXPECT_EQ(wizard_->CurrentPage(), Wizard::kRepairs);
     QTest::mouseClick(wizard_->repairs->buttons.back, Qt::LeftButton);
     EXPECT_EQ(wizard_->CurrentPage(), Wizard::kStart);
-    EXPECT_EQ(FileSum(image), sum) << "the image was written";
+    EXPECT_EQ(test::Sha256File(image), sum) << "the image was written";
   }
   EXPECT_GT(wrapped, 0) << "no text was long enough to wrap";
 }

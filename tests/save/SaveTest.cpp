@@ -71,8 +71,6 @@ const ManifestFile& ManifestEntry(const std::vector<ManifestFile>& manifest, con
   throw std::runtime_error("not in the manifest: " + path);
 }
 
-std::string Sha(const fs::path& file) { return test::Sha256Bytes(test::ReadFileBytes(file)); }
-
 // Renaming counts on past the copies already there. A file of the image's own name in the destination is the image:
 // overwriting renames instead. (Skipping: SaveNamesTest.)
 TEST(SaveSettingsTest, DuplicatesAreRenamedOnAndTheImageIsNeverOverwritten) {
@@ -110,7 +108,7 @@ TEST(SaveControlTest, StopAndSkipKeepThePartWritten) {
   test::TempDir reference;
   Save(*v, v->store, tree, reference.Path());
   const auto whole = test::ReadFileBytes(reference / "sizes" / "big.bin");
-  ASSERT_EQ(Sha(reference / "sizes" / "big.bin"), ManifestEntry(manifest, "sizes/big.bin").sha256);
+  ASSERT_EQ(test::Sha256File(reference / "sizes" / "big.bin"), ManifestEntry(manifest, "sizes/big.bin").sha256);
 
   for (const bool stop : {true, false}) {
     SCOPED_TRACE(stop ? "stop" : "skip");
@@ -141,8 +139,8 @@ TEST(SaveControlTest, StopAndSkipKeepThePartWritten) {
     EXPECT_EQ(summary.failures[0].path, part);
     EXPECT_STREQ(summary.failures[0].Status(), "interrupted");
     EXPECT_EQ(summary.failures[0].missingBytes, whole.size() - bytes.size());
-    EXPECT_EQ(Sha(dir / "sizes" / "odd-size.dat"), ManifestEntry(manifest, "sizes/odd-size.dat").sha256);
-    EXPECT_EQ(fs::exists(dir / "README.TXT") ? Sha(dir / "README.TXT") : "",
+    EXPECT_EQ(test::Sha256File(dir / "sizes" / "odd-size.dat"), ManifestEntry(manifest, "sizes/odd-size.dat").sha256);
+    EXPECT_EQ(fs::exists(dir / "README.TXT") ? test::Sha256File(dir / "README.TXT") : "",
               stop ? "" : ManifestEntry(manifest, "README.TXT").sha256);
   }
 }
@@ -194,9 +192,9 @@ TEST(SaveSafetyTest, LinksInTheDestinationAreReplacedNotFollowed) {
 
   EXPECT_GT(Save(*v, v->store, tree, dest), 2u);
   EXPECT_TRUE(fs::is_symlink(dest / "README.TXT"));
-  EXPECT_EQ(Sha(dest / "Copy (1 ) of README.TXT"), ManifestEntry(manifest, "README.TXT").sha256);
+  EXPECT_EQ(test::Sha256File(dest / "Copy (1 ) of README.TXT"), ManifestEntry(manifest, "README.TXT").sha256);
   EXPECT_FALSE(fs::is_symlink(dest / "Docs"));
-  EXPECT_EQ(Sha(dest / "Docs" / "Sub Folder" / "Deep" / "deeper file.txt"),
+  EXPECT_EQ(test::Sha256File(dest / "Docs" / "Sub Folder" / "Deep" / "deeper file.txt"),
             ManifestEntry(manifest, "Docs/Sub Folder/Deep/deeper file.txt").sha256);
 
   SaveRun overwrite;
@@ -204,7 +202,7 @@ TEST(SaveSafetyTest, LinksInTheDestinationAreReplacedNotFollowed) {
   EXPECT_GT(Save(*v, v->store, tree, dest, overwrite), 2u);
   for (const char* name : {"README.TXT", "notes.txt"}) {
     EXPECT_FALSE(fs::is_symlink(dest / name)) << name;
-    EXPECT_EQ(Sha(dest / name), ManifestEntry(manifest, name).sha256) << name;
+    EXPECT_EQ(test::Sha256File(dest / name), ManifestEntry(manifest, name).sha256) << name;
   }
   EXPECT_EQ(test::ListTree(outside), std::vector<std::string>{"target.txt"});
   EXPECT_EQ(test::ReadFileBytes(outside / "target.txt"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
@@ -372,11 +370,11 @@ TEST_F(SaveNamesTest, TheLiveFileKeepsItsNameWhateverTheOrderOfTheEntries) {
                                    inode_.at("live") + " | sha256sum | cut -d' ' -f1");
   ASSERT_TRUE(icat.status == 0 && icat.out.substr(0, 64) == live) << icat.out;
   EXPECT_TRUE(Save(u"same", dir / "renamed").Succeeded());
-  EXPECT_EQ(Sha(dir / "renamed" / kSame), live);
-  EXPECT_EQ(Sha(dir / "renamed/same/Copy (1 ) of big_late_file.bin"), deleted);
+  EXPECT_EQ(test::Sha256File(dir / "renamed" / kSame), live);
+  EXPECT_EQ(test::Sha256File(dir / "renamed/same/Copy (1 ) of big_late_file.bin"), deleted);
   // Skipping duplicates skips the deleted one, never the live one.
   EXPECT_EQ(Save(u"same", dir / "skipped", DuplicateMode::kSkip).passedOver, 1u);
-  EXPECT_EQ(Sha(dir / "skipped" / kSame), live);
+  EXPECT_EQ(test::Sha256File(dir / "skipped" / kSame), live);
   EXPECT_EQ(test::Sha256Tree(dir / "skipped").size(), 2u) << "big_late_file.bin and other.txt";
   // The search results hand the files over in their own order: deleted first here; a number past the list is passed
   // over. They are written flat into the destination.

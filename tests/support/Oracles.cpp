@@ -56,8 +56,10 @@ std::vector<std::uint8_t> Icat(const fs::path& raw, std::uint64_t start, std::ui
 std::string Sha256Bytes(const std::vector<std::uint8_t>& bytes) {
   TempDir dir;
   WriteFileBytes(dir / "bytes", bytes);
-  return RunShell("sha256sum " + Quote(dir / "bytes")).out.substr(0, 64);
+  return Sha256File(dir / "bytes");
 }
+
+std::string Sha256File(const fs::path& file) { return RunShell("sha256sum " + Quote(file)).out.substr(0, 64); }
 
 std::vector<std::pair<std::uint64_t, std::uint64_t>> IstatRuns(const fs::path& raw, std::uint64_t start,
                                                                 std::uint32_t record) {

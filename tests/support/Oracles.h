@@ -28,6 +28,7 @@ std::vector<FlsItem> Fls(const std::filesystem::path& raw, std::uint64_t start);
 
 std::vector<std::uint8_t> Icat(const std::filesystem::path& raw, std::uint64_t start, std::uint32_t record);
 std::string Sha256Bytes(const std::vector<std::uint8_t>& bytes);
+std::string Sha256File(const std::filesystem::path& file);
 // The runs of the unnamed $DATA of a record as istat -r gives them: (first cluster, clusters).
 std::vector<std::pair<std::uint64_t, std::uint64_t>> IstatRuns(const std::filesystem::path& raw, std::uint64_t start,
                                                                 std::uint32_t record);
