@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "Bytes.h"
 #include "ChainWriter.h"

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <set>
 #include <stdexcept>

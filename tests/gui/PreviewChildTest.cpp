@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>

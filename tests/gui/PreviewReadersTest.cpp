@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextFragment>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <algorithm>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 
