@@ -25,14 +25,6 @@ namespace {
 
 using test::PutInt;
 
-// A tiny FAT16 or FAT32 volume built in memory, for what real tools never
-// write: entries at chosen slots, chains with loops or odd end marks, folders
-// without dot entries. 512-byte sectors, one per cluster, clusters 2..255:
-//   FAT16: boot 0, FATs 1 and 2, root 3..6 (64 entries), data from 7; so few
-//          clusters make 12-bit FAT entries (the cluster count decides)
-//   FAT32: boot 0, FATs 1-2 and 3-4, data from 5, root at cluster 2
-// The memory disk goes on past the volume, so a chain beyond it reads.
-
 using DirSlot = std::array<std::uint8_t, 32>;
 
 std::uint8_t ShortNameChecksum(std::string_view name11) {
@@ -42,6 +34,7 @@ std::uint8_t ShortNameChecksum(std::string_view name11) {
   return sum;
 }
 
+// Where a long-name entry holds its 13 UTF-16 characters.
 constexpr std::size_t kCharOffsets[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 
 // A short entry: name11 is the 8+3 name field as stored ("README  TXT").
@@ -83,6 +76,12 @@ DirSlot Deleted(DirSlot slot) {
   return slot;
 }
 
+// A tiny FAT16 or FAT32 volume built in memory, for what real tools never write: entries at chosen slots, chains with
+// loops or odd end marks, folders without dot entries. 512-byte sectors, one per cluster, clusters 2..255:
+//   FAT16: boot 0, FATs 1 and 2, root 3..6 (64 entries), data from 7; so few clusters make 12-bit FAT entries (the
+//          cluster count decides)
+//   FAT32: boot 0, FATs 1-2 and 3-4, data from 5, root at cluster 2
+// The memory disk goes on past the volume, so a chain beyond it reads.
 class MemoryFatVolume {
  public:
   static constexpr std::uint32_t kLastCluster = 255;
@@ -111,7 +110,7 @@ class MemoryFatVolume {
 
   // The FAT entry of cluster in one or both copies.
   void SetFat(std::uint32_t cluster, std::uint32_t value, bool first = true, bool second = true) {
-    // 12-bit entries (see above), two to three bytes; 16-bit end marks keep their meaning.
+    // 12-bit entries (see the class comment), two to three bytes; 16-bit end marks keep their meaning.
     const auto write = [&](std::uint64_t fatLba) {
       const std::size_t table = static_cast<std::size_t>(fatLba) * kSectorSize;
       if (fat32_) {

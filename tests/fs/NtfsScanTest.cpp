@@ -38,40 +38,8 @@ std::vector<std::uint32_t> LiveRecords(const std::string& prefix) {
 
 // cases.list: name -> MFT record.
 std::map<std::string, std::uint32_t> NtfsCaseRecords() {
-  return test::ReadNamedNumbers(test::NtfsFixture("cases.list"));
+  return test::ReadNamedNumbers(NtfsFixture("cases.list"));
 }
-
-// A sparse copy of ntfs.raw, to be damaged by edits of its MFT records.
-class NtfsDiskCopy : public test::DiskCopy {
- public:
-  NtfsDiskCopy() : DiskCopy(test::NtfsFixture("ntfs.raw"), "ntfs.raw"), start_(test::NtfsStart()) {
-    mftRuns_ = test::IstatRuns(test::NtfsFixture("ntfs.raw"), start_, 0);
-  }
-
-  // Byte offset of an MFT record on the disk, from the $MFT runs istat gives.
-  std::uint64_t RecordOffset(std::uint32_t record) const {
-    constexpr std::uint64_t kClusterBytes = 4096;  // mkntfs's choice for a 64 MiB volume (fsstat agrees)
-    std::uint64_t offset = std::uint64_t{record} * 1024;
-    for (const auto& [first, clusters] : mftRuns_) {
-      if (offset < clusters * kClusterBytes) return std::uint64_t{start_} * 512 + first * kClusterBytes + offset;
-      offset -= clusters * kClusterBytes;
-    }
-    throw std::out_of_range("record " + std::to_string(record) + " lies past the MFT");
-  }
-
-  std::vector<std::uint8_t> ReadRecord(std::uint32_t record) const {  // as on disk
-    return test::BytesAt(Raw(), RecordOffset(record), 1024);
-  }
-
-  void WriteRecord(std::uint32_t record, const std::vector<std::uint8_t>& bytes) {
-    if (bytes.size() != 1024) throw std::invalid_argument("a record is 1024 bytes");
-    Patch(RecordOffset(record), bytes);
-  }
-
- private:
-  std::uint32_t start_;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> mftRuns_;
-};
 
 // NTFS MFT records built byte by byte, independently of the engine's record code, for shapes ntfs-3g never writes
 // and for the record readers' tests.
@@ -315,6 +283,38 @@ std::size_t FindAttribute(const std::vector<std::uint8_t>& record, std::uint32_t
 }
 
 }  // namespace b
+
+// A sparse copy of ntfs.raw, to be damaged by edits of its MFT records.
+class NtfsDiskCopy : public test::DiskCopy {
+ public:
+  NtfsDiskCopy() : DiskCopy(NtfsFixture("ntfs.raw"), "ntfs.raw"), start_(NtfsStart()) {
+    mftRuns_ = test::IstatRuns(NtfsFixture("ntfs.raw"), start_, 0);
+  }
+
+  // Byte offset of an MFT record on the disk, from the $MFT runs istat gives.
+  std::uint64_t RecordOffset(std::uint32_t record) const {
+    constexpr std::uint64_t kClusterBytes = 4096;  // mkntfs's choice for a 64 MiB volume (fsstat agrees)
+    std::uint64_t offset = std::uint64_t{record} * b::kRecordBytes;
+    for (const auto& [first, clusters] : mftRuns_) {
+      if (offset < clusters * kClusterBytes) return std::uint64_t{start_} * 512 + first * kClusterBytes + offset;
+      offset -= clusters * kClusterBytes;
+    }
+    throw std::out_of_range("record " + std::to_string(record) + " lies past the MFT");
+  }
+
+  std::vector<std::uint8_t> ReadRecord(std::uint32_t record) const {  // as on disk
+    return test::BytesAt(Raw(), RecordOffset(record), b::kRecordBytes);
+  }
+
+  void WriteRecord(std::uint32_t record, const std::vector<std::uint8_t>& bytes) {
+    if (bytes.size() != b::kRecordBytes) throw std::invalid_argument("a record is 1024 bytes");
+    Patch(RecordOffset(record), bytes);
+  }
+
+ private:
+  std::uint32_t start_;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> mftRuns_;
+};
 
 // The intact listing with the items of some records left out.
 std::vector<ScanItem> Without(std::vector<ScanItem> items, const std::set<std::uint32_t>& records) {
