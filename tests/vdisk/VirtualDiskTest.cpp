@@ -47,15 +47,19 @@ using Raw = std::vector<std::uint8_t>;
 using Ranges = std::vector<ByteRange>;
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
+// Fails naming what was compared and the first byte at which got and want differ.
+void ExpectSameBytes(const Raw& got, const Raw& want, const std::string& what) {
+  ASSERT_EQ(got.size(), want.size()) << what;
+  const auto diff = std::mismatch(got.begin(), got.end(), want.begin());
+  EXPECT_TRUE(diff.first == got.end()) << what << ": first difference at byte " << (diff.first - got.begin());
+}
+
 // Reads [offset, offset + length) through the disk and compares it with qemu-img's raw conversion.
 void ExpectRange(const VirtualDisk& disk, const fs::path& raw, std::uint64_t offset, std::size_t length) {
-  std::vector<std::uint8_t> got(length, 0xCD);
-  ASSERT_TRUE(disk.ReadAt(offset, got)) << "read of " << length << " bytes at " << offset << " failed";
-  const auto want = test::BytesAt(raw, offset, length);
-  const auto mismatch = std::mismatch(got.begin(), got.end(), want.begin());
-  ASSERT_TRUE(mismatch.first == got.end())
-      << "first difference at virtual offset " << offset + static_cast<std::uint64_t>(mismatch.first - got.begin())
-      << " in a read of " << length << " bytes at " << offset;
+  Raw got(length, 0xCD);
+  const std::string what = "a read of " + std::to_string(length) + " bytes at " + std::to_string(offset);
+  ASSERT_TRUE(disk.ReadAt(offset, got)) << what << " failed";
+  ExpectSameBytes(got, test::BytesAt(raw, offset, length), what);
 }
 
 // Every run from offset 0 on; each must begin after a byte the last one leaves unheld.
@@ -819,12 +823,6 @@ void MakeImage(const fs::path& path, const std::string& format, const std::strin
 bool HasWarning(const VirtualDisk& disk, const std::string& part) {
   return std::ranges::any_of(disk.Chain().warnings,
                              [&](const std::string& w) { return w.find(part) != std::string::npos; });
-}
-
-void ExpectSameBytes(const Raw& got, const Raw& want, const char* what) {
-  ASSERT_EQ(got.size(), want.size()) << what;
-  const auto diff = std::mismatch(got.begin(), got.end(), want.begin());
-  EXPECT_TRUE(diff.first == got.end()) << what << ": first difference at byte " << (diff.first - got.begin());
 }
 
 // The bytes equal the child as vhdimount merges it (the child last); without /dev/fuse this is left out, saying so.
